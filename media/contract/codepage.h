@@ -1,0 +1,41 @@
+// Code pages. The "ANSI" code page is UTF-8 unless set to a legacy one (an iconv name
+// such as CP949 or CP1252) through tav::SetAnsiCodePage or TAVRION_ANSI_CODEPAGE.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "media/contract/wintypes.h"
+
+constexpr UINT CP_ACP = 0;
+constexpr UINT CP_OEMCP = 1;
+constexpr UINT CP_UTF8 = 65001;
+
+// The platform's calls: cchWide / cbMulti of 0 ask for the required size; -1 lengths
+// mean NUL-terminated input (the terminator is converted too).
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR mb, int cbMulti, LPWSTR wide, int cchWide);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int cchWide, LPSTR mb, int cbMulti,
+                        LPCSTR defaultChar, BOOL* usedDefault);
+
+namespace tav {
+
+// Sets the legacy code page used for ANSI text that is not UTF-8 ("CP949", "CP1252");
+// an empty name restores UTF-8 as the ANSI code page. Returns false for an unknown name.
+bool SetAnsiCodePage(const std::string& iconvName);
+// Current ANSI code page name ("UTF-8" or the legacy name).
+std::string AnsiCodePage();
+// The legacy page tried for text that is not valid UTF-8 (default CP1252).
+std::string LegacyCodePage();
+
+std::u16string Utf8ToUtf16(std::string_view s);
+std::string Utf16ToUtf8(std::u16string_view s);
+std::u16string AnsiToWide(std::string_view s);
+std::string WideToAnsi(std::u16string_view s);
+
+// Decodes a text file's bytes: a UTF-8 or UTF-16 (LE/BE) byte-order mark is honoured and
+// removed; valid UTF-8 is taken as is; anything else is decoded from the legacy code page.
+std::u16string DecodeText(std::string_view bytes);
+// Reads and decodes a whole file; false when it cannot be read.
+bool ReadTextFile(const std::string& path, std::u16string* out);
+
+}  // namespace tav

@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <unordered_set>
+
+#include "media/contract/codepage.h"
+#include "media/contract/com.h"
+#include "media/contract/comptr.h"
+#include "media/contract/errortext.h"
+#include "media/contract/folders.h"
+#include "media/contract/mediatypes.h"
+#include "media/contract/objidl.h"
+#include "media/contract/profile.h"
+#include "media/contract/registry.h"
+#include "media/contract/sync.h"
+#include "media/contract/window.h"
+
+TEST(Guid, TextFormRoundTripsInUpperCase) {
+  EXPECT_EQ(tav::GuidToString(MEDIATYPE_Stream), "{E436EB83-524F-11CE-9F53-0020AF0BA770}");
+  EXPECT_EQ(tav::GuidToString(MEDIATYPE_Video), "{73646976-0000-0010-8000-00AA00389B71}");
+  GUID g{};
+  ASSERT_TRUE(tav::GuidFromString("{e436ebb5-524f-11ce-9f53-0020af0ba770}", &g));
+  EXPECT_EQ(tav::GuidToString(g), "{E436EBB5-524F-11CE-9F53-0020AF0BA770}");
+  ASSERT_TRUE(tav::GuidFromString(u"A551CAEA-E6D4-4e47-8422-9128EEEE0D46", &g));
+  EXPECT_EQ(g.Data1, 0xA551CAEAu);
+  EXPECT_EQ(g.Data4[7], 0x46);
+}
+
+TEST(Guid, RejectsMalformedText) {
+  GUID g{};
+  for (const char* bad : {"", "{}", "E436EBB5-524F-11CE-9F53-0020AF0BA770}", "{E436EBB5-524F-11CE-9F53-0020AF0BA77}",
+                          "{E436EBB5+524F-11CE-9F53-0020AF0BA770}", "{G436EBB5-524F-11CE-9F53-0020AF0BA770}"}) {
+    EXPECT_FALSE(tav::GuidFromString(bad, &g)) << bad;
+  }
+  EXPECT_FALSE(tav::GuidFromString("{E436EBB5-524F-11CE-9F53-0020AF0BA770}", static_cast<GUID*>(nullptr)));
+}
+
+TEST(Guid, HashesAndOrdersDistinctIdentifiers) {
+  std::unordered_set<GUID> set{MEDIASUBTYPE_RGB24, MEDIASUBTYPE_RGB32, MEDIASUBTYPE_PCM, MEDIASUBTYPE_RGB24};
+  EXPECT_EQ(set.size(), 3u);
+  EXPECT_TRUE(MEDIASUBTYPE_RGB24 < MEDIASUBTYPE_RGB32 || MEDIASUBTYPE_RGB32 < MEDIASUBTYPE_RGB24);
+}
+
+TEST(MediaTypes, FourccSubtypesAndWaveTags) {
+  EXPECT_EQ(tav::GuidToString(MEDIASUBTYPE_MP43), "{3334504D-0000-0010-8000-00AA00389B71}");
+  EXPECT_EQ(MEDIASUBTYPE_PCM.Data1, 1u);
+  EXPECT_TRUE(IsFourccSubtype(MEDIASUBTYPE_XVID));
+  EXPECT_FALSE(IsFourccSubtype(MEDIASUBTYPE_RGB24));
+}
+
+TEST(MediaTypes, ImageSizeRule) {
+  BITMAPINFOHEADER h{};
+  h.biSize = sizeof h;
+  h.biWidth = 321;
+  h.biHeight = -240;
+  h.biBitCount = 24;
+  h.biCompression = BI_RGB;
+  EXPECT_EQ(GetBitmapSize(&h), DWORD(((24 * 321 + 31) / 32) * 4 * 240));  // rows padded to 32 bits
+  h.biCompression = MAKEFOURCC('Y', 'U', 'Y', '2');
+  h.biBitCount = 16;
+  h.biHeight = 240;
+  EXPECT_EQ(GetBitmapSize(&h), DWORD(16 * 321 * 240 / 8));
+}
+
+TEST(Results, Win32ErrorsWrapAsFacilityWin32) {
+  EXPECT_EQ(DWORD(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)), 0x80070002u);
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SUCCESS), S_OK);
+  EXPECT_EQ(DWORD(tav::HResultFromErrno(ENOSPC)), 0x80070070u);
+  EXPECT_TRUE(FAILED(VFW_E_NO_ACCEPTABLE_TYPES));
+  EXPECT_TRUE(SUCCEEDED(VFW_S_STATE_INTERMEDIATE));
+}
+
+namespace {
+struct Counted : IUnknown {
+  ULONG refs = 1;
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (riid == IID_IUnknown) {
+      *ppv = this;
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs; }
+};
+}  // namespace
+
+TEST(ComPtr, CountsReferencesThroughCopiesMovesAndOutParameters) {
+  Counted obj;
+  {
+    ComPtr<IUnknown> a(&obj);
+    EXPECT_EQ(obj.refs, 2u);
+    ComPtr<IUnknown> b = a;
+    ComPtr<IUnknown> c = std::move(b);
+    EXPECT_FALSE(b);
+    EXPECT_EQ(obj.refs, 3u);
+    ComPtr<IUnknown> d = a.As<IUnknown>();
+    EXPECT_EQ(obj.refs, 4u);
+    IUnknown* raw = nullptr;
+    a.CopyTo(&raw);
+    EXPECT_EQ(obj.refs, 5u);
+    ComPtr<IUnknown> e = ComPtr<IUnknown>::Adopt(raw);
+    EXPECT_EQ(obj.refs, 5u);
+  }
+  EXPECT_EQ(obj.refs, 1u);
+}

@@ -1,0 +1,59 @@
+// Toolkit-neutral window handles and message queues. A handle belongs to the thread that
+// created it; any thread posts to it; the owning thread drains and dispatches. The queue
+// exposes a file descriptor that is readable while messages wait, so a Qt event loop or
+// a plain poll() loop can wake on it. Timers post WM_TIMER on the same queue.
+#pragma once
+
+#include "media/contract/wintypes.h"
+
+constexpr UINT WM_NULL = 0x0000;
+constexpr UINT WM_DESTROY = 0x0002;
+constexpr UINT WM_CLOSE = 0x0010;
+constexpr UINT WM_QUIT = 0x0012;
+constexpr UINT WM_TIMER = 0x0113;
+constexpr UINT WM_USER = 0x0400;
+constexpr UINT WM_APP = 0x8000;
+
+using WNDPROC = LRESULT (*)(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+struct MSG {
+  HWND hwnd;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  DWORD time;
+};
+using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
+
+// Creates a handle owned by the calling thread; proc receives dispatched messages.
+// userData is returned by GetWindowUserData (GWLP_USERDATA's counterpart).
+HWND CreatePlatformWindow(WNDPROC proc, void* userData);
+BOOL DestroyWindow(HWND hwnd);
+BOOL IsWindow(HWND hwnd);
+void* GetWindowUserData(HWND hwnd);
+void SetWindowUserData(HWND hwnd, void* data);
+
+BOOL PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Runs the window procedure directly on the calling thread when it owns hwnd; otherwise
+// posts and waits for the owner to dispatch it.
+LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+void PostQuitMessage(int exitCode);
+BOOL PostThreadMessage(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam);
+
+constexpr UINT PM_NOREMOVE = 0;
+constexpr UINT PM_REMOVE = 1;
+// Messages of the calling thread's queue (hwnd null: any of its windows).
+BOOL PeekMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeMsg);
+// Blocks; answers FALSE for WM_QUIT.
+BOOL GetMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax);
+LRESULT DispatchMessage(const MSG* msg);
+// Wait until a message arrives or the time-out elapses (MsgWaitForMultipleObjects' role).
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD timeoutMs, DWORD wakeMask);
+constexpr DWORD QS_ALLINPUT = 0x04FF;
+
+UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc);
+BOOL KillTimer(HWND hwnd, UINT_PTR id);
+
+namespace tav {
+// Readable while the calling thread's queue holds a message or a due timer.
+int MessageQueueFd();
+}  // namespace tav

@@ -1,0 +1,70 @@
+#include "tests/support/testenv.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+namespace tavtest {
+
+namespace fs = std::filesystem;
+std::string& TempDirStorage() {
+  static std::string dir;
+  return dir;
+}
+
+const std::string& TempDir() { return TempDirStorage(); }
+
+std::string MakeTempSubdir(const std::string& name) {
+  static int counter = 0;
+  fs::path p = fs::path(TempDir()) / (name + "-" + std::to_string(++counter));
+  fs::create_directories(p);
+  return p.string();
+}
+
+static std::string EnvOr(const char* name, const std::string& fallback) {
+  const char* v = std::getenv(name);
+  return v && *v ? v : fallback;
+}
+
+std::string BuildDir() { return EnvOr("TAVRION_BUILD_DIR", TAVRION_DEFAULT_BUILD_DIR); }
+std::string SourceDir() { return EnvOr("TAVRION_SOURCE_DIR", TAVRION_DEFAULT_SOURCE_DIR); }
+std::string LibraryPath(const std::string& name) { return BuildDir() + "/lib/lib" + name + ".so"; }
+std::string ProgramPath(const std::string& name) { return BuildDir() + "/bin/" + name; }
+
+std::string SharedTestData(const std::string& sub) {
+  fs::path p = fs::path(SourceDir()).parent_path() / "shared" / "testdata" / sub;
+  std::error_code ec;
+  return fs::exists(p, ec) ? p.string() : std::string();
+}
+
+bool HaveFfmpeg() {
+  static const bool have = Run("command -v ffmpeg >/dev/null 2>&1 && command -v ffprobe >/dev/null 2>&1") == 0;
+  return have;
+}
+
+int Run(const std::string& command) {
+  int rc = std::system(command.c_str());
+  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+std::string Capture(const std::string& command, int* status) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) {
+    if (status) *status = -1;
+    return out;
+  }
+  std::array<char, 4096> buf;
+  size_t n;
+  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
+  int rc = pclose(p);
+  if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return out;
+}
+
+}  // namespace tavtest

@@ -1,0 +1,28 @@
+// Facts about the test process: its private folders and where the build put things.
+#pragma once
+
+#include <string>
+
+namespace tavtest {
+
+// A private folder made for this process and removed when it ends.
+const std::string& TempDir();
+// A fresh, empty subfolder of TempDir().
+std::string MakeTempSubdir(const std::string& name);
+// The build tree (build/) and the source tree.
+std::string BuildDir();
+std::string SourceDir();
+// build/lib/lib<name>.so
+std::string LibraryPath(const std::string& name);
+// build/bin/<name>
+std::string ProgramPath(const std::string& name);
+// ../shared/testdata/<sub> beside the checkout; empty when absent (tests then skip, saying so).
+std::string SharedTestData(const std::string& sub);
+// True when the ffmpeg and ffprobe command-line tools are on PATH.
+bool HaveFfmpeg();
+// Runs a shell command; returns its exit status.
+int Run(const std::string& command);
+// Runs a shell command and returns what it printed on stdout.
+std::string Capture(const std::string& command, int* status = nullptr);
+
+}  // namespace tavtest
