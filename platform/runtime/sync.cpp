@@ -1,0 +1,378 @@
+// Events, waits, threads, critical sections, interlocked operations, clocks and the
+// per-thread error code.
+#include <pthread.h>
+#include <sched.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <new>
+#include <unordered_map>
+
+#include "media/contract/hresult.h"
+#include "platform/runtime/waitable.h"
+
+namespace tav::rt {
+
+std::mutex& SyncMutex() {
+  static std::mutex* m = new std::mutex;  // never destroyed: threads may outlive static teardown
+  return *m;
+}
+
+struct Waiter {
+  std::condition_variable cv;
+  const std::vector<std::shared_ptr<Waitable>>* objects = nullptr;
+  bool waitAll = false;
+  bool done = false;  // guarded by SyncMutex()
+  DWORD result = WAIT_TIMEOUT;
+};
+
+namespace {
+
+// Takes the waiter's objects when its condition holds now.
+bool TrySatisfyLocked(Waiter& w) {
+  const auto& objs = *w.objects;
+  if (w.waitAll) {
+    for (const auto& o : objs)
+      if (!o->SignalledLocked()) return false;
+    for (const auto& o : objs) o->AcquireLocked();
+    w.result = WAIT_OBJECT_0;
+  } else {
+    size_t i = 0;
+    while (i < objs.size() && !objs[i]->SignalledLocked()) ++i;
+    if (i == objs.size()) return false;
+    objs[i]->AcquireLocked();
+    w.result = WAIT_OBJECT_0 + DWORD(i);
+  }
+  w.done = true;
+  return true;
+}
+
+}  // namespace
+
+void Waitable::SignalWaitersLocked() {
+  for (Waiter* w : waiters_) {
+    if (!SignalledLocked()) break;
+    if (!w->done && TrySatisfyLocked(*w)) w->cv.notify_one();
+  }
+}
+
+DWORD WaitLocked(std::unique_lock<std::mutex>& lock, const std::vector<std::shared_ptr<Waitable>>& objects,
+                 bool waitAll, std::optional<Clock::time_point> deadline) {
+  Waiter w;
+  w.objects = &objects;
+  w.waitAll = waitAll;
+  if (TrySatisfyLocked(w)) return w.result;
+  if (deadline && Clock::now() >= *deadline) return WAIT_TIMEOUT;
+
+  for (const auto& o : objects) o->waiters_.push_back(&w);
+  while (!w.done) {
+    std::optional<Clock::time_point> wake = deadline;
+    for (const auto& o : objects) {
+      if (auto t = o->WakeTimeLocked(); t && (!wake || *t < *wake)) wake = t;
+    }
+    if (wake) {
+      w.cv.wait_until(lock, *wake);
+    } else {
+      w.cv.wait(lock);
+    }
+    if (w.done) break;
+    // Timed objects turn signalled without anyone offering them.
+    if (TrySatisfyLocked(w)) break;
+    if (deadline && Clock::now() >= *deadline) break;
+  }
+  for (const auto& o : objects) {
+    auto& list = o->waiters_;
+    list.erase(std::remove(list.begin(), list.end(), &w), list.end());
+  }
+  return w.done ? w.result : WAIT_TIMEOUT;
+}
+
+std::optional<Clock::time_point> DeadlineAfter(DWORD timeoutMs) {
+  if (timeoutMs == INFINITE) return std::nullopt;
+  return Clock::now() + std::chrono::milliseconds(timeoutMs);
+}
+
+namespace {
+
+struct HandleTable {
+  std::unordered_map<uintptr_t, std::shared_ptr<Waitable>> objects;  // guarded by SyncMutex()
+  uintptr_t next = 0x100;                                          // guarded by SyncMutex()
+};
+HandleTable& Handles() {
+  static HandleTable* t = new HandleTable;  // never destroyed, like SyncMutex()
+  return *t;
+}
+
+}  // namespace
+
+HANDLE InsertHandleLocked(std::shared_ptr<Waitable> object) {
+  HandleTable& t = Handles();
+  const uintptr_t value = t.next;
+  t.next += 4;
+  t.objects.emplace(value, std::move(object));
+  return reinterpret_cast<HANDLE>(value);
+}
+
+std::shared_ptr<Waitable> LookupHandleLocked(HANDLE h) {
+  HandleTable& t = Handles();
+  auto it = t.objects.find(reinterpret_cast<uintptr_t>(h));
+  return it == t.objects.end() ? nullptr : it->second;
+}
+
+namespace {
+
+// A thread started by CreateThread; signalled once the thread has ended.
+class ThreadObject : public Waitable {
+ public:
+  bool SignalledLocked() const override { return ended; }
+  bool ended = false;             // guarded by SyncMutex()
+  DWORD exitCode = STILL_ACTIVE;  // guarded by SyncMutex()
+  DWORD threadId = 0;
+  pthread_t pthread{};
+  LPTHREAD_START_ROUTINE start = nullptr;
+  void* param = nullptr;
+  std::shared_ptr<ThreadObject> self;  // keeps the object alive until the thread ends
+};
+
+std::atomic<DWORD> g_nextThreadId{1};
+thread_local DWORD t_threadId = 0;
+thread_local DWORD t_lastError = 0;
+
+void* ThreadMain(void* arg) {
+  auto* raw = static_cast<ThreadObject*>(arg);
+  t_threadId = raw->threadId;
+  const DWORD rc = raw->start(raw->param);
+  ReleaseThreadQueue();
+  std::shared_ptr<ThreadObject> obj;
+  {
+    std::lock_guard lock(SyncMutex());
+    obj = std::move(raw->self);
+    obj->exitCode = rc;
+    obj->ended = true;
+    obj->SignalWaitersLocked();
+  }
+  return nullptr;
+}
+
+template <typename T>
+std::shared_ptr<T> LookupAs(HANDLE h) {
+  return std::dynamic_pointer_cast<T>(LookupHandleLocked(h));
+}
+
+std::recursive_mutex* CsMutex(CRITICAL_SECTION* cs) {
+  return std::launder(reinterpret_cast<std::recursive_mutex*>(cs->storage));
+}
+static_assert(sizeof(std::recursive_mutex) <= sizeof(CRITICAL_SECTION::storage));
+static_assert(alignof(std::recursive_mutex) <= alignof(CRITICAL_SECTION));
+
+timespec MonotonicNow() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts;
+}
+
+}  // namespace
+}  // namespace tav::rt
+
+using namespace tav::rt;
+
+HANDLE CreateEvent(void*, BOOL manualReset, BOOL initialState, LPCSTR) {
+  auto ev = std::make_shared<EventObject>(manualReset != FALSE, initialState != FALSE);
+  std::lock_guard lock(SyncMutex());
+  return InsertHandleLocked(std::move(ev));
+}
+
+namespace {
+BOOL ChangeEvent(HANDLE h, void (EventObject::*change)()) {
+  std::lock_guard lock(SyncMutex());
+  auto ev = LookupAs<EventObject>(h);
+  if (!ev) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  ((*ev).*change)();
+  return TRUE;
+}
+}  // namespace
+
+BOOL SetEvent(HANDLE h) { return ChangeEvent(h, &EventObject::SetLocked); }
+BOOL ResetEvent(HANDLE h) { return ChangeEvent(h, &EventObject::ResetLocked); }
+BOOL PulseEvent(HANDLE h) { return ChangeEvent(h, &EventObject::PulseLocked); }
+
+DWORD WaitForSingleObject(HANDLE h, DWORD timeoutMs) { return WaitForMultipleObjects(1, &h, FALSE, timeoutMs); }
+
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD timeoutMs) {
+  if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || !handles) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return WAIT_FAILED;
+  }
+  const auto deadline = DeadlineAfter(timeoutMs);
+  std::unique_lock lock(SyncMutex());
+  std::vector<std::shared_ptr<Waitable>> objects;
+  objects.reserve(count);
+  for (DWORD i = 0; i < count; ++i) {
+    auto o = LookupHandleLocked(handles[i]);
+    if (!o) {
+      lock.unlock();
+      SetLastError(ERROR_INVALID_HANDLE);
+      return WAIT_FAILED;
+    }
+    objects.push_back(std::move(o));
+  }
+  return WaitLocked(lock, objects, waitAll != FALSE, deadline);
+}
+
+BOOL CloseHandle(HANDLE h) {
+  std::shared_ptr<Waitable> dropped;  // destroyed outside the lock
+  std::lock_guard lock(SyncMutex());
+  auto& table = Handles().objects;
+  auto it = table.find(reinterpret_cast<uintptr_t>(h));
+  if (it == table.end()) {
+    t_lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  dropped = std::move(it->second);
+  table.erase(it);
+  return TRUE;
+}
+
+BOOL DuplicateHandle(HANDLE h, HANDLE* out) {
+  if (!out) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::lock_guard lock(SyncMutex());
+  auto o = LookupHandleLocked(h);
+  if (!o) {
+    t_lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  *out = InsertHandleLocked(std::move(o));
+  return TRUE;
+}
+
+HANDLE CreateThread(void*, SIZE_T stackSize, LPTHREAD_START_ROUTINE start, void* param, DWORD, DWORD* threadId) {
+  if (!start) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  auto obj = std::make_shared<ThreadObject>();
+  obj->start = start;
+  obj->param = param;
+  obj->threadId = g_nextThreadId.fetch_add(1);
+  obj->self = obj;
+
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  if (stackSize) pthread_attr_setstacksize(&attr, std::max<size_t>(stackSize, PTHREAD_STACK_MIN));
+  HANDLE h;
+  {
+    std::lock_guard lock(SyncMutex());
+    h = InsertHandleLocked(obj);
+  }
+  const int err = pthread_create(&obj->pthread, &attr, ThreadMain, obj.get());
+  pthread_attr_destroy(&attr);
+  if (err != 0) {
+    {
+      std::lock_guard lock(SyncMutex());
+      obj->self.reset();
+    }
+    CloseHandle(h);
+    SetLastError(DWORD(tav::Win32ErrorFromErrno(err == EAGAIN ? ENOMEM : err)));
+    return nullptr;
+  }
+  if (threadId) *threadId = obj->threadId;
+  return h;
+}
+
+BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode) {
+  if (!exitCode) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::lock_guard lock(SyncMutex());
+  auto t = LookupAs<ThreadObject>(thread);
+  if (!t) {
+    t_lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
+  }
+  *exitCode = t->exitCode;
+  return TRUE;
+}
+
+BOOL SetThreadPriority(HANDLE thread, int priority) {
+  std::shared_ptr<ThreadObject> t;
+  {
+    std::lock_guard lock(SyncMutex());
+    t = LookupAs<ThreadObject>(thread);
+    if (!t) {
+      t_lastError = ERROR_INVALID_HANDLE;
+      return FALSE;
+    }
+    if (t->ended) return TRUE;
+  }
+  // Accepted and left to the system's scheduler: raising a thread's priority needs
+  // privileges a desktop user does not have, and no caller depends on the effect.
+  (void)priority;
+  return TRUE;
+}
+
+DWORD GetCurrentThreadId() {
+  if (t_threadId == 0) t_threadId = g_nextThreadId.fetch_add(1);
+  return t_threadId;
+}
+
+DWORD GetCurrentProcessId() { return DWORD(getpid()); }
+
+void Sleep(DWORD ms) {
+  if (ms == 0) {
+    sched_yield();
+    return;
+  }
+  if (ms == INFINITE) {
+    for (;;) pause();
+  }
+  timespec ts{time_t(ms / 1000), long(ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+ULONGLONG GetTickCount64() {
+  const timespec ts = MonotonicNow();
+  return ULONGLONG(ts.tv_sec) * 1000u + ULONGLONG(ts.tv_nsec) / 1000000u;
+}
+DWORD GetTickCount() { return DWORD(GetTickCount64()); }
+DWORD timeGetTime() { return DWORD(GetTickCount64()); }
+
+BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
+  if (!count) return FALSE;
+  const timespec ts = MonotonicNow();
+  count->QuadPart = LONGLONG(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+  return TRUE;
+}
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* freq) {
+  if (!freq) return FALSE;
+  freq->QuadPart = 1000000000LL;
+  return TRUE;
+}
+
+DWORD GetLastError() { return t_lastError; }
+void SetLastError(DWORD err) { t_lastError = err; }
+
+LONG InterlockedIncrement(volatile LONG* v) { return __atomic_add_fetch(v, 1, __ATOMIC_SEQ_CST); }
+LONG InterlockedDecrement(volatile LONG* v) { return __atomic_sub_fetch(v, 1, __ATOMIC_SEQ_CST); }
+LONG InterlockedExchange(volatile LONG* v, LONG value) { return __atomic_exchange_n(v, value, __ATOMIC_SEQ_CST); }
+LONG InterlockedCompareExchange(volatile LONG* v, LONG exchange, LONG comparand) {
+  __atomic_compare_exchange_n(v, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+  return comparand;  // the value found, whether or not it was replaced
+}
+
+void InitializeCriticalSection(CRITICAL_SECTION* cs) { new (cs->storage) std::recursive_mutex; }
+void DeleteCriticalSection(CRITICAL_SECTION* cs) { CsMutex(cs)->~recursive_mutex(); }
+void EnterCriticalSection(CRITICAL_SECTION* cs) { CsMutex(cs)->lock(); }
+BOOL TryEnterCriticalSection(CRITICAL_SECTION* cs) { return CsMutex(cs)->try_lock() ? TRUE : FALSE; }
+void LeaveCriticalSection(CRITICAL_SECTION* cs) { CsMutex(cs)->unlock(); }

@@ -1,0 +1,288 @@
+// Events, waits and threads: the semantics the streaming filters' hand-over protocols rely on.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#include "media/contract/hresult.h"
+#include "media/contract/sync.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Polls cond for up to two seconds (only to observe other threads, never inside the runtime).
+template <typename F>
+bool Eventually(F cond) {
+  const auto end = std::chrono::steady_clock::now() + 2s;
+  while (std::chrono::steady_clock::now() < end) {
+    if (cond()) return true;
+    std::this_thread::sleep_for(1ms);
+  }
+  return cond();
+}
+
+TEST(SyncEvents, AutoResetReleasesExactlyOneWaiterPerSet) {
+  HANDLE ev = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+  ASSERT_NE(ev, nullptr);
+  constexpr int kWaiters = 8;
+  std::atomic<int> released{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kWaiters; ++i) {
+    threads.emplace_back([&] {
+      if (WaitForSingleObject(ev, 5000) == WAIT_OBJECT_0) released++;
+    });
+  }
+  std::this_thread::sleep_for(20ms);  // let them block
+  EXPECT_EQ(released.load(), 0);
+  for (int k = 1; k <= kWaiters; ++k) {
+    ASSERT_TRUE(SetEvent(ev));
+    ASSERT_TRUE(Eventually([&] { return released.load() >= k; })) << "set " << k;
+    std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(released.load(), k) << "one SetEvent released more than one waiter";
+  }
+  for (auto& t : threads) t.join();
+  // Every set was consumed by a waiter.
+  EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_TIMEOUT);
+  CloseHandle(ev);
+}
+
+TEST(SyncEvents, AutoResetStaysSignalledUntilOneWaitConsumesIt) {
+  HANDLE ev = CreateEvent(nullptr, FALSE, TRUE, nullptr);
+  EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_TIMEOUT);
+  SetEvent(ev);
+  SetEvent(ev);  // sets do not count up
+  EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_TIMEOUT);
+  CloseHandle(ev);
+}
+
+TEST(SyncEvents, ManualResetStaysSignalledAndReleasesEveryWaiter) {
+  HANDLE ev = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<int> released{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 5; ++i)
+    threads.emplace_back([&] {
+      if (WaitForSingleObject(ev, 5000) == WAIT_OBJECT_0) released++;
+    });
+  std::this_thread::sleep_for(10ms);
+  SetEvent(ev);
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(released.load(), 5);
+  EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_OBJECT_0);
+  ResetEvent(ev);
+  EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_TIMEOUT);
+  CloseHandle(ev);
+}
+
+TEST(SyncEvents, PulseReleasesCurrentWaitersAndLeavesEventReset) {
+  HANDLE ev = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<int> released{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 3; ++i)
+    threads.emplace_back([&] {
+      if (WaitForSingleObject(ev, 5000) == WAIT_OBJECT_0) released++;
+    });
+  std::this_thread::sleep_for(20ms);
+  PulseEvent(ev);
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(released.load(), 3);
+  EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_TIMEOUT);
+  CloseHandle(ev);
+}
+
+TEST(SyncWaits, WaitAnyReportsLowestSignalledIndexAndConsumesOnlyThatEvent) {
+  HANDLE evs[4];
+  for (auto& e : evs) e = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+  SetEvent(evs[3]);
+  SetEvent(evs[1]);
+  EXPECT_EQ(WaitForMultipleObjects(4, evs, FALSE, 0), WAIT_OBJECT_0 + 1);
+  EXPECT_EQ(WaitForMultipleObjects(4, evs, FALSE, 0), WAIT_OBJECT_0 + 3);
+  EXPECT_EQ(WaitForMultipleObjects(4, evs, FALSE, 0), WAIT_TIMEOUT);
+
+  // A blocked waiter is released by the event set later, with that event's index.
+  DWORD result = WAIT_FAILED;
+  std::thread t([&] { result = WaitForMultipleObjects(4, evs, FALSE, 5000); });
+  std::this_thread::sleep_for(10ms);
+  SetEvent(evs[2]);
+  t.join();
+  EXPECT_EQ(result, WAIT_OBJECT_0 + 2);
+  for (auto e : evs) CloseHandle(e);
+}
+
+TEST(SyncWaits, WaitAllTakesEveryObjectAtOnceOrNone) {
+  HANDLE manual = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  HANDLE autoEv = CreateEvent(nullptr, FALSE, TRUE, nullptr);
+  HANDLE both[2] = {manual, autoEv};
+  // Only one signalled: the wait times out and the auto-reset event is left alone.
+  EXPECT_EQ(WaitForMultipleObjects(2, both, TRUE, 20), WAIT_TIMEOUT);
+  EXPECT_EQ(WaitForSingleObject(autoEv, 0), WAIT_OBJECT_0);
+
+  DWORD result = WAIT_FAILED;
+  std::thread t([&] { result = WaitForMultipleObjects(2, both, TRUE, 5000); });
+  std::this_thread::sleep_for(10ms);
+  SetEvent(autoEv);
+  std::this_thread::sleep_for(10ms);
+  // The wait-all must not have taken the auto event yet; a wait-any for it still can.
+  EXPECT_EQ(WaitForSingleObject(autoEv, 0), WAIT_OBJECT_0);
+  SetEvent(autoEv);
+  SetEvent(manual);
+  t.join();
+  EXPECT_EQ(result, WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(autoEv, 0), WAIT_TIMEOUT);  // consumed by the wait-all
+  EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
+  CloseHandle(manual);
+  CloseHandle(autoEv);
+}
+
+TEST(SyncWaits, TimeoutsAreHonoured) {
+  HANDLE ev = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(WaitForSingleObject(ev, 60), WAIT_TIMEOUT);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, 59ms);
+  EXPECT_LT(waited, 1500ms);
+  EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_TIMEOUT);
+  CloseHandle(ev);
+}
+
+TEST(SyncWaits, BadHandlesFailCleanly) {
+  HANDLE bogus = reinterpret_cast<HANDLE>(0x12345678);
+  SetLastError(0);
+  EXPECT_EQ(WaitForSingleObject(bogus, 0), WAIT_FAILED);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(WaitForSingleObject(nullptr, 0), WAIT_FAILED);
+  EXPECT_FALSE(SetEvent(bogus));
+  HANDLE ev = CreateEvent(nullptr, TRUE, TRUE, nullptr);
+  HANDLE mixed[2] = {ev, bogus};
+  EXPECT_EQ(WaitForMultipleObjects(2, mixed, FALSE, 0), WAIT_FAILED);
+  EXPECT_EQ(WaitForMultipleObjects(0, mixed, FALSE, 0), WAIT_FAILED);
+  EXPECT_TRUE(CloseHandle(ev));
+  EXPECT_FALSE(CloseHandle(ev));
+  EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_FAILED);
+}
+
+TEST(SyncHandles, DuplicateKeepsObjectAliveAndClosingDuringWaitIsSafe) {
+  HANDLE ev = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+  HANDLE dup = nullptr;
+  ASSERT_TRUE(DuplicateHandle(ev, &dup));
+  EXPECT_NE(dup, ev);
+
+  DWORD result = WAIT_FAILED;
+  std::thread t([&] { result = WaitForSingleObject(ev, 5000); });
+  std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(CloseHandle(ev));  // the waiter keeps the object
+  SetEvent(dup);
+  t.join();
+  EXPECT_EQ(result, WAIT_OBJECT_0);
+
+  // Closing the last handle while a thread waits: the waiter simply times out.
+  std::thread t2([&] { result = WaitForSingleObject(dup, 40); });
+  std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(CloseHandle(dup));
+  t2.join();
+  EXPECT_EQ(result, WAIT_TIMEOUT);
+}
+
+DWORD WaitThenReturn(void* param) {
+  WaitForSingleObject(static_cast<HANDLE>(param), 5000);
+  return 42;
+}
+
+TEST(SyncThreads, HandleSignalsWhenThreadEndsWithItsExitCode) {
+  HANDLE go = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  DWORD id = 0;
+  HANDLE th = CreateThread(nullptr, 0, WaitThenReturn, go, 0, &id);
+  ASSERT_NE(th, nullptr);
+  EXPECT_NE(id, 0u);
+  EXPECT_NE(id, GetCurrentThreadId());
+  DWORD code = 0;
+  ASSERT_TRUE(GetExitCodeThread(th, &code));
+  EXPECT_EQ(code, STILL_ACTIVE);
+  EXPECT_EQ(WaitForSingleObject(th, 10), WAIT_TIMEOUT);
+  SetEvent(go);
+  EXPECT_EQ(WaitForSingleObject(th, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(th, 0), WAIT_OBJECT_0);  // stays signalled
+  ASSERT_TRUE(GetExitCodeThread(th, &code));
+  EXPECT_EQ(code, 42u);
+  EXPECT_TRUE(SetThreadPriority(th, THREAD_PRIORITY_ABOVE_NORMAL));
+  CloseHandle(th);
+  CloseHandle(go);
+}
+
+TEST(SyncThreads, ThreadsOutliveTheirClosedHandles) {
+  HANDLE go = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  std::vector<HANDLE> threads;
+  for (int i = 0; i < 4; ++i) threads.push_back(CreateThread(nullptr, 64 * 1024, WaitThenReturn, go, 0, nullptr));
+  HANDLE keep = threads[0];
+  for (size_t i = 1; i < threads.size(); ++i) CloseHandle(threads[i]);
+  SetEvent(go);
+  EXPECT_EQ(WaitForSingleObject(keep, 5000), WAIT_OBJECT_0);
+  CloseHandle(keep);
+  CloseHandle(go);
+}
+
+TEST(SyncLocks, CriticalSectionIsRecursiveAndExcludesOtherThreads) {
+  CRITICAL_SECTION cs;
+  InitializeCriticalSection(&cs);
+  EnterCriticalSection(&cs);
+  EXPECT_TRUE(TryEnterCriticalSection(&cs));
+  bool otherGotIt = true;
+  std::thread([&] { otherGotIt = TryEnterCriticalSection(&cs); }).join();
+  EXPECT_FALSE(otherGotIt);
+  LeaveCriticalSection(&cs);
+  LeaveCriticalSection(&cs);
+  std::thread([&] {
+    otherGotIt = TryEnterCriticalSection(&cs);
+    if (otherGotIt) LeaveCriticalSection(&cs);
+  }).join();
+  EXPECT_TRUE(otherGotIt);
+  DeleteCriticalSection(&cs);
+}
+
+TEST(SyncLocks, InterlockedOperationsAreAtomicAndLastErrorIsPerThread) {
+  volatile LONG counter = 0;
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i)
+    threads.emplace_back([&] {
+      for (int k = 0; k < 20000; ++k) {
+        InterlockedIncrement(&counter);
+        InterlockedDecrement(&counter);
+        InterlockedIncrement(&counter);
+      }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(counter, 80000);
+  EXPECT_EQ(InterlockedExchange(&counter, 5), 80000);
+  EXPECT_EQ(InterlockedCompareExchange(&counter, 9, 4), 5);  // no swap
+  EXPECT_EQ(InterlockedCompareExchange(&counter, 9, 5), 5);
+  EXPECT_EQ(counter, 9);
+
+  SetLastError(1234);
+  DWORD other = 1;
+  std::thread([&] { other = GetLastError(); }).join();
+  EXPECT_EQ(other, 0u);
+  EXPECT_EQ(GetLastError(), 1234u);
+}
+
+TEST(SyncClocks, ClocksAdvanceTogether) {
+  LARGE_INTEGER f{}, a{}, b{};
+  ASSERT_TRUE(QueryPerformanceFrequency(&f));
+  ASSERT_TRUE(QueryPerformanceCounter(&a));
+  const ULONGLONG t0 = GetTickCount64();
+  Sleep(30);
+  ASSERT_TRUE(QueryPerformanceCounter(&b));
+  const ULONGLONG t1 = GetTickCount64();
+  EXPECT_GE(t1 - t0, 29u);
+  EXPECT_GE((b.QuadPart - a.QuadPart) * 1000 / f.QuadPart, 29);
+  EXPECT_LE(DWORD(t1) - GetTickCount(), 5u);
+  EXPECT_EQ(GetCurrentProcessId(), DWORD(getpid()));
+}
+
+}  // namespace
