@@ -14,7 +14,7 @@ namespace tav {
 // (default value = libraryPath, "ThreadingModel" = threadingModel). Existing values are
 // overwritten, so registering twice is harmless. A null or empty friendlyName leaves the
 // class key's default value unset. Returns S_OK, E_POINTER for a null libraryPath or
-// SELFREG-style failure as HRESULT_FROM_WIN32 of the registry error.
+// HRESULT_FROM_WIN32 of the registry error.
 HRESULT RegisterInprocServer(REFCLSID clsid, const char* friendlyName, const char* libraryPath,
                              const char* threadingModel = "Both");
 

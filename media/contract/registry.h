@@ -68,5 +68,20 @@ namespace tav {
 // Folder of the hive files currently in use.
 const char* RegistryDirectory();
 // Drops the in-memory cache so the next access reads the hives again (tests and tools).
+// Changes not yet written are written first.
 void RegistryReload();
+
+// Changes are written to the hive when the last open key handle of that hive is closed
+// (or at once when none is open), on RegFlushKey and at exit. A batch defers the writing
+// until its outermost end, so registering many classes costs one write; nested batches
+// are counted. RegistryEndBatch returns the result of the write.
+void RegistryBeginBatch();
+LSTATUS RegistryEndBatch();
+class RegistryBatch {
+ public:
+  RegistryBatch() { RegistryBeginBatch(); }
+  ~RegistryBatch() { RegistryEndBatch(); }
+  RegistryBatch(const RegistryBatch&) = delete;
+  RegistryBatch& operator=(const RegistryBatch&) = delete;
+};
 }  // namespace tav
