@@ -1,0 +1,277 @@
+#include "clipmux/movieencoder.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/error.h>
+#include <libavutil/opt.h>
+#include <libavutil/rational.h>
+}
+
+namespace clipmux {
+
+namespace {
+
+constexpr uint32_t kXvidTag = MKTAG('X', 'V', 'I', 'D');
+// Longest key-frame distance small players cope with.
+constexpr int kMaxKeyIntervalMs = 2000;
+
+std::string AvError(int err) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(err, text, sizeof text);
+  return text;
+}
+
+}  // namespace
+
+MovieEncoder::MovieEncoder(const MovieJob& job, CountingOutput& output) : job_(job), output_(output) {}
+
+MovieEncoder::~MovieEncoder() = default;
+
+void MovieEncoder::Fail(const std::string& what, int averror) {
+  if (averror == AVERROR(ENOSPC) || averror == AVERROR(EFBIG) || output_.lastError() == ENOSPC ||
+      output_.lastError() == EFBIG)
+    throw MyError("the disk is full: cannot write '" + job_.path + "' (" + what + ")");
+  if (output_.lastError() != 0)
+    throw MyError("cannot write '" + job_.path + "': " + std::strerror(output_.lastError()) + " (" + what + ")");
+  throw MyError(what + ": " + AvError(averror));
+}
+
+void MovieEncoder::OpenVideoEncoder() {
+  const AVCodec* codec = avcodec_find_encoder_by_name("mpeg4");
+  if (!codec) throw MyError("the MPEG-4 video encoder is not available");
+  videoCodec_.reset(avcodec_alloc_context3(codec));
+  if (!videoCodec_) throw MyError("out of memory (video encoder)");
+  AVCodecContext* c = videoCodec_.get();
+  const VideoLayout& v = job_.video;
+  const CONFIG& cfg = job_.config;
+  AVRational rate = av_d2q(v.frameRate, 1001000);
+  c->width = v.width;
+  c->height = v.height;
+  c->pix_fmt = AV_PIX_FMT_YUV420P;
+  c->time_base = av_inv_q(rate);
+  c->framerate = rate;
+  c->bit_rate = int64_t(cfg.videoKbps) * 1000;
+  c->qmin = int(cfg.minQuantizer);
+  c->qmax = int(cfg.maxQuantizer);
+  c->mb_decision = int(cfg.macroblockDecision);
+  c->thread_count = int(cfg.encoderThreads);
+  // Simple Profile: I and P frames only, half-pel motion, no global motion compensation.
+  c->max_b_frames = 0;
+  c->flags &= ~(AV_CODEC_FLAG_QPEL);
+  c->profile = FF_PROFILE_MPEG4_SIMPLE;
+  c->level = (v.width * v.height <= 352 * 288) ? 3 : 5;
+  int keyMs = int(std::min<DWORD>(cfg.keyIntervalMs, kMaxKeyIntervalMs));
+  c->gop_size = std::max(1, int(std::floor(keyMs * v.frameRate / 1000.0 + 1e-9)));
+  c->codec_tag = kXvidTag;
+  c->sample_aspect_ratio = AVRational{1, 1};
+  if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  int err = avcodec_open2(c, codec, nullptr);
+  if (err < 0) Fail("cannot start the MPEG-4 encoder", err);
+
+  picture_.reset(av_frame_alloc());
+  if (!picture_) throw MyError("out of memory (picture)");
+  picture_->format = c->pix_fmt;
+  picture_->width = c->width;
+  picture_->height = c->height;
+  if ((err = av_frame_get_buffer(picture_.get(), 0)) < 0) Fail("cannot allocate a picture", err);
+
+  AVPixelFormat source = v.bitsPerPixel == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24;
+  scaler_.reset(sws_getContext(v.width, v.height, source, v.width, v.height, AV_PIX_FMT_YUV420P, SWS_BICUBIC,
+                               nullptr, nullptr, nullptr));
+  if (!scaler_) throw MyError("cannot set up the colour conversion");
+  frameBuffer_.assign(size_t(v.frameBytes()), 0);
+}
+
+void MovieEncoder::OpenAudioEncoder() {
+  const AudioLayout& a = *job_.audio;
+  const AVCodec* codec = avcodec_find_encoder_by_name("libmp3lame");
+  if (!codec) throw MyError("the MP3 encoder (libmp3lame) is not available");
+  audioCodec_.reset(avcodec_alloc_context3(codec));
+  if (!audioCodec_) throw MyError("out of memory (audio encoder)");
+  AVCodecContext* c = audioCodec_.get();
+  c->sample_fmt = AV_SAMPLE_FMT_S16P;
+  c->sample_rate = a.sampleRate;
+  av_channel_layout_default(&c->ch_layout, a.channels);
+  c->bit_rate = a.bitRate;
+  c->time_base = AVRational{1, a.sampleRate};
+  if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  int err = avcodec_open2(c, codec, nullptr);
+  if (err < 0) Fail("cannot start the MP3 encoder", err);
+
+  samples_.reset(av_frame_alloc());
+  fifo_.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_S16P, a.channels, std::max(c->frame_size, 1) * 4));
+  if (!samples_ || !fifo_) throw MyError("out of memory (audio buffers)");
+  samples_->format = c->sample_fmt;
+  samples_->nb_samples = c->frame_size;
+  samples_->sample_rate = c->sample_rate;
+  av_channel_layout_copy(&samples_->ch_layout, &c->ch_layout);
+  if ((err = av_frame_get_buffer(samples_.get(), 0)) < 0) Fail("cannot allocate an audio frame", err);
+  // One frame's worth of audio is bytes-per-second / frame rate; leave room for generous
+  // callers: two seconds, and never less than two frames' worth.
+  int perSecond = a.sampleRate * a.blockAlign;
+  int perFrame = int(std::ceil(perSecond / job_.video.frameRate));
+  chunkBuffer_.assign(size_t(std::max(2 * perSecond, 2 * perFrame)), 0);
+}
+
+void MovieEncoder::OpenMuxer() {
+  AVFormatContext* ctx = nullptr;
+  int err = avformat_alloc_output_context2(&ctx, nullptr, "avi", nullptr);
+  if (err < 0 || !ctx) throw MyError("the AVI writer is not available");
+  muxer_.reset(ctx);
+  ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
+  ctx->pb = output_.context();
+}
+
+int MovieEncoder::Run() {
+  if (!job_.callback) throw MyError("no callback to take frames from");
+  OpenMuxer();
+  OpenVideoEncoder();
+  if (job_.audio) OpenAudioEncoder();
+
+  videoStream_ = avformat_new_stream(muxer_.get(), nullptr);
+  if (!videoStream_) throw MyError("out of memory (video stream)");
+  avcodec_parameters_from_context(videoStream_->codecpar, videoCodec_.get());
+  videoStream_->codecpar->codec_tag = kXvidTag;
+  videoStream_->time_base = videoCodec_->time_base;
+  videoStream_->avg_frame_rate = videoCodec_->framerate;
+  if (audioCodec_) {
+    audioStream_ = avformat_new_stream(muxer_.get(), nullptr);
+    if (!audioStream_) throw MyError("out of memory (audio stream)");
+    avcodec_parameters_from_context(audioStream_->codecpar, audioCodec_.get());
+    audioStream_->time_base = audioCodec_->time_base;
+  }
+  packet_.reset(av_packet_alloc());
+  if (!packet_) throw MyError("out of memory (packet)");
+
+  int err = output_.Open(job_.path, job_.qvfFormType);
+  if (err < 0) throw MyError("cannot create the movie file '" + job_.path + "': " + std::strerror(-err));
+  fileCreated_ = true;
+  muxer_->pb = output_.context();
+  if ((err = avformat_write_header(muxer_.get(), nullptr)) < 0) Fail("cannot write the movie header", err);
+  headerWritten_ = true;
+
+  IDubberCallback* cb = job_.callback;
+  const int frameBytes = job_.video.frameBytes();
+  for (;;) {
+    int bytes = 0, pixels = 0;
+    cb->GetVideoFrame(reinterpret_cast<char*>(frameBuffer_.data()), &bytes, &pixels);
+    if (bytes <= 0) break;
+    if (bytes > frameBytes) throw MyError("the callback returned a frame larger than the frame size");
+    EncodeVideo(frameBuffer_.data(), bytes);
+    if (audioCodec_) {
+      int audioBytes = 0, blocks = 0;
+      cb->GetAudioChunk(reinterpret_cast<char*>(chunkBuffer_.data()), &audioBytes, &blocks);
+      if (audioBytes > int(chunkBuffer_.size()))
+        throw MyError("the callback returned more audio than the buffer holds");
+      if (audioBytes > 0) QueueAudio(chunkBuffer_.data(), audioBytes);
+    }
+    output_.UpdateCount();
+  }
+
+  // Flush the encoders, then let the muxer write the index and the final header.
+  if ((err = avcodec_send_frame(videoCodec_.get(), nullptr)) < 0) Fail("cannot finish the video", err);
+  Drain(videoCodec_.get(), videoStream_);
+  if (audioCodec_) {
+    EncodeAudio(true);
+    if ((err = avcodec_send_frame(audioCodec_.get(), nullptr)) < 0) Fail("cannot finish the audio", err);
+    Drain(audioCodec_.get(), audioStream_);
+  }
+  if ((err = av_write_trailer(muxer_.get())) < 0) Fail("cannot write the movie index", err);
+  if ((err = output_.Close()) < 0) Fail("cannot complete the movie file", err);
+  return int(framesWritten_);
+}
+
+void MovieEncoder::EncodeVideo(const uint8_t* data, int bytes) {
+  const VideoLayout& v = job_.video;
+  const int frameBytes = v.frameBytes();
+  if (bytes < frameBytes) {
+    // A short frame keeps what it has; the missing rows are black.
+    if (data != frameBuffer_.data()) std::memcpy(frameBuffer_.data(), data, size_t(bytes));
+    std::memset(frameBuffer_.data() + bytes, 0, size_t(frameBytes - bytes));
+    data = frameBuffer_.data();
+  }
+  int err = av_frame_make_writable(picture_.get());
+  if (err < 0) Fail("cannot get a picture buffer", err);
+  const int stride = v.strideBytes();
+  const uint8_t* top = data;
+  int step = stride;
+  if (v.bottomUp) {
+    // Bottom-up bitmaps hold the last picture row first.
+    top = data + int64_t(stride) * (v.height - 1);
+    step = -stride;
+  }
+  const uint8_t* src[4] = {top, nullptr, nullptr, nullptr};
+  const int srcStride[4] = {step, 0, 0, 0};
+  sws_scale(scaler_.get(), src, srcStride, 0, v.height, picture_->data, picture_->linesize);
+  picture_->pts = framesWritten_++;
+  if ((err = avcodec_send_frame(videoCodec_.get(), picture_.get())) < 0) Fail("cannot encode a frame", err);
+  Drain(videoCodec_.get(), videoStream_);
+}
+
+void MovieEncoder::QueueAudio(const uint8_t* data, int bytes) {
+  const AudioLayout& a = *job_.audio;
+  const int count = bytes / a.blockAlign;  // a trailing partial block is dropped
+  if (count <= 0) return;
+  planar_.resize(size_t(count) * a.channels);
+  const auto* pcm = reinterpret_cast<const int16_t*>(data);
+  void* planes[8] = {};
+  for (int ch = 0; ch < a.channels; ++ch) {
+    int16_t* plane = planar_.data() + size_t(ch) * count;
+    for (int i = 0; i < count; ++i) plane[i] = pcm[size_t(i) * a.channels + ch];
+    planes[ch] = plane;
+  }
+  if (av_audio_fifo_write(fifo_.get(), planes, count) < count) throw MyError("out of memory (audio queue)");
+  EncodeAudio(false);
+}
+
+void MovieEncoder::EncodeAudio(bool final) {
+  const int frameSize = audioCodec_->frame_size;
+  while (av_audio_fifo_size(fifo_.get()) >= frameSize || (final && av_audio_fifo_size(fifo_.get()) > 0)) {
+    int n = std::min(frameSize, av_audio_fifo_size(fifo_.get()));
+    samples_->nb_samples = frameSize;
+    int err = av_frame_make_writable(samples_.get());
+    if (err < 0) Fail("cannot get an audio buffer", err);
+    samples_->nb_samples = n;
+    av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(samples_->data), n);
+    samples_->pts = samplesEncoded_;
+    samplesEncoded_ += n;
+    if ((err = avcodec_send_frame(audioCodec_.get(), samples_.get())) < 0) Fail("cannot encode audio", err);
+    Drain(audioCodec_.get(), audioStream_);
+  }
+}
+
+void MovieEncoder::Drain(AVCodecContext* codec, AVStream* stream) {
+  for (;;) {
+    int err = avcodec_receive_packet(codec, packet_.get());
+    if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return;
+    if (err < 0) Fail("the encoder failed", err);
+    if (codec == audioCodec_.get()) {
+      // MP3 starts with the encoder's priming samples, stamped before zero. AVI places audio
+      // by position only, so a packet that holds nothing but priming would make the sound
+      // late; it is left out, and the audio is stamped from zero on.
+      if (!audioStarted_ && packet_->pts != AV_NOPTS_VALUE && packet_->pts + packet_->duration <= 0) {
+        av_packet_unref(packet_.get());
+        continue;
+      }
+      if (!audioStarted_) {
+        audioStarted_ = true;
+        audioPtsShift_ = packet_->pts == AV_NOPTS_VALUE ? 0 : -packet_->pts;
+      }
+      if (packet_->pts != AV_NOPTS_VALUE) packet_->pts += audioPtsShift_;
+      if (packet_->dts != AV_NOPTS_VALUE) packet_->dts += audioPtsShift_;
+    }
+    av_packet_rescale_ts(packet_.get(), codec->time_base, stream->time_base);
+    packet_->stream_index = stream->index;
+    err = av_interleaved_write_frame(muxer_.get(), packet_.get());
+    if (err < 0) Fail("cannot write to the movie file", err);
+  }
+}
+
+}  // namespace clipmux
