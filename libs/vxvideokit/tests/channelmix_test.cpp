@@ -60,7 +60,7 @@ LONG CTimes(LONG v) { return LONG(kC * v); }
 
 }  // namespace
 
-TEST(ChannelMix, StereoSixteenBitPassesUnchanged) {
+TEST(vxvideokit_ChannelMix, StereoSixteenBitPassesUnchanged) {
   const ChannelMixer m = MixerFor(Plain(WAVE_FORMAT_PCM, 2, 16));
   std::vector<int16_t> in = {0, 1, -1, 32767, -32768, 1234, -4321, 77};
   std::vector<int16_t> out(in.size());
@@ -70,7 +70,7 @@ TEST(ChannelMix, StereoSixteenBitPassesUnchanged) {
   EXPECT_EQ(copy, out);
 }
 
-TEST(ChannelMix, FivePointOneFoldsCentreAndBacksIntoStereo) {
+TEST(vxvideokit_ChannelMix, FivePointOneFoldsCentreAndBacksIntoStereo) {
   const ChannelMixer m = MixerFor(Extensible(6, 16, k51).Format);
   EXPECT_EQ((std::vector<int16_t>{7071, 7071}), Mix16(m, {0, 0, 10000, 0, 0, 0}));
   EXPECT_EQ((std::vector<int16_t>{32767, 32767}), Mix16(m, {30000, 30000, 0, 0, 30000, 30000}));
@@ -82,7 +82,7 @@ TEST(ChannelMix, FivePointOneFoldsCentreAndBacksIntoStereo) {
   EXPECT_EQ((std::vector<int16_t>{int16_t(l >> 16), int16_t(r >> 16)}), Mix16(m, {fl, fr, fc, lfe, bl, br}));
 }
 
-TEST(ChannelMix, PlainSixChannelPcmIsTakenAsFivePointOne) {
+TEST(vxvideokit_ChannelMix, PlainSixChannelPcmIsTakenAsFivePointOne) {
   EXPECT_EQ(k51, DescribeMixInput(Plain(WAVE_FORMAT_PCM, 6, 16)).mask);
   EXPECT_EQ(0x0Fu, DescribeMixInput(Plain(WAVE_FORMAT_PCM, 4, 16)).mask);
   EXPECT_EQ(0x04u, DescribeMixInput(Plain(WAVE_FORMAT_PCM, 1, 16)).mask);
@@ -91,7 +91,7 @@ TEST(ChannelMix, PlainSixChannelPcmIsTakenAsFivePointOne) {
   EXPECT_EQ((std::vector<int16_t>{7071, 7071}), Mix16(m, {0, 0, 10000, 0, 0, 0}));
 }
 
-TEST(ChannelMix, MasksGetExactlyOneBitPerChannel) {
+TEST(vxvideokit_ChannelMix, MasksGetExactlyOneBitPerChannel) {
   EXPECT_EQ(0x3Fu, CompleteChannelMask(0x04, 6));
   EXPECT_EQ(0x0Fu, CompleteChannelMask(0x04, 4));
   EXPECT_EQ(0x03u, CompleteChannelMask(0x3F, 2));   // surplus removed from the top
@@ -100,7 +100,7 @@ TEST(ChannelMix, MasksGetExactlyOneBitPerChannel) {
   EXPECT_EQ(0u, CompleteChannelMask(0x3F, 0));
 }
 
-TEST(ChannelMix, MonoAndQuadAndSideLayoutsFoldAsTheRulesSay) {
+TEST(vxvideokit_ChannelMix, MonoAndQuadAndSideLayoutsFoldAsTheRulesSay) {
   // Mono centre: L = R = c FC.
   EXPECT_EQ((std::vector<int16_t>{7071, 7071}), Mix16(MixerFor(Plain(WAVE_FORMAT_PCM, 1, 16)), {10000}));
   // Quad (FL FR BL BR): backs go straight into the fronts.
@@ -122,7 +122,7 @@ TEST(ChannelMix, MonoAndQuadAndSideLayoutsFoldAsTheRulesSay) {
   EXPECT_EQ((std::vector<int16_t>{100, 200}), Mix16(MixerFor(Extensible(4, 16, 0x28003).Format), {0, 0, 100, 200}));
 }
 
-TEST(ChannelMix, FoldsIntoTheBackPairWhenTheOutputHasOne) {
+TEST(vxvideokit_ChannelMix, FoldsIntoTheBackPairWhenTheOutputHasOne) {
   DownmixSettings s = DefaultDownmixSettings();
   s.format.outputChannels = 4;
   s.format.outputChannelMask = 0x33;  // FL FR BL BR
@@ -135,7 +135,7 @@ TEST(ChannelMix, FoldsIntoTheBackPairWhenTheOutputHasOne) {
   EXPECT_EQ((std::vector<int16_t>{5000, 5000, 5000, 5000}), Mix16(top, {0, 0, 0, 0, 10000}));
 }
 
-TEST(ChannelMix, MonoOutputSumsEveryChannel) {
+TEST(vxvideokit_ChannelMix, MonoOutputSumsEveryChannel) {
   DownmixSettings s = DefaultDownmixSettings();
   s.format.outputChannels = 1;
   s.format.outputChannelMask = 0x04;
@@ -143,7 +143,7 @@ TEST(ChannelMix, MonoOutputSumsEveryChannel) {
   EXPECT_EQ((std::vector<int16_t>{21}), Mix16(m, {1, 2, 3, 4, 5, 6}));
 }
 
-TEST(ChannelMix, GainsScaleInputsOutputsAndTheWhole) {
+TEST(vxvideokit_ChannelMix, GainsScaleInputsOutputsAndTheWhole) {
   DownmixSettings s = DefaultDownmixSettings();
   s.gains.inputGainsOn = TRUE;
   s.gains.inputGain[kFR] = 50;
@@ -159,7 +159,7 @@ TEST(ChannelMix, GainsScaleInputsOutputsAndTheWhole) {
   EXPECT_EQ((std::vector<int16_t>{32767, 20000}), Mix16(MixerFor(Plain(WAVE_FORMAT_PCM, 2, 16), s), {30000, 2000}));
 }
 
-TEST(ChannelMix, CustomMatrixReplacesTheRules) {
+TEST(vxvideokit_ChannelMix, CustomMatrixReplacesTheRules) {
   DownmixSettings s = DefaultDownmixSettings();
   s.matrixBlock.customMatrixOn = TRUE;
   s.matrix[kFL][kFR] = 1.0;  // swap
@@ -167,7 +167,7 @@ TEST(ChannelMix, CustomMatrixReplacesTheRules) {
   EXPECT_EQ((std::vector<int16_t>{2000, 500}), Mix16(MixerFor(Plain(WAVE_FORMAT_PCM, 2, 16), s), {1000, 2000}));
 }
 
-TEST(ChannelMix, ReadsAndWritesEverySampleWidth) {
+TEST(vxvideokit_ChannelMix, ReadsAndWritesEverySampleWidth) {
   // 8-bit input is unsigned: 0x80 is silence, 0xC0 is half scale.
   {
     const ChannelMixer m = MixerFor(Plain(WAVE_FORMAT_PCM, 2, 8));
@@ -207,7 +207,7 @@ TEST(ChannelMix, ReadsAndWritesEverySampleWidth) {
   }
 }
 
-TEST(ChannelMix, FloatInputIsConvertedInPlaceFirst) {
+TEST(vxvideokit_ChannelMix, FloatInputIsConvertedInPlaceFirst) {
   EXPECT_EQ(1073741823, FloatSampleToInt(0.5f));
   EXPECT_EQ(INT32_MAX, FloatSampleToInt(1.5f));
   EXPECT_EQ(INT32_MIN, FloatSampleToInt(-3.0f));
@@ -229,7 +229,7 @@ TEST(ChannelMix, FloatInputIsConvertedInPlaceFirst) {
   EXPECT_EQ(LONG(kC * 1073741823) >> 16, out[0]);
 }
 
-TEST(ChannelMix, ProcessStopsAtTheEndOfEitherBuffer) {
+TEST(vxvideokit_ChannelMix, ProcessStopsAtTheEndOfEitherBuffer) {
   const ChannelMixer m = MixerFor(Extensible(6, 16, k51).Format);
   std::vector<int16_t> in(6 * 10, 100);
   std::vector<int16_t> out(2 * 4, -1);
@@ -240,7 +240,7 @@ TEST(ChannelMix, ProcessStopsAtTheEndOfEitherBuffer) {
   EXPECT_EQ(4u, m.Process(reinterpret_cast<BYTE*>(in.data()), 12 + 5, reinterpret_cast<BYTE*>(out.data()), 16));
 }
 
-TEST(ChannelMix, AcceptsOnlyFormatsItCanRead) {
+TEST(vxvideokit_ChannelMix, AcceptsOnlyFormatsItCanRead) {
   const DownmixSettings s = DefaultDownmixSettings();
   auto check = [&](const auto& f) { return CheckDownmixInput(reinterpret_cast<const BYTE*>(&f), sizeof f, s); };
   EXPECT_EQ(S_OK, check(Plain(WAVE_FORMAT_PCM, 2, 16)));
@@ -278,7 +278,7 @@ TEST(ChannelMix, AcceptsOnlyFormatsItCanRead) {
   EXPECT_EQ(VFW_E_TYPE_NOT_ACCEPTED, CheckDownmixInput(reinterpret_cast<const BYTE*>(&wrongRate), sizeof wrongRate, strict));
 }
 
-TEST(ChannelMix, OutputFormatIsPcmOrExtensibleAboveSixteenBits) {
+TEST(vxvideokit_ChannelMix, OutputFormatIsPcmOrExtensibleAboveSixteenBits) {
   const WAVEFORMATEX in = Extensible(6, 24, k51).Format;
   DownmixSettings s = DefaultDownmixSettings();
   std::vector<BYTE> f = DownmixOutputFormat(in, s);
@@ -309,7 +309,7 @@ TEST(ChannelMix, OutputFormatIsPcmOrExtensibleAboveSixteenBits) {
   EXPECT_EQ(sizeof(WAVEFORMATEXTENSIBLE), DownmixOutputFormat(in, s).size());
 }
 
-TEST(ChannelMix, SettingsHaveTheirDefaultsAndSurviveASaveAndLoad) {
+TEST(vxvideokit_ChannelMix, SettingsHaveTheirDefaultsAndSurviveASaveAndLoad) {
   const DownmixSettings d = DefaultDownmixSettings();
   EXPECT_FALSE(d.format.extensibleOutput);
   EXPECT_EQ(1u, d.format.flag);

@@ -19,7 +19,7 @@ std::ostream& operator<<(std::ostream& os, const Out& o) {
 }
 
 // Runs input start times through the clock the way the filter does and lists what leaves.
-std::vector<Out> Run(FrameClock& clock, const std::vector<REFERENCE_TIME>& starts) {
+std::vector<Out> Drive(FrameClock& clock, const std::vector<REFERENCE_TIME>& starts) {
   std::vector<Out> out;
   for (size_t i = 0; i < starts.size(); ++i) {
     FrameClock::Placement p;
@@ -39,7 +39,7 @@ std::vector<REFERENCE_TIME> Starts(int count, double fps, REFERENCE_TIME offset 
 
 }  // namespace
 
-TEST(FrameClock, SlotStartsFallOneUnitShortEveryThirdSlot) {
+TEST(vxvideokit_FrameClock, SlotStartsFallOneUnitShortEveryThirdSlot) {
   FrameClock c;
   c.NewSegment(0, 1.0);
   c.SetTargetRate(30.0);
@@ -56,21 +56,21 @@ TEST(FrameClock, SlotStartsFallOneUnitShortEveryThirdSlot) {
   EXPECT_EQ(333333, c.SlotStart(1));
 }
 
-TEST(FrameClock, ThirtyToFifteenDropsEverySecondFrame) {
+TEST(vxvideokit_FrameClock, ThirtyToFifteenDropsEverySecondFrame) {
   FrameClock c;
   c.SetTargetRate(15.0);
   c.NewSegment(0, 1.0);
-  const std::vector<Out> out = Run(c, Starts(7, 30.0));  // 0, 333333, 666667, ...
+  const std::vector<Out> out = Drive(c, Starts(7, 30.0));  // 0, 333333, 666667, ...
   const std::vector<Out> expected = {
       {0, 666666, 0}, {666666, 1333333, 2}, {1333333, 1999999, 4}, {1999999, 2666666, 6}};
   EXPECT_EQ(expected, out);
 }
 
-TEST(FrameClock, FifteenToThirtyRepeatsTheFrameThatArrivesLate) {
+TEST(vxvideokit_FrameClock, FifteenToThirtyRepeatsTheFrameThatArrivesLate) {
   FrameClock c;
   c.SetTargetRate(30.0);
   c.NewSegment(0, 1.0);
-  const std::vector<Out> out = Run(c, Starts(3, 15.0));  // 0, 666667, 1333333
+  const std::vector<Out> out = Drive(c, Starts(3, 15.0));  // 0, 666667, 1333333
   const std::vector<Out> expected = {
       {0, 333333, 0},
       {333333, 666666, 1}, {666666, 999999, 1},
@@ -78,17 +78,17 @@ TEST(FrameClock, FifteenToThirtyRepeatsTheFrameThatArrivesLate) {
   EXPECT_EQ(expected, out);
 }
 
-TEST(FrameClock, ALateFirstFrameBecomesTheBase) {
+TEST(vxvideokit_FrameClock, ALateFirstFrameBecomesTheBase) {
   FrameClock c;
   c.SetTargetRate(15.0);
   c.NewSegment(0, 1.0);
-  const std::vector<Out> out = Run(c, Starts(3, 30.0, 5'000'000));
+  const std::vector<Out> out = Drive(c, Starts(3, 30.0, 5'000'000));
   EXPECT_EQ(5'000'000, c.Base());
   const std::vector<Out> expected = {{5'000'000, 5'666'666, 0}, {5'666'666, 6'333'333, 2}};
   EXPECT_EQ(expected, out);
 }
 
-TEST(FrameClock, SamplesWithoutTimesUseUpASlotAndSegmentsRestart) {
+TEST(vxvideokit_FrameClock, SamplesWithoutTimesUseUpASlotAndSegmentsRestart) {
   FrameClock c;
   c.SetTargetRate(30.0);
   c.NewSegment(0, 1.0);
@@ -109,7 +109,7 @@ TEST(FrameClock, SamplesWithoutTimesUseUpASlotAndSegmentsRestart) {
   EXPECT_EQ(9'000'000, c.SegmentStart());
 }
 
-TEST(FrameClock, ZeroOrNegativeRatesPassThrough) {
+TEST(vxvideokit_FrameClock, ZeroOrNegativeRatesPassThrough) {
   FrameClock c;
   EXPECT_TRUE(c.Active());
   c.SetTargetRate(0.0);
@@ -121,7 +121,7 @@ TEST(FrameClock, ZeroOrNegativeRatesPassThrough) {
   EXPECT_FALSE(c.Active());
 }
 
-TEST(FrameClock, ALongGapIsFilledWithoutWalkingEverySlot) {
+TEST(vxvideokit_FrameClock, ALongGapIsFilledWithoutWalkingEverySlot) {
   FrameClock c;
   c.SetTargetRate(30.0);
   c.NewSegment(0, 1.0);

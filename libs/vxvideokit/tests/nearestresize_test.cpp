@@ -73,7 +73,7 @@ void ExpectStretched(Image& src, const PixelRect& sr, Image& dst, const PixelRec
 
 }  // namespace
 
-TEST(NearestSteps, FollowTheFloorRuleWhenEnlargingAndTheCeilingRuleWhenReducing) {
+TEST(vxvideokit_NearestSteps, FollowTheFloorRuleWhenEnlargingAndTheCeilingRuleWhenReducing) {
   for (LONG s = 1; s <= 40; ++s) {
     for (LONG d = 1; d <= 90; ++d) {
       std::vector<LONG> out(d);
@@ -88,7 +88,7 @@ TEST(NearestSteps, FollowTheFloorRuleWhenEnlargingAndTheCeilingRuleWhenReducing)
   EXPECT_EQ(719, big[639]);
 }
 
-TEST(StretchNearest, IsPixelExactForEveryBitDepthAndSize) {
+TEST(vxvideokit_StretchNearest, IsPixelExactForEveryBitDepthAndSize) {
   const WORD depths[] = {8, 16, 24, 32};
   struct Case { LONG sw, sh, dw, dh; };
   const Case cases[] = {
@@ -114,7 +114,7 @@ TEST(StretchNearest, IsPixelExactForEveryBitDepthAndSize) {
   }
 }
 
-TEST(StretchNearest, DrawsRectanglesAtOffsetsAndLeavesTheRestAlone) {
+TEST(vxvideokit_StretchNearest, DrawsRectanglesAtOffsetsAndLeavesTheRestAlone) {
   for (WORD bits : {8, 16, 24, 32}) {
     SCOPED_TRACE(bits);
     Image src = Pattern(37, 23, WORD(bits));
@@ -130,7 +130,7 @@ TEST(StretchNearest, DrawsRectanglesAtOffsetsAndLeavesTheRestAlone) {
   }
 }
 
-TEST(StretchNearest, DrawsNothingForMismatchedOrUnsupportedDepthsAndBadRectangles) {
+TEST(vxvideokit_StretchNearest, DrawsNothingForMismatchedOrUnsupportedDepthsAndBadRectangles) {
   Image src = Pattern(8, 8, 32);
   Image dst16(8, 8, 16, 0x11);
   EXPECT_FALSE(StretchNearest(src.View(), {0, 0, 8, 8}, dst16.Mutable(), {0, 0, 8, 8}));
@@ -150,7 +150,7 @@ TEST(StretchNearest, DrawsNothingForMismatchedOrUnsupportedDepthsAndBadRectangle
   EXPECT_EQ(before, dst.data);
 }
 
-TEST(ResizeGeometry, CropTakesTheMiddleColumnsOfAWiderSource) {
+TEST(vxvideokit_ResizeGeometry, CropTakesTheMiddleColumnsOfAWiderSource) {
   const ResizePlan plan = PlanResize(352, 240, 640, 480, kModeCrop);
   EXPECT_FALSE(plan.clearFirst);
   EXPECT_EQ((PixelRect{16, 0, 320, 240}), plan.src);
@@ -168,7 +168,7 @@ TEST(ResizeGeometry, CropTakesTheMiddleColumnsOfAWiderSource) {
   EXPECT_EQ((PixelRect{0, 60, 320, 120}), PlanResize(320, 240, 640, 240, kModeCrop).src);
 }
 
-TEST(ResizeGeometry, FitLetterboxesAndPillarboxesWithZeroBorders) {
+TEST(vxvideokit_ResizeGeometry, FitLetterboxesAndPillarboxesWithZeroBorders) {
   const ResizePlan plan = PlanResize(352, 240, 640, 480, kModeFit);
   EXPECT_TRUE(plan.clearFirst);
   EXPECT_EQ((PixelRect{0, 0, 352, 240}), plan.src);
@@ -187,8 +187,8 @@ TEST(ResizeGeometry, FitLetterboxesAndPillarboxesWithZeroBorders) {
   EXPECT_EQ((PixelRect{20, 0, 60, 100}), PlanResize(60, 100, 100, 100, kModeFit).dst);
 }
 
-TEST(ResizeGeometry, EqualRatiosAndOtherModesStretchTheWholeFrame) {
-  for (int mode : {kModeStretch, kModeFit, kModeCrop, 7, -1}) {
+TEST(vxvideokit_ResizeGeometry, EqualRatiosAndOtherModesStretchTheWholeFrame) {
+  for (int mode : {int(kModeStretch), int(kModeFit), int(kModeCrop), 7, -1}) {
     SCOPED_TRACE(mode);
     const ResizePlan equal = PlanResize(320, 240, 640, 480, mode);
     EXPECT_FALSE(equal.clearFirst);
@@ -207,7 +207,7 @@ TEST(ResizeGeometry, EqualRatiosAndOtherModesStretchTheWholeFrame) {
   ExpectStretched(src, {0, 0, 320, 240}, dst, {0, 0, 640, 480}, 0xEE);
 }
 
-TEST(ResizeGeometry, CentreCopiesTheMiddleOfALargerSource) {
+TEST(vxvideokit_ResizeGeometry, CentreCopiesTheMiddleOfALargerSource) {
   Image src = Pattern(640, 480, 32);
   Image dst(320, 240, 32, 0xEE);
   ASSERT_EQ(S_OK, ResizeFrame(src.Header(), src.data.data(), src.data.size(), dst.Header(), dst.data.data(),
@@ -218,7 +218,7 @@ TEST(ResizeGeometry, CentreCopiesTheMiddleOfALargerSource) {
   EXPECT_EQ(0, std::memcmp(dst.Pixel(319, 239), src.Pixel(479, 359), 4));
 }
 
-TEST(ResizeGeometry, CentrePutsASmallerSourceOnABlackFrame) {
+TEST(vxvideokit_ResizeGeometry, CentrePutsASmallerSourceOnABlackFrame) {
   Image src = Pattern(320, 240, 32);
   Image dst(640, 480, 32, 0xEE);
   ASSERT_EQ(S_OK, ResizeFrame(src.Header(), src.data.data(), src.data.size(), dst.Header(), dst.data.data(),
@@ -240,7 +240,7 @@ TEST(ResizeGeometry, CentrePutsASmallerSourceOnABlackFrame) {
   EXPECT_EQ(0, std::memcmp(shortDst.Pixel(0, 0), tall.Pixel(0, 2), 4));  // ceiling(3/2)
 }
 
-TEST(ResizeGeometry, CentreRowCopiesStayInsideTheirRows) {
+TEST(vxvideokit_ResizeGeometry, CentreRowCopiesStayInsideTheirRows) {
   // 1 pixel of 8 bits into 4: the rounded offset (4 bytes) plus a whole source stride would
   // reach into the next row; the copy is cut at the row end instead.
   Image src(1, 3, 8);
@@ -254,7 +254,7 @@ TEST(ResizeGeometry, CentreRowCopiesStayInsideTheirRows) {
   for (LONG r = 0; r < 3; ++r) EXPECT_EQ(0, buffer[size_t(r) * 4]) << "row " << r << " starts with border";
 }
 
-TEST(ResizeFrame, RefusesCompressedFramesAndShortBuffersWithoutTouchingTheOutput) {
+TEST(vxvideokit_ResizeFrame, RefusesCompressedFramesAndShortBuffersWithoutTouchingTheOutput) {
   Image src = Pattern(16, 16, 32);
   Image dst(8, 8, 32, 0x3C);
   const std::vector<BYTE> before = dst.data;
