@@ -1,0 +1,95 @@
+// VxVideoKit's public interface: the class identifiers of its filters and the private
+// control interfaces the converter reaches them through. Include this header; never link
+// the library (its objects are created by class identifier).
+#pragma once
+
+#include "media/contract/mediatypes.h"
+#include "media/contract/unknown.h"
+
+// ---- classes -------------------------------------------------------------------------------
+
+// "VXCMN Deferred Resizer": scales frames when a downstream filter first reads them.
+TAV_DEFINE_GUID(CLSID_VxDeferredResizer, 0xA01811DC, 0xAFBF, 0x490D, 0x89, 0x87, 0x7C, 0xDC, 0x53, 0x92, 0x74, 0xE8);
+// "VXCMN Frame Rate Converter": drops and repeats frames to a fixed rate.
+TAV_DEFINE_GUID(CLSID_VxFrameRateConverter, 0x5A43E2A7, 0xF981, 0x41F0, 0x8F, 0x8D, 0x50, 0xC6, 0x53, 0xAB, 0x6D, 0x60);
+// "VXCMN Audio channel mixer" (ChannelDownmixer): folds any layout to the configured one.
+TAV_DEFINE_GUID(CLSID_VxChannelDownmixer, 0xCC8153B2, 0xBFB0, 0x4B33, 0xAB, 0x54, 0x18, 0x1D, 0xAE, 0x73, 0x7E, 0xC7);
+
+// Classes of the library that other parts of it provide.
+TAV_DEFINE_GUID(CLSID_VxAudioCompressor, 0x64DBE03A, 0xA713, 0x45DF, 0x98, 0xCF, 0xF2, 0xB9, 0x7F, 0x8D, 0x08, 0x56);
+TAV_DEFINE_GUID(CLSID_VxAudioCompressionFactory, 0x715A0A2F, 0x5C35, 0x4A91, 0xB3, 0x39, 0x88, 0x5A, 0x8B, 0xA0, 0x96, 0x12);
+TAV_DEFINE_GUID(CLSID_VxInterlaceModeChecker, 0x77847556, 0x6768, 0x4BD9, 0x9A, 0xAD, 0x32, 0x6B, 0x12, 0xD7, 0x28, 0xF5);
+TAV_DEFINE_GUID(CLSID_VxVideoAnalyzer, 0xC875E88C, 0x0762, 0x4808, 0x92, 0x43, 0x6A, 0x6C, 0x10, 0x77, 0xDD, 0x66);
+TAV_DEFINE_GUID(CLSID_VxVideoResizer, 0xC30BBD34, 0x76BF, 0x4D59, 0x8A, 0xA7, 0x15, 0x2E, 0x87, 0x5D, 0x44, 0x6C);
+TAV_DEFINE_GUID(CLSID_VxResizerProperties, 0xF5ED8920, 0x79A7, 0x46FD, 0x83, 0x66, 0x41, 0x43, 0x0C, 0xF9, 0x0B, 0x2E);
+TAV_DEFINE_GUID(CLSID_VxVideoHeaderAdapter, 0x5DFE9C7B, 0xA9B5, 0x48C5, 0xA1, 0xE4, 0xEC, 0x65, 0xAE, 0x7C, 0xF7, 0x42);
+TAV_DEFINE_GUID(CLSID_VxMediaReaderHolder, 0xAC53E022, 0xB59B, 0x44F6, 0xBF, 0xBC, 0xF1, 0x57, 0x77, 0x4B, 0x70, 0x72);
+TAV_DEFINE_GUID(CLSID_VxMediaReaderFilter, 0x3CEE4CF0, 0x6FDA, 0x4FDE, 0x84, 0xD1, 0xBF, 0x19, 0x9D, 0x2B, 0xED, 0x77);
+
+// ---- IResizerControl -----------------------------------------------------------------------
+
+TAV_DEFINE_GUID(IID_IResizerControl, 0x4ADA63A0, 0x72D5, 0x11D2, 0x95, 0x2A, 0x00, 0x60, 0x08, 0x18, 0x40, 0xBC);
+
+// Resize modes of SetOutputSize. Any other value behaves as 0.
+enum VxResizeMode : int {
+  VXRESIZE_STRETCH = 0,  // whole picture to the whole frame, aspect not kept
+  VXRESIZE_CENTRE = 1,   // 1:1, centred; cut or black borders
+  VXRESIZE_FIT = 2,      // aspect kept, black borders
+  VXRESIZE_CROP = 3,     // aspect kept, cut on both sides
+};
+
+// Output size and mode of a resizer. Every method takes the filter lock.
+struct IResizerControl : IUnknown {
+  // biHeight / biWidth of the configured output type and the mode. E_POINTER for null;
+  // E_UNEXPECTED while no output type is configured.
+  STDMETHOD(GetOutputSize)(int* height, int* width, int* mode) = 0;
+  // biHeight / biWidth of the input connection type. E_POINTER for null or no input type.
+  STDMETHOD(GetInputSize)(int* height, int* width) = 0;
+  // Stores the size into the configured type (image and sample size recomputed) and the
+  // mode; a new size on a connected output pin reconnects that pin first.
+  STDMETHOD(SetOutputSize)(int height, int width, int mode) = 0;
+  // Deep copy of the configured output type into the caller's structure (the caller frees
+  // its format block with the task allocator).
+  STDMETHOD(GetOutputType)(AM_MEDIA_TYPE* type) = 0;
+  // Only while unconnected (VFW_E_ALREADY_CONNECTED); video, FORMAT_VideoInfo and a
+  // non-zero sample size (VFW_E_INVALID_MEDIA_TYPE).
+  STDMETHOD(SetOutputType)(const AM_MEDIA_TYPE* type) = 0;
+};
+TAV_INTERFACE(IResizerControl, IID_IResizerControl);
+
+// ---- IFrameRateControl ---------------------------------------------------------------------
+
+TAV_DEFINE_GUID(IID_IFrameRateControl, 0x97BDA943, 0x95A6, 0x4A59, 0xB9, 0x9E, 0x38, 0x74, 0x1D, 0x21, 0x78, 0x49);
+
+struct IFrameRateControl : IUnknown {
+  // The target rate in frames per second (0: pass-through). E_POINTER for null.
+  STDMETHOD(GetFrameRate)(double* fps) = 0;
+  // E_INVALIDARG for a negative (or not finite) rate. Time stamps follow at once; types at
+  // the next connection.
+  STDMETHOD(SetFrameRate)(double fps) = 0;
+};
+TAV_INTERFACE(IFrameRateControl, IID_IFrameRateControl);
+
+// ---- IChannelDownmixerSettings -------------------------------------------------------------
+
+TAV_DEFINE_GUID(IID_IChannelDownmixerSettings, 0x2D1AE100, 0x336D, 0x4F8C, 0x9B, 0xAF, 0x45, 0xCC, 0x1B, 0xD7, 0xB5, 0x14);
+
+// Sizes of the three blocks of the channel mixer's settings record.
+constexpr DWORD VXDOWNMIX_FORMAT_BLOCK_BYTES = 44;   // output format and input constraints
+constexpr DWORD VXDOWNMIX_GAIN_BLOCK_BYTES = 216;    // input, output and master gains
+constexpr DWORD VXDOWNMIX_MATRIX_BLOCK_BYTES = 524;  // custom matrix switch and flags
+constexpr DWORD VXDOWNMIX_SPEAKERS = 18;
+
+// Settings of the channel mixer. The three blocks are copied whole; a null pointer skips its
+// block. Changing the format block while a pin is connected gives VFW_E_ALREADY_CONNECTED.
+struct IChannelDownmixerSettings : IUnknown {
+  STDMETHOD(GetSettings)(BYTE* formatBlock, BYTE* gainBlock, BYTE* matrixBlock) = 0;
+  // E_INVALIDARG when the resulting settings cannot produce an output format.
+  STDMETHOD(SetSettings)(const BYTE* formatBlock, const BYTE* gainBlock, const BYTE* matrixBlock) = 0;
+  // Whether the input and the output pin are connected. E_POINTER for null.
+  STDMETHOD(GetPinConnections)(BOOL* inputConnected, BOOL* outputConnected) = 0;
+  // The custom matrix: 18 x 18 coefficients, [output position][input position], row by row.
+  STDMETHOD(GetMatrix)(double* coefficients) = 0;
+  STDMETHOD(SetMatrix)(const double* coefficients) = 0;
+};
+TAV_INTERFACE(IChannelDownmixerSettings, IID_IChannelDownmixerSettings);
