@@ -113,7 +113,7 @@ struct EncoderEvents {
   }
 };
 
-class ClipmuxTest : public ::testing::Test {
+class clipmux_Movie : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg/ffprobe are needed to check the movies";
@@ -153,7 +153,7 @@ void ExpectKeyFramesAtMostTwoSecondsApart(const std::vector<moviecheck::Packet>&
   }
 }
 
-TEST_F(ClipmuxTest, Encode_Writes30fpsXvidWithMp3_ThatOrdinaryToolsRead) {
+TEST_F(clipmux_Movie, Encode_Writes30fpsXvidWithMp3_ThatOrdinaryToolsRead) {
   const std::string path = dir_ + "/clip.avi";
   GeneratedClip clip(320, 240, 30.0, 90);
   EXPECT_EQ(Write(path, clip, 320, 240, 30.0), 90);
@@ -194,7 +194,7 @@ TEST_F(ClipmuxTest, Encode_Writes30fpsXvidWithMp3_ThatOrdinaryToolsRead) {
   EXPECT_LT(clip.bytesSeen.back(), GetDirectBytesWrited());
 }
 
-TEST_F(ClipmuxTest, Encode_QvfAt15fps_HasCameraFormTypeAndUprightPicture) {
+TEST_F(clipmux_Movie, Encode_QvfAt15fps_HasCameraFormTypeAndUprightPicture) {
   const std::string path = dir_ + "/clip.qvf";
   SaveAVIasQVF(true);
   GeneratedClip clip(320, 240, 15.0, 45);
@@ -225,7 +225,7 @@ TEST_F(ClipmuxTest, Encode_QvfAt15fps_HasCameraFormTypeAndUprightPicture) {
   EXPECT_EQ(moviecheck::ReadBytes(dir_ + "/plain.avi", 8, 4), "AVI ");
 }
 
-TEST_F(ClipmuxTest, Encode_ToneStartingAtHalfSecond_DecodesWithinOneFrameOfIt) {
+TEST_F(clipmux_Movie, Encode_ToneStartingAtHalfSecond_DecodesWithinOneFrameOfIt) {
   const std::string path = dir_ + "/sync.avi";
   GeneratedClip clip(320, 240, 30.0, 45);
   clip.silentSamples = 22050 / 2;
@@ -240,7 +240,7 @@ TEST_F(ClipmuxTest, Encode_ToneStartingAtHalfSecond_DecodesWithinOneFrameOfIt) {
   EXPECT_NEAR(double(onset) / 22050, 0.5, 1.0 / 30);
 }
 
-TEST_F(ClipmuxTest, Encode_ShortFrames_KeepTheirRowsAndTheRestIsBlack) {
+TEST_F(clipmux_Movie, Encode_ShortFrames_KeepTheirRowsAndTheRestIsBlack) {
   const std::string path = dir_ + "/short.avi";
   GeneratedClip clip(320, 240, 30.0, 10);
   clip.shortFrames = true;  // half a frame: the bottom half of a bottom-up picture
@@ -254,7 +254,7 @@ TEST_F(ClipmuxTest, Encode_ShortFrames_KeepTheirRowsAndTheRestIsBlack) {
   EXPECT_GT(bottom[2], 200);
 }
 
-TEST_F(ClipmuxTest, Config_DefaultsRoundTripAndRefusals) {
+TEST_F(clipmux_Movie, Config_DefaultsRoundTripAndRefusals) {
   CONFIG c;
   std::memset(&c, 0xAB, sizeof c);
   GetConfig(&c);
@@ -294,7 +294,7 @@ TEST_F(ClipmuxTest, Config_DefaultsRoundTripAndRefusals) {
   EXPECT_EQ(back.videoKbps, 300u);
 }
 
-TEST_F(ClipmuxTest, Config_BitRateAndKeyInterval_ShapeTheVideo) {
+TEST_F(clipmux_Movie, Config_BitRateAndKeyInterval_ShapeTheVideo) {
   CONFIG c;
   GetConfig(&c);
   c.videoKbps = 120;
@@ -325,7 +325,7 @@ TEST_F(ClipmuxTest, Config_BitRateAndKeyInterval_ShapeTheVideo) {
   for (size_t i = 0; i < packets.size(); i += 15) EXPECT_TRUE(packets[i].key) << "frame " << i;
 }
 
-TEST_F(ClipmuxTest, Failure_BadPathsAndFormats_AreClearErrors) {
+TEST_F(clipmux_Movie, Failure_BadPathsAndFormats_AreClearErrors) {
   GeneratedClip clip(320, 240, 30.0, 1);
   auto message = [](const std::function<void()>& call) {
     try {
@@ -357,7 +357,7 @@ TEST_F(ClipmuxTest, Failure_BadPathsAndFormats_AreClearErrors) {
   EXPECT_THROW(setAudio(&pcm, 0), MyError);
 }
 
-TEST_F(ClipmuxTest, Failure_StartWithoutPreparedFile_ReleasesBothWaiters) {
+TEST_F(clipmux_Movie, Failure_StartWithoutPreparedFile_ReleasesBothWaiters) {
   GeneratedClip clip(320, 240, 30.0, 3);
   Write(dir_ + "/first.avi", clip, 320, 240, 30.0);
   // Each CreateAVI is good for one movie: a second start must not overwrite the first.
@@ -382,7 +382,7 @@ TEST_F(ClipmuxTest, Failure_StartWithoutPreparedFile_ReleasesBothWaiters) {
   EXPECT_EQ(moviecheck::DecodedFrames(dir_ + "/outer.avi", "v:0"), 5);
 }
 
-TEST_F(ClipmuxTest, Failure_DiskFull_ThrowsAndSetsIdle) {
+TEST_F(clipmux_Movie, Failure_DiskFull_ThrowsAndSetsIdle) {
   GeneratedClip clip(320, 240, 30.0, 30);
   ResetEvent(events_.idle);
   try {
@@ -394,7 +394,7 @@ TEST_F(ClipmuxTest, Failure_DiskFull_ThrowsAndSetsIdle) {
   EXPECT_EQ(WaitForSingleObject(events_.idle, 0), WAIT_OBJECT_0);
 }
 
-TEST_F(ClipmuxTest, Failure_FileSizeLimitMidMovie_LeavesOrRemovesThePart) {
+TEST_F(clipmux_Movie, Failure_FileSizeLimitMidMovie_LeavesOrRemovesThePart) {
   // A file-size limit makes the disk "fill up" part way through the movie.
   struct rlimit old {};
   getrlimit(RLIMIT_FSIZE, &old);
