@@ -13,6 +13,6 @@ DWORD AMGetErrorTextA(HRESULT hr, LPSTR buf, DWORD maxLen);
 namespace tav {
 // "MEDIASUBTYPE_RGB24", "FORMAT_VideoInfo", ...; empty when unknown.
 std::string GuidName(const GUID& g);
-// Name of a wave format tag ("WAVE_FORMAT_PCM", "MPEG Layer-3"); empty when unknown.
+// Name of a wave format tag ("WAVE_FORMAT_PCM", "WAVE_FORMAT_MPEGLAYER3"); empty when unknown.
 std::string WaveFormatTagName(WORD tag);
 }  // namespace tav

@@ -14,7 +14,7 @@
 namespace {
 
 // Restores UTF-8 as the ANSI page after each test.
-class CodePage : public ::testing::Test {
+class RuntimeCodePage : public ::testing::Test {
  protected:
   void TearDown() override { tav::SetAnsiCodePage(""); }
 };
@@ -22,7 +22,7 @@ class CodePage : public ::testing::Test {
 const std::string kKoreanCp949 = "\xBE\xC8\xB3\xE7";  // "안녕" in CP949
 const std::u16string kKorean = u"\uC548\uB155";
 
-TEST_F(CodePage, ByteOrderMarksAreHonouredAndRemoved) {
+TEST_F(RuntimeCodePage, ByteOrderMarksAreHonouredAndRemoved) {
   EXPECT_EQ(tav::DecodeText("\xEF\xBB\xBFSAMI \xC3\xA9"), u"SAMI \u00E9");
   EXPECT_EQ(tav::DecodeText(std::string("\xFF\xFE" "A\0\x48\xC5", 6)), u"A\uC548");
   EXPECT_EQ(tav::DecodeText(std::string("\xFE\xFF\0A\xC5\x48", 6)), u"A\uC548");
@@ -32,13 +32,13 @@ TEST_F(CodePage, ByteOrderMarksAreHonouredAndRemoved) {
   EXPECT_EQ(tav::DecodeText(""), u"");
 }
 
-TEST_F(CodePage, ValidUtf8IsTakenAsIsEvenWithALegacyPageConfigured) {
+TEST_F(RuntimeCodePage, ValidUtf8IsTakenAsIsEvenWithALegacyPageConfigured) {
   ASSERT_TRUE(tav::SetAnsiCodePage("CP949"));
   EXPECT_EQ(tav::DecodeText("\xEC\x95\x88\xEB\x85\x95 ok"), kKorean + u" ok");
   EXPECT_EQ(tav::DecodeText("\xF0\x9F\x98\x80"), u"\U0001F600");
 }
 
-TEST_F(CodePage, NonUtf8IsDecodedFromTheLegacyPage) {
+TEST_F(RuntimeCodePage, NonUtf8IsDecodedFromTheLegacyPage) {
   EXPECT_EQ(tav::LegacyCodePage(), "CP1252");
   EXPECT_EQ(tav::DecodeText("caf\xE9 \x80"), u"caf\u00E9 \u20AC");
   // Invalid UTF-8 (a lead byte followed by ASCII) falls back to CP1252 as a whole.
@@ -52,7 +52,7 @@ TEST_F(CodePage, NonUtf8IsDecodedFromTheLegacyPage) {
   EXPECT_EQ(tav::DecodeText(kKoreanCp949 + "\xB3"), kKorean + u"\uFFFD");
 }
 
-TEST_F(CodePage, UnknownPagesAreRefusedAndUtf8NamesRestoreUtf8) {
+TEST_F(RuntimeCodePage, UnknownPagesAreRefusedAndUtf8NamesRestoreUtf8) {
   EXPECT_FALSE(tav::SetAnsiCodePage("NO-SUCH-PAGE"));
   EXPECT_EQ(tav::AnsiCodePage(), "UTF-8");
   ASSERT_TRUE(tav::SetAnsiCodePage("CP1252"));
@@ -60,7 +60,7 @@ TEST_F(CodePage, UnknownPagesAreRefusedAndUtf8NamesRestoreUtf8) {
   EXPECT_EQ(tav::AnsiCodePage(), "UTF-8");
 }
 
-TEST_F(CodePage, GarbageNeverCrashesAnyDecoder) {
+TEST_F(RuntimeCodePage, GarbageNeverCrashesAnyDecoder) {
   std::mt19937 rng(1234);
   ASSERT_TRUE(tav::SetAnsiCodePage("CP949"));
   for (int round = 0; round < 2000; ++round) {
@@ -75,7 +75,7 @@ TEST_F(CodePage, GarbageNeverCrashesAnyDecoder) {
   }
 }
 
-TEST_F(CodePage, MultiByteToWideCharFollowsThePlatformSizeRules) {
+TEST_F(RuntimeCodePage, MultiByteToWideCharFollowsThePlatformSizeRules) {
   const char* text = "h\xC3\xA9llo";
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0), 6);  // with the terminator
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, text, 3, nullptr, 0), 2);
@@ -99,7 +99,7 @@ TEST_F(CodePage, MultiByteToWideCharFollowsThePlatformSizeRules) {
   EXPECT_EQ(std::u16string(buf), kKorean);
 }
 
-TEST_F(CodePage, WideCharToMultiByteReportsUnmappableCharacters) {
+TEST_F(RuntimeCodePage, WideCharToMultiByteReportsUnmappableCharacters) {
   const std::u16string text = u"\u00E9\u4E2D\U0001F600";
   char buf[32] = {};
   BOOL usedDefault = TRUE;
@@ -122,7 +122,7 @@ TEST_F(CodePage, WideCharToMultiByteReportsUnmappableCharacters) {
   EXPECT_EQ(tav::AnsiToWide(kKoreanCp949), kKorean);
 }
 
-TEST_F(CodePage, ReadTextFileDecodesAndReportsMissingFiles) {
+TEST_F(RuntimeCodePage, ReadTextFileDecodesAndReportsMissingFiles) {
   const std::string path = tavtest::MakeTempSubdir("codepage") + "/movie.smi";
   std::ofstream(path, std::ios::binary) << "\xFF\xFE" << std::string("<\0S\0>\0", 6);
   std::u16string text;
@@ -134,18 +134,18 @@ TEST_F(CodePage, ReadTextFileDecodesAndReportsMissingFiles) {
 
 // The environment variable picks the page when the runtime first needs it; checked in a
 // child process, which sets it before any conversion (the shared test main clears it).
-TEST(CodePageEnvironment, VariableSelectsTheAnsiPage) {
+TEST(RuntimeCodePageEnvironment, VariableSelectsTheAnsiPage) {
   const std::string self = tavtest::Capture("readlink /proc/" + std::to_string(getpid()) + "/exe");
   int status = -1;
   const std::string out = tavtest::Capture("TAVTEST_CHILD_CODEPAGE=CP949 '" + self.substr(0, self.find('\n')) +
-                                               "' --gtest_filter=CodePageEnvironmentChild.* "
+                                               "' --gtest_filter=RuntimeCodePageEnvironmentChild.* "
                                                "--gtest_also_run_disabled_tests 2>&1",
                                            &status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
 }
 
-TEST(CodePageEnvironmentChild, DISABLED_SeesThePageFromTheEnvironment) {
+TEST(RuntimeCodePageEnvironmentChild, DISABLED_SeesThePageFromTheEnvironment) {
   const char* page = std::getenv("TAVTEST_CHILD_CODEPAGE");
   if (!page) GTEST_SKIP() << "runs only as the child of VariableSelectsTheAnsiPage";
   setenv("TAVRION_ANSI_CODEPAGE", page, 1);

@@ -26,7 +26,7 @@ bool Eventually(F cond) {
   return cond();
 }
 
-TEST(SyncEvents, AutoResetReleasesExactlyOneWaiterPerSet) {
+TEST(RuntimeSyncEvents, AutoResetReleasesExactlyOneWaiterPerSet) {
   HANDLE ev = CreateEvent(nullptr, FALSE, FALSE, nullptr);
   ASSERT_NE(ev, nullptr);
   constexpr int kWaiters = 8;
@@ -51,7 +51,7 @@ TEST(SyncEvents, AutoResetReleasesExactlyOneWaiterPerSet) {
   CloseHandle(ev);
 }
 
-TEST(SyncEvents, AutoResetStaysSignalledUntilOneWaitConsumesIt) {
+TEST(RuntimeSyncEvents, AutoResetStaysSignalledUntilOneWaitConsumesIt) {
   HANDLE ev = CreateEvent(nullptr, FALSE, TRUE, nullptr);
   EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_TIMEOUT);
@@ -62,7 +62,7 @@ TEST(SyncEvents, AutoResetStaysSignalledUntilOneWaitConsumesIt) {
   CloseHandle(ev);
 }
 
-TEST(SyncEvents, ManualResetStaysSignalledAndReleasesEveryWaiter) {
+TEST(RuntimeSyncEvents, ManualResetStaysSignalledAndReleasesEveryWaiter) {
   HANDLE ev = CreateEvent(nullptr, TRUE, FALSE, nullptr);
   std::atomic<int> released{0};
   std::vector<std::thread> threads;
@@ -81,7 +81,7 @@ TEST(SyncEvents, ManualResetStaysSignalledAndReleasesEveryWaiter) {
   CloseHandle(ev);
 }
 
-TEST(SyncEvents, PulseReleasesCurrentWaitersAndLeavesEventReset) {
+TEST(RuntimeSyncEvents, PulseReleasesCurrentWaitersAndLeavesEventReset) {
   HANDLE ev = CreateEvent(nullptr, TRUE, FALSE, nullptr);
   std::atomic<int> released{0};
   std::vector<std::thread> threads;
@@ -97,7 +97,7 @@ TEST(SyncEvents, PulseReleasesCurrentWaitersAndLeavesEventReset) {
   CloseHandle(ev);
 }
 
-TEST(SyncWaits, WaitAnyReportsLowestSignalledIndexAndConsumesOnlyThatEvent) {
+TEST(RuntimeSyncWaits, WaitAnyReportsLowestSignalledIndexAndConsumesOnlyThatEvent) {
   HANDLE evs[4];
   for (auto& e : evs) e = CreateEvent(nullptr, FALSE, FALSE, nullptr);
   SetEvent(evs[3]);
@@ -116,7 +116,7 @@ TEST(SyncWaits, WaitAnyReportsLowestSignalledIndexAndConsumesOnlyThatEvent) {
   for (auto e : evs) CloseHandle(e);
 }
 
-TEST(SyncWaits, WaitAllTakesEveryObjectAtOnceOrNone) {
+TEST(RuntimeSyncWaits, WaitAllTakesEveryObjectAtOnceOrNone) {
   HANDLE manual = CreateEvent(nullptr, TRUE, FALSE, nullptr);
   HANDLE autoEv = CreateEvent(nullptr, FALSE, TRUE, nullptr);
   HANDLE both[2] = {manual, autoEv};
@@ -141,7 +141,7 @@ TEST(SyncWaits, WaitAllTakesEveryObjectAtOnceOrNone) {
   CloseHandle(autoEv);
 }
 
-TEST(SyncWaits, TimeoutsAreHonoured) {
+TEST(RuntimeSyncWaits, TimeoutsAreHonoured) {
   HANDLE ev = CreateEvent(nullptr, TRUE, FALSE, nullptr);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(WaitForSingleObject(ev, 60), WAIT_TIMEOUT);
@@ -152,7 +152,7 @@ TEST(SyncWaits, TimeoutsAreHonoured) {
   CloseHandle(ev);
 }
 
-TEST(SyncWaits, BadHandlesFailCleanly) {
+TEST(RuntimeSyncWaits, BadHandlesFailCleanly) {
   HANDLE bogus = reinterpret_cast<HANDLE>(0x12345678);
   SetLastError(0);
   EXPECT_EQ(WaitForSingleObject(bogus, 0), WAIT_FAILED);
@@ -168,7 +168,7 @@ TEST(SyncWaits, BadHandlesFailCleanly) {
   EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_FAILED);
 }
 
-TEST(SyncHandles, DuplicateKeepsObjectAliveAndClosingDuringWaitIsSafe) {
+TEST(RuntimeSyncHandles, DuplicateKeepsObjectAliveAndClosingDuringWaitIsSafe) {
   // The waiter must be blocked before its handle is closed; a waiter that started too late
   // sees a closed handle (WAIT_FAILED) and the round is repeated.
   bool released = false;
@@ -204,7 +204,7 @@ DWORD WaitThenReturn(void* param) {
   return 42;
 }
 
-TEST(SyncThreads, HandleSignalsWhenThreadEndsWithItsExitCode) {
+TEST(RuntimeSyncThreads, HandleSignalsWhenThreadEndsWithItsExitCode) {
   HANDLE go = CreateEvent(nullptr, TRUE, FALSE, nullptr);
   DWORD id = 0;
   HANDLE th = CreateThread(nullptr, 0, WaitThenReturn, go, 0, &id);
@@ -225,7 +225,7 @@ TEST(SyncThreads, HandleSignalsWhenThreadEndsWithItsExitCode) {
   CloseHandle(go);
 }
 
-TEST(SyncThreads, ThreadsOutliveTheirClosedHandles) {
+TEST(RuntimeSyncThreads, ThreadsOutliveTheirClosedHandles) {
   HANDLE go = CreateEvent(nullptr, TRUE, FALSE, nullptr);
   std::vector<HANDLE> threads;
   for (int i = 0; i < 4; ++i) threads.push_back(CreateThread(nullptr, 64 * 1024, WaitThenReturn, go, 0, nullptr));
@@ -237,7 +237,7 @@ TEST(SyncThreads, ThreadsOutliveTheirClosedHandles) {
   CloseHandle(go);
 }
 
-TEST(SyncLocks, CriticalSectionIsRecursiveAndExcludesOtherThreads) {
+TEST(RuntimeSyncLocks, CriticalSectionIsRecursiveAndExcludesOtherThreads) {
   CRITICAL_SECTION cs;
   InitializeCriticalSection(&cs);
   EnterCriticalSection(&cs);
@@ -255,7 +255,7 @@ TEST(SyncLocks, CriticalSectionIsRecursiveAndExcludesOtherThreads) {
   DeleteCriticalSection(&cs);
 }
 
-TEST(SyncLocks, InterlockedOperationsAreAtomicAndLastErrorIsPerThread) {
+TEST(RuntimeSyncLocks, InterlockedOperationsAreAtomicAndLastErrorIsPerThread) {
   volatile LONG counter = 0;
   std::vector<std::thread> threads;
   for (int i = 0; i < 4; ++i)
@@ -280,7 +280,7 @@ TEST(SyncLocks, InterlockedOperationsAreAtomicAndLastErrorIsPerThread) {
   EXPECT_EQ(GetLastError(), 1234u);
 }
 
-TEST(SyncClocks, ClocksAdvanceTogether) {
+TEST(RuntimeSyncClocks, ClocksAdvanceTogether) {
   LARGE_INTEGER f{}, a{}, b{};
   ASSERT_TRUE(QueryPerformanceFrequency(&f));
   ASSERT_TRUE(QueryPerformanceCounter(&a));

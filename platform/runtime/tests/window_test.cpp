@@ -38,7 +38,7 @@ void Drain() {
   }
 }
 
-TEST(MsgQueue, PostsFromSeveralThreadsArriveCompleteAndInOrderPerSender) {
+TEST(RuntimeMsgQueue, PostsFromSeveralThreadsArriveCompleteAndInOrderPerSender) {
   Log log;
   HWND hwnd = CreatePlatformWindow(RecordingProc, &log);
   ASSERT_NE(hwnd, nullptr);
@@ -67,7 +67,7 @@ TEST(MsgQueue, PostsFromSeveralThreadsArriveCompleteAndInOrderPerSender) {
   DestroyWindow(hwnd);
 }
 
-TEST(MsgQueue, SendMessageRunsOnTheOwnerThreadAndReturnsItsResult) {
+TEST(RuntimeMsgQueue, SendMessageRunsOnTheOwnerThreadAndReturnsItsResult) {
   Log log;
   HWND hwnd = CreatePlatformWindow(RecordingProc, &log);
   EXPECT_EQ(SendMessage(hwnd, WM_USER, 1, 2), LRESULT(WM_USER) + 1000);  // same thread: direct
@@ -102,7 +102,7 @@ LRESULT CallBackProc(HWND, UINT msg, WPARAM w, LPARAM) {
   return 0;
 }
 
-TEST(MsgQueue, NestedSendsBetweenTwoThreadsDoNotDeadlock) {
+TEST(RuntimeMsgQueue, NestedSendsBetweenTwoThreadsDoNotDeadlock) {
   g_mainWindow = CreatePlatformWindow(CallBackProc, nullptr);
   HANDLE ready = CreateEvent(nullptr, TRUE, FALSE, nullptr);
   HWND worker = nullptr;
@@ -121,7 +121,7 @@ TEST(MsgQueue, NestedSendsBetweenTwoThreadsDoNotDeadlock) {
   CloseHandle(ready);
 }
 
-TEST(MsgQueue, SendToAWindowWhoseThreadEndsReturnsInsteadOfHanging) {
+TEST(RuntimeMsgQueue, SendToAWindowWhoseThreadEndsReturnsInsteadOfHanging) {
   HANDLE ready = CreateEvent(nullptr, TRUE, FALSE, nullptr);
   HANDLE go = CreateEvent(nullptr, TRUE, FALSE, nullptr);
   HWND hwnd = nullptr;
@@ -148,7 +148,7 @@ TEST(MsgQueue, SendToAWindowWhoseThreadEndsReturnsInsteadOfHanging) {
   CloseHandle(go);
 }
 
-TEST(MsgQueue, DestroyWindowDropsItsMessagesAndLaterPostsFail) {
+TEST(RuntimeMsgQueue, DestroyWindowDropsItsMessagesAndLaterPostsFail) {
   Drain();
   Log keptLog, goneLog;
   HWND kept = CreatePlatformWindow(RecordingProc, &keptLog);
@@ -170,7 +170,7 @@ TEST(MsgQueue, DestroyWindowDropsItsMessagesAndLaterPostsFail) {
   DestroyWindow(kept);
 }
 
-TEST(MsgQueue, PeekFiltersByWindowAndRangeAndQuitComesAfterPostedMessages) {
+TEST(RuntimeMsgQueue, PeekFiltersByWindowAndRangeAndQuitComesAfterPostedMessages) {
   Drain();
   HWND a = CreatePlatformWindow(RecordingProc, nullptr);
   HWND b = CreatePlatformWindow(RecordingProc, nullptr);
@@ -198,7 +198,7 @@ TEST(MsgQueue, PeekFiltersByWindowAndRangeAndQuitComesAfterPostedMessages) {
   EXPECT_FALSE(PostThreadMessage(0x7FFFFFF0, WM_USER, 0, 0));  // no such thread
 }
 
-TEST(MsgTimers, TimerPostsWmTimerOnTheQueueWithoutPilingUp) {
+TEST(RuntimeMsgTimers, TimerPostsWmTimerOnTheQueueWithoutPilingUp) {
   Drain();
   Log log;
   HWND hwnd = CreatePlatformWindow(RecordingProc, &log);
@@ -232,7 +232,7 @@ void CountingTimerProc(HWND, UINT msg, UINT_PTR, DWORD) {
   if (msg == WM_TIMER) g_timerProcCalls++;
 }
 
-TEST(MsgTimers, ThreadTimerWithProcIsDispatchedToTheProc) {
+TEST(RuntimeMsgTimers, ThreadTimerWithProcIsDispatchedToTheProc) {
   Drain();
   const UINT_PTR id = SetTimer(nullptr, 0, 15, CountingTimerProc);
   ASSERT_NE(id, 0u);
@@ -247,7 +247,7 @@ TEST(MsgTimers, ThreadTimerWithProcIsDispatchedToTheProc) {
   EXPECT_TRUE(KillTimer(nullptr, id));
 }
 
-TEST(MsgFd, DescriptorIsReadableWhileMessagesOrDueTimersWait) {
+TEST(RuntimeMsgFd, DescriptorIsReadableWhileMessagesOrDueTimersWait) {
   Drain();
   const int fd = tav::MessageQueueFd();
   ASSERT_GE(fd, 0);
@@ -278,7 +278,7 @@ TEST(MsgFd, DescriptorIsReadableWhileMessagesOrDueTimersWait) {
   DestroyWindow(hwnd);
 }
 
-TEST(MsgWait, MsgWaitReportsHandlesFirstThenInputThenTimeout) {
+TEST(RuntimeMsgWait, MsgWaitReportsHandlesFirstThenInputThenTimeout) {
   Drain();
   HANDLE ev = CreateEvent(nullptr, FALSE, FALSE, nullptr);
   EXPECT_EQ(MsgWaitForMultipleObjects(1, &ev, FALSE, 10, QS_ALLINPUT), WAIT_TIMEOUT);
