@@ -277,11 +277,6 @@ LSTATUS Registry::FlushLocked(Hive& h) {
     }
   }
   if (status == ERROR_SUCCESS) {
-    const int dirFd = open(hivePath.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-      fsync(dirFd);
-      close(dirFd);
-    }
     struct stat st;
     if (stat(h.path.c_str(), &st) == 0) {
       h.loaded = StampOf(st);

@@ -210,14 +210,14 @@ TEST_F(RegistryTest, EveryValueKind_SurvivesTheTextHive) {
   RegCloseKey(key);
 }
 
-// Writes count values "prefix<i>" = i under HKLM\Software\Shared, one close per value
-// when eachClose is set (so each is written at once), else in one handle.
-void WriteValues(const std::string& prefix, int count, bool eachClose) {
+// Writes count values "prefix<i>" = i under HKLM\Software\Shared, closing the key (and
+// so writing the hive) after every perWrite values.
+void WriteValues(const std::string& prefix, int count, int perWrite) {
   HKEY key = nullptr;
   for (int i = 0; i < count; ++i) {
     if (!key) RegCreateKey(HKEY_LOCAL_MACHINE, "Software\\Shared", &key);
     SetDword(key, (prefix + std::to_string(i)).c_str(), static_cast<DWORD>(i));
-    if (eachClose) {
+    if ((i + 1) % perWrite == 0) {
       RegCloseKey(key);
       key = nullptr;
     }
@@ -246,7 +246,7 @@ TEST_F(RegistryTest, TwoProcessesWritingAtOnce_LoseNothing) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       tav::RegistryReload();
-      WriteValues(prefix, 1000, /*eachClose=*/true);
+      WriteValues(prefix, 1000, /*perWrite=*/5);  // 200 interleaved hive writes each
       _exit(0);
     }
     children.push_back(pid);
@@ -262,7 +262,7 @@ TEST_F(RegistryTest, TwoProcessesWritingAtOnce_LoseNothing) {
 }
 
 TEST_F(RegistryTest, WriterKilledMidWrite_LeavesEveryEarlierValue) {
-  WriteValues("base", 50, false);
+  WriteValues("base", 50, 50);
   for (int round = 0; round < 4; ++round) {
     int pipeFd[2];
     ASSERT_EQ(pipe(pipeFd), 0);
@@ -272,14 +272,14 @@ TEST_F(RegistryTest, WriterKilledMidWrite_LeavesEveryEarlierValue) {
       close(pipeFd[0]);
       tav::RegistryReload();
       for (int i = 0;; ++i) {
-        WriteValues("r" + std::to_string(round) + "_" + std::to_string(i) + "_", 1, true);
+        WriteValues("r" + std::to_string(round) + "_" + std::to_string(i) + "_", 1, 1);
         // Reported only once written.
         if (write(pipeFd[1], &i, sizeof i) != sizeof i) _exit(1);
       }
     }
     close(pipeFd[1]);
     int last = -1, got = 0;
-    const int stopAfter = 20 + round * 37;
+    const int stopAfter = 5 + round * 13;
     while (got < stopAfter && read(pipeFd[0], &last, sizeof last) == sizeof last) ++got;
     kill(pid, SIGKILL);
     while (read(pipeFd[0], &last, sizeof last) == sizeof last) ++got;
