@@ -1,0 +1,101 @@
+// Small helpers over pins, filters and media types shared by the graph's files.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "media/contract/com.h"
+#include "media/contract/strmif.h"
+
+namespace tav::graph {
+
+inline void FreeTypeBlock(AM_MEDIA_TYPE& mt) {
+  if (mt.pbFormat) CoTaskMemFree(mt.pbFormat);
+  mt.pbFormat = nullptr;
+  mt.cbFormat = 0;
+  if (mt.pUnk) mt.pUnk->Release();
+  mt.pUnk = nullptr;
+}
+
+struct MediaTypeDeleter {
+  void operator()(AM_MEDIA_TYPE* mt) const {
+    if (!mt) return;
+    FreeTypeBlock(*mt);
+    CoTaskMemFree(mt);
+  }
+};
+using MediaTypePtr = std::unique_ptr<AM_MEDIA_TYPE, MediaTypeDeleter>;
+
+// Deep copy into dst (which holds nothing).
+inline HRESULT CopyType(AM_MEDIA_TYPE* dst, const AM_MEDIA_TYPE& src) {
+  *dst = src;
+  dst->pbFormat = nullptr;
+  dst->cbFormat = 0;
+  if (src.cbFormat && src.pbFormat) {
+    dst->pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(src.cbFormat));
+    if (!dst->pbFormat) return E_OUTOFMEMORY;
+    std::copy(src.pbFormat, src.pbFormat + src.cbFormat, dst->pbFormat);
+    dst->cbFormat = src.cbFormat;
+  }
+  if (dst->pUnk) dst->pUnk->AddRef();
+  return S_OK;
+}
+
+inline PIN_DIRECTION DirectionOf(IPin* pin) {
+  PIN_DIRECTION d = PINDIR_INPUT;
+  pin->QueryDirection(&d);
+  return d;
+}
+
+inline ComPtr<IBaseFilter> OwnerOf(IPin* pin) {
+  PIN_INFO info{};
+  if (FAILED(pin->QueryPinInfo(&info))) return nullptr;
+  return ComPtr<IBaseFilter>::Adopt(info.pFilter);
+}
+
+inline std::u16string PinName(IPin* pin) {
+  PIN_INFO info{};
+  if (FAILED(pin->QueryPinInfo(&info))) return u"";
+  if (info.pFilter) info.pFilter->Release();
+  return info.achName;
+}
+
+inline std::vector<ComPtr<IPin>> PinsOf(IBaseFilter* filter) {
+  std::vector<ComPtr<IPin>> pins;
+  ComPtr<IEnumPins> e;
+  if (FAILED(filter->EnumPins(&e)) || !e) return pins;
+  IPin* p = nullptr;
+  while (e->Next(1, &p, nullptr) == S_OK) pins.push_back(ComPtr<IPin>::Adopt(p));
+  return pins;
+}
+
+inline std::vector<ComPtr<IPin>> PinsOf(IBaseFilter* filter, PIN_DIRECTION dir) {
+  std::vector<ComPtr<IPin>> out;
+  for (auto& p : PinsOf(filter))
+    if (DirectionOf(p.Get()) == dir) out.push_back(p);
+  return out;
+}
+
+inline ComPtr<IPin> PeerOf(IPin* pin) {
+  ComPtr<IPin> peer;
+  if (FAILED(pin->ConnectedTo(&peer))) return nullptr;
+  return peer;
+}
+
+inline std::vector<MediaTypePtr> TypesOf(IPin* pin) {
+  std::vector<MediaTypePtr> types;
+  ComPtr<IEnumMediaTypes> e;
+  if (FAILED(pin->EnumMediaTypes(&e)) || !e) return types;
+  AM_MEDIA_TYPE* mt = nullptr;
+  while (e->Next(1, &mt, nullptr) == S_OK) types.emplace_back(mt);
+  return types;
+}
+
+inline CLSID ClassOf(IBaseFilter* filter) {
+  CLSID c = GUID_NULL;
+  if (filter) filter->GetClassID(&c);
+  return c;
+}
+
+}  // namespace tav::graph
