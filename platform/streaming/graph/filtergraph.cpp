@@ -6,7 +6,7 @@
 #include <new>
 #include <unordered_set>
 
-#include "media/contract/codepage.h"
+#include "platform/streaming/graph/utf.h"
 #include "media/contract/sync.h"
 #include "media/contract/uuids.h"
 #include "platform/streaming/graph/graph_util.h"
@@ -136,7 +136,7 @@ std::u16string FilterGraph::UniqueNameLocked(const std::u16string& wanted) const
   for (int i = 1;; ++i) {
     char suffix[16];
     std::snprintf(suffix, sizeof suffix, " %04d", i);
-    std::u16string candidate = wanted.substr(0, MAX_FILTER_NAME - 1 - std::strlen(suffix)) + Utf8ToUtf16(suffix);
+    std::u16string candidate = wanted.substr(0, MAX_FILTER_NAME - 1 - std::strlen(suffix)) + ToUtf16(suffix);
     if (!taken(candidate)) return candidate;
   }
 }
@@ -157,7 +157,7 @@ STDMETHODIMP FilterGraph::AddFilter(IBaseFilter* filter, LPCWSTR name) {
     if (wanted.empty()) wanted = u"Filter";
   }
   std::u16string unique = UniqueNameLocked(wanted);
-  GRAPH_TRACE("AddFilter \"%s\"", Utf16ToUtf8(unique).c_str());
+  GRAPH_TRACE("AddFilter \"%s\"", ToUtf8(unique).c_str());
   HRESULT hr = filter->JoinFilterGraph(static_cast<IFilterGraph2*>(this), unique.c_str());
   if (FAILED(hr)) return hr;
   filters_.push_back({ComPtr<IBaseFilter>(filter), unique});

@@ -7,7 +7,7 @@
 #include <optional>
 #include <variant>
 
-#include "media/contract/codepage.h"
+#include "platform/streaming/graph/utf.h"
 #include "media/contract/com.h"
 #include "media/contract/uuids.h"
 #include "platform/streaming/graph/regkey.h"
@@ -43,7 +43,7 @@ class PropertyBag final : public IPropertyBag, public LiveObject {
 
   STDMETHODIMP Read(LPCOLESTR name, VARIANT* var, IErrorLog*) override {
     if (!name || !var) return E_POINTER;
-    auto it = Find(Utf16ToUtf8(name));
+    auto it = Find(ToUtf8(name));
     if (it == values_.end()) return E_FAIL;
     VARTYPE wanted = var->vt;
     VariantInit(var);
@@ -74,7 +74,7 @@ class PropertyBag final : public IPropertyBag, public LiveObject {
 
   STDMETHODIMP Write(LPCOLESTR name, VARIANT* var) override {
     if (!name || !var) return E_POINTER;
-    std::string key = Utf16ToUtf8(name);
+    std::string key = ToUtf8(name);
     Value value;
     switch (var->vt) {
       case VT_BSTR:
@@ -101,7 +101,7 @@ class PropertyBag final : public IPropertyBag, public LiveObject {
       if (!k.Create(HKEY_CLASSES_ROOT, keyPath_)) return E_FAIL;
       LSTATUS st;
       if (auto* s = std::get_if<std::u16string>(&value))
-        st = k.SetString(key.c_str(), Utf16ToUtf8(*s));
+        st = k.SetString(key.c_str(), ToUtf8(*s));
       else if (auto* d = std::get_if<DWORD>(&value))
         st = k.SetDword(key.c_str(), *d);
       else
@@ -179,7 +179,7 @@ class FilterMoniker final : public IMoniker, public LiveObject {
       if (!k.Open(HKEY_CLASSES_ROOT, entry_.keyPath)) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
       for (const std::string& name : k.ValueNames()) {
         if (auto s = k.String(name.c_str()))
-          values.emplace(name, Utf8ToUtf16(*s));
+          values.emplace(name, ToUtf16(*s));
         else if (auto d = k.Dword(name.c_str()))
           values.emplace(name, *d);
         else if (auto b = k.Binary(name.c_str()))
@@ -223,7 +223,7 @@ class FilterMoniker final : public IMoniker, public LiveObject {
     if (entry_.isDmo) return u"@device:dmo:" + GuidToWString(entry_.clsid) + GuidToWString(entry_.category);
     // keyPath is CLSID\{category}\Instance\{instance}.
     std::string instance = entry_.keyPath.substr(entry_.keyPath.rfind('\\') + 1);
-    return u"@device:sw:" + GuidToWString(entry_.category) + u"\\" + Utf8ToUtf16(instance);
+    return u"@device:sw:" + GuidToWString(entry_.category) + u"\\" + ToUtf16(instance);
   }
 
   const FilterEntry entry_;
@@ -290,7 +290,7 @@ void ReadCategory(const CLSID& category, std::vector<FilterEntry>* out) {
     // A registration without usable filter data cannot be matched by pins; it is kept
     // with no pins and no merit so only a search for anything finds it.
     if (!bytes || !DecodeFilterData(bytes->data(), bytes->size(), &e.data)) e.data = FilterData{};
-    e.name = Utf8ToUtf16(k.String("FriendlyName").value_or(instance));
+    e.name = ToUtf16(k.String("FriendlyName").value_or(instance));
     out->push_back(std::move(e));
   }
 }
@@ -319,7 +319,7 @@ void ReadDmoCategory(const CLSID& category, std::vector<FilterEntry>* out) {
     if (!k.Open(HKEY_CLASSES_ROOT, std::string(kDmoRoot) + "\\" + GuidToString(e.clsid))) continue;
     e.isDmo = true;
     e.category = category;
-    e.name = Utf8ToUtf16(k.String("").value_or(sub));
+    e.name = ToUtf16(k.String("").value_or(sub));
     e.data.merit = kDmoMerit;
     PinData in, outPin;
     in.types = ReadDmoTypes(k, "InputTypes");
@@ -439,7 +439,7 @@ STDMETHODIMP FilterMapper::CreateCategory(REFCLSID category, DWORD merit, LPCWST
   if (!k.Create(HKEY_CLASSES_ROOT,
                 CategoryInstancePath(CLSID_ActiveMovieCategories) + "\\" + GuidToString(category)))
     return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
-  if (description) k.SetString("FriendlyName", Utf16ToUtf8(description));
+  if (description) k.SetString("FriendlyName", ToUtf8(description));
   k.SetString("CLSID", GuidToString(category));
   k.SetDword("Merit", merit);
   RegKey instance;
@@ -449,7 +449,7 @@ STDMETHODIMP FilterMapper::CreateCategory(REFCLSID category, DWORD merit, LPCWST
 
 STDMETHODIMP FilterMapper::UnregisterFilter(const CLSID* category, LPCOLESTR instance, REFCLSID filter) {
   const CLSID& cat = category ? *category : CLSID_LegacyAmFilterCategory;
-  std::string name = instance ? Utf16ToUtf8(instance) : GuidToString(filter);
+  std::string name = instance ? ToUtf8(instance) : GuidToString(filter);
   GRAPH_TRACE("UnregisterFilter %s in %s", name.c_str(), GuidToString(cat).c_str());
   LSTATUS st = RegDeleteTree(HKEY_CLASSES_ROOT, (CategoryInstancePath(cat) + "\\" + name).c_str());
   return st == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(st);
@@ -460,8 +460,8 @@ STDMETHODIMP FilterMapper::RegisterFilter(REFCLSID filter, LPCWSTR name, IMonike
   if (!name || !data) return E_POINTER;
   if (data->dwVersion != 1 && data->dwVersion != 2) return E_INVALIDARG;
   const CLSID& cat = category ? *category : CLSID_LegacyAmFilterCategory;
-  std::string instanceName = instance ? Utf16ToUtf8(instance) : GuidToString(filter);
-  GRAPH_TRACE("RegisterFilter %s \"%s\" merit %#x", GuidToString(filter).c_str(), Utf16ToUtf8(name).c_str(),
+  std::string instanceName = instance ? ToUtf8(instance) : GuidToString(filter);
+  GRAPH_TRACE("RegisterFilter %s \"%s\" merit %#x", GuidToString(filter).c_str(), ToUtf8(name).c_str(),
               data->dwMerit);
   FilterEntry e;
   e.clsid = filter;
@@ -472,7 +472,7 @@ STDMETHODIMP FilterMapper::RegisterFilter(REFCLSID filter, LPCWSTR name, IMonike
 
   RegKey k;
   if (!k.Create(HKEY_CLASSES_ROOT, e.keyPath)) return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
-  LSTATUS st = k.SetString("FriendlyName", Utf16ToUtf8(name));
+  LSTATUS st = k.SetString("FriendlyName", ToUtf8(name));
   if (st == ERROR_SUCCESS) st = k.SetString("CLSID", GuidToString(filter));
   if (st == ERROR_SUCCESS) st = k.SetBinary("FilterData", EncodeFilterData(e.data));
   if (st != ERROR_SUCCESS) return HRESULT_FROM_WIN32(st);
@@ -480,7 +480,7 @@ STDMETHODIMP FilterMapper::RegisterFilter(REFCLSID filter, LPCWSTR name, IMonike
   // The class key carries the filter's name when its library has not named it.
   RegKey classKey;
   if (classKey.Create(HKEY_CLASSES_ROOT, "CLSID\\" + GuidToString(filter)) && !classKey.String(""))
-    classKey.SetString("", Utf16ToUtf8(name));
+    classKey.SetString("", ToUtf8(name));
 
   if (moniker) {
     ComPtr<IMoniker> m = MakeFilterMoniker(e);

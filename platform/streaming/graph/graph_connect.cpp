@@ -13,7 +13,7 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "media/contract/codepage.h"
+#include "platform/streaming/graph/utf.h"
 #include "media/contract/registry.h"
 #include "media/contract/uuids.h"
 #include "platform/streaming/graph/filtergraph.h"
@@ -139,8 +139,8 @@ HRESULT FilterGraph::ConnectDirectLocked(IPin* out, IPin* in, const AM_MEDIA_TYP
 STDMETHODIMP FilterGraph::ConnectDirect(IPin* out, IPin* in, const AM_MEDIA_TYPE* mt) {
   std::lock_guard<std::recursive_mutex> g(graphLock_);
   HRESULT hr = ConnectDirectLocked(out, in, mt);
-  GRAPH_TRACE("ConnectDirect %s -> %s: %#x", out ? Utf16ToUtf8(PinName(out)).c_str() : "null",
-              in ? Utf16ToUtf8(PinName(in)).c_str() : "null", static_cast<unsigned>(hr));
+  GRAPH_TRACE("ConnectDirect %s -> %s: %#x", out ? ToUtf8(PinName(out)).c_str() : "null",
+              in ? ToUtf8(PinName(in)).c_str() : "null", static_cast<unsigned>(hr));
   return hr;
 }
 
@@ -217,7 +217,7 @@ HRESULT FilterGraph::MapperCandidatesLocked(IPin* out, IPin* in, int depth) {
     if (abortRequested_) return E_ABORT;
     ComPtr<IMoniker> moniker = ComPtr<IMoniker>::Adopt(raw);
     if (callback_ && FAILED(callback_->SelectedFilter(moniker.Get()))) {
-      GRAPH_TRACE("callback refused %s", Utf16ToUtf8(ReadBagString(moniker.Get(), u"FriendlyName")).c_str());
+      GRAPH_TRACE("callback refused %s", ToUtf8(ReadBagString(moniker.Get(), u"FriendlyName")).c_str());
       continue;
     }
     CLSID clsid = GUID_NULL;
@@ -229,7 +229,7 @@ HRESULT FilterGraph::MapperCandidatesLocked(IPin* out, IPin* in, int depth) {
     if (callback_ && FAILED(callback_->CreatedFilter(filter.Get()))) continue;
     std::u16string name = ReadBagString(moniker.Get(), u"FriendlyName");
     if (FAILED(AddFilter(filter.Get(), name.empty() ? nullptr : name.c_str()))) continue;
-    GRAPH_TRACE("trying %s", Utf16ToUtf8(name).c_str());
+    GRAPH_TRACE("trying %s", ToUtf8(name).c_str());
     if (SUCCEEDED(TryIntermediateLocked(out, filter.Get(), in, depth))) return S_OK;
     RemoveFilterLocked(filter.Get());
   }
@@ -254,7 +254,7 @@ STDMETHODIMP FilterGraph::Connect(IPin* out, IPin* in) {
   if (PeerOf(out) || PeerOf(in)) return VFW_E_ALREADY_CONNECTED;
   abortRequested_ = false;
   HRESULT hr = ConnectViaLocked(out, in, kMaxConnectDepth);
-  GRAPH_TRACE("Connect %s -> %s: %#x", Utf16ToUtf8(PinName(out)).c_str(), Utf16ToUtf8(PinName(in)).c_str(),
+  GRAPH_TRACE("Connect %s -> %s: %#x", ToUtf8(PinName(out)).c_str(), ToUtf8(PinName(in)).c_str(),
               static_cast<unsigned>(hr));
   return hr;
 }
@@ -275,7 +275,7 @@ STDMETHODIMP FilterGraph::Render(IPin* out) {
   if (DirectionOf(out) != PINDIR_OUTPUT) return VFW_E_INVALID_DIRECTION;
   abortRequested_ = false;
   HRESULT hr = RenderLocked(out, kMaxConnectDepth);
-  GRAPH_TRACE("Render %s: %#x", Utf16ToUtf8(PinName(out)).c_str(), static_cast<unsigned>(hr));
+  GRAPH_TRACE("Render %s: %#x", ToUtf8(PinName(out)).c_str(), static_cast<unsigned>(hr));
   return hr;
 }
 
@@ -297,7 +297,7 @@ HRESULT FilterGraph::CreateSourceLocked(const std::u16string& file, CLSID* clsid
                                         bool* haveType) {
   *clsid = CLSID_AsyncReader;
   *haveType = false;
-  std::string path = Utf16ToUtf8(file);
+  std::string path = ToUtf8(file);
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 
@@ -365,7 +365,7 @@ STDMETHODIMP FilterGraph::AddSourceFilter(LPCWSTR fileName, LPCWSTR filterName, 
   AM_MEDIA_TYPE type{};
   bool haveType = false;
   HRESULT hr = CreateSourceLocked(fileName, &clsid, &type, &haveType);
-  GRAPH_TRACE("AddSourceFilter %s: source %s (%#x)", Utf16ToUtf8(fileName).c_str(), GuidToString(clsid).c_str(),
+  GRAPH_TRACE("AddSourceFilter %s: source %s (%#x)", ToUtf8(fileName).c_str(), GuidToString(clsid).c_str(),
               static_cast<unsigned>(hr));
   if (FAILED(hr)) return hr;
   ComPtr<IBaseFilter> filter;
@@ -444,7 +444,7 @@ STDMETHODIMP FilterGraph::ReconnectEx(IPin* pin, const AM_MEDIA_TYPE* mt) {
     return hr;
   }
   hr = out->Connect(in.Get(), mt);
-  GRAPH_TRACE("ReconnectEx %s: %#x", Utf16ToUtf8(PinName(out.Get())).c_str(), static_cast<unsigned>(hr));
+  GRAPH_TRACE("ReconnectEx %s: %#x", ToUtf8(PinName(out.Get())).c_str(), static_cast<unsigned>(hr));
   // A type the pins refuse leaves them connected as they were.
   if (FAILED(hr) && haveOld) out->Connect(in.Get(), &old);
   if (haveOld) FreeTypeBlock(old);

@@ -1,6 +1,7 @@
 // State control and the reference clock.
 #include <chrono>
 
+#include "media/contract/sync.h"
 #include "media/contract/uuids.h"
 #include "platform/streaming/graph/filtergraph.h"
 #include "platform/streaming/graph/graph_util.h"
