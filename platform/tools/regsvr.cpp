@@ -12,23 +12,20 @@
 #include <string>
 
 #include "media/contract/com.h"
+#include "media/contract/errortext.h"
 #include "media/contract/registry.h"
 
 namespace {
 
-// "0x80040154" plus a readable text where there is one.
-// TODO(rtcore): use AMGetErrorTextA once the error-text table is in the runtime.
+// "0x80040154 (Class not registered)": the code and the platform's text when it has one.
 std::string DescribeResult(HRESULT hr) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(hr));
-  std::string text = buf;
-  switch (hr) {
-    case REGDB_E_WRITEREGDB: return text + " (the registry could not be written)";
-    case SELFREG_E_CLASS: return text + " (a class could not be registered)";
-    case E_OUTOFMEMORY: return text + " (out of memory)";
-    case E_ACCESSDENIED: return text + " (access denied)";
-    default: return text;
-  }
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+  char text[512];
+  if (AMGetErrorTextA(hr, text, sizeof text) == 0) return code;
+  std::string t = text;
+  while (!t.empty() && (t.back() == '\n' || t.back() == '\r' || t.back() == ' ' || t.back() == '.')) t.pop_back();
+  return std::string(code) + " (" + t + ")";
 }
 
 int Usage() {

@@ -111,7 +111,10 @@ TEST_F(ComTest, RegisteredWithRegsvr_IsCreatedByIdentifierInAnotherProcess) {
   ASSERT_EQ(tavtest::Run(regsvr + " -q -u " + ComponentPath()), 0);
   EXPECT_EQ(tavtest::Capture(helper + " '" + counter + "'", &status), "failed 0x80040154\n");
   EXPECT_NE(status, 0);
-  // Tools fail loudly on what is not a component library.
+  // Tools fail loudly, with the code, when registration fails or the library is not one.
+  std::string err = tavtest::Capture("TAVTEST_FAIL_REGISTRATION=1 " + regsvr + " " + ComponentPath() + " 2>&1", &status);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(err.find("0x80040201"), std::string::npos) << err;
   EXPECT_NE(tavtest::Run(regsvr + " -q " + tavtest::LibraryPath("tavtest_noentry") + " 2>/dev/null"), 0);
   EXPECT_NE(tavtest::Run(regsvr + " -q " + dir_ + "/absent.so 2>/dev/null"), 0);
 }

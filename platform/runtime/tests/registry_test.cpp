@@ -298,6 +298,28 @@ TEST_F(RegistryTest, WriterKilledMidWrite_LeavesEveryEarlierValue) {
   }
 }
 
+TEST_F(RegistryTest, ThreadsSharingTheStore_AndBatchesDeferTheWrite) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t] { WriteValues("t" + std::to_string(t) + "_", 200, 20); });
+  }
+  for (auto& th : threads) th.join();
+  tav::RegistryReload();
+  for (int t = 0; t < 4; ++t) EXPECT_EQ(CountValues(("t" + std::to_string(t) + "_").c_str()), 200);
+
+  // Inside a batch nothing reaches the file; the end of the outermost batch writes it all.
+  const std::string before = ReadFile(MachineHive());
+  {
+    tav::RegistryBatch outer;
+    tav::RegistryBeginBatch();
+    WriteValues("batched", 10, 1);
+    EXPECT_EQ(tav::RegistryEndBatch(), ERROR_SUCCESS);
+    EXPECT_EQ(ReadFile(MachineHive()), before);
+    EXPECT_EQ(CountValues("batched"), 10);  // this process sees its own changes at once
+  }
+  EXPECT_NE(ReadFile(MachineHive()).find("\"batched9\"=dword:00000009"), std::string::npos);
+}
+
 TEST_F(RegistryTest, CorruptHive_IsReportedTreatedAsEmptyAndKept) {
   {
     std::ofstream out(MachineHive());

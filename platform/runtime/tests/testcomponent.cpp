@@ -3,6 +3,7 @@
 #include "platform/runtime/tests/testcomponent.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <new>
 
 #include "media/contract/comreg.h"
@@ -172,6 +173,8 @@ __attribute__((visibility("default"))) HRESULT DllCanUnloadNow() {
 }
 
 __attribute__((visibility("default"))) HRESULT DllRegisterServer() {
+  // Lets tests see how a failing registration is reported.
+  if (std::getenv("TAVTEST_FAIL_REGISTRATION")) return SELFREG_E_CLASS;
   const std::string path = tav::ModulePathOf(reinterpret_cast<const void*>(&DllRegisterServer));
   for (const ClassEntry& e : kClasses) {
     const HRESULT hr = tav::RegisterInprocServer(*e.clsid, e.name, path.c_str(), "Both");
