@@ -15,3 +15,8 @@ if(TAVRION_TESTS)
     add_dependencies(runtime_com_test tavtest_component tavtest_noentry tavtest_createhelper regsvr regdump)
   endif()
 endif()
+
+# The running object table test lists entries through the rotlist tool.
+if(TARGET runtime_rot_test)
+  add_dependencies(runtime_rot_test rotlist)
+endif()
