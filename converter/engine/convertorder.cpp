@@ -1,0 +1,282 @@
+#include "converter/engine/convertorder.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+
+#include "converter/engine/exceptions.h"
+#include "converter/engine/strings.h"
+#include "media/contract/com.h"
+#include "media/contract/errortext.h"
+
+namespace tav {
+namespace {
+
+CObject* CreateConvertOrder() { return new CConvertOrder(); }
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Platform error text for hr, at most 160 characters; empty when the platform has none.
+std::string ErrorText(HRESULT hr) {
+  char buf[161] = {};
+  const DWORD n = AMGetErrorTextA(hr, buf, 160);
+  if (n == 0) return std::string();
+  buf[160] = '\0';
+  return std::string(buf);
+}
+
+// The four characters of a FOURCC subtype, stopping at a NUL; characters that cannot be
+// shown are replaced by '?'.
+std::string FourccText(DWORD fourcc) {
+  std::string s;
+  for (int i = 0; i < 4; ++i) {
+    const char c = char((fourcc >> (8 * i)) & 0xFF);
+    if (c == '\0') break;
+    s += (c >= 0x20 && c < 0x7F) ? c : '?';
+  }
+  return s;
+}
+
+std::string WaveTagName(const MediaTypeValue& mt) {
+  if (mt.format.size() < sizeof(WORD)) return std::string();
+  const WORD tag = WORD(mt.format[0] | (mt.format[1] << 8));
+  switch (tag) {
+    case 0x0001: return res::Text(res::IDS_CODEC_PCM);
+    case 0x2000: return res::Text(res::IDS_CODEC_AC3);
+    case 0x2001: return res::Text(res::IDS_CODEC_DTS);
+    case 0xFFFE: {
+      const auto* ext = mt.FormatAs<WAVEFORMATEXTENSIBLE>();
+      return ext ? GuidName(ext->SubFormat) : std::string();
+    }
+    default: {
+      char buf[16];
+      std::snprintf(buf, sizeof buf, "0x%08hx", tag);
+      return buf;
+    }
+  }
+}
+
+// text and code through the "%s (0x%08X)" resource. Substituted by hand, so that a
+// translated pattern can never act as a format string.
+std::string WithCode(const std::string& text, HRESULT hr) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%08X", unsigned(hr));
+  std::string out = res::Text(res::IDS_STATUS_WITH_CODE);
+  if (size_t at = out.find("%08X"); at != std::string::npos) out.replace(at, 4, hex);
+  if (size_t at = out.find("%s"); at != std::string::npos) out.replace(at, 2, text);
+  return out;
+}
+
+}  // namespace
+
+// The DTS audio subtype of the platform's MPEG-2 family.
+TAV_DEFINE_GUID(kSubtypeDts, 0xE06D8033, 0xDB46, 0x11CF, 0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA);
+
+const SerialClass CConvertOrder::kClass = {"CConvertOrder", 1, &CreateConvertOrder};
+
+void CConvertOrder::PreviewSnapshot::TaskMemFree::operator()(void* p) const { CoTaskMemFree(p); }
+
+CConvertOrder::CConvertOrder()
+    : subtitleSize_(kDefaultSubtitleSize), subtitleLanguage_(res::Text(res::IDS_DEFAULT_LANGUAGE)) {}
+
+CConvertOrder::CConvertOrder(const std::string& sourcePath) : CConvertOrder() {
+  sourcePath_.Set(sourcePath);
+  const std::string folder = sourcePath_.Folder();
+  subtitlePath_.Set(folder + sourcePath_.Title() + res::Text(res::IDS_SUBTITLE_EXT));
+
+  const std::string name =
+      res::FormatId(res::IDS_OUTPUT_NAME, {folder, sourcePath_.Title(), res::Text(res::IDS_OUTPUT_EXT)});
+  outputPath_.Set(MakeUniqueOutputName(name));
+
+  // The output must be creatable; the name was chosen free, so an existing file (a race)
+  // is never truncated.
+  const int fd = ::open(outputPath_.Full().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    const int err = errno;
+    throw FileException(outputPath_.Full(), err,
+                        res::FormatId(res::IDS_FILE_CREATE_FAILED, {outputPath_.Full(), ErrnoText(err)}));
+  }
+  ::close(fd);
+  ::unlink(outputPath_.Full().c_str());
+
+  struct stat st;
+  if (::stat(subtitlePath_.Full().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    subtitlePath_.Clear();
+    useSubtitles_ = false;
+  }
+}
+
+CConvertOrder::~CConvertOrder() = default;
+
+void CConvertOrder::Store(ArchiveWriter& ar) const {
+  ar.WriteBool(checked_);
+  ar.WriteBool(useSubtitles_);
+  ar.WritePath(sourcePath_);
+  ar.WritePath(subtitlePath_);
+  ar.WritePath(outputPath_);
+  ar.WriteInt64(startPoint_);
+  ar.WriteInt64(endPoint_);
+  ar.WriteDword(DWORD(frameWidth_));
+  ar.WriteDword(DWORD(frameHeight_));
+  ar.WriteDouble(frameRate_);
+  ar.WriteDword(DWORD(screenFit_));
+  ar.WriteInt64(LONGLONG(splitSize_));
+  ar.WriteString(subtitleSize_);
+  ar.WriteString(subtitleLanguage_);
+}
+
+// Loaded values are stored as they are: the 4:3 and seekable rules apply to accessors.
+void CConvertOrder::Load(ArchiveReader& ar) {
+  checked_ = ar.ReadBool();
+  useSubtitles_ = ar.ReadBool();
+  sourcePath_ = ar.ReadPath();
+  subtitlePath_ = ar.ReadPath();
+  outputPath_ = ar.ReadPath();
+  startPoint_ = ar.ReadInt64();
+  endPoint_ = ar.ReadInt64();
+  frameWidth_ = LONG(ar.ReadDword());
+  frameHeight_ = LONG(ar.ReadDword());
+  frameRate_ = ar.ReadDouble();
+  screenFit_ = LONG(ar.ReadDword());
+  splitSize_ = ULONGLONG(ar.ReadInt64());
+  subtitleSize_ = ar.ReadString();
+  subtitleLanguage_ = ar.ReadString();
+}
+
+bool CConvertOrder::GetTrimPoints(REFERENCE_TIME* start, REFERENCE_TIME* end) const {
+  if (start) *start = startPoint_;
+  if (end) *end = endPoint_;
+  return startPoint_ != -1 && endPoint_ != -1;
+}
+
+LONGLONG CConvertOrder::GetFileSize() {
+  if (cachedFileSize_ == -1) {
+    // Attributes only: the file is neither read nor locked.
+    struct stat st;
+    cachedFileSize_ = ::stat(sourcePath_.Full().c_str(), &st) == 0 ? LONGLONG(st.st_size) : 0;
+  }
+  return cachedFileSize_;
+}
+
+void CConvertOrder::SetSourceInfo(REFERENCE_TIME duration, int width, int height, bool seekable) {
+  duration_ = duration;
+  sourceWidth_ = width;
+  sourceHeight_ = height;
+  is4by3_ = LONGLONG(width) * 3 == LONGLONG(height) * 4;
+  seekable_ = seekable;
+}
+
+void CConvertOrder::SetProbeResult(HRESULT hr, const MediaTypeValue& mediaType, const std::string& message) {
+  probeError_ = true;
+  resultCode_ = hr;
+  failedMediaType_ = mediaType;
+  probeMessage_ = message;
+  if (hr == TAV_E_SUBTITLE_LOAD) {
+    state_ = kError;
+    probeError_ = false;
+  }
+  if (hr == S_OK) {
+    resultCode_ = S_OK;
+    failedMediaType_.Clear();
+    probeMessage_.clear();
+    state_ = kReady;
+    probeError_ = false;
+  }
+}
+
+std::string CConvertOrder::GetStatusText() const {
+  if (!probeError_) {
+    if (playState_ == kPlaying) return res::Text(res::IDS_STATUS_PLAYING);
+    if (playState_ == kPaused) return res::Text(res::IDS_STATUS_PAUSED);
+    switch (state_) {
+      case kReady: return res::Text(res::IDS_STATUS_READY);
+      case kConverting: return res::Text(res::IDS_STATUS_CONVERTING);
+      case kConverted: return res::Text(res::IDS_STATUS_CONVERTED);
+      case kInterrupted:
+        if (interruptedAt_ == 0) return res::Text(res::IDS_STATUS_INTERRUPTED);
+        return res::FormatId(res::IDS_STATUS_INTERRUPTED_AT, {FormatTime(interruptedAt_)});
+      case kError: {
+        if (resultCode_ >= 0) return res::Text(res::IDS_STATUS_ERROR);
+        const std::string platformText = ErrorText(resultCode_);
+        std::string text;
+        if (!platformText.empty())
+          text = res::FormatId(res::IDS_STATUS_ERROR_TEXT, {platformText});
+        else if (resultCode_ == TAV_E_SUBTITLE_LOAD)
+          text = res::Text(res::IDS_STATUS_BAD_SUBTITLES);
+        else
+          text = res::Text(res::IDS_STATUS_ERROR);
+        return WithCode(text, resultCode_);
+      }
+      default: return std::string();
+    }
+  }
+
+  const std::string platformText = resultCode_ < 0 ? ErrorText(resultCode_) : std::string();
+  if (platformText.empty()) return res::Text(res::IDS_STATUS_CANNOT_READ);
+
+  const MediaTypeValue& mt = failedMediaType_;
+  std::string name;
+  UINT message = res::IDS_STATUS_NO_MEDIA_CODEC;
+  if (mt.majortype == MEDIATYPE_Video) {
+    message = res::IDS_STATUS_NO_VIDEO_CODEC;
+    if (mt.formattype == FORMAT_VideoInfo)
+      name = FourccText(mt.subtype.Data1);
+    else if (mt.formattype == FORMAT_VideoInfo2)
+      name = res::Text(res::IDS_CODEC_MPEG2);
+  } else if (mt.majortype == MEDIATYPE_Audio) {
+    if (mt.subtype == kSubtypeDts) {
+      name = res::Text(res::IDS_CODEC_DTS);
+    } else if (mt.subtype == MEDIASUBTYPE_DOLBY_AC3) {
+      name = res::Text(res::IDS_CODEC_AC3);
+    } else if (mt.formattype == FORMAT_WaveFormatEx) {
+      message = res::IDS_STATUS_NO_AUDIO_CODEC;
+      name = WaveTagName(mt);
+    } else {
+      message = res::IDS_STATUS_NO_AUDIO_CODEC;
+    }
+  } else if (mt.majortype == GUID_NULL) {
+    name = probeMessage_;
+  } else {
+    name = GuidName(mt.subtype);
+  }
+
+  if (!name.empty() && resultCode_ != REGDB_E_CLASSNOTREG) return res::FormatId(message, {name});
+  return res::Text(res::IDS_STATUS_CANNOT_READ) + ". " + platformText + " " +
+         (resultCode_ == REGDB_E_CLASSNOTREG ? probeMessage_ : std::string());
+}
+
+std::string MakeUniqueOutputName(const std::string& path) {
+  const CPath full(path);
+  std::string title = full.Title();
+  long next = 1;
+  // A trailing "[n]" of the title continues the numbering.
+  const size_t open = title.rfind('['), close = title.rfind(']');
+  if (open != std::string::npos && close != std::string::npos && open < close && close > open + 1) {
+    const std::string digits = title.substr(open + 1, close - open - 1);
+    if (digits.find_first_not_of("0123456789") == std::string::npos && digits.size() <= 9) {
+      const long n = std::strtol(digits.c_str(), nullptr, 10);
+      if (n != 0) {
+        title.erase(open, close - open + 1);
+        next = n + 1;
+      }
+    }
+  }
+  if (!FileExists(path)) return path;
+  // Bounded so that a folder that claims every name cannot hang the caller.
+  for (long i = next; i < next + 1000000; ++i) {
+    const std::string candidate =
+        res::FormatId(res::IDS_OUTPUT_NAME_NUMBERED, {full.Folder(), title, full.Extension(), std::to_string(i)});
+    if (!FileExists(candidate)) return candidate;
+  }
+  return path;
+}
+
+}  // namespace tav

@@ -1,0 +1,173 @@
+// CConvertOrder: one entry of the batch - a source movie, its output settings and its
+// state. Archived as class "CConvertOrder", schema 1.
+//
+// Entry states (state field):
+//   from        event                                   to
+//   any         created, loaded, ResetState             0 Ready
+//   Ready       the run starts converting it            1 Converting
+//   Converting  output completed                        2 Converted
+//   Converting  break                                   3 Interrupted (interruptedAt)
+//   Converting  graph error or abort                    4 Error (resultCode)
+//   any         probe reports 0x80040301 (subtitles)    4 Error
+// probeError, independent of the state, marks that the source could not be opened for
+// preview; a successful probe clears it.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "converter/engine/archive.h"
+#include "converter/engine/mediatype.h"
+#include "converter/engine/path.h"
+#include "converter/engine/timetext.h"
+#include "media/contract/hresult.h"
+
+namespace tav {
+
+// Default subtitle size identifier (the subtitle source's standard size).
+inline constexpr const char* kDefaultSubtitleSize = "A551CAEA-E6D4-4e47-8422-9128EEEE0D46";
+
+class CConvertOrder : public CObject {
+ public:
+  enum State : int { kReady = 0, kConverting = 1, kConverted = 2, kInterrupted = 3, kError = 4 };
+  enum PlayState : int { kNotPlaying = 0, kPlaying = 1, kPaused = 2 };
+  // Screen fit values as the resizer takes them.
+  enum ScreenFit : int { kStretch = 0, kCrop = 3, kFit = 2 };
+
+  // Data the subtitle drawer reports after a probe; only filled and freed here.
+  struct PreviewSnapshot {
+    MediaTypeValue mediaType;
+    DWORD value = 0;
+    struct TaskMemFree {
+      void operator()(void* p) const;
+    };
+    std::unique_ptr<void, TaskMemFree> block;  // owned through the task allocator
+    LONGLONG first = 0, second = 0;
+  };
+
+  static const SerialClass kClass;
+
+  // An empty entry, every field at its default (what loading starts from).
+  CConvertOrder();
+  // A new entry for a source movie: default subtitle and output names, the output file
+  // checked by creating and deleting it. Throws FileException when it cannot be created.
+  explicit CConvertOrder(const std::string& sourcePath);
+  ~CConvertOrder() override;
+
+  // Archiving (fields 1-13 of the batch format).
+  const SerialClass& GetSerialClass() const override { return kClass; }
+  void Store(ArchiveWriter& ar) const override;
+  void Load(ArchiveReader& ar) override;
+
+  // ---- settings ----
+  bool IsChecked() const { return checked_; }
+  void SetChecked(bool on) { checked_ = on; }
+  bool UsesSubtitles() const { return useSubtitles_; }
+  void SetUseSubtitles(bool on) { useSubtitles_ = on; }
+  const CPath& SourcePath() const { return sourcePath_; }
+  void SetSourcePath(const std::string& p) { sourcePath_.Set(p); cachedFileSize_ = -1; }
+  const CPath& SubtitlePath() const { return subtitlePath_; }
+  void SetSubtitlePath(const std::string& p) { subtitlePath_.Set(p); }
+  const CPath& OutputPath() const { return outputPath_; }
+  void SetOutputPath(const std::string& p) { outputPath_.Set(p); }
+  // Both points, and whether they form a valid pair (neither is -1).
+  bool GetTrimPoints(REFERENCE_TIME* start, REFERENCE_TIME* end) const;
+  void SetTrimPoints(REFERENCE_TIME start, REFERENCE_TIME end) { startPoint_ = start; endPoint_ = end; }
+  int GetUiSelection() const { return uiSelection_; }
+  void SetUiSelection(int i) { uiSelection_ = i; }
+  int GetFrameWidth() const { return frameWidth_; }
+  int GetFrameHeight() const { return frameHeight_; }
+  void SetFrameSize(int width, int height) { frameWidth_ = width; frameHeight_ = height; }
+  double GetFrameRate() const { return frameRate_; }
+  void SetFrameRate(double fps) { frameRate_ = fps; }
+  // 0 whenever the source cannot seek (a split restarts the graph at a position).
+  ULONGLONG GetSplitSize() const { return seekable_ ? splitSize_ : 0; }
+  void SetSplitSize(ULONGLONG bytes) { splitSize_ = seekable_ ? bytes : 0; }
+  // Fit whenever the source is exactly 4:3.
+  int GetScreenFit() const { return is4by3_ ? int(kFit) : screenFit_; }
+  void SetScreenFit(int fit) { screenFit_ = is4by3_ ? int(kFit) : fit; }
+  const std::string& GetSubtitleSize() const { return subtitleSize_; }
+  void SetSubtitleSize(std::string id) { subtitleSize_ = std::move(id); }
+  const std::string& GetSubtitleLanguage() const { return subtitleLanguage_; }
+  void SetSubtitleLanguage(std::string code) { subtitleLanguage_ = std::move(code); }
+
+  // Size of the source in bytes, read once (0 when it cannot be read) and cached.
+  LONGLONG GetFileSize();
+
+  // ---- probe results ----
+  // Fills the source facts a probe graph reports (the preview part reads the graph).
+  void SetSourceInfo(REFERENCE_TIME duration, int width, int height, bool seekable);
+  REFERENCE_TIME GetDuration() const { return duration_; }
+  int GetSourceWidth() const { return sourceWidth_; }
+  int GetSourceHeight() const { return sourceHeight_; }
+  bool Is4by3() const { return is4by3_; }
+  bool IsSeekable() const { return seekable_; }
+  PreviewSnapshot& Snapshot() { return snapshot_; }
+
+  // ---- state ----
+  int GetState() const { return state_; }
+  int GetPlayState() const { return playState_; }
+  bool HasProbeError() const { return probeError_; }
+  HRESULT GetResultCode() const { return resultCode_; }
+  const MediaTypeValue& GetFailedMediaType() const { return failedMediaType_; }
+  const std::string& GetProbeMessage() const { return probeMessage_; }
+  REFERENCE_TIME GetInterruptedAt() const { return interruptedAt_; }
+
+  void ResetState() { state_ = kReady; }
+  void SetConverting() { state_ = kConverting; }
+  void SetFinished(bool completed, REFERENCE_TIME position) {
+    state_ = completed ? kConverted : kInterrupted;
+    interruptedAt_ = position;
+  }
+  void SetFailed(HRESULT hr) {
+    resultCode_ = hr;
+    state_ = kError;
+  }
+  void SetProbeResult(HRESULT hr, const MediaTypeValue& mediaType, const std::string& message);
+  void SetPlayState(bool playing) { playState_ = playing ? kPlaying : kPaused; }
+  void ClearPlayState() { playState_ = kNotPlaying; }
+
+  // The text of the "Status" column and the status line.
+  std::string GetStatusText() const;
+
+ private:
+  // Saved settings (fields 1-13 of the batch format).
+  bool checked_ = true;
+  bool useSubtitles_ = true;
+  CPath sourcePath_;
+  CPath subtitlePath_;
+  CPath outputPath_;
+  REFERENCE_TIME startPoint_ = -1;
+  REFERENCE_TIME endPoint_ = -1;
+  int uiSelection_ = 0;  // never saved
+  int frameWidth_ = 320;
+  int frameHeight_ = 240;
+  double frameRate_ = 30.0;
+  ULONGLONG splitSize_ = 0;
+  int screenFit_ = kFit;
+  std::string subtitleSize_;
+  std::string subtitleLanguage_;
+
+  // Facts about the source and its last probe.
+  LONGLONG cachedFileSize_ = -1;
+  bool probeError_ = false;
+  int state_ = kReady;
+  int playState_ = kNotPlaying;
+  HRESULT resultCode_ = S_OK;
+  MediaTypeValue failedMediaType_;
+  std::string probeMessage_;
+  REFERENCE_TIME interruptedAt_ = 0;
+  PreviewSnapshot snapshot_;
+  REFERENCE_TIME duration_ = kUnknownTime;
+  int sourceWidth_ = 0;
+  int sourceHeight_ = 0;
+  bool is4by3_ = false;
+  bool seekable_ = false;
+};
+
+// Makes an output name unique: a name whose title ends in "[n]" (n a non-zero number)
+// continues numbering at n + 1 from the name without that group; a name whose file does
+// not exist is kept; otherwise "%1%2[%4]%3" with increasing numbers until a free one.
+std::string MakeUniqueOutputName(const std::string& path);
+
+}  // namespace tav

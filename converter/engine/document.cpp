@@ -1,0 +1,441 @@
+#include "converter/engine/document.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+
+#include "converter/engine/exceptions.h"
+#include "converter/engine/strings.h"
+
+namespace tav {
+namespace {
+
+std::string AbsolutePath(const std::string& path) {
+  std::error_code ec;
+  const auto abs = std::filesystem::absolute(path, ec);
+  return ec ? path : abs.string();
+}
+
+// A read-only mapping of a whole file (batch files are read in place, however large).
+class MappedFile {
+ public:
+  explicit MappedFile(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) return Fail(path);
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return Fail(path);
+    if (!S_ISREG(st.st_mode)) {
+      errno = EISDIR;
+      return Fail(path);
+    }
+    size_ = size_t(st.st_size);
+    if (size_ == 0) return;
+    void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
+    if (p == MAP_FAILED) return Fail(path);
+    data_ = static_cast<const char*>(p);
+  }
+  ~MappedFile() {
+    if (data_) ::munmap(const_cast<char*>(data_), size_);
+    if (fd_ >= 0) ::close(fd_);
+  }
+  std::string_view Data() const { return data_ ? std::string_view(data_, size_) : std::string_view(); }
+
+ private:
+  void Fail(const std::string& path) {
+    const int err = errno;
+    throw FileException(path, err, res::FormatId(res::IDS_FILE_READ_FAILED, {path, ErrnoText(err)}));
+  }
+  int fd_ = -1;
+  const char* data_ = nullptr;
+  size_t size_ = 0;
+};
+
+// Writes bytes to a temporary file next to path, flushes it and renames it over path.
+void WriteFileAtomically(const std::string& path, const std::string& bytes) {
+  const auto fail = [&](int err, const std::string& name) {
+    throw FileException(name, err, res::FormatId(res::IDS_FILE_CREATE_FAILED, {name, ErrnoText(err)}));
+  };
+  std::string temp = path + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) fail(errno, path);
+  // Keep the mode of the file being replaced; a new file gets the usual mode.
+  struct stat st;
+  mode_t mode;
+  if (::stat(path.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  ::fchmod(fd, mode);
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int err = n < 0 ? errno : EIO;
+      ::close(fd);
+      ::unlink(temp.c_str());
+      fail(err, path);
+    }
+    done += size_t(n);
+  }
+  if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    const int err = errno;
+    ::unlink(temp.c_str());
+    fail(err, path);
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(temp.c_str());
+    fail(err, path);
+  }
+}
+
+}  // namespace
+
+CTavrionConverterDoc::CTavrionConverterDoc() = default;
+
+CTavrionConverterDoc::~CTavrionConverterDoc() {
+  observers_.clear();
+  StopConversion();
+}
+
+// ---- views ----------------------------------------------------------------------------
+
+void CTavrionConverterDoc::AddObserver(DocumentObserver* observer) {
+  if (observer && std::find(observers_.begin(), observers_.end(), observer) == observers_.end())
+    observers_.push_back(observer);
+}
+
+void CTavrionConverterDoc::RemoveObserver(DocumentObserver* observer) {
+  observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
+}
+
+void CTavrionConverterDoc::UpdateAllViews(int hint, CConvertOrder* entry, const std::string* path) {
+  // A view may remove itself (or others) while notified.
+  const std::vector<DocumentObserver*> views = observers_;
+  for (DocumentObserver* view : views)
+    if (std::find(observers_.begin(), observers_.end(), view) != observers_.end())
+      view->OnDocumentUpdate(hint, entry, path);
+}
+
+// ---- life cycle -----------------------------------------------------------------------
+
+bool CTavrionConverterDoc::OnNewDocument() {
+  DeleteContents();
+  pathName_.clear();
+  return true;
+}
+
+bool CTavrionConverterDoc::OnOpenDocument(const std::string& path, std::string* error) {
+  const std::string absolute = AbsolutePath(path);
+  DeleteContents();
+  try {
+    MappedFile file(absolute);
+    LoadFromBytes(file.Data(), absolute);
+  } catch (const std::exception& e) {
+    DeleteContents();
+    if (error) *error = res::FormatId(res::IDS_BATCH_OPEN_FAILED, {path, e.what()});
+    return false;
+  }
+  pathName_ = absolute;
+  return true;
+}
+
+bool CTavrionConverterDoc::OnSaveDocument(const std::string& path, std::string* error) {
+  UpdateAllViews(kHintBeforeSave);
+  const std::string absolute = AbsolutePath(path);
+  try {
+    WriteFileAtomically(absolute, SaveToBytes(absolute));
+  } catch (const std::exception& e) {
+    if (error) *error = res::FormatId(res::IDS_BATCH_SAVE_FAILED, {path, e.what()});
+    return false;
+  }
+  pathName_ = absolute;
+  return true;
+}
+
+void CTavrionConverterDoc::DeleteContents() {
+  UpdateAllViews(kHintContentsDeleted);
+  StopConversion();
+  selection_.clear();
+  selected_.clear();
+  focused_ = nullptr;
+  entries_.RemoveAll();
+}
+
+void CTavrionConverterDoc::OnCloseDocument() {
+  StopConversion();
+  DeleteContents();
+  pathName_.clear();
+}
+
+// ---- the batch format -----------------------------------------------------------------
+
+void CTavrionConverterDoc::Serialize(ArchiveWriter& ar) const {
+  ar.WriteCount(entries_.GetCount());
+  for (size_t i = 0; i < entries_.GetCount(); ++i) ar.WriteObject(entries_.GetAt(i));
+  ar.WriteCount(selection_.size());
+  for (const CConvertOrder* entry : selection_) ar.WriteObject(entry);
+  ar.WriteObject(focused_);
+  ar.WriteDword(DWORD(removeAfterConversion_));
+}
+
+void CTavrionConverterDoc::Serialize(ArchiveReader& ar) {
+  using Cause = ArchiveException::Cause;
+  std::vector<std::unique_ptr<CConvertOrder>> entries;
+  std::unordered_set<const CConvertOrder*> known;
+  const auto asEntry = [&](CObject* object) {
+    auto* entry = dynamic_cast<CConvertOrder*>(object);
+    if (!entry) ar.Fail(Cause::kBadClass);
+    return entry;
+  };
+
+  // Every entry appears here for the first time: a reference would share ownership.
+  const size_t count = ar.ReadCount();
+  for (size_t i = 0; i < count; ++i) {
+    bool isNew = false;
+    CObject* object = ar.ReadObject(&isNew);
+    if (!object || !isNew) ar.Fail(Cause::kBadFormat);
+    CConvertOrder* entry = asEntry(object);
+    ar.Release(object).release();
+    entries.emplace_back(entry);
+    known.insert(entry);
+  }
+  // The selection and the focused entry refer to entries already read.
+  std::vector<CConvertOrder*> selection;
+  std::unordered_set<const CConvertOrder*> selected;
+  const size_t selectedCount = ar.ReadCount();
+  for (size_t i = 0; i < selectedCount; ++i) {
+    bool isNew = false;
+    CObject* object = ar.ReadObject(&isNew);
+    if (!object || isNew) ar.Fail(Cause::kBadFormat);
+    CConvertOrder* entry = asEntry(object);
+    if (!known.count(entry)) ar.Fail(Cause::kBadIndex);
+    if (selected.insert(entry).second) selection.push_back(entry);
+  }
+  bool isNew = false;
+  CObject* focusedObject = ar.ReadObject(&isNew);
+  if (isNew) ar.Fail(Cause::kBadFormat);
+  CConvertOrder* focused = focusedObject ? asEntry(focusedObject) : nullptr;
+  if (focused && !known.count(focused)) ar.Fail(Cause::kBadIndex);
+  const LONG removeAfter = LONG(ar.ReadDword());
+
+  selection_.clear();
+  selected_.clear();
+  focused_ = nullptr;
+  entries_.RemoveAll();
+  entries_.Reserve(entries.size());
+  for (auto& entry : entries) entries_.AddTail(std::move(entry));
+  selection_ = std::move(selection);
+  selected_ = std::move(selected);
+  focused_ = focused;
+  removeAfterConversion_ = removeAfter;
+}
+
+std::string CTavrionConverterDoc::SaveToBytes(const std::string& batchPath) const {
+  ArchiveWriter ar(batchPath);
+  Serialize(ar);
+  return ar.Data();
+}
+
+void CTavrionConverterDoc::LoadFromBytes(std::string_view bytes, const std::string& batchPath) {
+  ArchiveReader ar(bytes, batchPath, {&CConvertOrder::kClass});
+  Serialize(ar);
+}
+
+// ---- entries --------------------------------------------------------------------------
+
+CConvertOrder* CTavrionConverterDoc::AddOrder(const std::string& path) {
+  return entries_.AddTail(std::make_unique<CConvertOrder>(path));
+}
+
+CConvertOrder* CTavrionConverterDoc::AppendOrder(std::unique_ptr<CConvertOrder> entry) {
+  return entry ? entries_.AddTail(std::move(entry)) : nullptr;
+}
+
+void CTavrionConverterDoc::RemoveOrder(CConvertOrder* entry) {
+  const ptrdiff_t index = entries_.Find(entry);
+  if (index < 0) return;
+  const bool wasSelected = IsSelected(entry);
+  if (wasSelected) {
+    selection_.erase(std::find(selection_.begin(), selection_.end(), entry));
+    selected_.erase(entry);
+  }
+  if (focused_ == entry) focused_ = nullptr;
+  entries_.Remove(entry);
+  if (wasSelected && !entries_.IsEmpty()) {
+    // The entry that followed it, or the new last one.
+    const size_t next = std::min(size_t(index), entries_.GetCount() - 1);
+    AddToSelection(entries_.GetAt(next));
+  }
+}
+
+void CTavrionConverterDoc::SwapOrders(CConvertOrder* a, CConvertOrder* b) {
+  const ptrdiff_t ia = entries_.Find(a), ib = entries_.Find(b);
+  if (ia >= 0 && ib >= 0) entries_.Swap(size_t(ia), size_t(ib));
+}
+
+CConvertOrder* CTavrionConverterDoc::PreviousOrder(const CConvertOrder* entry) const {
+  const ptrdiff_t i = entries_.Find(entry);
+  return i > 0 ? entries_.GetAt(size_t(i - 1)) : nullptr;
+}
+
+CConvertOrder* CTavrionConverterDoc::NextOrder(const CConvertOrder* entry) const {
+  const ptrdiff_t i = entries_.Find(entry);
+  return i >= 0 && size_t(i + 1) < entries_.GetCount() ? entries_.GetAt(size_t(i + 1)) : nullptr;
+}
+
+// ---- selection ------------------------------------------------------------------------
+
+// A selection never holds an entry twice, or an entry that is not in the batch.
+void CTavrionConverterDoc::Select(CConvertOrder* entry) { AddToSelection(entry); }
+
+void CTavrionConverterDoc::SelectOnly(CConvertOrder* entry) {
+  ClearSelection();
+  AddToSelection(entry);
+}
+
+void CTavrionConverterDoc::AddToSelection(CConvertOrder* entry) {
+  if (!entry || selected_.count(entry) || entries_.Find(entry) < 0) return;
+  selection_.push_back(entry);
+  selected_.insert(entry);
+}
+
+void CTavrionConverterDoc::Unselect(CConvertOrder* entry) {
+  if (!selected_.erase(entry)) return;
+  selection_.erase(std::find(selection_.begin(), selection_.end(), entry));
+}
+
+void CTavrionConverterDoc::ClearSelection() {
+  selection_.clear();
+  selected_.clear();
+}
+
+bool CTavrionConverterDoc::IsSelected(const CConvertOrder* entry) const { return selected_.count(entry) != 0; }
+
+bool CTavrionConverterDoc::SelectionHasFirst() const {
+  return !entries_.IsEmpty() && IsSelected(entries_.GetHead());
+}
+
+bool CTavrionConverterDoc::SelectionHasLast() const {
+  return !entries_.IsEmpty() && IsSelected(entries_.GetTail());
+}
+
+CConvertOrder* CTavrionConverterDoc::GetSingleSelected() const {
+  return selection_.size() == 1 ? selection_.front() : nullptr;
+}
+
+void CTavrionConverterDoc::GetSelectedInOrder(std::vector<CConvertOrder*>* out) const {
+  if (!out) return;
+  const size_t first = out->size();
+  size_t focusAt = SIZE_MAX;
+  for (size_t i = 0; i < entries_.GetCount(); ++i) {
+    CConvertOrder* entry = entries_.GetAt(i);
+    if (!IsSelected(entry)) continue;
+    if (entry == focused_) focusAt = out->size();
+    out->push_back(entry);
+  }
+  if (focusAt != SIZE_MAX) std::rotate(out->begin() + ptrdiff_t(first), out->begin() + ptrdiff_t(focusAt), out->end());
+}
+
+bool CTavrionConverterDoc::HasSelection() const { return !converting_ && !selection_.empty(); }
+
+bool CTavrionConverterDoc::HasSingleSelection() const { return !converting_ && selection_.size() == 1; }
+
+bool CTavrionConverterDoc::IsSingleSelected(const CConvertOrder* entry) const {
+  return selection_.size() == 1 && selection_.front() == entry;
+}
+
+bool CTavrionConverterDoc::SingleSelectedUsesSubtitles() const {
+  return HasSingleSelection() && selection_.front()->UsesSubtitles();
+}
+
+bool CTavrionConverterDoc::CanChangeScreenFit() const {
+  return HasSingleSelection() && !selection_.front()->Is4by3();
+}
+
+// ---- checks and states ----------------------------------------------------------------
+
+bool CTavrionConverterDoc::AnyChecked() const {
+  if (converting_) return false;
+  for (size_t i = 0; i < entries_.GetCount(); ++i)
+    if (entries_.GetAt(i)->IsChecked()) return true;
+  return false;
+}
+
+CConvertOrder* CTavrionConverterDoc::NextChecked(const CConvertOrder* entry) const {
+  const ptrdiff_t start = entries_.Find(entry);
+  if (start < 0) return nullptr;
+  for (size_t i = size_t(start); i < entries_.GetCount(); ++i)
+    if (entries_.GetAt(i)->IsChecked()) return entries_.GetAt(i);
+  return nullptr;
+}
+
+void CTavrionConverterDoc::ResetAllStates() {
+  for (size_t i = 0; i < entries_.GetCount(); ++i) entries_.GetAt(i)->ResetState();
+}
+
+bool CTavrionConverterDoc::IsMovieFile(const std::string& path) {
+  const std::string ext = LowerExtension(path);
+  // A name without an extension would match any list: it is no movie.
+  if (ext.empty()) return false;
+  const std::string list = ToLowerAscii(res::Text(res::IDS_MOVIE_EXTENSIONS)) + ".";
+  return list.find(ext + ".") != std::string::npos;
+}
+
+// ---- the conversion run and graph (seams) ---------------------------------------------
+
+void CTavrionConverterDoc::GetFileCounters(int* currentIndex, int* checkedCount) const {
+  if (currentIndex) *currentIndex = currentIndex_;
+  if (checkedCount) *checkedCount = checkedCount_;
+}
+
+void CTavrionConverterDoc::StopConversion() {
+  if (!converting_) return;
+  converting_ = false;
+  UpdateAllViews(kHintCurrentChanged, nullptr);
+  UpdateAllViews(kHintRunStopped);
+}
+
+HRESULT CTavrionConverterDoc::AttachConversionGraph(std::unique_ptr<ConversionGraphSeam> builder,
+                                                    IFilterVeto* veto) {
+  if (!builder) return E_POINTER;
+  const HRESULT hr = builder->Init();
+  builder->SetFilterVeto(veto);
+  builder->SetAudioTarget(ConversionAudioTarget());
+  conversionGraph_ = std::move(builder);
+  return hr;
+}
+
+WAVEFORMATEX CTavrionConverterDoc::ConversionAudioTarget() {
+  WAVEFORMATEX wfx{};
+  wfx.wFormatTag = WAVE_FORMAT_PCM;
+  wfx.nChannels = 2;
+  wfx.nSamplesPerSec = 22050;
+  wfx.wBitsPerSample = 16;
+  wfx.nBlockAlign = 4;
+  wfx.nAvgBytesPerSec = 88200;
+  wfx.cbSize = 0;
+  return wfx;
+}
+
+// ---- the document template ------------------------------------------------------------
+
+bool OpenDocumentFile(CTavrionConverterDoc& doc, const std::string& path, std::string* error) {
+  if (LowerExtension(path) == ".tvc") return doc.OnOpenDocument(path, error);
+  if (CTavrionConverterDoc::IsMovieFile(path)) {
+    const std::string moviePath = path;
+    doc.UpdateAllViews(kHintMovieOpened, nullptr, &moviePath);
+  }
+  return true;
+}
+
+}  // namespace tav

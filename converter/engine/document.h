@@ -1,0 +1,171 @@
+// CTavrionConverterDoc: the batch - the owning list of entries, the selection, the
+// focused entry and the remove-after-conversion flag - with its view notifications and
+// its batch file (".tvc").
+//
+// Views (the GUI's form, the command line) register as DocumentObserver and receive the
+// hints below. The conversion run (converting flag, current index, checked count) and
+// the conversion graph builder join this class with the conversion part of the engine;
+// until then they are reached through the two small seams at the end of the class.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "converter/engine/convertorder.h"
+#include "converter/engine/owninglist.h"
+#include "media/contract/mediatypes.h"
+
+namespace tav {
+
+// View notification hints.
+enum DocumentHint : int {
+  kHintReload = 0,            // (views only) reload the controls from the entry
+  kHintBeforeSave = 1,        // write pending edits into the entries
+  kHintContentsDeleted = 2,
+  kHintCurrentChanged = 3,    // entry or null: the run's current entry
+  kHintEntryStateChanged = 4, // entry
+  kHintRunStopped = 5,
+  kHintRemoveConverted = 6,   // entry: to be removed (removeAfterConversion)
+  kHintMovieOpened = 7,       // path: a movie opened through the document template
+};
+
+class DocumentObserver {
+ public:
+  virtual ~DocumentObserver() = default;
+  // entry is set for hints 3 (may be null), 4 and 6; path for hint 7.
+  virtual void OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string* path) = 0;
+};
+
+// The filter veto the graph builder asks before adding a filter (codecs.ini).
+class IFilterVeto {
+ public:
+  virtual ~IFilterVeto() = default;
+  virtual bool IsFilterAllowed(void* builder, const std::string& clsidText) = 0;
+};
+
+// What the document does with its conversion graph builder at creation. The builder of
+// the conversion part implements it.
+class ConversionGraphSeam {
+ public:
+  virtual ~ConversionGraphSeam() = default;
+  virtual HRESULT Init() = 0;
+  virtual void SetFilterVeto(IFilterVeto* veto) = 0;
+  virtual void SetAudioTarget(const WAVEFORMATEX& format) = 0;
+};
+
+class CTavrionConverterDoc {
+ public:
+  CTavrionConverterDoc();
+  ~CTavrionConverterDoc();
+  CTavrionConverterDoc(const CTavrionConverterDoc&) = delete;
+  CTavrionConverterDoc& operator=(const CTavrionConverterDoc&) = delete;
+
+  // ---- views ----
+  void AddObserver(DocumentObserver* observer);
+  void RemoveObserver(DocumentObserver* observer);
+  void UpdateAllViews(int hint, CConvertOrder* entry = nullptr, const std::string* path = nullptr);
+
+  // ---- life cycle ----
+  bool OnNewDocument();
+  // Reads a batch file. On failure the document stays empty and *error holds the text
+  // for the user.
+  bool OnOpenDocument(const std::string& path, std::string* error);
+  // Sends hint 1, then writes the batch to a temporary file renamed over path, so a
+  // failure leaves the previous file as it was.
+  bool OnSaveDocument(const std::string& path, std::string* error);
+  // Hint 2; stops a running conversion; deletes every entry, clears selection and focus.
+  void DeleteContents();
+  // Stops a running conversion first.
+  void OnCloseDocument();
+  const std::string& GetPathName() const { return pathName_; }
+
+  // ---- the batch format ----
+  void Serialize(ArchiveWriter& ar) const;
+  // Reads into new lists and replaces the contents only when everything was read;
+  // throws ArchiveException (the document is then unchanged).
+  void Serialize(ArchiveReader& ar);
+  // The batch as the file bytes for batchPath (empty: paths stored in full).
+  std::string SaveToBytes(const std::string& batchPath) const;
+  void LoadFromBytes(std::string_view bytes, const std::string& batchPath);
+
+  // ---- entries ----
+  // Throws FileException when the entry's output file cannot be created.
+  CConvertOrder* AddOrder(const std::string& path);
+  CConvertOrder* AppendOrder(std::unique_ptr<CConvertOrder> entry);
+  void RemoveOrder(CConvertOrder* entry);
+  void SwapOrders(CConvertOrder* a, CConvertOrder* b);
+  CConvertOrder* PreviousOrder(const CConvertOrder* entry) const;
+  CConvertOrder* NextOrder(const CConvertOrder* entry) const;
+  size_t GetCount() const { return entries_.GetCount(); }
+  CConvertOrder* GetAt(size_t i) const { return entries_.GetAt(i); }
+  ptrdiff_t IndexOf(const CConvertOrder* entry) const { return entries_.Find(entry); }
+
+  // ---- selection ----
+  void Select(CConvertOrder* entry);
+  void SelectOnly(CConvertOrder* entry);
+  void AddToSelection(CConvertOrder* entry);
+  void Unselect(CConvertOrder* entry);
+  void ClearSelection();
+  bool IsSelected(const CConvertOrder* entry) const;
+  const std::vector<CConvertOrder*>& GetSelection() const { return selection_; }
+  bool SelectionHasFirst() const;
+  bool SelectionHasLast() const;
+  CConvertOrder* GetSingleSelected() const;
+  // The selected entries in list order, starting at the focused entry when it is selected.
+  void GetSelectedInOrder(std::vector<CConvertOrder*>* out) const;
+  bool HasSelection() const;
+  bool HasSingleSelection() const;
+  bool IsSingleSelected(const CConvertOrder* entry) const;
+  bool SingleSelectedUsesSubtitles() const;
+  bool CanChangeScreenFit() const;
+
+  CConvertOrder* GetFocused() const { return focused_; }
+  void SetFocused(CConvertOrder* entry) { focused_ = entry; }
+
+  // ---- checks and states ----
+  bool AnyChecked() const;
+  CConvertOrder* NextChecked(const CConvertOrder* entry) const;
+  void ResetAllStates();
+  static bool IsMovieFile(const std::string& path);
+
+  bool GetRemoveAfterConversion() const { return removeAfterConversion_ != 0; }
+  void SetRemoveAfterConversion(bool on) { removeAfterConversion_ = on ? 1 : 0; }
+
+  // ---- the conversion run (seam) ----
+  bool IsConverting() const { return converting_; }
+  // Set by the conversion run when it starts and ends.
+  void SetConverting(bool on) { converting_ = on; }
+  void GetFileCounters(int* currentIndex, int* checkedCount) const;
+  // Ends a running conversion: hints 3 (null) and 5. The conversion run extends this
+  // with its own teardown (player, output files).
+  void StopConversion();
+
+  // ---- the conversion graph builder (seam) ----
+  // Takes the builder: initialises it, installs veto and sets the audio target.
+  HRESULT AttachConversionGraph(std::unique_ptr<ConversionGraphSeam> builder, IFilterVeto* veto);
+  ConversionGraphSeam* GetConversionGraph() const { return conversionGraph_.get(); }
+  // PCM, 22050 Hz, 2 channels, 16 bits.
+  static WAVEFORMATEX ConversionAudioTarget();
+
+ private:
+  COwningObList<CConvertOrder> entries_;
+  std::vector<CConvertOrder*> selection_;  // not owning; order of selection
+  std::unordered_set<const CConvertOrder*> selected_;  // the same entries, for lookups
+  CConvertOrder* focused_ = nullptr;
+  LONG removeAfterConversion_ = 1;
+  bool converting_ = false;
+  int currentIndex_ = 0;
+  int checkedCount_ = 0;
+  std::unique_ptr<ConversionGraphSeam> conversionGraph_;
+
+  std::vector<DocumentObserver*> observers_;
+  std::string pathName_;
+};
+
+// Opens path as the document template would: a ".tvc" path opens as a batch; any other
+// path goes to the document, which sends hint 7 when it names a movie file.
+bool OpenDocumentFile(CTavrionConverterDoc& doc, const std::string& path, std::string* error);
+
+}  // namespace tav

@@ -1,0 +1,262 @@
+#include "converter/engine/strings.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+namespace tav::res {
+namespace {
+
+struct Entry {
+  UINT id;
+  const char* text;
+};
+
+// Sorted by id.
+constexpr Entry kBuiltin[] = {
+    {IDR_MAINFRAME,
+     "TavrionConverter\n\nTavrionConverte\nTavrionConverter Files (*.tvc)\n.tvc\nTavrionConverter.Document\n"
+     "TavrionConverter.Document"},
+    {IDS_COLUMN_SOURCE, "Source file"},
+    {IDS_COLUMN_STATUS, "Status"},
+    {IDS_COLUMN_DURATION, "Duration"},
+    {IDS_COLUMN_FRAMESIZE, "Frame Size"},
+    {IDS_COLUMN_FILESIZE, "File Size"},
+    {IDS_COMPANY_FOLDER, "Merolan"},
+
+    {IDS_SUBTITLE_EXT, ".smi"},
+    {IDS_OUTPUT_EXT, ".qvf"},
+    {IDS_OUTPUT_NAME, "%1[QVF]-%2%3"},
+    {IDS_OUTPUT_NAME_NUMBERED, "%1%2[%4]%3"},
+    {IDS_OUTPUT_NAME_PART, "%1%2%6%3"},
+    {IDS_DEFAULT_LANGUAGE, "en-us"},
+    {IDS_MOVIE_EXTENSIONS, ".avi.mpg.mpeg.wmv.asf.mov.qt.3gp.3gpp.3g2.3gp2.mp4.mpg4.qvf"},
+
+    {IDS_STATUS_PLAYING, "Playing"},
+    {IDS_STATUS_PAUSED, "Paused"},
+    {IDS_STATUS_READY, "Ready"},
+    {IDS_STATUS_CONVERTING, "Converting"},
+    {IDS_STATUS_CONVERTED, "Converted"},
+    {IDS_STATUS_INTERRUPTED, "Interrupted"},
+    {IDS_STATUS_INTERRUPTED_AT, "Interrupted at %1"},
+    {IDS_STATUS_ERROR, "Error"},
+    {IDS_STATUS_ERROR_TEXT, "Error: %1"},
+    {IDS_STATUS_BAD_SUBTITLES, "Invalid file of subtitles"},
+    {IDS_STATUS_WITH_CODE, "%s (0x%08X)"},
+    {IDS_STATUS_CANNOT_READ, "Cannot read"},
+    {IDS_STATUS_NO_VIDEO_CODEC, "Cannot decode %1 video. Please install %1 video codec"},
+    {IDS_STATUS_NO_AUDIO_CODEC, "Cannot decode %1 audio. Please install %1 audio codec"},
+    {IDS_STATUS_NO_MEDIA_CODEC, "Cannot decode %1 media. Please install proper codec"},
+    {IDS_CODEC_MPEG2, "MPEG 2"},
+    {IDS_CODEC_DTS, "DTS"},
+    {IDS_CODEC_AC3, "AC3"},
+    {IDS_CODEC_PCM, "PCM"},
+    {IDS_TIME_UNKNOWN, "--:--"},
+
+    {IDS_FORMAT_ITEMS, "Video for Merolan camera"},
+    {IDS_FRAMESIZE_ITEMS, "320 x 240|640 x 480"},
+    {IDS_FRAMERATE_ITEMS, "15 fps|30 fps"},
+    {IDS_SCREENFIT_ITEMS, "Fit|Crop|Stretch"},
+    {IDS_SPLIT_ITEMS, "unlimited|32 M|64 M|128 M|256 M|512 M"},
+    {IDS_SIZE_SUFFIXES, "KMGT"},
+    {IDS_VIDEO_FILTER,
+     "Video Files|*.avi;*.mpg;*.mpeg;*.wmv;*.asf;*.mov;*.qt;*.3gp;*.3gpp;*.3g2;*.3gp2;*.mp4;*.mpg4;*.qvf|"
+     "All Files|*.*||"},
+    {IDS_SUBTITLE_FILTER, "Subtitles files|*.smi;*.srt|All files|*.*||"},
+    {IDS_SUBTITLE_HINT, "Cannot find matching subtitle file"},
+    {IDS_SUBSIZE_BIGGER, "Bigger"},
+    {IDS_SUBSIZE_SMALLER, "Smaller"},
+    {IDS_SUBSIZE_STANDARD, "Standard"},
+    {IDS_ESTIMATED_SIZE, "Estimated file size %1B"},
+    {IDS_CURRENT_FILE, "Current file: %1"},
+    {IDS_ELAPSED, "Elapsed: %1"},
+    {IDS_REMAINED, "Remained: %1"},
+    {IDS_CONVERTING_FILE, "Converting file #%1 from %2"},
+    {IDS_PLAY_STATUS, "current %1/ total %2"},
+    {IDS_BUTTON_CONVERT, "&Convert"},
+    {IDS_BUTTON_PAUSE, "&Pause"},
+    {IDS_BUTTON_RESUME, "&Resume"},
+    {IDS_BUTTON_BREAK, "&Break"},
+    {IDS_MARKER_START, "Set movie start point\nMove to set start point"},
+    {IDS_MARKER_END, "Set movie end point\nMove to set end point"},
+    {IDS_IDLE_MESSAGE, "For Help, press F1"},
+
+    {IDS_LABEL_REMOVE_AFTER, "Remo&ve after conversion"},
+    {IDS_LABEL_ADD_SUBTITLES, "Add subtitles"},
+    {IDS_LABEL_USE_SUBTITLES, "&Use subtitles from file (*.smi)"},
+    {IDS_LABEL_SUBTITLE_FILE, "Subtitles &file"},
+    {IDS_LABEL_BROWSE_SUBTITLES, "Brows&e..."},
+    {IDS_LABEL_LANGUAGE, "&Language"},
+    {IDS_LABEL_SUBTITLE_SIZE, "Si&ze"},
+    {IDS_LABEL_PRODUCE, "Produce"},
+    {IDS_LABEL_OUTPUT_FOLDER, "&Output folder"},
+    {IDS_LABEL_BROWSE_FOLDER, "Bro&wse..."},
+    {IDS_LABEL_OUTPUT_NAME, "Output file &name"},
+    {IDS_LABEL_PMP_NOTICE, "To play in DSC, please make PMP folder in your memory card."},
+    {IDS_LABEL_SETTINGS, "Settings"},
+    {IDS_LABEL_OUTPUT_FORMAT, "Output format"},
+    {IDS_LABEL_FRAME_SIZE, "Frame &size"},
+    {IDS_LABEL_FRAME_RATE, "Frame &rate"},
+    {IDS_LABEL_SCREEN_SIZE, "S&creen size"},
+    {IDS_LABEL_SPLIT, "S&plit by size"},
+    {IDS_LABEL_STATUS, "Status"},
+    {IDS_LABEL_TIME_NOTICE, "The remained time can be changed by system loading and condition."},
+    {IDS_MENU_ADD, "&Add..."},
+    {IDS_MENU_ADD_FILE, "&Add file..."},
+    {IDS_MENU_REMOVE, "&Remove"},
+    {IDS_MENU_PROPERTIES, "&Properties..."},
+    {IDS_MENU_PLAY, "P&lay"},
+    {IDS_MENU_DURATION, "&Duration"},
+    {IDS_MENU_FRAME_SIZE, "&Frame size"},
+    {IDS_MENU_FILE_SIZE, "File &size"},
+    {IDS_MENU_HOME_PAGE, "&Merolan Camera Home"},
+    {IDS_NOTICE_TITLE, "NOTICE"},
+    {IDS_NOTICE_TEXT1, "Please use video files created by Tavrion Converter for PMP mode of Merolan camera."},
+    {IDS_NOTICE_TEXT2,
+     "Before converting a video file, please make sure the file can be played in Windows Media Player.\n\n"
+     "If it cannot be played, please install an appropriate codec.\n"
+     "After installing the codec, please reinstall Tavrion Converter."},
+    {IDS_NOTICE_CLOSE, "Close"},
+    {IDS_NOTICE_DONT_SHOW, "Don't show this message again"},
+
+    {IDS_BATCH_OPEN_FAILED, "Cannot open the batch file %1.\n%2"},
+    {IDS_BATCH_SAVE_FAILED, "Cannot save the batch file %1.\n%2"},
+    {IDS_ARCHIVE_END_OF_FILE, "The file ends unexpectedly (at byte %1)."},
+    {IDS_ARCHIVE_BAD_FORMAT, "The file is not a valid batch file (unexpected data at byte %1)."},
+    {IDS_ARCHIVE_BAD_CLASS, "The file holds an object of an unknown kind (at byte %1)."},
+    {IDS_ARCHIVE_BAD_INDEX, "The file refers to an object that does not exist (at byte %1)."},
+    {IDS_FILE_CREATE_FAILED, "Cannot create the file %1.\n%2"},
+    {IDS_FILE_READ_FAILED, "Cannot read the file %1.\n%2"},
+
+    {IDC_BREAK,
+     "Break conversion. Unfinished output file will be stored as valid movie file.\n"
+     "Break conversion. Unfinished output file will be stored as valid movie file."},
+};
+
+// Guards the translation; texts handed out stay valid until the next SetTranslation.
+std::mutex gLock;
+std::map<UINT, std::string> gTranslation;  // guarded by gLock
+
+const std::string kEmpty;
+
+const Entry* FindBuiltin(UINT id) {
+  auto it = std::lower_bound(std::begin(kBuiltin), std::end(kBuiltin), id,
+                             [](const Entry& e, UINT v) { return e.id < v; });
+  return it != std::end(kBuiltin) && it->id == id ? it : nullptr;
+}
+
+// The built-in texts as strings, made once so references stay valid.
+const std::map<UINT, std::string>& BuiltinMap() {
+  static const std::map<UINT, std::string> map = [] {
+    std::map<UINT, std::string> m;
+    for (const Entry& e : kBuiltin) m.emplace(e.id, e.text);
+    return m;
+  }();
+  return map;
+}
+
+}  // namespace
+
+const std::string& BuiltinText(UINT id) {
+  auto& m = BuiltinMap();
+  auto it = m.find(id);
+  return it == m.end() ? kEmpty : it->second;
+}
+
+const std::string& Text(UINT id) {
+  {
+    std::lock_guard lock(gLock);
+    auto it = gTranslation.find(id);
+    if (it != gTranslation.end()) return it->second;
+  }
+  return BuiltinText(id);
+}
+
+bool Has(UINT id) {
+  std::lock_guard lock(gLock);
+  return gTranslation.count(id) != 0 || FindBuiltin(id) != nullptr;
+}
+
+void SetTranslation(std::map<UINT, std::string> texts) {
+  std::lock_guard lock(gLock);
+  gTranslation = std::move(texts);
+}
+
+bool LoadTranslationFile(const std::string& path, std::string* error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    if (error) *error = "cannot read " + path;
+    return false;
+  }
+  std::map<UINT, std::string> texts;
+  std::string line;
+  int lineNo = 0;
+  while (std::getline(in, line)) {
+    ++lineNo;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    const size_t tab = line.find('\t');
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long id = tab == std::string::npos ? 0 : std::strtoul(line.c_str(), &end, 10);
+    if (tab == std::string::npos || end != line.c_str() + tab || errno != 0 || id > 0xFFFF) {
+      if (error) *error = path + ":" + std::to_string(lineNo) + ": expected <id><TAB><text>";
+      return false;
+    }
+    std::string text;
+    for (size_t i = tab + 1; i < line.size(); ++i) {
+      if (line[i] == '\\' && i + 1 < line.size()) {
+        const char c = line[++i];
+        text += c == 'n' ? '\n' : c == 't' ? '\t' : c;
+      } else {
+        text += line[i];
+      }
+    }
+    texts[UINT(id)] = std::move(text);
+  }
+  SetTranslation(std::move(texts));
+  return true;
+}
+
+std::string Format(std::string_view pattern, std::initializer_list<std::string_view> args) {
+  std::string out;
+  out.reserve(pattern.size() + 32);
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    const char c = pattern[i];
+    if (c == '%' && i + 1 < pattern.size()) {
+      const char n = pattern[i + 1];
+      if (n >= '1' && n <= '9') {
+        const size_t index = size_t(n - '1');
+        if (index < args.size()) out += *(args.begin() + index);
+        ++i;
+        continue;
+      }
+      if (n == '%') {
+        out += '%';
+        ++i;
+        continue;
+      }
+    }
+    out += c;
+  }
+  return out;
+}
+
+std::vector<std::string> SplitItems(const std::string& items) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start <= items.size()) {
+    const size_t bar = items.find('|', start);
+    const size_t end = bar == std::string::npos ? items.size() : bar;
+    out.push_back(items.substr(start, end - start));
+    if (bar == std::string::npos) break;
+    start = bar + 1;
+  }
+  while (!out.empty() && out.back().empty()) out.pop_back();
+  return out;
+}
+
+}  // namespace tav::res

@@ -1,0 +1,161 @@
+// The converter's string table: every text the user sees, by numeric resource id, in one
+// place that the engine, the command line and the GUI share. A translation replaces
+// texts by id (SetTranslation / LoadTranslationFile); ids without a translation keep the
+// built-in English text.
+#pragma once
+
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "media/contract/wintypes.h"
+
+namespace tav::res {
+
+// Ids below 1000 are plain texts. Ids of dialog controls (1000 and up, 32768 and up) hold
+// "status-bar text\ntooltip" for that control.
+enum StringId : UINT {
+  // Document template and application.
+  IDR_MAINFRAME = 128,  // "TavrionConverter\n\nTavrionConverte\n..." (7 fields)
+  IDS_COLUMN_SOURCE = 129,  // list columns: 129 + logical index
+  IDS_COLUMN_STATUS = 130,
+  IDS_COLUMN_DURATION = 131,
+  IDS_COLUMN_FRAMESIZE = 132,
+  IDS_COLUMN_FILESIZE = 133,
+  IDS_COMPANY_FOLDER = 141,  // "Merolan": the per-user data folder's parent
+
+  // Batch entries (names and defaults).
+  IDS_SUBTITLE_EXT = 200,    // ".smi"
+  IDS_OUTPUT_EXT,            // ".qvf"
+  IDS_OUTPUT_NAME,           // "%1[QVF]-%2%3"
+  IDS_OUTPUT_NAME_NUMBERED,  // "%1%2[%4]%3"
+  IDS_OUTPUT_NAME_PART,      // "%1%2%6%3"
+  IDS_DEFAULT_LANGUAGE,      // "en-us"
+  IDS_MOVIE_EXTENSIONS,      // ".avi.mpg.mpeg..."
+
+  // Status texts of an entry.
+  IDS_STATUS_PLAYING = 220,
+  IDS_STATUS_PAUSED,
+  IDS_STATUS_READY,
+  IDS_STATUS_CONVERTING,
+  IDS_STATUS_CONVERTED,
+  IDS_STATUS_INTERRUPTED,
+  IDS_STATUS_INTERRUPTED_AT,  // "Interrupted at %1"
+  IDS_STATUS_ERROR,
+  IDS_STATUS_ERROR_TEXT,      // "Error: %1"
+  IDS_STATUS_BAD_SUBTITLES,   // "Invalid file of subtitles"
+  IDS_STATUS_WITH_CODE,       // "%s (0x%08X)"
+  IDS_STATUS_CANNOT_READ,     // "Cannot read"
+  IDS_STATUS_NO_VIDEO_CODEC,  // "Cannot decode %1 video. Please install %1 video codec"
+  IDS_STATUS_NO_AUDIO_CODEC,  // "Cannot decode %1 audio. Please install %1 audio codec"
+  IDS_STATUS_NO_MEDIA_CODEC,  // "Cannot decode %1 media. Please install proper codec"
+  IDS_CODEC_MPEG2,            // "MPEG 2"
+  IDS_CODEC_DTS,              // "DTS"
+  IDS_CODEC_AC3,              // "AC3"
+  IDS_CODEC_PCM,              // "PCM"
+  IDS_TIME_UNKNOWN,           // "--:--"
+
+  // Main form.
+  IDS_FORMAT_ITEMS = 300,  // "Video for Merolan camera"
+  IDS_FRAMESIZE_ITEMS,     // "320 x 240|640 x 480"
+  IDS_FRAMERATE_ITEMS,     // "15 fps|30 fps"
+  IDS_SCREENFIT_ITEMS,     // "Fit|Crop|Stretch"
+  IDS_SPLIT_ITEMS,         // "unlimited|32 M|64 M|128 M|256 M|512 M"
+  IDS_SIZE_SUFFIXES,       // "KMGT"
+  IDS_VIDEO_FILTER,        // "Video Files|*.avi;...|All Files|*.*||"
+  IDS_SUBTITLE_FILTER,     // "Subtitles files|*.smi;*.srt|All files|*.*||"
+  IDS_SUBTITLE_HINT,       // "Cannot find matching subtitle file"
+  IDS_SUBSIZE_BIGGER,
+  IDS_SUBSIZE_SMALLER,
+  IDS_SUBSIZE_STANDARD,
+  IDS_ESTIMATED_SIZE,      // "Estimated file size %1B"
+  IDS_CURRENT_FILE,        // "Current file: %1"
+  IDS_ELAPSED,             // "Elapsed: %1"
+  IDS_REMAINED,            // "Remained: %1"
+  IDS_CONVERTING_FILE,     // "Converting file #%1 from %2"
+  IDS_PLAY_STATUS,         // "current %1/ total %2"
+  IDS_BUTTON_CONVERT,      // "&Convert"
+  IDS_BUTTON_PAUSE,        // "&Pause"
+  IDS_BUTTON_RESUME,       // "&Resume"
+  IDS_BUTTON_BREAK,        // "&Break"
+  IDS_MARKER_START,        // "Set movie start point\nMove to set start point"
+  IDS_MARKER_END,          // "Set movie end point\nMove to set end point"
+  IDS_IDLE_MESSAGE,        // "For Help, press F1"
+
+  // Labels of the main form, menus and the notice box.
+  IDS_LABEL_REMOVE_AFTER = 400,
+  IDS_LABEL_ADD_SUBTITLES,
+  IDS_LABEL_USE_SUBTITLES,
+  IDS_LABEL_SUBTITLE_FILE,
+  IDS_LABEL_BROWSE_SUBTITLES,
+  IDS_LABEL_LANGUAGE,
+  IDS_LABEL_SUBTITLE_SIZE,
+  IDS_LABEL_PRODUCE,
+  IDS_LABEL_OUTPUT_FOLDER,
+  IDS_LABEL_BROWSE_FOLDER,
+  IDS_LABEL_OUTPUT_NAME,
+  IDS_LABEL_PMP_NOTICE,
+  IDS_LABEL_SETTINGS,
+  IDS_LABEL_OUTPUT_FORMAT,
+  IDS_LABEL_FRAME_SIZE,
+  IDS_LABEL_FRAME_RATE,
+  IDS_LABEL_SCREEN_SIZE,
+  IDS_LABEL_SPLIT,
+  IDS_LABEL_STATUS,
+  IDS_LABEL_TIME_NOTICE,
+  IDS_MENU_ADD,            // "&Add..."
+  IDS_MENU_ADD_FILE,       // "&Add file..."
+  IDS_MENU_REMOVE,         // "&Remove"
+  IDS_MENU_PROPERTIES,     // "&Properties..."
+  IDS_MENU_PLAY,           // "P&lay"
+  IDS_MENU_DURATION,       // "&Duration"
+  IDS_MENU_FRAME_SIZE,     // "&Frame size"
+  IDS_MENU_FILE_SIZE,      // "File &size"
+  IDS_MENU_HOME_PAGE,      // "&Merolan Camera Home"
+  IDS_NOTICE_TITLE,        // "NOTICE"
+  IDS_NOTICE_TEXT1,
+  IDS_NOTICE_TEXT2,
+  IDS_NOTICE_CLOSE,        // "Close"
+  IDS_NOTICE_DONT_SHOW,    // "Don't show this message again"
+
+  // Batch files and files of entries.
+  IDS_BATCH_OPEN_FAILED = 600,  // "Cannot open the batch file %1.\n%2"
+  IDS_BATCH_SAVE_FAILED,        // "Cannot save the batch file %1.\n%2"
+  IDS_ARCHIVE_END_OF_FILE,
+  IDS_ARCHIVE_BAD_FORMAT,
+  IDS_ARCHIVE_BAD_CLASS,
+  IDS_ARCHIVE_BAD_INDEX,
+  IDS_FILE_CREATE_FAILED,       // "Cannot create the file %1.\n%2"
+  IDS_FILE_READ_FAILED,         // "Cannot read the file %1.\n%2"
+
+  // Status-bar text and tooltip of controls, by control id.
+  IDC_BREAK = 1029,
+};
+
+// The text of id; an unknown id gives an empty string.
+const std::string& Text(UINT id);
+// The text of id, or of the built-in table when untranslated.
+const std::string& BuiltinText(UINT id);
+// True when the table (built-in or translation) has the id.
+bool Has(UINT id);
+
+// Replaces texts by id; an empty map restores the built-in texts.
+void SetTranslation(std::map<UINT, std::string> texts);
+// Reads a translation file: one "id<TAB>text" line per string, "\n" and "\\" escaped;
+// blank lines and lines starting with '#' are skipped. False when the file cannot be
+// read or a line is malformed (the current texts then stay as they were).
+bool LoadTranslationFile(const std::string& path, std::string* error = nullptr);
+
+// "%1" ... "%9" in pattern replaced by the arguments (a missing argument gives nothing);
+// "%%" gives "%"; any other '%' is kept as is.
+std::string Format(std::string_view pattern, std::initializer_list<std::string_view> args);
+inline std::string FormatId(UINT id, std::initializer_list<std::string_view> args) {
+  return Format(Text(id), args);
+}
+
+// Splits a "a|b|c" item list (the trailing empty items of "||" are dropped).
+std::vector<std::string> SplitItems(const std::string& items);
+
+}  // namespace tav::res
