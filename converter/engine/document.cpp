@@ -26,17 +26,17 @@ class MappedFile {
  public:
   explicit MappedFile(const std::string& path) {
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return Fail(path);
+    if (fd_ < 0) Fail(path);
     struct stat st;
-    if (::fstat(fd_, &st) != 0) return Fail(path);
+    if (::fstat(fd_, &st) != 0) Fail(path);
     if (!S_ISREG(st.st_mode)) {
       errno = EISDIR;
-      return Fail(path);
+      Fail(path);
     }
     size_ = size_t(st.st_size);
     if (size_ == 0) return;
     void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
-    if (p == MAP_FAILED) return Fail(path);
+    if (p == MAP_FAILED) Fail(path);
     data_ = static_cast<const char*>(p);
   }
   ~MappedFile() {
@@ -46,8 +46,10 @@ class MappedFile {
   std::string_view Data() const { return data_ ? std::string_view(data_, size_) : std::string_view(); }
 
  private:
-  void Fail(const std::string& path) {
+  [[noreturn]] void Fail(const std::string& path) {
     const int err = errno;
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
     throw FileException(path, err, res::FormatId(res::IDS_FILE_READ_FAILED, {path, ErrnoText(err)}));
   }
   int fd_ = -1;
