@@ -170,7 +170,8 @@ void CConvertOrder::SetSourceInfo(REFERENCE_TIME duration, int width, int height
   duration_ = duration;
   sourceWidth_ = width;
   sourceHeight_ = height;
-  is4by3_ = LONGLONG(width) * 3 == LONGLONG(height) * 4;
+  // An unknown (0 x 0) frame size is no 4:3 source.
+  is4by3_ = width > 0 && height > 0 && LONGLONG(width) * 3 == LONGLONG(height) * 4;
   seekable_ = seekable;
 }
 

@@ -384,7 +384,7 @@ TEST(BatchFile, RoundTrip_70000Entries_UsesTheCountEscapeAndBigIndexes) {
 }
 
 TEST(BatchFile, LongPath_UsesTheExtendedLengthPrefix) {
-  const std::string folder = "/" + std::string(290, 'd') + "/";
+  const std::string folder = "/" + std::string(289, 'd') + "/";
   const std::string source = folder + "movie.avi";  // 300 characters
   ASSERT_EQ(source.size(), 300u);
   CTavrionConverterDoc doc;
