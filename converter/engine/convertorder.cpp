@@ -77,9 +77,6 @@ std::string WithCode(const std::string& text, HRESULT hr) {
 
 }  // namespace
 
-// The DTS audio subtype of the platform's MPEG-2 family.
-TAV_DEFINE_GUID(kSubtypeDts, 0xE06D8033, 0xDB46, 0x11CF, 0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA);
-
 const SerialClass CConvertOrder::kClass = {"CConvertOrder", 1, &CreateConvertOrder};
 
 void CConvertOrder::PreviewSnapshot::TaskMemFree::operator()(void* p) const { CoTaskMemFree(p); }
@@ -233,7 +230,7 @@ std::string CConvertOrder::GetStatusText() const {
     else if (mt.formattype == FORMAT_VideoInfo2)
       name = res::Text(res::IDS_CODEC_MPEG2);
   } else if (mt.majortype == MEDIATYPE_Audio) {
-    if (mt.subtype == kSubtypeDts) {
+    if (mt.subtype == MEDIASUBTYPE_DTS) {
       name = res::Text(res::IDS_CODEC_DTS);
     } else if (mt.subtype == MEDIASUBTYPE_DOLBY_AC3) {
       name = res::Text(res::IDS_CODEC_AC3);

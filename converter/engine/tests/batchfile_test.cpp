@@ -143,7 +143,7 @@ std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-TEST(BatchFile, Save_MatchesHandWrittenBytes) {
+TEST(EngineBatchFile, Save_MatchesHandWrittenBytes) {
   CTavrionConverterDoc doc;
   BuildGoldenDocument(doc);
   const std::string bytes = doc.SaveToBytes("/b/batch.tvc");
@@ -153,7 +153,7 @@ TEST(BatchFile, Save_MatchesHandWrittenBytes) {
     ASSERT_EQ(static_cast<unsigned char>(bytes[i]), golden[i]) << "at byte " << i;
 }
 
-TEST(BatchFile, Load_HandWrittenBytes_RestoresEveryField) {
+TEST(EngineBatchFile, Load_HandWrittenBytes_RestoresEveryField) {
   CTavrionConverterDoc doc;
   doc.LoadFromBytes(AsString(GoldenBatch()), "/b/batch.tvc");
   ASSERT_EQ(doc.GetCount(), 3u);
@@ -200,7 +200,7 @@ TEST(BatchFile, Load_HandWrittenBytes_RestoresEveryField) {
   EXPECT_TRUE(doc.GetRemoveAfterConversion());
 }
 
-TEST(BatchFile, Load_StoredValuesBypassTheAccessorRules) {
+TEST(EngineBatchFile, Load_StoredValuesBypassTheAccessorRules) {
   // A 4:3 source reports Fit whatever is stored; the stored Crop survives a save.
   CTavrionConverterDoc doc;
   doc.LoadFromBytes(AsString(GoldenBatch()), "/b/batch.tvc");
@@ -212,7 +212,7 @@ TEST(BatchFile, Load_StoredValuesBypassTheAccessorRules) {
   EXPECT_EQ(doc.SaveToBytes("/b/batch.tvc"), AsString(golden));
 }
 
-TEST(BatchFile, Load_EveryTruncation_FailsAndLeavesDocumentUntouched) {
+TEST(EngineBatchFile, Load_EveryTruncation_FailsAndLeavesDocumentUntouched) {
   const std::string golden = AsString(GoldenBatch());
   for (size_t n = 0; n < golden.size(); ++n) {
     CTavrionConverterDoc doc;
@@ -226,7 +226,7 @@ TEST(BatchFile, Load_EveryTruncation_FailsAndLeavesDocumentUntouched) {
   }
 }
 
-TEST(BatchFile, Open_TruncatedFile_ReportsAndStaysEmpty) {
+TEST(EngineBatchFile, Open_TruncatedFile_ReportsAndStaysEmpty) {
   const std::string golden = AsString(GoldenBatch());
   const std::string dir = tavtest::MakeTempSubdir("truncated");
   const std::string path = dir + "/batch.tvc";
@@ -244,7 +244,7 @@ TEST(BatchFile, Open_TruncatedFile_ReportsAndStaysEmpty) {
   }
 }
 
-TEST(BatchFile, Load_MalformedReferences_AreArchiveErrors) {
+TEST(EngineBatchFile, Load_MalformedReferences_AreArchiveErrors) {
   const Bytes golden = GoldenBatch();
   const auto expectCause = [](const Bytes& bytes, ArchiveException::Cause cause, const char* what) {
     CTavrionConverterDoc doc;
@@ -317,7 +317,7 @@ TEST(BatchFile, Load_MalformedReferences_AreArchiveErrors) {
   expectCause(count, ArchiveException::Cause::kEndOfFile, "huge count");
 }
 
-TEST(BatchFile, RoundTrip_EmptyBatch) {
+TEST(EngineBatchFile, RoundTrip_EmptyBatch) {
   CTavrionConverterDoc doc;
   doc.SetRemoveAfterConversion(false);
   const std::string bytes = doc.SaveToBytes("/b/batch.tvc");
@@ -329,7 +329,7 @@ TEST(BatchFile, RoundTrip_EmptyBatch) {
   EXPECT_FALSE(back.GetRemoveAfterConversion());
 }
 
-TEST(BatchFile, RoundTrip_OneEntryWithoutSelection) {
+TEST(EngineBatchFile, RoundTrip_OneEntryWithoutSelection) {
   CTavrionConverterDoc doc;
   auto entry = std::make_unique<CConvertOrder>();
   entry->SetSourcePath("/m/clip.avi");
@@ -347,7 +347,7 @@ TEST(BatchFile, RoundTrip_OneEntryWithoutSelection) {
   EXPECT_EQ(back.SaveToBytes("/elsewhere/batch.tvc"), bytes);
 }
 
-TEST(BatchFile, RoundTrip_70000Entries_UsesTheCountEscapeAndBigIndexes) {
+TEST(EngineBatchFile, RoundTrip_70000Entries_UsesTheCountEscapeAndBigIndexes) {
   constexpr size_t kCount = 70000;
   CTavrionConverterDoc doc;
   for (size_t i = 0; i < kCount; ++i) {
@@ -383,7 +383,7 @@ TEST(BatchFile, RoundTrip_70000Entries_UsesTheCountEscapeAndBigIndexes) {
   EXPECT_EQ(back.SaveToBytes("/m/batch.tvc"), bytes);
 }
 
-TEST(BatchFile, LongPath_UsesTheExtendedLengthPrefix) {
+TEST(EngineBatchFile, LongPath_UsesTheExtendedLengthPrefix) {
   const std::string folder = "/" + std::string(289, 'd') + "/";
   const std::string source = folder + "movie.avi";  // 300 characters
   ASSERT_EQ(source.size(), 300u);
@@ -411,7 +411,7 @@ TEST(BatchFile, LongPath_UsesTheExtendedLengthPrefix) {
   EXPECT_EQ(hugeBack.GetAt(0)->GetSubtitleLanguage().size(), 0xFFFEu);
 }
 
-TEST(BatchFile, Load_Utf16Strings_AreConverted) {
+TEST(EngineBatchFile, Load_Utf16Strings_AreConverted) {
   Bytes b;
   Put(b, {0x01, 0x00, 0xFF, 0xFF, 0x01, 0x00, 0x0D, 0x00});
   PutText(b, "CConvertOrder");
@@ -443,7 +443,7 @@ TEST(BatchFile, Load_Utf16Strings_AreConverted) {
   EXPECT_THROW(none.LoadFromBytes(AsString(cut), ""), ArchiveException);
 }
 
-TEST(BatchFile, RelativePaths_FollowTheBatchFolderWhenMoved) {
+TEST(EngineBatchFile, RelativePaths_FollowTheBatchFolderWhenMoved) {
   const std::string root = tavtest::MakeTempSubdir("moving");
   const std::string a = root + "/A";
   const std::string other = root + "/other";
@@ -480,7 +480,7 @@ TEST(BatchFile, RelativePaths_FollowTheBatchFolderWhenMoved) {
   EXPECT_EQ(moved.GetPathName(), root + "/C/batch.tvc");
 }
 
-TEST(BatchFile, Paths_WithoutFolderOrOutsideTheBatch) {
+TEST(EngineBatchFile, Paths_WithoutFolderOrOutsideTheBatch) {
   CTavrionConverterDoc doc;
   auto entry = std::make_unique<CConvertOrder>();
   entry->SetSourcePath("bare.avi");           // no folder: stored under the batch folder
@@ -497,7 +497,7 @@ TEST(BatchFile, Paths_WithoutFolderOrOutsideTheBatch) {
   EXPECT_EQ(back.GetAt(0)->OutputPath().Full(), "/c/deeper/out.qvf");
 }
 
-TEST(BatchFile, Save_ReplacesAtomicallyAndKeepsTheOldFileOnFailure) {
+TEST(EngineBatchFile, Save_ReplacesAtomicallyAndKeepsTheOldFileOnFailure) {
   const std::string dir = tavtest::MakeTempSubdir("atomic");
   const std::string path = dir + "/batch.tvc";
   CTavrionConverterDoc doc;
@@ -526,7 +526,7 @@ TEST(BatchFile, Save_ReplacesAtomicallyAndKeepsTheOldFileOnFailure) {
   EXPECT_TRUE(std::filesystem::is_directory(dir + "/taken.tvc/inside"));
 }
 
-TEST(BatchFile, Open_MissingOrDirectory_ReportsClearly) {
+TEST(EngineBatchFile, Open_MissingOrDirectory_ReportsClearly) {
   const std::string dir = tavtest::MakeTempSubdir("openfail");
   CTavrionConverterDoc doc;
   std::string error;
@@ -536,7 +536,7 @@ TEST(BatchFile, Open_MissingOrDirectory_ReportsClearly) {
   EXPECT_EQ(doc.GetCount(), 0u);
 }
 
-TEST(BatchFile, Load_TrailingBytesAreIgnored) {
+TEST(EngineBatchFile, Load_TrailingBytesAreIgnored) {
   std::string bytes = AsString(GoldenBatch());
   bytes += "trailing";
   CTavrionConverterDoc doc;

@@ -23,7 +23,7 @@ struct Recorder : DocumentObserver {
   }
 };
 
-class DocumentTest : public ::testing::Test {
+class EngineDocumentTest : public ::testing::Test {
  protected:
   void SetUp() override {
     for (int i = 0; i < 4; ++i) {
@@ -36,7 +36,7 @@ class DocumentTest : public ::testing::Test {
   CConvertOrder* e[4] = {};
 };
 
-TEST_F(DocumentTest, Neighbours_AndSwap) {
+TEST_F(EngineDocumentTest, Neighbours_AndSwap) {
   EXPECT_EQ(doc.PreviousOrder(e[0]), nullptr);
   EXPECT_EQ(doc.NextOrder(e[0]), e[1]);
   EXPECT_EQ(doc.NextOrder(e[3]), nullptr);
@@ -46,7 +46,7 @@ TEST_F(DocumentTest, Neighbours_AndSwap) {
   EXPECT_EQ(doc.PreviousOrder(e[1]), e[2]);
 }
 
-TEST_F(DocumentTest, RemoveSelected_SelectsTheFollowingEntry) {
+TEST_F(EngineDocumentTest, RemoveSelected_SelectsTheFollowingEntry) {
   doc.SelectOnly(e[1]);
   doc.SetFocused(e[1]);
   doc.RemoveOrder(e[1]);
@@ -70,7 +70,7 @@ TEST_F(DocumentTest, RemoveSelected_SelectsTheFollowingEntry) {
   EXPECT_EQ(doc.GetCount(), 0u);
 }
 
-TEST_F(DocumentTest, Selection_QueriesAndOrder) {
+TEST_F(EngineDocumentTest, Selection_QueriesAndOrder) {
   EXPECT_FALSE(doc.HasSelection());
   EXPECT_EQ(doc.GetSingleSelected(), nullptr);
   doc.Select(e[2]);
@@ -107,7 +107,7 @@ TEST_F(DocumentTest, Selection_QueriesAndOrder) {
   EXPECT_FALSE(doc.HasSelection());
 }
 
-TEST_F(DocumentTest, Converting_DisablesEditingQueries) {
+TEST_F(EngineDocumentTest, Converting_DisablesEditingQueries) {
   doc.SelectOnly(e[1]);
   e[1]->SetSourceInfo(kUnknownTime, 720, 480, true);
   EXPECT_TRUE(doc.SingleSelectedUsesSubtitles());
@@ -137,7 +137,7 @@ TEST_F(DocumentTest, Converting_DisablesEditingQueries) {
   EXPECT_FALSE(doc.SingleSelectedUsesSubtitles());
 }
 
-TEST_F(DocumentTest, CheckedEntries) {
+TEST_F(EngineDocumentTest, CheckedEntries) {
   for (auto* entry : e) entry->SetChecked(false);
   EXPECT_FALSE(doc.AnyChecked());
   EXPECT_EQ(doc.NextChecked(e[0]), nullptr);
@@ -152,7 +152,7 @@ TEST_F(DocumentTest, CheckedEntries) {
   EXPECT_EQ(e[3]->GetState(), CConvertOrder::kReady);
 }
 
-TEST(Document, IsMovieFile) {
+TEST(EngineDocument, IsMovieFile) {
   EXPECT_TRUE(CTavrionConverterDoc::IsMovieFile("/m/CLIP.MP4"));
   EXPECT_TRUE(CTavrionConverterDoc::IsMovieFile("/m/cam.qvf"));
   EXPECT_TRUE(CTavrionConverterDoc::IsMovieFile("a.3gpp"));
@@ -164,7 +164,7 @@ TEST(Document, IsMovieFile) {
   EXPECT_FALSE(CTavrionConverterDoc::IsMovieFile("/m.avi/clip"));
 }
 
-TEST(Document, Contents_DeletedWithHintAndSavedAfterHint1) {
+TEST(EngineDocument, Contents_DeletedWithHintAndSavedAfterHint1) {
   const std::string dir = tavtest::MakeTempSubdir("doclife");
   std::ofstream(dir + "/a.avi") << "x";
   CTavrionConverterDoc doc;
@@ -206,14 +206,14 @@ TEST(Document, Contents_DeletedWithHintAndSavedAfterHint1) {
   EXPECT_EQ(views.notes[0].hint, kHintContentsDeleted);
 }
 
-TEST(Document, AddOrder_FailingOutput_AddsNothing) {
+TEST(EngineDocument, AddOrder_FailingOutput_AddsNothing) {
   CTavrionConverterDoc doc;
   const std::string dir = tavtest::MakeTempSubdir("addfail");
   EXPECT_THROW(doc.AddOrder(dir + "/missing/a.avi"), FileException);
   EXPECT_EQ(doc.GetCount(), 0u);
 }
 
-TEST(Document, OpenThroughTemplate_BatchOrMovie) {
+TEST(EngineDocument, OpenThroughTemplate_BatchOrMovie) {
   const std::string dir = tavtest::MakeTempSubdir("template");
   std::ofstream(dir + "/a.avi") << "x";
   CTavrionConverterDoc doc;
@@ -248,7 +248,7 @@ TEST(Document, OpenThroughTemplate_BatchOrMovie) {
   EXPECT_NE(error.find("bad.tvc"), std::string::npos);
 }
 
-TEST(Document, ObserverMayRemoveItselfWhileNotified) {
+TEST(EngineDocument, ObserverMayRemoveItselfWhileNotified) {
   CTavrionConverterDoc doc;
   struct SelfRemoving : DocumentObserver {
     CTavrionConverterDoc* doc;
@@ -267,7 +267,7 @@ TEST(Document, ObserverMayRemoveItselfWhileNotified) {
   EXPECT_EQ(b.calls, 1);
 }
 
-TEST(Document, ConversionGraphSeam_IsInitialisedWithVetoAndAudioTarget) {
+TEST(EngineDocument, ConversionGraphSeam_IsInitialisedWithVetoAndAudioTarget) {
   struct FakeBuilder : ConversionGraphSeam {
     bool* inited;
     IFilterVeto** veto;

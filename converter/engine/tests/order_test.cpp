@@ -28,7 +28,7 @@ std::string PlatformText(HRESULT hr) {
 
 // ---- creation -------------------------------------------------------------------------
 
-TEST(ConvertOrder, Create_DefaultNamesAndSubtitleFound) {
+TEST(EngineConvertOrder, Create_DefaultNamesAndSubtitleFound) {
   const std::string dir = tavtest::MakeTempSubdir("create");
   Touch(dir + "/clip.avi");
   Touch(dir + "/clip.smi");
@@ -48,7 +48,7 @@ TEST(ConvertOrder, Create_DefaultNamesAndSubtitleFound) {
   EXPECT_EQ(entry.GetState(), CConvertOrder::kReady);
 }
 
-TEST(ConvertOrder, Create_WithoutSubtitleFile_SwitchesSubtitlesOff) {
+TEST(EngineConvertOrder, Create_WithoutSubtitleFile_SwitchesSubtitlesOff) {
   const std::string dir = tavtest::MakeTempSubdir("nosubs");
   Touch(dir + "/clip.mp4");
   std::filesystem::create_directory(dir + "/clip.smi");  // a folder is no subtitle file
@@ -57,7 +57,7 @@ TEST(ConvertOrder, Create_WithoutSubtitleFile_SwitchesSubtitlesOff) {
   EXPECT_TRUE(entry.SubtitlePath().IsEmpty());
 }
 
-TEST(ConvertOrder, Create_ExistingOutputs_AreNumbered) {
+TEST(EngineConvertOrder, Create_ExistingOutputs_AreNumbered) {
   const std::string dir = tavtest::MakeTempSubdir("numbered");
   Touch(dir + "/clip.avi");
   Touch(dir + "/[QVF]-clip.qvf", "keep");
@@ -77,7 +77,7 @@ TEST(ConvertOrder, Create_ExistingOutputs_AreNumbered) {
   EXPECT_EQ(numbered.OutputPath().Full(), dir + "/[QVF]-part[4].qvf");
 }
 
-TEST(ConvertOrder, Create_UnwritableFolder_RaisesFileException) {
+TEST(EngineConvertOrder, Create_UnwritableFolder_RaisesFileException) {
   const std::string dir = tavtest::MakeTempSubdir("unwritable");
   try {
     CConvertOrder entry(dir + "/missing/clip.avi");
@@ -91,7 +91,7 @@ TEST(ConvertOrder, Create_UnwritableFolder_RaisesFileException) {
 
 // ---- accessor rules -------------------------------------------------------------------
 
-TEST(ConvertOrder, FourByThreeSource_AlwaysFit) {
+TEST(EngineConvertOrder, FourByThreeSource_AlwaysFit) {
   CConvertOrder entry;
   entry.SetScreenFit(3);
   EXPECT_EQ(entry.GetScreenFit(), 3);
@@ -111,7 +111,7 @@ TEST(ConvertOrder, FourByThreeSource_AlwaysFit) {
   EXPECT_FALSE(entry.Is4by3());  // 0 x 0 is no 4:3 source... and no crash
 }
 
-TEST(ConvertOrder, NonSeekableSource_NeverSplits) {
+TEST(EngineConvertOrder, NonSeekableSource_NeverSplits) {
   CConvertOrder entry;
   entry.SetSplitSize(33554432);
   EXPECT_EQ(entry.GetSplitSize(), 0u);
@@ -123,7 +123,7 @@ TEST(ConvertOrder, NonSeekableSource_NeverSplits) {
   EXPECT_EQ(entry.GetSplitSize(), 0u);
 }
 
-TEST(ConvertOrder, TrimPoints_ValidOnlyWhenBothSet) {
+TEST(EngineConvertOrder, TrimPoints_ValidOnlyWhenBothSet) {
   CConvertOrder entry;
   REFERENCE_TIME s = 0, e = 0;
   EXPECT_FALSE(entry.GetTrimPoints(&s, &e));
@@ -137,7 +137,7 @@ TEST(ConvertOrder, TrimPoints_ValidOnlyWhenBothSet) {
   EXPECT_EQ(e, 10);
 }
 
-TEST(ConvertOrder, FileSize_ReadOnceAndZeroWhenMissing) {
+TEST(EngineConvertOrder, FileSize_ReadOnceAndZeroWhenMissing) {
   const std::string dir = tavtest::MakeTempSubdir("size");
   Touch(dir + "/a.avi", std::string(1234, 'a'));
   CConvertOrder entry(dir + "/a.avi");
@@ -155,7 +155,7 @@ TEST(ConvertOrder, FileSize_ReadOnceAndZeroWhenMissing) {
 
 // ---- states and status texts ----------------------------------------------------------
 
-TEST(ConvertOrderStatus, RunStatesAndPlayStates) {
+TEST(EngineConvertOrderStatus, RunStatesAndPlayStates) {
   CConvertOrder entry;
   EXPECT_EQ(entry.GetStatusText(), "Ready");
   entry.SetConverting();
@@ -175,7 +175,7 @@ TEST(ConvertOrderStatus, RunStatesAndPlayStates) {
   EXPECT_EQ(entry.GetStatusText(), "Ready");
 }
 
-TEST(ConvertOrderStatus, ErrorState_TextAndCode) {
+TEST(EngineConvertOrderStatus, ErrorState_TextAndCode) {
   CConvertOrder entry;
   entry.SetFailed(S_FALSE);
   EXPECT_EQ(entry.GetStatusText(), "Error");  // not a failure code: no code shown
@@ -192,7 +192,7 @@ TEST(ConvertOrderStatus, ErrorState_TextAndCode) {
   EXPECT_EQ(entry.GetStatusText(), "Error (0xA0001234)");
 }
 
-TEST(ConvertOrderStatus, SubtitleFailure_IsAnErrorStateNotAProbeError) {
+TEST(EngineConvertOrderStatus, SubtitleFailure_IsAnErrorStateNotAProbeError) {
   CConvertOrder entry;
   entry.SetProbeResult(TAV_E_SUBTITLE_LOAD, MediaTypeValue(), "");
   EXPECT_FALSE(entry.HasProbeError());
@@ -207,7 +207,7 @@ TEST(ConvertOrderStatus, SubtitleFailure_IsAnErrorStateNotAProbeError) {
   EXPECT_EQ(entry.GetStatusText(), "Playing");
 }
 
-TEST(ConvertOrderStatus, SuccessfulProbe_ClearsEverything) {
+TEST(EngineConvertOrderStatus, SuccessfulProbe_ClearsEverything) {
   CConvertOrder entry;
   MediaTypeValue mt;
   mt.majortype = MEDIATYPE_Video;
@@ -222,7 +222,7 @@ TEST(ConvertOrderStatus, SuccessfulProbe_ClearsEverything) {
   EXPECT_EQ(entry.GetStatusText(), "Ready");
 }
 
-class ProbeFailure : public ::testing::Test {
+class EngineProbeFailure : public ::testing::Test {
  protected:
   void SetUp() override {
     text_ = PlatformText(kCode);
@@ -259,7 +259,7 @@ class ProbeFailure : public ::testing::Test {
   std::string text_;
 };
 
-TEST_F(ProbeFailure, Video_NamesTheFourccOrMpeg2) {
+TEST_F(EngineProbeFailure, Video_NamesTheFourccOrMpeg2) {
   EXPECT_EQ(Status(Type(MEDIATYPE_Video, MEDIASUBTYPE_DIVX, FORMAT_VideoInfo)),
             "Cannot decode DIVX video. Please install DIVX video codec");
   EXPECT_EQ(Status(Type(MEDIATYPE_Video, MEDIASUBTYPE_MPEG2_VIDEO, FORMAT_VideoInfo2)),
@@ -271,7 +271,7 @@ TEST_F(ProbeFailure, Video_NamesTheFourccOrMpeg2) {
   EXPECT_EQ(odd, "Cannot decode }?6? video. Please install }?6? video codec");
 }
 
-TEST_F(ProbeFailure, Audio_NamesTheFormatTag) {
+TEST_F(EngineProbeFailure, Audio_NamesTheFormatTag) {
   const GUID dts = {0xE06D8033, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
   EXPECT_EQ(Status(Type(MEDIATYPE_Audio, dts, FORMAT_None)), "Cannot decode DTS media. Please install proper codec");
   EXPECT_EQ(Status(Type(MEDIATYPE_Audio, MEDIASUBTYPE_DOLBY_AC3, FORMAT_WaveFormatEx, Wave(0x2000))),
@@ -301,7 +301,7 @@ TEST_F(ProbeFailure, Audio_NamesTheFormatTag) {
   EXPECT_EQ(Status(Type(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_None)), "Cannot read. " + text_ + " ");
 }
 
-TEST_F(ProbeFailure, OtherMajorTypes_UseTheGuidNameOrTheProbeMessage) {
+TEST_F(EngineProbeFailure, OtherMajorTypes_UseTheGuidNameOrTheProbeMessage) {
   EXPECT_EQ(Status(Type(GUID_NULL, GUID_NULL, GUID_NULL), kCode, "X-Reader"),
             "Cannot decode X-Reader media. Please install proper codec");
   EXPECT_EQ(Status(Type(GUID_NULL, GUID_NULL, GUID_NULL), kCode, ""), "Cannot read. " + text_ + " ");
@@ -315,14 +315,14 @@ TEST_F(ProbeFailure, OtherMajorTypes_UseTheGuidNameOrTheProbeMessage) {
   EXPECT_EQ(Status(Type(MEDIATYPE_Stream, unknown, GUID_NULL)), "Cannot read. " + text_ + " ");
 }
 
-TEST_F(ProbeFailure, ClassNotRegistered_EndsWithTheProbeMessage) {
+TEST_F(EngineProbeFailure, ClassNotRegistered_EndsWithTheProbeMessage) {
   const std::string text = PlatformText(REGDB_E_CLASSNOTREG);
   ASSERT_FALSE(text.empty());
   EXPECT_EQ(Status(Type(MEDIATYPE_Video, MEDIASUBTYPE_DIVX, FORMAT_VideoInfo), REGDB_E_CLASSNOTREG, "Subtitle Filter"),
             "Cannot read. " + text + " Subtitle Filter");
 }
 
-TEST_F(ProbeFailure, NoPlatformText_OrNoFailure_JustCannotRead) {
+TEST_F(EngineProbeFailure, NoPlatformText_OrNoFailure_JustCannotRead) {
   const HRESULT unknown = TAV_HR(0xA0001234);
   if (!PlatformText(unknown).empty()) GTEST_SKIP() << "the platform knows 0xA0001234";
   EXPECT_EQ(Status(Type(MEDIATYPE_Video, MEDIASUBTYPE_DIVX, FORMAT_VideoInfo), unknown), "Cannot read");
@@ -331,7 +331,7 @@ TEST_F(ProbeFailure, NoPlatformText_OrNoFailure_JustCannotRead) {
 
 // ---- HRChecker ------------------------------------------------------------------------
 
-TEST(HRChecker, ThrowsACopyWithContextAndMediaType) {
+TEST(EngineHRChecker, ThrowsACopyWithContextAndMediaType) {
   HRChecker check;
   check.SetContext("Subtitle Manager Object");
   MediaTypeValue mt;
@@ -361,7 +361,7 @@ TEST(HRChecker, ThrowsACopyWithContextAndMediaType) {
 
 // ---- helpers --------------------------------------------------------------------------
 
-TEST(Path, SplitsIntoFolderTitleAndExtension) {
+TEST(EnginePath, SplitsIntoFolderTitleAndExtension) {
   CPath p("/movies/sub/clip.final.avi");
   EXPECT_EQ(p.Folder(), "/movies/sub/");
   EXPECT_EQ(p.Title(), "clip.final");
@@ -376,7 +376,7 @@ TEST(Path, SplitsIntoFolderTitleAndExtension) {
   EXPECT_EQ(CPath("/a.b/c").Extension(), "");  // a dot in the folder is no extension
 }
 
-TEST(Path, MakeRelativeAndAbsolute) {
+TEST(EnginePath, MakeRelativeAndAbsolute) {
   const CPath movie("/m/clip.avi");
   CPath sub("/m/subs/clip.smi");
   sub.MakeRelative(movie);
@@ -400,7 +400,7 @@ TEST(Path, MakeRelativeAndAbsolute) {
   EXPECT_EQ(rel.Full(), "a.smi");
 }
 
-TEST(TimeText, FormatsMinutesSecondsAndHours) {
+TEST(EngineTimeText, FormatsMinutesSecondsAndHours) {
   constexpr LONGLONG s = 10000000;
   EXPECT_EQ(FormatTime(0), "00:00");
   EXPECT_EQ(FormatTime(90 * s), "01:30");
@@ -411,7 +411,7 @@ TEST(TimeText, FormatsMinutesSecondsAndHours) {
   EXPECT_EQ(FormatTime(kUnknownTime), "--:--");
 }
 
-TEST(StringTable, FormatsAndTranslates) {
+TEST(EngineStringTable, FormatsAndTranslates) {
   EXPECT_EQ(res::Format("%1[QVF]-%2%3", {"/m/", "clip", ".qvf"}), "/m/[QVF]-clip.qvf");
   EXPECT_EQ(res::Format("Cannot decode %1 video. Please install %1 video codec", {"DIVX"}),
             "Cannot decode DIVX video. Please install DIVX video codec");

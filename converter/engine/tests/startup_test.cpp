@@ -56,7 +56,7 @@ bool ReadDword(HKEY root, const std::string& key, const char* name, DWORD* out) 
   return ok;
 }
 
-TEST(RepairRiffSourceFilter, RemovesOnlyForeignRiffSources) {
+TEST(EngineRepairRiffSourceFilter, RemovesOnlyForeignRiffSources) {
   const std::string base = kStreamKey;
   // A foreign source for RIFF files: removed with its whole key.
   SetString(HKEY_CLASSES_ROOT, base + "\\{11111111-0000-0000-0000-000000000001}", "0", "0,4,,52494646");
@@ -90,12 +90,12 @@ TEST(RepairRiffSourceFilter, RemovesOnlyForeignRiffSources) {
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, base));
 }
 
-TEST(RepairRiffSourceFilter, MissingKey_ChangesNothing) {
+TEST(EngineRepairRiffSourceFilter, MissingKey_ChangesNothing) {
   RepairRiffSourceFilter();
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "Media Type"));
 }
 
-TEST(TuneFfdshow, SetsTheFlagOnlyWhereKeysExist) {
+TEST(EngineTuneFfdshow, SetsTheFlagOnlyWhereKeysExist) {
   TuneFfdshow();
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\GNU"));  // nothing created
 
@@ -115,7 +115,7 @@ TEST(TuneFfdshow, SetsTheFlagOnlyWhereKeysExist) {
   EXPECT_EQ(v, 0u);
 }
 
-TEST(ReregisterCodecs, RegistersLibrariesWhoseClassKeysAreGone) {
+TEST(EngineReregisterCodecs, RegistersLibrariesWhoseClassKeysAreGone) {
   const std::string folder = tavtest::MakeTempSubdir("libs");
   const std::string probe = tavtest::LibraryPath("engine_regprobe");
   ASSERT_TRUE(std::filesystem::exists(probe)) << probe;
@@ -145,7 +145,7 @@ TEST(ReregisterCodecs, RegistersLibrariesWhoseClassKeysAreGone) {
   EXPECT_TRUE(ReregisterCodecs(folder + "/none", {"engine_regprobe"}).empty());
 }
 
-TEST(StartupFolders, DataFolderUnderApplicationData) {
+TEST(EngineStartupFolders, DataFolderUnderApplicationData) {
   const StartupFolders f = ResolveStartupFolders("TavrionConverter.ini");
   EXPECT_EQ(f.programFolder, ProgramFolder());
   EXPECT_FALSE(f.documentsFolder.empty());
@@ -160,7 +160,7 @@ TEST(StartupFolders, DataFolderUnderApplicationData) {
   EXPECT_EQ(f.dataFolder.rfind(tavtest::TempDir(), 0), 0u) << f.dataFolder;
 }
 
-TEST(CodecsIni, Blacklist) {
+TEST(EngineCodecsIni, Blacklist) {
   const std::string dir = tavtest::MakeTempSubdir("program");
   const std::string avi = "{1B544C20-FD0B-11CE-8C63-00AA0044B51E}";
   EXPECT_TRUE(IsFilterAllowedByIni(dir, avi));  // no file: everything allowed
@@ -204,13 +204,13 @@ class FakeGraph : public IUnknown {
   std::atomic<ULONG> refs_{1};
 };
 
-TEST(GraphRegistration, ItemName) {
+TEST(EngineGraphRegistration, ItemName) {
   EXPECT_EQ(GraphRegistration::ItemName(reinterpret_cast<void*>(0x1234), 0x42), "FilterGraph 00001234 pid 00000042");
   EXPECT_EQ(GraphRegistration::ItemName(reinterpret_cast<void*>(0x7f00deadbeef), 0x12345678),
             "FilterGraph 7f00deadbeef pid 12345678");
 }
 
-TEST(GraphRegistration, RegistersInTheRunningObjectTable) {
+TEST(EngineGraphRegistration, RegistersInTheRunningObjectTable) {
   FakeGraph graph;
   GraphRegistration reg;
   EXPECT_EQ(reg.RegisterGraph(nullptr), E_POINTER);
