@@ -267,6 +267,7 @@ CTavrionConverterApp::CTavrionConverterApp() { folders_.programFolder = ProgramF
 CTavrionConverterApp::~CTavrionConverterApp() { exporterHolder_ = nullptr; }
 
 void CTavrionConverterApp::InitEnvironment(const std::string& profileName) {
+  res::LoadSatelliteStrings(ProgramFileName(), res::MessageLocale());
   RepairRiffSourceFilter();
   TuneFfdshow();
   ReregisterCodecs();

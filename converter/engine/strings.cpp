@@ -221,6 +221,33 @@ bool LoadTranslationFile(const std::string& path, std::string* error) {
   return true;
 }
 
+bool LoadSatelliteStrings(const std::string& programPath, const std::string& locale) {
+  if (programPath.size() >= 260) return false;
+  std::string language = locale.substr(0, locale.find_first_of(".@"));
+  if (language.empty() || language == "C" || language == "POSIX") return false;
+  std::string base = programPath;
+  const size_t slash = base.rfind('/');
+  const size_t dot = base.rfind('.');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) base.erase(dot);
+  std::vector<std::string> tries{language};
+  if (const size_t underscore = language.find('_'); underscore != std::string::npos)
+    tries.push_back(language.substr(0, underscore));
+  for (const std::string& suffix : tries) {
+    const std::string file = base + "." + suffix + ".strings";
+    std::ifstream probe(file);
+    if (probe && LoadTranslationFile(file)) return true;
+  }
+  return false;
+}
+
+std::string MessageLocale() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return value;
+  }
+  return std::string();
+}
+
 std::string Format(std::string_view pattern, std::initializer_list<std::string_view> args) {
   std::string out;
   out.reserve(pattern.size() + 32);

@@ -148,6 +148,14 @@ void SetTranslation(std::map<UINT, std::string> texts);
 // read or a line is malformed (the current texts then stay as they were).
 bool LoadTranslationFile(const std::string& path, std::string* error = nullptr);
 
+// The satellite translation of a program: "<program path without extension>.<language>
+// .strings" next to it, for the user's locale (for "ko_KR.UTF-8", "ko_KR" is tried, then
+// "ko"). A program path of 260 characters or more skips the search, as does the "C" or
+// "POSIX" locale. True when a translation was loaded.
+bool LoadSatelliteStrings(const std::string& programPath, const std::string& locale);
+// The locale of the user's messages (LC_ALL, LC_MESSAGES, LANG).
+std::string MessageLocale();
+
 // "%1" ... "%9" in pattern replaced by the arguments (a missing argument gives nothing);
 // "%%" gives "%"; any other '%' is kept as is.
 std::string Format(std::string_view pattern, std::initializer_list<std::string_view> args);

@@ -437,5 +437,18 @@ TEST(EngineStringTable, FormatsAndTranslates) {
   EXPECT_EQ(res::Text(res::IDS_STATUS_READY), "Ready");
 }
 
+TEST(EngineStringTable, SatelliteFileNextToTheProgram) {
+  const std::string dir = tavtest::MakeTempSubdir("satellite");
+  std::ofstream(dir + "/TavrionConverter.ko.strings") << res::IDS_STATUS_READY << "\tJunbi\n";
+  EXPECT_TRUE(res::LoadSatelliteStrings(dir + "/TavrionConverter", "ko_KR.UTF-8"));
+  EXPECT_EQ(res::Text(res::IDS_STATUS_READY), "Junbi");
+  res::SetTranslation({});
+  EXPECT_FALSE(res::LoadSatelliteStrings(dir + "/TavrionConverter", "de_DE.UTF-8"));
+  EXPECT_FALSE(res::LoadSatelliteStrings(dir + "/TavrionConverter", "C"));
+  const std::string deep = dir + "/" + std::string(260, 'x') + "/TavrionConverter";
+  EXPECT_FALSE(res::LoadSatelliteStrings(deep, "ko"));  // too long a path: no search
+  EXPECT_EQ(res::Text(res::IDS_STATUS_READY), "Ready");
+}
+
 }  // namespace
 }  // namespace tav
