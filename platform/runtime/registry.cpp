@@ -268,7 +268,17 @@ LSTATUS Registry::FlushLocked(Hive& h) {
     if (fd < 0) {
       status = tav::Win32ErrorFromErrno(errno);
     } else {
-      if (!WriteAll(fd, text) || fsync(fd) != 0) status = tav::Win32ErrorFromErrno(errno ? errno : EIO);
+      // Each version of the hive gets a later modification time than the one it replaces,
+      // even within one clock tick and with a recycled inode number, so readers comparing
+      // stamps never miss a change.
+      struct timespec now;
+      clock_gettime(CLOCK_REALTIME, &now);
+      int64_t mtimeNs = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+      if (h.loaded.exists && mtimeNs <= h.loaded.mtimeNs) mtimeNs = h.loaded.mtimeNs + 1;
+      const struct timespec times[2] = {{0, UTIME_OMIT}, {mtimeNs / 1000000000, mtimeNs % 1000000000}};
+      if (!WriteAll(fd, text) || futimens(fd, times) != 0 || fsync(fd) != 0) {
+        status = tav::Win32ErrorFromErrno(errno ? errno : EIO);
+      }
       if (close(fd) != 0 && status == ERROR_SUCCESS) status = tav::Win32ErrorFromErrno(errno);
       if (status == ERROR_SUCCESS && rename(tempPath.c_str(), h.path.c_str()) != 0) {
         status = tav::Win32ErrorFromErrno(errno);

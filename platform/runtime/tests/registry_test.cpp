@@ -261,6 +261,25 @@ TEST_F(RegistryTest, TwoProcessesWritingAtOnce_LoseNothing) {
   EXPECT_EQ(CountValues("b"), 1000);
 }
 
+TEST_F(RegistryTest, SameSizeChangesByAnotherProcess_AreSeenByTheNextRead) {
+  // Same size each time: the cached copy must notice the replaced file all the same.
+  ASSERT_EQ(RegSetValue(HKEY_CLASSES_ROOT, "Seen", REG_SZ, "v00", 0), ERROR_SUCCESS);
+  for (int i = 1; i < 12; ++i) {
+    char text[8];
+    std::snprintf(text, sizeof text, "v%02d", i);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) _exit(RegSetValue(HKEY_CLASSES_ROOT, "Seen", REG_SZ, text, 0) == ERROR_SUCCESS ? 0 : 1);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    char buf[16];
+    LONG cb = sizeof buf;
+    ASSERT_EQ(RegQueryValue(HKEY_CLASSES_ROOT, "Seen", buf, &cb), ERROR_SUCCESS);
+    ASSERT_STREQ(buf, text);
+  }
+}
+
 TEST_F(RegistryTest, WriterKilledMidWrite_LeavesEveryEarlierValue) {
   WriteValues("base", 50, 50);
   for (int round = 0; round < 4; ++round) {
