@@ -83,6 +83,21 @@ HRESULT LibraryPathOf(REFCLSID clsid, std::string* path) {
   if (s != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || cb <= 1) return REGDB_E_CLASSNOTREG;
   buf[cb] = '\0';
   *path = buf;
+  if (type == REG_EXPAND_SZ) {
+    // %NAME% parts come from the environment; an unknown name stays as written.
+    std::string expanded;
+    for (size_t i = 0; i < path->size();) {
+      const size_t end = (*path)[i] == '%' ? path->find('%', i + 1) : std::string::npos;
+      const char* value = end != std::string::npos ? std::getenv(path->substr(i + 1, end - i - 1).c_str()) : nullptr;
+      if (value) {
+        expanded += value;
+        i = end + 1;
+      } else {
+        expanded += (*path)[i++];
+      }
+    }
+    *path = expanded;
+  }
   return S_OK;
 }
 

@@ -38,6 +38,36 @@ constexpr size_t kMaxKeyNameChars = 255;
 constexpr size_t kMaxPendingChanges = 20000;
 constexpr auto kMaxPendingAge = std::chrono::seconds(1);
 
+// Trace lines for changes and hive writes, switched on by TAVRION_TRACE_REGISTRY=1.
+bool TraceOn() {
+  static const bool on = [] {
+    const char* v = std::getenv("TAVRION_TRACE_REGISTRY");
+    return v && *v && *v != '0';
+  }();
+  return on;
+}
+
+std::string JoinPath(const std::vector<std::string>& path) {
+  std::string out;
+  for (const std::string& part : path) {
+    if (!out.empty()) out += '\\';
+    out += part;
+  }
+  return out;
+}
+
+const char* ChangeName(Change::Kind kind) {
+  switch (kind) {
+    case Change::Kind::CreateKey: return "create";
+    case Change::Kind::SetValue: return "set";
+    case Change::Kind::DeleteValue: return "delete value";
+    case Change::Kind::DeleteKey: return "delete key";
+    case Change::Kind::DeleteTree: return "delete tree";
+    case Change::Kind::ClearKey: return "clear";
+  }
+  return "?";
+}
+
 struct FileStamp {
   bool exists = false;
   dev_t dev = 0;
@@ -286,6 +316,10 @@ LSTATUS Registry::FlushLocked(Hive& h) {
       if (status != ERROR_SUCCESS) unlink(tempPath.c_str());
     }
   }
+  if (TraceOn()) {
+    std::fprintf(stderr, "registry: wrote %zu changes to %s: %ld\n", h.journal.size(), h.path.c_str(),
+                 static_cast<long>(status));
+  }
   if (status == ERROR_SUCCESS) {
     struct stat st;
     if (stat(h.path.c_str(), &st) == 0) {
@@ -328,6 +362,13 @@ LSTATUS Registry::FlushAllLocked() {
 
 LSTATUS Registry::RecordLocked(HiveId hive, Change change) {
   Hive& h = HiveLocked(hive);
+  if (TraceOn()) {
+    std::fprintf(stderr, "registry: %s %s%s%s\n", ChangeName(change.kind), JoinPath(change.path).c_str(),
+                 change.kind == Change::Kind::SetValue || change.kind == Change::Kind::DeleteValue ? " : " : "",
+                 change.kind == Change::Kind::SetValue || change.kind == Change::Kind::DeleteValue
+                     ? (change.name.empty() ? "@" : change.name.c_str())
+                     : "");
+  }
   if (h.journal.empty()) h.firstChange = std::chrono::steady_clock::now();
   h.journal.push_back(std::move(change));
   return MaybeFlushLocked(h);

@@ -207,6 +207,22 @@ TEST_F(ComTest, BrokenRegistrations_FailWithThePlatformsCodes) {
   EXPECT_EQ(create(CLSID_Unregistered), REGDB_E_CLASSNOTREG);
   ASSERT_EQ(tav::UnregisterInprocServer(CLSID_TestCounter), S_OK);
   ASSERT_EQ(tav::UnregisterInprocServer(CLSID_TestCounter), S_OK);
+
+  // An expandable path takes its %NAME% parts from the environment.
+  const std::string libPath = ComponentPath();
+  const std::string libDir = libPath.substr(0, libPath.rfind('/'));
+  setenv("TAVTEST_LIBDIR", libDir.c_str(), 1);
+  const std::string expandable = "%TAVTEST_LIBDIR%" + libPath.substr(libDir.size());
+  ASSERT_EQ(RegCreateKey(HKEY_CLASSES_ROOT, ("CLSID\\" + tav::GuidToString(CLSID_TestCounter) + "\\InprocServer32").c_str(),
+                         &key),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueEx(key, nullptr, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(expandable.c_str()),
+                          static_cast<DWORD>(expandable.size() + 1)),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  ITestCounter* counter = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_TestCounter, nullptr, CLSCTX_INPROC_SERVER, &counter), S_OK);
+  counter->Release();
 }
 
 // A process-local class object.
