@@ -42,7 +42,7 @@ LONG LiveObjects() {
   return n;
 }
 
-class ComTest : public ::testing::Test {
+class RuntimeCom : public ::testing::Test {
  protected:
   void SetUp() override {
     CoFreeUnusedLibraries();
@@ -89,7 +89,7 @@ class Outer final : public IUnknown {
   IUnknown* inner_ = nullptr;
 };
 
-TEST_F(ComTest, RegisteredWithRegsvr_IsCreatedByIdentifierInAnotherProcess) {
+TEST_F(RuntimeCom, RegisteredWithRegsvr_IsCreatedByIdentifierInAnotherProcess) {
   const std::string regsvr = tavtest::ProgramPath("regsvr");
   const std::string helper = tavtest::BuildDir() + "/tests/tavtest_createhelper";
   const std::string counter = tav::GuidToString(CLSID_TestCounter);
@@ -119,7 +119,7 @@ TEST_F(ComTest, RegisteredWithRegsvr_IsCreatedByIdentifierInAnotherProcess) {
   EXPECT_NE(tavtest::Run(regsvr + " -q " + dir_ + "/absent.so 2>/dev/null"), 0);
 }
 
-TEST_F(ComTest, LibraryUnloads_AfterLastReleaseAndFreeUnused_AndLoadsAgain) {
+TEST_F(RuntimeCom, LibraryUnloads_AfterLastReleaseAndFreeUnused_AndLoadsAgain) {
   RegisterComponent();
   ITestCounter* counter = nullptr;
   ASSERT_EQ(CoCreateInstance(CLSID_TestCounter, nullptr, CLSCTX_INPROC_SERVER, &counter), S_OK);
@@ -148,7 +148,7 @@ TEST_F(ComTest, LibraryUnloads_AfterLastReleaseAndFreeUnused_AndLoadsAgain) {
   EXPECT_FALSE(IsLoaded(ComponentPath()));
 }
 
-TEST_F(ComTest, Aggregation_PassesTheOuterUnknown_AndRefusingClassesSaySo) {
+TEST_F(RuntimeCom, Aggregation_PassesTheOuterUnknown_AndRefusingClassesSaySo) {
   RegisterComponent();
   auto* outer = new Outer;
   ASSERT_EQ(outer->Init(), S_OK);
@@ -178,7 +178,7 @@ TEST_F(ComTest, Aggregation_PassesTheOuterUnknown_AndRefusingClassesSaySo) {
   other->Release();
 }
 
-TEST_F(ComTest, BrokenRegistrations_FailWithThePlatformsCodes) {
+TEST_F(RuntimeCom, BrokenRegistrations_FailWithThePlatformsCodes) {
   RegisterComponent();
   ASSERT_EQ(tav::RegisterInprocServer(CLSID_MissingLibrary, "gone", (dir_ + "/missing.so").c_str()), S_OK);
   ASSERT_EQ(tav::RegisterInprocServer(CLSID_NoEntry, "no entry", tavtest::LibraryPath("tavtest_noentry").c_str()),
@@ -250,7 +250,7 @@ class LocalFactory final : public IClassFactory {
   int created = 0;
 };
 
-TEST_F(ComTest, ProcessLocalClassObjects_ComeFirstUntilRevoked) {
+TEST_F(RuntimeCom, ProcessLocalClassObjects_ComeFirstUntilRevoked) {
   RegisterComponent();
   LocalFactory local;
   DWORD cookie = 0;
@@ -270,7 +270,7 @@ TEST_F(ComTest, ProcessLocalClassObjects_ComeFirstUntilRevoked) {
   counter->Release();
 }
 
-TEST_F(ComTest, ManyThreadsCreating_WhileUnusedLibrariesAreFreed) {
+TEST_F(RuntimeCom, ManyThreadsCreating_WhileUnusedLibrariesAreFreed) {
   RegisterComponent();
   std::atomic<int> failures{0};
   std::atomic<bool> stop{false};
@@ -298,7 +298,7 @@ TEST_F(ComTest, ManyThreadsCreating_WhileUnusedLibrariesAreFreed) {
   EXPECT_EQ(failures, 0);
 }
 
-TEST(ComMemory, BstrAndIdentifierText) {
+TEST(RuntimeComMemory, BstrAndIdentifierText) {
   BSTR s = SysAllocStringLen(u"ab\0cd", 5);  // embedded terminator: the length counts
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(SysStringLen(s), 5u);
@@ -345,7 +345,7 @@ TEST(ComMemory, BstrAndIdentifierText) {
   malloc->Release();
 }
 
-TEST(ComMemory, VariantsCopyDeeplyAndSafeArraysGuardTheirLocks) {
+TEST(RuntimeComMemory, VariantsCopyDeeplyAndSafeArraysGuardTheirLocks) {
   SAFEARRAY* sa = SafeArrayCreateVector(VT_UI1, 0, 4);
   ASSERT_NE(sa, nullptr);
   BYTE* data = nullptr;

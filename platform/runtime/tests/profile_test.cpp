@@ -33,7 +33,7 @@ std::string GetString(const char* section, const char* key, const char* def, con
   return buf;
 }
 
-TEST(Profile, CodecsBlacklist_StarAndBracedClassKeys) {
+TEST(RuntimeProfile, CodecsBlacklist_StarAndBracedClassKeys) {
   const std::string codecs = Write("codecs.ini",
                                    "; filters the user does not want\r\n"
                                    "[DSBLACKLIST]\r\n"
@@ -64,7 +64,7 @@ TEST(Profile, CodecsBlacklist_StarAndBracedClassKeys) {
   EXPECT_EQ(GetPrivateProfileInt("DSBLACKLIST", "{1B544C20-FD0B-11CE-8C63-00AA0044B51E}", 1, missing.c_str()), 1u);
 }
 
-TEST(Profile, CompressBitrate_NumbersAndTheirOddities) {
+TEST(RuntimeProfile, CompressBitrate_NumbersAndTheirOddities) {
   const std::string compress = Write("compress.ini",
                                      "[ZR44]\nBITRATE=1200kbps\n[other]\nBITRATE=7\nEmpty=\nWord=abc\nNeg=-5\n"
                                      "Quoted=\"  spaced  \"\n");
@@ -89,7 +89,7 @@ TEST(Profile, CompressBitrate_NumbersAndTheirOddities) {
   EXPECT_EQ(std::string(list, s), std::string("ZR44\0other\0", 11));
 }
 
-TEST(Profile, Writes_CreateReplaceAndDelete) {
+TEST(RuntimeProfile, Writes_CreateReplaceAndDelete) {
   const std::string dir = tavtest::MakeTempSubdir("app");
   const std::string file = dir + "/converter.ini";
   ASSERT_TRUE(WritePrivateProfileString("SRCFILES", "Dir", "/home/me/movies", file.c_str()));
@@ -111,7 +111,7 @@ TEST(Profile, Writes_CreateReplaceAndDelete) {
   EXPECT_FALSE(WritePrivateProfileString("A", "b", "c", (dir + "/no/such/dir/x.ini").c_str()));
 }
 
-TEST(Profile, ConcurrentWriters_LoseNoKey) {
+TEST(RuntimeProfile, ConcurrentWriters_LoseNoKey) {
   const std::string file = tavtest::MakeTempSubdir("shared") + "/shared.ini";
   std::vector<pid_t> children;
   for (int p = 0; p < 2; ++p) {

@@ -47,7 +47,7 @@ std::string GetString(HKEY key, const char* name) {
 }
 
 // A fresh registry folder for one test, so tests in one process do not see each other.
-class RegistryTest : public ::testing::Test {
+class RuntimeRegistry : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = tavtest::MakeTempSubdir("registry");
@@ -57,7 +57,7 @@ class RegistryTest : public ::testing::Test {
   std::string dir_;
 };
 
-TEST_F(RegistryTest, KeysAndValues_FollowThePlatformsResultCodes) {
+TEST_F(RuntimeRegistry, KeysAndValues_FollowThePlatformsResultCodes) {
   HKEY key = nullptr;
   DWORD disposition = 0;
   ASSERT_EQ(RegOpenKeyEx(HKEY_CLASSES_ROOT, "CLSID\\{X}", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
@@ -140,7 +140,7 @@ TEST_F(RegistryTest, KeysAndValues_FollowThePlatformsResultCodes) {
   RegCloseKey(clsid);
 }
 
-TEST_F(RegistryTest, DefaultValueCalls_AndHandlesOfDeletedKeys) {
+TEST_F(RuntimeRegistry, DefaultValueCalls_AndHandlesOfDeletedKeys) {
   ASSERT_EQ(RegSetValue(HKEY_CLASSES_ROOT, ".qvf", REG_SZ, "qvfFile", 0), ERROR_SUCCESS);
   char buf[64];
   LONG cb = sizeof buf;
@@ -165,7 +165,7 @@ TEST_F(RegistryTest, DefaultValueCalls_AndHandlesOfDeletedKeys) {
   EXPECT_TRUE(fs::exists(dir_ + "/user.reg"));
 }
 
-TEST_F(RegistryTest, EveryValueKind_SurvivesTheTextHive) {
+TEST_F(RuntimeRegistry, EveryValueKind_SurvivesTheTextHive) {
   HKEY key;
   ASSERT_EQ(RegCreateKey(HKEY_LOCAL_MACHINE, "Software\\Kinds", &key), ERROR_SUCCESS);
   const std::string binary("\x00\x01\xff\"\\\n", 6);
@@ -239,7 +239,7 @@ int CountValues(const char* prefix) {
   return n;
 }
 
-TEST_F(RegistryTest, TwoProcessesWritingAtOnce_LoseNothing) {
+TEST_F(RuntimeRegistry, TwoProcessesWritingAtOnce_LoseNothing) {
   std::vector<pid_t> children;
   for (const char* prefix : {"a", "b"}) {
     const pid_t pid = fork();
@@ -261,7 +261,7 @@ TEST_F(RegistryTest, TwoProcessesWritingAtOnce_LoseNothing) {
   EXPECT_EQ(CountValues("b"), 1000);
 }
 
-TEST_F(RegistryTest, SameSizeChangesByAnotherProcess_AreSeenByTheNextRead) {
+TEST_F(RuntimeRegistry, SameSizeChangesByAnotherProcess_AreSeenByTheNextRead) {
   // Same size each time: the cached copy must notice the replaced file all the same.
   ASSERT_EQ(RegSetValue(HKEY_CLASSES_ROOT, "Seen", REG_SZ, "v00", 0), ERROR_SUCCESS);
   for (int i = 1; i < 12; ++i) {
@@ -280,7 +280,7 @@ TEST_F(RegistryTest, SameSizeChangesByAnotherProcess_AreSeenByTheNextRead) {
   }
 }
 
-TEST_F(RegistryTest, WriterKilledMidWrite_LeavesEveryEarlierValue) {
+TEST_F(RuntimeRegistry, WriterKilledMidWrite_LeavesEveryEarlierValue) {
   WriteValues("base", 50, 50);
   for (int round = 0; round < 4; ++round) {
     int pipeFd[2];
@@ -317,7 +317,7 @@ TEST_F(RegistryTest, WriterKilledMidWrite_LeavesEveryEarlierValue) {
   }
 }
 
-TEST_F(RegistryTest, ThreadsSharingTheStore_AndBatchesDeferTheWrite) {
+TEST_F(RuntimeRegistry, ThreadsSharingTheStore_AndBatchesDeferTheWrite) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([t] { WriteValues("t" + std::to_string(t) + "_", 200, 20); });
@@ -339,7 +339,7 @@ TEST_F(RegistryTest, ThreadsSharingTheStore_AndBatchesDeferTheWrite) {
   EXPECT_NE(ReadFile(MachineHive()).find("\"batched9\"=dword:00000009"), std::string::npos);
 }
 
-TEST_F(RegistryTest, CorruptHive_IsReportedTreatedAsEmptyAndKept) {
+TEST_F(RuntimeRegistry, CorruptHive_IsReportedTreatedAsEmptyAndKept) {
   {
     std::ofstream out(MachineHive());
     out << "Tavrion Registry Hive 1\n\n[HKEY_CLASSES_ROOT\\A]\n\"v\"=dword:zz\n";
@@ -371,7 +371,7 @@ TEST_F(RegistryTest, CorruptHive_IsReportedTreatedAsEmptyAndKept) {
   EXPECT_STREQ(buf, "fresh");
 }
 
-TEST_F(RegistryTest, TruncatedOrForeignFiles_AreDamagedAndAMissingHiveIsEmpty) {
+TEST_F(RuntimeRegistry, TruncatedOrForeignFiles_AreDamagedAndAMissingHiveIsEmpty) {
   HKEY key;
   EXPECT_EQ(RegOpenKey(HKEY_CURRENT_USER, "Software", &key), ERROR_FILE_NOT_FOUND);
   ASSERT_EQ(RegSetValue(HKEY_CLASSES_ROOT, "Keep", REG_SZ, "x", 0), ERROR_SUCCESS);
