@@ -77,6 +77,9 @@ FilterGraph::FilterGraph() {
 }
 
 FilterGraph::~FilterGraph() {
+  // Filters may take and drop references to the graph while they leave it; those must not
+  // bring the count back to zero a second time.
+  refs_ = 1u << 30;
   // The last reference is gone: nobody can call in any more. Stop streaming, then let
   // every filter go; filters are told they left the graph so none keeps a dangling pointer.
   {

@@ -211,7 +211,16 @@ HRESULT FilterGraph::MapperCandidatesLocked(IPin* out, IPin* in, int depth) {
                                           static_cast<DWORD>(pairs.size() / 2), pairs.data(), nullptr, nullptr,
                                           FALSE, in != nullptr, 0, nullptr, nullptr, nullptr);
   if (FAILED(hr)) return hr;
-  const CLSID sourceClass = ClassOf(OwnerOf(out).Get());
+  // Classes already in the chain above out are not inserted again: that only loops
+  // (A -> B -> A ...) until the depth runs out.
+  std::vector<CLSID> chainClasses;
+  {
+    std::vector<ComPtr<IUnknown>> keep;
+    ComPtr<IBaseFilter> owner = OwnerOf(out);
+    if (owner) UpstreamOf(owner.Get(), &keep);
+    for (auto& id : keep)
+      if (ComPtr<IBaseFilter> f = id.As<IBaseFilter>()) chainClasses.push_back(ClassOf(f.Get()));
+  }
   IMoniker* raw = nullptr;
   while (found->Next(1, &raw, nullptr) == S_OK) {
     if (abortRequested_) return E_ABORT;
@@ -222,8 +231,8 @@ HRESULT FilterGraph::MapperCandidatesLocked(IPin* out, IPin* in, int depth) {
     }
     CLSID clsid = GUID_NULL;
     GuidFromString(ReadBagString(moniker.Get(), u"CLSID"), &clsid);
-    // A filter is never inserted behind another of its own class: that only loops.
-    if (clsid != GUID_NULL && clsid == sourceClass) continue;
+    if (clsid != GUID_NULL && std::find(chainClasses.begin(), chainClasses.end(), clsid) != chainClasses.end())
+      continue;
     ComPtr<IBaseFilter> filter;
     if (FAILED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.AsVoidOut())) || !filter) continue;
     if (callback_ && FAILED(callback_->CreatedFilter(filter.Get()))) continue;
