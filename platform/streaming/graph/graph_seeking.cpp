@@ -142,6 +142,17 @@ STDMETHODIMP FilterGraph::GetCurrentPosition(LONGLONG* current) {
     *current = segmentStart_;
     return S_OK;
   }
+  bool completed;
+  {
+    std::lock_guard<std::mutex> g(eventLock_);
+    completed = completionQueued_;
+  }
+  // Once every renderer has finished, the graph stands at the stop position.
+  LONGLONG stop = 0;
+  if (completed && SUCCEEDED(GetStopPosition(&stop))) {
+    *current = stop;
+    return S_OK;
+  }
   if (clock_ && timeFormat_ == TIME_FORMAT_MEDIA_TIME) {
     // With a clock the position is the stream time, never beyond the stop position.
     LONGLONG pos = segmentStart_ + static_cast<LONGLONG>(StreamTimeLocked() * rate_);
