@@ -2,6 +2,8 @@
 // per-thread error code.
 #include <pthread.h>
 #include <sched.h>
+#include <sys/syscall.h>
+#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -131,6 +133,8 @@ class ThreadObject : public Waitable {
   bool ended = false;             // guarded by SyncMutex()
   DWORD exitCode = STILL_ACTIVE;  // guarded by SyncMutex()
   DWORD threadId = 0;
+  pid_t kernelTid = 0;                 // guarded by SyncMutex(); 0 until the thread runs
+  std::optional<int> pendingPriority;  // guarded by SyncMutex(); set before the thread ran
   pthread_t pthread{};
   LPTHREAD_START_ROUTINE start = nullptr;
   void* param = nullptr;
@@ -141,9 +145,19 @@ std::atomic<DWORD> g_nextThreadId{1};
 thread_local DWORD t_threadId = 0;
 thread_local DWORD t_lastError = 0;
 
+// Thread priorities as scheduler nice values. Lowering always works; raising needs
+// privileges a desktop user does not have and is then left as it is.
+int NiceFor(int priority) { return -std::clamp(priority, -19, 19); }
+void ApplyPriority(pid_t tid, int priority) { (void)setpriority(PRIO_PROCESS, id_t(tid), NiceFor(priority)); }
+
 void* ThreadMain(void* arg) {
   auto* raw = static_cast<ThreadObject*>(arg);
   t_threadId = raw->threadId;
+  {
+    std::lock_guard lock(SyncMutex());
+    raw->kernelTid = pid_t(syscall(SYS_gettid));
+    if (raw->pendingPriority) ApplyPriority(raw->kernelTid, *raw->pendingPriority);
+  }
   const DWORD rc = raw->start(raw->param);
   ReleaseThreadQueue();
   std::shared_ptr<ThreadObject> obj;
@@ -305,19 +319,18 @@ BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode) {
 }
 
 BOOL SetThreadPriority(HANDLE thread, int priority) {
-  std::shared_ptr<ThreadObject> t;
-  {
-    std::lock_guard lock(SyncMutex());
-    t = LookupAs<ThreadObject>(thread);
-    if (!t) {
-      t_lastError = ERROR_INVALID_HANDLE;
-      return FALSE;
-    }
-    if (t->ended) return TRUE;
+  std::lock_guard lock(SyncMutex());
+  auto t = LookupAs<ThreadObject>(thread);
+  if (!t) {
+    t_lastError = ERROR_INVALID_HANDLE;
+    return FALSE;
   }
-  // Accepted and left to the system's scheduler: raising a thread's priority needs
-  // privileges a desktop user does not have, and no caller depends on the effect.
-  (void)priority;
+  if (t->ended) return TRUE;
+  if (t->kernelTid) {
+    ApplyPriority(t->kernelTid, priority);
+  } else {
+    t->pendingPriority = priority;  // applied when the thread starts
+  }
   return TRUE;
 }
 

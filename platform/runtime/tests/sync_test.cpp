@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "media/contract/hresult.h"
@@ -227,6 +229,29 @@ TEST(RuntimeSyncThreads, HandleSignalsWhenThreadEndsWithItsExitCode) {
   ASSERT_TRUE(GetExitCodeThread(th, &code));
   EXPECT_EQ(code, 42u);
   EXPECT_TRUE(SetThreadPriority(th, THREAD_PRIORITY_ABOVE_NORMAL));
+  CloseHandle(th);
+  CloseHandle(go);
+}
+
+// Returns the thread's scheduler nice value (+100) once released.
+DWORD ReportNice(void* param) {
+  WaitForSingleObject(static_cast<HANDLE>(param), 5000);
+  errno = 0;
+  return DWORD(getpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid))) + 100);
+}
+
+TEST(RuntimeSyncThreads, LoweredPriorityReachesTheThread) {
+  const int base = getpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)));
+  if (base >= 19) GTEST_SKIP() << "already at the lowest priority";
+  HANDLE go = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  HANDLE th = CreateThread(nullptr, 0, ReportNice, go, 0, nullptr);
+  EXPECT_TRUE(SetThreadPriority(th, THREAD_PRIORITY_BELOW_NORMAL));
+  SetEvent(go);
+  ASSERT_EQ(WaitForSingleObject(th, 5000), WAIT_OBJECT_0);
+  DWORD code = 0;
+  GetExitCodeThread(th, &code);
+  EXPECT_EQ(int(code) - 100, base + 1);
+  EXPECT_FALSE(SetThreadPriority(go, THREAD_PRIORITY_NORMAL));  // not a thread
   CloseHandle(th);
   CloseHandle(go);
 }
