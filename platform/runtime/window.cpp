@@ -21,7 +21,10 @@
 
 #include "media/contract/hresult.h"
 #include "media/contract/window.h"
+#include "platform/runtime/rt_trace.h"
 #include "platform/runtime/waitable.h"
+
+#define MSG_TRACE(...) RT_TRACE("TAVRION_TRACE_MSG", "msg", __VA_ARGS__)
 
 namespace tav::rt {
 namespace {
@@ -307,10 +310,12 @@ HWND CreatePlatformWindow(WNDPROC proc, void* userData) {
   const uintptr_t value = reg.nextWindow;
   reg.nextWindow += 4;
   reg.windows.emplace(value, WindowEntry{proc, userData, t_queue.queue});
+  MSG_TRACE("CreatePlatformWindow -> %#lx on thread %u", (unsigned long)value, GetCurrentThreadId());
   return reinterpret_cast<HWND>(value);
 }
 
 BOOL DestroyWindow(HWND hwnd) {
+  MSG_TRACE("DestroyWindow(%p)", static_cast<void*>(hwnd));
   WNDPROC proc = nullptr;
   bool ownThread = false;
   {
@@ -381,6 +386,7 @@ BOOL PostToQueueLocked(Queue& q, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPar
 }  // namespace
 
 BOOL PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  MSG_TRACE("PostMessage(%p, %#x, %#lx, %#lx)", static_cast<void*>(hwnd), msg, (unsigned long)wParam, (long)lParam);
   if (!hwnd) return PostThreadMessage(GetCurrentThreadId(), msg, wParam, lParam);
   std::lock_guard lock(SyncMutex());
   WindowEntry* w = FindWindowLocked(hwnd);
@@ -392,6 +398,7 @@ BOOL PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 BOOL PostThreadMessage(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam) {
+  MSG_TRACE("PostThreadMessage(%u, %#x, %#lx, %#lx)", threadId, msg, (unsigned long)wParam, (long)lParam);
   if (threadId == GetCurrentThreadId()) CurrentQueue();
   std::lock_guard lock(SyncMutex());
   auto it = Reg().queues.find(threadId);
@@ -403,6 +410,7 @@ BOOL PostThreadMessage(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  MSG_TRACE("SendMessage(%p, %#x, %#lx, %#lx)", static_cast<void*>(hwnd), msg, (unsigned long)wParam, (long)lParam);
   std::unique_lock lock(SyncMutex());
   WindowEntry* w = FindWindowLocked(hwnd);
   if (!w) {
@@ -435,6 +443,7 @@ LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void PostQuitMessage(int exitCode) {
+  MSG_TRACE("PostQuitMessage(%d)", exitCode);
   Queue& q = CurrentQueue();
   std::lock_guard lock(SyncMutex());
   q.quit = true;
@@ -511,6 +520,7 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
 }
 
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {
+  MSG_TRACE("SetTimer(%p, %lu, %u ms)", static_cast<void*>(hwnd), (unsigned long)id, elapseMs);
   const UINT elapse = std::clamp(elapseMs, kMinTimerMs, kMaxTimerMs);
   std::shared_ptr<Queue> q;
   if (!hwnd) {
@@ -547,6 +557,7 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {
 }
 
 BOOL KillTimer(HWND hwnd, UINT_PTR id) {
+  MSG_TRACE("KillTimer(%p, %lu)", static_cast<void*>(hwnd), (unsigned long)id);
   std::shared_ptr<Queue> q;
   if (!hwnd) {
     CurrentQueue();
