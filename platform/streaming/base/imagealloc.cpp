@@ -1,0 +1,104 @@
+#include "platform/streaming/base/imagealloc.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+CImageSample::CImageSample(CBaseAllocator* allocator, LPCTSTR name, HRESULT* phr, LPBYTE buffer, LONG length)
+    : CMediaSample(name, allocator, phr, buffer, length) {}
+
+CImageAllocator::CImageAllocator(CBaseFilter* filter, LPCTSTR name, HRESULT* phr)
+    : CBaseAllocator(name, nullptr, phr), m_pFilter(filter) {}
+
+CImageAllocator::~CImageAllocator() {
+  CAutoLock lock(this);
+  Free();
+}
+
+ULONG CImageAllocator::NonDelegatingAddRef() { return m_pFilter->AddRef(); }
+ULONG CImageAllocator::NonDelegatingRelease() { return m_pFilter->Release(); }
+
+void CImageAllocator::NotifyMediaType(const CMediaType* mt) {
+  CAutoLock lock(this);
+  if (mt) m_mtImage = *mt;
+}
+
+namespace {
+const BITMAPINFOHEADER* HeaderOf(const CMediaType& mt) {
+  if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER))
+    return &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
+  if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2))
+    return &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
+  return nullptr;
+}
+}  // namespace
+
+HRESULT CImageAllocator::SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) {
+  if (!request || !actual) return E_POINTER;
+  ALLOCATOR_PROPERTIES adjusted = *request;
+  {
+    CAutoLock lock(this);
+    if (const BITMAPINFOHEADER* h = HeaderOf(m_mtImage)) {
+      const LONG image = LONG(GetBitmapSize(h));
+      if (adjusted.cbBuffer < image) adjusted.cbBuffer = image;
+    }
+  }
+  if (adjusted.cBuffers < 1) adjusted.cBuffers = 1;
+  adjusted.cbAlign = 1;
+  adjusted.cbPrefix = 0;
+  return CBaseAllocator::SetProperties(&adjusted, actual);
+}
+
+HRESULT CImageAllocator::CreateImageMemory(LONG size, DIBDATA* dib) {
+  dib->pBase = static_cast<BYTE*>(std::calloc(1, size_t(size)));
+  if (!dib->pBase) return E_OUTOFMEMORY;
+  dib->cbImage = size;
+  return S_OK;
+}
+
+void CImageAllocator::FreeImageMemory(DIBDATA* dib) {
+  std::free(dib->pBase);
+  dib->pBase = nullptr;
+}
+
+HRESULT CImageAllocator::Alloc() {
+  HRESULT hr = CBaseAllocator::Alloc();
+  if (FAILED(hr)) return hr;
+  if (m_lAllocated && !m_bChanged) return S_OK;
+  Free();
+  const BITMAPINFOHEADER* h = HeaderOf(m_mtImage);
+  for (LONG i = 0; i < m_lCount; ++i) {
+    DIBDATA dib;
+    if (h) {
+      dib.header = *h;
+      dib.lStride = LONG(DIBWIDTHBYTES(*h));
+    }
+    hr = CreateImageMemory(m_lSize, &dib);
+    if (FAILED(hr)) {
+      Free();
+      return hr;
+    }
+    hr = S_OK;
+    auto* s = new (std::nothrow) CImageSample(this, NAME("image sample"), &hr, dib.pBase, m_lSize);
+    if (!s || FAILED(hr)) {
+      delete s;
+      FreeImageMemory(&dib);
+      Free();
+      return FAILED(hr) ? hr : E_OUTOFMEMORY;
+    }
+    s->SetDIBData(dib);
+    m_lFree.Add(s);
+    ++m_lAllocated;
+  }
+  m_bChanged = FALSE;
+  return S_OK;
+}
+
+void CImageAllocator::Free() {
+  while (CMediaSample* s = m_lFree.RemoveHead()) {
+    auto* image = static_cast<CImageSample*>(s);
+    FreeImageMemory(image->GetDIBData());
+    delete image;
+    --m_lAllocated;
+  }
+}

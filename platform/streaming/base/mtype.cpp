@@ -1,0 +1,175 @@
+#include "platform/streaming/base/mtype.h"
+
+#include <cstring>
+
+CMediaType::CMediaType() { InitMediaType(); }
+
+CMediaType::CMediaType(const GUID* type) {
+  InitMediaType();
+  if (type) majortype = *type;
+}
+
+CMediaType::CMediaType(const AM_MEDIA_TYPE& mt, HRESULT* phr) {
+  InitMediaType();
+  const HRESULT hr = Set(mt);
+  if (FAILED(hr) && phr) *phr = hr;
+}
+
+CMediaType::CMediaType(const CMediaType& mt, HRESULT* phr) : CMediaType(static_cast<const AM_MEDIA_TYPE&>(mt), phr) {}
+
+CMediaType::~CMediaType() { FreeMediaType(*this); }
+
+CMediaType& CMediaType::operator=(const CMediaType& mt) {
+  Set(mt);
+  return *this;
+}
+
+CMediaType& CMediaType::operator=(const AM_MEDIA_TYPE& mt) {
+  Set(mt);
+  return *this;
+}
+
+bool CMediaType::operator==(const CMediaType& mt) const { return MediaTypesEqual(*this, mt); }
+
+HRESULT CMediaType::Set(const CMediaType& mt) { return Set(static_cast<const AM_MEDIA_TYPE&>(mt)); }
+
+HRESULT CMediaType::Set(const AM_MEDIA_TYPE& mt) {
+  if (&mt == static_cast<AM_MEDIA_TYPE*>(this)) return S_OK;
+  FreeMediaType(*this);
+  const HRESULT hr = CopyMediaType(this, &mt);
+  if (FAILED(hr)) InitMediaType();
+  return hr;
+}
+
+void CMediaType::SetSampleSize(ULONG size) {
+  if (size == 0) {
+    SetVariableSize();
+  } else {
+    bFixedSizeSamples = TRUE;
+    lSampleSize = size;
+  }
+}
+
+void CMediaType::SetVariableSize() { bFixedSizeSamples = FALSE; }
+
+BOOL CMediaType::SetFormat(const BYTE* format, ULONG length) {
+  if (length && !format) return FALSE;
+  if (!AllocFormatBuffer(length) && length) return FALSE;
+  if (length) std::memcpy(pbFormat, format, length);
+  return TRUE;
+}
+
+BYTE* CMediaType::AllocFormatBuffer(ULONG length) {
+  if (cbFormat == length && pbFormat) {
+    std::memset(pbFormat, 0, length);
+    return pbFormat;
+  }
+  BYTE* block = length ? static_cast<BYTE*>(CoTaskMemAlloc(length)) : nullptr;
+  if (length && !block) return nullptr;
+  if (block) std::memset(block, 0, length);
+  if (pbFormat) CoTaskMemFree(pbFormat);
+  pbFormat = block;
+  cbFormat = length;
+  return pbFormat;
+}
+
+BYTE* CMediaType::ReallocFormatBuffer(ULONG length) {
+  if (length == cbFormat && pbFormat) return pbFormat;
+  BYTE* block = length ? static_cast<BYTE*>(CoTaskMemAlloc(length)) : nullptr;
+  if (length && !block) return nullptr;
+  if (block) {
+    std::memset(block, 0, length);
+    if (pbFormat) std::memcpy(block, pbFormat, std::min(length, cbFormat));
+  }
+  if (pbFormat) CoTaskMemFree(pbFormat);
+  pbFormat = block;
+  cbFormat = length;
+  return pbFormat;
+}
+
+void CMediaType::ResetFormatBuffer() {
+  if (pbFormat) CoTaskMemFree(pbFormat);
+  pbFormat = nullptr;
+  cbFormat = 0;
+}
+
+void CMediaType::InitMediaType() {
+  majortype = GUID_NULL;
+  subtype = GUID_NULL;
+  formattype = GUID_NULL;
+  bFixedSizeSamples = TRUE;
+  bTemporalCompression = FALSE;
+  lSampleSize = 1;
+  pUnk = nullptr;
+  cbFormat = 0;
+  pbFormat = nullptr;
+}
+
+BOOL CMediaType::MatchesPartial(const CMediaType* partial) const {
+  if (partial->majortype != GUID_NULL && partial->majortype != majortype) return FALSE;
+  if (partial->subtype != GUID_NULL && partial->subtype != subtype) return FALSE;
+  if (partial->formattype != GUID_NULL) {
+    if (partial->formattype != formattype) return FALSE;
+    if (partial->cbFormat != cbFormat) return FALSE;
+    if (cbFormat && std::memcmp(partial->pbFormat, pbFormat, cbFormat) != 0) return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CMediaType::IsPartiallySpecified() const {
+  return majortype == GUID_NULL || subtype == GUID_NULL || formattype == GUID_NULL;
+}
+
+AM_MEDIA_TYPE* CreateMediaType(const AM_MEDIA_TYPE* src) {
+  if (!src) return nullptr;
+  auto* mt = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+  if (!mt) return nullptr;
+  if (FAILED(CopyMediaType(mt, src))) {
+    CoTaskMemFree(mt);
+    return nullptr;
+  }
+  return mt;
+}
+
+void DeleteMediaType(AM_MEDIA_TYPE* mt) {
+  if (!mt) return;
+  FreeMediaType(*mt);
+  CoTaskMemFree(mt);
+}
+
+void FreeMediaType(AM_MEDIA_TYPE& mt) {
+  if (mt.pbFormat) CoTaskMemFree(mt.pbFormat);
+  mt.pbFormat = nullptr;
+  mt.cbFormat = 0;
+  if (mt.pUnk) mt.pUnk->Release();
+  mt.pUnk = nullptr;
+}
+
+HRESULT CopyMediaType(AM_MEDIA_TYPE* dst, const AM_MEDIA_TYPE* src) {
+  if (!dst || !src) return E_POINTER;
+  if (dst == src) return S_OK;
+  *dst = *src;
+  if (src->cbFormat && src->pbFormat) {
+    dst->pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(src->cbFormat));
+    if (!dst->pbFormat) {
+      dst->cbFormat = 0;
+      dst->pUnk = nullptr;
+      return E_OUTOFMEMORY;
+    }
+    std::memcpy(dst->pbFormat, src->pbFormat, src->cbFormat);
+  } else {
+    // A length without a block (or a block without a length) is treated as no format.
+    dst->pbFormat = nullptr;
+    dst->cbFormat = 0;
+  }
+  if (dst->pUnk) dst->pUnk->AddRef();
+  return S_OK;
+}
+
+bool MediaTypesEqual(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {
+  if (a.majortype != b.majortype || a.subtype != b.subtype || a.formattype != b.formattype) return false;
+  if (a.cbFormat != b.cbFormat) return false;
+  if (a.cbFormat == 0) return true;
+  if (!a.pbFormat || !b.pbFormat) return a.pbFormat == b.pbFormat;
+  return std::memcmp(a.pbFormat, b.pbFormat, a.cbFormat) == 0;
+}

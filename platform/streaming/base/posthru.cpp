@@ -1,0 +1,266 @@
+#include "platform/streaming/base/posthru.h"
+
+#include <new>
+
+#include "platform/streaming/base/trace.h"
+
+TAV_TRACE_CATEGORY("posthru");
+
+CPosPassThru::CPosPassThru(LPCTSTR name, LPUNKNOWN outer, HRESULT* phr, IPin* pin) : CUnknown(name, outer), m_pPin(pin) {
+  if (!pin && phr && SUCCEEDED(*phr)) *phr = E_POINTER;
+}
+
+CPosPassThru::~CPosPassThru() = default;
+
+HRESULT CPosPassThru::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  if (riid == IID_IMediaSeeking) return GetInterface(static_cast<IMediaSeeking*>(this), ppv);
+  if (riid == IID_IMediaPosition) return GetInterface(static_cast<IMediaPosition*>(this), ppv);
+  return CUnknown::NonDelegatingQueryInterface(riid, ppv);
+}
+
+HRESULT CPosPassThru::GetPeerSeeking(IMediaSeeking** seeking) {
+  *seeking = nullptr;
+  if (!m_pPin) return E_NOTIMPL;
+  ComPtr<IPin> peer;
+  if (FAILED(m_pPin->ConnectedTo(peer.ReleaseAndGetAddressOf())) || !peer) return VFW_E_NOT_CONNECTED;
+  if (FAILED(peer->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(seeking))) || !*seeking) {
+    *seeking = nullptr;
+    return E_NOTIMPL;
+  }
+  return S_OK;
+}
+
+#define TAV_FORWARD_SEEKING(call)                      \
+  ComPtr<IMediaSeeking> peer;                          \
+  HRESULT hr = GetPeerSeeking(peer.ReleaseAndGetAddressOf()); \
+  if (FAILED(hr)) return hr;                           \
+  return peer->call
+
+HRESULT CPosPassThru::GetCapabilities(DWORD* capabilities) {
+  if (!capabilities) return E_POINTER;
+  TAV_FORWARD_SEEKING(GetCapabilities(capabilities));
+}
+HRESULT CPosPassThru::CheckCapabilities(DWORD* capabilities) {
+  if (!capabilities) return E_POINTER;
+  TAV_FORWARD_SEEKING(CheckCapabilities(capabilities));
+}
+HRESULT CPosPassThru::IsFormatSupported(const GUID* format) {
+  if (!format) return E_POINTER;
+  TAV_FORWARD_SEEKING(IsFormatSupported(format));
+}
+HRESULT CPosPassThru::QueryPreferredFormat(GUID* format) {
+  if (!format) return E_POINTER;
+  TAV_FORWARD_SEEKING(QueryPreferredFormat(format));
+}
+HRESULT CPosPassThru::GetTimeFormat(GUID* format) {
+  if (!format) return E_POINTER;
+  TAV_FORWARD_SEEKING(GetTimeFormat(format));
+}
+HRESULT CPosPassThru::IsUsingTimeFormat(const GUID* format) {
+  if (!format) return E_POINTER;
+  TAV_FORWARD_SEEKING(IsUsingTimeFormat(format));
+}
+HRESULT CPosPassThru::SetTimeFormat(const GUID* format) {
+  if (!format) return E_POINTER;
+  TAV_FORWARD_SEEKING(SetTimeFormat(format));
+}
+HRESULT CPosPassThru::GetDuration(LONGLONG* duration) {
+  if (!duration) return E_POINTER;
+  TAV_FORWARD_SEEKING(GetDuration(duration));
+}
+HRESULT CPosPassThru::GetStopPosition(LONGLONG* stop) {
+  if (!stop) return E_POINTER;
+  TAV_FORWARD_SEEKING(GetStopPosition(stop));
+}
+HRESULT CPosPassThru::ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
+                                        const GUID* sourceFormat) {
+  if (!target) return E_POINTER;
+  TAV_FORWARD_SEEKING(ConvertTimeFormat(target, targetFormat, source, sourceFormat));
+}
+HRESULT CPosPassThru::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) {
+  TAV_TRACE("%p SetPositions(%lld, 0x%x, %lld, 0x%x)", static_cast<void*>(this),
+            static_cast<long long>(current ? *current : -1), unsigned(currentFlags),
+            static_cast<long long>(stop ? *stop : -1), unsigned(stopFlags));
+  TAV_FORWARD_SEEKING(SetPositions(current, currentFlags, stop, stopFlags));
+}
+HRESULT CPosPassThru::GetAvailable(LONGLONG* earliest, LONGLONG* latest) {
+  TAV_FORWARD_SEEKING(GetAvailable(earliest, latest));
+}
+HRESULT CPosPassThru::SetRate(double rate) {
+  if (rate == 0.0) return E_INVALIDARG;
+  TAV_FORWARD_SEEKING(SetRate(rate));
+}
+HRESULT CPosPassThru::GetRate(double* rate) {
+  if (!rate) return E_POINTER;
+  TAV_FORWARD_SEEKING(GetRate(rate));
+}
+HRESULT CPosPassThru::GetPreroll(LONGLONG* preroll) {
+  if (!preroll) return E_POINTER;
+  TAV_FORWARD_SEEKING(GetPreroll(preroll));
+}
+#undef TAV_FORWARD_SEEKING
+
+HRESULT CPosPassThru::GetCurrentPosition(LONGLONG* current) {
+  if (!current) return E_POINTER;
+  // Our own media time first (renderer form), the upstream filter's answer otherwise.
+  LONGLONG end = 0;
+  if (SUCCEEDED(GetMediaTime(current, &end))) return S_OK;
+  ComPtr<IMediaSeeking> peer;
+  const HRESULT hr = GetPeerSeeking(peer.ReleaseAndGetAddressOf());
+  if (FAILED(hr)) return hr;
+  return peer->GetCurrentPosition(current);
+}
+
+HRESULT CPosPassThru::GetPositions(LONGLONG* current, LONGLONG* stop) {
+  ComPtr<IMediaSeeking> peer;
+  const HRESULT hr = GetPeerSeeking(peer.ReleaseAndGetAddressOf());
+  if (FAILED(hr)) return hr;
+  LONGLONG end = 0;
+  LONGLONG ownCurrent = 0;
+  if (current && SUCCEEDED(GetMediaTime(&ownCurrent, &end))) {
+    const HRESULT hr2 = peer->GetPositions(nullptr, stop);
+    *current = ownCurrent;
+    return hr2;
+  }
+  return peer->GetPositions(current, stop);
+}
+
+// ---- IMediaPosition ----------------------------------------------------------------------
+
+HRESULT CPosPassThru::get_Duration(REFTIME* length) {
+  if (!length) return E_POINTER;
+  LONGLONG d = 0;
+  const HRESULT hr = GetDuration(&d);
+  if (SUCCEEDED(hr)) *length = SecondsFromRefTime(d);
+  return hr;
+}
+
+HRESULT CPosPassThru::put_CurrentPosition(REFTIME time) {
+  LONGLONG t = RefTimeFromSeconds(time);
+  return SetPositions(&t, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);
+}
+
+HRESULT CPosPassThru::get_CurrentPosition(REFTIME* time) {
+  if (!time) return E_POINTER;
+  LONGLONG t = 0;
+  const HRESULT hr = GetCurrentPosition(&t);
+  if (SUCCEEDED(hr)) *time = SecondsFromRefTime(t);
+  return hr;
+}
+
+HRESULT CPosPassThru::get_StopTime(REFTIME* time) {
+  if (!time) return E_POINTER;
+  LONGLONG t = 0;
+  const HRESULT hr = GetStopPosition(&t);
+  if (SUCCEEDED(hr)) *time = SecondsFromRefTime(t);
+  return hr;
+}
+
+HRESULT CPosPassThru::put_StopTime(REFTIME time) {
+  LONGLONG t = RefTimeFromSeconds(time);
+  return SetPositions(nullptr, AM_SEEKING_NoPositioning, &t, AM_SEEKING_AbsolutePositioning);
+}
+
+HRESULT CPosPassThru::get_PrerollTime(REFTIME* time) {
+  if (!time) return E_POINTER;
+  LONGLONG t = 0;
+  const HRESULT hr = GetPreroll(&t);
+  if (SUCCEEDED(hr)) *time = SecondsFromRefTime(t);
+  return hr;
+}
+
+HRESULT CPosPassThru::put_PrerollTime(REFTIME) { return E_NOTIMPL; }
+
+HRESULT CPosPassThru::put_Rate(double rate) { return SetRate(rate); }
+
+HRESULT CPosPassThru::get_Rate(double* rate) { return GetRate(rate); }
+
+HRESULT CPosPassThru::CanSeekForward(LONG* canSeek) {
+  if (!canSeek) return E_POINTER;
+  DWORD caps = 0;
+  const HRESULT hr = GetCapabilities(&caps);
+  *canSeek = SUCCEEDED(hr) && (caps & AM_SEEKING_CanSeekForwards) ? OATRUE : OAFALSE;
+  return S_OK;
+}
+
+HRESULT CPosPassThru::CanSeekBackward(LONG* canSeek) {
+  if (!canSeek) return E_POINTER;
+  DWORD caps = 0;
+  const HRESULT hr = GetCapabilities(&caps);
+  *canSeek = SUCCEEDED(hr) && (caps & AM_SEEKING_CanSeekBackwards) ? OATRUE : OAFALSE;
+  return S_OK;
+}
+
+// ---- CRendererPosPassThru ----------------------------------------------------------------
+
+CRendererPosPassThru::CRendererPosPassThru(LPCTSTR name, LPUNKNOWN outer, HRESULT* phr, IPin* pin)
+    : CPosPassThru(name, outer, phr, pin) {}
+
+HRESULT CRendererPosPassThru::RegisterMediaTime(IMediaSample* sample, REFERENCE_TIME segmentStart) {
+  if (!sample) return E_POINTER;
+  REFERENCE_TIME start = 0, end = 0;
+  const HRESULT hr = sample->GetTime(&start, &end);
+  if (FAILED(hr)) return hr;
+  return RegisterMediaTime(start + segmentStart, end + segmentStart);
+}
+
+HRESULT CRendererPosPassThru::RegisterMediaTime(LONGLONG start, LONGLONG end) {
+  CAutoLock lock(&m_PositionLock);
+  m_StartMedia = start;
+  m_EndMedia = end;
+  m_bReset = FALSE;
+  return S_OK;
+}
+
+HRESULT CRendererPosPassThru::ResetMediaTime() {
+  CAutoLock lock(&m_PositionLock);
+  m_StartMedia = 0;
+  m_EndMedia = 0;
+  m_bReset = TRUE;
+  return S_OK;
+}
+
+HRESULT CRendererPosPassThru::EOS() {
+  LONGLONG stop = 0;
+  HRESULT hr = S_OK;
+  {
+    CAutoLock lock(&m_PositionLock);
+    if (m_bReset) return S_OK;
+  }
+  hr = GetStopPosition(&stop);
+  CAutoLock lock(&m_PositionLock);
+  if (SUCCEEDED(hr)) {
+    m_StartMedia = m_EndMedia = stop;
+  } else {
+    // Without a stop position the stream ended where its last sample ended.
+    m_StartMedia = m_EndMedia;
+  }
+  return S_OK;
+}
+
+HRESULT CRendererPosPassThru::GetMediaTime(LONGLONG* start, LONGLONG* end) {
+  if (!start) return E_POINTER;
+  CAutoLock lock(&m_PositionLock);
+  if (m_bReset) return E_FAIL;
+  *start = m_StartMedia;
+  if (end) *end = m_EndMedia;
+  return S_OK;
+}
+
+HRESULT CreatePosPassThru(LPUNKNOWN outer, BOOL renderer, IPin* pin, IUnknown** passThru) {
+  if (!passThru) return E_POINTER;
+  *passThru = nullptr;
+  HRESULT hr = S_OK;
+  CPosPassThru* object = renderer
+      ? new (std::nothrow) CRendererPosPassThru(NAME("renderer position pass-through"), outer, &hr, pin)
+      : new (std::nothrow) CPosPassThru(NAME("position pass-through"), outer, &hr, pin);
+  if (!object) return E_OUTOFMEMORY;
+  if (FAILED(hr)) {
+    delete object;
+    return hr;
+  }
+  *passThru = object->GetInnerUnknown();
+  object->NonDelegatingAddRef();
+  return S_OK;
+}

@@ -1,0 +1,89 @@
+// Position pass-through: IMediaSeeking and IMediaPosition of a filter that cannot seek
+// by itself, forwarded to the filter upstream of one of its input pins. The renderer
+// form (CRendererPosPassThru) also remembers the media time of the last sample the
+// renderer handled, and answers the current position from it.
+#pragma once
+
+#include "platform/streaming/base/combase.h"
+#include "platform/streaming/base/wxutil.h"
+
+class CPosPassThru : public CUnknown, public IMediaSeeking, public IMediaPosition {
+ public:
+  // pin: the input pin whose upstream peer gets the calls (not counted; it belongs to the
+  // filter that owns this object).
+  CPosPassThru(LPCTSTR name, LPUNKNOWN outer, HRESULT* phr, IPin* pin);
+  ~CPosPassThru() override;
+
+  DECLARE_IUNKNOWN
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+  // IMediaSeeking
+  STDMETHODIMP GetCapabilities(DWORD* capabilities) override;
+  STDMETHODIMP CheckCapabilities(DWORD* capabilities) override;
+  STDMETHODIMP IsFormatSupported(const GUID* format) override;
+  STDMETHODIMP QueryPreferredFormat(GUID* format) override;
+  STDMETHODIMP GetTimeFormat(GUID* format) override;
+  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;
+  STDMETHODIMP SetTimeFormat(const GUID* format) override;
+  STDMETHODIMP GetDuration(LONGLONG* duration) override;
+  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
+  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;
+  STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
+                                 const GUID* sourceFormat) override;
+  STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
+  STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
+  STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
+  STDMETHODIMP SetRate(double rate) override;
+  STDMETHODIMP GetRate(double* rate) override;
+  STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
+
+  // IMediaPosition (seconds), answered through the upstream IMediaSeeking.
+  STDMETHODIMP get_Duration(REFTIME* length) override;
+  STDMETHODIMP put_CurrentPosition(REFTIME time) override;
+  STDMETHODIMP get_CurrentPosition(REFTIME* time) override;
+  STDMETHODIMP get_StopTime(REFTIME* time) override;
+  STDMETHODIMP put_StopTime(REFTIME time) override;
+  STDMETHODIMP get_PrerollTime(REFTIME* time) override;
+  STDMETHODIMP put_PrerollTime(REFTIME time) override;
+  STDMETHODIMP put_Rate(double rate) override;
+  STDMETHODIMP get_Rate(double* rate) override;
+  STDMETHODIMP CanSeekForward(LONG* canSeek) override;
+  STDMETHODIMP CanSeekBackward(LONG* canSeek) override;
+
+  // The renderer form answers these; the plain form has no media time of its own.
+  virtual HRESULT GetMediaTime(LONGLONG* start, LONGLONG* end) { return E_FAIL; }
+  // Rebinds to another pin.
+  HRESULT ForceRefresh() { return S_OK; }
+
+ protected:
+  // The upstream filter's IMediaSeeking; E_NOTIMPL when not connected or it has none.
+  HRESULT GetPeerSeeking(IMediaSeeking** seeking);
+
+  IPin* m_pPin;  // not counted
+};
+
+class CRendererPosPassThru : public CPosPassThru {
+ public:
+  CRendererPosPassThru(LPCTSTR name, LPUNKNOWN outer, HRESULT* phr, IPin* pin);
+
+  // Remembers the sample's times, moved by the segment start (so positions are media
+  // times after a seek).
+  HRESULT RegisterMediaTime(IMediaSample* sample, REFERENCE_TIME segmentStart = 0);
+  HRESULT RegisterMediaTime(LONGLONG start, LONGLONG end);
+  // Forgets the media time (after a flush or a stop).
+  HRESULT ResetMediaTime();
+  // At end of stream the position is the stop position.
+  HRESULT EOS();
+  HRESULT GetMediaTime(LONGLONG* start, LONGLONG* end) override;
+
+ private:
+  // Guards the media times: the streaming thread writes, the application reads.
+  CCritSec m_PositionLock;
+  LONGLONG m_StartMedia = 0;  // guarded by m_PositionLock
+  LONGLONG m_EndMedia = 0;    // guarded by m_PositionLock
+  BOOL m_bReset = TRUE;       // guarded by m_PositionLock
+};
+
+// Makes a pass-through (renderer form when renderer is TRUE) aggregated by outer and
+// returns its inner unknown with one reference.
+HRESULT CreatePosPassThru(LPUNKNOWN outer, BOOL renderer, IPin* pin, IUnknown** passThru);

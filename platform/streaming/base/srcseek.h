@@ -1,0 +1,51 @@
+// CSourceSeeking: IMediaSeeking for a source's output pin. It keeps start, stop, rate and
+// duration in media time and calls ChangeStart / ChangeStop / ChangeRate when a seek
+// changes them; the source then flushes and restarts its stream from the new start.
+#pragma once
+
+#include "platform/streaming/base/combase.h"
+#include "platform/streaming/base/wxutil.h"
+
+class CSourceSeeking : public CUnknown, public IMediaSeeking {
+ public:
+  DECLARE_IUNKNOWN
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+  STDMETHODIMP GetCapabilities(DWORD* capabilities) override;
+  STDMETHODIMP CheckCapabilities(DWORD* capabilities) override;
+  STDMETHODIMP IsFormatSupported(const GUID* format) override;
+  STDMETHODIMP QueryPreferredFormat(GUID* format) override;
+  STDMETHODIMP GetTimeFormat(GUID* format) override;
+  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;
+  STDMETHODIMP SetTimeFormat(const GUID* format) override;
+  STDMETHODIMP GetDuration(LONGLONG* duration) override;
+  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
+  // The source does not know what has been presented: E_NOTIMPL (the graph asks the
+  // renderers).
+  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;
+  STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
+                                 const GUID* sourceFormat) override;
+  STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
+  STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
+  STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
+  STDMETHODIMP SetRate(double rate) override;
+  STDMETHODIMP GetRate(double* rate) override;
+  STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
+
+ protected:
+  // lock: guards the positions (m_pLock); the change callbacks are called with it released.
+  CSourceSeeking(LPCTSTR name, LPUNKNOWN outer, HRESULT* phr, CCritSec* lock);
+
+  virtual HRESULT ChangeStart() = 0;
+  virtual HRESULT ChangeStop() = 0;
+  virtual HRESULT ChangeRate() = 0;
+
+  // Guarded by m_pLock
+  CRefTime m_rtDuration;
+  CRefTime m_rtStart;
+  CRefTime m_rtStop;
+  double m_dRateSeeking = 1.0;
+  // Configuration: Absolute | Forwards | Backwards | GetStopPos | GetDuration by default.
+  DWORD m_dwSeekingCaps;
+  CCritSec* m_pLock;
+};

@@ -1,0 +1,20 @@
+// Everything a filter library includes to build on the base classes.
+#pragma once
+
+#include "media/contract/strmif.h"
+#include "media/contract/uuids.h"
+#include "platform/streaming/base/allocator.h"
+#include "platform/streaming/base/basefilter.h"
+#include "platform/streaming/base/basepin.h"
+#include "platform/streaming/base/combase.h"
+#include "platform/streaming/base/dllsetup.h"
+#include "platform/streaming/base/imagealloc.h"
+#include "platform/streaming/base/mtype.h"
+#include "platform/streaming/base/posthru.h"
+#include "platform/streaming/base/renderer.h"
+#include "platform/streaming/base/srcseek.h"
+#include "platform/streaming/base/streampins.h"
+#include "platform/streaming/base/transform.h"
+#include "platform/streaming/base/transip.h"
+#include "platform/streaming/base/vidrender.h"
+#include "platform/streaming/base/wxutil.h"
