@@ -1,0 +1,298 @@
+#include "libs/captionparser/captiondocument.h"
+
+#include <charconv>
+
+#include "libs/captionparser/patterns.h"
+#include "libs/captionparser/subtitletext.h"
+#include "libs/captionparser/textutil.h"
+
+namespace captionparser {
+
+namespace {
+
+constexpr std::string_view kDocumentName = "TAG_DOCUMENT";
+constexpr std::string_view kContentName = "TAG_CONTENT";
+constexpr std::string_view kCommentName = "TAG_COMMENT";
+
+struct KnownTag {
+  std::string_view name;
+  bool container;
+};
+
+// Row r has the tag id kTagSync + r.
+constexpr KnownTag kKnownTags[] = {
+    {"SYNC", true}, {"META", false}, {"BR", false}, {"HR", false}, {"FONT", true},
+};
+
+int KnownRow(std::string_view name) {
+  for (int r = 0; r < int(std::size(kKnownTags)); ++r) {
+    if (EqualsNoCase(name, kKnownTags[r].name)) return r;
+  }
+  return -1;
+}
+
+}  // namespace
+
+// --- loading -------------------------------------------------------------------------------------
+
+void CCaptionDocument::Clear() {
+  path_.clear();
+  buffer_.clear();
+  nodes_.clear();
+  root_ = nullptr;
+  current_ = nullptr;
+  tokenizedToEnd_ = true;
+  tagNames_.clear();
+  tagNameIndex_.clear();
+  openByTag_.clear();
+}
+
+bool CCaptionDocument::LoadFile(const std::string& path) {
+  Clear();
+  std::string text;
+  if (!ReadSubtitleText(path, &text)) return false;
+  path_ = path;
+  buffer_.reserve(text.size());
+  for (std::string_view line : SplitLines(text)) buffer_ += CollapseEdgeSpace(line);
+  StartTree();
+  tokenizedToEnd_ = Tokenize();
+  return true;
+}
+
+bool CCaptionDocument::LoadText(std::string_view text) {
+  Clear();
+  buffer_.assign(text);
+  StartTree();
+  tokenizedToEnd_ = Tokenize();
+  return true;
+}
+
+void CCaptionDocument::StartTree() {
+  root_ = NewNode(kTagDocument, kDocumentName, 0, std::ptrdiff_t(buffer_.size()));
+  root_->onChain_ = true;
+  current_ = root_;
+}
+
+CMarkupNode* CCaptionDocument::NewNode(int tagId, std::string_view name, size_t contentStart,
+                                       std::ptrdiff_t contentLength) {
+  CMarkupNode& node = nodes_.emplace_back();
+  node.tagId = tagId;
+  node.name = name;
+  node.contentStart = contentStart;
+  node.contentLength = contentLength;
+  return &node;
+}
+
+// --- tokenizing ----------------------------------------------------------------------------------
+
+bool CCaptionDocument::Tokenize() {
+  std::string_view text(buffer_);
+  size_t p = 0;
+  RegexMatch m;
+  while (p < text.size()) {
+    if (!FindTag(text, p, &m)) {
+      // Text after the last tag becomes a last content node, so that a file cut short after
+      // its last caption's text keeps that text.
+      Append(NewNode(kTagContent, kContentName, p, std::ptrdiff_t(text.size() - p)));
+      return true;
+    }
+    size_t tagStart = m.Start(0);
+    size_t tagEnd = m.End(0);
+    if (tagStart > p) Append(NewNode(kTagContent, kContentName, p, std::ptrdiff_t(tagStart - p)));
+
+    bool closing = m.Length(1) > 0;
+    std::string_view name = m.Group(2);
+    int row = KnownRow(name);
+    if (!closing || (row >= 0 && !kKnownTags[row].container)) {
+      // An opening tag; a closing BR, HR or META counts as one.
+      CMarkupNode* node = BuildElement(name, m.Start(3), m.Length(3), tagEnd);
+      if (node->tagId == kTagUndetermined || node->tagId >= kFirstRegisteredTag) {
+        node->tagId = RegisterName(name);
+      }
+      bool container = node->contentLength == CMarkupNode::kOpen;
+      if (container && current_->parent) {
+        if (CMarkupNode* open = FindOpen(node->tagId)) CloseAt(open, tagEnd);
+      }
+      Append(node);
+    } else {
+      int tagId = LookUpClosingName(name);
+      CMarkupNode* open = tagId == kTagUndetermined ? nullptr : FindOpen(tagId);
+      if (!open) return false;
+      CloseAt(open, tagStart);
+    }
+    p = tagEnd;
+  }
+  return true;
+}
+
+CMarkupNode* CCaptionDocument::BuildElement(std::string_view name, size_t attrStart, size_t attrLength,
+                                            size_t contentStart) {
+  if (name == "!" && attrLength > 0) {
+    // A comment: its content is the text between the first "--" and the next one.
+    std::string_view attrText = std::string_view(buffer_).substr(attrStart, attrLength);
+    RegexMatch m;
+    if (Patterns().commentBody.Search(attrText, 0, &m)) {
+      return NewNode(kTagComment, kCommentName, attrStart + m.Start(1), std::ptrdiff_t(m.Length(1)));
+    }
+    return NewNode(kTagComment, kCommentName, contentStart, 0);
+  }
+  int row = KnownRow(name);
+  CMarkupNode* node;
+  if (row >= 0) {
+    node = NewNode(kTagSync + row, name, contentStart, kKnownTags[row].container ? CMarkupNode::kOpen : 0);
+  } else {
+    node = NewNode(kTagUndetermined, name, contentStart, CMarkupNode::kOpen);
+  }
+  ParseAttributes(node, attrStart, attrLength);
+  return node;
+}
+
+void CCaptionDocument::ParseAttributes(CMarkupNode* node, size_t attrStart, size_t attrLength) {
+  std::string_view attrText = std::string_view(buffer_).substr(attrStart, attrLength);
+  const CaptionPatterns& patterns = Patterns();
+  RegexMatch m;
+  size_t pos = 0;
+  while (pos < attrText.size() && FindAttribute(attrText, pos, &m)) {
+    pos = m.End(0);
+    int valueGroup = m.Length(4) > 0 ? 4 : 6;
+    std::string_view value = m.Group(valueGroup);
+    CMarkupAttribute attr;
+    attr.nameStart = attrStart + m.Start(1);
+    attr.nameLength = m.Length(1);
+    attr.valueStart = attrStart + m.Start(valueGroup);
+    if (patterns.integerValue.Test(value)) {
+      attr.type = CMarkupAttribute::kInteger;
+      attr.intValue = ParseDigits(value);
+    } else if (patterns.realValue.Test(value)) {
+      attr.type = CMarkupAttribute::kReal;
+      // Reads the leading number ("12a" is 12), independent of the locale.
+      std::from_chars(value.data(), value.data() + value.size(), attr.realValue);
+    } else if (patterns.booleanValue.Test(value)) {
+      attr.type = CMarkupAttribute::kBoolean;
+      attr.boolValue = EqualsNoCase(value, "true");
+    } else {
+      attr.type = CMarkupAttribute::kString;
+      attr.valueLength = value.size();
+    }
+    node->attributes.push_back(attr);
+  }
+}
+
+int CCaptionDocument::RegisterName(std::string_view name) {
+  auto [it, added] = tagNameIndex_.emplace(AsciiLower(name), int(tagNames_.size()));
+  if (added) tagNames_.emplace_back(name);
+  return kFirstRegisteredTag + it->second;
+}
+
+int CCaptionDocument::LookUpClosingName(std::string_view name) const {
+  int row = KnownRow(name);
+  if (row >= 0) return kTagSync + row;
+  auto it = tagNameIndex_.find(AsciiLower(name));
+  return it == tagNameIndex_.end() ? kTagUndetermined : kFirstRegisteredTag + it->second;
+}
+
+// --- the tree and the search for open elements ---------------------------------------------------
+//
+// The current node and each of its ancestors is always the last child of its parent: nodes
+// are only appended to the current node, and the current node only moves down to a node just
+// appended or up to an ancestor. The literal search (the current node and its previous
+// siblings, then the parent and its previous siblings, ...) therefore looks at all children of
+// each strict ancestor of the current node, deepest first, and finds the latest child with the
+// tag id at the deepest such level. openByTag_ keeps, per tag id, one entry for each level of
+// the current chain that has such a child, so the search costs no more than the levels that
+// have left the chain since (each level leaves once).
+
+std::vector<CCaptionDocument::OpenEntry>* CCaptionDocument::EntriesFor(int tagId) {
+  size_t slot;
+  if (tagId >= kFirstRegisteredTag) {
+    slot = 5 + size_t(tagId - kFirstRegisteredTag);
+  } else if (tagId >= kTagSync && tagId <= kTagFont) {
+    slot = size_t(tagId - kTagSync);
+  } else {
+    return nullptr;
+  }
+  if (slot >= openByTag_.size()) openByTag_.resize(slot + 1);
+  return &openByTag_[slot];
+}
+
+void CCaptionDocument::Append(CMarkupNode* node) {
+  node->parent = current_;
+  node->prevSibling = current_->lastChild;
+  if (current_->lastChild) {
+    current_->lastChild->nextSibling = node;
+  } else {
+    current_->firstChild = node;
+  }
+  current_->lastChild = node;
+
+  if (node->contentLength != CMarkupNode::kOpen) return;  // content, comment or empty element
+  std::vector<OpenEntry>* entries = EntriesFor(node->tagId);
+  while (!entries->empty() && !entries->back().level->onChain_) entries->pop_back();
+  if (!entries->empty() && entries->back().level == current_) {
+    entries->back().child = node;
+  } else {
+    entries->push_back({current_, node});
+  }
+  node->onChain_ = true;
+  current_ = node;
+}
+
+CMarkupNode* CCaptionDocument::FindOpen(int tagId) {
+  CMarkupNode* found = nullptr;
+  if (std::vector<OpenEntry>* entries = EntriesFor(tagId)) {
+    while (!entries->empty() && !entries->back().level->onChain_) entries->pop_back();
+    size_t n = entries->size();
+    // The current node's own children are not searched.
+    if (n > 0 && (*entries)[n - 1].level == current_) --n;
+    if (n > 0) found = (*entries)[n - 1].child;
+  }
+  if (SelfCheck() && buffer_.size() <= kSelfCheckMaxBytes && found != FindOpenLiteral(tagId)) {
+    SelfCheckFailed("open element search");
+  }
+  return found;
+}
+
+CMarkupNode* CCaptionDocument::FindOpenLiteral(int tagId) const {
+  for (CMarkupNode* level = current_; level && level->parent; level = level->parent) {
+    for (CMarkupNode* n = level; n; n = n->prevSibling) {
+      if (n->tagId == tagId) return n;
+    }
+  }
+  return nullptr;
+}
+
+void CCaptionDocument::CloseAt(CMarkupNode* element, size_t contentEnd) {
+  element->contentLength = std::ptrdiff_t(contentEnd) - std::ptrdiff_t(element->contentStart);
+  CMarkupNode* parent = element->parent;
+  for (CMarkupNode* n = current_; n != parent; n = n->parent) n->onChain_ = false;
+  current_ = parent;
+}
+
+// --- navigation ----------------------------------------------------------------------------------
+
+std::string_view CCaptionDocument::AttributeName(const CMarkupNode* node, int index) const {
+  if (index < 0 || index >= AttributeCount(node)) return {};
+  const CMarkupAttribute& a = node->attributes[size_t(index)];
+  return std::string_view(buffer_).substr(a.nameStart, a.nameLength);
+}
+
+std::string_view CCaptionDocument::AttributeText(const CMarkupNode* node, int index) const {
+  if (index < 0 || index >= AttributeCount(node)) return {};
+  const CMarkupAttribute& a = node->attributes[size_t(index)];
+  if (a.type != CMarkupAttribute::kString) return {};
+  return std::string_view(buffer_).substr(a.valueStart, a.valueLength);
+}
+
+int CCaptionDocument::AttributeInteger(const CMarkupNode* node, int index) {
+  if (index < 0 || index >= AttributeCount(node)) return 0;
+  const CMarkupAttribute& a = node->attributes[size_t(index)];
+  return a.type == CMarkupAttribute::kInteger ? a.intValue : 0;
+}
+
+std::string_view CCaptionDocument::Text(const CMarkupNode* node) const {
+  while (node && node->contentLength == CMarkupNode::kOpen) node = node->parent;
+  if (!node || node->contentLength <= 0) return {};
+  return std::string_view(buffer_).substr(node->contentStart, size_t(node->contentLength));
+}
+
+}  // namespace captionparser

@@ -1,0 +1,140 @@
+// The mark-up document of a subtitle file: the text buffer and the node tree that a tolerant
+// tag tokenizer builds over it. Tags need not be closed: a new SYNC or P closes the open one of
+// the same name, and a closing tag closes the nearest open element of its name.
+//
+// Nodes live in the document and are linked by plain pointers, so a tree of any depth is
+// built and dropped without recursion.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace captionparser {
+
+// Tag ids of the node kinds and of the known tags.
+enum TagId : int {
+  kTagUndetermined = -1,
+  kTagDocument = 0,  // the root
+  kTagContent = 1,   // text between tags
+  kTagComment = 2,
+  kTagSync = 100,
+  kTagMeta = 101,
+  kTagBr = 102,
+  kTagHr = 103,
+  kTagFont = 104,
+  kFirstRegisteredTag = 100000,  // + index in the document's registry of other names
+};
+
+struct CMarkupAttribute {
+  enum Type : int { kInteger = 1, kReal = 2, kBoolean = 3, kString = 4 };
+
+  Type type = kString;
+  size_t nameStart = 0;  // in the document's buffer
+  size_t nameLength = 0;
+  size_t valueLength = 0;  // string type only
+  // The value of the attribute's type: integer, real, boolean, or the buffer position of the
+  // text of a string value.
+  int intValue = 0;
+  double realValue = 0.0;
+  bool boolValue = false;
+  size_t valueStart = 0;
+};
+
+struct CMarkupNode {
+  static constexpr std::ptrdiff_t kOpen = -1;
+
+  int tagId = kTagUndetermined;
+  std::string_view name;  // "TAG_DOCUMENT", "TAG_CONTENT", "TAG_COMMENT" or the name as written
+  size_t contentStart = 0;
+  std::ptrdiff_t contentLength = 0;  // kOpen while an element's end is not known
+  CMarkupNode* parent = nullptr;
+  CMarkupNode* firstChild = nullptr;
+  CMarkupNode* lastChild = nullptr;
+  CMarkupNode* nextSibling = nullptr;
+  CMarkupNode* prevSibling = nullptr;
+  std::vector<CMarkupAttribute> attributes;
+
+ private:
+  friend class CCaptionDocument;
+  bool onChain_ = false;  // the tokenizer's current node or one of its ancestors
+};
+
+class CCaptionDocument {
+ public:
+  CCaptionDocument() = default;
+  CCaptionDocument(const CCaptionDocument&) = delete;
+  CCaptionDocument& operator=(const CCaptionDocument&) = delete;
+
+  // Reads a text file (decoded by the platform: byte-order marks, UTF-8, legacy code page),
+  // joining its lines: white space at a line's edges shrinks to one space, and a line break
+  // itself adds nothing. False when the file cannot be read; the document is then empty.
+  bool LoadFile(const std::string& path);
+  // Tokenizes the text as it is. Always succeeds.
+  bool LoadText(std::string_view text);
+  // Drops the nodes, the buffer, the path and the tag-name registry.
+  void Clear();
+
+  // False when the last load stopped at a closing tag that closes nothing (the nodes built
+  // before it stay).
+  bool TokenizedToEnd() const { return tokenizedToEnd_; }
+  const std::string& Path() const { return path_; }
+  const std::string& Buffer() const { return buffer_; }
+  // Names that are not known tags, in order of first appearance.
+  const std::vector<std::string>& TagNames() const { return tagNames_; }
+
+  // Navigation.
+  const CMarkupNode* Root() const { return root_; }
+  static const CMarkupNode* FirstChild(const CMarkupNode* node) { return node->firstChild; }
+  static const CMarkupNode* NextSibling(const CMarkupNode* node) { return node->nextSibling; }
+  static std::string_view Name(const CMarkupNode* node) { return node->name; }
+  static int TagIdOf(const CMarkupNode* node) { return node->tagId; }
+  static int AttributeCount(const CMarkupNode* node) { return int(node->attributes.size()); }
+  std::string_view AttributeName(const CMarkupNode* node, int index) const;
+  // The value text of a string attribute; empty for the other types.
+  std::string_view AttributeText(const CMarkupNode* node, int index) const;
+  // The value of an integer attribute; 0 for the other types.
+  static int AttributeInteger(const CMarkupNode* node, int index);
+  // Empty for an empty element; for an element that was never closed, the text of the nearest
+  // ancestor whose end is known; otherwise the node's slice of the buffer.
+  std::string_view Text(const CMarkupNode* node) const;
+
+ private:
+  // An element with a given tag id among the children of one ancestor level of the current
+  // node: the latest one appended there.
+  struct OpenEntry {
+    CMarkupNode* level;
+    CMarkupNode* child;
+  };
+
+  void StartTree();
+  bool Tokenize();
+  CMarkupNode* NewNode(int tagId, std::string_view name, size_t contentStart, std::ptrdiff_t contentLength);
+  CMarkupNode* BuildElement(std::string_view name, size_t attrStart, size_t attrLength, size_t contentStart);
+  void ParseAttributes(CMarkupNode* node, size_t attrStart, size_t attrLength);
+  int RegisterName(std::string_view name);
+  int LookUpClosingName(std::string_view name) const;
+  void Append(CMarkupNode* node);
+  // The element that a tag with this id closes: the current node or one of its previous
+  // siblings, else its parent or one of the parent's previous siblings, and so on up to (not
+  // including) the root.
+  CMarkupNode* FindOpen(int tagId);
+  CMarkupNode* FindOpenLiteral(int tagId) const;
+  void CloseAt(CMarkupNode* element, size_t contentEnd);
+  std::vector<OpenEntry>* EntriesFor(int tagId);
+
+  std::string path_;    // empty when loaded from text
+  std::string buffer_;  // the text the nodes point into
+  std::deque<CMarkupNode> nodes_;
+  CMarkupNode* root_ = nullptr;
+  CMarkupNode* current_ = nullptr;  // the open element that receives the next node
+  bool tokenizedToEnd_ = true;
+  std::vector<std::string> tagNames_;                   // registry, first spelling kept
+  std::unordered_map<std::string, int> tagNameIndex_;   // lower-case name -> registry index
+  std::vector<std::vector<OpenEntry>> openByTag_;       // per container tag id, deepest level last
+};
+
+}  // namespace captionparser

@@ -1,0 +1,26 @@
+// The SAMI reader: style sheets become styles, languages and size classes; SYNC elements
+// become caption entries filed per language. Its element walker also turns SubRip cue text
+// into text runs.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace captionparser {
+
+class CSubtitleState;
+class CCaptionEntry;
+class CCaptionStyle;
+struct CMarkupNode;
+
+// Loads the file into the state's document and reads it. False when the file cannot be read,
+// does not start with a SAMI element, or has no BODY; with headerOnly the captions are not read.
+bool ParseSamiFile(CSubtitleState& state, const std::string& path, bool headerOnly);
+// Adds the rules of a style sheet ("P {...}", ".ENCC {...}", "#Big {...}"). Always succeeds.
+bool ParseStyleSheet(CSubtitleState& state, std::string_view text);
+// Interprets `first` and its following siblings: captions, paragraphs, text, line breaks,
+// italic, bold and font faces. Works with an explicit stack, so nesting depth costs no stack.
+bool WalkElements(CSubtitleState& state, const CMarkupNode* first, CCaptionEntry* entry,
+                  const CCaptionStyle* style);
+
+}  // namespace captionparser

@@ -1,0 +1,37 @@
+#include "libs/captionparser/subtitletext.h"
+
+#include <sys/stat.h>
+
+#include "media/contract/codepage.h"
+
+namespace captionparser {
+
+bool ReadSubtitleText(const std::string& path, std::string* ansiText) {
+  ansiText->clear();
+  // Only regular files: a folder cannot be read, and a pipe or device could block forever.
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  std::u16string wide;
+  if (!tav::ReadTextFile(path, &wide)) return false;
+  *ansiText = tav::WideToAnsi(wide);
+  return true;
+}
+
+std::vector<std::string_view> SplitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t lf = text.find('\n', pos);
+    if (lf == std::string_view::npos) {
+      lines.push_back(text.substr(pos));
+      break;
+    }
+    size_t end = lf;
+    if (end > pos && text[end - 1] == '\r') --end;
+    lines.push_back(text.substr(pos, end - pos));
+    pos = lf + 1;
+  }
+  return lines;
+}
+
+}  // namespace captionparser

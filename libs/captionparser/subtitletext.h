@@ -1,0 +1,19 @@
+// Reading a subtitle file as text: the platform decodes it (a UTF-8 or UTF-16 byte-order mark
+// is honoured and dropped, valid UTF-8 is kept, anything else comes from the legacy code page)
+// and the readers see it in the ANSI code page, split into lines.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace captionparser {
+
+// False when the path is not a readable regular file.
+bool ReadSubtitleText(const std::string& path, std::string* ansiText);
+
+// Lines without their terminators. A line ends at LF or CR LF; a last line without a
+// terminator counts when it is not empty.
+std::vector<std::string_view> SplitLines(std::string_view text);
+
+}  // namespace captionparser

@@ -1,0 +1,37 @@
+// Helpers of the caption parser tests: files in the private temporary folder and a compact
+// text form of caption entries that a test can compare in one line per entry.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "libs/captionparser/subtitlestate.h"
+
+namespace captiontest {
+
+// Writes bytes to a file in the test's private folder and returns its path.
+std::string WriteTemp(const std::string& name, std::string_view bytes);
+
+// The team's corpus in tests/data.
+std::string CorpusPath(const std::string& name);
+
+// One line per entry: the start in milliseconds, then each run as its text in brackets,
+// followed by the style's marks: /i italic, /b bold, /f=<family> when not Tahoma,
+// /c=<RRGGBB> when the text colour is not black. A line feed run is shown as [\n].
+//   "2500 [Hello]/i [\n] [World]"
+std::string Dump(const captionparser::EntryList& entries);
+std::string DumpEntry(const captionparser::CCaptionEntry& entry);
+
+// Restores the ANSI code page when a test ends.
+class AnsiCodePageScope {
+ public:
+  explicit AnsiCodePageScope(const std::string& iconvName);
+  ~AnsiCodePageScope();
+  bool ok() const { return ok_; }
+
+ private:
+  std::string previous_;
+  bool ok_;
+};
+
+}  // namespace captiontest
