@@ -1,28 +1,306 @@
-// Real-world subtitle files of other projects (../shared/testdata/subtitles).
+// Real-world subtitle files of other projects (../shared/testdata/subtitles): each one loads
+// or is refused as the readers' rules say, and the loaded ones read entry by entry.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
-#include <iostream>
+#include <map>
 
 #include "libs/captionparser/subtitlestate.h"
 #include "libs/captionparser/tests/testutil.h"
+#include "media/contract/codepage.h"
 #include "tests/support/testenv.h"
 
 using namespace captionparser;
 using captiontest::Dump;
 
-TEST(SharedSamples, DumpAll) {
-  std::string dir = tavtest::SharedTestData("subtitles");
-  if (dir.empty()) GTEST_SKIP() << "shared subtitle samples are not available";
-  std::vector<std::string> names;
-  for (auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename());
-  std::sort(names.begin(), names.end());
-  for (auto& n : names) {
-    if (n == "SOURCES.md") continue;
-    CSubtitleState state;
-    bool ok = state.LoadFile(dir + "/" + n, false);
-    std::cout << "=== " << n << " ok=" << ok << " langs=" << state.Languages().size() << " ids=" << state.Identifiers().size() << "\n";
-    for (int i = 0; i < state.LanguageCount(); ++i) std::cout << "-- lang " << state.LanguageTable()[i].style->selector << "\n" << Dump(state.LanguageTable()[i].entries);
-    std::cout << "-- default\n" << Dump(state.DefaultEntries());
+namespace {
+
+std::string SampleDir() { return tavtest::SharedTestData("subtitles"); }
+
+#define SKIP_WITHOUT_SAMPLES()                                                          \
+  if (SampleDir().empty()) GTEST_SKIP() << "../shared/testdata/subtitles is not there"
+
+// "lang <selector>" and the entries of each language slot, then "default" and its entries.
+std::string DumpState(const CSubtitleState& state) {
+  std::string out;
+  for (int i = 0; i < state.LanguageCount(); ++i) {
+    out += "lang " + state.LanguageTable()[size_t(i)].style->selector + "\n";
+    out += Dump(state.LanguageTable()[size_t(i)].entries);
   }
+  return out + "default\n" + Dump(state.DefaultEntries());
+}
+
+// Files that neither reader accepts, and why.
+const std::map<std::string, const char*> kRefused = {
+    {"Zulko__moviepy__subtitles-unicode.srt", "numbering starts at 0"},
+    {"asticode__go-astisub__missing-sequence-in.srt", "no cue numbers"},
+    {"byroot__pysrt__invalid.srt", "cue number foobar"},
+    {"byroot__pysrt__no-indexes.srt", "no cue numbers"},
+    {"cdown__srt__monsters-bad-newline.srt", "numbering starts at 421"},
+    {"cdown__srt__monsters-bad-order.srt", "numbering starts at 421"},
+    {"google__ExoPlayer__typical_missing_timecode.srt", "cue 2 has no timing line: its text is read as number 3"},
+    {"google__ExoPlayer__typical_with_tags.srt", "three-digit seconds in cue 5: its text is read as number 6"},
+    {"mozilla__popcorn-js__unit.srt", "full stops in cue 1's times: its text is read as number 2"},
+};
+
+struct Expected {
+  const char* name;
+  const char* dump;
+};
+
+const Expected kLoaded[] = {
+    {"asticode__go-astisub__example-in-styled.srt",
+     R"x(default
+17985 [[instrumental music]]/b/c=FFFFFF
+20521 [ ]/c=FFFFFF
+47115 [[ticks]]/c=FFFFFF
+48282 [ ]/c=FFFFFF
+58192 [[instrumental music]]/c=FFFFFF
+59727 [ ]/c=FFFFFF
+61662 [[dog barking]]/b/c=FFFFFF
+63063 [ ]/c=FFFFFF
+86787 [[beeping]]/c=FFFFFF
+89523 [ ]/c=FFFFFF
+89590 [[automated]]/c=FFFFFF [\n]/c=FFFFFF ['The time is 7:35.']/i/c=FFFFFF
+91992 [ ]/c=FFFFFF
+480000 [Test with multi line italics]/i/c=FFFFFF [\n]/i/c=FFFFFF [Terminated on the next line]/i/c=FFFFFF
+540000 [ ]/c=FFFFFF
+540000 [Unterminated styles]/i/c=FFFFFF
+600000 [ ]/c=FFFFFF
+600000 [Do no fall to the next item]/c=FFFFFF
+660000 [ ]/c=FFFFFF
+720000 [x]/i/c=FFFFFF [^3 * ]/c=FFFFFF [x]/i/c=FFFFFF [ = 100]/c=FFFFFF
+780000 [ ]/c=FFFFFF
+)x"},
+    {"byroot__pysrt__overlapping-dialogues.srt",
+     R"x(default
+0 [I am the 1st dialogue]/c=FFFFFF
+1000 [ ]/c=FFFFFF
+500 [I am the 2nd dialogue]/c=FFFFFF [\n]/c=FFFFFF [I am overlapping the 1st and 3rd]/c=FFFFFF
+2500 [ ]/c=FFFFFF
+250 [I am the 3rd dialogue, but I'm completely overlapped by the 2nd]/c=FFFFFF [\n]/c=FFFFFF [I should be removed]/c=FFFFFF
+2300 [ ]/c=FFFFFF
+2000 [I am the 4th dialogue]/c=FFFFFF
+3000 [ ]/c=FFFFFF
+)x"},
+    {"google__ExoPlayer__typical_unexpected_end.srt",
+     R"x(default
+0 [This is the first subtitle.]/c=FFFFFF
+1234 [ ]/c=FFFFFF
+2345 [This is the second subtitle.]/c=FFFFFF [\n]/c=FFFFFF [Second subtitle with second line.]/c=FFFFFF
+3456 [ ]/c=FFFFFF
+)x"},
+    {"google__ExoPlayer__typical_with_byte_order_mark.srt",
+     R"x(default
+0 [This is the first subtitle.]/c=FFFFFF
+1234 [ ]/c=FFFFFF
+2345 [This is the second subtitle.]/c=FFFFFF [\n]/c=FFFFFF [Second subtitle with second line.]/c=FFFFFF
+3456 [ ]/c=FFFFFF
+7204567 [This is the third subtitle.]/c=FFFFFF
+7208901 [ ]/c=FFFFFF
+)x"},
+    {"mantas-done__subtitles__smi.smi",
+     R"x(lang ENUSCC
+137400 [Senator, we're making]/f=Arial/c=FFFFFF [\n]/f=Arial/c=FFFFFF [our final approach into Coruscant.]/f=Arial/c=FFFFFF
+140400 [ ]/f=Arial/c=FFFFFF
+3740500 [Very good, Lieutenant.]/f=Arial/c=FFFFFF
+3742500 [ ]/f=Arial/c=FFFFFF
+default
+)x"},
+    {"mantas-done__subtitles__smi_formatted.smi",
+     R"x(default
+9209 [ ( clock ticking )]/f=Arial/c=FFFFFF
+12312 [ ]/f=Arial/c=FFFFFF
+14848 [ MAN:]/f=Arial/c=FFFFFF [\n]/f=Arial/c=FFFFFF [ When we think]/f=Arial/c=FFFFFF [\n]/f=Arial/c=FFFFFF [ of E equals m c-squared,]/f=Arial/c=FFFFFF
+17350 [we have this vision of Einstein]/f=Arial/c=FFFFFF
+)x"},
+    {"mozilla__popcorn-js__data.mixedmatchingtagsinbody.smi",
+     R"x(lang ENUSCC
+0 [ ]/f=Arial/c=FFFFFF [SAMI 0000 text]/f=Arial/c=FFFFFF [ ]/f=Arial/c=FFFFFF [SAMI 0001 text]/f=Arial/c=FFFFFF [ ]/f=Arial/c=FFFFFF
+1000 [ ]/f=Arial/c=FFFFFF [SAMI 1000 text ]/f=Arial/c=FFFFFF
+2000 [ ]/f=Arial/c=FFFFFF [SAMI 2000 text]/f=Arial/c=FFFFFF [ ]/f=Arial/c=FFFFFF
+3000 [ ]/f=Arial/c=FFFFFF [SAMI 3000 text]/f=Arial/c=FFFFFF [ ]/f=Arial/c=FFFFFF
+default
+)x"},
+    {"mozilla__popcorn-js__data.nomatchingtagsinbody.smi",
+     R"x(lang ENUSCC
+0 [ ]/f=Arial/c=FFFFFF [SAMI 0000 text ]/f=Arial/c=FFFFFF
+1000 [ ]/f=Arial/c=FFFFFF [SAMI 1000 text ]/f=Arial/c=FFFFFF
+2000 [ ]/f=Arial/c=FFFFFF [SAMI 2000 text ]/f=Arial/c=FFFFFF
+3000 [ ]/f=Arial/c=FFFFFF [SAMI 3000 text ]/f=Arial/c=FFFFFF
+default
+)x"},
+    {"secretno80__smi2srt__sample_multilang.ko.srt",
+     R"x(default
+0 [안녕하세요]/c=FFFFFF [\n]/c=FFFFFF [테스트입니다.]/c=FFFFFF
+1799 [ ]/c=FFFFFF
+1800 [두 번째 줄입니다.]/c=FFFFFF
+3800 [ ]/c=FFFFFF
+)x"},
+    {"secretno80__smi2srt__sample_multilang.smi",
+     R"x(lang KRCC
+lang ENCC
+0 [안녕하세요]/f=Arial/c=FFFFFF [\n]/f=Arial/c=FFFFFF [테스트입니다.]/f=Arial/c=FFFFFF [Hello]/f=Arial/c=FFFFFF [\n]/f=Arial/c=FFFFFF [This is a test.]/f=Arial/c=FFFFFF
+1800 [두 번째 줄입니다.]/f=Arial/c=FFFFFF [Second line.]/f=Arial/c=FFFFFF
+3600 [ ]/f=Arial/c=FFFFFF [ ]/f=Arial/c=FFFFFF
+default
+)x"},
+    {"secretno80__smi2srt__sample_user_gap.smi",
+     R"x(default
+47070 [난약사]
+55094 [ ]
+161875 [천녀유혼]
+169627 [ ]
+)x"},
+    {"secretno80__smi2srt__test_mixed.smi",
+     R"x(default
+456401 [호밀밭의 파수꾼] [\n] [국지성 호우의 발생은...]
+)x"},
+};
+
+}  // namespace
+
+TEST(SharedSamples, RefusedFiles) {
+  SKIP_WITHOUT_SAMPLES();
+  for (const auto& [name, why] : kRefused) {
+    SCOPED_TRACE(name + std::string(": ") + why);
+    CSubtitleState state;
+    EXPECT_FALSE(state.LoadFile(SampleDir() + "/" + name, false));
+    EXPECT_EQ(state.LoadedPath(), "");
+  }
+}
+
+TEST(SharedSamples, SmallFilesEntryByEntry) {
+  SKIP_WITHOUT_SAMPLES();
+  for (const Expected& e : kLoaded) {
+    SCOPED_TRACE(e.name);
+    CSubtitleState state;
+    ASSERT_TRUE(state.LoadFile(SampleDir() + "/" + e.name, false));
+    EXPECT_EQ(DumpState(state), e.dump);
+  }
+}
+
+TEST(SharedSamples, StylesAndLanguagesOfSmallSamiFiles) {
+  SKIP_WITHOUT_SAMPLES();
+  CSubtitleState state;
+  // "SAMI_Type" is no property: a class, but no language.
+  ASSERT_TRUE(state.LoadFile(SampleDir() + "/mantas-done__subtitles__smi_formatted.smi", false));
+  EXPECT_TRUE(state.Languages().empty());
+  ASSERT_NE(state.FindStyle(CCaptionStyle::kClass, "ENCC"), nullptr);
+  const CCaptionStyle* p = state.FindStyle(CCaptionStyle::kElement, "P");
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->marginLeft, (CaptionSize{SizeUnit::Points, 1}));
+  EXPECT_EQ(p->fontSize, (CaptionSize{SizeUnit::Points, 10}));
+  EXPECT_TRUE(p->Has(CCaptionStyle::kItalic));
+  // Values keep the space before their semicolon.
+  ASSERT_TRUE(state.LoadFile(SampleDir() + "/mantas-done__subtitles__smi.smi", true));
+  ASSERT_EQ(state.Languages().size(), 1u);
+  EXPECT_EQ(state.Languages()[0]->lang, "en-US ");
+  EXPECT_EQ(state.Languages()[0]->samiType, "CC ");
+  EXPECT_EQ(state.CurrentLanguage(), state.Languages()[0]);
+  EXPECT_TRUE(state.LanguageTable()[0].entries.empty());  // header only
+  // An identifier style of the file comes before the built-in size classes.
+  ASSERT_TRUE(state.LoadFile(SampleDir() + "/mozilla__popcorn-js__data.nomatchingtagsinbody.smi", false));
+  ASSERT_EQ(state.Identifiers().size(), 4u);
+  EXPECT_EQ(state.Identifiers()[0]->selector, "Source");
+  EXPECT_EQ(state.Identifiers()[0]->fontFamily, "Courier");
+  EXPECT_EQ(state.CurrentSize(), state.Identifiers()[0]);
+}
+
+TEST(SharedSamples, KoreanSamiInCp949) {
+  SKIP_WITHOUT_SAMPLES();
+  captiontest::AnsiCodePageScope korean("CP949");
+  ASSERT_TRUE(korean.ok());
+  CSubtitleState state;
+  ASSERT_TRUE(state.LoadFile(SampleDir() + "/shinyuchoi__sub__test.smi", false));
+  ASSERT_EQ(state.Languages().size(), 1u);
+  EXPECT_EQ(tav::AnsiToWide(state.Languages()[0]->name), u"한국어");
+  std::vector<std::string> ids;
+  for (const CCaptionStyle* s : state.Identifiers()) ids.push_back(s->selector);
+  EXPECT_EQ(ids, (std::vector<std::string>{"STDPrn", "LargePrn", "SmallPrn", kSizeClassNormal, kSizeClassBig,
+                                           kSizeClassSmall}));
+  // The comment in BODY (with a bare "&") is skipped; FONT without a face keeps the style.
+  EXPECT_EQ(tav::Utf16ToUtf8(tav::AnsiToWide(DumpState(state))),
+            "lang KRCC\n"
+            "34639 [반지의 제왕]/f=굴림/c=FFFFFF\n"
+            "41750 [ ]/f=굴림/c=FFFFFF\n"
+            "76887 [- 넌 어림없어!]/f=굴림/c=FFFFFF [\\n]/f=굴림/c=FFFFFF [- 간달프!]/f=굴림/c=FFFFFF\n"
+            "80618 [ ]/f=굴림/c=FFFFFF\n"
+            "85495 [난 비밀의 불을 섬기며]/f=굴림/c=FFFFFF [\\n]/f=굴림/c=FFFFFF [아노르의 불을 휘두른다]/f=굴림/c=FFFFFF\n"
+            "90831 [ ]/f=굴림/c=FFFFFF\n"
+            "98775 [악의 세계로 돌아가]/f=굴림/c=FFFFFF\n"
+            "101539 [ ]/f=굴림/c=FFFFFF\n"
+            "102446 [악의 힘도 네 놈한테는]/f=굴림/c=FFFFFF [\\n]/f=굴림/c=FFFFFF [힘이 되지 못해!]/f=굴림/c=FFFFFF\n"
+            "106246 [ ]/f=굴림/c=FFFFFF\n"
+            "110087 [네 놈은 여길 절대로]/f=굴림/c=FFFFFF [\\n]/f=굴림/c=FFFFFF [통과하지 못해!]/f=굴림/c=FFFFFF\n"
+            "default\n");
+}
+
+TEST(SharedSamples, LargerFiles) {
+  SKIP_WITHOUT_SAMPLES();
+  CSubtitleState state;
+  // Two languages, one track after the other; 28 captions each.
+  ASSERT_TRUE(state.LoadFile(SampleDir() + "/ashiskumarsahu__smi-subtitle-language-parser__sample.smi", false));
+  ASSERT_EQ(state.LanguageCount(), 2);
+  EXPECT_EQ(state.Languages()[1]->name, "한국어");
+  ASSERT_EQ(state.LanguageTable()[0].entries.size(), 28u);
+  ASSERT_EQ(state.LanguageTable()[1].entries.size(), 28u);
+  EXPECT_EQ(captiontest::DumpEntry(*state.LanguageTable()[1].entries[2]),
+            "7500 [ ]/f=Arial [[7.5s] 반짝, 반짝, 작은 별]/f=Arial [ ]/f=Arial");
+  EXPECT_EQ(captiontest::DumpEntry(*state.LanguageTable()[0].entries.back()), "70000 [ ]/f=Arial [[70s] End]/f=Arial [ ]/f=Arial");
+
+  // 37 cues, each a start and an end entry, in file order (cues 11 to 13 share their times).
+  ASSERT_TRUE(state.LoadFile(SampleDir() + "/byroot__pysrt__capability_tester.srt", false));
+  const EntryList& cues = state.DefaultEntries();
+  ASSERT_EQ(cues.size(), 74u);
+  EXPECT_EQ(captiontest::DumpEntry(*cues[0]), "0 [Don't show this text it may be used to insert hidden data]/c=FFFFFF");
+  // "2<3,5>1,4<6" holds two tags, "<3,5>" and "<6</u>".
+  EXPECT_EQ(captiontest::DumpEntry(*cues[14]),
+            "17501 [and also]/c=FFFFFF [\\n]/c=FFFFFF [hide invalid html tags with parameters that are closed and show "
+            "the text in them]/c=FFFFFF [\\n]/c=FFFFFF [but show un-closed invalid html tags]/c=FFFFFF [\\n]/c=FFFFFF "
+            "[This text should be showed underlined without problems also: 2]/c=FFFFFF [1,4]/c=FFFFFF [\\n]/c=FFFFFF "
+            "[This shouldn't be underlined]/c=FFFFFF");
+  // The second FONT closes the first; the last closing FONT closes nothing and ends the cue.
+  EXPECT_EQ(captiontest::DumpEntry(*cues[38]), "28501 [This could be the ]/c=FFFFFF [m]/c=FFFFFF [o]/c=FFFFFF [st]/c=FFFFFF");
+  EXPECT_EQ(captiontest::DumpEntry(*cues[73]), "68500 [ ]/c=FFFFFF");
+
+  // A long fansub: byte-order mark, CR LF, no closing tags, 499 SYNC elements.
+  ASSERT_TRUE(state.LoadFile(SampleDir() + "/cpm0722__smi2srt__sample_utf8_02.smi", false));
+  ASSERT_EQ(state.LanguageCount(), 1);
+  const EntryList& krcc = state.LanguageTable()[0].entries;
+  ASSERT_EQ(krcc.size(), 499u);
+  EXPECT_TRUE(state.DefaultEntries().empty());
+  EXPECT_EQ(captiontest::DumpEntry(*krcc[0]), "35394 [이번엔 안 놓친다]/f=굴림/c=FFFFFF");
+  EXPECT_EQ(captiontest::DumpEntry(*krcc[12]),
+            "68897 [放て!]/f=굴림/c=FFFFFF [\\n]/f=굴림/c=FFFFFF [쏘아라!]/f=굴림/c=FFFFFF");
+  // The compatibility ideograph U+F990 is kept as written, not normalised.
+  bool foundF990 = false;
+  for (const auto& e : krcc) {
+    for (const CTextRun& r : e->Runs()) foundF990 |= r.text.find("\xEF\xA6\x90") != std::string::npos;
+  }
+  EXPECT_TRUE(foundF990);
+  for (size_t i = 1; i < krcc.size(); ++i) EXPECT_LE(krcc[i - 1]->Start(), krcc[i]->Start()) << i;
+}
+
+// Every file of the folder, including any added later, loads or is refused without harm.
+TEST(SharedSamples, EveryFileIsHandled) {
+  SKIP_WITHOUT_SAMPLES();
+  size_t known = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(SampleDir())) {
+    std::string name = entry.path().filename();
+    if (name == "SOURCES.md") continue;
+    SCOPED_TRACE(name);
+    CSubtitleState state;
+    bool loaded = state.LoadFile(entry.path(), false);
+    bool listedLoaded = std::any_of(std::begin(kLoaded), std::end(kLoaded), [&](const Expected& e) { return name == e.name; });
+    if (kRefused.count(name)) {
+      EXPECT_FALSE(loaded);
+      ++known;
+    } else if (listedLoaded) {
+      EXPECT_TRUE(loaded);
+      ++known;
+    }
+  }
+  EXPECT_GE(known, kRefused.size() + std::size(kLoaded));
 }
