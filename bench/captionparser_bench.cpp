@@ -1,0 +1,146 @@
+// Reading speed of the subtitle readers: a generated two-hour SAMI file with two languages
+// (about 2,000 SYNC elements, 300 KB) and a two-hour SubRip file (1,500 cues). Each load is
+// compared with a baseline over the same file in the same run: reading and decoding it and
+// one pass over its bytes, the least any reader has to do.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "libs/captionparser/subtitlestate.h"
+#include "libs/captionparser/subtitletext.h"
+
+using namespace captionparser;
+
+namespace {
+
+constexpr int kRuns = 15;
+constexpr double kTargetMs = 50.0;
+
+const char* kKoreanLines[] = {"항구의 불빛이 꺼지지 않는다", "누구세요? 거기 누구 있어요?", "배가 들어오고 있어",
+                              "조금만 더 기다려 줘", "이번엔 안 놓친다"};
+const char* kKoreanLong[] = {"우리가 처음 만났던 그 부두에서 다시 만나자", "바람이 바뀌기 전에 돛을 올려야 해요",
+                             "그 편지는 아직도 내 서랍 속에 있어", "등대지기는 오늘 밤에도 불을 켤 거야",
+                             "안개가 걷히면 섬이 보일 거예요"};
+const char* kEnglishLong[] = {"Let's meet again on the pier where we first met", "We must raise the sails before the wind turns",
+                              "That letter is still in my drawer", "The lighthouse keeper will light the lamp again tonight",
+                              "When the fog lifts you will see the island"};
+const char* kEnglishLines[] = {"The harbour lights never go out", "Who's there? Is anybody there?",
+                               "A ship is coming in", "Wait for me a little longer", "Not this time"};
+
+std::string MakeSami() {
+  std::string s =
+      "<SAMI>\r\n<HEAD>\r\n<TITLE>Bench</TITLE>\r\n<STYLE TYPE=\"text/css\">\r\n<!--\r\n"
+      "P { margin-left:8pt; margin-right:8pt; margin-bottom:2pt; margin-top:2pt;\r\n"
+      "    text-align:center; font-size:20pt; font-family:Arial, Sans-serif; color:white; }\r\n"
+      ".KRCC { Name:Korean; lang:ko-KR; SAMIType:CC; }\r\n.ENCC { Name:English; lang:en-US; SAMIType:CC; }\r\n"
+      "-->\r\n</STYLE>\r\n</HEAD>\r\n<BODY>\r\n";
+  // 1,000 time points over two hours, each in both languages: 2,000 SYNC elements.
+  for (int i = 0; i < 1000; ++i) {
+    int ms = i * 7200;
+    std::string start = std::to_string(ms);
+    if (i % 4 == 3) {
+      s += "<SYNC Start=" + start + "><P Class=KRCC>&nbsp;\r\n";
+      s += "<SYNC Start=" + start + "><P Class=ENCC>&nbsp;\r\n";
+      continue;
+    }
+    const char* ko = kKoreanLines[i % 5];
+    const char* en = kEnglishLines[i % 5];
+    if (i % 4 == 0) {
+      s += "<SYNC Start=" + start + "><P Class=KRCC><font color=#99FF99>" + ko + "</font><br>" + kKoreanLines[(i + 1) % 5] +
+           "<br>" + kKoreanLong[i % 5] + "\r\n";
+      s += "<SYNC Start=" + start + "><P Class=ENCC><font face=\"Georgia\">" + en + "</font><br><i>" +
+           kEnglishLines[(i + 1) % 5] + "</i><br>" + kEnglishLong[i % 5] + "\r\n";
+    } else {
+      s += "<SYNC Start=" + start + "><P Class=KRCC>\r\n" + ko + "<br>" + kKoreanLines[(i + 2) % 5] + "<br>" + kKoreanLong[(i + 1) % 5] +
+           "\r\n";
+      s += "<SYNC Start=" + start + "><P Class=ENCC>\r\n" + en + "<br>" + kEnglishLines[(i + 2) % 5] + "<br>" + kEnglishLong[(i + 1) % 5] +
+           "\r\n";
+    }
+  }
+  return s + "</BODY>\r\n</SAMI>\r\n";
+}
+
+std::string Time(int ms) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02d:%02d:%02d,%03d", ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
+  return buf;
+}
+
+std::string MakeSubRip() {
+  std::string s;
+  for (int i = 0; i < 1500; ++i) {
+    int start = i * 4800;
+    s += std::to_string(i + 1) + "\r\n" + Time(start) + " --> " + Time(start + 3500) + "\r\n";
+    s += i % 4 == 0 ? std::string("<i>") + kEnglishLines[i % 5] + "</i>" : std::string(kEnglishLines[i % 5]);
+    s += "\r\n";
+    if (i % 2 == 0) s += std::string("- ") + kEnglishLines[(i + 3) % 5] + "&nbsp;!\r\n";
+    s += "\r\n";
+  }
+  return s;
+}
+
+template <typename F>
+double MedianMs(F f) {
+  std::vector<double> ms;
+  for (int i = 0; i < kRuns; ++i) {
+    auto t0 = std::chrono::steady_clock::now();
+    f();
+    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+  }
+  std::sort(ms.begin(), ms.end());
+  return ms[ms.size() / 2];
+}
+
+// Reading and decoding the file, then one pass over its bytes.
+double BaselineMs(const std::string& path) {
+  volatile size_t sink = 0;
+  return MedianMs([&] {
+    std::string text;
+    ReadSubtitleText(path, &text);
+    size_t tags = 0;
+    for (char c : text) tags += c == '<';
+    sink = sink + tags;
+  });
+}
+
+bool Report(const char* what, const std::string& path, size_t bytes, const CSubtitleState& state, size_t entries,
+            double ms, double baseMs) {
+  bool ok = ms < kTargetMs;
+  std::printf("%-28s %7zu bytes %5zu entries  %7.2f ms  (baseline %6.2f ms, ratio %5.1f)  target < %.0f ms: %s\n", what,
+              bytes, entries, ms, baseMs, ms / baseMs, kTargetMs, ok ? "met" : "MISSED");
+  return ok;
+}
+
+}  // namespace
+
+int main() {
+  std::string dir = "/tmp/bench_captionparser_" + std::to_string(getpid());
+  std::string mkdir = "mkdir -p " + dir;
+  if (std::system(mkdir.c_str()) != 0) return 2;
+  std::string samiPath = dir + "/two_hours.smi", srtPath = dir + "/two_hours.srt";
+  std::string sami = MakeSami(), srt = MakeSubRip();
+  std::ofstream(samiPath, std::ios::binary) << sami;
+  std::ofstream(srtPath, std::ios::binary) << srt;
+
+  CSubtitleState state;
+  bool ok = true;
+  double samiMs = MedianMs([&] { state.LoadFile(samiPath, false); });
+  size_t samiEntries = state.LanguageTable()[0].entries.size() + state.LanguageTable()[1].entries.size();
+  if (samiEntries != 2000) std::printf("unexpected SAMI entry count %zu\n", samiEntries), ok = false;
+  ok &= Report("SAMI, 2 languages", samiPath, sami.size(), state, samiEntries, samiMs, BaselineMs(samiPath));
+
+  double srtMs = MedianMs([&] { state.LoadFile(srtPath, false); });
+  size_t srtEntries = state.DefaultEntries().size();
+  if (srtEntries != 3000) std::printf("unexpected SubRip entry count %zu\n", srtEntries), ok = false;
+  ok &= Report("SubRip, 1500 cues", srtPath, srt.size(), state, srtEntries, srtMs, BaselineMs(srtPath));
+
+  std::remove(samiPath.c_str());
+  std::remove(srtPath.c_str());
+  rmdir(dir.c_str());
+  return ok ? 0 : 1;
+}
