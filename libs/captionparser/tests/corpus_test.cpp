@@ -9,7 +9,7 @@ using namespace captionparser;
 using captiontest::CorpusPath;
 using captiontest::Dump;
 
-TEST(Corpus, TwoLanguageSami) {
+TEST(captionparser_Corpus, TwoLanguageSami) {
   CSubtitleState state;
   ASSERT_TRUE(state.LoadFile(CorpusPath("two_languages.smi"), false));
   ASSERT_EQ(state.Languages().size(), 2u);
@@ -51,7 +51,7 @@ TEST(Corpus, TwoLanguageSami) {
   EXPECT_EQ(state.CaptionAt(12'000'000)->Runs()[2].text, "꺼지지 않는다");
 }
 
-TEST(Corpus, SubRipWithItalicsCrLfAndByteOrderMark) {
+TEST(captionparser_Corpus, SubRipWithItalicsCrLfAndByteOrderMark) {
   CSubtitleState state;
   ASSERT_TRUE(state.LoadFile(CorpusPath("italic_crlf_bom.srt"), false));
   EXPECT_EQ(Dump(state.DefaultEntries()),
@@ -65,7 +65,7 @@ TEST(Corpus, SubRipWithItalicsCrLfAndByteOrderMark) {
   EXPECT_TRUE(state.Languages().empty());
 }
 
-TEST(Corpus, KoreanSubRipInUtf8AndCp949) {
+TEST(captionparser_Corpus, KoreanSubRipInUtf8AndCp949) {
   const char* expect =
       "5000 [안녕하세요.]/c=FFFFFF [\\n]/c=FFFFFF [오랜만이에요.]/i/c=FFFFFF\n"
       "7250 [ ]/c=FFFFFF\n"

@@ -48,7 +48,7 @@ std::string WriteFile(const std::string& name, const std::string& bytes) {
 
 }  // namespace
 
-TEST(Tokenizer, NewSyncAndParagraphCloseTheOpenOnes) {
+TEST(captionparser_Tokenizer, NewSyncAndParagraphCloseTheOpenOnes) {
   CCaptionDocument doc;
   doc.LoadText("<SYNC Start=0><P Class=A>x<SYNC Start=500><P Class=A>y");
   EXPECT_EQ(Shape(doc, doc.Root()->firstChild), "SYNC(P('x')) SYNC(P('y'))");
@@ -60,7 +60,7 @@ TEST(Tokenizer, NewSyncAndParagraphCloseTheOpenOnes) {
   EXPECT_EQ(doc.Text(first->nextSibling), doc.Buffer());
 }
 
-TEST(Tokenizer, ClosingTags) {
+TEST(captionparser_Tokenizer, ClosingTags) {
   // A closing tag ends its element where the tag starts.
   CCaptionDocument doc;
   doc.LoadText("<P>a<i>b</i>c</P>d");
@@ -78,7 +78,7 @@ TEST(Tokenizer, ClosingTags) {
   EXPECT_EQ(Shape("<body><sync><p><font>a</SYNC>b</BODY>c"), "body(sync(p(font('a'))) 'b') 'c'");
 }
 
-TEST(Tokenizer, EmptyElementsNeverHoldContent) {
+TEST(captionparser_Tokenizer, EmptyElementsNeverHoldContent) {
   EXPECT_EQ(Shape("<P>a<BR>b<br/>c</BR>d<bR>e</P>"), "P('a' BR 'b' br 'c' BR 'd' bR 'e')");
   EXPECT_EQ(Shape("<P>a<HR>b<META x=1>c</META>d</P>"), "P('a' HR 'b' META 'c' META 'd')");
   CCaptionDocument doc;
@@ -87,7 +87,7 @@ TEST(Tokenizer, EmptyElementsNeverHoldContent) {
   EXPECT_EQ(doc.Text(doc.Root()->firstChild), "");
 }
 
-TEST(Tokenizer, ImplicitCloseSearchesAncestorsButNotTheRoot) {
+TEST(captionparser_Tokenizer, ImplicitCloseSearchesAncestorsButNotTheRoot) {
   // The search looks at the current node and its previous siblings, then upward.
   EXPECT_EQ(Shape("<x><y><x>a"), "x(y) x('a')");
   EXPECT_EQ(Shape("<FONT>a<FONT>b"), "FONT('a') FONT('b')");
@@ -96,7 +96,7 @@ TEST(Tokenizer, ImplicitCloseSearchesAncestorsButNotTheRoot) {
   EXPECT_EQ(Shape("<a><x><FONT>f</FONT><FONT>g"), "a(x(FONT('f') FONT('g')))");
 }
 
-TEST(Tokenizer, TagNamesAndIds) {
+TEST(captionparser_Tokenizer, TagNamesAndIds) {
   CCaptionDocument doc;
   doc.LoadText("<SAMI><Head><title>t</title></HEAD><sync>x<Font>y<Unknown>");
   const CMarkupNode* sami = doc.Root()->firstChild;
@@ -114,7 +114,7 @@ TEST(Tokenizer, TagNamesAndIds) {
   EXPECT_EQ(doc.Root()->name, "TAG_DOCUMENT");
 }
 
-TEST(Tokenizer, Comments) {
+TEST(captionparser_Tokenizer, Comments) {
   CCaptionDocument doc;
   doc.LoadText("<STYLE><!-- P { color: red } --></STYLE><!DOCTYPE html><!---->");
   const CMarkupNode* style = doc.Root()->firstChild;
@@ -127,7 +127,7 @@ TEST(Tokenizer, Comments) {
   EXPECT_EQ(Shape("<!>a"), "!('a')");
 }
 
-TEST(Tokenizer, TextAfterTheLastTagIsKept) {
+TEST(captionparser_Tokenizer, TextAfterTheLastTagIsKept) {
   EXPECT_EQ(Shape("<SYNC Start=1><P>last words"), "SYNC(P('last words'))");
   EXPECT_EQ(Shape("no tags at all"), "'no tags at all'");
   EXPECT_EQ(Shape("x < 3 and y"), "'x < 3 and y'");
@@ -136,7 +136,7 @@ TEST(Tokenizer, TextAfterTheLastTagIsKept) {
   EXPECT_EQ(Shape(""), "");
 }
 
-TEST(Attributes, TypesAndTexts) {
+TEST(captionparser_Attributes, TypesAndTexts) {
   CCaptionDocument doc;
   doc.LoadText("<SYNC Start=1000 B=\"1000\" Class=ENCC R=12a T=TRUE F=nofalse X=\"a b\" Y=v\" noequals Z = 7>");
   const CMarkupNode* n = doc.Root()->firstChild;
@@ -170,7 +170,7 @@ TEST(Attributes, TypesAndTexts) {
   EXPECT_EQ(CCaptionDocument::AttributeInteger(doc.Root()->firstChild, 0), 2147483647);  // saturated
 }
 
-TEST(LoadFile, JoinsLinesAndShrinksEdgeSpace) {
+TEST(captionparser_LoadFile, JoinsLinesAndShrinksEdgeSpace) {
   CCaptionDocument doc;
   ASSERT_TRUE(doc.LoadFile(WriteFile("join.smi", "Hello\nWorld\n")));
   EXPECT_EQ(doc.Buffer(), "HelloWorld");
@@ -187,7 +187,7 @@ TEST(LoadFile, JoinsLinesAndShrinksEdgeSpace) {
   EXPECT_FALSE(doc.LoadFile(tavtest::TempDir()));
 }
 
-TEST(Robustness, DeepNestingAndLongInputStayFast) {
+TEST(captionparser_Robustness, DeepNestingAndLongInputStayFast) {
   // 60,000 distinct unclosed elements nested in each other, then closed from the inside.
   std::string text;
   std::vector<std::string> names;
@@ -226,7 +226,7 @@ TEST(Robustness, DeepNestingAndLongInputStayFast) {
 
 // Random tag soup through the self-check mode: every guarded search is compared with a plain
 // PCRE search and every open-element search with the literal walk (a difference aborts).
-TEST(Robustness, GuardedSearchesAgreeWithPlainSearches) {
+TEST(captionparser_Robustness, GuardedSearchesAgreeWithPlainSearches) {
   const char* pieces[] = {"<", ">", "/", "!", "--", " ", "\"", "=", "P", "SYNC", "font", "br", "x", "i",
                           "Start", "12", "a", "&", "{", "}", ":", ";", ".", "#", "-->", "\t"};
   std::mt19937 rng(7);
@@ -247,7 +247,7 @@ TEST(Robustness, GuardedSearchesAgreeWithPlainSearches) {
   SetSelfCheck(false);
 }
 
-TEST(Patterns, CharacterClassesMatchPcreTables) {
+TEST(captionparser_Patterns, CharacterClassesMatchPcreTables) {
   const char* error;
   int offset;
   pcre* space = pcre_compile("^\\s$", 0, &error, &offset, nullptr);

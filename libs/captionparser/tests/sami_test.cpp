@@ -27,7 +27,7 @@ std::vector<std::string> SelectorsOf(const std::vector<const CCaptionStyle*>& st
 
 }  // namespace
 
-TEST(SamiReader, HeaderOnlyReadsLanguagesAndSizeClasses) {
+TEST(captionparser_SamiReader, HeaderOnlyReadsLanguagesAndSizeClasses) {
   CSubtitleState state;
   std::string path = WriteTemp("head.smi", std::string(kTwoLanguageHead) +
                                                "<BODY><SYNC Start=0><P Class=ENCC>x</BODY></SAMI>");
@@ -52,7 +52,7 @@ TEST(SamiReader, HeaderOnlyReadsLanguagesAndSizeClasses) {
   EXPECT_EQ(state.TextAreaPercent(), 20);
 }
 
-TEST(SamiReader, CaptionsAreFiledPerLanguage) {
+TEST(captionparser_SamiReader, CaptionsAreFiledPerLanguage) {
   CSubtitleState state;
   ASSERT_TRUE(state.LoadFile(WriteTemp("two.smi", std::string(kTwoLanguageHead) +
                                                       "<BODY>\n"
@@ -86,7 +86,7 @@ TEST(SamiReader, CaptionsAreFiledPerLanguage) {
   EXPECT_EQ(state.CaptionAt(40'000'000), nullptr);
 }
 
-TEST(SamiReader, InlineMarkup) {
+TEST(captionparser_SamiReader, InlineMarkup) {
   CSubtitleState state;
   ASSERT_TRUE(state.LoadFile(WriteTemp("inline.smi",
                                        "<SAMI><BODY><SYNC Start=10><P>a<BR>b<I>c<B>d</B></I><FONT face=\"Gulim, Arial\" "
@@ -99,7 +99,7 @@ TEST(SamiReader, InlineMarkup) {
   EXPECT_EQ(state.DefaultEntries()[0]->Runs()[0].style, &state.DefaultStyle());
 }
 
-TEST(SamiReader, ParagraphClassesMergeElementStyles) {
+TEST(captionparser_SamiReader, ParagraphClassesMergeElementStyles) {
   CSubtitleState state;
   ASSERT_TRUE(state.LoadFile(WriteTemp("merge.smi",
                                        "<SAMI><HEAD><STYLE><!-- P {color:yellow;} ENCC {font-family:Arial;} "
@@ -122,7 +122,7 @@ TEST(SamiReader, ParagraphClassesMergeElementStyles) {
   EXPECT_EQ(mergedCount, 1u);
 }
 
-TEST(SamiReader, StyleSheetRules) {
+TEST(captionparser_SamiReader, StyleSheetRules) {
   CSubtitleState state;
   ParseStyleSheet(state, "P {font-family : Arial; color:red ;margin-top: 5%;}\n.A-B{SAMIType:CC}#x{}");
   ASSERT_EQ(state.AllStyles().size(), 3u);
@@ -147,7 +147,7 @@ TEST(SamiReader, StyleSheetRules) {
   EXPECT_EQ(SelectorsOf(state.Languages()), (std::vector<std::string>{"A"}));
 }
 
-TEST(SamiReader, RefusedFiles) {
+TEST(captionparser_SamiReader, RefusedFiles) {
   CSubtitleState state;
   // Anything before the SAMI element: a comment, a document type, text.
   for (const char* text : {"<!-- c --><SAMI><BODY></BODY></SAMI>", "<!DOCTYPE x><SAMI><BODY></BODY></SAMI>",
@@ -167,7 +167,7 @@ TEST(SamiReader, RefusedFiles) {
   EXPECT_EQ(Dump(state.DefaultEntries()), "5 [x]\n");
 }
 
-TEST(SamiReader, SyncStartValues) {
+TEST(captionparser_SamiReader, SyncStartValues) {
   CSubtitleState state;
   ASSERT_TRUE(state.LoadFile(WriteTemp("starts.smi",
                                        "<SAMI><BODY>"
@@ -185,7 +185,7 @@ TEST(SamiReader, SyncStartValues) {
   EXPECT_EQ(state.DefaultEntries().back()->Start(), 2147483647LL * 10'000);
 }
 
-TEST(SamiReader, LanguagesBeyondTheTableAreLeftOut) {
+TEST(captionparser_SamiReader, LanguagesBeyondTheTableAreLeftOut) {
   std::string sheet;
   std::string body;
   for (int i = 0; i < 12; ++i) {
@@ -206,7 +206,7 @@ TEST(SamiReader, LanguagesBeyondTheTableAreLeftOut) {
   EXPECT_EQ(Dump(state.DefaultEntries()), "99 [plain]\n");
 }
 
-TEST(SamiReader, ReloadStartsFromScratch) {
+TEST(captionparser_SamiReader, ReloadStartsFromScratch) {
   CSubtitleState state;
   ASSERT_TRUE(state.LoadFile(WriteTemp("a.smi", std::string(kTwoLanguageHead) +
                                                     "<BODY><SYNC Start=1><P Class=KRCC>x</BODY></SAMI>"),

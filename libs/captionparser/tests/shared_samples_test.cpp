@@ -161,7 +161,7 @@ default
 
 }  // namespace
 
-TEST(SharedSamples, RefusedFiles) {
+TEST(captionparser_SharedSamples, RefusedFiles) {
   SKIP_WITHOUT_SAMPLES();
   for (const auto& [name, why] : kRefused) {
     SCOPED_TRACE(name + std::string(": ") + why);
@@ -171,7 +171,7 @@ TEST(SharedSamples, RefusedFiles) {
   }
 }
 
-TEST(SharedSamples, SmallFilesEntryByEntry) {
+TEST(captionparser_SharedSamples, SmallFilesEntryByEntry) {
   SKIP_WITHOUT_SAMPLES();
   for (const Expected& e : kLoaded) {
     SCOPED_TRACE(e.name);
@@ -181,7 +181,7 @@ TEST(SharedSamples, SmallFilesEntryByEntry) {
   }
 }
 
-TEST(SharedSamples, StylesAndLanguagesOfSmallSamiFiles) {
+TEST(captionparser_SharedSamples, StylesAndLanguagesOfSmallSamiFiles) {
   SKIP_WITHOUT_SAMPLES();
   CSubtitleState state;
   // "SAMI_Type" is no property: a class, but no language.
@@ -208,7 +208,7 @@ TEST(SharedSamples, StylesAndLanguagesOfSmallSamiFiles) {
   EXPECT_EQ(state.CurrentSize(), state.Identifiers()[0]);
 }
 
-TEST(SharedSamples, KoreanSamiInCp949) {
+TEST(captionparser_SharedSamples, KoreanSamiInCp949) {
   SKIP_WITHOUT_SAMPLES();
   captiontest::AnsiCodePageScope korean("CP949");
   ASSERT_TRUE(korean.ok());
@@ -237,7 +237,7 @@ TEST(SharedSamples, KoreanSamiInCp949) {
             "default\n");
 }
 
-TEST(SharedSamples, LargerFiles) {
+TEST(captionparser_SharedSamples, LargerFiles) {
   SKIP_WITHOUT_SAMPLES();
   CSubtitleState state;
   // Two languages, one track after the other; 28 captions each.
@@ -284,7 +284,7 @@ TEST(SharedSamples, LargerFiles) {
 }
 
 // Every file of the folder, including any added later, loads or is refused without harm.
-TEST(SharedSamples, EveryFileIsHandled) {
+TEST(captionparser_SharedSamples, EveryFileIsHandled) {
   SKIP_WITHOUT_SAMPLES();
   size_t known = 0;
   for (const auto& entry : std::filesystem::directory_iterator(SampleDir())) {

@@ -6,7 +6,7 @@
 
 using namespace captionparser;
 
-TEST(CaptionStyle, DefaultsAndPropertyBits) {
+TEST(captionparser_CaptionStyle, DefaultsAndPropertyBits) {
   CCaptionStyle s;
   EXPECT_EQ(s.kind, CCaptionStyle::kElement);
   EXPECT_EQ(s.flags, 0u);
@@ -45,7 +45,7 @@ TEST(CaptionStyle, DefaultsAndPropertyBits) {
   EXPECT_TRUE(s.Has(CCaptionStyle::kMarginLeft));
 }
 
-TEST(CaptionStyle, SizesAndColours) {
+TEST(captionparser_CaptionStyle, SizesAndColours) {
   EXPECT_EQ(ParseCaptionSize("12pt"), (CaptionSize{SizeUnit::Points, 12}));
   EXPECT_EQ(ParseCaptionSize("12PT"), (CaptionSize{SizeUnit::Points, 12}));
   EXPECT_EQ(ParseCaptionSize("7%"), (CaptionSize{SizeUnit::Percent, 7}));
@@ -70,7 +70,7 @@ TEST(CaptionStyle, SizesAndColours) {
   EXPECT_EQ(ResolveSize({SizeUnit::Points, 12}, 480, 72), 12);
 }
 
-TEST(CaptionStyle, CopyUnflaggedAndMerge) {
+TEST(captionparser_CaptionStyle, CopyUnflaggedAndMerge) {
   CCaptionStyle p("P");
   p.SetProperty("color", "yellow");
   p.SetProperty("font-size", "20");
@@ -99,7 +99,7 @@ TEST(CaptionStyle, CopyUnflaggedAndMerge) {
   EXPECT_EQ(derived.flags, CCaptionStyle::kFontFamily | CCaptionStyle::kColor);
 }
 
-TEST(TextRun, EdgeSpaceAndEntities) {
+TEST(captionparser_TextRun, EdgeSpaceAndEntities) {
   CCaptionStyle style;
   CCaptionEntry e(0);
   e.AddRun("A&nbsp;&amp;B", &style);

@@ -23,7 +23,7 @@ std::string Load(CSubtitleState& state, const std::string& text, bool* ok = null
 
 }  // namespace
 
-TEST(SubRipTime, Times) {
+TEST(captionparser_SubRipTime, Times) {
   REFERENCE_TIME t = -1;
   ASSERT_TRUE(ParseTime("00:00:01,5", &t));
   EXPECT_EQ(t, 10'050'000);  // ",5" is 5 ms
@@ -61,7 +61,7 @@ TEST(SubRipTime, Times) {
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count(), 2.0);
 }
 
-TEST(SubRipReader, CuesGiveStartAndBlankEntries) {
+TEST(captionparser_SubRipReader, CuesGiveStartAndBlankEntries) {
   CSubtitleState state;
   EXPECT_EQ(Load(state,
                  "1\n00:00:01,000 --> 00:00:02,000\nFirst line\nsecond <i>line</i>\n\n"
@@ -85,7 +85,7 @@ TEST(SubRipReader, CuesGiveStartAndBlankEntries) {
   EXPECT_EQ(state.CaptionAt(19'999'999)->Runs()[0].text, "First line");
 }
 
-TEST(SubRipReader, Numbering) {
+TEST(captionparser_SubRipReader, Numbering) {
   CSubtitleState state;
   EXPECT_EQ(Load(state, "0\n00:00:01,000 --> 00:00:02,000\nzero\n"), "refused");
   EXPECT_EQ(Load(state, "1\n00:00:01,000 --> 00:00:02,000\na\n\n3\n00:00:03,000 --> 00:00:04,000\nc\n"), "refused");
@@ -103,7 +103,7 @@ TEST(SubRipReader, Numbering) {
   EXPECT_EQ(Load(state, "1\n00:00:01,000 --> 00:00:02,000\na\n\n2"), "1000 [a]/c=FFFFFF\n2000 [ ]/c=FFFFFF\n");
 }
 
-TEST(SubRipReader, MissingBlankLineSwallowsTheNextCue) {
+TEST(captionparser_SubRipReader, MissingBlankLineSwallowsTheNextCue) {
   CSubtitleState state;
   // Cue 1's text runs on into cue 2's lines; cue 3 then has the wrong number.
   EXPECT_EQ(Load(state,
@@ -116,7 +116,7 @@ TEST(SubRipReader, MissingBlankLineSwallowsTheNextCue) {
             "2000 [ ]/c=FFFFFF\n");
 }
 
-TEST(SubRipReader, LineEndsAndByteOrderMarks) {
+TEST(captionparser_SubRipReader, LineEndsAndByteOrderMarks) {
   CSubtitleState state;
   const char* expect = "1000 [caf\xC3\xA9]/c=FFFFFF [\\n]/c=FFFFFF [two]/c=FFFFFF\n2000 [ ]/c=FFFFFF\n";
   EXPECT_EQ(Load(state, "\xEF\xBB\xBF" "1\r\n00:00:01,000 --> 00:00:02,000\r\ncaf\xC3\xA9\r\ntwo\r\n\r\n"), expect);
