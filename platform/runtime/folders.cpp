@@ -11,6 +11,7 @@
 #include <fstream>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 #include "media/contract/folders.h"
 #include "media/contract/sync.h"
@@ -74,6 +75,31 @@ std::string ObjectFileOf(const void* address) {
   return info.dli_fname;
 }
 
+// The path of a handle dlopen returned outside LoadLibrary, or empty when module is not
+// one. Only public calls are used: the loaded objects are listed under the dynamic linker's
+// lock (dl_iterate_phdr), then each is asked for its handle (RTLD_NOLOAD), so an arbitrary
+// value is never dereferenced.
+std::string DlopenHandlePath(const void* module) {
+  std::vector<std::string> names;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* out) {
+        static_cast<std::vector<std::string>*>(out)->emplace_back(info->dlpi_name ? info->dlpi_name : "");
+        return 0;
+      },
+      &names);
+  for (const std::string& name : names) {
+    void* h = dlopen(name.empty() ? nullptr : name.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    if (!h) continue;
+    const bool match = h == module;
+    dlclose(h);
+    if (!match) continue;
+    if (name.empty()) return tav::ProgramFileName();
+    char resolved[PATH_MAX];
+    return realpath(name.c_str(), resolved) ? resolved : name;
+  }
+  return {};
+}
+
 // Libraries opened through LoadLibrary, by handle, with their full paths.
 // Guarded by g_libraryLock.
 std::mutex g_libraryLock;
@@ -116,7 +142,8 @@ DWORD GetModuleFileName(HMODULE module, LPSTR path, DWORD size) {
       std::lock_guard lock(g_libraryLock);
       if (auto it = Libraries().find(module); it != Libraries().end()) file = it->second.path;
     }
-    // Otherwise the handle is taken as an address inside a loaded object.
+    // Otherwise a handle from dlopen, or an address inside a loaded object.
+    if (file.empty()) file = DlopenHandlePath(module);
     if (file.empty()) file = ObjectFileOf(module);
   }
   if (file.empty()) {
@@ -185,8 +212,12 @@ void* GetProcAddress(HMODULE module, LPCSTR name) {
   }
   void* handle = module ? static_cast<void*>(module) : RTLD_DEFAULT;
   if (module) {
-    std::lock_guard lock(g_libraryLock);
-    if (!Libraries().count(module)) {
+    bool known;
+    {
+      std::lock_guard lock(g_libraryLock);
+      known = Libraries().count(module) != 0;
+    }
+    if (!known && DlopenHandlePath(module).empty()) {
       SetLastError(ERROR_INVALID_HANDLE);
       return nullptr;
     }

@@ -1,5 +1,6 @@
 // Known folders follow the XDG user directories of the (private) test home; libraries load
 // and name themselves.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -91,6 +92,13 @@ TEST_F(RuntimeFolders, LibrariesLoadByNameOrPathAndReportFailures) {
   std::ofstream(junk) << "not a library";
   EXPECT_EQ(LoadLibrary(junk.c_str()), nullptr);
   EXPECT_EQ(GetLastError(), DWORD(ERROR_BAD_FORMAT));
+  // Handles that came straight from dlopen are understood too.
+  void* raw = dlopen("libm.so.6", RTLD_NOW);
+  ASSERT_NE(raw, nullptr);
+  EXPECT_NE(GetProcAddress(static_cast<HMODULE>(raw), "sin"), nullptr);
+  EXPECT_GT(GetModuleFileName(static_cast<HMODULE>(raw), path, MAX_PATH), 0u);
+  EXPECT_NE(std::string(path).find("libm"), std::string::npos);
+  dlclose(raw);
   EXPECT_FALSE(FreeLibrary(reinterpret_cast<HMODULE>(0x1234)));
   EXPECT_EQ(GetProcAddress(reinterpret_cast<HMODULE>(0x1234), "cos"), nullptr);
 }
