@@ -27,6 +27,8 @@ using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
 // Creates a handle owned by the calling thread; proc receives dispatched messages.
 // userData is returned by GetWindowUserData (GWLP_USERDATA's counterpart).
 HWND CreatePlatformWindow(WNDPROC proc, void* userData);
+// Drops the handle's queued messages and timers and fails messages still being sent to it;
+// the procedure gets WM_DESTROY when the owner thread destroys the handle.
 BOOL DestroyWindow(HWND hwnd);
 BOOL IsWindow(HWND hwnd);
 void* GetWindowUserData(HWND hwnd);
@@ -50,6 +52,8 @@ LRESULT DispatchMessage(const MSG* msg);
 DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD timeoutMs, DWORD wakeMask);
 constexpr DWORD QS_ALLINPUT = 0x04FF;
 
+// WM_TIMER is made when the queue is read and the period is due (at least 10 ms), so a
+// slow reader sees one, not a backlog. hwnd null: a thread timer with an identifier of its own.
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc);
 BOOL KillTimer(HWND hwnd, UINT_PTR id);
 
