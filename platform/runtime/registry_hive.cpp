@@ -413,6 +413,7 @@ bool Parse(std::string_view text, Key* root, std::string* error) {
   root->children.clear();
   root->values.clear();
   if (text.empty()) return true;  // a fresh, empty hive
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // an editor's byte-order mark
   size_t pos = 0;
   int lineNo = 0;
   bool sawHeader = false, sawEnd = false;

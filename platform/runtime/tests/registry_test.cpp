@@ -371,6 +371,19 @@ TEST_F(RuntimeRegistry, CorruptHive_IsReportedTreatedAsEmptyAndKept) {
   EXPECT_STREQ(buf, "fresh");
 }
 
+TEST_F(RuntimeRegistry, HandEditedHive_WithCommentsCrLfAndByteOrderMark_Reads) {
+  {
+    std::ofstream out(MachineHive(), std::ios::binary);
+    out << "\xEF\xBB\xBFTavrion Registry Hive 1\r\n; edited by hand\r\n"
+           "[HKEY_CLASSES_ROOT\\.qvf]\r\n@=\"qvfFile\"\r\n\"Size\"=dword:0000002a\r\n; end of hive\r\n";
+  }
+  tav::RegistryReload();
+  char buf[16];
+  LONG cb = sizeof buf;
+  ASSERT_EQ(RegQueryValue(HKEY_CLASSES_ROOT, ".qvf", buf, &cb), ERROR_SUCCESS);
+  EXPECT_STREQ(buf, "qvfFile");
+}
+
 TEST_F(RuntimeRegistry, TruncatedOrForeignFiles_AreDamagedAndAMissingHiveIsEmpty) {
   HKEY key;
   EXPECT_EQ(RegOpenKey(HKEY_CURRENT_USER, "Software", &key), ERROR_FILE_NOT_FOUND);
