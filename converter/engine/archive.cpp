@@ -78,6 +78,9 @@ void ArchiveWriter::WritePath(const CPath& path) {
   }
   CPath stored = path;
   stored.MakeRelative(file_);
+  // The rest of a folder such as "/b//x/" begins with '/': read back, it would name
+  // another file, so such a path is stored in full.
+  if (path.HasDrive() && stored.HasDrive() && !(stored == path)) stored = path;
   WriteString(stored.Full());
 }
 

@@ -494,6 +494,15 @@ TEST(EngineBatchFile, Paths_WithoutFolderOrOutsideTheBatch) {
   CTavrionConverterDoc back;
   back.LoadFromBytes(bytes, "/c/batch.tvc");
   EXPECT_EQ(back.GetAt(0)->SourcePath().Full(), "/b/bare.avi");
+
+  // A doubled separator right after the batch folder: the rest would read as an absolute
+  // path and load as another file, so the path is kept in full (found by fuzzing).
+  back.GetAt(0)->SetSubtitlePath("/c//d/x.smi");
+  const std::string again = back.SaveToBytes("/c/batch.tvc");
+  CTavrionConverterDoc third;
+  third.LoadFromBytes(again, "/c/batch.tvc");
+  EXPECT_EQ(third.GetAt(0)->SubtitlePath().Full(), "/c//d/x.smi");
+  EXPECT_EQ(third.SaveToBytes("/c/batch.tvc"), again);
   EXPECT_EQ(back.GetAt(0)->OutputPath().Full(), "/c/deeper/out.qvf");
 }
 
