@@ -155,7 +155,15 @@ bool CTavrionConverterDoc::OnSaveDocument(const std::string& path, std::string* 
   UpdateAllViews(kHintBeforeSave);
   const std::string absolute = AbsolutePath(path);
   try {
-    WriteFileAtomically(absolute, SaveToBytes(absolute));
+    // Through a symbolic link the file it names is replaced, not the link; paths stay
+    // relative to where the user put the batch.
+    std::string target = absolute;
+    std::error_code ec;
+    if (std::filesystem::is_symlink(absolute, ec)) {
+      const auto resolved = std::filesystem::canonical(absolute, ec);
+      if (!ec) target = resolved.string();
+    }
+    WriteFileAtomically(target, SaveToBytes(absolute));
   } catch (const std::exception& e) {
     if (error) *error = res::FormatId(res::IDS_BATCH_SAVE_FAILED, {path, e.what()});
     return false;

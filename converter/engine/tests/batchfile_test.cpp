@@ -526,6 +526,13 @@ TEST(EngineBatchFile, Save_ReplacesAtomicallyAndKeepsTheOldFileOnFailure) {
   for (const auto& item : std::filesystem::directory_iterator(dir)) (void)item, ++files;
   EXPECT_EQ(files, 1u);  // no temporary left behind
 
+  // Saving through a symbolic link replaces the file it names and keeps the link.
+  std::filesystem::create_symlink(path, dir + "/link.tvc");
+  ASSERT_TRUE(doc.OnSaveDocument(dir + "/link.tvc", &error)) << error;
+  EXPECT_TRUE(std::filesystem::is_symlink(dir + "/link.tvc"));
+  EXPECT_EQ(ReadFile(path), ReadFile(dir + "/link.tvc"));
+  std::filesystem::remove(dir + "/link.tvc");
+
   // A path whose folder is missing: an error, and nothing else changes.
   EXPECT_FALSE(doc.OnSaveDocument(dir + "/missing/batch.tvc", &error));
   EXPECT_NE(error.find("missing/batch.tvc"), std::string::npos) << error;
