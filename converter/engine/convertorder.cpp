@@ -158,7 +158,8 @@ LONGLONG CConvertOrder::GetFileSize() {
   if (cachedFileSize_ == -1) {
     // Attributes only: the file is neither read nor locked.
     struct stat st;
-    cachedFileSize_ = ::stat(sourcePath_.Full().c_str(), &st) == 0 ? LONGLONG(st.st_size) : 0;
+    const bool isFile = ::stat(sourcePath_.Full().c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    cachedFileSize_ = isFile ? LONGLONG(st.st_size) : 0;
   }
   return cachedFileSize_;
 }
