@@ -1,0 +1,514 @@
+#include "libs/vxcamwriter/camexportengine.h"
+
+#include <algorithm>
+#include <initializer_list>
+#include <cstring>
+
+#include "libs/vxcamwriter/vxcamwriter.h"
+#include "media/contract/hresult.h"
+#include "media/contract/strmif.h"
+
+namespace {
+
+constexpr REFERENCE_TIME kUnset = -1;
+constexpr REFERENCE_TIME kUnits = 10000000;
+
+// Waits for any of the handles; returns the index of the one that ended the wait.
+DWORD WaitAny(std::initializer_list<HANDLE> handles) {
+  DWORD w = WaitForMultipleObjects(DWORD(handles.size()), handles.begin(), FALSE, INFINITE);
+  return w >= WAIT_OBJECT_0 && w < WAIT_OBJECT_0 + handles.size() ? w - WAIT_OBJECT_0 : 0;
+}
+
+bool IsSet(HANDLE event) { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
+
+struct Locked {
+  explicit Locked(CRITICAL_SECTION* cs) : cs_(cs) { EnterCriticalSection(cs_); }
+  ~Locked() { LeaveCriticalSection(cs_); }
+  CRITICAL_SECTION* cs_;
+};
+
+}  // namespace
+
+CCamExportEngine::CCamExportEngine(NotifyFn notify) : notify_(std::move(notify)), audioFormat_(CameraAudioFormat()) {
+  InitializeCriticalSection(&frameLock_);
+  InitializeCriticalSection(&chunkLock_);
+  InitializeCriticalSection(&avLock_);
+  abort_ = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  start_ = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+  frameReady_ = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+  frameTaken_ = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+  videoEnded_ = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  videoFlushing_ = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  chunkReady_ = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+  chunkTaken_ = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+  audioEnded_ = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  audioFlushing_ = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  firstFrameHanded_ = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  encoderStarted_ = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+  encoderIdle_ = CreateEvent(nullptr, TRUE, TRUE, nullptr);
+  worker_ = CreateThread(nullptr, 0, &WorkerProc, this, 0, nullptr);
+}
+
+CCamExportEngine::~CCamExportEngine() {
+  // Buffers first: an encoder still pulling then gets empty frames and finishes.
+  FreeBuffers();
+  WakeAll();
+  SetEvent(abort_);
+  if (worker_) {
+    WaitForSingleObject(worker_, INFINITE);
+    CloseHandle(worker_);
+  }
+  trace_.Close();
+  for (HANDLE h : {abort_, start_, frameReady_, frameTaken_, videoEnded_, videoFlushing_, chunkReady_, chunkTaken_,
+                   audioEnded_, audioFlushing_, firstFrameHanded_, encoderStarted_, encoderIdle_})
+    if (h) CloseHandle(h);
+  DeleteCriticalSection(&avLock_);
+  DeleteCriticalSection(&chunkLock_);
+  DeleteCriticalSection(&frameLock_);
+}
+
+template <typename F>
+bool CCamExportEngine::Guarded(F&& call) {
+  try {
+    call();
+    return true;
+  } catch (const MyError&) {
+  } catch (...) {
+    // Nothing may escape into the graph; any failure of the library is reported alike.
+  }
+  if (notify_) notify_(EC_ERRORABORT, LONG_PTR(E_UNEXPECTED), 0);
+  return false;
+}
+
+double CCamExportEngine::FrameRateFromAvgTimePerFrame(REFERENCE_TIME a, double current) {
+  if (a <= 0) return current;
+  REFERENCE_TIME r = (kUnits + a / 2) / a;
+  return r > 22 ? 30.0 : 15.0;
+}
+
+WAVEFORMATEX CCamExportEngine::CameraAudioFormat() {
+  WAVEFORMATEX w{};
+  w.wFormatTag = WAVE_FORMAT_PCM;
+  w.nChannels = 2;
+  w.nSamplesPerSec = 22050;
+  w.nAvgBytesPerSec = 88200;
+  w.nBlockAlign = 4;
+  w.wBitsPerSample = 16;
+  w.cbSize = 0;
+  return w;
+}
+
+void CCamExportEngine::SetOutputPath(std::string ansiPath) { outputPath_ = std::move(ansiPath); }
+
+int CCamExportEngine::chunkBytes() const {
+  return frameRate_ > 0 ? int(double(audioFormat_.nAvgBytesPerSec) / frameRate_) : 0;
+}
+
+CCamExportEngine::SyncState CCamExportEngine::syncState() const {
+  Locked lock(&avLock_);
+  return syncState_;
+}
+
+// ---- connections ---------------------------------------------------------------------
+
+void CCamExportEngine::VideoConnected(const VIDEOINFOHEADER& format) {
+  header_ = format.bmiHeader;
+  frameRate_ = FrameRateFromAvgTimePerFrame(format.AvgTimePerFrame, frameRate_);
+  {
+    Locked lock(&frameLock_);
+    frame_.assign(size_t(std::max<LONG>(header_.biWidth, 0)) * size_t(std::abs(header_.biHeight)) * 4, 0);
+    frameAllocated_ = true;
+  }
+  Guarded([&] { setVideo(&header_, frameRate_); });
+  ResetEvent(videoEnded_);
+  if (audioConnected_) OpenMovie();
+  videoConnected_ = true;
+}
+
+void CCamExportEngine::AudioConnected(const WAVEFORMATEX& format) {
+  audioFormat_ = format;
+  Guarded([&] { setAudio(&audioFormat_, kAudioBitRate); });
+  {
+    Locked lock(&chunkLock_);
+    chunkSize_ = chunkBytes();
+    chunk_.assign(size_t(chunkSize_), 0);
+    chunkAllocated_ = true;
+    chunkFill_ = 0;
+  }
+  ResetEvent(audioEnded_);
+  if (videoConnected_) OpenMovie();
+  audioConnected_ = true;
+}
+
+void CCamExportEngine::VideoDisconnected() { videoConnected_ = false; }
+void CCamExportEngine::AudioDisconnected() { audioConnected_ = false; }
+
+void CCamExportEngine::OpenMovie() {
+  std::string path = outputPath_.substr(0, MAX_PATH);
+  Guarded([] { SetUpCompressor(nullptr); });
+  Guarded([&] { CreateAVI(path.data(), this, false); });
+}
+
+// ---- state changes ---------------------------------------------------------------------
+
+void CCamExportEngine::FreeBuffers() {
+  {
+    Locked lock(&frameLock_);
+    frame_.clear();
+    frame_.shrink_to_fit();
+    frameAllocated_ = false;
+  }
+  Locked lock(&chunkLock_);
+  chunk_.clear();
+  chunk_.shrink_to_fit();
+  chunkAllocated_ = false;
+  chunkFill_ = 0;
+}
+
+void CCamExportEngine::WakeAll() {
+  SetEvent(frameReady_);
+  SetEvent(chunkReady_);
+  SetEvent(videoEnded_);
+  SetEvent(audioEnded_);
+}
+
+void CCamExportEngine::WaitForEncoderIdle() { WaitAny({encoderIdle_, abort_}); }
+
+void CCamExportEngine::PauseFromStopped() {
+  // 1. Whatever still runs from the last movie ends now.
+  FreeBuffers();
+  ResetEvent(start_);
+  WakeAll();
+  WaitForEncoderIdle();
+  // 2. Without an audio input, clipmux still writes a sound track (of silence).
+  if (!audioConnected_) {
+    WAVEFORMATEX pcm = CameraAudioFormat();
+    Guarded([&] { setAudio(&pcm, kAudioBitRate); });
+  }
+  // 3.
+  OpenMovie();
+  {
+    Locked lock(&frameLock_);
+    frame_.assign(size_t(std::max<LONG>(header_.biWidth, 0)) * size_t(std::abs(header_.biHeight)) * 4, 0);
+    frameAllocated_ = true;
+  }
+  if (audioConnected_) {
+    Locked lock(&chunkLock_);
+    chunkSize_ = chunkBytes();
+    chunk_.assign(size_t(chunkSize_), 0);
+    chunkAllocated_ = true;
+    chunkFill_ = 0;
+  }
+  // 4.
+  {
+    Locked lock(&avLock_);
+    audioBaseSet_ = false;
+    lastAudioStart_ = audioPosition_ = 0;
+    audioTotalBytes_ = 0;
+    videoOffset_ = 0;
+  }
+  // 5. Without an audio input audio ended stays set, so the library gets silence.
+  ResetEvent(videoEnded_);
+  ResetEvent(frameReady_);
+  if (audioConnected_) {
+    ResetEvent(audioEnded_);
+    ResetEvent(chunkReady_);
+  }
+  // 6.
+  SetEvent(start_);
+  WaitAny({encoderStarted_, abort_});
+}
+
+void CCamExportEngine::Stop() {
+  FreeBuffers();
+  ResetEvent(start_);
+  WakeAll();
+  WaitForEncoderIdle();
+}
+
+void CCamExportEngine::LeaveGraph() {
+  FreeBuffers();
+  ResetEvent(start_);
+  WakeAll();
+  ResetEvent(videoEnded_);
+  ResetEvent(audioEnded_);
+}
+
+// ---- worker ----------------------------------------------------------------------------
+
+DWORD CCamExportEngine::WorkerProc(void* self) {
+  static_cast<CCamExportEngine*>(self)->WorkerLoop();
+  return 0;
+}
+
+void CCamExportEngine::WorkerLoop() {
+  for (;;) {
+    trace_.Write("Go to wait for single object");
+    if (WaitAny({abort_, start_}) == 0) break;
+    trace_.Write("Start dubbing command passed");
+    trace_.Write("Dubber started");
+    Guarded([&] { StartEncoder(encoderStarted_, encoderIdle_); });
+    trace_.Write("Dubber stopped");
+    // start_ is not reset here: the wait above consumed it, and the encoder sets idle
+    // before it returns, so a Pause already waiting for the next start may have set it
+    // again. Resetting it now would lose that start and leave the Pause waiting forever.
+    trace_.Write("Reset event");
+  }
+  trace_.Write("Thread exit");
+}
+
+// ---- video -------------------------------------------------------------------------------
+
+HRESULT CCamExportEngine::VideoReceive(REFERENCE_TIME s, REFERENCE_TIME e, const BYTE* data, LONG length) {
+  const REFERENCE_TIME d = e - s;
+  for (;;) {
+    REFERENCE_TIME offset;
+    {
+      Locked lock(&avLock_);
+      const REFERENCE_TIME gap = (lastAudioStart_ - videoOffset_) - audioPosition_;
+      if (d > 0 && gap > d) {
+        // The audio has fallen behind by more than a frame: this frame is left out.
+        videoOffset_ += d;
+        return S_OK;
+      }
+      offset = videoOffset_;
+      if (!(d > 0 && gap < -d)) break;
+      // The audio is ahead by more than a frame: the frame is shown once more.
+      videoOffset_ -= d;
+    }
+    if (!HandOverFrame(s - offset, data, length)) return S_OK;
+  }
+  REFERENCE_TIME offset;
+  {
+    Locked lock(&avLock_);
+    offset = videoOffset_;
+  }
+  HandOverFrame(s - offset, data, length);
+  return S_OK;
+}
+
+bool CCamExportEngine::HandOverFrame(REFERENCE_TIME start, const BYTE* data, LONG length) {
+  {
+    Locked lock(&frameLock_);
+    if (!frameAllocated_) return false;
+    {
+      Locked av(&avLock_);
+      if (syncState_ == SyncState::WaitFirstVideo || syncState_ == SyncState::Deciding) {
+        if (firstVideo_ == kUnset) firstVideo_ = start;
+        if (firstAudio_ != kUnset) syncState_ = firstVideo_ >= firstAudio_ ? SyncState::Running : SyncState::Silence;
+      }
+      if (syncState_ == SyncState::Silence && start >= firstAudio_) syncState_ = SyncState::Running;
+    }
+    // A sample of the wrong size becomes a black frame.
+    if (data && size_t(length) == frame_.size())
+      std::memcpy(frame_.data(), data, frame_.size());
+    else
+      std::fill(frame_.begin(), frame_.end(), BYTE(0));
+  }
+  SetEvent(frameReady_);
+  SetEvent(firstFrameHanded_);
+  DWORD w = WaitAny({abort_, videoEnded_, frameTaken_, videoFlushing_});
+  if (w == 0 || w == 1) {
+    SetEvent(frameReady_);
+    return false;
+  }
+  return w == 2;
+}
+
+void CCamExportEngine::VideoEndOfStream() {
+  if (IsSet(videoEnded_)) return;
+  {
+    Locked lock(&frameLock_);
+    frame_.clear();
+    frame_.shrink_to_fit();
+    frameAllocated_ = false;
+  }
+  SetEvent(frameReady_);
+  SetEvent(videoEnded_);
+  SetEvent(audioEnded_);
+}
+
+void CCamExportEngine::GetVideoFrame(char* buffer, int* bytes, int* pixels) {
+  const bool aborted = WaitAny({abort_, videoEnded_, frameReady_}) == 0;
+  int copied = 0;
+  {
+    Locked lock(&frameLock_);
+    if (!aborted && frameAllocated_ && buffer) {
+      std::memcpy(buffer, frame_.data(), frame_.size());
+      copied = int(frame_.size());
+    }
+  }
+  if (bytes) *bytes = copied;
+  if (pixels) *pixels = copied / 4;
+  SetEvent(frameTaken_);
+
+  LONGLONG written = 0;
+  Guarded([&] { written = GetDirectBytesWrited(); });
+  LONGLONG projected = written + kSizeLimitMarginBytes;
+  if (projected < 0) projected = 0;
+  bool report = false;
+  {
+    Locked lock(&avLock_);
+    if (sizeLimit_ != 0 && projected >= sizeLimit_ && !limitReported_) {
+      limitReported_ = true;
+      report = true;
+    }
+  }
+  if (report && notify_)
+    notify_(EC_SIZE_LIMIT_REACHED, LONG_PTR(DWORD(projected & 0xFFFFFFFF)), LONG_PTR(DWORD(projected >> 32)));
+}
+
+// ---- audio -------------------------------------------------------------------------------
+
+void CCamExportEngine::DecideStateLocked() {
+  if (firstVideo_ != kUnset) syncState_ = firstVideo_ >= firstAudio_ ? SyncState::Running : SyncState::Silence;
+}
+
+CCamExportEngine::ChunkWait CCamExportEngine::OfferChunk() {
+  SetEvent(chunkReady_);
+  DWORD w = WaitAny({abort_, audioEnded_, chunkTaken_, audioFlushing_});
+  if (w == 0 || w == 1) {
+    SetEvent(chunkReady_);
+    Locked lock(&chunkLock_);
+    chunkSize_ = 0;
+    return ChunkWait::Stop;
+  }
+  return w == 3 ? ChunkWait::Flushing : ChunkWait::Taken;
+}
+
+HRESULT CCamExportEngine::AudioReceive(REFERENCE_TIME s, REFERENCE_TIME e, const BYTE* data, LONG length) {
+  const WAVEFORMATEX& f = audioFormat_;
+  if (length < 0 || (!data && length > 0) || f.nAvgBytesPerSec == 0 || f.nBlockAlign == 0) return S_OK;
+
+  // 1. Before the first video frame the audio waits, then loses what lies before it.
+  if (syncState() == SyncState::WaitFirstVideo) {
+    DWORD w = WaitAny({abort_, audioEnded_, firstFrameHanded_, audioFlushing_});
+    if (w == 0 || w == 1) {
+      Locked lock(&chunkLock_);
+      chunkSize_ = 0;
+      return S_OK;
+    }
+    if (w == 3) return S_OK;
+    Locked lock(&avLock_);
+    const REFERENCE_TIME first = firstVideo_;
+    if (syncState_ == SyncState::WaitFirstVideo) {
+      if (e <= first) return S_OK;
+      if (s <= first) {
+        LONGLONG blocks = LONGLONG(f.nAvgBytesPerSec) * (first - s) / f.nBlockAlign;
+        blocks = (blocks + kUnits - 1) / kUnits;
+        LONGLONG drop = std::min<LONGLONG>(blocks * f.nBlockAlign, length);
+        data += drop;
+        length -= LONG(drop);
+        s += drop * kUnits / f.nAvgBytesPerSec;
+      }
+      syncState_ = SyncState::Deciding;
+    }
+  }
+
+  // 2.
+  {
+    Locked lock(&chunkLock_);
+    if (!chunkAllocated_ || chunkSize_ == 0) return S_OK;
+  }
+  // 3. and 4.
+  {
+    Locked lock(&avLock_);
+    if (!audioBaseSet_) {
+      audioBase_ = s;
+      audioBaseSet_ = true;
+    }
+    lastAudioStart_ = s;
+    audioPosition_ = audioBase_ + audioTotalBytes_ * kUnits / f.nAvgBytesPerSec;
+    audioTotalBytes_ += length;
+    if (syncState_ == SyncState::Deciding) {
+      if (firstAudio_ == kUnset) firstAudio_ = s;
+      DecideStateLocked();
+    }
+  }
+
+  // 5. The audio starts later than the video: silence until the video gets there.
+  for (;;) {
+    if (syncState() != SyncState::Silence) break;
+    {
+      Locked lock(&chunkLock_);
+      if (!chunkAllocated_) return S_OK;
+      std::fill(chunk_.begin(), chunk_.end(), BYTE(0));
+      chunkFill_ = int(chunk_.size());
+    }
+    ChunkWait w = OfferChunk();
+    if (w != ChunkWait::Taken) return S_OK;
+    Locked lock(&chunkLock_);
+    chunkFill_ = 0;
+  }
+
+  // 6. Fill chunks; each full one waits until clipmux has taken it.
+  while (length > 0) {
+    bool full = false;
+    {
+      Locked lock(&chunkLock_);
+      if (!chunkAllocated_ || chunkSize_ == 0) return S_OK;
+      int n = std::min<int>(length, chunkSize_ - chunkFill_);
+      std::memcpy(chunk_.data() + chunkFill_, data, size_t(n));
+      chunkFill_ += n;
+      data += n;
+      length -= n;
+      full = chunkFill_ >= chunkSize_;
+    }
+    if (full) {
+      ChunkWait w = OfferChunk();
+      if (w != ChunkWait::Taken) return S_OK;
+      Locked lock(&chunkLock_);
+      chunkFill_ = 0;
+    }
+  }
+  return S_OK;
+}
+
+void CCamExportEngine::AudioEndOfStream() {
+  if (IsSet(audioEnded_)) return;
+  {
+    Locked lock(&chunkLock_);
+    chunk_.clear();
+    chunk_.shrink_to_fit();
+    chunkAllocated_ = false;
+    chunkFill_ = 0;
+  }
+  SetEvent(chunkReady_);
+  SetEvent(audioEnded_);
+}
+
+void CCamExportEngine::GetAudioChunk(char* buffer, int* bytes, int* blocks) {
+  const bool aborted = WaitAny({abort_, audioEnded_, chunkReady_}) == 0;
+  int written = 0;
+  if (!aborted) {
+    Locked lock(&chunkLock_);
+    if (chunkAllocated_ && chunkSize_ != 0) {
+      written = chunkSize_;
+      if (buffer) std::memcpy(buffer, chunk_.data(), size_t(written));
+    } else if (!IsSet(videoEnded_)) {
+      // No audio (none connected, or it ended): silence for one frame.
+      written = chunkBytes();
+      if (buffer) std::memset(buffer, 0, size_t(written));
+    }
+  }
+  if (bytes) *bytes = written;
+  if (blocks) *blocks = audioFormat_.nBlockAlign ? written / audioFormat_.nBlockAlign : 0;
+  SetEvent(chunkTaken_);
+}
+
+// ---- control -------------------------------------------------------------------------------
+
+LONGLONG CCamExportEngine::sizeLimit() const {
+  Locked lock(&avLock_);
+  return sizeLimit_;
+}
+
+void CCamExportEngine::SetSizeLimit(LONGLONG limit) {
+  Locked lock(&avLock_);
+  sizeLimit_ = limit;
+}
+
+void CCamExportEngine::GuardedGetConfig(CONFIG* config) { Guarded([&] { GetConfig(config); }); }
+void CCamExportEngine::GuardedSetConfig(const CONFIG* config) { Guarded([&] { SetConfig(config); }); }
+void CCamExportEngine::GuardedResetConfig() { Guarded([] { ResetConfig(); }); }
+void CCamExportEngine::GuardedSaveAVIasQVF(bool qvf) { Guarded([&] { SaveAVIasQVF(qvf); }); }

@@ -1,0 +1,162 @@
+// The heart of the camera exporter: the hand-over between the two streaming threads and
+// clipmux's encoding thread, which pulls one frame and one chunk of audio at a time
+// through IDubberCallback. The filter and its pins are thin shells around it.
+//
+// Threads: the video streaming thread (VideoReceive), the audio streaming thread
+// (AudioReceive), the worker thread that runs StartEncoder (and calls GetVideoFrame /
+// GetAudioChunk), and the application thread (connections, Pause, Stop).
+//
+// Lock order: frameLock_ or chunkLock_, then avLock_. No other nesting.
+//
+// Audio/video alignment (syncState_, guarded by avLock_):
+//   WaitFirstVideo(3) --first frame--> Deciding(0) --first audio--> Running(4) | Silence(2)
+//   Silence(2) --video reaches the first audio time--> Running(4)
+// Audio blocks are trimmed to start with the first video frame; while the audio starts
+// later than the video, clipmux gets silence.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "libs/vxcamwriter/camtrace.h"
+#include "libs/vxcamwriter/clipmux.h"
+#include "media/contract/mediatypes.h"
+#include "media/contract/sync.h"
+
+class CCamExportEngine final : public IDubberCallback {
+ public:
+  // Graph events go out through notify (code, parameter 1, parameter 2).
+  using NotifyFn = std::function<void(LONG code, LONG_PTR param1, LONG_PTR param2)>;
+
+  enum class SyncState : int { Deciding = 0, Silence = 2, WaitFirstVideo = 3, Running = 4 };
+
+  // Bytes kept free below the size limit: the index and last chunks still to come.
+  static constexpr LONGLONG kSizeLimitMarginBytes = 10240;
+  static constexpr int kAudioBitRate = 64000;
+
+  explicit CCamExportEngine(NotifyFn notify);
+  ~CCamExportEngine() override;
+  CCamExportEngine(const CCamExportEngine&) = delete;
+  CCamExportEngine& operator=(const CCamExportEngine&) = delete;
+
+  // The movie file, as an ANSI path; used when the movie is opened.
+  void SetOutputPath(std::string ansiPath);
+
+  // 30.0 when (10 000 000 + A / 2) / A > 22, else 15.0; the current rate when A is 0.
+  static double FrameRateFromAvgTimePerFrame(REFERENCE_TIME avgTimePerFrame, double current);
+  static WAVEFORMATEX CameraAudioFormat();
+
+  // Pin connections (application thread).
+  void VideoConnected(const VIDEOINFOHEADER& format);
+  void AudioConnected(const WAVEFORMATEX& format);
+  void VideoDisconnected();
+  void AudioDisconnected();
+
+  // Streaming (each pin's thread). Times in 100 ns; data may be null when length is 0.
+  HRESULT VideoReceive(REFERENCE_TIME start, REFERENCE_TIME stop, const BYTE* data, LONG length);
+  HRESULT AudioReceive(REFERENCE_TIME start, REFERENCE_TIME stop, const BYTE* data, LONG length);
+  void VideoEndOfStream();
+  void AudioEndOfStream();
+  void VideoBeginFlush() { SetEvent(videoFlushing_); }
+  void VideoEndFlush() { ResetEvent(videoFlushing_); }
+  void AudioBeginFlush() { SetEvent(audioFlushing_); }
+  void AudioEndFlush() { ResetEvent(audioFlushing_); }
+
+  // State changes (application thread).
+  void PauseFromStopped();
+  void Stop();
+  // The filter leaves its graph: wake everything without waiting for the encoder.
+  void LeaveGraph();
+
+  // Size limit in bytes; 0 for none.
+  LONGLONG sizeLimit() const;
+  void SetSizeLimit(LONGLONG limit);
+
+  // Library calls guarded as the filter makes them: a MyError becomes EC_ERRORABORT.
+  void GuardedGetConfig(CONFIG* config);
+  void GuardedSetConfig(const CONFIG* config);
+  void GuardedResetConfig();
+  void GuardedSaveAVIasQVF(bool qvf);
+
+  // IDubberCallback, called by clipmux on the worker thread.
+  void GetAudioChunk(char* buffer, int* bytes, int* blocks) override;
+  void GetVideoFrame(char* buffer, int* bytes, int* pixels) override;
+
+  // For inspection by tests.
+  SyncState syncState() const;
+  double frameRate() const { return frameRate_; }
+  int chunkBytes() const;
+
+ private:
+  static DWORD WorkerProc(void* self);
+  void WorkerLoop();
+  template <typename F>
+  bool Guarded(F&& call);
+  void OpenMovie();
+  void FreeBuffers();
+  void WakeAll();
+  void WaitForEncoderIdle();
+  // Step 2 of the video hand-over; false when the frame can no longer be handed over.
+  bool HandOverFrame(REFERENCE_TIME start, const BYTE* data, LONG length);
+  // Waits until clipmux takes the chunk; false when the audio must stop here.
+  enum class ChunkWait { Taken, Stop, Flushing };
+  ChunkWait OfferChunk();
+  void DecideStateLocked();
+
+  NotifyFn notify_;
+  CCamTraceWriter trace_;
+
+  // Configuration, set from the application thread before streaming.
+  std::string outputPath_;
+  BITMAPINFOHEADER header_{};
+  double frameRate_ = 30.0;
+  WAVEFORMATEX audioFormat_;
+  bool videoConnected_ = false;
+  bool audioConnected_ = false;
+
+  // One RGB32 frame between the video thread and the encoder. Guards frame_ and frameBytes_.
+  CRITICAL_SECTION frameLock_;
+  std::vector<BYTE> frame_;      // guarded by frameLock_; empty = freed
+  bool frameAllocated_ = false;  // guarded by frameLock_
+
+  // One chunk of audio (bytes per second / frame rate) between the audio thread and the
+  // encoder. Guards the buffer, its fill and the chunk size.
+  CRITICAL_SECTION chunkLock_;
+  std::vector<BYTE> chunk_;      // guarded by chunkLock_
+  bool chunkAllocated_ = false;  // guarded by chunkLock_
+  int chunkSize_ = 0;            // bytes per chunk; 0 = no more audio is taken; guarded by chunkLock_
+  int chunkFill_ = 0;            // guarded by chunkLock_
+
+  // The A/V bookkeeping and the alignment state, shared by both streaming threads.
+  mutable CRITICAL_SECTION avLock_;
+  SyncState syncState_ = SyncState::WaitFirstVideo;  // guarded by avLock_
+  REFERENCE_TIME firstVideo_ = -1;                   // guarded by avLock_
+  REFERENCE_TIME firstAudio_ = -1;                   // guarded by avLock_
+  bool audioBaseSet_ = false;                        // guarded by avLock_
+  REFERENCE_TIME audioBase_ = 0;                     // guarded by avLock_
+  REFERENCE_TIME lastAudioStart_ = 0;                // guarded by avLock_
+  REFERENCE_TIME audioPosition_ = 0;                 // P: time of the audio before the last block; guarded by avLock_
+  LONGLONG audioTotalBytes_ = 0;                     // guarded by avLock_
+  REFERENCE_TIME videoOffset_ = 0;                   // V; guarded by avLock_
+
+  // Size limit; guarded by avLock_ (short, read once per frame).
+  LONGLONG sizeLimit_ = 0;
+  bool limitReported_ = false;
+
+  // Events. Unless said otherwise, the streaming threads wait and the encoder signals.
+  HANDLE abort_;            // destructor -> everyone stops waiting. Manual.
+  HANDLE start_;            // PauseFromStopped -> worker starts the encoder. Auto.
+  HANDLE frameReady_;       // video thread (frame in the buffer) -> GetVideoFrame. Auto.
+  HANDLE frameTaken_;       // GetVideoFrame -> video thread. Auto.
+  HANDLE videoEnded_;       // end of stream / Stop -> all waiters. Manual.
+  HANDLE videoFlushing_;    // video pin flush -> video thread. Manual.
+  HANDLE chunkReady_;       // audio thread (chunk full) -> GetAudioChunk. Auto.
+  HANDLE chunkTaken_;       // GetAudioChunk -> audio thread. Auto.
+  HANDLE audioEnded_;       // end of stream / Stop -> all waiters. Manual.
+  HANDLE audioFlushing_;    // audio pin flush -> audio thread. Manual.
+  HANDLE firstFrameHanded_; // video thread -> audio thread waiting to align. Manual.
+  HANDLE encoderStarted_;   // clipmux -> PauseFromStopped. Auto.
+  HANDLE encoderIdle_;      // clipmux (reset while encoding) -> Stop / PauseFromStopped. Manual, set.
+  HANDLE worker_;
+};

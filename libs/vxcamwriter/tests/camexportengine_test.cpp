@@ -1,0 +1,325 @@
+// The exporter's hand-over driven by two feeding threads, with the real clipmux behind it;
+// the movies are checked with ffprobe / ffmpeg.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <fstream>
+#include <mutex>
+#include <regex>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "clipmux/tests/moviecheck.h"
+#include "libs/vxcamwriter/camexportengine.h"
+#include "libs/vxcamwriter/vxcamwriter.h"
+#include "media/contract/strmif.h"
+#include "tests/support/testenv.h"
+
+namespace {
+
+constexpr REFERENCE_TIME kSecond = 10000000;
+
+// What the two pins would deliver: frames of one grey level that turn white at markAt,
+// and PCM blocks of 0.1 s that are silent before markAt and a tone after it.
+struct Feed {
+  double fps = 30;
+  int frames = 90;
+  REFERENCE_TIME videoStart = 0;
+  bool audio = true;
+  REFERENCE_TIME audioStart = 0;
+  REFERENCE_TIME audioEnd = 3 * kSecond;
+  REFERENCE_TIME markAt = -1;
+  int wrongSizeFrame = -1;
+  // Called after each frame handed over, with its index.
+  std::function<void(int)> afterFrame;
+};
+
+struct Event {
+  LONG code;
+  LONG_PTR p1, p2;
+};
+
+class vxcamwriter_Engine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg/ffprobe are needed to check the movies";
+    dir_ = tavtest::MakeTempSubdir("camexport");
+  }
+
+  std::unique_ptr<CCamExportEngine> MakeEngine() {
+    return std::make_unique<CCamExportEngine>([this](LONG code, LONG_PTR a, LONG_PTR b) {
+      std::lock_guard lock(eventsLock_);
+      events_.push_back({code, a, b});
+    });
+  }
+
+  // Connects, runs and stops one movie the way the filter does; returns the path.
+  std::string Export(const Feed& feed, const std::string& name, CCamExportEngine* engine = nullptr,
+                     std::function<void(CCamExportEngine&)> whileRunning = nullptr) {
+    std::unique_ptr<CCamExportEngine> own;
+    if (!engine) {
+      own = MakeEngine();
+      engine = own.get();
+    }
+    const std::string path = dir_ + "/" + name;
+    engine->SetOutputPath(path);
+    engine->GuardedResetConfig();
+    engine->GuardedSaveAVIasQVF(true);
+    VIDEOINFOHEADER vih{};
+    vih.AvgTimePerFrame = REFERENCE_TIME(std::llround(kSecond / feed.fps));
+    vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    vih.bmiHeader.biWidth = 320;
+    vih.bmiHeader.biHeight = 240;
+    vih.bmiHeader.biPlanes = 1;
+    vih.bmiHeader.biBitCount = 32;
+    engine->VideoConnected(vih);
+    if (feed.audio) engine->AudioConnected(CCamExportEngine::CameraAudioFormat());
+    engine->PauseFromStopped();
+
+    std::thread video([&] {
+      std::vector<BYTE> grey(320 * 240 * 4, 0x80), white(320 * 240 * 4, 0xF0);
+      for (int i = 0; i < feed.frames; ++i) {
+        REFERENCE_TIME s = feed.videoStart + REFERENCE_TIME(i) * kSecond / REFERENCE_TIME(feed.fps);
+        REFERENCE_TIME e = feed.videoStart + REFERENCE_TIME(i + 1) * kSecond / REFERENCE_TIME(feed.fps);
+        const auto& picture = feed.markAt >= 0 && s >= feed.markAt ? white : grey;
+        LONG length = i == feed.wrongSizeFrame ? LONG(picture.size() - 4) : LONG(picture.size());
+        engine->VideoReceive(s, e, picture.data(), length);
+        if (feed.afterFrame) feed.afterFrame(i);
+      }
+      engine->VideoEndOfStream();
+    });
+    std::thread audio([&] {
+      if (!feed.audio) return;
+      const REFERENCE_TIME block = kSecond / 10;
+      for (REFERENCE_TIME s = feed.audioStart; s < feed.audioEnd; s += block) {
+        std::vector<int16_t> pcm(2205 * 2);
+        for (int i = 0; i < 2205; ++i) {
+          REFERENCE_TIME t = s + REFERENCE_TIME(i) * kSecond / 22050;
+          double v = feed.markAt >= 0 && t < feed.markAt ? 0 : 9000 * std::sin(2 * M_PI * 440 * double(t) / kSecond);
+          pcm[2 * i] = pcm[2 * i + 1] = int16_t(v);
+        }
+        engine->AudioReceive(s, s + block, reinterpret_cast<const BYTE*>(pcm.data()), LONG(pcm.size() * 2));
+      }
+      engine->AudioEndOfStream();
+    });
+    if (whileRunning) whileRunning(*engine);
+    video.join();
+    audio.join();
+    engine->Stop();
+    return path;
+  }
+
+  // Mean brightness of every decoded frame.
+  static std::vector<int> FrameBrightness(const std::string& path) {
+    std::string raw = tavtest::Capture("ffmpeg -v error -i '" + path +
+                                       "' -map 0:v -vf scale=8:8 -pix_fmt gray -f rawvideo -");
+    std::vector<int> out;
+    for (size_t at = 0; at + 64 <= raw.size(); at += 64) {
+      int sum = 0;
+      for (size_t i = 0; i < 64; ++i) sum += uint8_t(raw[at + i]);
+      out.push_back(sum / 64);
+    }
+    return out;
+  }
+
+  // Decoded mono samples of the sound track.
+  static std::vector<int16_t> Samples(const std::string& path) {
+    std::string raw = tavtest::Capture("ffmpeg -v error -i '" + path + "' -map 0:a -ac 1 -f s16le -");
+    std::vector<int16_t> out(raw.size() / 2);
+    std::memcpy(out.data(), raw.data(), out.size() * 2);
+    return out;
+  }
+
+  static double ToneOnsetSeconds(const std::vector<int16_t>& pcm) {
+    for (size_t i = 0; i < pcm.size(); ++i)
+      if (std::abs(pcm[i]) > 2000) return double(i) / 22050;
+    return -1;
+  }
+
+  static double FlashSeconds(const std::vector<int>& brightness, double fps) {
+    for (size_t i = 0; i < brightness.size(); ++i)
+      if (brightness[i] > 200) return double(i) / fps;
+    return -1;
+  }
+
+  std::vector<Event> EventsWithCode(LONG code) {
+    std::lock_guard lock(eventsLock_);
+    std::vector<Event> out;
+    for (const auto& e : events_)
+      if (e.code == code) out.push_back(e);
+    return out;
+  }
+
+  std::string dir_;
+  std::mutex eventsLock_;
+  std::vector<Event> events_;
+};
+
+TEST(vxcamwriter_EngineArithmetic, FrameRateFromAvgTimePerFrame_PicksThirtyOrFifteen) {
+  EXPECT_EQ(CCamExportEngine::FrameRateFromAvgTimePerFrame(333667, 15.0), 30.0);
+  EXPECT_EQ(CCamExportEngine::FrameRateFromAvgTimePerFrame(666667, 30.0), 15.0);
+  EXPECT_EQ(CCamExportEngine::FrameRateFromAvgTimePerFrame(400000, 15.0), 30.0);  // 25 fps
+  EXPECT_EQ(CCamExportEngine::FrameRateFromAvgTimePerFrame(500000, 30.0), 15.0);  // 20 fps
+  EXPECT_EQ(CCamExportEngine::FrameRateFromAvgTimePerFrame(0, 15.0), 15.0);
+  EXPECT_EQ(CCamExportEngine::FrameRateFromAvgTimePerFrame(0, 30.0), 30.0);
+}
+
+TEST_F(vxcamwriter_Engine, Writes30fpsQvf_WithEveryFrameAndCameraAudio) {
+  Feed feed;
+  std::string path = Export(feed, "thirty.qvf");
+  EXPECT_EQ(moviecheck::ReadBytes(path, 8, 4), std::string("AVI\x19", 4));
+  auto video = moviecheck::Stream(path, "v:0");
+  EXPECT_EQ(video["codec_name"], "mpeg4");
+  EXPECT_EQ(video["width"], "320");
+  EXPECT_EQ(video["height"], "240");
+  EXPECT_EQ(video["r_frame_rate"], "30/1");
+  EXPECT_EQ(video["nb_frames"], "90");
+  EXPECT_EQ(moviecheck::DecodedFrames(path, "v:0"), 90);
+  auto audio = moviecheck::Stream(path, "a:0");
+  EXPECT_EQ(audio["codec_name"], "mp3");
+  EXPECT_EQ(audio["sample_rate"], "22050");
+  EXPECT_EQ(audio["channels"], "2");
+  EXPECT_NEAR(std::atof(moviecheck::Format(path)["duration"].c_str()), 3.0, 1.0 / 30 + 0.03);
+  EXPECT_TRUE(EventsWithCode(EC_ERRORABORT).empty());
+}
+
+TEST_F(vxcamwriter_Engine, Writes15fps_ForA15fpsStream) {
+  Feed feed;
+  feed.fps = 15;
+  feed.frames = 30;
+  feed.audioEnd = 2 * kSecond;
+  std::string path = Export(feed, "fifteen.qvf");
+  EXPECT_EQ(moviecheck::Stream(path, "v:0")["r_frame_rate"], "15/1");
+  EXPECT_EQ(moviecheck::DecodedFrames(path, "v:0"), 30);
+}
+
+TEST_F(vxcamwriter_Engine, VideoFromHalfSecond_AudioFromZero_StayInStep) {
+  Feed feed;
+  feed.videoStart = kSecond / 2;
+  feed.frames = 60;
+  feed.audioEnd = 3 * kSecond;
+  feed.markAt = kSecond + kSecond / 2;  // one second into the video
+  std::string path = Export(feed, "late-video.qvf");
+  double flash = FlashSeconds(FrameBrightness(path), 30);
+  double onset = ToneOnsetSeconds(Samples(path));
+  EXPECT_NEAR(flash, 1.0, 1e-6);
+  EXPECT_NEAR(onset, flash, 1.0 / 30) << "the audio before the first frame must be cut away";
+}
+
+TEST_F(vxcamwriter_Engine, AudioOneSecondLate_StartsWithSilence_AndStaysInStep) {
+  Feed feed;
+  feed.frames = 90;
+  feed.audioStart = kSecond;
+  feed.audioEnd = 3 * kSecond;
+  feed.markAt = 2 * kSecond;
+  std::string path = Export(feed, "late-audio.qvf");
+  auto pcm = Samples(path);
+  double flash = FlashSeconds(FrameBrightness(path), 30);
+  EXPECT_NEAR(flash, 2.0, 1e-6);
+  EXPECT_NEAR(ToneOnsetSeconds(pcm), flash, 1.0 / 30);
+  EXPECT_EQ(moviecheck::DecodedFrames(path, "v:0"), 90);
+}
+
+TEST_F(vxcamwriter_Engine, NoAudioPin_WritesSilenceForEveryFrame) {
+  for (double fps : {30.0, 15.0}) {
+    Feed feed;
+    feed.audio = false;
+    feed.fps = fps;
+    feed.frames = int(fps * 2);
+    std::string path = Export(feed, "silent" + std::to_string(int(fps)) + ".qvf");
+    auto pcm = Samples(path);
+    ASSERT_FALSE(pcm.empty());
+    int loudest = 0;
+    for (int16_t s : pcm) loudest = std::max(loudest, std::abs(int(s)));
+    EXPECT_LT(loudest, 4);
+    // One chunk of nAvgBytesPerSec / fps per frame: two seconds of sound, plus the
+    // encoder's last padded frame.
+    EXPECT_NEAR(double(pcm.size()) / 22050, 2.0, 1.0 / fps + 1152.0 / 22050);
+    EXPECT_EQ(moviecheck::DecodedFrames(path, "v:0"), feed.frames);
+  }
+}
+
+TEST_F(vxcamwriter_Engine, SizeLimit_IsReportedOnce_WhenTheProjectedSizeReachesIt) {
+  auto engine = MakeEngine();
+  const LONGLONG limit = 40000;
+  engine->SetSizeLimit(limit);
+  EXPECT_EQ(engine->sizeLimit(), limit);
+  Feed feed;
+  std::string path = Export(feed, "limited.qvf", engine.get());
+  auto reports = EventsWithCode(EC_SIZE_LIMIT_REACHED);
+  ASSERT_EQ(reports.size(), 1u);
+  LONGLONG projected = LONGLONG(DWORD(reports[0].p1)) | (LONGLONG(DWORD(reports[0].p2)) << 32);
+  EXPECT_GE(projected, limit);
+  EXPECT_LT(projected - CCamExportEngine::kSizeLimitMarginBytes, limit - CCamExportEngine::kSizeLimitMarginBytes + 16000)
+      << "reported as soon as the written bytes reached limit - 10240";
+  EXPECT_LE(projected - CCamExportEngine::kSizeLimitMarginBytes, moviecheck::FileSize(path));
+
+  // A second movie from the same filter does not report again.
+  Export(feed, "limited2.qvf", engine.get());
+  EXPECT_EQ(EventsWithCode(EC_SIZE_LIMIT_REACHED).size(), 1u);
+}
+
+TEST_F(vxcamwriter_Engine, StopInTheMiddle_LeavesACompleteMovie) {
+  Feed feed;
+  feed.frames = 300;
+  feed.audioEnd = 10 * kSecond;
+  std::atomic<int> handed{0};
+  feed.afterFrame = [&](int i) { handed = i + 1; };
+  std::string path = Export(feed, "stopped.qvf", nullptr, [&](CCamExportEngine& engine) {
+    while (handed < 40) Sleep(1);
+    engine.Stop();
+  });
+  int frames = moviecheck::DecodedFrames(path, "v:0");
+  EXPECT_GE(frames, 40);
+  EXPECT_LT(frames, 300);
+  EXPECT_EQ(moviecheck::Stream(path, "v:0")["nb_frames"], std::to_string(frames)) << "the index covers every frame";
+  EXPECT_GT(moviecheck::DecodedAudioSeconds(path), 1.0);
+}
+
+TEST_F(vxcamwriter_Engine, WrongSizeSample_BecomesABlackFrame) {
+  Feed feed;
+  feed.frames = 20;
+  feed.audioEnd = kSecond;
+  feed.wrongSizeFrame = 10;
+  std::string path = Export(feed, "black.qvf");
+  auto brightness = FrameBrightness(path);
+  ASSERT_EQ(brightness.size(), 20u);
+  EXPECT_LT(brightness[10], 20);
+  EXPECT_GT(brightness[9], 100);
+  EXPECT_GT(brightness[11], 100);
+}
+
+TEST_F(vxcamwriter_Engine, LibraryFailure_BecomesErrorAbortEvent_WithoutHanging) {
+  auto engine = MakeEngine();
+  engine->SetOutputPath(dir_ + "/missing/folder/x.qvf");
+  VIDEOINFOHEADER vih{};
+  vih.AvgTimePerFrame = 333667;
+  vih.bmiHeader = {40, 320, 240, 1, 32, 0, 0, 0, 0, 0, 0};
+  engine->VideoConnected(vih);
+  engine->AudioConnected(CCamExportEngine::CameraAudioFormat());
+  engine->PauseFromStopped();
+  engine->Stop();
+  auto errors = EventsWithCode(EC_ERRORABORT);
+  ASSERT_FALSE(errors.empty());
+  for (const auto& e : errors) EXPECT_EQ(HRESULT(e.p1), E_UNEXPECTED);
+}
+
+TEST(vxcamwriter_Trace, WritesNumberedUtcLines_OnlyWhenSwitchedOn) {
+  std::string path = tavtest::TempDir() + "/trace.txt";
+  {
+    CCamTraceWriter trace(path);
+    trace.Write("before");
+    EXPECT_EQ(moviecheck::FileSize(path), -1) << "a switched-off trace creates no file";
+    trace.SwitchOn(true);
+    trace.Write("Dubber started");
+    trace.Write("Thread exit");
+  }
+  std::ifstream in(path, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::regex line(R"(   1 \| [ 12]\d:\d\d:\d\d\.\d{3} Dubber started\r\n   2 \| [ 12]\d:\d\d:\d\d\.\d{3} Thread exit\r\n)");
+  EXPECT_TRUE(std::regex_match(text, line)) << text;
+}
+
+}  // namespace
