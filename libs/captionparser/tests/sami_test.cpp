@@ -221,3 +221,23 @@ TEST(captionparser_SamiReader, ReloadStartsFromScratch) {
   EXPECT_EQ(Dump(state.DefaultEntries()), "2 [y]\n");
   EXPECT_TRUE(state.LanguageTable()[0].entries.empty());
 }
+
+TEST(captionparser_SamiReader, DeepNestingAndLongLinesAreWalkedWithoutRecursion) {
+  // 100,000 distinct unknown elements nested inside one paragraph, and a 1 MB line of text.
+  std::string deep = "<SAMI><BODY><SYNC Start=1><P>";
+  for (int i = 0; i < 100000; ++i) deep += "<u" + std::to_string(i) + ">";
+  deep += "<i>bottom</i><SYNC Start=2><P>" + std::string(1 << 20, 'x') + "</BODY></SAMI>";
+  CSubtitleState state;
+  ASSERT_TRUE(state.LoadFile(WriteTemp("deep.smi", deep), false));
+  ASSERT_EQ(state.DefaultEntries().size(), 2u);
+  EXPECT_EQ(captiontest::DumpEntry(*state.DefaultEntries()[0]), "1 [bottom]/i");
+  EXPECT_EQ(state.DefaultEntries()[1]->Runs()[0].text.size(), size_t(1) << 20);
+
+  // The same as SubRip cue text on one line.
+  std::string cue = "1\n00:00:01,000 --> 00:00:02,000\n";
+  for (int i = 0; i < 100000; ++i) cue += "<b" + std::to_string(i) + ">";
+  cue += "<b>bottom\n";
+  ASSERT_TRUE(state.LoadFile(WriteTemp("deep.srt", cue), false));
+  ASSERT_EQ(state.DefaultEntries().size(), 2u);
+  EXPECT_EQ(captiontest::DumpEntry(*state.DefaultEntries()[0]), "1000 [bottom]/b/c=FFFFFF");
+}
