@@ -46,6 +46,8 @@ int ResolveSize(const CaptionSize& size, int base, int dpiY) {
 }
 
 CaptionColor ParseCaptionColor(std::string_view value) {
+  // "#" and six hexadecimal digits; what follows them (a space before the semicolon of the
+  // declaration, say) does not matter.
   if (value.size() >= 7 && value[0] == '#') {
     int digits[6];
     bool hex = true;
