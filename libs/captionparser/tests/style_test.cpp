@@ -56,6 +56,7 @@ TEST(captionparser_CaptionStyle, SizesAndColours) {
 
   EXPECT_EQ(ParseCaptionColor("#ff8000"), CaptionRgb(0xFF, 0x80, 0x00));
   EXPECT_EQ(ParseCaptionColor("#FF8000"), 0x0080FFu);
+  EXPECT_EQ(ParseCaptionColor("#ff8000 "), CaptionRgb(0xFF, 0x80, 0x00));
   EXPECT_EQ(ParseCaptionColor("Red"), CaptionRgb(0xFF, 0, 0));
   EXPECT_EQ(ParseCaptionColor("white"), 0xFFFFFFu);
   EXPECT_EQ(ParseCaptionColor("orange"), 0u);
