@@ -48,8 +48,12 @@ constexpr ErrorText kErrorTexts[] = {
     {STG_E_FILENOTFOUND, "The file could not be found."},
     {STG_E_ACCESSDENIED, "Access to the file was denied."},
     {DISP_E_TYPEMISMATCH, "The value has the wrong type."},
+    {DISP_E_BADVARTYPE, "The value is of a kind that is not supported."},
+    {DISP_E_ARRAYISLOCKED, "The array is locked."},
+    {CO_E_OBJNOTREG, "The object is not registered."},
 
     // Streaming framework failures.
+    {VFW_S_NO_MORE_ITEMS, "The end of the list has been reached."},
     {VFW_E_INVALIDMEDIATYPE, "The media type is not valid."},
     {VFW_E_INVALIDSUBTYPE, "The media subtype is not valid."},
     {VFW_E_NEED_OWNER, "This object can only be created as part of an aggregate."},
