@@ -135,7 +135,8 @@ constexpr HRESULT CO_E_OBJNOTREG = TAV_HR(0x800401FB);
 // The subtitle source's "file cannot be loaded".
 constexpr HRESULT TAV_E_SUBTITLE_LOAD = TAV_HR(0x80040301);
 
-// Streaming framework.
+// Streaming framework. Every VFW_ code needs its text in platform/runtime/errortext.cpp
+// (a runtime test reads this header and checks).
 constexpr HRESULT VFW_S_NO_MORE_ITEMS = TAV_HR(0x00040103);
 constexpr HRESULT VFW_E_INVALIDMEDIATYPE = TAV_HR(0x80040200);
 constexpr HRESULT VFW_E_INVALIDSUBTYPE = TAV_HR(0x80040201);

@@ -34,7 +34,7 @@ TEST(RuntimeErrorText, EveryStreamingCodeOfTheContractHasItsOwnText) {
   for (std::sregex_iterator it(text.begin(), text.end(), code), end; it != end; ++it) {
     const HRESULT hr = HRESULT(std::stoul((*it)[2].str(), nullptr, 16));
     const std::string t = Text(hr);
-    EXPECT_GT(t.size(), 10u) << (*it)[1] << " has no text";
+    EXPECT_GT(t.size(), 10u) << (*it)[1] << " has no text: add one to platform/runtime/errortext.cpp";
     EXPECT_TRUE(texts.insert(t).second) << (*it)[1] << " repeats another code's text: " << t;
     ++count;
   }
