@@ -236,6 +236,7 @@ std::vector<ComPtr<IBaseFilter>> FilterGraph::RenderersLocked() const {
     auto pins = PinsOf(e.filter.Get());
     bool hasInput = false, hasOutput = false;
     for (auto& p : pins) (DirectionOf(p.Get()) == PINDIR_INPUT ? hasInput : hasOutput) = true;
+    // An unconnected renderer counts too: it reports its end as soon as it runs.
     if (hasInput && !hasOutput) out.push_back(e.filter);
   }
   return out;

@@ -171,6 +171,9 @@ TEST_F(GraphStreamingTest, Completion_IsReportedOnceAfterEveryRenderer) {
                                 ComPtr<IBaseFilter>(shortRenderer), ComPtr<IBaseFilter>(longRenderer)};
   Build(shortSource, shortRenderer, u" 1");
   Build(longSource, longRenderer, u" 2");
+  // A renderer left unconnected reports its end as soon as it runs: it does not end the run.
+  ComPtr<IBaseFilter> idle(new CountingRenderer(kRenderClass, &hr));
+  ASSERT_EQ(graph_->AddFilter(idle.Get(), u"Idle renderer"), S_OK);
   ASSERT_EQ(filter_->SetSyncSource(nullptr), S_OK);
   ASSERT_TRUE(SUCCEEDED(control_->Run()));
 
@@ -224,22 +227,28 @@ TEST_F(GraphStreamingTest, WithSystemClock_ThirtyFramesASecondArePresentedOnTime
 
   auto shown = renderer->Presented();
   ASSERT_EQ(shown.size(), 30u);
-  // Measured tolerantly: the machine is shared and may be heavily loaded. No frame comes
-  // early; the typical interval is a 30th of a second; the whole second takes a second.
-  std::vector<double> intervals;
-  int late = 0;
-  for (size_t i = 1; i < shown.size(); ++i) {
-    double expectMs = (shown[i].streamTime - shown[0].streamTime) / 10000.0;
-    double gotMs = std::chrono::duration<double, std::milli>(shown[i].wall - shown[0].wall).count();
-    EXPECT_GT(gotMs, expectMs - 3.0) << "frame " << i << " presented early";
-    if (gotMs > expectMs + 8.0) ++late;
-    intervals.push_back(std::chrono::duration<double, std::milli>(shown[i].wall - shown[i - 1].wall).count());
+  // Measured tolerantly: the machine is shared and may be heavily loaded. Presentation
+  // times against stream times have slope 1, and frames keep to their slots: lateness is
+  // measured from the frame that was least late.
+  double n = static_cast<double>(shown.size()), sx = 0, sy = 0, sxx = 0, sxy = 0;
+  std::vector<double> offsets;
+  for (auto& p : shown) {
+    double x = p.streamTime / 10000.0;
+    double y = std::chrono::duration<double, std::milli>(p.wall - shown[0].wall).count();
+    sx += x;
+    sy += y;
+    sxx += x * x;
+    sxy += x * y;
+    offsets.push_back(y - x);
   }
-  std::sort(intervals.begin(), intervals.end());
-  EXPECT_NEAR(intervals[intervals.size() / 2], 33.333, 3.0) << "median interval";
-  EXPECT_LE(late, 10) << "frames presented more than 8 ms late";
-  double spanMs = std::chrono::duration<double, std::milli>(shown.back().wall - shown.front().wall).count();
-  EXPECT_NEAR(spanMs, 29 * 33.3333, 60.0);
+  double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+  EXPECT_NEAR(slope, 1.0, 0.03) << "presentation rate against stream time";
+  double anchor = *std::min_element(offsets.begin(), offsets.end());
+  std::vector<double> lateness;
+  for (double o : offsets) lateness.push_back(o - anchor);
+  std::sort(lateness.begin(), lateness.end());
+  EXPECT_LT(lateness[lateness.size() / 2], 4.0) << "median lateness in ms";
+  EXPECT_LT(lateness[lateness.size() * 9 / 10], 10.0) << "90th percentile lateness in ms";
 }
 
 TEST_F(GraphStreamingTest, SeekWhileRunning_FlushesAndRestartsAtTheNewPosition) {
