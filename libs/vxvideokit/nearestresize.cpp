@@ -42,15 +42,67 @@ void DoubleRow(BYTE* d, const BYTE* s, LONG srcCount) {
   }
 }
 
+// Halving: every second source pixel (the stepping gives exactly this for S == 2D).
+template <int N>
+void HalveRow(BYTE* d, const BYTE* s, LONG dstCount) {
+  for (LONG k = 0; k < dstCount; ++k) CopyPixel<N>(d + size_t(k) * N, s + size_t(k) * 2 * N);
+}
+
+template <>
+void HalveRow<4>(BYTE* d, const BYTE* s, LONG dstCount) {
+  uint32_t* out = reinterpret_cast<uint32_t*>(d);
+  for (LONG k = 0; k < dstCount; ++k) {
+    uint64_t pair;
+    std::memcpy(&pair, s + size_t(k) * 8, 8);
+    out[k] = uint32_t(pair);  // little-endian: the first pixel of the pair
+  }
+}
+
+template <>
+void GatherRow<4>(BYTE* d, const BYTE* s, const LONG* cols, LONG count) {
+  uint32_t* out = reinterpret_cast<uint32_t*>(d);  // DIB rows are 4-byte aligned
+  const uint32_t* in = reinterpret_cast<const uint32_t*>(s);
+  LONG k = 0;
+  for (; k + 4 <= count; k += 4) {
+    out[k] = in[cols[k]];
+    out[k + 1] = in[cols[k + 1]];
+    out[k + 2] = in[cols[k + 2]];
+    out[k + 3] = in[cols[k + 3]];
+  }
+  for (; k < count; ++k) out[k] = in[cols[k]];
+}
+
 template <int N>
 void DrawRow(BYTE* d, const BYTE* s, const LONG* cols, LONG srcCount, LONG dstCount) {
   if (srcCount == dstCount) {
     std::memcpy(d, s, size_t(dstCount) * N);
   } else if (dstCount == 2 * srcCount) {
     DoubleRow<N>(d, s, srcCount);
+  } else if (srcCount == 2 * dstCount) {
+    HalveRow<N>(d, s, dstCount);
   } else {
     GatherRow<N>(d, s, cols, dstCount);
   }
+}
+
+// Zeroes every byte of the image outside `r` (the stretch then covers `r`), which is the
+// same as clearing the whole image first but touches each byte once.
+void ClearOutside(const MutableImageView& img, const PixelRect& r) {
+  const size_t stride = size_t(DibStride(img.bitCount, img.width));
+  const LONG height = AbsHeight(img.height);
+  if (!FitsInside(r, img.width, height)) {
+    std::memset(img.bits, 0, stride * size_t(height));
+    return;
+  }
+  const size_t left = size_t(img.bitCount) * r.x / 8;
+  const size_t right = left + size_t(img.bitCount) * r.width / 8;
+  std::memset(img.bits, 0, stride * size_t(r.y));
+  for (LONG y = r.y; y < r.y + r.height; ++y) {
+    BYTE* row = img.bits + stride * size_t(y);
+    std::memset(row, 0, left);
+    std::memset(row + right, 0, stride - right);
+  }
+  std::memset(img.bits + stride * size_t(r.y + r.height), 0, stride * size_t(height - r.y - r.height));
 }
 
 }  // namespace
@@ -222,8 +274,9 @@ HRESULT ResizeFrame(const BITMAPINFOHEADER& sh, const BYTE* src, size_t srcBytes
     CopyCentred(in, out);
     return S_OK;
   }
-  if (plan.clearFirst) std::memset(dst, 0, ImageBytes(out.bitCount, out.width, out.height));
-  StretchNearest(in, plan.src, out, plan.dst);
+  if (plan.clearFirst) ClearOutside(out, plan.dst);
+  if (!StretchNearest(in, plan.src, out, plan.dst) && plan.clearFirst)
+    std::memset(dst, 0, ImageBytes(out.bitCount, out.width, out.height));  // nothing drawn: all black
   return S_OK;
 }
 
