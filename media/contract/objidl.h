@@ -135,3 +135,41 @@ struct IRunningObjectTable : IUnknown {
 };
 TAV_INTERFACE(IRunningObjectTable, IID_IRunningObjectTable);
 HRESULT GetRunningObjectTable(DWORD reserved, IRunningObjectTable** out);
+
+// ---- streams and stream persistence ----------------------------------------------------------
+// Byte streams that objects save their settings to (IPersistStream). STATSTG is only passed
+// by pointer here.
+TAV_DEFINE_GUID(IID_ISequentialStream, 0x0C733A30, 0x2A1C, 0x11CE, 0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D);
+TAV_DEFINE_GUID(IID_IStream, 0x0000000C, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
+TAV_DEFINE_GUID(IID_IPersistStream, 0x00000109, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46);
+
+enum STREAM_SEEK : DWORD { STREAM_SEEK_SET = 0, STREAM_SEEK_CUR = 1, STREAM_SEEK_END = 2 };
+struct STATSTG;
+
+struct ISequentialStream : IUnknown {
+  STDMETHOD(Read)(void* buffer, ULONG bytes, ULONG* read) = 0;
+  STDMETHOD(Write)(const void* buffer, ULONG bytes, ULONG* written) = 0;
+};
+TAV_INTERFACE(ISequentialStream, IID_ISequentialStream);
+
+struct IStream : ISequentialStream {
+  STDMETHOD(Seek)(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) = 0;
+  STDMETHOD(SetSize)(ULARGE_INTEGER size) = 0;
+  STDMETHOD(CopyTo)(IStream* target, ULARGE_INTEGER bytes, ULARGE_INTEGER* read, ULARGE_INTEGER* written) = 0;
+  STDMETHOD(Commit)(DWORD flags) = 0;
+  STDMETHOD(Revert)() = 0;
+  STDMETHOD(LockRegion)(ULARGE_INTEGER offset, ULARGE_INTEGER bytes, DWORD lockType) = 0;
+  STDMETHOD(UnlockRegion)(ULARGE_INTEGER offset, ULARGE_INTEGER bytes, DWORD lockType) = 0;
+  STDMETHOD(Stat)(STATSTG* stat, DWORD flags) = 0;
+  STDMETHOD(Clone)(IStream** out) = 0;
+};
+TAV_INTERFACE(IStream, IID_IStream);
+
+struct IPersistStream : IPersist {
+  // S_OK when changed since the last save, else S_FALSE.
+  STDMETHOD(IsDirty)() = 0;
+  STDMETHOD(Load)(IStream* stream) = 0;
+  STDMETHOD(Save)(IStream* stream, BOOL clearDirty) = 0;
+  STDMETHOD(GetSizeMax)(ULARGE_INTEGER* size) = 0;
+};
+TAV_INTERFACE(IPersistStream, IID_IPersistStream);
