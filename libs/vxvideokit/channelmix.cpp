@@ -363,21 +363,11 @@ void ChannelMixer::MixFrame(const LONG* inValues, LONG* outValues) const {
   }
 }
 
-size_t ChannelMixer::Process(BYTE* in, size_t inBytes, BYTE* out, size_t outCapacity) const {
+size_t ChannelMixer::Process(const BYTE* in, size_t inBytes, BYTE* out, size_t outCapacity) const {
   const size_t inFrame = InputFrameBytes(), outFrame = OutputFrameBytes();
   if (!in || !out || inFrame == 0 || outFrame == 0) return 0;
   size_t frames = inBytes / inFrame;
   if (frames > outCapacity / outFrame) frames = outCapacity / outFrame;
-
-  // Float samples become 32-bit integers in place, once.
-  if (in_.isFloat) {
-    for (size_t i = 0; i < frames * in_.channels; ++i) {
-      float f;
-      std::memcpy(&f, in + i * 4, 4);
-      const LONG v = FloatSampleToInt(f);
-      std::memcpy(in + i * 4, &v, 4);
-    }
-  }
 
   LONG inValues[kMaxMixChannels];
   LONG outValues[kMaxMixChannels];
@@ -386,6 +376,14 @@ size_t ChannelMixer::Process(BYTE* in, size_t inBytes, BYTE* out, size_t outCapa
   for (size_t f = 0; f < frames; ++f) {
     for (int c = 0; c < in_.channels; ++c, s += inBytes_) {
       uint32_t u = 0;
+      if (in_.isFloat) {
+        // Float samples become 32-bit integers as they are read; the input buffer may be
+        // shared with other readers and is never written.
+        float x;
+        std::memcpy(&x, s, 4);
+        inValues[c] = FloatSampleToInt(x);
+        continue;
+      }
       switch (inBytes_) {
         case 1: u = (uint32_t(s[0]) << 24) - 0x80000000u; break;  // 8-bit PCM is unsigned
         case 2: u = (uint32_t(s[0]) << 16) | (uint32_t(s[1]) << 24); break;

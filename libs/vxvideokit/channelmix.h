@@ -94,7 +94,7 @@ struct MixInputFormat {
 // Reads channels, bits, the completed mask and the float flag of an accepted input format.
 MixInputFormat DescribeMixInput(const WAVEFORMATEX& wfx);
 
-// Mixes interleaved frames. Float input is first converted in place to 32-bit integers.
+// Mixes interleaved frames. Float input is converted to 32-bit integers as it is read.
 class ChannelMixer {
  public:
   void Configure(const MixInputFormat& in, const DownmixSettings& s);
@@ -103,9 +103,9 @@ class ChannelMixer {
   size_t InputFrameBytes() const { return size_t(in_.channels) * inBytes_; }
   size_t OutputFrameBytes() const { return size_t(outChannels_) * outBytes_; }
 
-  // Converts whole frames from `in` (modified in place for float input) to `out`; stops at
-  // the end of either buffer. Returns the output bytes written.
-  size_t Process(BYTE* in, size_t inBytes, BYTE* out, size_t outCapacity) const;
+  // Converts whole frames from `in` to `out`; stops at the end of either buffer. Returns the
+  // output bytes written.
+  size_t Process(const BYTE* in, size_t inBytes, BYTE* out, size_t outCapacity) const;
 
   // One frame of left-aligned 32-bit values by input channel to output values by output
   // channel (exposed for tests of the arithmetic).

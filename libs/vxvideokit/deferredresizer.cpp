@@ -1,0 +1,399 @@
+#include "libs/vxvideokit/deferredresizer.h"
+
+#include <new>
+
+#include "libs/vxvideokit/nearestresize.h"
+
+namespace {
+
+constexpr LONG kMaxFrameSide = 16384;  // larger frames are refused rather than overflowing sizes
+
+// The bitmap header inside a VIDEOINFOHEADER or VIDEOINFOHEADER2 format block, or null.
+const BITMAPINFOHEADER* BitmapHeaderOf(const AM_MEDIA_TYPE& mt) {
+  if (!mt.pbFormat) return nullptr;
+  if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER))
+    return &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
+  if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2))
+    return &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
+  return nullptr;
+}
+
+BITMAPINFOHEADER* MutableVideoInfoHeader(AM_MEDIA_TYPE& mt) {
+  if (!mt.pbFormat || mt.formattype != FORMAT_VideoInfo || mt.cbFormat < sizeof(VIDEOINFOHEADER)) return nullptr;
+  return &reinterpret_cast<VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
+}
+
+// ---- pins ----------------------------------------------------------------------------------
+
+class CDeferredInputPin final : public CTransformInputPin {
+ public:
+  CDeferredInputPin(CTransformFilter* filter, HRESULT* phr)
+      : CTransformInputPin(NAME("deferred resizer input"), filter, phr, u"Input") {}
+  // The input takes whatever buffers upstream has: no requirements of its own.
+  STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
+};
+
+class CDeferredOutputPin final : public CTransformOutputPin {
+ public:
+  CDeferredOutputPin(CDeferredResizer* filter, HRESULT* phr)
+      : CTransformOutputPin(NAME("deferred resizer output"), filter, phr, u"Output"), m_pResizer(filter) {}
+
+  // Always the filter's own allocator: only its samples can resize on read.
+  HRESULT DecideAllocator(IMemInputPin* pin, IMemAllocator** allocator) override {
+    if (!pin || !allocator) return E_POINTER;
+    *allocator = nullptr;
+    ALLOCATOR_PROPERTIES request{};
+    pin->GetAllocatorRequirements(&request);
+    if (request.cbAlign == 0) request.cbAlign = 1;
+    ComPtr<IMemAllocator> own(static_cast<IMemAllocator*>(m_pResizer->Allocator()));
+    if (!own) return E_OUTOFMEMORY;
+    HRESULT hr = DecideBufferSize(own.Get(), &request);
+    if (FAILED(hr)) return hr;
+    hr = pin->NotifyAllocator(own.Get(), FALSE);
+    if (FAILED(hr)) return hr;
+    *allocator = own.Detach();
+    return S_OK;
+  }
+
+ private:
+  CDeferredResizer* m_pResizer;
+};
+
+}  // namespace
+
+// ---- CDeferredSample -----------------------------------------------------------------------
+
+CDeferredSample::CDeferredSample(LPCTSTR name, CBaseAllocator* allocator, HRESULT* phr, LPBYTE buffer, LONG length)
+    : CMediaSample(name, allocator, phr, buffer, length) {}
+
+HRESULT CDeferredSample::GetPointer(BYTE** buffer) {
+  if (!buffer) return E_POINTER;
+  CAutoLock lock(&m_sampleLock);
+  if (m_pAttached) {
+    // Taken off first: whatever happens, the input sample is released exactly once.
+    ComPtr<IMediaSample> input = std::move(m_pAttached);
+    CDeferredResizer* filter = static_cast<DeferredMemAlloc*>(m_pAllocator)->Filter();
+    if (!filter) return E_POINTER;
+    if (FAILED(filter->ResizeInto(input.Get(), m_pBuffer, m_cbBuffer))) return E_FAIL;
+  }
+  return CMediaSample::GetPointer(buffer);
+}
+
+HRESULT CDeferredSample::AttachInput(IMediaSample* input) {
+  CAutoLock lock(&m_sampleLock);
+  if (m_pAttached) return E_FAIL;
+  m_pAttached = input;
+  return S_OK;
+}
+
+void CDeferredSample::ReleaseInputUnread() {
+  ComPtr<IMediaSample> input;
+  {
+    CAutoLock lock(&m_sampleLock);
+    input = std::move(m_pAttached);
+  }
+  // Released outside the lock: it goes back to the upstream allocator.
+}
+
+bool CDeferredSample::HasInput() {
+  CAutoLock lock(&m_sampleLock);
+  return bool(m_pAttached);
+}
+
+// ---- DeferredMemAlloc ----------------------------------------------------------------------
+
+DeferredMemAlloc::DeferredMemAlloc(CDeferredResizer* filter, HRESULT* phr)
+    : CMemAllocator(NAME("deferred resizer allocator"), nullptr, phr), m_pFilter(filter) {}
+
+HRESULT DeferredMemAlloc::ReleaseBuffer(IMediaSample* sample) {
+  if (!sample) return E_POINTER;
+  static_cast<CDeferredSample*>(static_cast<CMediaSample*>(sample))->ReleaseInputUnread();
+  return CMemAllocator::ReleaseBuffer(sample);
+}
+
+CDeferredResizer* DeferredMemAlloc::Filter() {
+  CAutoLock lock(&m_filterLock);
+  return m_pFilter;
+}
+
+void DeferredMemAlloc::DetachFilter() {
+  CAutoLock lock(&m_filterLock);
+  m_pFilter = nullptr;
+}
+
+CMediaSample* DeferredMemAlloc::NewSample(LPBYTE buffer, LONG length, HRESULT* phr) {
+  return new (std::nothrow) CDeferredSample(NAME("deferred sample"), this, phr, buffer, length);
+}
+
+// ---- the filter ----------------------------------------------------------------------------
+
+CUnknown* CDeferredResizer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
+  HRESULT hr = S_OK;
+  auto* filter = new (std::nothrow) CDeferredResizer(outer, &hr);
+  if (!filter) hr = E_OUTOFMEMORY;
+  if (FAILED(hr)) {
+    delete filter;
+    filter = nullptr;
+  }
+  if (phr) *phr = hr;
+  return filter;
+}
+
+CDeferredResizer::CDeferredResizer(LPUNKNOWN outer, HRESULT* phr)
+    : CTransformFilter(NAME("VXCMN Deferred Resizer"), outer, CLSID_VxDeferredResizer) {
+  HRESULT hr = S_OK;
+  m_pDeferredAlloc = new (std::nothrow) DeferredMemAlloc(this, &hr);
+  if (!m_pDeferredAlloc || FAILED(hr)) {
+    delete m_pDeferredAlloc;
+    m_pDeferredAlloc = nullptr;
+    if (phr) *phr = E_OUTOFMEMORY;
+    return;
+  }
+  m_allocatorRef = static_cast<IMemAllocator*>(m_pDeferredAlloc);
+}
+
+CDeferredResizer::~CDeferredResizer() {
+  // Samples still held downstream must not reach back into a deleted filter.
+  if (m_pDeferredAlloc) m_pDeferredAlloc->DetachFilter();
+}
+
+HRESULT CDeferredResizer::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  if (riid == IID_IResizerControl) return GetInterface(static_cast<IResizerControl*>(this), ppv);
+  return CTransformFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
+CBasePin* CDeferredResizer::GetPin(int n) {
+  CAutoLock lock(&m_csFilter);
+  if (!m_pInput) {
+    HRESULT hr = S_OK;
+    m_pInput = new (std::nothrow) CDeferredInputPin(this, &hr);
+    if (m_pInput && FAILED(hr)) {
+      delete m_pInput;
+      m_pInput = nullptr;
+    }
+    if (!m_pInput) return nullptr;
+    m_pOutput = new (std::nothrow) CDeferredOutputPin(this, &hr);
+    if (m_pOutput && FAILED(hr)) {
+      delete m_pOutput;
+      m_pOutput = nullptr;
+    }
+    if (!m_pOutput) {
+      delete m_pInput;
+      m_pInput = nullptr;
+      return nullptr;
+    }
+  }
+  if (n == 0) return m_pInput;
+  if (n == 1) return m_pOutput;
+  return nullptr;
+}
+
+// ---- negotiation ---------------------------------------------------------------------------
+
+HRESULT CDeferredResizer::CheckInputType(const CMediaType* in) {
+  if (!in) return E_POINTER;
+  if (in->majortype != MEDIATYPE_Video) return E_FAIL;
+  if (in->formattype != FORMAT_VideoInfo && in->formattype != FORMAT_VideoInfo2) return E_FAIL;
+  CAutoLock lock(&m_csFilter);
+  if (in->subtype != m_configured.subtype) return E_FAIL;
+  const BITMAPINFOHEADER* h = BitmapHeaderOf(*in);
+  // Only bottom-up frames of a sensible size.
+  if (!h || h->biWidth <= 0 || h->biHeight <= 0 || h->biWidth > kMaxFrameSide || h->biHeight > kMaxFrameSide)
+    return E_FAIL;
+  return S_OK;
+}
+
+HRESULT CDeferredResizer::CheckTransform(const CMediaType* in, const CMediaType* out) {
+  if (!in || !out) return E_POINTER;
+  if (CheckInputType(in) != S_OK) return E_FAIL;
+  CAutoLock lock(&m_csFilter);
+  if (out->majortype != m_configured.majortype || out->subtype != m_configured.subtype ||
+      out->formattype != m_configured.formattype)
+    return E_FAIL;
+  const BITMAPINFOHEADER* want = BitmapHeaderOf(m_configured);
+  const BITMAPINFOHEADER* got = BitmapHeaderOf(*out);
+  if (!want || !got || got->biWidth != want->biWidth || got->biHeight != want->biHeight) return E_FAIL;
+  return S_OK;
+}
+
+HRESULT CDeferredResizer::GetMediaType(int position, CMediaType* mt) {
+  if (!mt) return E_POINTER;
+  if (!m_pInput || !m_pInput->IsConnected()) return E_UNEXPECTED;
+  if (position < 0) return E_INVALIDARG;
+  CAutoLock lock(&m_csFilter);
+  if (position == 0) {
+    // A fixed default: 320 x 240 RGB32.
+    mt->InitMediaType();
+    mt->SetType(&MEDIATYPE_Video);
+    mt->SetSubtype(&MEDIASUBTYPE_RGB32);
+    mt->SetFormatType(&FORMAT_VideoInfo);
+    mt->SetTemporalCompression(FALSE);
+    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
+    if (!vih) return E_OUTOFMEMORY;
+    vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    vih->bmiHeader.biWidth = 320;
+    vih->bmiHeader.biHeight = 240;
+    vih->bmiHeader.biPlanes = 1;
+    vih->bmiHeader.biBitCount = 32;
+    vih->bmiHeader.biCompression = BI_RGB;
+    vih->bmiHeader.biSizeImage = GetBitmapSize(&vih->bmiHeader);
+    mt->SetSampleSize(vih->bmiHeader.biSizeImage);
+    return S_OK;
+  }
+  if (position == 1 && m_configured.IsValid()) {
+    *mt = m_configured;
+    return S_OK;
+  }
+  return VFW_S_NO_MORE_ITEMS;
+}
+
+HRESULT CDeferredResizer::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
+  if (!allocator || !request) return E_POINTER;
+  if (!m_pInput || !m_pInput->IsConnected()) return E_UNEXPECTED;
+  LONG size = 0;
+  {
+    CAutoLock lock(&m_csFilter);
+    const BITMAPINFOHEADER* configured = BitmapHeaderOf(m_configured);
+    if (!configured) return E_UNEXPECTED;
+    size = LONG(configured->biSizeImage);
+    // Never smaller than the frame the resize will write.
+    if (const BITMAPINFOHEADER* out = BitmapHeaderOf(m_pOutput->CurrentMediaType()))
+      size = std::max<LONG>(size, LONG(GetBitmapSize(out)));
+  }
+  request->cBuffers = 1;
+  request->cbBuffer = size;
+  if (request->cbAlign <= 0) request->cbAlign = 1;
+  ALLOCATOR_PROPERTIES actual{};
+  HRESULT hr = allocator->SetProperties(request, &actual);
+  if (FAILED(hr)) return hr;
+  if (actual.cBuffers < 1 || actual.cbBuffer < size) return E_FAIL;
+  return S_OK;
+}
+
+HRESULT CDeferredResizer::SetMediaType(PIN_DIRECTION dir, const CMediaType* mt) {
+  if (!mt) return E_POINTER;
+  CAutoLock lock(&m_csFilter);
+  if (dir == PINDIR_INPUT)
+    m_inputType = *mt;
+  else
+    m_outputType = *mt;
+  return S_OK;
+}
+
+HRESULT CDeferredResizer::BreakConnect(PIN_DIRECTION dir) {
+  CAutoLock lock(&m_csFilter);
+  if (dir == PINDIR_INPUT)
+    m_inputType.InitMediaType();
+  else
+    m_outputType.InitMediaType();
+  return CTransformFilter::BreakConnect(dir);
+}
+
+// ---- streaming -----------------------------------------------------------------------------
+
+HRESULT CDeferredResizer::Transform(IMediaSample* in, IMediaSample* out) {
+  if (!in || !out) return E_POINTER;
+  auto* deferred = dynamic_cast<CDeferredSample*>(static_cast<IMediaSample2*>(out)) ;
+  if (!deferred) return E_UNEXPECTED;
+  out->SetPreroll(in->IsPreroll() == S_OK);
+  const BITMAPINFOHEADER* h = BitmapHeaderOf(m_outputType);
+  if (!h) return E_UNEXPECTED;
+  HRESULT hr = out->SetActualDataLength(LONG(GetBitmapSize(h)));
+  if (FAILED(hr)) return hr;
+  return deferred->AttachInput(in);
+}
+
+HRESULT CDeferredResizer::ResizeInto(IMediaSample* input, BYTE* out, LONG outBytes) {
+  if (!input || !out) return E_POINTER;
+  const BITMAPINFOHEADER* src = BitmapHeaderOf(m_inputType);
+  const BITMAPINFOHEADER* dst = BitmapHeaderOf(m_outputType);
+  if (!src || !dst) return E_FAIL;
+  BYTE* in = nullptr;
+  if (FAILED(input->GetPointer(&in)) || !in) return E_FAIL;
+  const LONG inBytes = input->GetSize();
+  if (inBytes <= 0 || outBytes <= 0) return E_FAIL;
+  const HRESULT hr = vxvk::ResizeFrame(*src, in, size_t(inBytes), *dst, out, size_t(outBytes), m_mode.load());
+  if (SUCCEEDED(hr)) ++m_resizeCount;
+  return hr;
+}
+
+// ---- IResizerControl -----------------------------------------------------------------------
+
+HRESULT CDeferredResizer::GetOutputSize(int* height, int* width, int* mode) {
+  if (!height || !width || !mode) return E_POINTER;
+  CAutoLock lock(&m_csFilter);
+  const BITMAPINFOHEADER* h = BitmapHeaderOf(m_configured);
+  if (!h) return E_UNEXPECTED;
+  *height = h->biHeight;
+  *width = h->biWidth;
+  *mode = m_mode.load();
+  return S_OK;
+}
+
+HRESULT CDeferredResizer::GetInputSize(int* height, int* width) {
+  if (!height || !width) return E_POINTER;
+  CAutoLock lock(&m_csFilter);
+  const BITMAPINFOHEADER* h = BitmapHeaderOf(m_inputType);
+  if (!h) return E_POINTER;
+  *height = h->biHeight;
+  *width = h->biWidth;
+  return S_OK;
+}
+
+HRESULT CDeferredResizer::SetOutputSize(int height, int width, int mode) {
+  bool reconnect = false;
+  {
+    CAutoLock lock(&m_csFilter);
+    BITMAPINFOHEADER* h = MutableVideoInfoHeader(m_configured);
+    if (!h) return E_UNEXPECTED;
+    if (height != h->biHeight || width != h->biWidth) {
+      if (width <= 0 || height <= 0 || width > kMaxFrameSide || height > kMaxFrameSide) return E_INVALIDARG;
+      // The new size is stored before the reconnection so that the output is renegotiated
+      // at the new size, not the old one.
+      h->biHeight = height;
+      h->biWidth = width;
+      h->biSizeImage = GetBitmapSize(h);
+      m_configured.SetSampleSize(h->biSizeImage);
+      reconnect = m_pOutput && m_pOutput->IsConnected();
+    }
+    m_mode.store(mode);
+  }
+  // Outside the filter lock: the graph reconnects through the pins, which take it.
+  if (reconnect) return ReconnectPin(m_pOutput, nullptr);
+  return S_OK;
+}
+
+HRESULT CDeferredResizer::GetOutputType(AM_MEDIA_TYPE* type) {
+  if (!type) return E_POINTER;
+  CAutoLock lock(&m_csFilter);
+  return CopyMediaType(type, &m_configured);
+}
+
+HRESULT CDeferredResizer::SetOutputType(const AM_MEDIA_TYPE* type) {
+  if (!type) return E_POINTER;
+  CAutoLock lock(&m_csFilter);
+  if ((m_pInput && m_pInput->IsConnected()) || (m_pOutput && m_pOutput->IsConnected()))
+    return VFW_E_ALREADY_CONNECTED;
+  if (type->majortype != MEDIATYPE_Video || type->formattype != FORMAT_VideoInfo || type->lSampleSize == 0 ||
+      !type->pbFormat || type->cbFormat < sizeof(VIDEOINFOHEADER))
+    return VFW_E_INVALID_MEDIA_TYPE;
+  CMediaType copy;
+  if (FAILED(copy.Set(*type))) return E_FAIL;
+  m_configured = copy;
+  if (!m_configured.IsValid()) return E_FAIL;
+  return S_OK;
+}
+
+// ---- registration --------------------------------------------------------------------------
+
+namespace {
+const AMOVIESETUP_MEDIATYPE kVideoAny[] = {{&MEDIATYPE_Video, &GUID_NULL}};
+const AMOVIESETUP_PIN kPins[] = {
+    {u"Input", FALSE, FALSE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, kVideoAny},
+    {u"Output", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, kVideoAny},
+};
+}  // namespace
+
+const AMOVIESETUP_FILTER sudDeferredResizer = {&CLSID_VxDeferredResizer, u"VXCMN Deferred Resizer", 0x200000, 2,
+                                               kPins};

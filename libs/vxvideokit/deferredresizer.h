@@ -1,0 +1,115 @@
+// "VXCMN Deferred Resizer": brings every frame to the configured output size and screen fit,
+// but only when a downstream filter first reads the frame. Transform hands downstream an
+// output sample that holds a reference to the input sample; the pixels are scaled in the
+// output sample's GetPointer, and never if the sample comes back unread (dropped frames
+// cost nothing).
+//
+// Lock order: 1. the filter lock m_csFilter (control interface, connection)
+//             2. a sample's own lock (attach / resize)
+//             3. the allocator's lock.
+// The resize runs under the sample's lock only; it reads the connection types, which do
+// not change while streaming, and the mode, which is atomic.
+#pragma once
+
+#include <atomic>
+
+#include "libs/vxvideokit/vxvideokit.h"
+#include "platform/streaming/base/allocator.h"
+#include "platform/streaming/base/dllsetup.h"
+#include "platform/streaming/base/transform.h"
+
+class CDeferredResizer;
+
+// An output sample that scales its attached input sample into its buffer on first read.
+class CDeferredSample : public CMediaSample {
+ public:
+  CDeferredSample(LPCTSTR name, CBaseAllocator* allocator, HRESULT* phr, LPBYTE buffer, LONG length);
+
+  // Resizes the attached input sample (if any) into the buffer, then returns the buffer.
+  STDMETHODIMP GetPointer(BYTE** buffer) override;
+
+  // Takes a reference to the input sample. E_FAIL when one is already attached.
+  HRESULT AttachInput(IMediaSample* input);
+  // Lets the attached input sample go without reading it.
+  void ReleaseInputUnread();
+  bool HasInput();
+
+ private:
+  // Guards m_pAttached: the streaming thread attaches, the reader resizes, the allocator
+  // releases.
+  CCritSec m_sampleLock;
+  ComPtr<IMediaSample> m_pAttached;  // guarded by m_sampleLock
+};
+
+// The output pin's allocator: one block of memory, samples of class CDeferredSample.
+// Owned by the filter; the samples reach the filter through it.
+class DeferredMemAlloc : public CMemAllocator {
+ public:
+  DeferredMemAlloc(CDeferredResizer* filter, HRESULT* phr);
+
+  // An attached input sample is released unread before the sample joins the free list.
+  STDMETHODIMP ReleaseBuffer(IMediaSample* sample) override;
+
+  // The filter, or null once it has gone.
+  CDeferredResizer* Filter();
+  void DetachFilter();
+
+ protected:
+  CMediaSample* NewSample(LPBYTE buffer, LONG length, HRESULT* phr) override;
+
+ private:
+  CCritSec m_filterLock;                 // guards m_pFilter
+  CDeferredResizer* m_pFilter = nullptr;  // not counted: the filter owns this allocator
+};
+
+class CDeferredResizer : public CTransformFilter, public IResizerControl {
+ public:
+  static CUnknown* CreateInstance(LPUNKNOWN outer, HRESULT* phr);
+  ~CDeferredResizer() override;
+
+  DECLARE_IUNKNOWN
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+  // Pins of the filter's own classes, made on first request.
+  CBasePin* GetPin(int n) override;
+
+  HRESULT CheckInputType(const CMediaType* in) override;
+  HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override;
+  HRESULT GetMediaType(int position, CMediaType* mt) override;
+  HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+  HRESULT SetMediaType(PIN_DIRECTION dir, const CMediaType* mt) override;
+  HRESULT BreakConnect(PIN_DIRECTION dir) override;
+  // Attaches the input sample to the output sample; no pixel work.
+  HRESULT Transform(IMediaSample* in, IMediaSample* out) override;
+
+  // IResizerControl
+  STDMETHODIMP GetOutputSize(int* height, int* width, int* mode) override;
+  STDMETHODIMP GetInputSize(int* height, int* width) override;
+  STDMETHODIMP SetOutputSize(int height, int width, int mode) override;
+  STDMETHODIMP GetOutputType(AM_MEDIA_TYPE* type) override;
+  STDMETHODIMP SetOutputType(const AM_MEDIA_TYPE* type) override;
+
+  // Scales one input sample into an output buffer (called by CDeferredSample::GetPointer).
+  HRESULT ResizeInto(IMediaSample* input, BYTE* out, LONG outBytes);
+
+  DeferredMemAlloc* Allocator() const { return m_pDeferredAlloc; }
+  // Resizes done so far (frames actually scaled).
+  LONG ResizeCount() const { return m_resizeCount.load(); }
+
+ private:
+  CDeferredResizer(LPUNKNOWN outer, HRESULT* phr);
+
+  // Configuration, guarded by m_csFilter
+  CMediaType m_configured;  // the output type SetOutputType gave, sizes from SetOutputSize
+  std::atomic<int> m_mode{0};  // written under m_csFilter, read by the resize
+  // Negotiated on connect, guarded by m_csFilter (constant while streaming)
+  CMediaType m_inputType;
+  CMediaType m_outputType;
+  // The output pin's allocator; the filter holds one reference.
+  DeferredMemAlloc* m_pDeferredAlloc = nullptr;
+  ComPtr<IMemAllocator> m_allocatorRef;
+  // Statistics
+  std::atomic<LONG> m_resizeCount{0};
+};
+
+extern const AMOVIESETUP_FILTER sudDeferredResizer;

@@ -1,0 +1,23 @@
+// VxVideoKit's class table and entry points. One row per class, sorted by name; the other
+// classes of the library join this table as they are built.
+#include <iterator>
+
+#include "libs/vxvideokit/channeldownmixer.h"
+#include "libs/vxvideokit/deferredresizer.h"
+#include "libs/vxvideokit/framerateconverter.h"
+#include "platform/streaming/base/dllsetup.h"
+
+namespace {
+
+const CFactoryTemplate g_Templates[] = {
+    {u"VXCMN Audio channel mixer", &CLSID_VxChannelDownmixer, CChannelDownmixer::CreateInstance, nullptr,
+     &sudChannelDownmixer},
+    {u"VXCMN Deferred Resizer", &CLSID_VxDeferredResizer, CDeferredResizer::CreateInstance, nullptr,
+     &sudDeferredResizer},
+    {u"VXCMN Frame Rate Converter", &CLSID_VxFrameRateConverter, CFrameRateConverter::CreateInstance, nullptr,
+     &sudFrameRateConverter},
+};
+
+}  // namespace
+
+TAV_DLL_ENTRY_POINTS(g_Templates, std::size(g_Templates))
