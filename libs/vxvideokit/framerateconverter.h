@@ -17,6 +17,7 @@
 
 #include "libs/vxvideokit/frameclock.h"
 #include "libs/vxvideokit/vxvideokit.h"
+#include "platform/streaming/base/dllsetup.h"
 #include "platform/streaming/base/transip.h"
 
 class CFrameRateConverter : public CTransInPlaceFilter, public IFrameRateControl {
