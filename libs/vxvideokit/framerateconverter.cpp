@@ -205,18 +205,22 @@ HRESULT CFrameRateConverter::CheckInputType(const CMediaType* in) {
 
 HRESULT CFrameRateConverter::CompleteConnect(PIN_DIRECTION dir, IPin* receivePin) {
   if (!m_pGraph) return VFW_E_NOT_IN_GRAPH;
+  // A reconnection this filter asked for completes the other side again; it must not bounce
+  // back (the types already agree then).
+  if (m_bReconnecting) return S_OK;
+  HRESULT hr = S_OK;
+  m_bReconnecting = true;
   if (dir == PINDIR_OUTPUT) {
     if (m_pInput && m_pInput->IsConnected()) {
       const CMediaType original = UpstreamTypeOf(m_pOutput->CurrentMediaType());
-      return ReconnectPin(m_pInput, &original);
+      hr = ReconnectPin(m_pInput, &original);
     }
-    return S_OK;
-  }
-  if (m_pOutput && m_pOutput->IsConnected()) {
+  } else if (m_pOutput && m_pOutput->IsConnected()) {
     const CMediaType wanted = RewriteType(m_pInput->CurrentMediaType(), false);
-    if (wanted != m_pOutput->CurrentMediaType()) return ReconnectPin(m_pOutput, &wanted);
+    if (wanted != m_pOutput->CurrentMediaType()) hr = ReconnectPin(m_pOutput, &wanted);
   }
-  return S_OK;
+  m_bReconnecting = false;
+  return hr;
 }
 
 HRESULT CFrameRateConverter::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {

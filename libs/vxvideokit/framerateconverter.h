@@ -55,6 +55,8 @@ class CFrameRateConverter : public CTransInPlaceFilter, public IFrameRateControl
   // Guards m_typeTable: types are enumerated and checked during connections from either side.
   CCritSec m_csTypes;
   std::vector<std::pair<CMediaType, CMediaType>> m_typeTable;  // (upstream, rewritten); guarded by m_csTypes
+  // Set while CompleteConnect reconnects the other pin (connections run on one thread).
+  bool m_bReconnecting = false;
 };
 
 extern const AMOVIESETUP_FILTER sudFrameRateConverter;

@@ -1,0 +1,178 @@
+// The component library as the converter meets it: registered by DllRegisterServer, its
+// filters created by class identifier, and the audio channel mixer in a graph.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "libs/vxvideokit/vxvideokit.h"
+#include "libs/vxvideokit/tests/testgraph.h"
+#include "media/contract/registry.h"
+
+using namespace vktest;
+
+namespace {
+
+std::string ClassKey(REFCLSID clsid) { return "CLSID\\" + tav::GuidToString(clsid); }
+
+std::string ReadString(const std::string& key, const char* value) {
+  HKEY k = nullptr;
+  if (RegOpenKeyEx(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return "<missing>";
+  char buf[512] = {};
+  DWORD size = sizeof buf, type = 0;
+  const LSTATUS st = RegQueryValueEx(k, value, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
+  RegCloseKey(k);
+  return st == ERROR_SUCCESS ? std::string(buf) : "<missing>";
+}
+
+class vxvideokit_Library : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CoInitialize(nullptr);
+    ASSERT_EQ(S_OK, RegisterLibrary("tavrionstreaming"));
+    ASSERT_EQ(S_OK, RegisterLibrary("vxvideokit", &module));
+  }
+  void TearDown() override {
+    CoFreeUnusedLibraries();
+    auto canUnload = reinterpret_cast<PFN_DllCanUnloadNow>(dlsym(module, "DllCanUnloadNow"));
+    ASSERT_TRUE(canUnload);
+    EXPECT_EQ(S_OK, canUnload()) << "objects of the library are still alive";
+    EXPECT_EQ(0, CBaseObject::ObjectsActive());
+    CoUninitialize();
+  }
+  void* module = nullptr;
+};
+
+}  // namespace
+
+TEST_F(vxvideokit_Library, RegistersItsClassesAndCreatesThemByIdentifier) {
+  struct Row {
+    const CLSID* clsid;
+    const char* name;
+  };
+  const Row rows[] = {{&CLSID_VxDeferredResizer, "VXCMN Deferred Resizer"},
+                      {&CLSID_VxFrameRateConverter, "VXCMN Frame Rate Converter"},
+                      {&CLSID_VxChannelDownmixer, "VXCMN Audio channel mixer"}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    EXPECT_EQ(r.name, ReadString(ClassKey(*r.clsid), nullptr));
+    EXPECT_EQ("Both", ReadString(ClassKey(*r.clsid) + "\\InprocServer32", "ThreadingModel"));
+    EXPECT_EQ(tavtest::LibraryPath("vxvideokit"), ReadString(ClassKey(*r.clsid) + "\\InprocServer32", nullptr));
+    ComPtr<IBaseFilter> filter;
+    ASSERT_EQ(S_OK, CoCreateInstance(*r.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, filter.AsVoidOut()));
+    CLSID clsid{};
+    filter->GetClassID(&clsid);
+    EXPECT_EQ(*r.clsid, clsid);
+  }
+  ComPtr<IResizerControl> resizer;
+  EXPECT_EQ(S_OK, CoCreateInstance(CLSID_VxDeferredResizer, nullptr, CLSCTX_INPROC_SERVER, IID_IResizerControl,
+                                   resizer.AsVoidOut()));
+  ComPtr<IFrameRateControl> frc;
+  EXPECT_EQ(S_OK, CoCreateInstance(CLSID_VxFrameRateConverter, nullptr, CLSCTX_INPROC_SERVER, IID_IFrameRateControl,
+                                   frc.AsVoidOut()));
+  ComPtr<IChannelDownmixerSettings> mixer;
+  EXPECT_EQ(S_OK, CoCreateInstance(CLSID_VxChannelDownmixer, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IChannelDownmixerSettings, mixer.AsVoidOut()));
+  ComPtr<IUnknown> none;
+  EXPECT_EQ(REGDB_E_CLASSNOTREG, CoCreateInstance(CLSID_VxVideoResizer, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                                  none.AsVoidOut()))
+      << "classes not built yet are not registered";
+}
+
+TEST_F(vxvideokit_Library, TheMapperFindsTheFiltersWithTheirPins) {
+  ComPtr<IFilterMapper2> mapper;
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                   mapper.AsVoidOut()));
+  ComPtr<IEnumMoniker> found;
+  const GUID audioPcm[] = {MEDIATYPE_Audio, MEDIASUBTYPE_PCM};
+  ASSERT_EQ(S_OK, mapper->EnumMatchingFilters(&found, 0, FALSE, 0x200000, TRUE, 1, audioPcm, nullptr, nullptr, FALSE,
+                                              TRUE, 1, audioPcm, nullptr, nullptr));
+  bool sawMixer = false;
+  ComPtr<IMoniker> m;
+  ULONG n = 0;
+  while (found->Next(1, &m, &n) == S_OK) {
+    ComPtr<IPropertyBag> bag;
+    if (FAILED(m->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.AsVoidOut()))) continue;
+    VARIANT v;
+    VariantInit(&v);
+    if (SUCCEEDED(bag->Read(u"FriendlyName", &v, nullptr)) && v.vt == VT_BSTR &&
+        std::u16string(v.bstrVal) == u"VXCMN Audio channel mixer")
+      sawMixer = true;
+    VariantClear(&v);
+  }
+  EXPECT_TRUE(sawMixer);
+}
+
+TEST_F(vxvideokit_Library, TheMixerFoldsFivePointOneToStereoInAGraph) {
+  ComPtr<IGraphBuilder> graph;
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                   graph.AsVoidOut()));
+  graph.As<IMediaFilter>()->SetSyncSource(nullptr);
+
+  WAVEFORMATEXTENSIBLE x{};
+  x.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+  x.Format.nChannels = 6;
+  x.Format.nSamplesPerSec = 48000;
+  x.Format.wBitsPerSample = 16;
+  x.Format.nBlockAlign = 12;
+  x.Format.nAvgBytesPerSec = 48000 * 12;
+  x.Format.cbSize = 22;
+  x.Samples.wValidBitsPerSample = 16;
+  x.dwChannelMask = 0x3F;
+  x.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
+  CMediaType type;
+  type.InitMediaType();
+  type.SetType(&MEDIATYPE_Audio);
+  type.SetSubtype(&MEDIASUBTYPE_PCM);
+  type.SetFormatType(&FORMAT_WaveFormatEx);
+  type.SetFormat(reinterpret_cast<const BYTE*>(&x), sizeof x);
+  type.SetSampleSize(1200);  // ten 12-byte frames... per buffer, for the source's allocator
+
+  auto* source = new TestSource(type);
+  ComPtr<IBaseFilter> srcFilter = AsFilter(source);
+  auto* sink = new TestSink;
+  sink->acceptMajor = MEDIATYPE_Audio;
+  ComPtr<IBaseFilter> sinkFilter = AsFilter(sink);
+  ComPtr<IBaseFilter> mixer;
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VxChannelDownmixer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                   mixer.AsVoidOut()));
+  ASSERT_EQ(S_OK, graph->AddFilter(srcFilter.Get(), u"Source"));
+  ASSERT_EQ(S_OK, graph->AddFilter(mixer.Get(), u"Downmixer"));
+  ASSERT_EQ(S_OK, graph->AddFilter(sinkFilter.Get(), u"Sink"));
+  ASSERT_EQ(S_OK, graph->ConnectDirect(source->OutPin(), PinOf(mixer.Get(), u"Input").Get(), nullptr));
+  ASSERT_EQ(S_OK, graph->ConnectDirect(PinOf(mixer.Get(), u"Output").Get(), sink->InPin(), nullptr));
+
+  const CMediaType out = sink->ConnectionType();
+  ASSERT_EQ(FORMAT_WaveFormatEx, out.formattype);
+  const auto* w = reinterpret_cast<const WAVEFORMATEX*>(out.pbFormat);
+  EXPECT_EQ(WAVE_FORMAT_PCM, w->wFormatTag);
+  EXPECT_EQ(2, w->nChannels);
+  EXPECT_EQ(16, w->wBitsPerSample);
+  EXPECT_EQ(48000u, w->nSamplesPerSec);
+  EXPECT_EQ(4, w->nBlockAlign);
+  ALLOCATOR_PROPERTIES props{};
+  ComPtr<IMemAllocator> alloc;
+  ComPtr<IMemInputPin> sinkInput;
+  ASSERT_EQ(S_OK, sink->InPin()->QueryInterface(IID_IMemInputPin, sinkInput.AsVoidOut()));
+  ASSERT_EQ(S_OK, sinkInput->GetAllocator(&alloc));
+  ASSERT_EQ(S_OK, alloc->GetProperties(&props));
+  EXPECT_EQ(10, props.cBuffers);
+  EXPECT_GE(props.cbBuffer, 2 * 1200 * 2 / 2 / 6 + 200);
+
+  ASSERT_EQ(S_OK, graph.As<IMediaControl>()->Run());
+  const int16_t frames[12] = {0, 0, 10000, 0, 0, 0, 30000, 30000, 0, 0, 30000, 30000};
+  std::vector<BYTE> bytes(sizeof frames);
+  std::memcpy(bytes.data(), frames, sizeof frames);
+  ASSERT_EQ(S_OK, source->PushBytes(0, 10000, bytes));
+  ASSERT_EQ(1u, sink->frames.size());
+  ASSERT_EQ(8u, sink->frames[0].data.size());
+  int16_t got[4];
+  std::memcpy(got, sink->frames[0].data.data(), 8);
+  EXPECT_EQ(7071, got[0]);
+  EXPECT_EQ(7071, got[1]);
+  EXPECT_EQ(32767, got[2]);
+  EXPECT_EQ(32767, got[3]);
+  EXPECT_EQ(0, sink->frames[0].start);
+  EXPECT_EQ(10000, sink->frames[0].stop);
+  graph.As<IMediaControl>()->Stop();
+}
