@@ -294,7 +294,8 @@ HRESULT CDeferredResizer::BreakConnect(PIN_DIRECTION dir) {
 
 HRESULT CDeferredResizer::Transform(IMediaSample* in, IMediaSample* out) {
   if (!in || !out) return E_POINTER;
-  auto* deferred = dynamic_cast<CDeferredSample*>(static_cast<IMediaSample2*>(out)) ;
+  // Output samples come from the filter's own allocator, so they are deferred samples.
+  auto* deferred = dynamic_cast<CDeferredSample*>(out);
   if (!deferred) return E_UNEXPECTED;
   out->SetPreroll(in->IsPreroll() == S_OK);
   const BITMAPINFOHEADER* h = BitmapHeaderOf(m_outputType);
