@@ -18,6 +18,8 @@ class CChannelDownmixer : public CTransformFilter, public IChannelDownmixerSetti
   DECLARE_IUNKNOWN
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
+  // Pins "Input" and "Output", made on first request.
+  CBasePin* GetPin(int n) override;
   HRESULT CheckInputType(const CMediaType* in) override;
   HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override;
   HRESULT GetMediaType(int position, CMediaType* mt) override;
