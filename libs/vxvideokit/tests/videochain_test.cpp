@@ -108,7 +108,10 @@ TEST_F(vxvideokit_VideoChain, TheResizerScalesExactlyTheFramesTheSinkReads) {
   Connect();
   sink->readPolicy = [](size_t index) { return index % 3 == 1; };
   Run();
-  for (int i = 0; i < 9; ++i) ASSERT_EQ(S_OK, source->Push(i * 333333, (i + 1) * 333333, uint32_t(i + 1)));
+  for (int i = 0; i < 9; ++i) {
+    const REFERENCE_TIME start = REFERENCE_TIME(i * 10'000'000.0 / 30 + 0.5);
+    ASSERT_EQ(S_OK, source->Push(start, start + 333333, uint32_t(i + 1)));
+  }
   ASSERT_EQ(9u, sink->frames.size());
   int read = 0;
   for (const auto& f : sink->frames) read += f.read;
@@ -141,7 +144,7 @@ TEST_F(vxvideokit_VideoChain, TheConverterOffersTheNewFramePeriodAndKeepsTheOrig
   const CMediaType downstream = sink->ConnectionType();
   EXPECT_EQ(666666, PeriodOf(downstream));
   const CMediaType upstream = ConnectionTypeOf(PinOf(frc.Get(), u"XFormIn").Get());
-  EXPECT_EQ(0, PeriodOf(upstream)) << "the resizer's own type, as configured";
+  EXPECT_EQ(333667, PeriodOf(upstream)) << "the resizer's own type, as configured";
   EXPECT_EQ(32, WidthOf(downstream));
 }
 
