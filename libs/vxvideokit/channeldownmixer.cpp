@@ -4,6 +4,9 @@
 #include <new>
 
 #include "media/contract/profile.h"
+#include "platform/streaming/base/trace.h"
+
+TAV_TRACE_CATEGORY("vxdownmix");
 
 namespace {
 
@@ -219,6 +222,7 @@ HRESULT CChannelDownmixer::ApplySettingsLocked(const vxvk::DownmixSettings& s) {
 }
 
 HRESULT CChannelDownmixer::GetSettings(BYTE* formatBlock, BYTE* gainBlock, BYTE* matrixBlock) {
+  TAV_TRACE("GetSettings(%p, %p, %p)", static_cast<void*>(formatBlock), static_cast<void*>(gainBlock), static_cast<void*>(matrixBlock));
   CAutoLock lock(&m_csFilter);
   if (formatBlock) std::memcpy(formatBlock, &m_settings.format, VXDOWNMIX_FORMAT_BLOCK_BYTES);
   if (gainBlock) std::memcpy(gainBlock, &m_settings.gains, VXDOWNMIX_GAIN_BLOCK_BYTES);
@@ -227,6 +231,7 @@ HRESULT CChannelDownmixer::GetSettings(BYTE* formatBlock, BYTE* gainBlock, BYTE*
 }
 
 HRESULT CChannelDownmixer::SetSettings(const BYTE* formatBlock, const BYTE* gainBlock, const BYTE* matrixBlock) {
+  TAV_TRACE("SetSettings(%p, %p, %p)", static_cast<const void*>(formatBlock), static_cast<const void*>(gainBlock), static_cast<const void*>(matrixBlock));
   CAutoLock lock(&m_csFilter);
   vxvk::DownmixSettings s = m_settings;
   if (formatBlock) std::memcpy(&s.format, formatBlock, VXDOWNMIX_FORMAT_BLOCK_BYTES);
@@ -236,6 +241,7 @@ HRESULT CChannelDownmixer::SetSettings(const BYTE* formatBlock, const BYTE* gain
 }
 
 HRESULT CChannelDownmixer::GetPinConnections(BOOL* inputConnected, BOOL* outputConnected) {
+  TAV_TRACE("GetPinConnections(%p, %p)", static_cast<void*>(inputConnected), static_cast<void*>(outputConnected));
   if (!inputConnected || !outputConnected) return E_POINTER;
   CAutoLock lock(&m_csFilter);
   *inputConnected = m_pInput && m_pInput->IsConnected();
@@ -244,6 +250,7 @@ HRESULT CChannelDownmixer::GetPinConnections(BOOL* inputConnected, BOOL* outputC
 }
 
 HRESULT CChannelDownmixer::GetMatrix(double* coefficients) {
+  TAV_TRACE("GetMatrix(%p)", static_cast<void*>(coefficients));
   if (!coefficients) return E_POINTER;
   CAutoLock lock(&m_csFilter);
   std::memcpy(coefficients, m_settings.matrix, sizeof m_settings.matrix);
@@ -251,6 +258,7 @@ HRESULT CChannelDownmixer::GetMatrix(double* coefficients) {
 }
 
 HRESULT CChannelDownmixer::SetMatrix(const double* coefficients) {
+  TAV_TRACE("SetMatrix(%p)", static_cast<const void*>(coefficients));
   if (!coefficients) return E_POINTER;
   CAutoLock lock(&m_csFilter);
   vxvk::DownmixSettings s = m_settings;
@@ -268,6 +276,7 @@ HRESULT CChannelDownmixer::IsDirty() {
 }
 
 HRESULT CChannelDownmixer::Load(IStream* stream) {
+  TAV_TRACE("Load(%p)", static_cast<void*>(stream));
   if (!stream) return E_POINTER;
   std::vector<BYTE> data(vxvk::kDownmixPersistHeaderBytes + sizeof(vxvk::DownmixSettings));
   ULONG read = 0;
@@ -290,6 +299,7 @@ HRESULT CChannelDownmixer::Load(IStream* stream) {
 }
 
 HRESULT CChannelDownmixer::Save(IStream* stream, BOOL clearDirty) {
+  TAV_TRACE("Save(%p, %d)", static_cast<void*>(stream), clearDirty);
   if (!stream) return E_POINTER;
   std::vector<BYTE> data;
   {

@@ -3,6 +3,9 @@
 #include <new>
 
 #include "libs/vxvideokit/nearestresize.h"
+#include "platform/streaming/base/trace.h"
+
+TAV_TRACE_CATEGORY("vxresizer");
 
 namespace {
 
@@ -322,6 +325,7 @@ HRESULT CDeferredResizer::ResizeInto(IMediaSample* input, BYTE* out, LONG outByt
 // ---- IResizerControl -----------------------------------------------------------------------
 
 HRESULT CDeferredResizer::GetOutputSize(int* height, int* width, int* mode) {
+  TAV_TRACE("GetOutputSize(%p, %p, %p)", static_cast<void*>(height), static_cast<void*>(width), static_cast<void*>(mode));
   if (!height || !width || !mode) return E_POINTER;
   CAutoLock lock(&m_csFilter);
   const BITMAPINFOHEADER* h = BitmapHeaderOf(m_configured);
@@ -333,6 +337,7 @@ HRESULT CDeferredResizer::GetOutputSize(int* height, int* width, int* mode) {
 }
 
 HRESULT CDeferredResizer::GetInputSize(int* height, int* width) {
+  TAV_TRACE("GetInputSize(%p, %p)", static_cast<void*>(height), static_cast<void*>(width));
   if (!height || !width) return E_POINTER;
   CAutoLock lock(&m_csFilter);
   const BITMAPINFOHEADER* h = BitmapHeaderOf(m_inputType);
@@ -343,6 +348,7 @@ HRESULT CDeferredResizer::GetInputSize(int* height, int* width) {
 }
 
 HRESULT CDeferredResizer::SetOutputSize(int height, int width, int mode) {
+  TAV_TRACE("SetOutputSize(%d, %d, %d)", height, width, mode);
   bool reconnect = false;
   {
     CAutoLock lock(&m_csFilter);
@@ -366,12 +372,14 @@ HRESULT CDeferredResizer::SetOutputSize(int height, int width, int mode) {
 }
 
 HRESULT CDeferredResizer::GetOutputType(AM_MEDIA_TYPE* type) {
+  TAV_TRACE("GetOutputType(%p)", static_cast<void*>(type));
   if (!type) return E_POINTER;
   CAutoLock lock(&m_csFilter);
   return CopyMediaType(type, &m_configured);
 }
 
 HRESULT CDeferredResizer::SetOutputType(const AM_MEDIA_TYPE* type) {
+  TAV_TRACE("SetOutputType(%p)", static_cast<const void*>(type));
   if (!type) return E_POINTER;
   CAutoLock lock(&m_csFilter);
   if ((m_pInput && m_pInput->IsConnected()) || (m_pOutput && m_pOutput->IsConnected()))

@@ -1,7 +1,10 @@
 #include "libs/vxvideokit/framerateconverter.h"
+#include "platform/streaming/base/trace.h"
 
 #include <cmath>
 #include <new>
+
+TAV_TRACE_CATEGORY("vxframerate");
 
 namespace {
 
@@ -224,6 +227,7 @@ HRESULT CFrameRateConverter::CompleteConnect(PIN_DIRECTION dir, IPin* receivePin
 }
 
 HRESULT CFrameRateConverter::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
+  TAV_TRACE("NewSegment(%lld, %lld, %g)", static_cast<long long>(start), static_cast<long long>(stop), rate);
   {
     CAutoLock lock(&m_csFilter);
     CAutoLock clock(&m_csClock);
@@ -267,12 +271,14 @@ HRESULT CFrameRateConverter::Transform(IMediaSample* sample) {
 }
 
 HRESULT CFrameRateConverter::GetFrameRate(double* fps) {
+  TAV_TRACE("GetFrameRate(%p)", static_cast<void*>(fps));
   if (!fps) return E_POINTER;
   *fps = m_targetRate.load();
   return S_OK;
 }
 
 HRESULT CFrameRateConverter::SetFrameRate(double fps) {
+  TAV_TRACE("SetFrameRate(%g)", fps);
   if (!(fps >= 0.0) || !std::isfinite(fps)) return E_INVALIDARG;
   m_targetRate.store(fps);
   return S_OK;
