@@ -376,4 +376,56 @@ TEST_F(GraphStreamingTest, ThousandRunSeekStopCycles_NeverDeadlock) {
   EXPECT_EQ(cycles.get(), 1000);
 }
 
+TEST_F(GraphStreamingTest, CompletedRun_SeekingRunsAgainToANewCompletion) {
+  // A reader that fetches single frames: seek, run, wait for completion, and again while
+  // the graph still runs.
+  HRESULT hr = S_OK;
+  auto* source = new PushSource(kPushClass, 10 * UNITS);
+  auto* renderer = new CountingRenderer(kRenderClass, &hr);
+  ComPtr<IBaseFilter> keep[] = {ComPtr<IBaseFilter>(source), ComPtr<IBaseFilter>(renderer)};
+  Build(source, renderer);
+  ASSERT_EQ(filter_->SetSyncSource(nullptr), S_OK);
+  for (int read = 0; read < 3; ++read) {
+    LONGLONG pos = (2 + 3 * read) * UNITS, stop = pos + 400000;
+    ASSERT_EQ(seeking_->SetPositions(&pos, AM_SEEKING_AbsolutePositioning, &stop, AM_SEEKING_AbsolutePositioning),
+              S_OK);
+    renderer->Clear();
+    ASSERT_TRUE(SUCCEEDED(control_->Run()));
+    LONG code = 0;
+    ASSERT_EQ(events_->WaitForCompletion(5000, &code), S_OK) << "read " << read;
+    EXPECT_EQ(code, EC_COMPLETE);
+    auto shown = renderer->Presented();
+    ASSERT_EQ(shown.size(), 1u) << "read " << read;
+    EXPECT_EQ(shown[0].mediaTime, pos);
+  }
+  std::vector<LONG> left = DrainEvents();
+  EXPECT_EQ(std::count(left.begin(), left.end(), EC_COMPLETE), 3) << "one completion per read";
+}
+
+TEST_F(GraphStreamingTest, CancelledDefaultHandling_PassesEveryRenderersCompletion) {
+  HRESULT hr = S_OK;
+  auto* a = new PushSource(kPushClass, 3 * 400000);
+  auto* b = new PushSource(kPushClass, 6 * 400000);
+  auto* ra = new CountingRenderer(kRenderClass, &hr);
+  auto* rb = new CountingRenderer(kRenderClass, &hr);
+  ComPtr<IBaseFilter> keep[] = {ComPtr<IBaseFilter>(a), ComPtr<IBaseFilter>(b), ComPtr<IBaseFilter>(ra),
+                                ComPtr<IBaseFilter>(rb)};
+  Build(a, ra, u" a");
+  Build(b, rb, u" b");
+  ASSERT_EQ(filter_->SetSyncSource(nullptr), S_OK);
+  ASSERT_EQ(events_->CancelDefaultHandling(EC_COMPLETE), S_OK);
+  ASSERT_TRUE(SUCCEEDED(control_->Run()));
+  std::vector<LONG> codes;
+  LONG code;
+  LONG_PTR p1, p2;
+  while (codes.size() < 2 && events_->GetEvent(&code, &p1, &p2, 5000) == S_OK) {
+    codes.push_back(code);
+    // Each one names the renderer that finished.
+    if (code == EC_COMPLETE) EXPECT_TRUE(p2 == reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(ra)) ||
+                                         p2 == reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(rb)));
+    events_->FreeEventParams(code, p1, p2);
+  }
+  EXPECT_EQ(codes, (std::vector<LONG>{EC_COMPLETE, EC_COMPLETE}));
+}
+
 }  // namespace
