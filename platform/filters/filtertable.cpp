@@ -3,6 +3,8 @@
 #include <iterator>
 
 #include "platform/filters/asyncfilesource.h"
+#include "platform/filters/avsplitter.h"
+#include "platform/filters/filterids.h"
 #include "platform/filters/mediatyperegistry.h"
 #include "platform/streaming/base/streams.h"
 
@@ -11,7 +13,13 @@ using namespace tav::filters;
 namespace {
 
 const CFactoryTemplate g_Templates[] = {
+    {u"AVI Splitter", &CLSID_AviSplitter, CreateAviSplitter, nullptr, &sudAviSplitter},
+    {u"DV Splitter", &CLSID_DVSplitter, CreateDvSplitter, nullptr, &sudDvSplitter},
     {u"File Source (Async)", &CLSID_AsyncReader, CAsyncFileSource::CreateInstance, nullptr, &sudAsyncReader},
+    {u"MPEG Program Source", &CLSID_MpegProgramSource, CreateMpegProgramSource, nullptr, &sudMpegProgramSource},
+    {u"MPEG-4 Source", &CLSID_Mpeg4FileSource, CreateMpeg4Source, nullptr, &sudMpeg4Source},
+    {u"MPEG1 Splitter", &CLSID_MPEG1Splitter, CreateMpeg1Splitter, nullptr, &sudMpeg1Splitter},
+    {u"WM ASF Reader", &CLSID_WMAsfReader, CreateAsfReader, nullptr, &sudAsfReader},
 };
 
 }  // namespace

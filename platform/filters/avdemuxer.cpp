@@ -1,0 +1,341 @@
+// The demuxer over a ByteSource, and the mapping of its streams to platform media types.
+#include "platform/filters/avdemuxer.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace tav::filters {
+namespace {
+
+constexpr int kIoBufferBytes = 64 * 1024;
+constexpr AVRational kRefTimeBase = {1, 10000000};
+
+}  // namespace
+
+// ---- I/O ------------------------------------------------------------------------------------
+
+int AvDemuxer::ReadCallback(void* opaque, uint8_t* buffer, int size) {
+  auto* self = static_cast<AvDemuxer*>(opaque);
+  LONG n = self->source_->ReadAt(self->position_, size, buffer);
+  if (n < 0) return AVERROR(EIO);
+  if (n == 0) return AVERROR_EOF;
+  self->position_ += n;
+  return n;
+}
+
+int64_t AvDemuxer::SeekCallback(void* opaque, int64_t offset, int whence) {
+  auto* self = static_cast<AvDemuxer*>(opaque);
+  const LONGLONG size = self->source_->Size();
+  switch (whence & ~AVSEEK_FORCE) {
+    case AVSEEK_SIZE:
+      return size >= 0 ? size : AVERROR(ENOSYS);
+    case SEEK_SET:
+      break;
+    case SEEK_CUR:
+      offset += self->position_;
+      break;
+    case SEEK_END:
+      if (size < 0) return AVERROR(ENOSYS);
+      offset += size;
+      break;
+    default:
+      return AVERROR(EINVAL);
+  }
+  if (offset < 0) return AVERROR(EINVAL);
+  self->position_ = offset;
+  return offset;
+}
+
+HRESULT AvDemuxer::Open(ByteSource* source, const char* format) {
+  source_ = source;
+  position_ = 0;
+  if (source->Size() <= 0) return VFW_E_INVALID_FILE_FORMAT;
+  auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferBytes));
+  if (!buffer) return E_OUTOFMEMORY;
+  io_.reset(avio_alloc_context(buffer, kIoBufferBytes, 0, this, ReadCallback, nullptr, SeekCallback));
+  if (!io_) {
+    av_free(buffer);
+    return E_OUTOFMEMORY;
+  }
+  AVFormatContext* ctx = avformat_alloc_context();
+  if (!ctx) return E_OUTOFMEMORY;
+  ctx->pb = io_.get();
+  ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
+  const AVInputFormat* fmt = format ? av_find_input_format(format) : nullptr;
+  if (avformat_open_input(&ctx, nullptr, fmt, nullptr) < 0) return VFW_E_UNKNOWN_FILE_TYPE;  // ctx freed
+  ctx_.reset(ctx);
+  if (avformat_find_stream_info(ctx, nullptr) < 0 || ctx->nb_streams == 0) return VFW_E_INVALID_FILE_FORMAT;
+  startTime_ = ctx->start_time != AV_NOPTS_VALUE ? ctx->start_time : 0;
+  // Start again at the first packet, whatever the probing read.
+  if (Seekable()) av_seek_frame(ctx, -1, ctx->start_time != AV_NOPTS_VALUE ? ctx->start_time : 0, AVSEEK_FLAG_BACKWARD);
+  return S_OK;
+}
+
+HRESULT AvDemuxer::ReadPacket(AVPacket* packet) {
+  int err = av_read_frame(ctx_.get(), packet);
+  if (err == AVERROR_EOF) return S_FALSE;
+  if (err < 0) return avio_feof(ctx_->pb) ? S_FALSE : VFW_E_INVALID_FILE_FORMAT;
+  return S_OK;
+}
+
+HRESULT AvDemuxer::Seek(REFERENCE_TIME time) {
+  int64_t ts = av_rescale_q(time, kRefTimeBase, AV_TIME_BASE_Q) + startTime_;
+  if (av_seek_frame(ctx_.get(), -1, ts, AVSEEK_FLAG_BACKWARD) < 0 &&
+      av_seek_frame(ctx_.get(), -1, ts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
+    return E_FAIL;
+  return S_OK;
+}
+
+REFERENCE_TIME AvDemuxer::Duration() const {
+  if (!ctx_) return 0;
+  if (ctx_->duration != AV_NOPTS_VALUE && ctx_->duration > 0)
+    return av_rescale_q(ctx_->duration, AV_TIME_BASE_Q, kRefTimeBase);
+  REFERENCE_TIME longest = 0;
+  for (unsigned i = 0; i < ctx_->nb_streams; ++i) {
+    const AVStream* s = ctx_->streams[i];
+    if (s->duration != AV_NOPTS_VALUE) longest = std::max(longest, av_rescale_q(s->duration, s->time_base, kRefTimeBase));
+  }
+  return longest;
+}
+
+bool AvDemuxer::Seekable() const {
+  return ctx_ && ctx_->pb && (ctx_->pb->seekable & AVIO_SEEKABLE_NORMAL);
+}
+
+bool AvDemuxer::ToReferenceTime(int stream, int64_t ts, REFERENCE_TIME* out) const {
+  if (ts == AV_NOPTS_VALUE) return false;
+  const AVStream* s = ctx_->streams[stream];
+  *out = av_rescale_q(ts, s->time_base, kRefTimeBase) - av_rescale_q(startTime_, AV_TIME_BASE_Q, kRefTimeBase);
+  return true;
+}
+
+REFERENCE_TIME AvDemuxer::ToReferenceDuration(int stream, int64_t duration) const {
+  return duration > 0 ? av_rescale_q(duration, ctx_->streams[stream]->time_base, kRefTimeBase) : 0;
+}
+
+// ---- media types ------------------------------------------------------------------------------
+
+namespace {
+
+constexpr DWORD Fourcc(char a, char b, char c, char d) {
+  return DWORD(BYTE(a)) | DWORD(BYTE(b)) << 8 | DWORD(BYTE(c)) << 16 | DWORD(BYTE(d)) << 24;
+}
+
+// The FOURCC a codec goes by in AVI files, for containers that name codecs otherwise.
+DWORD FourccForCodec(AVCodecID id) {
+  switch (id) {
+    case AV_CODEC_ID_MPEG4: return Fourcc('F', 'M', 'P', '4');
+    case AV_CODEC_ID_H264: return Fourcc('H', '2', '6', '4');
+    case AV_CODEC_ID_HEVC: return Fourcc('H', 'E', 'V', 'C');
+    case AV_CODEC_ID_H263: return Fourcc('H', '2', '6', '3');
+    case AV_CODEC_ID_MSMPEG4V3: return Fourcc('M', 'P', '4', '3');
+    case AV_CODEC_ID_MSMPEG4V2: return Fourcc('M', 'P', '4', '2');
+    case AV_CODEC_ID_WMV1: return Fourcc('W', 'M', 'V', '1');
+    case AV_CODEC_ID_WMV2: return Fourcc('W', 'M', 'V', '2');
+    case AV_CODEC_ID_WMV3: return Fourcc('W', 'M', 'V', '3');
+    case AV_CODEC_ID_VC1: return Fourcc('W', 'V', 'C', '1');
+    case AV_CODEC_ID_MJPEG: return Fourcc('M', 'J', 'P', 'G');
+    case AV_CODEC_ID_CINEPAK: return Fourcc('c', 'v', 'i', 'd');
+    case AV_CODEC_ID_DVVIDEO: return Fourcc('d', 'v', 's', 'd');
+    case AV_CODEC_ID_MPEG2VIDEO: return Fourcc('M', 'P', 'G', '2');
+    case AV_CODEC_ID_VP8: return Fourcc('V', 'P', '8', '0');
+    case AV_CODEC_ID_VP9: return Fourcc('V', 'P', '9', '0');
+    default: break;
+  }
+  return av_codec_get_tag(std::array<const AVCodecTag*, 1>{avformat_get_riff_video_tags()}.data(), id);
+}
+
+bool IsAviTag(const AVStream* s) {
+  // Tags from QuickTime-like containers ("avc1", "mp4v", "s263") are kept as well: they
+  // name the same codecs in the platform's subtypes.
+  return s->codecpar->codec_tag != 0;
+}
+
+// Uncompressed pictures: the platform's RGB / YUV subtype and bit depth.
+bool RawVideoSubtype(const AVCodecParameters* p, GUID* subtype, WORD* bits, DWORD* compression) {
+  switch (p->format) {
+    case AV_PIX_FMT_BGR24: *subtype = MEDIASUBTYPE_RGB24; *bits = 24; *compression = BI_RGB; return true;
+    case AV_PIX_FMT_BGRA:
+    case AV_PIX_FMT_BGR0: *subtype = MEDIASUBTYPE_RGB32; *bits = 32; *compression = BI_RGB; return true;
+    case AV_PIX_FMT_RGB555LE: *subtype = MEDIASUBTYPE_RGB555; *bits = 16; *compression = BI_RGB; return true;
+    case AV_PIX_FMT_RGB565LE: *subtype = MEDIASUBTYPE_RGB565; *bits = 16; *compression = BI_BITFIELDS; return true;
+    case AV_PIX_FMT_PAL8: *subtype = MEDIASUBTYPE_RGB8; *bits = 8; *compression = BI_RGB; return true;
+    case AV_PIX_FMT_YUYV422: *subtype = MEDIASUBTYPE_YUY2; *bits = 16; *compression = Fourcc('Y', 'U', 'Y', '2'); return true;
+    case AV_PIX_FMT_UYVY422: *subtype = MEDIASUBTYPE_UYVY; *bits = 16; *compression = Fourcc('U', 'Y', 'V', 'Y'); return true;
+    case AV_PIX_FMT_YUV420P:
+      *bits = 12;
+      *compression = p->codec_tag ? p->codec_tag : Fourcc('I', '4', '2', '0');
+      *subtype = FourccSubtype(*compression);
+      return true;
+    default: return false;
+  }
+}
+
+REFERENCE_TIME FrameTime(const AVStream* s) {
+  AVRational r = s->avg_frame_rate.num > 0 && s->avg_frame_rate.den > 0 ? s->avg_frame_rate : s->r_frame_rate;
+  if (r.num <= 0 || r.den <= 0) return 0;
+  return av_rescale(10000000, r.den, r.num);
+}
+
+HRESULT VideoType(const AVStream* s, bool mpegSplitter, CMediaType* mt) {
+  const AVCodecParameters* p = s->codecpar;
+  const ULONG extra = p->extradata ? ULONG(p->extradata_size) : 0;
+  mt->SetType(&MEDIATYPE_Video);
+  mt->SetTemporalCompression(TRUE);
+  mt->SetVariableSize();
+
+  VIDEOINFOHEADER header{};
+  header.rcSource = {0, 0, p->width, p->height};
+  header.rcTarget = header.rcSource;
+  header.dwBitRate = p->bit_rate > 0 && p->bit_rate < INT32_MAX ? DWORD(p->bit_rate) : 0;
+  header.AvgTimePerFrame = FrameTime(s);
+  BITMAPINFOHEADER& bih = header.bmiHeader;
+  bih.biSize = sizeof(BITMAPINFOHEADER);
+  bih.biWidth = p->width;
+  bih.biHeight = p->height;
+  bih.biPlanes = 1;
+
+  if (p->codec_id == AV_CODEC_ID_MPEG1VIDEO) {
+    // MPEG-1 video: the payload subtype, MPEG1VIDEOINFO with the sequence header.
+    mt->SetSubtype(&MEDIASUBTYPE_MPEG1Payload);
+    mt->SetFormatType(&FORMAT_MPEGVideo);
+    bih.biBitCount = 24;
+    const ULONG size = ULONG(offsetof(MPEG1VIDEOINFO, bSequenceHeader)) + extra;
+    BYTE* block = mt->AllocFormatBuffer(std::max<ULONG>(size, sizeof(MPEG1VIDEOINFO)));
+    if (!block) return E_OUTOFMEMORY;
+    auto* info = reinterpret_cast<MPEG1VIDEOINFO*>(block);
+    info->hdr = header;
+    info->dwStartTimeCode = 0;
+    info->cbSequenceHeader = extra;
+    if (extra) std::memcpy(info->bSequenceHeader, p->extradata, extra);
+    return S_OK;
+  }
+
+  GUID subtype;
+  WORD bits = 24;
+  DWORD compression = 0;
+  if (p->codec_id == AV_CODEC_ID_RAWVIDEO && RawVideoSubtype(p, &subtype, &bits, &compression)) {
+    mt->SetTemporalCompression(FALSE);
+  } else {
+    compression = IsAviTag(s) ? p->codec_tag : FourccForCodec(p->codec_id);
+    if (compression == 0) return VFW_E_UNSUPPORTED_VIDEO;
+    subtype = FourccSubtype(compression);
+    bits = p->bits_per_coded_sample > 0 ? WORD(p->bits_per_coded_sample) : 24;
+  }
+  mt->SetSubtype(&subtype);
+  mt->SetFormatType(&FORMAT_VideoInfo);
+  bih.biBitCount = bits;
+  bih.biCompression = compression;
+  bih.biSizeImage = GetBitmapSize(&bih);
+  if (!mt->IsTemporalCompressed()) mt->SetSampleSize(bih.biSizeImage);
+  bih.biSize = sizeof(BITMAPINFOHEADER) + extra;
+  BYTE* block = mt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER) + extra);
+  if (!block) return E_OUTOFMEMORY;
+  std::memcpy(block, &header, sizeof header);
+  if (extra) std::memcpy(block + sizeof(VIDEOINFOHEADER), p->extradata, extra);
+  (void)mpegSplitter;
+  return S_OK;
+}
+
+WORD AudioTag(const AVStream* s) {
+  const AVCodecParameters* p = s->codecpar;
+  // AVI and ASF carry the tag itself; other containers name the codec.
+  if (p->codec_tag != 0 && p->codec_tag <= 0xFFFF) return WORD(p->codec_tag);
+  switch (p->codec_id) {
+    case AV_CODEC_ID_PCM_U8:
+    case AV_CODEC_ID_PCM_S16LE:
+    case AV_CODEC_ID_PCM_S24LE:
+    case AV_CODEC_ID_PCM_S32LE: return WAVE_FORMAT_PCM;
+    case AV_CODEC_ID_PCM_F32LE: return WAVE_FORMAT_IEEE_FLOAT;
+    case AV_CODEC_ID_MP1:
+    case AV_CODEC_ID_MP2: return WAVE_FORMAT_MPEG;
+    case AV_CODEC_ID_MP3: return WAVE_FORMAT_MPEGLAYER3;
+    case AV_CODEC_ID_AAC: return 0x00FF;
+    case AV_CODEC_ID_AC3: return 0x2000;
+    default: break;
+  }
+  return WORD(av_codec_get_tag(std::array<const AVCodecTag*, 1>{avformat_get_riff_audio_tags()}.data(), p->codec_id));
+}
+
+HRESULT AudioType(const AVStream* s, CMediaType* mt) {
+  const AVCodecParameters* p = s->codecpar;
+  const WORD channels = WORD(p->ch_layout.nb_channels);
+  const WORD tag = AudioTag(s);
+  if (tag == 0 || channels == 0 || p->sample_rate <= 0) return VFW_E_UNSUPPORTED_AUDIO;
+  const bool pcm = tag == WAVE_FORMAT_PCM || tag == WAVE_FORMAT_IEEE_FLOAT;
+  WAVEFORMATEX wfx{};
+  wfx.wFormatTag = tag;
+  wfx.nChannels = channels;
+  wfx.nSamplesPerSec = DWORD(p->sample_rate);
+  wfx.wBitsPerSample = WORD(p->bits_per_coded_sample > 0 ? p->bits_per_coded_sample : pcm ? 16 : 0);
+  wfx.nBlockAlign = WORD(p->block_align > 0 ? p->block_align : pcm ? channels * wfx.wBitsPerSample / 8 : 1);
+  wfx.nAvgBytesPerSec = pcm ? wfx.nSamplesPerSec * wfx.nBlockAlign : DWORD(std::max<int64_t>(p->bit_rate / 8, 0));
+  mt->SetType(&MEDIATYPE_Audio);
+  mt->SetFormatType(&FORMAT_WaveFormatEx);
+  if (pcm && channels > 2) {
+    // More than two channels: the extensible form, with the speaker positions.
+    WAVEFORMATEXTENSIBLE ext{};
+    ext.Format = wfx;
+    ext.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+    ext.Format.cbSize = sizeof ext - sizeof(WAVEFORMATEX);
+    ext.Samples.wValidBitsPerSample = wfx.wBitsPerSample;
+    ext.dwChannelMask = p->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? DWORD(p->ch_layout.u.mask) : 0;
+    ext.SubFormat = tag == WAVE_FORMAT_PCM ? KSDATAFORMAT_SUBTYPE_PCM : KSDATAFORMAT_SUBTYPE_IEEE_FLOAT;
+    mt->SetSubtype(&ext.SubFormat);
+    mt->SetSampleSize(wfx.nBlockAlign);
+    return mt->SetFormat(reinterpret_cast<const BYTE*>(&ext), sizeof ext) ? S_OK : E_OUTOFMEMORY;
+  }
+  const GUID subtype = FourccSubtype(tag);
+  mt->SetSubtype(&subtype);
+  if (pcm) mt->SetSampleSize(wfx.nBlockAlign);
+  else mt->SetVariableSize();
+  const ULONG extra = p->extradata && p->extradata_size > 0 ? ULONG(p->extradata_size) : 0;
+  wfx.cbSize = WORD(extra);
+  BYTE* block = mt->AllocFormatBuffer(sizeof wfx + extra);
+  if (!block) return E_OUTOFMEMORY;
+  std::memcpy(block, &wfx, sizeof wfx);
+  if (extra) std::memcpy(block + sizeof wfx, p->extradata, extra);
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT MediaTypeForStream(const AVStream* s, bool mpegSplitter, CMediaType* mt) {
+  mt->InitMediaType();
+  switch (s->codecpar->codec_type) {
+    case AVMEDIA_TYPE_VIDEO:
+      if (s->disposition & AV_DISPOSITION_ATTACHED_PIC) break;
+      return VideoType(s, mpegSplitter, mt);
+    case AVMEDIA_TYPE_AUDIO:
+      return AudioType(s, mt);
+    case AVMEDIA_TYPE_SUBTITLE:
+      mt->SetType(&MEDIATYPE_Text);
+      mt->SetFormatType(&FORMAT_None);
+      mt->SetVariableSize();
+      return S_OK;
+    default:
+      break;
+  }
+  // Data and anything else: a byte stream of its own.
+  mt->SetType(&MEDIATYPE_Stream);
+  mt->SetFormatType(&FORMAT_None);
+  mt->SetVariableSize();
+  return S_OK;
+}
+
+LONG SampleSizeForStream(const AVStream* s) {
+  const AVCodecParameters* p = s->codecpar;
+  if (p->codec_type == AVMEDIA_TYPE_VIDEO) {
+    int64_t frame = int64_t(std::max(p->width, 16)) * std::max(p->height, 16) * 4 + 64 * 1024;
+    return LONG(std::clamp<int64_t>(frame, 256 * 1024, 64 * 1024 * 1024));
+  }
+  return 512 * 1024;
+}
+
+}  // namespace tav::filters

@@ -1,0 +1,59 @@
+// A libavformat demuxer reading from a ByteSource through a custom I/O context, with the
+// stream times turned into reference time (100 ns, the file's start at 0).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/filters/avptr.h"
+#include "platform/filters/bytesource.h"
+#include "platform/streaming/base/mtype.h"
+
+namespace tav::filters {
+
+class AvDemuxer {
+ public:
+  AvDemuxer() = default;
+  AvDemuxer(const AvDemuxer&) = delete;
+  AvDemuxer& operator=(const AvDemuxer&) = delete;
+
+  // Opens the container; format names the demuxer to use ("avi", "mpeg", ...), or null
+  // to let libavformat probe. VFW_E_UNKNOWN_FILE_TYPE / VFW_E_INVALID_FILE_FORMAT when
+  // the bytes are not such a file or carry no stream.
+  HRESULT Open(ByteSource* source, const char* format);
+  AVFormatContext* Context() const { return ctx_.get(); }
+  int StreamCount() const { return ctx_ ? int(ctx_->nb_streams) : 0; }
+  AVStream* Stream(int i) const { return ctx_->streams[i]; }
+
+  // The next packet; S_FALSE at the end of the file, a failure when the file is damaged
+  // beyond reading on.
+  HRESULT ReadPacket(AVPacket* packet);
+  // Positions the demuxer at the key frame at or before time (100 ns).
+  HRESULT Seek(REFERENCE_TIME time);
+  // The movie's duration (100 ns); 0 when unknown.
+  REFERENCE_TIME Duration() const;
+  bool Seekable() const;
+  // A packet time of the stream in 100 ns from the file's start; false when it has none.
+  bool ToReferenceTime(int stream, int64_t ts, REFERENCE_TIME* out) const;
+  REFERENCE_TIME ToReferenceDuration(int stream, int64_t duration) const;
+
+ private:
+  static int ReadCallback(void* opaque, uint8_t* buffer, int size);
+  static int64_t SeekCallback(void* opaque, int64_t offset, int whence);
+
+  ByteSource* source_ = nullptr;
+  int64_t position_ = 0;  // read position of the I/O context
+  AvioPtr io_;
+  AvFormatPtr ctx_;
+  int64_t startTime_ = 0;  // the container's start time, AV_TIME_BASE units
+};
+
+// The platform media type of a demuxed stream, as the platform's decoders expect it:
+// FOURCC video subtypes with a VIDEOINFOHEADER (codec extra data after the bitmap header),
+// MPEG-1 video with MPEG1VIDEOINFO, audio with a WAVEFORMATEX carrying the format tag,
+// uncompressed video as the RGB / YUV subtypes, other streams typed by their kind.
+HRESULT MediaTypeForStream(const AVStream* stream, bool mpegSplitter, CMediaType* mt);
+// Largest sample the stream should need (bytes).
+LONG SampleSizeForStream(const AVStream* stream);
+
+}  // namespace tav::filters

@@ -1,0 +1,536 @@
+// CAvSplitter: state, the input pin, the output pins, negotiation, streaming, seeking.
+#include "platform/filters/avsplitter.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "media/contract/codepage.h"
+#include "platform/streaming/base/trace.h"
+
+namespace tav::filters {
+namespace {
+TAV_TRACE_CATEGORY("splitter");
+
+constexpr LONG kVideoBuffers = 4;
+constexpr LONG kOtherBuffers = 16;
+constexpr DWORD kSeekableCaps = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards |
+                                AM_SEEKING_CanSeekBackwards | AM_SEEKING_CanGetStopPos |
+                                AM_SEEKING_CanGetDuration;
+
+LONGLONG NewPosition(LONGLONG base, LONGLONG value, DWORD flags) {
+  switch (flags & AM_SEEKING_PositioningBitsMask) {
+    case AM_SEEKING_AbsolutePositioning: return value;
+    case AM_SEEKING_RelativePositioning:
+    case AM_SEEKING_IncrementalPositioning: return base + value;
+    default: return base;
+  }
+}
+}  // namespace
+
+// ---- input pin ------------------------------------------------------------------------------
+
+CAvInputPin::CAvInputPin(CAvSplitter* filter, CCritSec* lock, HRESULT* phr)
+    : CBasePin("splitter input", filter, lock, phr, u"Input", PINDIR_INPUT), splitter_(filter) {}
+
+HRESULT CAvInputPin::CheckConnect(IPin* pin) {
+  PIN_DIRECTION dir;
+  if (FAILED(pin->QueryDirection(&dir)) || dir != PINDIR_OUTPUT) return VFW_E_INVALID_DIRECTION;
+  ComPtr<IAsyncReader> reader;
+  if (FAILED(pin->QueryInterface(IID_IAsyncReader, reader.AsVoidOut()))) return VFW_E_NO_TRANSPORT;
+  return CBasePin::CheckConnect(pin);
+}
+
+HRESULT CAvInputPin::CheckMediaType(const CMediaType* mt) {
+  if (mt->majortype != MEDIATYPE_Stream) return S_FALSE;
+  if (mt->subtype == GUID_NULL) return S_OK;  // unknown bytes: opening decides
+  for (const GUID* const* s = splitter_->Kind().inputSubtypes; s && *s; ++s)
+    if (**s == mt->subtype) return S_OK;
+  return S_FALSE;
+}
+
+HRESULT CAvInputPin::CompleteConnect(IPin* receivePin) {
+  ComPtr<IAsyncReader> reader;
+  HRESULT hr = receivePin->QueryInterface(IID_IAsyncReader, reader.AsVoidOut());
+  if (FAILED(hr)) return VFW_E_NO_TRANSPORT;
+  hr = splitter_->OpenLocked(std::make_unique<AsyncReaderByteSource>(reader.Get()));
+  TAV_TRACE("input connected: %#x", static_cast<unsigned>(hr));
+  return hr;
+}
+
+HRESULT CAvInputPin::BreakConnect() {
+  splitter_->CloseLocked();
+  return CBasePin::BreakConnect();
+}
+
+// ---- output pins ----------------------------------------------------------------------------
+
+CAvOutputPin::CAvOutputPin(CAvSplitter* filter, CCritSec* lock, HRESULT* phr, LPCWSTR name, int stream,
+                           const CMediaType& mt)
+    : CBaseOutputPin("splitter output", filter, lock, phr, name), splitter_(filter), stream_(stream), type_(mt) {}
+
+STDMETHODIMP CAvOutputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  if (riid == IID_IMediaSeeking) return GetInterface(static_cast<IMediaSeeking*>(this), ppv);
+  return CBaseOutputPin::NonDelegatingQueryInterface(riid, ppv);
+}
+
+HRESULT CAvOutputPin::CheckMediaType(const CMediaType* mt) {
+  return mt->majortype == type_.majortype && mt->subtype == type_.subtype && mt->formattype == type_.formattype
+             ? S_OK
+             : S_FALSE;
+}
+
+HRESULT CAvOutputPin::GetMediaType(int position, CMediaType* mt) {
+  if (position < 0) return E_INVALIDARG;
+  if (position > 0) return VFW_S_NO_MORE_ITEMS;
+  *mt = type_;
+  return S_OK;
+}
+
+HRESULT CAvOutputPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
+  const bool video = type_.majortype == MEDIATYPE_Video;
+  request->cBuffers = std::max(request->cBuffers, video ? kVideoBuffers : kOtherBuffers);
+  LONG size = LONG(type_.GetSampleSize());
+  if (video && type_.formattype == FORMAT_VideoInfo && type_.FormatLength() >= sizeof(VIDEOINFOHEADER)) {
+    const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(type_.Format());
+    size = std::max<LONG>(size, LONG(std::max<int64_t>(
+                                    int64_t(std::abs(vih->bmiHeader.biWidth)) * std::abs(vih->bmiHeader.biHeight) * 4 +
+                                        65536,
+                                    256 * 1024)));
+  }
+  request->cbBuffer = std::max(request->cbBuffer, std::max(size, LONG(video ? 1024 * 1024 : 256 * 1024)));
+  if (request->cbAlign <= 0) request->cbAlign = 1;
+  ALLOCATOR_PROPERTIES actual{};
+  HRESULT hr = allocator->SetProperties(request, &actual);
+  if (FAILED(hr)) return hr;
+  return actual.cbBuffer < request->cbBuffer ? E_FAIL : S_OK;
+}
+
+STDMETHODIMP CAvOutputPin::GetCapabilities(DWORD* capabilities) {
+  if (!capabilities) return E_POINTER;
+  *capabilities = splitter_->Capabilities();
+  return S_OK;
+}
+STDMETHODIMP CAvOutputPin::CheckCapabilities(DWORD* capabilities) {
+  if (!capabilities) return E_POINTER;
+  DWORD have = splitter_->Capabilities();
+  DWORD asked = *capabilities;
+  *capabilities &= have;
+  return *capabilities == asked ? S_OK : *capabilities ? S_FALSE : E_FAIL;
+}
+STDMETHODIMP CAvOutputPin::IsFormatSupported(const GUID* format) {
+  if (!format) return E_POINTER;
+  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
+}
+STDMETHODIMP CAvOutputPin::QueryPreferredFormat(GUID* format) {
+  if (!format) return E_POINTER;
+  *format = TIME_FORMAT_MEDIA_TIME;
+  return S_OK;
+}
+STDMETHODIMP CAvOutputPin::GetTimeFormat(GUID* format) { return QueryPreferredFormat(format); }
+STDMETHODIMP CAvOutputPin::IsUsingTimeFormat(const GUID* format) { return IsFormatSupported(format); }
+STDMETHODIMP CAvOutputPin::SetTimeFormat(const GUID* format) {
+  if (!format) return E_POINTER;
+  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
+}
+STDMETHODIMP CAvOutputPin::GetDuration(LONGLONG* duration) {
+  if (!duration) return E_POINTER;
+  splitter_->GetPositions(nullptr, nullptr, duration);
+  return S_OK;
+}
+STDMETHODIMP CAvOutputPin::GetStopPosition(LONGLONG* stop) {
+  if (!stop) return E_POINTER;
+  splitter_->GetPositions(nullptr, stop, nullptr);
+  return S_OK;
+}
+// The splitter does not know what has been presented; the graph asks its renderers.
+STDMETHODIMP CAvOutputPin::GetCurrentPosition(LONGLONG* current) { return current ? E_NOTIMPL : E_POINTER; }
+STDMETHODIMP CAvOutputPin::ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
+                                             const GUID* sourceFormat) {
+  if (!target) return E_POINTER;
+  const bool targetOk = !targetFormat || *targetFormat == TIME_FORMAT_MEDIA_TIME;
+  const bool sourceOk = !sourceFormat || *sourceFormat == TIME_FORMAT_MEDIA_TIME;
+  if (!targetOk || !sourceOk) return E_INVALIDARG;
+  *target = source;
+  return S_OK;
+}
+STDMETHODIMP CAvOutputPin::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) {
+  return splitter_->SetPositions(current, currentFlags, stop, stopFlags);
+}
+STDMETHODIMP CAvOutputPin::GetPositions(LONGLONG* current, LONGLONG* stop) {
+  splitter_->GetPositions(current, stop, nullptr);
+  return S_OK;
+}
+STDMETHODIMP CAvOutputPin::GetAvailable(LONGLONG* earliest, LONGLONG* latest) {
+  if (earliest) *earliest = 0;
+  if (latest) splitter_->GetPositions(nullptr, nullptr, latest);
+  return S_OK;
+}
+STDMETHODIMP CAvOutputPin::SetRate(double rate) { return rate == 1.0 ? S_OK : E_NOTIMPL; }
+STDMETHODIMP CAvOutputPin::GetRate(double* rate) {
+  if (!rate) return E_POINTER;
+  *rate = 1.0;
+  return S_OK;
+}
+STDMETHODIMP CAvOutputPin::GetPreroll(LONGLONG* preroll) {
+  if (!preroll) return E_POINTER;
+  *preroll = 0;
+  return S_OK;
+}
+
+// ---- the filter -----------------------------------------------------------------------------
+
+CAvSplitter::CAvSplitter(const SplitterKind& kind, LPUNKNOWN outer, HRESULT* phr)
+    : CBaseFilter("splitter", outer, &lock_, *kind.clsid, phr), kind_(kind) {
+  if (kind.pull) {
+    input_ = new (std::nothrow) CAvInputPin(this, &lock_, phr);
+    if (!input_ && phr) *phr = E_OUTOFMEMORY;
+  }
+}
+
+CAvSplitter::~CAvSplitter() {
+  {
+    CAutoLock seek(&seekLock_);
+    StopStreaming(false);
+  }
+  CAutoLock lock(&lock_);
+  CloseLocked();
+  delete input_;
+}
+
+STDMETHODIMP CAvSplitter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  if (riid == IID_IFileSourceFilter && !kind_.pull) return GetInterface(static_cast<IFileSourceFilter*>(this), ppv);
+  return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
+int CAvSplitter::GetPinCount() {
+  CAutoLock lock(&lock_);
+  return (input_ ? 1 : 0) + int(outputs_.size());
+}
+
+CBasePin* CAvSplitter::GetPin(int n) {
+  CAutoLock lock(&lock_);
+  if (n < 0) return nullptr;
+  if (input_) {
+    if (n == 0) return input_;
+    --n;
+  }
+  return n < int(outputs_.size()) ? outputs_[size_t(n)] : nullptr;
+}
+
+HRESULT CAvSplitter::OpenLocked(std::unique_ptr<ByteSource> source) {
+  CloseLocked();
+  auto demuxer = std::make_unique<AvDemuxer>();
+  HRESULT hr = demuxer->Open(source.get(), kind_.format);
+  if (FAILED(hr)) return hr;
+  int video = 0, audio = 0, subtitle = 0, data = 0;
+  for (int i = 0; i < demuxer->StreamCount(); ++i) {
+    CMediaType mt;
+    if (FAILED(MediaTypeForStream(demuxer->Stream(i), kind_.mpegTypes, &mt))) continue;
+    char name[32];
+    auto label = [&name](const char* base, int* count) {
+      if (++*count == 1)
+        std::snprintf(name, sizeof name, "%s", base);
+      else
+        std::snprintf(name, sizeof name, "%s %d", base, *count);
+    };
+    if (kind_.streamPinNames)
+      std::snprintf(name, sizeof name, "Stream %02d", i);
+    else if (mt.majortype == MEDIATYPE_Video)
+      label("Video", &video);
+    else if (mt.majortype == MEDIATYPE_Audio)
+      label("Audio", &audio);
+    else if (mt.majortype == MEDIATYPE_Text)
+      label("Subtitle", &subtitle);
+    else
+      label("Data", &data);
+    HRESULT phr = S_OK;
+    std::u16string wide = tav::Utf8ToUtf16(name);
+    auto* pin = new (std::nothrow) CAvOutputPin(this, &lock_, &phr, wide.c_str(), i, mt);
+    if (!pin) {
+      CloseLocked();
+      return E_OUTOFMEMORY;
+    }
+    outputs_.push_back(pin);
+  }
+  if (outputs_.empty()) return VFW_E_INVALID_FILE_FORMAT;
+  source_ = std::move(source);
+  demuxer_ = std::move(demuxer);
+  CAutoLock positions(&positionLock_);
+  duration_ = demuxer_->Duration();
+  start_ = 0;
+  stop_ = duration_ > 0 ? duration_ : MAX_TIME;
+  IncrementPinVersion();
+  return S_OK;
+}
+
+void CAvSplitter::CloseLocked() {
+  for (CAvOutputPin* pin : outputs_) {
+    if (IPin* peer = pin->GetConnected()) {
+      peer->Disconnect();
+      pin->DisconnectInternal();
+    }
+    // Callers may still hold the pin (it counts on the filter): it goes with the filter.
+    retired_.emplace_back(pin);
+  }
+  if (!outputs_.empty()) IncrementPinVersion();
+  outputs_.clear();
+  demuxer_.reset();
+  source_.reset();
+}
+
+STDMETHODIMP CAvSplitter::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*) {
+  if (!fileName) return E_POINTER;
+  CAutoLock lock(&lock_);
+  if (!IsStopped()) return VFW_E_WRONG_STATE;
+  auto file = std::make_unique<FileByteSource>();
+  HRESULT hr = file->Open(tav::Utf16ToUtf8(fileName));
+  if (SUCCEEDED(hr)) hr = OpenLocked(std::move(file));
+  TAV_TRACE("Load %s: %#x", tav::Utf16ToUtf8(fileName).c_str(), static_cast<unsigned>(hr));
+  if (FAILED(hr)) return hr;
+  fileName_ = fileName;
+  return S_OK;
+}
+
+STDMETHODIMP CAvSplitter::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* mt) {
+  if (!fileName) return E_POINTER;
+  CAutoLock lock(&lock_);
+  *fileName = nullptr;
+  if (!fileName_.empty()) {
+    HRESULT hr = AMGetWideString(fileName_.c_str(), fileName);
+    if (FAILED(hr)) return hr;
+  }
+  if (mt) {
+    CMediaType stream(&MEDIATYPE_Stream);
+    return CopyMediaType(mt, &stream);
+  }
+  return S_OK;
+}
+
+// ---- state ----------------------------------------------------------------------------------
+
+STDMETHODIMP CAvSplitter::Pause() {
+  CAutoLock seek(&seekLock_);
+  const bool wasStopped = IsStopped();
+  HRESULT hr = CBaseFilter::Pause();
+  if (FAILED(hr) || !wasStopped) return hr;
+  HRESULT start = StartStreaming();
+  return FAILED(start) ? start : hr;
+}
+
+STDMETHODIMP CAvSplitter::Stop() {
+  CAutoLock seek(&seekLock_);
+  // The thread stops at its next packet; stopping the pins decommits their allocators,
+  // which releases a thread waiting for a buffer.
+  stopRequested_ = true;
+  HRESULT hr = CBaseFilter::Stop();
+  StopStreaming(false);
+  return hr;
+}
+
+HRESULT CAvSplitter::StartStreaming() {
+  if (thread_.joinable()) return S_OK;
+  {
+    CAutoLock lock(&lock_);
+    if (!demuxer_) return S_OK;  // nothing connected: nothing to stream
+    REFERENCE_TIME start;
+    {
+      CAutoLock positions(&positionLock_);
+      start = start_;
+    }
+    demuxer_->Seek(start);
+    for (CAvOutputPin* pin : outputs_) {
+      pin->discontinuity = true;
+      pin->ended = false;
+    }
+  }
+  stopRequested_ = false;
+  try {
+    thread_ = std::thread([this] { StreamingThread(); });
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+void CAvSplitter::StopStreaming(bool flush) {
+  stopRequested_ = true;
+  std::vector<CAvOutputPin*> pins;
+  {
+    CAutoLock lock(&lock_);
+    for (CAvOutputPin* pin : outputs_)
+      if (pin->IsConnected()) pins.push_back(pin);
+  }
+  if (flush && thread_.joinable())
+    for (CAvOutputPin* pin : pins) pin->DeliverBeginFlush();
+  if (thread_.joinable()) thread_.join();
+  if (flush)
+    for (CAvOutputPin* pin : pins) pin->DeliverEndFlush();
+  stopRequested_ = false;
+}
+
+// ---- streaming ------------------------------------------------------------------------------
+
+void CAvSplitter::StreamingThread() {
+  std::vector<CAvOutputPin*> byStream(size_t(demuxer_->StreamCount()), nullptr);
+  std::vector<CAvOutputPin*> pins;
+  for (CAvOutputPin* pin : outputs_)
+    if (pin->IsConnected()) {
+      byStream[size_t(pin->StreamIndex())] = pin;
+      pins.push_back(pin);
+    }
+  REFERENCE_TIME start, stop;
+  {
+    CAutoLock positions(&positionLock_);
+    start = start_;
+    stop = stop_;
+  }
+  for (CAvOutputPin* pin : pins) pin->DeliverNewSegment(start, stop, 1.0);
+
+  AvPacketPtr packet(av_packet_alloc());
+  HRESULT hr = packet ? S_OK : E_OUTOFMEMORY;
+  size_t ended = 0;
+  while (SUCCEEDED(hr) && !stopRequested_ && ended < pins.size()) {
+    hr = demuxer_->ReadPacket(packet.get());
+    if (hr != S_OK) break;
+    CAvOutputPin* pin = packet->stream_index < int(byStream.size()) ? byStream[size_t(packet->stream_index)] : nullptr;
+    if (pin && !pin->ended) {
+      HRESULT delivered = DeliverPacket(pin, packet.get());
+      // A pin whose peer refuses more (stopped, flushing, failed) takes no more samples.
+      if (delivered != S_OK) pin->ended = true;
+      if (pin->ended) ++ended;
+    }
+    av_packet_unref(packet.get());
+  }
+  if (stopRequested_) return;
+  if (FAILED(hr)) {
+    TAV_TRACE("streaming failed: %#x", static_cast<unsigned>(hr));
+    NotifyEvent(EC_ERRORABORT, hr, 0);
+  }
+  for (CAvOutputPin* pin : pins) pin->DeliverEndOfStream();
+}
+
+HRESULT CAvSplitter::DeliverPacket(CAvOutputPin* pin, AVPacket* packet) {
+  const int index = packet->stream_index;
+  REFERENCE_TIME time = 0, segmentStart, stop;
+  {
+    CAutoLock positions(&positionLock_);
+    segmentStart = start_;
+    stop = stop_;
+  }
+  const bool haveTime =
+      demuxer_->ToReferenceTime(index, packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts, &time);
+  if (haveTime && time >= stop) {
+    pin->ended = true;
+    return S_OK;
+  }
+  IMediaSample* sample = nullptr;
+  HRESULT hr = pin->GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
+  if (FAILED(hr)) return hr;
+  BYTE* buffer = nullptr;
+  sample->GetPointer(&buffer);
+  if (packet->size > sample->GetSize()) {
+    // Larger than any buffer the stream's format led us to expect: the file is damaged.
+    TAV_TRACE("packet of %d bytes dropped (buffer %d)", packet->size, sample->GetSize());
+    sample->Release();
+    return S_OK;
+  }
+  std::memcpy(buffer, packet->data, size_t(packet->size));
+  sample->SetActualDataLength(packet->size);
+  if (haveTime) {
+    REFERENCE_TIME t0 = time - segmentStart;
+    REFERENCE_TIME length = demuxer_->ToReferenceDuration(index, packet->duration);
+    REFERENCE_TIME t1 = t0 + length;
+    sample->SetTime(&t0, length > 0 ? &t1 : nullptr);
+    // Samples before the seek target are decoded but not shown.
+    if (t0 < 0) sample->SetPreroll(TRUE);
+  }
+  sample->SetSyncPoint((packet->flags & AV_PKT_FLAG_KEY) != 0);
+  sample->SetDiscontinuity(pin->discontinuity);
+  pin->discontinuity = false;
+  hr = pin->Deliver(sample);
+  sample->Release();
+  return hr;
+}
+
+// ---- seeking --------------------------------------------------------------------------------
+
+DWORD CAvSplitter::Capabilities() {
+  CAutoLock lock(&lock_);
+  if (!demuxer_) return 0;
+  const bool known = demuxer_->Duration() > 0;
+  DWORD caps = known ? AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration : AM_SEEKING_CanGetStopPos;
+  if (known && demuxer_->Seekable()) caps |= kSeekableCaps;
+  return caps;
+}
+
+void CAvSplitter::GetPositions(LONGLONG* current, LONGLONG* stop, LONGLONG* duration) {
+  CAutoLock positions(&positionLock_);
+  if (current) *current = start_;
+  if (stop) *stop = stop_;
+  if (duration) *duration = duration_;
+}
+
+HRESULT CAvSplitter::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) {
+  const DWORD curMode = currentFlags & AM_SEEKING_PositioningBitsMask;
+  const DWORD stopMode = stopFlags & AM_SEEKING_PositioningBitsMask;
+  if ((curMode && !current) || (stopMode && !stop)) return E_POINTER;
+  CAutoLock seek(&seekLock_);
+  const DWORD caps = Capabilities();
+  if (curMode && !(caps & AM_SEEKING_CanSeekAbsolute)) return E_NOTIMPL;
+  REFERENCE_TIME newStart, newStop, duration;
+  {
+    CAutoLock positions(&positionLock_);
+    newStart = NewPosition(start_, curMode ? *current : 0, currentFlags);
+    newStop = NewPosition(stop_, stopMode ? *stop : 0, stopFlags);
+    duration = duration_;
+  }
+  newStart = std::clamp<REFERENCE_TIME>(newStart, 0, duration > 0 ? duration : MAX_TIME);
+  if (newStop < newStart) newStop = newStart;
+  TAV_TRACE("SetPositions %lld/%#x %lld/%#x", static_cast<long long>(newStart), currentFlags,
+            static_cast<long long>(newStop), stopFlags);
+
+  if (curMode) {
+    const bool restart = thread_.joinable() || IsActive();
+    StopStreaming(true);
+    if (currentFlags & AM_SEEKING_SeekToKeyFrame) {
+      // The segment starts at the key frame the demuxer lands on.
+      CAutoLock lock(&lock_);
+      if (demuxer_ && SUCCEEDED(demuxer_->Seek(newStart))) {
+        AvPacketPtr packet(av_packet_alloc());
+        for (int n = 0; packet && n < 256 && demuxer_->ReadPacket(packet.get()) == S_OK; ++n) {
+          const AVStream* s = demuxer_->Stream(packet->stream_index);
+          REFERENCE_TIME t;
+          const bool usable = s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && (packet->flags & AV_PKT_FLAG_KEY) &&
+                              demuxer_->ToReferenceTime(packet->stream_index,
+                                                        packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts, &t);
+          av_packet_unref(packet.get());
+          if (usable) {
+            newStart = std::max<REFERENCE_TIME>(0, std::min(t, newStart));
+            break;
+          }
+        }
+      }
+    }
+    {
+      CAutoLock positions(&positionLock_);
+      start_ = newStart;
+      if (stopMode) stop_ = newStop;
+    }
+    if (restart && IsActive()) {
+      HRESULT hr = StartStreaming();
+      if (FAILED(hr)) return hr;
+    }
+  } else if (stopMode) {
+    CAutoLock positions(&positionLock_);
+    stop_ = newStop;
+  }
+  CAutoLock positions(&positionLock_);
+  if (curMode && (currentFlags & AM_SEEKING_ReturnTime)) *current = start_;
+  if (stopMode && (stopFlags & AM_SEEKING_ReturnTime)) *stop = stop_;
+  return S_OK;
+}
+
+}  // namespace tav::filters

@@ -1,0 +1,171 @@
+// CAvSplitter: the parser filters and file sources built on libavformat. A splitter pulls
+// its file through the upstream pin's IAsyncReader (AVI, MPEG-1, DV); a source opens the
+// file itself (IFileSourceFilter: ASF, MPEG-4 / QuickTime, MPEG program streams). Either
+// way each stream gets an output pin with the platform's media type, and one streaming
+// thread reads packets and delivers them as samples with times, sync points and
+// discontinuities. Every output pin answers IMediaSeeking for the whole filter.
+//
+// Lock order: seekLock_ (seeking and the streaming thread's life) before the filter lock
+// lock_ (state, pins, connection). The streaming thread takes neither while delivering;
+// it reads the stop position under positionLock_.
+//
+// Streaming thread states:
+//   none    -> running   Pause from stopped, or a seek while active (StartStreaming)
+//   running -> none      Stop, or a seek while active (StopStreaming: flush, stop, join)
+//   running -> finished  end of file or an error: end of stream on every pin; the
+//                        thread ends and is joined by the next StopStreaming
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "platform/filters/avdemuxer.h"
+#include "platform/streaming/base/streams.h"
+
+namespace tav::filters {
+
+class CAvSplitter;
+
+// The kinds of filter the splitter class serves.
+struct SplitterKind {
+  const CLSID* clsid;
+  LPCWSTR name;
+  const char* format;       // libavformat demuxer name, null to probe
+  bool pull;                // input pin over IAsyncReader (else IFileSourceFilter)
+  bool mpegTypes;           // MPEG-1 payload types for MPEG-1 video
+  bool streamPinNames;      // "Stream 00" pin names (else "Video", "Audio", ...)
+  const GUID* const* inputSubtypes;  // accepted MEDIATYPE_Stream subtypes (pull), null-terminated
+};
+
+class CAvInputPin final : public CBasePin {
+ public:
+  CAvInputPin(CAvSplitter* filter, CCritSec* lock, HRESULT* phr);
+  HRESULT CheckConnect(IPin* pin) override;
+  HRESULT CheckMediaType(const CMediaType* mt) override;
+  HRESULT CompleteConnect(IPin* receivePin) override;
+  HRESULT BreakConnect() override;
+  STDMETHODIMP BeginFlush() override { return S_OK; }
+  STDMETHODIMP EndFlush() override { return S_OK; }
+  STDMETHODIMP EndOfStream() override { return S_OK; }
+
+ private:
+  CAvSplitter* splitter_;
+};
+
+class CAvOutputPin final : public CBaseOutputPin, public IMediaSeeking {
+ public:
+  CAvOutputPin(CAvSplitter* filter, CCritSec* lock, HRESULT* phr, LPCWSTR name, int stream, const CMediaType& mt);
+
+  DECLARE_IUNKNOWN
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+  HRESULT CheckMediaType(const CMediaType* mt) override;
+  HRESULT GetMediaType(int position, CMediaType* mt) override;
+  HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+  // Quality messages are not acted upon: every sample is delivered.
+  STDMETHODIMP Notify(IBaseFilter*, Quality) override { return S_OK; }
+
+  // IMediaSeeking: the filter's positions, whichever pin is asked.
+  STDMETHODIMP GetCapabilities(DWORD* capabilities) override;
+  STDMETHODIMP CheckCapabilities(DWORD* capabilities) override;
+  STDMETHODIMP IsFormatSupported(const GUID* format) override;
+  STDMETHODIMP QueryPreferredFormat(GUID* format) override;
+  STDMETHODIMP GetTimeFormat(GUID* format) override;
+  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;
+  STDMETHODIMP SetTimeFormat(const GUID* format) override;
+  STDMETHODIMP GetDuration(LONGLONG* duration) override;
+  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
+  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;
+  STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
+                                 const GUID* sourceFormat) override;
+  STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
+  STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
+  STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
+  STDMETHODIMP SetRate(double rate) override;
+  STDMETHODIMP GetRate(double* rate) override;
+  STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
+
+  int StreamIndex() const { return stream_; }
+  // Streaming thread only: a discontinuity is due on the next sample.
+  bool discontinuity = true;
+  bool ended = false;  // past the stop position
+
+ private:
+  CAvSplitter* splitter_;
+  const int stream_;  // the demuxer's stream index
+  CMediaType type_;   // the one type the pin offers
+};
+
+class CAvSplitter : public CBaseFilter, public IFileSourceFilter {
+ public:
+  CAvSplitter(const SplitterKind& kind, LPUNKNOWN outer, HRESULT* phr);
+  ~CAvSplitter() override;
+
+  DECLARE_IUNKNOWN
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+  int GetPinCount() override;
+  CBasePin* GetPin(int n) override;
+  STDMETHODIMP Stop() override;
+  STDMETHODIMP Pause() override;
+
+  // IFileSourceFilter (sources only).
+  STDMETHODIMP Load(LPCOLESTR fileName, const AM_MEDIA_TYPE* mt) override;
+  STDMETHODIMP GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* mt) override;
+
+  // Opens the demuxer over source and makes the output pins (filter lock held).
+  HRESULT OpenLocked(std::unique_ptr<ByteSource> source);
+  // Removes the output pins and closes the demuxer (filter lock held).
+  void CloseLocked();
+  const SplitterKind& Kind() const { return kind_; }
+
+  // Seeking, for the output pins.
+  HRESULT SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags);
+  void GetPositions(LONGLONG* current, LONGLONG* stop, LONGLONG* duration);
+  DWORD Capabilities();
+
+ private:
+  HRESULT StartStreaming();
+  // flush: deliver a flush downstream so that a blocked delivery returns.
+  void StopStreaming(bool flush);
+  void StreamingThread();
+  HRESULT DeliverPacket(CAvOutputPin* pin, AVPacket* packet);
+
+  const SplitterKind& kind_;
+  CCritSec lock_;      // the filter lock
+  CCritSec seekLock_;  // serialises seeks and the streaming thread's start and stop
+  // Configuration, guarded by lock_: set when the input connects or a file loads.
+  CAvInputPin* input_ = nullptr;  // pull splitters only
+  std::vector<CAvOutputPin*> outputs_;
+  std::vector<std::unique_ptr<CAvOutputPin>> retired_;  // pins of a closed file
+  std::unique_ptr<ByteSource> source_;
+  std::unique_ptr<AvDemuxer> demuxer_;
+  std::u16string fileName_;
+  // Positions, guarded by positionLock_.
+  CCritSec positionLock_;
+  REFERENCE_TIME start_ = 0;
+  REFERENCE_TIME stop_ = 0;
+  REFERENCE_TIME duration_ = 0;
+  bool keyFrameStart_ = false;  // the last seek asked for the key frame's time
+  // Runtime: the streaming thread, guarded by seekLock_.
+  std::thread thread_;
+  std::atomic<bool> stopRequested_{false};
+};
+
+// Factories of the splitters and sources, and their filter data.
+CUnknown* CreateAviSplitter(LPUNKNOWN outer, HRESULT* phr);
+CUnknown* CreateMpeg1Splitter(LPUNKNOWN outer, HRESULT* phr);
+CUnknown* CreateDvSplitter(LPUNKNOWN outer, HRESULT* phr);
+CUnknown* CreateAsfReader(LPUNKNOWN outer, HRESULT* phr);
+CUnknown* CreateMpeg4Source(LPUNKNOWN outer, HRESULT* phr);
+CUnknown* CreateMpegProgramSource(LPUNKNOWN outer, HRESULT* phr);
+extern const AMOVIESETUP_FILTER sudAviSplitter;
+extern const AMOVIESETUP_FILTER sudMpeg1Splitter;
+extern const AMOVIESETUP_FILTER sudDvSplitter;
+extern const AMOVIESETUP_FILTER sudAsfReader;
+extern const AMOVIESETUP_FILTER sudMpeg4Source;
+extern const AMOVIESETUP_FILTER sudMpegProgramSource;
+
+}  // namespace tav::filters
