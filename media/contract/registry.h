@@ -71,8 +71,8 @@ const char* RegistryDirectory();
 // Changes not yet written are written first.
 void RegistryReload();
 
-// Changes are written to the hive when the last open key handle of that hive is closed
-// (or at once when none is open), on RegFlushKey and at exit. A batch defers the writing
+// Changes are written to the hive when a key handle of that hive is closed (or at once
+// when none is open), on RegFlushKey and at exit. A batch defers the writing
 // until its outermost end, so registering many classes costs one write; nested batches
 // are counted. RegistryEndBatch returns the result of the write.
 void RegistryBeginBatch();

@@ -404,7 +404,9 @@ LSTATUS Registry::CloseHandleLocked(HKEY key) {
   Hive& h = hives_[it->second.hive];
   handles_.erase(it);
   --h.openHandles;
-  MaybeFlushLocked(h);  // failures are reported on stderr and retried on the next write
+  // Closing a key writes what is pending, so a closed key's changes are on disk and
+  // visible to other processes. Failures are reported on stderr and retried later.
+  if (batchDepth_ == 0) FlushLocked(h);
   return ERROR_SUCCESS;
 }
 
