@@ -61,6 +61,11 @@ class TestSource final : public CBaseFilter {
   IPin* OutPin() { return m_pin; }
 
   HRESULT NewSegment() { return m_pin->DeliverNewSegment(0, MAX_TIME, 1.0); }
+  HRESULT EndOfStream() { return m_pin->DeliverEndOfStream(); }
+  HRESULT Flush() {
+    HRESULT hr = m_pin->DeliverBeginFlush();
+    return SUCCEEDED(hr) ? m_pin->DeliverEndFlush() : hr;
+  }
   // Delivers a frame whose every 32-bit pixel holds `value`; start < 0 sends no times.
   HRESULT Push(REFERENCE_TIME start, REFERENCE_TIME stop, uint32_t value) {
     ComPtr<IMediaSample> s;
@@ -128,6 +133,14 @@ class TestSink final : public CBaseFilter {
       m_sink->frames.push_back(f);
       return S_OK;
     }
+    STDMETHODIMP EndOfStream() override {
+      m_sink->endOfStream = true;
+      return S_OK;
+    }
+    STDMETHODIMP BeginFlush() override {
+      m_sink->flushes++;
+      return CBaseInputPin::BeginFlush();
+    }
 
    private:
     TestSink* m_sink;
@@ -152,6 +165,8 @@ class TestSink final : public CBaseFilter {
   }
 
   GUID acceptMajor = MEDIATYPE_Video;
+  bool endOfStream = false;
+  int flushes = 0;
   std::function<bool(size_t)> readPolicy;  // by arrival index; null: read everything
   std::mutex m_framesLock;
   std::vector<Frame> frames;

@@ -177,3 +177,25 @@ TEST_F(vxvideokit_VideoChain, ANewOutputSizeReconnectsAllTheWayDown) {
   ASSERT_EQ(1u, sink->frames.size());
   EXPECT_EQ(7u, sink->frames[0].firstPixel);
 }
+
+TEST_F(vxvideokit_VideoChain, StateChangesFlushAndEndOfStreamPassThrough) {
+  Build(Rgb32(64, 48), 32, 24, VXRESIZE_FIT, 15.0);
+  // Unconnected, every filter changes state freely.
+  for (IBaseFilter* f : {resizer.Get(), frc.Get()}) {
+    EXPECT_EQ(S_OK, f->Pause());
+    EXPECT_EQ(S_OK, f->Run(0));
+    EXPECT_EQ(S_OK, f->Stop());
+  }
+  Connect();
+  Run();
+  ASSERT_EQ(S_OK, source->Push(0, 333333, 1));
+  ASSERT_EQ(S_OK, source->Flush());
+  EXPECT_EQ(1, sink->flushes);
+  ASSERT_EQ(S_OK, source->NewSegment());
+  ASSERT_EQ(S_OK, source->Push(0, 333333, 2));
+  ASSERT_EQ(S_OK, source->EndOfStream());
+  EXPECT_TRUE(sink->endOfStream);
+  ASSERT_EQ(2u, sink->frames.size());
+  EXPECT_EQ(0, sink->frames[1].start) << "the new segment restarted the slots";
+  EXPECT_EQ(2u, sink->frames[1].firstPixel);
+}
