@@ -160,7 +160,7 @@ HRESULT CChannelDownmixer::SetMediaType(PIN_DIRECTION dir, const CMediaType* mt)
   CAutoLock lock(&m_csFilter);
   const WAVEFORMATEX* w = WaveFormatOf(*mt);
   if (!w) return VFW_E_TYPE_NOT_ACCEPTED;
-  const vxvk::MixInputFormat described = vxvk::DescribeMixInput(*w);
+  const vxvk::MixInputFormat described = vxvk::DescribeMixInput(mt->pbFormat, mt->cbFormat);
   m_inputType = *mt;
   m_floatInput = described.isFloat;
   // The samples are mixed as 32-bit integers: an extensible float input is kept as PCM.
@@ -212,8 +212,8 @@ HRESULT CChannelDownmixer::ApplySettingsLocked(const vxvk::DownmixSettings& s) {
     return VFW_E_ALREADY_CONNECTED;
   m_settings = s;
   m_dirty = true;
-  if (const WAVEFORMATEX* w = WaveFormatOf(m_inputType)) {
-    vxvk::MixInputFormat described = vxvk::DescribeMixInput(*w);
+  if (WaveFormatOf(m_inputType)) {
+    vxvk::MixInputFormat described = vxvk::DescribeMixInput(m_inputType.pbFormat, m_inputType.cbFormat);
     described.isFloat = m_floatInput;
     CAutoLock mixer(&m_csMixer);
     m_mixer.Configure(described, m_settings);

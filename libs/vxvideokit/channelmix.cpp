@@ -297,14 +297,18 @@ std::vector<BYTE> DownmixOutputFormat(const WAVEFORMATEX& input, const DownmixSe
   return out;
 }
 
-MixInputFormat DescribeMixInput(const WAVEFORMATEX& w) {
+MixInputFormat DescribeMixInput(const BYTE* format, size_t formatBytes) {
   MixInputFormat m;
+  if (!format || formatBytes < sizeof(WAVEFORMATEX)) return m;
+  WAVEFORMATEX w;
+  std::memcpy(&w, format, sizeof w);
   m.channels = w.nChannels;
   m.bits = w.wBitsPerSample;
   DWORD mask = w.nChannels == 2 ? (SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT) : SPEAKER_FRONT_CENTER;
   m.isFloat = w.wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
-  if (w.wFormatTag == WAVE_FORMAT_EXTENSIBLE && w.cbSize >= 22) {
-    const auto& x = reinterpret_cast<const WAVEFORMATEXTENSIBLE&>(w);
+  if (IsExtensible(w, formatBytes)) {
+    WAVEFORMATEXTENSIBLE x;
+    std::memcpy(&x, format, sizeof x);
     mask = x.dwChannelMask;
     m.isFloat = x.SubFormat == KSDATAFORMAT_SUBTYPE_IEEE_FLOAT;
   }

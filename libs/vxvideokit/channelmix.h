@@ -91,8 +91,9 @@ struct MixInputFormat {
   DWORD mask = 0;      // completed mask
   bool isFloat = false;
 };
-// Reads channels, bits, the completed mask and the float flag of an accepted input format.
-MixInputFormat DescribeMixInput(const WAVEFORMATEX& wfx);
+// Reads channels, bits, the completed mask and the float flag of an accepted input format
+// block (the extensible part is only read when the block holds it).
+MixInputFormat DescribeMixInput(const BYTE* format, size_t formatBytes);
 
 // Mixes interleaved frames. Float input is converted to 32-bit integers as it is read.
 class ChannelMixer {

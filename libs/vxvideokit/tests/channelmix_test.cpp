@@ -40,9 +40,14 @@ WAVEFORMATEX Plain(WORD tag, WORD channels, WORD bits) {
   return w;
 }
 
-ChannelMixer MixerFor(const WAVEFORMATEX& w, const DownmixSettings& s = DefaultDownmixSettings()) {
+template <typename Format>
+MixInputFormat Describe(const Format& f) {
+  return DescribeMixInput(reinterpret_cast<const BYTE*>(&f), sizeof f);
+}
+template <typename Format>
+ChannelMixer MixerFor(const Format& f, const DownmixSettings& s = DefaultDownmixSettings()) {
   ChannelMixer m;
-  m.Configure(DescribeMixInput(w), s);
+  m.Configure(Describe(f), s);
   return m;
 }
 
@@ -71,7 +76,7 @@ TEST(vxvideokit_ChannelMix, StereoSixteenBitPassesUnchanged) {
 }
 
 TEST(vxvideokit_ChannelMix, FivePointOneFoldsCentreAndBacksIntoStereo) {
-  const ChannelMixer m = MixerFor(Extensible(6, 16, k51).Format);
+  const ChannelMixer m = MixerFor(Extensible(6, 16, k51));
   EXPECT_EQ((std::vector<int16_t>{7071, 7071}), Mix16(m, {0, 0, 10000, 0, 0, 0}));
   EXPECT_EQ((std::vector<int16_t>{32767, 32767}), Mix16(m, {30000, 30000, 0, 0, 30000, 30000}));
   EXPECT_EQ((std::vector<int16_t>{-32768, -32768}), Mix16(m, {-30000, -30000, 0, 0, -30000, -30000}));
@@ -83,10 +88,10 @@ TEST(vxvideokit_ChannelMix, FivePointOneFoldsCentreAndBacksIntoStereo) {
 }
 
 TEST(vxvideokit_ChannelMix, PlainSixChannelPcmIsTakenAsFivePointOne) {
-  EXPECT_EQ(k51, DescribeMixInput(Plain(WAVE_FORMAT_PCM, 6, 16)).mask);
-  EXPECT_EQ(0x0Fu, DescribeMixInput(Plain(WAVE_FORMAT_PCM, 4, 16)).mask);
-  EXPECT_EQ(0x04u, DescribeMixInput(Plain(WAVE_FORMAT_PCM, 1, 16)).mask);
-  EXPECT_EQ(0x03u, DescribeMixInput(Plain(WAVE_FORMAT_PCM, 2, 16)).mask);
+  EXPECT_EQ(k51, Describe(Plain(WAVE_FORMAT_PCM, 6, 16)).mask);
+  EXPECT_EQ(0x0Fu, Describe(Plain(WAVE_FORMAT_PCM, 4, 16)).mask);
+  EXPECT_EQ(0x04u, Describe(Plain(WAVE_FORMAT_PCM, 1, 16)).mask);
+  EXPECT_EQ(0x03u, Describe(Plain(WAVE_FORMAT_PCM, 2, 16)).mask);
   const ChannelMixer m = MixerFor(Plain(WAVE_FORMAT_PCM, 6, 16));
   EXPECT_EQ((std::vector<int16_t>{7071, 7071}), Mix16(m, {0, 0, 10000, 0, 0, 0}));
 }
@@ -105,33 +110,33 @@ TEST(vxvideokit_ChannelMix, MonoAndQuadAndSideLayoutsFoldAsTheRulesSay) {
   EXPECT_EQ((std::vector<int16_t>{7071, 7071}), Mix16(MixerFor(Plain(WAVE_FORMAT_PCM, 1, 16)), {10000}));
   // Quad (FL FR BL BR): backs go straight into the fronts.
   EXPECT_EQ((std::vector<int16_t>{3000, 7000}),
-            Mix16(MixerFor(Extensible(4, 16, 0x33).Format), {1000, 3000, 2000, 4000}));
+            Mix16(MixerFor(Extensible(4, 16, 0x33)), {1000, 3000, 2000, 4000}));
   // 7.1 side: SL into L, SR into R, nothing across.
-  const ChannelMixer side = MixerFor(Extensible(8, 16, k71Side).Format);
+  const ChannelMixer side = MixerFor(Extensible(8, 16, k71Side));
   EXPECT_EQ((std::vector<int16_t>{1234, 0}), Mix16(side, {0, 0, 0, 0, 0, 0, 1234, 0}));
   EXPECT_EQ((std::vector<int16_t>{0, -4321}), Mix16(side, {0, 0, 0, 0, 0, 0, 0, -4321}));
   // Front left/right of centre without a centre output: 0.85 / 0.52678268764 cross-mix.
-  const ChannelMixer wide = MixerFor(Extensible(4, 16, 0xC3).Format);  // FL FR FLC FRC
+  const ChannelMixer wide = MixerFor(Extensible(4, 16, 0xC3));  // FL FR FLC FRC
   const LONG flc = Aligned16(10000);
   const LONG l = LONG(0.85L * flc), r = LONG(0.52678268764L * flc);
   EXPECT_EQ((std::vector<int16_t>{int16_t(l >> 16), int16_t(r >> 16)}), Mix16(wide, {0, 0, 10000, 0}));
   // Back centre, top centre: c into both fronts.
-  EXPECT_EQ((std::vector<int16_t>{7071, 7071}), Mix16(MixerFor(Extensible(3, 16, 0x103).Format), {0, 0, 10000}));
-  EXPECT_EQ((std::vector<int16_t>{7071, 7071}), Mix16(MixerFor(Extensible(3, 16, 0x803).Format), {0, 0, 10000}));
+  EXPECT_EQ((std::vector<int16_t>{7071, 7071}), Mix16(MixerFor(Extensible(3, 16, 0x103)), {0, 0, 10000}));
+  EXPECT_EQ((std::vector<int16_t>{7071, 7071}), Mix16(MixerFor(Extensible(3, 16, 0x803)), {0, 0, 10000}));
   // Top back pair without a top centre output: straight into the fronts.
-  EXPECT_EQ((std::vector<int16_t>{100, 200}), Mix16(MixerFor(Extensible(4, 16, 0x28003).Format), {0, 0, 100, 200}));
+  EXPECT_EQ((std::vector<int16_t>{100, 200}), Mix16(MixerFor(Extensible(4, 16, 0x28003)), {0, 0, 100, 200}));
 }
 
 TEST(vxvideokit_ChannelMix, FoldsIntoTheBackPairWhenTheOutputHasOne) {
   DownmixSettings s = DefaultDownmixSettings();
   s.format.outputChannels = 4;
   s.format.outputChannelMask = 0x33;  // FL FR BL BR
-  const ChannelMixer m = MixerFor(Extensible(8, 16, k71Side).Format, s);
+  const ChannelMixer m = MixerFor(Extensible(8, 16, k71Side), s);
   // SL with a back pair: c into FL and c into BL.
   const std::vector<int16_t> out = Mix16(m, {0, 0, 0, 0, 0, 0, 10000, 0});
   EXPECT_EQ((std::vector<int16_t>{7071, 0, 7071, 0}), out);
   // The top centre is shared out by halves among the four.
-  const ChannelMixer top = MixerFor(Extensible(5, 16, 0x833).Format, s);
+  const ChannelMixer top = MixerFor(Extensible(5, 16, 0x833), s);
   EXPECT_EQ((std::vector<int16_t>{5000, 5000, 5000, 5000}), Mix16(top, {0, 0, 0, 0, 10000}));
 }
 
@@ -139,7 +144,7 @@ TEST(vxvideokit_ChannelMix, MonoOutputSumsEveryChannel) {
   DownmixSettings s = DefaultDownmixSettings();
   s.format.outputChannels = 1;
   s.format.outputChannelMask = 0x04;
-  const ChannelMixer m = MixerFor(Extensible(6, 16, k51).Format, s);
+  const ChannelMixer m = MixerFor(Extensible(6, 16, k51), s);
   EXPECT_EQ((std::vector<int16_t>{21}), Mix16(m, {1, 2, 3, 4, 5, 6}));
 }
 
@@ -221,14 +226,14 @@ TEST(vxvideokit_ChannelMix, FloatInputIsConvertedToIntegersWithoutTouchingTheInp
   EXPECT_EQ(-8192, out[1]);
   EXPECT_EQ(0.5f, in[0]) << "the upstream buffer is not written";
 
-  const ChannelMixer ext = MixerFor(Extensible(6, 32, k51, true).Format);
+  const ChannelMixer ext = MixerFor(Extensible(6, 32, k51, true));
   float six[] = {0, 0, 0.5f, 0, 0, 0};
   ASSERT_EQ(4u, ext.Process(reinterpret_cast<BYTE*>(six), sizeof six, reinterpret_cast<BYTE*>(out), sizeof out));
   EXPECT_EQ(LONG(kC * 1073741823) >> 16, out[0]);
 }
 
 TEST(vxvideokit_ChannelMix, ProcessStopsAtTheEndOfEitherBuffer) {
-  const ChannelMixer m = MixerFor(Extensible(6, 16, k51).Format);
+  const ChannelMixer m = MixerFor(Extensible(6, 16, k51));
   std::vector<int16_t> in(6 * 10, 100);
   std::vector<int16_t> out(2 * 4, -1);
   out.resize(2 * 4 + 2, 0x5555);
@@ -341,4 +346,21 @@ TEST(vxvideokit_ChannelMix, SettingsHaveTheirDefaultsAndSurviveASaveAndLoad) {
   std::memcpy(bad.data() + 24, &zeroChannels, sizeof zeroChannels);
   EXPECT_EQ(E_INVALIDARG, LoadDownmixSettings(bad.data(), bad.size(), &untouched));
   EXPECT_EQ(0, std::memcmp(&d, &untouched, sizeof d));
+}
+
+TEST(vxvideokit_ChannelMix, TopLayerFoldsDependOnATopCentreOutput) {
+  const WAVEFORMATEXTENSIBLE top = Extensible(6, 16, 0x17003);  // FL FR TFL TFC TFR TBC
+  // Into stereo: the top fronts go straight down, the top centres by c.
+  const ChannelMixer stereo = MixerFor(top);
+  EXPECT_EQ((std::vector<int16_t>{10000, 0}), Mix16(stereo, {0, 0, 10000, 0, 0, 0}));
+  EXPECT_EQ((std::vector<int16_t>{7071, 7071}), Mix16(stereo, {0, 0, 0, 10000, 0, 0}));
+  EXPECT_EQ((std::vector<int16_t>{7071, 7071}), Mix16(stereo, {0, 0, 0, 0, 0, 10000}));
+  // Into FL FR TC: the top centre takes c of each, the fronts the rest.
+  DownmixSettings s = DefaultDownmixSettings();
+  s.format.outputChannels = 3;
+  s.format.outputChannelMask = 0x803;
+  const ChannelMixer withTc = MixerFor(top, s);
+  EXPECT_EQ((std::vector<int16_t>{7071, 0, 7071}), Mix16(withTc, {0, 0, 10000, 0, 0, 0}));
+  EXPECT_EQ((std::vector<int16_t>{5000, 5000, 7071}), Mix16(withTc, {0, 0, 0, 10000, 0, 0}));
+  EXPECT_EQ((std::vector<int16_t>{5000, 5000, 7071}), Mix16(withTc, {0, 0, 0, 0, 0, 10000}));
 }
