@@ -5,7 +5,10 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavcodec/avcodec.h>
 #include <libavutil/avutil.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
 }
 
 namespace tav::filters {
@@ -22,8 +25,24 @@ struct AvioFreer {
     avio_context_free(&c);
   }
 };
+struct AvCodecContextFreer {
+  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct AvFrameFreer {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct SwsContextFreer {
+  void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+struct SwrContextFreer {
+  void operator()(SwrContext* s) const { swr_free(&s); }
+};
 using AvFormatPtr = std::unique_ptr<AVFormatContext, AvFormatCloser>;
 using AvPacketPtr = std::unique_ptr<AVPacket, AvPacketFreer>;
 using AvioPtr = std::unique_ptr<AVIOContext, AvioFreer>;
+using AvCodecContextPtr = std::unique_ptr<AVCodecContext, AvCodecContextFreer>;
+using AvFramePtr = std::unique_ptr<AVFrame, AvFrameFreer>;
+using SwsContextPtr = std::unique_ptr<SwsContext, SwsContextFreer>;
+using SwrContextPtr = std::unique_ptr<SwrContext, SwrContextFreer>;
 
 }  // namespace tav::filters

@@ -3,9 +3,13 @@
 #include <iterator>
 
 #include "platform/filters/asyncfilesource.h"
+#include "platform/filters/avdecoderfilter.h"
 #include "platform/filters/avsplitter.h"
+#include "platform/filters/decoderids.h"
 #include "platform/filters/filterids.h"
+#include "platform/filters/inftee.h"
 #include "platform/filters/mediatyperegistry.h"
+#include "platform/filters/nullrenderer.h"
 #include "platform/streaming/base/streams.h"
 
 using namespace tav::filters;
@@ -13,12 +17,24 @@ using namespace tav::filters;
 namespace {
 
 const CFactoryTemplate g_Templates[] = {
+    {u"ACM Wrapper", &CLSID_ACMWrapper, CAvDecoderFilter::CreateAcmWrapper, nullptr, &sudAcmWrapper},
+    {u"Audio Decoder", &CLSID_AvAudioDecoder, CAvDecoderFilter::CreateAudioDecoder, nullptr, &sudAudioDecoder},
+    {u"AVI Decompressor", &CLSID_AVIDec, CAvDecoderFilter::CreateAviDecompressor, nullptr, &sudAviDecompressor},
     {u"AVI Splitter", &CLSID_AviSplitter, CreateAviSplitter, nullptr, &sudAviSplitter},
+    {u"Color Space Converter", &CLSID_Colour, CAvDecoderFilter::CreateColourConverter, nullptr, &sudColourConverter},
+    {u"DMO Wrapper Filter", &CLSID_DMOWrapperFilter, CAvDecoderFilter::CreateDmoWrapper, nullptr, &sudDmoWrapper},
     {u"DV Splitter", &CLSID_DVSplitter, CreateDvSplitter, nullptr, &sudDvSplitter},
+    {u"DV Video Decoder", &CLSID_DVVideoCodec, CAvDecoderFilter::CreateDvVideoDecoder, nullptr, &sudDvVideoDecoder},
     {u"File Source (Async)", &CLSID_AsyncReader, CAsyncFileSource::CreateInstance, nullptr, &sudAsyncReader},
+    {u"Infinite Pin Tee Filter", &CLSID_InfTee, CInfTee::CreateInstance, nullptr, &sudInfTee},
+    {u"MPEG Audio Decoder", &CLSID_CMpegAudioCodec, CAvDecoderFilter::CreateMpegAudioDecoder, nullptr, &sudMpegAudioDecoder},
+    {u"MPEG Layer-3 Decoder", &CLSID_MPEGLayer3Decoder, CAvDecoderFilter::CreateMp3Decoder, nullptr, &sudMp3Decoder},
     {u"MPEG Program Source", &CLSID_MpegProgramSource, CreateMpegProgramSource, nullptr, &sudMpegProgramSource},
     {u"MPEG-4 Source", &CLSID_Mpeg4FileSource, CreateMpeg4Source, nullptr, &sudMpeg4Source},
     {u"MPEG1 Splitter", &CLSID_MPEG1Splitter, CreateMpeg1Splitter, nullptr, &sudMpeg1Splitter},
+    {u"MPEG1 Video Decoder", &CLSID_CMpegVideoCodec, CAvDecoderFilter::CreateMpeg1VideoDecoder, nullptr, &sudMpeg1VideoDecoder},
+    {u"Null Renderer", &CLSID_NullRenderer, CNullRenderer::CreateInstance, nullptr, &sudNullRenderer},
+    {u"Video Decoder", &CLSID_AvVideoDecoder, CAvDecoderFilter::CreateVideoDecoder, nullptr, &sudVideoDecoder},
     {u"WM ASF Reader", &CLSID_WMAsfReader, CreateAsfReader, nullptr, &sudAsfReader},
 };
 

@@ -1,0 +1,339 @@
+#include "platform/filters/avcodecutil.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace tav::filters {
+
+namespace {
+
+FOURCC SubtypeFourcc(const GUID& subtype) { return IsFourccSubtype(subtype) ? subtype.Data1 : 0; }
+
+bool CopyExtradata(AVCodecContext* ctx, const BYTE* data, size_t size) {
+  if (size == 0) return true;
+  ctx->extradata = static_cast<uint8_t*>(av_mallocz(size + AV_INPUT_BUFFER_PADDING_SIZE));
+  if (!ctx->extradata) return false;
+  std::memcpy(ctx->extradata, data, size);
+  ctx->extradata_size = int(size);
+  return true;
+}
+
+// Number of format bytes after the bitmap header of a VIDEOINFOHEADER(2) type: the
+// codec's extra data as the splitters put it there.
+size_t VideoExtraOffset(const AM_MEDIA_TYPE& mt) {
+  if (mt.formattype == FORMAT_VideoInfo) return sizeof(VIDEOINFOHEADER);
+  if (mt.formattype == FORMAT_VideoInfo2) return sizeof(VIDEOINFOHEADER2);
+  return 0;
+}
+
+const VideoOutputKind kVideoOutputKinds[] = {
+    {&MEDIASUBTYPE_RGB32, 32, AV_PIX_FMT_BGRA},
+    {&MEDIASUBTYPE_RGB24, 24, AV_PIX_FMT_BGR24},
+    {&MEDIASUBTYPE_RGB565, 16, AV_PIX_FMT_RGB565LE},
+    {&MEDIASUBTYPE_RGB555, 16, AV_PIX_FMT_RGB555LE},
+    {&MEDIASUBTYPE_YUY2, 16, AV_PIX_FMT_YUYV422},
+};
+
+}  // namespace
+
+HRESULT HResultFromAv(int err) {
+  if (err >= 0) return S_OK;
+  if (err == AVERROR(ENOMEM)) return E_OUTOFMEMORY;
+  if (err == AVERROR_INVALIDDATA) return VFW_E_INVALIDMEDIATYPE;
+  if (err == AVERROR_DECODER_NOT_FOUND) return VFW_E_NO_DECOMPRESSOR;
+  return E_FAIL;
+}
+
+// ---- video ------------------------------------------------------------------------------
+
+const BITMAPINFOHEADER* VideoBitmapHeader(const AM_MEDIA_TYPE& mt, REFERENCE_TIME* avgTimePerFrame) {
+  if (!mt.pbFormat) return nullptr;
+  if ((mt.formattype == FORMAT_VideoInfo || mt.formattype == FORMAT_MPEGVideo) &&
+      mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
+    auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+    if (avgTimePerFrame) *avgTimePerFrame = vih->AvgTimePerFrame;
+    return &vih->bmiHeader;
+  }
+  if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
+    auto* vih = reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat);
+    if (avgTimePerFrame) *avgTimePerFrame = vih->AvgTimePerFrame;
+    return &vih->bmiHeader;
+  }
+  return nullptr;
+}
+
+AVPixelFormat RawPixelFormat(const AM_MEDIA_TYPE& mt, bool* bottomUp) {
+  const BITMAPINFOHEADER* bih = VideoBitmapHeader(mt);
+  if (bottomUp) *bottomUp = false;
+  if (!bih) return AV_PIX_FMT_NONE;
+  const GUID& s = mt.subtype;
+  AVPixelFormat rgb = AV_PIX_FMT_NONE;
+  if (s == MEDIASUBTYPE_RGB32 || s == MEDIASUBTYPE_ARGB32) rgb = AV_PIX_FMT_BGRA;
+  else if (s == MEDIASUBTYPE_RGB24) rgb = AV_PIX_FMT_BGR24;
+  else if (s == MEDIASUBTYPE_RGB565) rgb = AV_PIX_FMT_RGB565LE;
+  else if (s == MEDIASUBTYPE_RGB555) rgb = AV_PIX_FMT_RGB555LE;
+  else if (bih->biCompression == BI_RGB && (!IsFourccSubtype(s) || SubtypeFourcc(s) == 0)) {
+    // A bare bitmap header without a platform RGB subtype.
+    switch (bih->biBitCount) {
+      case 32: rgb = AV_PIX_FMT_BGRA; break;
+      case 24: rgb = AV_PIX_FMT_BGR24; break;
+      case 16: rgb = AV_PIX_FMT_RGB555LE; break;
+      default: break;
+    }
+  }
+  if (rgb != AV_PIX_FMT_NONE) {
+    if (bottomUp) *bottomUp = bih->biHeight > 0;
+    return rgb;
+  }
+  switch (SubtypeFourcc(s)) {
+    case MAKEFOURCC('Y', 'U', 'Y', '2'):
+    case MAKEFOURCC('Y', 'U', 'Y', 'V'): return AV_PIX_FMT_YUYV422;
+    case MAKEFOURCC('U', 'Y', 'V', 'Y'): return AV_PIX_FMT_UYVY422;
+    case MAKEFOURCC('Y', 'V', 'Y', 'U'): return AV_PIX_FMT_YVYU422;
+    case MAKEFOURCC('I', '4', '2', '0'):
+    case MAKEFOURCC('i', '4', '2', '0'):
+    case MAKEFOURCC('I', 'Y', 'U', 'V'):
+    case MAKEFOURCC('i', 'y', 'u', 'v'):
+    case MAKEFOURCC('Y', 'V', '1', '2'): return AV_PIX_FMT_YUV420P;  // YV12 swaps the chroma planes
+    case MAKEFOURCC('N', 'V', '1', '2'): return AV_PIX_FMT_NV12;
+    default: return AV_PIX_FMT_NONE;
+  }
+}
+
+AVCodecID VideoCodecId(const AM_MEDIA_TYPE& mt) {
+  if (mt.majortype != MEDIATYPE_Video) return AV_CODEC_ID_NONE;
+  if (mt.subtype == MEDIASUBTYPE_MPEG1Packet || mt.subtype == MEDIASUBTYPE_MPEG1Payload ||
+      mt.subtype == MEDIASUBTYPE_MPEG1Video)
+    return AV_CODEC_ID_MPEG1VIDEO;
+  if (mt.subtype == MEDIASUBTYPE_MPEG2_VIDEO) return AV_CODEC_ID_MPEG2VIDEO;
+  FOURCC fcc = SubtypeFourcc(mt.subtype);
+  if (!fcc) {
+    if (const BITMAPINFOHEADER* bih = VideoBitmapHeader(mt)) fcc = bih->biCompression;
+  }
+  if (!fcc) return AV_CODEC_ID_NONE;
+  const AVCodecTag* const tags[] = {avformat_get_riff_video_tags(), avformat_get_mov_video_tags(), nullptr};
+  AVCodecID id = av_codec_get_id(tags, fcc);
+  // FOURCCs of the platform's own decoders that the tag tables spell differently.
+  if (id == AV_CODEC_ID_NONE) {
+    switch (fcc) {
+      case MAKEFOURCC('m', '2', '6', '1'): id = AV_CODEC_ID_H261; break;
+      case MAKEFOURCC('m', '2', '6', '3'): id = AV_CODEC_ID_H263; break;
+      case MAKEFOURCC('m', 'r', 'l', 'e'): id = AV_CODEC_ID_MSRLE; break;
+      case MAKEFOURCC('W', 'M', 'V', 'A'): id = AV_CODEC_ID_VC1; break;
+      default: break;
+    }
+  }
+  if (id == AV_CODEC_ID_RAWVIDEO) return AV_CODEC_ID_NONE;  // uncompressed kinds take the raw path
+  return avcodec_find_decoder(id) ? id : AV_CODEC_ID_NONE;
+}
+
+HRESULT OpenVideoDecoder(const AM_MEDIA_TYPE& mt, AvCodecContextPtr* out) {
+  AVCodecID id = VideoCodecId(mt);
+  const AVCodec* codec = id != AV_CODEC_ID_NONE ? avcodec_find_decoder(id) : nullptr;
+  REFERENCE_TIME avg = 0;
+  const BITMAPINFOHEADER* bih = VideoBitmapHeader(mt, &avg);
+  if (!codec || !bih) return VFW_E_TYPE_NOT_ACCEPTED;
+  AvCodecContextPtr ctx(avcodec_alloc_context3(codec));
+  if (!ctx) return E_OUTOFMEMORY;
+  ctx->width = bih->biWidth;
+  ctx->height = std::abs(bih->biHeight);
+  ctx->codec_tag = IsFourccSubtype(mt.subtype) ? mt.subtype.Data1 : bih->biCompression;
+  ctx->bits_per_coded_sample = bih->biBitCount;
+  ctx->pkt_timebase = kReferenceTimeBase;
+  ctx->thread_count = 0;  // as many as FFmpeg thinks fit
+  if (ctx->codec_id == AV_CODEC_ID_H264 || ctx->codec_id == AV_CODEC_ID_HEVC) ctx->thread_type = FF_THREAD_SLICE;
+  bool ok = true;
+  if (mt.formattype == FORMAT_MPEGVideo && mt.cbFormat >= offsetof(MPEG1VIDEOINFO, bSequenceHeader)) {
+    auto* mvi = reinterpret_cast<const MPEG1VIDEOINFO*>(mt.pbFormat);
+    size_t len = std::min<size_t>(mvi->cbSequenceHeader, mt.cbFormat - offsetof(MPEG1VIDEOINFO, bSequenceHeader));
+    ok = CopyExtradata(ctx.get(), mvi->bSequenceHeader, len);
+  } else if (size_t off = VideoExtraOffset(mt); off && mt.cbFormat > off) {
+    ok = CopyExtradata(ctx.get(), mt.pbFormat + off, mt.cbFormat - off);
+  }
+  if (!ok) return E_OUTOFMEMORY;
+  int err = avcodec_open2(ctx.get(), codec, nullptr);
+  if (err < 0) return HResultFromAv(err);
+  *out = std::move(ctx);
+  return S_OK;
+}
+
+const VideoOutputKind* VideoOutputKinds(int* count) {
+  *count = int(std::size(kVideoOutputKinds));
+  return kVideoOutputKinds;
+}
+
+const VideoOutputKind* FindVideoOutputKind(const GUID& subtype) {
+  for (const VideoOutputKind& k : kVideoOutputKinds)
+    if (*k.subtype == subtype) return &k;
+  return nullptr;
+}
+
+void MakeVideoOutputType(const VideoOutputKind& kind, LONG width, LONG height, REFERENCE_TIME avgTimePerFrame,
+                         CMediaType* mt) {
+  mt->InitMediaType();
+  mt->SetType(&MEDIATYPE_Video);
+  mt->SetSubtype(kind.subtype);
+  mt->SetFormatType(&FORMAT_VideoInfo);
+  bool masks = *kind.subtype == MEDIASUBTYPE_RGB565;
+  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(
+      mt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER) + (masks ? 3 * sizeof(DWORD) : 0)));
+  if (!vih) return;
+  vih->rcSource = {0, 0, width, height};
+  vih->rcTarget = vih->rcSource;
+  vih->AvgTimePerFrame = avgTimePerFrame;
+  BITMAPINFOHEADER& bih = vih->bmiHeader;
+  bih.biSize = sizeof(BITMAPINFOHEADER);
+  bih.biWidth = width;
+  bih.biHeight = height;
+  bih.biPlanes = 1;
+  bih.biBitCount = kind.bitCount;
+  bool yuv = *kind.subtype == MEDIASUBTYPE_YUY2;
+  bih.biCompression = yuv ? kind.subtype->Data1 : (masks ? BI_BITFIELDS : BI_RGB);
+  bih.biSizeImage = GetBitmapSize(&bih);
+  if (masks) {
+    DWORD* m = reinterpret_cast<DWORD*>(vih + 1);
+    m[0] = 0xF800;
+    m[1] = 0x07E0;
+    m[2] = 0x001F;
+  }
+  vih->dwBitRate = avgTimePerFrame > 0 ? DWORD(std::min<double>(bih.biSizeImage * 8.0 * 1e7 / avgTimePerFrame, 4e9)) : 0;
+  mt->SetSampleSize(bih.biSizeImage);
+  mt->SetTemporalCompression(FALSE);
+}
+
+bool IsYuvPixelFormat(AVPixelFormat fmt) {
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(fmt);
+  return d && !(d->flags & AV_PIX_FMT_FLAG_RGB) && d->nb_components >= 3;
+}
+
+// ---- audio ------------------------------------------------------------------------------
+
+const WAVEFORMATEX* AudioWaveFormat(const AM_MEDIA_TYPE& mt) {
+  if (mt.formattype != FORMAT_WaveFormatEx || !mt.pbFormat || mt.cbFormat < sizeof(WAVEFORMATEX) - 2) return nullptr;
+  return reinterpret_cast<const WAVEFORMATEX*>(mt.pbFormat);
+}
+
+AVSampleFormat RawSampleFormat(const AM_MEDIA_TYPE& mt, bool* packed24) {
+  if (packed24) *packed24 = false;
+  const WAVEFORMATEX* wfx = AudioWaveFormat(mt);
+  if (!wfx) return AV_SAMPLE_FMT_NONE;
+  WORD tag = wfx->wFormatTag;
+  if (tag == WAVE_FORMAT_EXTENSIBLE) {
+    if (mt.cbFormat < sizeof(WAVEFORMATEXTENSIBLE) || wfx->cbSize < 22) return AV_SAMPLE_FMT_NONE;
+    auto* ext = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(wfx);
+    if (ext->SubFormat == KSDATAFORMAT_SUBTYPE_PCM) tag = WAVE_FORMAT_PCM;
+    else if (ext->SubFormat == KSDATAFORMAT_SUBTYPE_IEEE_FLOAT) tag = WAVE_FORMAT_IEEE_FLOAT;
+    else return AV_SAMPLE_FMT_NONE;
+  }
+  if (wfx->nChannels == 0 || wfx->nSamplesPerSec == 0) return AV_SAMPLE_FMT_NONE;
+  if (tag == WAVE_FORMAT_IEEE_FLOAT) {
+    if (wfx->wBitsPerSample == 32) return AV_SAMPLE_FMT_FLT;
+    if (wfx->wBitsPerSample == 64) return AV_SAMPLE_FMT_DBL;
+    return AV_SAMPLE_FMT_NONE;
+  }
+  if (tag != WAVE_FORMAT_PCM) return AV_SAMPLE_FMT_NONE;
+  switch (wfx->wBitsPerSample) {
+    case 8: return AV_SAMPLE_FMT_U8;
+    case 16: return AV_SAMPLE_FMT_S16;
+    case 24:
+      if (packed24) *packed24 = true;
+      return AV_SAMPLE_FMT_S32;
+    case 32: return AV_SAMPLE_FMT_S32;
+    default: return AV_SAMPLE_FMT_NONE;
+  }
+}
+
+AVCodecID AudioCodecId(const AM_MEDIA_TYPE& mt) {
+  if (mt.majortype != MEDIATYPE_Audio) return AV_CODEC_ID_NONE;
+  if (RawSampleFormat(mt) != AV_SAMPLE_FMT_NONE) return AV_CODEC_ID_NONE;
+  const WAVEFORMATEX* wfx = AudioWaveFormat(mt);
+  AVCodecID id = AV_CODEC_ID_NONE;
+  if (mt.subtype == MEDIASUBTYPE_DOLBY_AC3) id = AV_CODEC_ID_AC3;
+  else if (mt.subtype == MEDIASUBTYPE_MPEG2_AUDIO) id = AV_CODEC_ID_MP2;
+  else if (mt.subtype == MEDIASUBTYPE_MPEG1Packet || mt.subtype == MEDIASUBTYPE_MPEG1Payload ||
+           mt.subtype == MEDIASUBTYPE_MPEG1Audio)
+    id = AV_CODEC_ID_MP2;  // the MPEG audio decoder reads layers I to III alike
+  else if (wfx) {
+    WORD tag = wfx->wFormatTag;
+    if (tag == WAVE_FORMAT_MPEG) id = AV_CODEC_ID_MP2;
+    else if (tag == 0x0057) id = AV_CODEC_ID_AMR_NB;
+    else if (tag == 0x0058) id = AV_CODEC_ID_AMR_WB;
+    else {
+      const AVCodecTag* const tags[] = {avformat_get_riff_audio_tags(), nullptr};
+      id = av_codec_get_id(tags, tag);
+    }
+  } else if (IsFourccSubtype(mt.subtype) && (mt.subtype.Data1 >> 16) == 0) {
+    const AVCodecTag* const tags[] = {avformat_get_riff_audio_tags(), nullptr};
+    id = av_codec_get_id(tags, mt.subtype.Data1);
+  }
+  return id != AV_CODEC_ID_NONE && avcodec_find_decoder(id) ? id : AV_CODEC_ID_NONE;
+}
+
+HRESULT OpenAudioDecoder(const AM_MEDIA_TYPE& mt, AvCodecContextPtr* out) {
+  AVCodecID id = AudioCodecId(mt);
+  const AVCodec* codec = id != AV_CODEC_ID_NONE ? avcodec_find_decoder(id) : nullptr;
+  const WAVEFORMATEX* wfx = AudioWaveFormat(mt);
+  if (!codec || !wfx) return VFW_E_TYPE_NOT_ACCEPTED;
+  AvCodecContextPtr ctx(avcodec_alloc_context3(codec));
+  if (!ctx) return E_OUTOFMEMORY;
+  ctx->sample_rate = int(wfx->nSamplesPerSec);
+  av_channel_layout_default(&ctx->ch_layout, std::max<int>(wfx->nChannels, 1));
+  ctx->block_align = wfx->nBlockAlign;
+  ctx->bit_rate = int64_t(wfx->nAvgBytesPerSec) * 8;
+  ctx->bits_per_coded_sample = wfx->wBitsPerSample;
+  ctx->codec_tag = wfx->wFormatTag;
+  ctx->pkt_timebase = kReferenceTimeBase;
+  // Extra bytes after the wave format are the codec's extra data, except the MP3 header's
+  // own fields, which the decoder does not want.
+  if (wfx->wFormatTag != WAVE_FORMAT_MPEGLAYER3 && wfx->wFormatTag != WAVE_FORMAT_MPEG &&
+      mt.cbFormat >= sizeof(WAVEFORMATEX)) {
+    size_t extra = std::min<size_t>(wfx->cbSize, mt.cbFormat - sizeof(WAVEFORMATEX));
+    if (extra) {
+      ctx->extradata = static_cast<uint8_t*>(av_mallocz(extra + AV_INPUT_BUFFER_PADDING_SIZE));
+      if (!ctx->extradata) return E_OUTOFMEMORY;
+      std::memcpy(ctx->extradata, mt.pbFormat + sizeof(WAVEFORMATEX), extra);
+      ctx->extradata_size = int(extra);
+    }
+  }
+  int err = avcodec_open2(ctx.get(), codec, nullptr);
+  if (err < 0) return HResultFromAv(err);
+  *out = std::move(ctx);
+  return S_OK;
+}
+
+void MakePcmType(DWORD samplesPerSec, WORD channels, WORD bitsPerSample, CMediaType* mt) {
+  mt->InitMediaType();
+  mt->SetType(&MEDIATYPE_Audio);
+  mt->SetSubtype(&MEDIASUBTYPE_PCM);
+  mt->SetFormatType(&FORMAT_WaveFormatEx);
+  bool ext = channels > 2;
+  auto* wfx = reinterpret_cast<WAVEFORMATEX*>(
+      mt->AllocFormatBuffer(ext ? sizeof(WAVEFORMATEXTENSIBLE) : sizeof(WAVEFORMATEX)));
+  if (!wfx) return;
+  wfx->wFormatTag = ext ? WAVE_FORMAT_EXTENSIBLE : WAVE_FORMAT_PCM;
+  wfx->nChannels = channels;
+  wfx->nSamplesPerSec = samplesPerSec;
+  wfx->wBitsPerSample = bitsPerSample;
+  wfx->nBlockAlign = WORD(bitsPerSample / 8 * channels);
+  wfx->nAvgBytesPerSec = samplesPerSec * wfx->nBlockAlign;
+  wfx->cbSize = ext ? 22 : 0;
+  if (ext) {
+    auto* x = reinterpret_cast<WAVEFORMATEXTENSIBLE*>(wfx);
+    x->Samples.wValidBitsPerSample = bitsPerSample;
+    AVChannelLayout layout;
+    av_channel_layout_default(&layout, channels);
+    x->dwChannelMask = layout.order == AV_CHANNEL_ORDER_NATIVE ? DWORD(layout.u.mask) : 0;
+    av_channel_layout_uninit(&layout);
+    x->SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
+  }
+  mt->SetSampleSize(wfx->nBlockAlign);
+}
+
+}  // namespace tav::filters

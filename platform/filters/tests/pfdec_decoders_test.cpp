@@ -1,0 +1,221 @@
+// Decoders, converters and the tee, each driven alone between a push source and a
+// collecting sink, on small movies made with the ffmpeg tool.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "media/contract/uuids.h"
+#include "platform/filters/tests/support_pfdec.h"
+#include "tests/support/testenv.h"
+
+using namespace pfdec;
+
+namespace {
+
+class filters_Decoders : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  }
+  void TearDown() override { EXPECT_EQ(LibraryCanUnloadNow(), S_OK) << "filter objects leaked"; }
+
+  // source -> filter -> sink, with the sink taking only outSubtype.
+  struct Chain {
+    ComPtr<IBaseFilter> filter;
+    ComPtr<PushSource> source;
+    ComPtr<CollectSink> sink;
+  };
+  static void Connect(Chain& c, const CMediaType& in, REFCLSID clsid, const GUID& outSubtype) {
+    ASSERT_EQ(CreateFilter(clsid, &c.filter), S_OK);
+    c.source = new PushSource(in);
+    c.sink = new CollectSink(outSubtype);
+    ASSERT_EQ(c.source->Pin()->Connect(FindPin(c.filter.Get(), PINDIR_INPUT).Get(), nullptr), S_OK);
+    ASSERT_EQ(FindPin(c.filter.Get(), PINDIR_OUTPUT)->Connect(c.sink->Pin(), nullptr), S_OK);
+  }
+  static void Disconnect(Chain& c) {
+    c.source->Pin()->Disconnect();
+    FindPin(c.filter.Get(), PINDIR_INPUT)->Disconnect();
+    FindPin(c.filter.Get(), PINDIR_OUTPUT)->Disconnect();
+    c.sink->Pin()->Disconnect();
+  }
+};
+
+void PcmType(DWORD rate, WORD channels, WORD bits, CMediaType* mt) {
+  mt->InitMediaType();
+  mt->SetType(&MEDIATYPE_Audio);
+  mt->SetSubtype(&MEDIASUBTYPE_PCM);
+  mt->SetFormatType(&FORMAT_WaveFormatEx);
+  auto* wfx = reinterpret_cast<WAVEFORMATEX*>(mt->AllocFormatBuffer(sizeof(WAVEFORMATEX)));
+  *wfx = {WAVE_FORMAT_PCM, channels, rate, rate * channels * bits / 8, WORD(channels * bits / 8), bits, 0};
+  mt->SetSampleSize(wfx->nBlockAlign);
+}
+
+size_t AudioFrames(const CollectSink& sink, int blockAlign) {
+  size_t bytes = 0;
+  for (const Received& r : sink.samples) bytes += r.data.size();
+  return bytes / size_t(blockAlign);
+}
+
+TEST_F(filters_Decoders, AviDecompressor_DecodesXvidToRgb32_WithEveryFrameTimed) {
+  const std::string avi =
+      MakeMovie("xvid.avi", "-f lavfi -i testsrc=size=160x120:rate=10:duration=2 -c:v mpeg4 -vtag XVID -bf 2");
+  CMediaType mt;
+  std::vector<Packet> packets;
+  ASSERT_TRUE(ReadStream(avi, true, &mt, &packets));
+  Chain c;
+  Connect(c, mt, CLSID_AVIDec, MEDIASUBTYPE_RGB32);
+  // The decoder offers the stream's natural YUV first, and the RGB kinds after it.
+  ComPtr<IEnumMediaTypes> types;
+  FindPin(c.filter.Get(), PINDIR_OUTPUT)->EnumMediaTypes(&types);
+  AM_MEDIA_TYPE* first = nullptr;
+  ASSERT_EQ(types->Next(1, &first, nullptr), S_OK);
+  EXPECT_EQ(first->subtype, MEDIASUBTYPE_YUY2);
+  DeleteMediaType(first);
+
+  ASSERT_EQ(PushAll(c.source.Get(), {c.filter.Get(), c.sink.Get()}, packets), S_OK);
+  EXPECT_TRUE(c.sink->ended);
+  EXPECT_NEAR(double(c.sink->samples.size()), 20.0, 1.0);
+  ASSERT_FALSE(c.sink->samples.empty());
+  EXPECT_EQ(c.sink->samples[0].data.size(), 160u * 120u * 4u);
+  EXPECT_TRUE(c.sink->samples[0].discontinuity);
+  for (size_t i = 1; i < c.sink->samples.size(); ++i)
+    EXPECT_GT(c.sink->samples[i].start, c.sink->samples[i - 1].start) << "frame " << i;
+  Disconnect(c);
+}
+
+TEST_F(filters_Decoders, DmoWrapper_TakesStreamsOnlyAfterInit) {
+  const std::string asf =
+      MakeMovie("wmv2.asf", "-f lavfi -i testsrc=size=160x120:rate=10:duration=1 -c:v wmv2 -an");
+  CMediaType mt;
+  std::vector<Packet> packets;
+  ASSERT_TRUE(ReadStream(asf, true, &mt, &packets));
+  ComPtr<IBaseFilter> dmo;
+  ASSERT_EQ(CreateFilter(CLSID_DMOWrapperFilter, &dmo), S_OK);
+  ComPtr<PushSource> src = new PushSource(mt);
+  EXPECT_NE(src->Pin()->Connect(FindPin(dmo.Get(), PINDIR_INPUT).Get(), nullptr), S_OK);
+  ComPtr<IDMOWrapperFilter> init;
+  ASSERT_EQ(dmo->QueryInterface(IID_IDMOWrapperFilter, init.AsVoidOut()), S_OK);
+  EXPECT_EQ(init->Init(CLSID_CWMADecMediaObject, DMOCATEGORY_VIDEO_DECODER), REGDB_E_CLASSNOTREG);
+  ASSERT_EQ(init->Init(CLSID_CWMVDecMediaObject, DMOCATEGORY_VIDEO_DECODER), S_OK);
+  ComPtr<CollectSink> sink = new CollectSink(MEDIASUBTYPE_RGB32);
+  ASSERT_EQ(src->Pin()->Connect(FindPin(dmo.Get(), PINDIR_INPUT).Get(), nullptr), S_OK);
+  ASSERT_EQ(FindPin(dmo.Get(), PINDIR_OUTPUT)->Connect(sink->Pin(), nullptr), S_OK);
+  ASSERT_EQ(PushAll(src.Get(), {dmo.Get(), sink.Get()}, packets), S_OK);
+  EXPECT_NEAR(double(sink->samples.size()), 10.0, 1.0);
+  src->Pin()->Disconnect();
+  FindPin(dmo.Get(), PINDIR_INPUT)->Disconnect();
+  FindPin(dmo.Get(), PINDIR_OUTPUT)->Disconnect();
+  sink->Pin()->Disconnect();
+}
+
+TEST_F(filters_Decoders, Mp3Decoder_GivesPcmWithTheStreamsSampleCount) {
+  const std::string avi = MakeMovie("mp3.avi", "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 -ac 2 -c:a libmp3lame");
+  CMediaType mt;
+  std::vector<Packet> packets;
+  ASSERT_TRUE(ReadStream(avi, false, &mt, &packets));
+  Chain c;
+  Connect(c, mt, CLSID_MPEGLayer3Decoder, MEDIASUBTYPE_PCM);
+  ASSERT_EQ(PushAll(c.source.Get(), {c.filter.Get(), c.sink.Get()}, packets), S_OK);
+  // Encoder delay and padding add up to about two frames of 1152 samples.
+  EXPECT_NEAR(double(AudioFrames(*c.sink, 4)), 88200.0, 2 * 1152.0 + 1);
+  Disconnect(c);
+}
+
+TEST_F(filters_Decoders, AcmWrapper_ConvertsPcmToTheForcedFormat) {
+  const std::string wav = MakeMovie("mono.wav", "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=1 -ac 1 -c:a pcm_s16le");
+  CMediaType mt;
+  std::vector<Packet> packets;
+  ASSERT_TRUE(ReadStream(wav, false, &mt, &packets));
+  ComPtr<IBaseFilter> acm;
+  ASSERT_EQ(CreateFilter(CLSID_ACMWrapper, &acm), S_OK);
+  ComPtr<PushSource> src = new PushSource(mt);
+  ASSERT_EQ(src->Pin()->Connect(FindPin(acm.Get(), PINDIR_INPUT).Get(), nullptr), S_OK);
+  ComPtr<IAMStreamConfig> config;
+  ASSERT_EQ(FindPin(acm.Get(), PINDIR_OUTPUT)->QueryInterface(IID_IAMStreamConfig, config.AsVoidOut()), S_OK);
+  CMediaType target;
+  CMediaType bad;
+  ASSERT_EQ(config->SetFormat(&bad), VFW_E_INVALIDMEDIATYPE);
+  PcmType(22050, 2, 16, &target);
+  ASSERT_EQ(config->SetFormat(&target), S_OK);
+  ComPtr<CollectSink> sink = new CollectSink(MEDIASUBTYPE_PCM);
+  ASSERT_EQ(FindPin(acm.Get(), PINDIR_OUTPUT)->Connect(sink->Pin(), nullptr), S_OK);
+  auto* wfx = reinterpret_cast<WAVEFORMATEX*>(sink->Pin()->CurrentMediaType().Format());
+  EXPECT_EQ(wfx->nSamplesPerSec, 22050u);
+  EXPECT_EQ(wfx->nChannels, 2);
+  EXPECT_EQ(wfx->wBitsPerSample, 16);
+  ASSERT_EQ(PushAll(src.Get(), {acm.Get(), sink.Get()}, packets), S_OK);
+  EXPECT_NEAR(double(AudioFrames(*sink, 4)), 22050.0, 64.0);
+  ASSERT_FALSE(sink->samples.empty());
+  EXPECT_EQ(sink->samples.front().start, 0);
+  src->Pin()->Disconnect();
+  FindPin(acm.Get(), PINDIR_INPUT)->Disconnect();
+  FindPin(acm.Get(), PINDIR_OUTPUT)->Disconnect();
+  sink->Pin()->Disconnect();
+}
+
+TEST_F(filters_Decoders, ColourConverter_TurnsYuvIntoBottomUpRgb32) {
+  for (const char* kind : {"yuyv422", "yuv420p"}) {
+    SCOPED_TRACE(kind);
+    const std::string avi = MakeMovie(std::string("raw_") + kind + ".avi",
+                                      "-f lavfi -i color=c=0xC02040:size=64x48:rate=5:duration=1 -c:v rawvideo -pix_fmt " +
+                                          std::string(kind) + (std::string(kind) == "yuyv422" ? " -vtag YUY2" : " -vtag I420"));
+    CMediaType mt;
+    std::vector<Packet> packets;
+    ASSERT_TRUE(ReadStream(avi, true, &mt, &packets));
+    Chain c;
+    Connect(c, mt, CLSID_Colour, MEDIASUBTYPE_RGB32);
+    ASSERT_EQ(PushAll(c.source.Get(), {c.filter.Get(), c.sink.Get()}, packets), S_OK);
+    ASSERT_NEAR(double(c.sink->samples.size()), 5.0, 1.0);
+    const std::vector<BYTE>& px = c.sink->samples[0].data;
+    ASSERT_EQ(px.size(), 64u * 48u * 4u);
+    for (size_t at : {size_t(0), px.size() / 2, px.size() - 4}) {
+      EXPECT_NEAR(px[at + 2], 0xC0, 6);  // red
+      EXPECT_NEAR(px[at + 1], 0x20, 6);  // green
+      EXPECT_NEAR(px[at + 0], 0x40, 6);  // blue
+    }
+    Disconnect(c);
+  }
+}
+
+TEST_F(filters_Decoders, InfTee_CopiesToEveryOutput_AndAlwaysHasAFreePin) {
+  CMediaType mt(&MEDIATYPE_Audio);
+  PcmType(8000, 1, 16, &mt);
+  ComPtr<IBaseFilter> tee;
+  ASSERT_EQ(CreateFilter(CLSID_InfTee, &tee), S_OK);
+  ComPtr<PushSource> src = new PushSource(mt);
+  ASSERT_EQ(src->Pin()->Connect(FindPin(tee.Get(), PINDIR_INPUT).Get(), nullptr), S_OK);
+  std::vector<ComPtr<CollectSink>> sinks;
+  for (int i = 0; i < 3; ++i) {
+    ComPtr<IPin> out = FindPin(tee.Get(), PINDIR_OUTPUT, i);
+    ASSERT_TRUE(out) << "no free output " << i;
+    PIN_INFO info;
+    out->QueryPinInfo(&info);
+    if (info.pFilter) info.pFilter->Release();
+    EXPECT_EQ(std::u16string(info.achName), u"Output" + std::u16string(1, char16_t(u'1' + i)));
+    sinks.push_back(new CollectSink(MEDIASUBTYPE_PCM));
+    ASSERT_EQ(out->Connect(sinks.back()->Pin(), nullptr), S_OK);
+  }
+  EXPECT_TRUE(FindPin(tee.Get(), PINDIR_OUTPUT, 3)) << "a fourth, free output";
+  std::vector<Packet> packets(4);
+  for (int i = 0; i < 4; ++i) {
+    packets[i].data.assign(1600, BYTE(i));
+    packets[i].timed = true;
+    packets[i].start = i * 1000000;
+    packets[i].stop = (i + 1) * 1000000;
+  }
+  ASSERT_EQ(PushAll(src.Get(), {tee.Get(), sinks[0].Get(), sinks[1].Get(), sinks[2].Get()}, packets), S_OK);
+  for (auto& s : sinks) {
+    ASSERT_EQ(s->samples.size(), 4u);
+    EXPECT_EQ(s->samples[2].data, packets[2].data);
+    EXPECT_EQ(s->samples[3].start, 3000000);
+    EXPECT_TRUE(s->ended);
+  }
+  src->Pin()->Disconnect();
+  FindPin(tee.Get(), PINDIR_INPUT)->Disconnect();
+  for (int i = 0; i < 3; ++i) {
+    FindPin(tee.Get(), PINDIR_OUTPUT, i)->Disconnect();
+    sinks[size_t(i)]->Pin()->Disconnect();
+  }
+}
+
+}  // namespace

@@ -1,0 +1,307 @@
+// The video engine: compressed video through libavcodec, uncompressed input taken as is,
+// and every picture converted (and scaled, for the DV decoder's reduced sizes) by
+// libswscale into the negotiated RGB or YUY2 layout, RGB bottom row first.
+#include <algorithm>
+#include <cstring>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
+#include "platform/filters/avcodecutil.h"
+#include "platform/filters/decoderengine.h"
+#include "platform/streaming/base/trace.h"
+
+namespace tav::filters {
+
+namespace {
+
+constexpr LONG kMaxDimension = 16384;
+
+// Codecs whose pictures are RGB or palette images: the RGB kinds come first for them.
+bool DecodesToRgb(AVCodecID id) {
+  switch (id) {
+    case AV_CODEC_ID_CINEPAK:
+    case AV_CODEC_ID_MSVIDEO1:
+    case AV_CODEC_ID_MSRLE:
+    case AV_CODEC_ID_PNG:
+    case AV_CODEC_ID_QTRLE:
+    case AV_CODEC_ID_TSCC:
+    case AV_CODEC_ID_RPZA:
+    case AV_CODEC_ID_SMC:
+      return true;
+    default:
+      return false;
+  }
+}
+
+class VideoEngine final : public DecoderEngine {
+ public:
+  explicit VideoEngine(const VideoEngineOptions& o) : options_(o) {}
+
+  void SetScale(int divisor) { scale_ = std::clamp(divisor, 1, 8); }
+
+  // ---- negotiation ----------------------------------------------------------------------
+
+  HRESULT CheckInputType(const CMediaType& in) override {
+    if (in.majortype != MEDIATYPE_Video) return VFW_E_TYPE_NOT_ACCEPTED;
+    if (options_.subtypes) {
+      bool listed = false;
+      for (const GUID* const* s = options_.subtypes; *s; ++s) listed = listed || **s == in.subtype;
+      if (!listed) return VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    const BITMAPINFOHEADER* bih = VideoBitmapHeader(in);
+    if (!bih || bih->biWidth <= 0 || bih->biWidth > kMaxDimension || bih->biHeight == 0 ||
+        std::abs(bih->biHeight) > kMaxDimension)
+      return VFW_E_TYPE_NOT_ACCEPTED;
+    const bool raw = RawPixelFormat(in) != AV_PIX_FMT_NONE;
+    if (raw) return options_.compressedOnly ? VFW_E_TYPE_NOT_ACCEPTED : S_OK;
+    if (options_.uncompressedOnly) return VFW_E_TYPE_NOT_ACCEPTED;
+    return VideoCodecId(in) != AV_CODEC_ID_NONE ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+  }
+
+  HRESULT GetMediaType(const CMediaType& in, int position, CMediaType* out) override {
+    if (position < 0) return E_INVALIDARG;
+    const VideoOutputKind* order[5];
+    const int n = OutputOrder(in, order);
+    if (position >= n) return VFW_S_NO_MORE_ITEMS;
+    REFERENCE_TIME avg = 0;
+    const BITMAPINFOHEADER* bih = VideoBitmapHeader(in, &avg);
+    if (!bih) return E_UNEXPECTED;
+    MakeVideoOutputType(*order[position], OutWidth(*bih), OutHeight(*bih), avg, out);
+    return out->Format() ? S_OK : E_OUTOFMEMORY;
+  }
+
+  HRESULT CheckTransform(const CMediaType& in, const CMediaType& out) override {
+    if (out.majortype != MEDIATYPE_Video || out.formattype != FORMAT_VideoInfo) return VFW_E_TYPE_NOT_ACCEPTED;
+    const VideoOutputKind* kind = FindVideoOutputKind(out.subtype);
+    if (!kind || (options_.rgbOutputOnly && out.subtype == MEDIASUBTYPE_YUY2)) return VFW_E_TYPE_NOT_ACCEPTED;
+    const BITMAPINFOHEADER* ih = VideoBitmapHeader(in);
+    const BITMAPINFOHEADER* oh = VideoBitmapHeader(out);
+    if (!ih || !oh || oh->biBitCount != kind->bitCount) return VFW_E_TYPE_NOT_ACCEPTED;
+    if (oh->biWidth != OutWidth(*ih) || std::abs(oh->biHeight) != OutHeight(*ih)) return VFW_E_TYPE_NOT_ACCEPTED;
+    // YUY2 has no bottom-up form.
+    if (out.subtype == MEDIASUBTYPE_YUY2 && oh->biHeight < 0) return VFW_E_TYPE_NOT_ACCEPTED;
+    return S_OK;
+  }
+
+  HRESULT DecideBufferSize(const CMediaType& out, IMemAllocator* allocator, ALLOCATOR_PROPERTIES* props) override {
+    const BITMAPINFOHEADER* oh = VideoBitmapHeader(out);
+    if (!oh) return E_UNEXPECTED;
+    const LONG size = LONG(GetBitmapSize(oh));
+    props->cBuffers = std::max<LONG>(props->cBuffers, 1);
+    props->cbBuffer = std::max<LONG>(props->cbBuffer, size);
+    props->cbAlign = std::max<LONG>(props->cbAlign, 1);
+    ALLOCATOR_PROPERTIES actual{};
+    HRESULT hr = allocator->SetProperties(props, &actual);
+    if (FAILED(hr)) return hr;
+    return actual.cbBuffer < size ? E_FAIL : S_OK;
+  }
+
+  // ---- streaming ------------------------------------------------------------------------
+
+  HRESULT Start(const CMediaType& in, const CMediaType& out) override {
+    Stop();
+    const BITMAPINFOHEADER* ih = VideoBitmapHeader(in, &avgTimePerFrame_);
+    const BITMAPINFOHEADER* oh = VideoBitmapHeader(out);
+    kind_ = FindVideoOutputKind(out.subtype);
+    if (!ih || !oh || !kind_) return VFW_E_TYPE_NOT_ACCEPTED;
+    inWidth_ = ih->biWidth;
+    inHeight_ = std::abs(ih->biHeight);
+    outWidth_ = oh->biWidth;
+    outHeight_ = std::abs(oh->biHeight);
+    outTopDown_ = oh->biHeight < 0 || out.subtype == MEDIASUBTYPE_YUY2;
+    outStride_ = LONG(((outWidth_ * kind_->bitCount + 31) / 32) * 4);
+    if (out.subtype == MEDIASUBTYPE_YUY2) outStride_ = outWidth_ * 2;
+    rawFormat_ = RawPixelFormat(in, &rawBottomUp_);
+    swapChroma_ = in.subtype == MEDIASUBTYPE_YV12;
+    rawBits_ = ih->biBitCount;
+    if (rawFormat_ == AV_PIX_FMT_NONE) {
+      HRESULT hr = OpenVideoDecoder(in, &codec_);
+      if (FAILED(hr)) return hr;
+    }
+    frame_.reset(av_frame_alloc());
+    packet_.reset(av_packet_alloc());
+    if (!frame_ || !packet_) return E_OUTOFMEMORY;
+    Flush();
+    return S_OK;
+  }
+
+  void Stop() override {
+    codec_.reset();
+    sws_.reset();
+    frame_.reset();
+    packet_.reset();
+  }
+
+  HRESULT Receive(IMediaSample* in, SampleSink& sink) override {
+    BYTE* data = nullptr;
+    if (FAILED(in->GetPointer(&data)) || !data) return E_POINTER;
+    const long length = in->GetActualDataLength();
+    REFERENCE_TIME start = 0, stop = 0;
+    const bool timed = SUCCEEDED(in->GetTime(&start, &stop));
+    if (in->IsDiscontinuity() == S_OK) discontinuity_ = true;
+
+    if (!codec_) return DeliverRaw(data, length, timed ? start : kNoTime, sink);
+
+    av_packet_unref(packet_.get());
+    if (av_new_packet(packet_.get(), int(length)) < 0) return E_OUTOFMEMORY;
+    std::memcpy(packet_->data, data, size_t(length));
+    packet_->pts = timed ? start : AV_NOPTS_VALUE;
+    if (in->IsSyncPoint() == S_OK) packet_->flags |= AV_PKT_FLAG_KEY;
+    int err = avcodec_send_packet(codec_.get(), packet_.get());
+    if (err == AVERROR(EAGAIN)) {
+      HRESULT hr = ReceiveFrames(sink);
+      if (hr != S_OK) return hr;
+      err = avcodec_send_packet(codec_.get(), packet_.get());
+    }
+    // A damaged packet costs its picture, not the stream.
+    if (err < 0 && err != AVERROR(EAGAIN) && err != AVERROR_EOF) ++decodeErrors_;
+    return ReceiveFrames(sink);
+  }
+
+  HRESULT Drain(SampleSink& sink) override {
+    if (!codec_) return S_OK;
+    avcodec_send_packet(codec_.get(), nullptr);
+    HRESULT hr = ReceiveFrames(sink);
+    avcodec_flush_buffers(codec_.get());
+    return hr;
+  }
+
+  void Flush() override {
+    if (codec_) avcodec_flush_buffers(codec_.get());
+    nextTime_ = kNoTime;
+    discontinuity_ = true;
+  }
+
+ private:
+  static constexpr REFERENCE_TIME kNoTime = INT64_MIN;
+
+  LONG OutWidth(const BITMAPINFOHEADER& bih) const { return std::max<LONG>(1, bih.biWidth / scale_); }
+  LONG OutHeight(const BITMAPINFOHEADER& bih) const { return std::max<LONG>(1, std::abs(bih.biHeight) / scale_); }
+
+  int OutputOrder(const CMediaType& in, const VideoOutputKind** order) const {
+    int count = 0;
+    const VideoOutputKind* kinds = VideoOutputKinds(&count);
+    const AVPixelFormat raw = RawPixelFormat(in);
+    bool rgbFirst = options_.rgbOutputOnly;
+    if (raw != AV_PIX_FMT_NONE) rgbFirst = rgbFirst || !IsYuvPixelFormat(raw);
+    else rgbFirst = rgbFirst || DecodesToRgb(VideoCodecId(in));
+    int n = 0;
+    const VideoOutputKind* yuy2 = &kinds[count - 1];
+    if (!rgbFirst) order[n++] = yuy2;
+    // An RGB24 source offers its own kind first.
+    const bool rgb24 = raw == AV_PIX_FMT_BGR24;
+    if (rgb24) order[n++] = &kinds[1];
+    for (int i = 0; i < count - 1; ++i)
+      if (!(rgb24 && i == 1)) order[n++] = &kinds[i];
+    if (rgbFirst && !options_.rgbOutputOnly) order[n++] = yuy2;
+    return n;
+  }
+
+  HRESULT ReceiveFrames(SampleSink& sink) {
+    for (;;) {
+      int err = avcodec_receive_frame(codec_.get(), frame_.get());
+      if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return S_OK;
+      if (err < 0) {
+        ++decodeErrors_;
+        return S_OK;
+      }
+      REFERENCE_TIME t = frame_->best_effort_timestamp != AV_NOPTS_VALUE ? frame_->best_effort_timestamp : kNoTime;
+      HRESULT hr = DeliverFrame(frame_->data, frame_->linesize, AVPixelFormat(frame_->format), frame_->width,
+                                frame_->height, t, frame_->pkt_duration, sink);
+      av_frame_unref(frame_.get());
+      if (hr != S_OK) return hr;
+    }
+  }
+
+  HRESULT DeliverRaw(BYTE* data, long length, REFERENCE_TIME start, SampleSink& sink) {
+    uint8_t* planes[4] = {};
+    int lines[4] = {};
+    if (rawFormat_ == AV_PIX_FMT_BGRA || rawFormat_ == AV_PIX_FMT_BGR24 || rawFormat_ == AV_PIX_FMT_RGB565LE ||
+        rawFormat_ == AV_PIX_FMT_RGB555LE) {
+      const int bits = rawFormat_ == AV_PIX_FMT_BGRA ? 32 : rawFormat_ == AV_PIX_FMT_BGR24 ? 24 : 16;
+      const long stride = ((inWidth_ * bits + 31) / 32) * 4;
+      if (length < stride * inHeight_) return S_OK;  // a short frame is dropped, not read past
+      planes[0] = rawBottomUp_ ? data + stride * (inHeight_ - 1) : data;
+      lines[0] = int(rawBottomUp_ ? -stride : stride);
+    } else {
+      const int need = av_image_get_buffer_size(rawFormat_, inWidth_, inHeight_, 1);
+      if (need < 0 || length < need) return S_OK;
+      av_image_fill_arrays(planes, lines, data, rawFormat_, inWidth_, inHeight_, 1);
+      if (swapChroma_) std::swap(planes[1], planes[2]);
+    }
+    return DeliverFrame(planes, lines, rawFormat_, inWidth_, inHeight_, start, 0, sink);
+  }
+
+  HRESULT DeliverFrame(uint8_t* const* planes, const int* lines, AVPixelFormat format, int width, int height,
+                       REFERENCE_TIME start, int64_t duration, SampleSink& sink) {
+    if (width <= 0 || height <= 0 || format == AV_PIX_FMT_NONE) return S_OK;
+    sws_.reset(sws_getCachedContext(sws_.release(), width, height, format, outWidth_, outHeight_, kind_->pixFmt,
+                                    SWS_BICUBIC, nullptr, nullptr, nullptr));
+    if (!sws_) return E_OUTOFMEMORY;
+
+    IMediaSample* out = nullptr;
+    HRESULT hr = sink.GetBuffer(&out);
+    if (FAILED(hr)) return hr;
+    ComPtr<IMediaSample> hold;
+    hold.Attach(out);
+    BYTE* dst = nullptr;
+    out->GetPointer(&dst);
+    if (!dst || out->GetSize() < outStride_ * outHeight_) return E_FAIL;
+    uint8_t* dstPlanes[4] = {outTopDown_ ? dst : dst + outStride_ * (outHeight_ - 1)};
+    int dstLines[4] = {int(outTopDown_ ? outStride_ : -outStride_)};
+    sws_scale(sws_.get(), planes, lines, 0, height, dstPlanes, dstLines);
+
+    // Containers without presentation times (AVI) stamp packets in decoding order; a
+    // picture stamped before the end of the previous one follows on from it instead.
+    if (start == kNoTime || (nextTime_ != kNoTime && start < nextTime_)) start = nextTime_ != kNoTime ? nextTime_ : 0;
+    if (duration <= 0) duration = avgTimePerFrame_ > 0 ? avgTimePerFrame_ : 1;
+    REFERENCE_TIME stop = start + duration;
+    nextTime_ = stop;
+    out->SetTime(&start, &stop);
+    out->SetSyncPoint(TRUE);
+    out->SetDiscontinuity(discontinuity_);
+    out->SetPreroll(FALSE);
+    out->SetActualDataLength(outStride_ * outHeight_);
+    discontinuity_ = false;
+    return sink.Deliver(out);
+  }
+
+  // Configuration
+  const VideoEngineOptions options_;
+  int scale_ = 1;  // output size divisor (DV display resolution)
+
+  // Negotiated at Start
+  AvCodecContextPtr codec_;  // null for uncompressed input
+  AVPixelFormat rawFormat_ = AV_PIX_FMT_NONE;
+  bool rawBottomUp_ = false;
+  bool swapChroma_ = false;
+  WORD rawBits_ = 0;
+  const VideoOutputKind* kind_ = nullptr;
+  LONG inWidth_ = 0, inHeight_ = 0;
+  LONG outWidth_ = 0, outHeight_ = 0, outStride_ = 0;
+  bool outTopDown_ = false;
+  REFERENCE_TIME avgTimePerFrame_ = 0;
+
+  // Runtime, streaming thread
+  AvFramePtr frame_;
+  AvPacketPtr packet_;
+  SwsContextPtr sws_;
+  REFERENCE_TIME nextTime_ = kNoTime;  // stop time of the last picture, for pictures without a time
+  bool discontinuity_ = true;          // the next output sample starts a new run
+  // Statistics
+  long decodeErrors_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<DecoderEngine> MakeVideoEngine(const VideoEngineOptions& options) {
+  return std::make_unique<VideoEngine>(options);
+}
+
+void SetVideoEngineScale(DecoderEngine* engine, int divisor) {
+  if (auto* v = dynamic_cast<VideoEngine*>(engine)) v->SetScale(divisor);
+}
+
+}  // namespace tav::filters
