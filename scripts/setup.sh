@@ -8,7 +8,7 @@ PACKAGES=(
   cmake ninja-build ccache pkg-config g++
   libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
-  libpcre3-dev libcairo2-dev libpango1.0-dev fontconfig fonts-dejavu-core
+  libpcre3-dev libcairo2-dev libpango1.0-dev fontconfig fonts-dejavu-core fonts-nanum
   libsdl2-dev qt6-base-dev
 )
 
