@@ -26,9 +26,9 @@ bool IsQvfHeader(const BYTE* h, int bytes) {
          std::memcmp(h + 24, "avih", 4) == 0;
 }
 
-bool ProbeQvfFile(const std::string& path) {
+QvfProbe ProbeQvfFile(const std::string& path) {
   int fd = OpenForReading(path);
-  if (fd < 0) return false;
+  if (fd < 0) return QvfProbe::CannotOpen;
   BYTE header[kQvfHeaderBytes];
   ssize_t got = 0;
   while (got < kQvfHeaderBytes) {
@@ -38,7 +38,7 @@ bool ProbeQvfFile(const std::string& path) {
     got += n;
   }
   ::close(fd);
-  return IsQvfHeader(header, int(got));
+  return IsQvfHeader(header, int(got)) ? QvfProbe::Movie : QvfProbe::Foreign;
 }
 
 void PatchQvfFormType(BYTE* buffer, LONGLONG position, LONG bytesRead) {

@@ -21,8 +21,9 @@ constexpr DWORD kQvfFormType = 0x19495641;  // "AVI" + 0x19
 bool IsQvfHeader(const BYTE* header, int bytes);
 
 // Opens path (an ANSI path of at most 260 bytes) for reading, existing files only, and
-// checks its header. False when it can't be opened or isn't an AVI / QVF file.
-bool ProbeQvfFile(const std::string& path);
+// checks its header.
+enum class QvfProbe { CannotOpen, Foreign, Movie };
+QvfProbe ProbeQvfFile(const std::string& path);
 
 // The pin's file stream. Every operation expects the stream lock to be held by the caller
 // (Lock / Unlock), so that a positioning and the read after it are never split.

@@ -84,20 +84,20 @@ TEST(qvfreader_Stream, ShortFileNearTheFormType_GetsNoStrayByte) {
 }
 
 TEST(qvfreader_Stream, Probe_AcceptsAviAndQvf_RefusesShortForeignAndMissing) {
-  EXPECT_TRUE(ProbeQvfFile(WriteFile("a.qvf", MovieBytes(true, 88))));
-  EXPECT_TRUE(ProbeQvfFile(WriteFile("a.avi", MovieBytes(false, 200))));
-  EXPECT_FALSE(ProbeQvfFile(WriteFile("short.qvf", MovieBytes(true, 87))));
+  EXPECT_EQ(ProbeQvfFile(WriteFile("a.qvf", MovieBytes(true, 88))), QvfProbe::Movie);
+  EXPECT_EQ(ProbeQvfFile(WriteFile("a.avi", MovieBytes(false, 200))), QvfProbe::Movie);
+  EXPECT_EQ(ProbeQvfFile(WriteFile("short.qvf", MovieBytes(true, 87))), QvfProbe::Foreign);
   std::string wave = MovieBytes(false, 200);
   wave.replace(8, 4, "WAVE");
-  EXPECT_FALSE(ProbeQvfFile(WriteFile("sound.wav", wave)));
+  EXPECT_EQ(ProbeQvfFile(WriteFile("sound.wav", wave)), QvfProbe::Foreign);
   std::string movi = MovieBytes(true, 200);
   movi.replace(20, 4, "movi");
-  EXPECT_FALSE(ProbeQvfFile(WriteFile("nohdrl.qvf", movi)));
+  EXPECT_EQ(ProbeQvfFile(WriteFile("nohdrl.qvf", movi)), QvfProbe::Foreign);
   std::string noAvih = MovieBytes(true, 200);
   noAvih.replace(24, 4, "strl");
-  EXPECT_FALSE(ProbeQvfFile(WriteFile("noavih.qvf", noAvih)));
-  EXPECT_FALSE(ProbeQvfFile(tavtest::TempDir() + "/missing.qvf"));
-  EXPECT_FALSE(ProbeQvfFile(std::string(300, 'x')));
+  EXPECT_EQ(ProbeQvfFile(WriteFile("noavih.qvf", noAvih)), QvfProbe::Foreign);
+  EXPECT_EQ(ProbeQvfFile(tavtest::TempDir() + "/missing.qvf"), QvfProbe::CannotOpen);
+  EXPECT_EQ(ProbeQvfFile(std::string(300, 'x')), QvfProbe::CannotOpen);
 }
 
 TEST(qvfreader_Stream, MissingFile_FailsWithFileNotFound) {
