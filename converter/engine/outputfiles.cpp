@@ -1,0 +1,137 @@
+#include "converter/engine/outputfiles.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "converter/engine/convertorder.h"
+#include "converter/engine/strings.h"
+#include "media/contract/folders.h"
+#include "media/contract/profile.h"
+
+namespace tav {
+namespace {
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string PrintNumber(const char* format, LONG n) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, format, static_cast<int>(n));
+  return buf;
+}
+
+// A part is never moved over an existing file, even one that appeared since the check.
+bool MoveNoReplace(const std::string& from, const std::string& to, bool* targetExists) {
+  *targetExists = false;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno == EEXIST) *targetExists = true;
+  return false;
+}
+
+// Guards the numbering loops against a folder that claims every name.
+constexpr LONG kMaxPartNumber = 1000000;
+
+}  // namespace
+
+OutputFileSequence::OutputFileSequence(const std::string& outputPath, ULONGLONG splitSize)
+    : splitSize_(splitSize), basePath_(outputPath) {}
+
+std::string OutputFileSequence::PrepareName() {
+  basePath_.Set(MakeUniqueOutputName(basePath_.Full()));
+  return basePath_.Full();
+}
+
+std::string OutputFileSequence::FinishPart() {
+  for (; nextPart_ < kMaxPartNumber; ++nextPart_) {
+    const std::string candidate = res::FormatId(
+        res::IDS_OUTPUT_NAME_PART,
+        {basePath_.Folder(), basePath_.Title(), basePath_.Extension(), PrintNumber("%i", nextPart_),
+         PrintNumber("%4i", nextPart_), PrintNumber("%04i", nextPart_)});
+    if (FileExists(candidate)) continue;
+    bool exists = false;
+    if (MoveNoReplace(basePath_.Full(), candidate, &exists)) {
+      ++nextPart_;
+      return candidate;
+    }
+    if (exists) continue;
+    // The part stays under the base name (not reported); numbering goes on.
+    ++nextPart_;
+    return basePath_.Full();
+  }
+  return basePath_.Full();
+}
+
+ULONGLONG MapSplitSize(ULONGLONG nominalBytes) {
+  constexpr ULONGLONG kMiB = 1024 * 1024;
+  switch (nominalBytes) {
+    case 32 * kMiB: return 29 * kMiB;
+    case 64 * kMiB: return 59 * kMiB;
+    case 128 * kMiB: return 120 * kMiB;
+    case 256 * kMiB: return 240 * kMiB;
+    case 512 * kMiB: return 472 * kMiB;
+    case 1024 * kMiB: return 944 * kMiB;
+    default: return nominalBytes;
+  }
+}
+
+LONG AdjustBitrate(int frameWidth, double frameRate, LONG kbps) {
+  const bool fast = frameRate >= 25.0;
+  // Computed in 64 bits: the configured rate comes from a text file.
+  const int64_t b = kbps;
+  int64_t r;
+  if (frameWidth == 320) {
+    r = fast ? b : 3 * b / 4;
+  } else {
+    r = fast ? 2 * b : 3 * b / 2;
+  }
+  if (r > INT32_MAX) r = INT32_MAX;
+  if (r < INT32_MIN) r = INT32_MIN;
+  return static_cast<LONG>(r);
+}
+
+LONG AdjustBitrate(const CConvertOrder& entry, LONG kbps) {
+  return AdjustBitrate(entry.GetFrameWidth(), entry.GetFrameRate(), kbps);
+}
+
+bool AdjustConfigBitrate(std::vector<BYTE>& block, int frameWidth, double frameRate) {
+  if (block.size() < kExportConfigBitrateOffset + sizeof(int32_t)) return false;
+  int32_t kbps;
+  std::memcpy(&kbps, block.data() + kExportConfigBitrateOffset, sizeof kbps);
+  kbps = AdjustBitrate(frameWidth, frameRate, kbps);
+  std::memcpy(block.data() + kExportConfigBitrateOffset, &kbps, sizeof kbps);
+  return true;
+}
+
+LONG ReadConfiguredBitrate(const std::string& compressIni) {
+  return static_cast<LONG>(GetPrivateProfileInt("ZR44", "BITRATE", 300, compressIni.c_str()));
+}
+
+std::string DefaultCompressIni() {
+  std::string folder = ProgramFolder();
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  return folder + "compress.ini";
+}
+
+LONGLONG EstimateOutputSize(int frameWidth, double frameRate, REFERENCE_TIME duration,
+                            const std::string& compressIni) {
+  const int64_t kbps = AdjustBitrate(frameWidth, frameRate, ReadConfiguredBitrate(compressIni));
+  // 69 kbit/s of audio and container on top of the video rate.
+  const int64_t bytesPerSecond = ((kbps + 69) * 1024) / 8;
+  if (duration <= 0 || bytesPerSecond <= 0) return 0;
+  // Whole seconds and the rest apart, so long movies cannot overflow.
+  const int64_t seconds = duration / 10000000;
+  const int64_t rest = duration % 10000000;
+  return bytesPerSecond * seconds + bytesPerSecond * rest / 10000000;
+}
+
+LONGLONG EstimateOutputSize(const CConvertOrder& entry, REFERENCE_TIME duration) {
+  return EstimateOutputSize(entry.GetFrameWidth(), entry.GetFrameRate(), duration, DefaultCompressIni());
+}
+
+}  // namespace tav

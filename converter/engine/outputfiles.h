@@ -1,0 +1,67 @@
+// Output files of a conversion: the name chosen for an entry's movie, the numbered parts
+// of a split movie, the split limits handed to the exporter, and the figures that depend
+// on the exporter's bit rate (its configuration value and the estimated output size).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "converter/engine/path.h"
+#include "media/contract/wintypes.h"
+
+namespace tav {
+
+class CConvertOrder;
+
+// One per entry conversion. PrepareName chooses the movie's name; every FinishPart moves
+// the movie written so far to the next free numbered part name.
+class OutputFileSequence {
+ public:
+  explicit OutputFileSequence(const std::string& outputPath, ULONGLONG splitSize = 0);
+
+  // basePath when no file has that name; else the first free "name[n].ext", numbering on
+  // from a "[n]" the name already ends in. basePath becomes the chosen name.
+  std::string PrepareName();
+  // Moves the file at basePath to the first free "name0001.ext", "name0002.ext", ...
+  // and returns that name. A failed move is not reported: the part stays under basePath.
+  std::string FinishPart();
+
+  LONG NextPart() const { return nextPart_; }
+  const CPath& BasePath() const { return basePath_; }
+  ULONGLONG SplitSize() const { return splitSize_; }
+
+ private:
+  LONG nextPart_ = 1;        // number tried first by the next FinishPart
+  bool reserved_ = false;    // kept for the batch layout; always false
+  ULONGLONG splitSize_ = 0;  // requested split size in bytes, kept only
+  CPath basePath_;           // the movie being written
+};
+
+// The limit handed to the exporter for a split size chosen in the entry: the nominal
+// sizes become a little smaller so a part never ends above the size the user chose;
+// anything else (0 = unlimited) passes unchanged.
+ULONGLONG MapSplitSize(ULONGLONG nominalBytes);
+
+// The exporter's video bit rate (kbit/s) for an entry, from the configured rate for
+// 320 x 240 at 25 fps or more.
+LONG AdjustBitrate(int frameWidth, double frameRate, LONG kbps);
+LONG AdjustBitrate(const CConvertOrder& entry, LONG kbps);
+
+// Size of the exporter's configuration block and the offset of its 32-bit video bit rate.
+inline constexpr size_t kExportConfigBytes = 3264;
+inline constexpr size_t kExportConfigBitrateOffset = 4;
+// Rewrites the bit rate inside a configuration block read from the exporter; false when
+// the block is too short to hold it.
+bool AdjustConfigBitrate(std::vector<BYTE>& block, int frameWidth, double frameRate);
+
+// The configured bit rate: "BITRATE" of section "ZR44" in compressIni, default 300.
+LONG ReadConfiguredBitrate(const std::string& compressIni);
+// compress.ini in the program folder.
+std::string DefaultCompressIni();
+// Expected output size in bytes for duration (100 ns) at the entry's frame size and rate.
+LONGLONG EstimateOutputSize(int frameWidth, double frameRate, REFERENCE_TIME duration,
+                            const std::string& compressIni);
+LONGLONG EstimateOutputSize(const CConvertOrder& entry, REFERENCE_TIME duration);
+
+}  // namespace tav

@@ -1,0 +1,93 @@
+// The counters of a conversion run: the run clock with its pause accounting, the mapping
+// of the current file's and the whole run's progress onto a range, and the elapsed and
+// remaining time estimates the form shows. Times are milliseconds of the run clock (pause
+// time excluded); the estimates come out in 100 ns units.
+#pragma once
+
+#include <functional>
+
+#include "media/contract/wintypes.h"
+
+namespace tav {
+
+// Remaining time when it cannot be estimated.
+inline constexpr LONGLONG kUnknownRemaining = 0x7FFFFFFFFFFFFFFFLL;
+
+// One progress mapping: the last result and the range it was mapped to.
+struct ProgressMapping {
+  bool valid = false;
+  LONG result = 0;
+  LONG low = 0;
+  LONG high = 0;
+};
+
+// Percent (0..100) of a mapping; 50 for an empty range.
+LONG MappingPercent(const ProgressMapping& m);
+
+// Elapsed and remaining time (100 ns) from the start time, the time of the last sample
+// (0 = never sampled) and the percent done, all at run-clock time now.
+void EstimateTimes(DWORD now, DWORD start, DWORD sample, LONG percent, LONGLONG* elapsed,
+                   LONGLONG* remaining);
+
+// Where the current file is, for MapFileProgress.
+struct FilePosition {
+  bool trimmed = false;       // start/end are valid trim points
+  REFERENCE_TIME start = 0;
+  REFERENCE_TIME end = 0;
+  REFERENCE_TIME position = 0;
+  // Without trim points: the player's slider position mapped to (low, high).
+  std::function<LONG(LONG, LONG)> sliderPos;
+};
+
+class RunCounters {
+ public:
+  using Clock = std::function<DWORD()>;  // system millisecond time
+  explicit RunCounters(Clock clock = nullptr);
+
+  // ---- clock and pause ----
+  // pauseStart while paused, else the system time; pause time excluded in both cases.
+  DWORD Now() const;
+  void SetPaused(bool paused);
+  bool IsPaused() const { return pauseStart_ != 0; }
+
+  // ---- run and file life cycle ----
+  void StartRun(LONGLONG totalBytes);
+  void StartFile();
+  void FileDone(LONGLONG fileBytes) { bytesDone_ += fileBytes; }
+  void InvalidateMappings() { fileProgress_.valid = false; totalProgress_.valid = false; }
+
+  // ---- progress ----
+  LONG MapFileProgress(LONG low, LONG high, const FilePosition& pos);
+  // currentFileBytes: the size of the file being converted.
+  LONG MapTotalProgress(LONG low, LONG high, const FilePosition& pos, LONGLONG currentFileBytes);
+
+  // ---- time estimates ----
+  void SampleFileTime() { fileSample_ = Now(); }
+  void SampleTotalTime() { totalSample_ = Now(); }
+  void GetFileTimes(const FilePosition& pos, LONGLONG* elapsed, LONGLONG* remaining);
+  void GetTotalTimes(const FilePosition& pos, LONGLONG currentFileBytes, LONGLONG* elapsed,
+                     LONGLONG* remaining);
+
+  const ProgressMapping& FileProgress() const { return fileProgress_; }
+  const ProgressMapping& TotalProgress() const { return totalProgress_; }
+  LONGLONG TotalBytes() const { return totalBytes_; }
+  LONGLONG BytesDone() const { return bytesDone_; }
+
+ private:
+  DWORD SystemMs() const;
+
+  Clock clock_;  // configuration: where the millisecond time comes from
+
+  // Progress of the current file and of the run, as last mapped.
+  ProgressMapping fileProgress_;
+  ProgressMapping totalProgress_;
+  // Bytes: the source sizes of the run's checked entries, and of those already finished.
+  LONGLONG totalBytes_ = 0;
+  LONGLONG bytesDone_ = 0;
+  // Run-clock milliseconds.
+  DWORD fileStart_ = 0, fileSample_ = 0, totalStart_ = 0, totalSample_ = 0;
+  // System milliseconds at the pause, 0 while running; the sum of finished pauses.
+  DWORD pauseStart_ = 0, pausedTotal_ = 0;
+};
+
+}  // namespace tav
