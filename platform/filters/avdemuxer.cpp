@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 
 extern "C" {
@@ -53,6 +54,13 @@ int64_t AvDemuxer::SeekCallback(void* opaque, int64_t offset, int whence) {
 }
 
 HRESULT AvDemuxer::Open(ByteSource* source, const char* format) {
+  // libavformat's own messages only when the splitter's trace is on.
+  static const bool quiet = [] {
+    const char* trace = std::getenv("TAVRION_TRACE");
+    if (!trace || (!std::strstr(trace, "splitter") && !std::strstr(trace, "all"))) av_log_set_level(AV_LOG_QUIET);
+    return true;
+  }();
+  (void)quiet;
   source_ = source;
   position_ = 0;
   if (source->Size() <= 0) return VFW_E_INVALID_FILE_FORMAT;

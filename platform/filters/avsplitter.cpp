@@ -53,7 +53,7 @@ HRESULT CAvInputPin::CompleteConnect(IPin* receivePin) {
   ComPtr<IAsyncReader> reader;
   HRESULT hr = receivePin->QueryInterface(IID_IAsyncReader, reader.AsVoidOut());
   if (FAILED(hr)) return VFW_E_NO_TRANSPORT;
-  hr = splitter_->OpenLocked(std::make_unique<AsyncReaderByteSource>(reader.Get()));
+  hr = splitter_->OpenLocked(std::make_unique<AsyncReaderByteSource>(reader.Get()), m_mt.subtype);
   TAV_TRACE("input connected: %#x", static_cast<unsigned>(hr));
   return hr;
 }
@@ -220,10 +220,17 @@ CBasePin* CAvSplitter::GetPin(int n) {
   return n < int(outputs_.size()) ? outputs_[size_t(n)] : nullptr;
 }
 
-HRESULT CAvSplitter::OpenLocked(std::unique_ptr<ByteSource> source) {
+HRESULT CAvSplitter::OpenLocked(std::unique_ptr<ByteSource> source, const GUID& subtype) {
   CloseLocked();
+  const char* format = kind_.format;
+  if (kind_.mpegTypes) {
+    // The MPEG-1 splitter takes system streams and elementary video and audio.
+    if (subtype == MEDIASUBTYPE_MPEG1Video) format = "mpegvideo";
+    else if (subtype == MEDIASUBTYPE_MPEG1Audio) format = "mp3";
+    else if (subtype != GUID_NULL) format = "mpeg";
+  }
   auto demuxer = std::make_unique<AvDemuxer>();
-  HRESULT hr = demuxer->Open(source.get(), kind_.format);
+  HRESULT hr = demuxer->Open(source.get(), format);
   if (FAILED(hr)) return hr;
   int video = 0, audio = 0, subtitle = 0, data = 0;
   for (int i = 0; i < demuxer->StreamCount(); ++i) {
@@ -260,7 +267,7 @@ HRESULT CAvSplitter::OpenLocked(std::unique_ptr<ByteSource> source) {
   demuxer_ = std::move(demuxer);
   CAutoLock positions(&positionLock_);
   duration_ = demuxer_->Duration();
-  start_ = 0;
+  start_ = seekTarget_ = 0;
   stop_ = duration_ > 0 ? duration_ : MAX_TIME;
   IncrementPinVersion();
   return S_OK;
@@ -287,7 +294,7 @@ STDMETHODIMP CAvSplitter::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*) {
   if (!IsStopped()) return VFW_E_WRONG_STATE;
   auto file = std::make_unique<FileByteSource>();
   HRESULT hr = file->Open(tav::Utf16ToUtf8(fileName));
-  if (SUCCEEDED(hr)) hr = OpenLocked(std::move(file));
+  if (SUCCEEDED(hr)) hr = OpenLocked(std::move(file), GUID_NULL);
   TAV_TRACE("Load %s: %#x", tav::Utf16ToUtf8(fileName).c_str(), static_cast<unsigned>(hr));
   if (FAILED(hr)) return hr;
   fileName_ = fileName;
@@ -335,12 +342,14 @@ HRESULT CAvSplitter::StartStreaming() {
   {
     CAutoLock lock(&lock_);
     if (!demuxer_) return S_OK;  // nothing connected: nothing to stream
-    REFERENCE_TIME start;
+    REFERENCE_TIME target;
     {
       CAutoLock positions(&positionLock_);
-      start = start_;
+      target = seekTarget_;
     }
-    demuxer_->Seek(start);
+    // The same target lands on the same packet, so a key-frame seek starts where it found
+    // its key frame.
+    demuxer_->Seek(target);
     for (CAvOutputPin* pin : outputs_) {
       pin->discontinuity = true;
       pin->ended = false;
@@ -495,6 +504,8 @@ HRESULT CAvSplitter::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLON
   if (curMode) {
     const bool restart = thread_.joinable() || IsActive();
     StopStreaming(true);
+    const REFERENCE_TIME target = newStart;
+    REFERENCE_TIME keyFrame = -1;
     if (currentFlags & AM_SEEKING_SeekToKeyFrame) {
       // The segment starts at the key frame the demuxer lands on.
       CAutoLock lock(&lock_);
@@ -508,7 +519,7 @@ HRESULT CAvSplitter::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLON
                                                         packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts, &t);
           av_packet_unref(packet.get());
           if (usable) {
-            newStart = std::max<REFERENCE_TIME>(0, std::min(t, newStart));
+            keyFrame = std::max<REFERENCE_TIME>(0, t);
             break;
           }
         }
@@ -516,8 +527,9 @@ HRESULT CAvSplitter::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLON
     }
     {
       CAutoLock positions(&positionLock_);
-      start_ = newStart;
-      if (stopMode) stop_ = newStop;
+      seekTarget_ = target;
+      start_ = keyFrame >= 0 ? keyFrame : newStart;
+      if (stopMode) stop_ = std::max(newStop, start_);
     }
     if (restart && IsActive()) {
       HRESULT hr = StartStreaming();

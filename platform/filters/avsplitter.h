@@ -115,8 +115,9 @@ class CAvSplitter : public CBaseFilter, public IFileSourceFilter {
   STDMETHODIMP Load(LPCOLESTR fileName, const AM_MEDIA_TYPE* mt) override;
   STDMETHODIMP GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* mt) override;
 
-  // Opens the demuxer over source and makes the output pins (filter lock held).
-  HRESULT OpenLocked(std::unique_ptr<ByteSource> source);
+  // Opens the demuxer over source and makes the output pins (filter lock held); subtype
+  // is the input's stream subtype (GUID_NULL for a file).
+  HRESULT OpenLocked(std::unique_ptr<ByteSource> source, const GUID& subtype);
   // Removes the output pins and closes the demuxer (filter lock held).
   void CloseLocked();
   const SplitterKind& Kind() const { return kind_; }
@@ -148,7 +149,7 @@ class CAvSplitter : public CBaseFilter, public IFileSourceFilter {
   REFERENCE_TIME start_ = 0;
   REFERENCE_TIME stop_ = 0;
   REFERENCE_TIME duration_ = 0;
-  bool keyFrameStart_ = false;  // the last seek asked for the key frame's time
+  REFERENCE_TIME seekTarget_ = 0;  // where the demuxer is positioned when streaming starts
   // Runtime: the streaming thread, guarded by seekLock_.
   std::thread thread_;
   std::atomic<bool> stopRequested_{false};

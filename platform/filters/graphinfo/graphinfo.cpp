@@ -238,7 +238,10 @@ class Tool {
           continue;
         }
       }
-      if (FAILED(graph_->Render(pin.Get()))) {
+      HRESULT rendered = graph_->Render(pin.Get());
+      if (FAILED(rendered)) {
+        // A byte stream nothing parses can't be played: a sink would wait for pushes forever.
+        if (MajorOf(pin.Get()) == MEDIATYPE_Stream) return rendered;
         HRESULT hr = AddSink(pin.Get());
         if (FAILED(hr)) return hr;
       }
