@@ -44,12 +44,14 @@ HRESULT CTestRenderer::DoRenderSample(IMediaSample* sample) {
 }
 
 HRESULT CTestRenderer::EndOfStream() {
+  // The base class first, so that waiters see its effects (completion, position).
+  const HRESULT hr = CBaseVideoRenderer::EndOfStream();
   {
     std::lock_guard<std::mutex> lock(m_recordLock);
     ++m_eos;
   }
   m_changed.notify_all();
-  return CBaseVideoRenderer::EndOfStream();
+  return hr;
 }
 
 HRESULT CTestRenderer::BeginFlush() {
@@ -101,8 +103,15 @@ bool CTestRenderer::WaitForCount(int n, int timeoutMs) {
 }
 
 bool CTestRenderer::WaitForEndOfStream(int timeoutMs) {
+  // Until the end of stream has arrived and the completion was reported (which may come
+  // after the last sample is presented).
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   std::unique_lock<std::mutex> lock(m_recordLock);
-  return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_eos > 0; });
+  while (!(m_eos > 0 && IsEndOfStreamDelivered())) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    m_changed.wait_for(lock, std::chrono::milliseconds(2));
+  }
+  return true;
 }
 
 }  // namespace tavtest

@@ -43,7 +43,7 @@ class CTestRenderer : public CBaseVideoRenderer {
   int Flushes();
   int FirstSamples();
   void ClearRecords();
-  // Wait until at least n samples were presented / an end of stream arrived.
+  // Wait until at least n samples were presented / the end of stream was reported.
   bool WaitForCount(int n, int timeoutMs);
   bool WaitForEndOfStream(int timeoutMs);
 
