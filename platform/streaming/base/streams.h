@@ -7,6 +7,7 @@
 #include "platform/streaming/base/basefilter.h"
 #include "platform/streaming/base/basepin.h"
 #include "platform/streaming/base/combase.h"
+#include "platform/streaming/base/ctlwindow.h"
 #include "platform/streaming/base/dllsetup.h"
 #include "platform/streaming/base/imagealloc.h"
 #include "platform/streaming/base/mtype.h"

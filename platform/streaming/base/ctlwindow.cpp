@@ -1,0 +1,454 @@
+#include "platform/streaming/base/ctlwindow.h"
+
+#include "platform/streaming/base/basefilter.h"
+#include "platform/streaming/base/trace.h"
+
+TAV_TRACE_CATEGORY("ctlwindow");
+
+// ---- CBaseWindow -------------------------------------------------------------------------
+
+CBaseWindow::CBaseWindow(LONG defaultWidth, LONG defaultHeight) {
+  SetRect(&m_rcWindow, 0, 0, defaultWidth, defaultHeight);
+}
+
+CBaseWindow::~CBaseWindow() { DoneWithWindow(); }
+
+HRESULT CBaseWindow::PrepareWindow() {
+  if (m_thread.joinable()) return S_OK;
+  LPCTSTR name = GetClassWindowStyles(&m_classStyles, &m_windowStyle, &m_windowStyleEx);
+  m_className = name ? name : "";
+  m_created.Reset();
+  m_thread = std::thread([this] { ThreadProc(); });
+  m_created.Wait();
+  if (!m_hwnd) {
+    m_thread.join();
+    return E_FAIL;
+  }
+  TAV_TRACE("%p window %p on thread %u", static_cast<void*>(this), static_cast<void*>(m_hwnd), unsigned(m_threadId));
+  return S_OK;
+}
+
+HRESULT CBaseWindow::DoneWithWindow() {
+  if (!m_thread.joinable()) return S_FALSE;
+  // The thread destroys the handle itself once its loop ends.
+  PostThreadMessage(m_threadId, WM_QUIT, 0, 0);
+  if (m_thread.get_id() == std::this_thread::get_id())
+    m_thread.detach();
+  else
+    m_thread.join();
+  m_hwnd = nullptr;
+  m_threadId = 0;
+  return S_OK;
+}
+
+void CBaseWindow::ThreadProc() {
+  m_threadId = GetCurrentThreadId();
+  m_hwnd = CreatePlatformWindow(&CBaseWindow::WindowProc, this);
+  m_created.Set();
+  if (!m_hwnd) return;
+  MSG msg;
+  while (GetMessage(&msg, nullptr, 0, 0)) DispatchMessage(&msg);
+  DestroyWindow(m_hwnd);
+}
+
+LRESULT CBaseWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  auto* self = static_cast<CBaseWindow*>(GetWindowUserData(hwnd));
+  return self ? self->OnReceiveMessage(hwnd, msg, wParam, lParam) : 0;
+}
+
+LRESULT CBaseWindow::OnReceiveMessage(HWND, UINT msg, WPARAM, LPARAM) {
+  // Closing the video window hides it; the filter decides when it goes away.
+  if (msg == WM_CLOSE) SetVisible(FALSE);
+  return 0;
+}
+
+void CBaseWindow::PaintWindow(BOOL erase) {
+  if (erase) PostWindowMessage(WM_ERASEBKGND, 0, 0);
+  PostWindowMessage(WM_PAINT, 0, 0);
+}
+
+BOOL CBaseWindow::PostWindowMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  return m_hwnd ? PostMessage(m_hwnd, msg, wParam, lParam) : FALSE;
+}
+
+LRESULT CBaseWindow::SendWindowMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  return m_hwnd ? SendMessage(m_hwnd, msg, wParam, lParam) : 0;
+}
+
+RECT CBaseWindow::GetWindowRect() {
+  CAutoLock lock(&m_WindowLock);
+  return m_rcWindow;
+}
+
+void CBaseWindow::SetWindowRect(const RECT& rect) {
+  {
+    CAutoLock lock(&m_WindowLock);
+    m_rcWindow = rect;
+  }
+  PostWindowMessage(WM_SIZE, 0, MAKELONG(WORD(rect.right - rect.left), WORD(rect.bottom - rect.top)));
+  PaintWindow(TRUE);
+}
+
+RECT CBaseWindow::GetClientRect() {
+  CAutoLock lock(&m_WindowLock);
+  RECT r;
+  SetRect(&r, 0, 0, m_rcWindow.right - m_rcWindow.left, m_rcWindow.bottom - m_rcWindow.top);
+  return r;
+}
+
+BOOL CBaseWindow::IsVisible() {
+  CAutoLock lock(&m_WindowLock);
+  return m_bVisible;
+}
+
+void CBaseWindow::SetVisible(BOOL visible) {
+  {
+    CAutoLock lock(&m_WindowLock);
+    if (m_bVisible == visible) return;
+    m_bVisible = visible;
+  }
+  PostWindowMessage(WM_SHOWWINDOW, visible ? 1 : 0, 0);
+  if (visible) PaintWindow(TRUE);
+}
+
+// ---- CBaseControlWindow ------------------------------------------------------------------
+
+CBaseControlWindow::CBaseControlWindow(CBaseFilter* filter, CCritSec* lock, LPCTSTR name, LPUNKNOWN owner,
+                                       HRESULT*, LONG defaultWidth, LONG defaultHeight)
+    : CBaseWindow(defaultWidth, defaultHeight), CUnknown(name, owner), m_pFilter(filter), m_pInterfaceLock(lock) {}
+
+CBaseControlWindow::~CBaseControlWindow() = default;
+
+HRESULT CBaseControlWindow::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  if (riid == IID_IVideoWindow) return GetInterface(static_cast<IVideoWindow*>(this), ppv);
+  return CUnknown::NonDelegatingQueryInterface(riid, ppv);
+}
+
+HRESULT CBaseControlWindow::CheckConnected() {
+  return m_pPin && m_pPin->IsConnected() ? S_OK : VFW_E_NOT_CONNECTED;
+}
+
+HRESULT CBaseControlWindow::GetVideoSize(LONG*, LONG*) { return E_NOTIMPL; }
+
+#define TAV_CHECK_CONNECTED()          \
+  do {                                 \
+    const HRESULT hrc = CheckConnected(); \
+    if (FAILED(hrc)) return hrc;       \
+  } while (0)
+
+HRESULT CBaseControlWindow::put_Caption(BSTR caption) {
+  TAV_CHECK_CONNECTED();
+  CAutoLock lock(&m_WindowLock);
+  m_caption = caption ? std::u16string(caption, SysStringLen(caption)) : std::u16string();
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::get_Caption(BSTR* caption) {
+  if (!caption) return E_POINTER;
+  TAV_CHECK_CONNECTED();
+  CAutoLock lock(&m_WindowLock);
+  *caption = SysAllocStringLen(m_caption.data(), UINT(m_caption.size()));
+  return *caption ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT CBaseControlWindow::put_WindowStyle(LONG style) {
+  TAV_CHECK_CONNECTED();
+  CAutoLock lock(&m_WindowLock);
+  m_windowStyle = DWORD(style);
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::get_WindowStyle(LONG* style) {
+  if (!style) return E_POINTER;
+  TAV_CHECK_CONNECTED();
+  *style = LONG(m_windowStyle);
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::put_WindowStyleEx(LONG style) {
+  TAV_CHECK_CONNECTED();
+  CAutoLock lock(&m_WindowLock);
+  m_windowStyleEx = DWORD(style);
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::get_WindowStyleEx(LONG* style) {
+  if (!style) return E_POINTER;
+  TAV_CHECK_CONNECTED();
+  *style = LONG(m_windowStyleEx);
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::put_AutoShow(LONG autoShow) {
+  TAV_CHECK_CONNECTED();
+  CAutoLock lock(&m_WindowLock);
+  m_autoShow = autoShow ? OATRUE : OAFALSE;
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::get_AutoShow(LONG* autoShow) {
+  if (!autoShow) return E_POINTER;
+  TAV_CHECK_CONNECTED();
+  CAutoLock lock(&m_WindowLock);
+  *autoShow = m_autoShow;
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::put_WindowState(LONG state) {
+  TAV_CHECK_CONNECTED();
+  {
+    CAutoLock lock(&m_WindowLock);
+    m_windowState = state;
+  }
+  SetVisible(state != 0);  // 0 hides, anything else shows
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::get_WindowState(LONG* state) {
+  if (!state) return E_POINTER;
+  TAV_CHECK_CONNECTED();
+  CAutoLock lock(&m_WindowLock);
+  *state = m_bVisible ? m_windowState : 0;
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::put_BackgroundPalette(LONG palette) {
+  TAV_CHECK_CONNECTED();
+  if (palette != OATRUE && palette != OAFALSE) return E_INVALIDARG;
+  CAutoLock lock(&m_WindowLock);
+  m_backgroundPalette = palette;
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::get_BackgroundPalette(LONG* palette) {
+  if (!palette) return E_POINTER;
+  TAV_CHECK_CONNECTED();
+  CAutoLock lock(&m_WindowLock);
+  *palette = m_backgroundPalette;
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::put_Visible(LONG visible) {
+  TAV_CHECK_CONNECTED();
+  if (visible != OATRUE && visible != OAFALSE) return E_INVALIDARG;
+  SetVisible(visible == OATRUE);
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::get_Visible(LONG* visible) {
+  if (!visible) return E_POINTER;
+  TAV_CHECK_CONNECTED();
+  *visible = IsVisible() ? OATRUE : OAFALSE;
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::put_Left(LONG left) {
+  TAV_CHECK_CONNECTED();
+  RECT r = GetWindowRect();
+  OffsetRect(&r, left - r.left, 0);
+  SetWindowRect(r);
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::get_Left(LONG* left) {
+  if (!left) return E_POINTER;
+  TAV_CHECK_CONNECTED();
+  *left = GetWindowRect().left;
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::put_Width(LONG width) {
+  TAV_CHECK_CONNECTED();
+  if (width < 0) return E_INVALIDARG;
+  RECT r = GetWindowRect();
+  r.right = r.left + width;
+  SetWindowRect(r);
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::get_Width(LONG* width) {
+  if (!width) return E_POINTER;
+  TAV_CHECK_CONNECTED();
+  const RECT r = GetWindowRect();
+  *width = r.right - r.left;
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::put_Top(LONG top) {
+  TAV_CHECK_CONNECTED();
+  RECT r = GetWindowRect();
+  OffsetRect(&r, 0, top - r.top);
+  SetWindowRect(r);
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::get_Top(LONG* top) {
+  if (!top) return E_POINTER;
+  TAV_CHECK_CONNECTED();
+  *top = GetWindowRect().top;
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::put_Height(LONG height) {
+  TAV_CHECK_CONNECTED();
+  if (height < 0) return E_INVALIDARG;
+  RECT r = GetWindowRect();
+  r.bottom = r.top + height;
+  SetWindowRect(r);
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::get_Height(LONG* height) {
+  if (!height) return E_POINTER;
+  TAV_CHECK_CONNECTED();
+  const RECT r = GetWindowRect();
+  *height = r.bottom - r.top;
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::put_Owner(OAHWND owner) {
+  TAV_CHECK_CONNECTED();
+  CAutoLock lock(&m_WindowLock);
+  m_owner = owner;
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::get_Owner(OAHWND* owner) {
+  if (!owner) return E_POINTER;
+  TAV_CHECK_CONNECTED();
+  CAutoLock lock(&m_WindowLock);
+  *owner = m_owner;
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::put_MessageDrain(OAHWND drain) {
+  TAV_CHECK_CONNECTED();
+  CAutoLock lock(&m_WindowLock);
+  m_drain = drain;
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::get_MessageDrain(OAHWND* drain) {
+  if (!drain) return E_POINTER;
+  TAV_CHECK_CONNECTED();
+  CAutoLock lock(&m_WindowLock);
+  *drain = m_drain;
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::get_BorderColor(LONG* color) {
+  if (!color) return E_POINTER;
+  TAV_CHECK_CONNECTED();
+  CAutoLock lock(&m_WindowLock);
+  *color = m_borderColor;
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::put_BorderColor(LONG color) {
+  TAV_CHECK_CONNECTED();
+  CAutoLock lock(&m_WindowLock);
+  m_borderColor = color;
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::get_FullScreenMode(LONG* mode) {
+  if (!mode) return E_POINTER;
+  TAV_CHECK_CONNECTED();
+  *mode = OAFALSE;
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::put_FullScreenMode(LONG mode) {
+  TAV_CHECK_CONNECTED();
+  // This renderer window has no full-screen mode.
+  return mode == OAFALSE ? S_OK : E_NOTIMPL;
+}
+
+HRESULT CBaseControlWindow::SetWindowForeground(LONG focus) {
+  TAV_CHECK_CONNECTED();
+  if (focus != OATRUE && focus != OAFALSE) return E_INVALIDARG;
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::NotifyOwnerMessage(OAHWND, LONG msg, LONG_PTR wParam, LONG_PTR lParam) {
+  TAV_CHECK_CONNECTED();
+  // Messages the owner passes on that matter to the video window: repaint requests.
+  if (UINT(msg) == WM_PAINT || UINT(msg) == WM_ERASEBKGND) PostWindowMessage(UINT(msg), WPARAM(wParam), lParam);
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::SetWindowPosition(LONG left, LONG top, LONG width, LONG height) {
+  TAV_CHECK_CONNECTED();
+  if (width < 0 || height < 0) return E_INVALIDARG;
+  RECT r;
+  SetRect(&r, left, top, left + width, top + height);
+  SetWindowRect(r);
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::GetWindowPosition(LONG* left, LONG* top, LONG* width, LONG* height) {
+  if (!left || !top || !width || !height) return E_POINTER;
+  TAV_CHECK_CONNECTED();
+  const RECT r = GetWindowRect();
+  *left = r.left;
+  *top = r.top;
+  *width = r.right - r.left;
+  *height = r.bottom - r.top;
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::GetMinIdealImageSize(LONG* width, LONG* height) {
+  if (!width || !height) return E_POINTER;
+  TAV_CHECK_CONNECTED();
+  if (m_pFilter->IsStopped()) return VFW_E_WRONG_STATE;
+  return GetVideoSize(width, height);
+}
+
+HRESULT CBaseControlWindow::GetMaxIdealImageSize(LONG* width, LONG* height) {
+  return GetMinIdealImageSize(width, height);
+}
+
+HRESULT CBaseControlWindow::GetRestorePosition(LONG* left, LONG* top, LONG* width, LONG* height) {
+  return GetWindowPosition(left, top, width, height);
+}
+
+HRESULT CBaseControlWindow::HideCursor(LONG hide) {
+  TAV_CHECK_CONNECTED();
+  CAutoLock lock(&m_WindowLock);
+  m_cursorHidden = hide ? OATRUE : OAFALSE;
+  return S_OK;
+}
+
+HRESULT CBaseControlWindow::IsCursorHidden(LONG* hidden) {
+  if (!hidden) return E_POINTER;
+  TAV_CHECK_CONNECTED();
+  CAutoLock lock(&m_WindowLock);
+  *hidden = m_cursorHidden;
+  return S_OK;
+}
+
+#undef TAV_CHECK_CONNECTED
+
+LRESULT CBaseControlWindow::OnReceiveMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  OAHWND drain = 0;
+  {
+    CAutoLock lock(&m_WindowLock);
+    drain = m_drain;
+  }
+  // With a drain, user input goes to the application's window instead.
+  if (drain && msg >= WM_USER && msg < WM_APP) {
+    PostMessage(reinterpret_cast<HWND>(drain), msg, wParam, lParam);
+    return 0;
+  }
+  return CBaseWindow::OnReceiveMessage(hwnd, msg, wParam, lParam);
+}
+
+void CBaseControlWindow::DoShowWindow() {
+  LONG autoShow = OAFALSE;
+  {
+    CAutoLock lock(&m_WindowLock);
+    autoShow = m_autoShow;
+  }
+  if (autoShow == OATRUE) SetVisible(TRUE);
+}
