@@ -1,0 +1,297 @@
+#include "libs/vxcamwriter/camexporterfilter.h"
+
+#include <new>
+
+#include "media/contract/codepage.h"
+#include "media/contract/com.h"
+
+namespace {
+
+bool IsCameraPcm(const WAVEFORMATEX& w) {
+  return w.wFormatTag == WAVE_FORMAT_PCM && w.nChannels == 2 && w.nSamplesPerSec == 22050 &&
+         w.nAvgBytesPerSec == 88200 && w.nBlockAlign == 4 && w.wBitsPerSample == 16;
+}
+
+// Reads what Receive needs from a sample; any failure is E_FAIL.
+HRESULT ReadSample(IMediaSample* sample, REFERENCE_TIME* start, REFERENCE_TIME* stop, BYTE** data, LONG* length) {
+  if (FAILED(sample->GetTime(start, stop))) return E_FAIL;
+  if (FAILED(sample->GetPointer(data))) return E_FAIL;
+  *length = sample->GetActualDataLength();
+  return *length < 0 ? E_FAIL : S_OK;
+}
+
+}  // namespace
+
+// ---- video pin ---------------------------------------------------------------------------------
+
+CCamVideoInputPin::CCamVideoInputPin(CCamExporterFilter* filter, CCritSec* lock, HRESULT* phr)
+    : CBaseInputPin(NAME("CCamVideoInputPin"), filter, lock, phr, u"Video Input"), exporter_(filter) {}
+
+HRESULT CCamVideoInputPin::CheckMediaType(const CMediaType* mt) {
+  if (!mt || *mt->Type() != MEDIATYPE_Video || *mt->Subtype() != MEDIASUBTYPE_RGB32 ||
+      *mt->FormatType() != FORMAT_VideoInfo || !mt->Format() || mt->FormatLength() < sizeof(VIDEOINFOHEADER))
+    return E_INVALIDARG;
+  const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt->Format());
+  if (vih->bmiHeader.biBitCount != 32 || vih->bmiHeader.biHeight < 0) return E_INVALIDARG;
+  return S_OK;
+}
+
+HRESULT CCamVideoInputPin::GetMediaType(int position, CMediaType* mt) {
+  if (position < 0) return E_INVALIDARG;
+  if (position > 0) return VFW_S_NO_MORE_ITEMS;
+  if (!mt) return E_POINTER;
+  mt->InitMediaType();
+  mt->SetType(&MEDIATYPE_Video);
+  mt->SetSubtype(&MEDIASUBTYPE_RGB32);
+  return S_OK;
+}
+
+HRESULT CCamVideoInputPin::CompleteConnect(IPin* receivePin) {
+  HRESULT hr = CBaseInputPin::CompleteConnect(receivePin);
+  if (FAILED(hr)) return hr;
+  exporter_->engine().VideoConnected(*reinterpret_cast<const VIDEOINFOHEADER*>(m_mt.Format()));
+  return S_OK;
+}
+
+HRESULT CCamVideoInputPin::BreakConnect() {
+  exporter_->engine().VideoDisconnected();
+  return CBaseInputPin::BreakConnect();
+}
+
+HRESULT CCamVideoInputPin::Receive(IMediaSample* sample) {
+  HRESULT hr = CBaseInputPin::Receive(sample);
+  if (hr != S_OK) return hr;
+  REFERENCE_TIME start = 0, stop = 0;
+  BYTE* data = nullptr;
+  LONG length = 0;
+  if (FAILED(ReadSample(sample, &start, &stop, &data, &length))) return E_FAIL;
+  return exporter_->engine().VideoReceive(start, stop, data, length);
+}
+
+HRESULT CCamVideoInputPin::EndOfStream() {
+  exporter_->engine().VideoEndOfStream();
+  return S_OK;
+}
+
+HRESULT CCamVideoInputPin::BeginFlush() {
+  exporter_->engine().VideoBeginFlush();
+  return CBaseInputPin::BeginFlush();
+}
+
+HRESULT CCamVideoInputPin::EndFlush() {
+  exporter_->engine().VideoEndFlush();
+  return CBaseInputPin::EndFlush();
+}
+
+// ---- audio pin ---------------------------------------------------------------------------------
+
+CCamAudioInputPin::CCamAudioInputPin(CCamExporterFilter* filter, CCritSec* lock, HRESULT* phr)
+    : CBaseInputPin(NAME("CCamAudioInputPin"), filter, lock, phr, u"Audio Input"), exporter_(filter) {}
+
+HRESULT CCamAudioInputPin::CheckMediaType(const CMediaType* mt) {
+  if (!mt || *mt->Type() != MEDIATYPE_Audio || *mt->Subtype() != MEDIASUBTYPE_PCM) return E_INVALIDARG;
+  if (!mt->Format() || mt->FormatLength() < 16) return E_INVALIDARG;
+  WAVEFORMATEX w{};
+  std::memcpy(&w, mt->Format(), std::min<size_t>(mt->FormatLength(), sizeof w));
+  return IsCameraPcm(w) ? S_OK : E_FAIL;
+}
+
+HRESULT CCamAudioInputPin::GetMediaType(int position, CMediaType* mt) {
+  if (position < 0) return E_INVALIDARG;
+  if (position > 0) return VFW_S_NO_MORE_ITEMS;
+  if (!mt) return E_POINTER;
+  WAVEFORMATEX w = CCamExportEngine::CameraAudioFormat();
+  mt->InitMediaType();
+  mt->SetType(&MEDIATYPE_Audio);
+  mt->SetSubtype(&MEDIASUBTYPE_PCM);
+  mt->SetFormatType(&FORMAT_WaveFormatEx);
+  if (!mt->SetFormat(reinterpret_cast<const BYTE*>(&w), sizeof w)) return E_OUTOFMEMORY;
+  return S_OK;
+}
+
+HRESULT CCamAudioInputPin::CompleteConnect(IPin* receivePin) {
+  HRESULT hr = CBaseInputPin::CompleteConnect(receivePin);
+  if (FAILED(hr)) return hr;
+  WAVEFORMATEX w{};
+  std::memcpy(&w, m_mt.Format(), std::min<size_t>(m_mt.FormatLength(), sizeof w));
+  w.cbSize = 0;
+  exporter_->engine().AudioConnected(w);
+  return S_OK;
+}
+
+HRESULT CCamAudioInputPin::BreakConnect() {
+  exporter_->engine().AudioDisconnected();
+  return CBaseInputPin::BreakConnect();
+}
+
+HRESULT CCamAudioInputPin::Receive(IMediaSample* sample) {
+  HRESULT hr = CBaseInputPin::Receive(sample);
+  if (hr != S_OK) return hr;
+  REFERENCE_TIME start = 0, stop = 0;
+  BYTE* data = nullptr;
+  LONG length = 0;
+  if (FAILED(ReadSample(sample, &start, &stop, &data, &length))) return E_FAIL;
+  return exporter_->engine().AudioReceive(start, stop, data, length);
+}
+
+HRESULT CCamAudioInputPin::EndOfStream() {
+  exporter_->engine().AudioEndOfStream();
+  return S_OK;
+}
+
+HRESULT CCamAudioInputPin::BeginFlush() {
+  exporter_->engine().AudioBeginFlush();
+  return CBaseInputPin::BeginFlush();
+}
+
+HRESULT CCamAudioInputPin::EndFlush() {
+  exporter_->engine().AudioEndFlush();
+  return CBaseInputPin::EndFlush();
+}
+
+// ---- filter ------------------------------------------------------------------------------------
+
+CUnknown* CCamExporterFilter::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
+  auto* filter = new (std::nothrow) CCamExporterFilter(outer, phr);
+  if (!filter && phr) *phr = E_OUTOFMEMORY;
+  return filter;
+}
+
+CCamExporterFilter::CCamExporterFilter(LPUNKNOWN outer, HRESULT* phr)
+    : CBaseFilter(NAME("CCamExporterFilter"), outer, &lock_, CLSID_CamExporterFilter),
+      engine_([this](LONG code, LONG_PTR a, LONG_PTR b) { NotifyEvent(code, a, b); }) {
+  HRESULT hr = S_OK;
+  video_ = new (std::nothrow) CCamVideoInputPin(this, &lock_, &hr);
+  audio_ = new (std::nothrow) CCamAudioInputPin(this, &lock_, &hr);
+  if ((!video_ || !audio_ || FAILED(hr)) && phr) *phr = FAILED(hr) ? hr : E_OUTOFMEMORY;
+}
+
+CCamExporterFilter::~CCamExporterFilter() {
+  if (position_) position_->Release();
+  delete video_;
+  delete audio_;
+}
+
+CBasePin* CCamExporterFilter::GetPin(int n) {
+  if (n == 0) return video_;
+  if (n == 1) return audio_;
+  return nullptr;
+}
+
+HRESULT CCamExporterFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  if (riid == IID_IFileSinkFilter) return GetInterface(static_cast<IFileSinkFilter*>(this), ppv);
+  if (riid == IID_IExportSizeLimit) return GetInterface(static_cast<IExportSizeLimit*>(this), ppv);
+  if (riid == IID_IExportConfig) return GetInterface(static_cast<IExportConfig*>(this), ppv);
+  if (riid == IID_IMediaSeeking || riid == IID_IMediaPosition) {
+    CAutoLock lock(&lock_);
+    if (!position_) {
+      // Bound to the audio input (pin index 1).
+      HRESULT hr = CreatePosPassThru(GetOwner(), TRUE, audio_, &position_);
+      if (FAILED(hr)) return hr;
+    }
+    return position_->QueryInterface(riid, ppv);
+  }
+  return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
+HRESULT CCamExporterFilter::Pause() {
+  CAutoLock lock(&lock_);
+  if (m_State == State_Stopped) engine_.PauseFromStopped();
+  return CBaseFilter::Pause();
+}
+
+HRESULT CCamExporterFilter::Stop() {
+  CAutoLock lock(&lock_);
+  engine_.Stop();
+  return CBaseFilter::Stop();
+}
+
+HRESULT CCamExporterFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
+  CAutoLock lock(&lock_);
+  if (!graph) engine_.LeaveGraph();
+  return CBaseFilter::JoinFilterGraph(graph, name);
+}
+
+HRESULT CCamExporterFilter::SetFileName(LPCOLESTR fileName, const AM_MEDIA_TYPE*) {
+  if (!fileName) return E_POINTER;
+  const size_t length = WideLength(fileName);
+  // Refused as a failure code: the bare value 206 would read as success to every caller.
+  if (length > kMaxFileNameChars) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+  CAutoLock lock(&lock_);
+  try {
+    fileName_.assign(fileName, length);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  haveFileName_ = true;
+  char ansi[4 * kMaxFileNameChars + 1] = {};
+  WideCharToMultiByte(CP_ACP, 0, fileName_.c_str(), -1, ansi, int(sizeof ansi), nullptr, nullptr);
+  engine_.SetOutputPath(ansi);
+  return S_OK;
+}
+
+HRESULT CCamExporterFilter::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* mt) {
+  if (!fileName) return E_POINTER;
+  CAutoLock lock(&lock_);
+  *fileName = nullptr;
+  if (haveFileName_) {
+    HRESULT hr = AMGetWideString(fileName_.c_str(), fileName);
+    if (FAILED(hr)) return hr;
+  }
+  if (mt) *mt = AM_MEDIA_TYPE{};
+  return S_OK;
+}
+
+HRESULT CCamExporterFilter::GetSizeLimit(LONGLONG* limit) {
+  if (!limit) return E_POINTER;
+  *limit = engine_.sizeLimit();
+  return S_OK;
+}
+
+HRESULT CCamExporterFilter::SetSizeLimit(LONGLONG limit) {
+  engine_.SetSizeLimit(limit);
+  return S_OK;
+}
+
+HRESULT CCamExporterFilter::GetConfig(CONFIG* config) {
+  engine_.GuardedGetConfig(config);
+  return S_OK;
+}
+
+HRESULT CCamExporterFilter::SetConfig(const CONFIG* config) {
+  engine_.GuardedSetConfig(config);
+  return S_OK;
+}
+
+HRESULT CCamExporterFilter::ResetConfig() {
+  engine_.GuardedResetConfig();
+  return S_OK;
+}
+
+HRESULT CCamExporterFilter::SaveAVIasQVF(BOOL qvf) {
+  engine_.GuardedSaveAVIasQVF(qvf != FALSE);
+  return S_OK;
+}
+
+CUnknown* CCamHolder::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
+  auto* holder = new (std::nothrow) CCamHolder(outer, phr);
+  if (!holder && phr) *phr = E_OUTOFMEMORY;
+  return holder;
+}
+
+// ---- registration ------------------------------------------------------------------------------
+
+namespace {
+const AMOVIESETUP_MEDIATYPE kVideoTypes[] = {{&MEDIATYPE_Video, &GUID_NULL}};
+const AMOVIESETUP_MEDIATYPE kAudioTypes[] = {{&MEDIATYPE_Audio, &GUID_NULL}};
+const AMOVIESETUP_PIN kPins[] = {
+    {u"Video Input", FALSE, FALSE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, kVideoTypes},
+    {u"Audio Input", FALSE, FALSE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, kAudioTypes},
+};
+// Registered with merit 0x200000: the converter creates the exporter by its identifier.
+constexpr DWORD kExporterMerit = 0x200000;
+}  // namespace
+
+const AMOVIESETUP_FILTER sudCamExporter = {&CLSID_CamExporterFilter, u"VXCMN Cam Exporter Filter", kExporterMerit, 2,
+                                           kPins};

@@ -1,0 +1,106 @@
+// "VXCMN Cam Exporter Filter": the end of the conversion graph. Two input pins hand frames
+// and audio to the exporter engine, which feeds clipmux; the filter adds the file name,
+// the size limit, the encoder settings and position pass-through for the graph.
+//
+// Lock order: the filter lock, then the engine's locks. Streaming threads never take the
+// filter lock while they wait in the engine.
+#pragma once
+
+#include <string>
+
+#include "libs/vxcamwriter/camexportengine.h"
+#include "libs/vxcamwriter/vxcamwriter.h"
+#include "platform/streaming/base/streams.h"
+
+class CCamExporterFilter;
+
+// "Video Input": RGB32 frames with a VIDEOINFOHEADER, bottom-up.
+class CCamVideoInputPin final : public CBaseInputPin {
+ public:
+  CCamVideoInputPin(CCamExporterFilter* filter, CCritSec* lock, HRESULT* phr);
+  HRESULT CheckMediaType(const CMediaType* mt) override;
+  HRESULT GetMediaType(int position, CMediaType* mt) override;
+  HRESULT CompleteConnect(IPin* receivePin) override;
+  HRESULT BreakConnect() override;
+  STDMETHODIMP Receive(IMediaSample* sample) override;
+  STDMETHODIMP EndOfStream() override;
+  STDMETHODIMP BeginFlush() override;
+  STDMETHODIMP EndFlush() override;
+
+ private:
+  CCamExporterFilter* const exporter_;
+};
+
+// "Audio Input": PCM 22 050 Hz stereo 16-bit only.
+class CCamAudioInputPin final : public CBaseInputPin {
+ public:
+  CCamAudioInputPin(CCamExporterFilter* filter, CCritSec* lock, HRESULT* phr);
+  HRESULT CheckMediaType(const CMediaType* mt) override;
+  HRESULT GetMediaType(int position, CMediaType* mt) override;
+  HRESULT CompleteConnect(IPin* receivePin) override;
+  HRESULT BreakConnect() override;
+  STDMETHODIMP Receive(IMediaSample* sample) override;
+  STDMETHODIMP EndOfStream() override;
+  STDMETHODIMP BeginFlush() override;
+  STDMETHODIMP EndFlush() override;
+
+ private:
+  CCamExporterFilter* const exporter_;
+};
+
+class CCamExporterFilter final : public CBaseFilter,
+                                 public IFileSinkFilter,
+                                 public IExportSizeLimit,
+                                 public IExportConfig {
+ public:
+  static CUnknown* CreateInstance(LPUNKNOWN outer, HRESULT* phr);
+  CCamExporterFilter(LPUNKNOWN outer, HRESULT* phr);
+  ~CCamExporterFilter() override;
+
+  DECLARE_IUNKNOWN
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+  // State: opening the movie and starting the encoder come before the base class's Pause;
+  // Stop first lets the encoder finish the file.
+  STDMETHODIMP Pause() override;
+  STDMETHODIMP Stop() override;
+  STDMETHODIMP JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override;
+
+  int GetPinCount() override { return 2; }
+  CBasePin* GetPin(int n) override;
+
+  // IFileSinkFilter
+  STDMETHODIMP SetFileName(LPCOLESTR fileName, const AM_MEDIA_TYPE* mt) override;
+  STDMETHODIMP GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* mt) override;
+  // IExportSizeLimit
+  STDMETHODIMP GetSizeLimit(LONGLONG* limit) override;
+  STDMETHODIMP SetSizeLimit(LONGLONG limit) override;
+  // IExportConfig
+  STDMETHODIMP GetConfig(CONFIG* config) override;
+  STDMETHODIMP SetConfig(const CONFIG* config) override;
+  STDMETHODIMP ResetConfig() override;
+  STDMETHODIMP SaveAVIasQVF(BOOL qvf) override;
+
+  CCamExportEngine& engine() { return engine_; }
+
+  static constexpr size_t kMaxFileNameChars = 260;
+
+ private:
+  // Guards the state, the pins' connections, the file name and the pass-through.
+  CCritSec lock_;
+  CCamExportEngine engine_;
+  CCamVideoInputPin* video_ = nullptr;
+  CCamAudioInputPin* audio_ = nullptr;
+  std::u16string fileName_;     // guarded by lock_
+  bool haveFileName_ = false;   // guarded by lock_
+  IUnknown* position_ = nullptr;  // the pass-through's inner unknown, made on first request; guarded by lock_
+};
+
+// "VXCMN Cam Holder Object": only IUnknown; while it lives the library stays loaded.
+class CCamHolder final : public CUnknown {
+ public:
+  static CUnknown* CreateInstance(LPUNKNOWN outer, HRESULT* phr);
+  CCamHolder(LPUNKNOWN outer, HRESULT* phr) : CUnknown(NAME("CCamHolder"), outer, phr) {}
+};
+
+extern const AMOVIESETUP_FILTER sudCamExporter;

@@ -1,0 +1,313 @@
+// Conformance of "VXCMN Cam Exporter Filter" and the holder object as components:
+// registration, interfaces, pins and media types, file name and size limit, settings, and a
+// movie streamed through the input pins' IMemInputPin.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "clipmux/tests/moviecheck.h"
+#include "libs/vxcamwriter/vxcamwriter.h"
+#include "media/contract/com.h"
+#include "media/contract/comptr.h"
+#include "media/contract/registry.h"
+#include "media/contract/strmif.h"
+#include "media/contract/uuids.h"
+#include "platform/streaming/base/allocator.h"
+#include "platform/streaming/base/mtype.h"
+#include "tests/support/testenv.h"
+
+namespace {
+
+template <typename Fn>
+Fn Entry(const char* library, const char* name) {
+  void* m = dlopen(tavtest::LibraryPath(library).c_str(), RTLD_NOW);
+  return m ? reinterpret_cast<Fn>(dlsym(m, name)) : nullptr;
+}
+
+// The upstream end of a connection: an output pin that only answers what the input pin asks.
+class SourcePin final : public IPin {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (riid == IID_IUnknown || riid == IID_IPin) {
+      *ppv = static_cast<IPin*>(this);
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+  STDMETHODIMP ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
+  STDMETHODIMP Disconnect() override { return S_OK; }
+  STDMETHODIMP ConnectedTo(IPin**) override { return VFW_E_NOT_CONNECTED; }
+  STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE*) override { return VFW_E_NOT_CONNECTED; }
+  STDMETHODIMP QueryPinInfo(PIN_INFO* info) override {
+    *info = PIN_INFO{};
+    info->dir = PINDIR_OUTPUT;
+    return S_OK;
+  }
+  STDMETHODIMP QueryDirection(PIN_DIRECTION* dir) override {
+    *dir = PINDIR_OUTPUT;
+    return S_OK;
+  }
+  STDMETHODIMP QueryId(LPWSTR*) override { return E_NOTIMPL; }
+  STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE*) override { return S_OK; }
+  STDMETHODIMP EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
+  STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP EndOfStream() override { return E_UNEXPECTED; }
+  STDMETHODIMP BeginFlush() override { return E_UNEXPECTED; }
+  STDMETHODIMP EndFlush() override { return E_UNEXPECTED; }
+  STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
+};
+
+CMediaType VideoType(LONG height = 240, REFERENCE_TIME avgTimePerFrame = 333667) {
+  CMediaType mt(&MEDIATYPE_Video);
+  mt.SetSubtype(&MEDIASUBTYPE_RGB32);
+  mt.SetFormatType(&FORMAT_VideoInfo);
+  VIDEOINFOHEADER vih{};
+  vih.AvgTimePerFrame = avgTimePerFrame;
+  vih.bmiHeader = {40, 320, height, 1, 32, 0, DWORD(320 * 240 * 4), 0, 0, 0, 0};
+  mt.SetFormat(reinterpret_cast<const BYTE*>(&vih), sizeof vih);
+  return mt;
+}
+
+CMediaType AudioType(DWORD rate = 22050) {
+  CMediaType mt(&MEDIATYPE_Audio);
+  mt.SetSubtype(&MEDIASUBTYPE_PCM);
+  mt.SetFormatType(&FORMAT_WaveFormatEx);
+  WAVEFORMATEX w{WAVE_FORMAT_PCM, 2, rate, rate * 4, 4, 16, 0};
+  mt.SetFormat(reinterpret_cast<const BYTE*>(&w), sizeof w);
+  return mt;
+}
+
+class vxcamwriter_Filter : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CoInitialize(nullptr);
+    auto streaming = Entry<PFN_DllRegisterServer>("tavrionstreaming", "DllRegisterServer");
+    ASSERT_TRUE(streaming);
+    ASSERT_EQ(streaming(), S_OK);
+    auto reg = Entry<PFN_DllRegisterServer>("vxcamwriter", "DllRegisterServer");
+    ASSERT_TRUE(reg);
+    ASSERT_EQ(reg(), S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_CamExporterFilter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                               filter_.AsVoidOut()),
+              S_OK);
+    ComPtr<IEnumPins> pins;
+    ASSERT_EQ(filter_->EnumPins(pins.ReleaseAndGetAddressOf()), S_OK);
+    ULONG got = 0;
+    ASSERT_EQ(pins->Next(1, video_.ReleaseAndGetAddressOf(), &got), S_OK);
+    ASSERT_EQ(pins->Next(1, audio_.ReleaseAndGetAddressOf(), &got), S_OK);
+  }
+  void TearDown() override {
+    video_ = nullptr;
+    audio_ = nullptr;
+    filter_ = nullptr;
+    CoFreeUnusedLibraries();
+    auto canUnload = Entry<PFN_DllCanUnloadNow>("vxcamwriter", "DllCanUnloadNow");
+    if (canUnload) EXPECT_EQ(canUnload(), S_OK) << "exporter objects leaked";
+    CoUninitialize();
+  }
+
+  ComPtr<IBaseFilter> filter_;
+  ComPtr<IPin> video_, audio_;
+  SourcePin source_;
+};
+
+TEST_F(vxcamwriter_Filter, Interfaces_Pins_AndMediaTypes) {
+  ComPtr<IUnknown> unknown;
+  for (const GUID* iid : {&IID_IFileSinkFilter, &IID_IExportSizeLimit, &IID_IExportConfig, &IID_IMediaSeeking,
+                          &IID_IMediaPosition, &IID_IMediaFilter})
+    EXPECT_EQ(filter_->QueryInterface(*iid, unknown.AsVoidOut()), S_OK) << tav::GuidToString(*iid);
+  unknown = nullptr;
+
+  PIN_INFO info{};
+  video_->QueryPinInfo(&info);
+  EXPECT_EQ(std::u16string(info.achName), u"Video Input");
+  EXPECT_EQ(info.dir, PINDIR_INPUT);
+  if (info.pFilter) info.pFilter->Release();
+  audio_->QueryPinInfo(&info);
+  EXPECT_EQ(std::u16string(info.achName), u"Audio Input");
+  if (info.pFilter) info.pFilter->Release();
+
+  CMediaType video = VideoType(), topDown = VideoType(-240), audio = AudioType(), audio44 = AudioType(44100);
+  EXPECT_EQ(video_->QueryAccept(&video), S_OK);
+  EXPECT_EQ(video_->QueryAccept(&topDown), S_FALSE) << "top-down frames are refused";
+  EXPECT_EQ(video_->QueryAccept(&audio), S_FALSE);
+  EXPECT_EQ(audio_->QueryAccept(&audio), S_OK);
+  EXPECT_EQ(audio_->QueryAccept(&audio44), S_FALSE);
+  CMediaType noFormat(&MEDIATYPE_Audio);
+  noFormat.SetSubtype(&MEDIASUBTYPE_PCM);
+  EXPECT_EQ(audio_->QueryAccept(&noFormat), S_FALSE);
+
+  ComPtr<IEnumMediaTypes> types;
+  ASSERT_EQ(audio_->EnumMediaTypes(types.ReleaseAndGetAddressOf()), S_OK);
+  AM_MEDIA_TYPE* mt = nullptr;
+  ULONG got = 0;
+  ASSERT_EQ(types->Next(1, &mt, &got), S_OK);
+  EXPECT_EQ(mt->formattype, FORMAT_WaveFormatEx);
+  EXPECT_EQ(mt->cbFormat, 18u);
+  DeleteMediaType(mt);
+  EXPECT_EQ(types->Next(1, &mt, &got), S_FALSE);
+
+  EXPECT_EQ(filter_->Pause(), S_OK) << "an unconnected exporter still changes state";
+  EXPECT_EQ(filter_->Stop(), S_OK);
+}
+
+TEST_F(vxcamwriter_Filter, FileName_SizeLimit_AndSettings) {
+  ComPtr<IFileSinkFilter> sink;
+  ASSERT_EQ(filter_->QueryInterface(IID_IFileSinkFilter, sink.AsVoidOut()), S_OK);
+  EXPECT_EQ(sink->SetFileName(nullptr, nullptr), E_POINTER);
+  std::u16string tooLong(261, u'a');
+  EXPECT_EQ(sink->SetFileName(tooLong.c_str(), nullptr), HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
+  std::u16string longest(260, u'b');
+  EXPECT_EQ(sink->SetFileName(longest.c_str(), nullptr), S_OK);
+  LPOLESTR name = nullptr;
+  AM_MEDIA_TYPE mt;
+  std::memset(&mt, 0xCD, sizeof mt);
+  ASSERT_EQ(sink->GetCurFile(&name, &mt), S_OK);
+  EXPECT_EQ(std::u16string(name), longest);
+  EXPECT_EQ(mt.majortype, GUID_NULL);
+  CoTaskMemFree(name);
+
+  ComPtr<IExportSizeLimit> limit;
+  ASSERT_EQ(filter_->QueryInterface(IID_IExportSizeLimit, limit.AsVoidOut()), S_OK);
+  EXPECT_EQ(limit->GetSizeLimit(nullptr), E_POINTER);
+  EXPECT_EQ(limit->SetSizeLimit(33554432), S_OK);
+  LONGLONG value = 0;
+  EXPECT_EQ(limit->GetSizeLimit(&value), S_OK);
+  EXPECT_EQ(value, 33554432);
+
+  ComPtr<IExportConfig> config;
+  ASSERT_EQ(filter_->QueryInterface(IID_IExportConfig, config.AsVoidOut()), S_OK);
+  CONFIG c{};
+  EXPECT_EQ(config->ResetConfig(), S_OK);
+  EXPECT_EQ(config->GetConfig(&c), S_OK);
+  DWORD kbps = 0;
+  std::memcpy(&kbps, reinterpret_cast<const BYTE*>(&c) + 4, 4);
+  EXPECT_EQ(kbps, 300u);
+  c.videoKbps = 600;
+  EXPECT_EQ(config->SetConfig(&c), S_OK);
+  CONFIG back{};
+  config->GetConfig(&back);
+  EXPECT_EQ(back.videoKbps, 600u);
+  EXPECT_EQ(config->SaveAVIasQVF(TRUE), S_OK);
+  config->ResetConfig();
+}
+
+TEST_F(vxcamwriter_Filter, MovieThroughThePins_IsAQvfWithEveryFrame) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "ffprobe is needed to check the movie";
+  const std::string path = tavtest::MakeTempSubdir("exporter") + "/pins.qvf";
+  ComPtr<IFileSinkFilter> sink;
+  filter_->QueryInterface(IID_IFileSinkFilter, sink.AsVoidOut());
+  std::u16string wide(path.begin(), path.end());
+  ASSERT_EQ(sink->SetFileName(wide.c_str(), nullptr), S_OK);
+  ComPtr<IExportConfig> config;
+  filter_->QueryInterface(IID_IExportConfig, config.AsVoidOut());
+  config->ResetConfig();
+  config->SaveAVIasQVF(TRUE);
+
+  CMediaType videoType = VideoType(), audioType = AudioType();
+  ASSERT_EQ(video_->ReceiveConnection(&source_, &videoType), S_OK);
+  ASSERT_EQ(audio_->ReceiveConnection(&source_, &audioType), S_OK);
+  ComPtr<IMemInputPin> videoIn, audioIn;
+  ASSERT_EQ(video_->QueryInterface(IID_IMemInputPin, videoIn.AsVoidOut()), S_OK);
+  ASSERT_EQ(audio_->QueryInterface(IID_IMemInputPin, audioIn.AsVoidOut()), S_OK);
+  HRESULT hr = S_OK;
+  ComPtr<IMemAllocator> videoAlloc, audioAlloc;
+  ASSERT_EQ(videoIn->GetAllocator(videoAlloc.ReleaseAndGetAddressOf()), S_OK);
+  ASSERT_EQ(audioIn->GetAllocator(audioAlloc.ReleaseAndGetAddressOf()), S_OK);
+  ALLOCATOR_PROPERTIES props{2, 320 * 240 * 4, 1, 0}, actual{};
+  videoAlloc->SetProperties(&props, &actual);
+  props.cbBuffer = 8820;
+  audioAlloc->SetProperties(&props, &actual);
+  videoIn->NotifyAllocator(videoAlloc.Get(), FALSE);
+  audioIn->NotifyAllocator(audioAlloc.Get(), FALSE);
+  videoAlloc->Commit();
+  audioAlloc->Commit();
+
+  ASSERT_EQ(filter_->Pause(), S_OK);
+  ASSERT_EQ(filter_->Run(0), S_OK);
+  constexpr int kFrames = 45;
+  std::thread video([&] {
+    for (int i = 0; i < kFrames; ++i) {
+      ComPtr<IMediaSample> s;
+      if (FAILED(videoAlloc->GetBuffer(s.ReleaseAndGetAddressOf(), nullptr, nullptr, 0))) break;
+      BYTE* data = nullptr;
+      s->GetPointer(&data);
+      std::memset(data, 0x60 + i, 320 * 240 * 4);
+      s->SetActualDataLength(320 * 240 * 4);
+      REFERENCE_TIME a = REFERENCE_TIME(i) * 333333, b = REFERENCE_TIME(i + 1) * 333333;
+      s->SetTime(&a, &b);
+      videoIn->Receive(s.Get());
+    }
+    video_->EndOfStream();
+  });
+  std::thread audio([&] {
+    for (int i = 0; i < 15; ++i) {
+      ComPtr<IMediaSample> s;
+      if (FAILED(audioAlloc->GetBuffer(s.ReleaseAndGetAddressOf(), nullptr, nullptr, 0))) break;
+      BYTE* data = nullptr;
+      s->GetPointer(&data);
+      std::memset(data, 0, 8820);
+      s->SetActualDataLength(8820);
+      REFERENCE_TIME a = REFERENCE_TIME(i) * 1000000, b = REFERENCE_TIME(i + 1) * 1000000;
+      s->SetTime(&a, &b);
+      audioIn->Receive(s.Get());
+    }
+    audio_->EndOfStream();
+  });
+  video.join();
+  audio.join();
+  ASSERT_EQ(filter_->Stop(), S_OK);
+  videoAlloc->Decommit();
+  audioAlloc->Decommit();
+  video_->Disconnect();
+  audio_->Disconnect();
+  (void)hr;
+
+  EXPECT_EQ(moviecheck::ReadBytes(path, 8, 4), std::string("AVI\x19", 4));
+  auto v = moviecheck::Stream(path, "v:0");
+  EXPECT_EQ(v["codec_name"], "mpeg4");
+  EXPECT_EQ(v["codec_tag_string"], "XVID");
+  EXPECT_EQ(v["r_frame_rate"], "30/1");
+  EXPECT_EQ(moviecheck::DecodedFrames(path, "v:0"), kFrames);
+  auto a = moviecheck::Stream(path, "a:0");
+  EXPECT_EQ(a["codec_name"], "mp3");
+  EXPECT_EQ(a["sample_rate"], "22050");
+}
+
+TEST(vxcamwriter_Library, HolderKeepsTheLibrary_AndRegistrationNamesBothClasses) {
+  CoInitialize(nullptr);
+  auto streaming = Entry<PFN_DllRegisterServer>("tavrionstreaming", "DllRegisterServer");
+  ASSERT_TRUE(streaming);
+  ASSERT_EQ(streaming(), S_OK);
+  auto reg = Entry<PFN_DllRegisterServer>("vxcamwriter", "DllRegisterServer");
+  ASSERT_EQ(reg(), S_OK);
+  ComPtr<IUnknown> holder;
+  ASSERT_EQ(CoCreateInstance(CLSID_CamHolderObject, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, holder.AsVoidOut()),
+            S_OK);
+  ComPtr<IUnknown> other;
+  EXPECT_EQ(holder->QueryInterface(IID_IBaseFilter, other.AsVoidOut()), E_NOINTERFACE);
+  auto canUnload = Entry<PFN_DllCanUnloadNow>("vxcamwriter", "DllCanUnloadNow");
+  EXPECT_EQ(canUnload(), S_FALSE);
+  holder = nullptr;
+  EXPECT_EQ(canUnload(), S_OK);
+
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyEx(HKEY_CLASSES_ROOT, "CLSID\\{61E01FDD-8154-41D3-B04F-AA0E6E023EE4}\\InprocServer32", 0,
+                         KEY_READ, &key),
+            ERROR_SUCCESS);
+  if (key) RegCloseKey(key);
+  auto unreg = Entry<PFN_DllUnregisterServer>("vxcamwriter", "DllUnregisterServer");
+  EXPECT_EQ(unreg(), S_OK);
+  EXPECT_NE(RegOpenKeyEx(HKEY_CLASSES_ROOT, "CLSID\\{17D0A43C-156B-4051-BF29-454CACB5B644}", 0, KEY_READ, &key),
+            ERROR_SUCCESS);
+  CoUninitialize();
+}
+
+}  // namespace
