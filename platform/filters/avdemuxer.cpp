@@ -233,7 +233,9 @@ HRESULT VideoType(const AVStream* s, bool mpegSplitter, CMediaType* mt) {
   } else {
     compression = IsAviTag(s) ? p->codec_tag : FourccForCodec(p->codec_id);
     if (compression == 0) return VFW_E_UNSUPPORTED_VIDEO;
-    subtype = FourccSubtype(compression);
+    // MPEG-2 video of program streams goes by the platform's MPEG-2 subtype.
+    subtype = p->codec_id == AV_CODEC_ID_MPEG2VIDEO && !IsAviTag(s) ? MEDIASUBTYPE_MPEG2_VIDEO
+                                                                    : FourccSubtype(compression);
     bits = p->bits_per_coded_sample > 0 ? WORD(p->bits_per_coded_sample) : 24;
   }
   mt->SetSubtype(&subtype);

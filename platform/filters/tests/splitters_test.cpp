@@ -60,6 +60,8 @@ std::vector<Movie> Movies() {
        MEDIASUBTYPE_I420, FORMAT_VideoInfo, Fcc("I420"), {}, 0, 50},
       {"system.mpg", v + a + "-c:v mpeg1video -c:a mp2 -f mpeg", MEDIASUBTYPE_MPEG1Payload, FORMAT_MPEGVideo, 0,
        {0x50}, 1, 100},
+      {"program.mpg", v + a + "-c:v mpeg2video -c:a mp2 -f vob", MEDIASUBTYPE_MPEG2_VIDEO, FORMAT_VideoInfo,
+       Fcc("MPG2"), {0x50}, 1, 100},
       {"dv.avi",
        "-f lavfi -i testsrc=size=720x576:rate=25:duration=2 -f lavfi -i sine=sample_rate=48000:duration=2 "
        "-c:v dvvideo -pix_fmt yuv420p -c:a pcm_s16le -ac 2",
@@ -369,6 +371,34 @@ TEST_F(filters_Splitters, AviSplitter_Conformance) {
   seeking.Reset();
   graph->RemoveFilter(splitter.Get());
   graph->RemoveFilter(source.Get());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(filters_Splitters, Graphinfo_JsonNamesFiltersConnectionsAndStreams) {
+  const std::string path = filtertest::Fixture("xvid_mp3.avi", Movies()[0].args);
+  ASSERT_FALSE(path.empty());
+  PlayResult r = Play(path, "");
+  ASSERT_EQ(r.status, 0);
+  EXPECT_NE(r.json.find("{\"name\":\"AVI Splitter\",\"clsid\":\"{1B544C20-FD0B-11CE-8C63-00AA0044B51E}\"}"),
+            std::string::npos)
+      << r.json;
+  EXPECT_NE(r.json.find("\"to\":\"AVI Splitter/Input\",\"major\":\"" + tav::GuidToString(MEDIATYPE_Stream) +
+                        "\",\"subtype\":\"" + tav::GuidToString(MEDIASUBTYPE_Avi) + "\""),
+            std::string::npos)
+      << r.json;
+  EXPECT_NE(r.json.find("\"from\":\"AVI Splitter/Stream 01\""), std::string::npos) << r.json;
+  EXPECT_EQ(r.json.front(), '{');
+
+  int status = 0;
+  const std::string tool = "'" + tavtest::ProgramPath("graphinfo") + "'";
+  tavtest::Capture(tool + " 2>/dev/null", &status);
+  EXPECT_EQ(status, 2) << "usage";
+  std::string err = tavtest::Capture(tool + " --play '" + tavtest::TempDir() + "/none.avi' 2>&1", &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(err.find("0x80070002"), std::string::npos) << err;
 }
 
 }  // namespace
