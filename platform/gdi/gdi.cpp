@@ -53,6 +53,22 @@ GdiBrush* StockBrush(int index) {
 
 GdiBitmap* TargetOf(GdiDc* dc) { return dc ? dc->bitmap : nullptr; }
 
+// The 1 x 1 bitmap a memory context starts with, so that selecting the previous bitmap back
+// always releases the caller's bitmap. Shared by every context; never deleted.
+GdiBitmap* DefaultBitmap() {
+  static GdiBitmap* bitmap = [] {
+    auto* b = new GdiBitmap;
+    b->stock = true;
+    b->header = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), 1, 1, 1, 32, BI_RGB, 4, 0, 0, 0, 0};
+    b->storage.reset(new BYTE[4]());
+    b->view = PixelView{b->storage.get(), 1, 1, 4, true, PixelFormat::Rgb32};
+    b->masks[0] = 0xFF0000, b->masks[1] = 0xFF00, b->masks[2] = 0xFF;
+    Register(b);
+    return b;
+  }();
+  return bitmap;
+}
+
 }  // namespace
 
 void Register(GdiObject* object) {
@@ -105,13 +121,16 @@ HDC CreateCompatibleDC(HDC dc) {
   auto* d = new (std::nothrow) GdiDc;
   if (!d) return nullptr;
   d->dcKind = DcKind::Memory;
+  d->bitmap = DefaultBitmap();
   Register(d);
   return reinterpret_cast<HDC>(d);
 }
 
 static void ReleaseSelections(GdiDc* d) {
   if (d->bitmap) {
-    if (d->dcKind == DcKind::Memory) {
+    if (d->bitmap->stock) {
+      // shared default: nothing to release
+    } else if (d->dcKind == DcKind::Memory) {
       d->bitmap->selectedInto = nullptr;
     } else {
       --d->bitmap->windowUses;
@@ -287,12 +306,11 @@ HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
     case Kind::Bitmap: {
       auto* b = static_cast<GdiBitmap*>(o);
       if (d->dcKind != DcKind::Memory) return nullptr;
-      if (b->selectedInto && b->selectedInto != dc) return nullptr;  // one context at a time
+      if (!b->stock && b->selectedInto && b->selectedInto != dc) return nullptr;  // one context at a time
       GdiBitmap* old = d->bitmap;
-      if (old) old->selectedInto = nullptr;
+      if (old && !old->stock) old->selectedInto = nullptr;
       d->bitmap = b;
-      b->selectedInto = dc;
-      // A context that never had a bitmap answers its (empty) default: null.
+      if (!b->stock) b->selectedInto = dc;
       return old;
     }
     case Kind::Font: {

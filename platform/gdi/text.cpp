@@ -49,7 +49,7 @@ PangoContext* ContextFor(bool antialias) {
   return pango.contexts[antialias ? 1 : 0];
 }
 
-// UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
+// UTF-16 to UTF-8 for Pango; unpaired surrogates become U+FFFD.
 std::string ToUtf8(std::u16string_view s) {
   std::string out;
   out.reserve(s.size() * 3);
@@ -60,8 +60,9 @@ std::string ToUtf8(std::u16string_view s) {
       ++i;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       c = 0xFFFD;
-    } else if (c == 0) {
-      c = ' ';  // Pango stops at a zero byte
+    } else if (c < 0x20) {
+      // Control characters take no room and draw nothing (Pango would break lines at them).
+      c = 0x200B;
     }
     if (c < 0x80) {
       out += char(c);
