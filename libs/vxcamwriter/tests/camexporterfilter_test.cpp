@@ -212,6 +212,17 @@ TEST_F(vxcamwriter_Filter, MovieThroughThePins_IsAQvfWithEveryFrame) {
   config->SaveAVIasQVF(TRUE);
 
   CMediaType videoType = VideoType(), audioType = AudioType();
+  // In a graph, so that the exporter's events reach the application's event queue.
+  ComPtr<IGraphBuilder> graph;
+  ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsVoidOut()),
+            S_OK);
+  ASSERT_EQ(graph->AddFilter(filter_.Get(), u"exporter"), S_OK);
+  ComPtr<IMediaEvent> events;
+  ASSERT_EQ(graph->QueryInterface(IID_IMediaEvent, events.AsVoidOut()), S_OK);
+  ComPtr<IExportSizeLimit> limit;
+  filter_->QueryInterface(IID_IExportSizeLimit, limit.AsVoidOut());
+  limit->SetSizeLimit(30000);
+
   ASSERT_EQ(video_->ReceiveConnection(&source_, &videoType), S_OK);
   ASSERT_EQ(audio_->ReceiveConnection(&source_, &audioType), S_OK);
   ComPtr<IMemInputPin> videoIn, audioIn;
@@ -269,6 +280,22 @@ TEST_F(vxcamwriter_Filter, MovieThroughThePins_IsAQvfWithEveryFrame) {
   video_->Disconnect();
   audio_->Disconnect();
   (void)hr;
+
+  // The size limit was reported once, with the projected size in its two halves.
+  int reports = 0;
+  LONG code = 0;
+  LONG_PTR p1 = 0, p2 = 0;
+  while (events->GetEvent(&code, &p1, &p2, 0) == S_OK) {
+    if (code == EC_SIZE_LIMIT_REACHED) {
+      ++reports;
+      LONGLONG projected = LONGLONG(DWORD(p1)) | (LONGLONG(DWORD(p2)) << 32);
+      EXPECT_GE(projected, 30000);
+    }
+    EXPECT_NE(code, EC_ERRORABORT);
+    events->FreeEventParams(code, p1, p2);
+  }
+  EXPECT_EQ(reports, 1);
+  graph->RemoveFilter(filter_.Get());
 
   EXPECT_EQ(moviecheck::ReadBytes(path, 8, 4), std::string("AVI\x19", 4));
   auto v = moviecheck::Stream(path, "v:0");
