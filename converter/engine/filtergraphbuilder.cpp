@@ -1,0 +1,829 @@
+#include "converter/engine/filtergraphbuilder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "converter/engine/burninstage.h"
+#include "libs/vxvideokit/vxvideokit.h"
+#include "media/contract/codepage.h"
+#include "media/contract/com.h"
+#include "media/contract/mediatypes.h"
+#include "media/contract/uuids.h"
+
+namespace tav {
+namespace {
+
+// The outside decoder of the DivX family; used when someone registered it.
+TAV_DEFINE_GUID(kClsidXReader, 0x1FC34E9F, 0xE36A, 0x4D7D, 0x94, 0x9A, 0x33, 0x80, 0xAE, 0xAE, 0xBD, 0x10);
+TAV_DEFINE_GUID(kClsidSubtitleRendererDrawerHost, 0x4277A167, 0x3A70, 0x4169, 0xBF, 0x31, 0xC1, 0xD1, 0x29, 0x6B,
+                0xBE, 0xEE);
+
+// Codes after which ConnectPin tries the next input pin.
+bool IsNextPinCode(HRESULT hr) {
+  return hr == VFW_E_NO_ACCEPTABLE_TYPES || hr == VFW_E_TYPE_NOT_ACCEPTED || hr == VFW_E_INVALIDMEDIATYPE ||
+         hr == VFW_E_CANNOT_CONNECT || hr == VFW_E_NO_DECOMPRESSOR;
+}
+
+void FreeType(AM_MEDIA_TYPE* mt) {
+  if (!mt) return;
+  if (mt->cbFormat && mt->pbFormat) CoTaskMemFree(mt->pbFormat);
+  if (mt->pUnk) mt->pUnk->Release();
+  CoTaskMemFree(mt);
+}
+
+// The media types a pin offers, freed on destruction.
+struct PinTypes {
+  std::vector<AM_MEDIA_TYPE*> types;
+  explicit PinTypes(IPin* pin) {
+    ComPtr<IEnumMediaTypes> e;
+    if (FAILED(pin->EnumMediaTypes(&e)) || !e) return;
+    AM_MEDIA_TYPE* mt = nullptr;
+    while (e->Next(1, &mt, nullptr) == S_OK) types.push_back(mt);
+  }
+  ~PinTypes() {
+    for (auto* t : types) FreeType(t);
+  }
+};
+
+bool IsFourcc(const GUID& subtype, std::initializer_list<const char*> codes) {
+  for (const char* c : codes) {
+    if (subtype == FourccSubtype(MAKEFOURCC(c[0], c[1], c[2], c[3]))) return true;
+  }
+  return false;
+}
+
+bool IsYuv(const GUID& s) {
+  return IsFourcc(s, {"AYUV", "UYVY", "Y411", "Y41P", "Y211", "YUY2", "YVYU", "YUYV", "IF09", "IYUV", "YV12", "YVU9"});
+}
+
+bool IsRgb(const GUID& s) {
+  // The alpha variants without a FOURCC (ARGB1555, ARGB4444, A2R10G10B10, A2B10G10R10) are
+  // not among the platform's subtypes; no source offers them.
+  return s == MEDIASUBTYPE_RGB1 || s == MEDIASUBTYPE_RGB4 || s == MEDIASUBTYPE_RGB8 || s == MEDIASUBTYPE_RGB555 ||
+         s == MEDIASUBTYPE_RGB565 || s == MEDIASUBTYPE_RGB24 || s == MEDIASUBTYPE_RGB32 || s == MEDIASUBTYPE_ARGB32;
+}
+
+const WAVEFORMATEX* Wave(const AM_MEDIA_TYPE& mt) {
+  if (mt.formattype != FORMAT_WaveFormatEx || mt.cbFormat < sizeof(WAVEFORMATEX) || !mt.pbFormat) return nullptr;
+  return reinterpret_cast<const WAVEFORMATEX*>(mt.pbFormat);
+}
+
+ComPtr<IBaseFilter> OwnerOf(IPin* pin) {
+  PIN_INFO info{};
+  if (!pin || FAILED(pin->QueryPinInfo(&info))) return nullptr;
+  ComPtr<IBaseFilter> owner;
+  owner.Attach(info.pFilter);
+  return owner;
+}
+
+CLSID ClassOf(IBaseFilter* f) {
+  CLSID c{};
+  if (f) f->GetClassID(&c);
+  return c;
+}
+
+std::vector<ComPtr<IPin>> PinsOf(IBaseFilter* f, PIN_DIRECTION dir) {
+  std::vector<ComPtr<IPin>> pins;
+  ComPtr<IEnumPins> e;
+  if (!f || FAILED(f->EnumPins(&e)) || !e) return pins;
+  IPin* p = nullptr;
+  while (e->Next(1, &p, nullptr) == S_OK) {
+    ComPtr<IPin> pin;
+    pin.Attach(p);
+    PIN_DIRECTION d;
+    if (SUCCEEDED(pin->QueryDirection(&d)) && d == dir) pins.push_back(pin);
+  }
+  return pins;
+}
+
+bool IsConnected(IPin* pin) {
+  ComPtr<IPin> other;
+  return SUCCEEDED(pin->ConnectedTo(&other)) && other;
+}
+
+std::vector<ComPtr<IBaseFilter>> FiltersOf(IGraphBuilder* graph) {
+  std::vector<ComPtr<IBaseFilter>> out;
+  ComPtr<IEnumFilters> e;
+  if (!graph || FAILED(graph->EnumFilters(&e)) || !e) return out;
+  IBaseFilter* f = nullptr;
+  while (e->Next(1, &f, nullptr) == S_OK) {
+    ComPtr<IBaseFilter> filter;
+    filter.Attach(f);
+    out.push_back(filter);
+  }
+  return out;
+}
+
+}  // namespace
+
+// The graph-builder callback: vetoes filters the graph manager selects by itself.
+class FilterGraphBuilder::Callback final : public IAMGraphBuilderCallback {
+ public:
+  explicit Callback(FilterGraphBuilder* owner) : owner_(owner) {}
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IAMGraphBuilderCallback) {
+      *ppv = static_cast<IAMGraphBuilderCallback*>(this);
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  // Embedded in the builder, which outlives the graph's use of it.
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP SelectedFilter(IMoniker* moniker) override { return owner_->CheckMoniker(moniker); }
+  STDMETHODIMP CreatedFilter(IBaseFilter*) override { return S_OK; }
+
+ private:
+  FilterGraphBuilder* owner_;
+};
+
+FilterGraphBuilder::FilterGraphBuilder() : callback_(std::make_unique<Callback>(this)) {}
+
+FilterGraphBuilder::~FilterGraphBuilder() {
+  if (graph_) {
+    Clear();
+    if (auto site = graph_.As<IObjectWithSite>()) site->SetSite(nullptr);
+  }
+}
+
+// ---- settings -------------------------------------------------------------------------------
+
+void FilterGraphBuilder::SetResize(bool on, int width, int height, int fit) {
+  resizeOn_ = on;
+  width_ = width;
+  height_ = height;
+  screenFit_ = fit;
+}
+
+void FilterGraphBuilder::SetDrawer(bool on, int width, int height, int fit) {
+  drawerOn_ = on;
+  width_ = width;
+  height_ = height;
+  screenFit_ = fit;
+}
+
+void FilterGraphBuilder::SetAudioTarget(bool on, DWORD samplesPerSecond, WORD channels, WORD bitsPerSample) {
+  audioConvertOn_ = on;
+  audioTarget_ = {};
+  audioTarget_.wFormatTag = WAVE_FORMAT_PCM;
+  audioTarget_.nChannels = channels;
+  audioTarget_.nSamplesPerSec = samplesPerSecond;
+  audioTarget_.wBitsPerSample = bitsPerSample;
+  audioTarget_.nBlockAlign = static_cast<WORD>(bitsPerSample * channels / 8);
+  audioTarget_.nAvgBytesPerSec = samplesPerSecond * audioTarget_.nBlockAlign;
+  audioTarget_.cbSize = 0;
+}
+
+void FilterGraphBuilder::SetAudioTarget(const WAVEFORMATEX& format) {
+  SetAudioTarget(true, format.nSamplesPerSec, format.nChannels, format.wBitsPerSample);
+}
+
+void FilterGraphBuilder::SetSubtitles(bool on, const std::string& file, const std::string& sizeId,
+                                      const std::string& language) {
+  subtitlesOn_ = on;
+  subtitleFile_ = file;
+  subtitleSize_ = sizeId;
+  subtitleLanguage_ = language;
+}
+
+// ---- life cycle -----------------------------------------------------------------------------
+
+HRESULT FilterGraphBuilder::Init() {
+  HRChecker c;
+  c.Check(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, &graph_));
+  c.Check(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, &mapper_));
+  c.Check(CreateBindCtx(0, &bindContext_));
+  auto site = graph_.As<IObjectWithSite>();
+  c.CheckPointer(site);
+  c.Check(site->SetSite(static_cast<IAMGraphBuilderCallback*>(callback_.get())));
+  registration_.RegisterGraph(graph_.Get());
+  xReaderAvailable_ = TryCreate(kClsidXReader, xReader_);
+  return S_OK;
+}
+
+void FilterGraphBuilder::Clear() {
+  for (auto& source : std::vector<ComPtr<IBaseFilter>>(sources_)) RemoveDownstream(source.Get());
+  sources_.clear();
+  seeking_ = nullptr;
+  pendingPins_.clear();
+  if (graph_) {
+    for (auto& f : FiltersOf(graph_.Get())) graph_->RemoveFilter(f.Get());
+  }
+  xReaderUsed_ = false;
+  built_ = false;
+}
+
+HRESULT FilterGraphBuilder::AddSourceAndRender(const std::string& path) {
+  HRChecker& c = checker_;
+  c = HRChecker();
+  c.SetContext("File Source");
+  ComPtr<IBaseFilter> source;
+  const std::u16string wide = Utf8ToUtf16(path);
+  const std::u16string name = u"Source: " + wide;
+  c.Check(graph_->AddSourceFilter(wide.c_str(), name.c_str(), &source));
+  c.ClearContext();
+  if (!RenderOutputs(source.Get())) c.Check(E_FAIL);
+  sources_.push_back(source);
+  if (!conversionMode_) FinishGraph(false);
+  built_ = true;
+  return S_OK;
+}
+
+HRESULT FilterGraphBuilder::RenderPin(IPin* pin) {
+  if (!pin) return E_POINTER;
+  std::vector<GUID> seen;
+  ComPtr<IBaseFilter> owner = OwnerOf(pin);
+  if (!RenderPinAllTypes(owner.Get(), seen, pin)) return E_FAIL;
+  return S_OK;
+}
+
+void FilterGraphBuilder::FinishGraph(bool runWithoutClock) {
+  HRChecker& c = checker_;
+  for (auto& pin : std::vector<ComPtr<IPin>>(pendingPins_)) {
+    if (IsConnected(pin.Get())) continue;
+    ComPtr<IBaseFilter> hole = CreateFilter(CLSID_NullRenderer, kBlackHoleName);
+    auto inputs = PinsOf(hole.Get(), PINDIR_INPUT);
+    if (inputs.empty() || FAILED(graph_->ConnectDirect(pin.Get(), inputs[0].Get(), nullptr))) {
+      RemoveFilter(hole.Get());
+      c.Check(VFW_E_CANNOT_CONNECT);
+    }
+  }
+  if (!seeking_) {
+    seeking_ = graph_.As<IMediaSeeking>();
+    c.CheckPointer(seeking_);
+  }
+  if (runWithoutClock) {
+    auto mf = graph_.As<IMediaFilter>();
+    c.CheckPointer(mf);
+    c.Check(mf->SetSyncSource(nullptr));
+  }
+  if (drawerOn_) {
+    bool found = false;
+    for (auto& f : FiltersOf(graph_.Get())) found = found || ClassOf(f.Get()) == kClsidSubtitleRendererDrawerHost;
+    if (!found) c.Check(VFW_E_UNSUPPORTED_VIDEO);
+  }
+  LONGLONG duration = 0;
+  c.Check(seeking_->GetDuration(&duration));
+  if (duration == 0) c.Check(VFW_E_UNSUPPORTED_VIDEO);
+}
+
+// ---- the veto -------------------------------------------------------------------------------
+
+HRESULT FilterGraphBuilder::CheckMoniker(IMoniker* moniker) {
+  if (!moniker) return E_FAIL;
+  ComPtr<IPropertyBag> bag;
+  if (FAILED(moniker->BindToStorage(bindContext_.Get(), nullptr, IID_IPropertyBag, bag.AsVoidOut())) || !bag)
+    return S_OK;
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_BSTR;
+  if (FAILED(bag->Read(u"CLSID", &v, nullptr)) || v.vt != VT_BSTR || !v.bstrVal) {
+    VariantClear(&v);
+    return S_OK;
+  }
+  const std::string text = Utf16ToUtf8(v.bstrVal);
+  VariantClear(&v);
+  GUID parsed;
+  if (!GuidFromString(text, &parsed)) return S_OK;
+  if (filterVeto_ && !filterVeto_->IsFilterAllowed(this, text)) return E_FAIL;
+  return S_OK;
+}
+
+// ---- rendering ------------------------------------------------------------------------------
+
+bool FilterGraphBuilder::RenderOutputs(IBaseFilter* filter) {
+  std::vector<GUID> seen;
+  bool any = false;
+  for (auto& pin : PinsOf(filter, PINDIR_OUTPUT)) {
+    if (RenderPinAllTypes(filter, seen, pin.Get())) {
+      any = true;
+    } else if (conversionMode_) {
+      pendingPins_.push_back(pin);
+    } else if (SUCCEEDED(graph_->Render(pin.Get()))) {
+      any = true;
+    }
+  }
+  return any;
+}
+
+bool FilterGraphBuilder::ShouldRender(const AM_MEDIA_TYPE& mt, std::vector<GUID>& seen) const {
+  if (mt.majortype != MEDIATYPE_Video && mt.majortype != MEDIATYPE_Audio) return true;
+  if (wantedMajorType_ != GUID_NULL && wantedMajorType_ != mt.majortype) return false;
+  if (std::find(seen.begin(), seen.end(), mt.majortype) != seen.end()) return false;
+  seen.push_back(mt.majortype);
+  return true;
+}
+
+bool FilterGraphBuilder::RenderPinAllTypes(IBaseFilter* owner, std::vector<GUID>& seen, IPin* pin) {
+  PinTypes types(pin);
+  bool render = false;
+  for (auto* mt : types.types) {
+    if (ShouldRender(*mt, seen)) {
+      render = true;
+      break;
+    }
+  }
+  if (!render) return true;
+  for (auto* mt : types.types) {
+    checker_.SetMediaType(mt);
+    if (RenderMediaPin(pin, *mt)) return true;
+  }
+  if (MapperPass(owner, pin, types.types)) return true;
+  for (auto* mt : types.types) {
+    if (NamedFallbacks(pin, *mt)) return true;
+  }
+  return false;
+}
+
+bool FilterGraphBuilder::MapperPass(IBaseFilter* owner, IPin* pin, const std::vector<AM_MEDIA_TYPE*>& types) {
+  if (types.empty() || !mapper_) return false;
+  std::vector<GUID> pairs;
+  for (auto* mt : types) {
+    pairs.push_back(mt->majortype);
+    pairs.push_back(mt->subtype);
+  }
+  ComPtr<IEnumMoniker> e;
+  if (FAILED(mapper_->EnumMatchingFilters(&e, 0, TRUE, 0x200001, TRUE, static_cast<DWORD>(types.size()),
+                                          pairs.data(), nullptr, nullptr, FALSE, conversionMode_ ? TRUE : FALSE, 0,
+                                          nullptr, nullptr, nullptr)) ||
+      !e) {
+    return false;
+  }
+  const CLSID ownerClass = ClassOf(owner);
+  IMoniker* m = nullptr;
+  while (e->Next(1, &m, nullptr) == S_OK) {
+    ComPtr<IMoniker> moniker;
+    moniker.Attach(m);
+    std::u16string name = u"Filter";
+    ComPtr<IPropertyBag> bag;
+    if (SUCCEEDED(moniker->BindToStorage(bindContext_.Get(), nullptr, IID_IPropertyBag, bag.AsVoidOut())) && bag) {
+      VARIANT v;
+      VariantInit(&v);
+      v.vt = VT_BSTR;
+      if (SUCCEEDED(bag->Read(u"FriendlyName", &v, nullptr)) && v.vt == VT_BSTR && v.bstrVal) name = v.bstrVal;
+      VariantClear(&v);
+    }
+    if (CheckMoniker(moniker.Get()) != S_OK) continue;
+    ComPtr<IBaseFilter> filter;
+    if (FAILED(moniker->BindToObject(bindContext_.Get(), nullptr, IID_IBaseFilter, filter.AsVoidOut())) || !filter)
+      continue;
+    if (ClassOf(filter.Get()) == ownerClass) continue;
+    if (FAILED(graph_->AddFilter(filter.Get(), name.c_str()))) continue;
+    if (ConnectAndRender(pin, filter.Get(), true, nullptr, true)) return true;
+  }
+  return false;
+}
+
+bool FilterGraphBuilder::NamedFallbacks(IPin* pin, const AM_MEDIA_TYPE& mt) {
+  if (mt.majortype == MEDIATYPE_Video) {
+    return ConnectNew(pin, CLSID_AVIDec, u"AVI Decompressor", mt, false) ||
+           ConnectDmo(pin, CLSID_CWMVDecMediaObject, DMOCATEGORY_VIDEO_DECODER, u"WindowsMedia Video Decoder DMO",
+                      mt, false) ||
+           ConnectDmo(pin, CLSID_CWMVAdvDecMediaObject, DMOCATEGORY_VIDEO_DECODER,
+                      u"Windows Media Advanced Video Decoder DMO", mt, false);
+  }
+  if (mt.majortype == MEDIATYPE_Audio) {
+    return ConnectNew(pin, CLSID_ACMWrapper, u"ACM Wrapper", mt, false) ||
+           ConnectDmo(pin, CLSID_CWMADecMediaObject, DMOCATEGORY_AUDIO_DECODER, u"WindowsMedia Audio Decoder DMO",
+                      mt, false);
+  }
+  return false;
+}
+
+bool FilterGraphBuilder::RenderMediaPin(IPin* pin, const AM_MEDIA_TYPE& mt) {
+  const GUID& s = mt.subtype;
+  if (mt.majortype == MEDIATYPE_Stream) {
+    if (s == MEDIASUBTYPE_Avi) return ConnectNew(pin, CLSID_AviSplitter, u"AVI Splitter", mt);
+    if (s == MEDIASUBTYPE_MPEG1System || s == MEDIASUBTYPE_MPEG1VideoCD || s == MEDIASUBTYPE_MPEG1Video ||
+        s == MEDIASUBTYPE_MPEG1Audio)
+      return ConnectNew(pin, CLSID_MPEG1Splitter, u"MPEG1 Splitter", mt);
+    return false;
+  }
+  if (mt.majortype == MEDIATYPE_Interleaved) {
+    return s == MEDIASUBTYPE_dvsd && ConnectNew(pin, CLSID_DVSplitter, u"DV Splitter", mt);
+  }
+  if (mt.majortype == MEDIATYPE_Video) {
+    if (s == MEDIASUBTYPE_dvsd) {
+      ComPtr<IBaseFilter> dv = CreateFilter(CLSID_DVVideoCodec, u"DV Video Decoder");
+      if (dvResolution_ != 0) {
+        if (auto dec = dv.As<IIPDVDec>()) dec->put_IPDisplay(dvResolution_);
+      }
+      if (ConnectAndRender(pin, dv.Get(), true, &mt, true)) return true;
+      return false;
+    }
+    if (s == MEDIASUBTYPE_MPEG1Packet || s == MEDIASUBTYPE_MPEG1Payload)
+      return ConnectNew(pin, CLSID_CMpegVideoCodec, u"MPEG1 Video Decoder", mt);
+    const bool divx = IsFourcc(s, {"DIVX", "divx", "DX50", "dx50", "XVID", "xvid", "mp4v"});
+    const bool vfw = IsFourcc(s, {"m261", "m263", "iv32", "iv41", "iv50", "i420", "iyuv", "mrle", "msvc", "cvid"});
+    if (divx && xReaderAvailable_) {
+      if (!xReader_) {
+        xReader_ = CreateFilter(kClsidXReader, u"X-Reader");
+      } else {
+        checker_.Check(graph_->AddFilter(xReader_.Get(), u"X-Reader"));
+      }
+      if (ConnectAndRender(pin, xReader_.Get(), true, &mt, true)) {
+        xReaderUsed_ = true;
+        return true;
+      }
+      return ConnectNew(pin, CLSID_AVIDec, u"AVI decompressor for XViD", mt);
+    }
+    if (vfw && !OwnerIs(pin, CLSID_AVIDec)) return ConnectNew(pin, CLSID_AVIDec, u"AVI Decoder", mt);
+    if (IsFourcc(s, {"M4S2", "WMV1", "WMV2", "WMV3", "WMVA"})) {
+      const CLSID& dmo = s == FourccSubtype(MAKEFOURCC('W', 'M', 'V', 'A')) ? CLSID_CWMVAdvDecMediaObject
+                                                                             : CLSID_CWMVDecMediaObject;
+      return ConnectDmo(pin, dmo, DMOCATEGORY_VIDEO_DECODER, u"WindowsMedia Video Decoder DMO", mt, true);
+    }
+    if (s == MEDIASUBTYPE_MP43)
+      return ConnectDmo(pin, CLSID_CMpeg43DecMediaObject, DMOCATEGORY_VIDEO_DECODER, u"MPEG 4 codec version 3", mt,
+                        false);
+    if (IsYuv(s) || IsRgb(s)) return VideoChain(pin, mt);
+    return false;
+  }
+  if (mt.majortype == MEDIATYPE_Audio) {
+    const WAVEFORMATEX* wf = Wave(mt);
+    if (s == MEDIASUBTYPE_MPEG_LAYER3) return ConnectNew(pin, CLSID_MPEGLayer3Decoder, u"MPEG Layer-3 Decoder", mt);
+    if (s == MEDIASUBTYPE_MPEG1Packet || s == MEDIASUBTYPE_MPEG1Payload || s == FourccSubtype(0x50))
+      return ConnectNew(pin, CLSID_CMpegAudioCodec, u"MPEG Audio Decoder", mt);
+    if (s == FourccSubtype(0x0161) || s == FourccSubtype(0x0162) || s == FourccSubtype(0x0163))
+      return ConnectDmo(pin, CLSID_CWMADecMediaObject, DMOCATEGORY_AUDIO_DECODER, u"WindowsMedia Audio Decoder DMO", mt,
+                        true);
+    if (s == MEDIASUBTYPE_PCM && wf && wf->wFormatTag == WAVE_FORMAT_EXTENSIBLE && wf->cbSize >= 22 &&
+        mt.cbFormat >= sizeof(WAVEFORMATEXTENSIBLE)) {
+      const auto* ext = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(mt.pbFormat);
+      if (ext->SubFormat == KSDATAFORMAT_SUBTYPE_PCM || ext->SubFormat == KSDATAFORMAT_SUBTYPE_IEEE_FLOAT)
+        return ConnectNew(pin, CLSID_VxChannelDownmixer, u"Downmixer", mt);
+    }
+    if (s == MEDIASUBTYPE_PCM && wf && wf->wFormatTag == WAVE_FORMAT_PCM && (wf->nChannels == 1 || wf->nChannels == 2) &&
+        wf->cbSize == 0)
+      return AudioEndPcm(pin);
+    if (wf) return AudioEndCompressed(pin);
+    return false;
+  }
+  return false;
+}
+
+// ---- connecting -----------------------------------------------------------------------------
+
+bool FilterGraphBuilder::ConnectPin(IPin* pin, IBaseFilter* filter, bool direct, const AM_MEDIA_TYPE* mt,
+                                    bool strict) {
+  for (auto& input : PinsOf(filter, PINDIR_INPUT)) {
+    if (IsConnected(input.Get())) continue;
+    const HRESULT hr = direct ? graph_->ConnectDirect(pin, input.Get(), mt) : graph_->Connect(pin, input.Get());
+    if (hr == S_OK) return true;
+    if (SUCCEEDED(hr) || IsNextPinCode(hr) || !strict) continue;
+    checker_.Check(hr);
+  }
+  return false;
+}
+
+bool FilterGraphBuilder::ConnectAndRender(IPin* pin, IBaseFilter* filter, bool direct, const AM_MEDIA_TYPE* mt,
+                                          bool strict) {
+  bool connected = false;
+  try {
+    connected = ConnectPin(pin, filter, direct, mt, strict);
+  } catch (const HRChecker&) {
+    RemoveFilter(filter);
+    throw;
+  }
+  if (!connected) {
+    RemoveFilter(filter);
+    return false;
+  }
+  if (!RenderOutputs(filter)) {
+    RemoveDownstream(filter);
+    return false;
+  }
+  return true;
+}
+
+bool FilterGraphBuilder::ConnectNew(IPin* pin, const CLSID& clsid, const char16_t* name, const AM_MEDIA_TYPE& mt,
+                                    bool strict) {
+  ComPtr<IBaseFilter> filter;
+  if (strict) {
+    filter = CreateFilter(clsid, name);
+  } else {
+    // A fallback that is not installed is simply skipped.
+    if (!TryCreate(clsid, filter) || FAILED(graph_->AddFilter(filter.Get(), name))) return false;
+  }
+  return ConnectAndRender(pin, filter.Get(), true, &mt, strict);
+}
+
+bool FilterGraphBuilder::ConnectDmo(IPin* pin, const CLSID& dmo, const GUID& category, const char16_t* name,
+                                    const AM_MEDIA_TYPE& mt, bool strict) {
+  ComPtr<IBaseFilter> wrapper;
+  if (!TryCreate(CLSID_DMOWrapperFilter, wrapper)) return false;
+  auto init = wrapper.As<IDMOWrapperFilter>();
+  if (!init || FAILED(init->Init(dmo, category))) return false;
+  if (FAILED(graph_->AddFilter(wrapper.Get(), name))) return false;
+  return ConnectAndRender(pin, wrapper.Get(), true, &mt, strict);
+}
+
+// ---- the video chain ------------------------------------------------------------------------
+
+bool FilterGraphBuilder::VideoChain(IPin* start, const AM_MEDIA_TYPE& mt) {
+  HRChecker& c = checker_;
+  ComPtr<IPin> pin(start);
+  bool inserted = false;
+
+  if (resizeOn_ && !OwnerIs(pin.Get(), CLSID_VxDeferredResizer)) {
+    ComPtr<IBaseFilter> resizer = CreateFilter(CLSID_VxDeferredResizer, u"Video Resizer");
+    auto control = resizer.As<IResizerControl>();
+    c.CheckPointer(control);
+    VIDEOINFOHEADER vih{};
+    vih.bmiHeader.biSize = 40;
+    vih.bmiHeader.biWidth = width_;
+    vih.bmiHeader.biHeight = height_;
+    vih.bmiHeader.biPlanes = 1;
+    vih.bmiHeader.biBitCount = 32;
+    vih.bmiHeader.biCompression = BI_RGB;
+    const LONG stride = ((32 * width_ + 31) / 8) & ~3;
+    vih.bmiHeader.biSizeImage = static_cast<DWORD>(stride * height_);
+    AM_MEDIA_TYPE out{};
+    out.majortype = MEDIATYPE_Video;
+    out.subtype = MEDIASUBTYPE_RGB32;
+    out.bFixedSizeSamples = TRUE;
+    out.lSampleSize = vih.bmiHeader.biSizeImage;
+    out.formattype = FORMAT_VideoInfo;
+    out.cbFormat = sizeof vih;
+    out.pbFormat = reinterpret_cast<BYTE*>(&vih);
+    c.Check(control->SetOutputType(&out));
+    c.Check(control->SetOutputSize(height_, width_, screenFit_));
+    if (!ConnectPin(pin.Get(), resizer.Get(), false, nullptr, true)) {
+      RemoveFilter(resizer.Get());
+      c.Check(VFW_E_CANNOT_CONNECT);
+    }
+    pin = FirstOutput(resizer.Get());
+    inserted = true;
+  }
+  if (frameRateOn_ && !OwnerIs(pin.Get(), CLSID_VxFrameRateConverter)) {
+    ComPtr<IBaseFilter> frc = CreateFilter(CLSID_VxFrameRateConverter, u"KORVA Frame Rate Converter");
+    auto control = frc.As<IFrameRateControl>();
+    c.CheckPointer(control);
+    c.Check(control->SetFrameRate(frameRate_));
+    if (!ConnectPin(pin.Get(), frc.Get(), true, nullptr, true)) {
+      RemoveFilter(frc.Get());
+      c.Check(VFW_E_CANNOT_CONNECT);
+    }
+    pin = FirstOutput(frc.Get());
+    inserted = true;
+  }
+  if (burnInOn_ && subtitlesOn_) {
+    ComPtr<IPin> next = AddBurnInStage(c, graph_.Get(), pin.Get(), {subtitleFile_, subtitleSize_, subtitleLanguage_});
+    inserted = inserted || next.Get() != pin.Get();
+    pin = next;
+  }
+  if (conversionMode_) {
+    pendingPins_.push_back(pin);
+    return true;
+  }
+
+  // Preview.
+  bool adapted = false;
+  if (formatAdapterOn_ && !inserted) {
+    ComPtr<IBaseFilter> adapter;
+    const char16_t* name = nullptr;
+    CLSID clsid{};
+    if (IsYuv(mt.subtype) && !OwnerIs(pin.Get(), CLSID_AVIDec)) {
+      clsid = CLSID_AVIDec;
+      name = u"AVI Decoder";
+    } else if (IsRgb(mt.subtype)) {
+      clsid = CLSID_Colour;
+      name = u"Color Space Converter";
+    }
+    if (name && TryCreate(clsid, adapter) && SUCCEEDED(graph_->AddFilter(adapter.Get(), name))) {
+      if (ConnectPin(pin.Get(), adapter.Get(), true, nullptr, false)) {
+        pin = FirstOutput(adapter.Get());
+        adapted = true;
+      } else {
+        RemoveFilter(adapter.Get());
+      }
+    }
+  }
+  if (drawerOn_) {
+    // The drawer stage (subtitle renderer with its drawer) belongs to the preview with
+    // subtitles; its filters are not on this platform yet, so the chain cannot end there.
+    return false;
+  }
+  const struct {
+    const CLSID* clsid;
+    const char16_t* name;
+  } renderers[] = {{&CLSID_VideoMixingRenderer9, u"WMR9"},
+                   {&CLSID_VideoMixingRenderer, u"WMR7"},
+                   {&CLSID_VideoRenderer, u"Video Renderer"}};
+  for (const auto& r : renderers) {
+    ComPtr<IBaseFilter> renderer;
+    if (!TryCreate(*r.clsid, renderer) || FAILED(graph_->AddFilter(renderer.Get(), r.name))) continue;
+    if (ConnectPin(pin.Get(), renderer.Get(), formatAdapterOn_ || adapted, nullptr, false)) return true;
+    RemoveFilter(renderer.Get());
+  }
+  return false;
+}
+
+// ---- the audio end --------------------------------------------------------------------------
+
+bool FilterGraphBuilder::AudioEndPcm(IPin* start) {
+  HRChecker& c = checker_;
+  ComPtr<IPin> pin(start);
+  if (audioConvertOn_) {
+    auto config = pin.As<IAMStreamConfig>();
+    AM_MEDIA_TYPE target{};
+    target.majortype = MEDIATYPE_Audio;
+    target.subtype = MEDIASUBTYPE_PCM;
+    target.bFixedSizeSamples = TRUE;
+    target.lSampleSize = audioTarget_.nBlockAlign;
+    target.formattype = FORMAT_WaveFormatEx;
+    target.cbFormat = sizeof audioTarget_;
+    target.pbFormat = reinterpret_cast<BYTE*>(&audioTarget_);
+    if (!config || FAILED(config->SetFormat(&target))) {
+      ComPtr<IBaseFilter> acm = CreateFilter(CLSID_ACMWrapper, u"ACM Wrapper");
+      if (!ConnectPin(pin.Get(), acm.Get(), false, nullptr, true)) {
+        RemoveFilter(acm.Get());
+        return false;
+      }
+      pin = FirstOutput(acm.Get());
+      auto out = pin.As<IAMStreamConfig>();
+      c.CheckPointer(out);
+      c.Check(out->SetFormat(&target));
+    }
+  }
+  if (conversionMode_) {
+    pendingPins_.push_back(pin);
+    return true;
+  }
+  ComPtr<IBaseFilter> renderer;
+  if (TryCreate(CLSID_DSoundRender, renderer) &&
+      SUCCEEDED(graph_->AddFilter(renderer.Get(), u"DirectSound Audio Renderer")) &&
+      ConnectPin(pin.Get(), renderer.Get(), false, nullptr, false)) {
+    return true;
+  }
+  if (renderer) RemoveFilter(renderer.Get());
+  if (pin.Get() != start) {
+    RemoveDownstream(OwnerOf(pin.Get()).Get());
+  }
+  return false;
+}
+
+bool FilterGraphBuilder::AudioEndCompressed(IPin* start) {
+  HRChecker& c = checker_;
+  ComPtr<IBaseFilter> downmixer = CreateFilter(CLSID_VxChannelDownmixer, u"Downmixer");
+  ComPtr<IBaseFilter> acm = CreateFilter(CLSID_ACMWrapper, u"ACM Wrapper");
+  ComPtr<IPin> last;
+  auto removeUnconnected = [&] {
+    for (auto* f : {downmixer.Get(), acm.Get()}) {
+      bool connected = false;
+      for (auto& in : PinsOf(f, PINDIR_INPUT)) connected = connected || IsConnected(in.Get());
+      if (!connected) RemoveFilter(f);
+    }
+  };
+  AM_MEDIA_TYPE target{};
+  target.majortype = MEDIATYPE_Audio;
+  target.subtype = MEDIASUBTYPE_PCM;
+  target.bFixedSizeSamples = TRUE;
+  target.lSampleSize = audioTarget_.nBlockAlign;
+  target.formattype = FORMAT_WaveFormatEx;
+  target.cbFormat = sizeof audioTarget_;
+  target.pbFormat = reinterpret_cast<BYTE*>(&audioTarget_);
+
+  if (audioConvertOn_) {
+    if (!ConnectPin(start, acm.Get(), false, nullptr, false)) {
+      RemoveFilter(downmixer.Get());
+      RemoveFilter(acm.Get());
+      c.Check(VFW_E_UNSUPPORTED_AUDIO);
+    }
+    last = FirstOutput(acm.Get());
+    auto config = last.As<IAMStreamConfig>();
+    if (!config || FAILED(config->SetFormat(&target))) {
+      ComPtr<IBaseFilter> second = CreateFilter(CLSID_ACMWrapper, u"ACM Wrapper ][");
+      if (!ConnectPin(last.Get(), second.Get(), true, nullptr, false)) {
+        RemoveFilter(second.Get());
+        c.Check(VFW_E_UNSUPPORTED_AUDIO);
+      }
+      last = FirstOutput(second.Get());
+      auto out = last.As<IAMStreamConfig>();
+      c.CheckPointer(out);
+      c.Check(out->SetFormat(&target));
+    }
+  }
+  if (conversionMode_) {
+    removeUnconnected();
+    if (!last) {
+      // Without conversion the compressed stream itself is the chain end.
+      last = start;
+    }
+    pendingPins_.push_back(last);
+    return true;
+  }
+  if (!audioConvertOn_) {
+    if (!ConnectPin(start, acm.Get(), false, nullptr, false)) {
+      RemoveFilter(downmixer.Get());
+      RemoveFilter(acm.Get());
+      return false;
+    }
+  }
+  removeUnconnected();
+  return RenderOutputs(acm.Get());
+}
+
+// ---- helpers --------------------------------------------------------------------------------
+
+bool FilterGraphBuilder::TryCreate(const CLSID& clsid, ComPtr<IBaseFilter>& out) const {
+  return SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IBaseFilter, out.AsVoidOut())) && out;
+}
+
+ComPtr<IBaseFilter> FilterGraphBuilder::CreateFilter(const CLSID& clsid, const char16_t* name) {
+  HRChecker& c = checker_;
+  const std::string saved = c.GetContext();
+  c.SetContext(Utf16ToUtf8(name));
+  ComPtr<IBaseFilter> filter;
+  c.Check(CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IBaseFilter, filter.AsVoidOut()));
+  c.CheckPointer(filter);
+  c.Check(graph_->AddFilter(filter.Get(), name));
+  c.SetContext(saved);
+  return filter;
+}
+
+ComPtr<IPin> FilterGraphBuilder::FirstOutput(IBaseFilter* filter) const {
+  auto outs = PinsOf(filter, PINDIR_OUTPUT);
+  if (outs.empty()) {
+    HRChecker c(checker_);
+    c.Check(VFW_E_CANNOT_CONNECT);
+  }
+  return outs.front();
+}
+
+bool FilterGraphBuilder::OwnerIs(IPin* pin, const CLSID& clsid) const {
+  return ClassOf(OwnerOf(pin).Get()) == clsid;
+}
+
+void FilterGraphBuilder::RemoveFilter(IBaseFilter* filter) {
+  if (!filter) return;
+  for (auto& pin : PinsOf(filter, PINDIR_OUTPUT)) DropPending(pin.Get());
+  graph_->RemoveFilter(filter);
+}
+
+void FilterGraphBuilder::DropPending(IPin* pin) {
+  pendingPins_.erase(std::remove_if(pendingPins_.begin(), pendingPins_.end(),
+                                    [&](const ComPtr<IPin>& p) { return p.Get() == pin; }),
+                     pendingPins_.end());
+}
+
+void FilterGraphBuilder::RemoveDownstream(IBaseFilter* filter) {
+  if (!filter || !graph_) return;
+  ComPtr<IBaseFilter> keep(filter);
+  for (auto& pin : PinsOf(filter, PINDIR_OUTPUT)) {
+    ComPtr<IPin> other;
+    if (SUCCEEDED(pin->ConnectedTo(&other)) && other) {
+      ComPtr<IBaseFilter> downstream = OwnerOf(other.Get());
+      if (downstream && downstream.Get() != filter) RemoveDownstream(downstream.Get());
+    }
+    DropPending(pin.Get());
+  }
+  graph_->RemoveFilter(filter);
+}
+
+void FilterGraphBuilder::FindVideoSize(bool probe, int* width, int* height) const {
+  if (!probe && (resizeOn_ || drawerOn_)) {
+    *width = width_;
+    *height = height_;
+    return;
+  }
+  *width = 320;
+  *height = 240;
+  for (auto& f : FiltersOf(graph_.Get())) {
+    for (auto& pin : PinsOf(f.Get(), PINDIR_OUTPUT)) {
+      AM_MEDIA_TYPE mt{};
+      if (pin->ConnectionMediaType(&mt) != S_OK) continue;
+      bool found = false;
+      if (mt.majortype == MEDIATYPE_Video && mt.pbFormat) {
+        const BITMAPINFOHEADER* bih = nullptr;
+        if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2))
+          bih = &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
+        else if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER))
+          bih = &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
+        if (bih) {
+          *width = bih->biWidth;
+          *height = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
+          found = true;
+        }
+      }
+      if (mt.cbFormat && mt.pbFormat) CoTaskMemFree(mt.pbFormat);
+      if (mt.pUnk) mt.pUnk->Release();
+      if (found) return;
+    }
+  }
+}
+
+void FilterGraphBuilder::SetScreenFitOnFilters(int fit) {
+  screenFit_ = fit;
+  if (!graph_ || !(resizeOn_ || drawerOn_)) return;
+  for (auto& f : FiltersOf(graph_.Get())) {
+    auto control = f.As<IResizerControl>();
+    if (!control) continue;
+    int h = 0, w = 0, mode = 0;
+    if (SUCCEEDED(control->GetOutputSize(&h, &w, &mode)) && mode != fit) control->SetOutputSize(h, w, fit);
+  }
+}
+
+}  // namespace tav

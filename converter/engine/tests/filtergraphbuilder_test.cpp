@@ -1,0 +1,168 @@
+// The graph builder on test filters: decoders chosen by the table and by the named
+// fallbacks (test converters registered under the platform decoders' class identifiers),
+// chain ends left pending in conversion mode, the wanted major type, failed attempts that
+// leave the graph as it was, removal downstream, and the checks of FinishGraph.
+#include <algorithm>
+
+#include "converter/engine/filtergraphbuilder.h"
+#include "media/contract/uuids.h"
+#include "platform/streaming/tests/graph_testfilters.h"
+#include "platform/streaming/tests/graph_testutil.h"
+
+namespace tav {
+namespace {
+
+using graphtest::Converter;
+using graphtest::CountingRenderer;
+using graphtest::FirstPin;
+using graphtest::LocalClass;
+using graphtest::Outer;
+using graphtest::PushSource;
+using graphtest::TypedSource;
+
+TAV_DEFINE_GUID(kSourceClass, 0x3C0000B1, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
+TAV_DEFINE_GUID(kRenderClass, 0x3C0000B2, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
+
+const GUID kCvid = FourccSubtype(MAKEFOURCC('c', 'v', 'i', 'd'));
+const GUID kOdd = FourccSubtype(MAKEFOURCC('A', 'B', 'C', 'D'));
+
+std::vector<std::u16string> FilterNames(IGraphBuilder* graph) {
+  std::vector<std::u16string> names;
+  ComPtr<IEnumFilters> e;
+  graph->EnumFilters(&e);
+  IBaseFilter* f = nullptr;
+  while (e->Next(1, &f, nullptr) == S_OK) {
+    FILTER_INFO info{};
+    f->QueryFilterInfo(&info);
+    if (info.pGraph) info.pGraph->Release();
+    names.push_back(info.achName);
+    f->Release();
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class BuilderTest : public graphtest::GraphTest {
+ protected:
+  void SetUp() override {
+    GraphTest::SetUp();
+    builder_ = std::make_unique<FilterGraphBuilder>();
+    ASSERT_EQ(builder_->Init(), S_OK);
+    builder_->SetConversionMode(true);
+  }
+  void TearDown() override {
+    builder_.reset();
+    avidec_.reset();
+    EXPECT_EQ(CBaseObject::ObjectsActive(), 0) << "base-class objects leaked";
+    GraphTest::TearDown();
+  }
+  // A source filter in the builder's graph offering the given video subtypes.
+  IPin* AddSource(std::vector<GUID> subtypes) {
+    auto* source = new TypedSource(kSourceClass, std::move(subtypes));
+    ComPtr<IBaseFilter> keep(source);
+    EXPECT_EQ(builder_->Graph()->AddFilter(source, u"Source"), S_OK);
+    return source->Out();
+  }
+  // Registers a converter in -> RGB32 as the platform's VfW decoder.
+  void RegisterAviDecoder(const GUID& input) {
+    avidec_ = std::make_unique<LocalClass>(CLSID_AVIDec, [input]() -> IUnknown* {
+      return Outer(new Converter(CLSID_AVIDec, input, MEDIASUBTYPE_RGB32));
+    });
+  }
+
+  std::unique_ptr<LocalClass> avidec_;
+  std::unique_ptr<FilterGraphBuilder> builder_;
+};
+
+TEST_F(BuilderTest, UncompressedVideo_IsAPendingChainEnd) {
+  IPin* out = AddSource({MEDIASUBTYPE_RGB32});
+  ASSERT_EQ(builder_->RenderPin(out), S_OK);
+  ASSERT_EQ(builder_->PendingPins().size(), 1u);
+  EXPECT_EQ(builder_->PendingPins()[0].Get(), out);
+  EXPECT_EQ(FilterNames(builder_->Graph()), (std::vector<std::u16string>{u"Source"}));
+  EXPECT_EQ(builder_->RenderPin(nullptr), E_POINTER);
+}
+
+TEST_F(BuilderTest, WantedMajorType_SkipsOtherStreamsWithoutLeavingThemPending) {
+  builder_->SetWantedMajorType(MEDIATYPE_Audio);
+  ASSERT_EQ(builder_->RenderPin(AddSource({MEDIASUBTYPE_RGB32})), S_OK);
+  EXPECT_TRUE(builder_->PendingPins().empty());
+}
+
+TEST_F(BuilderTest, DecoderTable_PutsTheVfwDecoderInFront) {
+  RegisterAviDecoder(kCvid);
+  ASSERT_EQ(builder_->RenderPin(AddSource({kCvid})), S_OK);
+  EXPECT_EQ(FilterNames(builder_->Graph()), (std::vector<std::u16string>{u"AVI Decoder", u"Source"}));
+  ASSERT_EQ(builder_->PendingPins().size(), 1u);
+  PIN_INFO info{};
+  builder_->PendingPins()[0]->QueryPinInfo(&info);
+  CLSID owner{};
+  info.pFilter->GetClassID(&owner);
+  info.pFilter->Release();
+  EXPECT_EQ(owner, CLSID_AVIDec);
+
+  // Removing downstream of the source takes the decoder and its pending end with it.
+  ComPtr<IBaseFilter> source;
+  ASSERT_EQ(builder_->Graph()->FindFilterByName(u"Source", &source), S_OK);
+  builder_->RemoveDownstream(source.Get());
+  EXPECT_TRUE(FilterNames(builder_->Graph()).empty());
+  EXPECT_TRUE(builder_->PendingPins().empty());
+}
+
+TEST_F(BuilderTest, UnknownCodec_FallsBackToTheNamedDecoder) {
+  RegisterAviDecoder(kOdd);
+  ASSERT_EQ(builder_->RenderPin(AddSource({kOdd})), S_OK);
+  EXPECT_EQ(FilterNames(builder_->Graph()), (std::vector<std::u16string>{u"AVI Decompressor", u"Source"}));
+  EXPECT_EQ(builder_->PendingPins().size(), 1u);
+}
+
+TEST_F(BuilderTest, NothingTakesTheStream_FailsAndLeavesTheGraphAsItWas) {
+  RegisterAviDecoder(kCvid);  // a decoder that refuses the stream
+  EXPECT_EQ(builder_->RenderPin(AddSource({kOdd})), E_FAIL);
+  EXPECT_EQ(FilterNames(builder_->Graph()), (std::vector<std::u16string>{u"Source"}));
+  EXPECT_TRUE(builder_->PendingPins().empty());
+}
+
+TEST_F(BuilderTest, FindVideoSize_ConfiguredOrFromTheGraph) {
+  int w = 0, h = 0;
+  builder_->FindVideoSize(false, &w, &h);
+  EXPECT_EQ(w, 320);
+  EXPECT_EQ(h, 240);
+  builder_->SetResize(true, 640, 480, 2);
+  builder_->FindVideoSize(false, &w, &h);
+  EXPECT_EQ(w, 640);
+  EXPECT_EQ(h, 480);
+}
+
+TEST_F(BuilderTest, FinishGraph_RefusesAMovieWithoutDuration) {
+  for (REFERENCE_TIME duration : {REFERENCE_TIME(0), REFERENCE_TIME(10 * 400000)}) {
+    HRESULT hr = S_OK;
+    auto* source = new PushSource(kSourceClass, duration);
+    ComPtr<IBaseFilter> keep(source);
+    ComPtr<IBaseFilter> renderer(new CountingRenderer(kRenderClass, &hr));
+    ASSERT_EQ(builder_->Graph()->AddFilter(source, u"Source"), S_OK);
+    ASSERT_EQ(builder_->RenderPin(FirstPin(source, PINDIR_OUTPUT)), S_OK);
+    ASSERT_EQ(builder_->PendingPins().size(), 1u);
+    // The exporter's place: a renderer on the chain end.
+    ASSERT_EQ(builder_->Graph()->AddFilter(renderer.Get(), u"Renderer"), S_OK);
+    ASSERT_EQ(builder_->Graph()->ConnectDirect(builder_->PendingPins()[0].Get(), FirstPin(renderer.Get(), PINDIR_INPUT),
+                                               nullptr),
+              S_OK);
+    if (duration == 0) {
+      try {
+        builder_->FinishGraph(true);
+        ADD_FAILURE() << "a zero duration must fail";
+      } catch (const HRChecker& c) {
+        EXPECT_EQ(c.GetHr(), VFW_E_UNSUPPORTED_VIDEO);
+      }
+    } else {
+      EXPECT_NO_THROW(builder_->FinishGraph(true));
+      EXPECT_TRUE(builder_->Seeking());
+    }
+    builder_->Clear();
+    EXPECT_TRUE(FilterNames(builder_->Graph()).empty());
+  }
+}
+
+}  // namespace
+}  // namespace tav
