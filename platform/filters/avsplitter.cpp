@@ -268,6 +268,7 @@ HRESULT CAvSplitter::OpenLocked(std::unique_ptr<ByteSource> source, const GUID& 
   CAutoLock positions(&positionLock_);
   duration_ = demuxer_->Duration();
   start_ = seekTarget_ = 0;
+  stopSet_ = false;
   stop_ = duration_ > 0 ? duration_ : MAX_TIME;
   IncrementPinVersion();
   return S_OK;
@@ -427,7 +428,7 @@ HRESULT CAvSplitter::DeliverPacket(CAvOutputPin* pin, AVPacket* packet) {
   {
     CAutoLock positions(&positionLock_);
     segmentStart = start_;
-    stop = stop_;
+    stop = stopSet_ ? stop_ : MAX_TIME;
   }
   const bool haveTime =
       demuxer_->ToReferenceTime(index, packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts, &time);
@@ -529,7 +530,10 @@ HRESULT CAvSplitter::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLON
       CAutoLock positions(&positionLock_);
       seekTarget_ = target;
       start_ = keyFrame >= 0 ? keyFrame : newStart;
-      if (stopMode) stop_ = std::max(newStop, start_);
+      if (stopMode) {
+        stop_ = std::max(newStop, start_);
+        stopSet_ = duration <= 0 || stop_ < duration;
+      }
     }
     if (restart && IsActive()) {
       HRESULT hr = StartStreaming();
@@ -538,6 +542,7 @@ HRESULT CAvSplitter::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLON
   } else if (stopMode) {
     CAutoLock positions(&positionLock_);
     stop_ = newStop;
+    stopSet_ = duration <= 0 || stop_ < duration;
   }
   CAutoLock positions(&positionLock_);
   if (curMode && (currentFlags & AM_SEEKING_ReturnTime)) *current = start_;

@@ -149,6 +149,9 @@ class CAvSplitter : public CBaseFilter, public IFileSourceFilter {
   REFERENCE_TIME start_ = 0;
   REFERENCE_TIME stop_ = 0;
   REFERENCE_TIME duration_ = 0;
+  // Packets end the stream at stop_ only once a stop before the end was asked for: the
+  // duration of some streams (raw elementary video) is only an estimate.
+  bool stopSet_ = false;
   REFERENCE_TIME seekTarget_ = 0;  // where the demuxer is positioned when streaming starts
   // Runtime: the streaming thread, guarded by seekLock_.
   std::thread thread_;
