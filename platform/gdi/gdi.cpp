@@ -438,7 +438,7 @@ static GdiFont* FontOf(GdiDc* d) { return d->font ? d->font : DefaultFont(); }
 BOOL GetTextExtentPoint32W(HDC dc, LPCWSTR text, int count, SIZE* size) {
   GdiDc* d = LookupDc(dc);
   if (!d || !size || count < 0 || (!text && count > 0)) return FALSE;
-  auto mask = RenderText(FontOf(d), std::u16string_view(text ? text : u"", size_t(count)));
+  auto mask = RenderText(FontOf(d), std::u16string_view(text ? text : u"", size_t(count)), false);
   size->cx = mask->width;
   size->cy = mask->height;
   return TRUE;
@@ -448,13 +448,13 @@ BOOL GetTextMetricsW(HDC dc, TEXTMETRICW* tm) {
   GdiDc* d = LookupDc(dc);
   if (!d || !tm) return FALSE;
   GdiFont* f = FontOf(d);
-  auto probe = RenderText(f, u"x");
+  auto probe = RenderText(f, u"x", false);
   *tm = TEXTMETRICW{};
   tm->tmHeight = probe->height;
   tm->tmAscent = probe->baseline;
   tm->tmDescent = probe->height - probe->baseline;
   tm->tmAveCharWidth = probe->width;
-  tm->tmMaxCharWidth = RenderText(f, u"W")->width;
+  tm->tmMaxCharWidth = RenderText(f, u"W", false)->width;
   tm->tmWeight = f->logfont.lfWeight ? f->logfont.lfWeight : FW_NORMAL;
   tm->tmItalic = f->logfont.lfItalic;
   tm->tmCharSet = f->logfont.lfCharSet;
@@ -472,7 +472,7 @@ BOOL ExtTextOutW(HDC dc, int x, int y, UINT options, const RECT* rect, LPCWSTR t
   if (!d || (!text && count > 0) || dx || count > 0x7FFFFFFF) return FALSE;
   GdiBitmap* target = TargetOf(d);
   if ((options & ETO_OPAQUE) && rect && target) FillView(target->view, *rect, RgbFromColorref(d->bkColor));
-  auto mask = RenderText(FontOf(d), std::u16string_view(text ? text : u"", count));
+  auto mask = RenderText(FontOf(d), std::u16string_view(text ? text : u"", count), TargetOf(d) != nullptr);
 
   const UINT align = d->textAlign;
   if (align & TA_UPDATECP) x = d->position.x, y = d->position.y;

@@ -74,7 +74,9 @@ struct TextMask {
   int maskY = 0;
   int maskWidth = 0;
   int maskHeight = 0;
+  bool rendered = false;       // alpha holds the coverage (a measured-only entry does not)
   std::vector<uint8_t> alpha;  // maskWidth x maskHeight coverage
+  std::vector<uint16_t> spanStart, spanEnd;  // per row: the columns holding coverage [start, end)
 };
 
 struct GdiFont : GdiObject {
@@ -83,9 +85,6 @@ struct GdiFont : GdiObject {
   LOGFONTW logfont{};
   PangoFontDescription* description = nullptr;
   bool antialias = true;
-  // Rendered strings; guarded by cacheLock because a font may be used by several threads.
-  std::mutex cacheLock;
-  std::unordered_map<std::u16string, std::shared_ptr<const TextMask>> cache;  // guarded by cacheLock
 };
 
 struct GdiBrush : GdiObject {
@@ -119,8 +118,10 @@ GdiObject* Lookup(const void* handle);
 GdiDc* LookupDc(HDC dc);
 GdiFont* DefaultFont();
 
-// Text (text.cpp).
-std::shared_ptr<const TextMask> RenderText(GdiFont* font, std::u16string_view text);
+// Text (text.cpp). Measured and rendered strings are kept process-wide per LOGFONT and
+// string, so a font made again for every frame (captions) reuses the earlier work.
+// withMask: the coverage is needed too (drawing), not only the extents (measuring).
+std::shared_ptr<const TextMask> RenderText(GdiFont* font, std::u16string_view text, bool withMask);
 bool InitFont(GdiFont* font);
 
 // Pixel work (pixels.cpp).

@@ -127,9 +127,14 @@ void BlendMask(const PixelView& v, const TextMask& mask, int x, int y, uint32_t 
   const int bpp = v.BytesPerPixel();
   const bool bytes = v.format == PixelFormat::Rgb32 || v.format == PixelFormat::Rgb24;
   for (int py = r.top; py < r.bottom; ++py) {
-    const uint8_t* a = mask.alpha.data() + size_t(py - originY) * mask.maskWidth + (r.left - originX);
-    BYTE* p = v.Row(py) + size_t(r.left) * bpp;
-    for (int px = r.left; px < r.right; ++px, ++a, p += bpp) {
+    // Only the columns of this row that hold coverage.
+    const int my = py - originY;
+    const int left = std::max<int>(r.left, originX + mask.spanStart[size_t(my)]);
+    const int right = std::min<int>(r.right, originX + mask.spanEnd[size_t(my)]);
+    if (left >= right) continue;
+    const uint8_t* a = mask.alpha.data() + size_t(my) * mask.maskWidth + (left - originX);
+    BYTE* p = v.Row(py) + size_t(left) * bpp;
+    for (int px = left; px < right; ++px, ++a, p += bpp) {
       const uint32_t alpha = *a;
       if (alpha == 0) continue;
       if (bytes) {

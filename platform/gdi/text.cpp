@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 
 #include "platform/gdi/gdi_internal.h"
 
@@ -14,8 +16,19 @@ namespace {
 
 // A font with no usable height gets this character height.
 constexpr int kDefaultCharHeightPx = 13;
-// Rendered strings kept per font before the cache starts over.
-constexpr size_t kMaxCachedStrings = 512;
+// Strings kept before the cache starts over.
+constexpr size_t kMaxCachedStrings = 4096;
+
+// Guards TextCache(): measured and rendered strings of every font, keyed by the LOGFONT's
+// bytes followed by the string.
+std::mutex& TextCacheLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::unordered_map<std::u16string, std::shared_ptr<const TextMask>>& TextCache() {
+  static std::unordered_map<std::u16string, std::shared_ptr<const TextMask>> cache;
+  return cache;
+}
 
 // Pango contexts are not shared between threads: each thread gets a font map and two contexts
 // (antialiased and not) of its own.
@@ -116,18 +129,19 @@ bool InitFont(GdiFont* font) {
     pango_font_metrics_unref(metrics);
     em = cell > 0 ? lf.lfHeight * kProbe / cell : lf.lfHeight;
   }
-  if (em > 4096) em = 4096;  // beyond any frame; keeps the rasteriser's work bounded
+  if (em > 4096) em = 4096;  // masks stay within 16-bit spans too  // beyond any frame; keeps the rasteriser's work bounded
   pango_font_description_set_absolute_size(desc, em * PANGO_SCALE);
   font->description = desc;
   return true;
 }
 
-std::shared_ptr<const TextMask> RenderText(GdiFont* font, std::u16string_view text) {
-  std::u16string key(text);
+std::shared_ptr<const TextMask> RenderText(GdiFont* font, std::u16string_view text, bool withMask) {
+  std::u16string key(reinterpret_cast<const char16_t*>(&font->logfont), sizeof(LOGFONTW) / sizeof(char16_t));
+  key.append(text);
   {
-    std::lock_guard<std::mutex> lock(font->cacheLock);
-    auto it = font->cache.find(key);
-    if (it != font->cache.end()) return it->second;
+    std::lock_guard<std::mutex> lock(TextCacheLock());
+    auto it = TextCache().find(key);
+    if (it != TextCache().end() && (it->second->rendered || !withMask)) return it->second;
   }
   auto mask = std::make_shared<TextMask>();
   PangoLayout* layout = pango_layout_new(ContextFor(font->antialias));
@@ -147,7 +161,7 @@ std::shared_ptr<const TextMask> RenderText(GdiFont* font, std::u16string_view te
     pango_layout_set_text(layout, utf8.data(), int(utf8.size()));
   }
   mask->baseline = pango_layout_get_baseline(layout) / PANGO_SCALE;
-  if (ink.width > 0 && ink.height > 0) {
+  if (withMask && ink.width > 0 && ink.height > 0) {
     // One pixel of room on each side for antialiasing that spills past the ink extents.
     mask->maskX = ink.x - logical.x - 1;
     mask->maskY = ink.y - logical.y - 1;
@@ -169,11 +183,22 @@ std::shared_ptr<const TextMask> RenderText(GdiFont* font, std::u16string_view te
       std::memcpy(mask->alpha.data() + size_t(y) * mask->maskWidth, pixels.data() + size_t(y) * stride,
                   size_t(mask->maskWidth));
   }
+  mask->spanStart.assign(size_t(mask->maskHeight), 0);
+  mask->spanEnd.assign(size_t(mask->maskHeight), 0);
+  for (int y = 0; y < mask->maskHeight; ++y) {
+    const uint8_t* row = mask->alpha.data() + size_t(y) * mask->maskWidth;
+    int b = 0, e = mask->maskWidth;
+    while (b < e && !row[b]) ++b;
+    while (e > b && !row[e - 1]) --e;
+    mask->spanStart[y] = uint16_t(std::min(b, 65535));
+    mask->spanEnd[y] = uint16_t(std::min(e, 65535));
+  }
+  mask->rendered = withMask;
   g_object_unref(layout);
 
-  std::lock_guard<std::mutex> lock(font->cacheLock);
-  if (font->cache.size() >= kMaxCachedStrings) font->cache.clear();
-  font->cache.emplace(std::move(key), mask);
+  std::lock_guard<std::mutex> lock(TextCacheLock());
+  if (TextCache().size() >= kMaxCachedStrings) TextCache().clear();
+  TextCache()[std::move(key)] = mask;
   return mask;
 }
 
