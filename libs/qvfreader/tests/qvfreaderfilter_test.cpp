@@ -133,7 +133,9 @@ class qvfreader_Filter : public ::testing::Test {
     filter_ = nullptr;
     CoFreeUnusedLibraries();
     auto canUnload = Entry<PFN_DllCanUnloadNow>("qvfreader", "DllCanUnloadNow");
-    if (canUnload) EXPECT_EQ(canUnload(), S_OK) << "reader objects leaked";
+    if (canUnload) {
+      EXPECT_EQ(canUnload(), S_OK) << "reader objects leaked";
+    }
     CoUninitialize();
   }
 

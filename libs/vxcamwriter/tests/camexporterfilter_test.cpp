@@ -109,7 +109,9 @@ class vxcamwriter_Filter : public ::testing::Test {
     filter_ = nullptr;
     CoFreeUnusedLibraries();
     auto canUnload = Entry<PFN_DllCanUnloadNow>("vxcamwriter", "DllCanUnloadNow");
-    if (canUnload) EXPECT_EQ(canUnload(), S_OK) << "exporter objects leaked";
+    if (canUnload) {
+      EXPECT_EQ(canUnload(), S_OK) << "exporter objects leaked";
+    }
     CoUninitialize();
   }
 

@@ -220,7 +220,9 @@ TEST_F(filters_Splitters, EveryContainer_PinTypesAndPlayToCompletion) {
           sawVideo = true;
           EXPECT_EQ(tav::GuidToString(t.subtype), tav::GuidToString(*movie.videoSubtype));
           EXPECT_EQ(t.format, movie.videoFormat);
-          if (movie.videoFormat == FORMAT_VideoInfo) EXPECT_EQ(t.compression, movie.compression);
+          if (movie.videoFormat == FORMAT_VideoInfo) {
+            EXPECT_EQ(t.compression, movie.compression);
+          }
           EXPECT_NEAR(double(t.frameTime), 400000.0, 1000.0);
         } else if (t.major == MEDIATYPE_Audio) {
           EXPECT_EQ(t.format, FORMAT_WaveFormatEx);

@@ -421,8 +421,10 @@ TEST_F(GraphStreamingTest, CancelledDefaultHandling_PassesEveryRenderersCompleti
   while (codes.size() < 2 && events_->GetEvent(&code, &p1, &p2, 5000) == S_OK) {
     codes.push_back(code);
     // Each one names the renderer that finished.
-    if (code == EC_COMPLETE) EXPECT_TRUE(p2 == reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(ra)) ||
-                                         p2 == reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(rb)));
+    if (code == EC_COMPLETE) {
+      EXPECT_TRUE(p2 == reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(ra)) ||
+                  p2 == reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(rb)));
+    }
     events_->FreeEventParams(code, p1, p2);
   }
   EXPECT_EQ(codes, (std::vector<LONG>{EC_COMPLETE, EC_COMPLETE}));
