@@ -79,7 +79,8 @@ AVPixelFormat RawPixelFormat(const AM_MEDIA_TYPE& mt, bool* bottomUp) {
   else if (s == MEDIASUBTYPE_RGB24) rgb = AV_PIX_FMT_BGR24;
   else if (s == MEDIASUBTYPE_RGB565) rgb = AV_PIX_FMT_RGB565LE;
   else if (s == MEDIASUBTYPE_RGB555) rgb = AV_PIX_FMT_RGB555LE;
-  else if (bih->biCompression == BI_RGB && (!IsFourccSubtype(s) || SubtypeFourcc(s) == 0)) {
+  else if (bih->biCompression == BI_RGB && mt.formattype != FORMAT_MPEGVideo &&
+           (s == GUID_NULL || s == FourccSubtype(0))) {
     // A bare bitmap header without a platform RGB subtype.
     switch (bih->biBitCount) {
       case 32: rgb = AV_PIX_FMT_BGRA; break;

@@ -6,10 +6,12 @@
 #include "platform/filters/avdecoderfilter.h"
 #include "platform/filters/avsplitter.h"
 #include "platform/filters/decoderids.h"
+#include "platform/filters/dsoundrenderer.h"
 #include "platform/filters/filterids.h"
 #include "platform/filters/inftee.h"
 #include "platform/filters/mediatyperegistry.h"
 #include "platform/filters/nullrenderer.h"
+#include "platform/filters/videorenderer.h"
 #include "platform/streaming/base/streams.h"
 
 using namespace tav::filters;
@@ -22,6 +24,7 @@ const CFactoryTemplate g_Templates[] = {
     {u"AVI Decompressor", &CLSID_AVIDec, CAvDecoderFilter::CreateAviDecompressor, nullptr, &sudAviDecompressor},
     {u"AVI Splitter", &CLSID_AviSplitter, CreateAviSplitter, nullptr, &sudAviSplitter},
     {u"Color Space Converter", &CLSID_Colour, CAvDecoderFilter::CreateColourConverter, nullptr, &sudColourConverter},
+    {u"DirectSound Audio Renderer", &CLSID_DSoundRender, CDSoundRenderer::CreateInstance, nullptr, &sudDSoundRenderer},
     {u"DMO Wrapper Filter", &CLSID_DMOWrapperFilter, CAvDecoderFilter::CreateDmoWrapper, nullptr, &sudDmoWrapper},
     {u"DV Splitter", &CLSID_DVSplitter, CreateDvSplitter, nullptr, &sudDvSplitter},
     {u"DV Video Decoder", &CLSID_DVVideoCodec, CAvDecoderFilter::CreateDvVideoDecoder, nullptr, &sudDvVideoDecoder},
@@ -35,6 +38,9 @@ const CFactoryTemplate g_Templates[] = {
     {u"MPEG1 Video Decoder", &CLSID_CMpegVideoCodec, CAvDecoderFilter::CreateMpeg1VideoDecoder, nullptr, &sudMpeg1VideoDecoder},
     {u"Null Renderer", &CLSID_NullRenderer, CNullRenderer::CreateInstance, nullptr, &sudNullRenderer},
     {u"Video Decoder", &CLSID_AvVideoDecoder, CAvDecoderFilter::CreateVideoDecoder, nullptr, &sudVideoDecoder},
+    {u"Video Mixing Renderer", &CLSID_VideoMixingRenderer, CVideoRenderer::CreateVmr7, nullptr, &sudVmr7},
+    {u"Video Mixing Renderer 9", &CLSID_VideoMixingRenderer9, CVideoRenderer::CreateVmr9, nullptr, &sudVmr9},
+    {u"Video Renderer", &CLSID_VideoRenderer, CVideoRenderer::CreateVideoRenderer, nullptr, &sudVideoRenderer},
     {u"WM ASF Reader", &CLSID_WMAsfReader, CreateAsfReader, nullptr, &sudAsfReader},
 };
 

@@ -12,6 +12,8 @@ extern "C" {
 #include "platform/filters/decoderengine.h"
 #include "platform/streaming/base/trace.h"
 
+TAV_TRACE_CATEGORY("videoengine");
+
 namespace tav::filters {
 
 namespace {
@@ -141,6 +143,8 @@ class VideoEngine final : public DecoderEngine {
     REFERENCE_TIME start = 0, stop = 0;
     const bool timed = SUCCEEDED(in->GetTime(&start, &stop));
     if (in->IsDiscontinuity() == S_OK) discontinuity_ = true;
+    TAV_TRACE("receive %ld bytes time %lld (%d) sync %d disc %d", length, (long long)start, int(timed),
+              int(in->IsSyncPoint() == S_OK), int(in->IsDiscontinuity() == S_OK));
 
     if (!codec_) return DeliverRaw(data, length, timed ? start : kNoTime, sink);
 
@@ -259,6 +263,7 @@ class VideoEngine final : public DecoderEngine {
     if (duration <= 0) duration = avgTimePerFrame_ > 0 ? avgTimePerFrame_ : 1;
     REFERENCE_TIME stop = start + duration;
     nextTime_ = stop;
+    TAV_TRACE("deliver %lld-%lld", (long long)start, (long long)stop);
     out->SetTime(&start, &stop);
     out->SetSyncPoint(TRUE);
     out->SetDiscontinuity(discontinuity_);
