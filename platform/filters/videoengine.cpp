@@ -146,6 +146,7 @@ class VideoEngine final : public DecoderEngine {
     TAV_TRACE("receive %ld bytes time %lld (%d) sync %d disc %d", length, (long long)start, int(timed),
               int(in->IsSyncPoint() == S_OK), int(in->IsDiscontinuity() == S_OK));
 
+    if (timed) lastInputTime_ = start;
     if (!codec_) return DeliverRaw(data, length, timed ? start : kNoTime, sink);
 
     av_packet_unref(packet_.get());
@@ -175,6 +176,7 @@ class VideoEngine final : public DecoderEngine {
   void Flush() override {
     if (codec_) avcodec_flush_buffers(codec_.get());
     nextTime_ = kNoTime;
+    lastInputTime_ = kNoTime;
     discontinuity_ = true;
   }
 
@@ -259,7 +261,8 @@ class VideoEngine final : public DecoderEngine {
 
     // Containers without presentation times (AVI) stamp packets in decoding order; a
     // picture stamped before the end of the previous one follows on from it instead.
-    if (start == kNoTime || (nextTime_ != kNoTime && start < nextTime_)) start = nextTime_ != kNoTime ? nextTime_ : 0;
+    if (start == kNoTime || (nextTime_ != kNoTime && start < nextTime_))
+      start = nextTime_ != kNoTime ? nextTime_ : lastInputTime_ != kNoTime ? lastInputTime_ : 0;
     if (duration <= 0) duration = avgTimePerFrame_ > 0 ? avgTimePerFrame_ : 1;
     REFERENCE_TIME stop = start + duration;
     nextTime_ = stop;
@@ -294,6 +297,7 @@ class VideoEngine final : public DecoderEngine {
   AvPacketPtr packet_;
   SwsContextPtr sws_;
   REFERENCE_TIME nextTime_ = kNoTime;  // stop time of the last picture, for pictures without a time
+  REFERENCE_TIME lastInputTime_ = kNoTime;  // time of the last timed input sample since the flush
   bool discontinuity_ = true;          // the next output sample starts a new run
   // Statistics
   long decodeErrors_ = 0;

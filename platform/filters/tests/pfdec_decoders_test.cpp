@@ -10,6 +10,10 @@
 
 using namespace pfdec;
 
+// The generic decoders' identifiers (platform/filters/decoderids.h).
+TAV_DEFINE_GUID(CLSID_AvVideoDecoderForTest, 0x3C1F0E2A, 0x5B7D, 0x4E61, 0x9A, 0x48, 0x2D, 0x6E, 0x81, 0xC4, 0x3F, 0x57);
+TAV_DEFINE_GUID(CLSID_AvAudioDecoderForTest, 0x3C1F0E2B, 0x5B7D, 0x4E61, 0x9A, 0x48, 0x2D, 0x6E, 0x81, 0xC4, 0x3F, 0x57);
+
 namespace {
 
 class filters_Decoders : public ::testing::Test {
@@ -215,6 +219,73 @@ TEST_F(filters_Decoders, InfTee_CopiesToEveryOutput_AndAlwaysHasAFreePin) {
   for (int i = 0; i < 3; ++i) {
     FindPin(tee.Get(), PINDIR_OUTPUT, i)->Disconnect();
     sinks[size_t(i)]->Pin()->Disconnect();
+  }
+}
+
+TEST_F(filters_Decoders, DvDecoder_HalfResolution_GivesQuarterSizedFrames) {
+  const std::string avi =
+      MakeMovie("dv.avi", "-f lavfi -i testsrc=size=720x480:rate=30000/1001:duration=1 -c:v dvvideo -pix_fmt yuv411p -vtag dvsd");
+  CMediaType mt;
+  std::vector<Packet> packets;
+  ASSERT_TRUE(ReadStream(avi, true, &mt, &packets));
+  ComPtr<IBaseFilter> dv;
+  ASSERT_EQ(CreateFilter(CLSID_DVVideoCodec, &dv), S_OK);
+  ComPtr<IIPDVDec> display;
+  ASSERT_EQ(dv->QueryInterface(IID_IIPDVDec, display.AsVoidOut()), S_OK);
+  EXPECT_EQ(display->put_IPDisplay(999), E_INVALIDARG);
+  ASSERT_EQ(display->put_IPDisplay(DVDECODERRESOLUTION_360x240), S_OK);
+  int value = 0;
+  display->get_IPDisplay(&value);
+  EXPECT_EQ(value, DVDECODERRESOLUTION_360x240);
+  ComPtr<PushSource> src = new PushSource(mt);
+  ComPtr<CollectSink> sink = new CollectSink(MEDIASUBTYPE_RGB32);
+  ASSERT_EQ(src->Pin()->Connect(FindPin(dv.Get(), PINDIR_INPUT).Get(), nullptr), S_OK);
+  ASSERT_EQ(FindPin(dv.Get(), PINDIR_OUTPUT)->Connect(sink->Pin(), nullptr), S_OK);
+  EXPECT_EQ(display->put_IPDisplay(DVDECODERRESOLUTION_720x480), VFW_E_ALREADY_CONNECTED);
+  ASSERT_EQ(PushAll(src.Get(), {dv.Get(), sink.Get()}, packets), S_OK);
+  EXPECT_NEAR(double(sink->samples.size()), 30.0, 1.0);
+  ASSERT_FALSE(sink->samples.empty());
+  EXPECT_EQ(sink->samples[0].data.size(), 360u * 240u * 4u);
+  src->Pin()->Disconnect();
+  FindPin(dv.Get(), PINDIR_INPUT)->Disconnect();
+  FindPin(dv.Get(), PINDIR_OUTPUT)->Disconnect();
+  sink->Pin()->Disconnect();
+}
+
+TEST_F(filters_Decoders, GenericDecoders_TakeH264AndAac_AndSixChannelsComeOutExtensible) {
+  const std::string mp4 = MakeMovie("h264.mp4",
+                                    "-f lavfi -i testsrc=size=160x120:rate=25:duration=2 -f lavfi "
+                                    "-i sine=sample_rate=48000:duration=2 -c:v libx264 -preset ultrafast -c:a aac -ac 6");
+  CMediaType video, audio;
+  std::vector<Packet> vp, ap;
+  ASSERT_TRUE(ReadStream(mp4, true, &video, &vp));
+  ASSERT_TRUE(ReadStream(mp4, false, &audio, &ap));
+  // As an MP4 source labels them: H264 and AAC (0xFF).
+  const GUID h264 = MEDIASUBTYPE_H264, aac = MEDIASUBTYPE_AAC;
+  video.SetSubtype(&h264);
+  reinterpret_cast<VIDEOINFOHEADER*>(video.Format())->bmiHeader.biCompression = h264.Data1;
+  audio.SetSubtype(&aac);
+  reinterpret_cast<WAVEFORMATEX*>(audio.Format())->wFormatTag = 0xFF;
+  {
+    Chain c;
+    Connect(c, video, CLSID_AvVideoDecoderForTest, MEDIASUBTYPE_RGB32);
+    ASSERT_EQ(PushAll(c.source.Get(), {c.filter.Get(), c.sink.Get()}, vp), S_OK);
+    EXPECT_NEAR(double(c.sink->samples.size()), 50.0, 1.0);
+    Disconnect(c);
+  }
+  {
+    Chain c;
+    Connect(c, audio, CLSID_AvAudioDecoderForTest, MEDIASUBTYPE_PCM);
+    const CMediaType& out = c.sink->Pin()->CurrentMediaType();
+    auto* wfx = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(out.Format());
+    EXPECT_EQ(wfx->Format.wFormatTag, WAVE_FORMAT_EXTENSIBLE);
+    EXPECT_EQ(wfx->Format.nChannels, 6);
+    EXPECT_EQ(wfx->Format.wBitsPerSample, 16);
+    EXPECT_EQ(wfx->SubFormat, KSDATAFORMAT_SUBTYPE_PCM);
+    ASSERT_EQ(PushAll(c.source.Get(), {c.filter.Get(), c.sink.Get()}, ap), S_OK);
+    // AAC priming adds a frame of 1024 samples at most.
+    EXPECT_NEAR(double(AudioFrames(*c.sink, 12)), 96000.0, 2048.0);
+    Disconnect(c);
   }
 }
 
