@@ -204,6 +204,14 @@ void DrawOutlinedText(HDC dc, int base, std::u16string_view text) {
   POINT at{};
   GetCurrentPositionEx(dc, &at);
   const int r = base / kLinesPerOutlineStep;
+  SetTextColor(dc, RGB(255, 255, 255));
+  if (tav::OutlinedTextOutW(dc, text.data(), int(text.size()), 2 * r)) {
+    // The drawing layer draws the black copies and the white text in one go, pixel for pixel
+    // as the loop below would.
+    SetTextColor(dc, oldColor);
+    if (oldMode) SetBkMode(dc, oldMode);
+    return;
+  }
   SetTextColor(dc, RGB(0, 0, 0));
   for (int dy = -2 * r; dy <= 2 * r; ++dy) {
     for (int dx = -2 * r; dx <= 2 * r; ++dx) {

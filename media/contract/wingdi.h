@@ -229,4 +229,10 @@ namespace tav {
 // keeps no reference: remove the surface before deleting the bitmap.
 BOOL SetWindowSurface(HWND hwnd, HBITMAP surface);
 HBITMAP GetWindowSurface(HWND hwnd);
+// Text with a black outline, at the current position: the same pixels as drawing the text in
+// black at every offset (dx, dy) with |dx|, |dy| <= radius (dy outer, dx inner, each from
+// -radius up) and then in the text colour at the position, but much faster. Needs
+// TA_UPDATECP and TRANSPARENT (FALSE otherwise, drawing nothing); the position moves as the
+// last TextOutW would move it.
+BOOL OutlinedTextOutW(HDC dc, LPCWSTR text, int count, int radius);
 }  // namespace tav

@@ -511,6 +511,32 @@ BOOL ExtTextOutW(HDC dc, int x, int y, UINT options, const RECT* rect, LPCWSTR t
   return TRUE;
 }
 
+BOOL tav::OutlinedTextOutW(HDC dc, LPCWSTR text, int count, int radius) {
+  GdiDc* d = LookupDc(dc);
+  if (!d || count < 0 || (!text && count > 0) || radius < 0 || radius > 64) return FALSE;
+  if (!(d->textAlign & TA_UPDATECP) || d->bkMode != TRANSPARENT) return FALSE;
+  GdiBitmap* target = TargetOf(d);
+  auto mask = RenderText(FontOf(d), std::u16string_view(text ? text : u"", size_t(count)), target != nullptr);
+  const UINT align = d->textAlign;
+  const int x = d->position.x, y = d->position.y;
+  int left = x, top = y;
+  if ((align & TA_CENTER) == TA_CENTER) {
+    left = x - mask->width / 2;
+  } else if (align & TA_RIGHT) {
+    left = x - mask->width;
+    d->position.x = x - mask->width;
+  } else {
+    d->position.x = x + mask->width;
+  }
+  if ((align & TA_BASELINE) == TA_BASELINE) {
+    top = y - mask->baseline;
+  } else if (align & TA_BOTTOM) {
+    top = y - mask->height;
+  }
+  if (target) BlendOutlined(target->view, *mask, left, top, radius, RgbFromColorref(d->textColor));
+  return TRUE;
+}
+
 BOOL TextOutW(HDC dc, int x, int y, LPCWSTR text, int count) {
   if (count < 0) return FALSE;
   return ExtTextOutW(dc, x, y, 0, nullptr, text, UINT(count), nullptr);

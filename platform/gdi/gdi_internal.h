@@ -64,6 +64,17 @@ struct GdiBitmap : GdiObject {
   int windowUses = 0;          // window contexts drawing into it
 };
 
+// What outlining a mask with a given radius does, worked out once per mask: the pixels of the
+// grown mask that end up black whatever they were, and for the rest the coverage values of the
+// black copies in drawing order.
+struct OutlinePlan {
+  int radius = -1;
+  std::vector<uint32_t> full;         // index ey * width + ex in the grown mask
+  std::vector<uint32_t> partial;      // same indexing
+  std::vector<uint32_t> partialFirst; // start of each partial pixel's values in alphas (+ sentinel)
+  std::vector<uint8_t> alphas;
+};
+
 // A rendered piece of text: coverage of the glyphs for one font and string, kept so that a
 // string drawn many times (outlines) is shaped and rasterised once.
 struct TextMask {
@@ -77,6 +88,9 @@ struct TextMask {
   bool rendered = false;       // alpha holds the coverage (a measured-only entry does not)
   std::vector<uint8_t> alpha;  // maskWidth x maskHeight coverage
   std::vector<uint16_t> spanStart, spanEnd;  // per row: the columns holding coverage [start, end)
+  // Outline plans by radius, made on first use; guarded by planLock (masks are shared).
+  mutable std::mutex planLock;
+  mutable std::vector<std::shared_ptr<const OutlinePlan>> plans;  // guarded by planLock
 };
 
 struct GdiFont : GdiObject {
@@ -128,6 +142,9 @@ bool InitFont(GdiFont* font);
 void FillView(const PixelView& v, RECT r, uint32_t rgb);
 // Blends a coverage mask in one colour at (x, y); pixels with no coverage are not touched.
 void BlendMask(const PixelView& v, const TextMask& mask, int x, int y, uint32_t rgb, const RECT* clip);
+// The same pixels as blending the mask in black at every offset (dx, dy) in [-radius, radius]
+// (dy outer, dx inner), then once in rgb at (x, y); the black copies cost far less.
+void BlendOutlined(const PixelView& v, const TextMask& mask, int x, int y, int radius, uint32_t rgb);
 // Copies or resamples src rectangle into dst rectangle (negative extents mirror), clipped to
 // both views. halftone: area averaging; otherwise nearest pixel.
 bool Transfer(const PixelView& dst, int x, int y, int w, int h, const PixelView& src, int sx, int sy, int sw, int sh,

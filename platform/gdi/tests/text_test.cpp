@@ -179,3 +179,51 @@ TEST(GdiText, KoreanTextFallsBackToAFontThatHasIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// The outline shortcut must give exactly the pixels of the copies drawn one by one.
+TEST(GdiText, OutlinedTextEqualsTheCopiesDrawnOneByOne) {
+  for (int bits : {32, 24, 16}) {
+    for (int radius : {0, 2, 4}) {
+      for (POINT at : {POINT{20, 10}, POINT{-6, -5}, POINT{150, 40}}) {
+        SCOPED_TRACE(testing::Message() << bits << " bits, radius " << radius << " at " << at.x << "," << at.y);
+        Canvas a(180, 60, bits), b(180, 60, bits);
+        for (Canvas* c : {&a, &b}) {
+          BYTE* p = static_cast<BYTE*>(c->pixels);
+          for (int i = 0; i < c->stride * 60; ++i) p[i] = BYTE(i * 37 + 11);
+        }
+        HFONT f = MakeFont(-(12 + 6 * radius));
+        for (Canvas* c : {&a, &b}) {
+          SelectObject(c->dc, f);
+          SetTextAlign(c->dc, TA_UPDATECP);
+          SetBkMode(c->dc, TRANSPARENT);
+          SetTextColor(c->dc, RGB(255, 255, 255));
+        }
+        const std::u16string text = u"Outline gW";
+        MoveToEx(a.dc, at.x, at.y, nullptr);
+        ASSERT_TRUE(tav::OutlinedTextOutW(a.dc, text.data(), int(text.size()), radius));
+        SetTextColor(b.dc, RGB(0, 0, 0));
+        for (int dy = -radius; dy <= radius; ++dy)
+          for (int dx = -radius; dx <= radius; ++dx) {
+            MoveToEx(b.dc, at.x + dx, at.y + dy, nullptr);
+            TextOutW(b.dc, 0, 0, text.data(), int(text.size()));
+          }
+        MoveToEx(b.dc, at.x, at.y, nullptr);
+        SetTextColor(b.dc, RGB(255, 255, 255));
+        TextOutW(b.dc, 0, 0, text.data(), int(text.size()));
+        EXPECT_EQ(std::memcmp(a.pixels, b.pixels, size_t(a.stride) * 60), 0);
+        POINT pa{}, pb{};
+        GetCurrentPositionEx(a.dc, &pa);
+        GetCurrentPositionEx(b.dc, &pb);
+        EXPECT_EQ(pa.x, pb.x);
+        for (Canvas* c : {&a, &b}) SelectObject(c->dc, GetStockObject(DEFAULT_GUI_FONT));
+        DeleteObject(f);
+      }
+    }
+  }
+  Canvas c(10, 10);
+  EXPECT_FALSE(tav::OutlinedTextOutW(c.dc, u"x", 1, 1)) << "needs TA_UPDATECP and TRANSPARENT";
+}
+
+}  // namespace
