@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <new>
 #include <unordered_map>
@@ -145,9 +146,18 @@ std::atomic<DWORD> g_nextThreadId{1};
 thread_local DWORD t_threadId = 0;
 thread_local DWORD t_lastError = 0;
 
-// Thread priorities as scheduler nice values. Lowering always works; raising needs
-// privileges a desktop user does not have and is then left as it is.
-int NiceFor(int priority) { return -std::clamp(priority, -19, 19); }
+// Thread priorities as scheduler nice values relative to the process's own, so a
+// "below normal" thread of a process started with nice 10 runs at 11, never above the
+// process. Lowering always works; raising needs privileges a desktop user does not have
+// and is then left as it is.
+int NiceFor(int priority) {
+  static const int processNice = [] {
+    errno = 0;
+    const int n = getpriority(PRIO_PROCESS, id_t(getpid()));
+    return errno == 0 ? n : 0;
+  }();
+  return std::clamp(processNice - std::clamp(priority, -19, 19), -20, 19);
+}
 void ApplyPriority(pid_t tid, int priority) { (void)setpriority(PRIO_PROCESS, id_t(tid), NiceFor(priority)); }
 
 void* ThreadMain(void* arg) {
