@@ -244,7 +244,9 @@ class VideoEngine final : public DecoderEngine {
                        REFERENCE_TIME start, int64_t duration, SampleSink& sink) {
     if (width <= 0 || height <= 0 || format == AV_PIX_FMT_NONE) return S_OK;
     sws_.reset(sws_getCachedContext(sws_.release(), width, height, format, outWidth_, outHeight_, kind_->pixFmt,
-                                    SWS_BICUBIC, nullptr, nullptr, nullptr));
+                                    // Same size: only the colour layout changes, and the fast path does.
+                                    width == outWidth_ && height == outHeight_ ? SWS_FAST_BILINEAR : SWS_BICUBIC,
+                                    nullptr, nullptr, nullptr));
     if (!sws_) return E_OUTOFMEMORY;
 
     IMediaSample* out = nullptr;
