@@ -289,4 +289,76 @@ TEST_F(filters_Decoders, GenericDecoders_TakeH264AndAac_AndSixChannelsComeOutExt
   }
 }
 
+// Conformance: every filter of this set has its pins, runs its state changes unconnected,
+// and (for the decoders) comes back from a flush in the middle of a stream.
+TEST_F(filters_Decoders, Conformance_PinsUnconnectedStatesAndFlush) {
+  struct Expect {
+    const CLSID* clsid;
+    int pins;
+    const char16_t* firstPin;
+  };
+  const Expect all[] = {{&CLSID_AVIDec, 2, u"XForm In"},           {&CLSID_CMpegVideoCodec, 2, u"XForm In"},
+                        {&CLSID_DVVideoCodec, 2, u"XForm In"},     {&CLSID_MPEGLayer3Decoder, 2, u"XForm In"},
+                        {&CLSID_CMpegAudioCodec, 2, u"XForm In"},  {&CLSID_AvVideoDecoderForTest, 2, u"XForm In"},
+                        {&CLSID_AvAudioDecoderForTest, 2, u"XForm In"}, {&CLSID_Colour, 2, u"XForm In"},
+                        {&CLSID_ACMWrapper, 2, u"Input"},          {&CLSID_DMOWrapperFilter, 2, u"in0"},
+                        {&CLSID_InfTee, 3, u"Input"},              {&CLSID_NullRenderer, 1, u"In"}};
+  for (const Expect& e : all) {
+    SCOPED_TRACE(tav::GuidToString(*e.clsid));
+    ComPtr<IBaseFilter> f;
+    ASSERT_EQ(CreateFilter(*e.clsid, &f), S_OK);
+    CLSID clsid{};
+    f->GetClassID(&clsid);
+    EXPECT_EQ(clsid, *e.clsid);
+    ComPtr<IEnumPins> pins;
+    f->EnumPins(&pins);
+    int count = 0;
+    ComPtr<IPin> pin;
+    while (pins->Next(1, &pin, nullptr) == S_OK) {
+      if (count++ == 0) {
+        PIN_INFO info;
+        pin->QueryPinInfo(&info);
+        if (info.pFilter) info.pFilter->Release();
+        EXPECT_EQ(std::u16string(info.achName), std::u16string(e.firstPin));
+      }
+    }
+    EXPECT_EQ(count, e.pins);
+    EXPECT_GE(f->Pause(), S_OK);
+    EXPECT_EQ(f->Run(0), S_OK);
+    EXPECT_EQ(f->Stop(), S_OK);
+    FILTER_STATE state;
+    EXPECT_EQ(f->GetState(0, &state), S_OK);
+    EXPECT_EQ(state, State_Stopped);
+  }
+
+  // A flush in the middle: decoding resumes at the next key frame, marked as a discontinuity.
+  const std::string avi =
+      MakeMovie("flush.avi", "-f lavfi -i testsrc=size=160x120:rate=10:duration=2 -c:v mpeg4 -vtag XVID -g 5");
+  CMediaType mt;
+  std::vector<Packet> packets;
+  ASSERT_TRUE(ReadStream(avi, true, &mt, &packets));
+  Chain c;
+  Connect(c, mt, CLSID_AVIDec, MEDIASUBTYPE_RGB32);
+  c.sink->Pause();
+  c.filter->Pause();
+  c.source->Pause();
+  for (size_t i = 0; i < 7; ++i) c.source->Pin()->Push(packets[i], i == 0);
+  IPin* in = FindPin(c.filter.Get(), PINDIR_INPUT).Get();
+  ASSERT_EQ(in->BeginFlush(), S_OK);
+  ASSERT_EQ(in->EndFlush(), S_OK);
+  in->NewSegment(0, 20000000, 1.0);
+  const size_t before = c.sink->samples.size();
+  for (size_t i = 10; i < packets.size(); ++i) c.source->Pin()->Push(packets[i], i == 10);
+  c.source->Pin()->DeliverEndOfStream();
+  c.source->Stop();
+  c.filter->Stop();
+  c.sink->Stop();
+  ASSERT_GT(c.sink->samples.size(), before);
+  EXPECT_TRUE(c.sink->samples[before].discontinuity);
+  EXPECT_EQ(c.sink->samples[before].start, packets[10].start);
+  EXPECT_NEAR(double(c.sink->samples.size() - before), double(packets.size() - 10), 1.0);
+  EXPECT_TRUE(c.sink->ended);
+  Disconnect(c);
+}
+
 }  // namespace
