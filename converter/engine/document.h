@@ -138,6 +138,11 @@ class CTavrionConverterDoc {
   // Set by the conversion run when it starts and ends.
   void SetConverting(bool on) { converting_ = on; }
   void GetFileCounters(int* currentIndex, int* checkedCount) const;
+  // Set by the conversion run as it moves from entry to entry.
+  void SetFileCounters(int currentIndex, int checkedCount) {
+    currentIndex_ = currentIndex;
+    checkedCount_ = checkedCount;
+  }
   // Ends a running conversion: hints 3 (null) and 5. The conversion run extends this
   // with its own teardown (player, output files).
   void StopConversion();

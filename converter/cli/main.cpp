@@ -1,0 +1,379 @@
+// tavrion-convert [options] MOVIE|BATCH.tvc ...
+// Converts movies (or the checked entries of batch files) to camera movies from the command
+// line, with the same document, graph builder, conversion run and player as the GUI.
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "converter/engine/conversionrun.h"
+#include "converter/engine/document.h"
+#include "converter/engine/filtergraphbuilder.h"
+#include "converter/engine/outputfiles.h"
+#include "converter/engine/path.h"
+#include "converter/engine/startup.h"
+#include "converter/engine/timetext.h"
+#include "media/contract/com.h"
+#include "media/contract/folders.h"
+#include "media/contract/sync.h"
+#include "media/contract/window.h"
+
+namespace {
+
+using namespace tav;
+
+constexpr const char* kVersion = "tavrion-convert 1.0";
+
+void Usage(FILE* out) {
+  std::fputs(
+      "usage: tavrion-convert [options] MOVIE|BATCH.tvc ...\n"
+      "  --size 320x240|640x480        frame size\n"
+      "  --fps 15|30                   frame rate\n"
+      "  --fit fit|crop|stretch        screen fit\n"
+      "  --split unlimited|32M|64M|128M|256M|512M\n"
+      "  --subtitles FILE|none         subtitle file (default: the movie's own)\n"
+      "  --language CODE               subtitle language\n"
+      "  --subtitle-size standard|bigger|smaller\n"
+      "  --start TIME  --end TIME      trim points (seconds or [h:]mm:ss)\n"
+      "  --output-dir DIR              folder of the output files\n"
+      "  --remove-after                remove converted entries from the batch\n"
+      "  --save-batch FILE             save the batch (converts only with --convert)\n"
+      "  --convert                     convert even when saving the batch\n"
+      "  --quiet                       print only the result lines\n"
+      "  --help  --version\n",
+      out);
+}
+
+struct Options {
+  std::optional<std::pair<int, int>> size;
+  std::optional<double> fps;
+  std::optional<int> fit;
+  std::optional<ULONGLONG> split;
+  std::optional<std::string> subtitles;
+  std::optional<std::string> language;
+  std::optional<std::string> subtitleSize;
+  std::optional<REFERENCE_TIME> start, end;
+  std::optional<std::string> outputDir;
+  bool removeAfter = false;
+  std::optional<std::string> saveBatch;
+  bool convert = false;
+  bool quiet = false;
+  std::vector<std::string> inputs;
+};
+
+[[noreturn]] void UsageError(const std::string& message) {
+  std::fprintf(stderr, "tavrion-convert: %s\n(try --help)\n", message.c_str());
+  std::exit(2);
+}
+
+// Seconds ("12.5") or [h:]mm:ss; -1 when malformed.
+REFERENCE_TIME ParseTime(const std::string& text) {
+  if (text.empty()) return -1;
+  std::vector<std::string> parts;
+  size_t from = 0;
+  for (;;) {
+    size_t colon = text.find(':', from);
+    parts.push_back(text.substr(from, colon - from));
+    if (colon == std::string::npos) break;
+    from = colon + 1;
+  }
+  if (parts.size() > 3) return -1;
+  double total = 0;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    const std::string& p = parts[i];
+    if (p.empty() || p.find_first_not_of("0123456789.") != std::string::npos) return -1;
+    const bool last = i + 1 == parts.size();
+    if (!last && p.find('.') != std::string::npos) return -1;
+    char* endp = nullptr;
+    const double v = std::strtod(p.c_str(), &endp);
+    if (*endp) return -1;
+    if (i > 0 && v >= 60) return -1;
+    total = total * 60 + v;
+  }
+  if (total > 1e9) return -1;
+  return static_cast<REFERENCE_TIME>(total * 10000000.0 + 0.5);
+}
+
+Options Parse(int argc, char** argv) {
+  Options o;
+  auto value = [&](int& i) -> std::string {
+    if (i + 1 >= argc) UsageError(std::string(argv[i]) + " needs a value");
+    return argv[++i];
+  };
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help") {
+      Usage(stdout);
+      std::exit(0);
+    } else if (a == "--version") {
+      std::puts(kVersion);
+      std::exit(0);
+    } else if (a == "--size") {
+      const std::string v = value(i);
+      if (v == "320x240") o.size = {320, 240};
+      else if (v == "640x480") o.size = {640, 480};
+      else UsageError("--size must be 320x240 or 640x480");
+    } else if (a == "--fps") {
+      const std::string v = value(i);
+      if (v == "15") o.fps = 15.0;
+      else if (v == "30") o.fps = 30.0;
+      else UsageError("--fps must be 15 or 30");
+    } else if (a == "--fit") {
+      const std::string v = value(i);
+      if (v == "fit") o.fit = CConvertOrder::kFit;
+      else if (v == "crop") o.fit = CConvertOrder::kCrop;
+      else if (v == "stretch") o.fit = CConvertOrder::kStretch;
+      else UsageError("--fit must be fit, crop or stretch");
+    } else if (a == "--split") {
+      const std::string v = value(i);
+      constexpr ULONGLONG M = 1024 * 1024;
+      if (v == "unlimited") o.split = 0;
+      else if (v == "32M") o.split = 32 * M;
+      else if (v == "64M") o.split = 64 * M;
+      else if (v == "128M") o.split = 128 * M;
+      else if (v == "256M") o.split = 256 * M;
+      else if (v == "512M") o.split = 512 * M;
+      else UsageError("--split must be unlimited, 32M, 64M, 128M, 256M or 512M");
+    } else if (a == "--subtitles") {
+      o.subtitles = value(i);
+    } else if (a == "--language") {
+      o.language = value(i);
+    } else if (a == "--subtitle-size") {
+      const std::string v = value(i);
+      if (v == "standard") o.subtitleSize = "A551CAEA-E6D4-4e47-8422-9128EEEE0D46";
+      else if (v == "bigger") o.subtitleSize = "9F0194EA-D60A-43d2-B994-CB0FDDE02C3E";
+      else if (v == "smaller") o.subtitleSize = "30174FFF-6773-425b-BB87-BA5038C9EF4A";
+      else UsageError("--subtitle-size must be standard, bigger or smaller");
+    } else if (a == "--start" || a == "--end") {
+      const std::string v = value(i);
+      const REFERENCE_TIME t = ParseTime(v);
+      if (t < 0) UsageError("bad time '" + v + "' (seconds or [h:]mm:ss)");
+      (a == "--start" ? o.start : o.end) = t;
+    } else if (a == "--output-dir") {
+      o.outputDir = value(i);
+    } else if (a == "--remove-after") {
+      o.removeAfter = true;
+    } else if (a == "--save-batch") {
+      o.saveBatch = value(i);
+    } else if (a == "--convert") {
+      o.convert = true;
+    } else if (a == "--quiet") {
+      o.quiet = true;
+    } else if (a.size() > 1 && a[0] == '-' && a != "-") {
+      UsageError("unknown option " + a);
+    } else {
+      o.inputs.push_back(a);
+    }
+  }
+  if (o.inputs.empty()) UsageError("no movie or batch file given");
+  if (o.start && o.end && *o.end <= *o.start) UsageError("--end must be after --start");
+  return o;
+}
+
+// Ctrl-C: the first acts as "Break" (handled on the main loop), the second quits at once.
+volatile std::sig_atomic_t g_interrupts = 0;
+void OnSigint(int) {
+  g_interrupts = g_interrupts + 1;
+  if (g_interrupts >= 2) _exit(1);
+}
+
+// Probes an entry's source: duration, frame size and whether it can seek (which the split
+// size needs), through a video-only conversion graph.
+void Probe(FilterGraphBuilder& builder, CConvertOrder* entry) {
+  try {
+    builder.SetConversionMode(true);
+    builder.SetResize(false, 320, 240, 2);
+    builder.SetFrameRate(false, 30.0);
+    builder.SetBurnIn(false);
+    builder.SetSubtitles(false, "", "", "");
+    builder.SetWantedMajorType(MEDIATYPE_Video);
+    builder.AddSourceAndRender(entry->SourcePath().Full());
+    builder.SetWantedMajorType(GUID_NULL);
+    builder.FinishGraph(false);
+    LONGLONG duration = 0;
+    builder.Seeking()->GetDuration(&duration);
+    DWORD caps = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards |
+                 AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration;
+    const bool seekable = builder.Seeking()->CheckCapabilities(&caps) == S_OK;
+    int w = 320, h = 240;
+    builder.FindVideoSize(true, &w, &h);
+    entry->SetSourceInfo(duration, w, h, seekable);
+  } catch (const HRChecker&) {
+    // The conversion reports what is wrong with the file.
+  }
+  builder.SetWantedMajorType(GUID_NULL);
+  builder.Clear();
+}
+
+class ConsoleView : public DocumentObserver {
+ public:
+  explicit ConsoleView(CTavrionConverterDoc& doc) : doc_(doc) {}
+  void OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string*) override {
+    if (hint == kHintRemoveConverted && entry) removed_.push_back(entry);
+  }
+  std::vector<CConvertOrder*> removed_;
+
+ private:
+  CTavrionConverterDoc& doc_;
+};
+
+std::string TimeOrUnknown(LONGLONG t) { return t == kUnknownRemaining ? std::string("--:--") : FormatTime(t); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options opt = Parse(argc, argv);
+  CoInitialize(nullptr);
+  // Component libraries live next to the program in ../lib; registering them is repaired
+  // here as the GUI does at start-up.
+  // The graph library first: the others register their filters through its mapper.
+  ReregisterCodecs(std::string(), {"tavrionstreaming"});
+  ReregisterCodecs(std::string(), {"tavrionfilters", "captionparser", "vxvideokit", "vxcamwriter"});
+
+  CTavrionConverterApp app;
+  app.InitEnvironment("tavrion-convert.ini");
+  CTavrionConverterDoc doc;
+  ConsoleView view(doc);
+  doc.AddObserver(&view);
+  doc.SetRemoveAfterConversion(opt.removeAfter);
+
+  auto builder = std::make_unique<FilterGraphBuilder>();
+  FilterGraphBuilder* b = builder.get();
+  if (FAILED(doc.AttachConversionGraph(std::move(builder), &app))) {
+    std::fprintf(stderr, "tavrion-convert: the media platform could not be started\n");
+    return 1;
+  }
+  FilterGraphBuilder prober;
+  prober.Init();
+  prober.SetFilterVeto(&app);
+
+  // Entries: a batch file first (its entries keep their own settings), then the movies.
+  std::string batchFile;
+  for (const std::string& input : opt.inputs) {
+    if (LowerExtension(input) != ".tvc") continue;
+    if (!batchFile.empty()) UsageError("only one batch file can be given");
+    batchFile = input;
+  }
+  if (!batchFile.empty()) {
+    std::string error;
+    if (!doc.OnOpenDocument(batchFile, &error)) {
+      std::fprintf(stderr, "tavrion-convert: %s: %s\n", batchFile.c_str(), error.c_str());
+      return 1;
+    }
+    doc.SetRemoveAfterConversion(opt.removeAfter);
+  }
+  for (const std::string& input : opt.inputs) {
+    if (input == batchFile) continue;
+    CConvertOrder* e = nullptr;
+    try {
+      e = doc.AddOrder(input);
+    } catch (const std::exception& ex) {
+      std::fprintf(stderr, "tavrion-convert: %s: %s\n", input.c_str(), ex.what());
+      return 1;
+    }
+    Probe(prober, e);
+    if (opt.size) e->SetFrameSize(opt.size->first, opt.size->second);
+    if (opt.fps) e->SetFrameRate(*opt.fps);
+    if (opt.fit) e->SetScreenFit(*opt.fit);
+    if (opt.split) e->SetSplitSize(*opt.split);
+    if (opt.subtitles) {
+      if (*opt.subtitles == "none") {
+        e->SetUseSubtitles(false);
+      } else {
+        e->SetSubtitlePath(*opt.subtitles);
+        e->SetUseSubtitles(true);
+      }
+    }
+    if (opt.language) e->SetSubtitleLanguage(*opt.language);
+    if (opt.subtitleSize) e->SetSubtitleSize(*opt.subtitleSize);
+    if (opt.start || opt.end) {
+      const REFERENCE_TIME end = opt.end ? *opt.end : (e->GetDuration() > 0 ? e->GetDuration() : -1);
+      e->SetTrimPoints(opt.start ? *opt.start : 0, end);
+    }
+    if (opt.outputDir) {
+      std::string dir = *opt.outputDir;
+      if (!dir.empty() && dir.back() != '/') dir += '/';
+      e->SetOutputPath(MakeUniqueOutputName(dir + e->OutputPath().FileName()));
+    }
+  }
+
+  if (opt.saveBatch) {
+    std::string error;
+    if (!doc.OnSaveDocument(*opt.saveBatch, &error)) {
+      std::fprintf(stderr, "tavrion-convert: %s: %s\n", opt.saveBatch->c_str(), error.c_str());
+      return 1;
+    }
+    if (!opt.quiet) std::printf("Saved the batch as %s\n", opt.saveBatch->c_str());
+    if (!opt.convert) return 0;
+  }
+
+  std::vector<CConvertOrder*> entries;
+  for (size_t i = 0; i < doc.GetCount(); ++i) entries.push_back(doc.GetAt(i));
+
+  std::signal(SIGINT, OnSigint);
+  PlayerCore player;
+  ConversionRun run(doc, *b);
+  run.StartConversion(&player);
+
+  const bool tty = isatty(STDOUT_FILENO);
+  int shownInterrupts = 0;
+  DWORD lastPrint = 0;
+  while (run.IsConverting()) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 200, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessage(&msg);
+    if (g_interrupts > shownInterrupts) {
+      shownInterrupts = g_interrupts;
+      run.StopConversion();  // "Break"
+      break;
+    }
+    if (opt.quiet || !run.IsConverting()) continue;
+    const DWORD now = GetTickCount();
+    if (!tty && now - lastPrint < 2000) continue;
+    lastPrint = now;
+    int index = 0, count = 0;
+    doc.GetFileCounters(&index, &count);
+    LONGLONG fe, fr, te, tr;
+    const LONG filePct = run.MapFileProgress(0, 100);
+    run.GetFileTimes(&fe, &fr);
+    const LONG totalPct = run.MapTotalProgress(0, 100);
+    run.GetTotalTimes(&te, &tr);
+    CConvertOrder* cur = run.GetCurrent();
+    REFERENCE_TIME span = cur ? cur->GetDuration() : 0;
+    REFERENCE_TIME s = 0, e = 0;
+    if (cur && cur->GetTrimPoints(&s, &e)) span = e - s;
+    const LONGLONG estimate = cur ? EstimateOutputSize(*cur, span) : 0;
+    char line[512];
+    std::snprintf(line, sizeof line, "%s %ld%% %s/%s | file #%d from %d: %ld%% %s/%s | ~%lld KB",
+                  cur ? cur->SourcePath().FileName().c_str() : "", long(filePct), FormatTime(fe).c_str(),
+                  TimeOrUnknown(fr).c_str(), index + 1, count, long(totalPct), FormatTime(te).c_str(),
+                  TimeOrUnknown(tr).c_str(), static_cast<long long>(estimate / 1024));
+    if (tty) std::printf("\r\033[K%s", line);
+    else std::printf("%s\n", line);
+    std::fflush(stdout);
+  }
+  if (tty && !opt.quiet) std::printf("\r\033[K");
+
+  int status = 0;
+  for (CConvertOrder* e : entries) {
+    if (std::find(view.removed_.begin(), view.removed_.end(), e) != view.removed_.end()) {
+      // Removed from the list after converting; still reported.
+    }
+    std::string outputs;
+    for (const std::string& f : run.OutputsOf(e)) outputs += (outputs.empty() ? "" : ", ") + f;
+    if (outputs.empty()) outputs = "-";
+    const bool converted = e->GetState() == CConvertOrder::kConverted;
+    if (!converted) status = 1;
+    std::printf("%s -> %s: %s\n", e->SourcePath().Full().c_str(), outputs.c_str(), e->GetStatusText().c_str());
+  }
+  for (CConvertOrder* e : view.removed_) doc.RemoveOrder(e);
+  app.ExitEnvironment();
+  return status;
+}

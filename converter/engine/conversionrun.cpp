@@ -1,0 +1,400 @@
+#include "converter/engine/conversionrun.h"
+
+#include <cstring>
+
+#include "libs/vxcamwriter/vxcamwriter.h"
+#include "media/contract/codepage.h"
+#include "media/contract/com.h"
+#include "media/contract/uuids.h"
+
+namespace tav {
+namespace {
+
+ComPtr<IPin> PinByName(IBaseFilter* filter, const char16_t* name) {
+  ComPtr<IEnumPins> e;
+  if (!filter || FAILED(filter->EnumPins(&e)) || !e) return nullptr;
+  IPin* p = nullptr;
+  while (e->Next(1, &p, nullptr) == S_OK) {
+    ComPtr<IPin> pin;
+    pin.Attach(p);
+    PIN_INFO info{};
+    if (SUCCEEDED(pin->QueryPinInfo(&info))) {
+      if (info.pFilter) info.pFilter->Release();
+      if (std::u16string(info.achName) == name) return pin;
+    }
+  }
+  return nullptr;
+}
+
+// The exporter's input pin offering majorType.
+ComPtr<IPin> InputFor(IBaseFilter* filter, const GUID& majorType) {
+  ComPtr<IEnumPins> e;
+  if (!filter || FAILED(filter->EnumPins(&e)) || !e) return nullptr;
+  IPin* p = nullptr;
+  while (e->Next(1, &p, nullptr) == S_OK) {
+    ComPtr<IPin> pin;
+    pin.Attach(p);
+    PIN_DIRECTION d;
+    if (FAILED(pin->QueryDirection(&d)) || d != PINDIR_INPUT) continue;
+    ComPtr<IEnumMediaTypes> types;
+    if (FAILED(pin->EnumMediaTypes(&types)) || !types) continue;
+    AM_MEDIA_TYPE* mt = nullptr;
+    bool match = false;
+    while (!match && types->Next(1, &mt, nullptr) == S_OK) {
+      match = mt->majortype == majorType;
+      if (mt->cbFormat && mt->pbFormat) CoTaskMemFree(mt->pbFormat);
+      if (mt->pUnk) mt->pUnk->Release();
+      CoTaskMemFree(mt);
+    }
+    if (match) return pin;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+CConvertOrder* ConversionRun::CheckedAfter(const CConvertOrder* entry) const {
+  const ptrdiff_t from = entry ? doc_.IndexOf(entry) + 1 : 0;
+  if (entry && from == 0) return nullptr;
+  for (size_t i = size_t(from); i < doc_.GetCount(); ++i)
+    if (doc_.GetAt(i)->IsChecked()) return doc_.GetAt(i);
+  return nullptr;
+}
+
+ConversionRun::ConversionRun(CTavrionConverterDoc& doc, FilterGraphBuilder& builder, RunCounters::Clock clock)
+    : doc_(doc), builder_(builder), counters_(std::move(clock)) {}
+
+ConversionRun::~ConversionRun() { StopConversion(); }
+
+std::vector<std::string> ConversionRun::OutputsOf(const CConvertOrder* entry) const {
+  auto it = outputs_.find(entry);
+  return it == outputs_.end() ? std::vector<std::string>() : it->second;
+}
+
+// ---- the run --------------------------------------------------------------------------------
+
+void ConversionRun::StartConversion(PlayerCore* player) {
+  if (!player || doc_.IsConverting()) return;
+  player_ = player;
+  doc_.SetConverting(true);
+  // The screen saver: a headless run has none to hold off.
+  outputs_.clear();
+  LONGLONG totalBytes = 0;
+  checkedCount_ = 0;
+  for (size_t i = 0; i < doc_.GetCount(); ++i) {
+    CConvertOrder* e = doc_.GetAt(i);
+    e->ResetState();
+    if (e->IsChecked()) {
+      const LONGLONG size = e->GetFileSize();
+      if (size > 0) totalBytes += size;
+      ++checkedCount_;
+    }
+  }
+  counters_.StartRun(totalBytes);
+  currentIndex_ = 0;
+  doc_.SetFileCounters(currentIndex_, checkedCount_);
+  current_ = CheckedAfter(nullptr);
+  doc_.UpdateAllViews(kHintCurrentChanged, current_);
+  while (current_ && !ConvertEntry(current_, 0)) {
+    counters_.FileDone(current_->GetFileSize() > 0 ? current_->GetFileSize() : 0);
+    current_ = CheckedAfter(current_);
+    doc_.SetFileCounters(++currentIndex_, checkedCount_);
+    doc_.UpdateAllViews(kHintCurrentChanged, current_);
+  }
+  if (!current_) StopConversion();
+}
+
+bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
+  Teardown(resume != 0);
+  if (!entry) return false;
+  HRChecker c;
+  try {
+    if (resume == 0) {
+      counters_.StartFile();
+      outputSequence_ = std::make_unique<OutputFileSequence>(entry->OutputPath().Full(), entry->GetSplitSize());
+      sequenceEntry_ = entry;
+    }
+    const std::string name = outputSequence_->PrepareName();
+    entry->SetOutputPath(name);
+    if (resume == 0) outputs_[entry].clear();
+    outputs_[entry].push_back(name);
+
+    BuildConversionGraph(c, entry, name);
+    c.Check(player_->Attach(builder_.Graph(), builder_.Seeking(), 320, 240, this));
+
+    REFERENCE_TIME start = 0, end = 0;
+    if (entry->GetTrimPoints(&start, &end)) {
+      const REFERENCE_TIME from = resume != 0 ? resume : start;
+      c.Check(player_->SetPoints(from, end));
+      c.Check(player_->Seek(start));
+    } else if (resume != 0) {
+      c.Check(player_->SetPoints(resume, -1));
+      c.Check(player_->Seek(resume));
+    }
+    c.Check(player_->Run());
+    entry->SetConverting();
+    doc_.UpdateAllViews(kHintEntryStateChanged, entry);
+    return true;
+  } catch (const HRChecker& failure) {
+    // The graph goes; a part already written stays under its name.
+    Teardown(false);
+    entry->SetFailed(failure.GetHr());
+    doc_.UpdateAllViews(kHintEntryStateChanged, entry);
+    return false;
+  }
+}
+
+void ConversionRun::BuildConversionGraph(HRChecker& c, CConvertOrder* entry, const std::string& name) {
+  FilterGraphBuilder& b = builder_;
+  const std::string source = entry->SourcePath().Full();
+  b.SetConversionMode(true);
+  b.SetBurnIn(true);
+  b.SetFrameRate(true, entry->GetFrameRate());
+  b.SetDrawer(false, entry->GetFrameWidth(), entry->GetFrameHeight(), entry->GetScreenFit());
+  b.SetResize(true, entry->GetFrameWidth(), entry->GetFrameHeight(), entry->GetScreenFit());
+  b.SetSubtitles(entry->UsesSubtitles(), entry->SubtitlePath().Full(), entry->GetSubtitleSize(),
+                 entry->GetSubtitleLanguage());
+  // The source is opened twice: one instance feeds only the video chain, the other only audio.
+  b.SetWantedMajorType(MEDIATYPE_Video);
+  c.Check(b.AddSourceAndRender(source));
+  b.SetWantedMajorType(MEDIATYPE_Audio);
+  // A movie without sound renders nothing here, which is not an error.
+  try {
+    b.AddSourceAndRender(source);
+  } catch (const HRChecker&) {
+  }
+  b.SetWantedMajorType(GUID_NULL);
+
+  ComPtr<IPin> video, audio;
+  for (const auto& pin : b.PendingPins()) {
+    AM_MEDIA_TYPE mt{};
+    ComPtr<IEnumMediaTypes> types;
+    if (FAILED(pin->EnumMediaTypes(&types)) || !types) continue;
+    AM_MEDIA_TYPE* t = nullptr;
+    if (types->Next(1, &t, nullptr) == S_OK) {
+      if (t->majortype == MEDIATYPE_Video && !video) video = pin;
+      if (t->majortype == MEDIATYPE_Audio && !audio) audio = pin;
+      if (t->cbFormat && t->pbFormat) CoTaskMemFree(t->pbFormat);
+      if (t->pUnk) t->pUnk->Release();
+      CoTaskMemFree(t);
+    }
+    (void)mt;
+  }
+  if (!video) c.Check(VFW_E_UNSUPPORTED_VIDEO);
+
+  c.SetContext("Tee");
+  ComPtr<IBaseFilter> tee;
+  c.Check(CoCreateInstance(CLSID_InfTee, nullptr, CLSCTX_ALL, IID_IBaseFilter, tee.AsVoidOut()));
+  c.Check(b.Graph()->AddFilter(tee.Get(), u"Tee"));
+  ComPtr<IPin> teeIn = PinByName(tee.Get(), u"Input");
+  c.CheckPointer(teeIn);
+  c.Check(b.Graph()->ConnectDirect(video.Get(), teeIn.Get(), nullptr));
+  videoPin_ = PinByName(tee.Get(), u"Output1");
+  c.CheckPointer(videoPin_);
+  audioPin_ = audio;
+  c.ClearContext();
+
+  AttachExporter(c, entry, name);
+
+  // The live preview branch. This platform has no video renderer yet; without one the
+  // branch stays unconnected and the tee feeds the exporter alone.
+  ComPtr<IPin> preview = PinByName(tee.Get(), u"Output2");
+  c.CheckPointer(preview);
+  b.SetConversionMode(false);
+  b.SetBurnIn(false);
+  b.SetFrameRate(false, 10.0);
+  b.SetResize(false, 320, 240, 0);
+  b.SetDrawer(false, entry->GetFrameWidth(), entry->GetFrameHeight(), 0);
+  b.SetSubtitles(false, "", "", "");
+  b.SetFormatAdapter(true);
+  ComPtr<IBaseFilter> probe;
+  if (SUCCEEDED(CoCreateInstance(CLSID_VideoRenderer, nullptr, CLSCTX_ALL, IID_IBaseFilter, probe.AsVoidOut()))) {
+    probe = nullptr;
+    c.Check(b.RenderPin(preview.Get()));
+  }
+  b.FinishGraph(true);
+}
+
+void ConversionRun::AttachExporter(HRChecker& c, CConvertOrder* entry, const std::string& name) {
+  IGraphBuilder* graph = builder_.Graph();
+  if (exporter_) {
+    graph->RemoveFilter(exporter_.Get());
+    exporter_ = nullptr;
+  }
+  c.SetContext("VXCMN Cam Exporter Filter");
+  c.Check(CoCreateInstance(CLSID_CamExporterFilter, nullptr, CLSCTX_ALL, IID_IBaseFilter, exporter_.AsVoidOut()));
+  c.CheckPointer(exporter_);
+
+  auto config = exporter_.As<IExportConfig>();
+  c.CheckPointer(config);
+  c.Check(config->ResetConfig());
+  std::vector<BYTE> block(std::max(sizeof(CONFIG), kExportConfigBytes), 0);
+  c.Check(config->GetConfig(reinterpret_cast<CONFIG*>(block.data())));
+  AdjustConfigBitrate(block, entry->GetFrameWidth(), entry->GetFrameRate());
+  c.Check(config->SetConfig(reinterpret_cast<const CONFIG*>(block.data())));
+  c.Check(config->SaveAVIasQVF(TRUE));
+
+  auto sink = exporter_.As<IFileSinkFilter>();
+  c.CheckPointer(sink);
+  const std::u16string wide = Utf8ToUtf16(name);
+  c.Check(sink->SetFileName(wide.c_str(), nullptr));
+  c.Check(graph->AddFilter(exporter_.Get(), wide.c_str()));
+  auto limit = exporter_.As<IExportSizeLimit>();
+  c.CheckPointer(limit);
+  c.Check(limit->SetSizeLimit(static_cast<LONGLONG>(MapSplitSize(entry->GetSplitSize()))));
+
+  ComPtr<IPin> videoIn = InputFor(exporter_.Get(), MEDIATYPE_Video);
+  c.CheckPointer(videoIn);
+  c.Check(graph->ConnectDirect(videoPin_.Get(), videoIn.Get(), nullptr));
+  if (audioPin_) {
+    ComPtr<IPin> audioIn = InputFor(exporter_.Get(), MEDIATYPE_Audio);
+    c.CheckPointer(audioIn);
+    c.Check(graph->ConnectDirect(audioPin_.Get(), audioIn.Get(), nullptr));
+  }
+  c.ClearContext();
+}
+
+void ConversionRun::Teardown(bool more) {
+  videoPin_ = nullptr;
+  audioPin_ = nullptr;
+  exporter_ = nullptr;
+  if (player_) player_->Detach();
+  builder_.Clear();
+  if (outputSequence_) {
+    auto& files = outputs_[sequenceEntry_];
+    if (more || outputSequence_->NextPart() != 1) {
+      const std::string renamed = outputSequence_->FinishPart();
+      if (!files.empty()) files.back() = renamed;
+    }
+    if (!more) {
+      outputSequence_.reset();
+      sequenceEntry_ = nullptr;
+    }
+  }
+  counters_.InvalidateMappings();
+}
+
+bool ConversionRun::IsToleratedEnd() const {
+  if (builder_.XReaderUsed()) return true;
+  IGraphBuilder* graph = builder_.Graph();
+  ComPtr<IEnumFilters> filters;
+  if (!graph || FAILED(graph->EnumFilters(&filters)) || !filters) return false;
+  const char* codes[] = {"DIV3", "div3", "DIVX", "divx", "DX50", "dx50", "MP43"};
+  IBaseFilter* f = nullptr;
+  bool found = false;
+  while (!found && filters->Next(1, &f, nullptr) == S_OK) {
+    ComPtr<IBaseFilter> filter;
+    filter.Attach(f);
+    ComPtr<IEnumPins> pins;
+    if (FAILED(filter->EnumPins(&pins)) || !pins) continue;
+    IPin* p = nullptr;
+    while (!found && pins->Next(1, &p, nullptr) == S_OK) {
+      ComPtr<IPin> pin;
+      pin.Attach(p);
+      AM_MEDIA_TYPE mt{};
+      if (pin->ConnectionMediaType(&mt) != S_OK) continue;
+      if (mt.majortype == MEDIATYPE_Video && mt.formattype == FORMAT_VideoInfo) {
+        for (const char* c : codes) found = found || mt.subtype == FourccSubtype(MAKEFOURCC(c[0], c[1], c[2], c[3]));
+      }
+      if (mt.cbFormat && mt.pbFormat) CoTaskMemFree(mt.pbFormat);
+      if (mt.pUnk) mt.pUnk->Release();
+    }
+  }
+  return found;
+}
+
+void ConversionRun::OnPlayerEvent(PlayerCore* player, LONG code) {
+  if (!current_ || player != player_) return;
+  if (code == EC_SIZE_LIMIT_REACHED) {
+    REFERENCE_TIME position = 0;
+    player_->GetPosition(&position);
+    player_->Stop();
+    if (!ConvertEntry(current_, position)) MoveOn(false);
+    return;
+  }
+  if (code != EC_COMPLETE && code != EC_USERABORT && code != EC_ERRORABORT) return;
+  bool converted = code == EC_COMPLETE;
+  if (code == EC_ERRORABORT && player_->GetLastError() == VFW_E_INVALID_FILE_FORMAT && IsToleratedEnd())
+    converted = true;
+  if (converted) {
+    current_->SetFinished(true, 0);
+    current_->SetChecked(false);
+  } else {
+    current_->SetFailed(player_->GetLastError());
+  }
+  counters_.FileDone(current_->GetFileSize() > 0 ? current_->GetFileSize() : 0);
+  MoveOn(converted);
+}
+
+void ConversionRun::MoveOn(bool convertedNow) {
+  player_->Stop();
+  doc_.UpdateAllViews(kHintEntryStateChanged, current_);
+  for (;;) {
+    CConvertOrder* finished = current_;
+    current_ = CheckedAfter(finished);
+    doc_.SetFileCounters(++currentIndex_, checkedCount_);
+    if (doc_.GetRemoveAfterConversion() && convertedNow) {
+      // The view may delete the entry: finish with its output files first.
+      Teardown(false);
+      doc_.UpdateAllViews(kHintRemoveConverted, finished);
+    }
+    doc_.UpdateAllViews(kHintCurrentChanged, current_);
+    if (!current_) break;
+    if (ConvertEntry(current_, 0)) return;
+    counters_.FileDone(current_->GetFileSize() > 0 ? current_->GetFileSize() : 0);
+    convertedNow = false;
+  }
+  StopConversion();
+}
+
+void ConversionRun::StopConversion() {
+  if (player_) {
+    if (current_) {
+      REFERENCE_TIME position = 0;
+      player_->GetPosition(&position);
+      current_->SetFinished(false, position);
+      doc_.UpdateAllViews(kHintEntryStateChanged, current_);
+    }
+    Teardown(false);
+    player_ = nullptr;
+    current_ = nullptr;
+    counters_.InvalidateMappings();
+    CoFreeUnusedLibraries();
+  }
+  doc_.StopConversion();
+}
+
+// ---- figures --------------------------------------------------------------------------------
+
+FilePosition ConversionRun::Position() {
+  FilePosition pos;
+  if (current_ && current_->GetTrimPoints(&pos.start, &pos.end)) {
+    pos.trimmed = true;
+    if (player_) player_->GetPosition(&pos.position);
+  } else {
+    PlayerCore* p = player_;
+    pos.sliderPos = [p](LONG low, LONG high) { return p ? p->SliderPos(low, high) : low; };
+  }
+  return pos;
+}
+
+LONGLONG ConversionRun::CurrentFileBytes() {
+  const LONGLONG size = current_ ? current_->GetFileSize() : 0;
+  return size > 0 ? size : 0;
+}
+
+LONG ConversionRun::MapFileProgress(LONG low, LONG high) { return counters_.MapFileProgress(low, high, Position()); }
+
+LONG ConversionRun::MapTotalProgress(LONG low, LONG high) {
+  return counters_.MapTotalProgress(low, high, Position(), CurrentFileBytes());
+}
+
+void ConversionRun::GetFileTimes(LONGLONG* elapsed, LONGLONG* remaining) {
+  counters_.GetFileTimes(Position(), elapsed, remaining);
+}
+
+void ConversionRun::GetTotalTimes(LONGLONG* elapsed, LONGLONG* remaining) {
+  counters_.GetTotalTimes(Position(), CurrentFileBytes(), elapsed, remaining);
+}
+
+}  // namespace tav

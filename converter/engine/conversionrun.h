@@ -1,0 +1,88 @@
+// ConversionRun: a document's conversion run. It walks the checked entries one after the
+// other, builds each entry's conversion graph (source, decoders, resizer, frame rate
+// converter, burn-in, tee, camera-movie exporter), runs it through a player and reacts to
+// the player's graph events: completion, error, and the exporter's size limit, on which the
+// finished part is renamed and the same entry goes on from the current position into a new
+// part. It keeps the counters behind the progress and time figures.
+//
+// States:
+//   idle        StartConversion          converting an entry (or idle: nothing could start)
+//   converting  size limit (0x501)       converting the same entry, next part
+//   converting  event 1, 2 or 3          converting the next checked entry, or idle
+//   converting  StopConversion ("Break") idle
+// Pausing changes only the time accounting; the owner pauses the player itself.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "converter/engine/document.h"
+#include "converter/engine/filtergraphbuilder.h"
+#include "converter/engine/outputfiles.h"
+#include "converter/engine/player.h"
+#include "converter/engine/runprogress.h"
+
+namespace tav {
+
+class ConversionRun : public PlayerEventSink {
+ public:
+  // builder: an initialised builder with the document's audio target and filter veto.
+  ConversionRun(CTavrionConverterDoc& doc, FilterGraphBuilder& builder, RunCounters::Clock clock = nullptr);
+  ~ConversionRun() override;
+
+  void StartConversion(PlayerCore* player);
+  // Also the "Break" command; safe when no run is active.
+  void StopConversion();
+  bool IsConverting() const { return doc_.IsConverting() && player_ != nullptr; }
+  CConvertOrder* GetCurrent() const { return current_; }
+
+  // ---- PlayerEventSink ----
+  void OnPlayerEvent(PlayerCore* player, LONG code) override;
+  bool OnMouse(PlayerCore*, int, int, int, int, int) override { return false; }
+  void OnStateChanged(PlayerCore*, int) override {}
+
+  // ---- figures ----
+  void SetPaused(bool paused) { counters_.SetPaused(paused); }
+  bool IsPaused() const { return counters_.IsPaused(); }
+  LONG MapFileProgress(LONG low, LONG high);
+  LONG MapTotalProgress(LONG low, LONG high);
+  void SampleFileTime() { counters_.SampleFileTime(); }
+  void SampleTotalTime() { counters_.SampleTotalTime(); }
+  void GetFileTimes(LONGLONG* elapsed, LONGLONG* remaining);
+  void GetTotalTimes(LONGLONG* elapsed, LONGLONG* remaining);
+
+  // Output files written for an entry during this run (parts in order).
+  std::vector<std::string> OutputsOf(const CConvertOrder* entry) const;
+
+ private:
+  // The first checked entry after entry in list order (null: the first checked entry).
+  CConvertOrder* CheckedAfter(const CConvertOrder* entry) const;
+  bool ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume);
+  void BuildConversionGraph(HRChecker& c, CConvertOrder* entry, const std::string& name);
+  void AttachExporter(HRChecker& c, CConvertOrder* entry, const std::string& name);
+  void Teardown(bool more);
+  void MoveOn(bool convertedNow);
+  bool IsToleratedEnd() const;
+  FilePosition Position();
+  LONGLONG CurrentFileBytes();
+
+  CTavrionConverterDoc& doc_;
+  FilterGraphBuilder& builder_;
+
+  // Run state.
+  PlayerCore* player_ = nullptr;  // lent by the owner for the run
+  CConvertOrder* current_ = nullptr;
+  std::unique_ptr<OutputFileSequence> outputSequence_;
+  ComPtr<IBaseFilter> exporter_;
+  ComPtr<IPin> videoPin_, audioPin_;
+  RunCounters counters_;
+  int currentIndex_ = 0;
+  int checkedCount_ = 0;
+  // Statistics: the files each entry produced, for the owner's report.
+  std::map<const CConvertOrder*, std::vector<std::string>> outputs_;
+  const CConvertOrder* sequenceEntry_ = nullptr;  // the entry outputSequence_ belongs to
+};
+
+}  // namespace tav
