@@ -70,6 +70,9 @@ HRESULT CCamVideoInputPin::Receive(IMediaSample* sample) {
 
 HRESULT CCamVideoInputPin::EndOfStream() {
   exporter_->engine().VideoEndOfStream();
+  // The movie ends with its video: the exporter is the graph's renderer, so the graph
+  // completes only when it says so. The file is finished when the graph stops.
+  exporter_->NotifyEvent(EC_COMPLETE, S_OK, 0);
   return S_OK;
 }
 
