@@ -47,6 +47,7 @@ void Usage(FILE* out) {
       "  --save-batch FILE             save the batch (converts only with --convert)\n"
       "  --convert                     convert even when saving the batch\n"
       "  --quiet                       print only the result lines\n"
+      "  --demo                        convert a generated sample movie with subtitles\n"
       "  --help  --version\n",
       out);
 }
@@ -65,6 +66,7 @@ struct Options {
   std::optional<std::string> saveBatch;
   bool convert = false;
   bool quiet = false;
+  bool demo = false;
   std::vector<std::string> inputs;
 };
 
@@ -164,6 +166,8 @@ Options Parse(int argc, char** argv) {
       o.saveBatch = value(i);
     } else if (a == "--convert") {
       o.convert = true;
+    } else if (a == "--demo") {
+      o.demo = true;
     } else if (a == "--quiet") {
       o.quiet = true;
     } else if (a.size() > 1 && a[0] == '-' && a != "-") {
@@ -172,7 +176,7 @@ Options Parse(int argc, char** argv) {
       o.inputs.push_back(a);
     }
   }
-  if (o.inputs.empty()) UsageError("no movie or batch file given");
+  if (o.inputs.empty() && !o.demo) UsageError("no movie or batch file given");
   if (o.start && o.end && *o.end <= *o.start) UsageError("--end must be after --start");
   return o;
 }
@@ -224,12 +228,57 @@ class ConsoleView : public DocumentObserver {
   CTavrionConverterDoc& doc_;
 };
 
+constexpr const char* kDemoSubtitles =
+    "<SAMI><HEAD><TITLE>Tavrion sample</TITLE><STYLE TYPE=\"text/css\"><!--\n"
+    "P { text-align:center; font-family:Arial; }\n"
+    ".ENUSCC {Name:English; lang:en-US; SAMIType:CC;}\n"
+    ".FRFRCC {Name:French; lang:fr-FR; SAMIType:CC;}\n"
+    "-->\n</STYLE></HEAD><BODY>\n"
+    "<SYNC Start=0><P Class=ENUSCC>Hello from Tavrion\n"
+    "<SYNC Start=0><P Class=FRFRCC>Bonjour de Tavrion\n"
+    "<SYNC Start=2000><P Class=ENUSCC>This movie was converted for the camera\n"
+    "<SYNC Start=2000><P Class=FRFRCC>Ce film a ete converti pour la camera\n"
+    "<SYNC Start=4000><P Class=ENUSCC>&nbsp;\n"
+    "<SYNC Start=4000><P Class=FRFRCC>&nbsp;\n"
+    "</BODY></SAMI>\n";
+
+// Makes the sample: a 5-second 352 x 240 MPEG-4 AVI with MP3 sound (made by the ffmpeg
+// program) and a SAMI file in two languages next to it. Returns the movie's path.
+std::string MakeDemoSample() {
+  char folder[] = "/tmp/tavrion-demo-XXXXXX";
+  if (!mkdtemp(folder)) {
+    std::perror("tavrion-convert: cannot create the sample folder");
+    std::exit(1);
+  }
+  const std::string movie = std::string(folder) + "/sample.avi";
+  const std::string command =
+      "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=352x240:rate=30 "
+      "-f lavfi -i sine=frequency=440:sample_rate=44100 -t 5 -c:v mpeg4 -vtag XVID -q:v 4 "
+      "-c:a libmp3lame -ac 2 -b:a 128k '" + movie + "'";
+  if (std::system(command.c_str()) != 0) {
+    std::fprintf(stderr, "tavrion-convert: the sample movie could not be made (is ffmpeg installed?)\n");
+    std::exit(1);
+  }
+  FILE* f = std::fopen((std::string(folder) + "/sample.smi").c_str(), "w");
+  if (!f || std::fputs(kDemoSubtitles, f) < 0 || std::fclose(f) != 0) {
+    std::fprintf(stderr, "tavrion-convert: the sample subtitles could not be written\n");
+    std::exit(1);
+  }
+  return movie;
+}
+
 std::string TimeOrUnknown(LONGLONG t) { return t == kUnknownRemaining ? std::string("--:--") : FormatTime(t); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   Options opt = Parse(argc, argv);
+  if (opt.demo) {
+    const std::string movie = MakeDemoSample();
+    std::printf("Sample movie with English and French subtitles: %s\n", movie.c_str());
+    opt.inputs.push_back(movie);
+    if (!opt.language) opt.language = "en-US";
+  }
   CoInitialize(nullptr);
   // Component libraries live next to the program in ../lib; registering them is repaired
   // here as the GUI does at start-up.
@@ -372,6 +421,25 @@ int main(int argc, char** argv) {
     const bool converted = e->GetState() == CConvertOrder::kConverted;
     if (!converted) status = 1;
     std::printf("%s -> %s: %s\n", e->SourcePath().Full().c_str(), outputs.c_str(), e->GetStatusText().c_str());
+  }
+  if (opt.demo && !entries.empty()) {
+    const auto files = run.OutputsOf(entries.front());
+    if (status == 0 && !files.empty()) {
+      std::printf("The converted camera movie is at %s\n", files.back().c_str());
+    } else if (entries.front()->UsesSubtitles() && g_interrupts == 0) {
+      // Burning the captions in needs the caption drawing of the caption library; a build
+      // without it fails the subtitled conversion. The sample is then converted without.
+      std::printf("The subtitled conversion failed (above); converting the sample without subtitles:\n");
+      std::fflush(stdout);
+      const std::string movie = entries.front()->SourcePath().Full();
+      const std::string command = "'" + ProgramFileName() + "' --subtitles none '" + movie + "'";
+      const int rc = std::system(command.c_str());
+      if (rc == 0) {
+        std::printf("The converted camera movie (without subtitles) is in %s\n",
+                    entries.front()->SourcePath().Folder().c_str());
+      }
+      status = rc == 0 ? 0 : 1;
+    }
   }
   for (CConvertOrder* e : view.removed_) doc.RemoveOrder(e);
   app.ExitEnvironment();

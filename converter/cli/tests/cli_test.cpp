@@ -1,0 +1,70 @@
+// tavrion-convert end to end: usage errors, a conversion read back by ffprobe, and a batch
+// whose middle entry cannot be opened.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "tests/support/testenv.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Convert(const std::string& args, int* status) {
+  return tavtest::Capture("'" + tavtest::ProgramPath("tavrion-convert") + "' " + args + " 2>&1", status);
+}
+
+std::string Movie(const std::string& dir, const std::string& name, const std::string& size) {
+  const std::string path = dir + "/" + name;
+  const std::string cmd = "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=" + size +
+                          ":rate=30 -f lavfi -i sine=frequency=440:sample_rate=44100 -t 2 -c:v mpeg4 -vtag XVID "
+                          "-c:a libmp3lame -ac 2 '" + path + "'";
+  EXPECT_EQ(tavtest::Run(cmd), 0);
+  return path;
+}
+
+TEST(CliUsage, BadOptionsExitWithTwo) {
+  int status = 0;
+  for (const char* args : {"", "--size 100x100 a.avi", "--fps 25 a.avi", "--split 7M a.avi", "--start 1:99 a.avi",
+                           "--bogus a.avi", "--start 10 --end 5 a.avi", "--size"}) {
+    const std::string out = Convert(args, &status);
+    EXPECT_EQ(status, 2) << args << ": " << out;
+    EXPECT_NE(out.find("tavrion-convert:"), std::string::npos) << args;
+  }
+  Convert("--help", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(Convert("--version", &status).find("tavrion-convert"), std::string::npos);
+}
+
+TEST(CliConvert, MovieBecomesACameraMovie_AndAFailedEntryDoesNotStopTheRun) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  const std::string dir = tavtest::MakeTempSubdir("cli");
+  const std::string a = Movie(dir, "a.avi", "352x240");
+  const std::string c = Movie(dir, "c.avi", "320x240");
+  const std::string bad = dir + "/b.avi";
+  std::ofstream(bad) << "this is not a movie";
+
+  int status = 0;
+  const std::string out = Convert("--quiet --size 640x480 --fps 15 '" + a + "' '" + bad + "' '" + c + "'", &status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find("a.avi -> " + dir + "/[QVF]-a.qvf: Converted"), std::string::npos) << out;
+  EXPECT_NE(out.find("c.avi -> " + dir + "/[QVF]-c.qvf: Converted"), std::string::npos) << out;
+  EXPECT_NE(out.find("b.avi -> "), std::string::npos) << out;
+  EXPECT_NE(out.find("Error"), std::string::npos) << out;
+
+  const std::string probe = tavtest::Capture(
+      "ffprobe -v error -show_entries stream=codec_name,width,height,r_frame_rate,sample_rate,channels "
+      "-show_entries format=format_name,duration -of compact '" + dir + "/[QVF]-a.qvf'");
+  EXPECT_NE(probe.find("codec_name=mpeg4|width=640|height=480|r_frame_rate=15/1"), std::string::npos) << probe;
+  EXPECT_NE(probe.find("codec_name=mp3|sample_rate=22050|channels=2"), std::string::npos) << probe;
+  EXPECT_NE(probe.find("format_name=avi"), std::string::npos) << probe;
+  // The picture lasts as long as the source, within one frame.
+  const std::string video = tavtest::Capture(
+      "ffprobe -v error -select_streams v:0 -show_entries stream=duration -of default=nw=1:nk=1 '" + dir +
+      "/[QVF]-a.qvf'");
+  ASSERT_FALSE(video.empty());
+  EXPECT_NEAR(std::stod(video), 2.0, 1.0 / 15 + 0.001) << video;
+}
+
+}  // namespace
