@@ -1,4 +1,4 @@
-// Built while the drawing layer (platform/gdi) and the caption drawing are not in the tree:
+// Built while the caption drawing (captionparser_draw, on platform/gdi) is not in the tree:
 // the manager then checks its arguments and looks captions up as usual, but a caption that is
 // due cannot be drawn and the call says so (E_NOTIMPL). subtitledrawing.cpp replaces this file
 // as soon as the drawing layer is there.
