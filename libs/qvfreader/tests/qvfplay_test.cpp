@@ -71,13 +71,19 @@ TEST(qvfreader_Play, QvfFoundThroughItsExtension_EveryFrameDecodes) {
   // Found through the extension: the source in the graph is the reader.
   EXPECT_NE(played.find("\"clsid\":\"{1616D96D-5D93-43EC-AC7B-C2AA3B41A5F7}\""), std::string::npos) << played;
   EXPECT_NE(played.find("\"to\":\"AVI Splitter/Input\""), std::string::npos) << played;
-  const std::string video = "\"major\":\"" + tav::GuidToString(MEDIATYPE_Video) + "\"";
-  size_t at = played.find(video);
+  // The video entry of the "streams" list (connections name media types too, and the
+  // decoders put their own entries before it).
+  const size_t streams = played.find("\"streams\":[");
+  ASSERT_NE(streams, std::string::npos) << played;
+  const std::string video = "{\"major\":\"" + tav::GuidToString(MEDIATYPE_Video) + "\"";
+  const size_t at = played.find(video, streams);
   ASSERT_NE(at, std::string::npos) << played;
   std::smatch m;
-  std::string rest = played.substr(at);
-  ASSERT_TRUE(std::regex_search(rest, m, std::regex("\"samples\":(\\d+)"))) << played;
+  const std::string entry = played.substr(at, played.find("\"last\"", at) - at);
+  ASSERT_TRUE(std::regex_search(entry, m, std::regex("\"samples\":(\\d+)"))) << played;
   EXPECT_EQ(std::stoi(m[1]), 60);
+  // Decoded, not just split: the stream that reached the sink is uncompressed.
+  EXPECT_EQ(entry.find(tav::GuidToString(MEDIASUBTYPE_XVID)), std::string::npos) << entry;
   EXPECT_NE(played.find("\"event\":1,"), std::string::npos) << played;
   CoUninitialize();
 }
