@@ -189,8 +189,10 @@ HRESULT CCamExporterFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv)
   if (riid == IID_IMediaSeeking || riid == IID_IMediaPosition) {
     CAutoLock lock(&lock_);
     if (!position_) {
-      // Bound to the audio input (pin index 1).
-      HRESULT hr = CreatePosPassThru(GetOwner(), TRUE, audio_, &position_);
+      // Bound to the audio input (pin index 1); a movie without sound has no audio
+      // connection, and seeking must still reach its source through the video input.
+      IPin* pin = audio_->IsConnected() || !video_->IsConnected() ? static_cast<IPin*>(audio_) : video_;
+      HRESULT hr = CreatePosPassThru(GetOwner(), TRUE, pin, &position_);
       if (FAILED(hr)) return hr;
     }
     return position_->QueryInterface(riid, ppv);

@@ -68,3 +68,24 @@ TEST(CliConvert, MovieBecomesACameraMovie_AndAFailedEntryDoesNotStopTheRun) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CliConvert, SilentMovieWithTrimPoints_SeeksTheSourceThroughTheExporter) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  const std::string dir = tavtest::MakeTempSubdir("silent");
+  const std::string movie = dir + "/quiet.avi";
+  ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=320x240:rate=15 -t 3 "
+                         "-c:v rawvideo -pix_fmt bgr24 -an '" + movie + "'"),
+            0);
+  int status = 0;
+  const std::string out = Convert("--quiet --start 1 --end 0:02 '" + movie + "'", &status);
+  EXPECT_EQ(status, 0) << out;
+  const std::string video = tavtest::Capture(
+      "ffprobe -v error -select_streams v:0 -show_entries stream=duration -of default=nw=1:nk=1 '" + dir +
+      "/[QVF]-quiet.qvf'");
+  ASSERT_FALSE(video.empty()) << out;
+  EXPECT_NEAR(std::stod(video), 1.0, 1.0 / 30 + 0.001) << video;
+}
+
+}  // namespace
