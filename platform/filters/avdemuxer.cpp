@@ -100,6 +100,59 @@ HRESULT AvDemuxer::Seek(REFERENCE_TIME time) {
   return S_OK;
 }
 
+int AvDemuxer::VideoStream() const {
+  for (int i = 0; i < StreamCount(); ++i)
+    if (ctx_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) return i;
+  return -1;
+}
+
+HRESULT AvDemuxer::SeekToKeyFrame(REFERENCE_TIME time, REFERENCE_TIME* keyTime) {
+  *keyTime = kNoKeyFrame;
+  const int video = VideoStream();
+  if (video < 0) return Seek(time);
+  AvPacketPtr packet(av_packet_alloc());
+  if (!packet) return E_OUTOFMEMORY;
+  // The container may land after the key frame that rules time; back off further until
+  // a key frame at or before time shows up, then scan on to the last one before time.
+  constexpr REFERENCE_TIME kSecond = 10'000'000;
+  constexpr int kScanLimit = 20000;  // packets read per attempt
+  REFERENCE_TIME backOff = 0;
+  REFERENCE_TIME firstKey = kNoKeyFrame, firstFrom = 0;
+  for (;;) {
+    const REFERENCE_TIME from = std::max<REFERENCE_TIME>(0, time - backOff);
+    if (FAILED(Seek(from))) break;
+    REFERENCE_TIME best = kNoKeyFrame, firstHere = kNoKeyFrame;
+    for (int n = 0; n < kScanLimit; ++n) {
+      if (ReadPacket(packet.get()) != S_OK) break;
+      REFERENCE_TIME t;
+      const bool isVideo = packet->stream_index == video;
+      const bool timed = isVideo && ToReferenceTime(video, packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts, &t);
+      const bool key = isVideo && (packet->flags & AV_PKT_FLAG_KEY);
+      av_packet_unref(packet.get());
+      if (!timed) continue;
+      if (key && firstHere == kNoKeyFrame) firstHere = t;
+      if (t > time) break;  // past the target: the last key frame seen rules it
+      if (key) best = t;
+    }
+    if (firstHere != kNoKeyFrame && firstKey == kNoKeyFrame) {
+      firstKey = firstHere;
+      firstFrom = from;
+    }
+    if (best != kNoKeyFrame) {
+      *keyTime = best;
+      return Seek(from);
+    }
+    if (from == 0 || backOff >= 64 * kSecond) break;
+    backOff = backOff == 0 ? kSecond / 2 : backOff * 2;
+  }
+  // No key frame at or before time: start at the first one after it.
+  if (firstKey != kNoKeyFrame) {
+    *keyTime = firstKey;
+    return Seek(firstFrom);
+  }
+  return Seek(time);
+}
+
 REFERENCE_TIME AvDemuxer::Duration() const {
   if (!ctx_) return 0;
   if (ctx_->duration != AV_NOPTS_VALUE && ctx_->duration > 0)

@@ -2,6 +2,7 @@
 // stream times turned into reference time (100 ns, the file's start at 0).
 #pragma once
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,18 @@ class AvDemuxer {
   // The next packet; S_FALSE at the end of the file, a failure when the file is damaged
   // beyond reading on.
   HRESULT ReadPacket(AVPacket* packet);
-  // Positions the demuxer at the key frame at or before time (100 ns).
+  // Positions the demuxer near time (100 ns); the container decides where it lands, which
+  // need not be a key frame (an MPEG system stream lands on any packet).
   HRESULT Seek(REFERENCE_TIME time);
+  // Positions the demuxer so that the video key frame at or before time is read again,
+  // and reports that key frame's time in *keyTime (the first key frame when none comes
+  // before time; kNoKeyFrame when there is none). Video packets read before that key frame must be dropped: the position
+  // may lie ahead of it. Without video, or without a key frame near time, the demuxer is
+  // positioned by Seek(time).
+  static constexpr REFERENCE_TIME kNoKeyFrame = std::numeric_limits<REFERENCE_TIME>::min();
+  HRESULT SeekToKeyFrame(REFERENCE_TIME time, REFERENCE_TIME* keyTime);
+  // The first video stream, -1 when there is none.
+  int VideoStream() const;
   // The movie's duration (100 ns); 0 when unknown.
   REFERENCE_TIME Duration() const;
   bool Seekable() const;

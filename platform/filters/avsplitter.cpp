@@ -348,12 +348,18 @@ HRESULT CAvSplitter::StartStreaming() {
       CAutoLock positions(&positionLock_);
       target = seekTarget_;
     }
-    // The same target lands on the same packet, so a key-frame seek starts where it found
-    // its key frame.
-    demuxer_->Seek(target);
+    // The demuxer may land past the key frame that rules the target: position it so that
+    // the key frame at or before the target is read, and drop the video ahead of it.
+    REFERENCE_TIME keyFrame = AvDemuxer::kNoKeyFrame;
+    if (target > 0)
+      demuxer_->SeekToKeyFrame(target, &keyFrame);
+    else
+      demuxer_->Seek(target);
+    const int video = demuxer_->VideoStream();
     for (CAvOutputPin* pin : outputs_) {
       pin->discontinuity = true;
       pin->ended = false;
+      pin->waitKeyFrame = pin->StreamIndex() == video ? keyFrame : AvDemuxer::kNoKeyFrame;
     }
   }
   stopRequested_ = false;
@@ -432,6 +438,12 @@ HRESULT CAvSplitter::DeliverPacket(CAvOutputPin* pin, AVPacket* packet) {
   }
   const bool haveTime =
       demuxer_->ToReferenceTime(index, packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts, &time);
+  if (pin->waitKeyFrame != AvDemuxer::kNoKeyFrame) {
+    // After a seek the video starts at its key frame; what the demuxer read ahead of it
+    // could not be decoded.
+    if (!(packet->flags & AV_PKT_FLAG_KEY) || !haveTime || time < pin->waitKeyFrame) return S_OK;
+    pin->waitKeyFrame = AvDemuxer::kNoKeyFrame;
+  }
   if (haveTime && time >= stop) {
     pin->ended = true;
     return S_OK;
@@ -510,21 +522,9 @@ HRESULT CAvSplitter::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLON
     if (currentFlags & AM_SEEKING_SeekToKeyFrame) {
       // The segment starts at the key frame the demuxer lands on.
       CAutoLock lock(&lock_);
-      if (demuxer_ && SUCCEEDED(demuxer_->Seek(newStart))) {
-        AvPacketPtr packet(av_packet_alloc());
-        for (int n = 0; packet && n < 256 && demuxer_->ReadPacket(packet.get()) == S_OK; ++n) {
-          const AVStream* s = demuxer_->Stream(packet->stream_index);
-          REFERENCE_TIME t;
-          const bool usable = s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && (packet->flags & AV_PKT_FLAG_KEY) &&
-                              demuxer_->ToReferenceTime(packet->stream_index,
-                                                        packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts, &t);
-          av_packet_unref(packet.get());
-          if (usable) {
-            keyFrame = std::max<REFERENCE_TIME>(0, t);
-            break;
-          }
-        }
-      }
+      REFERENCE_TIME found = AvDemuxer::kNoKeyFrame;
+      if (demuxer_ && SUCCEEDED(demuxer_->SeekToKeyFrame(newStart, &found)) && found != AvDemuxer::kNoKeyFrame)
+        keyFrame = std::max<REFERENCE_TIME>(0, found);
     }
     {
       CAutoLock positions(&positionLock_);

@@ -90,6 +90,9 @@ class CAvOutputPin final : public CBaseOutputPin, public IMediaSeeking {
   int StreamIndex() const { return stream_; }
   // Streaming thread only: a discontinuity is due on the next sample.
   bool discontinuity = true;
+  // Streaming thread only: video packets ahead of the key frame at this time (100 ns) are
+  // dropped after a seek; AvDemuxer::kNoKeyFrame delivers from the first packet.
+  REFERENCE_TIME waitKeyFrame = AvDemuxer::kNoKeyFrame;
   bool ended = false;  // past the stop position
 
  private:

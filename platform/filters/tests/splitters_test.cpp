@@ -266,13 +266,32 @@ TEST_F(filters_Splitters, SeekToMiddle_DeliversFromTheKeyFrameThere) {
     PlayResult half = Play(path, "--seek 2");
     ASSERT_EQ(half.status, 0) << half.json;
     EXPECT_EQ(half.event, EC_COMPLETE);
-    for (size_t i = 0; i < half.streams.size() && i < whole.streams.size(); ++i) {
+    ASSERT_EQ(half.streams.size(), whole.streams.size()) << half.json;
+    // Times after the seek count from the key frame the segment starts at, so a stream that
+    // runs to the end of the file ends that far short of where the whole movie's ends.
+    long long segmentStart = -1;
+    for (size_t i = 0; i < half.streams.size(); ++i) {
       if (half.streams[i].major != kVideoMajor) continue;
+      const PlayResult::Stream& w = whole.streams[i];
+      const PlayResult::Stream& h = half.streams[i];
       // From a key frame at most a second and a half before the middle.
-      EXPECT_LT(half.streams[i].samples, whole.streams[i].samples - 10);
-      EXPECT_GT(half.streams[i].samples, 40);
-      EXPECT_LE(half.streams[i].samples, 90);
-      EXPECT_GE(half.streams[i].first, -UNITS / 2);
+      EXPECT_LT(h.samples, w.samples - 10);
+      EXPECT_GT(h.samples, 40);
+      EXPECT_LE(h.samples, 90);
+      EXPECT_GE(h.first, -UNITS / 2);
+      segmentStart = w.last - h.last;
+      EXPECT_LE(segmentStart, 2 * UNITS + UNITS / 100) << "starts after the target, or ends early";
+      EXPECT_GE(segmentStart, UNITS / 2);
+      // Every frame from the key frame to the end, none lost on the way.
+      const long long frame = (w.last - w.first) / (w.samples - 1);
+      EXPECT_NEAR(h.samples, w.samples - (segmentStart - w.first + frame / 2) / frame, 2) << half.json;
+    }
+    ASSERT_GE(segmentStart, 0) << "no video stream: " << half.json;
+    for (size_t i = 0; i < half.streams.size(); ++i) {
+      if (half.streams[i].major == kVideoMajor) continue;
+      // The other streams run to the end too (a decoder's running count of samples may
+      // drift a little after the cut the seek makes in their packets).
+      EXPECT_NEAR(whole.streams[i].last - half.streams[i].last, segmentStart, UNITS / 4) << half.json;
     }
   }
 }
