@@ -65,11 +65,14 @@ HRESULT CCamVideoInputPin::Receive(IMediaSample* sample) {
   BYTE* data = nullptr;
   LONG length = 0;
   if (FAILED(ReadSample(sample, &start, &stop, &data, &length))) return E_FAIL;
-  return exporter_->engine().VideoReceive(start, stop, data, length);
+  hr = exporter_->engine().VideoReceive(start, stop, data, length);
+  if (hr == S_OK) exporter_->RegisterVideoTime(sample, CurrentStartTime());
+  return hr;
 }
 
 HRESULT CCamVideoInputPin::EndOfStream() {
   exporter_->engine().VideoEndOfStream();
+  exporter_->VideoTimeAtEnd();
   // The movie ends with its video: the exporter is the graph's renderer, so the graph
   // completes only when it says so. The file is finished when the graph stops.
   exporter_->NotifyEvent(EC_COMPLETE, S_OK, 0);
@@ -83,6 +86,7 @@ HRESULT CCamVideoInputPin::BeginFlush() {
 
 HRESULT CCamVideoInputPin::EndFlush() {
   exporter_->engine().VideoEndFlush();
+  exporter_->ResetVideoTime();
   return CBaseInputPin::EndFlush();
 }
 
@@ -192,12 +196,32 @@ HRESULT CCamExporterFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv)
       // Bound to the audio input (pin index 1); a movie without sound has no audio
       // connection, and seeking must still reach its source through the video input.
       IPin* pin = audio_->IsConnected() || !video_->IsConnected() ? static_cast<IPin*>(audio_) : video_;
-      HRESULT hr = CreatePosPassThru(GetOwner(), TRUE, pin, &position_);
-      if (FAILED(hr)) return hr;
+      HRESULT hr = S_OK;
+      auto* passThru = new (std::nothrow) CRendererPosPassThru(NAME("exporter position"), GetOwner(), &hr, pin);
+      if (!passThru) return E_OUTOFMEMORY;
+      if (FAILED(hr)) {
+        delete passThru;
+        return hr;
+      }
+      passThru->NonDelegatingAddRef();
+      position_ = passThru->GetInnerUnknown();
+      positionTimes_.store(passThru);
     }
     return position_->QueryInterface(riid, ppv);
   }
   return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
+void CCamExporterFilter::RegisterVideoTime(IMediaSample* sample, REFERENCE_TIME segmentStart) {
+  if (CRendererPosPassThru* p = positionTimes_.load()) p->RegisterMediaTime(sample, segmentStart);
+}
+
+void CCamExporterFilter::ResetVideoTime() {
+  if (CRendererPosPassThru* p = positionTimes_.load()) p->ResetMediaTime();
+}
+
+void CCamExporterFilter::VideoTimeAtEnd() {
+  if (CRendererPosPassThru* p = positionTimes_.load()) p->EOS();
 }
 
 HRESULT CCamExporterFilter::Pause() {

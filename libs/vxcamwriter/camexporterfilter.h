@@ -6,6 +6,8 @@
 // filter lock while they wait in the engine.
 #pragma once
 
+#include <atomic>
+
 #include <string>
 
 #include "libs/vxcamwriter/camexportengine.h"
@@ -83,6 +85,13 @@ class CCamExporterFilter final : public CBaseFilter,
 
   CCamExportEngine& engine() { return engine_; }
 
+  // The media time of the video the exporter has taken, reported through the position
+  // pass-through so that a graph running without a clock knows how far it has come.
+  // Called on the video streaming thread.
+  void RegisterVideoTime(IMediaSample* sample, REFERENCE_TIME segmentStart);
+  void ResetVideoTime();
+  void VideoTimeAtEnd();
+
   static constexpr size_t kMaxFileNameChars = 260;
 
  private:
@@ -94,6 +103,9 @@ class CCamExporterFilter final : public CBaseFilter,
   std::u16string fileName_;     // guarded by lock_
   bool haveFileName_ = false;   // guarded by lock_
   IUnknown* position_ = nullptr;  // the pass-through's inner unknown, made on first request; guarded by lock_
+  // The same pass-through for the streaming thread: set once, with position_, and kept until
+  // the filter goes.
+  std::atomic<CRendererPosPassThru*> positionTimes_{nullptr};
 };
 
 // "VXCMN Cam Holder Object": only IUnknown; while it lives the library stays loaded.

@@ -243,6 +243,9 @@ TEST_F(vxcamwriter_Filter, MovieThroughThePins_IsAQvfWithEveryFrame) {
   videoAlloc->Commit();
   audioAlloc->Commit();
 
+  // The position the exporter reports is the media time of the video it has taken.
+  ComPtr<IMediaSeeking> seeking;
+  ASSERT_EQ(filter_->QueryInterface(IID_IMediaSeeking, seeking.AsVoidOut()), S_OK);
   ASSERT_EQ(filter_->Pause(), S_OK);
   ASSERT_EQ(filter_->Run(0), S_OK);
   constexpr int kFrames = 45;
@@ -276,6 +279,11 @@ TEST_F(vxcamwriter_Filter, MovieThroughThePins_IsAQvfWithEveryFrame) {
   });
   video.join();
   audio.join();
+  LONGLONG position = 0;
+  ASSERT_EQ(seeking->GetCurrentPosition(&position), S_OK);
+  EXPECT_GE(position, REFERENCE_TIME(kFrames - 1) * 333333);
+  EXPECT_LE(position, REFERENCE_TIME(kFrames) * 333333);
+  seeking.Reset();
   ASSERT_EQ(filter_->Stop(), S_OK);
   videoAlloc->Decommit();
   audioAlloc->Decommit();
