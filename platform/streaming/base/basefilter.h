@@ -73,7 +73,7 @@ class CBaseFilter : public CUnknown, public IBaseFilter {
   CLSID m_clsid;
   CCritSec* m_pLock;
   // Runtime, guarded by m_pLock
-  FILTER_STATE m_State = State_Stopped;
+  CRelaxed<FILTER_STATE> m_State{State_Stopped};  // also read by streaming threads
   IReferenceClock* m_pClock = nullptr;  // holds a reference
   CRefTime m_tStart;                    // stream time 0 on the clock, from Run
   // The graph does not hold this filter's graph pointers alive: the graph owns the filter.

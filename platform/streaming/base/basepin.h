@@ -103,7 +103,7 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   IPin* m_Connected = nullptr;  // holds a reference
   CMediaType m_mt;
   // Runtime
-  BOOL m_bRunTimeError = FALSE;  // set by a streaming error, cleared by Inactive / EndFlush
+  CRelaxed<BOOL> m_bRunTimeError{FALSE};  // set by a streaming error, cleared by Inactive / EndFlush
   IQualityControl* m_pQSink = nullptr;  // not counted
   volatile LONG m_TypeVersion = 1;
   REFERENCE_TIME m_tStart = 0;  // current segment

@@ -6,9 +6,7 @@
 
 TAV_TRACE_CATEGORY("posthru");
 
-CPosPassThru::CPosPassThru(LPCTSTR name, LPUNKNOWN outer, HRESULT* phr, IPin* pin) : CUnknown(name, outer), m_pPin(pin) {
-  if (!pin && phr && SUCCEEDED(*phr)) *phr = E_POINTER;
-}
+CPosPassThru::CPosPassThru(LPCTSTR name, LPUNKNOWN outer, HRESULT*, IPin* pin) : CUnknown(name, outer), m_pPin(pin) {}
 
 CPosPassThru::~CPosPassThru() = default;
 
@@ -21,9 +19,10 @@ HRESULT CPosPassThru::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
 
 HRESULT CPosPassThru::GetPeerSeeking(IMediaSeeking** seeking) {
   *seeking = nullptr;
-  if (!m_pPin) return E_NOTIMPL;
+  IPin* pin = m_pPin.load();
+  if (!pin) return E_NOTIMPL;
   ComPtr<IPin> peer;
-  if (FAILED(m_pPin->ConnectedTo(peer.ReleaseAndGetAddressOf())) || !peer) return VFW_E_NOT_CONNECTED;
+  if (FAILED(pin->ConnectedTo(peer.ReleaseAndGetAddressOf())) || !peer) return VFW_E_NOT_CONNECTED;
   if (FAILED(peer->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(seeking))) || !*seeking) {
     *seeking = nullptr;
     return E_NOTIMPL;

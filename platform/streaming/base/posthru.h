@@ -4,6 +4,8 @@
 // renderer handled, and answers the current position from it.
 #pragma once
 
+#include <atomic>
+
 #include "platform/streaming/base/combase.h"
 #include "platform/streaming/base/wxutil.h"
 
@@ -52,14 +54,16 @@ class CPosPassThru : public CUnknown, public IMediaSeeking, public IMediaPositio
 
   // The renderer form answers these; the plain form has no media time of its own.
   virtual HRESULT GetMediaTime(LONGLONG* start, LONGLONG* end) { return E_FAIL; }
-  // Rebinds to another pin.
   HRESULT ForceRefresh() { return S_OK; }
+  // The pin may be bound after construction (null until then: every call E_NOTIMPL).
+  void SetPin(IPin* pin) { m_pPin.store(pin); }
+  IPin* Pin() const { return m_pPin.load(); }
 
  protected:
   // The upstream filter's IMediaSeeking; E_NOTIMPL when not connected or it has none.
   HRESULT GetPeerSeeking(IMediaSeeking** seeking);
 
-  IPin* m_pPin;  // not counted
+  std::atomic<IPin*> m_pPin;  // not counted
 };
 
 class CRendererPosPassThru : public CPosPassThru {

@@ -357,6 +357,8 @@ HRESULT CBaseRenderer::PrepareReceive(IMediaSample* sample) {
       return hr;
     }
   }
+  // The state this sample arrived in, read under the lock for Receive.
+  m_stateAtReceive = m_State;
   CAutoLock sampleLock(&m_RendererLock);
   if (m_pMediaSample || m_bEOS || m_bAbort) {
     Ready();
@@ -384,7 +386,7 @@ HRESULT CBaseRenderer::Receive(IMediaSample* sample) {
     return hr;
   }
 
-  if (m_State == State_Paused) {
+  if (m_stateAtReceive == State_Paused) {
     PrepareRender();
     m_bInReceive = false;
     {

@@ -160,4 +160,6 @@ class CBaseRenderer : public CBaseFilter {
   DWORD_PTR m_dwAdvise = 0;                // clock advise cookie
   REFERENCE_TIME m_SignalTime = 0;         // end time of the last sample
   std::atomic<bool> m_bInReceive{false};   // the streaming thread is inside Receive
+  // The filter state when PrepareReceive took the sample (streaming thread only).
+  FILTER_STATE m_stateAtReceive = State_Stopped;
 };

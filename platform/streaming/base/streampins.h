@@ -47,7 +47,7 @@ class CBaseInputPin : public CBasePin, public IMemInputPin {
   IMemAllocator* m_pAllocator = nullptr;  // holds a reference
   BOOL m_bReadOnly = FALSE;
   // Runtime
-  BOOL m_bFlushing = FALSE;  // between BeginFlush and EndFlush
+  CRelaxed<BOOL> m_bFlushing{FALSE};  // between BeginFlush and EndFlush
   AM_SAMPLE2_PROPERTIES m_SampleProps{};  // of the sample in Receive, streaming thread only
 };
 

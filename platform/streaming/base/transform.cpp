@@ -1,5 +1,7 @@
 #include "platform/streaming/base/transform.h"
 
+#include <new>
+
 #include "platform/streaming/base/posthru.h"
 #include "platform/streaming/base/trace.h"
 
@@ -90,7 +92,15 @@ HRESULT CTransformInputPin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop
 
 CTransformOutputPin::CTransformOutputPin(LPCTSTR objectName, CTransformFilter* filter, HRESULT* phr,
                                          LPCWSTR pinName)
-    : CBaseOutputPin(objectName, filter, &filter->m_csFilter, phr, pinName), m_pTransformFilter(filter) {}
+    : CBaseOutputPin(objectName, filter, &filter->m_csFilter, phr, pinName), m_pTransformFilter(filter) {
+  m_pPositionObject = new (std::nothrow) CPosPassThru(NAME("position pass-through"), GetOwner(), phr, nullptr);
+  if (!m_pPositionObject) {
+    if (phr) *phr = E_OUTOFMEMORY;
+    return;
+  }
+  m_pPosition = m_pPositionObject->GetInnerUnknown();
+  m_pPosition->AddRef();
+}
 
 CTransformOutputPin::~CTransformOutputPin() {
   if (m_pPosition) m_pPosition->Release();
@@ -99,11 +109,9 @@ CTransformOutputPin::~CTransformOutputPin() {
 HRESULT CTransformOutputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   if (riid == IID_IMediaPosition || riid == IID_IMediaSeeking) {
-    CAutoLock lock(m_pLock);
-    if (!m_pPosition) {
-      const HRESULT hr = CreatePosPassThru(GetOwner(), FALSE, m_pTransformFilter->GetPin(0), &m_pPosition);
-      if (FAILED(hr)) return hr;
-    }
+    if (!m_pPosition) return E_OUTOFMEMORY;
+    // Bound to the input pin on first use: the filter may make its pins in any order.
+    if (!m_pPositionObject->Pin()) m_pPositionObject->SetPin(m_pTransformFilter->InputPinObject());
     return m_pPosition->QueryInterface(riid, ppv);
   }
   return CBaseOutputPin::NonDelegatingQueryInterface(riid, ppv);

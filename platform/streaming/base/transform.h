@@ -13,6 +13,7 @@
 #pragma once
 
 #include "platform/streaming/base/basefilter.h"
+#include "platform/streaming/base/posthru.h"
 #include "platform/streaming/base/streampins.h"
 
 class CTransformFilter;
@@ -62,7 +63,10 @@ class CTransformOutputPin : public CBaseOutputPin {
 
  protected:
   CTransformFilter* m_pTransformFilter;
-  IUnknown* m_pPosition = nullptr;  // the pass-through's inner unknown, owned
+  // The pass-through, made with the pin so that answering IMediaSeeking takes no lock
+  // (renderers ask for it from streaming threads). Its inner unknown is owned.
+  CPosPassThru* m_pPositionObject = nullptr;
+  IUnknown* m_pPosition = nullptr;
 };
 
 class CTransformFilter : public CBaseFilter {

@@ -8,6 +8,24 @@
 #include "media/contract/strmif.h"
 #include "media/contract/sync.h"
 
+// A value written under a lock by control threads and read without it by streaming
+// threads (state, flushing, error flags): relaxed atomic loads and stores, used like
+// the plain value.
+template <typename T>
+class CRelaxed {
+ public:
+  CRelaxed() = default;
+  CRelaxed(T v) : m_value(v) {}
+  CRelaxed& operator=(T v) {
+    m_value.store(v, std::memory_order_relaxed);
+    return *this;
+  }
+  operator T() const { return m_value.load(std::memory_order_relaxed); }
+
+ private:
+  std::atomic<T> m_value{};
+};
+
 // A recursive lock. Owner tracking lets code assert that a caller holds it.
 class CCritSec {
  public:
