@@ -1,12 +1,13 @@
 // graphinfo: a graph inspection tool.
 //
-//   graphinfo [--play] [--seek SECONDS] [--json] FILE
+//   graphinfo [--play] [--rgb32] [--seek SECONDS] [--json] FILE
 //
 // Without --play it builds the graph RenderFile builds and prints its filters and
 // connections. With --play it builds the same graph but ends every stream in a counting
 // sink, runs it without a clock to completion and reports, per stream, the sample count,
 // the first and last start time, and the final event. Exit status 0 on completion, 1 when
-// the graph can't be built or ends in an error event, 2 for a usage error.
+// the graph can't be built or ends in an error event, 2 for a usage error. With --rgb32 the
+// video sinks ask for RGB32 frames, as a renderer of decoded pictures would.
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
@@ -134,7 +135,7 @@ struct Sink {
 
 class Tool {
  public:
-  bool play = false, json = false;
+  bool play = false, json = false, rgb32 = false;
   double seekSeconds = -1;
   std::string file;
 
@@ -179,7 +180,16 @@ class Tool {
     sink->AddRef();
     std::u16string name = u"Counting Sink " + tav::Utf8ToUtf16(std::to_string(sinks_.size() + 1));
     if (SUCCEEDED(hr)) hr = graph_->AddFilter(sink, name.c_str());
-    if (SUCCEEDED(hr)) hr = graph_->ConnectDirect(out, sink->GetPin(0), nullptr);
+    if (SUCCEEDED(hr) && rgb32 && IsVideoOutput(out)) {
+      // A partial type: the output pin picks its RGB32 offer, whatever it offers first.
+      AM_MEDIA_TYPE want{};
+      want.majortype = MEDIATYPE_Video;
+      want.subtype = MEDIASUBTYPE_RGB32;
+      if (FAILED(graph_->ConnectDirect(out, sink->GetPin(0), &want)))
+        hr = graph_->ConnectDirect(out, sink->GetPin(0), nullptr);
+    } else if (SUCCEEDED(hr)) {
+      hr = graph_->ConnectDirect(out, sink->GetPin(0), nullptr);
+    }
     if (FAILED(hr)) {
       graph_->RemoveFilter(sink);
       sink->Release();
@@ -190,6 +200,17 @@ class Tool {
     sinks_.push_back({sink, mt.majortype, mt.subtype});
     FreeMediaType(mt);
     return S_OK;
+  }
+
+  static bool IsVideoOutput(IPin* pin) {
+    ComPtr<IEnumMediaTypes> e;
+    AM_MEDIA_TYPE* mt = nullptr;
+    bool video = false;
+    if (SUCCEEDED(pin->EnumMediaTypes(&e)) && e->Next(1, &mt, nullptr) == S_OK) {
+      video = mt->majortype == MEDIATYPE_Video;
+      DeleteMediaType(mt);
+    }
+    return video;
   }
 
   // The splitter the platform's graph builder puts behind a file source for a stream type.
@@ -377,7 +398,7 @@ class Tool {
 };
 
 int Usage() {
-  std::fprintf(stderr, "usage: graphinfo [--play] [--seek SECONDS] [--json] FILE\n");
+  std::fprintf(stderr, "usage: graphinfo [--play] [--rgb32] [--seek SECONDS] [--json] FILE\n");
   return 2;
 }
 
@@ -388,6 +409,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--play") == 0) {
       tool.play = true;
+    } else if (std::strcmp(argv[i], "--rgb32") == 0) {
+      tool.rgb32 = true;
     } else if (std::strcmp(argv[i], "--json") == 0) {
       tool.json = true;
     } else if (std::strcmp(argv[i], "--seek") == 0 && i + 1 < argc) {

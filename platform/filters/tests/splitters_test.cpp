@@ -413,6 +413,20 @@ TEST_F(filters_Splitters, Graphinfo_JsonNamesFiltersConnectionsAndStreams) {
   EXPECT_NE(r.json.find("\"from\":\"AVI Splitter/Stream 01\""), std::string::npos) << r.json;
   EXPECT_EQ(r.json.front(), '{');
 
+  // --rgb32: the video arrives decoded as RGB32 frames, every one of them.
+  PlayResult rgb = Play(path, "--rgb32");
+  ASSERT_EQ(rgb.status, 0) << rgb.json;
+  EXPECT_NE(rgb.json.find("{\"major\":\"" + kVideoMajor + "\",\"subtype\":\"" +
+                          tav::GuidToString(MEDIASUBTYPE_RGB32) + "\""),
+            std::string::npos)
+      << rgb.json;
+  ASSERT_EQ(rgb.streams.size(), r.streams.size()) << rgb.json;
+  for (size_t i = 0; i < r.streams.size(); ++i) {
+    if (r.streams[i].major == kVideoMajor) {
+      EXPECT_NEAR(rgb.streams[i].samples, r.streams[i].samples, 1);
+    }
+  }
+
   int status = 0;
   const std::string tool = "'" + tavtest::ProgramPath("graphinfo") + "'";
   tavtest::Capture(tool + " 2>/dev/null", &status);
