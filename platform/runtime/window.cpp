@@ -126,14 +126,14 @@ class Queue : public Waitable {
   // Arms the timerfd for the earliest timer (disarms it when there is none).
   void TimersChangedLocked() {
     if (timerFd >= 0) {
-      itimerspec spec{};
+      itimerspec wake{};
       if (auto due = WakeTimeLocked()) {
         auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(due->time_since_epoch()).count();
         if (ns <= 0) ns = 1;  // zero would disarm
-        spec.it_value.tv_sec = time_t(ns / 1000000000);
-        spec.it_value.tv_nsec = long(ns % 1000000000);
+        wake.it_value.tv_sec = time_t(ns / 1000000000);
+        wake.it_value.tv_nsec = long(ns % 1000000000);
       }
-      timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+      timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &wake, nullptr);
     }
     cv.notify_all();
     SignalWaitersLocked();
