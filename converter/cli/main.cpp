@@ -317,6 +317,9 @@ int main(int argc, char** argv) {
       return 1;
     }
     doc.SetRemoveAfterConversion(opt.removeAfter);
+    // A loaded entry knows nothing of its source yet; without a probe it counts as not
+    // seekable and its split size would read as 0.
+    for (size_t i = 0; i < doc.GetCount(); ++i) Probe(prober, doc.GetAt(i));
   }
   for (const std::string& input : opt.inputs) {
     if (input == batchFile) continue;
