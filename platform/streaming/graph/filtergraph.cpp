@@ -15,44 +15,7 @@ namespace tav::graph {
 namespace {
 
 // Enumerates a snapshot of the graph's filters.
-class FilterEnum final : public IEnumFilters, public LiveObject {
- public:
-  explicit FilterEnum(std::vector<ComPtr<IBaseFilter>> list, size_t pos = 0) : list_(std::move(list)), pos_(pos) {}
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IEnumFilters) return GiveInterface<IEnumFilters>(this, ppv);
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  GRAPH_IMPLEMENT_REFCOUNT();
-  STDMETHODIMP Next(ULONG count, IBaseFilter** out, ULONG* fetched) override {
-    if (!out) return E_POINTER;
-    if (count > 1 && !fetched) return E_INVALIDARG;
-    ULONG n = 0;
-    while (n < count && pos_ < list_.size()) list_[pos_++].CopyTo(&out[n++]);
-    if (fetched) *fetched = n;
-    return n == count ? S_OK : S_FALSE;
-  }
-  STDMETHODIMP Skip(ULONG count) override {
-    size_t left = list_.size() - pos_;
-    pos_ += std::min<size_t>(count, left);
-    return count <= left ? S_OK : S_FALSE;
-  }
-  STDMETHODIMP Reset() override {
-    pos_ = 0;
-    return S_OK;
-  }
-  STDMETHODIMP Clone(IEnumFilters** out) override {
-    if (!out) return E_POINTER;
-    *out = new (std::nothrow) FilterEnum(list_, pos_);
-    return *out ? S_OK : E_OUTOFMEMORY;
-  }
-
- private:
-  ~FilterEnum() override = default;
-  const std::vector<ComPtr<IBaseFilter>> list_;
-  size_t pos_;
-};
+using FilterEnum = SnapshotEnum<IEnumFilters, IBaseFilter>;
 
 }  // namespace
 

@@ -231,46 +231,7 @@ class FilterMoniker final : public IMoniker, public LiveObject {
 
 // ---- moniker enumerator ---------------------------------------------------------------
 
-class MonikerEnum final : public IEnumMoniker, public LiveObject {
- public:
-  explicit MonikerEnum(std::vector<ComPtr<IMoniker>> list, size_t pos = 0) : list_(std::move(list)), pos_(pos) {}
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IEnumMoniker) return GiveInterface<IEnumMoniker>(this, ppv);
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  GRAPH_IMPLEMENT_REFCOUNT();
-
-  STDMETHODIMP Next(ULONG count, IMoniker** out, ULONG* fetched) override {
-    if (!out) return E_POINTER;
-    if (count > 1 && !fetched) return E_INVALIDARG;
-    ULONG n = 0;
-    while (n < count && pos_ < list_.size()) list_[pos_++].CopyTo(&out[n++]);
-    if (fetched) *fetched = n;
-    return n == count ? S_OK : S_FALSE;
-  }
-  STDMETHODIMP Skip(ULONG count) override {
-    size_t left = list_.size() - pos_;
-    pos_ += std::min<size_t>(count, left);
-    return count <= left ? S_OK : S_FALSE;
-  }
-  STDMETHODIMP Reset() override {
-    pos_ = 0;
-    return S_OK;
-  }
-  STDMETHODIMP Clone(IEnumMoniker** out) override {
-    if (!out) return E_POINTER;
-    *out = new (std::nothrow) MonikerEnum(list_, pos_);
-    return *out ? S_OK : E_OUTOFMEMORY;
-  }
-
- private:
-  ~MonikerEnum() override = default;
-  const std::vector<ComPtr<IMoniker>> list_;
-  size_t pos_;
-};
+using MonikerEnum = SnapshotEnum<IEnumMoniker, IMoniker>;
 
 // ---- reading registrations ----------------------------------------------------------
 
