@@ -40,8 +40,10 @@ STDMETHODIMP CTeeInputPin::Receive(IMediaSample* sample) {
     CTeeOutputPin* out = tee_->outputs_[i].get();
     if (!out->IsConnected()) continue;
     any = true;
+    // Every output gets the input sample itself: its downstream pin was told the buffers
+    // are read-only, so nothing downstream writes into what the other outputs read.
     // One output refusing or failing does not starve the others.
-    if (out->DeliverCopy(sample) == S_OK) delivered = true;
+    if (out->Deliver(sample) == S_OK) delivered = true;
   }
   return !any || delivered ? S_OK : S_FALSE;
 }
@@ -134,29 +136,38 @@ HRESULT CTeeOutputPin::CompleteConnect(IPin* receivePin) {
   return S_OK;
 }
 
-HRESULT CTeeOutputPin::DeliverCopy(IMediaSample* sample) {
-  const long length = sample->GetActualDataLength();
-  IMediaSample* out = nullptr;
-  HRESULT hr = GetDeliveryBuffer(&out, nullptr, nullptr, 0);
-  if (FAILED(hr)) return hr;
-  ComPtr<IMediaSample> hold;
-  hold.Attach(out);
-  BYTE *src = nullptr, *dst = nullptr;
-  sample->GetPointer(&src);
-  out->GetPointer(&dst);
-  if (!src || !dst || out->GetSize() < length) return E_FAIL;
-  std::memcpy(dst, src, size_t(length));
-  out->SetActualDataLength(length);
-  REFERENCE_TIME start = 0, stop = 0;
-  hr = sample->GetTime(&start, &stop);
-  if (hr == S_OK) out->SetTime(&start, &stop);
-  else if (hr == VFW_S_NO_STOP_TIME) out->SetTime(&start, nullptr);
-  else out->SetTime(nullptr, nullptr);
-  if (sample->GetMediaTime(&start, &stop) == S_OK) out->SetMediaTime(&start, &stop);
-  out->SetSyncPoint(sample->IsSyncPoint() == S_OK);
-  out->SetDiscontinuity(sample->IsDiscontinuity() == S_OK);
-  out->SetPreroll(sample->IsPreroll() == S_OK);
-  return Deliver(out);
+HRESULT CTeeOutputPin::DecideAllocator(IMemInputPin* pin, IMemAllocator** allocator) {
+  // As the base class does, except that the downstream pin learns that the samples are
+  // shared with the other outputs (read-only): an in-place filter there copies first.
+  if (!pin || !allocator) return E_POINTER;
+  if (*allocator) {
+    (*allocator)->Release();
+    *allocator = nullptr;
+  }
+  ALLOCATOR_PROPERTIES props{};
+  pin->GetAllocatorRequirements(&props);
+  if (props.cbAlign == 0) props.cbAlign = 1;
+  HRESULT hr = pin->GetAllocator(allocator);
+  if (SUCCEEDED(hr) && *allocator) {
+    hr = DecideBufferSize(*allocator, &props);
+    if (SUCCEEDED(hr)) hr = pin->NotifyAllocator(*allocator, TRUE);
+    if (SUCCEEDED(hr)) return S_OK;
+  }
+  if (*allocator) {
+    (*allocator)->Release();
+    *allocator = nullptr;
+  }
+  hr = InitAllocator(allocator);
+  if (SUCCEEDED(hr) && *allocator) {
+    hr = DecideBufferSize(*allocator, &props);
+    if (SUCCEEDED(hr)) hr = pin->NotifyAllocator(*allocator, TRUE);
+    if (SUCCEEDED(hr)) return S_OK;
+  }
+  if (*allocator) {
+    (*allocator)->Release();
+    *allocator = nullptr;
+  }
+  return FAILED(hr) ? hr : E_FAIL;
 }
 
 // ---- filter -----------------------------------------------------------------------------

@@ -1,7 +1,9 @@
-// "Infinite Pin Tee Filter": one input ("Input") copied to every connected output
+// "Infinite Pin Tee Filter": one input ("Input") delivered to every connected output
 // ("Output1", "Output2", ...). A new free output pin appears whenever the last one
-// connects, so there is always one to connect. Each output has its own allocator and gets
-// its own copy of every sample; flushing, new segments and end of stream go to all outputs.
+// connects, so there is always one to connect. Every output passes on the input sample
+// itself, without a copy; the downstream pins are told that the buffers are read-only, so
+// an in-place filter behind one output copies before it writes. Flushing, new segments and
+// end of stream go to all outputs.
 // Seeking on any output passes upstream through the input.
 //
 // Lock order: lock_ (the filter lock: state, pins, connections) before receiveLock_ (held
@@ -42,8 +44,8 @@ class CTeeOutputPin final : public CBaseOutputPin {
   HRESULT GetMediaType(int position, CMediaType* mt) override;
   HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* props) override;
   HRESULT CompleteConnect(IPin* receivePin) override;
-  // Copies one input sample into a buffer of this pin's allocator and delivers it.
-  HRESULT DeliverCopy(IMediaSample* sample);
+  // Negotiates as the base class does, but notifies the downstream pin read-only.
+  HRESULT DecideAllocator(IMemInputPin* pin, IMemAllocator** allocator) override;
 
  private:
   CInfTee* tee_;

@@ -6,6 +6,7 @@
 
 #include "media/contract/uuids.h"
 #include "platform/filters/tests/support_pfdec.h"
+#include "platform/streaming/testfilters/testinplace.h"
 #include "tests/support/testenv.h"
 
 using namespace pfdec;
@@ -220,6 +221,60 @@ TEST_F(filters_Decoders, InfTee_CopiesToEveryOutput_AndAlwaysHasAFreePin) {
     FindPin(tee.Get(), PINDIR_OUTPUT, i)->Disconnect();
     sinks[size_t(i)]->Pin()->Disconnect();
   }
+}
+
+// The tee hands every output the same sample, so an output whose downstream filter writes
+// into its input must have been told the buffers are read-only: the in-place stamper behind
+// Output1 then stamps a copy, and Output2 still sees the frames as they came in.
+TEST_F(filters_Decoders, InfTee_SharedSamples_AreReadOnlyForAnInPlaceFilterBehindOneOutput) {
+  CMediaType mt(&MEDIATYPE_Video);
+  mt.SetSubtype(&MEDIASUBTYPE_RGB32);
+  mt.SetFormatType(&FORMAT_VideoInfo);
+  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
+  *vih = {};
+  vih->bmiHeader = {sizeof(BITMAPINFOHEADER), 8, 2, 1, 32, BI_RGB, 64, 0, 0, 0, 0};
+  mt.SetSampleSize(64);
+  ComPtr<IBaseFilter> tee, stamperFilter;
+  ASSERT_EQ(CreateFilter(CLSID_InfTee, &tee), S_OK);
+  tavtest::CTestInPlace* stamper = tavtest::CTestInPlace::Create({}, stamperFilter);
+  ComPtr<PushSource> src = new PushSource(mt);
+  ComPtr<CollectSink> stamped = new CollectSink(MEDIASUBTYPE_RGB32), plain = new CollectSink(MEDIASUBTYPE_RGB32);
+  ASSERT_EQ(src->Pin()->Connect(FindPin(tee.Get(), PINDIR_INPUT).Get(), nullptr), S_OK);
+  // Outside a graph nobody reconnects the stamper's input once its output is connected, so
+  // the test does, as the graph would: that connection settles the allocators.
+  ComPtr<IPin> out1 = FindPin(tee.Get(), PINDIR_OUTPUT, 0);
+  ASSERT_EQ(out1->Connect(stamper->GetPin(0), nullptr), S_OK);
+  ASSERT_EQ(stamper->GetPin(1)->Connect(stamped->Pin(), nullptr), S_OK);
+  out1->Disconnect();
+  stamper->GetPin(0)->Disconnect();
+  ASSERT_EQ(out1->Connect(stamper->GetPin(0), nullptr), S_OK);
+  ASSERT_EQ(FindPin(tee.Get(), PINDIR_OUTPUT, 1)->Connect(plain->Pin(), nullptr), S_OK);
+  std::vector<Packet> packets(3);
+  for (int i = 0; i < 3; ++i) {
+    packets[i].data.assign(64, BYTE(10 * i));
+    packets[i].timed = true;
+    packets[i].start = i * 333333;
+    packets[i].stop = (i + 1) * 333333;
+  }
+  ASSERT_EQ(PushAll(src.Get(), {tee.Get(), stamperFilter.Get(), stamped.Get(), plain.Get()}, packets), S_OK);
+  ASSERT_EQ(stamped->samples.size(), 3u);
+  ASSERT_EQ(plain->samples.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(plain->samples[size_t(i)].data, packets[size_t(i)].data) << "frame " << i << " changed behind Output2";
+    std::vector<BYTE> expect = packets[size_t(i)].data;
+    ++expect[4];
+    EXPECT_EQ(stamped->samples[size_t(i)].data, expect) << "frame " << i;
+    EXPECT_EQ(plain->samples[size_t(i)].start, i * 333333);
+  }
+  EXPECT_EQ(stamper->Transforms(), 3);
+  src->Pin()->Disconnect();
+  FindPin(tee.Get(), PINDIR_INPUT)->Disconnect();
+  out1->Disconnect();
+  stamper->GetPin(0)->Disconnect();
+  stamper->GetPin(1)->Disconnect();
+  stamped->Pin()->Disconnect();
+  FindPin(tee.Get(), PINDIR_OUTPUT, 1)->Disconnect();
+  plain->Pin()->Disconnect();
 }
 
 TEST_F(filters_Decoders, DvDecoder_HalfResolution_GivesQuarterSizedFrames) {
