@@ -372,6 +372,8 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, OnSigint);
   PlayerCore player;
   ConversionRun run(doc, *b);
+  // No screen to show the frames on: the tee feeds the exporter alone.
+  run.SetLivePreview(false);
   run.StartConversion(&player);
 
   const bool tty = isatty(STDOUT_FILENO);

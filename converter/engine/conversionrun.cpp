@@ -196,8 +196,9 @@ void ConversionRun::BuildConversionGraph(HRChecker& c, CConvertOrder* entry, con
 
   AttachExporter(c, entry, name);
 
-  // The live preview branch. This platform has no video renderer yet; without one the
-  // branch stays unconnected and the tee feeds the exporter alone.
+  // The live preview branch. Without a video renderer, or when the front end has nothing
+  // to show it in (SetLivePreview(false)), the branch stays unconnected and the tee feeds
+  // the exporter alone.
   ComPtr<IPin> preview = PinByName(tee.Get(), u"Output2");
   c.CheckPointer(preview);
   b.SetConversionMode(false);
@@ -208,7 +209,8 @@ void ConversionRun::BuildConversionGraph(HRChecker& c, CConvertOrder* entry, con
   b.SetSubtitles(false, "", "", "");
   b.SetFormatAdapter(true);
   ComPtr<IBaseFilter> probe;
-  if (SUCCEEDED(CoCreateInstance(CLSID_VideoRenderer, nullptr, CLSCTX_ALL, IID_IBaseFilter, probe.AsVoidOut()))) {
+  if (livePreview_ &&
+      SUCCEEDED(CoCreateInstance(CLSID_VideoRenderer, nullptr, CLSCTX_ALL, IID_IBaseFilter, probe.AsVoidOut()))) {
     probe = nullptr;
     c.Check(b.RenderPin(preview.Get()));
   }

@@ -53,6 +53,11 @@ class ConversionRun : public PlayerEventSink {
   void GetFileTimes(LONGLONG* elapsed, LONGLONG* remaining);
   void GetTotalTimes(LONGLONG* elapsed, LONGLONG* remaining);
 
+  // Whether the tee's second output feeds a preview renderer (on by default). A front end
+  // without a screen turns it off: every frame would be copied, converted and drawn for
+  // nobody.
+  void SetLivePreview(bool on) { livePreview_ = on; }
+
   // Output files written for an entry during this run (parts in order).
   std::vector<std::string> OutputsOf(const CConvertOrder* entry) const;
 
@@ -72,6 +77,7 @@ class ConversionRun : public PlayerEventSink {
   FilterGraphBuilder& builder_;
 
   // Run state.
+  bool livePreview_ = true;       // configuration: render the tee's second output
   PlayerCore* player_ = nullptr;  // lent by the owner for the run
   CConvertOrder* current_ = nullptr;
   std::unique_ptr<OutputFileSequence> outputSequence_;
