@@ -5,6 +5,7 @@
 #include "libs/vxcamwriter/vxcamwriter.h"
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
+#include "media/contract/sysparams.h"
 #include "media/contract/uuids.h"
 
 namespace tav {
@@ -77,7 +78,12 @@ void ConversionRun::StartConversion(PlayerCore* player) {
   if (!player || doc_.IsConverting()) return;
   player_ = player;
   doc_.SetConverting(true);
-  // The screen saver: a headless run has none to hold off.
+  // The screen saver stays off for the run. It is switched off only when its setting could
+  // be read, so that StopConversion always has something to restore it to.
+  BOOL screenSaverActive = FALSE;
+  savedScreenSaver_ = SystemParametersInfo(SPI_GETSCREENSAVEACTIVE, 0, &screenSaverActive, 0)
+                          ? LONG(screenSaverActive) : -1;
+  if (savedScreenSaver_ != -1) SystemParametersInfo(SPI_SETSCREENSAVEACTIVE, FALSE, nullptr, 0);
   outputs_.clear();
   LONGLONG totalBytes = 0;
   checkedCount_ = 0;
@@ -364,6 +370,10 @@ void ConversionRun::StopConversion() {
     CoFreeUnusedLibraries();
   }
   doc_.StopConversion();
+  if (savedScreenSaver_ != -1) {
+    SystemParametersInfo(SPI_SETSCREENSAVEACTIVE, UINT(savedScreenSaver_), nullptr, 0);
+    savedScreenSaver_ = -1;
+  }
 }
 
 // ---- figures --------------------------------------------------------------------------------

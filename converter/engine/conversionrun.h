@@ -86,6 +86,7 @@ class ConversionRun : public PlayerEventSink {
   RunCounters counters_;
   int currentIndex_ = 0;
   int checkedCount_ = 0;
+  LONG savedScreenSaver_ = -1;  // the screen-saver-active setting before the run; -1 = nothing saved
   // Statistics: the files each entry produced, for the owner's report.
   std::map<const CConvertOrder*, std::vector<std::string>> outputs_;
   const CConvertOrder* sequenceEntry_ = nullptr;  // the entry outputSequence_ belongs to

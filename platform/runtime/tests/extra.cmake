@@ -20,3 +20,8 @@ endif()
 if(TARGET runtime_rot_test)
   add_dependencies(runtime_rot_test rotlist)
 endif()
+
+# The screen-saver test serves a stand-in screen-saver service on a private bus.
+if(TARGET runtime_screensaver_test)
+  target_link_libraries(runtime_screensaver_test PRIVATE tavrion_test_fakebus)
+endif()
