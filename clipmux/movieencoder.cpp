@@ -32,7 +32,7 @@ std::string AvError(int err) {
 
 MovieEncoder::MovieEncoder(const MovieJob& job, CountingOutput& output) : job_(job), output_(output) {}
 
-MovieEncoder::~MovieEncoder() = default;
+MovieEncoder::~MovieEncoder() { StopWorker(); }
 
 void MovieEncoder::Fail(const std::string& what, int averror) {
   if (averror == AVERROR(ENOSPC) || averror == AVERROR(EFBIG) || output_.lastError() == ENOSPC ||
@@ -75,12 +75,14 @@ void MovieEncoder::OpenVideoEncoder() {
   int err = avcodec_open2(c, codec, nullptr);
   if (err < 0) Fail("cannot start the MPEG-4 encoder", err);
 
-  picture_.reset(av_frame_alloc());
-  if (!picture_) throw MyError("out of memory (picture)");
-  picture_->format = c->pix_fmt;
-  picture_->width = c->width;
-  picture_->height = c->height;
-  if ((err = av_frame_get_buffer(picture_.get(), 0)) < 0) Fail("cannot allocate a picture", err);
+  for (Slot& slot : slots_) {
+    slot.picture.reset(av_frame_alloc());
+    if (!slot.picture) throw MyError("out of memory (picture)");
+    slot.picture->format = c->pix_fmt;
+    slot.picture->width = c->width;
+    slot.picture->height = c->height;
+    if ((err = av_frame_get_buffer(slot.picture.get(), 0)) < 0) Fail("cannot allocate a picture", err);
+  }
 
   AVPixelFormat source = v.bitsPerPixel == 32 ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_BGR24;
   // Same size in and out: only the chroma is halved. Point sampling still averages pixel
@@ -161,22 +163,21 @@ int MovieEncoder::Run() {
   if ((err = avformat_write_header(muxer_.get(), nullptr)) < 0) Fail("cannot write the movie header", err);
   headerWritten_ = true;
 
-  IDubberCallback* cb = job_.callback;
-  const int frameBytes = job_.video.frameBytes();
-  for (;;) {
-    int bytes = 0, pixels = 0;
-    cb->GetVideoFrame(reinterpret_cast<char*>(frameBuffer_.data()), &bytes, &pixels);
-    if (bytes <= 0) break;
-    if (bytes > frameBytes) throw MyError("the callback returned a frame larger than the frame size");
-    EncodeVideo(frameBuffer_.data(), bytes);
-    if (audioCodec_) {
-      int audioBytes = 0, blocks = 0;
-      cb->GetAudioChunk(reinterpret_cast<char*>(chunkBuffer_.data()), &audioBytes, &blocks);
-      if (audioBytes > int(chunkBuffer_.size()))
-        throw MyError("the callback returned more audio than the buffer holds");
-      if (audioBytes > 0) QueueAudio(chunkBuffer_.data(), audioBytes);
-    }
-    output_.UpdateCount();
+  for (Slot& slot : slots_) freeSlots_.push_back(&slot);
+  worker_ = std::thread([this] { WorkerLoop(); });
+
+  try {
+    PullFrames();
+  } catch (...) {
+    // The encoding thread must be gone before the caller closes the file.
+    StopWorker();
+    throw;
+  }
+  Submit(nullptr);
+  StopWorker();
+  {
+    std::lock_guard lock(slotLock_);
+    if (workerError_) std::rethrow_exception(workerError_);
   }
 
   // Flush the encoders, then let the muxer write the index and the final header.
@@ -192,7 +193,93 @@ int MovieEncoder::Run() {
   return int(framesWritten_);
 }
 
-void MovieEncoder::EncodeVideo(const uint8_t* data, int bytes) {
+void MovieEncoder::PullFrames() {
+  IDubberCallback* cb = job_.callback;
+  const int frameBytes = job_.video.frameBytes();
+  for (;;) {
+    int bytes = 0, pixels = 0;
+    cb->GetVideoFrame(reinterpret_cast<char*>(frameBuffer_.data()), &bytes, &pixels);
+    if (bytes <= 0) break;
+    if (bytes > frameBytes) throw MyError("the callback returned a frame larger than the frame size");
+    Slot* slot = TakeFreeSlot();
+    ConvertVideo(frameBuffer_.data(), bytes, slot->picture.get());
+    slot->audio.clear();
+    if (audioCodec_) {
+      int audioBytes = 0, blocks = 0;
+      cb->GetAudioChunk(reinterpret_cast<char*>(chunkBuffer_.data()), &audioBytes, &blocks);
+      if (audioBytes > int(chunkBuffer_.size()))
+        throw MyError("the callback returned more audio than the buffer holds");
+      if (audioBytes > 0) slot->audio.assign(chunkBuffer_.begin(), chunkBuffer_.begin() + audioBytes);
+    }
+    Submit(slot);
+  }
+}
+
+MovieEncoder::Slot* MovieEncoder::TakeFreeSlot() {
+  std::unique_lock lock(slotLock_);
+  slotFreed_.wait(lock, [this] { return !freeSlots_.empty() || workerError_; });
+  if (workerError_) std::rethrow_exception(workerError_);
+  Slot* slot = freeSlots_.back();
+  freeSlots_.pop_back();
+  return slot;
+}
+
+void MovieEncoder::Submit(Slot* slot) {
+  {
+    std::lock_guard lock(slotLock_);
+    if (slot)
+      queuedSlots_.push_back(slot);
+    else
+      endQueued_ = true;
+  }
+  slotQueued_.notify_one();
+}
+
+void MovieEncoder::StopWorker() {
+  if (!worker_.joinable()) return;
+  {
+    // Also the way out when the caller's side fails: the slots still queued are encoded,
+    // and the thread ends.
+    std::lock_guard lock(slotLock_);
+    endQueued_ = true;
+  }
+  slotQueued_.notify_one();
+  worker_.join();
+}
+
+void MovieEncoder::WorkerLoop() {
+  for (;;) {
+    Slot* slot = nullptr;
+    {
+      std::unique_lock lock(slotLock_);
+      slotQueued_.wait(lock, [this] { return !queuedSlots_.empty() || endQueued_; });
+      if (queuedSlots_.empty()) return;  // the end, and everything before it is written
+      slot = queuedSlots_.front();
+      queuedSlots_.erase(queuedSlots_.begin());
+    }
+    try {
+      EncodeSlot(*slot);
+    } catch (...) {
+      std::lock_guard lock(slotLock_);
+      workerError_ = std::current_exception();
+      slotFreed_.notify_one();
+      return;
+    }
+    {
+      std::lock_guard lock(slotLock_);
+      freeSlots_.push_back(slot);
+    }
+    slotFreed_.notify_one();
+  }
+}
+
+void MovieEncoder::EncodeSlot(Slot& slot) {
+  EncodeVideo(slot.picture.get());
+  if (audioCodec_ && !slot.audio.empty()) QueueAudio(slot.audio.data(), int(slot.audio.size()));
+  output_.UpdateCount();
+}
+
+void MovieEncoder::ConvertVideo(const uint8_t* data, int bytes, AVFrame* picture) {
   const VideoLayout& v = job_.video;
   const int frameBytes = v.frameBytes();
   if (bytes < frameBytes) {
@@ -201,7 +288,8 @@ void MovieEncoder::EncodeVideo(const uint8_t* data, int bytes) {
     std::memset(frameBuffer_.data() + bytes, 0, size_t(frameBytes - bytes));
     data = frameBuffer_.data();
   }
-  int err = av_frame_make_writable(picture_.get());
+  // The encoder may still hold a reference to this picture's buffer from an earlier frame.
+  int err = av_frame_make_writable(picture);
   if (err < 0) Fail("cannot get a picture buffer", err);
   const int stride = v.strideBytes();
   const uint8_t* top = data;
@@ -213,9 +301,13 @@ void MovieEncoder::EncodeVideo(const uint8_t* data, int bytes) {
   }
   const uint8_t* src[4] = {top, nullptr, nullptr, nullptr};
   const int srcStride[4] = {step, 0, 0, 0};
-  sws_scale(scaler_.get(), src, srcStride, 0, v.height, picture_->data, picture_->linesize);
-  picture_->pts = framesWritten_++;
-  if ((err = avcodec_send_frame(videoCodec_.get(), picture_.get())) < 0) Fail("cannot encode a frame", err);
+  sws_scale(scaler_.get(), src, srcStride, 0, v.height, picture->data, picture->linesize);
+  picture->pts = framesWritten_++;
+}
+
+void MovieEncoder::EncodeVideo(AVFrame* picture) {
+  int err = avcodec_send_frame(videoCodec_.get(), picture);
+  if (err < 0) Fail("cannot encode a frame", err);
   Drain(videoCodec_.get(), videoStream_);
 }
 

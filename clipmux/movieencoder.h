@@ -1,9 +1,22 @@
 // One movie from start to index: pulls frames and audio through the callback, encodes them
 // and hands the packets to the AVI muxer writing into a CountingOutput.
+//
+// Two threads share the work of a movie: the caller's thread (the one in StartEncoder)
+// pulls a frame and its audio through the callback and converts the frame to YUV 4:2:0;
+// an encoding thread, started by Run and joined before Run returns, encodes the frames and
+// audio in the order they were pulled and writes the packets. They meet through two slots:
+// while one slot's frame is encoded the next is pulled and converted into the other, so at
+// most one frame is on its way to the file when the callback is asked for the next one
+// (the byte count seen from the callback lags by that frame). The flush and the index are
+// written on the caller's thread after the encoding thread has ended.
 #pragma once
 
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "clipmux/countingoutput.h"
@@ -56,7 +69,26 @@ class MovieEncoder {
   void OpenVideoEncoder();
   void OpenAudioEncoder();
   void OpenMuxer();
-  void EncodeVideo(const uint8_t* data, int bytes);
+
+  // One pulled frame with the audio that came after it.
+  struct Slot {
+    AVFrameUPtr picture;         // YUV 4:2:0, stamped
+    std::vector<uint8_t> audio;  // interleaved PCM, whole blocks
+  };
+  // Caller's thread: pulls frames and audio until the callback's frames run out.
+  void PullFrames();
+  // Caller's thread: converts a pulled RGB frame into the slot's picture.
+  void ConvertVideo(const uint8_t* data, int bytes, AVFrame* picture);
+  // Caller's thread: a slot the encoding thread is done with (rethrows its failure).
+  Slot* TakeFreeSlot();
+  // Caller's thread: hands a filled slot (or, with null, the end) to the encoding thread.
+  void Submit(Slot* slot);
+  // Caller's thread: tells the encoding thread to finish and joins it.
+  void StopWorker();
+  // The encoding thread.
+  void WorkerLoop();
+  void EncodeSlot(Slot& slot);
+  void EncodeVideo(AVFrame* picture);
   void QueueAudio(const uint8_t* data, int bytes);
   void EncodeAudio(bool final);
   void Drain(AVCodecContext* codec, AVStream* stream);
@@ -72,7 +104,6 @@ class MovieEncoder {
   AVStream* videoStream_ = nullptr;  // owned by muxer_
   AVStream* audioStream_ = nullptr;  // owned by muxer_
   SwsContextUPtr scaler_;
-  AVFrameUPtr picture_;
   AVFrameUPtr samples_;
   AVAudioFifoUPtr fifo_;
   AVPacketUPtr packet_;
@@ -80,7 +111,24 @@ class MovieEncoder {
   std::vector<uint8_t> chunkBuffer_;
   std::vector<int16_t> planar_;
 
-  // Progress.
+  // The hand-over between the two threads. Lock order: only slotLock_.
+  static constexpr int kSlots = 2;
+  Slot slots_[kSlots];
+  std::thread worker_;
+  // Guards the queues and flags below; held only to move slot pointers.
+  std::mutex slotLock_;
+  // Signalled by the encoding thread when a slot comes free or it fails; the caller waits.
+  std::condition_variable slotFreed_;
+  // Signalled by the caller when a slot is queued or the end is handed over; the encoding
+  // thread waits.
+  std::condition_variable slotQueued_;
+  std::vector<Slot*> freeSlots_;    // guarded by slotLock_
+  std::vector<Slot*> queuedSlots_;  // guarded by slotLock_; in pull order
+  bool endQueued_ = false;          // guarded by slotLock_: no more slots will come
+  std::exception_ptr workerError_;  // guarded by slotLock_: why the encoding thread stopped
+
+  // Progress. framesWritten_ counts pulled frames (caller's thread); the rest belong to the
+  // encoding thread while it runs.
   int64_t framesWritten_ = 0;
   int64_t samplesEncoded_ = 0;
   bool headerWritten_ = false;
