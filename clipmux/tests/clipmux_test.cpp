@@ -48,6 +48,7 @@ class GeneratedClip : public IDubberCallback {
     }
     *bytes = width_ * height_ * 4;
     if (shortFrames) *bytes /= 2;
+    if (served_ == oversizedFrame) *bytes += 4;
     *pixels = *bytes / 4;
     ++served_;
     bytesSeen.push_back(GetDirectBytesWrited());
@@ -69,6 +70,7 @@ class GeneratedClip : public IDubberCallback {
   std::vector<LONGLONG> bytesSeen;
   bool shortFrames = false;
   bool textured = false;
+  int oversizedFrame = -1;    // this frame (from 0) claims more bytes than a frame has
   int64_t silentSamples = 0;  // the tone starts after this many samples
   std::function<void(int)> onFrame;
 
@@ -380,6 +382,34 @@ TEST_F(clipmux_Movie, Failure_StartWithoutPreparedFile_ReleasesBothWaiters) {
   EXPECT_EQ(Write(dir_ + "/outer.avi", outer, 320, 240, 30.0), 5);
   EXPECT_NE(nested.find("already"), std::string::npos);
   EXPECT_EQ(moviecheck::DecodedFrames(dir_ + "/outer.avi", "v:0"), 5);
+}
+
+// A bad frame from the callback while earlier frames are still being encoded: the
+// encoding thread is stopped before the file is closed (or removed), and the movie ends
+// with the error instead of hanging or writing on.
+TEST_F(clipmux_Movie, Failure_BadFrameMidMovie_StopsTheEncodingThreadFirst) {
+  for (bool remove : {false, true}) {
+    SCOPED_TRACE(remove ? "delete on failure" : "keep on failure");
+    std::string path = dir_ + (remove ? "/removed.avi" : "/kept.avi");
+    GeneratedClip clip(320, 240, 30.0, 60);
+    clip.textured = true;
+    clip.oversizedFrame = 40;
+    ResetEvent(events_.idle);
+    std::string error;
+    try {
+      Write(path, clip, 320, 240, 30.0, remove);
+    } catch (const MyError& e) {
+      error = e.what();
+    }
+    EXPECT_NE(error.find("larger than the frame size"), std::string::npos) << error;
+    EXPECT_EQ(WaitForSingleObject(events_.idle, 0), WAIT_OBJECT_0);
+    if (remove) {
+      EXPECT_EQ(moviecheck::FileSize(path), -1);
+    } else {
+      // The 40 good frames went to the file before it was closed.
+      EXPECT_GT(moviecheck::FileSize(path), 20000);
+    }
+  }
 }
 
 TEST_F(clipmux_Movie, Failure_DiskFull_ThrowsAndSetsIdle) {
