@@ -1,6 +1,6 @@
 // Trace lines of the runtime's message queues, object table and modules, each switched on
 // by its own environment variable (TAVRION_TRACE_MSG, TAVRION_TRACE_ROT,
-// TAVRION_TRACE_MODULES, TAVRION_TRACE_CODEPAGE); off by default.
+// TAVRION_TRACE_MODULES, TAVRION_TRACE_CODEPAGE, TAVRION_TRACE_SCREENSAVER); off by default.
 #pragma once
 
 #include <cstdio>
