@@ -114,6 +114,26 @@ std::vector<ComPtr<IBaseFilter>> FiltersOf(IGraphBuilder* graph) {
   return out;
 }
 
+// True when a filter of class clsid is the pin's owner or feeds it further up the chain
+// (through the first connected input pin of each filter).
+bool ChainHas(IPin* pin, const CLSID& clsid) {
+  constexpr int kMaxChainFilters = 64;  // a bound, should a graph ever loop
+  ComPtr<IBaseFilter> filter = OwnerOf(pin);
+  for (int i = 0; filter && i < kMaxChainFilters; ++i) {
+    if (ClassOf(filter.Get()) == clsid) return true;
+    ComPtr<IBaseFilter> upstream;
+    for (auto& input : PinsOf(filter.Get(), PINDIR_INPUT)) {
+      ComPtr<IPin> other;
+      if (SUCCEEDED(input->ConnectedTo(&other)) && other) {
+        upstream = OwnerOf(other.Get());
+        break;
+      }
+    }
+    filter = upstream;
+  }
+  return false;
+}
+
 }  // namespace
 
 // The graph-builder callback: vetoes filters the graph manager selects by itself.
@@ -330,14 +350,14 @@ bool FilterGraphBuilder::RenderPinAllTypes(IBaseFilter* owner, std::vector<GUID>
     checker_.SetMediaType(mt);
     if (RenderMediaPin(pin, *mt)) return true;
   }
-  if (MapperPass(owner, pin, types.types)) return true;
+  if (MapperPass(pin, types.types)) return true;
   for (auto* mt : types.types) {
     if (NamedFallbacks(pin, *mt)) return true;
   }
   return false;
 }
 
-bool FilterGraphBuilder::MapperPass(IBaseFilter* owner, IPin* pin, const std::vector<AM_MEDIA_TYPE*>& types) {
+bool FilterGraphBuilder::MapperPass(IPin* pin, const std::vector<AM_MEDIA_TYPE*>& types) {
   if (types.empty() || !mapper_) return false;
   std::vector<GUID> pairs;
   for (auto* mt : types) {
@@ -351,7 +371,6 @@ bool FilterGraphBuilder::MapperPass(IBaseFilter* owner, IPin* pin, const std::ve
       !e) {
     return false;
   }
-  const CLSID ownerClass = ClassOf(owner);
   IMoniker* m = nullptr;
   while (e->Next(1, &m, nullptr) == S_OK) {
     ComPtr<IMoniker> moniker;
@@ -369,7 +388,9 @@ bool FilterGraphBuilder::MapperPass(IBaseFilter* owner, IPin* pin, const std::ve
     ComPtr<IBaseFilter> filter;
     if (FAILED(moniker->BindToObject(bindContext_.Get(), nullptr, IID_IBaseFilter, filter.AsVoidOut())) || !filter)
       continue;
-    if (ClassOf(filter.Get()) == ownerClass) continue;
+    // Never behind a filter of its own class: one that hands the stream on as it took it
+    // would otherwise be stacked behind itself without end.
+    if (ChainHas(pin, ClassOf(filter.Get()))) continue;
     if (FAILED(graph_->AddFilter(filter.Get(), name.c_str()))) continue;
     if (ConnectAndRender(pin, filter.Get(), true, nullptr, true)) return true;
   }
@@ -377,17 +398,21 @@ bool FilterGraphBuilder::MapperPass(IBaseFilter* owner, IPin* pin, const std::ve
 }
 
 bool FilterGraphBuilder::NamedFallbacks(IPin* pin, const AM_MEDIA_TYPE& mt) {
+  // As in the mapper pass, a fallback never follows a filter of its own class.
+  const bool aviDec = !ChainHas(pin, CLSID_AVIDec);
+  const bool acm = !ChainHas(pin, CLSID_ACMWrapper);
+  const bool dmo = !ChainHas(pin, CLSID_DMOWrapperFilter);
   if (mt.majortype == MEDIATYPE_Video) {
-    return ConnectNew(pin, CLSID_AVIDec, u"AVI Decompressor", mt, false) ||
-           ConnectDmo(pin, CLSID_CWMVDecMediaObject, DMOCATEGORY_VIDEO_DECODER, u"WindowsMedia Video Decoder DMO",
-                      mt, false) ||
-           ConnectDmo(pin, CLSID_CWMVAdvDecMediaObject, DMOCATEGORY_VIDEO_DECODER,
-                      u"Windows Media Advanced Video Decoder DMO", mt, false);
+    return (aviDec && ConnectNew(pin, CLSID_AVIDec, u"AVI Decompressor", mt, false)) ||
+           (dmo && ConnectDmo(pin, CLSID_CWMVDecMediaObject, DMOCATEGORY_VIDEO_DECODER,
+                              u"WindowsMedia Video Decoder DMO", mt, false)) ||
+           (dmo && ConnectDmo(pin, CLSID_CWMVAdvDecMediaObject, DMOCATEGORY_VIDEO_DECODER,
+                              u"Windows Media Advanced Video Decoder DMO", mt, false));
   }
   if (mt.majortype == MEDIATYPE_Audio) {
-    return ConnectNew(pin, CLSID_ACMWrapper, u"ACM Wrapper", mt, false) ||
-           ConnectDmo(pin, CLSID_CWMADecMediaObject, DMOCATEGORY_AUDIO_DECODER, u"WindowsMedia Audio Decoder DMO",
-                      mt, false);
+    return (acm && ConnectNew(pin, CLSID_ACMWrapper, u"ACM Wrapper", mt, false)) ||
+           (dmo && ConnectDmo(pin, CLSID_CWMADecMediaObject, DMOCATEGORY_AUDIO_DECODER,
+                              u"WindowsMedia Audio Decoder DMO", mt, false));
   }
   return false;
 }

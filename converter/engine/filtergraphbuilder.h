@@ -77,7 +77,7 @@ class FilterGraphBuilder : public ConversionGraphSeam {
   bool RenderPinAllTypes(IBaseFilter* owner, std::vector<GUID>& seen, IPin* pin);
   bool ShouldRender(const AM_MEDIA_TYPE& mt, std::vector<GUID>& seen) const;
   bool RenderMediaPin(IPin* pin, const AM_MEDIA_TYPE& mt);
-  bool MapperPass(IBaseFilter* owner, IPin* pin, const std::vector<AM_MEDIA_TYPE*>& types);
+  bool MapperPass(IPin* pin, const std::vector<AM_MEDIA_TYPE*>& types);
   bool NamedFallbacks(IPin* pin, const AM_MEDIA_TYPE& mt);
   bool ConnectPin(IPin* pin, IBaseFilter* filter, bool direct, const AM_MEDIA_TYPE* mt, bool strict);
   bool ConnectAndRender(IPin* pin, IBaseFilter* filter, bool direct, const AM_MEDIA_TYPE* mt, bool strict);

@@ -123,6 +123,16 @@ TEST_F(BuilderTest, NothingTakesTheStream_FailsAndLeavesTheGraphAsItWas) {
   EXPECT_TRUE(builder_->PendingPins().empty());
 }
 
+TEST_F(BuilderTest, FallbackThatPassesTheStreamOnUnchanged_IsNotStackedBehindItself) {
+  // A fallback decoder whose output is the stream it took: nothing decodes it, and the
+  // builder must give up instead of putting one copy behind the other without end.
+  avidec_ = std::make_unique<LocalClass>(CLSID_AVIDec, [] { return Outer(new Converter(CLSID_AVIDec, kOdd, kOdd)); });
+  EXPECT_EQ(builder_->RenderPin(AddSource({kOdd})), E_FAIL);
+  EXPECT_EQ(FilterNames(builder_->Graph()), (std::vector<std::u16string>{u"Source"}));
+  EXPECT_TRUE(builder_->PendingPins().empty());
+  EXPECT_LE(avidec_->created.load(), 2);
+}
+
 TEST_F(BuilderTest, FindVideoSize_ConfiguredOrFromTheGraph) {
   int w = 0, h = 0;
   builder_->FindVideoSize(false, &w, &h);

@@ -1,0 +1,261 @@
+// The graph builder on real movies (made by the ffmpeg program) with the platform's filters
+// and the video kit registered: which decoder a stream really ends up in, the wanted major
+// type, and the channel downmixer in front of the PCM audio end.
+#include <algorithm>
+#include <cstring>
+#include <dlfcn.h>
+
+#include "converter/engine/filtergraphbuilder.h"
+#include "libs/vxvideokit/vxvideokit.h"
+#include "media/contract/uuids.h"
+#include "platform/streaming/tests/graph_testfilters.h"
+#include "platform/streaming/tests/graph_testutil.h"
+#include "tests/support/testenv.h"
+
+namespace tav {
+namespace {
+
+using graphtest::LocalClass;
+using graphtest::Outer;
+
+TAV_DEFINE_GUID(kRelabelClass, 0x3C0000D1, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
+
+HRESULT RegisterLibrary(const std::string& name) {
+  void* m = dlopen(tavtest::LibraryPath(name).c_str(), RTLD_NOW);
+  auto reg = m ? reinterpret_cast<PFN_DllRegisterServer>(dlsym(m, "DllRegisterServer")) : nullptr;
+  return reg ? reg() : E_FAIL;
+}
+
+// Stands in for the subtype adapter, a later library: takes DIV3 video and hands the same
+// stream on labelled MP43, so that the platform's MP43 decoder accepts it.
+class Relabel : public CTransformFilter {
+ public:
+  Relabel() : CTransformFilter("relabel", nullptr, kRelabelClass) {}
+  HRESULT CheckInputType(const CMediaType* mt) override {
+    return *mt->Type() == MEDIATYPE_Video && *mt->Subtype() == MEDIASUBTYPE_DIV3 &&
+                   *mt->FormatType() == FORMAT_VideoInfo && mt->FormatLength() >= sizeof(VIDEOINFOHEADER)
+               ? S_OK
+               : VFW_E_TYPE_NOT_ACCEPTED;
+  }
+  HRESULT GetMediaType(int position, CMediaType* mt) override {
+    if (position < 0) return E_INVALIDARG;
+    if (position > 0 || !m_pInput->IsConnected()) return VFW_S_NO_MORE_ITEMS;
+    *mt = m_pInput->CurrentMediaType();
+    mt->SetSubtype(&MEDIASUBTYPE_MP43);
+    reinterpret_cast<VIDEOINFOHEADER*>(mt->Format())->bmiHeader.biCompression = MAKEFOURCC('M', 'P', '4', '3');
+    return S_OK;
+  }
+  HRESULT CheckTransform(const CMediaType*, const CMediaType* out) override {
+    return *out->Subtype() == MEDIASUBTYPE_MP43 ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+  }
+  HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) override {
+    props->cBuffers = std::max<LONG>(props->cBuffers, 1);
+    props->cbBuffer = std::max<LONG>(props->cbBuffer, 1 << 20);
+    ALLOCATOR_PROPERTIES actual;
+    return alloc->SetProperties(props, &actual);
+  }
+  HRESULT Transform(IMediaSample* in, IMediaSample* out) override {
+    BYTE *src = nullptr, *dst = nullptr;
+    in->GetPointer(&src);
+    out->GetPointer(&dst);
+    const long n = std::min(in->GetActualDataLength(), out->GetSize());
+    std::memcpy(dst, src, size_t(n));
+    return out->SetActualDataLength(n);
+  }
+};
+
+struct GraphFilter {
+  std::u16string name;
+  CLSID clsid;
+  ComPtr<IBaseFilter> filter;
+};
+
+std::vector<GraphFilter> FiltersIn(IGraphBuilder* graph) {
+  std::vector<GraphFilter> out;
+  ComPtr<IEnumFilters> e;
+  graph->EnumFilters(&e);
+  IBaseFilter* f = nullptr;
+  while (e->Next(1, &f, nullptr) == S_OK) {
+    GraphFilter g;
+    g.filter.Attach(f);
+    FILTER_INFO info{};
+    f->QueryFilterInfo(&info);
+    if (info.pGraph) info.pGraph->Release();
+    g.name = info.achName;
+    f->GetClassID(&g.clsid);
+    out.push_back(std::move(g));
+  }
+  return out;
+}
+
+bool Has(IGraphBuilder* graph, const std::u16string& name) {
+  for (const auto& f : FiltersIn(graph))
+    if (f.name == name) return true;
+  return false;
+}
+
+// The media type on a filter's first pin of a direction, when connected.
+bool ConnectionType(IBaseFilter* filter, PIN_DIRECTION dir, CMediaType* mt) {
+  IPin* pin = graphtest::FirstPin(filter, dir);
+  AM_MEDIA_TYPE t{};
+  if (!pin || pin->ConnectionMediaType(&t) != S_OK) return false;
+  *mt = t;
+  FreeMediaType(t);
+  return true;
+}
+
+class BuilderFilesTest : public graphtest::GraphTest {
+ protected:
+  void SetUp() override {
+    if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+    GraphTest::SetUp();
+    for (const char* lib : {"tavrionfilters", "vxvideokit"}) ASSERT_EQ(RegisterLibrary(lib), S_OK) << lib;
+    builder_ = std::make_unique<FilterGraphBuilder>();
+    ASSERT_EQ(builder_->Init(), S_OK);
+    builder_->SetConversionMode(true);
+    builder_->SetAudioTarget(true, 22050, 2, 16);
+  }
+  void TearDown() override {
+    if (!builder_) return;
+    builder_.reset();
+    EXPECT_EQ(CBaseObject::ObjectsActive(), 0) << "base-class objects leaked";
+    GraphTest::TearDown();
+  }
+  static std::string Movie(const std::string& name, const std::string& args) {
+    const std::string path = tavtest::TempDir() + "/" + name;
+    EXPECT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=15 " + args +
+                           " -t 1 '" + path + "'"),
+              0);
+    return path;
+  }
+  // The pending chain ends of a major type.
+  std::vector<CMediaType> Pending(const GUID& major) const {
+    std::vector<CMediaType> out;
+    for (const auto& pin : builder_->PendingPins()) {
+      ComPtr<IEnumMediaTypes> e;
+      AM_MEDIA_TYPE* t = nullptr;
+      if (FAILED(pin->EnumMediaTypes(&e)) || e->Next(1, &t, nullptr) != S_OK) continue;
+      if (t->majortype == major) out.emplace_back(*t);
+      DeleteMediaType(t);
+    }
+    return out;
+  }
+  // The filter of a class in the graph, and the subtype arriving at its input.
+  ComPtr<IBaseFilter> Find(const CLSID& clsid, GUID* inputSubtype = nullptr) const {
+    for (const auto& f : FiltersIn(builder_->Graph())) {
+      if (f.clsid != clsid) continue;
+      CMediaType in;
+      if (inputSubtype && ConnectionType(f.filter.Get(), PINDIR_INPUT, &in)) *inputSubtype = *in.Subtype();
+      return f.filter;
+    }
+    return nullptr;
+  }
+
+  std::unique_ptr<FilterGraphBuilder> builder_;
+};
+
+TEST_F(BuilderFilesTest, Div3_MapperPassFindsTheAdapterForTheMp43Decoder_ElseTheNamedFallbackDecodes) {
+  const std::string movie = Movie("div3.avi",
+                                  "-f lavfi -i sine=sample_rate=44100 -c:v msmpeg4 -vtag DIV3 -c:a libmp3lame -ac 2");
+
+  // Nothing in the table takes DIV3 and no registered filter does: the first named fallback,
+  // the platform's VfW decompressor, decodes it. Only video is wanted, so no audio filter
+  // is added and no audio end is left pending.
+  builder_->SetWantedMajorType(MEDIATYPE_Video);
+  ASSERT_EQ(builder_->AddSourceAndRender(movie), S_OK);
+  GUID decoded{};
+  EXPECT_TRUE(Find(CLSID_AVIDec, &decoded)) << "the fallback decoder is not in the graph";
+  EXPECT_EQ(decoded, MEDIASUBTYPE_DIV3);
+  EXPECT_TRUE(Has(builder_->Graph(), u"AVI Decompressor"));
+  EXPECT_FALSE(Has(builder_->Graph(), u"MPEG 4 codec version 3"));
+  EXPECT_EQ(FiltersIn(builder_->Graph()).size(), 3u);  // source, splitter, decompressor
+  ASSERT_EQ(Pending(MEDIATYPE_Video).size(), 1u);
+  EXPECT_TRUE(Pending(MEDIATYPE_Audio).empty());
+  EXPECT_EQ(builder_->PendingPins().size(), 1u);
+  builder_->Clear();
+  EXPECT_TRUE(FiltersIn(builder_->Graph()).empty());
+
+  // With a registered filter that relabels DIV3 as MP43 (as the subtype adapter will), the
+  // mapper pass puts it behind the splitter and the table's MP43 row follows it.
+  ComPtr<IFilterMapper2> mapper;
+  ASSERT_EQ(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                             mapper.AsVoidOut()),
+            S_OK);
+  REGPINTYPES inType{&MEDIATYPE_Video, &MEDIASUBTYPE_DIV3}, outType{&MEDIATYPE_Video, &MEDIASUBTYPE_MP43};
+  REGFILTERPINS2 pins[2] = {{0, 1, 1, &inType, 0, nullptr, nullptr},
+                            {REG_PINFLAG_B_OUTPUT, 1, 1, &outType, 0, nullptr, nullptr}};
+  REGFILTER2 rf{};
+  rf.dwVersion = 2;
+  rf.dwMerit = MERIT_NORMAL + 1;
+  rf.cPins2 = 2;
+  rf.rgPins2 = pins;
+  ASSERT_EQ(mapper->RegisterFilter(kRelabelClass, u"Relabel", nullptr, nullptr, nullptr, &rf), S_OK);
+  {
+    LocalClass relabel(kRelabelClass, [] { return Outer(new Relabel); });
+    ASSERT_EQ(builder_->AddSourceAndRender(movie), S_OK);
+    EXPECT_TRUE(Has(builder_->Graph(), u"Relabel"));
+    ComPtr<IBaseFilter> dmo = Find(CLSID_DMOWrapperFilter, &decoded);
+    ASSERT_TRUE(dmo) << "the MP43 decoder is not in the graph";
+    EXPECT_EQ(decoded, MEDIASUBTYPE_MP43);
+    EXPECT_TRUE(Has(builder_->Graph(), u"MPEG 4 codec version 3"));
+    EXPECT_FALSE(Find(CLSID_AVIDec));
+    ASSERT_EQ(Pending(MEDIATYPE_Video).size(), 1u);
+    builder_->Clear();
+  }
+  mapper->UnregisterFilter(nullptr, nullptr, kRelabelClass);
+  EXPECT_EQ(builder_->PendingPins().size(), 0u);
+}
+
+TEST_F(BuilderFilesTest, SixChannelPcm_GoesThroughTheDownmixerIntoThePcmEnd) {
+  const std::string movie =
+      Movie("six.avi", "-f lavfi -i sine=sample_rate=48000 -af \"pan=5.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0\" "
+                       "-c:v mpeg4 -c:a pcm_s16le");
+  builder_->SetWantedMajorType(MEDIATYPE_Audio);
+  ASSERT_EQ(builder_->AddSourceAndRender(movie), S_OK);
+  EXPECT_TRUE(Pending(MEDIATYPE_Video).empty());
+
+  // The splitter hands the downmixer the extensible six-channel format.
+  ComPtr<IBaseFilter> downmixer = Find(CLSID_VxChannelDownmixer);
+  ASSERT_TRUE(downmixer) << "no downmixer in the graph";
+  EXPECT_TRUE(Has(builder_->Graph(), u"Downmixer"));
+  CMediaType in, out;
+  ASSERT_TRUE(ConnectionType(downmixer.Get(), PINDIR_INPUT, &in));
+  const auto* wfIn = reinterpret_cast<const WAVEFORMATEX*>(in.Format());
+  EXPECT_EQ(wfIn->wFormatTag, WAVE_FORMAT_EXTENSIBLE);
+  EXPECT_EQ(wfIn->nChannels, 6);
+
+  // Its output is plain stereo PCM: the PCM case, which converts it to the audio target
+  // (ACM wrapper) and leaves that as the audio chain end. The compressed case would have
+  // added a second downmixer.
+  ASSERT_TRUE(ConnectionType(downmixer.Get(), PINDIR_OUTPUT, &out));
+  const auto* wfOut = reinterpret_cast<const WAVEFORMATEX*>(out.Format());
+  EXPECT_EQ(*out.Subtype(), MEDIASUBTYPE_PCM);
+  EXPECT_EQ(wfOut->wFormatTag, WAVE_FORMAT_PCM);
+  EXPECT_EQ(wfOut->nChannels, 2);
+  EXPECT_EQ(wfOut->cbSize, 0);
+  int downmixers = 0;
+  for (const auto& f : FiltersIn(builder_->Graph())) downmixers += f.clsid == CLSID_VxChannelDownmixer;
+  EXPECT_EQ(downmixers, 1);
+
+  const auto ends = Pending(MEDIATYPE_Audio);
+  ASSERT_EQ(ends.size(), 1u);
+  ASSERT_EQ(builder_->PendingPins().size(), 1u);
+  CMediaType end;
+  ComPtr<IBaseFilter> owner;
+  {
+    PIN_INFO info{};
+    builder_->PendingPins()[0]->QueryPinInfo(&info);
+    owner.Attach(info.pFilter);
+  }
+  CLSID ownerClass{};
+  owner->GetClassID(&ownerClass);
+  EXPECT_EQ(ownerClass, CLSID_ACMWrapper);
+  const auto* target = reinterpret_cast<const WAVEFORMATEX*>(ends[0].Format());
+  ASSERT_TRUE(target);
+  EXPECT_EQ(target->nSamplesPerSec, 22050u);
+  EXPECT_EQ(target->nChannels, 2);
+  EXPECT_EQ(target->wBitsPerSample, 16);
+}
+
+}  // namespace
+}  // namespace tav
