@@ -63,9 +63,14 @@ CConvertOrder* ConversionRun::CheckedAfter(const CConvertOrder* entry) const {
 }
 
 ConversionRun::ConversionRun(CTavrionConverterDoc& doc, FilterGraphBuilder& builder, RunCounters::Clock clock)
-    : doc_(doc), builder_(builder), counters_(std::move(clock)) {}
+    : doc_(doc), builder_(builder), counters_(std::move(clock)) {
+  doc_.SetConversionRun(this);
+}
 
-ConversionRun::~ConversionRun() { StopConversion(); }
+ConversionRun::~ConversionRun() {
+  StopConversion();
+  if (doc_.GetConversionRun() == this) doc_.SetConversionRun(nullptr);
+}
 
 std::vector<std::string> ConversionRun::OutputsOf(const CConvertOrder* entry) const {
   auto it = outputs_.find(entry);

@@ -26,15 +26,16 @@
 
 namespace tav {
 
-class ConversionRun : public PlayerEventSink {
+class ConversionRun : public PlayerEventSink, public ConversionRunSeam {
  public:
   // builder: an initialised builder with the document's audio target and filter veto.
   ConversionRun(CTavrionConverterDoc& doc, FilterGraphBuilder& builder, RunCounters::Clock clock = nullptr);
   ~ConversionRun() override;
 
   void StartConversion(PlayerCore* player);
-  // Also the "Break" command; safe when no run is active.
-  void StopConversion();
+  // Also the "Break" command, and what the document calls when it stops the run itself;
+  // safe when no run is active.
+  void StopConversion() override;
   bool IsConverting() const { return doc_.IsConverting() && player_ != nullptr; }
   CConvertOrder* GetCurrent() const { return current_; }
 

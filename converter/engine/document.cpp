@@ -410,6 +410,13 @@ void CTavrionConverterDoc::GetFileCounters(int* currentIndex, int* checkedCount)
 
 void CTavrionConverterDoc::StopConversion() {
   if (!converting_) return;
+  if (run_ && !stoppingRun_) {
+    // The run tears down and comes back here.
+    stoppingRun_ = true;
+    run_->StopConversion();
+    stoppingRun_ = false;
+    if (!converting_) return;
+  }
   converting_ = false;
   UpdateAllViews(kHintCurrentChanged, nullptr);
   UpdateAllViews(kHintRunStopped);

@@ -55,6 +55,16 @@ class ConversionGraphSeam {
   virtual void SetAudioTarget(const WAVEFORMATEX& format) = 0;
 };
 
+// The conversion run as the document sees it: when the document stops a run itself
+// (DeleteContents, OnCloseDocument), the run ends first as on "Break", so that nothing of it
+// outlives the entries it converts.
+class ConversionRunSeam {
+ public:
+  virtual ~ConversionRunSeam() = default;
+  // Ends the run and calls the document's StopConversion.
+  virtual void StopConversion() = 0;
+};
+
 class CTavrionConverterDoc {
  public:
   CTavrionConverterDoc();
@@ -143,9 +153,12 @@ class CTavrionConverterDoc {
     currentIndex_ = currentIndex;
     checkedCount_ = checkedCount;
   }
-  // Ends a running conversion: hints 3 (null) and 5. The conversion run extends this
-  // with its own teardown (player, output files).
+  // Ends a running conversion: the attached run's own teardown first (player, graph,
+  // output files, current entry Interrupted), then hints 3 (null) and 5.
   void StopConversion();
+  // The run that StopConversion ends (null: none); the run attaches itself while it lives.
+  void SetConversionRun(ConversionRunSeam* run) { run_ = run; }
+  ConversionRunSeam* GetConversionRun() const { return run_; }
 
   // ---- the conversion graph builder (seam) ----
   // Takes the builder: initialises it, installs veto and sets the audio target.
@@ -164,6 +177,8 @@ class CTavrionConverterDoc {
   int currentIndex_ = 0;
   int checkedCount_ = 0;
   std::unique_ptr<ConversionGraphSeam> conversionGraph_;
+  ConversionRunSeam* run_ = nullptr;  // not owning
+  bool stoppingRun_ = false;          // the run's StopConversion is under way
 
   std::vector<DocumentObserver*> observers_;
   std::string pathName_;

@@ -1,0 +1,236 @@
+// The conversion run over real movies, with the platform's filters, the video kit and the
+// exporter registered: how graph events end an entry (completion, errors, the tolerated end of
+// stream of the MPEG-4 version 3 family), entries that cannot be opened, the removal of
+// converted entries from the batch, and a document that stops the run itself.
+#include <chrono>
+#include <dlfcn.h>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "converter/engine/conversionrun.h"
+#include "platform/streaming/tests/graph_testutil.h"
+#include "tests/support/testenv.h"
+
+namespace tav {
+namespace {
+
+HRESULT RegisterLibrary(const std::string& name) {
+  void* m = dlopen(tavtest::LibraryPath(name).c_str(), RTLD_NOW);
+  auto reg = m ? reinterpret_cast<PFN_DllRegisterServer>(dlsym(m, "DllRegisterServer")) : nullptr;
+  return reg ? reg() : E_FAIL;
+}
+
+// Records the hints; removes an entry on hint 6 at once, as the batch list does.
+struct BatchView : DocumentObserver {
+  CTavrionConverterDoc* doc = nullptr;
+  std::vector<std::pair<int, int>> counters;  // (current index, checked count) at each hint 3
+  std::vector<std::string> removed;           // sources of the entries removed on hint 6
+  int stopped = 0;
+  void OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string*) override {
+    if (hint == kHintCurrentChanged) {
+      int index = 0, count = 0;
+      doc->GetFileCounters(&index, &count);
+      counters.emplace_back(index, count);
+    } else if (hint == kHintRemoveConverted) {
+      EXPECT_EQ(entry->GetState(), CConvertOrder::kConverted) << entry->SourcePath().Full();
+      removed.push_back(entry->SourcePath().FileName());
+      doc->RemoveOrder(entry);
+    } else if (hint == kHintRunStopped) {
+      ++stopped;
+    }
+  }
+};
+
+class ConversionRunTest : public graphtest::GraphTest {
+ protected:
+  void SetUp() override {
+    if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+    GraphTest::SetUp();
+    for (const char* lib : {"tavrionfilters", "vxvideokit", "vxcamwriter"})
+      ASSERT_EQ(RegisterLibrary(lib), S_OK) << lib;
+    doc_ = std::make_unique<CTavrionConverterDoc>();
+    view_.doc = doc_.get();
+    doc_->AddObserver(&view_);
+    builder_ = std::make_unique<FilterGraphBuilder>();
+    ASSERT_EQ(builder_->Init(), S_OK);
+    builder_->SetAudioTarget(CTavrionConverterDoc::ConversionAudioTarget());
+    player_ = std::make_unique<PlayerCore>();
+    run_ = std::make_unique<ConversionRun>(*doc_, *builder_);
+    run_->SetLivePreview(false);
+    dir_ = tavtest::MakeTempSubdir("run");
+  }
+  void TearDown() override {
+    if (!doc_) return;
+    run_.reset();
+    player_.reset();
+    doc_.reset();
+    builder_.reset();
+    GraphTest::TearDown();
+  }
+  // A three-second 160 x 120 movie with MP3 sound; fourcc DIV3 (MPEG-4 version 3) or XVID.
+  std::string Movie(const std::string& name, const std::string& fourcc) {
+    const std::string path = dir_ + "/" + name;
+    const std::string codec = fourcc == "DIV3" ? "msmpeg4" : "mpeg4";
+    EXPECT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=15 -f lavfi "
+                           "-i sine=sample_rate=22050 -t 3 -c:v " + codec + " -vtag " + fourcc +
+                           " -c:a libmp3lame -ac 2 '" + path + "'"),
+              0);
+    return path;
+  }
+  std::string NotAMovie(const std::string& name) {
+    const std::string path = dir_ + "/" + name;
+    std::ofstream(path) << "this is not a movie";
+    return path;
+  }
+  // Dispatches this thread's messages (the graph's events) while the run goes on; each time
+  // an entry has started converting, act(entry) runs once for it.
+  template <typename F>
+  bool RunToTheEnd(F act, int timeoutMs = 60000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::set<CConvertOrder*> seen;
+    while (run_->IsConverting()) {
+      CConvertOrder* current = run_->GetCurrent();
+      if (current && current->GetState() == CConvertOrder::kConverting && seen.insert(current).second) act(current);
+      if (std::chrono::steady_clock::now() > end) return false;
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+      MSG msg;
+      while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessage(&msg);
+    }
+    return true;
+  }
+  // Dispatches this thread's messages for a while.
+  static void Pump(int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+      MSG msg;
+      while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessage(&msg);
+    }
+  }
+  // Raises an event in the running conversion graph, as a filter would.
+  void Raise(LONG code, HRESULT hr) {
+    auto sink = ComPtr<IGraphBuilder>(builder_->Graph()).As<IMediaEventSink>();
+    ASSERT_TRUE(sink);
+    ASSERT_EQ(sink->Notify(code, hr, 0), S_OK);
+  }
+
+  std::unique_ptr<CTavrionConverterDoc> doc_;
+  BatchView view_;
+  std::unique_ptr<FilterGraphBuilder> builder_;
+  std::unique_ptr<PlayerCore> player_;
+  std::unique_ptr<ConversionRun> run_;
+  std::string dir_;
+};
+
+TEST_F(ConversionRunTest, ErrorEvents_EndTheEntry_ExceptTheToleratedEndOfMpeg4Version3) {
+  doc_->SetRemoveAfterConversion(false);
+  CConvertOrder* twoErrors = doc_->AddOrder(Movie("a.avi", "DIV3"));
+  CConvertOrder* completes = doc_->AddOrder(Movie("b.avi", "DIV3"));
+  CConvertOrder* tolerated = doc_->AddOrder(Movie("c.avi", "DIV3"));
+  CConvertOrder* notDiv3 = doc_->AddOrder(Movie("d.avi", "XVID"));
+  CConvertOrder* userAbort = doc_->AddOrder(Movie("e.avi", "DIV3"));
+
+  run_->StartConversion(player_.get());
+  ASSERT_TRUE(RunToTheEnd([&](CConvertOrder* e) {
+    if (e == twoErrors) {
+      // Both streams fail: the second error must not reach the next entry.
+      Raise(EC_ERRORABORT, VFW_E_TYPE_NOT_ACCEPTED);
+      Raise(EC_ERRORABORT, VFW_E_TYPE_NOT_ACCEPTED);
+    } else if (e == tolerated || e == notDiv3) {
+      Raise(EC_ERRORABORT, VFW_E_INVALID_FILE_FORMAT);
+    } else if (e == userAbort) {
+      // The right error, but an abort is no end of stream.
+      Raise(EC_ERRORABORTEX, VFW_E_INVALID_FILE_FORMAT);
+      Raise(EC_USERABORT, 0);
+    }
+  })) << "the run did not end";
+
+  EXPECT_EQ(twoErrors->GetState(), CConvertOrder::kError);
+  EXPECT_EQ(twoErrors->GetResultCode(), VFW_E_TYPE_NOT_ACCEPTED);
+  EXPECT_TRUE(twoErrors->IsChecked());
+  EXPECT_EQ(completes->GetState(), CConvertOrder::kConverted) << completes->GetStatusText();
+  EXPECT_FALSE(completes->IsChecked());
+  EXPECT_GT(std::filesystem::file_size(dir_ + "/[QVF]-b.qvf"), 10000u);
+  EXPECT_EQ(tolerated->GetState(), CConvertOrder::kConverted) << tolerated->GetStatusText();
+  EXPECT_FALSE(tolerated->IsChecked());
+  EXPECT_EQ(notDiv3->GetState(), CConvertOrder::kError);
+  EXPECT_EQ(notDiv3->GetResultCode(), VFW_E_INVALID_FILE_FORMAT);
+  EXPECT_NE(notDiv3->GetStatusText().find("(0x8004022F)"), std::string::npos) << notDiv3->GetStatusText();
+  EXPECT_EQ(userAbort->GetState(), CConvertOrder::kError);
+  EXPECT_TRUE(userAbort->IsChecked());
+  EXPECT_EQ(view_.stopped, 1);
+}
+
+TEST_F(ConversionRunTest, EntriesThatCannotBeOpened_AreSkipped_AndOnlyConvertedOnesLeaveTheBatch) {
+  doc_->SetRemoveAfterConversion(true);
+  doc_->AddOrder(NotAMovie("first.avi"));
+  doc_->AddOrder(Movie("a.avi", "XVID"));
+  doc_->AddOrder(NotAMovie("second.avi"));
+  doc_->AddOrder(Movie("c.avi", "XVID"));
+
+  run_->StartConversion(player_.get());
+  ASSERT_TRUE(RunToTheEnd([](CConvertOrder*) {})) << "the run did not end";
+
+  // The first entry fails while the run starts, the third after the second converted; each
+  // moves the file counter on. The run's end says "no current entry" once more.
+  EXPECT_EQ(view_.counters,
+            (std::vector<std::pair<int, int>>{{0, 4}, {1, 4}, {2, 4}, {3, 4}, {4, 4}, {4, 4}}));
+  EXPECT_EQ(view_.removed, (std::vector<std::string>{"a.avi", "c.avi"}));
+  EXPECT_TRUE(std::filesystem::exists(dir_ + "/[QVF]-a.qvf"));
+  EXPECT_TRUE(std::filesystem::exists(dir_ + "/[QVF]-c.qvf"));
+  ASSERT_EQ(doc_->GetCount(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    const CConvertOrder* e = doc_->GetAt(i);
+    EXPECT_EQ(e->GetState(), CConvertOrder::kError);
+    EXPECT_TRUE(e->IsChecked());
+    EXPECT_EQ(e->GetStatusText(), "Error: The file type is not recognised. (0x80040240)");
+  }
+
+  // The saved batch holds the entries that failed, still checked.
+  CTavrionConverterDoc reloaded;
+  reloaded.LoadFromBytes(doc_->SaveToBytes(dir_ + "/batch.tvc"), dir_ + "/batch.tvc");
+  ASSERT_EQ(reloaded.GetCount(), 2u);
+  EXPECT_EQ(reloaded.GetAt(0)->SourcePath().FileName(), "first.avi");
+  EXPECT_EQ(reloaded.GetAt(1)->SourcePath().FileName(), "second.avi");
+  EXPECT_TRUE(reloaded.GetAt(0)->IsChecked());
+  EXPECT_TRUE(reloaded.GetAt(1)->IsChecked());
+}
+
+TEST_F(ConversionRunTest, ClearingTheDocument_EndsTheRunFirst) {
+  CConvertOrder* entry = doc_->AddOrder(Movie("a.avi", "XVID"));
+  run_->StartConversion(player_.get());
+  ASSERT_EQ(run_->GetCurrent(), entry);
+  bool interrupted = false;
+  struct Watch : DocumentObserver {
+    CConvertOrder* entry;
+    bool* interrupted;
+    void OnDocumentUpdate(int hint, CConvertOrder* e, const std::string*) override {
+      if (hint == kHintEntryStateChanged && e == entry && e->GetState() == CConvertOrder::kInterrupted)
+        *interrupted = true;
+    }
+  } watch;
+  watch.entry = entry;
+  watch.interrupted = &interrupted;
+  doc_->AddObserver(&watch);
+
+  doc_->OnNewDocument();
+  doc_->RemoveObserver(&watch);
+  EXPECT_TRUE(interrupted) << "the entry was not interrupted before it went";
+  EXPECT_EQ(doc_->GetCount(), 0u);
+  EXPECT_FALSE(run_->IsConverting());
+  EXPECT_EQ(run_->GetCurrent(), nullptr);
+  EXPECT_FALSE(player_->IsAttached());
+  ComPtr<IEnumFilters> filters;
+  ASSERT_EQ(builder_->Graph()->EnumFilters(&filters), S_OK);
+  ComPtr<IBaseFilter> any;
+  EXPECT_NE(filters->Next(1, &any, nullptr), S_OK) << "the conversion graph is still built";
+  EXPECT_EQ(view_.stopped, 1);
+  // The partial movie stays.
+  EXPECT_TRUE(std::filesystem::exists(dir_ + "/[QVF]-a.qvf"));
+  // Whatever the stopped graph still posts reaches nobody.
+  Pump(300);
+}
+
+}  // namespace
+}  // namespace tav
