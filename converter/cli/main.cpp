@@ -43,8 +43,10 @@ void Usage(FILE* out) {
       "  --subtitle-size standard|bigger|smaller\n"
       "  --start TIME  --end TIME      trim points (seconds or [h:]mm:ss)\n"
       "  --output-dir DIR              folder of the output files\n"
-      "  --remove-after                remove converted entries from the batch\n"
-      "  --save-batch FILE             save the batch (converts only with --convert)\n"
+      "  --remove-after                remove converted entries from the batch (a batch\n"
+      "                                file given is saved again after the run)\n"
+      "  --save-batch FILE             save the batch (converts only with --convert, and\n"
+      "                                then saves the batch as the run left it)\n"
       "  --convert                     convert even when saving the batch\n"
       "  --quiet                       print only the result lines\n"
       "  --demo                        convert a generated sample movie with subtitles\n"
@@ -356,15 +358,16 @@ int main(int argc, char** argv) {
     }
   }
 
-  if (opt.saveBatch) {
+  auto saveBatch = [&](const std::string& path) {
     std::string error;
-    if (!doc.OnSaveDocument(*opt.saveBatch, &error)) {
-      std::fprintf(stderr, "tavrion-convert: %s: %s\n", opt.saveBatch->c_str(), error.c_str());
-      return 1;
+    if (!doc.OnSaveDocument(path, &error)) {
+      std::fprintf(stderr, "tavrion-convert: %s: %s\n", path.c_str(), error.c_str());
+      return false;
     }
-    if (!opt.quiet) std::printf("Saved the batch as %s\n", opt.saveBatch->c_str());
-    if (!opt.convert) return 0;
-  }
+    if (!opt.quiet) std::printf("Saved the batch as %s\n", path.c_str());
+    return true;
+  };
+  if (opt.saveBatch && !opt.convert) return saveBatch(*opt.saveBatch) ? 0 : 1;
 
   std::vector<CConvertOrder*> entries;
   for (size_t i = 0; i < doc.GetCount(); ++i) entries.push_back(doc.GetAt(i));
@@ -447,6 +450,11 @@ int main(int argc, char** argv) {
     }
   }
   for (CConvertOrder* e : view.removed_) doc.RemoveOrder(e);
+  // The batch as the run left it: converted entries unchecked, or gone with --remove-after.
+  std::string batchOut;
+  if (opt.saveBatch) batchOut = *opt.saveBatch;
+  else if (opt.removeAfter && !view.removed_.empty()) batchOut = batchFile;
+  if (!batchOut.empty() && !saveBatch(batchOut)) status = 1;
   app.ExitEnvironment();
   return status;
 }

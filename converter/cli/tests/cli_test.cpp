@@ -89,3 +89,39 @@ TEST(CliConvert, SilentMovieWithTrimPoints_SeeksTheSourceThroughTheExporter) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CliBatch, RemoveAfter_TakesOnlyConvertedEntriesOutOfTheSavedBatch) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  const std::string dir = tavtest::MakeTempSubdir("batch");
+  const std::string a = Movie(dir, "a.avi", "160x120");
+  const std::string c = Movie(dir, "c.avi", "160x120");
+  const std::string bad = dir + "/b.avi";
+  std::ofstream(bad) << "this is not a movie";
+  const std::string batch = dir + "/in.tvc", left = dir + "/left.tvc";
+  const std::string badLine = bad + " -> " + dir + "/[QVF]-b.qvf: Error: The file type is not recognised. (0x80040240)";
+
+  int status = 0;
+  std::string out = Convert("--quiet --save-batch '" + batch + "' '" + a + "' '" + bad + "' '" + c + "'", &status);
+  ASSERT_EQ(status, 0) << out;
+  ASSERT_TRUE(fs::exists(batch));
+
+  // Converting the batch file: the middle entry fails, the others convert and leave the
+  // batch file, which is saved again.
+  out = Convert("--quiet --remove-after '" + batch + "'", &status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find(a + " -> " + dir + "/[QVF]-a.qvf: Converted\n"), std::string::npos) << out;
+  EXPECT_NE(out.find(badLine + "\n"), std::string::npos) << out;
+  EXPECT_NE(out.find(c + " -> " + dir + "/[QVF]-c.qvf: Converted\n"), std::string::npos) << out;
+
+  // Only the failed entry is left; converting it again keeps it, and --save-batch writes it.
+  out = Convert("--quiet --remove-after --convert --save-batch '" + left + "' '" + batch + "'", &status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_EQ(out, badLine + "\n");
+  out = Convert("--quiet '" + left + "'", &status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_EQ(out, badLine + "\n");
+}
+
+}  // namespace
