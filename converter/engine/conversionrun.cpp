@@ -169,11 +169,9 @@ void ConversionRun::BuildConversionGraph(HRChecker& c, CConvertOrder* entry, con
   b.SetWantedMajorType(MEDIATYPE_Video);
   c.Check(b.AddSourceAndRender(source));
   b.SetWantedMajorType(MEDIATYPE_Audio);
-  // A movie without sound renders nothing here, which is not an error.
-  try {
-    b.AddSourceAndRender(source);
-  } catch (const HRChecker&) {
-  }
+  // A movie without sound renders here without an audio end; sound that cannot be decoded
+  // fails the entry rather than leaving a silent movie that counts as converted.
+  c.Check(b.AddSourceAndRender(source));
   b.SetWantedMajorType(GUID_NULL);
 
   ComPtr<IPin> video, audio;

@@ -197,6 +197,34 @@ TEST_F(ConversionRunTest, EntriesThatCannotBeOpened_AreSkipped_AndOnlyConvertedO
   EXPECT_TRUE(reloaded.GetAt(1)->IsChecked());
 }
 
+TEST_F(ConversionRunTest, SoundThatCannotBeDecoded_FailsTheEntry_NoSoundAtAllConverts) {
+  doc_->SetRemoveAfterConversion(false);
+  // PCM sound whose format tag nobody knows.
+  const std::string odd = dir_ + "/odd.avi", silent = dir_ + "/silent.avi";
+  ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=15 -f lavfi "
+                         "-i sine=sample_rate=22050 -t 1 -c:v mpeg4 -c:a pcm_s16le '" + odd + "'"),
+            0);
+  {
+    std::fstream f(odd, std::ios::in | std::ios::out | std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    const size_t strf = bytes.find("strf", bytes.find("strf") + 4);
+    ASSERT_NE(strf, std::string::npos);
+    ASSERT_EQ(bytes.substr(strf + 8, 2), std::string("\x01\x00", 2));
+    f.seekp(std::streamoff(strf + 8));
+    f.write("\x34\x12", 2);
+  }
+  ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=15 -t 1 "
+                         "-c:v mpeg4 -an '" + silent + "'"),
+            0);
+  CConvertOrder* undecodable = doc_->AddOrder(odd);
+  CConvertOrder* quiet = doc_->AddOrder(silent);
+  run_->StartConversion(player_.get());
+  ASSERT_TRUE(RunToTheEnd([](CConvertOrder*) {})) << "the run did not end";
+  EXPECT_EQ(undecodable->GetState(), CConvertOrder::kError);
+  EXPECT_EQ(undecodable->GetResultCode(), VFW_E_UNSUPPORTED_AUDIO);
+  EXPECT_EQ(quiet->GetState(), CConvertOrder::kConverted) << quiet->GetStatusText();
+}
+
 TEST_F(ConversionRunTest, ClearingTheDocument_EndsTheRunFirst) {
   CConvertOrder* entry = doc_->AddOrder(Movie("a.avi", "XVID"));
   run_->StartConversion(player_.get());
