@@ -8,7 +8,6 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/frame.h>
-#include <libswscale/swscale.h>
 }
 
 namespace clipmux {
@@ -25,9 +24,6 @@ struct PacketDeleter {
 struct FormatContextDeleter {
   void operator()(AVFormatContext* f) const { avformat_free_context(f); }
 };
-struct SwsDeleter {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
 struct AudioFifoDeleter {
   void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
 };
@@ -36,7 +32,6 @@ using AVCodecContextUPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using AVFrameUPtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using AVPacketUPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using AVFormatContextUPtr = std::unique_ptr<AVFormatContext, FormatContextDeleter>;
-using SwsContextUPtr = std::unique_ptr<SwsContext, SwsDeleter>;
 using AVAudioFifoUPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
 
 }  // namespace clipmux

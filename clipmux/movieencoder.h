@@ -2,7 +2,8 @@
 // and hands the packets to the AVI muxer writing into a CountingOutput.
 //
 // Two threads share the work of a movie: the caller's thread (the one in StartEncoder)
-// pulls a frame and its audio through the callback and converts the frame to YUV 4:2:0;
+// pulls a frame and its audio through the callback and converts the frame to YUV 4:2:0
+// (RgbToYuv420);
 // an encoding thread, started by Run and joined before Run returns, encodes the frames and
 // audio in the order they were pulled and writes the packets. They meet through two slots:
 // while one slot's frame is encoded the next is pulled and converted into the other, so at
@@ -103,7 +104,6 @@ class MovieEncoder {
   AVFormatContextUPtr muxer_;
   AVStream* videoStream_ = nullptr;  // owned by muxer_
   AVStream* audioStream_ = nullptr;  // owned by muxer_
-  SwsContextUPtr scaler_;
   AVFrameUPtr samples_;
   AVAudioFifoUPtr fifo_;
   AVPacketUPtr packet_;
