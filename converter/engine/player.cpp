@@ -48,6 +48,7 @@ HRESULT PlayerCore::Attach(IGraphBuilder* graph, IMediaSeeking* seeking, int def
   defaultHeight_ = defaultHeight;
   sink_ = sink;
   lastError_ = S_OK;
+  ++attachment_;
 
   // Events still queued belong to an earlier run of this graph (a builder reuses its graph
   // for the next movie): an end or error left over from it must not end this one.
@@ -82,7 +83,14 @@ void PlayerCore::Detach() {
     REFERENCE_TIME zero = 0;
     seeking_->SetPositions(&zero, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);
   }
-  if (events_) events_->SetNotifyWindow(0, 0, 0);
+  if (events_) {
+    events_->SetNotifyWindow(0, 0, 0);
+    // What the graph raised up to and during the stop belongs to the run that is over. The
+    // same graph may be attached again at once (the next part of a split conversion); its
+    // events must not be taken for the new run's.
+    DiscardEvents();
+  }
+  ++attachment_;
   graph_ = nullptr;
   control_ = nullptr;
   seeking_ = nullptr;
@@ -98,11 +106,18 @@ void PlayerCore::Detach() {
   if (sink) sink->OnStateChanged(this, kNoGraph);
 }
 
+void PlayerCore::DiscardEvents() {
+  LONG code = 0;
+  LONG_PTR p1 = 0, p2 = 0;
+  while (events_->GetEvent(&code, &p1, &p2, 0) == S_OK) events_->FreeEventParams(code, p1, p2);
+}
+
 void PlayerCore::DeliverEvents() {
-  // An owner may detach (and attach another graph) from inside OnPlayerEvent: only the
-  // events of the graph this call started with are delivered.
+  // An owner may detach (and attach the same or another graph) from inside OnPlayerEvent:
+  // only events of the attachment this call started with are delivered.
+  const unsigned attachment = attachment_;
   ComPtr<IMediaEventEx> events = events_;
-  while (events && events == events_) {
+  while (events && attachment == attachment_) {
     LONG code = 0;
     LONG_PTR p1 = 0, p2 = 0;
     if (events->GetEvent(&code, &p1, &p2, 0) != S_OK) break;
@@ -192,15 +207,15 @@ HRESULT PlayerCore::GetDuration(REFERENCE_TIME* duration) const {
   return seeking_->GetDuration(duration);
 }
 
-HRESULT PlayerCore::Seek(REFERENCE_TIME position) {
+HRESULT PlayerCore::Seek(REFERENCE_TIME position, bool toKeyFrame) {
   if (!seeking_) return E_UNEXPECTED;
   if (!pointsValid_) {
     if (position != 0) return S_OK;
   } else if (position < startPoint_) {
     position = startPoint_;
   }
-  return seeking_->SetPositions(&position, AM_SEEKING_AbsolutePositioning | AM_SEEKING_SeekToKeyFrame, nullptr,
-                                AM_SEEKING_NoPositioning);
+  const DWORD flags = AM_SEEKING_AbsolutePositioning | (toKeyFrame ? DWORD(AM_SEEKING_SeekToKeyFrame) : 0u);
+  return seeking_->SetPositions(&position, flags, nullptr, AM_SEEKING_NoPositioning);
 }
 
 REFERENCE_TIME PlayerCore::SliderTime(LONG value, LONG low, LONG high) const {

@@ -56,7 +56,9 @@ class PlayerCore {
 
   HRESULT GetPosition(REFERENCE_TIME* position) const;
   HRESULT GetDuration(REFERENCE_TIME* duration) const;
-  HRESULT Seek(REFERENCE_TIME position);
+  // Seeks to the nearest key frame; toKeyFrame false seeks to the exact position (the
+  // pictures before it are decoded but not shown).
+  HRESULT Seek(REFERENCE_TIME position, bool toKeyFrame = true);
   HRESULT SeekToSlider(LONG value, LONG low, LONG high);
   LONG SliderPos(LONG low, LONG high) const;
 
@@ -90,6 +92,8 @@ class PlayerCore {
   HRESULT ChangeState(int target);
   REFERENCE_TIME SliderTime(LONG value, LONG low, LONG high) const;
   HRESULT SetStop(REFERENCE_TIME* current, REFERENCE_TIME stop);
+  // Drops the events queued in the attached graph.
+  void DiscardEvents();
   static LRESULT WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
   // Graph interfaces, held while attached.
@@ -106,6 +110,9 @@ class PlayerCore {
   bool pointsValid_ = false;
   bool restartFromStart_ = false;  // the next Run seeks to the start point first
   HRESULT lastError_ = S_OK;
+  // Counts attachments and detachments, so that a delivery loop notices when the graph it
+  // fetches from was let go under it (even if the same graph was attached again).
+  unsigned attachment_ = 0;
 
   // Configuration from Attach.
   PlayerEventSink* sink_ = nullptr;

@@ -261,11 +261,19 @@ HRESULT CAvDecoderFilter::StopStreaming() {
 HRESULT CAvDecoderFilter::Receive(IMediaSample* sample) {
   if (m_pInput->SampleProps()->dwStreamId != AM_STREAM_MEDIA) return m_pOutput->Deliver(sample);
   HRESULT hr = engine_->Receive(sample, *this);
-  if (FAILED(hr)) {
+  if (FAILED(hr) && !StoppingOrFlushing(hr)) {
     // A streaming failure ends the stream and tells the graph.
     NotifyEvent(EC_ERRORABORT, hr, 0);
   }
   return hr;
+}
+
+// A delivery refused because the graph is stopping or flushing (the downstream allocator
+// decommitted, a stopped pin) is how streaming ends, not an error of the stream.
+bool CAvDecoderFilter::StoppingOrFlushing(HRESULT hr) {
+  if (hr == VFW_E_NOT_COMMITTED || hr == VFW_E_WRONG_STATE) return true;
+  // No filter lock here: Stop holds it while it waits for this thread to leave Receive.
+  return m_pInput && (m_pInput->IsFlushing() || m_pInput->IsStopped());
 }
 
 HRESULT CAvDecoderFilter::EndOfStream() {

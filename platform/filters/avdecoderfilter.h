@@ -67,6 +67,8 @@ class CAvDecoderFilter : public CTransformFilter, public IIPDVDec, public IDMOWr
  private:
   HRESULT GetBuffer(IMediaSample** sample) override;
   HRESULT Deliver(IMediaSample* sample) override;
+  // True when a failed delivery only means that the graph is stopping or flushing.
+  bool StoppingOrFlushing(HRESULT hr);
 
   // Configuration
   const Kind kind_;

@@ -2,9 +2,12 @@
 // positions, trim points and slider mapping, a state change that never completes, and
 // events delivered through the message queue of the attaching thread.
 #include <chrono>
+#include <functional>
+#include <thread>
 #include <vector>
 
 #include "converter/engine/player.h"
+#include "libs/vxcamwriter/vxcamwriter.h"
 #include "platform/streaming/tests/graph_testfilters.h"
 #include "platform/streaming/tests/graph_testutil.h"
 
@@ -115,6 +118,43 @@ TEST_F(PlayerTest, ErrorEvent_IsKeptAsTheLastError) {
   ASSERT_TRUE(PumpUntil([&] { return !sink_.events.empty(); }));
   EXPECT_EQ(sink_.events.front(), EC_ERRORABORT);
   EXPECT_EQ(player_->GetLastError(), VFW_E_INVALID_FILE_FORMAT);
+}
+
+// A split conversion stops its graph on an event and attaches the same graph again from
+// inside the sink. What the old run raised (an error while it stopped) must not reach the
+// new attachment; what the new run raises must.
+TEST_F(PlayerTest, EventsOfADetachedRun_NeverReachTheNextAttachment) {
+  Build(10 * kFrame);
+  auto notify = graph_.As<IMediaEventSink>();
+  ASSERT_TRUE(notify);
+  struct RestartingSink : RecordingSink {
+    std::function<void()> restart;
+    void OnPlayerEvent(PlayerCore* p, LONG code) override {
+      RecordingSink::OnPlayerEvent(p, code);
+      if (code == EC_SIZE_LIMIT_REACHED && restart) restart();
+    }
+  } sink;
+  sink.restart = [&] {
+    // Raised by the old run while it stops, as a decoder whose allocator went away would.
+    notify->Notify(EC_ERRORABORT, static_cast<LONG_PTR>(VFW_E_NOT_COMMITTED), 0);
+    player_->Detach();
+    ASSERT_EQ(player_->Attach(graph_.Get(), nullptr, 320, 240, &sink), S_OK);
+  };
+  ASSERT_EQ(player_->Attach(graph_.Get(), nullptr, 320, 240, &sink), S_OK);
+  // Both waiting in the queue when the player fetches them.
+  notify->Notify(EC_SIZE_LIMIT_REACHED, 0, 0);
+  notify->Notify(EC_ERRORABORT, static_cast<LONG_PTR>(VFW_E_NOT_COMMITTED), 0);
+  ASSERT_TRUE(PumpUntil([&] { return !sink.events.empty(); }));
+  PumpUntil([] { return false; }, 200);
+  EXPECT_EQ(sink.events, std::vector<LONG>(1, EC_SIZE_LIMIT_REACHED));
+  EXPECT_EQ(player_->GetLastError(), S_OK);
+
+  sink.restart = nullptr;
+  std::thread([&] { notify->Notify(EC_ERRORABORT, static_cast<LONG_PTR>(E_FAIL), 0); }).join();
+  ASSERT_TRUE(PumpUntil([&] { return sink.events.size() == 2; }));
+  EXPECT_EQ(sink.events.back(), EC_ERRORABORT);
+  EXPECT_EQ(player_->GetLastError(), E_FAIL);
+  player_->Detach();
 }
 
 TEST_F(PlayerTest, TrimPointsAndSlider) {
