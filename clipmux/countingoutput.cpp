@@ -29,6 +29,7 @@ int CountingOutput::Open(const std::string& path, bool qvfFormType) {
   qvf_ = qvfFormType;
   position_ = end_ = 0;
   error_ = 0;
+  committed_ = 0;
   bytes_.store(0);
   auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferBytes));
   if (buffer) avio_ = avio_alloc_context(buffer, kBufferBytes, 1, this, nullptr, &WritePacket, &Seek);
@@ -45,6 +46,8 @@ int CountingOutput::Open(const std::string& path, bool qvfFormType) {
 
 int CountingOutput::Close() {
   int result = 0;
+  // From here on the count is the size of the file itself.
+  committed_ = 0;
   if (avio_) {
     avio_flush(avio_);
     if (avio_->error < 0) result = avio_->error;
@@ -61,9 +64,14 @@ int CountingOutput::Close() {
 }
 
 void CountingOutput::UpdateCount() {
-  int64_t reach = end_;
+  int64_t reach = std::max(end_, committed_);
   if (avio_) reach = std::max(reach, avio_tell(avio_));
   bytes_.store(reach, std::memory_order_relaxed);
+}
+
+void CountingOutput::SetCommitted(int64_t bytes) {
+  committed_ = bytes;
+  UpdateCount();
 }
 
 int CountingOutput::WritePacket(void* opaque, uint8_t* buf, int size) {
@@ -96,7 +104,7 @@ int CountingOutput::WritePacket(void* opaque, uint8_t* buf, int size) {
   }
   self->position_ += size;
   self->end_ = std::max(self->end_, self->position_);
-  self->bytes_.store(self->end_, std::memory_order_relaxed);
+  self->bytes_.store(std::max(self->end_, self->committed_), std::memory_order_relaxed);
   return size;
 }
 

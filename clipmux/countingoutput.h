@@ -32,6 +32,9 @@ class CountingOutput {
   int64_t BytesWritten() const { return bytes_.load(std::memory_order_relaxed); }
   // Brings BytesWritten up to date with what sits in the context's buffer.
   void UpdateCount();
+  // Bytes the file holds once everything handed to the muxer is written, including packets
+  // the muxer still holds back to interleave the streams; BytesWritten never reports less.
+  void SetCommitted(int64_t bytes);
   // errno of the first failed write, or 0.
   int lastError() const { return error_; }
 
@@ -46,6 +49,7 @@ class CountingOutput {
   int64_t position_ = 0;
   int64_t end_ = 0;
   int error_ = 0;
+  int64_t committed_ = 0;  // see SetCommitted; 0 once the movie is closed
   // end_ plus buffered bytes, published for readers on other threads.
   std::atomic<int64_t> bytes_{0};
 };

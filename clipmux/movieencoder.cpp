@@ -23,6 +23,8 @@ namespace {
 constexpr uint32_t kXvidTag = MKTAG('X', 'V', 'I', 'D');
 // Longest key-frame distance small players cope with.
 constexpr int kMaxKeyIntervalMs = 2000;
+// Every packet becomes an AVI chunk: four-character code and 32-bit size, then the data.
+constexpr int64_t kChunkHeaderBytes = 8;
 
 std::string AvError(int err) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -156,6 +158,8 @@ int MovieEncoder::Run() {
   muxer_->pb = output_.context();
   if ((err = avformat_write_header(muxer_.get(), nullptr)) < 0) Fail("cannot write the movie header", err);
   headerWritten_ = true;
+  committed_ = avio_tell(muxer_->pb);
+  output_.SetCommitted(committed_);
 
   for (Slot& slot : slots_) freeSlots_.push_back(&slot);
   worker_ = std::thread([this] { WorkerLoop(); });
@@ -357,6 +361,10 @@ void MovieEncoder::Drain(AVCodecContext* codec, AVStream* stream) {
     }
     av_packet_rescale_ts(packet_.get(), codec->time_base, stream->time_base);
     packet_->stream_index = stream->index;
+    // The muxer may hold the packet back to interleave it; it is counted now, as the chunk
+    // it becomes: header, data and the pad byte that keeps chunks at even offsets.
+    committed_ += kChunkHeaderBytes + packet_->size + (packet_->size & 1);
+    output_.SetCommitted(committed_);
     err = av_interleaved_write_frame(muxer_.get(), packet_.get());
     if (err < 0) Fail("cannot write to the movie file", err);
   }

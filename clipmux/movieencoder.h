@@ -135,6 +135,7 @@ class MovieEncoder {
   bool fileCreated_ = false;
   bool audioStarted_ = false;   // the first audio packet past the priming went out
   int64_t audioPtsShift_ = 0;   // added to audio stamps so the kept audio starts at 0
+  int64_t committed_ = 0;       // header and every chunk handed to the muxer, in bytes
 };
 
 }  // namespace clipmux

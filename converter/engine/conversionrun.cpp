@@ -133,14 +133,17 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
     BuildConversionGraph(c, entry, name);
     c.Check(player_->Attach(builder_.Graph(), builder_.Seeking(), 320, 240, this));
 
+    // A part that continues a split starts exactly where the last one ended: a seek to the
+    // key frame before it would repeat up to a key-frame interval of the movie.
+    const bool toKeyFrame = resume == 0;
     REFERENCE_TIME start = 0, end = 0;
     if (entry->GetTrimPoints(&start, &end)) {
       const REFERENCE_TIME from = resume != 0 ? resume : start;
       c.Check(player_->SetPoints(from, end));
-      c.Check(player_->Seek(start));
+      c.Check(player_->Seek(start, toKeyFrame));
     } else if (resume != 0) {
       c.Check(player_->SetPoints(resume, -1));
-      c.Check(player_->Seek(resume));
+      c.Check(player_->Seek(resume, toKeyFrame));
     }
     c.Check(player_->Run());
     entry->SetConverting();
@@ -317,8 +320,7 @@ bool ConversionRun::IsToleratedEnd() const {
 void ConversionRun::OnPlayerEvent(PlayerCore* player, LONG code) {
   if (!current_ || player != player_) return;
   if (code == EC_SIZE_LIMIT_REACHED) {
-    REFERENCE_TIME position = 0;
-    player_->GetPosition(&position);
+    const REFERENCE_TIME position = WrittenPosition();
     player_->Stop();
     if (!ConvertEntry(current_, position)) MoveOn(false);
     return;
@@ -335,6 +337,16 @@ void ConversionRun::OnPlayerEvent(PlayerCore* player, LONG code) {
   }
   counters_.FileDone(current_->GetFileSize() > 0 ? current_->GetFileSize() : 0);
   MoveOn(converted);
+}
+
+// Where the part written so far ends: the end of the last frame the exporter wrote. The
+// graph's position is that of its furthest renderer, and the renderers that take the streams
+// the conversion leaves unused run ahead of the exporter.
+REFERENCE_TIME ConversionRun::WrittenPosition() {
+  REFERENCE_TIME position = 0;
+  auto seeking = exporter_ ? exporter_.As<IMediaSeeking>() : nullptr;
+  if (!seeking || FAILED(seeking->GetCurrentPosition(&position))) player_->GetPosition(&position);
+  return position;
 }
 
 void ConversionRun::MoveOn(bool convertedNow) {
@@ -361,9 +373,8 @@ void ConversionRun::MoveOn(bool convertedNow) {
 void ConversionRun::StopConversion() {
   if (player_) {
     if (current_) {
-      REFERENCE_TIME position = 0;
-      player_->GetPosition(&position);
-      current_->SetFinished(false, position);
+      // Interrupted where its movie ends.
+      current_->SetFinished(false, WrittenPosition());
       doc_.UpdateAllViews(kHintEntryStateChanged, current_);
     }
     Teardown(false);

@@ -72,6 +72,7 @@ class ConversionRun : public PlayerEventSink, public ConversionRunSeam {
   void MoveOn(bool convertedNow);
   bool IsToleratedEnd() const;
   FilePosition Position();
+  REFERENCE_TIME WrittenPosition();
   LONGLONG CurrentFileBytes();
 
   CTavrionConverterDoc& doc_;

@@ -29,7 +29,8 @@ struct Locked {
 
 }  // namespace
 
-CCamExportEngine::CCamExportEngine(NotifyFn notify) : notify_(std::move(notify)), audioFormat_(CameraAudioFormat()) {
+CCamExportEngine::CCamExportEngine(NotifyFn notify, FrameTakenFn frameTaken)
+    : notify_(std::move(notify)), onFrameTaken_(std::move(frameTaken)), audioFormat_(CameraAudioFormat()) {
   InitializeCriticalSection(&frameLock_);
   InitializeCriticalSection(&chunkLock_);
   InitializeCriticalSection(&avLock_);
@@ -207,6 +208,10 @@ void CCamExportEngine::PauseFromStopped() {
     audioTotalBytes_ = 0;
     videoOffset_ = 0;
   }
+  // Each movie has its own size account (the encoder is idle, so nothing reads it now).
+  partClosed_ = false;
+  framesTaken_ = audioBytesTaken_ = largestStep_ = 0;
+  lastCount_ = -1;
   // 5. Without an audio input audio ended stays set, so the library gets silence.
   ResetEvent(videoEnded_);
   ResetEvent(frameReady_);
@@ -276,18 +281,23 @@ HRESULT CCamExportEngine::VideoReceive(REFERENCE_TIME s, REFERENCE_TIME e, const
       // The audio is ahead by more than a frame: the frame is shown once more.
       videoOffset_ -= d;
     }
-    if (!HandOverFrame(s - offset, data, length)) return S_OK;
+    if (!HandOverFrame(s - offset, e, data, length)) return S_OK;
   }
   REFERENCE_TIME offset;
   {
     Locked lock(&avLock_);
     offset = videoOffset_;
   }
-  HandOverFrame(s - offset, data, length);
+  HandOverFrame(s - offset, e, data, length);
   return S_OK;
 }
 
-bool CCamExportEngine::HandOverFrame(REFERENCE_TIME start, const BYTE* data, LONG length) {
+bool CCamExportEngine::HandOverFrame(REFERENCE_TIME start, REFERENCE_TIME end, const BYTE* data, LONG length) {
+  if (partClosed_) {
+    // The part is complete: the frame waits for the stop (or the flush of a seek).
+    WaitAny({abort_, videoEnded_, videoFlushing_});
+    return false;
+  }
   {
     Locked lock(&frameLock_);
     if (!frameAllocated_) return false;
@@ -304,6 +314,7 @@ bool CCamExportEngine::HandOverFrame(REFERENCE_TIME start, const BYTE* data, LON
       std::memcpy(frame_.data(), data, frame_.size());
     else
       std::fill(frame_.begin(), frame_.end(), BYTE(0));
+    frameEnd_ = end;
   }
   SetEvent(frameReady_);
   SetEvent(firstFrameHanded_);
@@ -330,32 +341,78 @@ void CCamExportEngine::VideoEndOfStream() {
 
 void CCamExportEngine::GetVideoFrame(char* buffer, int* bytes, int* pixels) {
   const bool aborted = WaitAny({abort_, videoEnded_, frameReady_}) == 0;
+  bool frameWaiting;
+  {
+    Locked lock(&frameLock_);
+    frameWaiting = !aborted && frameAllocated_ && buffer;
+  }
+  LONGLONG projected = 0;
+  if (frameWaiting && PartWouldOverflow(&projected)) {
+    // The frame stays where it is: the video thread waits with it until the graph stops.
+    partClosed_ = true;
+    bool report = false;
+    {
+      Locked lock(&avLock_);
+      report = !limitReported_;
+      limitReported_ = true;
+    }
+    if (report && notify_)
+      notify_(EC_SIZE_LIMIT_REACHED, LONG_PTR(DWORD(projected & 0xFFFFFFFF)), LONG_PTR(DWORD(projected >> 32)));
+    // An empty frame: clipmux finishes the movie.
+    if (bytes) *bytes = 0;
+    if (pixels) *pixels = 0;
+    return;
+  }
   int copied = 0;
+  REFERENCE_TIME end = 0;
   {
     Locked lock(&frameLock_);
     if (!aborted && frameAllocated_ && buffer) {
       std::memcpy(buffer, frame_.data(), frame_.size());
       copied = int(frame_.size());
+      end = frameEnd_;
     }
   }
   if (bytes) *bytes = copied;
   if (pixels) *pixels = copied / 4;
+  if (copied) {
+    ++framesTaken_;
+    if (onFrameTaken_) onFrameTaken_(end);
+  }
   SetEvent(frameTaken_);
+}
 
-  LONGLONG written = 0;
-  Guarded([&] { written = GetDirectBytesWrited(); });
-  LONGLONG projected = written + kSizeLimitMarginBytes;
-  if (projected < 0) projected = 0;
-  bool report = false;
+bool CCamExportEngine::PartWouldOverflow(LONGLONG* projected) {
+  LONGLONG limit;
   {
     Locked lock(&avLock_);
-    if (sizeLimit_ != 0 && projected >= sizeLimit_ && !limitReported_) {
-      limitReported_ = true;
-      report = true;
-    }
+    limit = sizeLimit_;
   }
-  if (report && notify_)
-    notify_(EC_SIZE_LIMIT_REACHED, LONG_PTR(DWORD(projected & 0xFFFFFFFF)), LONG_PTR(DWORD(projected >> 32)));
+  LONGLONG written = 0;
+  Guarded([&] { written = GetDirectBytesWrited(); });
+  if (written < 0) written = 0;
+  if (lastCount_ >= 0) largestStep_ = std::max(largestStep_, written - lastCount_);
+  lastCount_ = written;
+  // A part holds at least one frame, or a split would never get past it.
+  if (limit == 0 || framesTaken_ == 0) return false;
+  // The next frame is not encoded yet: it is allowed twice the largest frame of the part so
+  // far (the first frame is a key frame, and key frames are the largest).
+  *projected = written + 2 * largestStep_ + ClosingBytes();
+  return *projected >= limit;
+}
+
+LONGLONG CCamExportEngine::ClosingBytes() const {
+  const LONGLONG blockAlign = std::max<LONGLONG>(audioFormat_.nBlockAlign, 1);
+  const LONGLONG chunkSamples = chunkBytes() / blockAlign;
+  auto mp3Frames = [](LONGLONG samples) { return (samples + kMp3FrameSamples - 1) / kMp3FrameSamples; };
+  // Video chunks: the frames so far and the next one. Audio chunks: every MP3 frame the
+  // sound so far and the next chunk can make, and what the encoder holds back.
+  const LONGLONG audioSamples = audioBytesTaken_ / blockAlign + chunkSamples;
+  const LONGLONG chunks = framesTaken_ + 1 + mp3Frames(audioSamples) + kMp3HeldBackFrames;
+  const LONGLONG index = kIndexHeaderBytes + kIndexEntryBytes * chunks;
+  // The MP3 frames still to be written: those of the next chunk and the held-back ones.
+  const LONGLONG audioToCome = (mp3Frames(chunkSamples) + 1 + kMp3HeldBackFrames) * kMp3ChunkBytes;
+  return index + audioToCome;
 }
 
 // ---- audio -------------------------------------------------------------------------------
@@ -493,6 +550,7 @@ void CCamExportEngine::GetAudioChunk(char* buffer, int* bytes, int* blocks) {
   }
   if (bytes) *bytes = written;
   if (blocks) *blocks = audioFormat_.nBlockAlign ? written / audioFormat_.nBlockAlign : 0;
+  audioBytesTaken_ += written;
   SetEvent(chunkTaken_);
 }
 

@@ -13,8 +13,16 @@
 //   Silence(2) --video reaches the first audio time--> Running(4)
 // Audio blocks are trimmed to start with the first video frame; while the audio starts
 // later than the video, clipmux gets silence.
+//
+// Size limit: before clipmux takes a frame, the engine works out what the file would come
+// to if it took that frame and then closed: the bytes written, the frame itself (bounded by
+// the largest frame so far), the MP3 frames still inside the audio encoder and the AVI index.
+// When that reaches the limit, the frame is not taken, clipmux gets an empty frame and closes
+// the part, and EC_SIZE_LIMIT_REACHED goes out. The streaming threads then wait until the
+// graph stops or flushes: nothing more goes into the part.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -31,11 +39,27 @@ class CCamExportEngine final : public IDubberCallback {
 
   enum class SyncState : int { Deciding = 0, Silence = 2, WaitFirstVideo = 3, Running = 4 };
 
-  // Bytes kept free below the size limit: the index and last chunks still to come.
-  static constexpr LONGLONG kSizeLimitMarginBytes = 10240;
+  // Called on the encoder thread when clipmux takes a frame, with the frame's end time (the
+  // video pin's stream time): everything up to there is in the movie.
+  using FrameTakenFn = std::function<void(REFERENCE_TIME end)>;
+
   static constexpr int kAudioBitRate = 64000;
 
-  explicit CCamExportEngine(NotifyFn notify);
+  // What closing a movie adds to it, for the size limit. The AVI index ("idx1") has an
+  // 8-byte header and one 16-byte entry per chunk.
+  static constexpr LONGLONG kIndexHeaderBytes = 8;
+  static constexpr LONGLONG kIndexEntryBytes = 16;
+  // The sound is MP3 at kAudioBitRate, 22 050 Hz: MPEG-2 layer III frames of 576 samples and
+  // at most 72 x 64000 / 22050 + 1 = 209 bytes (with the padding byte), each in an AVI chunk
+  // with an 8-byte header and a pad byte.
+  static constexpr LONGLONG kMp3FrameSamples = 576;
+  static constexpr LONGLONG kMp3ChunkBytes = 72 * kAudioBitRate / 22050 + 1 + 8 + 1;
+  // MP3 frames the audio encoder holds back and writes only when the movie closes: its
+  // encoder delay (1105 samples, 2 frames), the frame its input queue is filling, the frame
+  // in progress, and the padding of the last frames (2).
+  static constexpr LONGLONG kMp3HeldBackFrames = 7;
+
+  explicit CCamExportEngine(NotifyFn notify, FrameTakenFn frameTaken = nullptr);
   ~CCamExportEngine() override;
   CCamExportEngine(const CCamExportEngine&) = delete;
   CCamExportEngine& operator=(const CCamExportEngine&) = delete;
@@ -53,7 +77,8 @@ class CCamExportEngine final : public IDubberCallback {
   void VideoDisconnected();
   void AudioDisconnected();
 
-  // Streaming (each pin's thread). Times in 100 ns; data may be null when length is 0.
+  // Streaming (each pin's thread). Times in 100 ns; data may be null when length is 0. Once
+  // the part is closed at the size limit, both wait until the graph stops or flushes.
   HRESULT VideoReceive(REFERENCE_TIME start, REFERENCE_TIME stop, const BYTE* data, LONG length);
   HRESULT AudioReceive(REFERENCE_TIME start, REFERENCE_TIME stop, const BYTE* data, LONG length);
   void VideoEndOfStream();
@@ -87,6 +112,8 @@ class CCamExportEngine final : public IDubberCallback {
   SyncState syncState() const;
   double frameRate() const { return frameRate_; }
   int chunkBytes() const;
+  // True once the movie being written was closed at the size limit.
+  bool partClosed() const { return partClosed_.load(); }
 
  private:
   static DWORD WorkerProc(void* self);
@@ -98,13 +125,19 @@ class CCamExportEngine final : public IDubberCallback {
   void WakeAll();
   void WaitForEncoderIdle();
   // Step 2 of the video hand-over; false when the frame can no longer be handed over.
-  bool HandOverFrame(REFERENCE_TIME start, const BYTE* data, LONG length);
+  bool HandOverFrame(REFERENCE_TIME start, REFERENCE_TIME end, const BYTE* data, LONG length);
   // Waits until clipmux takes the chunk; false when the audio must stop here.
   enum class ChunkWait { Taken, Stop, Flushing };
   ChunkWait OfferChunk();
   void DecideStateLocked();
+  // Encoder thread: whether taking one more frame could carry the file past the size limit
+  // (projected: the size the file could reach).
+  bool PartWouldOverflow(LONGLONG* projected);
+  // Encoder thread: what closing the movie after one more frame adds, beyond that frame.
+  LONGLONG ClosingBytes() const;
 
   NotifyFn notify_;
+  FrameTakenFn onFrameTaken_;
   CCamTraceWriter trace_;
 
   // Configuration, set from the application thread before streaming.
@@ -119,6 +152,7 @@ class CCamExportEngine final : public IDubberCallback {
   CRITICAL_SECTION frameLock_;
   std::vector<BYTE> frame_;      // guarded by frameLock_; empty = freed
   bool frameAllocated_ = false;  // guarded by frameLock_
+  REFERENCE_TIME frameEnd_ = 0;  // end time of the frame in the buffer; guarded by frameLock_
 
   // One chunk of audio (bytes per second / frame rate) between the audio thread and the
   // encoder. Guards the buffer, its fill and the chunk size.
@@ -142,7 +176,16 @@ class CCamExportEngine final : public IDubberCallback {
 
   // Size limit; guarded by avLock_ (short, read once per frame).
   LONGLONG sizeLimit_ = 0;
-  bool limitReported_ = false;
+  bool limitReported_ = false;  // once per engine
+  // Set by the encoder thread when the movie closes at the limit, cleared for each movie.
+  std::atomic<bool> partClosed_{false};
+
+  // The movie being written, for the size limit: encoder thread only while it encodes, reset
+  // by PauseFromStopped while it is idle.
+  LONGLONG framesTaken_ = 0;
+  LONGLONG audioBytesTaken_ = 0;
+  LONGLONG lastCount_ = -1;     // GetDirectBytesWrited at the previous frame, -1 before the first
+  LONGLONG largestStep_ = 0;    // largest growth of the file from one frame to the next
 
   // Events. Unless said otherwise, the streaming threads wait and the encoder signals.
   HANDLE abort_;            // destructor -> everyone stops waiting. Manual.

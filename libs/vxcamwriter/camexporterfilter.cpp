@@ -50,11 +50,13 @@ HRESULT CCamVideoInputPin::CompleteConnect(IPin* receivePin) {
   HRESULT hr = CBaseInputPin::CompleteConnect(receivePin);
   if (FAILED(hr)) return hr;
   exporter_->engine().VideoConnected(*reinterpret_cast<const VIDEOINFOHEADER*>(m_mt.Format()));
+  exporter_->BindPositionPin();
   return S_OK;
 }
 
 HRESULT CCamVideoInputPin::BreakConnect() {
   exporter_->engine().VideoDisconnected();
+  exporter_->BindPositionPin(this);
   return CBaseInputPin::BreakConnect();
 }
 
@@ -65,9 +67,8 @@ HRESULT CCamVideoInputPin::Receive(IMediaSample* sample) {
   BYTE* data = nullptr;
   LONG length = 0;
   if (FAILED(ReadSample(sample, &start, &stop, &data, &length))) return E_FAIL;
-  hr = exporter_->engine().VideoReceive(start, stop, data, length);
-  if (hr == S_OK) exporter_->RegisterVideoTime(sample, CurrentStartTime());
-  return hr;
+  // The position moves on as clipmux takes the frame (RegisterVideoTime).
+  return exporter_->engine().VideoReceive(start, stop, data, length);
 }
 
 HRESULT CCamVideoInputPin::EndOfStream() {
@@ -123,11 +124,13 @@ HRESULT CCamAudioInputPin::CompleteConnect(IPin* receivePin) {
   std::memcpy(&w, m_mt.Format(), std::min<size_t>(m_mt.FormatLength(), sizeof w));
   w.cbSize = 0;
   exporter_->engine().AudioConnected(w);
+  exporter_->BindPositionPin();
   return S_OK;
 }
 
 HRESULT CCamAudioInputPin::BreakConnect() {
   exporter_->engine().AudioDisconnected();
+  exporter_->BindPositionPin(this);
   return CBaseInputPin::BreakConnect();
 }
 
@@ -166,7 +169,8 @@ CUnknown* CCamExporterFilter::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
 
 CCamExporterFilter::CCamExporterFilter(LPUNKNOWN outer, HRESULT* phr)
     : CBaseFilter(NAME("CCamExporterFilter"), outer, &lock_, CLSID_CamExporterFilter),
-      engine_([this](LONG code, LONG_PTR a, LONG_PTR b) { NotifyEvent(code, a, b); }) {
+      engine_([this](LONG code, LONG_PTR a, LONG_PTR b) { NotifyEvent(code, a, b); },
+              [this](REFERENCE_TIME end) { RegisterVideoTime(end); }) {
   HRESULT hr = S_OK;
   video_ = new (std::nothrow) CCamVideoInputPin(this, &lock_, &hr);
   audio_ = new (std::nothrow) CCamAudioInputPin(this, &lock_, &hr);
@@ -193,11 +197,9 @@ HRESULT CCamExporterFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv)
   if (riid == IID_IMediaSeeking || riid == IID_IMediaPosition) {
     CAutoLock lock(&lock_);
     if (!position_) {
-      // Bound to the audio input (pin index 1); a movie without sound has no audio
-      // connection, and seeking must still reach its source through the video input.
-      IPin* pin = audio_->IsConnected() || !video_->IsConnected() ? static_cast<IPin*>(audio_) : video_;
       HRESULT hr = S_OK;
-      auto* passThru = new (std::nothrow) CRendererPosPassThru(NAME("exporter position"), GetOwner(), &hr, pin);
+      auto* passThru =
+          new (std::nothrow) CRendererPosPassThru(NAME("exporter position"), GetOwner(), &hr, PositionPinLocked());
       if (!passThru) return E_OUTOFMEMORY;
       if (FAILED(hr)) {
         delete passThru;
@@ -212,8 +214,25 @@ HRESULT CCamExporterFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv)
   return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
-void CCamExporterFilter::RegisterVideoTime(IMediaSample* sample, REFERENCE_TIME segmentStart) {
-  if (CRendererPosPassThru* p = positionTimes_.load()) p->RegisterMediaTime(sample, segmentStart);
+// The pass-through is bound to the audio input (pin index 1). A movie without sound has only
+// its video input connected; seeking then goes upstream through that, or it would never
+// reach the source.
+IPin* CCamExporterFilter::PositionPinLocked(const CBasePin* leaving) {
+  const bool audio = audio_->IsConnected() && leaving != audio_;
+  const bool video = video_->IsConnected() && leaving != video_;
+  return audio || !video ? static_cast<IPin*>(audio_) : video_;
+}
+
+void CCamExporterFilter::BindPositionPin(const CBasePin* leaving) {
+  CAutoLock lock(&lock_);
+  if (CRendererPosPassThru* p = positionTimes_.load()) p->SetPin(PositionPinLocked(leaving));
+}
+
+void CCamExporterFilter::RegisterVideoTime(REFERENCE_TIME end) {
+  // Media time: the stream time of the video input moved by its segment start. Everything
+  // before the end of the frame clipmux took is in the movie.
+  const REFERENCE_TIME position = end + video_->CurrentStartTime();
+  if (CRendererPosPassThru* p = positionTimes_.load()) p->RegisterMediaTime(position, position);
 }
 
 void CCamExporterFilter::ResetVideoTime() {

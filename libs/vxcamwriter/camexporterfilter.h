@@ -85,16 +85,21 @@ class CCamExporterFilter final : public CBaseFilter,
 
   CCamExportEngine& engine() { return engine_; }
 
-  // The media time of the video the exporter has taken, reported through the position
-  // pass-through so that a graph running without a clock knows how far it has come.
-  // Called on the video streaming thread.
-  void RegisterVideoTime(IMediaSample* sample, REFERENCE_TIME segmentStart);
+  // How far the movie has come, reported through the position pass-through so that a graph
+  // running without a clock knows: the end of the last frame clipmux took (end: the video
+  // input's stream time). Called on the encoder thread.
+  void RegisterVideoTime(REFERENCE_TIME end);
   void ResetVideoTime();
   void VideoTimeAtEnd();
+  // Points the pass-through at the pin seeking goes through; called when a pin connects or
+  // is about to disconnect (leaving).
+  void BindPositionPin(const CBasePin* leaving = nullptr);
 
   static constexpr size_t kMaxFileNameChars = 260;
 
  private:
+  IPin* PositionPinLocked(const CBasePin* leaving = nullptr);
+
   // Guards the state, the pins' connections, the file name and the pass-through.
   CCritSec lock_;
   CCamExportEngine engine_;

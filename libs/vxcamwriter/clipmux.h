@@ -82,5 +82,7 @@ CLIPMUX_API void GetConfig(CONFIG* config);
 CLIPMUX_API void SetConfig(const CONFIG* config);
 CLIPMUX_API void ResetConfig();
 // Size the file being written has reached so far (bytes handed to the file, counting those
-// still buffered); after StartEncoder returns, the size of the finished file.
+// still buffered, and the chunks of packets the muxer holds back to interleave the streams):
+// what the file holds once those are written, before its index. After StartEncoder returns,
+// the size of the finished file.
 CLIPMUX_API LONGLONG GetDirectBytesWrited();

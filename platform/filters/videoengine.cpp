@@ -243,6 +243,20 @@ class VideoEngine final : public DecoderEngine {
   HRESULT DeliverFrame(uint8_t* const* planes, const int* lines, AVPixelFormat format, int width, int height,
                        REFERENCE_TIME start, int64_t duration, SampleSink& sink) {
     if (width <= 0 || height <= 0 || format == AV_PIX_FMT_NONE) return S_OK;
+    // Containers without presentation times (AVI) stamp packets in decoding order; a
+    // picture stamped before the end of the previous one follows on from it instead.
+    if (start == kNoTime || (nextTime_ != kNoTime && start < nextTime_))
+      start = nextTime_ != kNoTime ? nextTime_ : lastInputTime_ != kNoTime ? lastInputTime_ : 0;
+    if (duration <= 0) duration = avgTimePerFrame_ > 0 ? avgTimePerFrame_ : 1;
+    REFERENCE_TIME stop = start + duration;
+    nextTime_ = stop;
+    // After a seek between key frames the pictures before the new segment start are decoded
+    // only to reach it: they are not shown. The picture that spans the start is shown from
+    // there when most of it lies after it; a sliver left by rounding the seek target does not
+    // count (the next picture follows at once).
+    if (stop <= 0 || start + stop < 0) return S_OK;
+    if (start < 0) start = 0;
+
     sws_.reset(sws_getCachedContext(sws_.release(), width, height, format, outWidth_, outHeight_, kind_->pixFmt,
                                     // Same size: only the colour layout changes, and the fast path does.
                                     width == outWidth_ && height == outHeight_ ? SWS_FAST_BILINEAR : SWS_BICUBIC,
@@ -261,13 +275,6 @@ class VideoEngine final : public DecoderEngine {
     int dstLines[4] = {int(outTopDown_ ? outStride_ : -outStride_)};
     sws_scale(sws_.get(), planes, lines, 0, height, dstPlanes, dstLines);
 
-    // Containers without presentation times (AVI) stamp packets in decoding order; a
-    // picture stamped before the end of the previous one follows on from it instead.
-    if (start == kNoTime || (nextTime_ != kNoTime && start < nextTime_))
-      start = nextTime_ != kNoTime ? nextTime_ : lastInputTime_ != kNoTime ? lastInputTime_ : 0;
-    if (duration <= 0) duration = avgTimePerFrame_ > 0 ? avgTimePerFrame_ : 1;
-    REFERENCE_TIME stop = start + duration;
-    nextTime_ = stop;
     TAV_TRACE("deliver %lld-%lld", (long long)start, (long long)stop);
     out->SetTime(&start, &stop);
     out->SetSyncPoint(TRUE);

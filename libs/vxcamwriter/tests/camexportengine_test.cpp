@@ -32,6 +32,8 @@ struct Feed {
   REFERENCE_TIME audioEnd = 3 * kSecond;
   REFERENCE_TIME markAt = -1;
   int wrongSizeFrame = -1;
+  // Frames of random pixels, which encode to tens of kilobytes each.
+  bool noise = false;
   // Called after each frame handed over, with its index.
   std::function<void(int)> afterFrame;
 };
@@ -49,10 +51,29 @@ class vxcamwriter_Engine : public ::testing::Test {
   }
 
   std::unique_ptr<CCamExportEngine> MakeEngine() {
-    return std::make_unique<CCamExportEngine>([this](LONG code, LONG_PTR a, LONG_PTR b) {
-      std::lock_guard lock(eventsLock_);
-      events_.push_back({code, a, b});
-    });
+    return std::make_unique<CCamExportEngine>(
+        [this](LONG code, LONG_PTR a, LONG_PTR b) {
+          std::lock_guard lock(eventsLock_);
+          events_.push_back({code, a, b});
+        },
+        [this](REFERENCE_TIME end) {
+          std::lock_guard lock(eventsLock_);
+          takenEnds_.push_back(end);
+        });
+  }
+
+  std::vector<REFERENCE_TIME> TakenEnds() {
+    std::lock_guard lock(eventsLock_);
+    return takenEnds_;
+  }
+
+  template <typename F>
+  static bool WaitFor(F done, int timeoutMs = 10000) {
+    for (int waited = 0; !done(); waited += 5) {
+      if (waited >= timeoutMs) return false;
+      Sleep(5);
+    }
+    return true;
   }
 
   // Connects, runs and stops one movie the way the filter does; returns the path.
@@ -80,10 +101,16 @@ class vxcamwriter_Engine : public ::testing::Test {
 
     std::thread video([&] {
       std::vector<BYTE> grey(320 * 240 * 4, 0x80), white(320 * 240 * 4, 0xF0);
+      std::vector<std::vector<BYTE>> noise(feed.noise ? 4 : 0, std::vector<BYTE>(320 * 240 * 4));
+      uint32_t seed = 12345;
+      for (auto& picture : noise)
+        for (BYTE& b : picture) b = BYTE((seed = seed * 1103515245u + 12345u) >> 24);
       for (int i = 0; i < feed.frames; ++i) {
         REFERENCE_TIME s = feed.videoStart + REFERENCE_TIME(i) * kSecond / REFERENCE_TIME(feed.fps);
         REFERENCE_TIME e = feed.videoStart + REFERENCE_TIME(i + 1) * kSecond / REFERENCE_TIME(feed.fps);
-        const auto& picture = feed.markAt >= 0 && s >= feed.markAt ? white : grey;
+        const auto& picture = feed.noise                                    ? noise[size_t(i) % noise.size()]
+                              : feed.markAt >= 0 && s >= feed.markAt ? white
+                                                                     : grey;
         LONG length = i == feed.wrongSizeFrame ? LONG(picture.size() - 4) : LONG(picture.size());
         engine->VideoReceive(s, e, picture.data(), length);
         if (feed.afterFrame) feed.afterFrame(i);
@@ -155,6 +182,7 @@ class vxcamwriter_Engine : public ::testing::Test {
   std::string dir_;
   std::mutex eventsLock_;
   std::vector<Event> events_;
+  std::vector<REFERENCE_TIME> takenEnds_;  // end times of the frames clipmux took
 };
 
 TEST(vxcamwriter_EngineArithmetic, FrameRateFromAvgTimePerFrame_PicksThirtyOrFifteen) {
@@ -241,24 +269,67 @@ TEST_F(vxcamwriter_Engine, NoAudioPin_WritesSilenceForEveryFrame) {
   }
 }
 
-TEST_F(vxcamwriter_Engine, SizeLimit_IsReportedOnce_WhenTheProjectedSizeReachesIt) {
-  auto engine = MakeEngine();
-  const LONGLONG limit = 40000;
-  engine->SetSizeLimit(limit);
-  EXPECT_EQ(engine->sizeLimit(), limit);
-  Feed feed;
-  std::string path = Export(feed, "limited.qvf", engine.get());
-  auto reports = EventsWithCode(EC_SIZE_LIMIT_REACHED);
-  ASSERT_EQ(reports.size(), 1u);
-  LONGLONG projected = LONGLONG(DWORD(reports[0].p1)) | (LONGLONG(DWORD(reports[0].p2)) << 32);
-  EXPECT_GE(projected, limit);
-  EXPECT_LT(projected - CCamExportEngine::kSizeLimitMarginBytes, limit - CCamExportEngine::kSizeLimitMarginBytes + 16000)
-      << "reported as soon as the written bytes reached limit - 10240";
-  EXPECT_LE(projected - CCamExportEngine::kSizeLimitMarginBytes, moviecheck::FileSize(path));
+// At the limit the part is closed: what it holds, index included, stays within the limit,
+// no frame offered after the event goes in, and the refused frame waits for the stop. Small
+// frames (the index and the sound held in the encoder decide) and large ones (the frame
+// still to come decides).
+TEST_F(vxcamwriter_Engine, SizeLimit_ClosesThePartWithinTheLimit_AndTakesNothingAfterTheEvent) {
+  struct Case {
+    bool noise;
+    LONGLONG limit;
+  };
+  for (const Case k : {Case{false, 30000}, Case{true, 700000}}) {
+    SCOPED_TRACE(k.noise ? "noise frames" : "grey frames");
+    {
+      std::lock_guard lock(eventsLock_);
+      events_.clear();
+      takenEnds_.clear();
+    }
+    auto engine = MakeEngine();
+    engine->SetSizeLimit(k.limit);
+    EXPECT_EQ(engine->sizeLimit(), k.limit);
+    Feed feed;
+    feed.noise = k.noise;
+    std::atomic<int> handed{0};
+    feed.afterFrame = [&](int i) { handed = i + 1; };
+    size_t takenAtEvent = 0;
+    int handedAtEvent = 0;
+    const std::string path = Export(feed, k.noise ? "limit-noise.qvf" : "limit-grey.qvf", engine.get(),
+                                    [&](CCamExportEngine& e) {
+      EXPECT_TRUE(WaitFor([&] { return !EventsWithCode(EC_SIZE_LIMIT_REACHED).empty(); }))
+          << "the limit was never reported";
+      // Anything offered from now on would go into the part if it were still open.
+      Sleep(300);
+      takenAtEvent = TakenEnds().size();
+      handedAtEvent = handed;
+      EXPECT_TRUE(e.partClosed());
+      e.Stop();
+    });
+    const int64_t size = moviecheck::FileSize(path);
+    EXPECT_LE(size, k.limit) << "the closed part is over its limit";
+    EXPECT_GT(size, k.limit / 2) << "the part was closed far below its limit";
+    ASSERT_GT(takenAtEvent, 0u);
+    EXPECT_LT(takenAtEvent, size_t(feed.frames));
+    EXPECT_EQ(size_t(moviecheck::DecodedFrames(path, "v:0")), takenAtEvent) << "frames after the event went in";
+    EXPECT_EQ(moviecheck::Stream(path, "v:0")["nb_frames"], std::to_string(takenAtEvent)) << "index incomplete";
+    EXPECT_EQ(size_t(handedAtEvent), takenAtEvent) << "the refused frame did not wait for the stop";
+    // The position the part reached: the end of the last frame taken.
+    EXPECT_EQ(TakenEnds().back(), REFERENCE_TIME(takenAtEvent) * kSecond / 30);
 
-  // A second movie from the same filter does not report again.
-  Export(feed, "limited2.qvf", engine.get());
-  EXPECT_EQ(EventsWithCode(EC_SIZE_LIMIT_REACHED).size(), 1u);
+    auto reports = EventsWithCode(EC_SIZE_LIMIT_REACHED);
+    ASSERT_EQ(reports.size(), 1u);
+    const LONGLONG projected = LONGLONG(DWORD(reports[0].p1)) | (LONGLONG(DWORD(reports[0].p2)) << 32);
+    EXPECT_GE(projected, k.limit);
+    EXPECT_GE(projected, size) << "the projection must not fall short of the file";
+
+    // A second movie from the same engine is closed at the limit too, but not reported again.
+    const std::string second = Export(feed, "limit-again.qvf", engine.get(), [&](CCamExportEngine& e) {
+      EXPECT_TRUE(WaitFor([&] { return e.partClosed(); }));
+      e.Stop();
+    });
+    EXPECT_LE(moviecheck::FileSize(second), k.limit);
+    EXPECT_EQ(EventsWithCode(EC_SIZE_LIMIT_REACHED).size(), 1u);
+  }
 }
 
 TEST_F(vxcamwriter_Engine, StopInTheMiddle_LeavesACompleteMovie) {
