@@ -1,6 +1,7 @@
 // tavrion-convert [options] MOVIE|BATCH.tvc ...
 // Converts movies (or the checked entries of batch files) to camera movies from the command
 // line, with the same document, graph builder, conversion run and player as the GUI.
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -185,9 +186,26 @@ Options Parse(int argc, char** argv) {
 
 // Ctrl-C: the first acts as "Break" (handled on the main loop), the second quits at once.
 volatile std::sig_atomic_t g_interrupts = 0;
+// Written by the handler so that the main loop wakes at once: a Break that waited for the
+// loop's next turn could land in a later part of a split.
+int g_wakePipe[2] = {-1, -1};
 void OnSigint(int) {
   g_interrupts = g_interrupts + 1;
   if (g_interrupts >= 2) _exit(1);
+  if (g_wakePipe[1] >= 0) {
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = write(g_wakePipe[1], &byte, 1);
+  }
+}
+
+// Waits up to timeoutMs for a message of this thread or a Ctrl-C.
+void WaitForMessageOrInterrupt(int timeoutMs) {
+  pollfd fds[2] = {{MessageQueueFd(), POLLIN, 0}, {g_wakePipe[0], POLLIN, 0}};
+  if (poll(fds, g_wakePipe[0] >= 0 ? 2 : 1, timeoutMs) > 0 && (fds[1].revents & POLLIN)) {
+    char drain[16];
+    while (read(g_wakePipe[0], drain, sizeof drain) > 0) {
+    }
+  }
 }
 
 // Probes an entry's source: duration, frame size and whether it can seek (which the split
@@ -372,6 +390,7 @@ int main(int argc, char** argv) {
   std::vector<CConvertOrder*> entries;
   for (size_t i = 0; i < doc.GetCount(); ++i) entries.push_back(doc.GetAt(i));
 
+  if (pipe2(g_wakePipe, O_NONBLOCK | O_CLOEXEC) != 0) g_wakePipe[0] = g_wakePipe[1] = -1;
   std::signal(SIGINT, OnSigint);
   PlayerCore player;
   ConversionRun run(doc, *b);
@@ -383,7 +402,7 @@ int main(int argc, char** argv) {
   int shownInterrupts = 0;
   DWORD lastPrint = 0;
   while (run.IsConverting()) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 200, QS_ALLINPUT);
+    WaitForMessageOrInterrupt(200);
     MSG msg;
     while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessage(&msg);
     if (g_interrupts > shownInterrupts) {

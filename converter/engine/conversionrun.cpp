@@ -137,7 +137,9 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
     // key frame before it would repeat up to a key-frame interval of the movie.
     const bool toKeyFrame = resume == 0;
     REFERENCE_TIME start = 0, end = 0;
+    partStart_ = resume;
     if (entry->GetTrimPoints(&start, &end)) {
+      if (resume == 0) partStart_ = start;
       const REFERENCE_TIME from = resume != 0 ? resume : start;
       c.Check(player_->SetPoints(from, end));
       c.Check(player_->Seek(start, toKeyFrame));
@@ -322,6 +324,13 @@ void ConversionRun::OnPlayerEvent(PlayerCore* player, LONG code) {
   if (code == EC_SIZE_LIMIT_REACHED) {
     const REFERENCE_TIME position = WrittenPosition();
     player_->Stop();
+    if (position <= partStart_) {
+      // The part ends where it began: another one would too, for ever.
+      current_->SetFailed(E_UNEXPECTED);
+      counters_.FileDone(current_->GetFileSize() > 0 ? current_->GetFileSize() : 0);
+      MoveOn(false);
+      return;
+    }
     if (!ConvertEntry(current_, position)) MoveOn(false);
     return;
   }

@@ -92,6 +92,7 @@ class ConversionRun : public PlayerEventSink, public ConversionRunSeam {
   // Statistics: the files each entry produced, for the owner's report.
   std::map<const CConvertOrder*, std::vector<std::string>> outputs_;
   const CConvertOrder* sequenceEntry_ = nullptr;  // the entry outputSequence_ belongs to
+  REFERENCE_TIME partStart_ = 0;                  // where the part being written began
 };
 
 }  // namespace tav

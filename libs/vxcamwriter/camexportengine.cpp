@@ -395,9 +395,11 @@ bool CCamExportEngine::PartWouldOverflow(LONGLONG* projected) {
   lastCount_ = written;
   // A part holds at least one frame, or a split would never get past it.
   if (limit == 0 || framesTaken_ == 0) return false;
-  // The next frame is not encoded yet: it is allowed twice the largest frame of the part so
-  // far (the first frame is a key frame, and key frames are the largest).
-  *projected = written + 2 * largestStep_ + ClosingBytes();
+  // Frames are not encoded before they are taken, and clipmux counts a frame only once its
+  // encoding thread has written it: the next frame and those still in flight are each allowed
+  // the largest growth of the part so far (the first frame is a key frame, and key frames are
+  // the largest).
+  *projected = written + (kFramesInFlight + 1) * largestStep_ + ClosingBytes();
   return *projected >= limit;
 }
 

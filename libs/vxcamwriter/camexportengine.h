@@ -15,8 +15,9 @@
 // later than the video, clipmux gets silence.
 //
 // Size limit: before clipmux takes a frame, the engine works out what the file would come
-// to if it took that frame and then closed: the bytes written, the frame itself (bounded by
-// the largest frame so far), the MP3 frames still inside the audio encoder and the AVI index.
+// to if it took that frame and then closed: the bytes written, the frames not written yet
+// (each bounded by the largest frame so far), the MP3 frames still inside the audio encoder
+// and the AVI index.
 // When that reaches the limit, the frame is not taken, clipmux gets an empty frame and closes
 // the part, and EC_SIZE_LIMIT_REACHED goes out. The streaming threads then wait until the
 // graph stops or flushes: nothing more goes into the part.
@@ -58,6 +59,9 @@ class CCamExportEngine final : public IDubberCallback {
   // encoder delay (1105 samples, 2 frames), the frame its input queue is filling, the frame
   // in progress, and the padding of the last frames (2).
   static constexpr LONGLONG kMp3HeldBackFrames = 7;
+  // Frames clipmux has taken but may not have written yet when it asks for the next one: it
+  // encodes on a thread of its own, with two frames between the pull and the file.
+  static constexpr LONGLONG kFramesInFlight = 2;
 
   explicit CCamExportEngine(NotifyFn notify, FrameTakenFn frameTaken = nullptr);
   ~CCamExportEngine() override;

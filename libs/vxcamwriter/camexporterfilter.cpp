@@ -20,6 +20,32 @@ HRESULT ReadSample(IMediaSample* sample, REFERENCE_TIME* start, REFERENCE_TIME* 
   return *length < 0 ? E_FAIL : S_OK;
 }
 
+// The exporter's seeking: the platform's pass-through in its renderer form, bound to the
+// audio input (the video input for a movie without sound). The source is opened once for
+// each stream, so the video has a source of its own upstream of the video input: a seek goes
+// there too, or the parts of a split would all start where the video did.
+class CExporterPosition final : public CRendererPosPassThru {
+ public:
+  CExporterPosition(LPUNKNOWN outer, HRESULT* phr, IPin* pin, CBasePin* video)
+      : CRendererPosPassThru(NAME("exporter position"), outer, phr, pin), video_(video) {}
+
+  STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override {
+    LONGLONG videoCurrent = current ? *current : 0, videoStop = stop ? *stop : 0;
+    const HRESULT hr = CRendererPosPassThru::SetPositions(current, currentFlags, stop, stopFlags);
+    if (Pin() == video_) return hr;
+    ComPtr<IPin> peer;
+    if (FAILED(video_->ConnectedTo(peer.ReleaseAndGetAddressOf())) || !peer) return hr;
+    auto seeking = peer.As<IMediaSeeking>();
+    if (!seeking) return hr;
+    const HRESULT videoHr = seeking->SetPositions(current ? &videoCurrent : nullptr, currentFlags,
+                                                  stop ? &videoStop : nullptr, stopFlags);
+    return FAILED(hr) ? videoHr : hr;
+  }
+
+ private:
+  CBasePin* const video_;  // not counted: the filter owns both
+};
+
 }  // namespace
 
 // ---- video pin ---------------------------------------------------------------------------------
@@ -73,7 +99,9 @@ HRESULT CCamVideoInputPin::Receive(IMediaSample* sample) {
 
 HRESULT CCamVideoInputPin::EndOfStream() {
   exporter_->engine().VideoEndOfStream();
-  exporter_->VideoTimeAtEnd();
+  // The position stays at the end of the last frame taken, which is where the movie ends.
+  // (Asking upstream for the stop position from here could wait on a filter that the
+  // application is stopping while this thread holds its receive lock.)
   // The movie ends with its video: the exporter is the graph's renderer, so the graph
   // completes only when it says so. The file is finished when the graph stops.
   exporter_->NotifyEvent(EC_COMPLETE, S_OK, 0);
@@ -198,8 +226,7 @@ HRESULT CCamExporterFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv)
     CAutoLock lock(&lock_);
     if (!position_) {
       HRESULT hr = S_OK;
-      auto* passThru =
-          new (std::nothrow) CRendererPosPassThru(NAME("exporter position"), GetOwner(), &hr, PositionPinLocked());
+      auto* passThru = new (std::nothrow) CExporterPosition(GetOwner(), &hr, PositionPinLocked(), video_);
       if (!passThru) return E_OUTOFMEMORY;
       if (FAILED(hr)) {
         delete passThru;
@@ -237,10 +264,6 @@ void CCamExporterFilter::RegisterVideoTime(REFERENCE_TIME end) {
 
 void CCamExporterFilter::ResetVideoTime() {
   if (CRendererPosPassThru* p = positionTimes_.load()) p->ResetMediaTime();
-}
-
-void CCamExporterFilter::VideoTimeAtEnd() {
-  if (CRendererPosPassThru* p = positionTimes_.load()) p->EOS();
 }
 
 HRESULT CCamExporterFilter::Pause() {

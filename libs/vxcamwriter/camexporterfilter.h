@@ -90,7 +90,6 @@ class CCamExporterFilter final : public CBaseFilter,
   // input's stream time). Called on the encoder thread.
   void RegisterVideoTime(REFERENCE_TIME end);
   void ResetVideoTime();
-  void VideoTimeAtEnd();
   // Points the pass-through at the pin seeking goes through; called when a pin connects or
   // is about to disconnect (leaving).
   void BindPositionPin(const CBasePin* leaving = nullptr);

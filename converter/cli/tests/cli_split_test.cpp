@@ -101,12 +101,13 @@ void RewriteSplitSize(const std::string& batch, uint64_t from, uint64_t to) {
 }
 
 // Saves a batch converting movie into dir with the given split limit; returns its path.
-std::string SplitBatch(const std::string& dir, const std::string& movie, uint64_t limit) {
+std::string SplitBatch(const std::string& dir, const std::string& movie, uint64_t limit,
+                       const std::string& options = "") {
   const std::string batch = dir + "/split.tvc";
   int status = 0;
-  const std::string out =
-      Convert("--quiet --split 32M --output-dir " + Quote(dir) + " --save-batch " + Quote(batch) + " " + Quote(movie),
-              &status);
+  const std::string out = Convert("--quiet --split 32M " + options + " --output-dir " + Quote(dir) + " --save-batch " +
+                                      Quote(batch) + " " + Quote(movie),
+                                  &status);
   EXPECT_EQ(status, 0) << out;
   RewriteSplitSize(batch, 32ull << 20, limit);
   return batch;
@@ -280,7 +281,8 @@ TEST(CliBreak, CtrlCDuringTheSecondPart_LeavesTwoPlayableParts_AndTheEntryInterr
   if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
   const std::string dir = tavtest::MakeTempSubdir("break-split");
   const std::string movie = PlainMovie(dir, 20);
-  const std::string batch = SplitBatch(dir, movie, 400000);
+  // At 640 x 480 a part takes long enough to be caught in the middle.
+  const std::string batch = SplitBatch(dir, movie, 600000, "--size 640x480");
   if (HasFailure()) return;
 
   Background run(Quote(batch), dir + "/out.txt");
