@@ -52,12 +52,7 @@ HRESULT PlayerCore::Attach(IGraphBuilder* graph, IMediaSeeking* seeking, int def
 
   // Events still queued belong to an earlier run of this graph (a builder reuses its graph
   // for the next movie): an end or error left over from it must not end this one.
-  for (;;) {
-    LONG code = 0;
-    LONG_PTR p1 = 0, p2 = 0;
-    if (events_->GetEvent(&code, &p1, &p2, 0) != S_OK) break;
-    events_->FreeEventParams(code, p1, p2);
-  }
+  DiscardEvents();
   if (notifyWindow_) {
     events_->SetNotifyWindow(reinterpret_cast<OAHWND>(notifyWindow_), static_cast<LONG>(kGraphNotifyMessage), 0);
   }
