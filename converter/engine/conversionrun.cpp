@@ -139,7 +139,6 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
     REFERENCE_TIME start = 0, end = 0;
     partStart_ = resume;
     if (entry->GetTrimPoints(&start, &end)) {
-      if (resume == 0) partStart_ = start;
       const REFERENCE_TIME from = resume != 0 ? resume : start;
       c.Check(player_->SetPoints(from, end));
       c.Check(player_->Seek(start, toKeyFrame));
