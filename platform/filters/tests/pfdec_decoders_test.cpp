@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <vector>
 
 #include "media/contract/uuids.h"
 #include "platform/filters/tests/support_pfdec.h"
@@ -85,6 +86,59 @@ TEST_F(filters_Decoders, AviDecompressor_DecodesXvidToRgb32_WithEveryFrameTimed)
   EXPECT_TRUE(c.sink->samples[0].discontinuity);
   for (size_t i = 1; i < c.sink->samples.size(); ++i)
     EXPECT_GT(c.sink->samples[i].start, c.sink->samples[i - 1].start) << "frame " << i;
+  Disconnect(c);
+}
+
+// A graph that only collects the events its filters raise.
+class EventGraph final : public IFilterGraph, public IMediaEventSink {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (riid == IID_IMediaEventSink) *ppv = static_cast<IMediaEventSink*>(this);
+    else if (riid == IID_IUnknown || riid == IID_IFilterGraph) *ppv = static_cast<IFilterGraph*>(this);
+    else return *ppv = nullptr, E_NOINTERFACE;
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP AddFilter(IBaseFilter*, LPCWSTR) override { return E_NOTIMPL; }
+  STDMETHODIMP RemoveFilter(IBaseFilter*) override { return E_NOTIMPL; }
+  STDMETHODIMP EnumFilters(IEnumFilters**) override { return E_NOTIMPL; }
+  STDMETHODIMP FindFilterByName(LPCWSTR, IBaseFilter**) override { return E_NOTIMPL; }
+  STDMETHODIMP ConnectDirect(IPin*, IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+  STDMETHODIMP Reconnect(IPin*) override { return E_NOTIMPL; }
+  STDMETHODIMP Disconnect(IPin*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetDefaultSyncSource() override { return E_NOTIMPL; }
+  STDMETHODIMP Notify(LONG code, LONG_PTR, LONG_PTR) override {
+    codes.push_back(code);
+    return S_OK;
+  }
+  std::vector<LONG> codes;
+};
+
+// The graph stops its renderer first: the decoder's next delivery then finds the allocator
+// decommitted. That is how streaming ends, and no error goes to the application.
+TEST_F(filters_Decoders, DeliveryRefusedByAStoppingGraph_RaisesNoError) {
+  const std::string avi = MakeMovie("stop.avi", "-f lavfi -i testsrc=size=160x120:rate=10:duration=1 -c:v mpeg4");
+  CMediaType mt;
+  std::vector<Packet> packets;
+  ASSERT_TRUE(ReadStream(avi, true, &mt, &packets));
+  ASSERT_GE(packets.size(), 4u);
+  Chain c;
+  Connect(c, mt, CLSID_AVIDec, MEDIASUBTYPE_RGB32);
+  EventGraph graph;
+  c.filter->JoinFilterGraph(&graph, u"decoder");
+  c.sink->Pause();
+  c.filter->Pause();
+  c.source->Pause();
+  EXPECT_EQ(c.source->Pin()->Push(packets[0], true), S_OK);
+  c.sink->Stop();
+  bool refused = false;
+  for (size_t i = 1; i < packets.size() && !refused; ++i) refused = FAILED(c.source->Pin()->Push(packets[i], false));
+  EXPECT_TRUE(refused) << "the stopped renderer took every frame";
+  EXPECT_EQ(graph.codes, std::vector<LONG>()) << "a stop in progress was reported as an error";
+  c.source->Stop();
+  c.filter->Stop();
+  c.filter->JoinFilterGraph(nullptr, nullptr);
   Disconnect(c);
 }
 
