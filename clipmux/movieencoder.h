@@ -112,6 +112,8 @@ class MovieEncoder {
   std::vector<int16_t> planar_;
 
   // The hand-over between the two threads. Lock order: only slotLock_.
+  // The camera exporter sizes a part on the byte count, which does not yet hold the frames in
+  // the slots: it allows for kSlots of them (CCamExportEngine::kFramesInFlight).
   static constexpr int kSlots = 2;
   Slot slots_[kSlots];
   std::thread worker_;
