@@ -57,10 +57,10 @@ bool IsYuv(const GUID& s) {
 }
 
 bool IsRgb(const GUID& s) {
-  // The alpha variants without a FOURCC (ARGB1555, ARGB4444, A2R10G10B10, A2B10G10R10) are
-  // not among the platform's subtypes; no source offers them.
   return s == MEDIASUBTYPE_RGB1 || s == MEDIASUBTYPE_RGB4 || s == MEDIASUBTYPE_RGB8 || s == MEDIASUBTYPE_RGB555 ||
-         s == MEDIASUBTYPE_RGB565 || s == MEDIASUBTYPE_RGB24 || s == MEDIASUBTYPE_RGB32 || s == MEDIASUBTYPE_ARGB32;
+         s == MEDIASUBTYPE_RGB565 || s == MEDIASUBTYPE_RGB24 || s == MEDIASUBTYPE_RGB32 ||
+         s == MEDIASUBTYPE_ARGB1555 || s == MEDIASUBTYPE_ARGB32 || s == MEDIASUBTYPE_ARGB4444 ||
+         s == MEDIASUBTYPE_A2R10G10B10 || s == MEDIASUBTYPE_A2B10G10R10;
 }
 
 const WAVEFORMATEX* Wave(const AM_MEDIA_TYPE& mt) {
@@ -282,11 +282,41 @@ void FilterGraphBuilder::FinishGraph(bool runWithoutClock) {
   if (drawerOn_) {
     bool found = false;
     for (auto& f : FiltersOf(graph_.Get())) found = found || ClassOf(f.Get()) == kClsidSubtitleRendererDrawerHost;
-    if (!found) c.Check(VFW_E_UNSUPPORTED_VIDEO);
+    if (!found) {
+      // The failure carries the movie's video type, so that its text names the codec.
+      c.SetMediaType(FirstVideoStreamType());
+      c.Check(VFW_E_UNSUPPORTED_VIDEO);
+    }
   }
   LONGLONG duration = 0;
   c.Check(seeking_->GetDuration(&duration));
   if (duration == 0) c.Check(VFW_E_UNSUPPORTED_VIDEO);
+}
+
+// The type of the first video stream downstream of the sources (the connection type, or the
+// first type an unconnected pin offers); empty when the graph has none.
+MediaTypeValue FilterGraphBuilder::FirstVideoStreamType() const {
+  std::vector<ComPtr<IBaseFilter>> queue(sources_.begin(), sources_.end());
+  if (queue.empty()) queue = FiltersOf(graph_.Get());
+  for (size_t i = 0; i < queue.size() && i < 256; ++i) {
+    for (auto& pin : PinsOf(queue[i].Get(), PINDIR_OUTPUT)) {
+      MediaTypeValue type;
+      AM_MEDIA_TYPE connected{};
+      ComPtr<IPin> other;
+      const bool isConnected = SUCCEEDED(pin->ConnectedTo(&other)) && other;
+      if (isConnected && pin->ConnectionMediaType(&connected) == S_OK) {
+        type = MediaTypeValue(&connected);
+        if (connected.cbFormat && connected.pbFormat) CoTaskMemFree(connected.pbFormat);
+        if (connected.pUnk) connected.pUnk->Release();
+      } else if (!isConnected) {
+        PinTypes offered(pin.Get());
+        if (!offered.types.empty()) type = MediaTypeValue(offered.types.front());
+      }
+      if (type.majortype == MEDIATYPE_Video) return type;
+      if (isConnected) queue.push_back(OwnerOf(other.Get()));
+    }
+  }
+  return MediaTypeValue();
 }
 
 // ---- the veto -------------------------------------------------------------------------------

@@ -93,6 +93,7 @@ class FilterGraphBuilder : public ConversionGraphSeam {
   bool OwnerIs(IPin* pin, const CLSID& clsid) const;
   void RemoveFilter(IBaseFilter* filter);
   void DropPending(IPin* pin);
+  MediaTypeValue FirstVideoStreamType() const;
 
   // Graph objects, made by Init.
   ComPtr<IGraphBuilder> graph_;

@@ -257,5 +257,23 @@ TEST_F(BuilderFilesTest, SixChannelPcm_GoesThroughTheDownmixerIntoThePcmEnd) {
   EXPECT_EQ(target->wBitsPerSample, 16);
 }
 
+TEST_F(BuilderFilesTest, PreviewWithoutTheDrawer_FailsNamingTheMoviesVideoCodec) {
+  // The subtitle drawer of the preview is a later library: a preview that needs it fails,
+  // and the failure carries the movie's own video type rather than the last stream tried.
+  const std::string movie = Movie("xvid.avi", "-f lavfi -i sine=sample_rate=22050 -c:v mpeg4 -vtag XVID -c:a pcm_s16le");
+  builder_->SetConversionMode(false);
+  builder_->SetDrawer(true, 320, 240, 2);
+  try {
+    builder_->AddSourceAndRender(movie);
+    ADD_FAILURE() << "a preview without its drawer must fail";
+  } catch (const HRChecker& c) {
+    EXPECT_EQ(c.GetHr(), VFW_E_UNSUPPORTED_VIDEO);
+    EXPECT_EQ(c.GetMediaType().majortype, MEDIATYPE_Video);
+    EXPECT_EQ(c.GetMediaType().subtype, MEDIASUBTYPE_XVID);
+    EXPECT_EQ(c.GetMediaType().formattype, FORMAT_VideoInfo);
+  }
+  builder_->Clear();
+}
+
 }  // namespace
 }  // namespace tav

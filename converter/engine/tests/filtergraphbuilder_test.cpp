@@ -81,6 +81,16 @@ TEST_F(BuilderTest, UncompressedVideo_IsAPendingChainEnd) {
   EXPECT_EQ(builder_->PendingPins()[0].Get(), out);
   EXPECT_EQ(FilterNames(builder_->Graph()), (std::vector<std::u16string>{u"Source"}));
   EXPECT_EQ(builder_->RenderPin(nullptr), E_POINTER);
+
+  // The RGB kinds with alpha are uncompressed video too.
+  for (const GUID& alpha : {MEDIASUBTYPE_ARGB1555, MEDIASUBTYPE_ARGB4444, MEDIASUBTYPE_A2R10G10B10,
+                            MEDIASUBTYPE_A2B10G10R10}) {
+    builder_->Clear();
+    IPin* pin = AddSource({alpha});
+    ASSERT_EQ(builder_->RenderPin(pin), S_OK) << GuidToString(alpha);
+    ASSERT_EQ(builder_->PendingPins().size(), 1u);
+    EXPECT_EQ(builder_->PendingPins()[0].Get(), pin);
+  }
 }
 
 TEST_F(BuilderTest, WantedMajorType_SkipsOtherStreamsWithoutLeavingThemPending) {
