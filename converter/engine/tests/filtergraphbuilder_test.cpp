@@ -143,6 +143,35 @@ TEST_F(BuilderTest, FallbackThatPassesTheStreamOnUnchanged_IsNotStackedBehindIts
   EXPECT_LE(avidec_->created.load(), 2);
 }
 
+TEST_F(BuilderTest, XReader_TakesTheDivxFamily_ElseTheXvidDecompressorDoes) {
+  // The outside DivX decoder, when someone registered it: here one that takes DIVX only.
+  CLSID xreader{};
+  ASSERT_TRUE(GuidFromString("{1FC34E9F-E36A-4D7D-949A-3380AEAEBD10}", &xreader));
+  const GUID divx = FourccSubtype(MAKEFOURCC('D', 'I', 'V', 'X'));
+  const GUID xvid = FourccSubtype(MAKEFOURCC('X', 'V', 'I', 'D'));
+  LocalClass xreaderClass(xreader, [&] { return Outer(new Converter(xreader, divx, MEDIASUBTYPE_RGB32)); });
+  RegisterAviDecoder(xvid);
+  builder_ = std::make_unique<FilterGraphBuilder>();  // looks for the X-Reader at Init
+  ASSERT_EQ(builder_->Init(), S_OK);
+  builder_->SetConversionMode(true);
+
+  // Twice: the builder holds the X-Reader and puts it into the next graph again.
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(builder_->RenderPin(AddSource({divx})), S_OK);
+    EXPECT_EQ(FilterNames(builder_->Graph()), (std::vector<std::u16string>{u"Source", u"X-Reader"}));
+    EXPECT_TRUE(builder_->XReaderUsed());
+    EXPECT_EQ(builder_->PendingPins().size(), 1u);
+    builder_->Clear();
+    EXPECT_FALSE(builder_->XReaderUsed());
+  }
+  EXPECT_EQ(xreaderClass.created.load(), 1);
+
+  // A stream of the family that the X-Reader refuses goes to the XviD decompressor.
+  ASSERT_EQ(builder_->RenderPin(AddSource({xvid})), S_OK);
+  EXPECT_EQ(FilterNames(builder_->Graph()), (std::vector<std::u16string>{u"AVI decompressor for XViD", u"Source"}));
+  EXPECT_FALSE(builder_->XReaderUsed());
+}
+
 TEST_F(BuilderTest, FindVideoSize_ConfiguredOrFromTheGraph) {
   int w = 0, h = 0;
   builder_->FindVideoSize(false, &w, &h);
