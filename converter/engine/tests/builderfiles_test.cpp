@@ -257,6 +257,30 @@ TEST_F(BuilderFilesTest, SixChannelPcm_GoesThroughTheDownmixerIntoThePcmEnd) {
   EXPECT_EQ(target->wBitsPerSample, 16);
 }
 
+TEST_F(BuilderFilesTest, SubtitleStreamNobodyTakes_EndsInABlackHole) {
+  const std::string srt = tavtest::TempDir() + "/s.srt";
+  std::FILE* f = std::fopen(srt.c_str(), "w");
+  ASSERT_TRUE(f);
+  std::fputs("1\n00:00:00,000 --> 00:00:01,000\nhello\n\n", f);
+  std::fclose(f);
+  const std::string movie = Movie("sub.mp4", "-i '" + srt + "' -c:v mpeg4 -c:s mov_text");
+  builder_->SetWantedMajorType(MEDIATYPE_Video);
+  ASSERT_EQ(builder_->AddSourceAndRender(movie), S_OK);
+  ASSERT_EQ(Pending(MEDIATYPE_Text).size(), 1u);
+  ASSERT_EQ(Pending(MEDIATYPE_Video).size(), 1u);
+  builder_->FinishGraph(true);
+  // The video end waits for the exporter; here it has none, so it too gets a null renderer.
+  int holes = 0;
+  for (const auto& g : FiltersIn(builder_->Graph())) {
+    if (g.name.rfind(u"Black Hole", 0) != 0) continue;
+    ++holes;
+    CMediaType in;
+    EXPECT_TRUE(ConnectionType(g.filter.Get(), PINDIR_INPUT, &in));
+  }
+  EXPECT_EQ(holes, 2);
+  builder_->Clear();
+}
+
 TEST_F(BuilderFilesTest, PreviewWithoutTheDrawer_FailsNamingTheMoviesVideoCodec) {
   // The subtitle drawer of the preview is a later library: a preview that needs it fails,
   // and the failure carries the movie's own video type rather than the last stream tried.
