@@ -25,21 +25,30 @@
 # Threads: clipmux runs the MPEG-4 encoder with one thread (encoderThreads = 1 in its
 # default configuration) and our decoders let libavcodec choose (thread_count 0). ffmpeg
 # gets the same: "-threads 0" on the input (decoder: automatic) and "-threads:v 1" on the
-# output (encoder: one thread). Our graph also runs its filters on their own streaming
-# threads (source, decoder, exporter, encoder), which ffmpeg 5.1's single main loop does not;
-# that pipelining is part of what is measured.
+# output (encoder: one thread). Beyond the codecs, our graph runs its stages on their own
+# threads (a streaming thread per source, the exporter's thread pulling frames and
+# converting them to YUV, clipmux's encoding thread), where ffmpeg 5.1 runs demuxing,
+# filtering, encoding and muxing in one main loop; that pipelining is part of what is
+# measured, and it is why a busy machine hurts our times more than ffmpeg's.
 #
-# Measured results (wall seconds, best of 2 runs; ratio tavrion/ffmpeg; tavrion peak RSS).
-# 2 cores (AMD EPYC, Debian 12, FFmpeg 5.1) shared with other builds: load 4.6-5.6 during
-# the runs, so single runs swing by up to 2x; CPU time is the steadier figure.
-#   2026-12-08 02:31 UTC   ffmpeg  tavrion  ratio   tavrion KB   (cpu s ffmpeg/tavrion)
-#   1 min  320x240@15       1.50     1.21    0.81     47 320       1.5 / 1.8
-#   1 min  640x480@30       2.36     2.76    1.17     52 860       2.2 / 3.4
-#   10 min 320x240@15      12.91    10.40    0.81     49 680      13.2 / 16.3
-#   10 min 640x480@30      21.02    17.75    0.84     55 544      21.4 / 30.7
-#   peak memory 10 min against 1 min: +5.0% (320x240@15), +5.1% (640x480@30)
-# Before the work on it (same machine, quieter, 1 min 640x480@30): ratio 1.5-1.8, with
-# tavrion-convert spending 4.3-4.8 s of CPU against ffmpeg's 2.3 s.
+# Measured results (wall seconds, best of 2 runs; ratio tavrion/ffmpeg; tavrion peak RSS),
+# on 2 cores (AMD EPYC, Debian 12, FFmpeg 5.1) shared with other builds: single runs swing
+# by up to 2x under that load; CPU time (user + system) is the steadier figure.
+#   2026-12-08 02:31 UTC, load 4.6-5.6   ffmpeg  tavrion  ratio  tavrion KB  cpu s ff/tav
+#     1 min  320x240@15                    1.50     1.21   0.81      47 320   1.5 / 1.8
+#     1 min  640x480@30                    2.36     2.76   1.17      52 860   2.2 / 3.4
+#     10 min 320x240@15                   12.91    10.40   0.81      49 680  13.2 / 16.3
+#     10 min 640x480@30                   21.02    17.75   0.84      55 544  21.4 / 30.7
+#     peak memory 10 min against 1 min: +5.0% (320x240@15), +5.1% (640x480@30)
+#   2026-12-08 02:36 UTC, load 3.0-3.6
+#     1 min  320x240@15                    1.39     1.22   0.88      47 136   1.5 / 1.7
+#     1 min  640x480@30                    2.29     2.46   1.07      52 768   2.3 / 3.2
+#     10 min 320x240@15                   11.51     8.89   0.77      49 848  13.2 / 14.7
+#     10 min 640x480@30                   13.55    14.94   1.10      55 268  19.3 / 25.7
+#     peak memory 10 min against 1 min: +5.8% (320x240@15), +4.7% (640x480@30)
+# Before this work (1 min 640x480@30, quieter machine): ratio 1.5-1.8, tavrion-convert
+# spending 4.3-4.8 s of CPU against ffmpeg's 2.3 s. Both write the same bit rates (the
+# 10-minute 640x480 outputs differ in size by less than 0.1%).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -138,7 +147,8 @@ echo "Conversion benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(
 echo "Load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "Threads: decoders automatic in both, MPEG-4 encoder one thread in both (clipmux's default;"
 echo "         ffmpeg -threads 0 on the input, -threads:v 1 on the output). Video bit rates from"
-echo "         the exporter configuration: base ${base_kbps} kbit/s."
+echo "         the exporter configuration: base ${base_kbps} kbit/s. Our graph's stages run on"
+echo "         their own threads (pipelined); ffmpeg 5.1 runs its stages in one main loop."
 echo
 printf '%-9s %-12s %-4s %9s %9s %7s %10s %10s %8s %8s\n' movie case run "ffmpeg s" "tavrion s" ratio "ffmpeg KB" "tavrion KB" "ff cpu" "tav cpu"
 
