@@ -225,6 +225,31 @@ TEST_F(ConversionRunTest, SoundThatCannotBeDecoded_FailsTheEntry_NoSoundAtAllCon
   EXPECT_EQ(quiet->GetState(), CConvertOrder::kConverted) << quiet->GetStatusText();
 }
 
+TEST_F(ConversionRunTest, FileTimesStartWithEachEntry_TotalTimesWithTheRun_PausesCountForNeither) {
+  DWORD now = 1000;
+  run_ = std::make_unique<ConversionRun>(*doc_, *builder_, [&now] { return now; });
+  run_->SetLivePreview(false);
+  doc_->SetRemoveAfterConversion(false);
+  CConvertOrder* first = doc_->AddOrder(Movie("a.avi", "XVID"));
+  doc_->AddOrder(Movie("b.avi", "XVID"));
+  LONGLONG fileElapsed = -1, totalElapsed = -1, remaining = 0;
+  run_->StartConversion(player_.get());
+  ASSERT_TRUE(RunToTheEnd([&](CConvertOrder* e) {
+    if (e == first) {
+      now += 4000;  // the first entry takes four seconds
+      return;
+    }
+    now += 1000;
+    run_->SetPaused(true);
+    now += 60000;
+    run_->SetPaused(false);
+    run_->GetFileTimes(&fileElapsed, &remaining);
+    run_->GetTotalTimes(&totalElapsed, &remaining);
+  })) << "the run did not end";
+  EXPECT_EQ(fileElapsed, 1000 * 10000LL);
+  EXPECT_EQ(totalElapsed, 5000 * 10000LL);
+}
+
 TEST_F(ConversionRunTest, ClearingTheDocument_EndsTheRunFirst) {
   CConvertOrder* entry = doc_->AddOrder(Movie("a.avi", "XVID"));
   run_->StartConversion(player_.get());
