@@ -254,8 +254,7 @@ HRESULT FilterGraphBuilder::AddSourceAndRender(const std::string& path) {
 HRESULT FilterGraphBuilder::RenderPin(IPin* pin) {
   if (!pin) return E_POINTER;
   std::vector<GUID> seen;
-  ComPtr<IBaseFilter> owner = OwnerOf(pin);
-  if (!RenderPinAllTypes(owner.Get(), seen, pin)) return E_FAIL;
+  if (!RenderPinAllTypes(seen, pin)) return E_FAIL;
   return S_OK;
 }
 
@@ -347,7 +346,7 @@ bool FilterGraphBuilder::RenderOutputs(IBaseFilter* filter) {
   std::vector<GUID> seen;
   bool any = false;
   for (auto& pin : PinsOf(filter, PINDIR_OUTPUT)) {
-    if (RenderPinAllTypes(filter, seen, pin.Get())) {
+    if (RenderPinAllTypes(seen, pin.Get())) {
       any = true;
     } else if (conversionMode_) {
       pendingPins_.push_back(pin);
@@ -366,7 +365,7 @@ bool FilterGraphBuilder::ShouldRender(const AM_MEDIA_TYPE& mt, std::vector<GUID>
   return true;
 }
 
-bool FilterGraphBuilder::RenderPinAllTypes(IBaseFilter* owner, std::vector<GUID>& seen, IPin* pin) {
+bool FilterGraphBuilder::RenderPinAllTypes(std::vector<GUID>& seen, IPin* pin) {
   PinTypes types(pin);
   bool render = false;
   for (auto* mt : types.types) {

@@ -74,7 +74,7 @@ class FilterGraphBuilder : public ConversionGraphSeam {
   class Callback;
 
   bool RenderOutputs(IBaseFilter* filter);
-  bool RenderPinAllTypes(IBaseFilter* owner, std::vector<GUID>& seen, IPin* pin);
+  bool RenderPinAllTypes(std::vector<GUID>& seen, IPin* pin);
   bool ShouldRender(const AM_MEDIA_TYPE& mt, std::vector<GUID>& seen) const;
   bool RenderMediaPin(IPin* pin, const AM_MEDIA_TYPE& mt);
   bool MapperPass(IPin* pin, const std::vector<AM_MEDIA_TYPE*>& types);
