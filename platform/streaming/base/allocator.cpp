@@ -368,11 +368,12 @@ HRESULT CMemAllocator::Alloc() {
   ReallyFree();
   const LONGLONG stride = LONGLONG(m_lSize) + m_lPrefix;
   const LONGLONG total = stride * m_lCount;
-  const size_t align = size_t(m_lAlignment > 0 ? m_lAlignment : 1);
+  // aligned_alloc wants a size that is a multiple of the alignment it is given.
+  const size_t align = std::max<size_t>(size_t(m_lAlignment > 0 ? m_lAlignment : 1), alignof(std::max_align_t));
   if (total <= 0 || total > (LONGLONG(1) << 34)) return E_OUTOFMEMORY;
   size_t bytes = size_t(total);
   if (bytes % align) bytes += align - bytes % align;
-  m_pBuffer = static_cast<LPBYTE>(std::aligned_alloc(std::max<size_t>(align, alignof(std::max_align_t)), bytes));
+  m_pBuffer = static_cast<LPBYTE>(std::aligned_alloc(align, bytes));
   if (!m_pBuffer) return E_OUTOFMEMORY;
   for (LONG i = 0; i < m_lCount; ++i) {
     hr = S_OK;
