@@ -309,16 +309,25 @@ bool CCamExportEngine::HandOverFrame(REFERENCE_TIME start, REFERENCE_TIME end, c
       }
       if (syncState_ == SyncState::Silence && start >= firstAudio_) syncState_ = SyncState::Running;
     }
-    // A sample of the wrong size becomes a black frame.
-    if (data && size_t(length) == frame_.size())
-      std::memcpy(frame_.data(), data, frame_.size());
-    else
+    // The encoder copies straight from the sample, which stays valid while this thread
+    // waits below; a sample of the wrong size becomes a black frame.
+    if (data && size_t(length) == frame_.size()) {
+      pendingFrame_ = data;
+    } else {
+      pendingFrame_ = nullptr;
       std::fill(frame_.begin(), frame_.end(), BYTE(0));
+    }
     frameEnd_ = end;
   }
   SetEvent(frameReady_);
   SetEvent(firstFrameHanded_);
   DWORD w = WaitAny({abort_, videoEnded_, frameTaken_, videoFlushing_});
+  {
+    // Not taken (stop, flush, end): the frame buffer keeps it, as if it had been copied.
+    Locked lock(&frameLock_);
+    if (pendingFrame_ && frameAllocated_) std::memcpy(frame_.data(), pendingFrame_, frame_.size());
+    pendingFrame_ = nullptr;
+  }
   if (w == 0 || w == 1) {
     SetEvent(frameReady_);
     return false;
@@ -368,7 +377,8 @@ void CCamExportEngine::GetVideoFrame(char* buffer, int* bytes, int* pixels) {
   {
     Locked lock(&frameLock_);
     if (!aborted && frameAllocated_ && buffer) {
-      std::memcpy(buffer, frame_.data(), frame_.size());
+      std::memcpy(buffer, pendingFrame_ ? pendingFrame_ : frame_.data(), frame_.size());
+      pendingFrame_ = nullptr;
       copied = int(frame_.size());
       end = frameEnd_;
     }

@@ -152,11 +152,15 @@ class CCamExportEngine final : public IDubberCallback {
   bool videoConnected_ = false;
   bool audioConnected_ = false;
 
-  // One RGB32 frame between the video thread and the encoder. Guards frame_ and frameBytes_.
+  // One RGB32 frame between the video thread and the encoder. Guards frame_, pendingFrame_
+  // and frameBytes_.
   CRITICAL_SECTION frameLock_;
   std::vector<BYTE> frame_;      // guarded by frameLock_; empty = freed
   bool frameAllocated_ = false;  // guarded by frameLock_
   REFERENCE_TIME frameEnd_ = 0;  // end time of the frame in the buffer; guarded by frameLock_
+  // The data of the sample the video thread is handing over, read in place instead of
+  // frame_ until the encoder takes it or the hand-over ends; guarded by frameLock_.
+  const BYTE* pendingFrame_ = nullptr;
 
   // One chunk of audio (bytes per second / frame rate) between the audio thread and the
   // encoder. Guards the buffer, its fill and the chunk size.
