@@ -3,6 +3,7 @@
 // line, with the same document, graph builder, conversion run and player as the GUI.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -180,8 +181,35 @@ Options Parse(int argc, char** argv) {
     }
   }
   if (o.inputs.empty() && !o.demo) UsageError("no movie or batch file given");
-  if (o.start && o.end && *o.end <= *o.start) UsageError("--end must be after --start");
+  // Without --start the movie starts at 0, so "--end 0" alone leaves nothing to convert.
+  if (o.end && *o.end <= o.start.value_or(0)) UsageError("--end must be after --start");
   return o;
+}
+
+// The output folder must exist and take new files; checked before anything is converted,
+// since a run into it would fail every entry only once its graph starts. Returns the
+// folder ending in a slash.
+std::string CheckOutputFolder(std::string dir) {
+  struct stat st;
+  if (::stat(dir.c_str(), &st) != 0) UsageError("the output folder " + dir + " does not exist");
+  if (!S_ISDIR(st.st_mode)) UsageError(dir + " is not a folder");
+  if (dir.back() != '/') dir += '/';
+  std::string probe = dir + ".tavrion-convert-XXXXXX";
+  const int fd = mkstemp(probe.data());
+  if (fd < 0) UsageError("cannot write into the output folder " + dir + ": " + std::strerror(errno));
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return dir;
+}
+
+// Trim points beyond the end of a movie whose length is known leave nothing (or not what
+// was asked) to convert.
+void CheckTrimPoints(const Options& o, const std::string& movie, REFERENCE_TIME duration) {
+  if (duration <= 0 || duration == kUnknownTime) return;
+  char length[64];
+  std::snprintf(length, sizeof length, "%.2f s", double(duration) / 1e7);
+  if (o.start && *o.start >= duration) UsageError(movie + ": --start is at or beyond the end of the movie (" + length + ")");
+  if (o.end && *o.end > duration) UsageError(movie + ": --end is beyond the end of the movie (" + length + ")");
 }
 
 // Ctrl-C: the first acts as "Break" (handled on the main loop), the second quits at once.
@@ -293,6 +321,8 @@ std::string TimeOrUnknown(LONGLONG t) { return t == kUnknownRemaining ? std::str
 
 int main(int argc, char** argv) {
   Options opt = Parse(argc, argv);
+  std::string outputFolder;
+  if (opt.outputDir) outputFolder = CheckOutputFolder(*opt.outputDir);
   if (opt.demo) {
     const std::string movie = MakeDemoSample();
     std::printf("Sample movie with English and French subtitles: %s\n", movie.c_str());
@@ -341,16 +371,21 @@ int main(int argc, char** argv) {
     // seekable and its split size would read as 0.
     for (size_t i = 0; i < doc.GetCount(); ++i) Probe(prober, doc.GetAt(i));
   }
+  // A movie that cannot be added (its output file cannot be created) is reported and left
+  // out; the others still convert.
+  bool addFailed = false;
   for (const std::string& input : opt.inputs) {
     if (input == batchFile) continue;
     CConvertOrder* e = nullptr;
     try {
-      e = doc.AddOrder(input);
+      e = doc.AddOrder(input, outputFolder);
     } catch (const std::exception& ex) {
       std::fprintf(stderr, "tavrion-convert: %s: %s\n", input.c_str(), ex.what());
-      return 1;
+      addFailed = true;
+      continue;
     }
     Probe(prober, e);
+    CheckTrimPoints(opt, input, e->GetDuration());
     if (opt.size) e->SetFrameSize(opt.size->first, opt.size->second);
     if (opt.fps) e->SetFrameRate(*opt.fps);
     if (opt.fit) e->SetScreenFit(*opt.fit);
@@ -366,13 +401,9 @@ int main(int argc, char** argv) {
     if (opt.language) e->SetSubtitleLanguage(*opt.language);
     if (opt.subtitleSize) e->SetSubtitleSize(*opt.subtitleSize);
     if (opt.start || opt.end) {
-      const REFERENCE_TIME end = opt.end ? *opt.end : (e->GetDuration() > 0 ? e->GetDuration() : -1);
+      const REFERENCE_TIME d = e->GetDuration();
+      const REFERENCE_TIME end = opt.end ? *opt.end : (d > 0 && d != kUnknownTime ? d : -1);
       e->SetTrimPoints(opt.start ? *opt.start : 0, end);
-    }
-    if (opt.outputDir) {
-      std::string dir = *opt.outputDir;
-      if (!dir.empty() && dir.back() != '/') dir += '/';
-      e->SetOutputPath(MakeUniqueOutputName(dir + e->OutputPath().FileName()));
     }
   }
 
@@ -385,7 +416,7 @@ int main(int argc, char** argv) {
     if (!opt.quiet) std::printf("Saved the batch as %s\n", path.c_str());
     return true;
   };
-  if (opt.saveBatch && !opt.convert) return saveBatch(*opt.saveBatch) ? 0 : 1;
+  if (opt.saveBatch && !opt.convert) return saveBatch(*opt.saveBatch) && !addFailed ? 0 : 1;
 
   std::vector<CConvertOrder*> entries;
   for (size_t i = 0; i < doc.GetCount(); ++i) entries.push_back(doc.GetAt(i));
@@ -437,7 +468,7 @@ int main(int argc, char** argv) {
   }
   if (tty && !opt.quiet) std::printf("\r\033[K");
 
-  int status = 0;
+  int status = addFailed ? 1 : 0;
   for (CConvertOrder* e : entries) {
     if (std::find(view.removed_.begin(), view.removed_.end(), e) != view.removed_.end()) {
       // Removed from the list after converting; still reported.

@@ -133,9 +133,11 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
     BuildConversionGraph(c, entry, name);
     c.Check(player_->Attach(builder_.Graph(), builder_.Seeking(), 320, 240, this));
 
-    // A part that continues a split starts exactly where the last one ended: a seek to the
-    // key frame before it would repeat up to a key-frame interval of the movie.
-    const bool toKeyFrame = resume == 0;
+    // The movie starts exactly at the start point, and a part that continues a split exactly
+    // where the last one ended: a seek to the key frame before either would add up to a
+    // key-frame interval of the movie (seconds with long-GOP sources). The pictures between
+    // that key frame and the target are decoded but not delivered.
+    const bool toKeyFrame = false;
     REFERENCE_TIME start = 0, end = 0;
     partStart_ = resume;
     if (entry->GetTrimPoints(&start, &end)) {

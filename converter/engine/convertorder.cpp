@@ -84,13 +84,14 @@ void CConvertOrder::PreviewSnapshot::TaskMemFree::operator()(void* p) const { Co
 CConvertOrder::CConvertOrder()
     : subtitleSize_(kDefaultSubtitleSize), subtitleLanguage_(res::Text(res::IDS_DEFAULT_LANGUAGE)) {}
 
-CConvertOrder::CConvertOrder(const std::string& sourcePath) : CConvertOrder() {
+CConvertOrder::CConvertOrder(const std::string& sourcePath, const std::string& outputFolder) : CConvertOrder() {
   sourcePath_.Set(sourcePath);
   const std::string folder = sourcePath_.Folder();
   subtitlePath_.Set(folder + sourcePath_.Title() + res::Text(res::IDS_SUBTITLE_EXT));
 
   const std::string name =
-      res::FormatId(res::IDS_OUTPUT_NAME, {folder, sourcePath_.Title(), res::Text(res::IDS_OUTPUT_EXT)});
+      res::FormatId(res::IDS_OUTPUT_NAME, {outputFolder.empty() ? folder : outputFolder, sourcePath_.Title(),
+                                           res::Text(res::IDS_OUTPUT_EXT)});
   outputPath_.Set(MakeUniqueOutputName(name));
 
   // The output must be creatable; the name was chosen free, so an existing file (a race)

@@ -51,7 +51,9 @@ class CConvertOrder : public CObject {
   CConvertOrder();
   // A new entry for a source movie: default subtitle and output names, the output file
   // checked by creating and deleting it. Throws FileException when it cannot be created.
-  explicit CConvertOrder(const std::string& sourcePath);
+  // The output goes next to the source, or into outputFolder when one is given (ending in
+  // a slash), so that a source in a read-only folder can still be converted elsewhere.
+  explicit CConvertOrder(const std::string& sourcePath, const std::string& outputFolder = std::string());
   ~CConvertOrder() override;
 
   // Archiving (fields 1-13 of the batch format).

@@ -263,8 +263,8 @@ void CTavrionConverterDoc::LoadFromBytes(std::string_view bytes, const std::stri
 
 // ---- entries --------------------------------------------------------------------------
 
-CConvertOrder* CTavrionConverterDoc::AddOrder(const std::string& path) {
-  return entries_.AddTail(std::make_unique<CConvertOrder>(path));
+CConvertOrder* CTavrionConverterDoc::AddOrder(const std::string& path, const std::string& outputFolder) {
+  return entries_.AddTail(std::make_unique<CConvertOrder>(path, outputFolder));
 }
 
 CConvertOrder* CTavrionConverterDoc::AppendOrder(std::unique_ptr<CConvertOrder> entry) {

@@ -102,7 +102,7 @@ class CTavrionConverterDoc {
 
   // ---- entries ----
   // Throws FileException when the entry's output file cannot be created.
-  CConvertOrder* AddOrder(const std::string& path);
+  CConvertOrder* AddOrder(const std::string& path, const std::string& outputFolder = std::string());
   CConvertOrder* AppendOrder(std::unique_ptr<CConvertOrder> entry);
   void RemoveOrder(CConvertOrder* entry);
   void SwapOrders(CConvertOrder* a, CConvertOrder* b);

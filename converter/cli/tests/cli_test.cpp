@@ -27,7 +27,8 @@ std::string Movie(const std::string& dir, const std::string& name, const std::st
 TEST(CliUsage, BadOptionsExitWithTwo) {
   int status = 0;
   for (const char* args : {"", "--size 100x100 a.avi", "--fps 25 a.avi", "--split 7M a.avi", "--start 1:99 a.avi",
-                           "--bogus a.avi", "--start 10 --end 5 a.avi", "--size"}) {
+                           "--bogus a.avi", "--start 10 --end 5 a.avi", "--size", "--end 0 a.avi",
+                           "--output-dir /nonexistent/folder a.avi"}) {
     const std::string out = Convert(args, &status);
     EXPECT_EQ(status, 2) << args << ": " << out;
     EXPECT_NE(out.find("tavrion-convert:"), std::string::npos) << args;
@@ -122,6 +123,52 @@ TEST(CliBatch, RemoveAfter_TakesOnlyConvertedEntriesOutOfTheSavedBatch) {
   out = Convert("--quiet '" + left + "'", &status);
   EXPECT_EQ(status, 1) << out;
   EXPECT_EQ(out, badLine + "\n");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CliTrim, StartBetweenKeyFrames_ConvertsFromTheStartPointNotTheKeyFrameBeforeIt) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  const std::string dir = tavtest::MakeTempSubdir("trimgop");
+  const std::string movie = dir + "/gop.avi";
+  // One key frame a second: a start at 1.5 s lies half a second after one.
+  ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=30 -f lavfi "
+                         "-i sine=sample_rate=22050 -t 3 -c:v mpeg4 -g 30 -c:a libmp3lame '" + movie + "'"),
+            0);
+  int status = 0;
+  const std::string out = Convert("--quiet --start 1.5 --end 0:02.5 '" + movie + "'", &status);
+  EXPECT_EQ(status, 0) << out;
+  const std::string video = tavtest::Capture(
+      "ffprobe -v error -select_streams v:0 -show_entries stream=duration -of default=nw=1:nk=1 '" + dir +
+      "/[QVF]-gop.qvf'");
+  ASSERT_FALSE(video.empty()) << out;
+  EXPECT_NEAR(std::stod(video), 1.0, 1.0 / 30 + 0.001) << video;
+}
+
+TEST(CliOutputDir, NameComesFromTheSourceTitle_AndBadTrimOrFolderConvertsNothing) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  const std::string dir = tavtest::MakeTempSubdir("outdir");
+  const std::string out = dir + "/out";
+  fs::create_directory(out);
+  const std::string a = Movie(dir, "a.avi", "160x120");
+  // An earlier conversion next to the source does not number the name in the output folder.
+  std::ofstream(dir + "/[QVF]-a.qvf") << "earlier";
+
+  int status = 0;
+  std::string text = Convert("--quiet --start 5 --output-dir '" + out + "' '" + a + "'", &status);
+  EXPECT_EQ(status, 2) << text;
+  EXPECT_NE(text.find("beyond the end of the movie"), std::string::npos) << text;
+  text = Convert("--quiet --output-dir '" + a + "' '" + a + "'", &status);
+  EXPECT_EQ(status, 2) << text;
+  EXPECT_NE(text.find("is not a folder"), std::string::npos) << text;
+  EXPECT_TRUE(fs::is_empty(out));
+
+  text = Convert("--quiet --output-dir '" + out + "' '" + a + "'", &status);
+  EXPECT_EQ(status, 0) << text;
+  EXPECT_EQ(text, a + " -> " + out + "/[QVF]-a.qvf: Converted\n");
+  EXPECT_TRUE(fs::exists(out + "/[QVF]-a.qvf"));
 }
 
 }  // namespace
