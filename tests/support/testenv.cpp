@@ -37,9 +37,20 @@ std::string LibraryPath(const std::string& name) { return BuildDir() + "/lib/lib
 std::string ProgramPath(const std::string& name) { return BuildDir() + "/bin/" + name; }
 
 std::string SharedTestData(const std::string& sub) {
-  fs::path p = fs::path(SourceDir()).parent_path() / "shared" / "testdata" / sub;
   std::error_code ec;
-  return fs::exists(p, ec) ? p.string() : std::string();
+  // TAVRION_SHARED_TESTDATA names the folder outright; otherwise look for shared/testdata
+  // beside the checkout or beside one of its parents (a git worktree sits a level deeper).
+  const std::string named = EnvOr("TAVRION_SHARED_TESTDATA", "");
+  if (!named.empty()) {
+    fs::path p = fs::path(named) / sub;
+    return fs::exists(p, ec) ? p.string() : std::string();
+  }
+  for (fs::path dir = fs::path(SourceDir()).parent_path(); !dir.empty(); dir = dir.parent_path()) {
+    fs::path p = dir / "shared" / "testdata" / sub;
+    if (fs::exists(p, ec)) return p.string();
+    if (dir == dir.root_path()) break;
+  }
+  return std::string();
 }
 
 bool HaveFfmpeg() {

@@ -16,7 +16,8 @@ std::string SourceDir();
 std::string LibraryPath(const std::string& name);
 // build/bin/<name>
 std::string ProgramPath(const std::string& name);
-// ../shared/testdata/<sub> beside the checkout; empty when absent (tests then skip, saying so).
+// <sub> of shared/testdata beside the checkout or one of its parent folders, or of
+// $TAVRION_SHARED_TESTDATA; empty when absent (tests then skip, saying so).
 std::string SharedTestData(const std::string& sub);
 // True when the ffmpeg and ffprobe command-line tools are on PATH.
 bool HaveFfmpeg();
