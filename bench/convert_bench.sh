@@ -34,21 +34,24 @@
 # Measured results (wall seconds, best of 2 runs; ratio tavrion/ffmpeg; tavrion peak RSS),
 # on 2 cores (AMD EPYC, Debian 12, FFmpeg 5.1) shared with other builds: single runs swing
 # by up to 2x under that load; CPU time (user + system) is the steadier figure.
-#   2026-12-08 02:31 UTC, load 4.6-5.6   ffmpeg  tavrion  ratio  tavrion KB  cpu s ff/tav
-#     1 min  320x240@15                    1.50     1.21   0.81      47 320   1.5 / 1.8
-#     1 min  640x480@30                    2.36     2.76   1.17      52 860   2.2 / 3.4
-#     10 min 320x240@15                   12.91    10.40   0.81      49 680  13.2 / 16.3
-#     10 min 640x480@30                   21.02    17.75   0.84      55 544  21.4 / 30.7
-#     peak memory 10 min against 1 min: +5.0% (320x240@15), +5.1% (640x480@30)
-#   2026-12-08 02:36 UTC, load 3.0-3.6
-#     1 min  320x240@15                    1.39     1.22   0.88      47 136   1.5 / 1.7
-#     1 min  640x480@30                    2.29     2.46   1.07      52 768   2.3 / 3.2
-#     10 min 320x240@15                   11.51     8.89   0.77      49 848  13.2 / 14.7
-#     10 min 640x480@30                   13.55    14.94   1.10      55 268  19.3 / 25.7
-#     peak memory 10 min against 1 min: +5.8% (320x240@15), +4.7% (640x480@30)
+#   2026-12-08 02:49 UTC, load 5.1-5.9   ffmpeg  tavrion  ratio  tavrion KB  cpu s ff/tav
+#     1 min  320x240@15                    2.30     2.94   1.28      47 504   1.4 / 1.8
+#     1 min  640x480@30                    3.34     4.20   1.26      52 996   2.3 / 3.2
+#     10 min 320x240@15                   13.48    11.56   0.86      50 124  14.1 / 16.8
+#     10 min 640x480@30                   22.54    20.32   0.90      55 776  19.8 / 27.8
+#     peak memory 10 min against 1 min: +5.5% (320x240@15), +5.2% (640x480@30)
+#   2026-12-08 02:54 UTC, load 3.4-6.2
+#     1 min  320x240@15                    2.79     1.98   0.71      47 268   2.0 / 1.9
+#     1 min  640x480@30                    4.00     4.59   1.15      52 900   3.1 / 4.1
+#     10 min 320x240@15                   15.67     9.58   0.61      49 904  13.3 / 15.5
+#     10 min 640x480@30                   27.58    26.02   0.94      55 296  18.3 / 28.3
+#     peak memory 10 min against 1 min: +5.6% (320x240@15), +4.5% (640x480@30)
+# At a load near 3 (02:36 UTC) the 640x480@30 ratios were 1.07 (1 min) and 1.10 (10 min).
 # Before this work (1 min 640x480@30, quieter machine): ratio 1.5-1.8, tavrion-convert
 # spending 4.3-4.8 s of CPU against ffmpeg's 2.3 s. Both write the same bit rates (the
-# 10-minute 640x480 outputs differ in size by less than 0.1%).
+# 10-minute 640x480 outputs differ in size by less than 0.1%). The 10-minute movie's extra
+# 2.5 MB match its AVI indexes (about 41 000 chunks): the source's, read by both source
+# filters, and the output's; ffmpeg, with one reader, grows by 1.5-1.9 MB.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
