@@ -36,6 +36,9 @@ struct Feed {
   bool noise = false;
   // Called after each frame handed over, with its index.
   std::function<void(int)> afterFrame;
+  // Every frame is handed over from one buffer that is overwritten with white as soon as
+  // the hand-over returns, as an upstream allocator reuses its sample.
+  bool scribbleAfterHandOver = false;
 };
 
 struct Event {
@@ -112,7 +115,13 @@ class vxcamwriter_Engine : public ::testing::Test {
                               : feed.markAt >= 0 && s >= feed.markAt ? white
                                                                      : grey;
         LONG length = i == feed.wrongSizeFrame ? LONG(picture.size() - 4) : LONG(picture.size());
-        engine->VideoReceive(s, e, picture.data(), length);
+        if (feed.scribbleAfterHandOver) {
+          std::vector<BYTE> reused = picture;
+          engine->VideoReceive(s, e, reused.data(), length);
+          std::fill(reused.begin(), reused.end(), BYTE(0xF0));
+        } else {
+          engine->VideoReceive(s, e, picture.data(), length);
+        }
         if (feed.afterFrame) feed.afterFrame(i);
       }
       engine->VideoEndOfStream();
@@ -267,6 +276,18 @@ TEST_F(vxcamwriter_Engine, NoAudioPin_WritesSilenceForEveryFrame) {
     EXPECT_NEAR(double(pcm.size()) / 22050, 2.0, 1.0 / fps + 1152.0 / 22050);
     EXPECT_EQ(moviecheck::DecodedFrames(path, "v:0"), feed.frames);
   }
+}
+
+// The encoder reads a frame from the sample while the video thread waits in the hand-over;
+// once the hand-over returns the sample may be reused, and nothing of that reaches the movie.
+TEST_F(vxcamwriter_Engine, Frames_AreReadBeforeTheHandOverReturns) {
+  Feed feed;
+  feed.frames = 60;
+  feed.scribbleAfterHandOver = true;
+  const std::string path = Export(feed, "reused.qvf");
+  std::vector<int> brightness = FrameBrightness(path);
+  ASSERT_EQ(brightness.size(), size_t(feed.frames));
+  for (size_t i = 0; i < brightness.size(); ++i) EXPECT_LT(brightness[i], 160) << "frame " << i;
 }
 
 // At the limit the part is closed: what it holds, index included, stays within the limit,
