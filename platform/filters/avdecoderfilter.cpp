@@ -290,6 +290,7 @@ HRESULT CAvDecoderFilter::EndFlush() {
 }
 
 HRESULT CAvDecoderFilter::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
+  segmentLength_ = stop == MAX_TIME || stop < start ? MAX_TIME : stop - start;
   return CTransformFilter::NewSegment(start, stop, rate);
 }
 
@@ -297,7 +298,13 @@ HRESULT CAvDecoderFilter::GetBuffer(IMediaSample** sample) {
   return m_pOutput->GetDeliveryBuffer(sample, nullptr, nullptr, 0);
 }
 
-HRESULT CAvDecoderFilter::Deliver(IMediaSample* sample) { return m_pOutput->Deliver(sample); }
+HRESULT CAvDecoderFilter::Deliver(IMediaSample* sample) {
+  // A source stopping between reordered pictures sends the pictures decoded before the stop
+  // but shown after it (those shown before it need them); they end here.
+  REFERENCE_TIME start = 0, stop = 0;
+  if (segmentLength_ != MAX_TIME && SUCCEEDED(sample->GetTime(&start, &stop)) && start >= segmentLength_) return S_OK;
+  return m_pOutput->Deliver(sample);
+}
 
 // ---- control interfaces -----------------------------------------------------------------------
 

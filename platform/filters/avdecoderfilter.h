@@ -76,6 +76,9 @@ class CAvDecoderFilter : public CTransformFilter, public IIPDVDec, public IDMOWr
   std::unique_ptr<DecoderEngine> engine_;
   AudioEngine* audio_ = nullptr;  // engine_ when it is an audio engine
   int dvResolution_ = DVDECODERRESOLUTION_720x480;  // guarded by m_csFilter
+  // Length of the current segment (its stop less its start), MAX_TIME when it has no stop;
+  // output that starts at or after it is not delivered. Streaming thread only.
+  REFERENCE_TIME segmentLength_ = MAX_TIME;
 };
 
 }  // namespace tav::filters

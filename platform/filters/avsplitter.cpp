@@ -401,7 +401,9 @@ void CAvSplitter::StreamingThread() {
   {
     CAutoLock positions(&positionLock_);
     start = start_;
-    stop = stop_;
+    // Without a stop set the segment runs to the end of the file, whatever the duration
+    // the container announced.
+    stop = stopSet_ ? stop_ : MAX_TIME;
   }
   for (CAvOutputPin* pin : pins) pin->DeliverNewSegment(start, stop, 1.0);
 
@@ -444,7 +446,14 @@ HRESULT CAvSplitter::DeliverPacket(CAvOutputPin* pin, AVPacket* packet) {
     if (!(packet->flags & AV_PKT_FLAG_KEY) || !haveTime || time < pin->waitKeyFrame) return S_OK;
     pin->waitKeyFrame = AvDemuxer::kNoKeyFrame;
   }
-  if (haveTime && time >= stop) {
+  // The stream ends at the first packet decoded at or after the stop time. With reordered
+  // pictures (B-frames) a packet shown after the stop can be decoded before it, and the
+  // pictures shown before the stop need it: it is delivered, and the decoder drops the
+  // pictures that start at or after the stop.
+  REFERENCE_TIME decodeTime = time;
+  if (packet->dts != AV_NOPTS_VALUE && packet->pts != AV_NOPTS_VALUE)
+    demuxer_->ToReferenceTime(index, packet->dts, &decodeTime);
+  if (haveTime && decodeTime >= stop) {
     pin->ended = true;
     return S_OK;
   }

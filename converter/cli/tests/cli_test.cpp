@@ -129,7 +129,7 @@ TEST(CliBatch, RemoveAfter_TakesOnlyConvertedEntriesOutOfTheSavedBatch) {
 
 namespace {
 
-TEST(CliTrim, StartBetweenKeyFrames_ConvertsFromTheStartPointNotTheKeyFrameBeforeIt) {
+TEST(CliTrim, PointsBetweenKeyFramesAndReorderedPictures_AreKeptToTheFrame) {
   if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
   const std::string dir = tavtest::MakeTempSubdir("trimgop");
   const std::string movie = dir + "/gop.avi";
@@ -137,14 +137,23 @@ TEST(CliTrim, StartBetweenKeyFrames_ConvertsFromTheStartPointNotTheKeyFrameBefor
   ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=30 -f lavfi "
                          "-i sine=sample_rate=22050 -t 3 -c:v mpeg4 -g 30 -c:a libmp3lame '" + movie + "'"),
             0);
+  // Reordered pictures (B-frames): the pictures shown just before the end point are decoded
+  // after one shown past it.
+  const std::string reordered = dir + "/bframes.mp4";
+  ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=30 -t 3 "
+                         "-c:v libx264 -x264-params bframes=2:b-adapt=0 -g 30 -pix_fmt yuv420p -an '" + reordered + "'"),
+            0);
   int status = 0;
-  const std::string out = Convert("--quiet --start 1.5 --end 0:02.5 '" + movie + "'", &status);
+  const std::string out =
+      Convert("--quiet --start 1.5 --end 0:02.5 '" + movie + "' '" + reordered + "'", &status);
   EXPECT_EQ(status, 0) << out;
-  const std::string video = tavtest::Capture(
-      "ffprobe -v error -select_streams v:0 -show_entries stream=duration -of default=nw=1:nk=1 '" + dir +
-      "/[QVF]-gop.qvf'");
-  ASSERT_FALSE(video.empty()) << out;
-  EXPECT_NEAR(std::stod(video), 1.0, 1.0 / 30 + 0.001) << video;
+  for (const char* name : {"/[QVF]-gop.qvf", "/[QVF]-bframes.qvf"}) {
+    const std::string video = tavtest::Capture(
+        "ffprobe -v error -select_streams v:0 -show_entries stream=duration -of default=nw=1:nk=1 '" + dir +
+        name + "'");
+    ASSERT_FALSE(video.empty()) << name << ": " << out;
+    EXPECT_NEAR(std::stod(video), 1.0, 1.0 / 30 + 0.001) << name;
+  }
 }
 
 TEST(CliOutputDir, NameComesFromTheSourceTitle_AndBadTrimOrFolderConvertsNothing) {
