@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,8 @@
 #include "converter/engine/path.h"
 #include "converter/engine/startup.h"
 #include "converter/engine/timetext.h"
+#include "libs/captionparser/captionparser.h"
+#include "media/contract/codepage.h"
 #include "media/contract/com.h"
 #include "media/contract/folders.h"
 #include "media/contract/sync.h"
@@ -41,7 +44,7 @@ void Usage(FILE* out) {
       "  --fit fit|crop|stretch        screen fit\n"
       "  --split unlimited|32M|64M|128M|256M|512M\n"
       "  --subtitles FILE|none         subtitle file (default: the movie's own)\n"
-      "  --language CODE               subtitle language\n"
+      "  --language CODE               subtitle language (en-us, else the file's first)\n"
       "  --subtitle-size standard|bigger|smaller\n"
       "  --start TIME  --end TIME      trim points (seconds or [h:]mm:ss)\n"
       "  --output-dir DIR              folder of the output files\n"
@@ -52,7 +55,9 @@ void Usage(FILE* out) {
       "  --convert                     convert even when saving the batch\n"
       "  --quiet                       print only the result lines\n"
       "  --demo                        convert a generated sample movie with subtitles\n"
-      "  --help  --version\n",
+      "  --help  --version\n"
+      "Subtitle files that are not UTF-8 are read in CP1252; set TAVRION_ANSI_CODEPAGE\n"
+      "to another code page (for example CP949) for other legacy encodings.\n",
       out);
 }
 
@@ -264,6 +269,53 @@ void Probe(FilterGraphBuilder& builder, CConvertOrder* entry) {
   builder.Clear();
 }
 
+// The language codes of a subtitle file in file order; none for a file without languages
+// (SubRip) or one that cannot be loaded (the conversion reports that).
+std::vector<std::string> SubtitleLanguages(const std::string& file) {
+  std::vector<std::string> codes;
+  ComPtr<ISubtitleManager> manager;
+  if (FAILED(CoCreateInstance(CLSID_SubtitleManager, nullptr, CLSCTX_ALL, IID_ISubtitleManager,
+                              manager.AsVoidOut())) ||
+      !manager)
+    return codes;
+  BSTR path = SysAllocString(AnsiToWide(file).c_str());
+  const HRESULT hr = path ? manager->LoadFile(path, FALSE) : E_OUTOFMEMORY;
+  SysFreeString(path);
+  if (FAILED(hr)) return codes;
+  int count = 0;
+  if (FAILED(manager->GetLanguageCount(&count))) return codes;
+  for (int i = 0; i < count; ++i) {
+    WCHAR* code = nullptr;
+    if (SUCCEEDED(manager->GetLanguageCode(i, &code)) && code) codes.push_back(Utf16ToUtf8(code));
+    CoTaskMemFree(code);
+  }
+  return codes;
+}
+
+bool SameLanguage(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// A subtitle file with languages shows only the captions of the selected one. A language the
+// file lacks burns nothing in: one asked for is a usage error; the default one (a file that
+// came with the movie) gives way to the file's first language, as the main form does.
+void CheckSubtitleLanguage(const Options& o, const std::string& movie, CConvertOrder* e) {
+  if (!e->UsesSubtitles() || e->SubtitlePath().Full().empty()) return;
+  const std::vector<std::string> codes = SubtitleLanguages(e->SubtitlePath().Full());
+  if (codes.empty()) return;
+  for (const std::string& c : codes)
+    if (SameLanguage(c, e->GetSubtitleLanguage())) return;
+  if (o.language) {
+    std::string list;
+    for (const std::string& c : codes) list += (list.empty() ? "" : ", ") + c;
+    UsageError(movie + ": the subtitle file " + e->SubtitlePath().Full() + " has no language " + *o.language +
+               " (it has " + list + ")");
+  }
+  e->SetSubtitleLanguage(codes.front());
+}
+
 class ConsoleView : public DocumentObserver {
  public:
   explicit ConsoleView(CTavrionConverterDoc& doc) : doc_(doc) {}
@@ -400,6 +452,7 @@ int main(int argc, char** argv) {
     }
     if (opt.language) e->SetSubtitleLanguage(*opt.language);
     if (opt.subtitleSize) e->SetSubtitleSize(*opt.subtitleSize);
+    CheckSubtitleLanguage(opt, input, e);
     if (opt.start || opt.end) {
       const REFERENCE_TIME d = e->GetDuration();
       const REFERENCE_TIME end = opt.end ? *opt.end : (d > 0 && d != kUnknownTime ? d : -1);

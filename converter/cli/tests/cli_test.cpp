@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <vector>
 
 #include "tests/support/testenv.h"
 
@@ -178,6 +180,51 @@ TEST(CliOutputDir, NameComesFromTheSourceTitle_AndBadTrimOrFolderConvertsNothing
   EXPECT_EQ(status, 0) << text;
   EXPECT_EQ(text, a + " -> " + out + "/[QVF]-a.qvf: Converted\n");
   EXPECT_TRUE(fs::exists(out + "/[QVF]-a.qvf"));
+}
+
+}  // namespace
+
+namespace {
+
+// Bright pixels in the lower third of the frame one second into a movie: a caption burnt
+// into a dark picture.
+int BrightPixelsBelow(const std::string& movie) {
+  const std::string raw = movie + ".gray";
+  EXPECT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -ss 1 -i '" + movie +
+                         "' -frames:v 1 -vf crop=320:80:0:160 -f rawvideo -pix_fmt gray '" + raw + "'"),
+            0);
+  std::ifstream in(raw, std::ios::binary);
+  const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(bytes.size(), 320u * 80u) << movie;
+  int bright = 0;
+  for (unsigned char b : bytes) bright += b > 200;
+  return bright;
+}
+
+TEST(CliSubtitles, FileWithoutTheDefaultLanguage_BurnsItsFirstLanguage_AndAMissingOneIsAUsageError) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  const std::string dir = tavtest::MakeTempSubdir("sublang");
+  const std::string movie = dir + "/clip.avi";
+  ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i color=c=0x202060:size=320x240:rate=15 "
+                         "-t 2 -c:v mpeg4 -q:v 2 -an '" + movie + "'"),
+            0);
+  // Next to the movie, so it is taken without --subtitles; one language, not the default.
+  std::ofstream(dir + "/clip.smi") << "<SAMI><HEAD><STYLE TYPE=\"text/css\"><!--\n"
+                                      ".KRCC {Name:Korean; lang:ko-KR; SAMIType:CC;}\n"
+                                      "--></STYLE></HEAD><BODY>\n"
+                                      "<SYNC Start=0><P Class=KRCC>HELLO HELLO HELLO\n"
+                                      "</BODY></SAMI>\n";
+  int status = 0;
+  std::string out = Convert("--quiet --language fr-FR '" + movie + "'", &status);
+  EXPECT_EQ(status, 2) << out;
+  EXPECT_NE(out.find("has no language fr-FR (it has ko-KR)"), std::string::npos) << out;
+
+  out = Convert("--quiet '" + movie + "'", &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_GT(BrightPixelsBelow(dir + "/[QVF]-clip.qvf"), 50) << "no caption burnt in";
+  out = Convert("--quiet --subtitles none '" + movie + "'", &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(BrightPixelsBelow(dir + "/[QVF]-clip[1].qvf"), 0);
 }
 
 }  // namespace
