@@ -12,10 +12,12 @@ FileByteSource::~FileByteSource() { Close(); }
 
 HRESULT FileByteSource::Open(const std::string& path) {
   Close();
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking in open: a named pipe would wait there for a writer. Only files (and
+  // disks) are sources.
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd_ < 0) return tav::HResultFromErrno(errno);
   struct stat st {};
-  if (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (::fstat(fd_, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
     Close();
     return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   }

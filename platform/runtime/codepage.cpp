@@ -6,6 +6,7 @@
 // stops a conversion: bad sequences become U+FFFD (or the default character).
 #include <fcntl.h>
 #include <iconv.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -379,8 +380,15 @@ std::u16string DecodeText(std::string_view bytes) {
 
 bool ReadTextFile(const std::string& path, std::u16string* out) {
   if (!out) return false;
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Regular files only: a named pipe would block the open, and a device such as /dev/zero
+  // would be read without end.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return false;
+  }
   std::string bytes;
   char buf[65536];
   for (;;) {

@@ -2,6 +2,8 @@
 // whose middle entry cannot be opened.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -225,6 +227,33 @@ TEST(CliSubtitles, FileWithoutTheDefaultLanguage_BurnsItsFirstLanguage_AndAMissi
   out = Convert("--quiet --subtitles none '" + movie + "'", &status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_EQ(BrightPixelsBelow(dir + "/[QVF]-clip[1].qvf"), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CliBadInputs, NamedPipesAsMovieOrSubtitles_AreErrorsNotHangs_AndTheOthersConvert) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  const std::string dir = tavtest::MakeTempSubdir("pipes");
+  const std::string a = Movie(dir, "a.avi", "160x120");
+  const std::string pipe = dir + "/pipe.avi", subs = dir + "/pipe.srt";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(subs.c_str(), 0600), 0);
+  int status = 0;
+  // Opening a pipe waits for a writer: the timeout turns a hang into a failure.
+  std::string out = tavtest::Capture("timeout 30 '" + tavtest::ProgramPath("tavrion-convert") + "' --quiet '" +
+                                         pipe + "' '" + a + "' 2>&1",
+                                     &status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find(pipe + " -> " + dir + "/[QVF]-pipe.qvf: Error: "), std::string::npos) << out;
+  EXPECT_NE(out.find(a + " -> " + dir + "/[QVF]-a.qvf: Converted"), std::string::npos) << out;
+
+  out = tavtest::Capture("timeout 30 '" + tavtest::ProgramPath("tavrion-convert") + "' --quiet --subtitles '" +
+                             subs + "' '" + a + "' 2>&1",
+                         &status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find("Invalid file of subtitles (0x80040301)"), std::string::npos) << out;
 }
 
 }  // namespace

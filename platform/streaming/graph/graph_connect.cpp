@@ -8,6 +8,8 @@
 //      offered first to the graph-builder callback (SelectedFilter, then CreatedFilter).
 // An intermediate filter's outputs are connected onwards the same way, so as many filters
 // as needed are inserted. Whatever an attempt added or connected is undone when it fails.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -307,6 +309,11 @@ HRESULT FilterGraph::CreateSourceLocked(const std::u16string& file, CLSID* clsid
   *clsid = CLSID_AsyncReader;
   *haveType = false;
   std::string path = ToUtf8(file);
+  // Only files (and disks): opening a named pipe would wait for a writer, and a device
+  // such as /dev/zero never ends.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
+    return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 
