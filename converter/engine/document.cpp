@@ -25,12 +25,13 @@ std::string AbsolutePath(const std::string& path) {
 class MappedFile {
  public:
   explicit MappedFile(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking in open: a named pipe would wait there for a writer.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0) Fail(path);
     struct stat st;
     if (::fstat(fd_, &st) != 0) Fail(path);
     if (!S_ISREG(st.st_mode)) {
-      errno = EISDIR;
+      errno = S_ISDIR(st.st_mode) ? EISDIR : ESPIPE;
       Fail(path);
     }
     size_ = size_t(st.st_size);

@@ -254,6 +254,13 @@ TEST(CliBadInputs, NamedPipesAsMovieOrSubtitles_AreErrorsNotHangs_AndTheOthersCo
                          &status);
   EXPECT_EQ(status, 1) << out;
   EXPECT_NE(out.find("Invalid file of subtitles (0x80040301)"), std::string::npos) << out;
+
+  const std::string batch = dir + "/pipe.tvc";
+  ASSERT_EQ(mkfifo(batch.c_str(), 0600), 0);
+  out = tavtest::Capture("timeout 30 '" + tavtest::ProgramPath("tavrion-convert") + "' --quiet '" + batch + "' 2>&1",
+                         &status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find("Cannot open the batch file"), std::string::npos) << out;
 }
 
 }  // namespace
