@@ -99,7 +99,9 @@ LONG RunCounters::MapFileProgress(LONG low, LONG high, const FilePosition& pos) 
       result = ClampTo(v, low, high);
     }
   } else {
-    result = pos.sliderPos ? pos.sliderPos(low, high) : low;
+    // A source that runs past the duration it announced (an elementary stream whose length
+    // was guessed from its bit rate) would put the slider far beyond its range.
+    result = pos.sliderPos ? ClampTo(pos.sliderPos(low, high), low, high) : low;
   }
   fileProgress_ = {true, result, low, high};
   return result;

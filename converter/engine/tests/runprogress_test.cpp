@@ -73,6 +73,13 @@ TEST(RunProgress, FileMappingMeasuresFromTheStartPoint) {
   EXPECT_EQ(run.MapFileProgress(0, 100, whole), 25);
   EXPECT_TRUE(run.FileProgress().valid);
   EXPECT_EQ(run.FileProgress().high, 100);
+  // A movie running far past its announced duration stays within the range, and so do the
+  // total and its remaining time.
+  whole.sliderPos = [](LONG low, LONG high) { return low + (high - low) * 295; };
+  EXPECT_EQ(run.MapFileProgress(0, 100, whole), 100);
+  run.StartRun(2000);
+  run.FileDone(500);
+  EXPECT_EQ(run.MapTotalProgress(0, 100, whole, 500), 50);
 }
 
 TEST(RunProgress, TotalMappingWeighsFilesBySize) {
