@@ -209,7 +209,9 @@ DWORD FourccForCodec(AVCodecID id) {
     case AV_CODEC_ID_VP9: return Fourcc('V', 'P', '9', '0');
     default: break;
   }
-  return av_codec_get_tag(std::array<const AVCodecTag*, 1>{avformat_get_riff_video_tags()}.data(), id);
+  // The list of tag tables ends with a null entry.
+  const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
+  return av_codec_get_tag(tables, id);
 }
 
 bool IsAviTag(const AVStream* s) {
@@ -323,7 +325,10 @@ WORD AudioTag(const AVStream* s) {
     case AV_CODEC_ID_AC3: return 0x2000;
     default: break;
   }
-  return WORD(av_codec_get_tag(std::array<const AVCodecTag*, 1>{avformat_get_riff_audio_tags()}.data(), p->codec_id));
+  // The list of tag tables ends with a null entry: without it a codec the table lacks
+  // (big-endian PCM of a QuickTime movie) read past the list.
+  const AVCodecTag* const tables[] = {avformat_get_riff_audio_tags(), nullptr};
+  return WORD(av_codec_get_tag(tables, p->codec_id));
 }
 
 HRESULT AudioType(const AVStream* s, CMediaType* mt) {
