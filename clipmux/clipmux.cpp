@@ -40,6 +40,7 @@ MovieJob g_job;                    // guarded by g_lock
 bool g_havePath = false;           // guarded by g_lock
 bool g_haveVideo = false;          // guarded by g_lock
 bool g_qvf = false;                // guarded by g_lock
+LONGLONG g_sizeLimit = 0;          // guarded by g_lock
 CONFIG g_config = DefaultConfig(); // guarded by g_lock
 // Set while StartEncoder runs; a second movie at the same time is refused.
 std::atomic<bool> g_encoding{false};
@@ -148,6 +149,7 @@ int StartEncoder(void* started, void* idle) {
     if (!g_haveVideo) throw MyError("no video format set (setVideo was not called)");
     job = g_job;
     job.qvfFormType = g_qvf;
+    job.sizeLimit = g_sizeLimit;
     job.config = g_config;
     // One CreateAVI, one file: a finished movie is never overwritten by a repeated start.
     g_havePath = false;
@@ -165,6 +167,12 @@ int StartEncoder(void* started, void* idle) {
 void SaveAVIasQVF(bool qvf) {
   std::lock_guard lock(g_lock);
   g_qvf = qvf;
+}
+
+void SetFileSizeLimit(LONGLONG bytes) {
+  if (bytes < 0) throw MyError("the file size limit cannot be negative");
+  std::lock_guard lock(g_lock);
+  g_sizeLimit = bytes;
 }
 
 void GetConfig(CONFIG* config) {

@@ -25,6 +25,14 @@ constexpr uint32_t kXvidTag = MKTAG('X', 'V', 'I', 'D');
 constexpr int kMaxKeyIntervalMs = 2000;
 // Every packet becomes an AVI chunk: four-character code and 32-bit size, then the data.
 constexpr int64_t kChunkHeaderBytes = 8;
+// Closing the movie adds the index ("idx1"): an 8-byte header and 16 bytes per chunk.
+constexpr int64_t kIndexHeaderBytes = 8;
+constexpr int64_t kIndexEntryBytes = 16;
+// MP3 frames beyond those that the sound and the encoder's delay fill: the padded last one
+// and the one the encoder may add when it is flushed.
+constexpr int64_t kMp3EndFrames = 2;
+
+int64_t ChunkBytes(int64_t dataBytes) { return kChunkHeaderBytes + dataBytes + (dataBytes & 1); }
 
 std::string AvError(int err) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -178,9 +186,12 @@ int MovieEncoder::Run() {
     if (workerError_) std::rethrow_exception(workerError_);
   }
 
-  // Flush the encoders, then let the muxer write the index and the final header.
-  if ((err = avcodec_send_frame(videoCodec_.get(), nullptr)) < 0) Fail("cannot finish the video", err);
-  Drain(videoCodec_.get(), videoStream_);
+  // Flush the encoders, then let the muxer write the index and the final header. A movie
+  // closed at its size limit takes no more video: the encoder's last frame was left out.
+  if (!full_.load()) {
+    if ((err = avcodec_send_frame(videoCodec_.get(), nullptr)) < 0) Fail("cannot finish the video", err);
+    Drain(videoCodec_.get(), videoStream_);
+  }
   if (audioCodec_) {
     EncodeAudio(true);
     if ((err = avcodec_send_frame(audioCodec_.get(), nullptr)) < 0) Fail("cannot finish the audio", err);
@@ -188,13 +199,15 @@ int MovieEncoder::Run() {
   }
   if ((err = av_write_trailer(muxer_.get())) < 0) Fail("cannot write the movie index", err);
   if ((err = output_.Close()) < 0) Fail("cannot complete the movie file", err);
-  return int(framesWritten_);
+  if (full_.load()) job_.callback->SizeLimitReached(int(framesInFile_), projected_);
+  return int(framesInFile_);
 }
 
 void MovieEncoder::PullFrames() {
   IDubberCallback* cb = job_.callback;
   const int frameBytes = job_.video.frameBytes();
-  for (;;) {
+  // Once a frame did not fit, the movie ends: a frame pulled meanwhile is left out as well.
+  while (!full_.load()) {
     int bytes = 0, pixels = 0;
     cb->GetVideoFrame(reinterpret_cast<char*>(frameBuffer_.data()), &bytes, &pixels);
     if (bytes <= 0) break;
@@ -272,8 +285,11 @@ void MovieEncoder::WorkerLoop() {
 }
 
 void MovieEncoder::EncodeSlot(Slot& slot) {
-  EncodeVideo(slot.picture.get());
-  if (audioCodec_ && !slot.audio.empty()) QueueAudio(slot.audio.data(), int(slot.audio.size()));
+  // After the frame that did not fit, nothing more goes in (neither video nor its sound).
+  if (full_.load()) return;
+  const int64_t samples = audioCodec_ ? int64_t(slot.audio.size()) / job_.audio->blockAlign : 0;
+  if (EncodeVideo(slot.picture.get(), samples) && audioCodec_ && !slot.audio.empty())
+    QueueAudio(slot.audio.data(), int(slot.audio.size()));
   output_.UpdateCount();
 }
 
@@ -298,13 +314,70 @@ void MovieEncoder::ConvertVideo(const uint8_t* data, int bytes, AVFrame* picture
     step = -stride;
   }
   RgbToYuv420(top, step, v.bitsPerPixel / 8, v.width, v.height, picture->data, picture->linesize);
-  picture->pts = framesWritten_++;
+  picture->pts = framesPulled_++;
 }
 
-void MovieEncoder::EncodeVideo(AVFrame* picture) {
+bool MovieEncoder::EncodeVideo(AVFrame* picture, int64_t audioSamples) {
   int err = avcodec_send_frame(videoCodec_.get(), picture);
   if (err < 0) Fail("cannot encode a frame", err);
-  Drain(videoCodec_.get(), videoStream_);
+  Drain(videoCodec_.get(), videoStream_, /*hold=*/true);
+  if (job_.sizeLimit > 0) {
+    const int64_t closed = ClosedSizeWith(audioSamples);
+    if (closed > job_.sizeLimit) {
+      held_.clear();
+      projected_ = closed;
+      full_.store(true);
+      return false;
+    }
+  }
+  for (AVPacketUPtr& packet : held_) WritePacket(packet.get());
+  held_.clear();
+  ++framesInFile_;
+  return true;
+}
+
+// An upper bound of the finished file's size if the held video packets, audioSamples more
+// samples of sound and then the end of the movie were written now. Every part of the file is
+// counted as it will be: what is committed (header, chunks written or held by the muxer), the
+// held video chunks, every MP3 frame still to come, and the index entries of all chunks.
+int64_t MovieEncoder::ClosedSizeWith(int64_t audioSamples) const {
+  int64_t size = committed_;
+  int64_t chunks = videoChunks_ + audioChunks_;
+  for (const AVPacketUPtr& packet : held_) {
+    size += ChunkBytes(packet->size);
+    ++chunks;
+  }
+  if (audioCodec_) {
+    // The MP3 encoder puts out a frame per frame_size samples of its delay (initial_padding)
+    // and of the sound, the last one padded, and may add one when flushed. Frames that
+    // carry only the delay are left out of the file, so this counts some frames too many.
+    const AudioLayout& a = *job_.audio;
+    const int64_t frameSamples = std::max(audioCodec_->frame_size, 1);
+    const int64_t samples = std::max(audioCodec_->initial_padding, 0) + samplesQueued_ + audioSamples;
+    const int64_t total = (samples + frameSamples - 1) / frameSamples + kMp3EndFrames;
+    const int64_t toCome = std::max<int64_t>(total - audioChunks_, 0);
+    // Constant bit rate: every frame has the same size but for a padding byte.
+    const int64_t frameBytes =
+        std::max(frameSamples * a.bitRate / (8 * int64_t(a.sampleRate)) + 1, largestAudioPacket_);
+    size += toCome * ChunkBytes(frameBytes + (frameBytes & 1));
+    chunks += toCome;
+  }
+  return size + kIndexHeaderBytes + kIndexEntryBytes * chunks;
+}
+
+void MovieEncoder::WritePacket(AVPacket* packet) {
+  if (audioStream_ && packet->stream_index == audioStream_->index) {
+    ++audioChunks_;
+    largestAudioPacket_ = std::max<int64_t>(largestAudioPacket_, packet->size);
+  } else {
+    ++videoChunks_;
+  }
+  // The muxer may hold the packet back to interleave it; it is counted now, as the chunk
+  // it becomes: header, data and the pad byte that keeps chunks at even offsets.
+  committed_ += ChunkBytes(packet->size);
+  output_.SetCommitted(committed_);
+  int err = av_interleaved_write_frame(muxer_.get(), packet);
+  if (err < 0) Fail("cannot write to the movie file", err);
 }
 
 void MovieEncoder::QueueAudio(const uint8_t* data, int bytes) {
@@ -320,6 +393,7 @@ void MovieEncoder::QueueAudio(const uint8_t* data, int bytes) {
     planes[ch] = plane;
   }
   if (av_audio_fifo_write(fifo_.get(), planes, count) < count) throw MyError("out of memory (audio queue)");
+  samplesQueued_ += count;
   EncodeAudio(false);
 }
 
@@ -339,7 +413,7 @@ void MovieEncoder::EncodeAudio(bool final) {
   }
 }
 
-void MovieEncoder::Drain(AVCodecContext* codec, AVStream* stream) {
+void MovieEncoder::Drain(AVCodecContext* codec, AVStream* stream, bool hold) {
   for (;;) {
     int err = avcodec_receive_packet(codec, packet_.get());
     if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return;
@@ -361,12 +435,14 @@ void MovieEncoder::Drain(AVCodecContext* codec, AVStream* stream) {
     }
     av_packet_rescale_ts(packet_.get(), codec->time_base, stream->time_base);
     packet_->stream_index = stream->index;
-    // The muxer may hold the packet back to interleave it; it is counted now, as the chunk
-    // it becomes: header, data and the pad byte that keeps chunks at even offsets.
-    committed_ += kChunkHeaderBytes + packet_->size + (packet_->size & 1);
-    output_.SetCommitted(committed_);
-    err = av_interleaved_write_frame(muxer_.get(), packet_.get());
-    if (err < 0) Fail("cannot write to the movie file", err);
+    if (!hold) {
+      WritePacket(packet_.get());
+      continue;
+    }
+    AVPacketUPtr kept(av_packet_alloc());
+    if (!kept) throw MyError("out of memory (packet)");
+    av_packet_move_ref(kept.get(), packet_.get());
+    held_.push_back(std::move(kept));
   }
 }
 

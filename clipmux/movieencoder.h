@@ -6,12 +6,19 @@
 // (RgbToYuv420);
 // an encoding thread, started by Run and joined before Run returns, encodes the frames and
 // audio in the order they were pulled and writes the packets. They meet through two slots:
-// while one slot's frame is encoded the next is pulled and converted into the other, so at
-// most one frame is on its way to the file when the callback is asked for the next one
-// (the byte count seen from the callback lags by that frame). The flush and the index are
-// written on the caller's thread after the encoding thread has ended.
+// while one slot's frame is encoded the next is pulled and converted into the other, so up
+// to two frames are on their way to the file when the callback is asked for the next one.
+// The flush and the index are written on the caller's thread after the encoding thread has
+// ended.
+//
+// Size limit: the encoding thread decides, frame by frame, just before it writes a frame's
+// video packet, whether the file closed after that frame would stay within the limit (see
+// ClosedSizeWith). That is the one place where the frame's size is known and nothing else is
+// being written, so the decision does not depend on how far the two threads are apart. The
+// first frame that does not fit is not written, nor anything pulled after it.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -51,6 +58,7 @@ struct MovieJob {
   CONFIG config{};
   VideoLayout video;
   std::optional<AudioLayout> audio;
+  int64_t sizeLimit = 0;  // bytes; 0 = none
 };
 
 class MovieEncoder {
@@ -89,10 +97,18 @@ class MovieEncoder {
   // The encoding thread.
   void WorkerLoop();
   void EncodeSlot(Slot& slot);
-  void EncodeVideo(AVFrame* picture);
+  // Encodes one frame and writes its packets, unless the file with them would pass the size
+  // limit; false when it would (the part is full, and nothing was written).
+  bool EncodeVideo(AVFrame* picture, int64_t audioSamples);
+  // The size of the file if it were closed once the held video packets and audioSamples
+  // more samples of sound were written: see the comment in the source.
+  int64_t ClosedSizeWith(int64_t audioSamples) const;
+  // Writes one packet (already stamped for its stream) as an AVI chunk.
+  void WritePacket(AVPacket* packet);
   void QueueAudio(const uint8_t* data, int bytes);
   void EncodeAudio(bool final);
-  void Drain(AVCodecContext* codec, AVStream* stream);
+  // Takes every packet the codec has ready: written, or with hold, kept in held_.
+  void Drain(AVCodecContext* codec, AVStream* stream, bool hold = false);
   void Fail(const std::string& what, int averror);
 
   const MovieJob& job_;
@@ -112,8 +128,6 @@ class MovieEncoder {
   std::vector<int16_t> planar_;
 
   // The hand-over between the two threads. Lock order: only slotLock_.
-  // The camera exporter sizes a part on the byte count, which does not yet hold the frames in
-  // the slots: it allows for kSlots of them (CCamExportEngine::kFramesInFlight).
   static constexpr int kSlots = 2;
   Slot slots_[kSlots];
   std::thread worker_;
@@ -129,15 +143,26 @@ class MovieEncoder {
   bool endQueued_ = false;          // guarded by slotLock_: no more slots will come
   std::exception_ptr workerError_;  // guarded by slotLock_: why the encoding thread stopped
 
-  // Progress. framesWritten_ counts pulled frames (caller's thread); the rest belong to the
+  // Progress. framesPulled_ counts pulled frames (caller's thread); the rest belong to the
   // encoding thread while it runs.
-  int64_t framesWritten_ = 0;
+  int64_t framesPulled_ = 0;
   int64_t samplesEncoded_ = 0;
   bool headerWritten_ = false;
   bool fileCreated_ = false;
   bool audioStarted_ = false;   // the first audio packet past the priming went out
   int64_t audioPtsShift_ = 0;   // added to audio stamps so the kept audio starts at 0
   int64_t committed_ = 0;       // header and every chunk handed to the muxer, in bytes
+
+  // The size limit's account, kept by the encoding thread (read by the caller's thread only
+  // after it has joined it, or through full_).
+  std::vector<AVPacketUPtr> held_;   // the video packets of the frame being decided
+  int64_t framesInFile_ = 0;         // frames whose video went into the file
+  int64_t videoChunks_ = 0;          // video packets written
+  int64_t audioChunks_ = 0;          // audio packets written
+  int64_t samplesQueued_ = 0;        // audio samples given to the MP3 side
+  int64_t largestAudioPacket_ = 0;   // bytes
+  int64_t projected_ = 0;            // the closed size with the frame that did not fit
+  std::atomic<bool> full_{false};    // a frame did not fit: nothing more goes in
 };
 
 }  // namespace clipmux

@@ -67,7 +67,16 @@ class GeneratedClip : public IDubberCallback {
     *blocks = count;
   }
 
+  void SizeLimitReached(int framesWritten, LONGLONG projected) override {
+    ++limitCalls;
+    limitFrames = framesWritten;
+    limitProjected = projected;
+  }
+
   std::vector<LONGLONG> bytesSeen;
+  int limitCalls = 0;
+  int limitFrames = -1;
+  LONGLONG limitProjected = 0;
   bool shortFrames = false;
   bool textured = false;
   int oversizedFrame = -1;    // this frame (from 0) claims more bytes than a frame has
@@ -121,6 +130,7 @@ class clipmux_Movie : public ::testing::Test {
     if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg/ffprobe are needed to check the movies";
     ResetConfig();
     SaveAVIasQVF(false);
+    SetFileSizeLimit(0);
     WAVEFORMATEX pcm = CameraPcm();
     setAudio(&pcm, 64000);
     dir_ = tavtest::MakeTempSubdir("clipmux");
@@ -457,6 +467,43 @@ TEST_F(clipmux_Movie, Failure_FileSizeLimitMidMovie_LeavesOrRemovesThePart) {
   EXPECT_EQ(moviecheck::FileSize(kept), 100 * 1024);
   EXPECT_TRUE(removedThrew);
   EXPECT_EQ(moviecheck::FileSize(removed), -1);
+}
+
+// With a size limit a frame goes in only when the closed file still fits: whatever the limit,
+// the file stays within it, holds the frames pulled first (as many as the library says) with
+// their sound, and is complete. A limit no frame fits in leaves a movie without frames.
+TEST_F(clipmux_Movie, SizeLimit_TakesEveryFrameThatFits_AndNothingAfterTheFirstThatDoesNot) {
+  for (LONGLONG limit : {24000LL, 51111LL, 90000LL, 150001LL}) {
+    SCOPED_TRACE(limit);
+    SetFileSizeLimit(limit);
+    GeneratedClip clip(320, 240, 30.0, 300);
+    clip.textured = true;
+    const std::string path = dir_ + "/limit" + std::to_string(limit) + ".avi";
+    const int written = Write(path, clip, 320, 240, 30.0);
+    const int64_t size = moviecheck::FileSize(path);
+    EXPECT_LE(size, limit);
+    EXPECT_GT(size, limit * 3 / 4) << "closed far below the limit";
+    ASSERT_EQ(clip.limitCalls, 1);
+    EXPECT_EQ(clip.limitFrames, written);
+    EXPECT_GT(clip.limitProjected, limit);
+    EXPECT_GT(written, 0);
+    EXPECT_LT(written, 300);
+    EXPECT_EQ(moviecheck::DecodedFrames(path, "v:0"), written);
+    EXPECT_EQ(moviecheck::Stream(path, "v:0")["nb_frames"], std::to_string(written));
+    EXPECT_NEAR(moviecheck::DecodedAudioSeconds(path), written / 30.0, 0.1) << "the sound of the frames in the file";
+  }
+
+  SetFileSizeLimit(1000);
+  GeneratedClip tiny(320, 240, 30.0, 30);
+  EXPECT_EQ(Write(dir_ + "/tiny.avi", tiny, 320, 240, 30.0), 0);
+  EXPECT_EQ(tiny.limitCalls, 1);
+  EXPECT_EQ(tiny.limitFrames, 0);
+
+  SetFileSizeLimit(0);
+  GeneratedClip whole(320, 240, 30.0, 30);
+  EXPECT_EQ(Write(dir_ + "/whole.avi", whole, 320, 240, 30.0), 30);
+  EXPECT_EQ(whole.limitCalls, 0);
+  EXPECT_THROW(SetFileSizeLimit(-1), MyError);
 }
 
 }  // namespace

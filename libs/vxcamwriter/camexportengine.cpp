@@ -147,6 +147,7 @@ void CCamExportEngine::AudioDisconnected() { audioConnected_ = false; }
 void CCamExportEngine::OpenMovie() {
   std::string path = outputPath_.substr(0, MAX_PATH);
   Guarded([] { SetUpCompressor(nullptr); });
+  Guarded([&] { SetFileSizeLimit(sizeLimit()); });
   Guarded([&] { CreateAVI(path.data(), this, false); });
 }
 
@@ -210,8 +211,8 @@ void CCamExportEngine::PauseFromStopped() {
   }
   // Each movie has its own size account (the encoder is idle, so nothing reads it now).
   partClosed_ = false;
-  framesTaken_ = audioBytesTaken_ = largestStep_ = 0;
-  lastCount_ = -1;
+  takenEnds_.clear();
+  firstTakenStart_ = 0;
   // 5. Without an audio input audio ended stays set, so the library gets silence.
   ResetEvent(videoEnded_);
   ResetEvent(frameReady_);
@@ -317,6 +318,7 @@ bool CCamExportEngine::HandOverFrame(REFERENCE_TIME start, REFERENCE_TIME end, c
       pendingFrame_ = nullptr;
       std::fill(frame_.begin(), frame_.end(), BYTE(0));
     }
+    frameStart_ = start;
     frameEnd_ = end;
   }
   SetEvent(frameReady_);
@@ -350,81 +352,46 @@ void CCamExportEngine::VideoEndOfStream() {
 
 void CCamExportEngine::GetVideoFrame(char* buffer, int* bytes, int* pixels) {
   const bool aborted = WaitAny({abort_, videoEnded_, frameReady_}) == 0;
-  bool frameWaiting;
-  {
-    Locked lock(&frameLock_);
-    frameWaiting = !aborted && frameAllocated_ && buffer;
-  }
-  LONGLONG projected = 0;
-  if (frameWaiting && PartWouldOverflow(&projected)) {
-    // The frame stays where it is: the video thread waits with it until the graph stops.
-    partClosed_ = true;
-    bool report = false;
-    {
-      Locked lock(&avLock_);
-      report = !limitReported_;
-      limitReported_ = true;
-    }
-    if (report && notify_)
-      notify_(EC_SIZE_LIMIT_REACHED, LONG_PTR(DWORD(projected & 0xFFFFFFFF)), LONG_PTR(DWORD(projected >> 32)));
-    // An empty frame: clipmux finishes the movie.
-    if (bytes) *bytes = 0;
-    if (pixels) *pixels = 0;
-    return;
-  }
   int copied = 0;
-  REFERENCE_TIME end = 0;
+  REFERENCE_TIME start = 0, end = 0;
   {
     Locked lock(&frameLock_);
     if (!aborted && frameAllocated_ && buffer) {
       std::memcpy(buffer, pendingFrame_ ? pendingFrame_ : frame_.data(), frame_.size());
       pendingFrame_ = nullptr;
       copied = int(frame_.size());
+      start = frameStart_;
       end = frameEnd_;
     }
   }
   if (bytes) *bytes = copied;
   if (pixels) *pixels = copied / 4;
   if (copied) {
-    ++framesTaken_;
+    if (takenEnds_.empty()) firstTakenStart_ = start;
+    takenEnds_.push_back(end);
     if (onFrameTaken_) onFrameTaken_(end);
   }
   SetEvent(frameTaken_);
 }
 
-bool CCamExportEngine::PartWouldOverflow(LONGLONG* projected) {
-  LONGLONG limit;
+void CCamExportEngine::SizeLimitReached(int framesWritten, LONGLONG projected) {
+  // The movie is closed. The part reaches the end of its last frame (its start when not even
+  // the first frame fitted); the frames taken after it are not in it, and the next part
+  // starts with them.
+  if (onFrameTaken_ && !takenEnds_.empty()) {
+    const size_t written = size_t(std::max(framesWritten, 0));
+    onFrameTaken_(written == 0 ? firstTakenStart_ : takenEnds_[std::min(written, takenEnds_.size()) - 1]);
+  }
+  // From here on the streaming threads wait with their data until the graph stops.
+  partClosed_ = true;
+  bool report = false;
   {
     Locked lock(&avLock_);
-    limit = sizeLimit_;
+    report = !limitReported_;
+    limitReported_ = true;
   }
-  LONGLONG written = 0;
-  Guarded([&] { written = GetDirectBytesWrited(); });
-  if (written < 0) written = 0;
-  if (lastCount_ >= 0) largestStep_ = std::max(largestStep_, written - lastCount_);
-  lastCount_ = written;
-  // A part holds at least one frame, or a split would never get past it.
-  if (limit == 0 || framesTaken_ == 0) return false;
-  // Frames are not encoded before they are taken, and clipmux counts a frame only once its
-  // encoding thread has written it: the next frame and those still in flight are each allowed
-  // the largest growth of the part so far (the first frame is a key frame, and key frames are
-  // the largest).
-  *projected = written + (kFramesInFlight + 1) * largestStep_ + ClosingBytes();
-  return *projected >= limit;
-}
-
-LONGLONG CCamExportEngine::ClosingBytes() const {
-  const LONGLONG blockAlign = std::max<LONGLONG>(audioFormat_.nBlockAlign, 1);
-  const LONGLONG chunkSamples = chunkBytes() / blockAlign;
-  auto mp3Frames = [](LONGLONG samples) { return (samples + kMp3FrameSamples - 1) / kMp3FrameSamples; };
-  // Video chunks: the frames so far and the next one. Audio chunks: every MP3 frame the
-  // sound so far and the next chunk can make, and what the encoder holds back.
-  const LONGLONG audioSamples = audioBytesTaken_ / blockAlign + chunkSamples;
-  const LONGLONG chunks = framesTaken_ + 1 + mp3Frames(audioSamples) + kMp3HeldBackFrames;
-  const LONGLONG index = kIndexHeaderBytes + kIndexEntryBytes * chunks;
-  // The MP3 frames still to be written: those of the next chunk and the held-back ones.
-  const LONGLONG audioToCome = (mp3Frames(chunkSamples) + 1 + kMp3HeldBackFrames) * kMp3ChunkBytes;
-  return index + audioToCome;
+  if (report && notify_)
+    notify_(EC_SIZE_LIMIT_REACHED, LONG_PTR(DWORD(projected & 0xFFFFFFFF)), LONG_PTR(DWORD(projected >> 32)));
 }
 
 // ---- audio -------------------------------------------------------------------------------
@@ -562,7 +529,6 @@ void CCamExportEngine::GetAudioChunk(char* buffer, int* bytes, int* blocks) {
   }
   if (bytes) *bytes = written;
   if (blocks) *blocks = audioFormat_.nBlockAlign ? written / audioFormat_.nBlockAlign : 0;
-  audioBytesTaken_ += written;
   SetEvent(chunkTaken_);
 }
 

@@ -14,13 +14,13 @@
 // Audio blocks are trimmed to start with the first video frame; while the audio starts
 // later than the video, clipmux gets silence.
 //
-// Size limit: before clipmux takes a frame, the engine works out what the file would come
-// to if it took that frame and then closed: the bytes written, the frames not written yet
-// (each bounded by the largest frame so far), the MP3 frames still inside the audio encoder
-// and the AVI index.
-// When that reaches the limit, the frame is not taken, clipmux gets an empty frame and closes
-// the part, and EC_SIZE_LIMIT_REACHED goes out. The streaming threads then wait until the
-// graph stops or flushes: nothing more goes into the part.
+// Size limit: clipmux enforces it (SetFileSizeLimit) where it writes each frame, on the
+// encoded size: the first frame that would carry the closed file past the limit is left out
+// with everything pulled after it, and the movie is closed. clipmux then calls
+// SizeLimitReached with the number of frames in the file; the engine moves the position back
+// to the end of the last of them (up to two frames taken later were left out with the one
+// that did not fit, and the next part starts with them), sends EC_SIZE_LIMIT_REACHED and
+// closes the part: the streaming threads wait until the graph stops or flushes.
 #pragma once
 
 #include <atomic>
@@ -41,27 +41,12 @@ class CCamExportEngine final : public IDubberCallback {
   enum class SyncState : int { Deciding = 0, Silence = 2, WaitFirstVideo = 3, Running = 4 };
 
   // Called on the encoder thread when clipmux takes a frame, with the frame's end time (the
-  // video pin's stream time): everything up to there is in the movie.
+  // video pin's stream time): everything up to there is in the movie once it is closed. When
+  // the movie is closed at the size limit, called once more with the end of the last frame
+  // that went in (an earlier time when frames taken after it were left out).
   using FrameTakenFn = std::function<void(REFERENCE_TIME end)>;
 
   static constexpr int kAudioBitRate = 64000;
-
-  // What closing a movie adds to it, for the size limit. The AVI index ("idx1") has an
-  // 8-byte header and one 16-byte entry per chunk.
-  static constexpr LONGLONG kIndexHeaderBytes = 8;
-  static constexpr LONGLONG kIndexEntryBytes = 16;
-  // The sound is MP3 at kAudioBitRate, 22 050 Hz: MPEG-2 layer III frames of 576 samples and
-  // at most 72 x 64000 / 22050 + 1 = 209 bytes (with the padding byte), each in an AVI chunk
-  // with an 8-byte header and a pad byte.
-  static constexpr LONGLONG kMp3FrameSamples = 576;
-  static constexpr LONGLONG kMp3ChunkBytes = 72 * kAudioBitRate / 22050 + 1 + 8 + 1;
-  // MP3 frames the audio encoder holds back and writes only when the movie closes: its
-  // encoder delay (1105 samples, 2 frames), the frame its input queue is filling, the frame
-  // in progress, and the padding of the last frames (2).
-  static constexpr LONGLONG kMp3HeldBackFrames = 7;
-  // Frames clipmux has taken but may not have written yet when it asks for the next one: it
-  // encodes on a thread of its own, with two frames between the pull and the file.
-  static constexpr LONGLONG kFramesInFlight = 2;
 
   explicit CCamExportEngine(NotifyFn notify, FrameTakenFn frameTaken = nullptr);
   ~CCamExportEngine() override;
@@ -111,6 +96,7 @@ class CCamExportEngine final : public IDubberCallback {
   // IDubberCallback, called by clipmux on the worker thread.
   void GetAudioChunk(char* buffer, int* bytes, int* blocks) override;
   void GetVideoFrame(char* buffer, int* bytes, int* pixels) override;
+  void SizeLimitReached(int framesWritten, LONGLONG projected) override;
 
   // For inspection by tests.
   SyncState syncState() const;
@@ -134,11 +120,6 @@ class CCamExportEngine final : public IDubberCallback {
   enum class ChunkWait { Taken, Stop, Flushing };
   ChunkWait OfferChunk();
   void DecideStateLocked();
-  // Encoder thread: whether taking one more frame could carry the file past the size limit
-  // (projected: the size the file could reach).
-  bool PartWouldOverflow(LONGLONG* projected);
-  // Encoder thread: what closing the movie after one more frame adds, beyond that frame.
-  LONGLONG ClosingBytes() const;
 
   NotifyFn notify_;
   FrameTakenFn onFrameTaken_;
@@ -157,7 +138,8 @@ class CCamExportEngine final : public IDubberCallback {
   CRITICAL_SECTION frameLock_;
   std::vector<BYTE> frame_;      // guarded by frameLock_; empty = freed
   bool frameAllocated_ = false;  // guarded by frameLock_
-  REFERENCE_TIME frameEnd_ = 0;  // end time of the frame in the buffer; guarded by frameLock_
+  REFERENCE_TIME frameStart_ = 0;  // start time of the frame in the buffer; guarded by frameLock_
+  REFERENCE_TIME frameEnd_ = 0;    // end time of the frame in the buffer; guarded by frameLock_
   // The data of the sample the video thread is handing over, read in place instead of
   // frame_ until the encoder takes it or the hand-over ends; guarded by frameLock_.
   const BYTE* pendingFrame_ = nullptr;
@@ -182,18 +164,17 @@ class CCamExportEngine final : public IDubberCallback {
   LONGLONG audioTotalBytes_ = 0;                     // guarded by avLock_
   REFERENCE_TIME videoOffset_ = 0;                   // V; guarded by avLock_
 
-  // Size limit; guarded by avLock_ (short, read once per frame).
+  // Size limit; guarded by avLock_. clipmux gets it with each movie.
   LONGLONG sizeLimit_ = 0;
   bool limitReported_ = false;  // once per engine
   // Set by the encoder thread when the movie closes at the limit, cleared for each movie.
   std::atomic<bool> partClosed_{false};
 
-  // The movie being written, for the size limit: encoder thread only while it encodes, reset
-  // by PauseFromStopped while it is idle.
-  LONGLONG framesTaken_ = 0;
-  LONGLONG audioBytesTaken_ = 0;
-  LONGLONG lastCount_ = -1;     // GetDirectBytesWrited at the previous frame, -1 before the first
-  LONGLONG largestStep_ = 0;    // largest growth of the file from one frame to the next
+  // The movie being written: the end time of every frame clipmux took, in order, and the
+  // start of the first, so that the position can go back to the last frame written. Encoder
+  // thread only while it encodes, reset by PauseFromStopped while it is idle.
+  std::vector<REFERENCE_TIME> takenEnds_;
+  REFERENCE_TIME firstTakenStart_ = 0;
 
   // Events. Unless said otherwise, the streaming threads wait and the encoder signals.
   HANDLE abort_;            // destructor -> everyone stops waiting. Manual.

@@ -26,6 +26,11 @@ class IDubberCallback {
   // Fills buffer with one frame in the layout of setVideo's header; *bytes = bytes written,
   // *pixels = *bytes / 4. 0 bytes ends the movie.
   virtual void GetVideoFrame(char* buffer, int* bytes, int* pixels) = 0;
+  // Called once, on the thread in StartEncoder, after a movie was closed at its size limit
+  // (SetFileSizeLimit): the first framesWritten frames pulled are in the file, the frames
+  // pulled after them are not. projected is the size the file would have had with the next
+  // one. The file is complete when this is called.
+  virtual void SizeLimitReached(int /*framesWritten*/, LONGLONG /*projected*/) {}
 };
 
 // Thrown by every function of the library on failure; the message says what went wrong.
@@ -81,6 +86,12 @@ CLIPMUX_API void GetConfig(CONFIG* config);
 // Refuses (MyError) a block with values out of range; the old settings then stay.
 CLIPMUX_API void SetConfig(const CONFIG* config);
 CLIPMUX_API void ResetConfig();
+// Caps the size of the movies written from now on (0: no cap). A frame goes into the file only
+// when the file, closed right after that frame, stays within bytes: its chunk, the sound
+// pulled with it, the sound the MP3 encoder still holds, and the index entries of them all.
+// The first frame that does not fit ends the movie: neither it nor any frame pulled after it
+// is written, the movie is closed, and the callback hears of it (SizeLimitReached).
+CLIPMUX_API void SetFileSizeLimit(LONGLONG bytes);
 // Size the file being written has reached so far (bytes handed to the file, counting those
 // still buffered, and the chunks of packets the muxer holds back to interleave the streams):
 // what the file holds once those are written, before its index. After StartEncoder returns,
