@@ -261,7 +261,11 @@ AVCodecID AudioCodecId(const AM_MEDIA_TYPE& mt) {
   else if (mt.subtype == MEDIASUBTYPE_MPEG1Packet || mt.subtype == MEDIASUBTYPE_MPEG1Payload ||
            mt.subtype == MEDIASUBTYPE_MPEG1Audio)
     id = AV_CODEC_ID_MP2;  // the MPEG audio decoder reads layers I to III alike
-  else if (wfx) {
+  else if (wfx && wfx->wFormatTag == 0 && IsFourccSubtype(mt.subtype) && (mt.subtype.Data1 >> 16) != 0) {
+    // A codec without a wave format tag, named by its QuickTime code.
+    const AVCodecTag* const tags[] = {avformat_get_mov_audio_tags(), nullptr};
+    id = av_codec_get_id(tags, mt.subtype.Data1);
+  } else if (wfx) {
     WORD tag = wfx->wFormatTag;
     if (tag == WAVE_FORMAT_MPEG) id = AV_CODEC_ID_MP2;
     else if (tag == 0x0057) id = AV_CODEC_ID_AMR_NB;

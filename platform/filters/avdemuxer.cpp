@@ -331,11 +331,20 @@ WORD AudioTag(const AVStream* s) {
   return WORD(av_codec_get_tag(tables, p->codec_id));
 }
 
+// The QuickTime four-character code of a codec that has no wave format tag (big-endian PCM
+// "twos", ALAC, IMA ADPCM "ima4"); 0 when there is none.
+FOURCC QuickTimeAudioTag(AVCodecID id) {
+  const AVCodecTag* const tables[] = {avformat_get_mov_audio_tags(), nullptr};
+  return FOURCC(av_codec_get_tag(tables, id));
+}
+
 HRESULT AudioType(const AVStream* s, CMediaType* mt) {
   const AVCodecParameters* p = s->codecpar;
   const WORD channels = WORD(p->ch_layout.nb_channels);
   const WORD tag = AudioTag(s);
-  if (tag == 0 || channels == 0 || p->sample_rate <= 0) return VFW_E_UNSUPPORTED_AUDIO;
+  // Without a wave format tag the stream is typed by its QuickTime code, format tag 0.
+  const FOURCC quickTime = tag == 0 ? QuickTimeAudioTag(p->codec_id) : 0;
+  if ((tag == 0 && quickTime <= 0xFFFF) || channels == 0 || p->sample_rate <= 0) return VFW_E_UNSUPPORTED_AUDIO;
   const bool pcm = tag == WAVE_FORMAT_PCM || tag == WAVE_FORMAT_IEEE_FLOAT;
   WAVEFORMATEX wfx{};
   wfx.wFormatTag = tag;
@@ -359,7 +368,7 @@ HRESULT AudioType(const AVStream* s, CMediaType* mt) {
     mt->SetSampleSize(wfx.nBlockAlign);
     return mt->SetFormat(reinterpret_cast<const BYTE*>(&ext), sizeof ext) ? S_OK : E_OUTOFMEMORY;
   }
-  const GUID subtype = FourccSubtype(tag);
+  const GUID subtype = FourccSubtype(tag != 0 ? FOURCC(tag) : quickTime);
   mt->SetSubtype(&subtype);
   if (pcm) mt->SetSampleSize(wfx.nBlockAlign);
   else mt->SetVariableSize();

@@ -36,6 +36,9 @@ const Family kFamilies[] = {
      true},
     {"AsfWmv2Wma2", "wmv2.wmv", "-map 0:v -map 1:a -c:v wmv2 -c:a wmav2 -ac 2 -f asf", 320, 240, 25, true},
     {"MovMpeg4Aac", "mpeg4.mov", "-map 0:v -map 1:a -c:v mpeg4 -c:a aac -ac 2", 320, 240, 25, true},
+    // QuickTime sound without a wave format tag: big-endian PCM and IMA ADPCM.
+    {"MovMjpegTwos", "twos.mov", "-map 0:v -map 1:a -c:v mjpeg -c:a pcm_s16be -ac 2", 320, 240, 25, true},
+    {"MovMpeg4Ima4", "ima4.mov", "-map 0:v -map 1:a -c:v mpeg4 -c:a adpcm_ima_qt -ac 2", 320, 240, 25, true},
     {"Mp4H264Aac", "h264.mp4", "-map 0:v -map 1:a -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -ac 2", 320,
      240, 25, true},
     {"ThreeGpH263Aac", "h263.3gp", "-map 0:v -map 1:a -c:v h263 -c:a aac -ar 22050 -ac 1", 176, 144, 15, true},
