@@ -28,6 +28,12 @@ constexpr int64_t kChunkHeaderBytes = 8;
 // Closing the movie adds the index ("idx1"): an 8-byte header and 16 bytes per chunk.
 constexpr int64_t kIndexHeaderBytes = 8;
 constexpr int64_t kIndexEntryBytes = 16;
+// Past 1 GiB the muxer closes the RIFF list and opens another ("AVIX"): the first list keeps
+// its "idx1", and every list gets an OpenDML index ("ix##", 8 bytes a chunk) with a header per
+// stream. Those bytes go into the middle of the file, outside the committed count.
+constexpr int64_t kRiffListBytes = int64_t(1) << 30;
+constexpr int64_t kOpenDmlEntryBytes = 8;
+constexpr int64_t kRiffListOverheadBytes = 1024;  // list and index headers of one RIFF list
 // MP3 frames beyond those that the sound and the encoder's delay fill: the padded last one
 // and the one the encoder may add when it is flushed.
 constexpr int64_t kMp3EndFrames = 2;
@@ -362,7 +368,10 @@ int64_t MovieEncoder::ClosedSizeWith(int64_t audioSamples) const {
     size += toCome * ChunkBytes(frameBytes + (frameBytes & 1));
     chunks += toCome;
   }
-  return size + kIndexHeaderBytes + kIndexEntryBytes * chunks;
+  size += kIndexHeaderBytes + kIndexEntryBytes * chunks;
+  if (job_.sizeLimit > kRiffListBytes)
+    size += kOpenDmlEntryBytes * chunks + kRiffListOverheadBytes * (job_.sizeLimit / kRiffListBytes + 1);
+  return size;
 }
 
 void MovieEncoder::WritePacket(AVPacket* packet) {
