@@ -529,7 +529,11 @@ int main(int argc, char** argv) {
       // Removed from the list after converting; still reported.
     }
     std::string outputs;
-    for (const std::string& f : run.OutputsOf(e)) outputs += (outputs.empty() ? "" : ", ") + f;
+    // Only files that are there: a failed entry's prepared name may never have been written.
+    for (const std::string& f : run.OutputsOf(e)) {
+      struct stat st {};
+      if (::stat(f.c_str(), &st) == 0 && S_ISREG(st.st_mode)) outputs += (outputs.empty() ? "" : ", ") + f;
+    }
     if (outputs.empty()) outputs = "-";
     const bool converted = e->GetState() == CConvertOrder::kConverted;
     if (!converted) status = 1;
