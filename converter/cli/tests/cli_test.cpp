@@ -106,7 +106,7 @@ TEST(CliBatch, RemoveAfter_TakesOnlyConvertedEntriesOutOfTheSavedBatch) {
   const std::string bad = dir + "/b.avi";
   std::ofstream(bad) << "this is not a movie";
   const std::string batch = dir + "/in.tvc", left = dir + "/left.tvc";
-  const std::string badLine = bad + " -> " + dir + "/[QVF]-b.qvf: Error: The file type is not recognised. (0x80040240)";
+  const std::string badLine = bad + " -> -: Error: The file type is not recognised. (0x80040240)";
 
   int status = 0;
   std::string out = Convert("--quiet --save-batch '" + batch + "' '" + a + "' '" + bad + "' '" + c + "'", &status);
@@ -247,7 +247,7 @@ TEST(CliBadInputs, NamedPipesAsMovieOrSubtitles_AreErrorsNotHangs_AndTheOthersCo
                                          pipe + "' '" + a + "' 2>&1",
                                      &status);
   EXPECT_EQ(status, 1) << out;
-  EXPECT_NE(out.find(pipe + " -> " + dir + "/[QVF]-pipe.qvf: Error: "), std::string::npos) << out;
+  EXPECT_NE(out.find(pipe + " -> -: Error: "), std::string::npos) << out;
   EXPECT_NE(out.find(a + " -> " + dir + "/[QVF]-a.qvf: Converted"), std::string::npos) << out;
 
   out = tavtest::Capture("timeout 30 '" + tavtest::ProgramPath("tavrion-convert") + "' --quiet --subtitles '" +
