@@ -462,19 +462,37 @@ HRESULT CCamExportEngine::AudioReceive(REFERENCE_TIME s, REFERENCE_TIME e, const
     }
   }
 
-  // 5. The audio starts later than the video: silence until the video gets there.
-  for (;;) {
-    if (syncState() != SyncState::Silence) break;
+  // 5. The audio starts later than the video: the gap between the first video frame and
+  // the first audio block becomes silence, counted in bytes. Waiting instead for the video
+  // to reach the first audio time made the amount depend on how the two threads met: a
+  // silent chunk already offered when the video got there was taken as well, and the sound
+  // ran a chunk or two late.
+  LONGLONG silence = 0;
+  {
+    Locked lock(&avLock_);
+    if (syncState_ == SyncState::Silence) {
+      silence = LONGLONG(f.nAvgBytesPerSec) * (firstAudio_ - firstVideo_) / kUnits;
+      silence -= silence % f.nBlockAlign;
+      syncState_ = SyncState::Running;
+    }
+  }
+  while (silence > 0) {
+    bool full = false;
     {
       Locked lock(&chunkLock_);
-      if (!chunkAllocated_) return S_OK;
-      std::fill(chunk_.begin(), chunk_.end(), BYTE(0));
-      chunkFill_ = int(chunk_.size());
+      if (!chunkAllocated_ || chunkSize_ == 0) return S_OK;
+      const int n = int(std::min<LONGLONG>(silence, chunkSize_ - chunkFill_));
+      std::fill(chunk_.begin() + chunkFill_, chunk_.begin() + chunkFill_ + n, BYTE(0));
+      chunkFill_ += n;
+      silence -= n;
+      full = chunkFill_ >= chunkSize_;
     }
-    ChunkWait w = OfferChunk();
-    if (w != ChunkWait::Taken) return S_OK;
-    Locked lock(&chunkLock_);
-    chunkFill_ = 0;
+    if (full) {
+      ChunkWait w = OfferChunk();
+      if (w != ChunkWait::Taken) return S_OK;
+      Locked lock(&chunkLock_);
+      chunkFill_ = 0;
+    }
   }
 
   // 6. Fill chunks; each full one waits until clipmux has taken it.
