@@ -405,7 +405,7 @@ TEST_F(vxcamwriter_Engine, LibraryFailure_BecomesErrorAbortEvent_WithoutHanging)
 }
 
 TEST(vxcamwriter_Trace, WritesNumberedUtcLines_OnlyWhenSwitchedOn) {
-  std::string path = tavtest::TempDir() + "/trace.txt";
+  std::string path = tavtest::MakeTempSubdir("trace") + "/trace.txt";
   {
     CCamTraceWriter trace(path);
     trace.Write("before");
