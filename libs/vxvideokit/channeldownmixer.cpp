@@ -55,26 +55,14 @@ HRESULT CChannelDownmixer::NonDelegatingQueryInterface(REFIID riid, void** ppv) 
 
 CBasePin* CChannelDownmixer::GetPin(int n) {
   CAutoLock lock(&m_csFilter);
-  if (!m_pInput) {
-    HRESULT hr = S_OK;
-    m_pInput = new (std::nothrow) CTransformInputPin(NAME("channel mixer input"), this, &hr, u"Input");
-    if (!m_pInput || FAILED(hr)) {
-      delete m_pInput;
-      m_pInput = nullptr;
-      return nullptr;
-    }
-    m_pOutput = new (std::nothrow) CTransformOutputPin(NAME("channel mixer output"), this, &hr, u"Output");
-    if (!m_pOutput || FAILED(hr)) {
-      delete m_pInput;
-      delete m_pOutput;
-      m_pInput = nullptr;
-      m_pOutput = nullptr;
-      return nullptr;
-    }
-  }
-  if (n == 0) return m_pInput;
-  if (n == 1) return m_pOutput;
-  return nullptr;
+  return MakePins(
+      n,
+      [this](HRESULT* hr) {
+        return new (std::nothrow) CTransformInputPin(NAME("channel mixer input"), this, hr, u"Input");
+      },
+      [this](HRESULT* hr) {
+        return new (std::nothrow) CTransformOutputPin(NAME("channel mixer output"), this, hr, u"Output");
+      });
 }
 
 bool CChannelDownmixer::AnyPinConnected() {

@@ -168,28 +168,9 @@ HRESULT CDeferredResizer::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
 
 CBasePin* CDeferredResizer::GetPin(int n) {
   CAutoLock lock(&m_csFilter);
-  if (!m_pInput) {
-    HRESULT hr = S_OK;
-    m_pInput = new (std::nothrow) CDeferredInputPin(this, &hr);
-    if (m_pInput && FAILED(hr)) {
-      delete m_pInput;
-      m_pInput = nullptr;
-    }
-    if (!m_pInput) return nullptr;
-    m_pOutput = new (std::nothrow) CDeferredOutputPin(this, &hr);
-    if (m_pOutput && FAILED(hr)) {
-      delete m_pOutput;
-      m_pOutput = nullptr;
-    }
-    if (!m_pOutput) {
-      delete m_pInput;
-      m_pInput = nullptr;
-      return nullptr;
-    }
-  }
-  if (n == 0) return m_pInput;
-  if (n == 1) return m_pOutput;
-  return nullptr;
+  return MakePins(
+      n, [this](HRESULT* hr) { return new (std::nothrow) CDeferredInputPin(this, hr); },
+      [this](HRESULT* hr) { return new (std::nothrow) CDeferredOutputPin(this, hr); });
 }
 
 // ---- negotiation ---------------------------------------------------------------------------

@@ -199,23 +199,17 @@ STDMETHODIMP CAvDecoderFilter::NonDelegatingQueryInterface(REFIID riid, void** p
 }
 
 CBasePin* CAvDecoderFilter::GetPin(int n) {
-  if (!m_pInput && (kind_ == Kind::AcmWrapper || kind_ == Kind::DmoWrapper)) {
-    HRESULT hr = S_OK;
-    if (kind_ == Kind::AcmWrapper) {
-      m_pInput = new (std::nothrow) CTransformInputPin(NAME("ACM wrapper input pin"), this, &hr, u"Input");
-      m_pOutput = new (std::nothrow) CAcmOutputPin(this, &hr);
-    } else {
-      m_pInput = new (std::nothrow) CDmoInputPin(this, &hr);
-      m_pOutput = new (std::nothrow) CDmoOutputPin(this, &hr);
-    }
-    if (!m_pInput || !m_pOutput || FAILED(hr)) {
-      delete m_pInput;
-      delete m_pOutput;
-      m_pInput = nullptr;
-      m_pOutput = nullptr;
-      return nullptr;
-    }
-  }
+  if (kind_ == Kind::AcmWrapper)
+    return MakePins(
+        n,
+        [this](HRESULT* hr) {
+          return new (std::nothrow) CTransformInputPin(NAME("ACM wrapper input pin"), this, hr, u"Input");
+        },
+        [this](HRESULT* hr) { return new (std::nothrow) CAcmOutputPin(this, hr); });
+  if (kind_ == Kind::DmoWrapper)
+    return MakePins(
+        n, [this](HRESULT* hr) { return new (std::nothrow) CDmoInputPin(this, hr); },
+        [this](HRESULT* hr) { return new (std::nothrow) CDmoOutputPin(this, hr); });
   return CTransformFilter::GetPin(n);
 }
 

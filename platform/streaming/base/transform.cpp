@@ -178,26 +178,14 @@ CTransformFilter::~CTransformFilter() {
 }
 
 CBasePin* CTransformFilter::GetPin(int n) {
-  if (!m_pInput) {
-    HRESULT hr = S_OK;
-    m_pInput = new (std::nothrow) CTransformInputPin(NAME("transform input pin"), this, &hr, u"XForm In");
-    if (!m_pInput || FAILED(hr)) {
-      delete m_pInput;
-      m_pInput = nullptr;
-      return nullptr;
-    }
-    m_pOutput = new (std::nothrow) CTransformOutputPin(NAME("transform output pin"), this, &hr, u"XForm Out");
-    if (!m_pOutput || FAILED(hr)) {
-      delete m_pInput;
-      delete m_pOutput;
-      m_pInput = nullptr;
-      m_pOutput = nullptr;
-      return nullptr;
-    }
-  }
-  if (n == 0) return m_pInput;
-  if (n == 1) return m_pOutput;
-  return nullptr;
+  return MakePins(
+      n,
+      [this](HRESULT* hr) {
+        return new (std::nothrow) CTransformInputPin(NAME("transform input pin"), this, hr, u"XForm In");
+      },
+      [this](HRESULT* hr) {
+        return new (std::nothrow) CTransformOutputPin(NAME("transform output pin"), this, hr, u"XForm Out");
+      });
 }
 
 HRESULT CTransformFilter::FindPin(LPCWSTR id, IPin** pin) {

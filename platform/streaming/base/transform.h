@@ -77,6 +77,27 @@ class CTransformFilter : public CBaseFilter {
   int GetPinCount() override { return 2; }
   // Makes both pins on first request.
   CBasePin* GetPin(int n) override;
+
+  // For GetPin overrides with pins of their own: on first request makes the input pin and
+  // then the output pin through the two factories (each sets the HRESULT it is given); when
+  // either fails neither is kept and the next request tries again. Returns pin n.
+  template <class MakeInput, class MakeOutput>
+  CBasePin* MakePins(int n, MakeInput makeInput, MakeOutput makeOutput) {
+    if (!m_pInput) {
+      HRESULT hr = S_OK;
+      m_pInput = makeInput(&hr);
+      m_pOutput = m_pInput && SUCCEEDED(hr) ? makeOutput(&hr) : nullptr;
+      if (!m_pOutput || FAILED(hr)) {
+        delete m_pInput;
+        delete m_pOutput;
+        m_pInput = nullptr;
+        m_pOutput = nullptr;
+      }
+    }
+    if (n == 0) return m_pInput;
+    if (n == 1) return m_pOutput;
+    return nullptr;
+  }
   STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override;
   STDMETHODIMP Stop() override;
   STDMETHODIMP Pause() override;

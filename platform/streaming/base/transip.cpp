@@ -127,26 +127,14 @@ CTransInPlaceFilter::CTransInPlaceFilter(LPCTSTR name, LPUNKNOWN outer, REFCLSID
     : CTransformFilter(name, outer, clsid), m_bModifiesData(modifiesData) {}
 
 CBasePin* CTransInPlaceFilter::GetPin(int n) {
-  if (!m_pInput) {
-    HRESULT hr = S_OK;
-    m_pInput = new (std::nothrow) CTransInPlaceInputPin(NAME("in-place input pin"), this, &hr, u"Input");
-    if (!m_pInput || FAILED(hr)) {
-      delete m_pInput;
-      m_pInput = nullptr;
-      return nullptr;
-    }
-    m_pOutput = new (std::nothrow) CTransInPlaceOutputPin(NAME("in-place output pin"), this, &hr, u"Output");
-    if (!m_pOutput || FAILED(hr)) {
-      delete m_pInput;
-      delete m_pOutput;
-      m_pInput = nullptr;
-      m_pOutput = nullptr;
-      return nullptr;
-    }
-  }
-  if (n == 0) return m_pInput;
-  if (n == 1) return m_pOutput;
-  return nullptr;
+  return MakePins(
+      n,
+      [this](HRESULT* hr) {
+        return new (std::nothrow) CTransInPlaceInputPin(NAME("in-place input pin"), this, hr, u"Input");
+      },
+      [this](HRESULT* hr) {
+        return new (std::nothrow) CTransInPlaceOutputPin(NAME("in-place output pin"), this, hr, u"Output");
+      });
 }
 
 HRESULT CTransInPlaceFilter::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES*) {

@@ -118,19 +118,13 @@ CUnknown* CTestTransform::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
 }
 
 CBasePin* CTestTransform::GetPin(int n) {
-  if (m_config.deferred && !m_pInput) {
-    HRESULT hr = S_OK;
-    m_pInput = new (std::nothrow) CTransformInputPin(NAME("deferred input pin"), this, &hr, u"XForm In");
-    m_pOutput = new (std::nothrow) CTestTransformOutputPin(this, &hr);
-    if (!m_pInput || !m_pOutput || FAILED(hr)) {
-      delete m_pInput;
-      delete m_pOutput;
-      m_pInput = nullptr;
-      m_pOutput = nullptr;
-      return nullptr;
-    }
-  }
-  return CTransformFilter::GetPin(n);
+  if (!m_config.deferred) return CTransformFilter::GetPin(n);
+  return MakePins(
+      n,
+      [this](HRESULT* hr) {
+        return new (std::nothrow) CTransformInputPin(NAME("deferred input pin"), this, hr, u"XForm In");
+      },
+      [this](HRESULT* hr) { return new (std::nothrow) CTestTransformOutputPin(this, hr); });
 }
 
 HRESULT CTestTransform::CheckInputType(const CMediaType* mt) {
