@@ -19,6 +19,34 @@ std::string& TempDirStorage() {
 
 const std::string& TempDir() { return TempDirStorage(); }
 
+bool SetUpPrivateEnvironment() {
+  std::string base = fs::temp_directory_path().string() + "/tavrion-test-XXXXXX";
+  if (!mkdtemp(base.data())) {
+    perror("mkdtemp");
+    return false;
+  }
+  TempDirStorage() = base;
+  const std::string home = base + "/home";
+  fs::create_directories(home + "/.config");
+  fs::create_directories(base + "/registry");
+  setenv("TAVRION_REGISTRY_DIR", (base + "/registry").c_str(), 1);
+  setenv("HOME", home.c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
+  setenv("XDG_DATA_HOME", (home + "/.local/share").c_str(), 1);
+  setenv("XDG_CACHE_HOME", (home + "/.cache").c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", base.c_str(), 1);
+  unsetenv("TAVRION_ANSI_CODEPAGE");
+  // No test reaches the user's desktop session (its screen saver, for one).
+  unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  return true;
+}
+
+void TearDownPrivateEnvironment() {
+  if (std::getenv("TAVRION_KEEP_TEST_DIRS") || TempDir().empty()) return;
+  std::error_code ec;
+  fs::remove_all(TempDir(), ec);
+}
+
 std::string MakeTempSubdir(const std::string& name) {
   static int counter = 0;
   fs::path p = fs::path(TempDir()) / (name + "-" + std::to_string(++counter));

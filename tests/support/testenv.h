@@ -5,6 +5,11 @@
 
 namespace tavtest {
 
+// Makes the process's private folder and points the registry, HOME and the XDG folders into
+// it (the test mains call it first); false when the folder cannot be made.
+bool SetUpPrivateEnvironment();
+// Removes the private folder, unless TAVRION_KEEP_TEST_DIRS is set.
+void TearDownPrivateEnvironment();
 // A private folder made for this process and removed when it ends.
 const std::string& TempDir();
 // A fresh, empty subfolder of TempDir().
