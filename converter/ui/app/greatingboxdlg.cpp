@@ -44,6 +44,7 @@ CGreatingBoxDlg::CGreatingBoxDlg(std::string profile, QWidget* parent)
   texts->addWidget(first);
   texts->addSpacing(8);
   texts->addWidget(second);
+  texts->addStretch(1);
   auto* top = new QHBoxLayout;
   top->addWidget(icon);
   top->addSpacing(8);

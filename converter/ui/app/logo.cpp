@@ -7,6 +7,9 @@
 #include "converter/engine/strings.h"
 #include "converter/ui/app/uitext.h"
 
+// The pictures are compiled into a static library: their registration must be pulled in.
+static void InitResources() { Q_INIT_RESOURCE(resources); }
+
 namespace tav::ui {
 namespace {
 constexpr int kLogoHeight = 40;
@@ -14,6 +17,8 @@ constexpr int kIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
 }  // namespace
 
 QPixmap IconPixmap(int size) {
+  static const bool registered = (InitResources(), true);
+  (void)registered;
   QPixmap pixmap(size, size);
   pixmap.fill(Qt::transparent);
   QSvgRenderer renderer(QStringLiteral(":/tavrion/icon.svg"));
