@@ -98,25 +98,35 @@ sleep "$delay"
 # bottom of the stack up: without a window manager a window mapped late (a modal dialog)
 # may show only in its own contents, not yet in the screen's picture.
 xwd -root -silent -display ":$display" >"$work/screen.xwd"
-layers=("xwd:$work/screen.xwd")
+# Room above the screen for the title bar of a window at its top.
+title_px=22
+font=()
+for f in /usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf; do
+  if [ -f "$f" ]; then font=(-font "$f"); break; fi
+done
+layers=("(" "xwd:$work/screen.xwd" -background "#202020" -gravity northwest -splice "0x$title_px" ")")
 i=0
-# The part of the screen the windows cover (a thin border each, as a window manager draws).
+# The part of the screen the windows cover; each window gets a border and a title bar with
+# its title, as a window manager would draw them.
 read -r right bottom <<<"0 0"
-while read -r id x y w h; do
+while read -r id x y w h title; do
   i=$((i + 1))
   if xwd -id "$id" -silent -display ":$display" >"$work/win$i.xwd" 2>/dev/null; then
-    layers+=("(" "xwd:$work/win$i.xwd" -bordercolor "#8a8a8a" -border 1 ")" -geometry "+$((x - 1))+$((y - 1))" -composite)
+    layers+=("(" "xwd:$work/win$i.xwd" -background "#33475e" -gravity northwest -splice "0x$title_px"
+             -fill white "${font[@]}" -pointsize 12 -annotate "+8+4" "$title" -gravity northwest
+             -bordercolor "#33475e" -border 1 ")" -geometry "+$((x - 1))+$((y - 1))" -composite)
     [ $((x + w + 1)) -gt "$right" ] && right=$((x + w + 1))
-    [ $((y + h + 1)) -gt "$bottom" ] && bottom=$((y + h + 1))
+    [ $((y + h + title_px + 1)) -gt "$bottom" ] && bottom=$((y + h + title_px + 1))
   fi
 done < <(
   # xwininfo lists the top-most window first; composite bottom-up.
   xwininfo -root -children -display ":$display" |
     awk '/^ +0x[0-9a-f]+ "/ { match($0, /[0-9]+x[0-9]+\+-?[0-9]+\+-?[0-9]+/);
                               g = substr($0, RSTART, RLENGTH); split(g, a, /[x+]/);
-                              if (a[1] > 8 && a[2] > 8) print $1, a[3], a[4], a[1], a[2] }' | tac |
-    while read -r id x y w h; do
-      xwininfo -id "$id" -display ":$display" | grep -q 'IsViewable' && echo "$id $x $y $w $h"
+                              t = $0; sub(/^[^"]*"/, "", t); sub(/".*$/, "", t);
+                              if (a[1] > 8 && a[2] > 8) print $1, a[3], a[4], a[1], a[2], t }' | tac |
+    while read -r id x y w h title; do
+      xwininfo -id "$id" -display ":$display" | grep -q 'IsViewable' && echo "$id $x $y $w $h $title"
     done
 )
 crop=()

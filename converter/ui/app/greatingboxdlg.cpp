@@ -13,6 +13,9 @@
 #include "converter/ui/app/uitext.h"
 
 namespace tav::ui {
+namespace {
+constexpr int kTextWidthPx = 400;
+}
 
 CGreatingBoxDlg::CGreatingBoxDlg(std::string profile, QWidget* parent)
     : QDialog(parent), profile_(std::move(profile)) {
@@ -31,7 +34,11 @@ CGreatingBoxDlg::CGreatingBoxDlg(std::string profile, QWidget* parent)
   first->setWordWrap(true);
   auto* second = new QLabel(UiText(res::IDS_NOTICE_TEXT2), this);
   second->setWordWrap(true);
-  for (QLabel* l : {first, second}) l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  for (QLabel* l : {first, second}) {
+    l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A fixed text width lets the wrapped labels, and so the box, take their exact height.
+    l->setFixedWidth(kTextWidthPx);
+  }
 
   dontShow_ = new QCheckBox(UiText(res::IDS_NOTICE_DONT_SHOW), this);
   dontShow_->setObjectName(QStringLiteral("dontShowAgain"));
@@ -44,7 +51,6 @@ CGreatingBoxDlg::CGreatingBoxDlg(std::string profile, QWidget* parent)
   texts->addWidget(first);
   texts->addSpacing(8);
   texts->addWidget(second);
-  texts->addStretch(1);
   auto* top = new QHBoxLayout;
   top->addWidget(icon);
   top->addSpacing(8);
@@ -57,7 +63,7 @@ CGreatingBoxDlg::CGreatingBoxDlg(std::string profile, QWidget* parent)
   layout->addLayout(top);
   layout->addSpacing(12);
   layout->addLayout(bottom);
-  setMinimumWidth(460);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 int CGreatingBoxDlg::ShowIfWanted(FrameDialogs& dialogs) {

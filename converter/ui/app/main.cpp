@@ -1,11 +1,15 @@
 // tavrion-converter [FILE...]: the desktop program. Files given are opened as the document
 // template does (a ".tvc" as the batch, movies added to it).
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QStringList>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "converter/engine/strings.h"
@@ -50,6 +54,24 @@ bool HaveDisplay(std::string* reason) {
   return false;
 }
 
+// SIGTERM, SIGINT and SIGHUP (the session ending, Ctrl-C in a terminal) close the program as
+// File > Exit does, so its settings are saved: the handler only writes to this pipe, and the
+// GUI thread does the work.
+int g_signalPipe[2] = {-1, -1};
+void OnTerminationSignal(int) {
+  const char c = 1;
+  (void)!write(g_signalPipe[1], &c, 1);
+}
+bool WatchTerminationSignals() {
+  if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  struct sigaction sa {};
+  sa.sa_handler = OnTerminationSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &sa, nullptr);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -74,7 +96,25 @@ int main(int argc, char** argv) {
   }
 
   tav::ui::ConverterApplication app(ProgramPath(argv[0]));
+  bool quitRequested = false;
+  std::unique_ptr<QSocketNotifier> signalNotifier;
+  if (WatchTerminationSignals()) {
+    signalNotifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, [&] {
+      char buffer[16];
+      while (read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
+      }
+      quitRequested = true;
+      // Modal dialogs first (the start-up notice may be up), then the frame as on Exit.
+      while (QWidget* modal = QApplication::activeModalWidget()) {
+        if (!modal->close()) break;
+      }
+      app.OnAppExit();
+      QApplication::quit();
+    });
+  }
   if (!app.InitInstance(files)) return app.ExitInstance(1);
-  const int code = QApplication::exec();
+  // A signal during start-up (inside the notice box) ends the program here.
+  const int code = quitRequested ? 0 : QApplication::exec();
   return app.ExitInstance(code);
 }

@@ -158,7 +158,6 @@ void CMainFrame::UpdateTitle() {
 
 void CMainFrame::Remember() {
   if (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)) return;
-  if (!isVisible()) return;
   remembered_ = geometry();
 }
 
@@ -202,6 +201,8 @@ void CMainFrame::RestorePlacement() {
 void CMainFrame::SavePlacement() {
   if (profile_.empty()) return;
   SaveBarState();
+  // The window manager may have placed the window without telling us by a move.
+  if (isVisible()) Remember();
   if (remembered_.isValid()) {
     WriteProfileString(profile_, kMainFrameSection, kWindowPosKey, FormatWindowPos(remembered_));
   }

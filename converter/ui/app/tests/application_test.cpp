@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <fstream>
+#include <iterator>
 
 #include "converter/ui/app/application.h"
 #include "converter/ui/app/greatingboxdlg.h"
@@ -230,6 +231,21 @@ TEST(Program, WithoutADisplay_SaysSoAndExitsWithOne) {
       "env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:97 '" + program + "' 2>&1", &status);
   EXPECT_EQ(status, 1) << unreachable;
   EXPECT_NE(unreachable.find("cannot open a display"), std::string::npos) << unreachable;
+}
+
+TEST(Program, TerminationSignal_ClosesLikeExitAndKeepsTheSettings) {
+  const std::string program = tavtest::ProgramPath("tavrion-converter");
+  const std::string home = tavtest::MakeTempSubdir("sigterm");
+  // Started with the notice box up; SIGTERM after two seconds.
+  const std::string command = "env HOME='" + home + "' XDG_DATA_HOME='" + home + "/data' TAVRION_REGISTRY_DIR='" +
+                              home + "/registry' QT_QPA_PLATFORM=offscreen timeout --preserve-status -s TERM 2 '" + program + "' 2>&1";
+  int status = -1;
+  const std::string out = tavtest::Capture(command, &status);
+  EXPECT_EQ(status, 0) << out;
+  std::ifstream profile(home + "/data/Merolan/tavrion-converter/tavrion-converter.ini");
+  std::string text((std::istreambuf_iterator<char>(profile)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("WINDOWPOS="), std::string::npos) << text;
+  EXPECT_NE(text.find("DONTSHOWAGAIN=0"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -57,6 +57,21 @@ TEST(MainFrame, Placement_RoundTripsThroughTheProfile) {
   EXPECT_EQ(again.geometry(), placed);
 }
 
+TEST(MainFrame, Placement_IsSavedEvenWhenTheWindowWasNeverMoved) {
+  const std::string profile = FreshProfile("unmoved");
+  QRect shown;
+  {
+    CMainFrame frame;
+    frame.SetProfile(profile);
+    frame.RestorePlacement();
+    frame.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+    shown = frame.geometry();
+    frame.close();
+  }
+  EXPECT_EQ(ParseWindowPos(ReadProfileString(profile, kMainFrameSection, kWindowPosKey)), shown);
+}
+
 TEST(MainFrame, BadOrSmallWindowPos_IsIgnoredOrWidened) {
   const std::string profile = FreshProfile("badpos");
   CMainFrame reference;
