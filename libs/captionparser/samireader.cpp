@@ -144,7 +144,7 @@ bool ParseStyleSheet(CSubtitleState& state, std::string_view text) {
 }
 
 bool WalkElements(CSubtitleState& state, const CMarkupNode* first, CCaptionEntry* entry,
-                  const CCaptionStyle* style) {
+                  const CCaptionStyle* style, const WalkOptions& options) {
   // One frame per sibling chain being walked. A SYNC's frame owns the entry it fills; the
   // entry is filed when the SYNC's children are done, under the language in force then.
   struct Frame {
@@ -203,7 +203,13 @@ bool WalkElements(CSubtitleState& state, const CMarkupNode* first, CCaptionEntry
     } else if (IsElementNamed(node, "FONT")) {
       const CCaptionStyle* fs = s;
       for (int i = 0; i < CCaptionDocument::AttributeCount(node); ++i) {
-        if (!EqualsNoCase(doc.AttributeName(node, i), "face")) continue;
+        const std::string_view name = doc.AttributeName(node, i);
+        if (options.fontColor && EqualsNoCase(name, "color")) {
+          std::string_view color = doc.AttributeText(node, i);
+          fs = DeriveStyle(state, fs, [color](CCaptionStyle& d) { d.SetProperty("color", color); });
+          continue;
+        }
+        if (!EqualsNoCase(name, "face")) continue;
         std::string_view face = doc.AttributeText(node, i);
         fs = DeriveStyle(state, fs, [face](CCaptionStyle& d) {
           d.fontFamily = face;
