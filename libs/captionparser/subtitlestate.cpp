@@ -115,10 +115,10 @@ int CSubtitleState::SlotIndex(const CCaptionStyle* language) const {
   return -1;
 }
 
-void CSubtitleState::FileEntry(std::unique_ptr<CCaptionEntry> entry) {
-  if (int slot = SlotIndex(currentLanguage_); slot >= 0) {
+void CSubtitleState::FileEntryAs(const CCaptionStyle* language, std::unique_ptr<CCaptionEntry> entry) {
+  if (int slot = SlotIndex(language); slot >= 0) {
     languageTable_[size_t(slot)].entries.push_back(std::move(entry));
-  } else if (!droppedLanguages_.count(currentLanguage_)) {
+  } else if (!droppedLanguages_.count(language)) {
     defaultEntries_.push_back(std::move(entry));
   }
   // Captions of a language beyond the table are dropped rather than mixed into the default

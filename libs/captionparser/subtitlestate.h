@@ -67,7 +67,9 @@ class CSubtitleState {
   void AddIdentifier(const CCaptionStyle* style) { identifiers_.push_back(style); }
   // Files an entry under the current language (the slot whose style has the current language's
   // selector name), or the default list when there is no current language or no such slot.
-  void FileEntry(std::unique_ptr<CCaptionEntry> entry);
+  void FileEntry(std::unique_ptr<CCaptionEntry> entry) { FileEntryAs(currentLanguage_, std::move(entry)); }
+  // Files an entry under the given language (null: the default list), as FileEntry does.
+  void FileEntryAs(const CCaptionStyle* language, std::unique_ptr<CCaptionEntry> entry);
   EntryList& DefaultEntries() { return defaultEntries_; }
 
   // --- what the manager reads ---
