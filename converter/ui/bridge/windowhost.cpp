@@ -4,6 +4,7 @@
 #include <QLoggingCategory>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
 #include <algorithm>
 #include <cstring>
 
@@ -60,9 +61,12 @@ PlatformWindowHost::~PlatformWindowHost() {
     DestroyWindow(hwnd_);  // the handler still gets WM_DESTROY
     hwnd_ = nullptr;
   }
-  if (surface_) retired_.push_back(surface_);
+  if (surface_) {
+    retired_.push_back({surface_, {}});
+    retired_.back().age.start();
+  }
   surface_ = nullptr;
-  DeleteRetiredSurfaces();
+  DeleteRetiredSurfaces(true);
   // A surface still held by a drawer's context is left behind rather than freed under it.
   if (!retired_.empty()) qCWarning(lcHost) << retired_.size() << "window surface(s) still in use at destruction";
 }
@@ -113,13 +117,26 @@ void PlatformWindowHost::ReplaceSurface(QSize size) {
     }
   }
   if (hwnd_) tav::SetWindowSurface(hwnd_, surface_);
-  if (old) retired_.push_back(old);
+  if (old) {
+    retired_.push_back({old, {}});
+    retired_.back().age.start();
+  }
   DeleteRetiredSurfaces();
 }
 
-void PlatformWindowHost::DeleteRetiredSurfaces() {
-  // DeleteObject refuses a bitmap that a window context still draws into; try again later.
-  std::erase_if(retired_, [](HBITMAP b) { return DeleteObject(b) != FALSE; });
+void PlatformWindowHost::DeleteRetiredSurfaces(bool force) {
+  // DeleteObject refuses a bitmap that a window context still draws into; such a bitmap,
+  // and one still in its grace time, is tried again later.
+  std::erase_if(retired_, [force](const Retired& r) {
+    return (force || r.age.hasExpired(kRetiredSurfaceGraceMs)) && DeleteObject(r.bitmap) != FALSE;
+  });
+  if (!retired_.empty() && !retryScheduled_ && !force) {
+    retryScheduled_ = true;
+    QTimer::singleShot(kRetiredSurfaceGraceMs + 50, this, [this] {
+      retryScheduled_ = false;
+      DeleteRetiredSurfaces();
+    });
+  }
 }
 
 void PlatformWindowHost::resizeEvent(QResizeEvent* event) {

@@ -20,6 +20,10 @@
 //   caches GetDC() must take a fresh one after WM_SIZE.
 // - Mouse: presses, releases, double clicks and moves over the widget reach the handler as
 //   WM_LBUTTONDOWN ... WM_MOUSEMOVE with MK_* key flags and client coordinates.
+// - Replaced surfaces stay alive for a grace time (kRetiredSurfaceGraceMs) and for as long as
+//   a window context (GetDC) still draws into them. A drawer that writes a surface's pixels
+//   directly (GetWindowSurface + GetObject bits) should hold GetDC(Hwnd()) while it writes:
+//   that is what keeps the surface it writes into from being deleted under it.
 // - Destruction: the surface is taken away, then the handle is destroyed (the handler gets
 //   WM_DESTROY). Stop anything that draws into Hwnd() before destroying the widget.
 //
@@ -27,6 +31,7 @@
 // drawing, ReleaseDC and PostMessage may come from other threads.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QSize>
 #include <QWidget>
 #include <functional>
@@ -60,6 +65,9 @@ class PlatformWindowHost : public QWidget {
 
   QSize sizeHint() const override { return {320, 240}; }
 
+  // How long a replaced surface outlives its replacement at least.
+  static constexpr int kRetiredSurfaceGraceMs = 1000;
+
  signals:
   void sizeChanged(QSize size);
 
@@ -77,8 +85,9 @@ class PlatformWindowHost : public QWidget {
   // Passes a message to the handler (0 when it has none or does not handle it).
   LRESULT ToHandler(UINT msg, WPARAM wParam, LPARAM lParam);
   void ReplaceSurface(QSize size);
-  // Deletes surfaces that were still in a drawer's context when they were replaced.
-  void DeleteRetiredSurfaces();
+  // Deletes replaced surfaces whose grace time is over and that no context draws into
+  // (all of them when force is set, except those still in a context).
+  void DeleteRetiredSurfaces(bool force = false);
   void SendMouse(UINT msg, QMouseEvent* event);
 
   HWND hwnd_ = nullptr;
@@ -87,7 +96,12 @@ class PlatformWindowHost : public QWidget {
   HBITMAP surface_ = nullptr;
   void* surfaceBits_ = nullptr;
   QSize surfaceSize_;
-  std::vector<HBITMAP> retired_;
+  struct Retired {
+    HBITMAP bitmap;
+    QElapsedTimer age;
+  };
+  std::vector<Retired> retired_;
+  bool retryScheduled_ = false;
   QColor background_{Qt::black};
 };
 

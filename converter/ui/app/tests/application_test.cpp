@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QCheckBox>
 #include <QDialog>
 #include <QEventLoop>
@@ -168,6 +171,22 @@ TEST_F(ApplicationTest, SaveAsThenOpen_RoundTripsTheBatch) {
   app->MainFrame()->Action(ID_FILE_MRU_FILE1)->trigger();
   EXPECT_EQ(app->RecentFiles().Files().size(), before - 1);
   EXPECT_EQ(answers_.messages.size(), 1);
+}
+
+TEST_F(ApplicationTest, DroppedFiles_OpenAsFromTheCommandLine) {
+  auto app = Start({}, ThisProfile());
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(MakeFile(dir_, "one.avi"))),
+                QUrl::fromLocalFile(QString::fromStdString(MakeFile(dir_, "two.wmv"))),
+                QUrl(QStringLiteral("https://example.org/remote.avi"))});
+  QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(app->MainFrame(), &enter);
+  ASSERT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(app->MainFrame(), &drop);
+  ASSERT_EQ(app->Document().GetCount(), 2u);
+  EXPECT_EQ(app->Document().GetAt(1)->SourcePath().FileName(), "two.wmv");
+  EXPECT_TRUE(answers_.messages.isEmpty()) << answers_.messages.join("\n").toStdString();
 }
 
 TEST_F(ApplicationTest, AboutAndHomePage_GoThroughTheDialogsSeam) {

@@ -136,6 +136,31 @@ TEST(PlatformWindowHost, MouseInput_ReachesTheHandlerAsWindowMessages) {
   EXPECT_EQ(HIWORD(DWORD_PTR(dbl->lParam)), 6);
 }
 
+TEST(PlatformWindowHost, ReplacedSurface_LivesWhileDrawnIntoAndIsFreedAfterwards) {
+  PlatformWindowHost host;
+  host.resize(64, 48);
+  host.grab();
+  const HBITMAP first = host.Surface();
+  ASSERT_NE(first, nullptr);
+  HDC drawing = GetDC(host.Hwnd());  // a drawer still at work in the first surface
+
+  host.resize(80, 60);
+  host.grab();
+  const HBITMAP second = host.Surface();
+  ASSERT_NE(second, first);
+  QTest::qWait(PlatformWindowHost::kRetiredSurfaceGraceMs + 200);
+  EXPECT_EQ(GetObjectType(first), OBJ_BITMAP) << "deleted while a context drew into it";
+
+  ReleaseDC(host.Hwnd(), drawing);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return GetObjectType(first) == 0; }, 3 * PlatformWindowHost::kRetiredSurfaceGraceMs));
+
+  host.resize(96, 72);  // retires the second, unused surface
+  host.grab();
+  EXPECT_EQ(GetObjectType(second), OBJ_BITMAP) << "deleted before its grace time";
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return GetObjectType(second) == 0; }, 3 * PlatformWindowHost::kRetiredSurfaceGraceMs));
+}
+
 TEST(PlatformWindowHost, Destruction_TakesTheSurfaceAwayAndDestroysTheHandle) {
   HWND hwnd = nullptr;
   bool destroyed = false;
