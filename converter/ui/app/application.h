@@ -8,6 +8,13 @@
 // over the document and installs the form in the main frame (CMainFrame::SetView). The form
 // then handles hint 7 (a movie opened through the document) itself; without a factory the
 // application adds such movies to the batch and the frame shows an empty form area.
+// In main.cpp, before InitInstance:
+//
+//   app.SetViewFactory([&app](CTavrionConverterDoc& doc, QWidget* frame) {
+//     auto* view = new CTavrionConverterView(doc, frame);   // reads app.ProfilePath()
+//     return FormView{view, [view] { view->OnInitialUpdate(); },
+//                     [view] { view->UpdateDialogControls(); }};
+//   });
 //
 // Seam for dialogs: every message box, modal dialog, file dialog and web address goes
 // through FrameDialogs (SetDialogs), so tests answer them.
