@@ -16,6 +16,10 @@
 #include "converter/ui/app/application.h"
 #include "converter/ui/app/logo.h"
 
+#ifndef TAVRION_VERSION
+#define TAVRION_VERSION "1.0"
+#endif
+
 namespace {
 
 std::string ProgramPath(const char* argv0) {
@@ -76,6 +80,23 @@ bool WatchTerminationSignals() {
 
 int main(int argc, char** argv) {
   tav::res::LoadSatelliteStrings(ProgramPath(argv[0]), tav::res::MessageLocale());
+  // Answered without a display.
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--") break;
+    if (arg == "--help" || arg == "-h") {
+      std::printf(
+          "usage: tavrion-converter [FILE...]\n"
+          "Opens the desktop converter. A batch file (.tvc) given opens as the batch; movies\n"
+          "given are added to it. Qt's own options (-style, -platform, ...) are accepted too.\n"
+          "The command-line converter is tavrion-convert.\n");
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("tavrion-converter %s\n", TAVRION_VERSION);
+      return 0;
+    }
+  }
   std::string reason;
   if (!HaveDisplay(&reason)) {
     std::fprintf(stderr, "%s\n", NoDisplayText(reason.c_str()).c_str());
@@ -90,8 +111,12 @@ int main(int argc, char** argv) {
 
   QStringList files;
   const QStringList args = QApplication::arguments();
+  bool afterDashes = false;
   for (int i = 1; i < args.size(); ++i) {
-    if (args[i] == QLatin1String("--")) continue;
+    if (args[i] == QLatin1String("--") && !afterDashes) {
+      afterDashes = true;  // everything after "--" is a file, even "-x"
+      continue;
+    }
     files.append(args[i]);
   }
 
