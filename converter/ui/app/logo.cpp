@@ -56,7 +56,9 @@ void CLogoWidget::paintEvent(QPaintEvent*) {
   p.fillRect(r, band);
 
   const int iconSize = r.height() - 8;
-  p.drawPixmap(QRect(r.left() + 8, r.top() + 4, iconSize, iconSize), IconPixmap(iconSize * devicePixelRatio()));
+  // The icon's pixmaps are drawn once, at the theme's sizes.
+  p.drawPixmap(QRect(r.left() + 8, r.top() + 4, iconSize, iconSize),
+               ApplicationIcon().pixmap(QSize(iconSize, iconSize), devicePixelRatio()));
 
   QFont name = font();
   name.setBold(true);
