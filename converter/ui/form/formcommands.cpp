@@ -33,7 +33,7 @@ bool CTavrionConverterView::IsCommandEnabled(int id) const {
     case ID_MOVE_DOWN: return doc_.HasSelection() && !doc_.SelectionHasLast();
     case ID_MODIFY_SOURCE:
     case ID_PROPERTIES: return doc_.HasSingleSelection();
-    case ID_PLAY: return !converting && (doc_.HasSingleSelection() || previewed_);
+    case ID_PLAY: return !converting && (doc_.HasSelection() || previewed_);
     case ID_PAUSE_PREVIEW: return !converting && player_.GetState() == PlayerCore::kRunning;
     case ID_STOP: return !converting && previewed_;
     case IDC_CONVERT: return doc_.AnyChecked();

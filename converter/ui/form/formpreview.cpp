@@ -44,6 +44,50 @@ std::string TakeString(WCHAR* s) {
   return out;
 }
 
+// The frame size of the source: the video type of the most upstream video connection (a
+// pin whose filter takes no video in, such as a splitter's), not of the resized picture.
+bool SourceFrameSize(IGraphBuilder* graph, int* width, int* height) {
+  ComPtr<IEnumFilters> filters;
+  if (!graph || FAILED(graph->EnumFilters(&filters)) || !filters) return false;
+  ComPtr<IBaseFilter> f;
+  while (filters->Next(1, &f, nullptr) == S_OK) {
+    ComPtr<IEnumPins> pins;
+    if (FAILED(f->EnumPins(&pins)) || !pins) continue;
+    bool takesVideo = false;
+    int w = 0, h = 0;
+    ComPtr<IPin> pin;
+    while (pins->Next(1, &pin, nullptr) == S_OK) {
+      AM_MEDIA_TYPE mt{};
+      if (pin->ConnectionMediaType(&mt) != S_OK) continue;
+      PIN_DIRECTION dir = PINDIR_INPUT;
+      pin->QueryDirection(&dir);
+      if (mt.majortype == MEDIATYPE_Video) {
+        if (dir == PINDIR_INPUT) {
+          takesVideo = true;
+        } else if (w == 0 && mt.pbFormat) {
+          const BITMAPINFOHEADER* bih = nullptr;
+          if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2))
+            bih = &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
+          else if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER))
+            bih = &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
+          if (bih) {
+            w = bih->biWidth;
+            h = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
+          }
+        }
+      }
+      if (mt.cbFormat && mt.pbFormat) CoTaskMemFree(mt.pbFormat);
+      if (mt.pUnk) mt.pUnk->Release();
+    }
+    if (!takesVideo && w > 0) {
+      *width = w;
+      *height = h;
+      return true;
+    }
+  }
+  return false;
+}
+
 int FindData(QComboBox* combo, const std::string& data) {
   for (int i = 0; i < combo->count(); ++i)
     if (combo->itemData(i).toString().compare(Q(data), Qt::CaseInsensitive) == 0) return i;
@@ -112,7 +156,7 @@ bool CTavrionConverterView::OpenPreview(CConvertOrder* e, bool play) {
     const bool seekable =
         previewBuilder_.Seeking() && previewBuilder_.Seeking()->CheckCapabilities(&caps) == S_OK;
     int w = 0, h = 0;
-    previewBuilder_.FindVideoSize(true, &w, &h);
+    if (!SourceFrameSize(previewBuilder_.Graph(), &w, &h)) previewBuilder_.FindVideoSize(true, &w, &h);
     e->SetSourceInfo(duration, w, h, seekable);
     if (play) c.Check(player_.Run());
   } catch (const HRChecker& failure) {

@@ -409,7 +409,7 @@ void CTavrionConverterView::UpdateDialogControls() {
   enable({ui_->splitLabel, ui_->splitCombo}, seekable);
   ui_->breakButton->setEnabled(converting);
   EnableRunControls();
-  ui_->playButton->setEnabled(!converting && (single || previewed_));
+  ui_->playButton->setEnabled(IsCommandEnabled(ID_PLAY));
   ui_->stopButton->setEnabled(!converting && previewed_);
   ui_->positionSlider->setEnabled(!converting && previewed_ && previewed_->IsSeekable());
   if (ui_->removeAfterCheck->isChecked() != doc_.GetRemoveAfterConversion())
@@ -568,6 +568,11 @@ void CTavrionConverterView::OnRowStateChanged(const RowStateChange& change) {
     if ((change.selectedChanged || change.focusChanged) && (change.selected || change.focused) &&
         list_->IsEntrySelected(e)) {
       if (previewed_ != e && !e->HasProbeError()) OpenPreview(e, false);
+    } else if (change.selectedChanged && !change.selected) {
+      // Rows left out of a selection can leave one entry selected: the preview follows it
+      // as it does when that row is chosen.
+      CConvertOrder* single = doc_.GetSingleSelected();
+      if (single && single != previewed_ && !single->HasProbeError()) OpenPreview(single, false);
     }
     if (change.selectedChanged) {
       const bool old = syncListSelection_;
