@@ -21,8 +21,11 @@
 #include "converter/engine/path.h"
 #include "converter/engine/timetext.h"
 #include "media/contract/hresult.h"
+#include "media/contract/unknown.h"
 
 namespace tav {
+
+class FilterGraphBuilder;
 
 // Default subtitle size identifier (the subtitle source's standard size).
 inline constexpr const char* kDefaultSubtitleSize = "A551CAEA-E6D4-4e47-8422-9128EEEE0D46";
@@ -105,6 +108,14 @@ class CConvertOrder : public CObject {
   bool Is4by3() const { return is4by3_; }
   bool IsSeekable() const { return seekable_; }
   PreviewSnapshot& Snapshot() { return snapshot_; }
+  // Reads the probe results from a freshly built preview graph: duration, source frame size,
+  // the 4:3 flag, seekability, and the first subtitle drawer's picture as the snapshot (the
+  // previous one is freed first). Failures of checked calls throw HRChecker.
+  void UpdateFromGraph(FilterGraphBuilder& builder);
+  // Prepares a subtitle drawer object (any interface of it) to show this entry's still
+  // picture: canvas of the frame size, the entry's fit, and, when subtitles are used, a
+  // manager with the subtitle file, size class and language. Throws HRChecker on failure.
+  void ConfigureOverlay(IUnknown* drawer);
 
   // ---- state ----
   int GetState() const { return state_; }
