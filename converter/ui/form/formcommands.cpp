@@ -78,8 +78,8 @@ bool CTavrionConverterView::AddMovie(const std::string& path) {
     return false;
   }
   loading_ = true;
-  list_->InsertEntry(e);
-  list_->SelectEntry(e);
+  list_->Insert(e);
+  list_->Select(e, true);
   loading_ = false;
   doc_.AddToSelection(e);
   doc_.SetFocused(e);
@@ -92,7 +92,7 @@ void CTavrionConverterView::OnAddFiles() {
   const std::vector<std::string> files = dialogs_->OpenMovies(this, res::Text(res::IDS_VIDEO_FILTER));
   if (files.empty()) return;
   UpdateData(true);
-  list_->SetRedraw(false);
+  list_->setUpdatesEnabled(false);
   for (const std::string& f : files) {
     loading_ = true;
     list_->ClearSelection();
@@ -100,7 +100,7 @@ void CTavrionConverterView::OnAddFiles() {
     doc_.ClearSelection();
     AddMovie(f);
   }
-  list_->SetRedraw(true);
+  list_->setUpdatesEnabled(true);
 }
 
 void CTavrionConverterView::OnRemove() {
@@ -111,7 +111,7 @@ void CTavrionConverterView::OnRemove() {
     playList_.erase(std::remove(playList_.begin(), playList_.end(), e), playList_.end());
     if (doc_.GetFocused() == e) doc_.SetFocused(nullptr);
     doc_.Unselect(e);
-    list_->RemoveEntry(e);
+    list_->Remove(e);
     doc_.RemoveOrder(e);
   }
   playCursor_ = std::min(playCursor_, playList_.size());
@@ -120,27 +120,27 @@ void CTavrionConverterView::OnRemove() {
 
 void CTavrionConverterView::OnMoveUp() {
   UpdateData(true);
-  std::vector<CConvertOrder*> selected = list_->SelectedEntries();
+  std::vector<CConvertOrder*> selected = SelectedRows();
   for (CConvertOrder* e : selected) {
     CConvertOrder* prev = doc_.PreviousOrder(e);
     if (!prev) continue;
     doc_.SwapOrders(e, prev);
-    list_->SwapEntries(e, prev);
+    list_->SwapWith(e, prev);
   }
-  if (!selected.empty()) list_->scrollTo(list_->Model()->index(list_->Model()->RowOf(selected.front()), 0));
+  if (!selected.empty()) list_->scrollTo(list_->Model()->index(list_->RowOf(selected.front()), 0));
 }
 
 void CTavrionConverterView::OnMoveDown() {
   UpdateData(true);
-  std::vector<CConvertOrder*> selected = list_->SelectedEntries();
+  std::vector<CConvertOrder*> selected = SelectedRows();
   std::reverse(selected.begin(), selected.end());
   for (CConvertOrder* e : selected) {
     CConvertOrder* next = doc_.NextOrder(e);
     if (!next) continue;
     doc_.SwapOrders(e, next);
-    list_->SwapEntries(e, next);
+    list_->SwapWith(e, next);
   }
-  if (!selected.empty()) list_->scrollTo(list_->Model()->index(list_->Model()->RowOf(selected.front()), 0));
+  if (!selected.empty()) list_->scrollTo(list_->Model()->index(list_->RowOf(selected.front()), 0));
 }
 
 void CTavrionConverterView::OnModifySource() {
@@ -151,7 +151,7 @@ void CTavrionConverterView::OnModifySource() {
   if (chosen.empty()) return;
   ClosePreview();
   e->SetSourcePath(chosen);
-  list_->RefreshEntry(e);
+  list_->Refresh(e);
   UpdateData(false);
 }
 
@@ -160,14 +160,14 @@ void CTavrionConverterView::OnProperties() {
   if (e && !doc_.IsConverting()) dialogs_->ShowProperties(window(), *e);
 }
 
-void CTavrionConverterView::OnContextMenu(CConvertOrder* entry, const QPoint& globalPos) {
+void CTavrionConverterView::OnContextMenu(const QPoint& globalPos, bool onRow) {
   QMenu menu(this);
   auto add = [&](UINT textId, int command) {
     QAction* a = menu.addAction(Q(res::Text(textId)));
     a->setEnabled(IsCommandEnabled(command));
     connect(a, &QAction::triggered, this, [this, command] { RunCommand(command); });
   };
-  if (entry) {
+  if (onRow) {
     add(res::IDS_MENU_REMOVE, ID_REMOVE);
     add(res::IDS_MENU_PROPERTIES, ID_PROPERTIES);
     add(res::IDS_MENU_PLAY, ID_PLAY);

@@ -161,14 +161,14 @@ bool CTavrionConverterView::OpenPreview(CConvertOrder* e, bool play) {
     if (play) c.Check(player_.Run());
   } catch (const HRChecker& failure) {
     e->SetProbeResult(failure.GetHr(), failure.GetMediaType(), failure.GetContext());
-    list_->RefreshEntry(e);
+    list_->Refresh(e);
     ClosePreview();
     return false;
   }
   e->SetProbeResult(S_OK, MediaTypeValue(), std::string());
   e->SetPlayState(play);
   previewed_ = e;
-  list_->RefreshEntry(e);
+  list_->Refresh(e);
   ui_->positionSlider->setEnabled(e->IsSeekable());
   return true;
 }
@@ -182,7 +182,7 @@ void CTavrionConverterView::ClosePreview() {
   ui_->positionSlider->setEnabled(false);
   if (was) {
     was->ClearPlayState();
-    list_->RefreshEntry(was);
+    list_->Refresh(was);
   }
   ui_->videoHost->update();
 }
@@ -203,11 +203,11 @@ void CTavrionConverterView::ReopenPreview() {
 
 void CTavrionConverterView::OnPlay() {
   if (doc_.IsConverting()) return;
-  std::vector<CConvertOrder*> selected = list_->SelectedEntries();
+  std::vector<CConvertOrder*> selected = SelectedRows();
   if (previewed_ && selected.size() < 2) {
     player_.Run();
     previewed_->SetPlayState(true);
-    list_->RefreshEntry(previewed_);
+    list_->Refresh(previewed_);
     return;
   }
   if (selected.empty()) return;
@@ -234,7 +234,7 @@ void CTavrionConverterView::OnPausePreview() {
   if (!previewed_) return;
   player_.Pause();
   previewed_->SetPlayState(false);
-  list_->RefreshEntry(previewed_);
+  list_->Refresh(previewed_);
 }
 
 void CTavrionConverterView::OnStop() {
@@ -245,7 +245,7 @@ void CTavrionConverterView::OnStop() {
   player_.Seek(0);
   player_.Pause();
   previewed_->SetPlayState(false);
-  list_->RefreshEntry(previewed_);
+  list_->Refresh(previewed_);
 }
 
 void CTavrionConverterView::OnPlayerEvent(PlayerCore* player, LONG eventCode) {
@@ -254,7 +254,7 @@ void CTavrionConverterView::OnPlayerEvent(PlayerCore* player, LONG eventCode) {
   player_.Seek(0);
   if (previewed_) {
     previewed_->SetPlayState(false);
-    list_->RefreshEntry(previewed_);
+    list_->Refresh(previewed_);
   }
   // The next entry starts from the event loop, not from inside the graph's event delivery.
   if (PlayListRemaining() > 0) QTimer::singleShot(0, this, [this] { PlayNextInList(); });

@@ -86,7 +86,7 @@ CTavrionConverterView::CTavrionConverterView(CTavrionConverterDoc& doc, QWidget*
   ui_->setupUi(this);
   auto* layout = new QVBoxLayout(ui_->batchListHost);
   layout->setContentsMargins(0, 0, 0, 0);
-  list_ = new OrderListView(ui_->batchListHost);
+  list_ = new ui::CConvertOrderListCtrl(ui_->batchListHost);
   list_->setObjectName("batchList");
   list_->setProperty("controlId", 1000);
   layout->addWidget(list_);
@@ -196,9 +196,21 @@ void CTavrionConverterView::ScaleToFont() {
 }
 
 void CTavrionConverterView::ConnectControls() {
-  connect(list_, &OrderListView::rowStateChanged, this, &CTavrionConverterView::OnRowStateChanged);
-  connect(list_, &OrderListView::rowActivated, this, &CTavrionConverterView::OnRowActivated);
-  connect(list_, &OrderListView::contextMenuAt, this, &CTavrionConverterView::OnContextMenu);
+  using List = ui::CConvertOrderListCtrl;
+  connect(list_, &List::ItemStateChanged, this, [this](int, CConvertOrder* e, unsigned oldState, unsigned newState) {
+    RowStateChange change;
+    change.entry = e;
+    change.selectedChanged = ((oldState ^ newState) & List::kStateSelected) != 0;
+    change.selected = (newState & List::kStateSelected) != 0;
+    change.focusChanged = ((oldState ^ newState) & List::kStateFocused) != 0;
+    change.focused = (newState & List::kStateFocused) != 0;
+    change.checkChanged = ((oldState ^ newState) & List::kStateImageMask) != 0;
+    change.checked = (newState & List::kStateImageMask) == List::kStateChecked;
+    OnRowStateChanged(change);
+  });
+  connect(list_, &List::ItemActivated, this, [this](int, CConvertOrder* e) { OnRowActivated(e); });
+  connect(list_, &List::ContextMenu, this, &CTavrionConverterView::OnContextMenu);
+  connect(list_, &List::Command, this, [this](UINT command) { RunCommand(int(command)); });
 
   connect(ui_->removeAfterCheck, &QCheckBox::clicked, this, &CTavrionConverterView::OnRemoveAfterConversion);
   connect(ui_->useSubtitlesCheck, &QCheckBox::clicked, this, &CTavrionConverterView::OnUseSubtitles);
@@ -239,16 +251,17 @@ void CTavrionConverterView::ConnectControls() {
 void CTavrionConverterView::FillList() {
   QCursor wait(Qt::WaitCursor);
   setCursor(wait);
-  list_->SetRedraw(false);
+  list_->setUpdatesEnabled(false);
   std::vector<CConvertOrder*> rows;
   for (size_t i = 0; i < doc_.GetCount(); ++i) rows.push_back(doc_.GetAt(i));
-  list_->SetEntries(rows);
+  list_->RemoveAll();
+  list_->InsertAll(rows);
   // The document's selection shown in the list; the controls then follow it.
   const bool oldSync = syncListSelection_;
   syncListSelection_ = true;
   UpdateData(false);
   syncListSelection_ = oldSync;
-  list_->SetRedraw(true);
+  list_->setUpdatesEnabled(true);
   unsetCursor();
 }
 
@@ -275,8 +288,8 @@ void CTavrionConverterView::UpdateData(bool toEntry) {
   if (toEntry) {
     if (syncListSelection_) {
       doc_.ClearSelection();
-      for (CConvertOrder* e : list_->SelectedEntries()) doc_.AddToSelection(e);
-      doc_.SetFocused(list_->FocusedEntry());
+      for (CConvertOrder* e : SelectedRows()) doc_.AddToSelection(e);
+      doc_.SetFocused(FocusedRow());
     }
     ExchangeFromControls();
     CConvertOrder* e = doc_.GetSingleSelected();
@@ -298,7 +311,7 @@ void CTavrionConverterView::UpdateData(bool toEntry) {
     REFERENCE_TIME start = -1, end = -1;
     if (previewed_ == e && player_.IsAttached() && player_.GetPoints(&start, &end) && start >= 0 && end >= 0)
       e->SetTrimPoints(start, end);
-    list_->RefreshEntry(e);
+    list_->Refresh(e);
     return;
   }
 
@@ -338,7 +351,10 @@ void CTavrionConverterView::UpdateData(bool toEntry) {
     loading_ = true;
     const bool blocked = list_->blockSignals(true);
     list_->ClearSelection();
-    for (CConvertOrder* s : doc_.GetSelection()) list_->SelectEntry(s, s == doc_.GetFocused());
+    for (CConvertOrder* s : doc_.GetSelection())
+      if (s != doc_.GetFocused()) list_->Select(s, true);
+    // The focused row last: selecting a row also makes it the current one.
+    if (doc_.GetFocused() && doc_.IsSelected(doc_.GetFocused())) list_->Select(doc_.GetFocused(), true);
     list_->blockSignals(blocked);
     loading_ = false;
   }
@@ -540,6 +556,24 @@ void CTavrionConverterView::UpdatePlayStatus() {
   }
 }
 
+// ---- the list ----
+
+std::vector<CConvertOrder*> CTavrionConverterView::SelectedRows() const {
+  std::vector<CConvertOrder*> rows;
+  list_->GetSelected(&rows);
+  return rows;
+}
+
+CConvertOrder* CTavrionConverterView::FocusedRow() const {
+  const QModelIndex current = list_->currentIndex();
+  return current.isValid() ? list_->EntryAt(current.row()) : nullptr;
+}
+
+bool CTavrionConverterView::IsRowSelected(const CConvertOrder* entry) const {
+  const int row = list_->RowOf(entry);
+  return row >= 0 && list_->IsRowSelected(row);
+}
+
 // ---- notifications --------------------------------------------------------------------
 
 void CTavrionConverterView::OnRowStateChanged(const RowStateChange& change) {
@@ -566,7 +600,7 @@ void CTavrionConverterView::OnRowStateChanged(const RowStateChange& change) {
       else if (doc_.GetFocused() == e) doc_.SetFocused(nullptr);
     }
     if ((change.selectedChanged || change.focusChanged) && (change.selected || change.focused) &&
-        list_->IsEntrySelected(e)) {
+        IsRowSelected(e)) {
       if (previewed_ != e && !e->HasProbeError()) OpenPreview(e, false);
     } else if (change.selectedChanged && !change.selected) {
       // Rows left out of a selection can leave one entry selected: the preview follows it
@@ -586,7 +620,7 @@ void CTavrionConverterView::OnRowStateChanged(const RowStateChange& change) {
       e->SetChecked(change.checked);
       if (change.checked) e->ResetState();
     }
-    list_->RefreshEntry(e);
+    list_->Refresh(e);
   }
 }
 
@@ -606,13 +640,13 @@ void CTavrionConverterView::OnDocumentUpdate(int hint, CConvertOrder* entry, con
       break;
     case kHintContentsDeleted:
       ClosePreview();
-      list_->SetEntries({});
+      list_->RemoveAll();
       break;
     case kHintCurrentChanged:
       list_->ShowConverting(entry);
       break;
     case kHintEntryStateChanged:
-      list_->RefreshEntry(entry);
+      list_->Refresh(entry);
       break;
     case kHintRunStopped:
       ui_->videoHost->update();
@@ -630,7 +664,7 @@ void CTavrionConverterView::OnDocumentUpdate(int hint, CConvertOrder* entry, con
       if (doc_.GetFocused() == entry) doc_.SetFocused(nullptr);
       if (previewed_ == entry) ClosePreview();
       doc_.Unselect(entry);
-      list_->RemoveEntry(entry);
+      list_->Remove(entry);
       doc_.RemoveOrder(entry);
       UpdateData(false);
       break;

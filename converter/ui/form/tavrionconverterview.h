@@ -27,7 +27,7 @@
 #include "converter/engine/filtergraphbuilder.h"
 #include "converter/engine/player.h"
 #include "converter/ui/form/formdialogs.h"
-#include "converter/ui/form/orderlist.h"
+#include "converter/ui/batchlist/convertorderlistctrl.h"
 #include "media/contract/comptr.h"
 
 class QComboBox;
@@ -42,6 +42,17 @@ struct ISubtitleManager;
 namespace tav {
 
 class ConversionRun;
+
+// One row's change as the form handles it (from the list's item state bits).
+struct RowStateChange {
+  CConvertOrder* entry = nullptr;
+  bool selectedChanged = false;
+  bool selected = false;
+  bool focusChanged = false;
+  bool focused = false;
+  bool checkChanged = false;
+  bool checked = false;
+};
 
 // Command ids of the form (menus, accelerators and buttons).
 enum FormCommand : int {
@@ -117,7 +128,7 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
 
   // ---- what the frame and tests look at ----
   Ui::TavrionConverterView* Form() const { return ui_.get(); }
-  OrderListView* List() const { return list_; }
+  ui::CConvertOrderListCtrl* List() const { return list_; }
   PlayerCore& Player() { return player_; }
   CConvertOrder* Previewed() const { return previewed_; }
   ConversionRun* Run() const { return run_.get(); }
@@ -159,7 +170,10 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // Notifications.
   void OnRowStateChanged(const RowStateChange& change);
   void OnRowActivated(CConvertOrder* entry);
-  void OnContextMenu(CConvertOrder* entry, const QPoint& globalPos);
+  void OnContextMenu(const QPoint& globalPos, bool onRow);
+  std::vector<CConvertOrder*> SelectedRows() const;
+  CConvertOrder* FocusedRow() const;
+  bool IsRowSelected(const CConvertOrder* entry) const;
   void OnFrameSizeChosen();
   void OnFrameRateChosen();
   void OnScreenFitChosen();
@@ -185,7 +199,7 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
 
   CTavrionConverterDoc& doc_;
   std::unique_ptr<Ui::TavrionConverterView> ui_;
-  OrderListView* list_ = nullptr;  // owned by its host widget
+  ui::CConvertOrderListCtrl* list_ = nullptr;  // owned by its host widget
   std::unique_ptr<FormDialogs> dialogs_;
 
   // Mirrors of the selected entry's settings.

@@ -268,7 +268,7 @@ TEST_F(FormTest, Break_LeavesPlayablePartialAndInterruptedRow) {
   EXPECT_EQ(view_->Form()->runButton->text().toStdString(), "&Convert");
   EXPECT_EQ(e->GetState(), CConvertOrder::kInterrupted);
   const QString row =
-      view_->List()->Model()->data(view_->List()->Model()->index(0, OrderListModel::kStatusColumn), Qt::DisplayRole)
+      view_->List()->Model()->data(view_->List()->Model()->index(0, ui::CConvertOrderModel::kStatusColumn), Qt::DisplayRole)
           .toString();
   EXPECT_TRUE(row.startsWith("Interrupted at ")) << row.toStdString();
   const double d = ProbeDuration(e->OutputPath().Full());

@@ -119,8 +119,8 @@ void FormTest::AddThroughDialog(const std::vector<std::string>& paths) {
 }
 
 void FormTest::SelectRow(CConvertOrder* entry) {
-  OrderListView* list = view_->List();
-  const QModelIndex index = list->Model()->index(list->Model()->RowOf(entry), 0);
+  ui::CConvertOrderListCtrl* list = view_->List();
+  const QModelIndex index = list->Model()->index(list->RowOf(entry), 0);
   list->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
