@@ -9,7 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "converter/engine/burninstage.h"
 #include "converter/engine/exceptions.h"
+#include "converter/engine/filtergraphbuilder.h"
+#include "libs/captionpainter/captionpainter.h"
+#include "media/contract/codepage.h"
 #include "converter/engine/strings.h"
 #include "media/contract/com.h"
 #include "media/contract/errortext.h"
@@ -172,6 +176,75 @@ void CConvertOrder::SetSourceInfo(REFERENCE_TIME duration, int width, int height
   // An unknown (0 x 0) frame size is no 4:3 source.
   is4by3_ = width > 0 && height > 0 && LONGLONG(width) * 3 == LONGLONG(height) * 4;
   seekable_ = seekable;
+}
+
+void CConvertOrder::UpdateFromGraph(FilterGraphBuilder& builder) {
+  HRChecker c;
+  ComPtr<IMediaSeeking> seeking(builder.Seeking());
+  if (!seeking && builder.Graph()) seeking = ComPtr<IGraphBuilder>(builder.Graph()).As<IMediaSeeking>();
+  c.CheckPointer(seeking);
+  LONGLONG duration = 0;
+  c.Check(seeking->GetDuration(&duration));
+  int width = 0, height = 0;
+  builder.FindVideoSize(true, &width, &height);
+  DWORD caps = 0;
+  const bool seekable = SUCCEEDED(seeking->GetCapabilities(&caps)) && (caps & 0x37) == 0x37;
+  SetSourceInfo(duration, width, height, seekable);
+
+  snapshot_ = PreviewSnapshot();
+  AM_MEDIA_TYPE mt{};
+  LONG size = 0;
+  BYTE* block = nullptr;
+  REFERENCE_TIME start = 0, end = 0;
+  if (builder.GetDrawerSnapshot(&mt, &size, &block, &start, &end)) {
+    snapshot_.mediaType = MediaTypeValue(&mt);
+    snapshot_.value = DWORD(size);
+    snapshot_.block.reset(block);
+    snapshot_.first = start;
+    snapshot_.second = end;
+    if (mt.cbFormat && mt.pbFormat) CoTaskMemFree(mt.pbFormat);
+    if (mt.pUnk) mt.pUnk->Release();
+  }
+}
+
+void CConvertOrder::ConfigureOverlay(IUnknown* drawer) {
+  HRChecker c;
+  c.SetContext("Subtitle Drawer Object");
+  c.CheckPointer(drawer);
+  ComPtr<ISubtitleOverlay> overlay;
+  c.Check(drawer->QueryInterface(IID_ISubtitleOverlay, overlay.AsVoidOut()));
+  c.CheckPointer(overlay);
+  c.Check(overlay->SetCanvasSize(frameWidth_, frameHeight_));
+  c.Check(overlay->SetFitMode(GetScreenFit()));
+  ComPtr<ISubtitleManager> manager;
+  c.Check(overlay->GetManager(manager.ReleaseAndGetAddressOf()));
+  if (!manager) {
+    c.SetContext("Subtitle Manager object");
+    c.Check(CoCreateInstance(CLSID_SubtitleManager, nullptr, CLSCTX_ALL, IID_ISubtitleManager, manager.AsVoidOut()));
+    c.CheckPointer(manager);
+    c.Check(overlay->SetManager(manager.Get()));
+  }
+  if (useSubtitles_ && !subtitlePath_.IsEmpty()) {
+    c.SetContext("Subtitle Manager object");
+    const std::u16string file = AnsiToWide(subtitlePath_.Full());
+    const std::u16string size = AnsiToWide(subtitleSize_);
+    const std::u16string language = AnsiToWide(subtitleLanguage_);
+    BSTR fileText = SysAllocString(file.c_str());
+    BSTR sizeText = SysAllocString(size.c_str());
+    BSTR languageText = SysAllocString(language.c_str());
+    struct Free {
+      BSTR a, b, d;
+      ~Free() {
+        SysFreeString(a);
+        SysFreeString(b);
+        SysFreeString(d);
+      }
+    } free{fileText, sizeText, languageText};
+    if (!fileText || !sizeText || !languageText) c.Check(E_OUTOFMEMORY);
+    c.Check(manager->LoadFile(fileText, FALSE));
+    c.Check(manager->SelectSizeById(sizeText));
+    c.Check(manager->SelectLanguageByCode(languageText));
+  }
 }
 
 void CConvertOrder::SetProbeResult(HRESULT hr, const MediaTypeValue& mediaType, const std::string& message) {
