@@ -46,6 +46,8 @@ class CVideoRenderer final : public CBaseVideoRenderer, public IVideoWindow, pub
   HRESULT CheckMediaType(const CMediaType* mt) override;
   HRESULT SetMediaType(const CMediaType* mt) override;
   HRESULT DoRenderSample(IMediaSample* sample) override;
+  // A paused graph shows its first picture: the sample that completes the pause is drawn.
+  void OnReceiveFirstSample(IMediaSample* sample) override { DoRenderSample(sample); }
 
   // IVideoWindow
   STDMETHODIMP put_Caption(BSTR caption) override;

@@ -80,6 +80,17 @@ TEST_F(PlayerFilesTest, PreviewVideoWindowIsHostedAtTheVideoRectangle) {
   ASSERT_EQ(window->GetWindowPosition(&l, &t, &w, &h), S_OK);
   EXPECT_EQ(QRect(l, t, w, h), QRect(0, 0, 320, 240));
   EXPECT_TRUE(SUCCEEDED(player_->Pause()));
+  // The paused graph's first picture shows in the host: the test pattern's colour bars.
+  auto colourful = [&] {
+    const QImage image = player_->grab().toImage();
+    int saturated = 0, total = 0;
+    for (int y = 30; y < 270; y += 8) {
+      for (int x = 40; x < 360; x += 8, ++total) saturated += image.pixelColor(x, y).saturation() > 100;
+    }
+    return saturated * 2 > total;
+  };
+  const bool shown = QTest::qWaitFor(colourful, 5000);
+  EXPECT_TRUE(shown) << "no picture from the renderer";
 
   // A smaller window: the video keeps its native size and can be panned; the owner hears
   // the mouse.
