@@ -34,7 +34,7 @@ bool CTavrionConverterView::IsCommandEnabled(int id) const {
     case ID_MODIFY_SOURCE:
     case ID_PROPERTIES: return doc_.HasSingleSelection();
     case ID_PLAY: return !converting && (doc_.HasSelection() || previewed_);
-    case ID_PAUSE_PREVIEW: return !converting && player_.GetState() == PlayerCore::kRunning;
+    case ID_PAUSE_PREVIEW: return !converting && player_->GetState() == PlayerCore::kRunning;
     case ID_STOP: return !converting && previewed_;
     case IDC_CONVERT: return doc_.AnyChecked();
     case IDC_PAUSE_RUN: return converting && run_ && !run_->IsPaused();
@@ -203,10 +203,7 @@ ConversionRun* CTavrionConverterView::EnsureRun() {
 
 void CTavrionConverterView::SetRunButton(int command) {
   runButtonCommand_ = command;
-  UINT text = res::IDS_BUTTON_CONVERT;
-  if (command == IDC_PAUSE_RUN) text = res::IDS_BUTTON_PAUSE;
-  else if (command == IDC_RESUME_RUN) text = res::IDS_BUTTON_RESUME;
-  ui_->runButton->setText(Q(res::Text(text)));
+  ui_->runButton->SetState(UINT(command));
   EnableRunControls();
 }
 
@@ -220,7 +217,7 @@ void CTavrionConverterView::OnConvert() {
     doc_.ResetAllStates();
     list_->RefreshAll();
     titleBeforeRun_ = window()->windowTitle();
-    run->StartConversion(&player_);
+    run->StartConversion(player_);
   }
   if (doc_.IsConverting()) {
     fileRefresh_ = totalRefresh_ = 0;
@@ -233,14 +230,14 @@ void CTavrionConverterView::OnConvert() {
 
 void CTavrionConverterView::OnPauseRun() {
   if (!doc_.IsConverting() || !run_) return;
-  player_.Pause();
+  player_->Pause();
   run_->SetPaused(true);
   SetRunButton(IDC_RESUME_RUN);
 }
 
 void CTavrionConverterView::OnResumeRun() {
   if (!doc_.IsConverting() || !run_) return;
-  player_.Run();
+  player_->Run();
   run_->SetPaused(false);
   SetRunButton(IDC_PAUSE_RUN);
 }

@@ -142,23 +142,17 @@ bool CTavrionConverterView::OpenPreview(CConvertOrder* e, bool play) {
       previewBuilder_.SetBurnIn(true);
       BuildPreviewGraph(e->SourcePath().Full());
     }
-    c.Check(player_.Attach(previewBuilder_.Graph(), previewBuilder_.Seeking(), kDefaultPictureWidth,
-                           kDefaultPictureHeight, this));
+    c.Check(ui_->videoHost->Attach(&previewBuilder_, kDefaultPictureWidth, kDefaultPictureHeight, this));
     REFERENCE_TIME start = -1, end = -1;
-    if (e->GetTrimPoints(&start, &end)) c.Check(player_.SetPoints(start, end));
-    else player_.ResetPoints();
-    c.Check(player_.Pause());
-    // The probe: what the graph says about the source.
-    REFERENCE_TIME duration = kUnknownTime;
-    if (FAILED(player_.GetDuration(&duration))) duration = kUnknownTime;
-    DWORD caps = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards |
-                 AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration;
-    const bool seekable =
-        previewBuilder_.Seeking() && previewBuilder_.Seeking()->CheckCapabilities(&caps) == S_OK;
+    if (!e->GetTrimPoints(&start, &end)) start = end = -1;
+    ui_->positionSlider->SetMarkersFromPoints(start, end);
+    c.Check(player_->Pause());
+    // The probe: what the graph says about the source, and its picture for later.
+    e->UpdateFromGraph(previewBuilder_);
+    // The source's own frame size, not the resized picture's.
     int w = 0, h = 0;
-    if (!SourceFrameSize(previewBuilder_.Graph(), &w, &h)) previewBuilder_.FindVideoSize(true, &w, &h);
-    e->SetSourceInfo(duration, w, h, seekable);
-    if (play) c.Check(player_.Run());
+    if (SourceFrameSize(previewBuilder_.Graph(), &w, &h)) e->SetSourceInfo(e->GetDuration(), w, h, e->IsSeekable());
+    if (play) c.Check(player_->Run());
   } catch (const HRChecker& failure) {
     e->SetProbeResult(failure.GetHr(), failure.GetMediaType(), failure.GetContext());
     list_->Refresh(e);
@@ -176,7 +170,7 @@ bool CTavrionConverterView::OpenPreview(CConvertOrder* e, bool play) {
 void CTavrionConverterView::ClosePreview() {
   CConvertOrder* was = previewed_;
   // While a run goes on the player belongs to it.
-  if (!doc_.IsConverting()) player_.Detach();
+  if (!doc_.IsConverting()) ui_->videoHost->Detach();
   previewBuilder_.Clear();
   previewed_ = nullptr;
   ui_->positionSlider->setEnabled(false);
@@ -190,12 +184,12 @@ void CTavrionConverterView::ClosePreview() {
 void CTavrionConverterView::ReopenPreview() {
   CConvertOrder* e = previewed_;
   if (!e) return;
-  const bool playing = player_.GetState() == PlayerCore::kRunning;
+  const bool playing = player_->GetState() == PlayerCore::kRunning;
   REFERENCE_TIME pos = 0;
-  player_.GetPosition(&pos);
+  player_->GetPosition(&pos);
   if (OpenPreview(e, false)) {
-    player_.Seek(pos, false);
-    if (playing) player_.Run();
+    player_->Seek(pos, false);
+    if (playing) player_->Run();
   }
 }
 
@@ -205,7 +199,7 @@ void CTavrionConverterView::OnPlay() {
   if (doc_.IsConverting()) return;
   std::vector<CConvertOrder*> selected = SelectedRows();
   if (previewed_ && selected.size() < 2) {
-    player_.Run();
+    ui_->positionSlider->OnPlay();
     previewed_->SetPlayState(true);
     list_->Refresh(previewed_);
     return;
@@ -232,7 +226,7 @@ size_t CTavrionConverterView::PlayListRemaining() const {
 
 void CTavrionConverterView::OnPausePreview() {
   if (!previewed_) return;
-  player_.Pause();
+  ui_->positionSlider->OnPause();
   previewed_->SetPlayState(false);
   list_->Refresh(previewed_);
 }
@@ -241,17 +235,15 @@ void CTavrionConverterView::OnStop() {
   playList_.clear();
   playCursor_ = 0;
   if (!previewed_) return;
-  player_.Stop();
-  player_.Seek(0);
-  player_.Pause();
+  ui_->positionSlider->OnStop();
   previewed_->SetPlayState(false);
   list_->Refresh(previewed_);
 }
 
 void CTavrionConverterView::OnPlayerEvent(PlayerCore* player, LONG eventCode) {
-  if (eventCode != EC_COMPLETE || player != &player_ || doc_.IsConverting()) return;
-  player_.Pause();
-  player_.Seek(0);
+  if (eventCode != EC_COMPLETE || player != player_ || doc_.IsConverting()) return;
+  player_->Pause();
+  player_->Seek(0);
   if (previewed_) {
     previewed_->SetPlayState(false);
     list_->Refresh(previewed_);
@@ -265,17 +257,12 @@ void CTavrionConverterView::OnStateChanged(PlayerCore*, int state) {
                                                                                : QStyle::SP_MediaPlay));
 }
 
-void CTavrionConverterView::OnPositionSliderMoved(int value) {
-  if (!previewed_ || doc_.IsConverting()) return;
-  player_.SeekToSlider(value, 0, 1000);
-}
-
 // ---- live settings --------------------------------------------------------------------
 
 void CTavrionConverterView::OnFrameSizeChosen() {
   if (doc_.IsConverting()) return;
   UpdateData(true);
-  ReopenPreview();
+  if (CConvertOrder* e = doc_.GetSingleSelected()) ui_->videoHost->SetFrameSize(e->GetFrameWidth(), e->GetFrameHeight());
 }
 
 void CTavrionConverterView::OnFrameRateChosen() {
@@ -285,21 +272,19 @@ void CTavrionConverterView::OnFrameRateChosen() {
 void CTavrionConverterView::OnScreenFitChosen() {
   if (doc_.IsConverting()) return;
   UpdateData(true);
-  previewBuilder_.SetScreenFitOnFilters(doc_.GetSingleSelected() ? doc_.GetSingleSelected()->GetScreenFit()
-                                                                 : CConvertOrder::kFit);
-  ReopenPreview();
+  if (CConvertOrder* e = doc_.GetSingleSelected()) ui_->videoHost->SetScreenFit(e->GetScreenFit());
 }
 
 void CTavrionConverterView::OnSubtitleSizeChosen() {
   if (doc_.IsConverting()) return;
   UpdateData(true);
-  ReopenPreview();
+  ui_->videoHost->SetSubtitleSize(S(ui_->subtitleSizeCombo->currentData().toString()));
 }
 
 void CTavrionConverterView::OnSubtitleLanguageChosen() {
   if (doc_.IsConverting()) return;
   UpdateData(true);
-  ReopenPreview();
+  ui_->videoHost->SetSubtitleLanguage(S(ui_->languageCombo->currentData().toString()));
 }
 
 // ---- subtitle files -------------------------------------------------------------------
@@ -363,6 +348,7 @@ void CTavrionConverterView::LoadSubtitleFile() {
     // Drawing off: the preview shows no captions from a file that isn't there.
     if (!text.isEmpty() && previewed_ && !loading_) ClosePreview();
     previewBuilder_.SetSubtitles(false, std::string(), std::string(), std::string());
+    ui_->videoHost->EnableSubtitles(false);
     return;
   }
   int count = 0;
@@ -395,6 +381,7 @@ void CTavrionConverterView::LoadSubtitleFile() {
   const std::string language = S(ui_->languageCombo->currentData().toString());
   previewBuilder_.SetSubtitles(e->UsesSubtitles(), path, size, language);
   if (doc_.IsConverting()) return;
+  if (previewed_ == e) ui_->videoHost->SetSubtitles(path, language, size);
   e->SetSubtitlePath(path);
   e->SetSubtitleSize(size);
   e->SetSubtitleLanguage(language);

@@ -31,7 +31,6 @@ constexpr int kLayoutBaseY = 13;
 // those pass between two refreshes of the status texts.
 constexpr int kIdleIntervalMs = 50;
 constexpr int kTextRefreshEvery = 20;
-constexpr int kSliderIntervalMs = 100;
 constexpr int kTooltipMaxChars = 80;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -84,6 +83,9 @@ CTavrionConverterView::CTavrionConverterView(CTavrionConverterDoc& doc, QWidget*
     : QWidget(parent), doc_(doc), ui_(std::make_unique<Ui::TavrionConverterView>()),
       dialogs_(MakeDesktopDialogs()) {
   ui_->setupUi(this);
+  player_ = ui_->videoHost->Core();
+  ui_->positionSlider->SetPlayer(player_);
+  ui_->positionSlider->SetStatusLabel(ui_->playStatusLabel);
   auto* layout = new QVBoxLayout(ui_->batchListHost);
   layout->setContentsMargins(0, 0, 0, 0);
   list_ = new ui::CConvertOrderListCtrl(ui_->batchListHost);
@@ -98,10 +100,6 @@ CTavrionConverterView::CTavrionConverterView(CTavrionConverterDoc& doc, QWidget*
   idleTimer_->setInterval(kIdleIntervalMs);
   connect(idleTimer_, &QTimer::timeout, this, &CTavrionConverterView::UpdateDialogControls);
   idleTimer_->start();
-  sliderTimer_ = new QTimer(this);
-  sliderTimer_->setInterval(kSliderIntervalMs);
-  connect(sliderTimer_, &QTimer::timeout, this, &CTavrionConverterView::UpdatePlayStatus);
-  sliderTimer_->start();
 }
 
 CTavrionConverterView::~CTavrionConverterView() {
@@ -155,17 +153,14 @@ void CTavrionConverterView::SetUpControls() {
   FillCombo(ui_->screenSizeCombo, res::IDS_SCREENFIT_ITEMS);
   FillCombo(ui_->splitCombo, res::IDS_SPLIT_ITEMS);
 
-  ui_->positionSlider->setRange(0, 1000);
-  ui_->positionSlider->setTickInterval(100);
   ui_->fileProgress->setRange(0, 100);
   ui_->totalProgress->setRange(0, 100);
-  ui_->subtitleFileEdit->setPlaceholderText(Q(res::Text(res::IDS_SUBTITLE_HINT)));
+  ui_->subtitleFileEdit->SetHint(res::IDS_SUBTITLE_HINT);
+  ui_->runButton->AddState(IDC_CONVERT, Q(res::Text(res::IDS_BUTTON_CONVERT)));
+  ui_->runButton->AddState(IDC_PAUSE_RUN, Q(res::Text(res::IDS_BUTTON_PAUSE)));
+  ui_->runButton->AddState(IDC_RESUME_RUN, Q(res::Text(res::IDS_BUTTON_RESUME)));
   SetRunButton(IDC_CONVERT);
-
-  // The video window is black until it shows a picture.
-  QPalette black = ui_->videoHost->palette();
-  black.setColor(QPalette::Window, Qt::black);
-  ui_->videoHost->setPalette(black);
+  ui_->videoHost->ShowStill(nullptr);
 
   // Status-bar text and tooltip of each control with a string of its own id.
   for (QWidget* w : findChildren<QWidget*>()) {
@@ -222,7 +217,7 @@ void CTavrionConverterView::ConnectControls() {
   connect(ui_->outputFolderEdit, &QLineEdit::textChanged, this,
           [this](const QString& text) { ui_->outputFolderEdit->setToolTip(text); });
   // Settings typed into the edits go into the entry as they are made, like a choice.
-  for (QLineEdit* e : {ui_->subtitleFileEdit, ui_->outputFolderEdit, ui_->outputNameEdit})
+  for (QLineEdit* e : std::initializer_list<QLineEdit*>{ui_->subtitleFileEdit, ui_->outputFolderEdit, ui_->outputNameEdit})
     connect(e, &QLineEdit::editingFinished, this, [this] {
       if (!loading_ && !doc_.IsConverting()) UpdateData(true);
     });
@@ -238,14 +233,13 @@ void CTavrionConverterView::ConnectControls() {
   connect(ui_->subtitleSizeCombo, &QComboBox::activated, this, &CTavrionConverterView::OnSubtitleSizeChosen);
   connect(ui_->languageCombo, &QComboBox::activated, this, &CTavrionConverterView::OnSubtitleLanguageChosen);
 
-  connect(ui_->runButton, &QPushButton::clicked, this, [this] { RunCommand(runButtonCommand_); });
+  connect(ui_->runButton, &ui::CMultiButton::Command, this, [this](UINT command) { RunCommand(int(command)); });
   connect(ui_->breakButton, &QPushButton::clicked, this, &CTavrionConverterView::OnBreak);
   connect(ui_->playButton, &QToolButton::clicked, this, [this] {
-    if (player_.GetState() == PlayerCore::kRunning) OnPausePreview();
+    if (player_->GetState() == PlayerCore::kRunning) OnPausePreview();
     else OnPlay();
   });
   connect(ui_->stopButton, &QToolButton::clicked, this, &CTavrionConverterView::OnStop);
-  connect(ui_->positionSlider, &QSlider::sliderMoved, this, &CTavrionConverterView::OnPositionSliderMoved);
 }
 
 void CTavrionConverterView::FillList() {
@@ -309,7 +303,7 @@ void CTavrionConverterView::UpdateData(bool toEntry) {
     e->SetScreenFit(FitFromIndex(fitIndex_));
     e->SetUseSubtitles(useSubtitles_);
     REFERENCE_TIME start = -1, end = -1;
-    if (previewed_ == e && player_.IsAttached() && player_.GetPoints(&start, &end) && start >= 0 && end >= 0)
+    if (previewed_ == e && player_->IsAttached() && player_->GetPoints(&start, &end) && start >= 0 && end >= 0)
       e->SetTrimPoints(start, end);
     list_->Refresh(e);
     return;
@@ -449,10 +443,10 @@ void CTavrionConverterView::UpdateEstimatedSize() {
   CConvertOrder* e = nullptr;
   REFERENCE_TIME duration = kUnknownTime;
   REFERENCE_TIME start = -1, end = -1;
-  if (previewed_ && player_.IsAttached()) {
+  if (previewed_ && player_->IsAttached()) {
     e = previewed_;
-    if (player_.GetPoints(&start, &end) && start >= 0 && end >= 0) duration = end - start;
-    else if (FAILED(player_.GetDuration(&duration))) duration = kUnknownTime;
+    if (player_->GetPoints(&start, &end) && start >= 0 && end >= 0) duration = end - start;
+    else if (FAILED(player_->GetDuration(&duration))) duration = kUnknownTime;
   } else {
     e = doc_.IsConverting() && run_ ? run_->GetCurrent() : doc_.GetSingleSelected();
     if (e) duration = e->GetTrimPoints(&start, &end) ? end - start : e->GetDuration();
@@ -540,22 +534,6 @@ void CTavrionConverterView::UpdateStatusArea() {
   }
 }
 
-void CTavrionConverterView::UpdatePlayStatus() {
-  if (doc_.IsConverting() || !player_.IsAttached()) {
-    if (!doc_.IsConverting() && !ui_->playStatusLabel->text().isEmpty()) ui_->playStatusLabel->clear();
-    return;
-  }
-  REFERENCE_TIME pos = 0, duration = kUnknownTime;
-  player_.GetPosition(&pos);
-  player_.GetDuration(&duration);
-  ui_->playStatusLabel->setText(Q(res::FormatId(res::IDS_PLAY_STATUS, {FormatTime(pos), FormatTime(duration)})));
-  if (!ui_->positionSlider->isSliderDown()) {
-    const bool blocked = ui_->positionSlider->blockSignals(true);
-    ui_->positionSlider->setValue(player_.SliderPos(0, 1000));
-    ui_->positionSlider->blockSignals(blocked);
-  }
-}
-
 // ---- the list ----
 
 std::vector<CConvertOrder*> CTavrionConverterView::SelectedRows() const {
@@ -602,6 +580,8 @@ void CTavrionConverterView::OnRowStateChanged(const RowStateChange& change) {
     if ((change.selectedChanged || change.focusChanged) && (change.selected || change.focused) &&
         IsRowSelected(e)) {
       if (previewed_ != e && !e->HasProbeError()) OpenPreview(e, false);
+      // While no graph runs the window shows the entry's picture.
+      ui_->videoHost->ShowStill(e->Snapshot().block ? e : nullptr);
     } else if (change.selectedChanged && !change.selected) {
       // Rows left out of a selection can leave one entry selected: the preview follows it
       // as it does when that row is chosen.

@@ -129,7 +129,7 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // ---- what the frame and tests look at ----
   Ui::TavrionConverterView* Form() const { return ui_.get(); }
   ui::CConvertOrderListCtrl* List() const { return list_; }
-  PlayerCore& Player() { return player_; }
+  PlayerCore& Player() { return *player_; }
   CConvertOrder* Previewed() const { return previewed_; }
   ConversionRun* Run() const { return run_.get(); }
   // The run command the run button shows (IDC_CONVERT, IDC_PAUSE_RUN, IDC_RESUME_RUN).
@@ -179,7 +179,6 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   void OnScreenFitChosen();
   void OnSubtitleSizeChosen();
   void OnSubtitleLanguageChosen();
-  void OnPositionSliderMoved(int value);
 
   // Preview (see OpenPreview).
   void ConfigurePreviewBuilder(CConvertOrder* entry);
@@ -191,7 +190,6 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // Status area.
   void UpdateEstimatedSize();
   void UpdateStatusArea();
-  void UpdatePlayStatus();
   void EnableRunControls();
 
   // Ensures the run object over the document's conversion builder.
@@ -214,7 +212,7 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
 
   // Preview: the builder and player the form owns, the entry they show and the play list.
   FilterGraphBuilder previewBuilder_;
-  PlayerCore player_;
+  PlayerCore* player_ = nullptr;  // the video window's
   CConvertOrder* previewed_ = nullptr;
   std::vector<CConvertOrder*> playList_;
   size_t playCursor_ = 0;
@@ -234,7 +232,6 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   bool initialised_ = false;       // the first initial update is done
   bool loading_ = false;           // the controls are being filled, not edited
   QTimer* idleTimer_ = nullptr;
-  QTimer* sliderTimer_ = nullptr;
 };
 
 }  // namespace tav
