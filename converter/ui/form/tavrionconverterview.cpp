@@ -16,6 +16,7 @@
 #include "converter/engine/outputfiles.h"
 #include "converter/engine/strings.h"
 #include "converter/engine/timetext.h"
+#include "converter/ui/controls/anchorlayout.h"
 #include "converter/ui/form/sizetext.h"
 #include "libs/captionparser/captionparser.h"
 #include "ui_tavrionconverterview.h"
@@ -69,6 +70,22 @@ int IndexFromFit(int fit) {
     case CConvertOrder::kFit: return 0;
     case CConvertOrder::kStretch: return 2;
     default: return 1;  // Crop, and the old value 1 shown as Crop
+  }
+}
+
+// How a control follows the form's size (see CAnchorLayout): the list grows both ways;
+// below it the edits and captions stretch across and move down, labels, boxes and the
+// subtitle lists stay left, buttons move right; the right column keeps the preview at
+// the top and moves the settings and status with the corner.
+int AnchorFlags(int controlId) {
+  switch (controlId) {
+    case 1000: return 15;
+    case 1001: case 1004: case 1006: case 1008: case 1009: case 1033: return 13;
+    case 1045: case 1039: case 1031: case 1044: case 1042: case 1043: case 1041: case 1010: case 1032: return 9;
+    case 1002: case 1005: case 1029: case 1030: return 12;
+    case 1011: case 1012: case 32776: case 32778: case 1036: case 1046: return 6;
+    case 0: return 0;
+    default: return 12;  // the settings and status area
   }
 }
 
@@ -172,6 +189,13 @@ void CTavrionConverterView::SetUpControls() {
     w->setToolTip(br < 0 ? QString() : text.mid(br + 1).left(kTooltipMaxChars));
   }
   ScaleToFont();
+  setMinimumSize(size());
+  // Each control follows the form's size by its anchor flags.
+  auto* anchors = new ui::CAnchorLayout(this);
+  for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+    const int flags = AnchorFlags(w->property("controlId").toInt());
+    if (flags) anchors->Add(w, flags);
+  }
 }
 
 void CTavrionConverterView::ScaleToFont() {
@@ -187,7 +211,6 @@ void CTavrionConverterView::ScaleToFont() {
                    int(std::lround(r.height() * sy)));
   }
   resize(int(std::lround(width() * sx)), int(std::lround(height() * sy)));
-  setMinimumSize(size());
 }
 
 void CTavrionConverterView::ConnectControls() {
