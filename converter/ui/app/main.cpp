@@ -11,6 +11,7 @@
 #include "converter/engine/strings.h"
 #include "converter/ui/app/application.h"
 #include "converter/ui/app/logo.h"
+#include "converter/ui/form/formview.h"
 
 namespace {
 
@@ -74,6 +75,7 @@ int main(int argc, char** argv) {
   }
 
   tav::ui::ConverterApplication app(ProgramPath(argv[0]));
+  app.SetViewFactory(tav::MakeFormView);
   if (!app.InitInstance(files)) return app.ExitInstance(1);
   const int code = QApplication::exec();
   return app.ExitInstance(code);
