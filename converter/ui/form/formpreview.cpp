@@ -174,6 +174,7 @@ void CTavrionConverterView::ClosePreview() {
   previewBuilder_.Clear();
   previewed_ = nullptr;
   ui_->positionSlider->setEnabled(false);
+  if (!doc_.IsConverting()) ui_->playStatusLabel->clear();
   if (was) {
     was->ClearPlayState();
     list_->Refresh(was);

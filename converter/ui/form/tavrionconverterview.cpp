@@ -653,6 +653,7 @@ void CTavrionConverterView::OnDocumentUpdate(int hint, CConvertOrder* entry, con
       break;
     case kHintRunStopped:
       ui_->videoHost->update();
+      ui_->playStatusLabel->clear();
       ui_->positionSlider->setEnabled(previewed_ && previewed_->IsSeekable());
       list_->RefreshAll();
       SetRunButton(IDC_CONVERT);
