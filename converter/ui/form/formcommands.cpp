@@ -254,8 +254,14 @@ void CTavrionConverterView::dragEnterEvent(QDragEnterEvent* event) {
 
 void CTavrionConverterView::dropEvent(QDropEvent* event) {
   if (doc_.IsConverting()) return;
+  AddDroppedFiles(event->mimeData()->urls());
+  event->acceptProposedAction();
+}
+
+void CTavrionConverterView::AddDroppedFiles(const QList<QUrl>& urls) {
+  if (doc_.IsConverting()) return;
   std::vector<std::string> paths;
-  for (const QUrl& url : event->mimeData()->urls()) {
+  for (const QUrl& url : urls) {
     if (!url.isLocalFile()) continue;
     const QString local = url.toLocalFile();
     if (QFileInfo(local).isDir()) {
@@ -270,11 +276,7 @@ void CTavrionConverterView::dropEvent(QDropEvent* event) {
       paths.push_back(S(local));
     }
   }
-  for (const std::string& p : paths) {
-    const std::string copy = p;
-    doc_.UpdateAllViews(kHintMovieOpened, nullptr, &copy);
-  }
-  event->acceptProposedAction();
+  for (const std::string& p : paths) doc_.UpdateAllViews(kHintMovieOpened, nullptr, &p);
 }
 
 }  // namespace tav

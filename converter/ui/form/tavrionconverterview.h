@@ -16,7 +16,9 @@
 //   paused                   Resume, Break
 #pragma once
 
+#include <QList>
 #include <QPointer>
+#include <QUrl>
 #include <QString>
 #include <QWidget>
 #include <memory>
@@ -114,6 +116,9 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // Adds one movie, selected (the drop and hint-7 path). False when it is no movie or its
   // entry could not be made.
   bool AddMovie(const std::string& path);
+  // Files and folders dropped on the form (a folder adds the movies inside it), each
+  // through hint 7.
+  void AddDroppedFiles(const QList<QUrl>& urls);
 
   // ---- the idle update ----
   // Enables the controls for the state and refreshes the estimated size and status area.

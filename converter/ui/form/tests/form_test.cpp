@@ -9,7 +9,9 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QUrl>
 #include <filesystem>
+#include <fstream>
 
 #include "converter/engine/conversionrun.h"
 #include "converter/ui/form/tests/formfixture.h"
@@ -263,6 +265,10 @@ TEST_F(FormTest, Break_LeavesPlayablePartialAndInterruptedRow) {
   ASSERT_TRUE(doc_->IsConverting());
   ASSERT_TRUE(Eventually([&] { return view_->Form()->fileProgress->value() >= 5 || !doc_->IsConverting(); }, 60000));
   ASSERT_TRUE(doc_->IsConverting()) << "the movie converted before it could be broken";
+  // While converting, a click on the row's check box is undone.
+  view_->List()->Model()->SetRowChecked(0, false);
+  EXPECT_TRUE(e->IsChecked());
+  EXPECT_TRUE(view_->List()->IsRowChecked(0));
   QTest::mouseClick(view_->Form()->breakButton, Qt::LeftButton);
   EXPECT_FALSE(doc_->IsConverting());
   EXPECT_EQ(view_->Form()->runButton->text().toStdString(), "&Convert");
@@ -305,6 +311,30 @@ TEST_F(FormTest, Preview_RemovedEntryClosesAndPlayListKeepsListOrder) {
   EXPECT_FALSE(view_->Player().IsAttached());
   EXPECT_EQ(doc_->GetCount(), 2u);
   EXPECT_EQ(view_->List()->Model()->rowCount(), 2);
+}
+
+TEST_F(FormTest, DroppedFilesAndFolders_AddMoviesSelectingTheLast) {
+  const std::string folder = dir_ + "/dropped";
+  tavtest::Run("mkdir -p '" + folder + "/sub'");
+  const std::string a = Movie("dropped/x1.avi", 1), b = Movie("dropped/sub/x2.avi", 1);
+  std::ofstream(folder + "/notes.txt") << "not a movie";
+  const std::string single = Movie("single.avi", 1);
+  view_->AddDroppedFiles(
+      {QUrl::fromLocalFile(QString::fromStdString(folder)), QUrl::fromLocalFile(QString::fromStdString(single))});
+  ASSERT_EQ(doc_->GetCount(), 3u);
+  EXPECT_EQ(doc_->GetAt(0)->SourcePath().Full(), b);  // name order: "sub/x2.avi" < "x1.avi"
+  EXPECT_EQ(doc_->GetAt(1)->SourcePath().Full(), a);
+  EXPECT_EQ(doc_->GetAt(2)->SourcePath().Full(), single);
+  EXPECT_EQ(doc_->GetSingleSelected(), doc_->GetAt(2));
+  EXPECT_EQ(view_->Previewed(), doc_->GetAt(2));
+
+  // While converting, a movie opened through the document is not added.
+  view_->RunCommand(IDC_CONVERT);
+  ASSERT_TRUE(doc_->IsConverting());
+  const std::string more = Movie("more.avi", 1);
+  doc_->UpdateAllViews(kHintMovieOpened, nullptr, &more);
+  EXPECT_EQ(doc_->GetCount(), 3u);
+  view_->RunCommand(IDC_BREAK_RUN);
 }
 
 TEST_F(FormTest, SaveCloseReopen_BringsBackTheBatch) {
