@@ -476,8 +476,14 @@ void CTavrionConverterView::UpdateEstimatedSize() {
   }
   QString text;
   if (e && duration != kUnknownTime) {
-    const LONGLONG size = EstimateOutputSize(*e, duration);
-    if (size > 0) text = Q(res::FormatId(res::IDS_ESTIMATED_SIZE, {FormatSize(ULONGLONG(size))}));
+    // The estimate reads the bit rate settings from a file: asked again only when what
+    // it depends on changed.
+    const EstimateKey key{e, duration, e->GetFrameWidth(), e->GetFrameRate()};
+    if (!(key == estimateKey_)) {
+      estimateKey_ = key;
+      estimateSize_ = EstimateOutputSize(*e, duration);
+    }
+    if (estimateSize_ > 0) text = Q(res::FormatId(res::IDS_ESTIMATED_SIZE, {FormatSize(ULONGLONG(estimateSize_))}));
   }
   if (ui_->estimatedSizeLabel->text() != text) ui_->estimatedSizeLabel->setText(text);
 }

@@ -233,6 +233,17 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   bool totalProgressShown_ = false, totalStatusShown_ = false;
   int fileRefresh_ = 0, totalRefresh_ = 0;
 
+  // The last output size estimate and what it was made for.
+  struct EstimateKey {
+    const CConvertOrder* entry = nullptr;
+    REFERENCE_TIME duration = 0;
+    int frameWidth = 0;
+    double frameRate = 0.0;
+    bool operator==(const EstimateKey&) const = default;
+  };
+  EstimateKey estimateKey_;
+  LONGLONG estimateSize_ = 0;
+
   bool syncListSelection_ = true;  // an exchange also carries the list selection
   bool initialised_ = false;       // the first initial update is done
   bool loading_ = false;           // the controls are being filled, not edited
