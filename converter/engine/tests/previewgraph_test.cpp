@@ -335,5 +335,67 @@ TEST_F(PreviewGraphTest, VideoInfo2StreamIsDrawnThroughTheHeaderAdapter) {
   pusher.join();
 }
 
+// graphinfo --preview --snapshot: a 352 x 240 movie at 640 x 480 with Fit has black rows
+// at top and bottom, and the caption of the chosen language; read back with ffmpeg.
+class GraphinfoSnapshotTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed";
+  }
+  // The snapshot's pixels as RGB24 rows, decoded by ffmpeg; empty when the tool failed.
+  std::string Snapshot(const std::string& movie, const std::string& args, const std::string& name) {
+    const std::string png = tavtest::TempDir() + "/" + name;
+    const int status = tavtest::Run("'" + tavtest::ProgramPath("graphinfo") + "' --preview '" + movie + "' " + args +
+                                    " --snapshot '" + png + "' >/dev/null 2>&1");
+    EXPECT_EQ(status, 0) << args;
+    if (status != 0) return std::string();
+    return tavtest::Capture("ffmpeg -nostdin -loglevel error -i '" + png + "' -f rawvideo -pix_fmt rgb24 -");
+  }
+};
+
+bool RowBlack(const std::string& rgb, int width, int y) {
+  for (int x = 0; x < width * 3; ++x)
+    if (uint8_t(rgb[size_t(y) * width * 3 + x]) > 16) return false;
+  return true;
+}
+
+int RowsDiffering(const std::string& a, const std::string& b, int width, int from, int to) {
+  int n = 0;
+  for (int y = from; y < to; ++y)
+    if (a.compare(size_t(y) * width * 3, size_t(width) * 3, b, size_t(y) * width * 3, size_t(width) * 3) != 0) ++n;
+  return n;
+}
+
+TEST_F(GraphinfoSnapshotTest, FitLetterboxesAndTheChosenLanguageIsDrawn) {
+  const std::string movie = tavtest::TempDir() + "/ntsc.avi";
+  ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i color=c=0x305070:size=352x240:rate=30 "
+                         "-c:v mpeg4 -vtag XVID -t 2 '" + movie + "'"),
+            0);
+  const std::string sami = WriteFile("snap.smi",
+                                     "<SAMI><HEAD><STYLE TYPE=\"text/css\"><!--\n"
+                                     "P { text-align:center; color:white; }\n"
+                                     ".ENCC { Name:English; lang:en-US; SAMIType:CC; }\n"
+                                     ".KRCC { Name:Korean; lang:ko-KR; SAMIType:CC; }\n"
+                                     "--></STYLE></HEAD><BODY>\n"
+                                     "<SYNC Start=0><P Class=ENCC>Lights\n"
+                                     "<SYNC Start=0><P Class=KRCC>MMMMMMMMMMMMMMMMMMMM\n"
+                                     "</BODY></SAMI>\n");
+  const std::string base = "--size 640x480 --fit fit --subtitles '" + sami + "'";
+  const std::string english = Snapshot(movie, base + " --language en-us", "en.png");
+  const std::string korean = Snapshot(movie, base + " --language ko-kr", "ko.png");
+  const std::string none = Snapshot(movie, "--size 640x480 --fit fit", "none.png");
+  ASSERT_EQ(english.size(), size_t(640 * 480 * 3));
+  ASSERT_EQ(korean.size(), english.size());
+  ASSERT_EQ(none.size(), english.size());
+  // 352 x 240 fitted into 640 x 480 is 640 x 436 at top 22.
+  for (int y : {0, 10, 21, 458, 470, 479}) EXPECT_TRUE(RowBlack(none, 640, y)) << "row " << y;
+  for (int y : {23, 240, 456}) EXPECT_FALSE(RowBlack(none, 640, y)) << "row " << y;
+  // Captions sit in the lower part of the picture, and differ between the languages.
+  EXPECT_GT(RowsDiffering(english, none, 640, 240, 480), 10);
+  EXPECT_GT(RowsDiffering(korean, none, 640, 240, 480), 10);
+  EXPECT_GT(RowsDiffering(korean, english, 640, 240, 480), 10);
+  EXPECT_EQ(RowsDiffering(english, none, 640, 0, 120), 0) << "nothing but the caption changes";
+}
+
 }  // namespace
 }  // namespace tav
