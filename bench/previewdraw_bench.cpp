@@ -155,11 +155,11 @@ int main() {
     drawer->SetWindowSource(nullptr);
     const bool met = c.targetMs <= 0 || composedMs <= c.targetMs;
     missed = missed || !met;
-    char target[48] = "no target";
-    if (c.targetMs > 0) std::snprintf(target, sizeof target, "target %.1f ms, %s", c.targetMs, met ? "met" : "MISSED");
+    char verdict[48] = "no target";
+    if (c.targetMs > 0) std::snprintf(verdict, sizeof verdict, "target %.1f ms, %s", c.targetMs, met ? "met" : "MISSED");
     std::printf("preview %dx%d frame on %dx%d canvas: composed with caption %.3f ms/frame (%s); "
                 "plain image drawer %.3f ms (x%.1f); %.0f%% of a core at 30 fps\n",
-                c.frameW, c.frameH, c.canvasW, c.canvasH, composedMs, target, plainMs,
+                c.frameW, c.frameH, c.canvasW, c.canvasH, composedMs, verdict, plainMs,
                 plainMs > 0 ? composedMs / plainMs : 0.0, composedMs * 30 / 10);
   }
   allocator->Decommit();
