@@ -133,11 +133,10 @@ class PreviewGraphTest : public graphtest::GraphTest {
               0);
     return path;
   }
-  // The preview configuration of the main form: 15 fps, resized with the fit, the drawer on.
-  // Only the picture is rendered: a paused graph whose splitter delivers every stream from
-  // one thread never completes its pause once the sound renderer holds its first sample.
+  // The preview configuration of the main form: 15 fps, 22 050 Hz stereo sound, resized
+  // with the fit, the drawer on. The sound renderer holds its first sample while paused;
+  // the picture must still arrive.
   void Configure(int width, int height, int fit, bool subtitles) {
-    builder_->SetWantedMajorType(MEDIATYPE_Video);
     builder_->SetFrameRate(true, 15.0);
     builder_->SetAudioTarget(true, 22050, 2, 16);
     builder_->SetResize(true, width, height, fit);
