@@ -8,7 +8,8 @@
 # notice box shows and nothing of the user's settings is touched), unless
 # SCREENSHOT_HOME=DIR names a folder to keep them in between runs.
 # Other settings: BUILD_DIR (build), SCREENSHOT_SIZE (1024x800), SCREENSHOT_DELAY (seconds
-# after the window appeared, 1.5), SCREENSHOT_TIMEOUT (seconds to wait for the window, 30).
+# after the window appeared, 1.5), SCREENSHOT_TIMEOUT (seconds to wait for the window, 30),
+# SCREENSHOT_CLICKS (screen points to click first, "x,y x,y ...", needs xdotool).
 # Needs Xvfb (xvfb), xwd (x11-apps), xwininfo (x11-utils) and convert (imagemagick).
 set -euo pipefail
 
@@ -92,6 +93,15 @@ until xwininfo -root -tree 2>/dev/null | grep -q '"Tavrion Converter'; do
     exit 1
   fi
 done
+# Clicks at screen points ("x,y x,y ..."), one a second, before the delay: e.g. closing the
+# notice box and pressing Convert shows a batch mid-run.
+if [ -n "${SCREENSHOT_CLICKS:-}" ]; then
+  command -v xdotool >/dev/null || { echo "$0: SCREENSHOT_CLICKS needs xdotool (run scripts/setup.sh)" >&2; exit 1; }
+  for point in $SCREENSHOT_CLICKS; do
+    sleep 1
+    xdotool mousemove --sync "${point%,*}" "${point#*,}" click 1
+  done
+fi
 sleep "$delay"
 
 # The screen, then every mapped top-level window read on its own and laid over it from the

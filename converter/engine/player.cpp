@@ -64,6 +64,7 @@ HRESULT PlayerCore::Attach(IGraphBuilder* graph, IMediaSeeking* seeking, int def
     }
   }
   state_ = kStopped;
+  if (attachHook_) attachHook_(this, true);
   return S_OK;
 }
 
@@ -98,6 +99,7 @@ void PlayerCore::Detach() {
   restartFromStart_ = false;
   PlayerEventSink* sink = sink_;
   sink_ = nullptr;
+  if (attachHook_) attachHook_(this, false);
   if (sink) sink->OnStateChanged(this, kNoGraph);
 }
 

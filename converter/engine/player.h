@@ -14,6 +14,8 @@
 // through -1 while the graph changes; Detach: any -> -1.
 #pragma once
 
+#include <functional>
+
 #include "media/contract/comptr.h"
 #include "media/contract/strmif.h"
 #include "media/contract/window.h"
@@ -77,10 +79,22 @@ class PlayerCore {
   bool GetVideoSize(LONG* width, LONG* height) const;
   int DefaultWidth() const { return defaultWidth_; }
   int DefaultHeight() const { return defaultHeight_; }
+  // The owner given to Attach (null while detached).
+  PlayerEventSink* Sink() const { return sink_; }
 
   // Fetches and delivers every queued graph event; the window procedure calls it, and a
   // loop without windows may call it itself.
   void DeliverEvents();
+
+  // The attached graph's video window and basic video interfaces (null without a graph or
+  // when the graph has no video renderer).
+  IVideoWindow* VideoWindow() const { return videoWindow_.Get(); }
+  IBasicVideo* BasicVideo() const { return basicVideo_.Get(); }
+  // Called after every successful Attach (attached true) and every Detach (false), whoever
+  // attached the graph (the form's preview or the conversion run): the GUI's player window
+  // hosts the graph's video window from it.
+  using AttachHook = std::function<void(PlayerCore* player, bool attached)>;
+  void SetAttachHook(AttachHook hook) { attachHook_ = std::move(hook); }
 
   // How long a state change may stay intermediate before it is tried again (tests).
   void SetStateWaitMs(DWORD ms) { stateWaitMs_ = ms; }
@@ -119,6 +133,8 @@ class PlayerCore {
   int defaultWidth_ = 320;
   int defaultHeight_ = 240;
   DWORD stateWaitMs_ = 10000;
+
+  AttachHook attachHook_;
 
   // Receives the graph's event notifications; owned by the thread that created the player.
   HWND notifyWindow_ = nullptr;

@@ -139,6 +139,17 @@ inline BOOL SetRect(RECT* r, int l, int t, int rt, int b) {
   *r = RECT{l, t, rt, b};
   return TRUE;
 }
+// a * b / c in 64 bits, rounded half away from zero; -1 when c is 0 or the result does not fit.
+inline int MulDiv(int a, int b, int c) {
+  if (c == 0) return -1;
+  long long n = (long long)a * b;
+  const bool negative = (n < 0) != (c < 0);
+  unsigned long long un = n < 0 ? 0ULL - (unsigned long long)n : (unsigned long long)n;
+  const unsigned long long uc = c < 0 ? 0ULL - (unsigned long long)(long long)c : (unsigned long long)c;
+  const unsigned long long q = (un + uc / 2) / uc;
+  if (q > 0x7FFFFFFFULL + (negative ? 1 : 0)) return -1;
+  return negative ? int(0LL - (long long)q) : int(q);
+}
 inline BOOL SetRectEmpty(RECT* r) { return SetRect(r, 0, 0, 0, 0); }
 inline BOOL IsRectEmpty(const RECT* r) { return !r || r->right <= r->left || r->bottom <= r->top; }
 inline BOOL EqualRect(const RECT* a, const RECT* b) {

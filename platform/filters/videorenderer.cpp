@@ -5,6 +5,8 @@
 #include <mutex>
 #include <new>
 
+#include "media/contract/window.h"
+#include "media/contract/wingdi.h"
 #include "platform/filters/avcodecutil.h"
 #include "platform/streaming/base/trace.h"
 
@@ -14,27 +16,55 @@ namespace tav::filters {
 
 namespace {
 
-// The drawing surfaces of window handles (see the header): one buffer per handle.
-std::mutex g_surfacesLock;  // guards g_surfaces
-std::map<HWND, WindowSurface> g_surfaces;
-
 LONG Width(const RECT& r) { return r.right - r.left; }
 LONG Height(const RECT& r) { return r.bottom - r.top; }
+
+// A 32-bit top-down section bitmap, black.
+HBITMAP MakeSurface(LONG width, LONG height) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+}
 
 }  // namespace
 
 bool ReadWindowSurface(HWND window, WindowSurface* out) {
-  std::lock_guard<std::mutex> lock(g_surfacesLock);
-  auto it = g_surfaces.find(window);
-  if (it == g_surfaces.end()) return false;
-  *out = it->second;
+  HBITMAP surface = tav::GetWindowSurface(window);
+  DIBSECTION ds{};
+  if (!surface || GetObject(surface, sizeof ds, &ds) != int(sizeof ds) || !ds.dsBm.bmBits || ds.dsBm.bmBitsPixel != 32)
+    return false;
+  out->width = ds.dsBm.bmWidth;
+  out->height = ds.dsBm.bmHeight;
+  out->pixels.resize(size_t(out->width) * size_t(out->height));
+  const bool bottomUp = ds.dsBmih.biHeight > 0;
+  const auto* bits = static_cast<const BYTE*>(ds.dsBm.bmBits);
+  for (LONG y = 0; y < out->height; ++y)
+    std::memcpy(out->pixels.data() + size_t(y) * size_t(out->width),
+                bits + size_t(bottomUp ? out->height - 1 - y : y) * size_t(ds.dsBm.bmWidthBytes), size_t(out->width) * 4);
   return true;
 }
 
 CVideoRenderer::CVideoRenderer(REFCLSID clsid, LPUNKNOWN outer, HRESULT* phr)
     : CBaseVideoRenderer(clsid, NAME("Video Renderer"), outer, phr) {}
 
-CVideoRenderer::~CVideoRenderer() = default;
+CVideoRenderer::~CVideoRenderer() {
+  CAutoLock frame(&frameLock_);
+  DropOwnSurfaceLocked();
+}
+
+void CVideoRenderer::DropOwnSurfaceLocked() {
+  if (!ownSurface_) return;
+  if (tav::GetWindowSurface(ownSurfaceWindow_) == ownSurface_) tav::SetWindowSurface(ownSurfaceWindow_, nullptr);
+  DeleteObject(ownSurface_);
+  ownSurface_ = nullptr;
+  ownSurfaceWindow_ = nullptr;
+}
 
 CUnknown* CVideoRenderer::CreateVideoRenderer(LPUNKNOWN outer, HRESULT* phr) {
   auto* f = new (std::nothrow) CVideoRenderer(CLSID_VideoRenderer, outer, phr);
@@ -104,37 +134,80 @@ HRESULT CVideoRenderer::DoRenderSample(IMediaSample* sample) {
   return S_OK;
 }
 
-void CVideoRenderer::DrawToOwnerLocked() {
+void CVideoRenderer::DrawToOwnerLocked(bool notifyOwner) {
+  HWND owner = reinterpret_cast<HWND>(owner_);
+  if (ownSurfaceWindow_ && ownSurfaceWindow_ != owner) DropOwnSurfaceLocked();
   // Without an owner, or while hidden, only the current frame is kept.
-  if (!owner_ || visible_ == OAFALSE) return;
+  if (!owner || visible_ == OAFALSE) return;
   const LONG w = Width(window_), h = Height(window_);
   if (w <= 0 || h <= 0 || current_.empty()) return;
   RECT src = source_, dst = dest_;
-  // Clip the destination to the window, and the source to the frame.
-  dst.left = std::max<LONG>(dst.left, 0);
-  dst.top = std::max<LONG>(dst.top, 0);
-  dst.right = std::min(dst.right, w);
-  dst.bottom = std::min(dst.bottom, h);
   src.left = std::clamp<LONG>(src.left, 0, videoWidth_);
   src.top = std::clamp<LONG>(src.top, 0, videoHeight_);
   src.right = std::clamp<LONG>(src.right, src.left, videoWidth_);
   src.bottom = std::clamp<LONG>(src.bottom, src.top, videoHeight_);
   if (Width(dst) <= 0 || Height(dst) <= 0 || Width(src) <= 0 || Height(src) <= 0) return;
+
+  // The owner's surface: the host's own, or one made here that holds the window.
+  HBITMAP surface = tav::GetWindowSurface(owner);
+  if (!surface || surface == ownSurface_) {
+    const LONG needW = std::max<LONG>(window_.right, 1), needH = std::max<LONG>(window_.bottom, 1);
+    BITMAP bm{};
+    if (!surface || !GetObject(surface, sizeof bm, &bm) || bm.bmWidth < needW || bm.bmHeight < needH) {
+      DropOwnSurfaceLocked();
+      ownSurface_ = MakeSurface(needW, needH);
+      if (!ownSurface_) return;
+      ownSurfaceWindow_ = owner;
+      tav::SetWindowSurface(owner, ownSurface_);
+    }
+  }
+  // The pixels are written directly: a context over the owner keeps the surface it draws
+  // into alive while they are (a host may replace its surface at any time).
+  struct OwnerContext {
+    HWND hwnd;
+    HDC dc;
+    ~OwnerContext() {
+      if (dc) ReleaseDC(hwnd, dc);
+    }
+  } context{owner, GetDC(owner)};
+  surface = context.dc ? static_cast<HBITMAP>(GetCurrentObject(context.dc, OBJ_BITMAP)) : nullptr;
+  DIBSECTION ds{};
+  if (!surface || GetObject(surface, sizeof ds, &ds) != int(sizeof ds) || !ds.dsBm.bmBits || ds.dsBm.bmBitsPixel != 32)
+    return;
+
+  // Scale the source into the destination's size, then copy what falls inside both the
+  // window and the surface.
   toWindow_.reset(sws_getCachedContext(toWindow_.release(), Width(src), Height(src), AV_PIX_FMT_BGRA, Width(dst),
                                        Height(dst), AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr));
   if (!toWindow_) return;
-  std::lock_guard<std::mutex> lock(g_surfacesLock);
-  WindowSurface& s = g_surfaces[reinterpret_cast<HWND>(owner_)];
-  if (s.width != w || s.height != h) {
-    s.width = w;
-    s.height = h;
-    s.pixels.assign(size_t(w) * size_t(h), 0);
-  }
+  scaled_.resize(size_t(Width(dst)) * size_t(Height(dst)));
   const uint8_t* in[4] = {reinterpret_cast<const uint8_t*>(current_.data() + size_t(src.top) * videoWidth_ + src.left)};
   const int inLines[4] = {int(videoWidth_ * 4)};
-  uint8_t* out[4] = {reinterpret_cast<uint8_t*>(s.pixels.data() + size_t(dst.top) * w + dst.left)};
-  const int outLines[4] = {int(w * 4)};
+  uint8_t* out[4] = {reinterpret_cast<uint8_t*>(scaled_.data())};
+  const int outLines[4] = {int(Width(dst) * 4)};
   sws_scale(toWindow_.get(), in, inLines, 0, Height(src), out, outLines);
+
+  RECT visible = dst;  // window coordinates
+  visible.left = std::max<LONG>(visible.left, 0);
+  visible.top = std::max<LONG>(visible.top, 0);
+  visible.right = std::min(visible.right, w);
+  visible.bottom = std::min(visible.bottom, h);
+  OffsetRect(&visible, window_.left, window_.top);  // owner coordinates
+  visible.left = std::max<LONG>(visible.left, 0);
+  visible.top = std::max<LONG>(visible.top, 0);
+  visible.right = std::min<LONG>(visible.right, ds.dsBm.bmWidth);
+  visible.bottom = std::min<LONG>(visible.bottom, ds.dsBm.bmHeight);
+  if (Width(visible) <= 0 || Height(visible) <= 0) return;
+  const bool bottomUp = ds.dsBmih.biHeight > 0;
+  auto* bits = static_cast<BYTE*>(ds.dsBm.bmBits);
+  const LONG dx = window_.left + dst.left, dy = window_.top + dst.top;  // scaled_ origin in owner coordinates
+  for (LONG y = visible.top; y < visible.bottom; ++y) {
+    BYTE* row = bits + size_t(bottomUp ? ds.dsBm.bmHeight - 1 - y : y) * size_t(ds.dsBm.bmWidthBytes);
+    std::memcpy(row + size_t(visible.left) * 4, scaled_.data() + size_t(y - dy) * Width(dst) + (visible.left - dx),
+                size_t(Width(visible)) * 4);
+  }
+  // The host repaints the owner when its queue sees this.
+  if (notifyOwner && IsWindow(owner)) PostMessage(owner, WM_PAINT, 0, 0);
 }
 
 HRESULT CVideoRenderer::CheckConnected() const {
@@ -270,7 +343,15 @@ STDMETHODIMP CVideoRenderer::get_FullScreenMode(LONG* mode) {
 }
 STDMETHODIMP CVideoRenderer::put_FullScreenMode(LONG mode) { return mode ? E_NOTIMPL : S_OK; }
 STDMETHODIMP CVideoRenderer::SetWindowForeground(LONG) { return S_OK; }
-STDMETHODIMP CVideoRenderer::NotifyOwnerMessage(OAHWND, LONG, LONG_PTR, LONG_PTR) { return S_OK; }
+STDMETHODIMP CVideoRenderer::NotifyOwnerMessage(OAHWND, LONG msg, LONG_PTR, LONG_PTR) {
+  // The owner paints (or has a new surface): the current frame goes into it now.
+  if (UINT(msg) == WM_PAINT || UINT(msg) == WM_SIZE) {
+    CAutoLock lock(&m_InterfaceLock);
+    CAutoLock frame(&frameLock_);
+    DrawToOwnerLocked(false);
+  }
+  return S_OK;
+}
 STDMETHODIMP CVideoRenderer::SetWindowPosition(LONG left, LONG top, LONG width, LONG height) {
   if (width < 0 || height < 0) return E_INVALIDARG;
   CAutoLock lock(&m_InterfaceLock);

@@ -5,9 +5,10 @@
 // owner's drawing surface. IVideoWindow holds the window's owner, position and
 // visibility; IBasicVideo the native size and the source and destination rectangles.
 //
-// The drawing surface of a window handle is, for now, a plain memory buffer per handle
-// kept by this library (WindowSurfaces below); it moves behind the platform's window and
-// drawing layer once that exists.
+// The picture goes into the owner window's drawing surface (tav::SetWindowSurface) at the
+// window's position within the owner; a host that shows the owner's surface shows the
+// video. An owner without a surface gets one from the renderer, big enough to hold the
+// window, which the renderer takes away again when the owner changes or it goes.
 //
 // Lock order: m_InterfaceLock (the filter lock, guards the window properties) before
 // frameLock_ (the current frame and the surfaces, taken by the streaming thread to draw).
@@ -23,12 +24,12 @@
 
 namespace tav::filters {
 
-// A window handle's drawing surface: 32-bit top-down pixels of the window's size.
+// A copy of a window handle's drawing surface: 32-bit top-down pixels.
 struct WindowSurface {
   LONG width = 0, height = 0;
   std::vector<uint32_t> pixels;
 };
-// Copies the surface of a window handle; false when nothing was drawn into it.
+// Copies the surface of a window handle; false when it has none.
 bool ReadWindowSurface(HWND window, WindowSurface* out);
 
 class CVideoRenderer final : public CBaseVideoRenderer, public IVideoWindow, public IBasicVideo {
@@ -45,6 +46,8 @@ class CVideoRenderer final : public CBaseVideoRenderer, public IVideoWindow, pub
   HRESULT CheckMediaType(const CMediaType* mt) override;
   HRESULT SetMediaType(const CMediaType* mt) override;
   HRESULT DoRenderSample(IMediaSample* sample) override;
+  // A paused graph shows its first picture: the sample that completes the pause is drawn.
+  void OnReceiveFirstSample(IMediaSample* sample) override { DoRenderSample(sample); }
 
   // IVideoWindow
   STDMETHODIMP put_Caption(BSTR caption) override;
@@ -123,9 +126,11 @@ class CVideoRenderer final : public CBaseVideoRenderer, public IVideoWindow, pub
   STDMETHODIMP IsUsingDefaultDestination() override;
 
  private:
-  // Draws the current frame into the owner's surface (frameLock_ held).
-  void DrawToOwnerLocked();
+  // Draws the current frame into the owner's surface (frameLock_ held); notifyOwner posts
+  // WM_PAINT to the owner afterwards (not when the owner itself asked, as it is painting).
+  void DrawToOwnerLocked(bool notifyOwner = true);
   HRESULT CheckConnected() const;
+  void DropOwnSurfaceLocked();
 
   // Negotiated on connect, guarded by m_InterfaceLock
   LONG videoWidth_ = 0, videoHeight_ = 0;
@@ -147,6 +152,10 @@ class CVideoRenderer final : public CBaseVideoRenderer, public IVideoWindow, pub
   std::vector<uint32_t> current_;  // the current frame, top-down RGB32; guarded by frameLock_
   SwsContextPtr toCurrent_;        // streaming thread
   SwsContextPtr toWindow_;         // guarded by frameLock_
+  std::vector<uint32_t> scaled_;   // the destination-sized picture; guarded by frameLock_
+  // A surface this renderer gave its owner, and that owner; guarded by frameLock_.
+  HBITMAP ownSurface_ = nullptr;
+  HWND ownSurfaceWindow_ = nullptr;
 };
 
 }  // namespace tav::filters

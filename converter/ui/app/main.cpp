@@ -15,6 +15,7 @@
 #include "converter/engine/strings.h"
 #include "converter/ui/app/application.h"
 #include "converter/ui/app/logo.h"
+#include "converter/ui/form/formview.h"
 
 #ifndef TAVRION_VERSION
 #define TAVRION_VERSION "1.0"
@@ -121,6 +122,7 @@ int main(int argc, char** argv) {
   }
 
   tav::ui::ConverterApplication app(ProgramPath(argv[0]));
+  app.SetViewFactory(tav::MakeFormView);
   bool quitRequested = false;
   std::unique_ptr<QSocketNotifier> signalNotifier;
   if (WatchTerminationSignals()) {

@@ -152,7 +152,8 @@ void CMainFrame::SetTitleProgress(int percent) {
 void CMainFrame::UpdateTitle() {
   QString title = UiText(res::IDS_APP_TITLE);
   if (!documentTitle_.isEmpty()) title += QStringLiteral(" - ") + documentTitle_;
-  if (progress_ >= 0) title += QStringLiteral(" (%1%)").arg(progress_);
+  // A run's progress leads, so that it shows in a task bar entry cut short.
+  if (progress_ >= 0) title = QStringLiteral("%1% - ").arg(progress_) + title;
   setWindowTitle(title);
 }
 

@@ -64,7 +64,8 @@ class CMainFrame : public QMainWindow {
   QAction* Action(int command) const;
   // Shows the recent files under File (full paths; the menu shows numbered names).
   void SetRecentFiles(const QStringList& files);
-  // "Tavrion Converter - <document>", with the run's progress while one goes on (-1: none).
+  // "Tavrion Converter - <document>", led by the run's progress ("42% - ...") while one goes on
+  // (-1: none).
   void SetDocumentTitle(const QString& title);
   void SetTitleProgress(int percent);
 

@@ -99,6 +99,7 @@ int CConvertOrderModel::Append(CConvertOrder* entry) {
   const int row = int(rows_.size());
   beginInsertRows(QModelIndex(), row, row);
   rows_.push_back({entry, entry->IsChecked()});
+  if (rowOfValid_) rowOf_.emplace(entry, row);
   endInsertRows();
   return row;
 }
@@ -108,7 +109,10 @@ void CConvertOrderModel::AppendAll(const std::vector<CConvertOrder*>& entries) {
   const int first = int(rows_.size());
   beginInsertRows(QModelIndex(), first, first + int(entries.size()) - 1);
   rows_.reserve(rows_.size() + entries.size());
-  for (CConvertOrder* entry : entries) rows_.push_back({entry, entry->IsChecked()});
+  for (CConvertOrder* entry : entries) {
+    if (rowOfValid_) rowOf_.emplace(entry, int(rows_.size()));
+    rows_.push_back({entry, entry->IsChecked()});
+  }
   endInsertRows();
 }
 
@@ -116,12 +120,15 @@ void CConvertOrderModel::RemoveRow(int row) {
   if (row < 0 || row >= int(rows_.size())) return;
   beginRemoveRows(QModelIndex(), row, row);
   rows_.erase(rows_.begin() + row);
+  rowOfValid_ = false;
   endRemoveRows();
 }
 
 void CConvertOrderModel::Clear() {
   beginResetModel();
   rows_.clear();
+  rowOf_.clear();
+  rowOfValid_ = true;
   endResetModel();
 }
 
@@ -130,10 +137,14 @@ CConvertOrder* CConvertOrderModel::EntryAt(int row) const {
 }
 
 int CConvertOrderModel::RowOf(const CConvertOrder* entry) const {
-  for (size_t i = 0; i < rows_.size(); ++i) {
-    if (rows_[i].entry == entry) return int(i);
+  if (!rowOfValid_) {
+    rowOf_.clear();
+    rowOf_.reserve(rows_.size());
+    for (size_t i = 0; i < rows_.size(); ++i) rowOf_.emplace(rows_[i].entry, int(i));
+    rowOfValid_ = true;
   }
-  return -1;
+  auto found = rowOf_.find(entry);
+  return found == rowOf_.end() ? -1 : found->second;
 }
 
 bool CConvertOrderModel::IsRowChecked(int row) const {
@@ -156,6 +167,10 @@ void CConvertOrderModel::RefreshRow(int row) {
 void CConvertOrderModel::SwapRows(int a, int b) {
   if (a < 0 || b < 0 || a >= int(rows_.size()) || b >= int(rows_.size()) || a == b) return;
   std::swap(rows_[size_t(a)], rows_[size_t(b)]);
+  if (rowOfValid_) {
+    rowOf_[rows_[size_t(a)].entry] = a;
+    rowOf_[rows_[size_t(b)].entry] = b;
+  }
   emit dataChanged(index(a, 0), index(a, kColumnCount - 1));
   emit dataChanged(index(b, 0), index(b, kColumnCount - 1));
 }

@@ -10,6 +10,7 @@
 #include <QAbstractTableModel>
 #include <QIcon>
 #include <QHash>
+#include <unordered_map>
 #include <vector>
 
 #include "converter/engine/convertorder.h"
@@ -71,6 +72,10 @@ class CConvertOrderModel : public QAbstractTableModel {
   QIcon IconFor(const CConvertOrder& entry) const;
 
   std::vector<Row> rows_;
+  // Rows by entry, rebuilt on the first lookup after rows were removed or moved, so that
+  // finding the rows of a whole batch one by one stays linear.
+  mutable std::unordered_map<const CConvertOrder*, int> rowOf_;
+  mutable bool rowOfValid_ = true;
   // Icons by MIME type name, looked up once per type.
   mutable QHash<QString, QIcon> icons_;
 };

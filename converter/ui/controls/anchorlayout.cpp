@@ -106,17 +106,20 @@ std::optional<QRect> CAnchorLayout::ParseWindowRect(const std::string& text) {
   return QRect(l, t, r - l, b - t);
 }
 
-std::string CAnchorLayout::SaveWindowRect(const QWidget* window) { return FormatWindowRect(window->frameGeometry()); }
+// The window's position (where its frame starts) with its own size: what move() and resize()
+// take back, so that a saved placement comes back exactly whatever decorations the desktop
+// adds around the window, and never grows from one session to the next.
+std::string CAnchorLayout::SaveWindowRect(const QWidget* window) {
+  const QWidget* w = window;
+  const QRect normal = w->isMaximized() || w->isMinimized() || w->isFullScreen() ? w->normalGeometry() : QRect();
+  if (normal.isValid()) return FormatWindowRect(QRect(normal.topLeft(), normal.size()));
+  return FormatWindowRect(QRect(w->pos(), w->size()));
+}
 
 bool CAnchorLayout::RestoreWindowRect(QWidget* window, const std::string& text, const QSize& minSize) {
   std::optional<QRect> rect = ParseWindowRect(text);
   if (!rect) return false;
-  // The saved rectangle is the frame; the window's own geometry excludes the frame.
-  const QRect frame = window->frameGeometry(), inner = window->geometry();
-  const int extraW = frame.width() - inner.width(), extraH = frame.height() - inner.height();
-  int width = std::max(rect->width() - extraW, minSize.width());
-  int height = std::max(rect->height() - extraH, minSize.height());
-  window->resize(std::max(width, 1), std::max(height, 1));
+  window->resize(std::max({rect->width(), minSize.width(), 1}), std::max({rect->height(), minSize.height(), 1}));
   window->move(rect->topLeft());
   return true;
 }

@@ -18,7 +18,8 @@
 // someone else stays hidden.
 //
 // The same helper formats and parses a window's saved rectangle ("left, top, right,
-// bottom" in screen pixels, right and bottom exclusive as the platform writes them).
+// bottom" in screen pixels, right and bottom exclusive as the platform writes them): the
+// window's position with its own size, so that a placement round-trips exactly.
 #pragma once
 
 #include <QObject>
@@ -67,7 +68,8 @@ class CAnchorLayout : public QObject {
   static std::string FormatWindowRect(const QRect& rect);
   // Reads "%i,%i,%i,%i"; nothing when the text does not hold four numbers.
   static std::optional<QRect> ParseWindowRect(const std::string& text);
-  // The window's placement as FormatWindowRect writes it.
+  // The window's placement (its normal one while maximised or minimised) as
+  // FormatWindowRect writes it.
   static std::string SaveWindowRect(const QWidget* window);
   // Moves the window to a saved rectangle, widened or heightened to at least minSize;
   // false (and the window untouched) when the text does not parse.

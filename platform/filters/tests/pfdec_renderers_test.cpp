@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <thread>
 
 #include "media/contract/uuids.h"
+#include "media/contract/window.h"
+#include "media/contract/wingdi.h"
 #include "platform/filters/tests/filtertest.h"
 #include "platform/filters/tests/support_pfdec.h"
 
@@ -87,6 +90,57 @@ TEST_F(filters_Renderers, VideoRenderer_KeepsTheCurrentFrame_AndAnswersItsSizes)
     src->Pin()->Disconnect();
     FindPin(r.Get(), PINDIR_INPUT)->Disconnect();
   }
+}
+
+LRESULT IgnoreMessages(HWND, UINT, WPARAM, LPARAM) { return 0; }
+
+// The pixel of a window's drawing surface at (x, y), top row first, as 0x00RRGGBB.
+uint32_t SurfacePixel(HWND hwnd, int x, int y) {
+  DIBSECTION ds{};
+  if (GetObject(tav::GetWindowSurface(hwnd), sizeof ds, &ds) != int(sizeof ds)) return 0xFFFFFFFF;
+  const int row = ds.dsBmih.biHeight > 0 ? ds.dsBm.bmHeight - 1 - y : y;
+  uint32_t p = 0;
+  std::memcpy(&p, static_cast<const BYTE*>(ds.dsBm.bmBits) + row * ds.dsBm.bmWidthBytes + x * 4, 4);
+  return p & 0xFFFFFF;
+}
+
+TEST_F(filters_Renderers, VideoRenderer_DrawsIntoTheOwnersSurfaceAtTheWindowPosition) {
+  HWND owner = CreatePlatformWindow(&IgnoreMessages, nullptr);
+  ASSERT_NE(owner, nullptr);
+  {
+    ComPtr<IBaseFilter> r;
+    ASSERT_EQ(CreateFilter(CLSID_VideoRenderer, &r), S_OK);
+    ComPtr<IVideoWindow> window;
+    ASSERT_EQ(r->QueryInterface(IID_IVideoWindow, window.AsVoidOut()), S_OK);
+    ComPtr<PushSource> src = new PushSource(Rgb24Type(8, 4));
+    ASSERT_EQ(src->Pin()->Connect(FindPin(r.Get(), PINDIR_INPUT).Get(), nullptr), S_OK);
+    ASSERT_EQ(window->put_Owner(OAHWND(owner)), S_OK);
+    ASSERT_EQ(window->SetWindowPosition(4, 2, 8, 4), S_OK);
+    ASSERT_EQ(window->put_Visible(OATRUE), S_OK);
+
+    // Bottom row blue, the others red (rows stored bottom first).
+    Packet p;
+    p.data.resize(8 * 4 * 3);
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 8; ++x) {
+        BYTE* px = &p.data[size_t((y * 8 + x) * 3)];
+        px[0] = y == 0 ? 255 : 0;
+        px[2] = y == 0 ? 0 : 255;
+      }
+    ASSERT_EQ(r->Run(0), S_OK);
+    src->Pause();
+    EXPECT_EQ(src->Pin()->Push(p, true), S_OK);
+    src->Stop();
+    r->Stop();
+    ASSERT_NE(tav::GetWindowSurface(owner), nullptr) << "an owner without a surface gets one";
+    EXPECT_EQ(SurfacePixel(owner, 4, 2), 0xFF0000u) << "the top row at the window's position";
+    EXPECT_EQ(SurfacePixel(owner, 11, 5), 0x0000FFu) << "the bottom row";
+    EXPECT_EQ(SurfacePixel(owner, 3, 2), 0u) << "outside the window nothing is drawn";
+    src->Pin()->Disconnect();
+    FindPin(r.Get(), PINDIR_INPUT)->Disconnect();
+  }
+  EXPECT_EQ(tav::GetWindowSurface(owner), nullptr) << "the renderer takes its surface away when it goes";
+  DestroyWindow(owner);
 }
 
 TEST_F(filters_Renderers, SoundRenderer_WithoutDevice_PlaysAtRealTimeOnItsClock) {

@@ -1,5 +1,8 @@
 #include "platform/streaming/base/ctlwindow.h"
 
+#include <algorithm>
+
+#include "media/contract/wingdi.h"
 #include "platform/streaming/base/basefilter.h"
 #include "platform/streaming/base/trace.h"
 
@@ -44,21 +47,84 @@ HRESULT CBaseWindow::DoneWithWindow() {
 void CBaseWindow::ThreadProc() {
   m_threadId = GetCurrentThreadId();
   m_hwnd = CreatePlatformWindow(&CBaseWindow::WindowProc, this);
+  if (m_hwnd) {
+    const RECT client = GetClientRect();
+    ResizeSurface(client.right, client.bottom);
+  }
   m_created.Set();
   if (!m_hwnd) return;
   MSG msg;
   while (GetMessage(&msg, nullptr, 0, 0)) DispatchMessage(&msg);
+  {
+    CAutoLock lock(&m_SurfaceLock);
+    tav::SetWindowSurface(m_hwnd, nullptr);
+    if (m_hdc) ReleaseDC(m_hwnd, m_hdc);
+    if (m_MemoryDC) DeleteDC(m_MemoryDC);
+    if (m_surface) DeleteObject(m_surface);
+    m_hdc = m_MemoryDC = nullptr;
+    m_surface = nullptr;
+  }
   DestroyWindow(m_hwnd);
 }
+
+void CBaseWindow::OnSize(LONG width, LONG height) { ResizeSurface(width, height); }
+
+void CBaseWindow::ResizeSurface(LONG width, LONG height) {
+  CAutoLock lock(&m_SurfaceLock);
+  if (m_surface) {
+    BITMAP bm{};
+    if (GetObject(m_surface, sizeof bm, &bm) && bm.bmWidth == width && bm.bmHeight == height) return;
+  }
+  HBITMAP surface = nullptr;
+  if (width > 0 && height > 0) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top-down, as a host reads pixels
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    surface = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    // A new section is black.
+  }
+  tav::SetWindowSurface(m_hwnd, surface);
+  if (m_hdc) ReleaseDC(m_hwnd, m_hdc);
+  if (m_surface) DeleteObject(m_surface);
+  m_surface = surface;
+  m_hdc = GetDC(m_hwnd);
+  if (!m_MemoryDC) m_MemoryDC = CreateCompatibleDC(m_hdc);
+}
+
+void CBaseWindow::OnEraseBackground() {
+  const RECT client = GetClientRect();
+  CAutoLock lock(&m_SurfaceLock);
+  FillRect(m_hdc, &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+}
+
+void CBaseWindow::OnPaint() { PresentToOwner(); }
 
 LRESULT CBaseWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   auto* self = static_cast<CBaseWindow*>(GetWindowUserData(hwnd));
   return self ? self->OnReceiveMessage(hwnd, msg, wParam, lParam) : 0;
 }
 
-LRESULT CBaseWindow::OnReceiveMessage(HWND, UINT msg, WPARAM, LPARAM) {
-  // Closing the video window hides it; the filter decides when it goes away.
-  if (msg == WM_CLOSE) SetVisible(FALSE);
+LRESULT CBaseWindow::OnReceiveMessage(HWND, UINT msg, WPARAM, LPARAM lParam) {
+  switch (msg) {
+    case WM_CLOSE:
+      // Closing the video window hides it; the filter decides when it goes away.
+      SetVisible(FALSE);
+      break;
+    case WM_SIZE:
+      OnSize(LOWORD(lParam), HIWORD(lParam));
+      break;
+    case WM_ERASEBKGND:
+      OnEraseBackground();
+      return 1;
+    case WM_PAINT:
+      OnPaint();
+      break;
+  }
   return 0;
 }
 
@@ -85,7 +151,8 @@ void CBaseWindow::SetWindowRect(const RECT& rect) {
     CAutoLock lock(&m_WindowLock);
     m_rcWindow = rect;
   }
-  PostWindowMessage(WM_SIZE, 0, MAKELONG(WORD(rect.right - rect.left), WORD(rect.bottom - rect.top)));
+  // Sent, so the surface has the new size when the call returns.
+  SendWindowMessage(WM_SIZE, 0, MAKELONG(WORD(rect.right - rect.left), WORD(rect.bottom - rect.top)));
   PaintWindow(TRUE);
 }
 
@@ -117,7 +184,64 @@ CBaseControlWindow::CBaseControlWindow(CBaseFilter* filter, CCritSec* lock, LPCT
                                        HRESULT*, LONG defaultWidth, LONG defaultHeight)
     : CBaseWindow(defaultWidth, defaultHeight), CUnknown(name, owner), m_pFilter(filter), m_pInterfaceLock(lock) {}
 
-CBaseControlWindow::~CBaseControlWindow() = default;
+CBaseControlWindow::~CBaseControlWindow() { CBaseControlWindow::DoneWithWindow(); }
+
+HRESULT CBaseControlWindow::DoneWithWindow() {
+  {
+    CAutoLock lock(&m_SurfaceLock);
+    DropOwnerSurfaceLocked();
+  }
+  return CBaseWindow::DoneWithWindow();
+}
+
+void CBaseControlWindow::DropOwnerSurfaceLocked() {
+  if (!m_ownerSurface) return;
+  if (tav::GetWindowSurface(m_ownerSurfaceWindow) == m_ownerSurface) tav::SetWindowSurface(m_ownerSurfaceWindow, nullptr);
+  DeleteObject(m_ownerSurface);
+  m_ownerSurface = nullptr;
+  m_ownerSurfaceWindow = nullptr;
+}
+
+void CBaseControlWindow::PresentToOwner(BOOL notifyOwner) {
+  HWND owner = nullptr;
+  RECT rc;
+  BOOL visible;
+  {
+    CAutoLock lock(&m_WindowLock);
+    owner = reinterpret_cast<HWND>(m_owner);
+    rc = m_rcWindow;
+    visible = m_bVisible;
+  }
+  CAutoLock lock(&m_SurfaceLock);
+  if (m_ownerSurfaceWindow && m_ownerSurfaceWindow != owner) DropOwnerSurfaceLocked();
+  if (!owner || !IsWindow(owner) || !visible || !m_surface) return;
+  const LONG width = rc.right - rc.left, height = rc.bottom - rc.top;
+  HBITMAP target = tav::GetWindowSurface(owner);
+  if (!target || target == m_ownerSurface) {
+    // The owner has no surface of its own: give it one that holds the window.
+    BITMAP bm{};
+    const LONG needW = std::max<LONG>(rc.right, 1), needH = std::max<LONG>(rc.bottom, 1);
+    if (!target || !GetObject(target, sizeof bm, &bm) || bm.bmWidth < needW || bm.bmHeight < needH) {
+      DropOwnerSurfaceLocked();
+      BITMAPINFO info{};
+      info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+      info.bmiHeader.biWidth = needW;
+      info.bmiHeader.biHeight = -needH;
+      info.bmiHeader.biPlanes = 1;
+      info.bmiHeader.biBitCount = 32;
+      info.bmiHeader.biCompression = BI_RGB;
+      void* bits = nullptr;
+      m_ownerSurface = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+      if (!m_ownerSurface) return;
+      m_ownerSurfaceWindow = owner;
+      tav::SetWindowSurface(owner, m_ownerSurface);
+    }
+  }
+  HDC dc = GetDC(owner);
+  BitBlt(dc, rc.left, rc.top, width, height, m_hdc, 0, 0, SRCCOPY);
+  ReleaseDC(owner, dc);
+  if (notifyOwner) PostMessage(owner, WM_PAINT, 0, 0);
+}
 
 HRESULT CBaseControlWindow::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -309,8 +433,11 @@ HRESULT CBaseControlWindow::get_Height(LONG* height) {
 
 HRESULT CBaseControlWindow::put_Owner(OAHWND owner) {
   TAV_CHECK_CONNECTED();
-  CAutoLock lock(&m_WindowLock);
-  m_owner = owner;
+  {
+    CAutoLock lock(&m_WindowLock);
+    m_owner = owner;
+  }
+  PaintWindow(FALSE);
   return S_OK;
 }
 
@@ -373,8 +500,12 @@ HRESULT CBaseControlWindow::SetWindowForeground(LONG focus) {
 
 HRESULT CBaseControlWindow::NotifyOwnerMessage(OAHWND, LONG msg, LONG_PTR wParam, LONG_PTR lParam) {
   TAV_CHECK_CONNECTED();
-  // Messages the owner passes on that matter to the video window: repaint requests.
-  if (UINT(msg) == WM_PAINT || UINT(msg) == WM_ERASEBKGND) PostWindowMessage(UINT(msg), WPARAM(wParam), lParam);
+  // Messages the owner passes on that matter to the video window. The owner is painting:
+  // the picture goes into its surface now, and it is not asked to paint again.
+  if (UINT(msg) == WM_PAINT || UINT(msg) == WM_SIZE)
+    PresentToOwner(FALSE);
+  else if (UINT(msg) == WM_ERASEBKGND)
+    PostWindowMessage(UINT(msg), WPARAM(wParam), lParam);
   return S_OK;
 }
 

@@ -5,7 +5,13 @@
 // renderer to expose; every call needs the renderer's input pin connected.
 //
 // The platform's window handles carry no geometry of their own; the numbers here are
-// what the renderer draws into and what IVideoWindow reports.
+// what the renderer draws into and what IVideoWindow reports. The window's pixels are a
+// 32-bit section bitmap of the client size set as the handle's drawing surface
+// (tav::SetWindowSurface), remade on WM_SIZE; GetWindowHDC draws into it. When an owner
+// window is set, the picture is also copied into the owner's surface at the window's
+// position (the child-window arrangement), so a host that shows the owner shows the video.
+//
+// Lock order: a renderer's own locks before m_SurfaceLock.
 #pragma once
 
 #include <string>
@@ -34,8 +40,28 @@ class CBaseWindow {
 
   // The class name, class styles, window style and extended style of the window.
   virtual LPCTSTR GetClassWindowStyles(DWORD* classStyles, DWORD* windowStyle, DWORD* windowStyleEx) = 0;
-  // Runs on the window thread for every message of the handle.
+  // Runs on the window thread for every message of the handle. WM_SIZE remakes the surface
+  // (OnSize), WM_ERASEBKGND calls OnEraseBackground, WM_PAINT calls OnPaint.
   virtual LRESULT OnReceiveMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  // The surface follows the client size (ResizeSurface). Called without locks held.
+  virtual void OnSize(LONG width, LONG height);
+  // Fills the client area black by default. Called without locks held.
+  virtual void OnEraseBackground();
+  // Makes a new surface of the given size (none for an empty one) and new contexts over it.
+  void ResizeSurface(LONG width, LONG height);
+  // Shows the surface in the owner (PresentToOwner) by default.
+  virtual void OnPaint();
+  // Copies the surface into the owner's at the window position; nothing without an owner.
+  // notifyOwner: post WM_PAINT to the owner afterwards (not when the owner is painting).
+  virtual void PresentToOwner(BOOL notifyOwner = TRUE) {}
+
+  // The context over the window's surface and a memory context for blitting from section
+  // bitmaps; both live as long as the window and are remade with the surface (a drawer
+  // fetches them again after WM_SIZE). Draw only with m_SurfaceLock held.
+  HDC GetWindowHDC() const { return m_hdc; }
+  HDC GetMemoryHDC() const { return m_MemoryDC; }
+  HBITMAP GetSurface() const { return m_surface; }
+  CCritSec* SurfaceLock() { return &m_SurfaceLock; }
   // Asks for a repaint (WM_ERASEBKGND then WM_PAINT on the window thread).
   void PaintWindow(BOOL erase);
   BOOL PostWindowMessage(UINT msg, WPARAM wParam, LPARAM lParam);
@@ -57,6 +83,12 @@ class CBaseWindow {
   CCritSec m_WindowLock;
   RECT m_rcWindow;             // guarded by m_WindowLock
   BOOL m_bVisible = FALSE;     // guarded by m_WindowLock
+  // Guards the surface and the two contexts, and is held while drawing into them, so the
+  // surface is never remade under a drawing thread.
+  CCritSec m_SurfaceLock;
+  HBITMAP m_surface = nullptr;  // guarded by m_SurfaceLock
+  HDC m_hdc = nullptr;          // guarded by m_SurfaceLock
+  HDC m_MemoryDC = nullptr;     // guarded by m_SurfaceLock
   DWORD m_classStyles = 0;     // set by PrepareWindow
   DWORD m_windowStyle = 0;
   DWORD m_windowStyleEx = 0;
@@ -130,6 +162,12 @@ class CBaseControlWindow : public CBaseWindow, public CUnknown, public IVideoWin
   LRESULT OnReceiveMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override;
   // Shows the window when the renderer starts, if AutoShow is on.
   void DoShowWindow();
+  // Copies the window's surface into the owner's surface at the window position and asks
+  // the owner to repaint; an owner without a surface gets one of its own, big enough for
+  // the window, which the control window takes away again when the owner changes or the
+  // window goes. Takes m_SurfaceLock.
+  void PresentToOwner(BOOL notifyOwner = TRUE) override;
+  HRESULT DoneWithWindow() override;
 
  protected:
   // VFW_E_NOT_CONNECTED unless the pin is connected.
@@ -149,4 +187,8 @@ class CBaseControlWindow : public CBaseWindow, public CUnknown, public IVideoWin
   OAHWND m_drain = 0;
   LONG m_borderColor = 0;
   LONG m_cursorHidden = OAFALSE;
+  // A surface this window gave its owner (guarded by m_SurfaceLock), and the owner it is on.
+  HBITMAP m_ownerSurface = nullptr;
+  HWND m_ownerSurfaceWindow = nullptr;
+  void DropOwnerSurfaceLocked();
 };

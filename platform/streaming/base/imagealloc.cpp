@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "media/contract/wingdi.h"
+
 CImageSample::CImageSample(CBaseAllocator* allocator, LPCTSTR name, HRESULT* phr, LPBYTE buffer, LONG length)
     : CMediaSample(name, allocator, phr, buffer, length) {}
 
@@ -50,6 +52,35 @@ HRESULT CImageAllocator::SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_
 }
 
 HRESULT CImageAllocator::CreateImageMemory(LONG size, DIBDATA* dib) {
+  // An RGB image that fills the buffer exactly lives in a section bitmap, so a drawer can
+  // blit it without converting.
+  const BITMAPINFOHEADER& h = dib->header;
+  const bool drawable = (h.biBitCount == 16 || h.biBitCount == 24 || h.biBitCount == 32) &&
+                        (h.biCompression == BI_RGB || h.biCompression == BI_BITFIELDS) && h.biWidth > 0 &&
+                        h.biHeight != 0 && h.biPlanes == 1;
+  if (drawable && LONG(GetBitmapSize(&h)) == size) {
+    struct {
+      BITMAPINFOHEADER header;
+      DWORD masks[3];
+    } info{};
+    info.header = h;
+    info.header.biSize = sizeof(BITMAPINFOHEADER);
+    if (h.biCompression == BI_BITFIELDS) {
+      const BYTE* format = m_mtImage.pbFormat;
+      if (m_mtImage.formattype == FORMAT_VideoInfo && m_mtImage.cbFormat >= sizeof(VIDEOINFOHEADER) + sizeof info.masks)
+        std::memcpy(info.masks, format + sizeof(VIDEOINFOHEADER), sizeof info.masks);
+    }
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits,
+                                      nullptr, 0);
+    if (bitmap && bits) {
+      dib->hBitmap = bitmap;
+      dib->pBase = static_cast<BYTE*>(bits);
+      dib->cbImage = size;
+      return S_OK;
+    }
+    if (bitmap) DeleteObject(bitmap);
+  }
   dib->pBase = static_cast<BYTE*>(std::calloc(1, size_t(size)));
   if (!dib->pBase) return E_OUTOFMEMORY;
   dib->cbImage = size;
@@ -57,6 +88,12 @@ HRESULT CImageAllocator::CreateImageMemory(LONG size, DIBDATA* dib) {
 }
 
 void CImageAllocator::FreeImageMemory(DIBDATA* dib) {
+  if (dib->hBitmap) {
+    DeleteObject(dib->hBitmap);
+    dib->hBitmap = nullptr;
+    dib->pBase = nullptr;
+    return;
+  }
   std::free(dib->pBase);
   dib->pBase = nullptr;
 }

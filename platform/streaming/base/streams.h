@@ -18,4 +18,5 @@
 #include "platform/streaming/base/transform.h"
 #include "platform/streaming/base/transip.h"
 #include "platform/streaming/base/vidrender.h"
+#include "platform/streaming/base/winutil.h"
 #include "platform/streaming/base/wxutil.h"

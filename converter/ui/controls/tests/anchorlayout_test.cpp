@@ -99,6 +99,13 @@ TEST(AnchorLayout, WindowRectangleTextRoundTripsAndBadTextIsIgnored) {
   // Widened to the minimum size.
   ASSERT_TRUE(CAnchorLayout::RestoreWindowRect(&window, "30, 40, 130, 540", QSize(250, 200)));
   EXPECT_EQ(window.size(), QSize(250, 500));
+  // What is saved comes back as it was, shown or not.
+  window.show();
+  const std::string saved = CAnchorLayout::SaveWindowRect(&window);
+  QWidget again;
+  ASSERT_TRUE(CAnchorLayout::RestoreWindowRect(&again, saved));
+  again.show();
+  EXPECT_EQ(CAnchorLayout::SaveWindowRect(&again), saved);
 }
 
 }  // namespace

@@ -1,0 +1,37 @@
+// The dialogs the main form opens, behind one seam: the program uses the desktop's file
+// dialogs and file manager, a test answers them itself.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace tav {
+
+class CConvertOrder;
+
+class FormDialogs {
+ public:
+  virtual ~FormDialogs() = default;
+  // Movies to add (several may be chosen); empty when cancelled. filter: "name|patterns|...||".
+  virtual std::vector<std::string> OpenMovies(QWidget* parent, const std::string& filter) = 0;
+  // One existing file starting at start; empty when cancelled.
+  virtual std::string OpenFile(QWidget* parent, const std::string& start, const std::string& filter,
+                               const std::string& defaultExtension) = 0;
+  // A folder starting at start; empty when cancelled.
+  virtual std::string ChooseFolder(QWidget* parent, const std::string& start) = 0;
+  // The source file's properties: the file manager's window where one answers, else a
+  // dialog with what the entry knows.
+  virtual void ShowProperties(QWidget* parent, CConvertOrder& entry) = 0;
+};
+
+// The desktop's dialogs.
+std::unique_ptr<FormDialogs> MakeDesktopDialogs();
+
+// "Video Files|*.avi;*.mpg|All Files|*.*||" as a Qt name filter list
+// ("Video Files (*.avi *.mpg);;All Files (*)").
+std::string QtNameFilters(const std::string& filter);
+
+}  // namespace tav

@@ -1,0 +1,361 @@
+// The main form over real generated movies: what it enables in each state, the exchange
+// of every setting with the selected entry, the subtitle file steps, a whole run driven
+// from the form with pause, resume and break, the preview and play list, and a batch that
+// is saved and opened again.
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QUrl>
+#include <filesystem>
+#include <fstream>
+
+#include "converter/engine/conversionrun.h"
+#include "converter/ui/form/tests/formfixture.h"
+#include "tests/support/testenv.h"
+#include "ui_tavrionconverterview.h"
+
+namespace tav::formtest {
+namespace {
+
+constexpr REFERENCE_TIME kSecond = 10000000;
+
+TEST_F(FormTest, Enabling_FollowsSelectionSubtitlesAndSource) {
+  auto* ui = view_->Form();
+  view_->UpdateDialogControls();
+  // Nothing selected: the entry settings are off, Add is on, Convert needs a checked entry.
+  EXPECT_FALSE(ui->frameSizeCombo->isEnabled());
+  EXPECT_FALSE(ui->useSubtitlesCheck->isEnabled());
+  EXPECT_TRUE(view_->IsCommandEnabled(ID_ADD_FILES));
+  EXPECT_FALSE(ui->runButton->isEnabled());
+
+  const std::string wide = Movie("wide.avi", 2, 192, 108);
+  const std::string square = Movie("four3.avi", 2, 160, 120);
+  AddThroughDialog({wide, square});
+  ASSERT_EQ(doc_->GetCount(), 2u);
+  CConvertOrder* w = doc_->GetAt(0);
+  CConvertOrder* f = doc_->GetAt(1);
+  // The last added entry stays selected, previewed and probed.
+  EXPECT_EQ(doc_->GetSingleSelected(), f);
+  EXPECT_EQ(view_->Previewed(), f);
+  EXPECT_TRUE(f->Is4by3());
+  view_->UpdateDialogControls();
+  EXPECT_TRUE(ui->frameSizeCombo->isEnabled());
+  EXPECT_TRUE(ui->outputNameEdit->isEnabled());
+  EXPECT_FALSE(ui->screenSizeCombo->isEnabled()) << "a 4:3 source always fits";
+  EXPECT_TRUE(ui->runButton->isEnabled());
+  EXPECT_TRUE(view_->IsCommandEnabled(ID_MODIFY_SOURCE));
+
+  SelectRow(w);
+  EXPECT_EQ(doc_->GetSingleSelected(), w);
+  EXPECT_EQ(view_->Previewed(), w);
+  view_->UpdateDialogControls();
+  EXPECT_TRUE(ui->screenSizeCombo->isEnabled());
+  EXPECT_TRUE(ui->splitCombo->isEnabled());
+
+  // Subtitles off: file, language and size are off, the box itself stays on.
+  ui->useSubtitlesCheck->setChecked(false);
+  view_->OnUseSubtitles();
+  view_->UpdateDialogControls();
+  EXPECT_TRUE(ui->useSubtitlesCheck->isEnabled());
+  EXPECT_FALSE(ui->subtitleFileEdit->isEnabled());
+  EXPECT_FALSE(ui->languageCombo->isEnabled());
+  EXPECT_FALSE(ui->subtitleSizeCombo->isEnabled());
+
+  // A source that cannot seek: no split, shown as "unlimited".
+  view_->ClosePreview();
+  w->SetSourceInfo(w->GetDuration(), 192, 108, false);
+  view_->UpdateData(false);
+  view_->UpdateDialogControls();
+  EXPECT_FALSE(ui->splitCombo->isEnabled());
+  EXPECT_EQ(ui->splitCombo->currentText().toStdString(), "unlimited");
+
+  // Both selected: only list commands.
+  view_->List()->selectAll();
+  EXPECT_EQ(doc_->GetSelection().size(), 2u);
+  view_->UpdateDialogControls();
+  EXPECT_FALSE(ui->frameSizeCombo->isEnabled());
+  EXPECT_FALSE(ui->useSubtitlesCheck->isEnabled());
+  EXPECT_TRUE(view_->IsCommandEnabled(ID_REMOVE));
+  EXPECT_FALSE(view_->IsCommandEnabled(ID_MOVE_UP));
+  EXPECT_FALSE(view_->IsCommandEnabled(ID_MODIFY_SOURCE));
+}
+
+TEST_F(FormTest, Exchange_CarriesEverySettingBothWays) {
+  const std::string movie = Movie("wide.avi", 2, 192, 108);
+  const std::string sami = SamiFile("wide.smi");
+  AddThroughDialog({movie});
+  CConvertOrder* e = doc_->GetSingleSelected();
+  ASSERT_TRUE(e);
+  auto* ui = view_->Form();
+  // The subtitle file next to the movie shows relative to it, with its lists filled.
+  EXPECT_EQ(e->SubtitlePath().Full(), sami);
+  EXPECT_EQ(ui->subtitleFileEdit->text().toStdString(), "wide.smi");
+  ASSERT_EQ(ui->languageCombo->count(), 2);
+  ASSERT_EQ(ui->subtitleSizeCombo->count(), 3);
+
+  ui->frameSizeCombo->setCurrentIndex(1);
+  ui->frameRateCombo->setCurrentIndex(0);
+  ui->screenSizeCombo->setCurrentIndex(2);
+  ui->splitCombo->setCurrentIndex(2);
+  ui->languageCombo->setCurrentIndex(1);
+  ui->subtitleSizeCombo->setCurrentIndex(ui->subtitleSizeCombo->findText("Bigger"));
+  ui->outputFolderEdit->setText(QString::fromStdString(dir_ + "/out"));
+  ui->outputNameEdit->setText("clip");
+  view_->UpdateData(true);
+  EXPECT_EQ(e->GetFrameWidth(), 640);
+  EXPECT_EQ(e->GetFrameHeight(), 480);
+  EXPECT_DOUBLE_EQ(e->GetFrameRate(), 15.0);
+  EXPECT_EQ(e->GetScreenFit(), CConvertOrder::kStretch);
+  EXPECT_EQ(e->GetSplitSize(), 64ull << 20);
+  EXPECT_EQ(e->GetSubtitleLanguage(), ui->languageCombo->itemData(1).toString().toStdString());
+  EXPECT_EQ(e->GetSubtitleSize(), "9F0194EA-D60A-43d2-B994-CB0FDDE02C3E");
+  EXPECT_EQ(e->OutputPath().Full(), dir_ + "/out/clip.qvf");
+  EXPECT_EQ(e->SubtitlePath().Full(), sami) << "the relative text is stored absolute";
+
+  // Reloading shows the same.
+  ui->frameSizeCombo->setCurrentIndex(0);
+  ui->screenSizeCombo->setCurrentIndex(0);
+  view_->UpdateData(false);
+  EXPECT_EQ(ui->frameSizeCombo->currentText().toStdString(), "640 x 480");
+  EXPECT_EQ(ui->frameRateCombo->currentText().toStdString(), "15 fps");
+  EXPECT_EQ(ui->screenSizeCombo->currentText().toStdString(), "Stretch");
+  EXPECT_EQ(ui->splitCombo->currentText().toStdString(), "64 M");
+  EXPECT_EQ(ui->languageCombo->currentIndex(), 1);
+  EXPECT_EQ(ui->subtitleSizeCombo->currentText().toStdString(), "Bigger");
+  EXPECT_EQ(ui->outputNameEdit->text().toStdString(), "clip");
+
+  // Old crop value 1 shows as Crop; a stored rate with no item selects none.
+  e->SetScreenFit(1);
+  e->SetFrameRate(25.0);
+  view_->UpdateData(false);
+  EXPECT_EQ(ui->screenSizeCombo->currentText().toStdString(), "Crop");
+  EXPECT_EQ(ui->frameRateCombo->currentIndex(), -1);
+  // Nothing chosen reads as the unparsable -1.
+  ui->frameSizeCombo->setCurrentIndex(-1);
+  view_->UpdateData(true);
+  EXPECT_EQ(e->GetFrameWidth(), -1);
+  EXPECT_EQ(e->GetFrameHeight(), -1);
+  EXPECT_DOUBLE_EQ(e->GetFrameRate(), -1.0);
+}
+
+TEST_F(FormTest, UseSubtitles_WithoutFile_AsksAndCancelUnchecks) {
+  const std::string movie = Movie("plain.avi", 2);
+  AddThroughDialog({movie});
+  CConvertOrder* e = doc_->GetSingleSelected();
+  ASSERT_TRUE(e);
+  auto* ui = view_->Form();
+  ui->subtitleFileEdit->clear();
+  view_->UpdateData(true);
+  EXPECT_EQ(ui->subtitleFileEdit->placeholderText(), "Cannot find matching subtitle file");
+
+  ui->useSubtitlesCheck->setChecked(false);
+  view_->OnUseSubtitles();
+  QTest::mouseClick(ui->useSubtitlesCheck, Qt::LeftButton);  // the dialog is cancelled
+  EXPECT_EQ(dialogs_->openFileCalls, 1);
+  EXPECT_FALSE(ui->useSubtitlesCheck->isChecked());
+  EXPECT_FALSE(e->UsesSubtitles());
+
+  const std::string sami = SamiFile("other.smi");
+  dialogs_->files.push_back(sami);
+  QTest::mouseClick(ui->useSubtitlesCheck, Qt::LeftButton);
+  EXPECT_EQ(dialogs_->openFileCalls, 2);
+  EXPECT_TRUE(ui->useSubtitlesCheck->isChecked());
+  EXPECT_TRUE(e->UsesSubtitles());
+  EXPECT_EQ(ui->subtitleFileEdit->text().toStdString(), "other.smi");
+  EXPECT_EQ(ui->languageCombo->count(), 2);
+  EXPECT_EQ(e->SubtitlePath().Full(), sami);
+
+  // A file that is not there empties the lists, without a message.
+  ui->subtitleFileEdit->setText("missing.smi");
+  EXPECT_EQ(ui->languageCombo->count(), 0);
+  EXPECT_EQ(ui->subtitleSizeCombo->count(), 0);
+}
+
+TEST_F(FormTest, EstimatedSize_FollowsTrimPointsAndIsEmptyWhenUnknown) {
+  AddThroughDialog({Movie("est.avi", 3)});
+  CConvertOrder* e = doc_->GetSingleSelected();
+  ASSERT_TRUE(e);
+  view_->UpdateDialogControls();
+  const QString whole = view_->Form()->estimatedSizeLabel->text();
+  EXPECT_TRUE(whole.startsWith("Estimated file size ")) << whole.toStdString();
+  EXPECT_TRUE(whole.endsWith("B"));
+  view_->ClosePreview();
+  e->SetSourceInfo(kUnknownTime, 160, 120, true);
+  view_->UpdateDialogControls();
+  EXPECT_EQ(view_->Form()->estimatedSizeLabel->text().toStdString(), "");
+}
+
+TEST_F(FormTest, Convert_ThreeMovies_WithTrimPauseResumeAndStatus) {
+  doc_->SetRemoveAfterConversion(false);
+  const std::string a = Movie("a.avi", 3), b = Movie("b.avi", 4), c = Movie("c.avi", 3);
+  AddThroughDialog({a, b, c});
+  ASSERT_EQ(doc_->GetCount(), 3u);
+  CConvertOrder* trimmed = doc_->GetAt(1);
+  SelectRow(trimmed);
+  ASSERT_EQ(view_->Previewed(), trimmed);
+  // The trim points as the slider's markers set them in the player.
+  ASSERT_EQ(view_->Player().SetPoints(1 * kSecond, 3 * kSecond), S_OK);
+  view_->UpdateData(true);
+  REFERENCE_TIME s = 0, t = 0;
+  ASSERT_TRUE(trimmed->GetTrimPoints(&s, &t));
+  EXPECT_EQ(t - s, 2 * kSecond);
+
+  auto* ui = view_->Form();
+  EXPECT_EQ(ui->runButton->text().toStdString(), "&Convert");
+  QSignalSpy progress(view_.get(), &CTavrionConverterView::totalProgressChanged);
+  Pump(100);  // an idle update enables the button
+  QTest::mouseClick(ui->runButton, Qt::LeftButton);
+  ASSERT_TRUE(doc_->IsConverting());
+  EXPECT_EQ(ui->runButton->text().toStdString(), "&Pause");
+  EXPECT_EQ(view_->Previewed(), nullptr);
+  view_->UpdateDialogControls();
+  EXPECT_TRUE(ui->breakButton->isEnabled());
+  EXPECT_FALSE(ui->frameSizeCombo->isEnabled());
+  EXPECT_FALSE(view_->IsCommandEnabled(ID_REMOVE));
+  EXPECT_TRUE(ui->fileStatusLabel->text().startsWith("Current file: ")) << ui->fileStatusLabel->text().toStdString();
+  EXPECT_EQ(ui->totalStatusLabel->text().toStdString(), "Converting file #1 from 3");
+  EXPECT_TRUE(ui->fileElapsedLabel->text().startsWith("Elapsed: "));
+  EXPECT_TRUE(ui->totalRemainingLabel->text().startsWith("Remained: "));
+
+  QTest::mouseClick(ui->runButton, Qt::LeftButton);
+  EXPECT_EQ(ui->runButton->text().toStdString(), "&Resume");
+  EXPECT_TRUE(view_->Run()->IsPaused());
+  view_->UpdateDialogControls();
+  EXPECT_TRUE(ui->runButton->isEnabled());
+  Pump(200);
+  QTest::mouseClick(ui->runButton, Qt::LeftButton);
+  EXPECT_EQ(ui->runButton->text().toStdString(), "&Pause");
+  EXPECT_FALSE(view_->Run()->IsPaused());
+
+  int maxFile = 0, maxTotal = 0;
+  ASSERT_TRUE(Eventually(
+      [&] {
+        maxFile = std::max(maxFile, ui->fileProgress->value());
+        maxTotal = std::max(maxTotal, ui->totalProgress->value());
+        return !doc_->IsConverting();
+      },
+      120000));
+  Pump(100);
+  EXPECT_GT(maxFile, 0);
+  EXPECT_GT(maxTotal, 0);
+  EXPECT_GT(progress.count(), 0);
+  EXPECT_EQ(ui->runButton->text().toStdString(), "&Convert");
+  EXPECT_EQ(ui->fileProgress->value(), 0);
+  EXPECT_FALSE(ui->fileProgress->isEnabled());
+  EXPECT_EQ(ui->fileStatusLabel->text().toStdString(), "");
+  for (size_t i = 0; i < doc_->GetCount(); ++i) {
+    CConvertOrder* e = doc_->GetAt(i);
+    EXPECT_EQ(e->GetState(), CConvertOrder::kConverted) << e->SourcePath().Full();
+    EXPECT_FALSE(e->IsChecked());
+    EXPECT_TRUE(std::filesystem::exists(e->OutputPath().Full())) << e->OutputPath().Full();
+  }
+  const double d = ProbeDuration(trimmed->OutputPath().Full());
+  EXPECT_NEAR(d, 2.0, 0.4);
+}
+
+TEST_F(FormTest, Break_LeavesPlayablePartialAndInterruptedRow) {
+  doc_->SetRemoveAfterConversion(false);
+  AddThroughDialog({Movie("long.avi", 20, 320, 240)});
+  CConvertOrder* e = doc_->GetAt(0);
+  view_->RunCommand(IDC_CONVERT);
+  ASSERT_TRUE(doc_->IsConverting());
+  ASSERT_TRUE(Eventually([&] { return view_->Form()->fileProgress->value() >= 5 || !doc_->IsConverting(); }, 60000));
+  ASSERT_TRUE(doc_->IsConverting()) << "the movie converted before it could be broken";
+  // While converting, a click on the row's check box is undone.
+  view_->List()->Model()->SetRowChecked(0, false);
+  EXPECT_TRUE(e->IsChecked());
+  EXPECT_TRUE(view_->List()->IsRowChecked(0));
+  QTest::mouseClick(view_->Form()->breakButton, Qt::LeftButton);
+  EXPECT_FALSE(doc_->IsConverting());
+  EXPECT_EQ(view_->Form()->runButton->text().toStdString(), "&Convert");
+  EXPECT_EQ(e->GetState(), CConvertOrder::kInterrupted);
+  const QString row =
+      view_->List()->Model()->data(view_->List()->Model()->index(0, ui::CConvertOrderModel::kStatusColumn), Qt::DisplayRole)
+          .toString();
+  EXPECT_TRUE(row.startsWith("Interrupted at ")) << row.toStdString();
+  const double d = ProbeDuration(e->OutputPath().Full());
+  EXPECT_GT(d, 0.0);
+  EXPECT_LT(d, 20.0);
+}
+
+TEST_F(FormTest, Preview_RemovedEntryClosesAndPlayListKeepsListOrder) {
+  const std::string a = Movie("p1.avi", 1), b = Movie("p2.avi", 1), c = Movie("p3.avi", 1);
+  AddThroughDialog({a, b, c});
+  view_->List()->selectAll();
+  ASSERT_EQ(doc_->GetSelection().size(), 3u);
+  std::vector<CConvertOrder*> played;
+  view_->RunCommand(ID_PLAY);
+  ASSERT_TRUE(Eventually(
+      [&] {
+        if (view_->Previewed() && (played.empty() || played.back() != view_->Previewed()))
+          played.push_back(view_->Previewed());
+        return played.size() == 3 && view_->PlayListRemaining() == 0 &&
+               view_->Player().GetState() != PlayerCore::kRunning;
+      },
+      30000))
+      << played.size() << " played, " << view_->PlayListRemaining() << " to go, state " << view_->Player().GetState();
+  ASSERT_EQ(played.size(), 3u);
+  EXPECT_EQ(played[0], doc_->GetAt(0));
+  EXPECT_EQ(played[1], doc_->GetAt(1));
+  EXPECT_EQ(played[2], doc_->GetAt(2));
+
+  CConvertOrder* last = doc_->GetAt(2);
+  SelectRow(last);
+  ASSERT_EQ(view_->Previewed(), last);
+  view_->RunCommand(ID_REMOVE);
+  EXPECT_EQ(view_->Previewed(), nullptr);
+  EXPECT_FALSE(view_->Player().IsAttached());
+  EXPECT_EQ(doc_->GetCount(), 2u);
+  EXPECT_EQ(view_->List()->Model()->rowCount(), 2);
+}
+
+TEST_F(FormTest, DroppedFilesAndFolders_AddMoviesSelectingTheLast) {
+  const std::string folder = dir_ + "/dropped";
+  tavtest::Run("mkdir -p '" + folder + "/sub'");
+  const std::string a = Movie("dropped/x1.avi", 1), b = Movie("dropped/sub/x2.avi", 1);
+  std::ofstream(folder + "/notes.txt") << "not a movie";
+  const std::string single = Movie("single.avi", 1);
+  view_->AddDroppedFiles(
+      {QUrl::fromLocalFile(QString::fromStdString(folder)), QUrl::fromLocalFile(QString::fromStdString(single))});
+  ASSERT_EQ(doc_->GetCount(), 3u);
+  EXPECT_EQ(doc_->GetAt(0)->SourcePath().Full(), b);  // name order: "sub/x2.avi" < "x1.avi"
+  EXPECT_EQ(doc_->GetAt(1)->SourcePath().Full(), a);
+  EXPECT_EQ(doc_->GetAt(2)->SourcePath().Full(), single);
+  EXPECT_EQ(doc_->GetSingleSelected(), doc_->GetAt(2));
+  EXPECT_EQ(view_->Previewed(), doc_->GetAt(2));
+
+  // While converting, a movie opened through the document is not added.
+  view_->RunCommand(IDC_CONVERT);
+  ASSERT_TRUE(doc_->IsConverting());
+  const std::string more = Movie("more.avi", 1);
+  doc_->UpdateAllViews(kHintMovieOpened, nullptr, &more);
+  EXPECT_EQ(doc_->GetCount(), 3u);
+  view_->RunCommand(IDC_BREAK_RUN);
+}
+
+TEST_F(FormTest, SaveCloseReopen_BringsBackTheBatch) {
+  AddThroughDialog({Movie("s1.avi", 1), Movie("s2.avi", 1, 192, 108)});
+  auto* ui = view_->Form();
+  ui->frameSizeCombo->setCurrentIndex(1);
+  ui->screenSizeCombo->setCurrentIndex(1);
+  view_->UpdateData(true);
+  const std::string batch = dir_ + "/batch.tvc";
+  std::string error;
+  ASSERT_TRUE(doc_->OnSaveDocument(batch, &error)) << error;
+
+  doc_->DeleteContents();
+  EXPECT_EQ(view_->List()->Model()->rowCount(), 0);
+  ASSERT_TRUE(doc_->OnOpenDocument(batch, &error)) << error;
+  view_->OnInitialUpdate();
+  ASSERT_EQ(view_->List()->Model()->rowCount(), 2);
+  SelectRow(doc_->GetAt(1));
+  EXPECT_EQ(ui->frameSizeCombo->currentText().toStdString(), "640 x 480");
+  EXPECT_EQ(ui->screenSizeCombo->currentText().toStdString(), "Crop");
+}
+
+}  // namespace
+}  // namespace tav::formtest

@@ -1,0 +1,56 @@
+// The main form's test bed: a registered platform and component libraries in the test's
+// private registry, a document with its conversion builder, the form over it, dialogs a
+// test answers, and small generated movies.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "converter/engine/document.h"
+#include "converter/engine/filtergraphbuilder.h"
+#include "converter/ui/form/formdialogs.h"
+#include "converter/ui/form/tavrionconverterview.h"
+
+namespace tav::formtest {
+
+// Answers the form's dialogs from queues; an empty queue cancels.
+struct ScriptedDialogs : FormDialogs {
+  std::deque<std::vector<std::string>> movies;
+  std::deque<std::string> files;
+  std::deque<std::string> folders;
+  int openFileCalls = 0;
+  std::vector<std::string> OpenMovies(QWidget*, const std::string&) override;
+  std::string OpenFile(QWidget*, const std::string&, const std::string&, const std::string&) override;
+  std::string ChooseFolder(QWidget*, const std::string&) override;
+  void ShowProperties(QWidget*, CConvertOrder&) override {}
+};
+
+class FormTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // A movie of seconds at size (w x h) with sound, made once per process and name.
+  std::string Movie(const std::string& name, int seconds = 3, int w = 160, int h = 120);
+  // A SAMI file with English and French captions next to the movies.
+  std::string SamiFile(const std::string& name);
+  // Qt's events and the platform's messages (the graph events) for ms, or until pred holds.
+  static void Pump(int ms);
+  static bool Eventually(const std::function<bool()>& pred, int timeoutMs);
+  // Adds movies through the Add command.
+  void AddThroughDialog(const std::vector<std::string>& paths);
+  // Selects exactly the given entry as a click on its row would.
+  void SelectRow(CConvertOrder* entry);
+  double ProbeDuration(const std::string& path);
+
+  std::unique_ptr<CTavrionConverterDoc> doc_;
+  std::unique_ptr<CTavrionConverterView> view_;
+  ScriptedDialogs* dialogs_ = nullptr;
+  std::string dir_;
+};
+
+}  // namespace tav::formtest

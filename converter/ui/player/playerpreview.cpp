@@ -1,0 +1,137 @@
+// The player's preview side: the still picture with its subtitles and the live settings.
+// Both reach into the preview builder's subtitle drawers and the entry's overlay set-up.
+#include <QPainter>
+
+#include "converter/engine/convertorder.h"
+#include "converter/engine/filtergraphbuilder.h"
+#include "converter/engine/hrchecker.h"
+#include "converter/ui/player/playerwnd.h"
+#include "converter/ui/player/stillimage.h"
+#include "libs/captionpainter/captionpainter.h"
+#include "media/contract/com.h"
+#include "media/contract/comptr.h"
+#include "media/contract/wingdi.h"
+
+namespace tav::ui {
+
+namespace {
+
+// The entry's snapshot drawn by a subtitle drawer set up for the entry (frame size, fit,
+// captions), into an image of the given size; a null image when any step fails.
+QImage ComposeStill(CConvertOrder& entry, const QSize& size) {
+  CConvertOrder::PreviewSnapshot& snapshot = entry.Snapshot();
+  ComPtr<IFrameDrawer> drawer;
+  if (FAILED(CoCreateInstance(CLSID_SubtitleDrawer, nullptr, CLSCTX_INPROC_SERVER, &drawer)) || !drawer)
+    return QImage();
+  try {
+    entry.ConfigureOverlay(drawer.Get());
+  } catch (const HRChecker&) {
+    return QImage();
+  }
+
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = size.width();
+  info.bmiHeader.biHeight = -size.height();  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* pixels = nullptr;
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP bitmap = dc ? CreateDIBSection(dc, &info, DIB_RGB_COLORS, &pixels, nullptr, 0) : nullptr;
+  QImage image;
+  if (bitmap && pixels) {
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    AM_MEDIA_TYPE type{};
+    type.majortype = snapshot.mediaType.majortype;
+    type.subtype = snapshot.mediaType.subtype;
+    type.formattype = snapshot.mediaType.formattype;
+    type.lSampleSize = snapshot.mediaType.lSampleSize;
+    type.cbFormat = ULONG(snapshot.mediaType.format.size());
+    type.pbFormat = snapshot.mediaType.format.data();
+    const RECT target{0, 0, size.width(), size.height()};
+    if (SUCCEEDED(drawer->DrawFrame(dc, &target, &type, nullptr, static_cast<const BYTE*>(snapshot.block.get()),
+                                    snapshot.first))) {
+      image = QImage(static_cast<const uchar*>(pixels), size.width(), size.height(), size.width() * 4,
+                     QImage::Format_RGB32)
+                  .copy();
+    }
+    SelectObject(dc, old);
+  }
+  if (bitmap) DeleteObject(bitmap);
+  if (dc) DeleteDC(dc);
+  return image;
+}
+
+// Runs one checked call of the builder; its failure's result code, or S_OK.
+template <typename F>
+HRESULT Checked(F call) {
+  try {
+    call();
+  } catch (const HRChecker& failure) {
+    return failure.GetHr();
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+void CPlayerWnd::ShowStill(CConvertOrder* entry, int width, int height) {
+  const QSize size(width > 0 ? width : kDefaultWidth, height > 0 ? height : kDefaultHeight);
+  if (entry == stillEntry_ && size == stillSize_ && (entry != nullptr) == !still_.isNull()) return;
+  stillEntry_ = entry;
+  stillSize_ = size;
+  RenderStill();
+  ClampPan();
+  update();
+}
+
+void CPlayerWnd::RenderStill() {
+  still_ = QImage();
+  if (!stillEntry_) return;
+  CConvertOrder::PreviewSnapshot& snapshot = stillEntry_->Snapshot();
+  if (!snapshot.block) return;
+  QImage frame = FrameImage(snapshot.mediaType, snapshot.block.get(), snapshot.value);
+  if (frame.isNull()) return;
+  // With its captions when the subtitle drawer can compose it; else the bare frame.
+  QImage composed = ComposeStill(*stillEntry_, stillSize_);
+  still_ = composed.isNull() ? frame : composed;
+}
+
+HRESULT CPlayerWnd::SetFrameSize(int width, int height) {
+  HRESULT hr = builder_ ? Checked([&] { builder_->SetFrameSizeOnDrawers(width, height); }) : S_OK;
+  if (stillEntry_) RenderStill(), update();
+  return hr;
+}
+
+HRESULT CPlayerWnd::SetScreenFit(int mode) {
+  HRESULT hr = builder_ ? Checked([&] { builder_->SetScreenFitOnFilters(mode); }) : S_OK;
+  if (stillEntry_) RenderStill(), update();
+  return hr;
+}
+
+HRESULT CPlayerWnd::SetSubtitles(const std::string& file, const std::string& language, const std::string& sizeId) {
+  HRESULT hr = builder_ ? Checked([&] { builder_->SetSubtitleParams(file, sizeId, language); }) : S_OK;
+  if (stillEntry_) RenderStill(), update();
+  return hr;
+}
+
+HRESULT CPlayerWnd::SetSubtitleLanguage(const std::string& language) {
+  HRESULT hr = builder_ ? Checked([&] { builder_->SetSubtitleLanguage(language); }) : S_OK;
+  if (stillEntry_) RenderStill(), update();
+  return hr;
+}
+
+HRESULT CPlayerWnd::SetSubtitleSize(const std::string& sizeId) {
+  HRESULT hr = builder_ ? Checked([&] { builder_->SetSubtitleSize(sizeId); }) : S_OK;
+  if (stillEntry_) RenderStill(), update();
+  return hr;
+}
+
+HRESULT CPlayerWnd::EnableSubtitles(bool on) {
+  HRESULT hr = builder_ ? Checked([&] { builder_->EnableSubtitleDrawing(on); }) : S_OK;
+  if (stillEntry_) RenderStill(), update();
+  return hr;
+}
+
+}  // namespace tav::ui

@@ -1,0 +1,115 @@
+// CPlayerWnd: the preview player's window (control 1011 of the main form). It wraps the
+// engine's PlayerCore, hosts the attached graph's video window in a platform window of its
+// own, and shows either the playing video, an entry's still picture, or, with neither, a
+// black rectangle of the default size (320 x 240) in its middle.
+//
+// Video rectangle: a video smaller than the window in both directions is centred at its
+// native size; a larger one is placed at native size, centred, shifted by the user's pan
+// (dragging with the left button) and kept inside the window so that no gap appears. A
+// double-click on a video larger than the window toggles zoom, which fits the video into
+// the window with its aspect kept.
+//
+// Whoever attaches a graph to Core() (the form for the preview, the conversion run for the
+// live picture of a run), the window hosts its video: the core tells the window on every
+// attach and detach. Graph events reach the attaching owner (PlayerEventSink) through the
+// core on the GUI thread.
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+#include <memory>
+#include <string>
+
+#include "converter/engine/player.h"
+
+namespace tav {
+class CConvertOrder;
+class FilterGraphBuilder;
+}  // namespace tav
+
+namespace tav::ui {
+
+class PlatformWindowHost;
+
+class CPlayerWnd : public QWidget {
+  Q_OBJECT
+ public:
+  static constexpr int kDefaultWidth = 320;
+  static constexpr int kDefaultHeight = 240;
+
+  explicit CPlayerWnd(QWidget* parent = nullptr);
+  ~CPlayerWnd() override;
+
+  PlayerCore* Core() { return &core_; }
+
+  // Attaches the preview graph of a builder (its seeking interface included); the builder
+  // is kept for the live settings below until Detach.
+  HRESULT Attach(FilterGraphBuilder* builder, int defaultWidth, int defaultHeight, PlayerEventSink* sink);
+  void Detach();
+  bool IsAttached() const { return core_.IsAttached(); }
+  HRESULT Run() { return core_.Run(); }
+  HRESULT Pause() { return core_.Pause(); }
+  HRESULT Stop() { return core_.Stop(); }
+
+  // The still picture: the entry's preview snapshot with its subtitles, shown while no graph
+  // is attached, at width x height (null entry: none; the default black rectangle then
+  // shows). A change repaints the window.
+  void ShowStill(CConvertOrder* entry, int width = kDefaultWidth, int height = kDefaultHeight);
+  CConvertOrder* StillEntry() const { return stillEntry_; }
+  const QImage& StillImage() const { return still_; }
+
+  // Live settings of the previewed entry, passed to the preview builder's resizers and
+  // subtitle drawers so that the preview shows them at once (a shown still picture is drawn
+  // again). Each answers the failing call's result (S_OK when there is no preview).
+  HRESULT SetFrameSize(int width, int height);
+  HRESULT SetScreenFit(int mode);
+  HRESULT SetSubtitles(const std::string& file, const std::string& language, const std::string& sizeId);
+  HRESULT SetSubtitleLanguage(const std::string& language);
+  HRESULT SetSubtitleSize(const std::string& sizeId);
+  HRESULT EnableSubtitles(bool on);
+
+  // Where the video (or the still picture, or the default rectangle) is drawn.
+  QRect VideoRect() const;
+  bool IsZoomed() const { return zoom_; }
+  QPoint PanOffset() const { return pan_; }
+  // The hosted video window (tests look at what the renderer drew).
+  PlatformWindowHost* VideoHost() const { return video_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+ private:
+  void OnCoreAttached(bool attached);
+  // Places the hosted video window at the video rectangle.
+  void PlaceVideo();
+  QSize NativeSize() const;
+  // The size of what is shown: the video's, the still picture's or the default one.
+  QSize CurrentVideoSize() const;
+  void ClampPan();
+  // Composes the still picture of stillEntry_ (with captions when a drawer is available).
+  void RenderStill();
+  void NotifyMouse(int phase, const QPoint& at);
+
+  PlayerCore core_;
+  PlatformWindowHost* video_;
+  FilterGraphBuilder* builder_ = nullptr;  // the preview builder while attached through Attach
+
+  // The still picture.
+  CConvertOrder* stillEntry_ = nullptr;
+  QSize stillSize_{kDefaultWidth, kDefaultHeight};
+  QImage still_;
+
+  // Video placement.
+  QSize native_;  // of the attached graph's video (empty without one)
+  bool zoom_ = false;
+  QPoint pan_;
+  bool dragging_ = false;
+  QPoint lastMouse_;
+};
+
+}  // namespace tav::ui

@@ -1,0 +1,126 @@
+// The player window over a real preview graph (a movie made by the ffmpeg program, the
+// platform's filters and the video kit registered): the graph's video window is hosted at
+// the video rectangle whoever attaches the graph, and let go again on detach.
+#include <gtest/gtest.h>
+
+#include <QTest>
+#include <dlfcn.h>
+
+#include "converter/engine/filtergraphbuilder.h"
+#include "converter/ui/bridge/windowhost.h"
+#include "converter/ui/player/playerwnd.h"
+#include "platform/streaming/tests/graph_testutil.h"
+#include "tests/support/testenv.h"
+
+namespace tav::ui {
+namespace {
+
+HRESULT RegisterLibrary(const std::string& name) {
+  void* m = dlopen(tavtest::LibraryPath(name).c_str(), RTLD_NOW);
+  auto reg = m ? reinterpret_cast<PFN_DllRegisterServer>(dlsym(m, "DllRegisterServer")) : nullptr;
+  return reg ? reg() : E_FAIL;
+}
+
+struct RecordingSink : PlayerEventSink {
+  std::vector<int> states;
+  std::vector<int> mouse;
+  void OnPlayerEvent(PlayerCore*, LONG) override {}
+  bool OnMouse(PlayerCore*, int phase, int, int, int, int) override {
+    mouse.push_back(phase);
+    return false;
+  }
+  void OnStateChanged(PlayerCore*, int state) override { states.push_back(state); }
+};
+
+class PlayerFilesTest : public graphtest::GraphTest {
+ protected:
+  void SetUp() override {
+    if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+    GraphTest::SetUp();
+    for (const char* lib : {"tavrionfilters", "vxvideokit"}) ASSERT_EQ(RegisterLibrary(lib), S_OK) << lib;
+    movie_ = tavtest::TempDir() + "/clip.avi";
+    ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=15 "
+                           "-c:v mjpeg -t 2 '" + movie_ + "'"),
+              0);
+    // A preview as the form makes it: 15 fps, resized to the entry's frame size.
+    builder_ = std::make_unique<FilterGraphBuilder>();
+    ASSERT_EQ(builder_->Init(), S_OK);
+    builder_->SetConversionMode(false);
+    builder_->SetFrameRate(true, 15.0);
+    builder_->SetResize(true, 320, 240, 2);
+    builder_->SetAudioTarget(true, 22050, 2, 16);
+    ASSERT_EQ(builder_->AddSourceAndRender(movie_), S_OK);
+    builder_->FinishGraph(false);
+  }
+  void TearDown() override {
+    if (!builder_) return;
+    player_.reset();
+    builder_.reset();
+    GraphTest::TearDown();
+  }
+
+  std::string movie_;
+  std::unique_ptr<FilterGraphBuilder> builder_;
+  std::unique_ptr<CPlayerWnd> player_ = std::make_unique<CPlayerWnd>();
+  RecordingSink sink_;
+};
+
+TEST_F(PlayerFilesTest, PreviewVideoWindowIsHostedAtTheVideoRectangle) {
+  player_->resize(400, 300);
+  player_->show();
+  ASSERT_EQ(player_->Attach(builder_.get(), 320, 240, &sink_), S_OK);
+  IVideoWindow* window = player_->Core()->VideoWindow();
+  ASSERT_NE(window, nullptr);
+  OAHWND owner = 0;
+  ASSERT_EQ(window->get_Owner(&owner), S_OK);
+  EXPECT_EQ(reinterpret_cast<HWND>(owner), player_->VideoHost()->Hwnd());
+  EXPECT_FALSE(player_->VideoHost()->isHidden());
+  EXPECT_EQ(player_->VideoHost()->geometry(), QRect(40, 30, 320, 240));
+  LONG l = -1, t = -1, w = 0, h = 0;
+  ASSERT_EQ(window->GetWindowPosition(&l, &t, &w, &h), S_OK);
+  EXPECT_EQ(QRect(l, t, w, h), QRect(0, 0, 320, 240));
+  EXPECT_TRUE(SUCCEEDED(player_->Pause()));
+  // The paused graph's first picture shows in the host: the test pattern's colour bars.
+  auto colourful = [&] {
+    const QImage image = player_->grab().toImage();
+    int saturated = 0, total = 0;
+    for (int y = 30; y < 270; y += 8) {
+      for (int x = 40; x < 360; x += 8, ++total) saturated += image.pixelColor(x, y).saturation() > 100;
+    }
+    return saturated * 2 > total;
+  };
+  const bool shown = QTest::qWaitFor(colourful, 5000);
+  EXPECT_TRUE(shown) << "no picture from the renderer";
+
+  // A smaller window: the video keeps its native size and can be panned; the owner hears
+  // the mouse.
+  player_->resize(200, 160);
+  EXPECT_EQ(player_->VideoHost()->geometry(), QRect(-60, -40, 320, 240));
+  QTest::mousePress(player_.get(), Qt::LeftButton, {}, QPoint(100, 80));
+  QTest::mouseMove(player_.get(), QPoint(130, 90));
+  QTest::mouseRelease(player_.get(), Qt::LeftButton, {}, QPoint(130, 90));
+  EXPECT_EQ(player_->VideoHost()->geometry(), QRect(-30, -30, 320, 240));
+  EXPECT_EQ(sink_.mouse, (std::vector<int>{0, 1, 2}));
+
+  player_->Detach();
+  EXPECT_TRUE(player_->VideoHost()->isHidden());
+  EXPECT_EQ(sink_.states.back(), PlayerCore::kNoGraph);
+  ASSERT_EQ(builder_->Graph()->QueryInterface(IID_IVideoWindow, reinterpret_cast<void**>(&window)), S_OK);
+  EXPECT_EQ(window->get_Owner(&owner), S_OK);
+  EXPECT_EQ(owner, 0);
+  window->Release();
+}
+
+TEST_F(PlayerFilesTest, AGraphAttachedToTheCoreDirectlyIsHostedToo) {
+  // The conversion run attaches its graph to the core it was lent.
+  player_->resize(400, 300);
+  player_->show();
+  ASSERT_EQ(player_->Core()->Attach(builder_->Graph(), builder_->Seeking(), 320, 240, &sink_), S_OK);
+  EXPECT_FALSE(player_->VideoHost()->isHidden());
+  EXPECT_EQ(player_->VideoHost()->geometry(), QRect(40, 30, 320, 240));
+  player_->Core()->Detach();
+  EXPECT_TRUE(player_->VideoHost()->isHidden());
+}
+
+}  // namespace
+}  // namespace tav::ui

@@ -1,0 +1,519 @@
+#include "libs/captionpainter/previewrenderer.h"
+
+#include <cstring>
+#include <new>
+
+
+namespace {
+
+const VIDEOINFOHEADER* VideoInfo(const CMediaType& mt) {
+  if (mt.formattype != FORMAT_VideoInfo || mt.cbFormat < sizeof(VIDEOINFOHEADER) || !mt.pbFormat) return nullptr;
+  return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+}
+
+}  // namespace
+
+// ---- the input pin ----------------------------------------------------------------------------
+
+CPreviewInputPin::CPreviewInputPin(CPreviewRenderer* renderer, HRESULT* phr)
+    : CRendererInputPin(renderer, phr, u"Input"), m_pPreview(renderer) {}
+
+STDMETHODIMP CPreviewInputPin::GetAllocator(IMemAllocator** allocator) {
+  if (!allocator) return E_POINTER;
+  CAutoLock lock(m_pLock);
+  if (m_pAllocator) {
+    *allocator = m_pAllocator;
+    m_pAllocator->AddRef();
+    return S_OK;
+  }
+  *allocator = &m_pPreview->m_ImageAllocator;
+  (*allocator)->AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP CPreviewInputPin::NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) {
+  const HRESULT hr = CRendererInputPin::NotifyAllocator(allocator, readOnly);
+  if (FAILED(hr)) return hr;
+  const BOOL own = allocator == static_cast<IMemAllocator*>(&m_pPreview->m_ImageAllocator);
+  if (ComPtr<IFrameDrawer> drawer = m_pPreview->Drawer()) drawer->NotifyAllocator(own);
+  return S_OK;
+}
+
+// ---- the window ---------------------------------------------------------------------------------
+
+CPreviewWindow::CPreviewWindow(CPreviewRenderer* renderer, HRESULT* phr)
+    : CBaseControlWindow(renderer, &renderer->m_InterfaceLock, NAME("KORVA Subtitle Renderer window"),
+                         renderer->GetOwner(), phr, 320, 240),
+      m_pRenderer(renderer) {}
+
+CPreviewWindow::~CPreviewWindow() { DoneWithWindow(); }
+
+LPCTSTR CPreviewWindow::GetClassWindowStyles(DWORD* classStyles, DWORD* windowStyle, DWORD* windowStyleEx) {
+  *classStyles = 0x1083;       // redraw on resize, double clicks
+  *windowStyle = 0x2000000;    // clip children
+  *windowStyleEx = 0;
+  return "KORVA Subtitle Renderer";
+}
+
+void CPreviewWindow::OnSize(LONG width, LONG height) {
+  CBaseControlWindow::OnSize(width, height);
+  m_pRenderer->OnWindowSized();
+}
+
+void CPreviewWindow::OnEraseBackground() { m_pRenderer->OnEraseBackground(); }
+
+HRESULT CPreviewWindow::GetVideoSize(LONG* width, LONG* height) {
+  CAutoLock lock(&m_pRenderer->m_DrawerLock);
+  const VIDEOINFOHEADER* vih = VideoInfo(m_pRenderer->m_mtIn);
+  if (!vih) return VFW_E_NOT_CONNECTED;
+  *width = vih->bmiHeader.biWidth;
+  *height = vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
+  return S_OK;
+}
+
+// ---- IBasicVideo ------------------------------------------------------------------------------------
+
+CPreviewVideo::CPreviewVideo(CPreviewRenderer* renderer, HRESULT* phr)
+    : CBaseControlVideo(renderer, &renderer->m_InterfaceLock, NAME("KORVA Subtitle Renderer video"),
+                        renderer->GetOwner(), phr),
+      m_pRenderer(renderer) {}
+
+HRESULT CPreviewVideo::IsDefaultTargetRect() {
+  CAutoLock lock(&m_pRenderer->m_DrawerLock);
+  return m_pRenderer->m_defaultTarget ? S_OK : S_FALSE;
+}
+
+HRESULT CPreviewVideo::SetDefaultTargetRect() {
+  {
+    CAutoLock lock(&m_pRenderer->m_DrawerLock);
+    m_pRenderer->m_target = m_pRenderer->m_Window.GetClientRect();
+    m_pRenderer->m_defaultTarget = true;
+  }
+  if (ComPtr<IFrameDrawer> d = m_pRenderer->Drawer()) m_pRenderer->ConfigureDrawer(d.Get());
+  return S_OK;
+}
+
+HRESULT CPreviewVideo::SetTargetRect(RECT* rect) {
+  {
+    CAutoLock lock(&m_pRenderer->m_DrawerLock);
+    m_pRenderer->m_target = *rect;
+    m_pRenderer->m_defaultTarget = false;
+  }
+  if (ComPtr<IFrameDrawer> d = m_pRenderer->Drawer()) m_pRenderer->ConfigureDrawer(d.Get());
+  return S_OK;
+}
+
+HRESULT CPreviewVideo::GetTargetRect(RECT* rect) {
+  CAutoLock lock(&m_pRenderer->m_DrawerLock);
+  *rect = m_pRenderer->m_target;
+  return S_OK;
+}
+
+HRESULT CPreviewVideo::IsDefaultSourceRect() {
+  CAutoLock lock(&m_pRenderer->m_DrawerLock);
+  return m_pRenderer->m_defaultSource ? S_OK : S_FALSE;
+}
+
+HRESULT CPreviewVideo::SetDefaultSourceRect() {
+  LONG w = 0, h = 0;
+  const HRESULT hr = GetVideoSize(&w, &h);
+  if (FAILED(hr)) return hr;
+  {
+    CAutoLock lock(&m_pRenderer->m_DrawerLock);
+    SetRect(&m_pRenderer->m_source, 0, 0, w, h);
+    m_pRenderer->m_defaultSource = true;
+  }
+  if (ComPtr<IFrameDrawer> d = m_pRenderer->Drawer()) m_pRenderer->ConfigureDrawer(d.Get());
+  return S_OK;
+}
+
+HRESULT CPreviewVideo::SetSourceRect(RECT* rect) {
+  {
+    CAutoLock lock(&m_pRenderer->m_DrawerLock);
+    m_pRenderer->m_source = *rect;
+    m_pRenderer->m_defaultSource = false;
+  }
+  if (ComPtr<IFrameDrawer> d = m_pRenderer->Drawer()) m_pRenderer->ConfigureDrawer(d.Get());
+  return S_OK;
+}
+
+HRESULT CPreviewVideo::GetSourceRect(RECT* rect) {
+  CAutoLock lock(&m_pRenderer->m_DrawerLock);
+  *rect = m_pRenderer->m_source;
+  return S_OK;
+}
+
+const VIDEOINFOHEADER* CPreviewVideo::GetVideoFormat() {
+  CAutoLock lock(&m_pRenderer->m_DrawerLock);
+  return VideoInfo(m_pRenderer->m_mtIn);
+}
+
+HRESULT CPreviewVideo::GetStaticImage(LONG* bufferSize, LONG* image) {
+  // The current frame as a packed bitmap: its header then its bits as received.
+  CAutoLock lock(&m_pRenderer->m_DrawerLock);
+  const VIDEOINFOHEADER* vih = VideoInfo(m_pRenderer->m_mtCurrent);
+  if (!m_pRenderer->m_current || !vih) return E_UNEXPECTED;
+  BYTE* bits = nullptr;
+  m_pRenderer->m_current->GetPointer(&bits);
+  const LONG length = m_pRenderer->m_current->GetActualDataLength();
+  const LONG need = LONG(sizeof(BITMAPINFOHEADER)) + length;
+  if (!image) {
+    *bufferSize = need;
+    return S_OK;
+  }
+  if (*bufferSize < need) return E_OUTOFMEMORY;
+  std::memcpy(image, &vih->bmiHeader, sizeof(BITMAPINFOHEADER));
+  std::memcpy(reinterpret_cast<BYTE*>(image) + sizeof(BITMAPINFOHEADER), bits, size_t(length));
+  *bufferSize = need;
+  return S_OK;
+}
+
+// ---- the renderer ------------------------------------------------------------------------------------
+
+CUnknown* CPreviewRenderer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
+  auto* r = new (std::nothrow) CPreviewRenderer(outer, phr);
+  if (!r && phr) *phr = E_OUTOFMEMORY;
+  return r;
+}
+
+CPreviewRenderer::CPreviewRenderer(LPUNKNOWN outer, HRESULT* phr)
+    : CBaseVideoRenderer(CLSID_SubtitleRenderer, NAME("VXCMN Subtitle Renderer"), outer, phr),
+      m_Window(this, phr),
+      m_Video(this, phr),
+      m_ImageAllocator(this, NAME("preview images"), phr) {
+  m_Window.SetControlWindowPin(GetPin(0));
+  m_Video.SetControlVideoPin(GetPin(0));
+  const HRESULT hr = m_Window.PrepareWindow();
+  if (FAILED(hr) && phr) *phr = hr;
+  m_target = m_Window.GetClientRect();
+  HRESULT made = S_OK;
+  auto* copies = new (std::nothrow) CMemAllocator(NAME("preview current frame"), nullptr, &made);
+  if (copies) m_copyAllocator = ComPtr<IMemAllocator>(static_cast<IMemAllocator*>(copies));
+  if (!m_copyAllocator && phr) *phr = E_OUTOFMEMORY;
+}
+
+CPreviewRenderer::~CPreviewRenderer() {
+  // The window thread calls back into the renderer: it goes first.
+  m_Window.DoneWithWindow();
+  ComPtr<IFrameDrawer> drawer;
+  {
+    CAutoLock lock(&m_DrawerLock);
+    drawer = std::move(m_drawer);
+    m_current = nullptr;
+  }
+  if (drawer) drawer->SetWindowSource(nullptr);
+  if (m_copyAllocator) m_copyAllocator->Decommit();
+}
+
+STDMETHODIMP CPreviewRenderer::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  if (riid == IID_IVideoWindow) return m_Window.NonDelegatingQueryInterface(riid, ppv);
+  if (riid == IID_IBasicVideo) return m_Video.NonDelegatingQueryInterface(riid, ppv);
+  if (riid == IID_IDrawerHost) return GetInterface(static_cast<IDrawerHost*>(this), ppv);
+  if (riid == IID_IRendererWindow) return GetInterface(static_cast<IRendererWindow*>(this), ppv);
+  if (riid == IID_IRendererSurfaceLock) return GetInterface(static_cast<IRendererSurfaceLock*>(this), ppv);
+  return CBaseVideoRenderer::NonDelegatingQueryInterface(riid, ppv);
+}
+
+CBasePin* CPreviewRenderer::GetPin(int n) {
+  CAutoLock lock(&m_InterfaceLock);
+  if (n != 0) return nullptr;
+  if (!m_pInputPin) {
+    HRESULT hr = S_OK;
+    m_pInputPin = new (std::nothrow) CPreviewInputPin(this, &hr);
+    if (m_pInputPin && FAILED(hr)) {
+      delete m_pInputPin;
+      m_pInputPin = nullptr;
+    }
+  }
+  return m_pInputPin;
+}
+
+STDMETHODIMP CPreviewRenderer::Pause() {
+  const HRESULT hr = CBaseVideoRenderer::Pause();
+  if (SUCCEEDED(hr) && m_pInputPin && m_pInputPin->IsConnected()) m_Window.DoShowWindow();
+  return hr;
+}
+
+STDMETHODIMP CPreviewRenderer::Run(REFERENCE_TIME start) {
+  const HRESULT hr = CBaseVideoRenderer::Run(start);
+  if (SUCCEEDED(hr) && m_pInputPin && m_pInputPin->IsConnected()) m_Window.DoShowWindow();
+  return hr;
+}
+
+// ---- negotiation --------------------------------------------------------------------------------------
+
+HRESULT CPreviewRenderer::CheckMediaType(const CMediaType* mt) {
+  if (!mt) return E_POINTER;
+  CMediaType copy(*mt);
+  if (copy.formattype == FORMAT_VideoInfo && copy.cbFormat >= sizeof(VIDEOINFOHEADER) && copy.pbFormat) {
+    BITMAPINFOHEADER& h = reinterpret_cast<VIDEOINFOHEADER*>(copy.pbFormat)->bmiHeader;
+    if ((h.biBitCount == 24 || h.biBitCount == 32) && (h.biCompression == BI_RGB || h.biCompression == BI_BITFIELDS)) {
+      h.biPlanes = 1;
+      h.biCompression = BI_RGB;
+    }
+  }
+  return CImageDisplay::CheckMediaType(&copy) == S_OK ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+HRESULT CPreviewRenderer::SetMediaType(const CMediaType* mt) {
+  if (!mt) return E_POINTER;
+  CMediaType previous;
+  {
+    CAutoLock lock(&m_DrawerLock);
+    previous = m_mtIn;
+    m_mtIn = *mt;
+    if (const VIDEOINFOHEADER* vih = VideoInfo(m_mtIn)) {
+      const LONG w = vih->bmiHeader.biWidth;
+      const LONG h = vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
+      if (m_defaultSource || m_source.right > w || m_source.bottom > h) {
+        SetRect(&m_source, 0, 0, w, h);
+        m_defaultSource = true;
+      }
+    }
+  }
+  m_ImageAllocator.NotifyMediaType(mt);
+  if (ComPtr<IFrameDrawer> drawer = Drawer()) {
+    drawer->Reserved4(const_cast<CMediaType*>(mt), &previous, nullptr, nullptr);
+    ConfigureDrawer(drawer.Get());
+  }
+  return S_OK;
+}
+
+HRESULT CPreviewRenderer::CompleteConnect(IPin* receivePin) {
+  HRESULT hr = CBaseVideoRenderer::CompleteConnect(receivePin);
+  if (FAILED(hr)) return hr;
+  ComPtr<IFrameDrawer> drawer = Drawer();
+  if (drawer) drawer->ResetPaletteVersion();
+  LONG w = 0, h = 0;
+  bool resized = false;
+  {
+    CAutoLock lock(&m_DrawerLock);
+    if (const VIDEOINFOHEADER* vih = VideoInfo(m_mtIn)) {
+      w = vih->bmiHeader.biWidth;
+      h = vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
+      resized = w != m_lastWidth || h != m_lastHeight;
+      m_lastWidth = w;
+      m_lastHeight = h;
+    }
+  }
+  if (resized) {
+    RECT r = m_Window.GetWindowRect();
+    r.right = r.left + w;
+    r.bottom = r.top + h;
+    m_Window.SetWindowRect(r);  // the window thread remakes the surface and updates the drawer
+    if (drawer) drawer->SetDrawContext();
+  }
+  return S_OK;
+}
+
+HRESULT CPreviewRenderer::BreakConnect() {
+  const HRESULT hr = CBaseVideoRenderer::BreakConnect();
+  if (FAILED(hr)) return hr;
+  {
+    CAutoLock lock(&m_DrawerLock);
+    m_current = nullptr;
+    m_mtCurrent = CMediaType();
+  }
+  if (ComPtr<IFrameDrawer> drawer = Drawer()) drawer->Reserved3(nullptr);
+  return S_OK;
+}
+
+// ---- drawing -------------------------------------------------------------------------------------------
+
+ComPtr<IFrameDrawer> CPreviewRenderer::Drawer() {
+  CAutoLock lock(&m_DrawerLock);
+  return m_drawer;
+}
+
+void CPreviewRenderer::ConfigureDrawer(IFrameDrawer* drawer) {
+  CMediaType type;
+  RECT source, target;
+  {
+    CAutoLock lock(&m_DrawerLock);
+    type = m_mtIn;
+    source = m_source;
+    target = m_target;
+  }
+  if (type.majortype != GUID_NULL) drawer->NotifyMediaType(&type);
+  drawer->SetDrawContext();
+  drawer->SetSourceRect(&source);
+  drawer->SetTargetRect(&target);
+}
+
+void CPreviewRenderer::KeepCurrentFrame(IMediaSample* sample) {
+  BYTE* bits = nullptr;
+  const LONG length = sample->GetActualDataLength();
+  if (FAILED(sample->GetPointer(&bits)) || !bits || length <= 0) return;
+  CAutoLock lock(&m_DrawerLock);
+  m_current = nullptr;  // gives the single buffer back before asking for it again
+  ALLOCATOR_PROPERTIES props{}, actual{};
+  m_copyAllocator->GetProperties(&props);
+  if (props.cbBuffer < length || props.cBuffers < 1) {
+    m_copyAllocator->Decommit();
+    props.cBuffers = 1;
+    props.cbBuffer = length;
+    props.cbAlign = 1;
+    props.cbPrefix = 0;
+    if (FAILED(m_copyAllocator->SetProperties(&props, &actual))) return;
+  }
+  if (FAILED(m_copyAllocator->Commit())) return;
+  ComPtr<IMediaSample> copy;
+  if (m_copyAllocator->GetBuffer(copy.ReleaseAndGetAddressOf(), nullptr, nullptr, AM_GBF_NOWAIT) != S_OK || !copy)
+    return;
+  BYTE* out = nullptr;
+  copy->GetPointer(&out);
+  std::memcpy(out, bits, size_t(length));
+  copy->SetActualDataLength(length);
+  REFERENCE_TIME start = 0, end = 0;
+  const HRESULT timed = sample->GetTime(&start, &end);
+  if (SUCCEEDED(timed)) copy->SetTime(&start, &end);
+  AM_MEDIA_TYPE* changed = nullptr;
+  if (sample->GetMediaType(&changed) == S_OK && changed) {
+    m_mtCurrent = *changed;
+    DeleteMediaType(changed);
+  } else if (m_mtCurrent.majortype == GUID_NULL || !(m_mtCurrent == m_mtIn)) {
+    m_mtCurrent = m_mtIn;
+  }
+  m_segmentStart = m_pInputPin ? m_pInputPin->CurrentStartTime() : 0;
+  m_current = copy;
+}
+
+ComPtr<IMediaSample> CPreviewRenderer::CurrentFrame() {
+  CAutoLock lock(&m_DrawerLock);
+  return m_current;
+}
+
+void CPreviewRenderer::Draw(IMediaSample* sample) {
+  ComPtr<IFrameDrawer> drawer = Drawer();
+  if (!drawer || !sample) return;
+  drawer->DrawImage(sample);
+  m_Window.PresentToOwner();
+}
+
+HRESULT CPreviewRenderer::DoRenderSample(IMediaSample* sample) {
+  if (!sample) return E_POINTER;
+  KeepCurrentFrame(sample);
+  Draw(sample);
+  return S_OK;
+}
+
+void CPreviewRenderer::OnReceiveFirstSample(IMediaSample* sample) {
+  // The first frame of a pause is shown at once, so a paused preview has a picture.
+  DoRenderSample(sample);
+}
+
+void CPreviewRenderer::OnWindowSized() {
+  {
+    CAutoLock lock(&m_DrawerLock);
+    if (m_defaultTarget) m_target = m_Window.GetClientRect();
+  }
+  if (ComPtr<IFrameDrawer> drawer = Drawer()) ConfigureDrawer(drawer.Get());
+}
+
+void CPreviewRenderer::OnEraseBackground() {
+  const FILTER_STATE state = m_State;
+  if (state == State_Running) return;  // the stream repaints
+  ComPtr<IMediaSample> current = CurrentFrame();
+  ComPtr<IFrameDrawer> drawer = Drawer();
+  if (current && drawer) {
+    drawer->DrawImage(current.Get());
+  } else if (state == State_Stopped) {
+    const RECT client = m_Window.GetClientRect();
+    CAutoLock lock(m_Window.SurfaceLock());
+    FillRect(m_Window.GetWindowHDC(), &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  }
+}
+
+// ---- IDrawerHost --------------------------------------------------------------------------------------
+
+STDMETHODIMP CPreviewRenderer::SetDrawer(IFrameDrawer* drawer) {
+  ComPtr<IFrameDrawer> previous;
+  {
+    CAutoLock lock(&m_DrawerLock);
+    previous = std::move(m_drawer);
+    m_drawer = drawer;
+  }
+  // Called without m_DrawerLock: the drawer takes its own lock and calls back for contexts.
+  if (previous && previous.Get() != drawer) previous->SetWindowSource(nullptr);
+  if (drawer) {
+    drawer->SetWindowSource(this);
+    const BOOL own = m_pInputPin && m_pInputPin->Allocator() ==
+                                        static_cast<IMemAllocator*>(&m_ImageAllocator);
+    drawer->NotifyAllocator(own);
+    ConfigureDrawer(drawer);
+  }
+  return S_OK;
+}
+
+STDMETHODIMP CPreviewRenderer::GetDrawer(IFrameDrawer** drawer) {
+  if (!drawer) return E_POINTER;
+  CAutoLock lock(&m_DrawerLock);
+  *drawer = m_drawer.Get();
+  if (*drawer) (*drawer)->AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP CPreviewRenderer::Repaint() {
+  ComPtr<IMediaSample> current = CurrentFrame();
+  if (current) Draw(current.Get());
+  return S_OK;
+}
+
+STDMETHODIMP CPreviewRenderer::GetCurrentFrame(AM_MEDIA_TYPE* type, LONG* size, BYTE** data, REFERENCE_TIME* start,
+                                               REFERENCE_TIME* end) {
+  if (!type || !size || !data || !start || !end) return E_POINTER;
+  CAutoLock lock(&m_DrawerLock);
+  if (!m_current || m_current->GetActualDataLength() == 0) return E_FAIL;
+  BYTE* bits = nullptr;
+  m_current->GetPointer(&bits);
+  const LONG length = m_current->GetActualDataLength();
+  auto* block = static_cast<BYTE*>(CoTaskMemAlloc(size_t(length)));
+  if (!block) return E_OUTOFMEMORY;
+  if (FAILED(CopyMediaType(type, &m_mtCurrent))) {
+    CoTaskMemFree(block);
+    return E_OUTOFMEMORY;
+  }
+  std::memcpy(block, bits, size_t(length));
+  REFERENCE_TIME s = 0, e = 0;
+  m_current->GetTime(&s, &e);
+  *size = length;
+  *data = block;
+  *start = s + m_segmentStart;
+  *end = e + m_segmentStart;
+  return S_OK;
+}
+
+// ---- IRendererWindow --------------------------------------------------------------------------------
+
+STDMETHODIMP CPreviewRenderer::GetWindowHandle(HWND* hwnd) {
+  if (!hwnd) return E_POINTER;
+  CAutoLock lock(&m_DrawerLock);
+  *hwnd = m_Window.GetWindowHWND();
+  return S_OK;
+}
+
+STDMETHODIMP CPreviewRenderer::GetWindowDC(HDC* dc) {
+  if (!dc) return E_POINTER;
+  CAutoLock lock(&m_DrawerLock);
+  *dc = m_Window.GetWindowHDC();
+  return S_OK;
+}
+
+STDMETHODIMP CPreviewRenderer::GetMemoryDC(HDC* dc) {
+  if (!dc) return E_POINTER;
+  CAutoLock lock(&m_DrawerLock);
+  *dc = m_Window.GetMemoryHDC();
+  return S_OK;
+}
+
+// ---- registration -------------------------------------------------------------------------------------
+
+namespace {
+const REGPINTYPES kInputTypes[] = {{&MEDIATYPE_Video, &GUID_NULL}};
+const AMOVIESETUP_PIN kPins[] = {
+    {u"Input", FALSE, FALSE, FALSE, FALSE, &GUID_NULL, u"Output", UINT(std::size(kInputTypes)), kInputTypes}};
+}  // namespace
+
+const AMOVIESETUP_FILTER sudPreviewRenderer = {&CLSID_SubtitleRenderer, u"VXCMN Subtitle Renderer", 0x200000, 1,
+                                               kPins};

@@ -1,0 +1,150 @@
+// CPreviewRenderer ("VXCMN Subtitle Renderer"): the preview's video renderer. It owns a
+// window ("KORVA Subtitle Renderer", 320 x 240 until a video connects) and an image
+// allocator whose frames live in section bitmaps, and it draws every frame through a drawer
+// object (IFrameDrawer, normally the "VXCMN Subtitle Drawer") handed to it with
+// IDrawerHost::SetDrawer. Without a drawer frames are received and kept but not drawn.
+// IVideoWindow and IBasicVideo come from the window object.
+//
+// The renderer keeps a copy of the last frame it drew (its "current sample"), so Repaint,
+// the window's background and snapshots work whatever the filter state, without holding one
+// of the upstream allocator's buffers.
+//
+// Lock order: m_InterfaceLock and m_RendererLock (the base renderer's, held around
+// DoRenderSample) before the drawer's locks before m_DrawerLock (this renderer's lock:
+// the drawer reference and the current frame) and the window's surface lock. The drawer is
+// never called with m_DrawerLock held; a counted reference is taken under it instead.
+#pragma once
+
+#include <vector>
+
+#include "libs/captionpainter/captionpainter.h"
+#include "libs/captionpainter/subtitledrawer.h"
+#include "media/contract/comptr.h"
+#include "platform/streaming/base/streams.h"
+
+class CPreviewRenderer;
+
+class CPreviewInputPin final : public CRendererInputPin {
+ public:
+  CPreviewInputPin(CPreviewRenderer* renderer, HRESULT* phr);
+  // The renderer's image allocator, unless upstream already settled on one.
+  STDMETHODIMP GetAllocator(IMemAllocator** allocator) override;
+  STDMETHODIMP NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) override;
+
+ private:
+  CPreviewRenderer* m_pPreview;
+};
+
+class CPreviewWindow final : public CBaseControlWindow {
+ public:
+  CPreviewWindow(CPreviewRenderer* renderer, HRESULT* phr);
+  ~CPreviewWindow() override;
+  LPCTSTR GetClassWindowStyles(DWORD* classStyles, DWORD* windowStyle, DWORD* windowStyleEx) override;
+  void OnSize(LONG width, LONG height) override;
+  void OnEraseBackground() override;
+
+ protected:
+  HRESULT GetVideoSize(LONG* width, LONG* height) override;
+
+ private:
+  CPreviewRenderer* m_pRenderer;
+};
+
+class CPreviewVideo final : public CBaseControlVideo {
+ public:
+  CPreviewVideo(CPreviewRenderer* renderer, HRESULT* phr);
+  HRESULT IsDefaultTargetRect() override;
+  HRESULT SetDefaultTargetRect() override;
+  HRESULT SetTargetRect(RECT* rect) override;
+  HRESULT GetTargetRect(RECT* rect) override;
+  HRESULT IsDefaultSourceRect() override;
+  HRESULT SetDefaultSourceRect() override;
+  HRESULT SetSourceRect(RECT* rect) override;
+  HRESULT GetSourceRect(RECT* rect) override;
+  const VIDEOINFOHEADER* GetVideoFormat() override;
+  HRESULT GetStaticImage(LONG* bufferSize, LONG* image) override;
+
+ private:
+  CPreviewRenderer* m_pRenderer;
+};
+
+class CPreviewRenderer final : public CBaseVideoRenderer,
+                               public IDrawerHost,
+                               public IRendererWindow,
+                               public IRendererSurfaceLock {
+ public:
+  static CUnknown* CreateInstance(LPUNKNOWN outer, HRESULT* phr);
+  ~CPreviewRenderer() override;
+
+  DECLARE_IUNKNOWN
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+  CBasePin* GetPin(int n) override;
+  STDMETHODIMP Pause() override;
+  STDMETHODIMP Run(REFERENCE_TIME start) override;
+
+  // Renderer overrides.
+  HRESULT CheckMediaType(const CMediaType* mt) override;
+  HRESULT SetMediaType(const CMediaType* mt) override;
+  HRESULT CompleteConnect(IPin* receivePin) override;
+  HRESULT BreakConnect() override;
+  HRESULT DoRenderSample(IMediaSample* sample) override;
+  void OnReceiveFirstSample(IMediaSample* sample) override;
+
+  // IDrawerHost
+  STDMETHODIMP SetDrawer(IFrameDrawer* drawer) override;
+  STDMETHODIMP GetDrawer(IFrameDrawer** drawer) override;
+  STDMETHODIMP Repaint() override;
+  STDMETHODIMP GetCurrentFrame(AM_MEDIA_TYPE* type, LONG* size, BYTE** data, REFERENCE_TIME* start,
+                               REFERENCE_TIME* end) override;
+
+  // IRendererWindow
+  STDMETHODIMP GetWindowHandle(HWND* hwnd) override;
+  STDMETHODIMP GetWindowDC(HDC* dc) override;
+  STDMETHODIMP GetMemoryDC(HDC* dc) override;
+
+  // IRendererSurfaceLock
+  STDMETHODIMP_(CCritSec*) SurfaceLock() override { return m_Window.SurfaceLock(); }
+
+  CPreviewWindow& Window() { return m_Window; }
+
+ private:
+  friend class CPreviewInputPin;
+  friend class CPreviewWindow;
+  friend class CPreviewVideo;
+
+  CPreviewRenderer(LPUNKNOWN outer, HRESULT* phr);
+
+  // The drawer with a reference, or null (takes m_DrawerLock).
+  ComPtr<IFrameDrawer> Drawer();
+  // Keeps a copy of the sample as the current frame.
+  void KeepCurrentFrame(IMediaSample* sample);
+  // The current frame as a sample of the copy allocator, or null.
+  ComPtr<IMediaSample> CurrentFrame();
+  // Draws a sample through the drawer and shows the window's surface in its owner.
+  void Draw(IMediaSample* sample);
+  // The window's size changed: the drawer's contexts and default target follow.
+  void OnWindowSized();
+  void OnEraseBackground();
+  // Hands the drawer the connected type, its rectangles and the window's contexts.
+  void ConfigureDrawer(IFrameDrawer* drawer);
+
+  CPreviewWindow m_Window;
+  CPreviewVideo m_Video;
+  CImageAllocator m_ImageAllocator;
+
+  // Guards the members below (the renderer's lock of IDrawerHost and IRendererWindow).
+  CCritSec m_DrawerLock;
+  ComPtr<IFrameDrawer> m_drawer;         // guarded by m_DrawerLock
+  CMediaType m_mtIn;                     // the connected type; guarded by m_DrawerLock
+  RECT m_source{}, m_target{};           // guarded by m_DrawerLock
+  bool m_defaultSource = true, m_defaultTarget = true;
+  LONG m_lastWidth = 0, m_lastHeight = 0;  // the video size the window was last sized to
+  // The current frame: a one-buffer allocator's sample holding a copy of the last frame.
+  ComPtr<IMemAllocator> m_copyAllocator;  // guarded by m_DrawerLock
+  ComPtr<IMediaSample> m_current;         // guarded by m_DrawerLock
+  CMediaType m_mtCurrent;                 // the current frame's type; guarded by m_DrawerLock
+  REFERENCE_TIME m_segmentStart = 0;      // of the current frame; guarded by m_DrawerLock
+};
+
+extern const AMOVIESETUP_FILTER sudPreviewRenderer;
