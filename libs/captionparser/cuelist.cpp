@@ -38,8 +38,11 @@ bool ParseClockTime(std::string_view text, REFERENCE_TIME* time) {
   for (;;) {
     size_t b = i;
     LONGLONG v = 0;
-    while (i < text.size() && IsDigit(text[i])) v = v * 10 + (text[i++] - '0');
-    if (i == b || i - b > kMaxFieldDigits || count == 3) return false;
+    while (i < text.size() && IsDigit(text[i])) {
+      if (i - b == kMaxFieldDigits) return false;
+      v = v * 10 + (text[i++] - '0');
+    }
+    if (i == b || count == 3) return false;
     fields[count++] = v;
     if (i < text.size() && text[i] == ':') {
       ++i;

@@ -102,6 +102,7 @@ bool ParseSubRipTolerant(CSubtitleState& state, const std::string& path) {
   cues.reserve(pending.size());
   WalkOptions options;
   options.fontColor = true;
+  options.syncElements = false;
   for (PendingCue& p : pending) {
     if (p.text.empty()) continue;
     doc.LoadText("<P>" + p.text + "</P>");

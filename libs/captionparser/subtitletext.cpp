@@ -11,6 +11,7 @@ bool ReadSubtitleText(const std::string& path, std::string* ansiText) {
   // Only regular files: a folder cannot be read, and a pipe or device could block forever.
   struct stat st;
   if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (st.st_size > kMaxSubtitleFileBytes) return false;
   std::u16string wide;
   if (!tav::ReadTextFile(path, &wide)) return false;
   *ansiText = tav::WideToAnsi(wide);

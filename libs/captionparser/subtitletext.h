@@ -9,7 +9,11 @@
 
 namespace captionparser {
 
-// False when the path is not a readable regular file.
+// No subtitle file comes near this size; larger files are refused, which keeps memory bounded
+// and every position in the text within 32 bits.
+inline constexpr long long kMaxSubtitleFileBytes = 1LL << 30;
+
+// False when the path is not a readable regular file, or one larger than kMaxSubtitleFileBytes.
 bool ReadSubtitleText(const std::string& path, std::string* ansiText);
 
 // Lines without their terminators. A line ends at LF or CR LF; a last line without a
