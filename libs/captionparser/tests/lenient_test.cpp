@@ -2,11 +2,13 @@
 // times they share, and how overlapping cues become a time-ordered entry list.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "libs/captionparser/cuelist.h"
 #include "libs/captionparser/lenientreaders.h"
 #include "libs/captionparser/subtitlestate.h"
+#include "libs/captionparser/subtitletext.h"
 #include "libs/captionparser/tests/testutil.h"
 
 using namespace captionparser;
@@ -203,4 +205,15 @@ TEST(captionparser_Ssa, DialogueLinesInFormatOrder) {
                  "Dialogue: Marked=0,0:00:01.50,0:00:02.00,Default,NTP,0000,0000,0000,!Effect,Hello\n"),
             "SSA/ASS\n1500 [Hello]/c=FFFFFF\n2000 [ ]/c=FFFFFF\n");
   EXPECT_EQ(Load(state, "noevents.ass", "[Script Info]\nTitle: nothing\n"), "refused");
+}
+
+TEST(captionparser_LenientReaders, FilesBeyondAGibibyteAreRefusedUnread) {
+  // A sparse file: refused by its size, before any reader reads it.
+  const std::string path = WriteTemp("huge.srt", "1\n00:00:01,000 --> 00:00:02,000\nx\n\n");
+  std::filesystem::resize_file(path, std::uintmax_t(kMaxSubtitleFileBytes) + 1);
+  CSubtitleState state;
+  EXPECT_FALSE(state.LoadFile(path, false));
+  std::filesystem::resize_file(path, 64);
+  EXPECT_TRUE(state.LoadFile(path, false));
+  std::filesystem::remove(path);
 }
