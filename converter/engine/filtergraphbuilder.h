@@ -61,8 +61,31 @@ class FilterGraphBuilder : public ConversionGraphSeam {
   // ("WebVTT", ...); empty otherwise or before a burn-in stage was built.
   const std::string& SubtitleReader() const { return subtitleReader_; }
   void FindVideoSize(bool probe, int* width, int* height) const;
-  // Applies a new screen fit to every resizer of the graph.
+  // Applies a new screen fit to every resizer and every subtitle drawer of the graph.
   void SetScreenFitOnFilters(int fit);
+
+  // ---- live preview updates (the subtitle renderer's drawers) ----
+  // The drawer operations apply only while a graph exists and resizing or the drawer is on;
+  // the subtitle operations whenever a graph exists. Each drawer is repainted afterwards, so
+  // a paused preview shows the change at once. Failures of checked calls throw HRChecker
+  // (context "Subtitle Manager object" while a drawer without a manager gets one).
+  //
+  // The current picture of the first subtitle renderer in the graph: its media type (the
+  // caller frees the format block), data length, a copy of the data (a task-allocator block
+  // the caller frees) and its start and end times. False, with nothing filled, when the
+  // graph has no subtitle renderer or it holds no picture.
+  bool GetDrawerSnapshot(AM_MEDIA_TYPE* mediaType, LONG* size, BYTE** block, REFERENCE_TIME* start,
+                         REFERENCE_TIME* end);
+  // The canvas (output frame) size of every drawer.
+  void SetFrameSizeOnDrawers(int width, int height);
+  // Loads `file` into every subtitle filter's and every drawer's manager (a drawer without
+  // one gets a new manager) and selects the size class and language.
+  void SetSubtitleParams(const std::string& file, const std::string& sizeId, const std::string& language);
+  // Only selects the language (or the size class) in every manager; nothing is reloaded.
+  void SetSubtitleLanguage(const std::string& language);
+  void SetSubtitleSize(const std::string& sizeId);
+  // Shows or hides the captions of every drawer; the fit and canvas stay.
+  void EnableSubtitleDrawing(bool on);
 
   // The veto test for one candidate (the graph-builder callback uses it too): S_OK allowed,
   // E_FAIL refused.

@@ -131,6 +131,44 @@ enum StringId : UINT {
   IDS_FILE_CREATE_FAILED,       // "Cannot create the file %1.\n%2"
   IDS_FILE_READ_FAILED,         // "Cannot read the file %1.\n%2"
 
+  // Main frame, application and desktop program.
+  IDS_APP_TITLE = 700,     // "Tavrion Converter"
+  IDS_UNTITLED,            // "Untitled"
+  IDS_MENU_FILE,           // "&File"
+  IDS_MENU_NEW,            // "&New\tCtrl+N"
+  IDS_MENU_OPEN,           // "&Open...\tCtrl+O"
+  IDS_MENU_SAVE,           // "&Save\tCtrl+S"
+  IDS_MENU_SAVE_AS,        // "Save &As..."
+  IDS_MENU_RECENT_FILE,    // "Recent File"
+  IDS_MENU_EXIT,           // "E&xit"
+  IDS_MENU_VIEW,           // "&View"
+  IDS_MENU_TOOLBAR,        // "&Toolbar"
+  IDS_MENU_STATUS_BAR,     // "&Status Bar"
+  IDS_MENU_HELP,           // "&Help"
+  IDS_MENU_ABOUT,          // "&About Tavrion Converter..."
+  IDS_PROMPT_NEW,          // status-bar text and tooltip of each frame command
+  IDS_PROMPT_OPEN,
+  IDS_PROMPT_SAVE,
+  IDS_PROMPT_SAVE_AS,
+  IDS_PROMPT_RECENT_FILE,
+  IDS_PROMPT_EXIT,
+  IDS_PROMPT_TOOLBAR,
+  IDS_PROMPT_STATUS_BAR,
+  IDS_PROMPT_ABOUT,
+  IDS_PROMPT_HOME_PAGE,
+  IDS_HOME_PAGE_URL,       // the address the home-page command opens
+  IDS_ABOUT_TITLE,         // "About Tavrion Converter"
+  IDS_ABOUT_VERSION,       // "Tavrion Converter Version %1"
+  IDS_ABOUT_COPYRIGHT,
+  IDS_BUTTON_OK,           // "OK"
+  IDS_ALL_FILES_FILTER,    // "All Files (*.*)"
+  IDS_FILE_NOT_FOUND,      // "%1\nFile not found."
+  IDS_NO_DISPLAY,          // "%1: cannot open a display (%2)..."
+  IDS_HOME_PAGE_FAILED,    // "Cannot open %1."
+  IDS_RECENT_FILE_GONE,    // "%1\nThe file was removed from the recent file list."
+  IDS_PLATFORM_FAILED,     // "The media platform could not be started."
+  IDS_NOT_OPENABLE,        // "%1\nThis is neither a batch file (.tvc) nor a movie file."
+
   // Status-bar text and tooltip of controls, by control id.
   IDC_BREAK = 1029,
 };

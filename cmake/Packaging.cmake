@@ -1,0 +1,84 @@
+# Installation and the Debian package.
+#
+#   cmake --install build --prefix DIR     programs in DIR/bin, libraries in DIR/lib (the
+#                                          programs find them through $ORIGIN/../lib), the
+#                                          desktop entry, icons, MIME types and man pages
+#   cd build && cpack -G DEB               tavrion-converter_<version>_<arch>.deb for /usr
+#
+# Component libraries are registered by the programs themselves on their first start (and
+# again whenever their registration is lost), so installing writes no registry.
+
+# Programs and libraries, as far as this tree builds them.
+set(_tavrion_programs tavrion-converter tavrion-convert regsvr regdump rotlist graphinfo)
+set(_tavrion_libraries platform_runtime platform_gdi platform_streaming platform_filters clipmux
+    captionparser vxvideokit captionpainter vxcamwriter qvfreader subtypeshim)
+set(_install_programs)
+foreach(t ${_tavrion_programs})
+  if(TARGET ${t})
+    list(APPEND _install_programs ${t})
+  endif()
+endforeach()
+set(_install_libraries)
+foreach(t ${_tavrion_libraries})
+  if(TARGET ${t})
+    list(APPEND _install_libraries ${t})
+  endif()
+endforeach()
+
+# "lib", not the multiarch folder: the programs' run path and the registration of the
+# component libraries both look in the program's ../lib.
+install(TARGETS ${_install_programs} RUNTIME DESTINATION bin)
+install(TARGETS ${_install_libraries} LIBRARY DESTINATION lib)
+
+set(_res ${PROJECT_SOURCE_DIR}/converter/ui/resources)
+if(TARGET tavrion-converter)
+  install(FILES ${_res}/tavrion-converter.desktop DESTINATION share/applications)
+  install(FILES ${_res}/tavrion-converter-mime.xml DESTINATION share/mime/packages RENAME tavrion-converter.xml)
+  install(FILES ${_res}/tavrion-converter.svg DESTINATION share/icons/hicolor/scalable/apps)
+  foreach(size ${TAVRION_ICON_SIZES})
+    install(FILES ${TAVRION_ICON_DIR}/${size}x${size}.png DESTINATION share/icons/hicolor/${size}x${size}/apps
+            RENAME tavrion-converter.png)
+  endforeach()
+endif()
+
+# Man pages, compressed as Debian ships them.
+find_program(GZIP_PROGRAM gzip)
+set(_manpages tavrion-convert.1 tavrion-converter.1)
+foreach(page ${_manpages})
+  if(GZIP_PROGRAM)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/share/man/${page}.gz
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/share/man
+      COMMAND ${GZIP_PROGRAM} -9 -n -c ${PROJECT_SOURCE_DIR}/man/${page} > ${CMAKE_BINARY_DIR}/share/man/${page}.gz
+      DEPENDS ${PROJECT_SOURCE_DIR}/man/${page})
+    list(APPEND _manfiles ${CMAKE_BINARY_DIR}/share/man/${page}.gz)
+  else()
+    list(APPEND _manfiles ${PROJECT_SOURCE_DIR}/man/${page})
+  endif()
+endforeach()
+add_custom_target(tavrion_manpages ALL DEPENDS ${_manfiles})
+install(FILES ${_manfiles} DESTINATION share/man/man1)
+
+# The Debian package.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME tavrion-converter)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Tavrion Converter")
+set(CPACK_PACKAGE_CONTACT "Tavrion Converter maintainers <tavrion-converter@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "video converter for the movie player of Merolan cameras")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Turns ordinary movies (AVI, MPEG, WMV/ASF, QuickTime, 3GP, MP4) into QVF movies that the\n"
+    "camera plays in its movie-player mode, with frame size, frame rate, screen fit, split\n"
+    "size, trim points and burned-in subtitles per movie. Desktop program tavrion-converter\n"
+    "and command-line converter tavrion-convert.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION video)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Shared libraries come from dpkg-shlibdeps; what is loaded at run time is named here: the
+# X11 platform plugin ships with libqt6gui6, fonts for captions and the desktop's databases
+# that pick up the MIME types and the desktop entry.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fontconfig, fonts-dejavu-core, shared-mime-info")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "desktop-file-utils, hicolor-icon-theme")
+include(CPack)

@@ -1,0 +1,281 @@
+#include "converter/ui/app/application.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QUrl>
+
+#include "converter/engine/filtergraphbuilder.h"
+#include "converter/engine/strings.h"
+#include "converter/ui/app/aboutdlg.h"
+#include "converter/ui/app/greatingboxdlg.h"
+#include "converter/ui/app/mainframe.h"
+#include "converter/ui/app/uitext.h"
+#include "converter/ui/bridge/messagepump.h"
+#include "media/contract/com.h"
+
+Q_LOGGING_CATEGORY(lcApp, "tavrion.ui.app", QtWarningMsg)
+
+namespace tav::ui {
+namespace {
+
+QString BatchFilter() {
+  // The document string's filter name ("TavrionConverter Files (*.tvc)"), then all files.
+  const QStringList fields = UiText(res::IDR_MAINFRAME).split(QLatin1Char('\n'));
+  const QString batches = fields.size() > 3 ? fields[3] : QStringLiteral("*.tvc");
+  return batches + QStringLiteral(";;") + UiText(res::IDS_ALL_FILES_FILTER);
+}
+
+QString BatchExtension() {
+  const QStringList fields = UiText(res::IDR_MAINFRAME).split(QLatin1Char('\n'));
+  return fields.size() > 4 ? fields[4] : QStringLiteral(".tvc");
+}
+
+}  // namespace
+
+ConverterApplication::ConverterApplication(std::string programPath, std::string profileName)
+    : programPath_(std::move(programPath)), profileName_(std::move(profileName)),
+      dialogs_(MakeDesktopFrameDialogs()) {
+  const QString folder = QFileInfo(QString::fromStdString(programPath_)).absolutePath();
+  if (!programPath_.empty()) engine_.SetProgramFolder(folder.toStdString());
+}
+
+ConverterApplication::~ConverterApplication() {
+  if (frame_ || environmentReady_) ExitInstance();
+}
+
+bool ConverterApplication::InitInstance(const QStringList& files) {
+  // 1. The component model; Qt is already up. The platform's messages of this thread are
+  // pumped from Qt's loop from now on.
+  CoInitialize(nullptr);
+  pump_ = std::make_unique<MessagePump>();
+
+  // 2-7. Repairs of the codec environment (the graph library first: the other libraries
+  // register their filters through its mapper), folders, the profile in the data folder.
+  ReregisterCodecs(std::string(), {"tavrionstreaming"});
+  engine_.InitEnvironment(profileName_);
+  environmentReady_ = true;
+  const std::string& profile = ProfilePath();
+
+  // 8. The standard settings with a recent-file list of 9 entries.
+  recent_.Load(profile);
+
+  // 9. The document with its conversion graph builder, the frame and the form.
+  if (FAILED(doc_.AttachConversionGraph(std::make_unique<FilterGraphBuilder>(), &engine_))) {
+    Error(UiText(res::IDS_PLATFORM_FAILED));
+    return false;
+  }
+  doc_.AddObserver(this);
+  frame_ = std::make_unique<CMainFrame>();
+  frame_->SetProfile(profile);
+  frame_->SetCloseHandler([this] { return CanClose(); });
+  connect(frame_.get(), &CMainFrame::commandTriggered, this, &ConverterApplication::RunCommand);
+  connect(frame_.get(), &CMainFrame::filesDropped, this, [this](const QStringList& paths) {
+    for (const QString& p : paths) OpenDocumentFile(p);
+  });
+  if (viewFactory_) {
+    view_ = viewFactory_(doc_, frame_.get());
+    if (view_.widget) frame_->SetView(view_.widget);
+  }
+  frame_->SetRecentFiles(recent_.Files());
+  doc_.OnNewDocument();
+  InitialUpdate();
+
+  // 10. Files of the command line.
+  for (const QString& file : files) OpenDocumentFile(file);
+
+  // 11. Placement, then the window.
+  frame_->RestorePlacement();
+  frame_->show();
+  connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+          &ConverterApplication::OnIdle);
+
+  // The notice box, once the window is up (unless the user asked not to see it again).
+  CGreatingBoxDlg notice(profile, frame_.get());
+  notice.ShowIfWanted(*dialogs_);
+  return true;
+}
+
+int ConverterApplication::ExitInstance(int exitCode) {
+  if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance()) disconnect(d, nullptr, this, nullptr);
+  doc_.OnCloseDocument();
+  doc_.RemoveObserver(this);
+  if (environmentReady_) recent_.Save(ProfilePath());
+  // The form goes before the document it shows.
+  frame_.reset();
+  view_ = FormView();
+  pump_.reset();
+  if (environmentReady_) engine_.ExitEnvironment();
+  environmentReady_ = false;
+  return exitCode;
+}
+
+void ConverterApplication::OnIdle() {
+  // The form's update only changes what it shows when something changed, so running it
+  // before every sleep does not keep the loop awake.
+  if (inIdle_ || !view_.idleUpdate) return;
+  inIdle_ = true;
+  view_.idleUpdate();
+  inIdle_ = false;
+}
+
+void ConverterApplication::RunCommand(int command) {
+  if (command >= ID_FILE_MRU_FILE1 && command < ID_FILE_MRU_FILE1 + RecentFileList::kMaxRecentFiles) {
+    OnOpenRecentFile(command - ID_FILE_MRU_FILE1);
+    return;
+  }
+  switch (command) {
+    case ID_FILE_NEW:
+      OnFileNew();
+      break;
+    case ID_FILE_OPEN:
+      OnFileOpen();
+      break;
+    case ID_FILE_SAVE:
+      OnFileSave();
+      break;
+    case ID_FILE_SAVE_AS:
+      OnFileSaveAs();
+      break;
+    case ID_APP_EXIT:
+      OnAppExit();
+      break;
+    case ID_APP_ABOUT:
+      OnAppAbout();
+      break;
+    case ID_HELP_HOME_PAGE:
+      OnHomePage();
+      break;
+    default:
+      break;
+  }
+}
+
+void ConverterApplication::OnFileNew() {
+  doc_.OnNewDocument();
+  InitialUpdate();
+}
+
+void ConverterApplication::OnFileOpen() {
+  const QString path = dialogs_->OpenFileName(frame_.get(), BatchFilter());
+  if (!path.isEmpty()) OpenDocumentFile(path);
+}
+
+bool ConverterApplication::OnFileSave() {
+  if (doc_.GetPathName().empty()) return OnFileSaveAs();
+  std::string error;
+  if (!doc_.OnSaveDocument(doc_.GetPathName(), &error)) {
+    Error(QString::fromStdString(error));
+    return false;
+  }
+  return true;
+}
+
+bool ConverterApplication::OnFileSaveAs() {
+  QString suggested = QString::fromStdString(doc_.GetPathName());
+  if (suggested.isEmpty()) {
+    suggested = QDir(QString::fromStdString(engine_.Folders().documentsFolder))
+                    .filePath(UiText(res::IDS_UNTITLED) + BatchExtension());
+  }
+  QString path = dialogs_->SaveFileName(frame_.get(), suggested, BatchFilter());
+  if (path.isEmpty()) return false;
+  if (QFileInfo(path).suffix().isEmpty()) path += BatchExtension();
+  std::string error;
+  if (!doc_.OnSaveDocument(path.toStdString(), &error)) {
+    Error(QString::fromStdString(error));
+    return false;
+  }
+  recent_.Add(path);
+  frame_->SetRecentFiles(recent_.Files());
+  UpdateTitle();
+  return true;
+}
+
+void ConverterApplication::OnOpenRecentFile(int index) {
+  if (index < 0 || index >= recent_.Files().size()) return;
+  const QString path = recent_.Files()[index];
+  if (!QFileInfo::exists(path)) {
+    // A file that is gone leaves the list, as the user is told.
+    recent_.Remove(index);
+    frame_->SetRecentFiles(recent_.Files());
+    Error(UiFormat(res::IDS_RECENT_FILE_GONE, {QDir::toNativeSeparators(path)}));
+    return;
+  }
+  OpenDocumentFile(path);
+}
+
+void ConverterApplication::OnAppExit() {
+  if (frame_) frame_->close();
+}
+
+void ConverterApplication::OnAppAbout() {
+  CAboutDlg about(frame_.get());
+  dialogs_->Exec(about);
+}
+
+void ConverterApplication::OnHomePage() {
+  const QUrl url(UiText(res::IDS_HOME_PAGE_URL));
+  if (!dialogs_->OpenUrl(url)) Error(UiFormat(res::IDS_HOME_PAGE_FAILED, {url.toString()}));
+}
+
+bool ConverterApplication::OpenDocumentFile(const QString& path) {
+  const QFileInfo info(path);
+  const std::string file = info.absoluteFilePath().toStdString();
+  if (!info.exists()) {
+    Error(UiFormat(res::IDS_FILE_NOT_FOUND, {QDir::toNativeSeparators(path)}));
+    return false;
+  }
+  const bool batch = info.suffix().compare(QStringLiteral("tvc"), Qt::CaseInsensitive) == 0;
+  if (!batch && !CTavrionConverterDoc::IsMovieFile(file)) {
+    Error(UiFormat(res::IDS_NOT_OPENABLE, {QDir::toNativeSeparators(path)}));
+    return false;
+  }
+  std::string error;
+  const bool opened = tav::OpenDocumentFile(doc_, file, &error);
+  if (batch) InitialUpdate();
+  if (!opened) {
+    // The document stays empty; the user reads why.
+    Error(QString::fromStdString(error));
+    return false;
+  }
+  recent_.Add(info.absoluteFilePath());
+  if (frame_) frame_->SetRecentFiles(recent_.Files());
+  return true;
+}
+
+void ConverterApplication::OnDocumentUpdate(int hint, CConvertOrder*, const std::string* path) {
+  if (hint != kHintMovieOpened || !path || view_.widget) return;
+  // Without the form the movie becomes an entry here, next to its source.
+  try {
+    doc_.AddOrder(*path);
+  } catch (const std::exception& e) {
+    Error(QString::fromStdString(e.what()));
+  }
+}
+
+void ConverterApplication::InitialUpdate() {
+  if (view_.initialUpdate) view_.initialUpdate();
+  UpdateTitle();
+}
+
+void ConverterApplication::UpdateTitle() {
+  if (!frame_) return;
+  const std::string& path = doc_.GetPathName();
+  frame_->SetDocumentTitle(path.empty() ? UiText(res::IDS_UNTITLED)
+                                        : QFileInfo(QString::fromStdString(path)).fileName());
+}
+
+bool ConverterApplication::CanClose() {
+  // A running conversion stops before the window goes; the partial movie stays playable.
+  if (doc_.IsConverting()) doc_.StopConversion();
+  return true;
+}
+
+void ConverterApplication::Error(const QString& text) {
+  qCWarning(lcApp).noquote() << text;
+  dialogs_->MessageBox(frame_ && frame_->isVisible() ? frame_.get() : nullptr, text, FrameDialogs::Icon::Error);
+}
+
+}  // namespace tav::ui

@@ -1,0 +1,38 @@
+#include "converter/ui/app/framedialogs.h"
+
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QUrl>
+
+#include "converter/engine/strings.h"
+#include "converter/ui/app/uitext.h"
+
+namespace tav::ui {
+namespace {
+
+class DesktopFrameDialogs : public FrameDialogs {
+ public:
+  void MessageBox(QWidget* parent, const QString& text, Icon icon) override {
+    const QMessageBox::Icon qtIcon = icon == Icon::Error     ? QMessageBox::Critical
+                                     : icon == Icon::Warning ? QMessageBox::Warning
+                                                             : QMessageBox::Information;
+    QMessageBox box(qtIcon, UiText(res::IDS_APP_TITLE), text, QMessageBox::Ok, parent);
+    box.exec();
+  }
+  int Exec(QDialog& dialog) override { return dialog.exec(); }
+  QString OpenFileName(QWidget* parent, const QString& filter) override {
+    return QFileDialog::getOpenFileName(parent, QString(), QString(), filter);
+  }
+  QString SaveFileName(QWidget* parent, const QString& suggested, const QString& filter) override {
+    return QFileDialog::getSaveFileName(parent, QString(), suggested, filter);
+  }
+  bool OpenUrl(const QUrl& url) override { return QDesktopServices::openUrl(url); }
+};
+
+}  // namespace
+
+std::unique_ptr<FrameDialogs> MakeDesktopFrameDialogs() { return std::make_unique<DesktopFrameDialogs>(); }
+
+}  // namespace tav::ui

@@ -1,0 +1,117 @@
+// CMainFrame: the program's single-document frame - menus, the tool bar with our logo, the
+// status bar ("For Help, press F1") and, in its central area, the main form.
+//
+// Seam for the main form: the application makes the form through the view factory it is
+// given (ConverterApplication::SetViewFactory, application.h) and installs it with
+// SetView(); until a factory is given the frame shows an empty form area of the form's size.
+//
+// Size and placement: the frame can't be made smaller than the form (the form's minimum
+// size plus the bars and menu). While the window is neither maximised nor minimised its
+// rectangle is remembered on every move and size; on close it is written as "MAINFRAME"/
+// "WINDOWPOS" ("left, top, right, bottom") together with the bars' visibility. When the
+// frame is first shown the value is read back and, when it parses as four numbers, the
+// window goes there, widened to its minimum and kept on a screen.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QRect>
+#include <QStringList>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "media/contract/wintypes.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QToolBar;
+
+namespace tav::ui {
+
+class CLogoWidget;
+
+// Frame command ids.
+enum FrameCommand : int {
+  ID_FILE_NEW = 0xE100,
+  ID_FILE_OPEN = 0xE101,
+  ID_FILE_SAVE = 0xE103,
+  ID_FILE_SAVE_AS = 0xE104,
+  ID_FILE_MRU_FILE1 = 0xE110,  // .. ID_FILE_MRU_FILE1 + 8
+  ID_APP_ABOUT = 0xE140,
+  ID_APP_EXIT = 0xE141,
+  ID_VIEW_TOOLBAR = 0xE800,
+  ID_VIEW_STATUS_BAR = 0xE801,
+  ID_HELP_HOME_PAGE = 32810,
+};
+
+class CMainFrame : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit CMainFrame(QWidget* parent = nullptr);
+  ~CMainFrame() override;
+
+  // The profile file that holds the placement and bar state (empty: nothing is kept).
+  void SetProfile(std::string profile) { profile_ = std::move(profile); }
+
+  // Installs the form as the central area (the frame takes ownership); the frame's size
+  // then fits it.
+  void SetView(QWidget* view);
+  QWidget* View() const { return view_; }
+
+  QAction* Action(int command) const;
+  // Shows the recent files under File (full paths; the menu shows numbered names).
+  void SetRecentFiles(const QStringList& files);
+  // "Tavrion Converter - <document>", with the run's progress while one goes on (-1: none).
+  void SetDocumentTitle(const QString& title);
+  void SetTitleProgress(int percent);
+
+  // Placement.
+  void RestorePlacement();
+  void SavePlacement();
+  QRect RememberedRect() const { return remembered_; }
+  // While positive the frame does not save its placement on close.
+  void SuspendPlacementSave(bool on) { suspendPlacementSave_ += on ? 1 : -1; }
+
+  // Asked before the window closes; false keeps it open.
+  void SetCloseHandler(std::function<bool()> handler) { canClose_ = std::move(handler); }
+
+ signals:
+  void commandTriggered(int command);
+  // Files dropped on the window, in the order given.
+  void filesDropped(const QStringList& paths);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  QAction* MakeAction(int command, UINT textId, UINT promptId);
+  void BuildMenus();
+  void Remember();
+  void UpdateTitle();
+  void LoadBarState();
+  void SaveBarState();
+
+  std::string profile_;
+  QPointer<QWidget> view_;
+  std::map<int, QAction*> actions_;
+  QMenu* fileMenu_ = nullptr;
+  QAction* recentSeparator_ = nullptr;
+  QAction* exitAction_ = nullptr;
+  QToolBar* toolBar_ = nullptr;
+  CLogoWidget* logo_ = nullptr;
+  QLabel* idleText_ = nullptr;
+  QRect remembered_;
+  int suspendPlacementSave_ = 0;
+  QString documentTitle_;
+  int progress_ = -1;
+  std::function<bool()> canClose_;
+};
+
+}  // namespace tav::ui

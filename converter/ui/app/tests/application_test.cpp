@@ -1,0 +1,271 @@
+// The application object as a user meets it: files on the command line (a batch, a movie, a
+// broken batch, a missing file), the notice box at first start only, the document commands
+// with the file dialogs answered by the test, About and the home page, the form seam, and
+// the program itself without a display.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QCheckBox>
+#include <QDialog>
+#include <QEventLoop>
+#include <QFile>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <fstream>
+#include <iterator>
+
+#include "converter/ui/app/application.h"
+#include "converter/ui/app/greatingboxdlg.h"
+#include "converter/ui/app/mainframe.h"
+#include "tests/support/testenv.h"
+
+namespace tav::ui {
+namespace {
+
+// Answers the application's questions and records what it showed.
+struct Answers {
+  QStringList messages;
+  QStringList dialogs;       // object names of the modal dialogs run
+  bool checkDontShow = false;
+  QString openName, saveName;
+  QString suggestedSave;
+  QList<QUrl> urls;
+};
+
+class TestDialogs : public FrameDialogs {
+ public:
+  explicit TestDialogs(Answers* a) : a_(a) {}
+  void MessageBox(QWidget*, const QString& text, Icon) override { a_->messages.append(text); }
+  int Exec(QDialog& dialog) override {
+    a_->dialogs.append(dialog.objectName());
+    if (auto* check = dialog.findChild<QCheckBox*>(QStringLiteral("dontShowAgain")))
+      check->setChecked(a_->checkDontShow);
+    return QDialog::Rejected;
+  }
+  QString OpenFileName(QWidget*, const QString&) override { return a_->openName; }
+  QString SaveFileName(QWidget*, const QString& suggested, const QString&) override {
+    a_->suggestedSave = suggested;
+    return a_->saveName;
+  }
+  bool OpenUrl(const QUrl& url) override {
+    a_->urls.append(url);
+    return true;
+  }
+
+ private:
+  Answers* a_;
+};
+
+// A movie file: the application only needs its name and existence.
+std::string MakeFile(const std::string& dir, const std::string& name, const std::string& bytes = "RIFF") {
+  const std::string path = dir + "/" + name;
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path;
+}
+
+class ApplicationTest : public ::testing::Test {
+ protected:
+  // Each test keeps its own profile in the (private) data folder.
+  std::unique_ptr<ConverterApplication> Start(const QStringList& files, const std::string& profileName) {
+    auto app = std::make_unique<ConverterApplication>(tavtest::ProgramPath("tavrion-converter"), profileName);
+    app->SetDialogs(std::make_unique<TestDialogs>(&answers_));
+    EXPECT_TRUE(app->InitInstance(files));
+    return app;
+  }
+  std::string Profile(const ::testing::TestInfo* info) { return std::string(info->name()) + ".ini"; }
+  std::string ThisProfile() { return Profile(::testing::UnitTest::GetInstance()->current_test_info()); }
+
+  Answers answers_;
+  std::string dir_ = tavtest::MakeTempSubdir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+};
+
+TEST_F(ApplicationTest, NoticeBox_AppearsAtFirstStartAndNeverAgainOnceChecked) {
+  answers_.checkDontShow = false;
+  Start({}, ThisProfile())->ExitInstance();
+  EXPECT_EQ(answers_.dialogs.count(QStringLiteral("greatingBox")), 1);
+  // Left unchecked: it comes again.
+  answers_.checkDontShow = true;
+  Start({}, ThisProfile())->ExitInstance();
+  EXPECT_EQ(answers_.dialogs.count(QStringLiteral("greatingBox")), 2);
+  // Checked: never again.
+  Start({}, ThisProfile())->ExitInstance();
+  Start({}, ThisProfile())->ExitInstance();
+  EXPECT_EQ(answers_.dialogs.count(QStringLiteral("greatingBox")), 2);
+  EXPECT_TRUE(answers_.messages.isEmpty()) << answers_.messages.join("\n").toStdString();
+}
+
+TEST_F(ApplicationTest, CommandLine_BatchOpensAndMovieBecomesAnEntry) {
+  const std::string movieA = MakeFile(dir_, "a.avi"), movieB = MakeFile(dir_, "b.mpg");
+  const std::string batch = dir_ + "/two.tvc";
+  {
+    CTavrionConverterDoc doc;
+    doc.AddOrder(movieA);
+    doc.AddOrder(movieB);
+    std::string error;
+    ASSERT_TRUE(doc.OnSaveDocument(batch, &error)) << error;
+  }
+  auto app = Start({QString::fromStdString(batch)}, ThisProfile());
+  ASSERT_EQ(app->Document().GetCount(), 2u);
+  EXPECT_EQ(app->Document().GetAt(1)->SourcePath().FileName(), "b.mpg");
+  EXPECT_TRUE(app->MainFrame()->windowTitle().startsWith(QStringLiteral("Tavrion Converter")));
+  EXPECT_TRUE(app->MainFrame()->windowTitle().contains(QStringLiteral("two.tvc")));
+  EXPECT_TRUE(app->MainFrame()->isVisible());
+  EXPECT_EQ(app->RecentFiles().Files().value(0), QString::fromStdString(batch));
+  app->ExitInstance();
+
+  const std::string movieC = MakeFile(dir_, "c.mp4");
+  auto second = Start({QString::fromStdString(movieC)}, ThisProfile());
+  ASSERT_EQ(second->Document().GetCount(), 1u);
+  EXPECT_EQ(second->Document().GetAt(0)->SourcePath().Full(), movieC);
+  EXPECT_TRUE(answers_.messages.isEmpty()) << answers_.messages.join("\n").toStdString();
+}
+
+TEST_F(ApplicationTest, CommandLine_BadFilesAreToldAndLeaveAnEmptyBatch) {
+  const std::string broken = MakeFile(dir_, "broken.tvc", std::string("\x05\x00\x00\x00garbage", 11));
+  const std::string text = MakeFile(dir_, "notes.txt", "hello");
+  auto app = Start({QString::fromStdString(broken), QString::fromStdString(dir_ + "/missing.tvc"),
+                    QString::fromStdString(text)},
+                   ThisProfile());
+  EXPECT_EQ(app->Document().GetCount(), 0u);
+  ASSERT_EQ(answers_.messages.size(), 3) << answers_.messages.join("\n").toStdString();
+  EXPECT_TRUE(answers_.messages[0].contains(QStringLiteral("broken.tvc")));
+  EXPECT_GT(answers_.messages[0].size(), QStringLiteral("broken.tvc").size() + 20);  // says why
+  EXPECT_TRUE(answers_.messages[1].contains(QStringLiteral("missing.tvc")));
+  EXPECT_TRUE(answers_.messages[1].contains(QStringLiteral("File not found")));
+  EXPECT_TRUE(answers_.messages[2].contains(QStringLiteral("notes.txt")));
+  EXPECT_TRUE(app->RecentFiles().Files().isEmpty());
+  EXPECT_TRUE(app->MainFrame()->windowTitle().contains(QStringLiteral("Untitled")));
+}
+
+TEST_F(ApplicationTest, SaveAsThenOpen_RoundTripsTheBatch) {
+  auto app = Start({QString::fromStdString(MakeFile(dir_, "clip.avi"))}, ThisProfile());
+  ASSERT_EQ(app->Document().GetCount(), 1u);
+
+  // Save with no name yet asks for one; the extension is added.
+  answers_.saveName = QString::fromStdString(dir_ + "/saved");
+  app->MainFrame()->Action(ID_FILE_SAVE)->trigger();
+  EXPECT_TRUE(answers_.suggestedSave.endsWith(QStringLiteral("Untitled.tvc")));
+  ASSERT_TRUE(QFile::exists(QString::fromStdString(dir_ + "/saved.tvc")));
+  EXPECT_TRUE(app->MainFrame()->windowTitle().contains(QStringLiteral("saved.tvc")));
+
+  app->MainFrame()->Action(ID_FILE_NEW)->trigger();
+  EXPECT_EQ(app->Document().GetCount(), 0u);
+  EXPECT_TRUE(app->MainFrame()->windowTitle().contains(QStringLiteral("Untitled")));
+
+  answers_.openName = QString::fromStdString(dir_ + "/saved.tvc");
+  app->MainFrame()->Action(ID_FILE_OPEN)->trigger();
+  ASSERT_EQ(app->Document().GetCount(), 1u);
+  EXPECT_EQ(app->Document().GetAt(0)->SourcePath().FileName(), "clip.avi");
+
+  // The recent list reopens it; a file gone from disk leaves the list with a message.
+  app->MainFrame()->Action(ID_FILE_NEW)->trigger();
+  ASSERT_TRUE(app->MainFrame()->Action(ID_FILE_MRU_FILE1)->isVisible());
+  app->MainFrame()->Action(ID_FILE_MRU_FILE1)->trigger();
+  EXPECT_EQ(app->Document().GetCount(), 1u);
+  QFile::remove(QString::fromStdString(dir_ + "/saved.tvc"));
+  const auto before = app->RecentFiles().Files().size();
+  app->MainFrame()->Action(ID_FILE_MRU_FILE1)->trigger();
+  EXPECT_EQ(app->RecentFiles().Files().size(), before - 1);
+  EXPECT_EQ(answers_.messages.size(), 1);
+}
+
+TEST_F(ApplicationTest, DroppedFiles_OpenAsFromTheCommandLine) {
+  auto app = Start({}, ThisProfile());
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(MakeFile(dir_, "one.avi"))),
+                QUrl::fromLocalFile(QString::fromStdString(MakeFile(dir_, "two.wmv"))),
+                QUrl(QStringLiteral("https://example.org/remote.avi"))});
+  QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(app->MainFrame(), &enter);
+  ASSERT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(app->MainFrame(), &drop);
+  ASSERT_EQ(app->Document().GetCount(), 2u);
+  EXPECT_EQ(app->Document().GetAt(1)->SourcePath().FileName(), "two.wmv");
+  EXPECT_TRUE(answers_.messages.isEmpty()) << answers_.messages.join("\n").toStdString();
+}
+
+TEST_F(ApplicationTest, AboutAndHomePage_GoThroughTheDialogsSeam) {
+  auto app = Start({}, ThisProfile());
+  app->MainFrame()->Action(ID_APP_ABOUT)->trigger();
+  EXPECT_TRUE(answers_.dialogs.contains(QStringLiteral("aboutDialog")));
+  app->MainFrame()->Action(ID_HELP_HOME_PAGE)->trigger();
+  ASSERT_EQ(answers_.urls.size(), 1);
+  EXPECT_TRUE(answers_.urls[0].isValid());
+  EXPECT_EQ(answers_.urls[0].scheme(), QStringLiteral("https"));
+}
+
+TEST_F(ApplicationTest, FormSeam_InstallsTheViewAndLeavesMoviesToIt) {
+  int initialUpdates = 0, idleUpdates = 0;
+  std::vector<std::string> moviesSeen;
+  struct MovieWatcher : DocumentObserver {
+    std::vector<std::string>* seen;
+    void OnDocumentUpdate(int hint, CConvertOrder*, const std::string* path) override {
+      if (hint == kHintMovieOpened && path) seen->push_back(*path);
+    }
+  } watcher;
+  watcher.seen = &moviesSeen;
+  auto app = std::make_unique<ConverterApplication>(tavtest::ProgramPath("tavrion-converter"), ThisProfile());
+  app->SetDialogs(std::make_unique<TestDialogs>(&answers_));
+  app->SetViewFactory([&](CTavrionConverterDoc& doc, QWidget*) {
+    doc.AddObserver(&watcher);
+    FormView view;
+    view.widget = new QWidget;
+    view.widget->setObjectName(QStringLiteral("testForm"));
+    view.widget->setMinimumSize(600, 450);
+    view.initialUpdate = [&] { ++initialUpdates; };
+    view.idleUpdate = [&] { ++idleUpdates; };
+    return view;
+  });
+  const std::string movie = MakeFile(dir_, "m.avi");
+  ASSERT_TRUE(app->InitInstance({QString::fromStdString(movie)}));
+  EXPECT_EQ(app->MainFrame()->View()->objectName(), QStringLiteral("testForm"));
+  EXPECT_GE(initialUpdates, 1);
+  // The movie reached the form as hint 7; the application added nothing itself.
+  EXPECT_EQ(moviesSeen, std::vector<std::string>{movie});
+  EXPECT_EQ(app->Document().GetCount(), 0u);
+  // The idle update runs when Qt's loop is about to sleep.
+  QEventLoop loop;
+  QTimer::singleShot(100, &loop, &QEventLoop::quit);
+  loop.exec();
+  EXPECT_GT(idleUpdates, 0);
+  app->Document().RemoveObserver(&watcher);
+  app->ExitInstance();
+}
+
+TEST(Program, WithoutADisplay_SaysSoAndExitsWithOne) {
+  const std::string program = tavtest::ProgramPath("tavrion-converter");
+  int status = -1;
+  const std::string out =
+      tavtest::Capture("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" + program + "' 2>&1", &status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find("cannot open a display"), std::string::npos) << out;
+
+  // A display that is named but not there.
+  const std::string unreachable = tavtest::Capture(
+      "env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:97 '" + program + "' 2>&1", &status);
+  EXPECT_EQ(status, 1) << unreachable;
+  EXPECT_NE(unreachable.find("cannot open a display"), std::string::npos) << unreachable;
+}
+
+TEST(Program, TerminationSignal_ClosesLikeExitAndKeepsTheSettings) {
+  const std::string program = tavtest::ProgramPath("tavrion-converter");
+  const std::string home = tavtest::MakeTempSubdir("sigterm");
+  // Started with the notice box up; SIGTERM after two seconds.
+  const std::string command = "env HOME='" + home + "' XDG_DATA_HOME='" + home + "/data' TAVRION_REGISTRY_DIR='" +
+                              home + "/registry' QT_QPA_PLATFORM=offscreen timeout --preserve-status -s TERM 2 '" + program + "' 2>&1";
+  int status = -1;
+  const std::string out = tavtest::Capture(command, &status);
+  EXPECT_EQ(status, 0) << out;
+  std::ifstream profile(home + "/data/Merolan/tavrion-converter/tavrion-converter.ini");
+  std::string text((std::istreambuf_iterator<char>(profile)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("WINDOWPOS="), std::string::npos) << text;
+  EXPECT_NE(text.find("DONTSHOWAGAIN=0"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace tav::ui

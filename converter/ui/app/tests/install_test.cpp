@@ -1,0 +1,85 @@
+// Installation as a user does it: `cmake --install` into a fresh prefix, then the installed
+// program starts (offscreen), finds its libraries in the prefix and registers the component
+// libraries from there; the Debian package holds the programs, libraries, desktop entry,
+// icons, MIME types and man pages and declares its dependencies.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tests/support/testenv.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+TEST(Install, InstalledProgramStartsAndUsesItsOwnLibraries) {
+  const std::string prefix = tavtest::MakeTempSubdir("prefix");
+  int status = -1;
+  const std::string log =
+      tavtest::Capture("cmake --install " + Quote(tavtest::BuildDir()) + " --prefix " + Quote(prefix) + " 2>&1", &status);
+  ASSERT_EQ(status, 0) << log;
+  for (const char* file : {"bin/tavrion-converter", "bin/tavrion-convert", "lib/libtavrionrt.so",
+                           "share/applications/tavrion-converter.desktop", "share/mime/packages/tavrion-converter.xml",
+                           "share/icons/hicolor/scalable/apps/tavrion-converter.svg",
+                           "share/icons/hicolor/48x48/apps/tavrion-converter.png", "share/man/man1/tavrion-convert.1.gz"})
+    EXPECT_TRUE(fs::exists(prefix + "/" + file)) << file;
+
+  // Every library resolves, and the platform's from the prefix, not from the build tree.
+  const std::string ldd = tavtest::Capture("ldd " + Quote(prefix + "/bin/tavrion-converter"));
+  EXPECT_EQ(ldd.find("not found"), std::string::npos) << ldd;
+  EXPECT_NE(ldd.find(prefix + "/bin/../lib/libtavrionrt.so"), std::string::npos) << ldd;
+
+  // The program runs until stopped; on its way up it registers the component libraries of
+  // its own lib folder in a private registry.
+  const std::string home = tavtest::MakeTempSubdir("home");
+  const std::string run = "env HOME=" + Quote(home) + " XDG_DATA_HOME=" + Quote(home + "/data") +
+                          " XDG_CONFIG_HOME=" + Quote(home + "/config") + " TAVRION_REGISTRY_DIR=" +
+                          Quote(home + "/registry") + " QT_QPA_PLATFORM=offscreen timeout -s TERM 8 " +
+                          Quote(prefix + "/bin/tavrion-converter") + " 2>&1";
+  const std::string out = tavtest::Capture(run, &status);
+  EXPECT_EQ(status, 124) << "the installed program ended by itself:\n" << out;
+  const std::string registry = ReadAll(home + "/registry/machine.reg");
+  EXPECT_NE(registry.find(prefix + "/lib/libvxcamwriter.so"), std::string::npos);
+  EXPECT_NE(registry.find(prefix + "/lib/libtavrionfilters.so"), std::string::npos);
+  EXPECT_EQ(registry.find(tavtest::BuildDir() + "/lib/"), std::string::npos);
+}
+
+TEST(Install, DebianPackageHoldsTheDesktopFilesAndDeclaresDependencies) {
+  if (tavtest::Run("command -v cpack >/dev/null && command -v dpkg-deb >/dev/null") != 0)
+    GTEST_SKIP() << "cpack or dpkg-deb is missing";
+  const std::string out = tavtest::MakeTempSubdir("package");
+  int status = -1;
+  const std::string log = tavtest::Capture("cd " + Quote(tavtest::BuildDir()) + " && cpack -G DEB -B " + Quote(out) +
+                                               " 2>&1",
+                                           &status);
+  ASSERT_EQ(status, 0) << log;
+  std::string deb;
+  for (const auto& e : fs::directory_iterator(out))
+    if (e.path().extension() == ".deb") deb = e.path().string();
+  ASSERT_FALSE(deb.empty()) << log;
+
+  const std::string files = tavtest::Capture("dpkg-deb -c " + Quote(deb));
+  for (const char* file : {"./usr/bin/tavrion-converter", "./usr/bin/tavrion-convert", "./usr/lib/libtavrionrt.so",
+                           "./usr/share/applications/tavrion-converter.desktop",
+                           "./usr/share/icons/hicolor/scalable/apps/tavrion-converter.svg",
+                           "./usr/share/icons/hicolor/256x256/apps/tavrion-converter.png",
+                           "./usr/share/mime/packages/tavrion-converter.xml",
+                           "./usr/share/man/man1/tavrion-convert.1.gz"})
+    EXPECT_NE(files.find(file), std::string::npos) << file << " missing from\n" << files;
+  const std::string depends = tavtest::Capture("dpkg-deb -f " + Quote(deb) + " Depends");
+  for (const char* package : {"libqt6widgets6", "libqt6svg6", "libavcodec59", "libpcre3", "shared-mime-info"})
+    EXPECT_NE(depends.find(package), std::string::npos) << package << " not in " << depends;
+}
+
+}  // namespace

@@ -1,0 +1,299 @@
+#include "converter/ui/batchlist/convertorderlistctrl.h"
+
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QTimer>
+#include <unordered_set>
+
+#include "converter/engine/strings.h"
+#include "converter/ui/batchlist/convertorderlistheader.h"
+#include "converter/ui/controls/profile.h"
+#include "converter/ui/controls/uitext.h"
+
+namespace tav::ui {
+
+namespace {
+constexpr const char* kSection = "SRCFILES";
+}
+
+CConvertOrderListCtrl::CConvertOrderListCtrl(QWidget* parent)
+    : QTreeView(parent), model_(new CConvertOrderModel(this)), header_(new CConvertOrderListHeaderCtrl(this)) {
+  for (int i = 0; i < CConvertOrderModel::kColumnCount; ++i) {
+    widths_[size_t(i)] = GetProfileInt(kSection, ("COLUMN" + std::to_string(i)).c_str(), kDefaultColumnWidth);
+    if (widths_[size_t(i)] < 0) widths_[size_t(i)] = kDefaultColumnWidth;
+    enabled_[size_t(i)] = i < 2 || GetProfileInt(kSection, ("COLUMN" + std::to_string(i) + "_ENBL").c_str(), 1) != 0;
+  }
+
+  setHeader(header_);
+  setModel(model_);
+  setRootIsDecorated(false);
+  setItemsExpandable(false);
+  setUniformRowHeights(true);  // keeps big batches cheap to lay out
+  setAllColumnsShowFocus(true);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setSelectionMode(QAbstractItemView::ExtendedSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  header_->setStretchLastSection(false);
+  ApplyColumns();
+
+  connect(header_, &QHeaderView::sectionResized, this, [this](int logical, int, int size) {
+    if (!rebuilding_ && size > 0 && logical >= 0 && logical < CConvertOrderModel::kColumnCount)
+      widths_[size_t(logical)] = size;
+  });
+  connect(header_, &CConvertOrderListHeaderCtrl::CheckAllClicked, this, &CConvertOrderListCtrl::OnCheckAll);
+  connect(header_, &CConvertOrderListHeaderCtrl::HeaderMenuRequested, this,
+          [this](const QPoint& at) { HeaderMenu()->popup(at); });
+  connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &CConvertOrderListCtrl::OnSelectionChanged);
+  connect(selectionModel(), &QItemSelectionModel::currentChanged, this, &CConvertOrderListCtrl::OnCurrentChanged);
+  connect(model_, &CConvertOrderModel::CheckChanged, this, [this](int row, bool checked) {
+    const unsigned state = StateOf(row) & ~kStateImageMask;
+    emit ItemStateChanged(row, model_->EntryAt(row), state | (checked ? kStateUnchecked : kStateChecked),
+                          state | (checked ? kStateChecked : kStateUnchecked));
+  });
+  connect(this, &QAbstractItemView::activated, this,
+          [this](const QModelIndex& index) { emit ItemActivated(index.row(), model_->EntryAt(index.row())); });
+}
+
+CConvertOrderListCtrl::~CConvertOrderListCtrl() { SaveSettings(); }
+
+void CConvertOrderListCtrl::SaveSettings() const {
+  for (int i = 0; i < CConvertOrderModel::kColumnCount; ++i) {
+    const std::string key = "COLUMN" + std::to_string(i);
+    WriteProfileInt(kSection, (key + "_ENBL").c_str(), i < 2 || enabled_[size_t(i)] ? 1 : 0);
+    WriteProfileInt(kSection, key.c_str(), widths_[size_t(i)]);
+  }
+}
+
+// ---- rows ----
+
+void CConvertOrderListCtrl::Insert(CConvertOrder* entry) {
+  if (entry) model_->Append(entry);
+}
+
+void CConvertOrderListCtrl::InsertAll(const std::vector<CConvertOrder*>& entries) {
+  setUpdatesEnabled(false);
+  model_->AppendAll(entries);
+  setUpdatesEnabled(true);
+}
+
+void CConvertOrderListCtrl::Refresh(const CConvertOrder* entry) { RefreshRow(model_->RowOf(entry)); }
+
+void CConvertOrderListCtrl::RefreshRow(int row) { model_->RefreshRow(row); }
+
+void CConvertOrderListCtrl::RefreshAll() {
+  setUpdatesEnabled(false);
+  for (int row = 0; row < model_->rowCount(); ++row) model_->RefreshRow(row);
+  setUpdatesEnabled(true);
+}
+
+void CConvertOrderListCtrl::Update(const CConvertOrder* entry, bool select, bool keepState) {
+  const int row = model_->RowOf(entry);
+  if (row < 0) return;
+  model_->RefreshRow(row);
+  if (keepState) return;
+  const QModelIndex index = model_->index(row, 0);
+  selectionModel()->select(index, (select ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
+                                      QItemSelectionModel::Rows);
+  if (select)
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+  else if (currentIndex().row() == row)
+    selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+}
+
+void CConvertOrderListCtrl::Remove(const CConvertOrder* entry) { model_->RemoveRow(model_->RowOf(entry)); }
+
+void CConvertOrderListCtrl::RemoveAll() { model_->Clear(); }
+
+void CConvertOrderListCtrl::SwapWith(const CConvertOrder* entry, const CConvertOrder* neighbour) {
+  const int a = model_->RowOf(entry), b = model_->RowOf(neighbour);
+  if (a < 0 || b < 0 || a == b) return;
+  const bool aSelected = IsRowSelected(a), bSelected = IsRowSelected(b);
+  const int current = currentIndex().row();
+  // The entries keep their selection, so nothing is reported while it moves with them.
+  quiet_ = true;
+  setUpdatesEnabled(false);
+  model_->SwapRows(a, b);
+  auto flag = [](bool on) {
+    return (on ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) | QItemSelectionModel::Rows;
+  };
+  selectionModel()->select(model_->index(a, 0), flag(bSelected));
+  selectionModel()->select(model_->index(b, 0), flag(aSelected));
+  if (current == a || current == b)
+    selectionModel()->setCurrentIndex(model_->index(current == a ? b : a, 0), QItemSelectionModel::NoUpdate);
+  setUpdatesEnabled(true);
+  quiet_ = false;
+}
+
+// ---- selection ----
+
+bool CConvertOrderListCtrl::IsRowSelected(int row) const {
+  return selectionModel()->isRowSelected(row, QModelIndex());
+}
+
+unsigned CConvertOrderListCtrl::StateOf(int row) const {
+  unsigned state = model_->IsRowChecked(row) ? kStateChecked : kStateUnchecked;
+  if (IsRowSelected(row)) state |= kStateSelected;
+  if (currentIndex().isValid() && currentIndex().row() == row) state |= kStateFocused;
+  return state;
+}
+
+void CConvertOrderListCtrl::Select(const CConvertOrder* entry, bool on) {
+  const int row = model_->RowOf(entry);
+  if (row < 0) return;
+  const QModelIndex index = model_->index(row, 0);
+  if (on) {
+    selectionModel()->select(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+  } else {
+    selectionModel()->select(index, QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+    if (currentIndex().row() == row) selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+  }
+}
+
+void CConvertOrderListCtrl::SelectRows(const std::vector<int>& rows, int focusRow) {
+  // Contiguous runs of rows make one range each, so selecting a whole batch is one range.
+  QItemSelection selection;
+  const int last = CConvertOrderModel::kColumnCount - 1;
+  for (size_t i = 0; i < rows.size();) {
+    size_t j = i;
+    while (j + 1 < rows.size() && rows[j + 1] == rows[j] + 1) ++j;
+    selection.select(model_->index(rows[i], 0), model_->index(rows[j], last));
+    i = j + 1;
+  }
+  setUpdatesEnabled(false);
+  selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+  selectionModel()->setCurrentIndex(focusRow >= 0 ? model_->index(focusRow, 0) : QModelIndex(),
+                                    QItemSelectionModel::NoUpdate);
+  setUpdatesEnabled(true);
+}
+
+void CConvertOrderListCtrl::SelectOnly(const std::vector<CConvertOrder*>& entries) {
+  std::unordered_set<const CConvertOrder*> wanted(entries.begin(), entries.end());
+  std::vector<int> rows;
+  for (int row = 0; row < model_->rowCount(); ++row) {
+    if (wanted.count(model_->EntryAt(row))) rows.push_back(row);
+  }
+  // The focus goes to the last row taken, as when each row is set in turn.
+  SelectRows(rows, rows.empty() ? -1 : rows.back());
+}
+
+void CConvertOrderListCtrl::ClearSelection() {
+  selectionModel()->clearSelection();
+  selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+}
+
+void CConvertOrderListCtrl::GetSelected(std::vector<CConvertOrder*>* out) const {
+  QModelIndexList rows = selectionModel()->selectedRows();
+  std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  for (const QModelIndex& index : rows) out->push_back(model_->EntryAt(index.row()));
+}
+
+void CConvertOrderListCtrl::ShowConverting(CConvertOrder* entry) {
+  // Queued: the run calls this from inside its own event handling. The row is looked up
+  // when it is shown, so an entry removed meanwhile shows nothing.
+  QTimer::singleShot(0, this, [this, entry] {
+    const int row = model_->RowOf(entry);
+    if (row < 0) return;
+    SelectRows({row}, row);
+    scrollTo(model_->index(row, 0));
+  });
+}
+
+void CConvertOrderListCtrl::OnSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
+  if (quiet_) return;
+  for (const QItemSelectionRange& range : deselected) {
+    for (int row = range.top(); row <= range.bottom(); ++row) {
+      if (IsRowSelected(row)) continue;  // still selected through another range
+      const unsigned now = StateOf(row);
+      emit ItemStateChanged(row, model_->EntryAt(row), now | kStateSelected, now);
+    }
+  }
+  for (const QItemSelectionRange& range : selected) {
+    for (int row = range.top(); row <= range.bottom(); ++row) {
+      const unsigned now = StateOf(row);
+      emit ItemStateChanged(row, model_->EntryAt(row), now & ~kStateSelected, now);
+    }
+  }
+}
+
+void CConvertOrderListCtrl::OnCurrentChanged(const QModelIndex& current, const QModelIndex& previous) {
+  if (quiet_) return;
+  if (previous.isValid() && previous.row() != current.row()) {
+    const unsigned now = StateOf(previous.row());
+    emit ItemStateChanged(previous.row(), model_->EntryAt(previous.row()), now | kStateFocused, now);
+  }
+  if (current.isValid() && current.row() != previous.row()) {
+    const unsigned now = StateOf(current.row());
+    emit ItemStateChanged(current.row(), model_->EntryAt(current.row()), now & ~kStateFocused, now);
+  }
+}
+
+void CConvertOrderListCtrl::OnCheckAll(bool checked) {
+  for (int row = 0; row < model_->rowCount(); ++row) model_->SetRowChecked(row, checked);
+}
+
+// ---- columns ----
+
+void CConvertOrderListCtrl::ApplyColumns() {
+  rebuilding_ = true;
+  for (int i = 0; i < CConvertOrderModel::kColumnCount; ++i) {
+    header_->setSectionHidden(i, !enabled_[size_t(i)]);
+    if (enabled_[size_t(i)]) header_->resizeSection(i, widths_[size_t(i)]);
+  }
+  rebuilding_ = false;
+  header_->PlaceCheckBox();
+}
+
+void CConvertOrderListCtrl::ShowColumn(int logical, bool show) {
+  if (logical < 2 || logical >= CConvertOrderModel::kColumnCount) return;
+  enabled_[size_t(logical)] = show;
+  ApplyColumns();
+}
+
+QMenu* CConvertOrderListCtrl::HeaderMenu() {
+  if (!headerMenu_) {
+    headerMenu_ = new QMenu(this);
+    const UINT titles[] = {tav::res::IDS_MENU_DURATION, tav::res::IDS_MENU_FRAME_SIZE, tav::res::IDS_MENU_FILE_SIZE};
+    for (int i = 0; i < 3; ++i) {
+      const int logical = CConvertOrderModel::kDurationColumn + i;
+      QAction* action = headerMenu_->addAction(Text(titles[i]));
+      action->setCheckable(true);
+      action->setData(logical);
+      connect(action, &QAction::triggered, this,
+              [this, logical] { ShowColumn(logical, !enabled_[size_t(logical)]); });
+    }
+    connect(headerMenu_, &QMenu::aboutToShow, this, [this] {
+      for (QAction* action : headerMenu_->actions()) action->setChecked(enabled_[size_t(action->data().toInt())]);
+    });
+  }
+  for (QAction* action : headerMenu_->actions()) action->setChecked(enabled_[size_t(action->data().toInt())]);
+  return headerMenu_;
+}
+
+// ---- input ----
+
+void CConvertOrderListCtrl::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right) {
+    event->accept();  // neither moves the selection nor scrolls
+    return;
+  }
+  // The list's own keys come first: Insert adds, Delete removes (the form carries them out).
+  if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
+    if (event->key() == Qt::Key_Insert || event->key() == Qt::Key_Delete) {
+      event->accept();
+      emit Command(event->key() == Qt::Key_Insert ? kCommandAdd : kCommandRemove);
+      return;
+    }
+  }
+  QTreeView::keyPressEvent(event);
+}
+
+void CConvertOrderListCtrl::contextMenuEvent(QContextMenuEvent* event) {
+  const QModelIndex index = indexAt(viewport()->mapFromGlobal(event->globalPos()));
+  emit ContextMenu(event->globalPos(), index.isValid());
+  event->accept();
+}
+
+}  // namespace tav::ui
