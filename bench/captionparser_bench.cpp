@@ -2,12 +2,18 @@
 // (about 2,000 SYNC elements, 300 KB) and a two-hour SubRip file (1,500 cues). Each load is
 // compared with a baseline over the same file in the same run: reading and decoding it and
 // one pass over its bytes, the least any reader has to do.
+// Then hostile files for the lenient readers (half a million cues, overlapping cues, a line of
+// megabytes): four times the file must take about four times as long, and the reading
+// process's peak memory is shown against the file's size.
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -116,6 +122,66 @@ bool Report(const char* what, const std::string& path, size_t bytes, const CSubt
   return ok;
 }
 
+struct Measured {
+  double ms = 0;
+  size_t entries = 0;
+  long peakKb = 0;
+};
+
+// Loads the file in a child process, so that its peak memory and processor time are its own.
+Measured MeasureLoad(const std::string& path) {
+  int fds[2];
+  Measured m;
+  if (pipe(fds) != 0) return m;
+  const pid_t child = fork();
+  if (child == 0) {
+    close(fds[0]);
+    CSubtitleState state;
+    auto t0 = std::chrono::steady_clock::now();
+    state.LoadFile(path, false);
+    Measured r;
+    r.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    r.entries = state.DefaultEntries().size();
+    if (write(fds[1], &r, sizeof r) != ssize_t(sizeof r)) _exit(1);
+    _exit(0);
+  }
+  close(fds[1]);
+  if (read(fds[0], &m, sizeof m) != ssize_t(sizeof m)) m = Measured{};
+  close(fds[0]);
+  int status = 0;
+  rusage usage{};
+  wait4(child, &status, 0, &usage);
+  m.peakKb = usage.ru_maxrss;
+  // The child's processor time: the machine may be busy with other work.
+  m.ms = (double(usage.ru_utime.tv_sec) + double(usage.ru_stime.tv_sec)) * 1000 +
+         (double(usage.ru_utime.tv_usec) + double(usage.ru_stime.tv_usec)) / 1000;
+  return m;
+}
+
+// Loads make(n) and make(4n); the second may take at most 7 times the first (a quadratic cost
+// would take 16 times, a linear one 4, and up to about 6 once the larger file no longer fits
+// the processor's caches).
+bool Linear(const char* what, const std::string& dir, const std::function<std::string(size_t)>& make, size_t n) {
+  const std::string path = dir + "/hostile";
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << make(n);
+  const Measured once = MeasureLoad(path);
+  const std::string text = make(4 * n);
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+  const Measured twice = MeasureLoad(path);
+  const bool ok = twice.ms < 7 * once.ms + 5;
+  std::printf("%-34s %9zu bytes %7zu entries %8.1f ms CPU (quarter: %7.1f ms, ratio %4.2f)  peak RSS %5.1f x file: %s\n",
+              what, text.size(), twice.entries, twice.ms, once.ms, twice.ms / once.ms,
+              double(twice.peakKb) * 1024 / double(text.size()), ok ? "linear" : "NOT LINEAR");
+  std::remove(path.c_str());
+  return ok;
+}
+
+std::string Clock(size_t ms, char comma) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%02zu:%02zu:%02zu%c%03zu", ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, comma, ms % 1000);
+  return buf;
+}
+
 }  // namespace
 
 int main() {
@@ -138,6 +204,34 @@ int main() {
   size_t srtEntries = state.DefaultEntries().size();
   if (srtEntries != 3000) std::printf("unexpected SubRip entry count %zu\n", srtEntries), ok = false;
   ok &= Report("SubRip, 1500 cues", srtPath, srt.size(), state, srtEntries, srtMs, BaselineMs(srtPath));
+
+  // Hostile files.
+  ok &= Linear("tolerant SubRip, cues", dir, [](size_t n) {
+    std::string t;
+    for (size_t i = 0; i < n; ++i) t += Clock(i * 1000, '.') + " --> " + Clock(i * 1000 + 900, '.') + "\nline " + std::to_string(i) + "\n\n";
+    return t;
+  }, 100'000);
+  ok &= Linear("tolerant SubRip, overlapping cues", dir, [](size_t n) {
+    std::string t;
+    for (size_t i = 0; i < n; ++i) t += Clock(i * 10, ',') + " --> " + Clock(i * 10 + 5000, ',') + "\nx\n\n";
+    return t;
+  }, 40'000);
+  ok &= Linear("WebVTT, cues", dir, [](size_t n) {
+    std::string t = "WEBVTT\n\n";
+    for (size_t i = 0; i < n; ++i) t += Clock(i * 1000, '.') + " --> " + Clock(i * 1000 + 900, '.') + "\n<b>line</b> &amp; more\n\n";
+    return t;
+  }, 100'000);
+  ok &= Linear("SSA/ASS, dialogue lines", dir, [](size_t n) {
+    std::string t = "[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n";
+    for (size_t i = 0; i < n; ++i) {
+      const std::string a = Clock(i * 20, '.'), b = Clock(i * 20 + 10, '.');
+      t += "Dialogue: 0," + a.substr(1, 10) + "," + b.substr(1, 10) + ",Default,,0,0,0,,{\\i1}line\\Nmore\n";
+    }
+    return t;
+  }, 100'000);
+  ok &= Linear("tolerant SubRip, one long line", dir, [](size_t n) {
+    return "00:00:01.000 --> 00:00:02.000\n" + std::string(n, 'x') + " <b>" + std::string(n, 'y') + "</b>\n";
+  }, 2'500'000);
 
   std::remove(samiPath.c_str());
   std::remove(srtPath.c_str());

@@ -48,7 +48,7 @@ void Usage(FILE* out) {
       "  --fps 15|30                   frame rate\n"
       "  --fit fit|crop|stretch        screen fit\n"
       "  --split unlimited|32M|64M|128M|256M|512M\n"
-      "  --subtitles FILE|none         subtitle file (default: the movie's own)\n"
+      "  --subtitles FILE|none         SAMI, SubRip, WebVTT or SSA/ASS file (default: the movie's own)\n"
       "  --language CODE               subtitle language (en-us, else the file's first)\n"
       "  --subtitle-size standard|bigger|smaller\n"
       "  --start TIME  --end TIME      trim points (seconds or [h:]mm:ss)\n"

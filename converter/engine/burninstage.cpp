@@ -57,7 +57,19 @@ ComPtr<ISubtitleManager> CreateSubtitleManager(HRChecker& checker, const Subtitl
   return manager;
 }
 
-ComPtr<IPin> AddBurnInStage(HRChecker& checker, IGraphBuilder* graph, IPin* pin, const SubtitleSettings& settings) {
+std::string LenientReaderName(ISubtitleManager* manager) {
+  ComPtr<ISubtitleFileInfo> info;
+  if (!manager || FAILED(manager->QueryInterface(IID_ISubtitleFileInfo, info.AsVoidOut())) || !info) return {};
+  WCHAR* name = nullptr;
+  const HRESULT hr = info->GetReaderName(&name);
+  std::string out = hr == S_OK && name ? WideToAnsi(std::u16string_view(name)) : std::string();
+  CoTaskMemFree(name);
+  return out;
+}
+
+ComPtr<IPin> AddBurnInStage(HRChecker& checker, IGraphBuilder* graph, IPin* pin, const SubtitleSettings& settings,
+                            std::string* reader) {
+  if (reader) reader->clear();
   checker.SetContext("Subtitle Filter");
   if (!graph || !pin) checker.Check(E_POINTER);
   if (OwnedBySubtitleFilter(pin)) return ComPtr<IPin>(pin);
@@ -70,6 +82,7 @@ ComPtr<IPin> AddBurnInStage(HRChecker& checker, IGraphBuilder* graph, IPin* pin,
   ComPtr<IBurnInFilter> burnIn = filter.As<IBurnInFilter>();
   checker.CheckPointer(burnIn);
   ComPtr<ISubtitleManager> manager = CreateSubtitleManager(checker, settings);
+  if (reader) *reader = LenientReaderName(manager.Get());
   checker.SetContext("Subtitle Filter");
   checker.Check(burnIn->SetManager(manager.Get()));
   checker.Check(graph->AddFilter(filter.Get(), kBurnInFilterName));

@@ -34,6 +34,13 @@ ComPtr<ISubtitleManager> CreateSubtitleManager(HRChecker& checker, const Subtitl
 // the stage is skipped and `pin` is returned. An empty settings.file throws 0x80040301 before
 // anything is created; a failed connection throws VFW_E_CANNOT_CONNECT and leaves no filter
 // of the stage in the graph.
-ComPtr<IPin> AddBurnInStage(HRChecker& checker, IGraphBuilder* graph, IPin* pin, const SubtitleSettings& settings);
+// When `reader` is given, it receives the name of the reader that took a file that is not plain
+// SAMI or SubRip ("WebVTT", ...), or is emptied.
+ComPtr<IPin> AddBurnInStage(HRChecker& checker, IGraphBuilder* graph, IPin* pin, const SubtitleSettings& settings,
+                            std::string* reader = nullptr);
+
+// The name of the reader that took the manager's file when it was not plain SAMI or SubRip
+// ("WebVTT", "SSA/ASS", "SubRip (tolerant)"); empty otherwise.
+std::string LenientReaderName(ISubtitleManager* manager);
 
 }  // namespace tav

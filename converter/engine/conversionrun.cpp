@@ -186,6 +186,7 @@ void ConversionRun::BuildConversionGraph(HRChecker& c, CConvertOrder* entry, con
   // The source is opened twice: one instance feeds only the video chain, the other only audio.
   b.SetWantedMajorType(MEDIATYPE_Video);
   c.Check(b.AddSourceAndRender(source));
+  entry->SetSubtitleReader(b.SubtitleReader());
   b.SetWantedMajorType(MEDIATYPE_Audio);
   // A movie without sound renders here without an audio end; sound that cannot be decoded
   // fails the entry rather than leaving a silent movie that counts as converted.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -82,6 +83,23 @@ std::string WithCode(const std::string& text, HRESULT hr) {
   return out;
 }
 
+bool IsRegularFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The subtitle file beside a movie: `base` (folder and title) with the first of the subtitle
+// extensions, in lower or upper case, that names a regular file; the SAMI name when none does.
+std::string SubtitleBeside(const std::string& base) {
+  const std::string sami = res::Text(res::IDS_SUBTITLE_EXT);
+  for (std::string ext : {sami, std::string(".srt"), std::string(".vtt"), std::string(".ass"), std::string(".ssa")}) {
+    if (IsRegularFile(base + ext)) return base + ext;
+    for (char& c : ext) c = char(std::toupper(static_cast<unsigned char>(c)));
+    if (IsRegularFile(base + ext)) return base + ext;
+  }
+  return base + sami;
+}
+
 }  // namespace
 
 const SerialClass CConvertOrder::kClass = {"CConvertOrder", 1, &CreateConvertOrder};
@@ -94,7 +112,7 @@ CConvertOrder::CConvertOrder()
 CConvertOrder::CConvertOrder(const std::string& sourcePath, const std::string& outputFolder) : CConvertOrder() {
   sourcePath_.Set(sourcePath);
   const std::string folder = sourcePath_.Folder();
-  subtitlePath_.Set(folder + sourcePath_.Title() + res::Text(res::IDS_SUBTITLE_EXT));
+  subtitlePath_.Set(SubtitleBeside(folder + sourcePath_.Title()));
 
   const std::string name =
       res::FormatId(res::IDS_OUTPUT_NAME, {outputFolder.empty() ? folder : outputFolder, sourcePath_.Title(),
@@ -112,8 +130,7 @@ CConvertOrder::CConvertOrder(const std::string& sourcePath, const std::string& o
   ::close(fd);
   ::unlink(outputPath_.Full().c_str());
 
-  struct stat st;
-  if (::stat(subtitlePath_.Full().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (!IsRegularFile(subtitlePath_.Full())) {
     subtitlePath_.Clear();
     useSubtitles_ = false;
   }
@@ -273,7 +290,11 @@ std::string CConvertOrder::GetStatusText() const {
     switch (state_) {
       case kReady: return res::Text(res::IDS_STATUS_READY);
       case kConverting: return res::Text(res::IDS_STATUS_CONVERTING);
-      case kConverted: return res::Text(res::IDS_STATUS_CONVERTED);
+      case kConverted:
+        if (!subtitleReader_.empty() && useSubtitles_) {
+          return res::FormatId(res::IDS_STATUS_SUBTITLES_READ_AS, {res::Text(res::IDS_STATUS_CONVERTED), subtitleReader_});
+        }
+        return res::Text(res::IDS_STATUS_CONVERTED);
       case kInterrupted:
         if (interruptedAt_ == 0) return res::Text(res::IDS_STATUS_INTERRUPTED);
         return res::FormatId(res::IDS_STATUS_INTERRUPTED_AT, {FormatTime(interruptedAt_)});

@@ -97,6 +97,10 @@ class CConvertOrder : public CObject {
   void SetSubtitleSize(std::string id) { subtitleSize_ = std::move(id); }
   const std::string& GetSubtitleLanguage() const { return subtitleLanguage_; }
   void SetSubtitleLanguage(std::string code) { subtitleLanguage_ = std::move(code); }
+  // The reader that took the subtitle file of the last conversion when it was not plain SAMI
+  // or SubRip ("WebVTT", ...); the status of a converted entry says so. Not saved.
+  const std::string& GetSubtitleReader() const { return subtitleReader_; }
+  void SetSubtitleReader(std::string reader) { subtitleReader_ = std::move(reader); }
 
   // Size of the source in bytes, read once (0 when it cannot be read) and cached.
   LONGLONG GetFileSize();
@@ -175,6 +179,7 @@ class CConvertOrder : public CObject {
   int screenFit_ = kFit;
   std::string subtitleSize_;
   std::string subtitleLanguage_;
+  std::string subtitleReader_;
 
   // Facts about the source and its last probe.
   LONGLONG cachedFileSize_ = -1;

@@ -207,6 +207,7 @@ void FilterGraphBuilder::SetSubtitles(bool on, const std::string& file, const st
   subtitleFile_ = file;
   subtitleSize_ = sizeId;
   subtitleLanguage_ = language;
+  subtitleReader_.clear();
 }
 
 // ---- life cycle -----------------------------------------------------------------------------
@@ -625,7 +626,8 @@ bool FilterGraphBuilder::VideoChain(IPin* start, const AM_MEDIA_TYPE& mt) {
     inserted = true;
   }
   if (burnInOn_ && subtitlesOn_) {
-    ComPtr<IPin> next = AddBurnInStage(c, graph_.Get(), pin.Get(), {subtitleFile_, subtitleSize_, subtitleLanguage_});
+    ComPtr<IPin> next = AddBurnInStage(c, graph_.Get(), pin.Get(), {subtitleFile_, subtitleSize_, subtitleLanguage_},
+                                    &subtitleReader_);
     inserted = inserted || next.Get() != pin.Get();
     pin = next;
   }

@@ -57,6 +57,9 @@ class FilterGraphBuilder : public ConversionGraphSeam {
   const std::vector<ComPtr<IPin>>& PendingPins() const { return pendingPins_; }
   bool IsBuilt() const { return built_; }
   bool XReaderUsed() const { return xReaderUsed_; }
+  // The reader that took the burnt-in subtitle file when it was not plain SAMI or SubRip
+  // ("WebVTT", ...); empty otherwise or before a burn-in stage was built.
+  const std::string& SubtitleReader() const { return subtitleReader_; }
   void FindVideoSize(bool probe, int* width, int* height) const;
   // Applies a new screen fit to every resizer and every subtitle drawer of the graph.
   void SetScreenFitOnFilters(int fit);
@@ -148,6 +151,7 @@ class FilterGraphBuilder : public ConversionGraphSeam {
   WAVEFORMATEX audioTarget_{};
   bool subtitlesOn_ = false;
   std::string subtitleFile_, subtitleSize_, subtitleLanguage_;
+  std::string subtitleReader_;
   GUID wantedMajorType_{};
   GraphRegistration registration_;
   IFilterVeto* filterVeto_ = nullptr;

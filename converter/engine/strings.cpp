@@ -40,6 +40,7 @@ constexpr Entry kBuiltin[] = {
     {IDS_STATUS_READY, "Ready"},
     {IDS_STATUS_CONVERTING, "Converting"},
     {IDS_STATUS_CONVERTED, "Converted"},
+    {IDS_STATUS_SUBTITLES_READ_AS, "%1 (subtitles read as %2)"},
     {IDS_STATUS_INTERRUPTED, "Interrupted"},
     {IDS_STATUS_INTERRUPTED_AT, "Interrupted at %1"},
     {IDS_STATUS_ERROR, "Error"},
@@ -65,7 +66,7 @@ constexpr Entry kBuiltin[] = {
     {IDS_VIDEO_FILTER,
      "Video Files|*.avi;*.mpg;*.mpeg;*.wmv;*.asf;*.mov;*.qt;*.3gp;*.3gpp;*.3g2;*.3gp2;*.mp4;*.mpg4;*.qvf|"
      "All Files|*.*||"},
-    {IDS_SUBTITLE_FILTER, "Subtitles files|*.smi;*.srt|All files|*.*||"},
+    {IDS_SUBTITLE_FILTER, "Subtitles files|*.smi;*.srt;*.vtt;*.ass;*.ssa|All files|*.*||"},
     {IDS_SUBTITLE_HINT, "Cannot find matching subtitle file"},
     {IDS_SUBSIZE_BIGGER, "Bigger"},
     {IDS_SUBSIZE_SMALLER, "Smaller"},

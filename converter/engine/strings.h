@@ -56,6 +56,7 @@ enum StringId : UINT {
   IDS_CODEC_AC3,              // "AC3"
   IDS_CODEC_PCM,              // "PCM"
   IDS_TIME_UNKNOWN,           // "--:--"
+  IDS_STATUS_SUBTITLES_READ_AS,  // "%1 (subtitles read as %2)"
 
   // Main form.
   IDS_FORMAT_ITEMS = 300,  // "Video for Merolan camera"
@@ -65,7 +66,7 @@ enum StringId : UINT {
   IDS_SPLIT_ITEMS,         // "unlimited|32 M|64 M|128 M|256 M|512 M"
   IDS_SIZE_SUFFIXES,       // "KMGT"
   IDS_VIDEO_FILTER,        // "Video Files|*.avi;...|All Files|*.*||"
-  IDS_SUBTITLE_FILTER,     // "Subtitles files|*.smi;*.srt|All files|*.*||"
+  IDS_SUBTITLE_FILTER,     // "Subtitles files|*.smi;*.srt;*.vtt;*.ass;*.ssa|All files|*.*||"
   IDS_SUBTITLE_HINT,       // "Cannot find matching subtitle file"
   IDS_SUBSIZE_BIGGER,
   IDS_SUBSIZE_SMALLER,

@@ -39,6 +39,7 @@ void CCaptionDocument::Clear() {
   path_.clear();
   buffer_.clear();
   nodes_.clear();
+  attributes_.clear();
   root_ = nullptr;
   current_ = nullptr;
   tokenizedToEnd_ = true;
@@ -78,8 +79,8 @@ CMarkupNode* CCaptionDocument::NewNode(int tagId, std::string_view name, size_t 
   CMarkupNode& node = nodes_.emplace_back();
   node.tagId = tagId;
   node.name = name;
-  node.contentStart = contentStart;
-  node.contentLength = contentLength;
+  node.contentStart = uint32_t(contentStart);
+  node.contentLength = int32_t(contentLength);
   return &node;
 }
 
@@ -157,9 +158,9 @@ void CCaptionDocument::ParseAttributes(CMarkupNode* node, size_t attrStart, size
     int valueGroup = m.Length(4) > 0 ? 4 : 6;
     std::string_view value = m.Group(valueGroup);
     CMarkupAttribute attr;
-    attr.nameStart = attrStart + m.Start(1);
-    attr.nameLength = m.Length(1);
-    attr.valueStart = attrStart + m.Start(valueGroup);
+    attr.nameStart = uint32_t(attrStart + m.Start(1));
+    attr.nameLength = uint32_t(m.Length(1));
+    attr.valueStart = uint32_t(attrStart + m.Start(valueGroup));
     if (patterns.integerValue.Test(value)) {
       attr.type = CMarkupAttribute::kInteger;
       attr.intValue = ParseDigits(value);
@@ -172,9 +173,11 @@ void CCaptionDocument::ParseAttributes(CMarkupNode* node, size_t attrStart, size
       attr.boolValue = EqualsNoCase(value, "true");
     } else {
       attr.type = CMarkupAttribute::kString;
-      attr.valueLength = value.size();
+      attr.valueLength = uint32_t(value.size());
     }
-    node->attributes.push_back(attr);
+    if (node->attributeCount == 0) node->firstAttribute = uint32_t(attributes_.size());
+    attributes_.push_back(attr);
+    ++node->attributeCount;
   }
 }
 
@@ -262,7 +265,7 @@ CMarkupNode* CCaptionDocument::FindOpenLiteral(int tagId) const {
 }
 
 void CCaptionDocument::CloseAt(CMarkupNode* element, size_t contentEnd) {
-  element->contentLength = std::ptrdiff_t(contentEnd) - std::ptrdiff_t(element->contentStart);
+  element->contentLength = int32_t(std::ptrdiff_t(contentEnd) - std::ptrdiff_t(element->contentStart));
   CMarkupNode* parent = element->parent;
   for (CMarkupNode* n = current_; n != parent; n = n->parent) n->onChain_ = false;
   current_ = parent;
@@ -272,20 +275,20 @@ void CCaptionDocument::CloseAt(CMarkupNode* element, size_t contentEnd) {
 
 std::string_view CCaptionDocument::AttributeName(const CMarkupNode* node, int index) const {
   if (index < 0 || index >= AttributeCount(node)) return {};
-  const CMarkupAttribute& a = node->attributes[size_t(index)];
+  const CMarkupAttribute& a = Attribute(node, index);
   return std::string_view(buffer_).substr(a.nameStart, a.nameLength);
 }
 
 std::string_view CCaptionDocument::AttributeText(const CMarkupNode* node, int index) const {
   if (index < 0 || index >= AttributeCount(node)) return {};
-  const CMarkupAttribute& a = node->attributes[size_t(index)];
+  const CMarkupAttribute& a = Attribute(node, index);
   if (a.type != CMarkupAttribute::kString) return {};
   return std::string_view(buffer_).substr(a.valueStart, a.valueLength);
 }
 
-int CCaptionDocument::AttributeInteger(const CMarkupNode* node, int index) {
+int CCaptionDocument::AttributeInteger(const CMarkupNode* node, int index) const {
   if (index < 0 || index >= AttributeCount(node)) return 0;
-  const CMarkupAttribute& a = node->attributes[size_t(index)];
+  const CMarkupAttribute& a = Attribute(node, index);
   return a.type == CMarkupAttribute::kInteger ? a.intValue : 0;
 }
 

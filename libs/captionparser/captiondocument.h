@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <string_view>
@@ -29,38 +30,43 @@ enum TagId : int {
   kFirstRegisteredTag = 100000,  // + index in the document's registry of other names
 };
 
+// Positions are 32-bit: subtitle files are refused long before 4 GB (subtitletext.h).
 struct CMarkupAttribute {
-  enum Type : int { kInteger = 1, kReal = 2, kBoolean = 3, kString = 4 };
+  enum Type : uint8_t { kInteger = 1, kReal = 2, kBoolean = 3, kString = 4 };
 
   Type type = kString;
-  size_t nameStart = 0;  // in the document's buffer
-  size_t nameLength = 0;
-  size_t valueLength = 0;  // string type only
-  // The value of the attribute's type: integer, real, boolean, or the buffer position of the
-  // text of a string value.
-  int intValue = 0;
-  double realValue = 0.0;
   bool boolValue = false;
-  size_t valueStart = 0;
+  uint32_t nameStart = 0;  // in the document's buffer
+  uint32_t nameLength = 0;
+  uint32_t valueLength = 0;  // string type only
+  // The value of the attribute's type: integer, real, boolean (above), or the buffer position
+  // of the text of a string value.
+  int intValue = 0;
+  uint32_t valueStart = 0;
+  double realValue = 0.0;
 };
 
+// Kept small (a large file has a node for every dozen bytes or so): positions are 32-bit, as
+// for attributes.
 struct CMarkupNode {
-  static constexpr std::ptrdiff_t kOpen = -1;
+  static constexpr int32_t kOpen = -1;
 
   int tagId = kTagUndetermined;
+  uint32_t contentStart = 0;
+  int32_t contentLength = 0;  // kOpen while an element's end is not known
   std::string_view name;  // "TAG_DOCUMENT", "TAG_CONTENT", "TAG_COMMENT" or the name as written
-  size_t contentStart = 0;
-  std::ptrdiff_t contentLength = 0;  // kOpen while an element's end is not known
   CMarkupNode* parent = nullptr;
   CMarkupNode* firstChild = nullptr;
   CMarkupNode* lastChild = nullptr;
   CMarkupNode* nextSibling = nullptr;
   CMarkupNode* prevSibling = nullptr;
-  std::vector<CMarkupAttribute> attributes;
+  // The node's attributes: a range of the document's attribute list (CCaptionDocument::Attribute).
+  uint32_t firstAttribute = 0;
+  uint32_t attributeCount : 31 = 0;
 
  private:
   friend class CCaptionDocument;
-  bool onChain_ = false;  // the tokenizer's current node or one of its ancestors
+  bool onChain_ : 1 = false;  // the tokenizer's current node or one of its ancestors
 };
 
 class CCaptionDocument {
@@ -92,12 +98,15 @@ class CCaptionDocument {
   static const CMarkupNode* NextSibling(const CMarkupNode* node) { return node->nextSibling; }
   static std::string_view Name(const CMarkupNode* node) { return node->name; }
   static int TagIdOf(const CMarkupNode* node) { return node->tagId; }
-  static int AttributeCount(const CMarkupNode* node) { return int(node->attributes.size()); }
+  static int AttributeCount(const CMarkupNode* node) { return int(node->attributeCount); }
+  const CMarkupAttribute& Attribute(const CMarkupNode* node, int index) const {
+    return attributes_[node->firstAttribute + size_t(index)];
+  }
   std::string_view AttributeName(const CMarkupNode* node, int index) const;
   // The value text of a string attribute; empty for the other types.
   std::string_view AttributeText(const CMarkupNode* node, int index) const;
   // The value of an integer attribute; 0 for the other types.
-  static int AttributeInteger(const CMarkupNode* node, int index);
+  int AttributeInteger(const CMarkupNode* node, int index) const;
   // Empty for an empty element; for an element that was never closed, the text of the nearest
   // ancestor whose end is known; otherwise the node's slice of the buffer.
   std::string_view Text(const CMarkupNode* node) const;
@@ -129,6 +138,7 @@ class CCaptionDocument {
   std::string path_;    // empty when loaded from text
   std::string buffer_;  // the text the nodes point into
   std::deque<CMarkupNode> nodes_;
+  std::vector<CMarkupAttribute> attributes_;  // of all nodes, each node's in one range
   CMarkupNode* root_ = nullptr;
   CMarkupNode* current_ = nullptr;  // the open element that receives the next node
   bool tokenizedToEnd_ = true;

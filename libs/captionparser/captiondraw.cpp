@@ -13,6 +13,33 @@ constexpr CaptionSize kMargin{SizeUnit::Percent, 2};
 // Outline pixels per 240 lines of frame height, on each side of the text (x2 in the allowance).
 constexpr int kLinesPerOutlineStep = 240;
 
+// No frame shows more than a few thousand characters legibly; a caption's text beyond this
+// many UTF-16 units is left out of its layout and drawing, so a hostile caption (one line of
+// megabytes) costs no more than a frame full of text.
+constexpr size_t kMaxDrawnUnits = 8192;
+
+// The runs' texts in UTF-16 as the two passes use them, together at most kMaxDrawnUnits
+// units: the text of later runs is cut or left out.
+std::vector<std::u16string> DrawnTexts(const CCaptionEntry& entry) {
+  std::vector<std::u16string> texts;
+  texts.reserve(entry.Runs().size());
+  size_t budget = kMaxDrawnUnits;
+  for (const CTextRun& run : entry.Runs()) {
+    // An ANSI byte never gives more than one UTF-16 unit, so a prefix of four bytes per unit
+    // left is enough; it is cut to the budget once converted.
+    std::string_view ansi(run.text);
+    if (ansi.size() > 4 * budget) ansi = ansi.substr(0, 4 * budget);
+    std::u16string text = budget ? tav::AnsiToWide(ansi) : std::u16string();
+    if (text.size() > budget) {
+      text.resize(budget);
+      if (!text.empty() && text.back() >= 0xD800 && text.back() <= 0xDBFF) text.pop_back();
+    }
+    budget -= std::min(budget, text.size());
+    texts.push_back(std::move(text));
+  }
+  return texts;
+}
+
 const CCaptionStyle& StyleOf(const CTextRun& run) {
   static const CCaptionStyle defaults;
   return run.style ? *run.style : defaults;
@@ -71,7 +98,7 @@ struct Line {
 
 // First pass: wraps the runs into lines (widths and heights).
 std::vector<Line> BuildLines(HDC dc, const CaptionArea& area, const TextArea& ta, const CCaptionEntry& entry,
-                             const CCaptionStyle* sizeStyle) {
+                             const std::vector<std::u16string>& texts, const CCaptionStyle* sizeStyle) {
   std::vector<Line> lines;
   const int avail = ta.right - ta.left;
   const auto& runs = entry.Runs();
@@ -83,7 +110,7 @@ std::vector<Line> BuildLines(HDC dc, const CaptionArea& area, const TextArea& ta
     if (width > 0 || height > 0) lines.push_back(Line{width, height});
   };
   for (size_t r = 0; r < runs.size(); ++r) {
-    const std::u16string text = tav::AnsiToWide(runs[r].text);
+    const std::u16string& text = texts[r];
     if (text.empty()) continue;
     RunFont font(dc, runs[r], sizeStyle, area.height);
     const bool lastRun = r + 1 == runs.size();
@@ -133,7 +160,91 @@ std::vector<Line> BuildLines(HDC dc, const CaptionArea& area, const TextArea& ta
   return lines;
 }
 
+// The outline reaches this far beyond a word's measured box.
+int OutlineReach(int base) { return 2 * (base / kLinesPerOutlineStep) + 2; }
+
+// Draws the part of `word` (measured `width` wide, starting at the current position) that can
+// show inside the area, and leaves the position after the whole word. A word that fits is
+// drawn as it is; of one that overflows the area's sides, the characters wholly outside are
+// left out, so a word of thousands of characters costs no more than a frame width of them.
+void DrawVisiblePart(HDC dc, const CaptionArea& area, std::u16string_view word, int width) {
+  POINT at{};
+  GetCurrentPositionEx(dc, &at);
+  const int reach = OutlineReach(area.height);
+  const int left = area.left - reach, right = area.left + area.width + reach;
+  if (at.x >= left && at.x + width <= right) {
+    DrawOutlinedText(dc, area.height, word);
+    return;
+  }
+  auto prefixWidth = [&](size_t n) { return n == 0 ? 0 : int(Measure(dc, word.substr(0, n)).cx); };
+  // The shortest prefix that reaches the right edge (bisection over prefix widths).
+  size_t end = word.size();
+  if (at.x + width > right) {
+    size_t lo = 0, hi = word.size();
+    while (lo < hi) {
+      const size_t mid = lo + (hi - lo) / 2;
+      if (at.x + prefixWidth(mid) >= right) hi = mid;
+      else lo = mid + 1;
+    }
+    end = std::min(word.size(), lo + 1);
+  }
+  // The longest prefix that ends before the left edge.
+  size_t begin = 0;
+  int skipped = 0;
+  if (at.x < left) {
+    size_t lo = 0, hi = end;
+    while (lo < hi) {
+      const size_t mid = lo + (hi - lo + 1) / 2;
+      if (at.x + prefixWidth(mid) <= left) lo = mid;
+      else hi = mid - 1;
+    }
+    begin = lo;
+    skipped = prefixWidth(begin);
+  }
+  if (begin < end && at.x < right) {
+    MoveToEx(dc, at.x + skipped, at.y, nullptr);
+    DrawOutlinedText(dc, area.height, word.substr(begin, end - begin));
+  }
+  MoveToEx(dc, at.x + width, at.y, nullptr);
+}
+
 bool IsTrimmed(char16_t c) { return c == u'\n' || c == u'\b' || c == u'\t' || c == u'\r'; }
+
+CaptionLayout LayoutTexts(HDC dc, const CaptionArea& area, const CCaptionEntry& entry,
+                          const std::vector<std::u16string>& texts, const CCaptionStyle* sizeStyle,
+                          int textAreaPercent) {
+  CaptionLayout layout;
+  if (area.height <= 0 || area.width <= 0) return layout;
+  const TextArea ta = ComputeTextArea(area, textAreaPercent);
+  layout.textArea = RECT{ta.left, ta.top, ta.right, ta.bottom};
+  layout.outlineAllowance = ta.outline;
+  const std::vector<Line> lines = BuildLines(dc, area, ta, entry, texts, sizeStyle);
+  const int align = entry.Runs().empty() ? CCaptionStyle::kLeft : StyleOf(entry.Runs().front()).textAlign;
+  int y = ta.top;
+  for (const Line& line : lines) {
+    RECT r{};
+    if (align == CCaptionStyle::kCenter) {
+      r.left = ta.left + (ta.right - ta.left - line.width) / 2;
+    } else if (align == CCaptionStyle::kRight) {
+      r.left = ta.right - line.width;
+    } else {
+      r.left = ta.left;
+    }
+    r.top = y;
+    r.right = r.left + line.width;
+    r.bottom = y + line.height;
+    y += line.height;
+    layout.lines.push_back(r);
+  }
+  // Vertical fit: a block taller than the text area ends at its bottom, but starts no higher
+  // than the area's top edge.
+  const int total = y - ta.top;
+  if (!layout.lines.empty() && total > ta.bottom - ta.top) {
+    const int shift = std::min(total - (ta.bottom - ta.top), std::max(0, ta.top - area.top));
+    for (RECT& r : layout.lines) r.top -= shift, r.bottom -= shift;
+  }
+  return layout;
+}
 
 }  // namespace
 
@@ -165,38 +276,9 @@ LOGFONTW BuildFont(const CCaptionStyle& runStyle, const CCaptionStyle* sizeStyle
 
 CaptionLayout LayoutCaption(HDC dc, const CaptionArea& area, const CCaptionEntry& entry,
                             const CCaptionStyle* sizeStyle, int textAreaPercent) {
-  CaptionLayout layout;
-  if (area.height <= 0 || area.width <= 0) return layout;
-  const TextArea ta = ComputeTextArea(area, textAreaPercent);
-  layout.textArea = RECT{ta.left, ta.top, ta.right, ta.bottom};
-  layout.outlineAllowance = ta.outline;
-  const std::vector<Line> lines = BuildLines(dc, area, ta, entry, sizeStyle);
-  const int align = entry.Runs().empty() ? CCaptionStyle::kLeft : StyleOf(entry.Runs().front()).textAlign;
-  int y = ta.top;
-  for (const Line& line : lines) {
-    RECT r{};
-    if (align == CCaptionStyle::kCenter) {
-      r.left = ta.left + (ta.right - ta.left - line.width) / 2;
-    } else if (align == CCaptionStyle::kRight) {
-      r.left = ta.right - line.width;
-    } else {
-      r.left = ta.left;
-    }
-    r.top = y;
-    r.right = r.left + line.width;
-    r.bottom = y + line.height;
-    y += line.height;
-    layout.lines.push_back(r);
-  }
-  // Vertical fit: a block taller than the text area ends at its bottom, but starts no higher
-  // than the area's top edge.
-  const int total = y - ta.top;
-  if (!layout.lines.empty() && total > ta.bottom - ta.top) {
-    const int shift = std::min(total - (ta.bottom - ta.top), std::max(0, ta.top - area.top));
-    for (RECT& r : layout.lines) r.top -= shift, r.bottom -= shift;
-  }
-  return layout;
+  return LayoutTexts(dc, area, entry, DrawnTexts(entry), sizeStyle, textAreaPercent);
 }
+
 
 void DrawOutlinedText(HDC dc, int base, std::u16string_view text) {
   const int oldMode = SetBkMode(dc, TRANSPARENT);
@@ -233,13 +315,18 @@ void DrawCaption(HDC dc, HBITMAP bitmap, const CaptionArea& area, const CCaption
   POINT oldPosition{};
   GetCurrentPositionEx(dc, &oldPosition);
 
-  const CaptionLayout layout = LayoutCaption(dc, area, entry, sizeStyle, textAreaPercent);
+  const std::vector<std::u16string> texts = DrawnTexts(entry);
+  const CaptionLayout layout = LayoutTexts(dc, area, entry, texts, sizeStyle, textAreaPercent);
+  // Lines that start below the area cannot show; the lines only go down from there.
+  const int areaBottom = area.top + area.height;
   if (!layout.lines.empty()) {
     size_t line = 0;
     int drawn = 0;
+    bool belowArea = layout.lines[0].top >= areaBottom;
     MoveToEx(dc, layout.lines[0].left, layout.lines[0].top, nullptr);
-    for (const CTextRun& run : entry.Runs()) {
-      std::u16string text = tav::AnsiToWide(run.text);
+    for (size_t r = 0; r < entry.Runs().size() && !belowArea; ++r) {
+      const CTextRun& run = entry.Runs()[r];
+      const std::u16string& text = texts[r];
       size_t b = 0, e = text.size();
       while (b < e && IsTrimmed(text[b])) ++b;
       while (e > b && IsTrimmed(text[e - 1])) --e;
@@ -248,7 +335,7 @@ void DrawCaption(HDC dc, HBITMAP bitmap, const CaptionArea& area, const CCaption
       const std::u16string_view body(text.data() + b, e - b);
       size_t start = 0;
       bool first = true;
-      while (start < body.size()) {
+      while (start < body.size() && !belowArea) {
         // A word runs to the next space; every word but the first keeps its leading space.
         size_t end = body.find(u' ', first ? 0 : start + 1);
         first = false;
@@ -259,6 +346,10 @@ void DrawCaption(HDC dc, HBITMAP bitmap, const CaptionArea& area, const CCaption
         int width = Measure(dc, word).cx;
         if (drawn + width > layout.lines[line].right - layout.lines[line].left && line + 1 < layout.lines.size()) {
           ++line;
+          if (layout.lines[line].top >= areaBottom) {
+            belowArea = true;
+            break;
+          }
           MoveToEx(dc, layout.lines[line].left, layout.lines[line].top, nullptr);
           drawn = 0;
           // The line was measured from after the space it broke at: the word starts without it,
@@ -268,7 +359,7 @@ void DrawCaption(HDC dc, HBITMAP bitmap, const CaptionArea& area, const CCaption
             width = Measure(dc, word).cx;
           }
         }
-        DrawOutlinedText(dc, area.height, word);
+        DrawVisiblePart(dc, area, word, width);
         drawn += width;
       }
     }

@@ -1,7 +1,8 @@
 #include "libs/captionparser/cuelist.h"
 
 #include <algorithm>
-#include <map>
+#include <cstdint>
+#include <set>
 #include <memory>
 #include <queue>
 #include <utility>
@@ -38,8 +39,11 @@ bool ParseClockTime(std::string_view text, REFERENCE_TIME* time) {
   for (;;) {
     size_t b = i;
     LONGLONG v = 0;
-    while (i < text.size() && IsDigit(text[i])) v = v * 10 + (text[i++] - '0');
-    if (i == b || i - b > kMaxFieldDigits || count == 3) return false;
+    while (i < text.size() && IsDigit(text[i])) {
+      if (i - b == kMaxFieldDigits) return false;
+      v = v * 10 + (text[i++] - '0');
+    }
+    if (i == b || count == 3) return false;
     fields[count++] = v;
     if (i < text.size() && text[i] == ':') {
       ++i;
@@ -105,10 +109,18 @@ size_t FileCues(CSubtitleState& state, std::vector<TimedCue> cues, const CCaptio
              cues.end());
   std::stable_sort(cues.begin(), cues.end(), [](const TimedCue& a, const TimedCue& b) { return a.start < b.start; });
 
-  EntryList& out = state.DefaultEntries();
+  // First the entries as lists of the cues they show (an empty list: a blank), then their runs;
+  // a cue's runs are moved into the last entry that shows it rather than copied.
+  struct Event {
+    REFERENCE_TIME time;
+    size_t first, count;  // in `shown`
+  };
+  std::vector<Event> events;
+  std::vector<uint32_t> shown;
+  std::vector<uint32_t> uses(cues.size(), 0);
   // Showing cues by their position in `cues` (start order), and their ends, soonest first.
-  std::map<size_t, REFERENCE_TIME> showing;
-  using End = std::pair<REFERENCE_TIME, size_t>;
+  std::set<uint32_t> showing;
+  using End = std::pair<REFERENCE_TIME, uint32_t>;
   std::priority_queue<End, std::vector<End>, std::greater<End>> ends;
   size_t next = 0;
   bool blankShown = true;  // nothing shows before the first cue
@@ -120,24 +132,37 @@ size_t FileCues(CSubtitleState& state, std::vector<TimedCue> cues, const CCaptio
       ends.pop();
     }
     while (next < cues.size() && cues[next].start <= t) {
-      showing.emplace(next, cues[next].end);
-      ends.emplace(cues[next].end, next);
+      showing.insert(uint32_t(next));
+      ends.emplace(cues[next].end, uint32_t(next));
       ++next;
     }
-    auto entry = std::make_unique<CCaptionEntry>(t);
-    size_t stacked = 0;
-    for (const auto& [index, cueEnd] : showing) {
-      if (stacked++ == kMaxStackedCues) break;
-      const std::vector<CTextRun>& runs = cues[index].runs;
-      if (stacked > 1) entry->AppendRun(CTextRun{"\n", runs.front().style});
-      for (const CTextRun& run : runs) entry->AppendRun(run);
+    if (showing.empty() && blankShown) continue;
+    blankShown = showing.empty();
+    Event e{t, shown.size(), 0};
+    for (uint32_t index : showing) {
+      if (e.count == kMaxStackedCues) break;
+      shown.push_back(index);
+      ++uses[index];
+      ++e.count;
     }
-    if (stacked == 0) {
-      if (blankShown) continue;
-      entry->AddRun(" ", blankStyle);
-      blankShown = true;
-    } else {
-      blankShown = false;
+    events.push_back(e);
+  }
+
+  EntryList& out = state.DefaultEntries();
+  out.reserve(out.size() + events.size());
+  for (const Event& e : events) {
+    auto entry = std::make_unique<CCaptionEntry>(e.time);
+    if (e.count == 0) entry->AddRun(" ", blankStyle);
+    for (size_t k = 0; k < e.count; ++k) {
+      const uint32_t index = shown[e.first + k];
+      std::vector<CTextRun>& runs = cues[index].runs;
+      if (k > 0) entry->AppendRun(CTextRun{"\n", runs.front().style});
+      if (--uses[index] == 0) {
+        for (CTextRun& run : runs) entry->AppendRun(std::move(run));
+        std::vector<CTextRun>().swap(runs);
+      } else {
+        for (const CTextRun& run : runs) entry->AppendRun(run);
+      }
     }
     out.push_back(std::move(entry));
   }

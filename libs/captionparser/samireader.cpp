@@ -87,8 +87,8 @@ bool SyncStart(const CCaptionDocument& doc, const CMarkupNode* sync, REFERENCE_T
   if (!sync->firstChild) return false;
   for (int i = 0; i < CCaptionDocument::AttributeCount(sync); ++i) {
     if (!EqualsNoCase(doc.AttributeName(sync, i), "Start")) continue;
-    if (sync->attributes[size_t(i)].type != CMarkupAttribute::kInteger) continue;
-    *start = LONGLONG(CCaptionDocument::AttributeInteger(sync, i)) * kUnitsPerSecond / 1000;
+    if (doc.Attribute(sync, i).type != CMarkupAttribute::kInteger) continue;
+    *start = LONGLONG(doc.AttributeInteger(sync, i)) * kUnitsPerSecond / 1000;
     return true;
   }
   return false;
@@ -197,7 +197,7 @@ bool WalkElements(CSubtitleState& state, const CMarkupNode* first, CCaptionEntry
     const CCaptionStyle* s = frame.style;
     // `frame` may move from here on: the stack grows.
 
-    if (IsElementNamed(node, "SYNC")) {
+    if (options.syncElements && IsElementNamed(node, "SYNC")) {
       REFERENCE_TIME start = 0;
       if (SyncStart(doc, node, &start)) {
         auto syncEntry = std::make_unique<CCaptionEntry>(start);

@@ -21,9 +21,12 @@ bool ParseStyleSheet(CSubtitleState& state, std::string_view text);
 // Interprets `first` and its following siblings: captions, paragraphs, text, line breaks,
 // italic, bold and font faces. Works with an explicit stack, so nesting depth costs no stack.
 // With fontColor, a FONT element's "color" also sets the text colour (the tolerant SubRip
-// reader); the SAMI and strict SubRip readers keep FONT to its face.
+// reader); the SAMI and strict SubRip readers keep FONT to its face. Without syncElements a
+// SYNC element is transparent like an unknown one: cue text that happens to hold one must not
+// file captions of its own behind the reader's back.
 struct WalkOptions {
   bool fontColor = false;
+  bool syncElements = true;
 };
 bool WalkElements(CSubtitleState& state, const CMarkupNode* first, CCaptionEntry* entry,
                   const CCaptionStyle* style, const WalkOptions& options = {});

@@ -113,7 +113,7 @@ std::vector<CTextRun> DialogueRuns(std::string_view text, const CCaptionStyle* s
 bool ParseSsaFile(CSubtitleState& state, const std::string& path) {
   std::string text;
   if (!ReadSubtitleText(path, &text)) return false;
-  const std::vector<std::string_view> lines = SplitLines(text);
+  std::vector<std::string_view> lines = SplitLines(text);
 
   const CueStyles styles = AddCueStyles(state);
   std::unordered_map<std::string, FontFlags> fileStyles;  // by lower-case name
@@ -172,6 +172,8 @@ bool ParseSsaFile(CSubtitleState& state, const std::string& path) {
       }
     }
   }
+  std::vector<std::string_view>().swap(lines);
+  std::string().swap(text);
   if (!sawEvents) return false;
   return FileCues(state, std::move(cues), styles.plain) > 0;
 }

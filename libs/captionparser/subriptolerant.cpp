@@ -66,7 +66,7 @@ struct PendingCue {
 bool ParseSubRipTolerant(CSubtitleState& state, const std::string& path) {
   std::string text;
   if (!ReadSubtitleText(path, &text)) return false;
-  const std::vector<std::string_view> lines = SplitLines(text);
+  std::vector<std::string_view> lines = SplitLines(text);
 
   std::vector<PendingCue> pending;
   bool inCue = false;      // text lines go to pending.back()
@@ -96,12 +96,17 @@ bool ParseSubRipTolerant(CSubtitleState& state, const std::string& path) {
     joined += CleanCueLine(trimmed);
   }
 
+  // The cues hold copies of their text: the file's can go.
+  std::vector<std::string_view>().swap(lines);
+  std::string().swap(text);
+
   const CueStyles styles = AddCueStyles(state);
   CCaptionDocument& doc = state.Document();
   std::vector<TimedCue> cues;
   cues.reserve(pending.size());
   WalkOptions options;
   options.fontColor = true;
+  options.syncElements = false;
   for (PendingCue& p : pending) {
     if (p.text.empty()) continue;
     doc.LoadText("<P>" + p.text + "</P>");

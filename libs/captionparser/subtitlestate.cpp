@@ -6,6 +6,7 @@
 #include "libs/captionparser/lenientreaders.h"
 #include "libs/captionparser/samireader.h"
 #include "libs/captionparser/subripreader.h"
+#include "libs/captionparser/subtitletext.h"
 #include "libs/captionparser/textutil.h"
 
 namespace captionparser {
@@ -54,6 +55,7 @@ void CSubtitleState::ResetForNextReader() {
 
 bool CSubtitleState::LoadFile(const std::string& path, bool headerOnly) {
   Clear();
+  const ScopedSubtitleTextCache readOnce;
   loadedPath_ = path;
   if (ParseSamiFile(*this, path, headerOnly)) {
     reader_ = SubtitleReader::kSami;

@@ -9,8 +9,26 @@
 
 namespace captionparser {
 
-// False when the path is not a readable regular file.
+// No subtitle file comes near this size; larger files are refused, which keeps memory bounded
+// and every position in the text within 32 bits.
+inline constexpr long long kMaxSubtitleFileBytes = 1LL << 30;
+
+// False when the path is not a readable regular file, or one larger than kMaxSubtitleFileBytes.
 bool ReadSubtitleText(const std::string& path, std::string* ansiText);
+
+// While one of these lives (on this thread), the file read first is kept decoded, and every
+// ReadSubtitleText of the same path gets a copy instead of reading and decoding it again: the
+// manager's load tries up to five readers on one file.
+class ScopedSubtitleTextCache {
+ public:
+  ScopedSubtitleTextCache();
+  ~ScopedSubtitleTextCache();
+  ScopedSubtitleTextCache(const ScopedSubtitleTextCache&) = delete;
+  ScopedSubtitleTextCache& operator=(const ScopedSubtitleTextCache&) = delete;
+
+ private:
+  ScopedSubtitleTextCache* outer_;
+};
 
 // Lines without their terminators. A line ends at LF or CR LF; a last line without a
 // terminator counts when it is not empty.

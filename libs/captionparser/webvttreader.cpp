@@ -172,7 +172,7 @@ std::string DecodeTextEntities(std::string_view text) {
 bool ParseWebVttFile(CSubtitleState& state, const std::string& path) {
   std::string text;
   if (!ReadSubtitleText(path, &text)) return false;
-  const std::vector<std::string_view> lines = SplitLines(text);
+  std::vector<std::string_view> lines = SplitLines(text);
   if (lines.empty() || !StartsWithWord(lines[0], "WEBVTT")) return false;
 
   const CueStyles styles = AddCueStyles(state);
@@ -205,6 +205,8 @@ bool ParseWebVttFile(CSubtitleState& state, const std::string& path) {
     cues.push_back(std::move(cue));
     i = blockEnd;
   }
+  std::vector<std::string_view>().swap(lines);
+  std::string().swap(text);
   return FileCues(state, std::move(cues), styles.plain) > 0;
 }
 

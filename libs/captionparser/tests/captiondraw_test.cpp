@@ -325,3 +325,35 @@ TEST(CaptionDraw, KoreanCaptionRendersWithAKoreanFont) {
 }
 
 }  // namespace
+
+// A caption of megabytes (one hostile line) is laid out and drawn like the part of it a frame
+// can show: the work does not grow with the rest.
+TEST(CaptionDrawing, HugeCaptionsCostNoMoreThanAFrameOfText) {
+  Styles s;
+  Frame f(320, 240);
+  std::string words;
+  while (words.size() < (3u << 20)) words += "hello world ";
+  const CCaptionEntry many = Entry({words}, &s.centre);
+  const CaptionLayout layout = f.Layout(many, nullptr);
+  // The first lines wrap as those of a short caption do; far fewer lines than the text would
+  // fill are laid out.
+  const CaptionLayout head = f.Layout(Entry({words.substr(0, 600)}, &s.centre), nullptr);
+  ASSERT_GT(head.lines.size(), 3u);
+  ASSERT_GT(layout.lines.size(), head.lines.size());
+  for (size_t i = 0; i + 1 < head.lines.size(); ++i) {
+    EXPECT_EQ(layout.lines[i].right - layout.lines[i].left, head.lines[i].right - head.lines[i].left) << i;
+  }
+  EXPECT_LT(layout.lines.size(), 2000u);
+  // Lines that start in the frame are drawn; the first one starts at the frame's top.
+  EXPECT_EQ(layout.lines[0].top, 0);
+  f.Draw(many, nullptr);
+  EXPECT_TRUE(f.Changed(160, 10) || f.Changed(150, 10) || f.Changed(170, 10));
+
+  // One word of megabytes: drawn (overflowing its line) without taking minutes.
+  Frame g(320, 240);
+  const CCaptionEntry word = Entry({std::string(3u << 20, 'x')}, &s.left);
+  g.Draw(word, nullptr);
+  bool changed = false;
+  for (int x = 6; x < 314 && !changed; ++x) changed = g.Changed(x, 215);
+  EXPECT_TRUE(changed);
+}

@@ -2,11 +2,13 @@
 // times they share, and how overlapping cues become a time-ordered entry list.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "libs/captionparser/cuelist.h"
 #include "libs/captionparser/lenientreaders.h"
 #include "libs/captionparser/subtitlestate.h"
+#include "libs/captionparser/subtitletext.h"
 #include "libs/captionparser/tests/testutil.h"
 
 using namespace captionparser;
@@ -41,7 +43,8 @@ TEST(captionparser_LenientTimes, ClockTimesAndTimingLines) {
   EXPECT_EQ(t, 13'567 * kMs);
   ASSERT_TRUE(ParseClockTime("00:00:01.123456", &t));  // digits past the millisecond are ignored
   EXPECT_EQ(t, 1'123 * kMs);
-  for (const char* bad : {"", "12", "1:2:3:4", "00:00:01.", "00:00:01,5x", "a:00", ":00:01", "1234567890:00"}) {
+  for (const char* bad : {"", "12", "1:2:3:4", "00:00:01.", "00:00:01,5x", "a:00", ":00:01", "1234567890:00",
+                          "4444444444444444444444:00"}) {
     EXPECT_FALSE(ParseClockTime(bad, &t)) << bad;
   }
 
@@ -77,6 +80,9 @@ TEST(captionparser_TolerantSubRip, NumberingAndMissingTimingLines) {
   EXPECT_EQ(Load(state, "order.srt",
                  "422\n00:00:05,000 --> 00:00:06,000\nlater\n\n421\n00:00:01,000 --> 00:00:02,000\nearlier\n"),
             "SubRip (tolerant)\n1000 [earlier]/c=FFFFFF\n2000 [ ]/c=FFFFFF\n5000 [later]/c=FFFFFF\n6000 [ ]/c=FFFFFF\n");
+  // Mark-up that means captions in SAMI is only text in a cue: the cue stays one caption.
+  EXPECT_EQ(Load(state, "sync.srt", "00:00:01,000 --> 00:00:02,000\na<SYNC Start=5000>b\n"),
+            "SubRip (tolerant)\n1000 [a]/c=FFFFFF [b]/c=FFFFFF\n2000 [ ]/c=FFFFFF\n");
   // Nothing to show: refused by every reader.
   EXPECT_EQ(Load(state, "empty.srt", "00:00:01,000 --> 00:00:02,000\n\n\n"), "refused");
   EXPECT_EQ(Load(state, "prose.srt", "Just some text\nwithout any times.\n"), "refused");
@@ -199,4 +205,15 @@ TEST(captionparser_Ssa, DialogueLinesInFormatOrder) {
                  "Dialogue: Marked=0,0:00:01.50,0:00:02.00,Default,NTP,0000,0000,0000,!Effect,Hello\n"),
             "SSA/ASS\n1500 [Hello]/c=FFFFFF\n2000 [ ]/c=FFFFFF\n");
   EXPECT_EQ(Load(state, "noevents.ass", "[Script Info]\nTitle: nothing\n"), "refused");
+}
+
+TEST(captionparser_LenientReaders, FilesBeyondAGibibyteAreRefusedUnread) {
+  // A sparse file: refused by its size, before any reader reads it.
+  const std::string path = WriteTemp("huge.srt", "1\n00:00:01,000 --> 00:00:02,000\nx\n\n");
+  std::filesystem::resize_file(path, std::uintmax_t(kMaxSubtitleFileBytes) + 1);
+  CSubtitleState state;
+  EXPECT_FALSE(state.LoadFile(path, false));
+  std::filesystem::resize_file(path, 64);
+  EXPECT_TRUE(state.LoadFile(path, false));
+  std::filesystem::remove(path);
 }

@@ -156,18 +156,18 @@ TEST(captionparser_Attributes, TypesAndTexts) {
   for (int i = 0; i < 9; ++i) {
     SCOPED_TRACE(expect[i].name);
     EXPECT_EQ(doc.AttributeName(n, i), expect[i].name);
-    EXPECT_EQ(n->attributes[size_t(i)].type, expect[i].type);
+    EXPECT_EQ(doc.Attribute(n, i).type, expect[i].type);
     EXPECT_EQ(doc.AttributeText(n, i), expect[i].text);
   }
-  EXPECT_EQ(CCaptionDocument::AttributeInteger(n, 0), 1000);
-  EXPECT_EQ(CCaptionDocument::AttributeInteger(n, 1), 1000);
-  EXPECT_DOUBLE_EQ(n->attributes[3].realValue, 12.0);
-  EXPECT_TRUE(n->attributes[4].boolValue);
-  EXPECT_FALSE(n->attributes[5].boolValue);  // ends with "false" but is not "true"
-  EXPECT_EQ(CCaptionDocument::AttributeInteger(n, 8), 7);
+  EXPECT_EQ(doc.AttributeInteger(n, 0), 1000);
+  EXPECT_EQ(doc.AttributeInteger(n, 1), 1000);
+  EXPECT_DOUBLE_EQ(doc.Attribute(n, 3).realValue, 12.0);
+  EXPECT_TRUE(doc.Attribute(n, 4).boolValue);
+  EXPECT_FALSE(doc.Attribute(n, 5).boolValue);  // ends with "false" but is not "true"
+  EXPECT_EQ(doc.AttributeInteger(n, 8), 7);
   EXPECT_EQ(doc.AttributeName(n, 9), "");  // out of range
   doc.LoadText("<P W=99999999999>");
-  EXPECT_EQ(CCaptionDocument::AttributeInteger(doc.Root()->firstChild, 0), 2147483647);  // saturated
+  EXPECT_EQ(doc.AttributeInteger(doc.Root()->firstChild, 0), 2147483647);  // saturated
 }
 
 TEST(captionparser_LoadFile, JoinsLinesAndShrinksEdgeSpace) {
