@@ -317,7 +317,10 @@ void Probe(FilterGraphBuilder& builder, CConvertOrder* entry) {
     entry->SetSourceInfo(duration, w, h, seekable);
     entry->SetProbeResult(S_OK, MediaTypeValue(), std::string());
   } catch (const HRChecker& failure) {
-    entry->SetProbeResult(failure.GetHr(), failure.GetMediaType(), failure.GetContext());
+    // The context names what was missing when a class is not registered; any other
+    // failure is told by its code and media type.
+    entry->SetProbeResult(failure.GetHr(), failure.GetMediaType(),
+                          failure.GetHr() == REGDB_E_CLASSNOTREG ? failure.GetContext() : std::string());
   }
   builder.SetWantedMajorType(GUID_NULL);
   builder.Clear();
@@ -445,6 +448,12 @@ int main(int argc, char** argv) {
     std::printf("Sample movie with English and French subtitles: %s\n", movie.c_str());
     opt.inputs.push_back(movie);
     if (!opt.language) opt.language = "en-US";
+  }
+  // Without a registry nothing can be registered or created; every entry would fail with
+  // a misleading text of its own.
+  if (const std::string problem = RegistryProblem(); !problem.empty()) {
+    std::fprintf(stderr, "tavrion-convert: %s\n", problem.c_str());
+    return 1;
   }
   CoInitialize(nullptr);
   // Component libraries live next to the program in ../lib; registering them is repaired

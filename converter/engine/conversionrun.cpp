@@ -356,7 +356,9 @@ void ConversionRun::OnPlayerEvent(PlayerCore* player, LONG code) {
     converted = true;
   // The exporter finishes the movie file when the graph stops.
   player_->Stop();
-  if (converted && !WroteVideo()) {
+  // A graph that completed without a single picture made no movie. (The tolerated end of
+  // the DivX family is taken at its word.)
+  if (code == EC_COMPLETE && !WroteVideo()) {
     converted = false;
     current_->SetFailed(E_FAIL,
                         "no picture was converted (the movie ends before the start point, or it cannot be read)");

@@ -78,7 +78,7 @@ TEST(CliScreenSaver, EveryRunHoldsItOffOnceAndLetsItGo) {
     const char* outcome;
   };
   const Run runs[] = {{"converted", {"--quiet", movie}, false, ": Converted"},
-                      {"every entry fails", {"--quiet", bad}, false, "Error"},
+                      {"every entry fails", {"--quiet", bad}, false, "Cannot read"},
                       {"empty selection", {"--quiet", batch}, false, ""},
                       {"interrupted", {"--quiet", "--size", "640x480", "--output-dir", dir, longMovie}, true, "Interrupted"}};
   for (const Run& run : runs) {
