@@ -602,10 +602,7 @@ int main(int argc, char** argv) {
     const LONG totalPct = run.MapTotalProgress(0, 100);
     run.GetTotalTimes(&te, &tr);
     CConvertOrder* cur = run.GetCurrent();
-    REFERENCE_TIME span = cur ? cur->GetDuration() : 0;
-    REFERENCE_TIME s = 0, e = 0;
-    if (cur && cur->GetTrimPoints(&s, &e)) span = e - s;
-    const LONGLONG estimate = cur ? EstimateOutputSize(*cur, span) : 0;
+    const LONGLONG estimate = run.EstimateCurrentOutputSize();
     char line[512];
     std::snprintf(line, sizeof line, "%s %ld%% %s/%s | file #%d from %d: %ld%% %s/%s | ~%lld KB",
                   cur ? cur->SourcePath().FileName().c_str() : "", long(filePct), FormatTime(fe).c_str(),

@@ -1,5 +1,7 @@
 #include "converter/engine/conversionrun.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
 
 #include "libs/vxcamwriter/vxcamwriter.h"
@@ -96,8 +98,7 @@ void ConversionRun::StartConversion(PlayerCore* player) {
     CConvertOrder* e = doc_.GetAt(i);
     e->ResetState();
     if (e->IsChecked()) {
-      const LONGLONG size = e->GetFileSize();
-      if (size > 0) totalBytes += size;
+      totalBytes += EntryBytes(e);
       ++checkedCount_;
     }
   }
@@ -107,7 +108,7 @@ void ConversionRun::StartConversion(PlayerCore* player) {
   current_ = CheckedAfter(nullptr);
   doc_.UpdateAllViews(kHintCurrentChanged, current_);
   while (current_ && !ConvertEntry(current_, 0)) {
-    counters_.FileDone(current_->GetFileSize() > 0 ? current_->GetFileSize() : 0);
+    counters_.FileDone(EntryBytes(current_));
     current_ = CheckedAfter(current_);
     doc_.SetFileCounters(++currentIndex_, checkedCount_);
     doc_.UpdateAllViews(kHintCurrentChanged, current_);
@@ -343,7 +344,7 @@ void ConversionRun::OnPlayerEvent(PlayerCore* player, LONG code) {
     if (position <= partStart_) {
       // The part ends where it began: another one would too, for ever.
       current_->SetFailed(E_UNEXPECTED);
-      counters_.FileDone(current_->GetFileSize() > 0 ? current_->GetFileSize() : 0);
+      counters_.FileDone(EntryBytes(current_));
       MoveOn(false);
       return;
     }
@@ -373,7 +374,7 @@ void ConversionRun::OnPlayerEvent(PlayerCore* player, LONG code) {
     // broken file under the final name.
     if (hr == HRESULT_FROM_WIN32(ERROR_DISK_FULL)) Teardown(false, true);
   }
-  counters_.FileDone(current_->GetFileSize() > 0 ? current_->GetFileSize() : 0);
+  counters_.FileDone(EntryBytes(current_));
   MoveOn(converted);
 }
 
@@ -413,7 +414,7 @@ void ConversionRun::MoveOn(bool convertedNow) {
     doc_.UpdateAllViews(kHintCurrentChanged, current_);
     if (!current_) break;
     if (ConvertEntry(current_, 0)) return;
-    counters_.FileDone(current_->GetFileSize() > 0 ? current_->GetFileSize() : 0);
+    counters_.FileDone(EntryBytes(current_));
     convertedNow = false;
   }
   StopConversion();
@@ -453,9 +454,31 @@ FilePosition ConversionRun::Position() {
   return pos;
 }
 
-LONGLONG ConversionRun::CurrentFileBytes() {
-  const LONGLONG size = current_ ? current_->GetFileSize() : 0;
-  return size > 0 ? size : 0;
+LONGLONG ConversionRun::EntryBytes(CConvertOrder* entry) {
+  if (!entry) return 0;
+  REFERENCE_TIME start = 0, end = 0;
+  const bool trimmed = entry->GetTrimPoints(&start, &end);
+  return ConvertedBytes(entry->GetFileSize(), entry->GetDuration(), trimmed, start, end);
+}
+
+LONGLONG ConversionRun::CurrentFileBytes() { return EntryBytes(current_); }
+
+LONGLONG ConversionRun::EstimateCurrentOutputSize() {
+  if (!current_) return 0;
+  REFERENCE_TIME span = current_->GetDuration(), from = 0, start = 0, end = 0;
+  if (current_->GetTrimPoints(&start, &end)) {
+    span = end - start;
+    from = start;
+  }
+  if (span == kUnknownTime || span < 0) span = 0;
+  const LONGLONG nominal = EstimateOutputSize(*current_, span);
+  if (!player_) return nominal;
+  LONGLONG written = 0;
+  for (const std::string& file : OutputsOf(current_)) {
+    struct stat st;
+    if (::stat(file.c_str(), &st) == 0) written += st.st_size;
+  }
+  return RefineSizeEstimate(nominal, written, WrittenPosition() - from, span, counters_.FileElapsedMs());
 }
 
 LONG ConversionRun::MapFileProgress(LONG low, LONG high) { return counters_.MapFileProgress(low, high, Position()); }
