@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <gtest/gtest.h>
+
 namespace tavtest {
 
 namespace fs = std::filesystem;
@@ -71,18 +73,28 @@ std::string SharedTestData(const std::string& sub) {
   const std::string named = EnvOr("TAVRION_SHARED_TESTDATA", "");
   if (!named.empty()) {
     fs::path p = fs::path(named) / sub;
-    return fs::exists(p, ec) ? p.string() : std::string();
+    if (fs::exists(p, ec)) return p.string();
+    if (InCi()) ADD_FAILURE() << "CI=true: the shared test data " << p.string() << " is missing";
+    return std::string();
   }
   for (fs::path dir = fs::path(SourceDir()).parent_path(); !dir.empty(); dir = dir.parent_path()) {
     fs::path p = dir / "shared" / "testdata" / sub;
     if (fs::exists(p, ec)) return p.string();
     if (dir == dir.root_path()) break;
   }
+  if (InCi()) ADD_FAILURE() << "CI=true: the shared test data " << sub << " is missing (TAVRION_SHARED_TESTDATA)";
   return std::string();
+}
+
+bool InCi() {
+  const char* ci = std::getenv("CI");
+  return ci && (std::string(ci) == "true" || std::string(ci) == "1");
 }
 
 bool HaveFfmpeg() {
   static const bool have = Run("command -v ffmpeg >/dev/null 2>&1 && command -v ffprobe >/dev/null 2>&1") == 0;
+  // A CI machine that lacks them would skip every end-to-end test and still read green.
+  if (!have && InCi()) ADD_FAILURE() << "CI=true: the ffmpeg and ffprobe programs are needed";
   return have;
 }
 

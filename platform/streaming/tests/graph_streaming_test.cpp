@@ -8,6 +8,7 @@
 
 #include "platform/streaming/tests/graph_testfilters.h"
 #include "platform/streaming/tests/graph_testutil.h"
+#include "tests/support/testenv.h"
 
 namespace {
 
@@ -265,13 +266,13 @@ TEST_F(GraphStreamingTest, SeekWhileRunning_FlushesAndRestartsAtTheNewPosition) 
   EXPECT_EQ(duration, 10 * UNITS);
 
   ASSERT_TRUE(SUCCEEDED(control_->Run()));
-  Sleep(150);
+  ASSERT_TRUE(tavtest::WaitFor([&] { return !renderer->Presented().empty(); })) << "the graph never streamed";
   LONGLONG pos = 5 * UNITS, stop = 6 * UNITS;
   ASSERT_EQ(seeking_->SetPositions(&pos, AM_SEEKING_AbsolutePositioning | AM_SEEKING_SeekToKeyFrame, &stop,
                                    AM_SEEKING_AbsolutePositioning),
             S_OK);
   // The new segment starts on the source's new streaming thread.
-  for (int i = 0; i < 500 && source->Pin()->segments < 2; ++i) Sleep(2);
+  tavtest::WaitFor([&] { return source->Pin()->segments >= 2; });
   EXPECT_EQ(source->Pin()->segments, 2);
   EXPECT_EQ(source->Pin()->lastSegmentStart, 5 * UNITS);
   LONGLONG now = 0, end = 0;
@@ -318,7 +319,7 @@ TEST_F(GraphStreamingTest, SeekWhilePaused_ShowsTheNewFrameAndRunsOnFromIt) {
 
   renderer->Clear();
   ASSERT_TRUE(SUCCEEDED(control_->Run()));
-  Sleep(200);
+  ASSERT_TRUE(tavtest::WaitFor([&] { return renderer->Presented().size() >= 2; })) << "the graph never ran on";
   auto shown = renderer->Presented();
   ASSERT_FALSE(shown.empty());
   EXPECT_EQ(shown.front().mediaTime, 2 * UNITS);
