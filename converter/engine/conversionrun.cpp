@@ -7,6 +7,7 @@
 #include "libs/vxcamwriter/vxcamwriter.h"
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
+#include "media/contract/mediatypeptr.h"
 #include "media/contract/sysparams.h"
 #include "media/contract/uuids.h"
 
@@ -22,7 +23,8 @@ ComPtr<IPin> PinByName(IBaseFilter* filter, const char16_t* name) {
     pin.Attach(p);
     PIN_INFO info{};
     if (SUCCEEDED(pin->QueryPinInfo(&info))) {
-      if (info.pFilter) info.pFilter->Release();
+      ComPtr<IBaseFilter> owner;
+      owner.Attach(info.pFilter);  // counted for us; let go at once
       if (std::u16string(info.achName) == name) return pin;
     }
   }
@@ -41,14 +43,9 @@ ComPtr<IPin> InputFor(IBaseFilter* filter, const GUID& majorType) {
     if (FAILED(pin->QueryDirection(&d)) || d != PINDIR_INPUT) continue;
     ComPtr<IEnumMediaTypes> types;
     if (FAILED(pin->EnumMediaTypes(&types)) || !types) continue;
-    AM_MEDIA_TYPE* mt = nullptr;
+    MediaTypePtr mt;
     bool match = false;
-    while (!match && types->Next(1, &mt, nullptr) == S_OK) {
-      match = mt->majortype == majorType;
-      if (mt->cbFormat && mt->pbFormat) CoTaskMemFree(mt->pbFormat);
-      if (mt->pUnk) mt->pUnk->Release();
-      CoTaskMemFree(mt);
-    }
+    while (!match && types->Next(1, mt.Out(), nullptr) == S_OK) match = mt->majortype == majorType;
     if (match) return pin;
   }
   return nullptr;
@@ -195,18 +192,13 @@ void ConversionRun::BuildConversionGraph(HRChecker& c, CConvertOrder* entry, con
 
   ComPtr<IPin> video, audio;
   for (const auto& pin : b.PendingPins()) {
-    AM_MEDIA_TYPE mt{};
     ComPtr<IEnumMediaTypes> types;
     if (FAILED(pin->EnumMediaTypes(&types)) || !types) continue;
-    AM_MEDIA_TYPE* t = nullptr;
-    if (types->Next(1, &t, nullptr) == S_OK) {
+    MediaTypePtr t;
+    if (types->Next(1, t.Out(), nullptr) == S_OK) {
       if (t->majortype == MEDIATYPE_Video && !video) video = pin;
       if (t->majortype == MEDIATYPE_Audio && !audio) audio = pin;
-      if (t->cbFormat && t->pbFormat) CoTaskMemFree(t->pbFormat);
-      if (t->pUnk) t->pUnk->Release();
-      CoTaskMemFree(t);
     }
-    (void)mt;
   }
   if (!video) c.Check(VFW_E_UNSUPPORTED_VIDEO);
 
@@ -324,13 +316,11 @@ bool ConversionRun::IsToleratedEnd() const {
     while (!found && pins->Next(1, &p, nullptr) == S_OK) {
       ComPtr<IPin> pin;
       pin.Attach(p);
-      AM_MEDIA_TYPE mt{};
-      if (pin->ConnectionMediaType(&mt) != S_OK) continue;
-      if (mt.majortype == MEDIATYPE_Video && mt.formattype == FORMAT_VideoInfo) {
-        for (const char* c : codes) found = found || mt.subtype == FourccSubtype(MAKEFOURCC(c[0], c[1], c[2], c[3]));
+      ScopedMediaType mt;
+      if (pin->ConnectionMediaType(mt.Out()) != S_OK) continue;
+      if (mt->majortype == MEDIATYPE_Video && mt->formattype == FORMAT_VideoInfo) {
+        for (const char* c : codes) found = found || mt->subtype == FourccSubtype(MAKEFOURCC(c[0], c[1], c[2], c[3]));
       }
-      if (mt.cbFormat && mt.pbFormat) CoTaskMemFree(mt.pbFormat);
-      if (mt.pUnk) mt.pUnk->Release();
     }
   }
   return found;

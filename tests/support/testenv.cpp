@@ -86,6 +86,48 @@ std::string SharedTestData(const std::string& sub) {
   return std::string();
 }
 
+namespace {
+
+// FNV-1a: the same key in every test process and every build.
+uint64_t StableHash(const std::string& text) {
+  uint64_t h = 1469598103934665603ULL;
+  for (unsigned char c : text) {
+    h ^= c;
+    h *= 1099511628211ULL;
+  }
+  return h;
+}
+
+std::string MovieCacheDir() {
+  const char* named = std::getenv("TAVRION_TEST_CACHE");
+  return named && *named ? std::string(named) : BuildDir() + "/tests/movie-cache";
+}
+
+}  // namespace
+
+bool GeneratedMovie(const std::string& ffmpegArgs, const std::string& path) {
+  const std::string extension = fs::path(path).extension().string();
+  char key[32];
+  std::snprintf(key, sizeof key, "%016llx", static_cast<unsigned long long>(StableHash(ffmpegArgs + "|" + extension)));
+  const std::string dir = MovieCacheDir();
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  const std::string cached = dir + "/" + key + extension;
+  if (!fs::exists(cached, ec)) {
+    // Made under a name of this process and renamed into place, so a process beside this
+    // one never reads half a movie; the last of two that race simply wins.
+    const std::string partial = dir + "/" + key + ".part" + std::to_string(getpid()) + extension;
+    if (Run("ffmpeg -nostdin -loglevel error -y " + ffmpegArgs + " '" + partial + "'") != 0) {
+      fs::remove(partial, ec);
+      return false;
+    }
+    fs::rename(partial, cached, ec);
+    if (ec) return false;
+  }
+  fs::copy_file(cached, path, fs::copy_options::overwrite_existing, ec);
+  return !ec;
+}
+
 bool InCi() {
   const char* ci = std::getenv("CI");
   return ci && (std::string(ci) == "true" || std::string(ci) == "1");

@@ -44,6 +44,13 @@ bool WaitFor(F&& condition, std::chrono::milliseconds timeout = std::chrono::sec
   return true;
 }
 
+// Makes path a copy of the movie "ffmpeg -nostdin -loglevel error -y <ffmpegArgs> <file>"
+// writes, with path's extension. Each movie is made once per run and kept in a cache folder
+// shared by the test processes ($TAVRION_TEST_CACHE, else tests/movie-cache in the build
+// tree), keyed by its arguments and extension; the copy is the test's own to change. False
+// when ffmpeg fails.
+bool GeneratedMovie(const std::string& ffmpegArgs, const std::string& path);
+
 // Runs a shell command; returns its exit status.
 int Run(const std::string& command);
 // Runs a shell command and returns what it printed on stdout.

@@ -28,10 +28,10 @@ std::string Convert(const std::string& args, int* status) {
 }
 
 std::string Movie(const std::string& path, const std::string& size, int seconds) {
-  EXPECT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=" + size +
-                         ":rate=30 -f lavfi -i sine=frequency=440:sample_rate=44100 -t " + std::to_string(seconds) +
-                         " -c:v mpeg4 -vtag XVID -c:a libmp3lame -ac 2 '" + path + "'"),
-            0);
+  EXPECT_TRUE(tavtest::GeneratedMovie("-f lavfi -i testsrc=size=" + size +
+                                       ":rate=30 -f lavfi -i sine=frequency=440:sample_rate=44100 -t " +
+                                       std::to_string(seconds) + " -c:v mpeg4 -vtag XVID -c:a libmp3lame -ac 2",
+                                       path));
   return path;
 }
 
@@ -247,9 +247,7 @@ TEST(CliProbe, AVideoNoDecoderTakes_IsNamedInTheResult_AndTheDroppedSplitIsSaid)
   NEED_FFMPEG();
   const std::string dir = tavtest::MakeTempSubdir("nodecoder");
   const std::string plain = dir + "/plain.avi";
-  ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=30 -t 1 "
-                         "-c:v mpeg4 -vtag XVID -an '" + plain + "'"),
-            0);
+  ASSERT_TRUE(tavtest::GeneratedMovie("-f lavfi -i testsrc=size=160x120:rate=30 -t 1 -c:v mpeg4 -vtag XVID -an", plain));
   // The same movie with a FOURCC no decoder knows.
   std::string bytes = Read(plain);
   for (const char* tag : {"XVID", "xvid"})

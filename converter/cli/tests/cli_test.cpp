@@ -21,10 +21,10 @@ std::string Convert(const std::string& args, int* status) {
 
 std::string Movie(const std::string& dir, const std::string& name, const std::string& size) {
   const std::string path = dir + "/" + name;
-  const std::string cmd = "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=" + size +
-                          ":rate=30 -f lavfi -i sine=frequency=440:sample_rate=44100 -t 2 -c:v mpeg4 -vtag XVID "
-                          "-c:a libmp3lame -ac 2 '" + path + "'";
-  EXPECT_EQ(tavtest::Run(cmd), 0);
+  EXPECT_TRUE(tavtest::GeneratedMovie("-f lavfi -i testsrc=size=" + size +
+                                           ":rate=30 -f lavfi -i sine=frequency=440:sample_rate=44100 -t 2 -c:v mpeg4 "
+                                           "-vtag XVID -c:a libmp3lame -ac 2",
+                                       path));
   return path;
 }
 
