@@ -57,8 +57,12 @@ class ConsoleView : public DocumentObserver {
   explicit ConsoleView(CTavrionConverterDoc& doc) : doc_(doc) {}
   void OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string*) override {
     if (hint == kHintRemoveConverted && entry) removed_.push_back(entry);
+    if (hint == kHintEntryStateChanged && entry && entry->GetState() == CConvertOrder::kConverted)
+      finished_.push_back(entry);
   }
   std::vector<CConvertOrder*> removed_;
+  // Converted entries whose last progress line (100%) is still to be printed.
+  std::vector<CConvertOrder*> finished_;
 
  private:
   CTavrionConverterDoc& doc_;
@@ -143,6 +147,23 @@ int main(int argc, char** argv) {
   const bool tty = isatty(STDOUT_FILENO);
   int shownInterrupts = 0;
   DWORD lastPrint = 0;
+  // A file's progress ends at 100%, with the size it came to, whenever the sampling
+  // happened to look last.
+  auto printFinished = [&] {
+    if (!opt.quiet) {
+      for (CConvertOrder* done : view.finished_) {
+        LONGLONG bytes = 0;
+        for (const std::string& f : run.OutputsOf(done)) {
+          struct stat st {};
+          if (::stat(f.c_str(), &st) == 0) bytes += st.st_size;
+        }
+        std::printf("%s%s 100%% | %lld KB\n", tty ? "\r\033[K" : "", done->SourcePath().FileName().c_str(),
+                    static_cast<long long>(bytes / 1024));
+      }
+      std::fflush(stdout);
+    }
+    view.finished_.clear();
+  };
   while (run.IsConverting()) {
     WaitForMessageOrInterrupt(200);
     MSG msg;
@@ -152,6 +173,7 @@ int main(int argc, char** argv) {
       run.StopConversion();  // "Break"
       break;
     }
+    printFinished();
     if (opt.quiet || !run.IsConverting()) continue;
     const DWORD now = GetTickCount();
     if (!tty && now - lastPrint < 2000) continue;
@@ -174,6 +196,7 @@ int main(int argc, char** argv) {
     else std::printf("%s\n", line);
     std::fflush(stdout);
   }
+  printFinished();
   if (tty && !opt.quiet) std::printf("\r\033[K");
 
   int status = addFailed ? 1 : 0;

@@ -389,6 +389,11 @@ void CAvSplitter::StopStreaming(bool flush) {
 
 // ---- streaming ------------------------------------------------------------------------------
 
+// The streaming thread reads outputs_ and demuxer_, which lock_ guards, without taking
+// lock_: they change only in OpenLocked and CloseLocked, which run while the filter is
+// stopped (Load and the input connection refuse otherwise), and the thread exists only
+// between StartStreaming and the join in StopStreaming (Stop, and every seek, end it first).
+// Starting and joining the thread order its reads after and before those writes.
 void CAvSplitter::StreamingThread() {
   std::vector<CAvOutputPin*> byStream(size_t(demuxer_->StreamCount()), nullptr);
   std::vector<CAvOutputPin*> pins;

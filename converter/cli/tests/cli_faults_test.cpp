@@ -277,6 +277,21 @@ TEST(CliRegistry, AFolderThatCannotHoldTheRegistry_IsNamedAsTheCause) {
   EXPECT_TRUE(QvfFiles(dir).empty()) << out;
 }
 
+TEST(CliProgress, EachConvertedFileEndsAtAHundredPercent_WithItsSize) {
+  NEED_FFMPEG();
+  const std::string dir = tavtest::MakeTempSubdir("progress");
+  const std::string a = Movie(dir + "/a.avi", "160x120", 1);
+  const std::string b = Movie(dir + "/b.avi", "160x120", 2);
+  int status = 0;
+  const std::string out = Convert("'" + a + "' '" + b + "'", &status);
+  EXPECT_EQ(status, 0) << out;
+  for (const char* name : {"a", "b"}) {
+    const auto size = fs::file_size(dir + "/[QVF]-" + name + ".qvf");
+    EXPECT_NE(out.find(std::string(name) + ".avi 100% | " + std::to_string(size / 1024) + " KB\n"), std::string::npos)
+        << out;
+  }
+}
+
 TEST(CliConcurrent, TwoRunsOfOneMovieIntoOneFolder_WriteTwoFiles) {
   NEED_FFMPEG();
   const std::string dir = tavtest::MakeTempSubdir("concurrent");
