@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing, configures and builds (build/).
 # Usage: scripts/setup.sh [extra cmake arguments]
+# BUILD_DIR names another build folder; TARGETS (space-separated) builds only those.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,4 +31,9 @@ fi
 
 BUILD_DIR=${BUILD_DIR:-build}
 cmake -S . -B "$BUILD_DIR" -G Ninja "$@" >/dev/null
-cmake --build "$BUILD_DIR" -j"$(nproc)"
+if [ -n "${TARGETS:-}" ]; then
+  # shellcheck disable=SC2086 # one word per target
+  cmake --build "$BUILD_DIR" -j"$(nproc)" --target $TARGETS
+else
+  cmake --build "$BUILD_DIR" -j"$(nproc)"
+fi

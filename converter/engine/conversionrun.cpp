@@ -1,10 +1,13 @@
 #include "converter/engine/conversionrun.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
 
 #include "libs/vxcamwriter/vxcamwriter.h"
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
+#include "media/contract/mediatypeptr.h"
 #include "media/contract/sysparams.h"
 #include "media/contract/uuids.h"
 
@@ -20,7 +23,8 @@ ComPtr<IPin> PinByName(IBaseFilter* filter, const char16_t* name) {
     pin.Attach(p);
     PIN_INFO info{};
     if (SUCCEEDED(pin->QueryPinInfo(&info))) {
-      if (info.pFilter) info.pFilter->Release();
+      ComPtr<IBaseFilter> owner;
+      owner.Attach(info.pFilter);  // counted for us; let go at once
       if (std::u16string(info.achName) == name) return pin;
     }
   }
@@ -39,14 +43,9 @@ ComPtr<IPin> InputFor(IBaseFilter* filter, const GUID& majorType) {
     if (FAILED(pin->QueryDirection(&d)) || d != PINDIR_INPUT) continue;
     ComPtr<IEnumMediaTypes> types;
     if (FAILED(pin->EnumMediaTypes(&types)) || !types) continue;
-    AM_MEDIA_TYPE* mt = nullptr;
+    MediaTypePtr mt;
     bool match = false;
-    while (!match && types->Next(1, &mt, nullptr) == S_OK) {
-      match = mt->majortype == majorType;
-      if (mt->cbFormat && mt->pbFormat) CoTaskMemFree(mt->pbFormat);
-      if (mt->pUnk) mt->pUnk->Release();
-      CoTaskMemFree(mt);
-    }
+    while (!match && types->Next(1, mt.Out(), nullptr) == S_OK) match = mt->majortype == majorType;
     if (match) return pin;
   }
   return nullptr;
@@ -96,8 +95,7 @@ void ConversionRun::StartConversion(PlayerCore* player) {
     CConvertOrder* e = doc_.GetAt(i);
     e->ResetState();
     if (e->IsChecked()) {
-      const LONGLONG size = e->GetFileSize();
-      if (size > 0) totalBytes += size;
+      totalBytes += EntryBytes(e);
       ++checkedCount_;
     }
   }
@@ -107,7 +105,7 @@ void ConversionRun::StartConversion(PlayerCore* player) {
   current_ = CheckedAfter(nullptr);
   doc_.UpdateAllViews(kHintCurrentChanged, current_);
   while (current_ && !ConvertEntry(current_, 0)) {
-    counters_.FileDone(current_->GetFileSize() > 0 ? current_->GetFileSize() : 0);
+    counters_.FileDone(EntryBytes(current_));
     current_ = CheckedAfter(current_);
     doc_.SetFileCounters(++currentIndex_, checkedCount_);
     doc_.UpdateAllViews(kHintCurrentChanged, current_);
@@ -195,18 +193,13 @@ void ConversionRun::BuildConversionGraph(HRChecker& c, CConvertOrder* entry, con
 
   ComPtr<IPin> video, audio;
   for (const auto& pin : b.PendingPins()) {
-    AM_MEDIA_TYPE mt{};
     ComPtr<IEnumMediaTypes> types;
     if (FAILED(pin->EnumMediaTypes(&types)) || !types) continue;
-    AM_MEDIA_TYPE* t = nullptr;
-    if (types->Next(1, &t, nullptr) == S_OK) {
+    MediaTypePtr t;
+    if (types->Next(1, t.Out(), nullptr) == S_OK) {
       if (t->majortype == MEDIATYPE_Video && !video) video = pin;
       if (t->majortype == MEDIATYPE_Audio && !audio) audio = pin;
-      if (t->cbFormat && t->pbFormat) CoTaskMemFree(t->pbFormat);
-      if (t->pUnk) t->pUnk->Release();
-      CoTaskMemFree(t);
     }
-    (void)mt;
   }
   if (!video) c.Check(VFW_E_UNSUPPORTED_VIDEO);
 
@@ -324,13 +317,11 @@ bool ConversionRun::IsToleratedEnd() const {
     while (!found && pins->Next(1, &p, nullptr) == S_OK) {
       ComPtr<IPin> pin;
       pin.Attach(p);
-      AM_MEDIA_TYPE mt{};
-      if (pin->ConnectionMediaType(&mt) != S_OK) continue;
-      if (mt.majortype == MEDIATYPE_Video && mt.formattype == FORMAT_VideoInfo) {
-        for (const char* c : codes) found = found || mt.subtype == FourccSubtype(MAKEFOURCC(c[0], c[1], c[2], c[3]));
+      ScopedMediaType mt;
+      if (pin->ConnectionMediaType(mt.Out()) != S_OK) continue;
+      if (mt->majortype == MEDIATYPE_Video && mt->formattype == FORMAT_VideoInfo) {
+        for (const char* c : codes) found = found || mt->subtype == FourccSubtype(MAKEFOURCC(c[0], c[1], c[2], c[3]));
       }
-      if (mt.cbFormat && mt.pbFormat) CoTaskMemFree(mt.pbFormat);
-      if (mt.pUnk) mt.pUnk->Release();
     }
   }
   return found;
@@ -344,7 +335,7 @@ void ConversionRun::OnPlayerEvent(PlayerCore* player, LONG code) {
     if (position <= partStart_) {
       // The part ends where it began: another one would too, for ever.
       current_->SetFailed(E_UNEXPECTED);
-      counters_.FileDone(current_->GetFileSize() > 0 ? current_->GetFileSize() : 0);
+      counters_.FileDone(EntryBytes(current_));
       MoveOn(false);
       return;
     }
@@ -357,7 +348,9 @@ void ConversionRun::OnPlayerEvent(PlayerCore* player, LONG code) {
     converted = true;
   // The exporter finishes the movie file when the graph stops.
   player_->Stop();
-  if (converted && !WroteVideo()) {
+  // A graph that completed without a single picture made no movie. (The tolerated end of
+  // the DivX family is taken at its word.)
+  if (code == EC_COMPLETE && !WroteVideo()) {
     converted = false;
     current_->SetFailed(E_FAIL,
                         "no picture was converted (the movie ends before the start point, or it cannot be read)");
@@ -372,7 +365,7 @@ void ConversionRun::OnPlayerEvent(PlayerCore* player, LONG code) {
     // broken file under the final name.
     if (hr == HRESULT_FROM_WIN32(ERROR_DISK_FULL)) Teardown(false, true);
   }
-  counters_.FileDone(current_->GetFileSize() > 0 ? current_->GetFileSize() : 0);
+  counters_.FileDone(EntryBytes(current_));
   MoveOn(converted);
 }
 
@@ -412,7 +405,7 @@ void ConversionRun::MoveOn(bool convertedNow) {
     doc_.UpdateAllViews(kHintCurrentChanged, current_);
     if (!current_) break;
     if (ConvertEntry(current_, 0)) return;
-    counters_.FileDone(current_->GetFileSize() > 0 ? current_->GetFileSize() : 0);
+    counters_.FileDone(EntryBytes(current_));
     convertedNow = false;
   }
   StopConversion();
@@ -452,9 +445,31 @@ FilePosition ConversionRun::Position() {
   return pos;
 }
 
-LONGLONG ConversionRun::CurrentFileBytes() {
-  const LONGLONG size = current_ ? current_->GetFileSize() : 0;
-  return size > 0 ? size : 0;
+LONGLONG ConversionRun::EntryBytes(CConvertOrder* entry) {
+  if (!entry) return 0;
+  REFERENCE_TIME start = 0, end = 0;
+  const bool trimmed = entry->GetTrimPoints(&start, &end);
+  return ConvertedBytes(entry->GetFileSize(), entry->GetDuration(), trimmed, start, end);
+}
+
+LONGLONG ConversionRun::CurrentFileBytes() { return EntryBytes(current_); }
+
+LONGLONG ConversionRun::EstimateCurrentOutputSize() {
+  if (!current_) return 0;
+  REFERENCE_TIME span = current_->GetDuration(), from = 0, start = 0, end = 0;
+  if (current_->GetTrimPoints(&start, &end)) {
+    span = end - start;
+    from = start;
+  }
+  if (span == kUnknownTime || span < 0) span = 0;
+  const LONGLONG nominal = EstimateOutputSize(*current_, span);
+  if (!player_) return nominal;
+  LONGLONG written = 0;
+  for (const std::string& file : OutputsOf(current_)) {
+    struct stat st;
+    if (::stat(file.c_str(), &st) == 0) written += st.st_size;
+  }
+  return RefineSizeEstimate(nominal, written, WrittenPosition() - from, span, counters_.FileElapsedMs());
 }
 
 LONG ConversionRun::MapFileProgress(LONG low, LONG high) { return counters_.MapFileProgress(low, high, Position()); }

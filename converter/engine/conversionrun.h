@@ -54,6 +54,11 @@ class ConversionRun : public PlayerEventSink, public ConversionRunSeam {
   void GetFileTimes(LONGLONG* elapsed, LONGLONG* remaining);
   void GetTotalTimes(LONGLONG* elapsed, LONGLONG* remaining);
 
+  // The expected size of the current entry's output: the nominal figure from the bit rate
+  // at first, then, once the file has run a few seconds, the bytes written so far scaled to
+  // the whole span.
+  LONGLONG EstimateCurrentOutputSize();
+
   // Whether the tee's second output feeds a preview renderer (on by default). A front end
   // without a screen turns it off: every frame would be copied, converted and drawn for
   // nobody.
@@ -79,6 +84,8 @@ class ConversionRun : public PlayerEventSink, public ConversionRunSeam {
   FilePosition Position();
   REFERENCE_TIME WrittenPosition();
   LONGLONG CurrentFileBytes();
+  // What an entry weighs in the total progress: the bytes of the source it converts.
+  LONGLONG EntryBytes(CConvertOrder* entry);
 
   CTavrionConverterDoc& doc_;
   FilterGraphBuilder& builder_;

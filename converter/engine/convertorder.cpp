@@ -228,38 +228,38 @@ std::string CConvertOrder::CheckSettings(HRESULT* hr) const {
   }
   *hr = E_INVALIDARG;
   char text[160];
-  if (!((frameWidth_ == 320 && frameHeight_ == 240) || (frameWidth_ == 640 && frameHeight_ == 480))) {
-    std::snprintf(text, sizeof text, "the frame size %d x %d is neither 320 x 240 nor 640 x 480", frameWidth_,
-                  frameHeight_);
+  // The interface offers 320 x 240 and 640 x 480 at 15 or 30 fps; a batch file may hold
+  // anything the exporter can write.
+  auto sizeOk = [](int v) { return v >= 16 && v <= 4096 && v % 2 == 0; };
+  if (!sizeOk(frameWidth_) || !sizeOk(frameHeight_)) {
+    std::snprintf(text, sizeof text, "the frame size %d x %d is not an even size from 16 x 16 to 4096 x 4096",
+                  frameWidth_, frameHeight_);
     return text;
   }
-  // Exact: a rate read from a batch file is one of the two the exporter takes, nothing near.
-  if (!(frameRate_ == 15.0 || frameRate_ == 30.0)) {
-    std::snprintf(text, sizeof text, "the frame rate %g is neither 15 nor 30 fps", frameRate_);
+  if (!(frameRate_ >= 1.0 && frameRate_ <= 120.0)) {
+    std::snprintf(text, sizeof text, "the frame rate %g is not between 1 and 120 fps", frameRate_);
     return text;
   }
   if (screenFit_ < 0 || screenFit_ > 3) {
     std::snprintf(text, sizeof text, "the screen fit %d is not one of Fit, Crop and Stretch", screenFit_);
     return text;
   }
-  constexpr ULONGLONG kMiB = 1024 * 1024;
-  switch (splitSize_) {
-    case 0: case 32 * kMiB: case 64 * kMiB: case 128 * kMiB: case 256 * kMiB: case 512 * kMiB: case 1024 * kMiB:
-      break;
-    default:
-      std::snprintf(text, sizeof text, "the split size of %" PRIu64 " bytes is not one of 32, 64, 128, 256 and 512 MB",
-                    static_cast<uint64_t>(splitSize_));
-      return text;
+  // Any split size reaches the exporter, but a part must hold more than its headers, and
+  // the exporter takes a signed 64-bit limit.
+  if (splitSize_ != 0 && (splitSize_ < kMinSplitSize || splitSize_ > ULONGLONG(INT64_MAX))) {
+    std::snprintf(text, sizeof text, "the split size of %" PRIu64 " bytes is not between 64 KB and 8 EB",
+                  static_cast<uint64_t>(splitSize_));
+    return text;
   }
   REFERENCE_TIME start = 0, end = 0;
   if (GetTrimPoints(&start, &end)) {
     if (start < 0 || end < 0) return "a trim point lies before the start of the movie";
-    if (end <= start) return "the end point is not after the start point";
     if (duration_ > 0 && duration_ != kUnknownTime) {
       std::snprintf(text, sizeof text, "%.2f s", double(duration_) / 1e7);
       if (start >= duration_) return std::string("the start point is at or beyond the end of the movie (") + text + ")";
       if (end > duration_) return std::string("the end point is beyond the end of the movie (") + text + ")";
     }
+    if (end <= start) return "the end point is not after the start point";
   }
   *hr = S_OK;
   return std::string();
@@ -341,7 +341,8 @@ std::string CConvertOrder::GetStatusText() const {
     }
   } else if (mt.majortype == GUID_NULL) {
     name = probeMessage_;
-  } else {
+  } else if (mt.subtype != GUID_NULL) {
+    // A stream of unknown kind (a file no splitter recognised) has no name to offer.
     name = GuidName(mt.subtype);
   }
 

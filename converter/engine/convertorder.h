@@ -29,6 +29,9 @@ class FilterGraphBuilder;
 
 // Default subtitle size identifier (the subtitle source's standard size).
 inline constexpr const char* kDefaultSubtitleSize = "A551CAEA-E6D4-4e47-8422-9128EEEE0D46";
+// The smallest split size a conversion accepts (0 = unlimited): a part holds more than its
+// headers.
+inline constexpr ULONGLONG kMinSplitSize = 64 * 1024;
 
 class CConvertOrder : public CObject {
  public:

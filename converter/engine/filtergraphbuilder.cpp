@@ -213,13 +213,21 @@ void FilterGraphBuilder::SetSubtitles(bool on, const std::string& file, const st
 // ---- life cycle -----------------------------------------------------------------------------
 
 HRESULT FilterGraphBuilder::Init() {
+  // Returns its result like the platform calls it wraps; nothing is thrown from here.
   HRChecker c;
-  c.Check(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, &graph_));
-  c.Check(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, &mapper_));
-  c.Check(CreateBindCtx(0, &bindContext_));
-  auto site = graph_.As<IObjectWithSite>();
-  c.CheckPointer(site);
-  c.Check(site->SetSite(static_cast<IAMGraphBuilderCallback*>(callback_.get())));
+  try {
+    c.Check(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, &graph_));
+    c.Check(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, &mapper_));
+    c.Check(CreateBindCtx(0, &bindContext_));
+    auto site = graph_.As<IObjectWithSite>();
+    c.CheckPointer(site);
+    c.Check(site->SetSite(static_cast<IAMGraphBuilderCallback*>(callback_.get())));
+  } catch (const HRChecker& failure) {
+    graph_ = nullptr;
+    mapper_ = nullptr;
+    bindContext_ = nullptr;
+    return failure.GetHr();
+  }
   registration_.RegisterGraph(graph_.Get());
   xReaderAvailable_ = TryCreate(kClsidXReader, xReader_);
   return S_OK;

@@ -31,9 +31,12 @@ class FilterGraphBuilder : public ConversionGraphSeam {
   FilterGraphBuilder& operator=(const FilterGraphBuilder&) = delete;
 
   // ---- life cycle ----
+  // Creates the graph and the mapper; returns the failure code (nothing thrown), and the
+  // builder then has no graph.
   HRESULT Init() override;
   void Clear();
-  // Throws HRChecker on failures of checked calls.
+  // These three throw HRChecker on failures of checked calls; RenderPin also returns
+  // E_POINTER or E_FAIL when the pin cannot be rendered at all.
   HRESULT AddSourceAndRender(const std::string& path);
   HRESULT RenderPin(IPin* pin);
   void FinishGraph(bool runWithoutClock);

@@ -125,7 +125,8 @@ void PlayerCore::DeliverEvents() {
 }
 
 HRESULT PlayerCore::Run() {
-  if (!control_) return E_UNEXPECTED;
+  // Refused while a change is under way or after one failed: only Stop clears that state.
+  if (!control_ || state_ == kNoGraph) return E_UNEXPECTED;
   if (state_ == kRunning) return S_OK;
   if (restartFromStart_) {
     restartFromStart_ = false;
@@ -135,7 +136,7 @@ HRESULT PlayerCore::Run() {
 }
 
 HRESULT PlayerCore::Pause() {
-  if (!control_) return E_UNEXPECTED;
+  if (!control_ || state_ == kNoGraph) return E_UNEXPECTED;
   if (state_ == kPaused) return S_OK;
   return ChangeState(kPaused);
 }

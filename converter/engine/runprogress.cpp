@@ -24,6 +24,23 @@ LONG ClampTo(__int128 v, LONG low, LONG high) {
 
 }  // namespace
 
+LONGLONG ConvertedBytes(LONGLONG fileSize, REFERENCE_TIME duration, bool trimmed, REFERENCE_TIME start,
+                        REFERENCE_TIME end) {
+  if (fileSize <= 0) return 0;
+  if (!trimmed || duration <= 0 || duration == kUnknownRemaining) return fileSize;
+  const REFERENCE_TIME from = std::clamp<REFERENCE_TIME>(start, 0, duration);
+  const REFERENCE_TIME to = std::clamp<REFERENCE_TIME>(end, from, duration);
+  return static_cast<LONGLONG>(static_cast<__int128>(fileSize) * (to - from) / duration);
+}
+
+LONGLONG RefineSizeEstimate(LONGLONG nominal, LONGLONG bytesWritten, REFERENCE_TIME mediaDone,
+                            REFERENCE_TIME span, DWORD fileElapsedMs) {
+  if (fileElapsedMs < kRefineAfterMs || bytesWritten <= 0 || mediaDone <= 0 || span <= 0 ||
+      span == kUnknownRemaining)
+    return nominal;
+  return static_cast<LONGLONG>(static_cast<__int128>(bytesWritten) * span / mediaDone);
+}
+
 LONG MappingPercent(const ProgressMapping& m) {
   const LONGLONG range = static_cast<LONGLONG>(m.high) - m.low;
   if (range == 0) return 50;

@@ -29,6 +29,18 @@ LONG MappingPercent(const ProgressMapping& m);
 void EstimateTimes(DWORD now, DWORD start, DWORD sample, LONG percent, LONGLONG* elapsed,
                    LONGLONG* remaining);
 
+// The bytes of a source an entry converts, which weigh it in the total progress: its whole
+// size, or with valid trim points and a known duration the share they cover.
+LONGLONG ConvertedBytes(LONGLONG fileSize, REFERENCE_TIME duration, bool trimmed, REFERENCE_TIME start,
+                        REFERENCE_TIME end);
+
+// The expected size of a running entry's output: nominal (from the bit rate) until the file
+// has run kRefineAfterMs of run time with some media time done; from then on the bytes
+// written so far scaled from the media time done to the whole span.
+inline constexpr DWORD kRefineAfterMs = 3000;
+LONGLONG RefineSizeEstimate(LONGLONG nominal, LONGLONG bytesWritten, REFERENCE_TIME mediaDone,
+                            REFERENCE_TIME span, DWORD fileElapsedMs);
+
 // Where the current file is, for MapFileProgress.
 struct FilePosition {
   bool trimmed = false;       // start/end are valid trim points
@@ -53,6 +65,8 @@ class RunCounters {
   // ---- run and file life cycle ----
   void StartRun(LONGLONG totalBytes);
   void StartFile();
+  // Run-clock milliseconds since the current file started.
+  DWORD FileElapsedMs() const { return Now() - fileStart_; }
   void FileDone(LONGLONG fileBytes) { bytesDone_ += fileBytes; }
   void InvalidateMappings() { fileProgress_.valid = false; totalProgress_.valid = false; }
 

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <set>
 
@@ -167,6 +169,16 @@ bool IsExecutableFile(const std::string& path) {
 }
 
 }  // namespace
+
+std::string RegistryProblem() {
+  const std::string dir = RegistryDirectory();
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec) return "the registry folder " + dir + " cannot be made: " + ec.message();
+  if (::access(dir.c_str(), W_OK | X_OK) != 0)
+    return "the registry folder " + dir + " cannot be written: " + std::strerror(errno);
+  return std::string();
+}
 
 void RepairRiffSourceFilter() {
   RegKey streams;

@@ -17,6 +17,11 @@ namespace tav {
 // platform's file source. Failures are ignored.
 void RepairRiffSourceFilter();
 
+// Empty when the folder of the registry store exists (or can be made) and takes files;
+// otherwise a text naming the folder and why it cannot be used. Nothing can be registered
+// or created by class without it, so start-up asks before anything else.
+std::string RegistryProblem();
+
 // Sets "outChangeCompatOnly" = 0 in the current user's ffdshow "default" and
 // "high_resolution" keys, where they exist. Nothing is created.
 void TuneFfdshow();

@@ -454,6 +454,11 @@ void CAvSplitter::DeliveryThread(PinDelivery* d) {
 
 // ---- streaming ------------------------------------------------------------------------------
 
+// The streaming thread reads outputs_ and demuxer_, which lock_ guards, without taking
+// lock_: they change only in OpenLocked and CloseLocked, which run while the filter is
+// stopped (Load and the input connection refuse otherwise), and the thread exists only
+// between StartStreaming and the join in StopStreaming (Stop, and every seek, end it first).
+// Starting and joining the thread order its reads after and before those writes.
 void CAvSplitter::StreamingThread() {
   std::vector<PinDelivery*> byStream(size_t(demuxer_->StreamCount()), nullptr);
   for (auto& d : deliveries_) byStream[size_t(d->pin->StreamIndex())] = d.get();

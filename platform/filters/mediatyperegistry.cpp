@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "media/contract/checkbytes.h"
 #include "media/contract/registry.h"
 #include "media/contract/uuids.h"
 #include "platform/filters/filterids.h"
@@ -79,30 +80,6 @@ std::string ReadString(HKEY key, const char* name) {
   return data;
 }
 
-int Hex(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-bool ParseHexBytes(std::string text, size_t count, std::vector<BYTE>* out) {
-  std::string t;
-  for (char c : text)
-    if (c != ' ') t += c;
-  if (t.empty()) {
-    out->assign(count, 0xFF);
-    return true;
-  }
-  if (t.size() != count * 2) return false;
-  out->resize(count);
-  for (size_t i = 0; i < count; ++i) {
-    int hi = Hex(t[2 * i]), lo = Hex(t[2 * i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    (*out)[i] = BYTE(hi * 16 + lo);
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -161,28 +138,9 @@ HRESULT RemoveMediaTypeEntries() {
 }
 
 bool CheckBytesLineMatches(const std::string& line, void* context, ReadAtFn read, LONGLONG size) {
-  std::vector<std::string> parts;
-  for (size_t start = 0;;) {
-    size_t comma = line.find(',', start);
-    parts.push_back(line.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
-  if (parts.size() < 4 || parts.size() % 4 != 0) return false;
-  for (size_t i = 0; i < parts.size(); i += 4) {
-    LONGLONG offset = std::strtoll(parts[i].c_str(), nullptr, 10);
-    LONGLONG count = std::strtoll(parts[i + 1].c_str(), nullptr, 10);
-    if (count <= 0 || count > 4096) return false;
-    if (offset < 0) offset += size;
-    if (offset < 0 || offset + count > size) return false;
-    std::vector<BYTE> mask, value, data(size_t(count), 0);
-    if (!ParseHexBytes(parts[i + 2], size_t(count), &mask) || !ParseHexBytes(parts[i + 3], size_t(count), &value))
-      return false;
-    if (read(context, offset, LONG(count), data.data()) != LONG(count)) return false;
-    for (size_t j = 0; j < data.size(); ++j)
-      if ((data[j] & mask[j]) != value[j]) return false;
-  }
-  return true;
+  return tav::CheckBytesMatch(line, size, [context, read](LONGLONG offset, LONG count, BYTE* buffer) {
+    return read(context, offset, count, buffer) == count;
+  });
 }
 
 bool MatchCheckBytes(void* context, ReadAtFn read, LONGLONG size, GUID* subtype) {

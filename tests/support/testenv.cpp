@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <gtest/gtest.h>
+
 namespace tavtest {
 
 namespace fs = std::filesystem;
@@ -71,18 +73,70 @@ std::string SharedTestData(const std::string& sub) {
   const std::string named = EnvOr("TAVRION_SHARED_TESTDATA", "");
   if (!named.empty()) {
     fs::path p = fs::path(named) / sub;
-    return fs::exists(p, ec) ? p.string() : std::string();
+    if (fs::exists(p, ec)) return p.string();
+    if (InCi()) ADD_FAILURE() << "CI=true: the shared test data " << p.string() << " is missing";
+    return std::string();
   }
   for (fs::path dir = fs::path(SourceDir()).parent_path(); !dir.empty(); dir = dir.parent_path()) {
     fs::path p = dir / "shared" / "testdata" / sub;
     if (fs::exists(p, ec)) return p.string();
     if (dir == dir.root_path()) break;
   }
+  if (InCi()) ADD_FAILURE() << "CI=true: the shared test data " << sub << " is missing (TAVRION_SHARED_TESTDATA)";
   return std::string();
+}
+
+namespace {
+
+// FNV-1a: the same key in every test process and every build.
+uint64_t StableHash(const std::string& text) {
+  uint64_t h = 1469598103934665603ULL;
+  for (unsigned char c : text) {
+    h ^= c;
+    h *= 1099511628211ULL;
+  }
+  return h;
+}
+
+std::string MovieCacheDir() {
+  const char* named = std::getenv("TAVRION_TEST_CACHE");
+  return named && *named ? std::string(named) : BuildDir() + "/tests/movie-cache";
+}
+
+}  // namespace
+
+bool GeneratedMovie(const std::string& ffmpegArgs, const std::string& path) {
+  const std::string extension = fs::path(path).extension().string();
+  char key[32];
+  std::snprintf(key, sizeof key, "%016llx", static_cast<unsigned long long>(StableHash(ffmpegArgs + "|" + extension)));
+  const std::string dir = MovieCacheDir();
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  const std::string cached = dir + "/" + key + extension;
+  if (!fs::exists(cached, ec)) {
+    // Made under a name of this process and renamed into place, so a process beside this
+    // one never reads half a movie; the last of two that race simply wins.
+    const std::string partial = dir + "/" + key + ".part" + std::to_string(getpid()) + extension;
+    if (Run("ffmpeg -nostdin -loglevel error -y " + ffmpegArgs + " '" + partial + "'") != 0) {
+      fs::remove(partial, ec);
+      return false;
+    }
+    fs::rename(partial, cached, ec);
+    if (ec) return false;
+  }
+  fs::copy_file(cached, path, fs::copy_options::overwrite_existing, ec);
+  return !ec;
+}
+
+bool InCi() {
+  const char* ci = std::getenv("CI");
+  return ci && (std::string(ci) == "true" || std::string(ci) == "1");
 }
 
 bool HaveFfmpeg() {
   static const bool have = Run("command -v ffmpeg >/dev/null 2>&1 && command -v ffprobe >/dev/null 2>&1") == 0;
+  // A CI machine that lacks them would skip every end-to-end test and still read green.
+  if (!have && InCi()) ADD_FAILURE() << "CI=true: the ffmpeg and ffprobe programs are needed";
   return have;
 }
 

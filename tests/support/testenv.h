@@ -1,7 +1,9 @@
 // Facts about the test process: its private folders and where the build put things.
 #pragma once
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 namespace tavtest {
 
@@ -22,10 +24,33 @@ std::string LibraryPath(const std::string& name);
 // build/bin/<name>
 std::string ProgramPath(const std::string& name);
 // <sub> of shared/testdata beside the checkout or one of its parent folders, or of
-// $TAVRION_SHARED_TESTDATA; empty when absent (tests then skip, saying so).
+// $TAVRION_SHARED_TESTDATA; empty when absent (tests then skip, saying so;
+// in CI the calling test fails).
 std::string SharedTestData(const std::string& sub);
-// True when the ffmpeg and ffprobe command-line tools are on PATH.
+// True when the ffmpeg and ffprobe command-line tools are on PATH. In CI (CI=true) their
+// absence also fails the calling test, and so does missing shared test data.
 bool HaveFfmpeg();
+bool InCi();
+// Waits until condition() holds, looking every millisecond; false when timeout passes
+// first. Tests wait for what they need to see rather than sleep a fixed time, which is too
+// short on a loaded machine and wasted on an idle one.
+template <typename F>
+bool WaitFor(F&& condition, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+  const auto end = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= end) return condition();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// Makes path a copy of the movie "ffmpeg -nostdin -loglevel error -y <ffmpegArgs> <file>"
+// writes, with path's extension. Each movie is made once per run and kept in a cache folder
+// shared by the test processes ($TAVRION_TEST_CACHE, else tests/movie-cache in the build
+// tree), keyed by its arguments and extension; the copy is the test's own to change. False
+// when ffmpeg fails.
+bool GeneratedMovie(const std::string& ffmpegArgs, const std::string& path);
+
 // Runs a shell command; returns its exit status.
 int Run(const std::string& command);
 // Runs a shell command and returns what it printed on stdout.

@@ -28,10 +28,10 @@ std::string Convert(const std::string& args, int* status) {
 }
 
 std::string Movie(const std::string& path, const std::string& size, int seconds) {
-  EXPECT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=" + size +
-                         ":rate=30 -f lavfi -i sine=frequency=440:sample_rate=44100 -t " + std::to_string(seconds) +
-                         " -c:v mpeg4 -vtag XVID -c:a libmp3lame -ac 2 '" + path + "'"),
-            0);
+  EXPECT_TRUE(tavtest::GeneratedMovie("-f lavfi -i testsrc=size=" + size +
+                                       ":rate=30 -f lavfi -i sine=frequency=440:sample_rate=44100 -t " +
+                                       std::to_string(seconds) + " -c:v mpeg4 -vtag XVID -c:a libmp3lame -ac 2",
+                                       path));
   return path;
 }
 
@@ -162,6 +162,10 @@ std::string BadBatch(const std::string& dir, const std::string& movie) {
   add([](CConvertOrder& e) { e.SetFrameRate(1e308); });
   add([](CConvertOrder& e) { e.SetFrameRate(1e6); });
   add([](CConvertOrder& e) { e.SetFrameSize(1, 1); });
+  add([](CConvertOrder& e) {
+    e.SetSourceInfo(20000000, 160, 120, true);
+    e.SetSplitSize(7);
+  });
   add([](CConvertOrder& e) { e.SetTrimPoints(1000 * 10000000LL, 1001 * 10000000LL); });
   add([](CConvertOrder&) {});
   const std::string batch = dir + "/bad.tvc";
@@ -180,8 +184,9 @@ TEST(CliBatch, ValuesNoEntryAccepts_FailThatEntryAlone_AndLeaveNoFile) {
   EXPECT_EQ(status, 1) << out;
   const std::string failed = movie + " -> -: Error: ";
   for (const char* reason :
-       {"the frame rate 1e-300 is neither 15 nor 30 fps", "the frame rate 1e+308 is neither 15 nor 30 fps",
-        "the frame rate 1e+06 is neither 15 nor 30 fps", "the frame size 1 x 1 is neither 320 x 240 nor 640 x 480",
+       {"the frame rate 1e-300 is not between 1 and 120 fps", "the frame rate 1e+308 is not between 1 and 120 fps",
+        "the frame rate 1e+06 is not between 1 and 120 fps",
+        "the frame size 1 x 1 is not an even size from 16 x 16 to 4096 x 4096", "the split size of 7 bytes is not between 64 KB and 8 EB",
         "the start point is at or beyond the end of the movie (2."})
     EXPECT_NE(out.find(failed + reason), std::string::npos) << reason << "\n" << out;
   EXPECT_NE(out.find(movie + " -> " + dir + "/[QVF]-a.qvf: Converted\n"), std::string::npos) << out;
@@ -236,6 +241,55 @@ TEST(CliBadInputs, WhatIsNotAMovieIsNamed_AndEveryInputHasItsLine) {
   out = tavtest::Capture("cd '" + dir + "' && " + Program() + " --quiet -- -dash.avi 2>&1", &status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_NE(out.find(dir + "/-dash.avi -> " + dir + "/[QVF]--dash.qvf: Converted\n"), std::string::npos) << out;
+}
+
+TEST(CliProbe, AVideoNoDecoderTakes_IsNamedInTheResult_AndTheDroppedSplitIsSaid) {
+  NEED_FFMPEG();
+  const std::string dir = tavtest::MakeTempSubdir("nodecoder");
+  const std::string plain = dir + "/plain.avi";
+  ASSERT_TRUE(tavtest::GeneratedMovie("-f lavfi -i testsrc=size=160x120:rate=30 -t 1 -c:v mpeg4 -vtag XVID -an", plain));
+  // The same movie with a FOURCC no decoder knows.
+  std::string bytes = Read(plain);
+  for (const char* tag : {"XVID", "xvid"})
+    for (size_t at = bytes.find(tag); at != std::string::npos && at < 4096; at = bytes.find(tag, at))
+      bytes.replace(at, 4, "ABCD");
+  const std::string odd = dir + "/odd.avi";
+  std::ofstream(odd, std::ios::binary) << bytes;
+  int status = 0;
+  const std::string out = Convert("--quiet --split 32M '" + odd + "'", &status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find(odd + " -> -: Cannot decode ABCD video. Please install ABCD video codec\n"), std::string::npos)
+      << out;
+  EXPECT_NE(out.find("could not be read to find whether it can be split"), std::string::npos) << out;
+}
+
+TEST(CliRegistry, AFolderThatCannotHoldTheRegistry_IsNamedAsTheCause) {
+  NEED_FFMPEG();
+  const std::string dir = tavtest::MakeTempSubdir("noregistry");
+  const std::string a = Movie(dir + "/a.avi", "160x120", 1);
+  std::ofstream(dir + "/file") << "a file, not a folder";
+  int status = 0;
+  const std::string out = tavtest::Capture("TAVRION_REGISTRY_DIR='" + dir + "/file/registry' " + Program() +
+                                               " --quiet '" + a + "' 2>&1",
+                                           &status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find("the registry folder " + dir + "/file/registry cannot be made"), std::string::npos) << out;
+  EXPECT_TRUE(QvfFiles(dir).empty()) << out;
+}
+
+TEST(CliProgress, EachConvertedFileEndsAtAHundredPercent_WithItsSize) {
+  NEED_FFMPEG();
+  const std::string dir = tavtest::MakeTempSubdir("progress");
+  const std::string a = Movie(dir + "/a.avi", "160x120", 1);
+  const std::string b = Movie(dir + "/b.avi", "160x120", 2);
+  int status = 0;
+  const std::string out = Convert("'" + a + "' '" + b + "'", &status);
+  EXPECT_EQ(status, 0) << out;
+  for (const char* name : {"a", "b"}) {
+    const auto size = fs::file_size(dir + "/[QVF]-" + name + ".qvf");
+    EXPECT_NE(out.find(std::string(name) + ".avi 100% | " + std::to_string(size / 1024) + " KB\n"), std::string::npos)
+        << out;
+  }
 }
 
 TEST(CliConcurrent, TwoRunsOfOneMovieIntoOneFolder_WriteTwoFiles) {

@@ -240,12 +240,7 @@ class Background {
 
   template <typename F>
   static bool WaitUntil(F done, int timeoutMs) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return tavtest::WaitFor(done, std::chrono::milliseconds(timeoutMs));
   }
 
  private:

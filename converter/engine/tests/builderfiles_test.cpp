@@ -123,9 +123,7 @@ class BuilderFilesTest : public graphtest::GraphTest {
   }
   static std::string Movie(const std::string& name, const std::string& args) {
     const std::string path = tavtest::TempDir() + "/" + name;
-    EXPECT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=15 " + args +
-                           " -t 1 '" + path + "'"),
-              0);
+    EXPECT_TRUE(tavtest::GeneratedMovie("-f lavfi -i testsrc=size=160x120:rate=15 " + args + " -t 1", path));
     return path;
   }
   // The pending chain ends of a major type.

@@ -72,10 +72,9 @@ class ConversionRunTest : public graphtest::GraphTest {
   std::string Movie(const std::string& name, const std::string& fourcc) {
     const std::string path = dir_ + "/" + name;
     const std::string codec = fourcc == "DIV3" ? "msmpeg4" : "mpeg4";
-    EXPECT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=15 -f lavfi "
-                           "-i sine=sample_rate=22050 -t 3 -c:v " + codec + " -vtag " + fourcc +
-                           " -c:a libmp3lame -ac 2 '" + path + "'"),
-              0);
+    EXPECT_TRUE(tavtest::GeneratedMovie("-f lavfi -i testsrc=size=160x120:rate=15 -f lavfi -i sine=sample_rate=22050 "
+                                        "-t 3 -c:v " + codec + " -vtag " + fourcc + " -c:a libmp3lame -ac 2",
+                                        path));
     return path;
   }
   std::string NotAMovie(const std::string& name) {

@@ -331,6 +331,8 @@ TEST_F(EngineProbeFailure, OtherMajorTypes_UseTheGuidNameOrTheProbeMessage) {
     EXPECT_EQ(stream, "Cannot decode " + name + " media. Please install proper codec");
   const GUID unknown = {0x12345678, 0x1, 0x2, {3, 4, 5, 6, 7, 8, 9, 10}};
   EXPECT_EQ(Status(Type(MEDIATYPE_Stream, unknown, GUID_NULL)), "Cannot read. " + text_ + " ");
+  // A stream no splitter recognised has no subtype: nothing to name ("GUID_NULL" helps nobody).
+  EXPECT_EQ(Status(Type(MEDIATYPE_Stream, GUID_NULL, GUID_NULL)), "Cannot read. " + text_ + " ");
 }
 
 TEST_F(EngineProbeFailure, ClassNotRegistered_EndsWithTheProbeMessage) {

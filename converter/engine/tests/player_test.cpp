@@ -223,6 +223,10 @@ TEST_F(PlayerTest, StateChangeThatNeverCompletes_FailsAfterTheAttempts) {
   EXPECT_EQ(player_->Pause(), VFW_E_STATE_CHANGED);
   EXPECT_EQ(player_->GetState(), PlayerCore::kNoGraph);
   EXPECT_TRUE(sink_.states.empty());
+  // In that state only Stop is taken.
+  EXPECT_EQ(player_->Pause(), E_UNEXPECTED);
+  EXPECT_EQ(player_->Run(), E_UNEXPECTED);
+  EXPECT_EQ(player_->GetState(), PlayerCore::kNoGraph);
   // Released, the same player can still be stopped and run.
   source->Pin()->hold = false;
   EXPECT_EQ(player_->Stop(), S_OK);

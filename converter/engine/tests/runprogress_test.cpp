@@ -112,6 +112,40 @@ TEST(RunProgress, TotalMappingWeighsFilesBySize) {
   EXPECT_EQ(big.MapTotalProgress(0, 0x7FFFFFFF, pos, 200LL << 30), 0x40000000);  // half, rounded
 }
 
+// Two equal sources each trimmed to their first tenth: when the second starts, half of the
+// work is done, not the share of the first source's whole size.
+TEST(RunProgress, TrimmedEntriesWeighOnlyWhatTheyConvert) {
+  const LONGLONG size = 100000000;
+  const REFERENCE_TIME duration = 600 * kSec;
+  const LONGLONG share = ConvertedBytes(size, duration, true, 0, 60 * kSec);
+  EXPECT_EQ(share, size / 10);
+  EXPECT_EQ(ConvertedBytes(size, duration, false, 0, 0), size);
+  EXPECT_EQ(ConvertedBytes(size, kUnknownRemaining, true, 0, 60 * kSec), size) << "unknown length: the whole file";
+  EXPECT_EQ(ConvertedBytes(size, duration, true, 590 * kSec, 700 * kSec), size / 60) << "clipped at the end";
+
+  FakeClock clock;
+  RunCounters run(clock.Fn());
+  run.StartRun(2 * share);
+  run.FileDone(share);
+  FilePosition second;
+  second.trimmed = true;
+  second.start = 0;
+  second.end = 60 * kSec;
+  second.position = 0;
+  run.InvalidateMappings();
+  EXPECT_EQ(run.MapTotalProgress(0, 100, second, share), 50);
+}
+
+// The nominal size stands until a file has run a few seconds; then the bytes written so far,
+// against the media time they cover, tell the size of the whole span.
+TEST(RunProgress, EstimatedSizeFollowsTheBytesWritten) {
+  const LONGLONG nominal = 1600000;
+  EXPECT_EQ(RefineSizeEstimate(nominal, 500000, 5 * kSec, 50 * kSec, 1000), nominal) << "too early";
+  EXPECT_EQ(RefineSizeEstimate(nominal, 0, 0, 50 * kSec, 5000), nominal) << "nothing done yet";
+  EXPECT_EQ(RefineSizeEstimate(nominal, 440000, 5 * kSec, 50 * kSec, 5000), 4400000);
+  EXPECT_EQ(RefineSizeEstimate(nominal, 440000, 5 * kSec, 0, 5000), nominal) << "unknown span";
+}
+
 TEST(RunProgress, TimeEstimates) {
   LONGLONG elapsed, remaining;
   // 25 % in 10 s, never sampled: 30 s to go.

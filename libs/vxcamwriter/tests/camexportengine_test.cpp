@@ -72,11 +72,7 @@ class vxcamwriter_Engine : public ::testing::Test {
 
   template <typename F>
   static bool WaitFor(F done, int timeoutMs = 10000) {
-    for (int waited = 0; !done(); waited += 5) {
-      if (waited >= timeoutMs) return false;
-      Sleep(5);
-    }
-    return true;
+    return tavtest::WaitFor(done, std::chrono::milliseconds(timeoutMs));
   }
 
   // Connects, runs and stops one movie the way the filter does; returns the path.
@@ -366,7 +362,7 @@ TEST_F(vxcamwriter_Engine, StopInTheMiddle_LeavesACompleteMovie) {
   std::atomic<int> handed{0};
   feed.afterFrame = [&](int i) { handed = i + 1; };
   std::string path = Export(feed, "stopped.qvf", nullptr, [&](CCamExportEngine& engine) {
-    while (handed < 40) Sleep(1);
+    EXPECT_TRUE(tavtest::WaitFor([&] { return handed >= 40; })) << "the frames never reached the engine";
     engine.Stop();
   });
   int frames = moviecheck::DecodedFrames(path, "v:0");

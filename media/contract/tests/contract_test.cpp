@@ -7,6 +7,7 @@
 #include "media/contract/comptr.h"
 #include "media/contract/errortext.h"
 #include "media/contract/folders.h"
+#include "media/contract/mediatypeptr.h"
 #include "media/contract/mediatypes.h"
 #include "media/contract/objidl.h"
 #include "media/contract/profile.h"
@@ -102,6 +103,41 @@ TEST(ComPtr, CountsReferencesThroughCopiesMovesAndOutParameters) {
     EXPECT_EQ(obj.refs, 5u);
     ComPtr<IUnknown> e = ComPtr<IUnknown>::Adopt(raw);
     EXPECT_EQ(obj.refs, 5u);
+  }
+  EXPECT_EQ(obj.refs, 1u);
+}
+
+// A handed-out media type, its format block and its interface are all let go exactly once,
+// whether the owner goes, is moved from or is filled again.
+TEST(MediaTypeOwners, FreeTheTypeItsBlockAndItsInterfaceOnce) {
+  Counted obj;
+  auto handOut = [&](AM_MEDIA_TYPE** out) {
+    auto* mt = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+    *mt = AM_MEDIA_TYPE{};
+    mt->pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(16));
+    mt->cbFormat = 16;
+    mt->pUnk = &obj;
+    obj.AddRef();
+    *out = mt;
+  };
+  {
+    tav::MediaTypePtr first;
+    handOut(first.Out());
+    handOut(first.Out());  // the first one is freed before the second comes
+    EXPECT_EQ(obj.refs, 2u);
+    tav::MediaTypePtr second = std::move(first);
+    EXPECT_FALSE(first);
+    EXPECT_EQ(obj.refs, 2u);
+  }
+  EXPECT_EQ(obj.refs, 1u);
+  {
+    tav::ScopedMediaType filled;
+    AM_MEDIA_TYPE* mt = filled.Out();
+    mt->pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(8));
+    mt->cbFormat = 8;
+    mt->pUnk = &obj;
+    obj.AddRef();
+    EXPECT_EQ(filled->cbFormat, 8u);
   }
   EXPECT_EQ(obj.refs, 1u);
 }

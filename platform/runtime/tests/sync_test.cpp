@@ -1,6 +1,8 @@
 // Events, waits and threads: the semantics the streaming filters' hand-over protocols rely on.
 #include <gtest/gtest.h>
 
+#include "tests/support/testenv.h"
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -20,12 +22,7 @@ using namespace std::chrono_literals;
 // Polls cond for up to two seconds (only to observe other threads, never inside the runtime).
 template <typename F>
 bool Eventually(F cond) {
-  const auto end = std::chrono::steady_clock::now() + 2s;
-  while (std::chrono::steady_clock::now() < end) {
-    if (cond()) return true;
-    std::this_thread::sleep_for(1ms);
-  }
-  return cond();
+  return tavtest::WaitFor(cond, 2s);
 }
 
 TEST(RuntimeSyncEvents, AutoResetReleasesExactlyOneWaiterPerSet) {

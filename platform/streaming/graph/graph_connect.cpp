@@ -16,6 +16,7 @@
 #include <unordered_set>
 
 #include "platform/streaming/graph/utf.h"
+#include "media/contract/checkbytes.h"
 #include "media/contract/registry.h"
 #include "media/contract/uuids.h"
 #include "platform/streaming/graph/filtergraph.h"
@@ -64,67 +65,12 @@ std::u16string ReadBagString(IMoniker* moniker, const char16_t* name) {
   return out;
 }
 
-// ---- check bytes ---------------------------------------------------------------------
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-bool ParseHex(const std::string& text, size_t count, std::vector<BYTE>* out) {
-  std::string t;
-  for (char c : text)
-    if (c != ' ') t += c;
-  if (t.empty()) {
-    out->assign(count, 0xFF);
-    return true;
-  }
-  if (t.size() != count * 2) return false;
-  out->resize(count);
-  for (size_t i = 0; i < count; ++i) {
-    int hi = HexValue(t[2 * i]), lo = HexValue(t[2 * i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    (*out)[i] = static_cast<BYTE>(hi * 16 + lo);
-  }
-  return true;
-}
-
-std::vector<std::string> SplitCommas(const std::string& s) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (;;) {
-    size_t comma = s.find(',', start);
-    parts.push_back(s.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
-  return parts;
-}
-
-// One check-byte line: groups of "offset,count,mask,value"; every group must match. A
-// negative offset counts from the end of the file.
+// One check-byte line against an open file.
 bool CheckBytesMatch(const std::string& line, FILE* file, long long fileSize) {
-  std::vector<std::string> parts = SplitCommas(line);
-  if (parts.size() < 4 || parts.size() % 4 != 0) return false;
-  for (size_t i = 0; i < parts.size(); i += 4) {
-    long long offset = std::strtoll(parts[i].c_str(), nullptr, 10);
-    long long count = std::strtoll(parts[i + 1].c_str(), nullptr, 10);
-    if (count <= 0 || count > 4096) return false;
-    if (offset < 0) offset += fileSize;
-    if (offset < 0 || offset + count > fileSize) return false;
-    std::vector<BYTE> mask, value, data(static_cast<size_t>(count));
-    if (!ParseHex(parts[i + 2], static_cast<size_t>(count), &mask) ||
-        !ParseHex(parts[i + 3], static_cast<size_t>(count), &value))
-      return false;
-    if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0 ||
-        std::fread(data.data(), 1, data.size(), file) != data.size())
-      return false;
-    for (size_t j = 0; j < data.size(); ++j)
-      if ((data[j] & mask[j]) != value[j]) return false;
-  }
-  return true;
+  return tav::CheckBytesMatch(line, fileSize, [file](LONGLONG offset, LONG count, BYTE* buffer) {
+    return std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0 &&
+           std::fread(buffer, 1, size_t(count), file) == size_t(count);
+  });
 }
 
 }  // namespace

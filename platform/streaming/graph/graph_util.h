@@ -6,17 +6,12 @@
 #include <vector>
 
 #include "media/contract/com.h"
+#include "media/contract/mediatypeptr.h"
 #include "media/contract/strmif.h"
 
 namespace tav::graph {
 
-inline void FreeTypeBlock(AM_MEDIA_TYPE& mt) {
-  if (mt.pbFormat) CoTaskMemFree(mt.pbFormat);
-  mt.pbFormat = nullptr;
-  mt.cbFormat = 0;
-  if (mt.pUnk) mt.pUnk->Release();
-  mt.pUnk = nullptr;
-}
+inline void FreeTypeBlock(AM_MEDIA_TYPE& mt) { FreeMediaTypeContents(mt); }
 
 struct MediaTypeDeleter {
   void operator()(AM_MEDIA_TYPE* mt) const {

@@ -4,6 +4,8 @@
 // against a clock, and no leaked references.
 #include <gtest/gtest.h>
 
+#include "tests/support/testenv.h"
+
 #include <thread>
 
 #include "platform/streaming/tests/base_testutil.h"
@@ -164,7 +166,7 @@ TEST_F(StrmBaseFilter, PauseCompletesWithFirstSampleThenRunsToEndOfStream) {
 
   ASSERT_EQ(RunAll({src.Get(), rnd.Get()}, 0), S_OK);
   ASSERT_TRUE(renderer->WaitForEndOfStream(5000));
-  for (int i = 0; i < 200 && graph.CountOf(EC_COMPLETE) == 0; ++i) Sleep(5);
+  tavtest::WaitFor([&] { return graph.CountOf(EC_COMPLETE) != 0; });
   auto records = renderer->Records();
   ASSERT_EQ(records.size(), 10u);
   for (int i = 0; i < 10; ++i) {

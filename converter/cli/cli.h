@@ -1,0 +1,71 @@
+// tavrion-convert's pieces: the command line (options.cpp), the batch it builds
+// (batch.cpp), and the run with its report (main.cpp).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "media/contract/wintypes.h"
+
+namespace tav {
+class CConvertOrder;
+class CTavrionConverterDoc;
+class FilterGraphBuilder;
+}  // namespace tav
+
+namespace tav::cli {
+
+struct Options {
+  std::optional<std::pair<int, int>> size;
+  std::optional<double> fps;
+  std::optional<int> fit;
+  std::optional<ULONGLONG> split;
+  std::optional<std::string> subtitles;
+  std::optional<std::string> language;
+  std::optional<std::string> subtitleSize;
+  std::optional<REFERENCE_TIME> start, end;
+  std::optional<std::string> outputDir;
+  bool removeAfter = false;
+  std::optional<std::string> saveBatch;
+  bool convert = false;
+  bool quiet = false;
+  bool demo = false;
+  std::vector<std::string> inputs;
+};
+
+// Prints the message and "(try --help)" on standard error and exits with status 2.
+[[noreturn]] void UsageError(const std::string& message);
+// The options of the command line, every name made absolute against the working folder.
+// Usage errors exit; --help and --version print and exit.
+Options Parse(int argc, char** argv);
+// The output folder must exist and take new files; checked before anything is converted,
+// since a run into it would fail every entry only once its graph starts. Returns the
+// folder ending in a slash (a usage error otherwise).
+std::string CheckOutputFolder(std::string dir);
+// The batch is written only over nothing, an empty file or an older batch: never over a
+// movie or a subtitle file named by mistake (a usage error otherwise).
+void CheckBatchTarget(const Options& o, const std::string& target);
+
+// One result line: an entry of the batch, or a movie that could not be added and why.
+struct ResultRow {
+  std::string source;
+  CConvertOrder* entry = nullptr;
+  std::string failure;
+};
+struct Batch {
+  std::string batchFile;        // the batch file given, if any
+  std::vector<ResultRow> rows;  // in the order of the command line, batch entries first
+  bool addFailed = false;       // a movie could not be added
+};
+// Loads the batch file given and adds the movies given, each probed with prober and set
+// up from the options. False when the batch file cannot be opened (said on standard error).
+bool BuildBatch(const Options& opt, const std::string& outputFolder, CTavrionConverterDoc& doc,
+                FilterGraphBuilder& prober, Batch* out);
+
+// Makes the demo's sample: a 5-second 352 x 240 MPEG-4 AVI with MP3 sound and a SAMI file
+// in two languages next to it. Returns the movie's path; exits when it cannot be made.
+std::string MakeDemoSample();
+
+}  // namespace tav::cli
