@@ -8,8 +8,11 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/display.h>
 #include <libavutil/pixdesc.h>
 }
+
+#include "platform/filters/avcodecutil.h"
 
 namespace tav::filters {
 namespace {
@@ -246,6 +249,32 @@ REFERENCE_TIME FrameTime(const AVStream* s) {
   return av_rescale(10000000, r.den, r.num);
 }
 
+// How the stream's pictures are shown: the display matrix (or a "rotate" tag), the
+// pixel shape the container or the codec headers give, and the field order.
+DisplayGeometry StreamGeometry(const AVStream* s) {
+  const AVCodecParameters* p = s->codecpar;
+  DisplayGeometry g;
+  size_t size = 0;
+  const uint8_t* matrix = av_stream_get_side_data(s, AV_PKT_DATA_DISPLAYMATRIX, &size);
+  if (matrix && size >= 9 * sizeof(int32_t)) {
+    int32_t m[9];
+    std::memcpy(m, matrix, sizeof m);
+    g = GeometryFromDisplayMatrix(m);
+  } else if (const AVDictionaryEntry* e = av_dict_get(s->metadata, "rotate", nullptr, 0)) {
+    const long degrees = std::strtol(e->value, nullptr, 10);
+    g.quarterTurns = int((((degrees + 45) / 90) % 4 + 4) % 4);
+  }
+  AVRational sar = s->sample_aspect_ratio.num > 0 && s->sample_aspect_ratio.den > 0 ? s->sample_aspect_ratio
+                                                                                     : p->sample_aspect_ratio;
+  if (sar.num > 0 && sar.den > 0) {
+    av_reduce(&sar.num, &sar.den, sar.num, sar.den, 1 << 16);
+    g.sarNum = sar.num;
+    g.sarDen = sar.den;
+  }
+  g.interlaced = p->field_order != AV_FIELD_UNKNOWN && p->field_order != AV_FIELD_PROGRESSIVE;
+  return g;
+}
+
 HRESULT VideoType(const AVStream* s, bool mpegSplitter, CMediaType* mt) {
   const AVCodecParameters* p = s->codecpar;
   const ULONG extra = p->extradata ? ULONG(p->extradata_size) : 0;
@@ -300,10 +329,15 @@ HRESULT VideoType(const AVStream* s, bool mpegSplitter, CMediaType* mt) {
   bih.biSizeImage = GetBitmapSize(&bih);
   if (!mt->IsTemporalCompressed()) mt->SetSampleSize(bih.biSizeImage);
   bih.biSize = sizeof(BITMAPINFOHEADER) + extra;
-  BYTE* block = mt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER) + extra);
+  // Compressed pictures shown otherwise than stored carry their display geometry after
+  // the codec's extra data, for the decoder.
+  const DisplayGeometry geometry = mt->IsTemporalCompressed() ? StreamGeometry(s) : DisplayGeometry{};
+  const ULONG trailer = geometry.IsPlain() ? 0 : ULONG(kDisplayGeometryBytes);
+  BYTE* block = mt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER) + extra + trailer);
   if (!block) return E_OUTOFMEMORY;
   std::memcpy(block, &header, sizeof header);
   if (extra) std::memcpy(block + sizeof(VIDEOINFOHEADER), p->extradata, extra);
+  if (trailer) WriteDisplayGeometry(geometry, block + sizeof(VIDEOINFOHEADER) + extra);
   (void)mpegSplitter;
   return S_OK;
 }
