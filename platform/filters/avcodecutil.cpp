@@ -136,6 +136,8 @@ AVCodecID VideoCodecId(const AM_MEDIA_TYPE& mt) {
   if (id == AV_CODEC_ID_NONE) {
     switch (fcc) {
       case MAKEFOURCC('m', '2', '6', '1'): id = AV_CODEC_ID_H261; break;
+      case MAKEFOURCC('H', 'E', 'V', 'C'):
+      case MAKEFOURCC('H', '2', '6', '5'): id = AV_CODEC_ID_HEVC; break;
       case MAKEFOURCC('m', '2', '6', '3'): id = AV_CODEC_ID_H263; break;
       case MAKEFOURCC('m', 'r', 'l', 'e'): id = AV_CODEC_ID_MSRLE; break;
       case MAKEFOURCC('W', 'M', 'V', 'A'): id = AV_CODEC_ID_VC1; break;

@@ -83,6 +83,14 @@ HRESULT AvDemuxer::Open(ByteSource* source, const char* format) {
   ctx_.reset(ctx);
   if (avformat_find_stream_info(ctx, nullptr) < 0 || ctx->nb_streams == 0) return VFW_E_INVALID_FILE_FORMAT;
   startTime_ = ctx->start_time != AV_NOPTS_VALUE ? ctx->start_time : 0;
+  // Transport streams and Flash video give their own stream type numbers as codec tags,
+  // which are neither FOURCCs nor wave format tags: the streams are typed by codec.
+  const char* name = ctx->iformat ? ctx->iformat->name : "";
+  if (std::strcmp(name, "mpegts") == 0 || std::strcmp(name, "flv") == 0)
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) ctx->streams[i]->codecpar->codec_tag = 0;
+  // A transport stream's time search can land past the first key frame: its start is
+  // found by position instead.
+  startByPosition_ = std::strcmp(name, "mpegts") == 0;
   // Start again at the first packet, whatever the probing read.
   if (Seekable()) av_seek_frame(ctx, -1, ctx->start_time != AV_NOPTS_VALUE ? ctx->start_time : 0, AVSEEK_FLAG_BACKWARD);
   return S_OK;
@@ -96,6 +104,7 @@ HRESULT AvDemuxer::ReadPacket(AVPacket* packet) {
 }
 
 HRESULT AvDemuxer::Seek(REFERENCE_TIME time) {
+  if (time <= 0 && startByPosition_ && av_seek_frame(ctx_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0) return S_OK;
   int64_t ts = av_rescale_q(time, kRefTimeBase, AV_TIME_BASE_Q) + startTime_;
   if (av_seek_frame(ctx_.get(), -1, ts, AVSEEK_FLAG_BACKWARD) < 0 &&
       av_seek_frame(ctx_.get(), -1, ts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)

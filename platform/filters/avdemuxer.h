@@ -57,6 +57,7 @@ class AvDemuxer {
   AvioPtr io_;
   AvFormatPtr ctx_;
   int64_t startTime_ = 0;  // the container's start time, AV_TIME_BASE units
+  bool startByPosition_ = false;  // the start is sought by byte position (transport streams)
 };
 
 // The platform media type of a demuxed stream, as the platform's decoders expect it:

@@ -311,9 +311,15 @@ class VideoEngine final : public DecoderEngine {
     for (;;) {
       const int err = av_buffersink_get_frame(graphOut_, filtered_.get());
       if (err < 0) return S_OK;  // needs more input, or at its end
-      const REFERENCE_TIME t = filtered_->pts != AV_NOPTS_VALUE ? filtered_->pts : kNoTime;
+      // The deinterlacer counts in half the input's time base.
+      const AVRational base = av_buffersink_get_time_base(graphOut_);
+      const REFERENCE_TIME t =
+          filtered_->pts != AV_NOPTS_VALUE ? av_rescale_q(filtered_->pts, base, kReferenceTimeBase) : kNoTime;
+      // The picture's own duration is copied through unscaled: only trusted when the base
+      // is unchanged (else the frame time of the type is used).
+      const int64_t duration = av_cmp_q(base, kReferenceTimeBase) == 0 ? filtered_->pkt_duration : 0;
       HRESULT hr = DeliverFrame(filtered_->data, filtered_->linesize, AVPixelFormat(filtered_->format),
-                                filtered_->width, filtered_->height, t, filtered_->pkt_duration, sink);
+                                filtered_->width, filtered_->height, t, duration, sink);
       av_frame_unref(filtered_.get());
       if (hr != S_OK) return hr;
     }

@@ -199,4 +199,46 @@ TEST(CliRealWorldInputs, NonSquarePixelsAreShownInTheirDisplayShape) {
   }
 }
 
+TEST(CliRealWorldInputs, EveryContainerOfTodayConverts) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  const std::string dir = tavtest::MakeTempSubdir("containers");
+  struct Case {
+    const char* name;
+    const char* codecs;
+  };
+  const Case cases[] = {
+      {"h264.mkv", "-c:v libx264 -pix_fmt yuv420p -c:a flac"},
+      {"vp9.webm", "-c:v libvpx-vp9 -deadline realtime -c:a libopus"},
+      {"vp8.webm", "-c:v libvpx -deadline realtime -c:a libvorbis"},
+      {"h264.m4v", "-c:v libx264 -pix_fmt yuv420p -c:a aac"},
+      {"h264.mts", "-c:v libx264 -pix_fmt yuv420p -c:a ac3 -f mpegts"},
+      {"hevc.m2ts", "-c:v libx265 -x265-params log-level=none -pix_fmt yuv420p -c:a aac -f mpegts"},
+      {"mpeg2.ts", "-c:v mpeg2video -c:a mp2 -f mpegts"},
+      {"mpeg2.vob", "-c:v mpeg2video -c:a ac3 -f vob"},
+      {"h264.flv", "-c:v libx264 -pix_fmt yuv420p -c:a aac"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string movie = dir + "/" + c.name;
+    ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi "
+                           "-i sine=frequency=440:sample_rate=48000 -t 2 " + std::string(c.codecs) + " " +
+                           Quote(movie)),
+              0);
+    const std::string out = ConvertOne(movie, "--size 320x240 --fps 15", std::string("containers_") + c.name);
+    if (out.empty()) continue;
+    int status = 0;
+    const std::string probe = tavtest::Capture(
+        "ffprobe -v error -show_entries stream=codec_type,width,height,avg_frame_rate -of csv=p=0 " + Quote(out),
+        &status);
+    EXPECT_NE(probe.find("video,320,240,15/1"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("audio"), std::string::npos) << probe;
+    // The sound came through: the tone is loud, not the silence of a missing track.
+    const std::string volume =
+        tavtest::Capture("ffmpeg -nostdin -i " + Quote(out) + " -vn -af volumedetect -f null - 2>&1", &status);
+    const size_t at = volume.find("mean_volume: ");
+    ASSERT_NE(at, std::string::npos) << volume;
+    EXPECT_GT(std::atof(volume.c_str() + at + 13), -40.0) << volume;
+  }
+}
+
 }  // namespace
