@@ -221,6 +221,7 @@ class VideoEngine final : public DecoderEngine {
     ResetGraph();
     nextTime_ = kNoTime;
     lastInputTime_ = kNoTime;
+    prevStart_ = kNoTime;
     discontinuity_ = true;
   }
 
@@ -395,9 +396,14 @@ class VideoEngine final : public DecoderEngine {
                        REFERENCE_TIME start, int64_t duration, SampleSink& sink) {
     if (width <= 0 || height <= 0 || format == AV_PIX_FMT_NONE) return S_OK;
     // Containers without presentation times (AVI) stamp packets in decoding order; a
-    // picture stamped before the end of the previous one follows on from it instead.
-    if (start == kNoTime || (nextTime_ != kNoTime && start < nextTime_))
+    // picture stamped at or before the start of the previous one follows on from it
+    // instead. A later stamp is kept even when it falls before the previous picture's end:
+    // with reordered pictures a picture's duration is that of another packet, and moving
+    // the pictures of a variable-rate movie after it would put them out of step with the
+    // sound.
+    if (start == kNoTime || (prevStart_ != kNoTime && start <= prevStart_))
       start = nextTime_ != kNoTime ? nextTime_ : lastInputTime_ != kNoTime ? lastInputTime_ : 0;
+    prevStart_ = start;
     if (duration <= 0) duration = avgTimePerFrame_ > 0 ? avgTimePerFrame_ : 1;
     REFERENCE_TIME stop = start + duration;
     nextTime_ = stop;
@@ -481,6 +487,7 @@ class VideoEngine final : public DecoderEngine {
   bool graphDeinterlaces_ = false;
   bool graphFailed_ = false;  // no graph for pictures of this size and layout
   REFERENCE_TIME nextTime_ = kNoTime;  // stop time of the last picture, for pictures without a time
+  REFERENCE_TIME prevStart_ = kNoTime;  // start time of the last picture delivered
   REFERENCE_TIME lastInputTime_ = kNoTime;  // time of the last timed input sample since the flush
   bool discontinuity_ = true;          // the next output sample starts a new run
   // Statistics

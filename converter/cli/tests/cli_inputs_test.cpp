@@ -290,4 +290,67 @@ TEST(CliRealWorldInputs, InterlacedPicturesAreDeinterlaced_ProgressiveOnesUntouc
   EXPECT_GT(bright, 200);
 }
 
+// When a flash shows first after `from` seconds (pictures at 15 a second), and when the
+// beep sounds first after it.
+double FlashAfter(const std::string& movie, double from) {
+  const std::string raw = movie + ".flash";
+  EXPECT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -i " + Quote(movie) +
+                         " -vf scale=16:12 -f rawvideo -pix_fmt gray " + Quote(raw)),
+            0);
+  const std::vector<unsigned char> g = ReadBytes(raw);
+  for (size_t frame = 0; (frame + 1) * 192 <= g.size(); ++frame) {
+    double sum = 0;
+    for (size_t i = 0; i < 192; ++i) sum += g[frame * 192 + i];
+    if (double(frame) / 15.0 >= from && sum / 192 > 150) return double(frame) / 15.0;
+  }
+  return -1;
+}
+double BeepAfter(const std::string& movie, double from, double* length) {
+  const std::string raw = movie + ".pcm";
+  EXPECT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -i " + Quote(movie) +
+                         " -vn -ac 1 -ar 8000 -f s16le " + Quote(raw)),
+            0);
+  const std::vector<unsigned char> b = ReadBytes(raw);
+  *length = double(b.size() / 2) / 8000.0;
+  for (size_t i = 0; i + 1 < b.size(); i += 2) {
+    const int sample = int16_t(uint16_t(b[i] | b[i + 1] << 8));
+    if (double(i / 2) / 8000.0 >= from && std::abs(sample) > 8000) return double(i / 2) / 8000.0;
+  }
+  return -1;
+}
+
+TEST(CliRealWorldInputs, VariableFrameRateMovieStaysInStep) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  const std::string dir = tavtest::MakeTempSubdir("vfr");
+  // 20 seconds of grey with a flash and a beep at 1 s and at 17 s; pictures dropped in
+  // irregular runs (gaps of 0.4 s and 1 s between bursts at 30 a second), their times kept.
+  const std::string movie = dir + "/phone.mp4";
+  ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i \"color=c=0x404040:s=320x240:r=30,"
+                         "drawbox=c=white:t=fill:enable='between(t,1,1.1)+between(t,17,17.1)',"
+                         "select='not(between(mod(n\\,30)\\,5\\,17))*not(between(mod(n\\,97)\\,40\\,70))'\" "
+                         "-f lavfi -i \"aevalsrc='0.8*sin(2*PI*1000*t)*(between(t,1,1.1)+between(t,17,17.1))':s=48000\" "
+                         "-t 20 -fps_mode passthrough -c:v libx264 -pix_fmt yuv420p -c:a aac " + Quote(movie)),
+            0);
+  const std::string out = ConvertOne(movie, "--size 320x240 --fps 15", "vfr_out");
+  ASSERT_FALSE(out.empty());
+  double soundLength = 0;
+  const double flash1 = FlashAfter(out, 0.5), flash2 = FlashAfter(out, 15);
+  const double beep1 = BeepAfter(out, 0.5, &soundLength), beep2 = BeepAfter(out, 15, &soundLength);
+  ASSERT_GE(flash1, 0);
+  ASSERT_GE(flash2, 0);
+  ASSERT_GE(beep1, 0);
+  ASSERT_GE(beep2, 0);
+  EXPECT_NEAR(flash1, 1.0, 0.1);
+  EXPECT_NEAR(flash2, 17.0, 0.1);
+  EXPECT_NEAR(flash2 - beep2, flash1 - beep1, 0.1) << "picture and sound drift apart";
+  int status = 0;
+  const std::string frames = tavtest::Capture(
+      "ffprobe -v error -select_streams v -count_packets -show_entries stream=nb_read_packets -of csv=p=0 " +
+          Quote(out),
+      &status);
+  const double pictureLength = std::atof(frames.c_str()) / 15.0;
+  EXPECT_NEAR(pictureLength, 20.0, 0.1);
+  EXPECT_NEAR(soundLength, pictureLength, 0.1);
+}
+
 }  // namespace
