@@ -113,8 +113,11 @@ HRESULT AvDemuxer::Seek(REFERENCE_TIME time) {
 }
 
 int AvDemuxer::VideoStream() const {
+  // A cover picture is no video stream: it has no pictures to seek among.
   for (int i = 0; i < StreamCount(); ++i)
-    if (ctx_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) return i;
+    if (ctx_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+        !(ctx_->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC))
+      return i;
   return -1;
 }
 
@@ -430,7 +433,9 @@ HRESULT MediaTypeForStream(const AVStream* s, bool mpegSplitter, CMediaType* mt)
   mt->InitMediaType();
   switch (s->codecpar->codec_type) {
     case AVMEDIA_TYPE_VIDEO:
-      if (s->disposition & AV_DISPOSITION_ATTACHED_PIC) break;
+      // A cover picture (album art of a song, a poster of a movie) is one still image, not
+      // a stream: it gets no pin, so that nothing downstream waits on it.
+      if (s->disposition & AV_DISPOSITION_ATTACHED_PIC) return VFW_E_UNSUPPORTED_STREAM;
       return VideoType(s, mpegSplitter, mt);
     case AVMEDIA_TYPE_AUDIO:
       return AudioType(s, mt);

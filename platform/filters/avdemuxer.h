@@ -64,6 +64,7 @@ class AvDemuxer {
 // FOURCC video subtypes with a VIDEOINFOHEADER (codec extra data after the bitmap header),
 // MPEG-1 video with MPEG1VIDEOINFO, audio with a WAVEFORMATEX carrying the format tag,
 // uncompressed video as the RGB / YUV subtypes, other streams typed by their kind.
+// VFW_E_UNSUPPORTED_STREAM for a cover picture, which is no stream to deliver.
 HRESULT MediaTypeForStream(const AVStream* stream, bool mpegSplitter, CMediaType* mt);
 // Largest sample the stream should need (bytes).
 LONG SampleSizeForStream(const AVStream* stream);

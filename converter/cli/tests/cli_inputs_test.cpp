@@ -353,4 +353,39 @@ TEST(CliRealWorldInputs, VariableFrameRateMovieStaysInStep) {
   EXPECT_NEAR(soundLength, pictureLength, 0.1);
 }
 
+TEST(CliRealWorldInputs, CoverPicturesAreNoVideo_SoundOnlyFilesAreRefused) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  const std::string dir = tavtest::MakeTempSubdir("covers");
+  const std::string cover = dir + "/cover.png", tone = dir + "/tone.wav";
+  ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i color=c=blue:size=200x200 -frames:v 1 " +
+                         Quote(cover)),
+            0);
+  ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=sample_rate=44100 -t 2 " + Quote(tone)),
+            0);
+  // A downloaded movie with a poster attached: the poster is no stream, the movie converts.
+  const std::string movie = dir + "/poster.mp4";
+  ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=320x240:rate=25 -i " +
+                         Quote(tone) + " -i " + Quote(cover) + " -map 0 -map 1 -map 2 -t 2 -c:v:0 libx264 "
+                         "-pix_fmt yuv420p -c:a aac -c:v:1 png -disposition:v:1 attached_pic " + Quote(movie)),
+            0);
+  const std::string out = ConvertOne(movie, "--size 320x240 --fps 15", "covers_movie");
+  EXPECT_FALSE(out.empty());
+
+  // A song with album art, and sound alone: refused, no black movie written.
+  const std::string song = dir + "/song.mp4";
+  ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -i " + Quote(tone) + " -i " + Quote(cover) +
+                         " -map 0 -map 1 -c:a aac -c:v mjpeg -disposition:v attached_pic " + Quote(song)),
+            0);
+  for (const std::string& input : {song, tone}) {
+    SCOPED_TRACE(input);
+    const std::string outDir = tavtest::MakeTempSubdir("covers_refused");
+    int status = 0;
+    const std::string text =
+        Convert("--quiet --size 320x240 --output-dir " + Quote(outDir) + " " + Quote(input), &status);
+    EXPECT_NE(status, 0) << text;
+    EXPECT_NE(text.find(input + " -> -: "), std::string::npos) << text;
+    EXPECT_TRUE(fs::is_empty(outDir)) << text;
+  }
+}
+
 }  // namespace
