@@ -33,7 +33,7 @@ constexpr Entry kBuiltin[] = {
     {IDS_OUTPUT_NAME_NUMBERED, "%1%2[%4]%3"},
     {IDS_OUTPUT_NAME_PART, "%1%2%6%3"},
     {IDS_DEFAULT_LANGUAGE, "en-us"},
-    {IDS_MOVIE_EXTENSIONS, ".avi.mpg.mpeg.wmv.asf.mov.qt.3gp.3gpp.3g2.3gp2.mp4.mpg4.qvf"},
+    {IDS_MOVIE_EXTENSIONS, ".avi.mpg.mpeg.wmv.asf.mov.qt.3gp.3gpp.3g2.3gp2.mp4.mpg4.m4v.mkv.webm.mts.m2ts.ts.vob.flv.qvf"},
 
     {IDS_STATUS_PLAYING, "Playing"},
     {IDS_STATUS_PAUSED, "Paused"},
@@ -64,7 +64,8 @@ constexpr Entry kBuiltin[] = {
     {IDS_SPLIT_ITEMS, "unlimited|32 M|64 M|128 M|256 M|512 M"},
     {IDS_SIZE_SUFFIXES, "KMGT"},
     {IDS_VIDEO_FILTER,
-     "Video Files|*.avi;*.mpg;*.mpeg;*.wmv;*.asf;*.mov;*.qt;*.3gp;*.3gpp;*.3g2;*.3gp2;*.mp4;*.mpg4;*.qvf|"
+     "Video Files|*.avi;*.mpg;*.mpeg;*.wmv;*.asf;*.mov;*.qt;*.3gp;*.3gpp;*.3g2;*.3gp2;*.mp4;*.mpg4;*.m4v;*.mkv;"
+     "*.webm;*.mts;*.m2ts;*.ts;*.vob;*.flv;*.qvf|"
      "All Files|*.*||"},
     {IDS_SUBTITLE_FILTER, "Subtitles files|*.smi;*.srt;*.vtt;*.ass;*.ssa|All files|*.*||"},
     {IDS_SUBTITLE_HINT, "Cannot find matching subtitle file"},

@@ -1,6 +1,7 @@
 #include "platform/filters/avcodecutil.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 
@@ -31,6 +32,16 @@ size_t VideoExtraOffset(const AM_MEDIA_TYPE& mt) {
   if (mt.formattype == FORMAT_VideoInfo) return sizeof(VIDEOINFOHEADER);
   if (mt.formattype == FORMAT_VideoInfo2) return sizeof(VIDEOINFOHEADER2);
   return 0;
+}
+
+constexpr DWORD kGeometryTag = MAKEFOURCC('D', 'G', 'E', 'O');
+
+bool HasGeometryTrailer(const AM_MEDIA_TYPE& mt) {
+  const size_t off = VideoExtraOffset(mt);
+  if (!off || !mt.pbFormat || mt.cbFormat < off + kDisplayGeometryBytes) return false;
+  DWORD tag = 0;
+  std::memcpy(&tag, mt.pbFormat + mt.cbFormat - kDisplayGeometryBytes, sizeof tag);
+  return tag == kGeometryTag;
 }
 
 const VideoOutputKind kVideoOutputKinds[] = {
@@ -125,6 +136,8 @@ AVCodecID VideoCodecId(const AM_MEDIA_TYPE& mt) {
   if (id == AV_CODEC_ID_NONE) {
     switch (fcc) {
       case MAKEFOURCC('m', '2', '6', '1'): id = AV_CODEC_ID_H261; break;
+      case MAKEFOURCC('H', 'E', 'V', 'C'):
+      case MAKEFOURCC('H', '2', '6', '5'): id = AV_CODEC_ID_HEVC; break;
       case MAKEFOURCC('m', '2', '6', '3'): id = AV_CODEC_ID_H263; break;
       case MAKEFOURCC('m', 'r', 'l', 'e'): id = AV_CODEC_ID_MSRLE; break;
       case MAKEFOURCC('W', 'M', 'V', 'A'): id = AV_CODEC_ID_VC1; break;
@@ -156,13 +169,82 @@ HRESULT OpenVideoDecoder(const AM_MEDIA_TYPE& mt, AvCodecContextPtr* out) {
     size_t len = std::min<size_t>(mvi->cbSequenceHeader, mt.cbFormat - offsetof(MPEG1VIDEOINFO, bSequenceHeader));
     ok = CopyExtradata(ctx.get(), mvi->bSequenceHeader, len);
   } else if (size_t off = VideoExtraOffset(mt); off && mt.cbFormat > off) {
-    ok = CopyExtradata(ctx.get(), mt.pbFormat + off, mt.cbFormat - off);
+    size_t extra = mt.cbFormat - off;
+    if (HasGeometryTrailer(mt)) extra -= kDisplayGeometryBytes;
+    ok = CopyExtradata(ctx.get(), mt.pbFormat + off, extra);
   }
   if (!ok) return E_OUTOFMEMORY;
   int err = avcodec_open2(ctx.get(), codec, nullptr);
   if (err < 0) return HResultFromAv(err);
   *out = std::move(ctx);
   return S_OK;
+}
+
+DisplayGeometry GeometryFromDisplayMatrix(const int32_t* m) {
+  // A point (x, y) of the stored picture is shown at (a x + c y, b x + d y) plus a shift.
+  const double a = m[0], b = m[1], c = m[3], d = m[4];
+  DisplayGeometry g;
+  if (std::abs(a) + std::abs(d) >= std::abs(b) + std::abs(c)) {
+    // No turn, or half a turn: each axis kept or reversed.
+    const bool flipX = a < 0, flipY = d < 0;
+    if (flipX && flipY) g.quarterTurns = 2;
+    else if (flipX) g.mirror = true;
+    else if (flipY) {
+      g.mirror = true;  // upside down and mirrored: a mirror image turned half way
+      g.quarterTurns = 2;
+    }
+  } else if (b > 0 && c < 0) {
+    g.quarterTurns = 1;  // the left column becomes the top row
+  } else if (b < 0 && c > 0) {
+    g.quarterTurns = 3;
+  } else if (b > 0 && c > 0) {
+    // Rows become columns as they are (a transpose): a mirror image turned a quarter back.
+    g.mirror = true;
+    g.quarterTurns = 3;
+  } else {
+    g.mirror = true;
+    g.quarterTurns = 1;
+  }
+  return g;
+}
+
+void WriteDisplayGeometry(const DisplayGeometry& g, BYTE* out) {
+  const int32_t values[7] = {int32_t(kGeometryTag), g.quarterTurns & 3, g.mirror ? 1 : 0, g.sarNum, g.sarDen,
+                             g.interlaced ? 1 : 0, 0};
+  static_assert(sizeof values == kDisplayGeometryBytes);
+  std::memcpy(out, values, sizeof values);
+}
+
+DisplayGeometry ReadDisplayGeometry(const AM_MEDIA_TYPE& mt) {
+  DisplayGeometry g;
+  if (!HasGeometryTrailer(mt)) return g;
+  int32_t values[7];
+  std::memcpy(values, mt.pbFormat + mt.cbFormat - kDisplayGeometryBytes, sizeof values);
+  g.quarterTurns = values[1] & 3;
+  g.mirror = values[2] != 0;
+  // A pixel shape beyond 1:8 .. 8:1 is taken for damage, not for a picture.
+  if (values[3] > 0 && values[4] > 0 && values[3] <= 8 * int64_t(values[4]) && values[4] <= 8 * int64_t(values[3])) {
+    g.sarNum = values[3];
+    g.sarDen = values[4];
+  }
+  g.interlaced = values[5] != 0;
+  return g;
+}
+
+void DisplaySize(const DisplayGeometry& g, LONG width, LONG height, LONG* outWidth, LONG* outHeight) {
+  LONG w = width;
+  if (g.sarNum != g.sarDen && g.sarNum > 0 && g.sarDen > 0) {
+    w = LONG((int64_t(width) * g.sarNum + int64_t(g.sarDen) / 2) / g.sarDen);
+    // A shape within a few percent of 4:3 (the usual 12:11 and 10:11 of 720-wide video,
+    // whose nominal 4:3 area is narrower than the stored width) is shown as 4:3, so that
+    // it fills a 4:3 screen instead of leaving a few black rows.
+    const int64_t fourByThree = (int64_t(height) * 4 + 1) / 3;
+    if (std::abs(w - fourByThree) * 100 <= fourByThree * 3) w = LONG(fourByThree);
+    w = std::max<LONG>(2, (w + 1) & ~LONG(1));
+  }
+  const bool turned = g.quarterTurns & 1;
+  *outWidth = turned ? height : w;
+  *outHeight = turned ? w : height;
 }
 
 const VideoOutputKind* VideoOutputKinds(int* count) {

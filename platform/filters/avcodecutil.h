@@ -37,6 +37,29 @@ AVPixelFormat RawPixelFormat(const AM_MEDIA_TYPE& mt, bool* bottomUp = nullptr);
 AVCodecID VideoCodecId(const AM_MEDIA_TYPE& mt);
 HRESULT OpenVideoDecoder(const AM_MEDIA_TYPE& mt, AvCodecContextPtr* ctx);
 
+// How a stored picture is shown: a turn (in quarter turns clockwise, after an optional
+// mirror image left to right), the pixel shape and whether the pictures are interlaced.
+// The sources append it to a compressed video type's format block, after the codec's
+// extra data, as a tagged trailer; the video engine reads it back and delivers upright,
+// square-pixel, progressive pictures of the display size. A type without the trailer is
+// shown as stored.
+struct DisplayGeometry {
+  int quarterTurns = 0;  // 0..3, clockwise
+  bool mirror = false;   // left and right swapped before the turn
+  int sarNum = 1, sarDen = 1;  // sample (pixel) aspect ratio
+  bool interlaced = false;
+  bool IsPlain() const { return quarterTurns == 0 && !mirror && sarNum == sarDen && !interlaced; }
+};
+// The geometry of a display matrix (9 values, 16.16 fixed point as in MP4 / QuickTime).
+DisplayGeometry GeometryFromDisplayMatrix(const int32_t* matrix);
+// The trailer's bytes, and reading it from a type (plain geometry when absent).
+inline constexpr size_t kDisplayGeometryBytes = 28;
+void WriteDisplayGeometry(const DisplayGeometry& g, BYTE* out);
+DisplayGeometry ReadDisplayGeometry(const AM_MEDIA_TYPE& mt);
+// The display size of a stored picture: the pixel shape stretches the width (to an even
+// size), a quarter or three-quarter turn swaps width and height.
+void DisplaySize(const DisplayGeometry& g, LONG width, LONG height, LONG* outWidth, LONG* outHeight);
+
 // Output kinds a video decoder or converter offers.
 struct VideoOutputKind {
   const GUID* subtype;

@@ -35,6 +35,9 @@ inline constexpr GUID kSubH264L = FourccSubtype(MAKEFOURCC('h', '2', '6', '4'));
 inline constexpr GUID kSubAvc1L = FourccSubtype(MAKEFOURCC('a', 'v', 'c', '1'));
 inline constexpr GUID kSubX264 = FourccSubtype(MAKEFOURCC('X', '2', '6', '4'));
 inline constexpr GUID kSubH263L = FourccSubtype(MAKEFOURCC('h', '2', '6', '3'));
+inline constexpr GUID kSubHevc = FourccSubtype(MAKEFOURCC('H', 'E', 'V', 'C'));
+inline constexpr GUID kSubHvc1 = FourccSubtype(MAKEFOURCC('h', 'v', 'c', '1'));
+inline constexpr GUID kSubHev1 = FourccSubtype(MAKEFOURCC('h', 'e', 'v', '1'));
 inline constexpr GUID kSubWMA4 = FourccSubtype(0x0163);
 inline constexpr GUID kSubHeAac = FourccSubtype(0x1610);
 inline constexpr GUID kSubAmrWb = FourccSubtype(0x0058);
@@ -392,7 +395,8 @@ const REGPINTYPES kGenericVideoIn[] = {
     {&MEDIATYPE_Video, &kSubAvc1L},         {&MEDIATYPE_Video, &kSubX264},          {&MEDIATYPE_Video, &MEDIASUBTYPE_H263},
     {&MEDIATYPE_Video, &kSubH263L},         {&MEDIATYPE_Video, &MEDIASUBTYPE_S263}, {&MEDIATYPE_Video, &MEDIASUBTYPE_MP4V},
     {&MEDIATYPE_Video, &kSubMp4vL},         {&MEDIATYPE_Video, &MEDIASUBTYPE_MPEG2_VIDEO},
-    {&MEDIATYPE_Video, &MEDIASUBTYPE_MJPG}};
+    {&MEDIATYPE_Video, &MEDIASUBTYPE_MJPG}, {&MEDIATYPE_Video, &kSubHevc},           {&MEDIATYPE_Video, &kSubHvc1},
+    {&MEDIATYPE_Video, &kSubHev1}};
 const REGPINTYPES kGenericAudioIn[] = {
     {&MEDIATYPE_Audio, &MEDIASUBTYPE_AAC},    {&MEDIATYPE_Audio, &kSubHeAac},     {&MEDIATYPE_Audio, &MEDIASUBTYPE_AMR_NB},
     {&MEDIATYPE_Audio, &kSubAmrWb},           {&MEDIATYPE_Audio, &kSubAc3Tag},    {&MEDIATYPE_Audio, &MEDIASUBTYPE_DOLBY_AC3},

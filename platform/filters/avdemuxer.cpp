@@ -8,8 +8,11 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/display.h>
 #include <libavutil/pixdesc.h>
 }
+
+#include "platform/filters/avcodecutil.h"
 
 namespace tav::filters {
 namespace {
@@ -80,6 +83,14 @@ HRESULT AvDemuxer::Open(ByteSource* source, const char* format) {
   ctx_.reset(ctx);
   if (avformat_find_stream_info(ctx, nullptr) < 0 || ctx->nb_streams == 0) return VFW_E_INVALID_FILE_FORMAT;
   startTime_ = ctx->start_time != AV_NOPTS_VALUE ? ctx->start_time : 0;
+  // Transport streams and Flash video give their own stream type numbers as codec tags,
+  // which are neither FOURCCs nor wave format tags: the streams are typed by codec.
+  const char* name = ctx->iformat ? ctx->iformat->name : "";
+  if (std::strcmp(name, "mpegts") == 0 || std::strcmp(name, "flv") == 0)
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) ctx->streams[i]->codecpar->codec_tag = 0;
+  // A transport stream's time search can land past the first key frame: its start is
+  // found by position instead.
+  startByPosition_ = std::strcmp(name, "mpegts") == 0;
   // Start again at the first packet, whatever the probing read.
   if (Seekable()) av_seek_frame(ctx, -1, ctx->start_time != AV_NOPTS_VALUE ? ctx->start_time : 0, AVSEEK_FLAG_BACKWARD);
   return S_OK;
@@ -93,6 +104,7 @@ HRESULT AvDemuxer::ReadPacket(AVPacket* packet) {
 }
 
 HRESULT AvDemuxer::Seek(REFERENCE_TIME time) {
+  if (time <= 0 && startByPosition_ && av_seek_frame(ctx_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0) return S_OK;
   int64_t ts = av_rescale_q(time, kRefTimeBase, AV_TIME_BASE_Q) + startTime_;
   if (av_seek_frame(ctx_.get(), -1, ts, AVSEEK_FLAG_BACKWARD) < 0 &&
       av_seek_frame(ctx_.get(), -1, ts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
@@ -101,8 +113,11 @@ HRESULT AvDemuxer::Seek(REFERENCE_TIME time) {
 }
 
 int AvDemuxer::VideoStream() const {
+  // A cover picture is no video stream: it has no pictures to seek among.
   for (int i = 0; i < StreamCount(); ++i)
-    if (ctx_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) return i;
+    if (ctx_->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+        !(ctx_->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC))
+      return i;
   return -1;
 }
 
@@ -246,6 +261,32 @@ REFERENCE_TIME FrameTime(const AVStream* s) {
   return av_rescale(10000000, r.den, r.num);
 }
 
+// How the stream's pictures are shown: the display matrix (or a "rotate" tag), the
+// pixel shape the container or the codec headers give, and the field order.
+DisplayGeometry StreamGeometry(const AVStream* s) {
+  const AVCodecParameters* p = s->codecpar;
+  DisplayGeometry g;
+  size_t size = 0;
+  const uint8_t* matrix = av_stream_get_side_data(s, AV_PKT_DATA_DISPLAYMATRIX, &size);
+  if (matrix && size >= 9 * sizeof(int32_t)) {
+    int32_t m[9];
+    std::memcpy(m, matrix, sizeof m);
+    g = GeometryFromDisplayMatrix(m);
+  } else if (const AVDictionaryEntry* e = av_dict_get(s->metadata, "rotate", nullptr, 0)) {
+    const long degrees = std::strtol(e->value, nullptr, 10);
+    g.quarterTurns = int((((degrees + 45) / 90) % 4 + 4) % 4);
+  }
+  AVRational sar = s->sample_aspect_ratio.num > 0 && s->sample_aspect_ratio.den > 0 ? s->sample_aspect_ratio
+                                                                                     : p->sample_aspect_ratio;
+  if (sar.num > 0 && sar.den > 0) {
+    av_reduce(&sar.num, &sar.den, sar.num, sar.den, 1 << 16);
+    g.sarNum = sar.num;
+    g.sarDen = sar.den;
+  }
+  g.interlaced = p->field_order != AV_FIELD_UNKNOWN && p->field_order != AV_FIELD_PROGRESSIVE;
+  return g;
+}
+
 HRESULT VideoType(const AVStream* s, bool mpegSplitter, CMediaType* mt) {
   const AVCodecParameters* p = s->codecpar;
   const ULONG extra = p->extradata ? ULONG(p->extradata_size) : 0;
@@ -300,10 +341,15 @@ HRESULT VideoType(const AVStream* s, bool mpegSplitter, CMediaType* mt) {
   bih.biSizeImage = GetBitmapSize(&bih);
   if (!mt->IsTemporalCompressed()) mt->SetSampleSize(bih.biSizeImage);
   bih.biSize = sizeof(BITMAPINFOHEADER) + extra;
-  BYTE* block = mt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER) + extra);
+  // Compressed pictures shown otherwise than stored carry their display geometry after
+  // the codec's extra data, for the decoder.
+  const DisplayGeometry geometry = mt->IsTemporalCompressed() ? StreamGeometry(s) : DisplayGeometry{};
+  const ULONG trailer = geometry.IsPlain() ? 0 : ULONG(kDisplayGeometryBytes);
+  BYTE* block = mt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER) + extra + trailer);
   if (!block) return E_OUTOFMEMORY;
   std::memcpy(block, &header, sizeof header);
   if (extra) std::memcpy(block + sizeof(VIDEOINFOHEADER), p->extradata, extra);
+  if (trailer) WriteDisplayGeometry(geometry, block + sizeof(VIDEOINFOHEADER) + extra);
   (void)mpegSplitter;
   return S_OK;
 }
@@ -387,7 +433,9 @@ HRESULT MediaTypeForStream(const AVStream* s, bool mpegSplitter, CMediaType* mt)
   mt->InitMediaType();
   switch (s->codecpar->codec_type) {
     case AVMEDIA_TYPE_VIDEO:
-      if (s->disposition & AV_DISPOSITION_ATTACHED_PIC) break;
+      // A cover picture (album art of a song, a poster of a movie) is one still image, not
+      // a stream: it gets no pin, so that nothing downstream waits on it.
+      if (s->disposition & AV_DISPOSITION_ATTACHED_PIC) return VFW_E_UNSUPPORTED_STREAM;
       return VideoType(s, mpegSplitter, mt);
     case AVMEDIA_TYPE_AUDIO:
       return AudioType(s, mt);

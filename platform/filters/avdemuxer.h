@@ -57,12 +57,14 @@ class AvDemuxer {
   AvioPtr io_;
   AvFormatPtr ctx_;
   int64_t startTime_ = 0;  // the container's start time, AV_TIME_BASE units
+  bool startByPosition_ = false;  // the start is sought by byte position (transport streams)
 };
 
 // The platform media type of a demuxed stream, as the platform's decoders expect it:
 // FOURCC video subtypes with a VIDEOINFOHEADER (codec extra data after the bitmap header),
 // MPEG-1 video with MPEG1VIDEOINFO, audio with a WAVEFORMATEX carrying the format tag,
 // uncompressed video as the RGB / YUV subtypes, other streams typed by their kind.
+// VFW_E_UNSUPPORTED_STREAM for a cover picture, which is no stream to deliver.
 HRESULT MediaTypeForStream(const AVStream* stream, bool mpegSplitter, CMediaType* mt);
 // Largest sample the stream should need (bytes).
 LONG SampleSizeForStream(const AVStream* stream);

@@ -196,11 +196,13 @@ CUnknown* CreateDvSplitter(LPUNKNOWN outer, HRESULT* phr);
 CUnknown* CreateAsfReader(LPUNKNOWN outer, HRESULT* phr);
 CUnknown* CreateMpeg4Source(LPUNKNOWN outer, HRESULT* phr);
 CUnknown* CreateMpegProgramSource(LPUNKNOWN outer, HRESULT* phr);
+CUnknown* CreateAvFileSource(LPUNKNOWN outer, HRESULT* phr);
 extern const AMOVIESETUP_FILTER sudAviSplitter;
 extern const AMOVIESETUP_FILTER sudMpeg1Splitter;
 extern const AMOVIESETUP_FILTER sudDvSplitter;
 extern const AMOVIESETUP_FILTER sudAsfReader;
 extern const AMOVIESETUP_FILTER sudMpeg4Source;
 extern const AMOVIESETUP_FILTER sudMpegProgramSource;
+extern const AMOVIESETUP_FILTER sudAvFileSource;
 
 }  // namespace tav::filters

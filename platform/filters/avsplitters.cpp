@@ -19,6 +19,8 @@ const SplitterKind kMpeg1Splitter = {&CLSID_MPEG1Splitter, u"MPEG1 Splitter", nu
 const SplitterKind kDvSplitter = {&CLSID_DVSplitter, u"DV Splitter", "dv", true, false, false, kDvInputs};
 const SplitterKind kAsfReader = {&CLSID_WMAsfReader, u"WM ASF Reader", "asf", false, false, false, nullptr};
 const SplitterKind kMpeg4Source = {&CLSID_Mpeg4FileSource, u"MPEG-4 Source", "mov", false, false, false, nullptr};
+// Probed: a transport stream named .mts may as well be a program stream.
+const SplitterKind kAvFileSource = {&CLSID_AvFileSource, u"Media File Source", nullptr, false, false, false, nullptr};
 const SplitterKind kMpegProgramSource = {&CLSID_MpegProgramSource, u"MPEG Program Source", "mpeg", false, false,
                                          false, nullptr};
 
@@ -61,12 +63,14 @@ CUnknown* CreateDvSplitter(LPUNKNOWN outer, HRESULT* phr) { return Make(kDvSplit
 CUnknown* CreateAsfReader(LPUNKNOWN outer, HRESULT* phr) { return Make(kAsfReader, outer, phr); }
 CUnknown* CreateMpeg4Source(LPUNKNOWN outer, HRESULT* phr) { return Make(kMpeg4Source, outer, phr); }
 CUnknown* CreateMpegProgramSource(LPUNKNOWN outer, HRESULT* phr) { return Make(kMpegProgramSource, outer, phr); }
+CUnknown* CreateAvFileSource(LPUNKNOWN outer, HRESULT* phr) { return Make(kAvFileSource, outer, phr); }
 
 const AMOVIESETUP_FILTER sudAviSplitter = {&CLSID_AviSplitter, u"AVI Splitter", MERIT_NORMAL, 2, kAviPins};
 const AMOVIESETUP_FILTER sudMpeg1Splitter = {&CLSID_MPEG1Splitter, u"MPEG1 Splitter", MERIT_NORMAL, 2, kMpeg1Pins};
 const AMOVIESETUP_FILTER sudDvSplitter = {&CLSID_DVSplitter, u"DV Splitter", MERIT_NORMAL, 2, kDvPins};
 const AMOVIESETUP_FILTER sudAsfReader = {&CLSID_WMAsfReader, u"WM ASF Reader", MERIT_UNLIKELY, 1, kSourcePins};
 const AMOVIESETUP_FILTER sudMpeg4Source = {&CLSID_Mpeg4FileSource, u"MPEG-4 Source", MERIT_UNLIKELY, 1, kSourcePins};
+const AMOVIESETUP_FILTER sudAvFileSource = {&CLSID_AvFileSource, u"Media File Source", MERIT_UNLIKELY, 1, kSourcePins};
 const AMOVIESETUP_FILTER sudMpegProgramSource = {&CLSID_MpegProgramSource, u"MPEG Program Source", MERIT_UNLIKELY, 1,
                                                  kSourcePins};
 

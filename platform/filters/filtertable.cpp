@@ -30,6 +30,7 @@ const CFactoryTemplate g_Templates[] = {
     {u"DV Video Decoder", &CLSID_DVVideoCodec, CAvDecoderFilter::CreateDvVideoDecoder, nullptr, &sudDvVideoDecoder},
     {u"File Source (Async)", &CLSID_AsyncReader, CAsyncFileSource::CreateInstance, nullptr, &sudAsyncReader},
     {u"Infinite Pin Tee Filter", &CLSID_InfTee, CInfTee::CreateInstance, nullptr, &sudInfTee},
+    {u"Media File Source", &CLSID_AvFileSource, CreateAvFileSource, nullptr, &sudAvFileSource},
     {u"MPEG Audio Decoder", &CLSID_CMpegAudioCodec, CAvDecoderFilter::CreateMpegAudioDecoder, nullptr, &sudMpegAudioDecoder},
     {u"MPEG Layer-3 Decoder", &CLSID_MPEGLayer3Decoder, CAvDecoderFilter::CreateMp3Decoder, nullptr, &sudMp3Decoder},
     {u"MPEG Program Source", &CLSID_MpegProgramSource, CreateMpegProgramSource, nullptr, &sudMpegProgramSource},

@@ -54,7 +54,9 @@ const ExtensionEntry kExtensions[] = {
     {".3g2", &CLSID_Mpeg4FileSource}, {".3gp", &CLSID_Mpeg4FileSource},  {".3gp2", &CLSID_Mpeg4FileSource},
     {".3gpp", &CLSID_Mpeg4FileSource}, {".asf", &CLSID_WMAsfReader},     {".mov", &CLSID_Mpeg4FileSource},
     {".mp4", &CLSID_Mpeg4FileSource}, {".mpg4", &CLSID_Mpeg4FileSource}, {".qt", &CLSID_Mpeg4FileSource},
-    {".wmv", &CLSID_WMAsfReader},
+    {".wmv", &CLSID_WMAsfReader},      {".m4v", &CLSID_Mpeg4FileSource},  {".vob", &CLSID_MpegProgramSource},
+    {".mkv", &CLSID_AvFileSource},     {".webm", &CLSID_AvFileSource},    {".ts", &CLSID_AvFileSource},
+    {".mts", &CLSID_AvFileSource},     {".m2ts", &CLSID_AvFileSource},    {".flv", &CLSID_AvFileSource},
 };
 
 LSTATUS SetString(HKEY key, const char* name, const std::string& value) {
@@ -66,7 +68,7 @@ std::string StreamKeyName() { return "Media Type\\" + tav::GuidToString(MEDIATYP
 bool OwnSource(const CLSID& clsid) {
   for (const auto& e : CheckBytesTable())
     if (*e.source == clsid) return true;
-  return false;
+  return clsid == CLSID_AvFileSource;
 }
 
 // The string value of an open key; empty when missing or not a string.

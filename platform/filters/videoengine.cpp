@@ -1,10 +1,19 @@
 // The video engine: compressed video through libavcodec, uncompressed input taken as is,
 // and every picture converted (and scaled, for the DV decoder's reduced sizes) by
-// libswscale into the negotiated RGB or YUY2 layout, RGB bottom row first.
+// libswscale into the negotiated RGB or YUY2 layout, RGB bottom row first. Pictures are
+// delivered as a viewer sees them: a libavfilter graph deinterlaces interlaced pictures
+// (one picture out per picture in) and turns or mirrors them upright as the source's
+// display geometry says; the scaler then makes the pixels square.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 extern "C" {
+#include <libavfilter/avfilter.h>
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
 #include <libavutil/imgutils.h>
 }
 
@@ -35,6 +44,30 @@ bool DecodesToRgb(AVCodecID id) {
     default:
       return false;
   }
+}
+
+struct FilterGraphFreer {
+  void operator()(AVFilterGraph* g) const { avfilter_graph_free(&g); }
+};
+using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphFreer>;
+
+// The libavfilter chain for a geometry: deinterlacing first, then the mirror and the turn.
+std::string FilterChain(const DisplayGeometry& g, bool deinterlace) {
+  std::string chain;
+  auto add = [&chain](const char* f) {
+    if (!chain.empty()) chain += ',';
+    chain += f;
+  };
+  if (deinterlace) add("bwdif=mode=send_frame:parity=auto:deint=interlaced");
+  if (g.mirror && g.quarterTurns == 2) {
+    add("vflip");  // mirrored and turned half way: upside down
+  } else {
+    if (g.mirror) add("hflip");
+    if (g.quarterTurns == 1) add("transpose=clock");
+    else if (g.quarterTurns == 2) add("hflip,vflip");
+    else if (g.quarterTurns == 3) add("transpose=cclock");
+  }
+  return chain;
 }
 
 class VideoEngine final : public DecoderEngine {
@@ -70,7 +103,8 @@ class VideoEngine final : public DecoderEngine {
     REFERENCE_TIME avg = 0;
     const BITMAPINFOHEADER* bih = VideoBitmapHeader(in, &avg);
     if (!bih) return E_UNEXPECTED;
-    MakeVideoOutputType(*order[position], OutWidth(*bih), OutHeight(*bih), avg, out);
+    const DisplayGeometry g = InputGeometry(in);
+    MakeVideoOutputType(*order[position], OutWidth(*bih, g), OutHeight(*bih, g), avg, out);
     return out->Format() ? S_OK : E_OUTOFMEMORY;
   }
 
@@ -81,7 +115,8 @@ class VideoEngine final : public DecoderEngine {
     const BITMAPINFOHEADER* ih = VideoBitmapHeader(in);
     const BITMAPINFOHEADER* oh = VideoBitmapHeader(out);
     if (!ih || !oh || oh->biBitCount != kind->bitCount) return VFW_E_TYPE_NOT_ACCEPTED;
-    if (oh->biWidth != OutWidth(*ih) || std::abs(oh->biHeight) != OutHeight(*ih)) return VFW_E_TYPE_NOT_ACCEPTED;
+    const DisplayGeometry g = InputGeometry(in);
+    if (oh->biWidth != OutWidth(*ih, g) || std::abs(oh->biHeight) != OutHeight(*ih, g)) return VFW_E_TYPE_NOT_ACCEPTED;
     // YUY2 has no bottom-up form.
     if (out.subtype == MEDIASUBTYPE_YUY2 && oh->biHeight < 0) return VFW_E_TYPE_NOT_ACCEPTED;
     return S_OK;
@@ -118,11 +153,14 @@ class VideoEngine final : public DecoderEngine {
     rawFormat_ = RawPixelFormat(in, &rawBottomUp_);
     swapChroma_ = in.subtype == MEDIASUBTYPE_YV12;
     rawBits_ = ih->biBitCount;
+    geometry_ = InputGeometry(in);
     if (rawFormat_ == AV_PIX_FMT_NONE) {
       HRESULT hr = OpenVideoDecoder(in, &codec_);
       if (FAILED(hr)) return hr;
     }
     frame_.reset(av_frame_alloc());
+    filtered_.reset(av_frame_alloc());
+    if (!filtered_) return E_OUTOFMEMORY;
     packet_.reset(av_packet_alloc());
     if (!frame_ || !packet_) return E_OUTOFMEMORY;
     Flush();
@@ -133,7 +171,9 @@ class VideoEngine final : public DecoderEngine {
     codec_.reset();
     sws_.reset();
     frame_.reset();
+    filtered_.reset();
     packet_.reset();
+    ResetGraph();
   }
 
   HRESULT Receive(IMediaSample* in, SampleSink& sink) override {
@@ -170,21 +210,121 @@ class VideoEngine final : public DecoderEngine {
     avcodec_send_packet(codec_.get(), nullptr);
     HRESULT hr = ReceiveFrames(sink);
     avcodec_flush_buffers(codec_.get());
+    // The deinterlacer holds one picture back for its look-ahead.
+    if (hr == S_OK && graph_ && av_buffersrc_add_frame(graphIn_, nullptr) >= 0) hr = PullFiltered(sink);
+    ResetGraph();
     return hr;
   }
 
   void Flush() override {
     if (codec_) avcodec_flush_buffers(codec_.get());
+    ResetGraph();
     nextTime_ = kNoTime;
     lastInputTime_ = kNoTime;
+    prevStart_ = kNoTime;
     discontinuity_ = true;
   }
 
  private:
   static constexpr REFERENCE_TIME kNoTime = INT64_MIN;
 
-  LONG OutWidth(const BITMAPINFOHEADER& bih) const { return std::max<LONG>(1, bih.biWidth / scale_); }
-  LONG OutHeight(const BITMAPINFOHEADER& bih) const { return std::max<LONG>(1, std::abs(bih.biHeight) / scale_); }
+  // Uncompressed input is taken as stored.
+  static DisplayGeometry InputGeometry(const CMediaType& in) {
+    return RawPixelFormat(in) == AV_PIX_FMT_NONE ? ReadDisplayGeometry(in) : DisplayGeometry{};
+  }
+  LONG OutWidth(const BITMAPINFOHEADER& bih, const DisplayGeometry& g) const {
+    LONG w = 0, h = 0;
+    DisplaySize(g, bih.biWidth, std::abs(bih.biHeight), &w, &h);
+    return std::max<LONG>(1, w / scale_);
+  }
+  LONG OutHeight(const BITMAPINFOHEADER& bih, const DisplayGeometry& g) const {
+    LONG w = 0, h = 0;
+    DisplaySize(g, bih.biWidth, std::abs(bih.biHeight), &w, &h);
+    return std::max<LONG>(1, h / scale_);
+  }
+
+  void ResetGraph() {
+    graph_.reset();
+    graphIn_ = graphOut_ = nullptr;
+    graphFailed_ = false;
+  }
+
+  // The filter graph for pictures of this size and layout; false when the picture needs
+  // none (or the graph cannot be made: the picture is then shown as stored).
+  bool EnsureGraph(const AVFrame* f) {
+    const bool deinterlace = geometry_.interlaced || f->interlaced_frame;
+    const bool turn = geometry_.quarterTurns != 0 || geometry_.mirror;
+    if (!deinterlace && !turn && !graph_) return false;
+    if (graph_ && f->width == graphWidth_ && f->height == graphHeight_ && f->format == graphFormat_ &&
+        (graphDeinterlaces_ || !deinterlace))
+      return true;
+    if (graphFailed_ && f->width == graphWidth_ && f->height == graphHeight_ && f->format == graphFormat_) return false;
+    ResetGraph();
+    graphWidth_ = f->width;
+    graphHeight_ = f->height;
+    graphFormat_ = f->format;
+    graphDeinterlaces_ = deinterlace;
+    // Lines too few for the deinterlacer's look-around are left as they are.
+    const bool canDeinterlace = deinterlace && f->width >= 3 && f->height >= 4;
+    const std::string chain = FilterChain(geometry_, canDeinterlace);
+    if (chain.empty()) {
+      graphFailed_ = true;
+      return false;
+    }
+    if (!BuildGraph(f, chain)) {
+      TAV_TRACE("filter graph '%s' not made", chain.c_str());
+      ResetGraph();
+      graphFailed_ = true;
+      return false;
+    }
+    return true;
+  }
+
+  bool BuildGraph(const AVFrame* f, const std::string& chain) {
+    graph_.reset(avfilter_graph_alloc());
+    if (!graph_) return false;
+    graph_->nb_threads = 1;
+    char args[160];
+    std::snprintf(args, sizeof args, "video_size=%dx%d:pix_fmt=%d:time_base=1/10000000:pixel_aspect=1/1", f->width,
+                  f->height, f->format);
+    if (avfilter_graph_create_filter(&graphIn_, avfilter_get_by_name("buffer"), "in", args, nullptr, graph_.get()) < 0 ||
+        avfilter_graph_create_filter(&graphOut_, avfilter_get_by_name("buffersink"), "out", nullptr, nullptr,
+                                     graph_.get()) < 0)
+      return false;
+    AVFilterInOut* outputs = avfilter_inout_alloc();
+    AVFilterInOut* inputs = avfilter_inout_alloc();
+    bool ok = outputs && inputs;
+    if (ok) {
+      outputs->name = av_strdup("in");
+      outputs->filter_ctx = graphIn_;
+      inputs->name = av_strdup("out");
+      inputs->filter_ctx = graphOut_;
+      ok = avfilter_graph_parse_ptr(graph_.get(), chain.c_str(), &inputs, &outputs, nullptr) >= 0 &&
+           avfilter_graph_config(graph_.get(), nullptr) >= 0;
+    }
+    avfilter_inout_free(&inputs);
+    avfilter_inout_free(&outputs);
+    return ok;
+  }
+
+  // Delivers what the filter graph has ready.
+  HRESULT PullFiltered(SampleSink& sink) {
+    for (;;) {
+      const int err = av_buffersink_get_frame(graphOut_, filtered_.get());
+      if (err < 0) return S_OK;  // needs more input, or at its end
+      // The deinterlacer counts in half the input's time base.
+      const AVRational base = av_buffersink_get_time_base(graphOut_);
+      const REFERENCE_TIME t =
+          filtered_->pts != AV_NOPTS_VALUE ? av_rescale_q(filtered_->pts, base, kReferenceTimeBase) : kNoTime;
+      // The picture's own duration is copied through unscaled: only trusted when the base
+      // is unchanged (else the frame time of the type is used).
+      const int64_t duration = av_cmp_q(base, kReferenceTimeBase) == 0 ? filtered_->pkt_duration : 0;
+      HRESULT hr = DeliverFrame(filtered_->data, filtered_->linesize, AVPixelFormat(filtered_->format),
+                                filtered_->width, filtered_->height, t, duration, sink);
+      av_frame_unref(filtered_.get());
+      if (hr != S_OK) return hr;
+    }
+  }
 
   int OutputOrder(const CMediaType& in, const VideoOutputKind** order) const {
     int count = 0;
@@ -214,6 +354,18 @@ class VideoEngine final : public DecoderEngine {
         return S_OK;
       }
       REFERENCE_TIME t = frame_->best_effort_timestamp != AV_NOPTS_VALUE ? frame_->best_effort_timestamp : kNoTime;
+      if (EnsureGraph(frame_.get())) {
+        frame_->pts = t == kNoTime ? AV_NOPTS_VALUE : t;
+        const int err2 = av_buffersrc_add_frame_flags(graphIn_, frame_.get(), AV_BUFFERSRC_FLAG_KEEP_REF);
+        av_frame_unref(frame_.get());
+        if (err2 < 0) {
+          ++decodeErrors_;
+          continue;
+        }
+        HRESULT hr = PullFiltered(sink);
+        if (hr != S_OK) return hr;
+        continue;
+      }
       HRESULT hr = DeliverFrame(frame_->data, frame_->linesize, AVPixelFormat(frame_->format), frame_->width,
                                 frame_->height, t, frame_->pkt_duration, sink);
       av_frame_unref(frame_.get());
@@ -244,9 +396,14 @@ class VideoEngine final : public DecoderEngine {
                        REFERENCE_TIME start, int64_t duration, SampleSink& sink) {
     if (width <= 0 || height <= 0 || format == AV_PIX_FMT_NONE) return S_OK;
     // Containers without presentation times (AVI) stamp packets in decoding order; a
-    // picture stamped before the end of the previous one follows on from it instead.
-    if (start == kNoTime || (nextTime_ != kNoTime && start < nextTime_))
+    // picture stamped at or before the start of the previous one follows on from it
+    // instead. A later stamp is kept even when it falls before the previous picture's end:
+    // with reordered pictures a picture's duration is that of another packet, and moving
+    // the pictures of a variable-rate movie after it would put them out of step with the
+    // sound.
+    if (start == kNoTime || (prevStart_ != kNoTime && start <= prevStart_))
       start = nextTime_ != kNoTime ? nextTime_ : lastInputTime_ != kNoTime ? lastInputTime_ : 0;
+    prevStart_ = start;
     if (duration <= 0) duration = avgTimePerFrame_ > 0 ? avgTimePerFrame_ : 1;
     REFERENCE_TIME stop = start + duration;
     nextTime_ = stop;
@@ -271,9 +428,23 @@ class VideoEngine final : public DecoderEngine {
     BYTE* dst = nullptr;
     out->GetPointer(&dst);
     if (!dst || out->GetSize() < outStride_ * outHeight_) return E_FAIL;
-    uint8_t* dstPlanes[4] = {outTopDown_ ? dst : dst + outStride_ * (outHeight_ - 1)};
-    int dstLines[4] = {int(outTopDown_ ? outStride_ : -outStride_)};
-    sws_scale(sws_.get(), planes, lines, 0, height, dstPlanes, dstLines);
+    if (outWidth_ % 16 == 0) {
+      uint8_t* dstPlanes[4] = {outTopDown_ ? dst : dst + outStride_ * (outHeight_ - 1)};
+      int dstLines[4] = {int(outTopDown_ ? outStride_ : -outStride_)};
+      sws_scale(sws_.get(), planes, lines, 0, height, dstPlanes, dstLines);
+    } else {
+      // The scaler's vector code writes whole blocks of pixels, past the end of a row whose
+      // width is not a multiple of 16 (and past the sample on its last row): scale into a
+      // padded picture and copy the rows.
+      const int padded = ((int(outStride_) + 63) & ~63) + 64;
+      scratch_.resize(size_t(padded) * size_t(outHeight_ + 1));
+      uint8_t* scratchPlanes[4] = {scratch_.data()};
+      int scratchLines[4] = {padded};
+      sws_scale(sws_.get(), planes, lines, 0, height, scratchPlanes, scratchLines);
+      for (LONG y = 0; y < outHeight_; ++y)
+        std::memcpy(dst + outStride_ * (outTopDown_ ? y : outHeight_ - 1 - y), scratch_.data() + size_t(padded) * y,
+                    size_t(outStride_));
+    }
 
     TAV_TRACE("deliver %lld-%lld", (long long)start, (long long)stop);
     out->SetTime(&start, &stop);
@@ -300,12 +471,23 @@ class VideoEngine final : public DecoderEngine {
   LONG outWidth_ = 0, outHeight_ = 0, outStride_ = 0;
   bool outTopDown_ = false;
   REFERENCE_TIME avgTimePerFrame_ = 0;
+  DisplayGeometry geometry_;
 
   // Runtime, streaming thread
   AvFramePtr frame_;
   AvPacketPtr packet_;
   SwsContextPtr sws_;
+  std::vector<uint8_t> scratch_;  // padded picture for widths the scaler overruns
+  // Deinterlacing and turning, made for the first picture that needs it.
+  FilterGraphPtr graph_;
+  AVFilterContext* graphIn_ = nullptr;
+  AVFilterContext* graphOut_ = nullptr;
+  AvFramePtr filtered_;
+  int graphWidth_ = 0, graphHeight_ = 0, graphFormat_ = -1;
+  bool graphDeinterlaces_ = false;
+  bool graphFailed_ = false;  // no graph for pictures of this size and layout
   REFERENCE_TIME nextTime_ = kNoTime;  // stop time of the last picture, for pictures without a time
+  REFERENCE_TIME prevStart_ = kNoTime;  // start time of the last picture delivered
   REFERENCE_TIME lastInputTime_ = kNoTime;  // time of the last timed input sample since the flush
   bool discontinuity_ = true;          // the next output sample starts a new run
   // Statistics

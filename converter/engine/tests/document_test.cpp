@@ -156,6 +156,9 @@ TEST(EngineDocument, IsMovieFile) {
   EXPECT_TRUE(CTavrionConverterDoc::IsMovieFile("/m/CLIP.MP4"));
   EXPECT_TRUE(CTavrionConverterDoc::IsMovieFile("/m/cam.qvf"));
   EXPECT_TRUE(CTavrionConverterDoc::IsMovieFile("a.3gpp"));
+  for (const char* name : {"a.mkv", "a.WEBM", "a.m4v", "a.mts", "a.m2ts", "a.ts", "a.vob", "a.flv"})
+    EXPECT_TRUE(CTavrionConverterDoc::IsMovieFile(name)) << name;
+  EXPECT_FALSE(CTavrionConverterDoc::IsMovieFile("a.2ts"));  // only whole extensions match
   EXPECT_FALSE(CTavrionConverterDoc::IsMovieFile("/m/clip.mp"));  // no prefix matches
   EXPECT_FALSE(CTavrionConverterDoc::IsMovieFile("/m/clip.vi"));
   EXPECT_FALSE(CTavrionConverterDoc::IsMovieFile("/m/clip.smi"));

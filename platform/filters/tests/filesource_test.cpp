@@ -61,6 +61,8 @@ TEST_F(filters_FileSource, Registration_SeedsCheckBytesAndExtensions) {
         << ext;
   for (const char* ext : {".mp4", ".mpg4", ".mov", ".qt", ".3gp", ".3gpp", ".3g2", ".3gp2"})
     EXPECT_NE(RegString(std::string("Media Type\\Extensions\\") + ext, "Source Filter"), "") << ext;
+  for (const char* ext : {".m4v", ".mkv", ".webm", ".ts", ".mts", ".m2ts", ".flv", ".vob"})
+    EXPECT_NE(RegString(std::string("Media Type\\Extensions\\") + ext, "Source Filter"), "") << ext;
 }
 
 TEST_F(filters_FileSource, Interfaces_PinsAndTypeFromCheckBytes) {
