@@ -66,7 +66,7 @@ struct IdleOnExit {
 
 }  // namespace
 
-MyError::MyError(std::string message) : message_(std::move(message)) {}
+MyError::MyError(std::string message, int code) : message_(std::move(message)), code_(code) {}
 const char* MyError::what() const noexcept { return message_.c_str(); }
 
 int SetUpCompressor(HWND) { return 1; }

@@ -55,9 +55,10 @@ MovieEncoder::~MovieEncoder() { StopWorker(); }
 void MovieEncoder::Fail(const std::string& what, int averror) {
   if (averror == AVERROR(ENOSPC) || averror == AVERROR(EFBIG) || output_.lastError() == ENOSPC ||
       output_.lastError() == EFBIG)
-    throw MyError("the disk is full: cannot write '" + job_.path + "' (" + what + ")");
+    throw MyError("the disk is full: cannot write '" + job_.path + "' (" + what + ")", ENOSPC);
   if (output_.lastError() != 0)
-    throw MyError("cannot write '" + job_.path + "': " + std::strerror(output_.lastError()) + " (" + what + ")");
+    throw MyError("cannot write '" + job_.path + "': " + std::strerror(output_.lastError()) + " (" + what + ")",
+                  output_.lastError());
   throw MyError(what + ": " + AvError(averror));
 }
 

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +24,7 @@
 #include "converter/engine/outputfiles.h"
 #include "converter/engine/path.h"
 #include "converter/engine/startup.h"
+#include "converter/engine/strings.h"
 #include "converter/engine/timetext.h"
 #include "libs/captionparser/captionparser.h"
 #include "media/contract/codepage.h"
@@ -114,15 +117,37 @@ REFERENCE_TIME ParseTime(const std::string& text) {
   return static_cast<REFERENCE_TIME>(total * 10000000.0 + 0.5);
 }
 
+// path against the working folder, with "." and ".." resolved by name (links are kept).
+std::string AbsolutePath(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::path p(path);
+  if (p.is_relative()) {
+    const std::filesystem::path cwd = std::filesystem::current_path(ec);
+    if (ec) UsageError("the working folder cannot be read: " + ec.message());
+    p = cwd / p;
+  }
+  std::string normal = p.lexically_normal().string();
+  // A folder given with a trailing slash keeps it; a file name never has one.
+  if (normal.size() > 1 && normal.back() == '/' && (path.empty() || path.back() != '/')) normal.pop_back();
+  return normal;
+}
+
 Options Parse(int argc, char** argv) {
   Options o;
   auto value = [&](int& i) -> std::string {
     if (i + 1 >= argc) UsageError(std::string(argv[i]) + " needs a value");
     return argv[++i];
   };
+  bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--help") {
+    if (a.empty()) UsageError("an empty name was given");
+    if (optionsEnded) {
+      o.inputs.push_back(a);
+    } else if (a == "--") {
+      // Everything after it is a movie or batch file, even when it begins with a dash.
+      optionsEnded = true;
+    } else if (a == "--help") {
       Usage(stdout);
       std::exit(0);
     } else if (a == "--version") {
@@ -156,6 +181,7 @@ Options Parse(int argc, char** argv) {
       else UsageError("--split must be unlimited, 32M, 64M, 128M, 256M or 512M");
     } else if (a == "--subtitles") {
       o.subtitles = value(i);
+      if (o.subtitles->empty()) UsageError("--subtitles needs a file name or none");
     } else if (a == "--language") {
       o.language = value(i);
     } else if (a == "--subtitle-size") {
@@ -171,10 +197,12 @@ Options Parse(int argc, char** argv) {
       (a == "--start" ? o.start : o.end) = t;
     } else if (a == "--output-dir") {
       o.outputDir = value(i);
+      if (o.outputDir->empty()) UsageError("--output-dir needs a folder");
     } else if (a == "--remove-after") {
       o.removeAfter = true;
     } else if (a == "--save-batch") {
       o.saveBatch = value(i);
+      if (o.saveBatch->empty()) UsageError("--save-batch needs a file name");
     } else if (a == "--convert") {
       o.convert = true;
     } else if (a == "--demo") {
@@ -188,6 +216,13 @@ Options Parse(int argc, char** argv) {
     }
   }
   if (o.inputs.empty() && !o.demo) UsageError("no movie or batch file given");
+  // Every name is made absolute against the working folder here: a batch file stores names
+  // relative to its own folder, and a name relative to another folder would name a file
+  // that is not there.
+  for (std::string& input : o.inputs) input = AbsolutePath(input);
+  if (o.subtitles && *o.subtitles != "none") o.subtitles = AbsolutePath(*o.subtitles);
+  if (o.outputDir) o.outputDir = AbsolutePath(*o.outputDir);
+  if (o.saveBatch) o.saveBatch = AbsolutePath(*o.saveBatch);
   // Without --start the movie starts at 0, so "--end 0" alone leaves nothing to convert.
   if (o.end && *o.end <= o.start.value_or(0)) UsageError("--end must be after --start");
   return o;
@@ -209,17 +244,27 @@ std::string CheckOutputFolder(std::string dir) {
   return dir;
 }
 
-// Trim points beyond the end of a movie whose length is known leave nothing (or not what
-// was asked) to convert.
-void CheckTrimPoints(const Options& o, const std::string& movie, REFERENCE_TIME duration) {
-  if (duration <= 0 || duration == kUnknownTime) return;
-  char length[64];
-  std::snprintf(length, sizeof length, "%.2f s", double(duration) / 1e7);
-  if (o.start && *o.start >= duration) UsageError(movie + ": --start is at or beyond the end of the movie (" + length + ")");
-  if (o.end && *o.end > duration) UsageError(movie + ": --end is beyond the end of the movie (" + length + ")");
+bool SameFile(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  struct stat sa, sb;
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
 }
 
-// Ctrl-C: the first acts as "Break" (handled on the main loop), the second quits at once.
+// The batch is written only over nothing, an empty file or an older batch: never over a
+// movie or a subtitle file named by mistake.
+void CheckBatchTarget(const Options& o, const std::string& target) {
+  for (const std::string& input : o.inputs)
+    if (LowerExtension(input) != ".tvc" && SameFile(input, target))
+      UsageError("--save-batch " + target + " names a movie being converted; it is kept");
+  if (o.subtitles && SameFile(*o.subtitles, target))
+    UsageError("--save-batch " + target + " names the subtitle file; it is kept");
+  if (!CTavrionConverterDoc::MayOverwriteWithBatch(target))
+    UsageError("--save-batch " + target + " is not a batch file; it is kept (choose another name)");
+}
+
+// Ctrl-C, SIGTERM and SIGHUP: the first acts as "Break" (handled on the main loop), so the
+// movie being written is finished and plays; a second one quits at once.
 volatile std::sig_atomic_t g_interrupts = 0;
 // Written by the handler so that the main loop wakes at once: a Break that waited for the
 // loop's next turn could land in a later part of a split.
@@ -245,7 +290,13 @@ void WaitForMessageOrInterrupt(int timeoutMs) {
 
 // Probes an entry's source: duration, frame size and whether it can seek (which the split
 // size needs), through a video-only conversion graph.
+// A failed probe is recorded in the entry, whose status then names what could not be
+// decoded.
 void Probe(FilterGraphBuilder& builder, CConvertOrder* entry) {
+  // A folder or a pipe is not opened at all (a pipe would wait for a writer); the run fails
+  // the entry saying what it is.
+  HRESULT problem = S_OK;
+  if (!MovieFileProblem(entry->SourcePath().Full(), &problem).empty()) return;
   try {
     builder.SetConversionMode(true);
     builder.SetResize(false, 320, 240, 2);
@@ -264,8 +315,9 @@ void Probe(FilterGraphBuilder& builder, CConvertOrder* entry) {
     int w = 320, h = 240;
     builder.FindVideoSize(true, &w, &h);
     entry->SetSourceInfo(duration, w, h, seekable);
-  } catch (const HRChecker&) {
-    // The conversion reports what is wrong with the file.
+    entry->SetProbeResult(S_OK, MediaTypeValue(), std::string());
+  } catch (const HRChecker& failure) {
+    entry->SetProbeResult(failure.GetHr(), failure.GetMediaType(), failure.GetContext());
   }
   builder.SetWantedMajorType(GUID_NULL);
   builder.Clear();
@@ -316,6 +368,16 @@ void CheckSubtitleLanguage(const Options& o, const std::string& movie, CConvertO
                " (it has " + list + ")");
   }
   e->SetSubtitleLanguage(codes.front());
+}
+
+// A split that the entry cannot honour (its source cannot seek, or could not be probed) is
+// dropped; the user hears of it.
+void NoteDroppedSplit(const CConvertOrder* e, ULONGLONG requested) {
+  if (requested == 0 || e->GetSplitSize() != 0) return;
+  std::fprintf(stderr, "tavrion-convert: %s: %s, so it is converted into one file\n",
+               e->SourcePath().Full().c_str(),
+               e->HasProbeError() ? "the movie could not be read to find whether it can be split"
+                                  : "the movie cannot seek and cannot be split");
 }
 
 class ConsoleView : public DocumentObserver {
@@ -375,6 +437,7 @@ std::string TimeOrUnknown(LONGLONG t) { return t == kUnknownRemaining ? std::str
 
 int main(int argc, char** argv) {
   Options opt = Parse(argc, argv);
+  if (opt.saveBatch) CheckBatchTarget(opt, *opt.saveBatch);
   std::string outputFolder;
   if (opt.outputDir) outputFolder = CheckOutputFolder(*opt.outputDir);
   if (opt.demo) {
@@ -404,7 +467,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   FilterGraphBuilder prober;
-  prober.Init();
+  if (FAILED(prober.Init())) {
+    std::fprintf(stderr, "tavrion-convert: the media platform could not be started\n");
+    return 1;
+  }
   prober.SetFilterVeto(&app);
 
   // Entries: a batch file first (its entries keep their own settings), then the movies.
@@ -423,27 +489,42 @@ int main(int argc, char** argv) {
     doc.SetRemoveAfterConversion(opt.removeAfter);
     // A loaded entry knows nothing of its source yet; without a probe it counts as not
     // seekable and its split size would read as 0.
-    for (size_t i = 0; i < doc.GetCount(); ++i) Probe(prober, doc.GetAt(i));
+    for (size_t i = 0; i < doc.GetCount(); ++i) {
+      CConvertOrder* e = doc.GetAt(i);
+      Probe(prober, e);
+      if (e->IsChecked()) NoteDroppedSplit(e, e->GetStoredSplitSize());
+    }
   }
-  // A movie that cannot be added (its output file cannot be created) is reported and left
-  // out; the others still convert.
-  bool addFailed = false;
+  // The result lines, in the order of the command line. A movie that cannot be added (its
+  // output file cannot be created) has a line of its own and is left out of the batch; the
+  // others still convert.
+  struct Row {
+    std::string source;
+    CConvertOrder* entry = nullptr;
+    std::string failure;  // why the movie could not be added
+  };
+  std::vector<Row> rows;
+  for (size_t i = 0; i < doc.GetCount(); ++i) rows.push_back({doc.GetAt(i)->SourcePath().Full(), doc.GetAt(i), {}});
   for (const std::string& input : opt.inputs) {
     if (input == batchFile) continue;
     CConvertOrder* e = nullptr;
     try {
       e = doc.AddOrder(input, outputFolder);
     } catch (const std::exception& ex) {
-      std::fprintf(stderr, "tavrion-convert: %s: %s\n", input.c_str(), ex.what());
-      addFailed = true;
+      std::string text = ex.what();
+      std::replace(text.begin(), text.end(), '\n', ' ');
+      rows.push_back({input, nullptr, res::FormatId(res::IDS_STATUS_ERROR_TEXT, {text})});
       continue;
     }
+    rows.push_back({input, e, {}});
     Probe(prober, e);
-    CheckTrimPoints(opt, input, e->GetDuration());
     if (opt.size) e->SetFrameSize(opt.size->first, opt.size->second);
     if (opt.fps) e->SetFrameRate(*opt.fps);
     if (opt.fit) e->SetScreenFit(*opt.fit);
-    if (opt.split) e->SetSplitSize(*opt.split);
+    if (opt.split) {
+      e->SetSplitSize(*opt.split);
+      NoteDroppedSplit(e, *opt.split);
+    }
     if (opt.subtitles) {
       if (*opt.subtitles == "none") {
         e->SetUseSubtitles(false);
@@ -455,12 +536,16 @@ int main(int argc, char** argv) {
     if (opt.language) e->SetSubtitleLanguage(*opt.language);
     if (opt.subtitleSize) e->SetSubtitleSize(*opt.subtitleSize);
     CheckSubtitleLanguage(opt, input, e);
+    // Trim points apply to every movie given; one that is too short for them fails alone
+    // when the run reaches it, saying why, and the others convert.
     if (opt.start || opt.end) {
       const REFERENCE_TIME d = e->GetDuration();
       const REFERENCE_TIME end = opt.end ? *opt.end : (d > 0 && d != kUnknownTime ? d : -1);
       e->SetTrimPoints(opt.start ? *opt.start : 0, end);
     }
   }
+  bool addFailed = false;
+  for (const Row& row : rows) addFailed = addFailed || !row.entry;
 
   auto saveBatch = [&](const std::string& path) {
     std::string error;
@@ -473,11 +558,11 @@ int main(int argc, char** argv) {
   };
   if (opt.saveBatch && !opt.convert) return saveBatch(*opt.saveBatch) && !addFailed ? 0 : 1;
 
-  std::vector<CConvertOrder*> entries;
-  for (size_t i = 0; i < doc.GetCount(); ++i) entries.push_back(doc.GetAt(i));
-
   if (pipe2(g_wakePipe, O_NONBLOCK | O_CLOEXEC) != 0) g_wakePipe[0] = g_wakePipe[1] = -1;
-  std::signal(SIGINT, OnSigint);
+  struct sigaction action {};
+  action.sa_handler = OnSigint;
+  sigemptyset(&action.sa_mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
   PlayerCore player;
   ConversionRun run(doc, *b);
   // No screen to show the frames on: the tee feeds the exporter alone.
@@ -524,10 +609,14 @@ int main(int argc, char** argv) {
   if (tty && !opt.quiet) std::printf("\r\033[K");
 
   int status = addFailed ? 1 : 0;
-  for (CConvertOrder* e : entries) {
-    if (std::find(view.removed_.begin(), view.removed_.end(), e) != view.removed_.end()) {
-      // Removed from the list after converting; still reported.
+  std::vector<CConvertOrder*> entries;
+  for (const Row& row : rows) {
+    if (!row.entry) {
+      std::printf("%s -> -: %s\n", row.source.c_str(), row.failure.c_str());
+      continue;
     }
+    CConvertOrder* e = row.entry;
+    entries.push_back(e);
     std::string outputs;
     // Only files that are there: a failed entry's prepared name may never have been written.
     for (const std::string& f : run.OutputsOf(e)) {
@@ -539,25 +628,8 @@ int main(int argc, char** argv) {
     if (!converted) status = 1;
     std::printf("%s -> %s: %s\n", e->SourcePath().Full().c_str(), outputs.c_str(), e->GetStatusText().c_str());
   }
-  if (opt.demo && !entries.empty()) {
-    const auto files = run.OutputsOf(entries.front());
-    if (status == 0 && !files.empty()) {
-      std::printf("The converted camera movie is at %s\n", files.back().c_str());
-    } else if (entries.front()->UsesSubtitles() && g_interrupts == 0) {
-      // Burning the captions in needs the caption drawing of the caption library; a build
-      // without it fails the subtitled conversion. The sample is then converted without.
-      std::printf("The subtitled conversion failed (above); converting the sample without subtitles:\n");
-      std::fflush(stdout);
-      const std::string movie = entries.front()->SourcePath().Full();
-      const std::string command = "'" + ProgramFileName() + "' --subtitles none '" + movie + "'";
-      const int rc = std::system(command.c_str());
-      if (rc == 0) {
-        std::printf("The converted camera movie (without subtitles) is in %s\n",
-                    entries.front()->SourcePath().Folder().c_str());
-      }
-      status = rc == 0 ? 0 : 1;
-    }
-  }
+  if (opt.demo && status == 0 && !entries.empty() && !run.OutputsOf(entries.front()).empty())
+    std::printf("The converted camera movie is at %s\n", run.OutputsOf(entries.front()).back().c_str());
   for (CConvertOrder* e : view.removed_) doc.RemoveOrder(e);
   // The batch as the run left it: converted entries unchecked, or gone with --remove-after.
   std::string batchOut;

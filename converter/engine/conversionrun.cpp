@@ -118,6 +118,17 @@ void ConversionRun::StartConversion(PlayerCore* player) {
 bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
   Teardown(resume != 0);
   if (!entry) return false;
+  if (resume == 0) {
+    // Settings that no graph can honour (a batch file edited by hand, trim points past the
+    // end of the movie) fail the entry alone, before anything is built or written.
+    HRESULT hr = S_OK;
+    const std::string why = entry->CheckSettings(&hr);
+    if (!why.empty()) {
+      entry->SetFailed(hr, why);
+      doc_.UpdateAllViews(kHintEntryStateChanged, entry);
+      return false;
+    }
+  }
   HRChecker c;
   try {
     if (resume == 0) {
@@ -153,8 +164,9 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
     doc_.UpdateAllViews(kHintEntryStateChanged, entry);
     return true;
   } catch (const HRChecker& failure) {
-    // The graph goes; a part already written stays under its name.
-    Teardown(false);
+    // The graph goes; a part already written stays under its name, and the name taken for
+    // this attempt, which holds nothing, is given back.
+    Teardown(false, true);
     entry->SetFailed(failure.GetHr());
     doc_.UpdateAllViews(kHintEntryStateChanged, entry);
     return false;
@@ -271,7 +283,7 @@ void ConversionRun::AttachExporter(HRChecker& c, CConvertOrder* entry, const std
   c.ClearContext();
 }
 
-void ConversionRun::Teardown(bool more) {
+void ConversionRun::Teardown(bool more, bool discardCurrent) {
   videoPin_ = nullptr;
   audioPin_ = nullptr;
   exporter_ = nullptr;
@@ -279,7 +291,10 @@ void ConversionRun::Teardown(bool more) {
   builder_.Clear();
   if (outputSequence_) {
     auto& files = outputs_[sequenceEntry_];
-    if (more || outputSequence_->NextPart() != 1) {
+    if (discardCurrent) {
+      outputSequence_->Discard();
+      if (!files.empty()) files.pop_back();
+    } else if (more || outputSequence_->NextPart() != 1) {
       const std::string renamed = outputSequence_->FinishPart();
       if (!files.empty()) files.back() = renamed;
     }
@@ -339,14 +354,36 @@ void ConversionRun::OnPlayerEvent(PlayerCore* player, LONG code) {
   bool converted = code == EC_COMPLETE;
   if (code == EC_ERRORABORT && player_->GetLastError() == VFW_E_INVALID_FILE_FORMAT && IsToleratedEnd())
     converted = true;
-  if (converted) {
+  // The exporter finishes the movie file when the graph stops.
+  player_->Stop();
+  if (converted && !WroteVideo()) {
+    converted = false;
+    current_->SetFailed(E_FAIL,
+                        "no picture was converted (the movie ends before the start point, or it cannot be read)");
+    Teardown(false, true);
+  } else if (converted) {
     current_->SetFinished(true, 0);
     current_->SetChecked(false);
   } else {
-    current_->SetFailed(player_->GetLastError());
+    const HRESULT hr = player_->GetLastError();
+    current_->SetFailed(hr);
+    // A movie cut short by a full disk cannot be finished; it goes rather than leaving a
+    // broken file under the final name.
+    if (hr == HRESULT_FROM_WIN32(ERROR_DISK_FULL)) Teardown(false, true);
   }
   counters_.FileDone(current_->GetFileSize() > 0 ? current_->GetFileSize() : 0);
   MoveOn(converted);
+}
+
+bool ConversionRun::WroteVideo() {
+  if (!outputSequence_) return true;
+  if (VideoFramesIn(outputSequence_->BasePath().Full()) != 0) return true;
+  // A split whose last part came out empty: that part goes, the earlier ones are the movie.
+  if (outputSequence_->NextPart() != 1) {
+    Teardown(false, true);
+    return true;
+  }
+  return false;
 }
 
 // Where the part written so far ends: the end of the last frame the exporter wrote. The

@@ -68,7 +68,12 @@ class ConversionRun : public PlayerEventSink, public ConversionRunSeam {
   bool ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume);
   void BuildConversionGraph(HRChecker& c, CConvertOrder* entry, const std::string& name);
   void AttachExporter(HRChecker& c, CConvertOrder* entry, const std::string& name);
-  void Teardown(bool more);
+  // discardCurrent: the file being written is removed instead of kept (it holds nothing,
+  // or it cannot be made playable).
+  void Teardown(bool more, bool discardCurrent = false);
+  // After the graph completed: false when the movie holds no picture (the entry then fails
+  // and its empty movie goes).
+  bool WroteVideo();
   void MoveOn(bool convertedNow);
   bool IsToleratedEnd() const;
   FilePosition Position();

@@ -174,6 +174,73 @@ void CConvertOrder::SetSourceInfo(REFERENCE_TIME duration, int width, int height
   seekable_ = seekable;
 }
 
+std::string MovieFileProblem(const std::string& path, HRESULT* hr) {
+  *hr = S_OK;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    const int err = errno;
+    if (err == ENOENT) return std::string();
+    *hr = HResultFromErrno(err);
+    if (err == ELOOP) return path + " is a loop of symbolic links, not a movie file";
+    if (err == ENAMETOOLONG) return "the name " + path + " is too long";
+    return path + ": " + ErrnoText(err);
+  }
+  if (S_ISREG(st.st_mode)) return std::string();
+  *hr = E_INVALIDARG;
+  if (S_ISDIR(st.st_mode)) return path + " is a folder, not a movie file";
+  if (S_ISFIFO(st.st_mode)) return path + " is a named pipe, not a movie file";
+  if (S_ISSOCK(st.st_mode)) return path + " is a socket, not a movie file";
+  return path + " is a device, not a movie file";
+}
+
+std::string CConvertOrder::CheckSettings(HRESULT* hr) const {
+  std::string problem = MovieFileProblem(sourcePath_.Full(), hr);
+  if (!problem.empty()) return problem;
+  struct stat st;
+  if (useSubtitles_ && !subtitlePath_.Full().empty() && ::stat(subtitlePath_.Full().c_str(), &st) != 0 &&
+      errno == ENOENT) {
+    *hr = TAV_E_SUBTITLE_LOAD;
+    return "the subtitle file " + subtitlePath_.Full() + " cannot be found";
+  }
+  *hr = E_INVALIDARG;
+  char text[160];
+  if (!((frameWidth_ == 320 && frameHeight_ == 240) || (frameWidth_ == 640 && frameHeight_ == 480))) {
+    std::snprintf(text, sizeof text, "the frame size %d x %d is neither 320 x 240 nor 640 x 480", frameWidth_,
+                  frameHeight_);
+    return text;
+  }
+  // Exact: a rate read from a batch file is one of the two the exporter takes, nothing near.
+  if (!(frameRate_ == 15.0 || frameRate_ == 30.0)) {
+    std::snprintf(text, sizeof text, "the frame rate %g is neither 15 nor 30 fps", frameRate_);
+    return text;
+  }
+  if (screenFit_ < 0 || screenFit_ > 3) {
+    std::snprintf(text, sizeof text, "the screen fit %d is not one of Fit, Crop and Stretch", screenFit_);
+    return text;
+  }
+  constexpr ULONGLONG kMiB = 1024 * 1024;
+  switch (splitSize_) {
+    case 0: case 32 * kMiB: case 64 * kMiB: case 128 * kMiB: case 256 * kMiB: case 512 * kMiB: case 1024 * kMiB:
+      break;
+    default:
+      std::snprintf(text, sizeof text, "the split size of %" PRIu64 " bytes is not one of 32, 64, 128, 256 and 512 MB",
+                    static_cast<uint64_t>(splitSize_));
+      return text;
+  }
+  REFERENCE_TIME start = 0, end = 0;
+  if (GetTrimPoints(&start, &end)) {
+    if (start < 0 || end < 0) return "a trim point lies before the start of the movie";
+    if (end <= start) return "the end point is not after the start point";
+    if (duration_ > 0 && duration_ != kUnknownTime) {
+      std::snprintf(text, sizeof text, "%.2f s", double(duration_) / 1e7);
+      if (start >= duration_) return std::string("the start point is at or beyond the end of the movie (") + text + ")";
+      if (end > duration_) return std::string("the end point is beyond the end of the movie (") + text + ")";
+    }
+  }
+  *hr = S_OK;
+  return std::string();
+}
+
 void CConvertOrder::SetProbeResult(HRESULT hr, const MediaTypeValue& mediaType, const std::string& message) {
   probeError_ = true;
   resultCode_ = hr;
@@ -204,6 +271,8 @@ std::string CConvertOrder::GetStatusText() const {
         if (interruptedAt_ == 0) return res::Text(res::IDS_STATUS_INTERRUPTED);
         return res::FormatId(res::IDS_STATUS_INTERRUPTED_AT, {FormatTime(interruptedAt_)});
       case kError: {
+        if (!failureReason_.empty())
+          return WithCode(res::FormatId(res::IDS_STATUS_ERROR_TEXT, {failureReason_}), resultCode_);
         if (resultCode_ >= 0) return res::Text(res::IDS_STATUS_ERROR);
         const std::string platformText = ErrorText(resultCode_);
         std::string text;

@@ -87,6 +87,8 @@ class CConvertOrder : public CObject {
   void SetFrameRate(double fps) { frameRate_ = fps; }
   // 0 whenever the source cannot seek (a split restarts the graph at a position).
   ULONGLONG GetSplitSize() const { return seekable_ ? splitSize_ : 0; }
+  // The split size as stored, whether or not the source can seek.
+  ULONGLONG GetStoredSplitSize() const { return splitSize_; }
   void SetSplitSize(ULONGLONG bytes) { splitSize_ = seekable_ ? bytes : 0; }
   // Fit whenever the source is exactly 4:3.
   int GetScreenFit() const { return is4by3_ ? int(kFit) : screenFit_; }
@@ -135,7 +137,20 @@ class CConvertOrder : public CObject {
   void SetFailed(HRESULT hr) {
     resultCode_ = hr;
     state_ = kError;
+    failureReason_.clear();
   }
+  // A failure the platform has no fitting text for: the status reads "Error: reason"
+  // followed by the code.
+  void SetFailed(HRESULT hr, std::string reason) {
+    SetFailed(hr);
+    failureReason_ = std::move(reason);
+  }
+  const std::string& GetFailureReason() const { return failureReason_; }
+  // Why the entry cannot be converted as it stands: a source that is not a movie file (a
+  // folder, a pipe, a loop of links), a subtitle file that is missing, or settings that no
+  // graph honours (a batch file edited by hand, trim points past the end of the source).
+  // Empty when it can; *hr then is S_OK, else the code to fail the entry with.
+  std::string CheckSettings(HRESULT* hr) const;
   void SetProbeResult(HRESULT hr, const MediaTypeValue& mediaType, const std::string& message);
   void SetPlayState(bool playing) { playState_ = playing ? kPlaying : kPaused; }
   void ClearPlayState() { playState_ = kNotPlaying; }
@@ -170,6 +185,7 @@ class CConvertOrder : public CObject {
   MediaTypeValue failedMediaType_;
   std::string probeMessage_;
   REFERENCE_TIME interruptedAt_ = 0;
+  std::string failureReason_;  // shown instead of the platform's text for resultCode
   PreviewSnapshot snapshot_;
   REFERENCE_TIME duration_ = kUnknownTime;
   int sourceWidth_ = 0;
@@ -182,5 +198,10 @@ class CConvertOrder : public CObject {
 // continues numbering at n + 1 from the name without that group; a name whose file does
 // not exist is kept; otherwise "%1%2[%4]%3" with increasing numbers until a free one.
 std::string MakeUniqueOutputName(const std::string& path);
+
+// Why path cannot be opened as a movie file: a folder, a pipe or device, a loop of symbolic
+// links. Empty for a regular file, and for a missing one (the source filter reports that);
+// *hr then is S_OK, else the code that goes with the text.
+std::string MovieFileProblem(const std::string& path, HRESULT* hr);
 
 }  // namespace tav

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "converter/engine/exceptions.h"
@@ -150,6 +152,37 @@ bool CTavrionConverterDoc::OnOpenDocument(const std::string& path, std::string* 
   }
   pathName_ = absolute;
   return true;
+}
+
+bool CTavrionConverterDoc::MayOverwriteWithBatch(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT;
+  if (!S_ISREG(st.st_mode)) return false;
+  if (st.st_size == 0) return true;
+  unsigned char head[32] = {};
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  const size_t n = std::fread(head, 1, sizeof head, f);
+  std::fclose(f);
+  // The entry count (16 bits, or 0xFFFF and 32 bits), then the first entry with its class
+  // description: tag 0xFFFF, schema, name length 13, "CConvertOrder".
+  size_t at = 2;
+  uint32_t count = n >= 2 ? uint32_t(head[0] | head[1] << 8) : 0;
+  if (n < 2) return false;
+  if (count == 0xFFFF) {
+    if (n < 6) return false;
+    count = uint32_t(head[2]) | uint32_t(head[3]) << 8 | uint32_t(head[4]) << 16 | uint32_t(head[5]) << 24;
+    at = 6;
+  }
+  if (count == 0) {
+    // An empty batch: empty selection, no focused entry, the remove-after flag.
+    static const unsigned char kEmptyTail[] = {0, 0, 0, 0};
+    return st.st_size == off_t(at + 8) && std::memcmp(head + at, kEmptyTail, sizeof kEmptyTail) == 0;
+  }
+  static const char kClassName[] = "CConvertOrder";
+  if (n < at + 6 + 13) return false;
+  return head[at] == 0xFF && head[at + 1] == 0xFF && head[at + 4] == 13 && head[at + 5] == 0 &&
+         std::memcmp(head + at + 6, kClassName, 13) == 0;
 }
 
 bool CTavrionConverterDoc::OnSaveDocument(const std::string& path, std::string* error) {

@@ -85,6 +85,9 @@ class CTavrionConverterDoc {
   // Sends hint 1, then writes the batch to a temporary file renamed over path, so a
   // failure leaves the previous file as it was.
   bool OnSaveDocument(const std::string& path, std::string* error);
+  // Whether the file at path may be replaced by a batch: it does not exist, is empty, or
+  // begins as a batch file does. Anything else (a movie named by mistake) is kept.
+  static bool MayOverwriteWithBatch(const std::string& path);
   // Hint 2; stops a running conversion; deletes every entry, clears selection and focus.
   void DeleteContents();
   // Stops a running conversion first.

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 #include "converter/engine/convertorder.h"
 #include "converter/engine/strings.h"
@@ -43,9 +44,24 @@ OutputFileSequence::OutputFileSequence(const std::string& outputPath, ULONGLONG 
     : splitSize_(splitSize), basePath_(outputPath) {}
 
 std::string OutputFileSequence::PrepareName() {
-  basePath_.Set(MakeUniqueOutputName(basePath_.Full()));
-  return basePath_.Full();
+  const std::string wanted = basePath_.Full();
+  std::string name = MakeUniqueOutputName(wanted);
+  // A name taken between the check and the creation is passed over for the next free one.
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      ::close(fd);
+      break;
+    }
+    // Any other failure (a read-only folder) is the exporter's to report.
+    if (errno != EEXIST) break;
+    name = MakeUniqueOutputName(wanted);
+  }
+  basePath_.Set(name);
+  return name;
 }
+
+void OutputFileSequence::Discard() { ::unlink(basePath_.Full().c_str()); }
 
 std::string OutputFileSequence::FinishPart() {
   for (; nextPart_ < kMaxPartNumber; ++nextPart_) {
@@ -60,11 +76,27 @@ std::string OutputFileSequence::FinishPart() {
       return candidate;
     }
     if (exists) continue;
-    // The part stays under the base name (not reported); numbering goes on.
-    ++nextPart_;
+    // The part stays under the base name (not reported); no part was made.
     return basePath_.Full();
   }
   return basePath_.Full();
+}
+
+LONGLONG VideoFramesIn(const std::string& moviePath) {
+  // "RIFF" size form "LIST" size "hdrl" "avih" size, then the main header, whose fifth
+  // 32-bit field counts the frames.
+  constexpr size_t kTotalFramesAt = 32 + 16;
+  unsigned char head[kTotalFramesAt + 4];
+  const int fd = ::open(moviePath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  const ssize_t n = ::pread(fd, head, sizeof head, 0);
+  ::close(fd);
+  if (n != ssize_t(sizeof head)) return -1;
+  if (std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 12, "LIST", 4) != 0 ||
+      std::memcmp(head + 20, "hdrlavih", 8) != 0)
+    return -1;
+  const unsigned char* p = head + kTotalFramesAt;
+  return LONGLONG(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
 }
 
 ULONGLONG MapSplitSize(ULONGLONG nominalBytes) {

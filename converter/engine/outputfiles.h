@@ -21,11 +21,17 @@ class OutputFileSequence {
   explicit OutputFileSequence(const std::string& outputPath, ULONGLONG splitSize = 0);
 
   // basePath when no file has that name; else the first free "name[n].ext", numbering on
-  // from a "[n]" the name already ends in. basePath becomes the chosen name.
+  // from a "[n]" the name already ends in. basePath becomes the chosen name. The name is
+  // taken at once by creating the (empty) file exclusively, so a conversion running beside
+  // this one cannot choose it too; the exporter then writes over that empty file.
   std::string PrepareName();
   // Moves the file at basePath to the first free "name0001.ext", "name0002.ext", ...
-  // and returns that name. A failed move is not reported: the part stays under basePath.
+  // and returns that name. A failed move is not reported: the part stays under basePath
+  // and the numbering does not advance.
   std::string FinishPart();
+  // Removes the file at basePath: a part that holds no picture, or one that cannot be made
+  // playable.
+  void Discard();
 
   LONG NextPart() const { return nextPart_; }
   const CPath& BasePath() const { return basePath_; }
@@ -37,6 +43,10 @@ class OutputFileSequence {
   ULONGLONG splitSize_ = 0;  // requested split size in bytes, kept only
   CPath basePath_;           // the movie being written
 };
+
+// The number of video frames a finished movie holds (the total-frames field of its main
+// header); -1 when the file cannot be read or does not begin as a movie of this kind.
+LONGLONG VideoFramesIn(const std::string& moviePath);
 
 // The limit handed to the exporter for a split size chosen in the entry: the nominal
 // sizes become a little smaller so a part never ends above the size the user chose;

@@ -22,4 +22,8 @@ void CCaptionEntry::AddRun(std::string_view text, const CCaptionStyle* style) {
   runs_.push_back(std::move(run));
 }
 
+void CCaptionEntry::AddPlainRun(std::string_view text, const CCaptionStyle* style) {
+  runs_.push_back(CTextRun{CollapseEdgeSpace(text), style});
+}
+
 }  // namespace captionparser

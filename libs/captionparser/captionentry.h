@@ -26,6 +26,13 @@ class CCaptionEntry {
   // Collapses the white space at both edges to one space each, replaces entities ("&nbsp;" by a
   // space, every other named entity by nothing) and appends the run.
   void AddRun(std::string_view text, const CCaptionStyle* style);
+  // Appends a run whose text is already plain (no entities to replace): only the white space
+  // at its edges is collapsed, as AddRun does.
+  void AddPlainRun(std::string_view text, const CCaptionStyle* style);
+  // Appends a run exactly as given.
+  void AppendRun(CTextRun run) { runs_.push_back(std::move(run)); }
+  // Hands the runs over, leaving the entry without any.
+  std::vector<CTextRun> TakeRuns() { return std::move(runs_); }
 
   REFERENCE_TIME Start() const { return start_; }
   const std::vector<CTextRun>& Runs() const { return runs_; }

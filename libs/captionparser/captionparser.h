@@ -30,8 +30,9 @@ TAV_DEFINE_GUID(IID_ISubtitleManager, 0x0998989D, 0xFC1E, 0x41FF, 0xB8, 0xA9, 0x
 struct ISubtitleManager : IUnknown {
   // The loaded path, empty when none. E_INVALIDARG for null.
   STDMETHOD(GetFileName)(WCHAR** path) = 0;
-  // Reads the file as SAMI, else as SubRip, then adds the built-in size classes.
-  // TAV_E_SUBTITLE_LOAD (0x80040301) when neither reader accepts it; E_INVALIDARG for null.
+  // Reads the file as SAMI, else as SubRip, else as WebVTT, SSA/ASS or tolerant SubRip, then
+  // adds the built-in size classes. TAV_E_SUBTITLE_LOAD (0x80040301) when no reader accepts
+  // it; E_INVALIDARG for null.
   STDMETHOD(LoadFile)(const WCHAR* path, BOOL headerOnly) = 0;
   // Draws the caption due at `time` into a bottom-up 16-, 24- or 32-bit frame in place.
   // E_FAIL when nothing is loaded, for null pointers and for other bit counts.
@@ -57,6 +58,21 @@ struct ISubtitleManager : IUnknown {
   STDMETHOD(GetSizeId)(int index, WCHAR** id) = 0;
 };
 TAV_INTERFACE(ISubtitleManager, IID_ISubtitleManager);
+
+// ---- ISubtitleFileInfo --------------------------------------------------------------------
+
+TAV_DEFINE_GUID(IID_ISubtitleFileInfo, 0xC669023E, 0x2791, 0x4687, 0xB5, 0xE5, 0x42, 0xBF, 0x84, 0xAA, 0xA5, 0xBD);
+
+// What the Subtitle Manager knows of its loaded file beyond ISubtitleManager (the manager
+// answers QueryInterface for it).
+struct ISubtitleFileInfo : IUnknown {
+  // The reader that took the loaded file: "SAMI", "SubRip", "WebVTT", "SSA/ASS" or
+  // "SubRip (tolerant)", as a string like ISubtitleManager's. S_OK when a lenient reader took
+  // it (worth telling the user: the file is not plain SAMI or SubRip), S_FALSE for SAMI and
+  // strict SubRip, and with an empty string when nothing is loaded. E_INVALIDARG for null.
+  STDMETHOD(GetReaderName)(WCHAR** name) = 0;
+};
+TAV_INTERFACE(ISubtitleFileInfo, IID_ISubtitleFileInfo);
 
 // ---- IBurnInFilter -------------------------------------------------------------------------
 

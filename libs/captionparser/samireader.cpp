@@ -1,5 +1,6 @@
 #include "libs/captionparser/samireader.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -53,13 +54,17 @@ const CCaptionStyle* DeriveStyle(CSubtitleState& state, const CCaptionStyle* bas
 }
 
 // The class attributes of a P element pick the current language and the paragraph's style.
-const CCaptionStyle* ApplyParagraphClasses(CSubtitleState& state, const CMarkupNode* p, const CCaptionStyle* style) {
+// `language` is set to the class style the paragraph made current, if any.
+const CCaptionStyle* ApplyParagraphClasses(CSubtitleState& state, const CMarkupNode* p, const CCaptionStyle* style,
+                                           const CCaptionStyle** language) {
   CCaptionDocument& doc = state.Document();
+  *language = nullptr;
   for (int i = 0; i < CCaptionDocument::AttributeCount(p); ++i) {
     if (!EqualsNoCase(doc.AttributeName(p, i), "class")) continue;
     std::string_view cls = doc.AttributeText(p, i);
-    if (const CCaptionStyle* language = state.FindStyle(CCaptionStyle::kClass, cls)) {
-      state.SetCurrentLanguage(language);
+    if (const CCaptionStyle* classStyle = state.FindStyle(CCaptionStyle::kClass, cls)) {
+      state.SetCurrentLanguage(classStyle);
+      *language = classStyle;
     }
     std::string combined = style->selector + "." + std::string(cls);
     if (const CCaptionStyle* existing = state.FindStyle(CCaptionStyle::kElement, combined)) {
@@ -144,18 +149,40 @@ bool ParseStyleSheet(CSubtitleState& state, std::string_view text) {
 }
 
 bool WalkElements(CSubtitleState& state, const CMarkupNode* first, CCaptionEntry* entry,
-                  const CCaptionStyle* style) {
+                  const CCaptionStyle* style, const WalkOptions& options) {
   // One frame per sibling chain being walked. A SYNC's frame owns the entry it fills; the
   // entry is filed when the SYNC's children are done, under the language in force then.
+  // A SYNC may hold paragraphs of several languages: its entry belongs to the language of its
+  // first paragraph with a language class, and a paragraph of another language files the text
+  // so far under its own language and starts a new entry at the same time.
   struct Frame {
     const CMarkupNode* next;
     CCaptionEntry* entry;
     const CCaptionStyle* style;
     std::unique_ptr<CCaptionEntry> syncEntry;
+    const CCaptionStyle* syncLanguage = nullptr;  // SYNC frames: the entry's language, once known
   };
   CCaptionDocument& doc = state.Document();
   std::vector<Frame> stack;
-  stack.push_back({first, entry, style, nullptr});
+  stack.push_back({first, entry, style, nullptr, nullptr});
+  // A paragraph of `language` inside the SYNC whose entry is `e`: the entry to fill from now on.
+  auto splitByLanguage = [&](CCaptionEntry* e, const CCaptionStyle* language) -> CCaptionEntry* {
+    auto sync = std::find_if(stack.rbegin(), stack.rend(), [e](const Frame& f) { return f.syncEntry.get() == e; });
+    if (sync == stack.rend()) return e;
+    if (!sync->syncLanguage || sync->syncLanguage == language || e->Runs().empty()) {
+      sync->syncLanguage = language;
+      return e;
+    }
+    auto next = std::make_unique<CCaptionEntry>(e->Start());
+    CCaptionEntry* raw = next.get();
+    state.FileEntryAs(sync->syncLanguage, std::move(sync->syncEntry));
+    sync->syncEntry = std::move(next);
+    sync->syncLanguage = language;
+    for (auto f = stack.rbegin(); f != stack.rend(); ++f) {
+      if (f->entry == e) f->entry = raw;
+    }
+    return raw;
+  };
   while (!stack.empty()) {
     Frame& frame = stack.back();
     const CMarkupNode* node = frame.next;
@@ -175,11 +202,13 @@ bool WalkElements(CSubtitleState& state, const CMarkupNode* first, CCaptionEntry
       if (SyncStart(doc, node, &start)) {
         auto syncEntry = std::make_unique<CCaptionEntry>(start);
         CCaptionEntry* raw = syncEntry.get();
-        stack.push_back({node->firstChild, raw, ParagraphStyle(state), std::move(syncEntry)});
+        stack.push_back({node->firstChild, raw, ParagraphStyle(state), std::move(syncEntry), nullptr});
       }
     } else if (IsElementNamed(node, "P")) {
-      const CCaptionStyle* ps = ApplyParagraphClasses(state, node, s);
-      if (node->firstChild) stack.push_back({node->firstChild, e, ps, nullptr});
+      const CCaptionStyle* language = nullptr;
+      const CCaptionStyle* ps = ApplyParagraphClasses(state, node, s, &language);
+      if (language && e) e = splitByLanguage(e, language);
+      if (node->firstChild) stack.push_back({node->firstChild, e, ps, nullptr, nullptr});
     } else if (node->tagId == kTagContent) {
       if (e) e->AddRun(doc.Text(node), s);
     } else if (IsElementNamed(node, "BR")) {
@@ -190,7 +219,7 @@ bool WalkElements(CSubtitleState& state, const CMarkupNode* first, CCaptionEntry
           d.italic = true;
           d.flags |= CCaptionStyle::kItalic;
         });
-        stack.push_back({node->firstChild, e, italic, nullptr});
+        stack.push_back({node->firstChild, e, italic, nullptr, nullptr});
       }
     } else if (IsElementNamed(node, "B")) {
       if (node->firstChild) {
@@ -198,22 +227,28 @@ bool WalkElements(CSubtitleState& state, const CMarkupNode* first, CCaptionEntry
           d.bold = true;
           d.flags |= CCaptionStyle::kBold;
         });
-        stack.push_back({node->firstChild, e, bold, nullptr});
+        stack.push_back({node->firstChild, e, bold, nullptr, nullptr});
       }
     } else if (IsElementNamed(node, "FONT")) {
       const CCaptionStyle* fs = s;
       for (int i = 0; i < CCaptionDocument::AttributeCount(node); ++i) {
-        if (!EqualsNoCase(doc.AttributeName(node, i), "face")) continue;
+        const std::string_view name = doc.AttributeName(node, i);
+        if (options.fontColor && EqualsNoCase(name, "color")) {
+          std::string_view color = doc.AttributeText(node, i);
+          fs = DeriveStyle(state, fs, [color](CCaptionStyle& d) { d.SetProperty("color", color); });
+          continue;
+        }
+        if (!EqualsNoCase(name, "face")) continue;
         std::string_view face = doc.AttributeText(node, i);
         fs = DeriveStyle(state, fs, [face](CCaptionStyle& d) {
           d.fontFamily = face;
           d.flags |= CCaptionStyle::kFontFamily;
         });
       }
-      if (node->firstChild) stack.push_back({node->firstChild, e, fs, nullptr});
+      if (node->firstChild) stack.push_back({node->firstChild, e, fs, nullptr, nullptr});
     } else if (node->firstChild) {
       // Comments, unknown elements, HEAD and the like are transparent.
-      stack.push_back({node->firstChild, e, s, nullptr});
+      stack.push_back({node->firstChild, e, s, nullptr, nullptr});
     }
   }
   return true;

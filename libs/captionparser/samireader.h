@@ -20,7 +20,12 @@ bool ParseSamiFile(CSubtitleState& state, const std::string& path, bool headerOn
 bool ParseStyleSheet(CSubtitleState& state, std::string_view text);
 // Interprets `first` and its following siblings: captions, paragraphs, text, line breaks,
 // italic, bold and font faces. Works with an explicit stack, so nesting depth costs no stack.
+// With fontColor, a FONT element's "color" also sets the text colour (the tolerant SubRip
+// reader); the SAMI and strict SubRip readers keep FONT to its face.
+struct WalkOptions {
+  bool fontColor = false;
+};
 bool WalkElements(CSubtitleState& state, const CMarkupNode* first, CCaptionEntry* entry,
-                  const CCaptionStyle* style);
+                  const CCaptionStyle* style, const WalkOptions& options = {});
 
 }  // namespace captionparser

@@ -12,6 +12,10 @@ namespace captionparser {
 class CSubtitleState;
 
 bool ParseSubRipFile(CSubtitleState& state, const std::string& path);
+// The tolerant SubRip reader, for files the strict one refuses: cue numbers optional and in any
+// order, lenient times (see ParseClockTime), cues without a timing line skipped, overlapping
+// cues stacked. False when the file holds no caption at all.
+bool ParseSubRipTolerant(CSubtitleState& state, const std::string& path);
 // "00:00:01,500 --> 00:00:02,250": both times must read.
 bool ParseTimingLine(std::string_view line, REFERENCE_TIME* start, REFERENCE_TIME* end);
 // "h:m:s,ms" anywhere in the text (one or two digits per field, one to three for the

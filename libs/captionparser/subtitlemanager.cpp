@@ -88,6 +88,7 @@ CUnknown* CSubtitleManager::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
 STDMETHODIMP CSubtitleManager::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   if (riid == IID_ISubtitleManager) return GetInterface(static_cast<ISubtitleManager*>(this), ppv);
+  if (riid == IID_ISubtitleFileInfo) return GetInterface(static_cast<ISubtitleFileInfo*>(this), ppv);
   return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -202,4 +203,16 @@ STDMETHODIMP CSubtitleManager::GetSizeName(int index, WCHAR** name) {
 STDMETHODIMP CSubtitleManager::GetSizeId(int index, WCHAR** id) {
   const auto& list = m_state.Identifiers();
   return ReturnStyleField(list, int(list.size()), index, id, [](const CCaptionStyle& s) { return s.selector; });
+}
+
+// ---- file information ----------------------------------------------------------------------
+
+STDMETHODIMP CSubtitleManager::GetReaderName(WCHAR** name) {
+  if (!name) return E_INVALIDARG;
+  const captionparser::SubtitleReader reader = m_state.Reader();
+  const HRESULT hr = ReturnString(captionparser::ReaderName(reader), name);
+  if (FAILED(hr)) return hr;
+  const bool strict = reader == captionparser::SubtitleReader::kNone || reader == captionparser::SubtitleReader::kSami ||
+                      reader == captionparser::SubtitleReader::kSubRip;
+  return strict ? S_FALSE : S_OK;
 }

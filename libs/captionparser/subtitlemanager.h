@@ -13,7 +13,7 @@
 #include "libs/captionparser/subtitlestate.h"
 #include "platform/streaming/base/combase.h"
 
-class CSubtitleManager final : public CUnknown, public ISubtitleManager {
+class CSubtitleManager final : public CUnknown, public ISubtitleManager, public ISubtitleFileInfo {
  public:
   static CUnknown* CreateInstance(LPUNKNOWN outer, HRESULT* phr);
 
@@ -37,6 +37,9 @@ class CSubtitleManager final : public CUnknown, public ISubtitleManager {
   STDMETHODIMP GetSizeCount(int* count) override;
   STDMETHODIMP GetSizeName(int index, WCHAR** name) override;
   STDMETHODIMP GetSizeId(int index, WCHAR** id) override;
+
+  // ISubtitleFileInfo
+  STDMETHODIMP GetReaderName(WCHAR** name) override;
 
   // The state behind the interface (tests and the drawing code read it).
   const captionparser::CSubtitleState& State() const { return m_state; }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "libs/captionparser/lenientreaders.h"
 #include "libs/captionparser/samireader.h"
 #include "libs/captionparser/subripreader.h"
 #include "libs/captionparser/textutil.h"
@@ -17,8 +18,25 @@ std::string StyleKey(int kind, std::string_view selector) {
 
 }  // namespace
 
+const char* ReaderName(SubtitleReader reader) {
+  switch (reader) {
+    case SubtitleReader::kSami: return "SAMI";
+    case SubtitleReader::kSubRip: return "SubRip";
+    case SubtitleReader::kWebVtt: return "WebVTT";
+    case SubtitleReader::kSsa: return "SSA/ASS";
+    case SubtitleReader::kSubRipTolerant: return "SubRip (tolerant)";
+    case SubtitleReader::kNone: break;
+  }
+  return "";
+}
+
 void CSubtitleState::Clear() {
   loadedPath_.clear();
+  ResetForNextReader();
+}
+
+void CSubtitleState::ResetForNextReader() {
+  reader_ = SubtitleReader::kNone;
   for (LanguageSlot& slot : languageTable_) {
     slot.style = nullptr;
     slot.entries.clear();
@@ -37,9 +55,28 @@ void CSubtitleState::Clear() {
 bool CSubtitleState::LoadFile(const std::string& path, bool headerOnly) {
   Clear();
   loadedPath_ = path;
-  if (!ParseSamiFile(*this, path, headerOnly) && !ParseSubRipFile(*this, path)) {
-    loadedPath_.clear();
-    return false;
+  if (ParseSamiFile(*this, path, headerOnly)) {
+    reader_ = SubtitleReader::kSami;
+  } else if (ParseSubRipFile(*this, path)) {
+    reader_ = SubtitleReader::kSubRip;
+  } else {
+    static constexpr struct {
+      SubtitleReader reader;
+      bool (*parse)(CSubtitleState&, const std::string&);
+    } kLenient[] = {{SubtitleReader::kWebVtt, ParseWebVttFile},
+                    {SubtitleReader::kSsa, ParseSsaFile},
+                    {SubtitleReader::kSubRipTolerant, ParseSubRipTolerant}};
+    for (const auto& lenient : kLenient) {
+      ResetForNextReader();
+      if (lenient.parse(*this, path)) {
+        reader_ = lenient.reader;
+        break;
+      }
+    }
+    if (reader_ == SubtitleReader::kNone) {
+      loadedPath_.clear();
+      return false;
+    }
   }
   char sizeClasses[512];
   std::snprintf(sizeClasses, sizeof sizeClasses,
@@ -78,10 +115,10 @@ int CSubtitleState::SlotIndex(const CCaptionStyle* language) const {
   return -1;
 }
 
-void CSubtitleState::FileEntry(std::unique_ptr<CCaptionEntry> entry) {
-  if (int slot = SlotIndex(currentLanguage_); slot >= 0) {
+void CSubtitleState::FileEntryAs(const CCaptionStyle* language, std::unique_ptr<CCaptionEntry> entry) {
+  if (int slot = SlotIndex(language); slot >= 0) {
     languageTable_[size_t(slot)].entries.push_back(std::move(entry));
-  } else if (!droppedLanguages_.count(currentLanguage_)) {
+  } else if (!droppedLanguages_.count(language)) {
     defaultEntries_.push_back(std::move(entry));
   }
   // Captions of a language beyond the table are dropped rather than mixed into the default

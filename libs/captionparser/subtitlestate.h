@@ -26,6 +26,12 @@ inline constexpr const char* kSizeClassNormal = "A551CAEA-E6D4-4e47-8422-9128EEE
 inline constexpr const char* kSizeClassBig = "9F0194EA-D60A-43d2-B994-CB0FDDE02C3E";
 inline constexpr const char* kSizeClassSmall = "30174FFF-6773-425b-BB87-BA5038C9EF4A";
 
+// Which reader took the loaded file.
+enum class SubtitleReader { kNone, kSami, kSubRip, kWebVtt, kSsa, kSubRipTolerant };
+// The reader's name as users know the format: "SAMI", "SubRip", "WebVTT", "SSA/ASS",
+// "SubRip (tolerant)"; empty for none.
+const char* ReaderName(SubtitleReader reader);
+
 class CSubtitleState {
  public:
   static constexpr int kLanguageSlots = 10;
@@ -42,10 +48,13 @@ class CSubtitleState {
 
   // Forgets the path, every entry and style, the languages and size classes and the selection.
   void Clear();
-  // Clears, then reads the file as SAMI and, when that fails, as SubRip; then adds the built-in
-  // size classes. False (with no path kept) when neither reader accepts the file; what the
-  // readers created stays until the next load.
+  // Clears, then reads the file as SAMI and, when that fails, as SubRip; when both strict
+  // readers refuse it, as WebVTT, SSA/ASS and tolerant SubRip, each starting from a clean
+  // state. Then adds the built-in size classes. False (with no path kept) when no reader
+  // accepts the file; what the readers created stays until the next load.
   bool LoadFile(const std::string& path, bool headerOnly);
+  // The reader that took the loaded file (kNone when nothing is loaded).
+  SubtitleReader Reader() const { return reader_; }
 
   // --- used by the readers ---
   // Appends a style to the list of all styles and returns it.
@@ -58,7 +67,9 @@ class CSubtitleState {
   void AddIdentifier(const CCaptionStyle* style) { identifiers_.push_back(style); }
   // Files an entry under the current language (the slot whose style has the current language's
   // selector name), or the default list when there is no current language or no such slot.
-  void FileEntry(std::unique_ptr<CCaptionEntry> entry);
+  void FileEntry(std::unique_ptr<CCaptionEntry> entry) { FileEntryAs(currentLanguage_, std::move(entry)); }
+  // Files an entry under the given language (null: the default list), as FileEntry does.
+  void FileEntryAs(const CCaptionStyle* language, std::unique_ptr<CCaptionEntry> entry);
   EntryList& DefaultEntries() { return defaultEntries_; }
 
   // --- what the manager reads ---
@@ -87,7 +98,11 @@ class CSubtitleState {
  private:
   int SlotIndex(const CCaptionStyle* language) const;  // -1: none
 
+  // Forgets what a refused reader left behind, keeping the path.
+  void ResetForNextReader();
+
   std::string loadedPath_;  // empty when nothing is loaded
+  SubtitleReader reader_ = SubtitleReader::kNone;
   CCaptionDocument document_;  // reused by both readers for every load
   const CCaptionStyle* currentLanguage_ = nullptr;
   const CCaptionStyle* currentSize_ = nullptr;

@@ -70,14 +70,17 @@ CCamExportEngine::~CCamExportEngine() {
 
 template <typename F>
 bool CCamExportEngine::Guarded(F&& call) {
+  HRESULT hr = E_UNEXPECTED;
   try {
     call();
     return true;
-  } catch (const MyError&) {
+  } catch (const MyError& e) {
+    // A failure of the file system (a full disk above all) is reported as what it is.
+    if (e.code() != 0) hr = tav::HResultFromErrno(e.code());
   } catch (...) {
-    // Nothing may escape into the graph; any failure of the library is reported alike.
+    // Nothing may escape into the graph; any other failure of the library is reported alike.
   }
-  if (notify_) notify_(EC_ERRORABORT, LONG_PTR(E_UNEXPECTED), 0);
+  if (notify_) notify_(EC_ERRORABORT, LONG_PTR(hr), 0);
   return false;
 }
 

@@ -36,12 +36,16 @@ class IDubberCallback {
 // Thrown by every function of the library on failure; the message says what went wrong.
 class CLIPMUX_API MyError : public std::exception {
  public:
-  explicit MyError(std::string message);
+  explicit MyError(std::string message, int code = 0);
   const char* what() const noexcept override;
   const std::string& message() const noexcept { return message_; }
+  // The system error (an errno value) behind the failure; 0 when there is none. A full
+  // disk reads ENOSPC.
+  int code() const noexcept { return code_; }
 
  private:
   std::string message_;
+  int code_ = 0;
 };
 
 // Encoder settings. The block has a fixed size of 3 264 bytes so that callers can keep and

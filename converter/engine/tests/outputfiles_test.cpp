@@ -33,6 +33,7 @@ TEST(OutputFileSequence, PrepareName_NumbersOnlyWhenTheNameIsTaken) {
 
   OutputFileSequence free(entry.OutputPath().Full());
   EXPECT_EQ(free.PrepareName(), dir + "[QVF]-clip.qvf");
+  fs::remove(dir + "[QVF]-clip.qvf");
 
   Write(dir + "[QVF]-clip.qvf", "earlier result");
   OutputFileSequence taken(entry.OutputPath().Full());
@@ -76,6 +77,25 @@ TEST(OutputFileSequence, FinishPart_WithoutAFileLeavesTheBaseName) {
   OutputFileSequence seq(dir + "gone.qvf");
   EXPECT_EQ(seq.FinishPart(), dir + "gone.qvf");
   EXPECT_FALSE(fs::exists(dir + "gone0001.qvf"));
+  // No part was made, so the next one is still the first.
+  EXPECT_EQ(seq.NextPart(), 1);
+  Write(dir + "gone.qvf", "part one");
+  EXPECT_EQ(seq.FinishPart(), dir + "gone0001.qvf");
+}
+
+// Two conversions of the same movie into one folder at once: each name is taken by creating
+// the file, so the second never gets the first one's name, even before anything is written.
+TEST(OutputFileSequence, PrepareName_ReservesTheNameAtOnce_AndDiscardRemovesIt) {
+  const std::string dir = tavtest::MakeTempSubdir("reserve") + "/";
+  OutputFileSequence first(dir + "[QVF]-clip.qvf"), second(dir + "[QVF]-clip.qvf");
+  EXPECT_EQ(first.PrepareName(), dir + "[QVF]-clip.qvf");
+  EXPECT_TRUE(fs::exists(dir + "[QVF]-clip.qvf"));
+  EXPECT_EQ(second.PrepareName(), dir + "[QVF]-clip[1].qvf");
+  EXPECT_TRUE(fs::exists(dir + "[QVF]-clip[1].qvf"));
+
+  first.Discard();
+  EXPECT_FALSE(fs::exists(dir + "[QVF]-clip.qvf"));
+  EXPECT_TRUE(fs::exists(dir + "[QVF]-clip[1].qvf"));
 }
 
 TEST(SplitSize, NominalSizesBecomeSmallerLimits) {

@@ -9,15 +9,6 @@
 
 namespace captiontest {
 
-// Whether this build draws captions (the drawing layer is part of the tree).
-inline bool DrawingAvailable() {
-#ifdef CAPTIONPARSER_HAS_DRAWING
-  return true;
-#else
-  return false;
-#endif
-}
-
 // The box of changed pixels in picture coordinates (row 0 at the top), inclusive.
 struct Extent {
   int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;

@@ -56,12 +56,49 @@ const captionparser::CCaptionEntry* CaptionAt(ISubtitleManager* m, REFERENCE_TIM
 
 }  // namespace
 
-TEST(captionparser_Manager, AnswersOnlyItsInterfaceAndIUnknown) {
+TEST(captionparser_Manager, AnswersOnlyItsInterfacesAndIUnknown) {
   ComPtr<ISubtitleManager> m = NewManager();
   ComPtr<IUnknown> unk;
   EXPECT_EQ(S_OK, m->QueryInterface(IID_IUnknown, unk.AsVoidOut()));
   ComPtr<IBurnInFilter> none;
   EXPECT_EQ(E_NOINTERFACE, m->QueryInterface(IID_IBurnInFilter, none.AsVoidOut()));
+  ComPtr<ISubtitleFileInfo> info;
+  ASSERT_EQ(S_OK, m->QueryInterface(IID_ISubtitleFileInfo, info.AsVoidOut()));
+  ComPtr<IUnknown> same;
+  ASSERT_EQ(S_OK, info->QueryInterface(IID_IUnknown, same.AsVoidOut()));
+  EXPECT_EQ(same.Get(), unk.Get());
+}
+
+TEST(captionparser_Manager, ReaderNameSaysWhenALenientReaderTookTheFile) {
+  ComPtr<ISubtitleManager> m = NewManager();
+  ComPtr<ISubtitleFileInfo> info;
+  ASSERT_EQ(S_OK, m->QueryInterface(IID_ISubtitleFileInfo, info.AsVoidOut()));
+  WCHAR* name = nullptr;
+  EXPECT_EQ(E_INVALIDARG, info->GetReaderName(nullptr));
+  EXPECT_EQ(S_FALSE, info->GetReaderName(&name));
+  EXPECT_EQ(Take(name), u"");
+  const struct {
+    const char* file;
+    const char* text;
+    HRESULT hr;
+    const char16_t* reader;
+  } cases[] = {
+      {"a.smi", kTwoLanguages, S_FALSE, u"SAMI"},
+      {"b.srt", kSubRip, S_FALSE, u"SubRip"},
+      {"c.vtt", "WEBVTT\n\n00:01.000 --> 00:02.000\nx\n", S_OK, u"WebVTT"},
+      {"d.ass", "[Events]\nDialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,x\n", S_OK, u"SSA/ASS"},
+      {"e.srt", "00:00:01,000 --> 00:00:02,000\nx\n", S_OK, u"SubRip (tolerant)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    ASSERT_EQ(S_OK, m->LoadFile(Wide(captiontest::WriteTemp(c.file, c.text)).c_str(), FALSE));
+    EXPECT_EQ(c.hr, info->GetReaderName(&name));
+    EXPECT_EQ(Take(name), c.reader);
+  }
+  // A refused file leaves nothing loaded.
+  EXPECT_EQ(TAV_E_SUBTITLE_LOAD, m->LoadFile(Wide(captiontest::WriteTemp("f.vtt", "WEBVTT\n")).c_str(), FALSE));
+  EXPECT_EQ(S_FALSE, info->GetReaderName(&name));
+  EXPECT_EQ(Take(name), u"");
 }
 
 TEST(captionparser_Manager, NullArgumentsGiveInvalidArg) {

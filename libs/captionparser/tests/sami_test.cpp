@@ -63,9 +63,10 @@ TEST(captionparser_SamiReader, CaptionsAreFiledPerLanguage) {
                                                       "<SYNC Start=3000><P Class=KRCC>both<P Class=ENCC>at once\n"
                                                       "</BODY></SAMI>"),
                              false));
-  EXPECT_EQ(Dump(state.LanguageTable()[0].entries), "1000 [annyeong]/c=FFFFFF\n2500 [ ]/c=FFFFFF\n");
+  // A SYNC holding paragraphs of both languages gives each its own entry at that time.
+  EXPECT_EQ(Dump(state.LanguageTable()[0].entries), "1000 [annyeong]/c=FFFFFF\n2500 [ ]/c=FFFFFF\n3000 [both]/c=FFFFFF\n");
   EXPECT_EQ(Dump(state.LanguageTable()[1].entries),
-            "1000 [hello]/c=FFFFFF\n2500 [ ]/c=FFFFFF\n3000 [both]/c=FFFFFF [at once]/c=FFFFFF\n");
+            "1000 [hello]/c=FFFFFF\n2500 [ ]/c=FFFFFF\n3000 [at once]/c=FFFFFF\n");
   EXPECT_TRUE(state.DefaultEntries().empty());
   EXPECT_EQ(state.LanguageTable()[0].entries[1]->Start(), 25'000'000);
   // The paragraph style "P" applies, merged with nothing (the classes are not element styles).
@@ -84,6 +85,27 @@ TEST(captionparser_SamiReader, CaptionsAreFiledPerLanguage) {
   EXPECT_EQ(state.CaptionAt(25'000'000)->Runs()[0].text, " ");
   state.SetCurrentLanguage(nullptr);
   EXPECT_EQ(state.CaptionAt(40'000'000), nullptr);
+}
+
+TEST(captionparser_SamiReader, OneSyncWithParagraphsOfSeveralLanguages) {
+  CSubtitleState state;
+  ASSERT_TRUE(state.LoadFile(WriteTemp("mixed.smi", std::string(kTwoLanguageHead) +
+                                                        "<BODY>\n"
+                                                        "<SYNC Start=1000><P Class=ENCC>Hello<br>there\n"
+                                                        "<P Class=KRCC><FONT face=Gulim>annyeong</FONT>\n"
+                                                        "<SYNC Start=2000><P Class=KRCC>&nbsp;<P Class=ENCC>&nbsp;\n"
+                                                        "<SYNC Start=3000><P Class=ENCC>only English\n"
+                                                        "</BODY></SAMI>"),
+                             false));
+  EXPECT_EQ(Dump(state.LanguageTable()[0].entries), "1000 [annyeong]/f=Gulim/c=FFFFFF\n2000 [ ]/c=FFFFFF\n");
+  EXPECT_EQ(Dump(state.LanguageTable()[1].entries),
+            "1000 [Hello]/c=FFFFFF [\\n]/c=FFFFFF [there]/c=FFFFFF\n2000 [ ]/c=FFFFFF\n3000 [only English]/c=FFFFFF\n");
+  EXPECT_TRUE(state.DefaultEntries().empty());
+  // Each language shows only its own text.
+  state.SetCurrentLanguage(state.Languages()[1]);
+  EXPECT_EQ(state.CaptionAt(15'000'000)->Runs()[0].text, "Hello");
+  state.SetCurrentLanguage(state.Languages()[0]);
+  EXPECT_EQ(state.CaptionAt(15'000'000)->Runs().size(), 1u);
 }
 
 TEST(captionparser_SamiReader, InlineMarkup) {

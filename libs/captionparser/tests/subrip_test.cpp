@@ -14,9 +14,10 @@ using captiontest::WriteTemp;
 
 namespace {
 
-// Loads SubRip text through the manager's load (SAMI first, then SubRip).
+// Loads SubRip text through the manager's load (SAMI first, then SubRip); "refused" when the
+// strict SubRip reader did not take it (the lenient readers may have).
 std::string Load(CSubtitleState& state, const std::string& text, bool* ok = nullptr) {
-  bool loaded = state.LoadFile(WriteTemp("cues.srt", text), false);
+  bool loaded = state.LoadFile(WriteTemp("cues.srt", text), false) && state.Reader() == SubtitleReader::kSubRip;
   if (ok) *ok = loaded;
   return loaded ? Dump(state.DefaultEntries()) : "refused";
 }
