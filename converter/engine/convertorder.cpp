@@ -9,7 +9,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <vector>
+
+#include "converter/engine/burninstage.h"
 #include "converter/engine/exceptions.h"
+#include "converter/engine/filtergraphbuilder.h"
+#include "libs/captionpainter/captionpainter.h"
+#include "media/contract/codepage.h"
+#include "media/contract/uuids.h"
 #include "converter/engine/strings.h"
 #include "media/contract/com.h"
 #include "media/contract/errortext.h"
@@ -239,6 +246,143 @@ std::string CConvertOrder::CheckSettings(HRESULT* hr) const {
   }
   *hr = S_OK;
   return std::string();
+}
+
+namespace {
+
+// The frame size of the movie's own video: the first video connection met walking the graph
+// downstream from its sources (filters without a connected input), before any resizer.
+bool SourceVideoSize(IGraphBuilder* graph, int* width, int* height) {
+  std::vector<ComPtr<IBaseFilter>> queue;
+  ComPtr<IEnumFilters> filters;
+  if (!graph || FAILED(graph->EnumFilters(&filters)) || !filters) return false;
+  ComPtr<IBaseFilter> f;
+  std::vector<ComPtr<IBaseFilter>> all;
+  while (filters->Next(1, f.ReleaseAndGetAddressOf(), nullptr) == S_OK) all.push_back(f);
+  auto pinsOf = [](IBaseFilter* filter) {
+    std::vector<std::pair<ComPtr<IPin>, PIN_DIRECTION>> out;
+    ComPtr<IEnumPins> pins;
+    if (FAILED(filter->EnumPins(&pins)) || !pins) return out;
+    ComPtr<IPin> pin;
+    while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+      PIN_DIRECTION d{};
+      pin->QueryDirection(&d);
+      out.emplace_back(pin, d);
+    }
+    return out;
+  };
+  for (auto& filter : all) {
+    bool fed = false;
+    for (auto& [pin, dir] : pinsOf(filter.Get())) {
+      ComPtr<IPin> peer;
+      if (dir == PINDIR_INPUT && SUCCEEDED(pin->ConnectedTo(&peer)) && peer) fed = true;
+    }
+    if (!fed) queue.push_back(filter);
+  }
+  for (size_t i = 0; i < queue.size() && i < 256; ++i) {
+    for (auto& [pin, dir] : pinsOf(queue[i].Get())) {
+      if (dir != PINDIR_OUTPUT) continue;
+      ComPtr<IPin> peer;
+      if (FAILED(pin->ConnectedTo(&peer)) || !peer) continue;
+      AM_MEDIA_TYPE mt{};
+      if (pin->ConnectionMediaType(&mt) != S_OK) continue;
+      const MediaTypeValue type(&mt);
+      if (mt.cbFormat && mt.pbFormat) CoTaskMemFree(mt.pbFormat);
+      if (mt.pUnk) mt.pUnk->Release();
+      if (type.majortype == MEDIATYPE_Video) {
+        const BITMAPINFOHEADER* bih = nullptr;
+        if (type.formattype == FORMAT_VideoInfo2 && type.FormatAs<VIDEOINFOHEADER2>())
+          bih = &type.FormatAs<VIDEOINFOHEADER2>()->bmiHeader;
+        else if (type.formattype == FORMAT_VideoInfo && type.FormatAs<VIDEOINFOHEADER>())
+          bih = &type.FormatAs<VIDEOINFOHEADER>()->bmiHeader;
+        if (bih && bih->biWidth > 0 && bih->biHeight != 0) {
+          *width = bih->biWidth;
+          *height = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
+          return true;
+        }
+      }
+      PIN_INFO info{};
+      if (SUCCEEDED(peer->QueryPinInfo(&info)) && info.pFilter) {
+        ComPtr<IBaseFilter> next;
+        next.Attach(info.pFilter);
+        queue.push_back(next);
+      }
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void CConvertOrder::UpdateFromGraph(FilterGraphBuilder& builder) {
+  HRChecker c;
+  ComPtr<IMediaSeeking> seeking(builder.Seeking());
+  if (!seeking && builder.Graph()) seeking = ComPtr<IGraphBuilder>(builder.Graph()).As<IMediaSeeking>();
+  c.CheckPointer(seeking);
+  LONGLONG duration = 0;
+  c.Check(seeking->GetDuration(&duration));
+  // The builder's FindVideoSize reports the first video pin it meets, which in a preview can
+  // be the resizer's output; the probe wants the movie's own size.
+  int width = 0, height = 0;
+  if (!SourceVideoSize(builder.Graph(), &width, &height)) builder.FindVideoSize(true, &width, &height);
+  DWORD caps = 0;
+  const bool seekable = SUCCEEDED(seeking->GetCapabilities(&caps)) && (caps & 0x37) == 0x37;
+  SetSourceInfo(duration, width, height, seekable);
+
+  snapshot_ = PreviewSnapshot();
+  AM_MEDIA_TYPE mt{};
+  LONG size = 0;
+  BYTE* block = nullptr;
+  REFERENCE_TIME start = 0, end = 0;
+  if (builder.GetDrawerSnapshot(&mt, &size, &block, &start, &end)) {
+    snapshot_.mediaType = MediaTypeValue(&mt);
+    snapshot_.value = DWORD(size);
+    snapshot_.block.reset(block);
+    snapshot_.first = start;
+    snapshot_.second = end;
+    if (mt.cbFormat && mt.pbFormat) CoTaskMemFree(mt.pbFormat);
+    if (mt.pUnk) mt.pUnk->Release();
+  }
+}
+
+void CConvertOrder::ConfigureOverlay(IUnknown* drawer) {
+  HRChecker c;
+  c.SetContext("Subtitle Drawer Object");
+  c.CheckPointer(drawer);
+  ComPtr<ISubtitleOverlay> overlay;
+  c.Check(drawer->QueryInterface(IID_ISubtitleOverlay, overlay.AsVoidOut()));
+  c.CheckPointer(overlay);
+  c.Check(overlay->SetCanvasSize(frameWidth_, frameHeight_));
+  c.Check(overlay->SetFitMode(GetScreenFit()));
+  ComPtr<ISubtitleManager> manager;
+  c.Check(overlay->GetManager(manager.ReleaseAndGetAddressOf()));
+  if (!manager) {
+    c.SetContext("Subtitle Manager object");
+    c.Check(CoCreateInstance(CLSID_SubtitleManager, nullptr, CLSCTX_ALL, IID_ISubtitleManager, manager.AsVoidOut()));
+    c.CheckPointer(manager);
+    c.Check(overlay->SetManager(manager.Get()));
+  }
+  if (useSubtitles_ && !subtitlePath_.IsEmpty()) {
+    c.SetContext("Subtitle Manager object");
+    const std::u16string file = AnsiToWide(subtitlePath_.Full());
+    const std::u16string size = AnsiToWide(subtitleSize_);
+    const std::u16string language = AnsiToWide(subtitleLanguage_);
+    BSTR fileText = SysAllocString(file.c_str());
+    BSTR sizeText = SysAllocString(size.c_str());
+    BSTR languageText = SysAllocString(language.c_str());
+    struct Free {
+      BSTR a, b, d;
+      ~Free() {
+        SysFreeString(a);
+        SysFreeString(b);
+        SysFreeString(d);
+      }
+    } free{fileText, sizeText, languageText};
+    if (!fileText || !sizeText || !languageText) c.Check(E_OUTOFMEMORY);
+    c.Check(manager->LoadFile(fileText, FALSE));
+    c.Check(manager->SelectSizeById(sizeText));
+    c.Check(manager->SelectLanguageByCode(languageText));
+  }
 }
 
 void CConvertOrder::SetProbeResult(HRESULT hr, const MediaTypeValue& mediaType, const std::string& message) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "converter/engine/burninstage.h"
+#include "converter/engine/drawerstage.h"
 #include "libs/vxvideokit/vxvideokit.h"
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
@@ -656,9 +657,13 @@ bool FilterGraphBuilder::VideoChain(IPin* start, const AM_MEDIA_TYPE& mt) {
     }
   }
   if (drawerOn_) {
-    // The drawer stage (subtitle renderer with its drawer) belongs to the preview with
-    // subtitles; its filters are not on this platform yet, so the chain cannot end there.
-    return false;
+    DrawerSettings drawer;
+    drawer.width = width_;
+    drawer.height = height_;
+    drawer.fit = screenFit_;
+    drawer.subtitlesOn = subtitlesOn_;
+    drawer.subtitles = {subtitleFile_, subtitleSize_, subtitleLanguage_};
+    return AddDrawerStage(c, graph_.Get(), pin.Get(), mt, drawer);
   }
   const struct {
     const CLSID* clsid;
@@ -878,6 +883,7 @@ void FilterGraphBuilder::SetScreenFitOnFilters(int fit) {
     int h = 0, w = 0, mode = 0;
     if (SUCCEEDED(control->GetOutputSize(&h, &w, &mode)) && mode != fit) control->SetOutputSize(h, w, fit);
   }
+  SetScreenFitOnDrawers(fit);
 }
 
 }  // namespace tav

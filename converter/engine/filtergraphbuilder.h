@@ -108,6 +108,10 @@ class FilterGraphBuilder : public ConversionGraphSeam {
   bool ConnectDmo(IPin* pin, const CLSID& dmo, const GUID& category, const char16_t* name, const AM_MEDIA_TYPE& mt,
                   bool strict);
   bool VideoChain(IPin* pin, const AM_MEDIA_TYPE& mt);
+  // Live updates of the drawers (drawerstage.cpp).
+  void SetScreenFitOnDrawers(int fit);
+  // Each of file, sizeId and language that is given goes to every manager of the graph.
+  void UpdateManagers(const std::string* file, const std::string* sizeId, const std::string* language);
   bool AudioEndPcm(IPin* pin);
   bool AudioEndCompressed(IPin* pin);
   bool TryCreate(const CLSID& clsid, ComPtr<IBaseFilter>& out) const;

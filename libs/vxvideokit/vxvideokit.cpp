@@ -5,6 +5,7 @@
 #include "libs/vxvideokit/channeldownmixer.h"
 #include "libs/vxvideokit/deferredresizer.h"
 #include "libs/vxvideokit/framerateconverter.h"
+#include "libs/vxvideokit/headeradapter.h"
 #include "platform/streaming/base/dllsetup.h"
 
 namespace {
@@ -16,6 +17,8 @@ const CFactoryTemplate g_Templates[] = {
      &sudDeferredResizer},
     {u"VXCMN Frame Rate Converter", &CLSID_VxFrameRateConverter, CFrameRateConverter::CreateInstance, nullptr,
      &sudFrameRateConverter},
+    {u"VXCMN Video Header Adapter", &CLSID_VxVideoHeaderAdapter, CVideoHeaderAdapter::CreateInstance, nullptr,
+     &sudVideoHeaderAdapter},
 };
 
 }  // namespace

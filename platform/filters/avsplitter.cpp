@@ -364,8 +364,17 @@ HRESULT CAvSplitter::StartStreaming() {
   }
   stopRequested_ = false;
   try {
+    CAutoLock lock(&lock_);
+    for (CAvOutputPin* pin : outputs_) {
+      if (!pin->IsConnected()) continue;
+      auto d = std::make_unique<PinDelivery>();
+      d->pin = pin;
+      d->thread = std::thread([this, raw = d.get()] { DeliveryThread(raw); });
+      deliveries_.push_back(std::move(d));
+    }
     thread_ = std::thread([this] { StreamingThread(); });
   } catch (...) {
+    StopStreaming(false);
     return E_OUTOFMEMORY;
   }
   return S_OK;
@@ -379,24 +388,75 @@ void CAvSplitter::StopStreaming(bool flush) {
     for (CAvOutputPin* pin : outputs_)
       if (pin->IsConnected()) pins.push_back(pin);
   }
-  if (flush && thread_.joinable())
+  // Queued packets are dropped; a reading thread waiting for room and a delivery thread
+  // waiting for packets wake up and end.
+  for (auto& d : deliveries_) {
+    std::lock_guard<std::mutex> g(d->lock);
+    d->quit = true;
+    d->items.clear();
+    d->bytes = 0;
+    d->changed.notify_all();
+  }
+  const bool running = thread_.joinable() || !deliveries_.empty();
+  // A flush releases a delivery blocked downstream.
+  if (flush && running)
     for (CAvOutputPin* pin : pins) pin->DeliverBeginFlush();
   if (thread_.joinable()) thread_.join();
+  for (auto& d : deliveries_)
+    if (d->thread.joinable()) d->thread.join();
+  deliveries_.clear();
   if (flush)
     for (CAvOutputPin* pin : pins) pin->DeliverEndFlush();
   stopRequested_ = false;
 }
 
+bool CAvSplitter::Queue(PinDelivery& d, PinDelivery::Item item) {
+  // Enough for seconds of interleaving between the streams, in packets and in bytes.
+  constexpr size_t kMaxQueuedPackets = 512;
+  constexpr size_t kMaxQueuedBytes = 32u << 20;
+  std::unique_lock<std::mutex> g(d.lock);
+  d.changed.wait(g, [&] {
+    return d.quit || stopRequested_ || (d.items.size() < kMaxQueuedPackets && d.bytes < kMaxQueuedBytes);
+  });
+  if (d.quit || stopRequested_) return false;
+  if (item.packet) d.bytes += size_t(item.packet->size);
+  d.items.push_back(std::move(item));
+  d.changed.notify_all();
+  return true;
+}
+
+void CAvSplitter::DeliveryThread(PinDelivery* d) {
+  for (;;) {
+    PinDelivery::Item item;
+    {
+      std::unique_lock<std::mutex> g(d->lock);
+      d->changed.wait(g, [&] { return d->quit || !d->items.empty(); });
+      if (d->quit) return;
+      item = std::move(d->items.front());
+      d->items.pop_front();
+      if (item.packet) d->bytes -= size_t(item.packet->size);
+      d->changed.notify_all();
+    }
+    switch (item.kind) {
+      case PinDelivery::Item::Segment:
+        d->pin->DeliverNewSegment(item.start, item.stop, 1.0);
+        break;
+      case PinDelivery::Item::End:
+        d->pin->DeliverEndOfStream();
+        return;
+      case PinDelivery::Item::Packet:
+        // A pin whose peer refuses more (stopped, flushing, failed) takes no more samples.
+        if (!d->pin->ended && DeliverPacket(d->pin, item.packet.get()) != S_OK) d->pin->ended = true;
+        break;
+    }
+  }
+}
+
 // ---- streaming ------------------------------------------------------------------------------
 
 void CAvSplitter::StreamingThread() {
-  std::vector<CAvOutputPin*> byStream(size_t(demuxer_->StreamCount()), nullptr);
-  std::vector<CAvOutputPin*> pins;
-  for (CAvOutputPin* pin : outputs_)
-    if (pin->IsConnected()) {
-      byStream[size_t(pin->StreamIndex())] = pin;
-      pins.push_back(pin);
-    }
+  std::vector<PinDelivery*> byStream(size_t(demuxer_->StreamCount()), nullptr);
+  for (auto& d : deliveries_) byStream[size_t(d->pin->StreamIndex())] = d.get();
   REFERENCE_TIME start, stop;
   {
     CAutoLock positions(&positionLock_);
@@ -405,20 +465,35 @@ void CAvSplitter::StreamingThread() {
     // the container announced.
     stop = stopSet_ ? stop_ : MAX_TIME;
   }
-  for (CAvOutputPin* pin : pins) pin->DeliverNewSegment(start, stop, 1.0);
+  for (auto& d : deliveries_) {
+    PinDelivery::Item segment;
+    segment.kind = PinDelivery::Item::Segment;
+    segment.start = start;
+    segment.stop = stop;
+    if (!Queue(*d, std::move(segment))) return;
+  }
 
   AvPacketPtr packet(av_packet_alloc());
   HRESULT hr = packet ? S_OK : E_OUTOFMEMORY;
-  size_t ended = 0;
-  while (SUCCEEDED(hr) && !stopRequested_ && ended < pins.size()) {
+  auto allEnded = [&] {
+    for (auto& d : deliveries_)
+      if (!d->pin->ended) return false;
+    return true;
+  };
+  while (SUCCEEDED(hr) && !stopRequested_ && !allEnded()) {
     hr = demuxer_->ReadPacket(packet.get());
     if (hr != S_OK) break;
-    CAvOutputPin* pin = packet->stream_index < int(byStream.size()) ? byStream[size_t(packet->stream_index)] : nullptr;
-    if (pin && !pin->ended) {
-      HRESULT delivered = DeliverPacket(pin, packet.get());
-      // A pin whose peer refuses more (stopped, flushing, failed) takes no more samples.
-      if (delivered != S_OK) pin->ended = true;
-      if (pin->ended) ++ended;
+    PinDelivery* d =
+        packet->stream_index < int(byStream.size()) ? byStream[size_t(packet->stream_index)] : nullptr;
+    if (d && !d->pin->ended) {
+      PinDelivery::Item item;
+      item.packet.reset(av_packet_alloc());
+      if (!item.packet) {
+        hr = E_OUTOFMEMORY;
+        break;
+      }
+      av_packet_move_ref(item.packet.get(), packet.get());
+      if (!Queue(*d, std::move(item))) return;
     }
     av_packet_unref(packet.get());
   }
@@ -427,7 +502,11 @@ void CAvSplitter::StreamingThread() {
     TAV_TRACE("streaming failed: %#x", static_cast<unsigned>(hr));
     NotifyEvent(EC_ERRORABORT, hr, 0);
   }
-  for (CAvOutputPin* pin : pins) pin->DeliverEndOfStream();
+  for (auto& d : deliveries_) {
+    PinDelivery::Item end;
+    end.kind = PinDelivery::Item::End;
+    if (!Queue(*d, std::move(end))) return;
+  }
 }
 
 HRESULT CAvSplitter::DeliverPacket(CAvOutputPin* pin, AVPacket* packet) {

@@ -17,7 +17,10 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -93,7 +96,9 @@ class CAvOutputPin final : public CBaseOutputPin, public IMediaSeeking {
   // Streaming thread only: video packets ahead of the key frame at this time (100 ns) are
   // dropped after a seek; AvDemuxer::kNoKeyFrame delivers from the first packet.
   REFERENCE_TIME waitKeyFrame = AvDemuxer::kNoKeyFrame;
-  bool ended = false;  // past the stop position
+  // Past the stop position, or downstream takes no more: set by the pin's delivery thread,
+  // read by the reading thread.
+  std::atomic<bool> ended{false};
 
  private:
   CAvSplitter* splitter_;
@@ -137,6 +142,28 @@ class CAvSplitter : public CBaseFilter, public IFileSourceFilter {
   void StreamingThread();
   HRESULT DeliverPacket(CAvOutputPin* pin, AVPacket* packet);
 
+  // One connected output pin's delivery. The reading thread queues the pin's packets (and
+  // the segment and end-of-stream marks) and the pin's own thread delivers them, so that a
+  // downstream filter holding on to a sample (a paused renderer waiting to run) stops only
+  // its own stream: the others still reach their renderers and the pause completes.
+  struct PinDelivery {
+    struct Item {
+      enum Kind { Packet, Segment, End } kind = Packet;
+      AvPacketPtr packet;
+      REFERENCE_TIME start = 0, stop = 0;
+    };
+    CAvOutputPin* pin = nullptr;
+    std::mutex lock;                   // guards items, bytes and quit
+    std::condition_variable changed;   // signalled on every push, pop and quit; both threads wait on it
+    std::deque<Item> items;
+    size_t bytes = 0;
+    bool quit = false;                 // set by StopStreaming: drop what is queued and end
+    std::thread thread;
+  };
+  // Waits while the pin's queue is full (and streaming goes on); false once stopping.
+  bool Queue(PinDelivery& d, PinDelivery::Item item);
+  void DeliveryThread(PinDelivery* d);
+
   const SplitterKind& kind_;
   CCritSec lock_;      // the filter lock
   CCritSec seekLock_;  // serialises seeks and the streaming thread's start and stop
@@ -156,8 +183,9 @@ class CAvSplitter : public CBaseFilter, public IFileSourceFilter {
   // duration of some streams (raw elementary video) is only an estimate.
   bool stopSet_ = false;
   REFERENCE_TIME seekTarget_ = 0;  // where the demuxer is positioned when streaming starts
-  // Runtime: the streaming thread, guarded by seekLock_.
+  // Runtime: the streaming thread and the pins' delivery threads, guarded by seekLock_.
   std::thread thread_;
+  std::vector<std::unique_ptr<PinDelivery>> deliveries_;
   std::atomic<bool> stopRequested_{false};
 };
 

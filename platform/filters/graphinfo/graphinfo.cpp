@@ -1,6 +1,8 @@
 // graphinfo: a graph inspection tool.
 //
 //   graphinfo [--play] [--rgb32] [--seek SECONDS] [--json] FILE
+//   graphinfo --preview FILE [--size WxH] [--fit MODE] [--subtitles FILE] [--language CODE]
+//             [--subtitle-size standard|bigger|smaller] [--seek SECONDS] [--snapshot OUT.png]
 //
 // Without --play it builds the graph RenderFile builds and prints its filters and
 // connections. With --play it builds the same graph but ends every stream in a counting
@@ -8,6 +10,10 @@
 // the first and last start time, and the final event. Exit status 0 on completion, 1 when
 // the graph can't be built or ends in an error event, 2 for a usage error. With --rgb32 the
 // video sinks ask for RGB32 frames, as a renderer of decoded pictures would.
+//
+// With --preview it builds the converter's preview graph instead (frame size, fit and
+// subtitles as given; see preview.h), pauses it, prints its filters and with --snapshot
+// saves the first picture as the preview shows it.
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
@@ -21,7 +27,10 @@
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
 #include "media/contract/errortext.h"
+#include "libs/captionpainter/captionpainter.h"
+#include "libs/vxvideokit/vxvideokit.h"
 #include "platform/filters/graphinfo/countingsink.h"
+#include "platform/filters/graphinfo/preview.h"
 
 namespace {
 
@@ -64,7 +73,11 @@ void EnsureRegistered() {
   struct Need {
     const CLSID* clsid;
     const char* library;
-  } needs[] = {{&CLSID_FilterGraph, "libtavrionstreaming.so"}, {&CLSID_AsyncReader, "libtavrionfilters.so"}};
+  } needs[] = {{&CLSID_FilterGraph, "libtavrionstreaming.so"},
+               {&CLSID_AsyncReader, "libtavrionfilters.so"},
+               {&CLSID_VxDeferredResizer, "libvxvideokit.so"},
+               {&CLSID_SubtitleManager, "libcaptionparser.so"},
+               {&CLSID_SubtitleRenderer, "libcaptionpainter.so"}};
   for (const Need& need : needs) {
     ComPtr<IUnknown> probe;
     if (SUCCEEDED(CoCreateInstance(*need.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, probe.AsVoidOut())))
@@ -398,7 +411,11 @@ class Tool {
 };
 
 int Usage() {
-  std::fprintf(stderr, "usage: graphinfo [--play] [--rgb32] [--seek SECONDS] [--json] FILE\n");
+  std::fprintf(stderr,
+               "usage: graphinfo [--play] [--rgb32] [--seek SECONDS] [--json] FILE\n"
+               "       graphinfo --preview FILE [--size WxH] [--fit fit|crop|stretch|centre] [--subtitles FILE]\n"
+               "                 [--language CODE] [--subtitle-size standard|bigger|smaller] [--seek SECONDS]\n"
+               "                 [--snapshot OUT.png]\n");
   return 2;
 }
 
@@ -406,7 +423,34 @@ int Usage() {
 
 int main(int argc, char** argv) {
   Tool tool;
+  PreviewOptions preview;
+  bool previewMode = false;
   for (int i = 1; i < argc; ++i) {
+    const bool hasValue = i + 1 < argc;
+    if (std::strcmp(argv[i], "--preview") == 0) {
+      previewMode = true;
+      continue;
+    } else if (std::strcmp(argv[i], "--size") == 0 && hasValue) {
+      if (!ParseFrameSize(argv[++i], &preview.width, &preview.height)) return Usage();
+      continue;
+    } else if (std::strcmp(argv[i], "--fit") == 0 && hasValue) {
+      preview.fit = ParseFitMode(argv[++i]);
+      if (preview.fit < 0) return Usage();
+      continue;
+    } else if (std::strcmp(argv[i], "--subtitles") == 0 && hasValue) {
+      preview.subtitles = argv[++i];
+      continue;
+    } else if (std::strcmp(argv[i], "--language") == 0 && hasValue) {
+      preview.language = argv[++i];
+      continue;
+    } else if (std::strcmp(argv[i], "--subtitle-size") == 0 && hasValue) {
+      preview.sizeId = ParseCaptionSize(argv[++i]);
+      if (preview.sizeId.empty()) return Usage();
+      continue;
+    } else if (std::strcmp(argv[i], "--snapshot") == 0 && hasValue) {
+      preview.snapshot = argv[++i];
+      continue;
+    }
     if (std::strcmp(argv[i], "--play") == 0) {
       tool.play = true;
     } else if (std::strcmp(argv[i], "--rgb32") == 0) {
@@ -424,9 +468,21 @@ int main(int argc, char** argv) {
     }
   }
   if (tool.file.empty()) return Usage();
+  // The preview options belong to --preview, and --preview to none of the others.
+  const bool previewOptions = preview.width != 320 || preview.height != 240 || preview.fit != 2 ||
+                              !preview.subtitles.empty() || !preview.snapshot.empty() || preview.language != "en-us" ||
+                              preview.sizeId != PreviewOptions().sizeId;
+  if ((previewOptions && !previewMode) || (previewMode && (tool.play || tool.rgb32 || tool.json))) return Usage();
   CoInitialize(nullptr);
   EnsureRegistered();
-  int status = tool.Main();
+  int status = 0;
+  if (previewMode) {
+    preview.file = tool.file;
+    preview.seekSeconds = tool.seekSeconds;
+    status = RunPreview(preview);
+  } else {
+    status = tool.Main();
+  }
   CoUninitialize();
   return status;
 }

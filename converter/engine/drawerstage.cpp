@@ -1,0 +1,235 @@
+#include "converter/engine/drawerstage.h"
+
+#include "converter/engine/filtergraphbuilder.h"
+#include "libs/vxvideokit/vxvideokit.h"
+#include "media/contract/codepage.h"
+#include "media/contract/com.h"
+
+namespace tav {
+
+namespace {
+
+ComPtr<IPin> FirstPinOf(IBaseFilter* filter, PIN_DIRECTION dir) {
+  ComPtr<IEnumPins> pins;
+  if (!filter || FAILED(filter->EnumPins(&pins)) || !pins) return nullptr;
+  ComPtr<IPin> pin;
+  while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+    PIN_DIRECTION d{};
+    if (SUCCEEDED(pin->QueryDirection(&d)) && d == dir) return pin;
+  }
+  return nullptr;
+}
+
+// The format type of the first type a pin offers (its own stream as it would connect).
+GUID OfferedFormat(IPin* pin) {
+  ComPtr<IEnumMediaTypes> types;
+  if (FAILED(pin->EnumMediaTypes(&types)) || !types) return GUID_NULL;
+  AM_MEDIA_TYPE* mt = nullptr;
+  if (types->Next(1, &mt, nullptr) != S_OK || !mt) return GUID_NULL;
+  const GUID format = mt->formattype;
+  if (mt->cbFormat && mt->pbFormat) CoTaskMemFree(mt->pbFormat);
+  if (mt->pUnk) mt->pUnk->Release();
+  CoTaskMemFree(mt);
+  return format;
+}
+
+struct BstrFree {
+  void operator()(OLECHAR* s) const { SysFreeString(s); }
+};
+using UniqueBstr = std::unique_ptr<OLECHAR, BstrFree>;
+UniqueBstr ToBstr(const std::string& ansi) { return UniqueBstr(SysAllocString(AnsiToWide(ansi).c_str())); }
+
+// Holds an overlay's lock for a scope, so a failed call cannot leave the drawer locked.
+class OverlayLock {
+ public:
+  explicit OverlayLock(ISubtitleOverlay* overlay) : overlay_(overlay) { overlay_->Lock(TRUE); }
+  ~OverlayLock() { overlay_->Lock(FALSE); }
+  OverlayLock(const OverlayLock&) = delete;
+  OverlayLock& operator=(const OverlayLock&) = delete;
+
+ private:
+  ISubtitleOverlay* overlay_;
+};
+
+}  // namespace
+
+bool AddDrawerStage(HRChecker& checker, IGraphBuilder* graph, IPin* pin, const AM_MEDIA_TYPE& streamType,
+                    const DrawerSettings& settings) {
+  if (!graph || !pin) checker.Check(E_POINTER);
+  checker.SetContext(Utf16ToUtf8(kSubtitleRendererName));
+  ComPtr<IBaseFilter> renderer;
+  checker.Check(CoCreateInstance(CLSID_SubtitleRenderer, nullptr, CLSCTX_ALL, IID_IBaseFilter, renderer.AsVoidOut()));
+  checker.CheckPointer(renderer);
+  checker.Check(graph->AddFilter(renderer.Get(), kSubtitleRendererName));
+  ComPtr<IBaseFilter> adapter;
+  auto removeStage = [&] {
+    if (adapter) graph->RemoveFilter(adapter.Get());
+    graph->RemoveFilter(renderer.Get());
+  };
+  try {
+    checker.SetContext("Subtitle Drawer Object");
+    ComPtr<IFrameDrawer> drawer;
+    checker.Check(CoCreateInstance(CLSID_SubtitleDrawer, nullptr, CLSCTX_ALL, IID_IFrameDrawer, drawer.AsVoidOut()));
+    checker.CheckPointer(drawer);
+    ComPtr<IDrawerHost> host = renderer.As<IDrawerHost>();
+    checker.CheckPointer(host);
+    checker.Check(host->SetDrawer(drawer.Get()));
+    ComPtr<ISubtitleOverlay> overlay = drawer.As<ISubtitleOverlay>();
+    checker.CheckPointer(overlay);
+    if (settings.subtitlesOn) {
+      ComPtr<ISubtitleManager> manager = CreateSubtitleManager(checker, settings.subtitles);
+      checker.SetContext("Subtitle Drawer Object");
+      checker.Check(overlay->SetManager(manager.Get()));
+    }
+    checker.Check(overlay->SetCanvasSize(settings.width, settings.height));
+    checker.Check(overlay->SetFitMode(settings.fit));
+  } catch (const HRChecker&) {
+    removeStage();
+    throw;
+  }
+
+  const ComPtr<IPin> rendererIn = FirstPinOf(renderer.Get(), PINDIR_INPUT);
+  if (rendererIn && SUCCEEDED(graph->Connect(pin, rendererIn.Get()))) return true;
+  // A decoder that offers only VIDEOINFOHEADER2: the adapter rewrites its headers.
+  if (rendererIn &&
+      (streamType.formattype == FORMAT_VideoInfo2 || OfferedFormat(pin) == FORMAT_VideoInfo2) &&
+      SUCCEEDED(CoCreateInstance(CLSID_VxVideoHeaderAdapter, nullptr, CLSCTX_ALL, IID_IBaseFilter,
+                                 adapter.AsVoidOut())) &&
+      adapter && SUCCEEDED(graph->AddFilter(adapter.Get(), kHeaderAdapterName))) {
+    const ComPtr<IPin> in = FirstPinOf(adapter.Get(), PINDIR_INPUT);
+    const ComPtr<IPin> out = FirstPinOf(adapter.Get(), PINDIR_OUTPUT);
+    const AM_MEDIA_TYPE* direct = streamType.formattype == FORMAT_VideoInfo2 ? &streamType : nullptr;
+    if (in && out && SUCCEEDED(graph->ConnectDirect(pin, in.Get(), direct)) &&
+        SUCCEEDED(graph->Connect(out.Get(), rendererIn.Get())))
+      return true;
+  }
+  removeStage();
+  return false;
+}
+
+std::vector<ComPtr<IDrawerHost>> DrawerHostsOf(IGraphBuilder* graph) {
+  std::vector<ComPtr<IDrawerHost>> hosts;
+  ComPtr<IEnumFilters> filters;
+  if (!graph || FAILED(graph->EnumFilters(&filters)) || !filters) return hosts;
+  ComPtr<IBaseFilter> f;
+  while (filters->Next(1, f.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+    if (ComPtr<IDrawerHost> host = f.As<IDrawerHost>()) hosts.push_back(host);
+  }
+  return hosts;
+}
+
+ComPtr<ISubtitleOverlay> OverlayOf(IDrawerHost* host) {
+  ComPtr<IFrameDrawer> drawer;
+  if (!host || FAILED(host->GetDrawer(drawer.ReleaseAndGetAddressOf())) || !drawer) return nullptr;
+  return drawer.As<ISubtitleOverlay>();
+}
+
+// ---- the builder's live preview updates ------------------------------------------------------
+
+bool FilterGraphBuilder::GetDrawerSnapshot(AM_MEDIA_TYPE* mediaType, LONG* size, BYTE** block, REFERENCE_TIME* start,
+                                           REFERENCE_TIME* end) {
+  const auto hosts = DrawerHostsOf(graph_.Get());
+  if (hosts.empty()) return false;
+  return hosts.front()->GetCurrentFrame(mediaType, size, block, start, end) == S_OK;
+}
+
+void FilterGraphBuilder::SetScreenFitOnDrawers(int fit) {
+  HRChecker c;
+  c.SetContext("Subtitle Drawer Object");
+  for (auto& host : DrawerHostsOf(graph_.Get())) {
+    if (ComPtr<ISubtitleOverlay> overlay = OverlayOf(host.Get())) {
+      c.Check(overlay->SetFitMode(fit));
+      c.Check(host->Repaint());
+    }
+  }
+}
+
+void FilterGraphBuilder::SetFrameSizeOnDrawers(int width, int height) {
+  if (!graph_ || !(resizeOn_ || drawerOn_)) return;
+  HRChecker c;
+  c.SetContext("Subtitle Drawer Object");
+  for (auto& host : DrawerHostsOf(graph_.Get())) {
+    if (ComPtr<ISubtitleOverlay> overlay = OverlayOf(host.Get())) {
+      c.Check(overlay->SetCanvasSize(width, height));
+      c.Check(host->Repaint());
+    }
+  }
+}
+
+void FilterGraphBuilder::UpdateManagers(const std::string* file, const std::string* sizeId,
+                                        const std::string* language) {
+  if (!graph_) return;
+  HRChecker c;
+  c.SetContext("Subtitle Manager object");
+  const UniqueBstr fileText = file ? ToBstr(*file) : nullptr;
+  const UniqueBstr sizeText = sizeId ? ToBstr(*sizeId) : nullptr;
+  const UniqueBstr languageText = language ? ToBstr(*language) : nullptr;
+  if ((file && !fileText) || (sizeId && !sizeText) || (language && !languageText)) c.Check(E_OUTOFMEMORY);
+  auto apply = [&](ISubtitleManager* manager) {
+    if (file) c.Check(manager->LoadFile(fileText.get(), FALSE));
+    if (sizeId) c.Check(manager->SelectSizeById(sizeText.get()));
+    if (language) c.Check(manager->SelectLanguageByCode(languageText.get()));
+  };
+
+  ComPtr<IEnumFilters> filters;
+  if (SUCCEEDED(graph_->EnumFilters(&filters)) && filters) {
+    ComPtr<IBaseFilter> f;
+    while (filters->Next(1, f.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+      ComPtr<IBurnInFilter> burnIn = f.As<IBurnInFilter>();
+      if (!burnIn) continue;
+      ComPtr<ISubtitleManager> manager;
+      c.Check(burnIn->GetManager(manager.ReleaseAndGetAddressOf()));
+      if (manager) apply(manager.Get());
+    }
+  }
+  for (auto& host : DrawerHostsOf(graph_.Get())) {
+    ComPtr<ISubtitleOverlay> overlay = OverlayOf(host.Get());
+    if (!overlay) continue;
+    OverlayLock lock(overlay.Get());
+    ComPtr<ISubtitleManager> manager;
+    c.Check(overlay->GetManager(manager.ReleaseAndGetAddressOf()));
+    if (!manager) {
+      // A preview built without subtitles gets its manager when a file is chosen; selecting a
+      // language or size needs a loaded file, so those leave such a drawer alone.
+      if (!file) continue;
+      c.Check(CoCreateInstance(CLSID_SubtitleManager, nullptr, CLSCTX_ALL, IID_ISubtitleManager,
+                               manager.AsVoidOut()));
+      c.CheckPointer(manager);
+      c.Check(overlay->SetManager(manager.Get()));
+    }
+    apply(manager.Get());
+    c.Check(host->Repaint());
+  }
+}
+
+void FilterGraphBuilder::SetSubtitleParams(const std::string& file, const std::string& sizeId,
+                                           const std::string& language) {
+  subtitleFile_ = file;
+  subtitleSize_ = sizeId;
+  subtitleLanguage_ = language;
+  UpdateManagers(&file, &sizeId, &language);
+}
+
+void FilterGraphBuilder::SetSubtitleLanguage(const std::string& language) {
+  subtitleLanguage_ = language;
+  UpdateManagers(nullptr, nullptr, &language);
+}
+
+void FilterGraphBuilder::SetSubtitleSize(const std::string& sizeId) {
+  subtitleSize_ = sizeId;
+  UpdateManagers(nullptr, &sizeId, nullptr);
+}
+
+void FilterGraphBuilder::EnableSubtitleDrawing(bool on) {
+  if (!graph_) return;
+  HRChecker c;
+  c.SetContext("Subtitle Drawer Object");
+  for (auto& host : DrawerHostsOf(graph_.Get())) {
+    if (ComPtr<ISubtitleOverlay> overlay = OverlayOf(host.Get())) {
+      c.Check(overlay->EnableSubtitles(on ? TRUE : FALSE));
+      c.Check(host->Repaint());
+    }
+  }
+}
+
+}  // namespace tav

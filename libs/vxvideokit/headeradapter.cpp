@@ -1,0 +1,207 @@
+#include "libs/vxvideokit/headeradapter.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr ULONG kVihPrefix = 48;   // rectangles, bit rates and frame period of VIDEOINFOHEADER
+constexpr ULONG kVih2Prefix = 72;  // the same plus interlace, copy protection, aspect, flags
+
+// The 32-bit word at byte 48 of a format block: VIDEOINFOHEADER2's interlace flags.
+bool WordAt48IsZero(const AM_MEDIA_TYPE& mt) {
+  if (!mt.pbFormat || mt.cbFormat < 52) return false;
+  DWORD word = 0;
+  std::memcpy(&word, mt.pbFormat + 48, 4);
+  return word == 0;
+}
+
+// Offers the peer of `other`'s types, converted; VFW_E_NOT_CONNECTED without a peer.
+HRESULT ConvertedPeerType(CBasePin* other, int position, CMediaType* mt, CMediaType (*convert)(const CMediaType&)) {
+  if (position < 0) return E_INVALIDARG;
+  if (!other || !other->IsConnected()) return VFW_E_NOT_CONNECTED;
+  ComPtr<IEnumMediaTypes> types;
+  if (FAILED(other->GetConnected()->EnumMediaTypes(types.ReleaseAndGetAddressOf())) || !types)
+    return VFW_S_NO_MORE_ITEMS;
+  if (position > 0 && types->Skip(ULONG(position)) != S_OK) return VFW_S_NO_MORE_ITEMS;
+  AM_MEDIA_TYPE* next = nullptr;
+  if (types->Next(1, &next, nullptr) != S_OK || !next) return VFW_S_NO_MORE_ITEMS;
+  CMediaType found(*next);
+  DeleteMediaType(next);
+  *mt = convert(found);
+  return S_OK;
+}
+
+}  // namespace
+
+CMediaType VideoInfo2ToVideoInfo(const CMediaType& mt) {
+  if (mt.formattype != FORMAT_VideoInfo2 || mt.cbFormat < sizeof(VIDEOINFOHEADER2) || !mt.pbFormat) return mt;
+  const auto* in = reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat);
+  const ULONG header = in->bmiHeader.biSize >= sizeof(BITMAPINFOHEADER) ? in->bmiHeader.biSize : sizeof(BITMAPINFOHEADER);
+  // The header may be followed by masks or a palette, up to the end of the block.
+  const ULONG available = mt.cbFormat - kVih2Prefix;
+  const ULONG copied = header < available ? header : available;
+  CMediaType out(mt);
+  out.SetFormatType(&FORMAT_VideoInfo);
+  BYTE* block = out.ReallocFormatBuffer(kVihPrefix + copied);
+  if (!block) return mt;
+  std::memset(block, 0, kVihPrefix + copied);
+  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(block);
+  vih->rcSource = in->rcSource;
+  vih->rcTarget = in->rcTarget;
+  vih->dwBitRate = in->dwBitRate;
+  vih->dwBitErrorRate = in->dwBitErrorRate;
+  vih->AvgTimePerFrame = in->AvgTimePerFrame;
+  std::memcpy(block + kVihPrefix, &in->bmiHeader, copied);
+  return out;
+}
+
+CMediaType VideoInfoToVideoInfo2(const CMediaType& mt) {
+  if (mt.formattype != FORMAT_VideoInfo || mt.cbFormat < sizeof(VIDEOINFOHEADER) || !mt.pbFormat) return mt;
+  const auto* in = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+  const ULONG header = in->bmiHeader.biSize >= sizeof(BITMAPINFOHEADER) ? in->bmiHeader.biSize : sizeof(BITMAPINFOHEADER);
+  const ULONG available = mt.cbFormat - kVihPrefix;
+  const ULONG copied = header < available ? header : available;
+  CMediaType out(mt);
+  out.SetFormatType(&FORMAT_VideoInfo2);
+  BYTE* block = out.ReallocFormatBuffer(kVih2Prefix + copied);
+  if (!block) return mt;
+  std::memset(block, 0, kVih2Prefix + copied);
+  auto* vih2 = reinterpret_cast<VIDEOINFOHEADER2*>(block);
+  vih2->rcSource = in->rcSource;
+  vih2->rcTarget = in->rcTarget;
+  vih2->dwBitRate = in->dwBitRate;
+  vih2->dwBitErrorRate = in->dwBitErrorRate;
+  vih2->AvgTimePerFrame = in->AvgTimePerFrame;
+  vih2->dwInterlaceFlags = 0;
+  vih2->dwCopyProtectFlags = 0;
+  vih2->dwPictAspectRatioX = DWORD(in->bmiHeader.biWidth);
+  vih2->dwPictAspectRatioY = DWORD(in->bmiHeader.biHeight < 0 ? -in->bmiHeader.biHeight : in->bmiHeader.biHeight);
+  vih2->dwControlFlags = 0;
+  vih2->dwReserved2 = 0;
+  std::memcpy(block + kVih2Prefix, &in->bmiHeader, copied);
+  return out;
+}
+
+// ---- pins -------------------------------------------------------------------------------------
+
+class CHeaderAdapterInputPin final : public CTransInPlaceInputPin {
+ public:
+  CHeaderAdapterInputPin(CVideoHeaderAdapter* f, HRESULT* phr)
+      : CTransInPlaceInputPin(NAME("header adapter input"), f, phr, u"Input"), m_pAdapter(f) {}
+  // The downstream pin's types, as VIDEOINFOHEADER2.
+  STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** out) override { return CBasePin::EnumMediaTypes(out); }
+  HRESULT GetMediaType(int position, CMediaType* mt) override {
+    return ConvertedPeerType(m_pAdapter->m_pOutput, position, mt, &VideoInfoToVideoInfo2);
+  }
+  HRESULT CheckMediaType(const CMediaType* mt) override {
+    if (!mt) return E_POINTER;
+    return m_pAdapter->CheckInputType(mt);
+  }
+
+ private:
+  CVideoHeaderAdapter* m_pAdapter;
+};
+
+class CHeaderAdapterOutputPin final : public CTransInPlaceOutputPin {
+ public:
+  CHeaderAdapterOutputPin(CVideoHeaderAdapter* f, HRESULT* phr)
+      : CTransInPlaceOutputPin(NAME("header adapter output"), f, phr, u"Output"), m_pAdapter(f) {}
+  // The upstream pin's types, as VIDEOINFOHEADER.
+  STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** out) override { return CBasePin::EnumMediaTypes(out); }
+  HRESULT GetMediaType(int position, CMediaType* mt) override {
+    return ConvertedPeerType(m_pAdapter->m_pInput, position, mt, &VideoInfo2ToVideoInfo);
+  }
+  HRESULT CheckMediaType(const CMediaType* mt) override {
+    if (!mt) return E_POINTER;
+    CBasePin* in = m_pAdapter->m_pInput;
+    if (!in || !in->IsConnected()) return VFW_E_TYPE_NOT_ACCEPTED;
+    return m_pAdapter->CheckTransform(&in->CurrentMediaType(), mt);
+  }
+
+ private:
+  CVideoHeaderAdapter* m_pAdapter;
+};
+
+// ---- the filter --------------------------------------------------------------------------------
+
+CUnknown* CVideoHeaderAdapter::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
+  auto* f = new (std::nothrow) CVideoHeaderAdapter(outer, phr);
+  if (!f && phr) *phr = E_OUTOFMEMORY;
+  return f;
+}
+
+CVideoHeaderAdapter::CVideoHeaderAdapter(LPUNKNOWN outer, HRESULT* phr)
+    : CTransInPlaceFilter(NAME("VXCMN Video Header Adapter"), outer, CLSID_VxVideoHeaderAdapter, phr, false) {}
+
+CBasePin* CVideoHeaderAdapter::GetPin(int n) {
+  return MakePins(
+      n, [this](HRESULT* hr) { return new (std::nothrow) CHeaderAdapterInputPin(this, hr); },
+      [this](HRESULT* hr) { return new (std::nothrow) CHeaderAdapterOutputPin(this, hr); });
+}
+
+HRESULT CVideoHeaderAdapter::CheckInputType(const CMediaType* mt) {
+  if (!mt) return E_POINTER;
+  if (mt->majortype != MEDIATYPE_Video) return VFW_E_TYPE_NOT_ACCEPTED;
+  if (mt->formattype != FORMAT_VideoInfo && mt->formattype != FORMAT_VideoInfo2) return VFW_E_TYPE_NOT_ACCEPTED;
+  if (!WordAt48IsZero(*mt)) return VFW_E_TYPE_NOT_ACCEPTED;
+  if (m_pOutput && m_pOutput->IsConnected()) {
+    const CMediaType converted = VideoInfo2ToVideoInfo(*mt);
+    if (m_pOutput->GetConnected()->QueryAccept(&converted) != S_OK) return VFW_E_TYPE_NOT_ACCEPTED;
+  }
+  return S_OK;
+}
+
+HRESULT CVideoHeaderAdapter::CheckTransform(const CMediaType* in, const CMediaType* out) {
+  if (!in || !out) return E_POINTER;
+  if (in->majortype != MEDIATYPE_Video || (in->formattype != FORMAT_VideoInfo && in->formattype != FORMAT_VideoInfo2) ||
+      !WordAt48IsZero(*in))
+    return VFW_E_TYPE_NOT_ACCEPTED;
+  if (out->majortype != MEDIATYPE_Video || out->formattype != FORMAT_VideoInfo) return VFW_E_TYPE_NOT_ACCEPTED;
+  if (m_pInput && m_pInput->IsConnected()) {
+    const CMediaType converted = VideoInfoToVideoInfo2(*out);
+    if (m_pInput->GetConnected()->QueryAccept(&converted) != S_OK) return VFW_E_TYPE_NOT_ACCEPTED;
+  }
+  return S_OK;
+}
+
+HRESULT CVideoHeaderAdapter::CompleteConnect(PIN_DIRECTION dir, IPin*) {
+  if (!m_pGraph) return VFW_E_NOT_IN_GRAPH;
+  if (dir == PINDIR_OUTPUT) {
+    if (!m_pInput->IsConnected()) return S_OK;
+    const CMediaType upstream = VideoInfoToVideoInfo2(m_pOutput->CurrentMediaType());
+    return ReconnectPin(m_pInput, &upstream);
+  }
+  if (m_pOutput && m_pOutput->IsConnected()) {
+    const CMediaType downstream = VideoInfo2ToVideoInfo(m_pInput->CurrentMediaType());
+    if (!(downstream == m_pOutput->CurrentMediaType())) return ReconnectPin(m_pOutput, &downstream);
+  }
+  return S_OK;
+}
+
+HRESULT CVideoHeaderAdapter::Transform(IMediaSample* sample) {
+  AM_MEDIA_TYPE* changed = nullptr;
+  if (sample->GetMediaType(&changed) == S_OK && changed) {
+    const CMediaType original(*changed);
+    DeleteMediaType(changed);
+    const CMediaType converted = VideoInfo2ToVideoInfo(original);
+    if (m_pOutput->CheckMediaType(&converted) == S_OK) {
+      sample->SetMediaType(const_cast<CMediaType*>(&converted));
+      m_pInput->CurrentMediaType() = original;
+    }
+  }
+  return S_OK;
+}
+
+// ---- registration -------------------------------------------------------------------------------
+
+namespace {
+const AMOVIESETUP_MEDIATYPE kVideoAny[] = {{&MEDIATYPE_Video, &GUID_NULL}};
+const AMOVIESETUP_PIN kPins[] = {
+    {u"Input", FALSE, FALSE, FALSE, FALSE, &GUID_NULL, nullptr, 1, kVideoAny},
+    {u"Output", FALSE, TRUE, FALSE, FALSE, &GUID_NULL, nullptr, 1, kVideoAny},
+};
+}  // namespace
+
+const AMOVIESETUP_FILTER sudVideoHeaderAdapter = {&CLSID_VxVideoHeaderAdapter, u"VXCMN Video Header Adapter",
+                                                  0x200000, 2, kPins};
