@@ -248,6 +248,115 @@ std::string CConvertOrder::CheckSettings(HRESULT* hr) const {
   return std::string();
 }
 
+void CConvertOrder::SetProbeResult(HRESULT hr, const MediaTypeValue& mediaType, const std::string& message) {
+  probeError_ = true;
+  resultCode_ = hr;
+  failedMediaType_ = mediaType;
+  probeMessage_ = message;
+  if (hr == TAV_E_SUBTITLE_LOAD) {
+    state_ = kError;
+    probeError_ = false;
+  }
+  if (hr == S_OK) {
+    resultCode_ = S_OK;
+    failedMediaType_.Clear();
+    probeMessage_.clear();
+    state_ = kReady;
+    probeError_ = false;
+  }
+}
+
+std::string CConvertOrder::GetStatusText() const {
+  if (!probeError_) {
+    if (playState_ == kPlaying) return res::Text(res::IDS_STATUS_PLAYING);
+    if (playState_ == kPaused) return res::Text(res::IDS_STATUS_PAUSED);
+    switch (state_) {
+      case kReady: return res::Text(res::IDS_STATUS_READY);
+      case kConverting: return res::Text(res::IDS_STATUS_CONVERTING);
+      case kConverted: return res::Text(res::IDS_STATUS_CONVERTED);
+      case kInterrupted:
+        if (interruptedAt_ == 0) return res::Text(res::IDS_STATUS_INTERRUPTED);
+        return res::FormatId(res::IDS_STATUS_INTERRUPTED_AT, {FormatTime(interruptedAt_)});
+      case kError: {
+        if (!failureReason_.empty())
+          return WithCode(res::FormatId(res::IDS_STATUS_ERROR_TEXT, {failureReason_}), resultCode_);
+        if (resultCode_ >= 0) return res::Text(res::IDS_STATUS_ERROR);
+        const std::string platformText = ErrorText(resultCode_);
+        std::string text;
+        if (!platformText.empty())
+          text = res::FormatId(res::IDS_STATUS_ERROR_TEXT, {platformText});
+        else if (resultCode_ == TAV_E_SUBTITLE_LOAD)
+          text = res::Text(res::IDS_STATUS_BAD_SUBTITLES);
+        else
+          text = res::Text(res::IDS_STATUS_ERROR);
+        return WithCode(text, resultCode_);
+      }
+      default: return std::string();
+    }
+  }
+
+  const std::string platformText = resultCode_ < 0 ? ErrorText(resultCode_) : std::string();
+  if (platformText.empty()) return res::Text(res::IDS_STATUS_CANNOT_READ);
+
+  const MediaTypeValue& mt = failedMediaType_;
+  std::string name;
+  UINT message = res::IDS_STATUS_NO_MEDIA_CODEC;
+  if (mt.majortype == MEDIATYPE_Video) {
+    message = res::IDS_STATUS_NO_VIDEO_CODEC;
+    if (mt.formattype == FORMAT_VideoInfo)
+      name = FourccText(mt.subtype.Data1);
+    else if (mt.formattype == FORMAT_VideoInfo2)
+      name = res::Text(res::IDS_CODEC_MPEG2);
+  } else if (mt.majortype == MEDIATYPE_Audio) {
+    if (mt.subtype == MEDIASUBTYPE_DTS) {
+      name = res::Text(res::IDS_CODEC_DTS);
+    } else if (mt.subtype == MEDIASUBTYPE_DOLBY_AC3) {
+      name = res::Text(res::IDS_CODEC_AC3);
+    } else if (mt.formattype == FORMAT_WaveFormatEx) {
+      message = res::IDS_STATUS_NO_AUDIO_CODEC;
+      name = WaveTagName(mt);
+    } else {
+      message = res::IDS_STATUS_NO_AUDIO_CODEC;
+    }
+  } else if (mt.majortype == GUID_NULL) {
+    name = probeMessage_;
+  } else {
+    name = GuidName(mt.subtype);
+  }
+
+  if (!name.empty() && resultCode_ != REGDB_E_CLASSNOTREG) return res::FormatId(message, {name});
+  return res::Text(res::IDS_STATUS_CANNOT_READ) + ". " + platformText + " " +
+         (resultCode_ == REGDB_E_CLASSNOTREG ? probeMessage_ : std::string());
+}
+
+std::string MakeUniqueOutputName(const std::string& path) {
+  const CPath full(path);
+  std::string title = full.Title();
+  long next = 1;
+  // A trailing "[n]" of the title continues the numbering.
+  const size_t open = title.rfind('['), close = title.rfind(']');
+  if (open != std::string::npos && close != std::string::npos && open < close && close > open + 1) {
+    const std::string digits = title.substr(open + 1, close - open - 1);
+    if (digits.find_first_not_of("0123456789") == std::string::npos && digits.size() <= 9) {
+      const long n = std::strtol(digits.c_str(), nullptr, 10);
+      if (n != 0) {
+        title.erase(open, close - open + 1);
+        next = n + 1;
+      }
+    }
+  }
+  if (!FileExists(path)) return path;
+  // Bounded so that a folder that claims every name cannot hang the caller.
+  for (long i = next; i < next + 1000000; ++i) {
+    const std::string candidate =
+        res::FormatId(res::IDS_OUTPUT_NAME_NUMBERED, {full.Folder(), title, full.Extension(), std::to_string(i)});
+    if (!FileExists(candidate)) return candidate;
+  }
+  return path;
+}
+
+// ---- the preview probe and the still picture ----------------------------------------------
+
 namespace {
 
 // The frame size of the movie's own video: the first video connection met walking the graph
@@ -383,113 +492,6 @@ void CConvertOrder::ConfigureOverlay(IUnknown* drawer) {
     c.Check(manager->SelectSizeById(sizeText));
     c.Check(manager->SelectLanguageByCode(languageText));
   }
-}
-
-void CConvertOrder::SetProbeResult(HRESULT hr, const MediaTypeValue& mediaType, const std::string& message) {
-  probeError_ = true;
-  resultCode_ = hr;
-  failedMediaType_ = mediaType;
-  probeMessage_ = message;
-  if (hr == TAV_E_SUBTITLE_LOAD) {
-    state_ = kError;
-    probeError_ = false;
-  }
-  if (hr == S_OK) {
-    resultCode_ = S_OK;
-    failedMediaType_.Clear();
-    probeMessage_.clear();
-    state_ = kReady;
-    probeError_ = false;
-  }
-}
-
-std::string CConvertOrder::GetStatusText() const {
-  if (!probeError_) {
-    if (playState_ == kPlaying) return res::Text(res::IDS_STATUS_PLAYING);
-    if (playState_ == kPaused) return res::Text(res::IDS_STATUS_PAUSED);
-    switch (state_) {
-      case kReady: return res::Text(res::IDS_STATUS_READY);
-      case kConverting: return res::Text(res::IDS_STATUS_CONVERTING);
-      case kConverted: return res::Text(res::IDS_STATUS_CONVERTED);
-      case kInterrupted:
-        if (interruptedAt_ == 0) return res::Text(res::IDS_STATUS_INTERRUPTED);
-        return res::FormatId(res::IDS_STATUS_INTERRUPTED_AT, {FormatTime(interruptedAt_)});
-      case kError: {
-        if (!failureReason_.empty())
-          return WithCode(res::FormatId(res::IDS_STATUS_ERROR_TEXT, {failureReason_}), resultCode_);
-        if (resultCode_ >= 0) return res::Text(res::IDS_STATUS_ERROR);
-        const std::string platformText = ErrorText(resultCode_);
-        std::string text;
-        if (!platformText.empty())
-          text = res::FormatId(res::IDS_STATUS_ERROR_TEXT, {platformText});
-        else if (resultCode_ == TAV_E_SUBTITLE_LOAD)
-          text = res::Text(res::IDS_STATUS_BAD_SUBTITLES);
-        else
-          text = res::Text(res::IDS_STATUS_ERROR);
-        return WithCode(text, resultCode_);
-      }
-      default: return std::string();
-    }
-  }
-
-  const std::string platformText = resultCode_ < 0 ? ErrorText(resultCode_) : std::string();
-  if (platformText.empty()) return res::Text(res::IDS_STATUS_CANNOT_READ);
-
-  const MediaTypeValue& mt = failedMediaType_;
-  std::string name;
-  UINT message = res::IDS_STATUS_NO_MEDIA_CODEC;
-  if (mt.majortype == MEDIATYPE_Video) {
-    message = res::IDS_STATUS_NO_VIDEO_CODEC;
-    if (mt.formattype == FORMAT_VideoInfo)
-      name = FourccText(mt.subtype.Data1);
-    else if (mt.formattype == FORMAT_VideoInfo2)
-      name = res::Text(res::IDS_CODEC_MPEG2);
-  } else if (mt.majortype == MEDIATYPE_Audio) {
-    if (mt.subtype == MEDIASUBTYPE_DTS) {
-      name = res::Text(res::IDS_CODEC_DTS);
-    } else if (mt.subtype == MEDIASUBTYPE_DOLBY_AC3) {
-      name = res::Text(res::IDS_CODEC_AC3);
-    } else if (mt.formattype == FORMAT_WaveFormatEx) {
-      message = res::IDS_STATUS_NO_AUDIO_CODEC;
-      name = WaveTagName(mt);
-    } else {
-      message = res::IDS_STATUS_NO_AUDIO_CODEC;
-    }
-  } else if (mt.majortype == GUID_NULL) {
-    name = probeMessage_;
-  } else {
-    name = GuidName(mt.subtype);
-  }
-
-  if (!name.empty() && resultCode_ != REGDB_E_CLASSNOTREG) return res::FormatId(message, {name});
-  return res::Text(res::IDS_STATUS_CANNOT_READ) + ". " + platformText + " " +
-         (resultCode_ == REGDB_E_CLASSNOTREG ? probeMessage_ : std::string());
-}
-
-std::string MakeUniqueOutputName(const std::string& path) {
-  const CPath full(path);
-  std::string title = full.Title();
-  long next = 1;
-  // A trailing "[n]" of the title continues the numbering.
-  const size_t open = title.rfind('['), close = title.rfind(']');
-  if (open != std::string::npos && close != std::string::npos && open < close && close > open + 1) {
-    const std::string digits = title.substr(open + 1, close - open - 1);
-    if (digits.find_first_not_of("0123456789") == std::string::npos && digits.size() <= 9) {
-      const long n = std::strtol(digits.c_str(), nullptr, 10);
-      if (n != 0) {
-        title.erase(open, close - open + 1);
-        next = n + 1;
-      }
-    }
-  }
-  if (!FileExists(path)) return path;
-  // Bounded so that a folder that claims every name cannot hang the caller.
-  for (long i = next; i < next + 1000000; ++i) {
-    const std::string candidate =
-        res::FormatId(res::IDS_OUTPUT_NAME_NUMBERED, {full.Folder(), title, full.Extension(), std::to_string(i)});
-    if (!FileExists(candidate)) return candidate;
-  }
-  return path;
 }
 
 }  // namespace tav

@@ -134,7 +134,7 @@ HRESULT CVideoRenderer::DoRenderSample(IMediaSample* sample) {
   return S_OK;
 }
 
-void CVideoRenderer::DrawToOwnerLocked() {
+void CVideoRenderer::DrawToOwnerLocked(bool notifyOwner) {
   HWND owner = reinterpret_cast<HWND>(owner_);
   if (ownSurfaceWindow_ && ownSurfaceWindow_ != owner) DropOwnSurfaceLocked();
   // Without an owner, or while hidden, only the current frame is kept.
@@ -159,11 +159,21 @@ void CVideoRenderer::DrawToOwnerLocked() {
       if (!ownSurface_) return;
       ownSurfaceWindow_ = owner;
       tav::SetWindowSurface(owner, ownSurface_);
-      surface = ownSurface_;
     }
   }
+  // The pixels are written directly: a context over the owner keeps the surface it draws
+  // into alive while they are (a host may replace its surface at any time).
+  struct OwnerContext {
+    HWND hwnd;
+    HDC dc;
+    ~OwnerContext() {
+      if (dc) ReleaseDC(hwnd, dc);
+    }
+  } context{owner, GetDC(owner)};
+  surface = context.dc ? static_cast<HBITMAP>(GetCurrentObject(context.dc, OBJ_BITMAP)) : nullptr;
   DIBSECTION ds{};
-  if (GetObject(surface, sizeof ds, &ds) != int(sizeof ds) || !ds.dsBm.bmBits || ds.dsBm.bmBitsPixel != 32) return;
+  if (!surface || GetObject(surface, sizeof ds, &ds) != int(sizeof ds) || !ds.dsBm.bmBits || ds.dsBm.bmBitsPixel != 32)
+    return;
 
   // Scale the source into the destination's size, then copy what falls inside both the
   // window and the surface.
@@ -197,7 +207,7 @@ void CVideoRenderer::DrawToOwnerLocked() {
                 size_t(Width(visible)) * 4);
   }
   // The host repaints the owner when its queue sees this.
-  if (IsWindow(owner)) PostMessage(owner, WM_PAINT, 0, 0);
+  if (notifyOwner && IsWindow(owner)) PostMessage(owner, WM_PAINT, 0, 0);
 }
 
 HRESULT CVideoRenderer::CheckConnected() const {
@@ -333,7 +343,15 @@ STDMETHODIMP CVideoRenderer::get_FullScreenMode(LONG* mode) {
 }
 STDMETHODIMP CVideoRenderer::put_FullScreenMode(LONG mode) { return mode ? E_NOTIMPL : S_OK; }
 STDMETHODIMP CVideoRenderer::SetWindowForeground(LONG) { return S_OK; }
-STDMETHODIMP CVideoRenderer::NotifyOwnerMessage(OAHWND, LONG, LONG_PTR, LONG_PTR) { return S_OK; }
+STDMETHODIMP CVideoRenderer::NotifyOwnerMessage(OAHWND, LONG msg, LONG_PTR, LONG_PTR) {
+  // The owner paints (or has a new surface): the current frame goes into it now.
+  if (UINT(msg) == WM_PAINT || UINT(msg) == WM_SIZE) {
+    CAutoLock lock(&m_InterfaceLock);
+    CAutoLock frame(&frameLock_);
+    DrawToOwnerLocked(false);
+  }
+  return S_OK;
+}
 STDMETHODIMP CVideoRenderer::SetWindowPosition(LONG left, LONG top, LONG width, LONG height) {
   if (width < 0 || height < 0) return E_INVALIDARG;
   CAutoLock lock(&m_InterfaceLock);

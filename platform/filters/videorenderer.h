@@ -126,8 +126,9 @@ class CVideoRenderer final : public CBaseVideoRenderer, public IVideoWindow, pub
   STDMETHODIMP IsUsingDefaultDestination() override;
 
  private:
-  // Draws the current frame into the owner's surface (frameLock_ held).
-  void DrawToOwnerLocked();
+  // Draws the current frame into the owner's surface (frameLock_ held); notifyOwner posts
+  // WM_PAINT to the owner afterwards (not when the owner itself asked, as it is painting).
+  void DrawToOwnerLocked(bool notifyOwner = true);
   HRESULT CheckConnected() const;
   void DropOwnSurfaceLocked();
 

@@ -281,9 +281,9 @@ TEST_F(BuilderFilesTest, SubtitleStreamNobodyTakes_EndsInABlackHole) {
   builder_->Clear();
 }
 
-TEST_F(BuilderFilesTest, PreviewWithoutTheDrawer_FailsNamingTheMoviesVideoCodec) {
-  // The subtitle drawer of the preview is a later library: a preview that needs it fails,
-  // and the failure carries the movie's own video type rather than the last stream tried.
+TEST_F(BuilderFilesTest, PreviewWithoutTheDrawerLibrary_FailsCreatingTheRenderer) {
+  // The subtitle renderer's library is not registered here: the drawer stage cannot create
+  // its renderer, and the failure names it. Nothing of the stage stays in the graph.
   const std::string movie = Movie("xvid.avi", "-f lavfi -i sine=sample_rate=22050 -c:v mpeg4 -vtag XVID -c:a pcm_s16le");
   builder_->SetConversionMode(false);
   builder_->SetDrawer(true, 320, 240, 2);
@@ -291,11 +291,11 @@ TEST_F(BuilderFilesTest, PreviewWithoutTheDrawer_FailsNamingTheMoviesVideoCodec)
     builder_->AddSourceAndRender(movie);
     ADD_FAILURE() << "a preview without its drawer must fail";
   } catch (const HRChecker& c) {
-    EXPECT_EQ(c.GetHr(), VFW_E_UNSUPPORTED_VIDEO);
+    EXPECT_EQ(c.GetHr(), REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(c.GetContext(), "KORVA Subtitle Renderer");
     EXPECT_EQ(c.GetMediaType().majortype, MEDIATYPE_Video);
-    EXPECT_EQ(c.GetMediaType().subtype, MEDIASUBTYPE_XVID);
-    EXPECT_EQ(c.GetMediaType().formattype, FORMAT_VideoInfo);
   }
+  EXPECT_FALSE(Has(builder_->Graph(), u"KORVA Subtitle Renderer"));
   builder_->Clear();
 }
 

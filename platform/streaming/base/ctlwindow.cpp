@@ -202,7 +202,7 @@ void CBaseControlWindow::DropOwnerSurfaceLocked() {
   m_ownerSurfaceWindow = nullptr;
 }
 
-void CBaseControlWindow::PresentToOwner() {
+void CBaseControlWindow::PresentToOwner(BOOL notifyOwner) {
   HWND owner = nullptr;
   RECT rc;
   BOOL visible;
@@ -238,9 +238,17 @@ void CBaseControlWindow::PresentToOwner() {
     }
   }
   HDC dc = GetDC(owner);
+  if (m_ownerSurface && tav::GetWindowSurface(owner) == m_ownerSurface) {
+    // A surface of our own holds nothing but this window: where it was before goes black.
+    BITMAP bm{};
+    GetObject(m_ownerSurface, sizeof bm, &bm);
+    RECT all;
+    SetRect(&all, 0, 0, bm.bmWidth, bm.bmHeight);
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  }
   BitBlt(dc, rc.left, rc.top, width, height, m_hdc, 0, 0, SRCCOPY);
   ReleaseDC(owner, dc);
-  PostMessage(owner, WM_PAINT, 0, 0);
+  if (notifyOwner) PostMessage(owner, WM_PAINT, 0, 0);
 }
 
 HRESULT CBaseControlWindow::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -500,8 +508,12 @@ HRESULT CBaseControlWindow::SetWindowForeground(LONG focus) {
 
 HRESULT CBaseControlWindow::NotifyOwnerMessage(OAHWND, LONG msg, LONG_PTR wParam, LONG_PTR lParam) {
   TAV_CHECK_CONNECTED();
-  // Messages the owner passes on that matter to the video window: repaint requests.
-  if (UINT(msg) == WM_PAINT || UINT(msg) == WM_ERASEBKGND) PostWindowMessage(UINT(msg), WPARAM(wParam), lParam);
+  // Messages the owner passes on that matter to the video window. The owner is painting:
+  // the picture goes into its surface now, and it is not asked to paint again.
+  if (UINT(msg) == WM_PAINT || UINT(msg) == WM_SIZE)
+    PresentToOwner(FALSE);
+  else if (UINT(msg) == WM_ERASEBKGND)
+    PostWindowMessage(UINT(msg), WPARAM(wParam), lParam);
   return S_OK;
 }
 

@@ -52,7 +52,8 @@ class CBaseWindow {
   // Shows the surface in the owner (PresentToOwner) by default.
   virtual void OnPaint();
   // Copies the surface into the owner's at the window position; nothing without an owner.
-  virtual void PresentToOwner() {}
+  // notifyOwner: post WM_PAINT to the owner afterwards (not when the owner is painting).
+  virtual void PresentToOwner(BOOL notifyOwner = TRUE) {}
 
   // The context over the window's surface and a memory context for blitting from section
   // bitmaps; both live as long as the window and are remade with the surface (a drawer
@@ -165,7 +166,7 @@ class CBaseControlWindow : public CBaseWindow, public CUnknown, public IVideoWin
   // the owner to repaint; an owner without a surface gets one of its own, big enough for
   // the window, which the control window takes away again when the owner changes or the
   // window goes. Takes m_SurfaceLock.
-  void PresentToOwner() override;
+  void PresentToOwner(BOOL notifyOwner = TRUE) override;
   HRESULT DoneWithWindow() override;
 
  protected:
