@@ -48,8 +48,6 @@ class OptionalLock {
   CCritSec* lock_;
 };
 
-CCritSec* LockOf(IRendererSurfaceLock* s) { return s ? s->SurfaceLock() : nullptr; }
-
 }  // namespace
 
 CUnknown* CSubtitleDrawer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
@@ -96,9 +94,17 @@ DrawerGeometry CSubtitleDrawer::Geometry() {
 
 STDMETHODIMP CSubtitleDrawer::SetWindowSource(IRendererWindow* window) {
   CAutoLock lock(&m_Lock);
+  // Waits for a drawing under way: the old source may be going away.
+  CAutoLock draw(&m_DrawLock);
   m_pWindow = window;
   m_surfaceLock = nullptr;
-  if (window) window->QueryInterface(IID_IRendererSurfaceLock, m_surfaceLock.AsVoidOut());
+  IRendererSurfaceLock* surface = nullptr;
+  if (window && SUCCEEDED(window->QueryInterface(IID_IRendererSurfaceLock, reinterpret_cast<void**>(&surface))) &&
+      surface) {
+    m_surfaceLock = surface->SurfaceLock();
+    surface->Release();  // the lock lives as long as the source
+  }
+  if (!window) m_plain.SetContexts(nullptr, nullptr);
   return S_OK;
 }
 
@@ -295,7 +301,7 @@ void CSubtitleDrawer::FillCanvasBlackLocked(const Settings& s) {
 
 void CSubtitleDrawer::PresentCanvasLocked(const Settings& s, HDC dc, const RECT& target) {
   if (!dc || IsRectEmpty(&target)) return;
-  OptionalLock surface(LockOf(s.surfaceLock.Get()));
+  OptionalLock surface(s.surfaceLock);
   if (Width(target) != s.canvasWidth || Height(target) != s.canvasHeight) {
     const int old = SetStretchBltMode(dc, HALFTONE);
     StretchBlt(dc, target.left, target.top, Width(target), Height(target), m_canvasDC, 0, 0, s.canvasWidth,
@@ -374,7 +380,7 @@ STDMETHODIMP CSubtitleDrawer::DrawImage(IMediaSample* sample) {
   if (s.geometry.compose) {
     hr = DrawComposedLocked(s, sample);
   } else {
-    OptionalLock surface(LockOf(s.surfaceLock.Get()));
+    OptionalLock surface(s.surfaceLock);
     m_plain.SetSourceRect(&s.source);
     m_plain.SetTargetRect(&s.target);
     hr = m_plain.DrawImage(sample) ? S_OK : S_FALSE;

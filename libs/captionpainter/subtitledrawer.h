@@ -91,7 +91,7 @@ class CSubtitleDrawer final : public CUnknown, public IFrameDrawer, public ISubt
     int canvasWidth = 0, canvasHeight = 0;
     RECT source{}, target{};
     REFERENCE_TIME offset = 0;
-    ComPtr<IRendererSurfaceLock> surfaceLock;
+    CCritSec* surfaceLock = nullptr;
   };
 
   void RecomputeLocked();
@@ -106,8 +106,10 @@ class CSubtitleDrawer final : public CUnknown, public IFrameDrawer, public ISubt
 
   // Guards everything up to m_DrawLock; see the lock order above.
   CCritSec m_Lock;
-  IRendererWindow* m_pWindow = nullptr;  // not counted: the renderer owns the drawer
-  ComPtr<IRendererSurfaceLock> m_surfaceLock;
+  // Not counted: the renderer owns the drawer, and takes itself away (SetWindowSource(null))
+  // before it goes.
+  IRendererWindow* m_pWindow = nullptr;
+  CCritSec* m_surfaceLock = nullptr;  // the window's, when the source has one
   RECT m_source{}, m_target{};
   BOOL m_enabled = TRUE;
   ComPtr<ISubtitleManager> m_manager;

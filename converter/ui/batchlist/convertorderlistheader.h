@@ -23,14 +23,13 @@ class CConvertOrderListHeaderCtrl : public QHeaderView {
  signals:
   // The user clicked the box; checked is its new state.
   void CheckAllClicked(bool checked);
+  // The right button on the header (the list shows its column menu).
+  void HeaderMenuRequested(const QPoint& globalPos);
 
  protected:
   void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
   void resizeEvent(QResizeEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
-
- signals:
-  void HeaderMenuRequested(const QPoint& globalPos);
 
  private:
   QCheckBox* box_;

@@ -73,10 +73,17 @@ QRect CCustomSlider::MarkerRect(Part marker) const {
 
 CCustomSlider::Part CCustomSlider::HitTest(const QPoint& at) const {
   if (ThumbRect().adjusted(-2, -2, 2, 2).contains(at)) return Part::kThumb;
-  // The end marker first: when both stand at the same place it is the one that can move.
-  if (MarkerRect(Part::kEndMarker).contains(at) && selEnd_ > kMin) return Part::kEndMarker;
-  if (MarkerRect(Part::kStartMarker).contains(at)) return Part::kStartMarker;
-  if (MarkerRect(Part::kEndMarker).contains(at)) return Part::kEndMarker;
+  const bool onStart = MarkerRect(Part::kStartMarker).contains(at);
+  const bool onEnd = MarkerRect(Part::kEndMarker).contains(at);
+  if (onStart && onEnd) {
+    // Overlapping markers: at the same value the one with room to move (the start marker at
+    // the top of the range, else the end marker); otherwise the nearer one.
+    if (selStart_ == selEnd_) return selEnd_ == kMax ? Part::kStartMarker : Part::kEndMarker;
+    return std::abs(at.x() - XOf(selStart_)) < std::abs(at.x() - XOf(selEnd_)) ? Part::kStartMarker
+                                                                                 : Part::kEndMarker;
+  }
+  if (onStart) return Part::kStartMarker;
+  if (onEnd) return Part::kEndMarker;
   return Part::kNone;
 }
 

@@ -1,6 +1,7 @@
 // The player's preview side: the still picture with its subtitles and the live settings.
 // Both reach into the preview builder's subtitle drawers and the entry's overlay set-up.
 #include <QPainter>
+#include <cstdlib>
 
 #include "converter/engine/convertorder.h"
 #include "converter/engine/filtergraphbuilder.h"
@@ -23,6 +24,13 @@ QImage ComposeStill(CConvertOrder& entry, const QSize& size) {
   ComPtr<IFrameDrawer> drawer;
   if (FAILED(CoCreateInstance(CLSID_SubtitleDrawer, nullptr, CLSCTX_INPROC_SERVER, &drawer)) || !drawer)
     return QImage();
+  // The drawer places the frame as a renderer would have it: the whole frame as the source,
+  // the picture's size as the target; the entry then sets canvas, fit and captions.
+  const VIDEOINFOHEADER* frame = snapshot.mediaType.FormatAs<VIDEOINFOHEADER>();
+  if (!frame) return QImage();
+  const RECT source{0, 0, frame->bmiHeader.biWidth, std::abs(frame->bmiHeader.biHeight)};
+  const RECT target{0, 0, size.width(), size.height()};
+  if (FAILED(drawer->SetSourceRect(&source)) || FAILED(drawer->SetTargetRect(&target))) return QImage();
   try {
     entry.ConfigureOverlay(drawer.Get());
   } catch (const HRChecker&) {
@@ -49,7 +57,7 @@ QImage ComposeStill(CConvertOrder& entry, const QSize& size) {
     type.lSampleSize = snapshot.mediaType.lSampleSize;
     type.cbFormat = ULONG(snapshot.mediaType.format.size());
     type.pbFormat = snapshot.mediaType.format.data();
-    const RECT target{0, 0, size.width(), size.height()};
+    drawer->NotifyMediaType(&type);
     if (SUCCEEDED(drawer->DrawFrame(dc, &target, &type, nullptr, static_cast<const BYTE*>(snapshot.block.get()),
                                     snapshot.first))) {
       image = QImage(static_cast<const uchar*>(pixels), size.width(), size.height(), size.width() * 4,

@@ -55,6 +55,7 @@ class captionpainter_Renderer : public ::testing::Test {
     window = nullptr;
     renderer = nullptr;
     sourceFilter = nullptr;
+    EXPECT_EQ(CBaseObject::ObjectsActive(), 0) << "the renderer and its drawer must not keep each other alive";
     CoFreeUnusedLibraries();
     CoUninitialize();
   }

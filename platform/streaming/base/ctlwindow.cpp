@@ -238,6 +238,14 @@ void CBaseControlWindow::PresentToOwner(BOOL notifyOwner) {
     }
   }
   HDC dc = GetDC(owner);
+  if (m_ownerSurface && tav::GetWindowSurface(owner) == m_ownerSurface) {
+    // A surface of our own holds nothing but this window: where it was before goes black.
+    BITMAP bm{};
+    GetObject(m_ownerSurface, sizeof bm, &bm);
+    RECT all;
+    SetRect(&all, 0, 0, bm.bmWidth, bm.bmHeight);
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  }
   BitBlt(dc, rc.left, rc.top, width, height, m_hdc, 0, 0, SRCCOPY);
   ReleaseDC(owner, dc);
   if (notifyOwner) PostMessage(owner, WM_PAINT, 0, 0);

@@ -5,10 +5,13 @@
 
 #include <QTest>
 #include <dlfcn.h>
+#include <fstream>
 
+#include "converter/engine/convertorder.h"
 #include "converter/engine/filtergraphbuilder.h"
 #include "converter/ui/bridge/windowhost.h"
 #include "converter/ui/player/playerwnd.h"
+#include "converter/ui/player/stillimage.h"
 #include "platform/streaming/tests/graph_testutil.h"
 #include "tests/support/testenv.h"
 
@@ -37,7 +40,8 @@ class PlayerFilesTest : public graphtest::GraphTest {
   void SetUp() override {
     if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
     GraphTest::SetUp();
-    for (const char* lib : {"tavrionfilters", "vxvideokit"}) ASSERT_EQ(RegisterLibrary(lib), S_OK) << lib;
+    for (const char* lib : {"tavrionfilters", "vxvideokit", "captionparser", "captionpainter"})
+      ASSERT_EQ(RegisterLibrary(lib), S_OK) << lib;
     movie_ = tavtest::TempDir() + "/clip.avi";
     ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=15 "
                            "-c:v mjpeg -t 2 '" + movie_ + "'"),
@@ -120,6 +124,77 @@ TEST_F(PlayerFilesTest, AGraphAttachedToTheCoreDirectlyIsHostedToo) {
   EXPECT_EQ(player_->VideoHost()->geometry(), QRect(40, 30, 320, 240));
   player_->Core()->Detach();
   EXPECT_TRUE(player_->VideoHost()->isHidden());
+}
+
+// Pixels much lighter than the dark test picture: caption text.
+int Bright(const QImage& image) {
+  int n = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) n += qGray(image.pixel(x, y)) > 0xC0;
+  }
+  return n;
+}
+
+TEST_F(PlayerFilesTest, StillPictureShowsTheEntrysSnapshotWithItsCaptions) {  // A dark movie, so that every bright pixel belongs to a caption.
+  const std::string dir = tavtest::MakeTempSubdir("still");
+  const std::string movie = dir + "/dark.avi", subtitles = dir + "/dark.smi";
+  ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i color=c=0x305070:size=320x240:rate=15 "
+                         "-c:v mjpeg -t 2 '" + movie + "'"),
+            0);
+  std::ofstream(subtitles) << "<SAMI><HEAD><STYLE TYPE=\"text/css\"><!--\n"
+                              "P { text-align:center; color:white; }\n"
+                              ".ENCC { Name:English; lang:en-US; SAMIType:CC; }\n"
+                              "--></STYLE></HEAD><BODY>\n"
+                              "<SYNC Start=0><P Class=ENCC>HELLO THERE\n"
+                              "<SYNC Start=60000><P Class=ENCC>&nbsp;\n"
+                              "</BODY></SAMI>\n";
+
+  CConvertOrder entry(movie);
+  entry.SetSubtitlePath(subtitles);
+  entry.SetUseSubtitles(true);
+  entry.SetSubtitleSize("A551CAEA-E6D4-4e47-8422-9128EEEE0D46");
+  entry.SetSubtitleLanguage("en-us");
+  CPlayerWnd& player = *player_;
+  player.resize(400, 300);
+  {
+    // The probe of a preview leaves the entry its snapshot (without captions, as they are
+    // drawn over the picture).
+    FilterGraphBuilder builder;
+    ASSERT_EQ(builder.Init(), S_OK);
+    builder.SetFrameRate(true, 15.0);
+    builder.SetResize(true, 320, 240, 2);
+    builder.SetDrawer(true, 320, 240, 2);
+    builder.SetSubtitles(true, subtitles, entry.GetSubtitleSize(), entry.GetSubtitleLanguage());
+    ASSERT_EQ(builder.AddSourceAndRender(movie), S_OK);
+    builder.FinishGraph(false);
+    ASSERT_EQ(player.Attach(&builder, 320, 240, nullptr), S_OK);
+    ASSERT_TRUE(SUCCEEDED(player.Pause()));
+    // Live settings reach the preview's drawer.
+    EXPECT_EQ(player.SetSubtitleLanguage("en-us"), S_OK);
+    EXPECT_EQ(player.EnableSubtitles(true), S_OK);
+    entry.UpdateFromGraph(builder);
+    player.Detach();
+  }
+  ASSERT_TRUE(entry.Snapshot().block);
+
+  player.ShowStill(&entry);
+  ASSERT_FALSE(player.StillImage().isNull());
+  EXPECT_EQ(player.StillImage().size(), QSize(320, 240));
+  const int captioned = Bright(player.StillImage());
+  // The picture itself, not only black around the caption.
+  EXPECT_EQ(QColor(player.StillImage().pixel(20, 20)).blue() / 16, 0x70 / 16);
+  const QImage shown = player.grab().toImage();
+  EXPECT_EQ(shown.copy(player.VideoRect()).pixel(10, 10), player.StillImage().pixel(10, 10));
+
+  entry.SetUseSubtitles(false);
+  player.EnableSubtitles(false);  // no preview: the still is drawn again from the entry
+  const int plain = Bright(player.StillImage());
+  EXPECT_GT(captioned, 50) << "the caption is drawn over the still picture";
+  EXPECT_LT(plain, 10);
+
+  player.ShowStill(nullptr);
+  EXPECT_TRUE(player.StillImage().isNull());
+  EXPECT_EQ(player.VideoRect(), QRect(40, 30, 320, 240));
 }
 
 }  // namespace

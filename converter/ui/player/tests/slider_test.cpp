@@ -3,7 +3,10 @@
 // markers and the play commands.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QHelpEvent>
 #include <QLabel>
+#include <QToolTip>
 #include <QTest>
 
 #include "converter/engine/timetext.h"
@@ -83,6 +86,33 @@ TEST_F(SliderTest, PixelsMapToValuesByTheRoundingRule) {
   EXPECT_EQ(slider.ValueAt(channel.left() + 100), 500);
   EXPECT_EQ(slider.ValueAt(channel.left() - 30), 0);    // kept within the range
   EXPECT_EQ(slider.ValueAt(channel.left() + 260), 1000);
+}
+
+TEST_F(SliderTest, MarkersAreHitAndExplainThemselves) {
+  CCustomSlider slider;
+  slider.resize(220, 50);
+  slider.show();
+  slider.SetSelection(300, 800);
+  slider.SetPos(500);
+  using Part = CCustomSlider::Part;
+  EXPECT_EQ(slider.HitTest(slider.ThumbRect().center()), Part::kThumb);
+  EXPECT_EQ(slider.HitTest(slider.MarkerRect(Part::kStartMarker).center()), Part::kStartMarker);
+  EXPECT_EQ(slider.HitTest(slider.MarkerRect(Part::kEndMarker).center()), Part::kEndMarker);
+  EXPECT_EQ(slider.MarkerRect(Part::kStartMarker).left() + 8, slider.XOf(300));  // centred under it
+
+  // Hovering a marker shows the second half of its text.
+  const QPoint at = slider.MarkerRect(Part::kEndMarker).center();
+  QHelpEvent help(QEvent::ToolTip, at, slider.mapToGlobal(at));
+  QApplication::sendEvent(&slider, &help);
+  EXPECT_TRUE(QTest::qWaitFor([] { return QToolTip::isVisible(); }, 1000));
+  EXPECT_EQ(QToolTip::text().toStdString(), "Move to set end point");
+  QToolTip::hideText();
+
+  // Both markers at the same place: the one that can still move is taken.
+  slider.SetSelection(1000, 1000);
+  EXPECT_EQ(slider.HitTest(slider.MarkerRect(Part::kEndMarker).center()), Part::kStartMarker);
+  slider.SetSelection(0, 0);
+  EXPECT_EQ(slider.HitTest(slider.MarkerRect(Part::kEndMarker).center()), Part::kEndMarker);
 }
 
 TEST_F(SliderTest, ThumbAndStatusFollowThePlayer) {
