@@ -14,6 +14,7 @@
 #include "converter/ui/app/mainframe.h"
 #include "converter/ui/app/uitext.h"
 #include "converter/ui/bridge/messagepump.h"
+#include "converter/ui/controls/profile.h"
 #include "media/contract/com.h"
 
 Q_LOGGING_CATEGORY(lcApp, "tavrion.ui.app", QtWarningMsg)
@@ -58,6 +59,9 @@ bool ConverterApplication::InitInstance(const QStringList& files) {
   engine_.InitEnvironment(profileName_);
   environmentReady_ = true;
   const std::string& profile = ProfilePath();
+  // The widgets that keep settings of their own (the batch list's columns) read and write
+  // the same profile.
+  tav::ui::SetProfilePath(profile);
 
   // 8. The standard settings with a recent-file list of 9 entries.
   recent_.Load(profile);
