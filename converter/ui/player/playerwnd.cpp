@@ -14,6 +14,15 @@ CPlayerWnd::CPlayerWnd(QWidget* parent) : QWidget(parent), video_(new PlatformWi
   video_->hide();
   setAttribute(Qt::WA_OpaquePaintEvent);
   core_.SetAttachHook([this](PlayerCore*, bool attached) { OnCoreAttached(attached); });
+  // Every resize of the host gives it a new, blank surface; the renderer is placed again so
+  // that it draws its picture there at once. A paused graph sends no further frame, so
+  // without this a host that is resized late (a hidden window is resized when it is first
+  // shown) stays black until playing starts.
+  connect(video_, &PlatformWindowHost::sizeChanged, this, [this](QSize size) {
+    if (IVideoWindow* window = IsAttached() ? core_.VideoWindow() : nullptr) {
+      window->SetWindowPosition(0, 0, size.width(), size.height());
+    }
+  });
 }
 
 CPlayerWnd::~CPlayerWnd() {

@@ -115,6 +115,27 @@ TEST_F(PlayerFilesTest, PreviewVideoWindowIsHostedAtTheVideoRectangle) {
   window->Release();
 }
 
+// The form opens a movie given on the command line before its window is first shown: the
+// paused picture drawn then must still be there once the window appears and the host has
+// been resized to its place.
+TEST_F(PlayerFilesTest, APausedPictureDrawnWhileHiddenShowsWhenTheWindowAppears) {
+  player_->resize(400, 300);
+  ASSERT_EQ(player_->Attach(builder_.get(), 320, 240, &sink_), S_OK);
+  EXPECT_TRUE(SUCCEEDED(player_->Pause()));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return player_->Core()->GetState() == PlayerCore::kPaused; }, 5000));
+  player_->show();
+  auto colourful = [&] {
+    const QImage image = player_->grab().toImage();
+    int saturated = 0, total = 0;
+    for (int y = 30; y < 270; y += 8) {
+      for (int x = 40; x < 360; x += 8, ++total) saturated += image.pixelColor(x, y).saturation() > 100;
+    }
+    return saturated * 2 > total;
+  };
+  EXPECT_TRUE(QTest::qWaitFor(colourful, 5000)) << "the paused picture was lost when the host was resized";
+  player_->Detach();
+}
+
 TEST_F(PlayerFilesTest, AGraphAttachedToTheCoreDirectlyIsHostedToo) {
   // The conversion run attaches its graph to the core it was lent.
   player_->resize(400, 300);
