@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <set>
 #include <memory>
 #include <queue>
@@ -68,7 +69,11 @@ bool ParseClockTime(std::string_view text, REFERENCE_TIME* time) {
   const LONGLONG h = count == 3 ? fields[0] : 0;
   const LONGLONG m = fields[count - 2];
   const LONGLONG s = fields[count - 1];
-  *time = ((h * 3600 + m * 60 + s) * 1000 + millis) * kUnitsPerMilli;
+  // Nine digits a field keep the milliseconds in range; their count in 100-ns units may not
+  // be (999999999 hours), and such a time names no real cue.
+  const LONGLONG totalMillis = (h * 3600 + m * 60 + s) * 1000 + millis;
+  if (totalMillis > std::numeric_limits<LONGLONG>::max() / kUnitsPerMilli) return false;
+  *time = totalMillis * kUnitsPerMilli;
   return true;
 }
 

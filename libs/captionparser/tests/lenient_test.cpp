@@ -33,6 +33,8 @@ TEST(captionparser_LenientTimes, ClockTimesAndTimingLines) {
   EXPECT_EQ(t, 1500 * kMs);  // a fraction, not 5 ms
   ASSERT_TRUE(ParseClockTime(" 00:00:02,25 ", &t));
   EXPECT_EQ(t, 2250 * kMs);
+  // Hours whose 100-ns count does not fit are refused, not wrapped.
+  EXPECT_FALSE(ParseClockTime("999999999:00:00.000", &t));
   ASSERT_TRUE(ParseClockTime("01:02.003", &t));  // no hours
   EXPECT_EQ(t, (62'000 + 3) * kMs);
   ASSERT_TRUE(ParseClockTime("1:00:00.12", &t));  // SSA centiseconds
