@@ -10,6 +10,14 @@
 
 namespace {
 
+// The media reader filter is registered for the mapper, but only the holder object makes it.
+const AMOVIESETUP_MEDIATYPE kAnyType[] = {{&GUID_NULL, &GUID_NULL}};
+const AMOVIESETUP_PIN kMediaReaderPins[] = {
+    {u"Input", TRUE, FALSE, FALSE, FALSE, nullptr, nullptr, 1, kAnyType},
+};
+const AMOVIESETUP_FILTER sudMediaReaderFilter = {&CLSID_VxMediaReaderFilter, u"VXCMN Media Reader Filter", 0x200000,
+                                                 1, kMediaReaderPins};
+
 const CFactoryTemplate g_Templates[] = {
     {u"VXCMN Audio channel mixer", &CLSID_VxChannelDownmixer, CChannelDownmixer::CreateInstance, nullptr,
      &sudChannelDownmixer},
@@ -17,6 +25,7 @@ const CFactoryTemplate g_Templates[] = {
      &sudDeferredResizer},
     {u"VXCMN Frame Rate Converter", &CLSID_VxFrameRateConverter, CFrameRateConverter::CreateInstance, nullptr,
      &sudFrameRateConverter},
+    {u"VXCMN Media Reader Filter", &CLSID_VxMediaReaderFilter, nullptr, nullptr, &sudMediaReaderFilter},
     {u"VXCMN Video Header Adapter", &CLSID_VxVideoHeaderAdapter, CVideoHeaderAdapter::CreateInstance, nullptr,
      &sudVideoHeaderAdapter},
 };
