@@ -63,7 +63,8 @@ inline CMediaType VideoType(FOURCC code, LONG width, LONG height, bool videoInfo
 }
 
 inline FOURCC CompressionOf(const AM_MEDIA_TYPE& mt) {
-  if (mt.formattype == FORMAT_VideoInfo) return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader.biCompression;
+  if (mt.formattype == FORMAT_VideoInfo)
+    return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader.biCompression;
   if (mt.formattype == FORMAT_VideoInfo2)
     return reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader.biCompression;
   return 0;
