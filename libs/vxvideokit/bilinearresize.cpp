@@ -132,42 +132,73 @@ std::vector<Column> ColumnTable(const BilinearPlan& plan, LONG srcWidth, int pix
   return cols;
 }
 
-// Fills the destination rectangle row by row. The weights of the four pixels add up to
-// 128 x 128, so a flat area keeps its value exactly.
+// The horizontal half of the blend for one source row: per destination column and channel
+// wl x left + wr x right (at most 128 x 255, so 16 bits hold it).
+template <class Px>
+void BlendRow(const BYTE* row, const std::vector<Column>& cols, uint16_t* out) {
+  unsigned a[3], b[3];
+  for (const Column& col : cols) {
+    const unsigned wr = col.weight, wl = 128 - wr;
+    Px::Load(row + col.left, a);
+    Px::Load(row + col.right, b);
+    out[0] = uint16_t(wl * a[0] + wr * b[0]);
+    out[1] = uint16_t(wl * a[1] + wr * b[1]);
+    out[2] = uint16_t(wl * a[2] + wr * b[2]);
+    out += 3;
+  }
+}
+
+// Horizontally blended source rows, two at a time: an enlarged picture reads each source row
+// for several output rows, and each is blended across only once.
+template <class Px>
+class BlendedRows {
+ public:
+  BlendedRows(const BYTE* src, size_t srcStride, const std::vector<Column>& cols)
+      : m_src(src), m_stride(srcStride), m_cols(cols) {
+    for (auto& slot : m_slots) slot.assign(cols.size() * 3, 0);
+  }
+  // Row `r`, keeping row `keep` if it is cached.
+  const uint16_t* Get(LONG r, LONG keep) {
+    for (int i = 0; i < 2; ++i)
+      if (m_rows[i] == r) return m_slots[i].data();
+    const int slot = m_rows[0] == keep ? 1 : 0;
+    BlendRow<Px>(m_src + m_stride * size_t(r), m_cols, m_slots[slot].data());
+    m_rows[slot] = r;
+    return m_slots[slot].data();
+  }
+
+ private:
+  const BYTE* m_src;
+  size_t m_stride;
+  const std::vector<Column>& m_cols;
+  std::vector<uint16_t> m_slots[2];
+  LONG m_rows[2] = {-1, -1};
+};
+
+// Fills the destination rectangle row by row: each output row blends two horizontally
+// blended source rows. The weights of the four pixels add up to 128 x 128, so a flat area
+// keeps its value exactly.
 template <class Px>
 void ScaleRect(const BYTE* src, size_t srcStride, LONG srcWidth, LONG srcHeight, BYTE* dst, size_t dstStride,
                const BilinearPlan& plan, bool fieldWise) {
   const std::vector<Column> cols = ColumnTable(plan, srcWidth, Px::kBytes);
   const size_t count = cols.size();
+  BlendedRows<Px> rows(src, srcStride, cols);
+  std::vector<unsigned> channels(count * 3);
   for (LONG y = plan.dy0; y <= plan.dy1; ++y) {
     const RowSample rs = SampleRow(plan, srcHeight, y, fieldWise);
-    const BYTE* top = src + srcStride * size_t(rs.top);
-    const BYTE* bottom = src + srcStride * size_t(rs.bottom);
-    BYTE* out = dst + dstStride * size_t(y) + size_t(plan.dx0) * Px::kBytes;
-    unsigned a[3], b[3], c[3], d[3], o[3];
-    if (rs.weight == 0 || top == bottom) {
+    const uint16_t* top = rows.Get(rs.top, rs.bottom);
+    unsigned* ch = channels.data();
+    if (rs.weight == 0 || rs.top == rs.bottom) {
       // Only one row contributes: (128 x h) >> 14 is h >> 7.
-      for (size_t x = 0; x < count; ++x, out += Px::kBytes) {
-        const Column& col = cols[x];
-        const unsigned wr = col.weight, wl = 128 - wr;
-        Px::Load(top + col.left, a);
-        Px::Load(top + col.right, b);
-        for (int k = 0; k < 3; ++k) o[k] = (wl * a[k] + wr * b[k]) >> 7;
-        Px::Store(out, o);
-      }
-      continue;
+      for (size_t i = 0; i < count * 3; ++i) ch[i] = unsigned(top[i]) >> 7;
+    } else {
+      const uint16_t* bottom = rows.Get(rs.bottom, rs.top);
+      const unsigned wb = unsigned(rs.weight), wt = 128 - wb;
+      for (size_t i = 0; i < count * 3; ++i) ch[i] = (wt * top[i] + wb * bottom[i]) >> 14;
     }
-    const unsigned wb = unsigned(rs.weight), wt = 128 - wb;
-    for (size_t x = 0; x < count; ++x, out += Px::kBytes) {
-      const Column& col = cols[x];
-      const unsigned wr = col.weight, wl = 128 - wr;
-      Px::Load(top + col.left, a);
-      Px::Load(top + col.right, b);
-      Px::Load(bottom + col.left, c);
-      Px::Load(bottom + col.right, d);
-      for (int k = 0; k < 3; ++k) o[k] = (wt * (wl * a[k] + wr * b[k]) + wb * (wl * c[k] + wr * d[k])) >> 14;
-      Px::Store(out, o);
-    }
+    BYTE* out = dst + dstStride * size_t(y) + size_t(plan.dx0) * Px::kBytes;
+    for (size_t x = 0; x < count; ++x, out += Px::kBytes) Px::Store(out, ch + 3 * x);
   }
 }
 
