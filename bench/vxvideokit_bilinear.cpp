@@ -77,7 +77,9 @@ int main(int argc, char** argv) {
       ours = std::min(ours, timed([&] {
         vxvk::ScaleBilinear(src, in.data(), in.size(), dst, out.data(), out.size(), 0, 0, false);
       }));
-      theirs = std::min(theirs, timed([&] { sws_scale(sws, srcPlanes, srcStrides, 0, int(c.sh), dstPlanes, dstStrides); }));
+      theirs = std::min(theirs, timed([&] {
+        sws_scale(sws, srcPlanes, srcStrides, 0, int(c.sh), dstPlanes, dstStrides);
+      }));
     }
     sws_freeContext(sws);
     const double ratio = ours / theirs;

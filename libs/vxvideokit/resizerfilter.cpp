@@ -109,7 +109,8 @@ HRESULT CResizerFilter::BreakConnect(PIN_DIRECTION dir) {
 // ---- IResizerControl -----------------------------------------------------------------------
 
 HRESULT CResizerFilter::GetOutputSize(int* height, int* width, int* mode) {
-  TAV_TRACE("GetOutputSize(%p, %p, %p)", static_cast<void*>(height), static_cast<void*>(width), static_cast<void*>(mode));
+  TAV_TRACE("GetOutputSize(%p, %p, %p)", static_cast<void*>(height), static_cast<void*>(width),
+            static_cast<void*>(mode));
   if (!height || !width || !mode) return E_POINTER;
   CAutoLock lock(&m_csFilter);
   const BITMAPINFOHEADER* h = vxvk::BitmapHeaderOf(m_configured);

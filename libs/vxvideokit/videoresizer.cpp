@@ -34,7 +34,10 @@ CVideoResizer::~CVideoResizer() { CoTaskMemFree(m_sourceFile); }
 CBasePin* CVideoResizer::GetPin(int n) {
   CAutoLock lock(&m_csFilter);
   return MakePins(
-      n, [this](HRESULT* hr) { return new (std::nothrow) CTransformInputPin(NAME("video resizer input"), this, hr, u"Input"); },
+      n,
+      [this](HRESULT* hr) {
+        return new (std::nothrow) CTransformInputPin(NAME("video resizer input"), this, hr, u"Input");
+      },
       [this](HRESULT* hr) {
         return new (std::nothrow) CTransformOutputPin(NAME("video resizer output"), this, hr, u"Output");
       });

@@ -20,7 +20,8 @@ struct Image {
   LONG width, height;
   WORD bits;
   std::vector<BYTE> data;
-  Image(LONG w, LONG h, WORD b, BYTE fill = 0) : width(w), height(h), bits(b), data(size_t(DibStride(b, w)) * h, fill) {}
+  Image(LONG w, LONG h, WORD b, BYTE fill = 0)
+      : width(w), height(h), bits(b), data(size_t(DibStride(b, w)) * h, fill) {}
   LONG Stride() const { return DibStride(bits, width); }
   BYTE* Pixel(LONG x, LONG y) { return data.data() + size_t(Stride()) * y + size_t(x) * bits / 8; }
   BYTE* Row(LONG y) { return data.data() + size_t(Stride()) * y; }
@@ -298,7 +299,9 @@ TEST(vxvideokit_Bilinear, RefusesWhatItCannotScaleWithoutTouchingTheOutput) {
 TEST(vxvideokit_Bilinear, BeatsNearestNeighbourOnASmoothGradient) {
   // Both resizers share the geometry (output pixel k samples source position k x S / D), so
   // the smooth function evaluated there is the exact picture each should approximate.
-  auto f = [](double x, double y) { return 120.0 + 30.0 * x / 352.0 + 40.0 * std::sin(x / 12.0) + 40.0 * std::sin(y / 10.0); };
+  auto f = [](double x, double y) {
+    return 120.0 + 30.0 * x / 352.0 + 40.0 * std::sin(x / 12.0) + 40.0 * std::sin(y / 10.0);
+  };
   struct Size {
     LONG sw, sh, dw, dh;
   };
