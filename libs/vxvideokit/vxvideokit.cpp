@@ -6,6 +6,8 @@
 #include "libs/vxvideokit/deferredresizer.h"
 #include "libs/vxvideokit/framerateconverter.h"
 #include "libs/vxvideokit/headeradapter.h"
+#include "libs/vxvideokit/resizerproperties.h"
+#include "libs/vxvideokit/videoresizer.h"
 #include "platform/streaming/base/dllsetup.h"
 
 namespace {
@@ -26,8 +28,10 @@ const CFactoryTemplate g_Templates[] = {
     {u"VXCMN Frame Rate Converter", &CLSID_VxFrameRateConverter, CFrameRateConverter::CreateInstance, nullptr,
      &sudFrameRateConverter},
     {u"VXCMN Media Reader Filter", &CLSID_VxMediaReaderFilter, nullptr, nullptr, &sudMediaReaderFilter},
+    {u"VXCMN Resizer Properties", &CLSID_VxResizerProperties, CResizerProperties::CreateInstance, nullptr, nullptr},
     {u"VXCMN Video Header Adapter", &CLSID_VxVideoHeaderAdapter, CVideoHeaderAdapter::CreateInstance, nullptr,
      &sudVideoHeaderAdapter},
+    {u"VXCMN Video Resizer", &CLSID_VxVideoResizer, CVideoResizer::CreateInstance, nullptr, &sudVideoResizer},
 };
 
 }  // namespace
