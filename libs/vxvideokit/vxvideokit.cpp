@@ -6,11 +6,13 @@
 #include "libs/vxvideokit/deferredresizer.h"
 #include "libs/vxvideokit/framerateconverter.h"
 #include "libs/vxvideokit/headeradapter.h"
+#include "libs/vxvideokit/mediareaderholder.h"
 #include "platform/streaming/base/dllsetup.h"
 
 namespace {
 
 const CFactoryTemplate g_Templates[] = {
+    {u"KORVA Media Reader Holder", &CLSID_VxMediaReaderHolder, CMediaReaderHolder::CreateInstance, nullptr, nullptr},
     {u"VXCMN Audio channel mixer", &CLSID_VxChannelDownmixer, CChannelDownmixer::CreateInstance, nullptr,
      &sudChannelDownmixer},
     {u"VXCMN Deferred Resizer", &CLSID_VxDeferredResizer, CDeferredResizer::CreateInstance, nullptr,
