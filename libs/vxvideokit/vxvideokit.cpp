@@ -6,7 +6,9 @@
 #include "libs/vxvideokit/deferredresizer.h"
 #include "libs/vxvideokit/framerateconverter.h"
 #include "libs/vxvideokit/headeradapter.h"
+#include "libs/vxvideokit/interlacechecker.h"
 #include "libs/vxvideokit/mediareaderholder.h"
+#include "libs/vxvideokit/videoanalyzer.h"
 #include "platform/streaming/base/dllsetup.h"
 
 namespace {
@@ -19,6 +21,10 @@ const CFactoryTemplate g_Templates[] = {
      &sudDeferredResizer},
     {u"VXCMN Frame Rate Converter", &CLSID_VxFrameRateConverter, CFrameRateConverter::CreateInstance, nullptr,
      &sudFrameRateConverter},
+    {u"VXCMN Interlace Mode Checker", &CLSID_VxInterlaceModeChecker, CInterlaceModeChecker::CreateInstance, nullptr,
+     &sudInterlaceModeChecker},
+    {u"VXCMN Video Analizer Filter", &CLSID_VxVideoAnalyzer, CVideoAnalyzer::CreateInstance, nullptr,
+     &sudVideoAnalyzer},
     {u"VXCMN Video Header Adapter", &CLSID_VxVideoHeaderAdapter, CVideoHeaderAdapter::CreateInstance, nullptr,
      &sudVideoHeaderAdapter},
 };

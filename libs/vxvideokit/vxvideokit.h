@@ -4,6 +4,7 @@
 #pragma once
 
 #include "media/contract/mediatypes.h"
+#include "media/contract/strmif.h"
 #include "media/contract/unknown.h"
 
 // ---- classes -------------------------------------------------------------------------------
@@ -148,3 +149,35 @@ struct IMediaReaderHolder : IUnknown {
   STDMETHOD(OpenVideo)(LPCWSTR file, const GUID* timeFormat, IUnknown* site) = 0;
 };
 TAV_INTERFACE(IMediaReaderHolder, IID_IMediaReaderHolder);
+
+// ---- IInterlaceModeCheck -------------------------------------------------------------------
+
+TAV_DEFINE_GUID(IID_IInterlaceModeCheck, 0x5FB2E5F1, 0xCAF8, 0x44C3, 0x9A, 0x6A, 0x04, 0x97, 0xAF, 0x1B, 0x4C, 0xA3);
+
+// The verdict of "VXCMN Interlace Mode Checker" on the frames it has seen.
+struct IInterlaceModeCheck : IUnknown {
+  // 1 progressive, 2 interlaced with field 1 (the top row's field) first, 3 interlaced with
+  // field 2 first; 0 before anything was seen. E_POINTER for null.
+  STDMETHOD(GetInterlaceMode)(int* mode) = 0;
+};
+TAV_INTERFACE(IInterlaceModeCheck, IID_IInterlaceModeCheck);
+
+// ---- ISceneAnalyser ------------------------------------------------------------------------
+
+TAV_DEFINE_GUID(IID_ISceneAnalyser, 0xD64AFD1B, 0xF1C6, 0x4DDC, 0xBC, 0x39, 0xE9, 0x22, 0x1C, 0x68, 0xD3, 0xF8);
+
+// The scenes "VXCMN Video Analizer Filter" has cut its stream into.
+struct ISceneAnalyser : IUnknown {
+  // The filter's pin `index` with a reference. VFW_E_NOT_FOUND past the last pin.
+  STDMETHOD(GetPin)(int index, IPin** pin) = 0;
+  // Discards the analysis; TRUE starts a fresh one (the filter starts enabled), FALSE leaves
+  // the filter passing frames unanalysed.
+  STDMETHOD(Reset)(BOOL enable) = 0;
+  // Start times (seconds) of all scenes, in a task-allocated array the caller frees.
+  // E_UNEXPECTED while disabled.
+  STDMETHOD(GetSceneStarts)(int* count, double** times) = 0;
+  // The same for the scenes not returned by this method before (a null array when none);
+  // they count as returned afterwards.
+  STDMETHOD(GetNewSceneStarts)(int* count, double** times) = 0;
+};
+TAV_INTERFACE(ISceneAnalyser, IID_ISceneAnalyser);
