@@ -1,6 +1,9 @@
 #include "libs/vxvideokit/interlacechecker.h"
 
 #include <new>
+#include "platform/streaming/base/trace.h"
+
+TAV_TRACE_CATEGORY("vxinterlace");
 
 namespace {
 
@@ -102,6 +105,7 @@ HRESULT CInterlaceModeChecker::Transform(IMediaSample* sample) {
 }
 
 STDMETHODIMP CInterlaceModeChecker::GetInterlaceMode(int* mode) {
+  TAV_TRACE("GetInterlaceMode(%p)", static_cast<void*>(mode));
   if (!mode) return E_POINTER;
   std::lock_guard<std::mutex> g(m_stateLock);
   *mode = m_mode;

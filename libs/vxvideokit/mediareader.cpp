@@ -4,6 +4,9 @@
 #include <new>
 
 #include "media/contract/com.h"
+#include "platform/streaming/base/trace.h"
+
+TAV_TRACE_CATEGORY("vxmediareader");
 
 namespace {
 
@@ -181,6 +184,7 @@ void CMediaReaderFilter::DiscardLocked() {
 // ---- IMediaReaderControl ----------------------------------------------------------------------
 
 STDMETHODIMP CMediaReaderFilter::AddAcceptedType(const AM_MEDIA_TYPE* type) {
+  TAV_TRACE("AddAcceptedType(%p)", static_cast<const void*>(type));
   if (!type) return E_POINTER;
   CAutoLock lock(&m_lock);
   CMediaType copy(*type);
@@ -194,6 +198,7 @@ STDMETHODIMP CMediaReaderFilter::AddAcceptedType(const AM_MEDIA_TYPE* type) {
 }
 
 STDMETHODIMP CMediaReaderFilter::GetConnectedType(AM_MEDIA_TYPE* type) {
+  TAV_TRACE("GetConnectedType(%p)", static_cast<void*>(type));
   if (!type) return E_POINTER;
   CAutoLock lock(&m_lock);
   if (!m_pInput->IsConnected()) return VFW_E_NOT_CONNECTED;
@@ -209,6 +214,7 @@ STDMETHODIMP CMediaReaderFilter::Reserved4(void* a, void* b) { return a && b ? E
 STDMETHODIMP CMediaReaderFilter::Reserved5() { return E_NOTIMPL; }
 
 STDMETHODIMP CMediaReaderFilter::TakeSample(BYTE** data, LONG* length, AM_MEDIA_TYPE* type) {
+  TAV_TRACE("TakeSample(%p, %p, %p)", static_cast<void*>(data), static_cast<void*>(length), static_cast<void*>(type));
   if (!data || !length) return E_POINTER;
   CAutoLock lock(&m_lock);
   if (!m_pInput->IsConnected()) return E_UNEXPECTED;

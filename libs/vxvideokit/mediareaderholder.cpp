@@ -3,10 +3,14 @@
 #include <new>
 
 #include "libs/vxvideokit/mediareader.h"
+#include "media/contract/codepage.h"
 #include "media/contract/com.h"
 #include "media/contract/sync.h"
 #include "media/contract/uuids.h"
 #include "platform/streaming/base/mtype.h"
+#include "platform/streaming/base/trace.h"
+
+TAV_TRACE_CATEGORY("vxreaderholder");
 
 CUnknown* CMediaReaderHolder::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
   HRESULT hr = S_OK;
@@ -45,6 +49,9 @@ STDMETHODIMP CMediaReaderHolder::NonDelegatingQueryInterface(REFIID riid, void**
 
 STDMETHODIMP CMediaReaderHolder::Open(LPCWSTR file, const GUID* streamType, int typeCount,
                                       const AM_MEDIA_TYPE* types, const GUID* timeFormat, IUnknown* site) {
+  TAV_TRACE("Open(%s, %p, %d, %p, %p, %p)", file ? tav::Utf16ToUtf8(file).c_str() : "null",
+            static_cast<const void*>(streamType), typeCount, static_cast<const void*>(types),
+            static_cast<const void*>(timeFormat), static_cast<void*>(site));
   std::lock_guard<std::mutex> g(m_lock);
   return OpenLocked(file, streamType, typeCount, types, timeFormat, site);
 }
@@ -134,6 +141,8 @@ HRESULT CMediaReaderHolder::DrainEventsLocked() {
 }
 
 STDMETHODIMP CMediaReaderHolder::ReadSample(REFERENCE_TIME time, BYTE** data, LONG* length, AM_MEDIA_TYPE* type) {
+  TAV_TRACE("ReadSample(%lld, %p, %p, %p)", static_cast<long long>(time), static_cast<void*>(data),
+            static_cast<void*>(length), static_cast<void*>(type));
   std::lock_guard<std::mutex> g(m_lock);
   if (!m_open) return E_UNEXPECTED;
   if (!data || !length) return E_POINTER;
@@ -163,12 +172,14 @@ STDMETHODIMP CMediaReaderHolder::ReadSample(REFERENCE_TIME time, BYTE** data, LO
 }
 
 STDMETHODIMP CMediaReaderHolder::GetConnectedType(AM_MEDIA_TYPE* type) {
+  TAV_TRACE("GetConnectedType(%p)", static_cast<void*>(type));
   std::lock_guard<std::mutex> g(m_lock);
   if (!m_reader) return E_UNEXPECTED;
   return m_reader->GetConnectedType(type);
 }
 
 STDMETHODIMP CMediaReaderHolder::GetDuration(LONGLONG* duration) {
+  TAV_TRACE("GetDuration(%p)", static_cast<void*>(duration));
   if (!duration) return E_POINTER;
   std::lock_guard<std::mutex> g(m_lock);
   if (!m_haveDuration) {
@@ -182,6 +193,8 @@ STDMETHODIMP CMediaReaderHolder::GetDuration(LONGLONG* duration) {
 STDMETHODIMP CMediaReaderHolder::Reserved6() { return E_NOTIMPL; }
 
 STDMETHODIMP CMediaReaderHolder::OpenVideo(LPCWSTR file, const GUID* timeFormat, IUnknown* site) {
+  TAV_TRACE("OpenVideo(%s, %p, %p)", file ? tav::Utf16ToUtf8(file).c_str() : "null",
+            static_cast<const void*>(timeFormat), static_cast<void*>(site));
   // Decoded RGB24 pictures in either header form; the format blocks are left open.
   AM_MEDIA_TYPE types[2] = {};
   types[0].majortype = MEDIATYPE_Video;

@@ -3,6 +3,9 @@
 #include <new>
 
 #include "media/contract/com.h"
+#include "platform/streaming/base/trace.h"
+
+TAV_TRACE_CATEGORY("vxanalyser");
 
 CUnknown* CVideoAnalyzer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
   HRESULT hr = S_OK;
@@ -70,6 +73,7 @@ HRESULT CVideoAnalyzer::Transform(IMediaSample* sample) {
 }
 
 STDMETHODIMP CVideoAnalyzer::GetPin(int index, IPin** pin) {
+  TAV_TRACE("GetPin(%d, %p)", index, static_cast<void*>(pin));
   if (!pin) return E_POINTER;
   *pin = nullptr;
   CAutoLock lock(&m_csFilter);
@@ -79,6 +83,7 @@ STDMETHODIMP CVideoAnalyzer::GetPin(int index, IPin** pin) {
 }
 
 STDMETHODIMP CVideoAnalyzer::Reset(BOOL enable) {
+  TAV_TRACE("Reset(%d)", int(enable));
   std::lock_guard<std::mutex> g(m_stateLock);
   m_analysis.reset();
   m_returned = 0;
@@ -104,6 +109,7 @@ HRESULT CVideoAnalyzer::StartsLocked(size_t from, int* count, double** times) {
 }
 
 STDMETHODIMP CVideoAnalyzer::GetSceneStarts(int* count, double** times) {
+  TAV_TRACE("GetSceneStarts(%p, %p)", static_cast<void*>(count), static_cast<void*>(times));
   if (!count || !times) return E_POINTER;
   std::lock_guard<std::mutex> g(m_stateLock);
   if (!m_analysis) return E_UNEXPECTED;
@@ -111,6 +117,7 @@ STDMETHODIMP CVideoAnalyzer::GetSceneStarts(int* count, double** times) {
 }
 
 STDMETHODIMP CVideoAnalyzer::GetNewSceneStarts(int* count, double** times) {
+  TAV_TRACE("GetNewSceneStarts(%p, %p)", static_cast<void*>(count), static_cast<void*>(times));
   if (!count || !times) return E_POINTER;
   std::lock_guard<std::mutex> g(m_stateLock);
   if (!m_analysis) return E_UNEXPECTED;
