@@ -41,8 +41,6 @@ class CMediaReaderInputPin final : public CBaseInputPin {
     if (hr != S_OK) return hr;
     // One sample at a time: the sender stops until the held one is taken.
     if (m_pReader->m_holding) return S_FALSE;
-    // A picture decoded only to reach the seek target is not the one asked for.
-    if (m_SampleProps.dwSampleFlags & AM_SAMPLE_PREROLL) return S_OK;
     // The base class has checked a changed type; from now on it is the pin's type.
     AM_MEDIA_TYPE* changed = nullptr;
     if (sample->GetMediaType(&changed) == S_OK && changed) {
@@ -50,6 +48,8 @@ class CMediaReaderInputPin final : public CBaseInputPin {
       DeleteMediaType(changed);
       SetMediaType(&type);
     }
+    // A picture decoded only to reach the seek target is not the one asked for.
+    if (m_SampleProps.dwSampleFlags & AM_SAMPLE_PREROLL) return S_OK;
     BYTE* bytes = nullptr;
     sample->GetPointer(&bytes);
     LONG length = sample->GetActualDataLength();

@@ -158,12 +158,16 @@ TEST_F(vxvideokit_MediaReader, EndWhilePaused_IsReportedWhenRunning_FlushDropsHe
   LONG length = 0;
   EXPECT_EQ(E_FAIL, control->TakeSample(&data, &length, nullptr));
 
-  // A picture decoded only to reach the target is passed over.
+  // A picture decoded only to reach the target is passed over, but the new type it brings
+  // is kept.
+  CMediaType changed = Rgb24(16, 4);
+  reinterpret_cast<VIDEOINFOHEADER*>(changed.pbFormat)->AvgTimePerFrame = 200000;
   {
     ComPtr<IMediaSample> s;
     ASSERT_EQ(S_OK, static_cast<CBaseOutputPin*>(source->GetPin(0))->GetDeliveryBuffer(&s, nullptr, nullptr, 0));
     s->SetActualDataLength(s->GetSize());
     s->SetPreroll(TRUE);
+    s->SetMediaType(&changed);
     EXPECT_EQ(S_OK, static_cast<CBaseOutputPin*>(source->GetPin(0))->Deliver(s.Get()));
   }
   EXPECT_EQ(E_FAIL, control->TakeSample(&data, &length, nullptr));
@@ -173,9 +177,12 @@ TEST_F(vxvideokit_MediaReader, EndWhilePaused_IsReportedWhenRunning_FlushDropsHe
   LONG code = 0;
   ASSERT_EQ(S_OK, graph.As<IMediaEvent>()->WaitForCompletion(20000, &code));
   EXPECT_EQ(EC_COMPLETE, code);
-  ASSERT_EQ(S_OK, control->TakeSample(&data, &length, nullptr));
+  tav::ScopedMediaType type;
+  ASSERT_EQ(S_OK, control->TakeSample(&data, &length, type.Out()));
   EXPECT_EQ(0x02, data[0]);
   CoTaskMemFree(data);
+  ASSERT_EQ(sizeof(VIDEOINFOHEADER), type->cbFormat);
+  EXPECT_EQ(200000, reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat)->AvgTimePerFrame);
 }
 
 TEST_F(vxvideokit_MediaReader, ReservedMethods) {
