@@ -2,6 +2,8 @@
 // classes of the library join this table as they are built.
 #include <iterator>
 
+#include "libs/vxvideokit/audiocompression.h"
+#include "libs/vxvideokit/audiocompressor.h"
 #include "libs/vxvideokit/channeldownmixer.h"
 #include "libs/vxvideokit/deferredresizer.h"
 #include "libs/vxvideokit/framerateconverter.h"
@@ -11,6 +13,10 @@
 namespace {
 
 const CFactoryTemplate g_Templates[] = {
+    {u"Audio compression factory", &CLSID_VxAudioCompressionFactory, CAudioCompressionFactory::CreateInstance, nullptr,
+     nullptr},
+    {u"VXCMN Audio Compressor Filter", &CLSID_VxAudioCompressor, CAudioCompressor::CreateInstance, nullptr,
+     &sudAudioCompressor},
     {u"VXCMN Audio channel mixer", &CLSID_VxChannelDownmixer, CChannelDownmixer::CreateInstance, nullptr,
      &sudChannelDownmixer},
     {u"VXCMN Deferred Resizer", &CLSID_VxDeferredResizer, CDeferredResizer::CreateInstance, nullptr,
