@@ -243,6 +243,7 @@ HRESULT CAudioCompressor::StartStreaming() {
   if (acmStreamOpen(&m_stream, nullptr, Wfx(src), Wfx(dst), nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME) !=
       MMSYSERR_NOERROR)
     return VFW_E_TYPE_NOT_ACCEPTED;
+  m_outputBytesPerSecond = Wfx(dst)->nAvgBytesPerSec;
   m_work.clear();
   m_startStream = true;
   m_discontinuity = true;
@@ -297,12 +298,8 @@ HRESULT CAudioCompressor::EndOfStream() {
 }
 
 HRESULT CAudioCompressor::ConvertAndDeliverLocked(DWORD flags) {
-  DWORD avgBytes = 0;
-  {
-    CAutoLock lock(&m_csFilter);
-    if (m_output.empty()) return E_UNEXPECTED;
-    avgBytes = Wfx(m_output)->nAvgBytesPerSec;
-  }
+  // No filter lock here: Stop holds it while it waits for the receive lock this thread holds.
+  const DWORD avgBytes = m_outputBytesPerSecond;
   BYTE none = 0;  // a source buffer for a drain with no source left
   size_t used = 0;
   HRESULT result = S_OK;

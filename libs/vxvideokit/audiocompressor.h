@@ -59,6 +59,7 @@ class CAudioCompressor : public CTransformFilter, public IAudioCompressorControl
   bool m_offersFound = false;
   // Runtime, guarded by m_csReceive
   HACMSTREAM m_stream = nullptr;
+  DWORD m_outputBytesPerSecond = 0;  // of the output format, for the output times
   std::vector<BYTE> m_work;      // source not yet converted: an incomplete block, then new input
   bool m_startStream = true;     // the next conversion starts the stream afresh
   bool m_discontinuity = true;   // the next output sample is marked as a discontinuity

@@ -222,3 +222,89 @@ TEST_F(vxvideokit_AudioCompressor, ToneThroughMp3AndThePlatformDecoderKeepsItsFr
   for (int c = 0; c < channels; ++c)
     EXPECT_NEAR(1000.0, tavtest::MeasureHz(tavtest::Channel(decoded, 16, channels, c), int(w->nSamplesPerSec)), 5.0);
 }
+
+TEST_F(vxvideokit_AudioCompressor, ChosenBlockFormatComesOutInWholeTimedBlocks) {
+  ComPtr<IGraphBuilder> graph;
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                   graph.AsVoidOut()));
+  graph.As<IMediaFilter>()->SetSyncSource(nullptr);
+  WAVEFORMATEX pcm = Pcm(1, 22050);
+  ComPtr<IAudioCompressionFactory> factory;
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VxAudioCompressionFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IAudioCompressionFactory, factory.AsVoidOut()));
+  ComPtr<IAudioFormatDriver> ima;
+  ASSERT_EQ(S_OK, factory->GetDriver(WAVE_FORMAT_IMA_ADPCM, &ima));
+  WAVEFORMATEX* chosen = nullptr;
+  DWORD chosenBytes = 0;
+  ASSERT_EQ(S_OK, ima->SuggestFormat(&pcm, &chosen, &chosenBytes));
+  const IMAADPCMWAVEFORMAT format = *reinterpret_cast<IMAADPCMWAVEFORMAT*>(chosen);
+  ASSERT_EQ(512, format.wfx.nBlockAlign);
+
+  const ULONG chunkBytes = 4411;  // odd: samples are split between input samples
+  auto* source = new TestSource(PcmType(pcm, chunkBytes));
+  ComPtr<IBaseFilter> sourceFilter = AsFilter(source);
+  auto* sink = new TestSink;
+  sink->acceptMajor = MEDIATYPE_Audio;
+  ComPtr<IBaseFilter> sinkFilter = AsFilter(sink);
+  ComPtr<IBaseFilter> compressor;
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VxAudioCompressor, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                   compressor.AsVoidOut()));
+  ComPtr<IAudioCompressorControl> control = compressor.As<IAudioCompressorControl>();
+  ASSERT_EQ(S_OK, control->SetOutputFormat(chosen, chosenBytes));
+  CoTaskMemFree(chosen);
+  ASSERT_EQ(S_OK, graph->AddFilter(sourceFilter.Get(), u"Source"));
+  ASSERT_EQ(S_OK, graph->AddFilter(compressor.Get(), u"Compressor"));
+  ASSERT_EQ(S_OK, graph->AddFilter(sinkFilter.Get(), u"Sink"));
+  ASSERT_EQ(S_OK, graph->ConnectDirect(source->OutPin(), PinOf(compressor.Get(), u"Input").Get(), nullptr));
+  ASSERT_EQ(S_OK, graph->ConnectDirect(PinOf(compressor.Get(), u"Output").Get(), sink->InPin(), nullptr));
+  const CMediaType between = sink->ConnectionType();
+  EXPECT_EQ(FourccSubtype(WAVE_FORMAT_IMA_ADPCM), between.subtype);
+  EXPECT_EQ(0, std::memcmp(between.pbFormat, &format, sizeof format));
+
+  ASSERT_EQ(S_OK, graph.As<IMediaControl>()->Run());
+  const std::vector<BYTE> tone = tavtest::ToBytes(tavtest::SineTone(440, 22050, 1, 1.0));
+  for (size_t at = 0; at < tone.size(); at += chunkBytes) {
+    const size_t n = std::min<size_t>(chunkBytes, tone.size() - at);
+    const REFERENCE_TIME start = REFERENCE_TIME(at / 2) * 10000000 / 22050;
+    const REFERENCE_TIME stop = REFERENCE_TIME((at + n) / 2) * 10000000 / 22050;
+    ASSERT_EQ(S_OK, source->PushBytes(start, stop, std::vector<BYTE>(tone.begin() + at, tone.begin() + at + n)));
+  }
+  ASSERT_EQ(S_OK, source->EndOfStream());
+  EXPECT_TRUE(tavtest::WaitFor([&] { return sink->endOfStream; }, std::chrono::seconds(60)));
+  graph.As<IMediaControl>()->Stop();
+
+  std::vector<BYTE> coded;
+  {
+    std::lock_guard<std::mutex> g(sink->m_framesLock);
+    ASSERT_FALSE(sink->frames.empty());
+    EXPECT_EQ(0, sink->frames.front().start);
+    for (size_t i = 0; i < sink->frames.size(); ++i) {
+      const auto& f = sink->frames[i];
+      EXPECT_EQ(0u, f.data.size() % 512) << "sample " << i;
+      if (i + 1 < sink->frames.size()) {
+        EXPECT_EQ(f.stop, sink->frames[i + 1].start) << "sample " << i;
+      }
+      coded.insert(coded.end(), f.data.begin(), f.data.end());
+    }
+  }
+  // Every sample arrived, the last block filled up with silence.
+  EXPECT_EQ((22050 + 1016) / 1017 * 512, coded.size());
+
+  HACMSTREAM stream = nullptr;
+  IMAADPCMWAVEFORMAT src = format;
+  ASSERT_EQ(MMSYSERR_NOERROR, acmStreamOpen(&stream, nullptr, &src.wfx, &pcm, nullptr, 0, 0, 0));
+  std::vector<BYTE> decoded(coded.size() / 512 * 1017 * 2);
+  ACMSTREAMHEADER h{};
+  h.cbStruct = sizeof h;
+  h.pbSrc = coded.data();
+  h.cbSrcLength = DWORD(coded.size());
+  h.pbDst = decoded.data();
+  h.cbDstLength = DWORD(decoded.size());
+  ASSERT_EQ(MMSYSERR_NOERROR, acmStreamPrepareHeader(stream, &h, 0));
+  ASSERT_EQ(MMSYSERR_NOERROR, acmStreamConvert(stream, &h, ACM_STREAMCONVERTF_END));
+  EXPECT_EQ(decoded.size(), h.cbDstLengthUsed);
+  acmStreamUnprepareHeader(stream, &h, 0);
+  acmStreamClose(stream, 0);
+  decoded.resize(tone.size());
+  EXPECT_NEAR(440.0, tavtest::MeasureHz(tavtest::Channel(decoded, 16, 1, 0), 22050), 2.0);
+}
