@@ -367,7 +367,7 @@ class Decoder final : public ConverterBase {
         size -= used;
       }
       if (outSize > 0 && !Decode(out, outSize)) return false;
-      if (!data && outSize == 0) break;  // flushed
+      if (outSize == 0 && (!data || used == 0)) break;  // flushed, or nothing more to take
     } while (size > 0);
     return true;
   }
