@@ -57,6 +57,36 @@ struct IResizerControl : IUnknown {
 };
 TAV_INTERFACE(IResizerControl, IID_IResizerControl);
 
+// ---- IInterlaceModeRegistry ----------------------------------------------------------------
+
+struct IBaseFilter;
+
+TAV_DEFINE_GUID(IID_IInterlaceModeRegistry, 0x5ADA2AC2, 0x97ED, 0x47BC, 0xBF, 0xE8, 0xFE, 0xAF, 0x69, 0x04, 0xF3, 0xBF);
+
+// "VXCMN Resizer Properties" (CLSID_VxResizerProperties), one per process: which interlace
+// treatment the bilinear video resizer gives the frames of a source file. An entry maps a
+// file name (compared without regard to case) and a time range in 100-ns units (start and
+// stop both -1: the whole file) to a field mode (2 or 3: field-wise sampling) and a prepass
+// type (1 line doubling, 2 line interpolation, 3 adaptive blend). No lock of its own: use it
+// from one thread at a time.
+struct IInterlaceModeRegistry : IUnknown {
+  // Removes every entry.
+  STDMETHOD(Clear)() = 0;
+  // Updates the entry of the same name and range, else appends one. E_INVALIDARG for null.
+  STDMETHOD(SetMode)(LPCWSTR file, REFERENCE_TIME start, REFERENCE_TIME stop, int fieldMode, int prepassType) = 0;
+  // TRUE when there is no entry. E_POINTER for null.
+  STDMETHOD(IsEmpty)(BOOL* empty) = 0;
+  // Both outputs 0, then the first matching entry's values: S_OK; no match: S_FALSE.
+  // E_INVALIDARG for a null name, E_POINTER for null outputs.
+  STDMETHOD(Lookup)(LPCWSTR file, REFERENCE_TIME time, int* fieldMode, int* prepassType) = 0;
+  // Lookup for the file of the source filter upstream of `filter`.
+  STDMETHOD(LookupByFilter)(IBaseFilter* filter, REFERENCE_TIME time, int* fieldMode, int* prepassType) = 0;
+  // The current file of the source filter upstream of `filter` (task-allocated; the caller
+  // frees it). S_FALSE and null when no source is found.
+  STDMETHOD(GetSourceFileName)(IBaseFilter* filter, LPOLESTR* name) = 0;
+};
+TAV_INTERFACE(IInterlaceModeRegistry, IID_IInterlaceModeRegistry);
+
 // ---- IFrameRateControl ---------------------------------------------------------------------
 
 TAV_DEFINE_GUID(IID_IFrameRateControl, 0x97BDA943, 0x95A6, 0x4A59, 0xB9, 0x9E, 0x38, 0x74, 0x1D, 0x21, 0x78, 0x49);
