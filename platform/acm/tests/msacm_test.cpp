@@ -446,3 +446,65 @@ TEST(Acm, DamagedCompressedDataDecodesWithoutFault) {
   EXPECT_EQ(0u, fromIma.size() % (2041 * 4));
   EXPECT_LE(fromIma.size(), noise.size() / 2048 * 2041 * 4);
 }
+
+TEST(Acm, RandomHeadersAreRefusedOrConvertedNeverAFault) {
+  uint32_t state = 99;
+  const auto next = [&state] {
+    state = state * 1664525 + 1013904223;
+    return state >> 8;
+  };
+  const WORD tags[] = {WAVE_FORMAT_PCM, WAVE_FORMAT_MPEGLAYER3, WAVE_FORMAT_IMA_ADPCM, WAVE_FORMAT_ALAW,
+                       WAVE_FORMAT_MULAW, 0x1234};
+  std::vector<BYTE> data(3000);
+  for (BYTE& b : data) b = BYTE(next());
+  int opened = 0;
+  for (int i = 0; i < 3000; ++i) {
+    // Two headers of plausible but unchecked values, each with room for its extra bytes.
+    BYTE blocks[2][64] = {};
+    for (auto& block : blocks) {
+      auto* w = reinterpret_cast<WAVEFORMATEX*>(block);
+      w->wFormatTag = tags[next() % std::size(tags)];
+      w->nChannels = WORD(next() % 4);
+      const DWORD rates[] = {0, 8000, 11025, 22050, 44100, 48000, next()};
+      w->nSamplesPerSec = rates[next() % std::size(rates)];
+      w->wBitsPerSample = WORD((next() % 3) * 8);
+      w->nBlockAlign = next() % 2 ? WORD(w->nChannels * w->wBitsPerSample / 8) : WORD(next() % 5000);
+      w->nAvgBytesPerSec = next() % 2 ? w->nSamplesPerSec * w->nBlockAlign : next() % 100000;
+      w->cbSize = WORD(next() % (sizeof block - sizeof(WAVEFORMATEX) + 1));
+      if (w->wFormatTag == WAVE_FORMAT_MPEGLAYER3 && next() % 2) {
+        *w = *reinterpret_cast<const WAVEFORMATEX*>(SuggestTag(Pcm(w->nChannels % 2 + 1, 44100, 16), w->wFormatTag).data());
+        w->nAvgBytesPerSec = (next() % 40) * 1000;
+      }
+    }
+    auto* src = reinterpret_cast<WAVEFORMATEX*>(blocks[0]);
+    auto* dst = reinterpret_cast<WAVEFORMATEX*>(blocks[1]);
+    BYTE suggested[64] = {};
+    const MMRESULT s = acmFormatSuggest(nullptr, src, reinterpret_cast<WAVEFORMATEX*>(suggested), sizeof suggested, 0);
+    ASSERT_TRUE(s == MMSYSERR_NOERROR || s == ACMERR_NOTPOSSIBLE) << s;
+    HACMSTREAM stream = nullptr;
+    const MMRESULT r = acmStreamOpen(&stream, nullptr, src, next() % 2 && s == MMSYSERR_NOERROR
+                                                                ? reinterpret_cast<WAVEFORMATEX*>(suggested)
+                                                                : dst,
+                                     nullptr, 0, 0, 0);
+    ASSERT_TRUE(r == MMSYSERR_NOERROR || r == ACMERR_NOTPOSSIBLE) << r;
+    if (r != MMSYSERR_NOERROR) {
+      EXPECT_EQ(nullptr, stream);
+      continue;
+    }
+    ++opened;
+    std::vector<BYTE> out(20000);
+    ACMSTREAMHEADER h{};
+    h.cbStruct = sizeof h;
+    h.pbSrc = data.data();
+    h.cbSrcLength = DWORD(data.size());
+    h.pbDst = out.data();
+    h.cbDstLength = DWORD(out.size());
+    ASSERT_EQ(MMSYSERR_NOERROR, acmStreamPrepareHeader(stream, &h, 0));
+    EXPECT_EQ(MMSYSERR_NOERROR, acmStreamConvert(stream, &h, ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_END));
+    EXPECT_LE(h.cbSrcLengthUsed, h.cbSrcLength);
+    EXPECT_LE(h.cbDstLengthUsed, h.cbDstLength);
+    EXPECT_EQ(MMSYSERR_NOERROR, acmStreamUnprepareHeader(stream, &h, 0));
+    EXPECT_EQ(MMSYSERR_NOERROR, acmStreamClose(stream, 0));
+  }
+  EXPECT_GT(opened, 10) << "some of the headers make sense";
+}
