@@ -10,7 +10,7 @@
 
 # Programs and libraries, as far as this tree builds them.
 set(_tavrion_programs tavrion-converter tavrion-convert regsvr regdump rotlist graphinfo)
-set(_tavrion_libraries platform_runtime platform_gdi platform_streaming platform_filters clipmux
+set(_tavrion_libraries platform_runtime platform_gdi platform_streaming platform_filters platform_acm clipmux
     captionparser vxvideokit captionpainter vxcamwriter qvfreader subtypeshim)
 set(_install_programs)
 foreach(t ${_tavrion_programs})

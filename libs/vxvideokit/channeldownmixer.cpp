@@ -154,9 +154,15 @@ HRESULT CChannelDownmixer::SetMediaType(PIN_DIRECTION dir, const CMediaType* mt)
   // The samples are mixed as 32-bit integers: an extensible float input is kept as PCM.
   if (m_floatInput && w->wFormatTag == WAVE_FORMAT_EXTENSIBLE && m_inputType.cbFormat >= sizeof(WAVEFORMATEXTENSIBLE))
     reinterpret_cast<WAVEFORMATEXTENSIBLE*>(m_inputType.pbFormat)->SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-  CAutoLock mixer(&m_csMixer);
-  m_mixer.Configure(described, m_settings);
+  ConfigureMixerLocked(described, w->nSamplesPerSec);
   return S_OK;
+}
+
+void CChannelDownmixer::ConfigureMixerLocked(const vxvk::MixInputFormat& in, DWORD rate) {
+  CAutoLock mixer(&m_csMixer);
+  m_mixer.Configure(in, m_settings);
+  m_mixerSettings = m_settings;
+  m_mixerRate = rate;
 }
 
 HRESULT CChannelDownmixer::BreakConnect(PIN_DIRECTION dir) {
@@ -164,6 +170,9 @@ HRESULT CChannelDownmixer::BreakConnect(PIN_DIRECTION dir) {
     CAutoLock lock(&m_csFilter);
     m_inputType.InitMediaType();
     m_floatInput = false;
+    CAutoLock mixer(&m_csMixer);
+    m_typeForPinWaiting = false;
+    m_mixerRate = 0;
   }
   return CTransformFilter::BreakConnect(dir);
 }
@@ -176,6 +185,14 @@ HRESULT CChannelDownmixer::Transform(IMediaSample* in, IMediaSample* out) {
   // class; media times are copied here.
   LONGLONG mediaStart = 0, mediaStop = 0;
   if (in->GetMediaTime(&mediaStart, &mediaStop) == S_OK) out->SetMediaTime(&mediaStart, &mediaStop);
+
+  AM_MEDIA_TYPE* changed = nullptr;
+  if (in->GetMediaType(&changed) == S_OK && changed) {
+    const CMediaType type(*changed);
+    DeleteMediaType(changed);
+    TakeChangedInputType(type);
+  }
+  PassChangedTypeToPin();
 
   BYTE* src = nullptr;
   BYTE* dst = nullptr;
@@ -192,6 +209,38 @@ HRESULT CChannelDownmixer::Transform(IMediaSample* in, IMediaSample* out) {
   return out->SetActualDataLength(LONG(written));
 }
 
+void CChannelDownmixer::TakeChangedInputType(const CMediaType& type) {
+  const WAVEFORMATEX* w = WaveFormatOf(type);
+  if (type.majortype != MEDIATYPE_Audio || !w) return;
+  CAutoLock mixer(&m_csMixer);
+  // The output type carries the connected rate, so a new rate cannot be followed.
+  if (w->nSamplesPerSec != m_mixerRate) return;
+  if (vxvk::CheckDownmixInput(type.pbFormat, type.cbFormat, m_mixerSettings) != S_OK) return;
+  m_mixer.Configure(vxvk::DescribeMixInput(type.pbFormat, type.cbFormat), m_mixerSettings);
+  m_typeForPin = type;
+  m_typeForPinWaiting = true;
+}
+
+void CChannelDownmixer::PassChangedTypeToPin() {
+  if (!m_pInput) return;
+  {
+    CAutoLock mixer(&m_csMixer);
+    if (!m_typeForPinWaiting) return;
+  }
+  // Stop holds the filter lock while it waits for the sample in progress: never wait for
+  // that lock here. The pin takes the type with a later sample instead.
+  if (!m_csFilter.TryLock()) return;
+  CMediaType type;
+  {
+    CAutoLock mixer(&m_csMixer);
+    type = m_typeForPin;
+    m_typeForPinWaiting = false;
+  }
+  // The pin keeps the type and the filter its copy of the input type; the mixer already mixes it.
+  m_pInput->SetMediaType(&type);
+  m_csFilter.Unlock();
+}
+
 // ---- settings ------------------------------------------------------------------------------
 
 HRESULT CChannelDownmixer::ApplySettingsLocked(const vxvk::DownmixSettings& s) {
@@ -203,8 +252,7 @@ HRESULT CChannelDownmixer::ApplySettingsLocked(const vxvk::DownmixSettings& s) {
   if (WaveFormatOf(m_inputType)) {
     vxvk::MixInputFormat described = vxvk::DescribeMixInput(m_inputType.pbFormat, m_inputType.cbFormat);
     described.isFloat = m_floatInput;
-    CAutoLock mixer(&m_csMixer);
-    m_mixer.Configure(described, m_settings);
+    ConfigureMixerLocked(described, WaveFormatOf(m_inputType)->nSamplesPerSec);
   }
   return S_OK;
 }

@@ -52,6 +52,13 @@ class CChannelDownmixer : public CTransformFilter, public IChannelDownmixerSetti
   bool AnyPinConnected();
   // Reads the profile flag into the settings (when settings are loaded).
   void ReadProfileFlagLocked();
+  // Configures the mixer for an input format with the current settings (m_csFilter held).
+  void ConfigureMixerLocked(const vxvk::MixInputFormat& in, DWORD rate);
+  // A type that arrived with a sample: the mixer follows it when it can mix it at the
+  // connected rate; otherwise the sample is mixed with the connected format.
+  void TakeChangedInputType(const CMediaType& type);
+  // Hands a taken type to the input pin, when the filter lock is free.
+  void PassChangedTypeToPin();
 
   // Configuration, guarded by m_csFilter
   vxvk::DownmixSettings m_settings;
@@ -59,9 +66,14 @@ class CChannelDownmixer : public CTransformFilter, public IChannelDownmixerSetti
   // Negotiated on connect, guarded by m_csFilter
   CMediaType m_inputType;  // an extensible float input is kept with a PCM sub-format
   bool m_floatInput = false;
-  // Guards m_mixer: configured on connection and settings changes, used by Transform.
+  // Guards the mixer and what the streaming thread needs to judge a changed input type
+  // without the filter lock: configured on connection and settings changes, used by Transform.
   CCritSec m_csMixer;
-  vxvk::ChannelMixer m_mixer;  // guarded by m_csMixer
+  vxvk::ChannelMixer m_mixer;           // guarded by m_csMixer
+  vxvk::DownmixSettings m_mixerSettings;  // the settings m_mixer was configured with; guarded by m_csMixer
+  DWORD m_mixerRate = 0;                // the input rate m_mixer was configured for; guarded by m_csMixer
+  CMediaType m_typeForPin;              // a changed input type the pin has yet to take; guarded by m_csMixer
+  bool m_typeForPinWaiting = false;     // guarded by m_csMixer
 };
 
 extern const AMOVIESETUP_FILTER sudChannelDownmixer;

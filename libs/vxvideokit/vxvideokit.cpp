@@ -2,6 +2,8 @@
 // classes of the library join this table as they are built.
 #include <iterator>
 
+#include "libs/vxvideokit/audiocompression.h"
+#include "libs/vxvideokit/audiocompressor.h"
 #include "libs/vxvideokit/channeldownmixer.h"
 #include "libs/vxvideokit/deferredresizer.h"
 #include "libs/vxvideokit/framerateconverter.h"
@@ -24,7 +26,11 @@ const AMOVIESETUP_FILTER sudMediaReaderFilter = {&CLSID_VxMediaReaderFilter, u"V
                                                  1, kMediaReaderPins};
 
 const CFactoryTemplate g_Templates[] = {
+    {u"Audio compression factory", &CLSID_VxAudioCompressionFactory, CAudioCompressionFactory::CreateInstance, nullptr,
+     nullptr},
     {u"KORVA Media Reader Holder", &CLSID_VxMediaReaderHolder, CMediaReaderHolder::CreateInstance, nullptr, nullptr},
+    {u"VXCMN Audio Compressor Filter", &CLSID_VxAudioCompressor, CAudioCompressor::CreateInstance, nullptr,
+     &sudAudioCompressor},
     {u"VXCMN Audio channel mixer", &CLSID_VxChannelDownmixer, CChannelDownmixer::CreateInstance, nullptr,
      &sudChannelDownmixer},
     {u"VXCMN Deferred Resizer", &CLSID_VxDeferredResizer, CDeferredResizer::CreateInstance, nullptr,

@@ -211,3 +211,61 @@ struct ISceneAnalyser : IUnknown {
   STDMETHOD(GetNewSceneStarts)(int* count, double** times) = 0;
 };
 TAV_INTERFACE(ISceneAnalyser, IID_ISceneAnalyser);
+// ---- audio compression ---------------------------------------------------------------------
+
+TAV_DEFINE_GUID(IID_IAudioFormatDriver, 0x5FEF1C42, 0x1EBC, 0x4AA9, 0xB8, 0xA4, 0x5E, 0x48, 0xC8, 0x50, 0x27, 0xF6);
+TAV_DEFINE_GUID(IID_IEnumAudioFormatTags, 0x73625A75, 0xCCBA, 0x4D8D, 0xB7, 0x46, 0x29, 0x9B, 0x12, 0x66, 0xFE, 0x56);
+TAV_DEFINE_GUID(IID_IAudioCompressionFactory, 0xCE78A0C0, 0xD753, 0x4085, 0x9D, 0x37, 0x89, 0x0F, 0xC6, 0xDA, 0xA2, 0x61);
+TAV_DEFINE_GUID(IID_IAudioCompressorControl, 0x46049CC6, 0x9EA5, 0x4AF4, 0x88, 0x63, 0xCF, 0x9B, 0x3E, 0xAC, 0xEC, 0x31);
+
+// Lengths of the texts of IAudioFormatDriver::GetNames, terminating zero included.
+constexpr DWORD VXAUDIO_DRIVER_NAME_CHARS = 128;
+constexpr DWORD VXAUDIO_TAG_NAME_CHARS = 48;
+
+// One compressed format tag of one installed audio compression driver. Format blocks handed
+// out come from the task allocator; the caller frees them.
+struct IAudioFormatDriver : IUnknown {
+  // The driver's long name and the tag's name (UTF-8); a null pointer skips its text.
+  STDMETHOD(GetNames)(char* driverName, char* tagName) = 0;
+  STDMETHOD(GetFormatTag)(WORD* tag) = 0;
+  // The number of standard formats of the tag.
+  STDMETHOD(GetFormatCount)(DWORD* count) = 0;
+  // Standard format `index` and its size in bytes; S_FALSE (and null) past the last one.
+  STDMETHOD(GetFormat)(DWORD index, WAVEFORMATEX** format, DWORD* bytes) = 0;
+  // The format of this tag the driver suggests for `source` (PCM); VFW_E_TYPE_NOT_ACCEPTED
+  // when it has none.
+  STDMETHOD(SuggestFormat)(const WAVEFORMATEX* source, WAVEFORMATEX** format, DWORD* bytes) = 0;
+  // S_OK when the driver converts `source` to `target`, S_FALSE when not.
+  STDMETHOD(CanConvert)(const WAVEFORMATEX* source, const WAVEFORMATEX* target) = 0;
+};
+TAV_INTERFACE(IAudioFormatDriver, IID_IAudioFormatDriver);
+
+// The compressed format tags of the installed drivers, one IAudioFormatDriver each.
+struct IEnumAudioFormatTags : IUnknown {
+  STDMETHOD(Next)(ULONG count, IAudioFormatDriver** drivers, ULONG* fetched) = 0;
+  STDMETHOD(Skip)(ULONG count) = 0;
+  STDMETHOD(Reset)() = 0;
+  STDMETHOD(Clone)(IEnumAudioFormatTags** clone) = 0;
+};
+TAV_INTERFACE(IEnumAudioFormatTags, IID_IEnumAudioFormatTags);
+
+// "Audio compression factory": hands out the driver wrappers.
+struct IAudioCompressionFactory : IUnknown {
+  STDMETHOD(EnumFormatTags)(IEnumAudioFormatTags** tags) = 0;
+  // The driver of a compressed tag; VFW_E_NOT_FOUND when no driver offers it.
+  STDMETHOD(GetDriver)(WORD tag, IAudioFormatDriver** driver) = 0;
+};
+TAV_INTERFACE(IAudioCompressionFactory, IID_IAudioCompressionFactory);
+
+// The output format of "VXCMN Audio Compressor Filter". Without a chosen format the output
+// pin offers, for the connected input, every driver's suggestion and then every standard
+// format a driver converts the input to.
+struct IAudioCompressorControl : IUnknown {
+  // Chooses the output format (copied); null returns to the offers above. Only while the
+  // output pin is unconnected (VFW_E_ALREADY_CONNECTED); E_INVALIDARG for a format that is
+  // shorter than its header says.
+  STDMETHOD(SetOutputFormat)(const WAVEFORMATEX* format, DWORD bytes) = 0;
+  // The chosen format (task memory), or S_FALSE and null when none is chosen.
+  STDMETHOD(GetOutputFormat)(WAVEFORMATEX** format, DWORD* bytes) = 0;
+};
+TAV_INTERFACE(IAudioCompressorControl, IID_IAudioCompressorControl);

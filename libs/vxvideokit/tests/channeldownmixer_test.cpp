@@ -136,6 +136,44 @@ TEST(vxvideokit_ChannelDownmixer, FloatInputLeavesTheUpstreamBufferAlone) {
   EXPECT_EQ(-32768, out[1]);
 }
 
+TEST(vxvideokit_ChannelDownmixer, ChangedInputTypeReachesThePinAndTheMixer) {
+  Mixer m;
+  CBasePin* pin = m.impl->GetPin(0);
+  ASSERT_TRUE(pin);
+  CMediaType stereo = AudioType(WAVE_FORMAT_PCM, 2, 16);
+  ASSERT_EQ(S_OK, pin->SetMediaType(&stereo));
+  ComPtr<IMemAllocator> upstream = CommittedAllocator(1, 24);
+  ComPtr<IMemAllocator> downstream = CommittedAllocator(1, 64);
+  const auto push = [&](const CMediaType* type, const int16_t* samples, LONG bytes) {
+    ComPtr<IMediaSample> src = Buffer(upstream.Get()), dst = Buffer(downstream.Get());
+    BYTE* p = nullptr;
+    src->GetPointer(&p);
+    std::memcpy(p, samples, size_t(bytes));
+    src->SetActualDataLength(bytes);
+    if (type) src->SetMediaType(const_cast<CMediaType*>(type));
+    EXPECT_EQ(S_OK, m.impl->Transform(src.Get(), dst.Get()));
+    std::vector<int16_t> out(size_t(dst->GetActualDataLength()) / 2);
+    dst->GetPointer(&p);
+    std::memcpy(out.data(), p, out.size() * 2);
+    return out;
+  };
+  const int16_t frame51[6] = {0, 0, 10000, 0, 0, 0};
+
+  // Upstream switches to 5.1 with a sample: the pin takes the type and the sample is mixed as 5.1.
+  CMediaType surround = AudioType(WAVE_FORMAT_EXTENSIBLE, 6, 16, 0x3F);
+  EXPECT_EQ((std::vector<int16_t>{7071, 7071}), push(&surround, frame51, sizeof frame51));
+  EXPECT_TRUE(pin->CurrentMediaType() == surround);
+  EXPECT_EQ((std::vector<int16_t>{7071, 7071}), push(nullptr, frame51, sizeof frame51)) << "and stays so";
+
+  // A type the mixer cannot take, or another rate, leaves the connected format in force.
+  CMediaType mp3 = AudioType(WAVE_FORMAT_MPEGLAYER3, 2, 16);
+  EXPECT_EQ((std::vector<int16_t>{7071, 7071}), push(&mp3, frame51, sizeof frame51));
+  CMediaType otherRate = AudioType(WAVE_FORMAT_PCM, 2, 16);
+  reinterpret_cast<WAVEFORMATEX*>(otherRate.pbFormat)->nSamplesPerSec = 44100;
+  EXPECT_EQ((std::vector<int16_t>{7071, 7071}), push(&otherRate, frame51, sizeof frame51));
+  EXPECT_TRUE(pin->CurrentMediaType() == surround);
+}
+
 TEST(vxvideokit_ChannelDownmixer, SettingsTravelInThreeBlocks) {
   Mixer m;
   BYTE format[VXDOWNMIX_FORMAT_BLOCK_BYTES], gains[VXDOWNMIX_GAIN_BLOCK_BYTES], matrix[VXDOWNMIX_MATRIX_BLOCK_BYTES];
