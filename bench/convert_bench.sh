@@ -64,6 +64,9 @@ for need in "$CONVERT" "$TIME" "$(command -v ffmpeg || true)" "$(command -v ffpr
 done
 case "$RUNS" in ''|*[!0-9]*|0) echo "convert_bench: --runs needs a positive number" >&2; exit 2 ;; esac
 mkdir -p "$WORK"
+# A registry of the benchmark's own: tavrion-convert registers the component libraries of
+# the build it comes from there, and the user's registry stays as it is.
+export TAVRION_REGISTRY_DIR="$WORK/registry"
 
 # ---- source movies ------------------------------------------------------------------------
 make_source() {  # seconds file
