@@ -360,6 +360,8 @@ void CCamExportEngine::GetVideoFrame(char* buffer, int* bytes, int* pixels) {
   {
     Locked lock(&frameLock_);
     if (!aborted && frameAllocated_ && buffer) {
+      // The one copy of a frame in the writer: into clipmux's buffer, straight from the
+      // sample the video thread holds (or from the frame buffer when it holds none).
       std::memcpy(buffer, pendingFrame_ ? pendingFrame_ : frame_.data(), frame_.size());
       pendingFrame_ = nullptr;
       copied = int(frame_.size());

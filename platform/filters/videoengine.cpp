@@ -191,6 +191,8 @@ class VideoEngine final : public DecoderEngine {
     if (timed) lastInputTime_ = start;
     if (!codec_) return DeliverRaw(data, length, timed ? start : kNoTime, sink);
 
+    // The compressed bytes are copied: the sample goes back to the splitter's allocator when
+    // this call returns, and the codec (with frame threads) may keep the packet longer.
     av_packet_unref(packet_.get());
     if (av_new_packet(packet_.get(), int(length)) < 0) return E_OUTOFMEMORY;
     std::memcpy(packet_->data, data, size_t(length));
