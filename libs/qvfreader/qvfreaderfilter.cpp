@@ -1,5 +1,6 @@
 #include "libs/qvfreader/qvfreaderfilter.h"
 
+#include <limits>
 #include <new>
 
 #include "libs/qvfreader/qvfreader.h"
@@ -138,8 +139,13 @@ HRESULT SampleRange(IMediaSample* sample, BYTE** buffer, LONGLONG* position, LON
   if (FAILED(hr)) return hr;
   hr = sample->GetPointer(buffer);
   if (FAILED(hr)) return hr;
+  // The times come from the reading filter: a span that overflows, or a length that a LONG
+  // cannot hold, is refused rather than read as some other length.
+  REFERENCE_TIME span = 0;
+  if (__builtin_sub_overflow(stop, start, &span) || span / UNITS > std::numeric_limits<LONG>::max())
+    return E_INVALIDARG;
   *position = start / UNITS;
-  *length = LONG((stop - start) / UNITS);
+  *length = LONG(span / UNITS);
   return S_OK;
 }
 }  // namespace

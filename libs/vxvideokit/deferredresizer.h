@@ -13,10 +13,9 @@
 
 #include <atomic>
 
-#include "libs/vxvideokit/vxvideokit.h"
+#include "libs/vxvideokit/resizerfilter.h"
 #include "platform/streaming/base/allocator.h"
 #include "platform/streaming/base/dllsetup.h"
-#include "platform/streaming/base/transform.h"
 
 class CDeferredResizer;
 
@@ -62,32 +61,21 @@ class DeferredMemAlloc : public CMemAllocator {
   CDeferredResizer* m_pFilter = nullptr;  // not counted: the filter owns this allocator
 };
 
-class CDeferredResizer : public CTransformFilter, public IResizerControl {
+// The control state and the negotiation it governs come from CResizerFilter; this class
+// adds its own pins and allocator, its input check (VIDEOINFOHEADER2 too) and offered types,
+// and the deferred transform.
+class CDeferredResizer : public CResizerFilter {
  public:
   static CUnknown* CreateInstance(LPUNKNOWN outer, HRESULT* phr);
   ~CDeferredResizer() override;
-
-  DECLARE_IUNKNOWN
-  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
   // Pins of the filter's own classes, made on first request.
   CBasePin* GetPin(int n) override;
 
   HRESULT CheckInputType(const CMediaType* in) override;
-  HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override;
   HRESULT GetMediaType(int position, CMediaType* mt) override;
-  HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
-  HRESULT SetMediaType(PIN_DIRECTION dir, const CMediaType* mt) override;
-  HRESULT BreakConnect(PIN_DIRECTION dir) override;
   // Attaches the input sample to the output sample; no pixel work.
   HRESULT Transform(IMediaSample* in, IMediaSample* out) override;
-
-  // IResizerControl
-  STDMETHODIMP GetOutputSize(int* height, int* width, int* mode) override;
-  STDMETHODIMP GetInputSize(int* height, int* width) override;
-  STDMETHODIMP SetOutputSize(int height, int width, int mode) override;
-  STDMETHODIMP GetOutputType(AM_MEDIA_TYPE* type) override;
-  STDMETHODIMP SetOutputType(const AM_MEDIA_TYPE* type) override;
 
   // Scales one input sample into an output buffer (called by CDeferredSample::GetPointer).
   HRESULT ResizeInto(IMediaSample* input, BYTE* out, LONG outBytes);
@@ -99,12 +87,6 @@ class CDeferredResizer : public CTransformFilter, public IResizerControl {
  private:
   CDeferredResizer(LPUNKNOWN outer, HRESULT* phr);
 
-  // Configuration, guarded by m_csFilter
-  CMediaType m_configured;  // the output type SetOutputType gave, sizes from SetOutputSize
-  std::atomic<int> m_mode{0};  // written under m_csFilter, read by the resize
-  // Negotiated on connect, guarded by m_csFilter (constant while streaming)
-  CMediaType m_inputType;
-  CMediaType m_outputType;
   // The output pin's allocator; the filter holds one reference.
   DeferredMemAlloc* m_pDeferredAlloc = nullptr;
   ComPtr<IMemAllocator> m_allocatorRef;

@@ -198,8 +198,8 @@ HRESULT CVideoHeaderAdapter::Transform(IMediaSample* sample) {
 namespace {
 const AMOVIESETUP_MEDIATYPE kVideoAny[] = {{&MEDIATYPE_Video, &GUID_NULL}};
 const AMOVIESETUP_PIN kPins[] = {
-    {u"Input", FALSE, FALSE, FALSE, FALSE, &GUID_NULL, nullptr, 1, kVideoAny},
-    {u"Output", FALSE, TRUE, FALSE, FALSE, &GUID_NULL, nullptr, 1, kVideoAny},
+    {u"Input", FALSE, FALSE, FALSE, FALSE, nullptr, nullptr, 1, kVideoAny},
+    {u"Output", FALSE, TRUE, FALSE, FALSE, nullptr, nullptr, 1, kVideoAny},
 };
 }  // namespace
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "media/contract/mediatypes.h"
+#include "media/contract/strmif.h"
 #include "media/contract/unknown.h"
 
 // ---- classes -------------------------------------------------------------------------------
@@ -57,6 +58,36 @@ struct IResizerControl : IUnknown {
 };
 TAV_INTERFACE(IResizerControl, IID_IResizerControl);
 
+// ---- IInterlaceModeRegistry ----------------------------------------------------------------
+
+struct IBaseFilter;
+
+TAV_DEFINE_GUID(IID_IInterlaceModeRegistry, 0x5ADA2AC2, 0x97ED, 0x47BC, 0xBF, 0xE8, 0xFE, 0xAF, 0x69, 0x04, 0xF3, 0xBF);
+
+// "VXCMN Resizer Properties" (CLSID_VxResizerProperties), one per process: which interlace
+// treatment the bilinear video resizer gives the frames of a source file. An entry maps a
+// file name (compared without regard to case) and a time range in 100-ns units (start and
+// stop both -1: the whole file) to a field mode (2 or 3: field-wise sampling) and a prepass
+// type (1 line doubling, 2 line interpolation, 3 adaptive blend). No lock of its own: use it
+// from one thread at a time.
+struct IInterlaceModeRegistry : IUnknown {
+  // Removes every entry.
+  STDMETHOD(Clear)() = 0;
+  // Updates the entry of the same name and range, else appends one. E_INVALIDARG for null.
+  STDMETHOD(SetMode)(LPCWSTR file, REFERENCE_TIME start, REFERENCE_TIME stop, int fieldMode, int prepassType) = 0;
+  // TRUE when there is no entry. E_POINTER for null.
+  STDMETHOD(IsEmpty)(BOOL* empty) = 0;
+  // Both outputs 0, then the first matching entry's values: S_OK; no match: S_FALSE.
+  // E_INVALIDARG for a null name, E_POINTER for null outputs.
+  STDMETHOD(Lookup)(LPCWSTR file, REFERENCE_TIME time, int* fieldMode, int* prepassType) = 0;
+  // Lookup for the file of the source filter upstream of `filter`.
+  STDMETHOD(LookupByFilter)(IBaseFilter* filter, REFERENCE_TIME time, int* fieldMode, int* prepassType) = 0;
+  // The current file of the source filter upstream of `filter` (task-allocated; the caller
+  // frees it). S_FALSE and null when no source is found.
+  STDMETHOD(GetSourceFileName)(IBaseFilter* filter, LPOLESTR* name) = 0;
+};
+TAV_INTERFACE(IInterlaceModeRegistry, IID_IInterlaceModeRegistry);
+
 // ---- IFrameRateControl ---------------------------------------------------------------------
 
 TAV_DEFINE_GUID(IID_IFrameRateControl, 0x97BDA943, 0x95A6, 0x4A59, 0xB9, 0x9E, 0x38, 0x74, 0x1D, 0x21, 0x78, 0x49);
@@ -93,3 +124,90 @@ struct IChannelDownmixerSettings : IUnknown {
   STDMETHOD(SetMatrix)(const double* coefficients) = 0;
 };
 TAV_INTERFACE(IChannelDownmixerSettings, IID_IChannelDownmixerSettings);
+
+// ---- IMediaReaderControl -------------------------------------------------------------------
+
+TAV_DEFINE_GUID(IID_IMediaReaderControl, 0x36A26DA3, 0xBB85, 0x41B2, 0x86, 0x4E, 0xF4, 0xE1, 0x9A, 0x54, 0xE3, 0x37);
+
+// The control of "VXCMN Media Reader Filter", a sink that keeps one sample. Every method
+// takes the filter lock.
+struct IMediaReaderControl : IUnknown {
+  // Appends a copy of an acceptable type. A type without a format block matches by major
+  // type, subtype and format type; one with a block must be equal. E_POINTER for null.
+  STDMETHOD(AddAcceptedType)(const AM_MEDIA_TYPE* type) = 0;
+  // The input pin's connection type (the caller frees its contents). VFW_E_NOT_CONNECTED.
+  STDMETHOD(GetConnectedType)(AM_MEDIA_TYPE* type) = 0;
+  // Reserved: E_NOTIMPL, or E_POINTER when an argument is null.
+  STDMETHOD(Reserved3)(void* a, void* b, void* c, void* d, void* e) = 0;
+  STDMETHOD(Reserved4)(void* a, void* b) = 0;
+  STDMETHOD(Reserved5)() = 0;
+  // Hands over the held sample: a task-allocated buffer the caller frees, its length, and
+  // (when type is not null) the connection type. The reader is then empty and takes the
+  // next sample. E_UNEXPECTED when unconnected, E_FAIL when nothing is held.
+  STDMETHOD(TakeSample)(BYTE** data, LONG* length, AM_MEDIA_TYPE* type) = 0;
+};
+TAV_INTERFACE(IMediaReaderControl, IID_IMediaReaderControl);
+
+// ---- IMediaReaderHolder --------------------------------------------------------------------
+
+// Both identifiers give the same interface.
+TAV_DEFINE_GUID(IID_IMediaReaderHolder, 0xAA7BA87B, 0xCB50, 0x4832, 0xB5, 0x98, 0x54, 0xEF, 0x1C, 0x5F, 0x28, 0x60);
+TAV_DEFINE_GUID(IID_IMediaReaderHolder2, 0x5260A281, 0x6C41, 0x471F, 0x86, 0x2E, 0x13, 0x0A, 0xCD, 0xD3, 0x18, 0xD9);
+
+// "KORVA Media Reader Holder": reads single decoded samples (typically RGB24 frames) out of a
+// media file through a private graph that runs without a clock. Calls come from one thread.
+struct IMediaReaderHolder : IUnknown {
+  // Builds the graph: the file's source, then the stream of streamType (any stream when null
+  // or when the source has no such pin) rendered into a reader that accepts `types`. A time
+  // format the graph supports is selected. A failure leaves the holder as far as it got;
+  // E_UNEXPECTED once open.
+  STDMETHOD(Open)(LPCWSTR file, const GUID* streamType, int typeCount, const AM_MEDIA_TYPE* types,
+                  const GUID* timeFormat, IUnknown* site) = 0;
+  // Reserved: E_NOTIMPL once open, else E_UNEXPECTED.
+  STDMETHOD(Reserved2)() = 0;
+  // Seeks to `time` (when the file can seek), runs the graph until the reader holds one
+  // sample and hands it over as IMediaReaderControl::TakeSample does. E_FAIL when the stream
+  // ends first (a time past the end). E_UNEXPECTED before Open.
+  STDMETHOD(ReadSample)(REFERENCE_TIME time, BYTE** data, LONG* length, AM_MEDIA_TYPE* type) = 0;
+  // The reader's connection type. E_UNEXPECTED before Open.
+  STDMETHOD(GetConnectedType)(AM_MEDIA_TYPE* type) = 0;
+  // The duration read at Open; E_FAIL with 0x7FFFFFFFFFFFFFFF when the graph gave none.
+  STDMETHOD(GetDuration)(LONGLONG* duration) = 0;
+  // Reserved: E_NOTIMPL.
+  STDMETHOD(Reserved6)() = 0;
+  // Open for decoded RGB24 video (VIDEOINFOHEADER or VIDEOINFOHEADER2).
+  STDMETHOD(OpenVideo)(LPCWSTR file, const GUID* timeFormat, IUnknown* site) = 0;
+};
+TAV_INTERFACE(IMediaReaderHolder, IID_IMediaReaderHolder);
+
+// ---- IInterlaceModeCheck -------------------------------------------------------------------
+
+TAV_DEFINE_GUID(IID_IInterlaceModeCheck, 0x5FB2E5F1, 0xCAF8, 0x44C3, 0x9A, 0x6A, 0x04, 0x97, 0xAF, 0x1B, 0x4C, 0xA3);
+
+// The verdict of "VXCMN Interlace Mode Checker" on the frames it has seen.
+struct IInterlaceModeCheck : IUnknown {
+  // 1 progressive, 2 interlaced with field 1 (the top row's field) first, 3 interlaced with
+  // field 2 first; 0 before anything was seen. E_POINTER for null.
+  STDMETHOD(GetInterlaceMode)(int* mode) = 0;
+};
+TAV_INTERFACE(IInterlaceModeCheck, IID_IInterlaceModeCheck);
+
+// ---- ISceneAnalyser ------------------------------------------------------------------------
+
+TAV_DEFINE_GUID(IID_ISceneAnalyser, 0xD64AFD1B, 0xF1C6, 0x4DDC, 0xBC, 0x39, 0xE9, 0x22, 0x1C, 0x68, 0xD3, 0xF8);
+
+// The scenes "VXCMN Video Analizer Filter" has cut its stream into.
+struct ISceneAnalyser : IUnknown {
+  // The filter's pin `index` with a reference. VFW_E_NOT_FOUND past the last pin.
+  STDMETHOD(GetPin)(int index, IPin** pin) = 0;
+  // Discards the analysis; TRUE starts a fresh one (the filter starts enabled), FALSE leaves
+  // the filter passing frames unanalysed.
+  STDMETHOD(Reset)(BOOL enable) = 0;
+  // Start times (seconds) of all scenes, in a task-allocated array the caller frees.
+  // E_UNEXPECTED while disabled.
+  STDMETHOD(GetSceneStarts)(int* count, double** times) = 0;
+  // The same for the scenes not returned by this method before (a null array when none);
+  // they count as returned afterwards.
+  STDMETHOD(GetNewSceneStarts)(int* count, double** times) = 0;
+};
+TAV_INTERFACE(ISceneAnalyser, IID_ISceneAnalyser);

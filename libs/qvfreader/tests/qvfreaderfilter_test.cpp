@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <fstream>
 #include <string>
 
@@ -337,6 +338,15 @@ TEST_F(qvfreader_Filter, Reading_ThroughSamples_WithTheHeaderPatchAndTheFileEnd)
   EXPECT_EQ(reader->Request(refused.Get(), 9), VFW_E_WRONG_STATE);
   EXPECT_EQ(reader->WaitForNext(100, &none, &user), VFW_E_WRONG_STATE);
   EXPECT_EQ(reader->EndFlush(), S_OK);
+  // Times whose span no LONG length holds are refused, not read as a shorter length.
+  REFERENCE_TIME hugeStop = ((1LL << 32) + 100) * UNITS;
+  refused->SetTime(&start, &hugeStop);
+  EXPECT_EQ(reader->Request(refused.Get(), 9), E_INVALIDARG);
+  EXPECT_EQ(reader->SyncReadAligned(refused.Get()), E_INVALIDARG);
+  REFERENCE_TIME lowest = LLONG_MIN, highest = LLONG_MAX;
+  refused->SetTime(&lowest, &highest);
+  EXPECT_EQ(reader->Request(refused.Get(), 9), E_INVALIDARG);
+  refused->SetTime(&start, &stop);
   EXPECT_EQ(reader->Request(refused.Get(), 9), S_OK);
   ASSERT_EQ(reader->WaitForNext(2000, &none, &user), S_OK);
   EXPECT_EQ(user, DWORD_PTR(9));

@@ -73,10 +73,6 @@ TEST_F(vxvideokit_Library, RegistersItsClassesAndCreatesThemByIdentifier) {
   ComPtr<IChannelDownmixerSettings> mixer;
   EXPECT_EQ(S_OK, CoCreateInstance(CLSID_VxChannelDownmixer, nullptr, CLSCTX_INPROC_SERVER,
                                    IID_IChannelDownmixerSettings, mixer.AsVoidOut()));
-  ComPtr<IUnknown> none;
-  EXPECT_EQ(REGDB_E_CLASSNOTREG, CoCreateInstance(CLSID_VxVideoResizer, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                                  none.AsVoidOut()))
-      << "classes not built yet are not registered";
 }
 
 TEST_F(vxvideokit_Library, TheMapperFindsTheFiltersWithTheirPins) {
@@ -175,4 +171,27 @@ TEST_F(vxvideokit_Library, TheMixerFoldsFivePointOneToStereoInAGraph) {
   EXPECT_EQ(0, sink->frames[0].start);
   EXPECT_EQ(10000, sink->frames[0].stop);
   graph.As<IMediaControl>()->Stop();
+}
+
+TEST_F(vxvideokit_Library, TheVideoResizerAndTheSingleResizerPropertiesObject) {
+  EXPECT_EQ("VXCMN Video Resizer", ReadString(ClassKey(CLSID_VxVideoResizer), nullptr));
+  EXPECT_EQ("VXCMN Resizer Properties", ReadString(ClassKey(CLSID_VxResizerProperties), nullptr));
+  EXPECT_EQ("Both", ReadString(ClassKey(CLSID_VxResizerProperties) + "\\InprocServer32", "ThreadingModel"));
+
+  ComPtr<IResizerControl> resizer;
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VxVideoResizer, nullptr, CLSCTX_INPROC_SERVER, IID_IResizerControl,
+                                   resizer.AsVoidOut()));
+  EXPECT_TRUE(resizer.As<IBaseFilter>());
+
+  // Every creation while one is alive yields the same object; aggregation is refused.
+  ComPtr<IInterlaceModeRegistry> a, b;
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VxResizerProperties, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IInterlaceModeRegistry, a.AsVoidOut()));
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VxResizerProperties, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IInterlaceModeRegistry, b.AsVoidOut()));
+  EXPECT_EQ(a.Get(), b.Get());
+  EXPECT_FALSE(a.As<IBaseFilter>()) << "a plain object, not a filter";
+  ComPtr<IUnknown> inner;
+  EXPECT_EQ(CLASS_E_NOAGGREGATION, CoCreateInstance(CLSID_VxResizerProperties, a.Get(), CLSCTX_INPROC_SERVER,
+                                                    IID_IUnknown, inner.AsVoidOut()));
 }

@@ -29,7 +29,7 @@ inline HRESULT RegisterLibrary(const std::string& name, void** module = nullptr)
 }
 
 // A source filter with one output pin of a fixed type; the test thread pushes frames.
-class TestSource final : public CBaseFilter {
+class TestSource : public CBaseFilter {
  public:
   class Pin final : public CBaseOutputPin {
    public:
@@ -79,8 +79,9 @@ class TestSource final : public CBaseFilter {
     if (start >= 0) s->SetTime(&start, &stop);
     return m_pin->Deliver(s.Get());
   }
-  // Delivers the given bytes.
-  HRESULT PushBytes(REFERENCE_TIME start, REFERENCE_TIME stop, const std::vector<BYTE>& bytes) {
+  // Delivers the given bytes; `delivered` keeps the sample for a look at it afterwards.
+  HRESULT PushBytes(REFERENCE_TIME start, REFERENCE_TIME stop, const std::vector<BYTE>& bytes,
+                    ComPtr<IMediaSample>* delivered = nullptr) {
     ComPtr<IMediaSample> s;
     HRESULT hr = m_pin->GetDeliveryBuffer(&s, nullptr, nullptr, 0);
     if (FAILED(hr)) return hr;
@@ -89,8 +90,10 @@ class TestSource final : public CBaseFilter {
     s->GetPointer(&p);
     std::memcpy(p, bytes.data(), bytes.size());
     s->SetActualDataLength(LONG(bytes.size()));
-    s->SetTime(&start, &stop);
-    return m_pin->Deliver(s.Get());
+    if (start >= 0) s->SetTime(&start, &stop);
+    hr = m_pin->Deliver(s.Get());
+    if (delivered) *delivered = s;
+    return hr;
   }
 
  private:

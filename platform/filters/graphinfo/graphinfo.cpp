@@ -3,6 +3,7 @@
 //   graphinfo [--play] [--rgb32] [--seek SECONDS] [--json] FILE
 //   graphinfo --preview FILE [--size WxH] [--fit MODE] [--subtitles FILE] [--language CODE]
 //             [--subtitle-size standard|bigger|smaller] [--seek SECONDS] [--snapshot OUT.png]
+//   graphinfo --frame SECONDS FILE OUT.png
 //
 // Without --play it builds the graph RenderFile builds and prints its filters and
 // connections. With --play it builds the same graph but ends every stream in a counting
@@ -14,6 +15,9 @@
 // With --preview it builds the converter's preview graph instead (frame size, fit and
 // subtitles as given; see preview.h), pauses it, prints its filters and with --snapshot
 // saves the first picture as the preview shows it.
+//
+// With --frame it reads the decoded picture at the given time (VxVideoKit's media reader
+// holder) and writes it to OUT.png; a time past the end is an error (exit status 1).
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
@@ -28,8 +32,10 @@
 #include "media/contract/com.h"
 #include "media/contract/errortext.h"
 #include "libs/captionpainter/captionpainter.h"
+#include "libs/qvfreader/qvfreader.h"
 #include "libs/vxvideokit/vxvideokit.h"
 #include "platform/filters/graphinfo/countingsink.h"
+#include "platform/filters/graphinfo/frame.h"
 #include "platform/filters/graphinfo/preview.h"
 
 namespace {
@@ -76,6 +82,8 @@ void EnsureRegistered() {
   } needs[] = {{&CLSID_FilterGraph, "libtavrionstreaming.so"},
                {&CLSID_AsyncReader, "libtavrionfilters.so"},
                {&CLSID_VxDeferredResizer, "libvxvideokit.so"},
+               {&CLSID_VxMediaReaderHolder, "libvxvideokit.so"},
+               {&CLSID_QvfReaderFilter, "libqvfreader.so"},
                {&CLSID_SubtitleManager, "libcaptionparser.so"},
                {&CLSID_SubtitleRenderer, "libcaptionpainter.so"}};
   for (const Need& need : needs) {
@@ -415,13 +423,31 @@ int Usage() {
                "usage: graphinfo [--play] [--rgb32] [--seek SECONDS] [--json] FILE\n"
                "       graphinfo --preview FILE [--size WxH] [--fit fit|crop|stretch|centre] [--subtitles FILE]\n"
                "                 [--language CODE] [--subtitle-size standard|bigger|smaller] [--seek SECONDS]\n"
-               "                 [--snapshot OUT.png]\n");
+               "                 [--snapshot OUT.png]\n"
+               "       graphinfo --frame SECONDS FILE OUT.png\n");
   return 2;
+}
+
+// graphinfo --frame SECONDS FILE OUT.png
+int FrameMain(int argc, char** argv) {
+  if (argc != 5) return Usage();
+  FrameOptions options;
+  char* end = nullptr;
+  options.seconds = std::strtod(argv[2], &end);
+  if (!end || *end || !(options.seconds >= 0)) return Usage();
+  options.file = argv[3];
+  options.output = argv[4];
+  CoInitialize(nullptr);
+  EnsureRegistered();
+  const int status = RunFrame(options);
+  CoUninitialize();
+  return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--frame") == 0) return FrameMain(argc, argv);
   Tool tool;
   PreviewOptions preview;
   bool previewMode = false;
