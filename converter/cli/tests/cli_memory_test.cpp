@@ -20,7 +20,8 @@ namespace {
 // Runs tavrion-convert on one movie; returns its peak resident size in KB (0 if it failed).
 long ConvertPeakKb(const std::string& movie, const std::string& outDir) {
   const std::string program = tavtest::ProgramPath("tavrion-convert");
-  std::vector<std::string> args = {program, "--quiet", "--size", "320x240", "--fps", "15", "--output-dir", outDir, movie};
+  std::vector<std::string> args = {program, "--quiet", "--size", "320x240", "--fps",
+                                   "15", "--output-dir", outDir, movie};
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

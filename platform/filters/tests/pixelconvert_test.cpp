@@ -44,8 +44,8 @@ Picture Pattern(int w, int h) {
 
 Picture Swscale(const Picture& in, AVPixelFormat out) {
   Picture p(out, in.width, in.height);
-  SwsContext* sws = sws_getContext(in.width, in.height, in.format, in.width, in.height, out, SWS_POINT | SWS_ACCURATE_RND,
-                                   nullptr, nullptr, nullptr);
+  SwsContext* sws = sws_getContext(in.width, in.height, in.format, in.width, in.height, out,
+                                   SWS_POINT | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
   sws_scale(sws, in.planes, in.lines, 0, in.height, p.planes, p.lines);
   sws_freeContext(sws);
   return p;
