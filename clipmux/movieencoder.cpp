@@ -216,6 +216,10 @@ void MovieEncoder::PullFrames() {
   // Once a frame did not fit, the movie ends: a frame pulled meanwhile is left out as well.
   while (!full_.load()) {
     int bytes = 0, pixels = 0;
+    // The callback copies the frame into our buffer: that is its contract, and it lets the
+    // sender's sample go back upstream at once. The conversion below reads it in place, and
+    // the encoder copies the YUV picture once more into its own padded picture (libavcodec
+    // does that for any picture whose line sizes differ from its own).
     cb->GetVideoFrame(reinterpret_cast<char*>(frameBuffer_.data()), &bytes, &pixels);
     if (bytes <= 0) break;
     if (bytes > frameBytes) throw MyError("the callback returned a frame larger than the frame size");

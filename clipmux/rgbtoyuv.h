@@ -1,6 +1,6 @@
 // Packed RGB (BGR byte order, 24 or 32 bits) to planar YUV 4:2:0, BT.601 studio range: the
 // conversion every frame goes through before the encoder. Luma per pixel; chroma from the
-// average of each 2x2 block.
+// average of each 2x2 block. Done by libyuv.
 #pragma once
 
 #include <cstdint>

@@ -156,16 +156,17 @@ void CCamExportEngine::OpenMovie() {
 
 // ---- state changes ---------------------------------------------------------------------
 
+// "Freed" buffers are empty but keep their memory: the next movie (the next run, or the next
+// part of a split) sizes them again without allocating, mapping and zeroing fresh pages. The
+// memory goes with the engine.
 void CCamExportEngine::FreeBuffers() {
   {
     Locked lock(&frameLock_);
     frame_.clear();
-    frame_.shrink_to_fit();
     frameAllocated_ = false;
   }
   Locked lock(&chunkLock_);
   chunk_.clear();
-  chunk_.shrink_to_fit();
   chunkAllocated_ = false;
   chunkFill_ = 0;
 }
@@ -344,8 +345,7 @@ void CCamExportEngine::VideoEndOfStream() {
   if (IsSet(videoEnded_)) return;
   {
     Locked lock(&frameLock_);
-    frame_.clear();
-    frame_.shrink_to_fit();
+    frame_.clear();  // memory kept, as in FreeBuffers
     frameAllocated_ = false;
   }
   SetEvent(frameReady_);
@@ -360,6 +360,8 @@ void CCamExportEngine::GetVideoFrame(char* buffer, int* bytes, int* pixels) {
   {
     Locked lock(&frameLock_);
     if (!aborted && frameAllocated_ && buffer) {
+      // The one copy of a frame in the writer: into clipmux's buffer, straight from the
+      // sample the video thread holds (or from the frame buffer when it holds none).
       std::memcpy(buffer, pendingFrame_ ? pendingFrame_ : frame_.data(), frame_.size());
       pendingFrame_ = nullptr;
       copied = int(frame_.size());
@@ -525,8 +527,7 @@ void CCamExportEngine::AudioEndOfStream() {
   if (IsSet(audioEnded_)) return;
   {
     Locked lock(&chunkLock_);
-    chunk_.clear();
-    chunk_.shrink_to_fit();
+    chunk_.clear();  // memory kept, as in FreeBuffers
     chunkAllocated_ = false;
     chunkFill_ = 0;
   }

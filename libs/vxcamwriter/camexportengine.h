@@ -136,7 +136,7 @@ class CCamExportEngine final : public IDubberCallback {
   // One RGB32 frame between the video thread and the encoder. Guards frame_, pendingFrame_
   // and frameBytes_.
   CRITICAL_SECTION frameLock_;
-  std::vector<BYTE> frame_;      // guarded by frameLock_; empty = freed
+  std::vector<BYTE> frame_;      // guarded by frameLock_; empty = freed (the capacity stays)
   bool frameAllocated_ = false;  // guarded by frameLock_
   REFERENCE_TIME frameStart_ = 0;  // start time of the frame in the buffer; guarded by frameLock_
   REFERENCE_TIME frameEnd_ = 0;    // end time of the frame in the buffer; guarded by frameLock_

@@ -75,6 +75,8 @@ void GatherRow<4>(BYTE* d, const BYTE* s, const LONG* cols, LONG count) {
 template <int N>
 void DrawRow(BYTE* d, const BYTE* s, const LONG* cols, LONG srcCount, LONG dstCount) {
   if (srcCount == dstCount) {
+    // Kept size: still a copy, because the output sample owns its memory and the input
+    // sample goes back to the decoder's pool as soon as it has been read.
     std::memcpy(d, s, size_t(dstCount) * N);
   } else if (dstCount == 2 * srcCount) {
     DoubleRow<N>(d, s, srcCount);

@@ -103,6 +103,10 @@ HRESULT AvDemuxer::ReadPacket(AVPacket* packet) {
   return S_OK;
 }
 
+void AvDemuxer::SetStreamWanted(int stream, bool wanted) {
+  if (stream >= 0 && stream < StreamCount()) ctx_->streams[stream]->discard = wanted ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+}
+
 HRESULT AvDemuxer::Seek(REFERENCE_TIME time) {
   if (time <= 0 && startByPosition_ && av_seek_frame(ctx_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0) return S_OK;
   int64_t ts = av_rescale_q(time, kRefTimeBase, AV_TIME_BASE_Q) + startTime_;

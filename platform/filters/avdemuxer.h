@@ -29,6 +29,9 @@ class AvDemuxer {
   // The next packet; S_FALSE at the end of the file, a failure when the file is damaged
   // beyond reading on.
   HRESULT ReadPacket(AVPacket* packet);
+  // Whether ReadPacket gives the stream's packets; an unwanted stream's data is skipped in
+  // the file rather than read and dropped. Every stream is wanted after Open.
+  void SetStreamWanted(int stream, bool wanted);
   // Positions the demuxer near time (100 ns); the container decides where it lands, which
   // need not be a key frame (an MPEG system stream lands on any packet).
   HRESULT Seek(REFERENCE_TIME time);

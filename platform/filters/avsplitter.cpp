@@ -348,6 +348,8 @@ HRESULT CAvSplitter::StartStreaming() {
       CAutoLock positions(&positionLock_);
       target = seekTarget_;
     }
+    // The key frame search reads the video stream, wanted or not.
+    for (int i = 0; i < demuxer_->StreamCount(); ++i) demuxer_->SetStreamWanted(i, true);
     // The demuxer may land past the key frame that rules the target: position it so that
     // the key frame at or before the target is read, and drop the video ahead of it.
     REFERENCE_TIME keyFrame = AvDemuxer::kNoKeyFrame;
@@ -355,6 +357,14 @@ HRESULT CAvSplitter::StartStreaming() {
       demuxer_->SeekToKeyFrame(target, &keyFrame);
     else
       demuxer_->Seek(target);
+    // A stream no pin delivers is skipped in the file: a conversion opens the source twice,
+    // once for the picture and once for the sound, and neither reader then reads the
+    // other's packets.
+    for (int i = 0; i < demuxer_->StreamCount(); ++i) {
+      bool wanted = false;
+      for (CAvOutputPin* pin : outputs_) wanted = wanted || (pin->IsConnected() && pin->StreamIndex() == i);
+      demuxer_->SetStreamWanted(i, wanted);
+    }
     const int video = demuxer_->VideoStream();
     for (CAvOutputPin* pin : outputs_) {
       pin->discontinuity = true;

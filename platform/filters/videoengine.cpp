@@ -1,9 +1,10 @@
 // The video engine: compressed video through libavcodec, uncompressed input taken as is,
-// and every picture converted (and scaled, for the DV decoder's reduced sizes) by
-// libswscale into the negotiated RGB or YUY2 layout, RGB bottom row first. Pictures are
-// delivered as a viewer sees them: a libavfilter graph deinterlaces interlaced pictures
-// (one picture out per picture in) and turns or mirrors them upright as the source's
-// display geometry says; the scaler then makes the pixels square.
+// and every picture converted into the negotiated RGB or YUY2 layout, RGB bottom row first:
+// by libyuv, or by libswscale where it scales (the DV decoder's reduced sizes, pixels made
+// square) or the layout is a rare one. Pictures are delivered as a viewer sees them: a
+// libavfilter graph deinterlaces interlaced pictures (one picture out per picture in) and
+// turns or mirrors them upright as the source's display geometry says; the scaler then
+// makes the pixels square.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,7 @@ extern "C" {
 
 #include "platform/filters/avcodecutil.h"
 #include "platform/filters/decoderengine.h"
+#include "platform/filters/pixelconvert.h"
 #include "platform/streaming/base/trace.h"
 
 TAV_TRACE_CATEGORY("videoengine");
@@ -189,6 +191,8 @@ class VideoEngine final : public DecoderEngine {
     if (timed) lastInputTime_ = start;
     if (!codec_) return DeliverRaw(data, length, timed ? start : kNoTime, sink);
 
+    // The compressed bytes are copied: the sample goes back to the splitter's allocator when
+    // this call returns, and the codec (with frame threads) may keep the packet longer.
     av_packet_unref(packet_.get());
     if (av_new_packet(packet_.get(), int(length)) < 0) return E_OUTOFMEMORY;
     std::memcpy(packet_->data, data, size_t(length));
@@ -392,6 +396,35 @@ class VideoEngine final : public DecoderEngine {
     return DeliverFrame(planes, lines, rawFormat_, inWidth_, inHeight_, start, 0, sink);
   }
 
+  // libswscale for what libyuv does not do: scaling (the DV decoder's reduced sizes) and
+  // the less common layouts.
+  HRESULT Scale(uint8_t* const* planes, const int* lines, AVPixelFormat format, int width, int height, BYTE* dst,
+                uint8_t* top, int step) {
+    sws_.reset(sws_getCachedContext(sws_.release(), width, height, format, outWidth_, outHeight_, kind_->pixFmt,
+                                    // Same size: only the colour layout changes, and the fast path does.
+                                    width == outWidth_ && height == outHeight_ ? SWS_FAST_BILINEAR : SWS_BICUBIC,
+                                    nullptr, nullptr, nullptr));
+    if (!sws_) return E_OUTOFMEMORY;
+    if (outWidth_ % 16 == 0) {
+      uint8_t* dstPlanes[4] = {top};
+      int dstLines[4] = {step};
+      sws_scale(sws_.get(), planes, lines, 0, height, dstPlanes, dstLines);
+      return S_OK;
+    }
+    // The scaler's vector code writes whole blocks of pixels, past the end of a row whose
+    // width is not a multiple of 16 (and past the sample on its last row): scale into a
+    // padded picture and copy the rows.
+    const int padded = ((int(outStride_) + 63) & ~63) + 64;
+    scratch_.resize(size_t(padded) * size_t(outHeight_ + 1));
+    uint8_t* scratchPlanes[4] = {scratch_.data()};
+    int scratchLines[4] = {padded};
+    sws_scale(sws_.get(), planes, lines, 0, height, scratchPlanes, scratchLines);
+    for (LONG y = 0; y < outHeight_; ++y)
+      std::memcpy(dst + outStride_ * (outTopDown_ ? y : outHeight_ - 1 - y), scratch_.data() + size_t(padded) * y,
+                  size_t(outStride_));
+    return S_OK;
+  }
+
   HRESULT DeliverFrame(uint8_t* const* planes, const int* lines, AVPixelFormat format, int width, int height,
                        REFERENCE_TIME start, int64_t duration, SampleSink& sink) {
     if (width <= 0 || height <= 0 || format == AV_PIX_FMT_NONE) return S_OK;
@@ -414,12 +447,6 @@ class VideoEngine final : public DecoderEngine {
     if (stop <= 0 || start + stop < 0) return S_OK;
     if (start < 0) start = 0;
 
-    sws_.reset(sws_getCachedContext(sws_.release(), width, height, format, outWidth_, outHeight_, kind_->pixFmt,
-                                    // Same size: only the colour layout changes, and the fast path does.
-                                    width == outWidth_ && height == outHeight_ ? SWS_FAST_BILINEAR : SWS_BICUBIC,
-                                    nullptr, nullptr, nullptr));
-    if (!sws_) return E_OUTOFMEMORY;
-
     IMediaSample* out = nullptr;
     HRESULT hr = sink.GetBuffer(&out);
     if (FAILED(hr)) return hr;
@@ -428,22 +455,14 @@ class VideoEngine final : public DecoderEngine {
     BYTE* dst = nullptr;
     out->GetPointer(&dst);
     if (!dst || out->GetSize() < outStride_ * outHeight_) return E_FAIL;
-    if (outWidth_ % 16 == 0) {
-      uint8_t* dstPlanes[4] = {outTopDown_ ? dst : dst + outStride_ * (outHeight_ - 1)};
-      int dstLines[4] = {int(outTopDown_ ? outStride_ : -outStride_)};
-      sws_scale(sws_.get(), planes, lines, 0, height, dstPlanes, dstLines);
-    } else {
-      // The scaler's vector code writes whole blocks of pixels, past the end of a row whose
-      // width is not a multiple of 16 (and past the sample on its last row): scale into a
-      // padded picture and copy the rows.
-      const int padded = ((int(outStride_) + 63) & ~63) + 64;
-      scratch_.resize(size_t(padded) * size_t(outHeight_ + 1));
-      uint8_t* scratchPlanes[4] = {scratch_.data()};
-      int scratchLines[4] = {padded};
-      sws_scale(sws_.get(), planes, lines, 0, height, scratchPlanes, scratchLines);
-      for (LONG y = 0; y < outHeight_; ++y)
-        std::memcpy(dst + outStride_ * (outTopDown_ ? y : outHeight_ - 1 - y), scratch_.data() + size_t(padded) * y,
-                    size_t(outStride_));
+    uint8_t* const top = outTopDown_ ? dst : dst + outStride_ * (outHeight_ - 1);
+    const int step = int(outTopDown_ ? outStride_ : -outStride_);
+    // Same size: only the layout changes, which libyuv does for the usual pairs, straight
+    // into the sample.
+    const bool sameSize = width == outWidth_ && height == outHeight_;
+    if (!sameSize || !ConvertPixels(planes, lines, format, width, height, top, step, kind_->pixFmt)) {
+      hr = Scale(planes, lines, format, width, height, dst, top, step);
+      if (FAILED(hr)) return hr;
     }
 
     TAV_TRACE("deliver %lld-%lld", (long long)start, (long long)stop);

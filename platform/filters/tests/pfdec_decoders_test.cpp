@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <set>
 #include <vector>
 
 #include "media/contract/uuids.h"
@@ -86,6 +87,37 @@ TEST_F(filters_Decoders, AviDecompressor_DecodesXvidToRgb32_WithEveryFrameTimed)
   EXPECT_TRUE(c.sink->samples[0].discontinuity);
   for (size_t i = 1; i < c.sink->samples.size(); ++i)
     EXPECT_GT(c.sink->samples[i].start, c.sink->samples[i - 1].start) << "frame " << i;
+  Disconnect(c);
+}
+
+// Decoded pictures go into the connection's few buffers over and over, and a second run
+// on the same connection finds the same memory: nothing frame-sized is made per frame or
+// per run.
+TEST_F(filters_Decoders, DecoderOutput_ComesInTheSamePooledBuffers_RunAfterRun) {
+  const std::string avi =
+      MakeMovie("xvid_pool.avi", "-f lavfi -i testsrc=size=160x120:rate=10:duration=4 -c:v mpeg4 -vtag XVID");
+  CMediaType mt;
+  std::vector<Packet> packets;
+  ASSERT_TRUE(ReadStream(avi, true, &mt, &packets));
+  Chain c;
+  Connect(c, mt, CLSID_AVIDec, MEDIASUBTYPE_RGB32);
+  ComPtr<IMemAllocator> allocator;
+  ASSERT_EQ(c.sink->Pin()->GetAllocator(&allocator), S_OK);
+  ALLOCATOR_PROPERTIES props{};
+  ASSERT_EQ(allocator->GetProperties(&props), S_OK);
+
+  std::set<const BYTE*> first;
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    c.sink->samples.clear();
+    ASSERT_EQ(PushAll(c.source.Get(), {c.filter.Get(), c.sink.Get()}, packets), S_OK);
+    ASSERT_GE(c.sink->samples.size(), 35u);
+    std::set<const BYTE*> seen;
+    for (const Received& r : c.sink->samples) seen.insert(r.buffer);
+    EXPECT_LE(seen.size(), size_t(props.cBuffers));
+    if (run == 0) first = seen;
+    else for (const BYTE* b : seen) EXPECT_TRUE(first.count(b)) << "a buffer the first run did not use";
+  }
   Disconnect(c);
 }
 

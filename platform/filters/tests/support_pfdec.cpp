@@ -149,6 +149,7 @@ STDMETHODIMP CollectPin::Receive(IMediaSample* s) {
   BYTE* d = nullptr;
   s->GetPointer(&d);
   r.data.assign(d, d + s->GetActualDataLength());
+  r.buffer = d;
   s->GetTime(&r.start, &r.stop);
   r.discontinuity = s->IsDiscontinuity() == S_OK;
   sink_->samples.push_back(std::move(r));

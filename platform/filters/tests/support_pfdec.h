@@ -57,6 +57,7 @@ class PushSource final : public CBaseFilter {
 
 struct Received {
   std::vector<BYTE> data;
+  const BYTE* buffer = nullptr;  // the sample's memory, to see buffers come round again
   REFERENCE_TIME start = 0, stop = 0;
   bool discontinuity = false;
 };

@@ -78,7 +78,8 @@ TEST(Install, DebianPackageHoldsTheDesktopFilesAndDeclaresDependencies) {
                            "./usr/share/man/man1/tavrion-convert.1.gz"})
     EXPECT_NE(files.find(file), std::string::npos) << file << " missing from\n" << files;
   const std::string depends = tavtest::Capture("dpkg-deb -f " + Quote(deb) + " Depends");
-  for (const char* package : {"libqt6widgets6", "libqt6svg6", "libavcodec59", "libpcre3", "shared-mime-info"})
+  for (const char* package :
+       {"libqt6widgets6", "libqt6svg6", "libavcodec59", "libyuv0", "libpcre3", "shared-mime-info"})
     EXPECT_NE(depends.find(package), std::string::npos) << package << " not in " << depends;
 }
 
