@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
@@ -14,6 +15,8 @@
 #include <fstream>
 
 #include "converter/engine/conversionrun.h"
+#include "converter/ui/app/mainframe.h"
+#include "converter/ui/form/formview.h"
 #include "converter/ui/form/tests/formfixture.h"
 #include "tests/support/testenv.h"
 #include "ui_tavrionconverterview.h"
@@ -355,6 +358,74 @@ TEST_F(FormTest, SaveCloseReopen_BringsBackTheBatch) {
   SelectRow(doc_->GetAt(1));
   EXPECT_EQ(ui->frameSizeCombo->currentText().toStdString(), "640 x 480");
   EXPECT_EQ(ui->screenSizeCombo->currentText().toStdString(), "Crop");
+}
+
+TEST_F(FormTest, InTheFrame_TitleShowsRunProgress_AndEveryControlSaysWhatItDoes) {
+  // The form as the application installs it, in the main frame.
+  view_.reset();
+  ui::CMainFrame frame;
+  const ui::FormView form = MakeFormView(*doc_, &frame);
+  auto* view = qobject_cast<CTavrionConverterView*>(form.widget);
+  ASSERT_TRUE(view);
+  frame.SetView(form.widget);
+  form.initialUpdate();
+  frame.show();
+  const QString plain = frame.windowTitle();
+  EXPECT_EQ(plain.toStdString(), "Tavrion Converter");
+
+  const std::string movie = Movie("title.avi", 10, 320, 240);
+  doc_->UpdateAllViews(kHintMovieOpened, nullptr, &movie);
+  ASSERT_EQ(doc_->GetCount(), 1u);
+  auto* ui = view->Form();
+
+  // Status-bar texts and tooltips: every control that does something has both, from the
+  // string table; the output folder's tooltip is the folder.
+  EXPECT_EQ(ui->breakButton->toolTip().toStdString(),
+            "Break conversion. Unfinished output file will be stored as valid movie file.");
+  EXPECT_EQ(ui->breakButton->statusTip(), ui->breakButton->toolTip());
+  for (QWidget* w : std::initializer_list<QWidget*>{
+           view->List(), ui->removeAfterCheck, ui->useSubtitlesCheck, ui->subtitleFileLabel, ui->subtitleFileEdit,
+           ui->subtitleBrowseButton, ui->languageCombo, ui->subtitleSizeCombo, ui->outputFolderBrowseButton,
+           ui->outputNameEdit, ui->runButton, ui->videoHost, ui->positionSlider, ui->playButton, ui->stopButton,
+           ui->outputFormatCombo, ui->frameSizeCombo, ui->frameRateCombo, ui->screenSizeCombo, ui->splitCombo,
+           ui->fileProgress, ui->totalProgress}) {
+    EXPECT_FALSE(w->statusTip().isEmpty()) << w->objectName().toStdString();
+    EXPECT_FALSE(w->toolTip().isEmpty()) << w->objectName().toStdString();
+    EXPECT_LE(w->toolTip().size(), 80) << w->objectName().toStdString();
+  }
+  EXPECT_EQ(ui->subtitleFileLabel->statusTip(), ui->subtitleFileEdit->statusTip());
+  EXPECT_EQ(ui->outputFolderEdit->toolTip().toStdString(), doc_->GetAt(0)->OutputPath().Folder());
+  EXPECT_FALSE(ui->outputFolderEdit->statusTip().isEmpty());
+  // The batch commands of the File menu come from the string table with their prompts.
+  for (const char* text : {"Move &up", "Move &down", "&Modify source..."}) {
+    QAction* found = nullptr;
+    for (QAction* a : frame.findChildren<QAction*>())
+      if (a->text() == QString::fromUtf8(text)) found = a;
+    ASSERT_TRUE(found) << text;
+    EXPECT_FALSE(found->statusTip().isEmpty()) << text;
+  }
+
+  // During a run the title leads with the total progress, and is plain again after it.
+  const QString convertTip = ui->runButton->statusTip();
+  view->RunCommand(IDC_CONVERT);
+  ASSERT_TRUE(doc_->IsConverting());
+  EXPECT_NE(ui->runButton->statusTip(), convertTip) << "the button's texts follow its command";
+  const QRegularExpression progress("^(\\d+)% - Tavrion Converter$");
+  int shown = -1;
+  ASSERT_TRUE(Eventually(
+      [&] {
+        const QRegularExpressionMatch m = progress.match(frame.windowTitle());
+        if (m.hasMatch()) shown = m.captured(1).toInt();
+        return shown > 0 || !doc_->IsConverting();
+      },
+      60000))
+      << frame.windowTitle().toStdString();
+  EXPECT_GT(shown, 0) << "no progress in the title before the run ended";
+  EXPECT_LE(shown, 100);
+  ASSERT_TRUE(Eventually([&] { return !doc_->IsConverting(); }, 120000));
+  Pump(100);
+  EXPECT_EQ(frame.windowTitle(), plain);
+  EXPECT_EQ(ui->runButton->statusTip(), convertTip);
 }
 
 }  // namespace
