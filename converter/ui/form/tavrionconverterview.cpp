@@ -147,8 +147,16 @@ void CTavrionConverterView::OnInitialUpdate() {
   ClosePreview();
   FillList();
   CConvertOrder* single = doc_.GetSingleSelected();
-  if (single) OpenPreview(single, false);
-  else ClosePreview();
+  if (single && OpenPreview(single, false)) {
+    // Only the probe tells whether the movie can seek, which the split setting needs: shown
+    // before it, a saved split size read as "unlimited" and the next save lost it.
+    const bool oldSync = syncListSelection_;
+    syncListSelection_ = false;
+    UpdateData(false);
+    syncListSelection_ = oldSync;
+  } else if (!single) {
+    ClosePreview();
+  }
 }
 
 void CTavrionConverterView::SetUpControls() {

@@ -17,6 +17,7 @@
 #include "converter/engine/conversionrun.h"
 #include "converter/ui/app/mainframe.h"
 #include "converter/ui/form/formview.h"
+#include "converter/ui/player/customslider.h"
 #include "converter/ui/form/tests/formfixture.h"
 #include "tests/support/testenv.h"
 #include "ui_tavrionconverterview.h"
@@ -200,14 +201,27 @@ TEST_F(FormTest, Convert_ThreeMovies_WithTrimPauseResumeAndStatus) {
   CConvertOrder* trimmed = doc_->GetAt(1);
   SelectRow(trimmed);
   ASSERT_EQ(view_->Previewed(), trimmed);
-  // The trim points as the slider's markers set them in the player.
-  ASSERT_EQ(view_->Player().SetPoints(1 * kSecond, 3 * kSecond), S_OK);
+  auto* ui = view_->Form();
+  // The trim points set by dragging the slider's markers to a quarter and three quarters.
+  auto* slider = ui->positionSlider;
+  ASSERT_TRUE(slider->isEnabled());
+  auto drag = [slider](ui::CCustomSlider::Part marker, int from, int to) {
+    const int y = slider->MarkerRect(marker).center().y();
+    QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(slider->XOf(from), y));
+    QTest::mouseMove(slider, QPoint(slider->XOf(to), y));
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(slider->XOf(to), y));
+  };
+  drag(ui::CCustomSlider::Part::kStartMarker, 0, 250);
+  drag(ui::CCustomSlider::Part::kEndMarker, 1000, 750);
+  // A pixel is worth about two slider values.
+  EXPECT_NEAR(slider->SelStart(), 250, 3);
+  EXPECT_NEAR(slider->SelEnd(), 750, 3);
   view_->UpdateData(true);
   REFERENCE_TIME s = 0, t = 0;
   ASSERT_TRUE(trimmed->GetTrimPoints(&s, &t));
-  EXPECT_EQ(t - s, 2 * kSecond);
+  EXPECT_NEAR(double(s) / kSecond, 1.0, 0.05);
+  EXPECT_NEAR(double(t - s) / kSecond, 2.0, 0.05);
 
-  auto* ui = view_->Form();
   EXPECT_EQ(ui->runButton->text().toStdString(), "&Convert");
   QSignalSpy progress(view_.get(), &CTavrionConverterView::totalProgressChanged);
   Pump(100);  // an idle update enables the button
@@ -228,7 +242,13 @@ TEST_F(FormTest, Convert_ThreeMovies_WithTrimPauseResumeAndStatus) {
   EXPECT_EQ(ui->runButton->text().toStdString(), "&Resume");
   EXPECT_TRUE(view_->Run()->IsPaused());
   view_->UpdateDialogControls();
+  // Paused: Resume and Break, nothing else.
   EXPECT_TRUE(ui->runButton->isEnabled());
+  EXPECT_TRUE(ui->breakButton->isEnabled());
+  EXPECT_FALSE(ui->frameSizeCombo->isEnabled());
+  EXPECT_FALSE(ui->positionSlider->isEnabled());
+  EXPECT_FALSE(view_->IsCommandEnabled(ID_ADD_FILES));
+  EXPECT_FALSE(view_->IsCommandEnabled(IDC_PAUSE_RUN));
   Pump(200);
   QTest::mouseClick(ui->runButton, Qt::LeftButton);
   EXPECT_EQ(ui->runButton->text().toStdString(), "&Pause");
@@ -341,11 +361,27 @@ TEST_F(FormTest, DroppedFilesAndFolders_AddMoviesSelectingTheLast) {
 }
 
 TEST_F(FormTest, SaveCloseReopen_BringsBackTheBatch) {
-  AddThroughDialog({Movie("s1.avi", 1), Movie("s2.avi", 1, 192, 108)});
+  const std::string first = Movie("s1.avi", 2), second = Movie("s2.avi", 4, 192, 108);
+  const std::string sami = SamiFile("s2.smi");
+  AddThroughDialog({first, second});
+  ASSERT_EQ(doc_->GetCount(), 2u);
+  doc_->GetAt(0)->SetChecked(false);
+  CConvertOrder* e = doc_->GetAt(1);
+  ASSERT_EQ(doc_->GetSingleSelected(), e);
   auto* ui = view_->Form();
+  // Every setting of the entry, as the user makes them in the form.
   ui->frameSizeCombo->setCurrentIndex(1);
+  ui->frameRateCombo->setCurrentIndex(0);
   ui->screenSizeCombo->setCurrentIndex(1);
+  ui->splitCombo->setCurrentIndex(3);
+  ASSERT_EQ(ui->subtitleFileEdit->text().toStdString(), "s2.smi");
+  ui->languageCombo->setCurrentIndex(1);
+  ui->subtitleSizeCombo->setCurrentIndex(ui->subtitleSizeCombo->findText("Smaller"));
+  ui->outputFolderEdit->setText(QString::fromStdString(dir_ + "/out"));
+  ui->outputNameEdit->setText("renamed");
+  ASSERT_EQ(view_->Player().SetPoints(1 * kSecond, 3 * kSecond), S_OK);
   view_->UpdateData(true);
+  const std::string language = e->GetSubtitleLanguage();
   const std::string batch = dir_ + "/batch.tvc";
   std::string error;
   ASSERT_TRUE(doc_->OnSaveDocument(batch, &error)) << error;
@@ -355,9 +391,31 @@ TEST_F(FormTest, SaveCloseReopen_BringsBackTheBatch) {
   ASSERT_TRUE(doc_->OnOpenDocument(batch, &error)) << error;
   view_->OnInitialUpdate();
   ASSERT_EQ(view_->List()->Model()->rowCount(), 2);
-  SelectRow(doc_->GetAt(1));
+  EXPECT_FALSE(doc_->GetAt(0)->IsChecked());
+  EXPECT_FALSE(view_->List()->IsRowChecked(0));
+  EXPECT_TRUE(view_->List()->IsRowChecked(1));
+  CConvertOrder* back = doc_->GetAt(1);
+  SelectRow(back);
   EXPECT_EQ(ui->frameSizeCombo->currentText().toStdString(), "640 x 480");
+  EXPECT_EQ(ui->frameRateCombo->currentText().toStdString(), "15 fps");
   EXPECT_EQ(ui->screenSizeCombo->currentText().toStdString(), "Crop");
+  EXPECT_EQ(ui->splitCombo->currentText().toStdString(), "128 M");
+  EXPECT_EQ(ui->subtitleFileEdit->text().toStdString(), "s2.smi");
+  EXPECT_EQ(ui->languageCombo->currentData().toString().toStdString(), language);
+  EXPECT_EQ(ui->subtitleSizeCombo->currentText().toStdString(), "Smaller");
+  EXPECT_EQ(ui->outputFolderEdit->text().toStdString(), dir_ + "/out/");
+  EXPECT_EQ(ui->outputNameEdit->text().toStdString(), "renamed");
+  EXPECT_EQ(back->SubtitlePath().Full(), sami);
+  REFERENCE_TIME start = -1, end = -1;
+  ASSERT_TRUE(back->GetTrimPoints(&start, &end));
+  EXPECT_EQ(start, 1 * kSecond);
+  EXPECT_EQ(end, 3 * kSecond);
+  // The preview opens with the markers at the saved points.
+  ASSERT_EQ(view_->Previewed(), back);
+  REFERENCE_TIME duration = 0;
+  ASSERT_EQ(view_->Player().GetDuration(&duration), S_OK);
+  EXPECT_NEAR(ui->positionSlider->SelStart(), 1000.0 * kSecond / double(duration), 1);
+  EXPECT_NEAR(ui->positionSlider->SelEnd(), 3000.0 * kSecond / double(duration), 1);
 }
 
 TEST_F(FormTest, InTheFrame_TitleShowsRunProgress_AndEveryControlSaysWhatItDoes) {
