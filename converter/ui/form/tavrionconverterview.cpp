@@ -467,8 +467,8 @@ void CTavrionConverterView::UpdateDialogControls() {
   ui_->playButton->setEnabled(IsCommandEnabled(ID_PLAY));
   // The play button pauses while the preview plays, and says so.
   const UINT playCommand = player_->GetState() == PlayerCore::kRunning ? ID_PAUSE_PREVIEW : ID_PLAY;
-  if (ui_->playButton->property("controlId").toUInt() != playCommand) {
-    ui_->playButton->setProperty("controlId", playCommand);
+  if (playButtonTexts_ != playCommand) {
+    playButtonTexts_ = playCommand;
     SetControlTexts(ui_->playButton, playCommand);
   }
   ui_->stopButton->setEnabled(!converting && previewed_);
