@@ -284,6 +284,11 @@ void CConvertOrder::SetProbeResult(HRESULT hr, const MediaTypeValue& mediaType, 
 }
 
 std::string CConvertOrder::GetStatusText() const {
+  // A file without video failed for a reason of its own, whether the probe or the run
+  // found it: no codec to install would help.
+  if ((probeError_ || state_ == kError) && resultCode_ == TAV_E_NO_VIDEO) return res::Text(res::IDS_STATUS_NO_VIDEO);
+  if ((probeError_ || state_ == kError) && resultCode_ == TAV_E_COVER_ONLY)
+    return res::Text(res::IDS_STATUS_COVER_ONLY);
   if (!probeError_) {
     if (playState_ == kPlaying) return res::Text(res::IDS_STATUS_PLAYING);
     if (playState_ == kPaused) return res::Text(res::IDS_STATUS_PAUSED);

@@ -254,8 +254,22 @@ HRESULT FilterGraphBuilder::AddSourceAndRender(const std::string& path) {
   const std::u16string name = u"Source: " + wide;
   c.Check(graph_->AddSourceFilter(wide.c_str(), name.c_str(), &source));
   c.ClearContext();
-  if (!RenderOutputs(source.Get())) c.Check(E_FAIL);
+  // A file that has no video fails here with that reason rather than with the codec of
+  // whatever stream could not be rendered: a song is not a movie with a missing decoder.
+  const bool wantsVideo = wantedMajorType_ == MEDIATYPE_Video;
+  bool rendered = false;
+  try {
+    rendered = RenderOutputs(source.Get());
+  } catch (const HRChecker&) {
+    if (wantsVideo) RefuseWithoutVideo(path);
+    throw;
+  }
+  if (!rendered) {
+    if (wantsVideo) RefuseWithoutVideo(path);
+    c.Check(E_FAIL);
+  }
   sources_.push_back(source);
+  if (wantsVideo && FirstVideoStreamType().majortype != MEDIATYPE_Video) RefuseWithoutVideo(path);
   if (!conversionMode_) FinishGraph(false);
   built_ = true;
   return S_OK;
@@ -300,6 +314,72 @@ void FilterGraphBuilder::FinishGraph(bool runWithoutClock) {
   LONGLONG duration = 0;
   c.Check(seeking_->GetDuration(&duration));
   if (duration == 0) c.Check(VFW_E_UNSUPPORTED_VIDEO);
+}
+
+void FilterGraphBuilder::RefuseWithoutVideo(const std::string& path) {
+  const HRESULT reason = MissingVideoReason(path);
+  if (reason == S_OK) return;
+  checker_ = HRChecker();
+  checker_.Check(reason);
+}
+
+HRESULT FilterGraphBuilder::MissingVideoReason(const std::string& path) const {
+  // The file is opened again in a graph of its own, parsed as far as its streams' types
+  // and no further: no decoder is needed to see what the file holds.
+  ComPtr<IGraphBuilder> scratch;
+  if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, &scratch)) || !scratch) return S_OK;
+  std::vector<ComPtr<IBaseFilter>> filters;
+  const auto cleanUp = [&] {
+    for (auto& f : filters) scratch->RemoveFilter(f.Get());
+  };
+  ComPtr<IBaseFilter> source;
+  const std::u16string wide = Utf8ToUtf16(path);
+  if (FAILED(scratch->AddSourceFilter(wide.c_str(), u"Source", &source)) || !source) return S_OK;
+  filters.push_back(source);
+  bool soundOnlyContainer = false;
+  for (auto& pin : PinsOf(source.Get(), PINDIR_OUTPUT)) {
+    PinTypes types(pin.Get());
+    if (types.types.empty() || types.types.front()->majortype != MEDIATYPE_Stream) continue;
+    const AM_MEDIA_TYPE& mt = *types.types.front();
+    const GUID& s = mt.subtype;
+    if (s == MEDIASUBTYPE_WAVE || s == MEDIASUBTYPE_AU || s == MEDIASUBTYPE_AIFF) soundOnlyContainer = true;
+    const CLSID* parser = s == MEDIASUBTYPE_Avi ? &CLSID_AviSplitter
+                          : s == MEDIASUBTYPE_MPEG1System || s == MEDIASUBTYPE_MPEG1VideoCD ||
+                                    s == MEDIASUBTYPE_MPEG1Video || s == MEDIASUBTYPE_MPEG1Audio
+                              ? &CLSID_MPEG1Splitter
+                              : nullptr;
+    ComPtr<IBaseFilter> filter;
+    if (!parser || FAILED(CoCreateInstance(*parser, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                           filter.AsVoidOut())) ||
+        !filter || FAILED(scratch->AddFilter(filter.Get(), u"Parser")))
+      continue;
+    filters.push_back(filter);
+    auto inputs = PinsOf(filter.Get(), PINDIR_INPUT);
+    if (!inputs.empty()) scratch->ConnectDirect(pin.Get(), inputs[0].Get(), &mt);
+  }
+  bool sound = false;
+  LONG covers = 0;
+  for (auto& f : filters) {
+    for (auto& pin : PinsOf(f.Get(), PINDIR_OUTPUT)) {
+      PinTypes types(pin.Get());
+      for (const AM_MEDIA_TYPE* t : types.types) {
+        if (t->majortype == MEDIATYPE_Video || t->majortype == MEDIATYPE_Interleaved) {
+          cleanUp();
+          return S_OK;
+        }
+        if (t->majortype == MEDIATYPE_Audio) sound = true;
+      }
+    }
+    if (auto bag = f.As<IPropertyBag>()) {
+      VARIANT v;
+      VariantInit(&v);
+      if (SUCCEEDED(bag->Read(u"CoverPictures", &v, nullptr)) && v.vt == VT_I4 && v.lVal > 0) covers += v.lVal;
+      VariantClear(&v);
+    }
+  }
+  cleanUp();
+  if (covers > 0) return TAV_E_COVER_ONLY;
+  return sound || soundOnlyContainer ? TAV_E_NO_VIDEO : S_OK;
 }
 
 // The type of the first video stream downstream of the sources (the connection type, or the

@@ -127,6 +127,12 @@ class FilterGraphBuilder : public ConversionGraphSeam {
   void RemoveFilter(IBaseFilter* filter);
   void DropPending(IPin* pin);
   MediaTypeValue FirstVideoStreamType() const;
+  // Why a file gives no video: TAV_E_COVER_ONLY when its only picture is a cover image,
+  // TAV_E_NO_VIDEO when it holds sound and nothing to see; S_OK when it has video or
+  // cannot be told apart from a file this platform cannot read.
+  HRESULT MissingVideoReason(const std::string& path) const;
+  // Throws that reason, when there is one, instead of the failure at hand.
+  void RefuseWithoutVideo(const std::string& path);
 
   // Graph objects, made by Init.
   ComPtr<IGraphBuilder> graph_;

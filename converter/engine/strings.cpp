@@ -40,7 +40,6 @@ constexpr Entry kBuiltin[] = {
     {IDS_STATUS_READY, "Ready"},
     {IDS_STATUS_CONVERTING, "Converting"},
     {IDS_STATUS_CONVERTED, "Converted"},
-    {IDS_STATUS_SUBTITLES_READ_AS, "%1 (subtitles read as %2)"},
     {IDS_STATUS_INTERRUPTED, "Interrupted"},
     {IDS_STATUS_INTERRUPTED_AT, "Interrupted at %1"},
     {IDS_STATUS_ERROR, "Error"},
@@ -56,6 +55,9 @@ constexpr Entry kBuiltin[] = {
     {IDS_CODEC_AC3, "AC3"},
     {IDS_CODEC_PCM, "PCM"},
     {IDS_TIME_UNKNOWN, "--:--"},
+    {IDS_STATUS_SUBTITLES_READ_AS, "%1 (subtitles read as %2)"},
+    {IDS_STATUS_NO_VIDEO, "The file has no video to convert."},
+    {IDS_STATUS_COVER_ONLY, "The file's only picture is a still cover image; there is no video to convert."},
 
     {IDS_FORMAT_ITEMS, "Video for Merolan camera"},
     {IDS_FRAMESIZE_ITEMS, "320 x 240|640 x 480"},
@@ -123,6 +125,9 @@ constexpr Entry kBuiltin[] = {
      "After installing the codec, please reinstall Tavrion Converter."},
     {IDS_NOTICE_CLOSE, "Close"},
     {IDS_NOTICE_DONT_SHOW, "Don't show this message again"},
+    {IDS_MENU_MOVE_UP, "Move &up"},
+    {IDS_MENU_MOVE_DOWN, "Move &down"},
+    {IDS_MENU_MODIFY_SOURCE, "&Modify source..."},
 
     {IDS_BATCH_OPEN_FAILED, "Cannot open the batch file %1.\n%2"},
     {IDS_BATCH_SAVE_FAILED, "Cannot save the batch file %1.\n%2"},
@@ -171,9 +176,48 @@ constexpr Entry kBuiltin[] = {
     {IDS_PLATFORM_FAILED, "The media platform could not be started."},
     {IDS_NOT_OPENABLE, "%1\nThis is neither a batch file (.tvc) nor a movie file."},
 
+    {IDC_BATCH_LIST, "Movies to convert; only checked movies take part in the conversion\nMovies to convert"},
+    {IDC_SUBTITLE_FILE, "Subtitle file whose captions are burned into the picture\nSubtitle file"},
+    {IDC_BROWSE_SUBTITLES, "Choose a subtitle file for the selected movie\nChoose subtitle file"},
+    {IDC_OUTPUT_FOLDER, "Folder the converted movie is written to\nOutput folder"},
+    {IDC_BROWSE_FOLDER, "Choose the folder for the converted movie\nChoose output folder"},
+    {IDC_OUTPUT_NAME, "Name of the converted movie, without extension\nOutput file name"},
+    {IDC_VIDEO_WINDOW, "Preview of the selected movie, and the picture being converted during conversion\nPreview"},
+    {IDC_POSITION_SLIDER, "Position in the movie. Drag the markers below it to set start and end points\nPosition"},
+    {IDC_FRAME_SIZE, "Picture size of the converted movie\nFrame size"},
+    {IDC_FRAME_RATE, "Frames per second of the converted movie\nFrame rate"},
+    {IDC_SPLIT_SIZE, "Split the converted movie into files of at most this size\nSplit by size"},
+    {IDC_FILE_STATUS, "Movie being converted\nCurrent file"},
+    {IDC_FILE_PROGRESS, "Progress of the movie being converted\nCurrent file progress"},
+    {IDC_TOTAL_PROGRESS, "Progress of the whole conversion\nTotal progress"},
+    {IDC_TOTAL_STATUS, "Number of the movie being converted\nTotal status"},
     {IDC_BREAK,
      "Break conversion. Unfinished output file will be stored as valid movie file.\n"
      "Break conversion. Unfinished output file will be stored as valid movie file."},
+    {IDC_CONVERT, "Convert the checked movies\nConvert"},
+    {IDC_PLAY_STATUS, "Position and length of the previewed movie\nPlay status"},
+    {IDC_OUTPUT_FORMAT, "Kind of movie to produce\nOutput format"},
+    {IDC_USE_SUBTITLES, "Burn the captions of a subtitle file into the picture\nUse subtitles"},
+    {IDC_PAUSE_RUN, "Pause the conversion\nPause"},
+    {IDC_SUBTITLE_SIZE, "Size of the captions\nSubtitle size"},
+    {IDC_SUBTITLE_LANGUAGE, "Language of the captions to burn in\nSubtitle language"},
+    {IDC_REMOVE_AFTER, "Remove each movie from the list once it is converted\nRemove after conversion"},
+    {IDC_ESTIMATED_SIZE, "Estimated size of the converted movie\nEstimated file size"},
+    {IDC_FILE_ELAPSED, "Time spent on the movie being converted\nElapsed time"},
+    {IDC_FILE_REMAINING, "Time left for the movie being converted\nRemaining time"},
+    {IDC_TOTAL_ELAPSED, "Time spent on the whole conversion\nTotal elapsed time"},
+    {IDC_TOTAL_REMAINING, "Time left for the whole conversion\nTotal remaining time"},
+    {IDC_RESUME_RUN, "Continue the paused conversion\nResume"},
+    {IDC_SCREEN_SIZE, "How the picture fills the frame: fit with black bars, crop or stretch\nScreen size"},
+    {ID_CMD_ADD_FILES, "Add movie files to the list\nAdd"},
+    {ID_CMD_MOVE_UP, "Move the selected movies up the list\nMove up"},
+    {ID_CMD_MOVE_DOWN, "Move the selected movies down the list\nMove down"},
+    {ID_CMD_PLAY, "Play the preview of the selected movies\nPlay"},
+    {ID_CMD_PAUSE_PREVIEW, "Pause the preview\nPause"},
+    {ID_CMD_STOP, "Stop the preview and go back to its start\nStop"},
+    {ID_CMD_REMOVE, "Remove the selected movies from the list\nRemove"},
+    {ID_CMD_MODIFY_SOURCE, "Choose another source file for the selected movie\nModify source"},
+    {ID_CMD_PROPERTIES, "Show the properties of the selected movie's file\nProperties"},
 };
 
 // Guards the translation; texts handed out stay valid until the next SetTranslation.
@@ -181,6 +225,11 @@ std::mutex gLock;
 std::map<UINT, std::string> gTranslation;  // guarded by gLock
 
 const std::string kEmpty;
+
+// FindBuiltin searches the table by halves.
+static_assert(std::is_sorted(std::begin(kBuiltin), std::end(kBuiltin),
+                             [](const Entry& a, const Entry& b) { return a.id < b.id; }),
+              "the built-in string table must be sorted by id");
 
 const Entry* FindBuiltin(UINT id) {
   auto it = std::lower_bound(std::begin(kBuiltin), std::end(kBuiltin), id,

@@ -57,6 +57,8 @@ enum StringId : UINT {
   IDS_CODEC_PCM,              // "PCM"
   IDS_TIME_UNKNOWN,           // "--:--"
   IDS_STATUS_SUBTITLES_READ_AS,  // "%1 (subtitles read as %2)"
+  IDS_STATUS_NO_VIDEO,        // "The file has no video to convert."
+  IDS_STATUS_COVER_ONLY,      // "The file's only picture is a still cover image; ..."
 
   // Main form.
   IDS_FORMAT_ITEMS = 300,  // "Video for Merolan camera"
@@ -120,6 +122,9 @@ enum StringId : UINT {
   IDS_NOTICE_TEXT2,
   IDS_NOTICE_CLOSE,        // "Close"
   IDS_NOTICE_DONT_SHOW,    // "Don't show this message again"
+  IDS_MENU_MOVE_UP,        // "Move &up"
+  IDS_MENU_MOVE_DOWN,      // "Move &down"
+  IDS_MENU_MODIFY_SOURCE,  // "&Modify source..."
 
   // Batch files and files of entries.
   IDS_BATCH_OPEN_FAILED = 600,  // "Cannot open the batch file %1.\n%2"
@@ -169,8 +174,47 @@ enum StringId : UINT {
   IDS_PLATFORM_FAILED,     // "The media platform could not be started."
   IDS_NOT_OPENABLE,        // "%1\nThis is neither a batch file (.tvc) nor a movie file."
 
-  // Status-bar text and tooltip of controls, by control id.
+  // Status-bar text and tooltip of controls and commands, by control or command id.
+  IDC_BATCH_LIST = 1000,
+  IDC_SUBTITLE_FILE = 1001,
+  IDC_BROWSE_SUBTITLES = 1002,
+  IDC_OUTPUT_FOLDER = 1004,
+  IDC_BROWSE_FOLDER = 1005,
+  IDC_OUTPUT_NAME = 1006,
+  IDC_VIDEO_WINDOW = 1011,
+  IDC_POSITION_SLIDER = 1012,
+  IDC_FRAME_SIZE = 1015,
+  IDC_FRAME_RATE = 1018,
+  IDC_SPLIT_SIZE = 1020,
+  IDC_FILE_STATUS = 1025,
+  IDC_FILE_PROGRESS = 1026,
+  IDC_TOTAL_PROGRESS = 1027,
+  IDC_TOTAL_STATUS = 1028,
   IDC_BREAK = 1029,
+  IDC_CONVERT = 1030,
+  IDC_PLAY_STATUS = 1036,
+  IDC_OUTPUT_FORMAT = 1038,
+  IDC_USE_SUBTITLES = 1039,
+  IDC_PAUSE_RUN = 1040,
+  IDC_SUBTITLE_SIZE = 1041,
+  IDC_SUBTITLE_LANGUAGE = 1042,
+  IDC_REMOVE_AFTER = 1045,
+  IDC_ESTIMATED_SIZE = 1046,
+  IDC_FILE_ELAPSED = 1047,
+  IDC_FILE_REMAINING = 1048,
+  IDC_TOTAL_ELAPSED = 1049,
+  IDC_TOTAL_REMAINING = 1050,
+  IDC_RESUME_RUN = 1051,
+  IDC_SCREEN_SIZE = 1053,
+  ID_CMD_ADD_FILES = 32771,
+  ID_CMD_MOVE_UP = 32774,
+  ID_CMD_MOVE_DOWN = 32775,
+  ID_CMD_PLAY = 32776,
+  ID_CMD_PAUSE_PREVIEW = 32777,
+  ID_CMD_STOP = 32778,
+  ID_CMD_REMOVE = 32798,
+  ID_CMD_MODIFY_SOURCE = 32799,
+  ID_CMD_PROPERTIES = 32801,
 };
 
 // The text of id; an unknown id gives an empty string.

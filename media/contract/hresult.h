@@ -134,6 +134,10 @@ constexpr HRESULT DISP_E_ARRAYISLOCKED = TAV_HR(0x8002000D);
 constexpr HRESULT CO_E_OBJNOTREG = TAV_HR(0x800401FB);
 // The subtitle source's "file cannot be loaded".
 constexpr HRESULT TAV_E_SUBTITLE_LOAD = TAV_HR(0x80040301);
+// The converter's graph builder: the file holds no video stream at all, or only a still
+// cover picture (album art) besides its sound.
+constexpr HRESULT TAV_E_NO_VIDEO = TAV_HR(0x80040302);
+constexpr HRESULT TAV_E_COVER_ONLY = TAV_HR(0x80040303);
 
 // Streaming framework. Every VFW_ code needs its text in platform/runtime/errortext.cpp
 // (a runtime test reads this header and checks).

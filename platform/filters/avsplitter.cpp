@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "media/contract/codepage.h"
 #include "platform/streaming/base/trace.h"
@@ -202,6 +203,7 @@ CAvSplitter::~CAvSplitter() {
 STDMETHODIMP CAvSplitter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   if (riid == IID_IFileSourceFilter && !kind_.pull) return GetInterface(static_cast<IFileSourceFilter*>(this), ppv);
+  if (riid == IID_IPropertyBag) return GetInterface(static_cast<IPropertyBag*>(this), ppv);
   return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -233,7 +235,11 @@ HRESULT CAvSplitter::OpenLocked(std::unique_ptr<ByteSource> source, const GUID& 
   HRESULT hr = demuxer->Open(source.get(), format);
   if (FAILED(hr)) return hr;
   int video = 0, audio = 0, subtitle = 0, data = 0;
+  int covers = 0;
   for (int i = 0; i < demuxer->StreamCount(); ++i) {
+    const AVStream* stream = demuxer->Stream(i);
+    if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && (stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
+      ++covers;
     CMediaType mt;
     if (FAILED(MediaTypeForStream(demuxer->Stream(i), kind_.mpegTypes, &mt))) continue;
     char name[32];
@@ -265,6 +271,7 @@ HRESULT CAvSplitter::OpenLocked(std::unique_ptr<ByteSource> source, const GUID& 
   if (outputs_.empty()) return VFW_E_INVALID_FILE_FORMAT;
   source_ = std::move(source);
   demuxer_ = std::move(demuxer);
+  coverPictures_ = covers;
   CAutoLock positions(&positionLock_);
   duration_ = demuxer_->Duration();
   start_ = seekTarget_ = 0;
@@ -287,7 +294,20 @@ void CAvSplitter::CloseLocked() {
   outputs_.clear();
   demuxer_.reset();
   source_.reset();
+  coverPictures_ = 0;
 }
+
+STDMETHODIMP CAvSplitter::Read(LPCOLESTR name, VARIANT* var, IErrorLog*) {
+  if (!name || !var) return E_POINTER;
+  if (std::u16string_view(name) != u"CoverPictures") return E_INVALIDARG;
+  CAutoLock lock(&lock_);
+  VariantInit(var);
+  var->vt = VT_I4;
+  var->lVal = coverPictures_;
+  return S_OK;
+}
+
+STDMETHODIMP CAvSplitter::Write(LPCOLESTR, VARIANT*) { return E_NOTIMPL; }
 
 STDMETHODIMP CAvSplitter::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE*) {
   if (!fileName) return E_POINTER;

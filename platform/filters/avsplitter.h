@@ -106,7 +106,10 @@ class CAvOutputPin final : public CBaseOutputPin, public IMediaSeeking {
   CMediaType type_;   // the one type the pin offers
 };
 
-class CAvSplitter : public CBaseFilter, public IFileSourceFilter {
+// Besides its pins the filter answers IPropertyBag with what it found in the file and
+// gives no pin: "CoverPictures" (VT_I4) counts the still cover pictures (album art, a
+// poster), so that a graph builder can tell a song with its art from a movie.
+class CAvSplitter : public CBaseFilter, public IFileSourceFilter, public IPropertyBag {
  public:
   CAvSplitter(const SplitterKind& kind, LPUNKNOWN outer, HRESULT* phr);
   ~CAvSplitter() override;
@@ -122,6 +125,10 @@ class CAvSplitter : public CBaseFilter, public IFileSourceFilter {
   // IFileSourceFilter (sources only).
   STDMETHODIMP Load(LPCOLESTR fileName, const AM_MEDIA_TYPE* mt) override;
   STDMETHODIMP GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* mt) override;
+
+  // IPropertyBag (read only).
+  STDMETHODIMP Read(LPCOLESTR name, VARIANT* var, IErrorLog* log) override;
+  STDMETHODIMP Write(LPCOLESTR name, VARIANT* var) override;
 
   // Opens the demuxer over source and makes the output pins (filter lock held); subtype
   // is the input's stream subtype (GUID_NULL for a file).
@@ -174,6 +181,7 @@ class CAvSplitter : public CBaseFilter, public IFileSourceFilter {
   std::unique_ptr<ByteSource> source_;
   std::unique_ptr<AvDemuxer> demuxer_;
   std::u16string fileName_;
+  int coverPictures_ = 0;  // streams of the open file that are cover pictures
   // Positions, guarded by positionLock_.
   CCritSec positionLock_;
   REFERENCE_TIME start_ = 0;

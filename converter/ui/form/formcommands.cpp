@@ -164,6 +164,7 @@ void CTavrionConverterView::OnContextMenu(const QPoint& globalPos, bool onRow) {
   QMenu menu(this);
   auto add = [&](UINT textId, int command) {
     QAction* a = menu.addAction(Q(res::Text(textId)));
+    a->setStatusTip(Q(res::Text(UINT(command))).section(QLatin1Char('\n'), 0, 0));
     a->setEnabled(IsCommandEnabled(command));
     connect(a, &QAction::triggered, this, [this, command] { RunCommand(command); });
   };
@@ -204,6 +205,11 @@ ConversionRun* CTavrionConverterView::EnsureRun() {
 void CTavrionConverterView::SetRunButton(int command) {
   runButtonCommand_ = command;
   ui_->runButton->SetState(UINT(command));
+  // The button's texts are those of the command it shows.
+  const QString text = Q(res::Text(UINT(command)));
+  const qsizetype br = text.indexOf('\n');
+  ui_->runButton->setStatusTip(br < 0 ? text : text.left(br));
+  ui_->runButton->setToolTip(br < 0 ? QString() : text.mid(br + 1));
   EnableRunControls();
 }
 
@@ -216,15 +222,13 @@ void CTavrionConverterView::OnConvert() {
     if (!run) return;
     doc_.ResetAllStates();
     list_->RefreshAll();
-    titleBeforeRun_ = window()->windowTitle();
     run->StartConversion(player_);
   }
   if (doc_.IsConverting()) {
     fileRefresh_ = totalRefresh_ = 0;
     ui_->positionSlider->setEnabled(false);
     SetRunButton(IDC_PAUSE_RUN);
-  } else if (!titleBeforeRun_.isNull()) {
-    titleBeforeRun_ = QString();
+    emit totalProgressChanged(ui_->totalProgress->value());
   }
 }
 

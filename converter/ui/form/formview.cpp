@@ -5,6 +5,7 @@
 
 #include "converter/engine/strings.h"
 #include "converter/ui/app/mainframe.h"
+#include "converter/ui/controls/uitext.h"
 #include "converter/ui/form/tavrionconverterview.h"
 
 namespace tav {
@@ -26,19 +27,21 @@ void AddBatchCommands(ui::CMainFrame* frame, CTavrionConverterView* view) {
   QAction* before = at >= 0 && at + 1 < items.size() ? items[at + 1] : nullptr;
   const struct {
     int command;
-    QString text;
+    UINT textId;
   } commands[] = {
-      {ID_ADD_FILES, QString::fromStdString(res::Text(res::IDS_MENU_ADD))},
-      {ID_REMOVE, QString::fromStdString(res::Text(res::IDS_MENU_REMOVE))},
-      {ID_MOVE_UP, QObject::tr("Move &up")},
-      {ID_MOVE_DOWN, QObject::tr("Move &down")},
-      {ID_MODIFY_SOURCE, QObject::tr("&Modify source...")},
-      {ID_PROPERTIES, QString::fromStdString(res::Text(res::IDS_MENU_PROPERTIES))},
+      {ID_ADD_FILES, res::IDS_MENU_ADD},
+      {ID_REMOVE, res::IDS_MENU_REMOVE},
+      {ID_MOVE_UP, res::IDS_MENU_MOVE_UP},
+      {ID_MOVE_DOWN, res::IDS_MENU_MOVE_DOWN},
+      {ID_MODIFY_SOURCE, res::IDS_MENU_MODIFY_SOURCE},
+      {ID_PROPERTIES, res::IDS_MENU_PROPERTIES},
   };
   file->insertSeparator(before);
   std::vector<std::pair<QAction*, int>> added;
   for (const auto& c : commands) {
-    auto* a = new QAction(c.text, file);
+    auto* a = new QAction(QString::fromStdString(res::Text(c.textId)), file);
+    // The command's own string gives its status-bar text, as for the frame's commands.
+    ui::ApplyControlTexts(a, UINT(c.command));
     file->insertAction(before, a);
     const int command = c.command;
     QObject::connect(a, &QAction::triggered, view, [view, command] { view->RunCommand(command); });

@@ -89,6 +89,14 @@ int AnchorFlags(int controlId) {
   }
 }
 
+// A control's string "status-bar text\ntooltip" (a tooltip of at most 80 characters).
+void SetControlTexts(QWidget* w, UINT id) {
+  const QString text = Q(res::Text(id));
+  const qsizetype br = text.indexOf('\n');
+  w->setStatusTip(br < 0 ? text : text.left(br));
+  w->setToolTip(br < 0 ? QString() : text.mid(br + 1).left(kTooltipMaxChars));
+}
+
 void FillCombo(QComboBox* combo, UINT itemsId) {
   combo->clear();
   for (const std::string& item : res::SplitItems(res::Text(itemsId))) combo->addItem(Q(item));
@@ -139,8 +147,16 @@ void CTavrionConverterView::OnInitialUpdate() {
   ClosePreview();
   FillList();
   CConvertOrder* single = doc_.GetSingleSelected();
-  if (single) OpenPreview(single, false);
-  else ClosePreview();
+  if (single && OpenPreview(single, false)) {
+    // Only the probe tells whether the movie can seek, which the split setting needs: shown
+    // before it, a saved split size read as "unlimited" and the next save lost it.
+    const bool oldSync = syncListSelection_;
+    syncListSelection_ = false;
+    UpdateData(false);
+    syncListSelection_ = oldSync;
+  } else if (!single) {
+    ClosePreview();
+  }
 }
 
 void CTavrionConverterView::SetUpControls() {
@@ -179,15 +195,21 @@ void CTavrionConverterView::SetUpControls() {
   SetRunButton(IDC_CONVERT);
   ui_->videoHost->ShowStill(nullptr);
 
-  // Status-bar text and tooltip of each control with a string of its own id.
+  // Status-bar text and tooltip of each control with a string of its own id; a label
+  // speaks for the control it names.
   for (QWidget* w : findChildren<QWidget*>()) {
     const QVariant id = w->property("controlId");
-    if (!id.isValid() || !res::Has(id.toUInt())) continue;
-    const QString text = Q(res::Text(id.toUInt()));
-    const qsizetype br = text.indexOf('\n');
-    w->setStatusTip(br < 0 ? text : text.left(br));
-    w->setToolTip(br < 0 ? QString() : text.mid(br + 1).left(kTooltipMaxChars));
+    if (id.isValid() && res::Has(id.toUInt())) SetControlTexts(w, id.toUInt());
   }
+  for (QLabel* label : findChildren<QLabel*>()) {
+    const QWidget* buddy = label->buddy();
+    if (buddy && label->statusTip().isEmpty()) {
+      label->setStatusTip(buddy->statusTip());
+      label->setToolTip(buddy->toolTip());
+    }
+  }
+  // The output folder's tooltip is the folder itself, which may be too long to see.
+  ui_->outputFolderEdit->setToolTip(ui_->outputFolderEdit->text());
   ScaleToFont();
   setMinimumSize(size());
   // Each control follows the form's size by its anchor flags.
@@ -443,6 +465,12 @@ void CTavrionConverterView::UpdateDialogControls() {
   ui_->breakButton->setEnabled(converting);
   EnableRunControls();
   ui_->playButton->setEnabled(IsCommandEnabled(ID_PLAY));
+  // The play button pauses while the preview plays, and says so.
+  const UINT playCommand = player_->GetState() == PlayerCore::kRunning ? ID_PAUSE_PREVIEW : ID_PLAY;
+  if (playButtonTexts_ != playCommand) {
+    playButtonTexts_ = playCommand;
+    SetControlTexts(ui_->playButton, playCommand);
+  }
   ui_->stopButton->setEnabled(!converting && previewed_);
   ui_->positionSlider->setEnabled(!converting && previewed_ && previewed_->IsSeekable());
   if (ui_->removeAfterCheck->isChecked() != doc_.GetRemoveAfterConversion())
@@ -663,10 +691,7 @@ void CTavrionConverterView::OnDocumentUpdate(int hint, CConvertOrder* entry, con
       ui_->positionSlider->setEnabled(previewed_ && previewed_->IsSeekable());
       list_->RefreshAll();
       SetRunButton(IDC_CONVERT);
-      if (!titleBeforeRun_.isNull()) {
-        window()->setWindowTitle(titleBeforeRun_);
-        titleBeforeRun_ = QString();
-      }
+      emit totalProgressChanged(-1);
       UpdateData(false);
       break;
     case kHintRemoveConverted:

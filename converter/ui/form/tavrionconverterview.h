@@ -226,7 +226,7 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // The document's run over its conversion builder, made at the first Convert.
   std::unique_ptr<ConversionRun> run_;
   int runButtonCommand_ = IDC_CONVERT;
-  QString titleBeforeRun_;
+  UINT playButtonTexts_ = ID_PLAY;  // the command whose texts the play button shows
 
   // Status area: which parts are shown and the text refresh counters.
   bool fileStatusShown_ = false, fileProgressShown_ = false;

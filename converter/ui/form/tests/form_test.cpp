@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
@@ -14,6 +15,9 @@
 #include <fstream>
 
 #include "converter/engine/conversionrun.h"
+#include "converter/ui/app/mainframe.h"
+#include "converter/ui/form/formview.h"
+#include "converter/ui/player/customslider.h"
 #include "converter/ui/form/tests/formfixture.h"
 #include "tests/support/testenv.h"
 #include "ui_tavrionconverterview.h"
@@ -197,14 +201,27 @@ TEST_F(FormTest, Convert_ThreeMovies_WithTrimPauseResumeAndStatus) {
   CConvertOrder* trimmed = doc_->GetAt(1);
   SelectRow(trimmed);
   ASSERT_EQ(view_->Previewed(), trimmed);
-  // The trim points as the slider's markers set them in the player.
-  ASSERT_EQ(view_->Player().SetPoints(1 * kSecond, 3 * kSecond), S_OK);
+  auto* ui = view_->Form();
+  // The trim points set by dragging the slider's markers to a quarter and three quarters.
+  auto* slider = ui->positionSlider;
+  ASSERT_TRUE(slider->isEnabled());
+  auto drag = [slider](ui::CCustomSlider::Part marker, int from, int to) {
+    const int y = slider->MarkerRect(marker).center().y();
+    QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(slider->XOf(from), y));
+    QTest::mouseMove(slider, QPoint(slider->XOf(to), y));
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(slider->XOf(to), y));
+  };
+  drag(ui::CCustomSlider::Part::kStartMarker, 0, 250);
+  drag(ui::CCustomSlider::Part::kEndMarker, 1000, 750);
+  // A pixel is worth about two slider values.
+  EXPECT_NEAR(slider->SelStart(), 250, 3);
+  EXPECT_NEAR(slider->SelEnd(), 750, 3);
   view_->UpdateData(true);
   REFERENCE_TIME s = 0, t = 0;
   ASSERT_TRUE(trimmed->GetTrimPoints(&s, &t));
-  EXPECT_EQ(t - s, 2 * kSecond);
+  EXPECT_NEAR(double(s) / kSecond, 1.0, 0.05);
+  EXPECT_NEAR(double(t - s) / kSecond, 2.0, 0.05);
 
-  auto* ui = view_->Form();
   EXPECT_EQ(ui->runButton->text().toStdString(), "&Convert");
   QSignalSpy progress(view_.get(), &CTavrionConverterView::totalProgressChanged);
   Pump(100);  // an idle update enables the button
@@ -225,7 +242,13 @@ TEST_F(FormTest, Convert_ThreeMovies_WithTrimPauseResumeAndStatus) {
   EXPECT_EQ(ui->runButton->text().toStdString(), "&Resume");
   EXPECT_TRUE(view_->Run()->IsPaused());
   view_->UpdateDialogControls();
+  // Paused: Resume and Break, nothing else.
   EXPECT_TRUE(ui->runButton->isEnabled());
+  EXPECT_TRUE(ui->breakButton->isEnabled());
+  EXPECT_FALSE(ui->frameSizeCombo->isEnabled());
+  EXPECT_FALSE(ui->positionSlider->isEnabled());
+  EXPECT_FALSE(view_->IsCommandEnabled(ID_ADD_FILES));
+  EXPECT_FALSE(view_->IsCommandEnabled(IDC_PAUSE_RUN));
   Pump(200);
   QTest::mouseClick(ui->runButton, Qt::LeftButton);
   EXPECT_EQ(ui->runButton->text().toStdString(), "&Pause");
@@ -338,11 +361,27 @@ TEST_F(FormTest, DroppedFilesAndFolders_AddMoviesSelectingTheLast) {
 }
 
 TEST_F(FormTest, SaveCloseReopen_BringsBackTheBatch) {
-  AddThroughDialog({Movie("s1.avi", 1), Movie("s2.avi", 1, 192, 108)});
+  const std::string first = Movie("s1.avi", 2), second = Movie("s2.avi", 4, 192, 108);
+  const std::string sami = SamiFile("s2.smi");
+  AddThroughDialog({first, second});
+  ASSERT_EQ(doc_->GetCount(), 2u);
+  doc_->GetAt(0)->SetChecked(false);
+  CConvertOrder* e = doc_->GetAt(1);
+  ASSERT_EQ(doc_->GetSingleSelected(), e);
   auto* ui = view_->Form();
+  // Every setting of the entry, as the user makes them in the form.
   ui->frameSizeCombo->setCurrentIndex(1);
+  ui->frameRateCombo->setCurrentIndex(0);
   ui->screenSizeCombo->setCurrentIndex(1);
+  ui->splitCombo->setCurrentIndex(3);
+  ASSERT_EQ(ui->subtitleFileEdit->text().toStdString(), "s2.smi");
+  ui->languageCombo->setCurrentIndex(1);
+  ui->subtitleSizeCombo->setCurrentIndex(ui->subtitleSizeCombo->findText("Smaller"));
+  ui->outputFolderEdit->setText(QString::fromStdString(dir_ + "/out"));
+  ui->outputNameEdit->setText("renamed");
+  ASSERT_EQ(view_->Player().SetPoints(1 * kSecond, 3 * kSecond), S_OK);
   view_->UpdateData(true);
+  const std::string language = e->GetSubtitleLanguage();
   const std::string batch = dir_ + "/batch.tvc";
   std::string error;
   ASSERT_TRUE(doc_->OnSaveDocument(batch, &error)) << error;
@@ -352,9 +391,99 @@ TEST_F(FormTest, SaveCloseReopen_BringsBackTheBatch) {
   ASSERT_TRUE(doc_->OnOpenDocument(batch, &error)) << error;
   view_->OnInitialUpdate();
   ASSERT_EQ(view_->List()->Model()->rowCount(), 2);
-  SelectRow(doc_->GetAt(1));
+  EXPECT_FALSE(doc_->GetAt(0)->IsChecked());
+  EXPECT_FALSE(view_->List()->IsRowChecked(0));
+  EXPECT_TRUE(view_->List()->IsRowChecked(1));
+  CConvertOrder* back = doc_->GetAt(1);
+  SelectRow(back);
   EXPECT_EQ(ui->frameSizeCombo->currentText().toStdString(), "640 x 480");
+  EXPECT_EQ(ui->frameRateCombo->currentText().toStdString(), "15 fps");
   EXPECT_EQ(ui->screenSizeCombo->currentText().toStdString(), "Crop");
+  EXPECT_EQ(ui->splitCombo->currentText().toStdString(), "128 M");
+  EXPECT_EQ(ui->subtitleFileEdit->text().toStdString(), "s2.smi");
+  EXPECT_EQ(ui->languageCombo->currentData().toString().toStdString(), language);
+  EXPECT_EQ(ui->subtitleSizeCombo->currentText().toStdString(), "Smaller");
+  EXPECT_EQ(ui->outputFolderEdit->text().toStdString(), dir_ + "/out/");
+  EXPECT_EQ(ui->outputNameEdit->text().toStdString(), "renamed");
+  EXPECT_EQ(back->SubtitlePath().Full(), sami);
+  REFERENCE_TIME start = -1, end = -1;
+  ASSERT_TRUE(back->GetTrimPoints(&start, &end));
+  EXPECT_EQ(start, 1 * kSecond);
+  EXPECT_EQ(end, 3 * kSecond);
+  // The preview opens with the markers at the saved points.
+  ASSERT_EQ(view_->Previewed(), back);
+  REFERENCE_TIME duration = 0;
+  ASSERT_EQ(view_->Player().GetDuration(&duration), S_OK);
+  EXPECT_NEAR(ui->positionSlider->SelStart(), 1000.0 * kSecond / double(duration), 1);
+  EXPECT_NEAR(ui->positionSlider->SelEnd(), 3000.0 * kSecond / double(duration), 1);
+}
+
+TEST_F(FormTest, InTheFrame_TitleShowsRunProgress_AndEveryControlSaysWhatItDoes) {
+  // The form as the application installs it, in the main frame.
+  view_.reset();
+  ui::CMainFrame frame;
+  const ui::FormView form = MakeFormView(*doc_, &frame);
+  auto* view = qobject_cast<CTavrionConverterView*>(form.widget);
+  ASSERT_TRUE(view);
+  frame.SetView(form.widget);
+  form.initialUpdate();
+  frame.show();
+  const QString plain = frame.windowTitle();
+  EXPECT_EQ(plain.toStdString(), "Tavrion Converter");
+
+  const std::string movie = Movie("title.avi", 10, 320, 240);
+  doc_->UpdateAllViews(kHintMovieOpened, nullptr, &movie);
+  ASSERT_EQ(doc_->GetCount(), 1u);
+  auto* ui = view->Form();
+
+  // Status-bar texts and tooltips: every control that does something has both, from the
+  // string table; the output folder's tooltip is the folder.
+  EXPECT_EQ(ui->breakButton->toolTip().toStdString(),
+            "Break conversion. Unfinished output file will be stored as valid movie file.");
+  EXPECT_EQ(ui->breakButton->statusTip(), ui->breakButton->toolTip());
+  for (QWidget* w : std::initializer_list<QWidget*>{
+           view->List(), ui->removeAfterCheck, ui->useSubtitlesCheck, ui->subtitleFileLabel, ui->subtitleFileEdit,
+           ui->subtitleBrowseButton, ui->languageCombo, ui->subtitleSizeCombo, ui->outputFolderBrowseButton,
+           ui->outputNameEdit, ui->runButton, ui->videoHost, ui->positionSlider, ui->playButton, ui->stopButton,
+           ui->outputFormatCombo, ui->frameSizeCombo, ui->frameRateCombo, ui->screenSizeCombo, ui->splitCombo,
+           ui->fileProgress, ui->totalProgress}) {
+    EXPECT_FALSE(w->statusTip().isEmpty()) << w->objectName().toStdString();
+    EXPECT_FALSE(w->toolTip().isEmpty()) << w->objectName().toStdString();
+    EXPECT_LE(w->toolTip().size(), 80) << w->objectName().toStdString();
+  }
+  EXPECT_EQ(ui->subtitleFileLabel->statusTip(), ui->subtitleFileEdit->statusTip());
+  EXPECT_EQ(ui->outputFolderEdit->toolTip().toStdString(), doc_->GetAt(0)->OutputPath().Folder());
+  EXPECT_FALSE(ui->outputFolderEdit->statusTip().isEmpty());
+  // The batch commands of the File menu come from the string table with their prompts.
+  for (const char* text : {"Move &up", "Move &down", "&Modify source..."}) {
+    QAction* found = nullptr;
+    for (QAction* a : frame.findChildren<QAction*>())
+      if (a->text() == QString::fromUtf8(text)) found = a;
+    ASSERT_TRUE(found) << text;
+    EXPECT_FALSE(found->statusTip().isEmpty()) << text;
+  }
+
+  // During a run the title leads with the total progress, and is plain again after it.
+  const QString convertTip = ui->runButton->statusTip();
+  view->RunCommand(IDC_CONVERT);
+  ASSERT_TRUE(doc_->IsConverting());
+  EXPECT_NE(ui->runButton->statusTip(), convertTip) << "the button's texts follow its command";
+  const QRegularExpression progress("^(\\d+)% - Tavrion Converter$");
+  int shown = -1;
+  ASSERT_TRUE(Eventually(
+      [&] {
+        const QRegularExpressionMatch m = progress.match(frame.windowTitle());
+        if (m.hasMatch()) shown = m.captured(1).toInt();
+        return shown > 0 || !doc_->IsConverting();
+      },
+      60000))
+      << frame.windowTitle().toStdString();
+  EXPECT_GT(shown, 0) << "no progress in the title before the run ended";
+  EXPECT_LE(shown, 100);
+  ASSERT_TRUE(Eventually([&] { return !doc_->IsConverting(); }, 120000));
+  Pump(100);
+  EXPECT_EQ(frame.windowTitle(), plain);
+  EXPECT_EQ(ui->runButton->statusTip(), convertTip);
 }
 
 }  // namespace
