@@ -150,6 +150,12 @@ int main(int argc, char** argv) {
   action.sa_handler = OnSigint;
   sigemptyset(&action.sa_mask);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+  // A run resets every state; the entries of a restored batch that take no part in it
+  // (converted before) get theirs back for the report.
+  std::vector<std::pair<CConvertOrder*, int>> restoredStates;
+  if (opt.restore)
+    for (size_t i = 0; i < doc.GetCount(); ++i)
+      if (!doc.GetAt(i)->IsChecked()) restoredStates.emplace_back(doc.GetAt(i), doc.GetAt(i)->GetState());
   PlayerCore player;
   ConversionRun run(doc, *b);
   // No screen to show the frames on: the tee feeds the exporter alone.
@@ -212,6 +218,9 @@ int main(int argc, char** argv) {
   printFinished();
   if (tty && !opt.quiet) std::printf("\r\033[K");
 
+  for (auto& [e, state] : restoredStates)
+    if (e->GetState() == CConvertOrder::kReady) e->RestoreState(state, e->GetInterruptedAt(), e->GetResultCode(), e->GetFailureReason());
+
   int status = addFailed ? 1 : 0;
   std::vector<CConvertOrder*> entries;
   for (const cli::ResultRow& row : rows) {
@@ -226,6 +235,11 @@ int main(int argc, char** argv) {
     for (const std::string& f : run.OutputsOf(e)) {
       struct stat st {};
       if (::stat(f.c_str(), &st) == 0 && S_ISREG(st.st_mode)) outputs += (outputs.empty() ? "" : ", ") + f;
+    }
+    // An entry converted before the batch was restored.
+    if (outputs.empty() && run.OutputsOf(e).empty() && e->GetState() == CConvertOrder::kConverted) {
+      struct stat st {};
+      if (::stat(e->OutputPath().Full().c_str(), &st) == 0) outputs = e->OutputPath().Full();
     }
     if (outputs.empty()) outputs = "-";
     const bool converted = e->GetState() == CConvertOrder::kConverted;
