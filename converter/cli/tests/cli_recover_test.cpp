@@ -215,6 +215,34 @@ TEST(CliRecover, KilledMidRun_TheCopyHoldsTheBatch_AndRestoreConvertsWhatWasLeft
   EXPECT_NE(none.find("no unsaved batch"), std::string::npos) << none;
 }
 
+TEST(CliRecover, RestoreWithSaveBatch_OnlySavesTheBatch) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  const std::string dir = tavtest::MakeTempSubdir("recover-save");
+  const std::string folder = tav::DefaultRecoveryFolder();
+  for (const std::string& left : tav::FindOrphanedCopies(folder)) tav::DiscardOrphanedCopy(left);
+  const std::string movie = CounterMovie(dir, "s", 2);
+  {
+    // What a program that died left: one entry at 15 fps.
+    tav::CTavrionConverterDoc doc;
+    doc.AddOrder(movie)->SetFrameRate(15.0);
+    tav::RecoveryKeeper keeper(doc, folder);
+    keeper.SaveNow();
+    keeper.KeepOnExit(true);
+  }
+  const std::string saved = dir + "/saved.tvc";
+  int status = 0;
+  const std::string out = Convert("--restore --save-batch " + Quote(saved), &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_FALSE(fs::exists(dir + "/[QVF]-s.qvf")) << "the batch was converted";
+  tav::CTavrionConverterDoc doc;
+  std::string error;
+  ASSERT_TRUE(doc.OnOpenDocument(saved, &error)) << error;
+  ASSERT_EQ(doc.GetCount(), 1u);
+  EXPECT_EQ(doc.GetAt(0)->GetFrameRate(), 15.0);
+  EXPECT_TRUE(tav::FindOrphanedCopies(folder).empty()) << "the saved batch is still offered";
+  EXPECT_TRUE(fs::is_empty(folder)) << "a copy or lock file stayed";
+}
+
 // ---- resume -----------------------------------------------------------------------------------
 
 TEST(CliRecover, InterruptedAtAThird_ResumesIntoPartTwo_ThatContinuesPartOneFrameForFrame) {

@@ -29,6 +29,12 @@ class DesktopFrameDialogs : public FrameDialogs {
     return QFileDialog::getSaveFileName(parent, QString(), suggested, filter);
   }
   bool OpenUrl(const QUrl& url) override { return QDesktopServices::openUrl(url); }
+  bool Ask(QWidget* parent, const QString& text) override {
+    QMessageBox box(QMessageBox::Question, UiText(res::IDS_APP_TITLE), text, QMessageBox::Yes | QMessageBox::No,
+                    parent);
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
+  }
 };
 
 }  // namespace
