@@ -164,6 +164,7 @@ int main(int argc, char** argv) {
 
   const bool tty = isatty(STDOUT_FILENO);
   int shownInterrupts = 0;
+  bool warnedRecovery = false;
   DWORD lastPrint = 0;
   // A file's progress ends at 100%, with the size it came to, whenever the sampling
   // happened to look last.
@@ -187,6 +188,13 @@ int main(int argc, char** argv) {
     MSG msg;
     while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessage(&msg);
     keeper->Tick();
+    if (!keeper->LastError().empty() && !warnedRecovery) {
+      // The run goes on; only a crash would now lose the batch.
+      warnedRecovery = true;
+      std::string why = keeper->LastError();
+      std::replace(why.begin(), why.end(), '\n', ' ');
+      std::fprintf(stderr, "tavrion-convert: the batch cannot be kept for recovery: %s\n", why.c_str());
+    }
     if (g_interrupts > shownInterrupts) {
       shownInterrupts = g_interrupts;
       run.StopConversion();  // "Break"
