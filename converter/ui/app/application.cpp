@@ -147,10 +147,10 @@ bool ConverterApplication::OfferRecoveredBatch() {
   const std::vector<std::string> copies = FindOrphanedCopies();
   if (copies.empty()) return false;
   QWidget* parent = frame_ && frame_->isVisible() ? frame_.get() : nullptr;
-  if (!dialogs_->Ask(parent, UiText(res::IDS_RECOVERY_RESTORE))) {
-    DiscardOrphanedCopy(copies.front());
-    return false;
-  }
+  const FrameDialogs::Answer answer = dialogs_->Ask(parent, UiText(res::IDS_RECOVERY_RESTORE));
+  if (answer == FrameDialogs::Answer::No) DiscardOrphanedCopy(copies.front());
+  // Not answered (the box closed, the session ending): asked again at the next start.
+  if (answer != FrameDialogs::Answer::Yes) return false;
   std::string error;
   const std::optional<RecoveredBatch> batch = ReadOrphanedCopy(copies.front(), &error);
   if (!batch) {

@@ -78,8 +78,9 @@ class ConverterApplication : public QObject, public DocumentObserver {
   // Before Qt's loop sleeps: the form updates its controls' enabling.
   void OnIdle();
   // Offers the newest batch a program that did not end cleanly left behind ("The last batch
-  // was not saved. Restore it?"). Yes brings it back as the document; No discards it. A
-  // damaged copy is reported and kept aside. True when a batch was restored.
+  // was not saved. Restore it?"). Yes brings it back as the document; No discards it; no
+  // answer leaves it for the next start. A damaged copy is reported and kept aside. True
+  // when a batch was restored.
   bool OfferRecoveredBatch();
 
   // ---- commands ----

@@ -37,7 +37,7 @@ struct Answers {
   QString suggestedSave;
   QList<QUrl> urls;
   QStringList questions;
-  bool yes = false;  // the answer to every question
+  FrameDialogs::Answer answer = FrameDialogs::Answer::None;  // to every question
 };
 
 class TestDialogs : public FrameDialogs {
@@ -59,9 +59,9 @@ class TestDialogs : public FrameDialogs {
     a_->urls.append(url);
     return true;
   }
-  bool Ask(QWidget*, const QString& text) override {
+  Answer Ask(QWidget*, const QString& text) override {
     a_->questions.append(text);
-    return a_->yes;
+    return a_->answer;
   }
 
  private:
@@ -199,7 +199,7 @@ TEST_F(ApplicationTest, UnsavedBatchOfAProgramThatDied_IsOfferedAtStart) {
 
   // Yes: the batch comes back with its states, and this program keeps the copy from now on.
   const std::string copy = LeaveUnsavedBatch(dir_);
-  answers_.yes = true;
+  answers_.answer = FrameDialogs::Answer::Yes;
   auto app = Start({}, ThisProfile());
   EXPECT_EQ(answers_.questions, QStringList{question});
   ASSERT_EQ(app->Document().GetCount(), 2u);
@@ -213,11 +213,17 @@ TEST_F(ApplicationTest, UnsavedBatchOfAProgramThatDied_IsOfferedAtStart) {
   Start({}, ThisProfile())->ExitInstance();
   EXPECT_EQ(answers_.questions.size(), 1);
 
-  // No: the batch is dropped.
-  LeaveUnsavedBatch(dir_);
-  answers_.yes = false;
+  // Not answered (the box was closed): asked again at the next start. No: the batch is
+  // dropped.
+  const std::string unanswered = LeaveUnsavedBatch(dir_);
+  answers_.answer = FrameDialogs::Answer::None;
   app = Start({}, ThisProfile());
-  EXPECT_EQ(answers_.questions.size(), 2);
+  EXPECT_EQ(app->Document().GetCount(), 0u);
+  app->ExitInstance();
+  EXPECT_EQ(FindOrphanedCopies(), std::vector<std::string>{unanswered});
+  answers_.answer = FrameDialogs::Answer::No;
+  app = Start({}, ThisProfile());
+  EXPECT_EQ(answers_.questions.size(), 3);
   EXPECT_EQ(app->Document().GetCount(), 0u);
   app->ExitInstance();
   EXPECT_TRUE(FindOrphanedCopies().empty());
@@ -225,7 +231,7 @@ TEST_F(ApplicationTest, UnsavedBatchOfAProgramThatDied_IsOfferedAtStart) {
   // A damaged copy is told of and kept aside.
   const std::string damaged = LeaveUnsavedBatch(dir_);
   std::filesystem::resize_file(damaged, std::filesystem::file_size(damaged) - 3);
-  answers_.yes = true;
+  answers_.answer = FrameDialogs::Answer::Yes;
   app = Start({}, ThisProfile());
   EXPECT_EQ(app->Document().GetCount(), 0u);
   ASSERT_EQ(answers_.messages.size(), 1);
