@@ -136,7 +136,7 @@ bool FreezeWhenWritten(Background& run, const std::string& file, uintmax_t bytes
 }
 
 std::string Part(const std::string& dir, const std::string& title, int k) {
-  char number[8];
+  char number[16];
   std::snprintf(number, sizeof number, "%04d", k);
   return dir + "/[QVF]-" + title + number + ".qvf";
 }
@@ -289,6 +289,63 @@ TEST(CliRecover, InterruptedAtAThird_ResumesIntoPartTwo_ThatContinuesPartOneFram
   EXPECT_NEAR(double(first.size() + second.size()), 24 * 30, 1.0);
   const int last = first.back(), next = second.front();
   EXPECT_LE((next - last + 256) % 256, 2) << "part 2 starts at frame " << next << " after " << last;
+}
+
+// A split movie whose program died in its third part: the parts already numbered stay, the
+// unfinished one goes, and resuming writes the rest as parts 3, 4, ... from where part 2
+// ended.
+TEST(CliRecover, KilledInTheThirdPartOfASplit_ResumesFromTheEndOfPartTwo) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  const std::string dir = tavtest::MakeTempSubdir("recover-split");
+  const std::string movie = CounterMovie(dir, "cut", 24);
+  const std::string folder = tav::DefaultRecoveryFolder();
+  for (const std::string& left : tav::FindOrphanedCopies(folder)) tav::DiscardOrphanedCopy(left);
+  const std::string batch = dir + "/split.tvc";
+  constexpr uint64_t kLimit = 200000;
+  {
+    tav::CTavrionConverterDoc doc;
+    CConvertOrder* e = doc.AddOrder(movie);
+    e->SetSourceInfo(240000000, 160, 120, true);
+    e->SetSplitSize(kLimit);
+    std::string error;
+    ASSERT_TRUE(doc.OnSaveDocument(batch, &error)) << error;
+  }
+  Background run("--quiet " + Quote(batch), dir + "/out.txt");
+  const std::string base = dir + "/[QVF]-cut.qvf";
+  ASSERT_TRUE(tavtest::WaitFor([&] { return fs::exists(Part(dir, "cut", 2)) || !run.Running(); },
+                               std::chrono::seconds(60)));
+  ASSERT_TRUE(FreezeWhenWritten(run, base, 60000)) << run.Output();
+  ASSERT_FALSE(fs::exists(Part(dir, "cut", 3))) << "too late: the third part was complete";
+  run.Signal(SIGKILL);
+  ASSERT_EQ(run.Wait(20000), 128 + SIGKILL);
+
+  int status = 0;
+  const std::string out = Convert("--quiet --restore --resume", &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_FALSE(fs::exists(base)) << "a part was left under the unnumbered name";
+  std::vector<std::string> parts;
+  while (fs::exists(Part(dir, "cut", int(parts.size()) + 1))) parts.push_back(Part(dir, "cut", int(parts.size()) + 1));
+  ASSERT_GE(parts.size(), 3u) << out;
+
+  // Parts 1 and 2 as the killed run left them, then the rest: the source once, one frame
+  // at most lost or repeated at each seam.
+  std::vector<int> all;
+  double total = 0;
+  for (const std::string& part : parts) {
+    SCOPED_TRACE(part);
+    const std::vector<int> numbers = FrameNumbers(part);
+    ASSERT_FALSE(numbers.empty());
+    if (!all.empty()) {
+      EXPECT_LE((numbers.front() - all.back() + 256) % 256, 2) << "starts at frame " << numbers.front() << " after "
+                                                               << all.back();
+    }
+    all.insert(all.end(), numbers.begin(), numbers.end());
+    total += VideoDuration(part);
+  }
+  EXPECT_EQ(all.front(), 0);
+  EXPECT_EQ(all.back(), (24 * 30 - 1) % 256);
+  EXPECT_NEAR(double(all.size()), 24 * 30, double(parts.size() - 1));
+  EXPECT_NEAR(total, VideoDuration(movie), double(parts.size() - 1) / 30 + 1e-3);
 }
 
 }  // namespace
