@@ -9,6 +9,7 @@
 
 #include "converter/engine/filtergraphbuilder.h"
 #include "converter/engine/path.h"
+#include "converter/engine/recovery.h"
 #include "converter/engine/strings.h"
 #include "libs/captionparser/captionparser.h"
 #include "media/contract/codepage.h"
@@ -185,6 +186,40 @@ bool BuildBatch(const Options& opt, const std::string& outputFolder, CTavrionCon
   for (const ResultRow& row : rows) out->addFailed = out->addFailed || !row.entry;
   return true;
 
+}
+
+bool RestoreBatch(CTavrionConverterDoc& doc, FilterGraphBuilder& prober, RecoveryKeeper& keeper, Batch* out) {
+  const std::vector<std::string> copies = FindOrphanedCopies();
+  if (copies.empty()) {
+    std::fprintf(stderr, "tavrion-convert: there is no unsaved batch to restore\n");
+    return false;
+  }
+  std::string error;
+  const std::optional<RecoveredBatch> batch = ReadOrphanedCopy(copies.front(), &error);
+  if (!batch) {
+    std::replace(error.begin(), error.end(), '\n', ' ');
+    std::fprintf(stderr, "tavrion-convert: %s\n", error.c_str());
+    return false;
+  }
+  try {
+    LoadRecoveredBatch(doc, *batch);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tavrion-convert: %s: %s\n", copies.front().c_str(), e.what());
+    return false;
+  }
+  // A probe resets the state it finds; the states of the copy go back on afterwards.
+  for (size_t i = 0; i < doc.GetCount(); ++i) Probe(prober, doc.GetAt(i));
+  ApplyRecoveredStates(doc, *batch);
+  for (size_t i = 0; i < doc.GetCount(); ++i) {
+    CConvertOrder* e = doc.GetAt(i);
+    if (e->IsChecked()) NoteDroppedSplit(e, e->GetStoredSplitSize());
+    out->rows.push_back(ResultRow{e->SourcePath().Full(), e, {}});
+  }
+  // This program keeps the batch from here on; the copy it came from goes only once the
+  // new one is written.
+  keeper.SaveNow();
+  if (keeper.LastError().empty()) DiscardOrphanedCopy(copies.front());
+  return true;
 }
 
 constexpr const char* kDemoSubtitles =

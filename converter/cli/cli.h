@@ -13,6 +13,7 @@ namespace tav {
 class CConvertOrder;
 class CTavrionConverterDoc;
 class FilterGraphBuilder;
+class RecoveryKeeper;
 }  // namespace tav
 
 namespace tav::cli {
@@ -30,6 +31,8 @@ struct Options {
   bool removeAfter = false;
   std::optional<std::string> saveBatch;
   bool convert = false;
+  bool restore = false;  // the batch of the last program that did not end cleanly
+  bool resume = false;   // interrupted entries go on where they stopped
   bool quiet = false;
   bool demo = false;
   std::vector<std::string> inputs;
@@ -63,6 +66,12 @@ struct Batch {
 // up from the options. False when the batch file cannot be opened (said on standard error).
 bool BuildBatch(const Options& opt, const std::string& outputFolder, CTavrionConverterDoc& doc,
                 FilterGraphBuilder& prober, Batch* out);
+
+// Brings back the batch of the newest recovery copy left by a program that did not end
+// cleanly: entries, settings and states, each entry probed. The copy is the keeper's now:
+// written anew by keeper and removed. False when there is none or it cannot be read (said
+// on standard error; a damaged copy is kept aside).
+bool RestoreBatch(CTavrionConverterDoc& doc, FilterGraphBuilder& prober, RecoveryKeeper& keeper, Batch* out);
 
 // Makes the demo's sample: a 5-second 352 x 240 MPEG-4 AVI with MP3 sound and a SAMI file
 // in two languages next to it. Returns the movie's path; exits when it cannot be made.

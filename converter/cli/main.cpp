@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -16,6 +17,7 @@
 #include "converter/engine/conversionrun.h"
 #include "converter/engine/document.h"
 #include "converter/engine/filtergraphbuilder.h"
+#include "converter/engine/recovery.h"
 #include "converter/engine/startup.h"
 #include "converter/engine/timetext.h"
 #include "media/contract/com.h"
@@ -117,7 +119,16 @@ int main(int argc, char** argv) {
   prober.SetFilterVeto(&app);
 
   cli::Batch batch;
-  if (!cli::BuildBatch(opt, outputFolder, doc, prober, &batch)) return 1;
+  std::unique_ptr<RecoveryKeeper> keeper;
+  if (opt.restore) {
+    keeper = std::make_unique<RecoveryKeeper>(doc);
+    if (!cli::RestoreBatch(doc, prober, *keeper, &batch)) return 1;
+    if (!opt.quiet) std::printf("Restored the unsaved batch (%zu entries)\n", doc.GetCount());
+  } else {
+    if (!cli::BuildBatch(opt, outputFolder, doc, prober, &batch)) return 1;
+    // From here on a crash loses nothing of the batch: a copy is kept until a clean exit.
+    keeper = std::make_unique<RecoveryKeeper>(doc);
+  }
   const std::string& batchFile = batch.batchFile;
   const bool addFailed = batch.addFailed;
   const std::vector<cli::ResultRow>& rows = batch.rows;
@@ -132,20 +143,28 @@ int main(int argc, char** argv) {
     return true;
   };
   if (opt.saveBatch && !opt.convert) return saveBatch(*opt.saveBatch) && !addFailed ? 0 : 1;
+  keeper->Tick();
 
   if (pipe2(g_wakePipe, O_NONBLOCK | O_CLOEXEC) != 0) g_wakePipe[0] = g_wakePipe[1] = -1;
   struct sigaction action {};
   action.sa_handler = OnSigint;
   sigemptyset(&action.sa_mask);
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+  // A run resets every state; the entries of a restored batch that take no part in it
+  // (converted before) get theirs back for the report.
+  std::vector<std::pair<CConvertOrder*, int>> restoredStates;
+  if (opt.restore)
+    for (size_t i = 0; i < doc.GetCount(); ++i)
+      if (!doc.GetAt(i)->IsChecked()) restoredStates.emplace_back(doc.GetAt(i), doc.GetAt(i)->GetState());
   PlayerCore player;
   ConversionRun run(doc, *b);
   // No screen to show the frames on: the tee feeds the exporter alone.
   run.SetLivePreview(false);
-  run.StartConversion(&player);
+  run.StartConversion(&player, opt.resume);
 
   const bool tty = isatty(STDOUT_FILENO);
   int shownInterrupts = 0;
+  bool warnedRecovery = false;
   DWORD lastPrint = 0;
   // A file's progress ends at 100%, with the size it came to, whenever the sampling
   // happened to look last.
@@ -168,6 +187,14 @@ int main(int argc, char** argv) {
     WaitForMessageOrInterrupt(200);
     MSG msg;
     while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessage(&msg);
+    keeper->Tick();
+    if (!keeper->LastError().empty() && !warnedRecovery) {
+      // The run goes on; only a crash would now lose the batch.
+      warnedRecovery = true;
+      std::string why = keeper->LastError();
+      std::replace(why.begin(), why.end(), '\n', ' ');
+      std::fprintf(stderr, "tavrion-convert: the batch cannot be kept for recovery: %s\n", why.c_str());
+    }
     if (g_interrupts > shownInterrupts) {
       shownInterrupts = g_interrupts;
       run.StopConversion();  // "Break"
@@ -199,6 +226,9 @@ int main(int argc, char** argv) {
   printFinished();
   if (tty && !opt.quiet) std::printf("\r\033[K");
 
+  for (auto& [e, state] : restoredStates)
+    if (e->GetState() == CConvertOrder::kReady) e->RestoreState(state, e->GetInterruptedAt(), e->GetResultCode(), e->GetFailureReason());
+
   int status = addFailed ? 1 : 0;
   std::vector<CConvertOrder*> entries;
   for (const cli::ResultRow& row : rows) {
@@ -214,6 +244,11 @@ int main(int argc, char** argv) {
       struct stat st {};
       if (::stat(f.c_str(), &st) == 0 && S_ISREG(st.st_mode)) outputs += (outputs.empty() ? "" : ", ") + f;
     }
+    // An entry converted before the batch was restored.
+    if (outputs.empty() && run.OutputsOf(e).empty() && e->GetState() == CConvertOrder::kConverted) {
+      struct stat st {};
+      if (::stat(e->OutputPath().Full().c_str(), &st) == 0) outputs = e->OutputPath().Full();
+    }
     if (outputs.empty()) outputs = "-";
     const bool converted = e->GetState() == CConvertOrder::kConverted;
     if (!converted) status = 1;
@@ -227,6 +262,16 @@ int main(int argc, char** argv) {
   if (opt.saveBatch) batchOut = *opt.saveBatch;
   else if (opt.removeAfter && !view.removed_.empty()) batchOut = batchFile;
   if (!batchOut.empty() && !saveBatch(batchOut)) status = 1;
+  // An interrupted movie can go on later only from the copy: it stays for the next start.
+  bool interrupted = false;
+  for (size_t i = 0; i < doc.GetCount(); ++i) interrupted = interrupted || doc.GetAt(i)->GetState() == CConvertOrder::kInterrupted;
+  if (interrupted) {
+    keeper->SaveNow();
+    keeper->KeepOnExit(keeper->LastError().empty());
+    if (!opt.quiet && keeper->LastError().empty())
+      std::printf("The batch is kept: tavrion-convert --restore --resume continues the interrupted movies\n");
+  }
+  keeper.reset();
   app.ExitEnvironment();
   return status;
 }

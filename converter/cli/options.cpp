@@ -39,6 +39,11 @@ void Usage(FILE* out) {
       "  --save-batch FILE             save the batch (converts only with --convert, and\n"
       "                                then saves the batch as the run left it)\n"
       "  --convert                     convert even when saving the batch\n"
+      "  --restore                     convert the unsaved batch that a crashed program or\n"
+      "                                an interrupted run left (with --save-batch: only\n"
+      "                                save it)\n"
+      "  --resume                      with --restore: interrupted movies go on where they\n"
+      "                                stopped, into their next numbered part\n"
       "  --quiet                       print only the result lines\n"
       "  --demo                        convert a generated sample movie with subtitles\n"
       "  --help  --version\n"
@@ -176,6 +181,10 @@ Options Parse(int argc, char** argv) {
       if (o.saveBatch->empty()) UsageError("--save-batch needs a file name");
     } else if (a == "--convert") {
       o.convert = true;
+    } else if (a == "--restore") {
+      o.restore = true;
+    } else if (a == "--resume") {
+      o.resume = true;
     } else if (a == "--demo") {
       o.demo = true;
     } else if (a == "--quiet") {
@@ -186,7 +195,10 @@ Options Parse(int argc, char** argv) {
       o.inputs.push_back(a);
     }
   }
-  if (o.inputs.empty() && !o.demo) UsageError("no movie or batch file given");
+  if (o.resume && !o.restore)
+    UsageError("--resume goes on with the interrupted movies of a restored batch (use it with --restore)");
+  if (o.restore && (!o.inputs.empty() || o.demo)) UsageError("--restore takes no movie or batch file");
+  if (o.inputs.empty() && !o.demo && !o.restore) UsageError("no movie or batch file given");
   // Every name is made absolute against the working folder here: a batch file stores names
   // relative to its own folder, and a name relative to another folder would name a file
   // that is not there.

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "libs/vxcamwriter/vxcamwriter.h"
@@ -78,9 +79,10 @@ std::vector<std::string> ConversionRun::OutputsOf(const CConvertOrder* entry) co
 
 // ---- the run --------------------------------------------------------------------------------
 
-void ConversionRun::StartConversion(PlayerCore* player) {
+void ConversionRun::StartConversion(PlayerCore* player, bool resumeInterrupted) {
   if (!player || doc_.IsConverting()) return;
   player_ = player;
+  resumeInterrupted_ = resumeInterrupted;
   doc_.SetConverting(true);
   // The screen saver stays off for the run. It is switched off only when its setting could
   // be read, so that StopConversion always has something to restore it to.
@@ -94,6 +96,7 @@ void ConversionRun::StartConversion(PlayerCore* player) {
   for (size_t i = 0; i < doc_.GetCount(); ++i) {
     CConvertOrder* e = doc_.GetAt(i);
     e->ResetState();
+    if (!resumeInterrupted) e->ClearResumePoint();
     if (e->IsChecked()) {
       totalBytes += EntryBytes(e);
       ++checkedCount_;
@@ -114,14 +117,16 @@ void ConversionRun::StartConversion(PlayerCore* player) {
 }
 
 bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
-  Teardown(resume != 0);
+  const bool newEntry = resume == 0;
+  Teardown(!newEntry);
   if (!entry) return false;
-  if (resume == 0) {
+  if (newEntry) {
     // Settings that no graph can honour (a batch file edited by hand, trim points past the
     // end of the movie) fail the entry alone, before anything is built or written.
     HRESULT hr = S_OK;
     const std::string why = entry->CheckSettings(&hr);
     if (!why.empty()) {
+      entry->ClearResumePoint();
       entry->SetFailed(hr, why);
       doc_.UpdateAllViews(kHintEntryStateChanged, entry);
       return false;
@@ -129,14 +134,15 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
   }
   HRChecker c;
   try {
-    if (resume == 0) {
+    if (newEntry) {
       counters_.StartFile();
       outputSequence_ = std::make_unique<OutputFileSequence>(entry->OutputPath().Full(), entry->GetSplitSize());
       sequenceEntry_ = entry;
+      outputs_[entry].clear();
+      resume = PrepareResume(entry);
     }
     const std::string name = outputSequence_->PrepareName();
     entry->SetOutputPath(name);
-    if (resume == 0) outputs_[entry].clear();
     outputs_[entry].push_back(name);
 
     BuildConversionGraph(c, entry, name);
@@ -148,8 +154,12 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
     // that key frame and the target are decoded but not delivered.
     const bool toKeyFrame = false;
     REFERENCE_TIME start = 0, end = 0;
-    partStart_ = resume;
-    if (entry->GetTrimPoints(&start, &end)) {
+    const bool trimmed = entry->GetTrimPoints(&start, &end);
+    partStart_ = resume != 0 ? resume : trimmed ? start : 0;
+    // Should the program die while this part is written, the output finished so far ends
+    // where the part begins; the recovery copy keeps that.
+    entry->SetResumePoint(partStart_, outputSequence_->NextPart());
+    if (trimmed) {
       const REFERENCE_TIME from = resume != 0 ? resume : start;
       c.Check(player_->SetPoints(from, end));
       c.Check(player_->Seek(start, toKeyFrame));
@@ -165,6 +175,7 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
     // The graph goes; a part already written stays under its name, and the name taken for
     // this attempt, which holds nothing, is given back.
     Teardown(false, true);
+    entry->ClearResumePoint();
     entry->SetFailed(failure.GetHr());
     doc_.UpdateAllViews(kHintEntryStateChanged, entry);
     return false;
@@ -277,7 +288,34 @@ void ConversionRun::AttachExporter(HRChecker& c, CConvertOrder* entry, const std
   c.ClearContext();
 }
 
-void ConversionRun::Teardown(bool more, bool discardCurrent) {
+REFERENCE_TIME ConversionRun::PrepareResume(CConvertOrder* entry) {
+  if (!resumeInterrupted_ || !entry->CanResume()) {
+    entry->ClearResumePoint();
+    return 0;
+  }
+  const CConvertOrder::ResumePoint point = entry->GetResumePoint();
+  outputSequence_->ContinueNumbering(point.nextPart);
+  const std::string left = outputSequence_->BasePath().Full();
+  struct stat st;
+  if (::lstat(left.c_str(), &st) == 0) {
+    // The movie the interruption left becomes a numbered part; the rest follows it.
+    const std::string part = outputSequence_->FinishPart();
+    if (part != left) {
+      outputs_[entry].push_back(part);
+      return point.at;
+    }
+  } else if (point.nextPart > 1) {
+    // The earlier parts are all numbered already.
+    return point.at;
+  }
+  // The movie to continue is gone, or cannot take its number: the entry starts over.
+  outputSequence_->ContinueNumbering(1);
+  entry->ClearResumePoint();
+  return 0;
+}
+
+LONG ConversionRun::Teardown(bool more, bool discardCurrent) {
+  LONG nextPart = 0;
   videoPin_ = nullptr;
   audioPin_ = nullptr;
   exporter_ = nullptr;
@@ -292,12 +330,14 @@ void ConversionRun::Teardown(bool more, bool discardCurrent) {
       const std::string renamed = outputSequence_->FinishPart();
       if (!files.empty()) files.back() = renamed;
     }
+    nextPart = outputSequence_->NextPart();
     if (!more) {
       outputSequence_.reset();
       sequenceEntry_ = nullptr;
     }
   }
   counters_.InvalidateMappings();
+  return nextPart;
 }
 
 bool ConversionRun::IsToleratedEnd() const {
@@ -334,6 +374,7 @@ void ConversionRun::OnPlayerEvent(PlayerCore* player, LONG code) {
     player_->Stop();
     if (position <= partStart_) {
       // The part ends where it began: another one would too, for ever.
+      current_->ClearResumePoint();
       current_->SetFailed(E_UNEXPECTED);
       counters_.FileDone(EntryBytes(current_));
       MoveOn(false);
@@ -350,6 +391,7 @@ void ConversionRun::OnPlayerEvent(PlayerCore* player, LONG code) {
   player_->Stop();
   // A graph that completed without a single picture made no movie. (The tolerated end of
   // the DivX family is taken at its word.)
+  current_->ClearResumePoint();
   if (code == EC_COMPLETE && !WroteVideo()) {
     converted = false;
     current_->SetFailed(E_FAIL,
@@ -413,12 +455,21 @@ void ConversionRun::MoveOn(bool convertedNow) {
 
 void ConversionRun::StopConversion() {
   if (player_) {
-    if (current_) {
-      // Interrupted where its movie ends.
-      current_->SetFinished(false, WrittenPosition());
-      doc_.UpdateAllViews(kHintEntryStateChanged, current_);
+    CConvertOrder* interrupted = current_;
+    REFERENCE_TIME at = 0;
+    if (interrupted) {
+      // Interrupted where its movie ends (a part that has written nothing yet ends where
+      // it began).
+      at = std::max(WrittenPosition(), partStart_);
+      interrupted->SetFinished(false, at);
     }
-    Teardown(false);
+    const LONG nextPart = Teardown(false);
+    if (interrupted) {
+      // The movie stays under its name, or, when it was split, as the last numbered part;
+      // a later run can go on from its end.
+      if (nextPart > 0) interrupted->SetResumePoint(at, nextPart);
+      doc_.UpdateAllViews(kHintEntryStateChanged, interrupted);
+    }
     player_ = nullptr;
     current_ = nullptr;
     counters_.InvalidateMappings();

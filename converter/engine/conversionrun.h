@@ -32,7 +32,10 @@ class ConversionRun : public PlayerEventSink, public ConversionRunSeam {
   ConversionRun(CTavrionConverterDoc& doc, FilterGraphBuilder& builder, RunCounters::Clock clock = nullptr);
   ~ConversionRun() override;
 
-  void StartConversion(PlayerCore* player);
+  // resumeInterrupted: entries that were interrupted and can go on (CConvertOrder::CanResume)
+  // continue where their output ends, into the next numbered part; otherwise every entry
+  // converts from its start and forgets where it was interrupted.
+  void StartConversion(PlayerCore* player, bool resumeInterrupted = false);
   // Also the "Break" command, and what the document calls when it stops the run itself;
   // safe when no run is active.
   void StopConversion() override;
@@ -71,11 +74,16 @@ class ConversionRun : public PlayerEventSink, public ConversionRunSeam {
   // The first checked entry after entry in list order (null: the first checked entry).
   CConvertOrder* CheckedAfter(const CConvertOrder* entry) const;
   bool ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume);
+  // For a new conversion of entry that resumes: the output sequence continues the entry's
+  // numbering, the movie left under the output name becomes its numbered part, and the
+  // answer is where to go on from (0: the entry converts from its start after all).
+  REFERENCE_TIME PrepareResume(CConvertOrder* entry);
   void BuildConversionGraph(HRChecker& c, CConvertOrder* entry, const std::string& name);
   void AttachExporter(HRChecker& c, CConvertOrder* entry, const std::string& name);
   // discardCurrent: the file being written is removed instead of kept (it holds nothing,
   // or it cannot be made playable).
-  void Teardown(bool more, bool discardCurrent = false);
+  // Answers the number the next part of the entry would get (0 without an output sequence).
+  LONG Teardown(bool more, bool discardCurrent = false);
   // After the graph completed: false when the movie holds no picture (the entry then fails
   // and its empty movie goes).
   bool WroteVideo();
@@ -92,6 +100,7 @@ class ConversionRun : public PlayerEventSink, public ConversionRunSeam {
 
   // Run state.
   bool livePreview_ = true;       // configuration: render the tee's second output
+  bool resumeInterrupted_ = false;  // this run continues interrupted entries
   PlayerCore* player_ = nullptr;  // lent by the owner for the run
   CConvertOrder* current_ = nullptr;
   std::unique_ptr<OutputFileSequence> outputSequence_;

@@ -265,6 +265,21 @@ std::string CConvertOrder::CheckSettings(HRESULT* hr) const {
   return std::string();
 }
 
+void CConvertOrder::RestoreState(int state, REFERENCE_TIME interruptedAt, HRESULT resultCode, std::string reason) {
+  state_ = state >= kReady && state <= kError ? state : kReady;
+  interruptedAt_ = interruptedAt;
+  resultCode_ = resultCode;
+  failureReason_ = std::move(reason);
+}
+
+bool CConvertOrder::CanResume() const {
+  if (resume_.nextPart <= 0) return false;
+  REFERENCE_TIME start = 0, end = 0;
+  if (GetTrimPoints(&start, &end)) return resume_.at > start && resume_.at < end;
+  if (duration_ != kUnknownTime && resume_.at >= duration_) return false;
+  return resume_.at > 0;
+}
+
 void CConvertOrder::SetProbeResult(HRESULT hr, const MediaTypeValue& mediaType, const std::string& message) {
   probeError_ = true;
   resultCode_ = hr;

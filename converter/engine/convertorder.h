@@ -136,6 +136,9 @@ class CConvertOrder : public CObject {
   REFERENCE_TIME GetInterruptedAt() const { return interruptedAt_; }
 
   void ResetState() { state_ = kReady; }
+  // Puts back a state kept outside the batch file (a recovery copy): state, interruption
+  // position, failure code and reason as they were.
+  void RestoreState(int state, REFERENCE_TIME interruptedAt, HRESULT resultCode, std::string reason);
   void SetConverting() { state_ = kConverting; }
   void SetFinished(bool completed, REFERENCE_TIME position) {
     state_ = completed ? kConverted : kInterrupted;
@@ -160,6 +163,23 @@ class CConvertOrder : public CObject {
   std::string CheckSettings(HRESULT* hr) const;
   void SetProbeResult(HRESULT hr, const MediaTypeValue& mediaType, const std::string& message);
   void SetPlayState(bool playing) { playState_ = playing ? kPlaying : kPaused; }
+
+  // Where a conversion of this entry can go on: the end of the output finished so far and
+  // the number the next numbered part gets ([QVF]-clip0002.qvf). The file at the output
+  // path, when there is one, is a finished movie that becomes part nextPart on resuming.
+  // nextPart 0: nothing to go on from. Not saved in the batch file, and kept through
+  // ResetState: a run resets every state before it asks which entries to resume.
+  struct ResumePoint {
+    REFERENCE_TIME at = 0;
+    LONG nextPart = 0;
+  };
+  const ResumePoint& GetResumePoint() const { return resume_; }
+  void SetResumePoint(REFERENCE_TIME at, LONG nextPart) { resume_ = ResumePoint{at, nextPart}; }
+  void ClearResumePoint() { resume_ = ResumePoint{}; }
+  // Whether a resumed conversion would have something left to convert: the resume point
+  // lies after the start (the start point, or 0) and before the end point or the end of
+  // the movie when they are known.
+  bool CanResume() const;
   void ClearPlayState() { playState_ = kNotPlaying; }
 
   // The text of the "Status" column and the status line.
@@ -193,6 +213,7 @@ class CConvertOrder : public CObject {
   MediaTypeValue failedMediaType_;
   std::string probeMessage_;
   REFERENCE_TIME interruptedAt_ = 0;
+  ResumePoint resume_;         // where a conversion goes on; see GetResumePoint
   std::string failureReason_;  // shown instead of the platform's text for resultCode
   PreviewSnapshot snapshot_;
   REFERENCE_TIME duration_ = kUnknownTime;

@@ -60,7 +60,8 @@ class MappedFile {
   size_t size_ = 0;
 };
 
-// Writes bytes to a temporary file next to path, flushes it and renames it over path.
+}  // namespace
+
 void WriteFileAtomically(const std::string& path, const std::string& bytes) {
   const auto fail = [&](int err, const std::string& name) {
     throw FileException(name, err, res::FormatId(res::IDS_FILE_CREATE_FAILED, {name, ErrnoText(err)}));
@@ -103,8 +104,6 @@ void WriteFileAtomically(const std::string& path, const std::string& bytes) {
   }
 }
 
-}  // namespace
-
 CTavrionConverterDoc::CTavrionConverterDoc() = default;
 
 CTavrionConverterDoc::~CTavrionConverterDoc() {
@@ -136,6 +135,7 @@ void CTavrionConverterDoc::UpdateAllViews(int hint, CConvertOrder* entry, const 
 bool CTavrionConverterDoc::OnNewDocument() {
   DeleteContents();
   pathName_.clear();
+  if (savedListener_) savedListener_();
   return true;
 }
 
@@ -151,6 +151,7 @@ bool CTavrionConverterDoc::OnOpenDocument(const std::string& path, std::string* 
     return false;
   }
   pathName_ = absolute;
+  if (savedListener_) savedListener_();
   return true;
 }
 
@@ -203,6 +204,7 @@ bool CTavrionConverterDoc::OnSaveDocument(const std::string& path, std::string* 
     return false;
   }
   pathName_ = absolute;
+  if (savedListener_) savedListener_();
   return true;
 }
 

@@ -8,6 +8,7 @@
 // until then they are reached through the two small seams at the end of the class.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_set>
@@ -93,6 +94,12 @@ class CTavrionConverterDoc {
   // Stops a running conversion first.
   void OnCloseDocument();
   const std::string& GetPathName() const { return pathName_; }
+  // The batch as it stands came from a file or was just written to one (open, save, new):
+  // whoever keeps copies of unsaved work is told here.
+  void SetSavedListener(std::function<void()> listener) { savedListener_ = std::move(listener); }
+  // Names the batch file the document belongs to without reading or writing it (a batch
+  // brought back from a recovery copy).
+  void SetPathName(std::string path) { pathName_ = std::move(path); }
 
   // ---- the batch format ----
   void Serialize(ArchiveWriter& ar) const;
@@ -185,7 +192,13 @@ class CTavrionConverterDoc {
 
   std::vector<DocumentObserver*> observers_;
   std::string pathName_;
+  std::function<void()> savedListener_;
 };
+
+// Writes bytes to a temporary file next to path, flushes it to the disk and renames it over
+// path, so that path holds either its old or its new contents, whatever happens. Throws
+// FileException.
+void WriteFileAtomically(const std::string& path, const std::string& bytes);
 
 // Opens path as the document template would: a ".tvc" path opens as a batch; any other
 // path goes to the document, which sends hint 7 when it names a movie file.

@@ -33,6 +33,9 @@ class OutputFileSequence {
   // playable.
   void Discard();
 
+  // Numbering goes on from an earlier conversion of the same movie that left parts up to
+  // nextPart - 1 (a resumed conversion).
+  void ContinueNumbering(LONG nextPart) { nextPart_ = nextPart > 1 ? nextPart : 1; }
   LONG NextPart() const { return nextPart_; }
   const CPath& BasePath() const { return basePath_; }
   ULONGLONG SplitSize() const { return splitSize_; }

@@ -137,6 +137,11 @@ constexpr Entry kBuiltin[] = {
     {IDS_ARCHIVE_BAD_INDEX, "The file refers to an object that does not exist (at byte %1)."},
     {IDS_FILE_CREATE_FAILED, "Cannot create the file %1.\n%2"},
     {IDS_FILE_READ_FAILED, "Cannot read the file %1.\n%2"},
+    {IDS_RECOVERY_RESTORE, "The last batch was not saved. Restore it?"},
+    {IDS_RECOVERY_DAMAGED, "The last batch could not be restored: its recovery copy is damaged and was kept as %1.\n%2"},
+    {IDS_RESUME_QUESTION,
+     "Some movies were interrupted. Continue them where they stopped?\n\n"
+     "Yes writes the rest of each into its next numbered part; No converts them again from the start."},
 
     {IDS_APP_TITLE, "Tavrion Converter"},
     {IDS_UNTITLED, "Untitled"},

@@ -135,6 +135,9 @@ enum StringId : UINT {
   IDS_ARCHIVE_BAD_INDEX,
   IDS_FILE_CREATE_FAILED,       // "Cannot create the file %1.\n%2"
   IDS_FILE_READ_FAILED,         // "Cannot read the file %1.\n%2"
+  IDS_RECOVERY_RESTORE,         // "The last batch was not saved. Restore it?"
+  IDS_RECOVERY_DAMAGED,         // "The recovery copy ... kept as %1 ... %2"
+  IDS_RESUME_QUESTION,          // continue the interrupted entries?
 
   // Main frame, application and desktop program.
   IDS_APP_TITLE = 700,     // "Tavrion Converter"

@@ -5,9 +5,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QTimer>
 #include <QUrl>
 
 #include "converter/engine/filtergraphbuilder.h"
+#include "converter/engine/recovery.h"
 #include "converter/engine/strings.h"
 #include "converter/ui/app/aboutdlg.h"
 #include "converter/ui/app/greatingboxdlg.h"
@@ -21,6 +23,9 @@ Q_LOGGING_CATEGORY(lcApp, "tavrion.ui.app", QtWarningMsg)
 
 namespace tav::ui {
 namespace {
+
+// How often the recovery copy is brought up to date with the document.
+constexpr int kRecoveryCheckMs = 500;
 
 QString BatchFilter() {
   // The document string's filter name ("TavrionConverter Files (*.tvc)"), then all files.
@@ -87,6 +92,16 @@ bool ConverterApplication::InitInstance(const QStringList& files) {
   doc_.OnNewDocument();
   InitialUpdate();
 
+  // What a crash left, before anything else changes the batch; then a copy is kept of
+  // what this program does to it.
+  recovery_ = std::make_unique<RecoveryKeeper>(doc_);
+  OfferRecoveredBatch();
+  recoveryTimer_ = new QTimer(this);
+  connect(recoveryTimer_, &QTimer::timeout, this, [this] {
+    if (recovery_) recovery_->Tick();
+  });
+  recoveryTimer_->start(kRecoveryCheckMs);
+
   // 10. Files of the command line.
   for (const QString& file : files) OpenDocumentFile(file);
 
@@ -105,6 +120,9 @@ bool ConverterApplication::InitInstance(const QStringList& files) {
 int ConverterApplication::ExitInstance(int exitCode) {
   if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance()) disconnect(d, nullptr, this, nullptr);
   doc_.OnCloseDocument();
+  // A clean exit: the recovery copy goes.
+  if (recoveryTimer_) recoveryTimer_->stop();
+  recovery_.reset();
   doc_.RemoveObserver(this);
   if (environmentReady_) recent_.Save(ProfilePath());
   // The form goes before the document it shows.
@@ -123,6 +141,34 @@ void ConverterApplication::OnIdle() {
   inIdle_ = true;
   view_.idleUpdate();
   inIdle_ = false;
+}
+
+bool ConverterApplication::OfferRecoveredBatch() {
+  const std::vector<std::string> copies = FindOrphanedCopies();
+  if (copies.empty()) return false;
+  QWidget* parent = frame_ && frame_->isVisible() ? frame_.get() : nullptr;
+  const FrameDialogs::Answer answer = dialogs_->Ask(parent, UiText(res::IDS_RECOVERY_RESTORE));
+  if (answer == FrameDialogs::Answer::No) DiscardOrphanedCopy(copies.front());
+  // Not answered (the box closed, the session ending): asked again at the next start.
+  if (answer != FrameDialogs::Answer::Yes) return false;
+  std::string error;
+  const std::optional<RecoveredBatch> batch = ReadOrphanedCopy(copies.front(), &error);
+  if (!batch) {
+    Error(QString::fromStdString(error));
+    return false;
+  }
+  try {
+    LoadRecoveredBatch(doc_, *batch);
+  } catch (const std::exception& e) {
+    Error(QString::fromStdString(e.what()));
+    return false;
+  }
+  InitialUpdate();
+  // This program keeps the batch from here on; the copy it came from goes once the new
+  // one is written.
+  if (recovery_) recovery_->SaveNow();
+  if (!recovery_ || recovery_->LastError().empty()) DiscardOrphanedCopy(copies.front());
+  return true;
 }
 
 void ConverterApplication::RunCommand(int command) {

@@ -16,6 +16,9 @@
 //                     [view] { view->UpdateDialogControls(); }};
 //   });
 //
+// Unsaved work: while the batch differs from its file, a recovery copy of it is kept (and
+// removed on a clean exit); at start-up a batch that a crashed program left is offered back.
+//
 // Seam for dialogs: every message box, modal dialog, file dialog and web address goes
 // through FrameDialogs (SetDialogs), so tests answer them.
 #pragma once
@@ -31,7 +34,12 @@
 #include "converter/ui/app/framedialogs.h"
 #include "converter/ui/app/profilesettings.h"
 
+class QTimer;
 class QWidget;
+
+namespace tav {
+class RecoveryKeeper;
+}
 
 namespace tav::ui {
 
@@ -69,6 +77,11 @@ class ConverterApplication : public QObject, public DocumentObserver {
   int ExitInstance(int exitCode = 0);
   // Before Qt's loop sleeps: the form updates its controls' enabling.
   void OnIdle();
+  // Offers the newest batch a program that did not end cleanly left behind ("The last batch
+  // was not saved. Restore it?"). Yes brings it back as the document; No discards it; no
+  // answer leaves it for the next start. A damaged copy is reported and kept aside. True
+  // when a batch was restored.
+  bool OfferRecoveredBatch();
 
   // ---- commands ----
   void RunCommand(int command);
@@ -113,6 +126,9 @@ class ConverterApplication : public QObject, public DocumentObserver {
   std::unique_ptr<MessagePump> pump_;
   RecentFileList recent_;
   bool inIdle_ = false;
+  // The recovery copy of the document, looked after twice a second by recoveryTimer_.
+  std::unique_ptr<RecoveryKeeper> recovery_;
+  QTimer* recoveryTimer_ = nullptr;
 };
 
 }  // namespace tav::ui

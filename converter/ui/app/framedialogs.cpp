@@ -1,5 +1,6 @@
 #include "converter/ui/app/framedialogs.h"
 
+#include <QAbstractButton>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
@@ -29,6 +30,18 @@ class DesktopFrameDialogs : public FrameDialogs {
     return QFileDialog::getSaveFileName(parent, QString(), suggested, filter);
   }
   bool OpenUrl(const QUrl& url) override { return QDesktopServices::openUrl(url); }
+  Answer Ask(QWidget* parent, const QString& text) override {
+    QMessageBox box(QMessageBox::Question, UiText(res::IDS_APP_TITLE), text, QMessageBox::Yes | QMessageBox::No,
+                    parent);
+    box.setDefaultButton(QMessageBox::Yes);
+    // Only a button the user chose (by click or key) answers: a box closed by the program
+    // (quitting on SIGTERM) reports No as its result too.
+    QAbstractButton* chosen = nullptr;
+    QObject::connect(&box, &QMessageBox::buttonClicked, &box, [&chosen](QAbstractButton* b) { chosen = b; });
+    box.exec();
+    if (!chosen) return Answer::None;
+    return box.standardButton(chosen) == QMessageBox::Yes ? Answer::Yes : Answer::No;
+  }
 };
 
 }  // namespace

@@ -25,6 +25,14 @@ class FrameDialogs {
   virtual QString SaveFileName(QWidget* parent, const QString& suggested, const QString& filter) = 0;
   // Opens the address with the desktop's handler; false when none took it.
   virtual bool OpenUrl(const QUrl& url) = 0;
+  // A question answered Yes or No, or not at all (the box closed, the program told to quit
+  // meanwhile). A seam that does not answer questions leaves them unanswered.
+  enum class Answer { Yes, No, None };
+  virtual Answer Ask(QWidget* parent, const QString& text) {
+    (void)parent;
+    (void)text;
+    return Answer::None;
+  }
 };
 
 std::unique_ptr<FrameDialogs> MakeDesktopFrameDialogs();

@@ -220,9 +220,17 @@ void CTavrionConverterView::OnConvert() {
   if (!doc_.IsConverting()) {
     ConversionRun* run = EnsureRun();
     if (!run) return;
+    // Movies interrupted earlier (by Break, or by a crash the restored batch tells of) can
+    // go on where their output ends, or convert again from the start: the user says which.
+    bool resume = false;
+    for (size_t i = 0; i < doc_.GetCount() && !resume; ++i) {
+      const CConvertOrder* e = doc_.GetAt(i);
+      resume = e->IsChecked() && e->CanResume();
+    }
+    if (resume) resume = dialogs_->AskYesNo(this, res::Text(res::IDS_RESUME_QUESTION));
     doc_.ResetAllStates();
     list_->RefreshAll();
-    run->StartConversion(player_);
+    run->StartConversion(player_, resume);
   }
   if (doc_.IsConverting()) {
     fileRefresh_ = totalRefresh_ = 0;

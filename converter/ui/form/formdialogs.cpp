@@ -65,6 +65,13 @@ class DesktopDialogs : public FormDialogs {
       text += QString("\n%1 x %2").arg(entry.GetSourceWidth()).arg(entry.GetSourceHeight());
     QMessageBox::information(parent, Q(entry.SourcePath().FileName()), text);
   }
+
+  bool AskYesNo(QWidget* parent, const std::string& text) override {
+    QMessageBox box(QMessageBox::Question, Q(res::Text(res::IDS_APP_TITLE)), Q(text),
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
+  }
 };
 
 }  // namespace

@@ -25,6 +25,12 @@ class FormDialogs {
   // The source file's properties: the file manager's window where one answers, else a
   // dialog with what the entry knows.
   virtual void ShowProperties(QWidget* parent, CConvertOrder& entry) = 0;
+  // A question answered Yes or No. A seam that does not answer questions says No.
+  virtual bool AskYesNo(QWidget* parent, const std::string& text) {
+    (void)parent;
+    (void)text;
+    return false;
+  }
 };
 
 // The desktop's dialogs.

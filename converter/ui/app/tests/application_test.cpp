@@ -15,9 +15,11 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
+#include "converter/engine/recovery.h"
 #include "converter/ui/app/application.h"
 #include "converter/ui/app/greatingboxdlg.h"
 #include "converter/ui/app/mainframe.h"
@@ -34,6 +36,8 @@ struct Answers {
   QString openName, saveName;
   QString suggestedSave;
   QList<QUrl> urls;
+  QStringList questions;
+  FrameDialogs::Answer answer = FrameDialogs::Answer::None;  // to every question
 };
 
 class TestDialogs : public FrameDialogs {
@@ -54,6 +58,10 @@ class TestDialogs : public FrameDialogs {
   bool OpenUrl(const QUrl& url) override {
     a_->urls.append(url);
     return true;
+  }
+  Answer Ask(QWidget*, const QString& text) override {
+    a_->questions.append(text);
+    return a_->answer;
   }
 
  private:
@@ -171,6 +179,67 @@ TEST_F(ApplicationTest, SaveAsThenOpen_RoundTripsTheBatch) {
   app->MainFrame()->Action(ID_FILE_MRU_FILE1)->trigger();
   EXPECT_EQ(app->RecentFiles().Files().size(), before - 1);
   EXPECT_EQ(answers_.messages.size(), 1);
+}
+
+// What a program that died left: a batch of two entries, the first converted.
+std::string LeaveUnsavedBatch(const std::string& dir) {
+  CTavrionConverterDoc doc;
+  doc.AddOrder(MakeFile(dir, "a.avi"))->SetFinished(true, 0);
+  doc.GetAt(0)->SetChecked(false);
+  doc.AddOrder(MakeFile(dir, "b.avi"))->SetFrameRate(15.0);
+  RecoveryKeeper keeper(doc);
+  keeper.SaveNow();
+  keeper.KeepOnExit(true);
+  return keeper.CopyPath();
+}
+
+TEST_F(ApplicationTest, UnsavedBatchOfAProgramThatDied_IsOfferedAtStart) {
+  for (const std::string& left : FindOrphanedCopies()) DiscardOrphanedCopy(left);
+  const QString question = QStringLiteral("The last batch was not saved. Restore it?");
+
+  // Yes: the batch comes back with its states, and this program keeps the copy from now on.
+  const std::string copy = LeaveUnsavedBatch(dir_);
+  answers_.answer = FrameDialogs::Answer::Yes;
+  auto app = Start({}, ThisProfile());
+  EXPECT_EQ(answers_.questions, QStringList{question});
+  ASSERT_EQ(app->Document().GetCount(), 2u);
+  EXPECT_EQ(app->Document().GetAt(0)->GetStatusText(), "Converted");
+  EXPECT_EQ(app->Document().GetAt(1)->GetFrameRate(), 15.0);
+  EXPECT_FALSE(std::filesystem::exists(copy));
+  EXPECT_TRUE(FindOrphanedCopies().empty());
+  app->ExitInstance();
+  EXPECT_TRUE(FindOrphanedCopies().empty()) << "a clean exit left a copy";
+  // Nothing to offer at the next start.
+  Start({}, ThisProfile())->ExitInstance();
+  EXPECT_EQ(answers_.questions.size(), 1);
+
+  // Not answered (the box was closed): asked again at the next start. No: the batch is
+  // dropped.
+  const std::string unanswered = LeaveUnsavedBatch(dir_);
+  answers_.answer = FrameDialogs::Answer::None;
+  app = Start({}, ThisProfile());
+  EXPECT_EQ(app->Document().GetCount(), 0u);
+  app->ExitInstance();
+  EXPECT_EQ(FindOrphanedCopies(), std::vector<std::string>{unanswered});
+  answers_.answer = FrameDialogs::Answer::No;
+  app = Start({}, ThisProfile());
+  EXPECT_EQ(answers_.questions.size(), 3);
+  EXPECT_EQ(app->Document().GetCount(), 0u);
+  app->ExitInstance();
+  EXPECT_TRUE(FindOrphanedCopies().empty());
+
+  // A damaged copy is told of and kept aside.
+  const std::string damaged = LeaveUnsavedBatch(dir_);
+  std::filesystem::resize_file(damaged, std::filesystem::file_size(damaged) - 3);
+  answers_.answer = FrameDialogs::Answer::Yes;
+  app = Start({}, ThisProfile());
+  EXPECT_EQ(app->Document().GetCount(), 0u);
+  ASSERT_EQ(answers_.messages.size(), 1);
+  EXPECT_TRUE(answers_.messages[0].contains(QString::fromStdString(damaged + ".damaged")))
+      << answers_.messages[0].toStdString();
+  EXPECT_TRUE(std::filesystem::exists(damaged + ".damaged"));
+  app->ExitInstance();
+  EXPECT_TRUE(FindOrphanedCopies().empty());
 }
 
 TEST_F(ApplicationTest, DroppedFiles_OpenAsFromTheCommandLine) {

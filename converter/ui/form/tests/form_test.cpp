@@ -305,6 +305,42 @@ TEST_F(FormTest, Break_LeavesPlayablePartialAndInterruptedRow) {
   EXPECT_LT(d, 20.0);
 }
 
+// Convert after a Break asks whether to go on; Yes continues the movie into its next part.
+TEST_F(FormTest, ConvertAfterBreak_AsksToResume_AndYesContinuesIntoTheNextPart) {
+  doc_->SetRemoveAfterConversion(false);
+  const std::string movie = Movie("long.avi", 20, 320, 240);
+  AddThroughDialog({movie});
+  CConvertOrder* e = doc_->GetAt(0);
+  const std::string output = e->OutputPath().Full();
+  view_->RunCommand(IDC_CONVERT);
+  ASSERT_TRUE(Eventually([&] { return view_->Form()->fileProgress->value() >= 10 || !doc_->IsConverting(); }, 60000));
+  ASSERT_TRUE(doc_->IsConverting()) << "the movie converted before it could be broken";
+  QTest::mouseClick(view_->Form()->breakButton, Qt::LeftButton);
+  ASSERT_EQ(e->GetState(), CConvertOrder::kInterrupted);
+  const REFERENCE_TIME at = e->GetInterruptedAt();
+  EXPECT_TRUE(dialogs_->questions.empty());
+
+  dialogs_->answers.push_back(true);
+  view_->RunCommand(IDC_CONVERT);
+  ASSERT_EQ(dialogs_->questions.size(), 1u);
+  EXPECT_NE(dialogs_->questions[0].find("Continue them where they stopped?"), std::string::npos);
+  ASSERT_TRUE(Eventually([&] { return !doc_->IsConverting(); }, 60000));
+  EXPECT_EQ(e->GetState(), CConvertOrder::kConverted) << e->GetStatusText();
+  const std::string base = output.substr(0, output.size() - 4);
+  ASSERT_TRUE(std::filesystem::exists(base + "0001.qvf"));
+  ASSERT_TRUE(std::filesystem::exists(base + "0002.qvf"));
+  EXPECT_FALSE(std::filesystem::exists(output));
+  const double first = ProbeDuration(base + "0001.qvf");
+  EXPECT_NEAR(first, double(at) / 1e7, 0.2);
+  EXPECT_NEAR(first + ProbeDuration(base + "0002.qvf"), ProbeDuration(movie), 0.2);
+
+  // Converted: nothing to ask the next time.
+  e->SetChecked(true);
+  view_->RunCommand(IDC_CONVERT);
+  EXPECT_EQ(dialogs_->questions.size(), 1u);
+  if (doc_->IsConverting()) view_->RunCommand(IDC_BREAK_RUN);
+}
+
 TEST_F(FormTest, Preview_RemovedEntryClosesAndPlayListKeepsListOrder) {
   const std::string a = Movie("p1.avi", 1), b = Movie("p2.avi", 1), c = Movie("p3.avi", 1);
   AddThroughDialog({a, b, c});

@@ -23,10 +23,19 @@ struct ScriptedDialogs : FormDialogs {
   std::deque<std::string> files;
   std::deque<std::string> folders;
   int openFileCalls = 0;
+  std::deque<bool> answers;            // to the form's questions; an empty queue says No
+  std::vector<std::string> questions;  // asked so far
   std::vector<std::string> OpenMovies(QWidget*, const std::string&) override;
   std::string OpenFile(QWidget*, const std::string&, const std::string&, const std::string&) override;
   std::string ChooseFolder(QWidget*, const std::string&) override;
   void ShowProperties(QWidget*, CConvertOrder&) override {}
+  bool AskYesNo(QWidget*, const std::string& text) override {
+    questions.push_back(text);
+    if (answers.empty()) return false;
+    const bool yes = answers.front();
+    answers.pop_front();
+    return yes;
+  }
 };
 
 class FormTest : public ::testing::Test {

@@ -1,0 +1,220 @@
+// Recovery copies: what they keep of a batch, how a damaged one is refused and kept aside,
+// and when the keeper writes and removes its copy.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include "converter/engine/document.h"
+#include "converter/engine/exceptions.h"
+#include "converter/engine/recovery.h"
+#include "tests/support/testenv.h"
+
+namespace tav {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+CConvertOrder* AddEntry(CTavrionConverterDoc& doc, const std::string& folder, const std::string& title) {
+  auto e = std::make_unique<CConvertOrder>();
+  e->SetSourcePath(folder + "/" + title + ".avi");
+  e->SetOutputPath(folder + "/[QVF]-" + title + ".qvf");
+  return doc.AppendOrder(std::move(e));
+}
+
+// Three entries after a run that was cut short: the first converted, the second interrupted
+// in its second part, the third failed; each with settings of its own.
+void FillBatch(CTavrionConverterDoc& doc, const std::string& folder) {
+  CConvertOrder* a = AddEntry(doc, folder, "a");
+  a->SetFrameSize(640, 480);
+  a->SetFrameRate(15.0);
+  a->SetScreenFit(CConvertOrder::kStretch);
+  a->SetTrimPoints(10000000, 50000000);
+  a->SetFinished(true, 0);
+  a->SetChecked(false);
+  CConvertOrder* b = AddEntry(doc, folder, "b");
+  b->SetSubtitlePath(folder + "/b.smi");
+  b->SetSubtitleLanguage("ko-kr");
+  b->SetSubtitleSize("9F0194EA-D60A-43d2-B994-CB0FDDE02C3E");
+  b->SetFinished(false, 212000000);
+  b->SetResumePoint(212000000, 2);
+  CConvertOrder* c = AddEntry(doc, folder, "c");
+  c->SetUseSubtitles(false);
+  c->SetFailed(E_FAIL, "no picture was converted");
+  doc.SelectOnly(c);
+  doc.AddToSelection(a);
+  doc.SetFocused(a);
+  doc.SetRemoveAfterConversion(false);
+}
+
+TEST(EngineRecovery, Copy_KeepsEveryEntrySettingAndState_AndOpensAsABatchFile) {
+  const std::string dir = tavtest::MakeTempSubdir("recovery-roundtrip");
+  CTavrionConverterDoc doc;
+  FillBatch(doc, dir + "/movies");
+  doc.SetPathName(dir + "/saved.tvc");
+  const std::string bytes = EncodeRecoveryCopy(doc);
+
+  CTavrionConverterDoc back;
+  LoadRecoveredBatch(back, DecodeRecoveryCopy(bytes));
+  ASSERT_EQ(back.GetCount(), 3u);
+  EXPECT_EQ(back.GetPathName(), dir + "/saved.tvc");
+  EXPECT_EQ(back.SaveToBytes(std::string()), doc.SaveToBytes(std::string())) << "settings or selection differ";
+  const CConvertOrder* a = back.GetAt(0);
+  EXPECT_EQ(a->GetStatusText(), "Converted");
+  EXPECT_FALSE(a->IsChecked());
+  EXPECT_EQ(back.GetAt(1)->GetStatusText(), "Interrupted at 00:21");
+  EXPECT_EQ(back.GetAt(1)->GetResumePoint().at, 212000000);
+  EXPECT_EQ(back.GetAt(1)->GetResumePoint().nextPart, 2);
+  EXPECT_EQ(back.GetAt(2)->GetState(), CConvertOrder::kError);
+  EXPECT_EQ(back.GetAt(2)->GetFailureReason(), "no picture was converted");
+  EXPECT_EQ(back.GetSelection().size(), 2u);
+  EXPECT_EQ(back.GetFocused(), back.GetAt(0));
+  EXPECT_FALSE(back.GetRemoveAfterConversion());
+
+  // The batch loader reads a copy as the batch it holds (with full paths).
+  const std::string asBatch = dir + "/copy.tvc";
+  WriteAll(asBatch, bytes);
+  CTavrionConverterDoc opened;
+  std::string error;
+  ASSERT_TRUE(opened.OnOpenDocument(asBatch, &error)) << error;
+  ASSERT_EQ(opened.GetCount(), 3u);
+  EXPECT_EQ(opened.GetAt(1)->SubtitlePath().Full(), dir + "/movies/b.smi");
+  EXPECT_EQ(opened.GetAt(0)->GetFrameWidth(), 640);
+}
+
+TEST(EngineRecovery, CopyCutAtAnyByteOrChanged_IsRefused_AndKeptAside) {
+  const std::string dir = tavtest::MakeTempSubdir("recovery-cut");
+  CTavrionConverterDoc doc;
+  FillBatch(doc, dir);
+  const std::string bytes = EncodeRecoveryCopy(doc);
+  for (size_t n = 0; n < bytes.size(); ++n)
+    EXPECT_THROW(DecodeRecoveryCopy(std::string_view(bytes).substr(0, n)), ArchiveException) << "cut at " << n;
+  std::string flipped = bytes;
+  flipped[bytes.size() / 3] ^= 0x10;
+  EXPECT_THROW(DecodeRecoveryCopy(flipped), ArchiveException);
+
+  // As found at start-up: refused with a reason, moved aside, not offered again.
+  const std::string folder = dir + "/recovery";
+  fs::create_directories(folder);
+  const std::string copy = folder + "/batch-cut123.tvc";
+  WriteAll(copy, bytes.substr(0, bytes.size() / 2));
+  ASSERT_EQ(FindOrphanedCopies(folder), std::vector<std::string>{copy});
+  std::string error;
+  EXPECT_FALSE(ReadOrphanedCopy(copy, &error).has_value());
+  EXPECT_NE(error.find(copy + ".damaged"), std::string::npos) << error;
+  EXPECT_EQ(ReadAll(copy + ".damaged"), bytes.substr(0, bytes.size() / 2)) << "the damaged copy was not kept";
+  EXPECT_TRUE(FindOrphanedCopies(folder).empty());
+}
+
+TEST(EngineRecovery, Keeper_WritesChangesAndStates_RemovesTheCopyOnSaveAndCleanExit) {
+  const std::string dir = tavtest::MakeTempSubdir("recovery-keeper");
+  const std::string folder = dir + "/recovery";
+  CTavrionConverterDoc doc;
+  auto keeper = std::make_unique<RecoveryKeeper>(doc, folder);
+  keeper->Tick();
+  EXPECT_TRUE(keeper->CopyPath().empty() || !fs::exists(keeper->CopyPath())) << "an empty new batch needs no copy";
+
+  CConvertOrder* a = AddEntry(doc, dir, "a");
+  keeper->Tick();
+  ASSERT_FALSE(keeper->CopyPath().empty()) << keeper->LastError();
+  const std::string copy = keeper->CopyPath();
+  ASSERT_TRUE(fs::exists(copy));
+  // A live program's copy is not an orphan.
+  EXPECT_TRUE(FindOrphanedCopies(folder).empty());
+
+  // A state change during a run is written at once, without waiting for the next tick.
+  a->SetConverting();
+  a->SetResumePoint(0, 1);
+  doc.UpdateAllViews(kHintEntryStateChanged, a);
+  EXPECT_EQ(DecodeRecoveryCopy(ReadAll(copy)).states.at(0).state, CConvertOrder::kConverting);
+
+  std::string error;
+  ASSERT_TRUE(doc.OnSaveDocument(dir + "/saved.tvc", &error)) << error;
+  EXPECT_FALSE(fs::exists(copy)) << "an explicit save keeps no copy";
+  keeper->Tick();
+  EXPECT_FALSE(fs::exists(copy));
+  a->SetFrameRate(15.0);
+  keeper->Tick();
+  EXPECT_TRUE(fs::exists(copy)) << "a change after the save was not copied";
+
+  keeper.reset();
+  EXPECT_FALSE(fs::exists(copy)) << "a clean exit keeps no copy";
+  EXPECT_TRUE(fs::is_empty(folder)) << "the lock file stayed";
+
+  // Kept on exit (an interrupted command-line run): the next start finds it.
+  keeper = std::make_unique<RecoveryKeeper>(doc, folder);
+  a->SetFrameRate(30.0);
+  keeper->Tick();
+  const std::string kept = keeper->CopyPath();
+  keeper->KeepOnExit(true);
+  keeper.reset();
+  ASSERT_EQ(FindOrphanedCopies(folder), std::vector<std::string>{kept});
+  const auto batch = ReadOrphanedCopy(kept, &error);
+  ASSERT_TRUE(batch.has_value()) << error;
+  EXPECT_EQ(batch->pathName, dir + "/saved.tvc");
+  DiscardOrphanedCopy(kept);
+  EXPECT_TRUE(fs::is_empty(folder));
+}
+
+// The program died while it wrote b's third part: parts 1 and 2 are finished, the third has
+// no index (its header counts no frames yet).
+TEST(EngineRecovery, EntryBeingConverted_BecomesInterruptedWhereItsFinishedPartsEnd) {
+  const std::string dir = tavtest::MakeTempSubdir("recovery-crash");
+  CTavrionConverterDoc doc;
+  CConvertOrder* b = AddEntry(doc, dir, "b");
+  b->SetConverting();
+  b->SetResumePoint(300000000, 3);
+  CConvertOrder* c = AddEntry(doc, dir, "c");
+  c->SetConverting();
+  c->SetResumePoint(0, 1);
+  const std::string bytes = EncodeRecoveryCopy(doc);
+
+  // A movie header as it is before the movie is closed: frame count 0.
+  std::string header = std::string("RIFF") + std::string(4, '\0') + "AVI\x19" + "LIST" + std::string(4, '\0') +
+                       "hdrlavih" + std::string(4, '\0') + std::string(32, '\0');
+  WriteAll(dir + "/[QVF]-b.qvf", header);
+  // c's movie was closed just before the end: it counts frames and stays.
+  std::string closed = header;
+  closed[48] = 90;
+  WriteAll(dir + "/[QVF]-c.qvf", closed);
+
+  CTavrionConverterDoc back;
+  LoadRecoveredBatch(back, DecodeRecoveryCopy(bytes));
+  EXPECT_EQ(back.GetAt(0)->GetStatusText(), "Interrupted at 00:30");
+  EXPECT_TRUE(back.GetAt(0)->CanResume());
+  EXPECT_FALSE(fs::exists(dir + "/[QVF]-b.qvf")) << "the unfinished part stayed";
+  EXPECT_TRUE(fs::exists(dir + "/[QVF]-c.qvf")) << "a finished movie was removed";
+  EXPECT_EQ(back.GetAt(1)->GetState(), CConvertOrder::kInterrupted);
+  EXPECT_FALSE(back.GetAt(1)->CanResume());
+}
+
+TEST(EngineRecovery, CanResume_OnlyWithSomethingLeftToConvert) {
+  CConvertOrder e;
+  EXPECT_FALSE(e.CanResume());
+  e.SetResumePoint(100000000, 1);
+  EXPECT_TRUE(e.CanResume());
+  e.SetSourceInfo(100000000, 320, 240, true);
+  EXPECT_FALSE(e.CanResume()) << "the resume point is the end of the movie";
+  e.SetTrimPoints(50000000, 200000000);
+  EXPECT_TRUE(e.CanResume());
+  e.SetResumePoint(50000000, 2);
+  EXPECT_FALSE(e.CanResume()) << "nothing was written after the start point";
+  e.SetResumePoint(200000000, 2);
+  EXPECT_FALSE(e.CanResume()) << "the resume point is the end point";
+}
+
+}  // namespace
+}  // namespace tav
