@@ -65,10 +65,7 @@ void OutputFileSequence::Discard() { ::unlink(basePath_.Full().c_str()); }
 
 std::string OutputFileSequence::FinishPart() {
   for (; nextPart_ < kMaxPartNumber; ++nextPart_) {
-    const std::string candidate = res::FormatId(
-        res::IDS_OUTPUT_NAME_PART,
-        {basePath_.Folder(), basePath_.Title(), basePath_.Extension(), PrintNumber("%i", nextPart_),
-         PrintNumber("%4i", nextPart_), PrintNumber("%04i", nextPart_)});
+    const std::string candidate = PartNameOf(basePath_, nextPart_);
     if (FileExists(candidate)) continue;
     bool exists = false;
     if (MoveNoReplace(basePath_.Full(), candidate, &exists)) {
@@ -80,6 +77,12 @@ std::string OutputFileSequence::FinishPart() {
     return basePath_.Full();
   }
   return basePath_.Full();
+}
+
+std::string PartNameOf(const CPath& basePath, LONG number) {
+  return res::FormatId(res::IDS_OUTPUT_NAME_PART,
+                       {basePath.Folder(), basePath.Title(), basePath.Extension(), PrintNumber("%i", number),
+                        PrintNumber("%4i", number), PrintNumber("%04i", number)});
 }
 
 LONGLONG VideoFramesIn(const std::string& moviePath) {

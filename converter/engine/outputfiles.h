@@ -47,6 +47,9 @@ class OutputFileSequence {
   CPath basePath_;           // the movie being written
 };
 
+// The name of part `number` of the movie at basePath: "name0001.ext" and so on.
+std::string PartNameOf(const CPath& basePath, LONG number);
+
 // The number of video frames a finished movie holds (the total-frames field of its main
 // header); -1 when the file cannot be read or does not begin as a movie of this kind.
 LONGLONG VideoFramesIn(const std::string& moviePath);

@@ -199,6 +199,16 @@ void ApplyRecoveredStates(CTavrionConverterDoc& doc, const RecoveredBatch& batch
       } else if (frames > 0) {
         resume = CConvertOrder::ResumePoint{};
       }
+      // The copy is written just after a new part begins; a program that died between
+      // finishing a part and writing the copy left finished parts the copy does not know
+      // of. They are on disk: the output goes on after the last of them, not over again.
+      const double fps = e->GetFrameRate();
+      while (resume.nextPart > 0 && fps > 0 && !unfinished.empty()) {
+        const LONGLONG done = VideoFramesIn(PartNameOf(CPath(unfinished), resume.nextPart));
+        if (done <= 0) break;
+        resume.at += REFERENCE_TIME(double(done) * 1e7 / fps + 0.5);
+        ++resume.nextPart;
+      }
       e->RestoreState(CConvertOrder::kInterrupted, resume.at, s.resultCode, s.reason);
     } else {
       e->RestoreState(s.state, s.interruptedAt, s.resultCode, s.reason);

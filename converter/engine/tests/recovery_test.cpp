@@ -201,6 +201,32 @@ TEST(EngineRecovery, EntryBeingConverted_BecomesInterruptedWhereItsFinishedParts
   EXPECT_FALSE(back.GetAt(1)->CanResume());
 }
 
+// The program died after it finished part 2 but before the copy said so: the part on disk
+// counts, and the output goes on after it instead of repeating it.
+TEST(EngineRecovery, FinishedPartsTheCopyDoesNotKnow_MoveTheResumePointOn) {
+  const std::string dir = tavtest::MakeTempSubdir("recovery-lag");
+  CTavrionConverterDoc doc;
+  CConvertOrder* d = AddEntry(doc, dir, "d");
+  d->SetFrameRate(30);
+  d->SetConverting();
+  d->SetResumePoint(300000000, 2);
+  const std::string bytes = EncodeRecoveryCopy(doc);
+
+  std::string header = std::string("RIFF") + std::string(4, '\0') + "AVI\x19" + "LIST" + std::string(4, '\0') +
+                       "hdrlavih" + std::string(4, '\0') + std::string(32, '\0');
+  WriteAll(dir + "/[QVF]-d.qvf", header);
+  std::string finished = header;
+  finished[48] = 90;  // 3 s at 30 fps
+  WriteAll(dir + "/[QVF]-d0001.qvf", finished);
+  WriteAll(dir + "/[QVF]-d0002.qvf", finished);
+
+  CTavrionConverterDoc back;
+  LoadRecoveredBatch(back, DecodeRecoveryCopy(bytes));
+  EXPECT_EQ(back.GetAt(0)->GetStatusText(), "Interrupted at 00:33");
+  EXPECT_EQ(back.GetAt(0)->GetResumePoint().at, 330000000);
+  EXPECT_EQ(back.GetAt(0)->GetResumePoint().nextPart, 3);
+}
+
 TEST(EngineRecovery, CanResume_OnlyWithSomethingLeftToConvert) {
   CConvertOrder e;
   EXPECT_FALSE(e.CanResume());
