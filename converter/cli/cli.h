@@ -25,12 +25,14 @@ struct Options {
   std::optional<std::string> subtitles;
   std::optional<std::string> language;
   std::optional<std::string> subtitleSize;
+  std::optional<std::string> subtitleEncoding;  // forced for every subtitle file without a byte-order mark
   std::optional<REFERENCE_TIME> start, end;
   std::optional<std::string> outputDir;
   bool removeAfter = false;
   std::optional<std::string> saveBatch;
   bool convert = false;
   bool quiet = false;
+  bool verbose = false;
   bool demo = false;
   std::vector<std::string> inputs;
 };

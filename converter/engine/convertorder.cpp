@@ -511,6 +511,7 @@ void CConvertOrder::ConfigureOverlay(IUnknown* drawer) {
     } free{fileText, sizeText, languageText};
     if (!fileText || !sizeText || !languageText) c.Check(E_OUTOFMEMORY);
     c.Check(manager->LoadFile(fileText, FALSE));
+    subtitleEncoding_ = SubtitleEncodingName(manager.Get());
     c.Check(manager->SelectSizeById(sizeText));
     c.Check(manager->SelectLanguageByCode(languageText));
   }

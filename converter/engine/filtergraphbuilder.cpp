@@ -208,6 +208,7 @@ void FilterGraphBuilder::SetSubtitles(bool on, const std::string& file, const st
   subtitleSize_ = sizeId;
   subtitleLanguage_ = language;
   subtitleReader_.clear();
+  subtitleEncoding_.clear();
 }
 
 // ---- life cycle -----------------------------------------------------------------------------
@@ -635,7 +636,7 @@ bool FilterGraphBuilder::VideoChain(IPin* start, const AM_MEDIA_TYPE& mt) {
   }
   if (burnInOn_ && subtitlesOn_) {
     ComPtr<IPin> next = AddBurnInStage(c, graph_.Get(), pin.Get(), {subtitleFile_, subtitleSize_, subtitleLanguage_},
-                                    &subtitleReader_);
+                                    &subtitleReader_, &subtitleEncoding_);
     inserted = inserted || next.Get() != pin.Get();
     pin = next;
   }

@@ -41,6 +41,8 @@ constexpr Entry kBuiltin[] = {
     {IDS_STATUS_CONVERTING, "Converting"},
     {IDS_STATUS_CONVERTED, "Converted"},
     {IDS_STATUS_SUBTITLES_READ_AS, "%1 (subtitles read as %2)"},
+    {IDS_TIP_SUBTITLES, "Subtitles: %1"},
+    {IDS_TIP_SUBTITLES_ENCODING, "Subtitles: %1 (%2)"},
     {IDS_STATUS_INTERRUPTED, "Interrupted"},
     {IDS_STATUS_INTERRUPTED_AT, "Interrupted at %1"},
     {IDS_STATUS_ERROR, "Error"},

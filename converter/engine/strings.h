@@ -57,6 +57,8 @@ enum StringId : UINT {
   IDS_CODEC_PCM,              // "PCM"
   IDS_TIME_UNKNOWN,           // "--:--"
   IDS_STATUS_SUBTITLES_READ_AS,  // "%1 (subtitles read as %2)"
+  IDS_TIP_SUBTITLES,             // "Subtitles: %1"
+  IDS_TIP_SUBTITLES_ENCODING,    // "Subtitles: %1 (%2)"
 
   // Main form.
   IDS_FORMAT_ITEMS = 300,  // "Video for Merolan camera"
