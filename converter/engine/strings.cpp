@@ -69,7 +69,7 @@ constexpr Entry kBuiltin[] = {
      "Video Files|*.avi;*.mpg;*.mpeg;*.wmv;*.asf;*.mov;*.qt;*.3gp;*.3gpp;*.3g2;*.3gp2;*.mp4;*.mpg4;*.m4v;*.mkv;"
      "*.webm;*.mts;*.m2ts;*.ts;*.vob;*.flv;*.qvf|"
      "All Files|*.*||"},
-    {IDS_SUBTITLE_FILTER, "Subtitles files|*.smi;*.srt;*.vtt;*.ass;*.ssa|All files|*.*||"},
+    {IDS_SUBTITLE_FILTER, "Subtitles files|*.smi;*.srt;*.sami;*.vtt;*.ass;*.ssa|All files|*.*||"},
     {IDS_SUBTITLE_HINT, "Cannot find matching subtitle file"},
     {IDS_SUBSIZE_BIGGER, "Bigger"},
     {IDS_SUBSIZE_SMALLER, "Smaller"},

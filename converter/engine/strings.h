@@ -68,7 +68,7 @@ enum StringId : UINT {
   IDS_SPLIT_ITEMS,         // "unlimited|32 M|64 M|128 M|256 M|512 M"
   IDS_SIZE_SUFFIXES,       // "KMGT"
   IDS_VIDEO_FILTER,        // "Video Files|*.avi;...|All Files|*.*||"
-  IDS_SUBTITLE_FILTER,     // "Subtitles files|*.smi;*.srt;*.vtt;*.ass;*.ssa|All files|*.*||"
+  IDS_SUBTITLE_FILTER,     // "Subtitles files|*.smi;*.srt;*.sami;*.vtt;*.ass;*.ssa|All files|*.*||"
   IDS_SUBTITLE_HINT,       // "Cannot find matching subtitle file"
   IDS_SUBSIZE_BIGGER,
   IDS_SUBSIZE_SMALLER,
