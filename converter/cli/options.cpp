@@ -23,9 +23,9 @@ constexpr const char* kVersion = "tavrion-convert 1.0";
 
 void Usage(FILE* out) {
   std::fputs(
-      "usage: tavrion-convert [options] MOVIE|BATCH.tvc ...\n"
-      "The entry settings below apply to the movies given; the entries of a batch file\n"
-      "keep their own.\n"
+      "usage: tavrion-convert [options] MOVIE|FOLDER|BATCH.tvc ...\n"
+      "A folder adds the movies inside it and its subfolders, in name order. The entry\n"
+      "settings below apply to the movies given; the entries of a batch file keep their own.\n"
       "  --size 320x240|640x480        frame size\n"
       "  --fps 15|30                   frame rate\n"
       "  --fit fit|crop|stretch        screen fit\n"

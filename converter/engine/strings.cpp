@@ -110,6 +110,7 @@ constexpr Entry kBuiltin[] = {
     {IDS_LABEL_TIME_NOTICE, "The remained time can be changed by system loading and condition."},
     {IDS_MENU_ADD, "&Add..."},
     {IDS_MENU_ADD_FILE, "&Add file..."},
+    {IDS_MENU_ADD_FOLDER, "Add &folder..."},
     {IDS_MENU_REMOVE, "&Remove"},
     {IDS_MENU_PROPERTIES, "&Properties..."},
     {IDS_MENU_PLAY, "P&lay"},

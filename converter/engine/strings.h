@@ -122,6 +122,7 @@ enum StringId : UINT {
   IDS_NOTICE_TEXT2,
   IDS_NOTICE_CLOSE,        // "Close"
   IDS_NOTICE_DONT_SHOW,    // "Don't show this message again"
+  IDS_MENU_ADD_FOLDER,     // "Add &folder..."
 
   // Batch files and files of entries.
   IDS_BATCH_OPEN_FAILED = 600,  // "Cannot open the batch file %1.\n%2"

@@ -29,6 +29,7 @@ void AddBatchCommands(ui::CMainFrame* frame, CTavrionConverterView* view) {
     QString text;
   } commands[] = {
       {ID_ADD_FILES, QString::fromStdString(res::Text(res::IDS_MENU_ADD))},
+      {ID_ADD_FOLDER, QString::fromStdString(res::Text(res::IDS_MENU_ADD_FOLDER))},
       {ID_REMOVE, QString::fromStdString(res::Text(res::IDS_MENU_REMOVE))},
       {ID_MOVE_UP, QObject::tr("Move &up")},
       {ID_MOVE_DOWN, QObject::tr("Move &down")},

@@ -337,6 +337,26 @@ TEST_F(FormTest, DroppedFilesAndFolders_AddMoviesSelectingTheLast) {
   view_->RunCommand(IDC_BREAK_RUN);
 }
 
+TEST_F(FormTest, AddFolder_AddsExactlyTheMoviesInNameOrder) {
+  const std::string folder = dir_ + "/chosen";
+  tavtest::Run("mkdir -p '" + folder + "/b' '" + folder + "/.hidden'");
+  const std::string a = Movie("chosen/a.avi", 1), b1 = Movie("chosen/b/1.avi", 1);
+  Movie("chosen/.hidden/secret.avi", 1);
+  tavtest::Run("cp '" + a + "' '" + folder + "/b/[QVF]-1.qvf'");  // an earlier output
+  std::ofstream(folder + "/b/notes.txt") << "not a movie";
+  EXPECT_TRUE(view_->IsCommandEnabled(ID_ADD_FOLDER));
+  dialogs_->folders.push_back(folder);
+  view_->RunCommand(ID_ADD_FOLDER);
+  ASSERT_EQ(doc_->GetCount(), 2u);
+  EXPECT_EQ(doc_->GetAt(0)->SourcePath().Full(), a);
+  EXPECT_EQ(doc_->GetAt(1)->SourcePath().Full(), b1);
+  EXPECT_EQ(doc_->GetSingleSelected(), doc_->GetAt(1));
+
+  // Cancelling the folder dialog adds nothing.
+  view_->RunCommand(ID_ADD_FOLDER);
+  EXPECT_EQ(doc_->GetCount(), 2u);
+}
+
 TEST_F(FormTest, SaveCloseReopen_BringsBackTheBatch) {
   AddThroughDialog({Movie("s1.avi", 1), Movie("s2.avi", 1, 192, 108)});
   auto* ui = view_->Form();
