@@ -173,6 +173,9 @@ constexpr Entry kBuiltin[] = {
     {IDS_RECENT_FILE_GONE, "%1\nThe file was removed from the recent file list."},
     {IDS_PLATFORM_FAILED, "The media platform could not be started."},
     {IDS_NOT_OPENABLE, "%1\nThis is neither a batch file (.tvc) nor a movie file."},
+    {IDS_NOTIFY_RUN_ENDED, "Conversion finished"},
+    {IDS_NOTIFY_RUN_COUNTS, "%1 converted, %2 failed, %3 interrupted"},
+    {IDS_NOTIFY_OPEN_FOLDER, "Open output folder"},
 
     {IDC_BREAK,
      "Break conversion. Unfinished output file will be stored as valid movie file.\n"

@@ -5,6 +5,7 @@
 
 #include "converter/engine/strings.h"
 #include "converter/ui/app/mainframe.h"
+#include "converter/ui/form/desktopnotifier.h"
 #include "converter/ui/form/tavrionconverterview.h"
 
 namespace tav {
@@ -59,6 +60,10 @@ ui::FormView MakeFormView(CTavrionConverterDoc& doc, QWidget* frame) {
     QObject::connect(view, &CTavrionConverterView::totalProgressChanged, mainFrame, &ui::CMainFrame::SetTitleProgress);
     QObject::connect(mainFrame, &ui::CMainFrame::commandTriggered, view, &CTavrionConverterView::RunCommand);
     AddBatchCommands(mainFrame, view);
+    // The desktop follows the run: progress in the dock, a notification when it ends.
+    auto* notifier = new CDesktopNotifier(doc, view);
+    QObject::connect(view, &CTavrionConverterView::totalProgressChanged, notifier,
+                     &CDesktopNotifier::SetTotalProgress);
   }
   ui::FormView form;
   form.widget = view;
