@@ -153,7 +153,9 @@ bool BuildBatch(const Options& opt, const std::string& outputFolder, CTavrionCon
       continue;
     }
     const std::vector<std::string> found = MovieFilesInFolder(input);
-    if (found.empty()) rows.push_back(ResultRow{input, nullptr, "no movie files in this folder"});
+    if (found.empty())
+      rows.push_back(ResultRow{input, nullptr,
+                               res::FormatId(res::IDS_STATUS_ERROR_TEXT, {input + " is a folder without movie files"})});
     movies.insert(movies.end(), found.begin(), found.end());
   }
   for (const std::string& input : movies) {
