@@ -76,8 +76,8 @@ class CConvertOrder : public CObject {
   void SetSourcePath(const std::string& p) { sourcePath_.Set(p); cachedFileSize_ = -1; }
   const CPath& SubtitlePath() const { return subtitlePath_; }
   void SetSubtitlePath(const std::string& p) {
+    if (p != subtitlePath_.Full()) subtitleEncoding_.clear();  // found for another file
     subtitlePath_.Set(p);
-    subtitleEncoding_.clear();
   }
   const CPath& OutputPath() const { return outputPath_; }
   void SetOutputPath(const std::string& p) { outputPath_.Set(p); }

@@ -674,7 +674,7 @@ bool FilterGraphBuilder::VideoChain(IPin* start, const AM_MEDIA_TYPE& mt) {
     drawer.fit = screenFit_;
     drawer.subtitlesOn = subtitlesOn_;
     drawer.subtitles = {subtitleFile_, subtitleSize_, subtitleLanguage_};
-    return AddDrawerStage(c, graph_.Get(), pin.Get(), mt, drawer);
+    return AddDrawerStage(c, graph_.Get(), pin.Get(), mt, drawer, &subtitleEncoding_);
   }
   const struct {
     const CLSID* clsid;

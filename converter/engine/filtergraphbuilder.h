@@ -63,7 +63,8 @@ class FilterGraphBuilder : public ConversionGraphSeam {
   // The reader that took the burnt-in subtitle file when it was not plain SAMI or SubRip
   // ("WebVTT", ...); empty otherwise or before a burn-in stage was built.
   const std::string& SubtitleReader() const { return subtitleReader_; }
-  // The encoding the burnt-in subtitle file was read in; empty before a burn-in stage was built.
+  // The encoding the subtitle file was read in; empty before a burn-in or drawer stage with
+  // subtitles was built.
   const std::string& SubtitleEncoding() const { return subtitleEncoding_; }
   void FindVideoSize(bool probe, int* width, int* height) const;
   // Applies a new screen fit to every resizer and every subtitle drawer of the graph.

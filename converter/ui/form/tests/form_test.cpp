@@ -357,6 +357,21 @@ TEST_F(FormTest, AddFolder_AddsExactlyTheMoviesInNameOrder) {
   EXPECT_EQ(doc_->GetCount(), 2u);
 }
 
+TEST_F(FormTest, SubtitleEncoding_FoundWhenAdded_ShowsInTheRowTooltip) {
+  const std::string movie = Movie("korean.avi", 1);
+  const std::string utf8 = dir_ + "/korean.utf8.txt";
+  std::ofstream(utf8) << "<SAMI><BODY>\n<SYNC Start=0><P>안녕하세요 여러분, 오늘은 날씨가 좋습니다\n</BODY></SAMI>\n";
+  const std::string sami = movie.substr(0, movie.size() - 4) + ".smi";  // beside the movie
+  ASSERT_EQ(tavtest::Run("iconv -f UTF-8 -t CP949 '" + utf8 + "' > '" + sami + "'"), 0);
+  AddThroughDialog({movie});
+  ASSERT_EQ(doc_->GetCount(), 1u);
+  CConvertOrder* e = doc_->GetAt(0);
+  EXPECT_EQ(e->GetSubtitleEncoding(), "CP949");
+  const ui::CConvertOrderListCtrl* list = view_->List();
+  const QString tip = list->Model()->index(list->RowOf(e), 0).data(Qt::ToolTipRole).toString();
+  EXPECT_EQ(tip, QString::fromStdString(movie + "\nSubtitles: korean.smi (CP949)"));
+}
+
 TEST_F(FormTest, SaveCloseReopen_BringsBackTheBatch) {
   AddThroughDialog({Movie("s1.avi", 1), Movie("s2.avi", 1, 192, 108)});
   auto* ui = view_->Form();
