@@ -79,6 +79,6 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # X11 platform plugin ships with libqt6gui6, fonts for captions and the desktop's databases
 # that pick up the MIME types and the desktop entry.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fontconfig, fonts-dejavu-core, shared-mime-info")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fontconfig, fonts-dejavu-core, shared-mime-info, libuchardet0")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "desktop-file-utils, hicolor-icon-theme")
 include(CPack)

@@ -10,7 +10,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   ffmpeg libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev libavfilter-dev
   libyuv-dev
-  libpcre3-dev libcairo2-dev libpango1.0-dev fontconfig fonts-dejavu-core fonts-nanum
+  libpcre3-dev libuchardet-dev libcairo2-dev libpango1.0-dev fontconfig fonts-dejavu-core fonts-nanum
   libsdl2-dev qt6-base-dev qt6-svg-dev libdbus-1-dev dbus-daemon
   xvfb x11-apps x11-utils imagemagick xdotool
   time

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "converter/engine/filtergraphbuilder.h"
+#include "converter/engine/moviefolder.h"
 #include "converter/engine/path.h"
 #include "converter/engine/recovery.h"
 #include "converter/engine/strings.h"
@@ -120,7 +121,7 @@ bool BuildBatch(const Options& opt, const std::string& outputFolder, CTavrionCon
   // Entries: a batch file first (its entries keep their own settings), then the movies.
   std::string& batchFile = out->batchFile;
   for (const std::string& input : opt.inputs) {
-    if (LowerExtension(input) != ".tvc") continue;
+    if (LowerExtension(input) != ".tvc" || IsFolder(input)) continue;
     if (!batchFile.empty()) UsageError("only one batch file can be given");
     batchFile = input;
   }
@@ -144,8 +145,21 @@ bool BuildBatch(const Options& opt, const std::string& outputFolder, CTavrionCon
   // others still convert.
   std::vector<ResultRow>& rows = out->rows;
   for (size_t i = 0; i < doc.GetCount(); ++i) rows.push_back(ResultRow{doc.GetAt(i)->SourcePath().Full(), doc.GetAt(i), {}});
+  // A folder stands for the movies inside it, in name order.
+  std::vector<std::string> movies;
   for (const std::string& input : opt.inputs) {
     if (input == batchFile) continue;
+    if (!IsFolder(input)) {
+      movies.push_back(input);
+      continue;
+    }
+    const std::vector<std::string> found = MovieFilesInFolder(input);
+    if (found.empty())
+      rows.push_back(ResultRow{input, nullptr,
+                               res::FormatId(res::IDS_STATUS_ERROR_TEXT, {input + " is a folder without movie files"})});
+    movies.insert(movies.end(), found.begin(), found.end());
+  }
+  for (const std::string& input : movies) {
     CConvertOrder* e = nullptr;
     try {
       e = doc.AddOrder(input, outputFolder);

@@ -26,6 +26,7 @@ struct Options {
   std::optional<std::string> subtitles;
   std::optional<std::string> language;
   std::optional<std::string> subtitleSize;
+  std::optional<std::string> subtitleEncoding;  // forced for every subtitle file without a byte-order mark
   std::optional<REFERENCE_TIME> start, end;
   std::optional<std::string> outputDir;
   bool removeAfter = false;
@@ -34,6 +35,7 @@ struct Options {
   bool restore = false;  // the batch of the last program that did not end cleanly
   bool resume = false;   // interrupted entries go on where they stopped
   bool quiet = false;
+  bool verbose = false;
   bool demo = false;
   std::vector<std::string> inputs;
 };

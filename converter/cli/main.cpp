@@ -20,6 +20,7 @@
 #include "converter/engine/recovery.h"
 #include "converter/engine/startup.h"
 #include "converter/engine/timetext.h"
+#include "media/contract/codepage.h"
 #include "media/contract/com.h"
 #include "media/contract/sync.h"
 #include "media/contract/window.h"
@@ -91,6 +92,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tavrion-convert: %s\n", problem.c_str());
     return 1;
   }
+  if (opt.subtitleEncoding) SetSubtitleEncoding(*opt.subtitleEncoding);
   CoInitialize(nullptr);
   // Component libraries live next to the program in ../lib; registering them is repaired
   // here as the GUI does at start-up.
@@ -253,6 +255,8 @@ int main(int argc, char** argv) {
     const bool converted = e->GetState() == CConvertOrder::kConverted;
     if (!converted) status = 1;
     std::printf("%s -> %s: %s\n", e->SourcePath().Full().c_str(), outputs.c_str(), e->GetStatusText().c_str());
+    if (opt.verbose && e->UsesSubtitles() && !e->GetSubtitleEncoding().empty())
+      std::printf("  subtitles %s read in %s\n", e->SubtitlePath().Full().c_str(), e->GetSubtitleEncoding().c_str());
   }
   if (opt.demo && status == 0 && !entries.empty() && !run.OutputsOf(entries.front()).empty())
     std::printf("The converted camera movie is at %s\n", run.OutputsOf(entries.front()).back().c_str());

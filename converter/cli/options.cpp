@@ -13,6 +13,7 @@
 
 #include "converter/engine/document.h"
 #include "converter/engine/path.h"
+#include "media/contract/codepage.h"
 
 namespace tav::cli {
 
@@ -22,9 +23,9 @@ constexpr const char* kVersion = "tavrion-convert 1.0";
 
 void Usage(FILE* out) {
   std::fputs(
-      "usage: tavrion-convert [options] MOVIE|BATCH.tvc ...\n"
-      "The entry settings below apply to the movies given; the entries of a batch file\n"
-      "keep their own.\n"
+      "usage: tavrion-convert [options] MOVIE|FOLDER|BATCH.tvc ...\n"
+      "A folder adds the movies inside it and its subfolders, in name order. The entry\n"
+      "settings below apply to the movies given; the entries of a batch file keep their own.\n"
       "  --size 320x240|640x480        frame size\n"
       "  --fps 15|30                   frame rate\n"
       "  --fit fit|crop|stretch        screen fit\n"
@@ -32,6 +33,8 @@ void Usage(FILE* out) {
       "  --subtitles FILE|none         SAMI, SubRip, WebVTT or SSA/ASS file (default: the movie's own)\n"
       "  --language CODE               subtitle language (en-us, else the file's first)\n"
       "  --subtitle-size standard|bigger|smaller\n"
+      "  --subtitle-encoding NAME      read subtitle files in this encoding (CP949, SHIFT_JIS,\n"
+      "                                ...) instead of finding it\n"
       "  --start TIME  --end TIME      trim points (seconds or [h:]mm:ss)\n"
       "  --output-dir DIR              folder of the output files\n"
       "  --remove-after                remove converted entries from the batch (a batch\n"
@@ -45,11 +48,13 @@ void Usage(FILE* out) {
       "  --resume                      with --restore: interrupted movies go on where they\n"
       "                                stopped, into their next numbered part\n"
       "  --quiet                       print only the result lines\n"
+      "  --verbose                     also say which encoding each subtitle file was read in\n"
       "  --demo                        convert a generated sample movie with subtitles\n"
       "  --help  --version\n"
       "  --                            the names that follow are movies or batch files\n"
-      "Subtitle files that are not UTF-8 are read in CP1252; set TAVRION_ANSI_CODEPAGE\n"
-      "to another code page (for example CP949) for other legacy encodings.\n",
+      "Subtitle files without a byte-order mark that are not UTF-8 are read in the encoding\n"
+      "their text shows, or, when it is unclear, in CP1252; TAVRION_ANSI_CODEPAGE names\n"
+      "another code page (for example CP949) for that case.\n",
       out);
 }
 
@@ -166,6 +171,10 @@ Options Parse(int argc, char** argv) {
       else if (v == "bigger") o.subtitleSize = "9F0194EA-D60A-43d2-B994-CB0FDDE02C3E";
       else if (v == "smaller") o.subtitleSize = "30174FFF-6773-425b-BB87-BA5038C9EF4A";
       else UsageError("--subtitle-size must be standard, bigger or smaller");
+    } else if (a == "--subtitle-encoding") {
+      const std::string v = value(i);
+      if (!IsKnownEncoding(v)) UsageError("unknown encoding '" + v + "' for --subtitle-encoding (for example CP949)");
+      o.subtitleEncoding = v;
     } else if (a == "--start" || a == "--end") {
       const std::string v = value(i);
       const REFERENCE_TIME t = ParseTime(v);
@@ -189,6 +198,8 @@ Options Parse(int argc, char** argv) {
       o.demo = true;
     } else if (a == "--quiet") {
       o.quiet = true;
+    } else if (a == "--verbose") {
+      o.verbose = true;
     } else if (a.size() > 1 && a[0] == '-' && a != "-") {
       UsageError("unknown option " + a);
     } else {

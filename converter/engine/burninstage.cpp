@@ -67,9 +67,20 @@ std::string LenientReaderName(ISubtitleManager* manager) {
   return out;
 }
 
+std::string SubtitleEncodingName(ISubtitleManager* manager) {
+  ComPtr<ISubtitleFileInfo> info;
+  if (!manager || FAILED(manager->QueryInterface(IID_ISubtitleFileInfo, info.AsVoidOut())) || !info) return {};
+  WCHAR* name = nullptr;
+  const HRESULT hr = info->GetEncodingName(&name);
+  std::string out = SUCCEEDED(hr) && name ? WideToAnsi(std::u16string_view(name)) : std::string();
+  CoTaskMemFree(name);
+  return out;
+}
+
 ComPtr<IPin> AddBurnInStage(HRChecker& checker, IGraphBuilder* graph, IPin* pin, const SubtitleSettings& settings,
-                            std::string* reader) {
+                            std::string* reader, std::string* encoding) {
   if (reader) reader->clear();
+  if (encoding) encoding->clear();
   checker.SetContext("Subtitle Filter");
   if (!graph || !pin) checker.Check(E_POINTER);
   if (OwnedBySubtitleFilter(pin)) return ComPtr<IPin>(pin);
@@ -83,6 +94,7 @@ ComPtr<IPin> AddBurnInStage(HRChecker& checker, IGraphBuilder* graph, IPin* pin,
   checker.CheckPointer(burnIn);
   ComPtr<ISubtitleManager> manager = CreateSubtitleManager(checker, settings);
   if (reader) *reader = LenientReaderName(manager.Get());
+  if (encoding) *encoding = SubtitleEncodingName(manager.Get());
   checker.SetContext("Subtitle Filter");
   checker.Check(burnIn->SetManager(manager.Get()));
   checker.Check(graph->AddFilter(filter.Get(), kBurnInFilterName));

@@ -35,12 +35,16 @@ ComPtr<ISubtitleManager> CreateSubtitleManager(HRChecker& checker, const Subtitl
 // anything is created; a failed connection throws VFW_E_CANNOT_CONNECT and leaves no filter
 // of the stage in the graph.
 // When `reader` is given, it receives the name of the reader that took a file that is not plain
-// SAMI or SubRip ("WebVTT", ...), or is emptied.
+// SAMI or SubRip ("WebVTT", ...), or is emptied; `encoding` the encoding the file was read in.
 ComPtr<IPin> AddBurnInStage(HRChecker& checker, IGraphBuilder* graph, IPin* pin, const SubtitleSettings& settings,
-                            std::string* reader = nullptr);
+                            std::string* reader = nullptr, std::string* encoding = nullptr);
 
 // The name of the reader that took the manager's file when it was not plain SAMI or SubRip
 // ("WebVTT", "SSA/ASS", "SubRip (tolerant)"); empty otherwise.
 std::string LenientReaderName(ISubtitleManager* manager);
+
+// The encoding the manager's file was read in ("UTF-8", "CP949", ...); empty when nothing is
+// loaded.
+std::string SubtitleEncodingName(ISubtitleManager* manager);
 
 }  // namespace tav

@@ -196,6 +196,7 @@ void ConversionRun::BuildConversionGraph(HRChecker& c, CConvertOrder* entry, con
   b.SetWantedMajorType(MEDIATYPE_Video);
   c.Check(b.AddSourceAndRender(source));
   entry->SetSubtitleReader(b.SubtitleReader());
+  if (entry->UsesSubtitles()) entry->SetSubtitleEncoding(b.SubtitleEncoding());
   b.SetWantedMajorType(MEDIATYPE_Audio);
   // A movie without sound renders here without an audio end; sound that cannot be decoded
   // fails the entry rather than leaving a silent movie that counts as converted.

@@ -90,9 +90,12 @@ bool IsRegularFile(const std::string& path) {
 
 // The subtitle file beside a movie: `base` (folder and title) with the first of the subtitle
 // extensions, in lower or upper case, that names a regular file; the SAMI name when none does.
+// The usual SAMI name comes first, then SubRip, then the long SAMI name, then the formats
+// the lenient readers take.
 std::string SubtitleBeside(const std::string& base) {
   const std::string sami = res::Text(res::IDS_SUBTITLE_EXT);
-  for (std::string ext : {sami, std::string(".srt"), std::string(".vtt"), std::string(".ass"), std::string(".ssa")}) {
+  for (std::string ext : {sami, std::string(".srt"), std::string(".sami"), std::string(".vtt"), std::string(".ass"),
+                          std::string(".ssa")}) {
     if (IsRegularFile(base + ext)) return base + ext;
     for (char& c : ext) c = char(std::toupper(static_cast<unsigned char>(c)));
     if (IsRegularFile(base + ext)) return base + ext;
@@ -531,6 +534,7 @@ void CConvertOrder::ConfigureOverlay(IUnknown* drawer) {
     } free{fileText, sizeText, languageText};
     if (!fileText || !sizeText || !languageText) c.Check(E_OUTOFMEMORY);
     c.Check(manager->LoadFile(fileText, FALSE));
+    subtitleEncoding_ = SubtitleEncodingName(manager.Get());
     c.Check(manager->SelectSizeById(sizeText));
     c.Check(manager->SelectLanguageByCode(languageText));
   }

@@ -75,7 +75,10 @@ class CConvertOrder : public CObject {
   const CPath& SourcePath() const { return sourcePath_; }
   void SetSourcePath(const std::string& p) { sourcePath_.Set(p); cachedFileSize_ = -1; }
   const CPath& SubtitlePath() const { return subtitlePath_; }
-  void SetSubtitlePath(const std::string& p) { subtitlePath_.Set(p); }
+  void SetSubtitlePath(const std::string& p) {
+    if (p != subtitlePath_.Full()) subtitleEncoding_.clear();  // found for another file
+    subtitlePath_.Set(p);
+  }
   const CPath& OutputPath() const { return outputPath_; }
   void SetOutputPath(const std::string& p) { outputPath_.Set(p); }
   // Both points, and whether they form a valid pair (neither is -1).
@@ -104,6 +107,10 @@ class CConvertOrder : public CObject {
   // or SubRip ("WebVTT", ...); the status of a converted entry says so. Not saved.
   const std::string& GetSubtitleReader() const { return subtitleReader_; }
   void SetSubtitleReader(std::string reader) { subtitleReader_ = std::move(reader); }
+  // The encoding the subtitle file was read in the last time it was loaded for this entry
+  // (preview or conversion): "UTF-8", "CP949", ...; empty until then. Not saved.
+  const std::string& GetSubtitleEncoding() const { return subtitleEncoding_; }
+  void SetSubtitleEncoding(std::string encoding) { subtitleEncoding_ = std::move(encoding); }
 
   // Size of the source in bytes, read once (0 when it cannot be read) and cached.
   LONGLONG GetFileSize();
@@ -203,6 +210,7 @@ class CConvertOrder : public CObject {
   std::string subtitleSize_;
   std::string subtitleLanguage_;
   std::string subtitleReader_;
+  std::string subtitleEncoding_;
 
   // Facts about the source and its last probe.
   LONGLONG cachedFileSize_ = -1;

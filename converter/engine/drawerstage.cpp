@@ -54,7 +54,8 @@ class OverlayLock {
 }  // namespace
 
 bool AddDrawerStage(HRChecker& checker, IGraphBuilder* graph, IPin* pin, const AM_MEDIA_TYPE& streamType,
-                    const DrawerSettings& settings) {
+                    const DrawerSettings& settings, std::string* encoding) {
+  if (encoding) encoding->clear();
   if (!graph || !pin) checker.Check(E_POINTER);
   checker.SetContext(Utf16ToUtf8(kSubtitleRendererName));
   ComPtr<IBaseFilter> renderer;
@@ -78,6 +79,7 @@ bool AddDrawerStage(HRChecker& checker, IGraphBuilder* graph, IPin* pin, const A
     checker.CheckPointer(overlay);
     if (settings.subtitlesOn) {
       ComPtr<ISubtitleManager> manager = CreateSubtitleManager(checker, settings.subtitles);
+      if (encoding) *encoding = SubtitleEncodingName(manager.Get());
       checker.SetContext("Subtitle Drawer Object");
       checker.Check(overlay->SetManager(manager.Get()));
     }

@@ -24,9 +24,10 @@ struct DrawerSettings {
 
 // Ends the chain at `pin` in a subtitle renderer. `streamType` is the stream's own type (the
 // adapter is tried when its format is VIDEOINFOHEADER2). False, with nothing of the stage
-// left in the graph, when the renderer cannot be connected.
+// left in the graph, when the renderer cannot be connected. When `encoding` is given, it
+// receives the encoding the subtitle file was read in (emptied without subtitles).
 bool AddDrawerStage(HRChecker& checker, IGraphBuilder* graph, IPin* pin, const AM_MEDIA_TYPE& streamType,
-                    const DrawerSettings& settings);
+                    const DrawerSettings& settings, std::string* encoding = nullptr);
 
 // Every filter of the graph with IDrawerHost, in the graph's order.
 std::vector<ComPtr<IDrawerHost>> DrawerHostsOf(IGraphBuilder* graph);

@@ -208,6 +208,7 @@ void FilterGraphBuilder::SetSubtitles(bool on, const std::string& file, const st
   subtitleSize_ = sizeId;
   subtitleLanguage_ = language;
   subtitleReader_.clear();
+  subtitleEncoding_.clear();
 }
 
 // ---- life cycle -----------------------------------------------------------------------------
@@ -715,7 +716,7 @@ bool FilterGraphBuilder::VideoChain(IPin* start, const AM_MEDIA_TYPE& mt) {
   }
   if (burnInOn_ && subtitlesOn_) {
     ComPtr<IPin> next = AddBurnInStage(c, graph_.Get(), pin.Get(), {subtitleFile_, subtitleSize_, subtitleLanguage_},
-                                    &subtitleReader_);
+                                    &subtitleReader_, &subtitleEncoding_);
     inserted = inserted || next.Get() != pin.Get();
     pin = next;
   }
@@ -753,7 +754,7 @@ bool FilterGraphBuilder::VideoChain(IPin* start, const AM_MEDIA_TYPE& mt) {
     drawer.fit = screenFit_;
     drawer.subtitlesOn = subtitlesOn_;
     drawer.subtitles = {subtitleFile_, subtitleSize_, subtitleLanguage_};
-    return AddDrawerStage(c, graph_.Get(), pin.Get(), mt, drawer);
+    return AddDrawerStage(c, graph_.Get(), pin.Get(), mt, drawer, &subtitleEncoding_);
   }
   const struct {
     const CLSID* clsid;

@@ -63,6 +63,9 @@ class FilterGraphBuilder : public ConversionGraphSeam {
   // The reader that took the burnt-in subtitle file when it was not plain SAMI or SubRip
   // ("WebVTT", ...); empty otherwise or before a burn-in stage was built.
   const std::string& SubtitleReader() const { return subtitleReader_; }
+  // The encoding the subtitle file was read in; empty before a burn-in or drawer stage with
+  // subtitles was built.
+  const std::string& SubtitleEncoding() const { return subtitleEncoding_; }
   void FindVideoSize(bool probe, int* width, int* height) const;
   // Applies a new screen fit to every resizer and every subtitle drawer of the graph.
   void SetScreenFitOnFilters(int fit);
@@ -161,6 +164,7 @@ class FilterGraphBuilder : public ConversionGraphSeam {
   bool subtitlesOn_ = false;
   std::string subtitleFile_, subtitleSize_, subtitleLanguage_;
   std::string subtitleReader_;
+  std::string subtitleEncoding_;
   GUID wantedMajorType_{};
   GraphRegistration registration_;
   IFilterVeto* filterVeto_ = nullptr;

@@ -58,6 +58,8 @@ constexpr Entry kBuiltin[] = {
     {IDS_STATUS_SUBTITLES_READ_AS, "%1 (subtitles read as %2)"},
     {IDS_STATUS_NO_VIDEO, "The file has no video to convert."},
     {IDS_STATUS_COVER_ONLY, "The file's only picture is a still cover image; there is no video to convert."},
+    {IDS_TIP_SUBTITLES, "Subtitles: %1"},
+    {IDS_TIP_SUBTITLES_ENCODING, "Subtitles: %1 (%2)"},
 
     {IDS_FORMAT_ITEMS, "Video for Merolan camera"},
     {IDS_FRAMESIZE_ITEMS, "320 x 240|640 x 480"},
@@ -69,7 +71,7 @@ constexpr Entry kBuiltin[] = {
      "Video Files|*.avi;*.mpg;*.mpeg;*.wmv;*.asf;*.mov;*.qt;*.3gp;*.3gpp;*.3g2;*.3gp2;*.mp4;*.mpg4;*.m4v;*.mkv;"
      "*.webm;*.mts;*.m2ts;*.ts;*.vob;*.flv;*.qvf|"
      "All Files|*.*||"},
-    {IDS_SUBTITLE_FILTER, "Subtitles files|*.smi;*.srt;*.vtt;*.ass;*.ssa|All files|*.*||"},
+    {IDS_SUBTITLE_FILTER, "Subtitles files|*.smi;*.srt;*.sami;*.vtt;*.ass;*.ssa|All files|*.*||"},
     {IDS_SUBTITLE_HINT, "Cannot find matching subtitle file"},
     {IDS_SUBSIZE_BIGGER, "Bigger"},
     {IDS_SUBSIZE_SMALLER, "Smaller"},
@@ -128,6 +130,7 @@ constexpr Entry kBuiltin[] = {
     {IDS_MENU_MOVE_UP, "Move &up"},
     {IDS_MENU_MOVE_DOWN, "Move &down"},
     {IDS_MENU_MODIFY_SOURCE, "&Modify source..."},
+    {IDS_MENU_ADD_FOLDER, "Add &folder..."},
 
     {IDS_BATCH_OPEN_FAILED, "Cannot open the batch file %1.\n%2"},
     {IDS_BATCH_SAVE_FAILED, "Cannot save the batch file %1.\n%2"},
@@ -180,6 +183,9 @@ constexpr Entry kBuiltin[] = {
     {IDS_RECENT_FILE_GONE, "%1\nThe file was removed from the recent file list."},
     {IDS_PLATFORM_FAILED, "The media platform could not be started."},
     {IDS_NOT_OPENABLE, "%1\nThis is neither a batch file (.tvc) nor a movie file."},
+    {IDS_NOTIFY_RUN_ENDED, "Conversion finished"},
+    {IDS_NOTIFY_RUN_COUNTS, "%1 converted, %2 failed, %3 interrupted"},
+    {IDS_NOTIFY_OPEN_FOLDER, "Open output folder"},
 
     {IDC_BATCH_LIST, "Movies to convert; only checked movies take part in the conversion\nMovies to convert"},
     {IDC_SUBTITLE_FILE, "Subtitle file whose captions are burned into the picture\nSubtitle file"},

@@ -59,6 +59,8 @@ enum StringId : UINT {
   IDS_STATUS_SUBTITLES_READ_AS,  // "%1 (subtitles read as %2)"
   IDS_STATUS_NO_VIDEO,        // "The file has no video to convert."
   IDS_STATUS_COVER_ONLY,      // "The file's only picture is a still cover image; ..."
+  IDS_TIP_SUBTITLES,             // "Subtitles: %1"
+  IDS_TIP_SUBTITLES_ENCODING,    // "Subtitles: %1 (%2)"
 
   // Main form.
   IDS_FORMAT_ITEMS = 300,  // "Video for Merolan camera"
@@ -68,7 +70,7 @@ enum StringId : UINT {
   IDS_SPLIT_ITEMS,         // "unlimited|32 M|64 M|128 M|256 M|512 M"
   IDS_SIZE_SUFFIXES,       // "KMGT"
   IDS_VIDEO_FILTER,        // "Video Files|*.avi;...|All Files|*.*||"
-  IDS_SUBTITLE_FILTER,     // "Subtitles files|*.smi;*.srt;*.vtt;*.ass;*.ssa|All files|*.*||"
+  IDS_SUBTITLE_FILTER,     // "Subtitles files|*.smi;*.srt;*.sami;*.vtt;*.ass;*.ssa|All files|*.*||"
   IDS_SUBTITLE_HINT,       // "Cannot find matching subtitle file"
   IDS_SUBSIZE_BIGGER,
   IDS_SUBSIZE_SMALLER,
@@ -125,6 +127,7 @@ enum StringId : UINT {
   IDS_MENU_MOVE_UP,        // "Move &up"
   IDS_MENU_MOVE_DOWN,      // "Move &down"
   IDS_MENU_MODIFY_SOURCE,  // "&Modify source..."
+  IDS_MENU_ADD_FOLDER,     // "Add &folder..."
 
   // Batch files and files of entries.
   IDS_BATCH_OPEN_FAILED = 600,  // "Cannot open the batch file %1.\n%2"
@@ -176,6 +179,9 @@ enum StringId : UINT {
   IDS_RECENT_FILE_GONE,    // "%1\nThe file was removed from the recent file list."
   IDS_PLATFORM_FAILED,     // "The media platform could not be started."
   IDS_NOT_OPENABLE,        // "%1\nThis is neither a batch file (.tvc) nor a movie file."
+  IDS_NOTIFY_RUN_ENDED,    // "Conversion finished"
+  IDS_NOTIFY_RUN_COUNTS,   // "%1 converted, %2 failed, %3 interrupted"
+  IDS_NOTIFY_OPEN_FOLDER,  // "Open output folder"
 
   // Status-bar text and tooltip of controls and commands, by control or command id.
   IDC_BATCH_LIST = 1000,

@@ -71,6 +71,10 @@ struct ISubtitleFileInfo : IUnknown {
   // it (worth telling the user: the file is not plain SAMI or SubRip), S_FALSE for SAMI and
   // strict SubRip, and with an empty string when nothing is loaded. E_INVALIDARG for null.
   STDMETHOD(GetReaderName)(WCHAR** name) = 0;
+  // The encoding the loaded file's text was read in: "UTF-8", "UTF-16LE" or "UTF-16BE" when
+  // its bytes say so, else the legacy encoding found or assumed ("CP949", "CP1252", ...), as
+  // a string like ISubtitleManager's; empty when nothing is loaded. E_INVALIDARG for null.
+  STDMETHOD(GetEncodingName)(WCHAR** name) = 0;
 };
 TAV_INTERFACE(ISubtitleFileInfo, IID_ISubtitleFileInfo);
 

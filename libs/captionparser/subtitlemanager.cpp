@@ -216,3 +216,8 @@ STDMETHODIMP CSubtitleManager::GetReaderName(WCHAR** name) {
                       reader == captionparser::SubtitleReader::kSubRip;
   return strict ? S_FALSE : S_OK;
 }
+
+STDMETHODIMP CSubtitleManager::GetEncodingName(WCHAR** name) {
+  if (!name) return E_INVALIDARG;
+  return ReturnString(m_state.Encoding(), name);
+}

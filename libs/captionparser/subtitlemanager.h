@@ -40,6 +40,7 @@ class CSubtitleManager final : public CUnknown, public ISubtitleManager, public 
 
   // ISubtitleFileInfo
   STDMETHODIMP GetReaderName(WCHAR** name) override;
+  STDMETHODIMP GetEncodingName(WCHAR** name) override;
 
   // The state behind the interface (tests and the drawing code read it).
   const captionparser::CSubtitleState& State() const { return m_state; }

@@ -33,6 +33,7 @@ const char* ReaderName(SubtitleReader reader) {
 
 void CSubtitleState::Clear() {
   loadedPath_.clear();
+  encoding_.clear();
   ResetForNextReader();
 }
 
@@ -80,6 +81,7 @@ bool CSubtitleState::LoadFile(const std::string& path, bool headerOnly) {
       return false;
     }
   }
+  encoding_ = SubtitleTextEncoding(path);
   char sizeClasses[512];
   std::snprintf(sizeClasses, sizeof sizeClasses,
                 "#%s {name:Debug Normal;font-size:7%%;}\t\t\t\t\t\t\t  #%s {name:Debug Big;font-size:8%%;}"

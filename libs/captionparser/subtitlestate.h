@@ -55,6 +55,9 @@ class CSubtitleState {
   bool LoadFile(const std::string& path, bool headerOnly);
   // The reader that took the loaded file (kNone when nothing is loaded).
   SubtitleReader Reader() const { return reader_; }
+  // The encoding the loaded file's text was read in ("UTF-8", "CP949", ...); empty when
+  // nothing is loaded.
+  const std::string& Encoding() const { return encoding_; }
 
   // --- used by the readers ---
   // Appends a style to the list of all styles and returns it.
@@ -103,6 +106,7 @@ class CSubtitleState {
 
   std::string loadedPath_;  // empty when nothing is loaded
   SubtitleReader reader_ = SubtitleReader::kNone;
+  std::string encoding_;
   CCaptionDocument document_;  // reused by both readers for every load
   const CCaptionStyle* currentLanguage_ = nullptr;
   const CCaptionStyle* currentSize_ = nullptr;

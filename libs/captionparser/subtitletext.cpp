@@ -1,6 +1,14 @@
 #include "libs/captionparser/subtitletext.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <uchardet/uchardet.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <memory>
 
 #include "media/contract/codepage.h"
 
@@ -14,10 +22,50 @@ struct TextCache {
   std::string path;
   bool readable = false;
   std::string text;
+  std::string encoding;
 };
 thread_local TextCache t_cache;
 
-bool ReadAndDecode(const std::string& path, std::string* ansiText);
+bool ReadAndDecode(const std::string& path, std::string* ansiText, std::string* encoding);
+
+// The detector settles on an encoding long before this; more only costs time.
+constexpr size_t kDetectorSampleBytes = 4 << 20;
+// Below this many non-ASCII bytes the detector's guess is no better than chance (two Korean
+// syllables read as Greek), so the legacy page is kept.
+constexpr size_t kMinDetectableBytes = 8;
+
+struct DetectorDelete {
+  void operator()(uchardet_t detector) const { uchardet_delete(detector); }
+};
+using UniqueDetector = std::unique_ptr<std::remove_pointer_t<uchardet_t>, DetectorDelete>;
+
+// The Windows page that contains a detected encoding, in the upper case iconv takes.
+std::string WidenedEncoding(std::string name) {
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return char(std::toupper(c)); });
+  static constexpr struct {
+    const char* detected;
+    const char* wider;
+  } kWider[] = {{"EUC-KR", "CP949"},  {"UHC", "CP949"},     {"SHIFT_JIS", "CP932"}, {"GB2312", "GB18030"},
+                {"BIG5", "CP950"},    {"ISO-8859-1", "CP1252"}, {"WINDOWS-1252", "CP1252"}};
+  for (const auto& w : kWider)
+    if (name == w.detected) return w.wider;
+  return name;
+}
+
+// The encoding the detector names for bytes, widened; empty when it has no answer.
+std::string DetectedEncoding(std::string_view bytes) {
+  const UniqueDetector detector(uchardet_new());
+  if (!detector) return {};
+  const size_t sample = std::min(bytes.size(), kDetectorSampleBytes);
+  const auto high = std::count_if(bytes.begin(), bytes.begin() + sample,
+                                  [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+  if (size_t(high) < kMinDetectableBytes) return {};
+  if (uchardet_handle_data(detector.get(), bytes.data(), sample) != 0) return {};
+  uchardet_data_end(detector.get());
+  const char* name = uchardet_get_charset(detector.get());
+  return name && *name ? WidenedEncoding(name) : std::string();
+}
 
 }  // namespace
 
@@ -33,27 +81,89 @@ ScopedSubtitleTextCache::~ScopedSubtitleTextCache() {
 }
 
 bool ReadSubtitleText(const std::string& path, std::string* ansiText) {
-  if (!t_cache.active) return ReadAndDecode(path, ansiText);
+  if (!t_cache.active) return ReadAndDecode(path, ansiText, nullptr);
   if (!t_cache.filled || t_cache.path != path) {
     t_cache.filled = true;
     t_cache.path = path;
-    t_cache.readable = ReadAndDecode(path, &t_cache.text);
+    t_cache.readable = ReadAndDecode(path, &t_cache.text, &t_cache.encoding);
   }
   *ansiText = t_cache.text;
   return t_cache.readable;
 }
 
+std::string SubtitleTextEncoding(const std::string& path) {
+  if (t_cache.active && t_cache.filled && t_cache.path == path) return t_cache.encoding;
+  std::string text, encoding;
+  ReadAndDecode(path, &text, &encoding);
+  return encoding;
+}
+
+std::u16string DecodeSubtitleBytes(std::string_view bytes, std::string* encoding) {
+  size_t bomLength = 0;
+  std::string used = tav::ByteOrderMark(bytes, &bomLength);
+  if (!used.empty()) {
+    *encoding = used;
+    return tav::DecodeTextAs(bytes.substr(bomLength), used);
+  }
+  if (used = tav::SubtitleEncoding(); !used.empty()) {
+    *encoding = used;
+    return tav::DecodeTextAs(bytes, used);
+  }
+  if (tav::IsValidUtf8(bytes)) {
+    *encoding = "UTF-8";
+    return tav::DecodeTextAs(bytes, "UTF-8");
+  }
+  // The detector's answer counts only when every byte decodes in it: a wrong guess of a
+  // multi-byte encoding shows as sequences it cannot read.
+  if (used = DetectedEncoding(bytes); !used.empty() && tav::IsKnownEncoding(used)) {
+    size_t bad = 0;
+    std::u16string text = tav::DecodeTextAs(bytes, used, &bad);
+    if (bad == 0) {
+      *encoding = used;
+      return text;
+    }
+  }
+  *encoding = tav::LegacyCodePage();
+  return tav::DecodeTextAs(bytes, *encoding);
+}
+
 namespace {
 
-bool ReadAndDecode(const std::string& path, std::string* ansiText) {
+// The whole file as bytes. Only regular files: a folder cannot be read, and a pipe or device
+// could block forever (the open does not wait for a writer either).
+bool ReadBytes(const std::string& path, std::string* bytes) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxSubtitleFileBytes) {
+    ::close(fd);
+    return false;
+  }
+  bytes->reserve(size_t(st.st_size));
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    // A file that grows while it is read is still refused past the limit.
+    if (n < 0 || bytes->size() + size_t(std::max<ssize_t>(n, 0)) > size_t(kMaxSubtitleFileBytes)) {
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    bytes->append(buf, size_t(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+bool ReadAndDecode(const std::string& path, std::string* ansiText, std::string* encoding) {
   ansiText->clear();
-  // Only regular files: a folder cannot be read, and a pipe or device could block forever.
-  struct stat st;
-  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  if (st.st_size > kMaxSubtitleFileBytes) return false;
-  std::u16string wide;
-  if (!tav::ReadTextFile(path, &wide)) return false;
-  *ansiText = tav::WideToAnsi(wide);
+  if (encoding) encoding->clear();
+  std::string bytes;
+  if (path.empty() || !ReadBytes(path, &bytes)) return false;
+  std::string used;
+  *ansiText = tav::WideToAnsi(DecodeSubtitleBytes(bytes, &used));
+  if (encoding) *encoding = used;
   return true;
 }
 

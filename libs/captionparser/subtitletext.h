@@ -1,6 +1,5 @@
-// Reading a subtitle file as text: the platform decodes it (a UTF-8 or UTF-16 byte-order mark
-// is honoured and dropped, valid UTF-8 is kept, anything else comes from the legacy code page)
-// and the readers see it in the ANSI code page, split into lines.
+// Reading a subtitle file as text. Its bytes are decoded (DecodeSubtitleBytes) and the readers
+// see the text in the ANSI code page, split into lines.
 #pragma once
 
 #include <string>
@@ -15,6 +14,21 @@ inline constexpr long long kMaxSubtitleFileBytes = 1LL << 30;
 
 // False when the path is not a readable regular file, or one larger than kMaxSubtitleFileBytes.
 bool ReadSubtitleText(const std::string& path, std::string* ansiText);
+
+// The encoding the file at path was decoded from ("CP949", "UTF-16LE", ...) the last time
+// ReadSubtitleText read it; empty when it could not be read. Within a ScopedSubtitleTextCache
+// this costs nothing.
+std::string SubtitleTextEncoding(const std::string& path);
+
+// A subtitle file's bytes as UTF-16, and in *encoding the name of the encoding they were read
+// in. A byte-order mark is honoured and dropped; then the encoding the user forced
+// (tav::SetSubtitleEncoding), if any; then valid UTF-8 (pure ASCII included) is kept; then
+// the encoding the character-set detector names, when it is sure of it and the bytes decode
+// cleanly in it; anything else comes from the legacy code page (tav::LegacyCodePage).
+// Detected legacy encodings are widened to the Windows page that contains them (EUC-KR to
+// CP949, Shift_JIS to CP932, GB2312 to GB18030, Big5 to CP950, ISO-8859-1 to CP1252), since
+// subtitle files are written with the wider page's extra characters.
+std::u16string DecodeSubtitleBytes(std::string_view bytes, std::string* encoding);
 
 // While one of these lives (on this thread), the file read first is kept decoded, and every
 // ReadSubtitleText of the same path gets a copy instead of reading and decoding it again: the

@@ -35,6 +35,23 @@ std::string WideToAnsi(std::u16string_view s);
 // Decodes a text file's bytes: a UTF-8 or UTF-16 (LE/BE) byte-order mark is honoured and
 // removed; valid UTF-8 is taken as is; anything else is decoded from the legacy code page.
 std::u16string DecodeText(std::string_view bytes);
+
+// The encoding a byte-order mark at the start of bytes names ("UTF-8", "UTF-16LE" or
+// "UTF-16BE") and, in *length, the mark's size; empty (and 0) when there is none.
+std::string ByteOrderMark(std::string_view bytes, size_t* length);
+bool IsValidUtf8(std::string_view bytes);
+// Whether text can be decoded from the named encoding (an iconv name such as "CP949").
+bool IsKnownEncoding(const std::string& name);
+// bytes (without a byte-order mark) read in the named encoding; UTF-8 and UTF-16LE/BE are
+// decoded by hand, any other name through iconv. Bad or cut sequences become U+FFFD, each
+// counted in *bad. An unknown name reads the bytes as UTF-8.
+std::u16string DecodeTextAs(std::string_view bytes, const std::string& encoding, size_t* bad = nullptr);
+
+// The encoding subtitle files without a byte-order mark are read in, whatever their bytes
+// look like (a user's choice when guessing fails); empty, the default, lets the reader find
+// it. False, with nothing changed, for an unknown name.
+bool SetSubtitleEncoding(const std::string& name);
+std::string SubtitleEncoding();
 // Reads and decodes a whole file; false when it cannot be read.
 bool ReadTextFile(const std::string& path, std::u16string* out);
 

@@ -37,6 +37,7 @@ constexpr const char* kDefaultLegacyPage = "CP1252";
 // Guards the chosen ANSI page.
 std::mutex g_pageLock;
 std::optional<std::string> g_ansiPage;  // guarded by g_pageLock; empty string = UTF-8
+std::string g_subtitleEncoding;         // guarded by g_pageLock; empty = found per file
 
 bool IsUtf8Name(const std::string& name) {
   std::string n;
@@ -103,7 +104,7 @@ size_t DecodeUtf8(std::string_view s, size_t i, char32_t* cp) {
   return len;
 }
 
-bool IsValidUtf8(std::string_view s) {
+bool Utf8IsValid(std::string_view s) {
   char32_t cp;
   for (size_t i = 0; i < s.size();) {
     const size_t n = DecodeUtf8(s, i, &cp);
@@ -352,7 +353,7 @@ std::string WideToAnsi(std::u16string_view s) {
   return page.empty() ? WideToUtf8(s) : WideToLegacy(s, page, nullptr, nullptr);
 }
 
-std::u16string DecodeText(std::string_view bytes) {
+std::string ByteOrderMark(std::string_view bytes, size_t* length) {
   const auto starts = [&](std::initializer_list<unsigned char> bom) {
     if (bytes.size() < bom.size()) return false;
     size_t i = 0;
@@ -360,21 +361,57 @@ std::u16string DecodeText(std::string_view bytes) {
       if (static_cast<unsigned char>(bytes[i++]) != b) return false;
     return true;
   };
-  if (starts({0xEF, 0xBB, 0xBF})) return Utf8ToWide(bytes.substr(3), nullptr);
-  if (starts({0xFF, 0xFE}) || starts({0xFE, 0xFF})) {
-    const bool littleEndian = static_cast<unsigned char>(bytes[0]) == 0xFF;
+  size_t n = 0;
+  std::string name;
+  if (starts({0xEF, 0xBB, 0xBF})) n = 3, name = "UTF-8";
+  else if (starts({0xFF, 0xFE})) n = 2, name = "UTF-16LE";
+  else if (starts({0xFE, 0xFF})) n = 2, name = "UTF-16BE";
+  if (length) *length = n;
+  return name;
+}
+
+bool IsValidUtf8(std::string_view bytes) { return Utf8IsValid(bytes); }
+
+bool IsKnownEncoding(const std::string& name) { return !name.empty() && (IsUtf8Name(name) || IconvKnows(name)); }
+
+std::u16string DecodeTextAs(std::string_view bytes, const std::string& encoding, size_t* bad) {
+  if (IsUtf8Name(encoding)) return Utf8ToWide(bytes, bad);
+  if (encoding == "UTF-16LE" || encoding == "UTF-16BE") {
+    const bool littleEndian = encoding == "UTF-16LE";
     std::u16string out;
     out.reserve(bytes.size() / 2);
-    size_t i = 2;
+    size_t i = 0;
     for (; i + 1 < bytes.size(); i += 2) {
       const auto lo = static_cast<unsigned char>(bytes[littleEndian ? i : i + 1]);
       const auto hi = static_cast<unsigned char>(bytes[littleEndian ? i + 1 : i]);
       out += char16_t(lo | (hi << 8));
     }
-    if (i < bytes.size()) out += kReplacement;  // a dangling odd byte
+    if (i < bytes.size()) {  // a dangling odd byte
+      out += kReplacement;
+      if (bad) ++*bad;
+    }
     return out;
   }
-  if (IsValidUtf8(bytes)) return Utf8ToWide(bytes, nullptr);
+  return LegacyToWide(bytes, encoding, bad);
+}
+
+bool SetSubtitleEncoding(const std::string& name) {
+  if (!name.empty() && !IsKnownEncoding(name)) return false;
+  std::lock_guard lock(g_pageLock);
+  g_subtitleEncoding = name;
+  return true;
+}
+
+std::string SubtitleEncoding() {
+  std::lock_guard lock(g_pageLock);
+  return g_subtitleEncoding;
+}
+
+std::u16string DecodeText(std::string_view bytes) {
+  size_t bomLength = 0;
+  const std::string bom = ByteOrderMark(bytes, &bomLength);
+  if (!bom.empty()) return DecodeTextAs(bytes.substr(bomLength), bom);
+  if (Utf8IsValid(bytes)) return Utf8ToWide(bytes, nullptr);
   return LegacyToWide(bytes, LegacyPageName(), nullptr);
 }
 

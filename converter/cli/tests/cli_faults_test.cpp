@@ -219,7 +219,8 @@ TEST(CliBadInputs, WhatIsNotAMovieIsNamed_AndEveryInputHasItsLine) {
   std::string out = Convert("--quiet '" + dir + "/folder.avi' '" + dir + "/loop1.avi' '" + tooLong + "' '" + a + "'",
                             &status);
   EXPECT_EQ(status, 1) << out;
-  EXPECT_NE(out.find(dir + "/folder.avi -> -: Error: " + dir + "/folder.avi is a folder, not a movie file"),
+  // A folder stands for the movies inside it; this one has none.
+  EXPECT_NE(out.find(dir + "/folder.avi -> -: Error: " + dir + "/folder.avi is a folder without movie files"),
             std::string::npos)
       << out;
   EXPECT_NE(out.find(dir + "/loop1.avi -> -: Error: " + dir + "/loop1.avi is a loop of symbolic links"),

@@ -402,3 +402,35 @@ TEST(CliRealWorldInputs, CoverPicturesAreNoVideo_SoundOnlyFilesAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// A folder on the command line: exactly its movies, nested ones included, in name order.
+TEST(CliFolderInput, AddsTheMoviesOfTheTree_InNameOrder) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  const std::string dir = tavtest::MakeTempSubdir("folderinput");
+  const std::string tree = dir + "/movies";
+  for (const char* sub : {"", "/b", "/.hidden", "/empty"}) fs::create_directories(tree + sub);
+  ASSERT_TRUE(tavtest::GeneratedMovie("-f lavfi -i testsrc=size=160x120:rate=15 -t 1 -c:v mpeg4 -an", tree + "/a.avi"));
+  for (const char* copy : {"/b/02.avi", "/b/01.avi", "/.hidden/secret.avi", "/b/[QVF]-01.qvf"})
+    fs::copy_file(tree + "/a.avi", tree + copy);
+  std::ofstream(tree + "/b/notes.txt") << "not a movie";
+
+  int status = 0;
+  std::string out = Convert("--quiet --output-dir " + Quote(dir) + " " + Quote(tree), &status);
+  EXPECT_EQ(status, 0) << out;
+  std::vector<std::string> sources;
+  for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string line = out.substr(at, end - at);
+    if (const size_t arrow = line.find(" -> "); arrow != std::string::npos) sources.push_back(line.substr(0, arrow));
+  }
+  EXPECT_EQ(sources, (std::vector<std::string>{tree + "/a.avi", tree + "/b/01.avi", tree + "/b/02.avi"})) << out;
+
+  out = Convert("--quiet " + Quote(tree + "/empty"), &status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find(tree + "/empty -> -: Error: " + tree + "/empty is a folder without movie files"),
+            std::string::npos)
+      << out;
+}
+
+}  // namespace

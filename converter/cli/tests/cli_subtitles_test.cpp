@@ -103,3 +103,29 @@ TEST_F(CliLenientSubtitles, AVttFileBesideTheMovieIsTakenByDefault) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CliLenientSubtitles, VerboseSaysTheEncodingFound_AndAForcedOneIsTaken) {
+  const std::string utf8 = dir_ + "/korean.utf8.srt";
+  std::ofstream(utf8) << "1\n00:00:01,500 --> 00:00:02,500\n안녕하세요 여러분, 오늘은 날씨가 좋습니다\n\n";
+  const std::string srt = dir_ + "/korean.srt";
+  ASSERT_EQ(tavtest::Run("iconv -f UTF-8 -t CP949 '" + utf8 + "' > '" + srt + "'"), 0);
+  int status = 0;
+  std::string out = Convert("--verbose --quiet --subtitles '" + srt + "' '" + movie_ + "'", &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("  subtitles " + srt + " read in CP949\n"), std::string::npos) << out;
+
+  out = Convert("--quiet --subtitles '" + srt + "' '" + movie_ + "'", &status);
+  EXPECT_EQ(out.find("read in"), std::string::npos) << "only --verbose says it: " << out;
+
+  out = Convert("--verbose --quiet --subtitle-encoding CP1252 --subtitles '" + srt + "' '" + movie_ + "'", &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("  subtitles " + srt + " read in CP1252\n"), std::string::npos) << out;
+
+  out = Convert("--subtitle-encoding NO-SUCH-THING '" + movie_ + "'", &status);
+  EXPECT_EQ(status, 2) << out;
+  EXPECT_NE(out.find("unknown encoding"), std::string::npos) << out;
+}
+
+}  // namespace

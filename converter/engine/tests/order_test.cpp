@@ -59,16 +59,18 @@ TEST(EngineConvertOrder, Create_WithoutSubtitleFile_SwitchesSubtitlesOff) {
 
 TEST(EngineConvertOrder, Create_FindsOtherSubtitleFormatsBesideTheMovie) {
   const std::string dir = tavtest::MakeTempSubdir("otherformats");
-  for (const char* ext : {".srt", ".VTT", ".ass", ".ssa"}) {
+  for (const char* ext : {".srt", ".SRT", ".sami", ".VTT", ".ass", ".ssa"}) {
     Touch(dir + "/m" + ext + ".avi");
     Touch(dir + "/m" + ext + ext);
     CConvertOrder entry(dir + "/m" + ext + ".avi");
     EXPECT_TRUE(entry.UsesSubtitles()) << ext;
     EXPECT_EQ(entry.SubtitlePath().Full(), dir + "/m" + ext + ext);
   }
-  // SAMI comes first, then SubRip, WebVTT and SSA/ASS.
+  // ".smi" comes first, then SubRip, ".sami", WebVTT and SSA/ASS.
   Touch(dir + "/both.avi");
   Touch(dir + "/both.vtt");
+  Touch(dir + "/both.sami");
+  EXPECT_EQ(CConvertOrder(dir + "/both.avi").SubtitlePath().Full(), dir + "/both.sami");
   Touch(dir + "/both.srt");
   EXPECT_EQ(CConvertOrder(dir + "/both.avi").SubtitlePath().Full(), dir + "/both.srt");
   Touch(dir + "/both.smi");

@@ -10,6 +10,7 @@
 
 #include "converter/engine/filtergraphbuilder.h"
 #include "converter/engine/recovery.h"
+#include "converter/engine/moviefolder.h"
 #include "converter/engine/strings.h"
 #include "converter/ui/app/aboutdlg.h"
 #include "converter/ui/app/greatingboxdlg.h"
@@ -276,6 +277,11 @@ bool ConverterApplication::OpenDocumentFile(const QString& path) {
   if (!info.exists()) {
     Error(UiFormat(res::IDS_FILE_NOT_FOUND, {QDir::toNativeSeparators(path)}));
     return false;
+  }
+  if (info.isDir()) {
+    // A folder (dropped, or named on the command line) adds the movies inside it.
+    for (const std::string& movie : MovieFilesInFolder(file)) tav::OpenDocumentFile(doc_, movie, nullptr);
+    return true;
   }
   const bool batch = info.suffix().compare(QStringLiteral("tvc"), Qt::CaseInsensitive) == 0;
   if (!batch && !CTavrionConverterDoc::IsMovieFile(file)) {

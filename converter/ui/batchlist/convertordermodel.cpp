@@ -39,6 +39,18 @@ QString CConvertOrderModel::FileSizeText(CConvertOrder& entry) {
   return QString::fromLatin1(text);
 }
 
+QString CConvertOrderModel::ToolTipText(const CConvertOrder& entry) {
+  QString tip = QString::fromStdString(entry.SourcePath().Full());
+  if (entry.UsesSubtitles() && !entry.SubtitlePath().IsEmpty()) {
+    const std::string file = entry.SubtitlePath().FileName();
+    const std::string& encoding = entry.GetSubtitleEncoding();
+    tip += QLatin1Char('\n');
+    tip += QString::fromStdString(encoding.empty() ? res::FormatId(res::IDS_TIP_SUBTITLES, {file})
+                                                   : res::FormatId(res::IDS_TIP_SUBTITLES_ENCODING, {file, encoding}));
+  }
+  return tip;
+}
+
 QIcon CConvertOrderModel::IconFor(const CConvertOrder& entry) const {
   if (entry.SourcePath().IsEmpty()) return QIcon();
   static const QMimeDatabase mimeDatabase;
@@ -72,6 +84,8 @@ QVariant CConvertOrderModel::data(const QModelIndex& index, int role) const {
     return row.checked ? Qt::Checked : Qt::Unchecked;
   } else if (role == Qt::TextAlignmentRole) {
     return int(Qt::AlignLeft | Qt::AlignVCenter);
+  } else if (role == Qt::ToolTipRole) {
+    return ToolTipText(entry);
   }
   return QVariant();
 }

@@ -60,6 +60,9 @@ class CConvertOrderModel : public QAbstractTableModel {
   static QString DurationText(const CConvertOrder& entry);
   static QString FrameSizeText(const CConvertOrder& entry);
   static QString FileSizeText(CConvertOrder& entry);
+  // The tooltip of a row: the source's full name and, when it burns subtitles in, their file
+  // with the encoding it was read in once it has been loaded.
+  static QString ToolTipText(const CConvertOrder& entry);
 
  signals:
   void CheckChanged(int row, bool checked);

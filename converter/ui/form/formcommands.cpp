@@ -1,8 +1,6 @@
 // The main form's commands: the batch (add, remove, move, modify, properties), the run
 // (convert, pause, resume, break), the browse buttons and check boxes, the context menus
 // and files dropped on the window.
-#include <QDir>
-#include <QDirIterator>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -13,6 +11,7 @@
 
 #include "converter/engine/conversionrun.h"
 #include "converter/engine/exceptions.h"
+#include "converter/engine/moviefolder.h"
 #include "converter/engine/strings.h"
 #include "converter/ui/form/tavrionconverterview.h"
 #include "ui_tavrionconverterview.h"
@@ -27,7 +26,8 @@ std::string S(const QString& s) { return s.toStdString(); }
 bool CTavrionConverterView::IsCommandEnabled(int id) const {
   const bool converting = doc_.IsConverting();
   switch (id) {
-    case ID_ADD_FILES: return !converting;
+    case ID_ADD_FILES:
+    case ID_ADD_FOLDER: return !converting;
     case ID_REMOVE: return doc_.HasSelection();
     case ID_MOVE_UP: return doc_.HasSelection() && !doc_.SelectionHasFirst();
     case ID_MOVE_DOWN: return doc_.HasSelection() && !doc_.SelectionHasLast();
@@ -48,6 +48,7 @@ void CTavrionConverterView::RunCommand(int id) {
   if (!IsCommandEnabled(id)) return;
   switch (id) {
     case ID_ADD_FILES: OnAddFiles(); break;
+    case ID_ADD_FOLDER: OnAddFolder(); break;
     case ID_REMOVE: OnRemove(); break;
     case ID_MOVE_UP: OnMoveUp(); break;
     case ID_MOVE_DOWN: OnMoveDown(); break;
@@ -89,7 +90,17 @@ bool CTavrionConverterView::AddMovie(const std::string& path) {
 }
 
 void CTavrionConverterView::OnAddFiles() {
-  const std::vector<std::string> files = dialogs_->OpenMovies(this, res::Text(res::IDS_VIDEO_FILTER));
+  AddMovies(dialogs_->OpenMovies(this, res::Text(res::IDS_VIDEO_FILTER)));
+}
+
+void CTavrionConverterView::OnAddFolder() {
+  const std::string folder = dialogs_->ChooseFolder(this, lastAddedFolder_);
+  if (folder.empty()) return;
+  lastAddedFolder_ = folder;
+  AddMovies(MovieFilesInFolder(folder));
+}
+
+void CTavrionConverterView::AddMovies(const std::vector<std::string>& files) {
   if (files.empty()) return;
   UpdateData(true);
   list_->setUpdatesEnabled(false);
@@ -174,6 +185,7 @@ void CTavrionConverterView::OnContextMenu(const QPoint& globalPos, bool onRow) {
     add(res::IDS_MENU_PLAY, ID_PLAY);
   } else {
     add(res::IDS_MENU_ADD_FILE, ID_ADD_FILES);
+    add(res::IDS_MENU_ADD_FOLDER, ID_ADD_FOLDER);
   }
   menu.exec(globalPos);
 }
@@ -275,17 +287,12 @@ void CTavrionConverterView::AddDroppedFiles(const QList<QUrl>& urls) {
   std::vector<std::string> paths;
   for (const QUrl& url : urls) {
     if (!url.isLocalFile()) continue;
-    const QString local = url.toLocalFile();
-    if (QFileInfo(local).isDir()) {
-      // A folder adds the movies inside it (and its subfolders), in name order.
-      QStringList found;
-      QDirIterator it(local, QDir::Files, QDirIterator::Subdirectories);
-      while (it.hasNext()) found << it.next();
-      found.sort();
-      for (const QString& f : found)
-        if (CTavrionConverterDoc::IsMovieFile(S(f))) paths.push_back(S(f));
+    const std::string local = S(url.toLocalFile());
+    if (IsFolder(local)) {
+      const std::vector<std::string> found = MovieFilesInFolder(local);
+      paths.insert(paths.end(), found.begin(), found.end());
     } else {
-      paths.push_back(S(local));
+      paths.push_back(local);
     }
   }
   for (const std::string& p : paths) doc_.UpdateAllViews(kHintMovieOpened, nullptr, &p);

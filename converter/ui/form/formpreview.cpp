@@ -149,6 +149,7 @@ bool CTavrionConverterView::OpenPreview(CConvertOrder* e, bool play) {
     c.Check(player_->Pause());
     // The probe: what the graph says about the source, and its picture for later.
     e->UpdateFromGraph(previewBuilder_);
+    if (!previewBuilder_.SubtitleEncoding().empty()) e->SetSubtitleEncoding(previewBuilder_.SubtitleEncoding());
     // The source's own frame size, not the resized picture's.
     int w = 0, h = 0;
     if (SourceFrameSize(previewBuilder_.Graph(), &w, &h)) e->SetSourceInfo(e->GetDuration(), w, h, e->IsSeekable());

@@ -6,6 +6,7 @@
 #include "converter/engine/strings.h"
 #include "converter/ui/app/mainframe.h"
 #include "converter/ui/controls/uitext.h"
+#include "converter/ui/form/desktopnotifier.h"
 #include "converter/ui/form/tavrionconverterview.h"
 
 namespace tav {
@@ -30,6 +31,7 @@ void AddBatchCommands(ui::CMainFrame* frame, CTavrionConverterView* view) {
     UINT textId;
   } commands[] = {
       {ID_ADD_FILES, res::IDS_MENU_ADD},
+      {ID_ADD_FOLDER, res::IDS_MENU_ADD_FOLDER},
       {ID_REMOVE, res::IDS_MENU_REMOVE},
       {ID_MOVE_UP, res::IDS_MENU_MOVE_UP},
       {ID_MOVE_DOWN, res::IDS_MENU_MOVE_DOWN},
@@ -61,6 +63,10 @@ ui::FormView MakeFormView(CTavrionConverterDoc& doc, QWidget* frame) {
     QObject::connect(view, &CTavrionConverterView::totalProgressChanged, mainFrame, &ui::CMainFrame::SetTitleProgress);
     QObject::connect(mainFrame, &ui::CMainFrame::commandTriggered, view, &CTavrionConverterView::RunCommand);
     AddBatchCommands(mainFrame, view);
+    // The desktop follows the run: progress in the dock, a notification when it ends.
+    auto* notifier = new CDesktopNotifier(doc, view);
+    QObject::connect(view, &CTavrionConverterView::totalProgressChanged, notifier,
+                     &CDesktopNotifier::SetTotalProgress);
   }
   ui::FormView form;
   form.widget = view;

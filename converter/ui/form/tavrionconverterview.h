@@ -59,6 +59,7 @@ struct RowStateChange {
 // Command ids of the form (menus, accelerators and buttons).
 enum FormCommand : int {
   ID_ADD_FILES = 32771,
+  ID_ADD_FOLDER = 32772,
   ID_MOVE_UP = 32774,
   ID_MOVE_DOWN = 32775,
   ID_PLAY = 32776,
@@ -97,6 +98,8 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   bool IsCommandEnabled(int id) const;
   void RunCommand(int id);
   void OnAddFiles();
+  // Asks for a folder and adds every movie inside it and its subfolders, in name order.
+  void OnAddFolder();
   void OnRemove();
   void OnMoveUp();
   void OnMoveDown();
@@ -116,6 +119,8 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // Adds one movie, selected (the drop and hint-7 path). False when it is no movie or its
   // entry could not be made.
   bool AddMovie(const std::string& path);
+  // Adds the movies in order, each selected alone as it comes (the last stays selected).
+  void AddMovies(const std::vector<std::string>& files);
   // Files and folders dropped on the form (a folder adds the movies inside it), each
   // through hint 7.
   void AddDroppedFiles(const QList<QUrl>& urls);
@@ -208,6 +213,7 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // Mirrors of the selected entry's settings.
   std::string subtitleFile_, subtitleSize_, subtitleLanguage_;
   std::string outputFolder_, outputTitle_;
+  std::string lastAddedFolder_;  // where "Add folder..." starts the next time
   int formatIndex_ = -1;
   int frameWidth_ = 0, frameHeight_ = 0;
   double frameRate_ = 0.0;

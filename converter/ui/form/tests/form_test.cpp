@@ -396,6 +396,41 @@ TEST_F(FormTest, DroppedFilesAndFolders_AddMoviesSelectingTheLast) {
   view_->RunCommand(IDC_BREAK_RUN);
 }
 
+TEST_F(FormTest, AddFolder_AddsExactlyTheMoviesInNameOrder) {
+  const std::string folder = dir_ + "/chosen";
+  tavtest::Run("mkdir -p '" + folder + "/b' '" + folder + "/.hidden'");
+  const std::string a = Movie("chosen/a.avi", 1), b1 = Movie("chosen/b/1.avi", 1);
+  Movie("chosen/.hidden/secret.avi", 1);
+  tavtest::Run("cp '" + a + "' '" + folder + "/b/[QVF]-1.qvf'");  // an earlier output
+  std::ofstream(folder + "/b/notes.txt") << "not a movie";
+  EXPECT_TRUE(view_->IsCommandEnabled(ID_ADD_FOLDER));
+  dialogs_->folders.push_back(folder);
+  view_->RunCommand(ID_ADD_FOLDER);
+  ASSERT_EQ(doc_->GetCount(), 2u);
+  EXPECT_EQ(doc_->GetAt(0)->SourcePath().Full(), a);
+  EXPECT_EQ(doc_->GetAt(1)->SourcePath().Full(), b1);
+  EXPECT_EQ(doc_->GetSingleSelected(), doc_->GetAt(1));
+
+  // Cancelling the folder dialog adds nothing.
+  view_->RunCommand(ID_ADD_FOLDER);
+  EXPECT_EQ(doc_->GetCount(), 2u);
+}
+
+TEST_F(FormTest, SubtitleEncoding_FoundWhenAdded_ShowsInTheRowTooltip) {
+  const std::string movie = Movie("korean.avi", 1);
+  const std::string utf8 = dir_ + "/korean.utf8.txt";
+  std::ofstream(utf8) << "<SAMI><BODY>\n<SYNC Start=0><P>안녕하세요 여러분, 오늘은 날씨가 좋습니다\n</BODY></SAMI>\n";
+  const std::string sami = movie.substr(0, movie.size() - 4) + ".smi";  // beside the movie
+  ASSERT_EQ(tavtest::Run("iconv -f UTF-8 -t CP949 '" + utf8 + "' > '" + sami + "'"), 0);
+  AddThroughDialog({movie});
+  ASSERT_EQ(doc_->GetCount(), 1u);
+  CConvertOrder* e = doc_->GetAt(0);
+  EXPECT_EQ(e->GetSubtitleEncoding(), "CP949");
+  const ui::CConvertOrderListCtrl* list = view_->List();
+  const QString tip = list->Model()->index(list->RowOf(e), 0).data(Qt::ToolTipRole).toString();
+  EXPECT_EQ(tip, QString::fromStdString(movie + "\nSubtitles: korean.smi (CP949)"));
+}
+
 TEST_F(FormTest, SaveCloseReopen_BringsBackTheBatch) {
   const std::string first = Movie("s1.avi", 2), second = Movie("s2.avi", 4, 192, 108);
   const std::string sami = SamiFile("s2.smi");
