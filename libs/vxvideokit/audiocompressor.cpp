@@ -37,15 +37,7 @@ bool Converts(const vxvk::WaveFormatBlock& in, const vxvk::WaveFormatBlock& out)
 }  // namespace
 
 CUnknown* CAudioCompressor::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  HRESULT hr = S_OK;
-  auto* filter = new (std::nothrow) CAudioCompressor(outer, &hr);
-  if (!filter) hr = E_OUTOFMEMORY;
-  if (FAILED(hr)) {
-    delete filter;
-    filter = nullptr;
-  }
-  if (phr) *phr = hr;
-  return filter;
+  return vxvideokit::CreateFilterInstance<CAudioCompressor>(outer, phr);
 }
 
 CAudioCompressor::CAudioCompressor(LPUNKNOWN outer, HRESULT* phr)

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <vector>
 
+#include "libs/vxvideokit/filterfactory.h"
 #include "libs/vxvideokit/audiocompression.h"
 #include "libs/vxvideokit/vxvideokit.h"
 #include "media/contract/msacm.h"
@@ -45,6 +46,7 @@ class CAudioCompressor : public CTransformFilter, public IAudioCompressorControl
 
  private:
   CAudioCompressor(LPUNKNOWN outer, HRESULT* phr);
+  friend CUnknown* vxvideokit::CreateFilterInstance<CAudioCompressor>(LPUNKNOWN, HRESULT*);
 
   // The output formats offered for the connected input (m_csFilter held), found on first use.
   const std::vector<vxvk::WaveFormatBlock>& OffersLocked();

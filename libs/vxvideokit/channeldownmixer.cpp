@@ -23,15 +23,7 @@ UINT GetProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue) {
 }  // namespace
 
 CUnknown* CChannelDownmixer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  HRESULT hr = S_OK;
-  auto* filter = new (std::nothrow) CChannelDownmixer(outer, &hr);
-  if (!filter) hr = E_OUTOFMEMORY;
-  if (FAILED(hr)) {
-    delete filter;
-    filter = nullptr;
-  }
-  if (phr) *phr = hr;
-  return filter;
+  return vxvideokit::CreateFilterInstance<CChannelDownmixer>(outer, phr);
 }
 
 CChannelDownmixer::CChannelDownmixer(LPUNKNOWN outer, HRESULT* phr)

@@ -5,6 +5,7 @@
 // Lock order: 1. m_csFilter (settings, connection)  2. m_csMixer (the configured mixer).
 #pragma once
 
+#include "libs/vxvideokit/filterfactory.h"
 #include "libs/vxvideokit/channelmix.h"
 #include "libs/vxvideokit/vxvideokit.h"
 #include "media/contract/objidl.h"
@@ -44,6 +45,7 @@ class CChannelDownmixer : public CTransformFilter, public IChannelDownmixerSetti
 
  private:
   CChannelDownmixer(LPUNKNOWN outer, HRESULT* phr);
+  friend CUnknown* vxvideokit::CreateFilterInstance<CChannelDownmixer>(LPUNKNOWN, HRESULT*);
 
   // The output type for the connected input (settings and input under m_csFilter).
   HRESULT MakeOutputTypeLocked(CMediaType* mt);

@@ -110,15 +110,7 @@ CMediaSample* DeferredMemAlloc::NewSample(LPBYTE buffer, LONG length, HRESULT* p
 // ---- the filter ----------------------------------------------------------------------------
 
 CUnknown* CDeferredResizer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  HRESULT hr = S_OK;
-  auto* filter = new (std::nothrow) CDeferredResizer(outer, &hr);
-  if (!filter) hr = E_OUTOFMEMORY;
-  if (FAILED(hr)) {
-    delete filter;
-    filter = nullptr;
-  }
-  if (phr) *phr = hr;
-  return filter;
+  return vxvideokit::CreateFilterInstance<CDeferredResizer>(outer, phr);
 }
 
 CDeferredResizer::CDeferredResizer(LPUNKNOWN outer, HRESULT* phr)

@@ -13,6 +13,7 @@
 
 #include <atomic>
 
+#include "libs/vxvideokit/filterfactory.h"
 #include "libs/vxvideokit/resizerfilter.h"
 #include "platform/streaming/base/allocator.h"
 #include "platform/streaming/base/dllsetup.h"
@@ -86,6 +87,7 @@ class CDeferredResizer : public CResizerFilter {
 
  private:
   CDeferredResizer(LPUNKNOWN outer, HRESULT* phr);
+  friend CUnknown* vxvideokit::CreateFilterInstance<CDeferredResizer>(LPUNKNOWN, HRESULT*);
 
   // The output pin's allocator; the filter holds one reference.
   DeferredMemAlloc* m_pDeferredAlloc = nullptr;

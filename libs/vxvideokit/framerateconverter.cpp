@@ -154,15 +154,7 @@ class CFrcOutputPin final : public CTransInPlaceOutputPin {
 }  // namespace
 
 CUnknown* CFrameRateConverter::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  HRESULT hr = S_OK;
-  auto* filter = new (std::nothrow) CFrameRateConverter(outer, &hr);
-  if (!filter) hr = E_OUTOFMEMORY;
-  if (FAILED(hr)) {
-    delete filter;
-    filter = nullptr;
-  }
-  if (phr) *phr = hr;
-  return filter;
+  return vxvideokit::CreateFilterInstance<CFrameRateConverter>(outer, phr);
 }
 
 // The samples are not modified: only their times change.

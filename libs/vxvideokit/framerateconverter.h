@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "libs/vxvideokit/filterfactory.h"
 #include "libs/vxvideokit/frameclock.h"
 #include "libs/vxvideokit/vxvideokit.h"
 #include "platform/streaming/base/dllsetup.h"
@@ -46,6 +47,7 @@ class CFrameRateConverter : public CTransInPlaceFilter, public IFrameRateControl
 
  private:
   CFrameRateConverter(LPUNKNOWN outer, HRESULT* phr);
+  friend CUnknown* vxvideokit::CreateFilterInstance<CFrameRateConverter>(LPUNKNOWN, HRESULT*);
 
   // Configuration: a double store, read at every sample.
   std::atomic<double> m_targetRate{30.0};

@@ -14,15 +14,7 @@ constexpr DWORD kField1First = 0x4;
 }  // namespace
 
 CUnknown* CInterlaceModeChecker::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  HRESULT hr = S_OK;
-  auto* filter = new (std::nothrow) CInterlaceModeChecker(outer, &hr);
-  if (!filter) hr = E_OUTOFMEMORY;
-  if (FAILED(hr)) {
-    delete filter;
-    filter = nullptr;
-  }
-  if (phr) *phr = hr;
-  return filter;
+  return vxvideokit::CreateFilterInstance<CInterlaceModeChecker>(outer, phr);
 }
 
 CInterlaceModeChecker::CInterlaceModeChecker(LPUNKNOWN outer, HRESULT* phr)

@@ -8,6 +8,7 @@
 
 #include <mutex>
 
+#include "libs/vxvideokit/filterfactory.h"
 #include "libs/vxvideokit/interlacemeasure.h"
 #include "libs/vxvideokit/vxvideokit.h"
 #include "platform/streaming/base/dllsetup.h"
@@ -30,6 +31,7 @@ class CInterlaceModeChecker final : public CTransInPlaceFilter, public IInterlac
 
  private:
   CInterlaceModeChecker(LPUNKNOWN outer, HRESULT* phr);
+  friend CUnknown* vxvideokit::CreateFilterInstance<CInterlaceModeChecker>(LPUNKNOWN, HRESULT*);
   // Sends EC_COMPLETE once per run.
   void ReportDoneLocked();
 

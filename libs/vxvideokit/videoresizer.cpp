@@ -12,15 +12,7 @@ TAV_TRACE_CATEGORY("vxresizer");
 // ---- construction --------------------------------------------------------------------------
 
 CUnknown* CVideoResizer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  HRESULT hr = S_OK;
-  auto* filter = new (std::nothrow) CVideoResizer(outer, &hr);
-  if (!filter) hr = E_OUTOFMEMORY;
-  if (FAILED(hr)) {
-    delete filter;
-    filter = nullptr;
-  }
-  if (phr) *phr = hr;
-  return filter;
+  return vxvideokit::CreateFilterInstance<CVideoResizer>(outer, phr);
 }
 
 CVideoResizer::CVideoResizer(LPUNKNOWN outer, HRESULT* phr)

@@ -11,6 +11,7 @@
 
 #include <vector>
 
+#include "libs/vxvideokit/filterfactory.h"
 #include "libs/vxvideokit/resizerfilter.h"
 #include "platform/streaming/base/dllsetup.h"
 
@@ -40,6 +41,7 @@ class CVideoResizer final : public CResizerFilter {
 
  private:
   CVideoResizer(LPUNKNOWN outer, HRESULT* phr);
+  friend CUnknown* vxvideokit::CreateFilterInstance<CVideoResizer>(LPUNKNOWN, HRESULT*);
 
   // Held from construction to destruction.
   ComPtr<IInterlaceModeRegistry> m_registry;
