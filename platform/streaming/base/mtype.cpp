@@ -2,14 +2,14 @@
 
 #include <cstring>
 
-CMediaType::CMediaType() { InitMediaType(); }
+CMediaType::CMediaType() : AM_MEDIA_TYPE{} { InitMediaType(); }
 
-CMediaType::CMediaType(const GUID* type) {
+CMediaType::CMediaType(const GUID* type) : AM_MEDIA_TYPE{} {
   InitMediaType();
   if (type) majortype = *type;
 }
 
-CMediaType::CMediaType(const AM_MEDIA_TYPE& mt, HRESULT* phr) {
+CMediaType::CMediaType(const AM_MEDIA_TYPE& mt, HRESULT* phr) : AM_MEDIA_TYPE{} {
   InitMediaType();
   const HRESULT hr = Set(mt);
   if (FAILED(hr) && phr) *phr = hr;
@@ -94,6 +94,11 @@ void CMediaType::ResetFormatBuffer() {
 }
 
 void CMediaType::InitMediaType() {
+  // A type that is emptied gives up its format block and its pUnk reference: filters empty
+  // the types they hold when a pin disconnects, and fill a type handed to them by clearing
+  // it first, so a block held before would otherwise be lost. Every constructor starts
+  // from a zeroed type, so there is never garbage to free here.
+  FreeMediaType(*this);
   majortype = GUID_NULL;
   subtype = GUID_NULL;
   formattype = GUID_NULL;

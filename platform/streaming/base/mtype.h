@@ -45,7 +45,8 @@ class CMediaType : public AM_MEDIA_TYPE {
   // Resizes the format block, keeping its leading bytes.
   BYTE* ReallocFormatBuffer(ULONG length);
   void ResetFormatBuffer();
-  // Empties the type: no format, GUID_NULL everywhere, fixed-size samples of size 1.
+  // Empties the type: frees the format block and releases pUnk, then GUID_NULL everywhere,
+  // fixed-size samples of size 1.
   void InitMediaType();
 
   // True when every non-null GUID of partial matches this type (GUID_NULL is a wildcard)

@@ -87,4 +87,37 @@ TEST(StrmBaseMediaType, LengthWithoutBlockIsTreatedAsNoFormat) {
   EXPECT_EQ(mt.Format(), nullptr);
 }
 
+// Counts the references a media type holds on its pUnk.
+class CountedUnknown final : public IUnknown {
+ public:
+  STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs; }
+  ULONG refs = 1;
+};
+
+// A filter empties the type it holds when its pin disconnects, and a pin's type is
+// cleared before it is filled in again: neither may keep the old block or reference.
+TEST(StrmBaseMediaType, InitMediaTypeGivesUpTheFormatAndReference) {
+  CountedUnknown unk;
+  CMediaType held = VideoType(320, 240);
+  held.pUnk = &unk;
+  unk.AddRef();
+  CMediaType copy(held);
+  EXPECT_EQ(unk.refs, 3u);
+  held.InitMediaType();
+  EXPECT_EQ(unk.refs, 2u);
+  EXPECT_EQ(held.Format(), nullptr);
+  EXPECT_EQ(held.FormatLength(), 0u);
+  EXPECT_EQ(held.pUnk, nullptr);
+  EXPECT_TRUE(held.IsFixedSize());
+  EXPECT_EQ(held.GetSampleSize(), 1u);
+  held.InitMediaType();  // emptying an empty type is harmless
+  copy = held;
+  EXPECT_EQ(unk.refs, 1u);
+}
+
 }  // namespace
