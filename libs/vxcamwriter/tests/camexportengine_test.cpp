@@ -313,7 +313,7 @@ TEST_F(vxcamwriter_Engine, SizeLimit_ClosesThePartWithinTheLimit_AndTakesNothing
     std::atomic<int> handed{0};
     feed.afterFrame = [&](int i) {
       handed = i + 1;
-      if (k.sourceDelayMs) Sleep(DWORD(k.sourceDelayMs));
+      if (k.sourceDelayMs) Sleep(DWORD(k.sourceDelayMs));  // the slow source: the encoder waits for it
     };
     int handedAtEvent = 0, handedLater = 0;
     const std::string path = Export(feed, k.noise ? "limit-noise.qvf" : "limit-grey.qvf", engine.get(),
@@ -321,7 +321,8 @@ TEST_F(vxcamwriter_Engine, SizeLimit_ClosesThePartWithinTheLimit_AndTakesNothing
       EXPECT_TRUE(WaitFor([&] { return !EventsWithCode(EC_SIZE_LIMIT_REACHED).empty(); }))
           << "the limit was never reported";
       handedAtEvent = handed;
-      // Anything offered from now on would go into the part if it were still open.
+      // Anything offered from now on would go into the part if it were still open: a window
+      // for a frame that should not be taken, which nothing can announce.
       Sleep(300);
       handedLater = handed;
       EXPECT_TRUE(e.partClosed());
