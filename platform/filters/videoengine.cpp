@@ -20,6 +20,7 @@ extern "C" {
 
 #include "platform/filters/avcodecutil.h"
 #include "platform/filters/decoderengine.h"
+#include "platform/filters/packetpool.h"
 #include "platform/filters/pixelconvert.h"
 #include "platform/streaming/base/trace.h"
 
@@ -193,9 +194,7 @@ class VideoEngine final : public DecoderEngine {
 
     // The compressed bytes are copied: the sample goes back to the splitter's allocator when
     // this call returns, and the codec (with frame threads) may keep the packet longer.
-    av_packet_unref(packet_.get());
-    if (av_new_packet(packet_.get(), int(length)) < 0) return E_OUTOFMEMORY;
-    std::memcpy(packet_->data, data, size_t(length));
+    if (length < 0 || packets_.Fill(packet_.get(), data, int(length)) < 0) return E_OUTOFMEMORY;
     packet_->pts = timed ? start : AV_NOPTS_VALUE;
     if (in->IsSyncPoint() == S_OK) packet_->flags |= AV_PKT_FLAG_KEY;
     int err = avcodec_send_packet(codec_.get(), packet_.get());
@@ -495,6 +494,7 @@ class VideoEngine final : public DecoderEngine {
   // Runtime, streaming thread
   AvFramePtr frame_;
   AvPacketPtr packet_;
+  PacketPool packets_;  // buffers of the packets handed to the codec
   SwsContextPtr sws_;
   std::vector<uint8_t> scratch_;  // padded picture for widths the scaler overruns
   // Deinterlacing and turning, made for the first picture that needs it.
