@@ -94,13 +94,11 @@ void MovieEncoder::OpenVideoEncoder() {
   int err = avcodec_open2(c, codec, nullptr);
   if (err < 0) Fail("cannot start the MPEG-4 encoder", err);
 
+  if ((err = pictures_.Open(c)) < 0) Fail("cannot allocate a picture", err);
   for (Slot& slot : slots_) {
     slot.picture.reset(av_frame_alloc());
     if (!slot.picture) throw MyError("out of memory (picture)");
-    slot.picture->format = c->pix_fmt;
-    slot.picture->width = c->width;
-    slot.picture->height = c->height;
-    if ((err = av_frame_get_buffer(slot.picture.get(), 0)) < 0) Fail("cannot allocate a picture", err);
+    if ((err = pictures_.Get(slot.picture.get())) < 0) Fail("cannot allocate a picture", err);
   }
 
   frameBuffer_.assign(size_t(v.frameBytes()), 0);
@@ -313,8 +311,10 @@ void MovieEncoder::ConvertVideo(const uint8_t* data, int bytes, AVFrame* picture
     std::memset(frameBuffer_.data() + bytes, 0, size_t(frameBytes - bytes));
     data = frameBuffer_.data();
   }
-  // The encoder may still hold a reference to this picture's buffer from an earlier frame.
-  int err = av_frame_make_writable(picture);
+  // The encoder may still hold the buffer of this slot's last picture (it reads pictures in
+  // place): every frame takes a fresh one from the pool, and the old one goes back once the
+  // encoder is done with it.
+  int err = pictures_.Get(picture);
   if (err < 0) Fail("cannot get a picture buffer", err);
   const int stride = v.strideBytes();
   const uint8_t* top = data;

@@ -29,6 +29,7 @@
 
 #include "clipmux/countingoutput.h"
 #include "clipmux/ffmpeg_ptr.h"
+#include "clipmux/picturepool.h"
 #include "libs/vxcamwriter/clipmux.h"
 
 namespace clipmux {
@@ -120,6 +121,7 @@ class MovieEncoder {
   AVFormatContextUPtr muxer_;
   AVStream* videoStream_ = nullptr;  // owned by muxer_
   AVStream* audioStream_ = nullptr;  // owned by muxer_
+  PicturePool pictures_;  // the slots' YUV pictures, laid out for the encoder to read in place
   AVFrameUPtr samples_;
   AVAudioFifoUPtr fifo_;
   AVPacketUPtr packet_;
