@@ -485,10 +485,12 @@ void CAvSplitter::DeliveryThread(PinDelivery* d) {
 // ---- streaming ------------------------------------------------------------------------------
 
 // The streaming thread reads outputs_ and demuxer_, which lock_ guards, without taking
-// lock_: they change only in OpenLocked and CloseLocked, which run while the filter is
-// stopped (Load and the input connection refuse otherwise), and the thread exists only
-// between StartStreaming and the join in StopStreaming (Stop, and every seek, end it first).
-// Starting and joining the thread order its reads after and before those writes.
+// lock_ (and the delivery threads read demuxer_ in DeliverPacket): they change only in
+// OpenLocked and CloseLocked, which run while the filter is stopped (Load and the input
+// connection refuse otherwise), and the threads exist only between StartStreaming and the
+// joins in StopStreaming (Stop, and every seek, end them first). Starting and joining the
+// threads order their reads after and before those writes. deliveries_ (seekLock_) is
+// read the same way: it is filled before the threads start and cleared after the joins.
 void CAvSplitter::StreamingThread() {
   std::vector<PinDelivery*> byStream(size_t(demuxer_->StreamCount()), nullptr);
   for (auto& d : deliveries_) byStream[size_t(d->pin->StreamIndex())] = d.get();
