@@ -4,3 +4,9 @@ if(TARGET captionparser_core)
   add_executable(bench_captionparser ${CMAKE_CURRENT_LIST_DIR}/captionparser_bench.cpp)
   target_link_libraries(bench_captionparser PRIVATE captionparser_core)
 endif()
+
+# Prints everything a load leaves behind, so that two builds of the readers can be diffed.
+if(TARGET captionparser_core)
+  add_executable(captionparser_dump ${CMAKE_CURRENT_LIST_DIR}/captionparser_dump.cpp)
+  target_link_libraries(captionparser_dump PRIVATE captionparser_core)
+endif()
