@@ -67,11 +67,12 @@ void JoinLinesInPlace(std::string& text) {
 }  // namespace
 
 void CCaptionDocument::Clear() {
+  // Gives the memory back, not only the contents: a document may have held a large file.
   path_.clear();
-  buffer_.clear();
-  nodes_.clear();
-  freeNodes_.clear();
-  attributes_.clear();
+  buffer_ = std::string();
+  nodes_ = std::deque<CMarkupNode>();
+  freeNodes_ = std::vector<CMarkupNode*>();
+  attributes_ = std::vector<CMarkupAttribute>();
   liveAttributes_ = 0;
   anyReleased_ = false;
   root_ = nullptr;
@@ -81,8 +82,8 @@ void CCaptionDocument::Clear() {
   tokenizedToEnd_ = true;
   tagNames_.clear();
   tagNameIndex_.clear();
-  openByTag_.clear();
-  entryRecords_.clear();
+  openByTag_ = std::vector<std::vector<OpenEntry>>();
+  entryRecords_ = std::vector<EntryRecord>();
 }
 
 bool CCaptionDocument::LoadFile(const std::string& path) {
