@@ -1,5 +1,9 @@
 #include "libs/captionparser/captiondocument.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -75,6 +79,7 @@ void CCaptionDocument::Clear() {
   attributes_ = std::vector<CMarkupAttribute>();
   liveAttributes_ = 0;
   anyReleased_ = false;
+  discardedTo_ = 0;
   root_ = nullptr;
   current_ = nullptr;
   pos_ = 0;
@@ -107,15 +112,6 @@ bool CCaptionDocument::StartFile(const std::string& path) {
   buffer_ = std::move(text);
   StartTree();
   return true;
-}
-
-void CCaptionDocument::Restart() {
-  std::string buffer = std::move(buffer_);
-  std::string path = std::move(path_);
-  Clear();
-  buffer_ = std::move(buffer);
-  path_ = std::move(path);
-  StartTree();
 }
 
 bool CCaptionDocument::LoadText(std::string_view text) {
@@ -199,6 +195,29 @@ void CCaptionDocument::Free(CMarkupNode* node) {
 void CCaptionDocument::Unpin(CMarkupNode* node) {
   node->pinned_ = false;
   if (node->released_) Free(node);
+}
+
+size_t CCaptionDocument::EarliestPosition(const CMarkupNode* node) const {
+  const char* name = node->name.data();
+  if (name >= buffer_.data() && name < buffer_.data() + buffer_.size()) {
+    return std::min(size_t(name - buffer_.data()), size_t(node->contentStart));
+  }
+  return node->contentStart;
+}
+
+void CCaptionDocument::DiscardText(size_t from, size_t to) {
+  static const size_t kPage = size_t(sysconf(_SC_PAGESIZE));
+  // Small pieces are not worth a system call each; they go with the next larger one.
+  constexpr size_t kMinDiscardBytes = 1 << 20;
+  from = std::max(from, discardedTo_);
+  to = std::min(to, buffer_.size());
+  const uintptr_t base = reinterpret_cast<uintptr_t>(buffer_.data());
+  const uintptr_t first = (base + from + kPage - 1) / kPage * kPage;
+  const uintptr_t last = (base + to) / kPage * kPage;
+  if (last <= first || last - first < kMinDiscardBytes) return;
+  // The pages lie inside the buffer's own allocation, away from the allocator's bookkeeping at
+  // either end; once given back they read as zeros, and nothing reads them again.
+  if (madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED) == 0) discardedTo_ = last - base;
 }
 
 // Attributes of released nodes leave holes in the shared list; once the holes outweigh what is

@@ -92,8 +92,6 @@ class CCaptionDocument {
   // Reads a file as LoadFile does but tokenizes nothing yet: Step does, one tag at a time.
   // The decoded text is taken over rather than copied.
   bool StartFile(const std::string& path);
-  // Starts tokenizing the loaded text again from a new tree.
-  void Restart();
   // Tokenizes up to and including the next tag (or the text after the last one). False, with
   // nothing done, once the text is finished or tokenizing stopped at a closing tag that closes
   // nothing; every element still open then counts as complete.
@@ -104,6 +102,15 @@ class CCaptionDocument {
   // Drops a complete node that a reader is done with, with everything below it; its parent's
   // other children close up around the gap.
   void Release(const CMarkupNode* node);
+  // Where Step goes on: everything before it is tokenized.
+  size_t Position() const { return pos_; }
+  // The first position of the buffer that a node refers to (its name or its content).
+  size_t EarliestPosition(const CMarkupNode* node) const;
+  // A reader that will never look at [from, to) of the text again (nor at nodes there) gives
+  // the memory of the whole pages inside it back to the system. The text there reads as zero
+  // bytes afterwards, so the document cannot be tokenized again: a reader that needs another
+  // pass loads the file again.
+  void DiscardText(size_t from, size_t to);
   // Drops the nodes, the buffer, the path and the tag-name registry.
   void Clear();
 
@@ -169,6 +176,7 @@ class CCaptionDocument {
   std::vector<CMarkupAttribute> attributes_;  // of all nodes, each node's in one range
   size_t liveAttributes_ = 0;                 // those of nodes not freed
   bool anyReleased_ = false;                  // sibling chains no longer hold every node
+  size_t discardedTo_ = 0;                    // DiscardText gave back pages up to here
   CMarkupNode* root_ = nullptr;
   CMarkupNode* current_ = nullptr;  // the open element that receives the next node
   size_t pos_ = 0;                  // where Step goes on in the buffer

@@ -365,7 +365,10 @@ class SamiPass {
   void Sweep() {
     for (;;) {
       if (walking_) {
-        if (!walker_.Advance()) return;
+        if (!walker_.Advance()) {
+          DiscardWalkedText();
+          return;
+        }
         walking_ = false;
       }
       if (dropping_) {
@@ -389,6 +392,7 @@ class SamiPass {
         }
         walker_.StartChildren(next, ParagraphStyle(state_), false);
         walking_ = true;
+        body_ = next;
         kept_ = next;
         continue;
       }
@@ -400,6 +404,13 @@ class SamiPass {
         dropped_ = next;
       }
     }
+  }
+
+  // The text of the BODY that is walked and released is never looked at again: from the BODY's
+  // content up to its first child still in the tree (or the tokenizer, when it has none).
+  void DiscardWalkedText() {
+    const CMarkupNode* pending = body_->firstChild;
+    doc_.DiscardText(body_->contentStart, pending ? doc_.EarliestPosition(pending) : doc_.Position());
   }
 
   CSubtitleState& state_;
@@ -416,6 +427,7 @@ class SamiPass {
   std::vector<std::string> finalSheets_;
   ElementWalker walker_;   // the BODY being read
   bool walking_ = false;
+  const CMarkupNode* body_ = nullptr;
   ElementWalker dropper_;  // releases an element that plays no part while it grows
   bool dropping_ = false;
   const CMarkupNode* dropped_ = nullptr;
@@ -449,9 +461,11 @@ bool ParseSamiStreaming(CSubtitleState& state, const std::string& path, bool hea
   SamiPass first(state, headerOnly ? 0 : 1, nullptr);
   SamiPass::Outcome outcome = first.Run();
   if (outcome == SamiPass::Outcome::kReadAgain) {
+    // The first pass gave back the text it had read; the file is read again.
     state.ResetForNextReader();
-    doc.Restart();
-    SamiPass second(state, first.Bodies(), &first.FinalSheets());
+    const std::vector<std::string> sheets = first.FinalSheets();
+    if (!doc.StartFile(path)) return false;
+    SamiPass second(state, first.Bodies(), &sheets);
     outcome = second.Run();
   }
   // The captions hold their own text: the document is not needed any more.
