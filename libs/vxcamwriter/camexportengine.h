@@ -96,6 +96,8 @@ class CCamExportEngine final : public IDubberCallback {
   // IDubberCallback, called by clipmux on the worker thread.
   void GetAudioChunk(char* buffer, int* bytes, int* blocks) override;
   void GetVideoFrame(char* buffer, int* bytes, int* pixels) override;
+  void LendVideoFrame(char* buffer, const char** frame, int* bytes) override;
+  void ReturnVideoFrame() override;
   void SizeLimitReached(int framesWritten, LONGLONG projected) override;
 
   // For inspection by tests.
@@ -143,6 +145,11 @@ class CCamExportEngine final : public IDubberCallback {
   // The data of the sample the video thread is handing over, read in place instead of
   // frame_ until the encoder takes it or the hand-over ends; guarded by frameLock_.
   const BYTE* pendingFrame_ = nullptr;
+  // The frame clipmux is converting, from LendVideoFrame to ReturnVideoFrame (frameLock_ is
+  // held all that time by the encoder thread): its size (0: none) and times.
+  int lentBytes_ = 0;
+  REFERENCE_TIME lentStart_ = 0;
+  REFERENCE_TIME lentEnd_ = 0;
 
   // One chunk of audio (bytes per second / frame rate) between the audio thread and the
   // encoder. Guards the buffer, its fill and the chunk size.

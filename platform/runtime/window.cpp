@@ -212,7 +212,7 @@ bool MatchesFilter(HWND msgHwnd, UINT message, HWND hwnd, UINT filterMin, UINT f
 }
 
 // Runs the window procedures of messages sent from other threads. Drops and retakes lock.
-void ProcessSentLocked(Queue& q, std::unique_lock<std::mutex>& lock) {
+void ProcessSentLocked(Queue& q, SyncLock& lock) {
   while (!q.sent.empty()) {
     auto s = q.sent.front();
     q.sent.pop_front();
@@ -237,7 +237,7 @@ void CancelSentLocked(const std::shared_ptr<SentMessage>& s) {
 }
 
 // The body of PeekMessage, with the lock held.
-bool PeekLocked(Queue& q, std::unique_lock<std::mutex>& lock, MSG* out, HWND hwnd, UINT filterMin,
+bool PeekLocked(Queue& q, SyncLock& lock, MSG* out, HWND hwnd, UINT filterMin,
                 UINT filterMax, bool remove) {
   ProcessSentLocked(q, lock);
   q.newInput = false;
@@ -473,11 +473,7 @@ BOOL GetMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax) {
       if (!MatchesFilter(t.hwnd, WM_TIMER, hwnd, filterMin, filterMax)) continue;
       if (!wake || t.due < *wake) wake = t.due;
     }
-    if (wake) {
-      q.cv.wait_until(lock, *wake);
-    } else {
-      q.cv.wait(lock);
-    }
+    SyncMutex().SleepLocked(q.cv, wake);
   }
   return msg->message == WM_QUIT ? FALSE : TRUE;
 }

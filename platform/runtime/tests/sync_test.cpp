@@ -186,6 +186,36 @@ TEST(RuntimeSyncWaits, TimeoutsAreHonoured) {
   CloseHandle(ev);
 }
 
+// Waiters are woken after the signalling thread lets go of the runtime's lock, so a waiter
+// can time out and return between being chosen and being woken. Every set must still go to
+// exactly one waiter, and the late wake-up must not touch a wait that has ended.
+TEST(RuntimeSyncWaits, SetsRacingShortTimeoutsReachExactlyOneWaiterEach) {
+  HANDLE ev = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+  ASSERT_NE(ev, nullptr);
+  constexpr int kWaiters = 4;
+  constexpr int kSets = 2000;
+  std::atomic<int> taken{0};
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < kWaiters; ++i) {
+    waiters.emplace_back([&] {
+      while (!stop.load()) {
+        if (WaitForSingleObject(ev, 1) == WAIT_OBJECT_0) taken++;
+      }
+    });
+  }
+  for (int k = 1; k <= kSets; ++k) {
+    ASSERT_TRUE(SetEvent(ev));
+    ASSERT_TRUE(tavtest::WaitFor([&] { return taken.load() >= k; }, 10s)) << "set " << k << " was lost";
+    ASSERT_EQ(taken.load(), k) << "set " << k << " released more than one waiter";
+  }
+  stop = true;
+  for (auto& t : waiters) t.join();
+  EXPECT_EQ(taken.load(), kSets);
+  EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_TIMEOUT);
+  CloseHandle(ev);
+}
+
 TEST(RuntimeSyncWaits, BadHandlesFailCleanly) {
   HANDLE bogus = reinterpret_cast<HANDLE>(0x12345678);
   SetLastError(0);
