@@ -3,9 +3,9 @@
 #include <cstring>
 #include <new>
 
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("captionparser");
+TAV_TRACE_SOURCE(kCaptions, "burninfilter");
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include "libs/vxvideokit/interlacechecker.h"
 
 #include <new>
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("vxinterlace");
+TAV_TRACE_SOURCE(kVideoKit, "interlace");
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <new>
 
 #include "media/contract/com.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("vxmediareader");
+TAV_TRACE_SOURCE(kVideoKit, "mediareader");
 
 namespace {
 

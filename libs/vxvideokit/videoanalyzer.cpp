@@ -3,9 +3,9 @@
 #include <new>
 
 #include "media/contract/com.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("vxanalyser");
+TAV_TRACE_SOURCE(kVideoKit, "analyser");
 
 CUnknown* CVideoAnalyzer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
   HRESULT hr = S_OK;

@@ -2,9 +2,9 @@
 
 #include <thread>
 
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("renderer");
+TAV_TRACE_SOURCE(kBase, "renderer");
 
 // ---- CRendererInputPin -------------------------------------------------------------------
 
