@@ -28,10 +28,10 @@
 #include <string>
 #include <vector>
 
-#include "libs/vxcamwriter/camtrace.h"
 #include "libs/vxcamwriter/clipmux.h"
 #include "media/contract/mediatypes.h"
 #include "media/contract/sync.h"
+#include "platform/runtime/trace.h"
 
 class CCamExportEngine final : public IDubberCallback {
  public:
@@ -47,6 +47,9 @@ class CCamExportEngine final : public IDubberCallback {
   using FrameTakenFn = std::function<void(REFERENCE_TIME end)>;
 
   static constexpr int kAudioBitRate = 64000;
+  // The worker thread's own trace file, made switched off; its messages also go to the
+  // common trace under "exporter".
+  static constexpr const char* kTraceFilePath = "c:\\logger_camexp.txt";
 
   explicit CCamExportEngine(NotifyFn notify, FrameTakenFn frameTaken = nullptr);
   ~CCamExportEngine() override;
@@ -125,7 +128,7 @@ class CCamExportEngine final : public IDubberCallback {
 
   NotifyFn notify_;
   FrameTakenFn onFrameTaken_;
-  CCamTraceWriter trace_;
+  tav::trace::NumberedFile trace_{{tav::trace::Category::kExporter, "worker"}, kTraceFilePath};
 
   // Configuration, set from the application thread before streaming.
   std::string outputPath_;

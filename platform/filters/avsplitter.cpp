@@ -7,11 +7,11 @@
 #include <string_view>
 
 #include "media/contract/codepage.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
 namespace tav::filters {
 namespace {
-TAV_TRACE_CATEGORY("splitter");
+TAV_TRACE_SOURCE(kFilters, "splitter");
 
 constexpr LONG kVideoBuffers = 4;
 constexpr LONG kOtherBuffers = 16;

@@ -21,9 +21,9 @@ extern "C" {
 #include "platform/filters/decoderengine.h"
 #include "platform/filters/packetpool.h"
 #include "platform/filters/pixelconvert.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("videoengine");
+TAV_TRACE_SOURCE(kFilters, "videoengine");
 
 namespace tav::filters {
 

@@ -21,10 +21,10 @@
 
 #include "media/contract/hresult.h"
 #include "media/contract/window.h"
-#include "platform/runtime/rt_trace.h"
+#include "platform/runtime/trace.h"
 #include "platform/runtime/waitable.h"
 
-#define MSG_TRACE(...) RT_TRACE("TAVRION_TRACE_MSG", "msg", __VA_ARGS__)
+TAV_TRACE_SOURCE(kMessages, nullptr);
 
 namespace tav::rt {
 namespace {
@@ -310,12 +310,12 @@ HWND CreatePlatformWindow(WNDPROC proc, void* userData) {
   const uintptr_t value = reg.nextWindow;
   reg.nextWindow += 4;
   reg.windows.emplace(value, WindowEntry{proc, userData, t_queue.queue});
-  MSG_TRACE("CreatePlatformWindow -> %#lx on thread %u", (unsigned long)value, GetCurrentThreadId());
+  TAV_TRACE("CreatePlatformWindow -> %#lx on thread %u", (unsigned long)value, GetCurrentThreadId());
   return reinterpret_cast<HWND>(value);
 }
 
 BOOL DestroyWindow(HWND hwnd) {
-  MSG_TRACE("DestroyWindow(%p)", static_cast<void*>(hwnd));
+  TAV_TRACE("DestroyWindow(%p)", static_cast<void*>(hwnd));
   WNDPROC proc = nullptr;
   bool ownThread = false;
   {
@@ -386,7 +386,7 @@ BOOL PostToQueueLocked(Queue& q, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPar
 }  // namespace
 
 BOOL PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  MSG_TRACE("PostMessage(%p, %#x, %#lx, %#lx)", static_cast<void*>(hwnd), msg, (unsigned long)wParam, (long)lParam);
+  TAV_TRACE("PostMessage(%p, %#x, %#lx, %#lx)", static_cast<void*>(hwnd), msg, (unsigned long)wParam, (long)lParam);
   if (!hwnd) return PostThreadMessage(GetCurrentThreadId(), msg, wParam, lParam);
   std::lock_guard lock(SyncMutex());
   WindowEntry* w = FindWindowLocked(hwnd);
@@ -398,7 +398,7 @@ BOOL PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 BOOL PostThreadMessage(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam) {
-  MSG_TRACE("PostThreadMessage(%u, %#x, %#lx, %#lx)", threadId, msg, (unsigned long)wParam, (long)lParam);
+  TAV_TRACE("PostThreadMessage(%u, %#x, %#lx, %#lx)", threadId, msg, (unsigned long)wParam, (long)lParam);
   if (threadId == GetCurrentThreadId()) CurrentQueue();
   std::lock_guard lock(SyncMutex());
   auto it = Reg().queues.find(threadId);
@@ -410,7 +410,7 @@ BOOL PostThreadMessage(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  MSG_TRACE("SendMessage(%p, %#x, %#lx, %#lx)", static_cast<void*>(hwnd), msg, (unsigned long)wParam, (long)lParam);
+  TAV_TRACE("SendMessage(%p, %#x, %#lx, %#lx)", static_cast<void*>(hwnd), msg, (unsigned long)wParam, (long)lParam);
   std::unique_lock lock(SyncMutex());
   WindowEntry* w = FindWindowLocked(hwnd);
   if (!w) {
@@ -443,7 +443,7 @@ LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void PostQuitMessage(int exitCode) {
-  MSG_TRACE("PostQuitMessage(%d)", exitCode);
+  TAV_TRACE("PostQuitMessage(%d)", exitCode);
   Queue& q = CurrentQueue();
   std::lock_guard lock(SyncMutex());
   q.quit = true;
@@ -516,7 +516,7 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
 }
 
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {
-  MSG_TRACE("SetTimer(%p, %lu, %u ms)", static_cast<void*>(hwnd), (unsigned long)id, elapseMs);
+  TAV_TRACE("SetTimer(%p, %lu, %u ms)", static_cast<void*>(hwnd), (unsigned long)id, elapseMs);
   const UINT elapse = std::clamp(elapseMs, kMinTimerMs, kMaxTimerMs);
   std::shared_ptr<Queue> q;
   if (!hwnd) {
@@ -553,7 +553,7 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {
 }
 
 BOOL KillTimer(HWND hwnd, UINT_PTR id) {
-  MSG_TRACE("KillTimer(%p, %lu)", static_cast<void*>(hwnd), (unsigned long)id);
+  TAV_TRACE("KillTimer(%p, %lu)", static_cast<void*>(hwnd), (unsigned long)id);
   std::shared_ptr<Queue> q;
   if (!hwnd) {
     CurrentQueue();

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <fstream>
 #include <mutex>
-#include <regex>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -399,22 +398,6 @@ TEST_F(vxcamwriter_Engine, LibraryFailure_BecomesErrorAbortEvent_WithoutHanging)
   auto errors = EventsWithCode(EC_ERRORABORT);
   ASSERT_FALSE(errors.empty());
   for (const auto& e : errors) EXPECT_EQ(HRESULT(e.p1), E_UNEXPECTED);
-}
-
-TEST(vxcamwriter_Trace, WritesNumberedUtcLines_OnlyWhenSwitchedOn) {
-  std::string path = tavtest::MakeTempSubdir("trace") + "/trace.txt";
-  {
-    CCamTraceWriter trace(path);
-    trace.Write("before");
-    EXPECT_EQ(moviecheck::FileSize(path), -1) << "a switched-off trace creates no file";
-    trace.SwitchOn(true);
-    trace.Write("Dubber started");
-    trace.Write("Thread exit");
-  }
-  std::ifstream in(path, std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::regex line(R"(   1 \| [ 12]\d:\d\d:\d\d\.\d{3} Dubber started\r\n   2 \| [ 12]\d:\d\d:\d\d\.\d{3} Thread exit\r\n)");
-  EXPECT_TRUE(std::regex_match(text, line)) << text;
 }
 
 }  // namespace

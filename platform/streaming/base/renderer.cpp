@@ -1,8 +1,8 @@
 #include "platform/streaming/base/renderer.h"
 
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("renderer");
+TAV_TRACE_SOURCE(kBase, "renderer");
 
 // ---- CRendererInputPin -------------------------------------------------------------------
 
