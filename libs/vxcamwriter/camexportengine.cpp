@@ -376,10 +376,18 @@ void CCamExportEngine::ReturnVideoFrame() {
 }
 
 void CCamExportEngine::GetVideoFrame(char* buffer, int* bytes, int* pixels) {
+  if (!buffer) {
+    // Nowhere to put it: the frame is not taken, but the video thread is let go.
+    WaitAny({abort_, videoEnded_, frameReady_});
+    if (bytes) *bytes = 0;
+    if (pixels) *pixels = 0;
+    SetEvent(frameTaken_);
+    return;
+  }
   const char* frame = nullptr;
   int lent = 0;
   LendVideoFrame(buffer, &frame, &lent);
-  const int copied = buffer && frame ? lent : 0;
+  const int copied = frame ? lent : 0;
   if (copied) std::memcpy(buffer, frame, size_t(copied));
   ReturnVideoFrame();
   if (bytes) *bytes = copied;

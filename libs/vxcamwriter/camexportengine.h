@@ -187,8 +187,8 @@ class CCamExportEngine final : public IDubberCallback {
   // Events. Unless said otherwise, the streaming threads wait and the encoder signals.
   tav::UniqueHandle abort_;            // destructor -> everyone stops waiting. Manual.
   tav::UniqueHandle start_;            // PauseFromStopped -> worker starts the encoder. Auto.
-  tav::UniqueHandle frameReady_;       // video thread (frame in the buffer) -> GetVideoFrame. Auto.
-  tav::UniqueHandle frameTaken_;       // GetVideoFrame -> video thread. Auto.
+  tav::UniqueHandle frameReady_;       // video thread (frame handed over) -> LendVideoFrame. Auto.
+  tav::UniqueHandle frameTaken_;       // ReturnVideoFrame (frame converted) -> video thread. Auto.
   tav::UniqueHandle videoEnded_;       // end of stream / Stop -> all waiters. Manual.
   tav::UniqueHandle videoFlushing_;    // video pin flush -> video thread. Manual.
   tav::UniqueHandle chunkReady_;       // audio thread (chunk full) -> GetAudioChunk. Auto.
