@@ -21,6 +21,7 @@
 #include "converter/engine/strings.h"
 #include "media/contract/com.h"
 #include "media/contract/errortext.h"
+#include "media/contract/mediatypeptr.h"
 
 namespace tav {
 namespace {
@@ -487,18 +488,16 @@ void CConvertOrder::UpdateFromGraph(FilterGraphBuilder& builder) {
   SetSourceInfo(duration, width, height, seekable);
 
   snapshot_ = PreviewSnapshot();
-  AM_MEDIA_TYPE mt{};
+  tav::ScopedMediaType mt;
   LONG size = 0;
   BYTE* block = nullptr;
   REFERENCE_TIME start = 0, end = 0;
-  if (builder.GetDrawerSnapshot(&mt, &size, &block, &start, &end)) {
-    snapshot_.mediaType = MediaTypeValue(&mt);
+  if (builder.GetDrawerSnapshot(mt.Out(), &size, &block, &start, &end)) {
+    snapshot_.mediaType = MediaTypeValue(&mt.Get());
     snapshot_.value = DWORD(size);
     snapshot_.block.reset(block);
     snapshot_.first = start;
     snapshot_.second = end;
-    if (mt.cbFormat && mt.pbFormat) CoTaskMemFree(mt.pbFormat);
-    if (mt.pUnk) mt.pUnk->Release();
   }
 }
 

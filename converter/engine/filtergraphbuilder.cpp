@@ -8,6 +8,7 @@
 #include "libs/vxvideokit/vxvideokit.h"
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
+#include "media/contract/mediatypeptr.h"
 #include "media/contract/mediatypes.h"
 #include "media/contract/uuids.h"
 #include "platform/runtime/trace.h"
@@ -395,13 +396,11 @@ MediaTypeValue FilterGraphBuilder::FirstVideoStreamType() const {
   for (size_t i = 0; i < queue.size() && i < 256; ++i) {
     for (auto& pin : PinsOf(queue[i].Get(), PINDIR_OUTPUT)) {
       MediaTypeValue type;
-      AM_MEDIA_TYPE connected{};
+      tav::ScopedMediaType connected;
       ComPtr<IPin> other;
       const bool isConnected = SUCCEEDED(pin->ConnectedTo(&other)) && other;
-      if (isConnected && pin->ConnectionMediaType(&connected) == S_OK) {
-        type = MediaTypeValue(&connected);
-        if (connected.cbFormat && connected.pbFormat) CoTaskMemFree(connected.pbFormat);
-        if (connected.pUnk) connected.pUnk->Release();
+      if (isConnected && pin->ConnectionMediaType(connected.Out()) == S_OK) {
+        type = MediaTypeValue(&connected.Get());
       } else if (!isConnected) {
         PinTypes offered(pin.Get());
         if (!offered.types.empty()) type = MediaTypeValue(offered.types.front());

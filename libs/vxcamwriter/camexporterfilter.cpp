@@ -206,7 +206,7 @@ CCamExporterFilter::CCamExporterFilter(LPUNKNOWN outer, HRESULT* phr)
 }
 
 CCamExporterFilter::~CCamExporterFilter() {
-  if (position_) position_->Release();
+  position_.Reset();  // before the pins it points at
   delete video_;
   delete audio_;
 }
@@ -233,7 +233,7 @@ HRESULT CCamExporterFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv)
         return hr;
       }
       passThru->NonDelegatingAddRef();
-      position_ = passThru->GetInnerUnknown();
+      position_.Attach(passThru->GetInnerUnknown());
       positionTimes_.store(passThru);
     }
     return position_->QueryInterface(riid, ppv);

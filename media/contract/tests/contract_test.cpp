@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <thread>
 #include <unordered_set>
 
 #include "media/contract/codepage.h"
@@ -16,6 +17,7 @@
 #include "media/contract/registry.h"
 #include "media/contract/videoinfo.h"
 #include "media/contract/sync.h"
+#include "media/contract/syncowners.h"
 #include "media/contract/window.h"
 
 TEST(Guid, TextFormRoundTripsInUpperCase) {
@@ -168,6 +170,46 @@ TEST(ComPtr, CountsReferencesThroughCopiesMovesAndOutParameters) {
     EXPECT_EQ(obj.refs, 5u);
   }
   EXPECT_EQ(obj.refs, 1u);
+}
+
+// A handle is closed once, by whichever owner holds it last; a held critical section keeps
+// other threads out until its guard goes.
+TEST(SyncOwners, HandleClosedOnceByItsLastOwnerAndGuardExcludesOtherThreads) {
+  HANDLE raw = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(raw, nullptr);
+  {
+    tav::UniqueHandle first(raw);
+    tav::UniqueHandle second(std::move(first));
+    EXPECT_EQ(first.Get(), nullptr);
+    EXPECT_TRUE(SetEvent(second));  // still open
+    tav::UniqueHandle third;
+    third = std::move(second);
+    EXPECT_EQ(WaitForSingleObject(third, 0), WAIT_OBJECT_0);
+  }
+  EXPECT_FALSE(CloseHandle(raw)) << "the owner left the handle open";
+  HANDLE kept = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  HANDLE replaced = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  {
+    tav::UniqueHandle owner(replaced);
+    owner.Reset(kept);
+    EXPECT_FALSE(CloseHandle(replaced)) << "Reset left the old handle open";
+    EXPECT_EQ(owner.Release(), kept);
+  }
+  EXPECT_TRUE(CloseHandle(kept)) << "Release closed the handle it gave up";
+
+  tav::CriticalSection cs;
+  bool otherGotIn = true;
+  {
+    tav::CriticalSectionLock held(cs);
+    tav::CriticalSectionLock again(cs);  // recursive on the owning thread
+    std::thread([&] { otherGotIn = TryEnterCriticalSection(cs.Get()) != FALSE; }).join();
+  }
+  EXPECT_FALSE(otherGotIn);
+  std::thread([&] {
+    otherGotIn = TryEnterCriticalSection(cs.Get()) != FALSE;
+    if (otherGotIn) LeaveCriticalSection(cs.Get());
+  }).join();
+  EXPECT_TRUE(otherGotIn) << "the guards left the section held";
 }
 
 // A handed-out media type, its format block and its interface are all let go exactly once,
