@@ -91,6 +91,8 @@ class MovieEncoder {
   void ConvertVideo(const uint8_t* data, int bytes, AVFrame* picture);
   // Caller's thread: a slot the encoding thread is done with (rethrows its failure).
   Slot* TakeFreeSlot();
+  // Caller's thread: puts back a slot it took but did not fill.
+  void GiveBackSlot(Slot* slot);
   // Caller's thread: hands a filled slot (or, with null, the end) to the encoding thread.
   void Submit(Slot* slot);
   // Caller's thread: tells the encoding thread to finish and joins it.

@@ -64,22 +64,6 @@ HRESULT HResultFromAv(int err) {
 
 // ---- video ------------------------------------------------------------------------------
 
-const BITMAPINFOHEADER* VideoBitmapHeader(const AM_MEDIA_TYPE& mt, REFERENCE_TIME* avgTimePerFrame) {
-  if (!mt.pbFormat) return nullptr;
-  if ((mt.formattype == FORMAT_VideoInfo || mt.formattype == FORMAT_MPEGVideo) &&
-      mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
-    auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
-    if (avgTimePerFrame) *avgTimePerFrame = vih->AvgTimePerFrame;
-    return &vih->bmiHeader;
-  }
-  if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
-    auto* vih = reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat);
-    if (avgTimePerFrame) *avgTimePerFrame = vih->AvgTimePerFrame;
-    return &vih->bmiHeader;
-  }
-  return nullptr;
-}
-
 AVPixelFormat RawPixelFormat(const AM_MEDIA_TYPE& mt, bool* bottomUp) {
   const BITMAPINFOHEADER* bih = VideoBitmapHeader(mt);
   if (bottomUp) *bottomUp = false;

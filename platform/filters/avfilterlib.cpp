@@ -6,9 +6,9 @@ extern "C" {
 #include <libavutil/macros.h>
 }
 
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("avfilterlib");
+TAV_TRACE_SOURCE(kFilters, "avfilterlib");
 
 namespace tav::filters {
 

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "platform/filters/avcodecutil.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("dsound");
+TAV_TRACE_SOURCE(kFilters, "dsound");
 
 namespace tav::filters {
 

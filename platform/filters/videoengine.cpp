@@ -16,13 +16,14 @@ extern "C" {
 }
 
 #include "platform/filters/avcodecutil.h"
+#include "platform/filters/avdecodeloop.h"
 #include "platform/filters/avfilterlib.h"
 #include "platform/filters/decoderengine.h"
 #include "platform/filters/packetpool.h"
 #include "platform/filters/pixelconvert.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("videoengine");
+TAV_TRACE_SOURCE(kFilters, "videoengine");
 
 namespace tav::filters {
 
@@ -196,21 +197,12 @@ class VideoEngine final : public DecoderEngine {
     if (length < 0 || packets_.Fill(packet_.get(), data, int(length)) < 0) return E_OUTOFMEMORY;
     packet_->pts = timed ? start : AV_NOPTS_VALUE;
     if (in->IsSyncPoint() == S_OK) packet_->flags |= AV_PKT_FLAG_KEY;
-    int err = avcodec_send_packet(codec_.get(), packet_.get());
-    if (err == AVERROR(EAGAIN)) {
-      HRESULT hr = ReceiveFrames(sink);
-      if (hr != S_OK) return hr;
-      err = avcodec_send_packet(codec_.get(), packet_.get());
-    }
-    // A damaged packet costs its picture, not the stream.
-    if (err < 0 && err != AVERROR(EAGAIN) && err != AVERROR_EOF) ++decodeErrors_;
-    return ReceiveFrames(sink);
+    return Decode(packet_.get(), sink);
   }
 
   HRESULT Drain(SampleSink& sink) override {
     if (!codec_) return S_OK;
-    avcodec_send_packet(codec_.get(), nullptr);
-    HRESULT hr = ReceiveFrames(sink);
+    HRESULT hr = Decode(nullptr, sink);
     avcodec_flush_buffers(codec_.get());
     // The deinterlacer holds one picture back for its look-ahead.
     if (hr == S_OK && graph_ && AvFilter()->buffersrc_add_frame(graphIn_, nullptr) >= 0) hr = PullFiltered(sink);
@@ -349,32 +341,28 @@ class VideoEngine final : public DecoderEngine {
     return n;
   }
 
-  HRESULT ReceiveFrames(SampleSink& sink) {
-    for (;;) {
-      int err = avcodec_receive_frame(codec_.get(), frame_.get());
-      if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return S_OK;
-      if (err < 0) {
+  // Sends a packet (null: the end of the stream) and delivers the pictures it gives. A
+  // damaged packet or picture costs that picture, not the stream.
+  HRESULT Decode(const AVPacket* packet, SampleSink& sink) {
+    return DecodePacket(
+        codec_.get(), packet, frame_.get(), S_OK, [&](AVFrame* f) { return DeliverDecoded(f, sink); },
+        [this](int) -> HRESULT {
+          ++decodeErrors_;
+          return S_OK;
+        });
+  }
+
+  HRESULT DeliverDecoded(AVFrame* f, SampleSink& sink) {
+    const REFERENCE_TIME t = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : kNoTime;
+    if (EnsureGraph(f)) {
+      f->pts = t == kNoTime ? AV_NOPTS_VALUE : t;
+      if (AvFilter()->buffersrc_add_frame_flags(graphIn_, f, AV_BUFFERSRC_FLAG_KEEP_REF) < 0) {
         ++decodeErrors_;
         return S_OK;
       }
-      REFERENCE_TIME t = frame_->best_effort_timestamp != AV_NOPTS_VALUE ? frame_->best_effort_timestamp : kNoTime;
-      if (EnsureGraph(frame_.get())) {
-        frame_->pts = t == kNoTime ? AV_NOPTS_VALUE : t;
-        const int err2 = AvFilter()->buffersrc_add_frame_flags(graphIn_, frame_.get(), AV_BUFFERSRC_FLAG_KEEP_REF);
-        av_frame_unref(frame_.get());
-        if (err2 < 0) {
-          ++decodeErrors_;
-          continue;
-        }
-        HRESULT hr = PullFiltered(sink);
-        if (hr != S_OK) return hr;
-        continue;
-      }
-      HRESULT hr = DeliverFrame(frame_->data, frame_->linesize, AVPixelFormat(frame_->format), frame_->width,
-                                frame_->height, t, frame_->pkt_duration, sink);
-      av_frame_unref(frame_.get());
-      if (hr != S_OK) return hr;
+      return PullFiltered(sink);
     }
+    return DeliverFrame(f->data, f->linesize, AVPixelFormat(f->format), f->width, f->height, t, f->pkt_duration, sink);
   }
 
   HRESULT DeliverRaw(BYTE* data, long length, REFERENCE_TIME start, SampleSink& sink) {
