@@ -63,9 +63,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Shared libraries come from dpkg-shlibdeps; what is loaded at run time is named here: the
-# X11 platform plugin ships with libqt6gui6, fonts for captions and the desktop's databases
-# that pick up the MIME types and the desktop entry.
+# X11 platform plugin ships with libqt6gui6, fonts for captions, the desktop's databases
+# that pick up the MIME types and the desktop entry, and the libraries the filters open when
+# they first need them (libavfilter for deinterlacing and turning, SDL for sound).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fontconfig, fonts-dejavu-core, shared-mime-info, libuchardet0")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "fontconfig, fonts-dejavu-core, shared-mime-info, libuchardet0, libavfilter8, libsdl2-2.0-0")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "desktop-file-utils, hicolor-icon-theme")
 include(CPack)

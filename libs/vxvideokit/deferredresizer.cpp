@@ -111,11 +111,6 @@ bool CDeferredSample::HasInput() {
   return bool(m_pAttached);
 }
 
-bool CDeferredSample::IsLent() {
-  CAutoLock lock(&m_sampleLock);
-  return m_bLent;
-}
-
 // ---- DeferredMemAlloc ----------------------------------------------------------------------
 
 DeferredMemAlloc::DeferredMemAlloc(CDeferredResizer* filter, HRESULT* phr)

@@ -38,8 +38,6 @@ class CDeferredSample : public CMediaSample {
   // Lets the attached input sample go without reading it; a lent buffer is given back.
   void ReleaseInputUnread();
   bool HasInput();
-  // Whether the sample shows its input's buffer.
-  bool IsLent();
 
  private:
   // The allocator's memory for this sample, shown again once a lent input goes.
