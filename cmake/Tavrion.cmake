@@ -1,3 +1,22 @@
+# unit_tests builds every test program labelled `unit` and what those programs load at run
+# time (their add_dependencies), and nothing else: the sanitizer stage builds only this.
+if(TAVRION_TESTS)
+  add_custom_target(unit_tests)
+endif()
+
+find_program(TAVRION_ENV_PROGRAM env REQUIRED)
+
+# Under the sanitizers every test (and every program a test starts) runs with the same
+# settings: any report fails the test, leaks included, with a whole stack. Leaks that belong
+# to system libraries are listed, each with its reason, in tests/sanitizers/lsan.supp.
+set(TAVRION_SANITIZER_ENVIRONMENT)
+if(TAVRION_ASAN)
+  set(TAVRION_SANITIZER_ENVIRONMENT
+    "ASAN_OPTIONS=detect_leaks=1:check_initialization_order=1"
+    "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/lsan.supp:print_suppressions=0"
+    "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1")
+endif()
+
 # tavrion_add_test(NAME name SOURCES ... [LIBS ...] [TIMEOUT seconds] [LABEL unit|e2e|gui])
 # Builds a GoogleTest program on the shared test main (a private registry and
 # private folders per process) and registers each of its tests with CTest under its label
@@ -19,13 +38,24 @@ function(tavrion_add_test)
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_MAIN} ${T_LIBS})
   set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  if(T_LABEL STREQUAL "unit")
+    add_dependencies(unit_tests ${T_NAME})
+  endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
+  # The environment goes on the command line through env(1): gtest_discover_tests writes
+  # each element of a PROPERTIES list value as its own argument, so an ENVIRONMENT property
+  # would keep only its first variable. The listing of the tests runs the same way, so it
+  # sees the sanitizer settings too.
+  set_target_properties(${T_NAME} PROPERTIES CROSSCOMPILING_EMULATOR
+    "${TAVRION_ENV_PROGRAM};TAVRION_BUILD_DIR=${CMAKE_BINARY_DIR};TAVRION_SOURCE_DIR=${CMAKE_SOURCE_DIR};${TAVRION_SANITIZER_ENVIRONMENT};${T_ENVIRONMENT}")
+  # Listing the tests of an instrumented program on a loaded machine can take more than the
+  # default five seconds.
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS ${T_LABEL}
-    ENVIRONMENT "TAVRION_BUILD_DIR=${CMAKE_BINARY_DIR};TAVRION_SOURCE_DIR=${CMAKE_SOURCE_DIR};${T_ENVIRONMENT}")
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS ${T_LABEL})
 endfunction()
 
 # tavrion_add_gui_test(NAME name SOURCES ... [LIBS ...] [TIMEOUT seconds])

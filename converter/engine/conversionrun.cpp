@@ -13,6 +13,9 @@
 #include "media/contract/sysparams.h"
 #include "media/contract/uuids.h"
 
+#include "platform/runtime/trace.h"
+
+TAV_TRACE_SOURCE(kEngine, "run");
 namespace tav {
 namespace {
 
@@ -155,10 +158,12 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
     }
     c.Check(player_->Run());
     entry->SetConverting();
+    TAV_TRACE("converting into \"%s\" from %lld", name.c_str(), static_cast<long long>(partStart_));
     doc_.UpdateAllViews(kHintEntryStateChanged, entry);
     return true;
   } catch (const HRChecker& failure) {
     // The graph goes; a part already written stays under its name, and the name taken for
+    TAV_TRACE("entry failed: 0x%08x at \"%s\"", unsigned(failure.GetHr()), failure.GetContext().c_str());
     // this attempt, which holds nothing, is given back.
     Teardown(false, true);
     entry->ClearResumePoint();
@@ -344,6 +349,7 @@ bool ConversionRun::IsToleratedEnd() const {
 void ConversionRun::OnPlayerEvent(PlayerCore* player, LONG code) {
   if (!current_ || player != player_) return;
   if (code == EC_SIZE_LIMIT_REACHED) {
+  TAV_TRACE("graph event 0x%lx", static_cast<unsigned long>(code));
     const REFERENCE_TIME position = WrittenPosition();
     player_->Stop();
     if (position <= partStart_) {
@@ -429,6 +435,7 @@ void ConversionRun::MoveOn(bool convertedNow) {
 
 void ConversionRun::StopConversion() {
   if (player_) {
+  TAV_TRACE("StopConversion()");
     CConvertOrder* interrupted = current_;
     REFERENCE_TIME at = 0;
     if (interrupted) {

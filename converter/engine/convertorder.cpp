@@ -299,7 +299,10 @@ void CConvertOrder::SetProbeResult(HRESULT hr, const MediaTypeValue& mediaType, 
     resultCode_ = S_OK;
     failedMediaType_.Clear();
     probeMessage_.clear();
-    state_ = kReady;
+    // A good probe undoes a failure (a subtitle file that now reads, a source that opens
+    // again), but it says nothing about a finished run: a converted or interrupted entry
+    // keeps its outcome when the user selects it to look at it.
+    if (state_ == kError) state_ = kReady;
     probeError_ = false;
   }
 }

@@ -12,6 +12,9 @@
 #include "media/contract/mediatypes.h"
 #include "media/contract/videoinfo.h"
 #include "media/contract/uuids.h"
+#include "platform/runtime/trace.h"
+
+TAV_TRACE_SOURCE(kEngine, "builder");
 
 namespace tav {
 namespace {
@@ -181,6 +184,7 @@ void FilterGraphBuilder::Clear() {
 }
 
 HRESULT FilterGraphBuilder::AddSourceAndRender(const std::string& path) {
+  TAV_TRACE("AddSourceAndRender(\"%s\")", path.c_str());
   HRChecker& c = checker_;
   c = HRChecker();
   c.SetContext("File Source");
@@ -551,6 +555,8 @@ bool FilterGraphBuilder::ConnectPin(IPin* pin, IBaseFilter* filter, bool direct,
     if (IsConnected(input.Get())) continue;
     const HRESULT hr = direct ? graph_->ConnectDirect(pin, input.Get(), mt) : graph_->Connect(pin, input.Get());
     if (hr == S_OK) return true;
+    TAV_TRACE("%s connection to %p refused: 0x%08x", direct ? "direct" : "intelligent", static_cast<void*>(filter),
+              unsigned(hr));
     if (SUCCEEDED(hr) || IsNextPinCode(hr) || !strict) continue;
     checker_.Check(hr);
   }
@@ -820,6 +826,7 @@ ComPtr<IBaseFilter> FilterGraphBuilder::CreateFilter(const CLSID& clsid, const c
   HRChecker& c = checker_;
   const std::string saved = c.GetContext();
   c.SetContext(Utf16ToUtf8(name));
+  TAV_TRACE("adding \"%s\"", c.GetContext().c_str());
   ComPtr<IBaseFilter> filter;
   c.Check(CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IBaseFilter, filter.AsVoidOut()));
   c.CheckPointer(filter);

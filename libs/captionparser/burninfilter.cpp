@@ -4,9 +4,9 @@
 #include <new>
 
 #include "media/contract/videoinfo.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("captionparser");
+TAV_TRACE_SOURCE(kCaptions, "burninfilter");
 
 namespace {
 

@@ -5,9 +5,9 @@
 
 #include "libs/qvfreader/qvfreader.h"
 #include "media/contract/codepage.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("qvfreader");
+TAV_TRACE_SOURCE(kQvf, "reader");
 
 // ---- output pin ----------------------------------------------------------------------------
 

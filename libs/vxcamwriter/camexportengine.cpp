@@ -314,8 +314,8 @@ bool CCamExportEngine::HandOverFrame(REFERENCE_TIME start, REFERENCE_TIME end, c
       }
       if (syncState_ == SyncState::Silence && start >= firstAudio_) syncState_ = SyncState::Running;
     }
-    // The encoder copies straight from the sample, which stays valid while this thread
-    // waits below; a sample of the wrong size becomes a black frame.
+    // clipmux converts straight from the sample (LendVideoFrame), which stays valid while
+    // this thread waits below; a sample of the wrong size becomes a black frame.
     if (data && size_t(length) == frame_.size()) {
       pendingFrame_ = data;
     } else {
@@ -353,30 +353,49 @@ void CCamExportEngine::VideoEndOfStream() {
   SetEvent(audioEnded_);
 }
 
-void CCamExportEngine::GetVideoFrame(char* buffer, int* bytes, int* pixels) {
+// A frame is lent with frameLock_ held until ReturnVideoFrame: clipmux converts it straight
+// from the sample the video thread holds (or from the frame buffer), and neither the video
+// thread (woken by a stop or flush) nor FreeBuffers can let go of it meanwhile. clipmux does
+// not wait for anything between the lend and the return, so the lock is held only for the
+// conversion.
+void CCamExportEngine::LendVideoFrame(char* /*buffer*/, const char** frame, int* bytes) {
   const bool aborted = WaitAny({abort_, videoEnded_, frameReady_}) == 0;
-  int copied = 0;
-  REFERENCE_TIME start = 0, end = 0;
-  {
-    Locked lock(&frameLock_);
-    if (!aborted && frameAllocated_ && buffer) {
-      // The one copy of a frame in the writer: into clipmux's buffer, straight from the
-      // sample the video thread holds (or from the frame buffer when it holds none).
-      std::memcpy(buffer, pendingFrame_ ? pendingFrame_ : frame_.data(), frame_.size());
-      pendingFrame_ = nullptr;
-      copied = int(frame_.size());
-      start = frameStart_;
-      end = frameEnd_;
-    }
+  *frame = nullptr;
+  *bytes = 0;
+  EnterCriticalSection(&frameLock_);
+  if (!aborted && frameAllocated_) {
+    *frame = reinterpret_cast<const char*>(pendingFrame_ ? pendingFrame_ : frame_.data());
+    *bytes = int(frame_.size());
+    pendingFrame_ = nullptr;  // taken: the video thread must not copy it into frame_ any more
+    lentStart_ = frameStart_;
+    lentEnd_ = frameEnd_;
   }
-  if (bytes) *bytes = copied;
-  if (pixels) *pixels = copied / 4;
-  if (copied) {
+  lentBytes_ = *bytes;
+  // Left held; ReturnVideoFrame leaves it.
+}
+
+void CCamExportEngine::ReturnVideoFrame() {
+  const bool lent = lentBytes_ > 0;
+  const REFERENCE_TIME start = lentStart_, end = lentEnd_;
+  lentBytes_ = 0;
+  LeaveCriticalSection(&frameLock_);
+  if (lent) {
     if (takenEnds_.empty()) firstTakenStart_ = start;
     takenEnds_.push_back(end);
     if (onFrameTaken_) onFrameTaken_(end);
   }
   SetEvent(frameTaken_);
+}
+
+void CCamExportEngine::GetVideoFrame(char* buffer, int* bytes, int* pixels) {
+  const char* frame = nullptr;
+  int lent = 0;
+  LendVideoFrame(buffer, &frame, &lent);
+  const int copied = buffer && frame ? lent : 0;
+  if (copied) std::memcpy(buffer, frame, size_t(copied));
+  ReturnVideoFrame();
+  if (bytes) *bytes = copied;
+  if (pixels) *pixels = copied / 4;
 }
 
 void CCamExportEngine::SizeLimitReached(int framesWritten, LONGLONG projected) {

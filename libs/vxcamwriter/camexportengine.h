@@ -28,10 +28,10 @@
 #include <string>
 #include <vector>
 
-#include "libs/vxcamwriter/camtrace.h"
 #include "libs/vxcamwriter/clipmux.h"
 #include "media/contract/mediatypes.h"
 #include "media/contract/sync.h"
+#include "platform/runtime/trace.h"
 
 class CCamExportEngine final : public IDubberCallback {
  public:
@@ -47,6 +47,9 @@ class CCamExportEngine final : public IDubberCallback {
   using FrameTakenFn = std::function<void(REFERENCE_TIME end)>;
 
   static constexpr int kAudioBitRate = 64000;
+  // The worker thread's own trace file, made switched off; its messages also go to the
+  // common trace under "exporter".
+  static constexpr const char* kTraceFilePath = "c:\\logger_camexp.txt";
 
   explicit CCamExportEngine(NotifyFn notify, FrameTakenFn frameTaken = nullptr);
   ~CCamExportEngine() override;
@@ -96,6 +99,8 @@ class CCamExportEngine final : public IDubberCallback {
   // IDubberCallback, called by clipmux on the worker thread.
   void GetAudioChunk(char* buffer, int* bytes, int* blocks) override;
   void GetVideoFrame(char* buffer, int* bytes, int* pixels) override;
+  void LendVideoFrame(char* buffer, const char** frame, int* bytes) override;
+  void ReturnVideoFrame() override;
   void SizeLimitReached(int framesWritten, LONGLONG projected) override;
 
   // For inspection by tests.
@@ -123,7 +128,7 @@ class CCamExportEngine final : public IDubberCallback {
 
   NotifyFn notify_;
   FrameTakenFn onFrameTaken_;
-  CCamTraceWriter trace_;
+  tav::trace::NumberedFile trace_{{tav::trace::Category::kExporter, "worker"}, kTraceFilePath};
 
   // Configuration, set from the application thread before streaming.
   std::string outputPath_;
@@ -143,6 +148,11 @@ class CCamExportEngine final : public IDubberCallback {
   // The data of the sample the video thread is handing over, read in place instead of
   // frame_ until the encoder takes it or the hand-over ends; guarded by frameLock_.
   const BYTE* pendingFrame_ = nullptr;
+  // The frame clipmux is converting, from LendVideoFrame to ReturnVideoFrame (frameLock_ is
+  // held all that time by the encoder thread): its size (0: none) and times.
+  int lentBytes_ = 0;
+  REFERENCE_TIME lentStart_ = 0;
+  REFERENCE_TIME lentEnd_ = 0;
 
   // One chunk of audio (bytes per second / frame rate) between the audio thread and the
   // encoder. Guards the buffer, its fill and the chunk size.

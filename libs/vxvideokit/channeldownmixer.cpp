@@ -4,9 +4,9 @@
 #include <new>
 
 #include "media/contract/profile.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("vxdownmix");
+TAV_TRACE_SOURCE(kVideoKit, "downmix");
 
 namespace {
 

@@ -1,10 +1,10 @@
 #include "libs/vxvideokit/framerateconverter.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
 #include <cmath>
 #include <new>
 
-TAV_TRACE_CATEGORY("vxframerate");
+TAV_TRACE_SOURCE(kVideoKit, "framerate");
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <new>
 
 #include "media/contract/videoinfo.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("vxinterlace");
+TAV_TRACE_SOURCE(kVideoKit, "interlace");
 
 namespace {
 

@@ -5,9 +5,9 @@
 
 #include "media/contract/videoinfo.h"
 #include "media/contract/com.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("vxmediareader");
+TAV_TRACE_SOURCE(kVideoKit, "mediareader");
 
 // ---- the input pin ----------------------------------------------------------------------------
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("vxresizer");
+TAV_TRACE_SOURCE(kVideoKit, "resizer");
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include "media/contract/com.h"
 #include "media/contract/videoinfo.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("vxanalyser");
+TAV_TRACE_SOURCE(kVideoKit, "analyser");
 
 CUnknown* CVideoAnalyzer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
   HRESULT hr = S_OK;

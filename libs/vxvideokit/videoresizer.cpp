@@ -5,9 +5,9 @@
 
 #include "libs/vxvideokit/bilinearresize.h"
 #include "libs/vxvideokit/resizerproperties.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("vxresizer");
+TAV_TRACE_SOURCE(kVideoKit, "resizer");
 
 // ---- construction --------------------------------------------------------------------------
 

@@ -338,9 +338,13 @@ class Decoder final : public ConverterBase {
  protected:
   bool Consume(const BYTE* src, DWORD length, DWORD* taken) override {
     if (parser_) {
+      // The parser reads (and copies) up to AV_INPUT_BUFFER_PADDING_SIZE bytes past the end
+      // of what it is given, so it gets a zero-padded copy rather than the caller's buffer.
       const DWORD step = std::min(length, kParserStepBytes);
       *taken = step;
-      return Parse(src, int(step));
+      std::memcpy(parserInput_.data(), src, step);
+      std::memset(parserInput_.data() + step, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+      return Parse(parserInput_.data(), int(step));
     }
     // Block formats: one block per packet for ADPCM, a run of whole frames for G.711.
     DWORD bytes = src_.nBlockAlign;
@@ -401,6 +405,7 @@ class Decoder final : public ConverterBase {
   const WAVEFORMATEX src_, dst_;
   AvCodecContextPtr ctx_;
   ParserPtr parser_;
+  std::vector<BYTE> parserInput_ = std::vector<BYTE>(kParserStepBytes + AV_INPUT_BUFFER_PADDING_SIZE);
   AvFramePtr frame_;
   AvPacketPtr packet_;
   Resampler resampler_;

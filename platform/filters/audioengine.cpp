@@ -15,6 +15,7 @@ extern "C" {
 #include "platform/filters/avcodecutil.h"
 #include "platform/filters/avdecodeloop.h"
 #include "platform/filters/decoderengine.h"
+#include "platform/filters/packetpool.h"
 
 namespace tav::filters {
 
@@ -206,9 +207,7 @@ class AudioEngineImpl final : public AudioEngine {
       return Convert(planes, count, rawFormat_, inLayout_, inRate_, sink);
     }
 
-    av_packet_unref(packet_.get());
-    if (av_new_packet(packet_.get(), int(length)) < 0) return E_OUTOFMEMORY;
-    std::memcpy(packet_->data, data, size_t(length));
+    if (length < 0 || packets_.Fill(packet_.get(), data, int(length)) < 0) return E_OUTOFMEMORY;
     packet_->pts = timed ? start : AV_NOPTS_VALUE;
     return Decode(packet_.get(), sink);
   }
@@ -339,6 +338,7 @@ class AudioEngineImpl final : public AudioEngine {
   // Runtime, streaming thread
   AvFramePtr frame_;
   AvPacketPtr packet_;
+  PacketPool packets_;  // buffers of the packets handed to the codec
   SwrContextPtr swr_;
   AVSampleFormat swrInFormat_ = AV_SAMPLE_FMT_NONE;  // what swr_ was made for
   int swrInRate_ = 0;

@@ -5,9 +5,9 @@
 #include "media/contract/codepage.h"
 #include "media/contract/comreg.h"
 #include "media/contract/uuids.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("dllsetup");
+TAV_TRACE_SOURCE(kBase, "dllsetup");
 
 namespace {
 

@@ -2,9 +2,9 @@
 
 #include <new>
 
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("posthru");
+TAV_TRACE_SOURCE(kBase, "posthru");
 
 CPosPassThru::CPosPassThru(LPCTSTR name, LPUNKNOWN outer, HRESULT*, IPin* pin) : CUnknown(name, outer), m_pPin(pin) {}
 
