@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "converter/engine/graphwalk.h"
 #include "libs/vxcamwriter/vxcamwriter.h"
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
@@ -19,12 +20,7 @@ namespace tav {
 namespace {
 
 ComPtr<IPin> PinByName(IBaseFilter* filter, const char16_t* name) {
-  ComPtr<IEnumPins> e;
-  if (!filter || FAILED(filter->EnumPins(&e)) || !e) return nullptr;
-  IPin* p = nullptr;
-  while (e->Next(1, &p, nullptr) == S_OK) {
-    ComPtr<IPin> pin;
-    pin.Attach(p);
+  for (ComPtr<IPin>& pin : PinsOf(filter)) {
     PIN_INFO info{};
     if (SUCCEEDED(pin->QueryPinInfo(&info))) {
       ComPtr<IBaseFilter> owner;
@@ -37,20 +33,10 @@ ComPtr<IPin> PinByName(IBaseFilter* filter, const char16_t* name) {
 
 // The exporter's input pin offering majorType.
 ComPtr<IPin> InputFor(IBaseFilter* filter, const GUID& majorType) {
-  ComPtr<IEnumPins> e;
-  if (!filter || FAILED(filter->EnumPins(&e)) || !e) return nullptr;
-  IPin* p = nullptr;
-  while (e->Next(1, &p, nullptr) == S_OK) {
-    ComPtr<IPin> pin;
-    pin.Attach(p);
-    PIN_DIRECTION d;
-    if (FAILED(pin->QueryDirection(&d)) || d != PINDIR_INPUT) continue;
-    ComPtr<IEnumMediaTypes> types;
-    if (FAILED(pin->EnumMediaTypes(&types)) || !types) continue;
-    MediaTypePtr mt;
-    bool match = false;
-    while (!match && types->Next(1, mt.Out(), nullptr) == S_OK) match = mt->majortype == majorType;
-    if (match) return pin;
+  for (ComPtr<IPin>& pin : PinsOf(filter, PINDIR_INPUT)) {
+    const PinTypes offered(pin.Get());
+    for (const AM_MEDIA_TYPE* mt : offered.types)
+      if (mt->majortype == majorType) return pin;
   }
   return nullptr;
 }
@@ -348,29 +334,16 @@ LONG ConversionRun::Teardown(bool more, bool discardCurrent) {
 
 bool ConversionRun::IsToleratedEnd() const {
   if (builder_.XReaderUsed()) return true;
-  IGraphBuilder* graph = builder_.Graph();
-  ComPtr<IEnumFilters> filters;
-  if (!graph || FAILED(graph->EnumFilters(&filters)) || !filters) return false;
-  const char* codes[] = {"DIV3", "div3", "DIVX", "divx", "DX50", "dx50", "MP43"};
-  IBaseFilter* f = nullptr;
-  bool found = false;
-  while (!found && filters->Next(1, &f, nullptr) == S_OK) {
-    ComPtr<IBaseFilter> filter;
-    filter.Attach(f);
-    ComPtr<IEnumPins> pins;
-    if (FAILED(filter->EnumPins(&pins)) || !pins) continue;
-    IPin* p = nullptr;
-    while (!found && pins->Next(1, &p, nullptr) == S_OK) {
-      ComPtr<IPin> pin;
-      pin.Attach(p);
+  for (const ComPtr<IBaseFilter>& filter : FiltersOf(builder_.Graph())) {
+    for (const ComPtr<IPin>& pin : PinsOf(filter.Get())) {
       ScopedMediaType mt;
       if (pin->ConnectionMediaType(mt.Out()) != S_OK) continue;
-      if (mt->majortype == MEDIATYPE_Video && mt->formattype == FORMAT_VideoInfo) {
-        for (const char* c : codes) found = found || mt->subtype == FourccSubtype(MAKEFOURCC(c[0], c[1], c[2], c[3]));
-      }
+      if (mt->majortype == MEDIATYPE_Video && mt->formattype == FORMAT_VideoInfo &&
+          IsFourcc(mt->subtype, {"DIV3", "div3", "DIVX", "divx", "DX50", "dx50", "MP43"}))
+        return true;
     }
   }
-  return found;
+  return false;
 }
 
 void ConversionRun::OnPlayerEvent(PlayerCore* player, LONG code) {

@@ -15,6 +15,7 @@
 #include "converter/engine/burninstage.h"
 #include "converter/engine/exceptions.h"
 #include "converter/engine/filtergraphbuilder.h"
+#include "converter/engine/graphwalk.h"
 #include "libs/captionpainter/captionpainter.h"
 #include "media/contract/codepage.h"
 #include "media/contract/uuids.h"
@@ -22,6 +23,7 @@
 #include "media/contract/com.h"
 #include "media/contract/errortext.h"
 #include "media/contract/mediatypeptr.h"
+#include "media/contract/videoinfo.h"
 
 namespace tav {
 namespace {
@@ -412,59 +414,24 @@ namespace {
 // downstream from its sources (filters without a connected input), before any resizer.
 bool SourceVideoSize(IGraphBuilder* graph, int* width, int* height) {
   std::vector<ComPtr<IBaseFilter>> queue;
-  ComPtr<IEnumFilters> filters;
-  if (!graph || FAILED(graph->EnumFilters(&filters)) || !filters) return false;
-  ComPtr<IBaseFilter> f;
-  std::vector<ComPtr<IBaseFilter>> all;
-  while (filters->Next(1, f.ReleaseAndGetAddressOf(), nullptr) == S_OK) all.push_back(f);
-  auto pinsOf = [](IBaseFilter* filter) {
-    std::vector<std::pair<ComPtr<IPin>, PIN_DIRECTION>> out;
-    ComPtr<IEnumPins> pins;
-    if (FAILED(filter->EnumPins(&pins)) || !pins) return out;
-    ComPtr<IPin> pin;
-    while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-      PIN_DIRECTION d{};
-      pin->QueryDirection(&d);
-      out.emplace_back(pin, d);
-    }
-    return out;
-  };
-  for (auto& filter : all) {
+  for (ComPtr<IBaseFilter>& filter : FiltersOf(graph)) {
     bool fed = false;
-    for (auto& [pin, dir] : pinsOf(filter.Get())) {
-      ComPtr<IPin> peer;
-      if (dir == PINDIR_INPUT && SUCCEEDED(pin->ConnectedTo(&peer)) && peer) fed = true;
-    }
+    for (ComPtr<IPin>& pin : PinsOf(filter.Get(), PINDIR_INPUT)) fed = fed || IsConnected(pin.Get());
     if (!fed) queue.push_back(filter);
   }
   for (size_t i = 0; i < queue.size() && i < 256; ++i) {
-    for (auto& [pin, dir] : pinsOf(queue[i].Get())) {
-      if (dir != PINDIR_OUTPUT) continue;
+    for (ComPtr<IPin>& pin : PinsOf(queue[i].Get(), PINDIR_OUTPUT)) {
       ComPtr<IPin> peer;
       if (FAILED(pin->ConnectedTo(&peer)) || !peer) continue;
-      AM_MEDIA_TYPE mt{};
-      if (pin->ConnectionMediaType(&mt) != S_OK) continue;
-      const MediaTypeValue type(&mt);
-      if (mt.cbFormat && mt.pbFormat) CoTaskMemFree(mt.pbFormat);
-      if (mt.pUnk) mt.pUnk->Release();
-      if (type.majortype == MEDIATYPE_Video) {
-        const BITMAPINFOHEADER* bih = nullptr;
-        if (type.formattype == FORMAT_VideoInfo2 && type.FormatAs<VIDEOINFOHEADER2>())
-          bih = &type.FormatAs<VIDEOINFOHEADER2>()->bmiHeader;
-        else if (type.formattype == FORMAT_VideoInfo && type.FormatAs<VIDEOINFOHEADER>())
-          bih = &type.FormatAs<VIDEOINFOHEADER>()->bmiHeader;
-        if (bih && bih->biWidth > 0 && bih->biHeight != 0) {
-          *width = bih->biWidth;
-          *height = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
-          return true;
-        }
+      ScopedMediaType mt;
+      if (pin->ConnectionMediaType(mt.Out()) != S_OK) continue;
+      const BITMAPINFOHEADER* bih = mt->majortype == MEDIATYPE_Video ? VideoBitmapHeader(mt.Get()) : nullptr;
+      if (bih && bih->biWidth > 0 && bih->biHeight != 0) {
+        *width = bih->biWidth;
+        *height = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
+        return true;
       }
-      PIN_INFO info{};
-      if (SUCCEEDED(peer->QueryPinInfo(&info)) && info.pFilter) {
-        ComPtr<IBaseFilter> next;
-        next.Attach(info.pFilter);
-        queue.push_back(next);
-      }
+      if (ComPtr<IBaseFilter> next = OwnerOf(peer.Get())) queue.push_back(next);
     }
   }
   return false;

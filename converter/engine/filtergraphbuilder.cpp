@@ -5,11 +5,13 @@
 
 #include "converter/engine/burninstage.h"
 #include "converter/engine/drawerstage.h"
+#include "converter/engine/graphwalk.h"
 #include "libs/vxvideokit/vxvideokit.h"
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
 #include "media/contract/mediatypeptr.h"
 #include "media/contract/mediatypes.h"
+#include "media/contract/videoinfo.h"
 #include "media/contract/uuids.h"
 #include "platform/runtime/trace.h"
 
@@ -29,34 +31,6 @@ bool IsNextPinCode(HRESULT hr) {
          hr == VFW_E_CANNOT_CONNECT || hr == VFW_E_NO_DECOMPRESSOR;
 }
 
-void FreeType(AM_MEDIA_TYPE* mt) {
-  if (!mt) return;
-  if (mt->cbFormat && mt->pbFormat) CoTaskMemFree(mt->pbFormat);
-  if (mt->pUnk) mt->pUnk->Release();
-  CoTaskMemFree(mt);
-}
-
-// The media types a pin offers, freed on destruction.
-struct PinTypes {
-  std::vector<AM_MEDIA_TYPE*> types;
-  explicit PinTypes(IPin* pin) {
-    ComPtr<IEnumMediaTypes> e;
-    if (FAILED(pin->EnumMediaTypes(&e)) || !e) return;
-    AM_MEDIA_TYPE* mt = nullptr;
-    while (e->Next(1, &mt, nullptr) == S_OK) types.push_back(mt);
-  }
-  ~PinTypes() {
-    for (auto* t : types) FreeType(t);
-  }
-};
-
-bool IsFourcc(const GUID& subtype, std::initializer_list<const char*> codes) {
-  for (const char* c : codes) {
-    if (subtype == FourccSubtype(MAKEFOURCC(c[0], c[1], c[2], c[3]))) return true;
-  }
-  return false;
-}
-
 bool IsYuv(const GUID& s) {
   return IsFourcc(s, {"AYUV", "UYVY", "Y411", "Y41P", "Y211", "YUY2", "YVYU", "YUYV", "IF09", "IYUV", "YV12", "YVU9"});
 }
@@ -73,50 +47,10 @@ const WAVEFORMATEX* Wave(const AM_MEDIA_TYPE& mt) {
   return reinterpret_cast<const WAVEFORMATEX*>(mt.pbFormat);
 }
 
-ComPtr<IBaseFilter> OwnerOf(IPin* pin) {
-  PIN_INFO info{};
-  if (!pin || FAILED(pin->QueryPinInfo(&info))) return nullptr;
-  ComPtr<IBaseFilter> owner;
-  owner.Attach(info.pFilter);
-  return owner;
-}
-
 CLSID ClassOf(IBaseFilter* f) {
   CLSID c{};
   if (f) f->GetClassID(&c);
   return c;
-}
-
-std::vector<ComPtr<IPin>> PinsOf(IBaseFilter* f, PIN_DIRECTION dir) {
-  std::vector<ComPtr<IPin>> pins;
-  ComPtr<IEnumPins> e;
-  if (!f || FAILED(f->EnumPins(&e)) || !e) return pins;
-  IPin* p = nullptr;
-  while (e->Next(1, &p, nullptr) == S_OK) {
-    ComPtr<IPin> pin;
-    pin.Attach(p);
-    PIN_DIRECTION d;
-    if (SUCCEEDED(pin->QueryDirection(&d)) && d == dir) pins.push_back(pin);
-  }
-  return pins;
-}
-
-bool IsConnected(IPin* pin) {
-  ComPtr<IPin> other;
-  return SUCCEEDED(pin->ConnectedTo(&other)) && other;
-}
-
-std::vector<ComPtr<IBaseFilter>> FiltersOf(IGraphBuilder* graph) {
-  std::vector<ComPtr<IBaseFilter>> out;
-  ComPtr<IEnumFilters> e;
-  if (!graph || FAILED(graph->EnumFilters(&e)) || !e) return out;
-  IBaseFilter* f = nullptr;
-  while (e->Next(1, &f, nullptr) == S_OK) {
-    ComPtr<IBaseFilter> filter;
-    filter.Attach(f);
-    out.push_back(filter);
-  }
-  return out;
 }
 
 // True when a filter of class clsid is the pin's owner or feeds it further up the chain
@@ -563,7 +497,7 @@ bool FilterGraphBuilder::RenderMediaPin(IPin* pin, const AM_MEDIA_TYPE& mt) {
     }
     if (s == MEDIASUBTYPE_MPEG1Packet || s == MEDIASUBTYPE_MPEG1Payload)
       return ConnectNew(pin, CLSID_CMpegVideoCodec, u"MPEG1 Video Decoder", mt);
-    const bool divx = IsFourcc(s, {"DIVX", "divx", "DX50", "dx50", "XVID", "xvid", "mp4v"});
+    const bool divx = IsDivxFamily(s);
     const bool vfw = IsFourcc(s, {"m261", "m263", "iv32", "iv41", "iv50", "i420", "iyuv", "mrle", "msvc", "cvid"});
     if (divx && xReaderAvailable_) {
       if (!xReader_) {
@@ -949,24 +883,13 @@ void FilterGraphBuilder::FindVideoSize(bool probe, int* width, int* height) cons
   *height = 240;
   for (auto& f : FiltersOf(graph_.Get())) {
     for (auto& pin : PinsOf(f.Get(), PINDIR_OUTPUT)) {
-      AM_MEDIA_TYPE mt{};
-      if (pin->ConnectionMediaType(&mt) != S_OK) continue;
-      bool found = false;
-      if (mt.majortype == MEDIATYPE_Video && mt.pbFormat) {
-        const BITMAPINFOHEADER* bih = nullptr;
-        if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2))
-          bih = &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
-        else if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER))
-          bih = &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
-        if (bih) {
-          *width = bih->biWidth;
-          *height = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
-          found = true;
-        }
+      ScopedMediaType mt;
+      if (pin->ConnectionMediaType(mt.Out()) != S_OK || mt->majortype != MEDIATYPE_Video) continue;
+      if (const BITMAPINFOHEADER* bih = VideoBitmapHeader(mt.Get())) {
+        *width = bih->biWidth;
+        *height = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
+        return;
       }
-      if (mt.cbFormat && mt.pbFormat) CoTaskMemFree(mt.pbFormat);
-      if (mt.pUnk) mt.pUnk->Release();
-      if (found) return;
     }
   }
 }
