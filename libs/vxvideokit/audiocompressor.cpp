@@ -388,5 +388,5 @@ const AMOVIESETUP_PIN kPins[] = {
 };
 }  // namespace
 
-const AMOVIESETUP_FILTER sudAudioCompressor = {&CLSID_VxAudioCompressor, u"VXCMN Audio Compressor Filter", 0x200000,
-                                               2, kPins};
+const AMOVIESETUP_FILTER sudAudioCompressor = {&CLSID_VxAudioCompressor, u"VXCMN Audio Compressor Filter",
+                                               MERIT_DO_NOT_USE, 2, kPins};

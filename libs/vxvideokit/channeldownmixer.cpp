@@ -361,5 +361,5 @@ const AMOVIESETUP_PIN kPins[] = {
 };
 }  // namespace
 
-const AMOVIESETUP_FILTER sudChannelDownmixer = {&CLSID_VxChannelDownmixer, u"VXCMN Audio channel mixer", 0x200000, 2,
-                                                kPins};
+const AMOVIESETUP_FILTER sudChannelDownmixer = {&CLSID_VxChannelDownmixer, u"VXCMN Audio channel mixer",
+                                                MERIT_DO_NOT_USE, 2, kPins};

@@ -5,6 +5,10 @@
 #include "libs/vxvideokit/nearestresize.h"
 namespace {
 
+// The output type offered before a size is set.
+constexpr LONG kDefaultOutputWidth = 320;
+constexpr LONG kDefaultOutputHeight = 240;
+
 // ---- pins ----------------------------------------------------------------------------------
 
 class CDeferredInputPin final : public CTransformInputPin {
@@ -152,7 +156,7 @@ HRESULT CDeferredResizer::GetMediaType(int position, CMediaType* mt) {
   if (position < 0) return E_INVALIDARG;
   CAutoLock lock(&m_csFilter);
   if (position == 0) {
-    // A fixed default: 320 x 240 RGB32.
+    // A fixed default size, RGB32.
     mt->InitMediaType();
     mt->SetType(&MEDIATYPE_Video);
     mt->SetSubtype(&MEDIASUBTYPE_RGB32);
@@ -161,8 +165,8 @@ HRESULT CDeferredResizer::GetMediaType(int position, CMediaType* mt) {
     auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
     if (!vih) return E_OUTOFMEMORY;
     vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    vih->bmiHeader.biWidth = 320;
-    vih->bmiHeader.biHeight = 240;
+    vih->bmiHeader.biWidth = kDefaultOutputWidth;
+    vih->bmiHeader.biHeight = kDefaultOutputHeight;
     vih->bmiHeader.biPlanes = 1;
     vih->bmiHeader.biBitCount = 32;
     vih->bmiHeader.biCompression = BI_RGB;
@@ -216,5 +220,5 @@ const AMOVIESETUP_PIN kPins[] = {
 };
 }  // namespace
 
-const AMOVIESETUP_FILTER sudDeferredResizer = {&CLSID_VxDeferredResizer, u"VXCMN Deferred Resizer", 0x200000, 2,
+const AMOVIESETUP_FILTER sudDeferredResizer = {&CLSID_VxDeferredResizer, u"VXCMN Deferred Resizer", MERIT_DO_NOT_USE, 2,
                                                kPins};

@@ -292,4 +292,4 @@ const AMOVIESETUP_PIN kPins[] = {
 }  // namespace
 
 const AMOVIESETUP_FILTER sudFrameRateConverter = {&CLSID_VxFrameRateConverter, u"VXCMN Frame Rate Converter",
-                                                  0x200000, 2, kPins};
+                                                  MERIT_DO_NOT_USE, 2, kPins};

@@ -115,4 +115,4 @@ const AMOVIESETUP_PIN kPins[] = {
 }  // namespace
 
 const AMOVIESETUP_FILTER sudInterlaceModeChecker = {&CLSID_VxInterlaceModeChecker, u"VXCMN Interlace Mode Checker",
-                                                    0x200000, 2, kPins};
+                                                    MERIT_DO_NOT_USE, 2, kPins};

@@ -138,4 +138,4 @@ const AMOVIESETUP_PIN kPins[] = {
 };
 }  // namespace
 
-const AMOVIESETUP_FILTER sudVideoResizer = {&CLSID_VxVideoResizer, u"VXCMN Video Resizer", 0x200000, 2, kPins};
+const AMOVIESETUP_FILTER sudVideoResizer = {&CLSID_VxVideoResizer, u"VXCMN Video Resizer", MERIT_DO_NOT_USE, 2, kPins};
