@@ -37,7 +37,7 @@ bool Converts(const vxvk::WaveFormatBlock& in, const vxvk::WaveFormatBlock& out)
 }  // namespace
 
 CUnknown* CAudioCompressor::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  return vxvideokit::CreateFilterInstance<CAudioCompressor>(outer, phr);
+  return vxvk::CreateFilterInstance<CAudioCompressor>(outer, phr);
 }
 
 CAudioCompressor::CAudioCompressor(LPUNKNOWN outer, HRESULT* phr)

@@ -23,7 +23,7 @@ UINT GetProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue) {
 }  // namespace
 
 CUnknown* CChannelDownmixer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  return vxvideokit::CreateFilterInstance<CChannelDownmixer>(outer, phr);
+  return vxvk::CreateFilterInstance<CChannelDownmixer>(outer, phr);
 }
 
 CChannelDownmixer::CChannelDownmixer(LPUNKNOWN outer, HRESULT* phr)

@@ -114,7 +114,7 @@ CMediaSample* DeferredMemAlloc::NewSample(LPBYTE buffer, LONG length, HRESULT* p
 // ---- the filter ----------------------------------------------------------------------------
 
 CUnknown* CDeferredResizer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  return vxvideokit::CreateFilterInstance<CDeferredResizer>(outer, phr);
+  return vxvk::CreateFilterInstance<CDeferredResizer>(outer, phr);
 }
 
 CDeferredResizer::CDeferredResizer(LPUNKNOWN outer, HRESULT* phr)

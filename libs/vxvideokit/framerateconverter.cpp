@@ -154,7 +154,7 @@ class CFrcOutputPin final : public CTransInPlaceOutputPin {
 }  // namespace
 
 CUnknown* CFrameRateConverter::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  return vxvideokit::CreateFilterInstance<CFrameRateConverter>(outer, phr);
+  return vxvk::CreateFilterInstance<CFrameRateConverter>(outer, phr);
 }
 
 // The samples are not modified: only their times change.

@@ -14,7 +14,7 @@ constexpr DWORD kField1First = 0x4;
 }  // namespace
 
 CUnknown* CInterlaceModeChecker::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  return vxvideokit::CreateFilterInstance<CInterlaceModeChecker>(outer, phr);
+  return vxvk::CreateFilterInstance<CInterlaceModeChecker>(outer, phr);
 }
 
 CInterlaceModeChecker::CInterlaceModeChecker(LPUNKNOWN outer, HRESULT* phr)

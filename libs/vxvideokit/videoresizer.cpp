@@ -12,7 +12,7 @@ TAV_TRACE_SOURCE(kVideoKit, "resizer");
 // ---- construction --------------------------------------------------------------------------
 
 CUnknown* CVideoResizer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  return vxvideokit::CreateFilterInstance<CVideoResizer>(outer, phr);
+  return vxvk::CreateFilterInstance<CVideoResizer>(outer, phr);
 }
 
 CVideoResizer::CVideoResizer(LPUNKNOWN outer, HRESULT* phr)
