@@ -5,10 +5,6 @@
 #include "libs/vxvideokit/nearestresize.h"
 namespace {
 
-// The output type offered before a size is set.
-constexpr LONG kDefaultOutputWidth = 320;
-constexpr LONG kDefaultOutputHeight = 240;
-
 // ---- pins ----------------------------------------------------------------------------------
 
 class CDeferredInputPin final : public CTransformInputPin {
@@ -156,7 +152,9 @@ HRESULT CDeferredResizer::GetMediaType(int position, CMediaType* mt) {
   if (position < 0) return E_INVALIDARG;
   CAutoLock lock(&m_csFilter);
   if (position == 0) {
-    // A fixed default size, RGB32.
+    // A fixed default size, RGB32, offered before a size is set.
+    constexpr LONG kDefaultOutputWidth = 320;
+    constexpr LONG kDefaultOutputHeight = 240;
     mt->InitMediaType();
     mt->SetType(&MEDIATYPE_Video);
     mt->SetSubtype(&MEDIASUBTYPE_RGB32);
