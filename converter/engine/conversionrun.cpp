@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "converter/engine/framesize.h"
 #include "converter/engine/graphwalk.h"
 #include "libs/vxcamwriter/vxcamwriter.h"
 #include "media/contract/codepage.h"
@@ -12,10 +13,10 @@
 #include "media/contract/mediatypeptr.h"
 #include "media/contract/sysparams.h"
 #include "media/contract/uuids.h"
-
 #include "platform/runtime/trace.h"
 
 TAV_TRACE_SOURCE(kEngine, "run");
+
 namespace tav {
 namespace {
 
@@ -135,7 +136,7 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
     outputs_[entry].push_back(name);
 
     BuildConversionGraph(c, entry, name);
-    c.Check(player_->Attach(builder_.Graph(), builder_.Seeking(), 320, 240, this));
+    c.Check(player_->Attach(builder_.Graph(), builder_.Seeking(), kSmallFrame.width, kSmallFrame.height, this));
 
     // The movie starts exactly at the start point, and a part that continues a split exactly
     // where the last one ended: a seek to the key frame before either would add up to a
@@ -157,13 +158,13 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
       c.Check(player_->Seek(resume, toKeyFrame));
     }
     c.Check(player_->Run());
-    entry->SetConverting();
     TAV_TRACE("converting into \"%s\" from %lld", name.c_str(), static_cast<long long>(partStart_));
+    entry->SetConverting();
     doc_.UpdateAllViews(kHintEntryStateChanged, entry);
     return true;
   } catch (const HRChecker& failure) {
-    // The graph goes; a part already written stays under its name, and the name taken for
     TAV_TRACE("entry failed: 0x%08x at \"%s\"", unsigned(failure.GetHr()), failure.GetContext().c_str());
+    // The graph goes; a part already written stays under its name, and the name taken for
     // this attempt, which holds nothing, is given back.
     Teardown(false, true);
     entry->ClearResumePoint();
@@ -228,7 +229,7 @@ void ConversionRun::BuildConversionGraph(HRChecker& c, CConvertOrder* entry, con
   b.SetConversionMode(false);
   b.SetBurnIn(false);
   b.SetFrameRate(false, 10.0);
-  b.SetResize(false, 320, 240, 0);
+  b.SetResize(false, kSmallFrame.width, kSmallFrame.height, 0);
   b.SetDrawer(false, entry->GetFrameWidth(), entry->GetFrameHeight(), 0);
   b.SetSubtitles(false, "", "", "");
   b.SetFormatAdapter(true);
@@ -348,8 +349,8 @@ bool ConversionRun::IsToleratedEnd() const {
 
 void ConversionRun::OnPlayerEvent(PlayerCore* player, LONG code) {
   if (!current_ || player != player_) return;
-  if (code == EC_SIZE_LIMIT_REACHED) {
   TAV_TRACE("graph event 0x%lx", static_cast<unsigned long>(code));
+  if (code == EC_SIZE_LIMIT_REACHED) {
     const REFERENCE_TIME position = WrittenPosition();
     player_->Stop();
     if (position <= partStart_) {
@@ -434,8 +435,8 @@ void ConversionRun::MoveOn(bool convertedNow) {
 }
 
 void ConversionRun::StopConversion() {
-  if (player_) {
   TAV_TRACE("StopConversion()");
+  if (player_) {
     CConvertOrder* interrupted = current_;
     REFERENCE_TIME at = 0;
     if (interrupted) {

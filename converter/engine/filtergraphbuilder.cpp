@@ -422,7 +422,7 @@ bool FilterGraphBuilder::MapperPass(IPin* pin, const std::vector<AM_MEDIA_TYPE*>
     pairs.push_back(mt->subtype);
   }
   ComPtr<IEnumMoniker> e;
-  if (FAILED(mapper_->EnumMatchingFilters(&e, 0, TRUE, 0x200001, TRUE, static_cast<DWORD>(types.size()),
+  if (FAILED(mapper_->EnumMatchingFilters(&e, 0, TRUE, MERIT_DO_NOT_USE + 1, TRUE, static_cast<DWORD>(types.size()),
                                           pairs.data(), nullptr, nullptr, FALSE, conversionMode_ ? TRUE : FALSE, 0,
                                           nullptr, nullptr, nullptr)) ||
       !e) {
@@ -531,7 +531,8 @@ bool FilterGraphBuilder::RenderMediaPin(IPin* pin, const AM_MEDIA_TYPE& mt) {
     if (s == FourccSubtype(0x0161) || s == FourccSubtype(0x0162) || s == FourccSubtype(0x0163))
       return ConnectDmo(pin, CLSID_CWMADecMediaObject, DMOCATEGORY_AUDIO_DECODER, u"WindowsMedia Audio Decoder DMO", mt,
                         true);
-    if (s == MEDIASUBTYPE_PCM && wf && wf->wFormatTag == WAVE_FORMAT_EXTENSIBLE && wf->cbSize >= 22 &&
+    if (s == MEDIASUBTYPE_PCM && wf && wf->wFormatTag == WAVE_FORMAT_EXTENSIBLE &&
+        wf->cbSize >= sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX) &&
         mt.cbFormat >= sizeof(WAVEFORMATEXTENSIBLE)) {
       const auto* ext = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(mt.pbFormat);
       if (ext->SubFormat == KSDATAFORMAT_SUBTYPE_PCM || ext->SubFormat == KSDATAFORMAT_SUBTYPE_IEEE_FLOAT)
@@ -616,7 +617,7 @@ bool FilterGraphBuilder::VideoChain(IPin* start, const AM_MEDIA_TYPE& mt) {
     auto control = resizer.As<IResizerControl>();
     c.CheckPointer(control);
     VIDEOINFOHEADER vih{};
-    vih.bmiHeader.biSize = 40;
+    vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     vih.bmiHeader.biWidth = width_;
     vih.bmiHeader.biHeight = height_;
     vih.bmiHeader.biPlanes = 1;
@@ -879,8 +880,8 @@ void FilterGraphBuilder::FindVideoSize(bool probe, int* width, int* height) cons
     *height = height_;
     return;
   }
-  *width = 320;
-  *height = 240;
+  *width = kSmallFrame.width;
+  *height = kSmallFrame.height;
   for (auto& f : FiltersOf(graph_.Get())) {
     for (auto& pin : PinsOf(f.Get(), PINDIR_OUTPUT)) {
       ScopedMediaType mt;

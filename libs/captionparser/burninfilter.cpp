@@ -145,4 +145,4 @@ const AMOVIESETUP_PIN kPins[] = {
 };
 }  // namespace
 
-const AMOVIESETUP_FILTER sudBurnInFilter = {&CLSID_SubtitleFilter, u"Subtitle Filter", 0x200000, 2, kPins};
+const AMOVIESETUP_FILTER sudBurnInFilter = {&CLSID_SubtitleFilter, u"Subtitle Filter", MERIT_DO_NOT_USE, 2, kPins};

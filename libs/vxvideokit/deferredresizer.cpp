@@ -139,7 +139,7 @@ CMediaSample* DeferredMemAlloc::NewSample(LPBYTE buffer, LONG length, HRESULT* p
 // ---- the filter ----------------------------------------------------------------------------
 
 CUnknown* CDeferredResizer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  return vxvideokit::CreateFilterInstance<CDeferredResizer>(outer, phr);
+  return vxvk::CreateFilterInstance<CDeferredResizer>(outer, phr);
 }
 
 CDeferredResizer::CDeferredResizer(LPUNKNOWN outer, HRESULT* phr)
@@ -181,7 +181,9 @@ HRESULT CDeferredResizer::GetMediaType(int position, CMediaType* mt) {
   if (position < 0) return E_INVALIDARG;
   CAutoLock lock(&m_csFilter);
   if (position == 0) {
-    // A fixed default: 320 x 240 RGB32.
+    // A fixed default size, RGB32, offered before a size is set.
+    constexpr LONG kDefaultOutputWidth = 320;
+    constexpr LONG kDefaultOutputHeight = 240;
     mt->InitMediaType();
     mt->SetType(&MEDIATYPE_Video);
     mt->SetSubtype(&MEDIASUBTYPE_RGB32);
@@ -190,8 +192,8 @@ HRESULT CDeferredResizer::GetMediaType(int position, CMediaType* mt) {
     auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
     if (!vih) return E_OUTOFMEMORY;
     vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    vih->bmiHeader.biWidth = 320;
-    vih->bmiHeader.biHeight = 240;
+    vih->bmiHeader.biWidth = kDefaultOutputWidth;
+    vih->bmiHeader.biHeight = kDefaultOutputHeight;
     vih->bmiHeader.biPlanes = 1;
     vih->bmiHeader.biBitCount = 32;
     vih->bmiHeader.biCompression = BI_RGB;
@@ -262,5 +264,5 @@ const AMOVIESETUP_PIN kPins[] = {
 };
 }  // namespace
 
-const AMOVIESETUP_FILTER sudDeferredResizer = {&CLSID_VxDeferredResizer, u"VXCMN Deferred Resizer", 0x200000, 2,
+const AMOVIESETUP_FILTER sudDeferredResizer = {&CLSID_VxDeferredResizer, u"VXCMN Deferred Resizer", MERIT_DO_NOT_USE, 2,
                                                kPins};

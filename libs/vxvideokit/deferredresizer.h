@@ -99,7 +99,7 @@ class CDeferredResizer : public CResizerFilter {
 
  private:
   CDeferredResizer(LPUNKNOWN outer, HRESULT* phr);
-  friend CUnknown* vxvideokit::CreateFilterInstance<CDeferredResizer>(LPUNKNOWN, HRESULT*);
+  friend CUnknown* vxvk::CreateFilterInstance<CDeferredResizer>(LPUNKNOWN, HRESULT*);
 
   // The output pin's allocator; the filter holds one reference.
   DeferredMemAlloc* m_pDeferredAlloc = nullptr;

@@ -16,7 +16,7 @@ constexpr DWORD kField1First = 0x4;
 }  // namespace
 
 CUnknown* CInterlaceModeChecker::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  return vxvideokit::CreateFilterInstance<CInterlaceModeChecker>(outer, phr);
+  return vxvk::CreateFilterInstance<CInterlaceModeChecker>(outer, phr);
 }
 
 CInterlaceModeChecker::CInterlaceModeChecker(LPUNKNOWN outer, HRESULT* phr)
@@ -111,4 +111,4 @@ const AMOVIESETUP_PIN kPins[] = {
 }  // namespace
 
 const AMOVIESETUP_FILTER sudInterlaceModeChecker = {&CLSID_VxInterlaceModeChecker, u"VXCMN Interlace Mode Checker",
-                                                    0x200000, 2, kPins};
+                                                    MERIT_DO_NOT_USE, 2, kPins};

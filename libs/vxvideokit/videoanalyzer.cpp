@@ -130,5 +130,5 @@ const AMOVIESETUP_PIN kPins[] = {
 };
 }  // namespace
 
-const AMOVIESETUP_FILTER sudVideoAnalyzer = {&CLSID_VxVideoAnalyzer, u"VXCMN Video Analizer Filter", 0x200000, 2,
-                                             kPins};
+const AMOVIESETUP_FILTER sudVideoAnalyzer = {&CLSID_VxVideoAnalyzer, u"VXCMN Video Analizer Filter", MERIT_DO_NOT_USE,
+                                             2, kPins};

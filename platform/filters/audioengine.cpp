@@ -37,7 +37,7 @@ bool ValidPcmOutput(const CMediaType& mt, AVSampleFormat* fmt, bool* packed24) {
 }
 
 void LayoutFor(const WAVEFORMATEX& wfx, AVChannelLayout* layout) {
-  if (wfx.wFormatTag == WAVE_FORMAT_EXTENSIBLE && wfx.cbSize >= 22) {
+  if (wfx.wFormatTag == WAVE_FORMAT_EXTENSIBLE && wfx.cbSize >= sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX)) {
     const DWORD mask = reinterpret_cast<const WAVEFORMATEXTENSIBLE&>(wfx).dwChannelMask;
     if (mask && __builtin_popcount(mask) == wfx.nChannels) {
       av_channel_layout_from_mask(layout, mask);

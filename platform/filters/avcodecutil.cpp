@@ -293,7 +293,8 @@ AVSampleFormat RawSampleFormat(const AM_MEDIA_TYPE& mt, bool* packed24) {
   if (!wfx) return AV_SAMPLE_FMT_NONE;
   WORD tag = wfx->wFormatTag;
   if (tag == WAVE_FORMAT_EXTENSIBLE) {
-    if (mt.cbFormat < sizeof(WAVEFORMATEXTENSIBLE) || wfx->cbSize < 22) return AV_SAMPLE_FMT_NONE;
+    if (mt.cbFormat < sizeof(WAVEFORMATEXTENSIBLE) || wfx->cbSize < sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX))
+      return AV_SAMPLE_FMT_NONE;
     auto* ext = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(wfx);
     if (ext->SubFormat == KSDATAFORMAT_SUBTYPE_PCM) tag = WAVE_FORMAT_PCM;
     else if (ext->SubFormat == KSDATAFORMAT_SUBTYPE_IEEE_FLOAT) tag = WAVE_FORMAT_IEEE_FLOAT;

@@ -8,7 +8,7 @@
 
 #include "platform/gdi/gdi_internal.h"
 
-namespace tavgdi {
+namespace tav::gdi {
 namespace {
 
 // Every live object, so that stale or foreign handles are refused. Guards objects_ and
@@ -126,9 +126,9 @@ GdiFont* DefaultFont() {
   return font;
 }
 
-}  // namespace tavgdi
+}  // namespace tav::gdi
 
-using namespace tavgdi;
+using namespace tav::gdi;
 
 // ---- device contexts ----------------------------------------------------------------------
 

@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "converter/engine/conversionrun.h"
+#include "converter/engine/framesize.h"
 #include "converter/engine/graphwalk.h"
 #include "converter/engine/strings.h"
 #include "converter/ui/form/tavrionconverterview.h"
@@ -24,8 +25,8 @@ std::string S(const QString& s) { return s.toStdString(); }
 
 // Preview pictures run at a fixed rate whatever the entry converts to.
 constexpr double kPreviewFrameRate = 15.0;
-constexpr int kDefaultPictureWidth = 320;
-constexpr int kDefaultPictureHeight = 240;
+constexpr int kDefaultPictureWidth = kSmallFrame.width;
+constexpr int kDefaultPictureHeight = kSmallFrame.height;
 // The form's own message: play the next entry of the play list.
 constexpr QEvent::Type kPlayNextEvent = QEvent::Type(QEvent::User + 0x65);
 

@@ -12,7 +12,7 @@
 #include "platform/filters/tests/filtertest.h"
 #include "platform/filters/tests/support_pfdec.h"
 
-using namespace pfdec;
+using namespace filtertest;
 
 namespace {
 
