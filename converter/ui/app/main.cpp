@@ -17,10 +17,6 @@
 #include "converter/ui/app/logo.h"
 #include "converter/ui/form/formview.h"
 
-#ifndef TAVRION_VERSION
-#define TAVRION_VERSION "1.0"
-#endif
-
 namespace {
 
 std::string ProgramPath(const char* argv0) {
