@@ -20,10 +20,6 @@
 #include "converter/ui/form/formview.h"
 #include "platform/runtime/trace.h"
 
-#ifndef TAVRION_VERSION
-#define TAVRION_VERSION "1.0"
-#endif
-
 namespace {
 
 std::string ProgramPath(const char* argv0) {
