@@ -94,13 +94,11 @@ void MovieEncoder::OpenVideoEncoder() {
   int err = avcodec_open2(c, codec, nullptr);
   if (err < 0) Fail("cannot start the MPEG-4 encoder", err);
 
+  if ((err = pictures_.Open(c)) < 0) Fail("cannot allocate a picture", err);
   for (Slot& slot : slots_) {
     slot.picture.reset(av_frame_alloc());
     if (!slot.picture) throw MyError("out of memory (picture)");
-    slot.picture->format = c->pix_fmt;
-    slot.picture->width = c->width;
-    slot.picture->height = c->height;
-    if ((err = av_frame_get_buffer(slot.picture.get(), 0)) < 0) Fail("cannot allocate a picture", err);
+    if ((err = pictures_.Get(slot.picture.get())) < 0) Fail("cannot allocate a picture", err);
   }
 
   frameBuffer_.assign(size_t(v.frameBytes()), 0);
@@ -215,26 +213,51 @@ void MovieEncoder::PullFrames() {
   const int frameBytes = job_.video.frameBytes();
   // Once a frame did not fit, the movie ends: a frame pulled meanwhile is left out as well.
   while (!full_.load()) {
-    int bytes = 0, pixels = 0;
-    // The callback copies the frame into our buffer: that is its contract, and it lets the
-    // sender's sample go back upstream at once. The conversion below reads it in place, and
-    // the encoder copies the YUV picture once more into its own padded picture (libavcodec
-    // does that for any picture whose line sizes differ from its own).
-    cb->GetVideoFrame(reinterpret_cast<char*>(frameBuffer_.data()), &bytes, &pixels);
-    if (bytes <= 0) break;
-    if (bytes > frameBytes) throw MyError("the callback returned a frame larger than the frame size");
+    // The slot comes first: the callback lends its frame until it is converted, and the
+    // sender waits meanwhile, so nothing may wait between the lend and the return.
     Slot* slot = TakeFreeSlot();
-    ConvertVideo(frameBuffer_.data(), bytes, slot->picture.get());
+    if (full_.load()) {
+      GiveBackSlot(slot);
+      break;
+    }
+    const char* frame = nullptr;
+    int bytes = 0;
+    // The conversion reads the lent frame in place; only a short frame is copied, to be
+    // completed with black rows. (The encoder copies the YUV picture once more into its own
+    // padded picture: libavcodec does that for any picture whose line sizes differ from its
+    // own.)
+    cb->LendVideoFrame(reinterpret_cast<char*>(frameBuffer_.data()), &frame, &bytes);
+    if (bytes <= 0 || !frame || bytes > frameBytes) {
+      cb->ReturnVideoFrame();
+      GiveBackSlot(slot);
+      if (bytes > frameBytes) throw MyError("the callback returned a frame larger than the frame size");
+      break;
+    }
+    try {
+      ConvertVideo(reinterpret_cast<const uint8_t*>(frame), bytes, slot->picture.get());
+    } catch (...) {
+      cb->ReturnVideoFrame();
+      GiveBackSlot(slot);
+      throw;
+    }
+    cb->ReturnVideoFrame();
     slot->audio.clear();
     if (audioCodec_) {
       int audioBytes = 0, blocks = 0;
       cb->GetAudioChunk(reinterpret_cast<char*>(chunkBuffer_.data()), &audioBytes, &blocks);
-      if (audioBytes > int(chunkBuffer_.size()))
+      if (audioBytes > int(chunkBuffer_.size())) {
+        GiveBackSlot(slot);
         throw MyError("the callback returned more audio than the buffer holds");
+      }
       if (audioBytes > 0) slot->audio.assign(chunkBuffer_.begin(), chunkBuffer_.begin() + audioBytes);
     }
     Submit(slot);
   }
+}
+
+void MovieEncoder::GiveBackSlot(Slot* slot) {
+  std::lock_guard lock(slotLock_);
+  freeSlots_.push_back(slot);
 }
 
 MovieEncoder::Slot* MovieEncoder::TakeFreeSlot() {
@@ -313,8 +336,10 @@ void MovieEncoder::ConvertVideo(const uint8_t* data, int bytes, AVFrame* picture
     std::memset(frameBuffer_.data() + bytes, 0, size_t(frameBytes - bytes));
     data = frameBuffer_.data();
   }
-  // The encoder may still hold a reference to this picture's buffer from an earlier frame.
-  int err = av_frame_make_writable(picture);
+  // The encoder may still hold the buffer of this slot's last picture (it reads pictures in
+  // place): every frame takes a fresh one from the pool, and the old one goes back once the
+  // encoder is done with it.
+  int err = pictures_.Get(picture);
   if (err < 0) Fail("cannot get a picture buffer", err);
   const int stride = v.strideBytes();
   const uint8_t* top = data;

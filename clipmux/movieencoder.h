@@ -29,6 +29,7 @@
 
 #include "clipmux/countingoutput.h"
 #include "clipmux/ffmpeg_ptr.h"
+#include "clipmux/picturepool.h"
 #include "libs/vxcamwriter/clipmux.h"
 
 namespace clipmux {
@@ -90,6 +91,8 @@ class MovieEncoder {
   void ConvertVideo(const uint8_t* data, int bytes, AVFrame* picture);
   // Caller's thread: a slot the encoding thread is done with (rethrows its failure).
   Slot* TakeFreeSlot();
+  // Caller's thread: puts back a slot it took but did not fill.
+  void GiveBackSlot(Slot* slot);
   // Caller's thread: hands a filled slot (or, with null, the end) to the encoding thread.
   void Submit(Slot* slot);
   // Caller's thread: tells the encoding thread to finish and joins it.
@@ -120,6 +123,7 @@ class MovieEncoder {
   AVFormatContextUPtr muxer_;
   AVStream* videoStream_ = nullptr;  // owned by muxer_
   AVStream* audioStream_ = nullptr;  // owned by muxer_
+  PicturePool pictures_;  // the slots' YUV pictures, laid out for the encoder to read in place
   AVFrameUPtr samples_;
   AVAudioFifoUPtr fifo_;
   AVPacketUPtr packet_;

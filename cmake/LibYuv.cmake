@@ -2,9 +2,7 @@
 # between packed RGB and YUV. Debian 12's libyuv-dev ships the header and libyuv.so without a
 # pkg-config file; later packagings may add one, so that is tried first. Defines the
 # imported target Tavrion::libyuv.
-if(TARGET Tavrion::libyuv)
-  return()
-endif()
+include_guard(GLOBAL)
 pkg_check_modules(LIBYUV QUIET IMPORTED_TARGET GLOBAL libyuv)
 if(LIBYUV_FOUND)
   add_library(Tavrion::libyuv ALIAS PkgConfig::LIBYUV)

@@ -8,22 +8,10 @@
 # Component libraries are registered by the programs themselves on their first start (and
 # again whenever their registration is lost), so installing writes no registry.
 
-# Programs and libraries, as far as this tree builds them.
-set(_tavrion_programs tavrion-converter tavrion-convert regsvr regdump rotlist graphinfo)
-set(_tavrion_libraries platform_runtime platform_gdi platform_streaming platform_filters platform_acm clipmux
+# Programs and libraries.
+set(_install_programs tavrion-converter tavrion-convert regsvr regdump rotlist graphinfo)
+set(_install_libraries platform_runtime platform_gdi platform_streaming platform_filters platform_acm clipmux
     captionparser vxvideokit captionpainter vxcamwriter qvfreader subtypeshim)
-set(_install_programs)
-foreach(t ${_tavrion_programs})
-  if(TARGET ${t})
-    list(APPEND _install_programs ${t})
-  endif()
-endforeach()
-set(_install_libraries)
-foreach(t ${_tavrion_libraries})
-  if(TARGET ${t})
-    list(APPEND _install_libraries ${t})
-  endif()
-endforeach()
 
 # "lib", not the multiarch folder: the programs' run path and the registration of the
 # component libraries both look in the program's ../lib.
@@ -31,17 +19,16 @@ install(TARGETS ${_install_programs} RUNTIME DESTINATION bin)
 install(TARGETS ${_install_libraries} LIBRARY DESTINATION lib)
 
 set(_res ${PROJECT_SOURCE_DIR}/converter/ui/resources)
-if(TARGET tavrion-converter)
-  install(FILES ${_res}/tavrion-converter.desktop DESTINATION share/applications)
-  install(FILES ${_res}/tavrion-converter-mime.xml DESTINATION share/mime/packages RENAME tavrion-converter.xml)
-  install(FILES ${_res}/tavrion-converter.svg DESTINATION share/icons/hicolor/scalable/apps)
-  foreach(size ${TAVRION_ICON_SIZES})
-    install(FILES ${TAVRION_ICON_DIR}/${size}x${size}.png DESTINATION share/icons/hicolor/${size}x${size}/apps
-            RENAME tavrion-converter.png)
-  endforeach()
-endif()
+install(FILES ${_res}/tavrion-converter.desktop DESTINATION share/applications)
+install(FILES ${_res}/tavrion-converter-mime.xml DESTINATION share/mime/packages RENAME tavrion-converter.xml)
+install(FILES ${_res}/tavrion-converter.svg DESTINATION share/icons/hicolor/scalable/apps)
+foreach(size ${TAVRION_ICON_SIZES})
+  install(FILES ${TAVRION_ICON_DIR}/${size}x${size}.png DESTINATION share/icons/hicolor/${size}x${size}/apps
+          RENAME tavrion-converter.png)
+endforeach()
 
-# Man pages, compressed as Debian ships them.
+# Man pages, compressed as Debian ships them; without gzip (a minimal build machine) they are
+# installed as they are.
 find_program(GZIP_PROGRAM gzip)
 set(_manpages tavrion-convert.1 tavrion-converter.1)
 foreach(page ${_manpages})
@@ -76,9 +63,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Shared libraries come from dpkg-shlibdeps; what is loaded at run time is named here: the
-# X11 platform plugin ships with libqt6gui6, fonts for captions and the desktop's databases
-# that pick up the MIME types and the desktop entry.
+# X11 platform plugin ships with libqt6gui6, fonts for captions, the desktop's databases
+# that pick up the MIME types and the desktop entry, and the libraries the filters open when
+# they first need them (libavfilter for deinterlacing and turning, SDL for sound).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fontconfig, fonts-dejavu-core, shared-mime-info, libuchardet0")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "fontconfig, fonts-dejavu-core, shared-mime-info, libuchardet0, libavfilter8, libsdl2-2.0-0")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "desktop-file-utils, hicolor-icon-theme")
 include(CPack)

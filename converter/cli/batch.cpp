@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "converter/engine/filtergraphbuilder.h"
+#include "converter/engine/framesize.h"
 #include "converter/engine/moviefolder.h"
 #include "converter/engine/path.h"
 #include "converter/engine/recovery.h"
@@ -30,7 +31,7 @@ void Probe(FilterGraphBuilder& builder, CConvertOrder* entry) {
   if (!MovieFileProblem(entry->SourcePath().Full(), &problem).empty()) return;
   try {
     builder.SetConversionMode(true);
-    builder.SetResize(false, 320, 240, 2);
+    builder.SetResize(false, kSmallFrame.width, kSmallFrame.height, 2);
     builder.SetFrameRate(false, 30.0);
     builder.SetBurnIn(false);
     builder.SetSubtitles(false, "", "", "");
@@ -43,7 +44,7 @@ void Probe(FilterGraphBuilder& builder, CConvertOrder* entry) {
     DWORD caps = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards |
                  AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration;
     const bool seekable = builder.Seeking()->CheckCapabilities(&caps) == S_OK;
-    int w = 320, h = 240;
+    int w = kSmallFrame.width, h = kSmallFrame.height;
     builder.FindVideoSize(true, &w, &h);
     entry->SetSourceInfo(duration, w, h, seekable);
     entry->SetProbeResult(S_OK, MediaTypeValue(), std::string());

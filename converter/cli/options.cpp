@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "converter/engine/document.h"
+#include "converter/engine/framesize.h"
 #include "converter/engine/path.h"
 #include "media/contract/codepage.h"
 
@@ -136,8 +137,8 @@ Options Parse(int argc, char** argv) {
       std::exit(0);
     } else if (a == "--size") {
       const std::string v = value(i);
-      if (v == "320x240") o.size = {320, 240};
-      else if (v == "640x480") o.size = {640, 480};
+      if (v == "320x240") o.size = {kSmallFrame.width, kSmallFrame.height};
+      else if (v == "640x480") o.size = {kLargeFrame.width, kLargeFrame.height};
       else UsageError("--size must be 320x240 or 640x480");
     } else if (a == "--fps") {
       const std::string v = value(i);

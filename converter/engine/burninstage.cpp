@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "converter/engine/graphwalk.h"
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
 
@@ -19,24 +20,9 @@ UniqueBstr ToBstr(const std::string& ansi) { return UniqueBstr(SysAllocString(An
 
 // Whether the filter that owns `pin` is a Subtitle Filter.
 bool OwnedBySubtitleFilter(IPin* pin) {
-  PIN_INFO info{};
-  if (FAILED(pin->QueryPinInfo(&info)) || !info.pFilter) return false;
-  ComPtr<IBaseFilter> owner;
-  owner.Attach(info.pFilter);  // QueryPinInfo hands out a reference
+  const ComPtr<IBaseFilter> owner = OwnerOf(pin);
   CLSID clsid{};
-  return SUCCEEDED(owner->GetClassID(&clsid)) && clsid == CLSID_SubtitleFilter;
-}
-
-// The first pin of `filter` in direction `dir`.
-ComPtr<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION dir) {
-  ComPtr<IEnumPins> pins;
-  if (FAILED(filter->EnumPins(&pins)) || !pins) return nullptr;
-  ComPtr<IPin> pin;
-  while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-    PIN_DIRECTION d{};
-    if (SUCCEEDED(pin->QueryDirection(&d)) && d == dir) return pin;
-  }
-  return nullptr;
+  return owner && SUCCEEDED(owner->GetClassID(&clsid)) && clsid == CLSID_SubtitleFilter;
 }
 
 }  // namespace
@@ -99,8 +85,8 @@ ComPtr<IPin> AddBurnInStage(HRChecker& checker, IGraphBuilder* graph, IPin* pin,
   checker.Check(burnIn->SetManager(manager.Get()));
   checker.Check(graph->AddFilter(filter.Get(), kBurnInFilterName));
 
-  const ComPtr<IPin> input = FirstPin(filter.Get(), PINDIR_INPUT);
-  const ComPtr<IPin> output = FirstPin(filter.Get(), PINDIR_OUTPUT);
+  const ComPtr<IPin> input = FirstPinOf(filter.Get(), PINDIR_INPUT);
+  const ComPtr<IPin> output = FirstPinOf(filter.Get(), PINDIR_OUTPUT);
   if (!input || !output || FAILED(graph->ConnectDirect(pin, input.Get(), nullptr))) {
     graph->RemoveFilter(filter.Get());
     checker.Check(VFW_E_CANNOT_CONNECT);

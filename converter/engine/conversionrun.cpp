@@ -5,23 +5,23 @@
 #include <algorithm>
 #include <cstring>
 
+#include "converter/engine/framesize.h"
+#include "converter/engine/graphwalk.h"
 #include "libs/vxcamwriter/vxcamwriter.h"
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
 #include "media/contract/mediatypeptr.h"
 #include "media/contract/sysparams.h"
 #include "media/contract/uuids.h"
+#include "platform/runtime/trace.h"
+
+TAV_TRACE_SOURCE(kEngine, "run");
 
 namespace tav {
 namespace {
 
 ComPtr<IPin> PinByName(IBaseFilter* filter, const char16_t* name) {
-  ComPtr<IEnumPins> e;
-  if (!filter || FAILED(filter->EnumPins(&e)) || !e) return nullptr;
-  IPin* p = nullptr;
-  while (e->Next(1, &p, nullptr) == S_OK) {
-    ComPtr<IPin> pin;
-    pin.Attach(p);
+  for (ComPtr<IPin>& pin : PinsOf(filter)) {
     PIN_INFO info{};
     if (SUCCEEDED(pin->QueryPinInfo(&info))) {
       ComPtr<IBaseFilter> owner;
@@ -34,20 +34,10 @@ ComPtr<IPin> PinByName(IBaseFilter* filter, const char16_t* name) {
 
 // The exporter's input pin offering majorType.
 ComPtr<IPin> InputFor(IBaseFilter* filter, const GUID& majorType) {
-  ComPtr<IEnumPins> e;
-  if (!filter || FAILED(filter->EnumPins(&e)) || !e) return nullptr;
-  IPin* p = nullptr;
-  while (e->Next(1, &p, nullptr) == S_OK) {
-    ComPtr<IPin> pin;
-    pin.Attach(p);
-    PIN_DIRECTION d;
-    if (FAILED(pin->QueryDirection(&d)) || d != PINDIR_INPUT) continue;
-    ComPtr<IEnumMediaTypes> types;
-    if (FAILED(pin->EnumMediaTypes(&types)) || !types) continue;
-    MediaTypePtr mt;
-    bool match = false;
-    while (!match && types->Next(1, mt.Out(), nullptr) == S_OK) match = mt->majortype == majorType;
-    if (match) return pin;
+  for (ComPtr<IPin>& pin : PinsOf(filter, PINDIR_INPUT)) {
+    const PinTypes offered(pin.Get());
+    for (const AM_MEDIA_TYPE* mt : offered.types)
+      if (mt->majortype == majorType) return pin;
   }
   return nullptr;
 }
@@ -146,7 +136,7 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
     outputs_[entry].push_back(name);
 
     BuildConversionGraph(c, entry, name);
-    c.Check(player_->Attach(builder_.Graph(), builder_.Seeking(), 320, 240, this));
+    c.Check(player_->Attach(builder_.Graph(), builder_.Seeking(), kSmallFrame.width, kSmallFrame.height, this));
 
     // The movie starts exactly at the start point, and a part that continues a split exactly
     // where the last one ended: a seek to the key frame before either would add up to a
@@ -168,10 +158,12 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
       c.Check(player_->Seek(resume, toKeyFrame));
     }
     c.Check(player_->Run());
+    TAV_TRACE("converting into \"%s\" from %lld", name.c_str(), static_cast<long long>(partStart_));
     entry->SetConverting();
     doc_.UpdateAllViews(kHintEntryStateChanged, entry);
     return true;
   } catch (const HRChecker& failure) {
+    TAV_TRACE("entry failed: 0x%08x at \"%s\"", unsigned(failure.GetHr()), failure.GetContext().c_str());
     // The graph goes; a part already written stays under its name, and the name taken for
     // this attempt, which holds nothing, is given back.
     Teardown(false, true);
@@ -237,7 +229,7 @@ void ConversionRun::BuildConversionGraph(HRChecker& c, CConvertOrder* entry, con
   b.SetConversionMode(false);
   b.SetBurnIn(false);
   b.SetFrameRate(false, 10.0);
-  b.SetResize(false, 320, 240, 0);
+  b.SetResize(false, kSmallFrame.width, kSmallFrame.height, 0);
   b.SetDrawer(false, entry->GetFrameWidth(), entry->GetFrameHeight(), 0);
   b.SetSubtitles(false, "", "", "");
   b.SetFormatAdapter(true);
@@ -343,33 +335,21 @@ LONG ConversionRun::Teardown(bool more, bool discardCurrent) {
 
 bool ConversionRun::IsToleratedEnd() const {
   if (builder_.XReaderUsed()) return true;
-  IGraphBuilder* graph = builder_.Graph();
-  ComPtr<IEnumFilters> filters;
-  if (!graph || FAILED(graph->EnumFilters(&filters)) || !filters) return false;
-  const char* codes[] = {"DIV3", "div3", "DIVX", "divx", "DX50", "dx50", "MP43"};
-  IBaseFilter* f = nullptr;
-  bool found = false;
-  while (!found && filters->Next(1, &f, nullptr) == S_OK) {
-    ComPtr<IBaseFilter> filter;
-    filter.Attach(f);
-    ComPtr<IEnumPins> pins;
-    if (FAILED(filter->EnumPins(&pins)) || !pins) continue;
-    IPin* p = nullptr;
-    while (!found && pins->Next(1, &p, nullptr) == S_OK) {
-      ComPtr<IPin> pin;
-      pin.Attach(p);
+  for (const ComPtr<IBaseFilter>& filter : FiltersOf(builder_.Graph())) {
+    for (const ComPtr<IPin>& pin : PinsOf(filter.Get())) {
       ScopedMediaType mt;
       if (pin->ConnectionMediaType(mt.Out()) != S_OK) continue;
-      if (mt->majortype == MEDIATYPE_Video && mt->formattype == FORMAT_VideoInfo) {
-        for (const char* c : codes) found = found || mt->subtype == FourccSubtype(MAKEFOURCC(c[0], c[1], c[2], c[3]));
-      }
+      if (mt->majortype == MEDIATYPE_Video && mt->formattype == FORMAT_VideoInfo &&
+          IsFourcc(mt->subtype, {"DIV3", "div3", "DIVX", "divx", "DX50", "dx50", "MP43"}))
+        return true;
     }
   }
-  return found;
+  return false;
 }
 
 void ConversionRun::OnPlayerEvent(PlayerCore* player, LONG code) {
   if (!current_ || player != player_) return;
+  TAV_TRACE("graph event 0x%lx", static_cast<unsigned long>(code));
   if (code == EC_SIZE_LIMIT_REACHED) {
     const REFERENCE_TIME position = WrittenPosition();
     player_->Stop();
@@ -455,6 +435,7 @@ void ConversionRun::MoveOn(bool convertedNow) {
 }
 
 void ConversionRun::StopConversion() {
+  TAV_TRACE("StopConversion()");
   if (player_) {
     CConvertOrder* interrupted = current_;
     REFERENCE_TIME at = 0;

@@ -15,12 +15,15 @@
 #include "converter/engine/burninstage.h"
 #include "converter/engine/exceptions.h"
 #include "converter/engine/filtergraphbuilder.h"
+#include "converter/engine/graphwalk.h"
 #include "libs/captionpainter/captionpainter.h"
 #include "media/contract/codepage.h"
 #include "media/contract/uuids.h"
 #include "converter/engine/strings.h"
 #include "media/contract/com.h"
 #include "media/contract/errortext.h"
+#include "media/contract/mediatypeptr.h"
+#include "media/contract/videoinfo.h"
 
 namespace tav {
 namespace {
@@ -296,7 +299,10 @@ void CConvertOrder::SetProbeResult(HRESULT hr, const MediaTypeValue& mediaType, 
     resultCode_ = S_OK;
     failedMediaType_.Clear();
     probeMessage_.clear();
-    state_ = kReady;
+    // A good probe undoes a failure (a subtitle file that now reads, a source that opens
+    // again), but it says nothing about a finished run: a converted or interrupted entry
+    // keeps its outcome when the user selects it to look at it.
+    if (state_ == kError) state_ = kReady;
     probeError_ = false;
   }
 }
@@ -408,59 +414,24 @@ namespace {
 // downstream from its sources (filters without a connected input), before any resizer.
 bool SourceVideoSize(IGraphBuilder* graph, int* width, int* height) {
   std::vector<ComPtr<IBaseFilter>> queue;
-  ComPtr<IEnumFilters> filters;
-  if (!graph || FAILED(graph->EnumFilters(&filters)) || !filters) return false;
-  ComPtr<IBaseFilter> f;
-  std::vector<ComPtr<IBaseFilter>> all;
-  while (filters->Next(1, f.ReleaseAndGetAddressOf(), nullptr) == S_OK) all.push_back(f);
-  auto pinsOf = [](IBaseFilter* filter) {
-    std::vector<std::pair<ComPtr<IPin>, PIN_DIRECTION>> out;
-    ComPtr<IEnumPins> pins;
-    if (FAILED(filter->EnumPins(&pins)) || !pins) return out;
-    ComPtr<IPin> pin;
-    while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-      PIN_DIRECTION d{};
-      pin->QueryDirection(&d);
-      out.emplace_back(pin, d);
-    }
-    return out;
-  };
-  for (auto& filter : all) {
+  for (ComPtr<IBaseFilter>& filter : FiltersOf(graph)) {
     bool fed = false;
-    for (auto& [pin, dir] : pinsOf(filter.Get())) {
-      ComPtr<IPin> peer;
-      if (dir == PINDIR_INPUT && SUCCEEDED(pin->ConnectedTo(&peer)) && peer) fed = true;
-    }
+    for (ComPtr<IPin>& pin : PinsOf(filter.Get(), PINDIR_INPUT)) fed = fed || IsConnected(pin.Get());
     if (!fed) queue.push_back(filter);
   }
   for (size_t i = 0; i < queue.size() && i < 256; ++i) {
-    for (auto& [pin, dir] : pinsOf(queue[i].Get())) {
-      if (dir != PINDIR_OUTPUT) continue;
+    for (ComPtr<IPin>& pin : PinsOf(queue[i].Get(), PINDIR_OUTPUT)) {
       ComPtr<IPin> peer;
       if (FAILED(pin->ConnectedTo(&peer)) || !peer) continue;
-      AM_MEDIA_TYPE mt{};
-      if (pin->ConnectionMediaType(&mt) != S_OK) continue;
-      const MediaTypeValue type(&mt);
-      if (mt.cbFormat && mt.pbFormat) CoTaskMemFree(mt.pbFormat);
-      if (mt.pUnk) mt.pUnk->Release();
-      if (type.majortype == MEDIATYPE_Video) {
-        const BITMAPINFOHEADER* bih = nullptr;
-        if (type.formattype == FORMAT_VideoInfo2 && type.FormatAs<VIDEOINFOHEADER2>())
-          bih = &type.FormatAs<VIDEOINFOHEADER2>()->bmiHeader;
-        else if (type.formattype == FORMAT_VideoInfo && type.FormatAs<VIDEOINFOHEADER>())
-          bih = &type.FormatAs<VIDEOINFOHEADER>()->bmiHeader;
-        if (bih && bih->biWidth > 0 && bih->biHeight != 0) {
-          *width = bih->biWidth;
-          *height = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
-          return true;
-        }
+      ScopedMediaType mt;
+      if (pin->ConnectionMediaType(mt.Out()) != S_OK) continue;
+      const BITMAPINFOHEADER* bih = mt->majortype == MEDIATYPE_Video ? VideoBitmapHeader(mt.Get()) : nullptr;
+      if (bih && bih->biWidth > 0 && bih->biHeight != 0) {
+        *width = bih->biWidth;
+        *height = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
+        return true;
       }
-      PIN_INFO info{};
-      if (SUCCEEDED(peer->QueryPinInfo(&info)) && info.pFilter) {
-        ComPtr<IBaseFilter> next;
-        next.Attach(info.pFilter);
-        queue.push_back(next);
-      }
+      if (ComPtr<IBaseFilter> next = OwnerOf(peer.Get())) queue.push_back(next);
     }
   }
   return false;
@@ -484,18 +455,16 @@ void CConvertOrder::UpdateFromGraph(FilterGraphBuilder& builder) {
   SetSourceInfo(duration, width, height, seekable);
 
   snapshot_ = PreviewSnapshot();
-  AM_MEDIA_TYPE mt{};
+  tav::ScopedMediaType mt;
   LONG size = 0;
   BYTE* block = nullptr;
   REFERENCE_TIME start = 0, end = 0;
-  if (builder.GetDrawerSnapshot(&mt, &size, &block, &start, &end)) {
-    snapshot_.mediaType = MediaTypeValue(&mt);
+  if (builder.GetDrawerSnapshot(mt.Out(), &size, &block, &start, &end)) {
+    snapshot_.mediaType = MediaTypeValue(&mt.Get());
     snapshot_.value = DWORD(size);
     snapshot_.block.reset(block);
     snapshot_.first = start;
     snapshot_.second = end;
-    if (mt.cbFormat && mt.pbFormat) CoTaskMemFree(mt.pbFormat);
-    if (mt.pUnk) mt.pUnk->Release();
   }
 }
 

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "converter/engine/archive.h"
+#include "converter/engine/framesize.h"
 #include "converter/engine/mediatype.h"
 #include "converter/engine/path.h"
 #include "converter/engine/timetext.h"
@@ -202,8 +203,8 @@ class CConvertOrder : public CObject {
   REFERENCE_TIME startPoint_ = -1;
   REFERENCE_TIME endPoint_ = -1;
   int uiSelection_ = 0;  // never saved
-  int frameWidth_ = 320;
-  int frameHeight_ = 240;
+  int frameWidth_ = kSmallFrame.width;
+  int frameHeight_ = kSmallFrame.height;
   double frameRate_ = 30.0;
   ULONGLONG splitSize_ = 0;
   int screenFit_ = kFit;

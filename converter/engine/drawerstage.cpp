@@ -1,6 +1,7 @@
 #include "converter/engine/drawerstage.h"
 
 #include "converter/engine/filtergraphbuilder.h"
+#include "converter/engine/graphwalk.h"
 #include "libs/vxvideokit/vxvideokit.h"
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
@@ -9,28 +10,10 @@ namespace tav {
 
 namespace {
 
-ComPtr<IPin> FirstPinOf(IBaseFilter* filter, PIN_DIRECTION dir) {
-  ComPtr<IEnumPins> pins;
-  if (!filter || FAILED(filter->EnumPins(&pins)) || !pins) return nullptr;
-  ComPtr<IPin> pin;
-  while (pins->Next(1, pin.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-    PIN_DIRECTION d{};
-    if (SUCCEEDED(pin->QueryDirection(&d)) && d == dir) return pin;
-  }
-  return nullptr;
-}
-
 // The format type of the first type a pin offers (its own stream as it would connect).
 GUID OfferedFormat(IPin* pin) {
-  ComPtr<IEnumMediaTypes> types;
-  if (FAILED(pin->EnumMediaTypes(&types)) || !types) return GUID_NULL;
-  AM_MEDIA_TYPE* mt = nullptr;
-  if (types->Next(1, &mt, nullptr) != S_OK || !mt) return GUID_NULL;
-  const GUID format = mt->formattype;
-  if (mt->cbFormat && mt->pbFormat) CoTaskMemFree(mt->pbFormat);
-  if (mt->pUnk) mt->pUnk->Release();
-  CoTaskMemFree(mt);
-  return format;
+  const PinTypes offered(pin);
+  return offered.types.empty() ? GUID_NULL : offered.types.front()->formattype;
 }
 
 struct BstrFree {
@@ -111,12 +94,8 @@ bool AddDrawerStage(HRChecker& checker, IGraphBuilder* graph, IPin* pin, const A
 
 std::vector<ComPtr<IDrawerHost>> DrawerHostsOf(IGraphBuilder* graph) {
   std::vector<ComPtr<IDrawerHost>> hosts;
-  ComPtr<IEnumFilters> filters;
-  if (!graph || FAILED(graph->EnumFilters(&filters)) || !filters) return hosts;
-  ComPtr<IBaseFilter> f;
-  while (filters->Next(1, f.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+  for (const ComPtr<IBaseFilter>& f : FiltersOf(graph))
     if (ComPtr<IDrawerHost> host = f.As<IDrawerHost>()) hosts.push_back(host);
-  }
   return hosts;
 }
 
@@ -173,16 +152,12 @@ void FilterGraphBuilder::UpdateManagers(const std::string* file, const std::stri
     if (language) c.Check(manager->SelectLanguageByCode(languageText.get()));
   };
 
-  ComPtr<IEnumFilters> filters;
-  if (SUCCEEDED(graph_->EnumFilters(&filters)) && filters) {
-    ComPtr<IBaseFilter> f;
-    while (filters->Next(1, f.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
-      ComPtr<IBurnInFilter> burnIn = f.As<IBurnInFilter>();
-      if (!burnIn) continue;
-      ComPtr<ISubtitleManager> manager;
-      c.Check(burnIn->GetManager(manager.ReleaseAndGetAddressOf()));
-      if (manager) apply(manager.Get());
-    }
+  for (const ComPtr<IBaseFilter>& f : FiltersOf(graph_.Get())) {
+    ComPtr<IBurnInFilter> burnIn = f.As<IBurnInFilter>();
+    if (!burnIn) continue;
+    ComPtr<ISubtitleManager> manager;
+    c.Check(burnIn->GetManager(manager.ReleaseAndGetAddressOf()));
+    if (manager) apply(manager.Get());
   }
   for (auto& host : DrawerHostsOf(graph_.Get())) {
     ComPtr<ISubtitleOverlay> overlay = OverlayOf(host.Get());

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "converter/engine/burninstage.h"
+#include "converter/engine/framesize.h"
 #include "libs/captionpainter/captionpainter.h"
 
 namespace tav {
@@ -16,7 +17,7 @@ inline constexpr const char16_t* kSubtitleRendererName = u"KORVA Subtitle Render
 inline constexpr const char16_t* kHeaderAdapterName = u"Video Header Adapter";
 
 struct DrawerSettings {
-  int width = 320, height = 240;  // the canvas: the output frame size
+  int width = kSmallFrame.width, height = kSmallFrame.height;  // the canvas: the output frame size
   int fit = 2;
   bool subtitlesOn = false;
   SubtitleSettings subtitles;

@@ -5,11 +5,17 @@
 
 #include "converter/engine/burninstage.h"
 #include "converter/engine/drawerstage.h"
+#include "converter/engine/graphwalk.h"
 #include "libs/vxvideokit/vxvideokit.h"
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
+#include "media/contract/mediatypeptr.h"
 #include "media/contract/mediatypes.h"
+#include "media/contract/videoinfo.h"
 #include "media/contract/uuids.h"
+#include "platform/runtime/trace.h"
+
+TAV_TRACE_SOURCE(kEngine, "builder");
 
 namespace tav {
 namespace {
@@ -23,34 +29,6 @@ TAV_DEFINE_GUID(kClsidSubtitleRendererDrawerHost, 0x4277A167, 0x3A70, 0x4169, 0x
 bool IsNextPinCode(HRESULT hr) {
   return hr == VFW_E_NO_ACCEPTABLE_TYPES || hr == VFW_E_TYPE_NOT_ACCEPTED || hr == VFW_E_INVALIDMEDIATYPE ||
          hr == VFW_E_CANNOT_CONNECT || hr == VFW_E_NO_DECOMPRESSOR;
-}
-
-void FreeType(AM_MEDIA_TYPE* mt) {
-  if (!mt) return;
-  if (mt->cbFormat && mt->pbFormat) CoTaskMemFree(mt->pbFormat);
-  if (mt->pUnk) mt->pUnk->Release();
-  CoTaskMemFree(mt);
-}
-
-// The media types a pin offers, freed on destruction.
-struct PinTypes {
-  std::vector<AM_MEDIA_TYPE*> types;
-  explicit PinTypes(IPin* pin) {
-    ComPtr<IEnumMediaTypes> e;
-    if (FAILED(pin->EnumMediaTypes(&e)) || !e) return;
-    AM_MEDIA_TYPE* mt = nullptr;
-    while (e->Next(1, &mt, nullptr) == S_OK) types.push_back(mt);
-  }
-  ~PinTypes() {
-    for (auto* t : types) FreeType(t);
-  }
-};
-
-bool IsFourcc(const GUID& subtype, std::initializer_list<const char*> codes) {
-  for (const char* c : codes) {
-    if (subtype == FourccSubtype(MAKEFOURCC(c[0], c[1], c[2], c[3]))) return true;
-  }
-  return false;
 }
 
 bool IsYuv(const GUID& s) {
@@ -69,50 +47,10 @@ const WAVEFORMATEX* Wave(const AM_MEDIA_TYPE& mt) {
   return reinterpret_cast<const WAVEFORMATEX*>(mt.pbFormat);
 }
 
-ComPtr<IBaseFilter> OwnerOf(IPin* pin) {
-  PIN_INFO info{};
-  if (!pin || FAILED(pin->QueryPinInfo(&info))) return nullptr;
-  ComPtr<IBaseFilter> owner;
-  owner.Attach(info.pFilter);
-  return owner;
-}
-
 CLSID ClassOf(IBaseFilter* f) {
   CLSID c{};
   if (f) f->GetClassID(&c);
   return c;
-}
-
-std::vector<ComPtr<IPin>> PinsOf(IBaseFilter* f, PIN_DIRECTION dir) {
-  std::vector<ComPtr<IPin>> pins;
-  ComPtr<IEnumPins> e;
-  if (!f || FAILED(f->EnumPins(&e)) || !e) return pins;
-  IPin* p = nullptr;
-  while (e->Next(1, &p, nullptr) == S_OK) {
-    ComPtr<IPin> pin;
-    pin.Attach(p);
-    PIN_DIRECTION d;
-    if (SUCCEEDED(pin->QueryDirection(&d)) && d == dir) pins.push_back(pin);
-  }
-  return pins;
-}
-
-bool IsConnected(IPin* pin) {
-  ComPtr<IPin> other;
-  return SUCCEEDED(pin->ConnectedTo(&other)) && other;
-}
-
-std::vector<ComPtr<IBaseFilter>> FiltersOf(IGraphBuilder* graph) {
-  std::vector<ComPtr<IBaseFilter>> out;
-  ComPtr<IEnumFilters> e;
-  if (!graph || FAILED(graph->EnumFilters(&e)) || !e) return out;
-  IBaseFilter* f = nullptr;
-  while (e->Next(1, &f, nullptr) == S_OK) {
-    ComPtr<IBaseFilter> filter;
-    filter.Attach(f);
-    out.push_back(filter);
-  }
-  return out;
 }
 
 // True when a filter of class clsid is the pin's owner or feeds it further up the chain
@@ -247,6 +185,7 @@ void FilterGraphBuilder::Clear() {
 }
 
 HRESULT FilterGraphBuilder::AddSourceAndRender(const std::string& path) {
+  TAV_TRACE("AddSourceAndRender(\"%s\")", path.c_str());
   HRChecker& c = checker_;
   c = HRChecker();
   c.SetContext("File Source");
@@ -391,13 +330,11 @@ MediaTypeValue FilterGraphBuilder::FirstVideoStreamType() const {
   for (size_t i = 0; i < queue.size() && i < 256; ++i) {
     for (auto& pin : PinsOf(queue[i].Get(), PINDIR_OUTPUT)) {
       MediaTypeValue type;
-      AM_MEDIA_TYPE connected{};
+      tav::ScopedMediaType connected;
       ComPtr<IPin> other;
       const bool isConnected = SUCCEEDED(pin->ConnectedTo(&other)) && other;
-      if (isConnected && pin->ConnectionMediaType(&connected) == S_OK) {
-        type = MediaTypeValue(&connected);
-        if (connected.cbFormat && connected.pbFormat) CoTaskMemFree(connected.pbFormat);
-        if (connected.pUnk) connected.pUnk->Release();
+      if (isConnected && pin->ConnectionMediaType(connected.Out()) == S_OK) {
+        type = MediaTypeValue(&connected.Get());
       } else if (!isConnected) {
         PinTypes offered(pin.Get());
         if (!offered.types.empty()) type = MediaTypeValue(offered.types.front());
@@ -485,7 +422,7 @@ bool FilterGraphBuilder::MapperPass(IPin* pin, const std::vector<AM_MEDIA_TYPE*>
     pairs.push_back(mt->subtype);
   }
   ComPtr<IEnumMoniker> e;
-  if (FAILED(mapper_->EnumMatchingFilters(&e, 0, TRUE, 0x200001, TRUE, static_cast<DWORD>(types.size()),
+  if (FAILED(mapper_->EnumMatchingFilters(&e, 0, TRUE, MERIT_DO_NOT_USE + 1, TRUE, static_cast<DWORD>(types.size()),
                                           pairs.data(), nullptr, nullptr, FALSE, conversionMode_ ? TRUE : FALSE, 0,
                                           nullptr, nullptr, nullptr)) ||
       !e) {
@@ -560,7 +497,7 @@ bool FilterGraphBuilder::RenderMediaPin(IPin* pin, const AM_MEDIA_TYPE& mt) {
     }
     if (s == MEDIASUBTYPE_MPEG1Packet || s == MEDIASUBTYPE_MPEG1Payload)
       return ConnectNew(pin, CLSID_CMpegVideoCodec, u"MPEG1 Video Decoder", mt);
-    const bool divx = IsFourcc(s, {"DIVX", "divx", "DX50", "dx50", "XVID", "xvid", "mp4v"});
+    const bool divx = IsDivxFamily(s);
     const bool vfw = IsFourcc(s, {"m261", "m263", "iv32", "iv41", "iv50", "i420", "iyuv", "mrle", "msvc", "cvid"});
     if (divx && xReaderAvailable_) {
       if (!xReader_) {
@@ -594,7 +531,8 @@ bool FilterGraphBuilder::RenderMediaPin(IPin* pin, const AM_MEDIA_TYPE& mt) {
     if (s == FourccSubtype(0x0161) || s == FourccSubtype(0x0162) || s == FourccSubtype(0x0163))
       return ConnectDmo(pin, CLSID_CWMADecMediaObject, DMOCATEGORY_AUDIO_DECODER, u"WindowsMedia Audio Decoder DMO", mt,
                         true);
-    if (s == MEDIASUBTYPE_PCM && wf && wf->wFormatTag == WAVE_FORMAT_EXTENSIBLE && wf->cbSize >= 22 &&
+    if (s == MEDIASUBTYPE_PCM && wf && wf->wFormatTag == WAVE_FORMAT_EXTENSIBLE &&
+        wf->cbSize >= sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX) &&
         mt.cbFormat >= sizeof(WAVEFORMATEXTENSIBLE)) {
       const auto* ext = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(mt.pbFormat);
       if (ext->SubFormat == KSDATAFORMAT_SUBTYPE_PCM || ext->SubFormat == KSDATAFORMAT_SUBTYPE_IEEE_FLOAT)
@@ -617,6 +555,8 @@ bool FilterGraphBuilder::ConnectPin(IPin* pin, IBaseFilter* filter, bool direct,
     if (IsConnected(input.Get())) continue;
     const HRESULT hr = direct ? graph_->ConnectDirect(pin, input.Get(), mt) : graph_->Connect(pin, input.Get());
     if (hr == S_OK) return true;
+    TAV_TRACE("%s connection to %p refused: 0x%08x", direct ? "direct" : "intelligent", static_cast<void*>(filter),
+              unsigned(hr));
     if (SUCCEEDED(hr) || IsNextPinCode(hr) || !strict) continue;
     checker_.Check(hr);
   }
@@ -677,7 +617,7 @@ bool FilterGraphBuilder::VideoChain(IPin* start, const AM_MEDIA_TYPE& mt) {
     auto control = resizer.As<IResizerControl>();
     c.CheckPointer(control);
     VIDEOINFOHEADER vih{};
-    vih.bmiHeader.biSize = 40;
+    vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     vih.bmiHeader.biWidth = width_;
     vih.bmiHeader.biHeight = height_;
     vih.bmiHeader.biPlanes = 1;
@@ -886,6 +826,7 @@ ComPtr<IBaseFilter> FilterGraphBuilder::CreateFilter(const CLSID& clsid, const c
   HRChecker& c = checker_;
   const std::string saved = c.GetContext();
   c.SetContext(Utf16ToUtf8(name));
+  TAV_TRACE("adding \"%s\"", c.GetContext().c_str());
   ComPtr<IBaseFilter> filter;
   c.Check(CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IBaseFilter, filter.AsVoidOut()));
   c.CheckPointer(filter);
@@ -939,28 +880,17 @@ void FilterGraphBuilder::FindVideoSize(bool probe, int* width, int* height) cons
     *height = height_;
     return;
   }
-  *width = 320;
-  *height = 240;
+  *width = kSmallFrame.width;
+  *height = kSmallFrame.height;
   for (auto& f : FiltersOf(graph_.Get())) {
     for (auto& pin : PinsOf(f.Get(), PINDIR_OUTPUT)) {
-      AM_MEDIA_TYPE mt{};
-      if (pin->ConnectionMediaType(&mt) != S_OK) continue;
-      bool found = false;
-      if (mt.majortype == MEDIATYPE_Video && mt.pbFormat) {
-        const BITMAPINFOHEADER* bih = nullptr;
-        if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2))
-          bih = &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
-        else if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER))
-          bih = &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
-        if (bih) {
-          *width = bih->biWidth;
-          *height = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
-          found = true;
-        }
+      ScopedMediaType mt;
+      if (pin->ConnectionMediaType(mt.Out()) != S_OK || mt->majortype != MEDIATYPE_Video) continue;
+      if (const BITMAPINFOHEADER* bih = VideoBitmapHeader(mt.Get())) {
+        *width = bih->biWidth;
+        *height = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
+        return;
       }
-      if (mt.cbFormat && mt.pbFormat) CoTaskMemFree(mt.pbFormat);
-      if (mt.pUnk) mt.pUnk->Release();
-      if (found) return;
     }
   }
 }

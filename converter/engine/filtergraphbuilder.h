@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "converter/engine/document.h"
+#include "converter/engine/framesize.h"
 #include "converter/engine/graphregistration.h"
 #include "converter/engine/hrchecker.h"
 #include "media/contract/comptr.h"
@@ -150,7 +151,7 @@ class FilterGraphBuilder : public ConversionGraphSeam {
   bool conversionMode_ = false;
   int dvResolution_ = 1001;
   bool resizeOn_ = false;
-  int width_ = 320, height_ = 240;
+  int width_ = kSmallFrame.width, height_ = kSmallFrame.height;
   bool frameRateOn_ = false;
   double frameRate_ = 30.0;
   int screenFit_ = 2;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "converter/engine/convertorder.h"
+#include "converter/engine/framesize.h"
 #include "converter/engine/strings.h"
 #include "media/contract/folders.h"
 #include "media/contract/profile.h"
@@ -120,7 +121,7 @@ LONG AdjustBitrate(int frameWidth, double frameRate, LONG kbps) {
   // Computed in 64 bits: the configured rate comes from a text file.
   const int64_t b = kbps;
   int64_t r;
-  if (frameWidth == 320) {
+  if (frameWidth == kSmallFrame.width) {
     r = fast ? b : 3 * b / 4;
   } else {
     r = fast ? 2 * b : 3 * b / 2;

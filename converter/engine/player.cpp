@@ -177,6 +177,8 @@ HRESULT PlayerCore::ChangeState(int target) {
       OAFilterState fs;
       hr = control_->GetState(static_cast<LONG>(stateWaitMs_), &fs);
       if (hr != VFW_S_STATE_INTERMEDIATE || GetTickCount() - waitStart >= stateWaitMs_) break;
+      // GetState has already waited up to the limit; the pause only keeps a graph that
+      // answers "intermediate" at once from being asked in a tight loop.
       Sleep(kStatePollMs);
     }
     if (hr != VFW_S_STATE_INTERMEDIATE) {

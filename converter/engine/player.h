@@ -16,6 +16,7 @@
 
 #include <functional>
 
+#include "converter/engine/framesize.h"
 #include "media/contract/comptr.h"
 #include "media/contract/strmif.h"
 #include "media/contract/window.h"
@@ -130,8 +131,8 @@ class PlayerCore {
 
   // Configuration from Attach.
   PlayerEventSink* sink_ = nullptr;
-  int defaultWidth_ = 320;
-  int defaultHeight_ = 240;
+  int defaultWidth_ = kSmallFrame.width;
+  int defaultHeight_ = kSmallFrame.height;
   DWORD stateWaitMs_ = 10000;
 
   AttachHook attachHook_;

@@ -43,7 +43,7 @@ STDMETHODIMP CPreviewInputPin::NotifyAllocator(IMemAllocator* allocator, BOOL re
 
 CPreviewWindow::CPreviewWindow(CPreviewRenderer* renderer, HRESULT* phr)
     : CBaseControlWindow(renderer, &renderer->m_InterfaceLock, NAME("KORVA Subtitle Renderer window"),
-                         renderer->GetOwner(), phr, 320, 240),
+                         renderer->GetOwner(), phr),
       m_pRenderer(renderer) {}
 
 CPreviewWindow::~CPreviewWindow() { DoneWithWindow(); }
@@ -515,5 +515,5 @@ const AMOVIESETUP_PIN kPins[] = {
     {u"Input", FALSE, FALSE, FALSE, FALSE, &GUID_NULL, u"Output", UINT(std::size(kInputTypes)), kInputTypes}};
 }  // namespace
 
-const AMOVIESETUP_FILTER sudPreviewRenderer = {&CLSID_SubtitleRenderer, u"VXCMN Subtitle Renderer", 0x200000, 1,
+const AMOVIESETUP_FILTER sudPreviewRenderer = {&CLSID_SubtitleRenderer, u"VXCMN Subtitle Renderer", MERIT_DO_NOT_USE, 1,
                                                kPins};

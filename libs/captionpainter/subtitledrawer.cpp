@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "media/contract/videoinfo.h"
+
 
 namespace {
 
@@ -16,12 +18,7 @@ struct FrameInfo {
 };
 
 bool FrameInfoOf(const AM_MEDIA_TYPE* type, FrameInfo* info) {
-  if (!type || !type->pbFormat) return false;
-  const BITMAPINFOHEADER* h = nullptr;
-  if (type->formattype == FORMAT_VideoInfo && type->cbFormat >= sizeof(VIDEOINFOHEADER))
-    h = &reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat)->bmiHeader;
-  else if (type->formattype == FORMAT_VideoInfo2 && type->cbFormat >= sizeof(VIDEOINFOHEADER2))
-    h = &reinterpret_cast<const VIDEOINFOHEADER2*>(type->pbFormat)->bmiHeader;
+  const BITMAPINFOHEADER* h = type ? VideoBitmapHeader(*type) : nullptr;
   if (!h || h->biWidth <= 0 || h->biHeight == 0) return false;
   *info = FrameInfo{};
   info->header = *h;

@@ -3,25 +3,16 @@
 #include <cstring>
 #include <new>
 
-#include "platform/streaming/base/trace.h"
+#include "media/contract/videoinfo.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("captionparser");
+TAV_TRACE_SOURCE(kCaptions, "burninfilter");
 
 namespace {
 
 bool IsRgbSubtype(const GUID& subtype) {
   return subtype == MEDIASUBTYPE_RGB32 || subtype == MEDIASUBTYPE_RGB24 || subtype == MEDIASUBTYPE_RGB555 ||
          subtype == MEDIASUBTYPE_RGB565;
-}
-
-// The bitmap header of a video format block, or null for other formats or short blocks.
-const BITMAPINFOHEADER* HeaderOf(const AM_MEDIA_TYPE& mt) {
-  if (!mt.pbFormat) return nullptr;
-  if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER))
-    return &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
-  if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2))
-    return &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
-  return nullptr;
 }
 
 }  // namespace
@@ -46,7 +37,7 @@ HRESULT CBurnInFilter::CheckInputType(const CMediaType* mtIn) {
   if (!mtIn) return E_POINTER;
   if (mtIn->majortype != MEDIATYPE_Video || !mtIn->bFixedSizeSamples || !IsRgbSubtype(mtIn->subtype))
     return E_INVALIDARG;
-  const BITMAPINFOHEADER* header = HeaderOf(*mtIn);
+  const BITMAPINFOHEADER* header = VideoBitmapHeader(*mtIn);
   // Only bottom-up frames: the drawing works in the platform's bottom-up row order.
   if (!header || header->biHeight < 0) return E_INVALIDARG;
   return S_OK;
@@ -69,7 +60,7 @@ HRESULT CBurnInFilter::GetMediaType(int position, CMediaType* mt) {
 
 HRESULT CBurnInFilter::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* props) {
   if (!allocator || !props) return E_POINTER;
-  const BITMAPINFOHEADER* header = HeaderOf(m_pOutput->CurrentMediaType());
+  const BITMAPINFOHEADER* header = VideoBitmapHeader(m_pOutput->CurrentMediaType());
   if (!header) return E_FAIL;
   const LONG rowBytes = LONG((DWORD(header->biBitCount) * DWORD(header->biWidth) + 31) / 32) * 4;
   const LONG height = header->biHeight < 0 ? -header->biHeight : header->biHeight;
@@ -115,7 +106,7 @@ HRESULT CBurnInFilter::Transform(IMediaSample* in, IMediaSample* out) {
   if (FAILED(in->GetTime(&start, &stop))) start = 0;
   const REFERENCE_TIME mediaTime = start + m_pInput->CurrentStartTime();
 
-  const BITMAPINFOHEADER* header = HeaderOf(m_pOutput->CurrentMediaType());
+  const BITMAPINFOHEADER* header = VideoBitmapHeader(m_pOutput->CurrentMediaType());
   // The manager writes a whole frame: a sample shorter than that must not be drawn into.
   if (header && LONG(GetBitmapSize(header)) > out->GetSize()) return VFW_E_INVALID_FILE_FORMAT;
   if (FAILED(manager->DrawOnBitmap(header, dst, mediaTime))) return VFW_E_INVALID_FILE_FORMAT;
@@ -154,4 +145,4 @@ const AMOVIESETUP_PIN kPins[] = {
 };
 }  // namespace
 
-const AMOVIESETUP_FILTER sudBurnInFilter = {&CLSID_SubtitleFilter, u"Subtitle Filter", 0x200000, 2, kPins};
+const AMOVIESETUP_FILTER sudBurnInFilter = {&CLSID_SubtitleFilter, u"Subtitle Filter", MERIT_DO_NOT_USE, 2, kPins};

@@ -4,6 +4,10 @@
 //
 // Nodes live in the document and are linked by plain pointers, so a tree of any depth is
 // built and dropped without recursion.
+//
+// A large file need not be held as a whole tree: StartFile and Step tokenize it one tag at a
+// time, and a reader walks what is complete and hands it back with Release, so only the open
+// elements and what the reader has not walked yet stay in memory.
 #pragma once
 
 #include <cstddef>
@@ -54,6 +58,7 @@ struct CMarkupNode {
   int tagId = kTagUndetermined;
   uint32_t contentStart = 0;
   int32_t contentLength = 0;  // kOpen while an element's end is not known
+  uint32_t depth = 0;         // the root is 0
   std::string_view name;  // "TAG_DOCUMENT", "TAG_CONTENT", "TAG_COMMENT" or the name as written
   CMarkupNode* parent = nullptr;
   CMarkupNode* firstChild = nullptr;
@@ -62,11 +67,14 @@ struct CMarkupNode {
   CMarkupNode* prevSibling = nullptr;
   // The node's attributes: a range of the document's attribute list (CCaptionDocument::Attribute).
   uint32_t firstAttribute = 0;
-  uint32_t attributeCount : 31 = 0;
+  uint32_t attributeCount : 29 = 0;
 
  private:
   friend class CCaptionDocument;
-  bool onChain_ : 1 = false;  // the tokenizer's current node or one of its ancestors
+  bool onChain_ : 1 = false;   // the tokenizer's current node or one of its ancestors
+  bool pinned_ : 1 = false;    // the latest child of its tag under an open element: a closing
+                               // tag may still find it
+  bool released_ : 1 = false;  // handed back by the reader; freed once no longer pinned
 };
 
 class CCaptionDocument {
@@ -81,6 +89,28 @@ class CCaptionDocument {
   bool LoadFile(const std::string& path);
   // Tokenizes the text as it is. Always succeeds.
   bool LoadText(std::string_view text);
+  // Reads a file as LoadFile does but tokenizes nothing yet: Step does, one tag at a time.
+  // The decoded text is taken over rather than copied.
+  bool StartFile(const std::string& path);
+  // Tokenizes up to and including the next tag (or the text after the last one). False, with
+  // nothing done, once the text is finished or tokenizing stopped at a closing tag that closes
+  // nothing; every element still open then counts as complete.
+  bool Step();
+  // An element is complete once no further child can be appended to it: it was closed, or an
+  // ancestor was, or tokenizing is over. Text, comments and empty elements are complete at once.
+  bool IsComplete(const CMarkupNode* node) const { return !node->onChain_ || finished_; }
+  // Drops a complete node that a reader is done with, with everything below it; its parent's
+  // other children close up around the gap.
+  void Release(const CMarkupNode* node);
+  // Where Step goes on: everything before it is tokenized.
+  size_t Position() const { return pos_; }
+  // The first position of the buffer that a node refers to (its name or its content).
+  size_t EarliestPosition(const CMarkupNode* node) const;
+  // A reader that will never look at [from, to) of the text again (nor at nodes there) gives
+  // the memory of the whole pages inside it back to the system. The text there reads as zero
+  // bytes afterwards, so the document cannot be tokenized again: a reader that needs another
+  // pass loads the file again.
+  void DiscardText(size_t from, size_t to);
   // Drops the nodes, the buffer, the path and the tag-name registry.
   void Clear();
 
@@ -121,6 +151,9 @@ class CCaptionDocument {
 
   void StartTree();
   bool Tokenize();
+  void Free(CMarkupNode* node);
+  void Unpin(CMarkupNode* node);
+  void CompactAttributes();
   CMarkupNode* NewNode(int tagId, std::string_view name, size_t contentStart, std::ptrdiff_t contentLength);
   CMarkupNode* BuildElement(std::string_view name, size_t attrStart, size_t attrLength, size_t contentStart);
   void ParseAttributes(CMarkupNode* node, size_t attrStart, size_t attrLength);
@@ -133,18 +166,32 @@ class CCaptionDocument {
   CMarkupNode* FindOpen(int tagId);
   CMarkupNode* FindOpenLiteral(int tagId) const;
   void CloseAt(CMarkupNode* element, size_t contentEnd);
-  std::vector<OpenEntry>* EntriesFor(int tagId);
+  // The index in openByTag_ for a container tag id (made when missing); -1 for other ids.
+  int SlotFor(int tagId);
 
   std::string path_;    // empty when loaded from text
   std::string buffer_;  // the text the nodes point into
   std::deque<CMarkupNode> nodes_;
+  std::vector<CMarkupNode*> freeNodes_;       // released slots of nodes_, reused first
   std::vector<CMarkupAttribute> attributes_;  // of all nodes, each node's in one range
+  size_t liveAttributes_ = 0;                 // those of nodes not freed
+  bool anyReleased_ = false;                  // sibling chains no longer hold every node
+  size_t discardedTo_ = 0;                    // DiscardText gave back pages up to here
   CMarkupNode* root_ = nullptr;
   CMarkupNode* current_ = nullptr;  // the open element that receives the next node
+  size_t pos_ = 0;                  // where Step goes on in the buffer
+  bool finished_ = false;           // Step has nothing more to do
   bool tokenizedToEnd_ = true;
   std::vector<std::string> tagNames_;                   // registry, first spelling kept
   std::unordered_map<std::string, int> tagNameIndex_;   // lower-case name -> registry index
   std::vector<std::vector<OpenEntry>> openByTag_;       // per container tag id, deepest level last
+  // For each entry of openByTag_, in the order they were made: its level's depth and its
+  // slot. Levels leave the chain deepest first, so their entries are dropped from the back.
+  struct EntryRecord {
+    uint32_t depth;
+    uint32_t slot;
+  };
+  std::vector<EntryRecord> entryRecords_;
 };
 
 }  // namespace captionparser

@@ -2,6 +2,8 @@
 // caption starts.
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,9 +21,21 @@ struct CTextRun {
   const CCaptionStyle* style = nullptr;
 };
 
+// A large file has millions of entries, most of them with one run: the runs are kept in one
+// block of their own without a separate capacity word per vector, and the entry itself takes
+// 24 bytes.
 class CCaptionEntry {
  public:
   explicit CCaptionEntry(REFERENCE_TIME start) : start_(start) {}
+  ~CCaptionEntry() { FreeRuns(); }
+  CCaptionEntry(CCaptionEntry&& other) noexcept
+      : start_(other.start_), runs_(other.runs_), size_(other.size_), capacity_(other.capacity_) {
+    other.runs_ = nullptr;
+    other.size_ = other.capacity_ = 0;
+  }
+  CCaptionEntry& operator=(CCaptionEntry&& other) noexcept;
+  CCaptionEntry(const CCaptionEntry&) = delete;
+  CCaptionEntry& operator=(const CCaptionEntry&) = delete;
 
   // Collapses the white space at both edges to one space each, replaces entities ("&nbsp;" by a
   // space, every other named entity by nothing) and appends the run.
@@ -30,16 +44,20 @@ class CCaptionEntry {
   // at its edges is collapsed, as AddRun does.
   void AddPlainRun(std::string_view text, const CCaptionStyle* style);
   // Appends a run exactly as given.
-  void AppendRun(CTextRun run) { runs_.push_back(std::move(run)); }
+  void AppendRun(CTextRun run);
   // Hands the runs over, leaving the entry without any.
-  std::vector<CTextRun> TakeRuns() { return std::move(runs_); }
+  std::vector<CTextRun> TakeRuns();
 
   REFERENCE_TIME Start() const { return start_; }
-  const std::vector<CTextRun>& Runs() const { return runs_; }
+  std::span<const CTextRun> Runs() const { return {runs_, size_}; }
 
  private:
-  REFERENCE_TIME start_;       // 100-ns units
-  std::vector<CTextRun> runs_;
+  void FreeRuns();
+
+  REFERENCE_TIME start_;      // 100-ns units
+  CTextRun* runs_ = nullptr;  // capacity_ slots, the first size_ of them constructed
+  uint32_t size_ = 0;
+  uint32_t capacity_ = 0;
 };
 
 }  // namespace captionparser

@@ -13,8 +13,11 @@ class CCaptionEntry;
 class CCaptionStyle;
 struct CMarkupNode;
 
-// Loads the file into the state's document and reads it. False when the file cannot be read,
-// does not start with a SAMI element, or has no BODY; with headerOnly the captions are not read.
+// Reads the file through the state's document, tag by tag: captions are taken out of the BODY
+// while it is tokenized, so the document never holds more than the open elements and the
+// HEADs, and it is empty again afterwards. The result is that of reading the whole tree (the
+// sheets of every HEAD, the last BODY). False when the file cannot be read, does not start with
+// a SAMI element, or has no BODY; with headerOnly the captions are not read.
 bool ParseSamiFile(CSubtitleState& state, const std::string& path, bool headerOnly);
 // Adds the rules of a style sheet ("P {...}", ".ENCC {...}", "#Big {...}"). Always succeeds.
 bool ParseStyleSheet(CSubtitleState& state, std::string_view text);

@@ -7,12 +7,12 @@
 #include "libs/captionparser/textutil.h"
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
 using captionparser::CCaptionStyle;
 using captionparser::EqualsNoCase;
 
-TAV_TRACE_CATEGORY("captionparser");
+TAV_TRACE_SOURCE(kCaptions, "subtitlemanager");
 
 namespace {
 

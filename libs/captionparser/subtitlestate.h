@@ -60,6 +60,9 @@ class CSubtitleState {
   const std::string& Encoding() const { return encoding_; }
 
   // --- used by the readers ---
+  // Forgets what a reader made (styles, languages, size classes, entries, selection), keeping
+  // the path: for a reader that reads the file again, or for the next reader.
+  void ResetForNextReader();
   // Appends a style to the list of all styles and returns it.
   CCaptionStyle* AddStyle(std::unique_ptr<CCaptionStyle> style);
   // The first style of the kind whose selector name matches (case-insensitive), or null.
@@ -100,9 +103,6 @@ class CSubtitleState {
 
  private:
   int SlotIndex(const CCaptionStyle* language) const;  // -1: none
-
-  // Forgets what a refused reader left behind, keeping the path.
-  void ResetForNextReader();
 
   std::string loadedPath_;  // empty when nothing is loaded
   SubtitleReader reader_ = SubtitleReader::kNone;

@@ -21,6 +21,7 @@ struct TextCache {
   bool filled = false;
   std::string path;
   bool readable = false;
+  bool taken = false;  // the text was handed over: a further read decodes the file again
   std::string text;
   std::string encoding;
 };
@@ -80,14 +81,43 @@ ScopedSubtitleTextCache::~ScopedSubtitleTextCache() {
   if (outer_ == this) t_cache = TextCache{};
 }
 
+namespace {
+
+void FillCache(const std::string& path) {
+  if (t_cache.filled && t_cache.path == path && !t_cache.taken) return;
+  t_cache.filled = true;
+  t_cache.taken = false;
+  t_cache.path = path;
+  t_cache.readable = ReadAndDecode(path, &t_cache.text, &t_cache.encoding);
+}
+
+}  // namespace
+
 bool ReadSubtitleText(const std::string& path, std::string* ansiText) {
   if (!t_cache.active) return ReadAndDecode(path, ansiText, nullptr);
-  if (!t_cache.filled || t_cache.path != path) {
-    t_cache.filled = true;
-    t_cache.path = path;
-    t_cache.readable = ReadAndDecode(path, &t_cache.text, &t_cache.encoding);
-  }
+  FillCache(path);
   *ansiText = t_cache.text;
+  return t_cache.readable;
+}
+
+bool TakeSubtitleText(const std::string& path, std::string* ansiText) {
+  if (!t_cache.active) return ReadAndDecode(path, ansiText, nullptr);
+  FillCache(path);
+  *ansiText = std::move(t_cache.text);
+  t_cache.text = std::string();
+  t_cache.taken = true;
+  return t_cache.readable;
+}
+
+bool PeekSubtitleText(const std::string& path, size_t maxBytes, std::string* start) {
+  if (!t_cache.active) {
+    std::string text;
+    const bool readable = ReadAndDecode(path, &text, nullptr);
+    start->assign(text, 0, std::min(maxBytes, text.size()));
+    return readable;
+  }
+  FillCache(path);
+  start->assign(t_cache.text, 0, std::min(maxBytes, t_cache.text.size()));
   return t_cache.readable;
 }
 
@@ -161,6 +191,18 @@ bool ReadAndDecode(const std::string& path, std::string* ansiText, std::string* 
   if (encoding) encoding->clear();
   std::string bytes;
   if (path.empty() || !ReadBytes(path, &bytes)) return false;
+  // UTF-8 read into a UTF-8 ANSI page comes out byte for byte as it went in: the bytes are
+  // the text, without the detour through UTF-16 (three more copies of a large file).
+  if (tav::AnsiCodePage() == "UTF-8" && tav::SubtitleEncoding().empty()) {
+    size_t bomLength = 0;
+    const std::string bom = tav::ByteOrderMark(bytes, &bomLength);
+    if ((bom.empty() || bom == "UTF-8") && tav::IsValidUtf8(std::string_view(bytes).substr(bomLength))) {
+      bytes.erase(0, bomLength);
+      *ansiText = std::move(bytes);
+      if (encoding) *encoding = "UTF-8";
+      return true;
+    }
+  }
   std::string used;
   *ansiText = tav::WideToAnsi(DecodeSubtitleBytes(bytes, &used));
   if (encoding) *encoding = used;

@@ -15,6 +15,14 @@ inline constexpr long long kMaxSubtitleFileBytes = 1LL << 30;
 // False when the path is not a readable regular file, or one larger than kMaxSubtitleFileBytes.
 bool ReadSubtitleText(const std::string& path, std::string* ansiText);
 
+// As ReadSubtitleText, but within a ScopedSubtitleTextCache the cached text is handed over
+// instead of copied, so a large file is held once; a later read of the same path decodes the
+// file again.
+bool TakeSubtitleText(const std::string& path, std::string* ansiText);
+// The first bytes (at most maxBytes) of what ReadSubtitleText gives, for a reader to tell
+// cheaply whether the file can be its kind before it takes the whole text.
+bool PeekSubtitleText(const std::string& path, size_t maxBytes, std::string* start);
+
 // The encoding the file at path was decoded from ("CP949", "UTF-16LE", ...) the last time
 // ReadSubtitleText read it; empty when it could not be read. Within a ScopedSubtitleTextCache
 // this costs nothing.

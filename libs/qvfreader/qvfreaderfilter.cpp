@@ -5,9 +5,9 @@
 
 #include "libs/qvfreader/qvfreader.h"
 #include "media/contract/codepage.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("qvfreader");
+TAV_TRACE_SOURCE(kQvf, "reader");
 
 // ---- output pin ----------------------------------------------------------------------------
 
@@ -307,7 +307,7 @@ const AMOVIESETUP_PIN kPins[] = {
 };
 }  // namespace
 
-// Registered with merit 0x200000: the reader is found through the ".qvf" extension, never
+// Registered with MERIT_DO_NOT_USE: the reader is found through the ".qvf" extension, never
 // by merit.
-constexpr DWORD kReaderMerit = 0x200000;
+constexpr DWORD kReaderMerit = MERIT_DO_NOT_USE;
 const AMOVIESETUP_FILTER sudQvfReader = {&CLSID_QvfReaderFilter, u"VXCMN Qvf Reader Filter", kReaderMerit, 1, kPins};

@@ -3,9 +3,9 @@
 #include <new>
 
 #include "libs/subtypeshim/subtypecodes.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("subtypeadapter");
+TAV_TRACE_SOURCE(kSubtypes, "adapter");
 
 using subtypeshim::IsFamilyType;
 using subtypeshim::IsTargetType;

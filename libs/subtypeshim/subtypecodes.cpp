@@ -1,5 +1,7 @@
 #include "libs/subtypeshim/subtypecodes.h"
 
+#include "media/contract/videoinfo.h"
+
 namespace subtypeshim {
 
 bool IsFamilySubtype(const GUID& subtype) {
@@ -19,12 +21,7 @@ void Relabel(AM_MEDIA_TYPE* mt, FOURCC code) {
   if (!mt) return;
   mt->subtype = FourccSubtype(code);
   // The format block comes from another filter: its length is checked before it is written.
-  if (!mt->pbFormat) return;
-  if (mt->formattype == FORMAT_VideoInfo && mt->cbFormat >= sizeof(VIDEOINFOHEADER)) {
-    reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat)->bmiHeader.biCompression = code;
-  } else if (mt->formattype == FORMAT_VideoInfo2 && mt->cbFormat >= sizeof(VIDEOINFOHEADER2)) {
-    reinterpret_cast<VIDEOINFOHEADER2*>(mt->pbFormat)->bmiHeader.biCompression = code;
-  }
+  if (BITMAPINFOHEADER* h = MutableVideoBitmapHeader(*mt)) h->biCompression = code;
 }
 
 }  // namespace subtypeshim

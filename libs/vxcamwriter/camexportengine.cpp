@@ -21,33 +21,26 @@ DWORD WaitAny(std::initializer_list<HANDLE> handles) {
 
 bool IsSet(HANDLE event) { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
 
-struct Locked {
-  explicit Locked(CRITICAL_SECTION* cs) : cs_(cs) { EnterCriticalSection(cs_); }
-  ~Locked() { LeaveCriticalSection(cs_); }
-  CRITICAL_SECTION* cs_;
-};
+using tav::CriticalSectionLock;
 
 }  // namespace
 
 CCamExportEngine::CCamExportEngine(NotifyFn notify, FrameTakenFn frameTaken)
     : notify_(std::move(notify)), onFrameTaken_(std::move(frameTaken)), audioFormat_(CameraAudioFormat()) {
-  InitializeCriticalSection(&frameLock_);
-  InitializeCriticalSection(&chunkLock_);
-  InitializeCriticalSection(&avLock_);
-  abort_ = CreateEvent(nullptr, TRUE, FALSE, nullptr);
-  start_ = CreateEvent(nullptr, FALSE, FALSE, nullptr);
-  frameReady_ = CreateEvent(nullptr, FALSE, FALSE, nullptr);
-  frameTaken_ = CreateEvent(nullptr, FALSE, FALSE, nullptr);
-  videoEnded_ = CreateEvent(nullptr, TRUE, FALSE, nullptr);
-  videoFlushing_ = CreateEvent(nullptr, TRUE, FALSE, nullptr);
-  chunkReady_ = CreateEvent(nullptr, FALSE, FALSE, nullptr);
-  chunkTaken_ = CreateEvent(nullptr, FALSE, FALSE, nullptr);
-  audioEnded_ = CreateEvent(nullptr, TRUE, FALSE, nullptr);
-  audioFlushing_ = CreateEvent(nullptr, TRUE, FALSE, nullptr);
-  firstFrameHanded_ = CreateEvent(nullptr, TRUE, FALSE, nullptr);
-  encoderStarted_ = CreateEvent(nullptr, FALSE, FALSE, nullptr);
-  encoderIdle_ = CreateEvent(nullptr, TRUE, TRUE, nullptr);
-  worker_ = CreateThread(nullptr, 0, &WorkerProc, this, 0, nullptr);
+  abort_.Reset(CreateEvent(nullptr, TRUE, FALSE, nullptr));
+  start_.Reset(CreateEvent(nullptr, FALSE, FALSE, nullptr));
+  frameReady_.Reset(CreateEvent(nullptr, FALSE, FALSE, nullptr));
+  frameTaken_.Reset(CreateEvent(nullptr, FALSE, FALSE, nullptr));
+  videoEnded_.Reset(CreateEvent(nullptr, TRUE, FALSE, nullptr));
+  videoFlushing_.Reset(CreateEvent(nullptr, TRUE, FALSE, nullptr));
+  chunkReady_.Reset(CreateEvent(nullptr, FALSE, FALSE, nullptr));
+  chunkTaken_.Reset(CreateEvent(nullptr, FALSE, FALSE, nullptr));
+  audioEnded_.Reset(CreateEvent(nullptr, TRUE, FALSE, nullptr));
+  audioFlushing_.Reset(CreateEvent(nullptr, TRUE, FALSE, nullptr));
+  firstFrameHanded_.Reset(CreateEvent(nullptr, TRUE, FALSE, nullptr));
+  encoderStarted_.Reset(CreateEvent(nullptr, FALSE, FALSE, nullptr));
+  encoderIdle_.Reset(CreateEvent(nullptr, TRUE, TRUE, nullptr));
+  worker_.Reset(CreateThread(nullptr, 0, &WorkerProc, this, 0, nullptr));
 }
 
 CCamExportEngine::~CCamExportEngine() {
@@ -57,15 +50,10 @@ CCamExportEngine::~CCamExportEngine() {
   SetEvent(abort_);
   if (worker_) {
     WaitForSingleObject(worker_, INFINITE);
-    CloseHandle(worker_);
+    worker_.Reset();
   }
   trace_.Close();
-  for (HANDLE h : {abort_, start_, frameReady_, frameTaken_, videoEnded_, videoFlushing_, chunkReady_, chunkTaken_,
-                   audioEnded_, audioFlushing_, firstFrameHanded_, encoderStarted_, encoderIdle_})
-    if (h) CloseHandle(h);
-  DeleteCriticalSection(&avLock_);
-  DeleteCriticalSection(&chunkLock_);
-  DeleteCriticalSection(&frameLock_);
+  // The events and the critical sections go with their owners.
 }
 
 template <typename F>
@@ -109,7 +97,7 @@ int CCamExportEngine::chunkBytes() const {
 }
 
 CCamExportEngine::SyncState CCamExportEngine::syncState() const {
-  Locked lock(&avLock_);
+  CriticalSectionLock lock(avLock_);
   return syncState_;
 }
 
@@ -119,7 +107,7 @@ void CCamExportEngine::VideoConnected(const VIDEOINFOHEADER& format) {
   header_ = format.bmiHeader;
   frameRate_ = FrameRateFromAvgTimePerFrame(format.AvgTimePerFrame, frameRate_);
   {
-    Locked lock(&frameLock_);
+    CriticalSectionLock lock(frameLock_);
     frame_.assign(size_t(std::max<LONG>(header_.biWidth, 0)) * size_t(std::abs(header_.biHeight)) * 4, 0);
     frameAllocated_ = true;
   }
@@ -133,7 +121,7 @@ void CCamExportEngine::AudioConnected(const WAVEFORMATEX& format) {
   audioFormat_ = format;
   Guarded([&] { setAudio(&audioFormat_, kAudioBitRate); });
   {
-    Locked lock(&chunkLock_);
+    CriticalSectionLock lock(chunkLock_);
     chunkSize_ = chunkBytes();
     chunk_.assign(size_t(chunkSize_), 0);
     chunkAllocated_ = true;
@@ -161,11 +149,11 @@ void CCamExportEngine::OpenMovie() {
 // memory goes with the engine.
 void CCamExportEngine::FreeBuffers() {
   {
-    Locked lock(&frameLock_);
+    CriticalSectionLock lock(frameLock_);
     frame_.clear();
     frameAllocated_ = false;
   }
-  Locked lock(&chunkLock_);
+  CriticalSectionLock lock(chunkLock_);
   chunk_.clear();
   chunkAllocated_ = false;
   chunkFill_ = 0;
@@ -194,12 +182,12 @@ void CCamExportEngine::PauseFromStopped() {
   // 3.
   OpenMovie();
   {
-    Locked lock(&frameLock_);
+    CriticalSectionLock lock(frameLock_);
     frame_.assign(size_t(std::max<LONG>(header_.biWidth, 0)) * size_t(std::abs(header_.biHeight)) * 4, 0);
     frameAllocated_ = true;
   }
   if (audioConnected_) {
-    Locked lock(&chunkLock_);
+    CriticalSectionLock lock(chunkLock_);
     chunkSize_ = chunkBytes();
     chunk_.assign(size_t(chunkSize_), 0);
     chunkAllocated_ = true;
@@ -207,7 +195,7 @@ void CCamExportEngine::PauseFromStopped() {
   }
   // 4.
   {
-    Locked lock(&avLock_);
+    CriticalSectionLock lock(avLock_);
     audioBaseSet_ = false;
     lastAudioStart_ = audioPosition_ = 0;
     audioTotalBytes_ = 0;
@@ -274,7 +262,7 @@ HRESULT CCamExportEngine::VideoReceive(REFERENCE_TIME s, REFERENCE_TIME e, const
   for (;;) {
     REFERENCE_TIME offset;
     {
-      Locked lock(&avLock_);
+      CriticalSectionLock lock(avLock_);
       const REFERENCE_TIME gap = (lastAudioStart_ - videoOffset_) - audioPosition_;
       if (d > 0 && gap > d) {
         // The audio has fallen behind by more than a frame: this frame is left out.
@@ -290,7 +278,7 @@ HRESULT CCamExportEngine::VideoReceive(REFERENCE_TIME s, REFERENCE_TIME e, const
   }
   REFERENCE_TIME offset;
   {
-    Locked lock(&avLock_);
+    CriticalSectionLock lock(avLock_);
     offset = videoOffset_;
   }
   HandOverFrame(s - offset, e, data, length);
@@ -304,18 +292,18 @@ bool CCamExportEngine::HandOverFrame(REFERENCE_TIME start, REFERENCE_TIME end, c
     return false;
   }
   {
-    Locked lock(&frameLock_);
+    CriticalSectionLock lock(frameLock_);
     if (!frameAllocated_) return false;
     {
-      Locked av(&avLock_);
+      CriticalSectionLock av(avLock_);
       if (syncState_ == SyncState::WaitFirstVideo || syncState_ == SyncState::Deciding) {
         if (firstVideo_ == kUnset) firstVideo_ = start;
         if (firstAudio_ != kUnset) syncState_ = firstVideo_ >= firstAudio_ ? SyncState::Running : SyncState::Silence;
       }
       if (syncState_ == SyncState::Silence && start >= firstAudio_) syncState_ = SyncState::Running;
     }
-    // The encoder copies straight from the sample, which stays valid while this thread
-    // waits below; a sample of the wrong size becomes a black frame.
+    // clipmux converts straight from the sample (LendVideoFrame), which stays valid while
+    // this thread waits below; a sample of the wrong size becomes a black frame.
     if (data && size_t(length) == frame_.size()) {
       pendingFrame_ = data;
     } else {
@@ -330,7 +318,7 @@ bool CCamExportEngine::HandOverFrame(REFERENCE_TIME start, REFERENCE_TIME end, c
   DWORD w = WaitAny({abort_, videoEnded_, frameTaken_, videoFlushing_});
   {
     // Not taken (stop, flush, end): the frame buffer keeps it, as if it had been copied.
-    Locked lock(&frameLock_);
+    CriticalSectionLock lock(frameLock_);
     if (pendingFrame_ && frameAllocated_) std::memcpy(frame_.data(), pendingFrame_, frame_.size());
     pendingFrame_ = nullptr;
   }
@@ -344,7 +332,7 @@ bool CCamExportEngine::HandOverFrame(REFERENCE_TIME start, REFERENCE_TIME end, c
 void CCamExportEngine::VideoEndOfStream() {
   if (IsSet(videoEnded_)) return;
   {
-    Locked lock(&frameLock_);
+    CriticalSectionLock lock(frameLock_);
     frame_.clear();  // memory kept, as in FreeBuffers
     frameAllocated_ = false;
   }
@@ -353,30 +341,57 @@ void CCamExportEngine::VideoEndOfStream() {
   SetEvent(audioEnded_);
 }
 
-void CCamExportEngine::GetVideoFrame(char* buffer, int* bytes, int* pixels) {
+// A frame is lent with frameLock_ held until ReturnVideoFrame: clipmux converts it straight
+// from the sample the video thread holds (or from the frame buffer), and neither the video
+// thread (woken by a stop or flush) nor FreeBuffers can let go of it meanwhile. clipmux does
+// not wait for anything between the lend and the return, so the lock is held only for the
+// conversion.
+void CCamExportEngine::LendVideoFrame(char* /*buffer*/, const char** frame, int* bytes) {
   const bool aborted = WaitAny({abort_, videoEnded_, frameReady_}) == 0;
-  int copied = 0;
-  REFERENCE_TIME start = 0, end = 0;
-  {
-    Locked lock(&frameLock_);
-    if (!aborted && frameAllocated_ && buffer) {
-      // The one copy of a frame in the writer: into clipmux's buffer, straight from the
-      // sample the video thread holds (or from the frame buffer when it holds none).
-      std::memcpy(buffer, pendingFrame_ ? pendingFrame_ : frame_.data(), frame_.size());
-      pendingFrame_ = nullptr;
-      copied = int(frame_.size());
-      start = frameStart_;
-      end = frameEnd_;
-    }
+  *frame = nullptr;
+  *bytes = 0;
+  EnterCriticalSection(frameLock_.Get());
+  if (!aborted && frameAllocated_) {
+    *frame = reinterpret_cast<const char*>(pendingFrame_ ? pendingFrame_ : frame_.data());
+    *bytes = int(frame_.size());
+    pendingFrame_ = nullptr;  // taken: the video thread must not copy it into frame_ any more
+    lentStart_ = frameStart_;
+    lentEnd_ = frameEnd_;
   }
-  if (bytes) *bytes = copied;
-  if (pixels) *pixels = copied / 4;
-  if (copied) {
+  lentBytes_ = *bytes;
+  // Left held; ReturnVideoFrame leaves it.
+}
+
+void CCamExportEngine::ReturnVideoFrame() {
+  const bool lent = lentBytes_ > 0;
+  const REFERENCE_TIME start = lentStart_, end = lentEnd_;
+  lentBytes_ = 0;
+  LeaveCriticalSection(frameLock_.Get());
+  if (lent) {
     if (takenEnds_.empty()) firstTakenStart_ = start;
     takenEnds_.push_back(end);
     if (onFrameTaken_) onFrameTaken_(end);
   }
   SetEvent(frameTaken_);
+}
+
+void CCamExportEngine::GetVideoFrame(char* buffer, int* bytes, int* pixels) {
+  if (!buffer) {
+    // Nowhere to put it: the frame is not taken, but the video thread is let go.
+    WaitAny({abort_, videoEnded_, frameReady_});
+    if (bytes) *bytes = 0;
+    if (pixels) *pixels = 0;
+    SetEvent(frameTaken_);
+    return;
+  }
+  const char* frame = nullptr;
+  int lent = 0;
+  LendVideoFrame(buffer, &frame, &lent);
+  const int copied = frame ? lent : 0;
+  if (copied) std::memcpy(buffer, frame, size_t(copied));
+  ReturnVideoFrame();
+  if (bytes) *bytes = copied;
+  if (pixels) *pixels = copied / 4;
 }
 
 void CCamExportEngine::SizeLimitReached(int framesWritten, LONGLONG projected) {
@@ -391,7 +406,7 @@ void CCamExportEngine::SizeLimitReached(int framesWritten, LONGLONG projected) {
   partClosed_ = true;
   bool report = false;
   {
-    Locked lock(&avLock_);
+    CriticalSectionLock lock(avLock_);
     report = !limitReported_;
     limitReported_ = true;
   }
@@ -410,7 +425,7 @@ CCamExportEngine::ChunkWait CCamExportEngine::OfferChunk() {
   DWORD w = WaitAny({abort_, audioEnded_, chunkTaken_, audioFlushing_});
   if (w == 0 || w == 1) {
     SetEvent(chunkReady_);
-    Locked lock(&chunkLock_);
+    CriticalSectionLock lock(chunkLock_);
     chunkSize_ = 0;
     return ChunkWait::Stop;
   }
@@ -425,12 +440,12 @@ HRESULT CCamExportEngine::AudioReceive(REFERENCE_TIME s, REFERENCE_TIME e, const
   if (syncState() == SyncState::WaitFirstVideo) {
     DWORD w = WaitAny({abort_, audioEnded_, firstFrameHanded_, audioFlushing_});
     if (w == 0 || w == 1) {
-      Locked lock(&chunkLock_);
+      CriticalSectionLock lock(chunkLock_);
       chunkSize_ = 0;
       return S_OK;
     }
     if (w == 3) return S_OK;
-    Locked lock(&avLock_);
+    CriticalSectionLock lock(avLock_);
     const REFERENCE_TIME first = firstVideo_;
     if (syncState_ == SyncState::WaitFirstVideo) {
       if (e <= first) return S_OK;
@@ -448,12 +463,12 @@ HRESULT CCamExportEngine::AudioReceive(REFERENCE_TIME s, REFERENCE_TIME e, const
 
   // 2.
   {
-    Locked lock(&chunkLock_);
+    CriticalSectionLock lock(chunkLock_);
     if (!chunkAllocated_ || chunkSize_ == 0) return S_OK;
   }
   // 3. and 4.
   {
-    Locked lock(&avLock_);
+    CriticalSectionLock lock(avLock_);
     if (!audioBaseSet_) {
       audioBase_ = s;
       audioBaseSet_ = true;
@@ -474,7 +489,7 @@ HRESULT CCamExportEngine::AudioReceive(REFERENCE_TIME s, REFERENCE_TIME e, const
   // ran a chunk or two late.
   LONGLONG silence = 0;
   {
-    Locked lock(&avLock_);
+    CriticalSectionLock lock(avLock_);
     if (syncState_ == SyncState::Silence) {
       silence = LONGLONG(f.nAvgBytesPerSec) * (firstAudio_ - firstVideo_) / kUnits;
       silence -= silence % f.nBlockAlign;
@@ -484,7 +499,7 @@ HRESULT CCamExportEngine::AudioReceive(REFERENCE_TIME s, REFERENCE_TIME e, const
   while (silence > 0) {
     bool full = false;
     {
-      Locked lock(&chunkLock_);
+      CriticalSectionLock lock(chunkLock_);
       if (!chunkAllocated_ || chunkSize_ == 0) return S_OK;
       const int n = int(std::min<LONGLONG>(silence, chunkSize_ - chunkFill_));
       std::fill(chunk_.begin() + chunkFill_, chunk_.begin() + chunkFill_ + n, BYTE(0));
@@ -495,7 +510,7 @@ HRESULT CCamExportEngine::AudioReceive(REFERENCE_TIME s, REFERENCE_TIME e, const
     if (full) {
       ChunkWait w = OfferChunk();
       if (w != ChunkWait::Taken) return S_OK;
-      Locked lock(&chunkLock_);
+      CriticalSectionLock lock(chunkLock_);
       chunkFill_ = 0;
     }
   }
@@ -504,7 +519,7 @@ HRESULT CCamExportEngine::AudioReceive(REFERENCE_TIME s, REFERENCE_TIME e, const
   while (length > 0) {
     bool full = false;
     {
-      Locked lock(&chunkLock_);
+      CriticalSectionLock lock(chunkLock_);
       if (!chunkAllocated_ || chunkSize_ == 0) return S_OK;
       int n = std::min<int>(length, chunkSize_ - chunkFill_);
       std::memcpy(chunk_.data() + chunkFill_, data, size_t(n));
@@ -516,7 +531,7 @@ HRESULT CCamExportEngine::AudioReceive(REFERENCE_TIME s, REFERENCE_TIME e, const
     if (full) {
       ChunkWait w = OfferChunk();
       if (w != ChunkWait::Taken) return S_OK;
-      Locked lock(&chunkLock_);
+      CriticalSectionLock lock(chunkLock_);
       chunkFill_ = 0;
     }
   }
@@ -526,7 +541,7 @@ HRESULT CCamExportEngine::AudioReceive(REFERENCE_TIME s, REFERENCE_TIME e, const
 void CCamExportEngine::AudioEndOfStream() {
   if (IsSet(audioEnded_)) return;
   {
-    Locked lock(&chunkLock_);
+    CriticalSectionLock lock(chunkLock_);
     chunk_.clear();  // memory kept, as in FreeBuffers
     chunkAllocated_ = false;
     chunkFill_ = 0;
@@ -539,7 +554,7 @@ void CCamExportEngine::GetAudioChunk(char* buffer, int* bytes, int* blocks) {
   const bool aborted = WaitAny({abort_, audioEnded_, chunkReady_}) == 0;
   int written = 0;
   if (!aborted) {
-    Locked lock(&chunkLock_);
+    CriticalSectionLock lock(chunkLock_);
     if (chunkAllocated_ && chunkSize_ != 0) {
       written = chunkSize_;
       if (buffer) std::memcpy(buffer, chunk_.data(), size_t(written));
@@ -557,12 +572,12 @@ void CCamExportEngine::GetAudioChunk(char* buffer, int* bytes, int* blocks) {
 // ---- control -------------------------------------------------------------------------------
 
 LONGLONG CCamExportEngine::sizeLimit() const {
-  Locked lock(&avLock_);
+  CriticalSectionLock lock(avLock_);
   return sizeLimit_;
 }
 
 void CCamExportEngine::SetSizeLimit(LONGLONG limit) {
-  Locked lock(&avLock_);
+  CriticalSectionLock lock(avLock_);
   sizeLimit_ = limit;
 }
 

@@ -28,10 +28,11 @@
 #include <string>
 #include <vector>
 
-#include "libs/vxcamwriter/camtrace.h"
 #include "libs/vxcamwriter/clipmux.h"
 #include "media/contract/mediatypes.h"
 #include "media/contract/sync.h"
+#include "media/contract/syncowners.h"
+#include "platform/runtime/trace.h"
 
 class CCamExportEngine final : public IDubberCallback {
  public:
@@ -47,6 +48,9 @@ class CCamExportEngine final : public IDubberCallback {
   using FrameTakenFn = std::function<void(REFERENCE_TIME end)>;
 
   static constexpr int kAudioBitRate = 64000;
+  // The worker thread's own trace file, made switched off; its messages also go to the
+  // common trace under "exporter".
+  static constexpr const char* kTraceFilePath = "c:\\logger_camexp.txt";
 
   explicit CCamExportEngine(NotifyFn notify, FrameTakenFn frameTaken = nullptr);
   ~CCamExportEngine() override;
@@ -96,6 +100,8 @@ class CCamExportEngine final : public IDubberCallback {
   // IDubberCallback, called by clipmux on the worker thread.
   void GetAudioChunk(char* buffer, int* bytes, int* blocks) override;
   void GetVideoFrame(char* buffer, int* bytes, int* pixels) override;
+  void LendVideoFrame(char* buffer, const char** frame, int* bytes) override;
+  void ReturnVideoFrame() override;
   void SizeLimitReached(int framesWritten, LONGLONG projected) override;
 
   // For inspection by tests.
@@ -123,7 +129,7 @@ class CCamExportEngine final : public IDubberCallback {
 
   NotifyFn notify_;
   FrameTakenFn onFrameTaken_;
-  CCamTraceWriter trace_;
+  tav::trace::NumberedFile trace_{{tav::trace::Category::kExporter, "worker"}, kTraceFilePath};
 
   // Configuration, set from the application thread before streaming.
   std::string outputPath_;
@@ -135,7 +141,7 @@ class CCamExportEngine final : public IDubberCallback {
 
   // One RGB32 frame between the video thread and the encoder. Guards frame_, pendingFrame_
   // and frameBytes_.
-  CRITICAL_SECTION frameLock_;
+  tav::CriticalSection frameLock_;
   std::vector<BYTE> frame_;      // guarded by frameLock_; empty = freed (the capacity stays)
   bool frameAllocated_ = false;  // guarded by frameLock_
   REFERENCE_TIME frameStart_ = 0;  // start time of the frame in the buffer; guarded by frameLock_
@@ -143,17 +149,22 @@ class CCamExportEngine final : public IDubberCallback {
   // The data of the sample the video thread is handing over, read in place instead of
   // frame_ until the encoder takes it or the hand-over ends; guarded by frameLock_.
   const BYTE* pendingFrame_ = nullptr;
+  // The frame clipmux is converting, from LendVideoFrame to ReturnVideoFrame (frameLock_ is
+  // held all that time by the encoder thread): its size (0: none) and times.
+  int lentBytes_ = 0;
+  REFERENCE_TIME lentStart_ = 0;
+  REFERENCE_TIME lentEnd_ = 0;
 
   // One chunk of audio (bytes per second / frame rate) between the audio thread and the
   // encoder. Guards the buffer, its fill and the chunk size.
-  CRITICAL_SECTION chunkLock_;
+  tav::CriticalSection chunkLock_;
   std::vector<BYTE> chunk_;      // guarded by chunkLock_
   bool chunkAllocated_ = false;  // guarded by chunkLock_
   int chunkSize_ = 0;            // bytes per chunk; 0 = no more audio is taken; guarded by chunkLock_
   int chunkFill_ = 0;            // guarded by chunkLock_
 
   // The A/V bookkeeping and the alignment state, shared by both streaming threads.
-  mutable CRITICAL_SECTION avLock_;
+  mutable tav::CriticalSection avLock_;
   SyncState syncState_ = SyncState::WaitFirstVideo;  // guarded by avLock_
   REFERENCE_TIME firstVideo_ = -1;                   // guarded by avLock_
   REFERENCE_TIME firstAudio_ = -1;                   // guarded by avLock_
@@ -177,18 +188,18 @@ class CCamExportEngine final : public IDubberCallback {
   REFERENCE_TIME firstTakenStart_ = 0;
 
   // Events. Unless said otherwise, the streaming threads wait and the encoder signals.
-  HANDLE abort_;            // destructor -> everyone stops waiting. Manual.
-  HANDLE start_;            // PauseFromStopped -> worker starts the encoder. Auto.
-  HANDLE frameReady_;       // video thread (frame in the buffer) -> GetVideoFrame. Auto.
-  HANDLE frameTaken_;       // GetVideoFrame -> video thread. Auto.
-  HANDLE videoEnded_;       // end of stream / Stop -> all waiters. Manual.
-  HANDLE videoFlushing_;    // video pin flush -> video thread. Manual.
-  HANDLE chunkReady_;       // audio thread (chunk full) -> GetAudioChunk. Auto.
-  HANDLE chunkTaken_;       // GetAudioChunk -> audio thread. Auto.
-  HANDLE audioEnded_;       // end of stream / Stop -> all waiters. Manual.
-  HANDLE audioFlushing_;    // audio pin flush -> audio thread. Manual.
-  HANDLE firstFrameHanded_; // video thread -> audio thread waiting to align. Manual.
-  HANDLE encoderStarted_;   // clipmux -> PauseFromStopped. Auto.
-  HANDLE encoderIdle_;      // clipmux (reset while encoding) -> Stop / PauseFromStopped. Manual, set.
-  HANDLE worker_;
+  tav::UniqueHandle abort_;            // destructor -> everyone stops waiting. Manual.
+  tav::UniqueHandle start_;            // PauseFromStopped -> worker starts the encoder. Auto.
+  tav::UniqueHandle frameReady_;       // video thread (frame handed over) -> LendVideoFrame. Auto.
+  tav::UniqueHandle frameTaken_;       // ReturnVideoFrame (frame converted) -> video thread. Auto.
+  tav::UniqueHandle videoEnded_;       // end of stream / Stop -> all waiters. Manual.
+  tav::UniqueHandle videoFlushing_;    // video pin flush -> video thread. Manual.
+  tav::UniqueHandle chunkReady_;       // audio thread (chunk full) -> GetAudioChunk. Auto.
+  tav::UniqueHandle chunkTaken_;       // GetAudioChunk -> audio thread. Auto.
+  tav::UniqueHandle audioEnded_;       // end of stream / Stop -> all waiters. Manual.
+  tav::UniqueHandle audioFlushing_;    // audio pin flush -> audio thread. Manual.
+  tav::UniqueHandle firstFrameHanded_; // video thread -> audio thread waiting to align. Manual.
+  tav::UniqueHandle encoderStarted_;   // clipmux -> PauseFromStopped. Auto.
+  tav::UniqueHandle encoderIdle_;      // clipmux (reset while encoding) -> Stop / PauseFromStopped. Manual, set.
+  tav::UniqueHandle worker_;
 };

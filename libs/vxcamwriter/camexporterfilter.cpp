@@ -206,7 +206,7 @@ CCamExporterFilter::CCamExporterFilter(LPUNKNOWN outer, HRESULT* phr)
 }
 
 CCamExporterFilter::~CCamExporterFilter() {
-  if (position_) position_->Release();
+  position_.Reset();  // before the pins it points at
   delete video_;
   delete audio_;
 }
@@ -233,7 +233,7 @@ HRESULT CCamExporterFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv)
         return hr;
       }
       passThru->NonDelegatingAddRef();
-      position_ = passThru->GetInnerUnknown();
+      position_.Attach(passThru->GetInnerUnknown());
       positionTimes_.store(passThru);
     }
     return position_->QueryInterface(riid, ppv);
@@ -360,8 +360,8 @@ const AMOVIESETUP_PIN kPins[] = {
     {u"Video Input", FALSE, FALSE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, kVideoTypes},
     {u"Audio Input", FALSE, FALSE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, kAudioTypes},
 };
-// Registered with merit 0x200000: the converter creates the exporter by its identifier.
-constexpr DWORD kExporterMerit = 0x200000;
+// Registered with MERIT_DO_NOT_USE: the converter creates the exporter by its identifier.
+constexpr DWORD kExporterMerit = MERIT_DO_NOT_USE;
 }  // namespace
 
 const AMOVIESETUP_FILTER sudCamExporter = {&CLSID_CamExporterFilter, u"VXCMN Cam Exporter Filter", kExporterMerit, 2,

@@ -12,6 +12,7 @@
 
 #include "libs/vxcamwriter/camexportengine.h"
 #include "libs/vxcamwriter/vxcamwriter.h"
+#include "media/contract/comptr.h"
 #include "platform/streaming/base/streams.h"
 
 class CCamExporterFilter;
@@ -106,7 +107,7 @@ class CCamExporterFilter final : public CBaseFilter,
   CCamAudioInputPin* audio_ = nullptr;
   std::u16string fileName_;     // guarded by lock_
   bool haveFileName_ = false;   // guarded by lock_
-  IUnknown* position_ = nullptr;  // the pass-through's inner unknown, made on first request; guarded by lock_
+  ComPtr<IUnknown> position_;  // the pass-through's inner unknown, made on first request; guarded by lock_
   // The same pass-through for the streaming thread: set once, with position_, and kept until
   // the filter goes.
   std::atomic<CRendererPosPassThru*> positionTimes_{nullptr};

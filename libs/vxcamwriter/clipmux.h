@@ -26,6 +26,16 @@ class IDubberCallback {
   // Fills buffer with one frame in the layout of setVideo's header; *bytes = bytes written,
   // *pixels = *bytes / 4. 0 bytes ends the movie.
   virtual void GetVideoFrame(char* buffer, int* bytes, int* pixels) = 0;
+  // GetVideoFrame without the copy: lends the next frame in place. *frame points at *bytes
+  // bytes in the layout of setVideo's header and stays valid until ReturnVideoFrame, which
+  // follows every lend (also one of 0 bytes, which ends the movie). A callback that only
+  // copies keeps this default, which fills buffer through GetVideoFrame.
+  virtual void LendVideoFrame(char* buffer, const char** frame, int* bytes) {
+    int pixels = 0;
+    GetVideoFrame(buffer, bytes, &pixels);
+    *frame = buffer;
+  }
+  virtual void ReturnVideoFrame() {}
   // Called once, on the thread in StartEncoder, after a movie was closed at its size limit
   // (SetFileSizeLimit): the first framesWritten frames pulled are in the file, the frames
   // pulled after them are not. projected is the size the file would have had with the next

@@ -5,9 +5,9 @@
 #include <new>
 
 #include "media/contract/com.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("vxaudiocompression");
+TAV_TRACE_SOURCE(kVideoKit, "audiocompression");
 
 namespace vxvk {
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <new>
 
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("vxaudiocompressor");
+TAV_TRACE_SOURCE(kVideoKit, "audiocompressor");
 
 namespace {
 
@@ -37,7 +37,7 @@ bool Converts(const vxvk::WaveFormatBlock& in, const vxvk::WaveFormatBlock& out)
 }  // namespace
 
 CUnknown* CAudioCompressor::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  return vxvideokit::CreateFilterInstance<CAudioCompressor>(outer, phr);
+  return vxvk::CreateFilterInstance<CAudioCompressor>(outer, phr);
 }
 
 CAudioCompressor::CAudioCompressor(LPUNKNOWN outer, HRESULT* phr)
@@ -388,5 +388,5 @@ const AMOVIESETUP_PIN kPins[] = {
 };
 }  // namespace
 
-const AMOVIESETUP_FILTER sudAudioCompressor = {&CLSID_VxAudioCompressor, u"VXCMN Audio Compressor Filter", 0x200000,
-                                               2, kPins};
+const AMOVIESETUP_FILTER sudAudioCompressor = {&CLSID_VxAudioCompressor, u"VXCMN Audio Compressor Filter",
+                                               MERIT_DO_NOT_USE, 2, kPins};

@@ -46,7 +46,7 @@ class CAudioCompressor : public CTransformFilter, public IAudioCompressorControl
 
  private:
   CAudioCompressor(LPUNKNOWN outer, HRESULT* phr);
-  friend CUnknown* vxvideokit::CreateFilterInstance<CAudioCompressor>(LPUNKNOWN, HRESULT*);
+  friend CUnknown* vxvk::CreateFilterInstance<CAudioCompressor>(LPUNKNOWN, HRESULT*);
 
   // The output formats offered for the connected input (m_csFilter held), found on first use.
   const std::vector<vxvk::WaveFormatBlock>& OffersLocked();

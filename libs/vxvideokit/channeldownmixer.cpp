@@ -4,9 +4,9 @@
 #include <new>
 
 #include "media/contract/profile.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("vxdownmix");
+TAV_TRACE_SOURCE(kVideoKit, "downmix");
 
 namespace {
 
@@ -23,7 +23,7 @@ UINT GetProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue) {
 }  // namespace
 
 CUnknown* CChannelDownmixer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  return vxvideokit::CreateFilterInstance<CChannelDownmixer>(outer, phr);
+  return vxvk::CreateFilterInstance<CChannelDownmixer>(outer, phr);
 }
 
 CChannelDownmixer::CChannelDownmixer(LPUNKNOWN outer, HRESULT* phr)
@@ -361,5 +361,5 @@ const AMOVIESETUP_PIN kPins[] = {
 };
 }  // namespace
 
-const AMOVIESETUP_FILTER sudChannelDownmixer = {&CLSID_VxChannelDownmixer, u"VXCMN Audio channel mixer", 0x200000, 2,
-                                                kPins};
+const AMOVIESETUP_FILTER sudChannelDownmixer = {&CLSID_VxChannelDownmixer, u"VXCMN Audio channel mixer",
+                                                MERIT_DO_NOT_USE, 2, kPins};

@@ -45,7 +45,7 @@ class CChannelDownmixer : public CTransformFilter, public IChannelDownmixerSetti
 
  private:
   CChannelDownmixer(LPUNKNOWN outer, HRESULT* phr);
-  friend CUnknown* vxvideokit::CreateFilterInstance<CChannelDownmixer>(LPUNKNOWN, HRESULT*);
+  friend CUnknown* vxvk::CreateFilterInstance<CChannelDownmixer>(LPUNKNOWN, HRESULT*);
 
   // The output type for the connected input (settings and input under m_csFilter).
   HRESULT MakeOutputTypeLocked(CMediaType* mt);

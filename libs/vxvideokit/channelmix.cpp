@@ -25,7 +25,8 @@ inline LONG Saturate(LONGLONG v) {
 int PopCount(DWORD m) { return __builtin_popcount(m); }
 
 bool IsExtensible(const WAVEFORMATEX& w, size_t bytes) {
-  return w.wFormatTag == WAVE_FORMAT_EXTENSIBLE && w.cbSize >= 22 && bytes >= sizeof(WAVEFORMATEXTENSIBLE);
+  return w.wFormatTag == WAVE_FORMAT_EXTENSIBLE && w.cbSize >= sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX) &&
+         bytes >= sizeof(WAVEFORMATEXTENSIBLE);
 }
 
 // The fold-down rules, in their order. A rule takes an input position that the output lacks;
@@ -286,7 +287,7 @@ std::vector<BYTE> DownmixOutputFormat(const WAVEFORMATEX& input, const DownmixSe
   const bool extensible = bits > 16 || f.extensibleOutput;
   if (extensible) {
     x.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
-    x.Format.cbSize = 22;
+    x.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
     x.Samples.wValidBitsPerSample = bits;
     x.dwChannelMask = f.outputChannelMask;
     x.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;

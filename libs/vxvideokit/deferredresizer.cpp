@@ -1,9 +1,21 @@
 #include "libs/vxvideokit/deferredresizer.h"
 
+#include <cstdlib>
 #include <new>
 
 #include "libs/vxvideokit/nearestresize.h"
 namespace {
+
+// Whether resizing a frame of `src` into one of `dst` only copies its bytes, whatever the
+// mode: the same width, height and bit count, in layouts the resize reads and writes.
+bool IsPlainCopy(const BITMAPINFOHEADER& src, const BITMAPINFOHEADER& dst) {
+  if ((src.biCompression != BI_RGB && src.biCompression != BI_BITFIELDS) || dst.biCompression != BI_RGB)
+    return false;
+  const WORD bits = src.biBitCount;
+  if (bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
+  return bits == dst.biBitCount && src.biWidth > 0 && src.biWidth == dst.biWidth && src.biHeight != 0 &&
+         std::abs(src.biHeight) == std::abs(dst.biHeight);
+}
 
 // ---- pins ----------------------------------------------------------------------------------
 
@@ -46,12 +58,12 @@ class CDeferredOutputPin final : public CTransformOutputPin {
 // ---- CDeferredSample -----------------------------------------------------------------------
 
 CDeferredSample::CDeferredSample(LPCTSTR name, CBaseAllocator* allocator, HRESULT* phr, LPBYTE buffer, LONG length)
-    : CMediaSample(name, allocator, phr, buffer, length) {}
+    : CMediaSample(name, allocator, phr, buffer, length), m_pOwnBuffer(buffer), m_cbOwnBuffer(length) {}
 
 HRESULT CDeferredSample::GetPointer(BYTE** buffer) {
   if (!buffer) return E_POINTER;
   CAutoLock lock(&m_sampleLock);
-  if (m_pAttached) {
+  if (m_pAttached && !m_bLent) {
     // Taken off first: whatever happens, the input sample is released exactly once.
     ComPtr<IMediaSample> input = std::move(m_pAttached);
     CDeferredResizer* filter = static_cast<DeferredMemAlloc*>(m_pAllocator)->Filter();
@@ -68,11 +80,28 @@ HRESULT CDeferredSample::AttachInput(IMediaSample* input) {
   return S_OK;
 }
 
+HRESULT CDeferredSample::LendInput(IMediaSample* input, BYTE* buffer, LONG bytes) {
+  if (!input || !buffer || bytes < 0) return E_POINTER;
+  CAutoLock lock(&m_sampleLock);
+  if (m_pAttached) return E_FAIL;
+  // The reference keeps the buffer from going back upstream while downstream reads it.
+  m_pAttached = input;
+  m_bLent = true;
+  m_pBuffer = buffer;
+  m_cbBuffer = bytes;
+  return S_OK;
+}
+
 void CDeferredSample::ReleaseInputUnread() {
   ComPtr<IMediaSample> input;
   {
     CAutoLock lock(&m_sampleLock);
     input = std::move(m_pAttached);
+    if (m_bLent) {
+      m_pBuffer = m_pOwnBuffer;
+      m_cbBuffer = m_cbOwnBuffer;
+      m_bLent = false;
+    }
   }
   // Released outside the lock: it goes back to the upstream allocator.
 }
@@ -110,7 +139,7 @@ CMediaSample* DeferredMemAlloc::NewSample(LPBYTE buffer, LONG length, HRESULT* p
 // ---- the filter ----------------------------------------------------------------------------
 
 CUnknown* CDeferredResizer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  return vxvideokit::CreateFilterInstance<CDeferredResizer>(outer, phr);
+  return vxvk::CreateFilterInstance<CDeferredResizer>(outer, phr);
 }
 
 CDeferredResizer::CDeferredResizer(LPUNKNOWN outer, HRESULT* phr)
@@ -152,7 +181,9 @@ HRESULT CDeferredResizer::GetMediaType(int position, CMediaType* mt) {
   if (position < 0) return E_INVALIDARG;
   CAutoLock lock(&m_csFilter);
   if (position == 0) {
-    // A fixed default: 320 x 240 RGB32.
+    // A fixed default size, RGB32, offered before a size is set.
+    constexpr LONG kDefaultOutputWidth = 320;
+    constexpr LONG kDefaultOutputHeight = 240;
     mt->InitMediaType();
     mt->SetType(&MEDIATYPE_Video);
     mt->SetSubtype(&MEDIASUBTYPE_RGB32);
@@ -161,8 +192,8 @@ HRESULT CDeferredResizer::GetMediaType(int position, CMediaType* mt) {
     auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
     if (!vih) return E_OUTOFMEMORY;
     vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    vih->bmiHeader.biWidth = 320;
-    vih->bmiHeader.biHeight = 240;
+    vih->bmiHeader.biWidth = kDefaultOutputWidth;
+    vih->bmiHeader.biHeight = kDefaultOutputHeight;
     vih->bmiHeader.biPlanes = 1;
     vih->bmiHeader.biBitCount = 32;
     vih->bmiHeader.biCompression = BI_RGB;
@@ -187,8 +218,25 @@ HRESULT CDeferredResizer::Transform(IMediaSample* in, IMediaSample* out) {
   out->SetPreroll(in->IsPreroll() == S_OK);
   const BITMAPINFOHEADER* h = vxvk::BitmapHeaderOf(m_outputType);
   if (!h) return E_UNEXPECTED;
-  HRESULT hr = out->SetActualDataLength(LONG(GetBitmapSize(h)));
+  const LONG frameBytes = LONG(GetBitmapSize(h));
+  HRESULT hr = out->SetActualDataLength(frameBytes);
   if (FAILED(hr)) return hr;
+  // A frame that already has the output's size and layout is handed on in its own buffer:
+  // the resize would copy it row by row and change nothing. Nothing downstream of this
+  // filter writes into the frames it receives in place (the subtitle filter draws into a
+  // copy), and the upstream filter fills a fresh sample for every frame, so the buffer is
+  // read-only for as long as it is lent. A short input buffer takes the ordinary path and
+  // fails on read as before.
+  const BITMAPINFOHEADER* src = vxvk::BitmapHeaderOf(m_inputType);
+  if (src && IsPlainCopy(*src, *h)) {
+    BYTE* buffer = nullptr;
+    const LONG bytes = in->GetSize();
+    if (SUCCEEDED(in->GetPointer(&buffer)) && buffer && bytes >= frameBytes) {
+      hr = deferred->LendInput(in, buffer, bytes);
+      if (SUCCEEDED(hr)) ++m_lentCount;
+      return hr;
+    }
+  }
   return deferred->AttachInput(in);
 }
 
@@ -216,5 +264,5 @@ const AMOVIESETUP_PIN kPins[] = {
 };
 }  // namespace
 
-const AMOVIESETUP_FILTER sudDeferredResizer = {&CLSID_VxDeferredResizer, u"VXCMN Deferred Resizer", 0x200000, 2,
+const AMOVIESETUP_FILTER sudDeferredResizer = {&CLSID_VxDeferredResizer, u"VXCMN Deferred Resizer", MERIT_DO_NOT_USE, 2,
                                                kPins};

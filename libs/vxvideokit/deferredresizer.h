@@ -2,7 +2,8 @@
 // but only when a downstream filter first reads the frame. Transform hands downstream an
 // output sample that holds a reference to the input sample; the pixels are scaled in the
 // output sample's GetPointer, and never if the sample comes back unread (dropped frames
-// cost nothing).
+// cost nothing). When the output frame would be a byte-for-byte copy of the input (same
+// size and bit count), the output sample lends the input's buffer instead and scales nothing.
 //
 // Lock order: 1. the filter lock m_csFilter (control interface, connection)
 //             2. a sample's own lock (attach / resize)
@@ -30,15 +31,23 @@ class CDeferredSample : public CMediaSample {
 
   // Takes a reference to the input sample. E_FAIL when one is already attached.
   HRESULT AttachInput(IMediaSample* input);
-  // Lets the attached input sample go without reading it.
+  // Takes a reference to the input sample and shows its buffer (`bytes` long) as this
+  // sample's own until the sample goes back to its allocator: for frames the resize would
+  // only copy. E_FAIL when an input is already attached.
+  HRESULT LendInput(IMediaSample* input, BYTE* buffer, LONG bytes);
+  // Lets the attached input sample go without reading it; a lent buffer is given back.
   void ReleaseInputUnread();
   bool HasInput();
 
  private:
-  // Guards m_pAttached: the streaming thread attaches, the reader resizes, the allocator
-  // releases.
+  // The allocator's memory for this sample, shown again once a lent input goes.
+  BYTE* const m_pOwnBuffer;
+  const LONG m_cbOwnBuffer;
+  // Guards m_pAttached and m_bLent: the streaming thread attaches, the reader resizes, the
+  // allocator releases.
   CCritSec m_sampleLock;
   ComPtr<IMediaSample> m_pAttached;  // guarded by m_sampleLock
+  bool m_bLent = false;              // guarded by m_sampleLock
 };
 
 // The output pin's allocator: one block of memory, samples of class CDeferredSample.
@@ -75,7 +84,8 @@ class CDeferredResizer : public CResizerFilter {
 
   HRESULT CheckInputType(const CMediaType* in) override;
   HRESULT GetMediaType(int position, CMediaType* mt) override;
-  // Attaches the input sample to the output sample; no pixel work.
+  // Attaches the input sample to the output sample (or lends its buffer when the resize
+  // would be a plain copy); no pixel work.
   HRESULT Transform(IMediaSample* in, IMediaSample* out) override;
 
   // Scales one input sample into an output buffer (called by CDeferredSample::GetPointer).
@@ -84,16 +94,19 @@ class CDeferredResizer : public CResizerFilter {
   DeferredMemAlloc* Allocator() const { return m_pDeferredAlloc; }
   // Resizes done so far (frames actually scaled).
   LONG ResizeCount() const { return m_resizeCount.load(); }
+  // Frames handed on in their input's buffer.
+  LONG LentCount() const { return m_lentCount.load(); }
 
  private:
   CDeferredResizer(LPUNKNOWN outer, HRESULT* phr);
-  friend CUnknown* vxvideokit::CreateFilterInstance<CDeferredResizer>(LPUNKNOWN, HRESULT*);
+  friend CUnknown* vxvk::CreateFilterInstance<CDeferredResizer>(LPUNKNOWN, HRESULT*);
 
   // The output pin's allocator; the filter holds one reference.
   DeferredMemAlloc* m_pDeferredAlloc = nullptr;
   ComPtr<IMemAllocator> m_allocatorRef;
   // Statistics
   std::atomic<LONG> m_resizeCount{0};
+  std::atomic<LONG> m_lentCount{0};
 };
 
 extern const AMOVIESETUP_FILTER sudDeferredResizer;

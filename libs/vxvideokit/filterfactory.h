@@ -5,7 +5,7 @@
 
 #include "platform/streaming/base/combase.h"
 
-namespace vxvideokit {
+namespace vxvk {
 
 // A new Filter(outer, &hr); deleted again, and null returned, when it could not be made or
 // its constructor reported a failure. *phr (when given) receives the result.
@@ -22,4 +22,4 @@ CUnknown* CreateFilterInstance(LPUNKNOWN outer, HRESULT* phr) {
   return filter;
 }
 
-}  // namespace vxvideokit
+}  // namespace vxvk

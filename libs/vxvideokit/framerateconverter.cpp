@@ -1,10 +1,10 @@
 #include "libs/vxvideokit/framerateconverter.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
 #include <cmath>
 #include <new>
 
-TAV_TRACE_CATEGORY("vxframerate");
+TAV_TRACE_SOURCE(kVideoKit, "framerate");
 
 namespace {
 
@@ -154,7 +154,7 @@ class CFrcOutputPin final : public CTransInPlaceOutputPin {
 }  // namespace
 
 CUnknown* CFrameRateConverter::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  return vxvideokit::CreateFilterInstance<CFrameRateConverter>(outer, phr);
+  return vxvk::CreateFilterInstance<CFrameRateConverter>(outer, phr);
 }
 
 // The samples are not modified: only their times change.
@@ -292,4 +292,4 @@ const AMOVIESETUP_PIN kPins[] = {
 }  // namespace
 
 const AMOVIESETUP_FILTER sudFrameRateConverter = {&CLSID_VxFrameRateConverter, u"VXCMN Frame Rate Converter",
-                                                  0x200000, 2, kPins};
+                                                  MERIT_DO_NOT_USE, 2, kPins};

@@ -47,7 +47,7 @@ class CFrameRateConverter : public CTransInPlaceFilter, public IFrameRateControl
 
  private:
   CFrameRateConverter(LPUNKNOWN outer, HRESULT* phr);
-  friend CUnknown* vxvideokit::CreateFilterInstance<CFrameRateConverter>(LPUNKNOWN, HRESULT*);
+  friend CUnknown* vxvk::CreateFilterInstance<CFrameRateConverter>(LPUNKNOWN, HRESULT*);
 
   // Configuration: a double store, read at every sample.
   std::atomic<double> m_targetRate{30.0};

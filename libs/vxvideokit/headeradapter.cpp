@@ -1,18 +1,23 @@
 #include "libs/vxvideokit/headeradapter.h"
 
+#include <cstddef>
 #include <cstring>
 #include <new>
 
 namespace {
 
-constexpr ULONG kVihPrefix = 48;   // rectangles, bit rates and frame period of VIDEOINFOHEADER
-constexpr ULONG kVih2Prefix = 72;  // the same plus interlace, copy protection, aspect, flags
+// Rectangles, bit rates and frame period of VIDEOINFOHEADER (48 bytes).
+constexpr ULONG kVihPrefix = offsetof(VIDEOINFOHEADER, bmiHeader);
+// The same plus interlace, copy protection, aspect and flags (72 bytes).
+constexpr ULONG kVih2Prefix = offsetof(VIDEOINFOHEADER2, bmiHeader);
+constexpr ULONG kInterlaceFlagsAt = offsetof(VIDEOINFOHEADER2, dwInterlaceFlags);
+static_assert(kInterlaceFlagsAt == 48);
 
 // The 32-bit word at byte 48 of a format block: VIDEOINFOHEADER2's interlace flags.
 bool WordAt48IsZero(const AM_MEDIA_TYPE& mt) {
-  if (!mt.pbFormat || mt.cbFormat < 52) return false;
   DWORD word = 0;
-  std::memcpy(&word, mt.pbFormat + 48, 4);
+  if (!mt.pbFormat || mt.cbFormat < kInterlaceFlagsAt + sizeof word) return false;
+  std::memcpy(&word, mt.pbFormat + kInterlaceFlagsAt, sizeof word);
   return word == 0;
 }
 
@@ -204,4 +209,4 @@ const AMOVIESETUP_PIN kPins[] = {
 }  // namespace
 
 const AMOVIESETUP_FILTER sudVideoHeaderAdapter = {&CLSID_VxVideoHeaderAdapter, u"VXCMN Video Header Adapter",
-                                                  0x200000, 2, kPins};
+                                                  MERIT_DO_NOT_USE, 2, kPins};

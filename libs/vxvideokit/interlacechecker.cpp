@@ -1,9 +1,11 @@
 #include "libs/vxvideokit/interlacechecker.h"
 
 #include <new>
-#include "platform/streaming/base/trace.h"
 
-TAV_TRACE_CATEGORY("vxinterlace");
+#include "media/contract/videoinfo.h"
+#include "platform/runtime/trace.h"
+
+TAV_TRACE_SOURCE(kVideoKit, "interlace");
 
 namespace {
 
@@ -14,7 +16,7 @@ constexpr DWORD kField1First = 0x4;
 }  // namespace
 
 CUnknown* CInterlaceModeChecker::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  return vxvideokit::CreateFilterInstance<CInterlaceModeChecker>(outer, phr);
+  return vxvk::CreateFilterInstance<CInterlaceModeChecker>(outer, phr);
 }
 
 CInterlaceModeChecker::CInterlaceModeChecker(LPUNKNOWN outer, HRESULT* phr)
@@ -36,17 +38,11 @@ HRESULT CInterlaceModeChecker::CheckInputType(const CMediaType* mt) {
 
 HRESULT CInterlaceModeChecker::StartStreaming() {
   const CMediaType& mt = m_pInput->CurrentMediaType();
-  const BITMAPINFOHEADER* bmi = nullptr;
+  const BITMAPINFOHEADER* bmi = VideoBitmapHeader(mt);
   DWORD interlace = 0;
-  m_fromHeader = false;
-  if (mt.formattype == FORMAT_VideoInfo2 && mt.pbFormat && mt.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
-    const auto* vih2 = reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat);
-    bmi = &vih2->bmiHeader;
-    interlace = vih2->dwInterlaceFlags;
-    m_fromHeader = true;
-  } else if (mt.formattype == FORMAT_VideoInfo && mt.pbFormat && mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
-    bmi = &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
-  }
+  // Only the second header form says how the pictures are interlaced.
+  m_fromHeader = bmi && mt.formattype == FORMAT_VideoInfo2;
+  if (m_fromHeader) interlace = reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->dwInterlaceFlags;
   m_canAnalyse = bmi && bmi->biBitCount == 24 && bmi->biWidth > 0 && bmi->biHeight != 0;
   if (bmi) {
     m_width = bmi->biWidth;
@@ -115,4 +111,4 @@ const AMOVIESETUP_PIN kPins[] = {
 }  // namespace
 
 const AMOVIESETUP_FILTER sudInterlaceModeChecker = {&CLSID_VxInterlaceModeChecker, u"VXCMN Interlace Mode Checker",
-                                                    0x200000, 2, kPins};
+                                                    MERIT_DO_NOT_USE, 2, kPins};

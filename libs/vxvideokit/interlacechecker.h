@@ -31,7 +31,7 @@ class CInterlaceModeChecker final : public CTransInPlaceFilter, public IInterlac
 
  private:
   CInterlaceModeChecker(LPUNKNOWN outer, HRESULT* phr);
-  friend CUnknown* vxvideokit::CreateFilterInstance<CInterlaceModeChecker>(LPUNKNOWN, HRESULT*);
+  friend CUnknown* vxvk::CreateFilterInstance<CInterlaceModeChecker>(LPUNKNOWN, HRESULT*);
   // Sends EC_COMPLETE once per run.
   void ReportDoneLocked();
 

@@ -3,24 +3,11 @@
 #include <cstring>
 #include <new>
 
+#include "media/contract/videoinfo.h"
 #include "media/contract/com.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("vxmediareader");
-
-namespace {
-
-// The bitmap header of a video format block, or null.
-const BITMAPINFOHEADER* BitmapOf(const AM_MEDIA_TYPE& mt) {
-  if (!mt.pbFormat) return nullptr;
-  if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER))
-    return &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
-  if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2))
-    return &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
-  return nullptr;
-}
-
-}  // namespace
+TAV_TRACE_SOURCE(kVideoKit, "mediareader");
 
 // ---- the input pin ----------------------------------------------------------------------------
 
@@ -147,7 +134,7 @@ HRESULT CMediaReaderFilter::CheckAcceptedLocked(const CMediaType& mt) const {
   }
   if (!matched) return VFW_E_TYPE_NOT_ACCEPTED;
   if (mt.majortype == MEDIATYPE_Video) {
-    const BITMAPINFOHEADER* bmi = BitmapOf(mt);
+    const BITMAPINFOHEADER* bmi = VideoBitmapHeader(mt);
     if (bmi && bmi->biCompression == BI_RGB && bmi->biBitCount != 24) return VFW_E_TYPE_NOT_ACCEPTED;
   }
   return S_OK;

@@ -7,10 +7,10 @@
 #include "media/contract/com.h"
 #include "media/contract/sync.h"
 #include "media/contract/uuids.h"
+#include "platform/runtime/trace.h"
 #include "platform/streaming/base/mtype.h"
-#include "platform/streaming/base/trace.h"
 
-TAV_TRACE_CATEGORY("vxreaderholder");
+TAV_TRACE_SOURCE(kVideoKit, "readerholder");
 
 CUnknown* CMediaReaderHolder::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
   HRESULT hr = S_OK;

@@ -2,22 +2,9 @@
 
 #include <algorithm>
 
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("vxresizer");
-
-namespace vxvk {
-
-const BITMAPINFOHEADER* BitmapHeaderOf(const AM_MEDIA_TYPE& mt) {
-  if (!mt.pbFormat) return nullptr;
-  if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER))
-    return &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
-  if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2))
-    return &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
-  return nullptr;
-}
-
-}  // namespace vxvk
+TAV_TRACE_SOURCE(kVideoKit, "resizer");
 
 namespace {
 

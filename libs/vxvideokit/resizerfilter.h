@@ -11,6 +11,7 @@
 #include <atomic>
 
 #include "libs/vxvideokit/vxvideokit.h"
+#include "media/contract/videoinfo.h"
 #include "platform/streaming/base/transform.h"
 
 namespace vxvk {
@@ -18,8 +19,9 @@ namespace vxvk {
 // Frames wider or taller than this are refused rather than overflowing sizes.
 constexpr LONG kMaxFrameSide = 16384;
 
-// The bitmap header inside a VIDEOINFOHEADER or VIDEOINFOHEADER2 format block, or null.
-const BITMAPINFOHEADER* BitmapHeaderOf(const AM_MEDIA_TYPE& mt);
+// The bitmap header of a video format block, or null: the contract's reading under the
+// name the kit's filters use.
+inline const BITMAPINFOHEADER* BitmapHeaderOf(const AM_MEDIA_TYPE& mt) { return VideoBitmapHeader(mt); }
 
 }  // namespace vxvk
 

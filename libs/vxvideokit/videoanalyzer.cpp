@@ -3,9 +3,10 @@
 #include <new>
 
 #include "media/contract/com.h"
-#include "platform/streaming/base/trace.h"
+#include "media/contract/videoinfo.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("vxanalyser");
+TAV_TRACE_SOURCE(kVideoKit, "analyser");
 
 CUnknown* CVideoAnalyzer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
   HRESULT hr = S_OK;
@@ -39,15 +40,8 @@ HRESULT CVideoAnalyzer::CheckInputType(const CMediaType* mt) {
 
 HRESULT CVideoAnalyzer::StartStreaming() {
   const CMediaType& mt = m_pInput->CurrentMediaType();
-  const BITMAPINFOHEADER* bmi = nullptr;
   m_framePeriod = 0;
-  if (mt.formattype == FORMAT_VideoInfo2 && mt.pbFormat && mt.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
-    bmi = &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
-    m_framePeriod = reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->AvgTimePerFrame;
-  } else if (mt.formattype == FORMAT_VideoInfo && mt.pbFormat && mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
-    bmi = &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
-    m_framePeriod = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->AvgTimePerFrame;
-  }
+  const BITMAPINFOHEADER* bmi = VideoBitmapHeader(mt, &m_framePeriod);
   m_width = bmi && bmi->biBitCount == 24 && bmi->biWidth > 0 ? bmi->biWidth : 0;
   m_height = bmi ? (bmi->biHeight < 0 ? -bmi->biHeight : bmi->biHeight) : 0;
   m_stride = ((size_t(m_width) * 24 + 31) / 32) * 4;
@@ -136,5 +130,5 @@ const AMOVIESETUP_PIN kPins[] = {
 };
 }  // namespace
 
-const AMOVIESETUP_FILTER sudVideoAnalyzer = {&CLSID_VxVideoAnalyzer, u"VXCMN Video Analizer Filter", 0x200000, 2,
-                                             kPins};
+const AMOVIESETUP_FILTER sudVideoAnalyzer = {&CLSID_VxVideoAnalyzer, u"VXCMN Video Analizer Filter", MERIT_DO_NOT_USE,
+                                             2, kPins};

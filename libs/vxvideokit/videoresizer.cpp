@@ -5,14 +5,14 @@
 
 #include "libs/vxvideokit/bilinearresize.h"
 #include "libs/vxvideokit/resizerproperties.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("vxresizer");
+TAV_TRACE_SOURCE(kVideoKit, "resizer");
 
 // ---- construction --------------------------------------------------------------------------
 
 CUnknown* CVideoResizer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  return vxvideokit::CreateFilterInstance<CVideoResizer>(outer, phr);
+  return vxvk::CreateFilterInstance<CVideoResizer>(outer, phr);
 }
 
 CVideoResizer::CVideoResizer(LPUNKNOWN outer, HRESULT* phr)
@@ -138,4 +138,4 @@ const AMOVIESETUP_PIN kPins[] = {
 };
 }  // namespace
 
-const AMOVIESETUP_FILTER sudVideoResizer = {&CLSID_VxVideoResizer, u"VXCMN Video Resizer", 0x200000, 2, kPins};
+const AMOVIESETUP_FILTER sudVideoResizer = {&CLSID_VxVideoResizer, u"VXCMN Video Resizer", MERIT_DO_NOT_USE, 2, kPins};

@@ -41,7 +41,7 @@ class CVideoResizer final : public CResizerFilter {
 
  private:
   CVideoResizer(LPUNKNOWN outer, HRESULT* phr);
-  friend CUnknown* vxvideokit::CreateFilterInstance<CVideoResizer>(LPUNKNOWN, HRESULT*);
+  friend CUnknown* vxvk::CreateFilterInstance<CVideoResizer>(LPUNKNOWN, HRESULT*);
 
   // Held from construction to destruction.
   ComPtr<IInterlaceModeRegistry> m_registry;

@@ -22,8 +22,8 @@ const AMOVIESETUP_MEDIATYPE kAnyType[] = {{&GUID_NULL, &GUID_NULL}};
 const AMOVIESETUP_PIN kMediaReaderPins[] = {
     {u"Input", TRUE, FALSE, FALSE, FALSE, nullptr, nullptr, 1, kAnyType},
 };
-const AMOVIESETUP_FILTER sudMediaReaderFilter = {&CLSID_VxMediaReaderFilter, u"VXCMN Media Reader Filter", 0x200000,
-                                                 1, kMediaReaderPins};
+const AMOVIESETUP_FILTER sudMediaReaderFilter = {&CLSID_VxMediaReaderFilter, u"VXCMN Media Reader Filter",
+                                                 MERIT_DO_NOT_USE, 1, kMediaReaderPins};
 
 const CFactoryTemplate g_Templates[] = {
     {u"Audio compression factory", &CLSID_VxAudioCompressionFactory, CAudioCompressionFactory::CreateInstance, nullptr,

@@ -11,6 +11,7 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "platform/filters/avdecodeloop.h"
 #include "platform/filters/avptr.h"
 
 namespace tav::acm {
@@ -354,8 +355,7 @@ class Decoder final : public ConverterBase {
 
   bool Flush() override {
     if (parser_ && !Parse(nullptr, 0)) return false;
-    if (avcodec_send_packet(ctx_.get(), nullptr) < 0) return false;
-    return ReceiveFrames();
+    return Decode(nullptr);
   }
 
  private:
@@ -379,27 +379,26 @@ class Decoder final : public ConverterBase {
   bool Decode(const BYTE* data, int size) {
     packet_->data = const_cast<uint8_t*>(data);
     packet_->size = size;
-    const int r = avcodec_send_packet(ctx_.get(), packet_.get());
+    const bool ok = Decode(packet_.get());
     packet_->data = nullptr;
     packet_->size = 0;
-    // Damaged data is skipped, as a decoder in a stream does; the next packet goes on.
-    if (r < 0 && r != AVERROR_INVALIDDATA) return false;
-    return ReceiveFrames();
+    return ok;
   }
 
-  bool ReceiveFrames() {
-    for (;;) {
-      const int r = avcodec_receive_frame(ctx_.get(), frame_.get());
-      if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
-      if (r == AVERROR_INVALIDDATA) continue;
-      if (r < 0) return false;
-      const bool ok = resampler_.Setup(frame_->ch_layout, AVSampleFormat(frame_->format), frame_->sample_rate, dst_) &&
-                      resampler_.Run(frame_->extended_data, frame_->nb_samples, &out_);
-      av_frame_unref(frame_.get());
-      if (!ok) return false;
-      Append(out_.data(), out_.size());
-      out_.clear();
-    }
+  // Sends a packet (null: the end of the stream) and keeps the converted sound it gives.
+  // Damaged data is skipped, as a decoder in a stream does; the next packet goes on.
+  bool Decode(const AVPacket* packet) {
+    return tav::filters::DecodePacket(
+        ctx_.get(), packet, frame_.get(), true,
+        [this](AVFrame* f) {
+          if (!resampler_.Setup(f->ch_layout, AVSampleFormat(f->format), f->sample_rate, dst_) ||
+              !resampler_.Run(f->extended_data, f->nb_samples, &out_))
+            return false;
+          Append(out_.data(), out_.size());
+          out_.clear();
+          return true;
+        },
+        [](int err) { return err == AVERROR_INVALIDDATA; });
   }
 
   const AVCodec* const codec_;

@@ -4,11 +4,11 @@
 
 #include "media/contract/codepage.h"
 #include "platform/filters/mediatyperegistry.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
 namespace tav::filters {
 namespace {
-TAV_TRACE_CATEGORY("filesource");
+TAV_TRACE_SOURCE(kFilters, "filesource");
 }
 
 // ---- request queue ------------------------------------------------------------------------

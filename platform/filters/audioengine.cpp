@@ -13,7 +13,9 @@ extern "C" {
 }
 
 #include "platform/filters/avcodecutil.h"
+#include "platform/filters/avdecodeloop.h"
 #include "platform/filters/decoderengine.h"
+#include "platform/filters/packetpool.h"
 
 namespace tav::filters {
 
@@ -35,7 +37,7 @@ bool ValidPcmOutput(const CMediaType& mt, AVSampleFormat* fmt, bool* packed24) {
 }
 
 void LayoutFor(const WAVEFORMATEX& wfx, AVChannelLayout* layout) {
-  if (wfx.wFormatTag == WAVE_FORMAT_EXTENSIBLE && wfx.cbSize >= 22) {
+  if (wfx.wFormatTag == WAVE_FORMAT_EXTENSIBLE && wfx.cbSize >= sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX)) {
     const DWORD mask = reinterpret_cast<const WAVEFORMATEXTENSIBLE&>(wfx).dwChannelMask;
     if (mask && __builtin_popcount(mask) == wfx.nChannels) {
       av_channel_layout_from_mask(layout, mask);
@@ -205,25 +207,15 @@ class AudioEngineImpl final : public AudioEngine {
       return Convert(planes, count, rawFormat_, inLayout_, inRate_, sink);
     }
 
-    av_packet_unref(packet_.get());
-    if (av_new_packet(packet_.get(), int(length)) < 0) return E_OUTOFMEMORY;
-    std::memcpy(packet_->data, data, size_t(length));
+    if (length < 0 || packets_.Fill(packet_.get(), data, int(length)) < 0) return E_OUTOFMEMORY;
     packet_->pts = timed ? start : AV_NOPTS_VALUE;
-    int err = avcodec_send_packet(codec_.get(), packet_.get());
-    if (err == AVERROR(EAGAIN)) {
-      HRESULT hr = ReceiveFrames(sink);
-      if (hr != S_OK) return hr;
-      err = avcodec_send_packet(codec_.get(), packet_.get());
-    }
-    if (err < 0 && err != AVERROR(EAGAIN) && err != AVERROR_EOF) ++decodeErrors_;
-    return ReceiveFrames(sink);
+    return Decode(packet_.get(), sink);
   }
 
   HRESULT Drain(SampleSink& sink) override {
     HRESULT hr = S_OK;
     if (codec_) {
-      avcodec_send_packet(codec_.get(), nullptr);
-      hr = ReceiveFrames(sink);
+      hr = Decode(nullptr, sink);
       avcodec_flush_buffers(codec_.get());
     }
     if (hr == S_OK && swr_) hr = Convert(nullptr, 0, AV_SAMPLE_FMT_NONE, swrInLayout_, swrInRate_, sink);
@@ -241,19 +233,19 @@ class AudioEngineImpl final : public AudioEngine {
  private:
   static constexpr REFERENCE_TIME kNoTime = INT64_MIN;
 
-  HRESULT ReceiveFrames(SampleSink& sink) {
-    for (;;) {
-      int err = avcodec_receive_frame(codec_.get(), frame_.get());
-      if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return S_OK;
-      if (err < 0) {
-        ++decodeErrors_;
-        return S_OK;
-      }
-      HRESULT hr = Convert(const_cast<const uint8_t**>(frame_->extended_data), frame_->nb_samples,
-                           AVSampleFormat(frame_->format), frame_->ch_layout, frame_->sample_rate, sink);
-      av_frame_unref(frame_.get());
-      if (hr != S_OK) return hr;
-    }
+  // Sends a packet (null: the end of the stream) and delivers the sound it gives. A damaged
+  // packet costs its own samples, not the stream.
+  HRESULT Decode(const AVPacket* packet, SampleSink& sink) {
+    return DecodePacket(
+        codec_.get(), packet, frame_.get(), S_OK,
+        [&](AVFrame* f) {
+          return Convert(const_cast<const uint8_t**>(f->extended_data), f->nb_samples, AVSampleFormat(f->format),
+                         f->ch_layout, f->sample_rate, sink);
+        },
+        [this](int) -> HRESULT {
+          ++decodeErrors_;
+          return S_OK;
+        });
   }
 
   // Converts count input samples (null input: what the resampler still holds) and
@@ -346,6 +338,7 @@ class AudioEngineImpl final : public AudioEngine {
   // Runtime, streaming thread
   AvFramePtr frame_;
   AvPacketPtr packet_;
+  PacketPool packets_;  // buffers of the packets handed to the codec
   SwrContextPtr swr_;
   AVSampleFormat swrInFormat_ = AV_SAMPLE_FMT_NONE;  // what swr_ was made for
   int swrInRate_ = 0;

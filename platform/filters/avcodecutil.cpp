@@ -64,22 +64,6 @@ HRESULT HResultFromAv(int err) {
 
 // ---- video ------------------------------------------------------------------------------
 
-const BITMAPINFOHEADER* VideoBitmapHeader(const AM_MEDIA_TYPE& mt, REFERENCE_TIME* avgTimePerFrame) {
-  if (!mt.pbFormat) return nullptr;
-  if ((mt.formattype == FORMAT_VideoInfo || mt.formattype == FORMAT_MPEGVideo) &&
-      mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
-    auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
-    if (avgTimePerFrame) *avgTimePerFrame = vih->AvgTimePerFrame;
-    return &vih->bmiHeader;
-  }
-  if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
-    auto* vih = reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat);
-    if (avgTimePerFrame) *avgTimePerFrame = vih->AvgTimePerFrame;
-    return &vih->bmiHeader;
-  }
-  return nullptr;
-}
-
 AVPixelFormat RawPixelFormat(const AM_MEDIA_TYPE& mt, bool* bottomUp) {
   const BITMAPINFOHEADER* bih = VideoBitmapHeader(mt);
   if (bottomUp) *bottomUp = false;
@@ -309,7 +293,8 @@ AVSampleFormat RawSampleFormat(const AM_MEDIA_TYPE& mt, bool* packed24) {
   if (!wfx) return AV_SAMPLE_FMT_NONE;
   WORD tag = wfx->wFormatTag;
   if (tag == WAVE_FORMAT_EXTENSIBLE) {
-    if (mt.cbFormat < sizeof(WAVEFORMATEXTENSIBLE) || wfx->cbSize < 22) return AV_SAMPLE_FMT_NONE;
+    if (mt.cbFormat < sizeof(WAVEFORMATEXTENSIBLE) || wfx->cbSize < sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX))
+      return AV_SAMPLE_FMT_NONE;
     auto* ext = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(wfx);
     if (ext->SubFormat == KSDATAFORMAT_SUBTYPE_PCM) tag = WAVE_FORMAT_PCM;
     else if (ext->SubFormat == KSDATAFORMAT_SUBTYPE_IEEE_FLOAT) tag = WAVE_FORMAT_IEEE_FLOAT;

@@ -12,6 +12,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "media/contract/videoinfo.h"
 #include "platform/filters/avptr.h"
 #include "platform/streaming/base/streams.h"
 
@@ -22,10 +23,6 @@ namespace tav::filters {
 inline constexpr AVRational kReferenceTimeBase{1, 10000000};
 
 // ---- video ------------------------------------------------------------------------------
-
-// The bitmap header of a video type (VIDEOINFOHEADER, VIDEOINFOHEADER2 or MPEG1VIDEOINFO
-// format), and its frame time; null when the type has none or its block is too short.
-const BITMAPINFOHEADER* VideoBitmapHeader(const AM_MEDIA_TYPE& mt, REFERENCE_TIME* avgTimePerFrame = nullptr);
 
 // The pixel layout of an uncompressed video type, AV_PIX_FMT_NONE for a compressed one.
 // bottomUp is set for RGB kinds stored bottom row first (positive height).

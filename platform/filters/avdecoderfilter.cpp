@@ -5,9 +5,9 @@
 
 #include "platform/filters/avcodecutil.h"
 #include "platform/filters/decoderids.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("avdecoder");
+TAV_TRACE_SOURCE(kFilters, "avdecoder");
 
 namespace tav::filters {
 

@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -13,12 +15,35 @@ extern "C" {
 }
 
 #include "platform/filters/avcodecutil.h"
+#include "platform/runtime/trace.h"
 
 namespace tav::filters {
 namespace {
 
 constexpr int kIoBufferBytes = 64 * 1024;
 constexpr AVRational kRefTimeBase = {1, 10000000};
+
+TAV_TRACE_SOURCE(kFfmpeg, nullptr);
+
+void FfmpegLogLine(void* context, int level, const char* format, va_list args) {
+  if (level > av_log_get_level()) return;
+  // FFmpeg may log a line in pieces; the prefix (the logging context's name) starts a line.
+  thread_local int printPrefix = 1;
+  char line[1024];
+  av_log_format_line2(context, level, format, args, line, sizeof line, &printPrefix);
+  tav::trace::Text(kTraceSource, line);
+}
+
+// FFmpeg's own messages go to the trace when its category is on; otherwise FFmpeg is quiet.
+void RouteFfmpegLog() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (tav::trace::On(kTraceSource.category))
+      av_log_set_callback(FfmpegLogLine);
+    else
+      av_log_set_level(AV_LOG_QUIET);
+  });
+}
 
 }  // namespace
 
@@ -57,13 +82,7 @@ int64_t AvDemuxer::SeekCallback(void* opaque, int64_t offset, int whence) {
 }
 
 HRESULT AvDemuxer::Open(ByteSource* source, const char* format) {
-  // libavformat's own messages only when the splitter's trace is on.
-  static const bool quiet = [] {
-    const char* trace = std::getenv("TAVRION_TRACE");
-    if (!trace || (!std::strstr(trace, "splitter") && !std::strstr(trace, "all"))) av_log_set_level(AV_LOG_QUIET);
-    return true;
-  }();
-  (void)quiet;
+  RouteFfmpegLog();
   source_ = source;
   position_ = 0;
   if (source->Size() <= 0) return VFW_E_INVALID_FILE_FORMAT;

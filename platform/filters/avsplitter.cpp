@@ -7,11 +7,11 @@
 #include <string_view>
 
 #include "media/contract/codepage.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
 namespace tav::filters {
 namespace {
-TAV_TRACE_CATEGORY("splitter");
+TAV_TRACE_SOURCE(kFilters, "splitter");
 
 constexpr LONG kVideoBuffers = 4;
 constexpr LONG kOtherBuffers = 16;
@@ -425,7 +425,8 @@ void CAvSplitter::StopStreaming(bool flush) {
     d->quit = true;
     d->items.clear();
     d->bytes = 0;
-    d->changed.notify_all();
+    d->roomFreed.notify_all();
+    d->itemQueued.notify_all();
   }
   const bool running = thread_.joinable() || !deliveries_.empty();
   // A flush releases a delivery blocked downstream.
@@ -440,18 +441,30 @@ void CAvSplitter::StopStreaming(bool flush) {
   stopRequested_ = false;
 }
 
+namespace {
+// Enough for seconds of interleaving between the streams, in packets and in bytes.
+constexpr size_t kMaxQueuedPackets = 512;
+constexpr size_t kMaxQueuedBytes = 32u << 20;
+}  // namespace
+
 bool CAvSplitter::Queue(PinDelivery& d, PinDelivery::Item item) {
-  // Enough for seconds of interleaving between the streams, in packets and in bytes.
-  constexpr size_t kMaxQueuedPackets = 512;
-  constexpr size_t kMaxQueuedBytes = 32u << 20;
   std::unique_lock<std::mutex> g(d.lock);
-  d.changed.wait(g, [&] {
-    return d.quit || stopRequested_ || (d.items.size() < kMaxQueuedPackets && d.bytes < kMaxQueuedBytes);
-  });
+  if (d.items.size() >= kMaxQueuedPackets || d.bytes >= kMaxQueuedBytes) {
+    // Full: wait until half of it is delivered, so that the two threads meet once for every
+    // few hundred packets rather than once a packet.
+    d.readerWaiting = true;
+    d.roomFreed.wait(g, [&] {
+      return d.quit || stopRequested_ || (d.items.size() <= kMaxQueuedPackets / 2 && d.bytes <= kMaxQueuedBytes / 2);
+    });
+    d.readerWaiting = false;
+  }
   if (d.quit || stopRequested_) return false;
   if (item.packet) d.bytes += size_t(item.packet->size);
   d.items.push_back(std::move(item));
-  d.changed.notify_all();
+  const bool wake = d.deliveryWaiting;
+  g.unlock();
+  // Notified after unlocking, so the delivery thread does not wake into a held lock.
+  if (wake) d.itemQueued.notify_one();
   return true;
 }
 
@@ -460,12 +473,19 @@ void CAvSplitter::DeliveryThread(PinDelivery* d) {
     PinDelivery::Item item;
     {
       std::unique_lock<std::mutex> g(d->lock);
-      d->changed.wait(g, [&] { return d->quit || !d->items.empty(); });
+      if (!d->quit && d->items.empty()) {
+        d->deliveryWaiting = true;
+        d->itemQueued.wait(g, [&] { return d->quit || !d->items.empty(); });
+        d->deliveryWaiting = false;
+      }
       if (d->quit) return;
       item = std::move(d->items.front());
       d->items.pop_front();
       if (item.packet) d->bytes -= size_t(item.packet->size);
-      d->changed.notify_all();
+      const bool wake =
+          d->readerWaiting && d->items.size() <= kMaxQueuedPackets / 2 && d->bytes <= kMaxQueuedBytes / 2;
+      g.unlock();
+      if (wake) d->roomFreed.notify_one();
     }
     switch (item.kind) {
       case PinDelivery::Item::Segment:
@@ -485,10 +505,12 @@ void CAvSplitter::DeliveryThread(PinDelivery* d) {
 // ---- streaming ------------------------------------------------------------------------------
 
 // The streaming thread reads outputs_ and demuxer_, which lock_ guards, without taking
-// lock_: they change only in OpenLocked and CloseLocked, which run while the filter is
-// stopped (Load and the input connection refuse otherwise), and the thread exists only
-// between StartStreaming and the join in StopStreaming (Stop, and every seek, end it first).
-// Starting and joining the thread order its reads after and before those writes.
+// lock_ (and the delivery threads read demuxer_ in DeliverPacket): they change only in
+// OpenLocked and CloseLocked, which run while the filter is stopped (Load and the input
+// connection refuse otherwise), and the threads exist only between StartStreaming and the
+// joins in StopStreaming (Stop, and every seek, end them first). Starting and joining the
+// threads order their reads after and before those writes. deliveries_ (seekLock_) is
+// read the same way: it is filled before the threads start and cleared after the joins.
 void CAvSplitter::StreamingThread() {
   std::vector<PinDelivery*> byStream(size_t(demuxer_->StreamCount()), nullptr);
   for (auto& d : deliveries_) byStream[size_t(d->pin->StreamIndex())] = d.get();

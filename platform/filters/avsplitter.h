@@ -160,11 +160,19 @@ class CAvSplitter : public CBaseFilter, public IFileSourceFilter, public IProper
       REFERENCE_TIME start = 0, stop = 0;
     };
     CAvOutputPin* pin = nullptr;
-    std::mutex lock;                   // guards items, bytes and quit
-    std::condition_variable changed;   // signalled on every push, pop and quit; both threads wait on it
+    std::mutex lock;  // guards items, bytes, quit and the two waiting flags
+    // The reading thread waits here while the queue is full; the delivery thread signals once
+    // the queue has drained to half, and StopStreaming on quit. Waking the reader for every
+    // packet taken from a full queue cost two thread switches a packet.
+    std::condition_variable roomFreed;
+    // The delivery thread waits here while the queue is empty; the reading thread signals
+    // when it queues an item, and StopStreaming on quit.
+    std::condition_variable itemQueued;
     std::deque<Item> items;
     size_t bytes = 0;
-    bool quit = false;                 // set by StopStreaming: drop what is queued and end
+    bool quit = false;             // set by StopStreaming: drop what is queued and end
+    bool readerWaiting = false;    // the reading thread sleeps on roomFreed
+    bool deliveryWaiting = false;  // the delivery thread sleeps on itemQueued
     std::thread thread;
   };
   // Waits while the pin's queue is full (and streaming goes on); false once stopping.

@@ -1,6 +1,7 @@
 #include "platform/filters/dsoundrenderer.h"
 
 #include <SDL2/SDL.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cmath>
@@ -9,19 +10,57 @@
 #include <vector>
 
 #include "platform/filters/avcodecutil.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("dsound");
+TAV_TRACE_SOURCE(kFilters, "dsound");
 
 namespace tav::filters {
 
 namespace {
 
-// SDL's audio subsystem, started once per process; false when there is no audio at all.
+// The SDL functions the renderer calls. SDL is loaded when a renderer first opens a device,
+// not with the filter library: a conversion never plays sound, and loading SDL (with the
+// sound, display and input libraries it pulls in) would cost every process its start-up time.
+struct SdlAudio {
+  decltype(&::SDL_InitSubSystem) InitSubSystem;
+  decltype(&::SDL_OpenAudioDevice) OpenAudioDevice;
+  decltype(&::SDL_CloseAudioDevice) CloseAudioDevice;
+  decltype(&::SDL_PauseAudioDevice) PauseAudioDevice;
+  decltype(&::SDL_ClearQueuedAudio) ClearQueuedAudio;
+  decltype(&::SDL_QueueAudio) QueueAudio;
+  decltype(&::SDL_GetError) GetError;
+};
+SdlAudio sdl;  // filled once by StartSdlAudio; used only while a device is open
+
+template <typename F>
+bool Resolve(void* library, const char* name, F* out) {
+  *out = reinterpret_cast<F>(dlsym(library, name));
+  return *out != nullptr;
+}
+
+bool LoadSdl() {
+  // The library's ABI name; it stays loaded for the rest of the process.
+  void* library = dlopen("libSDL2-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
+  if (!library) {
+    TAV_TRACE("SDL not loaded: %s", dlerror());
+    return false;
+  }
+  const bool ok = Resolve(library, "SDL_InitSubSystem", &sdl.InitSubSystem) &&
+                  Resolve(library, "SDL_OpenAudioDevice", &sdl.OpenAudioDevice) &&
+                  Resolve(library, "SDL_CloseAudioDevice", &sdl.CloseAudioDevice) &&
+                  Resolve(library, "SDL_PauseAudioDevice", &sdl.PauseAudioDevice) &&
+                  Resolve(library, "SDL_ClearQueuedAudio", &sdl.ClearQueuedAudio) &&
+                  Resolve(library, "SDL_QueueAudio", &sdl.QueueAudio) && Resolve(library, "SDL_GetError", &sdl.GetError);
+  if (!ok) dlclose(library);
+  return ok;
+}
+
+// SDL's audio subsystem, started once per process; false when there is no audio at all
+// (the renderer then plays silently, on the clock).
 bool StartSdlAudio() {
   static std::once_flag once;
   static bool ok = false;
-  std::call_once(once, [] { ok = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0; });
+  std::call_once(once, [] { ok = LoadSdl() && sdl.InitSubSystem(SDL_INIT_AUDIO) == 0; });
   return ok;
 }
 
@@ -100,13 +139,13 @@ void CDSoundRenderer::OpenDeviceLocked() {
   want.channels = Uint8(channels_);
   want.samples = 1024;
   SDL_AudioSpec have{};
-  device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-  TAV_TRACE("%p open device -> %u (%s)", static_cast<void*>(this), device_, device_ ? "" : SDL_GetError());
+  device_ = sdl.OpenAudioDevice(nullptr, 0, &want, &have, 0);
+  TAV_TRACE("%p open device -> %u (%s)", static_cast<void*>(this), device_, device_ ? "" : sdl.GetError());
 }
 
 void CDSoundRenderer::CloseDeviceLocked() {
   if (!device_) return;
-  SDL_CloseAudioDevice(device_);
+  sdl.CloseAudioDevice(device_);
   device_ = 0;
 }
 
@@ -119,34 +158,34 @@ STDMETHODIMP CDSoundRenderer::Pause() {
   {
     CAutoLock lock(&deviceLock_);
     if (m_pInputPin && m_pInputPin->IsConnected()) OpenDeviceLocked();
-    if (device_) SDL_PauseAudioDevice(device_, 1);
+    if (device_) sdl.PauseAudioDevice(device_, 1);
   }
   return CBaseRenderer::Pause();
 }
 
 HRESULT CDSoundRenderer::OnStartStreaming() {
   CAutoLock lock(&deviceLock_);
-  if (device_) SDL_PauseAudioDevice(device_, 0);
+  if (device_) sdl.PauseAudioDevice(device_, 0);
   return S_OK;
 }
 
 HRESULT CDSoundRenderer::OnStopStreaming() {
   CAutoLock lock(&deviceLock_);
-  if (device_) SDL_PauseAudioDevice(device_, 1);
+  if (device_) sdl.PauseAudioDevice(device_, 1);
   return S_OK;
 }
 
 STDMETHODIMP CDSoundRenderer::Stop() {
   HRESULT hr = CBaseRenderer::Stop();
   CAutoLock lock(&deviceLock_);
-  if (device_) SDL_ClearQueuedAudio(device_);
+  if (device_) sdl.ClearQueuedAudio(device_);
   return hr;
 }
 
 HRESULT CDSoundRenderer::EndFlush() {
   {
     CAutoLock lock(&deviceLock_);
-    if (device_) SDL_ClearQueuedAudio(device_);
+    if (device_) sdl.ClearQueuedAudio(device_);
   }
   return CBaseRenderer::EndFlush();
 }
@@ -160,14 +199,14 @@ HRESULT CDSoundRenderer::DoRenderSample(IMediaSample* sample) {
   const long length = sample->GetActualDataLength();
   if (!data || length <= 0) return S_OK;
   if (volume_ == 0 || sdlFormat_ != AUDIO_S16LSB) {
-    SDL_QueueAudio(device_, data, Uint32(length));
+    sdl.QueueAudio(device_, data, Uint32(length));
     return S_OK;
   }
   const double gain = std::pow(10.0, volume_ / 2000.0);
   std::vector<int16_t> scaled(size_t(length) / 2);
   const auto* in = reinterpret_cast<const int16_t*>(data);
   for (size_t i = 0; i < scaled.size(); ++i) scaled[i] = int16_t(std::lround(in[i] * gain));
-  SDL_QueueAudio(device_, scaled.data(), Uint32(scaled.size() * 2));
+  sdl.QueueAudio(device_, scaled.data(), Uint32(scaled.size() * 2));
   return S_OK;
 }
 

@@ -12,18 +12,18 @@
 #include <vector>
 
 extern "C" {
-#include <libavfilter/avfilter.h>
-#include <libavfilter/buffersink.h>
-#include <libavfilter/buffersrc.h>
 #include <libavutil/imgutils.h>
 }
 
 #include "platform/filters/avcodecutil.h"
+#include "platform/filters/avdecodeloop.h"
+#include "platform/filters/avfilterlib.h"
 #include "platform/filters/decoderengine.h"
+#include "platform/filters/packetpool.h"
 #include "platform/filters/pixelconvert.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("videoengine");
+TAV_TRACE_SOURCE(kFilters, "videoengine");
 
 namespace tav::filters {
 
@@ -48,8 +48,9 @@ bool DecodesToRgb(AVCodecID id) {
   }
 }
 
+// Only graphs made through the loaded library exist, so the library is there to free them.
 struct FilterGraphFreer {
-  void operator()(AVFilterGraph* g) const { avfilter_graph_free(&g); }
+  void operator()(AVFilterGraph* g) const { AvFilter()->graph_free(&g); }
 };
 using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphFreer>;
 
@@ -193,29 +194,18 @@ class VideoEngine final : public DecoderEngine {
 
     // The compressed bytes are copied: the sample goes back to the splitter's allocator when
     // this call returns, and the codec (with frame threads) may keep the packet longer.
-    av_packet_unref(packet_.get());
-    if (av_new_packet(packet_.get(), int(length)) < 0) return E_OUTOFMEMORY;
-    std::memcpy(packet_->data, data, size_t(length));
+    if (length < 0 || packets_.Fill(packet_.get(), data, int(length)) < 0) return E_OUTOFMEMORY;
     packet_->pts = timed ? start : AV_NOPTS_VALUE;
     if (in->IsSyncPoint() == S_OK) packet_->flags |= AV_PKT_FLAG_KEY;
-    int err = avcodec_send_packet(codec_.get(), packet_.get());
-    if (err == AVERROR(EAGAIN)) {
-      HRESULT hr = ReceiveFrames(sink);
-      if (hr != S_OK) return hr;
-      err = avcodec_send_packet(codec_.get(), packet_.get());
-    }
-    // A damaged packet costs its picture, not the stream.
-    if (err < 0 && err != AVERROR(EAGAIN) && err != AVERROR_EOF) ++decodeErrors_;
-    return ReceiveFrames(sink);
+    return Decode(packet_.get(), sink);
   }
 
   HRESULT Drain(SampleSink& sink) override {
     if (!codec_) return S_OK;
-    avcodec_send_packet(codec_.get(), nullptr);
-    HRESULT hr = ReceiveFrames(sink);
+    HRESULT hr = Decode(nullptr, sink);
     avcodec_flush_buffers(codec_.get());
     // The deinterlacer holds one picture back for its look-ahead.
-    if (hr == S_OK && graph_ && av_buffersrc_add_frame(graphIn_, nullptr) >= 0) hr = PullFiltered(sink);
+    if (hr == S_OK && graph_ && AvFilter()->buffersrc_add_frame(graphIn_, nullptr) >= 0) hr = PullFiltered(sink);
     ResetGraph();
     return hr;
   }
@@ -285,39 +275,41 @@ class VideoEngine final : public DecoderEngine {
   }
 
   bool BuildGraph(const AVFrame* f, const std::string& chain) {
-    graph_.reset(avfilter_graph_alloc());
+    const AvFilterApi* af = AvFilter();
+    if (!af) return false;  // shown as stored
+    graph_.reset(af->graph_alloc());
     if (!graph_) return false;
     graph_->nb_threads = 1;
     char args[160];
     std::snprintf(args, sizeof args, "video_size=%dx%d:pix_fmt=%d:time_base=1/10000000:pixel_aspect=1/1", f->width,
                   f->height, f->format);
-    if (avfilter_graph_create_filter(&graphIn_, avfilter_get_by_name("buffer"), "in", args, nullptr, graph_.get()) < 0 ||
-        avfilter_graph_create_filter(&graphOut_, avfilter_get_by_name("buffersink"), "out", nullptr, nullptr,
+    if (af->graph_create_filter(&graphIn_, af->get_by_name("buffer"), "in", args, nullptr, graph_.get()) < 0 ||
+        af->graph_create_filter(&graphOut_, af->get_by_name("buffersink"), "out", nullptr, nullptr,
                                      graph_.get()) < 0)
       return false;
-    AVFilterInOut* outputs = avfilter_inout_alloc();
-    AVFilterInOut* inputs = avfilter_inout_alloc();
+    AVFilterInOut* outputs = af->inout_alloc();
+    AVFilterInOut* inputs = af->inout_alloc();
     bool ok = outputs && inputs;
     if (ok) {
       outputs->name = av_strdup("in");
       outputs->filter_ctx = graphIn_;
       inputs->name = av_strdup("out");
       inputs->filter_ctx = graphOut_;
-      ok = avfilter_graph_parse_ptr(graph_.get(), chain.c_str(), &inputs, &outputs, nullptr) >= 0 &&
-           avfilter_graph_config(graph_.get(), nullptr) >= 0;
+      ok = af->graph_parse_ptr(graph_.get(), chain.c_str(), &inputs, &outputs, nullptr) >= 0 &&
+           af->graph_config(graph_.get(), nullptr) >= 0;
     }
-    avfilter_inout_free(&inputs);
-    avfilter_inout_free(&outputs);
+    af->inout_free(&inputs);
+    af->inout_free(&outputs);
     return ok;
   }
 
   // Delivers what the filter graph has ready.
   HRESULT PullFiltered(SampleSink& sink) {
     for (;;) {
-      const int err = av_buffersink_get_frame(graphOut_, filtered_.get());
+      const int err = AvFilter()->buffersink_get_frame(graphOut_, filtered_.get());
       if (err < 0) return S_OK;  // needs more input, or at its end
       // The deinterlacer counts in half the input's time base.
-      const AVRational base = av_buffersink_get_time_base(graphOut_);
+      const AVRational base = AvFilter()->buffersink_get_time_base(graphOut_);
       const REFERENCE_TIME t =
           filtered_->pts != AV_NOPTS_VALUE ? av_rescale_q(filtered_->pts, base, kReferenceTimeBase) : kNoTime;
       // The picture's own duration is copied through unscaled: only trusted when the base
@@ -349,32 +341,28 @@ class VideoEngine final : public DecoderEngine {
     return n;
   }
 
-  HRESULT ReceiveFrames(SampleSink& sink) {
-    for (;;) {
-      int err = avcodec_receive_frame(codec_.get(), frame_.get());
-      if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return S_OK;
-      if (err < 0) {
+  // Sends a packet (null: the end of the stream) and delivers the pictures it gives. A
+  // damaged packet or picture costs that picture, not the stream.
+  HRESULT Decode(const AVPacket* packet, SampleSink& sink) {
+    return DecodePacket(
+        codec_.get(), packet, frame_.get(), S_OK, [&](AVFrame* f) { return DeliverDecoded(f, sink); },
+        [this](int) -> HRESULT {
+          ++decodeErrors_;
+          return S_OK;
+        });
+  }
+
+  HRESULT DeliverDecoded(AVFrame* f, SampleSink& sink) {
+    const REFERENCE_TIME t = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : kNoTime;
+    if (EnsureGraph(f)) {
+      f->pts = t == kNoTime ? AV_NOPTS_VALUE : t;
+      if (AvFilter()->buffersrc_add_frame_flags(graphIn_, f, AV_BUFFERSRC_FLAG_KEEP_REF) < 0) {
         ++decodeErrors_;
         return S_OK;
       }
-      REFERENCE_TIME t = frame_->best_effort_timestamp != AV_NOPTS_VALUE ? frame_->best_effort_timestamp : kNoTime;
-      if (EnsureGraph(frame_.get())) {
-        frame_->pts = t == kNoTime ? AV_NOPTS_VALUE : t;
-        const int err2 = av_buffersrc_add_frame_flags(graphIn_, frame_.get(), AV_BUFFERSRC_FLAG_KEEP_REF);
-        av_frame_unref(frame_.get());
-        if (err2 < 0) {
-          ++decodeErrors_;
-          continue;
-        }
-        HRESULT hr = PullFiltered(sink);
-        if (hr != S_OK) return hr;
-        continue;
-      }
-      HRESULT hr = DeliverFrame(frame_->data, frame_->linesize, AVPixelFormat(frame_->format), frame_->width,
-                                frame_->height, t, frame_->pkt_duration, sink);
-      av_frame_unref(frame_.get());
-      if (hr != S_OK) return hr;
+      return PullFiltered(sink);
     }
+    return DeliverFrame(f->data, f->linesize, AVPixelFormat(f->format), f->width, f->height, t, f->pkt_duration, sink);
   }
 
   HRESULT DeliverRaw(BYTE* data, long length, REFERENCE_TIME start, SampleSink& sink) {
@@ -495,6 +483,7 @@ class VideoEngine final : public DecoderEngine {
   // Runtime, streaming thread
   AvFramePtr frame_;
   AvPacketPtr packet_;
+  PacketPool packets_;  // buffers of the packets handed to the codec
   SwsContextPtr sws_;
   std::vector<uint8_t> scratch_;  // padded picture for widths the scaler overruns
   // Deinterlacing and turning, made for the first picture that needs it.

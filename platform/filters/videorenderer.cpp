@@ -8,9 +8,9 @@
 #include "media/contract/window.h"
 #include "media/contract/wingdi.h"
 #include "platform/filters/avcodecutil.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("videorenderer");
+TAV_TRACE_SOURCE(kFilters, "videorenderer");
 
 namespace tav::filters {
 

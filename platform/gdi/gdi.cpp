@@ -8,7 +8,7 @@
 
 #include "platform/gdi/gdi_internal.h"
 
-namespace tavgdi {
+namespace tav::gdi {
 namespace {
 
 // Every live object, so that stale or foreign handles are refused. Guards objects_ and
@@ -94,6 +94,22 @@ T* LookupAs(const void* h) {
   return o && o->kind == K ? static_cast<T*>(o) : nullptr;
 }
 
+// Device context attributes: setting one answers the old value, and both setting and
+// reading answer the function's failure value for a handle that is not a device context.
+template <typename T>
+T ExchangeDcAttribute(HDC dc, T GdiDc::*field, T value, T failure) {
+  GdiDc* d = LookupDc(dc);
+  if (!d) return failure;
+  const T old = d->*field;
+  d->*field = value;
+  return old;
+}
+template <typename T>
+T DcAttribute(HDC dc, T GdiDc::*field, T failure) {
+  const GdiDc* d = LookupDc(dc);
+  return d ? d->*field : failure;
+}
+
 GdiFont* DefaultFont() {
   static GdiFont* font = [] {
     auto* f = new GdiFont;
@@ -110,9 +126,9 @@ GdiFont* DefaultFont() {
   return font;
 }
 
-}  // namespace tavgdi
+}  // namespace tav::gdi
 
-using namespace tavgdi;
+using namespace tav::gdi;
 
 // ---- device contexts ----------------------------------------------------------------------
 
@@ -542,50 +558,21 @@ BOOL TextOutW(HDC dc, int x, int y, LPCWSTR text, int count) {
   return ExtTextOutW(dc, x, y, 0, nullptr, text, UINT(count), nullptr);
 }
 
-UINT SetTextAlign(HDC dc, UINT align) {
-  GdiDc* d = LookupDc(dc);
-  if (!d) return GDI_ERROR;
-  const UINT old = d->textAlign;
-  d->textAlign = align;
-  return old;
-}
-UINT GetTextAlign(HDC dc) {
-  GdiDc* d = LookupDc(dc);
-  return d ? d->textAlign : GDI_ERROR;
-}
+UINT SetTextAlign(HDC dc, UINT align) { return ExchangeDcAttribute(dc, &GdiDc::textAlign, align, GDI_ERROR); }
+UINT GetTextAlign(HDC dc) { return DcAttribute(dc, &GdiDc::textAlign, GDI_ERROR); }
 COLORREF SetTextColor(HDC dc, COLORREF color) {
-  GdiDc* d = LookupDc(dc);
-  if (!d) return CLR_INVALID;
-  const COLORREF old = d->textColor;
-  d->textColor = color & 0xFFFFFF;
-  return old;
+  return ExchangeDcAttribute(dc, &GdiDc::textColor, COLORREF(color & 0xFFFFFF), CLR_INVALID);
 }
-COLORREF GetTextColor(HDC dc) {
-  GdiDc* d = LookupDc(dc);
-  return d ? d->textColor : CLR_INVALID;
-}
+COLORREF GetTextColor(HDC dc) { return DcAttribute(dc, &GdiDc::textColor, CLR_INVALID); }
 COLORREF SetBkColor(HDC dc, COLORREF color) {
-  GdiDc* d = LookupDc(dc);
-  if (!d) return CLR_INVALID;
-  const COLORREF old = d->bkColor;
-  d->bkColor = color & 0xFFFFFF;
-  return old;
+  return ExchangeDcAttribute(dc, &GdiDc::bkColor, COLORREF(color & 0xFFFFFF), CLR_INVALID);
 }
-COLORREF GetBkColor(HDC dc) {
-  GdiDc* d = LookupDc(dc);
-  return d ? d->bkColor : CLR_INVALID;
-}
+COLORREF GetBkColor(HDC dc) { return DcAttribute(dc, &GdiDc::bkColor, CLR_INVALID); }
 int SetBkMode(HDC dc, int mode) {
-  GdiDc* d = LookupDc(dc);
-  if (!d || (mode != TRANSPARENT && mode != OPAQUE)) return 0;
-  const int old = d->bkMode;
-  d->bkMode = mode;
-  return old;
+  if (mode != TRANSPARENT && mode != OPAQUE) return 0;
+  return ExchangeDcAttribute(dc, &GdiDc::bkMode, mode, 0);
 }
-int GetBkMode(HDC dc) {
-  GdiDc* d = LookupDc(dc);
-  return d ? d->bkMode : 0;
-}
+int GetBkMode(HDC dc) { return DcAttribute(dc, &GdiDc::bkMode, 0); }
 BOOL MoveToEx(HDC dc, int x, int y, POINT* previous) {
   GdiDc* d = LookupDc(dc);
   if (!d) return FALSE;
@@ -680,16 +667,10 @@ int SetDIBitsToDevice(HDC dc, int x, int y, DWORD width, DWORD height, int srcX,
 }
 
 int SetStretchBltMode(HDC dc, int mode) {
-  GdiDc* d = LookupDc(dc);
-  if (!d || mode < BLACKONWHITE || mode > HALFTONE) return 0;
-  const int old = d->stretchMode;
-  d->stretchMode = mode;
-  return old;
+  if (mode < BLACKONWHITE || mode > HALFTONE) return 0;
+  return ExchangeDcAttribute(dc, &GdiDc::stretchMode, mode, 0);
 }
-int GetStretchBltMode(HDC dc) {
-  GdiDc* d = LookupDc(dc);
-  return d ? d->stretchMode : 0;
-}
+int GetStretchBltMode(HDC dc) { return DcAttribute(dc, &GdiDc::stretchMode, 0); }
 BOOL SetBrushOrgEx(HDC dc, int x, int y, POINT* previous) {
   GdiDc* d = LookupDc(dc);
   if (!d) return FALSE;

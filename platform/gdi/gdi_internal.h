@@ -12,7 +12,7 @@
 
 typedef struct _PangoFontDescription PangoFontDescription;
 
-namespace tavgdi {
+namespace tav::gdi {
 
 enum class Kind { Dc, Bitmap, Font, Brush };
 
@@ -150,4 +150,4 @@ void BlendOutlined(const PixelView& v, const TextMask& mask, int x, int y, int r
 bool Transfer(const PixelView& dst, int x, int y, int w, int h, const PixelView& src, int sx, int sy, int sw, int sh,
               bool halftone);
 
-}  // namespace tavgdi
+}  // namespace tav::gdi

@@ -6,7 +6,7 @@
 
 #include "platform/gdi/gdi_internal.h"
 
-namespace tavgdi {
+namespace tav::gdi {
 
 bool ViewFromInfo(const BITMAPINFO* info, const void* bits, PixelView* view) {
   if (!info || !view) return false;
@@ -397,4 +397,4 @@ bool Transfer(const PixelView& dst, int x, int y, int w, int h, const PixelView&
   return true;
 }
 
-}  // namespace tavgdi
+}  // namespace tav::gdi

@@ -11,7 +11,7 @@
 
 #include "platform/gdi/gdi_internal.h"
 
-namespace tavgdi {
+namespace tav::gdi {
 namespace {
 
 // A font with no usable height gets this character height.
@@ -202,4 +202,4 @@ std::shared_ptr<const TextMask> RenderText(GdiFont* font, std::u16string_view te
   return mask;
 }
 
-}  // namespace tavgdi
+}  // namespace tav::gdi

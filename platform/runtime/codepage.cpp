@@ -22,7 +22,9 @@
 #include "media/contract/codepage.h"
 #include "media/contract/hresult.h"
 #include "media/contract/sync.h"
-#include "platform/runtime/rt_trace.h"
+#include "platform/runtime/trace.h"
+
+TAV_TRACE_SOURCE(kCodePage, nullptr);
 
 // iconv's UTF-16LE is read and written as char16_t in place.
 static_assert(std::endian::native == std::endian::little);
@@ -320,7 +322,7 @@ int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int cchWide, LPSTR m
 namespace tav {
 
 bool SetAnsiCodePage(const std::string& iconvName) {
-  RT_TRACE("TAVRION_TRACE_CODEPAGE", "codepage", "SetAnsiCodePage(\"%s\")", iconvName.c_str());
+  TAV_TRACE("SetAnsiCodePage(\"%s\")", iconvName.c_str());
   if (IsUtf8Name(iconvName)) {
     std::lock_guard lock(g_pageLock);
     g_ansiPage = std::string();

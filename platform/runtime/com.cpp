@@ -15,24 +15,11 @@
 
 #include "media/contract/com.h"
 #include "media/contract/registry.h"
+#include "platform/runtime/trace.h"
+
+TAV_TRACE_SOURCE(kCom, nullptr);
 
 namespace {
-
-// Trace lines for class lookups, switched on by TAVRION_TRACE_COM=1.
-bool TraceOn() {
-  static const bool on = [] {
-    const char* v = std::getenv("TAVRION_TRACE_COM");
-    return v && *v && *v != '0';
-  }();
-  return on;
-}
-#define COM_TRACE(...)                          \
-  do {                                          \
-    if (TraceOn()) {                            \
-      std::fprintf(stderr, "com: " __VA_ARGS__); \
-      std::fputc('\n', stderr);                 \
-    }                                           \
-  } while (0)
 
 struct Library {
   std::string path;
@@ -115,13 +102,13 @@ HRESULT LoadLibraryLocked(ComRuntime& com, const std::string& path, Library** ou
     if (stat(path.c_str(), &st) == 0 && com.reportedLoadFailures.insert(path).second) {
       std::fprintf(stderr, "tavrion: cannot load component library %s: %s\n", path.c_str(), dlerror());
     }
-    COM_TRACE("load %s failed", path.c_str());
+    TAV_TRACE("load %s failed", path.c_str());
     return CO_E_DLLNOTFOUND;
   }
   auto get = reinterpret_cast<PFN_DllGetClassObject>(dlsym(handle, "DllGetClassObject"));
   if (!get) {
     dlclose(handle);
-    COM_TRACE("%s has no DllGetClassObject", path.c_str());
+    TAV_TRACE("%s has no DllGetClassObject", path.c_str());
     return CO_E_ERRORINDLL;
   }
   Library& lib = com.libraries[path];
@@ -129,7 +116,7 @@ HRESULT LoadLibraryLocked(ComRuntime& com, const std::string& path, Library** ou
   lib.handle = handle;
   lib.getClassObject = get;
   lib.canUnloadNow = reinterpret_cast<PFN_DllCanUnloadNow>(dlsym(handle, "DllCanUnloadNow"));
-  COM_TRACE("loaded %s", path.c_str());
+  TAV_TRACE("loaded %s", path.c_str());
   *out = &lib;
   return S_OK;
 }
@@ -162,7 +149,7 @@ HRESULT FindClassObject(REFCLSID clsid, REFIID riid, IClassFactory** factory, IU
   }
   std::string path;
   if (const HRESULT hr = LibraryPathOf(clsid, &path); FAILED(hr)) {
-    COM_TRACE("%s is not registered", tav::GuidToString(clsid).c_str());
+    TAV_TRACE("%s is not registered", tav::GuidToString(clsid).c_str());
     return hr;
   }
   std::lock_guard lock(com.mutex);
@@ -187,7 +174,7 @@ HRESULT FindClassObject(REFCLSID clsid, REFIID riid, IClassFactory** factory, IU
     return hr;
   }
   if (FAILED(hr)) {
-    COM_TRACE("%s: DllGetClassObject(%s) failed 0x%08x", path.c_str(), tav::GuidToString(clsid).c_str(),
+    TAV_TRACE("%s: DllGetClassObject(%s) failed 0x%08x", path.c_str(), tav::GuidToString(clsid).c_str(),
               static_cast<unsigned>(hr));
     return hr;
   }
@@ -261,7 +248,7 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsctx, REFIID r
     std::lock_guard lock(com.mutex);
     --library->creating;
   }
-  COM_TRACE("create %s: 0x%08x", tav::GuidToString(clsid).c_str(), static_cast<unsigned>(hr));
+  TAV_TRACE("create %s: 0x%08x", tav::GuidToString(clsid).c_str(), static_cast<unsigned>(hr));
   return hr;
 }
 
@@ -285,7 +272,7 @@ void CoFreeUnusedLibraries() {
       }
     }
     if (lib.canUnloadNow() == S_OK) {
-      COM_TRACE("unloading %s", lib.path.c_str());
+      TAV_TRACE("unloading %s", lib.path.c_str());
       dlclose(lib.handle);
       it = com.libraries.erase(it);
     } else {

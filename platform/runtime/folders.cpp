@@ -15,9 +15,9 @@
 
 #include "media/contract/folders.h"
 #include "media/contract/sync.h"
-#include "platform/runtime/rt_trace.h"
+#include "platform/runtime/trace.h"
 
-#define MODULE_TRACE(...) RT_TRACE("TAVRION_TRACE_MODULES", "modules", __VA_ARGS__)
+TAV_TRACE_SOURCE(kModules, nullptr);
 
 namespace fs = std::filesystem;
 
@@ -118,7 +118,7 @@ HRESULT SHGetFolderPath(HWND, int csidl, HANDLE, DWORD, LPSTR path) {
   if (!path) return E_INVALIDARG;
   path[0] = '\0';
   const std::string folder = tav::KnownFolder(csidl & 0xFF);
-  MODULE_TRACE("SHGetFolderPath(%#x) -> \"%s\"", csidl, folder.c_str());
+  TAV_TRACE("SHGetFolderPath(%#x) -> \"%s\"", csidl, folder.c_str());
   if (folder.empty()) return E_INVALIDARG;
   if (folder.size() >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
   std::error_code ec;
@@ -173,7 +173,7 @@ HMODULE LoadLibrary(LPCSTR path) {
   void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
     const char* why = dlerror();
-    MODULE_TRACE("LoadLibrary(\"%s\") failed: %s", path, why ? why : "?");
+    TAV_TRACE("LoadLibrary(\"%s\") failed: %s", path, why ? why : "?");
     SetLastError(access(path, F_OK) == 0 ? ERROR_BAD_FORMAT : ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
@@ -187,7 +187,7 @@ HMODULE LoadLibrary(LPCSTR path) {
   LoadedLibrary& lib = Libraries()[handle];
   lib.path = full;
   lib.loads++;
-  MODULE_TRACE("LoadLibrary(\"%s\") -> %p (%s)", path, handle, full.c_str());
+  TAV_TRACE("LoadLibrary(\"%s\") -> %p (%s)", path, handle, full.c_str());
   return static_cast<HMODULE>(handle);
 }
 
@@ -223,7 +223,7 @@ void* GetProcAddress(HMODULE module, LPCSTR name) {
     }
   }
   void* sym = dlsym(handle, name);
-  MODULE_TRACE("GetProcAddress(%p, \"%s\") -> %p", static_cast<void*>(module), name, sym);
+  TAV_TRACE("GetProcAddress(%p, \"%s\") -> %p", static_cast<void*>(module), name, sym);
   if (!sym) SetLastError(ERROR_PROC_NOT_FOUND);
   return sym;
 }

@@ -27,6 +27,9 @@
 
 #include "media/contract/registry.h"
 #include "platform/runtime/registry_hive.h"
+#include "platform/runtime/trace.h"
+
+TAV_TRACE_SOURCE(kRegistry, nullptr);
 
 using tav::reg::Change;
 using tav::reg::Key;
@@ -37,15 +40,6 @@ namespace {
 constexpr size_t kMaxKeyNameChars = 255;
 constexpr size_t kMaxPendingChanges = 20000;
 constexpr auto kMaxPendingAge = std::chrono::seconds(1);
-
-// Trace lines for changes and hive writes, switched on by TAVRION_TRACE_REGISTRY=1.
-bool TraceOn() {
-  static const bool on = [] {
-    const char* v = std::getenv("TAVRION_TRACE_REGISTRY");
-    return v && *v && *v != '0';
-  }();
-  return on;
-}
 
 std::string JoinPath(const std::vector<std::string>& path) {
   std::string out;
@@ -316,10 +310,7 @@ LSTATUS Registry::FlushLocked(Hive& h) {
       if (status != ERROR_SUCCESS) unlink(tempPath.c_str());
     }
   }
-  if (TraceOn()) {
-    std::fprintf(stderr, "registry: wrote %zu changes to %s: %ld\n", h.journal.size(), h.path.c_str(),
-                 static_cast<long>(status));
-  }
+  TAV_TRACE("wrote %zu changes to %s: %ld", h.journal.size(), h.path.c_str(), static_cast<long>(status));
   if (status == ERROR_SUCCESS) {
     struct stat st;
     if (stat(h.path.c_str(), &st) == 0) {
@@ -362,13 +353,9 @@ LSTATUS Registry::FlushAllLocked() {
 
 LSTATUS Registry::RecordLocked(HiveId hive, Change change) {
   Hive& h = HiveLocked(hive);
-  if (TraceOn()) {
-    std::fprintf(stderr, "registry: %s %s%s%s\n", ChangeName(change.kind), JoinPath(change.path).c_str(),
-                 change.kind == Change::Kind::SetValue || change.kind == Change::Kind::DeleteValue ? " : " : "",
-                 change.kind == Change::Kind::SetValue || change.kind == Change::Kind::DeleteValue
-                     ? (change.name.empty() ? "@" : change.name.c_str())
-                     : "");
-  }
+  const bool valueChange = change.kind == Change::Kind::SetValue || change.kind == Change::Kind::DeleteValue;
+  TAV_TRACE("%s %s%s%s", ChangeName(change.kind), JoinPath(change.path).c_str(), valueChange ? " : " : "",
+            valueChange ? (change.name.empty() ? "@" : change.name.c_str()) : "");
   if (h.journal.empty()) h.firstChange = std::chrono::steady_clock::now();
   h.journal.push_back(std::move(change));
   return MaybeFlushLocked(h);

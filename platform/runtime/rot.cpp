@@ -25,9 +25,9 @@
 #include "media/contract/objidl.h"
 #include "media/contract/sync.h"
 #include "platform/runtime/rot_publish.h"
-#include "platform/runtime/rt_trace.h"
+#include "platform/runtime/trace.h"
 
-#define ROT_TRACE(...) RT_TRACE("TAVRION_TRACE_ROT", "rot", __VA_ARGS__)
+TAV_TRACE_SOURCE(kRot, nullptr);
 
 namespace {
 
@@ -152,13 +152,13 @@ class RunningObjectTable : public IRunningObjectTable {
     const DWORD c = nextCookie_++;
     entries_.push_back(Entry{c, display, key, ComPtr<IUnknown>(obj), ComPtr<IMoniker>(name)});
     *cookie = c;
-    ROT_TRACE("Register(\"%s\") -> cookie %u%s", tav::Utf16ToUtf8(display).c_str(), c, duplicate ? " (name taken)" : "");
+    TAV_TRACE("Register(\"%s\") -> cookie %u%s", tav::Utf16ToUtf8(display).c_str(), c, duplicate ? " (name taken)" : "");
     PublishLocked();
     return duplicate ? MK_S_MONIKERALREADYREGISTERED : S_OK;
   }
 
   STDMETHODIMP Revoke(DWORD cookie) override {
-    ROT_TRACE("Revoke(%u)", cookie);
+    TAV_TRACE("Revoke(%u)", cookie);
     Entry removed;
     {
       std::lock_guard lock(lock_);

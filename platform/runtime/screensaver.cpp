@@ -21,9 +21,9 @@
 #include "media/contract/hresult.h"
 #include "media/contract/sync.h"
 #include "media/contract/sysparams.h"
-#include "platform/runtime/rt_trace.h"
+#include "platform/runtime/trace.h"
 
-#define SAVER_TRACE(...) RT_TRACE("TAVRION_TRACE_SCREENSAVER", "screensaver", __VA_ARGS__)
+TAV_TRACE_SOURCE(kScreenSaver, nullptr);
 
 namespace {
 
@@ -85,7 +85,7 @@ Message Call(DBusConnection* c, DBusMessage* call, std::string* errorName = null
   BusError err;
   Message reply(dbus_connection_send_with_reply_and_block(c, call, kBusCallTimeoutMs, &err.e));
   if (!reply) {
-    SAVER_TRACE("%s failed: %s", dbus_message_get_member(call), err.e.message ? err.e.message : "?");
+    TAV_TRACE("%s failed: %s", dbus_message_get_member(call), err.e.message ? err.e.message : "?");
     if (errorName && err.e.name) *errorName = err.e.name;
   }
   return reply;
@@ -98,13 +98,13 @@ Connection ConnectSessionBus() {
   std::call_once(threadsOnce, [] { dbus_threads_init_default(); });
   const std::string address = SessionBusAddress();
   if (address.empty()) {
-    SAVER_TRACE("no session bus");
+    TAV_TRACE("no session bus");
     return nullptr;
   }
   BusError err;
   Connection c(dbus_connection_open_private(address.c_str(), &err.e));
   if (!c) {
-    SAVER_TRACE("cannot connect to %s: %s", address.c_str(), err.e.message ? err.e.message : "?");
+    TAV_TRACE("cannot connect to %s: %s", address.c_str(), err.e.message ? err.e.message : "?");
     return nullptr;
   }
   dbus_connection_set_exit_on_disconnect(c.get(), FALSE);
@@ -114,7 +114,7 @@ Connection ConnectSessionBus() {
     const ULONGLONG now = GetTickCount64();
     if (now >= deadline || !dbus_connection_get_is_connected(c.get()) ||
         !dbus_connection_read_write(c.get(), int(deadline - now))) {
-      SAVER_TRACE("%s does not authenticate", address.c_str());
+      TAV_TRACE("%s does not authenticate", address.c_str());
       return nullptr;
     }
   }
@@ -162,7 +162,7 @@ bool InhibitLocked() {
     Message reply = Call(c.get(), call.get(), &errorName);
     dbus_uint32_t cookie = 0;
     if (reply && dbus_message_get_args(reply.get(), nullptr, DBUS_TYPE_UINT32, &cookie, DBUS_TYPE_INVALID)) {
-      SAVER_TRACE("inhibited by %s at %s, cookie %u", app.c_str(), path, unsigned(cookie));
+      TAV_TRACE("inhibited by %s at %s, cookie %u", app.c_str(), path, unsigned(cookie));
       g_held = {c.release(), cookie, path};
       return true;
     }
@@ -187,13 +187,13 @@ void UnInhibitLocked() {
     dbus_message_set_auto_start(call.get(), FALSE);
     Call(c.get(), call.get());
   }
-  SAVER_TRACE("uninhibited cookie %u", unsigned(cookie));
+  TAV_TRACE("uninhibited cookie %u", unsigned(cookie));
 }
 
 }  // namespace
 
 BOOL SystemParametersInfo(UINT action, UINT uiParam, void* pvParam, UINT winIni) {
-  SAVER_TRACE("SystemParametersInfo(0x%x, %u, %p, 0x%x)", action, uiParam, pvParam, winIni);
+  TAV_TRACE("SystemParametersInfo(0x%x, %u, %p, 0x%x)", action, uiParam, pvParam, winIni);
   std::lock_guard lock(g_saverLock);
   switch (action) {
     case SPI_GETSCREENSAVEACTIVE: {

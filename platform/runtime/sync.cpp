@@ -19,12 +19,51 @@
 
 namespace tav::rt {
 
-std::mutex& SyncMutex() {
-  static std::mutex* m = new std::mutex;  // never destroyed: threads may outlive static teardown
+SyncMutexType& SyncMutex() {
+  static SyncMutexType* m = new SyncMutexType;  // never destroyed: threads may outlive static teardown
   return *m;
 }
 
-struct Waiter {
+void SyncMutexType::unlock() {
+  if (pending_.empty()) {
+    mutex_.unlock();
+    return;
+  }
+  // Usually one waiter or two: those are moved to the stack, so the list keeps its memory.
+  constexpr size_t kInline = 4;
+  std::shared_ptr<std::condition_variable> few[kInline];
+  std::vector<std::shared_ptr<std::condition_variable>> many;
+  const size_t count = pending_.size();
+  if (count <= kInline) {
+    std::move(pending_.begin(), pending_.end(), few);
+    pending_.clear();
+  } else {
+    many.swap(pending_);
+  }
+  mutex_.unlock();
+  for (size_t i = 0; i < count; ++i) (count <= kInline ? few[i] : many[i])->notify_all();
+}
+
+void SyncMutexType::NotifyOnUnlockLocked(std::shared_ptr<std::condition_variable> cv) {
+  pending_.push_back(std::move(cv));
+}
+
+void SyncMutexType::SleepLocked(std::condition_variable& cv, std::optional<Clock::time_point> deadline) {
+  // Wake-ups this thread decided cannot wait for an unlock() that happens after its sleep.
+  for (const auto& other : pending_) other->notify_all();
+  pending_.clear();
+  std::unique_lock<std::mutex> raw(mutex_, std::adopt_lock);
+  if (deadline) {
+    cv.wait_until(raw, *deadline);
+  } else {
+    cv.wait(raw);
+  }
+  raw.release();  // still held, now by the caller's lock again
+}
+
+// A thread waiting in WaitLocked. Shared, so that a wake-up queued for it stays valid after
+// the wait has ended.
+struct Waiter : std::enable_shared_from_this<Waiter> {
   std::condition_variable cv;
   const std::vector<std::shared_ptr<Waitable>>* objects = nullptr;
   bool waitAll = false;
@@ -34,23 +73,26 @@ struct Waiter {
 
 namespace {
 
-// Takes the waiter's objects when its condition holds now.
-bool TrySatisfyLocked(Waiter& w) {
-  const auto& objs = *w.objects;
-  if (w.waitAll) {
+// Takes the objects when the wait's condition holds now, and sets *result.
+bool TrySatisfyLocked(const std::vector<std::shared_ptr<Waitable>>& objs, bool waitAll, DWORD* result) {
+  if (waitAll) {
     for (const auto& o : objs)
       if (!o->SignalledLocked()) return false;
     for (const auto& o : objs) o->AcquireLocked();
-    w.result = WAIT_OBJECT_0;
+    *result = WAIT_OBJECT_0;
   } else {
     size_t i = 0;
     while (i < objs.size() && !objs[i]->SignalledLocked()) ++i;
     if (i == objs.size()) return false;
     objs[i]->AcquireLocked();
-    w.result = WAIT_OBJECT_0 + DWORD(i);
+    *result = WAIT_OBJECT_0 + DWORD(i);
   }
-  w.done = true;
   return true;
+}
+
+bool TrySatisfyLocked(Waiter& w) {
+  w.done = TrySatisfyLocked(*w.objects, w.waitAll, &w.result);
+  return w.done;
 }
 
 }  // namespace
@@ -58,29 +100,29 @@ bool TrySatisfyLocked(Waiter& w) {
 void Waitable::SignalWaitersLocked() {
   for (Waiter* w : waiters_) {
     if (!SignalledLocked()) break;
-    if (!w->done && TrySatisfyLocked(*w)) w->cv.notify_one();
+    if (!w->done && TrySatisfyLocked(*w))
+      SyncMutex().NotifyOnUnlockLocked(std::shared_ptr<std::condition_variable>(w->shared_from_this(), &w->cv));
   }
 }
 
-DWORD WaitLocked(std::unique_lock<std::mutex>& lock, const std::vector<std::shared_ptr<Waitable>>& objects,
-                 bool waitAll, std::optional<Clock::time_point> deadline) {
-  Waiter w;
-  w.objects = &objects;
-  w.waitAll = waitAll;
-  if (TrySatisfyLocked(w)) return w.result;
+DWORD WaitLocked(SyncLock& lock, const std::vector<std::shared_ptr<Waitable>>& objects, bool waitAll,
+                 std::optional<Clock::time_point> deadline) {
+  DWORD result = WAIT_TIMEOUT;
+  if (TrySatisfyLocked(objects, waitAll, &result)) return result;
   if (deadline && Clock::now() >= *deadline) return WAIT_TIMEOUT;
 
+  // Only a wait that sleeps needs a waiter; it is shared with the wake-ups queued for it.
+  const auto held = std::make_shared<Waiter>();
+  Waiter& w = *held;
+  w.objects = &objects;
+  w.waitAll = waitAll;
   for (const auto& o : objects) o->waiters_.push_back(&w);
   while (!w.done) {
     std::optional<Clock::time_point> wake = deadline;
     for (const auto& o : objects) {
       if (auto t = o->WakeTimeLocked(); t && (!wake || *t < *wake)) wake = t;
     }
-    if (wake) {
-      w.cv.wait_until(lock, *wake);
-    } else {
-      w.cv.wait(lock);
-    }
+    lock.mutex()->SleepLocked(w.cv, wake);
     if (w.done) break;
     // Timed objects turn signalled without anyone offering them.
     if (TrySatisfyLocked(w)) break;

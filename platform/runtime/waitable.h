@@ -7,7 +7,9 @@
 // that object's waiters, oldest first; a waiter whose condition now holds takes its
 // objects (an auto-reset event is consumed by exactly that waiter) and is woken. Because
 // the decision is made under the one lock, a wait-all takes all its objects atomically and
-// no wake-up is ever lost or duplicated.
+// no wake-up is ever lost or duplicated. The woken thread is notified only once the
+// signalling thread has let go of the lock (see SyncMutexType), so it does not wake up just
+// to block on the lock again.
 #pragma once
 
 #include <chrono>
@@ -23,8 +25,33 @@ namespace tav::rt {
 
 using Clock = std::chrono::steady_clock;
 
+// The lock behind SyncMutex(): a plain mutex that also delivers the wake-ups decided while
+// it was held. A thread notified while the signalling thread still holds the lock wakes only
+// to block on it again, which costs a second context switch for every signal; so waiters'
+// condition variables are queued (NotifyOnUnlockLocked) and notified by unlock() after the
+// mutex is released. The queue keeps each condition variable alive until it is notified,
+// since a waiter that timed out meanwhile may already have returned.
+class SyncMutexType {
+ public:
+  void lock() { mutex_.lock(); }
+  bool try_lock() { return mutex_.try_lock(); }
+  void unlock();
+
+  // Wakes the threads sleeping on cv once the lock is released. Lock held.
+  void NotifyOnUnlockLocked(std::shared_ptr<std::condition_variable> cv);
+  // Releases the lock while sleeping on cv until notified or until deadline (none: no
+  // limit); holds it again on return. Wake-ups may be spurious.
+  void SleepLocked(std::condition_variable& cv, std::optional<std::chrono::steady_clock::time_point> deadline);
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::shared_ptr<std::condition_variable>> pending_;  // guarded by mutex_
+};
+
+using SyncLock = std::unique_lock<SyncMutexType>;
+
 // Guards every Waitable's state and waiter list, and the handle table.
-std::mutex& SyncMutex();
+SyncMutexType& SyncMutex();
 
 struct Waiter;
 
@@ -41,7 +68,7 @@ class Waitable {
   void SignalWaitersLocked();
 
  private:
-  friend DWORD WaitLocked(std::unique_lock<std::mutex>&, const std::vector<std::shared_ptr<Waitable>>&, bool,
+  friend DWORD WaitLocked(SyncLock&, const std::vector<std::shared_ptr<Waitable>>&, bool,
                           std::optional<Clock::time_point>);
   std::vector<Waiter*> waiters_;  // guarded by SyncMutex()
 };
@@ -72,7 +99,7 @@ class EventObject : public Waitable {
 // Waits until all (waitAll) or any of objects are signalled, or until deadline (none:
 // forever). Returns WAIT_OBJECT_0 + the lowest signalled index (WAIT_OBJECT_0 for wait-all)
 // or WAIT_TIMEOUT. lock holds SyncMutex(); it is released while the thread sleeps.
-DWORD WaitLocked(std::unique_lock<std::mutex>& lock, const std::vector<std::shared_ptr<Waitable>>& objects,
+DWORD WaitLocked(SyncLock& lock, const std::vector<std::shared_ptr<Waitable>>& objects,
                  bool waitAll, std::optional<Clock::time_point> deadline);
 
 // Converts a time-out in milliseconds to a deadline (INFINITE: none).

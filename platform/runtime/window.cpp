@@ -21,10 +21,10 @@
 
 #include "media/contract/hresult.h"
 #include "media/contract/window.h"
-#include "platform/runtime/rt_trace.h"
+#include "platform/runtime/trace.h"
 #include "platform/runtime/waitable.h"
 
-#define MSG_TRACE(...) RT_TRACE("TAVRION_TRACE_MSG", "msg", __VA_ARGS__)
+TAV_TRACE_SOURCE(kMessages, nullptr);
 
 namespace tav::rt {
 namespace {
@@ -212,7 +212,7 @@ bool MatchesFilter(HWND msgHwnd, UINT message, HWND hwnd, UINT filterMin, UINT f
 }
 
 // Runs the window procedures of messages sent from other threads. Drops and retakes lock.
-void ProcessSentLocked(Queue& q, std::unique_lock<std::mutex>& lock) {
+void ProcessSentLocked(Queue& q, SyncLock& lock) {
   while (!q.sent.empty()) {
     auto s = q.sent.front();
     q.sent.pop_front();
@@ -237,7 +237,7 @@ void CancelSentLocked(const std::shared_ptr<SentMessage>& s) {
 }
 
 // The body of PeekMessage, with the lock held.
-bool PeekLocked(Queue& q, std::unique_lock<std::mutex>& lock, MSG* out, HWND hwnd, UINT filterMin,
+bool PeekLocked(Queue& q, SyncLock& lock, MSG* out, HWND hwnd, UINT filterMin,
                 UINT filterMax, bool remove) {
   ProcessSentLocked(q, lock);
   q.newInput = false;
@@ -310,12 +310,12 @@ HWND CreatePlatformWindow(WNDPROC proc, void* userData) {
   const uintptr_t value = reg.nextWindow;
   reg.nextWindow += 4;
   reg.windows.emplace(value, WindowEntry{proc, userData, t_queue.queue});
-  MSG_TRACE("CreatePlatformWindow -> %#lx on thread %u", (unsigned long)value, GetCurrentThreadId());
+  TAV_TRACE("CreatePlatformWindow -> %#lx on thread %u", (unsigned long)value, GetCurrentThreadId());
   return reinterpret_cast<HWND>(value);
 }
 
 BOOL DestroyWindow(HWND hwnd) {
-  MSG_TRACE("DestroyWindow(%p)", static_cast<void*>(hwnd));
+  TAV_TRACE("DestroyWindow(%p)", static_cast<void*>(hwnd));
   WNDPROC proc = nullptr;
   bool ownThread = false;
   {
@@ -386,7 +386,7 @@ BOOL PostToQueueLocked(Queue& q, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPar
 }  // namespace
 
 BOOL PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  MSG_TRACE("PostMessage(%p, %#x, %#lx, %#lx)", static_cast<void*>(hwnd), msg, (unsigned long)wParam, (long)lParam);
+  TAV_TRACE("PostMessage(%p, %#x, %#lx, %#lx)", static_cast<void*>(hwnd), msg, (unsigned long)wParam, (long)lParam);
   if (!hwnd) return PostThreadMessage(GetCurrentThreadId(), msg, wParam, lParam);
   std::lock_guard lock(SyncMutex());
   WindowEntry* w = FindWindowLocked(hwnd);
@@ -398,7 +398,7 @@ BOOL PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 BOOL PostThreadMessage(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam) {
-  MSG_TRACE("PostThreadMessage(%u, %#x, %#lx, %#lx)", threadId, msg, (unsigned long)wParam, (long)lParam);
+  TAV_TRACE("PostThreadMessage(%u, %#x, %#lx, %#lx)", threadId, msg, (unsigned long)wParam, (long)lParam);
   if (threadId == GetCurrentThreadId()) CurrentQueue();
   std::lock_guard lock(SyncMutex());
   auto it = Reg().queues.find(threadId);
@@ -410,7 +410,7 @@ BOOL PostThreadMessage(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  MSG_TRACE("SendMessage(%p, %#x, %#lx, %#lx)", static_cast<void*>(hwnd), msg, (unsigned long)wParam, (long)lParam);
+  TAV_TRACE("SendMessage(%p, %#x, %#lx, %#lx)", static_cast<void*>(hwnd), msg, (unsigned long)wParam, (long)lParam);
   std::unique_lock lock(SyncMutex());
   WindowEntry* w = FindWindowLocked(hwnd);
   if (!w) {
@@ -443,7 +443,7 @@ LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void PostQuitMessage(int exitCode) {
-  MSG_TRACE("PostQuitMessage(%d)", exitCode);
+  TAV_TRACE("PostQuitMessage(%d)", exitCode);
   Queue& q = CurrentQueue();
   std::lock_guard lock(SyncMutex());
   q.quit = true;
@@ -473,11 +473,7 @@ BOOL GetMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax) {
       if (!MatchesFilter(t.hwnd, WM_TIMER, hwnd, filterMin, filterMax)) continue;
       if (!wake || t.due < *wake) wake = t.due;
     }
-    if (wake) {
-      q.cv.wait_until(lock, *wake);
-    } else {
-      q.cv.wait(lock);
-    }
+    SyncMutex().SleepLocked(q.cv, wake);
   }
   return msg->message == WM_QUIT ? FALSE : TRUE;
 }
@@ -520,7 +516,7 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
 }
 
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {
-  MSG_TRACE("SetTimer(%p, %lu, %u ms)", static_cast<void*>(hwnd), (unsigned long)id, elapseMs);
+  TAV_TRACE("SetTimer(%p, %lu, %u ms)", static_cast<void*>(hwnd), (unsigned long)id, elapseMs);
   const UINT elapse = std::clamp(elapseMs, kMinTimerMs, kMaxTimerMs);
   std::shared_ptr<Queue> q;
   if (!hwnd) {
@@ -557,7 +553,7 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {
 }
 
 BOOL KillTimer(HWND hwnd, UINT_PTR id) {
-  MSG_TRACE("KillTimer(%p, %lu)", static_cast<void*>(hwnd), (unsigned long)id);
+  TAV_TRACE("KillTimer(%p, %lu)", static_cast<void*>(hwnd), (unsigned long)id);
   std::shared_ptr<Queue> q;
   if (!hwnd) {
     CurrentQueue();

@@ -1,6 +1,7 @@
 #include "tests/support/testenv.h"
 
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -126,6 +128,18 @@ bool GeneratedMovie(const std::string& ffmpegArgs, const std::string& path) {
   }
   fs::copy_file(cached, path, fs::copy_options::overwrite_existing, ec);
   return !ec;
+}
+
+int CurrentThreadId() { return int(syscall(SYS_gettid)); }
+
+bool ThreadIsBlocked(int tid) {
+  // /proc/self/task/<tid>/stat: "tid (name) state ...". The name may hold spaces and
+  // parentheses, so the state is the first field after the last ')'.
+  std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  const size_t close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'S';
 }
 
 bool InCi() {

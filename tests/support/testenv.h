@@ -44,6 +44,14 @@ bool WaitFor(F&& condition, std::chrono::milliseconds timeout = std::chrono::sec
   return true;
 }
 
+// The calling thread's kernel thread id, to name it to ThreadIsBlocked from another thread.
+int CurrentThreadId();
+// True when thread tid of this process is asleep in the kernel: blocked in a wait, a poll, a
+// lock or a sleep, rather than running or ready to run. A thread that has ended is not
+// blocked. A test waits for this (WaitFor) before it releases a thread from a wait the thread
+// must really be in, where a fixed sleep would only make that likely.
+bool ThreadIsBlocked(int tid);
+
 // Makes path a copy of the movie "ffmpeg -nostdin -loglevel error -y <ffmpegArgs> <file>"
 // writes, with path's extension. Each movie is made once per run and kept in a cache folder
 // shared by the test processes ($TAVRION_TEST_CACHE, else tests/movie-cache in the build

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <fstream>
@@ -89,7 +90,14 @@ TEST(CliScreenSaver, EveryRunHoldsItOffOnceAndLetsItGo) {
     ASSERT_GT(pid, 0);
     if (run.interrupt) {
       EXPECT_EQ(bus.Calls(1, 20000).size(), 1u);
-      usleep(300 * 1000);
+      // Interrupted once the movie is being written.
+      const std::string output = dir + "/[QVF]-long.qvf";
+      EXPECT_TRUE(tavtest::WaitFor(
+          [&] {
+            struct stat st {};
+            return ::stat(output.c_str(), &st) == 0 && st.st_size > 0;
+          },
+          std::chrono::seconds(30)));
       kill(pid, SIGINT);
     }
     const std::string out = Finish(pid, outFile);

@@ -15,16 +15,18 @@ std::string Convert(const std::string& args, int* status) {
   return tavtest::Capture("'" + tavtest::ProgramPath("tavrion-convert") + "' " + args + " 2>&1", status);
 }
 
-// Bright pixels in the lower third of the frame at `seconds` into a 320 x 240 movie: a caption
-// burnt into a dark picture.
-int BrightPixelsAt(const std::string& movie, const char* seconds) {
+// Bright pixels in the lower third of the frame at `seconds` into a movie of the given size
+// (320 x 240 unless said): a caption burnt into a dark picture.
+int BrightPixelsAt(const std::string& movie, const char* seconds, int width = 320, int height = 240) {
   const std::string raw = movie + "." + seconds + ".gray";
+  const int third = height / 3;
   EXPECT_EQ(tavtest::Run(std::string("ffmpeg -nostdin -loglevel error -y -ss ") + seconds + " -i '" + movie +
-                         "' -frames:v 1 -vf crop=320:80:0:160 -f rawvideo -pix_fmt gray '" + raw + "'"),
+                         "' -frames:v 1 -vf crop=" + std::to_string(width) + ":" + std::to_string(third) + ":0:" +
+                         std::to_string(height - third) + " -f rawvideo -pix_fmt gray '" + raw + "'"),
             0);
   std::ifstream in(raw, std::ios::binary);
   const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(bytes.size(), 320u * 80u) << movie;
+  EXPECT_EQ(bytes.size(), size_t(width) * size_t(third)) << movie;
   int bright = 0;
   for (unsigned char b : bytes) bright += b > 200;
   return bright;
@@ -100,6 +102,23 @@ TEST_F(CliLenientSubtitles, AVttFileBesideTheMovieIsTakenByDefault) {
   EXPECT_EQ(status, 0) << out;
   EXPECT_NE(out.find(": Converted (subtitles read as WebVTT)"), std::string::npos) << out;
   EXPECT_GT(BrightPixelsAt(dir_ + "/[QVF]-clip.qvf", "2"), 50);
+}
+
+// At 640 x 480 from a 640 x 480 movie the frames reach the subtitle filter in the decoder's
+// own buffers (no resize is needed): the caption must still be drawn, only while it is due.
+TEST_F(CliLenientSubtitles, AFullSizeMovieAtFullSize_HasItsCaptionOnlyWhileDue) {
+  const std::string movie = dir_ + "/full.avi";
+  ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i color=c=0x202060:size=640x480:rate=15 "
+                         "-t 4 -c:v mpeg4 -q:v 2 -an '" + movie + "'"),
+            0);
+  std::ofstream(dir_ + "/full.srt") << "1\n00:00:01,500 --> 00:00:02,500\nHELLO THERE\n";
+  int status = 0;
+  const std::string out = Convert("--quiet --size 640x480 --output-dir '" + dir_ + "' '" + movie + "'", &status);
+  ASSERT_EQ(status, 0) << out;
+  const std::string qvf = dir_ + "/[QVF]-full.qvf";
+  EXPECT_EQ(BrightPixelsAt(qvf, "0.5", 640, 480), 0) << "nothing before the caption";
+  EXPECT_GT(BrightPixelsAt(qvf, "2", 640, 480), 100) << "the caption is burnt in while it is due";
+  EXPECT_EQ(BrightPixelsAt(qvf, "3.5", 640, 480), 0) << "the caption left nothing behind in later frames";
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 
 #include "converter/engine/filtergraphbuilder.h"
+#include "converter/engine/graphwalk.h"
 #include "libs/vxvideokit/vxvideokit.h"
 #include "media/contract/uuids.h"
 #include "platform/streaming/tests/graph_testfilters.h"
@@ -72,16 +73,10 @@ struct GraphFilter {
 
 std::vector<GraphFilter> FiltersIn(IGraphBuilder* graph) {
   std::vector<GraphFilter> out;
-  ComPtr<IEnumFilters> e;
-  graph->EnumFilters(&e);
-  IBaseFilter* f = nullptr;
-  while (e->Next(1, &f, nullptr) == S_OK) {
+  for (ComPtr<IBaseFilter>& f : FiltersOf(graph)) {
     GraphFilter g;
-    g.filter.Attach(f);
-    FILTER_INFO info{};
-    f->QueryFilterInfo(&info);
-    if (info.pGraph) info.pGraph->Release();
-    g.name = info.achName;
+    g.filter = f;
+    g.name = FilterName(f.Get());
     f->GetClassID(&g.clsid);
     out.push_back(std::move(g));
   }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "converter/engine/burninstage.h"
+#include "converter/engine/graphwalk.h"
 #include "media/contract/codepage.h"
 #include "libs/vxvideokit/tests/testgraph.h"
 #include "tests/support/testenv.h"
@@ -28,14 +29,7 @@ std::string WriteFile(const std::string& name, const std::string& text) {
   return path;
 }
 
-int FilterCount(IGraphBuilder* graph) {
-  ComPtr<IEnumFilters> filters;
-  graph->EnumFilters(&filters);
-  int n = 0;
-  ComPtr<IBaseFilter> f;
-  while (filters && filters->Next(1, f.ReleaseAndGetAddressOf(), nullptr) == S_OK) ++n;
-  return n;
-}
+int FilterCount(IGraphBuilder* graph) { return int(tav::FiltersOf(graph).size()); }
 
 class engine_BurnInStage : public ::testing::Test {
  protected:

@@ -280,7 +280,8 @@ TEST_F(ConversionRunTest, ClearingTheDocument_EndsTheRunFirst) {
   EXPECT_EQ(view_.stopped, 1);
   // The partial movie stays.
   EXPECT_TRUE(std::filesystem::exists(dir_ + "/[QVF]-a.qvf"));
-  // Whatever the stopped graph still posts reaches nobody.
+  // Whatever the stopped graph still posts reaches nobody: a window for a late message to
+  // arrive and find a run that is gone.
   Pump(300);
 }
 

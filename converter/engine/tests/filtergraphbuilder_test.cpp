@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "converter/engine/filtergraphbuilder.h"
+#include "converter/engine/graphwalk.h"
 #include "media/contract/uuids.h"
 #include "platform/streaming/tests/graph_testfilters.h"
 #include "platform/streaming/tests/graph_testutil.h"
@@ -28,16 +29,7 @@ const GUID kOdd = FourccSubtype(MAKEFOURCC('A', 'B', 'C', 'D'));
 
 std::vector<std::u16string> FilterNames(IGraphBuilder* graph) {
   std::vector<std::u16string> names;
-  ComPtr<IEnumFilters> e;
-  graph->EnumFilters(&e);
-  IBaseFilter* f = nullptr;
-  while (e->Next(1, &f, nullptr) == S_OK) {
-    FILTER_INFO info{};
-    f->QueryFilterInfo(&info);
-    if (info.pGraph) info.pGraph->Release();
-    names.push_back(info.achName);
-    f->Release();
-  }
+  for (const ComPtr<IBaseFilter>& f : FiltersOf(graph)) names.push_back(FilterName(f.Get()));
   std::sort(names.begin(), names.end());
   return names;
 }

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "converter/engine/filtergraphbuilder.h"
+#include "converter/engine/graphwalk.h"
 #include "converter/engine/startup.h"
 #include "media/contract/uuids.h"
 #include "platform/streaming/tests/graph_testfilters.h"
@@ -25,16 +26,7 @@ const GUID kOdd = FourccSubtype(MAKEFOURCC('Q', 'R', 'S', 'T'));
 
 std::vector<std::u16string> FilterNames(IGraphBuilder* graph) {
   std::vector<std::u16string> names;
-  ComPtr<IEnumFilters> e;
-  graph->EnumFilters(&e);
-  IBaseFilter* f = nullptr;
-  while (e->Next(1, &f, nullptr) == S_OK) {
-    FILTER_INFO info{};
-    f->QueryFilterInfo(&info);
-    if (info.pGraph) info.pGraph->Release();
-    names.push_back(info.achName);
-    f->Release();
-  }
+  for (const ComPtr<IBaseFilter>& f : FiltersOf(graph)) names.push_back(FilterName(f.Get()));
   std::sort(names.begin(), names.end());
   return names;
 }

@@ -217,7 +217,7 @@ TEST_F(PlayerTest, TrimPointsAndSlider) {
 
 TEST_F(PlayerTest, StateChangeThatNeverCompletes_FailsAfterTheAttempts) {
   PushSource* source = Build(10 * kFrame);
-  source->Pin()->hold = true;  // the renderer never gets a sample: pausing stays intermediate
+  source->Pin()->Hold(true);  // the renderer never gets a sample: pausing stays intermediate
   ASSERT_EQ(player_->Attach(graph_.Get(), nullptr, 320, 240, &sink_), S_OK);
   player_->SetStateWaitMs(20);
   EXPECT_EQ(player_->Pause(), VFW_E_STATE_CHANGED);
@@ -228,7 +228,7 @@ TEST_F(PlayerTest, StateChangeThatNeverCompletes_FailsAfterTheAttempts) {
   EXPECT_EQ(player_->Run(), E_UNEXPECTED);
   EXPECT_EQ(player_->GetState(), PlayerCore::kNoGraph);
   // Released, the same player can still be stopped and run.
-  source->Pin()->hold = false;
+  source->Pin()->Hold(false);
   EXPECT_EQ(player_->Stop(), S_OK);
   EXPECT_EQ(player_->GetState(), PlayerCore::kStopped);
   player_->SetStateWaitMs(5000);

@@ -98,15 +98,6 @@ Picture WindowPicture(IGraphBuilder* graph) {
   return p;
 }
 
-template <typename Pred>
-bool Eventually(Pred pred, int timeoutMs = 5000) {
-  for (int waited = 0; waited < timeoutMs; waited += 20) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return pred();
-}
-
 class PreviewGraphTest : public graphtest::GraphTest {
  protected:
   void SetUp() override {
@@ -234,7 +225,7 @@ TEST_F(PreviewGraphTest, LiveChangesShowOnThePausedPreview) {
   // Fit: running, the next frames come through the resizer in Stretch, without bars.
   builder_->SetScreenFitOnFilters(0);
   ASSERT_TRUE(SUCCEEDED(Control()->Run()));
-  EXPECT_TRUE(Eventually([&] { return !WindowPicture(builder_->Graph()).RowIsBlack(2); }));
+  EXPECT_TRUE(tavtest::WaitFor([&] { return !WindowPicture(builder_->Graph()).RowIsBlack(2); }));
 }
 
 TEST_F(PreviewGraphTest, ADrawerWithoutManagerGetsOneOnTheFirstSubtitleChoice) {

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "converter/engine/conversionrun.h"
+#include "converter/engine/graphwalk.h"
 #include "libs/subtypeshim/subtypeshim.h"
 #include "platform/streaming/tests/graph_testutil.h"
 #include "tests/support/testenv.h"
@@ -85,16 +86,7 @@ class SubtypeFamilyTest : public graphtest::GraphTest {
   // Names of the filters of the entry's conversion graph.
   std::set<std::u16string> FilterNames() const {
     std::set<std::u16string> names;
-    ComPtr<IEnumFilters> e;
-    if (!builder_->Graph() || FAILED(builder_->Graph()->EnumFilters(&e))) return names;
-    IBaseFilter* f = nullptr;
-    while (e->Next(1, &f, nullptr) == S_OK) {
-      FILTER_INFO info{};
-      f->QueryFilterInfo(&info);
-      if (info.pGraph) info.pGraph->Release();
-      f->Release();
-      names.insert(info.achName);
-    }
+    for (const ComPtr<IBaseFilter>& f : FiltersOf(builder_->Graph())) names.insert(FilterName(f.Get()));
     return names;
   }
   // Converts every entry of the batch; inspect(entry) runs once while each converts.

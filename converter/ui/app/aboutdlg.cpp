@@ -10,10 +10,6 @@
 #include "converter/ui/app/logo.h"
 #include "converter/ui/app/uitext.h"
 
-#ifndef TAVRION_VERSION
-#define TAVRION_VERSION "1.0"
-#endif
-
 namespace tav::ui {
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {

@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QLoggingCategory>
 #include <QSocketNotifier>
 #include <QStringList>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -16,10 +18,7 @@
 #include "converter/ui/app/application.h"
 #include "converter/ui/app/logo.h"
 #include "converter/ui/form/formview.h"
-
-#ifndef TAVRION_VERSION
-#define TAVRION_VERSION "1.0"
-#endif
+#include "platform/runtime/trace.h"
 
 namespace {
 
@@ -34,14 +33,22 @@ std::string NoDisplayText(const char* reason) {
 }
 
 // Qt ends the process when its platform cannot start (no display to connect to); while the
-// application is being made, that becomes our own message and exit status 1.
+// application is being made, that becomes our own message and exit status 1. With the "ui"
+// trace on, the program's own logging categories ("tavrion.ui.*") go to the trace.
 bool g_starting = true;
 QtMessageHandler g_previousHandler = nullptr;
-void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+constexpr char kUiCategoryPrefix[] = "tavrion.ui.";
+void MessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
   if (g_starting && type == QtFatalMsg) {
     std::fprintf(stderr, "%s\n", NoDisplayText(text.toLocal8Bit().constData()).c_str());
     std::fflush(stderr);
     _exit(1);
+  }
+  if (type != QtFatalMsg && context.category && tav::trace::On(tav::trace::Category::kUi) &&
+      std::strncmp(context.category, kUiCategoryPrefix, sizeof kUiCategoryPrefix - 1) == 0) {
+    tav::trace::Text({tav::trace::Category::kUi, context.category + sizeof kUiCategoryPrefix - 1},
+                     text.toUtf8().toStdString());
+    return;
   }
   if (g_previousHandler) g_previousHandler(type, context, text);
 }
@@ -103,7 +110,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", NoDisplayText(reason.c_str()).c_str());
     return 1;
   }
-  g_previousHandler = qInstallMessageHandler(StartupMessageHandler);
+  g_previousHandler = qInstallMessageHandler(MessageHandler);
+  if (tav::trace::On(tav::trace::Category::kUi)) QLoggingCategory::setFilterRules(QStringLiteral("tavrion.ui.*=true"));
   QApplication qtApp(argc, argv);
   g_starting = false;
   QApplication::setApplicationName(QStringLiteral("tavrion-converter"));

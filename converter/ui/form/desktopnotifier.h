@@ -40,6 +40,10 @@ class CDesktopNotifier : public QObject, public DocumentObserver {
   // DocumentObserver: entry states of the run are counted; the run's end is told.
   void OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string* path) override;
 
+  // The desktop's id of the notification shown last, once its answer has come; 0 before
+  // then and after the notification was closed.
+  uint NotificationId() const { return notificationId_; }
+
  private slots:
   void OnActionInvoked(uint id, const QString& action);
   void OnNotificationClosed(uint id, uint reason);

@@ -6,11 +6,14 @@
 #include <QTimer>
 
 #include "converter/engine/conversionrun.h"
+#include "converter/engine/framesize.h"
+#include "converter/engine/graphwalk.h"
 #include "converter/engine/strings.h"
 #include "converter/ui/form/tavrionconverterview.h"
 #include "libs/captionparser/captionparser.h"
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
+#include "media/contract/videoinfo.h"
 #include "ui_tavrionconverterview.h"
 
 namespace tav {
@@ -22,8 +25,8 @@ std::string S(const QString& s) { return s.toStdString(); }
 
 // Preview pictures run at a fixed rate whatever the entry converts to.
 constexpr double kPreviewFrameRate = 15.0;
-constexpr int kDefaultPictureWidth = 320;
-constexpr int kDefaultPictureHeight = 240;
+constexpr int kDefaultPictureWidth = kSmallFrame.width;
+constexpr int kDefaultPictureHeight = kSmallFrame.height;
 // The form's own message: play the next entry of the play list.
 constexpr QEvent::Type kPlayNextEvent = QEvent::Type(QEvent::User + 0x65);
 
@@ -47,41 +50,22 @@ std::string TakeString(WCHAR* s) {
 // The frame size of the source: the video type of the most upstream video connection (a
 // pin whose filter takes no video in, such as a splitter's), not of the resized picture.
 bool SourceFrameSize(IGraphBuilder* graph, int* width, int* height) {
-  ComPtr<IEnumFilters> filters;
-  if (!graph || FAILED(graph->EnumFilters(&filters)) || !filters) return false;
-  ComPtr<IBaseFilter> f;
-  while (filters->Next(1, &f, nullptr) == S_OK) {
-    ComPtr<IEnumPins> pins;
-    if (FAILED(f->EnumPins(&pins)) || !pins) continue;
+  auto connectedVideo = [](IPin* pin, ScopedMediaType& mt) {
+    return pin->ConnectionMediaType(mt.Out()) == S_OK && mt->majortype == MEDIATYPE_Video;
+  };
+  for (const ComPtr<IBaseFilter>& f : FiltersOf(graph)) {
     bool takesVideo = false;
-    int w = 0, h = 0;
-    ComPtr<IPin> pin;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-      AM_MEDIA_TYPE mt{};
-      if (pin->ConnectionMediaType(&mt) != S_OK) continue;
-      PIN_DIRECTION dir = PINDIR_INPUT;
-      pin->QueryDirection(&dir);
-      if (mt.majortype == MEDIATYPE_Video) {
-        if (dir == PINDIR_INPUT) {
-          takesVideo = true;
-        } else if (w == 0 && mt.pbFormat) {
-          const BITMAPINFOHEADER* bih = nullptr;
-          if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2))
-            bih = &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
-          else if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER))
-            bih = &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
-          if (bih) {
-            w = bih->biWidth;
-            h = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
-          }
-        }
-      }
-      if (mt.cbFormat && mt.pbFormat) CoTaskMemFree(mt.pbFormat);
-      if (mt.pUnk) mt.pUnk->Release();
+    for (const ComPtr<IPin>& pin : PinsOf(f.Get(), PINDIR_INPUT)) {
+      ScopedMediaType mt;
+      takesVideo = takesVideo || connectedVideo(pin.Get(), mt);
     }
-    if (!takesVideo && w > 0) {
-      *width = w;
-      *height = h;
+    if (takesVideo) continue;
+    for (const ComPtr<IPin>& pin : PinsOf(f.Get(), PINDIR_OUTPUT)) {
+      ScopedMediaType mt;
+      const BITMAPINFOHEADER* bih = connectedVideo(pin.Get(), mt) ? VideoBitmapHeader(mt.Get()) : nullptr;
+      if (!bih || bih->biWidth <= 0) continue;
+      *width = bih->biWidth;
+      *height = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
       return true;
     }
   }

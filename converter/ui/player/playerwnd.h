@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 
+#include "converter/engine/framesize.h"
 #include "converter/engine/player.h"
 
 namespace tav {
@@ -34,8 +35,8 @@ class PlatformWindowHost;
 class CPlayerWnd : public QWidget {
   Q_OBJECT
  public:
-  static constexpr int kDefaultWidth = 320;
-  static constexpr int kDefaultHeight = 240;
+  static constexpr int kDefaultWidth = kSmallFrame.width;
+  static constexpr int kDefaultHeight = kSmallFrame.height;
 
   explicit CPlayerWnd(QWidget* parent = nullptr);
   ~CPlayerWnd() override;

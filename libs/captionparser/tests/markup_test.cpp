@@ -11,6 +11,9 @@
 
 #include "libs/captionparser/captiondocument.h"
 #include "libs/captionparser/patterns.h"
+#include "libs/captionparser/subtitletext.h"
+#include "libs/captionparser/textutil.h"
+#include "media/contract/codepage.h"
 #include "tests/support/testenv.h"
 
 using namespace captionparser;
@@ -185,6 +188,34 @@ TEST(captionparser_LoadFile, JoinsLinesAndShrinksEdgeSpace) {
   EXPECT_EQ(doc.Root(), nullptr);
   EXPECT_EQ(doc.Path(), "");
   EXPECT_FALSE(doc.LoadFile(tavtest::TempDir()));
+}
+
+// Lines are joined where the text stands; the result is that of collapsing each line's edges
+// and concatenating, for any mix of edge white space, lone CRs and blank lines.
+TEST(captionparser_LoadFile, JoinedLinesMatchTheLineByLineForm) {
+  const char* pieces[] = {"a", "bc", " ", "\t", "\r", "\b", "\n", "\r\n", "<P>", "x y"};
+  std::mt19937 rng(5);
+  CCaptionDocument doc;
+  for (int round = 0; round < 500; ++round) {
+    std::string text;
+    for (int i = int(rng() % 30); i > 0; --i) text += pieces[rng() % std::size(pieces)];
+    std::string expected;
+    for (std::string_view line : SplitLines(text)) expected += CollapseEdgeSpace(line);
+    ASSERT_TRUE(doc.StartFile(WriteFile("lines.smi", text)));
+    EXPECT_EQ(doc.Buffer(), expected) << round;
+  }
+}
+
+// Valid UTF-8 is read byte for byte (a UTF-8 byte-order mark dropped), as the round trip
+// through UTF-16 would give it.
+TEST(captionparser_LoadFile, Utf8IsReadByteForByte) {
+  const std::string text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBB\xBF\xED\x9F\xBF\xEE\x80\x80\xF4\x8F\xBF\xBF z";
+  for (const std::string& bom : {std::string(), std::string("\xEF\xBB\xBF")}) {
+    std::string read;
+    ASSERT_TRUE(ReadSubtitleText(WriteFile("utf8.smi", bom + text), &read));
+    EXPECT_EQ(read, text);
+    EXPECT_EQ(tav::WideToAnsi(tav::DecodeTextAs(text, "UTF-8")), text);
+  }
 }
 
 TEST(captionparser_Robustness, DeepNestingAndLongInputStayFast) {

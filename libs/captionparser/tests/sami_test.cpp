@@ -1,6 +1,9 @@
 // The SAMI reader and the state it fills: style sheets, languages, size classes, captions.
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "libs/captionparser/patterns.h"
 #include "libs/captionparser/samireader.h"
 #include "libs/captionparser/subtitlestate.h"
 #include "libs/captionparser/tests/testutil.h"
@@ -262,4 +265,62 @@ TEST(captionparser_SamiReader, DeepNestingAndLongLinesAreWalkedWithoutRecursion)
   ASSERT_TRUE(state.LoadFile(WriteTemp("deep.srt", cue), false));
   ASSERT_EQ(state.DefaultEntries().size(), 2u);
   EXPECT_EQ(captiontest::DumpEntry(*state.DefaultEntries()[0]), "1000 [bottom]/b/c=FFFFFF");
+}
+
+// The reader streams the file, but reads it as if the whole tree were built first: the sheets
+// of every HEAD count, and the last BODY is the one read. Files that break the usual order are
+// read a second time with what the first reading learnt.
+TEST(captionparser_SamiReader, OrderOfHeadsAndBodiesAsInTheWholeTree) {
+  SetSelfCheck(true);
+  CSubtitleState state;
+  // A second BODY replaces the first.
+  ASSERT_TRUE(state.LoadFile(WriteTemp("bodies.smi",
+                                       "<SAMI><BODY><SYNC Start=1><P>first</BODY>"
+                                       "<BODY><SYNC Start=2><P>second</BODY></SAMI>"),
+                             false));
+  EXPECT_EQ(Dump(state.DefaultEntries()), "2 [second]\n");
+  // A HEAD after the BODY still gives its styles and languages.
+  ASSERT_TRUE(state.LoadFile(WriteTemp("late_head.smi",
+                                       "<SAMI><BODY><SYNC Start=1><P Class=ENCC>late</BODY>"
+                                       "<HEAD><STYLE><!-- .ENCC {SAMIType:CC;} P {font-style:italic;} --></STYLE></HEAD></SAMI>"),
+                             false));
+  ASSERT_EQ(state.LanguageCount(), 1);
+  EXPECT_EQ(Dump(state.LanguageTable()[0].entries), "1 [late]/i\n");
+  // A BODY that is not a child of SAMI (HEAD was never closed) leaves the file without one.
+  EXPECT_FALSE(state.LoadFile(WriteTemp("open_head.smi", "<SAMI><HEAD><TITLE>t</TITLE><BODY><SYNC Start=1><P>x"),
+                              false));
+  // Elements around SYNCs, SYNCs without a usable Start, and text after the SAMI element.
+  ASSERT_TRUE(state.LoadFile(WriteTemp("wrapped.smi",
+                                       "<SAMI><BODY><DIV><SYNC Start=1><P>a<SYNC Start=x><P>gone"
+                                       "<SYNC Start=3><I><B>c</B></I></DIV><x>y</x></BODY></SAMI>tail<SYNC Start=9>t"),
+                             false));
+  EXPECT_EQ(Dump(state.DefaultEntries()), "1 [a]\n3 [c]/i/b\n");
+  SetSelfCheck(false);
+}
+
+// Random SAMI documents: the self-check compares each streaming reading with the reading of
+// the whole tree, with and without captions (a difference aborts).
+TEST(captionparser_SamiReader, StreamingReadingAgreesWithTheWholeTree) {
+  const char* head[] = {"<HEAD>", "<STYLE>", "<!--", "-->", "</STYLE>", "</HEAD>", "<TITLE>t</TITLE>",
+                        ".ENCC {Name:English; SAMIType:CC;}", ".KRCC {SAMIType:CC;}", "P {color:red;}",
+                        "ENCC {font-family:Arial;}", "#Big {font-size:30pt;}", " "};
+  const char* body[] = {"<SYNC Start=100>", "<SYNC Start=200>", "<SYNC Start=x>", "<SYNC>", "</SYNC>",
+                        "<P Class=ENCC>", "<P Class=KRCC>", "<P>", "</P>", "text", " more ", "&nbsp;",
+                        "<BR>", "</BR>", "<I>", "</I>", "<B>", "</B>", "<FONT face=F>", "</FONT>", "<x>", "</x>",
+                        "<!-- c -->", "\n", "<BODY>", "</BODY>", "<HEAD>", "</HEAD>", "<STYLE>", "</STYLE>",
+                        "</SAMI>", "<SAMI>"};
+  std::mt19937 rng(11);
+  SetSelfCheck(true);
+  CSubtitleState state;
+  const std::string path = WriteTemp("random.smi", "");
+  for (int round = 0; round < 1500; ++round) {
+    std::string text = rng() % 20 == 0 ? " <SAMI>" : "<SAMI>";
+    for (int i = int(rng() % 8); i > 0; --i) text += head[rng() % std::size(head)];
+    if (rng() % 4 != 0) text += "</STYLE></HEAD>";
+    text += "<BODY>";
+    for (int i = int(rng() % 50); i > 0; --i) text += body[rng() % std::size(body)];
+    WriteTemp("random.smi", text);
+    state.LoadFile(path, rng() % 3 == 0);
+  }
+  SetSelfCheck(false);
 }

@@ -47,7 +47,7 @@ HRESULT Register(const char* library) {
 TEST(qvfreader_Play, QvfFoundThroughItsExtension_EveryFrameDecodes) {
   if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the platform filters decode with FFmpeg";
   const std::string graphinfo = tavtest::ProgramPath("graphinfo");
-  if (access(graphinfo.c_str(), X_OK) != 0) GTEST_SKIP() << "graphinfo is not built";
+  ASSERT_EQ(access(graphinfo.c_str(), X_OK), 0) << graphinfo << " is missing: the test depends on graphinfo";
   CoInitialize(nullptr);
   ASSERT_EQ(Register("tavrionstreaming"), S_OK);
   ASSERT_EQ(Register("tavrionfilters"), S_OK);

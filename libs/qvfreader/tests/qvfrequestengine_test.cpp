@@ -139,23 +139,30 @@ TEST(qvfreader_Engine, RequestsPastTheEnd_ComeBackShort) {
 
 TEST(qvfreader_Engine, Flush_CancelsWaitingRequests_RefusesNewOnes_AndWaitsForTheOneBeingRead) {
   std::string path = WriteFile("flush.qvf", MovieBytes(true, 1 << 16));
-  QvfFileStream stream([&] { return path; });
+  // The worker opens the file inside its first request: holding it there stalls that request.
+  HANDLE opening = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  HANDLE mayOpen = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  QvfFileStream stream([&] {
+    SetEvent(opening);
+    WaitForSingleObject(mayOpen, 30000);
+    return path;
+  });
   QvfRequestEngine engine(&stream);
   std::vector<std::vector<BYTE>> buffers(6, std::vector<BYTE>(512));
 
-  // Holding the stream lock stalls the worker inside its first request.
-  stream.Lock();
   for (int i = 0; i < 6; ++i) ASSERT_EQ(engine.Request(i * 512, 512, TRUE, buffers[i].data(), nullptr, DWORD_PTR(i)), S_OK);
-  Sleep(50);
+  ASSERT_EQ(WaitForSingleObject(opening, 10000), WAIT_OBJECT_0) << "the worker never took a request";
   std::atomic<bool> flushed{false};
+  std::atomic<int> flusherId{0};
   std::thread flusher([&] {
+    flusherId = tavtest::CurrentThreadId();
     engine.BeginFlush();
     flushed = true;
   });
-  Sleep(50);
+  EXPECT_TRUE(tavtest::WaitFor([&] { return flushed || (flusherId && tavtest::ThreadIsBlocked(flusherId)); }));
   EXPECT_FALSE(flushed) << "the flush must wait for the request being read";
   EXPECT_EQ(engine.Request(0, 512, TRUE, buffers[0].data(), nullptr, 99), VFW_E_WRONG_STATE);
-  stream.Unlock();
+  SetEvent(mayOpen);
   flusher.join();
 
   int served = 0, cancelled = 0;
@@ -180,6 +187,8 @@ TEST(qvfreader_Engine, Flush_CancelsWaitingRequests_RefusesNewOnes_AndWaitsForTh
   LONG length = 0;
   EXPECT_EQ(engine.WaitForNext(2000, &ctx, &user, &length), S_OK);
   EXPECT_EQ(user, DWORD_PTR(7));
+  CloseHandle(opening);
+  CloseHandle(mayOpen);
 }
 
 TEST(qvfreader_Engine, ManyReadersAndFlushes_LoseNothingAndNeverHang) {
@@ -230,6 +239,7 @@ TEST(qvfreader_Engine, ManyReadersAndFlushes_LoseNothingAndNeverHang) {
       }
     });
   std::thread flusher([&] {
+    // Flushes interleaved with the producers at a pace that lets some requests through.
     while (producing) {
       engine.BeginFlush();
       Sleep(1);

@@ -168,6 +168,61 @@ TEST(vxvideokit_DeferredResizer, ScalesOnFirstReadOnlyAndHoldsTheInputUntilThen)
   EXPECT_EQ(1, r.impl->ResizeCount()) << "a second read does not scale again";
 }
 
+TEST(vxvideokit_DeferredResizer, SameSizeFramesAreLentNotCopied_AndTheOwnBufferComesBack) {
+  Resizer r;
+  ASSERT_EQ(S_OK, r.control->SetOutputType(P(Rgb32(4, 4))));
+  Connect(r, Rgb32(4, 4), Rgb32(4, 4));
+  ComPtr<IMemAllocator> outAlloc = CommitDeferred(r, 64);
+  ComPtr<IMemAllocator> upstream = CommittedAllocator(1, 64);
+
+  ComPtr<IMediaSample> out = Buffer(outAlloc.Get());
+  BYTE* own = nullptr;
+  ASSERT_EQ(S_OK, out->GetPointer(&own));
+  std::memset(own, 0xAB, 64);
+  BYTE* inBits = nullptr;
+  {
+    ComPtr<IMediaSample> in = Buffer(upstream.Get());
+    Fill(in.Get(), 4, 4);
+    in->GetPointer(&inBits);
+    ASSERT_EQ(S_OK, r.impl->Transform(in.Get(), out.Get()));
+  }
+  BYTE* p = nullptr;
+  ASSERT_EQ(S_OK, out->GetPointer(&p));
+  EXPECT_EQ(inBits, p) << "the input's own buffer, not a copy";
+  EXPECT_EQ(64, out->GetActualDataLength());
+  EXPECT_GE(out->GetSize(), 64);
+  AM_SAMPLE2_PROPERTIES props{};
+  ASSERT_EQ(S_OK, out.As<IMediaSample2>()->GetProperties(sizeof props, reinterpret_cast<BYTE*>(&props)));
+  EXPECT_EQ(inBits, props.pbBuffer);
+  EXPECT_EQ(uint32_t(3 << 8 | 2), reinterpret_cast<const uint32_t*>(p)[3 * 4 + 2]);
+  EXPECT_EQ(0, r.impl->ResizeCount());
+  EXPECT_EQ(1, r.impl->LentCount());
+  EXPECT_FALSE(Buffer(upstream.Get(), AM_GBF_NOWAIT)) << "held while downstream may still read it";
+  for (int i = 0; i < 64; ++i) ASSERT_EQ(0xAB, own[i]) << "own buffer untouched at " << i;
+
+  out = nullptr;
+  EXPECT_TRUE(Buffer(upstream.Get(), AM_GBF_NOWAIT)) << "given back with the output sample";
+  out = Buffer(outAlloc.Get());
+  ASSERT_EQ(S_OK, out->GetPointer(&p));
+  EXPECT_EQ(own, p) << "the sample shows its own memory again";
+}
+
+TEST(vxvideokit_DeferredResizer, AShortSameSizeInputIsNotLent_AndFailsOnRead) {
+  Resizer r;
+  ASSERT_EQ(S_OK, r.control->SetOutputType(P(Rgb32(4, 4))));
+  Connect(r, Rgb32(4, 4), Rgb32(4, 4));
+  ComPtr<IMemAllocator> outAlloc = CommitDeferred(r, 64);
+  ComPtr<IMemAllocator> upstream = CommittedAllocator(1, 32);
+  ComPtr<IMediaSample> out = Buffer(outAlloc.Get());
+  {
+    ComPtr<IMediaSample> in = Buffer(upstream.Get());
+    ASSERT_EQ(S_OK, r.impl->Transform(in.Get(), out.Get()));
+  }
+  EXPECT_EQ(0, r.impl->LentCount());
+  BYTE* p = nullptr;
+  EXPECT_EQ(E_FAIL, out->GetPointer(&p)) << "half a frame is not shown as a whole one";
+}
+
 TEST(vxvideokit_DeferredResizer, AFrameReleasedUnreadLeavesTheBufferUntouched) {
   Resizer r;
   ASSERT_EQ(S_OK, r.control->SetOutputType(P(Rgb32(4, 4))));

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstring>
+#include <thread>
 #include <unordered_set>
 
 #include "media/contract/codepage.h"
@@ -12,7 +15,9 @@
 #include "media/contract/objidl.h"
 #include "media/contract/profile.h"
 #include "media/contract/registry.h"
+#include "media/contract/videoinfo.h"
 #include "media/contract/sync.h"
+#include "media/contract/syncowners.h"
 #include "media/contract/window.h"
 
 TEST(Guid, TextFormRoundTripsInUpperCase) {
@@ -62,6 +67,66 @@ TEST(MediaTypes, ImageSizeRule) {
   EXPECT_EQ(GetBitmapSize(&h), DWORD(16 * 321 * 240 / 8));
 }
 
+// Each header form read from a block just long enough, then the same block one byte short,
+// then a missing block and a format that has no bitmap header.
+TEST(MediaTypes, VideoBitmapHeaderOfEveryFormatBlock) {
+  struct Form {
+    const GUID* format;
+    size_t headerBytes;   // the shortest block the format may have
+    size_t bitmapOffset;  // where its BITMAPINFOHEADER starts
+    size_t frameTimeOffset;
+  };
+  const Form forms[] = {
+      {&FORMAT_VideoInfo, sizeof(VIDEOINFOHEADER), offsetof(VIDEOINFOHEADER, bmiHeader),
+       offsetof(VIDEOINFOHEADER, AvgTimePerFrame)},
+      {&FORMAT_VideoInfo2, sizeof(VIDEOINFOHEADER2), offsetof(VIDEOINFOHEADER2, bmiHeader),
+       offsetof(VIDEOINFOHEADER2, AvgTimePerFrame)},
+      {&FORMAT_MPEGVideo, sizeof(VIDEOINFOHEADER), offsetof(MPEG1VIDEOINFO, hdr.bmiHeader),
+       offsetof(MPEG1VIDEOINFO, hdr.AvgTimePerFrame)},
+      {&FORMAT_MPEG2Video, sizeof(VIDEOINFOHEADER2), offsetof(MPEG2VIDEOINFO, hdr.bmiHeader),
+       offsetof(MPEG2VIDEOINFO, hdr.AvgTimePerFrame)},
+  };
+  alignas(8) BYTE block[sizeof(MPEG2VIDEOINFO)] = {};
+  for (const Form& f : forms) {
+    SCOPED_TRACE(tav::GuidToString(*f.format));
+    std::memset(block, 0, sizeof block);
+    BITMAPINFOHEADER bih{};
+    bih.biWidth = 352;
+    bih.biHeight = -288;
+    std::memcpy(block + f.bitmapOffset, &bih, sizeof bih);
+    const REFERENCE_TIME frameTime = 400000;
+    std::memcpy(block + f.frameTimeOffset, &frameTime, sizeof frameTime);
+
+    AM_MEDIA_TYPE mt{};
+    mt.majortype = MEDIATYPE_Video;
+    mt.formattype = *f.format;
+    mt.pbFormat = block;
+    mt.cbFormat = ULONG(f.headerBytes);
+    REFERENCE_TIME read = 0;
+    const BITMAPINFOHEADER* h = VideoBitmapHeader(mt, &read);
+    ASSERT_EQ(reinterpret_cast<const BYTE*>(h), block + f.bitmapOffset);
+    EXPECT_EQ(h->biWidth, 352);
+    EXPECT_EQ(h->biHeight, -288);
+    EXPECT_EQ(read, frameTime);
+    MutableVideoBitmapHeader(mt)->biCompression = BI_BITFIELDS;
+    EXPECT_EQ(h->biCompression, BI_BITFIELDS);
+
+    mt.cbFormat = ULONG(f.headerBytes - 1);
+    read = 0;
+    EXPECT_EQ(VideoBitmapHeader(mt, &read), nullptr);
+    EXPECT_EQ(read, 0);
+    EXPECT_EQ(MutableVideoBitmapHeader(mt), nullptr);
+    mt.cbFormat = ULONG(f.headerBytes);
+    mt.pbFormat = nullptr;
+    EXPECT_EQ(VideoBitmapHeader(mt), nullptr);
+  }
+  AM_MEDIA_TYPE wave{};
+  wave.formattype = FORMAT_WaveFormatEx;
+  wave.pbFormat = block;
+  wave.cbFormat = sizeof block;
+  EXPECT_EQ(VideoBitmapHeader(wave), nullptr);
+}
+
 TEST(Results, Win32ErrorsWrapAsFacilityWin32) {
   EXPECT_EQ(DWORD(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)), 0x80070002u);
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SUCCESS), S_OK);
@@ -105,6 +170,46 @@ TEST(ComPtr, CountsReferencesThroughCopiesMovesAndOutParameters) {
     EXPECT_EQ(obj.refs, 5u);
   }
   EXPECT_EQ(obj.refs, 1u);
+}
+
+// A handle is closed once, by whichever owner holds it last; a held critical section keeps
+// other threads out until its guard goes.
+TEST(SyncOwners, HandleClosedOnceByItsLastOwnerAndGuardExcludesOtherThreads) {
+  HANDLE raw = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(raw, nullptr);
+  {
+    tav::UniqueHandle first(raw);
+    tav::UniqueHandle second(std::move(first));
+    EXPECT_EQ(first.Get(), nullptr);
+    EXPECT_TRUE(SetEvent(second));  // still open
+    tav::UniqueHandle third;
+    third = std::move(second);
+    EXPECT_EQ(WaitForSingleObject(third, 0), WAIT_OBJECT_0);
+  }
+  EXPECT_FALSE(CloseHandle(raw)) << "the owner left the handle open";
+  HANDLE kept = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  HANDLE replaced = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  {
+    tav::UniqueHandle owner(replaced);
+    owner.Reset(kept);
+    EXPECT_FALSE(CloseHandle(replaced)) << "Reset left the old handle open";
+    EXPECT_EQ(owner.Release(), kept);
+  }
+  EXPECT_TRUE(CloseHandle(kept)) << "Release closed the handle it gave up";
+
+  tav::CriticalSection cs;
+  bool otherGotIn = true;
+  {
+    tav::CriticalSectionLock held(cs);
+    tav::CriticalSectionLock again(cs);  // recursive on the owning thread
+    std::thread([&] { otherGotIn = TryEnterCriticalSection(cs.Get()) != FALSE; }).join();
+  }
+  EXPECT_FALSE(otherGotIn);
+  std::thread([&] {
+    otherGotIn = TryEnterCriticalSection(cs.Get()) != FALSE;
+    if (otherGotIn) LeaveCriticalSection(cs.Get());
+  }).join();
+  EXPECT_TRUE(otherGotIn) << "the guards left the section held";
 }
 
 // A handed-out media type, its format block and its interface are all let go exactly once,

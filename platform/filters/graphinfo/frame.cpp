@@ -13,6 +13,7 @@
 #include "media/contract/comptr.h"
 #include "media/contract/mediatypeptr.h"
 #include "media/contract/strmif.h"
+#include "media/contract/videoinfo.h"
 
 namespace {
 
@@ -24,15 +25,6 @@ std::string CodeText(HRESULT hr) {
   std::string t = text;
   while (!t.empty() && (t.back() == '\n' || t.back() == '\r' || t.back() == ' ' || t.back() == '.')) t.pop_back();
   return std::string(code) + " (" + t + ")";
-}
-
-const BITMAPINFOHEADER* BitmapOf(const AM_MEDIA_TYPE& mt) {
-  if (!mt.pbFormat) return nullptr;
-  if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER))
-    return &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
-  if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2))
-    return &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
-  return nullptr;
 }
 
 // Writes a 24-bit BGR picture (bottom-up when the height is positive) as an RGB PNG.
@@ -83,7 +75,7 @@ int RunFrame(const FrameOptions& o) {
                  CodeText(hr).c_str());
     return 1;
   }
-  const BITMAPINFOHEADER* bmi = BitmapOf(type.Get());
+  const BITMAPINFOHEADER* bmi = VideoBitmapHeader(type.Get());
   const bool written = bmi && WritePng(data, length, *bmi, o.output);
   CoTaskMemFree(data);
   if (!written) {

@@ -495,8 +495,9 @@ int main(int argc, char** argv) {
   }
   if (tool.file.empty()) return Usage();
   // The preview options belong to --preview, and --preview to none of the others.
-  const bool previewOptions = preview.width != 320 || preview.height != 240 || preview.fit != 2 ||
-                              !preview.subtitles.empty() || !preview.snapshot.empty() || preview.language != "en-us" ||
+  const bool previewOptions = preview.width != PreviewOptions().width || preview.height != PreviewOptions().height ||
+                              preview.fit != PreviewOptions().fit || !preview.subtitles.empty() ||
+                              !preview.snapshot.empty() || preview.language != "en-us" ||
                               preview.sizeId != PreviewOptions().sizeId;
   if ((previewOptions && !previewMode) || (previewMode && (tool.play || tool.rgb32 || tool.json))) return Usage();
   CoInitialize(nullptr);

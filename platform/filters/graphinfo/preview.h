@@ -6,9 +6,11 @@
 
 #include <string>
 
+#include "converter/engine/framesize.h"
+
 struct PreviewOptions {
   std::string file;
-  int width = 320, height = 240;
+  int width = tav::kSmallFrame.width, height = tav::kSmallFrame.height;
   int fit = 2;                 // 0 stretch, 1 centred, 2 fit, 3 crop
   std::string subtitles;       // empty: no captions
   std::string language = "en-us";

@@ -12,7 +12,7 @@
 #include "platform/filters/tests/filtertest.h"
 #include "platform/filters/tests/support_pfdec.h"
 
-using namespace pfdec;
+using namespace filtertest;
 
 namespace {
 
@@ -170,7 +170,10 @@ TEST_F(filters_Renderers, SoundRenderer_WithoutDevice_PlaysAtRealTimeOnItsClock)
     for (size_t i = 0; i < packets.size(); ++i) src->Pin()->Push(packets[i], i == 0);
     src->Pin()->DeliverEndOfStream();
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // Paused, the renderer holds the first sample: the pause completes with it.
+  FILTER_STATE paused = State_Stopped;
+  ASSERT_EQ(r->GetState(10000, &paused), S_OK);
+  EXPECT_EQ(paused, State_Paused);
   REFERENCE_TIME start = 0, end = 0;
   clock->GetTime(&start);
   ASSERT_EQ(r->Run(start), S_OK);

@@ -11,7 +11,7 @@ extern "C" {
 
 #include "tests/support/testenv.h"
 
-namespace pfdec {
+namespace filtertest {
 
 namespace {
 void* Library() {
@@ -194,4 +194,4 @@ HRESULT PushAll(PushSource* src, const std::vector<IBaseFilter*>& filters, const
   return hr;
 }
 
-}  // namespace pfdec
+}  // namespace filtertest

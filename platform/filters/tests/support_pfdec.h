@@ -8,7 +8,7 @@
 
 #include "platform/streaming/base/streams.h"
 
-namespace pfdec {
+namespace filtertest {
 
 // Creates a class of libtavrionfilters through its DllGetClassObject.
 HRESULT CreateFilter(REFCLSID clsid, IBaseFilter** filter);
@@ -94,4 +94,4 @@ ComPtr<IPin> FindPin(IBaseFilter* f, PIN_DIRECTION dir, int index = 0);
 // Pauses the filters (downstream first), pushes the packets and end of stream, stops.
 HRESULT PushAll(PushSource* src, const std::vector<IBaseFilter*>& filters, const std::vector<Packet>& packets);
 
-}  // namespace pfdec
+}  // namespace filtertest

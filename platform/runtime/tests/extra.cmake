@@ -11,17 +11,11 @@ if(TAVRION_TESTS)
   target_link_libraries(tavtest_createhelper PRIVATE platform_runtime)
   set_target_properties(tavtest_createhelper PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 
-  if(TARGET runtime_com_test)
-    add_dependencies(runtime_com_test tavtest_component tavtest_noentry tavtest_createhelper regsvr regdump)
-  endif()
-endif()
+  add_dependencies(runtime_com_test tavtest_component tavtest_noentry tavtest_createhelper regsvr regdump)
 
-# The running object table test lists entries through the rotlist tool.
-if(TARGET runtime_rot_test)
+  # The running object table test lists entries through the rotlist tool.
   add_dependencies(runtime_rot_test rotlist)
-endif()
 
-# The screen-saver test serves a stand-in screen-saver service on a private bus.
-if(TARGET runtime_screensaver_test)
+  # The screen-saver test serves a stand-in screen-saver service on a private bus.
   target_link_libraries(runtime_screensaver_test PRIVATE tavrion_test_fakebus)
 endif()

@@ -19,28 +19,48 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Polls cond for up to two seconds (only to observe other threads, never inside the runtime).
+// Polls cond for up to ten seconds (only to observe other threads, never inside the runtime).
 template <typename F>
 bool Eventually(F cond) {
-  return tavtest::WaitFor(cond, 2s);
+  return tavtest::WaitFor(cond, 10s);
 }
+
+// Kernel ids of threads a test starts, each filled in by the thread itself.
+class ThreadIds {
+ public:
+  explicit ThreadIds(size_t count) : ids_(count) {}
+  void Record(size_t i) { ids_[i] = tavtest::CurrentThreadId(); }
+  // Every thread has started and is blocked (in the wait under test: they do nothing else).
+  bool AllBlocked() const {
+    for (const auto& id : ids_)
+      if (id == 0 || !tavtest::ThreadIsBlocked(id)) return false;
+    return true;
+  }
+
+ private:
+  std::vector<std::atomic<int>> ids_;
+};
 
 TEST(RuntimeSyncEvents, AutoResetReleasesExactlyOneWaiterPerSet) {
   HANDLE ev = CreateEvent(nullptr, FALSE, FALSE, nullptr);
   ASSERT_NE(ev, nullptr);
   constexpr int kWaiters = 8;
   std::atomic<int> released{0};
+  ThreadIds ids(kWaiters);
   std::vector<std::thread> threads;
   for (int i = 0; i < kWaiters; ++i) {
-    threads.emplace_back([&] {
-      if (WaitForSingleObject(ev, 5000) == WAIT_OBJECT_0) released++;
+    threads.emplace_back([&, i] {
+      ids.Record(size_t(i));
+      if (WaitForSingleObject(ev, 10000) == WAIT_OBJECT_0) released++;
     });
   }
-  std::this_thread::sleep_for(20ms);  // let them block
+  ASSERT_TRUE(Eventually([&] { return ids.AllBlocked() || released.load() > 0; }));
   EXPECT_EQ(released.load(), 0);
   for (int k = 1; k <= kWaiters; ++k) {
     ASSERT_TRUE(SetEvent(ev));
     ASSERT_TRUE(Eventually([&] { return released.load() >= k; })) << "set " << k;
+    // A second waiter released by the same set would show within this window; nothing can
+    // announce that none will.
     std::this_thread::sleep_for(5ms);
     ASSERT_EQ(released.load(), k) << "one SetEvent released more than one waiter";
   }
@@ -64,12 +84,15 @@ TEST(RuntimeSyncEvents, AutoResetStaysSignalledUntilOneWaitConsumesIt) {
 TEST(RuntimeSyncEvents, ManualResetStaysSignalledAndReleasesEveryWaiter) {
   HANDLE ev = CreateEvent(nullptr, TRUE, FALSE, nullptr);
   std::atomic<int> released{0};
+  ThreadIds ids(5);
   std::vector<std::thread> threads;
   for (int i = 0; i < 5; ++i)
-    threads.emplace_back([&] {
-      if (WaitForSingleObject(ev, 5000) == WAIT_OBJECT_0) released++;
+    threads.emplace_back([&, i] {
+      ids.Record(size_t(i));
+      if (WaitForSingleObject(ev, 10000) == WAIT_OBJECT_0) released++;
     });
-  std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(Eventually([&] { return ids.AllBlocked() || released.load() > 0; }));
+  EXPECT_EQ(released.load(), 0);
   SetEvent(ev);
   for (auto& t : threads) t.join();
   EXPECT_EQ(released.load(), 5);
@@ -81,25 +104,22 @@ TEST(RuntimeSyncEvents, ManualResetStaysSignalledAndReleasesEveryWaiter) {
 }
 
 TEST(RuntimeSyncEvents, PulseReleasesCurrentWaitersAndLeavesEventReset) {
-  // Only threads already blocked are released; a round where a thread started too late
-  // (it then times out) is repeated.
-  bool allReleased = false;
-  for (int attempt = 0; attempt < 5 && !allReleased; ++attempt) {
-    HANDLE ev = CreateEvent(nullptr, TRUE, FALSE, nullptr);
-    std::atomic<int> released{0};
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 3; ++i)
-      threads.emplace_back([&] {
-        if (WaitForSingleObject(ev, 200) == WAIT_OBJECT_0) released++;
-      });
-    std::this_thread::sleep_for(30ms);
-    PulseEvent(ev);
-    EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_TIMEOUT);
-    for (auto& t : threads) t.join();
-    allReleased = released.load() == 3;
-    CloseHandle(ev);
-  }
-  EXPECT_TRUE(allReleased);
+  // Only threads already blocked are released, so the pulse comes once all three wait.
+  HANDLE ev = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<int> released{0};
+  ThreadIds ids(3);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 3; ++i)
+    threads.emplace_back([&, i] {
+      ids.Record(size_t(i));
+      if (WaitForSingleObject(ev, 10000) == WAIT_OBJECT_0) released++;
+    });
+  ASSERT_TRUE(Eventually([&] { return ids.AllBlocked() || released.load() > 0; }));
+  PulseEvent(ev);
+  EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_TIMEOUT);
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(released.load(), 3);
+  CloseHandle(ev);
 }
 
 TEST(RuntimeSyncWaits, WaitAnyReportsLowestSignalledIndexAndConsumesOnlyThatEvent) {
@@ -113,8 +133,12 @@ TEST(RuntimeSyncWaits, WaitAnyReportsLowestSignalledIndexAndConsumesOnlyThatEven
 
   // A blocked waiter is released by the event set later, with that event's index.
   DWORD result = WAIT_FAILED;
-  std::thread t([&] { result = WaitForMultipleObjects(4, evs, FALSE, 5000); });
-  std::this_thread::sleep_for(10ms);
+  ThreadIds id(1);
+  std::thread t([&] {
+    id.Record(0);
+    result = WaitForMultipleObjects(4, evs, FALSE, 10000);
+  });
+  ASSERT_TRUE(Eventually([&] { return id.AllBlocked(); }));
   SetEvent(evs[2]);
   t.join();
   EXPECT_EQ(result, WAIT_OBJECT_0 + 2);
@@ -130,9 +154,14 @@ TEST(RuntimeSyncWaits, WaitAllTakesEveryObjectAtOnceOrNone) {
   EXPECT_EQ(WaitForSingleObject(autoEv, 0), WAIT_OBJECT_0);
 
   DWORD result = WAIT_FAILED;
-  std::thread t([&] { result = WaitForMultipleObjects(2, both, TRUE, 5000); });
-  std::this_thread::sleep_for(10ms);
+  ThreadIds id(1);
+  std::thread t([&] {
+    id.Record(0);
+    result = WaitForMultipleObjects(2, both, TRUE, 10000);
+  });
+  ASSERT_TRUE(Eventually([&] { return id.AllBlocked(); }));
   SetEvent(autoEv);
+  // A wait-all that wrongly took the auto event alone would do so within this window.
   std::this_thread::sleep_for(10ms);
   // The wait-all must not have taken the auto event yet; a wait-any for it still can.
   EXPECT_EQ(WaitForSingleObject(autoEv, 0), WAIT_OBJECT_0);
@@ -157,6 +186,36 @@ TEST(RuntimeSyncWaits, TimeoutsAreHonoured) {
   CloseHandle(ev);
 }
 
+// Waiters are woken after the signalling thread lets go of the runtime's lock, so a waiter
+// can time out and return between being chosen and being woken. Every set must still go to
+// exactly one waiter, and the late wake-up must not touch a wait that has ended.
+TEST(RuntimeSyncWaits, SetsRacingShortTimeoutsReachExactlyOneWaiterEach) {
+  HANDLE ev = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+  ASSERT_NE(ev, nullptr);
+  constexpr int kWaiters = 4;
+  constexpr int kSets = 2000;
+  std::atomic<int> taken{0};
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < kWaiters; ++i) {
+    waiters.emplace_back([&] {
+      while (!stop.load()) {
+        if (WaitForSingleObject(ev, 1) == WAIT_OBJECT_0) taken++;
+      }
+    });
+  }
+  for (int k = 1; k <= kSets; ++k) {
+    ASSERT_TRUE(SetEvent(ev));
+    ASSERT_TRUE(tavtest::WaitFor([&] { return taken.load() >= k; }, 10s)) << "set " << k << " was lost";
+    ASSERT_EQ(taken.load(), k) << "set " << k << " released more than one waiter";
+  }
+  stop = true;
+  for (auto& t : waiters) t.join();
+  EXPECT_EQ(taken.load(), kSets);
+  EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_TIMEOUT);
+  CloseHandle(ev);
+}
+
 TEST(RuntimeSyncWaits, BadHandlesFailCleanly) {
   HANDLE bogus = reinterpret_cast<HANDLE>(0x12345678);
   SetLastError(0);
@@ -174,31 +233,35 @@ TEST(RuntimeSyncWaits, BadHandlesFailCleanly) {
 }
 
 TEST(RuntimeSyncHandles, DuplicateKeepsObjectAliveAndClosingDuringWaitIsSafe) {
-  // The waiter must be blocked before its handle is closed; a waiter that started too late
-  // sees a closed handle (WAIT_FAILED) and the round is repeated.
-  bool released = false;
-  for (int attempt = 0; attempt < 5 && !released; ++attempt) {
-    HANDLE ev = CreateEvent(nullptr, FALSE, FALSE, nullptr);
-    HANDLE dup = nullptr;
-    ASSERT_TRUE(DuplicateHandle(ev, &dup));
-    EXPECT_NE(dup, ev);
-    DWORD result = WAIT_FAILED;
-    std::thread t([&] { result = WaitForSingleObject(ev, 5000); });
-    std::this_thread::sleep_for(20ms);
-    EXPECT_TRUE(CloseHandle(ev));  // the waiter keeps the object
-    SetEvent(dup);
-    t.join();
-    ASSERT_TRUE(result == WAIT_OBJECT_0 || result == WAIT_FAILED) << result;
-    released = result == WAIT_OBJECT_0;
-    CloseHandle(dup);
-  }
-  EXPECT_TRUE(released);
+  // The waiter is blocked before its handle is closed: it keeps the object.
+  HANDLE ev = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+  HANDLE dup = nullptr;
+  ASSERT_TRUE(DuplicateHandle(ev, &dup));
+  EXPECT_NE(dup, ev);
+  DWORD result = WAIT_FAILED;
+  ThreadIds id(1);
+  std::thread t([&] {
+    id.Record(0);
+    result = WaitForSingleObject(ev, 10000);
+  });
+  ASSERT_TRUE(Eventually([&] { return id.AllBlocked(); }));
+  EXPECT_TRUE(CloseHandle(ev));
+  SetEvent(dup);
+  t.join();
+  EXPECT_EQ(result, WAIT_OBJECT_0);
+  CloseHandle(dup);
 
   // Closing the last handle while a thread waits: the waiter simply times out.
   HANDLE last = CreateEvent(nullptr, TRUE, FALSE, nullptr);
-  DWORD result = WAIT_FAILED;
-  std::thread t2([&] { result = WaitForSingleObject(last, 40); });
-  std::this_thread::sleep_for(10ms);
+  result = WAIT_FAILED;
+  std::atomic<bool> returned{false};
+  ThreadIds id2(1);
+  std::thread t2([&] {
+    id2.Record(0);
+    result = WaitForSingleObject(last, 200);
+    returned = true;
+  });
+  ASSERT_TRUE(Eventually([&] { return id2.AllBlocked() || returned; }));
   EXPECT_TRUE(CloseHandle(last));
   t2.join();
   EXPECT_TRUE(result == WAIT_TIMEOUT || result == WAIT_FAILED) << result;
@@ -313,7 +376,7 @@ TEST(RuntimeSyncClocks, ClocksAdvanceTogether) {
   ASSERT_TRUE(QueryPerformanceFrequency(&f));
   ASSERT_TRUE(QueryPerformanceCounter(&a));
   const ULONGLONG t0 = GetTickCount64();
-  Sleep(30);
+  Sleep(30);  // the time the clocks are compared over
   ASSERT_TRUE(QueryPerformanceCounter(&b));
   const ULONGLONG t1 = GetTickCount64();
   EXPECT_GE(t1 - t0, 29u);

@@ -11,6 +11,7 @@
 
 #include "media/contract/sync.h"
 #include "media/contract/window.h"
+#include "tests/support/testenv.h"
 
 namespace {
 
@@ -132,11 +133,14 @@ TEST(RuntimeMsgQueue, SendToAWindowWhoseThreadEndsReturnsInsteadOfHanging) {
   });
   ASSERT_EQ(WaitForSingleObject(ready, 5000), WAIT_OBJECT_0);
   std::atomic<bool> returned{false};
+  std::atomic<int> senderId{0};
   std::thread sender([&] {
+    senderId = tavtest::CurrentThreadId();
     SendMessage(hwnd, WM_USER, 0, 0);
     returned = true;
   });
-  std::this_thread::sleep_for(20ms);
+  // The send waits for a thread that does not pump.
+  EXPECT_TRUE(tavtest::WaitFor([&] { return returned || (senderId && tavtest::ThreadIsBlocked(senderId)); }));
   EXPECT_FALSE(returned.load());
   SetEvent(go);
   owner.join();
@@ -214,7 +218,7 @@ TEST(RuntimeMsgTimers, TimerPostsWmTimerOnTheQueueWithoutPilingUp) {
   ASSERT_EQ(log.seen.size(), 1u);
   EXPECT_EQ(log.seen[0].message, WM_TIMER);
 
-  // A slow reader sees one WM_TIMER, not a backlog.
+  // A slow reader sees one WM_TIMER, not a backlog: it reads after several periods.
   std::this_thread::sleep_for(150ms);
   ASSERT_TRUE(PeekMessage(&m, nullptr, 0, 0, PM_REMOVE));
   EXPECT_EQ(m.message, WM_TIMER);
@@ -222,6 +226,7 @@ TEST(RuntimeMsgTimers, TimerPostsWmTimerOnTheQueueWithoutPilingUp) {
 
   EXPECT_TRUE(KillTimer(hwnd, 10));
   EXPECT_FALSE(KillTimer(hwnd, 10));
+  // More than a period: a timer that still ran would have posted by now.
   std::this_thread::sleep_for(50ms);
   EXPECT_FALSE(PeekMessage(&m, nullptr, 0, 0, PM_REMOVE));
   DestroyWindow(hwnd);
@@ -234,6 +239,7 @@ void CountingTimerProc(HWND, UINT msg, UINT_PTR, DWORD) {
 
 TEST(RuntimeMsgTimers, ThreadTimerWithProcIsDispatchedToTheProc) {
   Drain();
+  g_timerProcCalls = 0;
   const UINT_PTR id = SetTimer(nullptr, 0, 15, CountingTimerProc);
   ASSERT_NE(id, 0u);
   MSG m;
@@ -254,11 +260,13 @@ TEST(RuntimeMsgFd, DescriptorIsReadableWhileMessagesOrDueTimersWait) {
   EXPECT_FALSE(Readable(fd, 0));
 
   HWND hwnd = CreatePlatformWindow(RecordingProc, nullptr);
+  // The post comes while this thread is blocked in poll().
+  const int me = tavtest::CurrentThreadId();
   std::thread poster([&] {
-    std::this_thread::sleep_for(20ms);
+    tavtest::WaitFor([&] { return tavtest::ThreadIsBlocked(me); });
     PostMessage(hwnd, WM_USER, 0, 0);
   });
-  EXPECT_TRUE(Readable(fd, 2000));
+  EXPECT_TRUE(Readable(fd, 10000));
   poster.join();
   EXPECT_TRUE(Readable(fd, 0));  // stays readable until read
   MSG m;
@@ -289,12 +297,14 @@ TEST(RuntimeMsgWait, MsgWaitReportsHandlesFirstThenInputThenTimeout) {
   Drain();
   EXPECT_EQ(MsgWaitForMultipleObjects(1, &ev, FALSE, 0, QS_ALLINPUT), WAIT_TIMEOUT);
 
+  // The post comes while this thread is blocked in the wait.
   const DWORD me = GetCurrentThreadId();
+  const int meKernel = tavtest::CurrentThreadId();
   std::thread poster([&] {
-    std::this_thread::sleep_for(15ms);
+    tavtest::WaitFor([&] { return tavtest::ThreadIsBlocked(meKernel); });
     PostThreadMessage(me, WM_USER, 0, 0);
   });
-  EXPECT_EQ(MsgWaitForMultipleObjects(1, &ev, FALSE, 2000, QS_ALLINPUT), WAIT_OBJECT_0 + 1);
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &ev, FALSE, 10000, QS_ALLINPUT), WAIT_OBJECT_0 + 1);
   poster.join();
   Drain();
   CloseHandle(ev);

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <new>
 
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("allocator");
+TAV_TRACE_SOURCE(kBase, "allocator");
 
 // ---- CMediaSample --------------------------------------------------------------------------
 

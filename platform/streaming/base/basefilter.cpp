@@ -3,10 +3,10 @@
 #include <cstring>
 #include <new>
 
+#include "platform/runtime/trace.h"
 #include "platform/streaming/base/basepin.h"
-#include "platform/streaming/base/trace.h"
 
-TAV_TRACE_CATEGORY("basefilter");
+TAV_TRACE_SOURCE(kBase, "basefilter");
 
 size_t WideLength(LPCWSTR s) {
   size_t n = 0;

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <new>
 
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("basepin");
+TAV_TRACE_SOURCE(kBase, "basepin");
 
 namespace {
 // Failures that only say "this type was not taken"; anything else is worth reporting.

@@ -2,9 +2,9 @@
 
 #include <atomic>
 
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("combase");
+TAV_TRACE_SOURCE(kBase, "combase");
 
 namespace {
 // Live objects of this library (CBaseObject) and server locks (LockServer).

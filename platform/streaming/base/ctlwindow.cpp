@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "media/contract/wingdi.h"
+#include "platform/runtime/trace.h"
 #include "platform/streaming/base/basefilter.h"
-#include "platform/streaming/base/trace.h"
 
-TAV_TRACE_CATEGORY("ctlwindow");
+TAV_TRACE_SOURCE(kBase, "ctlwindow");
 
 // ---- CBaseWindow -------------------------------------------------------------------------
 

@@ -2,41 +2,17 @@
 
 #include <string>
 
+#include "media/contract/codepage.h"
 #include "media/contract/comreg.h"
 #include "media/contract/uuids.h"
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("dllsetup");
+TAV_TRACE_SOURCE(kBase, "dllsetup");
 
 namespace {
 
-std::string Narrow(LPCWSTR text) {
-  std::string out;
-  if (!text) return out;
-  for (const WCHAR* p = text; *p; ++p) {
-    char32_t c = *p;
-    if (c >= 0xD800 && c < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (p[1] - 0xDC00);
-      ++p;
-    }
-    if (c < 0x80) {
-      out += char(c);
-    } else if (c < 0x800) {
-      out += char(0xC0 | (c >> 6));
-      out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += char(0xE0 | (c >> 12));
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    } else {
-      out += char(0xF0 | (c >> 18));
-      out += char(0x80 | ((c >> 12) & 0x3F));
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+// Filter names for the trace and the registry; a null name is empty.
+std::string Narrow(LPCWSTR text) { return text ? tav::Utf16ToUtf8(text) : std::string(); }
 
 }  // namespace
 

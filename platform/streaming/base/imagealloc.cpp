@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "media/contract/videoinfo.h"
 #include "media/contract/wingdi.h"
 
 CImageSample::CImageSample(CBaseAllocator* allocator, LPCTSTR name, HRESULT* phr, LPBYTE buffer, LONG length)
@@ -25,22 +26,12 @@ void CImageAllocator::NotifyMediaType(const CMediaType* mt) {
   if (mt) m_mtImage = *mt;
 }
 
-namespace {
-const BITMAPINFOHEADER* HeaderOf(const CMediaType& mt) {
-  if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER))
-    return &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
-  if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2))
-    return &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
-  return nullptr;
-}
-}  // namespace
-
 HRESULT CImageAllocator::SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) {
   if (!request || !actual) return E_POINTER;
   ALLOCATOR_PROPERTIES adjusted = *request;
   {
     CAutoLock lock(this);
-    if (const BITMAPINFOHEADER* h = HeaderOf(m_mtImage)) {
+    if (const BITMAPINFOHEADER* h = VideoBitmapHeader(m_mtImage)) {
       const LONG image = LONG(GetBitmapSize(h));
       if (adjusted.cbBuffer < image) adjusted.cbBuffer = image;
     }
@@ -103,7 +94,7 @@ HRESULT CImageAllocator::Alloc() {
   if (FAILED(hr)) return hr;
   if (m_lAllocated && !m_bChanged) return S_OK;
   Free();
-  const BITMAPINFOHEADER* h = HeaderOf(m_mtImage);
+  const BITMAPINFOHEADER* h = VideoBitmapHeader(m_mtImage);
   for (LONG i = 0; i < m_lCount; ++i) {
     DIBDATA dib;
     if (h) {

@@ -2,9 +2,9 @@
 
 #include <new>
 
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("posthru");
+TAV_TRACE_SOURCE(kBase, "posthru");
 
 CPosPassThru::CPosPassThru(LPCTSTR name, LPUNKNOWN outer, HRESULT*, IPin* pin) : CUnknown(name, outer), m_pPin(pin) {}
 
@@ -17,9 +17,12 @@ HRESULT CPosPassThru::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
 
-HRESULT CPosPassThru::GetPeerSeeking(IMediaSeeking** seeking) {
+namespace {
+
+// The IMediaSeeking of the filter upstream of pin; E_NOTIMPL when there is no pin or the
+// filter has none.
+HRESULT PeerSeekingOf(IPin* pin, IMediaSeeking** seeking) {
   *seeking = nullptr;
-  IPin* pin = m_pPin.load();
   if (!pin) return E_NOTIMPL;
   ComPtr<IPin> peer;
   if (FAILED(pin->ConnectedTo(peer.ReleaseAndGetAddressOf())) || !peer) return VFW_E_NOT_CONNECTED;
@@ -30,85 +33,87 @@ HRESULT CPosPassThru::GetPeerSeeking(IMediaSeeking** seeking) {
   return S_OK;
 }
 
-#define TAV_FORWARD_SEEKING(call)                      \
-  ComPtr<IMediaSeeking> peer;                          \
-  HRESULT hr = GetPeerSeeking(peer.ReleaseAndGetAddressOf()); \
-  if (FAILED(hr)) return hr;                           \
-  return peer->call
+// One call forwarded to that IMediaSeeking; a failed look-up is the call's answer.
+template <class... Params, class... Args>
+HRESULT AskPeer(IPin* pin, HRESULT (STDMETHODCALLTYPE IMediaSeeking::*method)(Params...), Args... args) {
+  ComPtr<IMediaSeeking> peer;
+  const HRESULT hr = PeerSeekingOf(pin, peer.ReleaseAndGetAddressOf());
+  return FAILED(hr) ? hr : (peer.Get()->*method)(args...);
+}
+
+}  // namespace
+
+HRESULT CPosPassThru::GetPeerSeeking(IMediaSeeking** seeking) { return PeerSeekingOf(m_pPin.load(), seeking); }
 
 HRESULT CPosPassThru::GetCapabilities(DWORD* capabilities) {
   if (!capabilities) return E_POINTER;
-  TAV_FORWARD_SEEKING(GetCapabilities(capabilities));
+  return AskPeer(Pin(), &IMediaSeeking::GetCapabilities, capabilities);
 }
 HRESULT CPosPassThru::CheckCapabilities(DWORD* capabilities) {
   if (!capabilities) return E_POINTER;
-  TAV_FORWARD_SEEKING(CheckCapabilities(capabilities));
+  return AskPeer(Pin(), &IMediaSeeking::CheckCapabilities, capabilities);
 }
 HRESULT CPosPassThru::IsFormatSupported(const GUID* format) {
   if (!format) return E_POINTER;
-  TAV_FORWARD_SEEKING(IsFormatSupported(format));
+  return AskPeer(Pin(), &IMediaSeeking::IsFormatSupported, format);
 }
 HRESULT CPosPassThru::QueryPreferredFormat(GUID* format) {
   if (!format) return E_POINTER;
-  TAV_FORWARD_SEEKING(QueryPreferredFormat(format));
+  return AskPeer(Pin(), &IMediaSeeking::QueryPreferredFormat, format);
 }
 HRESULT CPosPassThru::GetTimeFormat(GUID* format) {
   if (!format) return E_POINTER;
-  TAV_FORWARD_SEEKING(GetTimeFormat(format));
+  return AskPeer(Pin(), &IMediaSeeking::GetTimeFormat, format);
 }
 HRESULT CPosPassThru::IsUsingTimeFormat(const GUID* format) {
   if (!format) return E_POINTER;
-  TAV_FORWARD_SEEKING(IsUsingTimeFormat(format));
+  return AskPeer(Pin(), &IMediaSeeking::IsUsingTimeFormat, format);
 }
 HRESULT CPosPassThru::SetTimeFormat(const GUID* format) {
   if (!format) return E_POINTER;
-  TAV_FORWARD_SEEKING(SetTimeFormat(format));
+  return AskPeer(Pin(), &IMediaSeeking::SetTimeFormat, format);
 }
 HRESULT CPosPassThru::GetDuration(LONGLONG* duration) {
   if (!duration) return E_POINTER;
-  TAV_FORWARD_SEEKING(GetDuration(duration));
+  return AskPeer(Pin(), &IMediaSeeking::GetDuration, duration);
 }
 HRESULT CPosPassThru::GetStopPosition(LONGLONG* stop) {
   if (!stop) return E_POINTER;
-  TAV_FORWARD_SEEKING(GetStopPosition(stop));
+  return AskPeer(Pin(), &IMediaSeeking::GetStopPosition, stop);
 }
 HRESULT CPosPassThru::ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
                                         const GUID* sourceFormat) {
   if (!target) return E_POINTER;
-  TAV_FORWARD_SEEKING(ConvertTimeFormat(target, targetFormat, source, sourceFormat));
+  return AskPeer(Pin(), &IMediaSeeking::ConvertTimeFormat, target, targetFormat, source, sourceFormat);
 }
 HRESULT CPosPassThru::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) {
   TAV_TRACE("%p SetPositions(%lld, 0x%x, %lld, 0x%x)", static_cast<void*>(this),
             static_cast<long long>(current ? *current : -1), unsigned(currentFlags),
             static_cast<long long>(stop ? *stop : -1), unsigned(stopFlags));
-  TAV_FORWARD_SEEKING(SetPositions(current, currentFlags, stop, stopFlags));
+  return AskPeer(Pin(), &IMediaSeeking::SetPositions, current, currentFlags, stop, stopFlags);
 }
 HRESULT CPosPassThru::GetAvailable(LONGLONG* earliest, LONGLONG* latest) {
-  TAV_FORWARD_SEEKING(GetAvailable(earliest, latest));
+  return AskPeer(Pin(), &IMediaSeeking::GetAvailable, earliest, latest);
 }
 HRESULT CPosPassThru::SetRate(double rate) {
   if (rate == 0.0) return E_INVALIDARG;
-  TAV_FORWARD_SEEKING(SetRate(rate));
+  return AskPeer(Pin(), &IMediaSeeking::SetRate, rate);
 }
 HRESULT CPosPassThru::GetRate(double* rate) {
   if (!rate) return E_POINTER;
-  TAV_FORWARD_SEEKING(GetRate(rate));
+  return AskPeer(Pin(), &IMediaSeeking::GetRate, rate);
 }
 HRESULT CPosPassThru::GetPreroll(LONGLONG* preroll) {
   if (!preroll) return E_POINTER;
-  TAV_FORWARD_SEEKING(GetPreroll(preroll));
+  return AskPeer(Pin(), &IMediaSeeking::GetPreroll, preroll);
 }
-#undef TAV_FORWARD_SEEKING
 
 HRESULT CPosPassThru::GetCurrentPosition(LONGLONG* current) {
   if (!current) return E_POINTER;
   // Our own media time first (renderer form), the upstream filter's answer otherwise.
   LONGLONG end = 0;
   if (SUCCEEDED(GetMediaTime(current, &end))) return S_OK;
-  ComPtr<IMediaSeeking> peer;
-  const HRESULT hr = GetPeerSeeking(peer.ReleaseAndGetAddressOf());
-  if (FAILED(hr)) return hr;
-  return peer->GetCurrentPosition(current);
+  return AskPeer(Pin(), &IMediaSeeking::GetCurrentPosition, current);
 }
 
 HRESULT CPosPassThru::GetPositions(LONGLONG* current, LONGLONG* stop) {

@@ -1,10 +1,8 @@
 #include "platform/streaming/base/renderer.h"
 
-#include <thread>
+#include "platform/runtime/trace.h"
 
-#include "platform/streaming/base/trace.h"
-
-TAV_TRACE_CATEGORY("renderer");
+TAV_TRACE_SOURCE(kBase, "renderer");
 
 // ---- CRendererInputPin -------------------------------------------------------------------
 
@@ -176,7 +174,12 @@ void CBaseRenderer::SourceThreadCanWait(BOOL canWait) {
 
 void CBaseRenderer::WaitForReceiveToComplete() {
   // The streaming thread leaves Receive promptly once the thread signal is set.
-  while (m_bInReceive.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  m_bInReceive.wait(true);
+}
+
+void CBaseRenderer::LeaveReceive() {
+  m_bInReceive.store(false);
+  m_bInReceive.notify_all();
 }
 
 HRESULT CBaseRenderer::Stop() {
@@ -345,7 +348,7 @@ HRESULT CBaseRenderer::PrepareReceive(IMediaSample* sample) {
   m_bInReceive = true;
   HRESULT hr = m_pInputPin->CBaseInputPin::Receive(sample);
   if (hr != S_OK) {
-    m_bInReceive = false;
+    LeaveReceive();
     return E_FAIL;
   }
   // A format change travels with the sample; only one sample is ever in here.
@@ -353,7 +356,7 @@ HRESULT CBaseRenderer::PrepareReceive(IMediaSample* sample) {
     CMediaType type(*newType);
     hr = m_pInputPin->SetMediaType(&type);
     if (FAILED(hr)) {
-      m_bInReceive = false;
+      LeaveReceive();
       return hr;
     }
   }
@@ -362,12 +365,12 @@ HRESULT CBaseRenderer::PrepareReceive(IMediaSample* sample) {
   CAutoLock sampleLock(&m_RendererLock);
   if (m_pMediaSample || m_bEOS || m_bAbort) {
     Ready();
-    m_bInReceive = false;
+    LeaveReceive();
     return E_UNEXPECTED;
   }
   if (m_pPosition) m_pPosition->RegisterMediaTime(sample, m_pInputPin->CurrentStartTime());
   if (m_bStreaming && !ScheduleSample(sample)) {
-    m_bInReceive = false;
+    LeaveReceive();
     return VFW_E_SAMPLE_REJECTED;
   }
   m_SignalTime = m_pInputPin->SampleProps()->tStop;
@@ -388,7 +391,7 @@ HRESULT CBaseRenderer::Receive(IMediaSample* sample) {
 
   if (m_stateAtReceive == State_Paused) {
     PrepareRender();
-    m_bInReceive = false;
+    LeaveReceive();
     {
       CAutoLock interfaceLock(&m_InterfaceLock);
       if (m_State == State_Stopped) return S_OK;
@@ -402,11 +405,11 @@ HRESULT CBaseRenderer::Receive(IMediaSample* sample) {
 
   hr = WaitForRenderTime();
   if (FAILED(hr)) {
-    m_bInReceive = false;
+    LeaveReceive();
     return S_OK;
   }
   PrepareRender();
-  m_bInReceive = false;
+  LeaveReceive();
 
   CAutoLock interfaceLock(&m_InterfaceLock);
   if (m_State == State_Stopped) return S_OK;

@@ -139,7 +139,11 @@ class CBaseRenderer : public CBaseFilter {
 
  protected:
   friend class CRendererInputPin;
+  // Blocks until the streaming thread has left Receive (Stop and BeginFlush, after breaking
+  // its wait with the thread signal).
   void WaitForReceiveToComplete();
+  // Called by the streaming thread on its way out of Receive; wakes WaitForReceiveToComplete.
+  void LeaveReceive();
 
   CAMEvent m_evComplete{TRUE};
   CAMEvent m_RenderEvent{FALSE};

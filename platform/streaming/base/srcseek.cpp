@@ -1,8 +1,8 @@
 #include "platform/streaming/base/srcseek.h"
 
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("srcseek");
+TAV_TRACE_SOURCE(kBase, "srcseek");
 
 CSourceSeeking::CSourceSeeking(LPCTSTR name, LPUNKNOWN outer, HRESULT*, CCritSec* lock)
     : CUnknown(name, outer),

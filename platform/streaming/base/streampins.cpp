@@ -1,8 +1,8 @@
 #include "platform/streaming/base/streampins.h"
 
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("streampins");
+TAV_TRACE_SOURCE(kBase, "streampins");
 
 // ---- CBaseInputPin -----------------------------------------------------------------------
 

@@ -2,10 +2,10 @@
 
 #include <new>
 
+#include "platform/runtime/trace.h"
 #include "platform/streaming/base/posthru.h"
-#include "platform/streaming/base/trace.h"
 
-TAV_TRACE_CATEGORY("transform");
+TAV_TRACE_SOURCE(kBase, "transform");
 
 // ---- CTransformInputPin ------------------------------------------------------------------
 

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("transip");
+TAV_TRACE_SOURCE(kBase, "transip");
 
 // ---- CTransInPlaceInputPin ---------------------------------------------------------------
 

@@ -1,8 +1,8 @@
 #include "platform/streaming/base/vidrender.h"
 
-#include "platform/streaming/base/trace.h"
+#include "platform/runtime/trace.h"
 
-TAV_TRACE_CATEGORY("vidrender");
+TAV_TRACE_SOURCE(kBase, "vidrender");
 
 namespace {
 // A frame later than this is drawn at once rather than scheduled.

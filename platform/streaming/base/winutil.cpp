@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "media/contract/videoinfo.h"
+
 
 
 namespace {
@@ -141,12 +143,7 @@ void CDrawImage::SetStretchMode() {
 }
 
 const BITMAPINFOHEADER* CDrawImage::Header() const {
-  if (!m_pMediaType || !m_pMediaType->pbFormat) return nullptr;
-  if (m_pMediaType->formattype == FORMAT_VideoInfo && m_pMediaType->cbFormat >= sizeof(VIDEOINFOHEADER))
-    return &reinterpret_cast<const VIDEOINFOHEADER*>(m_pMediaType->pbFormat)->bmiHeader;
-  if (m_pMediaType->formattype == FORMAT_VideoInfo2 && m_pMediaType->cbFormat >= sizeof(VIDEOINFOHEADER2))
-    return &reinterpret_cast<const VIDEOINFOHEADER2*>(m_pMediaType->pbFormat)->bmiHeader;
-  return nullptr;
+  return m_pMediaType ? VideoBitmapHeader(*m_pMediaType) : nullptr;
 }
 
 BOOL CDrawImage::DrawImage(IMediaSample* sample) {

@@ -3,8 +3,11 @@
 #include <new>
 
 #include "media/contract/uuids.h"
+#include "platform/runtime/trace.h"
 #include "platform/streaming/graph/filtergraph.h"
 #include "platform/streaming/graph/graph_util.h"
+
+TAV_TRACE_SOURCE(kGraph, "capturebuilder");
 
 namespace tav::graph {
 namespace {
@@ -113,7 +116,7 @@ STDMETHODIMP CaptureGraphBuilder::RenderStream(const GUID* category, const GUID*
   if (!source) return E_POINTER;
   if (!graph_) return E_UNEXPECTED;
   if (category) return E_NOTIMPL;  // capture and preview categories need pin categories
-  GRAPH_TRACE("RenderStream");
+  TAV_TRACE("RenderStream");
   ComPtr<IPin> out;
   if (FAILED(source->QueryInterface(IID_IPin, out.AsVoidOut()))) {
     ComPtr<IBaseFilter> filter;

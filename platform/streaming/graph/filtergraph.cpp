@@ -6,10 +6,13 @@
 #include <new>
 #include <unordered_set>
 
-#include "platform/streaming/graph/utf.h"
 #include "media/contract/sync.h"
 #include "media/contract/uuids.h"
+#include "platform/runtime/trace.h"
 #include "platform/streaming/graph/graph_util.h"
+#include "platform/streaming/graph/utf.h"
+
+TAV_TRACE_SOURCE(kGraph, "filtergraph");
 
 namespace tav::graph {
 namespace {
@@ -123,7 +126,7 @@ STDMETHODIMP FilterGraph::AddFilter(IBaseFilter* filter, LPCWSTR name) {
     if (wanted.empty()) wanted = u"Filter";
   }
   std::u16string unique = UniqueNameLocked(wanted);
-  GRAPH_TRACE("AddFilter \"%s\"", ToUtf8(unique).c_str());
+  TAV_TRACE("AddFilter \"%s\"", ToUtf8(unique).c_str());
   HRESULT hr = filter->JoinFilterGraph(static_cast<IFilterGraph2*>(this), unique.c_str());
   if (FAILED(hr)) return hr;
   filters_.push_back({ComPtr<IBaseFilter>(filter), unique});
@@ -153,7 +156,7 @@ STDMETHODIMP FilterGraph::RemoveFilter(IBaseFilter* filter) {
   if (!filter) return E_POINTER;
   std::lock_guard<std::recursive_mutex> g(graphLock_);
   if (!ContainsLocked(filter)) return E_FAIL;
-  GRAPH_TRACE("RemoveFilter %p", static_cast<void*>(filter));
+  TAV_TRACE("RemoveFilter %p", static_cast<void*>(filter));
   RemoveFilterLocked(filter);
   return S_OK;
 }

@@ -1,6 +1,6 @@
 // The graph manager: the filters of one graph, their connections (direct and
 // intelligent), the graph's state, clock, events and seeking, and the video-window
-// interfaces forwarded to the graph's video renderer.
+// interfaces forwarded to the graph's video renderer (videoforwarder.h).
 //
 // Implementation files, by concern:
 //   filtergraph.cpp     object, filter list, names, site (graph-builder callback)
@@ -8,7 +8,6 @@
 //   graph_state.cpp     state changes, clock selection
 //   graph_events.cpp    event queue and end-of-stream accounting
 //   graph_seeking.cpp   positions, seeking and rate
-//   graph_video.cpp     IVideoWindow / IBasicVideo forwarding
 //
 // State transitions (IMediaControl / IMediaFilter on the graph; every filter is told in
 // downstream-first order, so a renderer is ready before data reaches it):
@@ -33,6 +32,7 @@
 
 #include "media/contract/strmif.h"
 #include "platform/streaming/graph/graph_object.h"
+#include "platform/streaming/graph/videoforwarder.h"
 
 namespace tav::graph {
 
@@ -43,8 +43,8 @@ class FilterGraph final : public IFilterGraph2,
                           public IMediaSeeking,
                           public IMediaPosition,
                           public IMediaFilter,
-                          public IVideoWindow,
-                          public IBasicVideo,
+                          public VideoWindowForwarder<FilterGraph>,
+                          public BasicVideoForwarder<FilterGraph>,
                           public IObjectWithSite,
                           public LiveObject {
  public:
@@ -141,81 +141,6 @@ class FilterGraph final : public IFilterGraph2,
   STDMETHODIMP SetSite(IUnknown* site) override;
   STDMETHODIMP GetSite(REFIID riid, void** site) override;
 
-  // IVideoWindow
-  STDMETHODIMP put_Caption(BSTR caption) override;
-  STDMETHODIMP get_Caption(BSTR* caption) override;
-  STDMETHODIMP put_WindowStyle(LONG style) override;
-  STDMETHODIMP get_WindowStyle(LONG* style) override;
-  STDMETHODIMP put_WindowStyleEx(LONG style) override;
-  STDMETHODIMP get_WindowStyleEx(LONG* style) override;
-  STDMETHODIMP put_AutoShow(LONG autoShow) override;
-  STDMETHODIMP get_AutoShow(LONG* autoShow) override;
-  STDMETHODIMP put_WindowState(LONG state) override;
-  STDMETHODIMP get_WindowState(LONG* state) override;
-  STDMETHODIMP put_BackgroundPalette(LONG palette) override;
-  STDMETHODIMP get_BackgroundPalette(LONG* palette) override;
-  STDMETHODIMP put_Visible(LONG visible) override;
-  STDMETHODIMP get_Visible(LONG* visible) override;
-  STDMETHODIMP put_Left(LONG left) override;
-  STDMETHODIMP get_Left(LONG* left) override;
-  STDMETHODIMP put_Width(LONG width) override;
-  STDMETHODIMP get_Width(LONG* width) override;
-  STDMETHODIMP put_Top(LONG top) override;
-  STDMETHODIMP get_Top(LONG* top) override;
-  STDMETHODIMP put_Height(LONG height) override;
-  STDMETHODIMP get_Height(LONG* height) override;
-  STDMETHODIMP put_Owner(OAHWND owner) override;
-  STDMETHODIMP get_Owner(OAHWND* owner) override;
-  STDMETHODIMP put_MessageDrain(OAHWND drain) override;
-  STDMETHODIMP get_MessageDrain(OAHWND* drain) override;
-  STDMETHODIMP get_BorderColor(LONG* color) override;
-  STDMETHODIMP put_BorderColor(LONG color) override;
-  STDMETHODIMP get_FullScreenMode(LONG* mode) override;
-  STDMETHODIMP put_FullScreenMode(LONG mode) override;
-  STDMETHODIMP SetWindowForeground(LONG focus) override;
-  STDMETHODIMP NotifyOwnerMessage(OAHWND hwnd, LONG msg, LONG_PTR wParam, LONG_PTR lParam) override;
-  STDMETHODIMP SetWindowPosition(LONG left, LONG top, LONG width, LONG height) override;
-  STDMETHODIMP GetWindowPosition(LONG* left, LONG* top, LONG* width, LONG* height) override;
-  STDMETHODIMP GetMinIdealImageSize(LONG* width, LONG* height) override;
-  STDMETHODIMP GetMaxIdealImageSize(LONG* width, LONG* height) override;
-  STDMETHODIMP GetRestorePosition(LONG* left, LONG* top, LONG* width, LONG* height) override;
-  STDMETHODIMP HideCursor(LONG hide) override;
-  STDMETHODIMP IsCursorHidden(LONG* hidden) override;
-
-  // IBasicVideo
-  STDMETHODIMP get_AvgTimePerFrame(REFTIME* time) override;
-  STDMETHODIMP get_BitRate(LONG* rate) override;
-  STDMETHODIMP get_BitErrorRate(LONG* rate) override;
-  STDMETHODIMP get_VideoWidth(LONG* width) override;
-  STDMETHODIMP get_VideoHeight(LONG* height) override;
-  STDMETHODIMP put_SourceLeft(LONG v) override;
-  STDMETHODIMP get_SourceLeft(LONG* v) override;
-  STDMETHODIMP put_SourceWidth(LONG v) override;
-  STDMETHODIMP get_SourceWidth(LONG* v) override;
-  STDMETHODIMP put_SourceTop(LONG v) override;
-  STDMETHODIMP get_SourceTop(LONG* v) override;
-  STDMETHODIMP put_SourceHeight(LONG v) override;
-  STDMETHODIMP get_SourceHeight(LONG* v) override;
-  STDMETHODIMP put_DestinationLeft(LONG v) override;
-  STDMETHODIMP get_DestinationLeft(LONG* v) override;
-  STDMETHODIMP put_DestinationWidth(LONG v) override;
-  STDMETHODIMP get_DestinationWidth(LONG* v) override;
-  STDMETHODIMP put_DestinationTop(LONG v) override;
-  STDMETHODIMP get_DestinationTop(LONG* v) override;
-  STDMETHODIMP put_DestinationHeight(LONG v) override;
-  STDMETHODIMP get_DestinationHeight(LONG* v) override;
-  STDMETHODIMP SetSourcePosition(LONG left, LONG top, LONG width, LONG height) override;
-  STDMETHODIMP GetSourcePosition(LONG* left, LONG* top, LONG* width, LONG* height) override;
-  STDMETHODIMP SetDefaultSourcePosition() override;
-  STDMETHODIMP SetDestinationPosition(LONG left, LONG top, LONG width, LONG height) override;
-  STDMETHODIMP GetDestinationPosition(LONG* left, LONG* top, LONG* width, LONG* height) override;
-  STDMETHODIMP SetDefaultDestinationPosition() override;
-  STDMETHODIMP GetVideoSize(LONG* width, LONG* height) override;
-  STDMETHODIMP GetVideoPaletteEntries(LONG start, LONG count, LONG* retrieved, LONG* palette) override;
-  STDMETHODIMP GetCurrentImage(LONG* bufferSize, LONG* image) override;
-  STDMETHODIMP IsUsingDefaultSource() override;
-  STDMETHODIMP IsUsingDefaultDestination() override;
-
  private:
   struct FilterEntry {
     ComPtr<IBaseFilter> filter;
@@ -273,9 +198,17 @@ class FilterGraph final : public IFilterGraph2,
   std::vector<ComPtr<IMediaSeeking>> SeekersLocked() const;
   HRESULT SetPositionsLocked(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags);
 
-  // ---- video (graph_video.cpp)
+  // ---- video
+  // IVideoWindow and IBasicVideo go to the first filter that has them (the video renderer).
+  template <typename O, typename I>
+  friend class InterfaceForwarder;
   template <typename I>
-  ComPtr<I> FindVideoInterface();
+  ComPtr<I> ForwardTarget() {
+    std::lock_guard<std::recursive_mutex> g(graphLock_);
+    for (const FilterEntry& e : filters_)
+      if (ComPtr<I> p = e.filter.template As<I>()) return p;
+    return nullptr;
+  }
 
   // Guards the filter list, connections, state, clock and positions. Recursive because
   // filters call back into the graph (Reconnect, AddFilter) from inside graph calls.

@@ -7,10 +7,13 @@
 #include <optional>
 #include <variant>
 
-#include "platform/streaming/graph/utf.h"
 #include "media/contract/com.h"
 #include "media/contract/uuids.h"
+#include "platform/runtime/trace.h"
 #include "platform/streaming/graph/regkey.h"
+#include "platform/streaming/graph/utf.h"
+
+TAV_TRACE_SOURCE(kGraph, "mapper");
 
 namespace tav::graph {
 namespace {
@@ -154,7 +157,7 @@ class FilterMoniker final : public IMoniker, public LiveObject {
   STDMETHODIMP BindToObject(IBindCtx*, IMoniker*, REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    GRAPH_TRACE("moniker bind %s", GuidToString(entry_.clsid).c_str());
+    TAV_TRACE("moniker bind %s", GuidToString(entry_.clsid).c_str());
     if (!entry_.isDmo) return CoCreateInstance(entry_.clsid, nullptr, CLSCTX_INPROC_SERVER, riid, ppv);
     // A decoder object joins a graph inside the platform's wrapper filter.
     ComPtr<IUnknown> wrapper;
@@ -395,7 +398,7 @@ STDMETHODIMP FilterMapper::QueryInterface(REFIID riid, void** ppv) {
 }
 
 STDMETHODIMP FilterMapper::CreateCategory(REFCLSID category, DWORD merit, LPCWSTR description) {
-  GRAPH_TRACE("CreateCategory %s merit %#x", GuidToString(category).c_str(), merit);
+  TAV_TRACE("CreateCategory %s merit %#x", GuidToString(category).c_str(), merit);
   RegKey k;
   if (!k.Create(HKEY_CLASSES_ROOT,
                 CategoryInstancePath(CLSID_ActiveMovieCategories) + "\\" + GuidToString(category)))
@@ -411,7 +414,7 @@ STDMETHODIMP FilterMapper::CreateCategory(REFCLSID category, DWORD merit, LPCWST
 STDMETHODIMP FilterMapper::UnregisterFilter(const CLSID* category, LPCOLESTR instance, REFCLSID filter) {
   const CLSID& cat = category ? *category : CLSID_LegacyAmFilterCategory;
   std::string name = instance ? ToUtf8(instance) : GuidToString(filter);
-  GRAPH_TRACE("UnregisterFilter %s in %s", name.c_str(), GuidToString(cat).c_str());
+  TAV_TRACE("UnregisterFilter %s in %s", name.c_str(), GuidToString(cat).c_str());
   LSTATUS st = RegDeleteTree(HKEY_CLASSES_ROOT, (CategoryInstancePath(cat) + "\\" + name).c_str());
   return st == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(st);
 }
@@ -422,7 +425,7 @@ STDMETHODIMP FilterMapper::RegisterFilter(REFCLSID filter, LPCWSTR name, IMonike
   if (data->dwVersion != 1 && data->dwVersion != 2) return E_INVALIDARG;
   const CLSID& cat = category ? *category : CLSID_LegacyAmFilterCategory;
   std::string instanceName = instance ? ToUtf8(instance) : GuidToString(filter);
-  GRAPH_TRACE("RegisterFilter %s \"%s\" merit %#x", GuidToString(filter).c_str(), ToUtf8(name).c_str(),
+  TAV_TRACE("RegisterFilter %s \"%s\" merit %#x", GuidToString(filter).c_str(), ToUtf8(name).c_str(),
               data->dwMerit);
   FilterEntry e;
   e.clsid = filter;
@@ -489,7 +492,7 @@ STDMETHODIMP FilterMapper::EnumMatchingFilters(IEnumMoniker** out, DWORD flags, 
                    [](const FilterEntry& a, const FilterEntry& b) { return a.data.merit > b.data.merit; });
   std::vector<ComPtr<IMoniker>> monikers;
   for (const FilterEntry& e : matches) monikers.push_back(MakeFilterMoniker(e));
-  GRAPH_TRACE("EnumMatchingFilters merit>=%#x exact=%d: %zu found", minMerit, exact, monikers.size());
+  TAV_TRACE("EnumMatchingFilters merit>=%#x exact=%d: %zu found", minMerit, exact, monikers.size());
   *out = MakeMonikerEnum(std::move(monikers)).Detach();
   return S_OK;
 }

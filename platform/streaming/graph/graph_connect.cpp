@@ -15,14 +15,17 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "platform/streaming/graph/utf.h"
 #include "media/contract/checkbytes.h"
 #include "media/contract/registry.h"
 #include "media/contract/uuids.h"
+#include "platform/runtime/trace.h"
 #include "platform/streaming/graph/filtergraph.h"
 #include "platform/streaming/graph/filtermapper.h"
 #include "platform/streaming/graph/graph_util.h"
 #include "platform/streaming/graph/regkey.h"
+#include "platform/streaming/graph/utf.h"
+
+TAV_TRACE_SOURCE(kGraph, "connect");
 
 namespace tav::graph {
 namespace {
@@ -87,7 +90,7 @@ HRESULT FilterGraph::ConnectDirectLocked(IPin* out, IPin* in, const AM_MEDIA_TYP
 STDMETHODIMP FilterGraph::ConnectDirect(IPin* out, IPin* in, const AM_MEDIA_TYPE* mt) {
   std::lock_guard<std::recursive_mutex> g(graphLock_);
   HRESULT hr = ConnectDirectLocked(out, in, mt);
-  GRAPH_TRACE("ConnectDirect %s -> %s: %#x", out ? ToUtf8(PinName(out)).c_str() : "null",
+  TAV_TRACE("ConnectDirect %s -> %s: %#x", out ? ToUtf8(PinName(out)).c_str() : "null",
               in ? ToUtf8(PinName(in)).c_str() : "null", static_cast<unsigned>(hr));
   return hr;
 }
@@ -174,7 +177,7 @@ HRESULT FilterGraph::MapperCandidatesLocked(IPin* out, IPin* in, int depth) {
     if (abortRequested_) return E_ABORT;
     ComPtr<IMoniker> moniker = ComPtr<IMoniker>::Adopt(raw);
     if (callback_ && FAILED(callback_->SelectedFilter(moniker.Get()))) {
-      GRAPH_TRACE("callback refused %s", ToUtf8(ReadBagString(moniker.Get(), u"FriendlyName")).c_str());
+      TAV_TRACE("callback refused %s", ToUtf8(ReadBagString(moniker.Get(), u"FriendlyName")).c_str());
       continue;
     }
     CLSID clsid = GUID_NULL;
@@ -186,7 +189,7 @@ HRESULT FilterGraph::MapperCandidatesLocked(IPin* out, IPin* in, int depth) {
     if (callback_ && FAILED(callback_->CreatedFilter(filter.Get()))) continue;
     std::u16string name = ReadBagString(moniker.Get(), u"FriendlyName");
     if (FAILED(AddFilter(filter.Get(), name.empty() ? nullptr : name.c_str()))) continue;
-    GRAPH_TRACE("trying %s", ToUtf8(name).c_str());
+    TAV_TRACE("trying %s", ToUtf8(name).c_str());
     if (SUCCEEDED(TryIntermediateLocked(out, filter.Get(), in, depth))) return S_OK;
     RemoveFilterLocked(filter.Get());
   }
@@ -211,7 +214,7 @@ STDMETHODIMP FilterGraph::Connect(IPin* out, IPin* in) {
   if (PeerOf(out) || PeerOf(in)) return VFW_E_ALREADY_CONNECTED;
   abortRequested_ = false;
   HRESULT hr = ConnectViaLocked(out, in, kMaxConnectDepth);
-  GRAPH_TRACE("Connect %s -> %s: %#x", ToUtf8(PinName(out)).c_str(), ToUtf8(PinName(in)).c_str(),
+  TAV_TRACE("Connect %s -> %s: %#x", ToUtf8(PinName(out)).c_str(), ToUtf8(PinName(in)).c_str(),
               static_cast<unsigned>(hr));
   return hr;
 }
@@ -232,7 +235,7 @@ STDMETHODIMP FilterGraph::Render(IPin* out) {
   if (DirectionOf(out) != PINDIR_OUTPUT) return VFW_E_INVALID_DIRECTION;
   abortRequested_ = false;
   HRESULT hr = RenderLocked(out, kMaxConnectDepth);
-  GRAPH_TRACE("Render %s: %#x", ToUtf8(PinName(out)).c_str(), static_cast<unsigned>(hr));
+  TAV_TRACE("Render %s: %#x", ToUtf8(PinName(out)).c_str(), static_cast<unsigned>(hr));
   return hr;
 }
 
@@ -327,7 +330,7 @@ STDMETHODIMP FilterGraph::AddSourceFilter(LPCWSTR fileName, LPCWSTR filterName, 
   AM_MEDIA_TYPE type{};
   bool haveType = false;
   HRESULT hr = CreateSourceLocked(fileName, &clsid, &type, &haveType);
-  GRAPH_TRACE("AddSourceFilter %s: source %s (%#x)", ToUtf8(fileName).c_str(), GuidToString(clsid).c_str(),
+  TAV_TRACE("AddSourceFilter %s: source %s (%#x)", ToUtf8(fileName).c_str(), GuidToString(clsid).c_str(),
               static_cast<unsigned>(hr));
   if (FAILED(hr)) return hr;
   ComPtr<IBaseFilter> filter;
@@ -406,7 +409,7 @@ STDMETHODIMP FilterGraph::ReconnectEx(IPin* pin, const AM_MEDIA_TYPE* mt) {
     return hr;
   }
   hr = out->Connect(in.Get(), mt);
-  GRAPH_TRACE("ReconnectEx %s: %#x", ToUtf8(PinName(out.Get())).c_str(), static_cast<unsigned>(hr));
+  TAV_TRACE("ReconnectEx %s: %#x", ToUtf8(PinName(out.Get())).c_str(), static_cast<unsigned>(hr));
   // A type the pins refuse leaves them connected as they were.
   if (FAILED(hr) && haveOld) out->Connect(in.Get(), &old);
   if (haveOld) FreeTypeBlock(old);

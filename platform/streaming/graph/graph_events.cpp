@@ -5,7 +5,10 @@
 #include "media/contract/com.h"
 #include "media/contract/sync.h"
 #include "media/contract/window.h"
+#include "platform/runtime/trace.h"
 #include "platform/streaming/graph/filtergraph.h"
+
+TAV_TRACE_SOURCE(kGraph, "events");
 
 namespace tav::graph {
 
@@ -34,7 +37,7 @@ void FilterGraph::ResetCompletion(size_t renderers, bool streaming) {
 }
 
 STDMETHODIMP FilterGraph::Notify(LONG code, LONG_PTR param1, LONG_PTR param2) {
-  GRAPH_TRACE("Notify %#x (%#lx, %#lx)", static_cast<unsigned>(code), static_cast<long>(param1),
+  TAV_TRACE("Notify %#x (%#lx, %#lx)", static_cast<unsigned>(code), static_cast<long>(param1),
               static_cast<long>(param2));
   std::lock_guard<std::mutex> g(eventLock_);
   const bool defaultHandling = defaultHandlingOff_.count(code) == 0;

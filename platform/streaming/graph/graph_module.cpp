@@ -19,14 +19,6 @@ namespace tav::graph {
 
 std::atomic<long> gLiveObjects{0};
 
-bool TraceOn() {
-  static const bool on = [] {
-    const char* v = std::getenv("TAVRION_TRACE_GRAPH");
-    return v && *v && *v != '0';
-  }();
-  return on;
-}
-
 namespace {
 
 using CreateFn = HRESULT (*)(IUnknown* outer, REFIID riid, void** ppv);

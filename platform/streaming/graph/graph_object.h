@@ -17,16 +17,6 @@ namespace tav::graph {
 // Objects and server locks alive in this library; DllCanUnloadNow answers S_OK at zero.
 extern std::atomic<long> gLiveObjects;
 
-// Trace switch for the whole library: TAVRION_TRACE_GRAPH=1.
-bool TraceOn();
-#define GRAPH_TRACE(...)                                         \
-  do {                                                          \
-    if (::tav::graph::TraceOn()) {                              \
-      std::fprintf(stderr, "graph: " __VA_ARGS__);              \
-      std::fputc('\n', stderr);                                 \
-    }                                                           \
-  } while (0)
-
 // Counts itself in gLiveObjects for its whole life.
 class LiveObject {
  public:

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/runtime/trace.h"
 #include "platform/streaming/graph/filtergraph.h"
 #include "platform/streaming/graph/graph_util.h"
+
+TAV_TRACE_SOURCE(kGraph, "seeking");
 
 namespace tav::graph {
 namespace {
@@ -263,7 +266,7 @@ HRESULT FilterGraph::SetPositionsLocked(LONGLONG* current, DWORD currentFlags, L
 STDMETHODIMP FilterGraph::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) {
   std::lock_guard<std::recursive_mutex> g(graphLock_);
   HRESULT hr = SetPositionsLocked(current, currentFlags, stop, stopFlags);
-  GRAPH_TRACE("SetPositions %lld/%#x %lld/%#x: %#x", current ? static_cast<long long>(*current) : -1LL,
+  TAV_TRACE("SetPositions %lld/%#x %lld/%#x: %#x", current ? static_cast<long long>(*current) : -1LL,
               currentFlags, stop ? static_cast<long long>(*stop) : -1LL, stopFlags, static_cast<unsigned>(hr));
   return hr;
 }

@@ -3,9 +3,12 @@
 
 #include "media/contract/sync.h"
 #include "media/contract/uuids.h"
+#include "platform/runtime/trace.h"
 #include "platform/streaming/graph/filtergraph.h"
 #include "platform/streaming/graph/graph_util.h"
 #include "platform/streaming/graph/systemclock.h"
+
+TAV_TRACE_SOURCE(kGraph, "state");
 
 namespace tav::graph {
 namespace {
@@ -42,7 +45,7 @@ void FilterGraph::DistributeClockLocked() {
 STDMETHODIMP FilterGraph::SetSyncSource(IReferenceClock* clock) {
   std::lock_guard<std::recursive_mutex> g(graphLock_);
   if (state_ != State_Stopped) return VFW_E_NOT_STOPPED;
-  GRAPH_TRACE("SetSyncSource %p", static_cast<void*>(clock));
+  TAV_TRACE("SetSyncSource %p", static_cast<void*>(clock));
   clock_ = clock;
   clockChosen_ = true;
   DistributeClockLocked();
@@ -89,7 +92,7 @@ HRESULT FilterGraph::PauseLocked() {
   for (auto& f : DownstreamFirstLocked()) {
     HRESULT hr = f->Pause();
     if (FAILED(hr)) {
-      GRAPH_TRACE("Pause failed %#x", static_cast<unsigned>(hr));
+      TAV_TRACE("Pause failed %#x", static_cast<unsigned>(hr));
       for (auto& s : DownstreamFirstLocked()) s->Stop();
       state_ = State_Stopped;
       ResetCompletion(0, false);
@@ -120,7 +123,7 @@ HRESULT FilterGraph::RunLocked(REFERENCE_TIME start) {
   for (auto& f : DownstreamFirstLocked()) {
     HRESULT hr = f->Run(baseTime_);
     if (FAILED(hr)) {
-      GRAPH_TRACE("Run failed %#x", static_cast<unsigned>(hr));
+      TAV_TRACE("Run failed %#x", static_cast<unsigned>(hr));
       StopLocked();
       return hr;
     }
@@ -154,7 +157,7 @@ HRESULT FilterGraph::StopLocked() {
 STDMETHODIMP FilterGraph::Run() {
   std::lock_guard<std::recursive_mutex> g(graphLock_);
   HRESULT hr = RunLocked(0);
-  GRAPH_TRACE("Run: %#x", static_cast<unsigned>(hr));
+  TAV_TRACE("Run: %#x", static_cast<unsigned>(hr));
   return hr;
 }
 
@@ -166,14 +169,14 @@ STDMETHODIMP FilterGraph::Run(REFERENCE_TIME start) {
 STDMETHODIMP FilterGraph::Pause() {
   std::lock_guard<std::recursive_mutex> g(graphLock_);
   HRESULT hr = PauseLocked();
-  GRAPH_TRACE("Pause: %#x", static_cast<unsigned>(hr));
+  TAV_TRACE("Pause: %#x", static_cast<unsigned>(hr));
   return hr;
 }
 
 STDMETHODIMP FilterGraph::Stop() {
   std::lock_guard<std::recursive_mutex> g(graphLock_);
   HRESULT hr = StopLocked();
-  GRAPH_TRACE("Stop: %#x", static_cast<unsigned>(hr));
+  TAV_TRACE("Stop: %#x", static_cast<unsigned>(hr));
   return hr;
 }
 

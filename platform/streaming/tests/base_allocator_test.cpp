@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/streaming/tests/base_testutil.h"
+#include "tests/support/testenv.h"
 
 using namespace tavtest;
 using namespace basetest;
@@ -56,12 +57,15 @@ TEST_F(StrmBaseAllocator, GetBufferWaitsForAFreeSampleAndDecommitReleasesIt) {
 
   // A waiter gets the sample as soon as it comes back.
   std::atomic<HRESULT> result{E_PENDING};
+  std::atomic<int> waiterId{0};
   std::thread waiter([&] {
+    waiterId = tavtest::CurrentThreadId();
     IMediaSample* s = nullptr;
     result = a->GetBuffer(&s, nullptr, nullptr, 0);
     if (s) s->Release();
   });
-  Sleep(20);
+  EXPECT_TRUE(tavtest::WaitFor(
+      [&] { return result.load() != E_PENDING || (waiterId && tavtest::ThreadIsBlocked(waiterId)); }));
   EXPECT_EQ(result.load(), E_PENDING);
   held->Release();
   waiter.join();
@@ -70,12 +74,15 @@ TEST_F(StrmBaseAllocator, GetBufferWaitsForAFreeSampleAndDecommitReleasesIt) {
   // A decommit releases a waiter with an error.
   ASSERT_EQ(a->GetBuffer(&held, nullptr, nullptr, 0), S_OK);
   result = E_PENDING;
+  waiterId = 0;
   std::thread blocked([&] {
+    waiterId = tavtest::CurrentThreadId();
     IMediaSample* s = nullptr;
     result = a->GetBuffer(&s, nullptr, nullptr, 0);
     if (s) s->Release();
   });
-  Sleep(20);
+  EXPECT_TRUE(tavtest::WaitFor(
+      [&] { return result.load() != E_PENDING || (waiterId && tavtest::ThreadIsBlocked(waiterId)); }));
   ASSERT_EQ(a->Decommit(), S_OK);
   blocked.join();
   EXPECT_EQ(result.load(), VFW_E_NOT_COMMITTED);

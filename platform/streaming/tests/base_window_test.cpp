@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/streaming/tests/base_testutil.h"
+#include "tests/support/testenv.h"
 
 using namespace tavtest;
 using namespace basetest;
@@ -33,20 +34,18 @@ class TestWindow : public CBaseControlWindow {
     }
     return CBaseControlWindow::OnReceiveMessage(hwnd, msg, wParam, lParam);
   }
+  // Waits for the window thread to receive msg.
   bool Saw(UINT msg, DWORD* thread = nullptr) {
-    for (int i = 0; i < 200; ++i) {
-      {
-        std::lock_guard<std::mutex> lock(m_lock);
-        for (size_t k = 0; k < m_messages.size(); ++k) {
-          if (m_messages[k] == msg) {
-            if (thread) *thread = m_threads[k];
-            return true;
-          }
+    return tavtest::WaitFor([&] {
+      std::lock_guard<std::mutex> lock(m_lock);
+      for (size_t k = 0; k < m_messages.size(); ++k) {
+        if (m_messages[k] == msg) {
+          if (thread) *thread = m_threads[k];
+          return true;
         }
       }
-      Sleep(5);
-    }
-    return false;
+      return false;
+    });
   }
 
  private:
@@ -135,10 +134,12 @@ TEST_F(StrmBaseWindow, DrainReceivesUserMessages) {
     ASSERT_EQ(window.put_MessageDrain(reinterpret_cast<OAHWND>(drain)), S_OK);
     window.PostWindowMessage(WM_USER + 5, 0, 0);
     ASSERT_TRUE(window.Saw(WM_USER + 5));
+    // The drain is this thread's window: the message arrives through its queue.
+    const DWORD deadline = GetTickCount() + 10000;
     MSG msg;
-    for (int i = 0; i < 200 && drained == 0; ++i) {
+    while (drained == 0 && int(deadline - GetTickCount()) > 0) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
       while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessage(&msg);
-      Sleep(5);
     }
     EXPECT_EQ(drained.load(), 1);
   }

@@ -41,7 +41,7 @@ TEST_F(GraphClockTest, GetTime_IsMonotonicAndFollowsWallTime) {
   }
   auto wall0 = std::chrono::steady_clock::now();
   REFERENCE_TIME t0 = Now();
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the span the two clocks measure
   REFERENCE_TIME elapsed = Now() - t0;
   auto wall = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - wall0).count();
   EXPECT_NEAR(static_cast<double>(elapsed) / 10, static_cast<double>(wall), 2000.0);

@@ -5,6 +5,7 @@
 #include "media/contract/sync.h"
 #include "media/contract/window.h"
 #include "platform/streaming/tests/graph_testutil.h"
+#include "tests/support/testenv.h"
 
 namespace {
 
@@ -52,13 +53,15 @@ TEST_F(GraphEventsTest, CustomAndErrorCodes_ReachTheApplicationInOrder) {
 }
 
 TEST_F(GraphEventsTest, GetEvent_WaitsForAnEventFromAnotherThread) {
+  // The event comes while this thread is blocked in GetEvent.
+  const int me = tavtest::CurrentThreadId();
   std::thread later([&] {
-    Sleep(30);
+    tavtest::WaitFor([&] { return tavtest::ThreadIsBlocked(me); });
     sink_->Notify(EC_USER + 5, 0, 0);
   });
   LONG code = 0;
   LONG_PTR p1 = 0, p2 = 0;
-  EXPECT_EQ(events_->GetEvent(&code, &p1, &p2, 5000), S_OK);
+  EXPECT_EQ(events_->GetEvent(&code, &p1, &p2, 10000), S_OK);
   EXPECT_EQ(code, EC_USER + 5);
   later.join();
 }

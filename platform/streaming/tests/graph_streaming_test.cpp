@@ -146,13 +146,13 @@ TEST_F(GraphStreamingTest, Pause_IsIntermediateUntilTheRendererHasASample) {
   ComPtr<IBaseFilter> keepSource(source);
   ComPtr<IBaseFilter> renderer(new CountingRenderer(kRenderClass, &hr));
   Build(source, static_cast<CountingRenderer*>(renderer.Get()));
-  source->Pin()->hold = true;
+  source->Pin()->Hold(true);
 
   EXPECT_EQ(control_->Pause(), S_FALSE);
   OAFilterState state = -1;
   EXPECT_EQ(control_->GetState(50, &state), VFW_S_STATE_INTERMEDIATE);
   EXPECT_EQ(state, State_Paused);
-  source->Pin()->hold = false;
+  source->Pin()->Hold(false);
   EXPECT_EQ(control_->GetState(5000, &state), S_OK);
   EXPECT_EQ(state, State_Paused);
   // Paused: the position is where streaming starts, and nothing has been presented.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <functional>
@@ -196,7 +197,7 @@ class PushPin : public CBaseOutputPin {
     return hr;
   }
   HRESULT Inactive() override {
-    stop_ = true;
+    RequestStop();
     HRESULT hr = CBaseOutputPin::Inactive();  // decommits: a waiting GetBuffer returns
     JoinThread();
     return hr;
@@ -205,7 +206,7 @@ class PushPin : public CBaseOutputPin {
   void Restart() {
     std::lock_guard<std::mutex> g(threadLock_);
     if (!thread_.joinable()) return;
-    stop_ = true;
+    RequestStop();
     DeliverBeginFlush();
     thread_.join();
     DeliverEndFlush();
@@ -215,8 +216,14 @@ class PushPin : public CBaseOutputPin {
   }
   PushSeeking* Seeking() { return seeking_; }
 
-  // Holds the streaming thread before its first sample while set (tests of pausing).
-  std::atomic<bool> hold{false};
+  // While held, the streaming thread waits before its first sample (tests of pausing).
+  void Hold(bool held) {
+    {
+      std::lock_guard<std::mutex> g(holdLock_);
+      held_ = held;
+    }
+    holdChanged_.notify_all();
+  }
   REFERENCE_TIME frameTime = 400000;  // 40 ms
   std::atomic<int> delivered{0};
   std::atomic<int> segments{0};
@@ -229,12 +236,24 @@ class PushPin : public CBaseOutputPin {
     if (thread_.joinable()) thread_.join();
   }
   void Stream(REFERENCE_TIME start, REFERENCE_TIME stop, double rate);
+  // Makes the streaming thread end, also while it is held.
+  void RequestStop() {
+    {
+      std::lock_guard<std::mutex> g(holdLock_);
+      stop_ = true;
+    }
+    holdChanged_.notify_all();
+  }
 
   CMediaType type_;
   PushSeeking* seeking_ = nullptr;  // owned; its outer unknown is the filter
   std::mutex threadLock_;           // guards thread_ against concurrent restart / join
   std::thread thread_;
   std::atomic<bool> stop_{false};   // set to make the streaming thread end
+  std::mutex holdLock_;             // guards held_; taken to set stop_ so a held thread sees it
+  // Signalled by Hold and RequestStop; the held streaming thread waits on it.
+  std::condition_variable holdChanged_;
+  bool held_ = false;  // guarded by holdLock_
 };
 
 // A source of frames 0, 1, 2, ... of frameTime each, up to the duration.
@@ -265,7 +284,7 @@ inline PushPin::PushPin(PushSource* source, CCritSec* lock, HRESULT* phr, const 
 }
 
 inline PushPin::~PushPin() {
-  stop_ = true;
+  RequestStop();
   JoinThread();
   delete seeking_;
 }
@@ -289,7 +308,10 @@ inline HRESULT PushSeeking::ChangeStart() {
 }
 
 inline void PushPin::Stream(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
-  while (hold && !stop_) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  {
+    std::unique_lock<std::mutex> held(holdLock_);
+    holdChanged_.wait(held, [this] { return !held_ || stop_; });
+  }
   DeliverNewSegment(start, stop, rate);
   ++segments;
   lastSegmentStart = start;

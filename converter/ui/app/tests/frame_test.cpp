@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -17,6 +18,15 @@ namespace tav::ui {
 namespace {
 
 std::string FreshProfile(const char* name) { return tavtest::MakeTempSubdir(name) + "/frame.ini"; }
+
+// Delivers what the window system and the widgets have queued (the geometry change, then the
+// layout requests it causes) without waiting for time to pass.
+void DeliverQueuedEvents() {
+  for (int round = 0; round < 3; ++round) {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+  }
+}
 
 TEST(WindowPos, ParsesFourNumbersAndRejectsTheRest) {
   EXPECT_EQ(ParseWindowPos("10, 20, 710, 620"), QRect(10, 20, 700, 600));
@@ -42,8 +52,9 @@ TEST(MainFrame, Placement_RoundTripsThroughTheProfile) {
     frame.RestorePlacement();
     frame.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
-    frame.setGeometry(QRect(40, 50, frame.width() + 30, frame.height() + 20));
-    QTest::qWait(10);
+    const QRect wanted(40, 50, frame.width() + 30, frame.height() + 20);
+    frame.setGeometry(wanted);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.geometry() == wanted; }));
     placed = frame.geometry();
     frame.close();
   }
@@ -102,7 +113,7 @@ TEST(MainFrame, CannotShrinkBelowTheForm) {
   frame.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
   frame.resize(100, 80);
-  QTest::qWait(10);
+  DeliverQueuedEvents();
   EXPECT_GE(form->width(), 500);
   EXPECT_GE(form->height(), 400);
   EXPECT_GT(frame.height(), 400);  // plus menu, tool bar and status bar

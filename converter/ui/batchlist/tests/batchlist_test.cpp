@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 #include <QStyleOptionViewItem>
 #include <QTest>
+#include <QTimer>
 #include <fstream>
 #include <memory>
 
@@ -216,7 +217,10 @@ TEST_F(BatchListTest, SelectionOperationsAndTheirReports) {
   list->ShowConverting(entries_[4].get());
   list->ShowConverting(entries_[3].get());  // removed meanwhile: nothing happens
   EXPECT_FALSE(list->IsRowSelected(3));
-  QTest::qWait(10);
+  // Zero-time timers fire in order: once this one has, both of the list's have.
+  bool shown = false;
+  QTimer::singleShot(0, list.get(), [&] { shown = true; });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return shown; }));
   selected.clear();
   list->GetSelected(&selected);
   EXPECT_EQ(selected, (std::vector<CConvertOrder*>{entries_[4].get()}));

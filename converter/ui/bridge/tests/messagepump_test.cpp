@@ -16,12 +16,10 @@
 #include "media/contract/sync.h"
 #include "media/contract/window.h"
 
-#ifdef TAVRION_HAVE_TEST_GRAPH
 #include "media/contract/strmif.h"
 #include "media/contract/uuids.h"
 #include "platform/streaming/tests/graph_testfilters.h"
 #include "platform/streaming/tests/graph_testutil.h"
-#endif
 
 namespace tav::ui {
 namespace {
@@ -117,7 +115,6 @@ TEST(MessagePump, IdleLoopWithATimer_UsesNoCpu) {
   EXPECT_LT(used, 0.15) << "the loop used " << used << " s of CPU in one idle second";
 }
 
-#ifdef TAVRION_HAVE_TEST_GRAPH
 constexpr UINT kGraphNotify = WM_APP + 1;
 TAV_DEFINE_GUID(kPumpPushClass, 0x3C0010A1, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
 TAV_DEFINE_GUID(kPumpRenderClass, 0x3C0010A2, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
@@ -175,7 +172,6 @@ TEST_F(PumpGraphTest, GraphEvents_ReachTheNotifyWindowOnTheGuiThread) {
   }
   DestroyWindow(hwnd);
 }
-#endif
 
 }  // namespace
 }  // namespace tav::ui

@@ -148,6 +148,7 @@ TEST(PlatformWindowHost, ReplacedSurface_LivesWhileDrawnIntoAndIsFreedAfterwards
   host.grab();
   const HBITMAP second = host.Surface();
   ASSERT_NE(second, first);
+  // Past the grace time: a surface still drawn into must outlive it.
   QTest::qWait(PlatformWindowHost::kRetiredSurfaceGraceMs + 200);
   EXPECT_EQ(GetObjectType(first), OBJ_BITMAP) << "deleted while a context drew into it";
 

@@ -132,10 +132,11 @@ TEST(UiDesktopNotifier, PrivateBus_ProgressAndTheEndOfTheRunReachTheDesktop) {
       desktopBus.send(signal);
     };
     // The id arrives with the call's answer, after the call itself.
-    QTest::qWait(200);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notifier.NotificationId() == FakeDesktop::kId; }, kWaitMs));
     invoke(FakeDesktop::kId + 1);
     invoke(FakeDesktop::kId);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !opened.empty(); }, kWaitMs));
+    // A second opening would come within this window; nothing can announce that it will not.
     QTest::qWait(200);
     EXPECT_EQ(opened, std::vector<QString>{QString::fromStdString(folder + "/")});
 
