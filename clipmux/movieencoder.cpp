@@ -223,9 +223,8 @@ void MovieEncoder::PullFrames() {
     const char* frame = nullptr;
     int bytes = 0;
     // The conversion reads the lent frame in place; only a short frame is copied, to be
-    // completed with black rows. (The encoder copies the YUV picture once more into its own
-    // padded picture: libavcodec does that for any picture whose line sizes differ from its
-    // own.)
+    // completed with black rows. The YUV picture it writes is laid out as the encoder's own
+    // pictures are (the picture pool), so the encoder reads it without a further copy.
     cb->LendVideoFrame(reinterpret_cast<char*>(frameBuffer_.data()), &frame, &bytes);
     if (bytes <= 0 || !frame || bytes > frameBytes) {
       cb->ReturnVideoFrame();
