@@ -265,7 +265,7 @@ TEST_F(RuntimeRegistry, SameSizeChangesByAnotherProcess_AreSeenByTheNextRead) {
   // Same size each time: the cached copy must notice the replaced file all the same.
   ASSERT_EQ(RegSetValue(HKEY_CLASSES_ROOT, "Seen", REG_SZ, "v00", 0), ERROR_SUCCESS);
   for (int i = 1; i < 12; ++i) {
-    char text[8];
+    char text[16];
     std::snprintf(text, sizeof text, "v%02d", i);
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
