@@ -26,6 +26,7 @@
 
 #include "converter/engine/document.h"
 #include "converter/engine/recovery.h"
+#include "converter/cli/tests/moviefacts.h"
 #include "tests/support/testenv.h"
 
 namespace {
@@ -33,7 +34,9 @@ namespace {
 namespace fs = std::filesystem;
 using tav::CConvertOrder;
 
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
+using clitest::FrameNumbers;
+using clitest::Quote;
+using clitest::VideoDuration;
 
 std::string Convert(const std::string& args, int* status) {
   return tavtest::Capture(Quote(tavtest::ProgramPath("tavrion-convert")) + " " + args + " 2>&1", status);
@@ -51,28 +54,6 @@ std::string CounterMovie(const std::string& dir, const std::string& name, int se
                                           std::to_string(seconds) + " -c:v mpeg4 -vtag XVID -q:v 3 -c:a pcm_s16le",
                                       path));
   return path;
-}
-
-// The source frame number each decoded frame of a 320 x 240 output shows.
-std::vector<int> FrameNumbers(const std::string& movie) {
-  const std::string raw =
-      tavtest::Capture("ffmpeg -v error -i " + Quote(movie) +
-                       " -map 0:v -fps_mode passthrough -vf crop=320:40:0:200,scale=8:1:flags=area,format=gray"
-                       " -f rawvideo -");
-  std::vector<int> numbers;
-  for (size_t at = 0; at + 8 <= raw.size(); at += 8) {
-    int n = 0;
-    for (int bit = 0; bit < 8; ++bit)
-      if (uint8_t(raw[at + size_t(bit)]) > 128) n |= 1 << bit;
-    numbers.push_back(n);
-  }
-  return numbers;
-}
-
-double VideoDuration(const std::string& movie) {
-  const std::string out = tavtest::Capture("ffprobe -v error -select_streams v:0 -show_entries stream=duration "
-                                           "-of default=nw=1:nk=1 " + Quote(movie));
-  return std::strtod(out.c_str(), nullptr);
 }
 
 uintmax_t SizeOr0(const std::string& path) {
