@@ -216,7 +216,7 @@ HRESULT CDeferredResizer::Transform(IMediaSample* in, IMediaSample* out) {
   auto* deferred = dynamic_cast<CDeferredSample*>(out);
   if (!deferred) return E_UNEXPECTED;
   out->SetPreroll(in->IsPreroll() == S_OK);
-  const BITMAPINFOHEADER* h = vxvk::BitmapHeaderOf(m_outputType);
+  const BITMAPINFOHEADER* h = VideoBitmapHeader(m_outputType);
   if (!h) return E_UNEXPECTED;
   const LONG frameBytes = LONG(GetBitmapSize(h));
   HRESULT hr = out->SetActualDataLength(frameBytes);
@@ -227,7 +227,7 @@ HRESULT CDeferredResizer::Transform(IMediaSample* in, IMediaSample* out) {
   // copy), and the upstream filter fills a fresh sample for every frame, so the buffer is
   // read-only for as long as it is lent. A short input buffer takes the ordinary path and
   // fails on read as before.
-  const BITMAPINFOHEADER* src = vxvk::BitmapHeaderOf(m_inputType);
+  const BITMAPINFOHEADER* src = VideoBitmapHeader(m_inputType);
   if (src && IsPlainCopy(*src, *h)) {
     BYTE* buffer = nullptr;
     const LONG bytes = in->GetSize();
@@ -242,8 +242,8 @@ HRESULT CDeferredResizer::Transform(IMediaSample* in, IMediaSample* out) {
 
 HRESULT CDeferredResizer::ResizeInto(IMediaSample* input, BYTE* out, LONG outBytes) {
   if (!input || !out) return E_POINTER;
-  const BITMAPINFOHEADER* src = vxvk::BitmapHeaderOf(m_inputType);
-  const BITMAPINFOHEADER* dst = vxvk::BitmapHeaderOf(m_outputType);
+  const BITMAPINFOHEADER* src = VideoBitmapHeader(m_inputType);
+  const BITMAPINFOHEADER* dst = VideoBitmapHeader(m_outputType);
   if (!src || !dst) return E_FAIL;
   BYTE* in = nullptr;
   if (FAILED(input->GetPointer(&in)) || !in) return E_FAIL;

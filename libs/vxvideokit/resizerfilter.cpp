@@ -30,7 +30,7 @@ HRESULT CResizerFilter::CheckVideoInput(const CMediaType* in) {
   if (in->majortype != MEDIATYPE_Video) return E_FAIL;
   CAutoLock lock(&m_csFilter);
   if (in->subtype != m_configured.subtype) return E_FAIL;
-  const BITMAPINFOHEADER* h = vxvk::BitmapHeaderOf(*in);
+  const BITMAPINFOHEADER* h = VideoBitmapHeader(*in);
   // Only bottom-up frames of a sensible size.
   if (!h || h->biWidth <= 0 || h->biHeight <= 0 || h->biWidth > vxvk::kMaxFrameSide ||
       h->biHeight > vxvk::kMaxFrameSide)
@@ -45,8 +45,8 @@ HRESULT CResizerFilter::CheckTransform(const CMediaType* in, const CMediaType* o
   if (out->majortype != m_configured.majortype || out->subtype != m_configured.subtype ||
       out->formattype != m_configured.formattype)
     return E_FAIL;
-  const BITMAPINFOHEADER* want = vxvk::BitmapHeaderOf(m_configured);
-  const BITMAPINFOHEADER* got = vxvk::BitmapHeaderOf(*out);
+  const BITMAPINFOHEADER* want = VideoBitmapHeader(m_configured);
+  const BITMAPINFOHEADER* got = VideoBitmapHeader(*out);
   if (!want || !got || got->biWidth != want->biWidth || got->biHeight != want->biHeight) return E_FAIL;
   return S_OK;
 }
@@ -57,11 +57,11 @@ HRESULT CResizerFilter::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PRO
   LONG size = 0;
   {
     CAutoLock lock(&m_csFilter);
-    const BITMAPINFOHEADER* configured = vxvk::BitmapHeaderOf(m_configured);
+    const BITMAPINFOHEADER* configured = VideoBitmapHeader(m_configured);
     if (!configured) return E_UNEXPECTED;
     size = LONG(configured->biSizeImage);
     // Never smaller than the frame the resize will write.
-    if (const BITMAPINFOHEADER* out = vxvk::BitmapHeaderOf(m_pOutput->CurrentMediaType()))
+    if (const BITMAPINFOHEADER* out = VideoBitmapHeader(m_pOutput->CurrentMediaType()))
       size = std::max<LONG>(size, LONG(GetBitmapSize(out)));
   }
   request->cBuffers = 1;
@@ -100,7 +100,7 @@ HRESULT CResizerFilter::GetOutputSize(int* height, int* width, int* mode) {
             static_cast<void*>(mode));
   if (!height || !width || !mode) return E_POINTER;
   CAutoLock lock(&m_csFilter);
-  const BITMAPINFOHEADER* h = vxvk::BitmapHeaderOf(m_configured);
+  const BITMAPINFOHEADER* h = VideoBitmapHeader(m_configured);
   if (!h) return E_UNEXPECTED;
   *height = h->biHeight;
   *width = h->biWidth;
@@ -112,7 +112,7 @@ HRESULT CResizerFilter::GetInputSize(int* height, int* width) {
   TAV_TRACE("GetInputSize(%p, %p)", static_cast<void*>(height), static_cast<void*>(width));
   if (!height || !width) return E_POINTER;
   CAutoLock lock(&m_csFilter);
-  const BITMAPINFOHEADER* h = vxvk::BitmapHeaderOf(m_inputType);
+  const BITMAPINFOHEADER* h = VideoBitmapHeader(m_inputType);
   if (!h) return E_POINTER;
   *height = h->biHeight;
   *width = h->biWidth;

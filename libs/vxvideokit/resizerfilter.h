@@ -19,10 +19,6 @@ namespace vxvk {
 // Frames wider or taller than this are refused rather than overflowing sizes.
 constexpr LONG kMaxFrameSide = 16384;
 
-// The bitmap header of a video format block, or null: the contract's reading under the
-// name the kit's filters use.
-inline const BITMAPINFOHEADER* BitmapHeaderOf(const AM_MEDIA_TYPE& mt) { return VideoBitmapHeader(mt); }
-
 }  // namespace vxvk
 
 class CResizerFilter : public CTransformFilter, public IResizerControl {

@@ -44,7 +44,7 @@ HRESULT CVideoResizer::CheckInputType(const CMediaType* in) {
   if (hr != S_OK) return E_FAIL;
   // Only pixels the scaler can blend: palette indices and compressed frames are refused
   // here rather than failing every frame later.
-  const BITMAPINFOHEADER* h = vxvk::BitmapHeaderOf(*in);
+  const BITMAPINFOHEADER* h = VideoBitmapHeader(*in);
   if (h->biBitCount != 16 && h->biBitCount != 24 && h->biBitCount != 32) return E_FAIL;
   if (h->biCompression != BI_RGB && h->biCompression != BI_BITFIELDS) return E_FAIL;
   return S_OK;
@@ -97,8 +97,8 @@ HRESULT CVideoResizer::Transform(IMediaSample* in, IMediaSample* out) {
   }
 
   // 2. The buffers and their headers; the types do not change while streaming.
-  const BITMAPINFOHEADER* ih = vxvk::BitmapHeaderOf(m_inputType);
-  const BITMAPINFOHEADER* oh = vxvk::BitmapHeaderOf(m_outputType);
+  const BITMAPINFOHEADER* ih = VideoBitmapHeader(m_inputType);
+  const BITMAPINFOHEADER* oh = VideoBitmapHeader(m_outputType);
   if (!ih || !oh) return E_FAIL;
   BYTE* src = nullptr;
   BYTE* dst = nullptr;
