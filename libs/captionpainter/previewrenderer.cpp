@@ -379,22 +379,29 @@ void CPreviewRenderer::KeepCurrentFrame(IMediaSample* sample) {
   m_current = copy;
 }
 
-ComPtr<IMediaSample> CPreviewRenderer::CurrentFrame() {
+ComPtr<IMediaSample> CPreviewRenderer::CurrentFrame(REFERENCE_TIME* segmentStart) {
   CAutoLock lock(&m_DrawerLock);
+  *segmentStart = m_segmentStart;
   return m_current;
 }
 
-void CPreviewRenderer::Draw(IMediaSample* sample) {
+void CPreviewRenderer::Draw(IMediaSample* sample, REFERENCE_TIME segmentStart) {
   ComPtr<IFrameDrawer> drawer = Drawer();
   if (!drawer || !sample) return;
+  // A drawer without the overlay interface takes no lock; its offset is still set first.
+  ComPtr<ISubtitleOverlay> overlay = drawer.As<ISubtitleOverlay>();
+  if (overlay) overlay->Lock(TRUE);
+  drawer->SetTimeOffset(segmentStart);
   drawer->DrawImage(sample);
+  if (overlay) overlay->Lock(FALSE);
   m_Window.PresentToOwner();
 }
 
 HRESULT CPreviewRenderer::DoRenderSample(IMediaSample* sample) {
   if (!sample) return E_POINTER;
   KeepCurrentFrame(sample);
-  Draw(sample);
+  // NewSegment comes on this thread, in order with the samples.
+  Draw(sample, m_pInputPin ? m_pInputPin->CurrentStartTime() : 0);
   return S_OK;
 }
 
@@ -414,10 +421,10 @@ void CPreviewRenderer::OnWindowSized() {
 void CPreviewRenderer::OnEraseBackground() {
   const FILTER_STATE state = m_State;
   if (state == State_Running) return;  // the stream repaints
-  ComPtr<IMediaSample> current = CurrentFrame();
-  ComPtr<IFrameDrawer> drawer = Drawer();
-  if (current && drawer) {
-    drawer->DrawImage(current.Get());
+  REFERENCE_TIME segmentStart = 0;
+  ComPtr<IMediaSample> current = CurrentFrame(&segmentStart);
+  if (current && Drawer()) {
+    Draw(current.Get(), segmentStart);
   } else if (state == State_Stopped) {
     const RECT client = m_Window.GetClientRect();
     CAutoLock lock(m_Window.SurfaceLock());
@@ -455,8 +462,9 @@ STDMETHODIMP CPreviewRenderer::GetDrawer(IFrameDrawer** drawer) {
 }
 
 STDMETHODIMP CPreviewRenderer::Repaint() {
-  ComPtr<IMediaSample> current = CurrentFrame();
-  if (current) Draw(current.Get());
+  REFERENCE_TIME segmentStart = 0;
+  ComPtr<IMediaSample> current = CurrentFrame(&segmentStart);
+  if (current) Draw(current.Get(), segmentStart);
   return S_OK;
 }
 

@@ -13,6 +13,11 @@
 // DoRenderSample) before the drawer's locks before m_DrawerLock (this renderer's lock:
 // the drawer reference and the current frame) and the window's surface lock. The drawer is
 // never called with m_DrawerLock held; a counted reference is taken under it instead.
+//
+// Frames carry times from the start of their segment (after a seek, 0 is the seek target);
+// captions are due at movie times. Every drawing hands the drawer the segment start of the
+// frame it draws as its time offset, holding the drawer's overlay lock across both calls so
+// that a repaint of an older frame and a new frame never swap offsets.
 #pragma once
 
 #include <vector>
@@ -119,10 +124,11 @@ class CPreviewRenderer final : public CBaseVideoRenderer,
   ComPtr<IFrameDrawer> Drawer();
   // Keeps a copy of the sample as the current frame.
   void KeepCurrentFrame(IMediaSample* sample);
-  // The current frame as a sample of the copy allocator, or null.
-  ComPtr<IMediaSample> CurrentFrame();
-  // Draws a sample through the drawer and shows the window's surface in its owner.
-  void Draw(IMediaSample* sample);
+  // The current frame as a sample of the copy allocator, or null, and its segment start.
+  ComPtr<IMediaSample> CurrentFrame(REFERENCE_TIME* segmentStart);
+  // Draws a sample of the segment starting at segmentStart through the drawer and shows
+  // the window's surface in its owner.
+  void Draw(IMediaSample* sample, REFERENCE_TIME segmentStart);
   // The window's size changed: the drawer's contexts and default target follow.
   void OnWindowSized();
   void OnEraseBackground();

@@ -189,6 +189,48 @@ TEST_F(captionpainter_Renderer, PausedPreviewShowsTheComposedFrameAndRepaintsOnC
   DestroyWindow(owner);
 }
 
+// After a seek to 3 s the frames of the new segment start at 0: the caption drawn with them
+// is the one at the frame's time in the movie, on the first picture and on a repaint.
+TEST_F(captionpainter_Renderer, CaptionIsTheOneAtTheFramesMovieTimeAfterASeek) {
+  ComPtr<ISubtitleManager> manager = LoadedManager(CaptionFile());
+  ASSERT_TRUE(manager) << "the caption library must be registered";
+  ASSERT_EQ(Connect(Rgb32Type(320, 240)), S_OK);
+  ComPtr<ISubtitleOverlay> overlay = AttachDrawer(320, 240, 2);
+  ASSERT_TRUE(overlay);
+  ASSERT_EQ(overlay->SetManager(manager.Get()), S_OK);
+  auto bright = [&] {
+    int n = 0;
+    for (int y = 0; y < 240; ++y)
+      for (int x = 0; x < 320; ++x) {
+        const uint32_t p = SurfacePixel(Hwnd(), x, y);
+        n += ((p >> 16) & 0xFF) > 0xC0 && ((p >> 8) & 0xFF) > 0xC0 && (p & 0xFF) > 0xC0;
+      }
+    return n;
+  };
+  // The caption runs from 1 s to 3 s: a frame at 0 of a segment starting at 2 s shows it,
+  // although at 0 of the movie there is none.
+  ASSERT_EQ(renderer->Pause(), S_FALSE);
+  ASSERT_EQ(source->Pause(), S_OK);
+  ASSERT_EQ(Input()->NewSegment(2 * kSecond, 100 * kSecond, 1.0), S_OK);
+  Push(0, 400000, kBlack);
+  FILTER_STATE state;
+  ASSERT_EQ(renderer->GetState(2000, &state), S_OK);
+  EXPECT_GT(bright(), 30) << "the caption at 2 s of the movie";
+  ASSERT_EQ(host->Repaint(), S_OK);
+  EXPECT_GT(bright(), 30) << "a repaint keeps the frame's movie time";
+  renderer->Stop();
+  pusher.join();
+  source->Stop();
+
+  // A segment starting at 4 s: past the caption.
+  ASSERT_EQ(renderer->Pause(), S_FALSE);
+  ASSERT_EQ(source->Pause(), S_OK);
+  ASSERT_EQ(Input()->NewSegment(4 * kSecond, 100 * kSecond, 1.0), S_OK);
+  Push(0, 400000, kBlack);
+  ASSERT_EQ(renderer->GetState(2000, &state), S_OK);
+  EXPECT_EQ(bright(), 0) << "no caption at 4 s of the movie";
+}
+
 TEST_F(captionpainter_Renderer, CurrentFrameIsACopyWithSegmentTimes) {
   AM_MEDIA_TYPE mt{};
   LONG size = 0;
