@@ -59,9 +59,11 @@ class PlayerCore {
 
   HRESULT GetPosition(REFERENCE_TIME* position) const;
   HRESULT GetDuration(REFERENCE_TIME* duration) const;
-  // Seeks to the nearest key frame; toKeyFrame false seeks to the exact position (the
-  // pictures before it are decoded but not shown).
-  HRESULT Seek(REFERENCE_TIME position, bool toKeyFrame = true);
+  // Seeks to the exact position: the source starts at the key frame before it, and the
+  // pictures up to it are decoded but not shown, so the picture shown next is the one at
+  // that time however far apart the movie's key frames are. toKeyFrame true lands on the
+  // nearest key frame instead (cheaper, but the picture may be seconds away).
+  HRESULT Seek(REFERENCE_TIME position, bool toKeyFrame = false);
   HRESULT SeekToSlider(LONG value, LONG low, LONG high);
   LONG SliderPos(LONG low, LONG high) const;
 

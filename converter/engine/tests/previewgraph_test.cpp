@@ -2,8 +2,10 @@
 // and the platform's, video kit's, caption and painter libraries registered: it pauses on a
 // composed first picture, the entry reads its probe from it, live changes of fit, frame
 // size, language, caption size and caption drawing show at once, and a decoder that offers
-// only VIDEOINFOHEADER2 is drawn through the header adapter.
+// only VIDEOINFOHEADER2 is drawn through the header adapter; the player's seeks show the
+// picture at their time on a movie with one key frame in eight seconds.
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <thread>
@@ -11,6 +13,7 @@
 #include "converter/engine/convertorder.h"
 #include "converter/engine/drawerstage.h"
 #include "converter/engine/filtergraphbuilder.h"
+#include "converter/engine/player.h"
 #include "libs/captionpainter/captionpainter.h"
 #include "libs/vxvideokit/tests/testgraph.h"
 #include "media/contract/uuids.h"
@@ -273,6 +276,46 @@ TEST_F(PreviewGraphTest, EmptySubtitleFileFailsTheDrawerStageAndLeavesNothing) {
   EXPECT_TRUE(DrawerHostsOf(builder_->Graph()).empty()) << "no renderer left behind";
 }
 
+// A phone-like H.264 movie: one key frame for its whole 6 s, and a picture whose red grows
+// by 40 a second, so the red of the shown picture tells its time. A seek of the player, and
+// a start point set after the position, show the picture at that time (within a frame:
+// 40 / 15 of red, plus rounding), not the key frame's.
+TEST_F(PreviewGraphTest, PlayerSeeksShowThePictureAtTheirTimeOnALongKeyFrameInterval) {
+  const std::string movie = tavtest::TempDir() + "/longgop.mp4";
+  ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i "
+                         "\"color=c=black:size=160x120:rate=15,format=rgb24,geq=r='T*40':g=128:b=128\" "
+                         "-c:v libx264 -pix_fmt yuv420p -x264-params keyint=120:min-keyint=120:scenecut=0 -t 6 '" +
+                         movie + "'"),
+            0);
+  Configure(160, 120, 0, false);
+  ASSERT_EQ(builder_->AddSourceAndRender(movie), S_OK);
+  PlayerCore player;
+  ASSERT_EQ(player.Attach(builder_->Graph(), builder_->Seeking(), 160, 120, nullptr), S_OK);
+  ASSERT_TRUE(player.PointsValid());
+  ASSERT_TRUE(SUCCEEDED(player.Pause()));
+  auto red = [&] { return int((WindowPicture(builder_->Graph()).At(80, 60) >> 16) & 0xFF); };
+  auto showsTime = [&](double seconds) {
+    const int want = int(seconds * 40);
+    return tavtest::WaitFor([&] { return std::abs(red() - want) <= 6; }, std::chrono::seconds(5));
+  };
+  ASSERT_TRUE(showsTime(0)) << red();
+
+  ASSERT_EQ(player.Seek(4 * kSecond), S_OK);
+  EXPECT_TRUE(showsTime(4)) << "the picture at 4 s, not the key frame at 0: red " << red();
+  REFERENCE_TIME position = 0;
+  ASSERT_EQ(player.GetPosition(&position), S_OK);
+  EXPECT_EQ(position, 4 * kSecond) << "the readout says the same time";
+
+  // The start marker dragged to 5 s (slider value 5/6 of 1000) moves the picture there.
+  ASSERT_EQ(player.SetStartFromSlider(833, 0, 1000), S_OK);
+  EXPECT_TRUE(showsTime(5)) << "the trim start's picture: red " << red();
+
+  // Back to 2 s through the slider: raised to the start point, which stays exact.
+  ASSERT_EQ(player.SeekToSlider(333, 0, 1000), S_OK);
+  EXPECT_TRUE(showsTime(5)) << red();
+  player.Detach();
+}
+
 // A decoder that offers only VIDEOINFOHEADER2: the renderer refuses it and the header adapter
 // rewrites the headers.
 TEST_F(PreviewGraphTest, VideoInfo2StreamIsDrawnThroughTheHeaderAdapter) {
@@ -385,6 +428,36 @@ TEST_F(GraphinfoSnapshotTest, FitLetterboxesAndTheChosenLanguageIsDrawn) {
   EXPECT_GT(RowsDiffering(korean, none, 640, 240, 480), 10);
   EXPECT_GT(RowsDiffering(korean, english, 640, 240, 480), 10);
   EXPECT_EQ(RowsDiffering(english, none, 640, 0, 120), 0) << "nothing but the caption changes";
+}
+
+// graphinfo --preview --seek S: the caption drawn is the one at S in the movie. Captions at
+// 0-1 s (one short word) and 2-4 s (a long line), on a movie with a single key frame, so
+// the seek lands between key frames as well.
+TEST_F(GraphinfoSnapshotTest, SeekDrawsTheCaptionOfTheSeekTime) {
+  const std::string movie = tavtest::TempDir() + "/seekcaption.mp4";
+  ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i color=c=0x305070:size=320x240:rate=15 "
+                         "-c:v libx264 -pix_fmt yuv420p -x264-params keyint=120:min-keyint=120:scenecut=0 -t 5 '" +
+                         movie + "'"),
+            0);
+  const std::string srt = WriteFile("seek.srt",
+                                    "1\n00:00:00,000 --> 00:00:01,000\nI\n\n"
+                                    "2\n00:00:02,000 --> 00:00:04,000\nMMMMMMMMMMMMMMMM\n\n");
+  auto bright = [](const std::string& rgb) {
+    int n = 0;
+    for (size_t i = 0; i + 2 < rgb.size(); i += 3)
+      n += uint8_t(rgb[i]) > 0xC0 && uint8_t(rgb[i + 1]) > 0xC0 && uint8_t(rgb[i + 2]) > 0xC0;
+    return n;
+  };
+  const std::string base = "--size 320x240 --fit fit --subtitles '" + srt + "'";
+  const std::string first = Snapshot(movie, base, "c0.png");
+  const std::string between = Snapshot(movie, base + " --seek 1.5", "c15.png");
+  const std::string second = Snapshot(movie, base + " --seek 3", "c3.png");
+  ASSERT_EQ(first.size(), size_t(320 * 240 * 3));
+  ASSERT_EQ(second.size(), first.size());
+  ASSERT_EQ(between.size(), first.size());
+  EXPECT_GT(bright(first), 5) << "the short caption at 0 s";
+  EXPECT_EQ(bright(between), 0) << "no caption at 1.5 s";
+  EXPECT_GT(bright(second), 4 * bright(first)) << "the long caption at 3 s, not the short one at 0 s";
 }
 
 }  // namespace
