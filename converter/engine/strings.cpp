@@ -89,6 +89,11 @@ constexpr Entry kBuiltin[] = {
     {IDS_MARKER_START, "Set movie start point\nMove to set start point"},
     {IDS_MARKER_END, "Set movie end point\nMove to set end point"},
     {IDS_IDLE_MESSAGE, "For Help, press F1"},
+    {IDS_PREVIEW_FIT, "&Fit to window"},
+    {IDS_PREVIEW_ACTUAL_SIZE, "&Actual size"},
+    {IDS_PREVIEW_CROPPED, "actual size, drag to move"},
+    {IDS_PREVIEW_CROPPED_TIP, "Shown at actual size: drag to move the picture, double-click to fit it to the window"},
+    {IDS_PREVIEW_FITTED_TIP, "Fitted to the window: double-click to show it at actual size"},
 
     {IDS_LABEL_REMOVE_AFTER, "Remo&ve after conversion"},
     {IDS_LABEL_ADD_SUBTITLES, "Add subtitles"},

@@ -88,6 +88,11 @@ enum StringId : UINT {
   IDS_MARKER_START,        // "Set movie start point\nMove to set start point"
   IDS_MARKER_END,          // "Set movie end point\nMove to set end point"
   IDS_IDLE_MESSAGE,        // "For Help, press F1"
+  IDS_PREVIEW_FIT,         // "&Fit to window" (the preview's context menu)
+  IDS_PREVIEW_ACTUAL_SIZE, // "&Actual size"
+  IDS_PREVIEW_CROPPED,     // "actual size, drag to move" (after the play status)
+  IDS_PREVIEW_CROPPED_TIP, // how to move or fit a picture shown at actual size
+  IDS_PREVIEW_FITTED_TIP,  // how to see a fitted picture at actual size
 
   // Labels of the main form, menus and the notice box.
   IDS_LABEL_REMOVE_AFTER = 400,

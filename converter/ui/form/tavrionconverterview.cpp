@@ -111,6 +111,7 @@ CTavrionConverterView::CTavrionConverterView(CTavrionConverterDoc& doc, QWidget*
   player_ = ui_->videoHost->Core();
   ui_->positionSlider->SetPlayer(player_);
   ui_->positionSlider->SetStatusLabel(ui_->playStatusLabel);
+  connect(ui_->videoHost, &ui::CPlayerWnd::croppedChanged, ui_->positionSlider, &ui::CCustomSlider::SetCroppedView);
   auto* layout = new QVBoxLayout(ui_->batchListHost);
   layout->setContentsMargins(0, 0, 0, 0);
   list_ = new ui::CConvertOrderListCtrl(ui_->batchListHost);

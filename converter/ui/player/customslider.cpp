@@ -134,12 +134,27 @@ void CCustomSlider::UpdateFromPlayer() {
   if (FAILED(player_->GetPosition(&position))) position = kUnknownTime;
   if (FAILED(player_->GetDuration(&duration))) duration = kUnknownTime;
   if (duration != kUnknownTime) duration += kDurationBias;
-  const QString text = QString::fromStdString(
-      tav::res::FormatId(tav::res::IDS_PLAY_STATUS, {FormatTime(position), FormatTime(duration)}));
-  if (text != lastStatus_) {
-    lastStatus_ = text;
-    status_->setText(text);
+  WriteStatus(QString::fromStdString(
+      tav::res::FormatId(tav::res::IDS_PLAY_STATUS, {FormatTime(position), FormatTime(duration)})));
+}
+
+void CCustomSlider::SetCroppedView(bool cropped) {
+  if (cropped == cropped_) return;
+  cropped_ = cropped;
+  WriteStatus(player_ && player_->IsAttached() ? lastTimes_ : QString());
+}
+
+void CCustomSlider::WriteStatus(const QString& times) {
+  lastTimes_ = times;
+  if (!status_) return;
+  QString text = times;
+  if (cropped_) {
+    const QString note = QString::fromStdString(tav::res::Text(tav::res::IDS_PREVIEW_CROPPED));
+    text = text.isEmpty() ? note : text + QStringLiteral(" - ") + note;
   }
+  // Compared with the label itself: the form clears it when a preview closes.
+  lastStatus_ = text;
+  if (status_->text() != text) status_->setText(text);
 }
 
 // ---- commands ----

@@ -39,6 +39,11 @@ class CCustomSlider : public QWidget {
   PlayerCore* Player() const { return player_; }
   // The play-status line the slider writes (control 1036).
   void SetStatusLabel(QLabel* label) { status_ = label; }
+  // Whether the player window shows part of the picture at actual size: the status line
+  // then says so after the times ("actual size, drag to move").
+  void SetCroppedView(bool cropped);
+  // The text of the status line as the slider last wrote it.
+  QString StatusText() const { return lastStatus_; }
 
   int Pos() const { return pos_; }
   void SetPos(int value);
@@ -88,10 +93,14 @@ class CCustomSlider : public QWidget {
   void ThumbScrollTo(int value);
   void EndThumbScroll();
   void MoveMarker(Part marker, int value);
+  // Writes the times (empty when no player is attached) and the cropped note.
+  void WriteStatus(const QString& times);
 
   PlayerCore* player_ = nullptr;
   QPointer<QLabel> status_;
   QString lastStatus_;
+  QString lastTimes_;
+  bool cropped_ = false;
   QTimer timer_;
 
   int pos_ = kMin;

@@ -1,10 +1,18 @@
 #include "converter/ui/player/playerwnd.h"
 
+#include <QAction>
+#include <QActionGroup>
+#include <QContextMenuEvent>
+#include <QHelpEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QToolTip>
 
 #include "converter/engine/filtergraphbuilder.h"
+#include "converter/engine/strings.h"
 #include "converter/ui/bridge/windowhost.h"
+#include "converter/ui/controls/uitext.h"
 
 namespace tav::ui {
 
@@ -23,6 +31,14 @@ CPlayerWnd::CPlayerWnd(QWidget* parent) : QWidget(parent), video_(new PlatformWi
       window->SetWindowPosition(0, 0, size.width(), size.height());
     }
   });
+
+  auto* views = new QActionGroup(this);
+  fitAction_ = new QAction(ui::Text(res::IDS_PREVIEW_FIT), views);
+  actualSizeAction_ = new QAction(ui::Text(res::IDS_PREVIEW_ACTUAL_SIZE), views);
+  for (QAction* a : {fitAction_, actualSizeAction_}) a->setCheckable(true);
+  connect(fitAction_, &QAction::triggered, this, [this] { SetZoom(true); });
+  connect(actualSizeAction_, &QAction::triggered, this, [this] { SetZoom(false); });
+  UpdateViewState();
 }
 
 CPlayerWnd::~CPlayerWnd() {
@@ -50,6 +66,7 @@ void CPlayerWnd::OnCoreAttached(bool attached) {
     native_ = QSize();
     video_->hide();
     update();
+    UpdateViewState();
     return;
   }
   native_ = NativeSize();
@@ -60,6 +77,7 @@ void CPlayerWnd::OnCoreAttached(bool attached) {
     video_->show();
   }
   update();
+  UpdateViewState();
 }
 
 QSize CPlayerWnd::NativeSize() const {
@@ -130,6 +148,75 @@ void CPlayerWnd::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   ClampPan();
   PlaceVideo();
+  UpdateViewState();
+}
+
+// ---- fit to window or actual size ----
+
+bool CPlayerWnd::IsLargerThanWindow() const {
+  const QSize video = CurrentVideoSize();
+  return video.width() > width() || video.height() > height();
+}
+
+bool CPlayerWnd::IsCropped() const {
+  // The default black rectangle is no picture the user would look for the rest of.
+  return !zoom_ && (IsAttached() || !still_.isNull()) && IsLargerThanWindow();
+}
+
+void CPlayerWnd::SetZoom(bool zoom) {
+  // Only a picture larger than the window is fitted; a smaller one always shows as it is.
+  if (zoom && !zoom_ && !IsLargerThanWindow()) return;
+  if (zoom != zoom_) {
+    zoom_ = zoom;
+    pan_ = QPoint();
+    PlaceVideo();
+    update();
+  }
+  UpdateViewState();
+}
+
+void CPlayerWnd::UpdateViewState() {
+  const bool larger = IsLargerThanWindow();
+  fitAction_->setEnabled(larger || zoom_);
+  actualSizeAction_->setEnabled(larger || zoom_);
+  fitAction_->setChecked(zoom_);
+  actualSizeAction_->setChecked(!zoom_);
+  const bool cropped = IsCropped();
+  if (cropped != cropped_) {
+    cropped_ = cropped;
+    emit croppedChanged(cropped);
+  }
+}
+
+QString CPlayerWnd::ViewHint() const {
+  if (IsCropped()) return ui::Text(res::IDS_PREVIEW_CROPPED_TIP);
+  if (zoom_) return ui::Text(res::IDS_PREVIEW_FITTED_TIP);
+  return QString();
+}
+
+bool CPlayerWnd::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip) {
+    // The control's own tooltip, and how to move or fit the picture when that applies.
+    const QString hint = ViewHint();
+    QString text = toolTip();
+    if (!hint.isEmpty()) text = text.isEmpty() ? hint : text + QLatin1Char('\n') + hint;
+    if (text.isEmpty()) {
+      QToolTip::hideText();
+      event->ignore();
+    } else {
+      QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), text, this);
+    }
+    return true;
+  }
+  return QWidget::event(event);
+}
+
+void CPlayerWnd::contextMenuEvent(QContextMenuEvent* event) {
+  UpdateViewState();
+  QMenu menu(this);
+  menu.addAction(fitAction_);
+  menu.addAction(actualSizeAction_);
+  menu.exec(event->globalPos());
 }
 
 void CPlayerWnd::NotifyMouse(int phase, const QPoint& at) {
@@ -166,13 +253,7 @@ void CPlayerWnd::mouseReleaseEvent(QMouseEvent* event) {
 
 void CPlayerWnd::mouseDoubleClickEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) return;
-  const QSize video = CurrentVideoSize();
-  // Only a video larger than the window can be zoomed (to fit it).
-  if (video.width() <= width() && video.height() <= height() && !zoom_) return;
-  zoom_ = !zoom_;
-  pan_ = QPoint();
-  PlaceVideo();
-  update();
+  SetZoom(!zoom_);
 }
 
 }  // namespace tav::ui

@@ -7,7 +7,12 @@
 // native size; a larger one is placed at native size, centred, shifted by the user's pan
 // (dragging with the left button) and kept inside the window so that no gap appears. A
 // double-click on a video larger than the window toggles zoom, which fits the video into
-// the window with its aspect kept.
+// the window with its aspect kept. The context menu offers the same choice ("Fit to window"
+// / "Actual size"), the tooltip says how to move or fit the picture, and croppedChanged
+// tells the play-status line when only part of the picture is shown.
+//
+// A paused preview gets no further frame from its graph: after a live setting changes, the
+// picture is fetched again at the same position, so that the change shows at once.
 //
 // Whoever attaches a graph to Core() (the form for the preview, the conversion run for the
 // live picture of a run), the window hosts its video: the core tells the window on every
@@ -17,6 +22,8 @@
 
 #include <QImage>
 #include <QWidget>
+
+class QAction;
 #include <memory>
 #include <string>
 
@@ -72,11 +79,27 @@ class CPlayerWnd : public QWidget {
   // Where the video (or the still picture, or the default rectangle) is drawn.
   QRect VideoRect() const;
   bool IsZoomed() const { return zoom_; }
+  // Fits the picture into the window (true) or shows it at actual size (false); only a
+  // picture larger than the window can be fitted.
+  void SetZoom(bool zoom);
+  // A video or still picture larger than the window is shown at actual size: only part of
+  // it shows.
+  bool IsCropped() const;
+  // The context menu's choices (enabled only while the picture is larger than the window).
+  QAction* FitAction() const { return fitAction_; }
+  QAction* ActualSizeAction() const { return actualSizeAction_; }
+  // The hint the tooltip adds to the control's own text (empty when there is nothing to say).
+  QString ViewHint() const;
   QPoint PanOffset() const { return pan_; }
   // The hosted video window (tests look at what the renderer drew).
   PlatformWindowHost* VideoHost() const { return video_; }
 
+ signals:
+  void croppedChanged(bool cropped);
+
  protected:
+  bool event(QEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
@@ -91,10 +114,18 @@ class CPlayerWnd : public QWidget {
   QSize NativeSize() const;
   // The size of what is shown: the video's, the still picture's or the default one.
   QSize CurrentVideoSize() const;
+  // What is shown (video, still picture or the default rectangle) is larger than the
+  // window in some direction.
+  bool IsLargerThanWindow() const;
   void ClampPan();
   // Composes the still picture of stillEntry_ (with captions when a drawer is available).
   void RenderStill();
   void NotifyMouse(int phase, const QPoint& at);
+  // Tells the status line when the cropped state changed, and sets the menu's checks.
+  void UpdateViewState();
+  // A paused preview shows its picture again at the same position, through the graph's
+  // filters with their new settings.
+  void RefreshPausedPicture();
 
   PlayerCore core_;
   PlatformWindowHost* video_;
@@ -111,6 +142,9 @@ class CPlayerWnd : public QWidget {
   QPoint pan_;
   bool dragging_ = false;
   QPoint lastMouse_;
+  bool cropped_ = false;  // as last told through croppedChanged
+  QAction* fitAction_ = nullptr;
+  QAction* actualSizeAction_ = nullptr;
 };
 
 }  // namespace tav::ui

@@ -3,13 +3,21 @@
 // the video rectangle whoever attaches the graph, and let go again on detach.
 #include <gtest/gtest.h>
 
+#include <QAction>
+#include <QApplication>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QMenu>
 #include <QTest>
+#include <QTimer>
+#include <QToolTip>
 #include <dlfcn.h>
 #include <fstream>
 
 #include "converter/engine/convertorder.h"
 #include "converter/engine/filtergraphbuilder.h"
 #include "converter/ui/bridge/windowhost.h"
+#include "converter/ui/player/customslider.h"
 #include "converter/ui/player/playerwnd.h"
 #include "converter/ui/player/stillimage.h"
 #include "platform/streaming/tests/graph_testutil.h"
@@ -216,6 +224,75 @@ TEST_F(PlayerFilesTest, StillPictureShowsTheEntrysSnapshotWithItsCaptions) {  //
   player.ShowStill(nullptr);
   EXPECT_TRUE(player.StillImage().isNull());
   EXPECT_EQ(player.VideoRect(), QRect(40, 30, 320, 240));
+}
+
+// A picture larger than the window shows at actual size, cropped and panned; the user is
+// told: the status line says so, the tooltip says how to move or fit it, and the context
+// menu offers "Fit to window" and "Actual size", as the double-click does.
+TEST_F(PlayerFilesTest, ActualSizeView_IsToldByStatusLineTooltipAndContextMenu) {
+  QLabel status;
+  CCustomSlider slider;
+  slider.SetPlayer(player_->Core());
+  slider.SetStatusLabel(&status);
+  QObject::connect(player_.get(), &CPlayerWnd::croppedChanged, &slider, &CCustomSlider::SetCroppedView);
+  player_->setToolTip("Preview");
+  player_->resize(400, 300);
+  player_->show();
+  ASSERT_EQ(player_->Attach(builder_.get(), 320, 240, &sink_), S_OK);
+  ASSERT_TRUE(SUCCEEDED(player_->Pause()));
+  slider.UpdateFromPlayer();
+  EXPECT_FALSE(player_->IsCropped()) << "320 x 240 fits a 400 x 300 window";
+  EXPECT_FALSE(player_->FitAction()->isEnabled());
+  EXPECT_TRUE(status.text().startsWith("current ")) << status.text().toStdString();
+  EXPECT_FALSE(status.text().contains("actual size"));
+  EXPECT_TRUE(player_->ViewHint().isEmpty());
+
+  // Smaller than the picture: cropped at actual size.
+  player_->resize(200, 160);
+  EXPECT_TRUE(player_->IsCropped());
+  EXPECT_TRUE(player_->FitAction()->isEnabled());
+  EXPECT_TRUE(player_->ActualSizeAction()->isChecked());
+  EXPECT_TRUE(status.text().endsWith(" - actual size, drag to move")) << status.text().toStdString();
+  slider.UpdateFromPlayer();
+  EXPECT_TRUE(status.text().startsWith("current ")) << "the times stay";
+  EXPECT_TRUE(status.text().endsWith("actual size, drag to move"));
+  QHelpEvent help(QEvent::ToolTip, QPoint(50, 50), player_->mapToGlobal(QPoint(50, 50)));
+  QApplication::sendEvent(player_.get(), &help);
+  EXPECT_TRUE(QToolTip::text().startsWith("Preview\n")) << QToolTip::text().toStdString();
+  EXPECT_TRUE(QToolTip::text().contains("drag to move the picture"));
+  EXPECT_TRUE(QToolTip::text().contains("double-click to fit it"));
+
+  // The context menu holds both choices; "Fit to window" fits the whole picture.
+  QStringList offered;
+  QTimer::singleShot(0, [&] {
+    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+      for (QAction* a : menu->actions()) offered << a->text();
+      menu->close();
+    }
+  });
+  QContextMenuEvent context(QContextMenuEvent::Mouse, QPoint(50, 50), player_->mapToGlobal(QPoint(50, 50)));
+  QApplication::sendEvent(player_.get(), &context);
+  EXPECT_EQ(offered, (QStringList{"&Fit to window", "&Actual size"}));
+  player_->FitAction()->trigger();
+  EXPECT_TRUE(player_->IsZoomed());
+  EXPECT_FALSE(player_->IsCropped());
+  EXPECT_EQ(player_->VideoHost()->geometry(), QRect(0, 5, 200, 150));
+  EXPECT_FALSE(status.text().contains("actual size")) << status.text().toStdString();
+  EXPECT_TRUE(player_->ViewHint().contains("double-click to show it at actual size"));
+
+  // A double-click goes back to actual size, as "Actual size" does.
+  QTest::mouseDClick(player_.get(), Qt::LeftButton, {}, QPoint(50, 50));
+  EXPECT_FALSE(player_->IsZoomed());
+  EXPECT_TRUE(player_->IsCropped());
+  EXPECT_TRUE(status.text().endsWith("actual size, drag to move"));
+  player_->FitAction()->trigger();
+  player_->ActualSizeAction()->trigger();
+  EXPECT_TRUE(player_->IsCropped());
+
+  // Without a graph nothing is cropped any more.
+  player_->Detach();
+  EXPECT_FALSE(player_->IsCropped());
+  EXPECT_FALSE(status.text().contains("actual size"));
 }
 
 }  // namespace
