@@ -248,7 +248,14 @@ void CTavrionConverterView::OnStateChanged(PlayerCore*, int state) {
 void CTavrionConverterView::OnFrameSizeChosen() {
   if (doc_.IsConverting()) return;
   UpdateData(true);
-  if (CConvertOrder* e = doc_.GetSingleSelected()) ui_->videoHost->SetFrameSize(e->GetFrameWidth(), e->GetFrameHeight());
+  CConvertOrder* e = doc_.GetSingleSelected();
+  if (!e) return;
+  // The preview's resizers make pictures of the old size: the preview is built again at the
+  // new one, at the same position and in the same state.
+  if (e == previewed_)
+    ReopenPreview();
+  else
+    ui_->videoHost->SetFrameSize(e->GetFrameWidth(), e->GetFrameHeight());
 }
 
 void CTavrionConverterView::OnFrameRateChosen() {

@@ -92,6 +92,18 @@ void CPlayerWnd::ShowStill(CConvertOrder* entry, int width, int height) {
   RenderStill();
   ClampPan();
   update();
+  UpdateViewState();
+}
+
+void CPlayerWnd::RefreshPausedPicture() {
+  // Only a preview's paused graph: a running one shows the change with its next frame, and
+  // a conversion's graph is not the player's to seek.
+  if (!builder_ || core_.GetState() != PlayerCore::kPaused) return;
+  REFERENCE_TIME position = 0, duration = 0;
+  if (FAILED(core_.GetPosition(&position))) return;
+  // At the very end there is no picture left to fetch; the drawers' repaint stands.
+  if (SUCCEEDED(core_.GetDuration(&duration)) && position >= duration) return;
+  core_.Seek(position);
 }
 
 void CPlayerWnd::RenderStill() {
@@ -109,36 +121,42 @@ void CPlayerWnd::RenderStill() {
 HRESULT CPlayerWnd::SetFrameSize(int width, int height) {
   HRESULT hr = builder_ ? Checked([&] { builder_->SetFrameSizeOnDrawers(width, height); }) : S_OK;
   if (stillEntry_) RenderStill(), update();
+  if (SUCCEEDED(hr)) RefreshPausedPicture();
   return hr;
 }
 
 HRESULT CPlayerWnd::SetScreenFit(int mode) {
   HRESULT hr = builder_ ? Checked([&] { builder_->SetScreenFitOnFilters(mode); }) : S_OK;
   if (stillEntry_) RenderStill(), update();
+  if (SUCCEEDED(hr)) RefreshPausedPicture();
   return hr;
 }
 
 HRESULT CPlayerWnd::SetSubtitles(const std::string& file, const std::string& language, const std::string& sizeId) {
   HRESULT hr = builder_ ? Checked([&] { builder_->SetSubtitleParams(file, sizeId, language); }) : S_OK;
   if (stillEntry_) RenderStill(), update();
+  if (SUCCEEDED(hr)) RefreshPausedPicture();
   return hr;
 }
 
 HRESULT CPlayerWnd::SetSubtitleLanguage(const std::string& language) {
   HRESULT hr = builder_ ? Checked([&] { builder_->SetSubtitleLanguage(language); }) : S_OK;
   if (stillEntry_) RenderStill(), update();
+  if (SUCCEEDED(hr)) RefreshPausedPicture();
   return hr;
 }
 
 HRESULT CPlayerWnd::SetSubtitleSize(const std::string& sizeId) {
   HRESULT hr = builder_ ? Checked([&] { builder_->SetSubtitleSize(sizeId); }) : S_OK;
   if (stillEntry_) RenderStill(), update();
+  if (SUCCEEDED(hr)) RefreshPausedPicture();
   return hr;
 }
 
 HRESULT CPlayerWnd::EnableSubtitles(bool on) {
   HRESULT hr = builder_ ? Checked([&] { builder_->EnableSubtitleDrawing(on); }) : S_OK;
   if (stillEntry_) RenderStill(), update();
+  if (SUCCEEDED(hr)) RefreshPausedPicture();
   return hr;
 }
 
