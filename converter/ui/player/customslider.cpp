@@ -149,11 +149,12 @@ void CCustomSlider::WriteStatus(const QString& times) {
   if (!status_) return;
   QString text = times;
   if (cropped_) {
-    const QString note = QString::fromStdString(tav::res::Text(tav::res::IDS_PREVIEW_CROPPED));
-    text = text.isEmpty() ? note : text + QStringLiteral(" - ") + note;
+    // In the label's regular weight after the bold times, so that both fit the line.
+    const QString note = QString::fromStdString(tav::res::Text(tav::res::IDS_PREVIEW_CROPPED)).toHtmlEscaped();
+    text = QStringLiteral("%1<span style=\"font-weight:normal\">%2</span>")
+               .arg(times.toHtmlEscaped(), times.isEmpty() ? note : QStringLiteral(" - ") + note);
   }
   // Compared with the label itself: the form clears it when a preview closes.
-  lastStatus_ = text;
   if (status_->text() != text) status_->setText(text);
 }
 

@@ -42,8 +42,6 @@ class CCustomSlider : public QWidget {
   // Whether the player window shows part of the picture at actual size: the status line
   // then says so after the times ("actual size, drag to move").
   void SetCroppedView(bool cropped);
-  // The text of the status line as the slider last wrote it.
-  QString StatusText() const { return lastStatus_; }
 
   int Pos() const { return pos_; }
   void SetPos(int value);
@@ -98,8 +96,7 @@ class CCustomSlider : public QWidget {
 
   PlayerCore* player_ = nullptr;
   QPointer<QLabel> status_;
-  QString lastStatus_;
-  QString lastTimes_;
+  QString lastTimes_;  // the times part of the status line as last written
   bool cropped_ = false;
   QTimer timer_;
 
