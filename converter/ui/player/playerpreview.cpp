@@ -99,10 +99,12 @@ void CPlayerWnd::RefreshPausedPicture() {
   // Only a preview's paused graph: a running one shows the change with its next frame, and
   // a conversion's graph is not the player's to seek.
   if (!builder_ || core_.GetState() != PlayerCore::kPaused) return;
-  REFERENCE_TIME position = 0, duration = 0;
+  REFERENCE_TIME position = 0, duration = 0, end = 0;
   if (FAILED(core_.GetPosition(&position))) return;
-  // At the very end there is no picture left to fetch; the drawers' repaint stands.
+  // At the end of the movie or of the trim range there is no picture left to fetch; the
+  // drawers' repaint stands.
   if (SUCCEEDED(core_.GetDuration(&duration)) && position >= duration) return;
+  if (core_.GetPoints(nullptr, &end) && position >= end) return;
   core_.Seek(position);
 }
 
