@@ -132,7 +132,23 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
       resume = PrepareResume(entry);
     }
     const std::string name = outputSequence_->PrepareName();
+    if (const int err = outputSequence_->CreateError()) {
+      // Said here with the folder and the reason: the exporter could only fail with a code
+      // that names neither. Parts already written stay under their names.
+      HRESULT hr = E_FAIL;
+      const std::string why = OutputFolderProblem(name, err, &hr);
+      TAV_TRACE("no output file in \"%s\": %s", name.c_str(), why.c_str());
+      outputSequence_.reset();
+      sequenceEntry_ = nullptr;
+      entry->ClearResumePoint();
+      entry->SetFailed(hr, why);
+      doc_.UpdateAllViews(kHintEntryStateChanged, entry);
+      return false;
+    }
     entry->SetOutputPath(name);
+    // The file is this program's now: should it die while writing it, the next start may
+    // remove it.
+    entry->SetOutputStamp(StampOf(name));
     outputs_[entry].push_back(name);
 
     BuildConversionGraph(c, entry, name);
@@ -290,7 +306,12 @@ REFERENCE_TIME ConversionRun::PrepareResume(CConvertOrder* entry) {
   outputSequence_->ContinueNumbering(point.nextPart);
   const std::string left = outputSequence_->BasePath().Full();
   struct stat st;
-  if (::lstat(left.c_str(), &st) == 0) {
+  if (::lstat(left.c_str(), &st) == 0 && !StampHolds(entry->GetOutputStamp(), left, false)) {
+    // Not the movie the interruption left (a file put there since, or a batch whose copy
+    // was edited): it stays as it is, and the entry converts from its start under a new
+    // name.
+    TAV_TRACE("\"%s\" is not the interrupted movie; it is kept", left.c_str());
+  } else if (::lstat(left.c_str(), &st) == 0) {
     // The movie the interruption left becomes a numbered part; the rest follows it.
     const std::string part = outputSequence_->FinishPart();
     if (part != left) {
@@ -447,6 +468,8 @@ void ConversionRun::StopConversion() {
     }
     const LONG nextPart = Teardown(false);
     if (interrupted) {
+      // The movie as it was finished: a later run continues it only while it is unchanged.
+      interrupted->SetOutputStamp(StampOf(interrupted->OutputPath().Full()));
       // The movie stays under its name, or, when it was split, as the last numbered part;
       // a later run can go on from its end.
       if (nextPart > 0) interrupted->SetResumePoint(at, nextPart);
