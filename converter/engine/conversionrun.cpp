@@ -146,10 +146,16 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
       return false;
     }
     entry->SetOutputPath(name);
-    // The file is this program's now: should it die while writing it, the next start may
-    // remove it.
-    entry->SetOutputStamp(StampOf(name));
     outputs_[entry].push_back(name);
+    REFERENCE_TIME start = 0, end = 0;
+    const bool trimmed = entry->GetTrimPoints(&start, &end);
+    partStart_ = resume != 0 ? resume : trimmed ? start : 0;
+    // Should the program die while this part is written, the output finished so far ends
+    // where the part begins, and the file is this program's, to be removed at the next
+    // start; the recovery copy keeps both before anything is written.
+    entry->SetResumePoint(partStart_, outputSequence_->NextPart());
+    entry->SetOutputStamp(StampOf(name));
+    doc_.UpdateAllViews(kHintOutputCreated, entry);
 
     BuildConversionGraph(c, entry, name);
     c.Check(player_->Attach(builder_.Graph(), builder_.Seeking(), kSmallFrame.width, kSmallFrame.height, this));
@@ -159,12 +165,6 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
     // key-frame interval of the movie (seconds with long-GOP sources). The pictures between
     // that key frame and the target are decoded but not delivered.
     const bool toKeyFrame = false;
-    REFERENCE_TIME start = 0, end = 0;
-    const bool trimmed = entry->GetTrimPoints(&start, &end);
-    partStart_ = resume != 0 ? resume : trimmed ? start : 0;
-    // Should the program die while this part is written, the output finished so far ends
-    // where the part begins; the recovery copy keeps that.
-    entry->SetResumePoint(partStart_, outputSequence_->NextPart());
     if (trimmed) {
       const REFERENCE_TIME from = resume != 0 ? resume : start;
       c.Check(player_->SetPoints(from, end));

@@ -30,6 +30,7 @@ enum DocumentHint : int {
   kHintRunStopped = 5,
   kHintRemoveConverted = 6,   // entry: to be removed (removeAfterConversion)
   kHintMovieOpened = 7,       // path: a movie opened through the document template
+  kHintOutputCreated = 8,     // entry: the run created its next output file (before writing)
 };
 
 class DocumentObserver {

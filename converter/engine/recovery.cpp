@@ -418,8 +418,10 @@ void RecoveryKeeper::MarkSaved() {
 }
 
 void RecoveryKeeper::OnDocumentUpdate(int hint, CConvertOrder*, const std::string*) {
-  // A state that changes during a run is on the disk before the run goes on.
-  if (hint == kHintEntryStateChanged) SaveNow();
+  // A state that changes during a run is on the disk before the run goes on; so is a new
+  // output file, before anything is written into it, so that the next start knows the
+  // file as this program's whenever the program dies.
+  if (hint == kHintEntryStateChanged || hint == kHintOutputCreated) SaveNow();
 }
 
 }  // namespace tav
