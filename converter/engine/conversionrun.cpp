@@ -45,10 +45,21 @@ ComPtr<IPin> InputFor(IBaseFilter* filter, const GUID& majorType) {
 }  // namespace
 
 CConvertOrder* ConversionRun::CheckedAfter(const CConvertOrder* entry) const {
-  const ptrdiff_t from = entry ? doc_.IndexOf(entry) + 1 : 0;
-  if (entry && from == 0) return nullptr;
-  for (size_t i = size_t(from); i < doc_.GetCount(); ++i)
-    if (doc_.GetAt(i)->IsChecked()) return doc_.GetAt(i);
+  ptrdiff_t at = -1;
+  if (entry) {
+    // The walk goes on from where it stopped, without a search through the list: the entry
+    // is where it was found, or one place up when a converted entry before it was removed.
+    const size_t count = doc_.GetCount();
+    if (walkIndex_ < count && doc_.GetAt(walkIndex_) == entry) at = ptrdiff_t(walkIndex_);
+    else if (walkIndex_ > 0 && walkIndex_ - 1 < count && doc_.GetAt(walkIndex_ - 1) == entry) at = ptrdiff_t(walkIndex_ - 1);
+    else at = doc_.IndexOf(entry);
+    if (at < 0) return nullptr;
+  }
+  for (size_t i = size_t(at + 1); i < doc_.GetCount(); ++i)
+    if (doc_.GetAt(i)->IsChecked()) {
+      walkIndex_ = i;
+      return doc_.GetAt(i);
+    }
   return nullptr;
 }
 
