@@ -408,6 +408,16 @@ std::u16string DecodeTextAs(std::string_view bytes, const std::string& encoding,
       out += kReplacement;
       if (bad) ++*bad;
     }
+    // An unpaired surrogate is damage in text, not an escaped byte of a file name.
+    for (size_t k = 0; k < out.size(); ++k) {
+      const bool high = out[k] >= 0xD800 && out[k] <= 0xDBFF, low = out[k] >= 0xDC00 && out[k] <= 0xDFFF;
+      if (high && k + 1 < out.size() && out[k + 1] >= 0xDC00 && out[k + 1] <= 0xDFFF) {
+        ++k;
+      } else if (high || low) {
+        out[k] = kReplacement;
+        if (bad) ++*bad;
+      }
+    }
     return out;
   }
   return LegacyToWide(bytes, encoding, bad);

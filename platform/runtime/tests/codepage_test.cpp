@@ -84,6 +84,7 @@ TEST_F(RuntimeCodePage, NamesThatAreNotUtf8_KeepTheirBytesThroughUtf16) {
   EXPECT_EQ(tav::DisplayText("caf\xC3\xA9.avi"), "caf\xC3\xA9.avi");
   // Text is still decoded as text: a bad byte there is a replacement character.
   EXPECT_EQ(tav::DecodeTextAs("caf\xE9", "UTF-8"), u"caf\uFFFD");
+  EXPECT_EQ(tav::DecodeTextAs(std::string("a\0\xE9\xDC" "b\0\x3D\xD8\x00\xDE", 10), "UTF-16LE"), u"a\uFFFD" u"b\U0001F600");
   // A lone surrogate that stands for no byte is still replaced.
   EXPECT_EQ(tav::Utf16ToUtf8(u"a\xDC20" u"b"), "a\xEF\xBF\xBD" "b");
   std::mt19937 rng(99);
