@@ -24,7 +24,7 @@ CountingOutput::~CountingOutput() { Close(); }
 
 int CountingOutput::Open(const std::string& path, bool qvfFormType) {
   Close();
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd_ < 0) return -errno;
   qvf_ = qvfFormType;
   position_ = end_ = 0;

@@ -134,11 +134,13 @@ bool BuildBatch(const Options& opt, const std::string& outputFolder, CTavrionCon
     }
     doc.SetRemoveAfterConversion(opt.removeAfter);
     // A loaded entry knows nothing of its source yet; without a probe it counts as not
-    // seekable and its split size would read as 0.
+    // seekable and its split size would read as 0. An entry that is not checked is not
+    // converted: its movie is never opened, so a batch of them ends at once.
     for (size_t i = 0; i < doc.GetCount(); ++i) {
       CConvertOrder* e = doc.GetAt(i);
+      if (!e->IsChecked()) continue;
       Probe(prober, e);
-      if (e->IsChecked()) NoteDroppedSplit(e, e->GetStoredSplitSize());
+      NoteDroppedSplit(e, e->GetStoredSplitSize());
     }
   }
   // The result lines, in the order of the command line. A movie that cannot be added (its
@@ -223,7 +225,8 @@ bool RestoreBatch(CTavrionConverterDoc& doc, FilterGraphBuilder& prober, Recover
     return false;
   }
   // A probe resets the state it finds; the states of the copy go back on afterwards.
-  for (size_t i = 0; i < doc.GetCount(); ++i) Probe(prober, doc.GetAt(i));
+  for (size_t i = 0; i < doc.GetCount(); ++i)
+    if (doc.GetAt(i)->IsChecked()) Probe(prober, doc.GetAt(i));
   ApplyRecoveredStates(doc, *batch);
   for (size_t i = 0; i < doc.GetCount(); ++i) {
     CConvertOrder* e = doc.GetAt(i);

@@ -52,6 +52,10 @@ std::string CheckOutputFolder(std::string dir);
 // The batch is written only over nothing, an empty file or an older batch: never over a
 // movie or a subtitle file named by mistake (a usage error otherwise).
 void CheckBatchTarget(const Options& o, const std::string& target);
+// With --convert the batch is saved after the run: never under a name the run's movies may
+// take (an entry's output, its free "[n]" name or a numbered part). A usage error
+// otherwise, before anything is converted.
+void CheckBatchTargetIsNoOutput(const std::string& target, const CTavrionConverterDoc& doc);
 
 // One result line: an entry of the batch, or a movie that could not be added and why.
 struct ResultRow {

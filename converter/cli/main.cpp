@@ -71,6 +71,12 @@ class ConsoleView : public DocumentObserver {
   CTavrionConverterDoc& doc_;
 };
 
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return a == b || (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+                    sa.st_ino == sb.st_ino);
+}
+
 std::string TimeOrUnknown(LONGLONG t) { return t == kUnknownRemaining ? std::string("--:--") : FormatTime(t); }
 
 }  // namespace
@@ -125,9 +131,12 @@ int main(int argc, char** argv) {
   if (opt.restore) {
     keeper = std::make_unique<RecoveryKeeper>(doc);
     if (!cli::RestoreBatch(doc, prober, *keeper, &batch)) return 1;
+    // Refused here, the restored batch stays for the next start.
+    if (opt.saveBatch && opt.convert) CheckBatchTargetIsNoOutput(*opt.saveBatch, doc);
     if (!opt.quiet) std::printf("Restored the unsaved batch (%zu entries)\n", doc.GetCount());
   } else {
     if (!cli::BuildBatch(opt, outputFolder, doc, prober, &batch)) return 1;
+    if (opt.saveBatch && opt.convert) CheckBatchTargetIsNoOutput(*opt.saveBatch, doc);
     // From here on a crash loses nothing of the batch: a copy is kept until a clean exit.
     keeper = std::make_unique<RecoveryKeeper>(doc);
   }
@@ -178,7 +187,7 @@ int main(int argc, char** argv) {
           struct stat st {};
           if (::stat(f.c_str(), &st) == 0) bytes += st.st_size;
         }
-        std::printf("%s%s 100%% | %lld KB\n", tty ? "\r\033[K" : "", done->SourcePath().FileName().c_str(),
+        std::printf("%s%s 100%% | %lld KB\n", tty ? "\r\033[K" : "", DisplayText(done->SourcePath().FileName()).c_str(),
                     static_cast<long long>(bytes / 1024));
       }
       std::fflush(stdout);
@@ -218,7 +227,7 @@ int main(int argc, char** argv) {
     const LONGLONG estimate = run.EstimateCurrentOutputSize();
     char line[512];
     std::snprintf(line, sizeof line, "%s %ld%% %s/%s | file #%d from %d: %ld%% %s/%s | ~%lld KB",
-                  cur ? cur->SourcePath().FileName().c_str() : "", long(filePct), FormatTime(fe).c_str(),
+                  cur ? DisplayText(cur->SourcePath().FileName()).c_str() : "", long(filePct), FormatTime(fe).c_str(),
                   TimeOrUnknown(fr).c_str(), index + 1, count, long(totalPct), FormatTime(te).c_str(),
                   TimeOrUnknown(tr).c_str(), static_cast<long long>(estimate / 1024));
     if (tty) std::printf("\r\033[K%s", line);
@@ -235,7 +244,7 @@ int main(int argc, char** argv) {
   std::vector<CConvertOrder*> entries;
   for (const cli::ResultRow& row : rows) {
     if (!row.entry) {
-      std::printf("%s -> -: %s\n", row.source.c_str(), row.failure.c_str());
+      std::printf("%s -> -: %s\n", DisplayText(row.source).c_str(), DisplayText(row.failure).c_str());
       continue;
     }
     CConvertOrder* e = row.entry;
@@ -253,8 +262,13 @@ int main(int argc, char** argv) {
     }
     if (outputs.empty()) outputs = "-";
     const bool converted = e->GetState() == CConvertOrder::kConverted;
-    if (!converted) status = 1;
-    std::printf("%s -> %s: %s\n", e->SourcePath().Full().c_str(), outputs.c_str(), e->GetStatusText().c_str());
+    // An entry that is not checked takes no part in the run: it neither failed nor was
+    // interrupted.
+    if (!converted && e->IsChecked()) status = 1;
+    // Names keep their bytes on disk; shown, they are text (bytes that are not UTF-8 become
+    // replacement characters).
+    std::printf("%s -> %s: %s\n", DisplayText(e->SourcePath().Full()).c_str(), DisplayText(outputs).c_str(),
+                DisplayText(e->GetStatusText()).c_str());
     if (opt.verbose && e->UsesSubtitles() && !e->GetSubtitleEncoding().empty())
       std::printf("  subtitles %s read in %s\n", e->SubtitlePath().Full().c_str(), e->GetSubtitleEncoding().c_str());
   }
@@ -265,6 +279,15 @@ int main(int argc, char** argv) {
   std::string batchOut;
   if (opt.saveBatch) batchOut = *opt.saveBatch;
   else if (opt.removeAfter && !view.removed_.empty()) batchOut = batchFile;
+  // Whatever the checks at the start foresaw, a movie this run wrote is never replaced.
+  for (CConvertOrder* e : entries)
+    for (const std::string& f : run.OutputsOf(e))
+      if (!batchOut.empty() && SameFile(f, batchOut)) {
+        std::fprintf(stderr, "tavrion-convert: %s is a movie this run wrote; the batch is not saved over it\n",
+                     batchOut.c_str());
+        batchOut.clear();
+        status = 1;
+      }
   if (!batchOut.empty() && !saveBatch(batchOut)) status = 1;
   // An interrupted movie can go on later only from the copy: it stays for the next start.
   bool interrupted = false;

@@ -13,6 +13,7 @@
 
 #include "converter/engine/document.h"
 #include "converter/engine/framesize.h"
+#include "converter/engine/outputfiles.h"
 #include "converter/engine/path.h"
 #include "media/contract/codepage.h"
 
@@ -260,6 +261,15 @@ void CheckBatchTarget(const Options& o, const std::string& target) {
     UsageError("--save-batch " + target + " names the subtitle file; it is kept");
   if (!CTavrionConverterDoc::MayOverwriteWithBatch(target))
     UsageError("--save-batch " + target + " is not a batch file; it is kept (choose another name)");
+}
+
+void CheckBatchTargetIsNoOutput(const std::string& target, const CTavrionConverterDoc& doc) {
+  for (size_t i = 0; i < doc.GetCount(); ++i) {
+    const CConvertOrder* e = doc.GetAt(i);
+    if (e->IsChecked() && MayBecomeOutputOf(e->OutputPath().Full(), target))
+      UsageError("--save-batch " + target + " is a name the movie converted from " + e->SourcePath().Full() +
+                 " may take; choose another name");
+  }
 }
 
 }  // namespace tav::cli

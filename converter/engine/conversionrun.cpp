@@ -45,10 +45,21 @@ ComPtr<IPin> InputFor(IBaseFilter* filter, const GUID& majorType) {
 }  // namespace
 
 CConvertOrder* ConversionRun::CheckedAfter(const CConvertOrder* entry) const {
-  const ptrdiff_t from = entry ? doc_.IndexOf(entry) + 1 : 0;
-  if (entry && from == 0) return nullptr;
-  for (size_t i = size_t(from); i < doc_.GetCount(); ++i)
-    if (doc_.GetAt(i)->IsChecked()) return doc_.GetAt(i);
+  ptrdiff_t at = -1;
+  if (entry) {
+    // The walk goes on from where it stopped, without a search through the list: the entry
+    // is where it was found, or one place up when a converted entry before it was removed.
+    const size_t count = doc_.GetCount();
+    if (walkIndex_ < count && doc_.GetAt(walkIndex_) == entry) at = ptrdiff_t(walkIndex_);
+    else if (walkIndex_ > 0 && walkIndex_ - 1 < count && doc_.GetAt(walkIndex_ - 1) == entry) at = ptrdiff_t(walkIndex_ - 1);
+    else at = doc_.IndexOf(entry);
+    if (at < 0) return nullptr;
+  }
+  for (size_t i = size_t(at + 1); i < doc_.GetCount(); ++i)
+    if (doc_.GetAt(i)->IsChecked()) {
+      walkIndex_ = i;
+      return doc_.GetAt(i);
+    }
   return nullptr;
 }
 
@@ -132,8 +143,30 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
       resume = PrepareResume(entry);
     }
     const std::string name = outputSequence_->PrepareName();
+    if (const int err = outputSequence_->CreateError()) {
+      // Said here with the folder and the reason: the exporter could only fail with a code
+      // that names neither. Parts already written stay under their names.
+      HRESULT hr = E_FAIL;
+      const std::string why = OutputFolderProblem(name, err, &hr);
+      TAV_TRACE("no output file in \"%s\": %s", name.c_str(), why.c_str());
+      outputSequence_.reset();
+      sequenceEntry_ = nullptr;
+      entry->ClearResumePoint();
+      entry->SetFailed(hr, why);
+      doc_.UpdateAllViews(kHintEntryStateChanged, entry);
+      return false;
+    }
     entry->SetOutputPath(name);
     outputs_[entry].push_back(name);
+    REFERENCE_TIME start = 0, end = 0;
+    const bool trimmed = entry->GetTrimPoints(&start, &end);
+    partStart_ = resume != 0 ? resume : trimmed ? start : 0;
+    // Should the program die while this part is written, the output finished so far ends
+    // where the part begins, and the file is this program's, to be removed at the next
+    // start; the recovery copy keeps both before anything is written.
+    entry->SetResumePoint(partStart_, outputSequence_->NextPart());
+    entry->SetOutputStamp(StampOf(name));
+    doc_.UpdateAllViews(kHintOutputCreated, entry);
 
     BuildConversionGraph(c, entry, name);
     c.Check(player_->Attach(builder_.Graph(), builder_.Seeking(), kSmallFrame.width, kSmallFrame.height, this));
@@ -143,12 +176,6 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
     // key-frame interval of the movie (seconds with long-GOP sources). The pictures between
     // that key frame and the target are decoded but not delivered.
     const bool toKeyFrame = false;
-    REFERENCE_TIME start = 0, end = 0;
-    const bool trimmed = entry->GetTrimPoints(&start, &end);
-    partStart_ = resume != 0 ? resume : trimmed ? start : 0;
-    // Should the program die while this part is written, the output finished so far ends
-    // where the part begins; the recovery copy keeps that.
-    entry->SetResumePoint(partStart_, outputSequence_->NextPart());
     if (trimmed) {
       const REFERENCE_TIME from = resume != 0 ? resume : start;
       c.Check(player_->SetPoints(from, end));
@@ -290,7 +317,12 @@ REFERENCE_TIME ConversionRun::PrepareResume(CConvertOrder* entry) {
   outputSequence_->ContinueNumbering(point.nextPart);
   const std::string left = outputSequence_->BasePath().Full();
   struct stat st;
-  if (::lstat(left.c_str(), &st) == 0) {
+  if (::lstat(left.c_str(), &st) == 0 && !StampHolds(entry->GetOutputStamp(), left, false)) {
+    // Not the movie the interruption left (a file put there since, or a batch whose copy
+    // was edited): it stays as it is, and the entry converts from its start under a new
+    // name.
+    TAV_TRACE("\"%s\" is not the interrupted movie; it is kept", left.c_str());
+  } else if (::lstat(left.c_str(), &st) == 0) {
     // The movie the interruption left becomes a numbered part; the rest follows it.
     const std::string part = outputSequence_->FinishPart();
     if (part != left) {
@@ -447,6 +479,8 @@ void ConversionRun::StopConversion() {
     }
     const LONG nextPart = Teardown(false);
     if (interrupted) {
+      // The movie as it was finished: a later run continues it only while it is unchanged.
+      interrupted->SetOutputStamp(StampOf(interrupted->OutputPath().Full()));
       // The movie stays under its name, or, when it was split, as the last numbered part;
       // a later run can go on from its end.
       if (nextPart > 0) interrupted->SetResumePoint(at, nextPart);

@@ -72,6 +72,7 @@ class ConversionRun : public PlayerEventSink, public ConversionRunSeam {
 
  private:
   // The first checked entry after entry in list order (null: the first checked entry).
+  // Walking the batch this way is linear in its length.
   CConvertOrder* CheckedAfter(const CConvertOrder* entry) const;
   bool ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume);
   // For a new conversion of entry that resumes: the output sequence continues the entry's
@@ -113,6 +114,7 @@ class ConversionRun : public PlayerEventSink, public ConversionRunSeam {
   // Statistics: the files each entry produced, for the owner's report.
   std::map<const CConvertOrder*, std::vector<std::string>> outputs_;
   const CConvertOrder* sequenceEntry_ = nullptr;  // the entry outputSequence_ belongs to
+  mutable size_t walkIndex_ = 0;                  // list position of the last entry CheckedAfter found
   REFERENCE_TIME partStart_ = 0;                  // where the part being written began
 };
 

@@ -127,7 +127,7 @@ CConvertOrder::CConvertOrder(const std::string& sourcePath, const std::string& o
 
   // The output must be creatable; the name was chosen free, so an existing file (a race)
   // is never truncated.
-  const int fd = ::open(outputPath_.Full().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  const int fd = ::open(outputPath_.Full().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) {
     const int err = errno;
     throw FileException(outputPath_.Full(), err,

@@ -13,6 +13,7 @@
 // preview; a successful probe clears it.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -184,6 +185,21 @@ class CConvertOrder : public CObject {
   const ResumePoint& GetResumePoint() const { return resume_; }
   void SetResumePoint(REFERENCE_TIME at, LONG nextPart) { resume_ = ResumePoint{at, nextPart}; }
   void ClearResumePoint() { resume_ = ResumePoint{}; }
+  // The file at the output path as this program last left it: the movie it created (at
+  // the start of a part) or finished (when the entry was interrupted). Restoring a batch
+  // removes or renames that file only while it is still the one written; a copy edited by
+  // hand, or a file put there since, is left alone. size -1: nothing recorded. Not saved
+  // in the batch file.
+  struct OutputStamp {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    int64_t size = -1;
+    int64_t changeSec = 0;   // the change time (st_ctim)
+    int64_t changeNsec = 0;
+    bool IsSet() const { return size >= 0; }
+  };
+  const OutputStamp& GetOutputStamp() const { return outputStamp_; }
+  void SetOutputStamp(const OutputStamp& stamp) { outputStamp_ = stamp; }
   // Whether a resumed conversion would have something left to convert: the resume point
   // lies after the start (the start point, or 0) and before the end point or the end of
   // the movie when they are known.
@@ -223,6 +239,7 @@ class CConvertOrder : public CObject {
   std::string probeMessage_;
   REFERENCE_TIME interruptedAt_ = 0;
   ResumePoint resume_;         // where a conversion goes on; see GetResumePoint
+  OutputStamp outputStamp_;    // the output file as last written; see GetOutputStamp
   std::string failureReason_;  // shown instead of the platform's text for resultCode
   PreviewSnapshot snapshot_;
   REFERENCE_TIME duration_ = kUnknownTime;

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <random>
 
 #include "converter/engine/exceptions.h"
 #include "converter/engine/strings.h"
@@ -62,24 +64,38 @@ class MappedFile {
 
 }  // namespace
 
+int CreateUniqueFile(std::string* name, size_t suffixLength) {
+  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  const size_t at = name->size() >= suffixLength + 6 ? name->size() - suffixLength - 6 : std::string::npos;
+  if (at == std::string::npos || name->compare(at, 6, "XXXXXX") != 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  static std::mutex lock;  // guards the generator shared by every thread
+  static std::mt19937_64 generator{std::random_device{}() ^ (uint64_t(::getpid()) << 32)};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    {
+      std::lock_guard guard(lock);
+      for (size_t i = 0; i < 6; ++i) (*name)[at + i] = kLetters[generator() % (sizeof kLetters - 1)];
+    }
+    // 0666: the umask decides, as for any file a program creates.
+    const int fd = ::open(name->c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
 void WriteFileAtomically(const std::string& path, const std::string& bytes) {
   const auto fail = [&](int err, const std::string& name) {
     throw FileException(name, err, res::FormatId(res::IDS_FILE_CREATE_FAILED, {name, ErrnoText(err)}));
   };
   std::string temp = path + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
+  const int fd = CreateUniqueFile(&temp, 0);
   if (fd < 0) fail(errno, path);
-  // Keep the mode of the file being replaced; a new file gets the usual mode.
+  // A file being replaced keeps its mode; a new one has the mode the umask left.
   struct stat st;
-  mode_t mode;
-  if (::stat(path.c_str(), &st) == 0) {
-    mode = st.st_mode & 07777;
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  ::fchmod(fd, mode);
+  if (::stat(path.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);

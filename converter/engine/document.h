@@ -30,6 +30,7 @@ enum DocumentHint : int {
   kHintRunStopped = 5,
   kHintRemoveConverted = 6,   // entry: to be removed (removeAfterConversion)
   kHintMovieOpened = 7,       // path: a movie opened through the document template
+  kHintOutputCreated = 8,     // entry: the run created its next output file (before writing)
 };
 
 class DocumentObserver {
@@ -199,6 +200,11 @@ class CTavrionConverterDoc {
 // path, so that path holds either its old or its new contents, whatever happens. Throws
 // FileException.
 void WriteFileAtomically(const std::string& path, const std::string& bytes);
+// Creates a new file whose name is *name with its six X before the last suffixLength
+// characters replaced, never opening an existing one (mkstemps, but with mode 0666 so that
+// the umask decides, as for every file the program makes). Answers the descriptor, or -1
+// with errno set.
+int CreateUniqueFile(std::string* name, size_t suffixLength);
 
 // Opens path as the document template would: a ".tvc" path opens as a batch; any other
 // path goes to the document, which sends hint 7 when it names a movie file.

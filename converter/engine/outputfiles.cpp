@@ -3,12 +3,15 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
 
 #include "converter/engine/convertorder.h"
+#include "converter/engine/exceptions.h"
 #include "converter/engine/framesize.h"
 #include "converter/engine/strings.h"
 #include "media/contract/folders.h"
@@ -48,14 +51,18 @@ std::string OutputFileSequence::PrepareName() {
   const std::string wanted = basePath_.Full();
   std::string name = MakeUniqueOutputName(wanted);
   // A name taken between the check and the creation is passed over for the next free one.
+  createError_ = 0;
   for (int attempt = 0; attempt < 1000; ++attempt) {
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       ::close(fd);
       break;
     }
-    // Any other failure (a read-only folder) is the exporter's to report.
-    if (errno != EEXIST) break;
+    // Any other failure (a missing or read-only folder) is the caller's to report.
+    if (errno != EEXIST) {
+      createError_ = errno;
+      break;
+    }
     name = MakeUniqueOutputName(wanted);
   }
   basePath_.Set(name);
@@ -80,10 +87,92 @@ std::string OutputFileSequence::FinishPart() {
   return basePath_.Full();
 }
 
+std::string OutputFolderProblem(const std::string& outputPath, int err, HRESULT* hr) {
+  std::string folder = CPath(outputPath).Folder();
+  if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  // The folder itself tells more than the creation's errno: a missing parent also gives
+  // ENOENT, a file in the way ENOTDIR.
+  struct stat st;
+  if (::stat(folder.c_str(), &st) != 0) {
+    *hr = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    return errno == ENOTDIR ? res::FormatId(res::IDS_OUTPUT_FOLDER_NOT_FOLDER, {folder})
+                            : res::FormatId(res::IDS_OUTPUT_FOLDER_MISSING, {folder});
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    *hr = HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    return res::FormatId(res::IDS_OUTPUT_FOLDER_NOT_FOLDER, {folder});
+  }
+  *hr = HResultFromErrno(err);
+  if (err == EACCES || err == EPERM || err == EROFS) return res::FormatId(res::IDS_OUTPUT_FOLDER_READ_ONLY, {folder});
+  return res::FormatId(res::IDS_OUTPUT_FOLDER_FAILED, {folder, ErrnoText(err)});
+}
+
+CConvertOrder::OutputStamp StampOf(const std::string& path) {
+  CConvertOrder::OutputStamp stamp;
+  struct stat st;
+  if (path.empty() || ::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return stamp;
+  stamp.device = uint64_t(st.st_dev);
+  stamp.inode = uint64_t(st.st_ino);
+  stamp.size = int64_t(st.st_size);
+  stamp.changeSec = int64_t(st.st_ctim.tv_sec);
+  stamp.changeNsec = int64_t(st.st_ctim.tv_nsec);
+  return stamp;
+}
+
+bool StampHolds(const CConvertOrder::OutputStamp& stamp, const std::string& path, bool mayHaveGrown) {
+  if (!stamp.IsSet()) return false;
+  const CConvertOrder::OutputStamp now = StampOf(path);
+  if (!now.IsSet() || now.device != stamp.device || now.inode != stamp.inode) return false;
+  if (!mayHaveGrown) return now.size == stamp.size && now.changeSec == stamp.changeSec && now.changeNsec == stamp.changeNsec;
+  const bool later = now.changeSec > stamp.changeSec || (now.changeSec == stamp.changeSec && now.changeNsec >= stamp.changeNsec);
+  return now.size >= stamp.size && later;
+}
+
 std::string PartNameOf(const CPath& basePath, LONG number) {
   return res::FormatId(res::IDS_OUTPUT_NAME_PART,
                        {basePath.Folder(), basePath.Title(), basePath.Extension(), PrintNumber("%i", number),
                         PrintNumber("%4i", number), PrintNumber("%04i", number)});
+}
+
+namespace {
+
+// The title without its last "[n]" group (n a number other than 0), as the free-name rule
+// drops it before numbering anew.
+std::string WithoutNumberGroup(const std::string& title) {
+  const size_t open = title.rfind('['), close = title.rfind(']');
+  if (open == std::string::npos || close == std::string::npos || close < open + 2) return title;
+  const std::string digits = title.substr(open + 1, close - open - 1);
+  if (digits.find_first_not_of("0123456789") != std::string::npos || digits.find_first_not_of('0') == std::string::npos)
+    return title;
+  return title.substr(0, open) + title.substr(close + 1);
+}
+
+std::string ResolvedFolder(const std::string& folder) {
+  char* real = ::realpath(folder.empty() ? "." : folder.c_str(), nullptr);
+  if (!real) return folder;
+  std::string out = real;
+  std::free(real);
+  if (out.empty() || out.back() != '/') out += '/';
+  return out;
+}
+
+}  // namespace
+
+bool MayBecomeOutputOf(const std::string& outputPath, const std::string& candidate) {
+  const CPath output(outputPath), other(candidate);
+  if (output.IsEmpty() || other.IsEmpty() || output.Extension() != other.Extension()) return false;
+  if (output.Folder() != other.Folder() && ResolvedFolder(output.Folder()) != ResolvedFolder(other.Folder()))
+    return false;
+  const std::string base = WithoutNumberGroup(output.Title());
+  std::string title = other.Title();
+  std::vector<std::string> forms = {title};
+  // A part number: four digits or more before the extension.
+  size_t digits = 0;
+  while (digits < title.size() && std::isdigit(static_cast<unsigned char>(title[title.size() - 1 - digits]))) ++digits;
+  if (digits >= 4) forms.push_back(title.substr(0, title.size() - digits));
+  for (const std::string& form : forms)
+    if (form == output.Title() || form == base || WithoutNumberGroup(form) == base) return true;
+  return false;
 }
 
 LONGLONG VideoFramesIn(const std::string& moviePath) {

@@ -7,12 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "converter/engine/convertorder.h"
 #include "converter/engine/path.h"
 #include "media/contract/wintypes.h"
 
 namespace tav {
-
-class CConvertOrder;
 
 // One per entry conversion. PrepareName chooses the movie's name; every FinishPart moves
 // the movie written so far to the next free numbered part name.
@@ -25,6 +24,8 @@ class OutputFileSequence {
   // taken at once by creating the (empty) file exclusively, so a conversion running beside
   // this one cannot choose it too; the exporter then writes over that empty file.
   std::string PrepareName();
+  // Why the last PrepareName could not create its file (an errno value; 0 when it could).
+  int CreateError() const { return createError_; }
   // Moves the file at basePath to the first free "name0001.ext", "name0002.ext", ...
   // and returns that name. A failed move is not reported: the part stays under basePath
   // and the numbering does not advance.
@@ -43,12 +44,30 @@ class OutputFileSequence {
  private:
   LONG nextPart_ = 1;        // number tried first by the next FinishPart
   bool reserved_ = false;    // kept for the batch layout; always false
+  int createError_ = 0;      // errno of the last PrepareName's creation
   ULONGLONG splitSize_ = 0;  // requested split size in bytes, kept only
   CPath basePath_;           // the movie being written
 };
 
+// What keeps a movie from being created in the folder of outputPath, for the entry's
+// status ("The output folder /x/y does not exist"); err is the errno of the creation.
+// *hr gets the code the entry fails with.
+std::string OutputFolderProblem(const std::string& outputPath, int err, HRESULT* hr);
+
+// The file at path as it is now; not set (size -1) when there is none.
+CConvertOrder::OutputStamp StampOf(const std::string& path);
+// Whether the file at path is still the one stamp recorded: the same file, unchanged
+// since (finished: an interrupted movie), or grown from it (a movie being written when
+// the program died). False when nothing was recorded.
+bool StampHolds(const CConvertOrder::OutputStamp& stamp, const std::string& path, bool mayHaveGrown);
+
 // The name of part `number` of the movie at basePath: "name0001.ext" and so on.
 std::string PartNameOf(const CPath& basePath, LONG number);
+
+// Whether a conversion into outputPath may write a file named candidate: the name itself,
+// a free "name[n].ext" chosen in its place, or a numbered part "name0001.ext" of either.
+// Folders are compared as the file system resolves them.
+bool MayBecomeOutputOf(const std::string& outputPath, const std::string& candidate);
 
 // The number of video frames a finished movie holds (the total-frames field of its main
 // header); -1 when the file cannot be read or does not begin as a movie of this kind.

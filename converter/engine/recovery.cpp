@@ -21,7 +21,9 @@ namespace {
 
 constexpr char kStateMark[8] = {'T', 'V', 'C', 'S', 'T', 'A', 'T', 'E'};
 constexpr char kEndMark[8] = {'T', 'V', 'C', 'R', 'E', 'C', 'O', 'V'};
-constexpr uint32_t kStateVersion = 1;
+// Version 2 adds each entry's output stamp; copies of version 1 are still read (their
+// entries have no stamp, so their files are never removed or renamed on restoring).
+constexpr uint32_t kStateVersion = 2;
 // u64 batch length, u32 checksum, the end mark.
 constexpr size_t kTrailerBytes = 8 + 4 + sizeof kEndMark;
 constexpr const char* kCopyPrefix = "batch-";
@@ -132,6 +134,12 @@ std::string EncodeRecoveryCopy(const CTavrionConverterDoc& doc) {
     PutString(out, e->GetFailureReason());
     PutU64(out, uint64_t(e->GetResumePoint().at));
     PutU32(out, uint32_t(e->GetResumePoint().nextPart));
+    const CConvertOrder::OutputStamp& stamp = e->GetOutputStamp();
+    PutU64(out, stamp.device);
+    PutU64(out, stamp.inode);
+    PutU64(out, uint64_t(stamp.size));
+    PutU64(out, uint64_t(stamp.changeSec));
+    PutU32(out, uint32_t(stamp.changeNsec));
   }
   PutU64(out, batchLength);
   PutU32(out, Crc32(out));
@@ -154,8 +162,10 @@ RecoveredBatch DecodeRecoveryCopy(std::string_view bytes) {
   RecoveredBatch batch;
   batch.batchBytes.assign(bytes.substr(0, size_t(batchLength)));
   StateReader r(bytes.substr(size_t(batchLength), trailer - size_t(batchLength)), size_t(batchLength));
-  if (r.Take(sizeof kStateMark) != std::string_view(kStateMark, sizeof kStateMark) || r.U32() != kStateVersion)
+  if (r.Take(sizeof kStateMark) != std::string_view(kStateMark, sizeof kStateMark))
     throw ArchiveException(Cause::kBadFormat, r.Offset());
+  const uint32_t version = r.U32();
+  if (version < 1 || version > kStateVersion) throw ArchiveException(Cause::kBadFormat, r.Offset());
   batch.pathName = r.String();
   const uint32_t count = r.U32();
   for (uint32_t i = 0; i < count; ++i) {
@@ -166,6 +176,13 @@ RecoveredBatch DecodeRecoveryCopy(std::string_view bytes) {
     s.reason = r.String();
     s.resume.at = r.I64();
     s.resume.nextPart = LONG(r.U32());
+    if (version >= 2) {
+      s.stamp.device = r.U(8);
+      s.stamp.inode = r.U(8);
+      s.stamp.size = r.I64();
+      s.stamp.changeSec = r.I64();
+      s.stamp.changeNsec = int64_t(r.U32());
+    }
     if (s.state < CConvertOrder::kReady || s.state > CConvertOrder::kError) throw ArchiveException(Cause::kBadFormat, r.Offset());
     batch.states.push_back(std::move(s));
   }
@@ -193,8 +210,15 @@ void ApplyRecoveredStates(CTavrionConverterDoc& doc, const RecoveredBatch& batch
     if (s.state == CConvertOrder::kConverting) {
       // The program died while it wrote this entry's movie.
       const std::string unfinished = e->OutputPath().Full();
-      const LONGLONG frames = unfinished.empty() ? -1 : VideoFramesIn(unfinished);
-      if (frames == 0) {
+      struct stat st;
+      const bool there = !unfinished.empty() && ::lstat(unfinished.c_str(), &st) == 0;
+      const LONGLONG frames = there ? VideoFramesIn(unfinished) : -1;
+      if (there && !StampHolds(s.stamp, unfinished, true)) {
+        // Not the movie this program was writing (the copy was edited, or the file was
+        // replaced since): it stays, and the entry converts from its start under a free
+        // name.
+        resume = CConvertOrder::ResumePoint{};
+      } else if (frames == 0) {
         ::unlink(unfinished.c_str());
       } else if (frames > 0) {
         resume = CConvertOrder::ResumePoint{};
@@ -210,8 +234,12 @@ void ApplyRecoveredStates(CTavrionConverterDoc& doc, const RecoveredBatch& batch
         ++resume.nextPart;
       }
       e->RestoreState(CConvertOrder::kInterrupted, resume.at, s.resultCode, s.reason);
+      // What is left under the output name is a finished movie (or nothing): from here on
+      // it counts as interrupted there.
+      e->SetOutputStamp(resume.nextPart > 0 ? StampOf(unfinished) : CConvertOrder::OutputStamp{});
     } else {
       e->RestoreState(s.state, s.interruptedAt, s.resultCode, s.reason);
+      e->SetOutputStamp(s.stamp);
     }
     e->SetResumePoint(resume.at, resume.nextPart);
   }
@@ -289,8 +317,32 @@ void DiscardOrphanedCopy(const std::string& path) {
 
 // ---- the keeper -----------------------------------------------------------------------
 
+void RemoveLeftoverTemporaries(const std::string& folder) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  std::vector<std::string> leftovers;
+  const std::string infix = std::string(kCopySuffix) + ".";
+  while (const dirent* d = ::readdir(dir)) {
+    // "batch-XXXXXX.tvc.YYYYYY": a copy being written, renamed over the copy once whole.
+    const std::string name = d->d_name;
+    const size_t at = name.rfind(infix);
+    if (name.rfind(kCopyPrefix, 0) != 0 || at == std::string::npos || name.size() - at - infix.size() != 6) continue;
+    const std::string copy = folder + "/" + name.substr(0, at + std::strlen(kCopySuffix));
+    // A live program's temporary file is its own business.
+    if (LockHeld(LockPathOf(copy))) continue;
+    leftovers.push_back(folder + "/" + name);
+  }
+  ::closedir(dir);
+  for (const std::string& path : leftovers) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
+  }
+}
+
 RecoveryKeeper::RecoveryKeeper(CTavrionConverterDoc& doc, std::string folder)
     : doc_(doc), folder_(std::move(folder)), baseline_(EncodeRecoveryCopy(doc)) {
+  // A program killed while it wrote its copy left the temporary file behind.
+  RemoveLeftoverTemporaries(folder_);
   doc_.AddObserver(this);
   doc_.SetSavedListener([this] { MarkSaved(); });
 }
@@ -315,7 +367,7 @@ bool RecoveryKeeper::TakeLock() {
   }
   std::string name = folder_ + "/" + kCopyPrefix + "XXXXXX" + kLockSuffix;
   // Not inherited: a program started from here must not keep this one's lock alive.
-  const int fd = ::mkostemps(name.data(), int(std::strlen(kLockSuffix)), O_CLOEXEC);
+  const int fd = CreateUniqueFile(&name, std::strlen(kLockSuffix));
   if (fd < 0) {
     lastError_ = res::FormatId(res::IDS_FILE_CREATE_FAILED, {name, ErrnoText(errno)});
     return false;
@@ -366,8 +418,10 @@ void RecoveryKeeper::MarkSaved() {
 }
 
 void RecoveryKeeper::OnDocumentUpdate(int hint, CConvertOrder*, const std::string*) {
-  // A state that changes during a run is on the disk before the run goes on.
-  if (hint == kHintEntryStateChanged) SaveNow();
+  // A state that changes during a run is on the disk before the run goes on; so is a new
+  // output file, before anything is written into it, so that the next start knows the
+  // file as this program's whenever the program dies.
+  if (hint == kHintEntryStateChanged || hint == kHintOutputCreated) SaveNow();
 }
 
 }  // namespace tav

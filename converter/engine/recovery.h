@@ -18,7 +18,9 @@
 //   batch file bytes
 //   "TVCSTATE" u32 version, string pathName, u32 count,
 //       count x { i32 state, i64 interruptedAt, i32 resultCode, string reason,
-//                 i64 resumeAt, i32 resumeNextPart }
+//                 i64 resumeAt, i32 resumeNextPart,
+//                 u64 device, u64 inode, i64 size, i64 changeSec, u32 changeNsec }
+//   (version 1 ends each entry after resumeNextPart)
 //   u64 batch length, u32 CRC-32 of everything before it, "TVCRECOV"
 //
 // (little-endian; a string is a u32 length and its bytes). A copy cut at any byte, or
@@ -45,6 +47,7 @@ struct RecoveredEntryState {
   HRESULT resultCode = S_OK;
   std::string reason;
   CConvertOrder::ResumePoint resume;
+  CConvertOrder::OutputStamp stamp;  // not set in copies of version 1
 };
 
 struct RecoveredBatch {
@@ -64,7 +67,9 @@ void LoadRecoveredBatch(CTavrionConverterDoc& doc, const RecoveredBatch& batch);
 // them, which resets states). An entry that was being converted when the program died is
 // Interrupted where its finished output ends; its unfinished movie, which has no index and
 // cannot be played, is removed. Should that movie turn out finished after all (the program
-// died just after closing it), it is kept and the entry will convert from its start.
+// died just after closing it), it is kept and the entry will convert from its start. A
+// file at the output name that is not the one the copy's stamp recorded is never touched:
+// the entry then converts from its start, under a free name.
 void ApplyRecoveredStates(CTavrionConverterDoc& doc, const RecoveredBatch& batch);
 
 // Copies left by programs that are gone, newest first.
@@ -76,9 +81,14 @@ std::optional<RecoveredBatch> ReadOrphanedCopy(const std::string& path, std::str
 // program), or declined.
 void DiscardOrphanedCopy(const std::string& path);
 
+// Removes the temporary files ("batch-XXXXXX.tvc.YYYYYY") that programs killed while
+// writing their copies left in folder; those of live programs stay.
+void RemoveLeftoverTemporaries(const std::string& folder = DefaultRecoveryFolder());
+
 class RecoveryKeeper : public DocumentObserver {
  public:
-  // Observes doc and becomes its saved listener.
+  // Observes doc and becomes its saved listener; removes leftover temporary files of the
+  // folder.
   explicit RecoveryKeeper(CTavrionConverterDoc& doc, std::string folder = DefaultRecoveryFolder());
   // A clean exit: the copy and the lock file go, unless KeepOnExit.
   ~RecoveryKeeper() override;

@@ -150,6 +150,10 @@ constexpr Entry kBuiltin[] = {
     {IDS_RESUME_QUESTION,
      "Some movies were interrupted. Continue them where they stopped?\n\n"
      "Yes writes the rest of each into its next numbered part; No converts them again from the start."},
+    {IDS_OUTPUT_FOLDER_MISSING, "The output folder %1 does not exist"},
+    {IDS_OUTPUT_FOLDER_READ_ONLY, "The output folder %1 is read-only"},
+    {IDS_OUTPUT_FOLDER_NOT_FOLDER, "The output folder %1 is not a folder"},
+    {IDS_OUTPUT_FOLDER_FAILED, "The output folder %1 takes no new file: %2"},
 
     {IDS_APP_TITLE, "Tavrion Converter"},
     {IDS_UNTITLED, "Untitled"},

@@ -146,6 +146,10 @@ enum StringId : UINT {
   IDS_RECOVERY_RESTORE,         // "The last batch was not saved. Restore it?"
   IDS_RECOVERY_DAMAGED,         // "The recovery copy ... kept as %1 ... %2"
   IDS_RESUME_QUESTION,          // continue the interrupted entries?
+  IDS_OUTPUT_FOLDER_MISSING,    // "The output folder %1 does not exist"
+  IDS_OUTPUT_FOLDER_READ_ONLY,  // "The output folder %1 is read-only"
+  IDS_OUTPUT_FOLDER_NOT_FOLDER, // "The output folder %1 is not a folder"
+  IDS_OUTPUT_FOLDER_FAILED,     // "The output folder %1 takes no new file: %2"
 
   // Main frame, application and desktop program.
   IDS_APP_TITLE = 700,     // "Tavrion Converter"

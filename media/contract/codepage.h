@@ -27,10 +27,16 @@ std::string AnsiCodePage();
 // The legacy page tried for text that is not valid UTF-8 (default CP1252).
 std::string LegacyCodePage();
 
+// Bytes that are not valid UTF-8 (a file name in a legacy encoding) travel through UTF-16
+// as lone surrogates U+DC80..U+DCFF and come back as the same bytes, so a name converted
+// there and back names the same file. With a legacy ANSI page, AnsiToWide/WideToAnsi
+// convert through that page instead.
 std::u16string Utf8ToUtf16(std::string_view s);
 std::string Utf16ToUtf8(std::u16string_view s);
 std::u16string AnsiToWide(std::string_view s);
 std::string WideToAnsi(std::u16string_view s);
+// bytes as valid UTF-8 text for showing: every byte that is not valid UTF-8 becomes U+FFFD.
+std::string DisplayText(std::string_view bytes);
 
 // Decodes a text file's bytes: a UTF-8 or UTF-16 (LE/BE) byte-order mark is honoured and
 // removed; valid UTF-8 is taken as is; anything else is decoded from the legacy code page.

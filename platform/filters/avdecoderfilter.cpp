@@ -2,6 +2,12 @@
 
 #include <iterator>
 #include <new>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "media/contract/guid.h"
+#include "media/contract/registry.h"
 
 #include "platform/filters/avcodecutil.h"
 #include "platform/filters/decoderids.h"
@@ -444,3 +450,70 @@ const AMOVIESETUP_FILTER sudColourConverter = {&CLSID_Colour, u"Color Space Conv
 const AMOVIESETUP_FILTER sudAcmWrapper = {&CLSID_ACMWrapper, u"ACM Wrapper", MERIT_NORMAL, 2, kAcmPins};
 // The wrapper takes no stream until Init names its object: never picked by merit.
 const AMOVIESETUP_FILTER sudDmoWrapper = {&CLSID_DMOWrapperFilter, u"DMO Wrapper Filter", MERIT_DO_NOT_USE, 0, nullptr};
+
+// ---- decoder objects -----------------------------------------------------------------------------
+//
+// The decoder objects the wrapper hosts are registered as the platform registers its media
+// objects: "DirectShow\MediaObjects\{object}" holds the name and the (major type, subtype)
+// pairs of input and output, and a key under "Categories\{category}" lists the object, so
+// that the filter mapper offers it, through the wrapper, to intelligent connection.
+
+namespace {
+
+struct DecoderObject {
+  const CLSID* clsid;
+  const GUID* category;
+  const char* name;
+  const GUID* const* inputs;  // video subtypes, null-terminated
+};
+const DecoderObject kDecoderObjects[] = {
+    {&CLSID_CMpeg43DecMediaObject, &DMOCATEGORY_VIDEO_DECODER, "MPEG 4 codec version 3", kMp43Subtypes},
+};
+
+constexpr char kMediaObjects[] = "DirectShow\\MediaObjects\\";
+
+std::string CategoryKey(const DecoderObject& o) {
+  return std::string(kMediaObjects) + "Categories\\" + tav::GuidToString(*o.category) + "\\" +
+         tav::GuidToString(*o.clsid);
+}
+
+// (major type, subtype) pairs as the mapper reads them: 32 bytes each.
+std::vector<BYTE> TypePairs(const std::vector<const GUID*>& subtypes) {
+  std::vector<BYTE> bytes;
+  for (const GUID* subtype : subtypes) {
+    const BYTE* major = reinterpret_cast<const BYTE*>(&MEDIATYPE_Video);
+    bytes.insert(bytes.end(), major, major + sizeof(GUID));
+    const BYTE* minor = reinterpret_cast<const BYTE*>(subtype);
+    bytes.insert(bytes.end(), minor, minor + sizeof(GUID));
+  }
+  return bytes;
+}
+
+}  // namespace
+
+HRESULT RegisterDecoderObjects(bool add) {
+  for (const DecoderObject& o : kDecoderObjects) {
+    const std::string objectKey = kMediaObjects + tav::GuidToString(*o.clsid);
+    if (!add) {
+      RegDeleteTree(HKEY_CLASSES_ROOT, CategoryKey(o).c_str());
+      RegDeleteTree(HKEY_CLASSES_ROOT, objectKey.c_str());
+      continue;
+    }
+    std::vector<const GUID*> inputs, outputs;
+    for (const GUID* const* s = o.inputs; *s; ++s) inputs.push_back(*s);
+    for (const REGPINTYPES& t : kVideoOut) outputs.push_back(t.clsMinorType);
+    HKEY key = nullptr;
+    LSTATUS status = RegCreateKey(HKEY_CLASSES_ROOT, objectKey.c_str(), &key);
+    if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+    const std::vector<BYTE> in = TypePairs(inputs), out = TypePairs(outputs);
+    status = RegSetValueEx(key, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(o.name), DWORD(std::strlen(o.name) + 1));
+    if (status == ERROR_SUCCESS) status = RegSetValueEx(key, "InputTypes", 0, REG_BINARY, in.data(), DWORD(in.size()));
+    if (status == ERROR_SUCCESS) status = RegSetValueEx(key, "OutputTypes", 0, REG_BINARY, out.data(), DWORD(out.size()));
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+    status = RegCreateKey(HKEY_CLASSES_ROOT, CategoryKey(o).c_str(), &key);
+    if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+    RegCloseKey(key);
+  }
+  return S_OK;
+}

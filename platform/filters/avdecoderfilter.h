@@ -94,3 +94,6 @@ extern const AMOVIESETUP_FILTER sudAudioDecoder;
 extern const AMOVIESETUP_FILTER sudColourConverter;
 extern const AMOVIESETUP_FILTER sudAcmWrapper;
 extern const AMOVIESETUP_FILTER sudDmoWrapper;
+// Registers (add) or removes the decoder objects the wrapper hosts, with their input and
+// output types, where the filter mapper finds them.
+HRESULT RegisterDecoderObjects(bool add);

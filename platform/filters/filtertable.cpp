@@ -52,10 +52,13 @@ TAV_DLL_CLASS_OBJECT_ENTRY_POINTS(g_Templates, std::size(g_Templates))
 TAV_DLL_EXPORT HRESULT DllRegisterServer() {
   HRESULT hr = AMovieDllRegisterServer2(g_Templates, int(std::size(g_Templates)), TRUE);
   if (FAILED(hr)) return hr;
+  hr = RegisterDecoderObjects(true);
+  if (FAILED(hr)) return hr;
   return SeedMediaTypeEntries();
 }
 
 TAV_DLL_EXPORT HRESULT DllUnregisterServer() {
   RemoveMediaTypeEntries();
+  RegisterDecoderObjects(false);
   return AMovieDllRegisterServer2(g_Templates, int(std::size(g_Templates)), FALSE);
 }

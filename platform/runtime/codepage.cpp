@@ -126,8 +126,16 @@ void AppendUtf16(std::u16string& out, char32_t cp) {
   }
 }
 
-// Malformed bytes become U+FFFD one byte at a time; *bad counts them.
-std::u16string Utf8ToWide(std::string_view s, size_t* bad) {
+// A byte that is not part of valid UTF-8 (a file name in Latin-1 from an old memory card)
+// is carried through UTF-16 as the lone low surrogate U+DC80..U+DCFF, and turned back into
+// that byte: names keep the bytes they have on disk. Valid UTF-8 never yields a lone
+// surrogate, so the round trip bytes -> UTF-16 -> bytes is exact.
+constexpr char16_t kEscapeBase = 0xDC00;
+bool IsEscapedByte(char16_t c) { return c >= 0xDC80 && c <= 0xDCFF; }
+
+// Malformed bytes become U+FFFD one byte at a time (or, with escapeBytes, their escapes);
+// *bad counts them.
+std::u16string Utf8ToWide(std::string_view s, size_t* bad, bool escapeBytes = false) {
   std::u16string out;
   out.reserve(s.size());
   char32_t cp;
@@ -137,7 +145,7 @@ std::u16string Utf8ToWide(std::string_view s, size_t* bad) {
       AppendUtf16(out, cp);
       i += n;
     } else {
-      out += kReplacement;
+      out += escapeBytes ? char16_t(kEscapeBase + static_cast<unsigned char>(s[i])) : kReplacement;
       if (bad) ++*bad;
       ++i;
     }
@@ -145,8 +153,8 @@ std::u16string Utf8ToWide(std::string_view s, size_t* bad) {
   return out;
 }
 
-// Unpaired surrogates become U+FFFD.
-std::string WideToUtf8(std::u16string_view s) {
+// Unpaired surrogates become U+FFFD; with escapeBytes, escaped bytes become their bytes.
+std::string WideToUtf8(std::u16string_view s, bool escapeBytes = false) {
   std::string out;
   out.reserve(s.size() * 3 / 2);
   for (size_t i = 0; i < s.size(); ++i) {
@@ -154,6 +162,9 @@ std::string WideToUtf8(std::u16string_view s) {
     if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
       ++i;
+    } else if (escapeBytes && IsEscapedByte(s[i])) {
+      out += char(s[i] - kEscapeBase);
+      continue;
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       cp = kReplacement;
     }
@@ -278,7 +289,10 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR mb, int cbMulti, LPWS
   const std::string_view in(mb, len);
   const std::string page = PageName(codePage);
   size_t bad = 0;
-  const std::u16string out = page.empty() ? Utf8ToWide(in, &bad) : LegacyToWide(in, page, &bad);
+  // The ANSI page as UTF-8 carries the bytes of names that are not UTF-8 (see Utf8ToUtf16);
+  // UTF-8 asked for by name is strict.
+  const bool escape = codePage != CP_UTF8 && !(flags & kMbErrInvalidChars);
+  const std::u16string out = page.empty() ? Utf8ToWide(in, &bad, escape) : LegacyToWide(in, page, &bad);
   if (bad && (flags & kMbErrInvalidChars)) {
     SetLastError(kErrorNoUnicodeTranslation);
     return 0;
@@ -308,7 +322,7 @@ int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int cchWide, LPSTR m
   const std::u16string_view in(wide, len);
   const std::string page = PageName(codePage);
   bool used = false;
-  const std::string out = page.empty() ? WideToUtf8(in) : WideToLegacy(in, page, defaultChar, &used);
+  const std::string out = page.empty() ? WideToUtf8(in, codePage != CP_UTF8) : WideToLegacy(in, page, defaultChar, &used);
   if (usedDefault) *usedDefault = used ? TRUE : FALSE;
   if (cbMulti == 0) return int(out.size());
   if (out.size() > size_t(cbMulti)) {
@@ -342,18 +356,20 @@ std::string AnsiCodePage() {
 
 std::string LegacyCodePage() { return LegacyPageName(); }
 
-std::u16string Utf8ToUtf16(std::string_view s) { return Utf8ToWide(s, nullptr); }
-std::string Utf16ToUtf8(std::u16string_view s) { return WideToUtf8(s); }
+std::u16string Utf8ToUtf16(std::string_view s) { return Utf8ToWide(s, nullptr, true); }
+std::string Utf16ToUtf8(std::u16string_view s) { return WideToUtf8(s, true); }
 
 std::u16string AnsiToWide(std::string_view s) {
   const std::string page = PageName(CP_ACP);
-  return page.empty() ? Utf8ToWide(s, nullptr) : LegacyToWide(s, page, nullptr);
+  return page.empty() ? Utf8ToWide(s, nullptr, true) : LegacyToWide(s, page, nullptr);
 }
 
 std::string WideToAnsi(std::u16string_view s) {
   const std::string page = PageName(CP_ACP);
-  return page.empty() ? WideToUtf8(s) : WideToLegacy(s, page, nullptr, nullptr);
+  return page.empty() ? WideToUtf8(s, true) : WideToLegacy(s, page, nullptr, nullptr);
 }
+
+std::string DisplayText(std::string_view bytes) { return WideToUtf8(Utf8ToWide(bytes, nullptr)); }
 
 std::string ByteOrderMark(std::string_view bytes, size_t* length) {
   const auto starts = [&](std::initializer_list<unsigned char> bom) {
@@ -391,6 +407,16 @@ std::u16string DecodeTextAs(std::string_view bytes, const std::string& encoding,
     if (i < bytes.size()) {  // a dangling odd byte
       out += kReplacement;
       if (bad) ++*bad;
+    }
+    // An unpaired surrogate is damage in text, not an escaped byte of a file name.
+    for (size_t k = 0; k < out.size(); ++k) {
+      const bool high = out[k] >= 0xD800 && out[k] <= 0xDBFF, low = out[k] >= 0xDC00 && out[k] <= 0xDFFF;
+      if (high && k + 1 < out.size() && out[k + 1] >= 0xDC00 && out[k + 1] <= 0xDFFF) {
+        ++k;
+      } else if (high || low) {
+        out[k] = kReplacement;
+        if (bad) ++*bad;
+      }
     }
     return out;
   }

@@ -178,7 +178,7 @@ bool WriteAtomically(const std::string& path, const Lines& f) {
     text += f.eol;
   }
   const std::string temp = path + ".tmp";
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   std::string_view rest = text;
   bool ok = true;
@@ -270,7 +270,7 @@ BOOL WritePrivateProfileString(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR 
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
   }
   const std::string lockPath = path + ".lock";
-  const int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  const int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (lockFd < 0) return FALSE;
   while (flock(lockFd, LOCK_EX) != 0 && errno == EINTR) {
   }

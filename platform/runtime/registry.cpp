@@ -263,7 +263,7 @@ LSTATUS Registry::FlushLocked(Hive& h) {
   std::filesystem::create_directories(hivePath.parent_path(), ec);
 
   const std::string lockPath = h.path + ".lock";
-  const int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  const int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (lockFd < 0) return tav::Win32ErrorFromErrno(errno);
   while (flock(lockFd, LOCK_EX) != 0) {
     if (errno != EINTR) {
@@ -288,7 +288,7 @@ LSTATUS Registry::FlushLocked(Hive& h) {
   const std::string tempPath = h.path + ".tmp";
   if (status == ERROR_SUCCESS) {
     const std::string text = tav::reg::Serialize(h.root);
-    const int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
       status = tav::Win32ErrorFromErrno(errno);
     } else {

@@ -59,7 +59,7 @@ void Emit(const std::string& line) {
     out.opened = true;
     const char* path = std::getenv("TAVRION_TRACE_FILE");
     if (path && *path) {
-      const int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+      const int fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
       if (fd >= 0) {
         out.fd = fd;
       } else {

@@ -272,6 +272,37 @@ TEST(CliRecover, InterruptedAtAThird_ResumesIntoPartTwo_ThatContinuesPartOneFram
   EXPECT_LE((next - last + 256) % 256, 2) << "part 2 starts at frame " << next << " after " << last;
 }
 
+// The interrupted movie was changed after the run (another program wrote to it, or the
+// copy was edited to name another file): resuming must neither rename nor touch it; the
+// entry converts anew under a free name.
+TEST(CliRecover, InterruptedMovieChangedSince_IsLeftAlone_AndTheEntryConvertsAnew) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  const std::string dir = tavtest::MakeTempSubdir("recover-foreign");
+  const std::string movie = CounterMovie(dir, "own", 12);
+  const std::string folder = tav::DefaultRecoveryFolder();
+  for (const std::string& left : tav::FindOrphanedCopies(folder)) tav::DiscardOrphanedCopy(left);
+  const std::string output = dir + "/[QVF]-own.qvf";
+
+  Background run("--quiet " + Quote(movie), dir + "/out.txt");
+  ASSERT_TRUE(FreezeWhenWritten(run, output, 150000)) << run.Output();
+  run.Signal(SIGINT);
+  run.Signal(SIGCONT);
+  EXPECT_EQ(run.Wait(20000), 1) << run.Output();
+  ASSERT_GT(InterruptedAt(run.Output()), 0) << run.Output();
+  std::ofstream(output, std::ios::binary | std::ios::app) << "written by another program";
+  std::ifstream in(output, std::ios::binary);
+  const std::string before((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+
+  int status = 0;
+  const std::string out = Convert("--quiet --restore --resume", &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find(movie + " -> " + dir + "/[QVF]-own[1].qvf: Converted"), std::string::npos) << out;
+  std::ifstream again(output, std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>()), before);
+  EXPECT_FALSE(fs::exists(Part(dir, "own", 1))) << "the changed movie was taken for a part";
+  EXPECT_NEAR(VideoDuration(dir + "/[QVF]-own[1].qvf"), 12.0, 0.1);
+}
+
 // A split movie whose program died in its third part: the parts already numbered stay, the
 // unfinished one goes, and resuming writes the rest as parts 3, 4, ... from where part 2
 // ended.

@@ -443,6 +443,42 @@ TEST(EngineBatchFile, Load_Utf16Strings_AreConverted) {
   EXPECT_THROW(none.LoadFromBytes(AsString(cut), ""), ArchiveException);
 }
 
+// A file name in Latin-1 (no UTF-8) is stored as the bytes it has on disk, in the narrow
+// form every version reads, and comes back as those bytes; written as UTF-16 it is carried
+// by the escapes of its bytes and comes back the same.
+TEST(EngineBatchFile, NamesThatAreNotUtf8_KeepTheirBytes) {
+  const std::string dir = tavtest::MakeTempSubdir("latin1");
+  const std::string source = dir + "/caf\xE9 \xC0 la plage.avi";
+  WriteFile(source, "x");
+  CTavrionConverterDoc doc;
+  CConvertOrder* e = doc.AddOrder(source);
+  EXPECT_EQ(e->OutputPath().Full(), dir + "/[QVF]-caf\xE9 \xC0 la plage.qvf");
+  std::string error;
+  ASSERT_TRUE(doc.OnSaveDocument(dir + "/b.tvc", &error)) << error;
+  const std::string bytes = ReadFile(dir + "/b.tvc");
+  EXPECT_NE(bytes.find(std::string("\x13") + "caf\xE9 \xC0 la plage.avi"), std::string::npos);
+  CTavrionConverterDoc back;
+  ASSERT_TRUE(back.OnOpenDocument(dir + "/b.tvc", &error)) << error;
+  EXPECT_EQ(back.GetAt(0)->SourcePath().Full(), source);
+  EXPECT_EQ(back.GetAt(0)->OutputPath().Full(), e->OutputPath().Full());
+
+  Bytes b;
+  Put(b, {0x01, 0x00, 0xFF, 0xFF, 0x01, 0x00, 0x0D, 0x00});
+  PutText(b, "CConvertOrder");
+  Put(b, {0x01, 0x01});
+  Put(b, {0xFF, 0xFE, 0xFF, 0x0B});
+  for (char16_t c : std::u16string(u"/m/caf\xDCE9.avi")) Put(b, {c & 0xFF, c >> 8});
+  Put(b, {0x00, 0x00});
+  for (int i = 0; i < 16; ++i) Put(b, {0xFF});
+  Put(b, {0x40, 0x01, 0, 0, 0xF0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x3E, 0x40, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  Put(b, {0x00, 0x00});
+  Put(b, {0, 0, 0, 0, 1, 0, 0, 0});
+  CTavrionConverterDoc wide;
+  wide.LoadFromBytes(AsString(b), "");
+  ASSERT_EQ(wide.GetCount(), 1u);
+  EXPECT_EQ(wide.GetAt(0)->SourcePath().Full(), "/m/caf\xE9.avi");
+}
+
 TEST(EngineBatchFile, RelativePaths_FollowTheBatchFolderWhenMoved) {
   const std::string root = tavtest::MakeTempSubdir("moving");
   const std::string a = root + "/A";

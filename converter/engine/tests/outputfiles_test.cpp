@@ -1,12 +1,15 @@
 // Output names and numbered parts, split limits, the exporter's bit rate and the output
 // size estimate.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include "converter/engine/convertorder.h"
+#include "converter/engine/document.h"
 #include "converter/engine/outputfiles.h"
 #include "tests/support/testenv.h"
 
@@ -96,6 +99,87 @@ TEST(OutputFileSequence, PrepareName_ReservesTheNameAtOnce_AndDiscardRemovesIt) 
   first.Discard();
   EXPECT_FALSE(fs::exists(dir + "[QVF]-clip.qvf"));
   EXPECT_TRUE(fs::exists(dir + "[QVF]-clip[1].qvf"));
+}
+
+// Every file the program makes has the mode the user's umask leaves of 0666.
+TEST(OutputFileSequence, PrepareName_CreatesTheFileAsTheUmaskSays) {
+  const std::string dir = tavtest::MakeTempSubdir("umask") + "/";
+  const mode_t previous = ::umask(002);
+  OutputFileSequence seq(dir + "[QVF]-clip.qvf");
+  const std::string name = seq.PrepareName();
+  const std::string batch = dir + "b.tvc";
+  WriteFileAtomically(batch, "batch");
+  ::umask(previous);
+  EXPECT_EQ(fs::status(name).permissions(), fs::perms(0664));
+  EXPECT_EQ(fs::status(batch).permissions(), fs::perms(0664));
+  for (const auto& e : fs::directory_iterator(dir))
+    EXPECT_TRUE(e.path() == name || e.path() == batch) << "left behind: " << e.path();
+}
+
+// A folder that takes no file is said with its name and the reason; the sequence does not
+// claim to have made anything.
+TEST(OutputFileSequence, PrepareName_InAFolderThatIsNotThere_SaysWhichAndWhy) {
+  const std::string dir = tavtest::MakeTempSubdir("nofolder");
+  OutputFileSequence seq(dir + "/gone/[QVF]-clip.qvf");
+  seq.PrepareName();
+  ASSERT_EQ(seq.CreateError(), ENOENT);
+  HRESULT hr = S_OK;
+  EXPECT_EQ(OutputFolderProblem(seq.BasePath().Full(), seq.CreateError(), &hr),
+            "The output folder " + dir + "/gone does not exist");
+  EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+
+  Write(dir + "/file", "x");
+  OutputFileSequence inFile(dir + "/file/[QVF]-clip.qvf");
+  inFile.PrepareName();
+  EXPECT_EQ(OutputFolderProblem(inFile.BasePath().Full(), inFile.CreateError(), &hr),
+            "The output folder " + dir + "/file is not a folder");
+  // A folder the user may not write into (as root, only a read-only mount refuses).
+  EXPECT_EQ(OutputFolderProblem(dir + "/x.qvf", EROFS, &hr), "The output folder " + dir + " is read-only");
+  EXPECT_EQ(OutputFolderProblem(dir + "/x.qvf", EACCES, &hr), "The output folder " + dir + " is read-only");
+  EXPECT_EQ(hr, E_ACCESSDENIED);
+
+  OutputFileSequence fine(dir + "/[QVF]-clip.qvf");
+  fine.PrepareName();
+  EXPECT_EQ(fine.CreateError(), 0);
+}
+
+// The names a conversion into an output may write: a batch must never be saved there.
+TEST(OutputFileNames, MayBecomeOutputOf_TheNameItsFreeNamesAndItsParts) {
+  const std::string dir = tavtest::MakeTempSubdir("family");
+  const std::string out = dir + "/[QVF]-clip.qvf";
+  EXPECT_TRUE(MayBecomeOutputOf(out, out));
+  EXPECT_TRUE(MayBecomeOutputOf(out, dir + "/[QVF]-clip[3].qvf"));
+  EXPECT_TRUE(MayBecomeOutputOf(out, dir + "/[QVF]-clip0002.qvf"));
+  EXPECT_TRUE(MayBecomeOutputOf(out, dir + "/[QVF]-clip[1]0001.qvf"));
+  EXPECT_TRUE(MayBecomeOutputOf(out, dir + "/./[QVF]-clip.qvf"));
+  EXPECT_TRUE(MayBecomeOutputOf(dir + "/[QVF]-clip[2].qvf", out));
+  EXPECT_FALSE(MayBecomeOutputOf(out, dir + "/[QVF]-clip.tvc"));
+  EXPECT_FALSE(MayBecomeOutputOf(out, dir + "/[QVF]-clip2.qvf"));
+  EXPECT_FALSE(MayBecomeOutputOf(out, dir + "/[QVF]-other.qvf"));
+  EXPECT_FALSE(MayBecomeOutputOf(out, dir + "/sub/[QVF]-clip.qvf"));
+}
+
+// What restoring a batch checks before it removes or renames a file at an output name.
+TEST(OutputFileNames, Stamp_HoldsForTheSameFileOnly) {
+  const std::string dir = tavtest::MakeTempSubdir("stamp");
+  const std::string movie = dir + "/[QVF]-clip.qvf";
+  EXPECT_FALSE(StampOf(movie).IsSet());
+  Write(movie, "");
+  const CConvertOrder::OutputStamp created = StampOf(movie);
+  ASSERT_TRUE(created.IsSet());
+  EXPECT_TRUE(StampHolds(created, movie, false));
+  EXPECT_FALSE(StampHolds(CConvertOrder::OutputStamp{}, movie, true)) << "nothing recorded, nothing holds";
+
+  std::ofstream(movie, std::ios::binary | std::ios::app) << "frames";
+  EXPECT_TRUE(StampHolds(created, movie, true)) << "a movie being written grows";
+  EXPECT_FALSE(StampHolds(created, movie, false)) << "a finished movie does not change";
+  const CConvertOrder::OutputStamp finished = StampOf(movie);
+
+  // Another file put under the same name.
+  Write(dir + "/other", "someone else's");
+  fs::rename(dir + "/other", movie);
+  EXPECT_FALSE(StampHolds(finished, movie, false));
+  EXPECT_FALSE(StampHolds(created, movie, true));
 }
 
 TEST(SplitSize, NominalSizesBecomeSmallerLimits) {

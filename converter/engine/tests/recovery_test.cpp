@@ -1,7 +1,10 @@
 // Recovery copies: what they keep of a batch, how a damaged one is refused and kept aside,
 // and when the keeper writes and removes its copy.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -11,6 +14,7 @@
 
 #include "converter/engine/document.h"
 #include "converter/engine/exceptions.h"
+#include "converter/engine/outputfiles.h"
 #include "converter/engine/recovery.h"
 #include "tests/support/testenv.h"
 
@@ -51,6 +55,7 @@ void FillBatch(CTavrionConverterDoc& doc, const std::string& folder) {
   b->SetSubtitleSize("9F0194EA-D60A-43d2-B994-CB0FDDE02C3E");
   b->SetFinished(false, 212000000);
   b->SetResumePoint(212000000, 2);
+  b->SetOutputStamp(CConvertOrder::OutputStamp{2049, 918273, 4500000, 1765000000, 123456789});
   CConvertOrder* c = AddEntry(doc, folder, "c");
   c->SetUseSubtitles(false);
   c->SetFailed(E_FAIL, "no picture was converted");
@@ -78,6 +83,10 @@ TEST(EngineRecovery, Copy_KeepsEveryEntrySettingAndState_AndOpensAsABatchFile) {
   EXPECT_EQ(back.GetAt(1)->GetStatusText(), "Interrupted at 00:21");
   EXPECT_EQ(back.GetAt(1)->GetResumePoint().at, 212000000);
   EXPECT_EQ(back.GetAt(1)->GetResumePoint().nextPart, 2);
+  const CConvertOrder::OutputStamp stamp = back.GetAt(1)->GetOutputStamp();
+  EXPECT_EQ(stamp.inode, 918273u);
+  EXPECT_EQ(stamp.size, 4500000);
+  EXPECT_EQ(stamp.changeNsec, 123456789);
   EXPECT_EQ(back.GetAt(2)->GetState(), CConvertOrder::kError);
   EXPECT_EQ(back.GetAt(2)->GetFailureReason(), "no picture was converted");
   EXPECT_EQ(back.GetSelection().size(), 2u);
@@ -180,6 +189,11 @@ TEST(EngineRecovery, EntryBeingConverted_BecomesInterruptedWhereItsFinishedParts
   CConvertOrder* c = AddEntry(doc, dir, "c");
   c->SetConverting();
   c->SetResumePoint(0, 1);
+  // The run created both movies before the copy said so.
+  WriteAll(dir + "/[QVF]-b.qvf", "");
+  b->SetOutputStamp(StampOf(dir + "/[QVF]-b.qvf"));
+  WriteAll(dir + "/[QVF]-c.qvf", "");
+  c->SetOutputStamp(StampOf(dir + "/[QVF]-c.qvf"));
   const std::string bytes = EncodeRecoveryCopy(doc);
 
   // A movie header as it is before the movie is closed: frame count 0.
@@ -210,6 +224,8 @@ TEST(EngineRecovery, FinishedPartsTheCopyDoesNotKnow_MoveTheResumePointOn) {
   d->SetFrameRate(30);
   d->SetConverting();
   d->SetResumePoint(300000000, 2);
+  WriteAll(dir + "/[QVF]-d.qvf", "");
+  d->SetOutputStamp(StampOf(dir + "/[QVF]-d.qvf"));
   const std::string bytes = EncodeRecoveryCopy(doc);
 
   std::string header = std::string("RIFF") + std::string(4, '\0') + "AVI\x19" + "LIST" + std::string(4, '\0') +
@@ -225,6 +241,103 @@ TEST(EngineRecovery, FinishedPartsTheCopyDoesNotKnow_MoveTheResumePointOn) {
   EXPECT_EQ(back.GetAt(0)->GetStatusText(), "Interrupted at 00:33");
   EXPECT_EQ(back.GetAt(0)->GetResumePoint().at, 330000000);
   EXPECT_EQ(back.GetAt(0)->GetResumePoint().nextPart, 3);
+}
+
+// A copy edited by hand (or by another program) names files this program never wrote: an
+// entry "being converted" into an existing movie must not remove it, whatever its header
+// says; the entry converts from its start instead.
+TEST(EngineRecovery, OutputThisProgramDidNotWrite_IsNeverRemoved) {
+  const std::string dir = tavtest::MakeTempSubdir("recovery-foreign");
+  const std::string header = std::string("RIFF") + std::string(4, '\0') + "AVI\x19" + "LIST" + std::string(4, '\0') +
+                             "hdrlavih" + std::string(4, '\0') + std::string(32, '\0');
+  CTavrionConverterDoc doc;
+  CConvertOrder* edited = AddEntry(doc, dir, "holiday");  // no stamp: the copy never knew this file
+  edited->SetConverting();
+  edited->SetResumePoint(300000000, 3);
+  CConvertOrder* replaced = AddEntry(doc, dir, "beach");  // stamped, then replaced by another file
+  replaced->SetConverting();
+  replaced->SetResumePoint(300000000, 2);
+  WriteAll(dir + "/[QVF]-beach.qvf", "");
+  replaced->SetOutputStamp(StampOf(dir + "/[QVF]-beach.qvf"));
+  const std::string bytes = EncodeRecoveryCopy(doc);
+
+  WriteAll(dir + "/[QVF]-holiday.qvf", header);
+  WriteAll(dir + "/other.qvf", header);
+  fs::rename(dir + "/other.qvf", dir + "/[QVF]-beach.qvf");
+
+  CTavrionConverterDoc back;
+  LoadRecoveredBatch(back, DecodeRecoveryCopy(bytes));
+  EXPECT_EQ(ReadAll(dir + "/[QVF]-holiday.qvf"), header);
+  EXPECT_EQ(ReadAll(dir + "/[QVF]-beach.qvf"), header);
+  for (size_t i = 0; i < back.GetCount(); ++i) {
+    EXPECT_EQ(back.GetAt(i)->GetState(), CConvertOrder::kInterrupted);
+    EXPECT_FALSE(back.GetAt(i)->CanResume()) << i << ": it would go on from a movie that is not its own";
+  }
+}
+
+// kill -9 while a copy was being written leaves its temporary file; the next program that
+// keeps a copy removes it, but never the one a live program is writing.
+TEST(EngineRecovery, TemporaryFilesOfKilledPrograms_GoAtTheNextStart) {
+  const std::string dir = tavtest::MakeTempSubdir("recovery-temp");
+  WriteAll(dir + "/batch-AAAAAA.tvc.Zq81xP", "half a copy");
+  WriteAll(dir + "/batch-AAAAAA.lock", "");
+  WriteAll(dir + "/batch-BBBBBB.tvc.k2LmQ0", "being written");
+  WriteAll(dir + "/batch-BBBBBB.lock", "");
+  WriteAll(dir + "/batch-CCCCCC.tvc", "a whole copy");
+  WriteAll(dir + "/notes.tvc.Zq81xP", "not ours");
+  const int live = ::open((dir + "/batch-BBBBBB.lock").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(live, 0);
+  ASSERT_EQ(::flock(live, LOCK_EX | LOCK_NB), 0);
+  {
+    CTavrionConverterDoc doc;
+    RecoveryKeeper keeper(doc, dir);
+  }
+  EXPECT_FALSE(fs::exists(dir + "/batch-AAAAAA.tvc.Zq81xP"));
+  EXPECT_TRUE(fs::exists(dir + "/batch-BBBBBB.tvc.k2LmQ0")) << "a live program's copy in the making";
+  EXPECT_TRUE(fs::exists(dir + "/batch-CCCCCC.tvc"));
+  EXPECT_TRUE(fs::exists(dir + "/notes.tvc.Zq81xP"));
+  ::close(live);
+}
+
+// Copies written before entries carried their output stamps still restore.
+TEST(EngineRecovery, CopyOfTheFirstVersion_StillRestores) {
+  const std::string dir = tavtest::MakeTempSubdir("recovery-v1");
+  CTavrionConverterDoc doc;
+  FillBatch(doc, dir);
+  std::string v1 = doc.SaveToBytes(std::string());
+  const uint64_t batchLength = v1.size();
+  auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) v1.push_back(char(v >> (8 * i))); };
+  auto u64 = [&](uint64_t v) { for (int i = 0; i < 8; ++i) v1.push_back(char(v >> (8 * i))); };
+  v1 += "TVCSTATE";
+  u32(1);
+  u32(0);  // no batch file
+  u32(uint32_t(doc.GetCount()));
+  for (size_t i = 0; i < doc.GetCount(); ++i) {
+    const CConvertOrder* e = doc.GetAt(i);
+    u32(uint32_t(e->GetState()));
+    u64(uint64_t(e->GetInterruptedAt()));
+    u32(uint32_t(e->GetResultCode()));
+    u32(uint32_t(e->GetFailureReason().size()));
+    v1 += e->GetFailureReason();
+    u64(uint64_t(e->GetResumePoint().at));
+    u32(uint32_t(e->GetResumePoint().nextPart));
+  }
+  u64(batchLength);
+  uint32_t crc = 0xFFFFFFFFu;
+  for (unsigned char byte : v1) {
+    crc ^= byte;
+    for (int k = 0; k < 8; ++k) crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+  }
+  u32(crc ^ 0xFFFFFFFFu);
+  v1 += "TVCRECOV";
+
+  CTavrionConverterDoc back;
+  LoadRecoveredBatch(back, DecodeRecoveryCopy(v1));
+  ASSERT_EQ(back.GetCount(), 3u);
+  EXPECT_EQ(back.GetAt(1)->GetStatusText(), "Interrupted at 00:21");
+  EXPECT_EQ(back.GetAt(1)->GetResumePoint().nextPart, 2);
+  EXPECT_FALSE(back.GetAt(1)->GetOutputStamp().IsSet());
+  EXPECT_EQ(back.GetAt(2)->GetStatusText(), doc.GetAt(2)->GetStatusText());
 }
 
 TEST(EngineRecovery, CanResume_OnlyWithSomethingLeftToConvert) {

@@ -31,8 +31,11 @@
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
 #include "media/contract/errortext.h"
+#include "media/contract/registry.h"
+#include "media/contract/uuids.h"
 #include "libs/captionpainter/captionpainter.h"
 #include "libs/qvfreader/qvfreader.h"
+#include "libs/subtypeshim/subtypeshim.h"
 #include "libs/vxvideokit/vxvideokit.h"
 #include "platform/filters/graphinfo/countingsink.h"
 #include "platform/filters/graphinfo/frame.h"
@@ -85,10 +88,20 @@ void EnsureRegistered() {
                {&CLSID_VxMediaReaderHolder, "libvxvideokit.so"},
                {&CLSID_QvfReaderFilter, "libqvfreader.so"},
                {&CLSID_SubtitleManager, "libcaptionparser.so"},
-               {&CLSID_SubtitleRenderer, "libcaptionpainter.so"}};
+               {&CLSID_SubtitleRenderer, "libcaptionpainter.so"},
+               {&CLSID_SubtypeAdapter, "libsubtypeshim.so"}};
+  // A registry written before the platform library registered its decoder objects lacks
+  // them: that library registers again.
+  HKEY objects = nullptr;
+  const bool haveObjects =
+      RegOpenKey(HKEY_CLASSES_ROOT, ("DirectShow\\MediaObjects\\" + tav::GuidToString(CLSID_CMpeg43DecMediaObject)).c_str(),
+                 &objects) == ERROR_SUCCESS;
+  if (haveObjects) RegCloseKey(objects);
   for (const Need& need : needs) {
     ComPtr<IUnknown> probe;
-    if (SUCCEEDED(CoCreateInstance(*need.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, probe.AsVoidOut())))
+    const bool again = !haveObjects && need.clsid == &CLSID_AsyncReader;
+    if (!again &&
+        SUCCEEDED(CoCreateInstance(*need.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, probe.AsVoidOut())))
       continue;
     void* m = dlopen((dir + "/../lib/" + need.library).c_str(), RTLD_NOW);
     auto reg = m ? reinterpret_cast<HRESULT (*)()>(dlsym(m, "DllRegisterServer")) : nullptr;
@@ -109,6 +122,29 @@ std::string PinName(IPin* p) {
   std::string name = (info.pFilter ? FilterName(info.pFilter) : std::string("?")) + "/" + tav::Utf16ToUtf8(info.achName);
   if (info.pFilter) info.pFilter->Release();
   return name;
+}
+
+// "video DIV3", "audio {GUID}": the kind of stream a pin offers first.
+std::string StreamKind(IPin* p) {
+  ComPtr<IEnumMediaTypes> e;
+  AM_MEDIA_TYPE* mt = nullptr;
+  if (FAILED(p->EnumMediaTypes(&e)) || e->Next(1, &mt, nullptr) != S_OK) return "unknown";
+  std::string kind = mt->majortype == MEDIATYPE_Video   ? "video"
+                     : mt->majortype == MEDIATYPE_Audio ? "audio"
+                     : mt->majortype == MEDIATYPE_Stream ? "byte"
+                                                         : tav::GuidToString(mt->majortype);
+  std::string code;
+  for (int i = 0; i < 4 && IsFourccSubtype(mt->subtype); ++i) {
+    const char c = char((mt->subtype.Data1 >> (8 * i)) & 0xFF);
+    if (c < 0x20 || c > 0x7E) {
+      code.clear();
+      break;
+    }
+    code += c;
+  }
+  kind += " " + (code.size() == 4 ? code : tav::GuidToString(mt->subtype));
+  DeleteMediaType(mt);
+  return kind;
 }
 
 std::vector<ComPtr<IBaseFilter>> Filters(IGraphBuilder* graph) {
@@ -169,6 +205,14 @@ class Tool {
       hr = BuildForPlay(path);
     else
       hr = graph_->RenderFile(path.c_str(), nullptr);
+    if (!play && SUCCEEDED(hr)) ReportUnrendered();
+    if (!play && FAILED(hr) &&
+        SUCCEEDED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                   graph_.AsVoidOut()))) {
+      // A failed RenderFile leaves nothing to tell which stream failed: the streams are
+      // rendered one by one to say so.
+      BuildForPlay(path);
+    }
     if (FAILED(hr)) return Fail("can't build the graph for " + file, hr);
     LONG event = 0;
     LONGLONG duration = 0;
@@ -193,6 +237,23 @@ class Tool {
     for (Sink& s : sinks_) s.filter->Release();
     sinks_.clear();
     return 1;
+  }
+
+  // A stream the graph could not render is said on standard error: which one, and why.
+  static void SayUnrendered(IPin* pin, HRESULT why) {
+    std::fprintf(stderr, "graphinfo: the %s stream of %s is not rendered: %s\n", StreamKind(pin).c_str(),
+                 PinName(pin).c_str(), ErrorText(why).c_str());
+  }
+
+  // After RenderFile: every output pin left unconnected is a stream nothing takes.
+  void ReportUnrendered() {
+    for (auto& f : Filters(graph_.Get()))
+      for (auto& pin : Pins(f.Get(), PINDIR_OUTPUT)) {
+        if (Peer(pin.Get())) continue;
+        // Asked once more for the reason RenderFile does not give.
+        const HRESULT hr = graph_->Render(pin.Get());
+        if (FAILED(hr)) SayUnrendered(pin.Get(), hr);
+      }
   }
 
   HRESULT AddSink(IPin* out) {
@@ -282,6 +343,7 @@ class Tool {
       }
       HRESULT rendered = graph_->Render(pin.Get());
       if (FAILED(rendered)) {
+        SayUnrendered(pin.Get(), rendered);
         // A byte stream nothing parses can't be played: a sink would wait for pushes forever.
         if (MajorOf(pin.Get()) == MEDIATYPE_Stream) return rendered;
         HRESULT hr = AddSink(pin.Get());

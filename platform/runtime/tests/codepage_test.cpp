@@ -75,6 +75,28 @@ TEST_F(RuntimeCodePage, GarbageNeverCrashesAnyDecoder) {
   }
 }
 
+// A file name in Latin-1 (an old memory card) is no UTF-8; through the platform's wide
+// strings it must still name the same file, and be shown with replacement characters.
+TEST_F(RuntimeCodePage, NamesThatAreNotUtf8_KeepTheirBytesThroughUtf16) {
+  EXPECT_EQ(tav::Utf8ToUtf16("caf\xE9.avi"), u"caf\xDCE9.avi");
+  EXPECT_EQ(tav::Utf16ToUtf8(u"caf\xDCE9.avi"), "caf\xE9.avi");
+  EXPECT_EQ(tav::DisplayText("caf\xE9.avi"), "caf\xEF\xBF\xBD.avi");
+  EXPECT_EQ(tav::DisplayText("caf\xC3\xA9.avi"), "caf\xC3\xA9.avi");
+  // Text is still decoded as text: a bad byte there is a replacement character.
+  EXPECT_EQ(tav::DecodeTextAs("caf\xE9", "UTF-8"), u"caf\uFFFD");
+  EXPECT_EQ(tav::DecodeTextAs(std::string("a\0\xE9\xDC" "b\0\x3D\xD8\x00\xDE", 10), "UTF-16LE"), u"a\uFFFD" u"b\U0001F600");
+  // A lone surrogate that stands for no byte is still replaced.
+  EXPECT_EQ(tav::Utf16ToUtf8(u"a\xDC20" u"b"), "a\xEF\xBF\xBD" "b");
+  std::mt19937 rng(99);
+  for (int round = 0; round < 2000; ++round) {
+    std::string bytes(rng() % 48, '\0');
+    for (char& c : bytes) c = char(rng());
+    ASSERT_EQ(tav::Utf16ToUtf8(tav::Utf8ToUtf16(bytes)), bytes);
+    ASSERT_EQ(tav::WideToAnsi(tav::AnsiToWide(bytes)), bytes);
+    ASSERT_TRUE(tav::IsValidUtf8(tav::DisplayText(bytes)));
+  }
+}
+
 TEST_F(RuntimeCodePage, MultiByteToWideCharFollowsThePlatformSizeRules) {
   const char* text = "h\xC3\xA9llo";
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0), 6);  // with the terminator
