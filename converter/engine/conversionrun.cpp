@@ -385,8 +385,9 @@ void ConversionRun::OnPlayerEvent(PlayerCore* player, LONG code) {
     const HRESULT hr = player_->GetLastError();
     current_->SetFailed(hr);
     // A movie cut short by a full disk cannot be finished; it goes rather than leaving a
-    // broken file under the final name.
-    if (hr == HRESULT_FROM_WIN32(ERROR_DISK_FULL)) Teardown(false, true);
+    // broken file under the final name. So does one whose pictures the decoder could not
+    // read: what it wrote is grey.
+    if (hr == HRESULT_FROM_WIN32(ERROR_DISK_FULL) || hr == VFW_E_UNSUPPORTED_VIDEO) Teardown(false, true);
   }
   counters_.FileDone(EntryBytes(current_));
   MoveOn(converted);
