@@ -478,8 +478,17 @@ HRESULT MediaTypeForStream(const AVStream* s, bool mpegSplitter, CMediaType* mt)
     default:
       break;
   }
-  // Data and anything else: a byte stream of its own.
-  mt->SetType(&MEDIATYPE_Stream);
+  // Data and anything else (DVD navigation packets, time codes, timed metadata, fonts
+  // attached to a movie) has a type no decoder takes. Never the byte stream type of a
+  // file: that one would be offered to the splitters, as a file of unknown kind is.
+  if (s->codecpar->codec_id == AV_CODEC_ID_DVD_NAV) {
+    mt->SetType(&MEDIATYPE_DVD_NAVIGATION);
+    mt->SetSubtype(&MEDIASUBTYPE_DVD_NAVIGATION_PCI);
+  } else {
+    mt->SetType(&MEDIATYPE_AvData);
+    const GUID code = s->codecpar->codec_tag ? FourccSubtype(s->codecpar->codec_tag) : GUID_NULL;
+    mt->SetSubtype(&code);
+  }
   mt->SetFormatType(&FORMAT_None);
   mt->SetVariableSize();
   return S_OK;
