@@ -367,7 +367,9 @@ class VideoEngine final : public DecoderEngine {
   }
 
   HRESULT DeliverDecoded(AVFrame* f, SampleSink& sink) {
-    if (f->decode_error_flags != 0 || (f->flags & AV_FRAME_FLAG_CORRUPT)) ++damagedPictures_;
+    if (f->decode_error_flags != 0 || (f->flags & AV_FRAME_FLAG_CORRUPT) || f->width <= 0 || f->height <= 0 ||
+        !f->data[0])
+      ++damagedPictures_;
     else ++wholePictures_;
     const REFERENCE_TIME t = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : kNoTime;
     if (EnsureGraph(f)) {
@@ -519,7 +521,7 @@ class VideoEngine final : public DecoderEngine {
   long decodeErrors_ = 0;
   long packetsIn_ = 0;
   long wholePictures_ = 0;
-  long damagedPictures_ = 0;  // concealed or marked corrupt by the codec
+  long damagedPictures_ = 0;  // concealed, marked corrupt by the codec, or empty
 };
 
 }  // namespace
