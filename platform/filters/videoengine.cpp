@@ -162,6 +162,7 @@ class VideoEngine final : public DecoderEngine {
       if (FAILED(hr)) return hr;
     }
     packetsIn_ = wholePictures_ = damagedPictures_ = decodeErrors_ = 0;
+    refused_ = false;
     frame_.reset(av_frame_alloc());
     filtered_.reset(av_frame_alloc());
     if (!filtered_) return E_OUTOFMEMORY;
@@ -211,7 +212,7 @@ class VideoEngine final : public DecoderEngine {
     // The deinterlacer holds one picture back for its look-ahead.
     if (hr == S_OK && graph_ && AvFilter()->buffersrc_add_frame(graphIn_, nullptr) >= 0) hr = PullFiltered(sink);
     ResetGraph();
-    if (hr == S_OK && packetsIn_ > 0 && wholePictures_ == 0) return Undecodable();
+    if (hr == S_OK && packetsIn_ > 0 && wholePictures_ == 0 && !refused_) return Undecodable();
     return hr;
   }
 
@@ -361,6 +362,7 @@ class VideoEngine final : public DecoderEngine {
   // this codec reads: its pictures would be a flat grey, or nothing. The stream fails,
   // rather than a movie of grey pictures being taken for a good one.
   HRESULT Undecodable() {
+    refused_ = true;  // said once: the end of the stream does not say it again
     TAV_TRACE("no whole picture in %ld packets (%ld concealed, %ld decoding errors)", packetsIn_, damagedPictures_,
               decodeErrors_);
     return VFW_E_UNSUPPORTED_VIDEO;
@@ -368,9 +370,11 @@ class VideoEngine final : public DecoderEngine {
 
   HRESULT DeliverDecoded(AVFrame* f, SampleSink& sink) {
     if (f->decode_error_flags != 0 || (f->flags & AV_FRAME_FLAG_CORRUPT) || f->width <= 0 || f->height <= 0 ||
-        !f->data[0])
+        !f->data[0]) {
       ++damagedPictures_;
-    else ++wholePictures_;
+    } else {
+      ++wholePictures_;
+    }
     const REFERENCE_TIME t = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : kNoTime;
     if (EnsureGraph(f)) {
       f->pts = t == kNoTime ? AV_NOPTS_VALUE : t;
@@ -522,6 +526,7 @@ class VideoEngine final : public DecoderEngine {
   long packetsIn_ = 0;
   long wholePictures_ = 0;
   long damagedPictures_ = 0;  // concealed, marked corrupt by the codec, or empty
+  bool refused_ = false;      // the stream was refused for giving no whole picture
 };
 
 }  // namespace
