@@ -415,10 +415,14 @@ void ConversionRun::OnPlayerEvent(PlayerCore* player, LONG code) {
     current_->SetChecked(false);
   } else {
     const HRESULT hr = player_->GetLastError();
-    current_->SetFailed(hr);
+    if (hr == VFW_E_UNSUPPORTED_VIDEO)
+      current_->SetFailed(hr, "the video cannot be decoded: its decoder gives only damaged pictures");
+    else
+      current_->SetFailed(hr);
     // A movie cut short by a full disk cannot be finished; it goes rather than leaving a
-    // broken file under the final name.
-    if (hr == HRESULT_FROM_WIN32(ERROR_DISK_FULL)) Teardown(false, true);
+    // broken file under the final name. So does one whose pictures the decoder could not
+    // read: what it wrote is grey.
+    if (hr == HRESULT_FROM_WIN32(ERROR_DISK_FULL) || hr == VFW_E_UNSUPPORTED_VIDEO) Teardown(false, true);
   }
   counters_.FileDone(EntryBytes(current_));
   MoveOn(converted);

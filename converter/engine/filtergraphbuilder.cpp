@@ -73,6 +73,19 @@ bool ChainHas(IPin* pin, const CLSID& clsid) {
   return false;
 }
 
+// True for an output pin that carries neither pictures, sound, subtitles nor a file: DVD
+// navigation packets, time codes, timed metadata, attachments.
+bool CarriesDataOnly(IPin* pin) {
+  PinTypes types(pin);
+  for (const AM_MEDIA_TYPE* mt : types.types) {
+    const GUID& major = mt->majortype;
+    if (major == MEDIATYPE_Video || major == MEDIATYPE_Audio || major == MEDIATYPE_Interleaved ||
+        major == MEDIATYPE_Stream || major == MEDIATYPE_Text)
+      return false;
+  }
+  return !types.types.empty();
+}
+
 }  // namespace
 
 // The graph-builder callback: vetoes filters the graph manager selects by itself.
@@ -374,6 +387,23 @@ bool FilterGraphBuilder::RenderOutputs(IBaseFilter* filter) {
   std::vector<GUID> seen;
   bool any = false;
   for (auto& pin : PinsOf(filter, PINDIR_OUTPUT)) {
+    if (CarriesDataOnly(pin.Get())) {
+      // A stream of data goes to a filter that takes it; when none does, it is left
+      // unconnected, in conversions and previews alike, and never fails the movie.
+      const HRChecker before = checker_;
+      bool rendered = false;
+      try {
+        rendered = RenderPinAllTypes(seen, pin.Get());
+      } catch (const HRChecker&) {
+        checker_ = before;
+      }
+      if (rendered) {
+        any = true;
+      } else {
+        TAV_TRACE("data stream left out");
+      }
+      continue;
+    }
     if (RenderPinAllTypes(seen, pin.Get())) {
       any = true;
     } else if (conversionMode_) {

@@ -29,6 +29,13 @@ TAV_FOURCC_GUID(MEDIATYPE_Text, 't', 'x', 't', 's');
 TAV_FOURCC_GUID(MEDIATYPE_Interleaved, 'i', 'a', 'v', 's');
 TAV_STREAMING_GUID(MEDIATYPE_Stream, 0xE436EB83);
 TAV_DEFINE_GUID(MEDIATYPE_Midi, 0x7364696D, 0x0000, 0x0010, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71);
+TAV_DEFINE_GUID(MEDIATYPE_DVD_NAVIGATION, 0xE06D802E, 0xDB46, 0x11CF, 0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA);
+TAV_DEFINE_GUID(MEDIASUBTYPE_DVD_NAVIGATION_PCI, 0xE06D802F, 0xDB46, 0x11CF, 0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB,
+                0xEA);
+// The platform sources' own major type for a stream of data that nothing decodes or shows
+// (timed metadata, time codes, attachments); the subtype is the container's code for it,
+// when it has one.
+TAV_DEFINE_GUID(MEDIATYPE_AvData, 0x3C1F0E30, 0x5B7D, 0x4E61, 0x9A, 0x48, 0x2D, 0x6E, 0x81, 0xC4, 0x3F, 0x57);
 
 TAV_STREAMING_GUID(MEDIASUBTYPE_RGB1, 0xE436EB78);
 TAV_STREAMING_GUID(MEDIASUBTYPE_RGB4, 0xE436EB79);

@@ -114,6 +114,10 @@ AVCodecID VideoCodecId(const AM_MEDIA_TYPE& mt) {
     if (const BITMAPINFOHEADER* bih = VideoBitmapHeader(mt)) fcc = bih->biCompression;
   }
   if (!fcc) return AV_CODEC_ID_NONE;
+  // The tag tables match a code in any case, and the AVI table's "S263" (Sorenson's
+  // H.263, the Flash codec) would claim the "s263" of 3GP and QuickTime, which is plain
+  // H.263: that one is named here before the tables are asked.
+  if (fcc == MAKEFOURCC('s', '2', '6', '3')) return AV_CODEC_ID_H263;
   const AVCodecTag* const tags[] = {avformat_get_riff_video_tags(), avformat_get_mov_video_tags(), nullptr};
   AVCodecID id = av_codec_get_id(tags, fcc);
   // FOURCCs of the platform's own decoders that the tag tables spell differently.

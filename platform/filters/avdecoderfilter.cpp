@@ -41,6 +41,7 @@ inline constexpr GUID kSubH264L = FourccSubtype(MAKEFOURCC('h', '2', '6', '4'));
 inline constexpr GUID kSubAvc1L = FourccSubtype(MAKEFOURCC('a', 'v', 'c', '1'));
 inline constexpr GUID kSubX264 = FourccSubtype(MAKEFOURCC('X', '2', '6', '4'));
 inline constexpr GUID kSubH263L = FourccSubtype(MAKEFOURCC('h', '2', '6', '3'));
+inline constexpr GUID kSubFlv1 = FourccSubtype(MAKEFOURCC('F', 'L', 'V', '1'));
 inline constexpr GUID kSubHevc = FourccSubtype(MAKEFOURCC('H', 'E', 'V', 'C'));
 inline constexpr GUID kSubHvc1 = FourccSubtype(MAKEFOURCC('h', 'v', 'c', '1'));
 inline constexpr GUID kSubHev1 = FourccSubtype(MAKEFOURCC('h', 'e', 'v', '1'));
@@ -280,7 +281,11 @@ bool CAvDecoderFilter::StoppingOrFlushing(HRESULT hr) {
 }
 
 HRESULT CAvDecoderFilter::EndOfStream() {
-  engine_->Drain(*this);
+  // A short stream that gave no whole picture is found out only here: that verdict fails
+  // the graph as a failed sample would. A delivery refused at the end is downstream's own
+  // business (it reports what it has to).
+  const HRESULT hr = engine_->Drain(*this);
+  if (hr == VFW_E_UNSUPPORTED_VIDEO && !StoppingOrFlushing(hr)) NotifyEvent(EC_ERRORABORT, hr, 0);
   return CTransformFilter::EndOfStream();
 }
 
@@ -402,7 +407,7 @@ const REGPINTYPES kGenericVideoIn[] = {
     {&MEDIATYPE_Video, &kSubH263L},         {&MEDIATYPE_Video, &MEDIASUBTYPE_S263}, {&MEDIATYPE_Video, &MEDIASUBTYPE_MP4V},
     {&MEDIATYPE_Video, &kSubMp4vL},         {&MEDIATYPE_Video, &MEDIASUBTYPE_MPEG2_VIDEO},
     {&MEDIATYPE_Video, &MEDIASUBTYPE_MJPG}, {&MEDIATYPE_Video, &kSubHevc},           {&MEDIATYPE_Video, &kSubHvc1},
-    {&MEDIATYPE_Video, &kSubHev1}};
+    {&MEDIATYPE_Video, &kSubHev1},          {&MEDIATYPE_Video, &kSubFlv1}};
 const REGPINTYPES kGenericAudioIn[] = {
     {&MEDIATYPE_Audio, &MEDIASUBTYPE_AAC},    {&MEDIATYPE_Audio, &kSubHeAac},     {&MEDIATYPE_Audio, &MEDIASUBTYPE_AMR_NB},
     {&MEDIATYPE_Audio, &kSubAmrWb},           {&MEDIATYPE_Audio, &kSubAc3Tag},    {&MEDIATYPE_Audio, &MEDIASUBTYPE_DOLBY_AC3},

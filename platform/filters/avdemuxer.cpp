@@ -100,6 +100,8 @@ HRESULT AvDemuxer::Open(ByteSource* source, const char* format) {
   const AVInputFormat* fmt = format ? av_find_input_format(format) : nullptr;
   if (avformat_open_input(&ctx, nullptr, fmt, nullptr) < 0) return VFW_E_UNKNOWN_FILE_TYPE;  // ctx freed
   ctx_.reset(ctx);
+  // The header is read: the packets begin here.
+  dataStart_ = avio_tell(ctx->pb);
   if (avformat_find_stream_info(ctx, nullptr) < 0 || ctx->nb_streams == 0) return VFW_E_INVALID_FILE_FORMAT;
   startTime_ = ctx->start_time != AV_NOPTS_VALUE ? ctx->start_time : 0;
   // Transport streams and Flash video give their own stream type numbers as codec tags,
@@ -111,7 +113,7 @@ HRESULT AvDemuxer::Open(ByteSource* source, const char* format) {
   // found by position instead.
   startByPosition_ = std::strcmp(name, "mpegts") == 0;
   // Start again at the first packet, whatever the probing read.
-  if (Seekable()) av_seek_frame(ctx, -1, ctx->start_time != AV_NOPTS_VALUE ? ctx->start_time : 0, AVSEEK_FLAG_BACKWARD);
+  if (Seekable()) Seek(0);
   return S_OK;
 }
 
@@ -129,9 +131,15 @@ void AvDemuxer::SetStreamWanted(int stream, bool wanted) {
 HRESULT AvDemuxer::Seek(REFERENCE_TIME time) {
   if (time <= 0 && startByPosition_ && av_seek_frame(ctx_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0) return S_OK;
   int64_t ts = av_rescale_q(time, kRefTimeBase, AV_TIME_BASE_Q) + startTime_;
-  if (av_seek_frame(ctx_.get(), -1, ts, AVSEEK_FLAG_BACKWARD) < 0 &&
-      av_seek_frame(ctx_.get(), -1, ts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
-    return E_FAIL;
+  if (av_seek_frame(ctx_.get(), -1, ts, AVSEEK_FLAG_BACKWARD) >= 0) return S_OK;
+  // A container without an index (Flash video) is sought among the key frames read so
+  // far, and the start, before the first of them, finds none: the failed search has read
+  // on past the probed packets, and what came before would be lost. The start is where
+  // the packets begin.
+  if (time <= 0 && !(ctx_->iformat->flags & AVFMT_NO_BYTE_SEEK) &&
+      av_seek_frame(ctx_.get(), -1, dataStart_, AVSEEK_FLAG_BYTE) >= 0)
+    return S_OK;
+  if (av_seek_frame(ctx_.get(), -1, ts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0) return E_FAIL;
   return S_OK;
 }
 
@@ -470,8 +478,17 @@ HRESULT MediaTypeForStream(const AVStream* s, bool mpegSplitter, CMediaType* mt)
     default:
       break;
   }
-  // Data and anything else: a byte stream of its own.
-  mt->SetType(&MEDIATYPE_Stream);
+  // Data and anything else (DVD navigation packets, time codes, timed metadata, fonts
+  // attached to a movie) has a type no decoder takes. Never the byte stream type of a
+  // file: that one would be offered to the splitters, as a file of unknown kind is.
+  if (s->codecpar->codec_id == AV_CODEC_ID_DVD_NAV) {
+    mt->SetType(&MEDIATYPE_DVD_NAVIGATION);
+    mt->SetSubtype(&MEDIASUBTYPE_DVD_NAVIGATION_PCI);
+  } else {
+    mt->SetType(&MEDIATYPE_AvData);
+    const GUID code = s->codecpar->codec_tag ? FourccSubtype(s->codecpar->codec_tag) : GUID_NULL;
+    mt->SetSubtype(&code);
+  }
   mt->SetFormatType(&FORMAT_None);
   mt->SetVariableSize();
   return S_OK;

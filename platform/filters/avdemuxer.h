@@ -60,6 +60,7 @@ class AvDemuxer {
   AvioPtr io_;
   AvFormatPtr ctx_;
   int64_t startTime_ = 0;  // the container's start time, AV_TIME_BASE units
+  int64_t dataStart_ = 0;  // byte position of the first packet, after the header
   bool startByPosition_ = false;  // the start is sought by byte position (transport streams)
 };
 

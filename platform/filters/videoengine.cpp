@@ -161,6 +161,8 @@ class VideoEngine final : public DecoderEngine {
       HRESULT hr = OpenVideoDecoder(in, &codec_);
       if (FAILED(hr)) return hr;
     }
+    packetsIn_ = wholePictures_ = damagedPictures_ = decodeErrors_ = 0;
+    refused_ = false;
     frame_.reset(av_frame_alloc());
     filtered_.reset(av_frame_alloc());
     if (!filtered_) return E_OUTOFMEMORY;
@@ -197,7 +199,10 @@ class VideoEngine final : public DecoderEngine {
     if (length < 0 || packets_.Fill(packet_.get(), data, int(length)) < 0) return E_OUTOFMEMORY;
     packet_->pts = timed ? start : AV_NOPTS_VALUE;
     if (in->IsSyncPoint() == S_OK) packet_->flags |= AV_PKT_FLAG_KEY;
-    return Decode(packet_.get(), sink);
+    ++packetsIn_;
+    const HRESULT hr = Decode(packet_.get(), sink);
+    if (hr == S_OK && wholePictures_ == 0 && damagedPictures_ >= kDamagedPicturesLimit) return Undecodable();
+    return hr;
   }
 
   HRESULT Drain(SampleSink& sink) override {
@@ -207,6 +212,7 @@ class VideoEngine final : public DecoderEngine {
     // The deinterlacer holds one picture back for its look-ahead.
     if (hr == S_OK && graph_ && AvFilter()->buffersrc_add_frame(graphIn_, nullptr) >= 0) hr = PullFiltered(sink);
     ResetGraph();
+    if (hr == S_OK && packetsIn_ > 0 && wholePictures_ == 0 && !refused_) return Undecodable();
     return hr;
   }
 
@@ -352,7 +358,23 @@ class VideoEngine final : public DecoderEngine {
         });
   }
 
+  // A stream whose pictures all come out concealed (or that gives none at all) is not one
+  // this codec reads: its pictures would be a flat grey, or nothing. The stream fails,
+  // rather than a movie of grey pictures being taken for a good one.
+  HRESULT Undecodable() {
+    refused_ = true;  // said once: the end of the stream does not say it again
+    TAV_TRACE("no whole picture in %ld packets (%ld concealed, %ld decoding errors)", packetsIn_, damagedPictures_,
+              decodeErrors_);
+    return VFW_E_UNSUPPORTED_VIDEO;
+  }
+
   HRESULT DeliverDecoded(AVFrame* f, SampleSink& sink) {
+    if (f->decode_error_flags != 0 || (f->flags & AV_FRAME_FLAG_CORRUPT) || f->width <= 0 || f->height <= 0 ||
+        !f->data[0]) {
+      ++damagedPictures_;
+    } else {
+      ++wholePictures_;
+    }
     const REFERENCE_TIME t = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : kNoTime;
     if (EnsureGraph(f)) {
       f->pts = t == kNoTime ? AV_NOPTS_VALUE : t;
@@ -498,8 +520,13 @@ class VideoEngine final : public DecoderEngine {
   REFERENCE_TIME prevStart_ = kNoTime;  // start time of the last picture delivered
   REFERENCE_TIME lastInputTime_ = kNoTime;  // time of the last timed input sample since the flush
   bool discontinuity_ = true;          // the next output sample starts a new run
-  // Statistics
+  // Statistics since Start: a stream that gives damaged pictures only is refused.
+  static constexpr long kDamagedPicturesLimit = 50;  // without a whole one among them
   long decodeErrors_ = 0;
+  long packetsIn_ = 0;
+  long wholePictures_ = 0;
+  long damagedPictures_ = 0;  // concealed, marked corrupt by the codec, or empty
+  bool refused_ = false;      // the stream was refused for giving no whole picture
 };
 
 }  // namespace

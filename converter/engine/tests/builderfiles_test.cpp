@@ -274,6 +274,40 @@ TEST_F(BuilderFilesTest, SubtitleStreamNobodyTakes_EndsInABlackHole) {
   builder_->Clear();
 }
 
+TEST_F(BuilderFilesTest, DataStreamNobodyTakes_IsLeftUnconnected) {
+  // A DVD's program stream carries navigation packets beside its pictures and sound; a
+  // QuickTime movie from a camera, a time code track. Neither fails the movie, and neither
+  // is a chain end: no Black Hole takes them.
+  for (const char* args : {"-f lavfi -i sine=sample_rate=48000 -c:v mpeg2video -c:a ac3 -f dvd",
+                           "-f lavfi -i sine=sample_rate=48000 -c:v mpeg4 -c:a aac -timecode 01:00:00:00"}) {
+    SCOPED_TRACE(args);
+    const std::string movie = Movie(std::strstr(args, "dvd") ? "nav.vob" : "timecode.mov", args);
+    ASSERT_EQ(builder_->AddSourceAndRender(movie), S_OK);
+    EXPECT_EQ(Pending(MEDIATYPE_Video).size(), 1u);
+    EXPECT_EQ(Pending(MEDIATYPE_Audio).size(), 1u);
+    EXPECT_EQ(builder_->PendingPins().size(), 2u);
+    builder_->FinishGraph(true);
+    int data = 0, holes = 0;
+    for (const auto& g : FiltersIn(builder_->Graph())) {
+      holes += g.name.rfind(u"Black Hole", 0) == 0;
+      for (ComPtr<IPin>& pin : PinsOf(g.filter.Get(), PINDIR_OUTPUT)) {
+        ComPtr<IEnumMediaTypes> e;
+        AM_MEDIA_TYPE* t = nullptr;
+        if (FAILED(pin->EnumMediaTypes(&e)) || e->Next(1, &t, nullptr) != S_OK) continue;
+        if (t->majortype == MEDIATYPE_DVD_NAVIGATION || t->majortype == MEDIATYPE_AvData) {
+          ++data;
+          ComPtr<IPin> peer;
+          EXPECT_EQ(pin->ConnectedTo(&peer), VFW_E_NOT_CONNECTED);
+        }
+        DeleteMediaType(t);
+      }
+    }
+    EXPECT_EQ(data, 1);
+    EXPECT_EQ(holes, 2) << "the video and audio ends, which wait for the exporter";
+    builder_->Clear();
+  }
+}
+
 TEST_F(BuilderFilesTest, PreviewWithoutTheDrawerLibrary_FailsCreatingTheRenderer) {
   // The subtitle renderer's library is not registered here: the drawer stage cannot create
   // its renderer, and the failure names it. Nothing of the stage stays in the graph.

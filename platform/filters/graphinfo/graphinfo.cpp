@@ -295,6 +295,13 @@ class Tool {
     return video;
   }
 
+  // Neither pictures, sound, subtitles nor a file: a stream of data.
+  static bool IsDataOutput(IPin* pin) {
+    const GUID major = MajorOf(pin);
+    return major != GUID_NULL && major != MEDIATYPE_Video && major != MEDIATYPE_Audio &&
+           major != MEDIATYPE_Interleaved && major != MEDIATYPE_Stream && major != MEDIATYPE_Text;
+  }
+
   // The splitter the platform's graph builder puts behind a file source for a stream type.
   static const CLSID* SplitterFor(IPin* pin, const char16_t** name) {
     ComPtr<IEnumMediaTypes> e;
@@ -342,6 +349,9 @@ class Tool {
         }
       }
       HRESULT rendered = graph_->Render(pin.Get());
+      // Data no filter takes (DVD navigation, timed metadata) is left out, as the
+      // converter leaves it: nothing waits for it.
+      if (FAILED(rendered) && IsDataOutput(pin.Get())) continue;
       if (FAILED(rendered)) {
         SayUnrendered(pin.Get(), rendered);
         // A byte stream nothing parses can't be played: a sink would wait for pushes forever.
@@ -417,10 +427,22 @@ class Tool {
       std::string from, to, major, subtype, format;
     };
     std::vector<Conn> conns;
+    std::vector<Conn> leftOut;  // output pins nothing takes: from, major and subtype
     for (auto& f : filters)
       for (auto& p : Pins(f.Get(), PINDIR_OUTPUT)) {
         ComPtr<IPin> peer = Peer(p.Get());
-        if (!peer) continue;
+        if (!peer) {
+          ComPtr<IEnumMediaTypes> e;
+          AM_MEDIA_TYPE* mt = nullptr;
+          Conn c{PinName(p.Get()), {}, tav::GuidToString(GUID_NULL), tav::GuidToString(GUID_NULL), {}};
+          if (SUCCEEDED(p->EnumMediaTypes(&e)) && e->Next(1, &mt, nullptr) == S_OK) {
+            c.major = tav::GuidToString(mt->majortype);
+            c.subtype = tav::GuidToString(mt->subtype);
+            DeleteMediaType(mt);
+          }
+          leftOut.push_back(c);
+          continue;
+        }
         AM_MEDIA_TYPE mt{};
         p->ConnectionMediaType(&mt);
         conns.push_back({PinName(p.Get()), PinName(peer.Get()), tav::GuidToString(mt.majortype),
@@ -440,6 +462,10 @@ class Tool {
         out += std::string(i ? "," : "") + "{\"from\":" + JsonString(conns[i].from) + ",\"to\":" +
                JsonString(conns[i].to) + ",\"major\":" + JsonString(conns[i].major) + ",\"subtype\":" +
                JsonString(conns[i].subtype) + ",\"format\":" + JsonString(conns[i].format) + "}";
+      out += "],\"leftOut\":[";
+      for (size_t i = 0; i < leftOut.size(); ++i)
+        out += std::string(i ? "," : "") + "{\"pin\":" + JsonString(leftOut[i].from) + ",\"major\":" +
+               JsonString(leftOut[i].major) + ",\"subtype\":" + JsonString(leftOut[i].subtype) + "}";
       out += "],\"streams\":[";
       for (size_t i = 0; i < sinks_.size(); ++i) {
         auto c = sinks_[i].filter->Snapshot();
@@ -463,6 +489,10 @@ class Tool {
     for (auto& c : conns)
       std::printf("  %s -> %s\n    %s %s %s\n", c.from.c_str(), c.to.c_str(), c.major.c_str(), c.subtype.c_str(),
                   c.format.c_str());
+    if (!leftOut.empty()) {
+      std::printf("Left out:\n");
+      for (auto& c : leftOut) std::printf("  %s\n    %s %s\n", c.from.c_str(), c.major.c_str(), c.subtype.c_str());
+    }
     std::printf("Duration: %lld\n", static_cast<long long>(duration));
     if (!play) return;
     std::printf("Streams:\n");
