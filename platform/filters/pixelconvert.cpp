@@ -5,6 +5,7 @@
 #include <libyuv/convert_from.h>
 #include <libyuv/convert_from_argb.h>
 #include <libyuv/planar_functions.h>
+#include <libyuv/scale.h>
 
 namespace tav::filters {
 
@@ -52,6 +53,43 @@ bool ConvertPixels(const uint8_t* const* p, const int* l, AVPixelFormat in, int 
     }
   }
   return r == 0;
+}
+
+bool ScaleConvertPixels(const uint8_t* const* p, const int* l, AVPixelFormat in, int w, int h, uint8_t* dst,
+                        int stride, int ow, int oh, AVPixelFormat out, std::vector<uint16_t>* scratch) {
+  const bool tenBits = in == AV_PIX_FMT_YUV420P10LE;
+  if (in != AV_PIX_FMT_YUV420P && in != AV_PIX_FMT_YUVJ420P && !tenBits) return false;
+  if (tenBits && out != AV_PIX_FMT_BGRA) return false;
+  if (!tenBits && out != AV_PIX_FMT_BGRA && out != AV_PIX_FMT_BGR24 && out != AV_PIX_FMT_YUYV422) return false;
+  if (in == AV_PIX_FMT_YUVJ420P && out == AV_PIX_FMT_YUYV422) return false;
+  if (w <= 0 || h <= 0 || ow <= 0 || oh <= 0) return false;
+  // The small picture's planes, one after the other, each row as wide as the picture.
+  const int cw = (ow + 1) / 2, ch = (oh + 1) / 2;
+  const size_t lumaBytes = size_t(ow) * size_t(oh) * (tenBits ? 2 : 1);
+  const size_t chromaBytes = size_t(cw) * size_t(ch) * (tenBits ? 2 : 1);
+  scratch->resize((lumaBytes + 2 * chromaBytes + 1) / 2);
+  auto* y = reinterpret_cast<uint8_t*>(scratch->data());
+  uint8_t* u = y + lumaBytes;
+  uint8_t* v = u + chromaBytes;
+  // A box filter: every source pixel counts, as when the picture is taken in at a glance.
+  constexpr libyuv::FilterMode kFilter = libyuv::kFilterBox;
+  int r;
+  if (tenBits) {
+    auto* y16 = reinterpret_cast<uint16_t*>(y);
+    auto* u16 = reinterpret_cast<uint16_t*>(u);
+    auto* v16 = reinterpret_cast<uint16_t*>(v);
+    r = libyuv::I420Scale_16(reinterpret_cast<const uint16_t*>(p[0]), l[0] / 2,
+                             reinterpret_cast<const uint16_t*>(p[1]), l[1] / 2,
+                             reinterpret_cast<const uint16_t*>(p[2]), l[2] / 2, w, h, y16, ow, u16, cw, v16, cw, ow,
+                             oh, kFilter);
+    if (r == 0) r = libyuv::I010ToARGB(y16, ow, u16, cw, v16, cw, dst, stride, ow, oh);
+    return r == 0;
+  }
+  r = libyuv::I420Scale(p[0], l[0], p[1], l[1], p[2], l[2], w, h, y, ow, u, cw, v, cw, ow, oh, kFilter);
+  if (r != 0) return false;
+  const uint8_t* const small[3] = {y, u, v};
+  const int smallLines[3] = {ow, cw, cw};
+  return ConvertPixels(small, smallLines, in, ow, oh, dst, stride, out);
 }
 
 }  // namespace tav::filters

@@ -79,6 +79,21 @@ class VideoEngine final : public DecoderEngine {
 
   void SetScale(int divisor) { scale_ = std::clamp(divisor, 1, 8); }
 
+  HRESULT SetDecimation(const CMediaType& in, LONG width, LONG height) {
+    if (width == 0 && height == 0) {
+      decimatedWidth_ = decimatedHeight_ = 0;
+      return S_OK;
+    }
+    const BITMAPINFOHEADER* bih = VideoBitmapHeader(in);
+    if (!bih) return E_FAIL;
+    LONG w = 0, h = 0;
+    DisplaySize(InputGeometry(in), bih->biWidth, std::abs(bih->biHeight), &w, &h);
+    if (width < 1 || height < 1 || width > w || height > h) return E_FAIL;
+    decimatedWidth_ = width;
+    decimatedHeight_ = height;
+    return S_OK;
+  }
+
   // ---- negotiation ----------------------------------------------------------------------
 
   HRESULT CheckInputType(const CMediaType& in) override {
@@ -227,11 +242,13 @@ class VideoEngine final : public DecoderEngine {
     return RawPixelFormat(in) == AV_PIX_FMT_NONE ? ReadDisplayGeometry(in) : DisplayGeometry{};
   }
   LONG OutWidth(const BITMAPINFOHEADER& bih, const DisplayGeometry& g) const {
+    if (decimatedWidth_ > 0) return decimatedWidth_;
     LONG w = 0, h = 0;
     DisplaySize(g, bih.biWidth, std::abs(bih.biHeight), &w, &h);
     return std::max<LONG>(1, w / scale_);
   }
   LONG OutHeight(const BITMAPINFOHEADER& bih, const DisplayGeometry& g) const {
+    if (decimatedHeight_ > 0) return decimatedHeight_;
     LONG w = 0, h = 0;
     DisplaySize(g, bih.biWidth, std::abs(bih.biHeight), &w, &h);
     return std::max<LONG>(1, h / scale_);
@@ -448,7 +465,12 @@ class VideoEngine final : public DecoderEngine {
     // Same size: only the layout changes, which libyuv does for the usual pairs, straight
     // into the sample.
     const bool sameSize = width == outWidth_ && height == outHeight_;
-    if (!sameSize || !ConvertPixels(planes, lines, format, width, height, top, step, kind_->pixFmt)) {
+    // Smaller: libyuv scales the decoder's own picture and converts only the small one.
+    const bool done =
+        sameSize ? ConvertPixels(planes, lines, format, width, height, top, step, kind_->pixFmt)
+                 : ScaleConvertPixels(planes, lines, format, width, height, top, step, outWidth_, outHeight_,
+                                      kind_->pixFmt, &small_);
+    if (!done) {
       hr = Scale(planes, lines, format, width, height, dst, top, step);
       if (FAILED(hr)) return hr;
     }
@@ -466,6 +488,9 @@ class VideoEngine final : public DecoderEngine {
   // Configuration
   const VideoEngineOptions options_;
   int scale_ = 1;  // output size divisor (DV display resolution)
+  // The size asked for through IDecimateVideoImage, 0 x 0 for the display size; set only
+  // while the output is unconnected.
+  LONG decimatedWidth_ = 0, decimatedHeight_ = 0;
 
   // Negotiated at Start
   AvCodecContextPtr codec_;  // null for uncompressed input
@@ -486,6 +511,7 @@ class VideoEngine final : public DecoderEngine {
   PacketPool packets_;  // buffers of the packets handed to the codec
   SwsContextPtr sws_;
   std::vector<uint8_t> scratch_;  // padded picture for widths the scaler overruns
+  std::vector<uint16_t> small_;   // the scaled picture in the decoder's layout, before conversion
   // Deinterlacing and turning, made for the first picture that needs it.
   FilterGraphPtr graph_;
   AVFilterContext* graphIn_ = nullptr;
@@ -510,6 +536,11 @@ std::unique_ptr<DecoderEngine> MakeVideoEngine(const VideoEngineOptions& options
 
 void SetVideoEngineScale(DecoderEngine* engine, int divisor) {
   if (auto* v = dynamic_cast<VideoEngine*>(engine)) v->SetScale(divisor);
+}
+
+HRESULT SetVideoEngineDecimation(DecoderEngine* engine, const CMediaType& in, LONG width, LONG height) {
+  auto* v = dynamic_cast<VideoEngine*>(engine);
+  return v ? v->SetDecimation(in, width, height) : E_FAIL;
 }
 
 }  // namespace tav::filters
