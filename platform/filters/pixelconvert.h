@@ -20,12 +20,12 @@ bool ConvertPixels(const uint8_t* const* planes, const int* lines, AVPixelFormat
                    uint8_t* dst, int dstStride, AVPixelFormat out);
 
 // Scales a width x height 4:2:0 picture (8 or 10 bits) to outWidth x outHeight in its own
-// layout (into scratch, kept by the caller from picture to picture, so no picture-sized
+// layout (in scratch, kept by the caller from picture to picture, so no picture-sized
 // buffer is made anew) and converts that small picture into dst, as ConvertPixels. No
 // full-size picture of the output layout is ever made. False, with nothing written, for
 // other layouts.
 bool ScaleConvertPixels(const uint8_t* const* planes, const int* lines, AVPixelFormat in, int width, int height,
                         uint8_t* dst, int dstStride, int outWidth, int outHeight, AVPixelFormat out,
-                        std::vector<uint16_t>* scratch);
+                        std::vector<uint8_t>* scratch);
 
 }  // namespace tav::filters

@@ -511,7 +511,7 @@ class VideoEngine final : public DecoderEngine {
   PacketPool packets_;  // buffers of the packets handed to the codec
   SwsContextPtr sws_;
   std::vector<uint8_t> scratch_;  // padded picture for widths the scaler overruns
-  std::vector<uint16_t> small_;   // the scaled picture in the decoder's layout, before conversion
+  std::vector<uint8_t> small_;   // the scaled picture in the decoder's layout, before conversion
   // Deinterlacing and turning, made for the first picture that needs it.
   FilterGraphPtr graph_;
   AVFilterContext* graphIn_ = nullptr;
