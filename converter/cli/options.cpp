@@ -48,6 +48,7 @@ void Usage(FILE* out) {
       "                                save it)\n"
       "  --resume                      with --restore: interrupted movies go on where they\n"
       "                                stopped, into their next numbered part\n"
+      "  --jobs N|auto                 convert up to N movies at once (auto: one a core)\n"
       "  --quiet                       print only the result lines\n"
       "  --verbose                     also say which encoding each subtitle file was read in\n"
       "  --demo                        convert a generated sample movie with subtitles\n"
@@ -197,6 +198,24 @@ Options Parse(int argc, char** argv) {
       o.resume = true;
     } else if (a == "--demo") {
       o.demo = true;
+    } else if (a == "--jobs") {
+      const std::string v = value(i);
+      char* end = nullptr;
+      const long n = v == "auto" ? 0 : std::strtol(v.c_str(), &end, 10);
+      if (v != "auto" && (v.empty() || *end != '\0' || n < 1 || n > kMaxJobs))
+        UsageError("--jobs must be auto or a number from 1 to " + std::to_string(kMaxJobs));
+      o.jobs = int(n);
+    } else if (a == "--worker") {
+      o.workerFd = std::atoi(value(i).c_str());
+      if (o.workerFd < 3) UsageError("--worker is for the program's own workers");
+    } else if (a == "--worker-folder") {
+      o.workerFolder = value(i);
+    } else if (a == "--worker-resume") {
+      const std::string v = value(i);
+      long long at = 0;
+      long part = 0;
+      if (std::sscanf(v.c_str(), "%lld:%ld", &at, &part) != 2) UsageError("--worker-resume is for the program's own workers");
+      o.workerResume = std::make_pair(REFERENCE_TIME(at), LONG(part));
     } else if (a == "--quiet") {
       o.quiet = true;
     } else if (a == "--verbose") {

@@ -194,7 +194,11 @@ void ApplyRecoveredStates(CTavrionConverterDoc& doc, const RecoveredBatch& batch
       // The program died while it wrote this entry's movie.
       const std::string unfinished = e->OutputPath().Full();
       const LONGLONG frames = unfinished.empty() ? -1 : VideoFramesIn(unfinished);
-      if (frames == 0) {
+      struct stat st {};
+      const bool left = !unfinished.empty() && ::lstat(unfinished.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+      // Not a movie yet either: the name was taken for the part and the program died before
+      // the writer put its header there (an empty file), or in the middle of the header.
+      if (frames == 0 || (frames < 0 && left)) {
         ::unlink(unfinished.c_str());
       } else if (frames > 0) {
         resume = CConvertOrder::ResumePoint{};
