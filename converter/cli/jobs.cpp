@@ -334,8 +334,7 @@ void WorkerReporter::Write(const std::string& line) {
 void WorkerReporter::OnDocumentUpdate(int hint, CConvertOrder* e, const std::string*) {
   if (hint != kHintEntryStateChanged || !e) return;
   // The outputs and the texts first: the state is what the running program acts on.
-  Write("outputs");
-  for (const std::string& f : run_.OutputsOf(e)) Write("output " + OneLine(f));
+  Outputs(e);
   if (!e->GetSubtitleEncoding().empty()) Write("encoding " + OneLine(e->GetSubtitleEncoding()));
   Write("status " + OneLine(e->GetStatusText()));
   const CConvertOrder::ResumePoint point = e->GetResumePoint();
@@ -344,6 +343,11 @@ void WorkerReporter::OnDocumentUpdate(int hint, CConvertOrder* e, const std::str
                 static_cast<long long>(e->GetInterruptedAt()), long(e->GetResultCode()),
                 static_cast<long long>(point.at), long(point.nextPart));
   Write(line + OneLine(e->GetFailureReason()));
+}
+
+void WorkerReporter::Outputs(const CConvertOrder* e) {
+  Write("outputs");
+  for (const std::string& f : run_.OutputsOf(e)) Write("output " + OneLine(f));
 }
 
 void WorkerReporter::Progress(long percent, long long estimateBytes) {

@@ -101,6 +101,8 @@ class WorkerReporter final : public DocumentObserver {
   WorkerReporter(int fd, const ConversionRun& run) : fd_(fd), run_(run) {}
   void OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string* path) override;
   void Progress(long percent, long long estimateBytes);
+  // The entry's outputs as the run left them (its last part is named only when the run ends).
+  void Outputs(const CConvertOrder* entry);
 
  private:
   void Write(const std::string& line);

@@ -274,6 +274,8 @@ int main(int argc, char** argv) {
   }
   printFinished();
   if (tty && !opt.quiet) std::printf("\r\033[K");
+  if (reporter)
+    for (size_t i = 0; i < doc.GetCount(); ++i) reporter->Outputs(doc.GetAt(i));
 
   for (auto& [e, state] : restoredStates)
     if (e->GetState() == CConvertOrder::kReady) e->RestoreState(state, e->GetInterruptedAt(), e->GetResultCode(), e->GetFailureReason());
