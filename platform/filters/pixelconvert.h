@@ -28,4 +28,14 @@ bool ScaleConvertPixels(const uint8_t* const* planes, const int* lines, AVPixelF
                         uint8_t* dst, int dstStride, int outWidth, int outHeight, AVPixelFormat out,
                         std::vector<uint8_t>* scratch);
 
+// As ScaleConvertPixels, and the small picture mirrored left to right (when mirror) and
+// then turned quarterTurns quarters clockwise before it is converted: outWidth x outHeight
+// is the size after the turn. Turning the small picture instead of the decoder's saves the
+// work of turning a full-size one.
+bool ScaleTurnConvertPixels(const uint8_t* const* planes, const int* lines, AVPixelFormat in, int width, int height,
+                            int quarterTurns, bool mirror, uint8_t* dst, int dstStride, int outWidth, int outHeight,
+                            AVPixelFormat out, std::vector<uint8_t>* scratch);
+// Whether the two functions above have a path for the pair.
+bool CanScaleTurnConvert(AVPixelFormat in, AVPixelFormat out);
+
 }  // namespace tav::filters

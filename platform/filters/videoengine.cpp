@@ -4,7 +4,8 @@
 // square) or the layout is a rare one. Pictures are delivered as a viewer sees them: a
 // libavfilter graph deinterlaces interlaced pictures (one picture out per picture in) and
 // turns or mirrors them upright as the source's display geometry says; the scaler then
-// makes the pixels square.
+// makes the pixels square. A picture delivered smaller than it is (IDecimateVideoImage) is
+// shrunk first and turned small.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -371,6 +372,18 @@ class VideoEngine final : public DecoderEngine {
 
   HRESULT DeliverDecoded(AVFrame* f, SampleSink& sink) {
     const REFERENCE_TIME t = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : kNoTime;
+    // A turned picture delivered smaller (a phone's movie in a conversion) is shrunk first
+    // and turned small, rather than turned full size by the filter graph. Only while no
+    // graph holds pictures back (a deinterlacer's look-ahead), so that none overtakes another.
+    const bool turn = geometry_.quarterTurns != 0 || geometry_.mirror;
+    if (turn && !graph_ && decimatedWidth_ > 0 && !geometry_.interlaced && !f->interlaced_frame &&
+        CanScaleTurnConvert(AVPixelFormat(f->format), kind_->pixFmt)) {
+      turnSmall_ = true;
+      const HRESULT hr = DeliverFrame(f->data, f->linesize, AVPixelFormat(f->format), f->width, f->height, t,
+                                      f->pkt_duration, sink);
+      turnSmall_ = false;
+      return hr;
+    }
     if (EnsureGraph(f)) {
       f->pts = t == kNoTime ? AV_NOPTS_VALUE : t;
       if (AvFilter()->buffersrc_add_frame_flags(graphIn_, f, AV_BUFFERSRC_FLAG_KEEP_REF) < 0) {
@@ -466,10 +479,16 @@ class VideoEngine final : public DecoderEngine {
     // into the sample.
     const bool sameSize = width == outWidth_ && height == outHeight_;
     // Smaller: libyuv scales the decoder's own picture and converts only the small one.
-    const bool done =
-        sameSize ? ConvertPixels(planes, lines, format, width, height, top, step, kind_->pixFmt)
-                 : ScaleConvertPixels(planes, lines, format, width, height, top, step, outWidth_, outHeight_,
-                                      kind_->pixFmt, &small_);
+    bool done;
+    if (turnSmall_) {
+      done = ScaleTurnConvertPixels(planes, lines, format, width, height, geometry_.quarterTurns, geometry_.mirror, top,
+                                    step, outWidth_, outHeight_, kind_->pixFmt, &small_);
+      if (!done) return E_FAIL;  // the scaler below would not turn it
+    } else {
+      done = sameSize ? ConvertPixels(planes, lines, format, width, height, top, step, kind_->pixFmt)
+                      : ScaleConvertPixels(planes, lines, format, width, height, top, step, outWidth_, outHeight_,
+                                           kind_->pixFmt, &small_);
+    }
     if (!done) {
       hr = Scale(planes, lines, format, width, height, dst, top, step);
       if (FAILED(hr)) return hr;
@@ -512,6 +531,7 @@ class VideoEngine final : public DecoderEngine {
   SwsContextPtr sws_;
   std::vector<uint8_t> scratch_;  // padded picture for widths the scaler overruns
   std::vector<uint8_t> small_;   // the scaled picture in the decoder's layout, before conversion
+  bool turnSmall_ = false;        // the picture being delivered is turned after it is shrunk
   // Deinterlacing and turning, made for the first picture that needs it.
   FilterGraphPtr graph_;
   AVFilterContext* graphIn_ = nullptr;

@@ -163,6 +163,40 @@ TEST(filters_PixelConvert, BigPicturesShrunk_MatchTheAreaScaler_At8And10Bits) {
   for (uint8_t b : out) ASSERT_EQ(b, 0x5A);
 }
 
+TEST(filters_PixelConvert, ShrunkAndTurned_IsTheShrunkPictureTurned) {
+  const Picture in = Swscale(Pattern(192, 108), AV_PIX_FMT_YUV420P);
+  const int w = 32, h = 18;  // the shrunk picture before its turn
+  std::vector<uint8_t> scratch;
+  std::vector<uint8_t> plain(size_t(w) * h * 4);
+  ASSERT_TRUE(tav::filters::ScaleConvertPixels(in.planes, in.lines, AV_PIX_FMT_YUV420P, 192, 108, plain.data(), w * 4, w,
+                                               h, AV_PIX_FMT_BGRA, &scratch));
+  for (bool mirror : {false, true}) {
+    for (int turns = 0; turns < 4; ++turns) {
+      if (!mirror && turns == 0) continue;
+      SCOPED_TRACE(std::to_string(turns) + " quarter turns" + (mirror ? ", mirrored" : ""));
+      const int ow = turns % 2 ? h : w, oh = turns % 2 ? w : h;
+      std::vector<uint8_t> out(size_t(ow) * oh * 4);
+      ASSERT_TRUE(tav::filters::ScaleTurnConvertPixels(in.planes, in.lines, AV_PIX_FMT_YUV420P, 192, 108, turns, mirror,
+                                                       out.data(), ow * 4, ow, oh, AV_PIX_FMT_BGRA, &scratch));
+      int worst = 0;
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+          // Where pixel (x, y) of the plain picture goes: mirrored, then turned clockwise.
+          int mx = mirror ? w - 1 - x : x, my = y;
+          int tx = mx, ty = my;
+          if (turns == 1) tx = h - 1 - my, ty = mx;
+          if (turns == 2) tx = w - 1 - mx, ty = h - 1 - my;
+          if (turns == 3) tx = my, ty = w - 1 - mx;
+          for (int c = 0; c < 3; ++c)
+            worst = std::max(worst, std::abs(int(plain[(size_t(y) * w + x) * 4 + c]) -
+                                             int(out[(size_t(ty) * ow + tx) * 4 + c])));
+        }
+      // Chroma is shared by pixel pairs that a turn pairs differently.
+      EXPECT_LE(worst, 40);
+    }
+  }
+}
+
 TEST(filters_PixelConvert, PairsWithoutALibyuvConversion_AreRefusedUntouched) {
   const Picture in = Swscale(Pattern(16, 8), AV_PIX_FMT_YUYV422);
   std::vector<uint8_t> out(16 * 8 * 4, 0x5A);
