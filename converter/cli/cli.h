@@ -38,11 +38,7 @@ struct Options {
   bool restore = false;  // the batch of the last program that did not end cleanly
   bool resume = false;   // interrupted entries go on where they stopped
   int jobs = 1;           // movies converted at once; 0: one a core, at most the entries
-  // A worker of --jobs (not for users): its report pipe, the folder of its recovery copy
-  // and where its entry goes on.
-  int workerFd = -1;
-  std::string workerFolder;
-  std::optional<std::pair<REFERENCE_TIME, LONG>> workerResume;
+  int workerFd = -1;  // a worker of --jobs (not for users): its report pipe
   bool quiet = false;
   bool verbose = false;
   bool demo = false;

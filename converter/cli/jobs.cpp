@@ -31,13 +31,6 @@ std::string SelfPath() {
   return ec ? std::string() : self.string();
 }
 
-// Report lines are single lines: a line break in a text would start a new report.
-std::string OneLine(std::string text) {
-  std::replace(text.begin(), text.end(), '\n', ' ');
-  std::replace(text.begin(), text.end(), '\r', ' ');
-  return text;
-}
-
 // The worker's file descriptor for its reports.
 constexpr int kReportFd = 3;
 
@@ -73,13 +66,14 @@ int LanesFor(int requested, int checkedEntries, int cores) {
 // ---- the running program's side -------------------------------------------------------------
 
 struct SimultaneousRun::Worker {
-  pid_t pid = -1;                  // -1: the lane is free
+  pid_t pid = -1;                  // -1: no process (none started yet, or it ended)
+  int in = -1;                     // write end of the worker's standard input: its commands
   int fd = -1;                     // read end of the worker's report pipe
   std::string pending;             // the start of a report line not yet whole
-  CConvertOrder* entry = nullptr;  // the entry it converts
-  std::string folder;              // the worker's batch file and recovery folder; removed when it ends
+  CConvertOrder* entry = nullptr;  // the entry it converts; null while it waits for one
+  std::string folder;              // the worker's batch files; removed when it ends
   bool interruptSent = false;      // "Break" passed on (only once: a second one would quit it at once)
-  bool reportedEnd = false;        // it reported a state other than converting
+  bool reportedEnd = false;        // the entry's last state came: neither ready nor converting
   long percent = 0;
   long long estimateBytes = 0;
 };
@@ -109,51 +103,28 @@ void SimultaneousRun::Start(bool resumeInterrupted) {
   }
   entryCount_ = int(queue_.size());
   startTicks_ = GetTickCount();
-  for (auto& w : workers_)
-    if (next_ < queue_.size()) Launch(*w, queue_[next_++]);
+  for (auto& w : workers_) GiveNext(*w);
 }
 
-void SimultaneousRun::Launch(Worker& w, CConvertOrder* entry) {
-  w = Worker{};
-  w.entry = entry;
-  auto fail = [&](const std::string& why) {
-    entry->SetFailed(E_FAIL, why);
-    batch_.UpdateAllViews(kHintEntryStateChanged, entry);
-    ++finishedCount_;
-    finishedBytes_ += entry->GetFileSize();
-    if (!w.folder.empty()) {
-      std::error_code ec;
-      std::filesystem::remove_all(w.folder, ec);
-    }
-    w = Worker{};
-  };
-  // The entry as a batch of its own, every name in full.
-  std::string folder = TempFolder() + "/" + kWorkerFolderPrefix + std::to_string(getpid()) + "-XXXXXX";
-  if (!mkdtemp(folder.data())) return fail(std::string("no folder for the conversion: ") + std::strerror(errno));
-  w.folder = folder;
-  const std::string batchFile = folder + "/entry.tvc";
-  {
-    CTavrionConverterDoc one;
-    one.Borrow(entry);
-    std::ofstream out(batchFile, std::ios::binary);
-    out << one.SaveToBytes(std::string());
-    out.close();
-    if (!out) return fail("the entry cannot be handed to a worker: " + batchFile + " cannot be written");
-  }
-  std::vector<std::string> args = {program_, "--quiet", "--worker", std::to_string(kReportFd), "--worker-folder",
-                                   folder + "/recovery"};
+bool SimultaneousRun::Launch(Worker& w) {
+  const std::string folder = TempFolder() + "/" + kWorkerFolderPrefix + std::to_string(getpid()) + "-XXXXXX";
+  std::vector<char> name(folder.begin(), folder.end());
+  name.push_back('\0');
+  if (!mkdtemp(name.data())) return false;
+  w.folder = name.data();
+  std::vector<std::string> args = {program_, "--worker", std::to_string(kReportFd)};
   if (options_.subtitleEncoding) args.insert(args.end(), {"--subtitle-encoding", *options_.subtitleEncoding});
-  if (resume_ && entry->CanResume()) {
-    const CConvertOrder::ResumePoint point = entry->GetResumePoint();
-    args.insert(args.end(), {"--worker-resume", std::to_string(point.at) + ":" + std::to_string(point.nextPart)});
-  }
-  args.insert(args.end(), {"--", batchFile});
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 
-  int fds[2];
-  if (program_.empty() || pipe2(fds, O_CLOEXEC) != 0) return fail("no worker can be started");
+  int reports[2], commands[2];
+  if (program_.empty() || pipe2(reports, O_CLOEXEC) != 0) return false;
+  if (pipe2(commands, O_CLOEXEC) != 0) {
+    close(reports[0]);
+    close(reports[1]);
+    return false;
+  }
   const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid == 0) {
@@ -162,22 +133,65 @@ void SimultaneousRun::Launch(Worker& w, CConvertOrder* entry) {
     setpgid(0, 0);
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(1);
-    if (dup2(fds[1], kReportFd) < 0) _exit(1);
+    if (dup2(reports[1], kReportFd) < 0 || dup2(commands[0], STDIN_FILENO) < 0) _exit(1);
     const int null = open("/dev/null", O_WRONLY);
     if (null >= 0) dup2(null, STDOUT_FILENO);
-    const int none = open("/dev/null", O_RDONLY);
-    if (none >= 0) dup2(none, STDIN_FILENO);
     execv(argv[0], argv.data());
     _exit(127);
   }
-  close(fds[1]);
+  close(reports[1]);
+  close(commands[0]);
   if (pid < 0) {
-    close(fds[0]);
-    return fail(std::string("no worker can be started: ") + std::strerror(errno));
+    close(reports[0]);
+    close(commands[1]);
+    return false;
   }
-  fcntl(fds[0], F_SETFL, O_NONBLOCK);
+  fcntl(reports[0], F_SETFL, O_NONBLOCK);
   w.pid = pid;
-  w.fd = fds[0];
+  w.fd = reports[0];
+  w.in = commands[1];
+  return true;
+}
+
+void SimultaneousRun::GiveNext(Worker& w) {
+  while (!stopping_ && next_ < queue_.size()) {
+    CConvertOrder* entry = queue_[next_++];
+    std::string why;
+    if (w.pid < 0 && !Launch(w)) why = std::string("no worker could be started: ") + std::strerror(errno);
+    // The entry as a batch of its own, every name in full.
+    const std::string batchFile = w.folder + "/entry.tvc";
+    if (why.empty()) {
+      CTavrionConverterDoc one;
+      one.Borrow(entry);
+      std::ofstream out(batchFile, std::ios::binary | std::ios::trunc);
+      out << one.SaveToBytes(std::string());
+      out.close();
+      if (!out) why = "the entry cannot be handed to a worker: " + batchFile + " cannot be written";
+    }
+    if (why.empty()) {
+      const CConvertOrder::ResumePoint point =
+          resume_ && entry->CanResume() ? entry->GetResumePoint() : CConvertOrder::ResumePoint{};
+      const std::string command =
+          "convert " + batchFile + " " + std::to_string(point.at) + " " + std::to_string(point.nextPart) + "\n";
+      if (write(w.in, command.data(), command.size()) == ssize_t(command.size())) {
+        w.entry = entry;
+        w.reportedEnd = false;
+        w.percent = 0;
+        w.estimateBytes = 0;
+        return;
+      }
+      why = "the worker took no entry";
+    }
+    entry->SetFailed(E_FAIL, why);
+    batch_.UpdateAllViews(kHintEntryStateChanged, entry);
+    ++finishedCount_;
+    finishedBytes_ += entry->GetFileSize();
+  }
+  // Nothing more for it: the end of its input ends it.
+  if (w.in >= 0) {
+    close(w.in);
+    w.in = -1;
+  }
 }
 
 void SimultaneousRun::Poll(int timeoutMs, int wakeFd) {
@@ -188,7 +202,8 @@ void SimultaneousRun::Poll(int timeoutMs, int wakeFd) {
   if (!fds.empty()) poll(fds.data(), nfds_t(fds.size()), timeoutMs);
   for (auto& w : workers_) {
     if (w->fd >= 0) ReadReports(*w);
-    if (w->pid < 0 && !stopping_ && next_ < queue_.size()) Launch(*w, queue_[next_++]);
+    // A lane whose worker died goes on with a new one.
+    if (w->pid < 0 && !w->entry && !stopping_ && next_ < queue_.size()) GiveNext(*w);
   }
 }
 
@@ -200,12 +215,13 @@ void SimultaneousRun::ReadReports(Worker& w) {
       w.pending.append(buffer, size_t(n));
       size_t end;
       while ((end = w.pending.find('\n')) != std::string::npos) {
-        Report(w, w.pending.substr(0, end));
+        const std::string line = w.pending.substr(0, end);
         w.pending.erase(0, end + 1);
+        Report(w, line);
       }
       continue;
     }
-    if (n < 0 && (errno == EINTR)) continue;
+    if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) return;
     // The worker closed its end: it is ending.
     close(w.fd);
@@ -220,6 +236,7 @@ void SimultaneousRun::ReadReports(Worker& w) {
 
 void SimultaneousRun::Report(Worker& w, const std::string& line) {
   CConvertOrder* e = w.entry;
+  if (!e) return;
   const size_t space = line.find(' ');
   const std::string word = line.substr(0, space);
   const std::string rest = space == std::string::npos ? std::string() : line.substr(space + 1);
@@ -246,36 +263,49 @@ void SimultaneousRun::Report(Worker& w, const std::string& line) {
     e->SetResumePoint(resumeAt, LONG(nextPart));
     w.reportedEnd = state != CConvertOrder::kConverting && state != CConvertOrder::kReady;
     batch_.UpdateAllViews(kHintEntryStateChanged, e);
+  } else if (word == "done") {
+    Finish(w, "the worker could not read the entry");
+    GiveNext(w);
   }
 }
 
-void SimultaneousRun::Reap(Worker& w, int status) {
+void SimultaneousRun::Finish(Worker& w, const std::string& failure) {
   CConvertOrder* e = w.entry;
+  if (!e) return;
   if (!w.reportedEnd) {
-    // It died without saying how its entry ended (killed, or it crashed).
-    const std::string why = WIFSIGNALED(status) ? std::string("the conversion was killed (signal ") +
-                                                      std::to_string(WTERMSIG(status)) + ")"
-                                                : "the conversion ended unexpectedly";
-    e->SetFailed(E_FAIL, why);
+    e->SetFailed(E_FAIL, failure);
     statuses_.erase(e);
     batch_.UpdateAllViews(kHintEntryStateChanged, e);
   }
   ++finishedCount_;
   finishedBytes_ += e->GetFileSize();
+  w.entry = nullptr;
+  if (e->GetState() == CConvertOrder::kConverted && batch_.GetRemoveAfterConversion())
+    batch_.UpdateAllViews(kHintRemoveConverted, e);
+}
+
+void SimultaneousRun::Reap(Worker& w, int status) {
+  // It died without saying how its entry ended (killed, or it crashed).
+  Finish(w, WIFSIGNALED(status) ? std::string("the conversion was killed (signal ") + std::to_string(WTERMSIG(status)) + ")"
+                                : std::string("the conversion ended unexpectedly"));
+  if (w.in >= 0) close(w.in);
   std::error_code ec;
   std::filesystem::remove_all(w.folder, ec);
-  const bool converted = e->GetState() == CConvertOrder::kConverted;
   w = Worker{};
-  if (converted && batch_.GetRemoveAfterConversion()) batch_.UpdateAllViews(kHintRemoveConverted, e);
 }
 
 void SimultaneousRun::Stop() {
   stopping_ = true;
-  for (auto& w : workers_)
-    if (w->pid > 0 && !w->interruptSent) {
+  for (auto& w : workers_) {
+    if (w->pid > 0 && w->entry && !w->interruptSent) {
       kill(w->pid, SIGINT);
       w->interruptSent = true;
     }
+    if (w->in >= 0 && !w->entry) {
+      close(w->in);
+      w->in = -1;
+    }
+  }
 }
 
 bool SimultaneousRun::IsConverting() const {
@@ -301,7 +331,7 @@ std::string SimultaneousRun::ProgressLine() const {
   int running = 0;
   char part[384];
   for (const auto& w : workers_) {
-    if (w->pid <= 0) continue;
+    if (w->pid <= 0 || !w->entry) continue;
     ++running;
     doneBytes += double(w->entry->GetFileSize()) * double(w->percent) / 100.0;
     estimate += w->estimateBytes;
@@ -316,42 +346,6 @@ std::string SimultaneousRun::ProgressLine() const {
                 finishedCount_ + running, entryCount_, int(fraction * 100), FormatTime(elapsed).c_str(),
                 remaining.c_str(), estimate / 1024);
   return line + part;
-}
-
-// ---- the worker's side -------------------------------------------------------------------------
-
-void WorkerReporter::Write(const std::string& line) {
-  const std::string text = line + "\n";
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd_, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // the running program is gone; the conversion goes on regardless
-    done += size_t(n);
-  }
-}
-
-void WorkerReporter::OnDocumentUpdate(int hint, CConvertOrder* e, const std::string*) {
-  if (hint != kHintEntryStateChanged || !e) return;
-  // The outputs and the texts first: the state is what the running program acts on.
-  Outputs(e);
-  if (!e->GetSubtitleEncoding().empty()) Write("encoding " + OneLine(e->GetSubtitleEncoding()));
-  Write("status " + OneLine(e->GetStatusText()));
-  const CConvertOrder::ResumePoint point = e->GetResumePoint();
-  char line[160];
-  std::snprintf(line, sizeof line, "state %d %lld %ld %lld %ld\t", e->GetState(),
-                static_cast<long long>(e->GetInterruptedAt()), long(e->GetResultCode()),
-                static_cast<long long>(point.at), long(point.nextPart));
-  Write(line + OneLine(e->GetFailureReason()));
-}
-
-void WorkerReporter::Outputs(const CConvertOrder* e) {
-  Write("outputs");
-  for (const std::string& f : run_.OutputsOf(e)) Write("output " + OneLine(f));
-}
-
-void WorkerReporter::Progress(long percent, long long estimateBytes) {
-  Write("progress " + std::to_string(percent) + " " + std::to_string(estimateBytes));
 }
 
 }  // namespace tav::cli

@@ -1,9 +1,10 @@
 // Simultaneous conversions (tavrion-convert --jobs N): up to N checked entries of the batch
-// convert at once, each by a worker: this program again, converting a batch of that one
-// entry. A worker is a process of its own because the movie library writes one movie per
-// process; each has its own graph, and everything an entry meets in it (its output names,
-// reserved on the disk as with one at a time, a full disk, a split, a failure) is an
-// ordinary conversion run.
+// convert at once, each by a worker: this program again (RunWorker), which converts the
+// entries it is handed one after the other, each as a batch of that one entry. A worker is a
+// process of its own because the movie library writes one movie per process; it keeps its
+// libraries, graph builder and memory from entry to entry, and everything an entry meets in
+// it (its output names, reserved on the disk as with one at a time, a full disk, a split, a
+// failure) is an ordinary conversion run.
 //
 // The batch stays here: every state a worker reports goes into its entry at once, so the
 // views see it as with one run, the recovery copy of the batch follows the running entries,
@@ -27,10 +28,6 @@
 
 #include "converter/cli/cli.h"
 #include "converter/engine/document.h"
-
-namespace tav {
-class ConversionRun;
-}
 
 namespace tav::cli {
 
@@ -68,9 +65,15 @@ class SimultaneousRun {
 
  private:
   struct Worker;
-  void Launch(Worker& w, CConvertOrder* entry);
+  // Starts a worker process for the lane; false when it cannot be started.
+  bool Launch(Worker& w);
+  // Hands the lane's worker the next entry (starting the worker when it has none), or ends
+  // the worker when nothing is left.
+  void GiveNext(Worker& w);
   void ReadReports(Worker& w);
   void Report(Worker& w, const std::string& line);
+  // The lane's entry is finished with; failure is its reason when no end was reported.
+  void Finish(Worker& w, const std::string& failure);
   void Reap(Worker& w, int status);
 
   CTavrionConverterDoc& batch_;
@@ -93,21 +96,10 @@ class SimultaneousRun {
   std::map<const CConvertOrder*, std::string> statuses_;
 };
 
-// The worker's side: tells the running program about the one entry it converts, a line at a
-// time on a pipe ("state", "output", "status" when the entry's state changes, "progress"
-// while it converts).
-class WorkerReporter final : public DocumentObserver {
- public:
-  WorkerReporter(int fd, const ConversionRun& run) : fd_(fd), run_(run) {}
-  void OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string* path) override;
-  void Progress(long percent, long long estimateBytes);
-  // The entry's outputs as the run left them (its last part is named only when the run ends).
-  void Outputs(const CConvertOrder* entry);
-
- private:
-  void Write(const std::string& line);
-  int fd_;
-  const ConversionRun& run_;
-};
+// The worker's program (tavrion-convert --worker FD): converts the batch files named on its
+// standard input one after the other ("convert PATH RESUME-AT NEXT-PART" a line; the end of
+// the input ends it), telling the running program about each entry on FD. Returns the exit
+// status.
+int RunWorker(const Options& options);
 
 }  // namespace tav::cli

@@ -80,6 +80,7 @@ std::string TimeOrUnknown(LONGLONG t) { return t == kUnknownRemaining ? std::str
 
 int main(int argc, char** argv) {
   Options opt = Parse(argc, argv);
+  if (opt.workerFd >= 0) return RunWorker(opt);
   if (opt.saveBatch) CheckBatchTarget(opt, *opt.saveBatch);
   std::string outputFolder;
   if (opt.outputDir) outputFolder = CheckOutputFolder(*opt.outputDir);
@@ -132,14 +133,7 @@ int main(int argc, char** argv) {
   } else {
     if (!cli::BuildBatch(opt, outputFolder, doc, prober, &batch)) return 1;
     // From here on a crash loses nothing of the batch: a copy is kept until a clean exit.
-    // (A worker of --jobs keeps its copy in a folder of its own: the program that started it
-    // keeps the batch's.)
-    keeper = opt.workerFolder.empty() ? std::make_unique<RecoveryKeeper>(doc)
-                                      : std::make_unique<RecoveryKeeper>(doc, opt.workerFolder);
-    if (opt.workerResume && doc.GetCount() == 1) {
-      doc.GetAt(0)->SetResumePoint(opt.workerResume->first, opt.workerResume->second);
-      opt.resume = true;
-    }
+    keeper = std::make_unique<RecoveryKeeper>(doc);
   }
   const std::string& batchFile = batch.batchFile;
   const bool addFailed = batch.addFailed;
@@ -176,14 +170,7 @@ int main(int argc, char** argv) {
   int checked = 0;
   for (size_t i = 0; i < doc.GetCount(); ++i) checked += doc.GetAt(i)->IsChecked() ? 1 : 0;
   std::unique_ptr<SimultaneousRun> jobs;
-  // A worker of --jobs tells the program that started it about its entry.
-  std::unique_ptr<WorkerReporter> reporter;
-  if (opt.workerFd >= 0) {
-    reporter = std::make_unique<WorkerReporter>(opt.workerFd, run);
-    doc.AddObserver(reporter.get());
-  }
-  if (const int lanes = LanesFor(opt.jobs, checked, int(sysconf(_SC_NPROCESSORS_ONLN)));
-      lanes > 1 && opt.workerFd < 0) {
+  if (const int lanes = LanesFor(opt.jobs, checked, int(sysconf(_SC_NPROCESSORS_ONLN))); lanes > 1) {
     jobs = std::make_unique<SimultaneousRun>(doc, opt, lanes);
     jobs->Start(opt.resume);
   } else {
@@ -241,8 +228,6 @@ int main(int argc, char** argv) {
       break;
     }
     printFinished();
-    if (reporter && run.IsConverting())
-      reporter->Progress(run.MapFileProgress(0, 100), run.EstimateCurrentOutputSize());
     if (opt.quiet || !converting()) continue;
     const DWORD now = GetTickCount();
     if (!tty && now - lastPrint < 2000) continue;
@@ -274,8 +259,6 @@ int main(int argc, char** argv) {
   }
   printFinished();
   if (tty && !opt.quiet) std::printf("\r\033[K");
-  if (reporter)
-    for (size_t i = 0; i < doc.GetCount(); ++i) reporter->Outputs(doc.GetAt(i));
 
   for (auto& [e, state] : restoredStates)
     if (e->GetState() == CConvertOrder::kReady) e->RestoreState(state, e->GetInterruptedAt(), e->GetResultCode(), e->GetFailureReason());

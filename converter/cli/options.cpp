@@ -208,14 +208,6 @@ Options Parse(int argc, char** argv) {
     } else if (a == "--worker") {
       o.workerFd = std::atoi(value(i).c_str());
       if (o.workerFd < 3) UsageError("--worker is for the program's own workers");
-    } else if (a == "--worker-folder") {
-      o.workerFolder = value(i);
-    } else if (a == "--worker-resume") {
-      const std::string v = value(i);
-      long long at = 0;
-      long part = 0;
-      if (std::sscanf(v.c_str(), "%lld:%ld", &at, &part) != 2) UsageError("--worker-resume is for the program's own workers");
-      o.workerResume = std::make_pair(REFERENCE_TIME(at), LONG(part));
     } else if (a == "--quiet") {
       o.quiet = true;
     } else if (a == "--verbose") {
@@ -229,7 +221,7 @@ Options Parse(int argc, char** argv) {
   if (o.resume && !o.restore)
     UsageError("--resume goes on with the interrupted movies of a restored batch (use it with --restore)");
   if (o.restore && (!o.inputs.empty() || o.demo)) UsageError("--restore takes no movie or batch file");
-  if (o.inputs.empty() && !o.demo && !o.restore) UsageError("no movie or batch file given");
+  if (o.inputs.empty() && !o.demo && !o.restore && o.workerFd < 0) UsageError("no movie or batch file given");
   // Every name is made absolute against the working folder here: a batch file stores names
   // relative to its own folder, and a name relative to another folder would name a file
   // that is not there.
