@@ -16,7 +16,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "converter/engine/conversionrun.h"
 #include "converter/engine/timetext.h"
 #include "media/contract/sync.h"
 

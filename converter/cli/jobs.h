@@ -13,10 +13,12 @@
 // single "Break" on to each running worker; the workers die with this program.
 //
 // States of the whole:
-//   idle        Start             converting (workers started in batch order)
-//   converting  a worker ended    converting (the next entry) or idle (none left)
-//   converting  Stop ("Break")    stopping: no new entry; the running ones interrupted
-//   stopping    the last ended    idle
+//   idle        Start               converting (entries handed out in batch order)
+//   converting  an entry is done    converting (that worker takes the next entry, or ends
+//                                   when none is left) or idle (the last worker ended)
+//   converting  a worker died       converting (its entry failed; a new worker for the next)
+//   converting  Stop ("Break")      stopping: no new entry; the running ones interrupted
+//   stopping    the last ended      idle
 #pragma once
 
 #include <sys/types.h>
