@@ -11,6 +11,15 @@
 # --runs   runs of every case (default 2); the ratios of the best wall and the best CPU
 #          times are the ones judged
 # --short  the 1-minute movie and the batch only (no memory comparison)
+# --phone  only the phone cases below
+#
+# Phone cases (run by default, or alone with --phone): a 6-second 4K HEVC 10-bit clip and a
+# 20-second 1080p60 H.264 clip, both with rotation metadata as phones write them (turned a
+# quarter: portrait pictures), to 640x480 at 30 fps Fit, against ffmpeg turning them the
+# same way (its automatic rotation) and scaling them letterboxed (its default bicubic scale);
+# targets: 4K HEVC wall at most 0.9 and CPU at most 1.0, 1080p60 wall at most 0.8. And a
+# batch of 12 two-second 1080p30 H.264 clips to 640x480 at 30 fps with --jobs 2 against
+# --jobs 1: wall at most 0.65 (on 2 cores; proportionally less on more) and CPU at most 1.05.
 #
 # Targets, judged on every case: wall time tavrion/ffmpeg at most 1.0 and CPU time (user +
 # system, all threads and child processes) at most 1.1; tavrion-convert's peak memory for the
@@ -43,13 +52,15 @@ BUILD="$ROOT/build"
 WORK="${TMPDIR:-/tmp}/tavrion-convert-bench"
 RUNS=2
 SHORT=0
+PHONE_ONLY=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) BUILD=$(cd "$2" && pwd); shift 2 ;;
     --work) WORK="$2"; shift 2 ;;
     --runs) RUNS="$2"; shift 2 ;;
     --short) SHORT=1; shift ;;
-    -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
+    --phone) PHONE_ONLY=1; shift ;;
+    -h|--help) sed -n '2,28p' "$0"; exit 0 ;;
     *) echo "convert_bench: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -63,7 +74,7 @@ for need in "$CONVERT" "$TIME" "$(command -v ffmpeg || true)" "$(command -v ffpr
   fi
 done
 case "$RUNS" in ''|*[!0-9]*|0) echo "convert_bench: --runs needs a positive number" >&2; exit 2 ;; esac
-mkdir -p "$WORK"
+mkdir -p "$WORK" "$WORK/batch"
 # A registry of the benchmark's own: tavrion-convert registers the component libraries of
 # the build it comes from there, and the user's registry stays as it is.
 export TAVRION_REGISTRY_DIR="$WORK/registry"
@@ -82,12 +93,34 @@ make_source() {  # seconds file
     -c:a libmp3lame -b:a 128k -ac 2 "$file.part.avi"
   mv "$file.part.avi" "$file"
 }
-make_source 60 "$WORK/source-1min.avi"
-[ "$SHORT" = 1 ] || make_source 600 "$WORK/source-10min.avi"
+[ "$PHONE_ONLY" = 1 ] || make_source 60 "$WORK/source-1min.avi"
+[ "$SHORT" = 1 ] || [ "$PHONE_ONLY" = 1 ] || make_source 600 "$WORK/source-10min.avi"
+
+# Phone clips: encoded, then given a display rotation of a quarter turn (stream copy; the
+# ffmpeg 5.1 program writes the rotation only then).
+make_phone() {  # file seconds lavfi-size rate codec-args...
+  local file=$1 seconds=$2 size=$3 rate=$4
+  shift 4
+  [ -s "$file" ] && return
+  echo "Generating $file ($seconds s, $size at $rate fps, turned a quarter)..."
+  ffmpeg -nostdin -v error -y -f lavfi -i "testsrc2=size=$size:rate=$rate" \
+    -f lavfi -i "sine=frequency=440:beep_factor=4:sample_rate=48000" -t "$seconds" "$@" \
+    -c:a aac -b:a 128k -ac 2 "$file.flat.mp4"
+  ffmpeg -nostdin -v error -y -i "$file.flat.mp4" -c copy -metadata:s:v:0 rotate=90 "$file.part.mp4"
+  rm -f "$file.flat.mp4"
+  mv "$file.part.mp4" "$file"
+}
+make_phone "$WORK/phone-4k-hevc10.mp4" 6 3840x2160 30 \
+  -c:v libx265 -preset ultrafast -x265-params log-level=none -pix_fmt yuv420p10le -tag:v hvc1 -b:v 20M
+make_phone "$WORK/phone-1080p60.mp4" 20 1920x1080 60 -c:v libx264 -preset veryfast -pix_fmt yuv420p -b:v 16M
+PHONE_CLIPS=12
+for i in $(seq 1 "$PHONE_CLIPS"); do
+  make_phone "$WORK/batch/phone$i.mp4" 2 1920x1080 30 -vf "hue=h=$((i * 23))" -c:v libx264 -preset veryfast \
+    -pix_fmt yuv420p -b:v 10M
+done
 
 # The batch: 20 clips of 2 seconds, each with its own picture.
 BATCH_CLIPS=20
-mkdir -p "$WORK/batch"
 for i in $(seq 1 "$BATCH_CLIPS"); do
   clip="$WORK/batch/clip$i.avi"
   [ -s "$clip" ] && continue
@@ -134,6 +167,17 @@ ffmpeg_args() {  # source size fps output: sets FFARGS to the ffmpeg command of 
     -c:a libmp3lame -b:a 64k -ar 22050 -ac 2 -f avi "$4")
 }
 
+# The phone cases: ffmpeg turns the picture (its automatic rotation) and scales it into
+# the frame keeping its shape, black bars around it, with its default (bicubic) scaler.
+ffmpeg_fit_args() {  # source size fps output
+  local w=${2%x*} h=${2#*x} kbps
+  kbps=$(video_kbps "$w" "$3")
+  FFARGS=(ffmpeg -nostdin -v error -y -threads 0 -i "$1"
+    -vf "fps=$3,scale=$w:$h:force_original_aspect_ratio=decrease,pad=$w:$h:(ow-iw)/2:(oh-ih)/2"
+    -c:v mpeg4 -threads:v 1 -vtag XVID -b:v "${kbps}k" -g $((2 * $3)) -qmin 2 -qmax 31 -bf 0
+    -c:a libmp3lame -b:a 64k -ar 22050 -ac 2 -f avi "$4")
+}
+
 run_ffmpeg() {  # source size fps
   ffmpeg_args "$1" "$2" "$3" "$WORK/ffmpeg-out.avi"
   measure "${FFARGS[@]}"
@@ -153,12 +197,13 @@ run_ffmpeg_batch() {  # size fps: one ffmpeg process per clip, as a script would
   measure bash "$script"
 }
 
-run_tavrion() {  # size fps source...
+run_tavrion() {  # size fps source...  (TAVRION_OPTS: more options, such as --jobs 2)
   local size=$1 fps=$2
   shift 2
   rm -rf "$WORK/tavrion-out"
   mkdir -p "$WORK/tavrion-out"
-  measure "$CONVERT" --quiet --size "$size" --fps "$fps" --output-dir "$WORK/tavrion-out" "$@"
+  # shellcheck disable=SC2086
+  measure "$CONVERT" --quiet --size "$size" --fps "$fps" --fit fit ${TAVRION_OPTS:-} --output-dir "$WORK/tavrion-out" "$@"
   if [ "$(grep -c ": Converted" "$WORK/command.log")" != "$#" ]; then
     echo "convert_bench: tavrion-convert did not convert every movie:" >&2
     cat "$WORK/command.log" >&2
@@ -194,6 +239,7 @@ record() {  # key run: prints the row of the last ffmpeg (FF_*) and tavrion (WAL
 
 movies="1min"
 [ "$SHORT" = 1 ] || movies="1min 10min"
+[ "$PHONE_ONLY" = 1 ] && movies=""
 for movie in $movies; do
   src="$WORK/source-$movie.avi"
   for c in "320x240 15" "640x480 30"; do
@@ -209,13 +255,41 @@ for movie in $movies; do
   done
 done
 key="batch 20x2s->320x240@15"
-KEYS+=("$key")
+[ "$PHONE_ONLY" = 1 ] || KEYS+=("$key")
 for run in $(seq 1 "$RUNS"); do
+  [ "$PHONE_ONLY" = 1 ] && break
   run_ffmpeg_batch 320x240 15
   FF_WALL=$WALL FF_RSS=$RSS FF_CPU=$CPU
   clips=()
   for i in $(seq 1 "$BATCH_CLIPS"); do clips+=("$WORK/batch/clip$i.avi"); done
   run_tavrion 320x240 15 "${clips[@]}"
+  record "$key" "$run"
+done
+
+# Phone movies against ffmpeg.
+PHONE_KEYS=()
+for c in "4k-hevc10 phone-4k-hevc10.mp4" "1080p60 phone-1080p60.mp4"; do
+  set -- $c
+  key="phone $1->640x480@30"
+  PHONE_KEYS+=("$key")
+  for run in $(seq 1 "$RUNS"); do
+    ffmpeg_fit_args "$WORK/$2" 640x480 30 "$WORK/ffmpeg-out.avi"
+    measure "${FFARGS[@]}"
+    FF_WALL=$WALL FF_RSS=$RSS FF_CPU=$CPU
+    run_tavrion 640x480 30 "$WORK/$2"
+    record "$key" "$run"
+  done
+done
+
+# Simultaneous conversions: --jobs 2 against --jobs 1 on the same 12 clips (in the ffmpeg
+# columns: --jobs 1).
+key="jobs 12x2s 1080p:2 vs 1"
+phones=()
+for i in $(seq 1 "$PHONE_CLIPS"); do phones+=("$WORK/batch/phone$i.mp4"); done
+for run in $(seq 1 "$RUNS"); do
+  TAVRION_OPTS="--jobs 1" run_tavrion 640x480 30 "${phones[@]}"
+  FF_WALL=$WALL FF_RSS=$RSS FF_CPU=$CPU
+  TAVRION_OPTS="--jobs 2" run_tavrion 640x480 30 "${phones[@]}"
   record "$key" "$run"
 done
 echo
@@ -236,7 +310,28 @@ for key in "${KEYS[@]}"; do
   printf '  %-24s wall %6s / %6s s = %s %-6s  cpu %6s / %6s s = %s %s\n' "$key" "${BEST_TV[$key]}" "${BEST_FF[$key]}" \
     "$wall" "$wv" "${CPU_TV[$key]}" "${CPU_FF[$key]}" "$cpu" "$cv"
 done
-if [ "$SHORT" = 0 ]; then
+echo "Phone movies, best of $RUNS runs, tavrion/ffmpeg (targets: 4K HEVC wall 0.9 and CPU 1.0; 1080p60 wall 0.8):"
+for key in "${PHONE_KEYS[@]}"; do
+  wall=$(ratio "${BEST_TV[$key]}" "${BEST_FF[$key]}")
+  cpu=$(ratio "${CPU_TV[$key]}" "${CPU_FF[$key]}")
+  case "$key" in
+    *4k*) wv=$(verdict "$wall" 0.9); cv=$(verdict "$cpu" 1.0) ;;
+    *) wv=$(verdict "$wall" 0.8); cv="(no target)" ;;
+  esac
+  [ "$wv" = MISSED ] || [ "$cv" = MISSED ] && status=1
+  printf '  %-24s wall %6s / %6s s = %s %-6s  cpu %6s / %6s s = %s %s\n' "$key" "${BEST_TV[$key]}" "${BEST_FF[$key]}" \
+    "$wall" "$wv" "${CPU_TV[$key]}" "${CPU_FF[$key]}" "$cpu" "$cv"
+done
+key="jobs 12x2s 1080p:2 vs 1"
+wall=$(ratio "${BEST_TV[$key]}" "${BEST_FF[$key]}")
+cpu=$(ratio "${CPU_TV[$key]}" "${CPU_FF[$key]}")
+wv=$(verdict "$wall" 0.65)
+cv=$(verdict "$cpu" 1.05)
+[ "$wv" = ok ] && [ "$cv" = ok ] || status=1
+echo "Simultaneous conversions, --jobs 2 / --jobs 1 (targets on 2 cores: wall 0.65, CPU 1.05):"
+printf '  %-24s wall %6s / %6s s = %s %-6s  cpu %6s / %6s s = %s %s\n' "$key" "${BEST_TV[$key]}" "${BEST_FF[$key]}" \
+  "$wall" "$wv" "${CPU_TV[$key]}" "${CPU_FF[$key]}" "$cpu" "$cv"
+if [ "$SHORT" = 0 ] && [ "$PHONE_ONLY" = 0 ]; then
   echo "tavrion-convert peak memory, 10-minute against 1-minute movie (target within 10%):"
   for c in "320x240@15" "640x480@30"; do
     one=${PEAK_TV[1min $c]} ten=${PEAK_TV[10min $c]}

@@ -18,6 +18,9 @@ class RecoveryKeeper;
 
 namespace tav::cli {
 
+// The most movies --jobs converts at once.
+inline constexpr int kMaxJobs = 64;
+
 struct Options {
   std::optional<std::pair<int, int>> size;
   std::optional<double> fps;
@@ -34,6 +37,8 @@ struct Options {
   bool convert = false;
   bool restore = false;  // the batch of the last program that did not end cleanly
   bool resume = false;   // interrupted entries go on where they stopped
+  int jobs = 1;           // movies converted at once; 0: one a core, at most the entries
+  int workerFd = -1;  // a worker of --jobs (not for users): its report pipe
   bool quiet = false;
   bool verbose = false;
   bool demo = false;

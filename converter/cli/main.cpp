@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "converter/cli/cli.h"
+#include "converter/cli/jobs.h"
 #include "converter/engine/conversionrun.h"
 #include "converter/engine/document.h"
 #include "converter/engine/filtergraphbuilder.h"
@@ -45,14 +46,16 @@ void OnSigint(int) {
   }
 }
 
+void DrainWakePipe() {
+  char drain[16];
+  while (g_wakePipe[0] >= 0 && read(g_wakePipe[0], drain, sizeof drain) > 0) {
+  }
+}
+
 // Waits up to timeoutMs for a message of this thread or a Ctrl-C.
 void WaitForMessageOrInterrupt(int timeoutMs) {
   pollfd fds[2] = {{MessageQueueFd(), POLLIN, 0}, {g_wakePipe[0], POLLIN, 0}};
-  if (poll(fds, g_wakePipe[0] >= 0 ? 2 : 1, timeoutMs) > 0 && (fds[1].revents & POLLIN)) {
-    char drain[16];
-    while (read(g_wakePipe[0], drain, sizeof drain) > 0) {
-    }
-  }
+  if (poll(fds, g_wakePipe[0] >= 0 ? 2 : 1, timeoutMs) > 0 && (fds[1].revents & POLLIN)) DrainWakePipe();
 }
 
 class ConsoleView : public DocumentObserver {
@@ -83,6 +86,7 @@ std::string TimeOrUnknown(LONGLONG t) { return t == kUnknownRemaining ? std::str
 
 int main(int argc, char** argv) {
   Options opt = Parse(argc, argv);
+  if (opt.workerFd >= 0) return RunWorker(opt);
   if (opt.saveBatch) CheckBatchTarget(opt, *opt.saveBatch);
   std::string outputFolder;
   if (opt.outputDir) outputFolder = CheckOutputFolder(*opt.outputDir);
@@ -171,7 +175,18 @@ int main(int argc, char** argv) {
   ConversionRun run(doc, *b);
   // No screen to show the frames on: the tee feeds the exporter alone.
   run.SetLivePreview(false);
-  run.StartConversion(&player, opt.resume);
+  // --jobs: several entries at once, each in a lane of its own; one lane is the run above.
+  int checked = 0;
+  for (size_t i = 0; i < doc.GetCount(); ++i) checked += doc.GetAt(i)->IsChecked() ? 1 : 0;
+  std::unique_ptr<SimultaneousRun> jobs;
+  if (const int lanes = LanesFor(opt.jobs, checked, int(sysconf(_SC_NPROCESSORS_ONLN))); lanes > 1) {
+    jobs = std::make_unique<SimultaneousRun>(doc, opt, lanes);
+    jobs->Start(opt.resume);
+  } else {
+    run.StartConversion(&player, opt.resume);
+  }
+  auto converting = [&] { return jobs ? jobs->IsConverting() : run.IsConverting(); };
+  auto outputsOf = [&](const CConvertOrder* e) { return jobs ? jobs->OutputsOf(e) : run.OutputsOf(e); };
 
   const bool tty = isatty(STDOUT_FILENO);
   int shownInterrupts = 0;
@@ -183,7 +198,7 @@ int main(int argc, char** argv) {
     if (!opt.quiet) {
       for (CConvertOrder* done : view.finished_) {
         LONGLONG bytes = 0;
-        for (const std::string& f : run.OutputsOf(done)) {
+        for (const std::string& f : outputsOf(done)) {
           struct stat st {};
           if (::stat(f.c_str(), &st) == 0) bytes += st.st_size;
         }
@@ -194,8 +209,13 @@ int main(int argc, char** argv) {
     }
     view.finished_.clear();
   };
-  while (run.IsConverting()) {
-    WaitForMessageOrInterrupt(200);
+  while (converting()) {
+    if (jobs) {
+      jobs->Poll(200, g_wakePipe[0]);
+      DrainWakePipe();
+    } else {
+      WaitForMessageOrInterrupt(200);
+    }
     MSG msg;
     while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessage(&msg);
     keeper->Tick();
@@ -208,14 +228,26 @@ int main(int argc, char** argv) {
     }
     if (g_interrupts > shownInterrupts) {
       shownInterrupts = g_interrupts;
+      if (jobs) {
+        // "Break" for every running entry; the loop goes on until their workers end.
+        jobs->Stop();
+        continue;
+      }
       run.StopConversion();  // "Break"
       break;
     }
     printFinished();
-    if (opt.quiet || !run.IsConverting()) continue;
+    if (opt.quiet || !converting()) continue;
     const DWORD now = GetTickCount();
     if (!tty && now - lastPrint < 2000) continue;
     lastPrint = now;
+    if (jobs) {
+      const std::string line = jobs->ProgressLine();
+      if (tty) std::printf("\r\033[K%s", line.c_str());
+      else std::printf("%s\n", line.c_str());
+      std::fflush(stdout);
+      continue;
+    }
     int index = 0, count = 0;
     doc.GetFileCounters(&index, &count);
     LONGLONG fe, fr, te, tr;
@@ -251,12 +283,12 @@ int main(int argc, char** argv) {
     entries.push_back(e);
     std::string outputs;
     // Only files that are there: a failed entry's prepared name may never have been written.
-    for (const std::string& f : run.OutputsOf(e)) {
+    for (const std::string& f : outputsOf(e)) {
       struct stat st {};
       if (::stat(f.c_str(), &st) == 0 && S_ISREG(st.st_mode)) outputs += (outputs.empty() ? "" : ", ") + f;
     }
     // An entry converted before the batch was restored.
-    if (outputs.empty() && run.OutputsOf(e).empty() && e->GetState() == CConvertOrder::kConverted) {
+    if (outputs.empty() && outputsOf(e).empty() && e->GetState() == CConvertOrder::kConverted) {
       struct stat st {};
       if (::stat(e->OutputPath().Full().c_str(), &st) == 0) outputs = e->OutputPath().Full();
     }
@@ -265,15 +297,17 @@ int main(int argc, char** argv) {
     // An entry that is not checked takes no part in the run: it neither failed nor was
     // interrupted.
     if (!converted && e->IsChecked()) status = 1;
+    const std::string statusText = jobs ? jobs->StatusOf(e) : e->GetStatusText();
     // Names keep their bytes on disk; shown, they are text (bytes that are not UTF-8 become
     // replacement characters).
-    std::printf("%s -> %s: %s\n", DisplayText(e->SourcePath().Full()).c_str(), DisplayText(outputs).c_str(),
-                DisplayText(e->GetStatusText()).c_str());
+    std::printf("%s -> %s: %s
+", DisplayText(e->SourcePath().Full()).c_str(), DisplayText(outputs).c_str(),
+                DisplayText(statusText).c_str());
     if (opt.verbose && e->UsesSubtitles() && !e->GetSubtitleEncoding().empty())
       std::printf("  subtitles %s read in %s\n", e->SubtitlePath().Full().c_str(), e->GetSubtitleEncoding().c_str());
   }
-  if (opt.demo && status == 0 && !entries.empty() && !run.OutputsOf(entries.front()).empty())
-    std::printf("The converted camera movie is at %s\n", run.OutputsOf(entries.front()).back().c_str());
+  if (opt.demo && status == 0 && !entries.empty() && !outputsOf(entries.front()).empty())
+    std::printf("The converted camera movie is at %s\n", outputsOf(entries.front()).back().c_str());
   for (CConvertOrder* e : view.removed_) doc.RemoveOrder(e);
   // The batch as the run left it: converted entries unchecked, or gone with --remove-after.
   std::string batchOut;
@@ -298,6 +332,7 @@ int main(int argc, char** argv) {
     if (!opt.quiet && keeper->LastError().empty())
       std::printf("The batch is kept: tavrion-convert --restore --resume continues the interrupted movies\n");
   }
+  jobs.reset();
   keeper.reset();
   app.ExitEnvironment();
   return status;

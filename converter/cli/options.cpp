@@ -49,6 +49,7 @@ void Usage(FILE* out) {
       "                                save it)\n"
       "  --resume                      with --restore: interrupted movies go on where they\n"
       "                                stopped, into their next numbered part\n"
+      "  --jobs N|auto                 convert up to N movies at once (auto: one a core)\n"
       "  --quiet                       print only the result lines\n"
       "  --verbose                     also say which encoding each subtitle file was read in\n"
       "  --demo                        convert a generated sample movie with subtitles\n"
@@ -198,6 +199,16 @@ Options Parse(int argc, char** argv) {
       o.resume = true;
     } else if (a == "--demo") {
       o.demo = true;
+    } else if (a == "--jobs") {
+      const std::string v = value(i);
+      char* end = nullptr;
+      const long n = v == "auto" ? 0 : std::strtol(v.c_str(), &end, 10);
+      if (v != "auto" && (v.empty() || *end != '\0' || n < 1 || n > kMaxJobs))
+        UsageError("--jobs must be auto or a number from 1 to " + std::to_string(kMaxJobs));
+      o.jobs = int(n);
+    } else if (a == "--worker") {
+      o.workerFd = std::atoi(value(i).c_str());
+      if (o.workerFd < 3) UsageError("--worker is for the program's own workers");
     } else if (a == "--quiet") {
       o.quiet = true;
     } else if (a == "--verbose") {
@@ -211,7 +222,7 @@ Options Parse(int argc, char** argv) {
   if (o.resume && !o.restore)
     UsageError("--resume goes on with the interrupted movies of a restored batch (use it with --restore)");
   if (o.restore && (!o.inputs.empty() || o.demo)) UsageError("--restore takes no movie or batch file");
-  if (o.inputs.empty() && !o.demo && !o.restore) UsageError("no movie or batch file given");
+  if (o.inputs.empty() && !o.demo && !o.restore && o.workerFd < 0) UsageError("no movie or batch file given");
   // Every name is made absolute against the working folder here: a batch file stores names
   // relative to its own folder, and a name relative to another folder would name a file
   // that is not there.

@@ -125,6 +125,24 @@ CTavrionConverterDoc::CTavrionConverterDoc() = default;
 CTavrionConverterDoc::~CTavrionConverterDoc() {
   observers_.clear();
   StopConversion();
+  ReturnBorrowed();
+}
+
+CConvertOrder* CTavrionConverterDoc::Borrow(CConvertOrder* entry) {
+  if (!entry || IndexOf(entry) >= 0) return entry;
+  entries_.AddTail(std::unique_ptr<CConvertOrder>(entry));
+  borrowed_.push_back(entry);
+  return entry;
+}
+
+void CTavrionConverterDoc::ReturnBorrowed() {
+  for (CConvertOrder* entry : borrowed_) {
+    // The owner deletes it; this list only lets go.
+    [[maybe_unused]] CConvertOrder* kept = entries_.Release(entry).release();
+    Unselect(entry);
+    if (focused_ == entry) focused_ = nullptr;
+  }
+  borrowed_.clear();
 }
 
 // ---- views ----------------------------------------------------------------------------
@@ -230,6 +248,7 @@ void CTavrionConverterDoc::DeleteContents() {
   selection_.clear();
   selected_.clear();
   focused_ = nullptr;
+  ReturnBorrowed();
   entries_.RemoveAll();
 }
 
@@ -332,7 +351,12 @@ void CTavrionConverterDoc::RemoveOrder(CConvertOrder* entry) {
     selected_.erase(entry);
   }
   if (focused_ == entry) focused_ = nullptr;
-  entries_.Remove(entry);
+  if (auto lent = std::find(borrowed_.begin(), borrowed_.end(), entry); lent != borrowed_.end()) {
+    borrowed_.erase(lent);
+    [[maybe_unused]] CConvertOrder* kept = entries_.Release(entry).release();  // its owner's to delete
+  } else {
+    entries_.Remove(entry);
+  }
   if (wasSelected && !entries_.IsEmpty()) {
     // The entry that followed it, or the new last one.
     const size_t next = std::min(size_t(index), entries_.GetCount() - 1);

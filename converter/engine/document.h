@@ -117,6 +117,12 @@ class CTavrionConverterDoc {
   CConvertOrder* AppendOrder(std::unique_ptr<CConvertOrder> entry);
   void RemoveOrder(CConvertOrder* entry);
   void SwapOrders(CConvertOrder* a, CConvertOrder* b);
+  // Simultaneous conversions: a document of one lane lists an entry that another document
+  // owns, so that a run of its own converts it while the owner keeps it in its list (and its
+  // recovery copy follows the entry's state). Borrowed entries are never deleted by this
+  // document; ReturnBorrowed gives them all back (also done when it goes). Returns entry.
+  CConvertOrder* Borrow(CConvertOrder* entry);
+  void ReturnBorrowed();
   CConvertOrder* PreviousOrder(const CConvertOrder* entry) const;
   CConvertOrder* NextOrder(const CConvertOrder* entry) const;
   size_t GetCount() const { return entries_.GetCount(); }
@@ -192,6 +198,7 @@ class CTavrionConverterDoc {
   bool stoppingRun_ = false;          // the run's StopConversion is under way
 
   std::vector<DocumentObserver*> observers_;
+  std::vector<CConvertOrder*> borrowed_;  // listed in entries_, owned by another document
   std::string pathName_;
   std::function<void()> savedListener_;
 };

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "converter/engine/burninstage.h"
+#include "converter/engine/decimation.h"
 #include "converter/engine/drawerstage.h"
 #include "converter/engine/graphwalk.h"
 #include "libs/vxvideokit/vxvideokit.h"
@@ -637,6 +638,27 @@ bool FilterGraphBuilder::ConnectDmo(IPin* pin, const CLSID& dmo, const GUID& cat
 
 // ---- the video chain ------------------------------------------------------------------------
 
+// A conversion shrinks a big picture (a phone's 4K or 1080p) to the camera's size: a decoder
+// that can scale lets its pictures come out at the size the resizer would draw them, so that
+// no full-size RGB picture is made only to be thrown away by the resizer. The resizer then
+// puts its bars or its cut where it would have (the size is the resizer's own fit of the
+// source), and the preview keeps full pictures, since it changes its fit while it plays.
+ComPtr<IDecimateVideoImage> FilterGraphBuilder::DecimateForResizer(IPin* pin, const AM_MEDIA_TYPE& mt) {
+  const BITMAPINFOHEADER* bih = VideoBitmapHeader(mt);
+  if (!bih) return nullptr;
+  const int srcWidth = bih->biWidth, srcHeight = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
+  const std::optional<FrameSize> size = DecimatedSize(srcWidth, srcHeight, width_, height_, screenFit_);
+  if (!size) return nullptr;
+  PIN_INFO info{};
+  if (FAILED(pin->QueryPinInfo(&info)) || !info.pFilter) return nullptr;
+  ComPtr<IBaseFilter> owner;
+  owner.Attach(info.pFilter);
+  auto decimator = owner.As<IDecimateVideoImage>();
+  if (!decimator || decimator->SetDecimationImageSize(size->width, size->height) != S_OK) return nullptr;
+  TAV_TRACE("decoder delivers %d x %d instead of %d x %d", size->width, size->height, srcWidth, srcHeight);
+  return decimator;
+}
+
 bool FilterGraphBuilder::VideoChain(IPin* start, const AM_MEDIA_TYPE& mt) {
   HRChecker& c = checker_;
   ComPtr<IPin> pin(start);
@@ -665,7 +687,9 @@ bool FilterGraphBuilder::VideoChain(IPin* start, const AM_MEDIA_TYPE& mt) {
     out.pbFormat = reinterpret_cast<BYTE*>(&vih);
     c.Check(control->SetOutputType(&out));
     c.Check(control->SetOutputSize(height_, width_, screenFit_));
+    ComPtr<IDecimateVideoImage> decimator = conversionMode_ ? DecimateForResizer(pin.Get(), mt) : nullptr;
     if (!ConnectPin(pin.Get(), resizer.Get(), false, nullptr, true)) {
+      if (decimator) decimator->ResetDecimationImageSize();
       RemoveFilter(resizer.Get());
       c.Check(VFW_E_CANNOT_CONNECT);
     }

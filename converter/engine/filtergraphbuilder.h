@@ -118,6 +118,9 @@ class FilterGraphBuilder : public ConversionGraphSeam {
   bool ConnectDmo(IPin* pin, const CLSID& dmo, const GUID& category, const char16_t* name, const AM_MEDIA_TYPE& mt,
                   bool strict);
   bool VideoChain(IPin* pin, const AM_MEDIA_TYPE& mt);
+  // Asks the decoder owning pin to deliver pictures of mt at the size the resizer needs;
+  // the decoder when it agreed, null otherwise.
+  ComPtr<IDecimateVideoImage> DecimateForResizer(IPin* pin, const AM_MEDIA_TYPE& mt);
   // Live updates of the drawers (drawerstage.cpp).
   void SetScreenFitOnDrawers(int fit);
   // Each of file, sizeId and language that is given goes to every manager of the graph.

@@ -40,6 +40,14 @@ class COwningObList {
     items_.erase(items_.begin() + i);
     return true;
   }
+  // Takes the element out of the list without deleting it.
+  std::unique_ptr<T> Release(const T* item) {
+    const ptrdiff_t i = Find(item);
+    if (i < 0) return nullptr;
+    std::unique_ptr<T> out = std::move(items_[size_t(i)]);
+    items_.erase(items_.begin() + i);
+    return out;
+  }
   void Swap(size_t a, size_t b) { std::swap(items_[a], items_[b]); }
   // Deletes every element.
   void RemoveAll() { items_.clear(); }

@@ -218,7 +218,10 @@ void ApplyRecoveredStates(CTavrionConverterDoc& doc, const RecoveredBatch& batch
         // replaced since): it stays, and the entry converts from its start under a free
         // name.
         resume = CConvertOrder::ResumePoint{};
-      } else if (frames == 0) {
+      } else if (frames == 0 || (frames < 0 && there && S_ISREG(st.st_mode))) {
+        // No movie in it, or not a movie yet either: the name was taken for the part and the
+        // program died before the writer put its header there (an empty file), or in the
+        // middle of the header.
         ::unlink(unfinished.c_str());
       } else if (frames > 0) {
         resume = CConvertOrder::ResumePoint{};

@@ -67,6 +67,8 @@ TAV_DEFINE_GUID(IID_IAMGraphBuilderCallback, 0x4995F511, 0x9DDB, 0x4F12, 0xBD, 0
 TAV_DEFINE_GUID(IID_IObjectWithSite, 0xFC4801A3, 0x2BA9, 0x11CF, 0xA2, 0x29, 0x00, 0xAA, 0x00, 0x3D, 0x73, 0x52);
 TAV_DEFINE_GUID(IID_IAMStreamConfig, 0xC6E13340, 0x30AC, 0x11D0, 0xA1, 0x8C, 0x00, 0xA0, 0xC9, 0x11, 0x89, 0x56);
 TAV_DEFINE_GUID(IID_IDMOWrapperFilter, 0x52D6F586, 0x9F0F, 0x4824, 0x8F, 0xC8, 0xE3, 0x2C, 0xA0, 0x49, 0x30, 0xC2);
+TAV_DEFINE_GUID(IID_IDecimateVideoImage, 0x2E5EA3E0, 0xE924, 0x11D2, 0xB6, 0xDA, 0x00, 0xA0, 0xC9, 0x95, 0xE8,
+                0xDF);
 TAV_DEFINE_GUID(IID_IIPDVDec, 0xB8E8BD60, 0x0BFE, 0x11D0, 0xAF, 0x91, 0x00, 0xAA, 0x00, 0xB6, 0x7A, 0x42);
 TAV_DEFINE_GUID(IID_ICaptureGraphBuilder2, 0x93E5A4E0, 0x2D50, 0x11D2, 0xAB, 0xFA, 0x00, 0xA0, 0xC9, 0xC6, 0xE3,
                 0x8D);
@@ -694,6 +696,14 @@ struct IIPDVDec : IUnknown {
   STDMETHOD(put_IPDisplay)(int displayPix) = 0;
 };
 TAV_INTERFACE(IIPDVDec, IID_IIPDVDec);
+
+// A video decoder that can deliver its pictures smaller than their own size, scaled as it
+// decodes them, so that nothing downstream handles the full-size picture.
+struct IDecimateVideoImage : IUnknown {
+  STDMETHOD(SetDecimationImageSize)(LONG width, LONG height) = 0;
+  STDMETHOD(ResetDecimationImageSize)() = 0;
+};
+TAV_INTERFACE(IDecimateVideoImage, IID_IDecimateVideoImage);
 
 struct ICaptureGraphBuilder2 : IUnknown {
   STDMETHOD(SetFiltergraph)(IGraphBuilder* graph) = 0;

@@ -8,6 +8,7 @@
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/cpu.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -136,6 +137,25 @@ AVCodecID VideoCodecId(const AM_MEDIA_TYPE& mt) {
   return avcodec_find_decoder(id) ? id : AV_CODEC_ID_NONE;
 }
 
+// Small H.264 and HEVC pictures decode fast enough on slice threads, which add no delay;
+// above 720p a picture is too much work for one core, and these streams rarely carry
+// several slices, so whole pictures are decoded side by side on frame threads, one thread
+// a core and one more (as the ffmpeg program does), at most FFmpeg's own limit of 16. The
+// codec still hands out every picture, in display order: frame threads only hold a few
+// back, which the end of the stream drains.
+void ChooseDecoderThreads(AVCodecContext* ctx) {
+  constexpr int kMaxThreads = 16;
+  constexpr int kLargestSlicedArea = 1280 * 720;
+  ctx->thread_count = 0;  // as many as FFmpeg thinks fit
+  if (ctx->codec_id != AV_CODEC_ID_H264 && ctx->codec_id != AV_CODEC_ID_HEVC) return;
+  if (int64_t(ctx->width) * ctx->height <= kLargestSlicedArea) {
+    ctx->thread_type = FF_THREAD_SLICE;
+    return;
+  }
+  ctx->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  ctx->thread_count = std::clamp(av_cpu_count() + 1, 1, kMaxThreads);
+}
+
 HRESULT OpenVideoDecoder(const AM_MEDIA_TYPE& mt, AvCodecContextPtr* out) {
   AVCodecID id = VideoCodecId(mt);
   const AVCodec* codec = id != AV_CODEC_ID_NONE ? avcodec_find_decoder(id) : nullptr;
@@ -149,8 +169,7 @@ HRESULT OpenVideoDecoder(const AM_MEDIA_TYPE& mt, AvCodecContextPtr* out) {
   ctx->codec_tag = IsFourccSubtype(mt.subtype) ? mt.subtype.Data1 : bih->biCompression;
   ctx->bits_per_coded_sample = bih->biBitCount;
   ctx->pkt_timebase = kReferenceTimeBase;
-  ctx->thread_count = 0;  // as many as FFmpeg thinks fit
-  if (ctx->codec_id == AV_CODEC_ID_H264 || ctx->codec_id == AV_CODEC_ID_HEVC) ctx->thread_type = FF_THREAD_SLICE;
+  ChooseDecoderThreads(ctx.get());
   bool ok = true;
   if (mt.formattype == FORMAT_MPEGVideo && mt.cbFormat >= offsetof(MPEG1VIDEOINFO, bSequenceHeader)) {
     auto* mvi = reinterpret_cast<const MPEG1VIDEOINFO*>(mt.pbFormat);

@@ -33,6 +33,8 @@ AVPixelFormat RawPixelFormat(const AM_MEDIA_TYPE& mt, bool* bottomUp = nullptr);
 // context. AV_CODEC_ID_NONE when FFmpeg has no decoder for it.
 AVCodecID VideoCodecId(const AM_MEDIA_TYPE& mt);
 HRESULT OpenVideoDecoder(const AM_MEDIA_TYPE& mt, AvCodecContextPtr* ctx);
+// Sets the decoding threads of a context whose codec and picture size are known.
+void ChooseDecoderThreads(AVCodecContext* ctx);
 
 // How a stored picture is shown: a turn (in quarter turns clockwise, after an optional
 // mirror image left to right), the pixel shape and whether the pictures are interlaced.

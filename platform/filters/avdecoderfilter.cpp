@@ -203,6 +203,8 @@ TAV_AVDEC_FACTORY(CreateDmoWrapper, DmoWrapper)
 
 STDMETHODIMP CAvDecoderFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (riid == IID_IIPDVDec && kind_ == Kind::DvVideo) return GetInterface(static_cast<IIPDVDec*>(this), ppv);
+  if (riid == IID_IDecimateVideoImage && engine_ && !audio_)
+    return GetInterface(static_cast<IDecimateVideoImage*>(this), ppv);
   if (riid == IID_IDMOWrapperFilter && kind_ == Kind::DmoWrapper)
     return GetInterface(static_cast<IDMOWrapperFilter*>(this), ppv);
   return CTransformFilter::NonDelegatingQueryInterface(riid, ppv);
@@ -355,6 +357,25 @@ STDMETHODIMP CAvDecoderFilter::Init(REFCLSID dmo, REFCLSID category) {
   engine_ = std::move(engine);
   audio_ = dynamic_cast<AudioEngine*>(engine_.get());
   return S_OK;
+}
+
+STDMETHODIMP CAvDecoderFilter::SetDecimationImageSize(LONG width, LONG height) {
+  CAutoLock lock(&m_csFilter);
+  if (!engine_ || audio_ || !m_pInput || !m_pInput->IsConnected()) return E_FAIL;
+  // The output size is part of the connection: change it only while unconnected.
+  if (m_pOutput && m_pOutput->IsConnected()) return E_FAIL;
+  if (width <= 0 || height <= 0) return E_FAIL;
+  HRESULT hr = SetVideoEngineDecimation(engine_.get(), m_pInput->CurrentMediaType(), width, height);
+  TAV_TRACE("%p SetDecimationImageSize %ld x %ld -> 0x%08x", static_cast<void*>(this), long(width), long(height),
+            unsigned(hr));
+  return hr;
+}
+
+STDMETHODIMP CAvDecoderFilter::ResetDecimationImageSize() {
+  CAutoLock lock(&m_csFilter);
+  if (!engine_ || audio_) return E_FAIL;
+  if (m_pOutput && m_pOutput->IsConnected()) return E_FAIL;
+  return SetVideoEngineDecimation(engine_.get(), CMediaType(), 0, 0);
 }
 
 HRESULT CAvDecoderFilter::SetForcedOutput(const CMediaType& mt) {

@@ -3,7 +3,7 @@
 // "DV Video Decoder" (with IIPDVDec), "MPEG Layer-3 Decoder", "MPEG Audio Decoder", the
 // generic "Video Decoder" / "Audio Decoder", the "Color Space Converter", the
 // "ACM Wrapper" (IAMStreamConfig on its output pin) and the DMO wrapper, which takes its
-// decoder from IDMOWrapperFilter::Init. Seeking passes upstream through the output pin;
+// decoder from IDMOWrapperFilter::Init. The video kinds answer IDecimateVideoImage. Seeking passes upstream through the output pin;
 // flushing and end of stream pass downstream after the codec is emptied.
 //
 // Lock order: m_csFilter before m_csReceive (the base class's), as in CTransformFilter.
@@ -16,7 +16,11 @@
 
 namespace tav::filters {
 
-class CAvDecoderFilter : public CTransformFilter, public IIPDVDec, public IDMOWrapperFilter, private SampleSink {
+class CAvDecoderFilter : public CTransformFilter,
+                         public IIPDVDec,
+                         public IDMOWrapperFilter,
+                         public IDecimateVideoImage,
+                         private SampleSink {
  public:
   enum class Kind { AviDecompressor, Mpeg1Video, DvVideo, Mp3, MpegAudio, GenericVideo, GenericAudio, Colour, AcmWrapper, DmoWrapper };
 
@@ -59,6 +63,12 @@ class CAvDecoderFilter : public CTransformFilter, public IIPDVDec, public IDMOWr
   // IDMOWrapperFilter (the DMO wrapper only): picks the decoder object once, before the
   // pins connect. REGDB_E_CLASSNOTREG for an object this platform does not have.
   STDMETHODIMP Init(REFCLSID dmo, REFCLSID category) override;
+
+  // IDecimateVideoImage (the video kinds): pictures delivered at a smaller size, scaled from
+  // the decoder's own pictures. Only while the output pin is unconnected (E_FAIL otherwise),
+  // after the input pin connected, and no larger than the display size.
+  STDMETHODIMP SetDecimationImageSize(LONG width, LONG height) override;
+  STDMETHODIMP ResetDecimationImageSize() override;
 
   // The ACM wrapper's forced output (IAMStreamConfig on its output pin).
   HRESULT SetForcedOutput(const CMediaType& mt);

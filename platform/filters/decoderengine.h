@@ -52,6 +52,10 @@ struct VideoEngineOptions {
 std::unique_ptr<DecoderEngine> MakeVideoEngine(const VideoEngineOptions& options);
 // The DV decoder's display resolution (one of the _DVDECODERRESOLUTION values).
 void SetVideoEngineScale(DecoderEngine* engine, int divisor);
+// Pictures delivered at width x height instead of the display size of input (0 x 0: the
+// display size again). E_FAIL when the engine is not a video engine or the size is not
+// within the display size.
+HRESULT SetVideoEngineDecimation(DecoderEngine* engine, const CMediaType& in, LONG width, LONG height);
 
 // What an audio engine accepts and offers.
 struct AudioEngineOptions {

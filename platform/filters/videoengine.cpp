@@ -4,7 +4,8 @@
 // square) or the layout is a rare one. Pictures are delivered as a viewer sees them: a
 // libavfilter graph deinterlaces interlaced pictures (one picture out per picture in) and
 // turns or mirrors them upright as the source's display geometry says; the scaler then
-// makes the pixels square.
+// makes the pixels square. A picture delivered smaller than it is (IDecimateVideoImage) is
+// shrunk first and turned small.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -78,6 +79,21 @@ class VideoEngine final : public DecoderEngine {
   explicit VideoEngine(const VideoEngineOptions& o) : options_(o) {}
 
   void SetScale(int divisor) { scale_ = std::clamp(divisor, 1, 8); }
+
+  HRESULT SetDecimation(const CMediaType& in, LONG width, LONG height) {
+    if (width == 0 && height == 0) {
+      decimatedWidth_ = decimatedHeight_ = 0;
+      return S_OK;
+    }
+    const BITMAPINFOHEADER* bih = VideoBitmapHeader(in);
+    if (!bih) return E_FAIL;
+    LONG w = 0, h = 0;
+    DisplaySize(InputGeometry(in), bih->biWidth, std::abs(bih->biHeight), &w, &h);
+    if (width < 1 || height < 1 || width > w || height > h) return E_FAIL;
+    decimatedWidth_ = width;
+    decimatedHeight_ = height;
+    return S_OK;
+  }
 
   // ---- negotiation ----------------------------------------------------------------------
 
@@ -233,11 +249,13 @@ class VideoEngine final : public DecoderEngine {
     return RawPixelFormat(in) == AV_PIX_FMT_NONE ? ReadDisplayGeometry(in) : DisplayGeometry{};
   }
   LONG OutWidth(const BITMAPINFOHEADER& bih, const DisplayGeometry& g) const {
+    if (decimatedWidth_ > 0) return decimatedWidth_;
     LONG w = 0, h = 0;
     DisplaySize(g, bih.biWidth, std::abs(bih.biHeight), &w, &h);
     return std::max<LONG>(1, w / scale_);
   }
   LONG OutHeight(const BITMAPINFOHEADER& bih, const DisplayGeometry& g) const {
+    if (decimatedHeight_ > 0) return decimatedHeight_;
     LONG w = 0, h = 0;
     DisplaySize(g, bih.biWidth, std::abs(bih.biHeight), &w, &h);
     return std::max<LONG>(1, h / scale_);
@@ -376,6 +394,18 @@ class VideoEngine final : public DecoderEngine {
       ++wholePictures_;
     }
     const REFERENCE_TIME t = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : kNoTime;
+    // A turned picture delivered smaller (a phone's movie in a conversion) is shrunk first
+    // and turned small, rather than turned full size by the filter graph. Only while no
+    // graph holds pictures back (a deinterlacer's look-ahead), so that none overtakes another.
+    const bool turn = geometry_.quarterTurns != 0 || geometry_.mirror;
+    if (turn && !graph_ && decimatedWidth_ > 0 && !geometry_.interlaced && !f->interlaced_frame &&
+        CanScaleTurnConvert(AVPixelFormat(f->format), kind_->pixFmt)) {
+      turnSmall_ = true;
+      const HRESULT hr = DeliverFrame(f->data, f->linesize, AVPixelFormat(f->format), f->width, f->height, t,
+                                      f->pkt_duration, sink);
+      turnSmall_ = false;
+      return hr;
+    }
     if (EnsureGraph(f)) {
       f->pts = t == kNoTime ? AV_NOPTS_VALUE : t;
       if (AvFilter()->buffersrc_add_frame_flags(graphIn_, f, AV_BUFFERSRC_FLAG_KEEP_REF) < 0) {
@@ -470,7 +500,18 @@ class VideoEngine final : public DecoderEngine {
     // Same size: only the layout changes, which libyuv does for the usual pairs, straight
     // into the sample.
     const bool sameSize = width == outWidth_ && height == outHeight_;
-    if (!sameSize || !ConvertPixels(planes, lines, format, width, height, top, step, kind_->pixFmt)) {
+    // Smaller: libyuv scales the decoder's own picture and converts only the small one.
+    bool done;
+    if (turnSmall_) {
+      done = ScaleTurnConvertPixels(planes, lines, format, width, height, geometry_.quarterTurns, geometry_.mirror, top,
+                                    step, outWidth_, outHeight_, kind_->pixFmt, &small_);
+      if (!done) return E_FAIL;  // the scaler below would not turn it
+    } else {
+      done = sameSize ? ConvertPixels(planes, lines, format, width, height, top, step, kind_->pixFmt)
+                      : ScaleConvertPixels(planes, lines, format, width, height, top, step, outWidth_, outHeight_,
+                                           kind_->pixFmt, &small_);
+    }
+    if (!done) {
       hr = Scale(planes, lines, format, width, height, dst, top, step);
       if (FAILED(hr)) return hr;
     }
@@ -488,6 +529,9 @@ class VideoEngine final : public DecoderEngine {
   // Configuration
   const VideoEngineOptions options_;
   int scale_ = 1;  // output size divisor (DV display resolution)
+  // The size asked for through IDecimateVideoImage, 0 x 0 for the display size; set only
+  // while the output is unconnected.
+  LONG decimatedWidth_ = 0, decimatedHeight_ = 0;
 
   // Negotiated at Start
   AvCodecContextPtr codec_;  // null for uncompressed input
@@ -508,6 +552,8 @@ class VideoEngine final : public DecoderEngine {
   PacketPool packets_;  // buffers of the packets handed to the codec
   SwsContextPtr sws_;
   std::vector<uint8_t> scratch_;  // padded picture for widths the scaler overruns
+  std::vector<uint8_t> small_;   // the scaled picture in the decoder's layout, before conversion
+  bool turnSmall_ = false;        // the picture being delivered is turned after it is shrunk
   // Deinterlacing and turning, made for the first picture that needs it.
   FilterGraphPtr graph_;
   AVFilterContext* graphIn_ = nullptr;
@@ -537,6 +583,11 @@ std::unique_ptr<DecoderEngine> MakeVideoEngine(const VideoEngineOptions& options
 
 void SetVideoEngineScale(DecoderEngine* engine, int divisor) {
   if (auto* v = dynamic_cast<VideoEngine*>(engine)) v->SetScale(divisor);
+}
+
+HRESULT SetVideoEngineDecimation(DecoderEngine* engine, const CMediaType& in, LONG width, LONG height) {
+  auto* v = dynamic_cast<VideoEngine*>(engine);
+  return v ? v->SetDecimation(in, width, height) : E_FAIL;
 }
 
 }  // namespace tav::filters

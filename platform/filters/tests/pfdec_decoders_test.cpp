@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "media/contract/uuids.h"
+#include "media/contract/videoinfo.h"
 #include "platform/filters/tests/support_pfdec.h"
 #include "platform/streaming/testfilters/testinplace.h"
 #include "tests/support/testenv.h"
@@ -391,6 +392,44 @@ TEST_F(filters_Decoders, DvDecoder_HalfResolution_GivesQuarterSizedFrames) {
   FindPin(dv.Get(), PINDIR_INPUT)->Disconnect();
   FindPin(dv.Get(), PINDIR_OUTPUT)->Disconnect();
   sink->Pin()->Disconnect();
+}
+
+TEST_F(filters_Decoders, Decimation_GivesEveryFrameAtTheAskedSize_OnlyWhileTheOutputIsFree) {
+  const std::string mp4 =
+      MakeMovie("big.mp4", "-f lavfi -i testsrc=size=640x360:rate=25:duration=1 -c:v libx264 -preset ultrafast");
+  CMediaType mt;
+  std::vector<Packet> packets;
+  ASSERT_TRUE(ReadStream(mp4, true, &mt, &packets));
+  ComPtr<IBaseFilter> dec;
+  ASSERT_EQ(CreateFilter(CLSID_AvVideoDecoderForTest, &dec), S_OK);
+  ComPtr<IDecimateVideoImage> decimate;
+  ASSERT_EQ(dec->QueryInterface(IID_IDecimateVideoImage, decimate.AsVoidOut()), S_OK);
+  EXPECT_EQ(decimate->SetDecimationImageSize(160, 90), E_FAIL) << "no input: no size to shrink from";
+  ComPtr<PushSource> src = new PushSource(mt);
+  ComPtr<CollectSink> sink = new CollectSink(MEDIASUBTYPE_RGB32);
+  ASSERT_EQ(src->Pin()->Connect(FindPin(dec.Get(), PINDIR_INPUT).Get(), nullptr), S_OK);
+  EXPECT_EQ(decimate->SetDecimationImageSize(641, 360), E_FAIL) << "never larger than the picture";
+  EXPECT_EQ(decimate->SetDecimationImageSize(0, 90), E_FAIL);
+  ASSERT_EQ(decimate->SetDecimationImageSize(161, 91), S_OK);
+  ASSERT_EQ(FindPin(dec.Get(), PINDIR_OUTPUT)->Connect(sink->Pin(), nullptr), S_OK);
+  const BITMAPINFOHEADER* bih = VideoBitmapHeader(sink->Pin()->CurrentMediaType());
+  ASSERT_NE(bih, nullptr);
+  EXPECT_EQ(bih->biWidth, 161);
+  EXPECT_EQ(std::abs(bih->biHeight), 91);
+  EXPECT_EQ(decimate->SetDecimationImageSize(320, 180), E_FAIL) << "the size is part of the connection";
+  EXPECT_EQ(decimate->ResetDecimationImageSize(), E_FAIL);
+  ASSERT_EQ(PushAll(src.Get(), {dec.Get(), sink.Get()}, packets), S_OK);
+  EXPECT_EQ(sink->samples.size(), 25u);
+  ASSERT_FALSE(sink->samples.empty());
+  EXPECT_EQ(sink->samples[0].data.size(), size_t(161 * 4) * 91u);
+  src->Pin()->Disconnect();
+  FindPin(dec.Get(), PINDIR_INPUT)->Disconnect();
+  FindPin(dec.Get(), PINDIR_OUTPUT)->Disconnect();
+  sink->Pin()->Disconnect();
+  // Audio decoders have no pictures to shrink.
+  ComPtr<IBaseFilter> audio;
+  ASSERT_EQ(CreateFilter(CLSID_AvAudioDecoderForTest, &audio), S_OK);
+  EXPECT_EQ(audio->QueryInterface(IID_IDecimateVideoImage, decimate.AsVoidOut()), E_NOINTERFACE);
 }
 
 TEST_F(filters_Decoders, GenericDecoders_TakeH264AndAac_AndSixChannelsComeOutExtensible) {

@@ -1,0 +1,194 @@
+// A worker of tavrion-convert --jobs: one process that converts entry after entry for the
+// program that started it. It keeps its component libraries, its graph builder and its memory
+// from entry to entry; what it reports is all the running program knows of the entry:
+//
+//   progress PERCENT ESTIMATED-BYTES        while it converts
+//   outputs / output PATH ...               the files of the entry so far
+//   encoding NAME                           the subtitle file's encoding
+//   status TEXT                             the entry's status text
+//   state STATE AT RESULT RESUME-AT NEXT-PART<tab>REASON   whenever the state changes
+//   done                                    the entry is finished with; the next may come
+//
+// The running program keeps the batch and its recovery copy: a worker keeps none.
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "converter/cli/jobs.h"
+#include "converter/engine/conversionrun.h"
+#include "converter/engine/document.h"
+#include "converter/engine/filtergraphbuilder.h"
+#include "converter/engine/startup.h"
+#include "media/contract/codepage.h"
+#include "media/contract/com.h"
+#include "media/contract/sync.h"
+#include "media/contract/window.h"
+
+namespace tav::cli {
+
+namespace {
+
+// Ctrl-C or SIGTERM (from the running program, once): the entry is broken off as with one at
+// a time, and the worker ends. A second one quits at once.
+volatile std::sig_atomic_t g_workerInterrupts = 0;
+int g_workerWake[2] = {-1, -1};  // written by the handler so that the loop wakes at once
+void OnWorkerSignal(int) {
+  g_workerInterrupts = g_workerInterrupts + 1;
+  if (g_workerInterrupts >= 2) _exit(1);
+  if (g_workerWake[1] >= 0) {
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = write(g_workerWake[1], &byte, 1);
+  }
+}
+
+// Report lines are single lines: a line break in a text would start a new report.
+std::string OneLine(std::string text) {
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  std::replace(text.begin(), text.end(), '\r', ' ');
+  return text;
+}
+
+class Reporter final : public DocumentObserver {
+ public:
+  Reporter(int fd, const ConversionRun& run) : fd_(fd), run_(run) {}
+
+  void Write(const std::string& line) {
+    const std::string text = line + "\n";
+    size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t n = write(fd_, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;  // the running program is gone; it takes this process with it
+      done += size_t(n);
+    }
+  }
+  void Outputs(const CConvertOrder* e) {
+    Write("outputs");
+    for (const std::string& f : run_.OutputsOf(e)) Write("output " + OneLine(f));
+  }
+  void State(CConvertOrder* e) {
+    // The outputs and the texts first: the state is what the running program acts on.
+    Outputs(e);
+    if (!e->GetSubtitleEncoding().empty()) Write("encoding " + OneLine(e->GetSubtitleEncoding()));
+    Write("status " + OneLine(e->GetStatusText()));
+    const CConvertOrder::ResumePoint point = e->GetResumePoint();
+    char line[160];
+    std::snprintf(line, sizeof line, "state %d %lld %ld %lld %ld\t", e->GetState(),
+                  static_cast<long long>(e->GetInterruptedAt()), long(e->GetResultCode()),
+                  static_cast<long long>(point.at), long(point.nextPart));
+    Write(line + OneLine(e->GetFailureReason()));
+  }
+  void OnDocumentUpdate(int hint, CConvertOrder* e, const std::string*) override {
+    if (hint == kHintEntryStateChanged && e) State(e);
+  }
+
+ private:
+  int fd_;
+  const ConversionRun& run_;
+};
+
+// The next line of standard input, false at its end.
+bool ReadCommand(std::string* line) {
+  line->clear();
+  char c;
+  for (;;) {
+    const ssize_t n = read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return !line->empty();
+    if (c == '\n') return true;
+    *line += c;
+  }
+}
+
+}  // namespace
+
+int RunWorker(const Options& options) {
+  if (options.subtitleEncoding) SetSubtitleEncoding(*options.subtitleEncoding);
+  CoInitialize(nullptr);
+  // The running program registered the libraries; this repairs nothing unless one went.
+  ReregisterCodecs(std::string(), {"tavrionstreaming"});
+  ReregisterCodecs(std::string(), {"tavrionfilters", "captionparser", "vxvideokit", "vxcamwriter"});
+  CTavrionConverterApp app;
+  app.InitEnvironment("tavrion-convert.ini");
+  CTavrionConverterDoc doc;
+  auto builder = std::make_unique<FilterGraphBuilder>();
+  FilterGraphBuilder* b = builder.get();
+  FilterGraphBuilder prober;
+  if (FAILED(doc.AttachConversionGraph(std::move(builder), &app)) || FAILED(prober.Init())) {
+    std::fprintf(stderr, "tavrion-convert: the media platform could not be started\n");
+    return 1;
+  }
+  prober.SetFilterVeto(&app);
+  // Signals as the running program has them, but this worker's own.
+  if (pipe2(g_workerWake, O_NONBLOCK | O_CLOEXEC) != 0) g_workerWake[0] = g_workerWake[1] = -1;
+  struct sigaction action {};
+  action.sa_handler = OnWorkerSignal;
+  sigemptyset(&action.sa_mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  PlayerCore player;
+  ConversionRun run(doc, *b);
+  run.SetLivePreview(false);
+  Reporter reporter(options.workerFd, run);
+  doc.AddObserver(&reporter);
+
+  std::string command;
+  while (g_workerInterrupts == 0 && ReadCommand(&command)) {
+    // "convert PATH RESUME-AT NEXT-PART": the path is everything between the word and the
+    // last two numbers.
+    const size_t last = command.rfind(' '), before = last == std::string::npos ? last : command.rfind(' ', last - 1);
+    if (command.rfind("convert ", 0) != 0 || before == std::string::npos || before <= 8) continue;
+    const std::string path = command.substr(8, before - 8);
+    const long long resumeAt = std::atoll(command.c_str() + before + 1);
+    const long nextPart = std::atol(command.c_str() + last + 1);
+
+    doc.DeleteContents();
+    Options one = options;
+    one.inputs = {path};
+    Batch batch;
+    if (!BuildBatch(one, std::string(), doc, prober, &batch) || doc.GetCount() != 1) {
+      reporter.Write("done");
+      continue;
+    }
+    CConvertOrder* entry = doc.GetAt(0);
+    if (nextPart > 0) entry->SetResumePoint(resumeAt, LONG(nextPart));
+    run.StartConversion(&player, nextPart > 0);
+    DWORD lastProgress = 0;
+    while (run.IsConverting()) {
+      pollfd fds[2] = {{MessageQueueFd(), POLLIN, 0}, {g_workerWake[0], POLLIN, 0}};
+      poll(fds, g_workerWake[0] >= 0 ? 2 : 1, 200);
+      char drain[16];
+      while (g_workerWake[0] >= 0 && read(g_workerWake[0], drain, sizeof drain) > 0) {
+      }
+      MSG msg;
+      while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessage(&msg);
+      if (g_workerInterrupts > 0) {
+        run.StopConversion();  // "Break"
+        break;
+      }
+      if (run.IsConverting() && GetTickCount() - lastProgress >= 500) {
+        lastProgress = GetTickCount();
+        reporter.Write("progress " + std::to_string(run.MapFileProgress(0, 100)) + " " +
+                       std::to_string(run.EstimateCurrentOutputSize()));
+      }
+    }
+    // The last part is named only when the run tears down, after the last state change.
+    reporter.Outputs(entry);
+    reporter.Write("done");
+  }
+  doc.RemoveObserver(&reporter);
+  doc.DeleteContents();
+  app.ExitEnvironment();
+  return g_workerInterrupts > 0 ? 1 : 0;
+}
+
+}  // namespace tav::cli
