@@ -250,6 +250,22 @@ void SimultaneousRun::Report(Worker& w, const std::string& line) {
     e->SetSubtitleEncoding(rest);
   } else if (word == "status") {
     statuses_[e] = rest;
+  } else if (word == "stamp") {
+    // device inode size seconds nanoseconds, a tab, and the output file's name.
+    const size_t tab = rest.find('\t');
+    if (tab != std::string::npos && tab + 1 < rest.size()) e->SetOutputPath(rest.substr(tab + 1));
+    std::istringstream in(rest.substr(0, tab));
+    CConvertOrder::OutputStamp st;
+    unsigned long long device = 0, inode = 0;
+    long long size = -1, sec = 0, nsec = 0;
+    if (in >> device >> inode >> size >> sec >> nsec) {
+      st.device = device;
+      st.inode = inode;
+      st.size = size;
+      st.changeSec = sec;
+      st.changeNsec = nsec;
+      e->SetOutputStamp(st);
+    }
   } else if (word == "state") {
     // state interruptedAt resultCode resumeAt nextPart, a tab, and the reason.
     const size_t tab = rest.find('\t');

@@ -86,8 +86,22 @@ class Reporter final : public DocumentObserver {
                   static_cast<long long>(point.at), long(point.nextPart));
     Write(line + OneLine(e->GetFailureReason()));
   }
+  // The output file (its name and its stamp) as the run created or finished it, so the
+  // running program's recovery copy names it and can tell it from a file put there since.
+  void Stamp(const CConvertOrder* e) {
+    const CConvertOrder::OutputStamp& st = e->GetOutputStamp();
+    char line[160];
+    std::snprintf(line, sizeof line, "stamp %llu %llu %lld %lld %lld", static_cast<unsigned long long>(st.device),
+                  static_cast<unsigned long long>(st.inode), static_cast<long long>(st.size),
+                  static_cast<long long>(st.changeSec), static_cast<long long>(st.changeNsec));
+    Write(line + std::string("\t") + OneLine(e->OutputPath().Full()));
+  }
   void OnDocumentUpdate(int hint, CConvertOrder* e, const std::string*) override {
-    if (hint == kHintEntryStateChanged && e) State(e);
+    if (!e) return;
+    if (hint == kHintEntryStateChanged || hint == kHintOutputCreated) {
+      Stamp(e);
+      State(e);
+    }
   }
 
  private:
