@@ -96,9 +96,12 @@ class CCamExporterFilter final : public CBaseFilter,
   void BindPositionPin(const CBasePin* leaving = nullptr);
 
   static constexpr size_t kMaxFileNameChars = 260;
+  // How much longer than its source a movie may come out before its times count as damaged.
+  static constexpr REFERENCE_TIME kTimeLimitMargin = 10'000'000;
 
  private:
   IPin* PositionPinLocked(const CBasePin* leaving = nullptr);
+  REFERENCE_TIME SourceSpanLocked();
 
   // Guards the state, the pins' connections, the file name and the pass-through.
   CCritSec lock_;

@@ -110,6 +110,9 @@ HRESULT AvDemuxer::Open(ByteSource* source, const char* format) {
   // A transport stream's time search can land past the first key frame: its start is
   // found by position instead.
   startByPosition_ = std::strcmp(name, "mpegts") == 0;
+  const REFERENCE_TIME duration = Duration();
+  if (duration > 0 && ctx->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
+    latestTime_ = duration + kTimeMargin;
   // Start again at the first packet, whatever the probing read.
   if (Seekable()) av_seek_frame(ctx, -1, ctx->start_time != AV_NOPTS_VALUE ? ctx->start_time : 0, AVSEEK_FLAG_BACKWARD);
   return S_OK;
@@ -216,6 +219,55 @@ bool AvDemuxer::ToReferenceTime(int stream, int64_t ts, REFERENCE_TIME* out) con
 
 REFERENCE_TIME AvDemuxer::ToReferenceDuration(int stream, int64_t duration) const {
   return duration > 0 ? av_rescale_q(duration, ctx_->streams[stream]->time_base, kRefTimeBase) : 0;
+}
+
+// ---- damaged times -------------------------------------------------------------------------
+
+void TimeSpikeGuard::Push(AvPacketPtr packet, REFERENCE_TIME pts, REFERENCE_TIME dts,
+                          std::vector<AvPacketPtr>* out) {
+  if (pts != kNoTime && dts != kNoTime && (pts - dts > Reach() || dts - pts > Reach())) {
+    ClearTimes(packet.get());
+    pts = dts = kNoTime;
+  }
+  // The time the packet is delivered with.
+  const REFERENCE_TIME time = pts != kNoTime ? pts : dts;
+  if (!held_.empty()) {
+    if (time == kNoTime && held_.size() < kMaxHeld) {
+      held_.push_back(std::move(packet));
+      return;
+    }
+    // Back near the course before the leap: the leap was damage. Otherwise a new course.
+    const bool cameBack = time != kNoTime && time - last_ <= Reach() && last_ - time <= Reach();
+    Release(cameBack, out);
+  } else if (time != kNoTime && last_ != kNoTime && (time - last_ > Reach() || last_ - time > Reach())) {
+    held_.push_back(std::move(packet));
+    heldTime_ = time;
+    return;
+  }
+  if (time != kNoTime) Advance(time);
+  out->push_back(std::move(packet));
+}
+
+void TimeSpikeGuard::Finish(std::vector<AvPacketPtr>* out) { Release(true, out); }
+
+void TimeSpikeGuard::Release(bool damaged, std::vector<AvPacketPtr>* out) {
+  if (held_.empty()) return;
+  if (damaged) ClearTimes(held_.front().get());
+  else Advance(heldTime_);
+  for (AvPacketPtr& p : held_) out->push_back(std::move(p));
+  held_.clear();
+}
+
+void TimeSpikeGuard::Advance(REFERENCE_TIME time) {
+  if (last_ != kNoTime && time > last_) step_ = time - last_;
+  last_ = time;
+}
+
+void TimeSpikeGuard::ClearTimes(AVPacket* packet) {
+  TAV_TRACE("packet time %lld of stream %d is damaged: dropped", static_cast<long long>(packet->pts),
+            packet->stream_index);
+  packet->pts = packet->dts = AV_NOPTS_VALUE;
+  packet->duration = 0;
 }
 
 // ---- media types ------------------------------------------------------------------------------
