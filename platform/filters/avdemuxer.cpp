@@ -196,13 +196,29 @@ HRESULT AvDemuxer::SeekToKeyFrame(REFERENCE_TIME time, REFERENCE_TIME* keyTime) 
 
 REFERENCE_TIME AvDemuxer::Duration() const {
   if (!ctx_) return 0;
-  if (ctx_->duration != AV_NOPTS_VALUE && ctx_->duration > 0)
-    return av_rescale_q(ctx_->duration, AV_TIME_BASE_Q, kRefTimeBase);
-  REFERENCE_TIME longest = 0;
+  // The streams' own lengths. One that claims far more than the others (more than twice the
+  // next longest and two seconds more) has a damaged rate or scale: the movie holds what the
+  // others say.
+  REFERENCE_TIME longest = 0, next = 0;
   for (unsigned i = 0; i < ctx_->nb_streams; ++i) {
     const AVStream* s = ctx_->streams[i];
-    if (s->duration != AV_NOPTS_VALUE) longest = std::max(longest, av_rescale_q(s->duration, s->time_base, kRefTimeBase));
+    if (s->duration == AV_NOPTS_VALUE || s->duration <= 0 || (s->disposition & AV_DISPOSITION_ATTACHED_PIC)) continue;
+    const REFERENCE_TIME d = av_rescale_q(s->duration, s->time_base, kRefTimeBase);
+    if (d > longest) {
+      next = longest;
+      longest = d;
+    } else if (d > next) {
+      next = d;
+    }
   }
+  constexpr REFERENCE_TIME kTwoSeconds = 20'000'000;
+  if (next > 0 && longest > 2 * next + kTwoSeconds) {
+    TAV_TRACE("a stream claims %lld, the others %lld: taken as damaged", static_cast<long long>(longest),
+              static_cast<long long>(next));
+    return next;
+  }
+  if (ctx_->duration != AV_NOPTS_VALUE && ctx_->duration > 0)
+    return av_rescale_q(ctx_->duration, AV_TIME_BASE_Q, kRefTimeBase);
   return longest;
 }
 

@@ -6,6 +6,7 @@
 // on every run.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -170,8 +171,16 @@ inline std::string DamageTiming(std::vector<uint8_t>& bytes, uint32_t seed, int 
   if (fields.empty()) return "no timing field found";
   std::mt19937 random(seed);
   std::string what;
+  // Every kind of field is as likely as any other, however many entries a table has.
+  std::vector<std::string> kinds;
+  for (const TimingField& f : fields)
+    if (std::find(kinds.begin(), kinds.end(), f.what) == kinds.end()) kinds.push_back(f.what);
   for (int n = 0; n < count; ++n) {
-    const TimingField& f = fields[random() % fields.size()];
+    const std::string kind = kinds[random() % kinds.size()];
+    std::vector<const TimingField*> ofKind;
+    for (const TimingField& f : fields)
+      if (kind == f.what) ofKind.push_back(&f);
+    const TimingField& f = *ofKind[random() % ofKind.size()];
     uint64_t v = 0;
     for (size_t i = 0; i < f.size; ++i) v |= uint64_t(bytes[f.at + (f.bigEndian ? f.size - 1 - i : i)]) << (8 * i);
     const uint64_t ones = f.size >= 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * f.size)) - 1;
