@@ -278,6 +278,7 @@ TEST_F(vxcamwriter_Engine, NoAudioPin_WritesSilenceForEveryFrame) {
 TEST_F(vxcamwriter_Engine, Frames_AreReadBeforeTheHandOverReturns) {
   Feed feed;
   feed.frames = 60;
+  feed.audioEnd = 2 * kSecond;
   feed.scribbleAfterHandOver = true;
   const std::string path = Export(feed, "reused.qvf");
   std::vector<int> brightness = FrameBrightness(path);
@@ -375,7 +376,7 @@ TEST_F(vxcamwriter_Engine, StopInTheMiddle_LeavesACompleteMovie) {
 TEST_F(vxcamwriter_Engine, WrongSizeSample_BecomesABlackFrame) {
   Feed feed;
   feed.frames = 20;
-  feed.audioEnd = kSecond;
+  feed.audioEnd = 6 * kSecond / 10;  // no sound past the pictures: nothing is held
   feed.wrongSizeFrame = 10;
   std::string path = Export(feed, "black.qvf");
   auto brightness = FrameBrightness(path);
