@@ -204,6 +204,7 @@ void CCamExportEngine::PauseFromStopped() {
   // Each movie has its own size account (the encoder is idle, so nothing reads it now).
   partClosed_ = false;
   overran_ = false;
+  soundLength_ = 0;
   {
     CriticalSectionLock lock(frameLock_);
     holdingLastFrame_ = false;
@@ -401,8 +402,9 @@ void CCamExportEngine::LendVideoFrame(char* /*buffer*/, const char** frame, int*
   // The pictures never run longer than their source: a frame past that is damage (time
   // stamps that run away from the file), and the movie ends before it. (A picture held for
   // the sound counts as sound: it goes no further than the sound the file holds.)
-  if (!aborted && !held && timeLimit_ > 0 && frameRate_ > 0 &&
-      double(picturesTaken_ + 1) * double(kUnits) / frameRate_ > double(timeLimit_)) {
+  const REFERENCE_TIME limit = PictureLimit();
+  if (!aborted && !held && limit > 0 && frameRate_ > 0 &&
+      double(picturesTaken_ + 1) * double(kUnits) / frameRate_ > double(limit)) {
     aborted = true;
     overran_ = true;
   }
@@ -602,8 +604,24 @@ HRESULT CCamExportEngine::AudioReceive(REFERENCE_TIME s, REFERENCE_TIME e, const
   return S_OK;
 }
 
+REFERENCE_TIME CCamExportEngine::PictureLimit() const {
+  const REFERENCE_TIME sound = soundLength_.load();
+  // The sound is counted in samples: it is what the file really holds. A span that claims far
+  // more than that (the rates and lengths of every stream damaged alike) is no measure; the
+  // pictures then go no further past the sound than the margin.
+  constexpr REFERENCE_TIME kSecond = kUnits;
+  if (sound >= kSecond && (timeLimit_ == 0 || timeLimit_ > 2 * sound + 2 * kSecond + timeLimitMargin_))
+    return sound + timeLimitMargin_;
+  return timeLimit_;
+}
+
 bool CCamExportEngine::AudioEndOfStream() {
   if (IsSet(audioEnded_)) return false;
+  {
+    CriticalSectionLock lock(avLock_);
+    if (audioFormat_.nAvgBytesPerSec != 0)
+      soundLength_ = REFERENCE_TIME(audioTotalBytes_ * kUnits / audioFormat_.nAvgBytesPerSec);
+  }
   {
     CriticalSectionLock lock(chunkLock_);
     chunk_.clear();  // memory kept, as in FreeBuffers

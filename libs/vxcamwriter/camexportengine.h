@@ -95,7 +95,12 @@ class CCamExportEngine final : public IDubberCallback {
   // a margin. Pictures that would run longer end the movie at the limit, and the graph gets
   // EC_ERRORABORT with TAV_E_DAMAGED_TIMES: their time stamps ran away from the file. (Sound
   // is never longer than the file holds: it is counted in samples.)
-  void SetTimeLimit(REFERENCE_TIME limit) { timeLimit_ = limit; }
+  // margin: what the limit adds to the span, also added to the sound's length when the span
+  // cannot be right (below).
+  void SetTimeLimit(REFERENCE_TIME limit, REFERENCE_TIME margin = 0) {
+    timeLimit_ = limit;
+    timeLimitMargin_ = margin;
+  }
   REFERENCE_TIME timeLimit() const { return timeLimit_; }
 
   // Size limit in bytes; 0 for none.
@@ -139,6 +144,9 @@ class CCamExportEngine final : public IDubberCallback {
   // While the last picture is held: waits until the next chunk of sound is full (true; it
   // stays offered) or the sound has ended (false). Encoder thread.
   bool WaitForHeldChunk();
+  // The time limit the pictures are held to now: the span's, or, once the sound has ended,
+  // the sound's length and the margin when the span claims far more than the sound held.
+  REFERENCE_TIME PictureLimit() const;
   void DecideStateLocked();
 
   NotifyFn notify_;
@@ -198,6 +206,9 @@ class CCamExportEngine final : public IDubberCallback {
 
   // Media time limit, set from the application thread before the movie starts.
   REFERENCE_TIME timeLimit_ = 0;
+  REFERENCE_TIME timeLimitMargin_ = 0;
+  // The length of the sound the movie received, set when it ends (0 until then).
+  std::atomic<REFERENCE_TIME> soundLength_{0};
   // The encoder thread ended a movie at the time limit; reported once.
   std::atomic<bool> overran_{false};
 

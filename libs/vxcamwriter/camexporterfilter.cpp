@@ -288,7 +288,7 @@ HRESULT CCamExporterFilter::Pause() {
     // A movie holds no more media time than its source, give or take a frame of rounding
     // and a last picture: time stamps that run past that are damage, not a movie.
     const REFERENCE_TIME span = SourceSpanLocked();
-    engine_.SetTimeLimit(span > 0 ? span + kTimeLimitMargin : 0);
+    engine_.SetTimeLimit(span > 0 ? span + kTimeLimitMargin : 0, kTimeLimitMargin);
     engine_.PauseFromStopped();
   }
   return CBaseFilter::Pause();
