@@ -206,6 +206,10 @@ void CCamExportEngine::PauseFromStopped() {
   overran_ = false;
   soundLength_ = 0;
   {
+    CriticalSectionLock lock(avLock_);
+    videoDone_ = soundDone_ = false;
+  }
+  {
     CriticalSectionLock lock(frameLock_);
     holdingLastFrame_ = false;
     lastFrameKept_ = false;
@@ -346,14 +350,21 @@ bool CCamExportEngine::VideoEndOfStream() {
   if (IsSet(videoEnded_)) return true;
   // Sound that goes on past the last picture keeps the movie going: the last picture is held
   // for every further chunk of sound (LendVideoFrame), and the movie ends with the sound.
-  bool soundGoesOn = false;
+  bool soundTaken = false;
   if (audioConnected_ && !IsSet(audioEnded_)) {
     CriticalSectionLock lock(chunkLock_);
-    soundGoesOn = chunkAllocated_ && chunkSize_ != 0;
+    soundTaken = chunkAllocated_ && chunkSize_ != 0;
   }
   {
     CriticalSectionLock lock(frameLock_);
-    holdingLastFrame_ = soundGoesOn && frameAllocated_ && lastFrameKept_;
+    const bool pictureKept = frameAllocated_ && lastFrameKept_;
+    {
+      // Decided together with the sound's own end (AudioEndOfStream), so that exactly one of
+      // the two ends the movie.
+      CriticalSectionLock av(avLock_);
+      videoDone_ = true;
+      holdingLastFrame_ = soundTaken && !soundDone_ && pictureKept;
+    }
     if (!holdingLastFrame_) {
       frame_.clear();  // memory kept, as in FreeBuffers
       frameAllocated_ = false;
@@ -608,19 +619,22 @@ REFERENCE_TIME CCamExportEngine::PictureLimit() const {
   const REFERENCE_TIME sound = soundLength_.load();
   // The sound is counted in samples: it is what the file really holds. A span that claims far
   // more than that (the rates and lengths of every stream damaged alike) is no measure; the
-  // pictures then go no further past the sound than the margin.
+  // pictures then go no further past the sound than the margin. Without a span, no limit.
   constexpr REFERENCE_TIME kSecond = kUnits;
-  if (sound >= kSecond && (timeLimit_ == 0 || timeLimit_ > 2 * sound + 2 * kSecond + timeLimitMargin_))
+  if (sound >= kSecond && timeLimit_ > 2 * sound + 2 * kSecond + timeLimitMargin_)
     return sound + timeLimitMargin_;
   return timeLimit_;
 }
 
 bool CCamExportEngine::AudioEndOfStream() {
   if (IsSet(audioEnded_)) return false;
+  bool endsMovie = false;
   {
     CriticalSectionLock lock(avLock_);
     if (audioFormat_.nAvgBytesPerSec != 0)
       soundLength_ = REFERENCE_TIME(audioTotalBytes_ * kUnits / audioFormat_.nAvgBytesPerSec);
+    soundDone_ = true;
+    endsMovie = videoDone_ && holdingLastFrame_;
   }
   {
     CriticalSectionLock lock(chunkLock_);
@@ -631,7 +645,7 @@ bool CCamExportEngine::AudioEndOfStream() {
   SetEvent(chunkReady_);
   SetEvent(audioEnded_);
   // The movie was held open for the sound: it ends here.
-  return IsSet(videoEnded_) && holdingLastFrame_;
+  return endsMovie;
 }
 
 void CCamExportEngine::GetAudioChunk(char* buffer, int* bytes, int* blocks) {

@@ -203,6 +203,9 @@ class CCamExportEngine final : public IDubberCallback {
   REFERENCE_TIME audioPosition_ = 0;                 // P: time of the audio before the last block; guarded by avLock_
   LONGLONG audioTotalBytes_ = 0;                     // guarded by avLock_
   REFERENCE_TIME videoOffset_ = 0;                   // V; guarded by avLock_
+  // Each stream's end of stream has come (this movie); guarded by avLock_.
+  bool videoDone_ = false;
+  bool soundDone_ = false;
 
   // Media time limit, set from the application thread before the movie starts.
   REFERENCE_TIME timeLimit_ = 0;

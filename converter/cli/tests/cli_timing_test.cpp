@@ -115,7 +115,7 @@ TEST(CliTiming, DamagedTimesNeverRunAway) {
   ASSERT_FALSE(qvf.empty());
   sources.push_back(qvf);
 
-  constexpr int kMutantsEach = 7;
+  constexpr int kMutantsEach = 6;
   for (const std::string& source : sources) {
     const std::vector<uint8_t> original = ReadBytes(source);
     ASSERT_FALSE(clitest::TimingFields(original).empty()) << source;

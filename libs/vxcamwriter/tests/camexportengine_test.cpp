@@ -448,14 +448,14 @@ TEST_F(vxcamwriter_Engine, TimeLimit_EndsTheMovieThereAndReportsDamagedTimes) {
   EXPECT_LE(std::atof(moviecheck::Format(path)["duration"].c_str()), 1.5 + 0.05);
 }
 
-// Every stream's rate and length damaged alike: the span says nothing (here: none), but the
-// sound, counted in samples, ended at 1.5 s; the pictures go no further than the margin past it.
+// Every stream's rate and length damaged alike: the span claims an hour, but the sound,
+// counted in samples, ended at 1.5 s; the pictures go no further than the margin past it.
 TEST_F(vxcamwriter_Engine, NoSpanToGoBy_PicturesEndAMarginAfterTheSound) {
   Feed feed;
   feed.frames = 300;
   feed.audioEnd = kSecond + kSecond / 2;
   auto engine = MakeEngine();
-  engine->SetTimeLimit(0, kSecond / 2);
+  engine->SetTimeLimit(3600 * kSecond, kSecond / 2);
   std::string path = Export(feed, "soundlimited.qvf", engine.get(), [&](CCamExportEngine& e) {
     EXPECT_TRUE(WaitFor([&] { return !EventsWithCode(EC_ERRORABORT).empty(); })) << "no event";
     e.Stop();
