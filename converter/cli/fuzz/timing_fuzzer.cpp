@@ -3,6 +3,10 @@
 // seed and how many timing fields to damage. The converter must end within seconds and never
 // write more than the source's length and a second. The sources are made once per process
 // with the ffmpeg program; the converter runs with a private registry and folders.
+// Build with clang and -DTAVRION_FUZZ=ON (and tavrion-convert), then for instance
+//   build/bin/cli_timing_fuzzer -max_total_time=3600 corpus/
+// A failing input is kept as crash-*; the message names the source kind, seed and count,
+// which converter/cli/tests/timingmutants.h turns into the same damaged movie.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
