@@ -330,14 +330,10 @@ bool CCamExportEngine::HandOverFrame(REFERENCE_TIME start, REFERENCE_TIME end, c
   DWORD w = WaitAny({abort_, videoEnded_, frameTaken_, videoFlushing_});
   {
     // Not taken (stop, flush, end): the frame buffer keeps it, as if it had been copied.
-    // Taken with sound connected: the buffer keeps it as well, as the picture to hold while
-    // the sound goes on past the last frame.
     CriticalSectionLock lock(frameLock_);
-    if (!pendingFrame_ && w == 2 && audioConnected_ && data && size_t(length) == frame_.size())
-      pendingFrame_ = data;
     if (pendingFrame_ && frameAllocated_) std::memcpy(frame_.data(), pendingFrame_, frame_.size());
     pendingFrame_ = nullptr;
-    lastFrameKept_ = frameAllocated_;
+    if (w == 2) lastFrameKept_ = true;
   }
   if (w == 0 || w == 1) {
     SetEvent(frameReady_);
@@ -421,8 +417,9 @@ void CCamExportEngine::LendVideoFrame(char* /*buffer*/, const char** frame, int*
   }
   EnterCriticalSection(frameLock_.Get());
   if (held && !aborted && frameAllocated_) {
-    *frame = reinterpret_cast<const char*>(frame_.data());
-    *bytes = int(frame_.size());
+    // clipmux shows the picture it took last once more (it keeps it converted).
+    *frame = nullptr;
+    *bytes = kRepeatPicture;
     lentStart_ = heldEnd_;
     lentEnd_ = heldEnd_ + REFERENCE_TIME(double(kUnits) / frameRate_);
     heldEnd_ = lentEnd_;
@@ -439,7 +436,7 @@ void CCamExportEngine::LendVideoFrame(char* /*buffer*/, const char** frame, int*
 }
 
 void CCamExportEngine::ReturnVideoFrame() {
-  const bool lent = lentBytes_ > 0;
+  const bool lent = lentBytes_ > 0 || lentBytes_ == kRepeatPicture;
   const REFERENCE_TIME start = lentStart_, end = lentEnd_;
   lentBytes_ = 0;
   LeaveCriticalSection(frameLock_.Get());

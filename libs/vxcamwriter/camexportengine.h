@@ -174,7 +174,7 @@ class CCamExportEngine final : public IDubberCallback {
   // The frame clipmux is converting, from LendVideoFrame to ReturnVideoFrame (frameLock_ is
   // held all that time by the encoder thread): its size (0: none) and times.
   int lentBytes_ = 0;
-  // The last picture stays in frame_ after clipmux took it (sound connected); guarded by
+  // clipmux took a picture of this movie, which it can show again (a repeat); guarded by
   // frameLock_.
   bool lastFrameKept_ = false;
   // Set by the video thread at the video's end while the sound goes on (before videoEnded_);
