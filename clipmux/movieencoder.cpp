@@ -101,6 +101,8 @@ void MovieEncoder::OpenVideoEncoder() {
     if ((err = pictures_.Get(slot.picture.get())) < 0) Fail("cannot allocate a picture", err);
   }
 
+  lastPicture_.reset(av_frame_alloc());
+  if (!lastPicture_) throw MyError("out of memory (picture)");
   frameBuffer_.assign(size_t(v.frameBytes()), 0);
 }
 
@@ -226,20 +228,33 @@ void MovieEncoder::PullFrames() {
     // completed with black rows. The YUV picture it writes is laid out as the encoder's own
     // pictures are (the picture pool), so the encoder reads it without a further copy.
     cb->LendVideoFrame(reinterpret_cast<char*>(frameBuffer_.data()), &frame, &bytes);
-    if (bytes <= 0 || !frame || bytes > frameBytes) {
+    if (bytes == IDubberCallback::kRepeatPicture && lastPicture_->buf[0]) {
+      // The last picture once more: its converted buffer is shared, not copied.
+      cb->ReturnVideoFrame();
+      av_frame_unref(slot->picture.get());
+      if (av_frame_ref(slot->picture.get(), lastPicture_.get()) < 0) {
+        GiveBackSlot(slot);
+        Fail("cannot repeat a picture", AVERROR(ENOMEM));
+      }
+      slot->picture->pts = framesPulled_++;
+    } else if (bytes <= 0 || !frame || bytes > frameBytes) {
       cb->ReturnVideoFrame();
       GiveBackSlot(slot);
       if (bytes > frameBytes) throw MyError("the callback returned a frame larger than the frame size");
       break;
-    }
-    try {
-      ConvertVideo(reinterpret_cast<const uint8_t*>(frame), bytes, slot->picture.get());
-    } catch (...) {
+    } else {
+      try {
+        ConvertVideo(reinterpret_cast<const uint8_t*>(frame), bytes, slot->picture.get());
+      } catch (...) {
+        cb->ReturnVideoFrame();
+        GiveBackSlot(slot);
+        throw;
+      }
       cb->ReturnVideoFrame();
-      GiveBackSlot(slot);
-      throw;
+      // Kept (a reference, not a copy) for a repeat.
+      av_frame_unref(lastPicture_.get());
+      if (av_frame_ref(lastPicture_.get(), slot->picture.get()) < 0) av_frame_unref(lastPicture_.get());
     }
-    cb->ReturnVideoFrame();
     slot->audio.clear();
     if (audioCodec_) {
       int audioBytes = 0, blocks = 0;

@@ -124,6 +124,8 @@ class MovieEncoder {
   AVStream* videoStream_ = nullptr;  // owned by muxer_
   AVStream* audioStream_ = nullptr;  // owned by muxer_
   PicturePool pictures_;  // the slots' YUV pictures, laid out for the encoder to read in place
+  // The last picture converted (a reference to its pooled buffer), for a repeat.
+  AVFrameUPtr lastPicture_;
   AVFrameUPtr samples_;
   AVAudioFifoUPtr fifo_;
   AVPacketUPtr packet_;

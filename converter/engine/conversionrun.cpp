@@ -413,8 +413,10 @@ void ConversionRun::OnPlayerEvent(PlayerCore* player, LONG code) {
   } else if (converted) {
     current_->SetFinished(true, 0);
     current_->SetChecked(false);
+  } else if (const HRESULT hr = player_->GetLastError(); hr == TAV_E_DAMAGED_TIMES) {
+    // The exporter ended the movie where its source ends: what came before is kept.
+    current_->SetFailed(hr, "the movie's time stamps are damaged; the converted movie ends where the file does");
   } else {
-    const HRESULT hr = player_->GetLastError();
     if (hr == VFW_E_UNSUPPORTED_VIDEO)
       current_->SetFailed(hr, "the video cannot be decoded: its decoder gives only damaged pictures");
     else
@@ -506,12 +508,21 @@ void ConversionRun::StopConversion() {
 
 FilePosition ConversionRun::Position() {
   FilePosition pos;
+  // A running entry never reads finished, whatever its position (times that run past the
+  // end, a last picture held for the sound): that is its completion's to say. It stays a
+  // hundredth of the range short of the end.
   if (current_ && current_->GetTrimPoints(&pos.start, &pos.end)) {
     pos.trimmed = true;
     if (player_) player_->GetPosition(&pos.position);
+    if (pos.end > pos.start) pos.position = std::min(pos.position, pos.end - std::max<REFERENCE_TIME>(1, (pos.end - pos.start + 99) / 100));
   } else {
     PlayerCore* p = player_;
-    pos.sliderPos = [p](LONG low, LONG high) { return p ? p->SliderPos(low, high) : low; };
+    pos.sliderPos = [p](LONG low, LONG high) {
+      if (!p) return low;
+      const LONG at = p->SliderPos(low, high);
+      if (high - low < 2) return at;
+      return std::min<LONG>(at, high - std::max<LONG>(1, LONG((LONGLONG(high) - low + 99) / 100)));
+    };
   }
   return pos;
 }

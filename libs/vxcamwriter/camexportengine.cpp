@@ -203,8 +203,20 @@ void CCamExportEngine::PauseFromStopped() {
   }
   // Each movie has its own size account (the encoder is idle, so nothing reads it now).
   partClosed_ = false;
+  overran_ = false;
+  soundLength_ = 0;
+  {
+    CriticalSectionLock lock(avLock_);
+    videoDone_ = soundDone_ = false;
+  }
+  {
+    CriticalSectionLock lock(frameLock_);
+    holdingLastFrame_ = false;
+    lastFrameKept_ = false;
+  }
   takenEnds_.clear();
   firstTakenStart_ = 0;
+  picturesTaken_ = 0;
   // 5. Without an audio input audio ended stays set, so the library gets silence.
   ResetEvent(videoEnded_);
   ResetEvent(frameReady_);
@@ -321,6 +333,7 @@ bool CCamExportEngine::HandOverFrame(REFERENCE_TIME start, REFERENCE_TIME end, c
     CriticalSectionLock lock(frameLock_);
     if (pendingFrame_ && frameAllocated_) std::memcpy(frame_.data(), pendingFrame_, frame_.size());
     pendingFrame_ = nullptr;
+    if (w == 2) lastFrameKept_ = true;
   }
   if (w == 0 || w == 1) {
     SetEvent(frameReady_);
@@ -329,16 +342,55 @@ bool CCamExportEngine::HandOverFrame(REFERENCE_TIME start, REFERENCE_TIME end, c
   return w == 2;
 }
 
-void CCamExportEngine::VideoEndOfStream() {
-  if (IsSet(videoEnded_)) return;
+bool CCamExportEngine::VideoEndOfStream() {
+  if (IsSet(videoEnded_)) return true;
+  // Sound that goes on past the last picture keeps the movie going: the last picture is held
+  // for every further chunk of sound (LendVideoFrame), and the movie ends with the sound.
+  bool soundTaken = false;
+  if (audioConnected_ && !IsSet(audioEnded_)) {
+    CriticalSectionLock lock(chunkLock_);
+    soundTaken = chunkAllocated_ && chunkSize_ != 0;
+  }
   {
     CriticalSectionLock lock(frameLock_);
-    frame_.clear();  // memory kept, as in FreeBuffers
-    frameAllocated_ = false;
+    const bool pictureKept = frameAllocated_ && lastFrameKept_;
+    {
+      // Decided together with the sound's own end (AudioEndOfStream), so that exactly one of
+      // the two ends the movie.
+      CriticalSectionLock av(avLock_);
+      videoDone_ = true;
+      holdingLastFrame_ = soundTaken && !soundDone_ && pictureKept;
+    }
+    if (!holdingLastFrame_) {
+      frame_.clear();  // memory kept, as in FreeBuffers
+      frameAllocated_ = false;
+    }
+    heldEnd_ = frameEnd_;
   }
   SetEvent(frameReady_);
   SetEvent(videoEnded_);
+  if (holdingLastFrame_) return false;
   SetEvent(audioEnded_);
+  return true;
+}
+
+bool CCamExportEngine::WaitForHeldChunk() {
+  for (;;) {
+    const DWORD w = WaitAny({abort_, chunkReady_, audioEnded_});
+    if (w == 0) return false;
+    bool full = false, gone = false;
+    {
+      CriticalSectionLock lock(chunkLock_);
+      full = chunkAllocated_ && chunkSize_ != 0 && chunkFill_ >= chunkSize_;
+      gone = !chunkAllocated_ || chunkSize_ == 0;
+    }
+    if (full) {
+      // The chunk stays offered: GetAudioChunk takes it after this frame.
+      SetEvent(chunkReady_);
+      return true;
+    }
+    if (gone || w == 2) return false;
+  }
 }
 
 // A frame is lent with frameLock_ held until ReturnVideoFrame: clipmux converts it straight
@@ -347,11 +399,32 @@ void CCamExportEngine::VideoEndOfStream() {
 // not wait for anything between the lend and the return, so the lock is held only for the
 // conversion.
 void CCamExportEngine::LendVideoFrame(char* /*buffer*/, const char** frame, int* bytes) {
-  const bool aborted = WaitAny({abort_, videoEnded_, frameReady_}) == 0;
+  bool aborted = WaitAny({abort_, videoEnded_, frameReady_}) == 0;
   *frame = nullptr;
   *bytes = 0;
+  // After the last picture, one more of it for each full chunk of sound; none once the
+  // sound has ended.
+  const bool held = !aborted && IsSet(videoEnded_) && holdingLastFrame_;
+  if (held && !WaitForHeldChunk()) aborted = true;
+  // The pictures never run longer than their source: a frame past that is damage (time
+  // stamps that run away from the file), and the movie ends before it. (A picture held for
+  // the sound counts as sound: it goes no further than the sound the file holds.)
+  const REFERENCE_TIME limit = PictureLimit();
+  if (!aborted && !held && limit > 0 && frameRate_ > 0 &&
+      double(picturesTaken_ + 1) * double(kUnits) / frameRate_ > double(limit)) {
+    aborted = true;
+    overran_ = true;
+  }
   EnterCriticalSection(frameLock_.Get());
-  if (!aborted && frameAllocated_) {
+  if (held && !aborted && frameAllocated_) {
+    // clipmux shows the picture it took last once more (it keeps it converted).
+    *frame = nullptr;
+    *bytes = kRepeatPicture;
+    lentStart_ = heldEnd_;
+    lentEnd_ = heldEnd_ + REFERENCE_TIME(double(kUnits) / frameRate_);
+    heldEnd_ = lentEnd_;
+  } else if (!held && !aborted && frameAllocated_) {
+    ++picturesTaken_;
     *frame = reinterpret_cast<const char*>(pendingFrame_ ? pendingFrame_ : frame_.data());
     *bytes = int(frame_.size());
     pendingFrame_ = nullptr;  // taken: the video thread must not copy it into frame_ any more
@@ -363,7 +436,7 @@ void CCamExportEngine::LendVideoFrame(char* /*buffer*/, const char** frame, int*
 }
 
 void CCamExportEngine::ReturnVideoFrame() {
-  const bool lent = lentBytes_ > 0;
+  const bool lent = lentBytes_ > 0 || lentBytes_ == kRepeatPicture;
   const REFERENCE_TIME start = lentStart_, end = lentEnd_;
   lentBytes_ = 0;
   LeaveCriticalSection(frameLock_.Get());
@@ -373,6 +446,7 @@ void CCamExportEngine::ReturnVideoFrame() {
     if (onFrameTaken_) onFrameTaken_(end);
   }
   SetEvent(frameTaken_);
+  if (overran_.exchange(false) && notify_) notify_(EC_ERRORABORT, LONG_PTR(TAV_E_DAMAGED_TIMES), 0);
 }
 
 void CCamExportEngine::GetVideoFrame(char* buffer, int* bytes, int* pixels) {
@@ -538,8 +612,27 @@ HRESULT CCamExportEngine::AudioReceive(REFERENCE_TIME s, REFERENCE_TIME e, const
   return S_OK;
 }
 
-void CCamExportEngine::AudioEndOfStream() {
-  if (IsSet(audioEnded_)) return;
+REFERENCE_TIME CCamExportEngine::PictureLimit() const {
+  const REFERENCE_TIME sound = soundLength_.load();
+  // The sound is counted in samples: it is what the file really holds. A span that claims far
+  // more than that (the rates and lengths of every stream damaged alike) is no measure; the
+  // pictures then go no further past the sound than the margin. Without a span, no limit.
+  constexpr REFERENCE_TIME kSecond = kUnits;
+  if (sound >= kSecond && timeLimit_ > 2 * sound + 2 * kSecond + timeLimitMargin_)
+    return sound + timeLimitMargin_;
+  return timeLimit_;
+}
+
+bool CCamExportEngine::AudioEndOfStream() {
+  if (IsSet(audioEnded_)) return false;
+  bool endsMovie = false;
+  {
+    CriticalSectionLock lock(avLock_);
+    if (audioFormat_.nAvgBytesPerSec != 0)
+      soundLength_ = REFERENCE_TIME(audioTotalBytes_ * kUnits / audioFormat_.nAvgBytesPerSec);
+    soundDone_ = true;
+    endsMovie = videoDone_ && holdingLastFrame_;
+  }
   {
     CriticalSectionLock lock(chunkLock_);
     chunk_.clear();  // memory kept, as in FreeBuffers
@@ -548,6 +641,8 @@ void CCamExportEngine::AudioEndOfStream() {
   }
   SetEvent(chunkReady_);
   SetEvent(audioEnded_);
+  // The movie was held open for the sound: it ends here.
+  return endsMovie;
 }
 
 void CCamExportEngine::GetAudioChunk(char* buffer, int* bytes, int* blocks) {

@@ -74,8 +74,12 @@ class CCamExportEngine final : public IDubberCallback {
   // the part is closed at the size limit, both wait until the graph stops or flushes.
   HRESULT VideoReceive(REFERENCE_TIME start, REFERENCE_TIME stop, const BYTE* data, LONG length);
   HRESULT AudioReceive(REFERENCE_TIME start, REFERENCE_TIME stop, const BYTE* data, LONG length);
-  void VideoEndOfStream();
-  void AudioEndOfStream();
+  // True when the movie ends with this end of stream (the graph completes); false when it
+  // goes on: the sound outlasts the pictures (the last picture is held until the sound
+  // ends), or the sound ended after the pictures (the movie ends with the sound instead).
+  bool VideoEndOfStream();
+  // True when the movie was held open for the sound and ends now.
+  bool AudioEndOfStream();
   void VideoBeginFlush() { SetEvent(videoFlushing_); }
   void VideoEndFlush() { ResetEvent(videoFlushing_); }
   void AudioBeginFlush() { SetEvent(audioFlushing_); }
@@ -86,6 +90,18 @@ class CCamExportEngine final : public IDubberCallback {
   void Stop();
   // The filter leaves its graph: wake everything without waiting for the encoder.
   void LeaveGraph();
+
+  // The most picture time the movie may hold (100 ns; 0 for no limit): the source's span plus
+  // a margin. Pictures that would run longer end the movie at the limit, and the graph gets
+  // EC_ERRORABORT with TAV_E_DAMAGED_TIMES: their time stamps ran away from the file. (Sound
+  // is never longer than the file holds: it is counted in samples.)
+  // margin: what the limit adds to the span, also added to the sound's length when the span
+  // cannot be right (below).
+  void SetTimeLimit(REFERENCE_TIME limit, REFERENCE_TIME margin = 0) {
+    timeLimit_ = limit;
+    timeLimitMargin_ = margin;
+  }
+  REFERENCE_TIME timeLimit() const { return timeLimit_; }
 
   // Size limit in bytes; 0 for none.
   LONGLONG sizeLimit() const;
@@ -125,6 +141,12 @@ class CCamExportEngine final : public IDubberCallback {
   // Waits until clipmux takes the chunk; false when the audio must stop here.
   enum class ChunkWait { Taken, Stop, Flushing };
   ChunkWait OfferChunk();
+  // While the last picture is held: waits until the next chunk of sound is full (true; it
+  // stays offered) or the sound has ended (false). Encoder thread.
+  bool WaitForHeldChunk();
+  // The time limit the pictures are held to now: the span's, or, once the sound has ended,
+  // the sound's length and the margin when the span claims far more than the sound held.
+  REFERENCE_TIME PictureLimit() const;
   void DecideStateLocked();
 
   NotifyFn notify_;
@@ -152,6 +174,13 @@ class CCamExportEngine final : public IDubberCallback {
   // The frame clipmux is converting, from LendVideoFrame to ReturnVideoFrame (frameLock_ is
   // held all that time by the encoder thread): its size (0: none) and times.
   int lentBytes_ = 0;
+  // clipmux took a picture of this movie, which it can show again (a repeat); guarded by
+  // frameLock_.
+  bool lastFrameKept_ = false;
+  // Set by the video thread at the video's end while the sound goes on (before videoEnded_);
+  // read by the encoder and audio threads; reset while the encoder is idle.
+  std::atomic<bool> holdingLastFrame_{false};
+  REFERENCE_TIME heldEnd_ = 0;  // end time of the last picture lent; guarded by frameLock_
   REFERENCE_TIME lentStart_ = 0;
   REFERENCE_TIME lentEnd_ = 0;
 
@@ -174,6 +203,17 @@ class CCamExportEngine final : public IDubberCallback {
   REFERENCE_TIME audioPosition_ = 0;                 // P: time of the audio before the last block; guarded by avLock_
   LONGLONG audioTotalBytes_ = 0;                     // guarded by avLock_
   REFERENCE_TIME videoOffset_ = 0;                   // V; guarded by avLock_
+  // Each stream's end of stream has come (this movie); guarded by avLock_.
+  bool videoDone_ = false;
+  bool soundDone_ = false;
+
+  // Media time limit, set from the application thread before the movie starts.
+  REFERENCE_TIME timeLimit_ = 0;
+  REFERENCE_TIME timeLimitMargin_ = 0;
+  // The length of the sound the movie received, set when it ends (0 until then).
+  std::atomic<REFERENCE_TIME> soundLength_{0};
+  // The encoder thread ended a movie at the time limit; reported once.
+  std::atomic<bool> overran_{false};
 
   // Size limit; guarded by avLock_. clipmux gets it with each movie.
   LONGLONG sizeLimit_ = 0;
@@ -186,6 +226,9 @@ class CCamExportEngine final : public IDubberCallback {
   // thread only while it encodes, reset by PauseFromStopped while it is idle.
   std::vector<REFERENCE_TIME> takenEnds_;
   REFERENCE_TIME firstTakenStart_ = 0;
+  // The frames of the movie that came from the video (not held for the sound): what the time
+  // limit counts. Encoder thread, reset with takenEnds_.
+  LONGLONG picturesTaken_ = 0;
 
   // Events. Unless said otherwise, the streaming threads wait and the encoder signals.
   tav::UniqueHandle abort_;            // destructor -> everyone stops waiting. Manual.

@@ -1,5 +1,6 @@
 #include "libs/vxcamwriter/camexporterfilter.h"
 
+#include <algorithm>
 #include <new>
 
 #include "media/contract/codepage.h"
@@ -98,7 +99,8 @@ HRESULT CCamVideoInputPin::Receive(IMediaSample* sample) {
 }
 
 HRESULT CCamVideoInputPin::EndOfStream() {
-  exporter_->engine().VideoEndOfStream();
+  // When the sound goes on, the last picture is held and the movie ends with the sound.
+  if (!exporter_->engine().VideoEndOfStream()) return S_OK;
   // The position stays at the end of the last frame taken, which is where the movie ends.
   // (Asking upstream for the stop position from here could wait on a filter that the
   // application is stopping while this thread holds its receive lock.)
@@ -173,7 +175,7 @@ HRESULT CCamAudioInputPin::Receive(IMediaSample* sample) {
 }
 
 HRESULT CCamAudioInputPin::EndOfStream() {
-  exporter_->engine().AudioEndOfStream();
+  if (exporter_->engine().AudioEndOfStream()) exporter_->NotifyEvent(EC_COMPLETE, S_OK, 0);
   return S_OK;
 }
 
@@ -266,9 +268,29 @@ void CCamExporterFilter::ResetVideoTime() {
   if (CRendererPosPassThru* p = positionTimes_.load()) p->ResetMediaTime();
 }
 
+// The span the source holds from where this run starts: its duration, or the stop position
+// when that comes earlier, less the start; 0 when the source cannot say.
+REFERENCE_TIME CCamExporterFilter::SourceSpanLocked() {
+  ComPtr<IPin> peer;
+  if (FAILED(video_->ConnectedTo(peer.ReleaseAndGetAddressOf())) || !peer) return 0;
+  auto seeking = peer.As<IMediaSeeking>();
+  LONGLONG duration = 0, current = 0, stop = 0;
+  if (!seeking || FAILED(seeking->GetDuration(&duration)) || duration <= 0 || duration >= MAX_TIME / 2) return 0;
+  if (FAILED(seeking->GetPositions(&current, &stop))) current = 0, stop = duration;
+  if (stop <= 0 || stop > duration) stop = duration;
+  current = std::clamp<LONGLONG>(current, 0, stop);
+  return stop - current;
+}
+
 HRESULT CCamExporterFilter::Pause() {
   CAutoLock lock(&lock_);
-  if (m_State == State_Stopped) engine_.PauseFromStopped();
+  if (m_State == State_Stopped) {
+    // A movie holds no more media time than its source, give or take a frame of rounding
+    // and a last picture: time stamps that run past that are damage, not a movie.
+    const REFERENCE_TIME span = SourceSpanLocked();
+    engine_.SetTimeLimit(span > 0 ? span + kTimeLimitMargin : 0, kTimeLimitMargin);
+    engine_.PauseFromStopped();
+  }
   return CBaseFilter::Pause();
 }
 

@@ -96,9 +96,13 @@ class CCamExporterFilter final : public CBaseFilter,
   void BindPositionPin(const CBasePin* leaving = nullptr);
 
   static constexpr size_t kMaxFileNameChars = 260;
+  // How much longer than its source a movie's pictures may come out before their times count
+  // as damaged: under a second, so that the sound's last frames still end within one.
+  static constexpr REFERENCE_TIME kTimeLimitMargin = 8'000'000;
 
  private:
   IPin* PositionPinLocked(const CBasePin* leaving = nullptr);
+  REFERENCE_TIME SourceSpanLocked();
 
   // Guards the state, the pins' connections, the file name and the pass-through.
   CCritSec lock_;

@@ -30,6 +30,8 @@ class IDubberCallback {
   // bytes in the layout of setVideo's header and stays valid until ReturnVideoFrame, which
   // follows every lend (also one of 0 bytes, which ends the movie). A callback that only
   // copies keeps this default, which fills buffer through GetVideoFrame.
+  // A lend of kRepeatPicture bytes (no frame) shows the picture lent before it once more.
+  static constexpr int kRepeatPicture = -1;
   virtual void LendVideoFrame(char* buffer, const char** frame, int* bytes) {
     int pixels = 0;
     GetVideoFrame(buffer, bytes, &pixels);

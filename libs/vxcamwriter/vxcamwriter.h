@@ -17,6 +17,10 @@ TAV_DEFINE_GUID(IID_IExportConfig, 0xDF118E9D, 0xE174, 0x4F16, 0x9C, 0x3E, 0xDE,
 // parameters: low and high 32 bits of the projected size in bytes.
 constexpr LONG EC_SIZE_LIMIT_REACHED = 0x501;
 
+// The result code of the EC_ERRORABORT the exporter raises when the movie's times run past
+// what its source holds (damaged time stamps): the movie ends there, with what was valid.
+constexpr HRESULT TAV_E_DAMAGED_TIMES = static_cast<HRESULT>(0x80040304u);
+
 // The size limit of the movie being written; 0 means none.
 struct IExportSizeLimit : IUnknown {
   STDMETHOD(GetSizeLimit)(LONGLONG* limit) = 0;

@@ -21,24 +21,34 @@ REFERENCE_TIME FrameClock::SlotStart(LONGLONG k) const {
   return (base_ == kUnsetBase ? 0 : base_) + static_cast<REFERENCE_TIME>(std::trunc(offset));
 }
 
-bool FrameClock::Place(REFERENCE_TIME start, Placement* out) {
-  if (base_ == kUnsetBase) base_ = start;
-  if (start < SlotStart(next_)) return false;
-  Placement p;
-  p.firstSlot = next_;
-  // The frame fills every slot that ended before it began, then its own one. The slot is
-  // estimated directly (a long gap must not cost one step per slot) and then settled exactly.
-  const double period = 1.0 / (segmentRate_ * targetRate_);
-  const long double estimate =
-      static_cast<long double>(start - base_) / (static_cast<long double>(kUnitsPerSecond) * period);
+LONGLONG FrameClock::FirstSlotFrom(REFERENCE_TIME time) const {
+  // The slot is estimated directly (a long span must not cost one step per slot) and then
+  // settled exactly.
+  const long double estimate = static_cast<long double>(time - (base_ == kUnsetBase ? 0 : base_)) /
+                               (static_cast<long double>(kUnitsPerSecond) * Period());
+  constexpr LONGLONG kLastSlot = INT64_MAX / kUnitsPerSecond - 2;
   LONGLONG k = next_;
   if (estimate > static_cast<long double>(next_) + 2)
-    k = static_cast<LONGLONG>(std::min<long double>(estimate, static_cast<long double>(INT64_MAX / kUnitsPerSecond - 2))) - 1;
+    k = static_cast<LONGLONG>(std::min<long double>(estimate, static_cast<long double>(kLastSlot))) - 1;
   if (k < next_) k = next_;
-  while (k > next_ && start < SlotStart(k)) --k;
-  while (start >= SlotEnd(k)) ++k;
-  p.repeats = k - next_;
-  p.ownSlot = k;
+  while (k > next_ && SlotStart(k - 1) >= time) --k;
+  while (k < kLastSlot && SlotStart(k) < time) ++k;
+  return k;
+}
+
+bool FrameClock::Place(REFERENCE_TIME start, REFERENCE_TIME stop, Placement* out) {
+  if (base_ == kUnsetBase) base_ = start;
+  // The frame fills the free slots that start before its end: with a known end, before
+  // that end (less the tolerance, which the next frame gets); without one, up to and
+  // including the slot it starts in.
+  const bool knownEnd = stop > start && stop - start > kOnSlotTolerance;
+  const REFERENCE_TIME end = knownEnd ? stop - kOnSlotTolerance : (start == INT64_MAX ? start : start + 1);
+  const LONGLONG after = FirstSlotFrom(end);  // first slot the frame does not fill
+  if (after <= next_) return false;
+  Placement p;
+  p.firstSlot = next_;
+  p.ownSlot = after - 1;
+  p.repeats = p.ownSlot - p.firstSlot;
   *out = p;
   return true;
 }

@@ -217,13 +217,16 @@ HRESULT CFrameRateConverter::Transform(IMediaSample* sample) {
     m_clock.SetTargetRate(m_targetRate.load());
     if (!m_clock.Active()) return S_OK;
     REFERENCE_TIME start = 0, stop = 0;
-    if (FAILED(sample->GetTime(&start, &stop))) {
+    const HRESULT timed = sample->GetTime(&start, &stop);
+    if (FAILED(timed)) {
       m_clock.SkipSlot();
       return S_OK;
     }
-    if (!m_clock.Place(start, &place)) return S_FALSE;  // starts before the next free slot: dropped
+    // VFW_S_NO_STOP_TIME: a start only, so the frame's end is not known.
+    if (!m_clock.Place(start, timed == S_OK ? stop : start, &place))
+      return S_FALSE;  // ends before the next free slot: dropped
   }
-  // The same frame fills every slot that ended before it began.
+  // The same frame fills every free slot up to its end.
   for (LONGLONG k = place.firstSlot; k < place.ownSlot; ++k) {
     REFERENCE_TIME s, e;
     {

@@ -112,6 +112,9 @@ HRESULT AvDemuxer::Open(ByteSource* source, const char* format) {
   // A transport stream's time search can land past the first key frame: its start is
   // found by position instead.
   startByPosition_ = std::strcmp(name, "mpegts") == 0;
+  const REFERENCE_TIME duration = Duration();
+  if (duration > 0 && ctx->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
+    latestTime_ = duration + kTimeMargin;
   // Start again at the first packet, whatever the probing read.
   if (Seekable()) Seek(0);
   return S_OK;
@@ -201,13 +204,29 @@ HRESULT AvDemuxer::SeekToKeyFrame(REFERENCE_TIME time, REFERENCE_TIME* keyTime) 
 
 REFERENCE_TIME AvDemuxer::Duration() const {
   if (!ctx_) return 0;
-  if (ctx_->duration != AV_NOPTS_VALUE && ctx_->duration > 0)
-    return av_rescale_q(ctx_->duration, AV_TIME_BASE_Q, kRefTimeBase);
-  REFERENCE_TIME longest = 0;
+  // The streams' own lengths. One that claims far more than the others (more than twice the
+  // next longest and two seconds more) has a damaged rate or scale: the movie holds what the
+  // others say.
+  REFERENCE_TIME longest = 0, next = 0;
   for (unsigned i = 0; i < ctx_->nb_streams; ++i) {
     const AVStream* s = ctx_->streams[i];
-    if (s->duration != AV_NOPTS_VALUE) longest = std::max(longest, av_rescale_q(s->duration, s->time_base, kRefTimeBase));
+    if (s->duration == AV_NOPTS_VALUE || s->duration <= 0 || (s->disposition & AV_DISPOSITION_ATTACHED_PIC)) continue;
+    const REFERENCE_TIME d = av_rescale_q(s->duration, s->time_base, kRefTimeBase);
+    if (d > longest) {
+      next = longest;
+      longest = d;
+    } else if (d > next) {
+      next = d;
+    }
   }
+  constexpr REFERENCE_TIME kTwoSeconds = 20'000'000;
+  if (next > 0 && longest > 2 * next + kTwoSeconds) {
+    TAV_TRACE("a stream claims %lld, the others %lld: taken as damaged", static_cast<long long>(longest),
+              static_cast<long long>(next));
+    return next;
+  }
+  if (ctx_->duration != AV_NOPTS_VALUE && ctx_->duration > 0)
+    return av_rescale_q(ctx_->duration, AV_TIME_BASE_Q, kRefTimeBase);
   return longest;
 }
 
@@ -224,6 +243,55 @@ bool AvDemuxer::ToReferenceTime(int stream, int64_t ts, REFERENCE_TIME* out) con
 
 REFERENCE_TIME AvDemuxer::ToReferenceDuration(int stream, int64_t duration) const {
   return duration > 0 ? av_rescale_q(duration, ctx_->streams[stream]->time_base, kRefTimeBase) : 0;
+}
+
+// ---- damaged times -------------------------------------------------------------------------
+
+void TimeSpikeGuard::Push(AvPacketPtr packet, REFERENCE_TIME pts, REFERENCE_TIME dts,
+                          std::vector<AvPacketPtr>* out) {
+  if (pts != kNoTime && dts != kNoTime && (pts - dts > Reach() || dts - pts > Reach())) {
+    ClearTimes(packet.get());
+    pts = dts = kNoTime;
+  }
+  // The time the packet is delivered with.
+  const REFERENCE_TIME time = pts != kNoTime ? pts : dts;
+  if (!held_.empty()) {
+    if (time == kNoTime && held_.size() < kMaxHeld) {
+      held_.push_back(std::move(packet));
+      return;
+    }
+    // Back near the course before the leap: the leap was damage. Otherwise a new course.
+    const bool cameBack = time != kNoTime && time - last_ <= Reach() && last_ - time <= Reach();
+    Release(cameBack, out);
+  } else if (time != kNoTime && last_ != kNoTime && (time - last_ > Reach() || last_ - time > Reach())) {
+    held_.push_back(std::move(packet));
+    heldTime_ = time;
+    return;
+  }
+  if (time != kNoTime) Advance(time);
+  out->push_back(std::move(packet));
+}
+
+void TimeSpikeGuard::Finish(std::vector<AvPacketPtr>* out) { Release(true, out); }
+
+void TimeSpikeGuard::Release(bool damaged, std::vector<AvPacketPtr>* out) {
+  if (held_.empty()) return;
+  if (damaged) ClearTimes(held_.front().get());
+  else Advance(heldTime_);
+  for (AvPacketPtr& p : held_) out->push_back(std::move(p));
+  held_.clear();
+}
+
+void TimeSpikeGuard::Advance(REFERENCE_TIME time) {
+  if (last_ != kNoTime && time > last_) step_ = time - last_;
+  last_ = time;
+}
+
+void TimeSpikeGuard::ClearTimes(AVPacket* packet) {
+  TAV_TRACE("packet time %lld of stream %d is damaged: dropped", static_cast<long long>(packet->pts),
+            packet->stream_index);
+  packet->pts = packet->dts = AV_NOPTS_VALUE;
+  packet->duration = 0;
 }
 
 // ---- media types ------------------------------------------------------------------------------

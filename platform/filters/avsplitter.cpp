@@ -537,24 +537,44 @@ void CAvSplitter::StreamingThread() {
       if (!d->pin->ended) return false;
     return true;
   };
+  // Each stream's times pass a guard that takes the damaged ones out.
+  std::vector<TimeSpikeGuard> guards(byStream.size());
+  std::vector<AvPacketPtr> ready;
+  auto queueReady = [&](PinDelivery* d) {
+    for (AvPacketPtr& p : ready) {
+      PinDelivery::Item item;
+      item.packet = std::move(p);
+      if (!Queue(*d, std::move(item))) return false;
+    }
+    ready.clear();
+    return true;
+  };
   while (SUCCEEDED(hr) && !stopRequested_ && !allEnded()) {
     hr = demuxer_->ReadPacket(packet.get());
     if (hr != S_OK) break;
-    PinDelivery* d =
-        packet->stream_index < int(byStream.size()) ? byStream[size_t(packet->stream_index)] : nullptr;
+    const int index = packet->stream_index;
+    PinDelivery* d = index < int(byStream.size()) ? byStream[size_t(index)] : nullptr;
     if (d && !d->pin->ended) {
-      PinDelivery::Item item;
-      item.packet.reset(av_packet_alloc());
-      if (!item.packet) {
+      AvPacketPtr owned(av_packet_alloc());
+      if (!owned) {
         hr = E_OUTOFMEMORY;
         break;
       }
-      av_packet_move_ref(item.packet.get(), packet.get());
-      if (!Queue(*d, std::move(item))) return;
+      av_packet_move_ref(owned.get(), packet.get());
+      REFERENCE_TIME pts = TimeSpikeGuard::kNoTime, dts = TimeSpikeGuard::kNoTime;
+      if (!demuxer_->ToReferenceTime(index, owned->pts, &pts)) pts = TimeSpikeGuard::kNoTime;
+      if (!demuxer_->ToReferenceTime(index, owned->dts, &dts)) dts = TimeSpikeGuard::kNoTime;
+      guards[size_t(index)].Push(std::move(owned), pts, dts, &ready);
+      if (!queueReady(d)) return;
     }
     av_packet_unref(packet.get());
   }
   if (stopRequested_) return;
+  for (size_t i = 0; i < guards.size(); ++i) {
+    if (!byStream[i]) continue;
+    guards[i].Finish(&ready);
+    if (!queueReady(byStream[i])) return;
+  }
   if (FAILED(hr)) {
     TAV_TRACE("streaming failed: %#x", static_cast<unsigned>(hr));
     NotifyEvent(EC_ERRORABORT, hr, 0);
@@ -574,8 +594,10 @@ HRESULT CAvSplitter::DeliverPacket(CAvOutputPin* pin, AVPacket* packet) {
     segmentStart = start_;
     stop = stopSet_ ? stop_ : MAX_TIME;
   }
+  // A time far outside the file is damage: the packet goes on without it.
   const bool haveTime =
-      demuxer_->ToReferenceTime(index, packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts, &time);
+      demuxer_->ToReferenceTime(index, packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts, &time) &&
+      demuxer_->PlausibleTime(time);
   if (pin->waitKeyFrame != AvDemuxer::kNoKeyFrame) {
     // After a seek the video starts at its key frame; what the demuxer read ahead of it
     // could not be decoded.
@@ -587,8 +609,9 @@ HRESULT CAvSplitter::DeliverPacket(CAvOutputPin* pin, AVPacket* packet) {
   // pictures shown before the stop need it: it is delivered, and the decoder drops the
   // pictures that start at or after the stop.
   REFERENCE_TIME decodeTime = time;
-  if (packet->dts != AV_NOPTS_VALUE && packet->pts != AV_NOPTS_VALUE)
-    demuxer_->ToReferenceTime(index, packet->dts, &decodeTime);
+  if (packet->dts != AV_NOPTS_VALUE && packet->pts != AV_NOPTS_VALUE &&
+      (!demuxer_->ToReferenceTime(index, packet->dts, &decodeTime) || !demuxer_->PlausibleTime(decodeTime)))
+    decodeTime = time;
   if (haveTime && decodeTime >= stop) {
     pin->ended = true;
     return S_OK;
@@ -608,7 +631,9 @@ HRESULT CAvSplitter::DeliverPacket(CAvOutputPin* pin, AVPacket* packet) {
   sample->SetActualDataLength(packet->size);
   if (haveTime) {
     REFERENCE_TIME t0 = time - segmentStart;
+    // A damaged duration ends no later than the file may.
     REFERENCE_TIME length = demuxer_->ToReferenceDuration(index, packet->duration);
+    if (length > 0 && !demuxer_->PlausibleTime(time + length)) length = 0;
     REFERENCE_TIME t1 = t0 + length;
     sample->SetTime(&t0, length > 0 ? &t1 : nullptr);
     // Samples before the seek target are decoded but not shown.

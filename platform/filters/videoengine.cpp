@@ -202,7 +202,8 @@ class VideoEngine final : public DecoderEngine {
     if (FAILED(in->GetPointer(&data)) || !data) return E_POINTER;
     const long length = in->GetActualDataLength();
     REFERENCE_TIME start = 0, stop = 0;
-    const bool timed = SUCCEEDED(in->GetTime(&start, &stop));
+    const HRESULT timeResult = in->GetTime(&start, &stop);
+    const bool timed = SUCCEEDED(timeResult);
     if (in->IsDiscontinuity() == S_OK) discontinuity_ = true;
     TAV_TRACE("receive %ld bytes time %lld (%d) sync %d disc %d", length, (long long)start, int(timed),
               int(in->IsSyncPoint() == S_OK), int(in->IsDiscontinuity() == S_OK));
@@ -214,6 +215,9 @@ class VideoEngine final : public DecoderEngine {
     // this call returns, and the codec (with frame threads) may keep the packet longer.
     if (length < 0 || packets_.Fill(packet_.get(), data, int(length)) < 0) return E_OUTOFMEMORY;
     packet_->pts = timed ? start : AV_NOPTS_VALUE;
+    // The picture lasts as long as its sample says (the container's own frame times, which
+    // vary in a variable-rate movie); without a stop time the format's frame period.
+    packet_->duration = timeResult == S_OK && stop > start ? stop - start : 0;
     if (in->IsSyncPoint() == S_OK) packet_->flags |= AV_PKT_FLAG_KEY;
     ++packetsIn_;
     const HRESULT hr = Decode(packet_.get(), sink);

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "converter/engine/conversionrun.h"
+#include "libs/vxcamwriter/vxcamwriter.h"
 #include "platform/streaming/tests/graph_testutil.h"
 #include "tests/support/testenv.h"
 
@@ -286,4 +287,40 @@ TEST_F(ConversionRunTest, ClearingTheDocument_EndsTheRunFirst) {
 }
 
 }  // namespace
+}  // namespace tav
+
+namespace tav {
+
+// The file's progress never reads finished while its entry runs, even when the movie goes on
+// past the file's announced length (here its last picture is held for two more seconds of
+// sound); an exporter that finds the times damaged fails the entry and says so.
+TEST_F(ConversionRunTest, ARunningEntryNeverReadsFinished_DamagedTimesSayWhy) {
+  doc_->SetRemoveAfterConversion(false);
+  const std::string longSound = dir_ + "/long-sound.avi";
+  ASSERT_TRUE(tavtest::GeneratedMovie("-f lavfi -i testsrc=size=160x120:rate=15:d=1 -f lavfi -i sine=sample_rate=22050:d=3 "
+                                      "-c:v mpeg4 -c:a pcm_s16le",
+                                      longSound));
+  CConvertOrder* held = doc_->AddOrder(longSound);
+  CConvertOrder* damaged = doc_->AddOrder(Movie("damaged.avi", "XVID"));
+  run_->StartConversion(player_.get());
+  LONG highest = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  bool raised = false;
+  while (run_->IsConverting() && std::chrono::steady_clock::now() < end) {
+    if (run_->GetCurrent() == held && held->GetState() == CConvertOrder::kConverting)
+      highest = std::max(highest, run_->MapFileProgress(0, 100));
+    if (run_->GetCurrent() == damaged && damaged->GetState() == CConvertOrder::kConverting && !raised) {
+      Raise(EC_ERRORABORT, TAV_E_DAMAGED_TIMES);
+      raised = true;
+    }
+    Pump(5);
+  }
+  ASSERT_FALSE(run_->IsConverting()) << "the run did not end";
+  EXPECT_EQ(held->GetState(), CConvertOrder::kConverted) << held->GetStatusText();
+  EXPECT_GT(highest, 0);
+  EXPECT_LT(highest, 100);
+  EXPECT_EQ(damaged->GetState(), CConvertOrder::kError);
+  EXPECT_NE(damaged->GetStatusText().find("time stamps are damaged"), std::string::npos) << damaged->GetStatusText();
+}
+
 }  // namespace tav

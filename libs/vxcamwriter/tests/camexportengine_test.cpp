@@ -278,6 +278,7 @@ TEST_F(vxcamwriter_Engine, NoAudioPin_WritesSilenceForEveryFrame) {
 TEST_F(vxcamwriter_Engine, Frames_AreReadBeforeTheHandOverReturns) {
   Feed feed;
   feed.frames = 60;
+  feed.audioEnd = 2 * kSecond;
   feed.scribbleAfterHandOver = true;
   const std::string path = Export(feed, "reused.qvf");
   std::vector<int> brightness = FrameBrightness(path);
@@ -375,7 +376,7 @@ TEST_F(vxcamwriter_Engine, StopInTheMiddle_LeavesACompleteMovie) {
 TEST_F(vxcamwriter_Engine, WrongSizeSample_BecomesABlackFrame) {
   Feed feed;
   feed.frames = 20;
-  feed.audioEnd = kSecond;
+  feed.audioEnd = 6 * kSecond / 10;  // no sound past the pictures: nothing is held
   feed.wrongSizeFrame = 10;
   std::string path = Export(feed, "black.qvf");
   auto brightness = FrameBrightness(path);
@@ -398,6 +399,71 @@ TEST_F(vxcamwriter_Engine, LibraryFailure_BecomesErrorAbortEvent_WithoutHanging)
   auto errors = EventsWithCode(EC_ERRORABORT);
   ASSERT_FALSE(errors.empty());
   for (const auto& e : errors) EXPECT_EQ(HRESULT(e.p1), E_UNEXPECTED);
+}
+
+// Sound that goes on a second past the last frame: the last frame is held until it ends,
+// and the movie ends with the sound (the video's end does not end it).
+TEST_F(vxcamwriter_Engine, SoundPastTheLastFrame_HoldsTheLastFrameUntilTheSoundEnds) {
+  Feed feed;
+  feed.frames = 30;
+  feed.audioEnd = 2 * kSecond;
+  feed.markAt = kSecond / 2;
+  std::string path = Export(feed, "held.qvf");
+  const std::vector<int> brightness = FrameBrightness(path);
+  ASSERT_NEAR(double(brightness.size()), 60.0, 1.0);
+  for (size_t k = 30; k < brightness.size(); ++k) EXPECT_GT(brightness[k], 200) << "frame " << k;
+  EXPECT_NEAR(moviecheck::DecodedAudioSeconds(path), 2.0, 1.0 / 30 + 0.03);
+  EXPECT_TRUE(EventsWithCode(EC_ERRORABORT).empty());
+}
+
+// Sound that ends with the pictures changes nothing: no frame is added.
+TEST_F(vxcamwriter_Engine, SoundEndingWithThePictures_AddsNoFrame) {
+  for (double fps : {30.0, 15.0}) {
+    Feed feed;
+    feed.fps = fps;
+    feed.frames = int(2 * fps);
+    feed.audioEnd = 2 * kSecond;
+    std::string path = Export(feed, "together" + std::to_string(int(fps)) + ".qvf");
+    EXPECT_EQ(moviecheck::DecodedFrames(path, "v:0"), int(2 * fps)) << fps;
+  }
+}
+
+// Times that run past the source's span: the movie ends at the limit, complete, and the
+// graph hears of damaged times once.
+TEST_F(vxcamwriter_Engine, TimeLimit_EndsTheMovieThereAndReportsDamagedTimes) {
+  Feed feed;
+  feed.frames = 300;
+  feed.audioEnd = 10 * kSecond;
+  auto engine = MakeEngine();
+  engine->SetTimeLimit(kSecond + kSecond / 2);
+  std::string path = Export(feed, "limited.qvf", engine.get(), [&](CCamExportEngine& e) {
+    EXPECT_TRUE(WaitFor([&] { return !EventsWithCode(EC_ERRORABORT).empty(); })) << "no event";
+    // The application stops the graph on the event.
+    e.Stop();
+  });
+  const auto errors = EventsWithCode(EC_ERRORABORT);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(HRESULT(errors[0].p1), TAV_E_DAMAGED_TIMES);
+  EXPECT_EQ(moviecheck::DecodedFrames(path, "v:0"), 45);
+  EXPECT_LE(std::atof(moviecheck::Format(path)["duration"].c_str()), 1.5 + 0.05);
+}
+
+// Every stream's rate and length damaged alike: the span claims an hour, but the sound,
+// counted in samples, ended at 1.5 s; the pictures go no further than the margin past it.
+TEST_F(vxcamwriter_Engine, NoSpanToGoBy_PicturesEndAMarginAfterTheSound) {
+  Feed feed;
+  feed.frames = 300;
+  feed.audioEnd = kSecond + kSecond / 2;
+  auto engine = MakeEngine();
+  engine->SetTimeLimit(3600 * kSecond, kSecond / 2);
+  std::string path = Export(feed, "soundlimited.qvf", engine.get(), [&](CCamExportEngine& e) {
+    EXPECT_TRUE(WaitFor([&] { return !EventsWithCode(EC_ERRORABORT).empty(); })) << "no event";
+    e.Stop();
+  });
+  const auto errors = EventsWithCode(EC_ERRORABORT);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(HRESULT(errors[0].p1), TAV_E_DAMAGED_TIMES);
+  EXPECT_EQ(moviecheck::DecodedFrames(path, "v:0"), 60);
 }
 
 }  // namespace

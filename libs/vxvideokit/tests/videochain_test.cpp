@@ -120,21 +120,23 @@ TEST_F(vxvideokit_VideoChain, TheResizerScalesExactlyTheFramesTheSinkReads) {
   EXPECT_EQ(5u, sink->frames[4].firstPixel);
 }
 
-TEST_F(vxvideokit_VideoChain, FifteenToThirtyDeliversTheLateFrameTwiceAndScalesItOnce) {
+// Each slot shows the frame on screen at its start: every frame fills both of its slots (the
+// last one too, until its end), and a repeat is scaled once.
+TEST_F(vxvideokit_VideoChain, FifteenToThirtyDeliversEachFrameInBothItsSlotsAndScalesItOnce) {
   Build(Rgb32(64, 48), 32, 24, VXRESIZE_CROP, 30.0);
   Connect();
   Run();
   const REFERENCE_TIME in[] = {0, 666667, 1333333};
   for (int i = 0; i < 3; ++i) ASSERT_EQ(S_OK, source->Push(in[i], in[i] + 666667, uint32_t(10 + i)));
-  ASSERT_EQ(5u, sink->frames.size());
-  const REFERENCE_TIME slots[] = {0, 333333, 666666, 999999, 1333333, 1666666};
-  const uint32_t values[] = {10, 11, 11, 12, 12};
-  for (size_t k = 0; k < 5; ++k) {
+  ASSERT_EQ(6u, sink->frames.size());
+  const REFERENCE_TIME slots[] = {0, 333333, 666666, 999999, 1333333, 1666666, 1999999};
+  const uint32_t values[] = {10, 10, 11, 11, 12, 12};
+  for (size_t k = 0; k < 6; ++k) {
     EXPECT_EQ(slots[k], sink->frames[k].start) << k;
     EXPECT_EQ(slots[k + 1], sink->frames[k].stop) << k;
     EXPECT_EQ(values[k], sink->frames[k].firstPixel) << k;
   }
-  EXPECT_EQ(sink->frames[1].sample, sink->frames[2].sample) << "a repeat is the same sample";
+  EXPECT_EQ(sink->frames[2].sample, sink->frames[3].sample) << "a repeat is the same sample";
   EXPECT_EQ(3, resizerImpl->ResizeCount());
 }
 
