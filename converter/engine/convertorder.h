@@ -75,6 +75,10 @@ class CConvertOrder : public CObject {
   void SetUseSubtitles(bool on) { useSubtitles_ = on; }
   const CPath& SourcePath() const { return sourcePath_; }
   void SetSourcePath(const std::string& p) { sourcePath_.Set(p); cachedFileSize_ = -1; }
+  // Another movie for the entry (Modify source): what was known of the old one - the probe
+  // and its failure, duration, size, picture, trim points, state and where a conversion
+  // could go on - is forgotten until the new one is probed. The settings stay.
+  void ReplaceSource(const std::string& p);
   const CPath& SubtitlePath() const { return subtitlePath_; }
   void SetSubtitlePath(const std::string& p) {
     if (p != subtitlePath_.Full()) subtitleEncoding_.clear();  // found for another file

@@ -296,8 +296,8 @@ void CTavrionConverterView::OnBrowseSubtitles() {
   if (chosen.empty()) return;
   ui_->useSubtitlesCheck->setChecked(true);
   e->SetUseSubtitles(true);
-  // Setting the text loads the file (its lists) and stores it in the entry.
   ui_->subtitleFileEdit->setText(Q(SubtitleRelative(chosen)));
+  LoadSubtitleFile();
   UpdateData(true);
   ReopenPreview();
 }
