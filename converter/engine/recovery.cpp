@@ -194,7 +194,13 @@ void ApplyRecoveredStates(CTavrionConverterDoc& doc, const RecoveredBatch& batch
       // The program died while it wrote this entry's movie.
       const std::string unfinished = e->OutputPath().Full();
       const LONGLONG frames = unfinished.empty() ? -1 : VideoFramesIn(unfinished);
-      if (frames == 0) {
+      // Killed before its header was whole (just after the part began, even before its
+      // first byte), the file counts no frames either; it would become an empty part.
+      struct stat st;
+      constexpr off_t kWholeHeader = 52;
+      const bool headerCut = frames < 0 && !unfinished.empty() && ::lstat(unfinished.c_str(), &st) == 0 &&
+                             S_ISREG(st.st_mode) && st.st_size < kWholeHeader;
+      if (frames == 0 || headerCut) {
         ::unlink(unfinished.c_str());
       } else if (frames > 0) {
         resume = CConvertOrder::ResumePoint{};

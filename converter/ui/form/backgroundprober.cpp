@@ -10,8 +10,6 @@
 
 namespace tav {
 
-namespace {
-
 // What a conversion graph up to the decoded picture says about the movie, as the command
 // line probes.
 ProbeResult ProbeMovie(FilterGraphBuilder& builder, const void* token, const std::string& path) {
@@ -51,8 +49,6 @@ ProbeResult ProbeMovie(FilterGraphBuilder& builder, const void* token, const std
   builder.Clear();
   return r;
 }
-
-}  // namespace
 
 CBackgroundProber::CBackgroundProber(std::function<void(const ProbeResult&)> done, QObject* parent)
     : QObject(parent), done_(std::move(done)) {

@@ -29,6 +29,11 @@ struct ProbeResult {
   bool seekable = false;
 };
 
+class FilterGraphBuilder;
+
+// Probes one movie with builder (cleared afterwards), on whichever thread calls it.
+ProbeResult ProbeMovie(FilterGraphBuilder& builder, const void* token, const std::string& path);
+
 class CBackgroundProber : public QObject {
   Q_OBJECT
 

@@ -106,6 +106,10 @@ void CTavrionConverterView::OnProbed(const ProbeResult& r) {
   auto* e = static_cast<CConvertOrder*>(const_cast<void*>(r.token));
   // The entry may have gone, or have another movie by now; one previewed was probed then.
   if (doc_.IndexOf(e) < 0 || e->SourcePath().Full() != r.path || e == previewed_ || doc_.IsConverting()) return;
+  ApplyProbe(e, r);
+}
+
+void CTavrionConverterView::ApplyProbe(CConvertOrder* e, const ProbeResult& r) {
   if (SUCCEEDED(r.hr)) {
     e->SetSourceInfo(r.duration, r.width, r.height, r.seekable);
     e->SetProbeResult(S_OK, MediaTypeValue(), std::string());
@@ -353,6 +357,19 @@ void CTavrionConverterView::OnConvert() {
       resume = e->IsChecked() && e->CanResume();
     }
     if (resume) resume = dialogs_->AskYesNo(this, res::Text(res::IDS_RESUME_QUESTION));
+    // A movie not probed yet (its probe still queued, or a batch just opened) would convert
+    // as if it could not seek, and so without its split: it is probed now.
+    std::unique_ptr<FilterGraphBuilder> prober;
+    for (size_t i = 0; i < doc_.GetCount(); ++i) {
+      CConvertOrder* e = doc_.GetAt(i);
+      if (!e->IsChecked() || e->HasProbeError() || e->GetDuration() != kUnknownTime) continue;
+      if (!prober) {
+        prober = std::make_unique<FilterGraphBuilder>();
+        prober->Init();
+      }
+      prober_->Forget(e);
+      ApplyProbe(e, ProbeMovie(*prober, e, e->SourcePath().Full()));
+    }
     doc_.ResetAllStates();
     list_->RefreshAll();
     run->StartConversion(player_, resume);

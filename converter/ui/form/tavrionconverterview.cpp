@@ -307,6 +307,10 @@ void CTavrionConverterView::FillList() {
   for (size_t i = 0; i < doc_.GetCount(); ++i) rows.push_back(doc_.GetAt(i));
   list_->RemoveAll();
   list_->InsertAll(rows);
+  // What the rows show of their movies comes in the background; the selected one is
+  // probed by its preview.
+  for (CConvertOrder* e : rows)
+    if (e->GetDuration() == kUnknownTime && !e->HasProbeError()) prober_->Probe(e, e->SourcePath().Full());
   // The document's selection shown in the list; the controls then follow it.
   const bool oldSync = syncListSelection_;
   syncListSelection_ = true;
@@ -468,7 +472,8 @@ void CTavrionConverterView::ExchangeFromControls() {
   formatIndex_ = ui_->outputFormatCombo->currentIndex();
   ParseFrameSize(ui_->frameSizeCombo->currentText(), &frameWidth_, &frameHeight_);
   frameRate_ = ParseFrameRate(ui_->frameRateCombo->currentText());
-  splitSize_ = ParseSize(S(ui_->splitCombo->currentText()));
+  // A split size the list does not offer (a batch made elsewhere) shows no item and stays.
+  if (ui_->splitCombo->currentIndex() >= 0) splitSize_ = ParseSize(S(ui_->splitCombo->currentText()));
   fitIndex_ = ui_->screenSizeCombo->currentIndex();
   useSubtitles_ = ui_->useSubtitlesCheck->isChecked();
 }

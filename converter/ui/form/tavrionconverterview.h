@@ -226,6 +226,7 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
 
   // A background probe's result into its entry, if the entry is still there.
   void OnProbed(const ProbeResult& result);
+  void ApplyProbe(CConvertOrder* e, const ProbeResult& result);
 
   // Ensures the run object over the document's conversion builder.
   ConversionRun* EnsureRun();

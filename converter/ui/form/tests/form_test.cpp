@@ -154,6 +154,12 @@ TEST_F(FormTest, Exchange_CarriesEverySettingBothWays) {
   EXPECT_EQ(e->GetFrameWidth(), -1);
   EXPECT_EQ(e->GetFrameHeight(), -1);
   EXPECT_DOUBLE_EQ(e->GetFrameRate(), -1.0);
+  // A split size the list does not offer (a batch made elsewhere) survives the exchange.
+  e->SetSplitSize(150000);
+  view_->UpdateData(false);
+  EXPECT_EQ(ui->splitCombo->currentIndex(), -1);
+  view_->UpdateData(true);
+  EXPECT_EQ(e->GetSplitSize(), 150000u);
 }
 
 TEST_F(FormTest, UseSubtitles_WithoutFile_AsksAndCancelUnchecks) {
