@@ -322,6 +322,7 @@ void CConvertOrder::ReplaceSource(const std::string& p) {
   snapshot_ = PreviewSnapshot();
   duration_ = kUnknownTime;
   sourceWidth_ = sourceHeight_ = 0;
+  storedWidth_ = storedHeight_ = 0;
   is4by3_ = false;
   seekable_ = false;
 }

@@ -16,6 +16,8 @@
 #include "converter/engine/mediatype.h"
 #include "media/contract/wintypes.h"
 
+struct IGraphBuilder;
+
 namespace tav {
 
 struct ProbeResult {
@@ -25,11 +27,17 @@ struct ProbeResult {
   MediaTypeValue failedType;      // the stream no decoder took, on failure
   std::string context;            // what was missing when a class is not registered
   REFERENCE_TIME duration = 0;
-  int width = 0, height = 0;
+  int width = 0, height = 0;              // as shown
+  int storedWidth = 0, storedHeight = 0;  // as stored
   bool seekable = false;
 };
 
 class FilterGraphBuilder;
+
+// The movie's picture size as stored (the splitter's video output) and as shown (what the
+// decoder after the splitter delivers, turned upright as the movie asks: a portrait phone
+// movie stored 640 x 360 shows 360 x 640). False when the graph has no video.
+bool PictureSizes(IGraphBuilder* graph, int* storedWidth, int* storedHeight, int* shownWidth, int* shownHeight);
 
 // Probes one movie with builder (cleared afterwards), on whichever thread calls it.
 ProbeResult ProbeMovie(FilterGraphBuilder& builder, const void* token, const std::string& path);

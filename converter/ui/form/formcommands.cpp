@@ -2,6 +2,8 @@
 // (convert, pause, resume, break), the browse buttons and check boxes, the context menus
 // and files dropped on the window.
 #include <QDragEnterEvent>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QMenu>
@@ -112,6 +114,8 @@ void CTavrionConverterView::OnProbed(const ProbeResult& r) {
 void CTavrionConverterView::ApplyProbe(CConvertOrder* e, const ProbeResult& r) {
   if (SUCCEEDED(r.hr)) {
     e->SetSourceInfo(r.duration, r.width, r.height, r.seekable);
+    const bool turned = r.storedWidth != r.width || r.storedHeight != r.height;
+    e->SetStoredSize(turned ? r.storedWidth : 0, turned ? r.storedHeight : 0);
     e->SetProbeResult(S_OK, MediaTypeValue(), std::string());
   } else {
     e->SetProbeResult(r.hr, r.failedType, r.context);
@@ -119,7 +123,7 @@ void CTavrionConverterView::ApplyProbe(CConvertOrder* e, const ProbeResult& r) {
   list_->Refresh(e);
 }
 
-size_t CTavrionConverterView::ProbesPending() const { return prober_->Pending(); }
+size_t CTavrionConverterView::ProbesPending() const { return pendingAdds_.size() + prober_->Pending(); }
 
 void CTavrionConverterView::ReportRefused() {
   if (addingDepth_ > 0 || refused_.empty()) return;
@@ -143,15 +147,37 @@ void CTavrionConverterView::OnAddFolder() {
 void CTavrionConverterView::AddMovies(const std::vector<std::string>& files) {
   if (files.empty()) return;
   UpdateData(true);
-  list_->setUpdatesEnabled(false);
-  ++addingDepth_;
   loading_ = true;
   list_->ClearSelection();
   loading_ = false;
   doc_.ClearSelection();
-  for (size_t i = 0; i < files.size(); ++i) AddMovie(files[i], i + 1 == files.size());
-  --addingDepth_;
+  pendingAdds_.insert(pendingAdds_.end(), files.begin(), files.end());
+  // A few movies are there when the command returns; many come in slices between which
+  // the window goes on, the last one (selected and previewed) in a slice of its own.
+  AddPendingMovies(pendingAdds_.size() > kFewMovies);
+}
+
+void CTavrionConverterView::AddPendingMovies(bool sliced) {
+  constexpr qint64 kSliceMs = 40;
+  QElapsedTimer clock;
+  clock.start();
+  ++addingDepth_;
+  list_->setUpdatesEnabled(false);
+  bool added = false;
+  while (!pendingAdds_.empty()) {
+    const bool last = pendingAdds_.size() == 1;
+    if (sliced && added && (last || clock.elapsed() > kSliceMs)) break;
+    const std::string file = pendingAdds_.front();
+    pendingAdds_.pop_front();
+    AddMovie(file, last);
+    added = true;
+  }
   list_->setUpdatesEnabled(true);
+  --addingDepth_;
+  if (!pendingAdds_.empty()) {
+    QTimer::singleShot(0, this, [this] { AddPendingMovies(true); });
+    return;
+  }
   ReportRefused();
 }
 

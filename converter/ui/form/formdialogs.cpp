@@ -64,8 +64,13 @@ class DesktopDialogs : public FormDialogs {
     const REFERENCE_TIME duration = entry.GetDuration();
     QString text = QString("%1\n\n%2").arg(path, QLocale().formattedDataSize(entry.GetFileSize()));
     if (duration != kUnknownTime) text += "\n" + Q(FormatTime(duration));
-    if (entry.GetSourceWidth() > 0)
+    if (entry.GetStoredWidth() > 0) {
+      text += "\n" + Q(res::FormatId(res::IDS_PROPERTIES_STORED_SIZE,
+                                     {std::to_string(entry.GetSourceWidth()), std::to_string(entry.GetSourceHeight()),
+                                      std::to_string(entry.GetStoredWidth()), std::to_string(entry.GetStoredHeight())}));
+    } else if (entry.GetSourceWidth() > 0) {
       text += QString("\n%1 x %2").arg(entry.GetSourceWidth()).arg(entry.GetSourceHeight());
+    }
     QMessageBox::information(parent, Q(entry.SourcePath().FileName()), text);
   }
 

@@ -735,6 +735,7 @@ void CTavrionConverterView::OnDocumentUpdate(int hint, CConvertOrder* entry, con
       UpdateData(true);
       break;
     case kHintContentsDeleted:
+      pendingAdds_.clear();
       for (size_t i = 0; i < doc_.GetCount(); ++i) prober_->Forget(doc_.GetAt(i));
       ClosePreview();
       list_->RemoveAll();

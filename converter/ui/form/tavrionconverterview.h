@@ -21,6 +21,7 @@
 #include <QUrl>
 #include <QString>
 #include <QWidget>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -128,7 +129,8 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // not be made (the reason is told to the user).
   bool AddMovie(const std::string& path, bool show = true);
   // Adds the movies in order; the last is selected and previewed, the others are probed in
-  // the background, so that many movies never hold up the window.
+  // the background, so that many movies never hold up the window (more than a few are
+  // listed in slices, after this returns).
   void AddMovies(const std::vector<std::string>& files);
   // Files and folders dropped on the form (a folder adds the movies inside it), each
   // through hint 7.
@@ -158,7 +160,7 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   void ClosePreview();
   // The play list's entries still to play after the current one.
   size_t PlayListRemaining() const;
-  // Movies waiting for their background probe.
+  // Movies waiting to be listed or for their background probe.
   size_t ProbesPending() const;
 
  signals:
@@ -284,6 +286,11 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   };
   std::map<const CConvertOrder*, RunOutcome> runOutcomes_;
   void ShowRunSummary();
+
+  // Movies of an Add still to be listed (many are added in slices, see AddMovies).
+  static constexpr size_t kFewMovies = 8;
+  std::deque<std::string> pendingAdds_;
+  void AddPendingMovies(bool sliced);
 
   std::unique_ptr<CBackgroundProber> prober_;
   bool quietAdd_ = false;             // a drop's movie before its last: listed, not shown

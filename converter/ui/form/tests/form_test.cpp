@@ -868,5 +868,33 @@ TEST_F(FormTest, ManyMovies_AddWithoutStallingTheWindow) {
   EXPECT_TRUE(view_->Previewed() == nullptr || view_->Previewed() == doc_->GetAt(49));
 }
 
+// A portrait phone movie (stored 640 x 360 with a quarter turn) is listed as it is shown,
+// 360 x 640, whether the preview or the background probe found it; the stored size is kept
+// for Properties.
+TEST_F(FormTest, TurnedMovie_IsListedAsShown) {
+  const std::string plain = dir_ + "/phone-plain.mp4", turned = dir_ + "/phone.mp4";
+  ASSERT_TRUE(tavtest::GeneratedMovie("-f lavfi -i testsrc=size=640x360:rate=15:d=1 -c:v mpeg4", plain));
+  ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -i '" + plain + "' -c copy -metadata:s:v:0 rotate=90 '" +
+                         turned + "'"),
+            0);
+  const std::string other = dir_ + "/phone2.mp4";
+  std::filesystem::copy_file(turned, other, std::filesystem::copy_options::overwrite_existing);
+  AddThroughDialog({other, turned});  // the first probed in the background, the second previewed
+  ASSERT_EQ(doc_->GetCount(), 2u);
+  ASSERT_TRUE(Eventually([&] { return view_->ProbesPending() == 0; }, 30000));
+  Pump(50);
+  auto* model = view_->List()->Model();
+  for (int row = 0; row < 2; ++row) {
+    SCOPED_TRACE(row);
+    CConvertOrder* e = doc_->GetAt(size_t(row));
+    EXPECT_EQ(e->GetSourceWidth(), 360);
+    EXPECT_EQ(e->GetSourceHeight(), 640);
+    EXPECT_EQ(e->GetStoredWidth(), 640);
+    EXPECT_EQ(e->GetStoredHeight(), 360);
+    const QString size = model->data(model->index(row, ui::CConvertOrderModel::kFrameSizeColumn), Qt::DisplayRole).toString();
+    EXPECT_EQ(size.simplified().toStdString(), "360 x 640");
+  }
+}
+
 }  // namespace
 }  // namespace tav::formtest
