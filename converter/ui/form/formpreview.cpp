@@ -153,9 +153,13 @@ void CTavrionConverterView::ReopenPreview() {
   const bool playing = player_->GetState() == PlayerCore::kRunning;
   REFERENCE_TIME pos = 0;
   player_->GetPosition(&pos);
+  // Closing empties the "current/total" line, which the slider refills only when its text
+  // changes: back at the same position it would stay empty while paused.
+  const QString status = ui_->playStatusLabel->text();
   if (OpenPreview(e, false)) {
     player_->Seek(pos, false);
     if (playing) player_->Run();
+    if (ui_->playStatusLabel->text().isEmpty()) ui_->playStatusLabel->setText(status);
   }
 }
 

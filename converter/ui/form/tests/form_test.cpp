@@ -896,5 +896,22 @@ TEST_F(FormTest, TurnedMovie_IsListedAsShown) {
   }
 }
 
+// Turning subtitles off and on while the preview is paused keeps the "current/total" line.
+TEST_F(FormTest, PausedPreview_KeepsItsPositionLineWhenSubtitlesToggle) {
+  const std::string movie = Movie("lines.avi", 3);
+  SamiFile("lines.smi");
+  AddThroughDialog({movie});
+  ASSERT_TRUE(view_->Previewed());
+  auto* ui = view_->Form();
+  ASSERT_TRUE(Eventually([&] { return !ui->playStatusLabel->text().isEmpty(); }, 5000));
+  const QString line = ui->playStatusLabel->text();
+  for (bool on : {false, true}) {
+    ui->useSubtitlesCheck->setChecked(on);
+    view_->OnUseSubtitles();
+    Pump(300);
+    EXPECT_EQ(ui->playStatusLabel->text(), line) << (on ? "on" : "off");
+  }
+}
+
 }  // namespace
 }  // namespace tav::formtest
