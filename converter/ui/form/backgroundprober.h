@@ -59,12 +59,14 @@ class CBackgroundProber : public QObject {
  private:
   void Work();
 
-  std::function<void(const ProbeResult&)> done_;
+  std::function<void(const ProbeResult&)> done_;  // called on the GUI thread only
+  // Guards the queue and the counters the GUI thread and the worker share.
   mutable std::mutex mutex_;
+  // Signalled by Probe (a movie queued) and the destructor (stop); the worker waits on it.
   std::condition_variable wake_;
-  std::deque<std::pair<const void*, std::string>> queue_;
-  size_t busy_ = 0;
-  bool stop_ = false;
+  std::deque<std::pair<const void*, std::string>> queue_;  // guarded by mutex_
+  size_t busy_ = 0;    // probed but not delivered yet; guarded by mutex_
+  bool stop_ = false;  // guarded by mutex_
   std::thread worker_;
 };
 
