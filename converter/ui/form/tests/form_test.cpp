@@ -854,7 +854,14 @@ TEST_F(FormTest, ManyMovies_AddWithoutStallingTheWindow) {
   ASSERT_TRUE(Eventually([&] { return doc_->GetCount() == 50 && view_->ProbesPending() == 0; }, 120000));
   Pump(50);
   beat.stop();
-  EXPECT_LT(longest, 200) << "the window stood still for " << longest << " ms";
+  // A sanitized build runs everything several times slower; there the bound only catches
+  // the window standing still for the whole add.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  constexpr qint64 kLongestPauseMs = 1500;
+#else
+  constexpr qint64 kLongestPauseMs = 200;
+#endif
+  EXPECT_LT(longest, kLongestPauseMs) << "the window stood still for " << longest << " ms";
   EXPECT_EQ(doc_->GetSingleSelected(), doc_->GetAt(49));
   EXPECT_EQ(view_->Previewed(), doc_->GetAt(49));
   for (size_t i = 0; i < 50; ++i) {
