@@ -184,6 +184,8 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
       c.Check(player_->SetPoints(resume, -1));
       c.Check(player_->Seek(resume, toKeyFrame));
     }
+    // A movie taken up where an interruption left it: its time estimates count from here.
+    if (newEntry && resume != 0) counters_.FileResumedAt(Position(), CurrentFileBytes());
     c.Check(player_->Run());
     TAV_TRACE("converting into \"%s\" from %lld", name.c_str(), static_cast<long long>(partStart_));
     entry->SetConverting();

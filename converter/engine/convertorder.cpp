@@ -307,7 +307,34 @@ void CConvertOrder::SetProbeResult(HRESULT hr, const MediaTypeValue& mediaType, 
   }
 }
 
+void CConvertOrder::ReplaceSource(const std::string& p) {
+  SetSourcePath(p);
+  probeError_ = false;
+  state_ = kReady;
+  playState_ = kNotPlaying;
+  resultCode_ = S_OK;
+  failedMediaType_.Clear();
+  probeMessage_.clear();
+  failureReason_.clear();
+  interruptedAt_ = 0;
+  resume_ = ResumePoint{};
+  startPoint_ = endPoint_ = -1;
+  snapshot_ = PreviewSnapshot();
+  duration_ = kUnknownTime;
+  sourceWidth_ = sourceHeight_ = 0;
+  storedWidth_ = storedHeight_ = 0;
+  is4by3_ = false;
+  seekable_ = false;
+}
+
 std::string CConvertOrder::GetStatusText() const {
+  // A source deleted or moved away fails to open like a file no decoder takes: say what
+  // really happened.
+  if ((probeError_ || state_ == kError) && !sourcePath_.IsEmpty()) {
+    struct stat st;
+    if (::lstat(sourcePath_.Full().c_str(), &st) != 0 && errno == ENOENT)
+      return res::FormatId(res::IDS_STATUS_SOURCE_GONE, {sourcePath_.Full()});
+  }
   // A file without video failed for a reason of its own, whether the probe or the run
   // found it: no codec to install would help.
   if ((probeError_ || state_ == kError) && resultCode_ == TAV_E_NO_VIDEO) return res::Text(res::IDS_STATUS_NO_VIDEO);

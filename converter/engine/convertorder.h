@@ -76,6 +76,10 @@ class CConvertOrder : public CObject {
   void SetUseSubtitles(bool on) { useSubtitles_ = on; }
   const CPath& SourcePath() const { return sourcePath_; }
   void SetSourcePath(const std::string& p) { sourcePath_.Set(p); cachedFileSize_ = -1; }
+  // Another movie for the entry (Modify source): what was known of the old one - the probe
+  // and its failure, duration, size, picture, trim points, state and where a conversion
+  // could go on - is forgotten until the new one is probed. The settings stay.
+  void ReplaceSource(const std::string& p);
   const CPath& SubtitlePath() const { return subtitlePath_; }
   void SetSubtitlePath(const std::string& p) {
     if (p != subtitlePath_.Full()) subtitleEncoding_.clear();  // found for another file
@@ -121,8 +125,14 @@ class CConvertOrder : public CObject {
   // Fills the source facts a probe graph reports (the preview part reads the graph).
   void SetSourceInfo(REFERENCE_TIME duration, int width, int height, bool seekable);
   REFERENCE_TIME GetDuration() const { return duration_; }
+  // The picture as shown (upright), which the list and the conversion go by.
   int GetSourceWidth() const { return sourceWidth_; }
   int GetSourceHeight() const { return sourceHeight_; }
+  // The picture as the file stores it, when it differs from the shown one (a movie with a
+  // turn, from a phone held upright); 0 x 0 when it does not or is not known.
+  int GetStoredWidth() const { return storedWidth_; }
+  int GetStoredHeight() const { return storedHeight_; }
+  void SetStoredSize(int width, int height) { storedWidth_ = width; storedHeight_ = height; }
   bool Is4by3() const { return is4by3_; }
   bool IsSeekable() const { return seekable_; }
   PreviewSnapshot& Snapshot() { return snapshot_; }
@@ -245,6 +255,8 @@ class CConvertOrder : public CObject {
   REFERENCE_TIME duration_ = kUnknownTime;
   int sourceWidth_ = 0;
   int sourceHeight_ = 0;
+  int storedWidth_ = 0;
+  int storedHeight_ = 0;
   bool is4by3_ = false;
   bool seekable_ = false;
 };

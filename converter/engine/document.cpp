@@ -169,7 +169,7 @@ void CTavrionConverterDoc::UpdateAllViews(int hint, CConvertOrder* entry, const 
 bool CTavrionConverterDoc::OnNewDocument() {
   DeleteContents();
   pathName_.clear();
-  if (savedListener_) savedListener_();
+  MarkUnmodified();
   return true;
 }
 
@@ -185,7 +185,7 @@ bool CTavrionConverterDoc::OnOpenDocument(const std::string& path, std::string* 
     return false;
   }
   pathName_ = absolute;
-  if (savedListener_) savedListener_();
+  MarkUnmodified();
   return true;
 }
 
@@ -238,8 +238,29 @@ bool CTavrionConverterDoc::OnSaveDocument(const std::string& path, std::string* 
     return false;
   }
   pathName_ = absolute;
-  if (savedListener_) savedListener_();
+  MarkUnmodified();
   return true;
+}
+
+void CTavrionConverterDoc::MarkUnmodified() {
+  savedContents_ = ContentsFingerprint();
+  if (savedListener_) savedListener_();
+}
+
+std::string CTavrionConverterDoc::ContentsFingerprint() const {
+  // Each entry as the batch file stores it, without the selection and focus that follow it
+  // there.
+  ArchiveWriter ar;  // every path in full: a rename of the batch file changes nothing
+  ar.WriteCount(entries_.GetCount());
+  for (size_t i = 0; i < entries_.GetCount(); ++i) entries_.GetAt(i)->Store(ar);
+  ar.WriteDword(DWORD(removeAfterConversion_));
+  return ar.Data();
+}
+
+bool CTavrionConverterDoc::IsModified() {
+  if (entries_.GetCount() == 0) return false;
+  UpdateAllViews(kHintBeforeSave);
+  return ContentsFingerprint() != savedContents_;
 }
 
 void CTavrionConverterDoc::DeleteContents() {

@@ -101,6 +101,14 @@ class CTavrionConverterDoc {
   // Names the batch file the document belongs to without reading or writing it (a batch
   // brought back from a recovery copy).
   void SetPathName(std::string path) { pathName_ = std::move(path); }
+  // Whether the batch changed since it was opened, saved or made new: entries added,
+  // removed or reordered, any setting of an entry, the remove-after flag. The selection and
+  // what a run did to the entries' states do not count; neither does a batch without
+  // entries. Sends hint 1 first, so that edits still in a view's controls count too.
+  bool IsModified();
+  // The batch as it stands becomes the one saved (a restored copy that the user keeps as
+  // it was; tests).
+  void SetModifiedBaseline() { savedContents_ = ContentsFingerprint(); }
 
   // ---- the batch format ----
   void Serialize(ArchiveWriter& ar) const;
@@ -201,6 +209,10 @@ class CTavrionConverterDoc {
   std::vector<CConvertOrder*> borrowed_;  // listed in entries_, owned by another document
   std::string pathName_;
   std::function<void()> savedListener_;
+  // The entries' settings and the flag as last opened, saved or made new.
+  std::string ContentsFingerprint() const;
+  void MarkUnmodified();
+  std::string savedContents_;
 };
 
 // Writes bytes to a temporary file next to path, flushes it to the disk and renames it over

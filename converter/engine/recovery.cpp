@@ -213,15 +213,16 @@ void ApplyRecoveredStates(CTavrionConverterDoc& doc, const RecoveredBatch& batch
       struct stat st;
       const bool there = !unfinished.empty() && ::lstat(unfinished.c_str(), &st) == 0;
       const LONGLONG frames = there ? VideoFramesIn(unfinished) : -1;
+      // Killed before its header was whole (just after the part began, even before its
+      // first byte), the file counts no frames either; it would become an empty part.
+      constexpr off_t kWholeHeader = 52;
+      const bool headerCut = frames < 0 && there && S_ISREG(st.st_mode) && st.st_size < kWholeHeader;
       if (there && !StampHolds(s.stamp, unfinished, true)) {
         // Not the movie this program was writing (the copy was edited, or the file was
         // replaced since): it stays, and the entry converts from its start under a free
         // name.
         resume = CConvertOrder::ResumePoint{};
-      } else if (frames == 0 || (frames < 0 && there && S_ISREG(st.st_mode))) {
-        // No movie in it, or not a movie yet either: the name was taken for the part and the
-        // program died before the writer put its header there (an empty file), or in the
-        // middle of the header.
+      } else if (frames == 0 || headerCut) {
         ::unlink(unfinished.c_str());
       } else if (frames > 0) {
         resume = CConvertOrder::ResumePoint{};

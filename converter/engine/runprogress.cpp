@@ -48,21 +48,23 @@ LONG MappingPercent(const ProgressMapping& m) {
 }
 
 void EstimateTimes(DWORD now, DWORD start, DWORD sample, LONG percent, LONGLONG* elapsed,
-                   LONGLONG* remaining) {
+                   LONGLONG* remaining, LONG startPercent) {
   const LONGLONG e = static_cast<LONGLONG>(static_cast<DWORD>(now - start)) * k100nsPerMs;
   // A file that was never sampled estimates from the whole elapsed time.
   const LONGLONG since =
       (e != 0 && sample != 0) ? static_cast<LONGLONG>(static_cast<DWORD>(now - sample)) * k100nsPerMs : 0;
   *elapsed = e;
-  if (percent <= 0) {
+  const LONGLONG done = static_cast<LONGLONG>(percent) - std::max<LONG>(startPercent, 0);
+  if (percent <= 0 || done <= 0) {
     *remaining = kUnknownRemaining;
     return;
   }
+  // The time the progress since the start took, scaled to what is left.
   LONGLONG r;
   if (since == 0) {
-    r = (100 - static_cast<LONGLONG>(percent)) * e / percent;
+    r = (100 - static_cast<LONGLONG>(percent)) * e / done;
   } else {
-    r = (e - since) * 100 / percent - e;
+    r = (e - since) * (100 - static_cast<LONGLONG>(percent)) / done - since;
   }
   *remaining = r < 0 ? kUnknownRemaining : r;
 }
@@ -91,6 +93,7 @@ void RunCounters::SetPaused(bool paused) {
 
 void RunCounters::StartRun(LONGLONG totalBytes) {
   InvalidateMappings();
+  totalStartPercent_ = 0;
   totalBytes_ = totalBytes;
   bytesDone_ = 0;
   pauseStart_ = 0;
@@ -100,6 +103,7 @@ void RunCounters::StartRun(LONGLONG totalBytes) {
 }
 
 void RunCounters::StartFile() {
+  fileStartPercent_ = 0;
   fileStart_ = Now();
   fileSample_ = 0;
 }
@@ -139,15 +143,24 @@ LONG RunCounters::MapTotalProgress(LONG low, LONG high, const FilePosition& pos,
   return result;
 }
 
+void RunCounters::FileResumedAt(const FilePosition& pos, LONGLONG currentFileBytes) {
+  fileStartPercent_ = MappingPercent({true, MapFileProgress(0, 100, pos), 0, 100});
+  if (totalBytes_ > 0)
+    totalStartPercent_ += LONG(currentFileBytes * fileStartPercent_ / totalBytes_);
+  InvalidateMappings();
+}
+
 void RunCounters::GetFileTimes(const FilePosition& pos, LONGLONG* elapsed, LONGLONG* remaining) {
   if (!fileProgress_.valid) MapFileProgress(0, 100, pos);
-  EstimateTimes(Now(), fileStart_, fileSample_, MappingPercent(fileProgress_), elapsed, remaining);
+  EstimateTimes(Now(), fileStart_, fileSample_, MappingPercent(fileProgress_), elapsed, remaining,
+                fileStartPercent_);
 }
 
 void RunCounters::GetTotalTimes(const FilePosition& pos, LONGLONG currentFileBytes, LONGLONG* elapsed,
                                 LONGLONG* remaining) {
   if (!totalProgress_.valid) MapTotalProgress(0, 100, pos, currentFileBytes);
-  EstimateTimes(Now(), totalStart_, totalSample_, MappingPercent(totalProgress_), elapsed, remaining);
+  EstimateTimes(Now(), totalStart_, totalSample_, MappingPercent(totalProgress_), elapsed, remaining,
+                totalStartPercent_);
 }
 
 }  // namespace tav

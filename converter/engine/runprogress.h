@@ -25,9 +25,11 @@ struct ProgressMapping {
 LONG MappingPercent(const ProgressMapping& m);
 
 // Elapsed and remaining time (100 ns) from the start time, the time of the last sample
-// (0 = never sampled) and the percent done, all at run-clock time now.
+// (0 = never sampled) and the percent done, all at run-clock time now. startPercent is what
+// was done before the clock started (a movie resumed where it was interrupted): the rate
+// comes from the progress made since.
 void EstimateTimes(DWORD now, DWORD start, DWORD sample, LONG percent, LONGLONG* elapsed,
-                   LONGLONG* remaining);
+                   LONGLONG* remaining, LONG startPercent = 0);
 
 // The bytes of a source an entry converts, which weigh it in the total progress: its whole
 // size, or with valid trim points and a known duration the share they cover.
@@ -68,6 +70,9 @@ class RunCounters {
   // Run-clock milliseconds since the current file started.
   DWORD FileElapsedMs() const { return Now() - fileStart_; }
   void FileDone(LONGLONG fileBytes) { bytesDone_ += fileBytes; }
+  // The file just started goes on where an earlier run left it (pos): that much was not done
+  // by this run's clock, and does not speed up its estimates.
+  void FileResumedAt(const FilePosition& pos, LONGLONG currentFileBytes);
   void InvalidateMappings() { fileProgress_.valid = false; totalProgress_.valid = false; }
 
   // ---- progress ----
@@ -100,6 +105,9 @@ class RunCounters {
   LONGLONG bytesDone_ = 0;
   // Run-clock milliseconds.
   DWORD fileStart_ = 0, fileSample_ = 0, totalStart_ = 0, totalSample_ = 0;
+  // What was done before the clock started, in percent: of the file, when it was resumed
+  // where it had been interrupted; of the run, the sum of those resumed parts.
+  LONG fileStartPercent_ = 0, totalStartPercent_ = 0;
   // System milliseconds at the pause, 0 while running; the sum of finished pauses.
   DWORD pauseStart_ = 0, pausedTotal_ = 0;
 };

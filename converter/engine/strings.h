@@ -115,7 +115,7 @@ enum StringId : UINT {
   IDS_LABEL_SPLIT,
   IDS_LABEL_STATUS,
   IDS_LABEL_TIME_NOTICE,
-  IDS_MENU_ADD,            // "&Add..."
+  IDS_MENU_ADD,            // "A&dd..."
   IDS_MENU_ADD_FILE,       // "&Add file..."
   IDS_MENU_REMOVE,         // "&Remove"
   IDS_MENU_PROPERTIES,     // "&Properties..."
@@ -130,7 +130,7 @@ enum StringId : UINT {
   IDS_NOTICE_CLOSE,        // "Close"
   IDS_NOTICE_DONT_SHOW,    // "Don't show this message again"
   IDS_MENU_MOVE_UP,        // "Move &up"
-  IDS_MENU_MOVE_DOWN,      // "Move &down"
+  IDS_MENU_MOVE_DOWN,      // "Move do&wn"
   IDS_MENU_MODIFY_SOURCE,  // "&Modify source..."
   IDS_MENU_ADD_FOLDER,     // "Add &folder..."
 
@@ -191,6 +191,25 @@ enum StringId : UINT {
   IDS_NOTIFY_RUN_ENDED,    // "Conversion finished"
   IDS_NOTIFY_RUN_COUNTS,   // "%1 converted, %2 failed, %3 interrupted"
   IDS_NOTIFY_OPEN_FOLDER,  // "Open output folder"
+
+  // The desktop program's questions about unsaved work and its checks of what is typed.
+  IDS_SAVE_CHANGES = 760,        // "Save changes to %1?"
+  IDS_RECOVERY_RESTORE_SAVED,    // "The batch %1 was left open by a program that did not close. ..."
+  IDS_OUTPUT_FOLDER_MISSING,     // "The output folder %1 does not exist"
+  IDS_OUTPUT_FOLDER_READ_ONLY,   // "The output folder %1 is read-only"
+  IDS_OUTPUT_FOLDER_CREATE,      // "%1. Create it?"
+  IDS_OUTPUT_FOLDER_NOT_MADE,    // "Cannot create the output folder %1.\n%2"
+  IDS_OUTPUT_NAME_EMPTY,         // "The output file name is empty."
+  IDS_OUTPUT_NAME_SEPARATOR,     // "The output file name %1 contains a folder separator (/) ..."
+  IDS_OUTPUT_NAME_DOTS,          // "%1 is not a file name."
+  IDS_OUTPUT_NAME_TOO_LONG,      // "The output file name %1 is longer than the system allows ..."
+  IDS_STATUS_SOURCE_GONE,        // "The file %1 is not there any more"
+  IDS_ADD_REFUSED,               // "These files were not added:\n%1"
+  IDS_ADD_NOT_A_MOVIE,           // "%1: not a movie file"
+  IDS_RUN_SUMMARY_FOLDER,        // "Output folder: %1"
+  IDS_MENU_HELP_TOPICS,          // "&Help Topics\tF1"
+  IDS_PROMPT_HELP_TOPICS,        // status-bar text and tooltip of Help Topics
+  IDS_PROPERTIES_STORED_SIZE,    // "%1 x %2 (stored as %3 x %4, shown turned)"
 
   // Status-bar text and tooltip of controls and commands, by control or command id.
   IDC_BATCH_LIST = 1000,

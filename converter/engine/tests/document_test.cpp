@@ -307,3 +307,66 @@ TEST(EngineDocument, ConversionGraphSeam_IsInitialisedWithVetoAndAudioTarget) {
 
 }  // namespace
 }  // namespace tav
+
+namespace tav {
+namespace {
+
+// What asks "Save changes?": settings, entries and their order count; the selection, the
+// focus and a run's states do not; a batch without entries never asks.
+TEST_F(EngineDocumentTest, IsModified_CountsContentsNotSelectionOrStates) {
+  EXPECT_TRUE(doc.IsModified()) << "entries added to a new batch are unsaved";
+  doc.SetModifiedBaseline();
+  EXPECT_FALSE(doc.IsModified());
+  doc.Select(e[2]);
+  doc.SetFocused(e[2]);
+  e[1]->SetFinished(false, 5);
+  e[1]->SetResumePoint(5, 2);
+  EXPECT_FALSE(doc.IsModified());
+
+  // A pending edit in a view counts: the view writes it into the entry on hint 1.
+  struct PendingEdit : DocumentObserver {
+    CConvertOrder* entry = nullptr;
+    void OnDocumentUpdate(int hint, CConvertOrder*, const std::string*) override {
+      if (hint == kHintBeforeSave && entry) entry->SetFrameRate(15.0);
+    }
+  } view;
+  view.entry = e[0];
+  doc.AddObserver(&view);
+  EXPECT_TRUE(doc.IsModified());
+  doc.RemoveObserver(&view);
+  doc.SetModifiedBaseline();
+
+  doc.SwapOrders(e[0], e[1]);
+  EXPECT_TRUE(doc.IsModified());
+  doc.SwapOrders(e[0], e[1]);
+  EXPECT_FALSE(doc.IsModified()) << "back as it was saved";
+  e[3]->SetOutputPath("/elsewhere/x.qvf");
+  EXPECT_TRUE(doc.IsModified());
+  doc.SetModifiedBaseline();
+  doc.SetRemoveAfterConversion(!doc.GetRemoveAfterConversion());
+  EXPECT_TRUE(doc.IsModified());
+  doc.SetModifiedBaseline();
+  doc.RemoveOrder(e[3]);
+  EXPECT_TRUE(doc.IsModified());
+
+  // Saved, opened and new batches start unmodified.
+  const std::string batch = tavtest::MakeTempSubdir("modified") + "/b.tvc";
+  std::string error;
+  ASSERT_TRUE(doc.OnSaveDocument(batch, &error)) << error;
+  EXPECT_FALSE(doc.IsModified());
+  e[0]->SetChecked(false);
+  EXPECT_TRUE(doc.IsModified());
+  ASSERT_TRUE(doc.OnOpenDocument(batch, &error)) << error;
+  EXPECT_FALSE(doc.IsModified());
+  doc.GetAt(0)->SetUseSubtitles(!doc.GetAt(0)->UsesSubtitles());
+  EXPECT_TRUE(doc.IsModified());
+  doc.OnNewDocument();
+  EXPECT_FALSE(doc.IsModified());
+  doc.AppendOrder(std::make_unique<CConvertOrder>());
+  EXPECT_TRUE(doc.IsModified());
+  doc.RemoveOrder(doc.GetAt(0));
+  EXPECT_FALSE(doc.IsModified()) << "an empty batch has nothing to save";
+}
+
+}  // namespace
+}  // namespace tav

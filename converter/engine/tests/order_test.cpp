@@ -486,3 +486,41 @@ TEST(EngineStringTable, SatelliteFileNextToTheProgram) {
 
 }  // namespace
 }  // namespace tav
+
+namespace tav {
+namespace {
+
+// A source that is gone is said to be gone, whichever failure found it; Modify source
+// forgets all that was known of the old movie.
+TEST(EngineConvertOrderStatus, MissingSource_IsToldAsGone_AndReplaceSourceForgetsTheOldMovie) {
+  const std::string dir = tavtest::MakeTempSubdir("gone");
+  Touch(dir + "/a.avi", "RIFF");
+  CConvertOrder entry(dir + "/a.avi");
+  MediaTypeValue none;
+  entry.SetProbeResult(VFW_E_CANNOT_RENDER, none, "File Source");
+  const std::string present = entry.GetStatusText();
+  EXPECT_EQ(present.find("not there"), std::string::npos) << present;
+  ::unlink((dir + "/a.avi").c_str());
+  EXPECT_EQ(entry.GetStatusText(), "The file " + dir + "/a.avi is not there any more");
+  entry.SetProbeResult(S_OK, none, "");
+  entry.SetFailed(VFW_E_NOT_FOUND);
+  EXPECT_EQ(entry.GetStatusText(), "The file " + dir + "/a.avi is not there any more");
+
+  Touch(dir + "/b.avi", "RIFF");
+  entry.SetSourceInfo(50'000'000, 640, 360, true);
+  entry.SetTrimPoints(10, 20);
+  entry.SetResumePoint(15, 2);
+  entry.SetFrameRate(15.0);
+  entry.ReplaceSource(dir + "/b.avi");
+  EXPECT_EQ(entry.SourcePath().Full(), dir + "/b.avi");
+  EXPECT_EQ(entry.GetStatusText(), "Ready");
+  EXPECT_FALSE(entry.HasProbeError());
+  EXPECT_EQ(entry.GetDuration(), kUnknownTime);
+  EXPECT_EQ(entry.GetSourceWidth(), 0);
+  EXPECT_FALSE(entry.GetTrimPoints(nullptr, nullptr));
+  EXPECT_FALSE(entry.CanResume());
+  EXPECT_EQ(entry.GetFrameRate(), 15.0) << "the settings stay";
+}
+
+}  // namespace
+}  // namespace tav

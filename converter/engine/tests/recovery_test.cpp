@@ -213,6 +213,16 @@ TEST(EngineRecovery, EntryBeingConverted_BecomesInterruptedWhereItsFinishedParts
   EXPECT_TRUE(fs::exists(dir + "/[QVF]-c.qvf")) << "a finished movie was removed";
   EXPECT_EQ(back.GetAt(1)->GetState(), CConvertOrder::kInterrupted);
   EXPECT_FALSE(back.GetAt(1)->CanResume());
+
+  // Killed the moment a part began: the new file is empty, or its header cut short. It
+  // goes too, rather than become an empty numbered part on resuming.
+  for (const std::string& left : {std::string(), header.substr(0, 20)}) {
+    WriteAll(dir + "/[QVF]-b.qvf", left);
+    CTavrionConverterDoc again;
+    LoadRecoveredBatch(again, DecodeRecoveryCopy(bytes));
+    EXPECT_FALSE(fs::exists(dir + "/[QVF]-b.qvf")) << "an unfinished part of " << left.size() << " bytes stayed";
+    EXPECT_TRUE(again.GetAt(0)->CanResume());
+  }
 }
 
 // The program died after it finished part 2 but before the copy said so: the part on disk

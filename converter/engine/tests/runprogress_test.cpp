@@ -179,3 +179,40 @@ TEST(RunProgress, TimeEstimates) {
 
 }  // namespace
 }  // namespace tav
+
+namespace tav {
+namespace {
+
+// A movie resumed at 60 % is not nearly done after a second: what is left is timed by the
+// progress made since the resume, for the file and for the run.
+TEST(RunProgress, ResumedMovie_RemainingTimeCountsOnlyTheProgressSinceTheResume) {
+  LONGLONG elapsed = 0, remaining = 0;
+  EstimateTimes(11000, 1000, 0, 70, &elapsed, &remaining, 60);  // 10 % in 10 s, 30 % left
+  EXPECT_EQ(remaining, 30000 * kMs);
+  EstimateTimes(11000, 1000, 9000, 70, &elapsed, &remaining, 60);  // 10 % in 8 s, 2 s ago
+  EXPECT_EQ(remaining, 22000 * kMs);
+  EstimateTimes(11000, 1000, 0, 60, &elapsed, &remaining, 60);
+  EXPECT_EQ(remaining, kUnknownRemaining) << "nothing done since the resume";
+
+  FakeClock clock;
+  RunCounters run(clock.Fn());
+  run.StartRun(1000);
+  run.StartFile();
+  FilePosition pos;
+  pos.trimmed = true;
+  pos.start = 0;
+  pos.end = 100 * kSec;
+  pos.position = 60 * kSec;  // where the interruption left it
+  run.FileResumedAt(pos, 1000);
+  clock.ms += 4000;
+  pos.position = 70 * kSec;
+  run.MapFileProgress(0, 100, pos);
+  run.MapTotalProgress(0, 100, pos, 1000);
+  run.GetFileTimes(pos, &elapsed, &remaining);
+  EXPECT_EQ(remaining, 12000 * kMs);  // 10 % in 4 s: 12 s for the 30 % left
+  run.GetTotalTimes(pos, 1000, &elapsed, &remaining);
+  EXPECT_EQ(remaining, 12000 * kMs);
+}
+
+}  // namespace
+}  // namespace tav

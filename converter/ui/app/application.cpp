@@ -14,6 +14,7 @@
 #include "converter/engine/strings.h"
 #include "converter/ui/app/aboutdlg.h"
 #include "converter/ui/app/greatingboxdlg.h"
+#include "converter/ui/app/helpwindow.h"
 #include "converter/ui/app/mainframe.h"
 #include "converter/ui/app/uitext.h"
 #include "converter/ui/bridge/messagepump.h"
@@ -148,16 +149,21 @@ bool ConverterApplication::OfferRecoveredBatch() {
   const std::vector<std::string> copies = FindOrphanedCopies();
   if (copies.empty()) return false;
   QWidget* parent = frame_ && frame_->isVisible() ? frame_.get() : nullptr;
-  const FrameDialogs::Answer answer = dialogs_->Ask(parent, UiText(res::IDS_RECOVERY_RESTORE));
-  if (answer == FrameDialogs::Answer::No) DiscardOrphanedCopy(copies.front());
-  // Not answered (the box closed, the session ending): asked again at the next start.
-  if (answer != FrameDialogs::Answer::Yes) return false;
+  // Read first: the question names the batch file the copy belongs to, if it has one.
   std::string error;
   const std::optional<RecoveredBatch> batch = ReadOrphanedCopy(copies.front(), &error);
   if (!batch) {
     Error(QString::fromStdString(error));
     return false;
   }
+  const QString question =
+      batch->pathName.empty()
+          ? UiText(res::IDS_RECOVERY_RESTORE)
+          : UiFormat(res::IDS_RECOVERY_RESTORE_SAVED, {QDir::toNativeSeparators(QString::fromStdString(batch->pathName))});
+  const FrameDialogs::Answer answer = dialogs_->Ask(parent, question);
+  if (answer == FrameDialogs::Answer::No) DiscardOrphanedCopy(copies.front());
+  // Not answered (the box closed, the session ending): asked again at the next start.
+  if (answer != FrameDialogs::Answer::Yes) return false;
   try {
     LoadRecoveredBatch(doc_, *batch);
   } catch (const std::exception& e) {
@@ -165,6 +171,10 @@ bool ConverterApplication::OfferRecoveredBatch() {
     return false;
   }
   InitialUpdate();
+  // Opening the entries for the list and the preview resets their states: those of the copy
+  // go back on, so that an interrupted movie keeps its finished parts and can go on.
+  ApplyRecoveredStates(doc_, *batch);
+  for (size_t i = 0; i < doc_.GetCount(); ++i) doc_.UpdateAllViews(kHintEntryStateChanged, doc_.GetAt(i));
   // This program keeps the batch from here on; the copy it came from goes once the new
   // one is written.
   if (recovery_) recovery_->SaveNow();
@@ -199,17 +209,25 @@ void ConverterApplication::RunCommand(int command) {
     case ID_HELP_HOME_PAGE:
       OnHomePage();
       break;
+    case ID_HELP_TOPICS: {
+      CHelpWindow help(frame_.get());
+      dialogs_->Exec(help);
+      break;
+    }
     default:
       break;
   }
 }
 
 void ConverterApplication::OnFileNew() {
+  if (!SaveModified()) return;
   doc_.OnNewDocument();
   InitialUpdate();
 }
 
 void ConverterApplication::OnFileOpen() {
+  // Asked before the file is chosen: Cancel leaves everything as it was.
+  if (!SaveModified()) return;
   const QString path = dialogs_->OpenFileName(frame_.get(), BatchFilter());
   if (!path.isEmpty()) OpenDocumentFile(path);
 }
@@ -261,6 +279,33 @@ void ConverterApplication::OnAppExit() {
   if (frame_) frame_->close();
 }
 
+void ConverterApplication::OnTerminationSignal() {
+  terminating_ = true;
+  // As Break: the movie being written is closed playable and its entry Interrupted.
+  if (doc_.IsConverting()) doc_.StopConversion();
+  bool interrupted = false;
+  for (size_t i = 0; i < doc_.GetCount(); ++i)
+    interrupted = interrupted || doc_.GetAt(i)->GetState() == CConvertOrder::kInterrupted;
+  if (recovery_ && (interrupted || doc_.IsModified())) {
+    recovery_->SaveNow();
+    recovery_->KeepOnExit(recovery_->LastError().empty());
+  }
+  if (frame_) frame_->close();
+}
+
+bool ConverterApplication::SaveModified() {
+  if (terminating_ || !doc_.IsModified()) return true;
+  const std::string& path = doc_.GetPathName();
+  const QString name = path.empty() ? UiText(res::IDS_UNTITLED) : QFileInfo(QString::fromStdString(path)).fileName();
+  QWidget* parent = frame_ && frame_->isVisible() ? frame_.get() : nullptr;
+  switch (dialogs_->AskSave(parent, UiFormat(res::IDS_SAVE_CHANGES, {name}))) {
+    case FrameDialogs::SaveAnswer::Save: return OnFileSave();  // Save As when it has no name yet
+    case FrameDialogs::SaveAnswer::Discard: return true;
+    case FrameDialogs::SaveAnswer::Cancel: break;
+  }
+  return false;
+}
+
 void ConverterApplication::OnAppAbout() {
   CAboutDlg about(frame_.get());
   dialogs_->Exec(about);
@@ -288,6 +333,8 @@ bool ConverterApplication::OpenDocumentFile(const QString& path) {
     Error(UiFormat(res::IDS_NOT_OPENABLE, {QDir::toNativeSeparators(path)}));
     return false;
   }
+  // A batch replaces the one open, which may hold unsaved changes.
+  if (batch && !SaveModified()) return false;
   std::string error;
   const bool opened = tav::OpenDocumentFile(doc_, file, &error);
   if (batch) InitialUpdate();
@@ -324,6 +371,7 @@ void ConverterApplication::UpdateTitle() {
 }
 
 bool ConverterApplication::CanClose() {
+  if (!SaveModified()) return false;
   // A running conversion stops before the window goes; the partial movie stays playable.
   if (doc_.IsConverting()) doc_.StopConversion();
   return true;

@@ -16,8 +16,11 @@
 //                     [view] { view->UpdateDialogControls(); }};
 //   });
 //
-// Unsaved work: while the batch differs from its file, a recovery copy of it is kept (and
-// removed on a clean exit); at start-up a batch that a crashed program left is offered back.
+// Unsaved work: before Exit (or the window's close), New and Open drop a batch that changed
+// since it was opened or saved, the user is asked "Save changes to NAME?" (Save, Discard,
+// Cancel). While the batch differs from its file, a recovery copy of it is kept (and
+// removed on a clean exit); a termination signal keeps it, with a running movie broken off
+// as Interrupted, and at start-up a batch that a program left that way is offered back.
 //
 // Seam for dialogs: every message box, modal dialog, file dialog and web address goes
 // through FrameDialogs (SetDialogs), so tests answer them.
@@ -91,6 +94,13 @@ class ConverterApplication : public QObject, public DocumentObserver {
   bool OnFileSaveAs();
   void OnOpenRecentFile(int index);
   void OnAppExit();
+  // SIGTERM, SIGHUP, SIGINT: the run breaks off as on Break, the batch is kept as a
+  // recovery copy when it has unsaved changes or an interrupted movie, and the window closes
+  // without asking.
+  void OnTerminationSignal();
+  // Asks whether to save a changed batch; true when the program may go on (saved,
+  // discarded, or nothing to ask), false when the user cancelled or the save failed.
+  bool SaveModified();
   void OnAppAbout();
   void OnHomePage();
   // Opens a path as the document template does: a ".tvc" opens as the batch; a movie
@@ -126,6 +136,7 @@ class ConverterApplication : public QObject, public DocumentObserver {
   std::unique_ptr<MessagePump> pump_;
   RecentFileList recent_;
   bool inIdle_ = false;
+  bool terminating_ = false;  // closing for a signal: nothing is asked
   // The recovery copy of the document, looked after twice a second by recoveryTimer_.
   std::unique_ptr<RecoveryKeeper> recovery_;
   QTimer* recoveryTimer_ = nullptr;

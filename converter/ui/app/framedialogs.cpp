@@ -42,6 +42,22 @@ class DesktopFrameDialogs : public FrameDialogs {
     if (!chosen) return Answer::None;
     return box.standardButton(chosen) == QMessageBox::Yes ? Answer::Yes : Answer::No;
   }
+  SaveAnswer AskSave(QWidget* parent, const QString& text) override {
+    QMessageBox box(QMessageBox::Warning, UiText(res::IDS_APP_TITLE), text,
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
+    box.setObjectName(QStringLiteral("saveChangesBox"));
+    box.setDefaultButton(QMessageBox::Save);
+    box.setEscapeButton(QMessageBox::Cancel);
+    QAbstractButton* chosen = nullptr;
+    QObject::connect(&box, &QMessageBox::buttonClicked, &box, [&chosen](QAbstractButton* b) { chosen = b; });
+    box.exec();
+    if (!chosen) return SaveAnswer::Cancel;
+    switch (box.standardButton(chosen)) {
+      case QMessageBox::Save: return SaveAnswer::Save;
+      case QMessageBox::Discard: return SaveAnswer::Discard;
+      default: return SaveAnswer::Cancel;
+    }
+  }
 };
 
 }  // namespace

@@ -33,6 +33,14 @@ class FrameDialogs {
     (void)text;
     return Answer::None;
   }
+  // "Save changes to ...?" answered Save, Discard or Cancel; a box closed without a choice
+  // (Escape, the program told to quit) cancels, as does a seam that does not answer.
+  enum class SaveAnswer { Save, Discard, Cancel };
+  virtual SaveAnswer AskSave(QWidget* parent, const QString& text) {
+    (void)parent;
+    (void)text;
+    return SaveAnswer::Cancel;
+  }
 };
 
 std::unique_ptr<FrameDialogs> MakeDesktopFrameDialogs();

@@ -67,8 +67,9 @@ bool HaveDisplay(std::string* reason) {
 }
 
 // SIGTERM, SIGINT and SIGHUP (the session ending, Ctrl-C in a terminal) close the program as
-// File > Exit does, so its settings are saved: the handler only writes to this pipe, and the
-// GUI thread does the work.
+// File > Exit does, so its settings are saved, but without asking anything: a running movie
+// breaks off and unsaved work stays as a recovery copy for the next start. The handler only
+// writes to this pipe, and the GUI thread does the work.
 int g_signalPipe[2] = {-1, -1};
 void OnTerminationSignal(int) {
   const char c = 1;
@@ -144,7 +145,7 @@ int main(int argc, char** argv) {
       while (QWidget* modal = QApplication::activeModalWidget()) {
         if (!modal->close()) break;
       }
-      app.OnAppExit();
+      app.OnTerminationSignal();
       QApplication::quit();
     });
   }

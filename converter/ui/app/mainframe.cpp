@@ -103,6 +103,7 @@ void CMainFrame::BuildMenus() {
   view->addAction(status);
 
   QMenu* help = menuBar()->addMenu(UiText(res::IDS_MENU_HELP));
+  help->addAction(MakeAction(ID_HELP_TOPICS, res::IDS_MENU_HELP_TOPICS, res::IDS_PROMPT_HELP_TOPICS));
   help->addAction(MakeAction(ID_HELP_HOME_PAGE, res::IDS_MENU_HOME_PAGE, res::IDS_PROMPT_HOME_PAGE));
   help->addSeparator();
   help->addAction(MakeAction(ID_APP_ABOUT, res::IDS_MENU_ABOUT, res::IDS_PROMPT_ABOUT));

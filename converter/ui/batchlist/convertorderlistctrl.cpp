@@ -52,6 +52,11 @@ CConvertOrderListCtrl::CConvertOrderListCtrl(QWidget* parent)
     emit ItemStateChanged(row, model_->EntryAt(row), state | (checked ? kStateUnchecked : kStateChecked),
                           state | (checked ? kStateChecked : kStateUnchecked));
   });
+  // The header's box follows the rows' checks, however they change.
+  for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+    connect(model_, signal, this, [this] { SyncCheckAll(); });
+  connect(model_, &QAbstractItemModel::modelReset, this, [this] { SyncCheckAll(); });
+  connect(model_, &QAbstractItemModel::dataChanged, this, [this] { SyncCheckAll(); });
   connect(this, &QAbstractItemView::activated, this,
           [this](const QModelIndex& index) { emit ItemActivated(index.row(), model_->EntryAt(index.row())); });
 }
@@ -230,8 +235,23 @@ void CConvertOrderListCtrl::OnCurrentChanged(const QModelIndex& current, const Q
   }
 }
 
-void CConvertOrderListCtrl::OnCheckAll(bool checked) {
-  for (int row = 0; row < model_->rowCount(); ++row) model_->SetRowChecked(row, checked);
+void CConvertOrderListCtrl::OnCheckAll(bool) {
+  // What the box showed decides, not the state a click moved it to: from "some" a click
+  // checks them all.
+  bool all = model_->rowCount() > 0;
+  for (int row = 0; row < model_->rowCount() && all; ++row) all = model_->IsRowChecked(row);
+  for (int row = 0; row < model_->rowCount(); ++row) model_->SetRowChecked(row, !all);
+  SyncCheckAll();
+}
+
+void CConvertOrderListCtrl::SyncCheckAll() {
+  int checked = 0;
+  for (int row = 0; row < model_->rowCount(); ++row) checked += model_->IsRowChecked(row) ? 1 : 0;
+  const Qt::CheckState state = checked == 0 ? Qt::Unchecked
+                               : checked == model_->rowCount() ? Qt::Checked
+                                                               : Qt::PartiallyChecked;
+  QCheckBox* box = header_->CheckBox();
+  if (box->checkState() != state) box->setCheckState(state);
 }
 
 // ---- columns ----

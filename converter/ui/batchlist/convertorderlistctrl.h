@@ -60,6 +60,9 @@ class CConvertOrderListCtrl : public QTreeView {
   CConvertOrder* EntryAt(int row) const { return model_->EntryAt(row); }
   int RowOf(const CConvertOrder* entry) const { return model_->RowOf(entry); }
   bool IsRowChecked(int row) const { return model_->IsRowChecked(row); }
+  // The header's box shows the rows: checked when all are, partly when some are (kept up
+  // to date by the list itself).
+  void SyncCheckAll();
   // Exchanges the contents of two rows (entry, check box, selected and focused state);
   // the rows stay where they are.
   void SwapWith(const CConvertOrder* entry, const CConvertOrder* neighbour);
@@ -104,6 +107,7 @@ class CConvertOrderListCtrl : public QTreeView {
   unsigned StateOf(int row) const;
   void OnSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
   void OnCurrentChanged(const QModelIndex& current, const QModelIndex& previous);
+  // The header's box: checks every row, or clears them all when all were checked.
   void OnCheckAll(bool checked);
   void ApplyColumns();
   void SelectRows(const std::vector<int>& rows, int focusRow);

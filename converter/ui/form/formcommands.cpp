@@ -2,12 +2,17 @@
 // (convert, pause, resume, break), the browse buttons and check boxes, the context menus
 // and files dropped on the window.
 #include <QDragEnterEvent>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
 #include <QUrl>
 #include <algorithm>
+#include <climits>
+#include <filesystem>
+#include <unistd.h>
 
 #include "converter/engine/conversionrun.h"
 #include "converter/engine/exceptions.h"
@@ -67,19 +72,29 @@ void CTavrionConverterView::RunCommand(int id) {
 
 // ---- the batch ------------------------------------------------------------------------
 
-bool CTavrionConverterView::AddMovie(const std::string& path) {
-  if (!CTavrionConverterDoc::IsMovieFile(path)) return false;
+bool CTavrionConverterView::AddMovie(const std::string& path, bool show) {
+  if (!CTavrionConverterDoc::IsMovieFile(path)) {
+    refused_.push_back(res::FormatId(res::IDS_ADD_NOT_A_MOVIE, {path}));
+    return false;
+  }
   CConvertOrder* e = nullptr;
   try {
     e = doc_.AddOrder(path);
   } catch (const std::exception& ex) {
-    // The entry's output file cannot be made next to the movie: said where it happened,
-    // the batch stays as it was.
-    qWarning("cannot add %s: %s", path.c_str(), ex.what());
+    // The entry's output file cannot be made next to the movie: the batch stays as it was,
+    // and the user reads why.
+    std::string why = ex.what();
+    std::replace(why.begin(), why.end(), '\n', ' ');
+    refused_.push_back(path + ": " + why);
     return false;
   }
   loading_ = true;
   list_->Insert(e);
+  if (!show) {
+    loading_ = false;
+    prober_->Probe(e, path);
+    return true;
+  }
   list_->Select(e, true);
   loading_ = false;
   doc_.AddToSelection(e);
@@ -87,6 +102,35 @@ bool CTavrionConverterView::AddMovie(const std::string& path) {
   if (!e->Snapshot().block) OpenPreview(e, false);
   UpdateData(false);
   return true;
+}
+
+void CTavrionConverterView::OnProbed(const ProbeResult& r) {
+  auto* e = static_cast<CConvertOrder*>(const_cast<void*>(r.token));
+  // The entry may have gone, or have another movie by now; one previewed was probed then.
+  if (doc_.IndexOf(e) < 0 || e->SourcePath().Full() != r.path || e == previewed_ || doc_.IsConverting()) return;
+  ApplyProbe(e, r);
+}
+
+void CTavrionConverterView::ApplyProbe(CConvertOrder* e, const ProbeResult& r) {
+  if (SUCCEEDED(r.hr)) {
+    e->SetSourceInfo(r.duration, r.width, r.height, r.seekable);
+    const bool turned = r.storedWidth != r.width || r.storedHeight != r.height;
+    e->SetStoredSize(turned ? r.storedWidth : 0, turned ? r.storedHeight : 0);
+    e->SetProbeResult(S_OK, MediaTypeValue(), std::string());
+  } else {
+    e->SetProbeResult(r.hr, r.failedType, r.context);
+  }
+  list_->Refresh(e);
+}
+
+size_t CTavrionConverterView::ProbesPending() const { return pendingAdds_.size() + prober_->Pending(); }
+
+void CTavrionConverterView::ReportRefused() {
+  if (addingDepth_ > 0 || refused_.empty()) return;
+  std::string lines;
+  for (const std::string& r : refused_) lines += (lines.empty() ? "" : "\n") + r;
+  refused_.clear();
+  dialogs_->ShowError(window(), res::FormatId(res::IDS_ADD_REFUSED, {lines}));
 }
 
 void CTavrionConverterView::OnAddFiles() {
@@ -103,21 +147,45 @@ void CTavrionConverterView::OnAddFolder() {
 void CTavrionConverterView::AddMovies(const std::vector<std::string>& files) {
   if (files.empty()) return;
   UpdateData(true);
+  loading_ = true;
+  list_->ClearSelection();
+  loading_ = false;
+  doc_.ClearSelection();
+  pendingAdds_.insert(pendingAdds_.end(), files.begin(), files.end());
+  // A few movies are there when the command returns; many come in slices between which
+  // the window goes on, the last one (selected and previewed) in a slice of its own.
+  AddPendingMovies(pendingAdds_.size() > kFewMovies);
+}
+
+void CTavrionConverterView::AddPendingMovies(bool sliced) {
+  constexpr qint64 kSliceMs = 40;
+  QElapsedTimer clock;
+  clock.start();
+  ++addingDepth_;
   list_->setUpdatesEnabled(false);
-  for (const std::string& f : files) {
-    loading_ = true;
-    list_->ClearSelection();
-    loading_ = false;
-    doc_.ClearSelection();
-    AddMovie(f);
+  bool added = false;
+  while (!pendingAdds_.empty()) {
+    const bool last = pendingAdds_.size() == 1;
+    if (sliced && added && (last || clock.elapsed() > kSliceMs)) break;
+    const std::string file = pendingAdds_.front();
+    pendingAdds_.pop_front();
+    AddMovie(file, last);
+    added = true;
   }
   list_->setUpdatesEnabled(true);
+  --addingDepth_;
+  if (!pendingAdds_.empty()) {
+    QTimer::singleShot(0, this, [this] { AddPendingMovies(true); });
+    return;
+  }
+  ReportRefused();
 }
 
 void CTavrionConverterView::OnRemove() {
   std::vector<CConvertOrder*> selected;
   doc_.GetSelectedInOrder(&selected);
   for (CConvertOrder* e : selected) {
+    prober_->Forget(e);
     if (previewed_ == e) ClosePreview();
     playList_.erase(std::remove(playList_.begin(), playList_.end(), e), playList_.end());
     if (doc_.GetFocused() == e) doc_.SetFocused(nullptr);
@@ -161,7 +229,12 @@ void CTavrionConverterView::OnModifySource() {
       dialogs_->OpenFile(this, e->SourcePath().Full(), res::Text(res::IDS_VIDEO_FILTER), std::string());
   if (chosen.empty()) return;
   ClosePreview();
-  e->SetSourcePath(chosen);
+  ui_->videoHost->ShowStill(nullptr);
+  // The new movie is probed as a new entry is: the row and the preview show it, not what
+  // was known (or failed) of the old one.
+  e->ReplaceSource(chosen);
+  OpenPreview(e, false);
+  ui_->videoHost->ShowStill(e->Snapshot().block ? e : nullptr);
   list_->Refresh(e);
   UpdateData(false);
 }
@@ -196,7 +269,77 @@ void CTavrionConverterView::OnBrowseFolder() {
   const std::string chosen = dialogs_->ChooseFolder(this, S(ui_->outputFolderEdit->text()));
   if (chosen.empty()) return;
   ui_->outputFolderEdit->setText(Q(chosen));
-  UpdateData(true);
+  if (CheckOutputFolder()) UpdateData(true);
+}
+
+std::string OutputNameProblem(const std::string& name, const std::string& ext) {
+  if (name.empty()) return res::Text(res::IDS_OUTPUT_NAME_EMPTY);
+  if (name.find('/') != std::string::npos) return res::FormatId(res::IDS_OUTPUT_NAME_SEPARATOR, {name});
+  if (name == "." || name == "..") return res::FormatId(res::IDS_OUTPUT_NAME_DOTS, {name});
+  // Parts of a split movie add four digits to the title ("clip0002.qvf").
+  constexpr size_t kPartDigits = 4;
+  const size_t room = NAME_MAX > ext.size() + kPartDigits ? NAME_MAX - ext.size() - kPartDigits : 0;
+  if (name.size() > room) return res::FormatId(res::IDS_OUTPUT_NAME_TOO_LONG, {name, std::to_string(room)});
+  return std::string();
+}
+
+bool CTavrionConverterView::CheckOutputFolder() {
+  CConvertOrder* e = doc_.GetSingleSelected();
+  if (!e || checkingOutput_) return true;
+  const std::string typed = S(ui_->outputFolderEdit->text());
+  std::string folder = typed;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  std::string current = e->OutputPath().Folder();
+  while (current.size() > 1 && current.back() == '/') current.pop_back();
+  if (folder == current) return true;
+  checkingOutput_ = true;
+  std::string problem;
+  bool declined = false;
+  const QFileInfo info(Q(folder));
+  if (folder.empty()) {
+    problem = res::FormatId(res::IDS_OUTPUT_FOLDER_MISSING, {typed});
+  } else if (!info.exists()) {
+    // A folder that is not there yet may be made on the spot.
+    const std::string missing = res::FormatId(res::IDS_OUTPUT_FOLDER_MISSING, {folder});
+    if (dialogs_->AskYesNo(this, res::FormatId(res::IDS_OUTPUT_FOLDER_CREATE, {missing}))) {
+      std::error_code ec;
+      std::filesystem::create_directories(folder, ec);
+      if (ec) problem = res::FormatId(res::IDS_OUTPUT_FOLDER_NOT_MADE, {folder, ec.message()});
+    } else {
+      declined = true;
+    }
+  } else if (!info.isDir()) {
+    problem = res::FormatId(res::IDS_OUTPUT_FOLDER_MISSING, {folder});
+  } else if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    problem = res::FormatId(res::IDS_OUTPUT_FOLDER_READ_ONLY, {folder});
+  }
+  if (!problem.empty()) dialogs_->ShowError(this, problem);
+  const bool refused = declined || !problem.empty();
+  if (refused) {
+    loading_ = true;
+    ui_->outputFolderEdit->setText(Q(e->OutputPath().Folder()));
+    loading_ = false;
+  }
+  checkingOutput_ = false;
+  return !refused;
+}
+
+bool CTavrionConverterView::CheckOutputName() {
+  CConvertOrder* e = doc_.GetSingleSelected();
+  if (!e || checkingOutput_) return true;
+  const std::string name = S(ui_->outputNameEdit->text());
+  if (name == e->OutputPath().Title()) return true;
+  const std::string ext =
+      e->OutputPath().Extension().empty() ? res::Text(res::IDS_OUTPUT_EXT) : e->OutputPath().Extension();
+  const std::string problem = OutputNameProblem(name, ext);
+  if (problem.empty()) return true;
+  checkingOutput_ = true;
+  dialogs_->ShowError(this, problem);
+  loading_ = true;
+  ui_->outputNameEdit->setText(Q(e->OutputPath().Title()));
+  loading_ = false;
+  checkingOutput_ = false;
+  return false;
 }
 
 void CTavrionConverterView::OnRemoveAfterConversion() {
@@ -240,6 +383,19 @@ void CTavrionConverterView::OnConvert() {
       resume = e->IsChecked() && e->CanResume();
     }
     if (resume) resume = dialogs_->AskYesNo(this, res::Text(res::IDS_RESUME_QUESTION));
+    // A movie not probed yet (its probe still queued, or a batch just opened) would convert
+    // as if it could not seek, and so without its split: it is probed now.
+    std::unique_ptr<FilterGraphBuilder> prober;
+    for (size_t i = 0; i < doc_.GetCount(); ++i) {
+      CConvertOrder* e = doc_.GetAt(i);
+      if (!e->IsChecked() || e->HasProbeError() || e->GetDuration() != kUnknownTime) continue;
+      if (!prober) {
+        prober = std::make_unique<FilterGraphBuilder>();
+        prober->Init();
+      }
+      prober_->Forget(e);
+      ApplyProbe(e, ProbeMovie(*prober, e, e->SourcePath().Full()));
+    }
     doc_.ResetAllStates();
     list_->RefreshAll();
     run->StartConversion(player_, resume);
@@ -257,6 +413,11 @@ void CTavrionConverterView::OnPauseRun() {
   player_->Pause();
   run_->SetPaused(true);
   SetRunButton(IDC_RESUME_RUN);
+  // The row says the movie waits, not that it converts.
+  if (CConvertOrder* current = run_->GetCurrent()) {
+    current->SetPlayState(false);
+    list_->Refresh(current);
+  }
 }
 
 void CTavrionConverterView::OnResumeRun() {
@@ -264,6 +425,10 @@ void CTavrionConverterView::OnResumeRun() {
   player_->Run();
   run_->SetPaused(false);
   SetRunButton(IDC_PAUSE_RUN);
+  if (CConvertOrder* current = run_->GetCurrent()) {
+    current->ClearPlayState();
+    list_->Refresh(current);
+  }
 }
 
 void CTavrionConverterView::OnBreak() {
@@ -295,7 +460,14 @@ void CTavrionConverterView::AddDroppedFiles(const QList<QUrl>& urls) {
       paths.push_back(local);
     }
   }
-  for (const std::string& p : paths) doc_.UpdateAllViews(kHintMovieOpened, nullptr, &p);
+  ++addingDepth_;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    quietAdd_ = i + 1 < paths.size();
+    doc_.UpdateAllViews(kHintMovieOpened, nullptr, &paths[i]);
+  }
+  quietAdd_ = false;
+  --addingDepth_;
+  ReportRefused();
 }
 
 }  // namespace tav

@@ -7,7 +7,10 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLocale>
+#include <QDesktopServices>
 #include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
 #include <QUrl>
 
 #include "converter/engine/convertorder.h"
@@ -61,8 +64,13 @@ class DesktopDialogs : public FormDialogs {
     const REFERENCE_TIME duration = entry.GetDuration();
     QString text = QString("%1\n\n%2").arg(path, QLocale().formattedDataSize(entry.GetFileSize()));
     if (duration != kUnknownTime) text += "\n" + Q(FormatTime(duration));
-    if (entry.GetSourceWidth() > 0)
+    if (entry.GetStoredWidth() > 0) {
+      text += "\n" + Q(res::FormatId(res::IDS_PROPERTIES_STORED_SIZE,
+                                     {std::to_string(entry.GetSourceWidth()), std::to_string(entry.GetSourceHeight()),
+                                      std::to_string(entry.GetStoredWidth()), std::to_string(entry.GetStoredHeight())}));
+    } else if (entry.GetSourceWidth() > 0) {
       text += QString("\n%1 x %2").arg(entry.GetSourceWidth()).arg(entry.GetSourceHeight());
+    }
     QMessageBox::information(parent, Q(entry.SourcePath().FileName()), text);
   }
 
@@ -72,6 +80,32 @@ class DesktopDialogs : public FormDialogs {
     box.setDefaultButton(QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
   }
+
+  void ShowRunSummary(QWidget* parent, const std::string& text, const std::string& folder) override {
+    // One summary at a time: the last run's replaces an earlier one still up.
+    if (summary_) summary_->close();
+    auto* box = new QMessageBox(QMessageBox::Information, Q(res::Text(res::IDS_APP_TITLE)), Q(text), QMessageBox::Ok,
+                                parent);
+    box->setObjectName("runSummaryBox");
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    if (!folder.empty()) {
+      QPushButton* open = box->addButton(Q(res::Text(res::IDS_NOTIFY_OPEN_FOLDER)), QMessageBox::ActionRole);
+      const QUrl url = QUrl::fromLocalFile(Q(folder));
+      QObject::connect(open, &QPushButton::clicked, box, [url] { QDesktopServices::openUrl(url); });
+    }
+    summary_ = box;
+    box->show();
+  }
+
+  void ShowError(QWidget* parent, const std::string& text) override {
+    QMessageBox box(QMessageBox::Warning, Q(res::Text(res::IDS_APP_TITLE)), Q(text), QMessageBox::Ok, parent);
+    box.setObjectName("formErrorBox");
+    box.exec();
+  }
+
+ private:
+  QPointer<QMessageBox> summary_;
 };
 
 }  // namespace

@@ -31,6 +31,11 @@ class FormDialogs {
     (void)text;
     return false;
   }
+  // Tells the user why something was refused (a file not added, a folder or name typed).
+  virtual void ShowError(QWidget* parent, const std::string& text) = 0;
+  // What a run did, shown in the window when it ends (without holding anything up); folder,
+  // when not empty, gets a button that opens it.
+  virtual void ShowRunSummary(QWidget* parent, const std::string& text, const std::string& folder) = 0;
 };
 
 // The desktop's dialogs.

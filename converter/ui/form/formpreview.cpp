@@ -47,31 +47,6 @@ std::string TakeString(WCHAR* s) {
   return out;
 }
 
-// The frame size of the source: the video type of the most upstream video connection (a
-// pin whose filter takes no video in, such as a splitter's), not of the resized picture.
-bool SourceFrameSize(IGraphBuilder* graph, int* width, int* height) {
-  auto connectedVideo = [](IPin* pin, ScopedMediaType& mt) {
-    return pin->ConnectionMediaType(mt.Out()) == S_OK && mt->majortype == MEDIATYPE_Video;
-  };
-  for (const ComPtr<IBaseFilter>& f : FiltersOf(graph)) {
-    bool takesVideo = false;
-    for (const ComPtr<IPin>& pin : PinsOf(f.Get(), PINDIR_INPUT)) {
-      ScopedMediaType mt;
-      takesVideo = takesVideo || connectedVideo(pin.Get(), mt);
-    }
-    if (takesVideo) continue;
-    for (const ComPtr<IPin>& pin : PinsOf(f.Get(), PINDIR_OUTPUT)) {
-      ScopedMediaType mt;
-      const BITMAPINFOHEADER* bih = connectedVideo(pin.Get(), mt) ? VideoBitmapHeader(mt.Get()) : nullptr;
-      if (!bih || bih->biWidth <= 0) continue;
-      *width = bih->biWidth;
-      *height = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
-      return true;
-    }
-  }
-  return false;
-}
-
 int FindData(QComboBox* combo, const std::string& data) {
   for (int i = 0; i < combo->count(); ++i)
     if (combo->itemData(i).toString().compare(Q(data), Qt::CaseInsensitive) == 0) return i;
@@ -134,9 +109,14 @@ bool CTavrionConverterView::OpenPreview(CConvertOrder* e, bool play) {
     // The probe: what the graph says about the source, and its picture for later.
     e->UpdateFromGraph(previewBuilder_);
     if (!previewBuilder_.SubtitleEncoding().empty()) e->SetSubtitleEncoding(previewBuilder_.SubtitleEncoding());
-    // The source's own frame size, not the resized picture's.
-    int w = 0, h = 0;
-    if (SourceFrameSize(previewBuilder_.Graph(), &w, &h)) e->SetSourceInfo(e->GetDuration(), w, h, e->IsSeekable());
+    // The source's own frame size as shown (upright), not the resized picture's; the stored
+    // one too when a turn makes them differ.
+    int w = 0, h = 0, shownW = 0, shownH = 0;
+    if (PictureSizes(previewBuilder_.Graph(), &w, &h, &shownW, &shownH)) {
+      e->SetSourceInfo(e->GetDuration(), shownW, shownH, e->IsSeekable());
+      const bool turned = w != shownW || h != shownH;
+      e->SetStoredSize(turned ? w : 0, turned ? h : 0);
+    }
     if (play) c.Check(player_->Run());
   } catch (const HRChecker& failure) {
     e->SetProbeResult(failure.GetHr(), failure.GetMediaType(), failure.GetContext());
@@ -173,9 +153,13 @@ void CTavrionConverterView::ReopenPreview() {
   const bool playing = player_->GetState() == PlayerCore::kRunning;
   REFERENCE_TIME pos = 0;
   player_->GetPosition(&pos);
+  // Closing empties the "current/total" line, which the slider refills only when its text
+  // changes: back at the same position it would stay empty while paused.
+  const QString status = ui_->playStatusLabel->text();
   if (OpenPreview(e, false)) {
     player_->Seek(pos, false);
     if (playing) player_->Run();
+    if (ui_->playStatusLabel->text().isEmpty()) ui_->playStatusLabel->setText(status);
   }
 }
 
@@ -303,8 +287,8 @@ void CTavrionConverterView::OnBrowseSubtitles() {
   if (chosen.empty()) return;
   ui_->useSubtitlesCheck->setChecked(true);
   e->SetUseSubtitles(true);
-  // Setting the text loads the file (its lists) and stores it in the entry.
   ui_->subtitleFileEdit->setText(Q(SubtitleRelative(chosen)));
+  LoadSubtitleFile();
   UpdateData(true);
   ReopenPreview();
 }

@@ -120,6 +120,7 @@ CTavrionConverterView::CTavrionConverterView(CTavrionConverterDoc& doc, QWidget*
   layout->addWidget(list_);
   setAcceptDrops(true);
   previewBuilder_.Init();
+  prober_ = std::make_unique<CBackgroundProber>([this](const ProbeResult& r) { OnProbed(r); });
   doc_.AddObserver(this);
   ConnectControls();
   idleTimer_ = new QTimer(this);
@@ -129,6 +130,7 @@ CTavrionConverterView::CTavrionConverterView(CTavrionConverterDoc& doc, QWidget*
 }
 
 CTavrionConverterView::~CTavrionConverterView() {
+  prober_.reset();
   doc_.RemoveObserver(this);
   // A run still going on ends here: it holds the form's player.
   if (run_) {
@@ -257,15 +259,25 @@ void CTavrionConverterView::ConnectControls() {
   connect(ui_->useSubtitlesCheck, &QCheckBox::clicked, this, &CTavrionConverterView::OnUseSubtitles);
   connect(ui_->subtitleBrowseButton, &QPushButton::clicked, this, &CTavrionConverterView::OnBrowseSubtitles);
   connect(ui_->outputFolderBrowseButton, &QPushButton::clicked, this, &CTavrionConverterView::OnBrowseFolder);
-  connect(ui_->subtitleFileEdit, &QLineEdit::textChanged, this, [this] {
-    if (!loading_) LoadSubtitleFile();
+  // A subtitle file typed is loaded once it is typed out (Return, or leaving the box), not
+  // at every key: a name half typed names no file and would close the preview.
+  connect(ui_->subtitleFileEdit, &QLineEdit::editingFinished, this, [this] {
+    if (loading_ || !ui_->subtitleFileEdit->isModified()) return;
+    ui_->subtitleFileEdit->setModified(false);
+    LoadSubtitleFile();
   });
   connect(ui_->outputFolderEdit, &QLineEdit::textChanged, this,
           [this](const QString& text) { ui_->outputFolderEdit->setToolTip(text); });
+  connect(ui_->outputFolderEdit, &QLineEdit::editingFinished, this, [this] {
+    if (!loading_ && !doc_.IsConverting()) CheckOutputFolder();
+  });
+  connect(ui_->outputNameEdit, &QLineEdit::editingFinished, this, [this] {
+    if (!loading_ && !doc_.IsConverting()) CheckOutputName();
+  });
   // Settings typed into the edits go into the entry as they are made, like a choice.
   for (QLineEdit* e : std::initializer_list<QLineEdit*>{ui_->subtitleFileEdit, ui_->outputFolderEdit, ui_->outputNameEdit})
     connect(e, &QLineEdit::editingFinished, this, [this] {
-      if (!loading_ && !doc_.IsConverting()) UpdateData(true);
+      if (!loading_ && !checkingOutput_ && !doc_.IsConverting()) UpdateData(true);
     });
   connect(ui_->outputFormatCombo, &QComboBox::activated, this, [this] {
     if (!doc_.IsConverting()) UpdateData(true);
@@ -296,6 +308,10 @@ void CTavrionConverterView::FillList() {
   for (size_t i = 0; i < doc_.GetCount(); ++i) rows.push_back(doc_.GetAt(i));
   list_->RemoveAll();
   list_->InsertAll(rows);
+  // What the rows show of their movies comes in the background; the selected one is
+  // probed by its preview.
+  for (CConvertOrder* e : rows)
+    if (e->GetDuration() == kUnknownTime && !e->HasProbeError()) prober_->Probe(e, e->SourcePath().Full());
   // The document's selection shown in the list; the controls then follow it.
   const bool oldSync = syncListSelection_;
   syncListSelection_ = true;
@@ -326,6 +342,8 @@ std::string CTavrionConverterView::SubtitleAbsolute(const std::string& text) con
 
 void CTavrionConverterView::UpdateData(bool toEntry) {
   if (toEntry) {
+    // During a run the controls show the converting movie and edit nothing.
+    if (doc_.IsConverting()) return;
     if (syncListSelection_) {
       doc_.ClearSelection();
       for (CConvertOrder* e : SelectedRows()) doc_.AddToSelection(e);
@@ -341,6 +359,8 @@ void CTavrionConverterView::UpdateData(bool toEntry) {
     if (!folder.empty() && folder.back() != '/') folder += '/';
     const std::string ext = e->OutputPath().Extension().empty() ? res::Text(res::IDS_OUTPUT_EXT)
                                                                 : e->OutputPath().Extension();
+    // A name that is no file name never reaches the entry (it was refused where typed).
+    if (!OutputNameProblem(outputTitle_, ext).empty()) outputTitle_ = e->OutputPath().Title();
     e->SetOutputPath(folder + outputTitle_ + ext);
     e->SetUiSelection(formatIndex_);
     e->SetFrameSize(frameWidth_, frameHeight_);
@@ -355,7 +375,39 @@ void CTavrionConverterView::UpdateData(bool toEntry) {
     return;
   }
 
+  // During a run the controls show the movie being converted, whatever is selected.
+  if (doc_.IsConverting()) {
+    ShowConvertingEntry(run_ ? run_->GetCurrent() : nullptr);
+    return;
+  }
   CConvertOrder* e = doc_.GetSingleSelected();
+  LoadMirrors(e);
+  if (e != previewed_ && !doc_.IsConverting()) ClosePreview();
+  ExchangeToControls();
+  if (e) LoadSubtitleFile();
+  else ClearSubtitleLists();
+  ui_->positionSlider->setEnabled(previewed_ && previewed_->IsSeekable() && !doc_.IsConverting());
+  if (syncListSelection_) {
+    loading_ = true;
+    const bool blocked = list_->blockSignals(true);
+    list_->ClearSelection();
+    for (CConvertOrder* s : doc_.GetSelection())
+      if (s != doc_.GetFocused()) list_->Select(s, true);
+    // The focused row last: selecting a row also makes it the current one.
+    if (doc_.GetFocused() && doc_.IsSelected(doc_.GetFocused())) list_->Select(doc_.GetFocused(), true);
+    list_->blockSignals(blocked);
+    loading_ = false;
+  }
+}
+
+void CTavrionConverterView::ShowConvertingEntry(CConvertOrder* e) {
+  LoadMirrors(e);
+  if (e) subtitleFile_ = e->SubtitlePath().Full();
+  ExchangeToControls();
+  ClearSubtitleLists();
+}
+
+void CTavrionConverterView::LoadMirrors(CConvertOrder* e) {
   if (e) {
     subtitleFile_ = SubtitleRelative(e->SubtitlePath().Full());
     subtitleSize_ = e->GetSubtitleSize();
@@ -381,22 +433,6 @@ void CTavrionConverterView::UpdateData(bool toEntry) {
     splitSize_ = 0;
     fitIndex_ = -1;
     useSubtitles_ = false;
-  }
-  if (e != previewed_ && !doc_.IsConverting()) ClosePreview();
-  ExchangeToControls();
-  if (e) LoadSubtitleFile();
-  else ClearSubtitleLists();
-  ui_->positionSlider->setEnabled(previewed_ && previewed_->IsSeekable() && !doc_.IsConverting());
-  if (syncListSelection_) {
-    loading_ = true;
-    const bool blocked = list_->blockSignals(true);
-    list_->ClearSelection();
-    for (CConvertOrder* s : doc_.GetSelection())
-      if (s != doc_.GetFocused()) list_->Select(s, true);
-    // The focused row last: selecting a row also makes it the current one.
-    if (doc_.GetFocused() && doc_.IsSelected(doc_.GetFocused())) list_->Select(doc_.GetFocused(), true);
-    list_->blockSignals(blocked);
-    loading_ = false;
   }
 }
 
@@ -437,7 +473,8 @@ void CTavrionConverterView::ExchangeFromControls() {
   formatIndex_ = ui_->outputFormatCombo->currentIndex();
   ParseFrameSize(ui_->frameSizeCombo->currentText(), &frameWidth_, &frameHeight_);
   frameRate_ = ParseFrameRate(ui_->frameRateCombo->currentText());
-  splitSize_ = ParseSize(S(ui_->splitCombo->currentText()));
+  // A split size the list does not offer (a batch made elsewhere) shows no item and stays.
+  if (ui_->splitCombo->currentIndex() >= 0) splitSize_ = ParseSize(S(ui_->splitCombo->currentText()));
   fitIndex_ = ui_->screenSizeCombo->currentIndex();
   useSubtitles_ = ui_->useSubtitlesCheck->isChecked();
 }
@@ -446,8 +483,9 @@ void CTavrionConverterView::ExchangeFromControls() {
 
 void CTavrionConverterView::UpdateDialogControls() {
   const bool converting = doc_.IsConverting();
-  const bool single = doc_.HasSingleSelection();
-  const bool subtitles = doc_.SingleSelectedUsesSubtitles();
+  // A run's movie is shown, not edited: its settings are what it converts with.
+  const bool single = doc_.HasSingleSelection() && !converting;
+  const bool subtitles = doc_.SingleSelectedUsesSubtitles() && !converting;
   CConvertOrder* e = doc_.GetSingleSelected();
   const bool seekable = single && e && e->IsSeekable();
 
@@ -461,7 +499,7 @@ void CTavrionConverterView::UpdateDialogControls() {
   enable({ui_->subtitleFileLabel, ui_->subtitleFileEdit}, subtitles);
   enable({ui_->languageLabel, ui_->languageCombo}, subtitles && ui_->languageCombo->count() > 0);
   enable({ui_->subtitleSizeLabel, ui_->subtitleSizeCombo}, subtitles && ui_->subtitleSizeCombo->count() > 0);
-  enable({ui_->screenSizeLabel, ui_->screenSizeCombo}, doc_.CanChangeScreenFit());
+  enable({ui_->screenSizeLabel, ui_->screenSizeCombo}, doc_.CanChangeScreenFit() && !converting);
   enable({ui_->splitLabel, ui_->splitCombo}, seekable);
   ui_->breakButton->setEnabled(converting);
   EnableRunControls();
@@ -592,6 +630,26 @@ void CTavrionConverterView::UpdateStatusArea() {
   }
 }
 
+void CTavrionConverterView::ShowRunSummary() {
+  if (runOutcomes_.empty()) return;
+  int converted = 0, failed = 0, interrupted = 0;
+  std::string folder;
+  for (const auto& [entry, outcome] : runOutcomes_) {
+    switch (outcome.state) {
+      case CConvertOrder::kConverted: ++converted; break;
+      case CConvertOrder::kError: ++failed; break;
+      default: ++interrupted; break;
+    }
+    if (outcome.state != CConvertOrder::kError && !outcome.folder.empty()) folder = outcome.folder;
+  }
+  runOutcomes_.clear();
+  std::string text = res::Text(res::IDS_NOTIFY_RUN_ENDED) + "\n" +
+                     res::FormatId(res::IDS_NOTIFY_RUN_COUNTS, {std::to_string(converted), std::to_string(failed),
+                                                                 std::to_string(interrupted)});
+  if (!folder.empty()) text += "\n" + res::FormatId(res::IDS_RUN_SUMMARY_FOLDER, {folder});
+  dialogs_->ShowRunSummary(window(), text, folder);
+}
+
 // ---- the list ----
 
 std::vector<CConvertOrder*> CTavrionConverterView::SelectedRows() const {
@@ -637,7 +695,8 @@ void CTavrionConverterView::OnRowStateChanged(const RowStateChange& change) {
     }
     if ((change.selectedChanged || change.focusChanged) && (change.selected || change.focused) &&
         IsRowSelected(e)) {
-      if (previewed_ != e && !e->HasProbeError()) OpenPreview(e, false);
+      // Only a row selected alone is previewed: selecting all the rows builds no graphs.
+      if (previewed_ != e && !e->HasProbeError() && doc_.GetSelection().size() <= 1) OpenPreview(e, false);
       // While no graph runs the window shows the entry's picture.
       ui_->videoHost->ShowStill(e->Snapshot().block ? e : nullptr);
     } else if (change.selectedChanged && !change.selected) {
@@ -677,16 +736,30 @@ void CTavrionConverterView::OnDocumentUpdate(int hint, CConvertOrder* entry, con
       UpdateData(true);
       break;
     case kHintContentsDeleted:
+      pendingAdds_.clear();
+      for (size_t i = 0; i < doc_.GetCount(); ++i) prober_->Forget(doc_.GetAt(i));
       ClosePreview();
       list_->RemoveAll();
       break;
     case kHintCurrentChanged:
       list_->ShowConverting(entry);
+      if (doc_.IsConverting()) ShowConvertingEntry(entry);
       break;
     case kHintEntryStateChanged:
       list_->Refresh(entry);
+      if (entry && doc_.IsConverting()) {
+        const int state = entry->GetState();
+        if (state == CConvertOrder::kConverted || state == CConvertOrder::kError || state == CConvertOrder::kInterrupted)
+          runOutcomes_[entry] = RunOutcome{state, entry->OutputPath().Folder()};
+        else
+          runOutcomes_.erase(entry);
+      }
       break;
     case kHintRunStopped:
+      // A run broken off while paused leaves no row saying "Paused".
+      for (size_t i = 0; i < doc_.GetCount(); ++i)
+        if (doc_.GetAt(i) != previewed_) doc_.GetAt(i)->ClearPlayState();
+      ShowRunSummary();
       ui_->videoHost->update();
       ui_->playStatusLabel->clear();
       ui_->positionSlider->setEnabled(previewed_ && previewed_->IsSeekable());
@@ -699,6 +772,7 @@ void CTavrionConverterView::OnDocumentUpdate(int hint, CConvertOrder* entry, con
       if (!entry) break;
       if (doc_.GetFocused() == entry) doc_.SetFocused(nullptr);
       if (previewed_ == entry) ClosePreview();
+      prober_->Forget(entry);
       doc_.Unselect(entry);
       list_->Remove(entry);
       doc_.RemoveOrder(entry);
@@ -710,8 +784,9 @@ void CTavrionConverterView::OnDocumentUpdate(int hint, CConvertOrder* entry, con
       loading_ = true;
       list_->ClearSelection();
       loading_ = false;
-      AddMovie(*path);
-      UpdateData(false);
+      AddMovie(*path, !quietAdd_);
+      if (!quietAdd_) UpdateData(false);
+      ReportRefused();
       break;
     default:
       break;

@@ -21,6 +21,8 @@
 #include <QUrl>
 #include <QString>
 #include <QWidget>
+#include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +30,7 @@
 #include "converter/engine/document.h"
 #include "converter/engine/filtergraphbuilder.h"
 #include "converter/engine/player.h"
+#include "converter/ui/form/backgroundprober.h"
 #include "converter/ui/form/formdialogs.h"
 #include "converter/ui/batchlist/convertorderlistctrl.h"
 #include "media/contract/comptr.h"
@@ -74,6 +77,11 @@ enum FormCommand : int {
   IDC_BREAK_RUN = 1029,
 };
 
+// Why name cannot be the output file's name (the title, without the extension ext), or
+// empty when it can: empty, "." or "..", a folder separator, or longer than a file name may
+// be once the extension and a part number are added.
+std::string OutputNameProblem(const std::string& name, const std::string& ext);
+
 class CTavrionConverterView : public QWidget, public DocumentObserver, public PlayerEventSink {
   Q_OBJECT
 
@@ -116,10 +124,13 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   void OnBrowseFolder();
   void OnUseSubtitles();
   void OnRemoveAfterConversion();
-  // Adds one movie, selected (the drop and hint-7 path). False when it is no movie or its
-  // entry could not be made.
-  bool AddMovie(const std::string& path);
-  // Adds the movies in order, each selected alone as it comes (the last stays selected).
+  // Adds one movie, selected and previewed (the drop and hint-7 path); with show false it is
+  // only listed, and probed in the background. False when it is no movie or its entry could
+  // not be made (the reason is told to the user).
+  bool AddMovie(const std::string& path, bool show = true);
+  // Adds the movies in order; the last is selected and previewed, the others are probed in
+  // the background, so that many movies never hold up the window (more than a few are
+  // listed in slices, after this returns).
   void AddMovies(const std::vector<std::string>& files);
   // Files and folders dropped on the form (a folder adds the movies inside it), each
   // through hint 7.
@@ -149,6 +160,8 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   void ClosePreview();
   // The play list's entries still to play after the current one.
   size_t PlayListRemaining() const;
+  // Movies waiting to be listed or for their background probe.
+  size_t ProbesPending() const;
 
  signals:
   // The run's total progress, or -1 when no run is going on (for the window title).
@@ -166,10 +179,21 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   void SetRunButton(int command);
 
   // Exchange helpers.
+  void LoadMirrors(CConvertOrder* e);  // e's settings (none: empty) into the mirrors
+  // During a run: the converting entry's settings in the (disabled) controls.
+  void ShowConvertingEntry(CConvertOrder* e);
   void ExchangeToControls();
   void ExchangeFromControls();
   std::string SubtitleAbsolute(const std::string& text) const;
   std::string SubtitleRelative(const std::string& path) const;
+
+  // The output folder and name as typed or chosen: a missing folder may be made, a
+  // read-only one or a name that is no file name is refused with the reason, the edit then
+  // showing the entry's value again. True when what the edit holds may go into the entry.
+  bool CheckOutputFolder();
+  bool CheckOutputName();
+  // Movies refused while adding, with the reason, told in one message at the end.
+  void ReportRefused();
 
   // Subtitle file steps.
   void LoadSubtitleFile();
@@ -201,6 +225,10 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   void UpdateEstimatedSize();
   void UpdateStatusArea();
   void EnableRunControls();
+
+  // A background probe's result into its entry, if the entry is still there.
+  void OnProbed(const ProbeResult& result);
+  void ApplyProbe(CConvertOrder* e, const ProbeResult& result);
 
   // Ensures the run object over the document's conversion builder.
   ConversionRun* EnsureRun();
@@ -249,6 +277,26 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   };
   EstimateKey estimateKey_;
   LONGLONG estimateSize_ = 0;
+
+  // How each entry of the run ended (Converted, Error, Interrupted) and where its output
+  // went, for the summary shown when the run ends.
+  struct RunOutcome {
+    int state = 0;
+    std::string folder;
+  };
+  std::map<const CConvertOrder*, RunOutcome> runOutcomes_;
+  void ShowRunSummary();
+
+  // Movies of an Add still to be listed (many are added in slices, see AddMovies).
+  static constexpr size_t kFewMovies = 8;
+  std::deque<std::string> pendingAdds_;
+  void AddPendingMovies(bool sliced);
+
+  std::unique_ptr<CBackgroundProber> prober_;
+  bool quietAdd_ = false;             // a drop's movie before its last: listed, not shown
+  std::vector<std::string> refused_;  // "file: reason" of movies not added yet to be told
+  int addingDepth_ = 0;               // inside AddMovies / a drop: told once at the end
+  bool checkingOutput_ = false;       // a check's message box is up
 
   bool syncListSelection_ = true;  // an exchange also carries the list selection
   bool initialised_ = false;       // the first initial update is done

@@ -10,11 +10,14 @@
 #include <QMimeData>
 #include <QCheckBox>
 #include <QDialog>
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QKeySequence>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -22,6 +25,7 @@
 #include "converter/engine/recovery.h"
 #include "converter/ui/app/application.h"
 #include "converter/ui/app/greatingboxdlg.h"
+#include "converter/ui/app/helpwindow.h"
 #include "converter/ui/app/mainframe.h"
 #include "tests/support/testenv.h"
 
@@ -38,6 +42,8 @@ struct Answers {
   QList<QUrl> urls;
   QStringList questions;
   FrameDialogs::Answer answer = FrameDialogs::Answer::None;  // to every question
+  QStringList saveQuestions;
+  std::deque<FrameDialogs::SaveAnswer> saveAnswers;  // an empty queue cancels
 };
 
 class TestDialogs : public FrameDialogs {
@@ -62,6 +68,13 @@ class TestDialogs : public FrameDialogs {
   Answer Ask(QWidget*, const QString& text) override {
     a_->questions.append(text);
     return a_->answer;
+  }
+  SaveAnswer AskSave(QWidget*, const QString& text) override {
+    a_->saveQuestions.append(text);
+    if (a_->saveAnswers.empty()) return SaveAnswer::Cancel;
+    const SaveAnswer answer = a_->saveAnswers.front();
+    a_->saveAnswers.pop_front();
+    return answer;
   }
 
  private:
@@ -242,6 +255,99 @@ TEST_F(ApplicationTest, UnsavedBatchOfAProgramThatDied_IsOfferedAtStart) {
   EXPECT_TRUE(FindOrphanedCopies().empty());
 }
 
+// Exit, closing the window, New and Open ask before they drop a changed batch; Cancel keeps
+// everything, Discard drops it, Save goes through Save As when the batch has no name.
+TEST_F(ApplicationTest, ChangedBatch_AsksBeforeExitNewAndOpen) {
+  using Save = FrameDialogs::SaveAnswer;
+  auto app = Start({}, ThisProfile());
+  CMainFrame* frame = app->MainFrame();
+  // Nothing in the batch: nothing to ask.
+  app->MainFrame()->Action(ID_FILE_NEW)->trigger();
+  EXPECT_TRUE(answers_.saveQuestions.isEmpty());
+
+  ASSERT_TRUE(app->OpenDocumentFile(QString::fromStdString(MakeFile(dir_, "clip.avi"))));
+  ASSERT_EQ(app->Document().GetCount(), 1u);
+  // Cancel: the window stays, and so does the batch.
+  frame->Action(ID_APP_EXIT)->trigger();
+  ASSERT_EQ(answers_.saveQuestions, QStringList{QStringLiteral("Save changes to Untitled?")});
+  EXPECT_TRUE(frame->isVisible());
+  frame->Action(ID_FILE_NEW)->trigger();
+  answers_.openName = QString::fromStdString(dir_ + "/none.tvc");
+  frame->Action(ID_FILE_OPEN)->trigger();
+  EXPECT_EQ(answers_.saveQuestions.size(), 3);
+  ASSERT_EQ(app->Document().GetCount(), 1u);
+  EXPECT_TRUE(answers_.messages.isEmpty()) << "Open went on after Cancel";
+
+  // Save with no name: Save As; once saved, nothing to ask.
+  answers_.saveAnswers = {Save::Save};
+  answers_.saveName = QString::fromStdString(dir_ + "/kept");
+  frame->Action(ID_FILE_NEW)->trigger();
+  EXPECT_EQ(app->Document().GetCount(), 0u);
+  ASSERT_TRUE(QFile::exists(QString::fromStdString(dir_ + "/kept.tvc")));
+  answers_.openName = QString::fromStdString(dir_ + "/kept.tvc");
+  frame->Action(ID_FILE_OPEN)->trigger();
+  ASSERT_EQ(app->Document().GetCount(), 1u);
+  EXPECT_EQ(answers_.saveQuestions.size(), 4);
+
+  // A setting changed: the question names the file; Discard goes on without saving.
+  app->Document().GetAt(0)->SetFrameRate(15.0);
+  answers_.saveAnswers = {Save::Discard};
+  ASSERT_TRUE(app->OpenDocumentFile(QString::fromStdString(dir_ + "/kept.tvc")));
+  EXPECT_EQ(answers_.saveQuestions.back(), QStringLiteral("Save changes to kept.tvc?"));
+  EXPECT_EQ(app->Document().GetAt(0)->GetFrameRate(), 30.0) << "the file was not written";
+
+  // Save fails (Save As cancelled): the window stays.
+  app->Document().GetAt(0)->SetChecked(false);
+  answers_.saveAnswers = {Save::Save};
+  QFile::remove(QString::fromStdString(dir_ + "/kept.tvc"));
+  ASSERT_TRUE(QDir().mkdir(QString::fromStdString(dir_ + "/kept.tvc")));
+  frame->close();
+  EXPECT_TRUE(frame->isVisible()) << "closed although the batch could not be saved";
+  answers_.messages.clear();
+  answers_.saveAnswers = {Save::Discard};
+  frame->close();
+  EXPECT_FALSE(frame->isVisible());
+}
+
+// A termination signal asks nothing: the changed batch stays as a recovery copy that the
+// next start offers back, naming the file the batch belongs to.
+TEST_F(ApplicationTest, TerminationSignal_KeepsTheChangedBatchForTheNextStart) {
+  for (const std::string& left : FindOrphanedCopies()) DiscardOrphanedCopy(left);
+  const std::string batch = dir_ + "/named.tvc";
+  {
+    CTavrionConverterDoc doc;
+    doc.AddOrder(MakeFile(dir_, "a.avi"));
+    std::string error;
+    ASSERT_TRUE(doc.OnSaveDocument(batch, &error)) << error;
+  }
+  auto app = Start({QString::fromStdString(batch)}, ThisProfile());
+  ASSERT_EQ(app->Document().GetCount(), 1u);
+  // Unchanged: nothing is kept.
+  app->OnTerminationSignal();
+  EXPECT_FALSE(app->MainFrame()->isVisible());
+  app->ExitInstance();
+  EXPECT_TRUE(FindOrphanedCopies().empty());
+
+  app = Start({QString::fromStdString(batch)}, ThisProfile());
+  app->Document().GetAt(0)->SetFrameRate(15.0);
+  app->OnTerminationSignal();
+  EXPECT_TRUE(answers_.saveQuestions.isEmpty());
+  EXPECT_FALSE(app->MainFrame()->isVisible());
+  app->ExitInstance();
+  ASSERT_EQ(FindOrphanedCopies().size(), 1u);
+
+  answers_.answer = FrameDialogs::Answer::Yes;
+  app = Start({}, ThisProfile());
+  ASSERT_EQ(answers_.questions.size(), 1);
+  EXPECT_EQ(answers_.questions[0], QStringLiteral("The batch %1 was left open by a program that did not close. "
+                                                  "Restore it as it was then?")
+                                       .arg(QString::fromStdString(batch)));
+  ASSERT_EQ(app->Document().GetCount(), 1u);
+  EXPECT_EQ(app->Document().GetAt(0)->GetFrameRate(), 15.0);
+  EXPECT_EQ(app->Document().GetPathName(), batch);
+  app->ExitInstance();
+}
+
 TEST_F(ApplicationTest, DroppedFiles_OpenAsFromTheCommandLine) {
   auto app = Start({}, ThisProfile());
   QMimeData data;
@@ -266,6 +372,23 @@ TEST_F(ApplicationTest, AboutAndHomePage_GoThroughTheDialogsSeam) {
   ASSERT_EQ(answers_.urls.size(), 1);
   EXPECT_TRUE(answers_.urls[0].isValid());
   EXPECT_EQ(answers_.urls[0].scheme(), QStringLiteral("https"));
+}
+
+// "For Help, press F1": F1 opens the manual the program carries.
+TEST_F(ApplicationTest, F1_OpensTheManual) {
+  auto app = Start({}, ThisProfile());
+  QAction* topics = app->MainFrame()->Action(ID_HELP_TOPICS);
+  ASSERT_TRUE(topics);
+  EXPECT_EQ(topics->shortcut(), QKeySequence(Qt::Key_F1));
+  topics->trigger();
+  EXPECT_TRUE(answers_.dialogs.contains(QStringLiteral("helpWindow")));
+  CHelpWindow help;
+  const QString text = help.Text();
+  EXPECT_TRUE(text.contains(QStringLiteral("tavrion-converter"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("SIGTERM"))) << text.toStdString();
+  EXPECT_FALSE(text.contains(QStringLiteral(".SH"))) << "roff left in the text";
+  EXPECT_EQ(ManPageToHtml(QStringLiteral(".SH NAME\nx \\fBbold\\fR \\- y\n.BR a (1)")),
+            QStringLiteral("<h3>NAME</h3>\n<p>x <b>bold</b> - y <b>a</b>(1) </p>\n"));
 }
 
 TEST_F(ApplicationTest, FormSeam_InstallsTheViewAndLeavesMoviesToIt) {

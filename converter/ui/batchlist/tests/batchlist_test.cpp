@@ -243,3 +243,31 @@ TEST_F(BatchListTest, ContextMenuSaysWhetherThePointIsOnARow) {
 
 }  // namespace
 }  // namespace tav::ui
+
+namespace tav::ui {
+namespace {
+
+// The header's box shows the rows: checked when all are, partly when some are, clear when
+// none are; a click from "partly" checks them all.
+TEST_F(BatchListTest, HeaderBoxShowsWhetherAllSomeOrNoRowsAreChecked) {
+  MakeEntries(3);
+  entries_[1]->SetChecked(false);
+  auto list = MakeList();
+  QCheckBox* box = list->Header()->CheckBox();
+  EXPECT_EQ(box->checkState(), Qt::PartiallyChecked);
+  QTest::mouseClick(box, Qt::LeftButton);
+  EXPECT_EQ(box->checkState(), Qt::Checked);
+  EXPECT_TRUE(list->IsRowChecked(1));
+  list->Model()->SetRowChecked(0, false);
+  EXPECT_EQ(box->checkState(), Qt::PartiallyChecked);
+  QTest::mouseClick(box, Qt::LeftButton);
+  EXPECT_EQ(box->checkState(), Qt::Checked);
+  QTest::mouseClick(box, Qt::LeftButton);
+  EXPECT_EQ(box->checkState(), Qt::Unchecked);
+  EXPECT_FALSE(list->IsRowChecked(0) || list->IsRowChecked(1) || list->IsRowChecked(2));
+  list->RemoveAll();
+  EXPECT_EQ(box->checkState(), Qt::Unchecked);
+}
+
+}  // namespace
+}  // namespace tav::ui

@@ -2,19 +2,29 @@
 // of every setting with the selected entry, the subtitle file steps, a whole run driven
 // from the form with pause, resume and break, the preview and play list, and a batch that
 // is saved and opened again.
+#include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "converter/engine/conversionrun.h"
+#include "converter/engine/strings.h"
 #include "converter/ui/app/mainframe.h"
 #include "converter/ui/form/formview.h"
 #include "converter/ui/player/customslider.h"
@@ -144,6 +154,12 @@ TEST_F(FormTest, Exchange_CarriesEverySettingBothWays) {
   EXPECT_EQ(e->GetFrameWidth(), -1);
   EXPECT_EQ(e->GetFrameHeight(), -1);
   EXPECT_DOUBLE_EQ(e->GetFrameRate(), -1.0);
+  // A split size the list does not offer (a batch made elsewhere) survives the exchange.
+  e->SetSplitSize(150000);
+  view_->UpdateData(false);
+  EXPECT_EQ(ui->splitCombo->currentIndex(), -1);
+  view_->UpdateData(true);
+  EXPECT_EQ(e->GetSplitSize(), 150000u);
 }
 
 TEST_F(FormTest, UseSubtitles_WithoutFile_AsksAndCancelUnchecks) {
@@ -173,8 +189,10 @@ TEST_F(FormTest, UseSubtitles_WithoutFile_AsksAndCancelUnchecks) {
   EXPECT_EQ(ui->languageCombo->count(), 2);
   EXPECT_EQ(e->SubtitlePath().Full(), sami);
 
-  // A file that is not there empties the lists, without a message.
-  ui->subtitleFileEdit->setText("missing.smi");
+  // A file that is not there empties the lists, without a message, once it is typed out.
+  ui->subtitleFileEdit->selectAll();
+  QTest::keyClicks(ui->subtitleFileEdit, "missing.smi");
+  QTest::keyClick(ui->subtitleFileEdit, Qt::Key_Return);
   EXPECT_EQ(ui->languageCombo->count(), 0);
   EXPECT_EQ(ui->subtitleSizeCombo->count(), 0);
 }
@@ -527,7 +545,7 @@ TEST_F(FormTest, InTheFrame_TitleShowsRunProgress_AndEveryControlSaysWhatItDoes)
   EXPECT_EQ(ui->outputFolderEdit->toolTip().toStdString(), doc_->GetAt(0)->OutputPath().Folder());
   EXPECT_FALSE(ui->outputFolderEdit->statusTip().isEmpty());
   // The batch commands of the File menu come from the string table with their prompts.
-  for (const char* text : {"Move &up", "Move &down", "&Modify source..."}) {
+  for (const char* text : {"Move &up", "Move do&wn", "&Modify source..."}) {
     QAction* found = nullptr;
     for (QAction* a : frame.findChildren<QAction*>())
       if (a->text() == QString::fromUtf8(text)) found = a;
@@ -555,6 +573,351 @@ TEST_F(FormTest, InTheFrame_TitleShowsRunProgress_AndEveryControlSaysWhatItDoes)
   ASSERT_TRUE(Eventually([&] { return !doc_->IsConverting(); }, 120000));
   EXPECT_TRUE(Eventually([&] { return frame.windowTitle() == plain; }, 10000)) << frame.windowTitle().toStdString();
   EXPECT_EQ(ui->runButton->statusTip(), convertTip);
+}
+
+// Every label and button of the form has a mnemonic of its own that no menu of the menu bar
+// takes, and no menu holds two items with the same one: Alt+F opens the File menu wherever
+// the focus is.
+TEST_F(FormTest, Mnemonics_NoControlSharesOneWithAnotherOrWithTheMenuBar) {
+  view_.reset();
+  ui::CMainFrame frame;
+  const ui::FormView form = MakeFormView(*doc_, &frame);
+  auto* view = qobject_cast<CTavrionConverterView*>(form.widget);
+  ASSERT_TRUE(view);
+  frame.SetView(form.widget);
+  form.initialUpdate();
+  frame.show();
+  const auto mnemonic = [](const QString& text) -> QChar {
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+      if (text[i] != QLatin1Char('&')) continue;
+      if (text[i + 1] != QLatin1Char('&')) return text[i + 1].toUpper();
+      ++i;
+    }
+    return QChar();
+  };
+  std::map<QChar, std::string> owner;
+  const auto take = [&](const QString& text, const std::string& who) {
+    const QChar key = mnemonic(text);
+    ASSERT_FALSE(key.isNull()) << who << " (\"" << text.toStdString() << "\") has no mnemonic";
+    const auto [it, fresh] = owner.emplace(key, who);
+    EXPECT_TRUE(fresh) << who << " and " << it->second << " share Alt+" << QString(key).toStdString();
+  };
+  for (QAction* menu : frame.menuBar()->actions()) {
+    take(menu->text(), "menu " + menu->text().toStdString());
+    // Inside a menu its items' mnemonics differ too.
+    std::map<QChar, std::string> items;
+    for (QAction* a : menu->menu()->actions()) {
+      if (a->isSeparator() || !a->isVisible()) continue;
+      const QChar key = mnemonic(a->text());
+      if (key.isNull()) continue;
+      const auto [it, fresh] = items.emplace(key, a->text().toStdString());
+      EXPECT_TRUE(fresh) << a->text().toStdString() << " and " << it->second << " in " << menu->text().toStdString();
+    }
+  }
+  auto* ui = view->Form();
+  for (QLabel* label : view->findChildren<QLabel*>())
+    if (label->buddy()) take(label->text(), label->objectName().toStdString());
+  for (QAbstractButton* button : view->findChildren<QAbstractButton*>())
+    if (!button->text().isEmpty() && button != ui->runButton) take(button->text(), button->objectName().toStdString());
+  // The run button shows one of three commands.
+  for (UINT id : {res::IDS_BUTTON_CONVERT, res::IDS_BUTTON_PAUSE, res::IDS_BUTTON_RESUME})
+    take(QString::fromStdString(res::Text(id)), "run button " + res::Text(id));
+
+  // Alt+F from the subtitle box opens the File menu and types nothing.
+  const std::string movie = Movie("keys.avi", 2);
+  SamiFile("keys.smi");
+  doc_->UpdateAllViews(kHintMovieOpened, nullptr, &movie);
+  ASSERT_EQ(doc_->GetCount(), 1u);
+  QApplication::setActiveWindow(&frame);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+  ui->subtitleFileEdit->setFocus();
+  const QString before = ui->subtitleFileEdit->text();
+  QTest::keyClick(ui->subtitleFileEdit, Qt::Key_F, Qt::AltModifier);
+  Pump(50);
+  auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+  ASSERT_TRUE(popup) << "Alt+F opened no menu";
+  EXPECT_EQ(popup->title().toStdString(), res::Text(res::IDS_MENU_FILE));
+  popup->close();
+  EXPECT_EQ(ui->subtitleFileEdit->text(), before);
+}
+
+// A subtitle file typed into the box is loaded when the name is typed out, not at every key:
+// a half-typed name must not close the preview or replace the entry's file.
+TEST_F(FormTest, SubtitleFile_TypedIsLoadedWhenFinished) {
+  const std::string movie = Movie("typed.avi", 2);
+  const std::string own = SamiFile("typed.smi");
+  const std::string other = SamiFile("other.smi");
+  AddThroughDialog({movie});
+  CConvertOrder* e = doc_->GetSingleSelected();
+  ASSERT_TRUE(e);
+  ASSERT_EQ(view_->Previewed(), e);
+  auto* ui = view_->Form();
+  ASSERT_EQ(e->SubtitlePath().Full(), own);
+  ui->subtitleFileEdit->setFocus();
+  ui->subtitleFileEdit->selectAll();
+  QTest::keyClicks(ui->subtitleFileEdit, "other.smi");
+  EXPECT_EQ(view_->Previewed(), e) << "the preview closed while the name was typed";
+  EXPECT_EQ(ui->languageCombo->count(), 2);
+  EXPECT_EQ(e->SubtitlePath().Full(), own);
+  QTest::keyClick(ui->subtitleFileEdit, Qt::Key_Return);
+  EXPECT_EQ(e->SubtitlePath().Full(), other);
+  EXPECT_EQ(ui->languageCombo->count(), 2);
+}
+
+// The output folder and name are checked where they are typed: a missing folder may be made,
+// a name that is no file name is refused with the reason and never reaches the entry.
+TEST_F(FormTest, OutputFolderAndName_AreCheckedWhereTyped) {
+  AddThroughDialog({Movie("named.avi", 2)});
+  CConvertOrder* e = doc_->GetSingleSelected();
+  ASSERT_TRUE(e);
+  auto* ui = view_->Form();
+  const std::string original = e->OutputPath().Full();
+  const std::string title = e->OutputPath().Title();
+  const auto typeName = [&](const std::string& name) {
+    ui->outputNameEdit->setFocus();
+    ui->outputNameEdit->setText(QString::fromStdString(name));
+    QTest::keyClick(ui->outputNameEdit, Qt::Key_Return);
+  };
+  const std::pair<std::string, std::string> bad[] = {
+      {"", "The output file name is empty."},
+      {"../escaped", "contains a folder separator"},
+      {"sub/name", "contains a folder separator"},
+      {".", "is not a file name"},
+      {"..", "is not a file name"},
+      {std::string(260, 'n'), "longer than the system allows"},
+  };
+  for (const auto& [name, reason] : bad) {
+    SCOPED_TRACE(name);
+    const size_t told = dialogs_->errors.size();
+    typeName(name);
+    ASSERT_EQ(dialogs_->errors.size(), told + 1);
+    EXPECT_NE(dialogs_->errors.back().find(reason), std::string::npos) << dialogs_->errors.back();
+    EXPECT_EQ(e->OutputPath().Full(), original);
+    EXPECT_EQ(ui->outputNameEdit->text().toStdString(), title);
+  }
+  // Leaving the box with a bad name does not sneak it in either.
+  ui->outputNameEdit->setText("");
+  view_->UpdateData(true);
+  EXPECT_EQ(e->OutputPath().Full(), original);
+  typeName("clip");
+  EXPECT_EQ(e->OutputPath().FileName(), "clip.qvf");
+
+  const auto typeFolder = [&](const std::string& folder) {
+    ui->outputFolderEdit->setFocus();
+    ui->outputFolderEdit->setText(QString::fromStdString(folder));
+    QTest::keyClick(ui->outputFolderEdit, Qt::Key_Return);
+  };
+  // Missing: declined leaves it as it was; accepted makes it.
+  const std::string made = dir_ + "/made/here";
+  const size_t told = dialogs_->errors.size();
+  typeFolder(made);
+  ASSERT_EQ(dialogs_->questions.size(), 1u);
+  EXPECT_EQ(dialogs_->questions.back(), "The output folder " + made + " does not exist. Create it?");
+  EXPECT_FALSE(std::filesystem::exists(made));
+  EXPECT_EQ(e->OutputPath().FileName(), "clip.qvf");
+  EXPECT_EQ(e->OutputPath().Folder(), dir_ + "/");
+  dialogs_->answers.push_back(true);
+  typeFolder(made);
+  EXPECT_TRUE(std::filesystem::is_directory(made));
+  EXPECT_EQ(e->OutputPath().Full(), made + "/clip.qvf");
+  EXPECT_EQ(dialogs_->errors.size(), told);
+  // A file where the folder should be.
+  std::ofstream(dir_ + "/plain") << "x";
+  typeFolder(dir_ + "/plain");
+  ASSERT_EQ(dialogs_->errors.size(), told + 1);
+  EXPECT_EQ(dialogs_->errors.back(), "The output folder " + dir_ + "/plain does not exist");
+  EXPECT_EQ(e->OutputPath().Full(), made + "/clip.qvf");
+  // Read-only (only where the test's user is refused writing).
+  const std::string locked = dir_ + "/locked";
+  std::filesystem::create_directory(locked);
+  std::filesystem::permissions(locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  if (::access(locked.c_str(), W_OK) != 0) {
+    typeFolder(locked);
+    ASSERT_EQ(dialogs_->errors.size(), told + 2);
+    EXPECT_EQ(dialogs_->errors.back(), "The output folder " + locked + " is read-only");
+    EXPECT_EQ(e->OutputPath().Full(), made + "/clip.qvf");
+  }
+  std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
+}
+
+// A source that went away is said to be gone, not blamed on a codec; Modify source to a good
+// movie probes it and shows it in the row and the preview.
+TEST_F(FormTest, GoneSource_IsToldAndModifySourceProbesTheNewMovie) {
+  const std::string good = Movie("good.avi", 3, 192, 108);
+  const std::string vanishing = dir_ + "/vanishing.avi";
+  std::filesystem::copy_file(Movie("short.avi", 2), vanishing, std::filesystem::copy_options::overwrite_existing);
+  AddThroughDialog({vanishing});
+  CConvertOrder* e = doc_->GetSingleSelected();
+  ASSERT_TRUE(e);
+  view_->ClosePreview();
+  std::filesystem::remove(vanishing);
+  EXPECT_FALSE(view_->OpenPreview(e, false));
+  const auto status = [&] {
+    auto* model = view_->List()->Model();
+    return model->data(model->index(0, ui::CConvertOrderModel::kStatusColumn), Qt::DisplayRole).toString().toStdString();
+  };
+  EXPECT_EQ(status(), "The file " + vanishing + " is not there any more");
+
+  dialogs_->files.push_back(good);
+  view_->RunCommand(ID_MODIFY_SOURCE);
+  EXPECT_EQ(e->SourcePath().Full(), good);
+  EXPECT_EQ(status(), "Paused") << "previewed, paused";
+  EXPECT_FALSE(e->HasProbeError());
+  EXPECT_EQ(view_->Previewed(), e);
+  EXPECT_EQ(e->GetSourceWidth(), 192);
+  EXPECT_NEAR(double(e->GetDuration()) / kSecond, 3.0, 0.2);
+}
+
+// Files that cannot be added are named in the window with the reason, all in one message.
+TEST_F(FormTest, RefusedFiles_AreToldInTheWindow) {
+  std::ofstream(dir_ + "/notes.txt") << "hello";
+  AddThroughDialog({dir_ + "/notes.txt", Movie("fine.avi", 2), dir_ + "/also.doc"});
+  EXPECT_EQ(doc_->GetCount(), 1u);
+  ASSERT_EQ(dialogs_->errors.size(), 1u);
+  const std::string& told = dialogs_->errors[0];
+  EXPECT_NE(told.find(dir_ + "/notes.txt: not a movie file"), std::string::npos) << told;
+  EXPECT_NE(told.find(dir_ + "/also.doc: not a movie file"), std::string::npos) << told;
+  EXPECT_EQ(told.find("fine.avi"), std::string::npos) << told;
+}
+
+// During a run the settings show the movie being converted, read-only, whichever row was
+// selected before; a paused run says "Paused" in its row; the end of the run is summed up in
+// the window, also when the rows went away.
+TEST_F(FormTest, DuringARun_TheConvertingMovieIsShownAndTheEndIsSummedUp) {
+  const std::string first = Movie("first.avi", 6, 320, 240), second = Movie("second.avi", 2, 192, 108);
+  AddThroughDialog({first, second});
+  ASSERT_EQ(doc_->GetCount(), 2u);
+  CConvertOrder* a = doc_->GetAt(0);
+  CConvertOrder* b = doc_->GetAt(1);
+  auto* ui = view_->Form();
+  // The second row (selected) converts at 640 x 480, the first at 320 x 240.
+  ASSERT_EQ(doc_->GetSingleSelected(), b);
+  ui->frameSizeCombo->setCurrentIndex(1);
+  view_->UpdateData(true);
+  ASSERT_EQ(b->GetFrameWidth(), 640);
+  ui->outputNameEdit->setText("second-out");
+  view_->UpdateData(true);
+  view_->RunCommand(IDC_CONVERT);
+  ASSERT_TRUE(doc_->IsConverting());
+  ASSERT_EQ(view_->Run()->GetCurrent(), a);
+  view_->UpdateDialogControls();
+  EXPECT_EQ(ui->frameSizeCombo->currentText().toStdString(), "320 x 240");
+  EXPECT_EQ(ui->outputNameEdit->text().toStdString(), a->OutputPath().Title());
+  EXPECT_FALSE(ui->frameSizeCombo->isEnabled());
+  EXPECT_FALSE(ui->outputNameEdit->isEnabled());
+
+  view_->RunCommand(IDC_PAUSE_RUN);
+  const auto status = [&](int row) {
+    auto* model = view_->List()->Model();
+    return model->data(model->index(row, ui::CConvertOrderModel::kStatusColumn), Qt::DisplayRole).toString().toStdString();
+  };
+  EXPECT_EQ(status(0), "Paused");
+  view_->RunCommand(IDC_RESUME_RUN);
+  EXPECT_EQ(status(0), "Converting");
+  ASSERT_TRUE(Eventually([&] { return view_->Run()->GetCurrent() == b || !doc_->IsConverting(); }, 60000));
+  if (doc_->IsConverting()) {
+    EXPECT_EQ(ui->frameSizeCombo->currentText().toStdString(), "640 x 480");
+    EXPECT_EQ(ui->outputNameEdit->text().toStdString(), "second-out");
+  }
+  ASSERT_TRUE(Eventually([&] { return !doc_->IsConverting(); }, 60000));
+  // Both rows went (Remove after conversion); the window says what happened.
+  EXPECT_EQ(doc_->GetCount(), 0u);
+  ASSERT_EQ(dialogs_->summaries.size(), 1u);
+  EXPECT_EQ(dialogs_->summaries[0].first, "Conversion finished\n2 converted, 0 failed, 0 interrupted\nOutput folder: " +
+                                              dir_ + "/");
+  EXPECT_EQ(dialogs_->summaries[0].second, dir_ + "/");
+}
+
+// Adding many movies keeps the window responsive: only the last is previewed at once, the
+// others are probed in the background and their rows fill in as the results come.
+TEST_F(FormTest, ManyMovies_AddWithoutStallingTheWindow) {
+  const std::string one = Movie("many.avi", 1);
+  std::vector<std::string> files;
+  for (int i = 0; i < 50; ++i) {
+    const std::string copy = dir_ + "/many" + std::to_string(i) + ".avi";
+    std::filesystem::copy_file(one, copy, std::filesystem::copy_options::overwrite_existing);
+    files.push_back(copy);
+  }
+  // The event loop's longest pause while the movies are added and probed.
+  QElapsedTimer clock;
+  qint64 last = 0, longest = 0;
+  QTimer beat;
+  QObject::connect(&beat, &QTimer::timeout, [&] {
+    const qint64 now = clock.elapsed();
+    longest = std::max(longest, now - last);
+    last = now;
+  });
+  clock.start();
+  beat.start(5);
+  dialogs_->movies.push_back(files);
+  QTimer::singleShot(0, [&] { view_->RunCommand(ID_ADD_FILES); });
+  ASSERT_TRUE(Eventually([&] { return doc_->GetCount() == 50 && view_->ProbesPending() == 0; }, 120000));
+  Pump(50);
+  beat.stop();
+  // A sanitized build runs everything several times slower; there the bound only catches
+  // the window standing still for the whole add.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  constexpr qint64 kLongestPauseMs = 1500;
+#else
+  constexpr qint64 kLongestPauseMs = 200;
+#endif
+  EXPECT_LT(longest, kLongestPauseMs) << "the window stood still for " << longest << " ms";
+  EXPECT_EQ(doc_->GetSingleSelected(), doc_->GetAt(49));
+  EXPECT_EQ(view_->Previewed(), doc_->GetAt(49));
+  for (size_t i = 0; i < 50; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_NEAR(double(doc_->GetAt(i)->GetDuration()) / kSecond, 1.0, 0.2);
+    EXPECT_EQ(doc_->GetAt(i)->GetSourceWidth(), 160);
+  }
+  // Selecting every row previews none of them.
+  view_->List()->selectAll();
+  EXPECT_EQ(doc_->GetSelection().size(), 50u);
+  EXPECT_TRUE(view_->Previewed() == nullptr || view_->Previewed() == doc_->GetAt(49));
+}
+
+// A portrait phone movie (stored 640 x 360 with a quarter turn) is listed as it is shown,
+// 360 x 640, whether the preview or the background probe found it; the stored size is kept
+// for Properties.
+TEST_F(FormTest, TurnedMovie_IsListedAsShown) {
+  const std::string plain = dir_ + "/phone-plain.mp4", turned = dir_ + "/phone.mp4";
+  ASSERT_TRUE(tavtest::GeneratedMovie("-f lavfi -i testsrc=size=640x360:rate=15:d=1 -c:v mpeg4", plain));
+  ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -i '" + plain + "' -c copy -metadata:s:v:0 rotate=90 '" +
+                         turned + "'"),
+            0);
+  const std::string other = dir_ + "/phone2.mp4";
+  std::filesystem::copy_file(turned, other, std::filesystem::copy_options::overwrite_existing);
+  AddThroughDialog({other, turned});  // the first probed in the background, the second previewed
+  ASSERT_EQ(doc_->GetCount(), 2u);
+  ASSERT_TRUE(Eventually([&] { return view_->ProbesPending() == 0; }, 30000));
+  Pump(50);
+  auto* model = view_->List()->Model();
+  for (int row = 0; row < 2; ++row) {
+    SCOPED_TRACE(row);
+    CConvertOrder* e = doc_->GetAt(size_t(row));
+    EXPECT_EQ(e->GetSourceWidth(), 360);
+    EXPECT_EQ(e->GetSourceHeight(), 640);
+    EXPECT_EQ(e->GetStoredWidth(), 640);
+    EXPECT_EQ(e->GetStoredHeight(), 360);
+    const QString size = model->data(model->index(row, ui::CConvertOrderModel::kFrameSizeColumn), Qt::DisplayRole).toString();
+    EXPECT_EQ(size.simplified().toStdString(), "360 x 640");
+  }
+}
+
+// Turning subtitles off and on while the preview is paused keeps the "current/total" line.
+TEST_F(FormTest, PausedPreview_KeepsItsPositionLineWhenSubtitlesToggle) {
+  const std::string movie = Movie("lines.avi", 3);
+  SamiFile("lines.smi");
+  AddThroughDialog({movie});
+  ASSERT_TRUE(view_->Previewed());
+  auto* ui = view_->Form();
+  ASSERT_TRUE(Eventually([&] { return !ui->playStatusLabel->text().isEmpty(); }, 5000));
+  const QString line = ui->playStatusLabel->text();
+  for (bool on : {false, true}) {
+    ui->useSubtitlesCheck->setChecked(on);
+    view_->OnUseSubtitles();
+    Pump(300);
+    EXPECT_EQ(ui->playStatusLabel->text(), line) << (on ? "on" : "off");
+  }
 }
 
 }  // namespace

@@ -29,6 +29,12 @@ struct ScriptedDialogs : FormDialogs {
   std::string OpenFile(QWidget*, const std::string&, const std::string&, const std::string&) override;
   std::string ChooseFolder(QWidget*, const std::string&) override;
   void ShowProperties(QWidget*, CConvertOrder&) override {}
+  std::vector<std::string> errors;  // told so far
+  void ShowError(QWidget*, const std::string& text) override { errors.push_back(text); }
+  std::vector<std::pair<std::string, std::string>> summaries;  // text, folder
+  void ShowRunSummary(QWidget*, const std::string& text, const std::string& folder) override {
+    summaries.emplace_back(text, folder);
+  }
   bool AskYesNo(QWidget*, const std::string& text) override {
     questions.push_back(text);
     if (answers.empty()) return false;
