@@ -198,8 +198,6 @@ constexpr Entry kBuiltin[] = {
     {IDS_SAVE_CHANGES, "Save changes to %1?"},
     {IDS_RECOVERY_RESTORE_SAVED,
      "The batch %1 was left open by a program that did not close. Restore it as it was then?"},
-    {IDS_OUTPUT_FOLDER_MISSING, "The output folder %1 does not exist"},
-    {IDS_OUTPUT_FOLDER_READ_ONLY, "The output folder %1 is read-only"},
     {IDS_OUTPUT_FOLDER_CREATE, "%1. Create it?"},
     {IDS_OUTPUT_FOLDER_NOT_MADE, "Cannot create the output folder %1.\n%2"},
     {IDS_OUTPUT_NAME_EMPTY, "The output file name is empty. Type the name of the converted movie."},
