@@ -14,6 +14,7 @@ PACKAGES=(
   libsdl2-dev qt6-base-dev qt6-svg-dev libdbus-1-dev dbus-daemon
   xvfb x11-apps x11-utils imagemagick xdotool
   time
+  file dpkg-dev
 )
 
 missing=()
