@@ -31,6 +31,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
+# In a git checkout of this tree, commits go through the message check in .githooks.
+if command -v git >/dev/null 2>&1 && [ "$(git rev-parse --show-toplevel 2>/dev/null)" = "$(pwd -P)" ]; then
+  git config core.hooksPath .githooks
+fi
+
 BUILD_DIR=${BUILD_DIR:-build}
 cmake -S . -B "$BUILD_DIR" -G Ninja "$@" >/dev/null
 if [ -n "${TARGETS:-}" ]; then

@@ -30,18 +30,18 @@ using treetest::ReadText;
 // and dpkg-shlibdeps for the shared-library dependencies, which runs objdump; strip), and the
 // programs the scripts and tests cannot do without, so that their absence is reported here
 // too rather than only as a skipped test.
-const char* const kStartedByOthers[] = {"cmake", "ctest",   "cpack",  "ninja",          "ccache",  "c++",
-                                        "g++",   "pkg-config", "file", "dpkg-shlibdeps", "objdump", "strip",
-                                        "gzip",  "ffmpeg",  "ffprobe", "Xvfb",          "xdotool", "xwd",
-                                        "xwininfo", "convert", "dbus-daemon"};
+const char* const kStartedByOthers[] = {"cmake",    "ctest",      "cpack",      "ninja",          "ccache",  "c++",
+                                        "g++",      "pkg-config", "file",       "dpkg-shlibdeps", "objdump", "strip",
+                                        "gzip",     "ffmpeg",     "ffprobe",    "Xvfb",           "xdotool", "xwd",
+                                        "xwininfo", "convert",    "dbus-daemon"};
 
 // Shell builtins: whatever the script names, the shell runs them itself.
 bool Builtin(const std::string& word) {
   static const std::set<std::string> kBuiltins = {
-      "alias", "break", "cd",    "command", "continue", "echo", "eval",   "exec",  "exit",   "export",
-      "false", "getopts", "hash", "kill",   "local",    "printf", "pwd",  "read",  "readonly", "return",
-      "set",   "shift", "source", "test",   "times",    "trap", "true",   "type",  "ulimit", "umask",
-      "unset", "wait",  "case",  "esac",    "for",      "in",   "fi",     "done",  "function", "select"};
+      "alias", "break",   "cd",     "command", "continue", "echo",   "eval", "exec", "exit",     "export",
+      "false", "getopts", "hash",   "kill",    "local",    "printf", "pwd",  "read", "readonly", "return",
+      "set",   "shift",   "source", "test",    "times",    "trap",   "true", "type", "ulimit",   "umask",
+      "unset", "wait",    "case",   "esac",    "for",      "in",     "fi",   "done", "function", "select"};
   return kBuiltins.count(word) != 0;
 }
 
@@ -87,7 +87,8 @@ std::map<std::string, std::string> ProgramsCalled() {
   std::vector<std::string> shell = FilesUnder(src, "", {".sh"});
   for (const char* f : {".ci/run", ".githooks/commit-msg"}) shell.push_back(f);
   for (const std::string& f : shell) add(treetest::ShellCommandWords(ReadText(src + "/" + f)), f);
-  for (const std::string& f : FilesUnder(src, "", {".cpp", ".h"})) add(treetest::CppCommandWords(ReadText(src + "/" + f)), f);
+  for (const std::string& f : FilesUnder(src, "", {".cpp", ".h"}))
+    add(treetest::CppCommandWords(ReadText(src + "/" + f)), f);
   for (const std::string& f : FilesUnder(src, "", {"CMakeLists.txt", ".cmake"}))
     add(treetest::CMakeProgramNames(ReadText(src + "/" + f)), f);
   for (const char* p : kStartedByOthers) out.emplace(p, "(started by other programs)");
@@ -112,10 +113,8 @@ std::vector<std::string> OwnerQueries(const std::string& path) {
   char real[4096];
   if (::realpath(path.c_str(), real)) q.push_back(real);
   for (size_t i = 0, n = q.size(); i < n; ++i) {
-    if (q[i].rfind("/usr/", 0) == 0)
-      q.push_back(q[i].substr(4));
-    else
-      q.push_back("/usr" + q[i]);
+    if (q[i].rfind("/usr/", 0) == 0) q.push_back(q[i].substr(4));
+    else q.push_back("/usr" + q[i]);
   }
   return q;
 }
@@ -194,8 +193,8 @@ TEST(SetupPackages, EveryProgramCalledComesFromThem) {
   ASSERT_GT(listed.size(), 10u) << "scripts/setup.sh's PACKAGES list was not found";
   const std::map<std::string, std::string> called = ProgramsCalled();
   // The reading found the programs it must (a change that blinds it fails here, not later).
-  for (const char* p : {"Xvfb", "xwd", "xdotool", "ffmpeg", "ffprobe", "dbus-daemon", "timeout", "iconv", "dpkg-deb",
-                        "gzip", "awk"})
+  for (const char* p :
+       {"Xvfb", "xwd", "xdotool", "ffmpeg", "ffprobe", "dbus-daemon", "timeout", "iconv", "dpkg-deb", "gzip", "awk"})
     EXPECT_TRUE(called.count(p)) << p;
 
   std::map<std::string, std::string> found;  // program -> its file
@@ -240,7 +239,9 @@ TEST(SetupPackages, ReadmeNamesEachOne) {
     // As a whole word: "libgtest-dev" must not count for "gtest".
     bool named = false;
     for (size_t at = table.find(p); at != std::string::npos && !named; at = table.find(p, at + 1)) {
-      const auto boundary = [](char c) { return !(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '+'); };
+      const auto boundary = [](char c) {
+        return !(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '+');
+      };
       named = (at == 0 || boundary(table[at - 1])) && (at + p.size() >= table.size() || boundary(table[at + p.size()]));
     }
     EXPECT_TRUE(named) << p << " (installed by scripts/setup.sh) is not in the README's Dependencies table";

@@ -216,7 +216,8 @@ std::set<std::string> ShellCommandWords(const std::string& script) {
 }
 
 std::set<std::string> CppCommandWords(const std::string& source) {
-  static const std::regex kHandedToShell("(?:Run|Capture|popen|system|execl|execlp)\\(\\s*\\(?\\s*(?:std::string\\(\\s*)?$");
+  static const std::regex kHandedToShell(
+      "(?:Run|Capture|popen|system|execl|execlp)\\(\\s*\\(?\\s*(?:std::string\\(\\s*)?$");
   static const std::regex kCommandLine("^\\s*(?:/(?:usr/)?s?bin/)?[a-z][A-Za-z0-9_.+-]*\\s+--?[A-Za-z]");
   static const std::regex kAfterAssignment("(?:^|\\s)[A-Z_][A-Z0-9_]*=[^\\s'\"]*\\s+(?=[a-z])");
   static const std::regex kStartsCommands("\\b(?:Run|Capture|popen|system|execl|execlp|execv|execvp|posix_spawnp?)\\(");
