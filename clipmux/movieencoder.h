@@ -27,10 +27,10 @@
 #include <thread>
 #include <vector>
 
+#include "clipmux/clipmux.h"
 #include "clipmux/countingoutput.h"
 #include "clipmux/ffmpeg_ptr.h"
 #include "clipmux/picturepool.h"
-#include "libs/vxcamwriter/clipmux.h"
 
 namespace clipmux {
 

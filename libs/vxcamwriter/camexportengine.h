@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "libs/vxcamwriter/clipmux.h"
+#include "clipmux/clipmux.h"
 #include "media/contract/mediatypes.h"
 #include "media/contract/sync.h"
 #include "media/contract/syncowners.h"
