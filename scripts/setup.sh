@@ -15,6 +15,7 @@ PACKAGES=(
   xvfb x11-apps x11-utils imagemagick xdotool
   time
   file dpkg-dev
+  git
 )
 
 missing=()
