@@ -8,8 +8,8 @@
 
 #include "media/contract/uuids.h"
 #include "platform/filters/tests/support_pfdec.h"
-#include "platform/streaming/testfilters/testinplace.h"
 #include "tests/support/testenv.h"
+#include "tests/testfilters/testinplace.h"
 
 using namespace filtertest;
 
