@@ -32,7 +32,7 @@
 #include "media/contract/mediatypes.h"
 #include "media/contract/sync.h"
 #include "media/contract/syncowners.h"
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 class CCamExportEngine final : public IDubberCallback {
  public:

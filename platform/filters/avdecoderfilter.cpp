@@ -3,9 +3,9 @@
 #include <iterator>
 #include <new>
 
+#include "media/contract/trace.h"
 #include "platform/filters/avcodecutil.h"
 #include "platform/filters/decoderids.h"
-#include "platform/runtime/trace.h"
 
 TAV_TRACE_SOURCE(kFilters, "avdecoder");
 

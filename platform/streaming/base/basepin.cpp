@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 TAV_TRACE_SOURCE(kBase, "basepin");
 

@@ -8,8 +8,8 @@
 #include <variant>
 
 #include "media/contract/com.h"
+#include "media/contract/trace.h"
 #include "media/contract/uuids.h"
-#include "platform/runtime/trace.h"
 #include "platform/streaming/graph/regkey.h"
 #include "platform/streaming/graph/utf.h"
 
