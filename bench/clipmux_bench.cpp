@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "libs/vxcamwriter/clipmux.h"
+#include "clipmux/clipmux.h"
 
 namespace {
 

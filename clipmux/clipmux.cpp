@@ -1,5 +1,5 @@
 // The exported functions: one movie in preparation per process, guarded by one lock.
-#include "libs/vxcamwriter/clipmux.h"
+#include "clipmux/clipmux.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

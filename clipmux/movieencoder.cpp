@@ -380,7 +380,7 @@ bool MovieEncoder::EncodeVideo(AVFrame* picture, int64_t audioSamples) {
       return false;
     }
   }
-  for (AVPacketUPtr& packet : held_) WritePacket(packet.get());
+  for (AvPacketPtr& packet : held_) WritePacket(packet.get());
   held_.clear();
   ++framesInFile_;
   return true;
@@ -393,7 +393,7 @@ bool MovieEncoder::EncodeVideo(AVFrame* picture, int64_t audioSamples) {
 int64_t MovieEncoder::ClosedSizeWith(int64_t audioSamples) const {
   int64_t size = committed_;
   int64_t chunks = videoChunks_ + audioChunks_;
-  for (const AVPacketUPtr& packet : held_) {
+  for (const AvPacketPtr& packet : held_) {
     size += ChunkBytes(packet->size);
     ++chunks;
   }
@@ -492,7 +492,7 @@ void MovieEncoder::Drain(AVCodecContext* codec, AVStream* stream, bool hold) {
       WritePacket(packet_.get());
       continue;
     }
-    AVPacketUPtr kept(av_packet_alloc());
+    AvPacketPtr kept(av_packet_alloc());
     if (!kept) throw MyError("out of memory (packet)");
     av_packet_move_ref(kept.get(), packet_.get());
     held_.push_back(std::move(kept));

@@ -27,12 +27,18 @@
 #include <thread>
 #include <vector>
 
+#include "clipmux/clipmux.h"
 #include "clipmux/countingoutput.h"
-#include "clipmux/ffmpeg_ptr.h"
 #include "clipmux/picturepool.h"
-#include "libs/vxcamwriter/clipmux.h"
+#include "platform/filters/avptr.h"
 
 namespace clipmux {
+
+using tav::filters::AvAudioFifoPtr;
+using tav::filters::AvCodecContextPtr;
+using tav::filters::AvFormatOutputPtr;
+using tav::filters::AvFramePtr;
+using tav::filters::AvPacketPtr;
 
 struct VideoLayout {
   int width = 0;
@@ -82,7 +88,7 @@ class MovieEncoder {
 
   // One pulled frame with the audio that came after it.
   struct Slot {
-    AVFrameUPtr picture;         // YUV 4:2:0, stamped
+    AvFramePtr picture;         // YUV 4:2:0, stamped
     std::vector<uint8_t> audio;  // interleaved PCM, whole blocks
   };
   // Caller's thread: pulls frames and audio until the callback's frames run out.
@@ -118,17 +124,17 @@ class MovieEncoder {
   CountingOutput& output_;
 
   // Made when the movie starts, freed when it ends.
-  AVCodecContextUPtr videoCodec_;
-  AVCodecContextUPtr audioCodec_;
-  AVFormatContextUPtr muxer_;
+  AvCodecContextPtr videoCodec_;
+  AvCodecContextPtr audioCodec_;
+  AvFormatOutputPtr muxer_;
   AVStream* videoStream_ = nullptr;  // owned by muxer_
   AVStream* audioStream_ = nullptr;  // owned by muxer_
   PicturePool pictures_;  // the slots' YUV pictures, laid out for the encoder to read in place
   // The last picture converted (a reference to its pooled buffer), for a repeat.
-  AVFrameUPtr lastPicture_;
-  AVFrameUPtr samples_;
-  AVAudioFifoUPtr fifo_;
-  AVPacketUPtr packet_;
+  AvFramePtr lastPicture_;
+  AvFramePtr samples_;
+  AvAudioFifoPtr fifo_;
+  AvPacketPtr packet_;
   std::vector<uint8_t> frameBuffer_;
   std::vector<uint8_t> chunkBuffer_;
   std::vector<int16_t> planar_;
@@ -161,7 +167,7 @@ class MovieEncoder {
 
   // The size limit's account, kept by the encoding thread (read by the caller's thread only
   // after it has joined it, or through full_).
-  std::vector<AVPacketUPtr> held_;   // the video packets of the frame being decided
+  std::vector<AvPacketPtr> held_;   // the video packets of the frame being decided
   int64_t framesInFile_ = 0;         // frames whose video went into the file
   int64_t videoChunks_ = 0;          // video packets written
   int64_t audioChunks_ = 0;          // audio packets written

@@ -16,6 +16,13 @@ if(TAVRION_ASAN)
     "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/lsan.supp:print_suppressions=0"
     "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1")
 endif()
+# Under ThreadSanitizer a report fails the test (its exit status is then 66); reports from
+# uninstrumented system libraries that are not faults of ours are listed, each with its
+# reason, in tests/sanitizers/tsan.supp. scripts/tsan.sh runs the threading tests this way.
+if(TAVRION_TSAN)
+  set(TAVRION_SANITIZER_ENVIRONMENT
+    "TSAN_OPTIONS=second_deadlock_stack=1:suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/tsan.supp")
+endif()
 
 # tavrion_add_test(NAME name SOURCES ... [LIBS ...] [TIMEOUT seconds] [LABEL unit|e2e|gui])
 # Builds a GoogleTest program on the shared test main (a private registry and

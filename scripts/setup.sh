@@ -14,6 +14,8 @@ PACKAGES=(
   libsdl2-dev qt6-base-dev qt6-svg-dev libdbus-1-dev dbus-daemon
   xvfb x11-apps x11-utils imagemagick xdotool
   time
+  file dpkg-dev
+  git
 )
 
 missing=()
@@ -28,6 +30,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# In a git checkout of this tree, commits go through the message check in .githooks. A linked
+# worktree shares the configuration of its main checkout, so only the main checkout sets it
+# (for all of them); a worktree of a branch older than .githooks then keeps its own hooks.
+if command -v git >/dev/null 2>&1 && [ "$(git rev-parse --show-toplevel 2>/dev/null)" = "$(pwd -P)" ] &&
+   [ "$(git rev-parse --git-dir)" = "$(git rev-parse --git-common-dir)" ]; then
+  git config core.hooksPath .githooks
 fi
 
 BUILD_DIR=${BUILD_DIR:-build}

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "libs/vxcamwriter/clipmux.h"
+#include "clipmux/clipmux.h"
 #include "media/contract/sync.h"
 #include "moviecheck.h"
 #include "tests/support/testenv.h"

@@ -6,20 +6,20 @@
 #include <memory>
 #include <set>
 
-#include "clipmux/ffmpeg_ptr.h"
 #include "clipmux/picturepool.h"
+#include "platform/filters/avptr.h"
 
 namespace {
 
-using clipmux::AVCodecContextUPtr;
-using clipmux::AVFrameUPtr;
-using clipmux::AVPacketUPtr;
+using tav::filters::AvCodecContextPtr;
+using tav::filters::AvFramePtr;
+using tav::filters::AvPacketPtr;
 
 // The MPEG-4 encoder as the movie encoder opens it (the settings that shape its pictures).
-AVCodecContextUPtr OpenEncoder(int width, int height) {
+AvCodecContextPtr OpenEncoder(int width, int height) {
   const AVCodec* codec = avcodec_find_encoder_by_name("mpeg4");
   if (!codec) return nullptr;
-  AVCodecContextUPtr c(avcodec_alloc_context3(codec));
+  AvCodecContextPtr c(avcodec_alloc_context3(codec));
   c->width = width;
   c->height = height;
   c->pix_fmt = AV_PIX_FMT_YUV420P;
@@ -45,15 +45,15 @@ void Grey(AVFrame* f) {
 TEST(clipmux_PicturePool, TheEncoderTakesPooledPicturesByReference_AndTheBuffersCycle) {
   for (const auto& size : {std::pair{640, 480}, std::pair{320, 240}}) {
     SCOPED_TRACE(size.first);
-    AVCodecContextUPtr encoder = OpenEncoder(size.first, size.second);
+    AvCodecContextPtr encoder = OpenEncoder(size.first, size.second);
     ASSERT_TRUE(encoder) << "the MPEG-4 encoder is not available";
     clipmux::PicturePool pool;
     ASSERT_GE(pool.Open(encoder.get()), 0);
     EXPECT_GT(pool.lineSize(0), size.first) << "lines as long as the encoder's own, edges included";
 
     // Two pictures in turn, as the movie encoder's two slots use them.
-    AVFrameUPtr slots[2] = {AVFrameUPtr(av_frame_alloc()), AVFrameUPtr(av_frame_alloc())};
-    AVPacketUPtr packet(av_packet_alloc());
+    AvFramePtr slots[2] = {AvFramePtr(av_frame_alloc()), AvFramePtr(av_frame_alloc())};
+    AvPacketPtr packet(av_packet_alloc());
     std::set<const uint8_t*> seen;
     for (int n = 0; n < 12; ++n) {
       AVFrame* picture = slots[n % 2].get();

@@ -12,8 +12,8 @@
 #include "media/contract/com.h"
 #include "media/contract/mediatypeptr.h"
 #include "media/contract/sysparams.h"
+#include "media/contract/trace.h"
 #include "media/contract/uuids.h"
-#include "platform/runtime/trace.h"
 
 TAV_TRACE_SOURCE(kEngine, "run");
 

@@ -14,7 +14,7 @@
 #include "media/contract/mediatypes.h"
 #include "media/contract/videoinfo.h"
 #include "media/contract/uuids.h"
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 TAV_TRACE_SOURCE(kEngine, "builder");
 

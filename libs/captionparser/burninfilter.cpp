@@ -3,8 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "media/contract/trace.h"
 #include "media/contract/videoinfo.h"
-#include "platform/runtime/trace.h"
 
 TAV_TRACE_SOURCE(kCaptions, "burninfilter");
 

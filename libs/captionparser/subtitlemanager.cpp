@@ -7,7 +7,7 @@
 #include "libs/captionparser/textutil.h"
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 using captionparser::CCaptionStyle;
 using captionparser::EqualsNoCase;

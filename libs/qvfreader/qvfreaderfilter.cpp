@@ -5,7 +5,7 @@
 
 #include "libs/qvfreader/qvfreader.h"
 #include "media/contract/codepage.h"
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 TAV_TRACE_SOURCE(kQvf, "reader");
 

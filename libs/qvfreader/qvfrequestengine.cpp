@@ -6,26 +6,13 @@ namespace {
 constexpr DWORD kFlushRecheckMs = 50;
 }
 
-QvfRequestEngine::QvfRequestEngine(QvfFileStream* stream) : stream_(stream) {
-  InitializeCriticalSection(&listLock_);
-  workEvent_ = CreateEvent(nullptr, TRUE, FALSE, nullptr);
-  doneEvent_ = CreateEvent(nullptr, TRUE, FALSE, nullptr);
-  allDoneEvent_ = CreateEvent(nullptr, FALSE, FALSE, nullptr);
-  stopEvent_ = CreateEvent(nullptr, TRUE, FALSE, nullptr);
-}
+QvfRequestEngine::QvfRequestEngine(QvfFileStream* stream) : stream_(stream) {}
 
+// The members close the events and the thread handle and free the requests left.
 QvfRequestEngine::~QvfRequestEngine() {
   BeginFlush();
   SetEvent(stopEvent_);
-  if (thread_) {
-    WaitForSingleObject(thread_, INFINITE);
-    CloseHandle(thread_);
-  }
-  for (QvfReadRequest* r : done_) delete r;
-  for (QvfReadRequest* r : work_) delete r;
-  for (HANDLE h : {workEvent_, doneEvent_, allDoneEvent_, stopEvent_})
-    if (h) CloseHandle(h);
-  DeleteCriticalSection(&listLock_);
+  if (thread_) WaitForSingleObject(thread_, INFINITE);
 }
 
 void QvfRequestEngine::Complete(QvfReadRequest& r, QvfFileStream& stream) {
@@ -51,7 +38,7 @@ void QvfRequestEngine::Complete(QvfReadRequest& r, QvfFileStream& stream) {
 
 HRESULT QvfRequestEngine::StartThreadLocked() {
   if (thread_) return S_OK;
-  thread_ = CreateThread(nullptr, 0, &WINAPI_ThreadProc, this, 0, nullptr);
+  thread_.Reset(CreateThread(nullptr, 0, &WINAPI_ThreadProc, this, 0, nullptr));
   if (!thread_) return HRESULT_FROM_WIN32(LONG(GetLastError() & 0xFFFF));
   return S_OK;
 }
@@ -63,7 +50,7 @@ HRESULT QvfRequestEngine::Request(LONGLONG position, LONG length, BOOL aligned, 
     if (position % a != 0 || length % a != 0 || reinterpret_cast<uintptr_t>(buffer) % uintptr_t(a) != 0)
       return VFW_E_BADALIGN;
   }
-  auto* request = new (std::nothrow) QvfReadRequest;
+  std::unique_ptr<QvfReadRequest> request(new (std::nothrow) QvfReadRequest);
   if (!request) return E_OUTOFMEMORY;
   request->position = position;
   request->length = length;
@@ -72,21 +59,12 @@ HRESULT QvfRequestEngine::Request(LONGLONG position, LONG length, BOOL aligned, 
   request->context = context;
   request->user = user;
 
-  EnterCriticalSection(&listLock_);
-  if (flushing_) {
-    LeaveCriticalSection(&listLock_);
-    delete request;
-    return VFW_E_WRONG_STATE;
-  }
+  tav::CriticalSectionLock lock(listLock_);
+  if (flushing_) return VFW_E_WRONG_STATE;
   HRESULT hr = StartThreadLocked();
-  if (FAILED(hr)) {
-    LeaveCriticalSection(&listLock_);
-    delete request;
-    return hr;
-  }
-  work_.push_back(request);
+  if (FAILED(hr)) return hr;
+  work_.push_back(std::move(request));
   SetEvent(workEvent_);
-  LeaveCriticalSection(&listLock_);
   return S_OK;
 }
 
@@ -102,25 +80,25 @@ DWORD QvfRequestEngine::WINAPI_ThreadProc(void* self) {
 
 void QvfRequestEngine::ServeRequests() {
   for (;;) {
-    EnterCriticalSection(&listLock_);
-    if (work_.empty()) {
-      ResetEvent(workEvent_);
-      LeaveCriticalSection(&listLock_);
-      return;
+    std::unique_ptr<QvfReadRequest> r;
+    {
+      tav::CriticalSectionLock lock(listLock_);
+      if (work_.empty()) {
+        ResetEvent(workEvent_);
+        return;
+      }
+      r = std::move(work_.front());
+      work_.pop_front();
+      if (work_.empty()) ResetEvent(workEvent_);
+      ++itemsOut_;
     }
-    QvfReadRequest* r = work_.front();
-    work_.pop_front();
-    if (work_.empty()) ResetEvent(workEvent_);
-    ++itemsOut_;
-    LeaveCriticalSection(&listLock_);
 
     Complete(*r, *stream_);
 
-    EnterCriticalSection(&listLock_);
-    done_.push_back(r);
+    tav::CriticalSectionLock lock(listLock_);
+    done_.push_back(std::move(r));
     SetEvent(doneEvent_);
     if (--itemsOut_ == 0 && waiting_) SetEvent(allDoneEvent_);
-    LeaveCriticalSection(&listLock_);
   }
 }
 
@@ -129,21 +107,20 @@ HRESULT QvfRequestEngine::WaitForNext(DWORD timeoutMs, IMediaSample** context, D
   if (length) *length = 0;
   for (;;) {
     if (WaitForSingleObject(doneEvent_, timeoutMs) != WAIT_OBJECT_0) return VFW_E_TIMEOUT;
-    EnterCriticalSection(&listLock_);
-    QvfReadRequest* r = nullptr;
-    if (!done_.empty()) {
-      r = done_.front();
-      done_.pop_front();
+    std::unique_ptr<QvfReadRequest> r;
+    {
+      tav::CriticalSectionLock lock(listLock_);
+      if (!done_.empty()) {
+        r = std::move(done_.front());
+        done_.pop_front();
+      }
+      // While a flush has finished waiting, the event stays set so every caller learns of it.
+      if (done_.empty() && !(flushing_ && !waiting_)) ResetEvent(doneEvent_);
+      if (!r) {
+        if (flushing_ && !waiting_) return VFW_E_WRONG_STATE;
+        continue;
+      }
     }
-    // While a flush has finished waiting, the event stays set so every caller learns of it.
-    if (done_.empty() && !(flushing_ && !waiting_)) ResetEvent(doneEvent_);
-    if (!r) {
-      bool refuse = flushing_ && !waiting_;
-      LeaveCriticalSection(&listLock_);
-      if (refuse) return VFW_E_WRONG_STATE;
-      continue;
-    }
-    LeaveCriticalSection(&listLock_);
 
     HRESULT hr = r->result;
     if (hr == S_FALSE) {
@@ -157,7 +134,6 @@ HRESULT QvfRequestEngine::WaitForNext(DWORD timeoutMs, IMediaSample** context, D
     if (context) *context = r->context;
     if (user) *user = r->user;
     if (length) *length = r->length;
-    delete r;
     return hr;
   }
 }
@@ -181,43 +157,40 @@ HRESULT QvfRequestEngine::SyncRead(LONGLONG position, LONG length, BOOL aligned,
 }
 
 HRESULT QvfRequestEngine::BeginFlush() {
-  EnterCriticalSection(&listLock_);
-  flushing_ = true;
-  while (!work_.empty()) {
-    done_.push_back(work_.front());  // keeps VFW_E_TIMEOUT
-    work_.pop_front();
-    SetEvent(doneEvent_);
+  {
+    tav::CriticalSectionLock lock(listLock_);
+    flushing_ = true;
+    while (!work_.empty()) {
+      done_.push_back(std::move(work_.front()));  // keeps VFW_E_TIMEOUT
+      work_.pop_front();
+      SetEvent(doneEvent_);
+    }
+    ResetEvent(workEvent_);
+    if (itemsOut_ == 0) {
+      SetEvent(doneEvent_);
+      return S_OK;
+    }
+    waiting_ = true;
   }
-  ResetEvent(workEvent_);
-  if (itemsOut_ == 0) {
-    SetEvent(doneEvent_);
-    LeaveCriticalSection(&listLock_);
-    return S_OK;
-  }
-  waiting_ = true;
-  LeaveCriticalSection(&listLock_);
   for (;;) {
     // A short wait rather than INFINITE: with two flushes at once only one is woken by the
     // auto-reset event, and the other must still see the count reach zero.
     WaitForSingleObject(allDoneEvent_, kFlushRecheckMs);
-    EnterCriticalSection(&listLock_);
+    tav::CriticalSectionLock lock(listLock_);
     if (itemsOut_ == 0) {
       waiting_ = false;
       SetEvent(doneEvent_);
-      LeaveCriticalSection(&listLock_);
       return S_OK;
     }
-    LeaveCriticalSection(&listLock_);
   }
 }
 
 HRESULT QvfRequestEngine::EndFlush() {
-  EnterCriticalSection(&listLock_);
+  tav::CriticalSectionLock lock(listLock_);
   flushing_ = false;
   if (!done_.empty())
     SetEvent(doneEvent_);
   else
     ResetEvent(doneEvent_);
-  LeaveCriticalSection(&listLock_);
   return S_OK;
 }

@@ -11,9 +11,11 @@
 #pragma once
 
 #include <deque>
+#include <memory>
 
 #include "libs/qvfreader/qvffilestream.h"
 #include "media/contract/strmif.h"
+#include "media/contract/syncowners.h"
 
 struct QvfReadRequest {
   LONGLONG position = 0;
@@ -58,23 +60,23 @@ class QvfRequestEngine {
   QvfFileStream* const stream_;
 
   // Guards the lists, the count and the flags (recursive, as the platform's sections are).
-  CRITICAL_SECTION listLock_;
-  std::deque<QvfReadRequest*> work_;  // guarded by listLock_
-  std::deque<QvfReadRequest*> done_;  // guarded by listLock_
-  LONG itemsOut_ = 0;                 // requests being served; guarded by listLock_
-  bool flushing_ = false;             // guarded by listLock_
-  bool waiting_ = false;              // a flush waits for itemsOut_ to reach 0; guarded by listLock_
+  tav::CriticalSection listLock_;
+  std::deque<std::unique_ptr<QvfReadRequest>> work_;  // guarded by listLock_
+  std::deque<std::unique_ptr<QvfReadRequest>> done_;  // guarded by listLock_
+  LONG itemsOut_ = 0;                                 // requests being served; guarded by listLock_
+  bool flushing_ = false;                             // guarded by listLock_
+  bool waiting_ = false;  // a flush waits for itemsOut_ to reach 0; guarded by listLock_
 
   // Set by Request while work_ holds requests, reset by the worker when it empties it;
   // the worker waits for it. Manual reset.
-  HANDLE workEvent_ = nullptr;
+  tav::UniqueHandle workEvent_{CreateEvent(nullptr, TRUE, FALSE, nullptr)};
   // Set when done_ gains a request (and by flushes to wake waiters); reset by WaitForNext
   // when done_ empties. WaitForNext waits for it. Manual reset.
-  HANDLE doneEvent_ = nullptr;
+  tav::UniqueHandle doneEvent_{CreateEvent(nullptr, TRUE, FALSE, nullptr)};
   // Set by the worker when the last request out comes back while a flush waits; the flush
   // waits for it. Auto reset.
-  HANDLE allDoneEvent_ = nullptr;
+  tav::UniqueHandle allDoneEvent_{CreateEvent(nullptr, FALSE, FALSE, nullptr)};
   // Set by the destructor to end the worker. Manual reset.
-  HANDLE stopEvent_ = nullptr;
-  HANDLE thread_ = nullptr;  // guarded by listLock_
+  tav::UniqueHandle stopEvent_{CreateEvent(nullptr, TRUE, FALSE, nullptr)};
+  tav::UniqueHandle thread_;  // guarded by listLock_
 };

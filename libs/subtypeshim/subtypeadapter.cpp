@@ -3,7 +3,7 @@
 #include <new>
 
 #include "libs/subtypeshim/subtypecodes.h"
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 TAV_TRACE_SOURCE(kSubtypes, "adapter");
 

@@ -28,11 +28,11 @@
 #include <string>
 #include <vector>
 
-#include "libs/vxcamwriter/clipmux.h"
+#include "clipmux/clipmux.h"
 #include "media/contract/mediatypes.h"
 #include "media/contract/sync.h"
 #include "media/contract/syncowners.h"
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 class CCamExportEngine final : public IDubberCallback {
  public:

@@ -1,7 +1,7 @@
 // VxCamWriter's public identifiers and control interfaces, as the converter uses them.
 #pragma once
 
-#include "libs/vxcamwriter/clipmux.h"
+#include "clipmux/clipmux.h"
 #include "media/contract/guid.h"
 #include "media/contract/unknown.h"
 

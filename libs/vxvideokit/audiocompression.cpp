@@ -5,7 +5,7 @@
 #include <new>
 
 #include "media/contract/com.h"
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 TAV_TRACE_SOURCE(kVideoKit, "audiocompression");
 

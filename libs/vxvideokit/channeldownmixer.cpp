@@ -4,7 +4,7 @@
 #include <new>
 
 #include "media/contract/profile.h"
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 TAV_TRACE_SOURCE(kVideoKit, "downmix");
 

@@ -1,5 +1,5 @@
 #include "libs/vxvideokit/framerateconverter.h"
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 #include <cmath>
 #include <new>

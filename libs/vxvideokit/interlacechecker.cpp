@@ -2,8 +2,8 @@
 
 #include <new>
 
+#include "media/contract/trace.h"
 #include "media/contract/videoinfo.h"
-#include "platform/runtime/trace.h"
 
 TAV_TRACE_SOURCE(kVideoKit, "interlace");
 

@@ -5,7 +5,7 @@
 
 #include "media/contract/videoinfo.h"
 #include "media/contract/com.h"
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 TAV_TRACE_SOURCE(kVideoKit, "mediareader");
 

@@ -6,8 +6,8 @@
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
 #include "media/contract/sync.h"
+#include "media/contract/trace.h"
 #include "media/contract/uuids.h"
-#include "platform/runtime/trace.h"
 #include "platform/streaming/base/mtype.h"
 
 TAV_TRACE_SOURCE(kVideoKit, "readerholder");

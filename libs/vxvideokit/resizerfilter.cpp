@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 TAV_TRACE_SOURCE(kVideoKit, "resizer");
 

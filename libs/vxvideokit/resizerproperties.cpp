@@ -5,6 +5,7 @@
 #include <new>
 
 #include "media/contract/comptr.h"
+#include "media/contract/memoryowners.h"
 #include "media/contract/strmif.h"
 #include "platform/streaming/base/basefilter.h"
 
@@ -176,8 +177,8 @@ HRESULT CResizerProperties::LookupByFilter(IBaseFilter* filter, REFERENCE_TIME t
                                            int* prepassType) {
   if (!filter) return E_POINTER;
   if (!fieldMode || !prepassType) return E_POINTER;
-  LPOLESTR name = nullptr;
-  const HRESULT hr = GetSourceFileName(filter, &name);
+  tav::TaskMemPtr<OLECHAR> name;
+  const HRESULT hr = GetSourceFileName(filter, name.Out());
   if (FAILED(hr)) return hr;
   if (!name) {
     // No source file upstream: no entry can apply.
@@ -185,9 +186,7 @@ HRESULT CResizerProperties::LookupByFilter(IBaseFilter* filter, REFERENCE_TIME t
     *prepassType = 0;
     return S_FALSE;
   }
-  const HRESULT found = Lookup(name, time, fieldMode, prepassType);
-  CoTaskMemFree(name);
-  return found;
+  return Lookup(name.Get(), time, fieldMode, prepassType);
 }
 
 HRESULT CResizerProperties::GetSourceFileName(IBaseFilter* filter, LPOLESTR* name) {

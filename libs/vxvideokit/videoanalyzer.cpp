@@ -3,8 +3,8 @@
 #include <new>
 
 #include "media/contract/com.h"
+#include "media/contract/trace.h"
 #include "media/contract/videoinfo.h"
-#include "platform/runtime/trace.h"
 
 TAV_TRACE_SOURCE(kVideoKit, "analyser");
 

@@ -5,7 +5,7 @@
 
 #include "libs/vxvideokit/bilinearresize.h"
 #include "libs/vxvideokit/resizerproperties.h"
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 TAV_TRACE_SOURCE(kVideoKit, "resizer");
 

@@ -3,8 +3,8 @@
 #include "platform/filters/asyncfilesource.h"
 
 #include "media/contract/codepage.h"
+#include "media/contract/trace.h"
 #include "platform/filters/mediatyperegistry.h"
-#include "platform/runtime/trace.h"
 
 namespace tav::filters {
 namespace {

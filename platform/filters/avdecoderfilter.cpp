@@ -9,9 +9,9 @@
 #include "media/contract/guid.h"
 #include "media/contract/registry.h"
 
+#include "media/contract/trace.h"
 #include "platform/filters/avcodecutil.h"
 #include "platform/filters/decoderids.h"
-#include "platform/runtime/trace.h"
 
 TAV_TRACE_SOURCE(kFilters, "avdecoder");
 

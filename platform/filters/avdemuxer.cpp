@@ -14,8 +14,8 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "media/contract/trace.h"
 #include "platform/filters/avcodecutil.h"
-#include "platform/runtime/trace.h"
 
 namespace tav::filters {
 namespace {

@@ -6,7 +6,7 @@ extern "C" {
 #include <libavutil/macros.h>
 }
 
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 TAV_TRACE_SOURCE(kFilters, "avfilterlib");
 

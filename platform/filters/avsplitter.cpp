@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "media/contract/codepage.h"
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 namespace tav::filters {
 namespace {

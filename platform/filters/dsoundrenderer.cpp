@@ -9,8 +9,8 @@
 #include <new>
 #include <vector>
 
+#include "media/contract/trace.h"
 #include "platform/filters/avcodecutil.h"
-#include "platform/runtime/trace.h"
 
 TAV_TRACE_SOURCE(kFilters, "dsound");
 

@@ -16,13 +16,13 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include "media/contract/trace.h"
 #include "platform/filters/avcodecutil.h"
 #include "platform/filters/avdecodeloop.h"
 #include "platform/filters/avfilterlib.h"
 #include "platform/filters/decoderengine.h"
 #include "platform/filters/packetpool.h"
 #include "platform/filters/pixelconvert.h"
-#include "platform/runtime/trace.h"
 
 TAV_TRACE_SOURCE(kFilters, "videoengine");
 

@@ -5,10 +5,10 @@
 #include <mutex>
 #include <new>
 
+#include "media/contract/trace.h"
 #include "media/contract/window.h"
 #include "media/contract/wingdi.h"
 #include "platform/filters/avcodecutil.h"
-#include "platform/runtime/trace.h"
 
 TAV_TRACE_SOURCE(kFilters, "videorenderer");
 

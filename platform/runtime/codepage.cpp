@@ -22,7 +22,7 @@
 #include "media/contract/codepage.h"
 #include "media/contract/hresult.h"
 #include "media/contract/sync.h"
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 TAV_TRACE_SOURCE(kCodePage, nullptr);
 

@@ -15,7 +15,7 @@
 
 #include "media/contract/com.h"
 #include "media/contract/registry.h"
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 TAV_TRACE_SOURCE(kCom, nullptr);
 

@@ -15,7 +15,7 @@
 
 #include "media/contract/folders.h"
 #include "media/contract/sync.h"
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 TAV_TRACE_SOURCE(kModules, nullptr);
 

@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "media/contract/registry.h"
+#include "media/contract/trace.h"
 #include "platform/runtime/registry_hive.h"
-#include "platform/runtime/trace.h"
 
 TAV_TRACE_SOURCE(kRegistry, nullptr);
 

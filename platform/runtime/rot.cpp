@@ -24,8 +24,8 @@
 #include "media/contract/folders.h"
 #include "media/contract/objidl.h"
 #include "media/contract/sync.h"
+#include "media/contract/trace.h"
 #include "platform/runtime/rot_publish.h"
-#include "platform/runtime/trace.h"
 
 TAV_TRACE_SOURCE(kRot, nullptr);
 

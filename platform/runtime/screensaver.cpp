@@ -21,7 +21,7 @@
 #include "media/contract/hresult.h"
 #include "media/contract/sync.h"
 #include "media/contract/sysparams.h"
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 TAV_TRACE_SOURCE(kScreenSaver, nullptr);
 

@@ -1,4 +1,4 @@
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 #include <fcntl.h>
 #include <sys/time.h>

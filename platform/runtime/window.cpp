@@ -20,8 +20,8 @@
 #include <unordered_map>
 
 #include "media/contract/hresult.h"
+#include "media/contract/trace.h"
 #include "media/contract/window.h"
-#include "platform/runtime/trace.h"
 #include "platform/runtime/waitable.h"
 
 TAV_TRACE_SOURCE(kMessages, nullptr);

@@ -18,7 +18,7 @@
 #include "converter/ui/app/application.h"
 #include "converter/ui/app/logo.h"
 #include "converter/ui/form/formview.h"
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 namespace {
 

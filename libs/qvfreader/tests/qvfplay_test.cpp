@@ -8,7 +8,7 @@
 #include <cstring>
 #include <regex>
 
-#include "libs/vxcamwriter/clipmux.h"
+#include "clipmux/clipmux.h"
 #include "media/contract/com.h"
 #include "tests/support/testenv.h"
 

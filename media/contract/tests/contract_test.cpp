@@ -12,6 +12,7 @@
 #include "media/contract/folders.h"
 #include "media/contract/mediatypeptr.h"
 #include "media/contract/mediatypes.h"
+#include "media/contract/memoryowners.h"
 #include "media/contract/objidl.h"
 #include "media/contract/profile.h"
 #include "media/contract/registry.h"
@@ -245,4 +246,33 @@ TEST(MediaTypeOwners, FreeTheTypeItsBlockAndItsInterfaceOnce) {
     EXPECT_EQ(filled->cbFormat, 8u);
   }
   EXPECT_EQ(obj.refs, 1u);
+}
+
+// A handed-out string or block stays whole through moves and refills and is freed by
+// whichever owner holds it last (the sanitizer build reports a leak or a second free).
+TEST(MemoryOwners, KeepTheTextThroughMovesAndFreeItOnce) {
+  tav::BstrPtr first = tav::BstrPtr::Copy(u"caption");
+  ASSERT_TRUE(first);
+  EXPECT_EQ(SysStringLen(first.Get()), 7u);
+  tav::BstrPtr second(std::move(first));
+  EXPECT_FALSE(first);
+  EXPECT_EQ(std::u16string(second.Get()), u"caption");
+  *second.Out() = SysAllocString(u"again");  // the first string is freed before the call fills it
+  EXPECT_EQ(std::u16string(second.Get()), u"again");
+  BSTR kept = second.Release();
+  EXPECT_FALSE(second);
+  SysFreeString(kept);
+
+  tav::TaskMemPtr<OLECHAR> name;
+  auto handOut = [](LPOLESTR* out) {
+    *out = static_cast<LPOLESTR>(CoTaskMemAlloc(4 * sizeof(OLECHAR)));
+    std::memcpy(*out, u"abc", 4 * sizeof(OLECHAR));
+  };
+  handOut(name.Out());
+  handOut(name.Out());
+  tav::TaskMemPtr<OLECHAR> moved;
+  moved = std::move(name);
+  EXPECT_FALSE(name);
+  EXPECT_EQ(std::u16string(moved.Get()), u"abc");
+  moved.Reset(static_cast<OLECHAR*>(CoTaskMemAlloc(sizeof(OLECHAR))));
 }

@@ -9,8 +9,8 @@
 #include "media/contract/uuids.h"
 #include "media/contract/videoinfo.h"
 #include "platform/filters/tests/support_pfdec.h"
-#include "platform/streaming/testfilters/testinplace.h"
 #include "tests/support/testenv.h"
+#include "tests/testfilters/testinplace.h"
 
 using namespace filtertest;
 

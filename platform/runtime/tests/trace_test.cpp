@@ -1,4 +1,4 @@
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 TAV_TRACE_SOURCE(kBase, "allocator");
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 #include "platform/streaming/base/basepin.h"
 
 TAV_TRACE_SOURCE(kBase, "basefilter");

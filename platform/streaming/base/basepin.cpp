@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 TAV_TRACE_SOURCE(kBase, "basepin");
 
@@ -169,9 +169,13 @@ HRESULT CBasePin::DisconnectInternal() {
   return S_OK;
 }
 
+// No lock, as IsConnected and GetConnected: the peer changes only while the graph is
+// stopped, and the seeking pass-through asks for it from a streaming thread at the end of
+// the stream while that thread holds the renderer's lock; taking the filter's lock here
+// ordered the two locks against Pause and the connection calls, which take them the other
+// way round (ThreadSanitizer reported the cycle).
 HRESULT CBasePin::ConnectedTo(IPin** pin) {
   if (!pin) return E_POINTER;
-  CAutoLock lock(m_pLock);
   *pin = m_Connected;
   if (!m_Connected) return VFW_E_NOT_CONNECTED;
   m_Connected->AddRef();

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "media/contract/trace.h"
 #include "media/contract/wingdi.h"
-#include "platform/runtime/trace.h"
 #include "platform/streaming/base/basefilter.h"
 
 TAV_TRACE_SOURCE(kBase, "ctlwindow");

@@ -4,8 +4,8 @@
 
 #include "media/contract/codepage.h"
 #include "media/contract/comreg.h"
+#include "media/contract/trace.h"
 #include "media/contract/uuids.h"
-#include "platform/runtime/trace.h"
 
 TAV_TRACE_SOURCE(kBase, "dllsetup");
 

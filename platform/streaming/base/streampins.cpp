@@ -1,6 +1,6 @@
 #include "platform/streaming/base/streampins.h"
 
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 
 TAV_TRACE_SOURCE(kBase, "streampins");
 

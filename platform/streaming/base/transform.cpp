@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 #include "platform/streaming/base/posthru.h"
 
 TAV_TRACE_SOURCE(kBase, "transform");

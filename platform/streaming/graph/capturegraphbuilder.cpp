@@ -2,8 +2,8 @@
 
 #include <new>
 
+#include "media/contract/trace.h"
 #include "media/contract/uuids.h"
-#include "platform/runtime/trace.h"
 #include "platform/streaming/graph/filtergraph.h"
 #include "platform/streaming/graph/graph_util.h"
 

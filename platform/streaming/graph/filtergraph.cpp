@@ -7,8 +7,8 @@
 #include <unordered_set>
 
 #include "media/contract/sync.h"
+#include "media/contract/trace.h"
 #include "media/contract/uuids.h"
-#include "platform/runtime/trace.h"
 #include "platform/streaming/graph/graph_util.h"
 #include "platform/streaming/graph/utf.h"
 

@@ -8,8 +8,9 @@
 #include <variant>
 
 #include "media/contract/com.h"
+#include "media/contract/memoryowners.h"
+#include "media/contract/trace.h"
 #include "media/contract/uuids.h"
-#include "platform/runtime/trace.h"
 #include "platform/streaming/graph/regkey.h"
 #include "platform/streaming/graph/utf.h"
 
@@ -213,10 +214,9 @@ class FilterMoniker final : public IMoniker, public LiveObject {
 
   STDMETHODIMP IsEqual(IMoniker* other) override {
     if (!other) return E_POINTER;
-    LPOLESTR name = nullptr;
-    if (FAILED(other->GetDisplayName(nullptr, nullptr, &name))) return S_FALSE;
-    bool same = DisplayName() == name;
-    CoTaskMemFree(name);
+    tav::TaskMemPtr<OLECHAR> name;
+    if (FAILED(other->GetDisplayName(nullptr, nullptr, name.Out()))) return S_FALSE;
+    bool same = DisplayName() == name.Get();
     return same ? S_OK : S_FALSE;
   }
 

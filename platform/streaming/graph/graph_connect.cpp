@@ -17,8 +17,8 @@
 
 #include "media/contract/checkbytes.h"
 #include "media/contract/registry.h"
+#include "media/contract/trace.h"
 #include "media/contract/uuids.h"
-#include "platform/runtime/trace.h"
 #include "platform/streaming/graph/filtergraph.h"
 #include "platform/streaming/graph/filtermapper.h"
 #include "platform/streaming/graph/graph_util.h"

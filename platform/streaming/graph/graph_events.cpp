@@ -4,8 +4,8 @@
 
 #include "media/contract/com.h"
 #include "media/contract/sync.h"
+#include "media/contract/trace.h"
 #include "media/contract/window.h"
-#include "platform/runtime/trace.h"
 #include "platform/streaming/graph/filtergraph.h"
 
 TAV_TRACE_SOURCE(kGraph, "events");

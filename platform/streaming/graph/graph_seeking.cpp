@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/runtime/trace.h"
+#include "media/contract/trace.h"
 #include "platform/streaming/graph/filtergraph.h"
 #include "platform/streaming/graph/graph_util.h"
 

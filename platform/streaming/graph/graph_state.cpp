@@ -2,8 +2,8 @@
 #include <chrono>
 
 #include "media/contract/sync.h"
+#include "media/contract/trace.h"
 #include "media/contract/uuids.h"
-#include "platform/runtime/trace.h"
 #include "platform/streaming/graph/filtergraph.h"
 #include "platform/streaming/graph/graph_util.h"
 #include "platform/streaming/graph/systemclock.h"

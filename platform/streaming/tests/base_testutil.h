@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/streaming/testfilters/testfilters.h"
+#include "tests/testfilters/testfilters.h"
 
 namespace basetest {
 

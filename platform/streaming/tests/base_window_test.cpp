@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include "media/contract/memoryowners.h"
 #include "platform/streaming/tests/base_testutil.h"
 #include "tests/support/testenv.h"
 
@@ -84,13 +85,10 @@ TEST_F(StrmBaseWindow, VideoWindowNeedsAConnectionAndKeepsItsState) {
     EXPECT_EQ(window.SetWindowPosition(0, 0, -1, 5), E_INVALIDARG);
     EXPECT_EQ(window.put_Visible(5), E_INVALIDARG);
 
-    BSTR caption = SysAllocString(u"Preview");
-    ASSERT_EQ(window.put_Caption(caption), S_OK);
-    SysFreeString(caption);
-    BSTR back = nullptr;
-    ASSERT_EQ(window.get_Caption(&back), S_OK);
-    EXPECT_EQ(std::u16string(back), u"Preview");
-    SysFreeString(back);
+    ASSERT_EQ(window.put_Caption(tav::BstrPtr::Copy(u"Preview").Get()), S_OK);
+    tav::BstrPtr back;
+    ASSERT_EQ(window.get_Caption(back.Out()), S_OK);
+    EXPECT_EQ(std::u16string(back.Get()), u"Preview");
 
     // The window's messages are handled on its own thread.
     ASSERT_EQ(window.put_Visible(OATRUE), S_OK);

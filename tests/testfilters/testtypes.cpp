@@ -1,4 +1,4 @@
-#include "platform/streaming/testfilters/testtypes.h"
+#include "tests/testfilters/testtypes.h"
 
 #include <cstring>
 

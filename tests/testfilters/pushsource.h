@@ -6,7 +6,7 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/streaming/testfilters/testtypes.h"
+#include "tests/testfilters/testtypes.h"
 
 namespace tavtest {
 

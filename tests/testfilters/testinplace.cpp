@@ -1,4 +1,4 @@
-#include "platform/streaming/testfilters/testinplace.h"
+#include "tests/testfilters/testinplace.h"
 
 namespace tavtest {
 

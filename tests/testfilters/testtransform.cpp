@@ -1,4 +1,4 @@
-#include "platform/streaming/testfilters/testtransform.h"
+#include "tests/testfilters/testtransform.h"
 
 #include <cstring>
 

@@ -12,6 +12,9 @@
 // In a source file:
 //   TAV_TRACE_SOURCE(kVideoKit, "resizer");   // once, at namespace scope
 //   TAV_TRACE("SetOutputSize(%d, %d, %d)", height, width, mode);
+//
+// Every layer traces through this interface; the platform runtime (platform/runtime/
+// trace.cpp, in libtavrionrt) implements it, so one process has one switch and one output.
 #pragma once
 
 #include <atomic>

@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "platform/streaming/testfilters/testtypes.h"
+#include "tests/testfilters/testtypes.h"
 
 namespace tavtest {
 

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/streaming/testfilters/testtypes.h"
+#include "tests/testfilters/testtypes.h"
 
 namespace tavtest {
 

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <mutex>
 
-#include "platform/streaming/testfilters/testtypes.h"
+#include "tests/testfilters/testtypes.h"
 
 namespace tavtest {
 

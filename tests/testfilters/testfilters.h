@@ -4,12 +4,12 @@
 
 #include <vector>
 
-#include "platform/streaming/testfilters/countingrenderer.h"
-#include "platform/streaming/testfilters/pullsource.h"
-#include "platform/streaming/testfilters/pushsource.h"
-#include "platform/streaming/testfilters/testinplace.h"
-#include "platform/streaming/testfilters/testtransform.h"
-#include "platform/streaming/testfilters/testtypes.h"
+#include "tests/testfilters/countingrenderer.h"
+#include "tests/testfilters/pullsource.h"
+#include "tests/testfilters/pushsource.h"
+#include "tests/testfilters/testinplace.h"
+#include "tests/testfilters/testtransform.h"
+#include "tests/testfilters/testtypes.h"
 
 namespace tavtest {
 

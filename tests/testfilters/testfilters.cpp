@@ -1,4 +1,4 @@
-#include "platform/streaming/testfilters/testfilters.h"
+#include "tests/testfilters/testfilters.h"
 
 namespace tavtest {
 

@@ -1,4 +1,4 @@
-#include "platform/streaming/testfilters/countingrenderer.h"
+#include "tests/testfilters/countingrenderer.h"
 
 namespace tavtest {
 

@@ -1,4 +1,4 @@
-#include "platform/streaming/testfilters/pushsource.h"
+#include "tests/testfilters/pushsource.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "platform/streaming/testfilters/pullsource.h"
+#include "tests/testfilters/pullsource.h"
 
 #include <chrono>
 #include <cstring>
