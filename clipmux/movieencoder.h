@@ -31,6 +31,7 @@
 #include "clipmux/ffmpeg_ptr.h"
 #include "clipmux/picturepool.h"
 #include "libs/vxcamwriter/clipmux.h"
+#include "media/contract/mediatypes.h"
 
 namespace clipmux {
 
@@ -40,7 +41,7 @@ struct VideoLayout {
   int bitsPerPixel = 32;
   bool bottomUp = true;
   double frameRate = 0;
-  int strideBytes() const { return ((bitsPerPixel * width + 31) / 32) * 4; }
+  int strideBytes() const { return int(DibStride(width, bitsPerPixel)); }
   int frameBytes() const { return strideBytes() * height; }
 };
 

@@ -106,5 +106,5 @@ TEST_F(vxvideokit_VideoResizerSource, FindsTheFileOfARealSourceThroughTheSplitte
   EXPECT_EQ(3, Impl()->LastFieldMode());
   EXPECT_EQ(2, Impl()->LastPrepassType());
   ASSERT_FALSE(sink->frames.empty());
-  EXPECT_EQ(size_t(vxvk::DibStride(24, 80)) * 60, sink->frames.back().data.size());
+  EXPECT_EQ(size_t(DibStride(80, 24)) * 60, sink->frames.back().data.size());
 }
