@@ -101,7 +101,7 @@ TEST_F(vxvideokit_VideoResizerSource, FindsTheFileOfARealSourceThroughTheSplitte
   resizer = filter;
   ASSERT_EQ(S_OK, graph.As<IMediaControl>()->Run());
   ASSERT_TRUE(tavtest::WaitFor([&] { return sink->endOfStream; }, std::chrono::seconds(60)));
-  std::lock_guard<std::mutex> g(sink->m_framesLock);
+  std::lock_guard<std::mutex> g(sink->framesLock);
   EXPECT_EQ(10u, sink->frames.size());
   EXPECT_EQ(3, Impl()->LastFieldMode());
   EXPECT_EQ(2, Impl()->LastPrepassType());
