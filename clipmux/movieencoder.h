@@ -30,6 +30,7 @@
 #include "clipmux/clipmux.h"
 #include "clipmux/countingoutput.h"
 #include "clipmux/picturepool.h"
+#include "media/contract/mediatypes.h"
 #include "platform/filters/avptr.h"
 
 namespace clipmux {
@@ -46,7 +47,7 @@ struct VideoLayout {
   int bitsPerPixel = 32;
   bool bottomUp = true;
   double frameRate = 0;
-  int strideBytes() const { return ((bitsPerPixel * width + 31) / 32) * 4; }
+  int strideBytes() const { return int(DibStride(width, bitsPerPixel)); }
   int frameBytes() const { return strideBytes() * height; }
 };
 

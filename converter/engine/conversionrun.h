@@ -5,11 +5,12 @@
 // finished part is renamed and the same entry goes on from the current position into a new
 // part. It keeps the counters behind the progress and time figures.
 //
-// States:
-//   idle        StartConversion          converting an entry (or idle: nothing could start)
-//   converting  size limit (0x501)       converting the same entry, next part
-//   converting  event 1, 2 or 3          converting the next checked entry, or idle
-//   converting  StopConversion ("Break") idle
+// States (event codes from strmif.h and vxcamwriter.h):
+//   idle        StartConversion                 converting an entry (or idle: nothing could start)
+//   converting  EC_SIZE_LIMIT_REACHED           converting the same entry, next part
+//   converting  EC_COMPLETE, EC_USERABORT or    converting the next checked entry, or idle
+//               EC_ERRORABORT
+//   converting  StopConversion ("Break")        idle
 // Pausing changes only the time accounting; the owner pauses the player itself.
 #pragma once
 

@@ -675,7 +675,7 @@ bool FilterGraphBuilder::VideoChain(IPin* start, const AM_MEDIA_TYPE& mt) {
     vih.bmiHeader.biPlanes = 1;
     vih.bmiHeader.biBitCount = 32;
     vih.bmiHeader.biCompression = BI_RGB;
-    const LONG stride = ((32 * width_ + 31) / 8) & ~3;
+    const LONG stride = LONG(DibStride(width_, 32));
     vih.bmiHeader.biSizeImage = static_cast<DWORD>(stride * height_);
     AM_MEDIA_TYPE out{};
     out.majortype = MEDIATYPE_Video;

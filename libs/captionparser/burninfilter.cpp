@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "media/contract/mediatypes.h"
 #include "media/contract/trace.h"
 #include "media/contract/videoinfo.h"
 
@@ -62,7 +63,7 @@ HRESULT CBurnInFilter::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROP
   if (!allocator || !props) return E_POINTER;
   const BITMAPINFOHEADER* header = VideoBitmapHeader(m_pOutput->CurrentMediaType());
   if (!header) return E_FAIL;
-  const LONG rowBytes = LONG((DWORD(header->biBitCount) * DWORD(header->biWidth) + 31) / 32) * 4;
+  const LONG rowBytes = LONG(DibStride(header->biWidth, header->biBitCount));
   const LONG height = header->biHeight < 0 ? -header->biHeight : header->biHeight;
   // Twice the frame: room for a frame of the same width with a different row layout.
   props->cbBuffer = 2 * rowBytes * height;

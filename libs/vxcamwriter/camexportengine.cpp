@@ -169,17 +169,17 @@ void CCamExportEngine::WakeAll() {
 void CCamExportEngine::WaitForEncoderIdle() { WaitAny({encoderIdle_, abort_}); }
 
 void CCamExportEngine::PauseFromStopped() {
-  // 1. Whatever still runs from the last movie ends now.
+  // Whatever still runs from the last movie ends now.
   FreeBuffers();
   ResetEvent(start_);
   WakeAll();
   WaitForEncoderIdle();
-  // 2. Without an audio input, clipmux still writes a sound track (of silence).
+  // Without an audio input, clipmux still writes a sound track (of silence).
   if (!audioConnected_) {
     WAVEFORMATEX pcm = CameraAudioFormat();
     Guarded([&] { setAudio(&pcm, kAudioBitRate); });
   }
-  // 3.
+  // Open the next movie and allocate the frame (and, with audio, the chunk) buffers.
   OpenMovie();
   {
     CriticalSectionLock lock(frameLock_);
@@ -193,7 +193,7 @@ void CCamExportEngine::PauseFromStopped() {
     chunkAllocated_ = true;
     chunkFill_ = 0;
   }
-  // 4.
+  // The audio clock starts again from zero for the new movie.
   {
     CriticalSectionLock lock(avLock_);
     audioBaseSet_ = false;
@@ -217,14 +217,14 @@ void CCamExportEngine::PauseFromStopped() {
   takenEnds_.clear();
   firstTakenStart_ = 0;
   picturesTaken_ = 0;
-  // 5. Without an audio input audio ended stays set, so the library gets silence.
+  // Without an audio input audio ended stays set, so the library gets silence.
   ResetEvent(videoEnded_);
   ResetEvent(frameReady_);
   if (audioConnected_) {
     ResetEvent(audioEnded_);
     ResetEvent(chunkReady_);
   }
-  // 6.
+  // Let the encoder thread start the movie and wait until it has (or the run aborts).
   SetEvent(start_);
   WaitAny({encoderStarted_, abort_});
 }
@@ -510,7 +510,7 @@ HRESULT CCamExportEngine::AudioReceive(REFERENCE_TIME s, REFERENCE_TIME e, const
   const WAVEFORMATEX& f = audioFormat_;
   if (length < 0 || (!data && length > 0) || f.nAvgBytesPerSec == 0 || f.nBlockAlign == 0) return S_OK;
 
-  // 1. Before the first video frame the audio waits, then loses what lies before it.
+  // Before the first video frame the audio waits, then loses what lies before it.
   if (syncState() == SyncState::WaitFirstVideo) {
     DWORD w = WaitAny({abort_, audioEnded_, firstFrameHanded_, audioFlushing_});
     if (w == 0 || w == 1) {
@@ -535,12 +535,13 @@ HRESULT CCamExportEngine::AudioReceive(REFERENCE_TIME s, REFERENCE_TIME e, const
     }
   }
 
-  // 2.
+  // Nothing to fill while no chunk buffer is allocated.
   {
     CriticalSectionLock lock(chunkLock_);
     if (!chunkAllocated_ || chunkSize_ == 0) return S_OK;
   }
-  // 3. and 4.
+  // Advance the audio clock by this block and note the first audio time for the sync
+  // decision.
   {
     CriticalSectionLock lock(avLock_);
     if (!audioBaseSet_) {
@@ -556,7 +557,7 @@ HRESULT CCamExportEngine::AudioReceive(REFERENCE_TIME s, REFERENCE_TIME e, const
     }
   }
 
-  // 5. The audio starts later than the video: the gap between the first video frame and
+  // The audio starts later than the video: the gap between the first video frame and
   // the first audio block becomes silence, counted in bytes. Waiting instead for the video
   // to reach the first audio time made the amount depend on how the two threads met: a
   // silent chunk already offered when the video got there was taken as well, and the sound
@@ -589,7 +590,7 @@ HRESULT CCamExportEngine::AudioReceive(REFERENCE_TIME s, REFERENCE_TIME e, const
     }
   }
 
-  // 6. Fill chunks; each full one waits until clipmux has taken it.
+  // Fill chunks; each full one waits until clipmux has taken it.
   while (length > 0) {
     bool full = false;
     {

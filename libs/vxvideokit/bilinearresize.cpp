@@ -14,7 +14,7 @@ namespace {
 LONG AbsHeight(LONG h) { return h < 0 ? -h : h; }
 
 size_t ImageBytes(WORD bitCount, LONG width, LONG height) {
-  return size_t(DibStride(bitCount, width)) * size_t(height);
+  return size_t(DibStride(width, bitCount)) * size_t(height);
 }
 
 // ---- prepasses -----------------------------------------------------------------------------
@@ -209,7 +209,7 @@ bool RunPrepass(int type, BYTE* frame, size_t bytes, WORD bitCount, LONG width, 
     return false;
   const LONG rows = AbsHeight(height);
   if (!frame || width <= 0 || rows <= 0 || bitCount == 0) return false;
-  const size_t stride = size_t(DibStride(bitCount, width));
+  const size_t stride = size_t(DibStride(width, bitCount));
   if (bytes < stride * size_t(rows)) return false;
   switch (type) {
     case kPrepassLineDoubling: DoubleLines(frame, stride, rows); break;
@@ -306,7 +306,7 @@ HRESULT ScaleBilinear(const BITMAPINFOHEADER& sh, const BYTE* src, size_t srcByt
   // A short buffer on either side is an error, not a partial picture.
   if (srcBytes < srcImage || dstBytes < dstImage) return E_FAIL;
 
-  const size_t srcStride = size_t(DibStride(bits, ws)), dstStride = size_t(DibStride(bits, wd));
+  const size_t srcStride = size_t(DibStride(ws, bits)), dstStride = size_t(DibStride(wd, bits));
   const int pixelBytes = bits / 8;
   std::memset(dst, 0, dstImage);
   const BilinearPlan plan = PlanBilinear(ws, hs, wd, hd, mode);

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "media/contract/mediatypes.h"
 #include "media/contract/trace.h"
 #include "media/contract/videoinfo.h"
 
@@ -50,7 +51,7 @@ HRESULT CInterlaceModeChecker::StartStreaming() {
     m_bottomUp = bmi->biHeight > 0;
     m_rowBytes = size_t(m_width > 0 ? m_width : 0) * bmi->biBitCount / 8;
     // Rows of a DIB are padded to whole 32-bit words.
-    m_stride = ((size_t(m_width > 0 ? m_width : 0) * bmi->biBitCount + 31) / 32) * 4;
+    m_stride = size_t(DibStride(m_width > 0 ? m_width : 0, bmi->biBitCount));
   }
   std::lock_guard<std::mutex> g(m_stateLock);
   m_reported = false;

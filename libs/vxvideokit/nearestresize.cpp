@@ -16,7 +16,7 @@ bool FitsInside(const PixelRect& r, LONG width, LONG height) {
 }
 
 size_t ImageBytes(WORD bitCount, LONG width, LONG height) {
-  return size_t(DibStride(bitCount, width)) * size_t(height);
+  return size_t(DibStride(width, bitCount)) * size_t(height);
 }
 
 // Copies one pixel of N bytes.
@@ -90,7 +90,7 @@ void DrawRow(BYTE* d, const BYTE* s, const LONG* cols, LONG srcCount, LONG dstCo
 // Zeroes every byte of the image outside `r` (the stretch then covers `r`), which is the
 // same as clearing the whole image first but touches each byte once.
 void ClearOutside(const MutableImageView& img, const PixelRect& r) {
-  const size_t stride = size_t(DibStride(img.bitCount, img.width));
+  const size_t stride = size_t(DibStride(img.width, img.bitCount));
   const LONG height = AbsHeight(img.height);
   if (!FitsInside(r, img.width, height)) {
     std::memset(img.bits, 0, stride * size_t(height));
@@ -148,8 +148,8 @@ bool StretchNearest(const ImageView& src, const PixelRect& sr, const MutableImag
     return false;
 
   const int pixelBytes = bits / 8;
-  const size_t srcStride = size_t(DibStride(bits, src.width));
-  const size_t dstStride = size_t(DibStride(bits, dst.width));
+  const size_t srcStride = size_t(DibStride(src.width, bits));
+  const size_t dstStride = size_t(DibStride(dst.width, bits));
   const BYTE* srcBase = src.bits + srcStride * sr.y + size_t(bits) * sr.x / 8;
   BYTE* dstBase = dst.bits + dstStride * dr.y + size_t(bits) * dr.x / 8;
   const size_t rowBytes = size_t(dr.width) * pixelBytes;
@@ -180,12 +180,12 @@ bool StretchNearest(const ImageView& src, const PixelRect& sr, const MutableImag
 
 void CopyCentred(const ImageView& src, const MutableImageView& dst) {
   const LONG hs = AbsHeight(src.height), hd = AbsHeight(dst.height);
-  const size_t dstStride = size_t(DibStride(dst.bitCount, dst.width));
+  const size_t dstStride = size_t(DibStride(dst.width, dst.bitCount));
   const size_t dstImage = dstStride * size_t(hd);
   if (!dst.bits || dst.bytes < dstImage) return;
   std::memset(dst.bits, 0, dstImage);
   if (src.bitCount != dst.bitCount || !src.bits) return;
-  const size_t srcStride = size_t(DibStride(src.bitCount, src.width));
+  const size_t srcStride = size_t(DibStride(src.width, src.bitCount));
   if (src.bytes < srcStride * size_t(hs)) return;
 
   LONG rows, srcRow0, dstRow0;
@@ -211,7 +211,7 @@ void CopyCentred(const ImageView& src, const MutableImageView& dst) {
     count = dstStride;
   } else {
     srcOffset = 0;
-    dstOffset = size_t(((b * dx + 31) / 32) * 4);
+    dstOffset = size_t(DibStride(dx, b));
     count = srcStride;
   }
   // A row copy never leaves its own row: with odd sizes the rounded offsets plus a whole

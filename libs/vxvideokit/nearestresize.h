@@ -40,11 +40,6 @@ struct MutableImageView {
   WORD bitCount = 0;
 };
 
-// DWORD-aligned row stride in bytes: ((bits x width + 31) / 32) x 4.
-constexpr LONG DibStride(WORD bitCount, LONG width) {
-  return LONG(((LONGLONG(bitCount) * width + 31) / 32) * 4);
-}
-
 // Source index of destination index k when `dst` samples are taken from `src` samples by the
 // exact integer stepping of the stretch (floor(k*src/dst) when enlarging or keeping the size,
 // ceiling(k*src/dst) when reducing). Fills `out[0..dst)`.

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "media/contract/com.h"
+#include "media/contract/mediatypes.h"
 #include "media/contract/trace.h"
 #include "media/contract/videoinfo.h"
 
@@ -44,7 +45,7 @@ HRESULT CVideoAnalyzer::StartStreaming() {
   const BITMAPINFOHEADER* bmi = VideoBitmapHeader(mt, &m_framePeriod);
   m_width = bmi && bmi->biBitCount == 24 && bmi->biWidth > 0 ? bmi->biWidth : 0;
   m_height = bmi ? (bmi->biHeight < 0 ? -bmi->biHeight : bmi->biHeight) : 0;
-  m_stride = ((size_t(m_width) * 24 + 31) / 32) * 4;
+  m_stride = size_t(DibStride(m_width, 24));
   std::lock_guard<std::mutex> g(m_stateLock);
   m_nextStart = 0;
   return S_OK;

@@ -262,17 +262,20 @@ constexpr DWORD SPEAKER_TOP_CENTER = 0x800;
 
 // ---- the image-size rule ---------------------------------------------------------------
 
-// Uncompressed (BI_RGB) rows are padded to 32 bits: ((bits * width + 31) / 32) * 4 * |height|;
-// any other compression: bits * width * height / 8.
+// The bytes of one row of a device-independent bitmap: rows are padded to 32 bits.
+constexpr LONGLONG DibStride(LONGLONG width, LONGLONG bitCount) { return ((bitCount * width + 31) / 32) * 4; }
+
+// Uncompressed (BI_RGB) rows are padded to 32 bits: DibStride * |height|; any other
+// compression: bits * width * height / 8.
 constexpr DWORD GetBitmapSize(const BITMAPINFOHEADER* h) {
   if (h->biCompression == BI_RGB) {
-    const LONGLONG stride = ((LONGLONG(h->biBitCount) * h->biWidth + 31) / 32) * 4;
+    const LONGLONG stride = DibStride(h->biWidth, h->biBitCount);
     const LONGLONG height = h->biHeight < 0 ? -LONGLONG(h->biHeight) : LONGLONG(h->biHeight);
     return DWORD(stride * height);
   }
   return DWORD(LONGLONG(h->biBitCount) * h->biWidth * h->biHeight / 8);
 }
 constexpr DWORD DIBWIDTHBYTES(const BITMAPINFOHEADER& h) {
-  return DWORD(((h.biWidth * h.biBitCount + 31) & ~31) / 8);
+  return DWORD(DibStride(h.biWidth, h.biBitCount));
 }
 #define HEADER(pVideoInfo) (&(static_cast<VIDEOINFOHEADER*>(pVideoInfo))->bmiHeader)

@@ -472,6 +472,28 @@ struct IMediaSeeking : IUnknown {
 };
 TAV_INTERFACE(IMediaSeeking, IID_IMediaSeeking);
 
+// The IMediaSeeking methods as an implementing class declares them.
+#define DECLARE_IMEDIASEEKING_METHODS                                                          \
+  STDMETHODIMP GetCapabilities(DWORD* capabilities) override;                                  \
+  STDMETHODIMP CheckCapabilities(DWORD* capabilities) override;                                \
+  STDMETHODIMP IsFormatSupported(const GUID* format) override;                                 \
+  STDMETHODIMP QueryPreferredFormat(GUID* format) override;                                    \
+  STDMETHODIMP GetTimeFormat(GUID* format) override;                                           \
+  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;                                 \
+  STDMETHODIMP SetTimeFormat(const GUID* format) override;                                     \
+  STDMETHODIMP GetDuration(LONGLONG* duration) override;                                       \
+  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;                                       \
+  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;                                 \
+  STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,  \
+                                 const GUID* sourceFormat) override;                           \
+  STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,             \
+                            DWORD stopFlags) override;                                         \
+  STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;                       \
+  STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;                    \
+  STDMETHODIMP SetRate(double rate) override;                                                  \
+  STDMETHODIMP GetRate(double* rate) override;                                                 \
+  STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
+
 // Positions in seconds.
 struct IMediaPosition : IUnknown {
   STDMETHOD(get_Duration)(REFTIME* length) = 0;
@@ -487,6 +509,20 @@ struct IMediaPosition : IUnknown {
   STDMETHOD(CanSeekBackward)(LONG* canSeek) = 0;
 };
 TAV_INTERFACE(IMediaPosition, IID_IMediaPosition);
+
+// The IMediaPosition methods as an implementing class declares them.
+#define DECLARE_IMEDIAPOSITION_METHODS                                                         \
+  STDMETHODIMP get_Duration(REFTIME* length) override;                                         \
+  STDMETHODIMP put_CurrentPosition(REFTIME time) override;                                     \
+  STDMETHODIMP get_CurrentPosition(REFTIME* time) override;                                    \
+  STDMETHODIMP get_StopTime(REFTIME* time) override;                                           \
+  STDMETHODIMP put_StopTime(REFTIME time) override;                                            \
+  STDMETHODIMP get_PrerollTime(REFTIME* time) override;                                        \
+  STDMETHODIMP put_PrerollTime(REFTIME time) override;                                         \
+  STDMETHODIMP put_Rate(double rate) override;                                                 \
+  STDMETHODIMP get_Rate(double* rate) override;                                                \
+  STDMETHODIMP CanSeekForward(LONG* canSeek) override;                                         \
+  STDMETHODIMP CanSeekBackward(LONG* canSeek) override;
 
 struct IMediaControl : IUnknown {
   STDMETHOD(Run)() = 0;

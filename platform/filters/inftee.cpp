@@ -136,40 +136,6 @@ HRESULT CTeeOutputPin::CompleteConnect(IPin* receivePin) {
   return S_OK;
 }
 
-HRESULT CTeeOutputPin::DecideAllocator(IMemInputPin* pin, IMemAllocator** allocator) {
-  // As the base class does, except that the downstream pin learns that the samples are
-  // shared with the other outputs (read-only): an in-place filter there copies first.
-  if (!pin || !allocator) return E_POINTER;
-  if (*allocator) {
-    (*allocator)->Release();
-    *allocator = nullptr;
-  }
-  ALLOCATOR_PROPERTIES props{};
-  pin->GetAllocatorRequirements(&props);
-  if (props.cbAlign == 0) props.cbAlign = 1;
-  HRESULT hr = pin->GetAllocator(allocator);
-  if (SUCCEEDED(hr) && *allocator) {
-    hr = DecideBufferSize(*allocator, &props);
-    if (SUCCEEDED(hr)) hr = pin->NotifyAllocator(*allocator, TRUE);
-    if (SUCCEEDED(hr)) return S_OK;
-  }
-  if (*allocator) {
-    (*allocator)->Release();
-    *allocator = nullptr;
-  }
-  hr = InitAllocator(allocator);
-  if (SUCCEEDED(hr) && *allocator) {
-    hr = DecideBufferSize(*allocator, &props);
-    if (SUCCEEDED(hr)) hr = pin->NotifyAllocator(*allocator, TRUE);
-    if (SUCCEEDED(hr)) return S_OK;
-  }
-  if (*allocator) {
-    (*allocator)->Release();
-    *allocator = nullptr;
-  }
-  return FAILED(hr) ? hr : E_FAIL;
-}
-
 // ---- filter -----------------------------------------------------------------------------
 
 CInfTee::CInfTee(LPUNKNOWN outer, HRESULT* phr)

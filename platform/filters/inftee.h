@@ -44,8 +44,9 @@ class CTeeOutputPin final : public CBaseOutputPin {
   HRESULT GetMediaType(int position, CMediaType* mt) override;
   HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* props) override;
   HRESULT CompleteConnect(IPin* receivePin) override;
-  // Negotiates as the base class does, but notifies the downstream pin read-only.
-  HRESULT DecideAllocator(IMemInputPin* pin, IMemAllocator** allocator) override;
+  // The samples are shared with the other outputs: an in-place filter downstream copies
+  // first.
+  BOOL SamplesReadOnly() const override { return TRUE; }
 
  private:
   CInfTee* tee_;

@@ -16,6 +16,7 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include "media/contract/mediatypes.h"
 #include "media/contract/trace.h"
 #include "platform/filters/avcodecutil.h"
 #include "platform/filters/avdecodeloop.h"
@@ -167,7 +168,7 @@ class VideoEngine final : public DecoderEngine {
     outWidth_ = oh->biWidth;
     outHeight_ = std::abs(oh->biHeight);
     outTopDown_ = oh->biHeight < 0 || out.subtype == MEDIASUBTYPE_YUY2;
-    outStride_ = LONG(((outWidth_ * kind_->bitCount + 31) / 32) * 4);
+    outStride_ = LONG(DibStride(outWidth_, kind_->bitCount));
     if (out.subtype == MEDIASUBTYPE_YUY2) outStride_ = outWidth_ * 2;
     rawFormat_ = RawPixelFormat(in, &rawBottomUp_);
     swapChroma_ = in.subtype == MEDIASUBTYPE_YV12;
@@ -427,7 +428,7 @@ class VideoEngine final : public DecoderEngine {
     if (rawFormat_ == AV_PIX_FMT_BGRA || rawFormat_ == AV_PIX_FMT_BGR24 || rawFormat_ == AV_PIX_FMT_RGB565LE ||
         rawFormat_ == AV_PIX_FMT_RGB555LE) {
       const int bits = rawFormat_ == AV_PIX_FMT_BGRA ? 32 : rawFormat_ == AV_PIX_FMT_BGR24 ? 24 : 16;
-      const long stride = ((inWidth_ * bits + 31) / 32) * 4;
+      const long stride = long(DibStride(inWidth_, bits));
       if (length < stride * inHeight_) return S_OK;  // a short frame is dropped, not read past
       planes[0] = rawBottomUp_ ? data + stride * (inHeight_ - 1) : data;
       lines[0] = int(rawBottomUp_ ? -stride : stride);

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <new>
 
+#include "media/contract/mediatypes.h"
 #include "media/contract/trace.h"
 #include "media/contract/window.h"
 #include "media/contract/wingdi.h"
@@ -18,19 +19,6 @@ namespace {
 
 LONG Width(const RECT& r) { return r.right - r.left; }
 LONG Height(const RECT& r) { return r.bottom - r.top; }
-
-// A 32-bit top-down section bitmap, black.
-HBITMAP MakeSurface(LONG width, LONG height) {
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-}
 
 }  // namespace
 
@@ -50,20 +38,149 @@ bool ReadWindowSurface(HWND window, WindowSurface* out) {
   return true;
 }
 
-CVideoRenderer::CVideoRenderer(REFCLSID clsid, LPUNKNOWN outer, HRESULT* phr)
-    : CBaseVideoRenderer(clsid, NAME("Video Renderer"), outer, phr) {}
+// ---- the window --------------------------------------------------------------------------
 
-CVideoRenderer::~CVideoRenderer() {
-  CAutoLock frame(&frameLock_);
-  DropOwnSurfaceLocked();
+CVideoRendererWindow::CVideoRendererWindow(CVideoRenderer* renderer, HRESULT* phr)
+    : CBaseControlWindow(renderer, &renderer->m_InterfaceLock, NAME("Video Renderer window"), renderer->GetOwner(),
+                         phr, 0, 0),
+      m_pRenderer(renderer) {}
+
+CVideoRendererWindow::~CVideoRendererWindow() { DoneWithWindow(); }
+
+LPCTSTR CVideoRendererWindow::GetClassWindowStyles(DWORD* classStyles, DWORD* windowStyle, DWORD* windowStyleEx) {
+  *classStyles = 0x1083;     // redraw on resize, double clicks
+  *windowStyle = 0x2000000;  // clip children
+  *windowStyleEx = 0;
+  return "VideoRenderer";
 }
 
-void CVideoRenderer::DropOwnSurfaceLocked() {
-  if (!ownSurface_) return;
-  if (tav::GetWindowSurface(ownSurfaceWindow_) == ownSurface_) tav::SetWindowSurface(ownSurfaceWindow_, nullptr);
-  DeleteObject(ownSurface_);
-  ownSurface_ = nullptr;
-  ownSurfaceWindow_ = nullptr;
+void CVideoRendererWindow::OnSize(LONG width, LONG height) {
+  CBaseControlWindow::OnSize(width, height);
+  CAutoLock lock(&m_pRenderer->m_DrawLock);
+  if (m_pRenderer->defaultDest_) m_pRenderer->dest_ = GetClientRect();
+  m_pRenderer->DrawLocked();
+}
+
+void CVideoRendererWindow::OnEraseBackground() {
+  CAutoLock lock(&m_pRenderer->m_DrawLock);
+  m_pRenderer->DrawLocked();
+}
+
+HRESULT CVideoRendererWindow::GetVideoSize(LONG* width, LONG* height) {
+  return m_pRenderer->m_Video.GetVideoSize(width, height);
+}
+
+// ---- IBasicVideo's rectangles and picture ------------------------------------------------------
+
+CVideoRendererVideo::CVideoRendererVideo(CVideoRenderer* renderer, HRESULT* phr)
+    : CBaseControlVideo(renderer, &renderer->m_InterfaceLock, NAME("Video Renderer video"), renderer->GetOwner(),
+                        phr),
+      m_pRenderer(renderer) {}
+
+HRESULT CVideoRendererVideo::IsDefaultTargetRect() {
+  CAutoLock lock(&m_pRenderer->m_DrawLock);
+  return m_pRenderer->defaultDest_ ? S_OK : S_FALSE;
+}
+
+HRESULT CVideoRendererVideo::SetDefaultTargetRect() {
+  const RECT client = m_pRenderer->m_Window.GetClientRect();
+  CAutoLock lock(&m_pRenderer->m_DrawLock);
+  m_pRenderer->dest_ = client;
+  m_pRenderer->defaultDest_ = true;
+  return S_OK;
+}
+
+HRESULT CVideoRendererVideo::SetTargetRect(RECT* rect) {
+  CAutoLock lock(&m_pRenderer->m_DrawLock);
+  m_pRenderer->dest_ = *rect;
+  m_pRenderer->defaultDest_ = false;
+  return S_OK;
+}
+
+HRESULT CVideoRendererVideo::GetTargetRect(RECT* rect) {
+  CAutoLock lock(&m_pRenderer->m_DrawLock);
+  *rect = m_pRenderer->dest_;
+  return S_OK;
+}
+
+HRESULT CVideoRendererVideo::IsDefaultSourceRect() {
+  CAutoLock lock(&m_pRenderer->m_DrawLock);
+  return m_pRenderer->defaultSource_ ? S_OK : S_FALSE;
+}
+
+HRESULT CVideoRendererVideo::SetDefaultSourceRect() {
+  CAutoLock lock(&m_pRenderer->m_DrawLock);
+  m_pRenderer->source_ = {0, 0, m_pRenderer->videoWidth_, m_pRenderer->videoHeight_};
+  m_pRenderer->defaultSource_ = true;
+  return S_OK;
+}
+
+HRESULT CVideoRendererVideo::SetSourceRect(RECT* rect) {
+  CAutoLock lock(&m_pRenderer->m_DrawLock);
+  m_pRenderer->source_ = *rect;
+  m_pRenderer->defaultSource_ = rect->left == 0 && rect->top == 0 && rect->right == m_pRenderer->videoWidth_ &&
+                                rect->bottom == m_pRenderer->videoHeight_;
+  return S_OK;
+}
+
+HRESULT CVideoRendererVideo::GetSourceRect(RECT* rect) {
+  CAutoLock lock(&m_pRenderer->m_DrawLock);
+  *rect = m_pRenderer->source_;
+  return S_OK;
+}
+
+const VIDEOINFOHEADER* CVideoRendererVideo::GetVideoFormat() {
+  CAutoLock lock(&m_pRenderer->m_DrawLock);
+  return m_pRenderer->m_mtIn.formattype == FORMAT_VideoInfo && m_pRenderer->m_mtIn.cbFormat >= sizeof(VIDEOINFOHEADER)
+             ? reinterpret_cast<const VIDEOINFOHEADER*>(m_pRenderer->m_mtIn.pbFormat)
+             : nullptr;
+}
+
+HRESULT CVideoRendererVideo::GetStaticImage(LONG* bufferSize, LONG* image) {
+  CAutoLock lock(&m_pRenderer->m_DrawLock);
+  const LONG w = m_pRenderer->videoWidth_, h = m_pRenderer->videoHeight_;
+  const LONG need = LONG(sizeof(BITMAPINFOHEADER)) + w * h * 4;
+  if (!image) {
+    *bufferSize = need;
+    return S_OK;
+  }
+  if (*bufferSize < need) return E_OUTOFMEMORY;
+  BITMAPINFOHEADER bih{};
+  bih.biSize = sizeof(bih);
+  bih.biWidth = w;
+  bih.biHeight = h;
+  bih.biPlanes = 1;
+  bih.biBitCount = 32;
+  bih.biCompression = BI_RGB;
+  bih.biSizeImage = DWORD(w * h * 4);
+  auto* out = reinterpret_cast<BYTE*>(image);
+  std::memcpy(out, &bih, sizeof(bih));
+  // Packed bitmaps are stored bottom row first.
+  for (LONG y = 0; y < h; ++y)
+    std::memcpy(out + sizeof(bih) + size_t(h - 1 - y) * size_t(w) * 4,
+                m_pRenderer->current_.data() + size_t(y) * size_t(w), size_t(w) * 4);
+  *bufferSize = need;
+  return S_OK;
+}
+
+HRESULT CVideoRendererVideo::OnUpdateRectangles() {
+  m_pRenderer->DrawAndPresent();
+  return S_OK;
+}
+
+// ---- the renderer ------------------------------------------------------------------------------
+
+CVideoRenderer::CVideoRenderer(REFCLSID clsid, LPUNKNOWN outer, HRESULT* phr)
+    : CBaseVideoRenderer(clsid, NAME("Video Renderer"), outer, phr), m_Window(this, phr), m_Video(this, phr) {
+  m_Window.SetControlWindowPin(GetPin(0));
+  m_Video.SetControlVideoPin(GetPin(0));
+  const HRESULT hr = m_Window.PrepareWindow();
+  if (FAILED(hr) && phr) *phr = hr;
+}
+
+CVideoRenderer::~CVideoRenderer() {
+  // The window thread calls back into the renderer: it ends before the renderer's members go.
+  m_Window.DoneWithWindow();
 }
 
 CUnknown* CVideoRenderer::CreateVideoRenderer(LPUNKNOWN outer, HRESULT* phr) {
@@ -83,8 +200,8 @@ CUnknown* CVideoRenderer::CreateVmr9(LPUNKNOWN outer, HRESULT* phr) {
 }
 
 STDMETHODIMP CVideoRenderer::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
-  if (riid == IID_IVideoWindow) return GetInterface(static_cast<IVideoWindow*>(this), ppv);
-  if (riid == IID_IBasicVideo) return GetInterface(static_cast<IBasicVideo*>(this), ppv);
+  if (riid == IID_IVideoWindow) return m_Window.NonDelegatingQueryInterface(riid, ppv);
+  if (riid == IID_IBasicVideo) return m_Video.NonDelegatingQueryInterface(riid, ppv);
   return CBaseVideoRenderer::NonDelegatingQueryInterface(riid, ppv);
 }
 
@@ -101,17 +218,26 @@ HRESULT CVideoRenderer::CheckMediaType(const CMediaType* mt) {
 }
 
 HRESULT CVideoRenderer::SetMediaType(const CMediaType* mt) {
-  CAutoLock lock(&m_InterfaceLock);
-  const BITMAPINFOHEADER* bih = VideoBitmapHeader(*mt, &avgTimePerFrame_);
-  inFormat_ = RawPixelFormat(*mt, &inBottomUp_);
-  videoWidth_ = bih->biWidth;
-  videoHeight_ = std::abs(bih->biHeight);
-  if (defaultSource_) source_ = {0, 0, videoWidth_, videoHeight_};
-  if (Width(window_) == 0 || Height(window_) == 0) window_ = {0, 0, videoWidth_, videoHeight_};
-  if (defaultDest_) dest_ = {0, 0, Width(window_), Height(window_)};
-  CAutoLock frame(&frameLock_);
-  current_.assign(size_t(videoWidth_) * size_t(videoHeight_), 0);
-  toCurrent_.reset();
+  LONG width = 0, height = 0;
+  {
+    CAutoLock lock(&m_DrawLock);
+    m_mtIn = *mt;
+    const BITMAPINFOHEADER* bih = VideoBitmapHeader(*mt);
+    inFormat_ = RawPixelFormat(*mt, &inBottomUp_);
+    width = videoWidth_ = bih->biWidth;
+    height = videoHeight_ = std::abs(bih->biHeight);
+    if (defaultSource_) source_ = {0, 0, videoWidth_, videoHeight_};
+    current_.assign(size_t(videoWidth_) * size_t(videoHeight_), 0);
+    toCurrent_.reset();
+  }
+  TAV_TRACE("%p connected %ldx%ld", static_cast<void*>(this), long(width), long(height));
+  // A window nobody has sized takes the video's size (its thread sets the destination).
+  RECT window = m_Window.GetWindowRect();
+  if (window.right - window.left == 0 || window.bottom - window.top == 0) {
+    window.right = window.left + width;
+    window.bottom = window.top + height;
+    m_Window.SetWindowRect(window);
+  }
   return S_OK;
 }
 
@@ -119,64 +245,51 @@ HRESULT CVideoRenderer::DoRenderSample(IMediaSample* sample) {
   BYTE* data = nullptr;
   sample->GetPointer(&data);
   const int bits = inFormat_ == AV_PIX_FMT_BGRA ? 32 : inFormat_ == AV_PIX_FMT_BGR24 ? 24 : 16;
-  const long stride = ((videoWidth_ * bits + 31) / 32) * 4;
+  const long stride = long(DibStride(videoWidth_, bits));
   if (!data || sample->GetActualDataLength() < stride * videoHeight_) return S_OK;  // short frame: nothing drawn
   const uint8_t* src[4] = {inBottomUp_ ? data + stride * (videoHeight_ - 1) : data};
   const int srcLines[4] = {int(inBottomUp_ ? -stride : stride)};
   toCurrent_.reset(sws_getCachedContext(toCurrent_.release(), videoWidth_, videoHeight_, inFormat_, videoWidth_,
                                         videoHeight_, AV_PIX_FMT_BGRA, SWS_POINT, nullptr, nullptr, nullptr));
   if (!toCurrent_) return E_OUTOFMEMORY;
-  CAutoLock lock(&frameLock_);
-  uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(current_.data())};
-  const int dstLines[4] = {int(videoWidth_ * 4)};
-  sws_scale(toCurrent_.get(), src, srcLines, 0, videoHeight_, dst, dstLines);
-  DrawToOwnerLocked();
+  {
+    CAutoLock lock(&m_DrawLock);
+    uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(current_.data())};
+    const int dstLines[4] = {int(videoWidth_ * 4)};
+    sws_scale(toCurrent_.get(), src, srcLines, 0, videoHeight_, dst, dstLines);
+  }
+  DrawAndPresent();
   return S_OK;
 }
 
-void CVideoRenderer::DrawToOwnerLocked(bool notifyOwner) {
-  HWND owner = reinterpret_cast<HWND>(owner_);
-  if (ownSurfaceWindow_ && ownSurfaceWindow_ != owner) DropOwnSurfaceLocked();
-  // Without an owner, or while hidden, only the current frame is kept.
-  if (!owner || visible_ == OAFALSE) return;
-  const LONG w = Width(window_), h = Height(window_);
-  if (w <= 0 || h <= 0 || current_.empty()) return;
-  RECT src = source_, dst = dest_;
+void CVideoRenderer::DrawAndPresent(bool notifyOwner) {
+  {
+    CAutoLock lock(&m_DrawLock);
+    DrawLocked();
+  }
+  m_Window.PresentToOwner(notifyOwner ? TRUE : FALSE);
+}
+
+void CVideoRenderer::DrawLocked() {
+  CAutoLock surfaceLock(m_Window.SurfaceLock());
+  HBITMAP surface = m_Window.GetSurface();
+  DIBSECTION ds{};
+  if (!surface || GetObject(surface, sizeof ds, &ds) != int(sizeof ds) || !ds.dsBm.bmBits || ds.dsBm.bmBitsPixel != 32)
+    return;
+  const bool bottomUp = ds.dsBmih.biHeight > 0;
+  auto* bits = static_cast<BYTE*>(ds.dsBm.bmBits);
+  for (LONG y = 0; y < ds.dsBm.bmHeight; ++y)
+    std::memset(bits + size_t(y) * size_t(ds.dsBm.bmWidthBytes), 0, size_t(ds.dsBm.bmWidth) * 4);
+  if (current_.empty()) return;
+  RECT src = source_;
+  const RECT dst = dest_;
   src.left = std::clamp<LONG>(src.left, 0, videoWidth_);
   src.top = std::clamp<LONG>(src.top, 0, videoHeight_);
   src.right = std::clamp<LONG>(src.right, src.left, videoWidth_);
   src.bottom = std::clamp<LONG>(src.bottom, src.top, videoHeight_);
   if (Width(dst) <= 0 || Height(dst) <= 0 || Width(src) <= 0 || Height(src) <= 0) return;
 
-  // The owner's surface: the host's own, or one made here that holds the window.
-  HBITMAP surface = tav::GetWindowSurface(owner);
-  if (!surface || surface == ownSurface_) {
-    const LONG needW = std::max<LONG>(window_.right, 1), needH = std::max<LONG>(window_.bottom, 1);
-    BITMAP bm{};
-    if (!surface || !GetObject(surface, sizeof bm, &bm) || bm.bmWidth < needW || bm.bmHeight < needH) {
-      DropOwnSurfaceLocked();
-      ownSurface_ = MakeSurface(needW, needH);
-      if (!ownSurface_) return;
-      ownSurfaceWindow_ = owner;
-      tav::SetWindowSurface(owner, ownSurface_);
-    }
-  }
-  // The pixels are written directly: a context over the owner keeps the surface it draws
-  // into alive while they are (a host may replace its surface at any time).
-  struct OwnerContext {
-    HWND hwnd;
-    HDC dc;
-    ~OwnerContext() {
-      if (dc) ReleaseDC(hwnd, dc);
-    }
-  } context{owner, GetDC(owner)};
-  surface = context.dc ? static_cast<HBITMAP>(GetCurrentObject(context.dc, OBJ_BITMAP)) : nullptr;
-  DIBSECTION ds{};
-  if (!surface || GetObject(surface, sizeof ds, &ds) != int(sizeof ds) || !ds.dsBm.bmBits || ds.dsBm.bmBitsPixel != 32)
-    return;
-
-  // Scale the source into the destination's size, then copy what falls inside both the
-  // window and the surface.
+  // Scale the source into the destination's size, then copy what falls inside the surface.
   toWindow_.reset(sws_getCachedContext(toWindow_.release(), Width(src), Height(src), AV_PIX_FMT_BGRA, Width(dst),
                                        Height(dst), AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr));
   if (!toWindow_) return;
@@ -187,364 +300,18 @@ void CVideoRenderer::DrawToOwnerLocked(bool notifyOwner) {
   const int outLines[4] = {int(Width(dst) * 4)};
   sws_scale(toWindow_.get(), in, inLines, 0, Height(src), out, outLines);
 
-  RECT visible = dst;  // window coordinates
-  visible.left = std::max<LONG>(visible.left, 0);
-  visible.top = std::max<LONG>(visible.top, 0);
-  visible.right = std::min(visible.right, w);
-  visible.bottom = std::min(visible.bottom, h);
-  OffsetRect(&visible, window_.left, window_.top);  // owner coordinates
+  RECT visible = dst;
   visible.left = std::max<LONG>(visible.left, 0);
   visible.top = std::max<LONG>(visible.top, 0);
   visible.right = std::min<LONG>(visible.right, ds.dsBm.bmWidth);
   visible.bottom = std::min<LONG>(visible.bottom, ds.dsBm.bmHeight);
   if (Width(visible) <= 0 || Height(visible) <= 0) return;
-  const bool bottomUp = ds.dsBmih.biHeight > 0;
-  auto* bits = static_cast<BYTE*>(ds.dsBm.bmBits);
-  const LONG dx = window_.left + dst.left, dy = window_.top + dst.top;  // scaled_ origin in owner coordinates
   for (LONG y = visible.top; y < visible.bottom; ++y) {
     BYTE* row = bits + size_t(bottomUp ? ds.dsBm.bmHeight - 1 - y : y) * size_t(ds.dsBm.bmWidthBytes);
-    std::memcpy(row + size_t(visible.left) * 4, scaled_.data() + size_t(y - dy) * Width(dst) + (visible.left - dx),
+    std::memcpy(row + size_t(visible.left) * 4,
+                scaled_.data() + size_t(y - dst.top) * size_t(Width(dst)) + size_t(visible.left - dst.left),
                 size_t(Width(visible)) * 4);
   }
-  // The host repaints the owner when its queue sees this.
-  if (notifyOwner && IsWindow(owner)) PostMessage(owner, WM_PAINT, 0, 0);
-}
-
-HRESULT CVideoRenderer::CheckConnected() const {
-  return m_pInputPin && m_pInputPin->IsConnected() ? S_OK : VFW_E_NOT_CONNECTED;
-}
-
-// ---- IVideoWindow ---------------------------------------------------------------------------
-
-#define TAV_VW_PROP(Name, member)                                \
-  STDMETHODIMP CVideoRenderer::put_##Name(LONG v) {              \
-    CAutoLock lock(&m_InterfaceLock);                            \
-    member = v;                                                  \
-    return S_OK;                                                 \
-  }                                                              \
-  STDMETHODIMP CVideoRenderer::get_##Name(LONG* v) {             \
-    if (!v) return E_POINTER;                                    \
-    CAutoLock lock(&m_InterfaceLock);                            \
-    *v = member;                                                 \
-    return S_OK;                                                 \
-  }
-TAV_VW_PROP(WindowStyle, style_)
-TAV_VW_PROP(WindowStyleEx, styleEx_)
-TAV_VW_PROP(AutoShow, autoShow_)
-TAV_VW_PROP(WindowState, windowState_)
-#undef TAV_VW_PROP
-
-STDMETHODIMP CVideoRenderer::put_Caption(BSTR caption) {
-  CAutoLock lock(&m_InterfaceLock);
-  caption_ = caption ? std::u16string(caption) : std::u16string();
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::get_Caption(BSTR* caption) {
-  if (!caption) return E_POINTER;
-  CAutoLock lock(&m_InterfaceLock);
-  *caption = SysAllocString(caption_.c_str());
-  return *caption ? S_OK : E_OUTOFMEMORY;
-}
-STDMETHODIMP CVideoRenderer::put_BackgroundPalette(LONG) { return S_OK; }
-STDMETHODIMP CVideoRenderer::get_BackgroundPalette(LONG* palette) {
-  if (!palette) return E_POINTER;
-  *palette = OAFALSE;
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::put_Visible(LONG visible) {
-  CAutoLock lock(&m_InterfaceLock);
-  CAutoLock frame(&frameLock_);
-  visible_ = visible ? OATRUE : OAFALSE;
-  DrawToOwnerLocked();
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::get_Visible(LONG* visible) {
-  if (!visible) return E_POINTER;
-  CAutoLock lock(&m_InterfaceLock);
-  *visible = visible_;
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::put_Left(LONG v) {
-  LONG l, t, w, h;
-  GetWindowPosition(&l, &t, &w, &h);
-  return SetWindowPosition(v, t, w, h);
-}
-STDMETHODIMP CVideoRenderer::get_Left(LONG* v) {
-  LONG t, w, h;
-  return v ? GetWindowPosition(v, &t, &w, &h) : E_POINTER;
-}
-STDMETHODIMP CVideoRenderer::put_Width(LONG v) {
-  LONG l, t, w, h;
-  GetWindowPosition(&l, &t, &w, &h);
-  return SetWindowPosition(l, t, v, h);
-}
-STDMETHODIMP CVideoRenderer::get_Width(LONG* v) {
-  LONG l, t, h;
-  return v ? GetWindowPosition(&l, &t, v, &h) : E_POINTER;
-}
-STDMETHODIMP CVideoRenderer::put_Top(LONG v) {
-  LONG l, t, w, h;
-  GetWindowPosition(&l, &t, &w, &h);
-  return SetWindowPosition(l, v, w, h);
-}
-STDMETHODIMP CVideoRenderer::get_Top(LONG* v) {
-  LONG l, w, h;
-  return v ? GetWindowPosition(&l, v, &w, &h) : E_POINTER;
-}
-STDMETHODIMP CVideoRenderer::put_Height(LONG v) {
-  LONG l, t, w, h;
-  GetWindowPosition(&l, &t, &w, &h);
-  return SetWindowPosition(l, t, w, v);
-}
-STDMETHODIMP CVideoRenderer::get_Height(LONG* v) {
-  LONG l, t, w;
-  return v ? GetWindowPosition(&l, &t, &w, v) : E_POINTER;
-}
-STDMETHODIMP CVideoRenderer::put_Owner(OAHWND owner) {
-  TAV_TRACE("%p put_Owner %lx", static_cast<void*>(this), long(owner));
-  CAutoLock lock(&m_InterfaceLock);
-  CAutoLock frame(&frameLock_);
-  owner_ = owner;
-  DrawToOwnerLocked();
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::get_Owner(OAHWND* owner) {
-  if (!owner) return E_POINTER;
-  CAutoLock lock(&m_InterfaceLock);
-  *owner = owner_;
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::put_MessageDrain(OAHWND drain) {
-  CAutoLock lock(&m_InterfaceLock);
-  drain_ = drain;
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::get_MessageDrain(OAHWND* drain) {
-  if (!drain) return E_POINTER;
-  CAutoLock lock(&m_InterfaceLock);
-  *drain = drain_;
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::get_BorderColor(LONG* color) {
-  if (!color) return E_POINTER;
-  CAutoLock lock(&m_InterfaceLock);
-  *color = borderColor_;
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::put_BorderColor(LONG color) {
-  CAutoLock lock(&m_InterfaceLock);
-  borderColor_ = color;
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::get_FullScreenMode(LONG* mode) {
-  if (!mode) return E_POINTER;
-  *mode = OAFALSE;
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::put_FullScreenMode(LONG mode) { return mode ? E_NOTIMPL : S_OK; }
-STDMETHODIMP CVideoRenderer::SetWindowForeground(LONG) { return S_OK; }
-STDMETHODIMP CVideoRenderer::NotifyOwnerMessage(OAHWND, LONG msg, LONG_PTR, LONG_PTR) {
-  // The owner paints (or has a new surface): the current frame goes into it now.
-  if (UINT(msg) == WM_PAINT || UINT(msg) == WM_SIZE) {
-    CAutoLock lock(&m_InterfaceLock);
-    CAutoLock frame(&frameLock_);
-    DrawToOwnerLocked(false);
-  }
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::SetWindowPosition(LONG left, LONG top, LONG width, LONG height) {
-  if (width < 0 || height < 0) return E_INVALIDARG;
-  CAutoLock lock(&m_InterfaceLock);
-  CAutoLock frame(&frameLock_);
-  window_ = {left, top, left + width, top + height};
-  if (defaultDest_) dest_ = {0, 0, width, height};
-  DrawToOwnerLocked();
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::GetWindowPosition(LONG* left, LONG* top, LONG* width, LONG* height) {
-  if (!left || !top || !width || !height) return E_POINTER;
-  CAutoLock lock(&m_InterfaceLock);
-  *left = window_.left;
-  *top = window_.top;
-  *width = Width(window_);
-  *height = Height(window_);
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::GetMinIdealImageSize(LONG* width, LONG* height) {
-  return GetVideoSize(width, height);
-}
-STDMETHODIMP CVideoRenderer::GetMaxIdealImageSize(LONG* width, LONG* height) {
-  return GetVideoSize(width, height);
-}
-STDMETHODIMP CVideoRenderer::GetRestorePosition(LONG* left, LONG* top, LONG* width, LONG* height) {
-  return GetWindowPosition(left, top, width, height);
-}
-STDMETHODIMP CVideoRenderer::HideCursor(LONG hide) {
-  CAutoLock lock(&m_InterfaceLock);
-  cursorHidden_ = hide ? OATRUE : OAFALSE;
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::IsCursorHidden(LONG* hidden) {
-  if (!hidden) return E_POINTER;
-  CAutoLock lock(&m_InterfaceLock);
-  *hidden = cursorHidden_;
-  return S_OK;
-}
-
-// ---- IBasicVideo ----------------------------------------------------------------------------
-
-STDMETHODIMP CVideoRenderer::get_AvgTimePerFrame(REFTIME* time) {
-  if (!time) return E_POINTER;
-  CAutoLock lock(&m_InterfaceLock);
-  if (CheckConnected() != S_OK) return VFW_E_NOT_CONNECTED;
-  *time = double(avgTimePerFrame_) / 1e7;
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::get_BitRate(LONG* rate) {
-  if (!rate) return E_POINTER;
-  *rate = 0;
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::get_BitErrorRate(LONG* rate) {
-  if (!rate) return E_POINTER;
-  *rate = 0;
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::get_VideoWidth(LONG* width) {
-  LONG h;
-  return width ? GetVideoSize(width, &h) : E_POINTER;
-}
-STDMETHODIMP CVideoRenderer::get_VideoHeight(LONG* height) {
-  LONG w;
-  return height ? GetVideoSize(&w, height) : E_POINTER;
-}
-
-#define TAV_BV_RECT_PROP(Name, Rect, Set, Get, Field)                       \
-  STDMETHODIMP CVideoRenderer::put_##Name(LONG v) {                         \
-    LONG l, t, w, h;                                                        \
-    HRESULT hr = Get(&l, &t, &w, &h);                                       \
-    if (FAILED(hr)) return hr;                                              \
-    Field = v;                                                              \
-    return Set(l, t, w, h);                                                 \
-  }                                                                         \
-  STDMETHODIMP CVideoRenderer::get_##Name(LONG* v) {                        \
-    if (!v) return E_POINTER;                                               \
-    LONG l, t, w, h;                                                        \
-    HRESULT hr = Get(&l, &t, &w, &h);                                       \
-    if (FAILED(hr)) return hr;                                              \
-    *v = Field;                                                             \
-    return S_OK;                                                            \
-  }
-TAV_BV_RECT_PROP(SourceLeft, source_, SetSourcePosition, GetSourcePosition, l)
-TAV_BV_RECT_PROP(SourceTop, source_, SetSourcePosition, GetSourcePosition, t)
-TAV_BV_RECT_PROP(SourceWidth, source_, SetSourcePosition, GetSourcePosition, w)
-TAV_BV_RECT_PROP(SourceHeight, source_, SetSourcePosition, GetSourcePosition, h)
-TAV_BV_RECT_PROP(DestinationLeft, dest_, SetDestinationPosition, GetDestinationPosition, l)
-TAV_BV_RECT_PROP(DestinationTop, dest_, SetDestinationPosition, GetDestinationPosition, t)
-TAV_BV_RECT_PROP(DestinationWidth, dest_, SetDestinationPosition, GetDestinationPosition, w)
-TAV_BV_RECT_PROP(DestinationHeight, dest_, SetDestinationPosition, GetDestinationPosition, h)
-#undef TAV_BV_RECT_PROP
-
-STDMETHODIMP CVideoRenderer::SetSourcePosition(LONG left, LONG top, LONG width, LONG height) {
-  CAutoLock lock(&m_InterfaceLock);
-  if (CheckConnected() != S_OK) return VFW_E_NOT_CONNECTED;
-  if (left < 0 || top < 0 || width <= 0 || height <= 0 || left + width > videoWidth_ || top + height > videoHeight_)
-    return E_INVALIDARG;
-  CAutoLock frame(&frameLock_);
-  source_ = {left, top, left + width, top + height};
-  defaultSource_ = left == 0 && top == 0 && width == videoWidth_ && height == videoHeight_;
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::GetSourcePosition(LONG* left, LONG* top, LONG* width, LONG* height) {
-  if (!left || !top || !width || !height) return E_POINTER;
-  CAutoLock lock(&m_InterfaceLock);
-  if (CheckConnected() != S_OK) return VFW_E_NOT_CONNECTED;
-  *left = source_.left;
-  *top = source_.top;
-  *width = Width(source_);
-  *height = Height(source_);
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::SetDefaultSourcePosition() {
-  CAutoLock lock(&m_InterfaceLock);
-  if (CheckConnected() != S_OK) return VFW_E_NOT_CONNECTED;
-  CAutoLock frame(&frameLock_);
-  source_ = {0, 0, videoWidth_, videoHeight_};
-  defaultSource_ = true;
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::SetDestinationPosition(LONG left, LONG top, LONG width, LONG height) {
-  if (width <= 0 || height <= 0) return E_INVALIDARG;
-  CAutoLock lock(&m_InterfaceLock);
-  if (CheckConnected() != S_OK) return VFW_E_NOT_CONNECTED;
-  CAutoLock frame(&frameLock_);
-  dest_ = {left, top, left + width, top + height};
-  defaultDest_ = false;
-  DrawToOwnerLocked();
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::GetDestinationPosition(LONG* left, LONG* top, LONG* width, LONG* height) {
-  if (!left || !top || !width || !height) return E_POINTER;
-  CAutoLock lock(&m_InterfaceLock);
-  if (CheckConnected() != S_OK) return VFW_E_NOT_CONNECTED;
-  *left = dest_.left;
-  *top = dest_.top;
-  *width = Width(dest_);
-  *height = Height(dest_);
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::SetDefaultDestinationPosition() {
-  CAutoLock lock(&m_InterfaceLock);
-  if (CheckConnected() != S_OK) return VFW_E_NOT_CONNECTED;
-  CAutoLock frame(&frameLock_);
-  dest_ = {0, 0, Width(window_), Height(window_)};
-  defaultDest_ = true;
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::GetVideoSize(LONG* width, LONG* height) {
-  if (!width || !height) return E_POINTER;
-  CAutoLock lock(&m_InterfaceLock);
-  if (CheckConnected() != S_OK) return VFW_E_NOT_CONNECTED;
-  *width = videoWidth_;
-  *height = videoHeight_;
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::GetVideoPaletteEntries(LONG, LONG, LONG*, LONG*) { return VFW_E_NO_PALETTE_AVAILABLE; }
-STDMETHODIMP CVideoRenderer::GetCurrentImage(LONG* bufferSize, LONG* image) {
-  if (!bufferSize) return E_POINTER;
-  CAutoLock lock(&m_InterfaceLock);
-  if (CheckConnected() != S_OK) return VFW_E_NOT_CONNECTED;
-  const LONG need = LONG(sizeof(BITMAPINFOHEADER)) + videoWidth_ * videoHeight_ * 4;
-  if (!image) {
-    *bufferSize = need;
-    return S_OK;
-  }
-  if (*bufferSize < need) return E_OUTOFMEMORY;
-  BITMAPINFOHEADER bih{};
-  bih.biSize = sizeof(bih);
-  bih.biWidth = videoWidth_;
-  bih.biHeight = videoHeight_;
-  bih.biPlanes = 1;
-  bih.biBitCount = 32;
-  bih.biCompression = BI_RGB;
-  bih.biSizeImage = DWORD(videoWidth_ * videoHeight_ * 4);
-  auto* out = reinterpret_cast<BYTE*>(image);
-  std::memcpy(out, &bih, sizeof(bih));
-  CAutoLock frame(&frameLock_);
-  // Packed bitmaps are stored bottom row first.
-  for (LONG y = 0; y < videoHeight_; ++y)
-    std::memcpy(out + sizeof(bih) + size_t(videoHeight_ - 1 - y) * videoWidth_ * 4,
-                current_.data() + size_t(y) * videoWidth_, size_t(videoWidth_) * 4);
-  *bufferSize = need;
-  return S_OK;
-}
-STDMETHODIMP CVideoRenderer::IsUsingDefaultSource() {
-  CAutoLock lock(&m_InterfaceLock);
-  return defaultSource_ ? S_OK : S_FALSE;
-}
-STDMETHODIMP CVideoRenderer::IsUsingDefaultDestination() {
-  CAutoLock lock(&m_InterfaceLock);
-  return defaultDest_ ? S_OK : S_FALSE;
 }
 
 }  // namespace tav::filters

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "media/contract/mediatypes.h"
 #include "platform/gdi/gdi_internal.h"
 
 namespace tav::gdi {
@@ -51,7 +52,7 @@ bool ViewFromInfo(const BITMAPINFO* info, const void* bits, PixelView* view) {
   v.width = h.biWidth;
   v.height = std::abs(h.biHeight);
   v.bottomUp = h.biHeight > 0;
-  v.stride = ((h.biBitCount * h.biWidth + 31) / 32) * 4;
+  v.stride = decltype(v.stride)(DibStride(h.biWidth, h.biBitCount));
   *view = v;
   return true;
 }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 
 #include "media/contract/com.h"
@@ -67,6 +68,32 @@ inline bool MapperFinds(IFilterMapper2* mapper, const CLSID& clsid, const std::s
     return named;
   }
   return false;
+}
+
+// A class as the library publishes it, written out as literals: the identifier as text,
+// the friendly name, and the filter merit (kNoFilterData for a class without filter data).
+// A library's test lists them once, so a changed identifier, name or merit fails there
+// instead of passing along with the table it was compared with.
+inline constexpr DWORD kNoFilterData = 0xFFFFFFFF;
+struct PublishedClass {
+  const char* clsid;
+  const char* name;
+  DWORD merit;
+};
+
+// The table holds exactly the published classes, in that order.
+inline void ExpectPublishedClasses(const CFactoryTemplate* table, int count,
+                                   std::initializer_list<PublishedClass> published) {
+  ASSERT_EQ(size_t(count), published.size()) << "classes in the table";
+  int i = 0;
+  for (const PublishedClass& p : published) {
+    const CFactoryTemplate& row = table[i++];
+    SCOPED_TRACE(p.name);
+    EXPECT_EQ(p.clsid, tav::GuidToString(*row.m_ClsID));
+    EXPECT_EQ(p.name, NarrowAscii(row.m_Name));
+    const AMOVIESETUP_FILTER* sud = row.m_pAMovieSetup_Filter;
+    EXPECT_EQ(p.merit, sud ? sud->dwMerit : kNoFilterData);
+  }
 }
 
 // The checks described above, for a library already registered into the test's registry.

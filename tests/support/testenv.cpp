@@ -1,5 +1,6 @@
 #include "tests/support/testenv.h"
 
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -12,6 +13,8 @@
 #include <fstream>
 
 #include <gtest/gtest.h>
+
+#include "media/contract/com.h"
 
 namespace tavtest {
 
@@ -66,6 +69,14 @@ static std::string EnvOr(const char* name, const std::string& fallback) {
 std::string BuildDir() { return EnvOr("TAVRION_BUILD_DIR", TAVRION_DEFAULT_BUILD_DIR); }
 std::string SourceDir() { return EnvOr("TAVRION_SOURCE_DIR", TAVRION_DEFAULT_SOURCE_DIR); }
 std::string LibraryPath(const std::string& name) { return BuildDir() + "/lib/lib" + name + ".so"; }
+
+HRESULT RegisterLibrary(const std::string& name, void** module) {
+  void* m = dlopen(LibraryPath(name).c_str(), RTLD_NOW);
+  if (!m) return E_FAIL;
+  if (module) *module = m;
+  auto reg = reinterpret_cast<PFN_DllRegisterServer>(dlsym(m, "DllRegisterServer"));
+  return reg ? reg() : E_FAIL;
+}
 std::string ProgramPath(const std::string& name) { return BuildDir() + "/bin/" + name; }
 
 std::string SharedTestData(const std::string& sub) {

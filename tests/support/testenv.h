@@ -5,6 +5,8 @@
 #include <string>
 #include <thread>
 
+#include "media/contract/hresult.h"
+
 namespace tavtest {
 
 // Makes the process's private folder and points the registry, HOME and the XDG folders into
@@ -21,6 +23,10 @@ std::string BuildDir();
 std::string SourceDir();
 // build/lib/lib<name>.so
 std::string LibraryPath(const std::string& name);
+// Loads build/lib/lib<name>.so and runs its DllRegisterServer into the test's registry;
+// module, when given, receives the library's handle (it stays loaded). E_FAIL when the
+// library or its entry point is missing.
+HRESULT RegisterLibrary(const std::string& name, void** module = nullptr);
 // build/bin/<name>
 std::string ProgramPath(const std::string& name);
 // <sub> of shared/testdata beside the checkout or one of its parent folders, or of

@@ -3,7 +3,6 @@
 // type, and the channel downmixer in front of the PCM audio end.
 #include <algorithm>
 #include <cstring>
-#include <dlfcn.h>
 
 #include "converter/engine/filtergraphbuilder.h"
 #include "converter/engine/graphwalk.h"
@@ -21,11 +20,7 @@ using graphtest::Outer;
 
 TAV_DEFINE_GUID(kRelabelClass, 0x3C0000D1, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
 
-HRESULT RegisterLibrary(const std::string& name) {
-  void* m = dlopen(tavtest::LibraryPath(name).c_str(), RTLD_NOW);
-  auto reg = m ? reinterpret_cast<PFN_DllRegisterServer>(dlsym(m, "DllRegisterServer")) : nullptr;
-  return reg ? reg() : E_FAIL;
-}
+using tavtest::RegisterLibrary;
 
 // Stands in for the subtype adapter, a later library: takes DIV3 video and hands the same
 // stream on labelled MP43, so that the platform's MP43 decoder accepts it.

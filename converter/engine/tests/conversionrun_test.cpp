@@ -3,7 +3,6 @@
 // stream of the MPEG-4 version 3 family), entries that cannot be opened, the removal of
 // converted entries from the batch, and a document that stops the run itself.
 #include <chrono>
-#include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -16,11 +15,7 @@
 namespace tav {
 namespace {
 
-HRESULT RegisterLibrary(const std::string& name) {
-  void* m = dlopen(tavtest::LibraryPath(name).c_str(), RTLD_NOW);
-  auto reg = m ? reinterpret_cast<PFN_DllRegisterServer>(dlsym(m, "DllRegisterServer")) : nullptr;
-  return reg ? reg() : E_FAIL;
-}
+using tavtest::RegisterLibrary;
 
 // Records the hints; removes an entry on hint 6 at once, as the batch list does.
 struct BatchView : DocumentObserver {

@@ -1,5 +1,5 @@
-// Batch entries: creation and default names, the accessor rules, the status texts; and
-// the helpers they use (paths, time text, string table).
+// Batch entries: creation and default names, the accessor rules, the status texts and the
+// probe-failure messages.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -9,7 +9,6 @@
 
 #include "converter/engine/convertorder.h"
 #include "converter/engine/exceptions.h"
-#include "converter/engine/hrchecker.h"
 #include "converter/engine/strings.h"
 #include "media/contract/errortext.h"
 #include "tests/support/testenv.h"
@@ -361,127 +360,6 @@ TEST_F(EngineProbeFailure, NoPlatformText_OrNoFailure_JustCannotRead) {
   ASSERT_TRUE(PlatformText(unknown).empty()) << "the test needs a code the platform has no text for";
   EXPECT_EQ(Status(Type(MEDIATYPE_Video, MEDIASUBTYPE_DIVX, FORMAT_VideoInfo), unknown), "Cannot read");
   EXPECT_EQ(Status(Type(MEDIATYPE_Video, MEDIASUBTYPE_DIVX, FORMAT_VideoInfo), S_FALSE), "Cannot read");
-}
-
-// ---- HRChecker ------------------------------------------------------------------------
-
-TEST(EngineHRChecker, ThrowsACopyWithContextAndMediaType) {
-  HRChecker check;
-  check.SetContext("Subtitle Manager Object");
-  MediaTypeValue mt;
-  mt.majortype = MEDIATYPE_Audio;
-  check.SetMediaType(mt);
-  EXPECT_EQ(check.Check(S_FALSE), S_FALSE);
-  try {
-    check.Check(E_FAIL);
-    FAIL();
-  } catch (const HRChecker& e) {
-    EXPECT_EQ(e.GetHr(), E_FAIL);
-    EXPECT_EQ(e.GetContext(), "Subtitle Manager Object");
-    EXPECT_EQ(e.GetMediaType().majortype, MEDIATYPE_Audio);
-  }
-  try {
-    check.CheckPointer(static_cast<void*>(nullptr));
-    FAIL();
-  } catch (const HRChecker& e) {
-    EXPECT_EQ(e.GetHr(), E_NOINTERFACE);
-  }
-  int x = 0;
-  check.CheckPointer(&x);
-  EXPECT_EQ(check.GetHr(), S_OK);
-  check.ClearContext();
-  EXPECT_EQ(check.GetContext(), "");
-}
-
-// ---- helpers --------------------------------------------------------------------------
-
-TEST(EnginePath, SplitsIntoFolderTitleAndExtension) {
-  CPath p("/movies/sub/clip.final.avi");
-  EXPECT_EQ(p.Folder(), "/movies/sub/");
-  EXPECT_EQ(p.Title(), "clip.final");
-  EXPECT_EQ(p.Extension(), ".avi");
-  EXPECT_EQ(p.FileName(), "clip.final.avi");
-  EXPECT_TRUE(p.HasDrive());
-  CPath bare("clip");
-  EXPECT_EQ(bare.Folder(), "");
-  EXPECT_EQ(bare.Extension(), "");
-  EXPECT_FALSE(bare.HasDrive());
-  EXPECT_EQ(CPath("/").Folder(), "/");
-  EXPECT_EQ(CPath("/a.b/c").Extension(), "");  // a dot in the folder is no extension
-}
-
-TEST(EnginePath, MakeRelativeAndAbsolute) {
-  const CPath movie("/m/clip.avi");
-  CPath sub("/m/subs/clip.smi");
-  sub.MakeRelative(movie);
-  EXPECT_EQ(sub.Full(), "subs/clip.smi");
-  sub.MakeAbsolute(movie);
-  EXPECT_EQ(sub.Full(), "/m/subs/clip.smi");
-  CPath far("/other/clip.smi");
-  far.MakeRelative(movie);
-  EXPECT_EQ(far.Full(), "/other/clip.smi");
-  CPath prefix("/mm/clip.smi");  // "/m/" is no folder prefix of "/mm/"
-  prefix.MakeRelative(movie);
-  EXPECT_EQ(prefix.Full(), "/mm/clip.smi");
-  CPath noDrive("x/y.smi");
-  noDrive.MakeRelative(movie);
-  EXPECT_EQ(noDrive.Full(), "/m/y.smi");
-  CPath empty;
-  empty.MakeAbsolute(movie);
-  EXPECT_TRUE(empty.IsEmpty());
-  CPath rel("a.smi");
-  rel.MakeAbsolute(CPath());
-  EXPECT_EQ(rel.Full(), "a.smi");
-}
-
-TEST(EngineTimeText, FormatsMinutesSecondsAndHours) {
-  constexpr LONGLONG s = 10000000;
-  EXPECT_EQ(FormatTime(0), "00:00");
-  EXPECT_EQ(FormatTime(90 * s), "01:30");
-  EXPECT_EQ(FormatTime(3725 * s), "1:02:05");
-  EXPECT_EQ(FormatTime(3599 * s), "59:59");
-  EXPECT_EQ(FormatTime(3600 * s), "1:00:00");
-  EXPECT_EQ(FormatTime(s - 1), "00:00");
-  EXPECT_EQ(FormatTime(kUnknownTime), "--:--");
-}
-
-TEST(EngineStringTable, FormatsAndTranslates) {
-  EXPECT_EQ(res::Format("%1[QVF]-%2%3", {"/m/", "clip", ".qvf"}), "/m/[QVF]-clip.qvf");
-  EXPECT_EQ(res::Format("Cannot decode %1 video. Please install %1 video codec", {"DIVX"}),
-            "Cannot decode DIVX video. Please install DIVX video codec");
-  EXPECT_EQ(res::Format("%2 of %1, 100%% %x %", {"a"}), " of a, 100% %x %");
-  EXPECT_EQ(res::SplitItems(res::Text(res::IDS_SPLIT_ITEMS)).size(), 6u);
-  EXPECT_EQ(res::SplitItems(res::Text(res::IDS_VIDEO_FILTER)).size(), 4u);
-  EXPECT_EQ(res::Text(res::IDS_COMPANY_FOLDER), "Merolan");
-  EXPECT_TRUE(res::Text(99999).empty());
-
-  const std::string file = tavtest::MakeTempSubdir("lang") + "/ko.txt";
-  std::ofstream(file) << "# test\n" << res::IDS_STATUS_READY << "\tJunbi\n" << res::IDS_MARKER_START << "\tA\\nB\n";
-  std::string error;
-  ASSERT_TRUE(res::LoadTranslationFile(file, &error)) << error;
-  EXPECT_EQ(res::Text(res::IDS_STATUS_READY), "Junbi");
-  EXPECT_EQ(res::Text(res::IDS_MARKER_START), "A\nB");
-  EXPECT_EQ(res::Text(res::IDS_STATUS_PAUSED), "Paused");  // untranslated: built in
-  CConvertOrder entry;
-  EXPECT_EQ(entry.GetStatusText(), "Junbi");
-  std::ofstream(file) << "nonsense line\n";
-  EXPECT_FALSE(res::LoadTranslationFile(file, &error));
-  EXPECT_EQ(res::Text(res::IDS_STATUS_READY), "Junbi");  // a bad file changes nothing
-  res::SetTranslation({});
-  EXPECT_EQ(res::Text(res::IDS_STATUS_READY), "Ready");
-}
-
-TEST(EngineStringTable, SatelliteFileNextToTheProgram) {
-  const std::string dir = tavtest::MakeTempSubdir("satellite");
-  std::ofstream(dir + "/TavrionConverter.ko.strings") << res::IDS_STATUS_READY << "\tJunbi\n";
-  EXPECT_TRUE(res::LoadSatelliteStrings(dir + "/TavrionConverter", "ko_KR.UTF-8"));
-  EXPECT_EQ(res::Text(res::IDS_STATUS_READY), "Junbi");
-  res::SetTranslation({});
-  EXPECT_FALSE(res::LoadSatelliteStrings(dir + "/TavrionConverter", "de_DE.UTF-8"));
-  EXPECT_FALSE(res::LoadSatelliteStrings(dir + "/TavrionConverter", "C"));
-  const std::string deep = dir + "/" + std::string(260, 'x') + "/TavrionConverter";
-  EXPECT_FALSE(res::LoadSatelliteStrings(deep, "ko"));  // too long a path: no search
-  EXPECT_EQ(res::Text(res::IDS_STATUS_READY), "Ready");
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <thread>
 
 #include "converter/engine/convertorder.h"
@@ -15,9 +14,9 @@
 #include "converter/engine/filtergraphbuilder.h"
 #include "converter/engine/player.h"
 #include "libs/captionpainter/captionpainter.h"
-#include "libs/vxvideokit/tests/testgraph.h"
 #include "media/contract/uuids.h"
 #include "platform/streaming/tests/graph_testutil.h"
+#include "tests/support/filterharness.h"
 #include "tests/support/testenv.h"
 
 namespace tav {
@@ -25,11 +24,7 @@ namespace {
 
 constexpr REFERENCE_TIME kSecond = 10'000'000;
 
-HRESULT RegisterLibrary(const std::string& name) {
-  void* m = dlopen(tavtest::LibraryPath(name).c_str(), RTLD_NOW);
-  auto reg = m ? reinterpret_cast<PFN_DllRegisterServer>(dlsym(m, "DllRegisterServer")) : nullptr;
-  return reg ? reg() : E_FAIL;
-}
+using tavtest::RegisterLibrary;
 
 std::string WriteFile(const std::string& name, const std::string& text) {
   const std::string path = tavtest::TempDir() + "/" + name;
@@ -336,8 +331,8 @@ TEST_F(PreviewGraphTest, VideoInfo2StreamIsDrawnThroughTheHeaderAdapter) {
     bool IsFilterAllowed(void*, const std::string&) override { return false; }
   } veto;
   builder_->SetFilterVeto(&veto);
-  auto* source = new vktest::TestSource(type);
-  ComPtr<IBaseFilter> sourceFilter = vktest::AsFilter(source);
+  auto* source = new tavtest::TestSource(type);
+  ComPtr<IBaseFilter> sourceFilter = tavtest::AsFilter(source);
   ASSERT_EQ(builder_->Graph()->AddFilter(sourceFilter.Get(), u"VIDEOINFO2 decoder"), S_OK);
   builder_->SetDrawer(true, 64, 48, 2);
   ASSERT_EQ(builder_->RenderPin(source->OutPin()), S_OK);

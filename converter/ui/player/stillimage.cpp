@@ -1,4 +1,5 @@
 #include "converter/ui/player/stillimage.h"
+#include "media/contract/mediatypes.h"
 
 #include <cstdlib>
 
@@ -18,7 +19,7 @@ QImage FrameImage(const MediaTypeValue& type, const void* bits, size_t size) {
     format = QImage::Format_BGR888;
   else
     return QImage();
-  const long long stride = ((header.biBitCount * width + 31) / 32) * 4;
+  const long long stride = DibStride(width, header.biBitCount);
   if (size < size_t(stride * height)) return QImage();
   const QImage view(static_cast<const uchar*>(bits), int(width), int(height), qsizetype(stride), format);
   QImage image = view.convertToFormat(QImage::Format_RGB32);  // a deep copy

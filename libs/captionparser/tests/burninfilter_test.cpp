@@ -181,7 +181,7 @@ class captionparser_BurnInGraph : public captionparser_Library {
     std::vector<BYTE> grey(type.lSampleSize, 0x80);
     const size_t before = sink->frames.size();
     EXPECT_EQ(S_OK, source->PushBytes(t, t + 1, grey));
-    std::lock_guard<std::mutex> g(sink->m_framesLock);
+    std::lock_guard<std::mutex> g(sink->framesLock);
     if (sink->frames.size() != before + 1) return {};
     return sink->frames.back().data;
   }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "libs/captionparser/captiondraw.h"
+#include "media/contract/mediatypes.h"
 
 using namespace captionparser;
 
@@ -19,7 +20,7 @@ struct Frame {
     BITMAPINFO info{};
     info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, h, 1, WORD(bits), BI_RGB, 0, 0, 0, 0, 0};
     bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
-    stride = ((bits * w + 31) / 32) * 4;
+    stride = int(DibStride(w, bits));
     dc = CreateCompatibleDC(nullptr);
     BYTE* p = static_cast<BYTE*>(pixels);
     for (int i = 0; i < stride * h; ++i) p[i] = BYTE(0x5A + (i % 3) * 0x11);

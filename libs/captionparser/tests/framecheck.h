@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "media/contract/mediatypes.h"
 #include "media/contract/wintypes.h"
 
 namespace captiontest {
@@ -19,7 +20,7 @@ struct Extent {
 inline Extent ChangedExtent(const std::vector<BYTE>& frame, const std::vector<BYTE>& before, int width, int height,
                             int bits) {
   Extent e;
-  const size_t stride = size_t((bits * width + 31) / 32) * 4;
+  const size_t stride = size_t(DibStride(width, bits));
   const size_t bytes = size_t(bits / 8);
   if (frame.size() < stride * size_t(height) || before.size() < stride * size_t(height)) return e;
   for (int row = 0; row < height; ++row) {

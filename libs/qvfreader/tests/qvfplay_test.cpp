@@ -1,7 +1,6 @@
 // A camera movie written by clipmux opens through the ".qvf" registry entry (not by name):
 // the platform's graph finds the reader, the AVI splitter parses what it delivers, and every
 // frame decodes.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -38,11 +37,7 @@ class Frames : public IDubberCallback {
   int served_ = 0;
 };
 
-HRESULT Register(const char* library) {
-  void* m = dlopen(tavtest::LibraryPath(library).c_str(), RTLD_NOW);
-  auto fn = m ? reinterpret_cast<PFN_DllRegisterServer>(dlsym(m, "DllRegisterServer")) : nullptr;
-  return fn ? fn() : E_FAIL;
-}
+HRESULT Register(const char* library) { return tavtest::RegisterLibrary(library); }
 
 TEST(qvfreader_Play, QvfFoundThroughItsExtension_EveryFrameDecodes) {
   if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the platform filters decode with FFmpeg";

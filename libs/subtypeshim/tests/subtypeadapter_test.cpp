@@ -3,6 +3,8 @@
 // samples passing through untouched in the shared buffers.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "libs/subtypeshim/subtypeadapter.h"
 #include "libs/subtypeshim/subtypecodes.h"
 #include "libs/subtypeshim/tests/shimharness.h"
@@ -186,8 +188,9 @@ TEST_F(SubtypeAdapterTest, Div3_ReachesAnMp43OnlySink_WithoutAFormatChange_AndSa
   for (int i = 0; i < 3; ++i) {
     std::vector<BYTE> bytes(100 + i * 37);
     for (size_t b = 0; b < bytes.size(); ++b) bytes[b] = BYTE(b * 7 + i);
-    IMediaSample* s = nullptr;
-    ASSERT_EQ(S_OK, source_->Push(i * 400000, (i + 1) * 400000, bytes, &s));
+    ComPtr<IMediaSample> delivered;
+    ASSERT_EQ(S_OK, source_->PushBytes(i * 400000, (i + 1) * 400000, bytes, std::addressof(delivered), true));
+    IMediaSample* s = delivered.Get();
     sent.push_back(s);
     ASSERT_EQ(size_t(i + 1), sink_->frames.size());
     EXPECT_EQ(bytes, sink_->frames.back().data);

@@ -1,6 +1,7 @@
 // The audio compressor and the audio compression factory as the platform meets them: made
 // by class identifier, found by the mapper, and a tone compressed to MP3 that the
 // platform's own MP3 decoder turns back into the same tone.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <set>
@@ -211,7 +212,7 @@ TEST_F(vxvideokit_AudioCompressor, ToneThroughMp3AndThePlatformDecoderKeepsItsFr
   ASSERT_EQ(16, w->wBitsPerSample);
   std::vector<BYTE> decoded;
   {
-    std::lock_guard<std::mutex> g(sink->m_framesLock);
+    std::lock_guard<std::mutex> g(sink->framesLock);
     for (const auto& f : sink->frames) decoded.insert(decoded.end(), f.data.begin(), f.data.end());
     ASSERT_FALSE(sink->frames.empty());
     EXPECT_GE(sink->frames.front().start, 0) << "the compressed samples carry times";
@@ -275,7 +276,7 @@ TEST_F(vxvideokit_AudioCompressor, ChosenBlockFormatComesOutInWholeTimedBlocks) 
 
   std::vector<BYTE> coded;
   {
-    std::lock_guard<std::mutex> g(sink->m_framesLock);
+    std::lock_guard<std::mutex> g(sink->framesLock);
     ASSERT_FALSE(sink->frames.empty());
     EXPECT_EQ(0, sink->frames.front().start);
     for (size_t i = 0; i < sink->frames.size(); ++i) {

@@ -21,8 +21,8 @@ struct Image {
   WORD bits;
   std::vector<BYTE> data;
   Image(LONG w, LONG h, WORD b, BYTE fill = 0)
-      : width(w), height(h), bits(b), data(size_t(DibStride(b, w)) * h, fill) {}
-  LONG Stride() const { return DibStride(bits, width); }
+      : width(w), height(h), bits(b), data(size_t(DibStride(w, b)) * h, fill) {}
+  LONG Stride() const { return LONG(DibStride(width, bits)); }
   BYTE* Pixel(LONG x, LONG y) { return data.data() + size_t(Stride()) * y + size_t(x) * bits / 8; }
   BYTE* Row(LONG y) { return data.data() + size_t(Stride()) * y; }
   BITMAPINFOHEADER Header() const {

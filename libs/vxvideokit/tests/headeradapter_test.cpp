@@ -116,7 +116,7 @@ TEST(vxvideokit_HeaderAdapter, FeedsAVideoInfoSinkFromAVideoInfo2SourceInAGraph)
     ASSERT_EQ(S_OK, source->Push(0, 400000, 0x00ABCDEF));
     ASSERT_EQ(S_OK, source->Push(400000, 800000, 0x00123456));
     graph.As<IMediaControl>()->Stop();
-    std::lock_guard<std::mutex> lock(sink->m_framesLock);
+    std::lock_guard<std::mutex> lock(sink->framesLock);
     ASSERT_EQ(sink->frames.size(), 2u);
     EXPECT_EQ(sink->frames[0].firstPixel, 0x00ABCDEFu) << "pixels untouched";
     EXPECT_EQ(sink->frames[1].start, 400000);

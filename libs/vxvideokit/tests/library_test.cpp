@@ -1,5 +1,6 @@
 // The component library as the converter meets it: registered by DllRegisterServer, its
 // filters created by class identifier, and the audio channel mixer in a graph.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstring>

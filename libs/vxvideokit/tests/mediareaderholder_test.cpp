@@ -4,6 +4,7 @@
 // fails without a picture. graphinfo --frame writes such a picture.
 #include <unistd.h>
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -16,6 +17,7 @@
 #include "libs/vxvideokit/vxvideokit.h"
 #include "media/contract/codepage.h"
 #include "media/contract/mediatypeptr.h"
+#include "media/contract/mediatypes.h"
 
 using namespace vktest;
 
@@ -52,7 +54,7 @@ Picture FromSample(const BYTE* data, LONG length, const AM_MEDIA_TYPE& mt) {
     h = &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
   if (!h || h->biBitCount != 24) return p;
   const LONG rows = h->biHeight < 0 ? -h->biHeight : h->biHeight;
-  const size_t stride = ((size_t(h->biWidth) * 24 + 31) / 32) * 4;
+  const size_t stride = size_t(DibStride(h->biWidth, 24));
   if (size_t(length) < stride * size_t(rows)) return p;
   p.width = h->biWidth;
   p.height = rows;

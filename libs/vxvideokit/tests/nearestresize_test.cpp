@@ -20,8 +20,8 @@ struct Image {
   LONG width, height;
   WORD bits;
   std::vector<BYTE> data;
-  Image(LONG w, LONG h, WORD b, BYTE fill = 0) : width(w), height(h), bits(b), data(size_t(DibStride(b, w)) * h, fill) {}
-  LONG Stride() const { return DibStride(bits, width); }
+  Image(LONG w, LONG h, WORD b, BYTE fill = 0) : width(w), height(h), bits(b), data(size_t(DibStride(w, b)) * h, fill) {}
+  LONG Stride() const { return LONG(DibStride(width, bits)); }
   BYTE* Pixel(LONG x, LONG y) { return data.data() + size_t(Stride()) * y + size_t(x) * bits / 8; }
   ImageView View() const { return {data.data(), data.size(), width, height, bits}; }
   MutableImageView Mutable() { return {data.data(), data.size(), width, height, bits}; }
@@ -245,12 +245,12 @@ TEST(vxvideokit_ResizeGeometry, CentreRowCopiesStayInsideTheirRows) {
   // reach into the next row; the copy is cut at the row end instead.
   Image src(1, 3, 8);
   src.data.assign(src.data.size(), 0x77);
-  std::vector<BYTE> buffer(DibStride(8, 4) * 3 + 16, 0xAB);
+  std::vector<BYTE> buffer(DibStride(4, 8) * 3 + 16, 0xAB);
   BITMAPINFOHEADER dh = src.Header();
   dh.biWidth = 4;
   ASSERT_EQ(S_OK, ResizeFrame(src.Header(), src.data.data(), src.data.size(), dh, buffer.data(),
-                              DibStride(8, 4) * 3, kModeCentre));
-  for (size_t i = DibStride(8, 4) * 3; i < buffer.size(); ++i) EXPECT_EQ(0xAB, buffer[i]) << i;
+                              DibStride(4, 8) * 3, kModeCentre));
+  for (size_t i = DibStride(4, 8) * 3; i < buffer.size(); ++i) EXPECT_EQ(0xAB, buffer[i]) << i;
   for (LONG r = 0; r < 3; ++r) EXPECT_EQ(0, buffer[size_t(r) * 4]) << "row " << r << " starts with border";
 }
 

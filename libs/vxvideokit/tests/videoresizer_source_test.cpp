@@ -101,10 +101,10 @@ TEST_F(vxvideokit_VideoResizerSource, FindsTheFileOfARealSourceThroughTheSplitte
   resizer = filter;
   ASSERT_EQ(S_OK, graph.As<IMediaControl>()->Run());
   ASSERT_TRUE(tavtest::WaitFor([&] { return sink->endOfStream; }, std::chrono::seconds(60)));
-  std::lock_guard<std::mutex> g(sink->m_framesLock);
+  std::lock_guard<std::mutex> g(sink->framesLock);
   EXPECT_EQ(10u, sink->frames.size());
   EXPECT_EQ(3, Impl()->LastFieldMode());
   EXPECT_EQ(2, Impl()->LastPrepassType());
   ASSERT_FALSE(sink->frames.empty());
-  EXPECT_EQ(size_t(vxvk::DibStride(24, 80)) * 60, sink->frames.back().data.size());
+  EXPECT_EQ(size_t(DibStride(80, 24)) * 60, sink->frames.back().data.size());
 }

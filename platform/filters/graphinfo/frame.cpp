@@ -12,6 +12,7 @@
 #include "media/contract/errortext.h"
 #include "media/contract/comptr.h"
 #include "media/contract/mediatypeptr.h"
+#include "media/contract/mediatypes.h"
 #include "media/contract/strmif.h"
 #include "media/contract/videoinfo.h"
 
@@ -31,7 +32,7 @@ std::string CodeText(HRESULT hr) {
 bool WritePng(const BYTE* bits, LONG length, const BITMAPINFOHEADER& bmi, const std::string& path) {
   if (bmi.biBitCount != 24 || bmi.biWidth <= 0 || bmi.biHeight == 0) return false;
   const int w = bmi.biWidth, h = bmi.biHeight < 0 ? -bmi.biHeight : bmi.biHeight;
-  const size_t stride = ((size_t(w) * 24 + 31) / 32) * 4;
+  const size_t stride = size_t(DibStride(w, 24));
   if (size_t(length) < stride * size_t(h)) return false;
   cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
   if (cairo_surface_status(image) != CAIRO_STATUS_SUCCESS) return false;

@@ -19,12 +19,7 @@ namespace filtertest {
 // dlopen'ed once; the runtime loads the same objects again by path, so the counts agree.
 inline void* Library(const char* name) { return dlopen(tavtest::LibraryPath(name).c_str(), RTLD_NOW); }
 
-inline HRESULT RegisterLibrary(const char* name) {
-  void* m = Library(name);
-  if (!m) return E_FAIL;
-  auto reg = reinterpret_cast<HRESULT (*)()>(dlsym(m, "DllRegisterServer"));
-  return reg ? reg() : E_FAIL;
-}
+using tavtest::RegisterLibrary;
 
 inline HRESULT FiltersCanUnloadNow() {
   void* m = Library("tavrionfilters");

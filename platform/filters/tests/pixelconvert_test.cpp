@@ -15,6 +15,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "media/contract/mediatypes.h"
 #include "platform/filters/pixelconvert.h"
 
 namespace {
@@ -70,7 +71,7 @@ TEST(filters_PixelConvert, UsualLayouts_MatchTheScaler_TopDownAndBottomUp) {
       if (source == AV_PIX_FMT_UYVY422 && target == AV_PIX_FMT_BGR24) continue;
       const Picture expected = Swscale(in, target);
       const int bpp = BytesPerPixel(target);
-      const int stride = ((w * bpp + 3) / 4) * 4;
+      const int stride = int(DibStride(w, bpp * 8));
       for (bool bottomUp : {false, true}) {
         SCOPED_TRACE(std::string(av_get_pix_fmt_name(source)) + " to " + av_get_pix_fmt_name(target) +
                      (bottomUp ? " bottom-up" : " top-down"));

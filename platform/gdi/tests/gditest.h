@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "media/contract/mediatypes.h"
 #include "media/contract/wingdi.h"
 
 namespace gditest {
@@ -32,7 +33,7 @@ struct Canvas {
     dc = CreateCompatibleDC(nullptr);
     bitmap = MakeSection(w, h, bits, &pixels, masks565);
     old = SelectObject(dc, bitmap);
-    stride = ((bits * w + 31) / 32) * 4;
+    stride = decltype(stride)(DibStride(w, bits));
     bpp = bits / 8;
     bottomUp = h > 0;
   }

@@ -20,37 +20,10 @@ class CPosPassThru : public CUnknown, public IMediaSeeking, public IMediaPositio
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
   // IMediaSeeking
-  STDMETHODIMP GetCapabilities(DWORD* capabilities) override;
-  STDMETHODIMP CheckCapabilities(DWORD* capabilities) override;
-  STDMETHODIMP IsFormatSupported(const GUID* format) override;
-  STDMETHODIMP QueryPreferredFormat(GUID* format) override;
-  STDMETHODIMP GetTimeFormat(GUID* format) override;
-  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;
-  STDMETHODIMP SetTimeFormat(const GUID* format) override;
-  STDMETHODIMP GetDuration(LONGLONG* duration) override;
-  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
-  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;
-  STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                                 const GUID* sourceFormat) override;
-  STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
-  STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
-  STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
-  STDMETHODIMP SetRate(double rate) override;
-  STDMETHODIMP GetRate(double* rate) override;
-  STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
+  DECLARE_IMEDIASEEKING_METHODS
 
   // IMediaPosition (seconds), answered through the upstream IMediaSeeking.
-  STDMETHODIMP get_Duration(REFTIME* length) override;
-  STDMETHODIMP put_CurrentPosition(REFTIME time) override;
-  STDMETHODIMP get_CurrentPosition(REFTIME* time) override;
-  STDMETHODIMP get_StopTime(REFTIME* time) override;
-  STDMETHODIMP put_StopTime(REFTIME time) override;
-  STDMETHODIMP get_PrerollTime(REFTIME* time) override;
-  STDMETHODIMP put_PrerollTime(REFTIME time) override;
-  STDMETHODIMP put_Rate(double rate) override;
-  STDMETHODIMP get_Rate(double* rate) override;
-  STDMETHODIMP CanSeekForward(LONG* canSeek) override;
-  STDMETHODIMP CanSeekBackward(LONG* canSeek) override;
+  DECLARE_IMEDIAPOSITION_METHODS
 
   // The renderer form answers these; the plain form has no media time of its own.
   virtual HRESULT GetMediaTime(LONGLONG* start, LONGLONG* end) { return E_FAIL; }

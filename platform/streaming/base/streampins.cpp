@@ -233,7 +233,7 @@ HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* pin, IMemAllocator** alloc
   if (SUCCEEDED(hr) && *allocator) {
     hr = DecideBufferSize(*allocator, &props);
     if (SUCCEEDED(hr)) {
-      hr = pin->NotifyAllocator(*allocator, FALSE);
+      hr = pin->NotifyAllocator(*allocator, SamplesReadOnly());
       if (SUCCEEDED(hr)) return S_OK;
     }
   }
@@ -246,7 +246,7 @@ HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* pin, IMemAllocator** alloc
   if (SUCCEEDED(hr) && *allocator) {
     hr = DecideBufferSize(*allocator, &props);
     if (SUCCEEDED(hr)) {
-      hr = pin->NotifyAllocator(*allocator, FALSE);
+      hr = pin->NotifyAllocator(*allocator, SamplesReadOnly());
       if (SUCCEEDED(hr)) return S_OK;
     }
   }

@@ -72,6 +72,9 @@ class CBaseOutputPin : public CBasePin {
   virtual HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) = 0;
   // The pin's own allocator when the peer's does not do (a new memory allocator).
   virtual HRESULT InitAllocator(IMemAllocator** allocator);
+  // Whether the peer is told that the samples are read-only (NotifyAllocator): TRUE where
+  // the same sample goes to other pins as well.
+  virtual BOOL SamplesReadOnly() const { return FALSE; }
 
   virtual HRESULT GetDeliveryBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* end, DWORD flags);
   virtual HRESULT Deliver(IMediaSample* sample);

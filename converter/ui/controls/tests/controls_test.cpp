@@ -1,12 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <QAction>
-#include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
 
 #include "converter/engine/strings.h"
-#include "converter/ui/controls/dialogs.h"
 #include "converter/ui/controls/hintedit.h"
 #include "converter/ui/controls/images.h"
 #include "converter/ui/controls/imgbutton.h"
@@ -118,29 +115,6 @@ TEST(HintEdit, ShowsTheHintOnlyWhileSetAndEmpty) {
   edit.SetHint(0);
   EXPECT_TRUE(edit.placeholderText().isEmpty());
   EXPECT_NE(edit.grab().toImage(), withHint);  // the hint really was drawn
-}
-
-TEST(Dialogs, FolderChooserSeamAnswersAndPopupUpdateReachesSubMenus) {
-  SetFolderChooser([](QWidget*, const std::string& start) -> std::optional<std::string> {
-    if (start == "/cancel") return std::nullopt;
-    return start + "/chosen";
-  });
-  EXPECT_EQ(ChooseFolder(nullptr, "/tmp"), std::optional<std::string>("/tmp/chosen"));
-  EXPECT_FALSE(ChooseFolder(nullptr, "/cancel"));
-  SetFolderChooser({});
-
-  QMenu menu;
-  QAction* a = menu.addAction("a");
-  menu.addSeparator();
-  QMenu* sub = menu.addMenu("sub");
-  QAction* b = sub->addAction("b");
-  std::vector<QAction*> seen;
-  UpdatePopupMenu(&menu, [&](QAction* action) {
-    seen.push_back(action);
-    action->setEnabled(false);
-  });
-  EXPECT_EQ(seen, (std::vector<QAction*>{a, b}));
-  EXPECT_FALSE(b->isEnabled());
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "converter/ui/form/tests/formfixture.h"
 
-#include <dlfcn.h>
-
 #include <QApplication>
 #include <QItemSelectionModel>
 #include <chrono>
@@ -16,11 +14,7 @@ namespace tav::formtest {
 
 namespace {
 
-HRESULT RegisterLibrary(const std::string& name) {
-  void* m = dlopen(tavtest::LibraryPath(name).c_str(), RTLD_NOW);
-  auto reg = m ? reinterpret_cast<PFN_DllRegisterServer>(dlsym(m, "DllRegisterServer")) : nullptr;
-  return reg ? reg() : E_FAIL;
-}
+using tavtest::RegisterLibrary;
 
 }  // namespace
 

@@ -7,7 +7,6 @@
 #include <QImage>
 #include <QLabel>
 #include <QTest>
-#include <dlfcn.h>
 #include <fstream>
 
 #include "converter/ui/bridge/windowhost.h"
@@ -29,9 +28,7 @@ class FormPreviewTest : public FormTest {
     if (IsSkipped() || HasFatalFailure()) return;
     // The program registers the subtitle renderer too: the preview draws captions over the
     // picture instead of burning them in.
-    void* m = dlopen(tavtest::LibraryPath("captionpainter").c_str(), RTLD_NOW);
-    auto reg = m ? reinterpret_cast<PFN_DllRegisterServer>(dlsym(m, "DllRegisterServer")) : nullptr;
-    ASSERT_TRUE(reg && reg() == S_OK);
+    ASSERT_EQ(S_OK, tavtest::RegisterLibrary("captionpainter"));
   }
 
   // A dark 16:9 movie (every bright pixel is a caption) with a SAMI file of its own name, so

@@ -7,6 +7,7 @@
 
 #include "converter/ui/player/playerwnd.h"
 #include "converter/ui/player/stillimage.h"
+#include "media/contract/mediatypes.h"
 
 namespace tav::ui {
 namespace {
@@ -57,7 +58,7 @@ TEST(PlayerWnd, APictureLargerThanTheWindowPansWithoutGapsAndZooms) {
 
 // A frame of w x h in the given bits per pixel, each pixel's blue = x, green = y.
 std::vector<uint8_t> Frame(int w, int h, int bits, bool bottomUp, MediaTypeValue* type) {
-  const int stride = ((bits * w + 31) / 32) * 4;
+  const int stride = int(DibStride(w, bits));
   std::vector<uint8_t> data(size_t(stride * h));
   for (int y = 0; y < h; ++y) {
     uint8_t* row = data.data() + size_t((bottomUp ? h - 1 - y : y) * stride);

@@ -12,7 +12,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
-#include <dlfcn.h>
 #include <fstream>
 
 #include "converter/engine/convertorder.h"
@@ -27,11 +26,7 @@
 namespace tav::ui {
 namespace {
 
-HRESULT RegisterLibrary(const std::string& name) {
-  void* m = dlopen(tavtest::LibraryPath(name).c_str(), RTLD_NOW);
-  auto reg = m ? reinterpret_cast<PFN_DllRegisterServer>(dlsym(m, "DllRegisterServer")) : nullptr;
-  return reg ? reg() : E_FAIL;
-}
+using tavtest::RegisterLibrary;
 
 struct RecordingSink : PlayerEventSink {
   std::vector<int> states;
