@@ -15,7 +15,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "platform/filters/pixelconvert.h"
+#include "platform/filters/decoders/pixelconvert.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The demuxer over a ByteSource, and the mapping of its streams to platform media types.
-#include "platform/filters/avdemuxer.h"
+#include "platform/filters/sources/avdemuxer.h"
 
 #include <algorithm>
 #include <array>

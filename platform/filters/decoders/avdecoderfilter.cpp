@@ -1,4 +1,4 @@
-#include "platform/filters/avdecoderfilter.h"
+#include "platform/filters/decoders/avdecoderfilter.h"
 
 #include <iterator>
 #include <new>
@@ -10,7 +10,7 @@
 #include "media/contract/registry.h"
 
 #include "platform/filters/avcodecutil.h"
-#include "platform/filters/decoderids.h"
+#include "platform/filters/decoders/decoderids.h"
 #include "platform/runtime/trace.h"
 
 TAV_TRACE_SOURCE(kFilters, "avdecoder");

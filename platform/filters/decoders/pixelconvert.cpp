@@ -1,4 +1,4 @@
-#include "platform/filters/pixelconvert.h"
+#include "platform/filters/decoders/pixelconvert.h"
 
 #include <libyuv/convert.h>
 #include <libyuv/convert_argb.h>

@@ -1,4 +1,4 @@
-#include "platform/filters/graphinfo/preview.h"
+#include "platform/filters/tools/graphinfo/preview.h"
 
 #include <cairo.h>
 

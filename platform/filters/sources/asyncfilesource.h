@@ -12,7 +12,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/filters/bytesource.h"
+#include "platform/filters/sources/bytesource.h"
 #include "platform/streaming/base/streams.h"
 
 namespace tav::filters {

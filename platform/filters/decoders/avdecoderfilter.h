@@ -11,7 +11,7 @@
 
 #include <memory>
 
-#include "platform/filters/decoderengine.h"
+#include "platform/filters/decoders/decoderengine.h"
 #include "platform/streaming/base/streams.h"
 
 namespace tav::filters {

@@ -1,4 +1,4 @@
-#include "platform/filters/graphinfo/frame.h"
+#include "platform/filters/tools/graphinfo/frame.h"
 
 #include <cairo.h>
 

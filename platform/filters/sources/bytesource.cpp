@@ -1,4 +1,4 @@
-#include "platform/filters/bytesource.h"
+#include "platform/filters/sources/bytesource.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "platform/filters/graphinfo/countingsink.h"
+#include "platform/filters/tools/graphinfo/countingsink.h"
 
 // {4E0B7C1A-9D2F-4B63-8E55-2A7C1D9F6B30}: never registered, created by the tool itself.
 TAV_DEFINE_GUID(CLSID_CountingSink, 0x4E0B7C1A, 0x9D2F, 0x4B63, 0x8E, 0x55, 0x2A, 0x7C, 0x1D, 0x9F, 0x6B, 0x30);

@@ -17,11 +17,11 @@ extern "C" {
 }
 
 #include "platform/filters/avcodecutil.h"
-#include "platform/filters/avdecodeloop.h"
-#include "platform/filters/avfilterlib.h"
-#include "platform/filters/decoderengine.h"
-#include "platform/filters/packetpool.h"
-#include "platform/filters/pixelconvert.h"
+#include "platform/filters/decoders/avdecodeloop.h"
+#include "platform/filters/decoders/avfilterlib.h"
+#include "platform/filters/decoders/decoderengine.h"
+#include "platform/filters/decoders/packetpool.h"
+#include "platform/filters/decoders/pixelconvert.h"
 #include "platform/runtime/trace.h"
 
 TAV_TRACE_SOURCE(kFilters, "videoengine");

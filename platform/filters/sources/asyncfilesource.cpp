@@ -1,6 +1,6 @@
 // File Source (Async): the state, the request queue, the pin and its IAsyncReader, the
 // filter's IFileSourceFilter, registration.
-#include "platform/filters/asyncfilesource.h"
+#include "platform/filters/sources/asyncfilesource.h"
 
 #include "media/contract/codepage.h"
 #include "platform/filters/mediatyperegistry.h"

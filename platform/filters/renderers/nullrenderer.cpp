@@ -1,4 +1,4 @@
-#include "platform/filters/nullrenderer.h"
+#include "platform/filters/renderers/nullrenderer.h"
 
 #include <new>
 

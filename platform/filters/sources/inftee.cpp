@@ -1,4 +1,4 @@
-#include "platform/filters/inftee.h"
+#include "platform/filters/sources/inftee.h"
 
 #include <cstring>
 #include <new>

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/filters/avptr.h"
-#include "platform/filters/bytesource.h"
+#include "platform/filters/sources/bytesource.h"
 #include "platform/streaming/base/mtype.h"
 
 namespace tav::filters {

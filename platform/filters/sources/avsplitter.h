@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/filters/avdemuxer.h"
+#include "platform/filters/sources/avdemuxer.h"
 #include "platform/streaming/base/streams.h"
 
 namespace tav::filters {

@@ -13,9 +13,9 @@ extern "C" {
 }
 
 #include "platform/filters/avcodecutil.h"
-#include "platform/filters/avdecodeloop.h"
-#include "platform/filters/decoderengine.h"
-#include "platform/filters/packetpool.h"
+#include "platform/filters/decoders/avdecodeloop.h"
+#include "platform/filters/decoders/decoderengine.h"
+#include "platform/filters/decoders/packetpool.h"
 
 namespace tav::filters {
 

@@ -1,4 +1,4 @@
-#include "platform/filters/avfilterlib.h"
+#include "platform/filters/decoders/avfilterlib.h"
 
 #include <dlfcn.h>
 

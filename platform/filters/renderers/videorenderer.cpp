@@ -1,4 +1,4 @@
-#include "platform/filters/videorenderer.h"
+#include "platform/filters/renderers/videorenderer.h"
 
 #include <algorithm>
 #include <cstring>

@@ -37,9 +37,9 @@
 #include "libs/qvfreader/qvfreader.h"
 #include "libs/subtypeshim/subtypeshim.h"
 #include "libs/vxvideokit/vxvideokit.h"
-#include "platform/filters/graphinfo/countingsink.h"
-#include "platform/filters/graphinfo/frame.h"
-#include "platform/filters/graphinfo/preview.h"
+#include "platform/filters/tools/graphinfo/countingsink.h"
+#include "platform/filters/tools/graphinfo/frame.h"
+#include "platform/filters/tools/graphinfo/preview.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/filters/dsoundrenderer.h"
+#include "platform/filters/renderers/dsoundrenderer.h"
 
 #include <SDL2/SDL.h>
 #include <dlfcn.h>

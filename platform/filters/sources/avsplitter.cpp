@@ -1,5 +1,5 @@
 // CAvSplitter: state, the input pin, the output pins, negotiation, streaming, seeking.
-#include "platform/filters/avsplitter.h"
+#include "platform/filters/sources/avsplitter.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,8 +1,8 @@
 // The splitters and sources built on CAvSplitter: their kinds and registration.
 #include <iterator>
 
-#include "platform/filters/avsplitter.h"
 #include "platform/filters/filterids.h"
+#include "platform/filters/sources/avsplitter.h"
 
 namespace tav::filters {
 namespace {

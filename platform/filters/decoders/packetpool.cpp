@@ -1,4 +1,4 @@
-#include "platform/filters/packetpool.h"
+#include "platform/filters/decoders/packetpool.h"
 
 #include <climits>
 #include <cstring>
