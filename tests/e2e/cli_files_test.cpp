@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "converter/cli/tests/moviefacts.h"
 #include "converter/engine/document.h"
+#include "tests/e2e/moviefacts.h"
 #include "tests/support/testenv.h"
 
 namespace {

@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "converter/cli/tests/moviefacts.h"
+#include "tests/e2e/moviefacts.h"
 #include "tests/support/testenv.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "converter/cli/tests/moviefacts.h"
-#include "converter/cli/tests/timingmutants.h"
+#include "tests/e2e/moviefacts.h"
+#include "tests/e2e/timingmutants.h"
 #include "tests/support/testenv.h"
 
 namespace {

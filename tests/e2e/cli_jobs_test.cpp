@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "converter/cli/tests/moviefacts.h"
 #include "converter/engine/document.h"
 #include "converter/engine/recovery.h"
+#include "tests/e2e/moviefacts.h"
 #include "tests/support/testenv.h"
 
 namespace {

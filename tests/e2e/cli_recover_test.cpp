@@ -26,7 +26,7 @@
 
 #include "converter/engine/document.h"
 #include "converter/engine/recovery.h"
-#include "converter/cli/tests/moviefacts.h"
+#include "tests/e2e/moviefacts.h"
 #include "tests/support/testenv.h"
 
 namespace {
