@@ -45,7 +45,7 @@ class ConversionRun : public PlayerEventSink, public ConversionRunSeam {
 
   // ---- PlayerEventSink ----
   void OnPlayerEvent(PlayerCore* player, LONG code) override;
-  bool OnMouse(PlayerCore*, int, int, int, int, int) override { return false; }
+  bool OnMouse(PlayerCore*, MousePhase, int, int, int, int) override { return false; }
   void OnStateChanged(PlayerCore*, int) override {}
 
   // ---- figures ----

@@ -25,13 +25,16 @@ namespace tav {
 
 class PlayerCore;
 
+// What the left mouse button did over the player window: pressed, dragged, released.
+enum class MousePhase { kPress, kMove, kRelease };
+
 // The owner of a player: the main form while previewing, the document while converting.
 class PlayerEventSink {
  public:
   virtual ~PlayerEventSink() = default;
   virtual void OnPlayerEvent(PlayerCore* player, LONG eventCode) = 0;
-  // phase 0 press, 1 move, 2 release; answers whether the owner handled it.
-  virtual bool OnMouse(PlayerCore* player, int phase, int x, int y, int width, int height) = 0;
+  // Answers whether the owner handled the mouse.
+  virtual bool OnMouse(PlayerCore* player, MousePhase phase, int x, int y, int width, int height) = 0;
   virtual void OnStateChanged(PlayerCore* player, int state) = 0;
 };
 

@@ -11,8 +11,8 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
-#include "platform/filters/avdecodeloop.h"
 #include "platform/filters/avptr.h"
+#include "platform/filters/decoders/avdecodeloop.h"
 
 namespace tav::acm {
 

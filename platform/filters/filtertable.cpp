@@ -2,16 +2,16 @@
 // the library also writes the media-type registry entries (check bytes, extensions).
 #include <iterator>
 
-#include "platform/filters/asyncfilesource.h"
-#include "platform/filters/avdecoderfilter.h"
-#include "platform/filters/avsplitter.h"
-#include "platform/filters/decoderids.h"
-#include "platform/filters/dsoundrenderer.h"
+#include "platform/filters/decoders/avdecoderfilter.h"
+#include "platform/filters/decoders/decoderids.h"
 #include "platform/filters/filterids.h"
-#include "platform/filters/inftee.h"
 #include "platform/filters/mediatyperegistry.h"
-#include "platform/filters/nullrenderer.h"
-#include "platform/filters/videorenderer.h"
+#include "platform/filters/renderers/dsoundrenderer.h"
+#include "platform/filters/renderers/nullrenderer.h"
+#include "platform/filters/renderers/videorenderer.h"
+#include "platform/filters/sources/asyncfilesource.h"
+#include "platform/filters/sources/avsplitter.h"
+#include "platform/filters/sources/inftee.h"
 #include "platform/streaming/base/streams.h"
 
 using namespace tav::filters;

@@ -29,13 +29,13 @@ int LayerOf(const std::string& topFolder) {
 // renders with. Both options move to a converter-level tool once the engine has its own
 // preview-graph class; these lines go with them, and this list must then be emptied.
 const std::set<std::pair<std::string, std::string>> kKnownExceptions = {
-    {"platform/filters/graphinfo/frame.cpp", "libs/vxvideokit/vxvideokit.h"},
-    {"platform/filters/graphinfo/graphinfo.cpp", "libs/captionpainter/captionpainter.h"},
-    {"platform/filters/graphinfo/graphinfo.cpp", "libs/qvfreader/qvfreader.h"},
-    {"platform/filters/graphinfo/graphinfo.cpp", "libs/vxvideokit/vxvideokit.h"},
-    {"platform/filters/graphinfo/preview.cpp", "converter/engine/drawerstage.h"},
-    {"platform/filters/graphinfo/preview.cpp", "converter/engine/filtergraphbuilder.h"},
-    {"platform/filters/graphinfo/preview.h", "converter/engine/framesize.h"},
+    {"platform/filters/tools/graphinfo/frame.cpp", "libs/vxvideokit/vxvideokit.h"},
+    {"platform/filters/tools/graphinfo/graphinfo.cpp", "libs/captionpainter/captionpainter.h"},
+    {"platform/filters/tools/graphinfo/graphinfo.cpp", "libs/qvfreader/qvfreader.h"},
+    {"platform/filters/tools/graphinfo/graphinfo.cpp", "libs/vxvideokit/vxvideokit.h"},
+    {"platform/filters/tools/graphinfo/preview.cpp", "converter/engine/drawerstage.h"},
+    {"platform/filters/tools/graphinfo/preview.cpp", "converter/engine/filtergraphbuilder.h"},
+    {"platform/filters/tools/graphinfo/preview.h", "converter/engine/framesize.h"},
 };
 
 TEST(Layers, NoFileIncludesFromALayerAboveItsOwn) {

@@ -6,7 +6,7 @@
 // Build with clang and -DTAVRION_FUZZ=ON (and tavrion-convert), then for instance
 //   build/bin/cli_timing_fuzzer -max_total_time=3600 corpus/
 // A failing input is kept as crash-*; the message names the source kind, seed and count,
-// which converter/cli/tests/timingmutants.h turns into the same damaged movie.
+// which tests/e2e/timingmutants.h turns into the same damaged movie.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "converter/cli/tests/timingmutants.h"
+#include "tests/e2e/timingmutants.h"
 
 namespace {
 

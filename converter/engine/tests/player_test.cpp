@@ -27,7 +27,7 @@ struct RecordingSink : PlayerEventSink {
   std::vector<LONG> events;
   std::vector<int> states;
   void OnPlayerEvent(PlayerCore*, LONG code) override { events.push_back(code); }
-  bool OnMouse(PlayerCore*, int, int, int, int, int) override { return false; }
+  bool OnMouse(PlayerCore*, MousePhase, int, int, int, int) override { return false; }
   void OnStateChanged(PlayerCore*, int state) override { states.push_back(state); }
 };
 

@@ -55,13 +55,16 @@ ConverterApplication::~ConverterApplication() {
 }
 
 bool ConverterApplication::InitInstance(const QStringList& files) {
-  // 1. The component model; Qt is already up. The platform's messages of this thread are
+  // The component model; Qt is already up. The platform's messages of this thread are
   // pumped from Qt's loop from now on.
   CoInitialize(nullptr);
   pump_ = std::make_unique<MessagePump>();
 
-  // 2-7. Repairs of the codec environment (the graph library first: the other libraries
-  // register their filters through its mapper), folders, the profile in the data folder.
+  // The codec environment is repaired before any graph is built. The graph library is
+  // registered again first, since the other libraries register their filters through its
+  // mapper. InitEnvironment then loads the translated texts, takes the file type of RIFF
+  // files back for the platform's file source, registers the component libraries again
+  // where their registration was lost, and finds the program, data and profile folders.
   ReregisterCodecs(std::string(), {"tavrionstreaming"});
   engine_.InitEnvironment(profileName_);
   environmentReady_ = true;
@@ -70,10 +73,10 @@ bool ConverterApplication::InitInstance(const QStringList& files) {
   // the same profile.
   tav::ui::SetProfilePath(profile);
 
-  // 8. The standard settings with a recent-file list of 9 entries.
+  // The standard settings with a recent-file list of 9 entries.
   recent_.Load(profile);
 
-  // 9. The document with its conversion graph builder, the frame and the form.
+  // The document with its conversion graph builder, the frame and the form.
   if (FAILED(doc_.AttachConversionGraph(std::make_unique<FilterGraphBuilder>(), &engine_))) {
     Error(UiText(res::IDS_PLATFORM_FAILED));
     return false;
@@ -104,10 +107,10 @@ bool ConverterApplication::InitInstance(const QStringList& files) {
   });
   recoveryTimer_->start(kRecoveryCheckMs);
 
-  // 10. Files of the command line.
+  // Files of the command line.
   for (const QString& file : files) OpenDocumentFile(file);
 
-  // 11. Placement, then the window.
+  // Placement, then the window.
   frame_->RestorePlacement();
   frame_->show();
   connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,

@@ -144,7 +144,7 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   void OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string* path) override;
   // ---- PlayerEventSink (the preview) ----
   void OnPlayerEvent(PlayerCore* player, LONG eventCode) override;
-  bool OnMouse(PlayerCore*, int, int, int, int, int) override { return false; }
+  bool OnMouse(PlayerCore*, MousePhase, int, int, int, int) override { return false; }
   void OnStateChanged(PlayerCore* player, int state) override;
 
   // ---- what the frame and tests look at ----

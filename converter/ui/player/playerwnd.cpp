@@ -219,7 +219,7 @@ void CPlayerWnd::contextMenuEvent(QContextMenuEvent* event) {
   menu.exec(event->globalPos());
 }
 
-void CPlayerWnd::NotifyMouse(int phase, const QPoint& at) {
+void CPlayerWnd::NotifyMouse(MousePhase phase, const QPoint& at) {
   if (PlayerEventSink* sink = core_.Sink()) sink->OnMouse(&core_, phase, at.x(), at.y(), width(), height());
 }
 
@@ -228,7 +228,7 @@ void CPlayerWnd::mousePressEvent(QMouseEvent* event) {
   // Qt keeps the mouse with this widget until the button is released (the capture).
   dragging_ = true;
   lastMouse_ = event->position().toPoint();
-  NotifyMouse(0, lastMouse_);
+  NotifyMouse(MousePhase::kPress, lastMouse_);
 }
 
 void CPlayerWnd::mouseMoveEvent(QMouseEvent* event) {
@@ -242,13 +242,13 @@ void CPlayerWnd::mouseMoveEvent(QMouseEvent* event) {
     PlaceVideo();
     update();
   }
-  NotifyMouse(1, at);
+  NotifyMouse(MousePhase::kMove, at);
 }
 
 void CPlayerWnd::mouseReleaseEvent(QMouseEvent* event) {
   if (!dragging_ || event->button() != Qt::LeftButton) return QWidget::mouseReleaseEvent(event);
   dragging_ = false;
-  NotifyMouse(2, event->position().toPoint());
+  NotifyMouse(MousePhase::kRelease, event->position().toPoint());
 }
 
 void CPlayerWnd::mouseDoubleClickEvent(QMouseEvent* event) {

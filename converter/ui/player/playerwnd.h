@@ -120,7 +120,7 @@ class CPlayerWnd : public QWidget {
   void ClampPan();
   // Composes the still picture of stillEntry_ (with captions when a drawer is available).
   void RenderStill();
-  void NotifyMouse(int phase, const QPoint& at);
+  void NotifyMouse(MousePhase phase, const QPoint& at);
   // Tells the status line when the cropped state changed, and sets the menu's checks.
   void UpdateViewState();
   // A paused preview shows its picture again at the same position, through the graph's

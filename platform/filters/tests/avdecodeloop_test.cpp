@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/filters/avdecodeloop.h"
+#include "platform/filters/decoders/avdecodeloop.h"
 #include "media/contract/hresult.h"
 #include "platform/filters/avptr.h"
 

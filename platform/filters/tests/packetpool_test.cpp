@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/filters/avptr.h"
-#include "platform/filters/packetpool.h"
+#include "platform/filters/decoders/packetpool.h"
 
 using tav::filters::AvPacketPtr;
 using tav::filters::PacketPool;

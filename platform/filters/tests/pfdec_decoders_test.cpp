@@ -14,7 +14,7 @@
 
 using namespace filtertest;
 
-// The generic decoders' identifiers (platform/filters/decoderids.h).
+// The generic decoders' identifiers (platform/filters/decoders/decoderids.h).
 TAV_DEFINE_GUID(CLSID_AvVideoDecoderForTest, 0x3C1F0E2A, 0x5B7D, 0x4E61, 0x9A, 0x48, 0x2D, 0x6E, 0x81, 0xC4, 0x3F, 0x57);
 TAV_DEFINE_GUID(CLSID_AvAudioDecoderForTest, 0x3C1F0E2B, 0x5B7D, 0x4E61, 0x9A, 0x48, 0x2D, 0x6E, 0x81, 0xC4, 0x3F, 0x57);
 

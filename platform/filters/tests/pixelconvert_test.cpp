@@ -16,7 +16,7 @@ extern "C" {
 }
 
 #include "media/contract/mediatypes.h"
-#include "platform/filters/pixelconvert.h"
+#include "platform/filters/decoders/pixelconvert.h"
 
 namespace {
 

@@ -30,9 +30,9 @@ using tavtest::RegisterLibrary;
 
 struct RecordingSink : PlayerEventSink {
   std::vector<int> states;
-  std::vector<int> mouse;
+  std::vector<MousePhase> mouse;
   void OnPlayerEvent(PlayerCore*, LONG) override {}
-  bool OnMouse(PlayerCore*, int phase, int, int, int, int) override {
+  bool OnMouse(PlayerCore*, MousePhase phase, int, int, int, int) override {
     mouse.push_back(phase);
     return false;
   }
@@ -108,7 +108,7 @@ TEST_F(PlayerFilesTest, PreviewVideoWindowIsHostedAtTheVideoRectangle) {
   QTest::mouseMove(player_.get(), QPoint(130, 90));
   QTest::mouseRelease(player_.get(), Qt::LeftButton, {}, QPoint(130, 90));
   EXPECT_EQ(player_->VideoHost()->geometry(), QRect(-30, -30, 320, 240));
-  EXPECT_EQ(sink_.mouse, (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(sink_.mouse, (std::vector<MousePhase>{MousePhase::kPress, MousePhase::kMove, MousePhase::kRelease}));
 
   player_->Detach();
   EXPECT_TRUE(player_->VideoHost()->isHidden());

@@ -28,7 +28,7 @@ constexpr REFERENCE_TIME kFrame = 400000;  // the push source's 40 ms frames
 
 struct NullSink : PlayerEventSink {
   void OnPlayerEvent(PlayerCore*, LONG) override {}
-  bool OnMouse(PlayerCore*, int, int, int, int, int) override { return false; }
+  bool OnMouse(PlayerCore*, MousePhase, int, int, int, int) override { return false; }
   void OnStateChanged(PlayerCore*, int) override {}
 };
 

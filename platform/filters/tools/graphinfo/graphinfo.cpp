@@ -1,0 +1,607 @@
+// graphinfo: a graph inspection tool.
+//
+//   graphinfo [--play] [--rgb32] [--seek SECONDS] [--json] FILE
+//   graphinfo --preview FILE [--size WxH] [--fit MODE] [--subtitles FILE] [--language CODE]
+//             [--subtitle-size standard|bigger|smaller] [--seek SECONDS] [--snapshot OUT.png]
+//   graphinfo --frame SECONDS FILE OUT.png
+//
+// Without --play it builds the graph RenderFile builds and prints its filters and
+// connections. With --play it builds the same graph but ends every stream in a counting
+// sink, runs it without a clock to completion and reports, per stream, the sample count,
+// the first and last start time, and the final event. Exit status 0 on completion, 1 when
+// the graph can't be built or ends in an error event, 2 for a usage error. With --rgb32 the
+// video sinks ask for RGB32 frames, as a renderer of decoded pictures would.
+//
+// With --preview it builds the converter's preview graph instead (frame size, fit and
+// subtitles as given; see preview.h), pauses it, prints its filters and with --snapshot
+// saves the first picture as the preview shows it.
+//
+// With --frame it reads the decoded picture at the given time (VxVideoKit's media reader
+// holder) and writes it to OUT.png; a time past the end is an error (exit status 1).
+#include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "media/contract/codepage.h"
+#include "media/contract/com.h"
+#include "media/contract/errortext.h"
+#include "media/contract/registry.h"
+#include "media/contract/uuids.h"
+#include "libs/captionpainter/captionpainter.h"
+#include "libs/qvfreader/qvfreader.h"
+#include "libs/subtypeshim/subtypeshim.h"
+#include "libs/vxvideokit/vxvideokit.h"
+#include "platform/filters/tools/graphinfo/countingsink.h"
+#include "platform/filters/tools/graphinfo/frame.h"
+#include "platform/filters/tools/graphinfo/preview.h"
+
+namespace {
+
+constexpr LONG kCompletionTimeoutMs = 120000;
+
+std::string ErrorText(HRESULT hr) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+  char text[512];
+  if (AMGetErrorTextA(hr, text, sizeof text) == 0) return code;
+  std::string t = text;
+  while (!t.empty() && (t.back() == '\n' || t.back() == '\r' || t.back() == ' ' || t.back() == '.')) t.pop_back();
+  return std::string(code) + " (" + t + ")";
+}
+
+std::string JsonString(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += char(c);
+    } else if (c < 0x20) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", c);
+      out += esc;
+    } else {
+      out += char(c);
+    }
+  }
+  return out + "\"";
+}
+
+// Registers the graph and filter libraries beside the program when their classes are missing.
+void EnsureRegistered() {
+  char exe[PATH_MAX] = {};
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n <= 0) return;
+  std::string dir(exe, size_t(n));
+  dir = dir.substr(0, dir.find_last_of('/'));
+  struct Need {
+    const CLSID* clsid;
+    const char* library;
+  } needs[] = {{&CLSID_FilterGraph, "libtavrionstreaming.so"},
+               {&CLSID_AsyncReader, "libtavrionfilters.so"},
+               {&CLSID_VxDeferredResizer, "libvxvideokit.so"},
+               {&CLSID_VxMediaReaderHolder, "libvxvideokit.so"},
+               {&CLSID_QvfReaderFilter, "libqvfreader.so"},
+               {&CLSID_SubtitleManager, "libcaptionparser.so"},
+               {&CLSID_SubtitleRenderer, "libcaptionpainter.so"},
+               {&CLSID_SubtypeAdapter, "libsubtypeshim.so"}};
+  // A registry written before the platform library registered its decoder objects lacks
+  // them: that library registers again.
+  HKEY objects = nullptr;
+  const bool haveObjects =
+      RegOpenKey(HKEY_CLASSES_ROOT, ("DirectShow\\MediaObjects\\" + tav::GuidToString(CLSID_CMpeg43DecMediaObject)).c_str(),
+                 &objects) == ERROR_SUCCESS;
+  if (haveObjects) RegCloseKey(objects);
+  for (const Need& need : needs) {
+    ComPtr<IUnknown> probe;
+    const bool again = !haveObjects && need.clsid == &CLSID_AsyncReader;
+    if (!again &&
+        SUCCEEDED(CoCreateInstance(*need.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, probe.AsVoidOut())))
+      continue;
+    void* m = dlopen((dir + "/../lib/" + need.library).c_str(), RTLD_NOW);
+    auto reg = m ? reinterpret_cast<HRESULT (*)()>(dlsym(m, "DllRegisterServer")) : nullptr;
+    if (reg) reg();
+  }
+}
+
+std::string FilterName(IBaseFilter* f) {
+  FILTER_INFO info{};
+  if (FAILED(f->QueryFilterInfo(&info))) return "?";
+  if (info.pGraph) info.pGraph->Release();
+  return tav::Utf16ToUtf8(info.achName);
+}
+
+std::string PinName(IPin* p) {
+  PIN_INFO info{};
+  if (FAILED(p->QueryPinInfo(&info))) return "?";
+  std::string name = (info.pFilter ? FilterName(info.pFilter) : std::string("?")) + "/" + tav::Utf16ToUtf8(info.achName);
+  if (info.pFilter) info.pFilter->Release();
+  return name;
+}
+
+// "video DIV3", "audio {GUID}": the kind of stream a pin offers first.
+std::string StreamKind(IPin* p) {
+  ComPtr<IEnumMediaTypes> e;
+  AM_MEDIA_TYPE* mt = nullptr;
+  if (FAILED(p->EnumMediaTypes(&e)) || e->Next(1, &mt, nullptr) != S_OK) return "unknown";
+  std::string kind = mt->majortype == MEDIATYPE_Video   ? "video"
+                     : mt->majortype == MEDIATYPE_Audio ? "audio"
+                     : mt->majortype == MEDIATYPE_Stream ? "byte"
+                                                         : tav::GuidToString(mt->majortype);
+  std::string code;
+  for (int i = 0; i < 4 && IsFourccSubtype(mt->subtype); ++i) {
+    const char c = char((mt->subtype.Data1 >> (8 * i)) & 0xFF);
+    if (c < 0x20 || c > 0x7E) {
+      code.clear();
+      break;
+    }
+    code += c;
+  }
+  kind += " " + (code.size() == 4 ? code : tav::GuidToString(mt->subtype));
+  DeleteMediaType(mt);
+  return kind;
+}
+
+std::vector<ComPtr<IBaseFilter>> Filters(IGraphBuilder* graph) {
+  std::vector<ComPtr<IBaseFilter>> out;
+  ComPtr<IEnumFilters> e;
+  if (FAILED(graph->EnumFilters(&e))) return out;
+  ComPtr<IBaseFilter> f;
+  while (e->Next(1, &f, nullptr) == S_OK) out.push_back(f);
+  return out;
+}
+
+std::vector<ComPtr<IPin>> Pins(IBaseFilter* f, PIN_DIRECTION want) {
+  std::vector<ComPtr<IPin>> out;
+  ComPtr<IEnumPins> e;
+  if (FAILED(f->EnumPins(&e))) return out;
+  ComPtr<IPin> p;
+  while (e->Next(1, &p, nullptr) == S_OK) {
+    PIN_DIRECTION dir;
+    if (SUCCEEDED(p->QueryDirection(&dir)) && dir == want) out.push_back(p);
+  }
+  return out;
+}
+
+ComPtr<IPin> Peer(IPin* p) {
+  ComPtr<IPin> peer;
+  p->ConnectedTo(&peer);
+  return peer;
+}
+
+GUID MajorOf(IPin* p) {
+  ComPtr<IEnumMediaTypes> e;
+  AM_MEDIA_TYPE* mt = nullptr;
+  GUID major = GUID_NULL;
+  if (SUCCEEDED(p->EnumMediaTypes(&e)) && e->Next(1, &mt, nullptr) == S_OK) {
+    major = mt->majortype;
+    DeleteMediaType(mt);
+  }
+  return major;
+}
+
+struct Sink {
+  CCountingSink* filter;  // held by the graph and by one reference of ours
+  GUID major, subtype;
+};
+
+class Tool {
+ public:
+  bool play = false, json = false, rgb32 = false;
+  double seekSeconds = -1;
+  std::string file;
+
+  int Main() {
+    HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                  graph_.AsVoidOut());
+    if (FAILED(hr)) return Fail("can't create the filter graph", hr);
+    const std::u16string path = tav::Utf8ToUtf16(file);
+    if (play)
+      hr = BuildForPlay(path);
+    else
+      hr = graph_->RenderFile(path.c_str(), nullptr);
+    if (!play && SUCCEEDED(hr)) ReportUnrendered();
+    if (!play && FAILED(hr) &&
+        SUCCEEDED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                   graph_.AsVoidOut()))) {
+      // A failed RenderFile leaves nothing to tell which stream failed: the streams are
+      // rendered one by one to say so.
+      BuildForPlay(path);
+    }
+    if (FAILED(hr)) return Fail("can't build the graph for " + file, hr);
+    LONG event = 0;
+    LONGLONG duration = 0;
+    if (ComPtr<IMediaSeeking> seeking = graph_.As<IMediaSeeking>()) seeking->GetDuration(&duration);
+    if (play) {
+      hr = Play(&event);
+      if (FAILED(hr)) return Fail("can't play " + file, hr);
+    }
+    Print(event, duration);
+    for (Sink& s : sinks_) s.filter->Release();
+    if (play && event != EC_COMPLETE) {
+      std::fprintf(stderr, "graphinfo: %s ended with event %ld: %s\n", file.c_str(), long(event),
+                   ErrorText(eventParam_).c_str());
+      return 1;
+    }
+    return 0;
+  }
+
+ private:
+  int Fail(const std::string& what, HRESULT hr) {
+    std::fprintf(stderr, "graphinfo: %s: %s\n", what.c_str(), ErrorText(hr).c_str());
+    for (Sink& s : sinks_) s.filter->Release();
+    sinks_.clear();
+    return 1;
+  }
+
+  // A stream the graph could not render is said on standard error: which one, and why.
+  static void SayUnrendered(IPin* pin, HRESULT why) {
+    std::fprintf(stderr, "graphinfo: the %s stream of %s is not rendered: %s\n", StreamKind(pin).c_str(),
+                 PinName(pin).c_str(), ErrorText(why).c_str());
+  }
+
+  // After RenderFile: every output pin left unconnected is a stream nothing takes.
+  void ReportUnrendered() {
+    for (auto& f : Filters(graph_.Get()))
+      for (auto& pin : Pins(f.Get(), PINDIR_OUTPUT)) {
+        if (Peer(pin.Get())) continue;
+        // Asked once more for the reason RenderFile does not give.
+        const HRESULT hr = graph_->Render(pin.Get());
+        if (FAILED(hr)) SayUnrendered(pin.Get(), hr);
+      }
+  }
+
+  HRESULT AddSink(IPin* out) {
+    HRESULT hr = S_OK;
+    auto* sink = new CCountingSink(&hr);
+    sink->AddRef();
+    std::u16string name = u"Counting Sink " + tav::Utf8ToUtf16(std::to_string(sinks_.size() + 1));
+    if (SUCCEEDED(hr)) hr = graph_->AddFilter(sink, name.c_str());
+    if (SUCCEEDED(hr) && rgb32 && IsVideoOutput(out)) {
+      // A partial type: the output pin picks its RGB32 offer, whatever it offers first.
+      AM_MEDIA_TYPE want{};
+      want.majortype = MEDIATYPE_Video;
+      want.subtype = MEDIASUBTYPE_RGB32;
+      if (FAILED(graph_->ConnectDirect(out, sink->GetPin(0), &want)))
+        hr = graph_->ConnectDirect(out, sink->GetPin(0), nullptr);
+    } else if (SUCCEEDED(hr)) {
+      hr = graph_->ConnectDirect(out, sink->GetPin(0), nullptr);
+    }
+    if (FAILED(hr)) {
+      graph_->RemoveFilter(sink);
+      sink->Release();
+      return hr;
+    }
+    AM_MEDIA_TYPE mt{};
+    out->ConnectionMediaType(&mt);
+    sinks_.push_back({sink, mt.majortype, mt.subtype});
+    FreeMediaType(mt);
+    return S_OK;
+  }
+
+  static bool IsVideoOutput(IPin* pin) {
+    ComPtr<IEnumMediaTypes> e;
+    AM_MEDIA_TYPE* mt = nullptr;
+    bool video = false;
+    if (SUCCEEDED(pin->EnumMediaTypes(&e)) && e->Next(1, &mt, nullptr) == S_OK) {
+      video = mt->majortype == MEDIATYPE_Video;
+      DeleteMediaType(mt);
+    }
+    return video;
+  }
+
+  // Neither pictures, sound, subtitles nor a file: a stream of data.
+  static bool IsDataOutput(IPin* pin) {
+    const GUID major = MajorOf(pin);
+    return major != GUID_NULL && major != MEDIATYPE_Video && major != MEDIATYPE_Audio &&
+           major != MEDIATYPE_Interleaved && major != MEDIATYPE_Stream && major != MEDIATYPE_Text;
+  }
+
+  // The splitter the platform's graph builder puts behind a file source for a stream type.
+  static const CLSID* SplitterFor(IPin* pin, const char16_t** name) {
+    ComPtr<IEnumMediaTypes> e;
+    AM_MEDIA_TYPE* mt = nullptr;
+    const CLSID* clsid = nullptr;
+    if (SUCCEEDED(pin->EnumMediaTypes(&e)) && e->Next(1, &mt, nullptr) == S_OK) {
+      if (mt->subtype == MEDIASUBTYPE_Avi) {
+        clsid = &CLSID_AviSplitter;
+        *name = u"AVI Splitter";
+      } else if (mt->subtype == MEDIASUBTYPE_MPEG1System || mt->subtype == MEDIASUBTYPE_MPEG1VideoCD ||
+                 mt->subtype == MEDIASUBTYPE_MPEG1Video || mt->subtype == MEDIASUBTYPE_MPEG1Audio) {
+        clsid = &CLSID_MPEG1Splitter;
+        *name = u"MPEG1 Splitter";
+      } else if (mt->subtype == MEDIASUBTYPE_dvsd) {
+        clsid = &CLSID_DVSplitter;
+        *name = u"DV Splitter";
+      }
+      DeleteMediaType(mt);
+    }
+    return clsid;
+  }
+
+  // Renders every output pin of the filter as RenderFile would, and ends what can't be
+  // rendered in a counting sink.
+  HRESULT Expand(IBaseFilter* filter, int depth) {
+    if (depth > 16) return E_FAIL;
+    for (auto& pin : Pins(filter, PINDIR_OUTPUT)) {
+      if (Peer(pin.Get())) continue;
+      if (MajorOf(pin.Get()) == MEDIATYPE_Stream) {
+        const char16_t* name = nullptr;
+        if (const CLSID* clsid = SplitterFor(pin.Get(), &name)) {
+          ComPtr<IBaseFilter> splitter;
+          HRESULT hr = CoCreateInstance(*clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, splitter.AsVoidOut());
+          if (FAILED(hr)) return hr;
+          graph_->AddFilter(splitter.Get(), name);
+          auto inputs = Pins(splitter.Get(), PINDIR_INPUT);
+          hr = inputs.empty() ? E_FAIL : graph_->ConnectDirect(pin.Get(), inputs[0].Get(), nullptr);
+          if (FAILED(hr)) {
+            graph_->RemoveFilter(splitter.Get());
+            return hr;
+          }
+          hr = Expand(splitter.Get(), depth + 1);
+          if (FAILED(hr)) return hr;
+          continue;
+        }
+      }
+      HRESULT rendered = graph_->Render(pin.Get());
+      // Data no filter takes (DVD navigation, timed metadata) is left out, as the
+      // converter leaves it: nothing waits for it.
+      if (FAILED(rendered) && IsDataOutput(pin.Get())) continue;
+      if (FAILED(rendered)) {
+        SayUnrendered(pin.Get(), rendered);
+        // A byte stream nothing parses can't be played: a sink would wait for pushes forever.
+        if (MajorOf(pin.Get()) == MEDIATYPE_Stream) return rendered;
+        HRESULT hr = AddSink(pin.Get());
+        if (FAILED(hr)) return hr;
+      }
+    }
+    return S_OK;
+  }
+
+  HRESULT BuildForPlay(const std::u16string& path) {
+    ComPtr<IBaseFilter> source;
+    HRESULT hr = graph_->AddSourceFilter(path.c_str(), path.c_str(), &source);
+    if (FAILED(hr)) return hr;
+    hr = Expand(source.Get(), 0);
+    if (FAILED(hr)) return hr;
+    // The renderers the graph chose give way to counting sinks.
+    for (auto& f : Filters(graph_.Get())) {
+      bool ours = false;
+      for (Sink& s : sinks_) ours |= static_cast<IBaseFilter*>(s.filter) == f.Get();
+      if (ours || !Pins(f.Get(), PINDIR_OUTPUT).empty()) continue;
+      auto inputs = Pins(f.Get(), PINDIR_INPUT);
+      if (inputs.size() != 1) continue;
+      ComPtr<IPin> upstream = Peer(inputs[0].Get());
+      if (!upstream) continue;
+      graph_->RemoveFilter(f.Get());
+      hr = AddSink(upstream.Get());
+      if (FAILED(hr)) return hr;
+    }
+    return sinks_.empty() ? VFW_E_CANNOT_RENDER : S_OK;
+  }
+
+  HRESULT Play(LONG* event) {
+    if (ComPtr<IMediaFilter> mf = graph_.As<IMediaFilter>()) mf->SetSyncSource(nullptr);
+    if (seekSeconds >= 0) {
+      ComPtr<IMediaSeeking> seeking = graph_.As<IMediaSeeking>();
+      LONGLONG pos = LONGLONG(seekSeconds * UNITS);
+      HRESULT hr = seeking ? seeking->SetPositions(&pos, AM_SEEKING_AbsolutePositioning | AM_SEEKING_SeekToKeyFrame,
+                                                   nullptr, AM_SEEKING_NoPositioning)
+                           : E_NOINTERFACE;
+      if (FAILED(hr)) return hr;
+    }
+    ComPtr<IMediaControl> control = graph_.As<IMediaControl>();
+    ComPtr<IMediaEvent> events = graph_.As<IMediaEvent>();
+    if (!control || !events) return E_NOINTERFACE;
+    HRESULT hr = control->Run();
+    if (FAILED(hr)) return hr;
+    // The first completion or error event ends the run.
+    for (;;) {
+      LONG code = 0;
+      LONG_PTR p1 = 0, p2 = 0;
+      hr = events->GetEvent(&code, &p1, &p2, kCompletionTimeoutMs);
+      if (FAILED(hr)) {
+        control->Stop();
+        return hr == E_ABORT ? VFW_E_TIMEOUT : hr;
+      }
+      events->FreeEventParams(code, p1, p2);
+      if (code == EC_COMPLETE || code == EC_ERRORABORT || code == EC_USERABORT || code == EC_ERRORABORTEX ||
+          code == EC_STREAM_ERROR_STOPPED) {
+        *event = code;
+        eventParam_ = code == EC_COMPLETE ? S_OK : HRESULT(p1);
+        break;
+      }
+    }
+    control->Stop();
+    return S_OK;
+  }
+
+  void Print(LONG event, LONGLONG duration) {
+    auto filters = Filters(graph_.Get());
+    struct Conn {
+      std::string from, to, major, subtype, format;
+    };
+    std::vector<Conn> conns;
+    std::vector<Conn> leftOut;  // output pins nothing takes: from, major and subtype
+    for (auto& f : filters)
+      for (auto& p : Pins(f.Get(), PINDIR_OUTPUT)) {
+        ComPtr<IPin> peer = Peer(p.Get());
+        if (!peer) {
+          ComPtr<IEnumMediaTypes> e;
+          AM_MEDIA_TYPE* mt = nullptr;
+          Conn c{PinName(p.Get()), {}, tav::GuidToString(GUID_NULL), tav::GuidToString(GUID_NULL), {}};
+          if (SUCCEEDED(p->EnumMediaTypes(&e)) && e->Next(1, &mt, nullptr) == S_OK) {
+            c.major = tav::GuidToString(mt->majortype);
+            c.subtype = tav::GuidToString(mt->subtype);
+            DeleteMediaType(mt);
+          }
+          leftOut.push_back(c);
+          continue;
+        }
+        AM_MEDIA_TYPE mt{};
+        p->ConnectionMediaType(&mt);
+        conns.push_back({PinName(p.Get()), PinName(peer.Get()), tav::GuidToString(mt.majortype),
+                         tav::GuidToString(mt.subtype), tav::GuidToString(mt.formattype)});
+        FreeMediaType(mt);
+      }
+    if (json) {
+      std::string out = "{\"filters\":[";
+      for (size_t i = 0; i < filters.size(); ++i) {
+        CLSID clsid{};
+        filters[i]->GetClassID(&clsid);
+        out += std::string(i ? "," : "") + "{\"name\":" + JsonString(FilterName(filters[i].Get())) +
+               ",\"clsid\":" + JsonString(tav::GuidToString(clsid)) + "}";
+      }
+      out += "],\"connections\":[";
+      for (size_t i = 0; i < conns.size(); ++i)
+        out += std::string(i ? "," : "") + "{\"from\":" + JsonString(conns[i].from) + ",\"to\":" +
+               JsonString(conns[i].to) + ",\"major\":" + JsonString(conns[i].major) + ",\"subtype\":" +
+               JsonString(conns[i].subtype) + ",\"format\":" + JsonString(conns[i].format) + "}";
+      out += "],\"leftOut\":[";
+      for (size_t i = 0; i < leftOut.size(); ++i)
+        out += std::string(i ? "," : "") + "{\"pin\":" + JsonString(leftOut[i].from) + ",\"major\":" +
+               JsonString(leftOut[i].major) + ",\"subtype\":" + JsonString(leftOut[i].subtype) + "}";
+      out += "],\"streams\":[";
+      for (size_t i = 0; i < sinks_.size(); ++i) {
+        auto c = sinks_[i].filter->Snapshot();
+        out += std::string(i ? "," : "") + "{\"major\":" + JsonString(tav::GuidToString(sinks_[i].major)) +
+               ",\"subtype\":" + JsonString(tav::GuidToString(sinks_[i].subtype)) +
+               ",\"samples\":" + std::to_string(c.samples) + ",\"first\":" +
+               (c.haveTime ? std::to_string(c.first) : "null") + ",\"last\":" +
+               (c.haveTime ? std::to_string(c.last) : "null") + "}";
+      }
+      out += "],\"event\":" + std::to_string(event) + ",\"duration\":" + std::to_string(duration) + "}";
+      std::printf("%s\n", out.c_str());
+      return;
+    }
+    std::printf("Filters:\n");
+    for (auto& f : filters) {
+      CLSID clsid{};
+      f->GetClassID(&clsid);
+      std::printf("  %s %s\n", tav::GuidToString(clsid).c_str(), FilterName(f.Get()).c_str());
+    }
+    std::printf("Connections:\n");
+    for (auto& c : conns)
+      std::printf("  %s -> %s\n    %s %s %s\n", c.from.c_str(), c.to.c_str(), c.major.c_str(), c.subtype.c_str(),
+                  c.format.c_str());
+    if (!leftOut.empty()) {
+      std::printf("Left out:\n");
+      for (auto& c : leftOut) std::printf("  %s\n    %s %s\n", c.from.c_str(), c.major.c_str(), c.subtype.c_str());
+    }
+    std::printf("Duration: %lld\n", static_cast<long long>(duration));
+    if (!play) return;
+    std::printf("Streams:\n");
+    for (auto& s : sinks_) {
+      auto c = s.filter->Snapshot();
+      std::printf("  %s %s: %lld samples, first %lld, last %lld\n", tav::GuidToString(s.major).c_str(),
+                  tav::GuidToString(s.subtype).c_str(), c.samples, static_cast<long long>(c.first),
+                  static_cast<long long>(c.last));
+    }
+    std::printf("Event: %ld\n", long(event));
+  }
+
+  ComPtr<IGraphBuilder> graph_;
+  std::vector<Sink> sinks_;
+  HRESULT eventParam_ = S_OK;
+};
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: graphinfo [--play] [--rgb32] [--seek SECONDS] [--json] FILE\n"
+               "       graphinfo --preview FILE [--size WxH] [--fit fit|crop|stretch|centre] [--subtitles FILE]\n"
+               "                 [--language CODE] [--subtitle-size standard|bigger|smaller] [--seek SECONDS]\n"
+               "                 [--snapshot OUT.png]\n"
+               "       graphinfo --frame SECONDS FILE OUT.png\n");
+  return 2;
+}
+
+// graphinfo --frame SECONDS FILE OUT.png
+int FrameMain(int argc, char** argv) {
+  if (argc != 5) return Usage();
+  FrameOptions options;
+  char* end = nullptr;
+  options.seconds = std::strtod(argv[2], &end);
+  if (!end || *end || !(options.seconds >= 0)) return Usage();
+  options.file = argv[3];
+  options.output = argv[4];
+  CoInitialize(nullptr);
+  EnsureRegistered();
+  const int status = RunFrame(options);
+  CoUninitialize();
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--frame") == 0) return FrameMain(argc, argv);
+  Tool tool;
+  PreviewOptions preview;
+  bool previewMode = false;
+  for (int i = 1; i < argc; ++i) {
+    const bool hasValue = i + 1 < argc;
+    if (std::strcmp(argv[i], "--preview") == 0) {
+      previewMode = true;
+      continue;
+    } else if (std::strcmp(argv[i], "--size") == 0 && hasValue) {
+      if (!ParseFrameSize(argv[++i], &preview.width, &preview.height)) return Usage();
+      continue;
+    } else if (std::strcmp(argv[i], "--fit") == 0 && hasValue) {
+      preview.fit = ParseFitMode(argv[++i]);
+      if (preview.fit < 0) return Usage();
+      continue;
+    } else if (std::strcmp(argv[i], "--subtitles") == 0 && hasValue) {
+      preview.subtitles = argv[++i];
+      continue;
+    } else if (std::strcmp(argv[i], "--language") == 0 && hasValue) {
+      preview.language = argv[++i];
+      continue;
+    } else if (std::strcmp(argv[i], "--subtitle-size") == 0 && hasValue) {
+      preview.sizeId = ParseCaptionSize(argv[++i]);
+      if (preview.sizeId.empty()) return Usage();
+      continue;
+    } else if (std::strcmp(argv[i], "--snapshot") == 0 && hasValue) {
+      preview.snapshot = argv[++i];
+      continue;
+    }
+    if (std::strcmp(argv[i], "--play") == 0) {
+      tool.play = true;
+    } else if (std::strcmp(argv[i], "--rgb32") == 0) {
+      tool.rgb32 = true;
+    } else if (std::strcmp(argv[i], "--json") == 0) {
+      tool.json = true;
+    } else if (std::strcmp(argv[i], "--seek") == 0 && i + 1 < argc) {
+      char* end = nullptr;
+      tool.seekSeconds = std::strtod(argv[++i], &end);
+      if (!end || *end || tool.seekSeconds < 0) return Usage();
+    } else if (argv[i][0] == '-' || !tool.file.empty()) {
+      return Usage();
+    } else {
+      tool.file = argv[i];
+    }
+  }
+  if (tool.file.empty()) return Usage();
+  // The preview options belong to --preview, and --preview to none of the others.
+  const bool previewOptions = preview.width != PreviewOptions().width || preview.height != PreviewOptions().height ||
+                              preview.fit != PreviewOptions().fit || !preview.subtitles.empty() ||
+                              !preview.snapshot.empty() || preview.language != "en-us" ||
+                              preview.sizeId != PreviewOptions().sizeId;
+  if ((previewOptions && !previewMode) || (previewMode && (tool.play || tool.rgb32 || tool.json))) return Usage();
+  CoInitialize(nullptr);
+  EnsureRegistered();
+  int status = 0;
+  if (previewMode) {
+    preview.file = tool.file;
+    preview.seekSeconds = tool.seekSeconds;
+    status = RunPreview(preview);
+  } else {
+    status = tool.Main();
+  }
+  CoUninitialize();
+  return status;
+}

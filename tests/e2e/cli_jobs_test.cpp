@@ -1,0 +1,207 @@
+// tavrion-convert --jobs: entries converted at once give the movies one at a time gives,
+// report in batch order, and survive the program being killed like one at a time.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "converter/engine/document.h"
+#include "converter/engine/recovery.h"
+#include "tests/e2e/moviefacts.h"
+#include "tests/support/testenv.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using clitest::FrameNumbers;
+using clitest::Quote;
+using tav::CConvertOrder;
+
+std::string Convert(const std::string& args, int* status) {
+  return tavtest::Capture(Quote(tavtest::ProgramPath("tavrion-convert")) + " " + args + " 2>&1", status);
+}
+
+// One line per video frame of a movie: its checksum (ffmpeg's framemd5 without the header).
+std::vector<std::string> FrameChecksums(const std::string& movie) {
+  const std::string out =
+      tavtest::Capture("ffmpeg -nostdin -v error -i " + Quote(movie) + " -map 0:v -f framemd5 - | grep -v '^#'");
+  std::vector<std::string> lines;
+  size_t at = 0, end;
+  while ((end = out.find('\n', at)) != std::string::npos) {
+    lines.push_back(out.substr(at, end - at));
+    at = end + 1;
+  }
+  return lines;
+}
+
+TEST(CliJobs, TwoAtOnceGiveTheMoviesOfOneAtATime_InBatchOrder) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  const std::string dir = tavtest::MakeTempSubdir("jobs-same");
+  struct Kind {
+    const char* name;
+    const char* codecs;
+  };
+  // Six kinds of movie, from the camcorder to the phone, each through its own splitter and
+  // decoders.
+  const Kind kinds[] = {
+      {"xvid.avi", "-c:v mpeg4 -vtag XVID -c:a libmp3lame -ac 2"},
+      {"phone.mp4", "-c:v libx264 -preset veryfast -pix_fmt yuv420p -c:a aac -ac 2"},
+      {"mpeg1.mpg", "-c:v mpeg1video -b:v 800k -c:a mp2 -ar 44100 -ac 2 -f mpeg"},
+      {"mjpeg.mov", "-c:v mjpeg -c:a pcm_s16be -ac 2"},
+      {"wmv2.wmv", "-c:v wmv2 -c:a wmav2 -ac 2 -f asf"},
+      {"big.mp4", "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -s 1280x720 -c:a aac -ac 2"},
+  };
+  std::string inputs;
+  std::vector<std::string> movies;
+  for (const Kind& k : kinds) {
+    const std::string path = dir + "/" + k.name;
+    ASSERT_TRUE(tavtest::GeneratedMovie("-f lavfi -i testsrc2=s=320x240:r=25:d=2 -f lavfi -i "
+                                        "sine=frequency=440:sample_rate=44100:d=2 " + std::string(k.codecs),
+                                        path))
+        << k.name;
+    movies.push_back(path);
+    inputs += " " + Quote(path);
+  }
+  const std::string one = tavtest::MakeTempSubdir("jobs-one"), two = tavtest::MakeTempSubdir("jobs-two");
+  int status = 0;
+  const std::string outOne = Convert("--quiet --jobs 1 --size 320x240 --fps 30 --output-dir " + Quote(one) + inputs, &status);
+  ASSERT_EQ(status, 0) << outOne;
+  const std::string outTwo = Convert("--quiet --jobs 2 --size 320x240 --fps 30 --output-dir " + Quote(two) + inputs, &status);
+  ASSERT_EQ(status, 0) << outTwo;
+
+  // The result lines name the movies in the order given, whichever finished first.
+  size_t last = 0;
+  for (const std::string& movie : movies) {
+    const size_t at = outTwo.find(movie + " -> ");
+    ASSERT_NE(at, std::string::npos) << outTwo;
+    EXPECT_GE(at, last) << movie << " is reported out of order:\n" << outTwo;
+    last = at;
+  }
+  for (const Kind& k : kinds) {
+    SCOPED_TRACE(k.name);
+    const std::string title = fs::path(k.name).stem().string();
+    const std::vector<std::string> a = FrameChecksums(one + "/[QVF]-" + title + ".qvf");
+    const std::vector<std::string> b = FrameChecksums(two + "/[QVF]-" + title + ".qvf");
+    EXPECT_GE(a.size(), 55u);
+    EXPECT_EQ(a, b) << "the pictures differ between --jobs 1 and --jobs 2";
+  }
+}
+
+TEST(CliJobs, BadWorkerCountsAreRefused) {
+  int status = 0;
+  for (const char* bad : {"0", "-1", "x", "65", "2x"}) {
+    const std::string out = Convert(std::string("--jobs ") + bad + " movie.avi", &status);
+    EXPECT_EQ(status, 2) << bad << ": " << out;
+    EXPECT_NE(out.find("--jobs must be auto or a number from 1 to 64"), std::string::npos) << out;
+  }
+}
+
+// A 160 x 120 MPEG-4 AVI at 30 fps whose frames show their number (eight blocks along the
+// bottom, as the recovery tests read them).
+std::string CounterMovie(const std::string& dir, const std::string& name, int seconds) {
+  const std::string path = dir + "/" + name + ".avi";
+  std::string video = "testsrc2=s=160x120:r=30:d=" + std::to_string(seconds) +
+                      ",drawbox=x=0:y=100:w=160:h=20:c=black:t=fill";
+  for (int bit = 0; bit < 8; ++bit)
+    video += ",drawbox=x=" + std::to_string(20 * bit) + ":y=100:w=20:h=20:c=white:t=fill:enable='gt(bitand(n\\," +
+             std::to_string(1 << bit) + ")\\,0)'";
+  EXPECT_TRUE(tavtest::GeneratedMovie("-f lavfi -i \"" + video + "\" -f lavfi -i sine=frequency=440:sample_rate=22050:d=" +
+                                          std::to_string(seconds) + " -c:v mpeg4 -vtag XVID -q:v 3 -c:a pcm_s16le",
+                                      path));
+  return path;
+}
+
+std::string Part(const std::string& dir, const std::string& title, int k) {
+  char number[16];
+  std::snprintf(number, sizeof number, "%04d", k);
+  return dir + "/[QVF]-" + title + number + ".qvf";
+}
+
+TEST(CliJobs, KilledWithTwoRunning_BothAreRestoredAndResumeWhereTheyStopped) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  const std::string dir = tavtest::MakeTempSubdir("jobs-kill");
+  constexpr int kSeconds = 36;
+  const std::string titles[] = {"left", "right"};
+  const std::string folder = tav::DefaultRecoveryFolder();
+  for (const std::string& left : tav::FindOrphanedCopies(folder)) tav::DiscardOrphanedCopy(left);
+  // Small parts, so that each entry has finished one when the program dies.
+  const std::string batch = dir + "/two.tvc";
+  {
+    tav::CTavrionConverterDoc doc;
+    for (const std::string& t : titles) {
+      CConvertOrder* e = doc.AddOrder(CounterMovie(dir, t, kSeconds));
+      e->SetSourceInfo(REFERENCE_TIME(kSeconds) * 10000000, 160, 120, true);
+      e->SetSplitSize(200000);
+    }
+    std::string error;
+    ASSERT_TRUE(doc.OnSaveDocument(batch, &error)) << error;
+  }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const std::string cmd = "exec " + Quote(tavtest::ProgramPath("tavrion-convert")) + " --quiet --jobs 2 " +
+                            Quote(batch) + " >" + Quote(dir + "/out.txt") + " 2>&1";
+    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  const bool bothSplit = tavtest::WaitFor(
+      [&] { return fs::exists(Part(dir, "left", 2)) && fs::exists(Part(dir, "right", 2)); }, std::chrono::seconds(90));
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(bothSplit) << "the two entries did not both reach their second part";
+
+  const std::vector<std::string> copies = tav::FindOrphanedCopies(folder);
+  ASSERT_EQ(copies.size(), 1u) << "the killed run left no recovery copy of its own";
+  std::string error;
+  const auto saved = tav::ReadOrphanedCopy(copies.front(), &error);
+  ASSERT_TRUE(saved.has_value()) << error;
+  ASSERT_EQ(saved->states.size(), 2u);
+  for (const auto& s : saved->states) {
+    EXPECT_EQ(s.state, CConvertOrder::kConverting) << "both entries were converting";
+    EXPECT_GE(s.resume.nextPart, 2) << "the finished part is known";
+  }
+
+  // The workers died with the program: nothing writes the outputs any more.
+  const auto sizeOf = [&](const std::string& t) {
+    std::error_code ec;
+    return fs::file_size(dir + "/[QVF]-" + t + ".qvf", ec);
+  };
+  const uintmax_t before = sizeOf("left");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(sizeOf("left"), before) << "a worker outlived the program";
+
+  const std::string out = Convert("--quiet --jobs 2 --restore --resume", &status);
+  EXPECT_EQ(status, 0) << out;
+  for (const std::string& t : titles) {
+    SCOPED_TRACE(t);
+    EXPECT_FALSE(fs::exists(dir + "/[QVF]-" + t + ".qvf")) << "a part was left under the unnumbered name";
+    std::vector<int> all;
+    for (int k = 1; fs::exists(Part(dir, t, k)); ++k) {
+      const std::vector<int> numbers = FrameNumbers(Part(dir, t, k));
+      ASSERT_FALSE(numbers.empty());
+      if (!all.empty()) {
+        EXPECT_LE((numbers.front() - all.back() + 256) % 256, 2) << "part " << k << " starts at frame "
+                                                                 << numbers.front() << " after " << all.back();
+      }
+      all.insert(all.end(), numbers.begin(), numbers.end());
+    }
+    ASSERT_FALSE(all.empty()) << out;
+    EXPECT_EQ(all.front(), 0);
+    // (A resumed movie may end a frame early, as it may lose one at a seam.)
+    EXPECT_LE((kSeconds * 30 - 1 - all.back() + 256) % 256, 1) << "ends at frame " << all.back();
+    EXPECT_NEAR(double(all.size()), kSeconds * 30, 8) << "the movie once, a frame or so at each seam";
+  }
+}
+
+}  // namespace
