@@ -32,6 +32,7 @@ const std::set<std::pair<std::string, std::string>> kKnownExceptions = {
     {"platform/filters/tools/graphinfo/frame.cpp", "libs/vxvideokit/vxvideokit.h"},
     {"platform/filters/tools/graphinfo/graphinfo.cpp", "libs/captionpainter/captionpainter.h"},
     {"platform/filters/tools/graphinfo/graphinfo.cpp", "libs/qvfreader/qvfreader.h"},
+    {"platform/filters/tools/graphinfo/graphinfo.cpp", "libs/subtypeshim/subtypeshim.h"},
     {"platform/filters/tools/graphinfo/graphinfo.cpp", "libs/vxvideokit/vxvideokit.h"},
     {"platform/filters/tools/graphinfo/preview.cpp", "converter/engine/drawerstage.h"},
     {"platform/filters/tools/graphinfo/preview.cpp", "converter/engine/filtergraphbuilder.h"},
