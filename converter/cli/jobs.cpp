@@ -170,8 +170,13 @@ void SimultaneousRun::GiveNext(Worker& w) {
     if (why.empty()) {
       const CConvertOrder::ResumePoint point =
           resume_ && entry->CanResume() ? entry->GetResumePoint() : CConvertOrder::ResumePoint{};
+      // The entry's movie as this program last left it goes first: the batch file does not
+      // hold it, and a resume renames only that file.
+      const CConvertOrder::OutputStamp& st = entry->GetOutputStamp();
       const std::string command =
-          "convert " + batchFile + " " + std::to_string(point.at) + " " + std::to_string(point.nextPart) + "\n";
+          "stamp " + std::to_string(st.device) + " " + std::to_string(st.inode) + " " + std::to_string(st.size) + " " +
+          std::to_string(st.changeSec) + " " + std::to_string(st.changeNsec) + "\nconvert " + batchFile + " " +
+          std::to_string(point.at) + " " + std::to_string(point.nextPart) + "\n";
       if (write(w.in, command.data(), command.size()) == ssize_t(command.size())) {
         w.entry = entry;
         w.reportedEnd = false;

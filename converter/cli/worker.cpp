@@ -156,7 +156,17 @@ int RunWorker(const Options& options) {
   doc.AddObserver(&reporter);
 
   std::string command;
+  CConvertOrder::OutputStamp stamp;  // of the movie the next entry resumes, when one is told
   while (g_workerInterrupts == 0 && ReadCommand(&command)) {
+    // "stamp DEVICE INODE SIZE SECONDS NANOSECONDS": the movie the next entry goes on from, as
+    // this program last left it; a resume renames only that file into its numbered part.
+    if (command.rfind("stamp ", 0) == 0) {
+      unsigned long long device = 0, inode = 0;
+      long long size = -1, sec = 0, nsec = 0;
+      if (std::sscanf(command.c_str() + 6, "%llu %llu %lld %lld %lld", &device, &inode, &size, &sec, &nsec) == 5)
+        stamp = CConvertOrder::OutputStamp{device, inode, size, sec, nsec};
+      continue;
+    }
     // "convert PATH RESUME-AT NEXT-PART": the path is everything between the word and the
     // last two numbers.
     const size_t last = command.rfind(' '), before = last == std::string::npos ? last : command.rfind(' ', last - 1);
@@ -175,6 +185,8 @@ int RunWorker(const Options& options) {
     }
     CConvertOrder* entry = doc.GetAt(0);
     if (nextPart > 0) entry->SetResumePoint(resumeAt, LONG(nextPart));
+    entry->SetOutputStamp(stamp);
+    stamp = CConvertOrder::OutputStamp{};
     run.StartConversion(&player, nextPart > 0);
     DWORD lastProgress = 0;
     while (run.IsConverting()) {
