@@ -300,8 +300,7 @@ int main(int argc, char** argv) {
     const std::string statusText = jobs ? jobs->StatusOf(e) : e->GetStatusText();
     // Names keep their bytes on disk; shown, they are text (bytes that are not UTF-8 become
     // replacement characters).
-    std::printf("%s -> %s: %s
-", DisplayText(e->SourcePath().Full()).c_str(), DisplayText(outputs).c_str(),
+    std::printf("%s -> %s: %s\n", DisplayText(e->SourcePath().Full()).c_str(), DisplayText(outputs).c_str(),
                 DisplayText(statusText).c_str());
     if (opt.verbose && e->UsesSubtitles() && !e->GetSubtitleEncoding().empty())
       std::printf("  subtitles %s read in %s\n", e->SubtitlePath().Full().c_str(), e->GetSubtitleEncoding().c_str());
