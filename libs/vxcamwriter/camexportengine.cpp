@@ -412,9 +412,10 @@ void CCamExportEngine::LendVideoFrame(char* /*buffer*/, const char** frame, int*
   // sound has ended.
   const bool held = !aborted && IsSet(videoEnded_) && holdingLastFrame_;
   if (held && !WaitForHeldChunk()) aborted = true;
-  // The pictures never run longer than their source: a frame past that is damage (time
-  // stamps that run away from the file), and the movie ends before it. (A picture held for
-  // the sound counts as sound: it goes no further than the sound the file holds.)
+  // The pictures never run longer than their source: a frame past its span, or one more
+  // repeat of a picture that stayed on and on after the sound, is damage (time stamps that
+  // run away from the file), and the movie ends before it. (A picture held for the sound
+  // counts as sound: it goes no further than the sound the file holds.)
   EnterCriticalSection(frameLock_.Get());
   if (!aborted && !held && frameRate_ > 0) {
     // framePicture_ is read under frameLock_, which stays held until ReturnVideoFrame.

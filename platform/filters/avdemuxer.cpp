@@ -219,7 +219,10 @@ REFERENCE_TIME AvDemuxer::Duration() const {
     if (d > longest) {
       next = longest;
       longest = d;
-      longestPackets = s->nb_frames;
+      // The index counts the packets the file really holds; a header's count can be damaged
+      // with the rest of its stream's header.
+      const int indexed = avformat_index_get_entries_count(s);
+      longestPackets = indexed > 0 ? indexed : s->nb_frames;
     } else if (d > next) {
       next = d;
     }

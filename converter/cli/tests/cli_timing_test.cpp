@@ -85,6 +85,17 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
+// Sets a field of the video stream's header of an AVI; false when there is none.
+constexpr size_t kScale = 20, kRate = 24, kLength = 32;
+bool SetVideoHeader(std::vector<uint8_t>& bytes, size_t field, uint32_t value) {
+  for (size_t at = 0; at + 48 <= bytes.size(); ++at) {
+    if (std::memcmp(&bytes[at], "strh", 4) != 0 || std::memcmp(&bytes[at + 8], "vids", 4) != 0) continue;
+    for (size_t i = 0; i < 4; ++i) bytes[at + 8 + field + i] = uint8_t(value >> (8 * i));
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 // Movies whose container times were damaged in a few bytes: every one ends within seconds,
@@ -154,13 +165,7 @@ TEST(CliTiming, WithoutSoundADamagedRateEndsWithinSeconds) {
   const std::string source = dir + "/silent.avi";
   ASSERT_TRUE(tavtest::GeneratedMovie("-f lavfi -i testsrc2=s=160x120:r=15:d=2 -c:v mpeg4", source));
   std::vector<uint8_t> bytes = ReadBytes(source);
-  bool damaged = false;
-  for (size_t at = 0; at + 32 <= bytes.size() && !damaged; ++at) {
-    if (std::memcmp(&bytes[at], "strh", 4) != 0 || std::memcmp(&bytes[at + 8], "vids", 4) != 0) continue;
-    bytes[at + 8 + 20 + 2] = 0x10;  // the scale, 1 << 20 times what it was
-    damaged = true;
-  }
-  ASSERT_TRUE(damaged);
+  ASSERT_TRUE(SetVideoHeader(bytes, kScale, 1u << 20));
   WriteBytes(source, bytes);
   const std::string out = tavtest::MakeTempSubdir("silentrate_out");
   const auto start = std::chrono::steady_clock::now();
@@ -174,6 +179,26 @@ TEST(CliTiming, WithoutSoundADamagedRateEndsWithinSeconds) {
   const std::vector<std::string> movies = Movies(out);
   ASSERT_EQ(movies.size(), 1u) << said;
   EXPECT_LE(VideoSeconds(movies.front()), 10.0 + 1.0 / 15) << said;
+}
+
+// A video header whose rate says two pictures a second and whose length claims half a day:
+// the file holds 30 pictures, and the movie ends a margin after its two seconds of sound.
+TEST(CliTiming, AVideoHeaderThatClaimsMorePicturesThanTheFileHoldsIsNotBelieved) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  const std::string source = tavtest::MakeTempSubdir("longheader") + "/longheader.avi";
+  ASSERT_TRUE(tavtest::GeneratedMovie("-f lavfi -i testsrc2=s=160x120:r=15:d=2 " + Sine(2) +
+                                          " -c:v mpeg4 -c:a libmp3lame",
+                                      source));
+  std::vector<uint8_t> bytes = ReadBytes(source);
+  ASSERT_TRUE(SetVideoHeader(bytes, kRate, 2) && SetVideoHeader(bytes, kLength, 86400));
+  WriteBytes(source, bytes);
+  const std::string out = tavtest::MakeTempSubdir("longheader_out");
+  int status = 0;
+  const std::string said = Convert("--quiet --output-dir " + Quote(out) + " " + Quote(source), &status);
+  EXPECT_EQ(said.find("Converted"), std::string::npos) << said;
+  const std::vector<std::string> movies = Movies(out);
+  ASSERT_EQ(movies.size(), 1u) << said;
+  EXPECT_LE(LongestSeconds(movies.front()), 2.0 + 1.0) << said;
 }
 
 // A slide show of one picture a second: each picture at its time and for its whole second,
