@@ -637,10 +637,10 @@ bool CCamExportEngine::PastTheSource(REFERENCE_TIME shown, REFERENCE_TIME held) 
   // Past the sound (or without one), pictures that keep coming are the movie: a screen
   // recording may run a minute after its sound stops. One picture shown on and on there is
   // the sign of time stamps that ran away: it may stay for a second when the span claims far
-  // more than twice the sound (every stream's rate and length damaged alike), and for
-  // kLongestHold when nothing can be told.
+  // more than twice the sound (every stream's rate and length damaged alike; however little
+  // of the sound was left), and for kLongestHold when nothing can be told.
   constexpr REFERENCE_TIME kSecond = kUnits;
-  const bool spanBeyondSound = sound >= kSecond && timeLimit_ > 2 * sound + 2 * kSecond + timeLimitMargin_;
+  const bool spanBeyondSound = sound > 0 && timeLimit_ > 2 * sound + 2 * kSecond + timeLimitMargin_;
   return held > (spanBeyondSound ? kSecond : kLongestHold);
 }
 

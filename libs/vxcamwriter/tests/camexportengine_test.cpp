@@ -453,23 +453,27 @@ TEST_F(vxcamwriter_Engine, TimeLimit_EndsTheMovieThereAndReportsDamagedTimes) {
 }
 
 // Every stream's rate and length damaged alike: the span claims an hour, but the sound,
-// counted in samples, ended at 1.5 s, and one picture is repeated on and on; the pictures go
-// no further than the margin past the sound.
+// counted in samples, ended at 1.5 s (or at 0.5 s: most of it was lost), and one picture is
+// repeated on and on; the pictures go no further than the margin past the sound.
 TEST_F(vxcamwriter_Engine, NoSpanToGoBy_PicturesEndAMarginAfterTheSound) {
-  Feed feed;
-  feed.frames = 300;
-  feed.framesEachPicture = 300;
-  feed.audioEnd = kSecond + kSecond / 2;
-  auto engine = MakeEngine();
-  engine->SetTimeLimit(3600 * kSecond, kSecond / 2);
-  std::string path = Export(feed, "soundlimited.qvf", engine.get(), [&](CCamExportEngine& e) {
-    EXPECT_TRUE(WaitFor([&] { return !EventsWithCode(EC_ERRORABORT).empty(); })) << "no event";
-    e.Stop();
-  });
-  const auto errors = EventsWithCode(EC_ERRORABORT);
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(HRESULT(errors[0].p1), TAV_E_DAMAGED_TIMES);
-  EXPECT_EQ(moviecheck::DecodedFrames(path, "v:0"), 60);
+  for (const REFERENCE_TIME sound : {kSecond + kSecond / 2, kSecond / 2}) {
+    SCOPED_TRACE(sound);
+    events_.clear();
+    Feed feed;
+    feed.frames = 300;
+    feed.framesEachPicture = 300;
+    feed.audioEnd = sound;
+    auto engine = MakeEngine();
+    engine->SetTimeLimit(3600 * kSecond, kSecond / 2);
+    std::string path = Export(feed, "soundlimited.qvf", engine.get(), [&](CCamExportEngine& e) {
+      EXPECT_TRUE(WaitFor([&] { return !EventsWithCode(EC_ERRORABORT).empty(); })) << "no event";
+      e.Stop();
+    });
+    const auto errors = EventsWithCode(EC_ERRORABORT);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(HRESULT(errors[0].p1), TAV_E_DAMAGED_TIMES);
+    EXPECT_EQ(moviecheck::DecodedFrames(path, "v:0"), int((sound + kSecond / 2) * 30 / kSecond));
+  }
 }
 
 // Pictures that go on well past a short sound, each one new (a screen recording whose sound
