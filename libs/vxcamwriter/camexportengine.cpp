@@ -205,6 +205,7 @@ void CCamExportEngine::PauseFromStopped() {
   partClosed_ = false;
   overran_ = false;
   soundLength_ = 0;
+  soundEnded_ = false;
   {
     CriticalSectionLock lock(avLock_);
     videoDone_ = soundDone_ = false;
@@ -217,6 +218,8 @@ void CCamExportEngine::PauseFromStopped() {
   takenEnds_.clear();
   firstTakenStart_ = 0;
   picturesTaken_ = 0;
+  lastPicture_ = -1;
+  pictureRepeats_ = 0;
   // Without an audio input audio ended stays set, so the library gets silence.
   ResetEvent(videoEnded_);
   ResetEvent(frameReady_);
@@ -269,7 +272,8 @@ void CCamExportEngine::WorkerLoop() {
 
 // ---- video -------------------------------------------------------------------------------
 
-HRESULT CCamExportEngine::VideoReceive(REFERENCE_TIME s, REFERENCE_TIME e, const BYTE* data, LONG length) {
+HRESULT CCamExportEngine::VideoReceive(REFERENCE_TIME s, REFERENCE_TIME e, const BYTE* data, LONG length,
+                                       LONGLONG picture) {
   const REFERENCE_TIME d = e - s;
   for (;;) {
     REFERENCE_TIME offset;
@@ -286,18 +290,19 @@ HRESULT CCamExportEngine::VideoReceive(REFERENCE_TIME s, REFERENCE_TIME e, const
       // The audio is ahead by more than a frame: the frame is shown once more.
       videoOffset_ -= d;
     }
-    if (!HandOverFrame(s - offset, e, data, length)) return S_OK;
+    if (!HandOverFrame(s - offset, e, data, length, picture)) return S_OK;
   }
   REFERENCE_TIME offset;
   {
     CriticalSectionLock lock(avLock_);
     offset = videoOffset_;
   }
-  HandOverFrame(s - offset, e, data, length);
+  HandOverFrame(s - offset, e, data, length, picture);
   return S_OK;
 }
 
-bool CCamExportEngine::HandOverFrame(REFERENCE_TIME start, REFERENCE_TIME end, const BYTE* data, LONG length) {
+bool CCamExportEngine::HandOverFrame(REFERENCE_TIME start, REFERENCE_TIME end, const BYTE* data, LONG length,
+                                     LONGLONG picture) {
   if (partClosed_) {
     // The part is complete: the frame waits for the stop (or the flush of a seek).
     WaitAny({abort_, videoEnded_, videoFlushing_});
@@ -324,6 +329,7 @@ bool CCamExportEngine::HandOverFrame(REFERENCE_TIME start, REFERENCE_TIME end, c
     }
     frameStart_ = start;
     frameEnd_ = end;
+    framePicture_ = picture;
   }
   SetEvent(frameReady_);
   SetEvent(firstFrameHanded_);
@@ -406,16 +412,22 @@ void CCamExportEngine::LendVideoFrame(char* /*buffer*/, const char** frame, int*
   // sound has ended.
   const bool held = !aborted && IsSet(videoEnded_) && holdingLastFrame_;
   if (held && !WaitForHeldChunk()) aborted = true;
-  // The pictures never run longer than their source: a frame past that is damage (time
-  // stamps that run away from the file), and the movie ends before it. (A picture held for
-  // the sound counts as sound: it goes no further than the sound the file holds.)
-  const REFERENCE_TIME limit = PictureLimit();
-  if (!aborted && !held && limit > 0 && frameRate_ > 0 &&
-      double(picturesTaken_ + 1) * double(kUnits) / frameRate_ > double(limit)) {
-    aborted = true;
-    overran_ = true;
-  }
+  // The pictures never run longer than their source: a frame past its span, or one more
+  // repeat of a picture that stayed on and on after the sound, is damage (time stamps that
+  // run away from the file), and the movie ends before it. (A picture held for the sound
+  // counts as sound: it goes no further than the sound the file holds.)
   EnterCriticalSection(frameLock_.Get());
+  if (!aborted && !held && frameRate_ > 0) {
+    // framePicture_ is read under frameLock_, which stays held until ReturnVideoFrame.
+    const bool repeat = framePicture_ >= 0 && framePicture_ == lastPicture_;
+    const REFERENCE_TIME shown = REFERENCE_TIME(double(picturesTaken_ + 1) * double(kUnits) / frameRate_);
+    const REFERENCE_TIME onScreen =
+        REFERENCE_TIME(double(repeat ? pictureRepeats_ + 2 : 1) * double(kUnits) / frameRate_);
+    if (PastTheSource(shown, onScreen)) {
+      aborted = true;
+      overran_ = true;
+    }
+  }
   if (held && !aborted && frameAllocated_) {
     // clipmux shows the picture it took last once more (it keeps it converted).
     *frame = nullptr;
@@ -425,6 +437,8 @@ void CCamExportEngine::LendVideoFrame(char* /*buffer*/, const char** frame, int*
     heldEnd_ = lentEnd_;
   } else if (!held && !aborted && frameAllocated_) {
     ++picturesTaken_;
+    pictureRepeats_ = framePicture_ >= 0 && framePicture_ == lastPicture_ ? pictureRepeats_ + 1 : 0;
+    lastPicture_ = framePicture_;
     *frame = reinterpret_cast<const char*>(pendingFrame_ ? pendingFrame_ : frame_.data());
     *bytes = int(frame_.size());
     pendingFrame_ = nullptr;  // taken: the video thread must not copy it into frame_ any more
@@ -613,15 +627,22 @@ HRESULT CCamExportEngine::AudioReceive(REFERENCE_TIME s, REFERENCE_TIME e, const
   return S_OK;
 }
 
-REFERENCE_TIME CCamExportEngine::PictureLimit() const {
+bool CCamExportEngine::PastTheSource(REFERENCE_TIME shown, REFERENCE_TIME held) const {
+  // The span the source claims.
+  if (timeLimit_ > 0 && shown > timeLimit_) return true;
+  // While the sound goes on it keeps the pictures company: it is counted in samples, so it
+  // is what the file really holds.
+  if (audioConnected_ && soundLength_.load() == 0 && !soundEnded_.load()) return false;
   const REFERENCE_TIME sound = soundLength_.load();
-  // The sound is counted in samples: it is what the file really holds. A span that claims far
-  // more than that (the rates and lengths of every stream damaged alike) is no measure; the
-  // pictures then go no further past the sound than the margin. Without a span, no limit.
+  if (shown <= sound + timeLimitMargin_) return false;
+  // Past the sound (or without one), pictures that keep coming are the movie: a screen
+  // recording may run a minute after its sound stops. One picture shown on and on there is
+  // the sign of time stamps that ran away: it may stay for a second when the span claims far
+  // more than twice the sound (every stream's rate and length damaged alike; however little
+  // of the sound was left), and for kLongestHold when nothing can be told.
   constexpr REFERENCE_TIME kSecond = kUnits;
-  if (sound >= kSecond && timeLimit_ > 2 * sound + 2 * kSecond + timeLimitMargin_)
-    return sound + timeLimitMargin_;
-  return timeLimit_;
+  const bool spanBeyondSound = sound > 0 && timeLimit_ > 2 * sound + 2 * kSecond + timeLimitMargin_;
+  return held > (spanBeyondSound ? kSecond : kLongestHold);
 }
 
 bool CCamExportEngine::AudioEndOfStream() {
@@ -632,6 +653,7 @@ bool CCamExportEngine::AudioEndOfStream() {
     if (audioFormat_.nAvgBytesPerSec != 0)
       soundLength_ = REFERENCE_TIME(audioTotalBytes_ * kUnits / audioFormat_.nAvgBytesPerSec);
     soundDone_ = true;
+    soundEnded_ = true;
     endsMovie = videoDone_ && holdingLastFrame_;
   }
   {

@@ -72,7 +72,11 @@ class CCamExportEngine final : public IDubberCallback {
 
   // Streaming (each pin's thread). Times in 100 ns; data may be null when length is 0. Once
   // the part is closed at the size limit, both wait until the graph stops or flushes.
-  HRESULT VideoReceive(REFERENCE_TIME start, REFERENCE_TIME stop, const BYTE* data, LONG length);
+  // picture: the number of the source picture the frame shows (the frame rate converter's
+  // media time), the same for each repeat of it; -1 when not known (each frame counts as a
+  // picture of its own).
+  HRESULT VideoReceive(REFERENCE_TIME start, REFERENCE_TIME stop, const BYTE* data, LONG length,
+                       LONGLONG picture = -1);
   HRESULT AudioReceive(REFERENCE_TIME start, REFERENCE_TIME stop, const BYTE* data, LONG length);
   // True when the movie ends with this end of stream (the graph completes); false when it
   // goes on: the sound outlasts the pictures (the last picture is held until the sound
@@ -94,9 +98,10 @@ class CCamExportEngine final : public IDubberCallback {
   // The most picture time the movie may hold (100 ns; 0 for no limit): the source's span plus
   // a margin. Pictures that would run longer end the movie at the limit, and the graph gets
   // EC_ERRORABORT with TAV_E_DAMAGED_TIMES: their time stamps ran away from the file. (Sound
-  // is never longer than the file holds: it is counted in samples.)
-  // margin: what the limit adds to the span, also added to the sound's length when the span
-  // cannot be right (below).
+  // is never longer than the file holds: it is counted in samples.) Past the sound's end and
+  // the margin, one source picture repeated for long ends the movie the same way
+  // (PastTheSource).
+  // margin: what the limit adds to the span, also added to the sound's length.
   void SetTimeLimit(REFERENCE_TIME limit, REFERENCE_TIME margin = 0) {
     timeLimit_ = limit;
     timeLimitMargin_ = margin;
@@ -137,16 +142,18 @@ class CCamExportEngine final : public IDubberCallback {
   void WakeAll();
   void WaitForEncoderIdle();
   // Step 2 of the video hand-over; false when the frame can no longer be handed over.
-  bool HandOverFrame(REFERENCE_TIME start, REFERENCE_TIME end, const BYTE* data, LONG length);
+  bool HandOverFrame(REFERENCE_TIME start, REFERENCE_TIME end, const BYTE* data, LONG length, LONGLONG picture);
   // Waits until clipmux takes the chunk; false when the audio must stop here.
   enum class ChunkWait { Taken, Stop, Flushing };
   ChunkWait OfferChunk();
   // While the last picture is held: waits until the next chunk of sound is full (true; it
   // stays offered) or the sound has ended (false). Encoder thread.
   bool WaitForHeldChunk();
-  // The time limit the pictures are held to now: the span's, or, once the sound has ended,
-  // the sound's length and the margin when the span claims far more than the sound held.
-  REFERENCE_TIME PictureLimit() const;
+  // Whether a frame that would end the movie at `shown` (100 ns of pictures), showing a source
+  // picture that would then have been on screen for `held`, runs past what the source holds:
+  // past the span, or, past the sound and the margin, a picture that stays too long.
+  // Encoder thread.
+  bool PastTheSource(REFERENCE_TIME shown, REFERENCE_TIME held) const;
   void DecideStateLocked();
 
   NotifyFn notify_;
@@ -168,6 +175,7 @@ class CCamExportEngine final : public IDubberCallback {
   bool frameAllocated_ = false;  // guarded by frameLock_
   REFERENCE_TIME frameStart_ = 0;  // start time of the frame in the buffer; guarded by frameLock_
   REFERENCE_TIME frameEnd_ = 0;    // end time of the frame in the buffer; guarded by frameLock_
+  LONGLONG framePicture_ = -1;     // its source picture's number (-1: not known); guarded by frameLock_
   // The data of the sample the video thread is handing over, read in place instead of
   // frame_ until the encoder takes it or the hand-over ends; guarded by frameLock_.
   const BYTE* pendingFrame_ = nullptr;
@@ -212,6 +220,10 @@ class CCamExportEngine final : public IDubberCallback {
   REFERENCE_TIME timeLimitMargin_ = 0;
   // The length of the sound the movie received, set when it ends (0 until then).
   std::atomic<REFERENCE_TIME> soundLength_{0};
+  std::atomic<bool> soundEnded_{false};
+  // The longest a source picture may stay on screen past the sound (or without one) when the
+  // span cannot tell: a slide show's slide, a still screen.
+  static constexpr REFERENCE_TIME kLongestHold = 100'000'000;
   // The encoder thread ended a movie at the time limit; reported once.
   std::atomic<bool> overran_{false};
 
@@ -229,6 +241,10 @@ class CCamExportEngine final : public IDubberCallback {
   // The frames of the movie that came from the video (not held for the sound): what the time
   // limit counts. Encoder thread, reset with takenEnds_.
   LONGLONG picturesTaken_ = 0;
+  // The source picture of the last frame taken (-1: not known) and how many frames after its
+  // first repeated it. Encoder thread, reset with takenEnds_.
+  LONGLONG lastPicture_ = -1;
+  LONGLONG pictureRepeats_ = 0;
 
   // Events. Unless said otherwise, the streaming threads wait and the encoder signals.
   tav::UniqueHandle abort_;            // destructor -> everyone stops waiting. Manual.

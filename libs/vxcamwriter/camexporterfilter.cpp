@@ -94,8 +94,12 @@ HRESULT CCamVideoInputPin::Receive(IMediaSample* sample) {
   BYTE* data = nullptr;
   LONG length = 0;
   if (FAILED(ReadSample(sample, &start, &stop, &data, &length))) return E_FAIL;
+  // The frame rate converter numbers its pictures in the media time: a repeat has the number
+  // of the frame before.
+  LONGLONG picture = -1, pictureEnd = -1;
+  if (sample->GetMediaTime(&picture, &pictureEnd) != S_OK) picture = -1;
   // The position moves on as clipmux takes the frame (RegisterVideoTime).
-  return exporter_->engine().VideoReceive(start, stop, data, length);
+  return exporter_->engine().VideoReceive(start, stop, data, length, picture);
 }
 
 HRESULT CCamVideoInputPin::EndOfStream() {

@@ -226,7 +226,10 @@ HRESULT CFrameRateConverter::Transform(IMediaSample* sample) {
     if (!m_clock.Place(start, timed == S_OK ? stop : start, &place))
       return S_FALSE;  // ends before the next free slot: dropped
   }
-  // The same frame fills every free slot up to its end.
+  // The same frame fills every free slot up to its end, each delivery marked with the
+  // picture's number.
+  LONGLONG picture = m_pictures++, pictureEnd = picture + 1;
+  sample->SetMediaTime(&picture, &pictureEnd);
   for (LONGLONG k = place.firstSlot; k < place.ownSlot; ++k) {
     REFERENCE_TIME s, e;
     {

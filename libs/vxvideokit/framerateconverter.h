@@ -54,6 +54,9 @@ class CFrameRateConverter : public CTransInPlaceFilter, public IFrameRateControl
   // Guards m_clock: NewSegment (filter lock held) and Transform (streaming thread).
   CCritSec m_csClock;
   vxvk::FrameClock m_clock;  // guarded by m_csClock
+  // The pictures placed so far: each delivery carries its picture's number as its media time
+  // (start n, stop n + 1), so that a repeat is known downstream. Streaming thread.
+  LONGLONG m_pictures = 0;
   // Guards m_typeTable: types are enumerated and checked during connections from either side.
   CCritSec m_csTypes;
   std::vector<std::pair<CMediaType, CMediaType>> m_typeTable;  // (upstream, rewritten); guarded by m_csTypes

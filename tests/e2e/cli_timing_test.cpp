@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -84,6 +85,17 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
+// Sets a field of the video stream's header of an AVI; false when there is none.
+constexpr size_t kScale = 20, kRate = 24, kLength = 32;
+bool SetVideoHeader(std::vector<uint8_t>& bytes, size_t field, uint32_t value) {
+  for (size_t at = 0; at + 48 <= bytes.size(); ++at) {
+    if (std::memcmp(&bytes[at], "strh", 4) != 0 || std::memcmp(&bytes[at + 8], "vids", 4) != 0) continue;
+    for (size_t i = 0; i < 4; ++i) bytes[at + 8 + field + i] = uint8_t(value >> (8 * i));
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 // Movies whose container times were damaged in a few bytes: every one ends within seconds,
@@ -144,6 +156,51 @@ TEST(CliTiming, DamagedTimesNeverRunAway) {
   }
 }
 
+// A movie without sound whose video rate was damaged (every picture claims more than a
+// minute): nothing but the pictures to go by. The run ends within seconds, says the times are
+// damaged and keeps no more than ten seconds of a picture that never changes.
+TEST(CliTiming, WithoutSoundADamagedRateEndsWithinSeconds) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  const std::string dir = tavtest::MakeTempSubdir("silentrate");
+  const std::string source = dir + "/silent.avi";
+  ASSERT_TRUE(tavtest::GeneratedMovie("-f lavfi -i testsrc2=s=160x120:r=15:d=2 -c:v mpeg4", source));
+  std::vector<uint8_t> bytes = ReadBytes(source);
+  ASSERT_TRUE(SetVideoHeader(bytes, kScale, 1u << 20));
+  WriteBytes(source, bytes);
+  const std::string out = tavtest::MakeTempSubdir("silentrate_out");
+  const auto start = std::chrono::steady_clock::now();
+  int status = 0;
+  const std::string said = tavtest::Capture("timeout -s KILL 60 " + Quote(tavtest::ProgramPath("tavrion-convert")) +
+                                                " --output-dir " + Quote(out) + " " + Quote(source) + " 2>&1",
+                                            &status);
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 20.0) << said;
+  EXPECT_EQ(status, 1) << said;
+  EXPECT_EQ(said.find("Converted"), std::string::npos) << said;
+  const std::vector<std::string> movies = Movies(out);
+  ASSERT_EQ(movies.size(), 1u) << said;
+  EXPECT_LE(VideoSeconds(movies.front()), 10.0 + 1.0 / 15) << said;
+}
+
+// A video header whose rate says two pictures a second and whose length claims half a day:
+// the file holds 30 pictures, and the movie ends a margin after its two seconds of sound.
+TEST(CliTiming, AVideoHeaderThatClaimsMorePicturesThanTheFileHoldsIsNotBelieved) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  const std::string source = tavtest::MakeTempSubdir("longheader") + "/longheader.avi";
+  ASSERT_TRUE(tavtest::GeneratedMovie("-f lavfi -i testsrc2=s=160x120:r=15:d=2 " + Sine(2) +
+                                          " -c:v mpeg4 -c:a libmp3lame",
+                                      source));
+  std::vector<uint8_t> bytes = ReadBytes(source);
+  ASSERT_TRUE(SetVideoHeader(bytes, kRate, 2) && SetVideoHeader(bytes, kLength, 86400));
+  WriteBytes(source, bytes);
+  const std::string out = tavtest::MakeTempSubdir("longheader_out");
+  int status = 0;
+  const std::string said = Convert("--quiet --output-dir " + Quote(out) + " " + Quote(source), &status);
+  EXPECT_EQ(said.find("Converted"), std::string::npos) << said;
+  const std::vector<std::string> movies = Movies(out);
+  ASSERT_EQ(movies.size(), 1u) << said;
+  EXPECT_LE(LongestSeconds(movies.front()), 2.0 + 1.0) << said;
+}
+
 // A slide show of one picture a second: each picture at its time and for its whole second,
 // the last one too, and the sound to its end.
 TEST(CliTiming, ASlideShowKeepsEachPictureAtItsTimeAndForItsLength) {
@@ -173,6 +230,30 @@ TEST(CliTiming, SoundThatOutlastsThePicturesHoldsTheLastPicture) {
   const std::vector<int> numbers = FrameNumbers(out);
   ASSERT_EQ(numbers.size(), 75u);
   for (size_t k = 45; k < numbers.size(); ++k) EXPECT_EQ(numbers[k], 44) << "frame " << k;
+}
+
+// Pictures that run far longer than their sound (a screen recording whose sound stops early):
+// the whole movie converts, the sound's end cuts nothing.
+TEST(CliTiming, PicturesThatOutlastTheirSoundConvertWhole) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  const std::string source = tavtest::MakeTempSubdir("shortsound") + "/shortsound.avi";
+  ASSERT_TRUE(tavtest::GeneratedMovie(CounterVideo(15, 8) + " " + Sine(2) + " -c:v mpeg4 -q:v 5 -c:a libmp3lame", source));
+  const std::string dir = tavtest::MakeTempSubdir("shortsound_out");
+  int status = 0;
+  const std::string said =
+      Convert("--quiet --size 320x240 --fps 15 --output-dir " + Quote(dir) + " " + Quote(source), &status);
+  EXPECT_EQ(status, 0) << said;
+  EXPECT_NE(said.find("Converted"), std::string::npos) << said;
+  const std::vector<std::string> movies = Movies(dir);
+  ASSERT_EQ(movies.size(), 1u) << said;
+  // The source's pictures run 8 s (the encoder may add a frame); every one of them is kept.
+  const double pictures = VideoSeconds(source);
+  ASSERT_NEAR(pictures, 8.0, 0.1);
+  EXPECT_NEAR(VideoSeconds(movies.front()), pictures, 1.0 / 15 + 0.001) << said;
+  const std::vector<int> numbers = FrameNumbers(movies.front());
+  const size_t frames = size_t(std::lround(pictures * 15));
+  ASSERT_EQ(numbers.size(), frames);
+  EXPECT_EQ(numbers.back(), 8 * 15 - 1);  // the counter's last picture
 }
 
 // Sources whose sound and pictures end together: the same frames as ever, each slot showing

@@ -38,6 +38,9 @@ struct Feed {
   // Every frame is handed over from one buffer that is overwritten with white as soon as
   // the hand-over returns, as an upstream allocator reuses its sample.
   bool scribbleAfterHandOver = false;
+  // The frame rate converter's picture numbers: each source picture is shown this many
+  // frames in a row (0: frames carry no number).
+  int framesEachPicture = 0;
 };
 
 struct Event {
@@ -110,12 +113,13 @@ class vxcamwriter_Engine : public ::testing::Test {
                               : feed.markAt >= 0 && s >= feed.markAt ? white
                                                                      : grey;
         LONG length = i == feed.wrongSizeFrame ? LONG(picture.size() - 4) : LONG(picture.size());
+        const LONGLONG number = feed.framesEachPicture > 0 ? i / feed.framesEachPicture : -1;
         if (feed.scribbleAfterHandOver) {
           std::vector<BYTE> reused = picture;
-          engine->VideoReceive(s, e, reused.data(), length);
+          engine->VideoReceive(s, e, reused.data(), length, number);
           std::fill(reused.begin(), reused.end(), BYTE(0xF0));
         } else {
-          engine->VideoReceive(s, e, picture.data(), length);
+          engine->VideoReceive(s, e, picture.data(), length, number);
         }
         if (feed.afterFrame) feed.afterFrame(i);
       }
@@ -449,21 +453,72 @@ TEST_F(vxcamwriter_Engine, TimeLimit_EndsTheMovieThereAndReportsDamagedTimes) {
 }
 
 // Every stream's rate and length damaged alike: the span claims an hour, but the sound,
-// counted in samples, ended at 1.5 s; the pictures go no further than the margin past it.
+// counted in samples, ended at 1.5 s (or at 0.5 s: most of it was lost), and one picture is
+// repeated on and on; the pictures go no further than the margin past the sound.
 TEST_F(vxcamwriter_Engine, NoSpanToGoBy_PicturesEndAMarginAfterTheSound) {
+  for (const REFERENCE_TIME sound : {kSecond + kSecond / 2, kSecond / 2}) {
+    SCOPED_TRACE(sound);
+    events_.clear();
+    Feed feed;
+    feed.frames = 300;
+    feed.framesEachPicture = 300;
+    feed.audioEnd = sound;
+    auto engine = MakeEngine();
+    engine->SetTimeLimit(3600 * kSecond, kSecond / 2);
+    std::string path = Export(feed, "soundlimited.qvf", engine.get(), [&](CCamExportEngine& e) {
+      EXPECT_TRUE(WaitFor([&] { return !EventsWithCode(EC_ERRORABORT).empty(); })) << "no event";
+      e.Stop();
+    });
+    const auto errors = EventsWithCode(EC_ERRORABORT);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(HRESULT(errors[0].p1), TAV_E_DAMAGED_TIMES);
+    EXPECT_EQ(moviecheck::DecodedFrames(path, "v:0"), int((sound + kSecond / 2) * 30 / kSecond));
+  }
+}
+
+// Pictures that go on well past a short sound, each one new (a screen recording whose sound
+// stops early): the whole movie is kept, though the span is more than twice the sound.
+TEST_F(vxcamwriter_Engine, NewPicturesPastAShortSound_AreAllKept) {
   Feed feed;
-  feed.frames = 300;
-  feed.audioEnd = kSecond + kSecond / 2;
+  feed.fps = 15;
+  feed.frames = 120;
+  feed.framesEachPicture = 1;
+  feed.audioEnd = 2 * kSecond;
   auto engine = MakeEngine();
-  engine->SetTimeLimit(3600 * kSecond, kSecond / 2);
-  std::string path = Export(feed, "soundlimited.qvf", engine.get(), [&](CCamExportEngine& e) {
+  engine->SetTimeLimit(8 * kSecond + 8 * kSecond / 10, 8 * kSecond / 10);
+  std::string path = Export(feed, "shortsound.qvf", engine.get(), [&](CCamExportEngine& e) {
+    // A movie ended early stays open until the application stops it.
+    if (WaitFor([&] { return !EventsWithCode(EC_ERRORABORT).empty(); }, 1000)) e.Stop();
+  });
+  EXPECT_TRUE(EventsWithCode(EC_ERRORABORT).empty());
+  EXPECT_EQ(moviecheck::DecodedFrames(path, "v:0"), 120);
+}
+
+// No sound and no span to go by: slides of eight seconds are kept, but one source picture
+// repeated for a minute is time stamps that ran away; the movie ends when it has been shown
+// for ten seconds.
+TEST_F(vxcamwriter_Engine, WithoutSound_APictureRepeatedOnAndOnEndsTheMovie) {
+  Feed slides;
+  slides.fps = 15;
+  slides.audio = false;
+  slides.frames = 360;
+  slides.framesEachPicture = 120;
+  std::string path = Export(slides, "slides.qvf");
+  EXPECT_TRUE(EventsWithCode(EC_ERRORABORT).empty());
+  EXPECT_EQ(moviecheck::DecodedFrames(path, "v:0"), 360);
+
+  Feed stuck = slides;
+  stuck.frames = 900;
+  stuck.framesEachPicture = 900;
+  auto engine = MakeEngine();
+  path = Export(stuck, "stuck.qvf", engine.get(), [&](CCamExportEngine& e) {
     EXPECT_TRUE(WaitFor([&] { return !EventsWithCode(EC_ERRORABORT).empty(); })) << "no event";
     e.Stop();
   });
   const auto errors = EventsWithCode(EC_ERRORABORT);
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_EQ(HRESULT(errors[0].p1), TAV_E_DAMAGED_TIMES);
-  EXPECT_EQ(moviecheck::DecodedFrames(path, "v:0"), 60);
+  EXPECT_EQ(moviecheck::DecodedFrames(path, "v:0"), 150);
 }
 
 }  // namespace

@@ -205,9 +205,13 @@ HRESULT AvDemuxer::SeekToKeyFrame(REFERENCE_TIME time, REFERENCE_TIME* keyTime) 
 REFERENCE_TIME AvDemuxer::Duration() const {
   if (!ctx_) return 0;
   // The streams' own lengths. One that claims far more than the others (more than twice the
-  // next longest and two seconds more) has a damaged rate or scale: the movie holds what the
-  // others say.
+  // next longest and two seconds more) has a damaged rate or scale, unless its packets say
+  // otherwise: a screen recording's pictures may run a minute past its sound, each picture
+  // a fraction of a second, while a damaged rate stretches every packet to seconds or hours.
+  // Then the movie holds what the others say.
+  constexpr REFERENCE_TIME kTwoSeconds = 20'000'000;
   REFERENCE_TIME longest = 0, next = 0;
+  int64_t longestPackets = 0;
   for (unsigned i = 0; i < ctx_->nb_streams; ++i) {
     const AVStream* s = ctx_->streams[i];
     if (s->duration == AV_NOPTS_VALUE || s->duration <= 0 || (s->disposition & AV_DISPOSITION_ATTACHED_PIC)) continue;
@@ -215,12 +219,16 @@ REFERENCE_TIME AvDemuxer::Duration() const {
     if (d > longest) {
       next = longest;
       longest = d;
+      // The index counts the packets the file really holds; a header's count can be damaged
+      // with the rest of its stream's header.
+      const int indexed = avformat_index_get_entries_count(s);
+      longestPackets = indexed > 0 ? indexed : s->nb_frames;
     } else if (d > next) {
       next = d;
     }
   }
-  constexpr REFERENCE_TIME kTwoSeconds = 20'000'000;
-  if (next > 0 && longest > 2 * next + kTwoSeconds) {
+  const bool packetsPlausible = longestPackets > 0 && longest / longestPackets <= kTwoSeconds / 2;
+  if (next > 0 && longest > 2 * next + kTwoSeconds && !packetsPlausible) {
     TAV_TRACE("a stream claims %lld, the others %lld: taken as damaged", static_cast<long long>(longest),
               static_cast<long long>(next));
     return next;
