@@ -99,24 +99,34 @@ double StreamDuration(const std::string& movie, const char* stream) {
                      nullptr);
 }
 
-// Where a stream of the movie ends as its packets lie (the last packet's time plus its
-// duration): an AAC track's last packet runs on past the length its container declares.
-double PacketEnd(const std::string& movie, const char* stream) {
-  const std::string said =
-      tavtest::Capture(std::string("ffprobe -v error -select_streams ") + stream +
-                       " -show_entries packet=pts_time,duration_time -of csv=p=0 " + Quote(movie));
+// Where the movie's sound ends as ffmpeg decodes it (the last frame's time plus its samples,
+// from the movie's start): an AAC track's last frame runs on past the length its container
+// declares.
+double DecodedSoundEnd(const std::string& movie) {
+  const double start =
+      std::strtod(tavtest::Capture("ffprobe -v error -show_entries format=start_time -of default=nw=1:nk=1 " +
+                                   Quote(movie))
+                      .c_str(),
+                  nullptr);
+  const double rate =
+      std::strtod(tavtest::Capture("ffprobe -v error -select_streams a:0 -show_entries stream=sample_rate "
+                                   "-of default=nw=1:nk=1 " + Quote(movie))
+                      .c_str(),
+                  nullptr);
+  const std::string said = tavtest::Capture(
+      "ffprobe -v error -select_streams a:0 -show_entries frame=pts_time,nb_samples -of csv=p=0 " + Quote(movie));
   double end = 0;
   size_t at = 0;
-  while (at < said.size()) {
+  while (rate > 0 && at < said.size()) {
     const size_t eol = said.find('\n', at);
     const std::string line = said.substr(at, eol == std::string::npos ? std::string::npos : eol - at);
     const size_t comma = line.find(',');
     if (comma != std::string::npos)
-      end = std::max(end, std::strtod(line.c_str(), nullptr) + std::strtod(line.c_str() + comma + 1, nullptr));
+      end = std::max(end, std::strtod(line.c_str(), nullptr) + std::strtod(line.c_str() + comma + 1, nullptr) / rate);
     if (eol == std::string::npos) break;
     at = eol + 1;
   }
-  return end;
+  return end - start;
 }
 
 // Converts one movie at 320 x 240, 15 fps, Fit, into a folder of its own; the output's path,
@@ -155,7 +165,7 @@ void ExpectSourcePictures(const std::string& source, double sourceFps, double se
     EXPECT_GT(Match(output, k, pictures, sourceFps), 25.0) << "output frame " << k;
   // The sound is kept to its end, and the last picture is held for sound that outlasts the
   // pictures.
-  const double soundEnd = PacketEnd(source, "a:0");
+  const double soundEnd = DecodedSoundEnd(source);
   const double frame = 1.0 / kFps + 0.002;
   EXPECT_NEAR(StreamDuration(out, "a:0"), soundEnd, frame);
   EXPECT_GE(StreamDuration(out, "v:0"), seconds - frame);
