@@ -117,6 +117,9 @@ bool SimultaneousRun::Launch(Worker& w) {
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 
+  // A worker that dies while it is told something must fail its entry, not end this
+  // program: a write to its closed pipe then gives EPIPE.
+  signal(SIGPIPE, SIG_IGN);
   int reports[2], commands[2];
   if (program_.empty() || pipe2(reports, O_CLOEXEC) != 0) return false;
   if (pipe2(commands, O_CLOEXEC) != 0) {
@@ -283,6 +286,12 @@ void SimultaneousRun::Report(Worker& w, const std::string& line) {
     e->SetResumePoint(resumeAt, LONG(nextPart));
     w.reportedEnd = state != CConvertOrder::kConverting && state != CConvertOrder::kReady;
     batch_.UpdateAllViews(kHintEntryStateChanged, e);
+  } else if (word == "created") {
+    // The state just reported is in the recovery copy: the worker may write the new file.
+    static const char kRecorded[] = "recorded\n";
+    if (w.in >= 0) {
+      [[maybe_unused]] const ssize_t n = write(w.in, kRecorded, sizeof kRecorded - 1);
+    }
   } else if (word == "done") {
     Finish(w, "the worker could not read the entry");
     GiveNext(w);

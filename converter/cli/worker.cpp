@@ -7,6 +7,7 @@
 //   encoding NAME                           the subtitle file's encoding
 //   status TEXT                             the entry's status text
 //   state STATE AT RESULT RESUME-AT NEXT-PART<tab>REASON   whenever the state changes
+//   created                                 a new output file; it waits for "recorded"
 //   done                                    the entry is finished with; the next may come
 //
 // The running program keeps the batch and its recovery copy: a worker keeps none.
@@ -102,9 +103,27 @@ class Reporter final : public DocumentObserver {
       Stamp(e);
       State(e);
     }
+    // A new output file: nothing goes into it before the running program's recovery copy
+    // names it and its stamp. Killed before that, the copy would still name the part just
+    // finished, and the next start would take this file for a stranger's.
+    if (hint == kHintOutputCreated) {
+      Write("created");
+      AwaitRecorded();
+    }
   }
 
  private:
+  // Until the running program answers "recorded" (or is gone, or this worker is told to
+  // stop): the rest of its line is not looked at.
+  static void AwaitRecorded() {
+    char c;
+    for (;;) {
+      const ssize_t n = read(STDIN_FILENO, &c, 1);
+      if (n < 0 && errno == EINTR && g_workerInterrupts == 0) continue;
+      if (n <= 0 || c == '\n') return;
+    }
+  }
+
   int fd_;
   const ConversionRun& run_;
 };
