@@ -217,13 +217,26 @@ void ApplyRecoveredStates(CTavrionConverterDoc& doc, const RecoveredBatch& batch
       // first byte), the file counts no frames either; it would become an empty part.
       constexpr off_t kWholeHeader = 52;
       const bool headerCut = frames < 0 && there && S_ISREG(st.st_mode) && st.st_size < kWholeHeader;
-      if (there && !StampHolds(s.stamp, unfinished, true)) {
+      // Killed just after a part was finished and the next one created, before the copy
+      // named the new file: the file the copy knows is the numbered part now, and the new
+      // one is still empty (nothing is written before the copy names it). It goes; the
+      // loop below counts the finished part.
+      const bool emptySuccessor = there && S_ISREG(st.st_mode) && st.st_size == 0 && resume.nextPart > 0 &&
+                                  !StampHolds(s.stamp, unfinished, true) &&
+                                  StampHolds(s.stamp, PartNameOf(CPath(unfinished), resume.nextPart), true);
+      if (emptySuccessor) {
+        ::unlink(unfinished.c_str());
+      } else if (there && !StampHolds(s.stamp, unfinished, true)) {
         // Not the movie this program was writing (the copy was edited, or the file was
         // replaced since): it stays, and the entry converts from its start under a free
         // name.
         resume = CConvertOrder::ResumePoint{};
       } else if (frames == 0 || headerCut) {
         ::unlink(unfinished.c_str());
+      } else if (frames > 0 && e->GetSplitSize() > 0 && resume.nextPart > 0 && e->GetFrameRate() > 0) {
+        // A part written to its end, killed before it got its number: it is the part the
+        // copy names, whole. The resume numbers it and goes on after it.
+        resume.at += REFERENCE_TIME(double(frames) * 1e7 / e->GetFrameRate() + 0.5);
       } else if (frames > 0) {
         resume = CConvertOrder::ResumePoint{};
       }
