@@ -373,8 +373,10 @@ bool CCamExportEngine::VideoEndOfStream() {
     }
     heldEnd_ = frameEnd_;
   }
-  SetEvent(frameReady_);
+  // The end first: an encoder woken by frameReady_ alone would take the buffer for a new
+  // picture (a black frame after the last one) instead of holding the last picture.
   SetEvent(videoEnded_);
+  SetEvent(frameReady_);
   if (holdingLastFrame_) return false;
   SetEvent(audioEnded_);
   return true;
