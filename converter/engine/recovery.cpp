@@ -233,7 +233,7 @@ void ApplyRecoveredStates(CTavrionConverterDoc& doc, const RecoveredBatch& batch
         resume = CConvertOrder::ResumePoint{};
       } else if (frames == 0 || headerCut) {
         ::unlink(unfinished.c_str());
-      } else if (frames > 0 && e->GetSplitSize() > 0 && resume.nextPart > 0 && e->GetFrameRate() > 0) {
+      } else if (frames > 0 && e->GetStoredSplitSize() > 0 && resume.nextPart > 0 && e->GetFrameRate() > 0) {
         // A part written to its end, killed before it got its number: it is the part the
         // copy names, whole. The resume numbers it and goes on after it.
         resume.at += REFERENCE_TIME(double(frames) * 1e7 / e->GetFrameRate() + 0.5);

@@ -253,6 +253,48 @@ TEST(EngineRecovery, FinishedPartsTheCopyDoesNotKnow_MoveTheResumePointOn) {
   EXPECT_EQ(back.GetAt(0)->GetResumePoint().nextPart, 3);
 }
 
+// Killed between two parts of a split movie: the part is whole but not numbered yet, or it
+// is numbered and the next one is created but still empty and unknown to the copy. Either
+// way the output goes on after the part, and only the empty file goes.
+TEST(EngineRecovery, KilledBetweenParts_TheWholePartCounts_TheEmptyNextOneGoes) {
+  const std::string dir = tavtest::MakeTempSubdir("recovery-seam");
+  CTavrionConverterDoc doc;
+  CConvertOrder* whole = AddEntry(doc, dir, "whole");
+  CConvertOrder* next = AddEntry(doc, dir, "next");
+  for (CConvertOrder* e : {whole, next}) {
+    e->SetSourceInfo(REFERENCE_TIME(60) * 10000000, 160, 120, true);
+    e->SetSplitSize(200000);
+    e->SetFrameRate(30);
+    e->SetConverting();
+  }
+  whole->SetResumePoint(300000000, 3);
+  next->SetResumePoint(300000000, 2);
+  WriteAll(dir + "/[QVF]-whole.qvf", "");
+  whole->SetOutputStamp(StampOf(dir + "/[QVF]-whole.qvf"));
+  WriteAll(dir + "/[QVF]-next.qvf", "");
+  next->SetOutputStamp(StampOf(dir + "/[QVF]-next.qvf"));
+  const std::string bytes = EncodeRecoveryCopy(doc);
+
+  std::string finished = std::string("RIFF") + std::string(4, '\0') + "AVI\x19" + "LIST" + std::string(4, '\0') +
+                         "hdrlavih" + std::string(4, '\0') + std::string(32, '\0');
+  finished[48] = 90;  // 3 s at 30 fps
+  WriteAll(dir + "/[QVF]-whole.qvf", finished);
+  WriteAll(dir + "/[QVF]-next.qvf", finished);
+  fs::rename(dir + "/[QVF]-next.qvf", dir + "/[QVF]-next0002.qvf");
+  WriteAll(dir + "/[QVF]-next.qvf", "");
+
+  CTavrionConverterDoc back;
+  LoadRecoveredBatch(back, DecodeRecoveryCopy(bytes));
+  EXPECT_EQ(ReadAll(dir + "/[QVF]-whole.qvf"), finished) << "the whole part is the resume's to number";
+  EXPECT_EQ(back.GetAt(0)->GetResumePoint().at, 330000000);
+  EXPECT_EQ(back.GetAt(0)->GetResumePoint().nextPart, 3);
+  EXPECT_TRUE(back.GetAt(0)->CanResume());
+  EXPECT_FALSE(fs::exists(dir + "/[QVF]-next.qvf")) << "the empty next part stayed";
+  EXPECT_EQ(back.GetAt(1)->GetResumePoint().at, 330000000);
+  EXPECT_EQ(back.GetAt(1)->GetResumePoint().nextPart, 3);
+  EXPECT_TRUE(back.GetAt(1)->CanResume());
+}
+
 // A copy edited by hand (or by another program) names files this program never wrote: an
 // entry "being converted" into an existing movie must not remove it, whatever its header
 // says; the entry converts from its start instead.
