@@ -42,7 +42,9 @@ class Display {
     if (pid_ == 0) {
       const int fd = ::open(fifo.c_str(), O_WRONLY);
       if (fd >= 0 && fd != 3) ::dup2(fd, 3);
-      execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x800x24", "-nolisten", "tcp",
+      // -noreset: the program starts again right after its last run closed; a server that
+      // resets when its last client goes refuses connections while it does.
+      execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1024x800x24", "-nolisten", "tcp", "-noreset",
              static_cast<char*>(nullptr));
       _exit(127);
     }
