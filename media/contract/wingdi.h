@@ -229,6 +229,9 @@ namespace tav {
 // keeps no reference: remove the surface before deleting the bitmap.
 BOOL SetWindowSurface(HWND hwnd, HBITMAP surface);
 HBITMAP GetWindowSurface(HWND hwnd);
+// SetWindowSurface only while the window's surface is still `expected` (null: none), in one
+// step: a surface the window's owner gives it meanwhile is kept. TRUE when it was set.
+BOOL ExchangeWindowSurface(HWND hwnd, HBITMAP expected, HBITMAP surface);
 // Text with a black outline, at the current position: the same pixels as drawing the text in
 // black at every offset (dx, dy) with |dx|, |dy| <= radius (dy outer, dx inner, each from
 // -radius up) and then in the text colour at the position, but much faster. Needs

@@ -213,6 +213,22 @@ BOOL tav::SetWindowSurface(HWND hwnd, HBITMAP surface) {
   return TRUE;
 }
 
+BOOL tav::ExchangeWindowSurface(HWND hwnd, HBITMAP expected, HBITMAP surface) {
+  if (!hwnd) return FALSE;
+  GdiBitmap* b = nullptr;
+  if (surface && !(b = LookupAs<GdiBitmap, Kind::Bitmap>(surface))) return FALSE;
+  std::lock_guard<std::mutex> lock(RegistryLock());
+  auto it = WindowSurfaces().find(hwnd);
+  const HBITMAP current = it == WindowSurfaces().end() ? nullptr : reinterpret_cast<HBITMAP>(it->second);
+  if (current != expected) return FALSE;
+  if (b) {
+    WindowSurfaces()[hwnd] = b;
+  } else if (it != WindowSurfaces().end()) {
+    WindowSurfaces().erase(it);
+  }
+  return TRUE;
+}
+
 HBITMAP tav::GetWindowSurface(HWND hwnd) {
   std::lock_guard<std::mutex> lock(RegistryLock());
   auto it = WindowSurfaces().find(hwnd);

@@ -196,7 +196,8 @@ HRESULT CBaseControlWindow::DoneWithWindow() {
 
 void CBaseControlWindow::DropOwnerSurfaceLocked() {
   if (!m_ownerSurface) return;
-  if (tav::GetWindowSurface(m_ownerSurfaceWindow) == m_ownerSurface) tav::SetWindowSurface(m_ownerSurfaceWindow, nullptr);
+  // Only while the owner still has ours: a surface it has taken since stays.
+  tav::ExchangeWindowSurface(m_ownerSurfaceWindow, m_ownerSurface, nullptr);
   DeleteObject(m_ownerSurface);
   m_ownerSurface = nullptr;
   m_ownerSurfaceWindow = nullptr;
@@ -233,8 +234,16 @@ void CBaseControlWindow::PresentToOwner(BOOL notifyOwner) {
       void* bits = nullptr;
       m_ownerSurface = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
       if (!m_ownerSurface) return;
-      m_ownerSurfaceWindow = owner;
-      tav::SetWindowSurface(owner, m_ownerSurface);
+      // The owner (another thread) may give itself a surface between the look above and
+      // now; installing ours over it would leave the owner showing its own, never drawn.
+      if (tav::ExchangeWindowSurface(owner, nullptr, m_ownerSurface)) {
+        m_ownerSurfaceWindow = owner;
+      } else {
+        DeleteObject(m_ownerSurface);
+        m_ownerSurface = nullptr;
+        target = tav::GetWindowSurface(owner);
+        if (!target) return;
+      }
     }
   }
   HDC dc = GetDC(owner);
