@@ -39,21 +39,12 @@
 #include "libs/vxvideokit/vxvideokit.h"
 #include "platform/filters/tools/graphinfo/countingsink.h"
 #include "platform/filters/tools/graphinfo/frame.h"
+#include "platform/filters/tools/graphinfo/hresulttext.h"
 #include "platform/filters/tools/graphinfo/preview.h"
 
 namespace {
 
 constexpr LONG kCompletionTimeoutMs = 120000;
-
-std::string ErrorText(HRESULT hr) {
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
-  char text[512];
-  if (AMGetErrorTextA(hr, text, sizeof text) == 0) return code;
-  std::string t = text;
-  while (!t.empty() && (t.back() == '\n' || t.back() == '\r' || t.back() == ' ' || t.back() == '.')) t.pop_back();
-  return std::string(code) + " (" + t + ")";
-}
 
 std::string JsonString(const std::string& s) {
   std::string out = "\"";
@@ -225,7 +216,7 @@ class Tool {
     for (Sink& s : sinks_) s.filter->Release();
     if (play && event != EC_COMPLETE) {
       std::fprintf(stderr, "graphinfo: %s ended with event %ld: %s\n", file.c_str(), long(event),
-                   ErrorText(eventParam_).c_str());
+                   graphinfo::HresultText(eventParam_).c_str());
       return 1;
     }
     return 0;
@@ -233,7 +224,7 @@ class Tool {
 
  private:
   int Fail(const std::string& what, HRESULT hr) {
-    std::fprintf(stderr, "graphinfo: %s: %s\n", what.c_str(), ErrorText(hr).c_str());
+    std::fprintf(stderr, "graphinfo: %s: %s\n", what.c_str(), graphinfo::HresultText(hr).c_str());
     for (Sink& s : sinks_) s.filter->Release();
     sinks_.clear();
     return 1;
@@ -242,7 +233,7 @@ class Tool {
   // A stream the graph could not render is said on standard error: which one, and why.
   static void SayUnrendered(IPin* pin, HRESULT why) {
     std::fprintf(stderr, "graphinfo: the %s stream of %s is not rendered: %s\n", StreamKind(pin).c_str(),
-                 PinName(pin).c_str(), ErrorText(why).c_str());
+                 PinName(pin).c_str(), graphinfo::HresultText(why).c_str());
   }
 
   // After RenderFile: every output pin left unconnected is a stream nothing takes.

@@ -1,4 +1,5 @@
 #include "platform/filters/tools/graphinfo/preview.h"
+#include "platform/filters/tools/graphinfo/hresulttext.h"
 
 #include <cairo.h>
 
@@ -17,16 +18,6 @@
 namespace {
 
 constexpr LONG kPauseTimeoutMs = 20000;
-
-std::string CodeText(HRESULT hr) {
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
-  char text[512];
-  if (AMGetErrorTextA(hr, text, sizeof text) == 0) return code;
-  std::string t = text;
-  while (!t.empty() && (t.back() == '\n' || t.back() == '\r' || t.back() == ' ' || t.back() == '.')) t.pop_back();
-  return std::string(code) + " (" + t + ")";
-}
 
 // Writes a 32-bit section's pixels (either row order) as an opaque RGB PNG.
 bool WritePng(HBITMAP surface, const std::string& path) {
@@ -92,11 +83,11 @@ int RunPreview(const PreviewOptions& o) {
   try {
     const HRESULT hr = builder.AddSourceAndRender(o.file);
     if (FAILED(hr)) {
-      std::fprintf(stderr, "graphinfo: %s: %s\n", o.file.c_str(), CodeText(hr).c_str());
+      std::fprintf(stderr, "graphinfo: %s: %s\n", o.file.c_str(), graphinfo::HresultText(hr).c_str());
       return 1;
     }
   } catch (const tav::HRChecker& e) {
-    std::fprintf(stderr, "graphinfo: %s: %s while making \"%s\"\n", o.file.c_str(), CodeText(e.GetHr()).c_str(),
+    std::fprintf(stderr, "graphinfo: %s: %s while making \"%s\"\n", o.file.c_str(), graphinfo::HresultText(e.GetHr()).c_str(),
                  e.GetContext().c_str());
     return 1;
   }
@@ -117,7 +108,7 @@ int RunPreview(const PreviewOptions& o) {
   OAFilterState state = 0;
   if (SUCCEEDED(hr)) hr = control->GetState(kPauseTimeoutMs, &state);
   if (hr != S_OK) {
-    std::fprintf(stderr, "graphinfo: %s: the preview did not pause: %s\n", o.file.c_str(), CodeText(hr).c_str());
+    std::fprintf(stderr, "graphinfo: %s: the preview did not pause: %s\n", o.file.c_str(), graphinfo::HresultText(hr).c_str());
     control->Stop();
     return 1;
   }
