@@ -215,11 +215,14 @@ TEST(EngineRecovery, EntryBeingConverted_BecomesInterruptedWhereItsFinishedParts
   EXPECT_FALSE(back.GetAt(1)->CanResume());
 
   // Killed the moment a part began: the new file is empty, or its header cut short. It
-  // goes too, rather than become an empty numbered part on resuming.
+  // goes too, rather than become an empty numbered part on resuming. (Each is a new file,
+  // which the copy names by its own stamp: the file system need not give it the inode of
+  // the one removed above.)
   for (const std::string& left : {std::string(), header.substr(0, 20)}) {
     WriteAll(dir + "/[QVF]-b.qvf", left);
+    b->SetOutputStamp(StampOf(dir + "/[QVF]-b.qvf"));
     CTavrionConverterDoc again;
-    LoadRecoveredBatch(again, DecodeRecoveryCopy(bytes));
+    LoadRecoveredBatch(again, DecodeRecoveryCopy(EncodeRecoveryCopy(doc)));
     EXPECT_FALSE(fs::exists(dir + "/[QVF]-b.qvf")) << "an unfinished part of " << left.size() << " bytes stayed";
     EXPECT_TRUE(again.GetAt(0)->CanResume());
   }
