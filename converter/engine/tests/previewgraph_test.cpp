@@ -386,7 +386,7 @@ MediaTypeValue InputTypeOf(IGraphBuilder* graph, const CLSID& clsid) {
     if (FAILED(f->GetClassID(&c)) || c != clsid) continue;
     ComPtr<IPin> in = FirstPinOf(f.Get(), PINDIR_INPUT);
     ScopedMediaType mt;
-    if (in && in->ConnectionMediaType(mt.Out()) == S_OK) return MediaTypeValue(mt.Get());
+    if (in && in->ConnectionMediaType(mt.Out()) == S_OK) return MediaTypeValue(&mt.Get());
   }
   return MediaTypeValue();
 }
@@ -545,7 +545,9 @@ TEST_F(PreviewOfMovieTest, SeekShowsTheCaptionOfTheSeekTime) {
   settings.sound = false;
   auto brightAt = [&](double seconds) {
     preview_->Build(movie, settings);
-    if (seconds > 0) EXPECT_TRUE(preview_->Seek(REFERENCE_TIME(seconds * kSecond)));
+    if (seconds > 0) {
+      EXPECT_TRUE(preview_->Seek(REFERENCE_TIME(seconds * kSecond)));
+    }
     EXPECT_EQ(preview_->PauseAndWait(5000), S_OK);
     return Shown().Bright();
   };
