@@ -13,27 +13,24 @@
 #include <string>
 #include <vector>
 
+#include "converter/engine/convertorder.h"
 #include "converter/engine/filtergraphbuilder.h"
 #include "converter/engine/framesize.h"
 
 namespace tav {
 
-class CConvertOrder;
-
 // Every preview plays at this picture rate, whatever rate its entry converts to: a preview
 // only has to show the picture, and half the pictures cost half the decoding.
 inline constexpr double kPreviewFrameRate = 15.0;
-// The subtitle size class a preview draws when nothing else is chosen.
-inline constexpr const char* kStandardSubtitleSize = "A551CAEA-E6D4-4e47-8422-9128EEEE0D46";
 
 struct PreviewSettings {
   // The output frame: the picture is resized to it, and captions are drawn on a canvas of it.
   int width = kSmallFrame.width, height = kSmallFrame.height;
-  int fit = 2;  // the entry's screen fit: 0 stretch, 1 centred, 2 fit, 3 crop
+  int fit = CConvertOrder::kFit;  // the screen fit: 0 stretch, 1 centred, 2 fit, 3 crop
   // Captions drawn over the picture; the file must be set when they are on.
   bool subtitles = false;
   std::string subtitleFile;
-  std::string subtitleSize = kStandardSubtitleSize;
+  std::string subtitleSize = kDefaultSubtitleSize;
   std::string subtitleLanguage;
   // False: the sound is left out (the probe tool reads pictures only).
   bool sound = true;

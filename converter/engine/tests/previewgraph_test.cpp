@@ -438,7 +438,7 @@ TEST_F(PreviewOfMovieTest, EntryPreviewShowsItsSettingsAndProbesTheMovie) {
   entry.SetScreenFit(2);
   entry.SetUseSubtitles(true);
   entry.SetSubtitlePath(subtitles_);
-  entry.SetSubtitleSize(kStandardSubtitleSize);
+  entry.SetSubtitleSize(kDefaultSubtitleSize);
   entry.SetSubtitleLanguage("en-us");
   preview_->Build(movie, PreviewSettings::ForEntry(entry));
   EXPECT_FALSE(preview_->BurnsInCaptions());

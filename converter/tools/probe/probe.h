@@ -17,7 +17,7 @@ struct PreviewOptions {
   int fit = 2;            // 0 stretch, 1 centred, 2 fit, 3 crop
   std::string subtitles;  // empty: no captions
   std::string language = "en-us";
-  std::string sizeId = tav::kStandardSubtitleSize;
+  std::string sizeId = tav::kDefaultSubtitleSize;
   double seekSeconds = 0;
   std::string snapshot;  // PNG path; empty: none
 };

@@ -35,7 +35,7 @@ int ParseFitMode(const char* text) {
 }
 
 std::string ParseCaptionSize(const char* text) {
-  if (!std::strcmp(text, "standard")) return tav::kStandardSubtitleSize;
+  if (!std::strcmp(text, "standard")) return tav::kDefaultSubtitleSize;
   if (!std::strcmp(text, "bigger")) return "9F0194EA-D60A-43d2-B994-CB0FDDE02C3E";
   if (!std::strcmp(text, "smaller")) return "30174FFF-6773-425b-BB87-BA5038C9EF4A";
   return std::string();
