@@ -8,6 +8,7 @@
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
 #include "media/contract/comptr.h"
+#include "media/contract/errortext.h"
 #include "media/contract/mediatypeptr.h"
 #include "media/contract/mediatypes.h"
 #include "media/contract/memoryowners.h"
@@ -42,14 +43,14 @@ int RunFrame(const FrameOptions& o) {
   HRESULT hr = CoCreateInstance(CLSID_VxMediaReaderHolder, nullptr, CLSCTX_INPROC_SERVER, IID_IMediaReaderHolder,
                                 holder.AsVoidOut());
   if (FAILED(hr)) {
-    std::fprintf(stderr, "tavrion-probe: cannot create the media reader holder: %s\n", ResultText(hr).c_str());
+    std::fprintf(stderr, "tavrion-probe: cannot create the media reader holder: %s\n", tav::ResultText(hr).c_str());
     return 1;
   }
   const std::u16string file = tav::Utf8ToUtf16(o.file);
   hr = holder->OpenVideo(file.c_str(), &TIME_FORMAT_MEDIA_TIME, nullptr);
   if (FAILED(hr)) {
     std::fprintf(stderr, "tavrion-probe: cannot open %s for reading pictures: %s\n", o.file.c_str(),
-                 ResultText(hr).c_str());
+                 tav::ResultText(hr).c_str());
     return 1;
   }
   tav::TaskMemPtr<BYTE> data;
@@ -58,7 +59,7 @@ int RunFrame(const FrameOptions& o) {
   hr = holder->ReadSample(REFERENCE_TIME(std::llround(o.seconds * UNITS)), data.Out(), &length, type.Out());
   if (FAILED(hr)) {
     std::fprintf(stderr, "tavrion-probe: no picture at %.3f s in %s: %s\n", o.seconds, o.file.c_str(),
-                 ResultText(hr).c_str());
+                 tav::ResultText(hr).c_str());
     return 1;
   }
   const BITMAPINFOHEADER* bmi = VideoBitmapHeader(type.Get());

@@ -7,7 +7,6 @@
 
 #include "converter/engine/framesize.h"
 #include "converter/engine/previewgraph.h"
-#include "media/contract/hresult.h"
 
 namespace probe {
 
@@ -34,10 +33,6 @@ bool ParseFrameSize(const char* text, int* width, int* height);
 int ParseFitMode(const char* text);
 // "standard", "bigger" or "smaller" to the size class identifier; empty for anything else.
 std::string ParseCaptionSize(const char* text);
-
-// "0x80040218 (No combination of filters could be found...)": the code and, where the
-// platform has one, its text.
-std::string ResultText(HRESULT hr);
 
 // Exit statuses: 0 done; 1 the preview could not be built, paused or saved (RunPreview), or
 // the file could not be opened, read at that time (past the end, for instance) or the

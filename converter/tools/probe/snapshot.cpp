@@ -41,16 +41,6 @@ std::string ParseCaptionSize(const char* text) {
   return std::string();
 }
 
-std::string ResultText(HRESULT hr) {
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
-  char text[512];
-  if (AMGetErrorTextA(hr, text, sizeof text) == 0) return code;
-  std::string t = text;
-  while (!t.empty() && (t.back() == '\n' || t.back() == '\r' || t.back() == ' ' || t.back() == '.')) t.pop_back();
-  return std::string(code) + " (" + t + ")";
-}
-
 int RunPreview(const PreviewOptions& o) {
   tav::PreviewGraph preview;
   if (FAILED(preview.Init())) {
@@ -73,16 +63,17 @@ int RunPreview(const PreviewOptions& o) {
     preview.Build(o.file, settings);
   } catch (const tav::HRChecker& e) {
     if (e.GetContext().empty())
-      std::fprintf(stderr, "tavrion-probe: %s: %s\n", o.file.c_str(), ResultText(e.GetHr()).c_str());
+      std::fprintf(stderr, "tavrion-probe: %s: %s\n", o.file.c_str(), tav::ResultText(e.GetHr()).c_str());
     else
-      std::fprintf(stderr, "tavrion-probe: %s: %s while making \"%s\"\n", o.file.c_str(), ResultText(e.GetHr()).c_str(),
-                   e.GetContext().c_str());
+      std::fprintf(stderr, "tavrion-probe: %s: %s while making \"%s\"\n", o.file.c_str(),
+                   tav::ResultText(e.GetHr()).c_str(), e.GetContext().c_str());
     return 1;
   }
   if (o.seekSeconds > 0) preview.Seek(REFERENCE_TIME(o.seekSeconds * 1e7));
   const HRESULT hr = preview.PauseAndWait(kPauseTimeoutMs);
   if (hr != S_OK) {
-    std::fprintf(stderr, "tavrion-probe: %s: the preview did not pause: %s\n", o.file.c_str(), ResultText(hr).c_str());
+    std::fprintf(stderr, "tavrion-probe: %s: the preview did not pause: %s\n", o.file.c_str(),
+                 tav::ResultText(hr).c_str());
     preview.Stop();
     return 1;
   }

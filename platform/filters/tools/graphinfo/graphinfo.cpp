@@ -25,7 +25,6 @@
 #include "media/contract/registry.h"
 #include "media/contract/uuids.h"
 #include "platform/filters/tools/graphinfo/countingsink.h"
-#include "platform/filters/tools/graphinfo/hresulttext.h"
 
 namespace {
 
@@ -210,7 +209,7 @@ class Tool {
     for (Sink& s : sinks_) s.filter->Release();
     if (play && event != EC_COMPLETE) {
       std::fprintf(stderr, "graphinfo: %s ended with event %ld: %s\n", file.c_str(), long(event),
-                   graphinfo::HresultText(eventParam_).c_str());
+                   tav::ResultText(eventParam_).c_str());
       return 1;
     }
     return 0;
@@ -218,7 +217,7 @@ class Tool {
 
  private:
   int Fail(const std::string& what, HRESULT hr) {
-    std::fprintf(stderr, "graphinfo: %s: %s\n", what.c_str(), graphinfo::HresultText(hr).c_str());
+    std::fprintf(stderr, "graphinfo: %s: %s\n", what.c_str(), tav::ResultText(hr).c_str());
     for (Sink& s : sinks_) s.filter->Release();
     sinks_.clear();
     return 1;
@@ -227,7 +226,7 @@ class Tool {
   // A stream the graph could not render is said on standard error: which one, and why.
   static void SayUnrendered(IPin* pin, HRESULT why) {
     std::fprintf(stderr, "graphinfo: the %s stream of %s is not rendered: %s\n", StreamKind(pin).c_str(),
-                 PinName(pin).c_str(), graphinfo::HresultText(why).c_str());
+                 PinName(pin).c_str(), tav::ResultText(why).c_str());
   }
 
   // After RenderFile: every output pin left unconnected is a stream nothing takes.
