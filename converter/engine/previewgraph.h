@@ -62,17 +62,15 @@ class PreviewGraph {
   // must have let it go first.
   void Clear();
 
-  // Builds the preview of source into the (cleared) graph. The source is opened twice, one
+  // Clears the graph and builds the preview of source into it. The source is opened twice, one
   // instance for the picture and one for the sound: a paused sound renderer holds its
   // stream's thread, which must not starve the picture. When the captions cannot be drawn
   // over the picture (the drawer stage fails), they are burnt into it instead, unless
   // keepDrawer asks for the drawer. Throws HRChecker with the failing code, media type and
   // filter.
   void Build(const std::string& source, const PreviewSettings& settings);
-  bool IsBuilt() const { return builder_.IsBuilt(); }
   // True when the last Build burnt the captions in rather than drawing them.
   bool BurnsInCaptions() const { return burnsIn_; }
-  const PreviewSettings& Settings() const { return settings_; }
 
   // What the built graph tells about its movie, written into entry: duration, source frame
   // size as shown (and as stored when a turn makes them differ), seekability, the drawer's
@@ -86,8 +84,8 @@ class PreviewGraph {
   // Pauses and waits up to timeoutMs for the first picture; S_OK once it is there.
   HRESULT PauseAndWait(LONG timeoutMs);
   void Stop();
-  // The picture the subtitle renderer shows, at the canvas size (its window set to the
-  // canvas 1:1 and repainted). False when the graph has no subtitle renderer or its window
+  // The picture the subtitle renderer shows, at the frame size of the last Build (its window
+  // set to that canvas 1:1 and repainted). False when the graph has no subtitle renderer or its window
   // holds no picture.
   bool ShownPicture(PreviewPicture* picture);
 
