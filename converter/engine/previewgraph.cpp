@@ -87,6 +87,9 @@ void PreviewGraph::Render(const std::string& source, bool sound) {
 
 void PreviewGraph::Build(const std::string& source, const PreviewSettings& settings) {
   Clear();
+  // Without a graph (Init failed) the preview fails like any other, rather than building
+  // into nothing.
+  HRChecker().CheckPointer(builder_.Graph());
   settings_ = settings;
   Configure(settings, settings.subtitles || settings.keepDrawer, false);
   try {

@@ -67,7 +67,7 @@ class PreviewGraph {
   // stream's thread, which must not starve the picture. When the captions cannot be drawn
   // over the picture (the drawer stage fails), they are burnt into it instead, unless
   // keepDrawer asks for the drawer. Throws HRChecker with the failing code, media type and
-  // filter.
+  // filter (E_NOINTERFACE when Init could not make the graph).
   void Build(const std::string& source, const PreviewSettings& settings);
   // True when the last Build burnt the captions in rather than drawing them.
   bool BurnsInCaptions() const { return burnsIn_; }

@@ -371,6 +371,23 @@ TEST_F(PreviewGraphTest, VideoInfo2StreamIsDrawnThroughTheHeaderAdapter) {
 
 // ---- PreviewGraph: the preview the form opens and tavrion-probe reads back ----
 
+// A graph that could not be made (Init failed or never ran): the preview fails as a probe
+// failure the entry can show, and clearing or stopping it is harmless.
+TEST(PreviewWithoutGraph, BuildFailsAndClearingIsHarmless) {
+  PreviewGraph preview;
+  try {
+    preview.Build("/nonexistent/movie.avi", PreviewSettings());
+    ADD_FAILURE() << "built without a graph";
+  } catch (const HRChecker& e) {
+    EXPECT_EQ(e.GetHr(), E_NOINTERFACE);
+  }
+  preview.Stop();
+  preview.Clear();
+  PreviewPicture picture;
+  EXPECT_FALSE(preview.ShownPicture(&picture));
+  EXPECT_FALSE(preview.Seek(0));
+}
+
 Picture FromPreview(const PreviewPicture& shown) {
   Picture p;
   p.width = shown.width;
