@@ -431,9 +431,10 @@ class PreviewOfMovieTest : public PreviewGraphTest {
   // nor its sound format.
   static std::string WideMovie() {
     const std::string path = tavtest::TempDir() + "/wide25.avi";
-    EXPECT_TRUE(tavtest::GeneratedMovie("-f lavfi -i color=c=0x305070:size=192x108:rate=25 -f lavfi -i "
-                                        "sine=sample_rate=44100 -c:v mpeg4 -vtag XVID -c:a libmp3lame -t 2",
-                                        path));
+    EXPECT_TRUE(
+        tavtest::GeneratedMovie("-f lavfi -i color=c=0x305070:size=192x108:rate=25 -f lavfi -i "
+                                "sine=sample_rate=44100 -c:v mpeg4 -vtag XVID -c:a libmp3lame -t 2",
+                                path));
     return path;
   }
   Picture Shown() {
@@ -550,9 +551,10 @@ TEST_F(PreviewOfMovieTest, CaptionsAreBurntInWhenTheDrawerCannotBeMade) {
 // the seek lands between key frames as well.
 TEST_F(PreviewOfMovieTest, SeekShowsTheCaptionOfTheSeekTime) {
   const std::string movie = tavtest::TempDir() + "/seekcaption.mp4";
-  ASSERT_TRUE(tavtest::GeneratedMovie("-f lavfi -i color=c=0x305070:size=320x240:rate=15 -c:v libx264 -pix_fmt "
-                                      "yuv420p -x264-params keyint=120:min-keyint=120:scenecut=0 -t 5",
-                                      movie));
+  ASSERT_TRUE(
+      tavtest::GeneratedMovie("-f lavfi -i color=c=0x305070:size=320x240:rate=15 -c:v libx264 -pix_fmt "
+                              "yuv420p -x264-params keyint=120:min-keyint=120:scenecut=0 -t 5",
+                              movie));
   PreviewSettings settings;
   settings.subtitles = true;
   settings.subtitleFile = WriteFile("seek.srt",
