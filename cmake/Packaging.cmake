@@ -9,7 +9,7 @@
 # again whenever their registration is lost), so installing writes no registry.
 
 # Programs and libraries.
-set(_install_programs tavrion-converter tavrion-convert regsvr regdump rotlist graphinfo)
+set(_install_programs tavrion-converter tavrion-convert tavrion-probe regsvr regdump rotlist graphinfo)
 set(_install_libraries platform_runtime platform_gdi platform_streaming platform_filters platform_acm clipmux
     captionparser vxvideokit captionpainter vxcamwriter qvfreader subtypeshim)
 
@@ -30,7 +30,7 @@ endforeach()
 # Man pages, compressed as Debian ships them; without gzip (a minimal build machine) they are
 # installed as they are.
 find_program(GZIP_PROGRAM gzip)
-set(_manpages tavrion-convert.1 tavrion-converter.1)
+set(_manpages tavrion-convert.1 tavrion-converter.1 tavrion-probe.1)
 foreach(page ${_manpages})
   if(GZIP_PROGRAM)
     add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/share/man/${page}.gz
@@ -55,8 +55,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "video converter for the movie player of M
 set(CPACK_PACKAGE_DESCRIPTION
     "Turns ordinary movies (AVI, MPEG, WMV/ASF, QuickTime, 3GP, MP4) into QVF movies that the\n"
     "camera plays in its movie-player mode, with frame size, frame rate, screen fit, split\n"
-    "size, trim points and burned-in subtitles per movie. Desktop program tavrion-converter\n"
-    "and command-line converter tavrion-convert.")
+    "size, trim points and burned-in subtitles per movie. Desktop program tavrion-converter,\n"
+    "command-line converter tavrion-convert and preview probe tavrion-probe.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

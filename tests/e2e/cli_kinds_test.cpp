@@ -225,7 +225,8 @@ TEST(CliKinds, DvdProgramStreamWithNavigationPacketsConverts) {
   EXPECT_EQ(status, 0) << graph;
   const size_t left = graph.find("Left out:\n  " + vob + "/Data\n    {E06D802E-DB46-11CF-B4D1-00805F6CBBEA}");
   EXPECT_NE(left, std::string::npos) << graph;
-  const std::string preview = tavtest::Capture(graphinfo + " --preview " + Quote(vob) + " 2>&1", &status);
+  const std::string preview =
+      tavtest::Capture(Quote(tavtest::ProgramPath("tavrion-probe")) + " --preview " + Quote(vob) + " 2>&1", &status);
   EXPECT_EQ(status, 0) << preview;
 }
 

@@ -5,10 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <set>
 #include <sstream>
 #include <string>
-#include <utility>
 
 #include "tests/support/testenv.h"
 #include "tests/tree/sourcetree.h"
@@ -23,26 +21,9 @@ int LayerOf(const std::string& topFolder) {
   return -1;
 }
 
-// The one known exception: graphinfo, the platform's graph inspector, still holds the
-// converter's preview snapshot (--preview, through the engine's graph builder) and the
-// frame grab (--frame, through VxVideoKit), and registers the component libraries it
-// renders with. Both options move to a converter-level tool once the engine has its own
-// preview-graph class; these lines go with them, and this list must then be emptied.
-const std::set<std::pair<std::string, std::string>> kKnownExceptions = {
-    {"platform/filters/tools/graphinfo/frame.cpp", "libs/vxvideokit/vxvideokit.h"},
-    {"platform/filters/tools/graphinfo/graphinfo.cpp", "libs/captionpainter/captionpainter.h"},
-    {"platform/filters/tools/graphinfo/graphinfo.cpp", "libs/qvfreader/qvfreader.h"},
-    {"platform/filters/tools/graphinfo/graphinfo.cpp", "libs/subtypeshim/subtypeshim.h"},
-    {"platform/filters/tools/graphinfo/graphinfo.cpp", "libs/vxvideokit/vxvideokit.h"},
-    {"platform/filters/tools/graphinfo/preview.cpp", "converter/engine/drawerstage.h"},
-    {"platform/filters/tools/graphinfo/preview.cpp", "converter/engine/filtergraphbuilder.h"},
-    {"platform/filters/tools/graphinfo/preview.h", "converter/engine/framesize.h"},
-};
-
 TEST(Layers, NoFileIncludesFromALayerAboveItsOwn) {
   const std::string src = tavtest::SourceDir();
   static const std::regex kInclude("^[ \\t]*#[ \\t]*include[ \\t]*[\"<]([A-Za-z0-9_]+)/([^\">]+)[\">]");
-  std::set<std::pair<std::string, std::string>> seen;
   int files = 0;
   for (const char* layer : kLayers) {
     const int own = LayerOf(layer);
@@ -56,19 +37,12 @@ TEST(Layers, NoFileIncludesFromALayerAboveItsOwn) {
         const std::string top = m[1];
         const int theirs = LayerOf(top);
         if (theirs <= own) continue;  // its own layer, one below, or not a layer (tests/, system)
-        const std::string included = top + "/" + m[2].str();
-        if (kKnownExceptions.count({file, included})) {
-          seen.insert({file, included});
-          continue;
-        }
-        ADD_FAILURE() << file << " (" << layer << ") includes " << included << " from " << top << ", a layer above it";
+        ADD_FAILURE() << file << " (" << layer << ") includes " << top << "/" << m[2].str() << " from " << top
+                      << ", a layer above it";
       }
     }
   }
   EXPECT_GT(files, 100) << "the tree was not found at " << src;
-  for (const auto& [file, included] : kKnownExceptions)
-    EXPECT_TRUE(seen.count({file, included}))
-        << file << " no longer includes " << included << ": take it off the known exceptions";
 }
 
 }  // namespace

@@ -3,7 +3,11 @@
 // composed first picture, the entry reads its probe from it, live changes of fit, frame
 // size, language, caption size and caption drawing show at once, and a decoder that offers
 // only VIDEOINFOHEADER2 is drawn through the header adapter; the player's seeks show the
-// picture at their time on a movie with one key frame in eight seconds.
+// picture at their time on a movie with one key frame in eight seconds. PreviewGraph builds
+// an entry's preview with its settings and probes it, falls back to burnt-in captions, and
+// reads back the picture of a seek time.
+#include <dlfcn.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -12,7 +16,9 @@
 #include "converter/engine/convertorder.h"
 #include "converter/engine/drawerstage.h"
 #include "converter/engine/filtergraphbuilder.h"
+#include "converter/engine/graphwalk.h"
 #include "converter/engine/player.h"
+#include "converter/engine/previewgraph.h"
 #include "libs/captionpainter/captionpainter.h"
 #include "media/contract/uuids.h"
 #include "platform/streaming/tests/graph_testutil.h"
@@ -126,8 +132,8 @@ class PreviewGraphTest : public graphtest::GraphTest {
   // with the fit, the drawer on. The sound renderer holds its first sample while paused;
   // the picture must still arrive.
   void Configure(int width, int height, int fit, bool subtitles) {
-    builder_->SetFrameRate(true, 15.0);
-    builder_->SetAudioTarget(true, 22050, 2, 16);
+    builder_->SetFrameRate(true, kPreviewFrameRate);
+    builder_->SetAudioTarget(CTavrionConverterDoc::ConversionAudioTarget());
     builder_->SetResize(true, width, height, fit);
     builder_->SetDrawer(true, width, height, fit);
     builder_->SetSubtitles(subtitles, subtitles_, "A551CAEA-E6D4-4e47-8422-9128EEEE0D46", "en-us");
@@ -363,96 +369,211 @@ TEST_F(PreviewGraphTest, VideoInfo2StreamIsDrawnThroughTheHeaderAdapter) {
   pusher.join();
 }
 
-// graphinfo --preview --snapshot: a 352 x 240 movie at 640 x 480 with Fit has black rows
-// at top and bottom, and the caption of the chosen language; read back with ffmpeg.
-class GraphinfoSnapshotTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed";
-  }
-  // The snapshot's pixels as RGB24 rows, decoded by ffmpeg; empty when the tool failed.
-  std::string Snapshot(const std::string& movie, const std::string& args, const std::string& name) {
-    const std::string png = tavtest::TempDir() + "/" + name;
-    const int status = tavtest::Run("'" + tavtest::ProgramPath("graphinfo") + "' --preview '" + movie + "' " + args +
-                                    " --snapshot '" + png + "' >/dev/null 2>&1");
-    EXPECT_EQ(status, 0) << args;
-    if (status != 0) return std::string();
-    return tavtest::Capture("ffmpeg -nostdin -loglevel error -i '" + png + "' -f rawvideo -pix_fmt rgb24 -");
-  }
-};
+// ---- PreviewGraph: the preview the form opens and tavrion-probe reads back ----
 
-bool RowBlack(const std::string& rgb, int width, int y) {
-  for (int x = 0; x < width * 3; ++x)
-    if (uint8_t(rgb[size_t(y) * width * 3 + x]) > 16) return false;
-  return true;
+// A graph that could not be made (Init failed or never ran): the preview fails as a probe
+// failure the entry can show, and clearing or stopping it is harmless.
+TEST(PreviewWithoutGraph, BuildFailsAndClearingIsHarmless) {
+  PreviewGraph preview;
+  try {
+    preview.Build("/nonexistent/movie.avi", PreviewSettings());
+    ADD_FAILURE() << "built without a graph";
+  } catch (const HRChecker& e) {
+    EXPECT_EQ(e.GetHr(), E_NOINTERFACE);
+  }
+  preview.Stop();
+  preview.Clear();
+  PreviewPicture picture;
+  EXPECT_FALSE(preview.ShownPicture(&picture));
+  EXPECT_FALSE(preview.Seek(0));
 }
 
-int RowsDiffering(const std::string& a, const std::string& b, int width, int from, int to) {
+Picture FromPreview(const PreviewPicture& shown) {
+  Picture p;
+  p.width = shown.width;
+  p.height = shown.height;
+  p.px = shown.pixels;
+  return p;
+}
+
+// The connection type of the first input pin of the first filter of a class.
+MediaTypeValue InputTypeOf(IGraphBuilder* graph, const CLSID& clsid) {
+  for (const ComPtr<IBaseFilter>& f : FiltersOf(graph)) {
+    CLSID c{};
+    if (FAILED(f->GetClassID(&c)) || c != clsid) continue;
+    ComPtr<IPin> in = FirstPinOf(f.Get(), PINDIR_INPUT);
+    ScopedMediaType mt;
+    if (in && in->ConnectionMediaType(mt.Out()) == S_OK) return MediaTypeValue(&mt.Get());
+  }
+  return MediaTypeValue();
+}
+
+int FiltersNamed(IGraphBuilder* graph, const std::u16string& prefix) {
   int n = 0;
-  for (int y = from; y < to; ++y)
-    if (a.compare(size_t(y) * width * 3, size_t(width) * 3, b, size_t(y) * width * 3, size_t(width) * 3) != 0) ++n;
+  for (const ComPtr<IBaseFilter>& f : FiltersOf(graph)) n += FilterName(f.Get()).rfind(prefix, 0) == 0;
   return n;
 }
 
-TEST_F(GraphinfoSnapshotTest, FitLetterboxesAndTheChosenLanguageIsDrawn) {
-  const std::string movie = tavtest::TempDir() + "/ntsc.avi";
-  ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i color=c=0x305070:size=352x240:rate=30 "
-                         "-c:v mpeg4 -vtag XVID -t 2 '" + movie + "'"),
-            0);
-  const std::string sami = WriteFile("snap.smi",
-                                     "<SAMI><HEAD><STYLE TYPE=\"text/css\"><!--\n"
-                                     "P { text-align:center; color:white; }\n"
-                                     ".ENCC { Name:English; lang:en-US; SAMIType:CC; }\n"
-                                     ".KRCC { Name:Korean; lang:ko-KR; SAMIType:CC; }\n"
-                                     "--></STYLE></HEAD><BODY>\n"
-                                     "<SYNC Start=0><P Class=ENCC>Lights\n"
-                                     "<SYNC Start=0><P Class=KRCC>MMMMMMMMMMMMMMMMMMMM\n"
-                                     "</BODY></SAMI>\n");
-  const std::string base = "--size 640x480 --fit fit --subtitles '" + sami + "'";
-  const std::string english = Snapshot(movie, base + " --language en-us", "en.png");
-  const std::string korean = Snapshot(movie, base + " --language ko-kr", "ko.png");
-  const std::string none = Snapshot(movie, "--size 640x480 --fit fit", "none.png");
-  ASSERT_EQ(english.size(), size_t(640 * 480 * 3));
-  ASSERT_EQ(korean.size(), english.size());
-  ASSERT_EQ(none.size(), english.size());
-  // 352 x 240 fitted into 640 x 480 is 640 x 436 at top 22.
-  for (int y : {0, 10, 21, 458, 470, 479}) EXPECT_TRUE(RowBlack(none, 640, y)) << "row " << y;
-  for (int y : {23, 240, 456}) EXPECT_FALSE(RowBlack(none, 640, y)) << "row " << y;
-  // Captions sit in the lower part of the picture, and differ between the languages.
-  EXPECT_GT(RowsDiffering(english, none, 640, 240, 480), 10);
-  EXPECT_GT(RowsDiffering(korean, none, 640, 240, 480), 10);
-  EXPECT_GT(RowsDiffering(korean, english, 640, 240, 480), 10);
-  EXPECT_EQ(RowsDiffering(english, none, 640, 0, 120), 0) << "nothing but the caption changes";
+class PreviewOfMovieTest : public PreviewGraphTest {
+ protected:
+  void SetUp() override {
+    PreviewGraphTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    preview_ = std::make_unique<PreviewGraph>();
+    ASSERT_EQ(preview_->Init(), S_OK);
+  }
+  void TearDown() override {
+    if (preview_) preview_->Clear();
+    preview_.reset();  // the graph goes before the library's leak check
+    PreviewGraphTest::TearDown();
+  }
+  // A 16:9 movie at 25 pictures a second with 44.1 kHz sound: neither the preview's rate
+  // nor its sound format.
+  static std::string WideMovie() {
+    const std::string path = tavtest::TempDir() + "/wide25.avi";
+    EXPECT_TRUE(
+        tavtest::GeneratedMovie("-f lavfi -i color=c=0x305070:size=192x108:rate=25 -f lavfi -i "
+                                "sine=sample_rate=44100 -c:v mpeg4 -vtag XVID -c:a libmp3lame -t 2",
+                                path));
+    return path;
+  }
+  Picture Shown() {
+    PreviewPicture shown;
+    EXPECT_TRUE(preview_->ShownPicture(&shown));
+    return FromPreview(shown);
+  }
+
+  std::unique_ptr<PreviewGraph> preview_;
+};
+
+// What the form opens for an entry: its frame size, fit and captions, the picture at the
+// preview rate and the sound in the camera's format, each from a source of its own; the
+// probe then fills the entry from the paused graph.
+TEST_F(PreviewOfMovieTest, EntryPreviewShowsItsSettingsAndProbesTheMovie) {
+  const std::string movie = WideMovie();
+  CConvertOrder entry(movie);
+  entry.SetFrameSize(320, 240);
+  entry.SetScreenFit(2);
+  entry.SetUseSubtitles(true);
+  entry.SetSubtitlePath(subtitles_);
+  entry.SetSubtitleSize(kDefaultSubtitleSize);
+  entry.SetSubtitleLanguage("en-us");
+  preview_->Build(movie, PreviewSettings::ForEntry(entry));
+  EXPECT_FALSE(preview_->BurnsInCaptions());
+
+  IGraphBuilder* graph = preview_->Graph();
+  EXPECT_EQ(FiltersNamed(graph, u"Source: "), 2) << "one source for the picture, one for the sound";
+  const MediaTypeValue sound = InputTypeOf(graph, CLSID_DSoundRender);
+  const auto* wave = sound.FormatAs<WAVEFORMATEX>();
+  ASSERT_TRUE(wave) << "the sound ends in the sound renderer";
+  EXPECT_EQ(wave->nSamplesPerSec, 22050u);
+  EXPECT_EQ(wave->nChannels, 2);
+  EXPECT_EQ(wave->wBitsPerSample, 16);
+  const MediaTypeValue picture = InputTypeOf(graph, CLSID_SubtitleRenderer);
+  const auto* video = picture.FormatAs<VIDEOINFOHEADER>();
+  ASSERT_TRUE(video) << "the picture ends in the subtitle renderer";
+  EXPECT_NEAR(double(video->AvgTimePerFrame), kSecond / kPreviewFrameRate, 1.0);
+
+  ASSERT_EQ(preview_->PauseAndWait(5000), S_OK);
+  const Picture p = Shown();
+  ASSERT_EQ(p.width, 320);
+  ASSERT_EQ(p.height, 240);
+  EXPECT_TRUE(p.RowIsBlack(2)) << "Fit letterboxes the 16:9 movie";
+  EXPECT_TRUE(p.RowIsBlack(237));
+  EXPECT_FALSE(p.RowIsBlack(120));
+  EXPECT_GT(p.Bright(), 10) << "the English caption at 0 s";
+
+  preview_->ProbeInto(entry);
+  EXPECT_NEAR(double(entry.GetDuration()), 2.0 * kSecond, 0.2 * kSecond);
+  EXPECT_EQ(entry.GetSourceWidth(), 192);
+  EXPECT_EQ(entry.GetSourceHeight(), 108);
+  EXPECT_TRUE(entry.IsSeekable());
+  EXPECT_EQ(entry.Snapshot().value, DWORD(320 * 240 * 4)) << "the drawer's picture as the snapshot";
+  EXPECT_FALSE(entry.GetSubtitleEncoding().empty()) << "the encoding the captions were read in";
 }
 
-// graphinfo --preview --seek S: the caption drawn is the one at S in the movie. Captions at
+// Without captions the picture ends in the platform's renderer, unless the drawer is asked
+// for; Crop then fills the whole canvas, and a new build replaces the old graph.
+TEST_F(PreviewOfMovieTest, DrawerOnlyForCaptionsOrWhenKeptAndCropFillsTheCanvas) {
+  const std::string movie = WideMovie();
+  PreviewSettings plain;
+  plain.fit = 3;
+  preview_->Build(movie, plain);
+  EXPECT_TRUE(DrawerHostsOf(preview_->Graph()).empty());
+  PreviewPicture none;
+  EXPECT_FALSE(preview_->ShownPicture(&none)) << "nothing to read back without the drawer";
+
+  PreviewSettings kept = plain;
+  kept.width = 640;
+  kept.height = 480;
+  kept.keepDrawer = true;
+  kept.sound = false;
+  preview_->Build(movie, kept);
+  EXPECT_EQ(FiltersNamed(preview_->Graph(), u"Source: "), 1) << "the old graph is gone, and no sound source";
+  ASSERT_EQ(DrawerHostsOf(preview_->Graph()).size(), 1u);
+  ASSERT_EQ(preview_->PauseAndWait(5000), S_OK);
+  const Picture p = Shown();
+  ASSERT_EQ(p.width, 640);
+  ASSERT_EQ(p.height, 480);
+  for (int y : {1, 240, 478}) EXPECT_FALSE(p.RowIsBlack(y)) << "row " << y;
+  for (int x : {1, 638}) EXPECT_FALSE(p.ColumnIsBlack(x)) << "column " << x;
+  EXPECT_EQ(p.Bright(), 0) << "no captions";
+}
+
+// A subtitle renderer that cannot be made: the form's preview burns the captions in, the
+// tool's (which reads the renderer back) fails.
+TEST_F(PreviewOfMovieTest, CaptionsAreBurntInWhenTheDrawerCannotBeMade) {
+  void* painter = nullptr;
+  ASSERT_EQ(RegisterLibrary("captionpainter", &painter), S_OK);
+  auto unregister = reinterpret_cast<PFN_DllRegisterServer>(dlsym(painter, "DllUnregisterServer"));
+  ASSERT_TRUE(unregister);
+  ASSERT_EQ(unregister(), S_OK);
+  CoFreeUnusedLibraries();  // no cached class object either
+
+  const std::string movie = WideMovie();
+  PreviewSettings settings;
+  settings.subtitles = true;
+  settings.subtitleFile = subtitles_;
+  settings.subtitleLanguage = "en-us";
+  preview_->Build(movie, settings);
+  EXPECT_TRUE(preview_->BurnsInCaptions());
+  EXPECT_TRUE(DrawerHostsOf(preview_->Graph()).empty());
+  EXPECT_EQ(FiltersNamed(preview_->Graph(), kBurnInFilterName), 1);
+  EXPECT_EQ(FiltersNamed(preview_->Graph(), u"Source: "), 2);
+
+  settings.keepDrawer = true;
+  EXPECT_THROW(preview_->Build(movie, settings), HRChecker);
+  EXPECT_EQ(RegisterLibrary("captionpainter"), S_OK);
+}
+
+// A seek before the pause shows the picture and the caption of the seek time. Captions at
 // 0-1 s (one short word) and 2-4 s (a long line), on a movie with a single key frame, so
 // the seek lands between key frames as well.
-TEST_F(GraphinfoSnapshotTest, SeekDrawsTheCaptionOfTheSeekTime) {
+TEST_F(PreviewOfMovieTest, SeekShowsTheCaptionOfTheSeekTime) {
   const std::string movie = tavtest::TempDir() + "/seekcaption.mp4";
-  ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i color=c=0x305070:size=320x240:rate=15 "
-                         "-c:v libx264 -pix_fmt yuv420p -x264-params keyint=120:min-keyint=120:scenecut=0 -t 5 '" +
-                         movie + "'"),
-            0);
-  const std::string srt = WriteFile("seek.srt",
+  ASSERT_TRUE(
+      tavtest::GeneratedMovie("-f lavfi -i color=c=0x305070:size=320x240:rate=15 -c:v libx264 -pix_fmt "
+                              "yuv420p -x264-params keyint=120:min-keyint=120:scenecut=0 -t 5",
+                              movie));
+  PreviewSettings settings;
+  settings.subtitles = true;
+  settings.subtitleFile = WriteFile("seek.srt",
                                     "1\n00:00:00,000 --> 00:00:01,000\nI\n\n"
                                     "2\n00:00:02,000 --> 00:00:04,000\nMMMMMMMMMMMMMMMM\n\n");
-  auto bright = [](const std::string& rgb) {
-    int n = 0;
-    for (size_t i = 0; i + 2 < rgb.size(); i += 3)
-      n += uint8_t(rgb[i]) > 0xC0 && uint8_t(rgb[i + 1]) > 0xC0 && uint8_t(rgb[i + 2]) > 0xC0;
-    return n;
+  settings.subtitleLanguage = "en-us";
+  settings.sound = false;
+  auto brightAt = [&](double seconds) {
+    preview_->Build(movie, settings);
+    if (seconds > 0) {
+      EXPECT_TRUE(preview_->Seek(REFERENCE_TIME(seconds * kSecond)));
+    }
+    EXPECT_EQ(preview_->PauseAndWait(5000), S_OK);
+    return Shown().Bright();
   };
-  const std::string base = "--size 320x240 --fit fit --subtitles '" + srt + "'";
-  const std::string first = Snapshot(movie, base, "c0.png");
-  const std::string between = Snapshot(movie, base + " --seek 1.5", "c15.png");
-  const std::string second = Snapshot(movie, base + " --seek 3", "c3.png");
-  ASSERT_EQ(first.size(), size_t(320 * 240 * 3));
-  ASSERT_EQ(second.size(), first.size());
-  ASSERT_EQ(between.size(), first.size());
-  EXPECT_GT(bright(first), 5) << "the short caption at 0 s";
-  EXPECT_EQ(bright(between), 0) << "no caption at 1.5 s";
-  EXPECT_GT(bright(second), 4 * bright(first)) << "the long caption at 3 s, not the short one at 0 s";
+  const int first = brightAt(0);
+  EXPECT_GT(first, 5) << "the short caption at 0 s";
+  EXPECT_EQ(brightAt(1.5), 0) << "no caption at 1.5 s";
+  EXPECT_GT(brightAt(3), 4 * first) << "the long caption at 3 s, not the short one at 0 s";
 }
 
 }  // namespace

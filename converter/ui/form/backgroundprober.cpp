@@ -5,51 +5,11 @@
 #include "converter/engine/convertorder.h"
 #include "converter/engine/filtergraphbuilder.h"
 #include "converter/engine/framesize.h"
-#include "converter/engine/graphwalk.h"
 #include "converter/engine/hrchecker.h"
+#include "converter/engine/previewgraph.h"
 #include "media/contract/com.h"
-#include "media/contract/videoinfo.h"
 
 namespace tav {
-
-namespace {
-
-bool VideoSizeOf(IPin* pin, int* width, int* height) {
-  ScopedMediaType mt;
-  if (pin->ConnectionMediaType(mt.Out()) != S_OK || mt->majortype != MEDIATYPE_Video) return false;
-  const BITMAPINFOHEADER* bih = VideoBitmapHeader(mt.Get());
-  if (!bih || bih->biWidth <= 0) return false;
-  *width = bih->biWidth;
-  *height = bih->biHeight < 0 ? -bih->biHeight : bih->biHeight;
-  return true;
-}
-
-}  // namespace
-
-bool PictureSizes(IGraphBuilder* graph, int* storedWidth, int* storedHeight, int* shownWidth, int* shownHeight) {
-  for (const ComPtr<IBaseFilter>& f : FiltersOf(graph)) {
-    // The splitter: a filter that takes no video in and gives video out.
-    bool takesVideo = false;
-    for (const ComPtr<IPin>& pin : PinsOf(f.Get(), PINDIR_INPUT)) {
-      int w = 0, h = 0;
-      takesVideo = takesVideo || VideoSizeOf(pin.Get(), &w, &h);
-    }
-    if (takesVideo) continue;
-    for (const ComPtr<IPin>& pin : PinsOf(f.Get(), PINDIR_OUTPUT)) {
-      if (!VideoSizeOf(pin.Get(), storedWidth, storedHeight)) continue;
-      *shownWidth = *storedWidth;
-      *shownHeight = *storedHeight;
-      ComPtr<IPin> peer;
-      if (FAILED(pin->ConnectedTo(&peer)) || !peer) return true;
-      if (ComPtr<IBaseFilter> decoder = OwnerOf(peer.Get())) {
-        for (const ComPtr<IPin>& out : PinsOf(decoder.Get(), PINDIR_OUTPUT))
-          if (VideoSizeOf(out.Get(), shownWidth, shownHeight)) break;
-      }
-      return true;
-    }
-  }
-  return false;
-}
 
 // What a conversion graph up to the decoded picture says about the movie, as the command
 // line probes.

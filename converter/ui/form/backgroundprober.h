@@ -16,8 +16,6 @@
 #include "converter/engine/mediatype.h"
 #include "media/contract/wintypes.h"
 
-struct IGraphBuilder;
-
 namespace tav {
 
 struct ProbeResult {
@@ -33,11 +31,6 @@ struct ProbeResult {
 };
 
 class FilterGraphBuilder;
-
-// The movie's picture size as stored (the splitter's video output) and as shown (what the
-// decoder after the splitter delivers, turned upright as the movie asks: a portrait phone
-// movie stored 640 x 360 shows 360 x 640). False when the graph has no video.
-bool PictureSizes(IGraphBuilder* graph, int* storedWidth, int* storedHeight, int* shownWidth, int* shownHeight);
 
 // Probes one movie with builder (cleared afterwards), on whichever thread calls it.
 ProbeResult ProbeMovie(FilterGraphBuilder& builder, const void* token, const std::string& path);

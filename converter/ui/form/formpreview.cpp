@@ -7,7 +7,7 @@
 
 #include "converter/engine/conversionrun.h"
 #include "converter/engine/framesize.h"
-#include "converter/engine/graphwalk.h"
+#include "converter/engine/previewgraph.h"
 #include "converter/engine/strings.h"
 #include "converter/ui/form/tavrionconverterview.h"
 #include "libs/captionparser/captionparser.h"
@@ -23,8 +23,6 @@ namespace {
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
-// Preview pictures run at a fixed rate whatever the entry converts to.
-constexpr double kPreviewFrameRate = 15.0;
 constexpr int kDefaultPictureWidth = kSmallFrame.width;
 constexpr int kDefaultPictureHeight = kSmallFrame.height;
 // The form's own message: play the next entry of the play list.
@@ -57,66 +55,18 @@ int FindData(QComboBox* combo, const std::string& data) {
 
 // ---- opening and closing --------------------------------------------------------------
 
-void CTavrionConverterView::ConfigurePreviewBuilder(CConvertOrder* e) {
-  FilterGraphBuilder& b = previewBuilder_;
-  b.SetConversionMode(false);
-  b.SetFrameRate(true, kPreviewFrameRate);
-  b.SetAudioTarget(true, 22050, 2, 16);
-  b.SetResize(true, e->GetFrameWidth(), e->GetFrameHeight(), e->GetScreenFit());
-  const bool subtitles = e->UsesSubtitles() && !e->SubtitlePath().IsEmpty();
-  b.SetSubtitles(subtitles, e->SubtitlePath().Full(), e->GetSubtitleSize(), e->GetSubtitleLanguage());
-  b.SetBurnIn(false);
-  b.SetDrawer(subtitles, e->GetFrameWidth(), e->GetFrameHeight(), e->GetScreenFit());
-}
-
-void CTavrionConverterView::BuildPreviewGraph(const std::string& source) {
-  // The source is opened twice, one instance for the picture and one for the sound: a
-  // paused sound renderer holds its stream's thread, which must not starve the picture.
-  previewBuilder_.SetWantedMajorType(MEDIATYPE_Video);
-  try {
-    previewBuilder_.AddSourceAndRender(source);
-    previewBuilder_.SetWantedMajorType(MEDIATYPE_Audio);
-    previewBuilder_.AddSourceAndRender(source);
-  } catch (...) {
-    previewBuilder_.SetWantedMajorType(GUID_NULL);
-    throw;
-  }
-  previewBuilder_.SetWantedMajorType(GUID_NULL);
-  previewBuilder_.FinishGraph(false);
-}
-
 bool CTavrionConverterView::OpenPreview(CConvertOrder* e, bool play) {
   ClosePreview();
   if (!e || e->HasProbeError() || doc_.IsConverting()) return false;
   HRChecker c;
   try {
-    ConfigurePreviewBuilder(e);
-    try {
-      BuildPreviewGraph(e->SourcePath().Full());
-    } catch (const HRChecker&) {
-      // Without the drawer stage the captions still show, burned into the picture.
-      if (!(e->UsesSubtitles() && !e->SubtitlePath().IsEmpty())) throw;
-      previewBuilder_.Clear();
-      previewBuilder_.SetDrawer(false, e->GetFrameWidth(), e->GetFrameHeight(), e->GetScreenFit());
-      previewBuilder_.SetBurnIn(true);
-      BuildPreviewGraph(e->SourcePath().Full());
-    }
-    c.Check(ui_->videoHost->Attach(&previewBuilder_, kDefaultPictureWidth, kDefaultPictureHeight, this));
+    preview_.Build(e->SourcePath().Full(), PreviewSettings::ForEntry(*e));
+    c.Check(ui_->videoHost->Attach(&preview_.Builder(), kDefaultPictureWidth, kDefaultPictureHeight, this));
     REFERENCE_TIME start = -1, end = -1;
     if (!e->GetTrimPoints(&start, &end)) start = end = -1;
     ui_->positionSlider->SetMarkersFromPoints(start, end);
     c.Check(player_->Pause());
-    // The probe: what the graph says about the source, and its picture for later.
-    e->UpdateFromGraph(previewBuilder_);
-    if (!previewBuilder_.SubtitleEncoding().empty()) e->SetSubtitleEncoding(previewBuilder_.SubtitleEncoding());
-    // The source's own frame size as shown (upright), not the resized picture's; the stored
-    // one too when a turn makes them differ.
-    int w = 0, h = 0, shownW = 0, shownH = 0;
-    if (PictureSizes(previewBuilder_.Graph(), &w, &h, &shownW, &shownH)) {
-      e->SetSourceInfo(e->GetDuration(), shownW, shownH, e->IsSeekable());
-      const bool turned = w != shownW || h != shownH;
-      e->SetStoredSize(turned ? w : 0, turned ? h : 0);
-    }
+    preview_.ProbeInto(*e);
     if (play) c.Check(player_->Run());
   } catch (const HRChecker& failure) {
     e->SetProbeResult(failure.GetHr(), failure.GetMediaType(), failure.GetContext());
@@ -136,7 +86,7 @@ void CTavrionConverterView::ClosePreview() {
   CConvertOrder* was = previewed_;
   // While a run goes on the player belongs to it.
   if (!doc_.IsConverting()) ui_->videoHost->Detach();
-  previewBuilder_.Clear();
+  preview_.Clear();
   previewed_ = nullptr;
   ui_->positionSlider->setEnabled(false);
   if (!doc_.IsConverting()) ui_->playStatusLabel->clear();
@@ -324,7 +274,7 @@ void CTavrionConverterView::LoadSubtitleFile() {
   if (!loaded) {
     // Drawing off: the preview shows no captions from a file that isn't there.
     if (!text.isEmpty() && previewed_ && !loading_) ClosePreview();
-    previewBuilder_.SetSubtitles(false, std::string(), std::string(), std::string());
+    preview_.Builder().SetSubtitles(false, std::string(), std::string(), std::string());
     ui_->videoHost->EnableSubtitles(false);
     return;
   }
@@ -356,7 +306,7 @@ void CTavrionConverterView::LoadSubtitleFile() {
   ui_->languageCombo->setCurrentIndex(at >= 0 ? at : (ui_->languageCombo->count() > 0 ? 0 : -1));
   const std::string size = S(ui_->subtitleSizeCombo->currentData().toString());
   const std::string language = S(ui_->languageCombo->currentData().toString());
-  previewBuilder_.SetSubtitles(e->UsesSubtitles(), path, size, language);
+  preview_.Builder().SetSubtitles(e->UsesSubtitles(), path, size, language);
   if (doc_.IsConverting()) return;
   if (previewed_ == e) ui_->videoHost->SetSubtitles(path, language, size);
   e->SetSubtitlePath(path);

@@ -119,7 +119,7 @@ CTavrionConverterView::CTavrionConverterView(CTavrionConverterDoc& doc, QWidget*
   list_->setProperty("controlId", 1000);
   layout->addWidget(list_);
   setAcceptDrops(true);
-  previewBuilder_.Init();
+  preview_.Init();
   prober_ = std::make_unique<CBackgroundProber>([this](const ProbeResult& r) { OnProbed(r); });
   doc_.AddObserver(this);
   ConnectControls();

@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "converter/engine/document.h"
-#include "converter/engine/filtergraphbuilder.h"
 #include "converter/engine/player.h"
+#include "converter/engine/previewgraph.h"
 #include "converter/ui/form/backgroundprober.h"
 #include "converter/ui/form/formdialogs.h"
 #include "converter/ui/batchlist/convertorderlistctrl.h"
@@ -215,9 +215,6 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   void OnSubtitleLanguageChosen();
 
   // Preview (see OpenPreview).
-  void ConfigurePreviewBuilder(CConvertOrder* entry);
-  // Throws HRChecker.
-  void BuildPreviewGraph(const std::string& source);
   void ReopenPreview();
   void PlayNextInList();
 
@@ -250,7 +247,7 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   bool useSubtitles_ = false;
 
   // Preview: the builder and player the form owns, the entry they show and the play list.
-  FilterGraphBuilder previewBuilder_;
+  PreviewGraph preview_;
   PlayerCore* player_ = nullptr;  // the video window's
   CConvertOrder* previewed_ = nullptr;
   std::vector<CConvertOrder*> playList_;

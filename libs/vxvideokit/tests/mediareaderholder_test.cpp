@@ -1,9 +1,7 @@
 // The media reader holder over real movies, created by class identifier as an application
 // would: the picture it returns for a time is the one ffmpeg decodes at that time, from an
 // AVI, an MP4 and a camera movie; reads go back and forth in one graph; a time past the end
-// fails without a picture. graphinfo --frame writes such a picture.
-#include <unistd.h>
-
+// fails without a picture.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -202,24 +200,4 @@ TEST_F(vxvideokit_MediaReaderHolder, CallsOutOfOrder_AndFilesItCannotRead) {
   only.formattype = FORMAT_VideoInfo;
   EXPECT_TRUE(FAILED(rgb32->Open(Wide(avi).c_str(), &MEDIATYPE_Video, 1, &only, nullptr, nullptr)));
   EXPECT_EQ(E_UNEXPECTED, rgb32->ReadSample(0, &data, &length, nullptr));
-}
-
-TEST_F(vxvideokit_MediaReaderHolder, GraphinfoWritesThePictureAtATime) {
-  const std::string graphinfo = tavtest::ProgramPath("graphinfo");
-  ASSERT_EQ(access(graphinfo.c_str(), X_OK), 0) << graphinfo << " is missing: the test depends on graphinfo";
-  const std::string png = tavtest::MakeTempSubdir("frame") + "/frame.png";
-  int status = -1;
-  std::string out = tavtest::Capture("'" + graphinfo + "' --frame 1.2 '" + avi + "' '" + png + "' 2>&1", &status);
-  ASSERT_EQ(0, status) << out;
-  const std::string raw = tavtest::Capture("ffmpeg -nostdin -loglevel error -i '" + png +
-                                           "' -f rawvideo -pix_fmt bgr24 -");
-  Picture written;
-  written.width = 320;
-  written.height = 240;
-  written.bgr.assign(raw.begin(), raw.end());
-  EXPECT_LT(MeanDifference(written, FfmpegFrame(avi, 1.2)), 2.0);
-
-  out = tavtest::Capture("'" + graphinfo + "' --frame 30 '" + avi + "' '" + png + ".late' 2>&1", &status);
-  EXPECT_EQ(1, status) << out;
-  EXPECT_NE(0, access((png + ".late").c_str(), F_OK));
 }

@@ -1,9 +1,6 @@
 // graphinfo: a graph inspection tool.
 //
 //   graphinfo [--play] [--rgb32] [--seek SECONDS] [--json] FILE
-//   graphinfo --preview FILE [--size WxH] [--fit MODE] [--subtitles FILE] [--language CODE]
-//             [--subtitle-size standard|bigger|smaller] [--seek SECONDS] [--snapshot OUT.png]
-//   graphinfo --frame SECONDS FILE OUT.png
 //
 // Without --play it builds the graph RenderFile builds and prints its filters and
 // connections. With --play it builds the same graph but ends every stream in a counting
@@ -11,13 +8,6 @@
 // the first and last start time, and the final event. Exit status 0 on completion, 1 when
 // the graph can't be built or ends in an error event, 2 for a usage error. With --rgb32 the
 // video sinks ask for RGB32 frames, as a renderer of decoded pictures would.
-//
-// With --preview it builds the converter's preview graph instead (frame size, fit and
-// subtitles as given; see preview.h), pauses it, prints its filters and with --snapshot
-// saves the first picture as the preview shows it.
-//
-// With --frame it reads the decoded picture at the given time (VxVideoKit's media reader
-// holder) and writes it to OUT.png; a time past the end is an error (exit status 1).
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
@@ -25,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,14 +24,7 @@
 #include "media/contract/errortext.h"
 #include "media/contract/registry.h"
 #include "media/contract/uuids.h"
-#include "libs/captionpainter/captionpainter.h"
-#include "libs/qvfreader/qvfreader.h"
-#include "libs/subtypeshim/subtypeshim.h"
-#include "libs/vxvideokit/vxvideokit.h"
 #include "platform/filters/tools/graphinfo/countingsink.h"
-#include "platform/filters/tools/graphinfo/frame.h"
-#include "platform/filters/tools/graphinfo/hresulttext.h"
-#include "platform/filters/tools/graphinfo/preview.h"
 
 namespace {
 
@@ -63,38 +47,47 @@ std::string JsonString(const std::string& s) {
   return out + "\"";
 }
 
-// Registers the graph and filter libraries beside the program when their classes are missing.
+// The library files the class keys of the classes root name, with their links resolved.
+std::set<std::string> RegisteredServers() {
+  std::set<std::string> servers;
+  HKEY clsid = nullptr;
+  if (RegOpenKey(HKEY_CLASSES_ROOT, "CLSID", &clsid) != ERROR_SUCCESS) return servers;
+  char name[256];
+  for (DWORD i = 0; RegEnumKey(clsid, i, name, sizeof name) == ERROR_SUCCESS; ++i) {
+    char path[PATH_MAX] = {};
+    LONG size = sizeof path;
+    if (RegQueryValue(clsid, (std::string(name) + "\\InprocServer32").c_str(), path, &size) != ERROR_SUCCESS) continue;
+    char resolved[PATH_MAX];
+    servers.insert(realpath(path, resolved) ? resolved : path);
+  }
+  RegCloseKey(clsid);
+  return servers;
+}
+
+// Registers the graph library and the filter libraries beside the program (in ../lib) that
+// no class key names: the platform's own, and the camera movie reader and the subtype
+// adapter, which a file's graph can need. The libraries are known by file only, so the
+// platform's tool depends on none of their headers.
 void EnsureRegistered() {
   char exe[PATH_MAX] = {};
   ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
   if (n <= 0) return;
   std::string dir(exe, size_t(n));
-  dir = dir.substr(0, dir.find_last_of('/'));
-  struct Need {
-    const CLSID* clsid;
-    const char* library;
-  } needs[] = {{&CLSID_FilterGraph, "libtavrionstreaming.so"},
-               {&CLSID_AsyncReader, "libtavrionfilters.so"},
-               {&CLSID_VxDeferredResizer, "libvxvideokit.so"},
-               {&CLSID_VxMediaReaderHolder, "libvxvideokit.so"},
-               {&CLSID_QvfReaderFilter, "libqvfreader.so"},
-               {&CLSID_SubtitleManager, "libcaptionparser.so"},
-               {&CLSID_SubtitleRenderer, "libcaptionpainter.so"},
-               {&CLSID_SubtypeAdapter, "libsubtypeshim.so"}};
+  dir = dir.substr(0, dir.find_last_of('/')) + "/../lib/";
   // A registry written before the platform library registered its decoder objects lacks
   // them: that library registers again.
   HKEY objects = nullptr;
-  const bool haveObjects =
-      RegOpenKey(HKEY_CLASSES_ROOT, ("DirectShow\\MediaObjects\\" + tav::GuidToString(CLSID_CMpeg43DecMediaObject)).c_str(),
-                 &objects) == ERROR_SUCCESS;
+  const std::string objectKey = "DirectShow\\MediaObjects\\" + tav::GuidToString(CLSID_CMpeg43DecMediaObject);
+  const bool haveObjects = RegOpenKey(HKEY_CLASSES_ROOT, objectKey.c_str(), &objects) == ERROR_SUCCESS;
   if (haveObjects) RegCloseKey(objects);
-  for (const Need& need : needs) {
-    ComPtr<IUnknown> probe;
-    const bool again = !haveObjects && need.clsid == &CLSID_AsyncReader;
-    if (!again &&
-        SUCCEEDED(CoCreateInstance(*need.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, probe.AsVoidOut())))
-      continue;
-    void* m = dlopen((dir + "/../lib/" + need.library).c_str(), RTLD_NOW);
+  // The graph library first: the others register their filters through its mapper.
+  for (const char* library :
+       {"libtavrionstreaming.so", "libtavrionfilters.so", "libqvfreader.so", "libsubtypeshim.so"}) {
+    char resolved[PATH_MAX];
+    if (!realpath((dir + library).c_str(), resolved)) continue;
+    const bool again = !haveObjects && std::strcmp(library, "libtavrionfilters.so") == 0;
+    if (!again && RegisteredServers().count(resolved)) continue;
+    void* m = dlopen(resolved, RTLD_NOW);
     auto reg = m ? reinterpret_cast<HRESULT (*)()>(dlsym(m, "DllRegisterServer")) : nullptr;
     if (reg) reg();
   }
@@ -216,7 +209,7 @@ class Tool {
     for (Sink& s : sinks_) s.filter->Release();
     if (play && event != EC_COMPLETE) {
       std::fprintf(stderr, "graphinfo: %s ended with event %ld: %s\n", file.c_str(), long(event),
-                   graphinfo::HresultText(eventParam_).c_str());
+                   tav::ResultText(eventParam_).c_str());
       return 1;
     }
     return 0;
@@ -224,7 +217,7 @@ class Tool {
 
  private:
   int Fail(const std::string& what, HRESULT hr) {
-    std::fprintf(stderr, "graphinfo: %s: %s\n", what.c_str(), graphinfo::HresultText(hr).c_str());
+    std::fprintf(stderr, "graphinfo: %s: %s\n", what.c_str(), tav::ResultText(hr).c_str());
     for (Sink& s : sinks_) s.filter->Release();
     sinks_.clear();
     return 1;
@@ -233,7 +226,7 @@ class Tool {
   // A stream the graph could not render is said on standard error: which one, and why.
   static void SayUnrendered(IPin* pin, HRESULT why) {
     std::fprintf(stderr, "graphinfo: the %s stream of %s is not rendered: %s\n", StreamKind(pin).c_str(),
-                 PinName(pin).c_str(), graphinfo::HresultText(why).c_str());
+                 PinName(pin).c_str(), tav::ResultText(why).c_str());
   }
 
   // After RenderFile: every output pin left unconnected is a stream nothing takes.
@@ -502,64 +495,15 @@ class Tool {
 };
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: graphinfo [--play] [--rgb32] [--seek SECONDS] [--json] FILE\n"
-               "       graphinfo --preview FILE [--size WxH] [--fit fit|crop|stretch|centre] [--subtitles FILE]\n"
-               "                 [--language CODE] [--subtitle-size standard|bigger|smaller] [--seek SECONDS]\n"
-               "                 [--snapshot OUT.png]\n"
-               "       graphinfo --frame SECONDS FILE OUT.png\n");
+  std::fprintf(stderr, "usage: graphinfo [--play] [--rgb32] [--seek SECONDS] [--json] FILE\n");
   return 2;
-}
-
-// graphinfo --frame SECONDS FILE OUT.png
-int FrameMain(int argc, char** argv) {
-  if (argc != 5) return Usage();
-  FrameOptions options;
-  char* end = nullptr;
-  options.seconds = std::strtod(argv[2], &end);
-  if (!end || *end || !(options.seconds >= 0)) return Usage();
-  options.file = argv[3];
-  options.output = argv[4];
-  CoInitialize(nullptr);
-  EnsureRegistered();
-  const int status = RunFrame(options);
-  CoUninitialize();
-  return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1 && std::strcmp(argv[1], "--frame") == 0) return FrameMain(argc, argv);
   Tool tool;
-  PreviewOptions preview;
-  bool previewMode = false;
   for (int i = 1; i < argc; ++i) {
-    const bool hasValue = i + 1 < argc;
-    if (std::strcmp(argv[i], "--preview") == 0) {
-      previewMode = true;
-      continue;
-    } else if (std::strcmp(argv[i], "--size") == 0 && hasValue) {
-      if (!ParseFrameSize(argv[++i], &preview.width, &preview.height)) return Usage();
-      continue;
-    } else if (std::strcmp(argv[i], "--fit") == 0 && hasValue) {
-      preview.fit = ParseFitMode(argv[++i]);
-      if (preview.fit < 0) return Usage();
-      continue;
-    } else if (std::strcmp(argv[i], "--subtitles") == 0 && hasValue) {
-      preview.subtitles = argv[++i];
-      continue;
-    } else if (std::strcmp(argv[i], "--language") == 0 && hasValue) {
-      preview.language = argv[++i];
-      continue;
-    } else if (std::strcmp(argv[i], "--subtitle-size") == 0 && hasValue) {
-      preview.sizeId = ParseCaptionSize(argv[++i]);
-      if (preview.sizeId.empty()) return Usage();
-      continue;
-    } else if (std::strcmp(argv[i], "--snapshot") == 0 && hasValue) {
-      preview.snapshot = argv[++i];
-      continue;
-    }
     if (std::strcmp(argv[i], "--play") == 0) {
       tool.play = true;
     } else if (std::strcmp(argv[i], "--rgb32") == 0) {
@@ -577,22 +521,9 @@ int main(int argc, char** argv) {
     }
   }
   if (tool.file.empty()) return Usage();
-  // The preview options belong to --preview, and --preview to none of the others.
-  const bool previewOptions = preview.width != PreviewOptions().width || preview.height != PreviewOptions().height ||
-                              preview.fit != PreviewOptions().fit || !preview.subtitles.empty() ||
-                              !preview.snapshot.empty() || preview.language != "en-us" ||
-                              preview.sizeId != PreviewOptions().sizeId;
-  if ((previewOptions && !previewMode) || (previewMode && (tool.play || tool.rgb32 || tool.json))) return Usage();
   CoInitialize(nullptr);
   EnsureRegistered();
-  int status = 0;
-  if (previewMode) {
-    preview.file = tool.file;
-    preview.seekSeconds = tool.seekSeconds;
-    status = RunPreview(preview);
-  } else {
-    status = tool.Main();
-  }
+  const int status = tool.Main();
   CoUninitialize();
   return status;
 }
