@@ -254,7 +254,7 @@ TEST_F(FormTest, Convert_ThreeMovies_WithTrimPauseResumeAndStatus) {
   EXPECT_TRUE(ui->fileStatusLabel->text().startsWith("Current file: ")) << ui->fileStatusLabel->text().toStdString();
   EXPECT_EQ(ui->totalStatusLabel->text().toStdString(), "Converting file #1 from 3");
   EXPECT_TRUE(ui->fileElapsedLabel->text().startsWith("Elapsed: "));
-  EXPECT_TRUE(ui->totalRemainingLabel->text().startsWith("Remained: "));
+  EXPECT_TRUE(ui->totalRemainingLabel->text().startsWith("Remaining: "));
 
   QTest::mouseClick(ui->runButton, Qt::LeftButton);
   EXPECT_EQ(ui->runButton->text().toStdString(), "&Resume");
@@ -529,7 +529,7 @@ TEST_F(FormTest, InTheFrame_TitleShowsRunProgress_AndEveryControlSaysWhatItDoes)
   // Status-bar texts and tooltips: every control that does something has both, from the
   // string table; the output folder's tooltip is the folder.
   EXPECT_EQ(ui->breakButton->toolTip().toStdString(),
-            "Break conversion. Unfinished output file will be stored as valid movie file.");
+            "Break off the conversion; the unfinished output is kept as a playable movie");
   EXPECT_EQ(ui->breakButton->statusTip(), ui->breakButton->toolTip());
   for (QWidget* w : std::initializer_list<QWidget*>{
            view->List(), ui->removeAfterCheck, ui->useSubtitlesCheck, ui->subtitleFileLabel, ui->subtitleFileEdit,
