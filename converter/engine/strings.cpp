@@ -97,7 +97,7 @@ constexpr Entry StringTable::kBuiltin[] = {
     {IDS_ELAPSED, TR_TEXT("Elapsed: %1")},
     {IDS_REMAINED, TR_TEXT("Remaining: %1")},
     {IDS_CONVERTING_FILE, TR_TEXT("Converting file #%1 from %2")},
-    {IDS_PLAY_STATUS, TR_TEXT("current %1/ total %2")},
+    {IDS_PLAY_STATUS, TR_TEXT("current %1 / total %2")},
     {IDS_BUTTON_CONVERT, TR_TEXT("&Convert")},
     {IDS_BUTTON_PAUSE, TR_TEXT("&Pause")},
     {IDS_BUTTON_RESUME, TR_TEXT("&Resume")},

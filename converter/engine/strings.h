@@ -80,7 +80,7 @@ enum StringId : UINT {
   IDS_ELAPSED,             // "Elapsed: %1"
   IDS_REMAINED,            // "Remaining: %1"
   IDS_CONVERTING_FILE,     // "Converting file #%1 from %2"
-  IDS_PLAY_STATUS,         // "current %1/ total %2"
+  IDS_PLAY_STATUS,         // "current %1 / total %2"
   IDS_BUTTON_CONVERT,      // "&Convert"
   IDS_BUTTON_PAUSE,        // "&Pause"
   IDS_BUTTON_RESUME,       // "&Resume"

@@ -172,10 +172,6 @@ TavrionConverter.Document</translation>
         <translation>전체 %2개 중 %1번째 파일 변환 중</translation>
     </message>
     <message>
-        <source>current %1/ total %2</source>
-        <translation>현재 %1 / 전체 %2</translation>
-    </message>
-    <message>
         <source>&amp;Convert</source>
         <translation>변환(&amp;C)</translation>
     </message>
@@ -940,6 +936,10 @@ Modify source</source>
 Properties</source>
         <translation>선택한 동영상 파일의 속성을 표시합니다
 속성</translation>
+    </message>
+    <message>
+        <source>current %1 / total %2</source>
+        <translation>현재 %1 / 전체 %2</translation>
     </message>
 </context>
 </TS>
