@@ -137,7 +137,7 @@ TEST_F(FormTest, Exchange_CarriesEverySettingBothWays) {
   EXPECT_EQ(ui->frameSizeCombo->currentText().toStdString(), "640 x 480");
   EXPECT_EQ(ui->frameRateCombo->currentText().toStdString(), "15 fps");
   EXPECT_EQ(ui->screenSizeCombo->currentText().toStdString(), "Stretch");
-  EXPECT_EQ(ui->splitCombo->currentText().toStdString(), "64 M");
+  EXPECT_EQ(ui->splitCombo->currentText().toStdString(), "64 MB");
   EXPECT_EQ(ui->languageCombo->currentIndex(), 1);
   EXPECT_EQ(ui->subtitleSizeCombo->currentText().toStdString(), "Bigger");
   EXPECT_EQ(ui->outputNameEdit->text().toStdString(), "clip");
@@ -489,7 +489,7 @@ TEST_F(FormTest, SaveCloseReopen_BringsBackTheBatch) {
   EXPECT_EQ(ui->frameSizeCombo->currentText().toStdString(), "640 x 480");
   EXPECT_EQ(ui->frameRateCombo->currentText().toStdString(), "15 fps");
   EXPECT_EQ(ui->screenSizeCombo->currentText().toStdString(), "Crop");
-  EXPECT_EQ(ui->splitCombo->currentText().toStdString(), "128 M");
+  EXPECT_EQ(ui->splitCombo->currentText().toStdString(), "128 MB");
   EXPECT_EQ(ui->subtitleFileEdit->text().toStdString(), "s2.smi");
   EXPECT_EQ(ui->languageCombo->currentData().toString().toStdString(), language);
   EXPECT_EQ(ui->subtitleSizeCombo->currentText().toStdString(), "Smaller");
