@@ -35,20 +35,28 @@ endforeach()
 # Man pages, compressed as Debian ships them; without gzip (a minimal build machine) they are
 # installed as they are.
 find_program(GZIP_PROGRAM gzip)
-set(_manpages tavrion-convert.1 tavrion-converter.1)
+# Pages in another language sit in man/<language>/ and go to share/man/<language>/man1.
+set(_manpages tavrion-convert.1 tavrion-converter.1 ko/tavrion-converter.1)
+set(_manfiles)
 foreach(page ${_manpages})
+  get_filename_component(_mandir "${page}" DIRECTORY)
   if(GZIP_PROGRAM)
-    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/share/man/${page}.gz
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/share/man
-      COMMAND ${GZIP_PROGRAM} -9 -n -c ${PROJECT_SOURCE_DIR}/man/${page} > ${CMAKE_BINARY_DIR}/share/man/${page}.gz
+    set(_out ${CMAKE_BINARY_DIR}/share/man/${page}.gz)
+    add_custom_command(OUTPUT ${_out}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/share/man/${_mandir}
+      COMMAND ${GZIP_PROGRAM} -9 -n -c ${PROJECT_SOURCE_DIR}/man/${page} > ${_out}
       DEPENDS ${PROJECT_SOURCE_DIR}/man/${page})
-    list(APPEND _manfiles ${CMAKE_BINARY_DIR}/share/man/${page}.gz)
   else()
-    list(APPEND _manfiles ${PROJECT_SOURCE_DIR}/man/${page})
+    set(_out ${PROJECT_SOURCE_DIR}/man/${page})
+  endif()
+  list(APPEND _manfiles ${_out})
+  if(_mandir)
+    install(FILES ${_out} DESTINATION share/man/${_mandir}/man1)
+  else()
+    install(FILES ${_out} DESTINATION share/man/man1)
   endif()
 endforeach()
 add_custom_target(tavrion_manpages ALL DEPENDS ${_manfiles})
-install(FILES ${_manfiles} DESTINATION share/man/man1)
 
 # The Debian package.
 set(CPACK_GENERATOR DEB)

@@ -50,7 +50,8 @@ TEST(Install, InstalledProgramStartsAndUsesItsOwnLibraries) {
                            "share/applications/tavrion-converter.desktop", "share/mime/packages/tavrion-converter.xml",
                            "share/icons/hicolor/scalable/apps/tavrion-converter.svg",
                            "share/icons/hicolor/48x48/apps/tavrion-converter.png", "share/man/man1/tavrion-convert.1.gz",
-                           kMetainfo, "share/tavrion-converter/translations/tavrion-converter_ko.qm"})
+                           kMetainfo, "share/tavrion-converter/translations/tavrion-converter_ko.qm",
+                           "share/man/ko/man1/tavrion-converter.1.gz"})
     EXPECT_TRUE(fs::exists(prefix + "/" + file)) << file;
 
   // Every library resolves, and the platform's from the prefix, not from the build tree.

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QLoggingCategory>
 #include <QTranslator>
 
@@ -103,6 +104,8 @@ bool Translations::Install(const QStringList& languages, const QString& folder) 
       QCoreApplication::installTranslator(qt.get());
       qt_ = std::move(qt);
     }
+    // Formats and localized resources (the manual) follow the texts' language.
+    QLocale::setDefault(QLocale(language));
     language_ = language;
     return true;
   }
@@ -116,6 +119,7 @@ void Translations::Remove() {
   qt_.reset();
   own_.reset();
   language_.clear();
+  QLocale::setDefault(QLocale::system());
   res::SetTranslation({});
 }
 

@@ -36,11 +36,12 @@ class Translations {
 
   // Loads "tavrion-converter_<language>.qm" from folder for the first of languages that has
   // one ("ko_KR" falls back to "ko"), and Qt's own translation for that language; installs
-  // both in the application and puts the translated texts into the string table (texts a
-  // satellite strings file set before stay). False, and nothing changed, when no language
-  // has a translation.
+  // both in the application, puts the translated texts into the string table (texts a
+  // satellite strings file set before stay) and makes the language the default locale, so
+  // that localized resources (the manual) follow. False, and nothing changed, when no
+  // language has a translation.
   bool Install(const QStringList& languages, const QString& folder);
-  // Takes the translators out again and restores the built-in texts.
+  // Takes the translators out again and restores the built-in texts and the system locale.
   void Remove();
   // The language installed, as the list named it ("ko_KR"), empty when none is.
   QString Language() const { return language_; }

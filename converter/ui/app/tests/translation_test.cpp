@@ -1,8 +1,8 @@
 // The program in Korean: the catalog the build compiles covers every translatable text of the
 // string table without breaking what the program reads out of a text (its arguments, the
 // status-bar/tooltip halves, menu shortcuts, mnemonics, file-dialog patterns); the language
-// follows the locale settings as gettext reads them; and installing a language can be
-// undone, so English tests around it stay English.
+// follows the locale settings as gettext reads them; Qt's dialogs and the manual follow the
+// language; and installing a language can be undone, so English tests around it stay English.
 #include <gtest/gtest.h>
 
 #include <QDialogButtonBox>
@@ -15,6 +15,7 @@
 
 #include "converter/engine/strings.h"
 #include "converter/ui/app/greatingboxdlg.h"
+#include "converter/ui/app/helpwindow.h"
 #include "converter/ui/app/translation.h"
 #include "tests/support/testenv.h"
 
@@ -155,15 +156,17 @@ TEST(Translation, InstallingKoreanReachesTheWindowsAndRemovingItRestoresEnglish)
     EXPECT_EQ(notice.windowTitle(), QStringLiteral("알림"));
     EXPECT_EQ(notice.findChild<QPushButton*>()->text(), QStringLiteral("닫기"));
   }
-  // Qt's own buttons come from Qt's Korean catalog.
+  // Qt's own buttons come from Qt's Korean catalog, and the manual is the Korean one.
   QDialogButtonBox buttons(QDialogButtonBox::Cancel);
   EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("취소"));
+  EXPECT_TRUE(CHelpWindow().Text().contains(QStringLiteral("사용법"))) << CHelpWindow().Text().toStdString();
 
   translations.Remove();
   EXPECT_EQ(res::Text(res::IDS_LABEL_SETTINGS), "Settings");
   EXPECT_EQ(res::Text(res::IDS_STATUS_READY), "Ready");
   QDialogButtonBox english(QDialogButtonBox::Cancel);
   EXPECT_EQ(english.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Cancel"));
+  EXPECT_TRUE(CHelpWindow().Text().contains(QStringLiteral("SYNOPSIS")));
 }
 
 }  // namespace
