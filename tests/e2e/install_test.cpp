@@ -46,12 +46,12 @@ TEST(Install, InstalledProgramStartsAndUsesItsOwnLibraries) {
   const std::string log =
       tavtest::Capture("cmake --install " + Quote(tavtest::BuildDir()) + " --prefix " + Quote(prefix) + " 2>&1", &status);
   ASSERT_EQ(status, 0) << log;
-  for (const char* file : {"bin/tavrion-converter", "bin/tavrion-convert", "lib/libtavrionrt.so",
-                           "share/applications/tavrion-converter.desktop", "share/mime/packages/tavrion-converter.xml",
-                           "share/icons/hicolor/scalable/apps/tavrion-converter.svg",
-                           "share/icons/hicolor/48x48/apps/tavrion-converter.png", "share/man/man1/tavrion-convert.1.gz",
-                           kMetainfo, "share/tavrion-converter/translations/tavrion-converter_ko.qm",
-                           "share/man/ko/man1/tavrion-converter.1.gz"})
+  for (const char* file :
+       {"bin/tavrion-converter", "bin/tavrion-convert", "lib/libtavrionrt.so",
+        "share/applications/tavrion-converter.desktop", "share/mime/packages/tavrion-converter.xml",
+        "share/icons/hicolor/scalable/apps/tavrion-converter.svg",
+        "share/icons/hicolor/48x48/apps/tavrion-converter.png", "share/man/man1/tavrion-convert.1.gz", kMetainfo,
+        "share/tavrion-converter/translations/tavrion-converter_ko.qm", "share/man/ko/man1/tavrion-converter.1.gz"})
     EXPECT_TRUE(fs::exists(prefix + "/" + file)) << file;
 
   // Every library resolves, and the platform's from the prefix, not from the build tree.
@@ -77,8 +77,8 @@ TEST(Install, InstalledProgramStartsAndUsesItsOwnLibraries) {
 TEST(Install, MetainfoIsValidAndListsWhatTheDesktopEntryOpens) {
   const std::string prefix = tavtest::MakeTempSubdir("prefix");
   int status = -1;
-  const std::string log =
-      tavtest::Capture("cmake --install " + Quote(tavtest::BuildDir()) + " --prefix " + Quote(prefix) + " 2>&1", &status);
+  const std::string log = tavtest::Capture(
+      "cmake --install " + Quote(tavtest::BuildDir()) + " --prefix " + Quote(prefix) + " 2>&1", &status);
   ASSERT_EQ(status, 0) << log;
   const std::string metainfo = prefix + "/" + kMetainfo;
   const std::string check = tavtest::Capture("appstreamcli validate --no-net " + Quote(metainfo) + " 2>&1", &status);
@@ -111,14 +111,13 @@ TEST(Install, DebianPackageHoldsTheDesktopFilesAndDeclaresDependencies) {
   ASSERT_FALSE(deb.empty()) << log;
 
   const std::string files = tavtest::Capture("dpkg-deb -c " + Quote(deb));
-  for (const char* file : {"./usr/bin/tavrion-converter", "./usr/bin/tavrion-convert", "./usr/lib/libtavrionrt.so",
-                           "./usr/share/applications/tavrion-converter.desktop",
-                           "./usr/share/metainfo/org.tavrion.converter.metainfo.xml",
-                           "./usr/share/tavrion-converter/translations/tavrion-converter_ko.qm",
-                           "./usr/share/icons/hicolor/scalable/apps/tavrion-converter.svg",
-                           "./usr/share/icons/hicolor/256x256/apps/tavrion-converter.png",
-                           "./usr/share/mime/packages/tavrion-converter.xml",
-                           "./usr/share/man/man1/tavrion-convert.1.gz"})
+  for (const char* file :
+       {"./usr/bin/tavrion-converter", "./usr/bin/tavrion-convert", "./usr/lib/libtavrionrt.so",
+        "./usr/share/applications/tavrion-converter.desktop", "./usr/share/metainfo/org.tavrion.converter.metainfo.xml",
+        "./usr/share/tavrion-converter/translations/tavrion-converter_ko.qm",
+        "./usr/share/icons/hicolor/scalable/apps/tavrion-converter.svg",
+        "./usr/share/icons/hicolor/256x256/apps/tavrion-converter.png",
+        "./usr/share/mime/packages/tavrion-converter.xml", "./usr/share/man/man1/tavrion-convert.1.gz"})
     EXPECT_NE(files.find(file), std::string::npos) << file << " missing from\n" << files;
   const std::string depends = tavtest::Capture("dpkg-deb -f " + Quote(deb) + " Depends");
   for (const char* package :

@@ -304,7 +304,8 @@ TEST_F(EngineProbeFailure, Video_NamesTheFourccOrMpeg2) {
 
 TEST_F(EngineProbeFailure, Audio_NamesTheFormatTag) {
   const GUID dts = {0xE06D8033, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
-  EXPECT_EQ(Status(Type(MEDIATYPE_Audio, dts, FORMAT_None)), "Cannot decode DTS media: this program has no decoder for it");
+  EXPECT_EQ(Status(Type(MEDIATYPE_Audio, dts, FORMAT_None)),
+            "Cannot decode DTS media: this program has no decoder for it");
   EXPECT_EQ(Status(Type(MEDIATYPE_Audio, MEDIASUBTYPE_DOLBY_AC3, FORMAT_WaveFormatEx, Wave(0x2000))),
             "Cannot decode AC3 media: this program has no decoder for it");
   const auto tag = [&](WORD t) {

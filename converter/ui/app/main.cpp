@@ -121,8 +121,7 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(tav::ui::ApplicationIcon());
   // Before any window exists: the windows read their texts from the string table once.
   tav::ui::Translations translations;
-  translations.Install(tav::ui::UserLanguages(),
-                       tav::ui::TranslationsFolder(QCoreApplication::applicationDirPath()));
+  translations.Install(tav::ui::UserLanguages(), tav::ui::TranslationsFolder(QCoreApplication::applicationDirPath()));
 
   QStringList files;
   const QStringList args = QApplication::arguments();

@@ -28,9 +28,8 @@ QString BuiltTranslations() { return TranslationsFolder(QString::fromStdString(t
 class LocaleEnvironment {
  public:
   LocaleEnvironment() {
-    for (const char* name : kNames) saved_.push_back(qEnvironmentVariableIsSet(name)
-                                                         ? std::optional<QByteArray>(qgetenv(name))
-                                                         : std::nullopt);
+    for (const char* name : kNames)
+      saved_.push_back(qEnvironmentVariableIsSet(name) ? std::optional<QByteArray>(qgetenv(name)) : std::nullopt);
   }
   ~LocaleEnvironment() {
     for (size_t i = 0; i < std::size(kNames); ++i) {
