@@ -2,7 +2,8 @@
 #
 #   cmake --install build --prefix DIR     programs in DIR/bin, libraries in DIR/lib (the
 #                                          programs find them through $ORIGIN/../lib), the
-#                                          desktop entry, icons, MIME types and man pages
+#                                          desktop entry and its AppStream metainfo, icons,
+#                                          MIME types, translations and man pages
 #   cd build && cpack -G DEB               tavrion-converter_<version>_<arch>.deb for /usr
 #
 # Component libraries are registered by the programs themselves on their first start (and
@@ -20,8 +21,12 @@ install(TARGETS ${_install_libraries} LIBRARY DESTINATION lib)
 
 set(_res ${PROJECT_SOURCE_DIR}/converter/ui/resources)
 install(FILES ${_res}/tavrion-converter.desktop DESTINATION share/applications)
+install(FILES ${TAVRION_METAINFO} DESTINATION share/metainfo)
 install(FILES ${_res}/tavrion-converter-mime.xml DESTINATION share/mime/packages RENAME tavrion-converter.xml)
 install(FILES ${_res}/tavrion-converter.svg DESTINATION share/icons/hicolor/scalable/apps)
+# The translations the build compiled (converter/ui/translations), found by the program in
+# ../share/tavrion-converter/translations.
+install(FILES ${TAVRION_QM_FILES} DESTINATION share/tavrion-converter/translations)
 foreach(size ${TAVRION_ICON_SIZES})
   install(FILES ${TAVRION_ICON_DIR}/${size}x${size}.png DESTINATION share/icons/hicolor/${size}x${size}/apps
           RENAME tavrion-converter.png)
@@ -30,20 +35,28 @@ endforeach()
 # Man pages, compressed as Debian ships them; without gzip (a minimal build machine) they are
 # installed as they are.
 find_program(GZIP_PROGRAM gzip)
-set(_manpages tavrion-convert.1 tavrion-converter.1 tavrion-probe.1)
+# Pages in another language sit in man/<language>/ and go to share/man/<language>/man1.
+set(_manpages tavrion-convert.1 tavrion-converter.1 tavrion-probe.1 ko/tavrion-converter.1)
+set(_manfiles)
 foreach(page ${_manpages})
+  get_filename_component(_mandir "${page}" DIRECTORY)
   if(GZIP_PROGRAM)
-    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/share/man/${page}.gz
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/share/man
-      COMMAND ${GZIP_PROGRAM} -9 -n -c ${PROJECT_SOURCE_DIR}/man/${page} > ${CMAKE_BINARY_DIR}/share/man/${page}.gz
+    set(_out ${CMAKE_BINARY_DIR}/share/man/${page}.gz)
+    add_custom_command(OUTPUT ${_out}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/share/man/${_mandir}
+      COMMAND ${GZIP_PROGRAM} -9 -n -c ${PROJECT_SOURCE_DIR}/man/${page} > ${_out}
       DEPENDS ${PROJECT_SOURCE_DIR}/man/${page})
-    list(APPEND _manfiles ${CMAKE_BINARY_DIR}/share/man/${page}.gz)
   else()
-    list(APPEND _manfiles ${PROJECT_SOURCE_DIR}/man/${page})
+    set(_out ${PROJECT_SOURCE_DIR}/man/${page})
+  endif()
+  list(APPEND _manfiles ${_out})
+  if(_mandir)
+    install(FILES ${_out} DESTINATION share/man/${_mandir}/man1)
+  else()
+    install(FILES ${_out} DESTINATION share/man/man1)
   endif()
 endforeach()
 add_custom_target(tavrion_manpages ALL DEPENDS ${_manfiles})
-install(FILES ${_manfiles} DESTINATION share/man/man1)
 
 # The Debian package.
 set(CPACK_GENERATOR DEB)
@@ -69,5 +82,6 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "fontconfig, fonts-dejavu-core, shared-mime-info, libuchardet0, libavfilter8, libsdl2-2.0-0")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "desktop-file-utils, hicolor-icon-theme")
+# Qt's own catalogs translate its standard buttons and file dialogs in the user's language.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "desktop-file-utils, hicolor-icon-theme, qt6-translations-l10n")
 include(CPack)

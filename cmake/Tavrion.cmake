@@ -55,8 +55,10 @@ function(tavrion_add_test)
   # each element of a PROPERTIES list value as its own argument, so an ENVIRONMENT property
   # would keep only its first variable. The listing of the tests runs the same way, so it
   # sees the sanitizer settings too.
+  # Every test runs in the untranslated C.UTF-8 locale whatever the caller's settings: tests
+  # read English texts, and the desktop program follows LANGUAGE and the LC_* variables.
   set_target_properties(${T_NAME} PROPERTIES CROSSCOMPILING_EMULATOR
-    "${TAVRION_ENV_PROGRAM};TAVRION_BUILD_DIR=${CMAKE_BINARY_DIR};TAVRION_SOURCE_DIR=${CMAKE_SOURCE_DIR};${TAVRION_SANITIZER_ENVIRONMENT};${T_ENVIRONMENT}")
+    "${TAVRION_ENV_PROGRAM};-u;LANGUAGE;-u;LC_ALL;-u;LC_MESSAGES;LANG=C.UTF-8;TAVRION_BUILD_DIR=${CMAKE_BINARY_DIR};TAVRION_SOURCE_DIR=${CMAKE_SOURCE_DIR};${TAVRION_SANITIZER_ENVIRONMENT};${T_ENVIRONMENT}")
   # Listing the tests of an instrumented program on a loaded machine can take more than the
   # default five seconds.
   gtest_discover_tests(${T_NAME}

@@ -59,7 +59,7 @@ if [ -z "$display" ]; then
   exit 1
 fi
 for _ in $(seq 1 100); do
-  xwininfo -root -display ":$display" >/dev/null 2>&1 && break
+  LC_ALL=C.UTF-8 xwininfo -root -display ":$display" >/dev/null 2>&1 && break
   sleep 0.1
 done
 export DISPLAY=":$display"
@@ -76,9 +76,11 @@ home=$(cd "$home" && pwd)
 ) >"$work/app.log" 2>&1 &
 app_pid=$!
 
+# Window titles are read in UTF-8 whatever locale the program was given (a Korean title
+# reads as no name at all in a locale that is not installed).
 # Wait for a top-level window titled with the program's name.
 waited=0
-until xwininfo -root -tree 2>/dev/null | grep -q '"Tavrion Converter'; do
+until LC_ALL=C.UTF-8 xwininfo -root -tree 2>/dev/null | grep -q '"Tavrion Converter'; do
   if ! kill -0 "$app_pid" 2>/dev/null; then
     echo "$0: the program ended before showing its window:" >&2
     kill -0 "$xvfb_pid" 2>/dev/null || { echo "(Xvfb is gone:)" >&2; cat "$work/xvfb.log" >&2; }
@@ -114,6 +116,11 @@ font=()
 for f in /usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf; do
   if [ -f "$f" ]; then font=(-font "$f"); break; fi
 done
+# Titles in Korean (the program follows the locale) need a face with Hangul.
+hangul_font=()
+for f in /usr/share/fonts/truetype/nanum/NanumGothicBold.ttf /usr/share/fonts/truetype/nanum/NanumGothic.ttf; do
+  if [ -f "$f" ]; then hangul_font=(-font "$f"); break; fi
+done
 layers=("(" "xwd:$work/screen.xwd" -background "#202020" -gravity northwest -splice "0x$title_px" ")")
 i=0
 # The part of the screen the windows cover; each window gets a border and a title bar with
@@ -122,21 +129,25 @@ read -r right bottom <<<"0 0"
 while read -r id x y w h title; do
   i=$((i + 1))
   if xwd -id "$id" -silent -display ":$display" >"$work/win$i.xwd" 2>/dev/null; then
+    title_font=("${font[@]}")
+    if [ ${#hangul_font[@]} -gt 0 ] && printf '%s' "$title" | LC_ALL=C grep -q '[^ -~]'; then
+      title_font=("${hangul_font[@]}")
+    fi
     layers+=("(" "xwd:$work/win$i.xwd" -background "#33475e" -gravity northwest -splice "0x$title_px"
-             -fill white "${font[@]}" -pointsize 12 -annotate "+8+4" "$title" -gravity northwest
+             -fill white "${title_font[@]}" -pointsize 12 -annotate "+8+4" "$title" -gravity northwest
              -bordercolor "#33475e" -border 1 ")" -geometry "+$((x - 1))+$((y - 1))" -composite)
     [ $((x + w + 1)) -gt "$right" ] && right=$((x + w + 1))
     [ $((y + h + title_px + 1)) -gt "$bottom" ] && bottom=$((y + h + title_px + 1))
   fi
 done < <(
   # xwininfo lists the top-most window first; composite bottom-up.
-  xwininfo -root -children -display ":$display" |
+  LC_ALL=C.UTF-8 xwininfo -root -children -display ":$display" |
     awk '/^ +0x[0-9a-f]+ "/ { match($0, /[0-9]+x[0-9]+\+-?[0-9]+\+-?[0-9]+/);
                               g = substr($0, RSTART, RLENGTH); split(g, a, /[x+]/);
                               t = $0; sub(/^[^"]*"/, "", t); sub(/".*$/, "", t);
                               if (a[1] > 8 && a[2] > 8) print $1, a[3], a[4], a[1], a[2], t }' | tac |
     while read -r id x y w h title; do
-      xwininfo -id "$id" -display ":$display" | grep -q 'IsViewable' && echo "$id $x $y $w $h $title"
+      LC_ALL=C.UTF-8 xwininfo -id "$id" -display ":$display" | grep -q 'IsViewable' && echo "$id $x $y $w $h $title"
     done
 )
 crop=()

@@ -48,9 +48,9 @@ enum StringId : UINT {
   IDS_STATUS_BAD_SUBTITLES,   // "Invalid file of subtitles"
   IDS_STATUS_WITH_CODE,       // "%s (0x%08X)"
   IDS_STATUS_CANNOT_READ,     // "Cannot read"
-  IDS_STATUS_NO_VIDEO_CODEC,  // "Cannot decode %1 video. Please install %1 video codec"
-  IDS_STATUS_NO_AUDIO_CODEC,  // "Cannot decode %1 audio. Please install %1 audio codec"
-  IDS_STATUS_NO_MEDIA_CODEC,  // "Cannot decode %1 media. Please install proper codec"
+  IDS_STATUS_NO_VIDEO_CODEC,  // "Cannot decode %1 video: this program has no ..."
+  IDS_STATUS_NO_AUDIO_CODEC,  // "Cannot decode %1 audio: this program has no ..."
+  IDS_STATUS_NO_MEDIA_CODEC,  // "Cannot decode %1 media: this program has no ..."
   IDS_CODEC_MPEG2,            // "MPEG 2"
   IDS_CODEC_DTS,              // "DTS"
   IDS_CODEC_AC3,              // "AC3"
@@ -67,10 +67,10 @@ enum StringId : UINT {
   IDS_FRAMESIZE_ITEMS,     // "320 x 240|640 x 480"
   IDS_FRAMERATE_ITEMS,     // "15 fps|30 fps"
   IDS_SCREENFIT_ITEMS,     // "Fit|Crop|Stretch"
-  IDS_SPLIT_ITEMS,         // "unlimited|32 M|64 M|128 M|256 M|512 M"
+  IDS_SPLIT_ITEMS,         // "unlimited|32 MB|64 MB|...|512 MB"
   IDS_SIZE_SUFFIXES,       // "KMGT"
   IDS_VIDEO_FILTER,        // "Video Files|*.avi;...|All Files|*.*||"
-  IDS_SUBTITLE_FILTER,     // "Subtitles files|*.smi;*.srt;*.sami;*.vtt;*.ass;*.ssa|All files|*.*||"
+  IDS_SUBTITLE_FILTER,     // "SAMI, SubRip, ... subtitles|*.smi;...|All files|*.*||"
   IDS_SUBTITLE_HINT,       // "Cannot find matching subtitle file"
   IDS_SUBSIZE_BIGGER,
   IDS_SUBSIZE_SMALLER,
@@ -78,9 +78,9 @@ enum StringId : UINT {
   IDS_ESTIMATED_SIZE,      // "Estimated file size %1B"
   IDS_CURRENT_FILE,        // "Current file: %1"
   IDS_ELAPSED,             // "Elapsed: %1"
-  IDS_REMAINED,            // "Remained: %1"
+  IDS_REMAINED,            // "Remaining: %1"
   IDS_CONVERTING_FILE,     // "Converting file #%1 from %2"
-  IDS_PLAY_STATUS,         // "current %1/ total %2"
+  IDS_PLAY_STATUS,         // "current %1 / total %2"
   IDS_BUTTON_CONVERT,      // "&Convert"
   IDS_BUTTON_PAUSE,        // "&Pause"
   IDS_BUTTON_RESUME,       // "&Resume"
@@ -93,6 +93,7 @@ enum StringId : UINT {
   IDS_PREVIEW_CROPPED,     // "actual size, drag to move" (after the play status)
   IDS_PREVIEW_CROPPED_TIP, // how to move or fit a picture shown at actual size
   IDS_PREVIEW_FITTED_TIP,  // how to see a fitted picture at actual size
+  IDS_SIZE_UNITS,          // "bytes|KB|MB|GB|TB": units of file sizes, steps of 1024
 
   // Labels of the main form, menus and the notice box.
   IDS_LABEL_REMOVE_AFTER = 400,
@@ -124,7 +125,7 @@ enum StringId : UINT {
   IDS_MENU_FRAME_SIZE,     // "&Frame size"
   IDS_MENU_FILE_SIZE,      // "File &size"
   IDS_MENU_HOME_PAGE,      // "&Merolan Camera Home"
-  IDS_NOTICE_TITLE,        // "NOTICE"
+  IDS_NOTICE_TITLE,        // "Notice"
   IDS_NOTICE_TEXT1,
   IDS_NOTICE_TEXT2,
   IDS_NOTICE_CLOSE,        // "Close"
@@ -205,8 +206,8 @@ enum StringId : UINT {
   IDS_ADD_REFUSED,               // "These files were not added:\n%1"
   IDS_ADD_NOT_A_MOVIE,           // "%1: not a movie file"
   IDS_RUN_SUMMARY_FOLDER,        // "Output folder: %1"
-  IDS_MENU_HELP_TOPICS,          // "&Help Topics\tF1"
-  IDS_PROMPT_HELP_TOPICS,        // status-bar text and tooltip of Help Topics
+  IDS_MENU_HELP_TOPICS,          // "&Contents\tF1"
+  IDS_PROMPT_HELP_TOPICS,        // status-bar text and tooltip of Help > Contents
   IDS_PROPERTIES_STORED_SIZE,    // "%1 x %2 (stored as %3 x %4, shown turned)"
 
   // Status-bar text and tooltip of controls and commands, by control or command id.
@@ -251,6 +252,16 @@ enum StringId : UINT {
   ID_CMD_MODIFY_SOURCE = 32799,
   ID_CMD_PROPERTIES = 32801,
 };
+
+// The context of the string table's texts in the Qt Linguist files (.ts) of its translations.
+inline constexpr char kTranslationContext[] = "StringTable";
+
+// Every id of the built-in table, in increasing order.
+std::vector<UINT> Ids();
+// True when id's text is meant to be translated; names, patterns and parts of file names
+// (the data folder's name, output names, extensions, codec names, texts read back as numbers)
+// stay the same in every language.
+bool Translatable(UINT id);
 
 // The text of id; an unknown id gives an empty string.
 const std::string& Text(UINT id);

@@ -194,7 +194,8 @@ TEST(SetupPackages, EveryProgramCalledComesFromThem) {
   const std::map<std::string, std::string> called = ProgramsCalled();
   // The reading found the programs it must (a change that blinds it fails here, not later).
   for (const char* p :
-       {"Xvfb", "xwd", "xdotool", "ffmpeg", "ffprobe", "dbus-daemon", "timeout", "iconv", "dpkg-deb", "gzip", "awk"})
+       {"Xvfb", "xwd", "xdotool", "ffmpeg", "ffprobe", "dbus-daemon", "timeout", "iconv", "dpkg-deb", "gzip", "awk",
+        "appstreamcli"})
     EXPECT_TRUE(called.count(p)) << p;
 
   std::map<std::string, std::string> found;  // program -> its file
@@ -226,6 +227,32 @@ TEST(SetupPackages, EveryProgramCalledComesFromThem) {
     EXPECT_TRUE(ok) << name << " (" << called.at(name) << ") is " << path << " from "
                     << (list.empty() ? std::string("no package") : "package " + list)
                     << ", which scripts/setup.sh does not install: add it to PACKAGES";
+  }
+}
+
+// The build runs Qt Linguist's tools from Qt's own tool folder, and the program loads Qt's
+// Korean catalog from Qt's translations folder: both are outside the search of the test
+// above, and both must come from setup.sh's packages.
+TEST(SetupPackages, TranslationToolsAndQtCatalogsComeFromThem) {
+  if (tavtest::Run("command -v dpkg-query >/dev/null 2>&1") != 0) GTEST_SKIP() << "not a Debian system (no dpkg-query)";
+  const auto query = [](const char* what) { return Trim(tavtest::Capture(std::string("qtpaths6 --query ") + what)); };
+  const std::string bins = query("QT_HOST_BINS");
+  const std::string translations = query("QT_INSTALL_TRANSLATIONS");
+  ASSERT_FALSE(bins.empty() || translations.empty()) << "qtpaths6 (qt6-base-dev) does not answer";
+  const std::vector<std::string> files = {bins + "/lrelease", bins + "/lupdate", translations + "/qtbase_ko.qm"};
+  std::set<std::string> queries;
+  for (const std::string& f : files)
+    for (const std::string& q : OwnerQueries(f)) queries.insert(q);
+  const auto owners = Owners(queries);
+  const std::set<std::string> fresh = PackagesOfAFreshMachine(SetupPackages());
+  for (const std::string& f : files) {
+    bool ok = false;
+    for (const std::string& q : OwnerQueries(f)) {
+      const auto it = owners.find(q);
+      if (it != owners.end())
+        ok = ok || std::any_of(it->second.begin(), it->second.end(), [&](const std::string& p) { return fresh.count(p); });
+    }
+    EXPECT_TRUE(ok) << f << " is missing or comes from a package that scripts/setup.sh does not install";
   }
 }
 

@@ -292,28 +292,29 @@ class EngineProbeFailure : public ::testing::Test {
 
 TEST_F(EngineProbeFailure, Video_NamesTheFourccOrMpeg2) {
   EXPECT_EQ(Status(Type(MEDIATYPE_Video, MEDIASUBTYPE_DIVX, FORMAT_VideoInfo)),
-            "Cannot decode DIVX video. Please install DIVX video codec");
+            "Cannot decode DIVX video: this program has no decoder for it");
   EXPECT_EQ(Status(Type(MEDIATYPE_Video, MEDIASUBTYPE_MPEG2_VIDEO, FORMAT_VideoInfo2)),
-            "Cannot decode MPEG 2 video. Please install MPEG 2 video codec");
+            "Cannot decode MPEG 2 video: this program has no decoder for it");
   // No name: the generic text.
   EXPECT_EQ(Status(Type(MEDIATYPE_Video, MEDIASUBTYPE_DIVX, FORMAT_MPEGVideo)), "Cannot read. " + text_ + " ");
   // A subtype that is no four-character code: unprintable bytes are not copied into the text.
   const std::string odd = Status(Type(MEDIATYPE_Video, MEDIASUBTYPE_RGB24, FORMAT_VideoInfo));
-  EXPECT_EQ(odd, "Cannot decode }?6? video. Please install }?6? video codec");
+  EXPECT_EQ(odd, "Cannot decode }?6? video: this program has no decoder for it");
 }
 
 TEST_F(EngineProbeFailure, Audio_NamesTheFormatTag) {
   const GUID dts = {0xE06D8033, 0xDB46, 0x11CF, {0xB4, 0xD1, 0x00, 0x80, 0x5F, 0x6C, 0xBB, 0xEA}};
-  EXPECT_EQ(Status(Type(MEDIATYPE_Audio, dts, FORMAT_None)), "Cannot decode DTS media. Please install proper codec");
+  EXPECT_EQ(Status(Type(MEDIATYPE_Audio, dts, FORMAT_None)),
+            "Cannot decode DTS media: this program has no decoder for it");
   EXPECT_EQ(Status(Type(MEDIATYPE_Audio, MEDIASUBTYPE_DOLBY_AC3, FORMAT_WaveFormatEx, Wave(0x2000))),
-            "Cannot decode AC3 media. Please install proper codec");
+            "Cannot decode AC3 media: this program has no decoder for it");
   const auto tag = [&](WORD t) {
     return Status(Type(MEDIATYPE_Audio, FourccSubtype(t), FORMAT_WaveFormatEx, Wave(t)));
   };
-  EXPECT_EQ(tag(1), "Cannot decode PCM audio. Please install PCM audio codec");
-  EXPECT_EQ(tag(0x2000), "Cannot decode AC3 audio. Please install AC3 audio codec");
-  EXPECT_EQ(tag(0x2001), "Cannot decode DTS audio. Please install DTS audio codec");
-  EXPECT_EQ(tag(0x0055), "Cannot decode 0x00000055 audio. Please install 0x00000055 audio codec");
+  EXPECT_EQ(tag(1), "Cannot decode PCM audio: this program has no decoder for it");
+  EXPECT_EQ(tag(0x2000), "Cannot decode AC3 audio: this program has no decoder for it");
+  EXPECT_EQ(tag(0x2001), "Cannot decode DTS audio: this program has no decoder for it");
+  EXPECT_EQ(tag(0x0055), "Cannot decode 0x00000055 audio: this program has no decoder for it");
 
   const GUID sub = MEDIASUBTYPE_PCM;
   const std::string name = GuidName(sub);
@@ -322,7 +323,7 @@ TEST_F(EngineProbeFailure, Audio_NamesTheFormatTag) {
   if (name.empty())
     EXPECT_EQ(extensible, "Cannot read. " + text_ + " ");
   else
-    EXPECT_EQ(extensible, "Cannot decode " + name + " audio. Please install " + name + " audio codec");
+    EXPECT_EQ(extensible, "Cannot decode " + name + " audio: this program has no decoder for it");
 
   // A format block too short for the tag, or for the extensible part: no name, no crash.
   EXPECT_EQ(Status(Type(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx, {0x01})), "Cannot read. " + text_ + " ");
@@ -334,14 +335,14 @@ TEST_F(EngineProbeFailure, Audio_NamesTheFormatTag) {
 
 TEST_F(EngineProbeFailure, OtherMajorTypes_UseTheGuidNameOrTheProbeMessage) {
   EXPECT_EQ(Status(Type(GUID_NULL, GUID_NULL, GUID_NULL), kCode, "X-Reader"),
-            "Cannot decode X-Reader media. Please install proper codec");
+            "Cannot decode X-Reader media: this program has no decoder for it");
   EXPECT_EQ(Status(Type(GUID_NULL, GUID_NULL, GUID_NULL), kCode, ""), "Cannot read. " + text_ + " ");
   const std::string name = GuidName(MEDIASUBTYPE_MPEG1System);
   const std::string stream = Status(Type(MEDIATYPE_Stream, MEDIASUBTYPE_MPEG1System, GUID_NULL));
   if (name.empty())
     EXPECT_EQ(stream, "Cannot read. " + text_ + " ");
   else
-    EXPECT_EQ(stream, "Cannot decode " + name + " media. Please install proper codec");
+    EXPECT_EQ(stream, "Cannot decode " + name + " media: this program has no decoder for it");
   const GUID unknown = {0x12345678, 0x1, 0x2, {3, 4, 5, 6, 7, 8, 9, 10}};
   EXPECT_EQ(Status(Type(MEDIATYPE_Stream, unknown, GUID_NULL)), "Cannot read. " + text_ + " ");
   // A stream no splitter recognised has no subtype: nothing to name ("GUID_NULL" helps nobody).

@@ -1,10 +1,11 @@
-// The texts of the engine: times as text, the string table with its formatting, and the
-// translation and satellite files that replace its texts.
+// The texts of the engine: times and sizes as text, the string table with its formatting,
+// and the translation and satellite files that replace its texts.
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <string>
 
+#include "converter/engine/bytesize.h"
 #include "converter/engine/convertorder.h"
 #include "converter/engine/strings.h"
 #include "converter/engine/timetext.h"
@@ -22,6 +23,17 @@ TEST(EngineTimeText, FormatsMinutesSecondsAndHours) {
   EXPECT_EQ(FormatTime(3600 * s), "1:00:00");
   EXPECT_EQ(FormatTime(s - 1), "00:00");
   EXPECT_EQ(FormatTime(kUnknownTime), "--:--");
+}
+
+TEST(EngineSizeText, BytesThenOneDecimalOfTheLargestWholeUnit) {
+  EXPECT_EQ(ByteSizeText(0), "0 bytes");
+  EXPECT_EQ(ByteSizeText(1023), "1023 bytes");
+  EXPECT_EQ(ByteSizeText(1024), "1.0 KB");
+  EXPECT_EQ(ByteSizeText(3 * 1048576 / 2), "1.5 MB");
+  EXPECT_EQ(ByteSizeText(1048575), "1.0 MB");  // 1023.999 KB would round to "1024.0 KB"
+  EXPECT_EQ(ByteSizeText(45ULL * 1048576), "45.0 MB");
+  EXPECT_EQ(ByteSizeText(3435973837ULL), "3.2 GB");
+  EXPECT_EQ(ByteSizeText(1ULL << 62), "4194304.0 TB");  // past the last unit the number grows
 }
 
 TEST(EngineStringTable, FormatsAndTranslates) {

@@ -1,5 +1,5 @@
 // CHelpWindow: the program's manual (its man page, carried inside the program) in a window
-// of its own, opened by F1 and Help > Help Topics.
+// of its own, opened by F1 and Help > Contents.
 #pragma once
 
 #include <QDialog>

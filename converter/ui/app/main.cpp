@@ -17,6 +17,7 @@
 #include "converter/engine/strings.h"
 #include "converter/ui/app/application.h"
 #include "converter/ui/app/logo.h"
+#include "converter/ui/app/translation.h"
 #include "converter/ui/form/formview.h"
 #include "media/contract/trace.h"
 
@@ -118,6 +119,9 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("tavrion-converter"));
   QApplication::setDesktopFileName(QStringLiteral("tavrion-converter"));
   QApplication::setWindowIcon(tav::ui::ApplicationIcon());
+  // Before any window exists: the windows read their texts from the string table once.
+  tav::ui::Translations translations;
+  translations.Install(tav::ui::UserLanguages(), tav::ui::TranslationsFolder(QCoreApplication::applicationDirPath()));
 
   QStringList files;
   const QStringList args = QApplication::arguments();

@@ -4,6 +4,7 @@
 #include <QMimeDatabase>
 #include <cstdio>
 
+#include "converter/engine/bytesize.h"
 #include "converter/engine/strings.h"
 #include "converter/engine/timetext.h"
 #include "converter/ui/controls/uitext.h"
@@ -34,9 +35,7 @@ QString CConvertOrderModel::FrameSizeText(const CConvertOrder& entry) {
 }
 
 QString CConvertOrderModel::FileSizeText(CConvertOrder& entry) {
-  char text[48];
-  std::snprintf(text, sizeof text, "%.1lf Mb", double(entry.GetFileSize()) * 9.5367431640625e-7);
-  return QString::fromLatin1(text);
+  return QString::fromStdString(ByteSizeText(entry.GetFileSize()));
 }
 
 QString CConvertOrderModel::ToolTipText(const CConvertOrder& entry) {

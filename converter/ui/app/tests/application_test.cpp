@@ -14,6 +14,8 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QKeySequence>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -374,14 +376,26 @@ TEST_F(ApplicationTest, AboutAndHomePage_GoThroughTheDialogsSeam) {
   EXPECT_EQ(answers_.urls[0].scheme(), QStringLiteral("https"));
 }
 
-// "For Help, press F1": F1 opens the manual the program carries.
+// "For Help, press F1": F1 and Help > Contents open the manual the program carries.
 TEST_F(ApplicationTest, F1_OpensTheManual) {
   auto app = Start({}, ThisProfile());
   QAction* topics = app->MainFrame()->Action(ID_HELP_TOPICS);
   ASSERT_TRUE(topics);
   EXPECT_EQ(topics->shortcut(), QKeySequence(Qt::Key_F1));
+  QMenu* helpMenu = nullptr;
+  for (QAction* a : app->MainFrame()->menuBar()->actions())
+    if (a->menu() && a->text() == QStringLiteral("&Help")) helpMenu = a->menu();
+  ASSERT_TRUE(helpMenu);
+  EXPECT_TRUE(helpMenu->actions().contains(topics));
+  EXPECT_EQ(topics->text(), QStringLiteral("&Contents"));
+
+  app->MainFrame()->show();
+  app->MainFrame()->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(app->MainFrame()));
+  QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : app->MainFrame(), Qt::Key_F1);
+  EXPECT_EQ(answers_.dialogs.count(QStringLiteral("helpWindow")), 1) << "F1 pressed in the window";
   topics->trigger();
-  EXPECT_TRUE(answers_.dialogs.contains(QStringLiteral("helpWindow")));
+  EXPECT_EQ(answers_.dialogs.count(QStringLiteral("helpWindow")), 2);
   CHelpWindow help;
   const QString text = help.Text();
   EXPECT_TRUE(text.contains(QStringLiteral("tavrion-converter"))) << text.toStdString();

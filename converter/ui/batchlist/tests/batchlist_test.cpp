@@ -73,8 +73,8 @@ TEST_F(BatchListTest, ColumnTextsFollowTheEntry) {
   EXPECT_EQ(text(0, Model::kSourceColumn), "movie0.avi");
   EXPECT_EQ(text(0, Model::kDurationColumn), "01:05");
   EXPECT_EQ(text(0, Model::kFrameSizeColumn), " 320 x  240");
-  EXPECT_EQ(text(0, Model::kFileSizeColumn), "1.5 Mb");
-  EXPECT_EQ(text(1, Model::kFileSizeColumn), "0.0 Mb");  // a missing file
+  EXPECT_EQ(text(0, Model::kFileSizeColumn), "1.5 MB");
+  EXPECT_EQ(text(1, Model::kFileSizeColumn), "0 bytes");  // a missing file
   EXPECT_EQ(text(1, Model::kFrameSizeColumn), "");        // not probed yet
   EXPECT_EQ(text(1, Model::kDurationColumn), "--:--");
   EXPECT_EQ(model->headerData(4, Qt::Horizontal, Qt::DisplayRole).toString().toStdString(), "File Size");

@@ -137,7 +137,7 @@ TEST_F(FormTest, Exchange_CarriesEverySettingBothWays) {
   EXPECT_EQ(ui->frameSizeCombo->currentText().toStdString(), "640 x 480");
   EXPECT_EQ(ui->frameRateCombo->currentText().toStdString(), "15 fps");
   EXPECT_EQ(ui->screenSizeCombo->currentText().toStdString(), "Stretch");
-  EXPECT_EQ(ui->splitCombo->currentText().toStdString(), "64 M");
+  EXPECT_EQ(ui->splitCombo->currentText().toStdString(), "64 MB");
   EXPECT_EQ(ui->languageCombo->currentIndex(), 1);
   EXPECT_EQ(ui->subtitleSizeCombo->currentText().toStdString(), "Bigger");
   EXPECT_EQ(ui->outputNameEdit->text().toStdString(), "clip");
@@ -254,7 +254,7 @@ TEST_F(FormTest, Convert_ThreeMovies_WithTrimPauseResumeAndStatus) {
   EXPECT_TRUE(ui->fileStatusLabel->text().startsWith("Current file: ")) << ui->fileStatusLabel->text().toStdString();
   EXPECT_EQ(ui->totalStatusLabel->text().toStdString(), "Converting file #1 from 3");
   EXPECT_TRUE(ui->fileElapsedLabel->text().startsWith("Elapsed: "));
-  EXPECT_TRUE(ui->totalRemainingLabel->text().startsWith("Remained: "));
+  EXPECT_TRUE(ui->totalRemainingLabel->text().startsWith("Remaining: "));
 
   QTest::mouseClick(ui->runButton, Qt::LeftButton);
   EXPECT_EQ(ui->runButton->text().toStdString(), "&Resume");
@@ -489,7 +489,7 @@ TEST_F(FormTest, SaveCloseReopen_BringsBackTheBatch) {
   EXPECT_EQ(ui->frameSizeCombo->currentText().toStdString(), "640 x 480");
   EXPECT_EQ(ui->frameRateCombo->currentText().toStdString(), "15 fps");
   EXPECT_EQ(ui->screenSizeCombo->currentText().toStdString(), "Crop");
-  EXPECT_EQ(ui->splitCombo->currentText().toStdString(), "128 M");
+  EXPECT_EQ(ui->splitCombo->currentText().toStdString(), "128 MB");
   EXPECT_EQ(ui->subtitleFileEdit->text().toStdString(), "s2.smi");
   EXPECT_EQ(ui->languageCombo->currentData().toString().toStdString(), language);
   EXPECT_EQ(ui->subtitleSizeCombo->currentText().toStdString(), "Smaller");
@@ -529,7 +529,7 @@ TEST_F(FormTest, InTheFrame_TitleShowsRunProgress_AndEveryControlSaysWhatItDoes)
   // Status-bar texts and tooltips: every control that does something has both, from the
   // string table; the output folder's tooltip is the folder.
   EXPECT_EQ(ui->breakButton->toolTip().toStdString(),
-            "Break conversion. Unfinished output file will be stored as valid movie file.");
+            "Break off the conversion; the unfinished output is kept as a playable movie");
   EXPECT_EQ(ui->breakButton->statusTip(), ui->breakButton->toolTip());
   for (QWidget* w : std::initializer_list<QWidget*>{
            view->List(), ui->removeAfterCheck, ui->useSubtitlesCheck, ui->subtitleFileLabel, ui->subtitleFileEdit,

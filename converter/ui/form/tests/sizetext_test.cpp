@@ -12,6 +12,8 @@ TEST(SizeText, ParseSplitItemsAndSuffixes) {
   EXPECT_EQ(ParseSize(""), 0u);
   EXPECT_EQ(ParseSize("32 M"), 33554432u);
   EXPECT_EQ(ParseSize("512 M"), 536870912u);
+  EXPECT_EQ(ParseSize("64 MB"), 67108864u);     // the split list's items name the unit
+  EXPECT_EQ(ParseSize("제한 없음"), 0u);        // "unlimited" in Korean
   EXPECT_EQ(ParseSize("1k"), 1024u);            // suffix upper-cased, no blank needed
   EXPECT_EQ(ParseSize("2 G"), 2147483648u);
   EXPECT_EQ(ParseSize("7 X"), 7u);              // unknown suffix: the number as it is

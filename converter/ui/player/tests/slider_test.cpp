@@ -122,7 +122,7 @@ TEST_F(SliderTest, ThumbAndStatusFollowThePlayer) {
   slider_.UpdateFromPlayer();
   EXPECT_EQ(slider_.Pos(), 400);
   // The duration is shown 10 ms long: 10.01 s still reads 00:10.
-  EXPECT_EQ(status_.text().toStdString(), "current 00:04/ total 00:10");
+  EXPECT_EQ(status_.text().toStdString(), "current 00:04 / total 00:10");
   // The timer does the same on its own.
   ASSERT_EQ(player_->SeekToSlider(700, 0, 1000), S_OK);
   EXPECT_TRUE(QTest::qWaitFor([&] { return slider_.Pos() == 700; }, 2000));
