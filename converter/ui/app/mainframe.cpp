@@ -90,6 +90,12 @@ void CMainFrame::BuildMenus() {
   exitAction_ = MakeAction(ID_APP_EXIT, res::IDS_MENU_EXIT, res::IDS_PROMPT_EXIT);
   fileMenu_->addAction(exitAction_);
 
+  // Preferences sit where Linux programs put them.
+  QMenu* edit = menuBar()->addMenu(UiText(res::IDS_MENU_EDIT));
+  QAction* preferences = MakeAction(ID_EDIT_PREFERENCES, res::IDS_MENU_PREFERENCES, res::IDS_PROMPT_PREFERENCES);
+  preferences->setMenuRole(QAction::PreferencesRole);
+  edit->addAction(preferences);
+
   QMenu* view = menuBar()->addMenu(UiText(res::IDS_MENU_VIEW));
   QAction* toolBar = MakeAction(ID_VIEW_TOOLBAR, res::IDS_MENU_TOOLBAR, res::IDS_PROMPT_TOOLBAR);
   toolBar->setCheckable(true);
