@@ -2,11 +2,15 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QLoggingCategory>
 #include <QSocketNotifier>
+#include <unistd.h>
 
 #include "converter/engine/conversionrun.h"
 #include "converter/engine/simultaneousrun.h"
 #include "converter/ui/batchlist/convertordermodel.h"
+
+Q_LOGGING_CATEGORY(lcRun, "tavrion.ui.run", QtWarningMsg)
 
 namespace tav {
 
@@ -28,6 +32,11 @@ std::vector<std::string> WorkerCommand() {
   std::string program = WorkerProgramOverride();
   if (program.empty())
     program = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("tavrion-convert")).toStdString();
+  // Without the converter the batch converts one movie at a time, as it always could.
+  if (::access(program.c_str(), X_OK) != 0) {
+    qCWarning(lcRun, "%s cannot be run: one conversion at a time", program.c_str());
+    return {};
+  }
   return {program, "--worker", std::to_string(kWorkerReportFd)};
 }
 

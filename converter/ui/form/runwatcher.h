@@ -25,7 +25,7 @@ class CConvertOrderModel;
 }
 
 // The worker command of simultaneous conversions: the command-line converter beside this
-// program ("tavrion-convert --worker 3").
+// program ("tavrion-convert --worker 3"); empty when it cannot be run.
 std::vector<std::string> WorkerCommand();
 // Another converter program for the workers (tests: the one in the build tree); empty: the
 // one beside this program.

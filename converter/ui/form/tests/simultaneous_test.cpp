@@ -3,9 +3,11 @@
 // them; Pause stops both workers, Break interrupts both and keeps their movies, and Convert
 // then goes on with each where it stopped. The preferences behind it persist.
 #include <QTest>
+#include <QThread>
 #include <dirent.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -224,6 +226,19 @@ TEST_F(SimultaneousTest, PauseStopsBoth_BreakInterruptsBoth_AndConvertGoesOnWith
     EXPECT_NEAR(first, double(at[size_t(i)]) / 1e7, 0.2);
     EXPECT_NEAR(first + ProbeDuration(base + "0002.qvf"), ProbeDuration(movies[size_t(i)]), 0.2);
   }
+}
+
+// A program installed without its command-line converter still converts, one at a time.
+TEST_F(SimultaneousTest, WithoutTheConverterProgram_TheBatchConvertsOneAtATime) {
+  SetSimultaneous(2);
+  SetWorkerProgram(tavtest::TempDir() + "/no-such-converter");
+  AddThroughDialog({Movie("a.avi", 2), Movie("b.avi", 2)});
+  view_->RunCommand(IDC_CONVERT);
+  ASSERT_TRUE(doc_->IsConverting());
+  EXPECT_FALSE(view_->Run()->IsSimultaneous());
+  ASSERT_TRUE(Eventually([&] { return !doc_->IsConverting(); }, 120000));
+  for (size_t i = 0; i < doc_->GetCount(); ++i)
+    EXPECT_EQ(doc_->GetAt(i)->GetState(), CConvertOrder::kConverted) << doc_->GetAt(i)->GetStatusText();
 }
 
 TEST_F(SimultaneousTest, Preferences_PersistAndMakeAMissingFolderForNewEntries) {
