@@ -623,10 +623,19 @@ void ConversionRun::SetPaused(bool paused) {
   counters_.SetPaused(paused);
   if (!lanes_) return;
   lanes_->SetPaused(paused);
-  // Every running row says it waits, not only the first one's.
-  for (CConvertOrder* e : lanes_->RunningEntries()) {
-    if (paused) e->SetPlayState(false);
-    else e->ClearPlayState();
+  // Every running row says it waits, not only the first one's. On resume no row keeps
+  // saying so: not one that a report read during the pause has finished either.
+  if (paused) {
+    for (CConvertOrder* e : lanes_->RunningEntries()) {
+      e->SetPlayState(false);
+      doc_.UpdateAllViews(kHintEntryStateChanged, e);
+    }
+    return;
+  }
+  for (size_t i = 0; i < doc_.GetCount(); ++i) {
+    CConvertOrder* e = doc_.GetAt(i);
+    if (e->GetPlayState() == CConvertOrder::kNotPlaying) continue;
+    e->ClearPlayState();
     doc_.UpdateAllViews(kHintEntryStateChanged, e);
   }
 }

@@ -212,7 +212,7 @@ constexpr Entry kBuiltin[] = {
     {IDS_MENU_HELP_TOPICS, "&Help Topics\tF1"},
     {IDS_PROMPT_HELP_TOPICS, "Open the manual of the program\nHelp Topics"},
     {IDS_PROPERTIES_STORED_SIZE, "%1 x %2 (stored as %3 x %4, shown turned)"},
-    {IDS_MENU_EDIT, "&Edit"},
+    {IDS_MENU_SETTINGS, "Settin&gs"},
     {IDS_MENU_PREFERENCES, "&Preferences..."},
     {IDS_PROMPT_PREFERENCES, "Choose how many movies convert at once and where new movies are written\nPreferences"},
     {IDS_PREFS_TITLE, "Preferences"},

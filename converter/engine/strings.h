@@ -208,7 +208,7 @@ enum StringId : UINT {
   IDS_MENU_HELP_TOPICS,          // "&Help Topics\tF1"
   IDS_PROMPT_HELP_TOPICS,        // status-bar text and tooltip of Help Topics
   IDS_PROPERTIES_STORED_SIZE,    // "%1 x %2 (stored as %3 x %4, shown turned)"
-  IDS_MENU_EDIT,                 // "&Edit"
+  IDS_MENU_SETTINGS,             // "Settin&gs"
   IDS_MENU_PREFERENCES,          // "&Preferences..."
   IDS_PROMPT_PREFERENCES,        // status-bar text and tooltip of Preferences
   IDS_PREFS_TITLE,               // "Preferences"

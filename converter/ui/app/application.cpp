@@ -218,7 +218,7 @@ void ConverterApplication::RunCommand(int command) {
       dialogs_->Exec(help);
       break;
     }
-    case ID_EDIT_PREFERENCES:
+    case ID_SETTINGS_PREFERENCES:
       OnPreferences();
       break;
     default:

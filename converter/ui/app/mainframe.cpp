@@ -90,12 +90,6 @@ void CMainFrame::BuildMenus() {
   exitAction_ = MakeAction(ID_APP_EXIT, res::IDS_MENU_EXIT, res::IDS_PROMPT_EXIT);
   fileMenu_->addAction(exitAction_);
 
-  // Preferences sit where Linux programs put them.
-  QMenu* edit = menuBar()->addMenu(UiText(res::IDS_MENU_EDIT));
-  QAction* preferences = MakeAction(ID_EDIT_PREFERENCES, res::IDS_MENU_PREFERENCES, res::IDS_PROMPT_PREFERENCES);
-  preferences->setMenuRole(QAction::PreferencesRole);
-  edit->addAction(preferences);
-
   QMenu* view = menuBar()->addMenu(UiText(res::IDS_MENU_VIEW));
   QAction* toolBar = MakeAction(ID_VIEW_TOOLBAR, res::IDS_MENU_TOOLBAR, res::IDS_PROMPT_TOOLBAR);
   toolBar->setCheckable(true);
@@ -107,6 +101,13 @@ void CMainFrame::BuildMenus() {
   status->setChecked(true);
   connect(status, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
   view->addAction(status);
+
+  // A Settings menu before Help, as desktop programs keep one: the letters of Edit and
+  // Tools are all the form's mnemonics already.
+  QMenu* settings = menuBar()->addMenu(UiText(res::IDS_MENU_SETTINGS));
+  QAction* preferences = MakeAction(ID_SETTINGS_PREFERENCES, res::IDS_MENU_PREFERENCES, res::IDS_PROMPT_PREFERENCES);
+  preferences->setMenuRole(QAction::PreferencesRole);
+  settings->addAction(preferences);
 
   QMenu* help = menuBar()->addMenu(UiText(res::IDS_MENU_HELP));
   help->addAction(MakeAction(ID_HELP_TOPICS, res::IDS_MENU_HELP_TOPICS, res::IDS_PROMPT_HELP_TOPICS));

@@ -1,4 +1,4 @@
-// CPreferencesDialog (Edit > Preferences...): how many movies convert at once, and the
+// CPreferencesDialog (Settings > Preferences...): how many movies convert at once, and the
 // output folder of new batch entries (beside each movie, or one folder; a folder that is not
 // there is offered to be made). OK stores them in the application profile.
 #pragma once

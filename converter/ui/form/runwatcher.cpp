@@ -47,10 +47,7 @@ CRunWatcher::CRunWatcher(CTavrionConverterDoc& doc, ConversionRun& run, ui::CCon
   doc_.AddObserver(this);
 }
 
-CRunWatcher::~CRunWatcher() {
-  doc_.RemoveObserver(this);
-  notifiers_.clear();
-}
+CRunWatcher::~CRunWatcher() { doc_.RemoveObserver(this); }
 
 void CRunWatcher::Follow() {
   if (!run_.IsConverting()) return;
@@ -62,15 +59,26 @@ void CRunWatcher::Follow() {
 void CRunWatcher::WatchWorkers() {
   const std::vector<int> fds = run_.WorkerFds();
   for (auto it = notifiers_.begin(); it != notifiers_.end();) {
-    if (std::find(fds.begin(), fds.end(), it->first) == fds.end()) it = notifiers_.erase(it);
-    else ++it;
+    if (std::find(fds.begin(), fds.end(), it->first) == fds.end()) {
+      Forget(it->second);
+      it = notifiers_.erase(it);
+    } else {
+      ++it;
+    }
   }
   for (int fd : fds) {
     if (notifiers_.count(fd)) continue;
-    auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    connect(notifier.get(), &QSocketNotifier::activated, this, &CRunWatcher::OnWorkerReadable);
-    notifiers_.emplace(fd, std::move(notifier));
+    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &CRunWatcher::OnWorkerReadable);
+    notifiers_.emplace(fd, notifier);
   }
+}
+
+void CRunWatcher::Forget(QSocketNotifier* notifier) {
+  // Its descriptor is closed already, and this may run inside its own signal: it stops
+  // looking at once and goes when the event loop is back.
+  notifier->setEnabled(false);
+  notifier->deleteLater();
 }
 
 void CRunWatcher::OnWorkerReadable() {
@@ -106,6 +114,7 @@ void CRunWatcher::RefreshProgress() {
 
 void CRunWatcher::StopFollowing() {
   progressTimer_.stop();
+  for (const auto& [fd, notifier] : notifiers_) Forget(notifier);
   notifiers_.clear();
   for (const auto& [e, percent] : shown_) {
     // A removed entry (removed after its conversion) has no row any more.

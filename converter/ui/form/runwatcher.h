@@ -54,12 +54,13 @@ class CRunWatcher : public QObject, public DocumentObserver {
   void WatchWorkers();
   void RefreshProgress();
   void StopFollowing();
+  static void Forget(QSocketNotifier* notifier);
 
   CTavrionConverterDoc& doc_;
   ConversionRun& run_;
   ui::CConvertOrderModel* model_;
   QTimer progressTimer_;  // runs while the run does
-  std::map<int, std::unique_ptr<QSocketNotifier>> notifiers_;  // by worker descriptor
+  std::map<int, QSocketNotifier*> notifiers_;  // children, by worker descriptor
   std::map<CConvertOrder*, int> shown_;  // entries whose rows show progress, and how much
 };
 

@@ -104,7 +104,9 @@ class SimultaneousTest : public FormTest {
 TEST_F(SimultaneousTest, TwoAtOnce_FirstTwoRowsRunTogether_AndTheMoviesMatchOneAtATime) {
   if (QThread::idealThreadCount() < 2) GTEST_SKIP() << "one core: one conversion at a time";
   SetSimultaneous(2);
-  AddThroughDialog({Movie("first.avi", 30, 320, 240), Movie("second.avi", 30, 320, 240), Movie("third.avi", 2)});
+  // Long and big enough that both are seen under way on a loaded machine: the window reads
+  // what the workers said between two looks all at once.
+  AddThroughDialog({Movie("first.avi", 40, 640, 480), Movie("second.avi", 40, 640, 480), Movie("third.avi", 2)});
   ASSERT_EQ(doc_->GetCount(), 3u);
   view_->RunCommand(IDC_CONVERT);
   ASSERT_TRUE(doc_->IsConverting());
@@ -160,13 +162,13 @@ TEST_F(SimultaneousTest, PauseStopsBoth_BreakInterruptsBoth_AndConvertGoesOnWith
   if (QThread::idealThreadCount() < 2) GTEST_SKIP() << "one core: one conversion at a time";
   SetSimultaneous(2);
   RecoveryKeeper keeper(*doc_);
-  const std::vector<std::string> movies = {Movie("long1.avi", 60, 320, 240), Movie("long2.avi", 60, 320, 240),
+  const std::vector<std::string> movies = {Movie("long1.avi", 60, 640, 480), Movie("long2.avi", 60, 640, 480),
                                            Movie("short.avi", 2)};
   AddThroughDialog(movies);
   ASSERT_EQ(doc_->GetCount(), 3u);
   view_->RunCommand(IDC_CONVERT);
   ASSERT_TRUE(view_->Run()->IsSimultaneous());
-  ASSERT_TRUE(Eventually([&] { return (RowProgress(0) >= 5 && RowProgress(1) >= 5) || !doc_->IsConverting(); }, 120000));
+  ASSERT_TRUE(Eventually([&] { return (RowProgress(0) > 0 && RowProgress(1) > 0) || !doc_->IsConverting(); }, 120000));
   ASSERT_TRUE(doc_->IsConverting()) << "the movies converted before they could be paused" << Statuses();
 
   // Pause: both workers stop where they are, and both rows say so.
@@ -218,13 +220,14 @@ TEST_F(SimultaneousTest, PauseStopsBoth_BreakInterruptsBoth_AndConvertGoesOnWith
     EXPECT_EQ(e->GetState(), CConvertOrder::kConverted) << e->GetStatusText();
   }
   for (int i = 0; i < 2; ++i) {
-    const std::string output = doc_->GetAt(size_t(i))->OutputPath().Full();
-    const std::string base = output.substr(0, output.size() - 4);
-    ASSERT_TRUE(fs::exists(base + "0001.qvf")) << base;
-    ASSERT_TRUE(fs::exists(base + "0002.qvf")) << base;
-    const double first = ProbeDuration(base + "0001.qvf");
+    // The interrupted movie became the first part, the rest the second.
+    const std::vector<std::string> parts = view_->Run()->OutputsOf(doc_->GetAt(size_t(i)));
+    ASSERT_EQ(parts.size(), 2u) << movies[size_t(i)];
+    EXPECT_NE(parts[0].find("0001.qvf"), std::string::npos) << parts[0];
+    EXPECT_NE(parts[1].find("0002.qvf"), std::string::npos) << parts[1];
+    const double first = ProbeDuration(parts[0]);
     EXPECT_NEAR(first, double(at[size_t(i)]) / 1e7, 0.2);
-    EXPECT_NEAR(first + ProbeDuration(base + "0002.qvf"), ProbeDuration(movies[size_t(i)]), 0.2);
+    EXPECT_NEAR(first + ProbeDuration(parts[1]), ProbeDuration(movies[size_t(i)]), 0.2);
   }
 }
 
