@@ -147,6 +147,15 @@ TEST_F(SimultaneousTest, TwoAtOnce_FirstTwoRowsRunTogether_AndTheMoviesMatchOneA
   view_->RunCommand(IDC_CONVERT);
   ASSERT_TRUE(doc_->IsConverting());
   EXPECT_FALSE(view_->Run()->IsSimultaneous());
+  // One at a time, the converting row shows its progress too, and only that row.
+  bool rowShown = false;
+  ASSERT_TRUE(Eventually(
+      [&] {
+        rowShown = RowProgress(0) > 0 && RowProgress(1) == -1 && RowProgress(2) == -1;
+        return rowShown || !doc_->IsConverting();
+      },
+      120000));
+  EXPECT_TRUE(rowShown) << Statuses();
   ASSERT_TRUE(Eventually([&] { return !doc_->IsConverting(); }, 240000));
   for (size_t i = 0; i < 3; ++i) {
     CConvertOrder* e = doc_->GetAt(i);
