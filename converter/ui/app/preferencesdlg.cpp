@@ -1,11 +1,11 @@
 #include "converter/ui/app/preferencesdlg.h"
 
+#include <unistd.h>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <filesystem>
-#include <unistd.h>
 
 #include "converter/engine/strings.h"
 #include "converter/ui/app/uitext.h"

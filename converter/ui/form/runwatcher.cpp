@@ -1,10 +1,10 @@
 #include "converter/ui/form/runwatcher.h"
 
+#include <unistd.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QLoggingCategory>
 #include <QSocketNotifier>
-#include <unistd.h>
 
 #include "converter/engine/conversionrun.h"
 #include "converter/engine/simultaneousrun.h"
@@ -127,15 +127,12 @@ void CRunWatcher::StopFollowing() {
 void CRunWatcher::OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string*) {
   switch (hint) {
     case kHintRunStopped:
-    case kHintContentsDeleted:
-      StopFollowing();
-      break;
+    case kHintContentsDeleted: StopFollowing(); break;
     case kHintRemoveConverted:
       // The entry goes: nothing of it is looked at again.
       if (entry) shown_.erase(entry);
       break;
-    default:
-      break;
+    default: break;
   }
 }
 

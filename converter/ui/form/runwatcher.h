@@ -59,9 +59,9 @@ class CRunWatcher : public QObject, public DocumentObserver {
   CTavrionConverterDoc& doc_;
   ConversionRun& run_;
   ui::CConvertOrderModel* model_;
-  QTimer progressTimer_;  // runs while the run does
+  QTimer progressTimer_;                       // runs while the run does
   std::map<int, QSocketNotifier*> notifiers_;  // children, by worker descriptor
-  std::map<CConvertOrder*, int> shown_;  // entries whose rows show progress, and how much
+  std::map<CConvertOrder*, int> shown_;        // entries whose rows show progress, and how much
 };
 
 }  // namespace tav

@@ -2,10 +2,10 @@
 // together, each showing its own progress, and the movies come out as one at a time makes
 // them; Pause stops both workers, Break interrupts both and keeps their movies, and Convert
 // then goes on with each where it stopped. The preferences behind it persist.
-#include <QTest>
-#include <QThread>
 #include <dirent.h>
 #include <unistd.h>
+#include <QTest>
+#include <QThread>
 
 #include <algorithm>
 #include <filesystem>
@@ -57,8 +57,11 @@ std::vector<char> WorkerStates() {
 
 long FrameCount(const std::string& movie) {
   int status = 0;
-  const std::string out = tavtest::Capture("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                                           "stream=nb_read_frames -of default=nw=1:nk=1 '" + movie + "'", &status);
+  const std::string out = tavtest::Capture(
+      "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+      "stream=nb_read_frames -of default=nw=1:nk=1 '" +
+          movie + "'",
+      &status);
   return status == 0 && !out.empty() ? std::stol(out) : -1;
 }
 
@@ -84,10 +87,15 @@ class SimultaneousTest : public FormTest {
   }
   CConvertOrderModel* Model() const { return view_->List()->Model(); }
   int RowProgress(int row) const {
-    return Model()->data(Model()->index(row, CConvertOrderModel::kStatusColumn), CConvertOrderModel::kProgressRole).toInt();
+    return Model()
+        ->data(Model()->index(row, CConvertOrderModel::kStatusColumn), CConvertOrderModel::kProgressRole)
+        .toInt();
   }
   std::string RowStatus(int row) const {
-    return Model()->data(Model()->index(row, CConvertOrderModel::kStatusColumn), Qt::DisplayRole).toString().toStdString();
+    return Model()
+        ->data(Model()->index(row, CConvertOrderModel::kStatusColumn), Qt::DisplayRole)
+        .toString()
+        .toStdString();
   }
   // Each entry's status, for a failure's message.
   std::string Statuses() const {
@@ -124,7 +132,8 @@ TEST_F(SimultaneousTest, TwoAtOnce_FirstTwoRowsRunTogether_AndTheMoviesMatchOneA
       120000));
   ASSERT_TRUE(together) << "the run ended before both rows showed progress" << Statuses();
   {
-    const LONGLONG sizes[3] = {doc_->GetAt(0)->GetFileSize(), doc_->GetAt(1)->GetFileSize(), doc_->GetAt(2)->GetFileSize()};
+    const LONGLONG sizes[3] = {doc_->GetAt(0)->GetFileSize(), doc_->GetAt(1)->GetFileSize(),
+                               doc_->GetAt(2)->GetFileSize()};
     const double expected = (double(sizes[0]) * RowProgress(0) + double(sizes[1]) * RowProgress(1)) /
                             double(sizes[0] + sizes[1] + sizes[2]);
     EXPECT_NEAR(view_->Run()->MapTotalProgress(0, 100), expected, 1.5);
