@@ -140,8 +140,8 @@ LONG RunCounters::MapTotalProgressOf(LONG low, LONG high, LONGLONG runningBytesD
   if (totalBytes_ == 0) {
     result = Midpoint(low, high);
   } else {
-    const __int128 v = low + (static_cast<__int128>(bytesDone_ + runningBytesDone) * (static_cast<LONGLONG>(high) - low) +
-                              (totalBytes_ + 1) / 2) / totalBytes_;
+    const __int128 done = static_cast<__int128>(bytesDone_) + runningBytesDone;
+    const __int128 v = low + (done * (static_cast<LONGLONG>(high) - low) + (totalBytes_ + 1) / 2) / totalBytes_;
     result = ClampTo(v, low, high);
   }
   totalProgress_ = {true, result, low, high};

@@ -358,9 +358,8 @@ std::vector<CConvertOrder*> SimultaneousRun::RunningEntries() const {
     if (w->pid > 0 && w->entry) running.push_back(w->entry);
   // Entries are handed out in batch order, but a short one ends before a long one that
   // started earlier: order them as the batch does.
-  std::sort(running.begin(), running.end(), [this](const CConvertOrder* a, const CConvertOrder* b) {
-    return batch_.IndexOf(a) < batch_.IndexOf(b);
-  });
+  std::sort(running.begin(), running.end(),
+            [this](const CConvertOrder* a, const CConvertOrder* b) { return batch_.IndexOf(a) < batch_.IndexOf(b); });
   return running;
 }
 
@@ -393,7 +392,8 @@ std::string SimultaneousRun::StatusOf(const CConvertOrder* entry) const {
 long long SimultaneousRun::DoneBytes() const {
   double doneBytes = double(finishedBytes_);
   for (const auto& w : workers_)
-    if (w->pid > 0 && w->entry) doneBytes += double(w->entry->GetFileSize()) * double(std::clamp<long>(w->percent, 0, 100)) / 100.0;
+    if (w->pid > 0 && w->entry)
+      doneBytes += double(w->entry->GetFileSize()) * double(std::clamp<long>(w->percent, 0, 100)) / 100.0;
   return static_cast<long long>(doneBytes);
 }
 
