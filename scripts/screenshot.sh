@@ -9,7 +9,11 @@
 # SCREENSHOT_HOME=DIR names a folder to keep them in between runs.
 # Other settings: BUILD_DIR (build), SCREENSHOT_SIZE (1024x800), SCREENSHOT_DELAY (seconds
 # after the window appeared, 1.5), SCREENSHOT_TIMEOUT (seconds to wait for the window, 30),
-# SCREENSHOT_CLICKS (screen points to click first, "x,y x,y ...", needs xdotool).
+# SCREENSHOT_CLICKS (screen points to click first, "x,y x,y ...", needs xdotool),
+# SCREENSHOT_KEYS (keys to press after the clicks, one a second, in xdotool's names:
+# "alt+c" presses Convert), SCREENSHOT_PROFILE (settings written into the program's profile
+# before it starts, "SECTION/KEY=VALUE ...": "PREFERENCES/SIMULTANEOUS=2
+# GREATINGBOX/DONTSHOWAGAIN=1" converts two movies at once and skips the first-start notice).
 # Needs Xvfb (xvfb), xwd (x11-apps), xwininfo (x11-utils) and convert (imagemagick).
 set -euo pipefail
 
@@ -69,6 +73,18 @@ export QT_QPA_PLATFORM=xcb
 home=${SCREENSHOT_HOME:-$work/home}
 mkdir -p "$home"
 home=$(cd "$home" && pwd)
+if [ -n "${SCREENSHOT_PROFILE:-}" ]; then
+  profile_dir=$home/.local/share/Merolan/tavrion-converter
+  mkdir -p "$profile_dir"
+  # One [SECTION] with its keys under it, sections in the order first named.
+  for item in $SCREENSHOT_PROFILE; do
+    printf '%s\n' "$item"
+  done | awk -F/ '{ sec = $1; kv = substr($0, length(sec) + 2);
+                    if (!(sec in seen)) { seen[sec] = 1; order[++n] = sec }
+                    keys[sec] = keys[sec] kv "\n" }
+                  END { for (i = 1; i <= n; i++) printf "[%s]\n%s", order[i], keys[order[i]] }' \
+    >>"$profile_dir/tavrion-converter.ini"
+fi
 (
   export HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share
   export XDG_CACHE_HOME=$home/.cache TAVRION_REGISTRY_DIR=$home/registry
@@ -102,6 +118,17 @@ if [ -n "${SCREENSHOT_CLICKS:-}" ]; then
   for point in $SCREENSHOT_CLICKS; do
     sleep 1
     xdotool mousemove --sync "${point%,*}" "${point#*,}" click 1
+  done
+fi
+if [ -n "${SCREENSHOT_KEYS:-}" ]; then
+  command -v xdotool >/dev/null || { echo "$0: SCREENSHOT_KEYS needs xdotool (run scripts/setup.sh)" >&2; exit 1; }
+  # Without a window manager nothing gives the program the keyboard: its window is focused
+  # first.
+  window=$(xdotool search --name '^Tavrion Converter' 2>/dev/null | head -n 1 || true)
+  for key in $SCREENSHOT_KEYS; do
+    sleep 1
+    [ -n "$window" ] && xdotool windowfocus --sync "$window" 2>/dev/null || true
+    xdotool key --clearmodifiers "$key"
   done
 fi
 sleep "$delay"

@@ -227,7 +227,7 @@ class ConvertSession {
     int checked = 0;
     for (size_t i = 0; i < doc_.GetCount(); ++i) checked += doc_.GetAt(i)->IsChecked() ? 1 : 0;
     if (const int lanes = LanesFor(opt_.jobs, checked, int(sysconf(_SC_NPROCESSORS_ONLN))); lanes > 1) {
-      jobs_ = std::make_unique<SimultaneousRun>(doc_, opt_, lanes);
+      jobs_ = std::make_unique<SimultaneousRun>(doc_, WorkerCommand(opt_), lanes);
       jobs_->Start(opt_.resume);
     } else {
       run_->StartConversion(player_.get(), opt_.resume);

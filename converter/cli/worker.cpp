@@ -50,6 +50,10 @@ void OnWorkerSignal(int) {
   }
 }
 
+// How often a converting worker tells its progress: often enough for a window's bar to move
+// smoothly, rarely enough to cost nothing.
+constexpr DWORD kProgressEveryMs = 250;
+
 // Report lines are single lines: a line break in a text would start a new report.
 std::string OneLine(std::string text) {
   std::replace(text.begin(), text.end(), '\n', ' ');
@@ -220,7 +224,7 @@ int RunWorker(const Options& options) {
         run.StopConversion();  // "Break"
         break;
       }
-      if (run.IsConverting() && GetTickCount() - lastProgress >= 500) {
+      if (run.IsConverting() && GetTickCount() - lastProgress >= kProgressEveryMs) {
         lastProgress = GetTickCount();
         reporter.Write("progress " + std::to_string(run.MapFileProgress(0, 100)) + " " +
                        std::to_string(run.EstimateCurrentOutputSize()));

@@ -11,6 +11,7 @@
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
 #include "media/contract/mediatypeptr.h"
+#include "media/contract/sync.h"
 #include "media/contract/sysparams.h"
 #include "media/contract/trace.h"
 #include "media/contract/uuids.h"
@@ -74,23 +75,36 @@ ConversionRun::~ConversionRun() {
 }
 
 std::vector<std::string> ConversionRun::OutputsOf(const CConvertOrder* entry) const {
+  if (lanes_) return lanes_->OutputsOf(entry);
   auto it = outputs_.find(entry);
   return it == outputs_.end() ? std::vector<std::string>() : it->second;
 }
 
 // ---- the run --------------------------------------------------------------------------------
 
-void ConversionRun::StartConversion(PlayerCore* player, bool resumeInterrupted) {
-  if (!player || doc_.IsConverting()) return;
-  player_ = player;
-  resumeInterrupted_ = resumeInterrupted;
-  doc_.SetConverting(true);
-  // The screen saver stays off for the run. It is switched off only when its setting could
-  // be read, so that StopConversion always has something to restore it to.
+void ConversionRun::SuspendScreenSaver() {
+  // It is switched off only when its setting could be read, so that StopConversion always
+  // has something to restore it to.
   BOOL screenSaverActive = FALSE;
   savedScreenSaver_ = SystemParametersInfo(SPI_GETSCREENSAVEACTIVE, 0, &screenSaverActive, 0)
                           ? LONG(screenSaverActive) : -1;
   if (savedScreenSaver_ != -1) SystemParametersInfo(SPI_SETSCREENSAVEACTIVE, FALSE, nullptr, 0);
+}
+
+void ConversionRun::StartConversion(PlayerCore* player, bool resumeInterrupted) {
+  if (!player || doc_.IsConverting()) return;
+  if (laneCount_ > 1 && !workerCommand_.empty()) {
+    int checked = 0;
+    for (size_t i = 0; i < doc_.GetCount(); ++i) checked += doc_.GetAt(i)->IsChecked() ? 1 : 0;
+    if (checked > 1) {
+      StartSimultaneous(player, std::min(laneCount_, checked), checked, resumeInterrupted);
+      return;
+    }
+  }
+  player_ = player;
+  resumeInterrupted_ = resumeInterrupted;
+  doc_.SetConverting(true);
+  SuspendScreenSaver();
   outputs_.clear();
   LONGLONG totalBytes = 0;
   checkedCount_ = 0;
@@ -476,6 +490,7 @@ void ConversionRun::MoveOn(bool convertedNow) {
 
 void ConversionRun::StopConversion() {
   TAV_TRACE("StopConversion()");
+  if (lanes_) StopSimultaneous();
   if (player_) {
     CConvertOrder* interrupted = current_;
     REFERENCE_TIME at = 0;
@@ -504,6 +519,134 @@ void ConversionRun::StopConversion() {
     SystemParametersInfo(SPI_SETSCREENSAVEACTIVE, UINT(savedScreenSaver_), nullptr, 0);
     savedScreenSaver_ = -1;
   }
+}
+
+// ---- simultaneous conversions ---------------------------------------------------------------
+
+void ConversionRun::SetSimultaneous(int lanes, std::vector<std::string> workerCommand) {
+  laneCount_ = std::max(lanes, 1);
+  workerCommand_ = std::move(workerCommand);
+}
+
+void ConversionRun::StartSimultaneous(PlayerCore* player, int lanes, int checked, bool resumeInterrupted) {
+  TAV_TRACE("StartSimultaneous(%d lanes, %d entries)", lanes, checked);
+  player_ = player;
+  resumeInterrupted_ = resumeInterrupted;
+  doc_.SetConverting(true);
+  SuspendScreenSaver();
+  outputs_.clear();
+  laneEntries_.clear();
+  shownCurrent_ = nullptr;
+  checkedCount_ = checked;
+  currentIndex_ = 0;
+  doc_.SetFileCounters(currentIndex_, checkedCount_);
+  lanes_ = std::make_unique<SimultaneousRun>(doc_, workerCommand_, lanes);
+  // Every entry's state starts again here, as in a run one at a time.
+  lanes_->Start(resumeInterrupted);
+  counters_.StartRun(lanes_->TotalBytes());
+  FollowLanes();
+}
+
+void ConversionRun::PollWorkers() {
+  if (!lanes_) return;
+  lanes_->Poll(0, -1);
+  FollowLanes();
+}
+
+void ConversionRun::FollowLanes() {
+  if (!lanes_) return;
+  const std::vector<CConvertOrder*> running = lanes_->RunningEntries();
+  for (auto it = laneEntries_.begin(); it != laneEntries_.end();) {
+    if (std::find(running.begin(), running.end(), it->first) == running.end()) it = laneEntries_.erase(it);
+    else ++it;
+  }
+  for (CConvertOrder* e : running) laneEntries_.try_emplace(e, counters_.Now());
+  currentIndex_ = std::min(lanes_->FinishedCount(), std::max(checkedCount_ - 1, 0));
+  doc_.SetFileCounters(currentIndex_, checkedCount_);
+  // The first running entry is the one the views show as current; its times count from
+  // when it started, not from when the one before it ended.
+  CConvertOrder* first = running.empty() ? nullptr : running.front();
+  if (first && first != shownCurrent_) {
+    shownCurrent_ = first;
+    counters_.StartFileAt(laneEntries_[first]);
+    counters_.InvalidateMappings();
+    doc_.UpdateAllViews(kHintCurrentChanged, first);
+  }
+  if (!lanes_->IsConverting()) StopConversion();
+}
+
+void ConversionRun::StopSimultaneous() {
+  // Each worker breaks its entry off where its movie ends and reports it Interrupted, which
+  // takes a moment; one that does not answer in time is killed, and its entry fails.
+  constexpr DWORD kBreakAnswerMs = 20000;
+  constexpr int kPollMs = 100;
+  lanes_->Stop();
+  const DWORD since = GetTickCount();
+  bool killed = false;
+  while (lanes_->IsConverting()) {
+    lanes_->Poll(kPollMs, -1);
+    if (!killed && GetTickCount() - since > kBreakAnswerMs) {
+      lanes_->Kill();
+      killed = true;
+    }
+  }
+  for (const auto& [entry, files] : lanes_->Outputs()) outputs_[entry] = files;
+  lanes_.reset();
+  laneEntries_.clear();
+  shownCurrent_ = nullptr;
+  player_ = nullptr;
+  counters_.InvalidateMappings();
+}
+
+std::vector<CConvertOrder*> ConversionRun::ConvertingEntries() const {
+  if (lanes_) return lanes_->RunningEntries();
+  if (current_ && player_) return {current_};
+  return {};
+}
+
+CConvertOrder* ConversionRun::GetCurrent() const {
+  if (!lanes_) return current_;
+  const std::vector<CConvertOrder*> running = lanes_->RunningEntries();
+  return running.empty() ? nullptr : running.front();
+}
+
+std::vector<int> ConversionRun::WorkerFds() const { return lanes_ ? lanes_->WatchFds() : std::vector<int>(); }
+
+LONG ConversionRun::EntryProgress(const CConvertOrder* entry) {
+  if (!entry || !IsConverting()) return -1;
+  if (lanes_) return lanes_->EntryPercent(entry);
+  if (entry != current_) return -1;
+  return MapFileProgress(0, 100);
+}
+
+void ConversionRun::SetPaused(bool paused) {
+  counters_.SetPaused(paused);
+  if (!lanes_) return;
+  lanes_->SetPaused(paused);
+  // Every running row says it waits, not only the first one's. On resume no row keeps
+  // saying so: not one that a report read during the pause has finished either.
+  if (paused) {
+    for (CConvertOrder* e : lanes_->RunningEntries()) {
+      e->SetPlayState(false);
+      doc_.UpdateAllViews(kHintEntryStateChanged, e);
+    }
+    return;
+  }
+  for (size_t i = 0; i < doc_.GetCount(); ++i) {
+    CConvertOrder* e = doc_.GetAt(i);
+    if (e->GetPlayState() == CConvertOrder::kNotPlaying) continue;
+    e->ClearPlayState();
+    doc_.UpdateAllViews(kHintEntryStateChanged, e);
+  }
+}
+
+FilePosition ConversionRun::PercentPosition(LONG percent) {
+  FilePosition pos;
+  percent = std::clamp<LONG>(percent, 0, 100);
+  pos.sliderPos = [percent](LONG low, LONG high) {
+    return static_cast<LONG>(low + (static_cast<LONGLONG>(high) - low) * percent / 100);
+  };
+  return pos;
 }
 
 // ---- figures --------------------------------------------------------------------------------
@@ -539,6 +682,10 @@ LONGLONG ConversionRun::EntryBytes(CConvertOrder* entry) {
 LONGLONG ConversionRun::CurrentFileBytes() { return EntryBytes(current_); }
 
 LONGLONG ConversionRun::EstimateCurrentOutputSize() {
+  if (lanes_) {
+    CConvertOrder* e = GetCurrent();
+    return e ? lanes_->EntryEstimate(e) : 0;
+  }
   if (!current_) return 0;
   REFERENCE_TIME span = current_->GetDuration(), from = 0, start = 0, end = 0;
   if (current_->GetTrimPoints(&start, &end)) {
@@ -556,17 +703,32 @@ LONGLONG ConversionRun::EstimateCurrentOutputSize() {
   return RefineSizeEstimate(nominal, written, WrittenPosition() - from, span, counters_.FileElapsedMs());
 }
 
-LONG ConversionRun::MapFileProgress(LONG low, LONG high) { return counters_.MapFileProgress(low, high, Position()); }
+LONG ConversionRun::MapFileProgress(LONG low, LONG high) {
+  if (lanes_) return counters_.MapFileProgress(low, high, PercentPosition(lanes_->EntryPercent(GetCurrent())));
+  return counters_.MapFileProgress(low, high, Position());
+}
 
 LONG ConversionRun::MapTotalProgress(LONG low, LONG high) {
+  if (lanes_) return counters_.MapTotalProgressOf(low, high, lanes_->DoneBytes());
   return counters_.MapTotalProgress(low, high, Position(), CurrentFileBytes());
 }
 
 void ConversionRun::GetFileTimes(LONGLONG* elapsed, LONGLONG* remaining) {
+  if (lanes_) {
+    // The counters estimate from the mapping the progress bar last showed.
+    if (!counters_.FileProgress().valid) MapFileProgress(0, 100);
+    counters_.GetFileTimes(FilePosition(), elapsed, remaining);
+    return;
+  }
   counters_.GetFileTimes(Position(), elapsed, remaining);
 }
 
 void ConversionRun::GetTotalTimes(LONGLONG* elapsed, LONGLONG* remaining) {
+  if (lanes_) {
+    if (!counters_.TotalProgress().valid) MapTotalProgress(0, 100);
+    counters_.GetTotalTimes(FilePosition(), 0, elapsed, remaining);
+    return;
+  }
   counters_.GetTotalTimes(Position(), CurrentFileBytes(), elapsed, remaining);
 }
 

@@ -12,6 +12,14 @@
 //               EC_ERRORABORT
 //   converting  StopConversion ("Break")        idle
 // Pausing changes only the time accounting; the owner pauses the player itself.
+//
+// Simultaneous conversions (SetSimultaneous): a run of more than one checked entry then
+// converts up to N of them at once, each by a worker process (SimultaneousRun), and the
+// player lent to the run shows nothing. The run reads the workers' reports when the owner
+// calls PollWorkers (whenever one of WorkerFds is readable); what they report goes into the
+// entries as it comes, so the views, the recovery copy and the resume of an interrupted
+// entry see every running entry as they see the one of a run one at a time. Pausing stops
+// the workers where they are; Break interrupts each running entry where its movie ends.
 #pragma once
 
 #include <map>
@@ -24,6 +32,7 @@
 #include "converter/engine/outputfiles.h"
 #include "converter/engine/player.h"
 #include "converter/engine/runprogress.h"
+#include "converter/engine/simultaneousrun.h"
 
 namespace tav {
 
@@ -41,7 +50,24 @@ class ConversionRun : public PlayerEventSink, public ConversionRunSeam {
   // safe when no run is active.
   void StopConversion() override;
   bool IsConverting() const { return doc_.IsConverting() && player_ != nullptr; }
-  CConvertOrder* GetCurrent() const { return current_; }
+  // The entry being converted; of several at once, the first in batch order.
+  CConvertOrder* GetCurrent() const;
+
+  // ---- simultaneous conversions ----
+  // lanes > 1: the next run of more than one checked entry converts up to lanes entries at
+  // once, each in a worker started with workerCommand (SimultaneousRun); 1: one after the
+  // other in this process.
+  void SetSimultaneous(int lanes, std::vector<std::string> workerCommand);
+  bool IsSimultaneous() const { return lanes_ != nullptr; }
+  // While workers run: the descriptors the owner's event loop watches. When one is readable
+  // the owner calls PollWorkers, which puts the reports into the entries and ends the run
+  // after the last worker.
+  std::vector<int> WorkerFds() const;
+  void PollWorkers();
+  // The entries being converted now, in batch order.
+  std::vector<CConvertOrder*> ConvertingEntries() const;
+  // How far an entry is in this run, 0..100; -1 when it is not being converted.
+  LONG EntryProgress(const CConvertOrder* entry);
 
   // ---- PlayerEventSink ----
   void OnPlayerEvent(PlayerCore* player, LONG code) override;
@@ -49,7 +75,7 @@ class ConversionRun : public PlayerEventSink, public ConversionRunSeam {
   void OnStateChanged(PlayerCore*, int) override {}
 
   // ---- figures ----
-  void SetPaused(bool paused) { counters_.SetPaused(paused); }
+  void SetPaused(bool paused);
   bool IsPaused() const { return counters_.IsPaused(); }
   LONG MapFileProgress(LONG low, LONG high);
   LONG MapTotalProgress(LONG low, LONG high);
@@ -96,6 +122,15 @@ class ConversionRun : public PlayerEventSink, public ConversionRunSeam {
   LONGLONG CurrentFileBytes();
   // What an entry weighs in the total progress: the bytes of the source it converts.
   LONGLONG EntryBytes(CConvertOrder* entry);
+  // The screen saver stays off for the run; StopConversion restores it.
+  void SuspendScreenSaver();
+  void StartSimultaneous(PlayerCore* player, int lanes, int checked, bool resumeInterrupted);
+  // After the workers reported: counters, the entry shown as current, and the end of the
+  // run after the last worker.
+  void FollowLanes();
+  void StopSimultaneous();
+  // A synthetic file position at percent, for the counters.
+  static FilePosition PercentPosition(LONG percent);
 
   CTavrionConverterDoc& doc_;
   FilterGraphBuilder& builder_;
@@ -117,6 +152,13 @@ class ConversionRun : public PlayerEventSink, public ConversionRunSeam {
   const CConvertOrder* sequenceEntry_ = nullptr;  // the entry outputSequence_ belongs to
   mutable size_t walkIndex_ = 0;                  // list position of the last entry CheckedAfter found
   REFERENCE_TIME partStart_ = 0;                  // where the part being written began
+
+  // Simultaneous conversions: configuration, and the workers of a run.
+  int laneCount_ = 1;
+  std::vector<std::string> workerCommand_;
+  std::unique_ptr<SimultaneousRun> lanes_;
+  std::map<const CConvertOrder*, DWORD> laneEntries_;  // those running, as last seen: run-clock start
+  CConvertOrder* shownCurrent_ = nullptr;               // the first of them, as last told
 };
 
 }  // namespace tav

@@ -102,9 +102,11 @@ void RunCounters::StartRun(LONGLONG totalBytes) {
   totalSample_ = 0;
 }
 
-void RunCounters::StartFile() {
+void RunCounters::StartFile() { StartFileAt(Now()); }
+
+void RunCounters::StartFileAt(DWORD start) {
   fileStartPercent_ = 0;
-  fileStart_ = Now();
+  fileStart_ = start;
   fileSample_ = 0;
 }
 
@@ -130,13 +132,16 @@ LONG RunCounters::MapFileProgress(LONG low, LONG high, const FilePosition& pos) 
 
 LONG RunCounters::MapTotalProgress(LONG low, LONG high, const FilePosition& pos, LONGLONG currentFileBytes) {
   if (!fileProgress_.valid) MapFileProgress(0, 100, pos);
-  const LONGLONG currentBytes = currentFileBytes * MappingPercent(fileProgress_) / 100;
+  return MapTotalProgressOf(low, high, currentFileBytes * MappingPercent(fileProgress_) / 100);
+}
+
+LONG RunCounters::MapTotalProgressOf(LONG low, LONG high, LONGLONG runningBytesDone) {
   LONG result;
   if (totalBytes_ == 0) {
     result = Midpoint(low, high);
   } else {
-    const __int128 v = low + (static_cast<__int128>(bytesDone_ + currentBytes) * (static_cast<LONGLONG>(high) - low) +
-                              (totalBytes_ + 1) / 2) / totalBytes_;
+    const __int128 done = static_cast<__int128>(bytesDone_) + runningBytesDone;
+    const __int128 v = low + (done * (static_cast<LONGLONG>(high) - low) + (totalBytes_ + 1) / 2) / totalBytes_;
     result = ClampTo(v, low, high);
   }
   totalProgress_ = {true, result, low, high};

@@ -67,6 +67,9 @@ class RunCounters {
   // ---- run and file life cycle ----
   void StartRun(LONGLONG totalBytes);
   void StartFile();
+  // The file shown as current started at run-clock time start (simultaneous entries: the
+  // first of those running, which began before it became the one shown).
+  void StartFileAt(DWORD start);
   // Run-clock milliseconds since the current file started.
   DWORD FileElapsedMs() const { return Now() - fileStart_; }
   void FileDone(LONGLONG fileBytes) { bytesDone_ += fileBytes; }
@@ -79,6 +82,9 @@ class RunCounters {
   LONG MapFileProgress(LONG low, LONG high, const FilePosition& pos);
   // currentFileBytes: the size of the file being converted.
   LONG MapTotalProgress(LONG low, LONG high, const FilePosition& pos, LONGLONG currentFileBytes);
+  // With several files converting at once: runningBytesDone is what of them is done (each
+  // file's bytes times its progress).
+  LONG MapTotalProgressOf(LONG low, LONG high, LONGLONG runningBytesDone);
 
   // ---- time estimates ----
   void SampleFileTime() { fileSample_ = Now(); }

@@ -209,6 +209,17 @@ enum StringId : UINT {
   IDS_MENU_HELP_TOPICS,          // "&Contents\tF1"
   IDS_PROMPT_HELP_TOPICS,        // status-bar text and tooltip of Help > Contents
   IDS_PROPERTIES_STORED_SIZE,    // "%1 x %2 (stored as %3 x %4, shown turned)"
+  IDS_MENU_SETTINGS,             // "Settin&gs"
+  IDS_MENU_PREFERENCES,          // "&Preferences..."
+  IDS_PROMPT_PREFERENCES,        // status-bar text and tooltip of Preferences
+  IDS_PREFS_TITLE,               // "Preferences"
+  IDS_PREFS_SIMULTANEOUS,        // "&Simultaneous conversions:"
+  IDS_PREFS_SIMULTANEOUS_NOTE,   // "Up to %1, the processor cores of this computer. ..."
+  IDS_PREFS_OUTPUT_GROUP,        // "Output folder of new movies"
+  IDS_PREFS_BESIDE_MOVIE,        // "&Beside each movie"
+  IDS_PREFS_IN_FOLDER,           // "In this &folder:"
+  IDS_PREFS_BROWSE,              // "Bro&wse..."
+  IDS_PREFS_FOLDER_EMPTY,        // "Choose the folder for new movies, or Beside each movie."
 
   // Status-bar text and tooltip of controls and commands, by control or command id.
   IDC_BATCH_LIST = 1000,

@@ -16,6 +16,7 @@
 #include "converter/ui/app/greatingboxdlg.h"
 #include "converter/ui/app/helpwindow.h"
 #include "converter/ui/app/mainframe.h"
+#include "converter/ui/app/preferencesdlg.h"
 #include "converter/ui/app/uitext.h"
 #include "converter/ui/bridge/messagepump.h"
 #include "converter/ui/controls/profile.h"
@@ -217,9 +218,24 @@ void ConverterApplication::RunCommand(int command) {
       dialogs_->Exec(help);
       break;
     }
+    case ID_SETTINGS_PREFERENCES:
+      OnPreferences();
+      break;
     default:
       break;
   }
+}
+
+void ConverterApplication::OnPreferences() {
+  CPreferencesDialog::Questions questions;
+  questions.askYesNo = [this](QWidget* parent, const QString& text) {
+    return dialogs_->Ask(parent, text) == FrameDialogs::Answer::Yes;
+  };
+  questions.showError = [this](QWidget* parent, const QString& text) {
+    dialogs_->MessageBox(parent, text, FrameDialogs::Icon::Warning);
+  };
+  CPreferencesDialog dialog(frame_.get(), std::move(questions));
+  dialogs_->Exec(dialog);
 }
 
 void ConverterApplication::OnFileNew() {

@@ -102,6 +102,8 @@ class ConverterApplication : public QObject, public DocumentObserver {
   // discarded, or nothing to ask), false when the user cancelled or the save failed.
   bool SaveModified();
   void OnAppAbout();
+  // Settings > Preferences...: simultaneous conversions and the output folder of new entries.
+  void OnPreferences();
   void OnHomePage();
   // Opens a path as the document template does: a ".tvc" opens as the batch; a movie
   // reaches the batch through hint 7. Failures are told to the user; false then.

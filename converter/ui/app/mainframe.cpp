@@ -102,6 +102,13 @@ void CMainFrame::BuildMenus() {
   connect(status, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
   view->addAction(status);
 
+  // A Settings menu before Help, as desktop programs keep one: the letters of Edit and
+  // Tools are all the form's mnemonics already.
+  QMenu* settings = menuBar()->addMenu(UiText(res::IDS_MENU_SETTINGS));
+  QAction* preferences = MakeAction(ID_SETTINGS_PREFERENCES, res::IDS_MENU_PREFERENCES, res::IDS_PROMPT_PREFERENCES);
+  preferences->setMenuRole(QAction::PreferencesRole);
+  settings->addAction(preferences);
+
   QMenu* help = menuBar()->addMenu(UiText(res::IDS_MENU_HELP));
   help->addAction(MakeAction(ID_HELP_TOPICS, res::IDS_MENU_HELP_TOPICS, res::IDS_PROMPT_HELP_TOPICS));
   help->addAction(MakeAction(ID_HELP_HOME_PAGE, res::IDS_MENU_HOME_PAGE, res::IDS_PROMPT_HOME_PAGE));

@@ -45,6 +45,7 @@ enum FrameCommand : int {
   ID_VIEW_TOOLBAR = 0xE800,
   ID_VIEW_STATUS_BAR = 0xE801,
   ID_HELP_HOME_PAGE = 32810,
+  ID_SETTINGS_PREFERENCES = 32811,
 };
 
 class CMainFrame : public QMainWindow {

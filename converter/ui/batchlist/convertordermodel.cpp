@@ -2,6 +2,7 @@
 
 #include <QFileIconProvider>
 #include <QMimeDatabase>
+#include <algorithm>
 #include <cstdio>
 
 #include "converter/engine/bytesize.h"
@@ -85,6 +86,8 @@ QVariant CConvertOrderModel::data(const QModelIndex& index, int role) const {
     return int(Qt::AlignLeft | Qt::AlignVCenter);
   } else if (role == Qt::ToolTipRole) {
     return ToolTipText(entry);
+  } else if (role == kProgressRole) {
+    return row.progress;
   }
   return QVariant();
 }
@@ -175,6 +178,14 @@ void CConvertOrderModel::RefreshRow(int row) {
   if (row < 0 || row >= int(rows_.size())) return;
   rows_[size_t(row)].checked = rows_[size_t(row)].entry->IsChecked();
   emit dataChanged(index(row, 0), index(row, kColumnCount - 1));
+}
+
+void CConvertOrderModel::SetRowProgress(int row, int percent) {
+  if (row < 0 || row >= int(rows_.size())) return;
+  percent = percent < 0 ? -1 : std::min(percent, 100);
+  if (rows_[size_t(row)].progress == percent) return;
+  rows_[size_t(row)].progress = percent;
+  emit dataChanged(index(row, kStatusColumn), index(row, kStatusColumn), {kProgressRole});
 }
 
 void CConvertOrderModel::SwapRows(int a, int b) {

@@ -27,6 +27,8 @@ class CConvertOrderModel : public QAbstractTableModel {
   static constexpr int kFrameSizeColumn = 3;
   static constexpr int kFileSizeColumn = 4;
   static constexpr int kColumnCount = 5;
+  // A row's conversion progress, 0..100, or -1 while its entry is not being converted.
+  static constexpr int kProgressRole = Qt::UserRole + 1;
 
   explicit CConvertOrderModel(QObject* parent = nullptr);
 
@@ -54,6 +56,8 @@ class CConvertOrderModel : public QAbstractTableModel {
   void RefreshRow(int row);
   // Exchanges two rows' entries and check boxes.
   void SwapRows(int a, int b);
+  // The row's progress (kProgressRole); -1 when its entry is not being converted.
+  void SetRowProgress(int row, int percent);
 
   // The column texts of an entry.
   static QString SourceText(const CConvertOrder& entry);
@@ -71,6 +75,7 @@ class CConvertOrderModel : public QAbstractTableModel {
   struct Row {
     CConvertOrder* entry;
     bool checked;
+    int progress = -1;
   };
   QIcon IconFor(const CConvertOrder& entry) const;
 

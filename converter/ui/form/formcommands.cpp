@@ -18,6 +18,8 @@
 #include "converter/engine/exceptions.h"
 #include "converter/engine/moviefolder.h"
 #include "converter/engine/strings.h"
+#include "converter/ui/app/preferences.h"
+#include "converter/ui/form/runwatcher.h"
 #include "converter/ui/form/tavrionconverterview.h"
 #include "ui_tavrionconverterview.h"
 
@@ -79,7 +81,7 @@ bool CTavrionConverterView::AddMovie(const std::string& path, bool show) {
   }
   CConvertOrder* e = nullptr;
   try {
-    e = doc_.AddOrder(path);
+    e = doc_.AddOrder(path, NewEntryOutputFolder());
   } catch (const std::exception& ex) {
     // The entry's output file cannot be made next to the movie: the batch stays as it was,
     // and the user reads why.
@@ -104,6 +106,23 @@ bool CTavrionConverterView::AddMovie(const std::string& path, bool show) {
   return true;
 }
 
+std::string CTavrionConverterView::NewEntryOutputFolder() {
+  const std::string folder = ui::Preferences::Load().outputFolder;
+  if (folder.empty() || IsFolder(folder)) return folder.empty() ? folder : folder + "/";
+  // Not there (any more): offered to be made once for the movies added together; without
+  // it they go beside their sources.
+  if (folder == declinedFolder_) return std::string();
+  const std::string missing = res::FormatId(res::IDS_OUTPUT_FOLDER_MISSING, {folder});
+  if (dialogs_->AskYesNo(this, res::FormatId(res::IDS_OUTPUT_FOLDER_CREATE, {missing}))) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (!ec) return folder + "/";
+    dialogs_->ShowError(this, res::FormatId(res::IDS_OUTPUT_FOLDER_NOT_MADE, {folder, ec.message()}));
+  }
+  declinedFolder_ = folder;
+  return std::string();
+}
+
 void CTavrionConverterView::OnProbed(const ProbeResult& r) {
   auto* e = static_cast<CConvertOrder*>(const_cast<void*>(r.token));
   // The entry may have gone, or have another movie by now; one previewed was probed then.
@@ -126,7 +145,9 @@ void CTavrionConverterView::ApplyProbe(CConvertOrder* e, const ProbeResult& r) {
 size_t CTavrionConverterView::ProbesPending() const { return pendingAdds_.size() + prober_->Pending(); }
 
 void CTavrionConverterView::ReportRefused() {
-  if (addingDepth_ > 0 || refused_.empty()) return;
+  if (addingDepth_ > 0) return;
+  declinedFolder_.clear();
+  if (refused_.empty()) return;
   std::string lines;
   for (const std::string& r : refused_) lines += (lines.empty() ? "" : "\n") + r;
   refused_.clear();
@@ -353,6 +374,7 @@ ConversionRun* CTavrionConverterView::EnsureRun() {
     auto* builder = dynamic_cast<FilterGraphBuilder*>(doc_.GetConversionGraph());
     if (!builder) return nullptr;
     run_ = std::make_unique<ConversionRun>(doc_, *builder);
+    runWatcher_ = std::make_unique<CRunWatcher>(doc_, *run_, list_->Model());
   }
   return run_.get();
 }
@@ -398,7 +420,9 @@ void CTavrionConverterView::OnConvert() {
     }
     doc_.ResetAllStates();
     list_->RefreshAll();
+    run->SetSimultaneous(ui::Preferences::Load().simultaneous, WorkerCommand());
     run->StartConversion(player_, resume);
+    runWatcher_->Follow();
   }
   if (doc_.IsConverting()) {
     fileRefresh_ = totalRefresh_ = 0;

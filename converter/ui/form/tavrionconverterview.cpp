@@ -17,6 +17,7 @@
 #include "converter/engine/strings.h"
 #include "converter/engine/timetext.h"
 #include "converter/ui/controls/anchorlayout.h"
+#include "converter/ui/form/runwatcher.h"
 #include "converter/ui/form/sizetext.h"
 #include "libs/captionparser/captionparser.h"
 #include "ui_tavrionconverterview.h"
@@ -135,6 +136,7 @@ CTavrionConverterView::~CTavrionConverterView() {
   // A run still going on ends here: it holds the form's player.
   if (run_) {
     run_->StopConversion();
+    runWatcher_.reset();
     run_.reset();
   }
   ClosePreview();

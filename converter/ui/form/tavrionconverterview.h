@@ -47,6 +47,7 @@ struct ISubtitleManager;
 namespace tav {
 
 class ConversionRun;
+class CRunWatcher;
 
 // One row's change as the form handles it (from the list's item state bits).
 struct RowStateChange {
@@ -153,6 +154,8 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   PlayerCore& Player() { return *player_; }
   CConvertOrder* Previewed() const { return previewed_; }
   ConversionRun* Run() const { return run_.get(); }
+  // Follows the run for the window: its workers' reports and each row's progress.
+  CRunWatcher* RunWatcher() const { return runWatcher_.get(); }
   // The run command the run button shows (IDC_CONVERT, IDC_PAUSE_RUN, IDC_RESUME_RUN).
   int RunButtonCommand() const { return runButtonCommand_; }
   // Preview: open the entry's preview, paused or playing (false when it failed).
@@ -229,6 +232,8 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
 
   // Ensures the run object over the document's conversion builder.
   ConversionRun* EnsureRun();
+  // The output folder of new entries (Preferences; empty: beside each movie).
+  std::string NewEntryOutputFolder();
 
   CTavrionConverterDoc& doc_;
   std::unique_ptr<Ui::TavrionConverterView> ui_;
@@ -256,6 +261,8 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
 
   // The document's run over its conversion builder, made at the first Convert.
   std::unique_ptr<ConversionRun> run_;
+  std::unique_ptr<CRunWatcher> runWatcher_;
+  std::string declinedFolder_;  // a missing output folder not made, not asked again in one add
   int runButtonCommand_ = IDC_CONVERT;
   UINT playButtonTexts_ = ID_PLAY;  // the command whose texts the play button shows
 

@@ -376,6 +376,15 @@ TEST_F(ApplicationTest, AboutAndHomePage_GoThroughTheDialogsSeam) {
   EXPECT_EQ(answers_.urls[0].scheme(), QStringLiteral("https"));
 }
 
+TEST_F(ApplicationTest, Preferences_OpenFromTheSettingsMenu) {
+  auto app = Start({}, ThisProfile());
+  QAction* preferences = app->MainFrame()->Action(ID_SETTINGS_PREFERENCES);
+  ASSERT_TRUE(preferences);
+  EXPECT_EQ(preferences->menuRole(), QAction::PreferencesRole);
+  preferences->trigger();
+  EXPECT_TRUE(answers_.dialogs.contains(QStringLiteral("PreferencesDialog"))) << answers_.dialogs.join(",").toStdString();
+}
+
 // "For Help, press F1": F1 and Help > Contents open the manual the program carries.
 TEST_F(ApplicationTest, F1_OpensTheManual) {
   auto app = Start({}, ThisProfile());
