@@ -212,6 +212,8 @@ constexpr Entry kBuiltin[] = {
     {IDS_MENU_HELP_TOPICS, "&Help Topics\tF1"},
     {IDS_PROMPT_HELP_TOPICS, "Open the manual of the program\nHelp Topics"},
     {IDS_PROPERTIES_STORED_SIZE, "%1 x %2 (stored as %3 x %4, shown turned)"},
+    {IDS_MIXED_VALUE, "(differs)"},
+    {IDS_BREAK_QUESTION, "Break the conversion? The unfinished output file is kept as a valid movie file."},
 
     {IDC_BATCH_LIST, "Movies to convert; only checked movies take part in the conversion\nMovies to convert"},
     {IDC_SUBTITLE_FILE, "Subtitle file whose captions are burned into the picture\nSubtitle file"},

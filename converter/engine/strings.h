@@ -208,6 +208,8 @@ enum StringId : UINT {
   IDS_MENU_HELP_TOPICS,          // "&Help Topics\tF1"
   IDS_PROMPT_HELP_TOPICS,        // status-bar text and tooltip of Help Topics
   IDS_PROPERTIES_STORED_SIZE,    // "%1 x %2 (stored as %3 x %4, shown turned)"
+  IDS_MIXED_VALUE,               // "(differs)": a setting the selected movies do not share
+  IDS_BREAK_QUESTION,            // "Break the conversion? ..." (Escape during a run)
 
   // Status-bar text and tooltip of controls and commands, by control or command id.
   IDC_BATCH_LIST = 1000,
