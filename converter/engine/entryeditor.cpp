@@ -49,10 +49,10 @@ int OutputFormatItemOf(const CConvertOrder& e) {
 bool CanFit(const CConvertOrder& e) { return !e.Is4by3(); }
 bool CanSeek(const CConvertOrder& e) { return e.IsSeekable(); }
 
-// The one value all entries share, or none when they differ or there are none.
+// The one value all entries share (empty when there are none), or none when they differ.
 template <typename Get>
 std::optional<std::string> SharedText(const std::vector<CConvertOrder*>& entries, Get get) {
-  if (entries.empty()) return std::nullopt;
+  if (entries.empty()) return std::string();
   std::string first = get(*entries.front());
   for (const CConvertOrder* e : entries)
     if (get(*e) != first) return std::nullopt;
@@ -118,7 +118,6 @@ EntryEditor::Check EntryEditor::UseSubtitles() const {
 }
 
 std::optional<std::string> EntryEditor::OutputFolder() const {
-  if (entries_.empty()) return std::string();
   return SharedText(entries_, [](const CConvertOrder& e) { return e.OutputPath().Folder(); });
 }
 

@@ -72,7 +72,7 @@ class EntryEditor {
   // folder when the file lies in it or below it. Empty unless exactly one entry.
   std::string OutputTitle() const;
   std::string SubtitleFileText() const;
-  // Over the entries that have subtitles; none when they differ or no entry has them.
+  // Over the entries that have subtitles (empty when none has them); none when they differ.
   std::optional<std::string> SubtitleSize() const;
   std::optional<std::string> SubtitleLanguage() const;
 

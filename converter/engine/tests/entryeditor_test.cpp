@@ -2,9 +2,11 @@
 // change reaches exactly the entries it concerns.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 
 #include "converter/engine/entryeditor.h"
+#include "converter/engine/strings.h"
 
 namespace tav {
 namespace {
@@ -156,6 +158,7 @@ TEST_F(EntryEditorTest, Subtitles_SizeAndLanguageOnlyWhereThereAreSubtitles) {
   EXPECT_EQ(At(0).GetSubtitleLanguage(), "en-us");
   EXPECT_EQ(At(1).GetSubtitleLanguage(), "fr-fr");
   EXPECT_EQ(editor.SubtitleLanguage(), std::nullopt);
+  EXPECT_EQ(EntryEditor({&At(2)}).SubtitleSize(), "") << "no subtitles: nothing to show, nothing mixed";
 
   // Switched on for several, only the entries with a file take subtitles.
   At(2).SetSubtitlePath("");
@@ -166,6 +169,29 @@ TEST_F(EntryEditorTest, Subtitles_SizeAndLanguageOnlyWhereThereAreSubtitles) {
   EXPECT_FALSE(At(2).UsesSubtitles());
   EXPECT_EQ(editor.UseSubtitles(), EntryEditor::Check::kMixed);
   EXPECT_FALSE(editor.SetUseSubtitles(true)) << "nothing more takes them";
+}
+
+// The lists show the string table's items; the editor's choices are their values, in
+// the same order.
+TEST(EntryEditorChoices, MatchTheItemsTheListsShow) {
+  const std::vector<std::string> sizes = res::SplitItems(res::Text(res::IDS_FRAMESIZE_ITEMS));
+  ASSERT_EQ(sizes.size(), std::size(kFrameSizeChoices));
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    int w = 0, h = 0;
+    ASSERT_EQ(std::sscanf(sizes[i].c_str(), "%i x %i", &w, &h), 2) << sizes[i];
+    EXPECT_EQ(w, kFrameSizeChoices[i].width);
+    EXPECT_EQ(h, kFrameSizeChoices[i].height);
+  }
+  const std::vector<std::string> rates = res::SplitItems(res::Text(res::IDS_FRAMERATE_ITEMS));
+  ASSERT_EQ(rates.size(), std::size(kFrameRateChoices));
+  for (size_t i = 0; i < rates.size(); ++i) EXPECT_DOUBLE_EQ(std::stod(rates[i]), kFrameRateChoices[i]) << rates[i];
+  EXPECT_EQ(res::SplitItems(res::Text(res::IDS_SCREENFIT_ITEMS)).size(), std::size(kScreenFitChoices));
+  EXPECT_EQ(res::SplitItems(res::Text(res::IDS_FORMAT_ITEMS)).size(), size_t(kOutputFormatCount));
+  // "unlimited", then megabytes.
+  const std::vector<std::string> splits = res::SplitItems(res::Text(res::IDS_SPLIT_ITEMS));
+  ASSERT_EQ(splits.size(), std::size(kSplitSizeChoices));
+  EXPECT_EQ(kSplitSizeChoices[0], 0u);
+  for (size_t i = 1; i < splits.size(); ++i) EXPECT_EQ(std::stoull(splits[i]) << 20, kSplitSizeChoices[i]) << splits[i];
 }
 
 TEST_F(EntryEditorTest, SingleEntry_SubtitleTextAndOutputName) {

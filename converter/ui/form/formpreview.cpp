@@ -284,8 +284,10 @@ ISubtitleManager* CTavrionConverterView::SubtitleManager() {
 }
 
 void CTavrionConverterView::ClearSubtitleLists() {
-  ui_->subtitleSizeCombo->clear();
-  ui_->languageCombo->clear();
+  for (QComboBox* combo : {ui_->subtitleSizeCombo, ui_->languageCombo}) {
+    combo->clear();
+    combo->setPlaceholderText(QString());
+  }
   fileLanguages_.clear();
 }
 
