@@ -102,8 +102,8 @@ TEST_F(EntryEditorTest, OneChange_ReachesEveryEntry_AndAMixedListLeftAloneChange
 }
 
 TEST_F(EntryEditorTest, FitAndSplit_GoOnlyWhereTheSourceTakesThem) {
-  owned_.push_back(Entry("square", true, true));  // exactly 4:3: always fits
-  owned_.push_back(Entry("stream", false, false)); // cannot seek: never splits
+  owned_.push_back(Entry("square", true, true));    // exactly 4:3: always fits
+  owned_.push_back(Entry("stream", false, false));  // cannot seek: never splits
   CConvertOrder& square = At(3);
   CConvertOrder& stream = At(4);
   EntryEditor editor = All();

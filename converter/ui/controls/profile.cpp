@@ -23,8 +23,8 @@ std::string ReadProfileString(const std::string& profile, const char* section, c
                               const std::string& defaultValue) {
   if (profile.empty()) return defaultValue;
   std::vector<char> buffer(kMaxValueChars, '\0');
-  const DWORD n = GetPrivateProfileString(section, key, defaultValue.c_str(), buffer.data(), DWORD(buffer.size()),
-                                          profile.c_str());
+  const DWORD n =
+      GetPrivateProfileString(section, key, defaultValue.c_str(), buffer.data(), DWORD(buffer.size()), profile.c_str());
   return std::string(buffer.data(), n);
 }
 

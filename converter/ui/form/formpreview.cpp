@@ -240,10 +240,8 @@ void CTavrionConverterView::OnFrameSizeChosen(int item) {
   AfterEdit(editor);
   // The preview's resizers make pictures of the old size: the preview is built again at the
   // new one, at the same position and in the same state.
-  if (EditsPreviewed(editor))
-    ReopenPreview();
-  else if (CConvertOrder* e = editor.Single())
-    ui_->videoHost->SetFrameSize(e->GetFrameWidth(), e->GetFrameHeight());
+  if (EditsPreviewed(editor)) ReopenPreview();
+  else if (CConvertOrder* e = editor.Single()) ui_->videoHost->SetFrameSize(e->GetFrameWidth(), e->GetFrameHeight());
 }
 
 void CTavrionConverterView::OnScreenFitChosen(int item) {

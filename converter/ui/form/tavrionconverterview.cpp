@@ -208,7 +208,9 @@ void CTavrionConverterView::ConnectControls() {
     if (!doc_.IsConverting()) doc_.SetFocused(current.isValid() ? list_->EntryAt(current.row()) : nullptr);
   });
   connect(list_, &ui::CConvertOrderListCtrl::ItemStateChanged, this,
-          [this](int, CConvertOrder* e, unsigned oldState, unsigned newState) { OnRowStateChanged(e, oldState, newState); });
+          [this](int, CConvertOrder* e, unsigned oldState, unsigned newState) {
+            OnRowStateChanged(e, oldState, newState);
+          });
   connect(list_, &ui::CConvertOrderListCtrl::ItemActivated, this, [this](int, CConvertOrder* e) { OnRowActivated(e); });
   connect(list_, &ui::CConvertOrderListCtrl::ContextMenu, this, &CTavrionConverterView::OnContextMenu);
 
@@ -330,9 +332,9 @@ bool CTavrionConverterView::EditsPreviewed(const EntryEditor& editor) const {
 
 void CTavrionConverterView::ShowEntries(bool lists) {
   CConvertOrder* converting = doc_.IsConverting() && run_ ? run_->GetCurrent() : nullptr;
-  const EntryEditor editor =
-      doc_.IsConverting() ? EntryEditor(converting ? std::vector<CConvertOrder*>{converting} : std::vector<CConvertOrder*>{})
-                          : Editor();
+  const EntryEditor editor = doc_.IsConverting() ? EntryEditor(converting ? std::vector<CConvertOrder*>{converting}
+                                                                          : std::vector<CConvertOrder*>{})
+                                                 : Editor();
   ShowItem(ui_->outputFormatCombo, editor.OutputFormatItem());
   ShowItem(ui_->frameSizeCombo, editor.FrameSizeItem());
   ShowItem(ui_->frameRateCombo, editor.FrameRateItem());
@@ -361,8 +363,8 @@ void CTavrionConverterView::ShowEntries(bool lists) {
 }
 
 void CTavrionConverterView::ClearShownEntries() {
-  for (QComboBox* combo : {ui_->outputFormatCombo, ui_->frameSizeCombo, ui_->frameRateCombo, ui_->screenSizeCombo,
-                           ui_->splitCombo})
+  for (QComboBox* combo :
+       {ui_->outputFormatCombo, ui_->frameSizeCombo, ui_->frameRateCombo, ui_->screenSizeCombo, ui_->splitCombo})
     ShowItem(combo, EntryEditor::kNoItem);
   for (QLineEdit* edit : {ui_->outputFolderEdit, ui_->outputNameEdit, static_cast<QLineEdit*>(ui_->subtitleFileEdit)})
     edit->clear();
@@ -426,8 +428,8 @@ void CTavrionConverterView::updateActions() {
   };
   const bool subtitles = one ? single->UsesSubtitles() : editor.AnyHasSubtitles();
   enable({ui_->useSubtitlesCheck, ui_->outputFolderLabel, ui_->outputFolderEdit, ui_->outputFolderBrowseButton,
-          ui_->outputFormatLabel, ui_->outputFormatCombo, ui_->frameSizeLabel, ui_->frameSizeCombo,
-          ui_->frameRateLabel, ui_->frameRateCombo},
+          ui_->outputFormatLabel, ui_->outputFormatCombo, ui_->frameSizeLabel, ui_->frameSizeCombo, ui_->frameRateLabel,
+          ui_->frameRateCombo},
          editing);
   enable({ui_->subtitleBrowseButton, ui_->outputNameLabel, ui_->outputNameEdit}, one);
   enable({ui_->subtitleFileLabel, ui_->subtitleFileEdit}, one && single->UsesSubtitles());
@@ -638,12 +640,8 @@ void CTavrionConverterView::OnRowActivated(CConvertOrder* entry) {
 
 void CTavrionConverterView::OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string* path) {
   switch (hint) {
-    case kHintReload:
-      ShowEntries();
-      break;
-    case kHintBeforeSave:
-      CommitEdits();
-      break;
+    case kHintReload: ShowEntries(); break;
+    case kHintBeforeSave: CommitEdits(); break;
     case kHintContentsDeleted:
       pendingAdds_.clear();
       for (size_t i = 0; i < doc_.GetCount(); ++i) prober_->Forget(doc_.GetAt(i));

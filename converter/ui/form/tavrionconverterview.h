@@ -23,8 +23,8 @@
 
 #include <QList>
 #include <QPointer>
-#include <QUrl>
 #include <QString>
+#include <QUrl>
 #include <QWidget>
 #include <deque>
 #include <map>
@@ -37,9 +37,9 @@
 #include "converter/engine/entryeditor.h"
 #include "converter/engine/filtergraphbuilder.h"
 #include "converter/engine/player.h"
+#include "converter/ui/batchlist/convertorderlistctrl.h"
 #include "converter/ui/form/backgroundprober.h"
 #include "converter/ui/form/formdialogs.h"
-#include "converter/ui/batchlist/convertorderlistctrl.h"
 #include "media/contract/comptr.h"
 
 class QAction;
@@ -80,9 +80,9 @@ enum FormCommand : int {
 // The form's commands, one action each, made once: the File menu, the list's context menu
 // and keys, the buttons and the keyboard all use these. updateActions() enables them.
 struct FormActions {
-  QAction* addFiles = nullptr;      // Insert in the list
+  QAction* addFiles = nullptr;  // Insert in the list
   QAction* addFolder = nullptr;
-  QAction* remove = nullptr;        // Delete in the list
+  QAction* remove = nullptr;  // Delete in the list
   QAction* moveUp = nullptr;
   QAction* moveDown = nullptr;
   QAction* modifySource = nullptr;
@@ -90,10 +90,10 @@ struct FormActions {
   QAction* play = nullptr;
   QAction* pausePreview = nullptr;
   QAction* stop = nullptr;
-  QAction* convert = nullptr;       // Ctrl+Return
+  QAction* convert = nullptr;  // Ctrl+Return
   QAction* pauseRun = nullptr;
   QAction* resumeRun = nullptr;
-  QAction* breakRun = nullptr;      // Escape asks first
+  QAction* breakRun = nullptr;  // Escape asks first
 };
 
 class CTavrionConverterView : public QWidget, public DocumentObserver, public PlayerEventSink {
@@ -264,7 +264,7 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   std::unique_ptr<Ui::TavrionConverterView> ui_;
   ui::CConvertOrderListCtrl* list_ = nullptr;  // owned by its host widget
   std::unique_ptr<FormDialogs> dialogs_;
-  FormActions actions_;  // owned by the form
+  FormActions actions_;                  // owned by the form
   QShortcut* escapeShortcut_ = nullptr;  // Escape: Break, asked first
   std::string lastAddedFolder_;  // where "Add folder..." starts the next time
 

@@ -2,11 +2,12 @@
 // edited in the controls for one or several entries, the subtitle file steps, the keys, a
 // whole run driven from the form with pause, resume and break, the preview and play list,
 // and a batch that is saved and opened again.
+#include <unistd.h>
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -16,12 +17,13 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "converter/engine/conversionrun.h"
 #include "converter/engine/strings.h"
@@ -567,7 +569,8 @@ TEST_F(FormTest, InTheFrame_TitleShowsRunProgress_AndEveryControlSaysWhatItDoes)
   // The batch commands of the File menu are the form's own actions, from the string table
   // with their prompts.
   bool formAddInMenu = false;
-  for (QAction* a : frame.menuBar()->actions().front()->menu()->actions()) formAddInMenu |= a == view->Actions().addFiles;
+  for (QAction* a : frame.menuBar()->actions().front()->menu()->actions())
+    formAddInMenu |= a == view->Actions().addFiles;
   EXPECT_TRUE(formAddInMenu);
   for (const char* text : {"Move &up", "Move do&wn", "&Modify source..."}) {
     QAction* found = nullptr;
@@ -1063,6 +1066,36 @@ TEST_F(FormTest, Keys_InsertDeleteCtrlReturnAndEscape) {
   // Without a run Escape asks nothing.
   QTest::keyClick(list, Qt::Key_Escape);
   EXPECT_EQ(dialogs_->questions.size(), 2u);
+}
+
+// Tab from the list reaches every control the user can work, and comes back to the list.
+TEST_F(FormTest, Tab_ReachesEveryEnabledControl) {
+  view_->show();
+  QApplication::setActiveWindow(view_.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(view_.get()));
+  const std::string movie = Movie("tab.avi", 2, 192, 108);
+  SamiFile("tab.smi");
+  AddThroughDialog({movie});
+  ASSERT_EQ(doc_->GetSingleSelected(), doc_->GetAt(0));
+  view_->List()->setFocus();
+  std::set<QWidget*> reached;
+  for (int i = 0; i < 80; ++i) {
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_TRUE(focus);
+    if (!reached.insert(focus).second) break;
+    QTest::keyClick(focus, Qt::Key_Tab);
+  }
+  EXPECT_EQ(QApplication::focusWidget(), view_->List()) << "Tab went round without coming back to the list";
+  EXPECT_GE(reached.size(), 15u);
+  for (QWidget* w : view_->findChildren<QWidget*>()) {
+    if (!w->isVisibleTo(view_.get()) || !w->isEnabled() || !(w->focusPolicy() & Qt::TabFocus)) continue;
+    if (w->focusProxy() || qobject_cast<QAbstractScrollArea*>(w->parentWidget())) continue;  // the list's parts
+    EXPECT_TRUE(reached.count(w)) << w->objectName().toStdString() << " is not reached by Tab";
+  }
+  auto* ui = view_->Form();
+  for (QWidget* w : std::initializer_list<QWidget*>{ui->playButton, ui->stopButton, ui->positionSlider,
+                                                    ui->subtitleFileEdit, ui->splitCombo, ui->runButton})
+    EXPECT_TRUE(reached.count(w)) << w->objectName().toStdString();
 }
 
 // Nothing polls: with no run and no preview no timer of the form runs, and the controls
