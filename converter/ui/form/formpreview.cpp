@@ -336,6 +336,16 @@ void CTavrionConverterView::OnUseSubtitles() {
   ReopenPreview();
 }
 
+void CTavrionConverterView::ApplySubtitleFile() {
+  EntryEditor editor = Editor();
+  CConvertOrder* e = editor.Single();
+  const std::string text = S(ui_->subtitleFileEdit->text());
+  if (!e || editor.SubtitlePathOf(text) == e->SubtitlePath().Full()) return;
+  editor.SetSubtitleFileText(text);
+  LoadSubtitleFile(true);
+  AfterEdit(editor);
+}
+
 bool CTavrionConverterView::LoadSubtitleHeader(const std::string& path) {
   ISubtitleManager* manager = path.empty() || !QFileInfo(Q(path)).isFile() ? nullptr : SubtitleManager();
   if (!manager) return false;

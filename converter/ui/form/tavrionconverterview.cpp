@@ -220,15 +220,7 @@ void CTavrionConverterView::ConnectControls() {
   connect(ui_->outputFolderBrowseButton, &QPushButton::clicked, this, &CTavrionConverterView::OnBrowseFolder);
   // Typed texts go into the entries once they are typed out (Return, or leaving the box),
   // not at every key: a name half typed names no file and would close the preview.
-  connect(ui_->subtitleFileEdit, &QLineEdit::editingFinished, this, [this] {
-    EntryEditor editor = Editor();
-    CConvertOrder* e = editor.Single();
-    const std::string text = S(ui_->subtitleFileEdit->text());
-    if (!e || editor.SubtitlePathOf(text) == e->SubtitlePath().Full()) return;
-    editor.SetSubtitleFileText(text);
-    LoadSubtitleFile(true);
-    AfterEdit(editor);
-  });
+  connect(ui_->subtitleFileEdit, &QLineEdit::editingFinished, this, &CTavrionConverterView::ApplySubtitleFile);
   connect(ui_->outputFolderEdit, &QLineEdit::textChanged, this,
           [this](const QString& text) { ui_->outputFolderEdit->setToolTip(text); });
   connect(ui_->outputFolderEdit, &QLineEdit::editingFinished, this, [this] { ApplyOutputFolder(); });
@@ -383,7 +375,7 @@ void CTavrionConverterView::CommitEdits() {
   // Only what the user typed: a text the form put there is the entries' own.
   if (ui_->outputFolderEdit->isModified()) ApplyOutputFolder();
   if (ui_->outputNameEdit->isModified()) ApplyOutputName();
-  if (ui_->subtitleFileEdit->isModified()) emit ui_->subtitleFileEdit->editingFinished();
+  if (ui_->subtitleFileEdit->isModified()) ApplySubtitleFile();
   SaveTrimPoints();
 }
 

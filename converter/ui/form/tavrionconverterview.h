@@ -223,6 +223,9 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // languages listed, the entry's own chosen; typed says the user named it (a file that
   // is not there then closes the preview).
   void LoadSubtitleFile(bool typed);
+  // The file typed into the subtitle edit goes into the single entry, once it names
+  // another file than the entry's.
+  void ApplySubtitleFile();
   // Several entries: the sizes and languages their files offer.
   void LoadSubtitleLists(const EntryEditor& editor);
   void ClearSubtitleLists();
