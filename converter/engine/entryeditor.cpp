@@ -1,7 +1,11 @@
 #include "converter/engine/entryeditor.h"
 
+#include <unistd.h>
+
 #include <climits>
 #include <cmath>
+#include <filesystem>
+#include <system_error>
 
 #include "converter/engine/strings.h"
 
@@ -70,6 +74,23 @@ std::string OutputNameProblem(const std::string& name, const std::string& ext) {
   const size_t room = NAME_MAX > ext.size() + kPartDigits ? NAME_MAX - ext.size() - kPartDigits : 0;
   if (name.size() > room) return res::FormatId(res::IDS_OUTPUT_NAME_TOO_LONG, {name, std::to_string(room)});
   return std::string();
+}
+
+OutputFolderState CheckOutputFolder(const std::string& folder) {
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(folder, ec);
+  if (folder.empty() || !std::filesystem::exists(status)) return OutputFolderState::kMissing;
+  if (!std::filesystem::is_directory(status)) return OutputFolderState::kNotAFolder;
+  // A file is made there and its name searched: both write and search rights.
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) return OutputFolderState::kReadOnly;
+  return OutputFolderState::kUsable;
+}
+
+bool MakeOutputFolder(const std::string& folder, std::string* error) {
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (ec && error) *error = ec.message();
+  return !ec;
 }
 
 std::string EntryEditor::OutputExtension(const CConvertOrder& entry) {

@@ -37,6 +37,13 @@ inline constexpr int kOutputFormatCount = 1;
 // be once the extension and a part number are added.
 std::string OutputNameProblem(const std::string& name, const std::string& ext);
 
+// Whether folder can take output files: there, a folder, and writable.
+enum class OutputFolderState { kUsable, kMissing, kNotAFolder, kReadOnly };
+OutputFolderState CheckOutputFolder(const std::string& folder);
+// Makes folder and the folders above it that are missing; the system's reason when it
+// cannot.
+bool MakeOutputFolder(const std::string& folder, std::string* error);
+
 class EntryEditor {
  public:
   // List positions besides the choices themselves.

@@ -2,11 +2,16 @@
 // change reaches exactly the entries it concerns.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "converter/engine/entryeditor.h"
 #include "converter/engine/strings.h"
+#include "tests/support/testenv.h"
 
 namespace tav {
 namespace {
@@ -221,6 +226,30 @@ TEST_F(EntryEditorTest, SingleEntry_SubtitleTextAndOutputName) {
   EXPECT_TRUE(editor.SetOutputTitle("named"));
   EXPECT_EQ(e.OutputPath().Full(), "/movies/named.qvf");
   EXPECT_FALSE(All().SetOutputTitle("same")) << "several entries never take one name";
+}
+
+TEST(EntryEditorFolders, CheckAndMakeTheOutputFolder) {
+  const std::string dir = tavtest::MakeTempSubdir("outfolders");
+  EXPECT_EQ(CheckOutputFolder(dir), OutputFolderState::kUsable);
+  EXPECT_EQ(CheckOutputFolder(dir + "/"), OutputFolderState::kUsable);
+  EXPECT_EQ(CheckOutputFolder(""), OutputFolderState::kMissing);
+  const std::string nested = dir + "/a/b";
+  EXPECT_EQ(CheckOutputFolder(nested), OutputFolderState::kMissing);
+  std::string why;
+  EXPECT_TRUE(MakeOutputFolder(nested, &why)) << why;
+  EXPECT_EQ(CheckOutputFolder(nested), OutputFolderState::kUsable);
+  std::ofstream(dir + "/plain") << "x";
+  EXPECT_EQ(CheckOutputFolder(dir + "/plain"), OutputFolderState::kNotAFolder);
+  EXPECT_FALSE(MakeOutputFolder(dir + "/plain/below", &why));
+  EXPECT_FALSE(why.empty());
+  // Read-only only where the test's user is refused writing (not as root).
+  const std::string locked = dir + "/locked";
+  std::filesystem::create_directory(locked);
+  std::filesystem::permissions(locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  if (::access(locked.c_str(), W_OK) != 0) {
+    EXPECT_EQ(CheckOutputFolder(locked), OutputFolderState::kReadOnly);
+  }
+  std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
 }
 
 }  // namespace

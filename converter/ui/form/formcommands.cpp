@@ -6,16 +6,12 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QUrl>
 #include <algorithm>
-#include <climits>
-#include <filesystem>
-#include <unistd.h>
 
 #include "converter/engine/conversionrun.h"
 #include "converter/engine/entryeditor.h"
@@ -295,23 +291,22 @@ bool CTavrionConverterView::ApplyOutputFolder() {
   checkingOutput_ = true;
   std::string problem;
   bool declined = false;
-  const QFileInfo info(Q(folder));
-  if (folder.empty()) {
-    problem = res::FormatId(res::IDS_OUTPUT_FOLDER_MISSING, {typed});
-  } else if (!info.exists()) {
-    // A folder that is not there yet may be made on the spot.
-    const std::string missing = res::FormatId(res::IDS_OUTPUT_FOLDER_MISSING, {folder});
-    if (dialogs_->AskYesNo(this, res::FormatId(res::IDS_OUTPUT_FOLDER_CREATE, {missing}))) {
-      std::error_code ec;
-      std::filesystem::create_directories(folder, ec);
-      if (ec) problem = res::FormatId(res::IDS_OUTPUT_FOLDER_NOT_MADE, {folder, ec.message()});
-    } else {
-      declined = true;
+  switch (folder.empty() ? OutputFolderState::kNotAFolder : CheckOutputFolder(folder)) {
+    case OutputFolderState::kUsable: break;
+    case OutputFolderState::kMissing: {
+      // A folder that is not there yet may be made on the spot.
+      const std::string missing = res::FormatId(res::IDS_OUTPUT_FOLDER_MISSING, {folder});
+      std::string why;
+      if (!dialogs_->AskYesNo(this, res::FormatId(res::IDS_OUTPUT_FOLDER_CREATE, {missing})))
+        declined = true;
+      else if (!MakeOutputFolder(folder, &why))
+        problem = res::FormatId(res::IDS_OUTPUT_FOLDER_NOT_MADE, {folder, why});
+      break;
     }
-  } else if (!info.isDir()) {
-    problem = res::FormatId(res::IDS_OUTPUT_FOLDER_MISSING, {folder});
-  } else if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-    problem = res::FormatId(res::IDS_OUTPUT_FOLDER_READ_ONLY, {folder});
+    case OutputFolderState::kNotAFolder:
+      problem = res::FormatId(res::IDS_OUTPUT_FOLDER_MISSING, {folder.empty() ? typed : folder});
+      break;
+    case OutputFolderState::kReadOnly: problem = res::FormatId(res::IDS_OUTPUT_FOLDER_READ_ONLY, {folder}); break;
   }
   if (!problem.empty()) dialogs_->ShowError(this, problem);
   checkingOutput_ = false;
