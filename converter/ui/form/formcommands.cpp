@@ -35,7 +35,6 @@ void CTavrionConverterView::MakeActions() {
   const auto make = [this](int command, const QString& text, void (CTavrionConverterView::*handler)()) {
     auto* action = new QAction(text, this);
     ui::ApplyControlTexts(action, UINT(command));
-    action->setData(command);
     connect(action, &QAction::triggered, this, [this, action, handler] {
       updateActions();
       if (action->isEnabled()) (this->*handler)();
