@@ -270,19 +270,14 @@ void CTavrionConverterView::FillList() {
   list_->setUpdatesEnabled(false);
   std::vector<CConvertOrder*> rows;
   for (size_t i = 0; i < doc_.GetCount(); ++i) rows.push_back(doc_.GetAt(i));
-  // The document's selection (a batch file keeps one) is shown in the list; the document
-  // and the controls then follow the list, once.
-  const std::vector<CConvertOrder*> selected = doc_.GetSelection();
-  CConvertOrder* focused = doc_.GetFocused();
   {
     const QSignalBlocker quiet(list_->selectionModel());
     list_->RemoveAll();
     list_->InsertAll(rows);
-    for (CConvertOrder* s : selected)
-      if (s != focused) list_->Select(s, true);
-    // The focused row last: selecting a row also makes it the current one.
-    if (focused && doc_.IsSelected(focused)) list_->Select(focused, true);
   }
+  // The document's selection (a batch file keeps one) is shown in the list; the document
+  // and the controls then follow the list, once.
+  ShowSelectionInList();
   // What the rows show of their movies comes in the background; the selected one is
   // probed by its preview.
   for (CConvertOrder* e : rows)
@@ -290,6 +285,18 @@ void CTavrionConverterView::FillList() {
   OnSelectionChanged();
   list_->setUpdatesEnabled(true);
   unsetCursor();
+}
+
+void CTavrionConverterView::ShowSelectionInList() {
+  const std::vector<CConvertOrder*> selected = doc_.GetSelection();
+  CConvertOrder* focused = doc_.GetFocused();
+  const QSignalBlocker quiet(list_->selectionModel());
+  list_->ClearSelection();
+  for (CConvertOrder* e : selected)
+    if (e != focused) list_->Select(e, true);
+  // The focused row last: selecting a row also makes it the current one.
+  if (focused && doc_.IsSelected(focused)) list_->Select(focused, true);
+  list_->viewport()->update();
 }
 
 // ---- the edited entries ---------------------------------------------------------------
@@ -672,6 +679,8 @@ void CTavrionConverterView::OnDocumentUpdate(int hint, CConvertOrder* entry, con
       list_->RefreshAll();
       SetRunButton(IDC_CONVERT);
       emit totalProgressChanged(-1);
+      // The list showed the run's movies; it shows the selection the settings edit again.
+      ShowSelectionInList();
       ShowEntries();
       break;
     case kHintRemoveConverted:

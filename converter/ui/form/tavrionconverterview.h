@@ -166,6 +166,8 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   void MakeActions();
   void ConnectControls();
   void FillList();
+  // The list selects what the document has selected (no change of the user's).
+  void ShowSelectionInList();
   void SetRunButton(int command);
 
   // Command handlers (the actions' triggers).

@@ -308,6 +308,11 @@ TEST_F(FormTest, Convert_ThreeMovies_WithTrimPauseResumeAndStatus) {
   EXPECT_FALSE(ui->fileProgress->isEnabled());
   EXPECT_EQ(ui->fileStatusLabel->text().toStdString(), "");
   EXPECT_FALSE(view_->IsStatusTimerRunning()) << "the status area still polls after the run";
+  // The list selects again what the settings show, not the run's last movie.
+  std::vector<CConvertOrder*> listed;
+  view_->List()->GetSelected(&listed);
+  EXPECT_EQ(listed, std::vector<CConvertOrder*>{trimmed});
+  EXPECT_EQ(doc_->GetSingleSelected(), trimmed);
   for (size_t i = 0; i < doc_->GetCount(); ++i) {
     CConvertOrder* e = doc_->GetAt(i);
     EXPECT_EQ(e->GetState(), CConvertOrder::kConverted) << e->SourcePath().Full();
