@@ -247,6 +247,8 @@ constexpr Entry StringTable::kBuiltin[] = {
     {IDS_PREFS_IN_FOLDER, TR_TEXT("In this &folder:")},
     {IDS_PREFS_BROWSE, TR_TEXT("Bro&wse...")},
     {IDS_PREFS_FOLDER_EMPTY, TR_TEXT("Choose the folder for new movies, or choose Beside each movie.")},
+    {IDS_MIXED_VALUE, TR_TEXT("(differs)")},
+    {IDS_BREAK_QUESTION, TR_TEXT("Break the conversion? The unfinished output file is kept as a valid movie file.")},
 
     {IDC_BATCH_LIST, TR_TEXT("Movies to convert; only checked movies take part in the conversion\nMovies to convert")},
     {IDC_SUBTITLE_FILE, TR_TEXT("Subtitle file whose captions are burned into the picture\nSubtitle file")},

@@ -220,6 +220,8 @@ enum StringId : UINT {
   IDS_PREFS_IN_FOLDER,           // "In this &folder:"
   IDS_PREFS_BROWSE,              // "Bro&wse..."
   IDS_PREFS_FOLDER_EMPTY,        // "Choose the folder for new movies, or Beside each movie."
+  IDS_MIXED_VALUE,               // "(differs)": a setting the selected movies do not share
+  IDS_BREAK_QUESTION,            // "Break the conversion? ..." (Escape during a run)
 
   // Status-bar text and tooltip of controls and commands, by control or command id.
   IDC_BATCH_LIST = 1000,

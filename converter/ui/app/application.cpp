@@ -1,6 +1,5 @@
 #include "converter/ui/app/application.h"
 
-#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -114,8 +113,6 @@ bool ConverterApplication::InitInstance(const QStringList& files) {
   // Placement, then the window.
   frame_->RestorePlacement();
   frame_->show();
-  connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
-          &ConverterApplication::OnIdle);
 
   // The notice box, once the window is up (unless the user asked not to see it again).
   CGreatingBoxDlg notice(profile, frame_.get());
@@ -124,7 +121,6 @@ bool ConverterApplication::InitInstance(const QStringList& files) {
 }
 
 int ConverterApplication::ExitInstance(int exitCode) {
-  if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance()) disconnect(d, nullptr, this, nullptr);
   doc_.OnCloseDocument();
   // A clean exit: the recovery copy goes.
   if (recoveryTimer_) recoveryTimer_->stop();
@@ -138,15 +134,6 @@ int ConverterApplication::ExitInstance(int exitCode) {
   if (environmentReady_) engine_.ExitEnvironment();
   environmentReady_ = false;
   return exitCode;
-}
-
-void ConverterApplication::OnIdle() {
-  // The form's update only changes what it shows when something changed, so running it
-  // before every sleep does not keep the loop awake.
-  if (inIdle_ || !view_.idleUpdate) return;
-  inIdle_ = true;
-  view_.idleUpdate();
-  inIdle_ = false;
 }
 
 bool ConverterApplication::OfferRecoveredBatch() {

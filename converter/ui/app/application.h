@@ -1,7 +1,7 @@
 // ConverterApplication: the desktop program's application object - start-up (on top of the
 // engine's CTavrionConverterApp), the single document and its commands (New, Open..., Save,
 // Save As..., the recent files, Exit), files from the command line or dropped on the
-// window, About, the home page, the notice box and the idle update.
+// window, About, the home page and the notice box.
 //
 // Seam for the main form (converter/ui/form): before InitInstance, main.cpp hands the
 // application a ViewFactory (SetViewFactory). InitInstance calls it once to make the form
@@ -12,8 +12,7 @@
 //
 //   app.SetViewFactory([&app](CTavrionConverterDoc& doc, QWidget* frame) {
 //     auto* view = new CTavrionConverterView(doc, frame);   // reads app.ProfilePath()
-//     return FormView{view, [view] { view->OnInitialUpdate(); },
-//                     [view] { view->UpdateDialogControls(); }};
+//     return FormView{view, [view] { view->OnInitialUpdate(); }};
 //   });
 //
 // Unsaved work: before Exit (or the window's close), New and Open drop a batch that changed
@@ -53,7 +52,6 @@ class MessagePump;
 struct FormView {
   QWidget* widget = nullptr;               // the form; the frame takes ownership
   std::function<void()> initialUpdate;     // after start-up, New and Open
-  std::function<void()> idleUpdate;        // the idle update of its controls' enabling
 };
 // parent is the CMainFrame; a factory may connect the form's run progress to
 // CMainFrame::SetTitleProgress there.
@@ -78,8 +76,6 @@ class ConverterApplication : public QObject, public DocumentObserver {
   // Exit: the document closes (stopping a run), the recent files are kept, the engine's
   // start-up objects released. Answers the exit code.
   int ExitInstance(int exitCode = 0);
-  // Before Qt's loop sleeps: the form updates its controls' enabling.
-  void OnIdle();
   // Offers the newest batch a program that did not end cleanly left behind ("The last batch
   // was not saved. Restore it?"). Yes brings it back as the document; No discards it; no
   // answer leaves it for the next start. A damaged copy is reported and kept aside. True
@@ -137,7 +133,6 @@ class ConverterApplication : public QObject, public DocumentObserver {
   std::unique_ptr<CMainFrame> frame_;
   std::unique_ptr<MessagePump> pump_;
   RecentFileList recent_;
-  bool inIdle_ = false;
   bool terminating_ = false;  // closing for a signal: nothing is asked
   // The recovery copy of the document, looked after twice a second by recoveryTimer_.
   std::unique_ptr<RecoveryKeeper> recovery_;

@@ -19,6 +19,7 @@
 #include "converter/ui/app/logo.h"
 #include "converter/ui/app/profilesettings.h"
 #include "converter/ui/app/uitext.h"
+#include "converter/ui/controls/uitext.h"
 
 Q_LOGGING_CATEGORY(lcFrame, "tavrion.ui.frame", QtWarningMsg)
 
@@ -64,10 +65,7 @@ CMainFrame::~CMainFrame() = default;
 QAction* CMainFrame::MakeAction(int command, UINT textId, UINT promptId) {
   auto* action = new QAction(MenuLabel(textId), this);
   action->setShortcut(MenuShortcut(textId));
-  if (promptId) {
-    action->setStatusTip(StatusTip(promptId));
-    action->setToolTip(ToolTip(promptId));
-  }
+  if (promptId) ApplyControlTexts(action, promptId);
   action->setData(command);
   connect(action, &QAction::triggered, this, [this, command] { emit commandTriggered(command); });
   actions_[command] = action;

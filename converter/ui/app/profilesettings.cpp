@@ -8,27 +8,6 @@
 #include "media/contract/profile.h"
 
 namespace tav::ui {
-namespace {
-constexpr DWORD kMaxValueChars = 4096;
-}
-
-std::string ReadProfileString(const std::string& profile, const char* section, const char* key) {
-  std::vector<char> buffer(kMaxValueChars, '\0');
-  const DWORD n = GetPrivateProfileString(section, key, "", buffer.data(), DWORD(buffer.size()), profile.c_str());
-  return std::string(buffer.data(), n);
-}
-
-int ReadProfileInt(const std::string& profile, const char* section, const char* key, int defaultValue) {
-  return int(GetPrivateProfileInt(section, key, defaultValue, profile.c_str()));
-}
-
-bool WriteProfileString(const std::string& profile, const char* section, const char* key, const std::string& value) {
-  return WritePrivateProfileString(section, key, value.c_str(), profile.c_str()) != FALSE;
-}
-
-bool WriteProfileInt(const std::string& profile, const char* section, const char* key, int value) {
-  return WriteProfileString(profile, section, key, std::to_string(value));
-}
 
 std::string FormatWindowPos(const QRect& rect) {
   char text[64];

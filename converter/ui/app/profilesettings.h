@@ -1,12 +1,14 @@
-// The frame's settings in the application profile (the private profile file in the data
-// folder, through the platform's profile functions): the main window's rectangle, the
-// notice box's flag and the recent-file list.
+// The frame's settings in the application profile (read and written as every window's
+// settings are, controls/profile.h): the main window's rectangle, the notice box's flag and
+// the recent-file list.
 #pragma once
 
 #include <QRect>
 #include <QStringList>
 #include <optional>
 #include <string>
+
+#include "converter/ui/controls/profile.h"
 
 namespace tav::ui {
 
@@ -16,11 +18,6 @@ inline constexpr char kWindowPosKey[] = "WINDOWPOS";
 inline constexpr char kGreatingBoxSection[] = "GREATINGBOX";
 inline constexpr char kDontShowAgainKey[] = "DONTSHOWAGAIN";
 inline constexpr char kRecentFileSection[] = "Recent File List";
-
-std::string ReadProfileString(const std::string& profile, const char* section, const char* key);
-int ReadProfileInt(const std::string& profile, const char* section, const char* key, int defaultValue);
-bool WriteProfileString(const std::string& profile, const char* section, const char* key, const std::string& value);
-bool WriteProfileInt(const std::string& profile, const char* section, const char* key, int value);
 
 // "left, top, right, bottom" as written; the rectangle when text parses as four numbers
 // (read as "%i,%i,%i,%i"), nothing otherwise.

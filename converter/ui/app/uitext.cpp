@@ -19,14 +19,6 @@ QString UiFormat(UINT id, std::initializer_list<QString> args) {
                                                            views[5], views[6], views[7], views[8]}));
 }
 
-QString StatusTip(UINT id) { return UiText(id).section(QLatin1Char('\n'), 0, 0); }
-
-QString ToolTip(UINT id) {
-  const QString text = UiText(id);
-  const int nl = text.indexOf(QLatin1Char('\n'));
-  return nl < 0 ? text : text.mid(nl + 1);
-}
-
 QString MenuLabel(UINT id) { return UiText(id).section(QLatin1Char('\t'), 0, 0); }
 
 QKeySequence MenuShortcut(UINT id) {

@@ -13,10 +13,6 @@ namespace tav::ui {
 QString UiText(UINT id);
 // "%1".."%9" of id's text replaced by args.
 QString UiFormat(UINT id, std::initializer_list<QString> args);
-// Texts of the form "status-bar text\ntooltip": each half (the whole text when there is no
-// line break).
-QString StatusTip(UINT id);
-QString ToolTip(UINT id);
 // A menu text "&Open...\tCtrl+O": the label before the tab and the shortcut after it (an
 // empty sequence when there is none).
 QString MenuLabel(UINT id);

@@ -299,14 +299,6 @@ void CConvertOrderListCtrl::keyPressEvent(QKeyEvent* event) {
     event->accept();  // neither moves the selection nor scrolls
     return;
   }
-  // The list's own keys come first: Insert adds, Delete removes (the form carries them out).
-  if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
-    if (event->key() == Qt::Key_Insert || event->key() == Qt::Key_Delete) {
-      event->accept();
-      emit Command(event->key() == Qt::Key_Insert ? kCommandAdd : kCommandRemove);
-      return;
-    }
-  }
   QTreeView::keyPressEvent(event);
 }
 

@@ -10,8 +10,8 @@
 //
 // Reports: ItemStateChanged for every row whose selected or focused bit or check box
 // changed (by the user or by the operations below), ItemActivated on double-click or
-// Enter, ContextMenu on a right click, Command for the Insert (add) and Delete (remove)
-// keys. Left and right arrow keys are swallowed.
+// Enter, ContextMenu on a right click. Left and right arrow keys are swallowed; the
+// Insert and Delete keys belong to the actions the owner adds to the list.
 #pragma once
 
 #include <QTreeView>
@@ -36,9 +36,6 @@ class CConvertOrderListCtrl : public QTreeView {
   static constexpr unsigned kStateImageMask = 0xF000;
   static constexpr unsigned kStateUnchecked = 0x1000;  // state image 1
   static constexpr unsigned kStateChecked = 0x2000;    // state image 2
-  // Commands of the list's keys.
-  static constexpr UINT kCommandAdd = 32771;     // Insert
-  static constexpr UINT kCommandRemove = 32798;  // Delete
   static constexpr int kDefaultColumnWidth = 100;
 
   explicit CConvertOrderListCtrl(QWidget* parent = nullptr);
@@ -97,7 +94,6 @@ class CConvertOrderListCtrl : public QTreeView {
   void ItemActivated(int row, CConvertOrder* entry);
   // onRow: the point is on a row (the menu of a row), else on empty space.
   void ContextMenu(const QPoint& globalPos, bool onRow);
-  void Command(UINT command);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;

@@ -8,6 +8,8 @@
 namespace tav::ui {
 
 namespace {
+constexpr DWORD kMaxValueChars = 4096;
+
 std::string& Path() {
   static std::string path;
   return path;
@@ -17,26 +19,27 @@ std::string& Path() {
 void SetProfilePath(const std::string& path) { Path() = path; }
 const std::string& ProfilePath() { return Path(); }
 
-int GetProfileInt(const char* section, const char* key, int defaultValue) {
-  if (Path().empty()) return defaultValue;
-  return int(GetPrivateProfileInt(section, key, defaultValue, Path().c_str()));
-}
-
-std::string GetProfileString(const char* section, const char* key, const std::string& defaultValue) {
-  if (Path().empty()) return defaultValue;
-  std::vector<char> buffer(4096);
-  DWORD n = GetPrivateProfileString(section, key, defaultValue.c_str(), buffer.data(), DWORD(buffer.size()),
-                                    Path().c_str());
+std::string ReadProfileString(const std::string& profile, const char* section, const char* key,
+                              const std::string& defaultValue) {
+  if (profile.empty()) return defaultValue;
+  std::vector<char> buffer(kMaxValueChars, '\0');
+  const DWORD n =
+      GetPrivateProfileString(section, key, defaultValue.c_str(), buffer.data(), DWORD(buffer.size()), profile.c_str());
   return std::string(buffer.data(), n);
 }
 
-bool WriteProfileInt(const char* section, const char* key, int value) {
-  return WriteProfileString(section, key, std::to_string(value));
+int ReadProfileInt(const std::string& profile, const char* section, const char* key, int defaultValue) {
+  if (profile.empty()) return defaultValue;
+  return int(GetPrivateProfileInt(section, key, defaultValue, profile.c_str()));
 }
 
-bool WriteProfileString(const char* section, const char* key, const std::string& value) {
-  if (Path().empty()) return false;
-  return WritePrivateProfileString(section, key, value.c_str(), Path().c_str()) != FALSE;
+bool WriteProfileString(const std::string& profile, const char* section, const char* key, const std::string& value) {
+  if (profile.empty()) return false;
+  return WritePrivateProfileString(section, key, value.c_str(), profile.c_str()) != FALSE;
+}
+
+bool WriteProfileInt(const std::string& profile, const char* section, const char* key, int value) {
+  return WriteProfileString(profile, section, key, std::to_string(value));
 }
 
 }  // namespace tav::ui

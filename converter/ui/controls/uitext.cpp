@@ -7,7 +7,7 @@
 
 namespace tav::ui {
 
-QString Text(UINT id) { return QString::fromStdString(tav::res::Text(id)); }
+QString Text(UINT id) { return Q(tav::res::Text(id)); }
 
 QString StatusPart(UINT id) { return Text(id).section(QLatin1Char('\n'), 0, 0); }
 
@@ -19,7 +19,7 @@ QString TooltipPart(UINT id) {
 
 void ApplyControlTexts(QWidget* widget, UINT id) {
   widget->setStatusTip(StatusPart(id));
-  widget->setToolTip(TooltipPart(id));
+  widget->setToolTip(TooltipPart(id).left(kTooltipMaxChars));
 }
 
 void ApplyControlTexts(QAction* action, UINT id) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <string>
 
 #include "media/contract/wintypes.h"
 
@@ -10,13 +11,19 @@ class QAction;
 
 namespace tav::ui {
 
+// The engine's UTF-8 texts as Qt text, and back.
+inline QString Q(const std::string& s) { return QString::fromStdString(s); }
+inline std::string S(const QString& s) { return s.toStdString(); }
+
 // The string-table text of id (UTF-8), empty for an unknown id.
 QString Text(UINT id);
-// A control's string "status-bar text\ntooltip": the part before the line break, and after it
-// (the tooltip is empty when the text has no line break).
+// A control's or command's string "status-bar text\ntooltip": the part before the line
+// break, and after it (the tooltip is empty when the text has no line break).
 QString StatusPart(UINT id);
 QString TooltipPart(UINT id);
-// Sets a widget's or an action's status tip and tooltip from the control's string.
+// Sets a widget's or an action's status tip and tooltip from the control's string; a
+// widget's tooltip is kept to kTooltipMaxChars.
+inline constexpr int kTooltipMaxChars = 80;
 void ApplyControlTexts(QWidget* widget, UINT id);
 void ApplyControlTexts(QAction* action, UINT id);
 

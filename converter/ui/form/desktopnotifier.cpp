@@ -9,8 +9,11 @@
 
 #include "converter/engine/convertorder.h"
 #include "converter/engine/strings.h"
+#include "converter/ui/controls/uitext.h"
 
 namespace tav {
+
+using ui::Q;
 
 namespace {
 
@@ -22,8 +25,6 @@ constexpr const char* kLauncherInterface = "com.canonical.Unity.LauncherEntry";
 constexpr const char* kLauncherPath = "/com/canonical/unity/launcherentry/tavrion_converter";
 constexpr const char* kOpenFolderAction = "open-folder";
 constexpr const char* kDefaultAction = "default";  // a click on the notification itself
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
 

@@ -1,75 +1,79 @@
-// The main form's commands: the batch (add, remove, move, modify, properties), the run
-// (convert, pause, resume, break), the browse buttons and check boxes, the context menus
-// and files dropped on the window.
+// The main form's commands: their actions, the batch (add, remove, move, modify,
+// properties), the run (convert, pause, resume, break), the browse buttons and check boxes,
+// the context menus and files dropped on the window.
+#include <QAction>
 #include <QDragEnterEvent>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
+#include <QShortcut>
+#include <QSignalBlocker>
 #include <QUrl>
 #include <algorithm>
-#include <climits>
-#include <filesystem>
-#include <unistd.h>
 
 #include "converter/engine/conversionrun.h"
+#include "converter/engine/entryeditor.h"
 #include "converter/engine/exceptions.h"
 #include "converter/engine/moviefolder.h"
 #include "converter/engine/strings.h"
 #include "converter/ui/app/preferences.h"
 #include "converter/ui/form/runwatcher.h"
+#include "converter/ui/controls/uitext.h"
 #include "converter/ui/form/tavrionconverterview.h"
 #include "ui_tavrionconverterview.h"
 
 namespace tav {
 
-namespace {
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string S(const QString& s) { return s.toStdString(); }
-}  // namespace
+using ui::Q;
+using ui::S;
 
-bool CTavrionConverterView::IsCommandEnabled(int id) const {
-  const bool converting = doc_.IsConverting();
-  switch (id) {
-    case ID_ADD_FILES:
-    case ID_ADD_FOLDER: return !converting;
-    case ID_REMOVE: return doc_.HasSelection();
-    case ID_MOVE_UP: return doc_.HasSelection() && !doc_.SelectionHasFirst();
-    case ID_MOVE_DOWN: return doc_.HasSelection() && !doc_.SelectionHasLast();
-    case ID_MODIFY_SOURCE:
-    case ID_PROPERTIES: return doc_.HasSingleSelection();
-    case ID_PLAY: return !converting && (doc_.HasSelection() || previewed_);
-    case ID_PAUSE_PREVIEW: return !converting && player_->GetState() == PlayerCore::kRunning;
-    case ID_STOP: return !converting && previewed_;
-    case IDC_CONVERT: return doc_.AnyChecked();
-    case IDC_PAUSE_RUN: return converting && run_ && !run_->IsPaused();
-    case IDC_RESUME_RUN: return converting && run_ && run_->IsPaused();
-    case IDC_BREAK_RUN: return converting;
-    default: return false;
-  }
-}
+// ---- the actions ----------------------------------------------------------------------
 
-void CTavrionConverterView::RunCommand(int id) {
-  if (!IsCommandEnabled(id)) return;
-  switch (id) {
-    case ID_ADD_FILES: OnAddFiles(); break;
-    case ID_ADD_FOLDER: OnAddFolder(); break;
-    case ID_REMOVE: OnRemove(); break;
-    case ID_MOVE_UP: OnMoveUp(); break;
-    case ID_MOVE_DOWN: OnMoveDown(); break;
-    case ID_MODIFY_SOURCE: OnModifySource(); break;
-    case ID_PROPERTIES: OnProperties(); break;
-    case ID_PLAY: OnPlay(); break;
-    case ID_PAUSE_PREVIEW: OnPausePreview(); break;
-    case ID_STOP: OnStop(); break;
-    case IDC_CONVERT: OnConvert(); break;
-    case IDC_PAUSE_RUN: OnPauseRun(); break;
-    case IDC_RESUME_RUN: OnResumeRun(); break;
-    case IDC_BREAK_RUN: OnBreak(); break;
-    default: break;
+void CTavrionConverterView::MakeActions() {
+  // Each command's text, its status-bar text and tooltip (the string of its id) and its
+  // handler, which runs only while the command is enabled.
+  const auto make = [this](int command, const QString& text, void (CTavrionConverterView::*handler)()) {
+    auto* action = new QAction(text, this);
+    ui::ApplyControlTexts(action, UINT(command));
+    connect(action, &QAction::triggered, this, [this, action, handler] {
+      updateActions();
+      if (action->isEnabled()) (this->*handler)();
+    });
+    return action;
+  };
+  const auto named = [](UINT id) { return Q(res::Text(id)); };
+  FormActions& a = actions_;
+  a.addFiles = make(ID_ADD_FILES, named(res::IDS_MENU_ADD), &CTavrionConverterView::OnAddFiles);
+  a.addFolder = make(ID_ADD_FOLDER, named(res::IDS_MENU_ADD_FOLDER), &CTavrionConverterView::OnAddFolder);
+  a.remove = make(ID_REMOVE, named(res::IDS_MENU_REMOVE), &CTavrionConverterView::OnRemove);
+  a.moveUp = make(ID_MOVE_UP, named(res::IDS_MENU_MOVE_UP), &CTavrionConverterView::OnMoveUp);
+  a.moveDown = make(ID_MOVE_DOWN, named(res::IDS_MENU_MOVE_DOWN), &CTavrionConverterView::OnMoveDown);
+  a.modifySource = make(ID_MODIFY_SOURCE, named(res::IDS_MENU_MODIFY_SOURCE), &CTavrionConverterView::OnModifySource);
+  a.properties = make(ID_PROPERTIES, named(res::IDS_MENU_PROPERTIES), &CTavrionConverterView::OnProperties);
+  a.play = make(ID_PLAY, named(res::IDS_MENU_PLAY), &CTavrionConverterView::OnPlay);
+  a.pausePreview = make(ID_PAUSE_PREVIEW, ui::TooltipPart(ID_PAUSE_PREVIEW), &CTavrionConverterView::OnPausePreview);
+  a.stop = make(ID_STOP, ui::TooltipPart(ID_STOP), &CTavrionConverterView::OnStop);
+  a.convert = make(IDC_CONVERT, named(res::IDS_BUTTON_CONVERT), &CTavrionConverterView::OnConvert);
+  a.pauseRun = make(IDC_PAUSE_RUN, named(res::IDS_BUTTON_PAUSE), &CTavrionConverterView::OnPauseRun);
+  a.resumeRun = make(IDC_RESUME_RUN, named(res::IDS_BUTTON_RESUME), &CTavrionConverterView::OnResumeRun);
+  a.breakRun = make(IDC_BREAK_RUN, named(res::IDS_BUTTON_BREAK), &CTavrionConverterView::OnBreak);
+
+  // The list's own keys: Insert adds, Delete removes, while the list has the focus.
+  a.addFiles->setShortcut(QKeySequence(Qt::Key_Insert));
+  a.remove->setShortcut(QKeySequence(Qt::Key_Delete));
+  for (QAction* listKey : {a.addFiles, a.remove}) {
+    listKey->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    list_->addAction(listKey);
   }
+  // Anywhere in the window: Ctrl+Return converts; Escape breaks a run once the user agrees.
+  a.convert->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
+  addActions({a.addFolder, a.moveUp, a.moveDown, a.modifySource, a.properties, a.play, a.pausePreview, a.stop,
+              a.convert, a.pauseRun, a.resumeRun, a.breakRun});
+  escapeShortcut_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  escapeShortcut_->setEnabled(false);
+  connect(escapeShortcut_, &QShortcut::activated, this, &CTavrionConverterView::OnEscape);
 }
 
 // ---- the batch ------------------------------------------------------------------------
@@ -90,19 +94,13 @@ bool CTavrionConverterView::AddMovie(const std::string& path, bool show) {
     refused_.push_back(path + ": " + why);
     return false;
   }
-  loading_ = true;
   list_->Insert(e);
   if (!show) {
-    loading_ = false;
     prober_->Probe(e, path);
     return true;
   }
+  // Selected, it becomes the document's selection and is previewed, as a click would.
   list_->Select(e, true);
-  loading_ = false;
-  doc_.AddToSelection(e);
-  doc_.SetFocused(e);
-  if (!e->Snapshot().block) OpenPreview(e, false);
-  UpdateData(false);
   return true;
 }
 
@@ -167,11 +165,8 @@ void CTavrionConverterView::OnAddFolder() {
 
 void CTavrionConverterView::AddMovies(const std::vector<std::string>& files) {
   if (files.empty()) return;
-  UpdateData(true);
-  loading_ = true;
+  CommitEdits();
   list_->ClearSelection();
-  loading_ = false;
-  doc_.ClearSelection();
   pendingAdds_.insert(pendingAdds_.end(), files.begin(), files.end());
   // A few movies are there when the command returns; many come in slices between which
   // the window goes on, the last one (selected and previewed) in a slice of its own.
@@ -203,23 +198,28 @@ void CTavrionConverterView::AddPendingMovies(bool sliced) {
 }
 
 void CTavrionConverterView::OnRemove() {
+  CommitEdits();
   std::vector<CConvertOrder*> selected;
   doc_.GetSelectedInOrder(&selected);
-  for (CConvertOrder* e : selected) {
-    prober_->Forget(e);
-    if (previewed_ == e) ClosePreview();
-    playList_.erase(std::remove(playList_.begin(), playList_.end(), e), playList_.end());
-    if (doc_.GetFocused() == e) doc_.SetFocused(nullptr);
-    doc_.Unselect(e);
-    list_->Remove(e);
-    doc_.RemoveOrder(e);
+  {
+    // The rows go one by one; the selection left is taken up once they are all gone.
+    const QSignalBlocker quiet(list_->selectionModel());
+    for (CConvertOrder* e : selected) {
+      prober_->Forget(e);
+      if (previewed_ == e) ClosePreview();
+      playList_.erase(std::remove(playList_.begin(), playList_.end(), e), playList_.end());
+      if (doc_.GetFocused() == e) doc_.SetFocused(nullptr);
+      doc_.Unselect(e);
+      list_->Remove(e);
+      doc_.RemoveOrder(e);
+    }
   }
   playCursor_ = std::min(playCursor_, playList_.size());
-  UpdateData(false);
+  OnSelectionChanged();
 }
 
 void CTavrionConverterView::OnMoveUp() {
-  UpdateData(true);
+  CommitEdits();
   std::vector<CConvertOrder*> selected = SelectedRows();
   for (CConvertOrder* e : selected) {
     CConvertOrder* prev = doc_.PreviousOrder(e);
@@ -228,10 +228,11 @@ void CTavrionConverterView::OnMoveUp() {
     list_->SwapWith(e, prev);
   }
   if (!selected.empty()) list_->scrollTo(list_->Model()->index(list_->RowOf(selected.front()), 0));
+  updateActions();
 }
 
 void CTavrionConverterView::OnMoveDown() {
-  UpdateData(true);
+  CommitEdits();
   std::vector<CConvertOrder*> selected = SelectedRows();
   std::reverse(selected.begin(), selected.end());
   for (CConvertOrder* e : selected) {
@@ -241,11 +242,13 @@ void CTavrionConverterView::OnMoveDown() {
     list_->SwapWith(e, next);
   }
   if (!selected.empty()) list_->scrollTo(list_->Model()->index(list_->RowOf(selected.front()), 0));
+  updateActions();
 }
 
 void CTavrionConverterView::OnModifySource() {
   CConvertOrder* e = doc_.GetSingleSelected();
   if (!e || doc_.IsConverting()) return;
+  CommitEdits();
   const std::string chosen =
       dialogs_->OpenFile(this, e->SourcePath().Full(), res::Text(res::IDS_VIDEO_FILTER), std::string());
   if (chosen.empty()) return;
@@ -257,7 +260,7 @@ void CTavrionConverterView::OnModifySource() {
   OpenPreview(e, false);
   ui_->videoHost->ShowStill(e->Snapshot().block ? e : nullptr);
   list_->Refresh(e);
-  UpdateData(false);
+  ShowEntries();
 }
 
 void CTavrionConverterView::OnProperties() {
@@ -266,105 +269,97 @@ void CTavrionConverterView::OnProperties() {
 }
 
 void CTavrionConverterView::OnContextMenu(const QPoint& globalPos, bool onRow) {
+  updateActions();
   QMenu menu(this);
-  auto add = [&](UINT textId, int command) {
-    QAction* a = menu.addAction(Q(res::Text(textId)));
-    a->setStatusTip(Q(res::Text(UINT(command))).section(QLatin1Char('\n'), 0, 0));
-    a->setEnabled(IsCommandEnabled(command));
-    connect(a, &QAction::triggered, this, [this, command] { RunCommand(command); });
-  };
   if (onRow) {
-    add(res::IDS_MENU_REMOVE, ID_REMOVE);
-    add(res::IDS_MENU_PROPERTIES, ID_PROPERTIES);
-    add(res::IDS_MENU_PLAY, ID_PLAY);
-  } else {
-    add(res::IDS_MENU_ADD_FILE, ID_ADD_FILES);
-    add(res::IDS_MENU_ADD_FOLDER, ID_ADD_FOLDER);
+    menu.addActions({actions_.remove, actions_.properties, actions_.play});
+    menu.exec(globalPos);
+    return;
   }
+  // The empty list's menu names Add its own way ("Add file...").
+  const QString menuText = actions_.addFiles->text();
+  actions_.addFiles->setText(Q(res::Text(res::IDS_MENU_ADD_FILE)));
+  menu.addActions({actions_.addFiles, actions_.addFolder});
   menu.exec(globalPos);
+  actions_.addFiles->setText(menuText);
 }
 
 // ---- entry settings -------------------------------------------------------------------
 
 void CTavrionConverterView::OnBrowseFolder() {
-  const std::string chosen = dialogs_->ChooseFolder(this, S(ui_->outputFolderEdit->text()));
+  const EntryEditor editor = Editor();
+  if (editor.IsEmpty()) return;
+  const std::string chosen =
+      dialogs_->ChooseFolder(this, editor.OutputFolder().value_or(S(ui_->outputFolderEdit->text())));
   if (chosen.empty()) return;
   ui_->outputFolderEdit->setText(Q(chosen));
-  if (CheckOutputFolder()) UpdateData(true);
+  ApplyOutputFolder();
 }
 
-std::string OutputNameProblem(const std::string& name, const std::string& ext) {
-  if (name.empty()) return res::Text(res::IDS_OUTPUT_NAME_EMPTY);
-  if (name.find('/') != std::string::npos) return res::FormatId(res::IDS_OUTPUT_NAME_SEPARATOR, {name});
-  if (name == "." || name == "..") return res::FormatId(res::IDS_OUTPUT_NAME_DOTS, {name});
-  // Parts of a split movie add four digits to the title ("clip0002.qvf").
-  constexpr size_t kPartDigits = 4;
-  const size_t room = NAME_MAX > ext.size() + kPartDigits ? NAME_MAX - ext.size() - kPartDigits : 0;
-  if (name.size() > room) return res::FormatId(res::IDS_OUTPUT_NAME_TOO_LONG, {name, std::to_string(room)});
-  return std::string();
-}
-
-bool CTavrionConverterView::CheckOutputFolder() {
-  CConvertOrder* e = doc_.GetSingleSelected();
-  if (!e || checkingOutput_) return true;
+bool CTavrionConverterView::ApplyOutputFolder() {
+  EntryEditor editor = Editor();
+  if (editor.IsEmpty() || checkingOutput_) return true;
+  const std::optional<std::string> shared = editor.OutputFolder();
   const std::string typed = S(ui_->outputFolderEdit->text());
+  // Entries whose folders differ keep them while the box is left empty.
+  if (!shared && typed.empty()) return true;
   std::string folder = typed;
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  std::string current = e->OutputPath().Folder();
+  std::string current = shared.value_or(std::string());
   while (current.size() > 1 && current.back() == '/') current.pop_back();
-  if (folder == current) return true;
+  if (shared && folder == current) return true;
   checkingOutput_ = true;
   std::string problem;
   bool declined = false;
-  const QFileInfo info(Q(folder));
-  if (folder.empty()) {
-    problem = res::FormatId(res::IDS_OUTPUT_FOLDER_MISSING, {typed});
-  } else if (!info.exists()) {
-    // A folder that is not there yet may be made on the spot.
-    const std::string missing = res::FormatId(res::IDS_OUTPUT_FOLDER_MISSING, {folder});
-    if (dialogs_->AskYesNo(this, res::FormatId(res::IDS_OUTPUT_FOLDER_CREATE, {missing}))) {
-      std::error_code ec;
-      std::filesystem::create_directories(folder, ec);
-      if (ec) problem = res::FormatId(res::IDS_OUTPUT_FOLDER_NOT_MADE, {folder, ec.message()});
-    } else {
-      declined = true;
+  switch (folder.empty() ? OutputFolderState::kNotAFolder : CheckOutputFolder(folder)) {
+    case OutputFolderState::kUsable: break;
+    case OutputFolderState::kMissing: {
+      // A folder that is not there yet may be made on the spot.
+      const std::string missing = res::FormatId(res::IDS_OUTPUT_FOLDER_MISSING, {folder});
+      std::string why;
+      if (!dialogs_->AskYesNo(this, res::FormatId(res::IDS_OUTPUT_FOLDER_CREATE, {missing})))
+        declined = true;
+      else if (!MakeOutputFolder(folder, &why))
+        problem = res::FormatId(res::IDS_OUTPUT_FOLDER_NOT_MADE, {folder, why});
+      break;
     }
-  } else if (!info.isDir()) {
-    problem = res::FormatId(res::IDS_OUTPUT_FOLDER_MISSING, {folder});
-  } else if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-    problem = res::FormatId(res::IDS_OUTPUT_FOLDER_READ_ONLY, {folder});
+    case OutputFolderState::kNotAFolder:
+      problem = res::FormatId(res::IDS_OUTPUT_FOLDER_MISSING, {folder.empty() ? typed : folder});
+      break;
+    case OutputFolderState::kReadOnly: problem = res::FormatId(res::IDS_OUTPUT_FOLDER_READ_ONLY, {folder}); break;
   }
   if (!problem.empty()) dialogs_->ShowError(this, problem);
-  const bool refused = declined || !problem.empty();
-  if (refused) {
-    loading_ = true;
-    ui_->outputFolderEdit->setText(Q(e->OutputPath().Folder()));
-    loading_ = false;
-  }
   checkingOutput_ = false;
-  return !refused;
+  if (declined || !problem.empty()) {
+    ShowEntries(false);
+    return false;
+  }
+  if (editor.SetOutputFolder(folder)) AfterEdit(editor);
+  return true;
 }
 
-bool CTavrionConverterView::CheckOutputName() {
-  CConvertOrder* e = doc_.GetSingleSelected();
-  if (!e || checkingOutput_) return true;
+bool CTavrionConverterView::ApplyOutputName() {
+  EntryEditor editor = Editor();
+  if (!editor.IsSingle() || checkingOutput_) return true;
   const std::string name = S(ui_->outputNameEdit->text());
-  if (name == e->OutputPath().Title()) return true;
-  const std::string ext =
-      e->OutputPath().Extension().empty() ? res::Text(res::IDS_OUTPUT_EXT) : e->OutputPath().Extension();
-  const std::string problem = OutputNameProblem(name, ext);
+  if (name == editor.OutputTitle()) return true;
+  std::string problem;
+  if (editor.SetOutputTitle(name, &problem)) {
+    AfterEdit(editor);
+    return true;
+  }
   if (problem.empty()) return true;
+  // A name that is no file name never reaches the entry.
   checkingOutput_ = true;
   dialogs_->ShowError(this, problem);
-  loading_ = true;
-  ui_->outputNameEdit->setText(Q(e->OutputPath().Title()));
-  loading_ = false;
   checkingOutput_ = false;
+  ui_->outputNameEdit->setText(Q(editor.OutputTitle()));
   return false;
 }
 
 void CTavrionConverterView::OnRemoveAfterConversion() {
   doc_.SetRemoveAfterConversion(ui_->removeAfterCheck->isChecked());
+  ui_->removeAfterCheck->setChecked(doc_.GetRemoveAfterConversion());
 }
 
 // ---- run control ----------------------------------------------------------------------
@@ -383,15 +378,12 @@ void CTavrionConverterView::SetRunButton(int command) {
   runButtonCommand_ = command;
   ui_->runButton->SetState(UINT(command));
   // The button's texts are those of the command it shows.
-  const QString text = Q(res::Text(UINT(command)));
-  const qsizetype br = text.indexOf('\n');
-  ui_->runButton->setStatusTip(br < 0 ? text : text.left(br));
-  ui_->runButton->setToolTip(br < 0 ? QString() : text.mid(br + 1));
-  EnableRunControls();
+  ui::ApplyControlTexts(ui_->runButton, UINT(command));
+  updateActions();
 }
 
 void CTavrionConverterView::OnConvert() {
-  UpdateData(true);
+  CommitEdits();
   ClosePreview();
   playList_.clear();
   if (!doc_.IsConverting()) {
@@ -423,11 +415,16 @@ void CTavrionConverterView::OnConvert() {
     run->SetSimultaneous(ui::Preferences::Load().simultaneous, WorkerCommand());
     run->StartConversion(player_, resume);
     runWatcher_->Follow();
+    // The slider's status line follows the conversion's graph.
+    ui_->positionSlider->SetPlayer(player_);
   }
   if (doc_.IsConverting()) {
     fileRefresh_ = totalRefresh_ = 0;
-    ui_->positionSlider->setEnabled(false);
     SetRunButton(IDC_PAUSE_RUN);
+    // The status area moves while the run goes on, and only then.
+    statusTimer_->start();
+    UpdateStatusArea();
+    ShowEntries();
     emit totalProgressChanged(ui_->totalProgress->value());
   }
 }
@@ -457,6 +454,10 @@ void CTavrionConverterView::OnResumeRun() {
 
 void CTavrionConverterView::OnBreak() {
   if (doc_.IsConverting()) doc_.StopConversion();
+}
+
+void CTavrionConverterView::OnEscape() {
+  if (doc_.IsConverting() && dialogs_->AskYesNo(this, res::Text(res::IDS_BREAK_QUESTION))) actions_.breakRun->trigger();
 }
 
 // ---- dropped files --------------------------------------------------------------------

@@ -16,12 +16,13 @@
 #include "converter/engine/convertorder.h"
 #include "converter/engine/strings.h"
 #include "converter/engine/timetext.h"
+#include "converter/ui/controls/uitext.h"
 
 namespace tav {
 
-namespace {
+using ui::Q;
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+namespace {
 
 class DesktopDialogs : public FormDialogs {
  public:

@@ -9,6 +9,7 @@
 #include "converter/engine/framesize.h"
 #include "converter/engine/previewgraph.h"
 #include "converter/engine/strings.h"
+#include "converter/ui/controls/uitext.h"
 #include "converter/ui/form/tavrionconverterview.h"
 #include "libs/captionparser/captionparser.h"
 #include "media/contract/codepage.h"
@@ -18,10 +19,10 @@
 
 namespace tav {
 
-namespace {
+using ui::Q;
+using ui::S;
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string S(const QString& s) { return s.toStdString(); }
+namespace {
 
 constexpr int kDefaultPictureWidth = kSmallFrame.width;
 constexpr int kDefaultPictureHeight = kSmallFrame.height;
@@ -62,6 +63,7 @@ bool CTavrionConverterView::OpenPreview(CConvertOrder* e, bool play) {
   try {
     preview_.Build(e->SourcePath().Full(), PreviewSettings::ForEntry(*e));
     c.Check(ui_->videoHost->Attach(&preview_.Builder(), kDefaultPictureWidth, kDefaultPictureHeight, this));
+    ui_->positionSlider->SetPlayer(player_);
     REFERENCE_TIME start = -1, end = -1;
     if (!e->GetTrimPoints(&start, &end)) start = end = -1;
     ui_->positionSlider->SetMarkersFromPoints(start, end);
@@ -78,7 +80,8 @@ bool CTavrionConverterView::OpenPreview(CConvertOrder* e, bool play) {
   e->SetPlayState(play);
   previewed_ = e;
   list_->Refresh(e);
-  ui_->positionSlider->setEnabled(e->IsSeekable());
+  UpdateEstimatedSize();
+  updateActions();
   return true;
 }
 
@@ -88,13 +91,14 @@ void CTavrionConverterView::ClosePreview() {
   if (!doc_.IsConverting()) ui_->videoHost->Detach();
   preview_.Clear();
   previewed_ = nullptr;
-  ui_->positionSlider->setEnabled(false);
   if (!doc_.IsConverting()) ui_->playStatusLabel->clear();
   if (was) {
     was->ClearPlayState();
     list_->Refresh(was);
   }
   ui_->videoHost->update();
+  UpdateEstimatedSize();
+  updateActions();
 }
 
 void CTavrionConverterView::ReopenPreview() {
@@ -125,7 +129,7 @@ void CTavrionConverterView::OnPlay() {
     return;
   }
   if (selected.empty()) return;
-  UpdateData(true);
+  CommitEdits();
   playList_ = selected;
   playCursor_ = 0;
   PlayNextInList();
@@ -175,43 +179,47 @@ void CTavrionConverterView::OnPlayerEvent(PlayerCore* player, LONG eventCode) {
 void CTavrionConverterView::OnStateChanged(PlayerCore*, int state) {
   ui_->playButton->setIcon(style()->standardIcon(state == PlayerCore::kRunning ? QStyle::SP_MediaPause
                                                                                : QStyle::SP_MediaPlay));
+  updateActions();
 }
 
 // ---- live settings --------------------------------------------------------------------
 
-void CTavrionConverterView::OnFrameSizeChosen() {
-  if (doc_.IsConverting()) return;
-  UpdateData(true);
-  CConvertOrder* e = doc_.GetSingleSelected();
-  if (!e) return;
+void CTavrionConverterView::OnFrameSizeChosen(int item) {
+  EntryEditor editor = Editor();
+  if (!editor.SetFrameSizeItem(item)) return;
+  AfterEdit(editor);
   // The preview's resizers make pictures of the old size: the preview is built again at the
   // new one, at the same position and in the same state.
-  if (e == previewed_)
-    ReopenPreview();
-  else
-    ui_->videoHost->SetFrameSize(e->GetFrameWidth(), e->GetFrameHeight());
+  if (EditsPreviewed(editor)) ReopenPreview();
+  else if (CConvertOrder* e = editor.Single()) ui_->videoHost->SetFrameSize(e->GetFrameWidth(), e->GetFrameHeight());
 }
 
-void CTavrionConverterView::OnFrameRateChosen() {
-  if (!doc_.IsConverting()) UpdateData(true);
-}
-
-void CTavrionConverterView::OnScreenFitChosen() {
-  if (doc_.IsConverting()) return;
-  UpdateData(true);
-  if (CConvertOrder* e = doc_.GetSingleSelected()) ui_->videoHost->SetScreenFit(e->GetScreenFit());
+void CTavrionConverterView::OnScreenFitChosen(int item) {
+  EntryEditor editor = Editor();
+  if (!editor.SetScreenFitItem(item)) return;
+  AfterEdit(editor);
+  if (EditsPreviewed(editor)) ui_->videoHost->SetScreenFit(previewed_->GetScreenFit());
 }
 
 void CTavrionConverterView::OnSubtitleSizeChosen() {
-  if (doc_.IsConverting()) return;
-  UpdateData(true);
-  ui_->videoHost->SetSubtitleSize(S(ui_->subtitleSizeCombo->currentData().toString()));
+  EntryEditor editor = Editor();
+  const std::string id = S(ui_->subtitleSizeCombo->currentData().toString());
+  if (!editor.SetSubtitleSize(id)) return;
+  AfterEdit(editor);
+  if (EditsPreviewed(editor)) ui_->videoHost->SetSubtitleSize(id);
 }
 
 void CTavrionConverterView::OnSubtitleLanguageChosen() {
-  if (doc_.IsConverting()) return;
-  UpdateData(true);
-  ui_->videoHost->SetSubtitleLanguage(S(ui_->languageCombo->currentData().toString()));
+  EntryEditor editor = Editor();
+  const std::string code = S(ui_->languageCombo->currentData().toString());
+  // Of several entries, a language goes to those whose file has it.
+  const auto offered = [this](const CConvertOrder& e, const std::string& language) {
+    const auto file = fileLanguages_.find(e.SubtitlePath().Full());
+    return file == fileLanguages_.end() || file->second.count(language) > 0;
+  };
+  if (!editor.SetSubtitleLanguage(code, offered)) return;
+  AfterEdit(editor);
+  if (EditsPreviewed(editor)) ui_->videoHost->SetSubtitleLanguage(code);
 }
 
 // ---- subtitle files -------------------------------------------------------------------
@@ -224,60 +232,83 @@ ISubtitleManager* CTavrionConverterView::SubtitleManager() {
 }
 
 void CTavrionConverterView::ClearSubtitleLists() {
-  ui_->subtitleSizeCombo->clear();
-  ui_->languageCombo->clear();
+  for (QComboBox* combo : {ui_->subtitleSizeCombo, ui_->languageCombo}) {
+    combo->clear();
+    combo->setPlaceholderText(QString());
+  }
+  fileLanguages_.clear();
 }
 
 void CTavrionConverterView::OnBrowseSubtitles() {
-  CConvertOrder* e = doc_.GetSingleSelected();
+  EntryEditor editor = Editor();
+  CConvertOrder* e = editor.Single();
   if (!e) return;
-  const std::string start = SubtitleAbsolute(S(ui_->subtitleFileEdit->text()));
+  const std::string start = editor.SubtitlePathOf(S(ui_->subtitleFileEdit->text()));
   const std::string chosen = dialogs_->OpenFile(this, start.empty() ? e->SourcePath().Folder() : start,
                                                 res::Text(res::IDS_SUBTITLE_FILTER), res::Text(res::IDS_SUBTITLE_EXT));
   if (chosen.empty()) return;
-  ui_->useSubtitlesCheck->setChecked(true);
-  e->SetUseSubtitles(true);
-  ui_->subtitleFileEdit->setText(Q(SubtitleRelative(chosen)));
-  LoadSubtitleFile();
-  UpdateData(true);
+  editor.SetUseSubtitles(true);
+  editor.SetSubtitleFileText(chosen);
+  // The edit names it relative to the movie when it lies beside or below it.
+  ui_->subtitleFileEdit->setText(Q(editor.SubtitleFileText()));
+  LoadSubtitleFile(true);
+  AfterEdit(editor);
   ReopenPreview();
 }
 
 void CTavrionConverterView::OnUseSubtitles() {
-  CConvertOrder* e = doc_.GetSingleSelected();
-  if (!e) return;
+  EntryEditor editor = Editor();
+  if (editor.IsEmpty()) return;
+  // A click on a box that showed the entries differ decides for all of them.
+  ui_->useSubtitlesCheck->setTristate(false);
   const bool on = ui_->useSubtitlesCheck->isChecked();
-  e->SetUseSubtitles(on);
-  if (on) {
-    if (!ui_->subtitleFileEdit->text().isEmpty()) LoadSubtitleFile();
-    else OnBrowseSubtitles();
-    if (ui_->subtitleFileEdit->text().isEmpty()) {
-      ui_->useSubtitlesCheck->setChecked(false);
-      e->SetUseSubtitles(false);
+  CConvertOrder* e = editor.Single();
+  if (!e) {
+    // Where switching on reaches no entry more (the others have no file), the click
+    // switches them all off instead: a click always does something.
+    const bool changed = editor.SetUseSubtitles(on) || (on && editor.SetUseSubtitles(false));
+    if (changed) {
+      LoadSubtitleLists(editor);
+      AfterEdit(editor);
+      if (EditsPreviewed(editor)) ReopenPreview();
     }
+    ShowEntries(false);
+    return;
   }
-  UpdateData(true);
+  editor.SetUseSubtitles(on);
+  if (on) {
+    // Switched on without a file: the file is chosen now, or the box goes off again.
+    if (!ui_->subtitleFileEdit->text().isEmpty()) LoadSubtitleFile(false);
+    else OnBrowseSubtitles();
+    if (ui_->subtitleFileEdit->text().isEmpty()) editor.SetUseSubtitles(false);
+  }
+  AfterEdit(editor);
   ReopenPreview();
 }
 
-void CTavrionConverterView::LoadSubtitleFile() {
-  CConvertOrder* e = doc_.GetSingleSelected();
-  const QString text = ui_->subtitleFileEdit->text();
-  const std::string path = SubtitleAbsolute(S(text));
+void CTavrionConverterView::ApplySubtitleFile() {
+  EntryEditor editor = Editor();
+  CConvertOrder* e = editor.Single();
+  const std::string text = S(ui_->subtitleFileEdit->text());
+  if (!e || editor.SubtitlePathOf(text) == e->SubtitlePath().Full()) return;
+  editor.SetSubtitleFileText(text);
+  LoadSubtitleFile(true);
+  AfterEdit(editor);
+}
+
+bool CTavrionConverterView::LoadSubtitleHeader(const std::string& path) {
   ISubtitleManager* manager = path.empty() || !QFileInfo(Q(path)).isFile() ? nullptr : SubtitleManager();
-  bool loaded = false;
-  if (manager) {
-    const std::u16string wide = Utf8ToUtf16(path);
-    loaded = SUCCEEDED(manager->LoadFile(reinterpret_cast<const WCHAR*>(wide.c_str()), TRUE));
-  }
-  ClearSubtitleLists();
-  if (!loaded) {
-    // Drawing off: the preview shows no captions from a file that isn't there.
-    if (!text.isEmpty() && previewed_ && !loading_) ClosePreview();
-    preview_.Builder().SetSubtitles(false, std::string(), std::string(), std::string());
-    ui_->videoHost->EnableSubtitles(false);
-    return;
-  }
+  if (!manager) return false;
+  const std::u16string wide = Utf8ToUtf16(path);
+  return SUCCEEDED(manager->LoadFile(reinterpret_cast<const WCHAR*>(wide.c_str()), TRUE));
+}
+
+namespace {
+
+// The sizes (by identifier, only those the form names) and the languages (code, name) of
+// the subtitle file the manager holds.
+void ReadSubtitleOffer(ISubtitleManager* manager, std::vector<std::string>* sizes,
+                       std::vector<std::pair<std::string, std::string>>* languages) {
   int count = 0;
   if (SUCCEEDED(manager->GetSizeCount(&count))) {
     for (int i = 0; i < count; ++i) {
@@ -285,8 +316,7 @@ void CTavrionConverterView::LoadSubtitleFile() {
       if (FAILED(manager->GetSizeId(i, &id))) continue;
       const std::string sizeId = TakeString(id);
       for (const KnownSize& k : kKnownSizes)
-        if (QString::compare(Q(sizeId), k.id, Qt::CaseInsensitive) == 0)
-          ui_->subtitleSizeCombo->addItem(Q(res::Text(k.name)), Q(sizeId));
+        if (QString::compare(Q(sizeId), k.id, Qt::CaseInsensitive) == 0) sizes->push_back(sizeId);
     }
   }
   count = 0;
@@ -295,11 +325,40 @@ void CTavrionConverterView::LoadSubtitleFile() {
       WCHAR* name = nullptr;
       WCHAR* code = nullptr;
       const bool ok = SUCCEEDED(manager->GetLanguageName(i, &name)) && SUCCEEDED(manager->GetLanguageCode(i, &code));
-      const std::string n = TakeString(name), c = TakeString(code);
-      if (ok) ui_->languageCombo->addItem(Q(n), Q(c));
+      std::string n = TakeString(name), c = TakeString(code);
+      if (ok) languages->emplace_back(std::move(c), std::move(n));
     }
   }
-  if (!e) return;
+}
+
+UINT SizeName(const std::string& id) {
+  for (const KnownSize& k : kKnownSizes)
+    if (QString::compare(Q(id), k.id, Qt::CaseInsensitive) == 0) return k.name;
+  return 0;
+}
+
+}  // namespace
+
+void CTavrionConverterView::LoadSubtitleFile(bool typed) {
+  const EntryEditor editor = Editor();
+  CConvertOrder* e = editor.Single();
+  const QString text = ui_->subtitleFileEdit->text();
+  const std::string path = editor.SubtitlePathOf(S(text));
+  const bool loaded = e && LoadSubtitleHeader(path);
+  ClearSubtitleLists();
+  if (!loaded) {
+    // Drawing off: the preview shows no captions from a file that isn't there.
+    if (typed && !text.isEmpty() && previewed_) ClosePreview();
+    preview_.Builder().SetSubtitles(false, std::string(), std::string(), std::string());
+    ui_->videoHost->EnableSubtitles(false);
+    return;
+  }
+  std::vector<std::string> sizes;
+  std::vector<std::pair<std::string, std::string>> languages;
+  ReadSubtitleOffer(SubtitleManager(), &sizes, &languages);
+  for (const std::string& id : sizes) ui_->subtitleSizeCombo->addItem(Q(res::Text(SizeName(id))), Q(id));
+  for (const auto& [code, name] : languages) ui_->languageCombo->addItem(Q(name), Q(code));
+  // The entry's own size and language, or the first the file offers.
   int at = FindData(ui_->subtitleSizeCombo, e->GetSubtitleSize());
   ui_->subtitleSizeCombo->setCurrentIndex(at >= 0 ? at : (ui_->subtitleSizeCombo->count() > 0 ? 0 : -1));
   at = FindData(ui_->languageCombo, e->GetSubtitleLanguage());
@@ -307,11 +366,37 @@ void CTavrionConverterView::LoadSubtitleFile() {
   const std::string size = S(ui_->subtitleSizeCombo->currentData().toString());
   const std::string language = S(ui_->languageCombo->currentData().toString());
   preview_.Builder().SetSubtitles(e->UsesSubtitles(), path, size, language);
-  if (doc_.IsConverting()) return;
   if (previewed_ == e) ui_->videoHost->SetSubtitles(path, language, size);
   e->SetSubtitlePath(path);
   e->SetSubtitleSize(size);
   e->SetSubtitleLanguage(language);
+}
+
+void CTavrionConverterView::LoadSubtitleLists(const EntryEditor& editor) {
+  ClearSubtitleLists();
+  // Every size and language one of the files offers; a choice then goes to the entries
+  // whose file has it.
+  std::set<std::string> sizesSeen;
+  std::set<std::string> languagesSeen;
+  std::vector<std::pair<std::string, std::string>> languages;
+  for (CConvertOrder* e : editor.Entries()) {
+    const std::string& path = e->SubtitlePath().Full();
+    if (!EntryEditor::HasSubtitles(*e) || fileLanguages_.count(path) || !LoadSubtitleHeader(path)) continue;
+    std::vector<std::string> sizes;
+    std::vector<std::pair<std::string, std::string>> offered;
+    ReadSubtitleOffer(SubtitleManager(), &sizes, &offered);
+    for (const std::string& id : sizes) sizesSeen.insert(ToLowerAscii(id));
+    std::set<std::string>& codes = fileLanguages_[path];
+    for (const auto& language : offered) {
+      codes.insert(language.first);
+      if (languagesSeen.insert(language.first).second) languages.push_back(language);
+    }
+  }
+  for (const KnownSize& k : kKnownSizes)
+    if (sizesSeen.count(ToLowerAscii(k.id))) ui_->subtitleSizeCombo->addItem(Q(res::Text(k.name)), QString(k.id));
+  for (const auto& [code, name] : languages) ui_->languageCombo->addItem(Q(name), Q(code));
+  ShowItem(ui_->subtitleSizeCombo, ItemOfData(ui_->subtitleSizeCombo, editor.SubtitleSize()));
+  ShowItem(ui_->languageCombo, ItemOfData(ui_->languageCombo, editor.SubtitleLanguage()));
 }
 
 }  // namespace tav

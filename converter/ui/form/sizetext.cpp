@@ -1,30 +1,10 @@
 #include "converter/ui/form/sizetext.h"
 
-#include <cctype>
-#include <cinttypes>
-#include <cstdio>
+#include <string>
 
 #include "converter/engine/strings.h"
 
 namespace tav {
-
-ULONGLONG ParseSize(const std::string& text) {
-  unsigned long long value = 0;
-  char suffix[2] = {};
-  const int fields = std::sscanf(text.c_str(), "%llu%1s", &value, suffix);
-  if (fields < 1) return 0;
-  if (fields < 2) return value;
-  const std::string& suffixes = res::Text(res::IDS_SIZE_SUFFIXES);
-  const char wanted = static_cast<char>(std::toupper(static_cast<unsigned char>(suffix[0])));
-  const size_t at = suffixes.find(wanted);
-  if (at == std::string::npos) return value;
-  constexpr unsigned long long kLimit = 0x7FFFFFFFFFFFFFFFULL / 1024;
-  for (size_t p = 0; p <= at; ++p) {
-    if (value > kLimit) break;
-    value *= 1024;
-  }
-  return value;
-}
 
 std::string FormatSize(ULONGLONG bytes) {
   unsigned long long value = bytes;

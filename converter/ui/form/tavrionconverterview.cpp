@@ -1,14 +1,19 @@
-// The main form: set-up, data exchange, the idle update (enabling and status area) and
-// the notifications of the list and the document. Commands and run control are in
-// formcommands.cpp, the preview and subtitle files in formpreview.cpp.
+// The main form: set-up, showing the selected entries in the controls, the enabling of
+// every command and control, the status area and the notifications of the list and the
+// document. Commands and run control are in formcommands.cpp, the preview and subtitle
+// files in formpreview.cpp.
 #include "converter/ui/form/tavrionconverterview.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QHelpEvent>
+#include <QShortcut>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -18,61 +23,25 @@
 #include "converter/engine/timetext.h"
 #include "converter/ui/controls/anchorlayout.h"
 #include "converter/ui/form/runwatcher.h"
+#include "converter/ui/controls/uitext.h"
 #include "converter/ui/form/sizetext.h"
 #include "libs/captionparser/captionparser.h"
 #include "ui_tavrionconverterview.h"
 
 namespace tav {
 
+using ui::Q;
+using ui::S;
+
 namespace {
 
 // Base units of the font the form's geometry was laid out for.
 constexpr int kLayoutBaseX = 6;
 constexpr int kLayoutBaseY = 13;
-// Idle updates: how often the form's controls are brought up to date, and how many of
-// those pass between two refreshes of the status texts.
-constexpr int kIdleIntervalMs = 50;
-constexpr int kTextRefreshEvery = 20;
-constexpr int kTooltipMaxChars = 80;
-
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string S(const QString& s) { return s.toStdString(); }
-
-// Reads "%i x %i" from a frame-size text; -1, -1 when it has no such numbers.
-void ParseFrameSize(const QString& text, int* w, int* h) {
-  const std::string lower = S(text.toLower());
-  if (std::sscanf(lower.c_str(), "%i x %i", w, h) != 2) *w = *h = -1;
-}
-
-double ParseFrameRate(const QString& text) {
-  double v = -1.0;
-  if (std::sscanf(S(text).c_str(), "%lg", &v) != 1) v = -1.0;
-  return v;
-}
-
-std::string PrintFrameRate(double fps) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%g", fps);
-  return buf;
-}
-
-// Screen-fit mapping between the combo's index and the entry's value.
-int FitFromIndex(int index) {
-  switch (index) {
-    case 0: return CConvertOrder::kFit;
-    case 1: return CConvertOrder::kCrop;
-    case 2: return CConvertOrder::kStretch;
-    default: return CConvertOrder::kFit;
-  }
-}
-
-int IndexFromFit(int fit) {
-  switch (fit) {
-    case CConvertOrder::kFit: return 0;
-    case CConvertOrder::kStretch: return 2;
-    default: return 1;  // Crop, and the old value 1 shown as Crop
-  }
-}
+// While a conversion goes on the status area is brought up to date this often; its texts
+// every kTextRefreshEvery of those (the bars at each).
+constexpr int kStatusIntervalMs = 100;
+constexpr int kTextRefreshEvery = 10;
 
 // How a control follows the form's size (see CAnchorLayout): the list grows both ways;
 // below it the edits and captions stretch across and move down, labels, boxes and the
@@ -90,17 +59,15 @@ int AnchorFlags(int controlId) {
   }
 }
 
-// A control's string "status-bar text\ntooltip" (a tooltip of at most 80 characters).
-void SetControlTexts(QWidget* w, UINT id) {
-  const QString text = Q(res::Text(id));
-  const qsizetype br = text.indexOf('\n');
-  w->setStatusTip(br < 0 ? text : text.left(br));
-  w->setToolTip(br < 0 ? QString() : text.mid(br + 1).left(kTooltipMaxChars));
-}
-
 void FillCombo(QComboBox* combo, UINT itemsId) {
   combo->clear();
   for (const std::string& item : res::SplitItems(res::Text(itemsId))) combo->addItem(Q(item));
+}
+
+// An edit shows one text, or, for entries that differ, none with the placeholder.
+void ShowText(QLineEdit* edit, const std::optional<std::string>& text) {
+  edit->setText(Q(text.value_or(std::string())));
+  edit->setPlaceholderText(text ? QString() : Q(res::Text(res::IDS_MIXED_VALUE)));
 }
 
 }  // namespace
@@ -123,11 +90,17 @@ CTavrionConverterView::CTavrionConverterView(CTavrionConverterDoc& doc, QWidget*
   preview_.Init();
   prober_ = std::make_unique<CBackgroundProber>([this](const ProbeResult& r) { OnProbed(r); });
   doc_.AddObserver(this);
+  statusTimer_ = new QTimer(this);
+  statusTimer_->setInterval(kStatusIntervalMs);
+  connect(statusTimer_, &QTimer::timeout, this, [this] {
+    // Each movie of the run attaches a graph of its own; the slider's line follows it.
+    if (player_->IsAttached() && !ui_->positionSlider->IsFollowing()) ui_->positionSlider->SetPlayer(player_);
+    UpdateStatusArea();
+    UpdateEstimatedSize();
+  });
+  MakeActions();
   ConnectControls();
-  idleTimer_ = new QTimer(this);
-  idleTimer_->setInterval(kIdleIntervalMs);
-  connect(idleTimer_, &QTimer::timeout, this, &CTavrionConverterView::UpdateDialogControls);
-  idleTimer_->start();
+  updateActions();
 }
 
 CTavrionConverterView::~CTavrionConverterView() {
@@ -151,17 +124,6 @@ void CTavrionConverterView::OnInitialUpdate() {
   }
   ClosePreview();
   FillList();
-  CConvertOrder* single = doc_.GetSingleSelected();
-  if (single && OpenPreview(single, false)) {
-    // Only the probe tells whether the movie can seek, which the split setting needs: shown
-    // before it, a saved split size read as "unlimited" and the next save lost it.
-    const bool oldSync = syncListSelection_;
-    syncListSelection_ = false;
-    UpdateData(false);
-    syncListSelection_ = oldSync;
-  } else if (!single) {
-    ClosePreview();
-  }
 }
 
 void CTavrionConverterView::SetUpControls() {
@@ -204,7 +166,7 @@ void CTavrionConverterView::SetUpControls() {
   // speaks for the control it names.
   for (QWidget* w : findChildren<QWidget*>()) {
     const QVariant id = w->property("controlId");
-    if (id.isValid() && res::Has(id.toUInt())) SetControlTexts(w, id.toUInt());
+    if (id.isValid() && res::Has(id.toUInt())) ui::ApplyControlTexts(w, id.toUInt());
   }
   for (QLabel* label : findChildren<QLabel*>()) {
     const QWidget* buddy = label->buddy();
@@ -241,295 +203,263 @@ void CTavrionConverterView::ScaleToFont() {
 }
 
 void CTavrionConverterView::ConnectControls() {
-  using List = ui::CConvertOrderListCtrl;
-  connect(list_, &List::ItemStateChanged, this, [this](int, CConvertOrder* e, unsigned oldState, unsigned newState) {
-    RowStateChange change;
-    change.entry = e;
-    change.selectedChanged = ((oldState ^ newState) & List::kStateSelected) != 0;
-    change.selected = (newState & List::kStateSelected) != 0;
-    change.focusChanged = ((oldState ^ newState) & List::kStateFocused) != 0;
-    change.focused = (newState & List::kStateFocused) != 0;
-    change.checkChanged = ((oldState ^ newState) & List::kStateImageMask) != 0;
-    change.checked = (newState & List::kStateImageMask) == List::kStateChecked;
-    OnRowStateChanged(change);
+  // The selection lives in the list's selection model; the document's follows it.
+  connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          &CTavrionConverterView::OnSelectionChanged);
+  connect(list_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
+    if (!doc_.IsConverting()) doc_.SetFocused(current.isValid() ? list_->EntryAt(current.row()) : nullptr);
   });
-  connect(list_, &List::ItemActivated, this, [this](int, CConvertOrder* e) { OnRowActivated(e); });
-  connect(list_, &List::ContextMenu, this, &CTavrionConverterView::OnContextMenu);
-  connect(list_, &List::Command, this, [this](UINT command) { RunCommand(int(command)); });
+  connect(list_, &ui::CConvertOrderListCtrl::ItemStateChanged, this,
+          [this](int, CConvertOrder* e, unsigned oldState, unsigned newState) {
+            OnRowStateChanged(e, oldState, newState);
+          });
+  connect(list_, &ui::CConvertOrderListCtrl::ItemActivated, this, [this](int, CConvertOrder* e) { OnRowActivated(e); });
+  connect(list_, &ui::CConvertOrderListCtrl::ContextMenu, this, &CTavrionConverterView::OnContextMenu);
 
   connect(ui_->removeAfterCheck, &QCheckBox::clicked, this, &CTavrionConverterView::OnRemoveAfterConversion);
   connect(ui_->useSubtitlesCheck, &QCheckBox::clicked, this, &CTavrionConverterView::OnUseSubtitles);
   connect(ui_->subtitleBrowseButton, &QPushButton::clicked, this, &CTavrionConverterView::OnBrowseSubtitles);
   connect(ui_->outputFolderBrowseButton, &QPushButton::clicked, this, &CTavrionConverterView::OnBrowseFolder);
-  // A subtitle file typed is loaded once it is typed out (Return, or leaving the box), not
-  // at every key: a name half typed names no file and would close the preview.
-  connect(ui_->subtitleFileEdit, &QLineEdit::editingFinished, this, [this] {
-    if (loading_ || !ui_->subtitleFileEdit->isModified()) return;
-    ui_->subtitleFileEdit->setModified(false);
-    LoadSubtitleFile();
-  });
+  // Typed texts go into the entries once they are typed out (Return, or leaving the box),
+  // not at every key: a name half typed names no file and would close the preview.
+  connect(ui_->subtitleFileEdit, &QLineEdit::editingFinished, this, &CTavrionConverterView::ApplySubtitleFile);
   connect(ui_->outputFolderEdit, &QLineEdit::textChanged, this,
           [this](const QString& text) { ui_->outputFolderEdit->setToolTip(text); });
-  connect(ui_->outputFolderEdit, &QLineEdit::editingFinished, this, [this] {
-    if (!loading_ && !doc_.IsConverting()) CheckOutputFolder();
-  });
-  connect(ui_->outputNameEdit, &QLineEdit::editingFinished, this, [this] {
-    if (!loading_ && !doc_.IsConverting()) CheckOutputName();
-  });
-  // Settings typed into the edits go into the entry as they are made, like a choice.
-  for (QLineEdit* e : std::initializer_list<QLineEdit*>{ui_->subtitleFileEdit, ui_->outputFolderEdit, ui_->outputNameEdit})
-    connect(e, &QLineEdit::editingFinished, this, [this] {
-      if (!loading_ && !checkingOutput_ && !doc_.IsConverting()) UpdateData(true);
+  connect(ui_->outputFolderEdit, &QLineEdit::editingFinished, this, [this] { ApplyOutputFolder(); });
+  connect(ui_->outputNameEdit, &QLineEdit::editingFinished, this, [this] { ApplyOutputName(); });
+
+  // A choice from a list goes into every edited entry; a list left alone changes nothing.
+  const auto choice = [this](QComboBox* combo, bool (EntryEditor::*set)(int)) {
+    connect(combo, &QComboBox::activated, this, [this, set](int item) {
+      EntryEditor editor = Editor();
+      if ((editor.*set)(item)) AfterEdit(editor);
     });
-  connect(ui_->outputFormatCombo, &QComboBox::activated, this, [this] {
-    if (!doc_.IsConverting()) UpdateData(true);
-  });
+  };
+  choice(ui_->outputFormatCombo, &EntryEditor::SetOutputFormatItem);
+  choice(ui_->frameRateCombo, &EntryEditor::SetFrameRateItem);
+  choice(ui_->splitCombo, &EntryEditor::SetSplitItem);
   connect(ui_->frameSizeCombo, &QComboBox::activated, this, &CTavrionConverterView::OnFrameSizeChosen);
-  connect(ui_->frameRateCombo, &QComboBox::activated, this, &CTavrionConverterView::OnFrameRateChosen);
   connect(ui_->screenSizeCombo, &QComboBox::activated, this, &CTavrionConverterView::OnScreenFitChosen);
-  connect(ui_->splitCombo, &QComboBox::activated, this, [this] {
-    if (!doc_.IsConverting()) UpdateData(true);
-  });
   connect(ui_->subtitleSizeCombo, &QComboBox::activated, this, &CTavrionConverterView::OnSubtitleSizeChosen);
   connect(ui_->languageCombo, &QComboBox::activated, this, &CTavrionConverterView::OnSubtitleLanguageChosen);
 
-  connect(ui_->runButton, &ui::CMultiButton::Command, this, [this](UINT command) { RunCommand(int(command)); });
-  connect(ui_->breakButton, &QPushButton::clicked, this, &CTavrionConverterView::OnBreak);
-  connect(ui_->playButton, &QToolButton::clicked, this, [this] {
-    if (player_->GetState() == PlayerCore::kRunning) OnPausePreview();
-    else OnPlay();
+  // The trim points the slider's markers set belong to the previewed entry.
+  connect(ui_->positionSlider, &ui::CCustomSlider::PointsChanged, this, [this] {
+    SaveTrimPoints();
+    UpdateEstimatedSize();
   });
-  connect(ui_->stopButton, &QToolButton::clicked, this, &CTavrionConverterView::OnStop);
+
+  // The buttons carry out the commands' actions.
+  connect(ui_->runButton, &ui::CMultiButton::Command, this, [this](UINT command) {
+    switch (command) {
+      case IDC_CONVERT: actions_.convert->trigger(); break;
+      case IDC_PAUSE_RUN: actions_.pauseRun->trigger(); break;
+      case IDC_RESUME_RUN: actions_.resumeRun->trigger(); break;
+      default: break;
+    }
+  });
+  connect(ui_->breakButton, &QPushButton::clicked, actions_.breakRun, &QAction::trigger);
+  connect(ui_->playButton, &QToolButton::clicked, this, [this] {
+    // The play button pauses while the preview plays.
+    if (player_->GetState() == PlayerCore::kRunning) actions_.pausePreview->trigger();
+    else actions_.play->trigger();
+  });
+  connect(ui_->stopButton, &QToolButton::clicked, actions_.stop, &QAction::trigger);
 }
 
 void CTavrionConverterView::FillList() {
-  QCursor wait(Qt::WaitCursor);
-  setCursor(wait);
+  setCursor(Qt::WaitCursor);
   list_->setUpdatesEnabled(false);
   std::vector<CConvertOrder*> rows;
   for (size_t i = 0; i < doc_.GetCount(); ++i) rows.push_back(doc_.GetAt(i));
-  list_->RemoveAll();
-  list_->InsertAll(rows);
+  {
+    const QSignalBlocker quiet(list_->selectionModel());
+    list_->RemoveAll();
+    list_->InsertAll(rows);
+  }
+  // The document's selection (a batch file keeps one) is shown in the list; the document
+  // and the controls then follow the list, once.
+  ShowSelectionInList();
   // What the rows show of their movies comes in the background; the selected one is
   // probed by its preview.
   for (CConvertOrder* e : rows)
     if (e->GetDuration() == kUnknownTime && !e->HasProbeError()) prober_->Probe(e, e->SourcePath().Full());
-  // The document's selection shown in the list; the controls then follow it.
-  const bool oldSync = syncListSelection_;
-  syncListSelection_ = true;
-  UpdateData(false);
-  syncListSelection_ = oldSync;
+  OnSelectionChanged();
   list_->setUpdatesEnabled(true);
   unsetCursor();
 }
 
-// ---- data exchange --------------------------------------------------------------------
-
-std::string CTavrionConverterView::SubtitleRelative(const std::string& path) const {
-  CConvertOrder* e = doc_.GetSingleSelected();
-  if (!e || path.empty()) return path;
-  CPath p(path);
-  const std::string folder = e->SourcePath().Folder();
-  // Relative only when it lies in the movie's folder or below it.
-  if (!folder.empty() && p.Full().compare(0, folder.size(), folder) == 0) return p.Full().substr(folder.size());
-  return path;
+void CTavrionConverterView::ShowSelectionInList() {
+  const std::vector<CConvertOrder*> selected = doc_.GetSelection();
+  CConvertOrder* focused = doc_.GetFocused();
+  const QSignalBlocker quiet(list_->selectionModel());
+  list_->ClearSelection();
+  for (CConvertOrder* e : selected)
+    if (e != focused) list_->Select(e, true);
+  // The focused row last: selecting a row also makes it the current one.
+  if (focused && doc_.IsSelected(focused)) list_->Select(focused, true);
+  list_->viewport()->update();
 }
 
-std::string CTavrionConverterView::SubtitleAbsolute(const std::string& text) const {
-  CConvertOrder* e = doc_.GetSingleSelected();
-  CPath p(text);
-  if (e) p.MakeAbsolute(e->SourcePath());
-  return p.Full();
+// ---- the edited entries ---------------------------------------------------------------
+
+EntryEditor CTavrionConverterView::Editor() const {
+  // During a run the controls show the movie being converted and edit nothing.
+  if (doc_.IsConverting()) return EntryEditor();
+  std::vector<CConvertOrder*> entries = doc_.GetSelection();
+  std::sort(entries.begin(), entries.end(),
+            [this](const CConvertOrder* a, const CConvertOrder* b) { return doc_.IndexOf(a) < doc_.IndexOf(b); });
+  return EntryEditor(std::move(entries));
 }
 
-void CTavrionConverterView::UpdateData(bool toEntry) {
-  if (toEntry) {
-    // During a run the controls show the converting movie and edit nothing.
-    if (doc_.IsConverting()) return;
-    if (syncListSelection_) {
-      doc_.ClearSelection();
-      for (CConvertOrder* e : SelectedRows()) doc_.AddToSelection(e);
-      doc_.SetFocused(FocusedRow());
-    }
-    ExchangeFromControls();
-    CConvertOrder* e = doc_.GetSingleSelected();
-    if (!e) return;
-    e->SetSubtitlePath(SubtitleAbsolute(subtitleFile_));
-    e->SetSubtitleSize(subtitleSize_);
-    e->SetSubtitleLanguage(subtitleLanguage_);
-    std::string folder = outputFolder_;
-    if (!folder.empty() && folder.back() != '/') folder += '/';
-    const std::string ext = e->OutputPath().Extension().empty() ? res::Text(res::IDS_OUTPUT_EXT)
-                                                                : e->OutputPath().Extension();
-    // A name that is no file name never reaches the entry (it was refused where typed).
-    if (!OutputNameProblem(outputTitle_, ext).empty()) outputTitle_ = e->OutputPath().Title();
-    e->SetOutputPath(folder + outputTitle_ + ext);
-    e->SetUiSelection(formatIndex_);
-    e->SetFrameSize(frameWidth_, frameHeight_);
-    e->SetFrameRate(frameRate_);
-    e->SetSplitSize(splitSize_);
-    e->SetScreenFit(FitFromIndex(fitIndex_));
-    e->SetUseSubtitles(useSubtitles_);
-    REFERENCE_TIME start = -1, end = -1;
-    if (previewed_ == e && player_->IsAttached() && player_->GetPoints(&start, &end) && start >= 0 && end >= 0)
-      e->SetTrimPoints(start, end);
-    list_->Refresh(e);
-    return;
-  }
-
-  // During a run the controls show the movie being converted, whatever is selected.
-  if (doc_.IsConverting()) {
-    ShowConvertingEntry(run_ ? run_->GetCurrent() : nullptr);
-    return;
-  }
-  CConvertOrder* e = doc_.GetSingleSelected();
-  LoadMirrors(e);
-  if (e != previewed_ && !doc_.IsConverting()) ClosePreview();
-  ExchangeToControls();
-  if (e) LoadSubtitleFile();
-  else ClearSubtitleLists();
-  ui_->positionSlider->setEnabled(previewed_ && previewed_->IsSeekable() && !doc_.IsConverting());
-  if (syncListSelection_) {
-    loading_ = true;
-    const bool blocked = list_->blockSignals(true);
-    list_->ClearSelection();
-    for (CConvertOrder* s : doc_.GetSelection())
-      if (s != doc_.GetFocused()) list_->Select(s, true);
-    // The focused row last: selecting a row also makes it the current one.
-    if (doc_.GetFocused() && doc_.IsSelected(doc_.GetFocused())) list_->Select(doc_.GetFocused(), true);
-    list_->blockSignals(blocked);
-    loading_ = false;
-  }
+// A list shows an editor's position: a choice, nothing (a value no item offers), or the
+// placeholder that says the entries differ.
+void CTavrionConverterView::ShowItem(QComboBox* combo, int item) {
+  combo->setPlaceholderText(item == EntryEditor::kMixed ? Q(res::Text(res::IDS_MIXED_VALUE)) : QString());
+  combo->setCurrentIndex(item >= 0 && item < combo->count() ? item : -1);
 }
 
-void CTavrionConverterView::ShowConvertingEntry(CConvertOrder* e) {
-  LoadMirrors(e);
-  if (e) subtitleFile_ = e->SubtitlePath().Full();
-  ExchangeToControls();
+int CTavrionConverterView::ItemOfData(QComboBox* combo, const std::optional<std::string>& data) {
+  if (!data) return EntryEditor::kMixed;
+  for (int i = 0; i < combo->count(); ++i)
+    if (combo->itemData(i).toString().compare(Q(*data), Qt::CaseInsensitive) == 0) return i;
+  return EntryEditor::kNoItem;
+}
+
+bool CTavrionConverterView::EditsPreviewed(const EntryEditor& editor) const {
+  const std::vector<CConvertOrder*>& entries = editor.Entries();
+  return previewed_ && std::find(entries.begin(), entries.end(), previewed_) != entries.end();
+}
+
+void CTavrionConverterView::ShowEntries(bool lists) {
+  CConvertOrder* converting = doc_.IsConverting() && run_ ? run_->GetCurrent() : nullptr;
+  const EntryEditor editor = doc_.IsConverting() ? EntryEditor(converting ? std::vector<CConvertOrder*>{converting}
+                                                                          : std::vector<CConvertOrder*>{})
+                                                 : Editor();
+  ShowItem(ui_->outputFormatCombo, editor.OutputFormatItem());
+  ShowItem(ui_->frameSizeCombo, editor.FrameSizeItem());
+  ShowItem(ui_->frameRateCombo, editor.FrameRateItem());
+  ShowItem(ui_->screenSizeCombo, editor.ScreenFitItem());
+  ShowItem(ui_->splitCombo, editor.SplitItem());
+  ShowText(ui_->outputFolderEdit, editor.OutputFolder());
+  ui_->outputNameEdit->setText(Q(editor.OutputTitle()));
+  ui_->subtitleFileEdit->setText(Q(editor.SubtitleFileText()));
+  // A box that shows entries differing in it takes a third state until it is clicked.
+  const EntryEditor::Check use = editor.UseSubtitles();
+  ui_->useSubtitlesCheck->setTristate(use == EntryEditor::Check::kMixed);
+  ui_->useSubtitlesCheck->setCheckState(use == EntryEditor::Check::kMixed ? Qt::PartiallyChecked
+                                        : use == EntryEditor::Check::kOn  ? Qt::Checked
+                                                                          : Qt::Unchecked);
+  ui_->removeAfterCheck->setChecked(doc_.GetRemoveAfterConversion());
+  if (lists) {
+    if (converting || editor.IsEmpty()) ClearSubtitleLists();
+    else if (editor.IsSingle()) LoadSubtitleFile(false);
+    else LoadSubtitleLists(editor);
+  } else if (!editor.IsSingle()) {
+    ShowItem(ui_->subtitleSizeCombo, ItemOfData(ui_->subtitleSizeCombo, editor.SubtitleSize()));
+    ShowItem(ui_->languageCombo, ItemOfData(ui_->languageCombo, editor.SubtitleLanguage()));
+  }
+  UpdateEstimatedSize();
+  updateActions();
+}
+
+void CTavrionConverterView::ClearShownEntries() {
+  for (QComboBox* combo :
+       {ui_->outputFormatCombo, ui_->frameSizeCombo, ui_->frameRateCombo, ui_->screenSizeCombo, ui_->splitCombo})
+    ShowItem(combo, EntryEditor::kNoItem);
+  for (QLineEdit* edit : {ui_->outputFolderEdit, ui_->outputNameEdit, static_cast<QLineEdit*>(ui_->subtitleFileEdit)})
+    edit->clear();
+  ui_->useSubtitlesCheck->setTristate(false);
+  ui_->useSubtitlesCheck->setChecked(false);
   ClearSubtitleLists();
 }
 
-void CTavrionConverterView::LoadMirrors(CConvertOrder* e) {
-  if (e) {
-    subtitleFile_ = SubtitleRelative(e->SubtitlePath().Full());
-    subtitleSize_ = e->GetSubtitleSize();
-    subtitleLanguage_ = e->GetSubtitleLanguage();
-    outputFolder_ = e->OutputPath().Folder();
-    outputTitle_ = e->OutputPath().Title();
-    formatIndex_ = e->GetUiSelection();
-    frameWidth_ = e->GetFrameWidth();
-    frameHeight_ = e->GetFrameHeight();
-    frameRate_ = e->GetFrameRate();
-    splitSize_ = e->IsSeekable() ? e->GetSplitSize() : 0;
-    fitIndex_ = IndexFromFit(e->GetScreenFit());
-    useSubtitles_ = e->UsesSubtitles();
-  } else {
-    subtitleFile_.clear();
-    subtitleSize_.clear();
-    subtitleLanguage_.clear();
-    outputFolder_.clear();
-    outputTitle_.clear();
-    formatIndex_ = -1;
-    frameWidth_ = frameHeight_ = 0;
-    frameRate_ = 0.0;
-    splitSize_ = 0;
-    fitIndex_ = -1;
-    useSubtitles_ = false;
-  }
+void CTavrionConverterView::AfterEdit(const EntryEditor& editor) {
+  for (CConvertOrder* e : editor.Entries()) list_->Refresh(e);
+  ShowEntries(false);
 }
 
-void CTavrionConverterView::ExchangeToControls() {
-  loading_ = true;
-  ui_->subtitleFileEdit->setText(Q(subtitleFile_));
-  ui_->outputFolderEdit->setText(Q(outputFolder_));
-  ui_->outputNameEdit->setText(Q(outputTitle_));
-  ui_->outputFormatCombo->setCurrentIndex(formatIndex_ < ui_->outputFormatCombo->count() ? formatIndex_ : -1);
-  int match = -1;
-  for (int i = 0; i < ui_->frameSizeCombo->count() && match < 0; ++i) {
-    int w = 0, h = 0;
-    ParseFrameSize(ui_->frameSizeCombo->itemText(i), &w, &h);
-    if (w == frameWidth_ && h == frameHeight_) match = i;
-  }
-  ui_->frameSizeCombo->setCurrentIndex(match);
-  const QString rate = Q(PrintFrameRate(frameRate_));
-  match = -1;
-  for (int i = 0; i < ui_->frameRateCombo->count() && match < 0; ++i)
-    if (ui_->frameRateCombo->itemText(i).startsWith(rate)) match = i;
-  ui_->frameRateCombo->setCurrentIndex(match);
-  ui_->screenSizeCombo->setCurrentIndex(fitIndex_ < ui_->screenSizeCombo->count() ? fitIndex_ : -1);
-  match = -1;
-  for (int i = 0; i < ui_->splitCombo->count() && match < 0; ++i)
-    if (ParseSize(S(ui_->splitCombo->itemText(i))) == splitSize_) match = i;
-  ui_->splitCombo->setCurrentIndex(match);
-  ui_->useSubtitlesCheck->setChecked(useSubtitles_);
-  ui_->removeAfterCheck->setChecked(doc_.GetRemoveAfterConversion());
-  loading_ = false;
+void CTavrionConverterView::CommitEdits() {
+  if (doc_.IsConverting()) return;
+  // Only what the user typed: a text the form put there is the entries' own.
+  if (ui_->outputFolderEdit->isModified()) ApplyOutputFolder();
+  if (ui_->outputNameEdit->isModified()) ApplyOutputName();
+  if (ui_->subtitleFileEdit->isModified()) ApplySubtitleFile();
+  SaveTrimPoints();
 }
 
-void CTavrionConverterView::ExchangeFromControls() {
-  subtitleFile_ = S(ui_->subtitleFileEdit->text());
-  subtitleSize_ = S(ui_->subtitleSizeCombo->currentData().toString());
-  subtitleLanguage_ = S(ui_->languageCombo->currentData().toString());
-  outputFolder_ = S(ui_->outputFolderEdit->text());
-  outputTitle_ = S(ui_->outputNameEdit->text());
-  formatIndex_ = ui_->outputFormatCombo->currentIndex();
-  ParseFrameSize(ui_->frameSizeCombo->currentText(), &frameWidth_, &frameHeight_);
-  frameRate_ = ParseFrameRate(ui_->frameRateCombo->currentText());
-  // A split size the list does not offer (a batch made elsewhere) shows no item and stays.
-  if (ui_->splitCombo->currentIndex() >= 0) splitSize_ = ParseSize(S(ui_->splitCombo->currentText()));
-  fitIndex_ = ui_->screenSizeCombo->currentIndex();
-  useSubtitles_ = ui_->useSubtitlesCheck->isChecked();
+void CTavrionConverterView::SaveTrimPoints() {
+  REFERENCE_TIME start = -1, end = -1;
+  if (previewed_ && player_->IsAttached() && player_->GetPoints(&start, &end) && start >= 0 && end >= 0)
+    previewed_->SetTrimPoints(start, end);
 }
 
-// ---- the idle update ------------------------------------------------------------------
+// ---- enabling -------------------------------------------------------------------------
 
-void CTavrionConverterView::UpdateDialogControls() {
+void CTavrionConverterView::updateActions() {
   const bool converting = doc_.IsConverting();
-  // A run's movie is shown, not edited: its settings are what it converts with.
-  const bool single = doc_.HasSingleSelection() && !converting;
-  const bool subtitles = doc_.SingleSelectedUsesSubtitles() && !converting;
-  CConvertOrder* e = doc_.GetSingleSelected();
-  const bool seekable = single && e && e->IsSeekable();
+  const bool paused = converting && run_ && run_->IsPaused();
+  const bool previewing = !converting && previewed_ != nullptr;
+  const EntryEditor editor = Editor();
+  const bool editing = !editor.IsEmpty();
+  CConvertOrder* single = editor.Single();
+  const bool one = single != nullptr;
+  const bool listEditing = !converting && doc_.HasSelection();
 
-  auto enable = [](std::initializer_list<QWidget*> ws, bool on) {
+  actions_.addFiles->setEnabled(!converting);
+  actions_.addFolder->setEnabled(!converting);
+  actions_.remove->setEnabled(listEditing);
+  actions_.moveUp->setEnabled(listEditing && !doc_.SelectionHasFirst());
+  actions_.moveDown->setEnabled(listEditing && !doc_.SelectionHasLast());
+  actions_.modifySource->setEnabled(one);
+  actions_.properties->setEnabled(one);
+  actions_.play->setEnabled(!converting && (doc_.HasSelection() || previewed_ != nullptr));
+  actions_.pausePreview->setEnabled(previewing && player_->GetState() == PlayerCore::kRunning);
+  actions_.stop->setEnabled(previewing);
+  actions_.convert->setEnabled(doc_.AnyChecked());
+  actions_.pauseRun->setEnabled(converting && run_ != nullptr && !paused);
+  actions_.resumeRun->setEnabled(paused);
+  actions_.breakRun->setEnabled(converting);
+  escapeShortcut_->setEnabled(converting);
+
+  // The entries' settings; labels share the enabling of their control. The subtitle file
+  // and the output name are one entry's own.
+  const auto enable = [](std::initializer_list<QWidget*> ws, bool on) {
     for (QWidget* w : ws) w->setEnabled(on);
   };
-  enable({ui_->useSubtitlesCheck, ui_->subtitleBrowseButton, ui_->outputFolderLabel, ui_->outputFolderEdit,
-          ui_->outputFolderBrowseButton, ui_->outputNameLabel, ui_->outputNameEdit, ui_->outputFormatLabel,
-          ui_->outputFormatCombo, ui_->frameSizeLabel, ui_->frameSizeCombo, ui_->frameRateLabel, ui_->frameRateCombo},
-         single);
-  enable({ui_->subtitleFileLabel, ui_->subtitleFileEdit}, subtitles);
-  enable({ui_->languageLabel, ui_->languageCombo}, subtitles && ui_->languageCombo->count() > 0);
-  enable({ui_->subtitleSizeLabel, ui_->subtitleSizeCombo}, subtitles && ui_->subtitleSizeCombo->count() > 0);
-  enable({ui_->screenSizeLabel, ui_->screenSizeCombo}, doc_.CanChangeScreenFit() && !converting);
-  enable({ui_->splitLabel, ui_->splitCombo}, seekable);
+  const bool subtitles = one ? single->UsesSubtitles() : editor.AnyHasSubtitles();
+  enable({ui_->useSubtitlesCheck, ui_->outputFolderLabel, ui_->outputFolderEdit, ui_->outputFolderBrowseButton,
+          ui_->outputFormatLabel, ui_->outputFormatCombo, ui_->frameSizeLabel, ui_->frameSizeCombo, ui_->frameRateLabel,
+          ui_->frameRateCombo},
+         editing);
+  enable({ui_->subtitleBrowseButton, ui_->outputNameLabel, ui_->outputNameEdit}, one);
+  enable({ui_->subtitleFileLabel, ui_->subtitleFileEdit}, one && single->UsesSubtitles());
+  enable({ui_->languageLabel, ui_->languageCombo}, editing && subtitles && ui_->languageCombo->count() > 0);
+  enable({ui_->subtitleSizeLabel, ui_->subtitleSizeCombo}, editing && subtitles && ui_->subtitleSizeCombo->count() > 0);
+  enable({ui_->screenSizeLabel, ui_->screenSizeCombo}, editing && editor.CanChangeScreenFit());
+  enable({ui_->splitLabel, ui_->splitCombo}, editing && editor.CanSplit());
+
+  // The run controls.
+  switch (runButtonCommand_) {
+    case IDC_PAUSE_RUN: ui_->runButton->setEnabled(actions_.pauseRun->isEnabled()); break;
+    case IDC_RESUME_RUN: ui_->runButton->setEnabled(actions_.resumeRun->isEnabled()); break;
+    default: ui_->runButton->setEnabled(actions_.convert->isEnabled()); break;
+  }
   ui_->breakButton->setEnabled(converting);
-  EnableRunControls();
-  ui_->playButton->setEnabled(IsCommandEnabled(ID_PLAY));
   // The play button pauses while the preview plays, and says so.
+  ui_->playButton->setEnabled(actions_.play->isEnabled());
   const UINT playCommand = player_->GetState() == PlayerCore::kRunning ? ID_PAUSE_PREVIEW : ID_PLAY;
   if (playButtonTexts_ != playCommand) {
     playButtonTexts_ = playCommand;
-    SetControlTexts(ui_->playButton, playCommand);
+    ui::ApplyControlTexts(ui_->playButton, playCommand);
   }
-  ui_->stopButton->setEnabled(!converting && previewed_);
-  ui_->positionSlider->setEnabled(!converting && previewed_ && previewed_->IsSeekable());
-  if (ui_->removeAfterCheck->isChecked() != doc_.GetRemoveAfterConversion())
-    ui_->removeAfterCheck->setChecked(doc_.GetRemoveAfterConversion());
-  UpdateEstimatedSize();
-  UpdateStatusArea();
+  ui_->stopButton->setEnabled(previewing);
+  ui_->positionSlider->setEnabled(previewing && previewed_->IsSeekable());
 }
 
-void CTavrionConverterView::EnableRunControls() {
-  bool on = false;
-  switch (runButtonCommand_) {
-    case IDC_CONVERT: on = doc_.AnyChecked(); break;
-    case IDC_PAUSE_RUN: on = run_ && !run_->IsPaused(); break;
-    case IDC_RESUME_RUN: on = run_ && run_->IsPaused(); break;
-    default: break;
-  }
-  ui_->runButton->setEnabled(on);
-}
+bool CTavrionConverterView::IsStatusTimerRunning() const { return statusTimer_->isActive(); }
+
+// ---- status area ---------------------------------------------------------------------
 
 void CTavrionConverterView::UpdateEstimatedSize() {
   CConvertOrder* e = nullptr;
@@ -665,87 +595,68 @@ CConvertOrder* CTavrionConverterView::FocusedRow() const {
   return current.isValid() ? list_->EntryAt(current.row()) : nullptr;
 }
 
-bool CTavrionConverterView::IsRowSelected(const CConvertOrder* entry) const {
-  const int row = list_->RowOf(entry);
-  return row >= 0 && list_->IsRowSelected(row);
-}
-
 // ---- notifications --------------------------------------------------------------------
 
-void CTavrionConverterView::OnRowStateChanged(const RowStateChange& change) {
-  CConvertOrder* e = change.entry;
-  if (!e || loading_) return;
-  const bool converting = doc_.IsConverting();
-  if (change.selectedChanged) {
-    if (converting) {
-      list_->ShowConverting(run_ ? run_->GetCurrent() : nullptr);
-    } else {
-      const bool old = syncListSelection_;
-      syncListSelection_ = false;
-      UpdateData(true);
-      syncListSelection_ = old;
-    }
+void CTavrionConverterView::OnSelectionChanged() {
+  if (doc_.IsConverting()) {
+    // A run shows its movie as the selection: the list goes back to it.
+    list_->ShowConverting(run_ ? run_->GetCurrent() : nullptr);
+    return;
   }
-  if (!converting) {
-    if (change.selectedChanged) {
-      if (change.selected) doc_.AddToSelection(e);
-      else doc_.Unselect(e);
-    }
-    if (change.focusChanged) {
-      if (change.focused) doc_.SetFocused(e);
-      else if (doc_.GetFocused() == e) doc_.SetFocused(nullptr);
-    }
-    if ((change.selectedChanged || change.focusChanged) && (change.selected || change.focused) &&
-        IsRowSelected(e)) {
-      // Only a row selected alone is previewed: selecting all the rows builds no graphs.
-      if (previewed_ != e && !e->HasProbeError() && doc_.GetSelection().size() <= 1) OpenPreview(e, false);
-      // While no graph runs the window shows the entry's picture.
-      ui_->videoHost->ShowStill(e->Snapshot().block ? e : nullptr);
-    } else if (change.selectedChanged && !change.selected) {
-      // Rows left out of a selection can leave one entry selected: the preview follows it
-      // as it does when that row is chosen.
-      CConvertOrder* single = doc_.GetSingleSelected();
-      if (single && single != previewed_ && !single->HasProbeError()) OpenPreview(single, false);
-    }
-    if (change.selectedChanged) {
-      const bool old = syncListSelection_;
-      syncListSelection_ = false;
-      UpdateData(false);
-      syncListSelection_ = old;
-    }
+  // What the user typed for the entries selected so far goes into them first.
+  CommitEdits();
+  doc_.ClearSelection();
+  for (CConvertOrder* e : SelectedRows()) doc_.AddToSelection(e);
+  doc_.SetFocused(FocusedRow());
+  // The preview follows an entry selected alone; selecting many rows builds no graphs.
+  if (CConvertOrder* single = doc_.GetSingleSelected()) {
+    if (previewed_ != single && !single->HasProbeError()) OpenPreview(single, false);
+    // While no graph runs the window shows the entry's picture.
+    ui_->videoHost->ShowStill(single->Snapshot().block ? single : nullptr);
+  } else if (PlayListRemaining() == 0) {
+    ClosePreview();
+    ui_->videoHost->ShowStill(nullptr);
   }
-  if (change.checkChanged) {
-    if (!converting) {
-      e->SetChecked(change.checked);
-      if (change.checked) e->ResetState();
-    }
-    list_->Refresh(e);
+  ShowEntries();
+}
+
+void CTavrionConverterView::OnRowStateChanged(CConvertOrder* e, unsigned oldState, unsigned newState) {
+  using List = ui::CConvertOrderListCtrl;
+  if (!e || ((oldState ^ newState) & List::kStateImageMask) == 0) return;
+  // During a run the check boxes stay as the run found them.
+  if (!doc_.IsConverting()) {
+    const bool checked = (newState & List::kStateImageMask) == List::kStateChecked;
+    e->SetChecked(checked);
+    if (checked) e->ResetState();
   }
+  list_->Refresh(e);
+  updateActions();
 }
 
 void CTavrionConverterView::OnRowActivated(CConvertOrder* entry) {
-  UpdateData(true);
+  CommitEdits();
   if (doc_.IsConverting()) return;
   if (OpenPreview(entry, true)) ui_->playButton->setFocus();
 }
 
 void CTavrionConverterView::OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string* path) {
   switch (hint) {
-    case kHintReload:
-      UpdateData(false);
-      break;
-    case kHintBeforeSave:
-      UpdateData(true);
-      break;
+    case kHintReload: ShowEntries(); break;
+    case kHintBeforeSave: CommitEdits(); break;
     case kHintContentsDeleted:
       pendingAdds_.clear();
       for (size_t i = 0; i < doc_.GetCount(); ++i) prober_->Forget(doc_.GetAt(i));
       ClosePreview();
-      list_->RemoveAll();
+      {
+        // The entries go: nothing of them stays in the controls or the list's selection.
+        const QSignalBlocker quiet(list_->selectionModel());
+        list_->RemoveAll();
+      }
+      ClearShownEntries();
       break;
     case kHintCurrentChanged:
       list_->ShowConverting(entry);
-      if (doc_.IsConverting()) ShowConvertingEntry(entry);
+      if (doc_.IsConverting()) ShowEntries();
       break;
     case kHintEntryStateChanged:
       list_->Refresh(entry);
@@ -756,19 +667,23 @@ void CTavrionConverterView::OnDocumentUpdate(int hint, CConvertOrder* entry, con
         else
           runOutcomes_.erase(entry);
       }
+      updateActions();
       break;
     case kHintRunStopped:
+      statusTimer_->stop();
       // A run broken off while paused leaves no row saying "Paused".
       for (size_t i = 0; i < doc_.GetCount(); ++i)
         if (doc_.GetAt(i) != previewed_) doc_.GetAt(i)->ClearPlayState();
+      UpdateStatusArea();
       ShowRunSummary();
       ui_->videoHost->update();
       ui_->playStatusLabel->clear();
-      ui_->positionSlider->setEnabled(previewed_ && previewed_->IsSeekable());
       list_->RefreshAll();
       SetRunButton(IDC_CONVERT);
       emit totalProgressChanged(-1);
-      UpdateData(false);
+      // The list showed the run's movies; it shows the selection the settings edit again.
+      ShowSelectionInList();
+      ShowEntries();
       break;
     case kHintRemoveConverted:
       if (!entry) break;
@@ -776,18 +691,18 @@ void CTavrionConverterView::OnDocumentUpdate(int hint, CConvertOrder* entry, con
       if (previewed_ == entry) ClosePreview();
       prober_->Forget(entry);
       doc_.Unselect(entry);
-      list_->Remove(entry);
+      {
+        const QSignalBlocker quiet(list_->selectionModel());
+        list_->Remove(entry);
+      }
       doc_.RemoveOrder(entry);
-      UpdateData(false);
+      ShowEntries();
       break;
     case kHintMovieOpened:
       if (!initialised_ || doc_.IsConverting() || !path) break;
-      doc_.ClearSelection();
-      loading_ = true;
       list_->ClearSelection();
-      loading_ = false;
+      doc_.ClearSelection();
       AddMovie(*path, !quietAdd_);
-      if (!quietAdd_) UpdateData(false);
       ReportRefused();
       break;
     default:

@@ -1,41 +1,51 @@
 // CTavrionConverterView: the converter's main form. Its left half holds the batch list and
-// the selected entry's subtitle and output settings, its right half the preview with its
+// the selected entries' subtitle and output settings, its right half the preview with its
 // position slider and play buttons, the output settings and the status area of a run.
 //
-// The form edits one entry at a time: whenever exactly one entry is selected and no run is
-// going on, the controls show that entry's settings (through mirrors, see UpdateData) and
-// every change goes back into it. It starts, pauses, resumes and breaks the document's
-// conversion run and shows the figures the run computes; it computes none itself.
+// The form edits the selected entries: the controls show their settings through an
+// EntryEditor (a setting they do not share shows mixed) and every change the user makes
+// goes into each of them at once. The subtitle file, its browse button and the output name
+// belong to one entry and are only offered with exactly one selected. The form starts,
+// pauses, resumes and breaks the document's conversion run and shows the figures the run
+// computes; it computes none itself.
 //
-// Form states (what the idle update enables):
+// Nothing polls: the controls follow the list's selection model, the document's hints and
+// the player's state changes; a timer runs only while a conversion moves the status area.
+//
+// Form states (what updateActions() enables):
 //   idle, nothing selected   Add, Convert (an entry checked), the list
 //   idle, one selected       every entry setting, Modify, Properties, Remove, Move, Convert,
 //                            preview playback
-//   idle, several selected   Remove, Move up/down, Convert
+//   idle, several selected   the shared settings, Remove, Move up/down, Convert, Play
 //   converting               Pause, Break (settings, list editing and slider disabled)
 //   paused                   Resume, Break
 #pragma once
 
 #include <QList>
 #include <QPointer>
-#include <QUrl>
 #include <QString>
+#include <QUrl>
 #include <QWidget>
 #include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "converter/engine/document.h"
+#include "converter/engine/entryeditor.h"
 #include "converter/engine/player.h"
 #include "converter/engine/previewgraph.h"
+#include "converter/ui/batchlist/convertorderlistctrl.h"
 #include "converter/ui/form/backgroundprober.h"
 #include "converter/ui/form/formdialogs.h"
-#include "converter/ui/batchlist/convertorderlistctrl.h"
 #include "media/contract/comptr.h"
 
+class QAction;
 class QComboBox;
+class QLineEdit;
+class QShortcut;
 class QTimer;
 
 namespace Ui {
@@ -49,18 +59,8 @@ namespace tav {
 class ConversionRun;
 class CRunWatcher;
 
-// One row's change as the form handles it (from the list's item state bits).
-struct RowStateChange {
-  CConvertOrder* entry = nullptr;
-  bool selectedChanged = false;
-  bool selected = false;
-  bool focusChanged = false;
-  bool focused = false;
-  bool checkChanged = false;
-  bool checked = false;
-};
-
-// Command ids of the form (menus, accelerators and buttons).
+// Command ids of the form: the string table holds each command's status-bar text and
+// tooltip under its id, and the run button's states are named by them.
 enum FormCommand : int {
   ID_ADD_FILES = 32771,
   ID_ADD_FOLDER = 32772,
@@ -78,10 +78,24 @@ enum FormCommand : int {
   IDC_BREAK_RUN = 1029,
 };
 
-// Why name cannot be the output file's name (the title, without the extension ext), or
-// empty when it can: empty, "." or "..", a folder separator, or longer than a file name may
-// be once the extension and a part number are added.
-std::string OutputNameProblem(const std::string& name, const std::string& ext);
+// The form's commands, one action each, made once: the File menu, the list's context menu
+// and keys, the buttons and the keyboard all use these. updateActions() enables them.
+struct FormActions {
+  QAction* addFiles = nullptr;  // Insert in the list
+  QAction* addFolder = nullptr;
+  QAction* remove = nullptr;  // Delete in the list
+  QAction* moveUp = nullptr;
+  QAction* moveDown = nullptr;
+  QAction* modifySource = nullptr;
+  QAction* properties = nullptr;
+  QAction* play = nullptr;
+  QAction* pausePreview = nullptr;
+  QAction* stop = nullptr;
+  QAction* convert = nullptr;  // Ctrl+Return
+  QAction* pauseRun = nullptr;
+  QAction* resumeRun = nullptr;
+  QAction* breakRun = nullptr;  // Escape asks first
+};
 
 class CTavrionConverterView : public QWidget, public DocumentObserver, public PlayerEventSink {
   Q_OBJECT
@@ -98,33 +112,10 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // The dialogs the commands open (the desktop's by default).
   void SetDialogs(std::unique_ptr<FormDialogs> dialogs) { dialogs_ = std::move(dialogs); }
 
-  // ---- data exchange ----
-  // toEntry false: the selected entry's settings into the controls; true: the controls
-  // into the entry. With the list-selection sync flag set the list's selection travels too.
-  void UpdateData(bool toEntry);
-
   // ---- commands ----
-  bool IsCommandEnabled(int id) const;
-  void RunCommand(int id);
-  void OnAddFiles();
-  // Asks for a folder and adds every movie inside it and its subfolders, in name order.
-  void OnAddFolder();
-  void OnRemove();
-  void OnMoveUp();
-  void OnMoveDown();
-  void OnModifySource();
-  void OnProperties();
-  void OnPlay();
-  void OnPausePreview();
-  void OnStop();
-  void OnConvert();
-  void OnPauseRun();
-  void OnResumeRun();
-  void OnBreak();
-  void OnBrowseSubtitles();
-  void OnBrowseFolder();
-  void OnUseSubtitles();
-  void OnRemoveAfterConversion();
+  const FormActions& Actions() const { return actions_; }
+  // Enables every command and control for the state: the selection, the run, the player.
+  void updateActions();
   // Adds one movie, selected and previewed (the drop and hint-7 path); with show false it is
   // only listed, and probed in the background. False when it is no movie or its entry could
   // not be made (the reason is told to the user).
@@ -136,10 +127,6 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // Files and folders dropped on the form (a folder adds the movies inside it), each
   // through hint 7.
   void AddDroppedFiles(const QList<QUrl>& urls);
-
-  // ---- the idle update ----
-  // Enables the controls for the state and refreshes the estimated size and status area.
-  void UpdateDialogControls();
 
   // ---- DocumentObserver ----
   void OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string* path) override;
@@ -158,6 +145,8 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   CRunWatcher* RunWatcher() const { return runWatcher_.get(); }
   // The run command the run button shows (IDC_CONVERT, IDC_PAUSE_RUN, IDC_RESUME_RUN).
   int RunButtonCommand() const { return runButtonCommand_; }
+  // Whether the status area's timer runs (only while a conversion goes on).
+  bool IsStatusTimerRunning() const;
   // Preview: open the entry's preview, paused or playing (false when it failed).
   bool OpenPreview(CConvertOrder* entry, bool play);
   void ClosePreview();
@@ -177,43 +166,87 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
  private:
   void SetUpControls();
   void ScaleToFont();
+  void MakeActions();
   void ConnectControls();
   void FillList();
+  // The list selects what the document has selected (no change of the user's).
+  void ShowSelectionInList();
   void SetRunButton(int command);
 
-  // Exchange helpers.
-  void LoadMirrors(CConvertOrder* e);  // e's settings (none: empty) into the mirrors
-  // During a run: the converting entry's settings in the (disabled) controls.
-  void ShowConvertingEntry(CConvertOrder* e);
-  void ExchangeToControls();
-  void ExchangeFromControls();
-  std::string SubtitleAbsolute(const std::string& text) const;
-  std::string SubtitleRelative(const std::string& path) const;
+  // Command handlers (the actions' triggers).
+  void OnAddFiles();
+  // Asks for a folder and adds every movie inside it and its subfolders, in name order.
+  void OnAddFolder();
+  void OnRemove();
+  void OnMoveUp();
+  void OnMoveDown();
+  void OnModifySource();
+  void OnProperties();
+  void OnPlay();
+  void OnPausePreview();
+  void OnStop();
+  void OnConvert();
+  void OnPauseRun();
+  void OnResumeRun();
+  void OnBreak();
+  // Escape: breaks a running conversion once the user agrees.
+  void OnEscape();
+  void OnBrowseSubtitles();
+  void OnBrowseFolder();
+  void OnUseSubtitles();
+  void OnRemoveAfterConversion();
+
+  // The entries the controls edit: the selection in list order; during a run the entry
+  // being converted (shown, not edited).
+  EntryEditor Editor() const;
+  // The controls show the edited entries (and, with lists true, their subtitle lists).
+  void ShowEntries(bool lists = true);
+  // The controls empty (the entries they showed are going).
+  void ClearShownEntries();
+  // What the edits hold that the user typed and has not finished yet goes into the entries
+  // (before the selection moves, a command or a save), and the preview's trim points.
+  void CommitEdits();
+  void SaveTrimPoints();
+  // A change went into entries: their rows and the estimate show it.
+  void AfterEdit(const EntryEditor& editor);
+  bool EditsPreviewed(const EntryEditor& editor) const;
+  // A list shows an editor's position: a choice, nothing (a value no item offers), or the
+  // placeholder that says the entries differ.
+  static void ShowItem(QComboBox* combo, int item);
+  // The position of the item whose data is text (kMixed for none, kNoItem when no item has it).
+  static int ItemOfData(QComboBox* combo, const std::optional<std::string>& data);
 
   // The output folder and name as typed or chosen: a missing folder may be made, a
   // read-only one or a name that is no file name is refused with the reason, the edit then
-  // showing the entry's value again. True when what the edit holds may go into the entry.
-  bool CheckOutputFolder();
-  bool CheckOutputName();
+  // showing the entries' value again. True when the change went in (or there was none).
+  bool ApplyOutputFolder();
+  bool ApplyOutputName();
   // Movies refused while adding, with the reason, told in one message at the end.
   void ReportRefused();
 
-  // Subtitle file steps.
-  void LoadSubtitleFile();
+  // Subtitle file steps. The single entry's file as the edit names it: its sizes and
+  // languages listed, the entry's own chosen; typed says the user named it (a file that
+  // is not there then closes the preview).
+  void LoadSubtitleFile(bool typed);
+  // The file typed into the subtitle edit goes into the single entry, once it names
+  // another file than the entry's.
+  void ApplySubtitleFile();
+  // Several entries: the sizes and languages their files offer.
+  void LoadSubtitleLists(const EntryEditor& editor);
   void ClearSubtitleLists();
-  void ApplySubtitlesToPreview();
   ISubtitleManager* SubtitleManager();
+  // Reads a subtitle file's header into the manager; false when it is no subtitle file.
+  bool LoadSubtitleHeader(const std::string& path);
 
   // Notifications.
-  void OnRowStateChanged(const RowStateChange& change);
+  void OnSelectionChanged();
+  void OnRowStateChanged(CConvertOrder* entry, unsigned oldState, unsigned newState);
   void OnRowActivated(CConvertOrder* entry);
   void OnContextMenu(const QPoint& globalPos, bool onRow);
   std::vector<CConvertOrder*> SelectedRows() const;
   CConvertOrder* FocusedRow() const;
-  bool IsRowSelected(const CConvertOrder* entry) const;
-  void OnFrameSizeChosen();
-  void OnFrameRateChosen();
-  void OnScreenFitChosen();
+  void OnFrameSizeChosen(int item);
+  void OnScreenFitChosen(int item);
   void OnSubtitleSizeChosen();
   void OnSubtitleLanguageChosen();
 
@@ -224,7 +257,6 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // Status area.
   void UpdateEstimatedSize();
   void UpdateStatusArea();
-  void EnableRunControls();
 
   // A background probe's result into its entry, if the entry is still there.
   void OnProbed(const ProbeResult& result);
@@ -239,17 +271,13 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   std::unique_ptr<Ui::TavrionConverterView> ui_;
   ui::CConvertOrderListCtrl* list_ = nullptr;  // owned by its host widget
   std::unique_ptr<FormDialogs> dialogs_;
-
-  // Mirrors of the selected entry's settings.
-  std::string subtitleFile_, subtitleSize_, subtitleLanguage_;
-  std::string outputFolder_, outputTitle_;
+  FormActions actions_;                  // owned by the form
+  QShortcut* escapeShortcut_ = nullptr;  // Escape: Break, asked first
   std::string lastAddedFolder_;  // where "Add folder..." starts the next time
-  int formatIndex_ = -1;
-  int frameWidth_ = 0, frameHeight_ = 0;
-  double frameRate_ = 0.0;
-  ULONGLONG splitSize_ = 0;
-  int fitIndex_ = -1;
-  bool useSubtitles_ = false;
+
+  // The languages each subtitle file offers (by path), read with the lists, so that a
+  // language chosen for several entries goes only where their files have it.
+  std::map<std::string, std::set<std::string>> fileLanguages_;
 
   // Preview: the builder and player the form owns, the entry they show and the play list.
   PreviewGraph preview_;
@@ -266,7 +294,9 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   int runButtonCommand_ = IDC_CONVERT;
   UINT playButtonTexts_ = ID_PLAY;  // the command whose texts the play button shows
 
-  // Status area: which parts are shown and the text refresh counters.
+  // Status area: runs only while a conversion goes on; which parts are shown and the text
+  // refresh counters.
+  QTimer* statusTimer_ = nullptr;
   bool fileStatusShown_ = false, fileProgressShown_ = false;
   bool totalProgressShown_ = false, totalStatusShown_ = false;
   int fileRefresh_ = 0, totalRefresh_ = 0;
@@ -301,11 +331,7 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   std::vector<std::string> refused_;  // "file: reason" of movies not added yet to be told
   int addingDepth_ = 0;               // inside AddMovies / a drop: told once at the end
   bool checkingOutput_ = false;       // a check's message box is up
-
-  bool syncListSelection_ = true;  // an exchange also carries the list selection
-  bool initialised_ = false;       // the first initial update is done
-  bool loading_ = false;           // the controls are being filled, not edited
-  QTimer* idleTimer_ = nullptr;
+  bool initialised_ = false;          // the first initial update is done
 };
 
 }  // namespace tav

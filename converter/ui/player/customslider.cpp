@@ -127,7 +127,10 @@ void CCustomSlider::SetMarkersFromPoints(REFERENCE_TIME start, REFERENCE_TIME en
 }
 
 void CCustomSlider::UpdateFromPlayer() {
-  if (!player_ || !player_->IsAttached()) return;
+  if (!player_ || !player_->IsAttached()) {
+    timer_.stop();  // nothing moves until a graph is attached again
+    return;
+  }
   if (!scrolling_) SetPos(int(player_->SliderPos(kMin, kMax)));
   if (!status_) return;
   REFERENCE_TIME position = kUnknownTime, duration = kUnknownTime;

@@ -34,9 +34,11 @@ class CCustomSlider : public QWidget {
 
   explicit CCustomSlider(QWidget* parent = nullptr);
 
-  // The player the slider follows and drives (null: none).
+  // The player the slider follows and drives (null: none). It follows it every kTimerMs
+  // while a graph is attached; the owner calls this again once it attaches one.
   void SetPlayer(PlayerCore* player);
   PlayerCore* Player() const { return player_; }
+  bool IsFollowing() const { return timer_.isActive(); }
   // The play-status line the slider writes (control 1036).
   void SetStatusLabel(QLabel* label) { status_ = label; }
   // Whether the player window shows part of the picture at actual size: the status line

@@ -1,12 +1,13 @@
-// The main form over real generated movies: what it enables in each state, the exchange
-// of every setting with the selected entry, the subtitle file steps, a whole run driven
-// from the form with pause, resume and break, the preview and play list, and a batch that
-// is saved and opened again.
+// The main form over real generated movies: what it enables in each state, every setting
+// edited in the controls for one or several entries, the subtitle file steps, the keys, a
+// whole run driven from the form with pause, resume and break, the preview and play list,
+// and a batch that is saved and opened again.
+#include <unistd.h>
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -16,12 +17,13 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "converter/engine/conversionrun.h"
 #include "converter/engine/strings.h"
@@ -39,11 +41,13 @@ constexpr REFERENCE_TIME kSecond = 10000000;
 
 TEST_F(FormTest, Enabling_FollowsSelectionSubtitlesAndSource) {
   auto* ui = view_->Form();
-  view_->UpdateDialogControls();
+  const FormActions& actions = view_->Actions();
   // Nothing selected: the entry settings are off, Add is on, Convert needs a checked entry.
   EXPECT_FALSE(ui->frameSizeCombo->isEnabled());
   EXPECT_FALSE(ui->useSubtitlesCheck->isEnabled());
-  EXPECT_TRUE(view_->IsCommandEnabled(ID_ADD_FILES));
+  EXPECT_TRUE(actions.addFiles->isEnabled());
+  EXPECT_FALSE(actions.remove->isEnabled());
+  EXPECT_FALSE(actions.convert->isEnabled());
   EXPECT_FALSE(ui->runButton->isEnabled());
 
   const std::string wide = Movie("wide.avi", 2, 192, 108);
@@ -56,49 +60,59 @@ TEST_F(FormTest, Enabling_FollowsSelectionSubtitlesAndSource) {
   EXPECT_EQ(doc_->GetSingleSelected(), f);
   EXPECT_EQ(view_->Previewed(), f);
   EXPECT_TRUE(f->Is4by3());
-  view_->UpdateDialogControls();
   EXPECT_TRUE(ui->frameSizeCombo->isEnabled());
   EXPECT_TRUE(ui->outputNameEdit->isEnabled());
   EXPECT_FALSE(ui->screenSizeCombo->isEnabled()) << "a 4:3 source always fits";
   EXPECT_TRUE(ui->runButton->isEnabled());
-  EXPECT_TRUE(view_->IsCommandEnabled(ID_MODIFY_SOURCE));
+  EXPECT_TRUE(actions.convert->isEnabled());
+  EXPECT_TRUE(actions.modifySource->isEnabled());
+  EXPECT_FALSE(actions.moveDown->isEnabled()) << "the last row cannot move down";
+  EXPECT_TRUE(actions.moveUp->isEnabled());
 
   SelectRow(w);
   EXPECT_EQ(doc_->GetSingleSelected(), w);
   EXPECT_EQ(view_->Previewed(), w);
-  view_->UpdateDialogControls();
+  EXPECT_TRUE(actions.moveDown->isEnabled());
+  EXPECT_FALSE(actions.moveUp->isEnabled());
   EXPECT_TRUE(ui->screenSizeCombo->isEnabled());
   EXPECT_TRUE(ui->splitCombo->isEnabled());
 
   // Subtitles off: file, language and size are off, the box itself stays on.
-  ui->useSubtitlesCheck->setChecked(false);
-  view_->OnUseSubtitles();
-  view_->UpdateDialogControls();
+  if (ui->useSubtitlesCheck->isChecked()) QTest::mouseClick(ui->useSubtitlesCheck, Qt::LeftButton);
+  ASSERT_FALSE(w->UsesSubtitles());
   EXPECT_TRUE(ui->useSubtitlesCheck->isEnabled());
   EXPECT_FALSE(ui->subtitleFileEdit->isEnabled());
   EXPECT_FALSE(ui->languageCombo->isEnabled());
   EXPECT_FALSE(ui->subtitleSizeCombo->isEnabled());
 
-  // A source that cannot seek: no split, shown as "unlimited".
+  // A source that cannot seek: no split, shown as "unlimited" (the document tells the form
+  // to show its entries again).
   view_->ClosePreview();
   w->SetSourceInfo(w->GetDuration(), 192, 108, false);
-  view_->UpdateData(false);
-  view_->UpdateDialogControls();
+  doc_->UpdateAllViews(kHintReload);
   EXPECT_FALSE(ui->splitCombo->isEnabled());
   EXPECT_EQ(ui->splitCombo->currentText().toStdString(), "unlimited");
 
-  // Both selected: only list commands.
+  // Both selected: the settings they can share, and the list commands; not what belongs to
+  // one movie. The 4:3 one always fits, so the wide one still takes a screen fit.
   view_->List()->selectAll();
   EXPECT_EQ(doc_->GetSelection().size(), 2u);
-  view_->UpdateDialogControls();
-  EXPECT_FALSE(ui->frameSizeCombo->isEnabled());
-  EXPECT_FALSE(ui->useSubtitlesCheck->isEnabled());
-  EXPECT_TRUE(view_->IsCommandEnabled(ID_REMOVE));
-  EXPECT_FALSE(view_->IsCommandEnabled(ID_MOVE_UP));
-  EXPECT_FALSE(view_->IsCommandEnabled(ID_MODIFY_SOURCE));
+  EXPECT_TRUE(ui->frameSizeCombo->isEnabled());
+  EXPECT_TRUE(ui->useSubtitlesCheck->isEnabled());
+  EXPECT_TRUE(ui->outputFolderEdit->isEnabled());
+  EXPECT_TRUE(ui->screenSizeCombo->isEnabled());
+  EXPECT_FALSE(ui->outputNameEdit->isEnabled());
+  EXPECT_FALSE(ui->subtitleBrowseButton->isEnabled());
+  EXPECT_FALSE(ui->subtitleFileEdit->isEnabled());
+  EXPECT_TRUE(actions.remove->isEnabled());
+  EXPECT_TRUE(actions.play->isEnabled());
+  EXPECT_FALSE(actions.moveUp->isEnabled());
+  EXPECT_FALSE(actions.moveDown->isEnabled());
+  EXPECT_FALSE(actions.modifySource->isEnabled());
+  EXPECT_FALSE(actions.properties->isEnabled());
 }
 
-TEST_F(FormTest, Exchange_CarriesEverySettingBothWays) {
+TEST_F(FormTest, Settings_EditedInTheControlsReachTheEntryAndBack) {
   const std::string movie = Movie("wide.avi", 2, 192, 108);
   const std::string sami = SamiFile("wide.smi");
   AddThroughDialog({movie});
@@ -111,15 +125,15 @@ TEST_F(FormTest, Exchange_CarriesEverySettingBothWays) {
   ASSERT_EQ(ui->languageCombo->count(), 2);
   ASSERT_EQ(ui->subtitleSizeCombo->count(), 3);
 
-  ui->frameSizeCombo->setCurrentIndex(1);
-  ui->frameRateCombo->setCurrentIndex(0);
-  ui->screenSizeCombo->setCurrentIndex(2);
-  ui->splitCombo->setCurrentIndex(2);
-  ui->languageCombo->setCurrentIndex(1);
-  ui->subtitleSizeCombo->setCurrentIndex(ui->subtitleSizeCombo->findText("Bigger"));
-  ui->outputFolderEdit->setText(QString::fromStdString(dir_ + "/out"));
-  ui->outputNameEdit->setText("clip");
-  view_->UpdateData(true);
+  std::filesystem::create_directories(dir_ + "/out");
+  Choose(ui->frameSizeCombo, 1);
+  Choose(ui->frameRateCombo, 0);
+  Choose(ui->screenSizeCombo, 2);
+  Choose(ui->splitCombo, 2);
+  Choose(ui->languageCombo, 1);
+  Choose(ui->subtitleSizeCombo, ui->subtitleSizeCombo->findText("Bigger"));
+  Type(ui->outputFolderEdit, dir_ + "/out");
+  Type(ui->outputNameEdit, "clip");
   EXPECT_EQ(e->GetFrameWidth(), 640);
   EXPECT_EQ(e->GetFrameHeight(), 480);
   EXPECT_DOUBLE_EQ(e->GetFrameRate(), 15.0);
@@ -130,10 +144,10 @@ TEST_F(FormTest, Exchange_CarriesEverySettingBothWays) {
   EXPECT_EQ(e->OutputPath().Full(), dir_ + "/out/clip.qvf");
   EXPECT_EQ(e->SubtitlePath().Full(), sami) << "the relative text is stored absolute";
 
-  // Reloading shows the same.
+  // Shown again, the controls read the same.
   ui->frameSizeCombo->setCurrentIndex(0);
   ui->screenSizeCombo->setCurrentIndex(0);
-  view_->UpdateData(false);
+  doc_->UpdateAllViews(kHintReload);
   EXPECT_EQ(ui->frameSizeCombo->currentText().toStdString(), "640 x 480");
   EXPECT_EQ(ui->frameRateCombo->currentText().toStdString(), "15 fps");
   EXPECT_EQ(ui->screenSizeCombo->currentText().toStdString(), "Stretch");
@@ -142,24 +156,26 @@ TEST_F(FormTest, Exchange_CarriesEverySettingBothWays) {
   EXPECT_EQ(ui->subtitleSizeCombo->currentText().toStdString(), "Bigger");
   EXPECT_EQ(ui->outputNameEdit->text().toStdString(), "clip");
 
-  // Old crop value 1 shows as Crop; a stored rate with no item selects none.
+  // Old crop value 1 shows as Crop; a stored rate with no item selects none, and stays while
+  // other settings change.
   e->SetScreenFit(1);
   e->SetFrameRate(25.0);
-  view_->UpdateData(false);
+  doc_->UpdateAllViews(kHintReload);
   EXPECT_EQ(ui->screenSizeCombo->currentText().toStdString(), "Crop");
   EXPECT_EQ(ui->frameRateCombo->currentIndex(), -1);
-  // Nothing chosen reads as the unparsable -1.
-  ui->frameSizeCombo->setCurrentIndex(-1);
-  view_->UpdateData(true);
-  EXPECT_EQ(e->GetFrameWidth(), -1);
-  EXPECT_EQ(e->GetFrameHeight(), -1);
-  EXPECT_DOUBLE_EQ(e->GetFrameRate(), -1.0);
-  // A split size the list does not offer (a batch made elsewhere) survives the exchange.
+  EXPECT_TRUE(ui->frameRateCombo->placeholderText().isEmpty()) << "one entry differs from nothing";
+  // A split size the list does not offer (a batch made elsewhere) survives as well.
   e->SetSplitSize(150000);
-  view_->UpdateData(false);
+  doc_->UpdateAllViews(kHintReload);
   EXPECT_EQ(ui->splitCombo->currentIndex(), -1);
-  view_->UpdateData(true);
+  Choose(ui->frameSizeCombo, 0);
+  EXPECT_EQ(e->GetFrameWidth(), 320);
+  EXPECT_DOUBLE_EQ(e->GetFrameRate(), 25.0);
   EXPECT_EQ(e->GetSplitSize(), 150000u);
+  // A change made to the entry elsewhere shows once the document says so.
+  e->SetFrameRate(30.0);
+  doc_->UpdateAllViews(kHintReload);
+  EXPECT_EQ(ui->frameRateCombo->currentText().toStdString(), "30 fps");
 }
 
 TEST_F(FormTest, UseSubtitles_WithoutFile_AsksAndCancelUnchecks) {
@@ -168,12 +184,10 @@ TEST_F(FormTest, UseSubtitles_WithoutFile_AsksAndCancelUnchecks) {
   CConvertOrder* e = doc_->GetSingleSelected();
   ASSERT_TRUE(e);
   auto* ui = view_->Form();
-  ui->subtitleFileEdit->clear();
-  view_->UpdateData(true);
+  if (ui->useSubtitlesCheck->isChecked()) QTest::mouseClick(ui->useSubtitlesCheck, Qt::LeftButton);
+  EXPECT_EQ(ui->subtitleFileEdit->text().toStdString(), "");
   EXPECT_EQ(ui->subtitleFileEdit->placeholderText(), "Cannot find matching subtitle file");
 
-  ui->useSubtitlesCheck->setChecked(false);
-  view_->OnUseSubtitles();
   QTest::mouseClick(ui->useSubtitlesCheck, Qt::LeftButton);  // the dialog is cancelled
   EXPECT_EQ(dialogs_->openFileCalls, 1);
   EXPECT_FALSE(ui->useSubtitlesCheck->isChecked());
@@ -201,13 +215,12 @@ TEST_F(FormTest, EstimatedSize_FollowsTrimPointsAndIsEmptyWhenUnknown) {
   AddThroughDialog({Movie("est.avi", 3)});
   CConvertOrder* e = doc_->GetSingleSelected();
   ASSERT_TRUE(e);
-  view_->UpdateDialogControls();
   const QString whole = view_->Form()->estimatedSizeLabel->text();
   EXPECT_TRUE(whole.startsWith("Estimated file size ")) << whole.toStdString();
   EXPECT_TRUE(whole.endsWith("B"));
   view_->ClosePreview();
   e->SetSourceInfo(kUnknownTime, 160, 120, true);
-  view_->UpdateDialogControls();
+  doc_->UpdateAllViews(kHintReload);
   EXPECT_EQ(view_->Form()->estimatedSizeLabel->text().toStdString(), "");
 }
 
@@ -234,7 +247,7 @@ TEST_F(FormTest, Convert_ThreeMovies_WithTrimPauseResumeAndStatus) {
   // A pixel is worth about two slider values.
   EXPECT_NEAR(slider->SelStart(), 250, 3);
   EXPECT_NEAR(slider->SelEnd(), 750, 3);
-  view_->UpdateData(true);
+  // The markers' points are the entry's at once.
   REFERENCE_TIME s = 0, t = 0;
   ASSERT_TRUE(trimmed->GetTrimPoints(&s, &t));
   EXPECT_NEAR(double(s) / kSecond, 1.0, 0.05);
@@ -242,15 +255,20 @@ TEST_F(FormTest, Convert_ThreeMovies_WithTrimPauseResumeAndStatus) {
 
   EXPECT_EQ(ui->runButton->text().toStdString(), "&Convert");
   QSignalSpy progress(view_.get(), &CTavrionConverterView::totalProgressChanged);
-  ASSERT_TRUE(Eventually([&] { return ui->runButton->isEnabled(); }, 10000)) << "no idle update enabled the button";
+  ASSERT_TRUE(ui->runButton->isEnabled());
+  EXPECT_FALSE(view_->IsStatusTimerRunning()) << "nothing moves before the run";
   QTest::mouseClick(ui->runButton, Qt::LeftButton);
   ASSERT_TRUE(doc_->IsConverting());
+  EXPECT_TRUE(view_->IsStatusTimerRunning());
   EXPECT_EQ(ui->runButton->text().toStdString(), "&Pause");
   EXPECT_EQ(view_->Previewed(), nullptr);
-  view_->UpdateDialogControls();
   EXPECT_TRUE(ui->breakButton->isEnabled());
   EXPECT_FALSE(ui->frameSizeCombo->isEnabled());
-  EXPECT_FALSE(view_->IsCommandEnabled(ID_REMOVE));
+  EXPECT_FALSE(view_->Actions().remove->isEnabled());
+  EXPECT_FALSE(view_->Actions().addFiles->isEnabled());
+  EXPECT_FALSE(view_->Actions().convert->isEnabled());
+  EXPECT_TRUE(view_->Actions().pauseRun->isEnabled());
+  EXPECT_TRUE(view_->Actions().breakRun->isEnabled());
   EXPECT_TRUE(ui->fileStatusLabel->text().startsWith("Current file: ")) << ui->fileStatusLabel->text().toStdString();
   EXPECT_EQ(ui->totalStatusLabel->text().toStdString(), "Converting file #1 from 3");
   EXPECT_TRUE(ui->fileElapsedLabel->text().startsWith("Elapsed: "));
@@ -259,14 +277,14 @@ TEST_F(FormTest, Convert_ThreeMovies_WithTrimPauseResumeAndStatus) {
   QTest::mouseClick(ui->runButton, Qt::LeftButton);
   EXPECT_EQ(ui->runButton->text().toStdString(), "&Resume");
   EXPECT_TRUE(view_->Run()->IsPaused());
-  view_->UpdateDialogControls();
   // Paused: Resume and Break, nothing else.
   EXPECT_TRUE(ui->runButton->isEnabled());
   EXPECT_TRUE(ui->breakButton->isEnabled());
   EXPECT_FALSE(ui->frameSizeCombo->isEnabled());
   EXPECT_FALSE(ui->positionSlider->isEnabled());
-  EXPECT_FALSE(view_->IsCommandEnabled(ID_ADD_FILES));
-  EXPECT_FALSE(view_->IsCommandEnabled(IDC_PAUSE_RUN));
+  EXPECT_FALSE(view_->Actions().addFiles->isEnabled());
+  EXPECT_FALSE(view_->Actions().pauseRun->isEnabled());
+  EXPECT_TRUE(view_->Actions().resumeRun->isEnabled());
   Pump(200);  // the run stands paused a moment before it resumes
   QTest::mouseClick(ui->runButton, Qt::LeftButton);
   EXPECT_EQ(ui->runButton->text().toStdString(), "&Pause");
@@ -289,6 +307,12 @@ TEST_F(FormTest, Convert_ThreeMovies_WithTrimPauseResumeAndStatus) {
   EXPECT_EQ(ui->fileProgress->value(), 0);
   EXPECT_FALSE(ui->fileProgress->isEnabled());
   EXPECT_EQ(ui->fileStatusLabel->text().toStdString(), "");
+  EXPECT_FALSE(view_->IsStatusTimerRunning()) << "the status area still polls after the run";
+  // The list selects again what the settings show, not the run's last movie.
+  std::vector<CConvertOrder*> listed;
+  view_->List()->GetSelected(&listed);
+  EXPECT_EQ(listed, std::vector<CConvertOrder*>{trimmed});
+  EXPECT_EQ(doc_->GetSingleSelected(), trimmed);
   for (size_t i = 0; i < doc_->GetCount(); ++i) {
     CConvertOrder* e = doc_->GetAt(i);
     EXPECT_EQ(e->GetState(), CConvertOrder::kConverted) << e->SourcePath().Full();
@@ -303,7 +327,7 @@ TEST_F(FormTest, Break_LeavesPlayablePartialAndInterruptedRow) {
   doc_->SetRemoveAfterConversion(false);
   AddThroughDialog({Movie("long.avi", 20, 320, 240)});
   CConvertOrder* e = doc_->GetAt(0);
-  view_->RunCommand(IDC_CONVERT);
+  view_->Actions().convert->trigger();
   ASSERT_TRUE(doc_->IsConverting());
   ASSERT_TRUE(Eventually([&] { return view_->Form()->fileProgress->value() >= 5 || !doc_->IsConverting(); }, 60000));
   ASSERT_TRUE(doc_->IsConverting()) << "the movie converted before it could be broken";
@@ -331,7 +355,7 @@ TEST_F(FormTest, ConvertAfterBreak_AsksToResume_AndYesContinuesIntoTheNextPart) 
   AddThroughDialog({movie});
   CConvertOrder* e = doc_->GetAt(0);
   const std::string output = e->OutputPath().Full();
-  view_->RunCommand(IDC_CONVERT);
+  view_->Actions().convert->trigger();
   ASSERT_TRUE(Eventually([&] { return view_->Form()->fileProgress->value() >= 10 || !doc_->IsConverting(); }, 60000));
   ASSERT_TRUE(doc_->IsConverting()) << "the movie converted before it could be broken";
   QTest::mouseClick(view_->Form()->breakButton, Qt::LeftButton);
@@ -340,7 +364,7 @@ TEST_F(FormTest, ConvertAfterBreak_AsksToResume_AndYesContinuesIntoTheNextPart) 
   EXPECT_TRUE(dialogs_->questions.empty());
 
   dialogs_->answers.push_back(true);
-  view_->RunCommand(IDC_CONVERT);
+  view_->Actions().convert->trigger();
   ASSERT_EQ(dialogs_->questions.size(), 1u);
   EXPECT_NE(dialogs_->questions[0].find("Continue them where they stopped?"), std::string::npos);
   ASSERT_TRUE(Eventually([&] { return !doc_->IsConverting(); }, 60000));
@@ -355,9 +379,9 @@ TEST_F(FormTest, ConvertAfterBreak_AsksToResume_AndYesContinuesIntoTheNextPart) 
 
   // Converted: nothing to ask the next time.
   e->SetChecked(true);
-  view_->RunCommand(IDC_CONVERT);
+  view_->Actions().convert->trigger();
   EXPECT_EQ(dialogs_->questions.size(), 1u);
-  if (doc_->IsConverting()) view_->RunCommand(IDC_BREAK_RUN);
+  if (doc_->IsConverting()) view_->Actions().breakRun->trigger();
 }
 
 TEST_F(FormTest, Preview_RemovedEntryClosesAndPlayListKeepsListOrder) {
@@ -366,7 +390,7 @@ TEST_F(FormTest, Preview_RemovedEntryClosesAndPlayListKeepsListOrder) {
   view_->List()->selectAll();
   ASSERT_EQ(doc_->GetSelection().size(), 3u);
   std::vector<CConvertOrder*> played;
-  view_->RunCommand(ID_PLAY);
+  view_->Actions().play->trigger();
   ASSERT_TRUE(Eventually(
       [&] {
         if (view_->Previewed() && (played.empty() || played.back() != view_->Previewed()))
@@ -384,7 +408,7 @@ TEST_F(FormTest, Preview_RemovedEntryClosesAndPlayListKeepsListOrder) {
   CConvertOrder* last = doc_->GetAt(2);
   SelectRow(last);
   ASSERT_EQ(view_->Previewed(), last);
-  view_->RunCommand(ID_REMOVE);
+  view_->Actions().remove->trigger();
   EXPECT_EQ(view_->Previewed(), nullptr);
   EXPECT_FALSE(view_->Player().IsAttached());
   EXPECT_EQ(doc_->GetCount(), 2u);
@@ -407,12 +431,12 @@ TEST_F(FormTest, DroppedFilesAndFolders_AddMoviesSelectingTheLast) {
   EXPECT_EQ(view_->Previewed(), doc_->GetAt(2));
 
   // While converting, a movie opened through the document is not added.
-  view_->RunCommand(IDC_CONVERT);
+  view_->Actions().convert->trigger();
   ASSERT_TRUE(doc_->IsConverting());
   const std::string more = Movie("more.avi", 1);
   doc_->UpdateAllViews(kHintMovieOpened, nullptr, &more);
   EXPECT_EQ(doc_->GetCount(), 3u);
-  view_->RunCommand(IDC_BREAK_RUN);
+  view_->Actions().breakRun->trigger();
 }
 
 TEST_F(FormTest, AddFolder_AddsExactlyTheMoviesInNameOrder) {
@@ -422,16 +446,16 @@ TEST_F(FormTest, AddFolder_AddsExactlyTheMoviesInNameOrder) {
   Movie("chosen/.hidden/secret.avi", 1);
   tavtest::Run("cp '" + a + "' '" + folder + "/b/[QVF]-1.qvf'");  // an earlier output
   std::ofstream(folder + "/b/notes.txt") << "not a movie";
-  EXPECT_TRUE(view_->IsCommandEnabled(ID_ADD_FOLDER));
+  EXPECT_TRUE(view_->Actions().addFolder->isEnabled());
   dialogs_->folders.push_back(folder);
-  view_->RunCommand(ID_ADD_FOLDER);
+  view_->Actions().addFolder->trigger();
   ASSERT_EQ(doc_->GetCount(), 2u);
   EXPECT_EQ(doc_->GetAt(0)->SourcePath().Full(), a);
   EXPECT_EQ(doc_->GetAt(1)->SourcePath().Full(), b1);
   EXPECT_EQ(doc_->GetSingleSelected(), doc_->GetAt(1));
 
   // Cancelling the folder dialog adds nothing.
-  view_->RunCommand(ID_ADD_FOLDER);
+  view_->Actions().addFolder->trigger();
   EXPECT_EQ(doc_->GetCount(), 2u);
 }
 
@@ -460,17 +484,20 @@ TEST_F(FormTest, SaveCloseReopen_BringsBackTheBatch) {
   ASSERT_EQ(doc_->GetSingleSelected(), e);
   auto* ui = view_->Form();
   // Every setting of the entry, as the user makes them in the form.
-  ui->frameSizeCombo->setCurrentIndex(1);
-  ui->frameRateCombo->setCurrentIndex(0);
-  ui->screenSizeCombo->setCurrentIndex(1);
-  ui->splitCombo->setCurrentIndex(3);
+  std::filesystem::create_directories(dir_ + "/out");
+  Choose(ui->frameSizeCombo, 1);
+  Choose(ui->frameRateCombo, 0);
+  Choose(ui->screenSizeCombo, 1);
+  Choose(ui->splitCombo, 3);
   ASSERT_EQ(ui->subtitleFileEdit->text().toStdString(), "s2.smi");
-  ui->languageCombo->setCurrentIndex(1);
-  ui->subtitleSizeCombo->setCurrentIndex(ui->subtitleSizeCombo->findText("Smaller"));
-  ui->outputFolderEdit->setText(QString::fromStdString(dir_ + "/out"));
-  ui->outputNameEdit->setText("renamed");
+  Choose(ui->languageCombo, 1);
+  Choose(ui->subtitleSizeCombo, ui->subtitleSizeCombo->findText("Smaller"));
+  Type(ui->outputFolderEdit, dir_ + "/out");
+  // A name typed but not finished is taken by the save, as are the player's trim points.
+  ui->outputNameEdit->setFocus();
+  ui->outputNameEdit->selectAll();
+  QTest::keyClicks(ui->outputNameEdit, "renamed");
   ASSERT_EQ(view_->Player().SetPoints(1 * kSecond, 3 * kSecond), S_OK);
-  view_->UpdateData(true);
   const std::string language = e->GetSubtitleLanguage();
   const std::string batch = dir_ + "/batch.tvc";
   std::string error;
@@ -544,7 +571,12 @@ TEST_F(FormTest, InTheFrame_TitleShowsRunProgress_AndEveryControlSaysWhatItDoes)
   EXPECT_EQ(ui->subtitleFileLabel->statusTip(), ui->subtitleFileEdit->statusTip());
   EXPECT_EQ(ui->outputFolderEdit->toolTip().toStdString(), doc_->GetAt(0)->OutputPath().Folder());
   EXPECT_FALSE(ui->outputFolderEdit->statusTip().isEmpty());
-  // The batch commands of the File menu come from the string table with their prompts.
+  // The batch commands of the File menu are the form's own actions, from the string table
+  // with their prompts.
+  bool formAddInMenu = false;
+  for (QAction* a : frame.menuBar()->actions().front()->menu()->actions())
+    formAddInMenu |= a == view->Actions().addFiles;
+  EXPECT_TRUE(formAddInMenu);
   for (const char* text : {"Move &up", "Move do&wn", "&Modify source..."}) {
     QAction* found = nullptr;
     for (QAction* a : frame.findChildren<QAction*>())
@@ -555,7 +587,7 @@ TEST_F(FormTest, InTheFrame_TitleShowsRunProgress_AndEveryControlSaysWhatItDoes)
 
   // During a run the title leads with the total progress, and is plain again after it.
   const QString convertTip = ui->runButton->statusTip();
-  view->RunCommand(IDC_CONVERT);
+  view->Actions().convert->trigger();
   ASSERT_TRUE(doc_->IsConverting());
   EXPECT_NE(ui->runButton->statusTip(), convertTip) << "the button's texts follow its command";
   const QRegularExpression progress("^(\\d+)% - Tavrion Converter$");
@@ -695,9 +727,13 @@ TEST_F(FormTest, OutputFolderAndName_AreCheckedWhereTyped) {
     EXPECT_EQ(e->OutputPath().Full(), original);
     EXPECT_EQ(ui->outputNameEdit->text().toStdString(), title);
   }
-  // Leaving the box with a bad name does not sneak it in either.
-  ui->outputNameEdit->setText("");
-  view_->UpdateData(true);
+  // A bad name left in the box does not sneak in with a save either.
+  ui->outputNameEdit->setFocus();
+  ui->outputNameEdit->selectAll();
+  QTest::keyClick(ui->outputNameEdit, Qt::Key_Backspace);
+  const size_t toldBefore = dialogs_->errors.size();
+  doc_->IsModified();  // asks the views for what they hold
+  EXPECT_EQ(dialogs_->errors.size(), toldBefore + 1);
   EXPECT_EQ(e->OutputPath().Full(), original);
   typeName("clip");
   EXPECT_EQ(e->OutputPath().FileName(), "clip.qvf");
@@ -759,7 +795,7 @@ TEST_F(FormTest, GoneSource_IsToldAndModifySourceProbesTheNewMovie) {
   EXPECT_EQ(status(), "The file " + vanishing + " is not there any more");
 
   dialogs_->files.push_back(good);
-  view_->RunCommand(ID_MODIFY_SOURCE);
+  view_->Actions().modifySource->trigger();
   EXPECT_EQ(e->SourcePath().Full(), good);
   EXPECT_EQ(status(), "Paused") << "previewed, paused";
   EXPECT_FALSE(e->HasProbeError());
@@ -792,27 +828,24 @@ TEST_F(FormTest, DuringARun_TheConvertingMovieIsShownAndTheEndIsSummedUp) {
   auto* ui = view_->Form();
   // The second row (selected) converts at 640 x 480, the first at 320 x 240.
   ASSERT_EQ(doc_->GetSingleSelected(), b);
-  ui->frameSizeCombo->setCurrentIndex(1);
-  view_->UpdateData(true);
+  Choose(ui->frameSizeCombo, 1);
   ASSERT_EQ(b->GetFrameWidth(), 640);
-  ui->outputNameEdit->setText("second-out");
-  view_->UpdateData(true);
-  view_->RunCommand(IDC_CONVERT);
+  Type(ui->outputNameEdit, "second-out");
+  view_->Actions().convert->trigger();
   ASSERT_TRUE(doc_->IsConverting());
   ASSERT_EQ(view_->Run()->GetCurrent(), a);
-  view_->UpdateDialogControls();
   EXPECT_EQ(ui->frameSizeCombo->currentText().toStdString(), "320 x 240");
   EXPECT_EQ(ui->outputNameEdit->text().toStdString(), a->OutputPath().Title());
   EXPECT_FALSE(ui->frameSizeCombo->isEnabled());
   EXPECT_FALSE(ui->outputNameEdit->isEnabled());
 
-  view_->RunCommand(IDC_PAUSE_RUN);
+  view_->Actions().pauseRun->trigger();
   const auto status = [&](int row) {
     auto* model = view_->List()->Model();
     return model->data(model->index(row, ui::CConvertOrderModel::kStatusColumn), Qt::DisplayRole).toString().toStdString();
   };
   EXPECT_EQ(status(0), "Paused");
-  view_->RunCommand(IDC_RESUME_RUN);
+  view_->Actions().resumeRun->trigger();
   EXPECT_EQ(status(0), "Converting");
   ASSERT_TRUE(Eventually([&] { return view_->Run()->GetCurrent() == b || !doc_->IsConverting(); }, 60000));
   if (doc_->IsConverting()) {
@@ -844,7 +877,7 @@ TEST_F(FormTest, ManyMovies_AddWithoutStallingTheWindow) {
   size_t probedAtOnce = 0, pendingAtOnce = 0;
   dialogs_->movies.push_back(files);
   QTimer::singleShot(0, [&] {
-    view_->RunCommand(ID_ADD_FILES);
+    view_->Actions().addFiles->trigger();
     pendingAtOnce = view_->ProbesPending();
     for (size_t i = 0; i < doc_->GetCount(); ++i) probedAtOnce += doc_->GetAt(i)->GetDuration() != kUnknownTime;
   });
@@ -902,11 +935,178 @@ TEST_F(FormTest, PausedPreview_KeepsItsPositionLineWhenSubtitlesToggle) {
   ASSERT_TRUE(Eventually([&] { return !ui->playStatusLabel->text().isEmpty(); }, 5000));
   const QString line = ui->playStatusLabel->text();
   for (bool on : {false, true}) {
-    ui->useSubtitlesCheck->setChecked(on);
-    view_->OnUseSubtitles();
+    if (ui->useSubtitlesCheck->isChecked() != on) QTest::mouseClick(ui->useSubtitlesCheck, Qt::LeftButton);
+    ASSERT_EQ(doc_->GetSingleSelected()->UsesSubtitles(), on);
     Pump(300);
     EXPECT_EQ(ui->playStatusLabel->text(), line) << (on ? "on" : "off");
   }
+}
+
+// Three entries selected: one change in the settings goes into all three; a list or a box
+// where they differ shows that, and left alone changes nothing.
+TEST_F(FormTest, SeveralSelected_OneChangeReachesEach_AndAMixedControlLeftAloneChangesNothing) {
+  const std::string a = Movie("m1.avi", 2), b = Movie("m2.avi", 2, 192, 108), c = Movie("m3.avi", 2);
+  SamiFile("m1.smi");  // only the first has subtitles
+  AddThroughDialog({a, b, c});
+  ASSERT_EQ(doc_->GetCount(), 3u);
+  ASSERT_TRUE(Eventually([&] { return view_->ProbesPending() == 0; }, 30000));
+  CConvertOrder* e[3] = {doc_->GetAt(0), doc_->GetAt(1), doc_->GetAt(2)};
+  auto* ui = view_->Form();
+  // The second converts at 15 fps, the others at 30.
+  SelectRow(e[1]);
+  Choose(ui->frameRateCombo, 0);
+  ASSERT_DOUBLE_EQ(e[1]->GetFrameRate(), 15.0);
+  ASSERT_TRUE(e[0]->UsesSubtitles());
+  ASSERT_FALSE(e[1]->UsesSubtitles());
+
+  SelectRows({e[0], e[1], e[2]});
+  ASSERT_EQ(doc_->GetSelection().size(), 3u);
+  EXPECT_EQ(view_->Previewed(), nullptr) << "several rows are not previewed";
+  // Shared settings show; differing ones show no item and say so.
+  EXPECT_EQ(ui->frameSizeCombo->currentText().toStdString(), "320 x 240");
+  EXPECT_EQ(ui->frameRateCombo->currentIndex(), -1);
+  EXPECT_EQ(ui->frameRateCombo->placeholderText().toStdString(), "(differs)");
+  EXPECT_EQ(ui->useSubtitlesCheck->checkState(), Qt::PartiallyChecked);
+  EXPECT_EQ(ui->outputFolderEdit->text().toStdString(), dir_ + "/");
+  EXPECT_EQ(ui->outputNameEdit->text().toStdString(), "");
+  EXPECT_TRUE(ui->frameRateCombo->isEnabled());
+
+  // One change each; every entry takes it, and the rates stay as they were.
+  const std::string out = dir_ + "/several";
+  std::filesystem::create_directories(out);
+  Choose(ui->frameSizeCombo, 1);
+  Choose(ui->splitCombo, 1);
+  Choose(ui->screenSizeCombo, 2);
+  Type(ui->outputFolderEdit, out);
+  for (CConvertOrder* x : e) {
+    SCOPED_TRACE(x->SourcePath().FileName());
+    EXPECT_EQ(x->GetFrameWidth(), 640);
+    EXPECT_EQ(x->GetFrameHeight(), 480);
+    EXPECT_EQ(x->GetSplitSize(), 32ull << 20);
+    EXPECT_EQ(x->OutputPath().Folder(), out + "/");
+    EXPECT_EQ(x->OutputPath().Title(), "[QVF]-" + x->SourcePath().Title()) << "each keeps its own name";
+  }
+  // The 4:3 movies always fit; the wide one takes Stretch.
+  EXPECT_EQ(e[0]->GetScreenFit(), CConvertOrder::kFit);
+  EXPECT_EQ(e[1]->GetScreenFit(), CConvertOrder::kStretch);
+  EXPECT_DOUBLE_EQ(e[0]->GetFrameRate(), 30.0);
+  EXPECT_DOUBLE_EQ(e[1]->GetFrameRate(), 15.0);
+  EXPECT_DOUBLE_EQ(e[2]->GetFrameRate(), 30.0);
+  EXPECT_EQ(ui->frameRateCombo->currentIndex(), -1) << "still differing";
+  EXPECT_EQ(ui->frameSizeCombo->currentText().toStdString(), "640 x 480");
+
+  // The subtitle size goes only to the entry that has subtitles.
+  const std::string before = e[1]->GetSubtitleSize();
+  ASSERT_TRUE(ui->subtitleSizeCombo->isEnabled());
+  Choose(ui->subtitleSizeCombo, ui->subtitleSizeCombo->findText("Bigger"));
+  EXPECT_EQ(e[0]->GetSubtitleSize(), "9F0194EA-D60A-43d2-B994-CB0FDDE02C3E");
+  EXPECT_EQ(e[1]->GetSubtitleSize(), before);
+  // The rate chosen at last: all three at 30 fps.
+  Choose(ui->frameRateCombo, 1);
+  for (CConvertOrder* x : e) EXPECT_DOUBLE_EQ(x->GetFrameRate(), 30.0);
+  EXPECT_EQ(ui->frameRateCombo->currentText().toStdString(), "30 fps");
+  // A click on the mixed subtitle box: the only entry with a file has them on already, so
+  // the click switches them off for all; the next one on again where there is a file.
+  QTest::mouseClick(ui->useSubtitlesCheck, Qt::LeftButton);
+  EXPECT_EQ(ui->useSubtitlesCheck->checkState(), Qt::Unchecked);
+  for (CConvertOrder* x : e) EXPECT_FALSE(x->UsesSubtitles());
+  QTest::mouseClick(ui->useSubtitlesCheck, Qt::LeftButton);
+  EXPECT_TRUE(e[0]->UsesSubtitles());
+  EXPECT_FALSE(e[2]->UsesSubtitles());
+  EXPECT_EQ(ui->useSubtitlesCheck->checkState(), Qt::PartiallyChecked);
+
+  // One of them alone shows its own settings again.
+  SelectRow(e[1]);
+  EXPECT_EQ(ui->outputNameEdit->text().toStdString(), e[1]->OutputPath().Title());
+  EXPECT_EQ(ui->frameSizeCombo->currentText().toStdString(), "640 x 480");
+  EXPECT_EQ(ui->screenSizeCombo->currentText().toStdString(), "Stretch");
+}
+
+// The keyboard: Insert and Delete in the list add and remove, Ctrl+Return converts, and
+// Escape breaks a run only once the user agrees.
+TEST_F(FormTest, Keys_InsertDeleteCtrlReturnAndEscape) {
+  view_->show();
+  QApplication::setActiveWindow(view_.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(view_.get()));
+  doc_->SetRemoveAfterConversion(false);
+  const std::string first = Movie("k1.avi", 20, 320, 240), second = Movie("k2.avi", 1);
+  ui::CConvertOrderListCtrl* list = view_->List();
+  list->setFocus();
+  dialogs_->movies.push_back({first, second});
+  QTest::keyClick(list, Qt::Key_Insert);
+  EXPECT_EQ(dialogs_->openMoviesCalls, 1);
+  ASSERT_EQ(doc_->GetCount(), 2u);
+  list->setFocus();
+  QTest::keyClick(list, Qt::Key_Delete);
+  ASSERT_EQ(doc_->GetCount(), 1u);
+  EXPECT_EQ(doc_->GetAt(0)->SourcePath().Full(), first);
+  // Delete in an edit deletes text, not movies.
+  SelectRow(doc_->GetAt(0));
+  view_->Form()->outputNameEdit->setFocus();
+  QTest::keyClick(view_->Form()->outputNameEdit, Qt::Key_Delete);
+  EXPECT_EQ(doc_->GetCount(), 1u);
+
+  QTest::keyClick(view_->Form()->frameSizeCombo, Qt::Key_Return, Qt::ControlModifier);
+  ASSERT_TRUE(doc_->IsConverting());
+  dialogs_->answers.push_back(false);
+  QTest::keyClick(list, Qt::Key_Escape);
+  ASSERT_EQ(dialogs_->questions.size(), 1u);
+  EXPECT_EQ(dialogs_->questions[0], res::Text(res::IDS_BREAK_QUESTION));
+  EXPECT_TRUE(doc_->IsConverting()) << "No leaves the run going";
+  dialogs_->answers.push_back(true);
+  QTest::keyClick(list, Qt::Key_Escape);
+  EXPECT_FALSE(doc_->IsConverting());
+  EXPECT_EQ(doc_->GetAt(0)->GetState(), CConvertOrder::kInterrupted);
+  // Without a run Escape asks nothing.
+  QTest::keyClick(list, Qt::Key_Escape);
+  EXPECT_EQ(dialogs_->questions.size(), 2u);
+}
+
+// Tab from the list reaches every control the user can work, and comes back to the list.
+TEST_F(FormTest, Tab_ReachesEveryEnabledControl) {
+  view_->show();
+  QApplication::setActiveWindow(view_.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(view_.get()));
+  const std::string movie = Movie("tab.avi", 2, 192, 108);
+  SamiFile("tab.smi");
+  AddThroughDialog({movie});
+  ASSERT_EQ(doc_->GetSingleSelected(), doc_->GetAt(0));
+  view_->List()->setFocus();
+  std::set<QWidget*> reached;
+  for (int i = 0; i < 80; ++i) {
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_TRUE(focus);
+    if (!reached.insert(focus).second) break;
+    QTest::keyClick(focus, Qt::Key_Tab);
+  }
+  EXPECT_EQ(QApplication::focusWidget(), view_->List()) << "Tab went round without coming back to the list";
+  EXPECT_GE(reached.size(), 15u);
+  for (QWidget* w : view_->findChildren<QWidget*>()) {
+    if (!w->isVisibleTo(view_.get()) || !w->isEnabled() || !(w->focusPolicy() & Qt::TabFocus)) continue;
+    if (w->focusProxy() || qobject_cast<QAbstractScrollArea*>(w->parentWidget())) continue;  // the list's parts
+    EXPECT_TRUE(reached.count(w)) << w->objectName().toStdString() << " is not reached by Tab";
+  }
+  auto* ui = view_->Form();
+  for (QWidget* w : std::initializer_list<QWidget*>{ui->playButton, ui->stopButton, ui->positionSlider,
+                                                    ui->subtitleFileEdit, ui->splitCombo, ui->runButton})
+    EXPECT_TRUE(reached.count(w)) << w->objectName().toStdString();
+}
+
+// Nothing polls: with no run and no preview no timer of the form runs, and the controls
+// still follow the document and the list.
+TEST_F(FormTest, Idle_NoTimerRuns) {
+  AddThroughDialog({Movie("idle.avi", 1)});
+  view_->ClosePreview();
+  for (QTimer* timer : view_->findChildren<QTimer*>())
+    EXPECT_FALSE(timer->isActive()) << timer->objectName().toStdString() << " every " << timer->interval() << " ms";
+  EXPECT_TRUE(Eventually([&] { return !view_->Form()->positionSlider->IsFollowing(); }, 2000))
+      << "the slider follows a player with no graph";
+  // A check box cleared in the list disables Convert at once.
+  view_->List()->Model()->SetRowChecked(0, false);
+  EXPECT_FALSE(view_->Actions().convert->isEnabled());
+  EXPECT_FALSE(view_->Form()->runButton->isEnabled());
+  view_->List()->Model()->SetRowChecked(0, true);
+  EXPECT_TRUE(view_->Actions().convert->isEnabled());
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QItemSelectionModel>
+#include <QTest>
 #include <chrono>
 #include <fstream>
 
@@ -19,6 +20,7 @@ using tavtest::RegisterLibrary;
 }  // namespace
 
 std::vector<std::string> ScriptedDialogs::OpenMovies(QWidget*, const std::string&) {
+  ++openMoviesCalls;
   if (movies.empty()) return {};
   auto v = movies.front();
   movies.pop_front();
@@ -109,13 +111,35 @@ bool FormTest::Eventually(const std::function<bool()>& pred, int timeoutMs) {
 
 void FormTest::AddThroughDialog(const std::vector<std::string>& paths) {
   dialogs_->movies.push_back(paths);
-  view_->RunCommand(ID_ADD_FILES);
+  view_->Actions().addFiles->trigger();
 }
 
 void FormTest::SelectRow(CConvertOrder* entry) {
   ui::CConvertOrderListCtrl* list = view_->List();
   const QModelIndex index = list->Model()->index(list->RowOf(entry), 0);
   list->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void FormTest::SelectRows(const std::vector<CConvertOrder*>& entries) {
+  ui::CConvertOrderListCtrl* list = view_->List();
+  list->selectionModel()->clearSelection();
+  for (CConvertOrder* e : entries) {
+    const QModelIndex index = list->Model()->index(list->RowOf(e), 0);
+    list->selectionModel()->setCurrentIndex(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  }
+}
+
+void FormTest::Choose(QComboBox* combo, int item) {
+  combo->setCurrentIndex(item);
+  emit combo->activated(item);
+}
+
+void FormTest::Type(QLineEdit* edit, const std::string& text) {
+  edit->setFocus();
+  edit->selectAll();
+  QTest::keyClick(edit, Qt::Key_Backspace);
+  QTest::keyClicks(edit, QString::fromStdString(text));
+  QTest::keyClick(edit, Qt::Key_Return);
 }
 
 double FormTest::ProbeDuration(const std::string& path) {

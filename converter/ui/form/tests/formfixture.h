@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
+#include <QLineEdit>
+
 #include <deque>
 #include <functional>
 #include <memory>
@@ -25,6 +28,7 @@ struct ScriptedDialogs : FormDialogs {
   int openFileCalls = 0;
   std::deque<bool> answers;            // to the form's questions; an empty queue says No
   std::vector<std::string> questions;  // asked so far
+  int openMoviesCalls = 0;
   std::vector<std::string> OpenMovies(QWidget*, const std::string&) override;
   std::string OpenFile(QWidget*, const std::string&, const std::string&, const std::string&) override;
   std::string ChooseFolder(QWidget*, const std::string&) override;
@@ -60,6 +64,12 @@ class FormTest : public ::testing::Test {
   void AddThroughDialog(const std::vector<std::string>& paths);
   // Selects exactly the given entry as a click on its row would.
   void SelectRow(CConvertOrder* entry);
+  // Selects the rows of the entries, as Ctrl+clicks would.
+  void SelectRows(const std::vector<CConvertOrder*>& entries);
+  // A user's pick from a list: the item becomes current and the list reports it activated.
+  static void Choose(QComboBox* combo, int item);
+  // Types text over an edit's contents and finishes it with Return.
+  static void Type(QLineEdit* edit, const std::string& text);
   double ProbeDuration(const std::string& path);
 
   std::unique_ptr<CTavrionConverterDoc> doc_;
