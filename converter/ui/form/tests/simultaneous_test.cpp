@@ -116,7 +116,7 @@ TEST_F(SimultaneousTest, TwoAtOnce_FirstTwoRowsRunTogether_AndTheMoviesMatchOneA
   // what the workers said between two looks all at once.
   AddThroughDialog({Movie("first.avi", 40, 640, 480), Movie("second.avi", 40, 640, 480), Movie("third.avi", 2)});
   ASSERT_EQ(doc_->GetCount(), 3u);
-  view_->RunCommand(IDC_CONVERT);
+  view_->Actions().convert->trigger();
   ASSERT_TRUE(doc_->IsConverting());
   ASSERT_TRUE(view_->Run()->IsSimultaneous());
   EXPECT_EQ(RowProgress(2), -1) << "the third waits for a free worker";
@@ -153,7 +153,7 @@ TEST_F(SimultaneousTest, TwoAtOnce_FirstTwoRowsRunTogether_AndTheMoviesMatchOneA
   // The same batch one at a time, into new names: the same frames.
   SetSimultaneous(1);
   CheckAll();
-  view_->RunCommand(IDC_CONVERT);
+  view_->Actions().convert->trigger();
   ASSERT_TRUE(doc_->IsConverting());
   EXPECT_FALSE(view_->Run()->IsSimultaneous());
   // One at a time, the converting row shows its progress too, and only that row.
@@ -184,7 +184,7 @@ TEST_F(SimultaneousTest, PauseStopsBoth_BreakInterruptsBoth_AndConvertGoesOnWith
                                            Movie("short.avi", 2)};
   AddThroughDialog(movies);
   ASSERT_EQ(doc_->GetCount(), 3u);
-  view_->RunCommand(IDC_CONVERT);
+  view_->Actions().convert->trigger();
   ASSERT_TRUE(view_->Run()->IsSimultaneous());
   ASSERT_TRUE(Eventually([&] { return (RowProgress(0) > 0 && RowProgress(1) > 0) || !doc_->IsConverting(); }, 120000));
   ASSERT_TRUE(doc_->IsConverting()) << "the movies converted before they could be paused" << Statuses();
@@ -230,7 +230,7 @@ TEST_F(SimultaneousTest, PauseStopsBoth_BreakInterruptsBoth_AndConvertGoesOnWith
 
   // Convert asks to go on; each interrupted movie continues into its next part.
   dialogs_->answers.push_back(true);
-  view_->RunCommand(IDC_CONVERT);
+  view_->Actions().convert->trigger();
   ASSERT_EQ(dialogs_->questions.size(), 1u);
   ASSERT_TRUE(Eventually([&] { return !doc_->IsConverting(); }, 240000));
   for (int i = 0; i < 3; ++i) {
@@ -254,7 +254,7 @@ TEST_F(SimultaneousTest, WithoutTheConverterProgram_TheBatchConvertsOneAtATime) 
   SetSimultaneous(2);
   SetWorkerProgram(tavtest::TempDir() + "/no-such-converter");
   AddThroughDialog({Movie("a.avi", 2), Movie("b.avi", 2)});
-  view_->RunCommand(IDC_CONVERT);
+  view_->Actions().convert->trigger();
   ASSERT_TRUE(doc_->IsConverting());
   EXPECT_FALSE(view_->Run()->IsSimultaneous());
   ASSERT_TRUE(Eventually([&] { return !doc_->IsConverting(); }, 120000));
