@@ -2,6 +2,7 @@
 
 #include <QFileIconProvider>
 #include <QMimeDatabase>
+#include <algorithm>
 #include <cstdio>
 
 #include "converter/engine/strings.h"
@@ -86,6 +87,10 @@ QVariant CConvertOrderModel::data(const QModelIndex& index, int role) const {
     return int(Qt::AlignLeft | Qt::AlignVCenter);
   } else if (role == Qt::ToolTipRole) {
     return ToolTipText(entry);
+  } else if (role == kProgressRole) {
+    return entry.GetState() == CConvertOrder::kConverting ? row.progress : -1;
+  } else if (role == kStateRole) {
+    return entry.GetState();
   }
   return QVariant();
 }
@@ -112,7 +117,7 @@ bool CConvertOrderModel::setData(const QModelIndex& index, const QVariant& value
 int CConvertOrderModel::Append(CConvertOrder* entry) {
   const int row = int(rows_.size());
   beginInsertRows(QModelIndex(), row, row);
-  rows_.push_back({entry, entry->IsChecked()});
+  rows_.push_back({entry, entry->IsChecked(), -1});
   if (rowOfValid_) rowOf_.emplace(entry, row);
   endInsertRows();
   return row;
@@ -125,7 +130,7 @@ void CConvertOrderModel::AppendAll(const std::vector<CConvertOrder*>& entries) {
   rows_.reserve(rows_.size() + entries.size());
   for (CConvertOrder* entry : entries) {
     if (rowOfValid_) rowOf_.emplace(entry, int(rows_.size()));
-    rows_.push_back({entry, entry->IsChecked()});
+    rows_.push_back({entry, entry->IsChecked(), -1});
   }
   endInsertRows();
 }
@@ -187,6 +192,19 @@ void CConvertOrderModel::SwapRows(int a, int b) {
   }
   emit dataChanged(index(a, 0), index(a, kColumnCount - 1));
   emit dataChanged(index(b, 0), index(b, kColumnCount - 1));
+}
+
+void CConvertOrderModel::SetProgress(int row, int percent) {
+  if (row < 0 || row >= int(rows_.size())) return;
+  percent = percent < 0 ? -1 : std::min(percent, 100);
+  if (rows_[size_t(row)].progress == percent) return;
+  rows_[size_t(row)].progress = percent;
+  // Only the bar changes: the views need not measure the row's texts again.
+  emit dataChanged(index(row, kStatusColumn), index(row, kStatusColumn), {kProgressRole});
+}
+
+void CConvertOrderModel::ClearProgress() {
+  for (int row = 0; row < int(rows_.size()); ++row) SetProgress(row, -1);
 }
 
 }  // namespace tav::ui

@@ -27,6 +27,11 @@ class CConvertOrderModel : public QAbstractTableModel {
   static constexpr int kFrameSizeColumn = 3;
   static constexpr int kFileSizeColumn = 4;
   static constexpr int kColumnCount = 5;
+  // Roles beyond the texts: how far the entry's conversion has come in percent (-1 while
+  // it is not converting), and its state (CConvertOrder::State), which the list's delegate
+  // turns into the row's look.
+  static constexpr int kProgressRole = Qt::UserRole + 1;
+  static constexpr int kStateRole = Qt::UserRole + 2;
 
   explicit CConvertOrderModel(QObject* parent = nullptr);
 
@@ -52,8 +57,12 @@ class CConvertOrderModel : public QAbstractTableModel {
   void SetRowChecked(int row, bool checked);
   // Sets the check box from the entry (no CheckChanged) and repaints the row.
   void RefreshRow(int row);
-  // Exchanges two rows' entries and check boxes.
+  // Exchanges two rows' entries, check boxes and progress.
   void SwapRows(int a, int b);
+  // The conversion progress a row shows (percent; -1 clears it). Only an entry that is
+  // converting shows one, so a finished entry never keeps a stale bar.
+  void SetProgress(int row, int percent);
+  void ClearProgress();
 
   // The column texts of an entry.
   static QString SourceText(const CConvertOrder& entry);
@@ -71,6 +80,7 @@ class CConvertOrderModel : public QAbstractTableModel {
   struct Row {
     CConvertOrder* entry;
     bool checked;
+    int progress = -1;
   };
   QIcon IconFor(const CConvertOrder& entry) const;
 
