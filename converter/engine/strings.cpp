@@ -212,6 +212,12 @@ constexpr Entry kBuiltin[] = {
     {IDS_MENU_HELP_TOPICS, "&Help Topics\tF1"},
     {IDS_PROMPT_HELP_TOPICS, "Open the manual of the program\nHelp Topics"},
     {IDS_PROPERTIES_STORED_SIZE, "%1 x %2 (stored as %3 x %4, shown turned)"},
+    {IDS_READY_EMPTY, "Add movies to convert, or drop them here."},
+    {IDS_READY_NONE_CHECKED, "No movie is checked: check the movies to convert."},
+    {IDS_READY_ONE, "1 movie, about %2B, ready to convert"},
+    {IDS_READY_MANY, "%1 movies, about %2B, ready to convert"},
+    {IDS_READY_ONE_UNSIZED, "1 movie ready to convert"},
+    {IDS_READY_MANY_UNSIZED, "%1 movies ready to convert"},
 
     {IDC_BATCH_LIST, "Movies to convert; only checked movies take part in the conversion\nMovies to convert"},
     {IDC_SUBTITLE_FILE, "Subtitle file whose captions are burned into the picture\nSubtitle file"},

@@ -173,7 +173,6 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
 
  private:
   void SetUpControls();
-  void ScaleToFont();
   void ConnectControls();
   void FillList();
   void SetRunButton(int command);

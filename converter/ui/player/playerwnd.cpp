@@ -96,8 +96,9 @@ QRect CPlayerWnd::VideoRect() const {
   const QSize window = size();
   const QSize video = CurrentVideoSize();
   if (video.isEmpty()) return QRect();
-  if (zoom_) {
-    // Aspect kept, as large as the window allows, centred.
+  if (zoom_ || !IsLargerThanWindow()) {
+    // Aspect kept, as large as the window allows, centred: a picture that fits the window
+    // grows with it.
     const QSize fitted = video.scaled(window, Qt::KeepAspectRatio);
     return QRect(QPoint((window.width() - fitted.width()) / 2, (window.height() - fitted.height()) / 2), fitted);
   }

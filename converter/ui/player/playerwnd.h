@@ -3,8 +3,8 @@
 // own, and shows either the playing video, an entry's still picture, or, with neither, a
 // black rectangle of the default size (320 x 240) in its middle.
 //
-// Video rectangle: a video smaller than the window in both directions is centred at its
-// native size; a larger one is placed at native size, centred, shifted by the user's pan
+// Video rectangle: a video that fits the window is scaled to fill it with its aspect kept,
+// centred, so the preview grows with the window; a larger one is placed at native size, centred, shifted by the user's pan
 // (dragging with the left button) and kept inside the window so that no gap appears. A
 // double-click on a video larger than the window toggles zoom, which fits the video into
 // the window with its aspect kept. The context menu offers the same choice ("Fit to window"

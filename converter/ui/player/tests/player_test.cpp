@@ -12,16 +12,19 @@
 namespace tav::ui {
 namespace {
 
-TEST(PlayerWnd, WithoutGraphOrStillShowsTheDefaultBlackRectangle) {
+TEST(PlayerWnd, WithoutGraphOrStillShowsTheDefaultBlackRectangle_ScaledToTheWindow) {
   CPlayerWnd player;
-  player.resize(400, 300);
-  EXPECT_EQ(player.VideoRect(), QRect(40, 30, 320, 240));
+  player.resize(500, 300);
+  // 4:3 as large as the window allows, centred.
+  EXPECT_EQ(player.VideoRect(), QRect(50, 0, 400, 300));
   const QImage image = player.grab().toImage();
-  EXPECT_EQ(image.pixelColor(200, 150), QColor(Qt::black));
-  EXPECT_EQ(image.pixelColor(40, 30), QColor(Qt::black));
-  EXPECT_EQ(image.pixelColor(359, 269), QColor(Qt::black));
+  EXPECT_EQ(image.pixelColor(250, 150), QColor(Qt::black));
+  EXPECT_EQ(image.pixelColor(50, 0), QColor(Qt::black));
+  EXPECT_EQ(image.pixelColor(449, 299), QColor(Qt::black));
   EXPECT_NE(image.pixelColor(20, 20), QColor(Qt::black));  // the background around it
-  EXPECT_NE(image.pixelColor(361, 150), QColor(Qt::black));
+  EXPECT_NE(image.pixelColor(460, 150), QColor(Qt::black));
+  player.resize(320, 480);
+  EXPECT_EQ(player.VideoRect(), QRect(0, 120, 320, 240));
 }
 
 TEST(PlayerWnd, APictureLargerThanTheWindowPansWithoutGapsAndZooms) {
@@ -53,7 +56,7 @@ TEST(PlayerWnd, APictureLargerThanTheWindowPansWithoutGapsAndZooms) {
   QTest::mousePress(&player, Qt::LeftButton, {}, QPoint(50, 50));
   QTest::mouseMove(&player, QPoint(150, 90));
   QTest::mouseRelease(&player, Qt::LeftButton, {}, QPoint(150, 90));
-  EXPECT_EQ(player.VideoRect(), QRect(40, 30, 320, 240));
+  EXPECT_EQ(player.VideoRect(), QRect(0, 0, 400, 300));
 }
 
 // A frame of w x h in the given bits per pixel, each pixel's blue = x, green = y.

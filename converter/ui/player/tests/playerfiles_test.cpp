@@ -83,10 +83,11 @@ TEST_F(PlayerFilesTest, PreviewVideoWindowIsHostedAtTheVideoRectangle) {
   ASSERT_EQ(window->get_Owner(&owner), S_OK);
   EXPECT_EQ(reinterpret_cast<HWND>(owner), player_->VideoHost()->Hwnd());
   EXPECT_FALSE(player_->VideoHost()->isHidden());
-  EXPECT_EQ(player_->VideoHost()->geometry(), QRect(40, 30, 320, 240));
+  // The picture fits the window, so it fills it with its aspect kept.
+  EXPECT_EQ(player_->VideoHost()->geometry(), QRect(0, 0, 400, 300));
   LONG l = -1, t = -1, w = 0, h = 0;
   ASSERT_EQ(window->GetWindowPosition(&l, &t, &w, &h), S_OK);
-  EXPECT_EQ(QRect(l, t, w, h), QRect(0, 0, 320, 240));
+  EXPECT_EQ(QRect(l, t, w, h), QRect(0, 0, 400, 300));
   EXPECT_TRUE(SUCCEEDED(player_->Pause()));
   // The paused graph's first picture shows in the host: the test pattern's colour bars.
   auto colourful = [&] {
@@ -219,7 +220,7 @@ TEST_F(PlayerFilesTest, StillPictureShowsTheEntrysSnapshotWithItsCaptions) {  //
 
   player.ShowStill(nullptr);
   EXPECT_TRUE(player.StillImage().isNull());
-  EXPECT_EQ(player.VideoRect(), QRect(40, 30, 320, 240));
+  EXPECT_EQ(player.VideoRect(), QRect(0, 0, 400, 300));
 }
 
 // A picture larger than the window shows at actual size, cropped and panned; the user is
