@@ -9,8 +9,11 @@
 # SCREENSHOT_HOME=DIR names a folder to keep them in between runs.
 # Other settings: BUILD_DIR (build), SCREENSHOT_SIZE (1024x800), SCREENSHOT_DELAY (seconds
 # after the window appeared, 1.5), SCREENSHOT_TIMEOUT (seconds to wait for the window, 30),
-# SCREENSHOT_CLICKS (screen points to click first, "x,y x,y ...", needs xdotool).
-# Needs Xvfb (xvfb), xwd (x11-apps), xwininfo (x11-utils) and convert (imagemagick).
+# SCREENSHOT_CLICKS (screen points to click first, "x,y x,y ...", needs xdotool),
+# SCREENSHOT_PALETTE=dark (the Fusion style with a dark palette, as a dark desktop theme
+# gives it, through the qt6ct platform theme). QT_SCALE_FACTOR and the like pass through.
+# Needs Xvfb (xvfb), xwd (x11-apps), xwininfo (x11-utils), convert (imagemagick) and, for
+# the dark palette, qt6ct.
 set -euo pipefail
 
 if [ $# -lt 1 ]; then
@@ -69,6 +72,18 @@ export QT_QPA_PLATFORM=xcb
 home=${SCREENSHOT_HOME:-$work/home}
 mkdir -p "$home"
 home=$(cd "$home" && pwd)
+case "${SCREENSHOT_PALETTE:-}" in
+  "") ;;
+  dark)
+    scheme=/usr/share/qt6ct/colors/darker.conf
+    [ -f "$scheme" ] || { echo "$0: $scheme is missing (run scripts/setup.sh)" >&2; exit 1; }
+    mkdir -p "$home/.config/qt6ct"
+    printf '[Appearance]\ncolor_scheme_path=%s\ncustom_palette=true\nstyle=Fusion\n' "$scheme" \
+      >"$home/.config/qt6ct/qt6ct.conf"
+    export QT_QPA_PLATFORMTHEME=qt6ct
+    ;;
+  *) echo "$0: SCREENSHOT_PALETTE is 'dark' or unset, got '$SCREENSHOT_PALETTE'" >&2; exit 2 ;;
+esac
 (
   export HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share
   export XDG_CACHE_HOME=$home/.cache TAVRION_REGISTRY_DIR=$home/registry
