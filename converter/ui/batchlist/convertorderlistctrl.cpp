@@ -46,7 +46,6 @@ CConvertOrderListCtrl::CConvertOrderListCtrl(QWidget* parent)
   setItemDelegate(new CConvertOrderDelegate(this));
   header_->setStretchLastSection(false);
   header_->setSectionResizeMode(QHeaderView::Interactive);
-  ApplyColumns();
 
   connect(header_, &QHeaderView::sectionResized, this, [this](int logical, int, int size) {
     if (size <= 0 || logical < 0 || logical >= CConvertOrderModel::kColumnCount) return;
@@ -56,6 +55,7 @@ CConvertOrderListCtrl::CConvertOrderListCtrl(QWidget* parent)
     userSized_[size_t(logical)] = true;
     if (logical != CConvertOrderModel::kSourceColumn) FitSourceColumn();
   });
+  ApplyColumns();
   // A double click on a column's edge gives it back to the list (fit, or stretch).
   connect(header_, &QHeaderView::sectionHandleDoubleClicked, this, &CConvertOrderListCtrl::ResetColumnWidth);
   connect(header_, &CConvertOrderListHeaderCtrl::CheckAllClicked, this, &CConvertOrderListCtrl::OnCheckAll);

@@ -82,4 +82,10 @@ QPixmap ResourceImage(int id) {
   return pixmap;
 }
 
+QIcon ResourceIcon(int normalId, int disabledId) {
+  QIcon icon(ResourceImage(normalId));
+  icon.addPixmap(ResourceImage(disabledId), QIcon::Disabled);
+  return icon;
+}
+
 }  // namespace tav::ui

@@ -13,6 +13,7 @@
 #include "converter/engine/outputfiles.h"
 #include "converter/engine/strings.h"
 #include "converter/engine/timetext.h"
+#include "converter/ui/controls/images.h"
 #include "converter/ui/form/readysummary.h"
 #include "converter/ui/form/sizetext.h"
 #include "libs/captionparser/captionparser.h"
@@ -155,8 +156,9 @@ void CTavrionConverterView::SetUpControls() {
   bold.setBold(true);
   ui_->playStatusLabel->setFont(bold);
 
-  ui_->playButton->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
-  ui_->stopButton->setIcon(style()->standardIcon(QStyle::SP_MediaStop));
+  // The program's own images, drawn for the palette: the style's are black on any theme.
+  ui_->playButton->setIcon(ui::ResourceIcon(ui::kImagePlay, ui::kImagePlayDisabled));
+  ui_->stopButton->setIcon(ui::ResourceIcon(ui::kImageStop, ui::kImageStopDisabled));
 
   FillCombo(ui_->outputFormatCombo, res::IDS_FORMAT_ITEMS);
   FillCombo(ui_->frameSizeCombo, res::IDS_FRAMESIZE_ITEMS);

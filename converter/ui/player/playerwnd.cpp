@@ -58,7 +58,7 @@ HRESULT CPlayerWnd::Attach(FilterGraphBuilder* builder, int defaultWidth, int de
 void CPlayerWnd::Detach() { core_.Detach(); }
 
 void CPlayerWnd::OnCoreAttached(bool attached) {
-  zoom_ = false;
+  zoom_ = true;
   pan_ = QPoint();
   dragging_ = false;
   if (!attached) {
@@ -96,9 +96,8 @@ QRect CPlayerWnd::VideoRect() const {
   const QSize window = size();
   const QSize video = CurrentVideoSize();
   if (video.isEmpty()) return QRect();
-  if (zoom_ || !IsLargerThanWindow()) {
-    // Aspect kept, as large as the window allows, centred: a picture that fits the window
-    // grows with it.
+  if (zoom_) {
+    // Aspect kept, as large as the window allows, centred.
     const QSize fitted = video.scaled(window, Qt::KeepAspectRatio);
     return QRect(QPoint((window.width() - fitted.width()) / 2, (window.height() - fitted.height()) / 2), fitted);
   }
@@ -165,8 +164,6 @@ bool CPlayerWnd::IsCropped() const {
 }
 
 void CPlayerWnd::SetZoom(bool zoom) {
-  // Only a picture larger than the window is fitted; a smaller one always shows as it is.
-  if (zoom && !zoom_ && !IsLargerThanWindow()) return;
   if (zoom != zoom_) {
     zoom_ = zoom;
     pan_ = QPoint();
@@ -177,9 +174,6 @@ void CPlayerWnd::SetZoom(bool zoom) {
 }
 
 void CPlayerWnd::UpdateViewState() {
-  const bool larger = IsLargerThanWindow();
-  fitAction_->setEnabled(larger || zoom_);
-  actualSizeAction_->setEnabled(larger || zoom_);
   fitAction_->setChecked(zoom_);
   actualSizeAction_->setChecked(!zoom_);
   const bool cropped = IsCropped();

@@ -27,10 +27,15 @@ TEST(PlayerWnd, WithoutGraphOrStillShowsTheDefaultBlackRectangle_ScaledToTheWind
   EXPECT_EQ(player.VideoRect(), QRect(0, 120, 320, 240));
 }
 
-TEST(PlayerWnd, APictureLargerThanTheWindowPansWithoutGapsAndZooms) {
+TEST(PlayerWnd, APictureLargerThanTheWindowIsFitted_AtActualSizeItPansWithoutGaps) {
   CPlayerWnd player;
   player.resize(200, 160);  // smaller than the 320 x 240 picture
   player.show();
+  EXPECT_TRUE(player.IsZoomed());
+  EXPECT_EQ(player.VideoRect(), QRect(0, 5, 200, 150));
+  // A double-click shows it at actual size.
+  QTest::mouseDClick(&player, Qt::LeftButton, {}, QPoint(10, 10));
+  EXPECT_FALSE(player.IsZoomed());
   EXPECT_EQ(player.VideoRect(), QRect(-60, -40, 320, 240));
 
   // Dragging right by 100 moves the picture until its left edge meets the window's.
@@ -41,22 +46,21 @@ TEST(PlayerWnd, APictureLargerThanTheWindowPansWithoutGapsAndZooms) {
   EXPECT_EQ(player.VideoRect(), QRect(-120, -80, 320, 240));
   QTest::mouseRelease(&player, Qt::LeftButton, {}, QPoint(1, 1));
 
-  // A double-click fits it into the window, aspect kept; another goes back.
+  // A double-click fits it into the window again, aspect kept.
   QTest::mouseDClick(&player, Qt::LeftButton, {}, QPoint(10, 10));
   EXPECT_TRUE(player.IsZoomed());
   EXPECT_EQ(player.VideoRect(), QRect(0, 5, 200, 150));
-  QTest::mouseDClick(&player, Qt::LeftButton, {}, QPoint(10, 10));
-  EXPECT_FALSE(player.IsZoomed());
-  EXPECT_EQ(player.VideoRect(), QRect(-60, -40, 320, 240));
 
-  // A picture that fits can't be zoomed, and nothing pans it.
+  // In a larger window the fitted picture grows; at actual size it stays as it is, centred,
+  // and nothing pans it.
   player.resize(400, 300);
+  EXPECT_EQ(player.VideoRect(), QRect(0, 0, 400, 300));
   QTest::mouseDClick(&player, Qt::LeftButton, {}, QPoint(10, 10));
   EXPECT_FALSE(player.IsZoomed());
   QTest::mousePress(&player, Qt::LeftButton, {}, QPoint(50, 50));
   QTest::mouseMove(&player, QPoint(150, 90));
   QTest::mouseRelease(&player, Qt::LeftButton, {}, QPoint(150, 90));
-  EXPECT_EQ(player.VideoRect(), QRect(0, 0, 400, 300));
+  EXPECT_EQ(player.VideoRect(), QRect(40, 30, 320, 240));
 }
 
 // A frame of w x h in the given bits per pixel, each pixel's blue = x, green = y.
