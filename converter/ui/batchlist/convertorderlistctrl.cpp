@@ -17,6 +17,9 @@ namespace tav::ui {
 
 namespace {
 constexpr const char* kSection = "SRCFILES";
+// Fitting measures up to a thousand rows of every column: while rows keep changing (a big
+// batch probed in the background) it happens at most this often.
+constexpr int kFitIntervalMs = 150;
 // The source column, stretched, never gets narrower than this many average characters.
 constexpr int kSourceMinChars = 18;
 
@@ -311,13 +314,15 @@ void CConvertOrderListCtrl::ApplyColumns() {
 void CConvertOrderListCtrl::ScheduleFit() {
   if (fitPending_) return;
   fitPending_ = true;
-  QTimer::singleShot(0, this, [this] {
+  const bool recent = lastFit_.isValid() && lastFit_.elapsed() < kFitIntervalMs;
+  QTimer::singleShot(recent ? kFitIntervalMs : 0, this, [this] {
     fitPending_ = false;
     FitColumns();
   });
 }
 
 void CConvertOrderListCtrl::FitColumns() {
+  lastFit_.start();
   rebuilding_ = true;
   for (int i = 0; i < CConvertOrderModel::kColumnCount; ++i) {
     if (i == CConvertOrderModel::kSourceColumn || !enabled_[size_t(i)] || userSized_[size_t(i)]) continue;

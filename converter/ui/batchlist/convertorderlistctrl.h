@@ -20,6 +20,7 @@
 // keys. Left and right arrow keys are swallowed.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTreeView>
 #include <array>
 #include <vector>
@@ -98,6 +99,8 @@ class CConvertOrderListCtrl : public QTreeView {
   bool IsColumnUserSized(int logical) const { return userSized_[size_t(logical)]; }
   // Forgets the width the user gave a column: it fits its contents (or stretches) again.
   void ResetColumnWidth(int logical);
+  // The columns are to be fitted again (rows changed) and have not been yet.
+  bool IsFitPending() const { return fitPending_; }
   // Writes the shown columns and widths into the profile (also done on destruction).
   void SaveSettings() const;
 
@@ -148,6 +151,7 @@ class CConvertOrderListCtrl : public QTreeView {
   // widths the user chose.
   bool rebuilding_ = false;
   bool fitPending_ = false;
+  QElapsedTimer lastFit_;  // since the columns were last fitted
 };
 
 }  // namespace tav::ui

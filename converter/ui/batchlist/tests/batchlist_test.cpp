@@ -278,10 +278,11 @@ TEST_F(BatchListTest, HeaderBoxShowsWhetherAllSomeOrNoRowsAreChecked) {
 namespace tav::ui {
 namespace {
 
-void Settle() {
-  // The list fits its columns once the events in hand are handled.
-  QTest::qWait(0);
+// The list fits its columns once the events in hand are handled (or a little later while
+// rows keep changing).
+void Settle(List& list) {
   QCoreApplication::processEvents();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !list.IsFitPending(); }));
 }
 
 int SumOfShownColumns(List& list) {
@@ -298,7 +299,7 @@ TEST_F(BatchListTest, Columns_SourceStretchesOthersFitTheirTextsAndUserWidthsSta
   MakeEntries(2);
   auto list = MakeList();
   list->resize(1100, 300);
-  Settle();
+  Settle(*list);
   QHeaderView* header = list->header();
   const int viewport = list->viewport()->width();
   EXPECT_EQ(SumOfShownColumns(*list), viewport) << "the columns fill the list, no more";
@@ -312,7 +313,7 @@ TEST_F(BatchListTest, Columns_SourceStretchesOthersFitTheirTextsAndUserWidthsSta
   const int statusBefore = header->sectionSize(Model::kStatusColumn);
   entries_[1]->SetFailed(E_FAIL, "the decoder stopped in the middle of the second part of the movie");
   list->Refresh(entries_[1].get());
-  Settle();
+  Settle(*list);
   EXPECT_GT(header->sectionSize(Model::kStatusColumn), statusBefore + 100);
   EXPECT_EQ(SumOfShownColumns(*list), viewport);
 
@@ -320,7 +321,7 @@ TEST_F(BatchListTest, Columns_SourceStretchesOthersFitTheirTextsAndUserWidthsSta
   const int source = header->sectionSize(Model::kSourceColumn);
   const int duration = header->sectionSize(Model::kDurationColumn);
   list->resize(list->width() + 300, list->height());
-  Settle();
+  Settle(*list);
   EXPECT_EQ(header->sectionSize(Model::kSourceColumn), source + 300);
   EXPECT_EQ(header->sectionSize(Model::kDurationColumn), duration);
 
@@ -330,12 +331,12 @@ TEST_F(BatchListTest, Columns_SourceStretchesOthersFitTheirTextsAndUserWidthsSta
   EXPECT_FALSE(list->IsColumnUserSized(Model::kSourceColumn));
   entries_[0]->SetFailed(E_FAIL, "another long reason for the status column to grow if it could");
   list->Refresh(entries_[0].get());
-  Settle();
+  Settle(*list);
   EXPECT_EQ(header->sectionSize(Model::kStatusColumn), 90);
   EXPECT_EQ(SumOfShownColumns(*list), list->viewport()->width()) << "the source column took the rest";
   list.reset();
   list = MakeList();
-  Settle();
+  Settle(*list);
   header = list->header();
   EXPECT_EQ(header->sectionSize(Model::kStatusColumn), 90);
   EXPECT_TRUE(list->IsColumnUserSized(Model::kStatusColumn));
@@ -343,7 +344,7 @@ TEST_F(BatchListTest, Columns_SourceStretchesOthersFitTheirTextsAndUserWidthsSta
 
   // A double-click on its edge gives the column back to the list.
   emit header->sectionHandleDoubleClicked(Model::kStatusColumn);
-  Settle();
+  Settle(*list);
   EXPECT_FALSE(list->IsColumnUserSized(Model::kStatusColumn));
   EXPECT_GT(header->sectionSize(Model::kStatusColumn), 200);
 }
@@ -355,7 +356,7 @@ TEST_F(BatchListTest, Columns_OldSettingsWithoutUserWidthsFitAndStretch) {
     WriteProfileInt("SRCFILES", ("COLUMN" + std::to_string(i)).c_str(), 100);
   MakeEntries(1);
   auto list = MakeList();
-  Settle();
+  Settle(*list);
   for (int i = 0; i < Model::kColumnCount; ++i) EXPECT_FALSE(list->IsColumnUserSized(i)) << i;
   EXPECT_GT(list->header()->sectionSize(Model::kSourceColumn), 200);
 }
@@ -378,7 +379,7 @@ int PixelsLike(const QImage& image, const QRect& rect, const QColor& color) {
 TEST_F(BatchListTest, Rows_ShowTheirProgressWhileConvertingAndStandOutWhenTheyFailed) {
   MakeEntries(3);
   auto list = MakeList();
-  Settle();
+  Settle(*list);
   CConvertOrder* converting = entries_[0].get();
   converting->SetConverting();
   list->SetProgress(converting, 40);
@@ -386,7 +387,7 @@ TEST_F(BatchListTest, Rows_ShowTheirProgressWhileConvertingAndStandOutWhenTheyFa
   EXPECT_EQ(list->ProgressOf(converting), 40);
   EXPECT_EQ(list->ProgressOf(entries_[1].get()), -1);
   list->ClearSelection();  // a selected row's background has the bar's colour
-  Settle();
+  Settle(*list);
 
   const QColor highlight = list->palette().color(QPalette::Highlight);
   const QImage shown = list->viewport()->grab().toImage();
