@@ -20,8 +20,11 @@ constexpr const char* kSection = "SRCFILES";
 // Fitting measures up to a thousand rows of every column: while rows keep changing (a big
 // batch probed in the background) it happens at most this often.
 constexpr int kFitIntervalMs = 150;
-// The source column, stretched, never gets narrower than this many average characters.
+// The source column, stretched, never gets narrower than this many average characters, and
+// a column fitted to its texts takes at most this share of the list, so that a long error
+// leaves the names readable (the cell's tooltip has the whole text).
 constexpr int kSourceMinChars = 18;
+constexpr double kFittedMaxShare = 0.4;
 
 std::string ColumnKey(int logical, const char* suffix = "") {
   return "COLUMN" + std::to_string(logical) + suffix;
@@ -328,7 +331,8 @@ void CConvertOrderListCtrl::FitColumns() {
     if (i == CConvertOrderModel::kSourceColumn || !enabled_[size_t(i)] || userSized_[size_t(i)]) continue;
     // The title or the widest text of the rows measured (the shown ones first; the header's
     // precision bounds how many a big batch costs).
-    const int width = std::max(header_->sectionSizeHint(i), sizeHintForColumn(i));
+    const int most = std::max(header_->sectionSizeHint(i), int(viewport()->width() * kFittedMaxShare));
+    const int width = std::min(most, std::max(header_->sectionSizeHint(i), sizeHintForColumn(i)));
     if (width > 0 && width != header_->sectionSize(i)) header_->resizeSection(i, width);
   }
   rebuilding_ = false;
@@ -361,6 +365,7 @@ void CConvertOrderListCtrl::ResetColumnWidth(int logical) {
 void CConvertOrderListCtrl::resizeEvent(QResizeEvent* event) {
   QTreeView::resizeEvent(event);
   FitSourceColumn();
+  ScheduleFit();  // the share a fitted column may take changed too
 }
 
 void CConvertOrderListCtrl::updateGeometries() {

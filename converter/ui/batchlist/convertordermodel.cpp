@@ -86,11 +86,14 @@ QVariant CConvertOrderModel::data(const QModelIndex& index, int role) const {
   } else if (role == Qt::TextAlignmentRole) {
     return int(Qt::AlignLeft | Qt::AlignVCenter);
   } else if (role == Qt::ToolTipRole) {
+    // A long status is cut short in its column: its cell's tooltip holds all of it.
+    if (index.column() == kStatusColumn) return QString::fromStdString(entry.GetStatusText());
     return ToolTipText(entry);
   } else if (role == kProgressRole) {
     return entry.GetState() == CConvertOrder::kConverting ? row.progress : -1;
   } else if (role == kStateRole) {
-    return entry.GetState();
+    const int state = entry.GetState();
+    return state == CConvertOrder::kReady && entry.HasProbeError() ? int(CConvertOrder::kError) : state;
   }
   return QVariant();
 }

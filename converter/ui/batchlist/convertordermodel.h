@@ -28,8 +28,8 @@ class CConvertOrderModel : public QAbstractTableModel {
   static constexpr int kFileSizeColumn = 4;
   static constexpr int kColumnCount = 5;
   // Roles beyond the texts: how far the entry's conversion has come in percent (-1 while
-  // it is not converting), and its state (CConvertOrder::State), which the list's delegate
-  // turns into the row's look.
+  // it is not converting), and its state (CConvertOrder::State; a movie that could not be
+  // read counts as failed), which the list's delegate turns into the row's look.
   static constexpr int kProgressRole = Qt::UserRole + 1;
   static constexpr int kStateRole = Qt::UserRole + 2;
 

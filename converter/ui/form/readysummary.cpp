@@ -15,6 +15,8 @@ ReadySummary SummariseBatch(const CTavrionConverterDoc& doc, LONG configuredKbps
     const CConvertOrder& e = *doc.GetAt(i);
     if (!e.IsChecked()) continue;
     ++summary.checked;
+    // A movie that could not be read makes nothing; it need not wait for a length.
+    if (e.HasProbeError()) continue;
     REFERENCE_TIME start = -1, end = -1;
     const REFERENCE_TIME duration = e.GetTrimPoints(&start, &end) ? end - start : e.GetDuration();
     if (duration == kUnknownTime || duration <= 0) {

@@ -14,7 +14,7 @@ class CTavrionConverterDoc;
 struct ReadySummary {
   size_t entries = 0;   // in the batch
   size_t checked = 0;   // that take part in the next run
-  size_t unsized = 0;   // of the checked, those whose length is not known yet
+  size_t unsized = 0;   // of the checked and readable, those whose length is not known yet
   LONGLONG bytes = 0;   // estimated output of the checked entries of known length
 };
 

@@ -311,7 +311,7 @@ TEST_F(BatchListTest, Columns_SourceStretchesOthersFitTheirTextsAndUserWidthsSta
 
   // A long status widens its column, and the source column gives the room.
   const int statusBefore = header->sectionSize(Model::kStatusColumn);
-  entries_[1]->SetFailed(E_FAIL, "the decoder stopped in the middle of the second part of the movie");
+  entries_[1]->SetFailed(E_FAIL, "the decoder stopped in part two");
   list->Refresh(entries_[1].get());
   Settle(*list);
   EXPECT_GT(header->sectionSize(Model::kStatusColumn), statusBefore + 100);
@@ -342,11 +342,15 @@ TEST_F(BatchListTest, Columns_SourceStretchesOthersFitTheirTextsAndUserWidthsSta
   EXPECT_TRUE(list->IsColumnUserSized(Model::kStatusColumn));
   EXPECT_EQ(SumOfShownColumns(*list), list->viewport()->width());
 
-  // A double-click on its edge gives the column back to the list.
+  // A double-click on its edge gives the column back to the list; fitted to a very long
+  // text it takes no more than its share, and the text's cell tells all of it.
   emit header->sectionHandleDoubleClicked(Model::kStatusColumn);
   Settle(*list);
   EXPECT_FALSE(list->IsColumnUserSized(Model::kStatusColumn));
   EXPECT_GT(header->sectionSize(Model::kStatusColumn), 200);
+  EXPECT_LE(header->sectionSize(Model::kStatusColumn), list->viewport()->width() * 2 / 5);
+  EXPECT_EQ(list->Model()->index(0, Model::kStatusColumn).data(Qt::ToolTipRole).toString().toStdString(),
+            entries_[0]->GetStatusText());
 }
 
 // Settings written before the list sized its columns hold 100 for every column: they are
@@ -377,7 +381,7 @@ int PixelsLike(const QImage& image, const QRect& rect, const QColor& color) {
 // the bar is gone; a failed or interrupted row stands out in a colour of the palette that
 // reads on light and dark lists.
 TEST_F(BatchListTest, Rows_ShowTheirProgressWhileConvertingAndStandOutWhenTheyFailed) {
-  MakeEntries(3);
+  MakeEntries(4);
   auto list = MakeList();
   Settle(*list);
   CConvertOrder* converting = entries_[0].get();
@@ -410,6 +414,7 @@ TEST_F(BatchListTest, Rows_ShowTheirProgressWhileConvertingAndStandOutWhenTheyFa
   // Failed and interrupted rows: the status cell gets an icon and the row a colour.
   entries_[1]->SetFailed(E_FAIL);
   entries_[2]->SetFinished(false, 10000000);
+  entries_[3]->SetProbeResult(E_FAIL, MediaTypeValue(), "unreadable");  // never read: failed too
   list->RefreshAll();
   struct Probe : CConvertOrderDelegate {
     using CConvertOrderDelegate::CConvertOrderDelegate;
@@ -422,7 +427,7 @@ TEST_F(BatchListTest, Rows_ShowTheirProgressWhileConvertingAndStandOutWhenTheyFa
     }
   } probe;
   const QColor text = list->palette().color(QPalette::Text);
-  for (int row : {1, 2}) {
+  for (int row : {1, 2, 3}) {
     const QStyleOptionViewItem status = probe.Option(list->Model()->index(row, Model::kStatusColumn), list.get());
     EXPECT_FALSE(status.icon.isNull()) << row;
     const QStyleOptionViewItem source = probe.Option(list->Model()->index(row, Model::kSourceColumn), list.get());

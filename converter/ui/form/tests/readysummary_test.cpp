@@ -44,9 +44,12 @@ TEST(ReadySummary, CountsCheckedMoviesAndSumsTheirTrimmedSizes) {
   whole->SetChecked(false);
   EXPECT_EQ(ReadySummaryText(SummariseBatch(doc, 300)), "1 movie, about 13 MB, ready to convert");
 
+  // A movie that could not be read is counted and makes nothing.
+  Entry(doc, "broken.avi", kUnknownTime)->SetProbeResult(E_FAIL, MediaTypeValue(), "unreadable");
+  EXPECT_EQ(ReadySummaryText(SummariseBatch(doc, 300)), "2 movies, about 13 MB, ready to convert");
   // Not probed yet: counted, but no size that would leave it out.
   Entry(doc, "d.avi", kUnknownTime);
-  EXPECT_EQ(ReadySummaryText(SummariseBatch(doc, 300)), "2 movies ready to convert");
+  EXPECT_EQ(ReadySummaryText(SummariseBatch(doc, 300)), "3 movies ready to convert");
 
   for (size_t i = 0; i < doc.GetCount(); ++i) doc.GetAt(i)->SetChecked(false);
   EXPECT_EQ(ReadySummaryText(SummariseBatch(doc, 300)), "No movie is checked: check the movies to convert.");
