@@ -14,7 +14,10 @@
 # "alt+c" presses Convert), SCREENSHOT_PROFILE (settings written into the program's profile
 # before it starts, "SECTION/KEY=VALUE ...": "PREFERENCES/SIMULTANEOUS=2
 # GREATINGBOX/DONTSHOWAGAIN=1" converts two movies at once and skips the first-start notice).
-# Needs Xvfb (xvfb), xwd (x11-apps), xwininfo (x11-utils) and convert (imagemagick).
+# SCREENSHOT_PALETTE=dark (the Fusion style with a dark palette, as a dark desktop theme
+# gives it, through the qt6ct platform theme). QT_SCALE_FACTOR and the like pass through.
+# Needs Xvfb (xvfb), xwd (x11-apps), xwininfo (x11-utils), convert (imagemagick) and, for
+# the dark palette, qt6ct.
 set -euo pipefail
 
 if [ $# -lt 1 ]; then
@@ -85,6 +88,18 @@ if [ -n "${SCREENSHOT_PROFILE:-}" ]; then
                   END { for (i = 1; i <= n; i++) printf "[%s]\n%s", order[i], keys[order[i]] }' \
     >>"$profile_dir/tavrion-converter.ini"
 fi
+case "${SCREENSHOT_PALETTE:-}" in
+  "") ;;
+  dark)
+    scheme=/usr/share/qt6ct/colors/darker.conf
+    [ -f "$scheme" ] || { echo "$0: $scheme is missing (run scripts/setup.sh)" >&2; exit 1; }
+    mkdir -p "$home/.config/qt6ct"
+    printf '[Appearance]\ncolor_scheme_path=%s\ncustom_palette=true\nstyle=Fusion\n' "$scheme" \
+      >"$home/.config/qt6ct/qt6ct.conf"
+    export QT_QPA_PLATFORMTHEME=qt6ct
+    ;;
+  *) echo "$0: SCREENSHOT_PALETTE is 'dark' or unset, got '$SCREENSHOT_PALETTE'" >&2; exit 2 ;;
+esac
 (
   export HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share
   export XDG_CACHE_HOME=$home/.cache TAVRION_REGISTRY_DIR=$home/registry

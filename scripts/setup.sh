@@ -13,7 +13,7 @@ PACKAGES=(
   libpcre3-dev libuchardet-dev libcairo2-dev libpango1.0-dev fontconfig fonts-dejavu-core fonts-nanum
   libsdl2-dev qt6-base-dev qt6-svg-dev libdbus-1-dev dbus-daemon
   qt6-tools-dev qt6-l10n-tools qt6-translations-l10n appstream
-  xvfb x11-apps x11-utils imagemagick xdotool
+  xvfb x11-apps x11-utils imagemagick xdotool qt6ct
   time
   file dpkg-dev
   git

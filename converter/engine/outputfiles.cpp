@@ -245,7 +245,11 @@ std::string DefaultCompressIni() {
 
 LONGLONG EstimateOutputSize(int frameWidth, double frameRate, REFERENCE_TIME duration,
                             const std::string& compressIni) {
-  const int64_t kbps = AdjustBitrate(frameWidth, frameRate, ReadConfiguredBitrate(compressIni));
+  return EstimateOutputSize(frameWidth, frameRate, duration, ReadConfiguredBitrate(compressIni));
+}
+
+LONGLONG EstimateOutputSize(int frameWidth, double frameRate, REFERENCE_TIME duration, LONG configuredKbps) {
+  const int64_t kbps = AdjustBitrate(frameWidth, frameRate, configuredKbps);
   // 69 kbit/s of audio and container on top of the video rate.
   const int64_t bytesPerSecond = ((kbps + 69) * 1024) / 8;
   if (duration <= 0 || bytesPerSecond <= 0) return 0;

@@ -97,6 +97,9 @@ std::string DefaultCompressIni();
 // Expected output size in bytes for duration (100 ns) at the entry's frame size and rate.
 LONGLONG EstimateOutputSize(int frameWidth, double frameRate, REFERENCE_TIME duration,
                             const std::string& compressIni);
+// The same with the configured bit rate (ReadConfiguredBitrate) already read, for summing
+// many entries.
+LONGLONG EstimateOutputSize(int frameWidth, double frameRate, REFERENCE_TIME duration, LONG configuredKbps);
 LONGLONG EstimateOutputSize(const CConvertOrder& entry, REFERENCE_TIME duration);
 
 }  // namespace tav

@@ -249,6 +249,12 @@ constexpr Entry StringTable::kBuiltin[] = {
     {IDS_PREFS_FOLDER_EMPTY, TR_TEXT("Choose the folder for new movies, or choose Beside each movie.")},
     {IDS_MIXED_VALUE, TR_TEXT("(differs)")},
     {IDS_BREAK_QUESTION, TR_TEXT("Break the conversion? The unfinished output file is kept as a valid movie file.")},
+    {IDS_READY_EMPTY, TR_TEXT("Add movies to convert, or drop them here.")},
+    {IDS_READY_NONE_CHECKED, TR_TEXT("No movie is checked: check the movies to convert.")},
+    {IDS_READY_ONE, TR_TEXT("1 movie, about %2B, ready to convert")},
+    {IDS_READY_MANY, TR_TEXT("%1 movies, about %2B, ready to convert")},
+    {IDS_READY_ONE_UNSIZED, TR_TEXT("1 movie ready to convert")},
+    {IDS_READY_MANY_UNSIZED, TR_TEXT("%1 movies ready to convert")},
 
     {IDC_BATCH_LIST, TR_TEXT("Movies to convert; only checked movies take part in the conversion\nMovies to convert")},
     {IDC_SUBTITLE_FILE, TR_TEXT("Subtitle file whose captions are burned into the picture\nSubtitle file")},

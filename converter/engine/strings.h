@@ -223,6 +223,14 @@ enum StringId : UINT {
   IDS_MIXED_VALUE,               // "(differs)": a setting the selected movies do not share
   IDS_BREAK_QUESTION,            // "Break the conversion? ..." (Escape during a run)
 
+  // The main form's status area while no run goes on: what Convert would do.
+  IDS_READY_EMPTY = 790,         // "Add movies to convert, or drop them here."
+  IDS_READY_NONE_CHECKED,        // "No movie is checked: check the movies to convert."
+  IDS_READY_ONE,                 // "1 movie, about %2B, ready to convert"
+  IDS_READY_MANY,                // "%1 movies, about %2B, ready to convert"
+  IDS_READY_ONE_UNSIZED,         // "1 movie ready to convert"
+  IDS_READY_MANY_UNSIZED,        // "%1 movies ready to convert"
+
   // Status-bar text and tooltip of controls and commands, by control or command id.
   IDC_BATCH_LIST = 1000,
   IDC_SUBTITLE_FILE = 1001,

@@ -341,17 +341,26 @@ void CPreviewRenderer::ConfigureDrawer(IFrameDrawer* drawer) {
   drawer->SetTargetRect(&target);
 }
 
+namespace {
+// Copies of the current frame: the one kept, and one for each other thread that may still be
+// drawing an earlier one.
+constexpr LONG kCopyBuffers = 3;
+}  // namespace
+
 void CPreviewRenderer::KeepCurrentFrame(IMediaSample* sample) {
   BYTE* bits = nullptr;
   const LONG length = sample->GetActualDataLength();
   if (FAILED(sample->GetPointer(&bits)) || !bits || length <= 0) return;
   CAutoLock lock(&m_DrawerLock);
-  m_current = nullptr;  // gives the single buffer back before asking for it again
+  m_current = nullptr;  // gives its buffer back before asking for another
   ALLOCATOR_PROPERTIES props{}, actual{};
   m_copyAllocator->GetProperties(&props);
-  if (props.cbBuffer < length || props.cBuffers < 1) {
+  if (props.cbBuffer < length || props.cBuffers < kCopyBuffers) {
     m_copyAllocator->Decommit();
-    props.cBuffers = 1;
+    // The window thread (a repaint) and the owner (Repaint) may each still draw the previous
+    // copy while a new frame arrives: with one buffer the new frame found none free and was
+    // not kept, and a paused preview then had no current frame to give.
+    props.cBuffers = kCopyBuffers;
     props.cbBuffer = length;
     props.cbAlign = 1;
     props.cbPrefix = 0;

@@ -2,6 +2,11 @@
 #pragma once
 
 #include <QDialog>
+#include <memory>
+
+namespace Ui {
+class AboutDlg;
+}
 
 namespace tav::ui {
 
@@ -11,6 +16,10 @@ class CAboutDlg : public QDialog {
  public:
   static constexpr int kDialogId = 100;
   explicit CAboutDlg(QWidget* parent = nullptr);
+  ~CAboutDlg() override;
+
+ private:
+  std::unique_ptr<Ui::AboutDlg> ui_;
 };
 
 }  // namespace tav::ui

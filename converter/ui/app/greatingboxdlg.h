@@ -1,13 +1,18 @@
 // CGreatingBoxDlg: the notice box shown at start-up (dialog 163, "NOTICE"): two notices, a
-// "Close" button and the check box "Don't show this message again" (1054), whose state is
+// "Close" button and the check box "Don't show this message again", whose state is
 // kept in the profile as "GREATINGBOX"/"DONTSHOWAGAIN".
 #pragma once
 
 #include <QDialog>
+#include <memory>
 #include <string>
 
 class QCheckBox;
 class QPushButton;
+
+namespace Ui {
+class GreatingBoxDlg;
+}
 
 namespace tav::ui {
 
@@ -18,9 +23,9 @@ class CGreatingBoxDlg : public QDialog {
 
  public:
   static constexpr int kDialogId = 163;
-  static constexpr int kDontShowCheckId = 1054;
 
   CGreatingBoxDlg(std::string profile, QWidget* parent = nullptr);
+  ~CGreatingBoxDlg() override;
 
   // Shows the box through dialogs unless "DONTSHOWAGAIN" is set (then it answers Rejected at
   // once, as cancelled); on closing stores the check box's state.
@@ -30,6 +35,7 @@ class CGreatingBoxDlg : public QDialog {
   QPushButton* CloseButton() const { return close_; }
 
  private:
+  std::unique_ptr<Ui::GreatingBoxDlg> ui_;
   std::string profile_;
   QCheckBox* dontShow_ = nullptr;
   QPushButton* close_ = nullptr;

@@ -30,6 +30,9 @@ namespace {
 constexpr QSize kEmptyFormSize{681, 635};
 // How much of a restored window must lie on a screen.
 constexpr int kMinVisiblePx = 48;
+// What a desktop usually adds around a window: the title bar and the borders.
+constexpr int kTitleBarPx = 40;
+constexpr int kFrameBorderPx = 10;
 
 }  // namespace
 
@@ -125,9 +128,17 @@ void CMainFrame::SetView(QWidget* view) {
   setCentralWidget(view);
   view_ = view;
   if (old && old != view) old->deleteLater();
-  // The frame fits the form; the layout keeps it from getting smaller.
+  // The frame opens with most of the screen (the list and the preview take the room), or
+  // what its form asks for when that is more, within the screen; the layout keeps it from
+  // getting smaller than the form's controls need.
   adjustSize();
-  resize(minimumSizeHint().expandedTo(sizeHint()));
+  QSize size = sizeHint();
+  if (const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {
+    // Room for the title bar and the window's border, which the desktop adds.
+    const QSize room = screen->availableGeometry().size() - QSize(kFrameBorderPx, kTitleBarPx);
+    size = size.expandedTo(room * 9 / 10).boundedTo(room);
+  }
+  resize(size.expandedTo(minimumSizeHint()));
 }
 
 void CMainFrame::SetRecentFiles(const QStringList& files) {

@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "converter/engine/strings.h"
+#include "converter/ui/batchlist/convertorderdelegate.h"
 #include "converter/ui/batchlist/convertorderlistheader.h"
 #include "converter/ui/controls/profile.h"
 #include "converter/ui/controls/uitext.h"
@@ -16,14 +17,27 @@ namespace tav::ui {
 
 namespace {
 constexpr const char* kSection = "SRCFILES";
+// Fitting measures up to a thousand rows of every column: while rows keep changing (a big
+// batch probed in the background) it happens at most this often.
+constexpr int kFitIntervalMs = 150;
+// The source column, stretched, never gets narrower than this many average characters, and
+// a column fitted to its texts takes at most this share of the list, so that a long error
+// leaves the names readable (the cell's tooltip has the whole text).
+constexpr int kSourceMinChars = 18;
+constexpr double kFittedMaxShare = 0.4;
+
+std::string ColumnKey(int logical, const char* suffix = "") {
+  return "COLUMN" + std::to_string(logical) + suffix;
 }
+}  // namespace
 
 CConvertOrderListCtrl::CConvertOrderListCtrl(QWidget* parent)
     : QTreeView(parent), model_(new CConvertOrderModel(this)), header_(new CConvertOrderListHeaderCtrl(this)) {
   for (int i = 0; i < CConvertOrderModel::kColumnCount; ++i) {
-    widths_[size_t(i)] = GetProfileInt(kSection, ("COLUMN" + std::to_string(i)).c_str(), kDefaultColumnWidth);
-    if (widths_[size_t(i)] < 0) widths_[size_t(i)] = kDefaultColumnWidth;
-    enabled_[size_t(i)] = i < 2 || GetProfileInt(kSection, ("COLUMN" + std::to_string(i) + "_ENBL").c_str(), 1) != 0;
+    widths_[size_t(i)] = GetProfileInt(kSection, ColumnKey(i).c_str(), kDefaultColumnWidth);
+    if (widths_[size_t(i)] <= 0) widths_[size_t(i)] = kDefaultColumnWidth;
+    userSized_[size_t(i)] = GetProfileInt(kSection, ColumnKey(i, "_USER").c_str(), 0) != 0;
+    enabled_[size_t(i)] = i < 2 || GetProfileInt(kSection, ColumnKey(i, "_ENBL").c_str(), 1) != 0;
   }
 
   setHeader(header_);
@@ -35,13 +49,21 @@ CConvertOrderListCtrl::CConvertOrderListCtrl(QWidget* parent)
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setItemDelegate(new CConvertOrderDelegate(this));
   header_->setStretchLastSection(false);
-  ApplyColumns();
+  header_->setSectionResizeMode(QHeaderView::Interactive);
 
   connect(header_, &QHeaderView::sectionResized, this, [this](int logical, int, int size) {
-    if (!rebuilding_ && size > 0 && logical >= 0 && logical < CConvertOrderModel::kColumnCount)
-      widths_[size_t(logical)] = size;
+    if (size <= 0 || logical < 0 || logical >= CConvertOrderModel::kColumnCount) return;
+    widths_[size_t(logical)] = size;
+    if (rebuilding_) return;
+    // A width the list did not give itself is the user's (a drag on the header).
+    userSized_[size_t(logical)] = true;
+    if (logical != CConvertOrderModel::kSourceColumn) FitSourceColumn();
   });
+  ApplyColumns();
+  // A double click on a column's edge gives it back to the list (fit, or stretch).
+  connect(header_, &QHeaderView::sectionHandleDoubleClicked, this, &CConvertOrderListCtrl::ResetColumnWidth);
   connect(header_, &CConvertOrderListHeaderCtrl::CheckAllClicked, this, &CConvertOrderListCtrl::OnCheckAll);
   connect(header_, &CConvertOrderListHeaderCtrl::HeaderMenuRequested, this,
           [this](const QPoint& at) { HeaderMenu()->popup(at); });
@@ -56,7 +78,16 @@ CConvertOrderListCtrl::CConvertOrderListCtrl(QWidget* parent)
   for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
     connect(model_, signal, this, [this] { SyncCheckAll(); });
   connect(model_, &QAbstractItemModel::modelReset, this, [this] { SyncCheckAll(); });
-  connect(model_, &QAbstractItemModel::dataChanged, this, [this] { SyncCheckAll(); });
+  connect(model_, &QAbstractItemModel::dataChanged, this,
+          [this](const QModelIndex&, const QModelIndex&, const QList<int>& roles) {
+            // A moving bar changes neither the checks nor any text the columns fit.
+            if (roles.size() == 1 && roles.front() == CConvertOrderModel::kProgressRole) return;
+            SyncCheckAll();
+            ScheduleFit();
+          });
+  for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+    connect(model_, signal, this, [this] { ScheduleFit(); });
+  connect(model_, &QAbstractItemModel::modelReset, this, [this] { ScheduleFit(); });
   connect(this, &QAbstractItemView::activated, this,
           [this](const QModelIndex& index) { emit ItemActivated(index.row(), model_->EntryAt(index.row())); });
 }
@@ -65,9 +96,9 @@ CConvertOrderListCtrl::~CConvertOrderListCtrl() { SaveSettings(); }
 
 void CConvertOrderListCtrl::SaveSettings() const {
   for (int i = 0; i < CConvertOrderModel::kColumnCount; ++i) {
-    const std::string key = "COLUMN" + std::to_string(i);
-    WriteProfileInt(kSection, (key + "_ENBL").c_str(), i < 2 || enabled_[size_t(i)] ? 1 : 0);
-    WriteProfileInt(kSection, key.c_str(), widths_[size_t(i)]);
+    WriteProfileInt(kSection, ColumnKey(i, "_ENBL").c_str(), i < 2 || enabled_[size_t(i)] ? 1 : 0);
+    WriteProfileInt(kSection, ColumnKey(i).c_str(), widths_[size_t(i)]);
+    WriteProfileInt(kSection, ColumnKey(i, "_USER").c_str(), userSized_[size_t(i)] ? 1 : 0);
   }
 }
 
@@ -108,6 +139,23 @@ void CConvertOrderListCtrl::Update(const CConvertOrder* entry, bool select, bool
 }
 
 void CConvertOrderListCtrl::Remove(const CConvertOrder* entry) { model_->RemoveRow(model_->RowOf(entry)); }
+
+void CConvertOrderListCtrl::SetProgress(const CConvertOrder* entry, int percent) {
+  const int row = model_->RowOf(entry);
+  const bool hadBar = row >= 0 && model_->index(row, CConvertOrderModel::kStatusColumn)
+                                          .data(CConvertOrderModel::kProgressRole)
+                                          .toInt() >= 0;
+  model_->SetProgress(row, percent);
+  // The first bar may need a wider Status column than its texts did.
+  if (!hadBar && percent >= 0) ScheduleFit();
+}
+
+void CConvertOrderListCtrl::ClearProgress() { model_->ClearProgress(); }
+
+int CConvertOrderListCtrl::ProgressOf(const CConvertOrder* entry) const {
+  const int row = model_->RowOf(entry);
+  return row < 0 ? -1 : model_->index(row, CConvertOrderModel::kStatusColumn).data(CConvertOrderModel::kProgressRole).toInt();
+}
 
 void CConvertOrderListCtrl::RemoveAll() { model_->Clear(); }
 
@@ -260,10 +308,70 @@ void CConvertOrderListCtrl::ApplyColumns() {
   rebuilding_ = true;
   for (int i = 0; i < CConvertOrderModel::kColumnCount; ++i) {
     header_->setSectionHidden(i, !enabled_[size_t(i)]);
-    if (enabled_[size_t(i)]) header_->resizeSection(i, widths_[size_t(i)]);
+    if (enabled_[size_t(i)] && userSized_[size_t(i)]) header_->resizeSection(i, widths_[size_t(i)]);
   }
   rebuilding_ = false;
+  FitColumns();
+}
+
+void CConvertOrderListCtrl::ScheduleFit() {
+  if (fitPending_) return;
+  fitPending_ = true;
+  const bool recent = lastFit_.isValid() && lastFit_.elapsed() < kFitIntervalMs;
+  QTimer::singleShot(recent ? kFitIntervalMs : 0, this, [this] {
+    fitPending_ = false;
+    FitColumns();
+  });
+}
+
+void CConvertOrderListCtrl::FitColumns() {
+  lastFit_.start();
+  rebuilding_ = true;
+  for (int i = 0; i < CConvertOrderModel::kColumnCount; ++i) {
+    if (i == CConvertOrderModel::kSourceColumn || !enabled_[size_t(i)] || userSized_[size_t(i)]) continue;
+    // The title or the widest text of the rows measured (the shown ones first; the header's
+    // precision bounds how many a big batch costs).
+    const int most = std::max(header_->sectionSizeHint(i), int(viewport()->width() * kFittedMaxShare));
+    const int width = std::min(most, std::max(header_->sectionSizeHint(i), sizeHintForColumn(i)));
+    if (width > 0 && width != header_->sectionSize(i)) header_->resizeSection(i, width);
+  }
+  rebuilding_ = false;
+  FitSourceColumn();
+}
+
+void CConvertOrderListCtrl::FitSourceColumn() {
+  constexpr int source = CConvertOrderModel::kSourceColumn;
+  if (!userSized_[source]) {
+    int others = 0;
+    for (int i = 0; i < CConvertOrderModel::kColumnCount; ++i)
+      if (i != source && !header_->isSectionHidden(i)) others += header_->sectionSize(i);
+    const int least = std::max(header_->sectionSizeHint(source), fontMetrics().averageCharWidth() * kSourceMinChars);
+    const int width = std::max(least, viewport()->width() - others);
+    if (width != header_->sectionSize(source)) {
+      rebuilding_ = true;
+      header_->resizeSection(source, width);
+      rebuilding_ = false;
+    }
+  }
   header_->PlaceCheckBox();
+}
+
+void CConvertOrderListCtrl::ResetColumnWidth(int logical) {
+  if (logical < 0 || logical >= CConvertOrderModel::kColumnCount) return;
+  userSized_[size_t(logical)] = false;
+  FitColumns();
+}
+
+void CConvertOrderListCtrl::resizeEvent(QResizeEvent* event) {
+  QTreeView::resizeEvent(event);
+  FitSourceColumn();
+  ScheduleFit();  // the share a fitted column may take changed too
+}
+
+void CConvertOrderListCtrl::updateGeometries() {
+  QTreeView::updateGeometries();
+  // A scroll bar that comes or goes changes the room the source column may take.
+  if (!rebuilding_) FitSourceColumn();
 }
 
 void CConvertOrderListCtrl::ShowColumn(int logical, bool show) {

@@ -4,9 +4,15 @@
 // header's menu). The list only shows entries and reports what the user does; the form
 // turns the reports into changes of the document.
 //
-// Column widths are kept per logical column and, with the shown columns, in the profile
-// section "SRCFILES" ("COLUMN0".."COLUMN4", "COLUMN2_ENBL".."COLUMN4_ENBL"): read when the
-// list is made, written when it is destroyed.
+// Columns size themselves: "Source file" takes the room the others leave, the others fit
+// their contents. A column the user has sized keeps the width the user gave it. Widths are
+// kept per logical column and, with the shown columns and which widths the user set, in
+// the profile section "SRCFILES" ("COLUMN0".."COLUMN4", "COLUMN0_USER".."COLUMN4_USER",
+// "COLUMN2_ENBL".."COLUMN4_ENBL"): read when the list is made, written when it is
+// destroyed.
+//
+// A converting entry's Status cell shows its progress (SetProgress); entries that failed
+// or were interrupted stand out (see CConvertOrderDelegate).
 //
 // Reports: ItemStateChanged for every row whose selected or focused bit or check box
 // changed (by the user or by the operations below), ItemActivated on double-click or
@@ -14,6 +20,7 @@
 // Insert and Delete keys belong to the actions the owner adds to the list.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTreeView>
 #include <array>
 #include <vector>
@@ -63,6 +70,11 @@ class CConvertOrderListCtrl : public QTreeView {
   // Exchanges the contents of two rows (entry, check box, selected and focused state);
   // the rows stay where they are.
   void SwapWith(const CConvertOrder* entry, const CConvertOrder* neighbour);
+  // The bar in the entry's Status cell while it converts: percent, or -1 for none.
+  void SetProgress(const CConvertOrder* entry, int percent);
+  // Takes every row's bar away (the run ended).
+  void ClearProgress();
+  int ProgressOf(const CConvertOrder* entry) const;
 
   // ---- selection ----
   void Select(const CConvertOrder* entry, bool on);
@@ -80,6 +92,12 @@ class CConvertOrderListCtrl : public QTreeView {
   // Shows or hides one of the hideable columns (2 to 4); columns 0 and 1 always show.
   void ShowColumn(int logical, bool show);
   int ColumnWidth(int logical) const { return widths_[size_t(logical)]; }
+  // True when the user gave the column its width (it then neither stretches nor fits).
+  bool IsColumnUserSized(int logical) const { return userSized_[size_t(logical)]; }
+  // Forgets the width the user gave a column: it fits its contents (or stretches) again.
+  void ResetColumnWidth(int logical);
+  // The columns are to be fitted again (rows changed) and have not been yet.
+  bool IsFitPending() const { return fitPending_; }
   // Writes the shown columns and widths into the profile (also done on destruction).
   void SaveSettings() const;
 
@@ -98,6 +116,8 @@ class CConvertOrderListCtrl : public QTreeView {
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void updateGeometries() override;
 
  private:
   unsigned StateOf(int row) const;
@@ -106,6 +126,12 @@ class CConvertOrderListCtrl : public QTreeView {
   // The header's box: checks every row, or clears them all when all were checked.
   void OnCheckAll(bool checked);
   void ApplyColumns();
+  // Sizes the columns the user has not sized: the information columns to their contents,
+  // then the source column to the room left (FitSourceColumn).
+  void FitColumns();
+  void FitSourceColumn();
+  // FitColumns once the events in hand are handled (many rows change at once).
+  void ScheduleFit();
   void SelectRows(const std::vector<int>& rows, int focusRow);
 
   CConvertOrderModel* model_;
@@ -113,11 +139,15 @@ class CConvertOrderListCtrl : public QTreeView {
   QMenu* headerMenu_ = nullptr;
   std::array<bool, CConvertOrderModel::kColumnCount> enabled_{};
   std::array<int, CConvertOrderModel::kColumnCount> widths_{};
+  std::array<bool, CConvertOrderModel::kColumnCount> userSized_{};
   // Set while the list rearranges rows itself: selection moves that are not changes of
   // any entry's state are not reported.
   bool quiet_ = false;
-  // Set while columns are shown or hidden: the header's resizes are not new widths.
+  // Set while the list sizes or shows columns itself: the header's resizes are then not
+  // widths the user chose.
   bool rebuilding_ = false;
+  bool fitPending_ = false;
+  QElapsedTimer lastFit_;  // since the columns were last fitted
 };
 
 }  // namespace tav::ui

@@ -85,9 +85,14 @@ QVariant CConvertOrderModel::data(const QModelIndex& index, int role) const {
   } else if (role == Qt::TextAlignmentRole) {
     return int(Qt::AlignLeft | Qt::AlignVCenter);
   } else if (role == Qt::ToolTipRole) {
+    // A long status is cut short in its column: its cell's tooltip holds all of it.
+    if (index.column() == kStatusColumn) return QString::fromStdString(entry.GetStatusText());
     return ToolTipText(entry);
   } else if (role == kProgressRole) {
-    return row.progress;
+    return entry.GetState() == CConvertOrder::kConverting ? row.progress : -1;
+  } else if (role == kStateRole) {
+    const int state = entry.GetState();
+    return state == CConvertOrder::kReady && entry.HasProbeError() ? int(CConvertOrder::kError) : state;
   }
   return QVariant();
 }
@@ -114,7 +119,7 @@ bool CConvertOrderModel::setData(const QModelIndex& index, const QVariant& value
 int CConvertOrderModel::Append(CConvertOrder* entry) {
   const int row = int(rows_.size());
   beginInsertRows(QModelIndex(), row, row);
-  rows_.push_back({entry, entry->IsChecked()});
+  rows_.push_back({entry, entry->IsChecked(), -1});
   if (rowOfValid_) rowOf_.emplace(entry, row);
   endInsertRows();
   return row;
@@ -127,7 +132,7 @@ void CConvertOrderModel::AppendAll(const std::vector<CConvertOrder*>& entries) {
   rows_.reserve(rows_.size() + entries.size());
   for (CConvertOrder* entry : entries) {
     if (rowOfValid_) rowOf_.emplace(entry, int(rows_.size()));
-    rows_.push_back({entry, entry->IsChecked()});
+    rows_.push_back({entry, entry->IsChecked(), -1});
   }
   endInsertRows();
 }
@@ -180,14 +185,6 @@ void CConvertOrderModel::RefreshRow(int row) {
   emit dataChanged(index(row, 0), index(row, kColumnCount - 1));
 }
 
-void CConvertOrderModel::SetRowProgress(int row, int percent) {
-  if (row < 0 || row >= int(rows_.size())) return;
-  percent = percent < 0 ? -1 : std::min(percent, 100);
-  if (rows_[size_t(row)].progress == percent) return;
-  rows_[size_t(row)].progress = percent;
-  emit dataChanged(index(row, kStatusColumn), index(row, kStatusColumn), {kProgressRole});
-}
-
 void CConvertOrderModel::SwapRows(int a, int b) {
   if (a < 0 || b < 0 || a >= int(rows_.size()) || b >= int(rows_.size()) || a == b) return;
   std::swap(rows_[size_t(a)], rows_[size_t(b)]);
@@ -197,6 +194,19 @@ void CConvertOrderModel::SwapRows(int a, int b) {
   }
   emit dataChanged(index(a, 0), index(a, kColumnCount - 1));
   emit dataChanged(index(b, 0), index(b, kColumnCount - 1));
+}
+
+void CConvertOrderModel::SetProgress(int row, int percent) {
+  if (row < 0 || row >= int(rows_.size())) return;
+  percent = percent < 0 ? -1 : std::min(percent, 100);
+  if (rows_[size_t(row)].progress == percent) return;
+  rows_[size_t(row)].progress = percent;
+  // Only the bar changes: the views need not measure the row's texts again.
+  emit dataChanged(index(row, kStatusColumn), index(row, kStatusColumn), {kProgressRole});
+}
+
+void CConvertOrderModel::ClearProgress() {
+  for (int row = 0; row < int(rows_.size()); ++row) SetProgress(row, -1);
 }
 
 }  // namespace tav::ui

@@ -27,8 +27,11 @@ class CConvertOrderModel : public QAbstractTableModel {
   static constexpr int kFrameSizeColumn = 3;
   static constexpr int kFileSizeColumn = 4;
   static constexpr int kColumnCount = 5;
-  // A row's conversion progress, 0..100, or -1 while its entry is not being converted.
+  // Roles beyond the texts: how far the entry's conversion has come in percent (-1 while
+  // it is not converting), and its state (CConvertOrder::State; a movie that could not be
+  // read counts as failed), which the list's delegate turns into the row's look.
   static constexpr int kProgressRole = Qt::UserRole + 1;
+  static constexpr int kStateRole = Qt::UserRole + 2;
 
   explicit CConvertOrderModel(QObject* parent = nullptr);
 
@@ -54,10 +57,12 @@ class CConvertOrderModel : public QAbstractTableModel {
   void SetRowChecked(int row, bool checked);
   // Sets the check box from the entry (no CheckChanged) and repaints the row.
   void RefreshRow(int row);
-  // Exchanges two rows' entries and check boxes.
+  // Exchanges two rows' entries, check boxes and progress.
   void SwapRows(int a, int b);
-  // The row's progress (kProgressRole); -1 when its entry is not being converted.
-  void SetRowProgress(int row, int percent);
+  // The conversion progress a row shows (percent; -1 clears it). Only an entry that is
+  // converting shows one, so a finished entry never keeps a stale bar.
+  void SetProgress(int row, int percent);
+  void ClearProgress();
 
   // The column texts of an entry.
   static QString SourceText(const CConvertOrder& entry);

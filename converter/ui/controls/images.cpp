@@ -1,6 +1,7 @@
 #include "converter/ui/controls/images.h"
 
 #include <QGuiApplication>
+#include <QPalette>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -9,7 +10,15 @@ namespace {
 
 constexpr int kImageSize = 16;
 
-QColor Ink(bool enabled) { return enabled ? QColor(0x20, 0x4a, 0x87) : QColor(0xa0, 0xa0, 0xa0); }
+// The images are drawn for the application's palette, so that they read on a light and on
+// a dark desktop alike.
+QPalette Palette() { return qGuiApp ? QGuiApplication::palette() : QPalette(); }
+bool DarkPalette() { return Palette().color(QPalette::Window).lightness() < 128; }
+
+QColor Ink(bool enabled) {
+  if (!enabled) return Palette().color(QPalette::Disabled, QPalette::WindowText);
+  return DarkPalette() ? QColor(0x8c, 0xb8, 0xf0) : QColor(0x20, 0x4a, 0x87);
+}
 
 void DrawPlay(QPainter& p, bool enabled) {
   QPainterPath path;
@@ -29,8 +38,10 @@ void DrawStop(QPainter& p, bool enabled) { p.fillRect(QRectF(3, 3, 10, 10), Ink(
 
 // A flag on a pole pointing into the range: the start marker flies right, the end one left.
 void DrawMarker(QPainter& p, bool start) {
-  const QColor pole(0x30, 0x30, 0x30);
-  const QColor flag = start ? QColor(0x2e, 0x9e, 0x3e) : QColor(0xc8, 0x32, 0x2a);
+  const QColor pole = Palette().color(QPalette::WindowText);
+  const bool dark = DarkPalette();
+  const QColor flag = start ? (dark ? QColor(0x5c, 0xd0, 0x6c) : QColor(0x2e, 0x9e, 0x3e))
+                            : (dark ? QColor(0xff, 0x6e, 0x62) : QColor(0xc8, 0x32, 0x2a));
   const double x = 8;
   p.setPen(QPen(pole, 1.5));
   p.drawLine(QPointF(x, 1), QPointF(x, 15));
@@ -69,6 +80,12 @@ QPixmap ResourceImage(int id) {
     case kImageMarkerEnd: DrawMarker(p, false); break;
   }
   return pixmap;
+}
+
+QIcon ResourceIcon(int normalId, int disabledId) {
+  QIcon icon(ResourceImage(normalId));
+  icon.addPixmap(ResourceImage(disabledId), QIcon::Disabled);
+  return icon;
 }
 
 }  // namespace tav::ui

@@ -2,6 +2,7 @@
 // resource number under which the form and the slider ask for them.
 #pragma once
 
+#include <QIcon>
 #include <QPixmap>
 
 namespace tav::ui {
@@ -20,5 +21,7 @@ enum ImageId : int {
 // The image of id at its natural size (button images 16 x 16, drawn for the screen's
 // device pixel ratio); a null pixmap for an unknown id.
 QPixmap ResourceImage(int id);
+// A button's icon from its normal and disabled images.
+QIcon ResourceIcon(int normalId, int disabledId);
 
 }  // namespace tav::ui

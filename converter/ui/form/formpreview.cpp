@@ -10,6 +10,7 @@
 #include "converter/engine/previewgraph.h"
 #include "converter/engine/strings.h"
 #include "converter/ui/controls/uitext.h"
+#include "converter/ui/controls/images.h"
 #include "converter/ui/form/tavrionconverterview.h"
 #include "libs/captionparser/captionparser.h"
 #include "media/contract/codepage.h"
@@ -177,8 +178,9 @@ void CTavrionConverterView::OnPlayerEvent(PlayerCore* player, LONG eventCode) {
 }
 
 void CTavrionConverterView::OnStateChanged(PlayerCore*, int state) {
-  ui_->playButton->setIcon(style()->standardIcon(state == PlayerCore::kRunning ? QStyle::SP_MediaPause
-                                                                               : QStyle::SP_MediaPlay));
+  ui_->playButton->setIcon(state == PlayerCore::kRunning
+                               ? ui::ResourceIcon(ui::kImagePause, ui::kImagePauseDisabled)
+                               : ui::ResourceIcon(ui::kImagePlay, ui::kImagePlayDisabled));
   updateActions();
 }
 

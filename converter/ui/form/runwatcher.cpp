@@ -100,13 +100,13 @@ void CRunWatcher::RefreshProgress() {
   // Rows that stopped converting lose their bar.
   for (const auto& [e, percent] : shown_) {
     if (now.count(e)) continue;
-    if (const int row = model_ ? model_->RowOf(e) : -1; row >= 0) model_->SetRowProgress(row, -1);
+    if (const int row = model_ ? model_->RowOf(e) : -1; row >= 0) model_->SetProgress(row, -1);
     emit entryProgressChanged(e, -1);
   }
   for (const auto& [e, percent] : now) {
     auto old = shown_.find(e);
     if (old != shown_.end() && old->second == percent) continue;
-    if (const int row = model_ ? model_->RowOf(e) : -1; row >= 0) model_->SetRowProgress(row, percent);
+    if (const int row = model_ ? model_->RowOf(e) : -1; row >= 0) model_->SetProgress(row, percent);
     emit entryProgressChanged(e, percent);
   }
   shown_ = std::move(now);
@@ -118,7 +118,7 @@ void CRunWatcher::StopFollowing() {
   notifiers_.clear();
   for (const auto& [e, percent] : shown_) {
     // A removed entry (removed after its conversion) has no row any more.
-    if (const int row = model_ ? model_->RowOf(e) : -1; row >= 0) model_->SetRowProgress(row, -1);
+    if (const int row = model_ ? model_->RowOf(e) : -1; row >= 0) model_->SetProgress(row, -1);
     emit entryProgressChanged(e, -1);
   }
   shown_.clear();

@@ -6,7 +6,6 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QFontMetrics>
 #include <QHelpEvent>
 #include <QShortcut>
 #include <QSignalBlocker>
@@ -21,9 +20,10 @@
 #include "converter/engine/outputfiles.h"
 #include "converter/engine/strings.h"
 #include "converter/engine/timetext.h"
-#include "converter/ui/controls/anchorlayout.h"
-#include "converter/ui/form/runwatcher.h"
+#include "converter/ui/controls/images.h"
 #include "converter/ui/controls/uitext.h"
+#include "converter/ui/form/readysummary.h"
+#include "converter/ui/form/runwatcher.h"
 #include "converter/ui/form/sizetext.h"
 #include "libs/captionparser/captionparser.h"
 #include "ui_tavrionconverterview.h"
@@ -35,29 +35,10 @@ using ui::S;
 
 namespace {
 
-// Base units of the font the form's geometry was laid out for.
-constexpr int kLayoutBaseX = 6;
-constexpr int kLayoutBaseY = 13;
 // While a conversion goes on the status area is brought up to date this often; its texts
 // every kTextRefreshEvery of those (the bars at each).
 constexpr int kStatusIntervalMs = 100;
 constexpr int kTextRefreshEvery = 10;
-
-// How a control follows the form's size (see CAnchorLayout): the list grows both ways;
-// below it the edits and captions stretch across and move down, labels, boxes and the
-// subtitle lists stay left, buttons move right; the right column keeps the preview at
-// the top and moves the settings and status with the corner.
-int AnchorFlags(int controlId) {
-  switch (controlId) {
-    case 1000: return 15;
-    case 1001: case 1004: case 1006: case 1008: case 1009: case 1033: return 13;
-    case 1045: case 1039: case 1031: case 1044: case 1042: case 1043: case 1041: case 1010: case 1032: return 9;
-    case 1002: case 1005: case 1029: case 1030: return 12;
-    case 1011: case 1012: case 32776: case 32778: case 1036: case 1046: return 6;
-    case 0: return 0;
-    default: return 12;  // the settings and status area
-  }
-}
 
 void FillCombo(QComboBox* combo, UINT itemsId) {
   combo->clear();
@@ -80,12 +61,7 @@ CTavrionConverterView::CTavrionConverterView(CTavrionConverterDoc& doc, QWidget*
   ui_->positionSlider->SetPlayer(player_);
   ui_->positionSlider->SetStatusLabel(ui_->playStatusLabel);
   connect(ui_->videoHost, &ui::CPlayerWnd::croppedChanged, ui_->positionSlider, &ui::CCustomSlider::SetCroppedView);
-  auto* layout = new QVBoxLayout(ui_->batchListHost);
-  layout->setContentsMargins(0, 0, 0, 0);
-  list_ = new ui::CConvertOrderListCtrl(ui_->batchListHost);
-  list_->setObjectName("batchList");
-  list_->setProperty("controlId", 1000);
-  layout->addWidget(list_);
+  list_ = ui_->batchList;
   setAcceptDrops(true);
   preview_.Init();
   prober_ = std::make_unique<CBackgroundProber>([this](const ProbeResult& r) { OnProbed(r); });
@@ -136,16 +112,19 @@ void CTavrionConverterView::SetUpControls() {
     if (auto* label = qobject_cast<QLabel*>(w)) label->setText(text);
     else if (auto* button = qobject_cast<QAbstractButton*>(w)) button->setText(text);
   }
-  QFont caption("Tahoma", 12);
+  // Group captions: the desktop's font, bold and a step larger, so they scale with it.
+  QFont caption = font();
   caption.setBold(true);
+  if (caption.pointSizeF() > 0) caption.setPointSizeF(caption.pointSizeF() * 1.25);
   for (QLabel* l : {ui_->addSubtitlesCaption, ui_->produceCaption, ui_->settingsCaption, ui_->statusCaption})
     l->setFont(caption);
   QFont bold = font();
   bold.setBold(true);
   ui_->playStatusLabel->setFont(bold);
 
-  ui_->playButton->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
-  ui_->stopButton->setIcon(style()->standardIcon(QStyle::SP_MediaStop));
+  // The program's own images, drawn for the palette: the style's are black on any theme.
+  ui_->playButton->setIcon(ui::ResourceIcon(ui::kImagePlay, ui::kImagePlayDisabled));
+  ui_->stopButton->setIcon(ui::ResourceIcon(ui::kImageStop, ui::kImageStopDisabled));
 
   FillCombo(ui_->outputFormatCombo, res::IDS_FORMAT_ITEMS);
   FillCombo(ui_->frameSizeCombo, res::IDS_FRAMESIZE_ITEMS);
@@ -177,29 +156,11 @@ void CTavrionConverterView::SetUpControls() {
   }
   // The output folder's tooltip is the folder itself, which may be too long to see.
   ui_->outputFolderEdit->setToolTip(ui_->outputFolderEdit->text());
-  ScaleToFont();
-  setMinimumSize(size());
-  // Each control follows the form's size by its anchor flags.
-  auto* anchors = new ui::CAnchorLayout(this);
-  for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-    const int flags = AnchorFlags(w->property("controlId").toInt());
-    if (flags) anchors->Add(w, flags);
-  }
-}
-
-void CTavrionConverterView::ScaleToFont() {
-  const QFontMetrics fm(font());
-  static const QString kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-  const double baseX = (fm.horizontalAdvance(kAlphabet) / 26.0 + 1) / 2.0;
-  const double baseY = fm.height();
-  const double sx = baseX / kLayoutBaseX, sy = baseY / kLayoutBaseY;
-  if (std::abs(sx - 1.0) < 0.01 && std::abs(sy - 1.0) < 0.01) return;
-  for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-    const QRect r = w->geometry();
-    w->setGeometry(int(std::lround(r.x() * sx)), int(std::lround(r.y() * sy)), int(std::lround(r.width() * sx)),
-                   int(std::lround(r.height() * sy)));
-  }
-  resize(int(std::lround(width() * sx)), int(std::lround(height() * sy)));
+  // The wrapped notes take more lines the narrower the form is: its least height is the one
+  // it needs at its least width, so that a small window never squeezes controls together.
+  layout()->activate();
+  const int leastWidth = minimumSizeHint().width();
+  setMinimumSize(leastWidth, layout()->totalHeightForWidth(leastWidth));
 }
 
 void CTavrionConverterView::ConnectControls() {
@@ -491,6 +452,14 @@ void CTavrionConverterView::UpdateStatusArea() {
   const bool converting = doc_.IsConverting() && run_;
   const bool paused = converting && run_->IsPaused();
 
+  // The run's figures while it goes; otherwise what Convert would do.
+  QWidget* page = converting ? ui_->runPage : ui_->idlePage;
+  if (ui_->statusStack->currentWidget() != page) ui_->statusStack->setCurrentWidget(page);
+  if (!converting) {
+    const QString ready = Q(ReadySummaryText(SummariseBatch(doc_, ReadConfiguredBitrate(DefaultCompressIni()))));
+    if (ui_->idleSummaryLabel->text() != ready) ui_->idleSummaryLabel->setText(ready);
+  }
+
   // Current file.
   if (converting) {
     fileStatusShown_ = true;
@@ -545,6 +514,7 @@ void CTavrionConverterView::UpdateStatusArea() {
         ui_->fileProgress->setValue(file);
         run_->SampleFileTime();
       }
+      list_->SetProgress(run_->GetCurrent(), int(file));
       const LONG total = run_->MapTotalProgress(0, 100);
       if (total != ui_->totalProgress->value()) {
         ui_->totalProgress->setValue(total);
@@ -553,7 +523,10 @@ void CTavrionConverterView::UpdateStatusArea() {
       }
     }
   } else {
-    if (fileProgressShown_ || totalProgressShown_) emit totalProgressChanged(-1);
+    if (fileProgressShown_ || totalProgressShown_) {
+      emit totalProgressChanged(-1);
+      list_->ClearProgress();
+    }
     fileProgressShown_ = totalProgressShown_ = false;
     ui_->fileProgress->setValue(0);
     ui_->fileProgress->setEnabled(false);

@@ -165,7 +165,6 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
 
  private:
   void SetUpControls();
-  void ScaleToFont();
   void MakeActions();
   void ConnectControls();
   void FillList();

@@ -58,7 +58,7 @@ HRESULT CPlayerWnd::Attach(FilterGraphBuilder* builder, int defaultWidth, int de
 void CPlayerWnd::Detach() { core_.Detach(); }
 
 void CPlayerWnd::OnCoreAttached(bool attached) {
-  zoom_ = false;
+  zoom_ = true;
   pan_ = QPoint();
   dragging_ = false;
   if (!attached) {
@@ -164,8 +164,6 @@ bool CPlayerWnd::IsCropped() const {
 }
 
 void CPlayerWnd::SetZoom(bool zoom) {
-  // Only a picture larger than the window is fitted; a smaller one always shows as it is.
-  if (zoom && !zoom_ && !IsLargerThanWindow()) return;
   if (zoom != zoom_) {
     zoom_ = zoom;
     pan_ = QPoint();
@@ -176,9 +174,6 @@ void CPlayerWnd::SetZoom(bool zoom) {
 }
 
 void CPlayerWnd::UpdateViewState() {
-  const bool larger = IsLargerThanWindow();
-  fitAction_->setEnabled(larger || zoom_);
-  actualSizeAction_->setEnabled(larger || zoom_);
   fitAction_->setChecked(zoom_);
   actualSizeAction_->setChecked(!zoom_);
   const bool cropped = IsCropped();

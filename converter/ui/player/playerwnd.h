@@ -3,13 +3,14 @@
 // own, and shows either the playing video, an entry's still picture, or, with neither, a
 // black rectangle of the default size (320 x 240) in its middle.
 //
-// Video rectangle: a video smaller than the window in both directions is centred at its
-// native size; a larger one is placed at native size, centred, shifted by the user's pan
-// (dragging with the left button) and kept inside the window so that no gap appears. A
-// double-click on a video larger than the window toggles zoom, which fits the video into
-// the window with its aspect kept. The context menu offers the same choice ("Fit to window"
-// / "Actual size"), the tooltip says how to move or fit the picture, and croppedChanged
-// tells the play-status line when only part of the picture is shown.
+// Video rectangle: the picture is fitted to the window, as large as it allows with its
+// aspect kept and centred, so the preview grows and shrinks with the window. A double-click
+// switches to actual size and back: at actual size the picture is centred at its native
+// size and, when larger than the window, shifted by the user's pan (dragging with the left
+// button) and kept inside the window so that no gap appears. The context menu offers the
+// same choice ("Fit to window" / "Actual size"), the tooltip says how to move or fit the
+// picture, and croppedChanged tells the play-status line when only part of the picture is
+// shown. Each newly attached preview starts fitted.
 //
 // A paused preview gets no further frame from its graph: after a live setting changes, the
 // picture is fetched again at the same position, so that the change shows at once.
@@ -79,13 +80,12 @@ class CPlayerWnd : public QWidget {
   // Where the video (or the still picture, or the default rectangle) is drawn.
   QRect VideoRect() const;
   bool IsZoomed() const { return zoom_; }
-  // Fits the picture into the window (true) or shows it at actual size (false); only a
-  // picture larger than the window can be fitted.
+  // Fits the picture into the window (true) or shows it at actual size (false).
   void SetZoom(bool zoom);
   // A video or still picture larger than the window is shown at actual size: only part of
   // it shows.
   bool IsCropped() const;
-  // The context menu's choices (enabled only while the picture is larger than the window).
+  // The context menu's choices.
   QAction* FitAction() const { return fitAction_; }
   QAction* ActualSizeAction() const { return actualSizeAction_; }
   // The hint the tooltip adds to the control's own text (empty when there is nothing to say).
@@ -138,7 +138,7 @@ class CPlayerWnd : public QWidget {
 
   // Video placement.
   QSize native_;  // of the attached graph's video (empty without one)
-  bool zoom_ = false;
+  bool zoom_ = true;  // fitted to the window, not at actual size
   QPoint pan_;
   bool dragging_ = false;
   QPoint lastMouse_;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QMenu>
 #include <QScrollBar>
@@ -10,6 +11,8 @@
 #include <fstream>
 #include <memory>
 
+#include "converter/engine/strings.h"
+#include "converter/ui/batchlist/convertorderdelegate.h"
 #include "converter/ui/batchlist/convertorderlistctrl.h"
 #include "converter/ui/batchlist/convertorderlistheader.h"
 #include "converter/ui/controls/profile.h"
@@ -113,7 +116,7 @@ TEST_F(BatchListTest, HiddenColumnKeepsItsWidthAndSettingsComeBack) {
   EXPECT_TRUE(list->header()->isSectionHidden(Model::kFileSizeColumn));
   EXPECT_EQ(list->header()->sectionSize(Model::kDurationColumn), 140);
   EXPECT_EQ(list->ColumnWidth(Model::kFileSizeColumn), 77);
-  EXPECT_EQ(list->ColumnWidth(Model::kSourceColumn), List::kDefaultColumnWidth);
+  EXPECT_FALSE(list->IsColumnUserSized(Model::kSourceColumn));
 }
 
 TEST_F(BatchListTest, HeaderBoxChecksAllRowsAndAClickDuringARunIsUndone) {
@@ -260,6 +263,189 @@ TEST_F(BatchListTest, HeaderBoxShowsWhetherAllSomeOrNoRowsAreChecked) {
   EXPECT_FALSE(list->IsRowChecked(0) || list->IsRowChecked(1) || list->IsRowChecked(2));
   list->RemoveAll();
   EXPECT_EQ(box->checkState(), Qt::Unchecked);
+}
+
+}  // namespace
+}  // namespace tav::ui
+
+namespace tav::ui {
+namespace {
+
+// The list fits its columns once the events in hand are handled (or a little later while
+// rows keep changing).
+void Settle(List& list) {
+  QCoreApplication::processEvents();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !list.IsFitPending(); }));
+}
+
+int SumOfShownColumns(List& list) {
+  int sum = 0;
+  for (int i = 0; i < Model::kColumnCount; ++i)
+    if (!list.header()->isSectionHidden(i)) sum += list.header()->sectionSize(i);
+  return sum;
+}
+
+// "Source file" takes the room the other columns leave; they fit their texts, whatever they
+// become; a width the user sets stays, also in the next list, until the user double-clicks
+// the column's edge.
+TEST_F(BatchListTest, Columns_SourceStretchesOthersFitTheirTextsAndUserWidthsStay) {
+  MakeEntries(2);
+  auto list = MakeList();
+  list->resize(1100, 300);
+  Settle(*list);
+  QHeaderView* header = list->header();
+  const int viewport = list->viewport()->width();
+  EXPECT_EQ(SumOfShownColumns(*list), viewport) << "the columns fill the list, no more";
+  for (int c : {Model::kStatusColumn, Model::kDurationColumn, Model::kFrameSizeColumn, Model::kFileSizeColumn}) {
+    EXPECT_EQ(header->sectionSize(c), std::max(header->sectionSizeHint(c), static_cast<QAbstractItemView&>(*list).sizeHintForColumn(c))) << c;
+    EXPECT_LT(header->sectionSize(c), 200) << "column " << c << " is no wider than its texts";
+  }
+  EXPECT_GT(header->sectionSize(Model::kSourceColumn), header->sectionSize(Model::kStatusColumn));
+
+  // A long status widens its column, and the source column gives the room.
+  const int statusBefore = header->sectionSize(Model::kStatusColumn);
+  entries_[1]->SetFailed(E_FAIL, "the decoder stopped in part two");
+  list->Refresh(entries_[1].get());
+  Settle(*list);
+  EXPECT_GT(header->sectionSize(Model::kStatusColumn), statusBefore + 100);
+  EXPECT_EQ(SumOfShownColumns(*list), viewport);
+
+  // A wider list widens the source column only.
+  const int source = header->sectionSize(Model::kSourceColumn);
+  const int duration = header->sectionSize(Model::kDurationColumn);
+  list->resize(list->width() + 300, list->height());
+  Settle(*list);
+  EXPECT_EQ(header->sectionSize(Model::kSourceColumn), source + 300);
+  EXPECT_EQ(header->sectionSize(Model::kDurationColumn), duration);
+
+  // The user's width stays, however the texts change, and comes back in the next list.
+  header->resizeSection(Model::kStatusColumn, 90);
+  EXPECT_TRUE(list->IsColumnUserSized(Model::kStatusColumn));
+  EXPECT_FALSE(list->IsColumnUserSized(Model::kSourceColumn));
+  entries_[0]->SetFailed(E_FAIL, "another long reason for the status column to grow if it could");
+  list->Refresh(entries_[0].get());
+  Settle(*list);
+  EXPECT_EQ(header->sectionSize(Model::kStatusColumn), 90);
+  EXPECT_EQ(SumOfShownColumns(*list), list->viewport()->width()) << "the source column took the rest";
+  list.reset();
+  list = MakeList();
+  Settle(*list);
+  header = list->header();
+  EXPECT_EQ(header->sectionSize(Model::kStatusColumn), 90);
+  EXPECT_TRUE(list->IsColumnUserSized(Model::kStatusColumn));
+  EXPECT_EQ(SumOfShownColumns(*list), list->viewport()->width());
+
+  // A double-click on its edge gives the column back to the list; fitted to a very long
+  // text it takes no more than its share, and the text's cell tells all of it.
+  emit header->sectionHandleDoubleClicked(Model::kStatusColumn);
+  Settle(*list);
+  EXPECT_FALSE(list->IsColumnUserSized(Model::kStatusColumn));
+  EXPECT_GT(header->sectionSize(Model::kStatusColumn), 200);
+  EXPECT_LE(header->sectionSize(Model::kStatusColumn), list->viewport()->width() * 2 / 5);
+  EXPECT_EQ(list->Model()->index(0, Model::kStatusColumn).data(Qt::ToolTipRole).toString().toStdString(),
+            entries_[0]->GetStatusText());
+}
+
+// Settings written before the list sized its columns hold 100 for every column: they are
+// no widths the user chose.
+TEST_F(BatchListTest, Columns_OldSettingsWithoutUserWidthsFitAndStretch) {
+  for (int i = 0; i < Model::kColumnCount; ++i)
+    WriteProfileInt("SRCFILES", ("COLUMN" + std::to_string(i)).c_str(), 100);
+  MakeEntries(1);
+  auto list = MakeList();
+  Settle(*list);
+  for (int i = 0; i < Model::kColumnCount; ++i) EXPECT_FALSE(list->IsColumnUserSized(i)) << i;
+  EXPECT_GT(list->header()->sectionSize(Model::kSourceColumn), 200);
+}
+
+// Pixels of image inside rect whose colour has about the hue of color and is saturated.
+int PixelsLike(const QImage& image, const QRect& rect, const QColor& color) {
+  int n = 0;
+  for (int y = rect.top(); y <= rect.bottom(); ++y)
+    for (int x = rect.left(); x <= rect.right(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      const int d = std::abs(c.hslHue() - color.hslHue());
+      n += c.hslSaturation() > 60 && std::min(d, 360 - d) <= 20;
+    }
+  return n;
+}
+
+// A converting row shows its progress as a bar in the Status cell; once the entry is done
+// the bar is gone; a failed or interrupted row stands out in a colour of the palette that
+// reads on light and dark lists.
+TEST_F(BatchListTest, Rows_ShowTheirProgressWhileConvertingAndStandOutWhenTheyFailed) {
+  MakeEntries(4);
+  auto list = MakeList();
+  Settle(*list);
+  CConvertOrder* converting = entries_[0].get();
+  converting->SetConverting();
+  list->SetProgress(converting, 40);
+  list->SetProgress(entries_[1].get(), 70);  // not converting: shows no bar
+  EXPECT_EQ(list->ProgressOf(converting), 40);
+  EXPECT_EQ(list->ProgressOf(entries_[1].get()), -1);
+  list->ClearSelection();  // a selected row's background has the bar's colour
+  Settle(*list);
+
+  const QColor highlight = list->palette().color(QPalette::Highlight);
+  const QImage shown = list->viewport()->grab().toImage();
+  if (const char* keep = std::getenv("BATCHLIST_TEST_IMAGE")) shown.save(keep);
+  const QRect cell = list->visualRect(list->Model()->index(0, Model::kStatusColumn));
+  ASSERT_GT(cell.width(), 60);
+  const QRect filled(cell.left() + 4, cell.top() + 3, cell.width() * 3 / 10 - 4, cell.height() - 6);
+  const QRect empty(cell.left() + cell.width() * 6 / 10, cell.top() + 3, cell.width() * 3 / 10, cell.height() - 6);
+  EXPECT_GT(PixelsLike(shown, filled, highlight), filled.width() * filled.height() / 2) << "the bar's 40%";
+  EXPECT_LT(PixelsLike(shown, empty, highlight), empty.width() * empty.height() / 10) << "the rest is empty";
+  const QRect other = list->visualRect(list->Model()->index(1, Model::kStatusColumn));
+  EXPECT_EQ(PixelsLike(shown, other.adjusted(2, 2, -2, -2), highlight), 0) << "a ready row has no bar";
+
+  // Converted: no bar any more, even before the run clears the rows.
+  converting->SetFinished(true, 0);
+  list->Refresh(converting);
+  EXPECT_EQ(list->ProgressOf(converting), -1);
+  list->ClearProgress();
+
+  // Failed and interrupted rows: the status cell gets an icon and the row a colour.
+  entries_[1]->SetFailed(E_FAIL);
+  entries_[2]->SetFinished(false, 10000000);
+  entries_[3]->SetProbeResult(E_FAIL, MediaTypeValue(), "unreadable");  // never read: failed too
+  list->RefreshAll();
+  struct Probe : CConvertOrderDelegate {
+    using CConvertOrderDelegate::CConvertOrderDelegate;
+    QStyleOptionViewItem Option(const QModelIndex& index, QWidget* view) const {
+      QStyleOptionViewItem option;
+      option.initFrom(view);
+      option.widget = view;
+      initStyleOption(&option, index);
+      return option;
+    }
+  } probe;
+  const QColor text = list->palette().color(QPalette::Text);
+  for (int row : {1, 2, 3}) {
+    const QStyleOptionViewItem status = probe.Option(list->Model()->index(row, Model::kStatusColumn), list.get());
+    EXPECT_FALSE(status.icon.isNull()) << row;
+    const QStyleOptionViewItem source = probe.Option(list->Model()->index(row, Model::kSourceColumn), list.get());
+    EXPECT_NE(source.palette.color(QPalette::Text), text) << row;
+  }
+  EXPECT_TRUE(probe.Option(list->Model()->index(0, Model::kStatusColumn), list.get()).icon.isNull());
+  EXPECT_EQ(probe.Option(list->Model()->index(0, Model::kSourceColumn), list.get()).palette.color(QPalette::Text),
+            text);
+
+  // The colours keep their hue and stay apart from the list's background on both palettes.
+  QPalette light;
+  light.setColor(QPalette::Base, Qt::white);
+  light.setColor(QPalette::Text, Qt::black);
+  QPalette dark;
+  dark.setColor(QPalette::Base, QColor(0x2a, 0x2a, 0x2a));
+  dark.setColor(QPalette::Text, QColor(0xf0, 0xf0, 0xf0));
+  for (const QPalette& palette : {light, dark}) {
+    const QColor failed = CConvertOrderDelegate::StateColor(palette, CConvertOrder::kError);
+    const QColor interrupted = CConvertOrderDelegate::StateColor(palette, CConvertOrder::kInterrupted);
+    EXPECT_FALSE(CConvertOrderDelegate::StateColor(palette, CConvertOrder::kConverted).isValid());
+    EXPECT_LE(std::min(failed.hslHue(), 360 - failed.hslHue()), 10);
+    EXPECT_NEAR(interrupted.hslHue(), 30, 15);
+    for (const QColor& c : {failed, interrupted})
+      EXPECT_GT(std::abs(c.lightness() - palette.color(QPalette::Base).lightness()), 70) << c.name().toStdString();
+  }
 }
 
 }  // namespace

@@ -114,6 +114,7 @@ TEST_F(FormPreviewTest, PausedPreview_ShowsEveryLiveChangeAtOnce) {
 
   // Frame size: the paused picture becomes 640 x 480, where the position was.
   Choose(ui->frameSizeCombo, "640 x 480");
+  ui->videoHost->ActualSizeAction()->trigger();  // the picture at its own size, not fitted
   EXPECT_TRUE(Eventually([&] { return ui->videoHost->VideoHost()->geometry().size() == QSize(640, 480); }, 5000))
       << "video at " << ui->videoHost->VideoHost()->geometry().width();
   EXPECT_EQ(view_->Player().GetState(), PlayerCore::kPaused);

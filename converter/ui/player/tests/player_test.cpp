@@ -12,22 +12,30 @@
 namespace tav::ui {
 namespace {
 
-TEST(PlayerWnd, WithoutGraphOrStillShowsTheDefaultBlackRectangle) {
+TEST(PlayerWnd, WithoutGraphOrStillShowsTheDefaultBlackRectangle_ScaledToTheWindow) {
   CPlayerWnd player;
-  player.resize(400, 300);
-  EXPECT_EQ(player.VideoRect(), QRect(40, 30, 320, 240));
+  player.resize(500, 300);
+  // 4:3 as large as the window allows, centred.
+  EXPECT_EQ(player.VideoRect(), QRect(50, 0, 400, 300));
   const QImage image = player.grab().toImage();
-  EXPECT_EQ(image.pixelColor(200, 150), QColor(Qt::black));
-  EXPECT_EQ(image.pixelColor(40, 30), QColor(Qt::black));
-  EXPECT_EQ(image.pixelColor(359, 269), QColor(Qt::black));
+  EXPECT_EQ(image.pixelColor(250, 150), QColor(Qt::black));
+  EXPECT_EQ(image.pixelColor(50, 0), QColor(Qt::black));
+  EXPECT_EQ(image.pixelColor(449, 299), QColor(Qt::black));
   EXPECT_NE(image.pixelColor(20, 20), QColor(Qt::black));  // the background around it
-  EXPECT_NE(image.pixelColor(361, 150), QColor(Qt::black));
+  EXPECT_NE(image.pixelColor(460, 150), QColor(Qt::black));
+  player.resize(320, 480);
+  EXPECT_EQ(player.VideoRect(), QRect(0, 120, 320, 240));
 }
 
-TEST(PlayerWnd, APictureLargerThanTheWindowPansWithoutGapsAndZooms) {
+TEST(PlayerWnd, APictureLargerThanTheWindowIsFitted_AtActualSizeItPansWithoutGaps) {
   CPlayerWnd player;
   player.resize(200, 160);  // smaller than the 320 x 240 picture
   player.show();
+  EXPECT_TRUE(player.IsZoomed());
+  EXPECT_EQ(player.VideoRect(), QRect(0, 5, 200, 150));
+  // A double-click shows it at actual size.
+  QTest::mouseDClick(&player, Qt::LeftButton, {}, QPoint(10, 10));
+  EXPECT_FALSE(player.IsZoomed());
   EXPECT_EQ(player.VideoRect(), QRect(-60, -40, 320, 240));
 
   // Dragging right by 100 moves the picture until its left edge meets the window's.
@@ -38,16 +46,15 @@ TEST(PlayerWnd, APictureLargerThanTheWindowPansWithoutGapsAndZooms) {
   EXPECT_EQ(player.VideoRect(), QRect(-120, -80, 320, 240));
   QTest::mouseRelease(&player, Qt::LeftButton, {}, QPoint(1, 1));
 
-  // A double-click fits it into the window, aspect kept; another goes back.
+  // A double-click fits it into the window again, aspect kept.
   QTest::mouseDClick(&player, Qt::LeftButton, {}, QPoint(10, 10));
   EXPECT_TRUE(player.IsZoomed());
   EXPECT_EQ(player.VideoRect(), QRect(0, 5, 200, 150));
-  QTest::mouseDClick(&player, Qt::LeftButton, {}, QPoint(10, 10));
-  EXPECT_FALSE(player.IsZoomed());
-  EXPECT_EQ(player.VideoRect(), QRect(-60, -40, 320, 240));
 
-  // A picture that fits can't be zoomed, and nothing pans it.
+  // In a larger window the fitted picture grows; at actual size it stays as it is, centred,
+  // and nothing pans it.
   player.resize(400, 300);
+  EXPECT_EQ(player.VideoRect(), QRect(0, 0, 400, 300));
   QTest::mouseDClick(&player, Qt::LeftButton, {}, QPoint(10, 10));
   EXPECT_FALSE(player.IsZoomed());
   QTest::mousePress(&player, Qt::LeftButton, {}, QPoint(50, 50));

@@ -83,10 +83,11 @@ TEST_F(PlayerFilesTest, PreviewVideoWindowIsHostedAtTheVideoRectangle) {
   ASSERT_EQ(window->get_Owner(&owner), S_OK);
   EXPECT_EQ(reinterpret_cast<HWND>(owner), player_->VideoHost()->Hwnd());
   EXPECT_FALSE(player_->VideoHost()->isHidden());
-  EXPECT_EQ(player_->VideoHost()->geometry(), QRect(40, 30, 320, 240));
+  // The picture fits the window, so it fills it with its aspect kept.
+  EXPECT_EQ(player_->VideoHost()->geometry(), QRect(0, 0, 400, 300));
   LONG l = -1, t = -1, w = 0, h = 0;
   ASSERT_EQ(window->GetWindowPosition(&l, &t, &w, &h), S_OK);
-  EXPECT_EQ(QRect(l, t, w, h), QRect(0, 0, 320, 240));
+  EXPECT_EQ(QRect(l, t, w, h), QRect(0, 0, 400, 300));
   EXPECT_TRUE(SUCCEEDED(player_->Pause()));
   // The paused graph's first picture shows in the host: the test pattern's colour bars.
   auto colourful = [&] {
@@ -100,9 +101,11 @@ TEST_F(PlayerFilesTest, PreviewVideoWindowIsHostedAtTheVideoRectangle) {
   const bool shown = QTest::qWaitFor(colourful, 5000);
   EXPECT_TRUE(shown) << "no picture from the renderer";
 
-  // A smaller window: the video keeps its native size and can be panned; the owner hears
-  // the mouse.
+  // A smaller window: the fitted video shrinks with it; at actual size it keeps its native
+  // size and can be panned; the owner hears the mouse.
   player_->resize(200, 160);
+  EXPECT_EQ(player_->VideoHost()->geometry(), QRect(0, 5, 200, 150));
+  player_->SetZoom(false);
   EXPECT_EQ(player_->VideoHost()->geometry(), QRect(-60, -40, 320, 240));
   QTest::mousePress(player_.get(), Qt::LeftButton, {}, QPoint(100, 80));
   QTest::mouseMove(player_.get(), QPoint(130, 90));
@@ -146,7 +149,7 @@ TEST_F(PlayerFilesTest, AGraphAttachedToTheCoreDirectlyIsHostedToo) {
   player_->show();
   ASSERT_EQ(player_->Core()->Attach(builder_->Graph(), builder_->Seeking(), 320, 240, &sink_), S_OK);
   EXPECT_FALSE(player_->VideoHost()->isHidden());
-  EXPECT_EQ(player_->VideoHost()->geometry(), QRect(40, 30, 320, 240));
+  EXPECT_EQ(player_->VideoHost()->geometry(), QRect(0, 0, 400, 300));
   player_->Core()->Detach();
   EXPECT_TRUE(player_->VideoHost()->isHidden());
 }
@@ -219,12 +222,13 @@ TEST_F(PlayerFilesTest, StillPictureShowsTheEntrysSnapshotWithItsCaptions) {  //
 
   player.ShowStill(nullptr);
   EXPECT_TRUE(player.StillImage().isNull());
-  EXPECT_EQ(player.VideoRect(), QRect(40, 30, 320, 240));
+  EXPECT_EQ(player.VideoRect(), QRect(0, 0, 400, 300));
 }
 
-// A picture larger than the window shows at actual size, cropped and panned; the user is
-// told: the status line says so, the tooltip says how to move or fit it, and the context
-// menu offers "Fit to window" and "Actual size", as the double-click does.
+// A picture is fitted to the window; at actual size one larger than the window is cropped
+// and panned, and the user is told: the status line says so, the tooltip says how to move
+// or fit it, and the context menu offers "Fit to window" and "Actual size", as the
+// double-click does.
 TEST_F(PlayerFilesTest, ActualSizeView_IsToldByStatusLineTooltipAndContextMenu) {
   QLabel status;
   // The line as the user reads it (the note is set in a lighter weight than the times).
@@ -240,13 +244,15 @@ TEST_F(PlayerFilesTest, ActualSizeView_IsToldByStatusLineTooltipAndContextMenu) 
   ASSERT_TRUE(SUCCEEDED(player_->Pause()));
   slider.UpdateFromPlayer();
   EXPECT_FALSE(player_->IsCropped()) << "320 x 240 fits a 400 x 300 window";
-  EXPECT_FALSE(player_->FitAction()->isEnabled());
+  EXPECT_TRUE(player_->FitAction()->isChecked());
   EXPECT_TRUE(line().startsWith("current ")) << line().toStdString();
   EXPECT_FALSE(line().contains("actual size"));
-  EXPECT_TRUE(player_->ViewHint().isEmpty());
 
-  // Smaller than the picture: cropped at actual size.
+  // Smaller than the picture: fitted, nothing cut off; at actual size, cropped.
   player_->resize(200, 160);
+  EXPECT_FALSE(player_->IsCropped());
+  EXPECT_EQ(player_->VideoHost()->geometry(), QRect(0, 5, 200, 150));
+  player_->ActualSizeAction()->trigger();
   EXPECT_TRUE(player_->IsCropped());
   EXPECT_TRUE(player_->FitAction()->isEnabled());
   EXPECT_TRUE(player_->ActualSizeAction()->isChecked());
