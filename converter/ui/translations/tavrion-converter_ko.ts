@@ -941,5 +941,79 @@ Properties</source>
         <source>current %1 / total %2</source>
         <translation>현재 %1 / 전체 %2</translation>
     </message>
+    <message>
+        <source>Settin&amp;gs</source>
+        <translation>설정(&amp;G)</translation>
+    </message>
+    <message>
+        <source>&amp;Preferences...</source>
+        <translation>환경 설정(&amp;P)...</translation>
+    </message>
+    <message>
+        <source>Choose how many movies convert at once and where new movies are written
+Preferences</source>
+        <translation>한 번에 변환할 동영상 수와 새 동영상을 저장할 위치를 정합니다
+환경 설정</translation>
+    </message>
+    <message>
+        <source>Preferences</source>
+        <translation>환경 설정</translation>
+    </message>
+    <message>
+        <source>&amp;Simultaneous conversions:</source>
+        <translation>동시 변환 수(&amp;S):</translation>
+    </message>
+    <message>
+        <source>Up to %1, the processor cores of this computer. With more than one, a batch is done sooner, and the preview does not show the conversion.</source>
+        <translation>최대 %1개(이 컴퓨터의 프로세서 코어 수)까지 정할 수 있습니다. 둘 이상이면 일괄 작업이 더 빨리 끝나며, 변환 중에는 미리 보기에 변환 화면이 나타나지 않습니다.</translation>
+    </message>
+    <message>
+        <source>Output folder of new movies</source>
+        <translation>새 동영상의 출력 폴더</translation>
+    </message>
+    <message>
+        <source>&amp;Beside each movie</source>
+        <translation>각 동영상과 같은 폴더(&amp;B)</translation>
+    </message>
+    <message>
+        <source>In this &amp;folder:</source>
+        <translation>다음 폴더(&amp;F):</translation>
+    </message>
+    <message>
+        <source>Choose the folder for new movies, or choose Beside each movie.</source>
+        <translation>새 동영상을 저장할 폴더를 고르거나 '각 동영상과 같은 폴더'를 고르십시오.</translation>
+    </message>
+    <message>
+        <source>(differs)</source>
+        <translation>(서로 다름)</translation>
+    </message>
+    <message>
+        <source>Break the conversion? The unfinished output file is kept as a valid movie file.</source>
+        <translation>변환을 중단하시겠습니까? 끝나지 않은 출력 파일은 재생할 수 있는 동영상 파일로 남습니다.</translation>
+    </message>
+    <message>
+        <source>Add movies to convert, or drop them here.</source>
+        <translation>변환할 동영상을 추가하거나 여기로 끌어다 놓으십시오.</translation>
+    </message>
+    <message>
+        <source>No movie is checked: check the movies to convert.</source>
+        <translation>선택된 동영상이 없습니다. 변환할 동영상에 체크 표시를 하십시오.</translation>
+    </message>
+    <message>
+        <source>1 movie, about %2B, ready to convert</source>
+        <translation>동영상 1개, 약 %2B, 변환 준비됨</translation>
+    </message>
+    <message>
+        <source>%1 movies, about %2B, ready to convert</source>
+        <translation>동영상 %1개, 약 %2B, 변환 준비됨</translation>
+    </message>
+    <message>
+        <source>1 movie ready to convert</source>
+        <translation>동영상 1개 변환 준비됨</translation>
+    </message>
+    <message>
+        <source>%1 movies ready to convert</source>
+        <translation>동영상 %1개 변환 준비됨</translation>
+    </message>
 </context>
 </TS>
