@@ -727,25 +727,25 @@ void CTavrionConverterView::OnRowActivated(CConvertOrder* entry) {
   if (OpenPreview(entry, true)) ui_->playButton->setFocus();
 }
 
-void CTavrionConverterView::OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string* path) {
+void CTavrionConverterView::OnDocumentUpdate(DocumentHint hint, CConvertOrder* entry, const std::string* path) {
   switch (hint) {
-    case kHintReload:
+    case DocumentHint::kReload:
       UpdateData(false);
       break;
-    case kHintBeforeSave:
+    case DocumentHint::kBeforeSave:
       UpdateData(true);
       break;
-    case kHintContentsDeleted:
+    case DocumentHint::kContentsDeleted:
       pendingAdds_.clear();
       for (size_t i = 0; i < doc_.GetCount(); ++i) prober_->Forget(doc_.GetAt(i));
       ClosePreview();
       list_->RemoveAll();
       break;
-    case kHintCurrentChanged:
+    case DocumentHint::kCurrentChanged:
       list_->ShowConverting(entry);
       if (doc_.IsConverting()) ShowConvertingEntry(entry);
       break;
-    case kHintEntryStateChanged:
+    case DocumentHint::kEntryStateChanged:
       list_->Refresh(entry);
       if (entry && doc_.IsConverting()) {
         const int state = entry->GetState();
@@ -755,7 +755,7 @@ void CTavrionConverterView::OnDocumentUpdate(int hint, CConvertOrder* entry, con
           runOutcomes_.erase(entry);
       }
       break;
-    case kHintRunStopped:
+    case DocumentHint::kRunStopped:
       // A run broken off while paused leaves no row saying "Paused".
       for (size_t i = 0; i < doc_.GetCount(); ++i)
         if (doc_.GetAt(i) != previewed_) doc_.GetAt(i)->ClearPlayState();
@@ -768,7 +768,7 @@ void CTavrionConverterView::OnDocumentUpdate(int hint, CConvertOrder* entry, con
       emit totalProgressChanged(-1);
       UpdateData(false);
       break;
-    case kHintRemoveConverted:
+    case DocumentHint::kRemoveConverted:
       if (!entry) break;
       if (doc_.GetFocused() == entry) doc_.SetFocused(nullptr);
       if (previewed_ == entry) ClosePreview();
@@ -778,7 +778,7 @@ void CTavrionConverterView::OnDocumentUpdate(int hint, CConvertOrder* entry, con
       doc_.RemoveOrder(entry);
       UpdateData(false);
       break;
-    case kHintMovieOpened:
+    case DocumentHint::kMovieOpened:
       if (!initialised_ || doc_.IsConverting() || !path) break;
       doc_.ClearSelection();
       loading_ = true;

@@ -410,7 +410,7 @@ TEST_F(FormTest, DroppedFilesAndFolders_AddMoviesSelectingTheLast) {
   view_->RunCommand(IDC_CONVERT);
   ASSERT_TRUE(doc_->IsConverting());
   const std::string more = Movie("more.avi", 1);
-  doc_->UpdateAllViews(kHintMovieOpened, nullptr, &more);
+  doc_->UpdateAllViews(DocumentHint::kMovieOpened, nullptr, &more);
   EXPECT_EQ(doc_->GetCount(), 3u);
   view_->RunCommand(IDC_BREAK_RUN);
 }
@@ -522,7 +522,7 @@ TEST_F(FormTest, InTheFrame_TitleShowsRunProgress_AndEveryControlSaysWhatItDoes)
   EXPECT_EQ(plain.toStdString(), "Tavrion Converter");
 
   const std::string movie = Movie("title.avi", 10, 320, 240);
-  doc_->UpdateAllViews(kHintMovieOpened, nullptr, &movie);
+  doc_->UpdateAllViews(DocumentHint::kMovieOpened, nullptr, &movie);
   ASSERT_EQ(doc_->GetCount(), 1u);
   auto* ui = view->Form();
 
@@ -626,7 +626,7 @@ TEST_F(FormTest, Mnemonics_NoControlSharesOneWithAnotherOrWithTheMenuBar) {
   // Alt+F from the subtitle box opens the File menu and types nothing.
   const std::string movie = Movie("keys.avi", 2);
   SamiFile("keys.smi");
-  doc_->UpdateAllViews(kHintMovieOpened, nullptr, &movie);
+  doc_->UpdateAllViews(DocumentHint::kMovieOpened, nullptr, &movie);
   ASSERT_EQ(doc_->GetCount(), 1u);
   QApplication::setActiveWindow(&frame);
   ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
