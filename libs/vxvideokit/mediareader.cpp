@@ -29,12 +29,8 @@ class CMediaReaderInputPin final : public CBaseInputPin {
     // One sample at a time: the sender stops until the held one is taken.
     if (m_pReader->m_holding) return S_FALSE;
     // The base class has checked a changed type; from now on it is the pin's type.
-    AM_MEDIA_TYPE* changed = nullptr;
-    if (sample->GetMediaType(&changed) == S_OK && changed) {
-      const CMediaType type(*changed);
-      DeleteMediaType(changed);
-      SetMediaType(&type);
-    }
+    CMediaType type;
+    if (SampleMediaType(sample, &type)) SetMediaType(&type);
     // A picture decoded only to reach the seek target is not the one asked for.
     if (m_SampleProps.dwSampleFlags & AM_SAMPLE_PREROLL) return S_OK;
     BYTE* bytes = nullptr;
@@ -85,12 +81,11 @@ CUnknown* CMediaReaderFilter::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
 CMediaReaderFilter::CMediaReaderFilter(LPUNKNOWN outer, HRESULT* phr)
     : CBaseFilter(NAME("VXCMN Media Reader Filter"), outer, &m_lock, CLSID_VxMediaReaderFilter, phr) {
   HRESULT hr = S_OK;
-  m_pInput = new (std::nothrow) CMediaReaderInputPin(this, &hr);
+  m_pInput.reset(new (std::nothrow) CMediaReaderInputPin(this, &hr));
   if (FAILED(hr) && phr) *phr = hr;
 }
 
 CMediaReaderFilter::~CMediaReaderFilter() {
-  delete m_pInput;
   if (m_held) CoTaskMemFree(m_held);
 }
 
@@ -100,7 +95,7 @@ STDMETHODIMP CMediaReaderFilter::NonDelegatingQueryInterface(REFIID riid, void**
   return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
-CBasePin* CMediaReaderFilter::GetPin(int n) { return n == 0 ? m_pInput : nullptr; }
+CBasePin* CMediaReaderFilter::GetPin(int n) { return n == 0 ? m_pInput.get() : nullptr; }
 
 STDMETHODIMP CMediaReaderFilter::Stop() {
   CAutoLock lock(&m_lock);

@@ -9,6 +9,7 @@
 //   flush (seek) or stop          -> pending and reported state cleared
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "libs/vxvideokit/vxvideokit.h"
@@ -56,7 +57,7 @@ class CMediaReaderFilter final : public CBaseFilter, public IMediaReaderControl 
   // graph's locks, then this one; the streaming thread takes it in Receive and only calls
   // the graph's event sink while holding it.
   CCritSec m_lock;
-  CMediaReaderInputPin* m_pInput = nullptr;  // made with the filter, deleted by it
+  std::unique_ptr<CMediaReaderInputPin> m_pInput;  // made with the filter, deleted by it
 
   // Configuration: acceptable input types, deep copies in insertion order.
   std::vector<CMediaType> m_accepted;  // guarded by m_lock

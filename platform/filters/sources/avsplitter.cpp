@@ -185,7 +185,7 @@ STDMETHODIMP CAvOutputPin::GetPreroll(LONGLONG* preroll) {
 CAvSplitter::CAvSplitter(const SplitterKind& kind, LPUNKNOWN outer, HRESULT* phr)
     : CBaseFilter("splitter", outer, &lock_, *kind.clsid, phr), kind_(kind) {
   if (kind.pull) {
-    input_ = new (std::nothrow) CAvInputPin(this, &lock_, phr);
+    input_.reset(new (std::nothrow) CAvInputPin(this, &lock_, phr));
     if (!input_ && phr) *phr = E_OUTOFMEMORY;
   }
 }
@@ -197,7 +197,7 @@ CAvSplitter::~CAvSplitter() {
   }
   CAutoLock lock(&lock_);
   CloseLocked();
-  delete input_;
+  input_.reset();
 }
 
 STDMETHODIMP CAvSplitter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -216,7 +216,7 @@ CBasePin* CAvSplitter::GetPin(int n) {
   CAutoLock lock(&lock_);
   if (n < 0) return nullptr;
   if (input_) {
-    if (n == 0) return input_;
+    if (n == 0) return input_.get();
     --n;
   }
   return n < int(outputs_.size()) ? outputs_[size_t(n)] : nullptr;
