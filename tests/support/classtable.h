@@ -36,37 +36,55 @@ inline std::string ClassesRootString(const std::string& key, const char* value) 
   return st == ERROR_SUCCESS ? std::string(buf) : "<missing>";
 }
 
+// A text property of a filter the mapper listed ("CLSID", "FriendlyName"); empty when absent.
+inline std::string MonikerText(IMoniker* moniker, LPCOLESTR property) {
+  ComPtr<IPropertyBag> bag;
+  if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.AsVoidOut())) || !bag) return {};
+  VARIANT v;
+  VariantInit(&v);
+  std::string text;
+  if (SUCCEEDED(bag->Read(property, &v, nullptr)) && v.vt == VT_BSTR && v.bstrVal) text = NarrowAscii(v.bstrVal);
+  VariantClear(&v);
+  return text;
+}
+
+// Whether the mapper, asked for filters that take input and give output at minMerit or
+// above, lists one under this friendly name.
+inline bool MapperListsByName(const GUID (&input)[2], const GUID (&output)[2], const std::string& name,
+                              DWORD minMerit = MERIT_DO_NOT_USE) {
+  ComPtr<IFilterMapper2> mapper;
+  ComPtr<IEnumMoniker> found;
+  if (FAILED(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                              mapper.AsVoidOut())) ||
+      FAILED(mapper->EnumMatchingFilters(&found, 0, FALSE, minMerit, TRUE, 1, input, nullptr, nullptr, FALSE, TRUE, 1,
+                                         output, nullptr, nullptr)) ||
+      !found)
+    return false;
+  ComPtr<IMoniker> m;
+  ULONG n = 0;
+  while (found->Next(1, &m, &n) == S_OK)
+    if (MonikerText(m.Get(), u"FriendlyName") == name) return true;
+  return false;
+}
+
 // Whether the mapper lists clsid, under the given friendly name, for one registered pin type.
 inline bool MapperFinds(IFilterMapper2* mapper, const CLSID& clsid, const std::string& name, DWORD minMerit,
                         const AMOVIESETUP_PIN& pin, const AMOVIESETUP_MEDIATYPE& type) {
   const GUID pair[] = {type.clsMajorType ? *type.clsMajorType : GUID_NULL,
                        type.clsMinorType ? *type.clsMinorType : GUID_NULL};
   ComPtr<IEnumMoniker> found;
-  const HRESULT hr =
-      pin.bOutput ? mapper->EnumMatchingFilters(&found, 0, TRUE, minMerit, FALSE, 0, nullptr, nullptr, nullptr, FALSE,
-                                                TRUE, 1, pair, nullptr, nullptr)
-                  : mapper->EnumMatchingFilters(&found, 0, TRUE, minMerit, TRUE, 1, pair, nullptr, nullptr,
-                                                pin.bRendered, FALSE, 0, nullptr, nullptr, nullptr);
+  const HRESULT hr = pin.bOutput
+                         ? mapper->EnumMatchingFilters(&found, 0, TRUE, minMerit, FALSE, 0, nullptr, nullptr, nullptr,
+                                                       FALSE, TRUE, 1, pair, nullptr, nullptr)
+                         : mapper->EnumMatchingFilters(&found, 0, TRUE, minMerit, TRUE, 1, pair, nullptr, nullptr,
+                                                       pin.bRendered, FALSE, 0, nullptr, nullptr, nullptr);
   if (FAILED(hr) || !found) return false;
   ComPtr<IMoniker> m;
   ULONG n = 0;
   while (found->Next(1, &m, &n) == S_OK) {
-    ComPtr<IPropertyBag> bag;
-    if (FAILED(m->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.AsVoidOut())) || !bag) continue;
-    VARIANT v;
-    VariantInit(&v);
-    bool same = false;
-    if (SUCCEEDED(bag->Read(u"CLSID", &v, nullptr)) && v.vt == VT_BSTR && v.bstrVal) {
-      GUID g{};
-      same = tav::GuidFromString(NarrowAscii(v.bstrVal), &g) && g == clsid;
-    }
-    VariantClear(&v);
-    if (!same) continue;
-    VariantInit(&v);
-    const bool named = SUCCEEDED(bag->Read(u"FriendlyName", &v, nullptr)) && v.vt == VT_BSTR && v.bstrVal &&
-                       NarrowAscii(v.bstrVal) == name;
-    VariantClear(&v);
-    return named;
+    GUID g{};
+    if (!tav::GuidFromString(MonikerText(m.Get(), u"CLSID"), &g) || g != clsid) continue;
+    return MonikerText(m.Get(), u"FriendlyName") == name;
   }
   return false;
 }
