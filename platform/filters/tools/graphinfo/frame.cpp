@@ -12,6 +12,7 @@
 #include "media/contract/errortext.h"
 #include "media/contract/comptr.h"
 #include "media/contract/mediatypeptr.h"
+#include "media/contract/memoryowners.h"
 #include "media/contract/mediatypes.h"
 #include "media/contract/strmif.h"
 #include "media/contract/videoinfo.h"
@@ -67,18 +68,17 @@ int RunFrame(const FrameOptions& o) {
     std::fprintf(stderr, "graphinfo: cannot open %s for reading pictures: %s\n", o.file.c_str(), CodeText(hr).c_str());
     return 1;
   }
-  BYTE* data = nullptr;
+  tav::TaskMemPtr<BYTE> data;
   LONG length = 0;
   tav::ScopedMediaType type;
-  hr = holder->ReadSample(REFERENCE_TIME(std::llround(o.seconds * UNITS)), &data, &length, type.Out());
+  hr = holder->ReadSample(REFERENCE_TIME(std::llround(o.seconds * UNITS)), data.Out(), &length, type.Out());
   if (FAILED(hr)) {
     std::fprintf(stderr, "graphinfo: no picture at %.3f s in %s: %s\n", o.seconds, o.file.c_str(),
                  CodeText(hr).c_str());
     return 1;
   }
   const BITMAPINFOHEADER* bmi = VideoBitmapHeader(type.Get());
-  const bool written = bmi && WritePng(data, length, *bmi, o.output);
-  CoTaskMemFree(data);
+  const bool written = bmi && WritePng(data.Get(), length, *bmi, o.output);
   if (!written) {
     std::fprintf(stderr, "graphinfo: cannot write %s\n", o.output.c_str());
     return 1;

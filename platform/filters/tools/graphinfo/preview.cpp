@@ -125,7 +125,7 @@ int RunPreview(const PreviewOptions& o) {
     while (filters->Next(1, f.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
       FILTER_INFO info{};
       f->QueryFilterInfo(&info);
-      if (info.pGraph) info.pGraph->Release();
+      const auto graphRef = ComPtr<IFilterGraph>::Adopt(info.pGraph);  // the reference the call handed out
       names.push_back(tav::Utf16ToUtf8(info.achName));
     }
     for (auto it = names.rbegin(); it != names.rend(); ++it) std::printf("  %s\n", it->c_str());
