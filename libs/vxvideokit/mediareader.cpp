@@ -85,9 +85,7 @@ CMediaReaderFilter::CMediaReaderFilter(LPUNKNOWN outer, HRESULT* phr)
   if (FAILED(hr) && phr) *phr = hr;
 }
 
-CMediaReaderFilter::~CMediaReaderFilter() {
-  if (m_held) CoTaskMemFree(m_held);
-}
+CMediaReaderFilter::~CMediaReaderFilter() = default;
 
 STDMETHODIMP CMediaReaderFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -138,11 +136,12 @@ HRESULT CMediaReaderFilter::CheckAcceptedLocked(const CMediaType& mt) const {
 bool CMediaReaderFilter::HoldLocked(const BYTE* bytes, LONG length) {
   if (!m_held || length != m_heldLength) {
     // Realloc of 0 bytes may free the block; keep one byte so "held" never means null.
-    void* grown = CoTaskMemRealloc(m_held, SIZE_T(length > 0 ? length : 1));
+    void* grown = CoTaskMemRealloc(m_held.Get(), SIZE_T(length > 0 ? length : 1));
     if (!grown) return false;
-    m_held = static_cast<BYTE*>(grown);
+    m_held.Release();  // the reallocation took the old block
+    m_held.Reset(static_cast<BYTE*>(grown));
   }
-  if (length > 0) std::memcpy(m_held, bytes, size_t(length));
+  if (length > 0) std::memcpy(m_held.Get(), bytes, size_t(length));
   m_heldLength = length;
   m_holding = true;
   return true;
@@ -205,9 +204,8 @@ STDMETHODIMP CMediaReaderFilter::TakeSample(BYTE** data, LONG* length, AM_MEDIA_
     HRESULT hr = CopyMediaType(type, &m_pInput->CurrentMediaType());
     if (FAILED(hr)) return hr;
   }
-  *data = m_held;
+  *data = m_held.Release();
   *length = m_heldLength;
-  m_held = nullptr;
   m_heldLength = 0;
   m_holding = false;
   return S_OK;

@@ -62,7 +62,7 @@ class CMediaReaderFilter final : public CBaseFilter, public IMediaReaderControl 
   // Configuration: acceptable input types, deep copies in insertion order.
   std::vector<CMediaType> m_accepted;  // guarded by m_lock
   // Runtime: the held sample, task-allocated (null when empty).
-  BYTE* m_held = nullptr;           // guarded by m_lock
+  tav::TaskMemPtr<BYTE> m_held;     // guarded by m_lock
   LONG m_heldLength = 0;            // guarded by m_lock
   bool m_holding = false;           // guarded by m_lock; a sample of 0 bytes is held too
   bool m_eosPending = false;        // guarded by m_lock; the stream has ended
