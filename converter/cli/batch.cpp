@@ -16,6 +16,7 @@
 #include "libs/captionparser/captionparser.h"
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
+#include "media/contract/memoryowners.h"
 
 namespace tav::cli {
 namespace {
@@ -67,16 +68,14 @@ std::vector<std::string> SubtitleLanguages(const std::string& file) {
                               manager.AsVoidOut())) ||
       !manager)
     return codes;
-  BSTR path = SysAllocString(AnsiToWide(file).c_str());
-  const HRESULT hr = path ? manager->LoadFile(path, FALSE) : E_OUTOFMEMORY;
-  SysFreeString(path);
+  const BstrPtr path = BstrPtr::Copy(AnsiToWide(file).c_str());
+  const HRESULT hr = path ? manager->LoadFile(path.Get(), FALSE) : E_OUTOFMEMORY;
   if (FAILED(hr)) return codes;
   int count = 0;
   if (FAILED(manager->GetLanguageCount(&count))) return codes;
   for (int i = 0; i < count; ++i) {
-    WCHAR* code = nullptr;
-    if (SUCCEEDED(manager->GetLanguageCode(i, &code)) && code) codes.push_back(Utf16ToUtf8(code));
-    CoTaskMemFree(code);
+    TaskMemPtr<WCHAR> code;
+    if (SUCCEEDED(manager->GetLanguageCode(i, code.Out())) && code) codes.push_back(Utf16ToUtf8(code.Get()));
   }
   return codes;
 }

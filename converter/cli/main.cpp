@@ -61,9 +61,9 @@ void WaitForMessageOrInterrupt(int timeoutMs) {
 class ConsoleView : public DocumentObserver {
  public:
   explicit ConsoleView(CTavrionConverterDoc& doc) : doc_(doc) {}
-  void OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string*) override {
-    if (hint == kHintRemoveConverted && entry) removed_.push_back(entry);
-    if (hint == kHintEntryStateChanged && entry && entry->GetState() == CConvertOrder::kConverted)
+  void OnDocumentUpdate(DocumentHint hint, CConvertOrder* entry, const std::string*) override {
+    if (hint == DocumentHint::kRemoveConverted && entry) removed_.push_back(entry);
+    if (hint == DocumentHint::kEntryStateChanged && entry && entry->GetState() == CConvertOrder::kConverted)
       finished_.push_back(entry);
   }
   std::vector<CConvertOrder*> removed_;

@@ -101,16 +101,16 @@ class Reporter final : public DocumentObserver {
                   static_cast<long long>(st.changeSec), static_cast<long long>(st.changeNsec));
     Write(line + std::string("\t") + OneLine(e->OutputPath().Full()));
   }
-  void OnDocumentUpdate(int hint, CConvertOrder* e, const std::string*) override {
+  void OnDocumentUpdate(DocumentHint hint, CConvertOrder* e, const std::string*) override {
     if (!e) return;
-    if (hint == kHintEntryStateChanged || hint == kHintOutputCreated) {
+    if (hint == DocumentHint::kEntryStateChanged || hint == DocumentHint::kOutputCreated) {
       Stamp(e);
       State(e);
     }
     // A new output file: nothing goes into it before the running program's recovery copy
     // names it and its stamp. Killed before that, the copy would still name the part just
     // finished, and the next start would take this file for a stranger's.
-    if (hint == kHintOutputCreated) {
+    if (hint == DocumentHint::kOutputCreated) {
       Write("created");
       AwaitRecorded();
     }

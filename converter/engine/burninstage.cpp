@@ -5,18 +5,14 @@
 #include "converter/engine/graphwalk.h"
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
+#include "media/contract/memoryowners.h"
 
 namespace tav {
 
 namespace {
 
-struct BstrFree {
-  void operator()(OLECHAR* s) const { SysFreeString(s); }
-};
-using UniqueBstr = std::unique_ptr<OLECHAR, BstrFree>;
-
 // The interface takes strings as BSTRs; settings hold ANSI text.
-UniqueBstr ToBstr(const std::string& ansi) { return UniqueBstr(SysAllocString(AnsiToWide(ansi).c_str())); }
+BstrPtr ToBstr(const std::string& ansi) { return BstrPtr::Copy(AnsiToWide(ansi).c_str()); }
 
 // Whether the filter that owns `pin` is a Subtitle Filter.
 bool OwnedBySubtitleFilter(IPin* pin) {
@@ -33,34 +29,30 @@ ComPtr<ISubtitleManager> CreateSubtitleManager(HRChecker& checker, const Subtitl
   checker.Check(CoCreateInstance(CLSID_SubtitleManager, nullptr, CLSCTX_ALL, IID_ISubtitleManager,
                                  manager.AsVoidOut()));
   checker.CheckPointer(manager);
-  const UniqueBstr file = ToBstr(settings.file);
-  const UniqueBstr size = ToBstr(settings.sizeId);
-  const UniqueBstr language = ToBstr(settings.language);
+  const BstrPtr file = ToBstr(settings.file);
+  const BstrPtr size = ToBstr(settings.sizeId);
+  const BstrPtr language = ToBstr(settings.language);
   if (!file || !size || !language) checker.Check(E_OUTOFMEMORY);
-  checker.Check(manager->LoadFile(file.get(), FALSE));
-  checker.Check(manager->SelectSizeById(size.get()));
-  checker.Check(manager->SelectLanguageByCode(language.get()));
+  checker.Check(manager->LoadFile(file.Get(), FALSE));
+  checker.Check(manager->SelectSizeById(size.Get()));
+  checker.Check(manager->SelectLanguageByCode(language.Get()));
   return manager;
 }
 
 std::string LenientReaderName(ISubtitleManager* manager) {
   ComPtr<ISubtitleFileInfo> info;
   if (!manager || FAILED(manager->QueryInterface(IID_ISubtitleFileInfo, info.AsVoidOut())) || !info) return {};
-  WCHAR* name = nullptr;
-  const HRESULT hr = info->GetReaderName(&name);
-  std::string out = hr == S_OK && name ? WideToAnsi(std::u16string_view(name)) : std::string();
-  CoTaskMemFree(name);
-  return out;
+  TaskMemPtr<WCHAR> name;
+  const HRESULT hr = info->GetReaderName(name.Out());
+  return hr == S_OK && name ? WideToAnsi(std::u16string_view(name.Get())) : std::string();
 }
 
 std::string SubtitleEncodingName(ISubtitleManager* manager) {
   ComPtr<ISubtitleFileInfo> info;
   if (!manager || FAILED(manager->QueryInterface(IID_ISubtitleFileInfo, info.AsVoidOut())) || !info) return {};
-  WCHAR* name = nullptr;
-  const HRESULT hr = info->GetEncodingName(&name);
-  std::string out = SUCCEEDED(hr) && name ? WideToAnsi(std::u16string_view(name)) : std::string();
-  CoTaskMemFree(name);
-  return out;
+  TaskMemPtr<WCHAR> name;
+  const HRESULT hr = info->GetEncodingName(name.Out());
+  return SUCCEEDED(hr) && name ? WideToAnsi(std::u16string_view(name.Get())) : std::string();
 }
 
 ComPtr<IPin> AddBurnInStage(HRChecker& checker, IGraphBuilder* graph, IPin* pin, const SubtitleSettings& settings,

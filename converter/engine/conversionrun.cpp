@@ -121,12 +121,12 @@ void ConversionRun::StartConversion(PlayerCore* player, bool resumeInterrupted) 
   currentIndex_ = 0;
   doc_.SetFileCounters(currentIndex_, checkedCount_);
   current_ = CheckedAfter(nullptr);
-  doc_.UpdateAllViews(kHintCurrentChanged, current_);
+  doc_.UpdateAllViews(DocumentHint::kCurrentChanged, current_);
   while (current_ && !ConvertEntry(current_, 0)) {
     counters_.FileDone(EntryBytes(current_));
     current_ = CheckedAfter(current_);
     doc_.SetFileCounters(++currentIndex_, checkedCount_);
-    doc_.UpdateAllViews(kHintCurrentChanged, current_);
+    doc_.UpdateAllViews(DocumentHint::kCurrentChanged, current_);
   }
   if (!current_) StopConversion();
 }
@@ -143,7 +143,7 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
     if (!why.empty()) {
       entry->ClearResumePoint();
       entry->SetFailed(hr, why);
-      doc_.UpdateAllViews(kHintEntryStateChanged, entry);
+      doc_.UpdateAllViews(DocumentHint::kEntryStateChanged, entry);
       return false;
     }
   }
@@ -167,7 +167,7 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
       sequenceEntry_ = nullptr;
       entry->ClearResumePoint();
       entry->SetFailed(hr, why);
-      doc_.UpdateAllViews(kHintEntryStateChanged, entry);
+      doc_.UpdateAllViews(DocumentHint::kEntryStateChanged, entry);
       return false;
     }
     entry->SetOutputPath(name);
@@ -180,7 +180,7 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
     // start; the recovery copy keeps both before anything is written.
     entry->SetResumePoint(partStart_, outputSequence_->NextPart());
     entry->SetOutputStamp(StampOf(name));
-    doc_.UpdateAllViews(kHintOutputCreated, entry);
+    doc_.UpdateAllViews(DocumentHint::kOutputCreated, entry);
 
     BuildConversionGraph(c, entry, name);
     c.Check(player_->Attach(builder_.Graph(), builder_.Seeking(), kSmallFrame.width, kSmallFrame.height, this));
@@ -203,7 +203,7 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
     c.Check(player_->Run());
     TAV_TRACE("converting into \"%s\" from %lld", name.c_str(), static_cast<long long>(partStart_));
     entry->SetConverting();
-    doc_.UpdateAllViews(kHintEntryStateChanged, entry);
+    doc_.UpdateAllViews(DocumentHint::kEntryStateChanged, entry);
     return true;
   } catch (const HRChecker& failure) {
     TAV_TRACE("entry failed: 0x%08x at \"%s\"", unsigned(failure.GetHr()), failure.GetContext().c_str());
@@ -212,7 +212,7 @@ bool ConversionRun::ConvertEntry(CConvertOrder* entry, REFERENCE_TIME resume) {
     Teardown(false, true);
     entry->ClearResumePoint();
     entry->SetFailed(failure.GetHr());
-    doc_.UpdateAllViews(kHintEntryStateChanged, entry);
+    doc_.UpdateAllViews(DocumentHint::kEntryStateChanged, entry);
     return false;
   }
 }
@@ -469,7 +469,7 @@ REFERENCE_TIME ConversionRun::WrittenPosition() {
 
 void ConversionRun::MoveOn(bool convertedNow) {
   player_->Stop();
-  doc_.UpdateAllViews(kHintEntryStateChanged, current_);
+  doc_.UpdateAllViews(DocumentHint::kEntryStateChanged, current_);
   for (;;) {
     CConvertOrder* finished = current_;
     current_ = CheckedAfter(finished);
@@ -477,9 +477,9 @@ void ConversionRun::MoveOn(bool convertedNow) {
     if (doc_.GetRemoveAfterConversion() && convertedNow) {
       // The view may delete the entry: finish with its output files first.
       Teardown(false);
-      doc_.UpdateAllViews(kHintRemoveConverted, finished);
+      doc_.UpdateAllViews(DocumentHint::kRemoveConverted, finished);
     }
-    doc_.UpdateAllViews(kHintCurrentChanged, current_);
+    doc_.UpdateAllViews(DocumentHint::kCurrentChanged, current_);
     if (!current_) break;
     if (ConvertEntry(current_, 0)) return;
     counters_.FileDone(EntryBytes(current_));
@@ -507,7 +507,7 @@ void ConversionRun::StopConversion() {
       // The movie stays under its name, or, when it was split, as the last numbered part;
       // a later run can go on from its end.
       if (nextPart > 0) interrupted->SetResumePoint(at, nextPart);
-      doc_.UpdateAllViews(kHintEntryStateChanged, interrupted);
+      doc_.UpdateAllViews(DocumentHint::kEntryStateChanged, interrupted);
     }
     player_ = nullptr;
     current_ = nullptr;
@@ -570,7 +570,7 @@ void ConversionRun::FollowLanes() {
     shownCurrent_ = first;
     counters_.StartFileAt(laneEntries_[first]);
     counters_.InvalidateMappings();
-    doc_.UpdateAllViews(kHintCurrentChanged, first);
+    doc_.UpdateAllViews(DocumentHint::kCurrentChanged, first);
   }
   if (!lanes_->IsConverting()) StopConversion();
 }
@@ -628,7 +628,7 @@ void ConversionRun::SetPaused(bool paused) {
   if (paused) {
     for (CConvertOrder* e : lanes_->RunningEntries()) {
       e->SetPlayState(false);
-      doc_.UpdateAllViews(kHintEntryStateChanged, e);
+      doc_.UpdateAllViews(DocumentHint::kEntryStateChanged, e);
     }
     return;
   }
@@ -636,7 +636,7 @@ void ConversionRun::SetPaused(bool paused) {
     CConvertOrder* e = doc_.GetAt(i);
     if (e->GetPlayState() == CConvertOrder::kNotPlaying) continue;
     e->ClearPlayState();
-    doc_.UpdateAllViews(kHintEntryStateChanged, e);
+    doc_.UpdateAllViews(DocumentHint::kEntryStateChanged, e);
   }
 }
 

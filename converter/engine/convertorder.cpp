@@ -21,6 +21,7 @@
 #include "media/contract/uuids.h"
 #include "converter/engine/strings.h"
 #include "media/contract/com.h"
+#include "media/contract/memoryowners.h"
 #include "media/contract/errortext.h"
 #include "media/contract/mediatypeptr.h"
 #include "media/contract/videoinfo.h"
@@ -514,25 +515,14 @@ void CConvertOrder::ConfigureOverlay(IUnknown* drawer) {
   }
   if (useSubtitles_ && !subtitlePath_.IsEmpty()) {
     c.SetContext("Subtitle Manager object");
-    const std::u16string file = AnsiToWide(subtitlePath_.Full());
-    const std::u16string size = AnsiToWide(subtitleSize_);
-    const std::u16string language = AnsiToWide(subtitleLanguage_);
-    BSTR fileText = SysAllocString(file.c_str());
-    BSTR sizeText = SysAllocString(size.c_str());
-    BSTR languageText = SysAllocString(language.c_str());
-    struct Free {
-      BSTR a, b, d;
-      ~Free() {
-        SysFreeString(a);
-        SysFreeString(b);
-        SysFreeString(d);
-      }
-    } free{fileText, sizeText, languageText};
+    const BstrPtr fileText = BstrPtr::Copy(AnsiToWide(subtitlePath_.Full()).c_str());
+    const BstrPtr sizeText = BstrPtr::Copy(AnsiToWide(subtitleSize_).c_str());
+    const BstrPtr languageText = BstrPtr::Copy(AnsiToWide(subtitleLanguage_).c_str());
     if (!fileText || !sizeText || !languageText) c.Check(E_OUTOFMEMORY);
-    c.Check(manager->LoadFile(fileText, FALSE));
+    c.Check(manager->LoadFile(fileText.Get(), FALSE));
     subtitleEncoding_ = SubtitleEncodingName(manager.Get());
-    c.Check(manager->SelectSizeById(sizeText));
-    c.Check(manager->SelectLanguageByCode(languageText));
+    c.Check(manager->SelectSizeById(sizeText.Get()));
+    c.Check(manager->SelectLanguageByCode(languageText.Get()));
   }
 }
 

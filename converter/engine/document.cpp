@@ -156,7 +156,7 @@ void CTavrionConverterDoc::RemoveObserver(DocumentObserver* observer) {
   observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
 }
 
-void CTavrionConverterDoc::UpdateAllViews(int hint, CConvertOrder* entry, const std::string* path) {
+void CTavrionConverterDoc::UpdateAllViews(DocumentHint hint, CConvertOrder* entry, const std::string* path) {
   // A view may remove itself (or others) while notified.
   const std::vector<DocumentObserver*> views = observers_;
   for (DocumentObserver* view : views)
@@ -221,7 +221,7 @@ bool CTavrionConverterDoc::MayOverwriteWithBatch(const std::string& path) {
 }
 
 bool CTavrionConverterDoc::OnSaveDocument(const std::string& path, std::string* error) {
-  UpdateAllViews(kHintBeforeSave);
+  UpdateAllViews(DocumentHint::kBeforeSave);
   const std::string absolute = AbsolutePath(path);
   try {
     // Through a symbolic link the file it names is replaced, not the link; paths stay
@@ -259,12 +259,12 @@ std::string CTavrionConverterDoc::ContentsFingerprint() const {
 
 bool CTavrionConverterDoc::IsModified() {
   if (entries_.GetCount() == 0) return false;
-  UpdateAllViews(kHintBeforeSave);
+  UpdateAllViews(DocumentHint::kBeforeSave);
   return ContentsFingerprint() != savedContents_;
 }
 
 void CTavrionConverterDoc::DeleteContents() {
-  UpdateAllViews(kHintContentsDeleted);
+  UpdateAllViews(DocumentHint::kContentsDeleted);
   StopConversion();
   selection_.clear();
   selected_.clear();
@@ -515,8 +515,8 @@ void CTavrionConverterDoc::StopConversion() {
     if (!converting_) return;
   }
   converting_ = false;
-  UpdateAllViews(kHintCurrentChanged, nullptr);
-  UpdateAllViews(kHintRunStopped);
+  UpdateAllViews(DocumentHint::kCurrentChanged, nullptr);
+  UpdateAllViews(DocumentHint::kRunStopped);
 }
 
 HRESULT CTavrionConverterDoc::AttachConversionGraph(std::unique_ptr<ConversionGraphSeam> builder,
@@ -547,7 +547,7 @@ bool OpenDocumentFile(CTavrionConverterDoc& doc, const std::string& path, std::s
   if (LowerExtension(path) == ".tvc") return doc.OnOpenDocument(path, error);
   if (CTavrionConverterDoc::IsMovieFile(path)) {
     const std::string moviePath = path;
-    doc.UpdateAllViews(kHintMovieOpened, nullptr, &moviePath);
+    doc.UpdateAllViews(DocumentHint::kMovieOpened, nullptr, &moviePath);
   }
   return true;
 }

@@ -20,24 +20,26 @@
 
 namespace tav {
 
-// View notification hints.
-enum DocumentHint : int {
-  kHintReload = 0,            // (views only) reload the controls from the entry
-  kHintBeforeSave = 1,        // write pending edits into the entries
-  kHintContentsDeleted = 2,
-  kHintCurrentChanged = 3,    // entry or null: the run's current entry
-  kHintEntryStateChanged = 4, // entry
-  kHintRunStopped = 5,
-  kHintRemoveConverted = 6,   // entry: to be removed (removeAfterConversion)
-  kHintMovieOpened = 7,       // path: a movie opened through the document template
-  kHintOutputCreated = 8,     // entry: the run created its next output file (before writing)
+// What a view notification tells the views. The entry and path arguments that come with a
+// hint are named at each one; the others come without.
+enum class DocumentHint {
+  kReload,             // (views only) reload the controls from the entry
+  kBeforeSave,         // write pending edits into the entries
+  kContentsDeleted,
+  kCurrentChanged,     // entry or null: the run's current entry
+  kEntryStateChanged,  // entry
+  kRunStopped,
+  kRemoveConverted,    // entry: to be removed (removeAfterConversion)
+  kMovieOpened,        // path: a movie opened through the document template
+  kOutputCreated,      // entry: the run created its next output file (before writing)
 };
 
 class DocumentObserver {
  public:
   virtual ~DocumentObserver() = default;
-  // entry is set for hints 3 (may be null), 4 and 6; path for hint 7.
-  virtual void OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string* path) = 0;
+  // entry is set for kCurrentChanged (may be null), kEntryStateChanged, kRemoveConverted
+  // and kOutputCreated; path for kMovieOpened.
+  virtual void OnDocumentUpdate(DocumentHint hint, CConvertOrder* entry, const std::string* path) = 0;
 };
 
 // The filter veto the graph builder asks before adding a filter (codecs.ini).
@@ -77,20 +79,20 @@ class CTavrionConverterDoc {
   // ---- views ----
   void AddObserver(DocumentObserver* observer);
   void RemoveObserver(DocumentObserver* observer);
-  void UpdateAllViews(int hint, CConvertOrder* entry = nullptr, const std::string* path = nullptr);
+  void UpdateAllViews(DocumentHint hint, CConvertOrder* entry = nullptr, const std::string* path = nullptr);
 
   // ---- life cycle ----
   bool OnNewDocument();
   // Reads a batch file. On failure the document stays empty and *error holds the text
   // for the user.
   bool OnOpenDocument(const std::string& path, std::string* error);
-  // Sends hint 1, then writes the batch to a temporary file renamed over path, so a
+  // Sends kBeforeSave, then writes the batch to a temporary file renamed over path, so a
   // failure leaves the previous file as it was.
   bool OnSaveDocument(const std::string& path, std::string* error);
   // Whether the file at path may be replaced by a batch: it does not exist, is empty, or
   // begins as a batch file does. Anything else (a movie named by mistake) is kept.
   static bool MayOverwriteWithBatch(const std::string& path);
-  // Hint 2; stops a running conversion; deletes every entry, clears selection and focus.
+  // Sends kContentsDeleted; stops a running conversion; deletes every entry, clears selection and focus.
   void DeleteContents();
   // Stops a running conversion first.
   void OnCloseDocument();
@@ -104,7 +106,7 @@ class CTavrionConverterDoc {
   // Whether the batch changed since it was opened, saved or made new: entries added,
   // removed or reordered, any setting of an entry, the remove-after flag. The selection and
   // what a run did to the entries' states do not count; neither does a batch without
-  // entries. Sends hint 1 first, so that edits still in a view's controls count too.
+  // entries. Sends kBeforeSave first, so that edits still in a view's controls count too.
   bool IsModified();
   // The batch as it stands becomes the one saved (a restored copy that the user keeps as
   // it was; tests).
@@ -179,7 +181,7 @@ class CTavrionConverterDoc {
     checkedCount_ = checkedCount;
   }
   // Ends a running conversion: the attached run's own teardown first (player, graph,
-  // output files, current entry Interrupted), then hints 3 (null) and 5.
+  // output files, current entry Interrupted), then kCurrentChanged (null) and kRunStopped.
   void StopConversion();
   // The run that StopConversion ends (null: none); the run attaches itself while it lives.
   void SetConversionRun(ConversionRunSeam* run) { run_ = run; }
@@ -226,7 +228,7 @@ void WriteFileAtomically(const std::string& path, const std::string& bytes);
 int CreateUniqueFile(std::string* name, size_t suffixLength);
 
 // Opens path as the document template would: a ".tvc" path opens as a batch; any other
-// path goes to the document, which sends hint 7 when it names a movie file.
+// path goes to the document, which sends kMovieOpened when it names a movie file.
 bool OpenDocumentFile(CTavrionConverterDoc& doc, const std::string& path, std::string* error);
 
 }  // namespace tav

@@ -5,6 +5,7 @@
 #include "libs/vxvideokit/vxvideokit.h"
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
+#include "media/contract/memoryowners.h"
 
 namespace tav {
 
@@ -16,11 +17,7 @@ GUID OfferedFormat(IPin* pin) {
   return offered.types.empty() ? GUID_NULL : offered.types.front()->formattype;
 }
 
-struct BstrFree {
-  void operator()(OLECHAR* s) const { SysFreeString(s); }
-};
-using UniqueBstr = std::unique_ptr<OLECHAR, BstrFree>;
-UniqueBstr ToBstr(const std::string& ansi) { return UniqueBstr(SysAllocString(AnsiToWide(ansi).c_str())); }
+BstrPtr ToBstr(const std::string& ansi) { return BstrPtr::Copy(AnsiToWide(ansi).c_str()); }
 
 // Holds an overlay's lock for a scope, so a failed call cannot leave the drawer locked.
 class OverlayLock {
@@ -142,14 +139,14 @@ void FilterGraphBuilder::UpdateManagers(const std::string* file, const std::stri
   if (!graph_) return;
   HRChecker c;
   c.SetContext("Subtitle Manager object");
-  const UniqueBstr fileText = file ? ToBstr(*file) : nullptr;
-  const UniqueBstr sizeText = sizeId ? ToBstr(*sizeId) : nullptr;
-  const UniqueBstr languageText = language ? ToBstr(*language) : nullptr;
+  const BstrPtr fileText = file ? ToBstr(*file) : BstrPtr();
+  const BstrPtr sizeText = sizeId ? ToBstr(*sizeId) : BstrPtr();
+  const BstrPtr languageText = language ? ToBstr(*language) : BstrPtr();
   if ((file && !fileText) || (sizeId && !sizeText) || (language && !languageText)) c.Check(E_OUTOFMEMORY);
   auto apply = [&](ISubtitleManager* manager) {
-    if (file) c.Check(manager->LoadFile(fileText.get(), FALSE));
-    if (sizeId) c.Check(manager->SelectSizeById(sizeText.get()));
-    if (language) c.Check(manager->SelectLanguageByCode(languageText.get()));
+    if (file) c.Check(manager->LoadFile(fileText.Get(), FALSE));
+    if (sizeId) c.Check(manager->SelectSizeById(sizeText.Get()));
+    if (language) c.Check(manager->SelectLanguageByCode(languageText.Get()));
   };
 
   for (const ComPtr<IBaseFilter>& f : FiltersOf(graph_.Get())) {

@@ -23,8 +23,6 @@ namespace {
 
 // The outside decoder of the DivX family; used when someone registered it.
 TAV_DEFINE_GUID(kClsidXReader, 0x1FC34E9F, 0xE36A, 0x4D7D, 0x94, 0x9A, 0x33, 0x80, 0xAE, 0xAE, 0xBD, 0x10);
-TAV_DEFINE_GUID(kClsidSubtitleRendererDrawerHost, 0x4277A167, 0x3A70, 0x4169, 0xBF, 0x31, 0xC1, 0xD1, 0x29, 0x6B,
-                0xBE, 0xEE);
 
 // Codes after which ConnectPin tries the next input pin.
 bool IsNextPinCode(HRESULT hr) {
@@ -258,7 +256,7 @@ void FilterGraphBuilder::FinishGraph(bool runWithoutClock) {
   }
   if (drawerOn_) {
     bool found = false;
-    for (auto& f : FiltersOf(graph_.Get())) found = found || ClassOf(f.Get()) == kClsidSubtitleRendererDrawerHost;
+    for (auto& f : FiltersOf(graph_.Get())) found = found || ClassOf(f.Get()) == CLSID_SubtitleRenderer;
     if (!found) {
       // The failure carries the movie's video type, so that its text names the codec.
       c.SetMediaType(FirstVideoStreamType());

@@ -434,11 +434,11 @@ void RecoveryKeeper::MarkSaved() {
   RemoveCopy();
 }
 
-void RecoveryKeeper::OnDocumentUpdate(int hint, CConvertOrder*, const std::string*) {
+void RecoveryKeeper::OnDocumentUpdate(DocumentHint hint, CConvertOrder*, const std::string*) {
   // A state that changes during a run is on the disk before the run goes on; so is a new
   // output file, before anything is written into it, so that the next start knows the
   // file as this program's whenever the program dies.
-  if (hint == kHintEntryStateChanged || hint == kHintOutputCreated) SaveNow();
+  if (hint == DocumentHint::kEntryStateChanged || hint == DocumentHint::kOutputCreated) SaveNow();
 }
 
 }  // namespace tav

@@ -111,7 +111,7 @@ class RecoveryKeeper : public DocumentObserver {
   // last write went well. A failure never stops the program.
   const std::string& LastError() const { return lastError_; }
 
-  void OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string* path) override;
+  void OnDocumentUpdate(DocumentHint hint, CConvertOrder* entry, const std::string* path) override;
 
  private:
   bool TakeLock();

@@ -175,7 +175,7 @@ void SimultaneousRun::GiveNext(Worker& w) {
       why = "the worker took no entry";
     }
     entry->SetFailed(E_FAIL, why);
-    batch_.UpdateAllViews(kHintEntryStateChanged, entry);
+    batch_.UpdateAllViews(DocumentHint::kEntryStateChanged, entry);
     ++finishedCount_;
     finishedBytes_ += entry->GetFileSize();
   }
@@ -270,7 +270,7 @@ void SimultaneousRun::Report(Worker& w, const std::string& line) {
     e->RestoreState(state, at, HRESULT(hr), tab == std::string::npos ? std::string() : rest.substr(tab + 1));
     e->SetResumePoint(resumeAt, LONG(nextPart));
     w.reportedEnd = state != CConvertOrder::kConverting && state != CConvertOrder::kReady;
-    batch_.UpdateAllViews(kHintEntryStateChanged, e);
+    batch_.UpdateAllViews(DocumentHint::kEntryStateChanged, e);
   } else if (word == "created") {
     // The state just reported is in the recovery copy: the worker may write the new file.
     static const char kRecorded[] = "recorded\n";
@@ -289,13 +289,13 @@ void SimultaneousRun::Finish(Worker& w, const std::string& failure) {
   if (!w.reportedEnd) {
     e->SetFailed(E_FAIL, failure);
     statuses_.erase(e);
-    batch_.UpdateAllViews(kHintEntryStateChanged, e);
+    batch_.UpdateAllViews(DocumentHint::kEntryStateChanged, e);
   }
   ++finishedCount_;
   finishedBytes_ += e->GetFileSize();
   w.entry = nullptr;
   if (e->GetState() == CConvertOrder::kConverted && batch_.GetRemoveAfterConversion())
-    batch_.UpdateAllViews(kHintRemoveConverted, e);
+    batch_.UpdateAllViews(DocumentHint::kRemoveConverted, e);
 }
 
 void SimultaneousRun::Reap(Worker& w, int status) {

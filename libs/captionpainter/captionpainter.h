@@ -19,7 +19,7 @@
 // ---- classes -------------------------------------------------------------------------------
 
 // "VXCMN Subtitle Renderer": a video renderer with its own window that draws through a drawer.
-TAV_DEFINE_GUID(CLSID_SubtitleRenderer, 0x4277A167, 0x3A70, 0x4169, 0xBF, 0x31, 0xC1, 0xD1, 0x29, 0x6B, 0xBE, 0xEE);
+TAV_DEFINE_GUID(CLSID_SubtitleRenderer, 0x4277A167, 0x3A70, 0x4169, 0xBF, 0x31, 0xC1, 0xD1, 0x29, 0x6B, 0xBF, 0xEE);
 // "VXCMN Subtitle Drawer": places frames on a canvas and has the manager draw captions on it.
 TAV_DEFINE_GUID(CLSID_SubtitleDrawer, 0x5F1AD4C7, 0xD632, 0x4C3E, 0x83, 0x9D, 0xC1, 0xD3, 0x08, 0x52, 0xC9, 0x7C);
 

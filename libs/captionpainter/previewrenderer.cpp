@@ -21,11 +21,7 @@ CPreviewInputPin::CPreviewInputPin(CPreviewRenderer* renderer, HRESULT* phr)
 STDMETHODIMP CPreviewInputPin::GetAllocator(IMemAllocator** allocator) {
   if (!allocator) return E_POINTER;
   CAutoLock lock(m_pLock);
-  if (m_pAllocator) {
-    *allocator = m_pAllocator;
-    m_pAllocator->AddRef();
-    return S_OK;
-  }
+  if (m_pAllocator) return m_pAllocator.CopyTo(allocator);
   *allocator = &m_pPreview->m_ImageAllocator;
   (*allocator)->AddRef();
   return S_OK;
@@ -220,13 +216,10 @@ CBasePin* CPreviewRenderer::GetPin(int n) {
   if (n != 0) return nullptr;
   if (!m_pInputPin) {
     HRESULT hr = S_OK;
-    m_pInputPin = new (std::nothrow) CPreviewInputPin(this, &hr);
-    if (m_pInputPin && FAILED(hr)) {
-      delete m_pInputPin;
-      m_pInputPin = nullptr;
-    }
+    m_pInputPin.reset(new (std::nothrow) CPreviewInputPin(this, &hr));
+    if (FAILED(hr)) m_pInputPin.reset();
   }
-  return m_pInputPin;
+  return m_pInputPin.get();
 }
 
 STDMETHODIMP CPreviewRenderer::Pause() {
@@ -377,13 +370,8 @@ void CPreviewRenderer::KeepCurrentFrame(IMediaSample* sample) {
   REFERENCE_TIME start = 0, end = 0;
   const HRESULT timed = sample->GetTime(&start, &end);
   if (SUCCEEDED(timed)) copy->SetTime(&start, &end);
-  AM_MEDIA_TYPE* changed = nullptr;
-  if (sample->GetMediaType(&changed) == S_OK && changed) {
-    m_mtCurrent = *changed;
-    DeleteMediaType(changed);
-  } else if (m_mtCurrent.majortype == GUID_NULL || !(m_mtCurrent == m_mtIn)) {
+  if (!SampleMediaType(sample, &m_mtCurrent) && (m_mtCurrent.majortype == GUID_NULL || !(m_mtCurrent == m_mtIn)))
     m_mtCurrent = m_mtIn;
-  }
   m_segmentStart = m_pInputPin ? m_pInputPin->CurrentStartTime() : 0;
   m_current = copy;
 }
@@ -485,17 +473,14 @@ STDMETHODIMP CPreviewRenderer::GetCurrentFrame(AM_MEDIA_TYPE* type, LONG* size, 
   BYTE* bits = nullptr;
   m_current->GetPointer(&bits);
   const LONG length = m_current->GetActualDataLength();
-  auto* block = static_cast<BYTE*>(CoTaskMemAlloc(size_t(length)));
+  tav::TaskMemPtr<BYTE> block(static_cast<BYTE*>(CoTaskMemAlloc(size_t(length))));
   if (!block) return E_OUTOFMEMORY;
-  if (FAILED(CopyMediaType(type, &m_mtCurrent))) {
-    CoTaskMemFree(block);
-    return E_OUTOFMEMORY;
-  }
-  std::memcpy(block, bits, size_t(length));
+  if (FAILED(CopyMediaType(type, &m_mtCurrent))) return E_OUTOFMEMORY;
+  std::memcpy(block.Get(), bits, size_t(length));
   REFERENCE_TIME s = 0, e = 0;
   m_current->GetTime(&s, &e);
   *size = length;
-  *data = block;
+  *data = block.Release();
   *start = s + m_segmentStart;
   *end = e + m_segmentStart;
   return S_OK;

@@ -62,7 +62,6 @@ CSubtitleDrawer::~CSubtitleDrawer() {
     SelectObject(m_canvasDC, m_canvasOld);
     DeleteDC(m_canvasDC);
   }
-  if (m_canvas) DeleteObject(m_canvas);
 }
 
 STDMETHODIMP CSubtitleDrawer::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -95,12 +94,10 @@ STDMETHODIMP CSubtitleDrawer::SetWindowSource(IRendererWindow* window) {
   CAutoLock draw(&m_DrawLock);
   m_pWindow = window;
   m_surfaceLock = nullptr;
-  IRendererSurfaceLock* surface = nullptr;
-  if (window && SUCCEEDED(window->QueryInterface(IID_IRendererSurfaceLock, reinterpret_cast<void**>(&surface))) &&
-      surface) {
+  // The lock lives as long as the source: no reference to it is kept.
+  ComPtr<IRendererSurfaceLock> surface;
+  if (window && SUCCEEDED(window->QueryInterface(IID_IRendererSurfaceLock, surface.AsVoidOut())) && surface)
     m_surfaceLock = surface->SurfaceLock();
-    surface->Release();  // the lock lives as long as the source
-  }
   if (!window) m_plain.SetContexts(nullptr, nullptr);
   return S_OK;
 }
@@ -271,8 +268,7 @@ bool CSubtitleDrawer::EnsureCanvasLocked(int width, int height) {
   }
   if (m_canvas) {
     SelectObject(m_canvasDC, m_canvasOld);
-    DeleteObject(m_canvas);
-    m_canvas = nullptr;
+    m_canvas.Reset();
   }
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -282,9 +278,9 @@ bool CSubtitleDrawer::EnsureCanvasLocked(int width, int height) {
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  m_canvas = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  m_canvas.Reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (!m_canvas) return false;
-  m_canvasOld = SelectObject(m_canvasDC, m_canvas);
+  m_canvasOld = SelectObject(m_canvasDC, m_canvas.Get());
   m_canvasBitmapWidth = width;
   m_canvasBitmapHeight = height;
   return true;

@@ -122,9 +122,9 @@ class CSubtitleDrawer final : public CUnknown, public IFrameDrawer, public ISubt
   // Guards the canvas and the plain drawer's drawing state.
   CCritSec m_DrawLock;
   PlainDrawer m_plain;
-  HDC m_canvasDC = nullptr;       // guarded by m_DrawLock
-  HBITMAP m_canvas = nullptr;     // guarded by m_DrawLock, selected into m_canvasDC
-  HGDIOBJ m_canvasOld = nullptr;  // what m_canvasDC held before
+  HDC m_canvasDC = nullptr;             // guarded by m_DrawLock
+  tav::GdiObjectPtr<HBITMAP> m_canvas;  // guarded by m_DrawLock, selected into m_canvasDC
+  HGDIOBJ m_canvasOld = nullptr;        // what m_canvasDC held before
   int m_canvasBitmapWidth = 0, m_canvasBitmapHeight = 0;
 };
 

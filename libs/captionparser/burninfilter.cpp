@@ -78,10 +78,8 @@ HRESULT CBurnInFilter::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROP
 // ---- streaming -----------------------------------------------------------------------------
 
 HRESULT CBurnInFilter::Transform(IMediaSample* in, IMediaSample* out) {
-  AM_MEDIA_TYPE* changed = nullptr;
-  if (out->GetMediaType(&changed) == S_OK && changed) {
-    CMediaType type(*changed);
-    DeleteMediaType(changed);
+  CMediaType type;
+  if (SampleMediaType(out, &type)) {
     const HRESULT hr = CheckTransform(&m_pInput->CurrentMediaType(), &type);
     if (FAILED(hr)) return hr;
     m_pOutput->SetMediaType(&type);

@@ -48,27 +48,20 @@ HRESULT DrawEntryOnBitmap(const BITMAPINFOHEADER& header, BYTE* bits, const CCap
   const DWORD copyBytes = header.biSizeImage ? std::min(header.biSizeImage, frameBytes) : frameBytes;
 
   void* sectionBits = nullptr;
-  HBITMAP section = CreateDIBSection(nullptr, reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS,
-                                     &sectionBits, nullptr, 0);
-  if (!section || !sectionBits) {
-    if (section) DeleteObject(section);
-    return E_FAIL;
-  }
+  tav::GdiObjectPtr<HBITMAP> section(CreateDIBSection(nullptr, reinterpret_cast<const BITMAPINFO*>(&info),
+                                                      DIB_RGB_COLORS, &sectionBits, nullptr, 0));
+  if (!section || !sectionBits) return E_FAIL;
   std::memcpy(sectionBits, bits, copyBytes);
 
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
   if (screen) ReleaseDC(nullptr, screen);
-  if (!memory) {
-    DeleteObject(section);
-    return E_FAIL;
-  }
+  if (!memory) return E_FAIL;
   const CaptionArea area{0, 0, int(header.biWidth), std::abs(int(header.biHeight))};
-  DrawCaption(memory, section, area, entry, sizeStyle, textAreaPercent);
+  DrawCaption(memory, section.Get(), area, entry, sizeStyle, textAreaPercent);
   DeleteDC(memory);
   GdiFlush();
   std::memcpy(bits, sectionBits, copyBytes);
-  DeleteObject(section);
   return S_OK;
 }
 

@@ -104,29 +104,15 @@ HRESULT CQvfOutputPin::RequestAllocator(IMemAllocator* preferred, ALLOCATOR_PROP
   if (props->cbAlign == 0) props->cbAlign = 1;
   if (preferred) {
     ALLOCATOR_PROPERTIES got{};
-    if (SUCCEEDED(preferred->SetProperties(props, &got))) {
-      preferred->AddRef();
-      *actual = preferred;
-      return S_OK;
-    }
+    if (SUCCEEDED(preferred->SetProperties(props, &got))) return ComPtr<IMemAllocator>(preferred).CopyTo(actual);
   }
-  HRESULT hr = S_OK;
-  auto* mine = new (std::nothrow) CMemAllocator(NAME("QvfReader allocator"), nullptr, &hr);
-  if (!mine) return E_OUTOFMEMORY;
-  IMemAllocator* allocator = nullptr;
-  mine->NonDelegatingQueryInterface(IID_IMemAllocator, reinterpret_cast<void**>(&allocator));
-  if (FAILED(hr) || !allocator) {
-    if (allocator) allocator->Release();
-    else delete mine;
-    return FAILED(hr) ? hr : E_FAIL;
-  }
+  ComPtr<IMemAllocator> allocator;
+  HRESULT hr = CreateMemoryAllocator(&allocator);
+  if (FAILED(hr)) return hr;
   ALLOCATOR_PROPERTIES got{};
   hr = allocator->SetProperties(props, &got);
-  if (FAILED(hr)) {
-    allocator->Release();
-    return hr;
-  }
-  *actual = allocator;
+  if (FAILED(hr)) return hr;
+  *actual = allocator.Detach();
   return S_OK;
 }
 
@@ -226,15 +212,14 @@ CQvfReaderFilter::CQvfReaderFilter(LPUNKNOWN outer, HRESULT* phr)
   loadType_.SetType(&MEDIATYPE_Stream);
   loadType_.SetSubtype(&GUID_NULL);
   HRESULT hr = S_OK;
-  pin_ = new (std::nothrow) CQvfOutputPin(this, &lock_, &hr);
+  pin_.reset(new (std::nothrow) CQvfOutputPin(this, &lock_, &hr));
   if (!pin_ || FAILED(hr)) {
-    delete pin_;
-    pin_ = nullptr;
+    pin_.reset();
     if (phr) *phr = E_OUTOFMEMORY;
   }
 }
 
-CQvfReaderFilter::~CQvfReaderFilter() { delete pin_; }
+CQvfReaderFilter::~CQvfReaderFilter() = default;
 
 HRESULT CQvfReaderFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -282,7 +267,7 @@ HRESULT CQvfReaderFilter::GetCurFile(LPOLESTR* fileName, AM_MEDIA_TYPE* mt) {
 
 int CQvfReaderFilter::GetPinCount() { return pin_ ? 1 : 0; }
 
-CBasePin* CQvfReaderFilter::GetPin(int n) { return n == 0 ? pin_ : nullptr; }
+CBasePin* CQvfReaderFilter::GetPin(int n) { return n == 0 ? pin_.get() : nullptr; }
 
 std::string CQvfReaderFilter::AnsiFileNameLocked() const {
   if (!haveName_ || fileName_.empty()) return {};

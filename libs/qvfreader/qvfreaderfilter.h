@@ -3,6 +3,7 @@
 // differs from AVI delivered as AVI has it.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -87,7 +88,7 @@ class CQvfReaderFilter final : public CBaseFilter, public IFileSourceFilter {
   bool haveName_ = false;    // guarded by lock_
   CMediaType loadType_;      // guarded by lock_
   bool typeGiven_ = false;   // guarded by lock_
-  CQvfOutputPin* pin_ = nullptr;
+  std::unique_ptr<CQvfOutputPin> pin_;
 };
 
 extern const AMOVIESETUP_FILTER sudQvfReader;

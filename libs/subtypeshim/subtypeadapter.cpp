@@ -19,14 +19,6 @@ namespace {
 // The code a family type carries in its subtype.
 FOURCC CodeOf(const AM_MEDIA_TYPE& mt) { return mt.subtype.Data1; }
 
-// Releases a type handed out by an enumerator when it goes out of scope.
-struct EnumeratedType {
-  AM_MEDIA_TYPE* mt = nullptr;
-  ~EnumeratedType() {
-    if (mt) DeleteMediaType(mt);
-  }
-};
-
 }  // namespace
 
 // ---- pins ------------------------------------------------------------------------------------
@@ -58,17 +50,17 @@ class CSubtypeAdapterInputPin final : public CTransInPlaceInputPin {
     // Walk the downstream list until the expanded position falls inside one of its types.
     size_t skip = size_t(position);
     for (;;) {
-      EnumeratedType t;
+      tav::MediaTypePtr t;
       ULONG fetched = 0;
-      hr = types->Next(1, &t.mt, &fetched);
+      hr = types->Next(1, t.Out(), &fetched);
       if (FAILED(hr)) return hr;
-      if (hr != S_OK || fetched != 1 || !t.mt) return VFW_S_NO_MORE_ITEMS;
-      if (!IsTargetType(*t.mt)) continue;
+      if (hr != S_OK || fetched != 1 || !t) return VFW_S_NO_MORE_ITEMS;
+      if (!IsTargetType(*t)) continue;
       if (skip >= kFamilySize) {
         skip -= kFamilySize;
         continue;
       }
-      hr = mt->Set(*t.mt);
+      hr = mt->Set(*t);
       if (FAILED(hr)) return hr;
       Relabel(mt, kFamily[skip].fourcc);
       return S_OK;
@@ -102,12 +94,12 @@ class CSubtypeAdapterOutputPin final : public CTransInPlaceOutputPin {
       if (FAILED(hr)) return hr;
       if (hr != S_OK) return VFW_S_NO_MORE_ITEMS;
     }
-    EnumeratedType t;
+    tav::MediaTypePtr t;
     ULONG fetched = 0;
-    hr = types->Next(1, &t.mt, &fetched);
+    hr = types->Next(1, t.Out(), &fetched);
     if (FAILED(hr)) return hr;
-    if (hr != S_OK || fetched != 1 || !t.mt) return VFW_S_NO_MORE_ITEMS;
-    hr = mt->Set(*t.mt);
+    if (hr != S_OK || fetched != 1 || !t) return VFW_S_NO_MORE_ITEMS;
+    hr = mt->Set(*t);
     if (FAILED(hr)) return hr;
     if (IsFamilyType(*mt)) Relabel(mt, kTargetCode);
     return S_OK;
@@ -147,7 +139,7 @@ HRESULT CSubtypeAdapter::CompleteConnect(PIN_DIRECTION dir, IPin*) {
     // downstream allocator.
     CMediaType upstream(m_pOutput->CurrentMediaType());
     Relabel(&upstream, CodeOf(m_pInput->CurrentMediaType()));
-    const HRESULT hr = ReconnectPin(m_pInput, &upstream);
+    const HRESULT hr = ReconnectPin(m_pInput.get(), &upstream);
     TAV_TRACE("output connected: input reconnected -> 0x%08x", unsigned(hr));
     return hr;
   }
@@ -155,7 +147,7 @@ HRESULT CSubtypeAdapter::CompleteConnect(PIN_DIRECTION dir, IPin*) {
   CMediaType downstream(m_pInput->CurrentMediaType());
   Relabel(&downstream, kTargetCode);
   if (downstream == m_pOutput->CurrentMediaType()) return S_OK;
-  const HRESULT hr = ReconnectPin(m_pOutput, &downstream);
+  const HRESULT hr = ReconnectPin(m_pOutput.get(), &downstream);
   TAV_TRACE("input connected with a new type: output reconnected -> 0x%08x", unsigned(hr));
   return hr;
 }

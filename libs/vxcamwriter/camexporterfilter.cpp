@@ -206,20 +206,18 @@ CCamExporterFilter::CCamExporterFilter(LPUNKNOWN outer, HRESULT* phr)
       engine_([this](LONG code, LONG_PTR a, LONG_PTR b) { NotifyEvent(code, a, b); },
               [this](REFERENCE_TIME end) { RegisterVideoTime(end); }) {
   HRESULT hr = S_OK;
-  video_ = new (std::nothrow) CCamVideoInputPin(this, &lock_, &hr);
-  audio_ = new (std::nothrow) CCamAudioInputPin(this, &lock_, &hr);
+  video_.reset(new (std::nothrow) CCamVideoInputPin(this, &lock_, &hr));
+  audio_.reset(new (std::nothrow) CCamAudioInputPin(this, &lock_, &hr));
   if ((!video_ || !audio_ || FAILED(hr)) && phr) *phr = FAILED(hr) ? hr : E_OUTOFMEMORY;
 }
 
 CCamExporterFilter::~CCamExporterFilter() {
   position_.Reset();  // before the pins it points at
-  delete video_;
-  delete audio_;
 }
 
 CBasePin* CCamExporterFilter::GetPin(int n) {
-  if (n == 0) return video_;
-  if (n == 1) return audio_;
+  if (n == 0) return video_.get();
+  if (n == 1) return audio_.get();
   return nullptr;
 }
 
@@ -232,15 +230,13 @@ HRESULT CCamExporterFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv)
     CAutoLock lock(&lock_);
     if (!position_) {
       HRESULT hr = S_OK;
-      auto* passThru = new (std::nothrow) CExporterPosition(GetOwner(), &hr, PositionPinLocked(), video_);
+      std::unique_ptr<CExporterPosition> passThru(
+          new (std::nothrow) CExporterPosition(GetOwner(), &hr, PositionPinLocked(), video_.get()));
       if (!passThru) return E_OUTOFMEMORY;
-      if (FAILED(hr)) {
-        delete passThru;
-        return hr;
-      }
-      passThru->NonDelegatingAddRef();
-      position_.Attach(passThru->GetInnerUnknown());
-      positionTimes_.store(passThru);
+      if (FAILED(hr)) return hr;
+      positionTimes_.store(passThru.get());
+      // From here the inner reference keeps the pass-through.
+      position_ = passThru.release()->GetInnerUnknown();
     }
     return position_->QueryInterface(riid, ppv);
   }
@@ -251,9 +247,9 @@ HRESULT CCamExporterFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv)
 // its video input connected; seeking then goes upstream through that, or it would never
 // reach the source.
 IPin* CCamExporterFilter::PositionPinLocked(const CBasePin* leaving) {
-  const bool audio = audio_->IsConnected() && leaving != audio_;
-  const bool video = video_->IsConnected() && leaving != video_;
-  return audio || !video ? static_cast<IPin*>(audio_) : video_;
+  const bool audio = audio_->IsConnected() && leaving != audio_.get();
+  const bool video = video_->IsConnected() && leaving != video_.get();
+  return audio || !video ? static_cast<IPin*>(audio_.get()) : video_.get();
 }
 
 void CCamExporterFilter::BindPositionPin(const CBasePin* leaving) {

@@ -6,6 +6,7 @@
 // filter lock while they wait in the engine.
 #pragma once
 
+#include <memory>
 #include <atomic>
 
 #include <string>
@@ -107,8 +108,8 @@ class CCamExporterFilter final : public CBaseFilter,
   // Guards the state, the pins' connections, the file name and the pass-through.
   CCritSec lock_;
   CCamExportEngine engine_;
-  CCamVideoInputPin* video_ = nullptr;
-  CCamAudioInputPin* audio_ = nullptr;
+  std::unique_ptr<CCamVideoInputPin> video_;  // a pin's count is its filter's: deleted with it
+  std::unique_ptr<CCamAudioInputPin> audio_;
   std::u16string fileName_;     // guarded by lock_
   bool haveFileName_ = false;   // guarded by lock_
   ComPtr<IUnknown> position_;  // the pass-through's inner unknown, made on first request; guarded by lock_

@@ -205,6 +205,7 @@ HRESULT CEnumAudioFormatTags::Next(ULONG count, IAudioFormatDriver** drivers, UL
     auto* driver = new (std::nothrow) CAudioFormatDriver(e.driver, e.tag, &hr);
     if (!driver || FAILED(hr)) {
       delete driver;
+      // The caller's array gets nothing on failure: the drivers already put there go again.
       for (ULONG i = 0; i < n; ++i) drivers[i]->Release();
       if (fetched) *fetched = 0;
       return driver ? hr : E_OUTOFMEMORY;

@@ -178,12 +178,8 @@ HRESULT CChannelDownmixer::Transform(IMediaSample* in, IMediaSample* out) {
   LONGLONG mediaStart = 0, mediaStop = 0;
   if (in->GetMediaTime(&mediaStart, &mediaStop) == S_OK) out->SetMediaTime(&mediaStart, &mediaStop);
 
-  AM_MEDIA_TYPE* changed = nullptr;
-  if (in->GetMediaType(&changed) == S_OK && changed) {
-    const CMediaType type(*changed);
-    DeleteMediaType(changed);
-    TakeChangedInputType(type);
-  }
+  CMediaType type;
+  if (SampleMediaType(in, &type)) TakeChangedInputType(type);
   PassChangedTypeToPin();
 
   BYTE* src = nullptr;

@@ -69,13 +69,9 @@ class CTypeListEnum final : public IEnumMediaTypes {
 template <typename Map>
 HRESULT MappedEnum(IEnumMediaTypes* source, Map map, IEnumMediaTypes** out) {
   std::vector<CMediaType> types;
-  AM_MEDIA_TYPE* mt = nullptr;
+  tav::MediaTypePtr mt;
   ULONG fetched = 0;
-  while (source->Next(1, &mt, &fetched) == S_OK && fetched == 1) {
-    types.push_back(map(*mt));
-    DeleteMediaType(mt);
-    mt = nullptr;
-  }
+  while (source->Next(1, mt.Out(), &fetched) == S_OK && fetched == 1) types.push_back(map(*mt.Get()));
   *out = new (std::nothrow) CTypeListEnum(std::move(types));
   return *out ? S_OK : E_OUTOFMEMORY;
 }
@@ -189,11 +185,11 @@ HRESULT CFrameRateConverter::CompleteConnect(PIN_DIRECTION dir, IPin* receivePin
   if (dir == PINDIR_OUTPUT) {
     if (m_pInput && m_pInput->IsConnected()) {
       const CMediaType original = UpstreamTypeOf(m_pOutput->CurrentMediaType());
-      hr = ReconnectPin(m_pInput, &original);
+      hr = ReconnectPin(m_pInput.get(), &original);
     }
   } else if (m_pOutput && m_pOutput->IsConnected()) {
     const CMediaType wanted = RewriteType(m_pInput->CurrentMediaType(), false);
-    if (wanted != m_pOutput->CurrentMediaType()) hr = ReconnectPin(m_pOutput, &wanted);
+    if (wanted != m_pOutput->CurrentMediaType()) hr = ReconnectPin(m_pOutput.get(), &wanted);
   }
   m_bReconnecting = false;
   return hr;

@@ -29,11 +29,9 @@ HRESULT ConvertedPeerType(CBasePin* other, int position, CMediaType* mt, CMediaT
   if (FAILED(other->GetConnected()->EnumMediaTypes(types.ReleaseAndGetAddressOf())) || !types)
     return VFW_S_NO_MORE_ITEMS;
   if (position > 0 && types->Skip(ULONG(position)) != S_OK) return VFW_S_NO_MORE_ITEMS;
-  AM_MEDIA_TYPE* next = nullptr;
-  if (types->Next(1, &next, nullptr) != S_OK || !next) return VFW_S_NO_MORE_ITEMS;
-  CMediaType found(*next);
-  DeleteMediaType(next);
-  *mt = convert(found);
+  tav::MediaTypePtr next;
+  if (types->Next(1, next.Out(), nullptr) != S_OK || !next) return VFW_S_NO_MORE_ITEMS;
+  *mt = convert(CMediaType(*next.Get()));
   return S_OK;
 }
 
@@ -97,7 +95,7 @@ class CHeaderAdapterInputPin final : public CTransInPlaceInputPin {
   // The downstream pin's types, as VIDEOINFOHEADER2.
   STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** out) override { return CBasePin::EnumMediaTypes(out); }
   HRESULT GetMediaType(int position, CMediaType* mt) override {
-    return ConvertedPeerType(m_pAdapter->m_pOutput, position, mt, &VideoInfoToVideoInfo2);
+    return ConvertedPeerType(m_pAdapter->m_pOutput.get(), position, mt, &VideoInfoToVideoInfo2);
   }
   HRESULT CheckMediaType(const CMediaType* mt) override {
     if (!mt) return E_POINTER;
@@ -115,11 +113,11 @@ class CHeaderAdapterOutputPin final : public CTransInPlaceOutputPin {
   // The upstream pin's types, as VIDEOINFOHEADER.
   STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** out) override { return CBasePin::EnumMediaTypes(out); }
   HRESULT GetMediaType(int position, CMediaType* mt) override {
-    return ConvertedPeerType(m_pAdapter->m_pInput, position, mt, &VideoInfo2ToVideoInfo);
+    return ConvertedPeerType(m_pAdapter->m_pInput.get(), position, mt, &VideoInfo2ToVideoInfo);
   }
   HRESULT CheckMediaType(const CMediaType* mt) override {
     if (!mt) return E_POINTER;
-    CBasePin* in = m_pAdapter->m_pInput;
+    CBasePin* in = m_pAdapter->m_pInput.get();
     if (!in || !in->IsConnected()) return VFW_E_TYPE_NOT_ACCEPTED;
     return m_pAdapter->CheckTransform(&in->CurrentMediaType(), mt);
   }
@@ -175,20 +173,18 @@ HRESULT CVideoHeaderAdapter::CompleteConnect(PIN_DIRECTION dir, IPin*) {
   if (dir == PINDIR_OUTPUT) {
     if (!m_pInput->IsConnected()) return S_OK;
     const CMediaType upstream = VideoInfoToVideoInfo2(m_pOutput->CurrentMediaType());
-    return ReconnectPin(m_pInput, &upstream);
+    return ReconnectPin(m_pInput.get(), &upstream);
   }
   if (m_pOutput && m_pOutput->IsConnected()) {
     const CMediaType downstream = VideoInfo2ToVideoInfo(m_pInput->CurrentMediaType());
-    if (!(downstream == m_pOutput->CurrentMediaType())) return ReconnectPin(m_pOutput, &downstream);
+    if (!(downstream == m_pOutput->CurrentMediaType())) return ReconnectPin(m_pOutput.get(), &downstream);
   }
   return S_OK;
 }
 
 HRESULT CVideoHeaderAdapter::Transform(IMediaSample* sample) {
-  AM_MEDIA_TYPE* changed = nullptr;
-  if (sample->GetMediaType(&changed) == S_OK && changed) {
-    const CMediaType original(*changed);
-    DeleteMediaType(changed);
+  CMediaType original;
+  if (SampleMediaType(sample, &original)) {
     const CMediaType converted = VideoInfo2ToVideoInfo(original);
     if (m_pOutput->CheckMediaType(&converted) == S_OK) {
       sample->SetMediaType(const_cast<CMediaType*>(&converted));

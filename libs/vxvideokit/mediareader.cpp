@@ -29,12 +29,8 @@ class CMediaReaderInputPin final : public CBaseInputPin {
     // One sample at a time: the sender stops until the held one is taken.
     if (m_pReader->m_holding) return S_FALSE;
     // The base class has checked a changed type; from now on it is the pin's type.
-    AM_MEDIA_TYPE* changed = nullptr;
-    if (sample->GetMediaType(&changed) == S_OK && changed) {
-      const CMediaType type(*changed);
-      DeleteMediaType(changed);
-      SetMediaType(&type);
-    }
+    CMediaType type;
+    if (SampleMediaType(sample, &type)) SetMediaType(&type);
     // A picture decoded only to reach the seek target is not the one asked for.
     if (m_SampleProps.dwSampleFlags & AM_SAMPLE_PREROLL) return S_OK;
     BYTE* bytes = nullptr;
@@ -85,14 +81,11 @@ CUnknown* CMediaReaderFilter::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
 CMediaReaderFilter::CMediaReaderFilter(LPUNKNOWN outer, HRESULT* phr)
     : CBaseFilter(NAME("VXCMN Media Reader Filter"), outer, &m_lock, CLSID_VxMediaReaderFilter, phr) {
   HRESULT hr = S_OK;
-  m_pInput = new (std::nothrow) CMediaReaderInputPin(this, &hr);
+  m_pInput.reset(new (std::nothrow) CMediaReaderInputPin(this, &hr));
   if (FAILED(hr) && phr) *phr = hr;
 }
 
-CMediaReaderFilter::~CMediaReaderFilter() {
-  delete m_pInput;
-  if (m_held) CoTaskMemFree(m_held);
-}
+CMediaReaderFilter::~CMediaReaderFilter() = default;
 
 STDMETHODIMP CMediaReaderFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -100,7 +93,7 @@ STDMETHODIMP CMediaReaderFilter::NonDelegatingQueryInterface(REFIID riid, void**
   return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
 }
 
-CBasePin* CMediaReaderFilter::GetPin(int n) { return n == 0 ? m_pInput : nullptr; }
+CBasePin* CMediaReaderFilter::GetPin(int n) { return n == 0 ? m_pInput.get() : nullptr; }
 
 STDMETHODIMP CMediaReaderFilter::Stop() {
   CAutoLock lock(&m_lock);
@@ -143,11 +136,12 @@ HRESULT CMediaReaderFilter::CheckAcceptedLocked(const CMediaType& mt) const {
 bool CMediaReaderFilter::HoldLocked(const BYTE* bytes, LONG length) {
   if (!m_held || length != m_heldLength) {
     // Realloc of 0 bytes may free the block; keep one byte so "held" never means null.
-    void* grown = CoTaskMemRealloc(m_held, SIZE_T(length > 0 ? length : 1));
+    void* grown = CoTaskMemRealloc(m_held.Get(), SIZE_T(length > 0 ? length : 1));
     if (!grown) return false;
-    m_held = static_cast<BYTE*>(grown);
+    m_held.Release();  // the reallocation took the old block
+    m_held.Reset(static_cast<BYTE*>(grown));
   }
-  if (length > 0) std::memcpy(m_held, bytes, size_t(length));
+  if (length > 0) std::memcpy(m_held.Get(), bytes, size_t(length));
   m_heldLength = length;
   m_holding = true;
   return true;
@@ -210,9 +204,8 @@ STDMETHODIMP CMediaReaderFilter::TakeSample(BYTE** data, LONG* length, AM_MEDIA_
     HRESULT hr = CopyMediaType(type, &m_pInput->CurrentMediaType());
     if (FAILED(hr)) return hr;
   }
-  *data = m_held;
+  *data = m_held.Release();
   *length = m_heldLength;
-  m_held = nullptr;
   m_heldLength = 0;
   m_holding = false;
   return S_OK;

@@ -9,6 +9,7 @@
 //   flush (seek) or stop          -> pending and reported state cleared
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "libs/vxvideokit/vxvideokit.h"
@@ -56,12 +57,12 @@ class CMediaReaderFilter final : public CBaseFilter, public IMediaReaderControl 
   // graph's locks, then this one; the streaming thread takes it in Receive and only calls
   // the graph's event sink while holding it.
   CCritSec m_lock;
-  CMediaReaderInputPin* m_pInput = nullptr;  // made with the filter, deleted by it
+  std::unique_ptr<CMediaReaderInputPin> m_pInput;  // made with the filter, deleted by it
 
   // Configuration: acceptable input types, deep copies in insertion order.
   std::vector<CMediaType> m_accepted;  // guarded by m_lock
   // Runtime: the held sample, task-allocated (null when empty).
-  BYTE* m_held = nullptr;           // guarded by m_lock
+  tav::TaskMemPtr<BYTE> m_held;     // guarded by m_lock
   LONG m_heldLength = 0;            // guarded by m_lock
   bool m_holding = false;           // guarded by m_lock; a sample of 0 bytes is held too
   bool m_eosPending = false;        // guarded by m_lock; the stream has ended

@@ -140,7 +140,7 @@ HRESULT CResizerFilter::SetOutputSize(int height, int width, int mode) {
     m_mode.store(mode);
   }
   // Outside the filter lock: the graph reconnects through the pins, which take it.
-  if (reconnect) return ReconnectPin(m_pOutput, nullptr);
+  if (reconnect) return ReconnectPin(m_pOutput.get(), nullptr);
   return S_OK;
 }
 

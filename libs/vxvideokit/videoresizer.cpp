@@ -21,7 +21,7 @@ CVideoResizer::CVideoResizer(LPUNKNOWN outer, HRESULT* phr)
   if (FAILED(hr) && phr) *phr = hr;
 }
 
-CVideoResizer::~CVideoResizer() { CoTaskMemFree(m_sourceFile); }
+CVideoResizer::~CVideoResizer() = default;
 
 CBasePin* CVideoResizer::GetPin(int n) {
   CAutoLock lock(&m_csFilter);
@@ -69,10 +69,9 @@ HRESULT CVideoResizer::GetMediaType(int position, CMediaType* mt) {
 // ---- streaming -----------------------------------------------------------------------------
 
 HRESULT CVideoResizer::StartStreaming() {
-  CoTaskMemFree(m_sourceFile);
-  m_sourceFile = nullptr;
+  m_sourceFile.Reset();
   if (m_registry) {
-    const HRESULT hr = m_registry->GetSourceFileName(static_cast<IBaseFilter*>(this), &m_sourceFile);
+    const HRESULT hr = m_registry->GetSourceFileName(static_cast<IBaseFilter*>(this), m_sourceFile.Out());
     TAV_TRACE("source file search 0x%08x", unsigned(hr));
   }
   m_fieldMode = 0;
@@ -92,7 +91,7 @@ HRESULT CVideoResizer::Transform(IMediaSample* in, IMediaSample* out) {
     if (FAILED(timed)) return E_FAIL;
     // A graph without a file source (a live or generated stream) has nothing registered
     // for it: its frames are scaled progressively, not refused.
-    if (m_sourceFile && m_registry && FAILED(m_registry->Lookup(m_sourceFile, start, &m_fieldMode, &m_prepassType)))
+    if (m_sourceFile && m_registry && FAILED(m_registry->Lookup(m_sourceFile.Get(), start, &m_fieldMode, &m_prepassType)))
       return E_FAIL;
   }
 

@@ -47,7 +47,7 @@ class CVideoResizer final : public CResizerFilter {
   ComPtr<IInterlaceModeRegistry> m_registry;
   // Set by StartStreaming (stopped, under m_csFilter and m_csReceive), read by the streaming
   // thread; task-allocated, null when no source file was found.
-  LPOLESTR m_sourceFile = nullptr;
+  tav::TaskMemPtr<OLECHAR> m_sourceFile;
   // Runtime, streaming thread only (under m_csReceive)
   int m_fieldMode = 0;
   int m_prepassType = 0;

@@ -47,6 +47,8 @@ class ScopedMediaType {
 class MediaTypePtr {
  public:
   MediaTypePtr() = default;
+  // Takes over a type handed out elsewhere (CreateMediaType, IMediaSample::GetMediaType).
+  explicit MediaTypePtr(AM_MEDIA_TYPE* mt) noexcept : mt_(mt) {}
   ~MediaTypePtr() { Reset(); }
   MediaTypePtr(const MediaTypePtr&) = delete;
   MediaTypePtr& operator=(const MediaTypePtr&) = delete;
@@ -60,11 +62,19 @@ class MediaTypePtr {
     return *this;
   }
 
-  void Reset() {
-    if (!mt_) return;
-    FreeMediaTypeContents(*mt_);
-    CoTaskMemFree(mt_);
+  // Frees what is held and takes mt.
+  void Reset(AM_MEDIA_TYPE* mt = nullptr) {
+    AM_MEDIA_TYPE* old = mt_;
+    mt_ = mt;
+    if (!old) return;
+    FreeMediaTypeContents(*old);
+    CoTaskMemFree(old);
+  }
+  // Gives the type up without freeing it (to hand it on to a caller).
+  AM_MEDIA_TYPE* Release() noexcept {
+    AM_MEDIA_TYPE* mt = mt_;
     mt_ = nullptr;
+    return mt;
   }
   // For a call that hands one out; what was held is freed first.
   AM_MEDIA_TYPE** Out() {
@@ -73,6 +83,7 @@ class MediaTypePtr {
   }
   AM_MEDIA_TYPE* Get() const { return mt_; }
   AM_MEDIA_TYPE* operator->() const { return mt_; }
+  AM_MEDIA_TYPE& operator*() const { return *mt_; }
   explicit operator bool() const { return mt_ != nullptr; }
 
  private:

@@ -11,18 +11,20 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "converter/engine/document.h"
 #include "converter/engine/recovery.h"
+#include "tests/e2e/clirun.h"
 #include "tests/e2e/moviefacts.h"
 #include "tests/support/testenv.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using clitest::CounterMovie;
 using clitest::FrameNumbers;
 using clitest::Quote;
 using tav::CConvertOrder;
@@ -65,18 +67,22 @@ TEST(CliJobs, TwoAtOnceGiveTheMoviesOfOneAtATime_InBatchOrder) {
   std::vector<std::string> movies;
   for (const Kind& k : kinds) {
     const std::string path = dir + "/" + k.name;
-    ASSERT_TRUE(tavtest::GeneratedMovie("-f lavfi -i testsrc2=s=320x240:r=25:d=2 -f lavfi -i "
-                                        "sine=frequency=440:sample_rate=44100:d=2 " + std::string(k.codecs),
-                                        path))
+    ASSERT_TRUE(
+        tavtest::GeneratedMovie("-f lavfi -i testsrc2=s=320x240:r=25:d=2 -f lavfi -i "
+                                "sine=frequency=440:sample_rate=44100:d=2 " +
+                                    std::string(k.codecs),
+                                path))
         << k.name;
     movies.push_back(path);
     inputs += " " + Quote(path);
   }
   const std::string one = tavtest::MakeTempSubdir("jobs-one"), two = tavtest::MakeTempSubdir("jobs-two");
   int status = 0;
-  const std::string outOne = Convert("--quiet --jobs 1 --size 320x240 --fps 30 --output-dir " + Quote(one) + inputs, &status);
+  const std::string outOne =
+      Convert("--quiet --jobs 1 --size 320x240 --fps 30 --output-dir " + Quote(one) + inputs, &status);
   ASSERT_EQ(status, 0) << outOne;
-  const std::string outTwo = Convert("--quiet --jobs 2 --size 320x240 --fps 30 --output-dir " + Quote(two) + inputs, &status);
+  const std::string outTwo =
+      Convert("--quiet --jobs 2 --size 320x240 --fps 30 --output-dir " + Quote(two) + inputs, &status);
   ASSERT_EQ(status, 0) << outTwo;
 
   // The result lines name the movies in the order given, whichever finished first.
@@ -104,21 +110,6 @@ TEST(CliJobs, BadWorkerCountsAreRefused) {
     EXPECT_EQ(status, 2) << bad << ": " << out;
     EXPECT_NE(out.find("--jobs must be auto or a number from 1 to 64"), std::string::npos) << out;
   }
-}
-
-// A 160 x 120 MPEG-4 AVI at 30 fps whose frames show their number (eight blocks along the
-// bottom, as the recovery tests read them).
-std::string CounterMovie(const std::string& dir, const std::string& name, int seconds) {
-  const std::string path = dir + "/" + name + ".avi";
-  std::string video = "testsrc2=s=160x120:r=30:d=" + std::to_string(seconds) +
-                      ",drawbox=x=0:y=100:w=160:h=20:c=black:t=fill";
-  for (int bit = 0; bit < 8; ++bit)
-    video += ",drawbox=x=" + std::to_string(20 * bit) + ":y=100:w=20:h=20:c=white:t=fill:enable='gt(bitand(n\\," +
-             std::to_string(1 << bit) + ")\\,0)'";
-  EXPECT_TRUE(tavtest::GeneratedMovie("-f lavfi -i \"" + video + "\" -f lavfi -i sine=frequency=440:sample_rate=22050:d=" +
-                                          std::to_string(seconds) + " -c:v mpeg4 -vtag XVID -q:v 3 -c:a pcm_s16le",
-                                      path));
-  return path;
 }
 
 std::string Part(const std::string& dir, const std::string& title, int k) {
@@ -191,8 +182,8 @@ TEST(CliJobs, KilledWithTwoRunning_BothAreRestoredAndResumeWhereTheyStopped) {
       const std::vector<int> numbers = FrameNumbers(Part(dir, t, k));
       ASSERT_FALSE(numbers.empty());
       if (!all.empty()) {
-        EXPECT_LE((numbers.front() - all.back() + 256) % 256, 2) << "part " << k << " starts at frame "
-                                                                 << numbers.front() << " after " << all.back();
+        EXPECT_LE((numbers.front() - all.back() + 256) % 256, 2)
+            << "part " << k << " starts at frame " << numbers.front() << " after " << all.back();
       }
       all.insert(all.end(), numbers.begin(), numbers.end());
     }

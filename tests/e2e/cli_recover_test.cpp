@@ -26,6 +26,7 @@
 
 #include "converter/engine/document.h"
 #include "converter/engine/recovery.h"
+#include "tests/e2e/clirun.h"
 #include "tests/e2e/moviefacts.h"
 #include "tests/support/testenv.h"
 
@@ -34,6 +35,8 @@ namespace {
 namespace fs = std::filesystem;
 using tav::CConvertOrder;
 
+using clitest::Background;
+using clitest::CounterMovie;
 using clitest::FrameNumbers;
 using clitest::Quote;
 using clitest::VideoDuration;
@@ -42,76 +45,16 @@ std::string Convert(const std::string& args, int* status) {
   return tavtest::Capture(Quote(tavtest::ProgramPath("tavrion-convert")) + " " + args + " 2>&1", status);
 }
 
-// A 160 x 120 MPEG-4 AVI at 30 fps with PCM sound whose frames show their number.
-std::string CounterMovie(const std::string& dir, const std::string& name, int seconds) {
-  const std::string path = dir + "/" + name + ".avi";
-  std::string video = "testsrc2=s=160x120:r=30:d=" + std::to_string(seconds) +
-                      ",drawbox=x=0:y=100:w=160:h=20:c=black:t=fill";
-  for (int bit = 0; bit < 8; ++bit)
-    video += ",drawbox=x=" + std::to_string(20 * bit) + ":y=100:w=20:h=20:c=white:t=fill:enable='gt(bitand(n\\," +
-             std::to_string(1 << bit) + ")\\,0)'";
-  EXPECT_TRUE(tavtest::GeneratedMovie("-f lavfi -i \"" + video + "\" -f lavfi -i sine=frequency=440:sample_rate=22050:d=" +
-                                          std::to_string(seconds) + " -c:v mpeg4 -vtag XVID -q:v 3 -c:a pcm_s16le",
-                                      path));
-  return path;
-}
-
 uintmax_t SizeOr0(const std::string& path) {
   std::error_code ec;
   const uintmax_t size = fs::file_size(path, ec);
   return ec ? 0 : size;
 }
 
-// tavrion-convert running in the background, its output going to a file.
-class Background {
- public:
-  Background(const std::string& args, const std::string& outFile) : outFile_(outFile) {
-    const std::string cmd = "exec " + Quote(tavtest::ProgramPath("tavrion-convert")) + " " + args + " >" +
-                            Quote(outFile) + " 2>&1";
-    pid_ = fork();
-    if (pid_ == 0) {
-      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-  }
-  ~Background() {
-    if (pid_ > 0 && !exited_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  void Signal(int sig) { kill(pid_, sig); }
-  bool Running() {
-    if (exited_) return false;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      exited_ = true;
-      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
-    }
-    return !exited_;
-  }
-  // The exit status (128 + signal when killed), waiting at most timeoutMs; -2 when it is
-  // still running then.
-  int Wait(int timeoutMs) {
-    const bool done = tavtest::WaitFor([&] { return !Running(); }, std::chrono::milliseconds(timeoutMs));
-    return done ? status_ : -2;
-  }
-  std::string Output() const {
-    std::ifstream in(outFile_);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-
- private:
-  std::string outFile_;
-  pid_t pid_ = -1;
-  bool exited_ = false;
-  int status_ = -1;
-};
-
 // Waits until the file being written reaches bytes, then freezes the converter there.
 bool FreezeWhenWritten(Background& run, const std::string& file, uintmax_t bytes) {
-  const bool reached = tavtest::WaitFor([&] { return SizeOr0(file) >= bytes || !run.Running(); },
-                                        std::chrono::seconds(60));
+  const bool reached =
+      tavtest::WaitFor([&] { return SizeOr0(file) >= bytes || !run.Running(); }, std::chrono::seconds(60));
   if (reached && run.Running()) run.Signal(SIGSTOP);
   return reached && SizeOr0(file) >= bytes;
 }
@@ -138,9 +81,9 @@ TEST(CliRecover, KilledMidRun_TheCopyHoldsTheBatch_AndRestoreConvertsWhatWasLeft
   const std::string folder = tav::DefaultRecoveryFolder();
   for (const std::string& left : tav::FindOrphanedCopies(folder)) tav::DiscardOrphanedCopy(left);
 
-  Background run("--quiet --size 640x480 --fps 15 --split 64M --language ko-kr " + Quote(a) + " " + Quote(b) + " " +
-                     Quote(c),
-                 dir + "/out.txt");
+  Background run(
+      "--quiet --size 640x480 --fps 15 --split 64M --language ko-kr " + Quote(a) + " " + Quote(b) + " " + Quote(c),
+      dir + "/out.txt");
   // b's movie grows by some 70 KB a second of movie: about a third of it written.
   ASSERT_TRUE(FreezeWhenWritten(run, dir + "/[QVF]-b.qvf", 600000)) << run.Output();
   run.Signal(SIGKILL);
@@ -248,8 +191,7 @@ TEST(CliRecover, InterruptedAtAThird_ResumesIntoPartTwo_ThatContinuesPartOneFram
   int status = 0;
   const std::string out = Convert("--quiet --restore --resume", &status);
   EXPECT_EQ(status, 0) << out;
-  EXPECT_NE(out.find(Part(dir, "count", 1) + ", " + Part(dir, "count", 2) + ": Converted"), std::string::npos)
-      << out;
+  EXPECT_NE(out.find(Part(dir, "count", 1) + ", " + Part(dir, "count", 2) + ": Converted"), std::string::npos) << out;
   ASSERT_TRUE(fs::exists(Part(dir, "count", 1)));
   ASSERT_TRUE(fs::exists(Part(dir, "count", 2)));
   EXPECT_FALSE(fs::exists(output)) << "a part was left under the unnumbered name";
@@ -324,8 +266,8 @@ TEST(CliRecover, KilledInTheThirdPartOfASplit_ResumesFromTheEndOfPartTwo) {
   }
   Background run("--quiet " + Quote(batch), dir + "/out.txt");
   const std::string base = dir + "/[QVF]-cut.qvf";
-  ASSERT_TRUE(tavtest::WaitFor([&] { return fs::exists(Part(dir, "cut", 2)) || !run.Running(); },
-                               std::chrono::seconds(60)));
+  ASSERT_TRUE(
+      tavtest::WaitFor([&] { return fs::exists(Part(dir, "cut", 2)) || !run.Running(); }, std::chrono::seconds(60)));
   ASSERT_TRUE(FreezeWhenWritten(run, base, 60000)) << run.Output();
   ASSERT_FALSE(fs::exists(Part(dir, "cut", 3))) << "too late: the third part was complete";
   run.Signal(SIGKILL);
@@ -348,8 +290,8 @@ TEST(CliRecover, KilledInTheThirdPartOfASplit_ResumesFromTheEndOfPartTwo) {
     const std::vector<int> numbers = FrameNumbers(part);
     ASSERT_FALSE(numbers.empty());
     if (!all.empty()) {
-      EXPECT_LE((numbers.front() - all.back() + 256) % 256, 2) << "starts at frame " << numbers.front() << " after "
-                                                               << all.back();
+      EXPECT_LE((numbers.front() - all.back() + 256) % 256, 2)
+          << "starts at frame " << numbers.front() << " after " << all.back();
     }
     all.insert(all.end(), numbers.begin(), numbers.end());
     total += VideoDuration(part);

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/e2e/clirun.h"
 #include "tests/e2e/moviefacts.h"
 #include "tests/support/testenv.h"
 
@@ -29,6 +30,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using clitest::Background;
 using clitest::FrameNumbers;
 using clitest::Quote;
 using clitest::VideoDuration;
@@ -47,7 +49,8 @@ std::string CounterMovie(const std::string& dir, const std::string& name, int se
     video += ",drawbox=x=" + std::to_string(40 * bit) + ":y=200:w=40:h=40:c=white:t=fill:enable='gt(bitand(n\\," +
              std::to_string(1 << bit) + ")\\,0)'";
   std::string cmd = "ffmpeg -nostdin -loglevel error -y -f lavfi -i \"" + video + "\"";
-  if (sound) cmd += " -f lavfi -i sine=frequency=440:sample_rate=22050:d=" + std::to_string(seconds) + " -c:a pcm_s16le";
+  if (sound)
+    cmd += " -f lavfi -i sine=frequency=440:sample_rate=22050:d=" + std::to_string(seconds) + " -c:a pcm_s16le";
   cmd += " -c:v mpeg4 -vtag XVID -q:v 3 " + Quote(path);
   EXPECT_EQ(tavtest::Run(cmd), 0);
   return path;
@@ -55,9 +58,11 @@ std::string CounterMovie(const std::string& dir, const std::string& name, int se
 
 int ReadableFrames(const std::string& movie) {
   int status = 0;
-  const std::string out = tavtest::Capture("ffprobe -v error -select_streams v:0 -count_frames -show_entries "
-                                           "stream=nb_read_frames -of default=nw=1:nk=1 " + Quote(movie) + " 2>&1",
-                                           &status);
+  const std::string out = tavtest::Capture(
+      "ffprobe -v error -select_streams v:0 -count_frames -show_entries "
+      "stream=nb_read_frames -of default=nw=1:nk=1 " +
+          Quote(movie) + " 2>&1",
+      &status);
   return status == 0 ? std::atoi(out.c_str()) : -1;
 }
 
@@ -129,8 +134,8 @@ void ExpectPartsCoverTheSource(const std::vector<std::string>& parts, uint64_t l
       // The next part starts where the last one ended: at most one output frame lost or repeated.
       const int last = all.back(), first = numbers.front();
       EXPECT_GE(first, last) << "part " << k + 1 << " goes back to frame " << first << " after " << last;
-      EXPECT_LE(first, last + 1 + (repeat == 1 ? 1 : 0)) << "part " << k + 1 << " skips from " << last << " to "
-                                                         << first;
+      EXPECT_LE(first, last + 1 + (repeat == 1 ? 1 : 0))
+          << "part " << k + 1 << " skips from " << last << " to " << first;
     }
     all.insert(all.end(), numbers.begin(), numbers.end());
   }
@@ -181,56 +186,6 @@ TEST(CliSplit, MovieWithoutSound_SplitsIntoPartsThatAddUp) {
 
 // ---- Break (Ctrl-C) ---------------------------------------------------------------------------
 
-// tavrion-convert running in the background, its output going to a file.
-class Background {
- public:
-  Background(const std::string& args, const std::string& outFile) : outFile_(outFile) {
-    const std::string cmd = "exec " + Quote(tavtest::ProgramPath("tavrion-convert")) + " " + args + " >" +
-                            Quote(outFile) + " 2>&1";
-    pid_ = fork();
-    if (pid_ == 0) {
-      execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-  }
-  ~Background() {
-    if (pid_ > 0 && !exited_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  void Interrupt() { kill(pid_, SIGINT); }
-  bool Running() {
-    if (exited_) return false;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      exited_ = true;
-      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    return !exited_;
-  }
-  // The exit status, waiting at most timeoutMs; -2 when it is still running then.
-  int Wait(int timeoutMs) {
-    const bool done = WaitUntil([&] { return !Running(); }, timeoutMs);
-    return done ? status_ : -2;
-  }
-  std::string Output() const {
-    std::ifstream in(outFile_);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-
-  template <typename F>
-  static bool WaitUntil(F done, int timeoutMs) {
-    return tavtest::WaitFor(done, std::chrono::milliseconds(timeoutMs));
-  }
-
- private:
-  std::string outFile_;
-  pid_t pid_ = -1;
-  bool exited_ = false;
-  int status_ = -1;
-};
-
 uintmax_t SizeOr0(const std::string& path) {
   std::error_code ec;
   const uintmax_t size = fs::file_size(path, ec);
@@ -264,11 +219,12 @@ TEST(CliBreak, CtrlCDuringTheSecondPart_LeavesTwoPlayableParts_AndTheEntryInterr
   Background run(Quote(batch), dir + "/out.txt");
   const std::string inProgress = dir + "/[QVF]-long.qvf";
   // The second part is written under the unnumbered name once the first has its number.
-  ASSERT_TRUE(Background::WaitUntil(
-      [&] { return fs::exists(Part(dir, "long", 1)) && SizeOr0(inProgress) > 30000; }, 30000))
-      << "the second part never got going\n" << run.Output();
+  ASSERT_TRUE(tavtest::WaitFor([&] { return fs::exists(Part(dir, "long", 1)) && SizeOr0(inProgress) > 30000; },
+                               std::chrono::milliseconds(30000)))
+      << "the second part never got going\n"
+      << run.Output();
   ASSERT_FALSE(fs::exists(Part(dir, "long", 2))) << "too late: the second part was already complete";
-  run.Interrupt();
+  run.Signal(SIGINT);
   EXPECT_EQ(run.Wait(20000), 1) << run.Output();
 
   const std::string out = run.Output();
@@ -292,8 +248,9 @@ TEST(CliBreak, CtrlCMidFile_LeavesThePartialMovieUnderItsName) {
   const std::string output = dir + "/[QVF]-long.qvf";
 
   Background run("--quiet --output-dir " + Quote(dir) + " " + Quote(movie), dir + "/out.txt");
-  ASSERT_TRUE(Background::WaitUntil([&] { return SizeOr0(output) > 60000; }, 30000)) << run.Output();
-  run.Interrupt();
+  ASSERT_TRUE(tavtest::WaitFor([&] { return SizeOr0(output) > 60000; }, std::chrono::milliseconds(30000)))
+      << run.Output();
+  run.Signal(SIGINT);
   EXPECT_EQ(run.Wait(20000), 1) << run.Output();
   const std::string out = run.Output();
   EXPECT_GE(InterruptedAt(out), 0) << out;
@@ -312,9 +269,9 @@ TEST(CliBreak, CtrlCMidFile_LeavesThePartialMovieUnderItsName) {
       if (f.path().extension() == ".qvf" && SizeOr0(f.path().string()) > 60000) return true;
     return false;
   };
-  ASSERT_TRUE(Background::WaitUntil(written, 30000)) << twice.Output();
-  twice.Interrupt();
-  twice.Interrupt();
+  ASSERT_TRUE(tavtest::WaitFor(written, std::chrono::milliseconds(30000))) << twice.Output();
+  twice.Signal(SIGINT);
+  twice.Signal(SIGINT);
   EXPECT_EQ(twice.Wait(1000), 1) << "a second Ctrl-C did not quit at once\n" << twice.Output();
 }
 

@@ -5,6 +5,7 @@
 // merit. Walking the table itself means rows added later are covered without a test change.
 #pragma once
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <initializer_list>
@@ -35,37 +36,55 @@ inline std::string ClassesRootString(const std::string& key, const char* value) 
   return st == ERROR_SUCCESS ? std::string(buf) : "<missing>";
 }
 
+// A text property of a filter the mapper listed ("CLSID", "FriendlyName"); empty when absent.
+inline std::string MonikerText(IMoniker* moniker, LPCOLESTR property) {
+  ComPtr<IPropertyBag> bag;
+  if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.AsVoidOut())) || !bag) return {};
+  VARIANT v;
+  VariantInit(&v);
+  std::string text;
+  if (SUCCEEDED(bag->Read(property, &v, nullptr)) && v.vt == VT_BSTR && v.bstrVal) text = NarrowAscii(v.bstrVal);
+  VariantClear(&v);
+  return text;
+}
+
+// Whether the mapper, asked for filters that take input and give output at minMerit or
+// above, lists one under this friendly name.
+inline bool MapperListsByName(const GUID (&input)[2], const GUID (&output)[2], const std::string& name,
+                              DWORD minMerit = MERIT_DO_NOT_USE) {
+  ComPtr<IFilterMapper2> mapper;
+  ComPtr<IEnumMoniker> found;
+  if (FAILED(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                              mapper.AsVoidOut())) ||
+      FAILED(mapper->EnumMatchingFilters(&found, 0, FALSE, minMerit, TRUE, 1, input, nullptr, nullptr, FALSE, TRUE, 1,
+                                         output, nullptr, nullptr)) ||
+      !found)
+    return false;
+  ComPtr<IMoniker> m;
+  ULONG n = 0;
+  while (found->Next(1, &m, &n) == S_OK)
+    if (MonikerText(m.Get(), u"FriendlyName") == name) return true;
+  return false;
+}
+
 // Whether the mapper lists clsid, under the given friendly name, for one registered pin type.
 inline bool MapperFinds(IFilterMapper2* mapper, const CLSID& clsid, const std::string& name, DWORD minMerit,
                         const AMOVIESETUP_PIN& pin, const AMOVIESETUP_MEDIATYPE& type) {
   const GUID pair[] = {type.clsMajorType ? *type.clsMajorType : GUID_NULL,
                        type.clsMinorType ? *type.clsMinorType : GUID_NULL};
   ComPtr<IEnumMoniker> found;
-  const HRESULT hr =
-      pin.bOutput ? mapper->EnumMatchingFilters(&found, 0, TRUE, minMerit, FALSE, 0, nullptr, nullptr, nullptr, FALSE,
-                                                TRUE, 1, pair, nullptr, nullptr)
-                  : mapper->EnumMatchingFilters(&found, 0, TRUE, minMerit, TRUE, 1, pair, nullptr, nullptr,
-                                                pin.bRendered, FALSE, 0, nullptr, nullptr, nullptr);
+  const HRESULT hr = pin.bOutput
+                         ? mapper->EnumMatchingFilters(&found, 0, TRUE, minMerit, FALSE, 0, nullptr, nullptr, nullptr,
+                                                       FALSE, TRUE, 1, pair, nullptr, nullptr)
+                         : mapper->EnumMatchingFilters(&found, 0, TRUE, minMerit, TRUE, 1, pair, nullptr, nullptr,
+                                                       pin.bRendered, FALSE, 0, nullptr, nullptr, nullptr);
   if (FAILED(hr) || !found) return false;
   ComPtr<IMoniker> m;
   ULONG n = 0;
   while (found->Next(1, &m, &n) == S_OK) {
-    ComPtr<IPropertyBag> bag;
-    if (FAILED(m->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.AsVoidOut())) || !bag) continue;
-    VARIANT v;
-    VariantInit(&v);
-    bool same = false;
-    if (SUCCEEDED(bag->Read(u"CLSID", &v, nullptr)) && v.vt == VT_BSTR && v.bstrVal) {
-      GUID g{};
-      same = tav::GuidFromString(NarrowAscii(v.bstrVal), &g) && g == clsid;
-    }
-    VariantClear(&v);
-    if (!same) continue;
-    VariantInit(&v);
-    const bool named = SUCCEEDED(bag->Read(u"FriendlyName", &v, nullptr)) && v.vt == VT_BSTR && v.bstrVal &&
-                       NarrowAscii(v.bstrVal) == name;
-    VariantClear(&v);
-    return named;
+    GUID g{};
+    if (!tav::GuidFromString(MonikerText(m.Get(), u"CLSID"), &g) || g != clsid) continue;
+    return MonikerText(m.Get(), u"FriendlyName") == name;
   }
   return false;
 }
@@ -96,8 +115,13 @@ inline void ExpectPublishedClasses(const CFactoryTemplate* table, int count,
   }
 }
 
+// Whether a filter made by class identifier has the pins its filter data registers. The
+// platform's sources, splitters and tee make theirs when a file loads or a pin connects.
+enum class PinsAtCreation { kAsRegistered, kMadeLater };
+
 // The checks described above, for a library already registered into the test's registry.
-inline void ExpectClassTableRegistered(const CFactoryTemplate* table, int count, const std::string& library) {
+inline void ExpectClassTableRegistered(const CFactoryTemplate* table, int count, const std::string& library,
+                                       PinsAtCreation pinsAtCreation = PinsAtCreation::kAsRegistered) {
   ComPtr<IFilterMapper2> mapper;
   ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
                                    mapper.AsVoidOut()));
@@ -127,20 +151,22 @@ inline void ExpectClassTableRegistered(const CFactoryTemplate* table, int count,
         CLSID clsid{};
         EXPECT_EQ(S_OK, filter->GetClassID(&clsid));
         EXPECT_EQ(*row.m_ClsID, clsid);
-        // The registered pin names may differ from the pins' own; their directions may not.
-        int registered[2] = {0, 0}, made[2] = {0, 0};
-        for (UINT p = 0; p < sud->nPins; ++p) ++registered[sud->lpPin[p].bOutput ? 1 : 0];
-        ComPtr<IEnumPins> pins;
-        ASSERT_EQ(S_OK, filter->EnumPins(&pins));
-        ComPtr<IPin> pin;
-        ULONG n = 0;
-        while (pins->Next(1, &pin, &n) == S_OK) {
-          PIN_DIRECTION dir{};
-          pin->QueryDirection(&dir);
-          ++made[dir == PINDIR_OUTPUT ? 1 : 0];
+        if (pinsAtCreation == PinsAtCreation::kAsRegistered) {
+          // The registered pin names may differ from the pins' own; their directions may not.
+          int registered[2] = {0, 0}, made[2] = {0, 0};
+          for (UINT p = 0; p < sud->nPins; ++p) ++registered[sud->lpPin[p].bOutput ? 1 : 0];
+          ComPtr<IEnumPins> pins;
+          ASSERT_EQ(S_OK, filter->EnumPins(&pins));
+          ComPtr<IPin> pin;
+          ULONG n = 0;
+          while (pins->Next(1, &pin, &n) == S_OK) {
+            PIN_DIRECTION dir{};
+            pin->QueryDirection(&dir);
+            ++made[dir == PINDIR_OUTPUT ? 1 : 0];
+          }
+          EXPECT_EQ(registered[0], made[0]) << "input pins";
+          EXPECT_EQ(registered[1], made[1]) << "output pins";
         }
-        EXPECT_EQ(registered[0], made[0]) << "input pins";
-        EXPECT_EQ(registered[1], made[1]) << "output pins";
       }
     }
     object = nullptr;
@@ -158,6 +184,26 @@ inline void ExpectClassTableRegistered(const CFactoryTemplate* table, int count,
       }
     }
   }
+}
+
+// One library's whole class check: the graph library and the library registered into the
+// test's registry, its table against the published literals and against the registry, and
+// no object of the library left alive afterwards.
+inline void ExpectLibraryClasses(const std::string& library, const CFactoryTemplate* table, int count,
+                                 std::initializer_list<PublishedClass> published,
+                                 PinsAtCreation pinsAtCreation = PinsAtCreation::kAsRegistered) {
+  CoInitialize(nullptr);
+  ASSERT_EQ(S_OK, RegisterLibrary("tavrionstreaming"));
+  void* module = nullptr;
+  ASSERT_EQ(S_OK, RegisterLibrary(library, &module));
+  ExpectPublishedClasses(table, count, published);
+  ExpectClassTableRegistered(table, count, library, pinsAtCreation);
+
+  CoFreeUnusedLibraries();
+  auto canUnload = reinterpret_cast<PFN_DllCanUnloadNow>(dlsym(module, "DllCanUnloadNow"));
+  ASSERT_TRUE(canUnload);
+  EXPECT_EQ(S_OK, canUnload()) << "objects of the library are still alive";
+  CoUninitialize();
 }
 
 }  // namespace tavtest

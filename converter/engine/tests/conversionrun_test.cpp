@@ -17,22 +17,22 @@ namespace {
 
 using tavtest::RegisterLibrary;
 
-// Records the hints; removes an entry on hint 6 at once, as the batch list does.
+// Records the hints; removes an entry on kRemoveConverted at once, as the batch list does.
 struct BatchView : DocumentObserver {
   CTavrionConverterDoc* doc = nullptr;
-  std::vector<std::pair<int, int>> counters;  // (current index, checked count) at each hint 3
-  std::vector<std::string> removed;           // sources of the entries removed on hint 6
+  std::vector<std::pair<int, int>> counters;  // (current index, checked count) at each kCurrentChanged
+  std::vector<std::string> removed;           // sources of the entries removed on kRemoveConverted
   int stopped = 0;
-  void OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string*) override {
-    if (hint == kHintCurrentChanged) {
+  void OnDocumentUpdate(DocumentHint hint, CConvertOrder* entry, const std::string*) override {
+    if (hint == DocumentHint::kCurrentChanged) {
       int index = 0, count = 0;
       doc->GetFileCounters(&index, &count);
       counters.emplace_back(index, count);
-    } else if (hint == kHintRemoveConverted) {
+    } else if (hint == DocumentHint::kRemoveConverted) {
       EXPECT_EQ(entry->GetState(), CConvertOrder::kConverted) << entry->SourcePath().Full();
       removed.push_back(entry->SourcePath().FileName());
       doc->RemoveOrder(entry);
-    } else if (hint == kHintRunStopped) {
+    } else if (hint == DocumentHint::kRunStopped) {
       ++stopped;
     }
   }
@@ -253,8 +253,8 @@ TEST_F(ConversionRunTest, ClearingTheDocument_EndsTheRunFirst) {
   struct Watch : DocumentObserver {
     CConvertOrder* entry;
     bool* interrupted;
-    void OnDocumentUpdate(int hint, CConvertOrder* e, const std::string*) override {
-      if (hint == kHintEntryStateChanged && e == entry && e->GetState() == CConvertOrder::kInterrupted)
+    void OnDocumentUpdate(DocumentHint hint, CConvertOrder* e, const std::string*) override {
+      if (hint == DocumentHint::kEntryStateChanged && e == entry && e->GetState() == CConvertOrder::kInterrupted)
         *interrupted = true;
     }
   } watch;

@@ -13,12 +13,12 @@ namespace {
 
 struct Recorder : DocumentObserver {
   struct Note {
-    int hint;
+    DocumentHint hint;
     CConvertOrder* entry;
     std::string path;
   };
   std::vector<Note> notes;
-  void OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string* path) override {
+  void OnDocumentUpdate(DocumentHint hint, CConvertOrder* entry, const std::string* path) override {
     notes.push_back({hint, entry, path ? *path : std::string()});
   }
 };
@@ -125,9 +125,9 @@ TEST_F(EngineDocumentTest, Converting_DisablesEditingQueries) {
   doc.AddObserver(&views);
   doc.StopConversion();
   ASSERT_EQ(views.notes.size(), 2u);
-  EXPECT_EQ(views.notes[0].hint, kHintCurrentChanged);
+  EXPECT_EQ(views.notes[0].hint, DocumentHint::kCurrentChanged);
   EXPECT_EQ(views.notes[0].entry, nullptr);
-  EXPECT_EQ(views.notes[1].hint, kHintRunStopped);
+  EXPECT_EQ(views.notes[1].hint, DocumentHint::kRunStopped);
   doc.StopConversion();  // safe when nothing runs
   EXPECT_EQ(views.notes.size(), 2u);
 
@@ -177,11 +177,11 @@ TEST(EngineDocument, Contents_DeletedWithHintAndSavedAfterHint1) {
   doc.SelectOnly(entry);
   doc.SetFocused(entry);
 
-  // Views write their pending edits at hint 1: what they write is what is saved.
+  // Views write their pending edits at kBeforeSave: what they write is what is saved.
   struct Editor : DocumentObserver {
     CTavrionConverterDoc* doc;
-    void OnDocumentUpdate(int hint, CConvertOrder*, const std::string*) override {
-      if (hint == kHintBeforeSave) doc->GetAt(0)->SetFrameRate(15.0);
+    void OnDocumentUpdate(DocumentHint hint, CConvertOrder*, const std::string*) override {
+      if (hint == DocumentHint::kBeforeSave) doc->GetAt(0)->SetFrameRate(15.0);
     }
   } editor;
   editor.doc = &doc;
@@ -190,12 +190,12 @@ TEST(EngineDocument, Contents_DeletedWithHintAndSavedAfterHint1) {
   ASSERT_TRUE(doc.OnSaveDocument(dir + "/b.tvc", &error)) << error;
   doc.RemoveObserver(&editor);
   ASSERT_FALSE(views.notes.empty());
-  EXPECT_EQ(views.notes.back().hint, kHintBeforeSave);
+  EXPECT_EQ(views.notes.back().hint, DocumentHint::kBeforeSave);
 
   views.notes.clear();
   ASSERT_TRUE(doc.OnOpenDocument(dir + "/b.tvc", &error)) << error;
   ASSERT_FALSE(views.notes.empty());
-  EXPECT_EQ(views.notes.front().hint, kHintContentsDeleted);
+  EXPECT_EQ(views.notes.front().hint, DocumentHint::kContentsDeleted);
   ASSERT_EQ(doc.GetCount(), 1u);
   EXPECT_EQ(doc.GetAt(0)->GetFrameRate(), 15.0);
   EXPECT_EQ(doc.GetFocused(), doc.GetAt(0));
@@ -206,7 +206,7 @@ TEST(EngineDocument, Contents_DeletedWithHintAndSavedAfterHint1) {
   EXPECT_EQ(doc.GetFocused(), nullptr);
   EXPECT_TRUE(doc.GetSelection().empty());
   ASSERT_EQ(views.notes.size(), 1u);
-  EXPECT_EQ(views.notes[0].hint, kHintContentsDeleted);
+  EXPECT_EQ(views.notes[0].hint, DocumentHint::kContentsDeleted);
 }
 
 TEST(EngineDocument, AddOrder_FailingOutput_AddsNothing) {
@@ -237,7 +237,7 @@ TEST(EngineDocument, OpenThroughTemplate_BatchOrMovie) {
   views.notes.clear();
   ASSERT_TRUE(OpenDocumentFile(other, dir + "/movie.MOV", &error));
   ASSERT_EQ(views.notes.size(), 1u);
-  EXPECT_EQ(views.notes[0].hint, kHintMovieOpened);
+  EXPECT_EQ(views.notes[0].hint, DocumentHint::kMovieOpened);
   EXPECT_EQ(views.notes[0].path, dir + "/movie.MOV");
   EXPECT_EQ(other.GetCount(), 1u);  // the view adds it, not the template
 
@@ -256,7 +256,7 @@ TEST(EngineDocument, ObserverMayRemoveItselfWhileNotified) {
   struct SelfRemoving : DocumentObserver {
     CTavrionConverterDoc* doc;
     int calls = 0;
-    void OnDocumentUpdate(int, CConvertOrder*, const std::string*) override {
+    void OnDocumentUpdate(DocumentHint, CConvertOrder*, const std::string*) override {
       ++calls;
       doc->RemoveObserver(this);
     }
@@ -264,8 +264,8 @@ TEST(EngineDocument, ObserverMayRemoveItselfWhileNotified) {
   a.doc = b.doc = &doc;
   doc.AddObserver(&a);
   doc.AddObserver(&b);
-  doc.UpdateAllViews(kHintRunStopped);
-  doc.UpdateAllViews(kHintRunStopped);
+  doc.UpdateAllViews(DocumentHint::kRunStopped);
+  doc.UpdateAllViews(DocumentHint::kRunStopped);
   EXPECT_EQ(a.calls, 1);
   EXPECT_EQ(b.calls, 1);
 }
@@ -323,11 +323,11 @@ TEST_F(EngineDocumentTest, IsModified_CountsContentsNotSelectionOrStates) {
   e[1]->SetResumePoint(5, 2);
   EXPECT_FALSE(doc.IsModified());
 
-  // A pending edit in a view counts: the view writes it into the entry on hint 1.
+  // A pending edit in a view counts: the view writes it into the entry on kBeforeSave.
   struct PendingEdit : DocumentObserver {
     CConvertOrder* entry = nullptr;
-    void OnDocumentUpdate(int hint, CConvertOrder*, const std::string*) override {
-      if (hint == kHintBeforeSave && entry) entry->SetFrameRate(15.0);
+    void OnDocumentUpdate(DocumentHint hint, CConvertOrder*, const std::string*) override {
+      if (hint == DocumentHint::kBeforeSave && entry) entry->SetFrameRate(15.0);
     }
   } view;
   view.entry = e[0];

@@ -147,7 +147,7 @@ TEST(EngineRecovery, Keeper_WritesChangesAndStates_RemovesTheCopyOnSaveAndCleanE
   // A state change during a run is written at once, without waiting for the next tick.
   a->SetConverting();
   a->SetResumePoint(0, 1);
-  doc.UpdateAllViews(kHintEntryStateChanged, a);
+  doc.UpdateAllViews(DocumentHint::kEntryStateChanged, a);
   EXPECT_EQ(DecodeRecoveryCopy(ReadAll(copy)).states.at(0).state, CConvertOrder::kConverting);
 
   std::string error;

@@ -165,7 +165,7 @@ bool ConverterApplication::OfferRecoveredBatch() {
   // Opening the entries for the list and the preview resets their states: those of the copy
   // go back on, so that an interrupted movie keeps its finished parts and can go on.
   ApplyRecoveredStates(doc_, *batch);
-  for (size_t i = 0; i < doc_.GetCount(); ++i) doc_.UpdateAllViews(kHintEntryStateChanged, doc_.GetAt(i));
+  for (size_t i = 0; i < doc_.GetCount(); ++i) doc_.UpdateAllViews(DocumentHint::kEntryStateChanged, doc_.GetAt(i));
   // This program keeps the batch from here on; the copy it came from goes once the new
   // one is written.
   if (recovery_) recovery_->SaveNow();
@@ -354,8 +354,8 @@ bool ConverterApplication::OpenDocumentFile(const QString& path) {
   return true;
 }
 
-void ConverterApplication::OnDocumentUpdate(int hint, CConvertOrder*, const std::string* path) {
-  if (hint != kHintMovieOpened || !path || view_.widget) return;
+void ConverterApplication::OnDocumentUpdate(DocumentHint hint, CConvertOrder*, const std::string* path) {
+  if (hint != DocumentHint::kMovieOpened || !path || view_.widget) return;
   // Without the form the movie becomes an entry here, next to its source.
   try {
     doc_.AddOrder(*path);

@@ -6,7 +6,7 @@
 // Seam for the main form (converter/ui/form): before InitInstance, main.cpp hands the
 // application a ViewFactory (SetViewFactory). InitInstance calls it once to make the form
 // over the document and installs the form in the main frame (CMainFrame::SetView). The form
-// then handles hint 7 (a movie opened through the document) itself; without a factory the
+// then handles kMovieOpened (a movie opened through the document) itself; without a factory the
 // application adds such movies to the batch and the frame shows an empty form area.
 // In main.cpp, before InitInstance:
 //
@@ -102,7 +102,7 @@ class ConverterApplication : public QObject, public DocumentObserver {
   void OnPreferences();
   void OnHomePage();
   // Opens a path as the document template does: a ".tvc" opens as the batch; a movie
-  // reaches the batch through hint 7. Failures are told to the user; false then.
+  // reaches the batch through kMovieOpened. Failures are told to the user; false then.
   bool OpenDocumentFile(const QString& path);
 
   // ---- what the form, tests and main look at ----
@@ -114,7 +114,7 @@ class ConverterApplication : public QObject, public DocumentObserver {
   FrameDialogs& Dialogs() { return *dialogs_; }
 
   // DocumentObserver.
-  void OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string* path) override;
+  void OnDocumentUpdate(DocumentHint hint, CConvertOrder* entry, const std::string* path) override;
 
  private:
   void InitialUpdate();

@@ -52,8 +52,8 @@ void CDesktopNotifier::SetTotalProgress(int percent) {
   SendLauncherUpdate(percent >= 0 ? percent / 100.0 : 0.0, percent >= 0);
 }
 
-void CDesktopNotifier::OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string*) {
-  if (hint == kHintEntryStateChanged && entry) {
+void CDesktopNotifier::OnDocumentUpdate(DocumentHint hint, CConvertOrder* entry, const std::string*) {
+  if (hint == DocumentHint::kEntryStateChanged && entry) {
     if (!inRun_) {
       inRun_ = true;
       converted_ = failed_ = interrupted_ = 0;
@@ -67,7 +67,7 @@ void CDesktopNotifier::OnDocumentUpdate(int hint, CConvertOrder* entry, const st
     }
     if (entry->GetState() != CConvertOrder::kError && !entry->OutputPath().IsEmpty())
       outputFolder_ = Q(entry->OutputPath().Folder());
-  } else if (hint == kHintRunStopped && inRun_) {
+  } else if (hint == DocumentHint::kRunStopped && inRun_) {
     inRun_ = false;
     SetTotalProgress(-1);
     NotifyRunEnded();

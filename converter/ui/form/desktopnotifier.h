@@ -38,7 +38,7 @@ class CDesktopNotifier : public QObject, public DocumentObserver {
   void SetTotalProgress(int percent);
 
   // DocumentObserver: entry states of the run are counted; the run's end is told.
-  void OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string* path) override;
+  void OnDocumentUpdate(DocumentHint hint, CConvertOrder* entry, const std::string* path) override;
 
   // The desktop's id of the notification shown last, once its answer has come; 0 before
   // then and after the notification was closed.

@@ -488,7 +488,7 @@ void CTavrionConverterView::AddDroppedFiles(const QList<QUrl>& urls) {
   ++addingDepth_;
   for (size_t i = 0; i < paths.size(); ++i) {
     quietAdd_ = i + 1 < paths.size();
-    doc_.UpdateAllViews(kHintMovieOpened, nullptr, &paths[i]);
+    doc_.UpdateAllViews(DocumentHint::kMovieOpened, nullptr, &paths[i]);
   }
   quietAdd_ = false;
   --addingDepth_;

@@ -124,11 +124,11 @@ void CRunWatcher::StopFollowing() {
   shown_.clear();
 }
 
-void CRunWatcher::OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string*) {
+void CRunWatcher::OnDocumentUpdate(DocumentHint hint, CConvertOrder* entry, const std::string*) {
   switch (hint) {
-    case kHintRunStopped:
-    case kHintContentsDeleted: StopFollowing(); break;
-    case kHintRemoveConverted:
+    case DocumentHint::kRunStopped:
+    case DocumentHint::kContentsDeleted: StopFollowing(); break;
+    case DocumentHint::kRemoveConverted:
       // The entry goes: nothing of it is looked at again.
       if (entry) shown_.erase(entry);
       break;

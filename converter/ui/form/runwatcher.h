@@ -42,7 +42,7 @@ class CRunWatcher : public QObject, public DocumentObserver {
   void Follow();
 
   // ---- DocumentObserver ----
-  void OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string* path) override;
+  void OnDocumentUpdate(DocumentHint hint, CConvertOrder* entry, const std::string* path) override;
 
  signals:
   // An entry's progress changed: 0..100, or -1 when it stopped converting.

@@ -612,11 +612,11 @@ void CTavrionConverterView::OnRowActivated(CConvertOrder* entry) {
   if (OpenPreview(entry, true)) ui_->playButton->setFocus();
 }
 
-void CTavrionConverterView::OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string* path) {
+void CTavrionConverterView::OnDocumentUpdate(DocumentHint hint, CConvertOrder* entry, const std::string* path) {
   switch (hint) {
-    case kHintReload: ShowEntries(); break;
-    case kHintBeforeSave: CommitEdits(); break;
-    case kHintContentsDeleted:
+    case DocumentHint::kReload: ShowEntries(); break;
+    case DocumentHint::kBeforeSave: CommitEdits(); break;
+    case DocumentHint::kContentsDeleted:
       pendingAdds_.clear();
       for (size_t i = 0; i < doc_.GetCount(); ++i) prober_->Forget(doc_.GetAt(i));
       ClosePreview();
@@ -627,11 +627,11 @@ void CTavrionConverterView::OnDocumentUpdate(int hint, CConvertOrder* entry, con
       }
       ClearShownEntries();
       break;
-    case kHintCurrentChanged:
+    case DocumentHint::kCurrentChanged:
       list_->ShowConverting(entry);
       if (doc_.IsConverting()) ShowEntries();
       break;
-    case kHintEntryStateChanged:
+    case DocumentHint::kEntryStateChanged:
       list_->Refresh(entry);
       if (entry && doc_.IsConverting()) {
         const int state = entry->GetState();
@@ -642,7 +642,7 @@ void CTavrionConverterView::OnDocumentUpdate(int hint, CConvertOrder* entry, con
       }
       updateActions();
       break;
-    case kHintRunStopped:
+    case DocumentHint::kRunStopped:
       statusTimer_->stop();
       // A run broken off while paused leaves no row saying "Paused".
       for (size_t i = 0; i < doc_.GetCount(); ++i)
@@ -658,7 +658,7 @@ void CTavrionConverterView::OnDocumentUpdate(int hint, CConvertOrder* entry, con
       ShowSelectionInList();
       ShowEntries();
       break;
-    case kHintRemoveConverted:
+    case DocumentHint::kRemoveConverted:
       if (!entry) break;
       if (doc_.GetFocused() == entry) doc_.SetFocused(nullptr);
       if (previewed_ == entry) ClosePreview();
@@ -671,7 +671,7 @@ void CTavrionConverterView::OnDocumentUpdate(int hint, CConvertOrder* entry, con
       doc_.RemoveOrder(entry);
       ShowEntries();
       break;
-    case kHintMovieOpened:
+    case DocumentHint::kMovieOpened:
       if (!initialised_ || doc_.IsConverting() || !path) break;
       list_->ClearSelection();
       doc_.ClearSelection();

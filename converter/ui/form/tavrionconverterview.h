@@ -116,7 +116,7 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   const FormActions& Actions() const { return actions_; }
   // Enables every command and control for the state: the selection, the run, the player.
   void updateActions();
-  // Adds one movie, selected and previewed (the drop and hint-7 path); with show false it is
+  // Adds one movie, selected and previewed (the drop and kMovieOpened path); with show false it is
   // only listed, and probed in the background. False when it is no movie or its entry could
   // not be made (the reason is told to the user).
   bool AddMovie(const std::string& path, bool show = true);
@@ -125,11 +125,11 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // listed in slices, after this returns).
   void AddMovies(const std::vector<std::string>& files);
   // Files and folders dropped on the form (a folder adds the movies inside it), each
-  // through hint 7.
+  // through kMovieOpened.
   void AddDroppedFiles(const QList<QUrl>& urls);
 
   // ---- DocumentObserver ----
-  void OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string* path) override;
+  void OnDocumentUpdate(DocumentHint hint, CConvertOrder* entry, const std::string* path) override;
   // ---- PlayerEventSink (the preview) ----
   void OnPlayerEvent(PlayerCore* player, LONG eventCode) override;
   bool OnMouse(PlayerCore*, MousePhase, int, int, int, int) override { return false; }

@@ -11,6 +11,7 @@
 #include "libs/vxvideokit/tests/testgraph.h"
 #include "libs/vxvideokit/vxvideokit.h"
 #include "platform/acm/tests/tone.h"
+#include "tests/support/classtable.h"
 
 using namespace vktest;
 
@@ -132,34 +133,15 @@ TEST_F(vxvideokit_AudioCompressor, IsMadeByIdentifierAndFoundByTheMapper) {
   EXPECT_EQ(E_INVALIDARG, control->SetOutputFormat(&mp3, sizeof mp3)) << "shorter than its extra bytes";
   EXPECT_EQ(E_INVALIDARG, control->SetOutputFormat(&mp3, 10));
 
-  ComPtr<IFilterMapper2> mapper;
-  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                   mapper.AsVoidOut()));
-  ComPtr<IEnumMoniker> found;
   const GUID audioPcm[] = {MEDIATYPE_Audio, MEDIASUBTYPE_PCM};
   const GUID audioMp3[] = {MEDIATYPE_Audio, FourccSubtype(WAVE_FORMAT_MPEGLAYER3)};
-  ASSERT_EQ(S_OK, mapper->EnumMatchingFilters(&found, 0, FALSE, 0x200000, TRUE, 1, audioPcm, nullptr, nullptr, FALSE,
-                                              TRUE, 1, audioMp3, nullptr, nullptr));
-  bool sawCompressor = false;
-  ComPtr<IMoniker> m;
-  ULONG n = 0;
-  while (found->Next(1, &m, &n) == S_OK) {
-    ComPtr<IPropertyBag> bag;
-    if (FAILED(m->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.AsVoidOut()))) continue;
-    VARIANT v;
-    VariantInit(&v);
-    if (SUCCEEDED(bag->Read(u"FriendlyName", &v, nullptr)) && v.vt == VT_BSTR &&
-        std::u16string(v.bstrVal) == u"VXCMN Audio Compressor Filter")
-      sawCompressor = true;
-    VariantClear(&v);
-  }
-  EXPECT_TRUE(sawCompressor);
+  EXPECT_TRUE(tavtest::MapperListsByName(audioPcm, audioMp3, "VXCMN Audio Compressor Filter"));
 }
 
 TEST_F(vxvideokit_AudioCompressor, ToneThroughMp3AndThePlatformDecoderKeepsItsFrequency) {
   ComPtr<IGraphBuilder> graph;
-  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                   graph.AsVoidOut()));
+  ASSERT_EQ(S_OK,
+            CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsVoidOut()));
   graph.As<IMediaFilter>()->SetSyncSource(nullptr);
   const WAVEFORMATEX pcm = Pcm(2, 44100);
   const ULONG chunkBytes = 4410 * 4;  // 0.1 s per sample
@@ -226,8 +208,8 @@ TEST_F(vxvideokit_AudioCompressor, ToneThroughMp3AndThePlatformDecoderKeepsItsFr
 
 TEST_F(vxvideokit_AudioCompressor, ChosenBlockFormatComesOutInWholeTimedBlocks) {
   ComPtr<IGraphBuilder> graph;
-  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                   graph.AsVoidOut()));
+  ASSERT_EQ(S_OK,
+            CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsVoidOut()));
   graph.As<IMediaFilter>()->SetSyncSource(nullptr);
   WAVEFORMATEX pcm = Pcm(1, 22050);
   ComPtr<IAudioCompressionFactory> factory;

@@ -6,25 +6,16 @@
 #include <cstring>
 #include <string>
 
-#include "libs/vxvideokit/vxvideokit.h"
 #include "libs/vxvideokit/tests/testgraph.h"
+#include "libs/vxvideokit/vxvideokit.h"
 #include "media/contract/registry.h"
+#include "tests/support/classtable.h"
 
 using namespace vktest;
 
 namespace {
 
 std::string ClassKey(REFCLSID clsid) { return "CLSID\\" + tav::GuidToString(clsid); }
-
-std::string ReadString(const std::string& key, const char* value) {
-  HKEY k = nullptr;
-  if (RegOpenKeyEx(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return "<missing>";
-  char buf[512] = {};
-  DWORD size = sizeof buf, type = 0;
-  const LSTATUS st = RegQueryValueEx(k, value, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
-  RegCloseKey(k);
-  return st == ERROR_SUCCESS ? std::string(buf) : "<missing>";
-}
 
 class vxvideokit_Library : public ::testing::Test {
  protected:
@@ -56,9 +47,10 @@ TEST_F(vxvideokit_Library, RegistersItsClassesAndCreatesThemByIdentifier) {
                       {&CLSID_VxChannelDownmixer, "VXCMN Audio channel mixer"}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    EXPECT_EQ(r.name, ReadString(ClassKey(*r.clsid), nullptr));
-    EXPECT_EQ("Both", ReadString(ClassKey(*r.clsid) + "\\InprocServer32", "ThreadingModel"));
-    EXPECT_EQ(tavtest::LibraryPath("vxvideokit"), ReadString(ClassKey(*r.clsid) + "\\InprocServer32", nullptr));
+    EXPECT_EQ(r.name, tavtest::ClassesRootString(ClassKey(*r.clsid), nullptr));
+    EXPECT_EQ("Both", tavtest::ClassesRootString(ClassKey(*r.clsid) + "\\InprocServer32", "ThreadingModel"));
+    EXPECT_EQ(tavtest::LibraryPath("vxvideokit"),
+              tavtest::ClassesRootString(ClassKey(*r.clsid) + "\\InprocServer32", nullptr));
     ComPtr<IBaseFilter> filter;
     ASSERT_EQ(S_OK, CoCreateInstance(*r.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, filter.AsVoidOut()));
     CLSID clsid{};
@@ -77,33 +69,14 @@ TEST_F(vxvideokit_Library, RegistersItsClassesAndCreatesThemByIdentifier) {
 }
 
 TEST_F(vxvideokit_Library, TheMapperFindsTheFiltersWithTheirPins) {
-  ComPtr<IFilterMapper2> mapper;
-  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                   mapper.AsVoidOut()));
-  ComPtr<IEnumMoniker> found;
   const GUID audioPcm[] = {MEDIATYPE_Audio, MEDIASUBTYPE_PCM};
-  ASSERT_EQ(S_OK, mapper->EnumMatchingFilters(&found, 0, FALSE, 0x200000, TRUE, 1, audioPcm, nullptr, nullptr, FALSE,
-                                              TRUE, 1, audioPcm, nullptr, nullptr));
-  bool sawMixer = false;
-  ComPtr<IMoniker> m;
-  ULONG n = 0;
-  while (found->Next(1, &m, &n) == S_OK) {
-    ComPtr<IPropertyBag> bag;
-    if (FAILED(m->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.AsVoidOut()))) continue;
-    VARIANT v;
-    VariantInit(&v);
-    if (SUCCEEDED(bag->Read(u"FriendlyName", &v, nullptr)) && v.vt == VT_BSTR &&
-        std::u16string(v.bstrVal) == u"VXCMN Audio channel mixer")
-      sawMixer = true;
-    VariantClear(&v);
-  }
-  EXPECT_TRUE(sawMixer);
+  EXPECT_TRUE(tavtest::MapperListsByName(audioPcm, audioPcm, "VXCMN Audio channel mixer"));
 }
 
 TEST_F(vxvideokit_Library, TheMixerFoldsFivePointOneToStereoInAGraph) {
   ComPtr<IGraphBuilder> graph;
-  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                   graph.AsVoidOut()));
+  ASSERT_EQ(S_OK,
+            CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsVoidOut()));
   graph.As<IMediaFilter>()->SetSyncSource(nullptr);
 
   WAVEFORMATEXTENSIBLE x{};
@@ -175,9 +148,10 @@ TEST_F(vxvideokit_Library, TheMixerFoldsFivePointOneToStereoInAGraph) {
 }
 
 TEST_F(vxvideokit_Library, TheVideoResizerAndTheSingleResizerPropertiesObject) {
-  EXPECT_EQ("VXCMN Video Resizer", ReadString(ClassKey(CLSID_VxVideoResizer), nullptr));
-  EXPECT_EQ("VXCMN Resizer Properties", ReadString(ClassKey(CLSID_VxResizerProperties), nullptr));
-  EXPECT_EQ("Both", ReadString(ClassKey(CLSID_VxResizerProperties) + "\\InprocServer32", "ThreadingModel"));
+  EXPECT_EQ("VXCMN Video Resizer", tavtest::ClassesRootString(ClassKey(CLSID_VxVideoResizer), nullptr));
+  EXPECT_EQ("VXCMN Resizer Properties", tavtest::ClassesRootString(ClassKey(CLSID_VxResizerProperties), nullptr));
+  EXPECT_EQ("Both",
+            tavtest::ClassesRootString(ClassKey(CLSID_VxResizerProperties) + "\\InprocServer32", "ThreadingModel"));
 
   ComPtr<IResizerControl> resizer;
   ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VxVideoResizer, nullptr, CLSCTX_INPROC_SERVER, IID_IResizerControl,
@@ -186,10 +160,10 @@ TEST_F(vxvideokit_Library, TheVideoResizerAndTheSingleResizerPropertiesObject) {
 
   // Every creation while one is alive yields the same object; aggregation is refused.
   ComPtr<IInterlaceModeRegistry> a, b;
-  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VxResizerProperties, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IInterlaceModeRegistry, a.AsVoidOut()));
-  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VxResizerProperties, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IInterlaceModeRegistry, b.AsVoidOut()));
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VxResizerProperties, nullptr, CLSCTX_INPROC_SERVER, IID_IInterlaceModeRegistry,
+                                   a.AsVoidOut()));
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VxResizerProperties, nullptr, CLSCTX_INPROC_SERVER, IID_IInterlaceModeRegistry,
+                                   b.AsVoidOut()));
   EXPECT_EQ(a.Get(), b.Get());
   EXPECT_FALSE(a.As<IBaseFilter>()) << "a plain object, not a filter";
   ComPtr<IUnknown> inner;

@@ -235,7 +235,7 @@ STDMETHODIMP CAsyncOutputPin::Reader::EndFlush() {
 CAsyncFileSource::CAsyncFileSource(LPUNKNOWN outer, HRESULT* phr)
     : CBaseFilter("File Source (Async)", outer, &lock_, CLSID_AsyncReader, phr) {}
 
-CAsyncFileSource::~CAsyncFileSource() { delete pin_; }
+CAsyncFileSource::~CAsyncFileSource() = default;
 
 CUnknown* CAsyncFileSource::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
   auto* f = new (std::nothrow) CAsyncFileSource(outer, phr);
@@ -269,7 +269,7 @@ STDMETHODIMP CAsyncFileSource::Load(LPCOLESTR fileName, const AM_MEDIA_TYPE* mt)
   }
   if (!pin_) {
     HRESULT phr = S_OK;
-    pin_ = new (std::nothrow) CAsyncOutputPin(this, &lock_, &phr);
+    pin_.reset(new (std::nothrow) CAsyncOutputPin(this, &lock_, &phr));
     if (!pin_) return E_OUTOFMEMORY;
     IncrementPinVersion();
   }
@@ -296,7 +296,7 @@ int CAsyncFileSource::GetPinCount() {
 
 CBasePin* CAsyncFileSource::GetPin(int n) {
   CAutoLock lock(&lock_);
-  return n == 0 ? pin_ : nullptr;
+  return n == 0 ? pin_.get() : nullptr;
 }
 
 // ---- registration -------------------------------------------------------------------------

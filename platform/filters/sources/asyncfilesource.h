@@ -7,6 +7,7 @@
 // need no lock of their own.
 #pragma once
 
+#include <memory>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -118,7 +119,7 @@ class CAsyncFileSource final : public CBaseFilter, public IFileSourceFilter {
   FileByteSource file_;
   // Runtime
   AsyncRequestQueue queue_{&file_};
-  CAsyncOutputPin* pin_ = nullptr;  // made by the first Load
+  std::unique_ptr<CAsyncOutputPin> pin_;  // made by the first Load
 };
 
 extern const AMOVIESETUP_FILTER sudAsyncReader;

@@ -185,7 +185,7 @@ STDMETHODIMP CAvOutputPin::GetPreroll(LONGLONG* preroll) {
 CAvSplitter::CAvSplitter(const SplitterKind& kind, LPUNKNOWN outer, HRESULT* phr)
     : CBaseFilter("splitter", outer, &lock_, *kind.clsid, phr), kind_(kind) {
   if (kind.pull) {
-    input_ = new (std::nothrow) CAvInputPin(this, &lock_, phr);
+    input_.reset(new (std::nothrow) CAvInputPin(this, &lock_, phr));
     if (!input_ && phr) *phr = E_OUTOFMEMORY;
   }
 }
@@ -197,7 +197,7 @@ CAvSplitter::~CAvSplitter() {
   }
   CAutoLock lock(&lock_);
   CloseLocked();
-  delete input_;
+  input_.reset();
 }
 
 STDMETHODIMP CAvSplitter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -216,7 +216,7 @@ CBasePin* CAvSplitter::GetPin(int n) {
   CAutoLock lock(&lock_);
   if (n < 0) return nullptr;
   if (input_) {
-    if (n == 0) return input_;
+    if (n == 0) return input_.get();
     --n;
   }
   return n < int(outputs_.size()) ? outputs_[size_t(n)] : nullptr;
@@ -616,7 +616,7 @@ HRESULT CAvSplitter::DeliverPacket(CAvOutputPin* pin, AVPacket* packet) {
     pin->ended = true;
     return S_OK;
   }
-  IMediaSample* sample = nullptr;
+  ComPtr<IMediaSample> sample;
   HRESULT hr = pin->GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
   if (FAILED(hr)) return hr;
   BYTE* buffer = nullptr;
@@ -624,7 +624,6 @@ HRESULT CAvSplitter::DeliverPacket(CAvOutputPin* pin, AVPacket* packet) {
   if (packet->size > sample->GetSize()) {
     // Larger than any buffer the stream's format led us to expect: the file is damaged.
     TAV_TRACE("packet of %d bytes dropped (buffer %d)", packet->size, sample->GetSize());
-    sample->Release();
     return S_OK;
   }
   std::memcpy(buffer, packet->data, size_t(packet->size));
@@ -642,9 +641,7 @@ HRESULT CAvSplitter::DeliverPacket(CAvOutputPin* pin, AVPacket* packet) {
   sample->SetSyncPoint((packet->flags & AV_PKT_FLAG_KEY) != 0);
   sample->SetDiscontinuity(pin->discontinuity);
   pin->discontinuity = false;
-  hr = pin->Deliver(sample);
-  sample->Release();
-  return hr;
+  return pin->Deliver(sample.Get());
 }
 
 // ---- seeking --------------------------------------------------------------------------------

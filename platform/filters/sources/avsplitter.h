@@ -183,7 +183,7 @@ class CAvSplitter : public CBaseFilter, public IFileSourceFilter, public IProper
   CCritSec lock_;      // the filter lock
   CCritSec seekLock_;  // serialises seeks and the streaming thread's start and stop
   // Configuration, guarded by lock_: set when the input connects or a file loads.
-  CAvInputPin* input_ = nullptr;  // pull splitters only
+  std::unique_ptr<CAvInputPin> input_;  // pull splitters only
   std::vector<CAvOutputPin*> outputs_;
   std::vector<std::unique_ptr<CAvOutputPin>> retired_;  // pins of a closed file
   std::unique_ptr<ByteSource> source_;

@@ -84,10 +84,6 @@ STDMETHODIMP CTeeInputPin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop,
 CTeeOutputPin::CTeeOutputPin(CInfTee* tee, HRESULT* phr, LPCWSTR name)
     : CBaseOutputPin(NAME("tee output pin"), tee, &tee->lock_, phr, name), tee_(tee) {}
 
-CTeeOutputPin::~CTeeOutputPin() {
-  if (position_) position_->Release();
-}
-
 STDMETHODIMP CTeeOutputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   if (riid == IID_IMediaPosition || riid == IID_IMediaSeeking) {

@@ -37,7 +37,6 @@ class CTeeInputPin final : public CBaseInputPin {
 class CTeeOutputPin final : public CBaseOutputPin {
  public:
   CTeeOutputPin(CInfTee* tee, HRESULT* phr, LPCWSTR name);
-  ~CTeeOutputPin() override;
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
   HRESULT CheckConnect(IPin* pin) override;
   HRESULT CheckMediaType(const CMediaType* mt) override;
@@ -50,7 +49,7 @@ class CTeeOutputPin final : public CBaseOutputPin {
 
  private:
   CInfTee* tee_;
-  IUnknown* position_ = nullptr;  // seeking pass-through, owned
+  ComPtr<IUnknown> position_;  // seeking pass-through
 };
 
 class CInfTee final : public CBaseFilter {

@@ -15,9 +15,7 @@ CMediaSample::CMediaSample(LPCTSTR, CBaseAllocator* allocator, HRESULT* phr, LPB
   if (length < 0 && phr && SUCCEEDED(*phr)) *phr = VFW_E_BUFFER_OVERFLOW;
 }
 
-CMediaSample::~CMediaSample() {
-  if (m_pMediaType) DeleteMediaType(m_pMediaType);
-}
+CMediaSample::~CMediaSample() = default;
 
 HRESULT CMediaSample::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -118,20 +116,17 @@ HRESULT CMediaSample::GetMediaType(AM_MEDIA_TYPE** mt) {
   if (!mt) return E_POINTER;
   *mt = nullptr;
   if (!(m_dwFlags & Sample_TypeChanged) || !m_pMediaType) return S_FALSE;
-  *mt = CreateMediaType(m_pMediaType);
+  *mt = CreateMediaType(m_pMediaType.Get());
   return *mt ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT CMediaSample::SetMediaType(AM_MEDIA_TYPE* mt) {
-  if (m_pMediaType) {
-    DeleteMediaType(m_pMediaType);
-    m_pMediaType = nullptr;
-  }
+  m_pMediaType.Reset();
   if (!mt) {
     m_dwFlags &= ~DWORD(Sample_TypeChanged);
     return S_OK;
   }
-  m_pMediaType = CreateMediaType(mt);
+  m_pMediaType.Reset(CreateMediaType(mt));
   if (!m_pMediaType) {
     m_dwFlags &= ~DWORD(Sample_TypeChanged);
     return E_OUTOFMEMORY;
@@ -172,7 +167,7 @@ HRESULT CMediaSample::GetProperties(DWORD cbProperties, BYTE* properties) {
   p.tStart = m_Start;
   p.tStop = m_End;
   p.dwStreamId = m_dwStreamId;
-  p.pMediaType = (m_dwFlags & Sample_TypeChanged) ? m_pMediaType : nullptr;
+  p.pMediaType = (m_dwFlags & Sample_TypeChanged) ? m_pMediaType.Get() : nullptr;
   p.pbBuffer = m_pBuffer;
   p.cbBuffer = m_cbBuffer;
   std::memcpy(properties, &p, p.cbData);

@@ -75,7 +75,7 @@ class CMediaSample : public IMediaSample2 {
   REFERENCE_TIME m_End = 0;
   LONGLONG m_MediaStart = 0;
   LONGLONG m_MediaEnd = 0;
-  AM_MEDIA_TYPE* m_pMediaType = nullptr;
+  tav::MediaTypePtr m_pMediaType;  // set by SetMediaType
   DWORD m_dwStreamId = AM_STREAM_MEDIA;
   volatile LONG m_cRef = 0;
 };

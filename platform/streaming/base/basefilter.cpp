@@ -49,10 +49,7 @@ CBaseFilter::CBaseFilter(LPCTSTR name, LPUNKNOWN outer, CCritSec* lock, REFCLSID
 CBaseFilter::CBaseFilter(LPCTSTR name, LPUNKNOWN outer, CCritSec* lock, REFCLSID clsid, HRESULT*)
     : CBaseFilter(name, outer, lock, clsid) {}
 
-CBaseFilter::~CBaseFilter() {
-  delete[] m_pName;
-  if (m_pClock) m_pClock->Release();
-}
+CBaseFilter::~CBaseFilter() { delete[] m_pName; }
 
 HRESULT CBaseFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -130,8 +127,6 @@ HRESULT CBaseFilter::GetState(DWORD, FILTER_STATE* state) {
 
 HRESULT CBaseFilter::SetSyncSource(IReferenceClock* clock) {
   CAutoLock lock(m_pLock);
-  if (clock) clock->AddRef();
-  if (m_pClock) m_pClock->Release();
   m_pClock = clock;
   return S_OK;
 }
@@ -139,9 +134,7 @@ HRESULT CBaseFilter::SetSyncSource(IReferenceClock* clock) {
 HRESULT CBaseFilter::GetSyncSource(IReferenceClock** clock) {
   if (!clock) return E_POINTER;
   CAutoLock lock(m_pLock);
-  *clock = m_pClock;
-  if (m_pClock) m_pClock->AddRef();
-  return S_OK;
+  return m_pClock.CopyTo(clock);
 }
 
 HRESULT CBaseFilter::StreamTime(CRefTime& time) {
@@ -193,11 +186,8 @@ HRESULT CBaseFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
   m_pSink = nullptr;
   if (graph) {
     // Weak pointer: the graph owns this filter and outlives its membership.
-    IMediaEventSink* sink = nullptr;
-    if (SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink))) && sink) {
-      m_pSink = sink;
-      sink->Release();
-    }
+    ComPtr<IMediaEventSink> sink;
+    if (SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, sink.AsVoidOut()))) m_pSink = sink.Get();
   }
   delete[] m_pName;
   m_pName = nullptr;
@@ -235,14 +225,11 @@ HRESULT CBaseFilter::ReconnectPin(IPin* pin, const AM_MEDIA_TYPE* mt) {
 
 CEnumPins::CEnumPins(CBaseFilter* filter, const CEnumPins* copyFrom)
     : m_pFilter(filter), m_Version(filter->GetPinVersion()) {
-  m_pFilter->AddRef();
   if (copyFrom) {
     m_Position = copyFrom->m_Position;
     m_Version = copyFrom->m_Version;
   }
 }
-
-CEnumPins::~CEnumPins() { m_pFilter->Release(); }
 
 HRESULT CEnumPins::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -301,6 +288,6 @@ HRESULT CEnumPins::Clone(IEnumPins** out) {
     *out = nullptr;
     return VFW_E_ENUM_OUT_OF_SYNC;
   }
-  *out = new (std::nothrow) CEnumPins(m_pFilter, this);
+  *out = new (std::nothrow) CEnumPins(m_pFilter.Get(), this);
   return *out ? S_OK : E_OUTOFMEMORY;
 }

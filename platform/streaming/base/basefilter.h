@@ -74,7 +74,7 @@ class CBaseFilter : public CUnknown, public IBaseFilter {
   CCritSec* m_pLock;
   // Runtime, guarded by m_pLock
   CRelaxed<FILTER_STATE> m_State{State_Stopped};  // also read by streaming threads
-  IReferenceClock* m_pClock = nullptr;  // holds a reference
+  ComPtr<IReferenceClock> m_pClock;
   CRefTime m_tStart;                    // stream time 0 on the clock, from Run
   // The graph does not hold this filter's graph pointers alive: the graph owns the filter.
   IFilterGraph* m_pGraph = nullptr;
@@ -97,8 +97,8 @@ class CEnumPins final : public IEnumPins {
   STDMETHODIMP Clone(IEnumPins** out) override;
 
  private:
-  ~CEnumPins();
-  CBaseFilter* m_pFilter;  // holds a reference
+  ~CEnumPins() = default;
+  ComPtr<CBaseFilter> m_pFilter;
   int m_Position = 0;
   LONG m_Version;
   volatile LONG m_cRef = 1;

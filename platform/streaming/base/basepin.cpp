@@ -25,11 +25,7 @@ CBasePin::CBasePin(LPCTSTR objectName, CBaseFilter* filter, CCritSec* lock, HRES
     m_pName[0] = 0;
 }
 
-CBasePin::~CBasePin() {
-  if (m_Connected) m_Connected->Release();
-  m_Connected = nullptr;
-  delete[] m_pName;
-}
+CBasePin::~CBasePin() { delete[] m_pName; }
 
 HRESULT CBasePin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -38,6 +34,7 @@ HRESULT CBasePin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
 
+// A pin has no count of its own: a reference to it is one to its filter, which deletes it.
 ULONG CBasePin::NonDelegatingAddRef() { return m_pFilter->AddRef(); }
 ULONG CBasePin::NonDelegatingRelease() { return m_pFilter->Release(); }
 
@@ -78,11 +75,10 @@ HRESULT CBasePin::TryMediaTypes(IPin* receivePin, const CMediaType* partial, IEn
   HRESULT failure = S_OK;
   types->Reset();
   for (;;) {
-    AM_MEDIA_TYPE* raw = nullptr;
+    tav::MediaTypePtr raw;
     ULONG fetched = 0;
-    if (types->Next(1, &raw, &fetched) != S_OK || fetched != 1 || !raw) break;
-    CMediaType candidate(*raw);
-    DeleteMediaType(raw);
+    if (types->Next(1, raw.Out(), &fetched) != S_OK || fetched != 1 || !raw) break;
+    CMediaType candidate(*raw.Get());
     if (partial && !candidate.MatchesPartial(partial)) continue;
     const HRESULT hr = AttemptConnection(receivePin, &candidate);
     if (SUCCEEDED(hr)) return hr;
@@ -101,7 +97,6 @@ HRESULT CBasePin::AttemptConnection(IPin* receivePin, const CMediaType* mt) {
   hr = CheckMediaType(mt);
   if (hr == S_OK) {
     m_Connected = receivePin;
-    m_Connected->AddRef();
     hr = SetMediaType(mt);
     if (SUCCEEDED(hr)) {
       hr = receivePin->ReceiveConnection(this, mt);
@@ -114,10 +109,7 @@ HRESULT CBasePin::AttemptConnection(IPin* receivePin, const CMediaType* mt) {
   } else if (SUCCEEDED(hr) || hr == E_FAIL || hr == E_INVALIDARG) {
     hr = VFW_E_TYPE_NOT_ACCEPTED;
   }
-  if (m_Connected) {
-    m_Connected->Release();
-    m_Connected = nullptr;
-  }
+  m_Connected = nullptr;
   BreakConnect();
   return hr;
 }
@@ -141,13 +133,11 @@ HRESULT CBasePin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt) {
     return hr;
   }
   m_Connected = connector;
-  m_Connected->AddRef();
   hr = SetMediaType(&type);
   if (SUCCEEDED(hr)) {
     hr = CompleteConnect(connector);
     if (SUCCEEDED(hr)) return S_OK;
   }
-  m_Connected->Release();
   m_Connected = nullptr;
   BreakConnect();
   return hr;
@@ -164,7 +154,6 @@ HRESULT CBasePin::DisconnectInternal() {
   if (!m_Connected) return S_FALSE;
   const HRESULT hr = BreakConnect();
   if (FAILED(hr)) return hr;
-  m_Connected->Release();
   m_Connected = nullptr;
   return S_OK;
 }
@@ -176,10 +165,8 @@ HRESULT CBasePin::DisconnectInternal() {
 // way round (ThreadSanitizer reported the cycle).
 HRESULT CBasePin::ConnectedTo(IPin** pin) {
   if (!pin) return E_POINTER;
-  *pin = m_Connected;
-  if (!m_Connected) return VFW_E_NOT_CONNECTED;
-  m_Connected->AddRef();
-  return S_OK;
+  m_Connected.CopyTo(pin);
+  return *pin ? S_OK : VFW_E_NOT_CONNECTED;
 }
 
 HRESULT CBasePin::ConnectionMediaType(AM_MEDIA_TYPE* mt) {
@@ -270,14 +257,11 @@ HRESULT CBasePin::Inactive() {
 
 CEnumMediaTypes::CEnumMediaTypes(CBasePin* pin, const CEnumMediaTypes* copyFrom)
     : m_pPin(pin), m_Version(pin->GetMediaTypeVersion()) {
-  m_pPin->AddRef();
   if (copyFrom) {
     m_Position = copyFrom->m_Position;
     m_Version = copyFrom->m_Version;
   }
 }
-
-CEnumMediaTypes::~CEnumMediaTypes() { m_pPin->Release(); }
 
 HRESULT CEnumMediaTypes::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -336,6 +320,6 @@ HRESULT CEnumMediaTypes::Clone(IEnumMediaTypes** out) {
     *out = nullptr;
     return VFW_E_ENUM_OUT_OF_SYNC;
   }
-  *out = new (std::nothrow) CEnumMediaTypes(m_pPin, this);
+  *out = new (std::nothrow) CEnumMediaTypes(m_pPin.Get(), this);
   return *out ? S_OK : E_OUTOFMEMORY;
 }

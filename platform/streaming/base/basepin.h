@@ -66,8 +66,8 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   virtual HRESULT Inactive();
   virtual HRESULT Run(REFERENCE_TIME start) { return S_OK; }
 
-  BOOL IsConnected() const { return m_Connected != nullptr; }
-  IPin* GetConnected() const { return m_Connected; }
+  BOOL IsConnected() const { return m_Connected ? TRUE : FALSE; }
+  IPin* GetConnected() const { return m_Connected.Get(); }
   BOOL IsStopped() const { return m_pFilter->IsStopped(); }
   CMediaType& CurrentMediaType() { return m_mt; }
   LPWSTR Name() const { return m_pName; }
@@ -100,7 +100,7 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   BOOL m_bCanReconnectWhenActive = FALSE;
   BOOL m_bTryMyTypesFirst = FALSE;
   // Negotiated on connect, guarded by m_pLock
-  IPin* m_Connected = nullptr;  // holds a reference
+  ComPtr<IPin> m_Connected;
   CMediaType m_mt;
   // Runtime
   CRelaxed<BOOL> m_bRunTimeError{FALSE};  // set by a streaming error, cleared by Inactive / EndFlush
@@ -125,8 +125,8 @@ class CEnumMediaTypes final : public IEnumMediaTypes {
   STDMETHODIMP Clone(IEnumMediaTypes** out) override;
 
  private:
-  ~CEnumMediaTypes();
-  CBasePin* m_pPin;  // holds a reference (on the filter)
+  ~CEnumMediaTypes() = default;
+  ComPtr<CBasePin> m_pPin;  // the reference is the filter's
   int m_Position = 0;
   LONG m_Version;
   volatile LONG m_cRef = 1;

@@ -60,9 +60,8 @@ void CBaseWindow::ThreadProc() {
     tav::SetWindowSurface(m_hwnd, nullptr);
     if (m_hdc) ReleaseDC(m_hwnd, m_hdc);
     if (m_MemoryDC) DeleteDC(m_MemoryDC);
-    if (m_surface) DeleteObject(m_surface);
+    m_surface.Reset();
     m_hdc = m_MemoryDC = nullptr;
-    m_surface = nullptr;
   }
   DestroyWindow(m_hwnd);
 }
@@ -73,7 +72,7 @@ void CBaseWindow::ResizeSurface(LONG width, LONG height) {
   CAutoLock lock(&m_SurfaceLock);
   if (m_surface) {
     BITMAP bm{};
-    if (GetObject(m_surface, sizeof bm, &bm) && bm.bmWidth == width && bm.bmHeight == height) return;
+    if (GetObject(m_surface.Get(), sizeof bm, &bm) && bm.bmWidth == width && bm.bmHeight == height) return;
   }
   HBITMAP surface = nullptr;
   if (width > 0 && height > 0) {
@@ -90,8 +89,7 @@ void CBaseWindow::ResizeSurface(LONG width, LONG height) {
   }
   tav::SetWindowSurface(m_hwnd, surface);
   if (m_hdc) ReleaseDC(m_hwnd, m_hdc);
-  if (m_surface) DeleteObject(m_surface);
-  m_surface = surface;
+  m_surface.Reset(surface);
   m_hdc = GetDC(m_hwnd);
   if (!m_MemoryDC) m_MemoryDC = CreateCompatibleDC(m_hdc);
 }
@@ -197,9 +195,8 @@ HRESULT CBaseControlWindow::DoneWithWindow() {
 void CBaseControlWindow::DropOwnerSurfaceLocked() {
   if (!m_ownerSurface) return;
   // Only while the owner still has ours: a surface it has taken since stays.
-  tav::ExchangeWindowSurface(m_ownerSurfaceWindow, m_ownerSurface, nullptr);
-  DeleteObject(m_ownerSurface);
-  m_ownerSurface = nullptr;
+  tav::ExchangeWindowSurface(m_ownerSurfaceWindow, m_ownerSurface.Get(), nullptr);
+  m_ownerSurface.Reset();
   m_ownerSurfaceWindow = nullptr;
 }
 
@@ -218,7 +215,7 @@ void CBaseControlWindow::PresentToOwner(BOOL notifyOwner) {
   if (!owner || !IsWindow(owner) || !visible || !m_surface) return;
   const LONG width = rc.right - rc.left, height = rc.bottom - rc.top;
   HBITMAP target = tav::GetWindowSurface(owner);
-  if (!target || target == m_ownerSurface) {
+  if (!target || target == m_ownerSurface.Get()) {
     // The owner has no surface of its own: give it one that holds the window.
     BITMAP bm{};
     const LONG needW = std::max<LONG>(rc.right, 1), needH = std::max<LONG>(rc.bottom, 1);
@@ -232,25 +229,24 @@ void CBaseControlWindow::PresentToOwner(BOOL notifyOwner) {
       info.bmiHeader.biBitCount = 32;
       info.bmiHeader.biCompression = BI_RGB;
       void* bits = nullptr;
-      m_ownerSurface = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+      m_ownerSurface.Reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
       if (!m_ownerSurface) return;
       // The owner (another thread) may give itself a surface between the look above and
       // now; installing ours over it would leave the owner showing its own, never drawn.
-      if (tav::ExchangeWindowSurface(owner, nullptr, m_ownerSurface)) {
+      if (tav::ExchangeWindowSurface(owner, nullptr, m_ownerSurface.Get())) {
         m_ownerSurfaceWindow = owner;
       } else {
-        DeleteObject(m_ownerSurface);
-        m_ownerSurface = nullptr;
+        m_ownerSurface.Reset();
         target = tav::GetWindowSurface(owner);
         if (!target) return;
       }
     }
   }
   HDC dc = GetDC(owner);
-  if (m_ownerSurface && tav::GetWindowSurface(owner) == m_ownerSurface) {
+  if (m_ownerSurface && tav::GetWindowSurface(owner) == m_ownerSurface.Get()) {
     // A surface of our own holds nothing but this window: where it was before goes black.
     BITMAP bm{};
-    GetObject(m_ownerSurface, sizeof bm, &bm);
+    GetObject(m_ownerSurface.Get(), sizeof bm, &bm);
     RECT all;
     SetRect(&all, 0, 0, bm.bmWidth, bm.bmHeight);
     FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));

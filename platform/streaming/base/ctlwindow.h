@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "media/contract/window.h"
+#include "media/contract/wingdi.h"
 #include "platform/streaming/base/basepin.h"
 #include "platform/streaming/base/combase.h"
 #include "platform/streaming/base/wxutil.h"
@@ -60,7 +61,7 @@ class CBaseWindow {
   // fetches them again after WM_SIZE). Draw only with m_SurfaceLock held.
   HDC GetWindowHDC() const { return m_hdc; }
   HDC GetMemoryHDC() const { return m_MemoryDC; }
-  HBITMAP GetSurface() const { return m_surface; }
+  HBITMAP GetSurface() const { return m_surface.Get(); }
   CCritSec* SurfaceLock() { return &m_SurfaceLock; }
   // Asks for a repaint (WM_ERASEBKGND then WM_PAINT on the window thread).
   void PaintWindow(BOOL erase);
@@ -86,7 +87,7 @@ class CBaseWindow {
   // Guards the surface and the two contexts, and is held while drawing into them, so the
   // surface is never remade under a drawing thread.
   CCritSec m_SurfaceLock;
-  HBITMAP m_surface = nullptr;  // guarded by m_SurfaceLock
+  tav::GdiObjectPtr<HBITMAP> m_surface;  // guarded by m_SurfaceLock
   HDC m_hdc = nullptr;          // guarded by m_SurfaceLock
   HDC m_MemoryDC = nullptr;     // guarded by m_SurfaceLock
   DWORD m_classStyles = 0;     // set by PrepareWindow
@@ -188,7 +189,7 @@ class CBaseControlWindow : public CBaseWindow, public CUnknown, public IVideoWin
   LONG m_borderColor = 0;
   LONG m_cursorHidden = OAFALSE;
   // A surface this window gave its owner (guarded by m_SurfaceLock), and the owner it is on.
-  HBITMAP m_ownerSurface = nullptr;
+  tav::GdiObjectPtr<HBITMAP> m_ownerSurface;
   HWND m_ownerSurfaceWindow = nullptr;
   void DropOwnerSurfaceLocked();
 };

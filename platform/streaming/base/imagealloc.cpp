@@ -18,6 +18,7 @@ CImageAllocator::~CImageAllocator() {
   Free();
 }
 
+// Counted with the filter that owns it, as a pin is.
 ULONG CImageAllocator::NonDelegatingAddRef() { return m_pFilter->AddRef(); }
 ULONG CImageAllocator::NonDelegatingRelease() { return m_pFilter->Release(); }
 
@@ -62,15 +63,14 @@ HRESULT CImageAllocator::CreateImageMemory(LONG size, DIBDATA* dib) {
         std::memcpy(info.masks, format + sizeof(VIDEOINFOHEADER), sizeof info.masks);
     }
     void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(nullptr, reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits,
-                                      nullptr, 0);
+    tav::GdiObjectPtr<HBITMAP> bitmap(CreateDIBSection(nullptr, reinterpret_cast<const BITMAPINFO*>(&info),
+                                                       DIB_RGB_COLORS, &bits, nullptr, 0));
     if (bitmap && bits) {
-      dib->hBitmap = bitmap;
+      dib->hBitmap = bitmap.Release();
       dib->pBase = static_cast<BYTE*>(bits);
       dib->cbImage = size;
       return S_OK;
     }
-    if (bitmap) DeleteObject(bitmap);
   }
   dib->pBase = static_cast<BYTE*>(std::calloc(1, size_t(size)));
   if (!dib->pBase) return E_OUTOFMEMORY;
@@ -78,6 +78,8 @@ HRESULT CImageAllocator::CreateImageMemory(LONG size, DIBDATA* dib) {
   return S_OK;
 }
 
+// DIBDATA is the plain structure the drawing code reads; the section it names is freed
+// here, when its sample goes.
 void CImageAllocator::FreeImageMemory(DIBDATA* dib) {
   if (dib->hBitmap) {
     DeleteObject(dib->hBitmap);

@@ -127,28 +127,21 @@ BOOL CMediaType::IsPartiallySpecified() const {
 
 AM_MEDIA_TYPE* CreateMediaType(const AM_MEDIA_TYPE* src) {
   if (!src) return nullptr;
-  auto* mt = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-  if (!mt) return nullptr;
-  if (FAILED(CopyMediaType(mt, src))) {
-    CoTaskMemFree(mt);
-    return nullptr;
-  }
-  return mt;
+  tav::TaskMemPtr<AM_MEDIA_TYPE> mt(static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE))));
+  if (!mt || FAILED(CopyMediaType(mt.Get(), src))) return nullptr;
+  return mt.Release();
 }
 
-void DeleteMediaType(AM_MEDIA_TYPE* mt) {
-  if (!mt) return;
-  FreeMediaType(*mt);
-  CoTaskMemFree(mt);
+bool SampleMediaType(IMediaSample* sample, CMediaType* type) {
+  tav::MediaTypePtr changed;
+  if (!sample || sample->GetMediaType(changed.Out()) != S_OK || !changed) return false;
+  *type = *changed.Get();
+  return true;
 }
 
-void FreeMediaType(AM_MEDIA_TYPE& mt) {
-  if (mt.pbFormat) CoTaskMemFree(mt.pbFormat);
-  mt.pbFormat = nullptr;
-  mt.cbFormat = 0;
-  if (mt.pUnk) mt.pUnk->Release();
-  mt.pUnk = nullptr;
-}
+void DeleteMediaType(AM_MEDIA_TYPE* mt) { tav::MediaTypePtr(mt).Reset(); }
+
+void FreeMediaType(AM_MEDIA_TYPE& mt) { tav::FreeMediaTypeContents(mt); }
 
 HRESULT CopyMediaType(AM_MEDIA_TYPE* dst, const AM_MEDIA_TYPE* src) {
   if (!dst || !src) return E_POINTER;

@@ -2,6 +2,8 @@
 // reference, and the helpers that create, copy, free and compare media types.
 #pragma once
 
+#include "media/contract/mediatypeptr.h"
+#include "media/contract/memoryowners.h"
 #include "media/contract/strmif.h"
 
 class CMediaType : public AM_MEDIA_TYPE {
@@ -55,6 +57,9 @@ class CMediaType : public AM_MEDIA_TYPE {
   BOOL IsPartiallySpecified() const;
 };
 
+// Copies the type a sample carries since a type change (IMediaSample::GetMediaType) into
+// *type; false when the sample carries none.
+bool SampleMediaType(IMediaSample* sample, CMediaType* type);
 // Task-allocated copy of a type (pbFormat task-allocated too); null on failure.
 AM_MEDIA_TYPE* CreateMediaType(const AM_MEDIA_TYPE* src);
 // Frees a CreateMediaType result (or anything handed out by IEnumMediaTypes::Next).

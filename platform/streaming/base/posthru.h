@@ -6,10 +6,11 @@
 
 #include <atomic>
 
+#include "media/contract/positionseconds.h"
 #include "platform/streaming/base/combase.h"
 #include "platform/streaming/base/wxutil.h"
 
-class CPosPassThru : public CUnknown, public IMediaSeeking, public IMediaPosition {
+class CPosPassThru : public CUnknown, public IMediaSeeking, public MediaPositionThroughSeeking<CPosPassThru> {
  public:
   // pin: the input pin whose upstream peer gets the calls (not counted; it belongs to the
   // filter that owns this object).
@@ -22,8 +23,7 @@ class CPosPassThru : public CUnknown, public IMediaSeeking, public IMediaPositio
   // IMediaSeeking
   DECLARE_IMEDIASEEKING_METHODS
 
-  // IMediaPosition (seconds), answered through the upstream IMediaSeeking.
-  DECLARE_IMEDIAPOSITION_METHODS
+  // IMediaPosition (seconds) comes from MediaPositionThroughSeeking, through the calls above.
 
   // The renderer form answers these; the plain form has no media time of its own.
   virtual HRESULT GetMediaTime(LONGLONG* start, LONGLONG* end) { return E_FAIL; }

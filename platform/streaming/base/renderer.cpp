@@ -95,8 +95,6 @@ CBaseRenderer::CBaseRenderer(REFCLSID clsid, LPCTSTR name, LPUNKNOWN outer, HRES
 CBaseRenderer::~CBaseRenderer() {
   StopStreaming();
   ClearPendingSample();
-  if (m_pPositionInner) m_pPositionInner->Release();
-  delete m_pInputPin;
 }
 
 HRESULT CBaseRenderer::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -111,15 +109,13 @@ HRESULT CBaseRenderer::GetMediaPositionInterface(REFIID riid, void** ppv) {
     CBasePin* pin = GetPin(0);
     if (!pin) return E_OUTOFMEMORY;
     HRESULT hr = S_OK;
-    auto* position = new (std::nothrow) CRendererPosPassThru(NAME("renderer position"), GetOwner(), &hr, pin);
+    std::unique_ptr<CRendererPosPassThru> position(
+        new (std::nothrow) CRendererPosPassThru(NAME("renderer position"), GetOwner(), &hr, pin));
     if (!position) return E_OUTOFMEMORY;
-    if (FAILED(hr)) {
-      delete position;
-      return hr;
-    }
-    m_pPosition = position;
-    m_pPositionInner = position->GetInnerUnknown();
-    m_pPositionInner->AddRef();
+    if (FAILED(hr)) return hr;
+    m_pPosition = position.get();
+    // From here the inner reference keeps the pass-through.
+    m_pPositionInner = position.release()->GetInnerUnknown();
   }
   return m_pPositionInner->QueryInterface(riid, ppv);
 }
@@ -129,13 +125,10 @@ CBasePin* CBaseRenderer::GetPin(int n) {
   if (n != 0) return nullptr;
   if (!m_pInputPin) {
     HRESULT hr = S_OK;
-    m_pInputPin = new (std::nothrow) CRendererInputPin(this, &hr, u"In");
-    if (m_pInputPin && FAILED(hr)) {
-      delete m_pInputPin;
-      m_pInputPin = nullptr;
-    }
+    m_pInputPin.reset(new (std::nothrow) CRendererInputPin(this, &hr, u"In"));
+    if (FAILED(hr)) m_pInputPin.reset();
   }
-  return m_pInputPin;
+  return m_pInputPin.get();
 }
 
 HRESULT CBaseRenderer::FindPin(LPCWSTR id, IPin** pin) {
@@ -291,7 +284,7 @@ HRESULT CBaseRenderer::StartStreaming() {
   OnStartStreaming();
   // An end of stream that came while paused is reported now.
   if (!m_pMediaSample) return SendEndOfStream();
-  if (!ScheduleSample(m_pMediaSample)) m_RenderEvent.Set();
+  if (!ScheduleSample(m_pMediaSample.Get())) m_RenderEvent.Set();
   return S_OK;
 }
 
@@ -375,7 +368,6 @@ HRESULT CBaseRenderer::PrepareReceive(IMediaSample* sample) {
   }
   m_SignalTime = m_pInputPin->SampleProps()->tStop;
   m_pMediaSample = sample;
-  m_pMediaSample->AddRef();
   if (!m_bStreaming) SetRepaintStatus(TRUE);
   return S_OK;
 }
@@ -414,7 +406,7 @@ HRESULT CBaseRenderer::Receive(IMediaSample* sample) {
   CAutoLock interfaceLock(&m_InterfaceLock);
   if (m_State == State_Stopped) return S_OK;
   CAutoLock sampleLock(&m_RendererLock);
-  Render(m_pMediaSample);
+  Render(m_pMediaSample.Get());
   ClearPendingSample();
   SendEndOfStream();
   CancelNotification();
@@ -492,21 +484,19 @@ HRESULT CBaseRenderer::ResetEndOfStream() {
 
 IMediaSample* CBaseRenderer::GetCurrentSample() {
   CAutoLock lock(&m_RendererLock);
-  if (m_pMediaSample) m_pMediaSample->AddRef();
-  return m_pMediaSample;
+  IMediaSample* sample = nullptr;
+  m_pMediaSample.CopyTo(&sample);
+  return sample;
 }
 
 BOOL CBaseRenderer::HaveCurrentSample() {
   CAutoLock lock(&m_RendererLock);
-  return m_pMediaSample != nullptr;
+  return m_pMediaSample ? TRUE : FALSE;
 }
 
 void CBaseRenderer::ClearPendingSample() {
   CAutoLock lock(&m_RendererLock);
-  if (m_pMediaSample) {
-    m_pMediaSample->Release();
-    m_pMediaSample = nullptr;
-  }
+  m_pMediaSample = nullptr;
 }
 
 void CBaseRenderer::SetRepaintStatus(BOOL repaint) {
@@ -519,7 +509,7 @@ void CBaseRenderer::SendRepaint() {
   if (m_bAbort || !m_pInputPin || !m_pInputPin->IsConnected() || m_pInputPin->IsFlushing() || IsEndOfStream() ||
       !m_bRepaintStatus)
     return;
-  IPin* pin = m_pInputPin;
+  IPin* pin = m_pInputPin.get();
   NotifyEvent(EC_REPAINT, reinterpret_cast<LONG_PTR>(pin), 0);
   m_bRepaintStatus = FALSE;
 }

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 
 #include "platform/streaming/base/basefilter.h"
 #include "platform/streaming/base/posthru.h"
@@ -42,7 +43,7 @@ class CRendererInputPin : public CBaseInputPin {
   HRESULT Active() override;
   HRESULT Inactive() override;
 
-  IMemAllocator* Allocator() const { return m_pAllocator; }
+  IMemAllocator* Allocator() const { return m_pAllocator.Get(); }
 
  protected:
   CBaseRenderer* m_pRenderer;
@@ -129,7 +130,7 @@ class CBaseRenderer : public CBaseFilter {
   void SetAbortSignal(BOOL abort) { m_bAbort = abort; }
   // Allows (TRUE) or breaks (FALSE) the streaming thread's wait for presentation.
   void SourceThreadCanWait(BOOL canWait);
-  CRendererInputPin* InputPinObject() const { return m_pInputPin; }
+  CRendererInputPin* InputPinObject() const { return m_pInputPin.get(); }
   CRendererPosPassThru* Position() const { return m_pPosition; }
 
   // The filter lock.
@@ -149,13 +150,13 @@ class CBaseRenderer : public CBaseFilter {
   CAMEvent m_RenderEvent{FALSE};
   CAMEvent m_ThreadSignal{FALSE};
 
-  // Made on first request, deleted with the filter.
-  CRendererInputPin* m_pInputPin = nullptr;
-  CRendererPosPassThru* m_pPosition = nullptr;
-  IUnknown* m_pPositionInner = nullptr;  // holds the pass-through's inner reference
+  // Made on first request, deleted with the filter (a pin's count is its filter's).
+  std::unique_ptr<CRendererInputPin> m_pInputPin;
+  CRendererPosPassThru* m_pPosition = nullptr;  // kept alive by m_pPositionInner
+  ComPtr<IUnknown> m_pPositionInner;            // the pass-through's inner unknown
 
   // Guarded by m_RendererLock
-  IMediaSample* m_pMediaSample = nullptr;  // the pending sample, holds a reference
+  ComPtr<IMediaSample> m_pMediaSample;     // the pending sample
   BOOL m_bStreaming = FALSE;               // running: samples are scheduled
   BOOL m_bEOS = FALSE;                     // end of stream received
   BOOL m_bEOSDelivered = FALSE;            // EC_COMPLETE sent

@@ -1,5 +1,7 @@
 #include "platform/streaming/base/streampins.h"
 
+#include <utility>
+
 #include "media/contract/trace.h"
 
 TAV_TRACE_SOURCE(kBase, "streampins");
@@ -9,10 +11,6 @@ TAV_TRACE_SOURCE(kBase, "streampins");
 CBaseInputPin::CBaseInputPin(LPCTSTR objectName, CBaseFilter* filter, CCritSec* lock, HRESULT* phr,
                              LPCWSTR pinName)
     : CBasePin(objectName, filter, lock, phr, pinName, PINDIR_INPUT) {}
-
-CBaseInputPin::~CBaseInputPin() {
-  if (m_pAllocator) m_pAllocator->Release();
-}
 
 HRESULT CBaseInputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -27,16 +25,12 @@ HRESULT CBaseInputPin::GetAllocator(IMemAllocator** allocator) {
     const HRESULT hr = CreateMemoryAllocator(&m_pAllocator);
     if (FAILED(hr)) return hr;
   }
-  *allocator = m_pAllocator;
-  m_pAllocator->AddRef();
-  return S_OK;
+  return m_pAllocator.CopyTo(allocator);
 }
 
 HRESULT CBaseInputPin::NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) {
   if (!allocator) return E_POINTER;
   CAutoLock lock(m_pLock);
-  allocator->AddRef();
-  if (m_pAllocator) m_pAllocator->Release();
   m_pAllocator = allocator;
   m_bReadOnly = readOnly;
   return S_OK;
@@ -45,11 +39,8 @@ HRESULT CBaseInputPin::NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) 
 HRESULT CBaseInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) { return E_NOTIMPL; }
 
 HRESULT CBaseInputPin::BreakConnect() {
-  if (m_pAllocator) {
-    m_pAllocator->Decommit();
-    m_pAllocator->Release();
-    m_pAllocator = nullptr;
-  }
+  if (m_pAllocator) m_pAllocator->Decommit();
+  m_pAllocator = nullptr;
   return S_OK;
 }
 
@@ -73,7 +64,7 @@ HRESULT CBaseInputPin::Receive(IMediaSample* sample) {
   if (hr != S_OK) return hr;
 
   ComPtr<IMediaSample2> sample2;
-  AM_MEDIA_TYPE* typeCopy = nullptr;
+  tav::MediaTypePtr typeCopy;
   if (SUCCEEDED(sample->QueryInterface(IID_IMediaSample2, sample2.AsVoidOut())) && sample2) {
     hr = sample2->GetProperties(sizeof m_SampleProps, reinterpret_cast<BYTE*>(&m_SampleProps));
     if (FAILED(hr)) return hr;
@@ -83,9 +74,9 @@ HRESULT CBaseInputPin::Receive(IMediaSample* sample) {
     hr = sample->GetTime(&m_SampleProps.tStart, &m_SampleProps.tStop);
     if (SUCCEEDED(hr)) m_SampleProps.dwSampleFlags |= AM_SAMPLE_TIMEVALID;
     if (hr == S_OK) m_SampleProps.dwSampleFlags |= AM_SAMPLE_STOPVALID;
-    if (sample->GetMediaType(&typeCopy) == S_OK) {
+    if (sample->GetMediaType(typeCopy.Out()) == S_OK) {
       m_SampleProps.dwSampleFlags |= AM_SAMPLE_TYPECHANGED;
-      m_SampleProps.pMediaType = typeCopy;
+      m_SampleProps.pMediaType = typeCopy.Get();
     }
     if (sample->IsDiscontinuity() == S_OK) m_SampleProps.dwSampleFlags |= AM_SAMPLE_DATADISCONTINUITY;
     if (sample->IsPreroll() == S_OK) m_SampleProps.dwSampleFlags |= AM_SAMPLE_PREROLL;
@@ -106,10 +97,7 @@ HRESULT CBaseInputPin::Receive(IMediaSample* sample) {
       hr = VFW_E_INVALIDMEDIATYPE;
     }
   }
-  if (typeCopy) {
-    DeleteMediaType(typeCopy);
-    m_SampleProps.pMediaType = nullptr;
-  }
+  if (typeCopy) m_SampleProps.pMediaType = nullptr;
   return hr;
 }
 
@@ -171,40 +159,25 @@ CBaseOutputPin::CBaseOutputPin(LPCTSTR objectName, CBaseFilter* filter, CCritSec
                                LPCWSTR pinName)
     : CBasePin(objectName, filter, lock, phr, pinName, PINDIR_OUTPUT) {}
 
-CBaseOutputPin::~CBaseOutputPin() {
-  if (m_pAllocator) m_pAllocator->Release();
-  if (m_pInputPin) m_pInputPin->Release();
-}
-
 HRESULT CBaseOutputPin::CompleteConnect(IPin*) {
-  return DecideAllocator(m_pInputPin, &m_pAllocator);
+  return DecideAllocator(m_pInputPin.Get(), &m_pAllocator);
 }
 
 HRESULT CBaseOutputPin::CheckConnect(IPin* pin) {
   HRESULT hr = CBasePin::CheckConnect(pin);
   if (FAILED(hr)) return hr;
-  if (m_pInputPin) {
-    m_pInputPin->Release();
-    m_pInputPin = nullptr;
-  }
-  hr = pin->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&m_pInputPin));
+  hr = pin->QueryInterface(IID_IMemInputPin, m_pInputPin.AsVoidOut());
   if (FAILED(hr) || !m_pInputPin) {
-    m_pInputPin = nullptr;
+    m_pInputPin.Detach();  // a failed query leaves no reference behind
     return VFW_E_NO_TRANSPORT;
   }
   return S_OK;
 }
 
 HRESULT CBaseOutputPin::BreakConnect() {
-  if (m_pAllocator) {
-    m_pAllocator->Decommit();
-    m_pAllocator->Release();
-    m_pAllocator = nullptr;
-  }
-  if (m_pInputPin) {
-    m_pInputPin->Release();
-    m_pInputPin = nullptr;
-  }
+  if (m_pAllocator) m_pAllocator->Decommit();
+  m_pAllocator = nullptr;
+  m_pInputPin = nullptr;
   return S_OK;
 }
 
@@ -221,38 +194,24 @@ HRESULT CBaseOutputPin::Inactive() {
 
 HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* pin, IMemAllocator** allocator) {
   if (!pin || !allocator) return E_POINTER;
-  if (*allocator) {
-    (*allocator)->Release();
-    *allocator = nullptr;
-  }
+  // Whatever was decided before goes.
+  ComPtr<IMemAllocator>::Adopt(std::exchange(*allocator, nullptr)).Reset();
   ALLOCATOR_PROPERTIES props{};
   pin->GetAllocatorRequirements(&props);
   if (props.cbAlign == 0) props.cbAlign = 1;
 
-  HRESULT hr = pin->GetAllocator(allocator);
-  if (SUCCEEDED(hr) && *allocator) {
-    hr = DecideBufferSize(*allocator, &props);
+  // The peer's allocator first, then the pin's own.
+  HRESULT hr = S_OK;
+  for (const bool own : {false, true}) {
+    ComPtr<IMemAllocator> candidate;
+    hr = own ? InitAllocator(&candidate) : pin->GetAllocator(&candidate);
+    if (FAILED(hr) || !candidate) continue;
+    hr = DecideBufferSize(candidate.Get(), &props);
+    if (SUCCEEDED(hr)) hr = pin->NotifyAllocator(candidate.Get(), SamplesReadOnly());
     if (SUCCEEDED(hr)) {
-      hr = pin->NotifyAllocator(*allocator, SamplesReadOnly());
-      if (SUCCEEDED(hr)) return S_OK;
+      *allocator = candidate.Detach();
+      return S_OK;
     }
-  }
-  if (*allocator) {
-    (*allocator)->Release();
-    *allocator = nullptr;
-  }
-
-  hr = InitAllocator(allocator);
-  if (SUCCEEDED(hr) && *allocator) {
-    hr = DecideBufferSize(*allocator, &props);
-    if (SUCCEEDED(hr)) {
-      hr = pin->NotifyAllocator(*allocator, SamplesReadOnly());
-      if (SUCCEEDED(hr)) return S_OK;
-    }
-  }
-  if (*allocator) {
-    (*allocator)->Release();
-    *allocator = nullptr;
   }
   return FAILED(hr) ? hr : E_FAIL;
 }

@@ -8,7 +8,6 @@
 class CBaseInputPin : public CBasePin, public IMemInputPin {
  public:
   CBaseInputPin(LPCTSTR objectName, CBaseFilter* filter, CCritSec* lock, HRESULT* phr, LPCWSTR pinName);
-  ~CBaseInputPin() override;
 
   DECLARE_IUNKNOWN
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
@@ -40,11 +39,11 @@ class CBaseInputPin : public CBasePin, public IMemInputPin {
   HRESULT PassNotify(Quality& q);
   // Properties of the sample being received (valid inside Receive).
   AM_SAMPLE2_PROPERTIES* SampleProps() { return &m_SampleProps; }
-  IMemAllocator* Allocator() const { return m_pAllocator; }
+  IMemAllocator* Allocator() const { return m_pAllocator.Get(); }
 
  protected:
   // Negotiated on connect, guarded by m_pLock
-  IMemAllocator* m_pAllocator = nullptr;  // holds a reference
+  ComPtr<IMemAllocator> m_pAllocator;
   BOOL m_bReadOnly = FALSE;
   // Runtime
   CRelaxed<BOOL> m_bFlushing{FALSE};  // between BeginFlush and EndFlush
@@ -54,7 +53,6 @@ class CBaseInputPin : public CBasePin, public IMemInputPin {
 class CBaseOutputPin : public CBasePin {
  public:
   CBaseOutputPin(LPCTSTR objectName, CBaseFilter* filter, CCritSec* lock, HRESULT* phr, LPCWSTR pinName);
-  ~CBaseOutputPin() override;
 
   // Decides the allocator once the peer accepted the type.
   HRESULT CompleteConnect(IPin* receivePin) override;
@@ -88,11 +86,11 @@ class CBaseOutputPin : public CBasePin {
   STDMETHODIMP BeginFlush() override { return E_UNEXPECTED; }
   STDMETHODIMP EndFlush() override { return E_UNEXPECTED; }
 
-  IMemAllocator* Allocator() const { return m_pAllocator; }
-  IMemInputPin* InputPin() const { return m_pInputPin; }
+  IMemAllocator* Allocator() const { return m_pAllocator.Get(); }
+  IMemInputPin* InputPin() const { return m_pInputPin.Get(); }
 
  protected:
   // Negotiated on connect, guarded by m_pLock
-  IMemAllocator* m_pAllocator = nullptr;  // holds a reference
-  IMemInputPin* m_pInputPin = nullptr;    // the peer's transport, holds a reference
+  ComPtr<IMemAllocator> m_pAllocator;
+  ComPtr<IMemInputPin> m_pInputPin;  // the peer's transport
 };

@@ -34,7 +34,7 @@ HRESULT CTransformInputPin::CheckMediaType(const CMediaType* mt) {
   if (!mt) return E_POINTER;
   HRESULT hr = m_pTransformFilter->CheckInputType(mt);
   if (hr != S_OK) return hr;
-  CTransformOutputPin* out = m_pTransformFilter->m_pOutput;
+  CTransformOutputPin* out = m_pTransformFilter->m_pOutput.get();
   if (out && out->IsConnected()) return m_pTransformFilter->CheckTransform(mt, &out->CurrentMediaType());
   return S_OK;
 }
@@ -46,7 +46,7 @@ HRESULT CTransformInputPin::SetMediaType(const CMediaType* mt) {
 }
 
 HRESULT CTransformInputPin::CheckStreaming() {
-  CTransformOutputPin* out = m_pTransformFilter->m_pOutput;
+  CTransformOutputPin* out = m_pTransformFilter->m_pOutput.get();
   if (!out || !out->IsConnected()) return VFW_E_NOT_CONNECTED;
   return CBaseInputPin::CheckStreaming();
 }
@@ -67,7 +67,7 @@ HRESULT CTransformInputPin::EndOfStream() {
 
 HRESULT CTransformInputPin::BeginFlush() {
   CAutoLock lock(&m_pTransformFilter->m_csFilter);
-  CTransformOutputPin* out = m_pTransformFilter->m_pOutput;
+  CTransformOutputPin* out = m_pTransformFilter->m_pOutput.get();
   if (!IsConnected() || !out || !out->IsConnected()) return VFW_E_NOT_CONNECTED;
   const HRESULT hr = CBaseInputPin::BeginFlush();
   if (FAILED(hr)) return hr;
@@ -76,7 +76,7 @@ HRESULT CTransformInputPin::BeginFlush() {
 
 HRESULT CTransformInputPin::EndFlush() {
   CAutoLock lock(&m_pTransformFilter->m_csFilter);
-  CTransformOutputPin* out = m_pTransformFilter->m_pOutput;
+  CTransformOutputPin* out = m_pTransformFilter->m_pOutput.get();
   if (!IsConnected() || !out || !out->IsConnected()) return VFW_E_NOT_CONNECTED;
   const HRESULT hr = m_pTransformFilter->EndFlush();
   if (FAILED(hr)) return hr;
@@ -99,11 +99,6 @@ CTransformOutputPin::CTransformOutputPin(LPCTSTR objectName, CTransformFilter* f
     return;
   }
   m_pPosition = m_pPositionObject->GetInnerUnknown();
-  m_pPosition->AddRef();
-}
-
-CTransformOutputPin::~CTransformOutputPin() {
-  if (m_pPosition) m_pPosition->Release();
 }
 
 HRESULT CTransformOutputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -118,7 +113,7 @@ HRESULT CTransformOutputPin::NonDelegatingQueryInterface(REFIID riid, void** ppv
 }
 
 HRESULT CTransformOutputPin::CheckConnect(IPin* pin) {
-  CTransformInputPin* in = m_pTransformFilter->m_pInput;
+  CTransformInputPin* in = m_pTransformFilter->m_pInput.get();
   // The output's types depend on the input's.
   if (!in || !in->IsConnected()) return E_UNEXPECTED;
   const HRESULT hr = m_pTransformFilter->CheckConnect(PINDIR_OUTPUT, pin);
@@ -143,7 +138,7 @@ HRESULT CTransformOutputPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATO
 
 HRESULT CTransformOutputPin::CheckMediaType(const CMediaType* mt) {
   if (!mt) return E_POINTER;
-  CTransformInputPin* in = m_pTransformFilter->m_pInput;
+  CTransformInputPin* in = m_pTransformFilter->m_pInput.get();
   if (!in || !in->IsConnected()) return E_INVALIDARG;
   return m_pTransformFilter->CheckTransform(&in->CurrentMediaType(), mt);
 }
@@ -155,7 +150,7 @@ HRESULT CTransformOutputPin::SetMediaType(const CMediaType* mt) {
 }
 
 HRESULT CTransformOutputPin::GetMediaType(int position, CMediaType* mt) {
-  CTransformInputPin* in = m_pTransformFilter->m_pInput;
+  CTransformInputPin* in = m_pTransformFilter->m_pInput.get();
   if (!in || !in->IsConnected()) return E_UNEXPECTED;
   return m_pTransformFilter->GetMediaType(position, mt);
 }
@@ -163,7 +158,7 @@ HRESULT CTransformOutputPin::GetMediaType(int position, CMediaType* mt) {
 HRESULT CTransformOutputPin::Notify(IBaseFilter*, Quality q) {
   const HRESULT hr = m_pTransformFilter->AlterQuality(q);
   if (hr != S_FALSE) return hr;
-  CTransformInputPin* in = m_pTransformFilter->m_pInput;
+  CTransformInputPin* in = m_pTransformFilter->m_pInput.get();
   return in ? in->PassNotify(q) : VFW_E_NOT_FOUND;
 }
 
@@ -172,10 +167,7 @@ HRESULT CTransformOutputPin::Notify(IBaseFilter*, Quality q) {
 CTransformFilter::CTransformFilter(LPCTSTR name, LPUNKNOWN outer, REFCLSID clsid)
     : CBaseFilter(name, outer, &m_csFilter, clsid) {}
 
-CTransformFilter::~CTransformFilter() {
-  delete m_pInput;
-  delete m_pOutput;
-}
+CTransformFilter::~CTransformFilter() = default;
 
 CBasePin* CTransformFilter::GetPin(int n) {
   return MakePins(
@@ -256,7 +248,7 @@ HRESULT CTransformFilter::InitializeOutputSample(IMediaSample* sample, IMediaSam
   AM_SAMPLE2_PROPERTIES* const props = m_pInput->SampleProps();
   DWORD flags = m_bSampleSkipped ? AM_GBF_PREVFRAMESKIPPED : 0;
   if (!(props->dwSampleFlags & AM_SAMPLE_SPLICEPOINT)) flags |= AM_GBF_NOTASYNCPOINT;
-  IMediaSample* out = nullptr;
+  ComPtr<IMediaSample> out;
   HRESULT hr = m_pOutput->GetDeliveryBuffer(&out, (props->dwSampleFlags & AM_SAMPLE_TIMEVALID) ? &props->tStart : nullptr,
                                             (props->dwSampleFlags & AM_SAMPLE_STOPVALID) ? &props->tStop : nullptr, flags);
   if (FAILED(hr)) return hr;
@@ -287,7 +279,7 @@ HRESULT CTransformFilter::InitializeOutputSample(IMediaSample* sample, IMediaSam
   }
   LONGLONG mediaStart = 0, mediaEnd = 0;
   if (sample->GetMediaTime(&mediaStart, &mediaEnd) == S_OK) out->SetMediaTime(&mediaStart, &mediaEnd);
-  *outSample = out;
+  *outSample = out.Detach();
   return S_OK;
 }
 
@@ -295,13 +287,13 @@ HRESULT CTransformFilter::Receive(IMediaSample* sample) {
   AM_SAMPLE2_PROPERTIES* const props = m_pInput->SampleProps();
   if (props->dwStreamId != AM_STREAM_MEDIA) return m_pOutput->Deliver(sample);
 
-  IMediaSample* out = nullptr;
+  ComPtr<IMediaSample> out;
   HRESULT hr = InitializeOutputSample(sample, &out);
   if (FAILED(hr)) return hr;
-  hr = Transform(sample, out);
+  hr = Transform(sample, out.Get());
   if (SUCCEEDED(hr)) {
     if (hr == S_OK) {
-      hr = m_pOutput->Deliver(out);
+      hr = m_pOutput->Deliver(out.Get());
       m_bSampleSkipped = FALSE;
     } else if (hr == S_FALSE) {
       // Dropped on purpose: not an error for the upstream filter.
@@ -315,7 +307,6 @@ HRESULT CTransformFilter::Receive(IMediaSample* sample) {
   } else {
     TAV_TRACE("%p Transform failed 0x%08x", static_cast<void*>(this), unsigned(hr));
   }
-  out->Release();
   return hr;
 }
 

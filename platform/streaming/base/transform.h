@@ -12,6 +12,8 @@
 // m_csReceive to wait for the sample in progress.
 #pragma once
 
+#include <memory>
+
 #include "platform/streaming/base/basefilter.h"
 #include "platform/streaming/base/posthru.h"
 #include "platform/streaming/base/streampins.h"
@@ -44,7 +46,6 @@ class CTransformInputPin : public CBaseInputPin {
 class CTransformOutputPin : public CBaseOutputPin {
  public:
   CTransformOutputPin(LPCTSTR objectName, CTransformFilter* filter, HRESULT* phr, LPCWSTR pinName);
-  ~CTransformOutputPin() override;
 
   // IMediaSeeking / IMediaPosition: a pass-through to the upstream pin, made on first use.
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
@@ -66,7 +67,7 @@ class CTransformOutputPin : public CBaseOutputPin {
   // The pass-through, made with the pin so that answering IMediaSeeking takes no lock
   // (renderers ask for it from streaming threads). Its inner unknown is owned.
   CPosPassThru* m_pPositionObject = nullptr;
-  IUnknown* m_pPosition = nullptr;
+  ComPtr<IUnknown> m_pPosition;
 };
 
 class CTransformFilter : public CBaseFilter {
@@ -85,17 +86,15 @@ class CTransformFilter : public CBaseFilter {
   CBasePin* MakePins(int n, MakeInput makeInput, MakeOutput makeOutput) {
     if (!m_pInput) {
       HRESULT hr = S_OK;
-      m_pInput = makeInput(&hr);
-      m_pOutput = m_pInput && SUCCEEDED(hr) ? makeOutput(&hr) : nullptr;
+      m_pInput.reset(makeInput(&hr));
+      if (m_pInput && SUCCEEDED(hr)) m_pOutput.reset(makeOutput(&hr));
       if (!m_pOutput || FAILED(hr)) {
-        delete m_pInput;
-        delete m_pOutput;
-        m_pInput = nullptr;
-        m_pOutput = nullptr;
+        m_pInput.reset();
+        m_pOutput.reset();
       }
     }
-    if (n == 0) return m_pInput;
-    if (n == 1) return m_pOutput;
+    if (n == 0) return m_pInput.get();
+    if (n == 1) return m_pOutput.get();
     return nullptr;
   }
   STDMETHODIMP FindPin(LPCWSTR id, IPin** pin) override;
@@ -127,8 +126,8 @@ class CTransformFilter : public CBaseFilter {
   virtual HRESULT EndFlush();
   virtual HRESULT NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate);
 
-  CTransformInputPin* InputPinObject() const { return m_pInput; }
-  CTransformOutputPin* OutputPinObject() const { return m_pOutput; }
+  CTransformInputPin* InputPinObject() const { return m_pInput.get(); }
+  CTransformOutputPin* OutputPinObject() const { return m_pOutput.get(); }
 
  protected:
   friend class CTransformInputPin;
@@ -144,7 +143,7 @@ class CTransformFilter : public CBaseFilter {
   // Held by the streaming thread while it processes a sample or end of stream.
   CCritSec m_csReceive;
 
-  // Made by GetPin, deleted with the filter.
-  CTransformInputPin* m_pInput = nullptr;
-  CTransformOutputPin* m_pOutput = nullptr;
+  // Made by GetPin, deleted with the filter (a pin's count is its filter's).
+  std::unique_ptr<CTransformInputPin> m_pInput;
+  std::unique_ptr<CTransformOutputPin> m_pOutput;
 };

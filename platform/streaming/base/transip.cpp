@@ -74,8 +74,6 @@ HRESULT CTransInPlaceInputPin::NotifyAllocator(IMemAllocator* allocator, BOOL re
     if (SUCCEEDED(hr)) output->SetAllocator(allocator);
   }
   if (SUCCEEDED(hr)) {
-    allocator->AddRef();
-    if (m_pAllocator) m_pAllocator->Release();
     m_pAllocator = allocator;
     m_bReadOnly = readOnly;
   }
@@ -115,11 +113,7 @@ HRESULT CTransInPlaceOutputPin::CheckMediaType(const CMediaType* mt) {
   return S_OK;
 }
 
-void CTransInPlaceOutputPin::SetAllocator(IMemAllocator* allocator) {
-  if (allocator) allocator->AddRef();
-  if (m_pAllocator) m_pAllocator->Release();
-  m_pAllocator = allocator;
-}
+void CTransInPlaceOutputPin::SetAllocator(IMemAllocator* allocator) { m_pAllocator = allocator; }
 
 // ---- CTransInPlaceFilter -----------------------------------------------------------------
 
@@ -160,20 +154,20 @@ HRESULT CTransInPlaceFilter::CompleteConnect(PIN_DIRECTION dir, IPin*) {
     // In a graph the input is always reconnected, so that the upstream filter picks up
     // the downstream allocator. Outside a graph that is only possible when not needed.
     if (!m_pGraph) return TypesMatch() ? S_OK : VFW_E_NOT_IN_GRAPH;
-    return ReconnectPin(m_pInput, &m_pOutput->CurrentMediaType());
+    return ReconnectPin(m_pInput.get(), &m_pOutput->CurrentMediaType());
   }
   if (m_pOutput && m_pOutput->IsConnected() && !TypesMatch()) {
     if (!m_pGraph) return VFW_E_NOT_IN_GRAPH;
-    return ReconnectPin(m_pOutput, &m_pInput->CurrentMediaType());
+    return ReconnectPin(m_pOutput.get(), &m_pInput->CurrentMediaType());
   }
   return S_OK;
 }
 
-IMediaSample* CTransInPlaceFilter::Copy(IMediaSample* source) {
+ComPtr<IMediaSample> CTransInPlaceFilter::Copy(IMediaSample* source) {
   AM_SAMPLE2_PROPERTIES* const props = m_pInput->SampleProps();
   DWORD flags = m_bSampleSkipped ? AM_GBF_PREVFRAMESKIPPED : 0;
   if (!(props->dwSampleFlags & AM_SAMPLE_SPLICEPOINT)) flags |= AM_GBF_NOTASYNCPOINT;
-  IMediaSample* dest = nullptr;
+  ComPtr<IMediaSample> dest;
   HRESULT hr = m_pOutput->GetDeliveryBuffer(&dest, (props->dwSampleFlags & AM_SAMPLE_TIMEVALID) ? &props->tStart : nullptr,
                                             (props->dwSampleFlags & AM_SAMPLE_STOPVALID) ? &props->tStop : nullptr, flags);
   if (FAILED(hr) || !dest) return nullptr;
@@ -181,10 +175,7 @@ IMediaSample* CTransInPlaceFilter::Copy(IMediaSample* source) {
   BYTE* src = nullptr;
   BYTE* dst = nullptr;
   const LONG length = source->GetActualDataLength();
-  if (FAILED(source->GetPointer(&src)) || FAILED(dest->GetPointer(&dst)) || length > dest->GetSize()) {
-    dest->Release();
-    return nullptr;
-  }
+  if (FAILED(source->GetPointer(&src)) || FAILED(dest->GetPointer(&dst)) || length > dest->GetSize()) return nullptr;
   if (length > 0) std::memcpy(dst, src, size_t(length));
   dest->SetActualDataLength(length);
 
@@ -194,11 +185,8 @@ IMediaSample* CTransInPlaceFilter::Copy(IMediaSample* source) {
   dest->SetPreroll((props->dwSampleFlags & AM_SAMPLE_PREROLL) != 0);
   dest->SetDiscontinuity((props->dwSampleFlags & AM_SAMPLE_DATADISCONTINUITY) != 0);
   if (props->dwSampleFlags & AM_SAMPLE_DATADISCONTINUITY) m_bSampleSkipped = FALSE;
-  AM_MEDIA_TYPE* type = nullptr;
-  if (source->GetMediaType(&type) == S_OK && type) {
-    dest->SetMediaType(type);
-    DeleteMediaType(type);
-  }
+  tav::MediaTypePtr type;
+  if (source->GetMediaType(type.Out()) == S_OK && type) dest->SetMediaType(type.Get());
   LONGLONG mediaStart = 0, mediaEnd = 0;
   if (source->GetMediaTime(&mediaStart, &mediaEnd) == S_OK) dest->SetMediaTime(&mediaStart, &mediaEnd);
   return dest;
@@ -211,7 +199,7 @@ HRESULT CTransInPlaceFilter::Receive(IMediaSample* sample) {
   const bool copying = UsingDifferentAllocators();
   ComPtr<IMediaSample> work;
   if (copying) {
-    work = ComPtr<IMediaSample>::Adopt(Copy(sample));
+    work = Copy(sample);
     if (!work) return E_UNEXPECTED;
   } else {
     work = sample;

@@ -21,7 +21,7 @@ class CTransInPlaceInputPin : public CTransformInputPin {
   STDMETHODIMP NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) override;
   STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) override;
 
-  IMemAllocator* PeekAllocator() const { return m_pAllocator; }
+  IMemAllocator* PeekAllocator() const { return m_pAllocator.Get(); }
 
  protected:
   CTransInPlaceFilter* m_pTIPFilter;
@@ -35,8 +35,8 @@ class CTransInPlaceOutputPin : public CTransformOutputPin {
   HRESULT CheckMediaType(const CMediaType* mt) override;
 
   void SetAllocator(IMemAllocator* allocator);
-  IMemInputPin* ConnectedIMemInputPin() const { return m_pInputPin; }
-  IMemAllocator* PeekAllocator() const { return m_pAllocator; }
+  IMemInputPin* ConnectedIMemInputPin() const { return m_pInputPin.Get(); }
+  IMemAllocator* PeekAllocator() const { return m_pAllocator.Get(); }
 
  protected:
   CTransInPlaceFilter* m_pTIPFilter;
@@ -62,14 +62,14 @@ class CTransInPlaceFilter : public CTransformFilter {
   HRESULT Receive(IMediaSample* sample) override;
   virtual HRESULT Transform(IMediaSample* sample) = 0;
 
-  CTransInPlaceInputPin* InputPin() const { return static_cast<CTransInPlaceInputPin*>(m_pInput); }
-  CTransInPlaceOutputPin* OutputPin() const { return static_cast<CTransInPlaceOutputPin*>(m_pOutput); }
+  CTransInPlaceInputPin* InputPin() const { return static_cast<CTransInPlaceInputPin*>(m_pInput.get()); }
+  CTransInPlaceOutputPin* OutputPin() const { return static_cast<CTransInPlaceOutputPin*>(m_pOutput.get()); }
   bool TypesMatch() { return InputPin()->CurrentMediaType() == OutputPin()->CurrentMediaType(); }
   bool UsingDifferentAllocators() const { return InputPin()->PeekAllocator() != OutputPin()->PeekAllocator(); }
 
  protected:
   // An output buffer holding a copy of the sample's data, times and flags; null on failure.
-  IMediaSample* Copy(IMediaSample* source);
+  ComPtr<IMediaSample> Copy(IMediaSample* source);
 
   // Hides the two-sample Transform of the base class.
   HRESULT Transform(IMediaSample*, IMediaSample*) override { return E_UNEXPECTED; }

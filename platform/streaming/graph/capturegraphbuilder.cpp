@@ -27,9 +27,9 @@ HRESULT CaptureGraphBuilder::Create(IUnknown* outer, REFIID riid, void** ppv) {
   if (outer) return CLASS_E_NOAGGREGATION;
   auto* b = new (std::nothrow) CaptureGraphBuilder();
   if (!b) return E_OUTOFMEMORY;
-  HRESULT hr = b->QueryInterface(riid, ppv);
-  b->Release();
-  return hr;
+  // The new object's first reference is this function's; the caller gets one of its own.
+  const auto owned = ComPtr<ICaptureGraphBuilder2>::Adopt(b);
+  return b->QueryInterface(riid, ppv);
 }
 
 STDMETHODIMP CaptureGraphBuilder::QueryInterface(REFIID riid, void** ppv) {

@@ -28,13 +28,10 @@ HRESULT FilterGraph::Create(IUnknown* outer, REFIID riid, void** ppv) {
   if (outer) return CLASS_E_NOAGGREGATION;
   auto* g = new (std::nothrow) FilterGraph();
   if (!g) return E_OUTOFMEMORY;
-  if (!g->eventHandle_) {
-    g->Release();
-    return E_OUTOFMEMORY;
-  }
-  HRESULT hr = g->QueryInterface(riid, ppv);
-  static_cast<IFilterGraph2*>(g)->Release();
-  return hr;
+  // The new object's first reference is this function's; the caller gets one of its own.
+  const auto owned = ComPtr<IFilterGraph2>::Adopt(g);
+  if (!g->eventHandle_) return E_OUTOFMEMORY;
+  return g->QueryInterface(riid, ppv);
 }
 
 FilterGraph::FilterGraph() {
@@ -120,8 +117,8 @@ STDMETHODIMP FilterGraph::AddFilter(IBaseFilter* filter, LPCWSTR name) {
     // Unnamed filters are named after their own idea of their name, or numbered.
     FILTER_INFO info{};
     if (SUCCEEDED(filter->QueryFilterInfo(&info))) {
+      const auto graph = ComPtr<IFilterGraph>::Adopt(info.pGraph);  // the reference the call handed out
       wanted = info.achName;
-      if (info.pGraph) info.pGraph->Release();
     }
     if (wanted.empty()) wanted = u"Filter";
   }

@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "media/contract/positionseconds.h"
 #include "media/contract/strmif.h"
 #include "platform/streaming/graph/graph_object.h"
 #include "platform/streaming/graph/videoforwarder.h"
@@ -41,7 +42,7 @@ class FilterGraph final : public IFilterGraph2,
                           public IMediaEventEx,
                           public IMediaEventSink,
                           public IMediaSeeking,
-                          public IMediaPosition,
+                          public MediaPositionThroughSeeking<FilterGraph>,
                           public IMediaFilter,
                           public VideoWindowForwarder<FilterGraph>,
                           public BasicVideoForwarder<FilterGraph>,
@@ -107,8 +108,7 @@ class FilterGraph final : public IFilterGraph2,
   // IMediaSeeking
   DECLARE_IMEDIASEEKING_METHODS
 
-  // IMediaPosition
-  DECLARE_IMEDIAPOSITION_METHODS
+  // IMediaPosition (seconds) comes from MediaPositionThroughSeeking, through IMediaSeeking.
 
   // IObjectWithSite
   STDMETHODIMP SetSite(IUnknown* site) override;

@@ -385,9 +385,9 @@ HRESULT FilterMapper::Create(IUnknown* outer, REFIID riid, void** ppv) {
   if (outer) return CLASS_E_NOAGGREGATION;
   auto* m = new (std::nothrow) FilterMapper();
   if (!m) return E_OUTOFMEMORY;
-  HRESULT hr = m->QueryInterface(riid, ppv);
-  m->Release();
-  return hr;
+  // The new object's first reference is this function's; the caller gets one of its own.
+  const auto owned = ComPtr<IFilterMapper2>::Adopt(m);
+  return m->QueryInterface(riid, ppv);
 }
 
 STDMETHODIMP FilterMapper::QueryInterface(REFIID riid, void** ppv) {

@@ -400,19 +400,15 @@ STDMETHODIMP FilterGraph::ReconnectEx(IPin* pin, const AM_MEDIA_TYPE* mt) {
   if (!peer) return VFW_E_NOT_CONNECTED;
   ComPtr<IPin> out = DirectionOf(pin) == PINDIR_OUTPUT ? ComPtr<IPin>(pin) : peer;
   ComPtr<IPin> in = DirectionOf(pin) == PINDIR_OUTPUT ? peer : ComPtr<IPin>(pin);
-  AM_MEDIA_TYPE old{};
-  bool haveOld = SUCCEEDED(out->ConnectionMediaType(&old));
+  ScopedMediaType old;
+  const bool haveOld = SUCCEEDED(out->ConnectionMediaType(old.Out()));
   HRESULT hr = in->Disconnect();
   if (SUCCEEDED(hr)) hr = out->Disconnect();
-  if (FAILED(hr)) {
-    if (haveOld) FreeTypeBlock(old);
-    return hr;
-  }
+  if (FAILED(hr)) return hr;
   hr = out->Connect(in.Get(), mt);
   TAV_TRACE("ReconnectEx %s: %#x", ToUtf8(PinName(out.Get())).c_str(), static_cast<unsigned>(hr));
   // A type the pins refuse leaves them connected as they were.
-  if (FAILED(hr) && haveOld) out->Connect(in.Get(), &old);
-  if (haveOld) FreeTypeBlock(old);
+  if (FAILED(hr) && haveOld) out->Connect(in.Get(), &old.Get());
   return hr;
 }
 

@@ -80,9 +80,9 @@ GRAPH_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) 
     if (*c.clsid != clsid) continue;
     auto* f = new (std::nothrow) ClassFactory(c.create);
     if (!f) return E_OUTOFMEMORY;
-    HRESULT hr = f->QueryInterface(riid, ppv);
-    f->Release();
-    return hr;
+    // The new object's first reference is this function's; the caller gets one of its own.
+    const auto owned = ComPtr<IClassFactory>::Adopt(f);
+    return f->QueryInterface(riid, ppv);
   }
   return CLASS_E_CLASSNOTAVAILABLE;
 }

@@ -10,12 +10,6 @@
 TAV_TRACE_SOURCE(kGraph, "seeking");
 
 namespace tav::graph {
-namespace {
-
-LONGLONG ToUnits(REFTIME seconds) { return static_cast<LONGLONG>(std::llround(seconds * UNITS)); }
-REFTIME ToSeconds(LONGLONG units) { return static_cast<double>(units) / UNITS; }
-
-}  // namespace
 
 std::vector<ComPtr<IMediaSeeking>> FilterGraph::SeekersLocked() const {
   std::vector<ComPtr<IMediaSeeking>> out;
@@ -324,72 +318,6 @@ STDMETHODIMP FilterGraph::GetPreroll(LONGLONG* preroll) {
   *preroll = 0;
   for (auto& s : SeekersLocked())
     if (SUCCEEDED(s->GetPreroll(preroll))) return S_OK;
-  return S_OK;
-}
-
-// ---- IMediaPosition: the same in seconds --------------------------------------------
-
-STDMETHODIMP FilterGraph::get_Duration(REFTIME* length) {
-  if (!length) return E_POINTER;
-  LONGLONG d = 0;
-  HRESULT hr = GetDuration(&d);
-  *length = ToSeconds(d);
-  return hr;
-}
-
-STDMETHODIMP FilterGraph::put_CurrentPosition(REFTIME time) {
-  LONGLONG t = ToUnits(time);
-  return SetPositions(&t, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);
-}
-
-STDMETHODIMP FilterGraph::get_CurrentPosition(REFTIME* time) {
-  if (!time) return E_POINTER;
-  LONGLONG t = 0;
-  HRESULT hr = GetCurrentPosition(&t);
-  *time = ToSeconds(t);
-  return hr;
-}
-
-STDMETHODIMP FilterGraph::get_StopTime(REFTIME* time) {
-  if (!time) return E_POINTER;
-  LONGLONG t = 0;
-  HRESULT hr = GetStopPosition(&t);
-  *time = ToSeconds(t);
-  return hr;
-}
-
-STDMETHODIMP FilterGraph::put_StopTime(REFTIME time) {
-  LONGLONG t = ToUnits(time);
-  return SetPositions(nullptr, AM_SEEKING_NoPositioning, &t, AM_SEEKING_AbsolutePositioning);
-}
-
-STDMETHODIMP FilterGraph::get_PrerollTime(REFTIME* time) {
-  if (!time) return E_POINTER;
-  LONGLONG t = 0;
-  HRESULT hr = GetPreroll(&t);
-  *time = ToSeconds(t);
-  return hr;
-}
-
-STDMETHODIMP FilterGraph::put_PrerollTime(REFTIME) { return E_NOTIMPL; }
-
-STDMETHODIMP FilterGraph::put_Rate(double rate) { return SetRate(rate); }
-
-STDMETHODIMP FilterGraph::get_Rate(double* rate) { return GetRate(rate); }
-
-STDMETHODIMP FilterGraph::CanSeekForward(LONG* canSeek) {
-  if (!canSeek) return E_POINTER;
-  DWORD caps = 0;
-  GetCapabilities(&caps);
-  *canSeek = (caps & AM_SEEKING_CanSeekForwards) ? OATRUE : OAFALSE;
-  return S_OK;
-}
-
-STDMETHODIMP FilterGraph::CanSeekBackward(LONG* canSeek) {
-  if (!canSeek) return E_POINTER;
-  DWORD caps = 0;
-  GetCapabilities(&caps);
-  *canSeek = (caps & AM_SEEKING_CanSeekBackwards) ? OATRUE : OAFALSE;
   return S_OK;
 }
 

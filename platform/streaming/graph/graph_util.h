@@ -11,32 +11,6 @@
 
 namespace tav::graph {
 
-inline void FreeTypeBlock(AM_MEDIA_TYPE& mt) { FreeMediaTypeContents(mt); }
-
-struct MediaTypeDeleter {
-  void operator()(AM_MEDIA_TYPE* mt) const {
-    if (!mt) return;
-    FreeTypeBlock(*mt);
-    CoTaskMemFree(mt);
-  }
-};
-using MediaTypePtr = std::unique_ptr<AM_MEDIA_TYPE, MediaTypeDeleter>;
-
-// Deep copy into dst (which holds nothing).
-inline HRESULT CopyType(AM_MEDIA_TYPE* dst, const AM_MEDIA_TYPE& src) {
-  *dst = src;
-  dst->pbFormat = nullptr;
-  dst->cbFormat = 0;
-  if (src.cbFormat && src.pbFormat) {
-    dst->pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(src.cbFormat));
-    if (!dst->pbFormat) return E_OUTOFMEMORY;
-    std::copy(src.pbFormat, src.pbFormat + src.cbFormat, dst->pbFormat);
-    dst->cbFormat = src.cbFormat;
-  }
-  if (dst->pUnk) dst->pUnk->AddRef();
-  return S_OK;
-}
-
 inline PIN_DIRECTION DirectionOf(IPin* pin) {
   PIN_DIRECTION d = PINDIR_INPUT;
   pin->QueryDirection(&d);
@@ -52,7 +26,7 @@ inline ComPtr<IBaseFilter> OwnerOf(IPin* pin) {
 inline std::u16string PinName(IPin* pin) {
   PIN_INFO info{};
   if (FAILED(pin->QueryPinInfo(&info))) return u"";
-  if (info.pFilter) info.pFilter->Release();
+  const auto owner = ComPtr<IBaseFilter>::Adopt(info.pFilter);  // the reference the call handed out
   return info.achName;
 }
 
@@ -82,8 +56,8 @@ inline std::vector<MediaTypePtr> TypesOf(IPin* pin) {
   std::vector<MediaTypePtr> types;
   ComPtr<IEnumMediaTypes> e;
   if (FAILED(pin->EnumMediaTypes(&e)) || !e) return types;
-  AM_MEDIA_TYPE* mt = nullptr;
-  while (e->Next(1, &mt, nullptr) == S_OK) types.emplace_back(mt);
+  MediaTypePtr mt;
+  while (e->Next(1, mt.Out(), nullptr) == S_OK) types.push_back(std::move(mt));
   return types;
 }
 

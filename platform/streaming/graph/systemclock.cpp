@@ -14,9 +14,9 @@ HRESULT SystemClock::Create(IUnknown* outer, REFIID riid, void** ppv) {
   if (outer) return CLASS_E_NOAGGREGATION;
   auto* c = new (std::nothrow) SystemClock();
   if (!c) return E_OUTOFMEMORY;
-  HRESULT hr = c->QueryInterface(riid, ppv);
-  c->Release();
-  return hr;
+  // The new object's first reference is this function's; the caller gets one of its own.
+  const auto owned = ComPtr<IReferenceClock>::Adopt(c);
+  return c->QueryInterface(riid, ppv);
 }
 
 ComPtr<IReferenceClock> SystemClock::Make() { return ComPtr<IReferenceClock>::Adopt(new SystemClock()); }

@@ -419,8 +419,8 @@ TEST_F(ApplicationTest, FormSeam_InstallsTheViewAndLeavesMoviesToIt) {
   std::vector<std::string> moviesSeen;
   struct MovieWatcher : DocumentObserver {
     std::vector<std::string>* seen;
-    void OnDocumentUpdate(int hint, CConvertOrder*, const std::string* path) override {
-      if (hint == kHintMovieOpened && path) seen->push_back(*path);
+    void OnDocumentUpdate(DocumentHint hint, CConvertOrder*, const std::string* path) override {
+      if (hint == DocumentHint::kMovieOpened && path) seen->push_back(*path);
     }
   } watcher;
   watcher.seen = &moviesSeen;
@@ -439,7 +439,7 @@ TEST_F(ApplicationTest, FormSeam_InstallsTheViewAndLeavesMoviesToIt) {
   ASSERT_TRUE(app->InitInstance({QString::fromStdString(movie)}));
   EXPECT_EQ(app->MainFrame()->View()->objectName(), QStringLiteral("testForm"));
   EXPECT_GE(initialUpdates, 1);
-  // The movie reached the form as hint 7; the application added nothing itself.
+  // The movie reached the form as kMovieOpened; the application added nothing itself.
   EXPECT_EQ(moviesSeen, std::vector<std::string>{movie});
   EXPECT_EQ(app->Document().GetCount(), 0u);
   app->Document().RemoveObserver(&watcher);

@@ -68,12 +68,12 @@ void PlayRun(tav::CTavrionConverterDoc& doc, tav::CDesktopNotifier& notifier, co
   notifier.SetTotalProgress(0);
   for (size_t i = 0; i < entries.size(); ++i) {
     SetState(*entries[i], CConvertOrder::kConverting);
-    doc.UpdateAllViews(tav::kHintEntryStateChanged, entries[i].get());
+    doc.UpdateAllViews(tav::DocumentHint::kEntryStateChanged, entries[i].get());
     notifier.SetTotalProgress(int(i + 1) * 25);
     SetState(*entries[i], finals[i % 3]);
-    doc.UpdateAllViews(tav::kHintEntryStateChanged, entries[i].get());
+    doc.UpdateAllViews(tav::DocumentHint::kEntryStateChanged, entries[i].get());
   }
-  doc.UpdateAllViews(tav::kHintRunStopped);
+  doc.UpdateAllViews(tav::DocumentHint::kRunStopped);
 }
 
 Entries MakeEntries(const std::string& folder, size_t count) {

@@ -89,7 +89,7 @@ TEST_F(FormTest, Enabling_FollowsSelectionSubtitlesAndSource) {
   // to show its entries again).
   view_->ClosePreview();
   w->SetSourceInfo(w->GetDuration(), 192, 108, false);
-  doc_->UpdateAllViews(kHintReload);
+  doc_->UpdateAllViews(DocumentHint::kReload);
   EXPECT_FALSE(ui->splitCombo->isEnabled());
   EXPECT_EQ(ui->splitCombo->currentText().toStdString(), "unlimited");
 
@@ -147,7 +147,7 @@ TEST_F(FormTest, Settings_EditedInTheControlsReachTheEntryAndBack) {
   // Shown again, the controls read the same.
   ui->frameSizeCombo->setCurrentIndex(0);
   ui->screenSizeCombo->setCurrentIndex(0);
-  doc_->UpdateAllViews(kHintReload);
+  doc_->UpdateAllViews(DocumentHint::kReload);
   EXPECT_EQ(ui->frameSizeCombo->currentText().toStdString(), "640 x 480");
   EXPECT_EQ(ui->frameRateCombo->currentText().toStdString(), "15 fps");
   EXPECT_EQ(ui->screenSizeCombo->currentText().toStdString(), "Stretch");
@@ -160,13 +160,13 @@ TEST_F(FormTest, Settings_EditedInTheControlsReachTheEntryAndBack) {
   // other settings change.
   e->SetScreenFit(1);
   e->SetFrameRate(25.0);
-  doc_->UpdateAllViews(kHintReload);
+  doc_->UpdateAllViews(DocumentHint::kReload);
   EXPECT_EQ(ui->screenSizeCombo->currentText().toStdString(), "Crop");
   EXPECT_EQ(ui->frameRateCombo->currentIndex(), -1);
   EXPECT_TRUE(ui->frameRateCombo->placeholderText().isEmpty()) << "one entry differs from nothing";
   // A split size the list does not offer (a batch made elsewhere) survives as well.
   e->SetSplitSize(150000);
-  doc_->UpdateAllViews(kHintReload);
+  doc_->UpdateAllViews(DocumentHint::kReload);
   EXPECT_EQ(ui->splitCombo->currentIndex(), -1);
   Choose(ui->frameSizeCombo, 0);
   EXPECT_EQ(e->GetFrameWidth(), 320);
@@ -174,7 +174,7 @@ TEST_F(FormTest, Settings_EditedInTheControlsReachTheEntryAndBack) {
   EXPECT_EQ(e->GetSplitSize(), 150000u);
   // A change made to the entry elsewhere shows once the document says so.
   e->SetFrameRate(30.0);
-  doc_->UpdateAllViews(kHintReload);
+  doc_->UpdateAllViews(DocumentHint::kReload);
   EXPECT_EQ(ui->frameRateCombo->currentText().toStdString(), "30 fps");
 }
 
@@ -220,7 +220,7 @@ TEST_F(FormTest, EstimatedSize_FollowsTrimPointsAndIsEmptyWhenUnknown) {
   EXPECT_TRUE(whole.endsWith("B"));
   view_->ClosePreview();
   e->SetSourceInfo(kUnknownTime, 160, 120, true);
-  doc_->UpdateAllViews(kHintReload);
+  doc_->UpdateAllViews(DocumentHint::kReload);
   EXPECT_EQ(view_->Form()->estimatedSizeLabel->text().toStdString(), "");
 }
 
@@ -434,7 +434,7 @@ TEST_F(FormTest, DroppedFilesAndFolders_AddMoviesSelectingTheLast) {
   view_->Actions().convert->trigger();
   ASSERT_TRUE(doc_->IsConverting());
   const std::string more = Movie("more.avi", 1);
-  doc_->UpdateAllViews(kHintMovieOpened, nullptr, &more);
+  doc_->UpdateAllViews(DocumentHint::kMovieOpened, nullptr, &more);
   EXPECT_EQ(doc_->GetCount(), 3u);
   view_->Actions().breakRun->trigger();
 }
@@ -549,7 +549,7 @@ TEST_F(FormTest, InTheFrame_TitleShowsRunProgress_AndEveryControlSaysWhatItDoes)
   EXPECT_EQ(plain.toStdString(), "Tavrion Converter");
 
   const std::string movie = Movie("title.avi", 10, 320, 240);
-  doc_->UpdateAllViews(kHintMovieOpened, nullptr, &movie);
+  doc_->UpdateAllViews(DocumentHint::kMovieOpened, nullptr, &movie);
   ASSERT_EQ(doc_->GetCount(), 1u);
   auto* ui = view->Form();
 
@@ -658,7 +658,7 @@ TEST_F(FormTest, Mnemonics_NoControlSharesOneWithAnotherOrWithTheMenuBar) {
   // Alt+F from the subtitle box opens the File menu and types nothing.
   const std::string movie = Movie("keys.avi", 2);
   SamiFile("keys.smi");
-  doc_->UpdateAllViews(kHintMovieOpened, nullptr, &movie);
+  doc_->UpdateAllViews(DocumentHint::kMovieOpened, nullptr, &movie);
   ASSERT_EQ(doc_->GetCount(), 1u);
   QApplication::setActiveWindow(&frame);
   ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));

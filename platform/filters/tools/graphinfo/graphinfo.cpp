@@ -22,6 +22,7 @@
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
 #include "media/contract/errortext.h"
+#include "media/contract/mediatypeptr.h"
 #include "media/contract/registry.h"
 #include "media/contract/uuids.h"
 #include "platform/filters/tools/graphinfo/countingsink.h"
@@ -96,23 +97,29 @@ void EnsureRegistered() {
 std::string FilterName(IBaseFilter* f) {
   FILTER_INFO info{};
   if (FAILED(f->QueryFilterInfo(&info))) return "?";
-  if (info.pGraph) info.pGraph->Release();
+  const auto graph = ComPtr<IFilterGraph>::Adopt(info.pGraph);  // the reference the call handed out
   return tav::Utf16ToUtf8(info.achName);
 }
 
 std::string PinName(IPin* p) {
   PIN_INFO info{};
   if (FAILED(p->QueryPinInfo(&info))) return "?";
-  std::string name = (info.pFilter ? FilterName(info.pFilter) : std::string("?")) + "/" + tav::Utf16ToUtf8(info.achName);
-  if (info.pFilter) info.pFilter->Release();
-  return name;
+  const auto owner = ComPtr<IBaseFilter>::Adopt(info.pFilter);  // likewise
+  return (owner ? FilterName(owner.Get()) : std::string("?")) + "/" + tav::Utf16ToUtf8(info.achName);
+}
+
+// The first type a pin offers; empty when it offers none.
+tav::MediaTypePtr FirstType(IPin* p) {
+  ComPtr<IEnumMediaTypes> e;
+  tav::MediaTypePtr mt;
+  if (FAILED(p->EnumMediaTypes(&e)) || !e || e->Next(1, mt.Out(), nullptr) != S_OK) mt.Reset();
+  return mt;
 }
 
 // "video DIV3", "audio {GUID}": the kind of stream a pin offers first.
 std::string StreamKind(IPin* p) {
-  ComPtr<IEnumMediaTypes> e;
-  AM_MEDIA_TYPE* mt = nullptr;
-  if (FAILED(p->EnumMediaTypes(&e)) || e->Next(1, &mt, nullptr) != S_OK) return "unknown";
+  const tav::MediaTypePtr mt = FirstType(p);
+  if (!mt) return "unknown";
   std::string kind = mt->majortype == MEDIATYPE_Video   ? "video"
                      : mt->majortype == MEDIATYPE_Audio ? "audio"
                      : mt->majortype == MEDIATYPE_Stream ? "byte"
@@ -127,7 +134,6 @@ std::string StreamKind(IPin* p) {
     code += c;
   }
   kind += " " + (code.size() == 4 ? code : tav::GuidToString(mt->subtype));
-  DeleteMediaType(mt);
   return kind;
 }
 
@@ -159,18 +165,12 @@ ComPtr<IPin> Peer(IPin* p) {
 }
 
 GUID MajorOf(IPin* p) {
-  ComPtr<IEnumMediaTypes> e;
-  AM_MEDIA_TYPE* mt = nullptr;
-  GUID major = GUID_NULL;
-  if (SUCCEEDED(p->EnumMediaTypes(&e)) && e->Next(1, &mt, nullptr) == S_OK) {
-    major = mt->majortype;
-    DeleteMediaType(mt);
-  }
-  return major;
+  const tav::MediaTypePtr mt = FirstType(p);
+  return mt ? mt->majortype : GUID_NULL;
 }
 
 struct Sink {
-  CCountingSink* filter;  // held by the graph and by one reference of ours
+  ComPtr<CCountingSink> filter;  // held by the graph too
   GUID major, subtype;
 };
 
@@ -206,7 +206,7 @@ class Tool {
       if (FAILED(hr)) return Fail("can't play " + file, hr);
     }
     Print(event, duration);
-    for (Sink& s : sinks_) s.filter->Release();
+    sinks_.clear();
     if (play && event != EC_COMPLETE) {
       std::fprintf(stderr, "graphinfo: %s ended with event %ld: %s\n", file.c_str(), long(event),
                    tav::ResultText(eventParam_).c_str());
@@ -218,7 +218,6 @@ class Tool {
  private:
   int Fail(const std::string& what, HRESULT hr) {
     std::fprintf(stderr, "graphinfo: %s: %s\n", what.c_str(), tav::ResultText(hr).c_str());
-    for (Sink& s : sinks_) s.filter->Release();
     sinks_.clear();
     return 1;
   }
@@ -242,10 +241,9 @@ class Tool {
 
   HRESULT AddSink(IPin* out) {
     HRESULT hr = S_OK;
-    auto* sink = new CCountingSink(&hr);
-    sink->AddRef();
+    ComPtr<CCountingSink> sink(new CCountingSink(&hr));
     std::u16string name = u"Counting Sink " + tav::Utf8ToUtf16(std::to_string(sinks_.size() + 1));
-    if (SUCCEEDED(hr)) hr = graph_->AddFilter(sink, name.c_str());
+    if (SUCCEEDED(hr)) hr = graph_->AddFilter(sink.Get(), name.c_str());
     if (SUCCEEDED(hr) && rgb32 && IsVideoOutput(out)) {
       // A partial type: the output pin picks its RGB32 offer, whatever it offers first.
       AM_MEDIA_TYPE want{};
@@ -257,27 +255,16 @@ class Tool {
       hr = graph_->ConnectDirect(out, sink->GetPin(0), nullptr);
     }
     if (FAILED(hr)) {
-      graph_->RemoveFilter(sink);
-      sink->Release();
+      graph_->RemoveFilter(sink.Get());
       return hr;
     }
-    AM_MEDIA_TYPE mt{};
-    out->ConnectionMediaType(&mt);
-    sinks_.push_back({sink, mt.majortype, mt.subtype});
-    FreeMediaType(mt);
+    tav::ScopedMediaType mt;
+    out->ConnectionMediaType(mt.Out());
+    sinks_.push_back({sink, mt->majortype, mt->subtype});
     return S_OK;
   }
 
-  static bool IsVideoOutput(IPin* pin) {
-    ComPtr<IEnumMediaTypes> e;
-    AM_MEDIA_TYPE* mt = nullptr;
-    bool video = false;
-    if (SUCCEEDED(pin->EnumMediaTypes(&e)) && e->Next(1, &mt, nullptr) == S_OK) {
-      video = mt->majortype == MEDIATYPE_Video;
-      DeleteMediaType(mt);
-    }
-    return video;
-  }
+  static bool IsVideoOutput(IPin* pin) { return MajorOf(pin) == MEDIATYPE_Video; }
 
   // Neither pictures, sound, subtitles nor a file: a stream of data.
   static bool IsDataOutput(IPin* pin) {
@@ -288,10 +275,8 @@ class Tool {
 
   // The splitter the platform's graph builder puts behind a file source for a stream type.
   static const CLSID* SplitterFor(IPin* pin, const char16_t** name) {
-    ComPtr<IEnumMediaTypes> e;
-    AM_MEDIA_TYPE* mt = nullptr;
     const CLSID* clsid = nullptr;
-    if (SUCCEEDED(pin->EnumMediaTypes(&e)) && e->Next(1, &mt, nullptr) == S_OK) {
+    if (const tav::MediaTypePtr mt = FirstType(pin)) {
       if (mt->subtype == MEDIASUBTYPE_Avi) {
         clsid = &CLSID_AviSplitter;
         *name = u"AVI Splitter";
@@ -303,7 +288,6 @@ class Tool {
         clsid = &CLSID_DVSplitter;
         *name = u"DV Splitter";
       }
-      DeleteMediaType(mt);
     }
     return clsid;
   }
@@ -356,7 +340,7 @@ class Tool {
     // The renderers the graph chose give way to counting sinks.
     for (auto& f : Filters(graph_.Get())) {
       bool ours = false;
-      for (Sink& s : sinks_) ours |= static_cast<IBaseFilter*>(s.filter) == f.Get();
+      for (Sink& s : sinks_) ours |= static_cast<IBaseFilter*>(s.filter.Get()) == f.Get();
       if (ours || !Pins(f.Get(), PINDIR_OUTPUT).empty()) continue;
       auto inputs = Pins(f.Get(), PINDIR_INPUT);
       if (inputs.size() != 1) continue;
@@ -416,22 +400,18 @@ class Tool {
       for (auto& p : Pins(f.Get(), PINDIR_OUTPUT)) {
         ComPtr<IPin> peer = Peer(p.Get());
         if (!peer) {
-          ComPtr<IEnumMediaTypes> e;
-          AM_MEDIA_TYPE* mt = nullptr;
           Conn c{PinName(p.Get()), {}, tav::GuidToString(GUID_NULL), tav::GuidToString(GUID_NULL), {}};
-          if (SUCCEEDED(p->EnumMediaTypes(&e)) && e->Next(1, &mt, nullptr) == S_OK) {
+          if (const tav::MediaTypePtr mt = FirstType(p.Get())) {
             c.major = tav::GuidToString(mt->majortype);
             c.subtype = tav::GuidToString(mt->subtype);
-            DeleteMediaType(mt);
           }
           leftOut.push_back(c);
           continue;
         }
-        AM_MEDIA_TYPE mt{};
-        p->ConnectionMediaType(&mt);
-        conns.push_back({PinName(p.Get()), PinName(peer.Get()), tav::GuidToString(mt.majortype),
-                         tav::GuidToString(mt.subtype), tav::GuidToString(mt.formattype)});
-        FreeMediaType(mt);
+        tav::ScopedMediaType mt;
+        p->ConnectionMediaType(mt.Out());
+        conns.push_back({PinName(p.Get()), PinName(peer.Get()), tav::GuidToString(mt->majortype),
+                         tav::GuidToString(mt->subtype), tav::GuidToString(mt->formattype)});
       }
     if (json) {
       std::string out = "{\"filters\":[";
