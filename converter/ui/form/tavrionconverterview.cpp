@@ -366,6 +366,8 @@ void CTavrionConverterView::updateActions() {
   CConvertOrder* single = editor.Single();
   const bool one = single != nullptr;
   const bool listEditing = !converting && doc_.HasSelection();
+  // Whatever moves the commands can change what Convert would do: the line says it again.
+  UpdateReadySummary();
 
   actions_.addFiles->setEnabled(!converting);
   actions_.addFolder->setEnabled(!converting);
@@ -448,6 +450,12 @@ void CTavrionConverterView::UpdateEstimatedSize() {
   if (ui_->estimatedSizeLabel->text() != text) ui_->estimatedSizeLabel->setText(text);
 }
 
+void CTavrionConverterView::UpdateReadySummary() {
+  if (doc_.IsConverting()) return;
+  const QString ready = Q(ReadySummaryText(SummariseBatch(doc_, ReadConfiguredBitrate(DefaultCompressIni()))));
+  if (ui_->idleSummaryLabel->text() != ready) ui_->idleSummaryLabel->setText(ready);
+}
+
 void CTavrionConverterView::UpdateStatusArea() {
   const bool converting = doc_.IsConverting() && run_;
   const bool paused = converting && run_->IsPaused();
@@ -455,10 +463,7 @@ void CTavrionConverterView::UpdateStatusArea() {
   // The run's figures while it goes; otherwise what Convert would do.
   QWidget* page = converting ? ui_->runPage : ui_->idlePage;
   if (ui_->statusStack->currentWidget() != page) ui_->statusStack->setCurrentWidget(page);
-  if (!converting) {
-    const QString ready = Q(ReadySummaryText(SummariseBatch(doc_, ReadConfiguredBitrate(DefaultCompressIni()))));
-    if (ui_->idleSummaryLabel->text() != ready) ui_->idleSummaryLabel->setText(ready);
-  }
+  if (!converting) UpdateReadySummary();
 
   // Current file.
   if (converting) {

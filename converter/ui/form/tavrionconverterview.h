@@ -256,6 +256,8 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // Status area.
   void UpdateEstimatedSize();
   void UpdateStatusArea();
+  // The idle status line: what Convert would do with the batch as it stands.
+  void UpdateReadySummary();
 
   // A background probe's result into its entry, if the entry is still there.
   void OnProbed(const ProbeResult& result);
