@@ -83,7 +83,6 @@ class ConverterApplication : public QObject, public DocumentObserver {
   bool OfferRecoveredBatch();
 
   // ---- commands ----
-  void RunCommand(int command);
   void OnFileNew();
   void OnFileOpen();
   bool OnFileSave();
@@ -101,6 +100,8 @@ class ConverterApplication : public QObject, public DocumentObserver {
   // Settings > Preferences...: simultaneous conversions and the output folder of new entries.
   void OnPreferences();
   void OnHomePage();
+  // Help > Contents (F1): the manual in a help window.
+  void OnHelpContents();
   // Opens a path as the document template does: a ".tvc" opens as the batch; a movie
   // reaches the batch through hint 7. Failures are told to the user; false then.
   bool OpenDocumentFile(const QString& path);
@@ -117,6 +118,7 @@ class ConverterApplication : public QObject, public DocumentObserver {
   void OnDocumentUpdate(int hint, CConvertOrder* entry, const std::string* path) override;
 
  private:
+  void ConnectFrameCommands();
   void InitialUpdate();
   void UpdateTitle();
   bool CanClose();
