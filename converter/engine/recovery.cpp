@@ -438,7 +438,11 @@ void RecoveryKeeper::OnDocumentUpdate(int hint, CConvertOrder*, const std::strin
   // A state that changes during a run is on the disk before the run goes on; so is a new
   // output file, before anything is written into it, so that the next start knows the
   // file as this program's whenever the program dies.
-  if (hint == kHintEntryStateChanged || hint == kHintOutputCreated) SaveNow();
+  if (hint == kHintEntryStateChanged || hint == kHintOutputCreated) {
+    SaveNow();
+  } else if (changed_) {
+    changed_();
+  }
 }
 
 }  // namespace tav

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QTimer>
@@ -27,8 +28,26 @@ Q_LOGGING_CATEGORY(lcApp, "tavrion.ui.app", QtWarningMsg)
 namespace tav::ui {
 namespace {
 
-// How often the recovery copy is brought up to date with the document.
-constexpr int kRecoveryCheckMs = 500;
+// How long after a change the recovery copy is brought up to date: a burst of changes (a
+// word typed, several movies added) writes it once.
+constexpr int kRecoveryDelayMs = 300;
+
+// The user's input that can change the batch: a key, a click, a turn of the wheel (over a
+// list box), a drop. Moves and hovers change nothing.
+bool MayChangeTheBatch(QEvent::Type type) {
+  switch (type) {
+    case QEvent::KeyRelease:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::Drop:
+    case QEvent::TouchEnd:
+    case QEvent::Shortcut:
+      return true;
+    default:
+      return false;
+  }
+}
 
 QString BatchFilter() {
   // The document string's filter name ("TavrionConverter Files (*.tvc)"), then all files.
@@ -102,11 +121,17 @@ bool ConverterApplication::InitInstance(const QStringList& files) {
   // what this program does to it.
   recovery_ = std::make_unique<RecoveryKeeper>(doc_);
   OfferRecoveredBatch();
+  // The copy follows the batch: the document's notifications and the user's input (the
+  // form changes entries' settings in place, with no notification) start a short check;
+  // nothing runs while nothing happens.
   recoveryTimer_ = new QTimer(this);
+  recoveryTimer_->setSingleShot(true);
+  recoveryTimer_->setInterval(kRecoveryDelayMs);
   connect(recoveryTimer_, &QTimer::timeout, this, [this] {
     if (recovery_) recovery_->Tick();
   });
-  recoveryTimer_->start(kRecoveryCheckMs);
+  recovery_->SetChangeListener([this] { CheckRecoverySoon(); });
+  qApp->installEventFilter(this);
 
   // Files of the command line.
   for (const QString& file : files) OpenDocumentFile(file);
@@ -124,6 +149,7 @@ bool ConverterApplication::InitInstance(const QStringList& files) {
 int ConverterApplication::ExitInstance(int exitCode) {
   doc_.OnCloseDocument();
   // A clean exit: the recovery copy goes.
+  if (qApp) qApp->removeEventFilter(this);
   if (recoveryTimer_) recoveryTimer_->stop();
   recovery_.reset();
   doc_.RemoveObserver(this);
@@ -343,6 +369,16 @@ void ConverterApplication::OnDocumentUpdate(int hint, CConvertOrder*, const std:
   } catch (const std::exception& e) {
     Error(QString::fromStdString(e.what()));
   }
+}
+
+void ConverterApplication::CheckRecoverySoon() {
+  // Not restarted while it runs: a copy is at most this late however long the burst.
+  if (recovery_ && recoveryTimer_ && !recoveryTimer_->isActive()) recoveryTimer_->start();
+}
+
+bool ConverterApplication::eventFilter(QObject* watched, QEvent* event) {
+  if (MayChangeTheBatch(event->type())) CheckRecoverySoon();
+  return QObject::eventFilter(watched, event);
 }
 
 void ConverterApplication::InitialUpdate() {

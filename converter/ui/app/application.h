@@ -119,6 +119,8 @@ class ConverterApplication : public QObject, public DocumentObserver {
 
  private:
   void ConnectFrameCommands();
+  void CheckRecoverySoon();
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void InitialUpdate();
   void UpdateTitle();
   bool CanClose();
@@ -136,7 +138,8 @@ class ConverterApplication : public QObject, public DocumentObserver {
   std::unique_ptr<MessagePump> pump_;
   RecentFileList recent_;
   bool terminating_ = false;  // closing for a signal: nothing is asked
-  // The recovery copy of the document, looked after twice a second by recoveryTimer_.
+  // The recovery copy of the document, brought up to date by the single-shot recoveryTimer_
+  // after a change.
   std::unique_ptr<RecoveryKeeper> recovery_;
   QTimer* recoveryTimer_ = nullptr;
 };
