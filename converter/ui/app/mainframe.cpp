@@ -110,7 +110,6 @@ void CMainFrame::BuildMenus() {
   a.helpContents = MakeAction(res::IDS_MENU_HELP_TOPICS, res::IDS_PROMPT_HELP_TOPICS);
   a.homePage = MakeAction(res::IDS_MENU_HOME_PAGE, res::IDS_PROMPT_HOME_PAGE);
   a.about = MakeAction(res::IDS_MENU_ABOUT, res::IDS_PROMPT_ABOUT);
-  a.about->setMenuRole(QAction::AboutRole);
   help->addActions({a.helpContents, a.homePage});
   help->addSeparator();
   help->addAction(a.about);
