@@ -438,7 +438,11 @@ void RecoveryKeeper::OnDocumentUpdate(DocumentHint hint, CConvertOrder*, const s
   // A state that changes during a run is on the disk before the run goes on; so is a new
   // output file, before anything is written into it, so that the next start knows the
   // file as this program's whenever the program dies.
-  if (hint == DocumentHint::kEntryStateChanged || hint == DocumentHint::kOutputCreated) SaveNow();
+  if (hint == DocumentHint::kEntryStateChanged || hint == DocumentHint::kOutputCreated) {
+    SaveNow();
+  } else if (changed_) {
+    changed_();
+  }
 }
 
 }  // namespace tav

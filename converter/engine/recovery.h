@@ -2,8 +2,8 @@
 // leaves behind so that its next start can bring the batch back.
 //
 // While a document differs from what was last opened or saved, a RecoveryKeeper keeps a
-// copy of it in the recovery folder: checked twice a second, and written at once whenever
-// an entry's state changes during a run. The copy is written to a temporary file, flushed
+// copy of it in the recovery folder: checked (Tick) soon after each change its owner
+// notices, and written at once whenever an entry's state changes during a run. The copy is written to a temporary file, flushed
 // and renamed, so it is always whole. A clean exit, an explicit save or open removes it.
 //
 // Each program holds a lock file beside its copy ("batch-XXXXXX.lock" beside
@@ -28,6 +28,7 @@
 #pragma once
 
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -95,9 +96,12 @@ class RecoveryKeeper : public DocumentObserver {
   RecoveryKeeper(const RecoveryKeeper&) = delete;
   RecoveryKeeper& operator=(const RecoveryKeeper&) = delete;
 
-  // Writes the copy when the document changed since the last write (call at least twice
-  // a second); removes it when the document is back as it was saved.
+  // Writes the copy when the document changed since the last write; removes it when the
+  // document is back as it was saved. Cheap when nothing changed.
   void Tick();
+  // Called on every notification of the document that may come with a change (the ones
+  // that write the copy at once aside): the owner calls Tick soon after, once for a burst.
+  void SetChangeListener(std::function<void()> listener) { changed_ = std::move(listener); }
   // Writes the copy now, changed or not (an entry's state changed; a batch was restored).
   void SaveNow();
   // The document was opened or saved: it is its file now, and the copy goes.
@@ -127,6 +131,7 @@ class RecoveryKeeper : public DocumentObserver {
   std::string written_;      // the bytes of the copy on disk; empty when there is none
   bool keepOnExit_ = false;
   std::string lastError_;
+  std::function<void()> changed_;
 };
 
 }  // namespace tav

@@ -149,6 +149,14 @@ TEST(EngineRecovery, Keeper_WritesChangesAndStates_RemovesTheCopyOnSaveAndCleanE
   a->SetResumePoint(0, 1);
   doc.UpdateAllViews(DocumentHint::kEntryStateChanged, a);
   EXPECT_EQ(DecodeRecoveryCopy(ReadAll(copy)).states.at(0).state, CConvertOrder::kConverting);
+  // The other notifications ask the owner for a check (the state's was written already).
+  int asked = 0;
+  keeper->SetChangeListener([&] { ++asked; });
+  doc.UpdateAllViews(DocumentHint::kEntryStateChanged, a);
+  EXPECT_EQ(asked, 0);
+  doc.UpdateAllViews(DocumentHint::kReload);
+  EXPECT_EQ(asked, 1);
+  keeper->SetChangeListener(nullptr);
 
   std::string error;
   ASSERT_TRUE(doc.OnSaveDocument(dir + "/saved.tvc", &error)) << error;

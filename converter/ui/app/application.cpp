@@ -1,7 +1,9 @@
 #include "converter/ui/app/application.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QTimer>
@@ -16,7 +18,7 @@
 #include "converter/ui/app/helpwindow.h"
 #include "converter/ui/app/mainframe.h"
 #include "converter/ui/app/preferencesdlg.h"
-#include "converter/ui/app/uitext.h"
+#include "converter/ui/controls/uitext.h"
 #include "converter/ui/bridge/messagepump.h"
 #include "converter/ui/controls/profile.h"
 #include "media/contract/com.h"
@@ -26,18 +28,36 @@ Q_LOGGING_CATEGORY(lcApp, "tavrion.ui.app", QtWarningMsg)
 namespace tav::ui {
 namespace {
 
-// How often the recovery copy is brought up to date with the document.
-constexpr int kRecoveryCheckMs = 500;
+// How long after a change the recovery copy is brought up to date: a burst of changes (a
+// word typed, several movies added) writes it once.
+constexpr int kRecoveryDelayMs = 300;
+
+// The user's input that can change the batch: a key, a click, a turn of the wheel (over a
+// list box), a drop. Moves and hovers change nothing.
+bool MayChangeTheBatch(QEvent::Type type) {
+  switch (type) {
+    case QEvent::KeyRelease:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::Drop:
+    case QEvent::TouchEnd:
+    case QEvent::Shortcut:
+      return true;
+    default:
+      return false;
+  }
+}
 
 QString BatchFilter() {
   // The document string's filter name ("TavrionConverter Files (*.tvc)"), then all files.
-  const QStringList fields = UiText(res::IDR_MAINFRAME).split(QLatin1Char('\n'));
+  const QStringList fields = ui::Text(res::IDR_MAINFRAME).split(QLatin1Char('\n'));
   const QString batches = fields.size() > 3 ? fields[3] : QStringLiteral("*.tvc");
-  return batches + QStringLiteral(";;") + UiText(res::IDS_ALL_FILES_FILTER);
+  return batches + QStringLiteral(";;") + ui::Text(res::IDS_ALL_FILES_FILTER);
 }
 
 QString BatchExtension() {
-  const QStringList fields = UiText(res::IDR_MAINFRAME).split(QLatin1Char('\n'));
+  const QStringList fields = ui::Text(res::IDR_MAINFRAME).split(QLatin1Char('\n'));
   return fields.size() > 4 ? fields[4] : QStringLiteral(".tvc");
 }
 
@@ -78,14 +98,14 @@ bool ConverterApplication::InitInstance(const QStringList& files) {
 
   // The document with its conversion graph builder, the frame and the form.
   if (FAILED(doc_.AttachConversionGraph(std::make_unique<FilterGraphBuilder>(), &engine_))) {
-    Error(UiText(res::IDS_PLATFORM_FAILED));
+    Error(ui::Text(res::IDS_PLATFORM_FAILED));
     return false;
   }
   doc_.AddObserver(this);
   frame_ = std::make_unique<CMainFrame>();
   frame_->SetProfile(profile);
   frame_->SetCloseHandler([this] { return CanClose(); });
-  connect(frame_.get(), &CMainFrame::commandTriggered, this, &ConverterApplication::RunCommand);
+  ConnectFrameCommands();
   connect(frame_.get(), &CMainFrame::filesDropped, this, [this](const QStringList& paths) {
     for (const QString& p : paths) OpenDocumentFile(p);
   });
@@ -101,11 +121,17 @@ bool ConverterApplication::InitInstance(const QStringList& files) {
   // what this program does to it.
   recovery_ = std::make_unique<RecoveryKeeper>(doc_);
   OfferRecoveredBatch();
+  // The copy follows the batch: the document's notifications and the user's input (the
+  // form changes entries' settings in place, with no notification) start a short check;
+  // nothing runs while nothing happens.
   recoveryTimer_ = new QTimer(this);
+  recoveryTimer_->setSingleShot(true);
+  recoveryTimer_->setInterval(kRecoveryDelayMs);
   connect(recoveryTimer_, &QTimer::timeout, this, [this] {
     if (recovery_) recovery_->Tick();
   });
-  recoveryTimer_->start(kRecoveryCheckMs);
+  recovery_->SetChangeListener([this] { CheckRecoverySoon(); });
+  qApp->installEventFilter(this);
 
   // Files of the command line.
   for (const QString& file : files) OpenDocumentFile(file);
@@ -123,6 +149,7 @@ bool ConverterApplication::InitInstance(const QStringList& files) {
 int ConverterApplication::ExitInstance(int exitCode) {
   doc_.OnCloseDocument();
   // A clean exit: the recovery copy goes.
+  if (qApp) qApp->removeEventFilter(this);
   if (recoveryTimer_) recoveryTimer_->stop();
   recovery_.reset();
   doc_.RemoveObserver(this);
@@ -149,8 +176,8 @@ bool ConverterApplication::OfferRecoveredBatch() {
   }
   const QString question =
       batch->pathName.empty()
-          ? UiText(res::IDS_RECOVERY_RESTORE)
-          : UiFormat(res::IDS_RECOVERY_RESTORE_SAVED, {QDir::toNativeSeparators(QString::fromStdString(batch->pathName))});
+          ? ui::Text(res::IDS_RECOVERY_RESTORE)
+          : FormatText(res::IDS_RECOVERY_RESTORE_SAVED, {QDir::toNativeSeparators(QString::fromStdString(batch->pathName))});
   const FrameDialogs::Answer answer = dialogs_->Ask(parent, question);
   if (answer == FrameDialogs::Answer::No) DiscardOrphanedCopy(copies.front());
   // Not answered (the box closed, the session ending): asked again at the next start.
@@ -173,44 +200,24 @@ bool ConverterApplication::OfferRecoveredBatch() {
   return true;
 }
 
-void ConverterApplication::RunCommand(int command) {
-  if (command >= ID_FILE_MRU_FILE1 && command < ID_FILE_MRU_FILE1 + RecentFileList::kMaxRecentFiles) {
-    OnOpenRecentFile(command - ID_FILE_MRU_FILE1);
-    return;
-  }
-  switch (command) {
-    case ID_FILE_NEW:
-      OnFileNew();
-      break;
-    case ID_FILE_OPEN:
-      OnFileOpen();
-      break;
-    case ID_FILE_SAVE:
-      OnFileSave();
-      break;
-    case ID_FILE_SAVE_AS:
-      OnFileSaveAs();
-      break;
-    case ID_APP_EXIT:
-      OnAppExit();
-      break;
-    case ID_APP_ABOUT:
-      OnAppAbout();
-      break;
-    case ID_HELP_HOME_PAGE:
-      OnHomePage();
-      break;
-    case ID_HELP_TOPICS: {
-      CHelpWindow help(frame_.get());
-      dialogs_->Exec(help);
-      break;
-    }
-    case ID_SETTINGS_PREFERENCES:
-      OnPreferences();
-      break;
-    default:
-      break;
-  }
+void ConverterApplication::ConnectFrameCommands() {
+  const FrameActions& a = frame_->Actions();
+  connect(a.fileNew, &QAction::triggered, this, &ConverterApplication::OnFileNew);
+  connect(a.fileOpen, &QAction::triggered, this, &ConverterApplication::OnFileOpen);
+  connect(a.fileSave, &QAction::triggered, this, [this] { OnFileSave(); });
+  connect(a.fileSaveAs, &QAction::triggered, this, [this] { OnFileSaveAs(); });
+  for (size_t i = 0; i < a.recentFiles.size(); ++i)
+    connect(a.recentFiles[i], &QAction::triggered, this, [this, i] { OnOpenRecentFile(int(i)); });
+  connect(a.exit, &QAction::triggered, this, &ConverterApplication::OnAppExit);
+  connect(a.preferences, &QAction::triggered, this, &ConverterApplication::OnPreferences);
+  connect(a.helpContents, &QAction::triggered, this, &ConverterApplication::OnHelpContents);
+  connect(a.homePage, &QAction::triggered, this, &ConverterApplication::OnHomePage);
+  connect(a.about, &QAction::triggered, this, &ConverterApplication::OnAppAbout);
+}
+
+void ConverterApplication::OnHelpContents() {
+  CHelpWindow help(frame_.get());
+  dialogs_->Exec(help);
 }
 
 void ConverterApplication::OnPreferences() {
@@ -252,7 +259,7 @@ bool ConverterApplication::OnFileSaveAs() {
   QString suggested = QString::fromStdString(doc_.GetPathName());
   if (suggested.isEmpty()) {
     suggested = QDir(QString::fromStdString(engine_.Folders().documentsFolder))
-                    .filePath(UiText(res::IDS_UNTITLED) + BatchExtension());
+                    .filePath(ui::Text(res::IDS_UNTITLED) + BatchExtension());
   }
   QString path = dialogs_->SaveFileName(frame_.get(), suggested, BatchFilter());
   if (path.isEmpty()) return false;
@@ -275,7 +282,7 @@ void ConverterApplication::OnOpenRecentFile(int index) {
     // A file that is gone leaves the list, as the user is told.
     recent_.Remove(index);
     frame_->SetRecentFiles(recent_.Files());
-    Error(UiFormat(res::IDS_RECENT_FILE_GONE, {QDir::toNativeSeparators(path)}));
+    Error(FormatText(res::IDS_RECENT_FILE_GONE, {QDir::toNativeSeparators(path)}));
     return;
   }
   OpenDocumentFile(path);
@@ -302,9 +309,9 @@ void ConverterApplication::OnTerminationSignal() {
 bool ConverterApplication::SaveModified() {
   if (terminating_ || !doc_.IsModified()) return true;
   const std::string& path = doc_.GetPathName();
-  const QString name = path.empty() ? UiText(res::IDS_UNTITLED) : QFileInfo(QString::fromStdString(path)).fileName();
+  const QString name = path.empty() ? ui::Text(res::IDS_UNTITLED) : QFileInfo(QString::fromStdString(path)).fileName();
   QWidget* parent = frame_ && frame_->isVisible() ? frame_.get() : nullptr;
-  switch (dialogs_->AskSave(parent, UiFormat(res::IDS_SAVE_CHANGES, {name}))) {
+  switch (dialogs_->AskSave(parent, FormatText(res::IDS_SAVE_CHANGES, {name}))) {
     case FrameDialogs::SaveAnswer::Save: return OnFileSave();  // Save As when it has no name yet
     case FrameDialogs::SaveAnswer::Discard: return true;
     case FrameDialogs::SaveAnswer::Cancel: break;
@@ -318,15 +325,15 @@ void ConverterApplication::OnAppAbout() {
 }
 
 void ConverterApplication::OnHomePage() {
-  const QUrl url(UiText(res::IDS_HOME_PAGE_URL));
-  if (!dialogs_->OpenUrl(url)) Error(UiFormat(res::IDS_HOME_PAGE_FAILED, {url.toString()}));
+  const QUrl url(ui::Text(res::IDS_HOME_PAGE_URL));
+  if (!dialogs_->OpenUrl(url)) Error(FormatText(res::IDS_HOME_PAGE_FAILED, {url.toString()}));
 }
 
 bool ConverterApplication::OpenDocumentFile(const QString& path) {
   const QFileInfo info(path);
   const std::string file = info.absoluteFilePath().toStdString();
   if (!info.exists()) {
-    Error(UiFormat(res::IDS_FILE_NOT_FOUND, {QDir::toNativeSeparators(path)}));
+    Error(FormatText(res::IDS_FILE_NOT_FOUND, {QDir::toNativeSeparators(path)}));
     return false;
   }
   if (info.isDir()) {
@@ -336,7 +343,7 @@ bool ConverterApplication::OpenDocumentFile(const QString& path) {
   }
   const bool batch = info.suffix().compare(QStringLiteral("tvc"), Qt::CaseInsensitive) == 0;
   if (!batch && !CTavrionConverterDoc::IsMovieFile(file)) {
-    Error(UiFormat(res::IDS_NOT_OPENABLE, {QDir::toNativeSeparators(path)}));
+    Error(FormatText(res::IDS_NOT_OPENABLE, {QDir::toNativeSeparators(path)}));
     return false;
   }
   // A batch replaces the one open, which may hold unsaved changes.
@@ -364,6 +371,16 @@ void ConverterApplication::OnDocumentUpdate(DocumentHint hint, CConvertOrder*, c
   }
 }
 
+void ConverterApplication::CheckRecoverySoon() {
+  // Not restarted while it runs: a copy is at most this late however long the burst.
+  if (recovery_ && recoveryTimer_ && !recoveryTimer_->isActive()) recoveryTimer_->start();
+}
+
+bool ConverterApplication::eventFilter(QObject* watched, QEvent* event) {
+  if (MayChangeTheBatch(event->type())) CheckRecoverySoon();
+  return QObject::eventFilter(watched, event);
+}
+
 void ConverterApplication::InitialUpdate() {
   if (view_.initialUpdate) view_.initialUpdate();
   UpdateTitle();
@@ -372,7 +389,7 @@ void ConverterApplication::InitialUpdate() {
 void ConverterApplication::UpdateTitle() {
   if (!frame_) return;
   const std::string& path = doc_.GetPathName();
-  frame_->SetDocumentTitle(path.empty() ? UiText(res::IDS_UNTITLED)
+  frame_->SetDocumentTitle(path.empty() ? ui::Text(res::IDS_UNTITLED)
                                         : QFileInfo(QString::fromStdString(path)).fileName());
 }
 

@@ -83,7 +83,6 @@ class ConverterApplication : public QObject, public DocumentObserver {
   bool OfferRecoveredBatch();
 
   // ---- commands ----
-  void RunCommand(int command);
   void OnFileNew();
   void OnFileOpen();
   bool OnFileSave();
@@ -101,6 +100,8 @@ class ConverterApplication : public QObject, public DocumentObserver {
   // Settings > Preferences...: simultaneous conversions and the output folder of new entries.
   void OnPreferences();
   void OnHomePage();
+  // Help > Contents (F1): the manual in a help window.
+  void OnHelpContents();
   // Opens a path as the document template does: a ".tvc" opens as the batch; a movie
   // reaches the batch through kMovieOpened. Failures are told to the user; false then.
   bool OpenDocumentFile(const QString& path);
@@ -117,6 +118,9 @@ class ConverterApplication : public QObject, public DocumentObserver {
   void OnDocumentUpdate(DocumentHint hint, CConvertOrder* entry, const std::string* path) override;
 
  private:
+  void ConnectFrameCommands();
+  void CheckRecoverySoon();
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void InitialUpdate();
   void UpdateTitle();
   bool CanClose();
@@ -134,7 +138,8 @@ class ConverterApplication : public QObject, public DocumentObserver {
   std::unique_ptr<MessagePump> pump_;
   RecentFileList recent_;
   bool terminating_ = false;  // closing for a signal: nothing is asked
-  // The recovery copy of the document, looked after twice a second by recoveryTimer_.
+  // The recovery copy of the document, brought up to date by the single-shot recoveryTimer_
+  // after a change.
   std::unique_ptr<RecoveryKeeper> recovery_;
   QTimer* recoveryTimer_ = nullptr;
 };

@@ -8,7 +8,7 @@
 #include <QUrl>
 
 #include "converter/engine/strings.h"
-#include "converter/ui/app/uitext.h"
+#include "converter/ui/controls/uitext.h"
 
 namespace tav::ui {
 namespace {
@@ -19,7 +19,7 @@ class DesktopFrameDialogs : public FrameDialogs {
     const QMessageBox::Icon qtIcon = icon == Icon::Error     ? QMessageBox::Critical
                                      : icon == Icon::Warning ? QMessageBox::Warning
                                                              : QMessageBox::Information;
-    QMessageBox box(qtIcon, UiText(res::IDS_APP_TITLE), text, QMessageBox::Ok, parent);
+    QMessageBox box(qtIcon, ui::Text(res::IDS_APP_TITLE), text, QMessageBox::Ok, parent);
     box.exec();
   }
   int Exec(QDialog& dialog) override { return dialog.exec(); }
@@ -31,7 +31,7 @@ class DesktopFrameDialogs : public FrameDialogs {
   }
   bool OpenUrl(const QUrl& url) override { return QDesktopServices::openUrl(url); }
   Answer Ask(QWidget* parent, const QString& text) override {
-    QMessageBox box(QMessageBox::Question, UiText(res::IDS_APP_TITLE), text, QMessageBox::Yes | QMessageBox::No,
+    QMessageBox box(QMessageBox::Question, ui::Text(res::IDS_APP_TITLE), text, QMessageBox::Yes | QMessageBox::No,
                     parent);
     box.setDefaultButton(QMessageBox::Yes);
     // Only a button the user chose (by click or key) answers: a box closed by the program
@@ -43,7 +43,7 @@ class DesktopFrameDialogs : public FrameDialogs {
     return box.standardButton(chosen) == QMessageBox::Yes ? Answer::Yes : Answer::No;
   }
   SaveAnswer AskSave(QWidget* parent, const QString& text) override {
-    QMessageBox box(QMessageBox::Warning, UiText(res::IDS_APP_TITLE), text,
+    QMessageBox box(QMessageBox::Warning, ui::Text(res::IDS_APP_TITLE), text,
                     QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
     box.setObjectName(QStringLiteral("saveChangesBox"));
     box.setDefaultButton(QMessageBox::Save);

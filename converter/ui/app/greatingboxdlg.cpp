@@ -8,7 +8,7 @@
 #include "converter/engine/strings.h"
 #include "converter/ui/app/framedialogs.h"
 #include "converter/ui/app/profilesettings.h"
-#include "converter/ui/app/uitext.h"
+#include "converter/ui/controls/uitext.h"
 #include "ui_greatingboxdlg.h"
 
 namespace tav::ui {
@@ -16,15 +16,15 @@ namespace tav::ui {
 CGreatingBoxDlg::CGreatingBoxDlg(std::string profile, QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::GreatingBoxDlg>()), profile_(std::move(profile)) {
   ui_->setupUi(this);
-  setWindowTitle(UiText(res::IDS_NOTICE_TITLE));
+  setWindowTitle(ui::Text(res::IDS_NOTICE_TITLE));
   const int iconSize = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
   ui_->iconLabel->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation, nullptr, this).pixmap(iconSize));
-  ui_->firstNotice->setText(UiText(res::IDS_NOTICE_TEXT1));
-  ui_->secondNotice->setText(UiText(res::IDS_NOTICE_TEXT2));
+  ui_->firstNotice->setText(ui::Text(res::IDS_NOTICE_TEXT1));
+  ui_->secondNotice->setText(ui::Text(res::IDS_NOTICE_TEXT2));
   dontShow_ = ui_->dontShowAgain;
-  dontShow_->setText(UiText(res::IDS_NOTICE_DONT_SHOW));
+  dontShow_->setText(ui::Text(res::IDS_NOTICE_DONT_SHOW));
   close_ = ui_->closeButton;
-  close_->setText(UiText(res::IDS_NOTICE_CLOSE));
+  close_->setText(ui::Text(res::IDS_NOTICE_CLOSE));
   connect(close_, &QPushButton::clicked, this, &QDialog::reject);
 }
 

@@ -7,7 +7,7 @@
 #include <QVBoxLayout>
 
 #include "converter/engine/strings.h"
-#include "converter/ui/app/uitext.h"
+#include "converter/ui/controls/uitext.h"
 
 namespace tav::ui {
 
@@ -110,7 +110,7 @@ QString ManPageToHtml(const QString& roff) {
 
 CHelpWindow::CHelpWindow(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("helpWindow"));
-  setWindowTitle(UiText(res::IDS_APP_TITLE));
+  setWindowTitle(ui::Text(res::IDS_APP_TITLE));
   auto* layout = new QVBoxLayout(this);
   auto* browser = new QTextBrowser(this);
   browser->setObjectName(QStringLiteral("manual"));

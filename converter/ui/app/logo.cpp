@@ -5,7 +5,7 @@
 #include <QSvgRenderer>
 
 #include "converter/engine/strings.h"
-#include "converter/ui/app/uitext.h"
+#include "converter/ui/controls/uitext.h"
 
 // The pictures are compiled into a static library: their registration must be pulled in.
 static void InitResources() { Q_INIT_RESOURCE(resources); }
@@ -66,7 +66,7 @@ void CLogoWidget::paintEvent(QPaintEvent*) {
   p.setFont(name);
   p.setPen(Qt::white);
   const QRect textRect(r.left() + iconSize + 18, r.top(), r.width() - iconSize - 26, r.height());
-  p.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft, UiText(res::IDS_APP_TITLE));
+  p.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft, ui::Text(res::IDS_APP_TITLE));
 }
 
 }  // namespace tav::ui

@@ -18,7 +18,6 @@
 #include "converter/engine/strings.h"
 #include "converter/ui/app/logo.h"
 #include "converter/ui/app/profilesettings.h"
-#include "converter/ui/app/uitext.h"
 #include "converter/ui/controls/uitext.h"
 
 Q_LOGGING_CATEGORY(lcFrame, "tavrion.ui.frame", QtWarningMsg)
@@ -51,7 +50,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   logo_ = new CLogoWidget(toolBar_);
   toolBar_->addWidget(logo_);
 
-  idleText_ = new QLabel(UiText(res::IDS_IDLE_MESSAGE), this);
+  idleText_ = new QLabel(ui::Text(res::IDS_IDLE_MESSAGE), this);
   idleText_->setObjectName(QStringLiteral("idleMessage"));
   statusBar()->addWidget(idleText_, 1);
 
@@ -65,61 +64,92 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
 
 CMainFrame::~CMainFrame() = default;
 
-QAction* CMainFrame::MakeAction(int command, UINT textId, UINT promptId) {
+QAction* CMainFrame::MakeAction(UINT textId, UINT promptId) {
   auto* action = new QAction(MenuLabel(textId), this);
   action->setShortcut(MenuShortcut(textId));
-  if (promptId) ApplyControlTexts(action, promptId);
-  action->setData(command);
-  connect(action, &QAction::triggered, this, [this, command] { emit commandTriggered(command); });
-  actions_[command] = action;
+  ApplyControlTexts(action, promptId);
   return action;
 }
 
 void CMainFrame::BuildMenus() {
-  fileMenu_ = menuBar()->addMenu(UiText(res::IDS_MENU_FILE));
-  fileMenu_->addAction(MakeAction(ID_FILE_NEW, res::IDS_MENU_NEW, res::IDS_PROMPT_NEW));
-  fileMenu_->addAction(MakeAction(ID_FILE_OPEN, res::IDS_MENU_OPEN, res::IDS_PROMPT_OPEN));
-  fileMenu_->addAction(MakeAction(ID_FILE_SAVE, res::IDS_MENU_SAVE, res::IDS_PROMPT_SAVE));
-  fileMenu_->addAction(MakeAction(ID_FILE_SAVE_AS, res::IDS_MENU_SAVE_AS, res::IDS_PROMPT_SAVE_AS));
+  FrameActions& a = actions_;
+  fileMenu_ = menuBar()->addMenu(ui::Text(res::IDS_MENU_FILE));
+  a.fileNew = MakeAction(res::IDS_MENU_NEW, res::IDS_PROMPT_NEW);
+  a.fileOpen = MakeAction(res::IDS_MENU_OPEN, res::IDS_PROMPT_OPEN);
+  a.fileSave = MakeAction(res::IDS_MENU_SAVE, res::IDS_PROMPT_SAVE);
+  a.fileSaveAs = MakeAction(res::IDS_MENU_SAVE_AS, res::IDS_PROMPT_SAVE_AS);
+  fileMenu_->addActions({a.fileNew, a.fileOpen, a.fileSave, a.fileSaveAs});
   recentSeparator_ = fileMenu_->addSeparator();
-  for (int i = 0; i < RecentFileList::kMaxRecentFiles; ++i) {
-    QAction* a = MakeAction(ID_FILE_MRU_FILE1 + i, res::IDS_MENU_RECENT_FILE, res::IDS_PROMPT_RECENT_FILE);
-    a->setVisible(false);
-    fileMenu_->addAction(a);
+  for (QAction*& recent : a.recentFiles) {
+    recent = MakeAction(res::IDS_MENU_RECENT_FILE, res::IDS_PROMPT_RECENT_FILE);
+    fileMenu_->addAction(recent);
   }
   fileMenu_->addSeparator();
-  exitAction_ = MakeAction(ID_APP_EXIT, res::IDS_MENU_EXIT, res::IDS_PROMPT_EXIT);
-  fileMenu_->addAction(exitAction_);
+  a.exit = MakeAction(res::IDS_MENU_EXIT, res::IDS_PROMPT_EXIT);
+  fileMenu_->addAction(a.exit);
 
-  QMenu* view = menuBar()->addMenu(UiText(res::IDS_MENU_VIEW));
-  QAction* toolBar = MakeAction(ID_VIEW_TOOLBAR, res::IDS_MENU_TOOLBAR, res::IDS_PROMPT_TOOLBAR);
-  toolBar->setCheckable(true);
-  toolBar->setChecked(true);
-  connect(toolBar, &QAction::toggled, this, [this](bool on) { toolBar_->setVisible(on); });
-  view->addAction(toolBar);
-  QAction* status = MakeAction(ID_VIEW_STATUS_BAR, res::IDS_MENU_STATUS_BAR, res::IDS_PROMPT_STATUS_BAR);
-  status->setCheckable(true);
-  status->setChecked(true);
-  connect(status, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
-  view->addAction(status);
+  QMenu* view = menuBar()->addMenu(ui::Text(res::IDS_MENU_VIEW));
+  a.toolBar = MakeAction(res::IDS_MENU_TOOLBAR, res::IDS_PROMPT_TOOLBAR);
+  a.toolBar->setCheckable(true);
+  a.toolBar->setChecked(true);
+  connect(a.toolBar, &QAction::toggled, this, [this](bool on) { toolBar_->setVisible(on); });
+  a.statusBar = MakeAction(res::IDS_MENU_STATUS_BAR, res::IDS_PROMPT_STATUS_BAR);
+  a.statusBar->setCheckable(true);
+  a.statusBar->setChecked(true);
+  connect(a.statusBar, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
+  view->addActions({a.toolBar, a.statusBar});
 
   // A Settings menu before Help, as desktop programs keep one: the letters of Edit and
   // Tools are all the form's mnemonics already.
-  QMenu* settings = menuBar()->addMenu(UiText(res::IDS_MENU_SETTINGS));
-  QAction* preferences = MakeAction(ID_SETTINGS_PREFERENCES, res::IDS_MENU_PREFERENCES, res::IDS_PROMPT_PREFERENCES);
-  preferences->setMenuRole(QAction::PreferencesRole);
-  settings->addAction(preferences);
+  QMenu* settings = menuBar()->addMenu(ui::Text(res::IDS_MENU_SETTINGS));
+  a.preferences = MakeAction(res::IDS_MENU_PREFERENCES, res::IDS_PROMPT_PREFERENCES);
+  a.preferences->setMenuRole(QAction::PreferencesRole);
+  settings->addAction(a.preferences);
 
-  QMenu* help = menuBar()->addMenu(UiText(res::IDS_MENU_HELP));
-  help->addAction(MakeAction(ID_HELP_TOPICS, res::IDS_MENU_HELP_TOPICS, res::IDS_PROMPT_HELP_TOPICS));
-  help->addAction(MakeAction(ID_HELP_HOME_PAGE, res::IDS_MENU_HOME_PAGE, res::IDS_PROMPT_HOME_PAGE));
+  QMenu* help = menuBar()->addMenu(ui::Text(res::IDS_MENU_HELP));
+  a.helpContents = MakeAction(res::IDS_MENU_HELP_TOPICS, res::IDS_PROMPT_HELP_TOPICS);
+  a.homePage = MakeAction(res::IDS_MENU_HOME_PAGE, res::IDS_PROMPT_HOME_PAGE);
+  a.about = MakeAction(res::IDS_MENU_ABOUT, res::IDS_PROMPT_ABOUT);
+  help->addActions({a.helpContents, a.homePage});
   help->addSeparator();
-  help->addAction(MakeAction(ID_APP_ABOUT, res::IDS_MENU_ABOUT, res::IDS_PROMPT_ABOUT));
+  help->addAction(a.about);
+  updateActions();
 }
 
 QAction* CMainFrame::Action(int command) const {
-  auto it = actions_.find(command);
-  return it == actions_.end() ? nullptr : it->second;
+  const FrameActions& a = actions_;
+  if (command >= ID_FILE_MRU_FILE1 && command < ID_FILE_MRU_FILE1 + int(a.recentFiles.size()))
+    return a.recentFiles[size_t(command - ID_FILE_MRU_FILE1)];
+  switch (command) {
+    case ID_FILE_NEW: return a.fileNew;
+    case ID_FILE_OPEN: return a.fileOpen;
+    case ID_FILE_SAVE: return a.fileSave;
+    case ID_FILE_SAVE_AS: return a.fileSaveAs;
+    case ID_APP_ABOUT: return a.about;
+    case ID_APP_EXIT: return a.exit;
+    case ID_HELP_TOPICS: return a.helpContents;
+    case ID_VIEW_TOOLBAR: return a.toolBar;
+    case ID_VIEW_STATUS_BAR: return a.statusBar;
+    case ID_HELP_HOME_PAGE: return a.homePage;
+    case ID_SETTINGS_PREFERENCES: return a.preferences;
+    default: return nullptr;
+  }
+}
+
+void CMainFrame::updateActions() {
+  for (size_t i = 0; i < actions_.recentFiles.size(); ++i) {
+    QAction* a = actions_.recentFiles[i];
+    if (qsizetype(i) < recentFiles_.size()) {
+      const QString& path = recentFiles_[qsizetype(i)];
+      const QString name = QFileInfo(path).fileName().replace(QLatin1Char('&'), QStringLiteral("&&"));
+      a->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(name));
+      a->setStatusTip(QDir::toNativeSeparators(path));
+      a->setVisible(true);
+    } else {
+      a->setVisible(false);
+    }
+  }
+  recentSeparator_->setVisible(!recentFiles_.isEmpty());
 }
 
 void CMainFrame::SetView(QWidget* view) {
@@ -142,18 +172,8 @@ void CMainFrame::SetView(QWidget* view) {
 }
 
 void CMainFrame::SetRecentFiles(const QStringList& files) {
-  for (int i = 0; i < RecentFileList::kMaxRecentFiles; ++i) {
-    QAction* a = Action(ID_FILE_MRU_FILE1 + i);
-    if (i < files.size()) {
-      const QString name = QFileInfo(files[i]).fileName().replace(QLatin1Char('&'), QStringLiteral("&&"));
-      a->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(name));
-      a->setStatusTip(QDir::toNativeSeparators(files[i]));
-      a->setVisible(true);
-    } else {
-      a->setVisible(false);
-    }
-  }
-  recentSeparator_->setVisible(!files.isEmpty());
+  recentFiles_ = files.mid(0, RecentFileList::kMaxRecentFiles);
+  updateActions();
 }
 
 void CMainFrame::SetDocumentTitle(const QString& title) {
@@ -167,7 +187,7 @@ void CMainFrame::SetTitleProgress(int percent) {
 }
 
 void CMainFrame::UpdateTitle() {
-  QString title = UiText(res::IDS_APP_TITLE);
+  QString title = ui::Text(res::IDS_APP_TITLE);
   if (!documentTitle_.isEmpty()) title += QStringLiteral(" - ") + documentTitle_;
   // A run's progress leads, so that it shows in a task bar entry cut short.
   if (progress_ >= 0) title = QStringLiteral("%1% - ").arg(progress_) + title;
@@ -230,13 +250,14 @@ void CMainFrame::LoadBarState() {
   if (profile_.empty()) return;
   const bool toolBar = ReadProfileInt(profile_, "MAINFRAME-Bar0", "Visible", 1) != 0;
   const bool status = ReadProfileInt(profile_, "MAINFRAME-Bar1", "Visible", 1) != 0;
-  Action(ID_VIEW_TOOLBAR)->setChecked(toolBar);
-  Action(ID_VIEW_STATUS_BAR)->setChecked(status);
+  // The toggles show and hide their bars.
+  actions_.toolBar->setChecked(toolBar);
+  actions_.statusBar->setChecked(status);
 }
 
 void CMainFrame::SaveBarState() {
-  WriteProfileInt(profile_, "MAINFRAME-Bar0", "Visible", Action(ID_VIEW_TOOLBAR)->isChecked() ? 1 : 0);
-  WriteProfileInt(profile_, "MAINFRAME-Bar1", "Visible", Action(ID_VIEW_STATUS_BAR)->isChecked() ? 1 : 0);
+  WriteProfileInt(profile_, "MAINFRAME-Bar0", "Visible", actions_.toolBar->isChecked() ? 1 : 0);
+  WriteProfileInt(profile_, "MAINFRAME-Bar1", "Visible", actions_.statusBar->isChecked() ? 1 : 0);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

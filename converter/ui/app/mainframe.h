@@ -17,10 +17,11 @@
 #include <QPointer>
 #include <QRect>
 #include <QStringList>
+#include <array>
 #include <functional>
-#include <map>
 #include <string>
 
+#include "converter/ui/app/profilesettings.h"
 #include "media/contract/wintypes.h"
 
 class QAction;
@@ -32,7 +33,8 @@ namespace tav::ui {
 
 class CLogoWidget;
 
-// Frame command ids.
+// Frame command ids: the string table's ids of the commands, and what Action() looks
+// them up by.
 enum FrameCommand : int {
   ID_FILE_NEW = 0xE100,
   ID_FILE_OPEN = 0xE101,
@@ -46,6 +48,23 @@ enum FrameCommand : int {
   ID_VIEW_STATUS_BAR = 0xE801,
   ID_HELP_HOME_PAGE = 32810,
   ID_SETTINGS_PREFERENCES = 32811,
+};
+
+// The frame's commands, made once by the frame (it owns them). The application connects
+// the document commands to its handlers; the frame handles the bar toggles itself.
+struct FrameActions {
+  QAction* fileNew = nullptr;
+  QAction* fileOpen = nullptr;
+  QAction* fileSave = nullptr;
+  QAction* fileSaveAs = nullptr;
+  std::array<QAction*, RecentFileList::kMaxRecentFiles> recentFiles{};  // shown while listed
+  QAction* exit = nullptr;
+  QAction* toolBar = nullptr;    // checkable
+  QAction* statusBar = nullptr;  // checkable
+  QAction* preferences = nullptr;
+  QAction* helpContents = nullptr;  // F1
+  QAction* homePage = nullptr;
+  QAction* about = nullptr;
 };
 
 class CMainFrame : public QMainWindow {
@@ -63,9 +82,14 @@ class CMainFrame : public QMainWindow {
   void SetView(QWidget* view);
   QWidget* View() const { return view_; }
 
+  const FrameActions& Actions() const { return actions_; }
+  // The action of a command id (null for an id that names none).
   QAction* Action(int command) const;
   // Shows the recent files under File (full paths; the menu shows numbered names).
   void SetRecentFiles(const QStringList& files);
+  // Brings every command in line with the frame's state (the recent files listed); the bar
+  // toggles are their bars' state themselves.
+  void updateActions();
   // "Tavrion Converter - <document>", led by the run's progress ("42% - ...") while one goes on
   // (-1: none).
   void SetDocumentTitle(const QString& title);
@@ -82,7 +106,6 @@ class CMainFrame : public QMainWindow {
   void SetCloseHandler(std::function<bool()> handler) { canClose_ = std::move(handler); }
 
  signals:
-  void commandTriggered(int command);
   // Files dropped on the window, in the order given.
   void filesDropped(const QStringList& paths);
 
@@ -94,7 +117,7 @@ class CMainFrame : public QMainWindow {
   void dropEvent(QDropEvent* event) override;
 
  private:
-  QAction* MakeAction(int command, UINT textId, UINT promptId);
+  QAction* MakeAction(UINT textId, UINT promptId);
   void BuildMenus();
   void Remember();
   void UpdateTitle();
@@ -103,10 +126,10 @@ class CMainFrame : public QMainWindow {
 
   std::string profile_;
   QPointer<QWidget> view_;
-  std::map<int, QAction*> actions_;
+  FrameActions actions_;
+  QStringList recentFiles_;
   QMenu* fileMenu_ = nullptr;
   QAction* recentSeparator_ = nullptr;
-  QAction* exitAction_ = nullptr;
   QToolBar* toolBar_ = nullptr;
   CLogoWidget* logo_ = nullptr;
   QLabel* idleText_ = nullptr;

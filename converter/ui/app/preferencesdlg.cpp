@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "converter/engine/strings.h"
-#include "converter/ui/app/uitext.h"
+#include "converter/ui/controls/uitext.h"
 #include "ui_preferencesdlg.h"
 
 namespace tav::ui {
@@ -18,11 +18,11 @@ namespace {
 CPreferencesDialog::Questions WithDefaults(CPreferencesDialog::Questions q) {
   if (!q.askYesNo)
     q.askYesNo = [](QWidget* parent, const QString& text) {
-      return QMessageBox::question(parent, UiText(res::IDS_APP_TITLE), text) == QMessageBox::Yes;
+      return QMessageBox::question(parent, ui::Text(res::IDS_APP_TITLE), text) == QMessageBox::Yes;
     };
   if (!q.showError)
     q.showError = [](QWidget* parent, const QString& text) {
-      QMessageBox::warning(parent, UiText(res::IDS_APP_TITLE), text);
+      QMessageBox::warning(parent, ui::Text(res::IDS_APP_TITLE), text);
     };
   if (!q.chooseFolder)
     q.chooseFolder = [](QWidget* parent, const QString& start) {
@@ -36,12 +36,12 @@ CPreferencesDialog::Questions WithDefaults(CPreferencesDialog::Questions q) {
 CPreferencesDialog::CPreferencesDialog(QWidget* parent, Questions questions)
     : QDialog(parent), ui_(std::make_unique<Ui::PreferencesDialog>()), questions_(WithDefaults(std::move(questions))) {
   ui_->setupUi(this);
-  setWindowTitle(UiText(res::IDS_PREFS_TITLE));
-  ui_->simultaneousLabel->setText(UiText(res::IDS_PREFS_SIMULTANEOUS));
-  ui_->outputGroup->setTitle(UiText(res::IDS_PREFS_OUTPUT_GROUP));
-  ui_->besideRadio->setText(UiText(res::IDS_PREFS_BESIDE_MOVIE));
-  ui_->folderRadio->setText(UiText(res::IDS_PREFS_IN_FOLDER));
-  ui_->browseButton->setText(UiText(res::IDS_PREFS_BROWSE));
+  setWindowTitle(ui::Text(res::IDS_PREFS_TITLE));
+  ui_->simultaneousLabel->setText(ui::Text(res::IDS_PREFS_SIMULTANEOUS));
+  ui_->outputGroup->setTitle(ui::Text(res::IDS_PREFS_OUTPUT_GROUP));
+  ui_->besideRadio->setText(ui::Text(res::IDS_PREFS_BESIDE_MOVIE));
+  ui_->folderRadio->setText(ui::Text(res::IDS_PREFS_IN_FOLDER));
+  ui_->browseButton->setText(ui::Text(res::IDS_PREFS_BROWSE));
   const int cores = Preferences::MaxSimultaneous();
   ui_->simultaneousSpin->setRange(1, cores);
   ui_->simultaneousNote->setText(

@@ -311,6 +311,54 @@ TEST_F(ApplicationTest, ChangedBatch_AsksBeforeExitNewAndOpen) {
   EXPECT_FALSE(frame->isVisible());
 }
 
+// This program's own copy (its lock is held, so it is no orphan), or empty.
+std::string LiveCopy() {
+  std::error_code ec;
+  for (const auto& f : std::filesystem::directory_iterator(DefaultRecoveryFolder(), ec)) {
+    const std::string name = f.path().filename().string();
+    if (name.starts_with("batch-") && name.ends_with(".tvc")) return f.path().string();
+  }
+  return std::string();
+}
+
+bool AnyTimerActive(const QObject& owner) {
+  for (const QTimer* timer : owner.findChildren<QTimer*>())
+    if (timer->isActive()) return true;
+  return false;
+}
+
+// The recovery copy follows the batch when it changes - through the document (a movie
+// added) or by the user's hand on an entry - and no timer runs while nothing changes.
+TEST_F(ApplicationTest, RecoveryCopy_FollowsChangesAndNothingPollsMeanwhile) {
+  for (const std::string& left : FindOrphanedCopies()) DiscardOrphanedCopy(left);
+  auto app = Start({}, ThisProfile());
+  EXPECT_FALSE(AnyTimerActive(*app)) << "a timer runs with nothing changed";
+  ASSERT_TRUE(app->OpenDocumentFile(QString::fromStdString(MakeFile(dir_, "a.avi"))));
+  ASSERT_EQ(app->Document().GetCount(), 1u);
+  ASSERT_TRUE(QTest::qWaitFor([] { return !LiveCopy().empty(); })) << "the added movie was not copied";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !AnyTimerActive(*app); }));
+
+  // A setting changed in place, as the form does, and the key that did it.
+  app->Document().GetAt(0)->SetFrameRate(15.0);
+  QTest::keyClick(app->MainFrame(), Qt::Key_Shift);
+  const auto frameRate = [] {
+    std::ifstream in(LiveCopy(), std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    try {
+      CTavrionConverterDoc doc;
+      LoadRecoveredBatch(doc, DecodeRecoveryCopy(bytes));
+      return doc.GetCount() == 1 ? doc.GetAt(0)->GetFrameRate() : 0.0;
+    } catch (const std::exception&) {
+      return 0.0;
+    }
+  };
+  EXPECT_TRUE(QTest::qWaitFor([&] { return frameRate() == 15.0; })) << "the changed setting was not copied";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !AnyTimerActive(*app); }));
+  app->Document().SetModifiedBaseline();
+  app->ExitInstance();
+  EXPECT_TRUE(LiveCopy().empty()) << "a clean exit left the copy";
+}
+
 // A termination signal asks nothing: the changed batch stays as a recovery copy that the
 // next start offers back, naming the file the batch belongs to.
 TEST_F(ApplicationTest, TerminationSignal_KeepsTheChangedBatchForTheNextStart) {
