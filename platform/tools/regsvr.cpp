@@ -17,17 +17,6 @@
 
 namespace {
 
-// "0x80040154 (Class not registered)": the code and the platform's text when it has one.
-std::string DescribeResult(HRESULT hr) {
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
-  char text[512];
-  if (AMGetErrorTextA(hr, text, sizeof text) == 0) return code;
-  std::string t = text;
-  while (!t.empty() && (t.back() == '\n' || t.back() == '\r' || t.back() == ' ' || t.back() == '.')) t.pop_back();
-  return std::string(code) + " (" + t + ")";
-}
-
 int Usage() {
   std::fprintf(stderr, "usage: regsvr [-u] [-q] LIBRARY\n"
                        "  registers a component library (-u: unregisters it)\n");
@@ -77,7 +66,7 @@ int main(int argc, char** argv) {
   const LSTATUS written = tav::RegistryEndBatch();
   dlclose(handle);
   if (FAILED(hr)) {
-    std::fprintf(stderr, "regsvr: %s in %s failed: %s\n", entry, library, DescribeResult(hr).c_str());
+    std::fprintf(stderr, "regsvr: %s in %s failed: %s\n", entry, library, tav::ResultText(hr).c_str());
     return 5;
   }
   if (written != ERROR_SUCCESS) {
