@@ -12,6 +12,7 @@
 #include <QSignalBlocker>
 #include <QUrl>
 #include <algorithm>
+#include <filesystem>
 
 #include "converter/engine/conversionrun.h"
 #include "converter/engine/entryeditor.h"
