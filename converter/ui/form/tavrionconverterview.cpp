@@ -74,6 +74,18 @@ CTavrionConverterView::CTavrionConverterView(CTavrionConverterDoc& doc, QWidget*
     UpdateStatusArea();
     UpdateEstimatedSize();
   });
+  // The list's rows follow every change of the entries that the summary counts: added,
+  // removed, checked, probed or given other settings.
+  readySummaryTimer_ = new QTimer(this);
+  readySummaryTimer_->setSingleShot(true);
+  readySummaryTimer_->setInterval(0);
+  connect(readySummaryTimer_, &QTimer::timeout, this, &CTavrionConverterView::UpdateReadySummary);
+  QAbstractItemModel* rows = list_->model();
+  connect(rows, &QAbstractItemModel::dataChanged, this, &CTavrionConverterView::ScheduleReadySummary);
+  connect(rows, &QAbstractItemModel::rowsInserted, this, &CTavrionConverterView::ScheduleReadySummary);
+  connect(rows, &QAbstractItemModel::rowsRemoved, this, &CTavrionConverterView::ScheduleReadySummary);
+  connect(rows, &QAbstractItemModel::modelReset, this, &CTavrionConverterView::ScheduleReadySummary);
+  UpdateReadySummary();
   MakeActions();
   ConnectControls();
   updateActions();
@@ -448,6 +460,17 @@ void CTavrionConverterView::UpdateEstimatedSize() {
   if (ui_->estimatedSizeLabel->text() != text) ui_->estimatedSizeLabel->setText(text);
 }
 
+void CTavrionConverterView::ScheduleReadySummary() {
+  // During a run the run's page shows; the summary is made again when it stops.
+  if (!doc_.IsConverting()) readySummaryTimer_->start();
+}
+
+void CTavrionConverterView::UpdateReadySummary() {
+  if (doc_.IsConverting()) return;
+  const QString ready = Q(ReadySummaryText(SummariseBatch(doc_, ReadConfiguredBitrate(DefaultCompressIni()))));
+  if (ui_->idleSummaryLabel->text() != ready) ui_->idleSummaryLabel->setText(ready);
+}
+
 void CTavrionConverterView::UpdateStatusArea() {
   const bool converting = doc_.IsConverting() && run_;
   const bool paused = converting && run_->IsPaused();
@@ -455,10 +478,7 @@ void CTavrionConverterView::UpdateStatusArea() {
   // The run's figures while it goes; otherwise what Convert would do.
   QWidget* page = converting ? ui_->runPage : ui_->idlePage;
   if (ui_->statusStack->currentWidget() != page) ui_->statusStack->setCurrentWidget(page);
-  if (!converting) {
-    const QString ready = Q(ReadySummaryText(SummariseBatch(doc_, ReadConfiguredBitrate(DefaultCompressIni()))));
-    if (ui_->idleSummaryLabel->text() != ready) ui_->idleSummaryLabel->setText(ready);
-  }
+  if (!converting) UpdateReadySummary();
 
   // Current file.
   if (converting) {

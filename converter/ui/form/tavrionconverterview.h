@@ -256,6 +256,9 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // Status area.
   void UpdateEstimatedSize();
   void UpdateStatusArea();
+  // The idle page's sentence of what Convert would do, once after any change of the rows.
+  void ScheduleReadySummary();
+  void UpdateReadySummary();
 
   // A background probe's result into its entry, if the entry is still there.
   void OnProbed(const ProbeResult& result);
@@ -296,6 +299,7 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // Status area: runs only while a conversion goes on; which parts are shown and the text
   // refresh counters.
   QTimer* statusTimer_ = nullptr;
+  QTimer* readySummaryTimer_ = nullptr;  // single shot: changes of many rows make one update
   bool fileStatusShown_ = false, fileProgressShown_ = false;
   bool totalProgressShown_ = false, totalStatusShown_ = false;
   int fileRefresh_ = 0, totalRefresh_ = 0;

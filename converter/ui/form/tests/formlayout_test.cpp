@@ -169,11 +169,11 @@ TEST_F(FormLayoutTest, StatusArea_SaysWhatConvertWouldDo_AndEachRowShowsItsProgr
   const std::string a = Movie("ready_a.avi", 3), b = Movie("ready_b.avi", 3);
   AddThroughDialog({a, b});
   ASSERT_EQ(doc_->GetCount(), 2u);
-  const QRegularExpression two("^2 movies, about \\d+ KB, ready to convert$");
+  const QRegularExpression two("^2 movies, about \\d+\\.\\d [KM]B, ready to convert$");
   EXPECT_TRUE(Eventually([&] { return two.match(ui->idleSummaryLabel->text()).hasMatch(); }, 20000)) << summary();
   doc_->GetAt(0)->SetChecked(false);
   view_->List()->Refresh(doc_->GetAt(0));
-  const QRegularExpression one("^1 movie, about \\d+ KB, ready to convert$");
+  const QRegularExpression one("^1 movie, about \\d+\\.\\d [KM]B, ready to convert$");
   EXPECT_TRUE(Eventually([&] { return one.match(ui->idleSummaryLabel->text()).hasMatch(); }, 5000)) << summary();
   CConvertOrder* converted = doc_->GetAt(1);
 
