@@ -168,11 +168,12 @@ void CTavrionConverterView::SetUpControls() {
   }
   // The output folder's tooltip is the folder itself, which may be too long to see.
   ui_->outputFolderEdit->setToolTip(ui_->outputFolderEdit->text());
-  // The wrapped notes take more lines the narrower the form is: its least height is the one
-  // it needs at its least width, so that a small window never squeezes controls together.
-  layout()->activate();
-  const int leastWidth = minimumSizeHint().width();
-  setMinimumSize(leastWidth, layout()->totalHeightForWidth(leastWidth));
+}
+
+QSize CTavrionConverterView::minimumSizeHint() const {
+  const QSize least = QWidget::minimumSizeHint();
+  if (!layout() || !layout()->hasHeightForWidth()) return least;
+  return {least.width(), std::max(least.height(), layout()->totalHeightForWidth(least.width()))};
 }
 
 void CTavrionConverterView::ConnectControls() {

@@ -109,6 +109,11 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // up the controls.
   void OnInitialUpdate();
 
+  // The least size of the form's layout, at least as high as the layout needs at its least
+  // width: the wrapped notes take more lines the narrower the form is, and a small window
+  // never squeezes controls together. Follows every text that changes after set-up.
+  QSize minimumSizeHint() const override;
+
   // The dialogs the commands open (the desktop's by default).
   void SetDialogs(std::unique_ptr<FormDialogs> dialogs) { dialogs_ = std::move(dialogs); }
 

@@ -14,9 +14,11 @@
 
 #include "converter/engine/strings.h"
 #include "converter/ui/app/mainframe.h"
+#include "converter/ui/app/translation.h"
 #include "converter/ui/batchlist/convertorderlistctrl.h"
 #include "converter/ui/form/formview.h"
 #include "converter/ui/form/tests/formfixture.h"
+#include "tests/support/testenv.h"
 #include "ui_tavrionconverterview.h"
 
 namespace tav::formtest {
@@ -108,6 +110,48 @@ TEST_F(FormLayoutTest, SmallestWindow_FitsALaptopScreenWithEveryControlWholeAndA
   view_->Form()->statusStack->setCurrentWidget(view_->Form()->runPage);
   ExpectEveryControlShownWholeAndApart("running");
 }
+
+// The form in English and in Korean: texts of other lengths, and texts that come only once
+// a movie is shown (its play status, the subtitle lists), still show whole at the least size.
+class FormLayoutLanguageTest : public FormLayoutTest, public ::testing::WithParamInterface<const char*> {
+ protected:
+  void SetUp() override {
+    const QString language = QString::fromLatin1(GetParam());
+    if (!language.isEmpty()) {
+      const QString folder = ui::TranslationsFolder(QString::fromStdString(tavtest::BuildDir() + "/bin"));
+      ASSERT_TRUE(translations_.Install({language}, folder));
+    }
+    FormLayoutTest::SetUp();
+  }
+  void TearDown() override {
+    FormLayoutTest::TearDown();
+    translations_.Remove();
+  }
+  ui::Translations translations_;
+};
+
+TEST_P(FormLayoutLanguageTest, SmallestWindow_ShowsEveryTextWholeWithAMovieShown) {
+  auto* ui = view_->Form();
+  const std::string movie = Movie("least.avi", 3);
+  SamiFile("least.smi");
+  AddThroughDialog({movie});
+  ASSERT_EQ(doc_->GetCount(), 1u);
+  ASSERT_TRUE(Eventually([&] { return !ui->playStatusLabel->text().isEmpty(); }, 20000)) << "the movie shows";
+  ASSERT_EQ(ui->languageCombo->count(), 2);
+  ResizeFrame(QSize(200, 200));
+  ExpectEveryControlShownWholeAndApart("idle");
+  // Labels are never cut, a caption's last letter (a mnemonic in brackets) least of all.
+  for (QLabel* label : view_->findChildren<QLabel*>()) {
+    if (label->wordWrap() || label->text().isEmpty() || !label->isVisibleTo(view_.get())) continue;
+    EXPECT_GE(label->width(), label->sizeHint().width())
+        << label->objectName().toStdString() << ": " << label->text().toStdString();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, FormLayoutLanguageTest, ::testing::Values("", "ko_KR"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return std::string(*info.param ? info.param : "en");
+                         });
 
 TEST_F(FormLayoutTest, LargerWindow_GivesTheRoomToTheListAndThePreview) {
   auto* ui = view_->Form();
