@@ -76,10 +76,6 @@ CTavrionConverterView::CTavrionConverterView(CTavrionConverterDoc& doc, QWidget*
   });
   // The list's rows follow every change of the entries that the summary counts: added,
   // removed, checked, probed or given other settings.
-  readySummaryTimer_ = new QTimer(this);
-  readySummaryTimer_->setSingleShot(true);
-  readySummaryTimer_->setInterval(0);
-  connect(readySummaryTimer_, &QTimer::timeout, this, &CTavrionConverterView::UpdateReadySummary);
   QAbstractItemModel* rows = list_->model();
   connect(rows, &QAbstractItemModel::dataChanged, this, &CTavrionConverterView::ScheduleReadySummary);
   connect(rows, &QAbstractItemModel::rowsInserted, this, &CTavrionConverterView::ScheduleReadySummary);
@@ -463,7 +459,15 @@ void CTavrionConverterView::UpdateEstimatedSize() {
 
 void CTavrionConverterView::ScheduleReadySummary() {
   // During a run the run's page shows; the summary is made again when it stops.
-  if (!doc_.IsConverting()) readySummaryTimer_->start();
+  if (readySummaryPending_ || doc_.IsConverting()) return;
+  readySummaryPending_ = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        readySummaryPending_ = false;
+        UpdateReadySummary();
+      },
+      Qt::QueuedConnection);
 }
 
 void CTavrionConverterView::UpdateReadySummary() {

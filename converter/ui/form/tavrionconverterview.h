@@ -304,7 +304,7 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // Status area: runs only while a conversion goes on; which parts are shown and the text
   // refresh counters.
   QTimer* statusTimer_ = nullptr;
-  QTimer* readySummaryTimer_ = nullptr;  // single shot: changes of many rows make one update
+  bool readySummaryPending_ = false;  // changes of many rows in one go make one update
   bool fileStatusShown_ = false, fileProgressShown_ = false;
   bool totalProgressShown_ = false, totalStatusShown_ = false;
   int fileRefresh_ = 0, totalRefresh_ = 0;
