@@ -251,8 +251,8 @@ constexpr Entry StringTable::kBuiltin[] = {
     {IDS_BREAK_QUESTION, TR_TEXT("Break the conversion? The unfinished output file is kept as a valid movie file.")},
     {IDS_READY_EMPTY, TR_TEXT("Add movies to convert, or drop them here.")},
     {IDS_READY_NONE_CHECKED, TR_TEXT("No movie is checked: check the movies to convert.")},
-    {IDS_READY_ONE, TR_TEXT("1 movie, about %2B, ready to convert")},
-    {IDS_READY_MANY, TR_TEXT("%1 movies, about %2B, ready to convert")},
+    {IDS_READY_ONE, TR_TEXT("1 movie, about %2, ready to convert")},
+    {IDS_READY_MANY, TR_TEXT("%1 movies, about %2, ready to convert")},
     {IDS_READY_ONE_UNSIZED, TR_TEXT("1 movie ready to convert")},
     {IDS_READY_MANY_UNSIZED, TR_TEXT("%1 movies ready to convert")},
 

@@ -226,8 +226,8 @@ enum StringId : UINT {
   // The main form's status area while no run goes on: what Convert would do.
   IDS_READY_EMPTY = 790,         // "Add movies to convert, or drop them here."
   IDS_READY_NONE_CHECKED,        // "No movie is checked: check the movies to convert."
-  IDS_READY_ONE,                 // "1 movie, about %2B, ready to convert"
-  IDS_READY_MANY,                // "%1 movies, about %2B, ready to convert"
+  IDS_READY_ONE,                 // "1 movie, about %2, ready to convert"
+  IDS_READY_MANY,                // "%1 movies, about %2, ready to convert"
   IDS_READY_ONE_UNSIZED,         // "1 movie ready to convert"
   IDS_READY_MANY_UNSIZED,        // "%1 movies ready to convert"
 

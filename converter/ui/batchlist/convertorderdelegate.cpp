@@ -12,9 +12,9 @@ namespace tav::ui {
 
 namespace {
 
-// The bar of a converting row never gets narrower than this many average characters, so
-// that a Status column sized to its texts still shows it.
-constexpr int kBarMinChars = 14;
+// The bar of a converting row with its percentage never gets narrower than this many
+// average characters, so that a Status column sized to its texts still shows both.
+constexpr int kBarMinChars = 18;
 
 const QStyle* StyleOf(const QStyleOptionViewItem& option) {
   return option.widget ? option.widget->style() : QApplication::style();
@@ -41,9 +41,9 @@ void CConvertOrderDelegate::initStyleOption(QStyleOptionViewItem* option, const 
   option->palette.setColor(QPalette::Text, color);
   if (index.column() == CConvertOrderModel::kStatusColumn) {
     const QStyle* style = StyleOf(*option);
-    option->icon = style->standardIcon(state == CConvertOrder::kError ? QStyle::SP_MessageBoxCritical
-                                                                      : QStyle::SP_MessageBoxWarning,
-                                       nullptr, option->widget);
+    option->icon = style->standardIcon(
+        state == CConvertOrder::kError ? QStyle::SP_MessageBoxCritical : QStyle::SP_MessageBoxWarning, nullptr,
+        option->widget);
     option->features |= QStyleOptionViewItem::HasDecoration;
     const int extent = style->pixelMetric(QStyle::PM_SmallIconSize, nullptr, option->widget);
     option->decorationSize = QSize(extent, extent);
@@ -52,9 +52,8 @@ void CConvertOrderDelegate::initStyleOption(QStyleOptionViewItem* option, const 
 
 void CConvertOrderDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                                   const QModelIndex& index) const {
-  const int progress = index.column() == CConvertOrderModel::kStatusColumn
-                           ? index.data(CConvertOrderModel::kProgressRole).toInt()
-                           : -1;
+  const int progress =
+      index.column() == CConvertOrderModel::kStatusColumn ? index.data(CConvertOrderModel::kProgressRole).toInt() : -1;
   if (progress < 0) {
     QStyledItemDelegate::paint(painter, option, index);
     return;
@@ -68,27 +67,37 @@ void CConvertOrderDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
   const QStyle* style = StyleOf(option);
   style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, option.widget);
 
+  // The percentage beside the bar, not on it: a style draws text over a bar's filled part
+  // in a colour of its own, which on some palettes is the fill's.
+  const QRect area = option.rect.adjusted(2, 2, -2, -2);
+  const int textWidth = option.fontMetrics.horizontalAdvance(QStringLiteral("100%"));
+  const int gap = option.fontMetrics.averageCharWidth() / 2 + 1;
   QStyleOptionProgressBar bar;
   if (option.widget) bar.initFrom(option.widget);
   bar.state = option.state | QStyle::State_Horizontal;
   bar.palette = option.palette;
-  bar.rect = option.rect.adjusted(2, 2, -2, -2);
+  bar.rect = area.adjusted(0, 0, -(textWidth + gap), 0);
   bar.minimum = 0;
   bar.maximum = 100;
   bar.progress = progress;
-  bar.text = QStringLiteral("%1%").arg(progress);
-  bar.textVisible = true;
-  bar.textAlignment = Qt::AlignCenter;
+  bar.textVisible = false;
   bar.fontMetrics = option.fontMetrics;
+  const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                     : (option.state & QStyle::State_Active) ? QPalette::Active
+                                                                             : QPalette::Inactive;
+  const QPalette::ColorRole role = option.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text;
   painter->save();
   style->drawControl(QStyle::CE_ProgressBar, &bar, painter, option.widget);
+  painter->setFont(option.font);
+  painter->setPen(option.palette.color(group, role));
+  painter->drawText(QRect(bar.rect.right() + 1 + gap, area.top(), textWidth, area.height()),
+                    Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("%1%").arg(progress));
   painter->restore();
 }
 
 QSize CConvertOrderDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
   QSize size = QStyledItemDelegate::sizeHint(option, index);
-  if (index.column() == CConvertOrderModel::kStatusColumn &&
-      index.data(CConvertOrderModel::kProgressRole).toInt() >= 0)
+  if (index.column() == CConvertOrderModel::kStatusColumn && index.data(CConvertOrderModel::kProgressRole).toInt() >= 0)
     size.setWidth(std::max(size.width(), option.fontMetrics.averageCharWidth() * kBarMinChars));
   return size;
 }

@@ -139,7 +139,7 @@ void CTavrionConverterView::ApplyProbe(CConvertOrder* e, const ProbeResult& r) {
     e->SetProbeResult(r.hr, r.failedType, r.context);
   }
   list_->Refresh(e);
-  UpdateReadySummary();
+  ScheduleReadySummary();
 }
 
 size_t CTavrionConverterView::ProbesPending() const { return pendingAdds_.size() + prober_->Pending(); }

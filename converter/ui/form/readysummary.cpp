@@ -1,10 +1,10 @@
 #include "converter/ui/form/readysummary.h"
 
+#include "converter/engine/bytesize.h"
 #include "converter/engine/document.h"
 #include "converter/engine/outputfiles.h"
 #include "converter/engine/strings.h"
 #include "converter/engine/timetext.h"
-#include "converter/ui/form/sizetext.h"
 
 namespace tav {
 
@@ -36,7 +36,7 @@ std::string ReadySummaryText(const ReadySummary& summary) {
   if (summary.unsized > 0 || summary.bytes <= 0)
     return res::FormatId(summary.checked == 1 ? res::IDS_READY_ONE_UNSIZED : res::IDS_READY_MANY_UNSIZED, {count});
   return res::FormatId(summary.checked == 1 ? res::IDS_READY_ONE : res::IDS_READY_MANY,
-                       {count, FormatSize(ULONGLONG(summary.bytes))});
+                       {count, ByteSizeText(ULONGLONG(summary.bytes))});
 }
 
 }  // namespace tav

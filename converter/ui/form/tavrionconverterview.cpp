@@ -74,6 +74,14 @@ CTavrionConverterView::CTavrionConverterView(CTavrionConverterDoc& doc, QWidget*
     UpdateStatusArea();
     UpdateEstimatedSize();
   });
+  // The list's rows follow every change of the entries that the summary counts: added,
+  // removed, checked, probed or given other settings.
+  QAbstractItemModel* rows = list_->model();
+  connect(rows, &QAbstractItemModel::dataChanged, this, &CTavrionConverterView::ScheduleReadySummary);
+  connect(rows, &QAbstractItemModel::rowsInserted, this, &CTavrionConverterView::ScheduleReadySummary);
+  connect(rows, &QAbstractItemModel::rowsRemoved, this, &CTavrionConverterView::ScheduleReadySummary);
+  connect(rows, &QAbstractItemModel::modelReset, this, &CTavrionConverterView::ScheduleReadySummary);
+  UpdateReadySummary();
   MakeActions();
   ConnectControls();
   updateActions();
@@ -156,11 +164,12 @@ void CTavrionConverterView::SetUpControls() {
   }
   // The output folder's tooltip is the folder itself, which may be too long to see.
   ui_->outputFolderEdit->setToolTip(ui_->outputFolderEdit->text());
-  // The wrapped notes take more lines the narrower the form is: its least height is the one
-  // it needs at its least width, so that a small window never squeezes controls together.
-  layout()->activate();
-  const int leastWidth = minimumSizeHint().width();
-  setMinimumSize(leastWidth, layout()->totalHeightForWidth(leastWidth));
+}
+
+QSize CTavrionConverterView::minimumSizeHint() const {
+  const QSize least = QWidget::minimumSizeHint();
+  if (!layout() || !layout()->hasHeightForWidth()) return least;
+  return {least.width(), std::max(least.height(), layout()->totalHeightForWidth(least.width()))};
 }
 
 void CTavrionConverterView::ConnectControls() {
@@ -367,7 +376,7 @@ void CTavrionConverterView::updateActions() {
   const bool one = single != nullptr;
   const bool listEditing = !converting && doc_.HasSelection();
   // Whatever moves the commands can change what Convert would do: the line says it again.
-  UpdateReadySummary();
+  ScheduleReadySummary();
 
   actions_.addFiles->setEnabled(!converting);
   actions_.addFolder->setEnabled(!converting);
@@ -448,6 +457,19 @@ void CTavrionConverterView::UpdateEstimatedSize() {
     if (estimateSize_ > 0) text = Q(res::FormatId(res::IDS_ESTIMATED_SIZE, {FormatSize(ULONGLONG(estimateSize_))}));
   }
   if (ui_->estimatedSizeLabel->text() != text) ui_->estimatedSizeLabel->setText(text);
+}
+
+void CTavrionConverterView::ScheduleReadySummary() {
+  // During a run the run's page shows; the summary is made again when it stops.
+  if (readySummaryPending_ || doc_.IsConverting()) return;
+  readySummaryPending_ = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        readySummaryPending_ = false;
+        UpdateReadySummary();
+      },
+      Qt::QueuedConnection);
 }
 
 void CTavrionConverterView::UpdateReadySummary() {

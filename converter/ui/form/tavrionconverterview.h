@@ -109,6 +109,11 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // up the controls.
   void OnInitialUpdate();
 
+  // The least size of the form's layout, at least as high as the layout needs at its least
+  // width: the wrapped notes take more lines the narrower the form is, and a small window
+  // never squeezes controls together. Follows every text that changes after set-up.
+  QSize minimumSizeHint() const override;
+
   // The dialogs the commands open (the desktop's by default).
   void SetDialogs(std::unique_ptr<FormDialogs> dialogs) { dialogs_ = std::move(dialogs); }
 
@@ -256,6 +261,8 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // Status area.
   void UpdateEstimatedSize();
   void UpdateStatusArea();
+  // The idle page's sentence of what Convert would do, once after any change of the rows.
+  void ScheduleReadySummary();
   // The idle status line: what Convert would do with the batch as it stands.
   void UpdateReadySummary();
 
@@ -298,6 +305,7 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // Status area: runs only while a conversion goes on; which parts are shown and the text
   // refresh counters.
   QTimer* statusTimer_ = nullptr;
+  bool readySummaryPending_ = false;  // changes of many rows in one go make one update
   bool fileStatusShown_ = false, fileProgressShown_ = false;
   bool totalProgressShown_ = false, totalStatusShown_ = false;
   int fileRefresh_ = 0, totalRefresh_ = 0;

@@ -1000,12 +1000,12 @@ Preferences</source>
         <translation>선택된 동영상이 없습니다. 변환할 동영상에 체크 표시를 하십시오.</translation>
     </message>
     <message>
-        <source>1 movie, about %2B, ready to convert</source>
-        <translation>동영상 1개, 약 %2B, 변환 준비됨</translation>
+        <source>1 movie, about %2, ready to convert</source>
+        <translation>동영상 1개, 약 %2, 변환 준비됨</translation>
     </message>
     <message>
-        <source>%1 movies, about %2B, ready to convert</source>
-        <translation>동영상 %1개, 약 %2B, 변환 준비됨</translation>
+        <source>%1 movies, about %2, ready to convert</source>
+        <translation>동영상 %1개, 약 %2, 변환 준비됨</translation>
     </message>
     <message>
         <source>1 movie ready to convert</source>

@@ -102,8 +102,9 @@ TEST_F(BatchListTest, HiddenColumnKeepsItsWidthAndSettingsComeBack) {
     EXPECT_TRUE(list->header()->isSectionHidden(Model::kDurationColumn));
     EXPECT_FALSE(list->HeaderMenu()->actions()[0]->isChecked());
     // The columns after it moved left.
-    EXPECT_EQ(list->header()->sectionPosition(Model::kFrameSizeColumn),
-              list->header()->sectionPosition(Model::kStatusColumn) + list->header()->sectionSize(Model::kStatusColumn));
+    EXPECT_EQ(
+        list->header()->sectionPosition(Model::kFrameSizeColumn),
+        list->header()->sectionPosition(Model::kStatusColumn) + list->header()->sectionSize(Model::kStatusColumn));
 
     menu->actions()[0]->trigger();  // on again
     EXPECT_EQ(list->header()->sectionSize(Model::kDurationColumn), 140);
@@ -180,9 +181,8 @@ TEST_F(BatchListTest, SelectionOperationsAndTheirReports) {
   MakeEntries(5);
   auto list = MakeList();
   std::vector<std::tuple<int, unsigned, unsigned>> reports;
-  QObject::connect(list.get(), &List::ItemStateChanged, [&](int row, CConvertOrder*, unsigned o, unsigned n) {
-    reports.emplace_back(row, o & 3, n & 3);
-  });
+  QObject::connect(list.get(), &List::ItemStateChanged,
+                   [&](int row, CConvertOrder*, unsigned o, unsigned n) { reports.emplace_back(row, o & 3, n & 3); });
 
   list->SelectOnly({entries_[3].get(), entries_[1].get()});
   std::vector<CConvertOrder*> selected;
@@ -297,7 +297,9 @@ TEST_F(BatchListTest, Columns_SourceStretchesOthersFitTheirTextsAndUserWidthsSta
   const int viewport = list->viewport()->width();
   EXPECT_EQ(SumOfShownColumns(*list), viewport) << "the columns fill the list, no more";
   for (int c : {Model::kStatusColumn, Model::kDurationColumn, Model::kFrameSizeColumn, Model::kFileSizeColumn}) {
-    EXPECT_EQ(header->sectionSize(c), std::max(header->sectionSizeHint(c), static_cast<QAbstractItemView&>(*list).sizeHintForColumn(c))) << c;
+    EXPECT_EQ(header->sectionSize(c),
+              std::max(header->sectionSizeHint(c), static_cast<QAbstractItemView&>(*list).sizeHintForColumn(c)))
+        << c;
     EXPECT_LT(header->sectionSize(c), 200) << "column " << c << " is no wider than its texts";
   }
   EXPECT_GT(header->sectionSize(Model::kSourceColumn), header->sectionSize(Model::kStatusColumn));
@@ -391,10 +393,24 @@ TEST_F(BatchListTest, Rows_ShowTheirProgressWhileConvertingAndStandOutWhenTheyFa
   if (const char* keep = std::getenv("BATCHLIST_TEST_IMAGE")) shown.save(keep);
   const QRect cell = list->visualRect(list->Model()->index(0, Model::kStatusColumn));
   ASSERT_GT(cell.width(), 60);
-  const QRect filled(cell.left() + 4, cell.top() + 3, cell.width() * 3 / 10 - 4, cell.height() - 6);
-  const QRect empty(cell.left() + cell.width() * 6 / 10, cell.top() + 3, cell.width() * 3 / 10, cell.height() - 6);
+  // The bar, then its percentage beside it at the cell's end, in the text's colour.
+  const int textWidth = list->fontMetrics().horizontalAdvance(QStringLiteral("100%"));
+  const QRect filled(cell.left() + 4, cell.top() + 3, cell.width() / 4 - 4, cell.height() - 6);
+  const QRect empty(cell.left() + cell.width() * 4 / 10, cell.top() + 3, cell.width() * 2 / 10, cell.height() - 6);
+  const QRect percent(cell.right() - textWidth, cell.top() + 2, textWidth, cell.height() - 4);
   EXPECT_GT(PixelsLike(shown, filled, highlight), filled.width() * filled.height() / 2) << "the bar's 40%";
   EXPECT_LT(PixelsLike(shown, empty, highlight), empty.width() * empty.height() / 10) << "the rest is empty";
+  const int base = list->palette().color(QPalette::Base).lightness();
+  int inked = 0;
+  for (int y = percent.top(); y <= percent.bottom(); ++y)
+    for (int x = percent.left(); x <= percent.right(); ++x)
+      inked += std::abs(shown.pixelColor(x, y).lightness() - base) > 100;
+  EXPECT_GT(inked, 10) << "the percentage shows";
+  // A full bar leaves its percentage alone: text over a bar's fill may take the fill's colour.
+  list->SetProgress(converting, 100);
+  Settle(*list);
+  EXPECT_EQ(PixelsLike(list->viewport()->grab().toImage(), percent, highlight), 0)
+      << "the percentage is not on the bar";
   const QRect other = list->visualRect(list->Model()->index(1, Model::kStatusColumn));
   EXPECT_EQ(PixelsLike(shown, other.adjusted(2, 2, -2, -2), highlight), 0) << "a ready row has no bar";
 

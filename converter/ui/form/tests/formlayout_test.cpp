@@ -14,9 +14,11 @@
 
 #include "converter/engine/strings.h"
 #include "converter/ui/app/mainframe.h"
+#include "converter/ui/app/translation.h"
 #include "converter/ui/batchlist/convertorderlistctrl.h"
 #include "converter/ui/form/formview.h"
 #include "converter/ui/form/tests/formfixture.h"
+#include "tests/support/testenv.h"
 #include "ui_tavrionconverterview.h"
 
 namespace tav::formtest {
@@ -81,11 +83,13 @@ class FormLayoutTest : public FormTest {
       EXPECT_GE(w->height(), w->minimumSizeHint().height()) << name;
       shown.emplace_back(w, rect);
     }
+    // Apart: a few pixels between any two, so that a label never runs into its field.
+    constexpr int kGap = 3;
     for (size_t i = 0; i < shown.size(); ++i)
       for (size_t j = i + 1; j < shown.size(); ++j)
-        EXPECT_FALSE(shown[i].second.intersects(shown[j].second))
+        EXPECT_FALSE(shown[i].second.adjusted(-kGap, -kGap, kGap, kGap).intersects(shown[j].second))
             << when << ": " << shown[i].first->objectName().toStdString() << " and "
-            << shown[j].first->objectName().toStdString() << " overlap: (" << shown[i].second.x() << ","
+            << shown[j].first->objectName().toStdString() << " touch: (" << shown[i].second.x() << ","
             << shown[i].second.y() << " " << shown[i].second.width() << "x" << shown[i].second.height() << ") ("
             << shown[j].second.x() << "," << shown[j].second.y() << " " << shown[j].second.width() << "x"
             << shown[j].second.height() << ")";
@@ -106,6 +110,48 @@ TEST_F(FormLayoutTest, SmallestWindow_FitsALaptopScreenWithEveryControlWholeAndA
   view_->Form()->statusStack->setCurrentWidget(view_->Form()->runPage);
   ExpectEveryControlShownWholeAndApart("running");
 }
+
+// The form in English and in Korean: texts of other lengths, and texts that come only once
+// a movie is shown (its play status, the subtitle lists), still show whole at the least size.
+class FormLayoutLanguageTest : public FormLayoutTest, public ::testing::WithParamInterface<const char*> {
+ protected:
+  void SetUp() override {
+    const QString language = QString::fromLatin1(GetParam());
+    if (!language.isEmpty()) {
+      const QString folder = ui::TranslationsFolder(QString::fromStdString(tavtest::BuildDir() + "/bin"));
+      ASSERT_TRUE(translations_.Install({language}, folder));
+    }
+    FormLayoutTest::SetUp();
+  }
+  void TearDown() override {
+    FormLayoutTest::TearDown();
+    translations_.Remove();
+  }
+  ui::Translations translations_;
+};
+
+TEST_P(FormLayoutLanguageTest, SmallestWindow_ShowsEveryTextWholeWithAMovieShown) {
+  auto* ui = view_->Form();
+  const std::string movie = Movie("least.avi", 3);
+  SamiFile("least.smi");
+  AddThroughDialog({movie});
+  ASSERT_EQ(doc_->GetCount(), 1u);
+  ASSERT_TRUE(Eventually([&] { return !ui->playStatusLabel->text().isEmpty(); }, 20000)) << "the movie shows";
+  ASSERT_EQ(ui->languageCombo->count(), 2);
+  ResizeFrame(QSize(200, 200));
+  ExpectEveryControlShownWholeAndApart("idle");
+  // Labels are never cut, a caption's last letter (a mnemonic in brackets) least of all.
+  for (QLabel* label : view_->findChildren<QLabel*>()) {
+    if (label->wordWrap() || label->text().isEmpty() || !label->isVisibleTo(view_.get())) continue;
+    EXPECT_GE(label->width(), label->sizeHint().width())
+        << label->objectName().toStdString() << ": " << label->text().toStdString();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, FormLayoutLanguageTest, ::testing::Values("", "ko_KR"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return std::string(*info.param ? info.param : "en");
+                         });
 
 TEST_F(FormLayoutTest, LargerWindow_GivesTheRoomToTheListAndThePreview) {
   auto* ui = view_->Form();
@@ -169,10 +215,10 @@ TEST_F(FormLayoutTest, StatusArea_SaysWhatConvertWouldDo_AndEachRowShowsItsProgr
   const std::string a = Movie("ready_a.avi", 3), b = Movie("ready_b.avi", 3);
   AddThroughDialog({a, b});
   ASSERT_EQ(doc_->GetCount(), 2u);
-  const QRegularExpression two("^2 movies, about \\d+ KB, ready to convert$");
+  const QRegularExpression two("^2 movies, about \\d+\\.\\d [KM]B, ready to convert$");
   EXPECT_TRUE(Eventually([&] { return two.match(ui->idleSummaryLabel->text()).hasMatch(); }, 20000)) << summary();
   view_->List()->Model()->SetRowChecked(0, false);  // as a click on its box does
-  const QRegularExpression one("^1 movie, about \\d+ KB, ready to convert$");
+  const QRegularExpression one("^1 movie, about \\d+\\.\\d [KM]B, ready to convert$");
   EXPECT_TRUE(Eventually([&] { return one.match(ui->idleSummaryLabel->text()).hasMatch(); }, 5000)) << summary();
   CConvertOrder* converted = doc_->GetAt(1);
 

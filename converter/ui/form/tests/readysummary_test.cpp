@@ -39,14 +39,18 @@ TEST(ReadySummary, CountsCheckedMoviesAndSumsTheirTrimmedSizes) {
   EXPECT_EQ(summary.checked, 2u);
   EXPECT_EQ(summary.unsized, 0u);
   EXPECT_EQ(summary.bytes, 47232LL * 900);
-  EXPECT_EQ(ReadySummaryText(summary), "2 movies, about 40 MB, ready to convert");
+  EXPECT_EQ(ReadySummaryText(summary), "2 movies, about 40.5 MB, ready to convert");
 
   whole->SetChecked(false);
-  EXPECT_EQ(ReadySummaryText(SummariseBatch(doc, 300)), "1 movie, about 13 MB, ready to convert");
+  EXPECT_EQ(ReadySummaryText(SummariseBatch(doc, 300)), "1 movie, about 13.5 MB, ready to convert");
+  // A short clip: about 1.4 MB, in the largest unit with a decimal, not a count of KB.
+  trimmed->SetTrimPoints(100 * kSecond, 130 * kSecond);
+  EXPECT_EQ(ReadySummaryText(SummariseBatch(doc, 300)), "1 movie, about 1.4 MB, ready to convert");
+  trimmed->SetTrimPoints(100 * kSecond, 400 * kSecond);
 
   // A movie that could not be read is counted and makes nothing.
   Entry(doc, "broken.avi", kUnknownTime)->SetProbeResult(E_FAIL, MediaTypeValue(), "unreadable");
-  EXPECT_EQ(ReadySummaryText(SummariseBatch(doc, 300)), "2 movies, about 13 MB, ready to convert");
+  EXPECT_EQ(ReadySummaryText(SummariseBatch(doc, 300)), "2 movies, about 13.5 MB, ready to convert");
   // Not probed yet: counted, but no size that would leave it out.
   Entry(doc, "d.avi", kUnknownTime);
   EXPECT_EQ(ReadySummaryText(SummariseBatch(doc, 300)), "3 movies ready to convert");
