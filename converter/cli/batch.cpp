@@ -12,6 +12,7 @@
 #include "converter/engine/moviefolder.h"
 #include "converter/engine/path.h"
 #include "converter/engine/recovery.h"
+#include "converter/engine/previewgraph.h"
 #include "converter/engine/strings.h"
 #include "libs/captionparser/captionparser.h"
 #include "media/contract/codepage.h"
@@ -31,23 +32,10 @@ void Probe(FilterGraphBuilder& builder, CConvertOrder* entry) {
   HRESULT problem = S_OK;
   if (!MovieFileProblem(entry->SourcePath().Full(), &problem).empty()) return;
   try {
-    builder.SetConversionMode(true);
-    builder.SetResize(false, kSmallFrame.width, kSmallFrame.height, 2);
-    builder.SetFrameRate(false, 30.0);
-    builder.SetBurnIn(false);
-    builder.SetSubtitles(false, "", "", "");
-    builder.SetWantedMajorType(MEDIATYPE_Video);
-    builder.AddSourceAndRender(entry->SourcePath().Full());
-    builder.SetWantedMajorType(GUID_NULL);
-    builder.FinishGraph(false);
-    LONGLONG duration = 0;
-    builder.Seeking()->GetDuration(&duration);
-    DWORD caps = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards |
-                 AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration;
-    const bool seekable = builder.Seeking()->CheckCapabilities(&caps) == S_OK;
+    const ProbedLength probed = BuildProbeGraph(builder, entry->SourcePath().Full());
     int w = kSmallFrame.width, h = kSmallFrame.height;
     builder.FindVideoSize(true, &w, &h);
-    entry->SetSourceInfo(duration, w, h, seekable);
+    entry->SetSourceInfo(probed.duration, w, h, probed.seekable);
     entry->SetProbeResult(S_OK, MediaTypeValue(), std::string());
   } catch (const HRChecker& failure) {
     // The context names what was missing when a class is not registered; any other

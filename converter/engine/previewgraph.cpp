@@ -190,4 +190,22 @@ bool PictureSizes(IGraphBuilder* graph, int* storedWidth, int* storedHeight, int
   return false;
 }
 
+ProbedLength BuildProbeGraph(FilterGraphBuilder& builder, const std::string& path) {
+  builder.SetConversionMode(true);
+  builder.SetResize(false, kSmallFrame.width, kSmallFrame.height, 2);
+  builder.SetFrameRate(false, 30.0);
+  builder.SetBurnIn(false);
+  builder.SetSubtitles(false, "", "", "");
+  builder.SetWantedMajorType(MEDIATYPE_Video);
+  builder.AddSourceAndRender(path);
+  builder.SetWantedMajorType(GUID_NULL);
+  builder.FinishGraph(false);
+  ProbedLength probed;
+  builder.Seeking()->GetDuration(&probed.duration);
+  DWORD caps = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards |
+               AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration;
+  probed.seekable = builder.Seeking()->CheckCapabilities(&caps) == S_OK;
+  return probed;
+}
+
 }  // namespace tav

@@ -107,4 +107,15 @@ class PreviewGraph {
 // movie stored 640 x 360 shows 360 x 640). False when the graph has no video.
 bool PictureSizes(IGraphBuilder* graph, int* storedWidth, int* storedHeight, int* shownWidth, int* shownHeight);
 
+// What a probe reads from a movie's graph before its picture sizes.
+struct ProbedLength {
+  REFERENCE_TIME duration = 0;
+  bool seekable = false;  // the split size needs absolute seeks, a stop position and a length
+};
+
+// Builds in builder the conversion graph of the movie up to its decoded picture (video
+// only, nothing resized, timed or drawn), as the command line and the window probe a movie,
+// and reads its length. Throws HRChecker as the builder does; the caller clears the builder.
+ProbedLength BuildProbeGraph(FilterGraphBuilder& builder, const std::string& path);
+
 }  // namespace tav

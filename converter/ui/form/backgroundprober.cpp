@@ -23,21 +23,9 @@ ProbeResult ProbeMovie(FilterGraphBuilder& builder, const void* token, const std
     return r;
   }
   try {
-    builder.SetConversionMode(true);
-    builder.SetResize(false, kSmallFrame.width, kSmallFrame.height, 2);
-    builder.SetFrameRate(false, 30.0);
-    builder.SetBurnIn(false);
-    builder.SetSubtitles(false, "", "", "");
-    builder.SetWantedMajorType(MEDIATYPE_Video);
-    builder.AddSourceAndRender(path);
-    builder.SetWantedMajorType(GUID_NULL);
-    builder.FinishGraph(false);
-    LONGLONG duration = 0;
-    builder.Seeking()->GetDuration(&duration);
-    DWORD caps = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards | AM_SEEKING_CanSeekBackwards |
-                 AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration;
-    r.seekable = builder.Seeking()->CheckCapabilities(&caps) == S_OK;
-    r.duration = duration;
+    const ProbedLength probed = BuildProbeGraph(builder, path);
+    r.duration = probed.duration;
+    r.seekable = probed.seekable;
     r.width = r.storedWidth = kSmallFrame.width;
     r.height = r.storedHeight = kSmallFrame.height;
     if (!PictureSizes(builder.Graph(), &r.storedWidth, &r.storedHeight, &r.width, &r.height))
