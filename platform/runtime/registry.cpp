@@ -203,6 +203,16 @@ bool ReadAll(int fd, std::string* out) {
 }
 
 void Registry::RefreshLocked(Hive& h) {
+  // Every call asks this, so the usual answer (unchanged) costs one stat, not an open, a
+  // fstat and a close; the stamp that counts is still the one of the file actually read.
+  if (h.loadedValid) {
+    struct stat st;
+    if (stat(h.path.c_str(), &st) == 0) {
+      if (StampOf(st) == h.loaded) return;
+    } else if ((errno == ENOENT || errno == ENOTDIR) && !h.loaded.exists) {
+      return;
+    }
+  }
   FileStamp stamp;
   std::string text;
   bool readable = true;
