@@ -120,7 +120,7 @@ std::string Canonical(const std::string& path) {
 
 // Library files named by the class keys of the classes root.
 std::set<std::string> RegisteredServers() {
-  std::set<std::string> servers;
+  std::set<std::string> servers, named;
   RegKey clsid;
   if (RegOpenKeyEx(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, clsid.Out()) != ERROR_SUCCESS) return servers;
   for (const std::string& name : SubkeyNames(clsid.Get())) {
@@ -128,8 +128,10 @@ std::set<std::string> RegisteredServers() {
     if (RegOpenKeyEx(clsid.Get(), (name + "\\InprocServer32").c_str(), 0, KEY_READ, server.Out()) != ERROR_SUCCESS)
       continue;
     std::string path;
-    if (QueryString(server.Get(), "", &path) && !path.empty()) servers.insert(Canonical(path));
+    if (QueryString(server.Get(), "", &path) && !path.empty()) named.insert(std::move(path));
   }
+  // Most classes share a few libraries: each name is resolved once.
+  for (const std::string& path : named) servers.insert(Canonical(path));
   return servers;
 }
 
