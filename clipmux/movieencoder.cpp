@@ -143,6 +143,10 @@ void MovieEncoder::OpenMuxer() {
   if (err < 0 || !ctx) throw MyError("the AVI writer is not available");
   muxer_.reset(ctx);
   ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
+  // The muxer would otherwise empty the output's buffer after every packet (two or three
+  // writes a frame); the output counts buffered bytes as written, so only the system calls
+  // change: the file is written in whole buffers.
+  ctx->flush_packets = 0;
   ctx->pb = output_.context();
 }
 
