@@ -39,6 +39,7 @@ struct Options {
   bool resume = false;   // interrupted entries go on where they stopped
   int jobs = 1;           // movies converted at once; 0: one a core, at most the entries
   int workerFd = -1;  // a worker of --jobs (not for users): its report pipe
+  int workerCores = 0;  // a worker's share of the cores (WorkerCores); 0: the machine's
   bool quiet = false;
   bool verbose = false;
   bool demo = false;

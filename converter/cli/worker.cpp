@@ -23,6 +23,10 @@
 #include <memory>
 #include <string>
 
+extern "C" {
+#include <libavutil/cpu.h>
+}
+
 #include "converter/cli/jobs.h"
 #include "converter/engine/conversionrun.h"
 #include "converter/engine/document.h"
@@ -148,6 +152,11 @@ bool ReadCommand(std::string* line) {
 }  // namespace
 
 int RunWorker(const Options& options) {
+  // Its share of the cores when several workers run at once: from here on FFmpeg counts that
+  // many in this process, and every codec that sizes its threads by the cores follows it
+  // (the decoders' own choice, ChooseDecoderThreads in the filters, an encoder at automatic
+  // threads). Set before any codec opens; a worker alone keeps the machine's count.
+  if (options.workerCores > 0) av_cpu_force_count(options.workerCores);
   if (options.subtitleEncoding) SetSubtitleEncoding(*options.subtitleEncoding);
   CoInitialize(nullptr);
   // The running program registered the libraries; this repairs nothing unless one went.
