@@ -175,10 +175,16 @@ void SimultaneousRun::GiveNext(Worker& w) {
       // The entry's movie as this program last left it goes first: the batch file does not
       // hold it, and a resume renames only that file.
       const CConvertOrder::OutputStamp& st = entry->GetOutputStamp();
-      const std::string command =
-          "stamp " + std::to_string(st.device) + " " + std::to_string(st.inode) + " " + std::to_string(st.size) + " " +
-          std::to_string(st.changeSec) + " " + std::to_string(st.changeNsec) + "\nconvert " + batchFile + " " +
-          std::to_string(point.at) + " " + std::to_string(point.nextPart) + "\n";
+      std::string command = "stamp " + std::to_string(st.device) + " " + std::to_string(st.inode) + " " +
+                            std::to_string(st.size) + " " + std::to_string(st.changeSec) + " " +
+                            std::to_string(st.changeNsec) + "\n";
+      // What this program's probe found of the source: the worker takes it instead of
+      // probing the movie again (which costs about what the probe cost here). An entry whose
+      // probe failed or found nothing is probed there, and fails there as it would here.
+      if (entry->GetDuration() > 0 && !entry->HasProbeError())
+        command += "source " + std::to_string(entry->GetDuration()) + " " + std::to_string(entry->GetSourceWidth()) +
+                   " " + std::to_string(entry->GetSourceHeight()) + " " + (entry->IsSeekable() ? "1" : "0") + "\n";
+      command += "convert " + batchFile + " " + std::to_string(point.at) + " " + std::to_string(point.nextPart) + "\n";
       if (write(w.in, command.data(), command.size()) == ssize_t(command.size())) {
         w.entry = entry;
         w.reportedEnd = false;
