@@ -3,7 +3,7 @@
 # transcode, on a 1-minute and a 10-minute 640x480 30 fps MPEG-4 (XVID) + MP3 AVI, to
 # 320x240 at 15 fps and to 640x480 at 30 fps. Run on demand (never from ctest or CI):
 #
-#   bench/convert_bench.sh [--build DIR] [--work DIR] [--runs N] [--short]
+#   bench/convert_bench.sh [--build DIR] [--work DIR] [--runs N] [--short|--phone|--jobs-only]
 #
 # --build  the build folder holding bin/tavrion-convert (default: build)
 # --work   folder for the generated movies and outputs (default: $TMPDIR/tavrion-convert-bench;
@@ -11,15 +11,22 @@
 # --runs   runs of every case (default 2); the ratios of the best wall and the best CPU
 #          times are the ones judged
 # --short  the 1-minute movie and the batch only (no memory comparison)
-# --phone  only the phone cases below
+# --phone  only the phone cases and the simultaneous conversions below
+# --jobs-only  only the simultaneous conversions below
 #
 # Phone cases (run by default, or alone with --phone): a 6-second 4K HEVC 10-bit clip and a
 # 20-second 1080p60 H.264 clip, both with rotation metadata as phones write them (turned a
 # quarter: portrait pictures), to 640x480 at 30 fps Fit, against ffmpeg turning them the
 # same way (its automatic rotation) and scaling them letterboxed (its default bicubic scale);
-# targets: 4K HEVC wall at most 0.9 and CPU at most 1.0, 1080p60 wall at most 0.8. And a
-# batch of 12 two-second 1080p30 H.264 clips to 640x480 at 30 fps with --jobs 2 against
-# --jobs 1: wall at most 0.65 (on 2 cores; proportionally less on more) and CPU at most 1.05.
+# targets: 4K HEVC wall at most 0.9 and CPU at most 1.0, 1080p60 wall at most 0.8.
+#
+# Simultaneous conversions (run by default, with --phone, or alone with --jobs-only): two
+# batches of 12 two-second clips to 640x480 at 30 fps with --jobs 2 against --jobs 1, the
+# runs interleaved: 12 1080p30 H.264 clips turned a quarter (phone clips), and 12 clips of
+# the kinds everyday batches hold (MPEG-4 AVI at 640x480 and 320x240, H.263 and MPEG-4 3GP
+# at 176x144 and 320x240, WMV 7 and 8, H.264 MP4 and MOV at 720p and 480p, MPEG-2 and
+# MPEG-1 program streams). Targets for each: wall at most 0.65 of --jobs 1 (on 2 cores;
+# proportionally less on more) and CPU at most 1.05.
 #
 # Targets, judged on every case: wall time tavrion/ffmpeg at most 1.0 and CPU time (user +
 # system, all threads and child processes) at most 1.1; tavrion-convert's peak memory for the
@@ -53,6 +60,7 @@ WORK="${TMPDIR:-/tmp}/tavrion-convert-bench"
 RUNS=2
 SHORT=0
 PHONE_ONLY=0
+JOBS_ONLY=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) BUILD=$(cd "$2" && pwd); shift 2 ;;
@@ -60,7 +68,8 @@ while [ $# -gt 0 ]; do
     --runs) RUNS="$2"; shift 2 ;;
     --short) SHORT=1; shift ;;
     --phone) PHONE_ONLY=1; shift ;;
-    -h|--help) sed -n '2,28p' "$0"; exit 0 ;;
+    --jobs-only) PHONE_ONLY=1; JOBS_ONLY=1; shift ;;
+    -h|--help) sed -n '2,36p' "$0"; exit 0 ;;
     *) echo "convert_bench: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -110,18 +119,54 @@ make_phone() {  # file seconds lavfi-size rate codec-args...
   rm -f "$file.flat.mp4"
   mv "$file.part.mp4" "$file"
 }
-make_phone "$WORK/phone-4k-hevc10.mp4" 6 3840x2160 30 \
-  -c:v libx265 -preset ultrafast -x265-params log-level=none -pix_fmt yuv420p10le -tag:v hvc1 -b:v 20M
-make_phone "$WORK/phone-1080p60.mp4" 20 1920x1080 60 -c:v libx264 -preset veryfast -pix_fmt yuv420p -b:v 16M
+if [ "$JOBS_ONLY" = 0 ]; then
+  make_phone "$WORK/phone-4k-hevc10.mp4" 6 3840x2160 30 \
+    -c:v libx265 -preset ultrafast -x265-params log-level=none -pix_fmt yuv420p10le -tag:v hvc1 -b:v 20M
+  make_phone "$WORK/phone-1080p60.mp4" 20 1920x1080 60 -c:v libx264 -preset veryfast -pix_fmt yuv420p -b:v 16M
+fi
 PHONE_CLIPS=12
 for i in $(seq 1 "$PHONE_CLIPS"); do
   make_phone "$WORK/batch/phone$i.mp4" 2 1920x1080 30 -vf "hue=h=$((i * 23))" -c:v libx264 -preset veryfast \
     -pix_fmt yuv420p -b:v 10M
 done
 
+# The everyday batch: 12 clips of 2 seconds of the kinds people's batches hold, each with its
+# own picture and sound: name, size, rate and codecs.
+EVERYDAY_KINDS=(
+  "avi-mpeg4-640x480.avi 640x480 30 -c:v mpeg4 -vtag XVID -b:v 1500k -c:a libmp3lame -b:a 128k -ac 2"
+  "3gp-h263-176x144.3gp 176x144 15 -c:v h263 -b:v 128k -c:a aac -b:a 32k -ac 1 -ar 16000"
+  "3gp-mpeg4-320x240.3gp 320x240 15 -c:v mpeg4 -b:v 384k -c:a aac -b:a 64k -ac 1 -ar 22050"
+  "wmv-wmv2-640x480.wmv 640x480 30 -c:v wmv2 -b:v 1500k -c:a wmav2 -b:a 128k -ac 2"
+  "mp4-h264-1280x720.mp4 1280x720 30 -c:v libx264 -preset veryfast -pix_fmt yuv420p -b:v 5M -c:a aac -b:a 128k -ac 2"
+  "mov-h264-854x480.mov 854x480 30 -c:v libx264 -preset veryfast -pix_fmt yuv420p -b:v 2500k -c:a aac -b:a 128k -ac 2"
+  "mpg-mpeg2-720x480.mpg 720x480 30 -c:v mpeg2video -b:v 6M -c:a mp2 -b:a 192k -ar 48000 -ac 2 -f vob"
+  "avi-mpeg4-320x240.avi 320x240 30 -c:v mpeg4 -vtag XVID -b:v 800k -c:a libmp3lame -b:a 96k -ac 2"
+  "wmv-wmv1-320x240.wmv 320x240 25 -c:v wmv1 -b:v 600k -c:a wmav2 -b:a 64k -ac 2"
+  "mov-h264-1280x720.mov 1280x720 25 -c:v libx264 -preset veryfast -pix_fmt yuv420p -b:v 5M -c:a aac -b:a 128k -ac 2"
+  "mp4-h264-640x480.mp4 640x480 30 -c:v libx264 -preset veryfast -pix_fmt yuv420p -b:v 1500k -c:a aac -b:a 96k -ac 2"
+  "mpg-mpeg1-352x240.mpg 352x240 30 -c:v mpeg1video -b:v 1150k -c:a mp2 -b:a 192k -ar 44100 -ac 2 -f mpeg"
+)
+everyday=()
+i=0
+for k in "${EVERYDAY_KINDS[@]}"; do
+  set -- $k
+  i=$((i + 1))
+  clip="$WORK/everyday/$1" size=$2 rate=$3
+  shift 3
+  everyday+=("$clip")
+  [ -s "$clip" ] && continue
+  mkdir -p "$WORK/everyday"
+  echo "Generating $clip (2 s, $size at $rate fps)..."
+  ffmpeg -nostdin -v error -y -f lavfi -i "testsrc2=size=$size:rate=$rate,hue=h=$((i * 29))" \
+    -f lavfi -i "sine=frequency=$((250 + 30 * i)):beep_factor=4:sample_rate=48000" -t 2 "$@" \
+    "$clip.part.${clip##*.}"
+  mv "$clip.part.${clip##*.}" "$clip"
+done
+
 # The batch: 20 clips of 2 seconds, each with its own picture.
 BATCH_CLIPS=20
 for i in $(seq 1 "$BATCH_CLIPS"); do
+  [ "$PHONE_ONLY" = 1 ] && break
   clip="$WORK/batch/clip$i.avi"
   [ -s "$clip" ] && continue
   ffmpeg -nostdin -v error -y \
@@ -268,7 +313,9 @@ done
 
 # Phone movies against ffmpeg.
 PHONE_KEYS=()
-for c in "4k-hevc10 phone-4k-hevc10.mp4" "1080p60 phone-1080p60.mp4"; do
+phone_cases=("4k-hevc10 phone-4k-hevc10.mp4" "1080p60 phone-1080p60.mp4")
+[ "$JOBS_ONLY" = 1 ] && phone_cases=()
+for c in "${phone_cases[@]}"; do
   set -- $c
   key="phone $1->640x480@30"
   PHONE_KEYS+=("$key")
@@ -282,15 +329,18 @@ for c in "4k-hevc10 phone-4k-hevc10.mp4" "1080p60 phone-1080p60.mp4"; do
 done
 
 # Simultaneous conversions: --jobs 2 against --jobs 1 on the same 12 clips (in the ffmpeg
-# columns: --jobs 1).
-key="jobs 12x2s 1080p:2 vs 1"
+# columns: --jobs 1), the two batches taking turns.
+JOBS_KEYS=("jobs 12x2s 1080p:2 vs 1" "jobs 12x2s mixed:2 vs 1")
 phones=()
 for i in $(seq 1 "$PHONE_CLIPS"); do phones+=("$WORK/batch/phone$i.mp4"); done
 for run in $(seq 1 "$RUNS"); do
-  TAVRION_OPTS="--jobs 1" run_tavrion 640x480 30 "${phones[@]}"
-  FF_WALL=$WALL FF_RSS=$RSS FF_CPU=$CPU
-  TAVRION_OPTS="--jobs 2" run_tavrion 640x480 30 "${phones[@]}"
-  record "$key" "$run"
+  for key in "${JOBS_KEYS[@]}"; do
+    if [ "$key" = "${JOBS_KEYS[0]}" ]; then clips=("${phones[@]}"); else clips=("${everyday[@]}"); fi
+    TAVRION_OPTS="--jobs 1" run_tavrion 640x480 30 "${clips[@]}"
+    FF_WALL=$WALL FF_RSS=$RSS FF_CPU=$CPU
+    TAVRION_OPTS="--jobs 2" run_tavrion 640x480 30 "${clips[@]}"
+    record "$key" "$run"
+  done
 done
 echo
 echo "Load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -300,7 +350,7 @@ status=0
 verdict() {  # ratio limit
   awk -v r="$1" -v l="$2" 'BEGIN{print ((r <= l) ? "ok" : "MISSED")}'
 }
-echo "Best of $RUNS runs, tavrion/ffmpeg (targets: wall at most 1.0, CPU at most 1.1):"
+[ "${#KEYS[@]}" = 0 ] || echo "Best of $RUNS runs, tavrion/ffmpeg (targets: wall at most 1.0, CPU at most 1.1):"
 for key in "${KEYS[@]}"; do
   wall=$(ratio "${BEST_TV[$key]}" "${BEST_FF[$key]}")
   cpu=$(ratio "${CPU_TV[$key]}" "${CPU_FF[$key]}")
@@ -310,7 +360,8 @@ for key in "${KEYS[@]}"; do
   printf '  %-24s wall %6s / %6s s = %s %-6s  cpu %6s / %6s s = %s %s\n' "$key" "${BEST_TV[$key]}" "${BEST_FF[$key]}" \
     "$wall" "$wv" "${CPU_TV[$key]}" "${CPU_FF[$key]}" "$cpu" "$cv"
 done
-echo "Phone movies, best of $RUNS runs, tavrion/ffmpeg (targets: 4K HEVC wall 0.9 and CPU 1.0; 1080p60 wall 0.8):"
+[ "${#PHONE_KEYS[@]}" = 0 ] ||
+  echo "Phone movies, best of $RUNS runs, tavrion/ffmpeg (targets: 4K HEVC wall 0.9 and CPU 1.0; 1080p60 wall 0.8):"
 for key in "${PHONE_KEYS[@]}"; do
   wall=$(ratio "${BEST_TV[$key]}" "${BEST_FF[$key]}")
   cpu=$(ratio "${CPU_TV[$key]}" "${CPU_FF[$key]}")
@@ -322,15 +373,16 @@ for key in "${PHONE_KEYS[@]}"; do
   printf '  %-24s wall %6s / %6s s = %s %-6s  cpu %6s / %6s s = %s %s\n' "$key" "${BEST_TV[$key]}" "${BEST_FF[$key]}" \
     "$wall" "$wv" "${CPU_TV[$key]}" "${CPU_FF[$key]}" "$cpu" "$cv"
 done
-key="jobs 12x2s 1080p:2 vs 1"
-wall=$(ratio "${BEST_TV[$key]}" "${BEST_FF[$key]}")
-cpu=$(ratio "${CPU_TV[$key]}" "${CPU_FF[$key]}")
-wv=$(verdict "$wall" 0.65)
-cv=$(verdict "$cpu" 1.05)
-[ "$wv" = ok ] && [ "$cv" = ok ] || status=1
-echo "Simultaneous conversions, --jobs 2 / --jobs 1 (targets on 2 cores: wall 0.65, CPU 1.05):"
-printf '  %-24s wall %6s / %6s s = %s %-6s  cpu %6s / %6s s = %s %s\n' "$key" "${BEST_TV[$key]}" "${BEST_FF[$key]}" \
-  "$wall" "$wv" "${CPU_TV[$key]}" "${CPU_FF[$key]}" "$cpu" "$cv"
+echo "Simultaneous conversions, best of $RUNS runs, --jobs 2 / --jobs 1 (targets on 2 cores: wall 0.65, CPU 1.05):"
+for key in "${JOBS_KEYS[@]}"; do
+  wall=$(ratio "${BEST_TV[$key]}" "${BEST_FF[$key]}")
+  cpu=$(ratio "${CPU_TV[$key]}" "${CPU_FF[$key]}")
+  wv=$(verdict "$wall" 0.65)
+  cv=$(verdict "$cpu" 1.05)
+  [ "$wv" = ok ] && [ "$cv" = ok ] || status=1
+  printf '  %-24s wall %6s / %6s s = %s %-6s  cpu %6s / %6s s = %s %s\n' "$key" "${BEST_TV[$key]}" "${BEST_FF[$key]}" \
+    "$wall" "$wv" "${CPU_TV[$key]}" "${CPU_FF[$key]}" "$cpu" "$cv"
+done
 if [ "$SHORT" = 0 ] && [ "$PHONE_ONLY" = 0 ]; then
   echo "tavrion-convert peak memory, 10-minute against 1-minute movie (target within 10%):"
   for c in "320x240@15" "640x480@30"; do

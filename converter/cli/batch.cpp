@@ -105,7 +105,7 @@ void NoteDroppedSplit(const CConvertOrder* e, ULONGLONG requested) {
 }  // namespace
 
 bool BuildBatch(const Options& opt, const std::string& outputFolder, CTavrionConverterDoc& doc,
-                FilterGraphBuilder& prober, Batch* out) {
+                FilterGraphBuilder& prober, Batch* out, const ProbedSource* probed) {
   // Entries: a batch file first (its entries keep their own settings), then the movies.
   std::string& batchFile = out->batchFile;
   for (const std::string& input : opt.inputs) {
@@ -126,7 +126,12 @@ bool BuildBatch(const Options& opt, const std::string& outputFolder, CTavrionCon
     for (size_t i = 0; i < doc.GetCount(); ++i) {
       CConvertOrder* e = doc.GetAt(i);
       if (!e->IsChecked()) continue;
-      Probe(prober, e);
+      if (probed && doc.GetCount() == 1) {
+        e->SetSourceInfo(probed->duration, probed->width, probed->height, probed->seekable);
+        e->SetProbeResult(S_OK, MediaTypeValue(), std::string());
+      } else {
+        Probe(prober, e);
+      }
       NoteDroppedSplit(e, e->GetStoredSplitSize());
     }
   }

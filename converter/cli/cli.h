@@ -39,6 +39,7 @@ struct Options {
   bool resume = false;   // interrupted entries go on where they stopped
   int jobs = 1;           // movies converted at once; 0: one a core, at most the entries
   int workerFd = -1;  // a worker of --jobs (not for users): its report pipe
+  int workerCores = 0;  // a worker's share of the cores (WorkerCores); 0: the machine's
   bool quiet = false;
   bool verbose = false;
   bool demo = false;
@@ -73,10 +74,18 @@ struct Batch {
   std::vector<ResultRow> rows;  // in the order of the command line, batch entries first
   bool addFailed = false;       // a movie could not be added
 };
+// What a probe found of an entry's source (CConvertOrder::SetSourceInfo).
+struct ProbedSource {
+  REFERENCE_TIME duration = 0;
+  int width = 0, height = 0;
+  bool seekable = false;
+};
 // Loads the batch file given and adds the movies given, each probed with prober and set
 // up from the options. False when the batch file cannot be opened (said on standard error).
+// probed: what the running program found of the source of a batch file of one entry (a
+// worker's entry); that entry is not probed again.
 bool BuildBatch(const Options& opt, const std::string& outputFolder, CTavrionConverterDoc& doc,
-                FilterGraphBuilder& prober, Batch* out);
+                FilterGraphBuilder& prober, Batch* out, const ProbedSource* probed = nullptr);
 
 // Brings back the batch of the newest recovery copy left by a program that did not end
 // cleanly: entries, settings and states, each entry probed. The copy is the keeper's now:

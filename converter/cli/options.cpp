@@ -209,6 +209,12 @@ Options Parse(int argc, char** argv) {
     } else if (a == "--worker") {
       o.workerFd = std::atoi(value(i).c_str());
       if (o.workerFd < 3) UsageError("--worker is for the program's own workers");
+    } else if (a == "--worker-cores") {
+      const std::string v = value(i);
+      char* end = nullptr;
+      const long n = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end != '\0' || n < 1 || n > 4096) UsageError("--worker-cores must be a number from 1 to 4096");
+      o.workerCores = int(n);
     } else if (a == "--quiet") {
       o.quiet = true;
     } else if (a == "--verbose") {
@@ -223,6 +229,7 @@ Options Parse(int argc, char** argv) {
     UsageError("--resume goes on with the interrupted movies of a restored batch (use it with --restore)");
   if (o.restore && (!o.inputs.empty() || o.demo)) UsageError("--restore takes no movie or batch file");
   if (o.inputs.empty() && !o.demo && !o.restore && o.workerFd < 0) UsageError("no movie or batch file given");
+  if (o.workerCores > 0 && o.workerFd < 0) UsageError("--worker-cores is for the program's own workers");
   // Every name is made absolute against the working folder here: a batch file stores names
   // relative to its own folder, and a name relative to another folder would name a file
   // that is not there.

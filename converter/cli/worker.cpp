@@ -10,6 +10,14 @@
 //   created                                 a new output file; it waits for "recorded"
 //   done                                    the entry is finished with; the next may come
 //
+// What it is told, a line each, on its standard input:
+//
+//   stamp DEVICE INODE SIZE SECONDS NANOSECONDS   the movie the next entry resumes
+//   source DURATION WIDTH HEIGHT SEEKABLE         what a probe found of the next entry's
+//                                                 source (not probed again when told)
+//   convert PATH RESUME-AT NEXT-PART              the batch file of the entry to convert
+//   recorded                                      the answer to "created"
+//
 // The running program keeps the batch and its recovery copy: a worker keeps none.
 #include <fcntl.h>
 #include <poll.h>
@@ -21,7 +29,13 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
+
+extern "C" {
+#include <libavutil/cpu.h>
+}
 
 #include "converter/cli/jobs.h"
 #include "converter/engine/conversionrun.h"
@@ -148,6 +162,11 @@ bool ReadCommand(std::string* line) {
 }  // namespace
 
 int RunWorker(const Options& options) {
+  // Its share of the cores when several workers run at once: from here on FFmpeg counts that
+  // many in this process, and every codec that sizes its threads by the cores follows it
+  // (the decoders' own choice, ChooseDecoderThreads in the filters, an encoder at automatic
+  // threads). Set before any codec opens; a worker alone keeps the machine's count.
+  if (options.workerCores > 0) av_cpu_force_count(options.workerCores);
   if (options.subtitleEncoding) SetSubtitleEncoding(*options.subtitleEncoding);
   CoInitialize(nullptr);
   // The running program registered the libraries; this repairs nothing unless one went.
@@ -180,6 +199,7 @@ int RunWorker(const Options& options) {
 
   std::string command;
   CConvertOrder::OutputStamp stamp;  // of the movie the next entry resumes, when one is told
+  std::optional<ProbedSource> probed;  // of the next entry's source, when it is told
   while (g_workerInterrupts == 0 && ReadCommand(&command)) {
     // "stamp DEVICE INODE SIZE SECONDS NANOSECONDS": the movie the next entry goes on from, as
     // this program last left it; a resume renames only that file into its numbered part.
@@ -188,6 +208,15 @@ int RunWorker(const Options& options) {
       long long size = -1, sec = 0, nsec = 0;
       if (std::sscanf(command.c_str() + 6, "%llu %llu %lld %lld %lld", &device, &inode, &size, &sec, &nsec) == 5)
         stamp = CConvertOrder::OutputStamp{device, inode, size, sec, nsec};
+      continue;
+    }
+    // "source DURATION WIDTH HEIGHT SEEKABLE": the running program probed the next entry's
+    // source already; probing it again would cost as much as the probe did there.
+    if (command.rfind("source ", 0) == 0) {
+      long long duration = 0;
+      int width = 0, height = 0, seekable = 0;
+      if (std::sscanf(command.c_str() + 7, "%lld %d %d %d", &duration, &width, &height, &seekable) == 4 && duration > 0)
+        probed = ProbedSource{REFERENCE_TIME(duration), width, height, seekable != 0};
       continue;
     }
     // "convert PATH RESUME-AT NEXT-PART": the path is everything between the word and the
@@ -202,7 +231,8 @@ int RunWorker(const Options& options) {
     Options one = options;
     one.inputs = {path};
     Batch batch;
-    if (!BuildBatch(one, std::string(), doc, prober, &batch) || doc.GetCount() != 1) {
+    const std::optional<ProbedSource> known = std::exchange(probed, std::nullopt);
+    if (!BuildBatch(one, std::string(), doc, prober, &batch, known ? &*known : nullptr) || doc.GetCount() != 1) {
       reporter.Write("done");
       continue;
     }

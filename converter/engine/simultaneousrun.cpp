@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -47,6 +48,15 @@ void RemoveFoldersOfGonePrograms() {
 
 }  // namespace
 
+int WorkerCores(int cores, int lanes) { return std::max(1, std::max(cores, 1) / std::max(lanes, 1)); }
+
+int AvailableCores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+  return int(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+}
+
 // ---- the running program's side -------------------------------------------------------------
 
 struct SimultaneousRun::Worker {
@@ -63,7 +73,10 @@ struct SimultaneousRun::Worker {
 };
 
 SimultaneousRun::SimultaneousRun(CTavrionConverterDoc& batch, std::vector<std::string> workerCommand, int lanes)
-    : batch_(batch), command_(std::move(workerCommand)), laneCount_(std::max(lanes, 1)) {}
+    : batch_(batch),
+      command_(std::move(workerCommand)),
+      laneCount_(std::max(lanes, 1)),
+      workerCores_(laneCount_ > 1 ? WorkerCores(AvailableCores(), laneCount_) : 0) {}
 
 SimultaneousRun::~SimultaneousRun() {
   Stop();
@@ -97,6 +110,7 @@ bool SimultaneousRun::Launch(Worker& w) {
   if (!mkdtemp(name.data())) return false;
   w.folder = name.data();
   std::vector<std::string> args = command_;
+  if (workerCores_ > 0 && !args.empty()) args.insert(args.end(), {"--worker-cores", std::to_string(workerCores_)});
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -161,10 +175,16 @@ void SimultaneousRun::GiveNext(Worker& w) {
       // The entry's movie as this program last left it goes first: the batch file does not
       // hold it, and a resume renames only that file.
       const CConvertOrder::OutputStamp& st = entry->GetOutputStamp();
-      const std::string command =
-          "stamp " + std::to_string(st.device) + " " + std::to_string(st.inode) + " " + std::to_string(st.size) + " " +
-          std::to_string(st.changeSec) + " " + std::to_string(st.changeNsec) + "\nconvert " + batchFile + " " +
-          std::to_string(point.at) + " " + std::to_string(point.nextPart) + "\n";
+      std::string command = "stamp " + std::to_string(st.device) + " " + std::to_string(st.inode) + " " +
+                            std::to_string(st.size) + " " + std::to_string(st.changeSec) + " " +
+                            std::to_string(st.changeNsec) + "\n";
+      // What this program's probe found of the source: the worker takes it instead of
+      // probing the movie again (which costs about what the probe cost here). An entry whose
+      // probe failed or found nothing is probed there, and fails there as it would here.
+      if (entry->GetDuration() > 0 && !entry->HasProbeError())
+        command += "source " + std::to_string(entry->GetDuration()) + " " + std::to_string(entry->GetSourceWidth()) +
+                   " " + std::to_string(entry->GetSourceHeight()) + " " + (entry->IsSeekable() ? "1" : "0") + "\n";
+      command += "convert " + batchFile + " " + std::to_string(point.at) + " " + std::to_string(point.nextPart) + "\n";
       if (write(w.in, command.data(), command.size()) == ssize_t(command.size())) {
         w.entry = entry;
         w.reportedEnd = false;

@@ -40,11 +40,22 @@ namespace tav {
 // ("--worker 3").
 inline constexpr int kWorkerReportFd = 3;
 
+// The cores a worker sizes its codecs' threads by when `lanes` workers convert at once on a
+// machine with `cores`: its share, cores / lanes rounded down and at least one, so that the
+// decoders of all the workers together start about one thread a core instead of one a core
+// each (a 1080p H.264 decoder alone already keeps two cores busy). A worker is told its share
+// on its command line ("--worker-cores 1"); a run one at a time never is, and keeps the
+// whole machine.
+int WorkerCores(int cores, int lanes);
+// The cores this process may run on (its affinity), as FFmpeg counts them.
+int AvailableCores();
+
 class SimultaneousRun {
  public:
   // batch: the document whose checked entries are converted; workerCommand: the worker's
   // program and arguments (its reports come on kWorkerReportFd, its commands on its standard
-  // input). lanes >= 1.
+  // input; with more than one lane "--worker-cores K" is added, K = WorkerCores(cores,
+  // lanes)). lanes >= 1.
   SimultaneousRun(CTavrionConverterDoc& batch, std::vector<std::string> workerCommand, int lanes);
   ~SimultaneousRun();
   SimultaneousRun(const SimultaneousRun&) = delete;
@@ -110,6 +121,7 @@ class SimultaneousRun {
   CTavrionConverterDoc& batch_;
   const std::vector<std::string> command_;  // the worker's program and arguments
   const int laneCount_;
+  const int workerCores_;  // each worker's share of the cores; 0: not limited (one lane)
 
   std::vector<std::unique_ptr<Worker>> workers_;
   std::vector<CConvertOrder*> queue_;  // checked entries not started yet, in batch order

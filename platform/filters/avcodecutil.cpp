@@ -12,6 +12,10 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "media/contract/trace.h"
+
+TAV_TRACE_SOURCE(kFilters, "avcodecutil");
+
 namespace tav::filters {
 
 namespace {
@@ -140,9 +144,16 @@ AVCodecID VideoCodecId(const AM_MEDIA_TYPE& mt) {
 // Small H.264 and HEVC pictures decode fast enough on slice threads, which add no delay;
 // above 720p a picture is too much work for one core, and these streams rarely carry
 // several slices, so whole pictures are decoded side by side on frame threads, one thread
-// a core and one more (as the ffmpeg program does), at most FFmpeg's own limit of 16. The
-// codec still hands out every picture, in display order: frame threads only hold a few
-// back, which the end of the stream drains.
+// a core and one more (as the ffmpeg program does), at most FFmpeg's own limit of 16; on
+// one core, one thread (more would only take turns). The codec still hands out every
+// picture, in display order: frame threads only hold a few back, which the end of the
+// stream drains.
+//
+// "A core" is av_cpu_count(), FFmpeg's own count, which every other codec's automatic
+// choice (thread_count 0) uses as well. A worker of simultaneous conversions is given its
+// share of the cores that way (av_cpu_force_count, see tav::WorkerCores), so that all its
+// decoders, these and the others, shrink together without a parameter passed through the
+// filters; a program converting one entry at a time keeps the machine's count.
 void ChooseDecoderThreads(AVCodecContext* ctx) {
   constexpr int kMaxThreads = 16;
   constexpr int kLargestSlicedArea = 1280 * 720;
@@ -152,8 +163,9 @@ void ChooseDecoderThreads(AVCodecContext* ctx) {
     ctx->thread_type = FF_THREAD_SLICE;
     return;
   }
+  const int cores = av_cpu_count();
   ctx->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-  ctx->thread_count = std::clamp(av_cpu_count() + 1, 1, kMaxThreads);
+  ctx->thread_count = cores > 1 ? std::min(cores + 1, kMaxThreads) : 1;
 }
 
 HRESULT OpenVideoDecoder(const AM_MEDIA_TYPE& mt, AvCodecContextPtr* out) {
@@ -183,6 +195,11 @@ HRESULT OpenVideoDecoder(const AM_MEDIA_TYPE& mt, AvCodecContextPtr* out) {
   if (!ok) return E_OUTOFMEMORY;
   int err = avcodec_open2(ctx.get(), codec, nullptr);
   if (err < 0) return HResultFromAv(err);
+  // The threads FFmpeg started, once the codec is open (it fills in an automatic count).
+  TAV_TRACE("video decoder %s %dx%d: %d thread(s)%s", codec->name, ctx->width, ctx->height, ctx->thread_count,
+            (ctx->active_thread_type & FF_THREAD_FRAME)   ? " on frames"
+            : (ctx->active_thread_type & FF_THREAD_SLICE) ? " on slices"
+                                                          : "");
   *out = std::move(ctx);
   return S_OK;
 }

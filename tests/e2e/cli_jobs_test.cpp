@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 
 #include "converter/engine/document.h"
 #include "converter/engine/recovery.h"
+#include "converter/engine/simultaneousrun.h"
 #include "tests/e2e/clirun.h"
 #include "tests/e2e/moviefacts.h"
 #include "tests/support/testenv.h"
@@ -29,8 +31,9 @@ using clitest::FrameNumbers;
 using clitest::Quote;
 using tav::CConvertOrder;
 
-std::string Convert(const std::string& args, int* status) {
-  return tavtest::Capture(Quote(tavtest::ProgramPath("tavrion-convert")) + " " + args + " 2>&1", status);
+// env: assignments put before the command ("NAME=value ").
+std::string Convert(const std::string& args, int* status, const std::string& env = std::string()) {
+  return tavtest::Capture(env + Quote(tavtest::ProgramPath("tavrion-convert")) + " " + args + " 2>&1", status);
 }
 
 // One line per video frame of a movie: its checksum (ffmpeg's framemd5 without the header).
@@ -99,6 +102,63 @@ TEST(CliJobs, TwoAtOnceGiveTheMoviesOfOneAtATime_InBatchOrder) {
     const std::vector<std::string> a = FrameChecksums(one + "/[QVF]-" + title + ".qvf");
     const std::vector<std::string> b = FrameChecksums(two + "/[QVF]-" + title + ".qvf");
     EXPECT_GE(a.size(), 55u);
+    EXPECT_EQ(a, b) << "the pictures differ between --jobs 1 and --jobs 2";
+  }
+}
+
+// The thread counts of the video decoders of the given size a trace file names
+// ("video decoder h264 1920x1080: 3 thread(s) on frames"), in the order they were opened.
+std::vector<int> DecoderThreads(const std::string& traceFile, const std::string& size) {
+  std::ifstream in(traceFile);
+  std::vector<int> counts;
+  const std::string mark = "video decoder h264 " + size + ": ";
+  for (std::string line; std::getline(in, line);)
+    if (const size_t at = line.find(mark); at != std::string::npos)
+      counts.push_back(std::atoi(line.c_str() + at + mark.size()));
+  return counts;
+}
+
+// Two workers share the cores: each 1080p H.264 decoder, which alone decodes on frame threads
+// (one a core and one more), gets the worker's share, and the pictures stay the same, none lost
+// or out of order (B-frames come back in display order from either).
+TEST(CliJobs, WorkersShareTheCores_TheirDecodersGiveTheSamePictures) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  const std::string dir = tavtest::MakeTempSubdir("jobs-cores");
+  std::string inputs;
+  for (const char* name : {"first.mp4", "second.mp4"}) {
+    const std::string path = dir + "/" + name;
+    ASSERT_TRUE(tavtest::GeneratedMovie(
+        "-f lavfi -i testsrc2=s=1920x1080:r=30:d=1.5 -f lavfi -i sine=sample_rate=44100:d=1.5 -c:v libx264 -preset "
+        "veryfast -bf 3 -pix_fmt yuv420p -c:a aac -ac 2",
+        path));
+    inputs += " " + Quote(path);
+  }
+  std::vector<int> threads[2];
+  std::string outputs[2];
+  for (int jobs : {1, 2}) {
+    outputs[jobs - 1] = tavtest::MakeTempSubdir("jobs-cores-" + std::to_string(jobs));
+    const std::string trace = dir + "/trace-" + std::to_string(jobs) + ".log";
+    int status = 0;
+    const std::string out = Convert("--quiet --jobs " + std::to_string(jobs) + " --size 640x480 --fps 30 --output-dir " +
+                                        Quote(outputs[jobs - 1]) + inputs,
+                                    &status, "TAVRION_TRACE=filters TAVRION_TRACE_FILE=" + Quote(trace) + " ");
+    ASSERT_EQ(status, 0) << out;
+    threads[jobs - 1] = DecoderThreads(trace, "1920x1080");
+    ASSERT_EQ(threads[jobs - 1].size(), 2u) << "one decoder an entry, from the trace " << trace;
+  }
+  const int cores = tav::AvailableCores(), share = tav::WorkerCores(cores, 2);
+  for (int t : threads[0]) EXPECT_EQ(t, cores > 1 ? std::min(cores + 1, 16) : 1) << "one at a time has every core";
+  for (int t : threads[1]) {
+    EXPECT_LE(t, share > 1 ? share + 1 : 1) << "a worker of two decodes on its share of " << cores << " cores";
+    if (cores > 1) {
+      EXPECT_LT(t, threads[0].front());
+    }
+  }
+  for (const char* title : {"first", "second"}) {
+    SCOPED_TRACE(title);
+    const std::vector<std::string> a = FrameChecksums(outputs[0] + "/[QVF]-" + title + ".qvf");
+    const std::vector<std::string> b = FrameChecksums(outputs[1] + "/[QVF]-" + title + ".qvf");
+    EXPECT_GE(a.size(), 44u);
     EXPECT_EQ(a, b) << "the pictures differ between --jobs 1 and --jobs 2";
   }
 }
