@@ -200,9 +200,7 @@ inline void ExpectLibraryClasses(const std::string& library, const CFactoryTempl
   ExpectClassTableRegistered(table, count, library, pinsAtCreation);
 
   CoFreeUnusedLibraries();
-  auto canUnload = reinterpret_cast<PFN_DllCanUnloadNow>(dlsym(module, "DllCanUnloadNow"));
-  ASSERT_TRUE(canUnload);
-  EXPECT_EQ(S_OK, canUnload()) << "objects of the library are still alive";
+  EXPECT_EQ(S_OK, LibraryCanUnload(module)) << "objects of the library are still alive";
   CoUninitialize();
 }
 

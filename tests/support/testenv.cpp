@@ -77,6 +77,10 @@ HRESULT RegisterLibrary(const std::string& name, void** module) {
   auto reg = reinterpret_cast<PFN_DllRegisterServer>(dlsym(m, "DllRegisterServer"));
   return reg ? reg() : E_FAIL;
 }
+HRESULT LibraryCanUnload(void* module) {
+  auto canUnload = module ? reinterpret_cast<PFN_DllCanUnloadNow>(dlsym(module, "DllCanUnloadNow")) : nullptr;
+  return canUnload ? canUnload() : E_FAIL;
+}
 std::string ProgramPath(const std::string& name) { return BuildDir() + "/bin/" + name; }
 
 std::string SharedTestData(const std::string& sub) {

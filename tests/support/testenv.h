@@ -27,6 +27,10 @@ std::string LibraryPath(const std::string& name);
 // module, when given, receives the library's handle (it stays loaded). E_FAIL when the
 // library or its entry point is missing.
 HRESULT RegisterLibrary(const std::string& name, void** module = nullptr);
+// What DllCanUnloadNow of a library loaded by RegisterLibrary answers: S_OK when none of
+// its objects is alive (after CoFreeUnusedLibraries has let go of the unused ones); E_FAIL
+// without a library or that entry point.
+HRESULT LibraryCanUnload(void* module);
 // build/bin/<name>
 std::string ProgramPath(const std::string& name);
 // <sub> of shared/testdata beside the checkout or one of its parent folders, or of

@@ -55,17 +55,9 @@ ComPtr<CBurnInFilter> NewFilter() {
   return ComPtr<CBurnInFilter>(f);
 }
 
-class captionparser_Library : public ::testing::Test {
+class captionparser_Library : public FilterFixture {
  protected:
-  void SetUp() override {
-    CoInitialize(nullptr);
-    ASSERT_EQ(S_OK, RegisterLibrary("tavrionstreaming"));
-    ASSERT_EQ(S_OK, RegisterLibrary("captionparser"));
-  }
-  void TearDown() override {
-    CoFreeUnusedLibraries();
-    CoUninitialize();
-  }
+  void SetUp() override { Start({"tavrionstreaming", "captionparser"}); }
 
   // A manager of the registered library with `text` loaded.
   ComPtr<ISubtitleManager> LoadedManager(const std::string& name, const std::string& text) {
@@ -149,14 +141,10 @@ class captionparser_BurnInGraph : public captionparser_Library {
  protected:
   void SetUp() override {
     captionparser_Library::SetUp();
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                     graph.AsVoidOut()));
-    ASSERT_EQ(S_OK, graph.As<IMediaFilter>()->SetSyncSource(nullptr));
+    ASSERT_TRUE(MakeGraph());
   }
   void TearDown() override {
-    if (graph) graph.As<IMediaControl>()->Stop();
     filter = srcFilter = sinkFilter = nullptr;
-    graph = nullptr;
     captionparser_Library::TearDown();
   }
   void Build(const CMediaType& type) {
@@ -186,7 +174,6 @@ class captionparser_BurnInGraph : public captionparser_Library {
     return sink->frames.back().data;
   }
 
-  ComPtr<IGraphBuilder> graph;
   TestSource* source = nullptr;
   TestSink* sink = nullptr;
   ComPtr<IBaseFilter> filter, srcFilter, sinkFilter;

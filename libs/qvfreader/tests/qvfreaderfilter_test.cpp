@@ -15,6 +15,7 @@
 #include "media/contract/strmif.h"
 #include "media/contract/uuids.h"
 #include "registrysnapshot.h"
+#include "tests/support/standinpin.h"
 #include "tests/support/testenv.h"
 
 namespace {
@@ -46,21 +47,9 @@ std::u16string Wide(const std::string& s) { return std::u16string(s.begin(), s.e
 
 // A downstream pin that reads through IAsyncReader, as a splitter's input does, or one that
 // doesn't ask for it.
-class PullPin final : public IPin {
+class PullPin final : public tavtest::StandInPin {
  public:
-  explicit PullPin(bool asksForReader) : asks_(asksForReader) {}
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (riid == IID_IUnknown || riid == IID_IPin) {
-      *ppv = static_cast<IPin*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override { return --refs_; }
-  STDMETHODIMP Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
+  explicit PullPin(bool asksForReader) : StandInPin(PINDIR_INPUT), asks_(asksForReader) {}
   STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt) override {
     if (asks_) {
       ComPtr<IAsyncReader> reader;
@@ -68,42 +57,14 @@ class PullPin final : public IPin {
       if (FAILED(hr)) return hr;
       reader_ = reader;
     }
-    peer_ = connector;
-    return S_OK;
+    return StandInPin::ReceiveConnection(connector, mt);
   }
   STDMETHODIMP Disconnect() override {
-    peer_ = nullptr;
     reader_ = nullptr;
-    return S_OK;
+    return StandInPin::Disconnect();
   }
-  STDMETHODIMP ConnectedTo(IPin** pin) override {
-    *pin = peer_.Get();
-    if (*pin) (*pin)->AddRef();
-    return *pin ? S_OK : VFW_E_NOT_CONNECTED;
-  }
-  STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  STDMETHODIMP QueryPinInfo(PIN_INFO* info) override {
-    info->pFilter = nullptr;
-    info->dir = PINDIR_INPUT;
-    info->achName[0] = 0;
-    return S_OK;
-  }
-  STDMETHODIMP QueryDirection(PIN_DIRECTION* dir) override {
-    *dir = PINDIR_INPUT;
-    return S_OK;
-  }
-  STDMETHODIMP QueryId(LPWSTR*) override { return E_NOTIMPL; }
-  STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE*) override { return S_OK; }
-  STDMETHODIMP EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
-  STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP EndOfStream() override { return S_OK; }
-  STDMETHODIMP BeginFlush() override { return S_OK; }
-  STDMETHODIMP EndFlush() override { return S_OK; }
-  STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
 
   ComPtr<IAsyncReader> reader_;
-  ComPtr<IPin> peer_;
-  ULONG refs_ = 1;
 
  private:
   bool asks_;
@@ -113,12 +74,8 @@ class qvfreader_Filter : public ::testing::Test {
  protected:
   void SetUp() override {
     CoInitialize(nullptr);
-    auto streaming = Entry<PFN_DllRegisterServer>("tavrionstreaming", "DllRegisterServer");
-    ASSERT_TRUE(streaming);
-    ASSERT_EQ(streaming(), S_OK);
-    auto reg = Entry<PFN_DllRegisterServer>("qvfreader", "DllRegisterServer");
-    ASSERT_TRUE(reg);
-    ASSERT_EQ(reg(), S_OK);
+    ASSERT_EQ(tavtest::RegisterLibrary("tavrionstreaming"), S_OK);
+    ASSERT_EQ(tavtest::RegisterLibrary("qvfreader", &module_), S_OK);
     ASSERT_EQ(CoCreateInstance(CLSID_QvfReaderFilter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                filter_.AsVoidOut()),
               S_OK);
@@ -133,9 +90,8 @@ class qvfreader_Filter : public ::testing::Test {
     source_ = nullptr;
     filter_ = nullptr;
     CoFreeUnusedLibraries();
-    auto canUnload = Entry<PFN_DllCanUnloadNow>("qvfreader", "DllCanUnloadNow");
-    if (canUnload) {
-      EXPECT_EQ(canUnload(), S_OK) << "reader objects leaked";
+    if (module_) {
+      EXPECT_EQ(tavtest::LibraryCanUnload(module_), S_OK) << "reader objects leaked";
     }
     CoUninitialize();
   }
@@ -160,6 +116,7 @@ class qvfreader_Filter : public ::testing::Test {
     return reader;
   }
 
+  void* module_ = nullptr;
   ComPtr<IBaseFilter> filter_;
   ComPtr<IFileSourceFilter> source_;
   ComPtr<IPin> pin_;
@@ -250,7 +207,7 @@ TEST_F(qvfreader_Filter, Connection_NeedsAPinThatReadsThroughIAsyncReader) {
   source_->Load(Wide(MovieFile("conn.qvf", true, 4096)).c_str(), nullptr);
   PullPin pusher(false);
   EXPECT_EQ(pin_->Connect(&pusher, nullptr), VFW_E_NO_TRANSPORT);
-  EXPECT_FALSE(pusher.peer_ && pusher.reader_);
+  EXPECT_FALSE(pusher.peer && pusher.reader_);
 
   PullPin puller(true);
   ASSERT_EQ(pin_->Connect(&puller, nullptr), S_OK);

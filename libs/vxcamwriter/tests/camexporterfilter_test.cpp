@@ -18,6 +18,7 @@
 #include "media/contract/uuids.h"
 #include "platform/streaming/base/allocator.h"
 #include "platform/streaming/base/mtype.h"
+#include "tests/support/standinpin.h"
 #include "tests/support/testenv.h"
 
 namespace {
@@ -62,45 +63,16 @@ class RecordingSeeking final : public IMediaSeeking {
 
 // The upstream end of a connection: an output pin that only answers what the input pin asks
 // (and seeking, when given some).
-class SourcePin final : public IPin {
+class SourcePin final : public tavtest::StandInPin {
  public:
-  explicit SourcePin(IMediaSeeking* seeking = nullptr) : seeking_(seeking) {}
+  explicit SourcePin(IMediaSeeking* seeking = nullptr) : StandInPin(PINDIR_OUTPUT), seeking_(seeking) {}
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (riid == IID_IUnknown || riid == IID_IPin) {
-      *ppv = static_cast<IPin*>(this);
-      return S_OK;
-    }
     if (riid == IID_IMediaSeeking && seeking_) {
       *ppv = seeking_;
       return S_OK;
     }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return StandInPin::QueryInterface(riid, ppv);
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  STDMETHODIMP ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
-  STDMETHODIMP Disconnect() override { return S_OK; }
-  STDMETHODIMP ConnectedTo(IPin**) override { return VFW_E_NOT_CONNECTED; }
-  STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE*) override { return VFW_E_NOT_CONNECTED; }
-  STDMETHODIMP QueryPinInfo(PIN_INFO* info) override {
-    *info = PIN_INFO{};
-    info->dir = PINDIR_OUTPUT;
-    return S_OK;
-  }
-  STDMETHODIMP QueryDirection(PIN_DIRECTION* dir) override {
-    *dir = PINDIR_OUTPUT;
-    return S_OK;
-  }
-  STDMETHODIMP QueryId(LPWSTR*) override { return E_NOTIMPL; }
-  STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE*) override { return S_OK; }
-  STDMETHODIMP EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
-  STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP EndOfStream() override { return E_UNEXPECTED; }
-  STDMETHODIMP BeginFlush() override { return E_UNEXPECTED; }
-  STDMETHODIMP EndFlush() override { return E_UNEXPECTED; }
-  STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
 
  private:
   IMediaSeeking* const seeking_;
@@ -130,12 +102,8 @@ class vxcamwriter_Filter : public ::testing::Test {
  protected:
   void SetUp() override {
     CoInitialize(nullptr);
-    auto streaming = Entry<PFN_DllRegisterServer>("tavrionstreaming", "DllRegisterServer");
-    ASSERT_TRUE(streaming);
-    ASSERT_EQ(streaming(), S_OK);
-    auto reg = Entry<PFN_DllRegisterServer>("vxcamwriter", "DllRegisterServer");
-    ASSERT_TRUE(reg);
-    ASSERT_EQ(reg(), S_OK);
+    ASSERT_EQ(tavtest::RegisterLibrary("tavrionstreaming"), S_OK);
+    ASSERT_EQ(tavtest::RegisterLibrary("vxcamwriter", &module_), S_OK);
     ASSERT_EQ(CoCreateInstance(CLSID_CamExporterFilter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                filter_.AsVoidOut()),
               S_OK);
@@ -150,13 +118,13 @@ class vxcamwriter_Filter : public ::testing::Test {
     audio_ = nullptr;
     filter_ = nullptr;
     CoFreeUnusedLibraries();
-    auto canUnload = Entry<PFN_DllCanUnloadNow>("vxcamwriter", "DllCanUnloadNow");
-    if (canUnload) {
-      EXPECT_EQ(canUnload(), S_OK) << "exporter objects leaked";
+    if (module_) {
+      EXPECT_EQ(tavtest::LibraryCanUnload(module_), S_OK) << "exporter objects leaked";
     }
     CoUninitialize();
   }
 
+  void* module_ = nullptr;
   ComPtr<IBaseFilter> filter_;
   ComPtr<IPin> video_, audio_;
   SourcePin source_;

@@ -22,28 +22,18 @@ std::string WavesArgs(const std::string& filter) {
          "-vf " + filter + " -frames:v 14 -c:v mpeg4 -q:v 2";
 }
 
-class vxvideokit_AnalysersE2E : public ::testing::Test {
+class vxvideokit_AnalysersE2E : public FilterFixture {
  protected:
   void SetUp() override {
     if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the platform filters decode with FFmpeg";
-    CoInitialize(nullptr);
-    ASSERT_EQ(S_OK, RegisterLibrary("tavrionstreaming"));
-    ASSERT_EQ(S_OK, RegisterLibrary("tavrionfilters"));
-    ASSERT_EQ(S_OK, RegisterLibrary("vxvideokit"));
-  }
-  void TearDown() override {
-    if (!tavtest::HaveFfmpeg()) return;
-    CoFreeUnusedLibraries();
-    CoUninitialize();
+    Start({"tavrionstreaming", "tavrionfilters", "vxvideokit"});
   }
 
   // The checker's verdict on a movie: source -> decoder -> checker -> null renderer, run
   // until the checker completes.
   static int CheckedMode(const std::string& movie) {
-    ComPtr<IGraphBuilder> graph;
-    EXPECT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                     graph.AsVoidOut()));
-    graph.As<IMediaFilter>()->SetSyncSource(nullptr);
+    ComPtr<IGraphBuilder> graph = NewGraph();
+    if (!graph) return -1;
     ComPtr<IBaseFilter> checker, renderer, source;
     EXPECT_EQ(S_OK, CoCreateInstance(CLSID_VxInterlaceModeChecker, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                      checker.AsVoidOut()));

@@ -15,24 +15,17 @@ namespace {
 
 constexpr REFERENCE_TIME kFrame = 400000;  // 25 fps
 
-class vxvideokit_Analysers : public ::testing::Test {
+class vxvideokit_Analysers : public FilterFixture {
  protected:
   void SetUp() override {
-    CoInitialize(nullptr);
-    ASSERT_EQ(S_OK, RegisterLibrary("tavrionstreaming"));
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                     graph.AsVoidOut()));
-    ASSERT_EQ(S_OK, graph.As<IMediaFilter>()->SetSyncSource(nullptr));
+    Start();
+    ASSERT_TRUE(MakeGraph());
   }
   void TearDown() override {
-    if (graph) graph.As<IMediaControl>()->Stop();
     source = nullptr;
     sink = nullptr;
     filter = srcFilter = sinkFilter = nullptr;
-    graph = nullptr;
-    EXPECT_EQ(0, CBaseObject::ObjectsActive()) << "filters, pins, allocators or samples leaked";
-    CoFreeUnusedLibraries();
-    CoUninitialize();
+    FilterFixture::TearDown();
   }
 
   // source -> the filter -> sink, running.
@@ -57,7 +50,6 @@ class vxvideokit_Analysers : public ::testing::Test {
     return graph.As<IMediaEvent>()->WaitForCompletion(0, &code) == S_OK && code == EC_COMPLETE;
   }
 
-  ComPtr<IGraphBuilder> graph;
   ComPtr<IBaseFilter> filter, srcFilter, sinkFilter;
   TestSource* source = nullptr;  // owned by srcFilter
   TestSink* sink = nullptr;      // owned by sinkFilter

@@ -1,7 +1,6 @@
 // The audio compressor and the audio compression factory as the platform meets them: made
 // by class identifier, found by the mapper, and a tone compressed to MP3 that the
 // platform's own MP3 decoder turns back into the same tone.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <set>
@@ -39,22 +38,9 @@ CMediaType PcmType(const WAVEFORMATEX& w, ULONG bufferBytes) {
   return type;
 }
 
-class vxvideokit_AudioCompressor : public ::testing::Test {
+class vxvideokit_AudioCompressor : public FilterFixture {
  protected:
-  void SetUp() override {
-    CoInitialize(nullptr);
-    ASSERT_EQ(S_OK, RegisterLibrary("tavrionstreaming"));
-    ASSERT_EQ(S_OK, RegisterLibrary("tavrionfilters"));
-    ASSERT_EQ(S_OK, RegisterLibrary("vxvideokit", &module));
-  }
-  void TearDown() override {
-    CoFreeUnusedLibraries();
-    auto canUnload = reinterpret_cast<PFN_DllCanUnloadNow>(dlsym(module, "DllCanUnloadNow"));
-    ASSERT_TRUE(canUnload);
-    EXPECT_EQ(S_OK, canUnload()) << "objects of the library are still alive";
-    CoUninitialize();
-  }
-  void* module = nullptr;
+  void SetUp() override { Start({"tavrionstreaming", "tavrionfilters", "vxvideokit"}, AtEnd::kLastLibraryUnloads); }
 };
 
 }  // namespace
@@ -139,10 +125,7 @@ TEST_F(vxvideokit_AudioCompressor, IsMadeByIdentifierAndFoundByTheMapper) {
 }
 
 TEST_F(vxvideokit_AudioCompressor, ToneThroughMp3AndThePlatformDecoderKeepsItsFrequency) {
-  ComPtr<IGraphBuilder> graph;
-  ASSERT_EQ(S_OK,
-            CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsVoidOut()));
-  graph.As<IMediaFilter>()->SetSyncSource(nullptr);
+  ASSERT_TRUE(MakeGraph());
   const WAVEFORMATEX pcm = Pcm(2, 44100);
   const ULONG chunkBytes = 4410 * 4;  // 0.1 s per sample
   auto* source = new TestSource(PcmType(pcm, chunkBytes));
@@ -207,10 +190,7 @@ TEST_F(vxvideokit_AudioCompressor, ToneThroughMp3AndThePlatformDecoderKeepsItsFr
 }
 
 TEST_F(vxvideokit_AudioCompressor, ChosenBlockFormatComesOutInWholeTimedBlocks) {
-  ComPtr<IGraphBuilder> graph;
-  ASSERT_EQ(S_OK,
-            CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsVoidOut()));
-  graph.As<IMediaFilter>()->SetSyncSource(nullptr);
+  ASSERT_TRUE(MakeGraph());
   WAVEFORMATEX pcm = Pcm(1, 22050);
   ComPtr<IAudioCompressionFactory> factory;
   ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VxAudioCompressionFactory, nullptr, CLSCTX_INPROC_SERVER,

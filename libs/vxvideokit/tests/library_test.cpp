@@ -1,6 +1,5 @@
 // The component library as the converter meets it: registered by DllRegisterServer, its
 // filters created by class identifier, and the audio channel mixer in a graph.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -17,22 +16,9 @@ namespace {
 
 std::string ClassKey(REFCLSID clsid) { return "CLSID\\" + tav::GuidToString(clsid); }
 
-class vxvideokit_Library : public ::testing::Test {
+class vxvideokit_Library : public FilterFixture {
  protected:
-  void SetUp() override {
-    CoInitialize(nullptr);
-    ASSERT_EQ(S_OK, RegisterLibrary("tavrionstreaming"));
-    ASSERT_EQ(S_OK, RegisterLibrary("vxvideokit", &module));
-  }
-  void TearDown() override {
-    CoFreeUnusedLibraries();
-    auto canUnload = reinterpret_cast<PFN_DllCanUnloadNow>(dlsym(module, "DllCanUnloadNow"));
-    ASSERT_TRUE(canUnload);
-    EXPECT_EQ(S_OK, canUnload()) << "objects of the library are still alive";
-    EXPECT_EQ(0, CBaseObject::ObjectsActive());
-    CoUninitialize();
-  }
-  void* module = nullptr;
+  void SetUp() override { Start({"tavrionstreaming", "vxvideokit"}, AtEnd::kLastLibraryUnloads); }
 };
 
 }  // namespace
@@ -74,10 +60,7 @@ TEST_F(vxvideokit_Library, TheMapperFindsTheFiltersWithTheirPins) {
 }
 
 TEST_F(vxvideokit_Library, TheMixerFoldsFivePointOneToStereoInAGraph) {
-  ComPtr<IGraphBuilder> graph;
-  ASSERT_EQ(S_OK,
-            CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsVoidOut()));
-  graph.As<IMediaFilter>()->SetSyncSource(nullptr);
+  ASSERT_TRUE(MakeGraph());
 
   WAVEFORMATEXTENSIBLE x{};
   x.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
@@ -144,7 +127,6 @@ TEST_F(vxvideokit_Library, TheMixerFoldsFivePointOneToStereoInAGraph) {
   EXPECT_EQ(32767, got[3]);
   EXPECT_EQ(0, sink->frames[0].start);
   EXPECT_EQ(10000, sink->frames[0].stop);
-  graph.As<IMediaControl>()->Stop();
 }
 
 TEST_F(vxvideokit_Library, TheVideoResizerAndTheSingleResizerPropertiesObject) {

@@ -20,24 +20,17 @@ LONG WidthOf(const CMediaType& mt) {
   return mt.pbFormat ? reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader.biWidth : -1;
 }
 
-class vxvideokit_VideoChain : public ::testing::Test {
+class vxvideokit_VideoChain : public FilterFixture {
  protected:
   void SetUp() override {
-    CoInitialize(nullptr);
-    ASSERT_EQ(S_OK, RegisterLibrary("tavrionstreaming"));
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                     graph.AsVoidOut()));
-    ASSERT_EQ(S_OK, graph.As<IMediaFilter>()->SetSyncSource(nullptr));  // as fast as the filters go
+    Start();
+    ASSERT_TRUE(MakeGraph());
   }
   void TearDown() override {
-    if (graph) graph.As<IMediaControl>()->Stop();
     source = nullptr;
     sink = nullptr;
     resizer = frc = srcFilter = sinkFilter = nullptr;
-    graph = nullptr;
-    EXPECT_EQ(0, CBaseObject::ObjectsActive()) << "filters, pins, allocators or samples leaked";
-    CoFreeUnusedLibraries();
-    CoUninitialize();
+    FilterFixture::TearDown();
   }
 
   // Source of `srcType`, resizer to an RGB32 frame of outW x outH in `mode`, converter at `fps`.
