@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "libs/vxvideokit/videopins.h"
 #include "media/contract/com.h"
 #include "media/contract/mediatypes.h"
 #include "media/contract/trace.h"
@@ -123,13 +124,5 @@ STDMETHODIMP CVideoAnalyzer::GetNewSceneStarts(int* count, double** times) {
 
 // ---- registration -------------------------------------------------------------------------------
 
-namespace {
-const AMOVIESETUP_MEDIATYPE kVideoRgb24[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24}};
-const AMOVIESETUP_PIN kPins[] = {
-    {u"Input", FALSE, FALSE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, kVideoRgb24},
-    {u"Output", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, kVideoRgb24},
-};
-}  // namespace
-
 const AMOVIESETUP_FILTER sudVideoAnalyzer = {&CLSID_VxVideoAnalyzer, u"VXCMN Video Analizer Filter", MERIT_DO_NOT_USE,
-                                             2, kPins};
+                                             2, vxvk::kRgb24VideoPins};
