@@ -253,6 +253,13 @@ class FilterFixture : public ::testing::Test {
     graph = NewGraph();
     return bool(graph);
   }
+  // Puts a filter object the test made into the graph, which owns it from then on: the
+  // object, or null when the graph refused it (the object is gone then).
+  template <typename T>
+  T* Add(T* object, LPCWSTR name) {
+    ComPtr<IBaseFilter> filter = AsFilter(object);
+    return filter && graph->AddFilter(filter.Get(), name) == S_OK ? object : nullptr;
+  }
   void TearDown() override {
     if (!m_started) return;  // skipped before Start
     if (graph) graph.As<IMediaControl>()->Stop();
@@ -271,6 +278,15 @@ class FilterFixture : public ::testing::Test {
  private:
   bool m_started = false;
   AtEnd m_atEnd = AtEnd::kNoCheck;
+};
+
+// The same with the streaming library alone registered and the graph made before each test.
+class GraphFixture : public FilterFixture {
+ protected:
+  void SetUp() override {
+    Start();
+    ASSERT_TRUE(MakeGraph());
+  }
 };
 
 // Every type a pin's enumerator lists.

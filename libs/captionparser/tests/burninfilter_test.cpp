@@ -144,18 +144,14 @@ class captionparser_BurnInGraph : public captionparser_Library {
     ASSERT_TRUE(MakeGraph());
   }
   void TearDown() override {
-    filter = srcFilter = sinkFilter = nullptr;
+    filter = nullptr;
     captionparser_Library::TearDown();
   }
   void Build(const CMediaType& type) {
-    source = new TestSource(type);
-    srcFilter = AsFilter(source);
-    sink = new TestSink;
-    sinkFilter = AsFilter(sink);
     ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SubtitleFilter, nullptr, CLSCTX_ALL, IID_IBaseFilter, filter.AsVoidOut()));
-    ASSERT_EQ(S_OK, graph->AddFilter(srcFilter.Get(), u"Source"));
+    ASSERT_TRUE(source = Add(new TestSource(type), u"Source"));
     ASSERT_EQ(S_OK, graph->AddFilter(filter.Get(), u"KORVA Subtitles Parser"));
-    ASSERT_EQ(S_OK, graph->AddFilter(sinkFilter.Get(), u"Sink"));
+    ASSERT_TRUE(sink = Add(new TestSink, u"Sink"));
     ASSERT_EQ(S_OK, graph->ConnectDirect(source->OutPin(), PinOf(filter.Get(), u"In").Get(), nullptr));
     ASSERT_EQ(S_OK, graph->ConnectDirect(PinOf(filter.Get(), u"Out").Get(), sink->InPin(), nullptr));
   }
@@ -174,9 +170,9 @@ class captionparser_BurnInGraph : public captionparser_Library {
     return sink->frames.back().data;
   }
 
-  TestSource* source = nullptr;
-  TestSink* sink = nullptr;
-  ComPtr<IBaseFilter> filter, srcFilter, sinkFilter;
+  TestSource* source = nullptr;  // owned by the graph
+  TestSink* sink = nullptr;      // owned by the graph
+  ComPtr<IBaseFilter> filter;
 };
 
 TEST_F(captionparser_BurnInGraph, AsksForTwiceTheFrameAndPassesTheTypeThrough) {

@@ -92,21 +92,15 @@ class SubtypeAdapterTest : public FilterFixture {
   }
   void TearDown() override {
     adapter_ = nullptr;
-    sourceFilter_ = nullptr;
-    sinkFilter_ = nullptr;
     FilterFixture::TearDown();
   }
 
   // A graph holding a source of these types, the adapter and an MP43 sink.
   void MakeGraph(std::vector<CMediaType> sourceTypes) {
     ASSERT_TRUE(FilterFixture::MakeGraph());
-    source_ = new Source(std::move(sourceTypes));
-    sourceFilter_ = AsFilter(source_);
-    sink_ = new Sink;
-    sinkFilter_ = AsFilter(sink_);
-    ASSERT_EQ(S_OK, graph->AddFilter(sourceFilter_.Get(), u"Source"));
+    ASSERT_TRUE(source_ = Add(new Source(std::move(sourceTypes)), u"Source"));
     ASSERT_EQ(S_OK, graph->AddFilter(adapter_.Get(), u"Adapter"));
-    ASSERT_EQ(S_OK, graph->AddFilter(sinkFilter_.Get(), u"Sink"));
+    ASSERT_TRUE(sink_ = Add(new Sink, u"Sink"));
   }
   // Source -> adapter -> sink, each link by direct connection.
   void ConnectChain() {
@@ -119,10 +113,8 @@ class SubtypeAdapterTest : public FilterFixture {
 
   ComPtr<IBaseFilter> adapter_;
   CSubtypeAdapter* object_ = nullptr;
-  Source* source_ = nullptr;
-  ComPtr<IBaseFilter> sourceFilter_;
-  Sink* sink_ = nullptr;
-  ComPtr<IBaseFilter> sinkFilter_;
+  Source* source_ = nullptr;  // owned by the graph
+  Sink* sink_ = nullptr;      // owned by the graph
 };
 
 TEST_F(SubtypeAdapterTest, Unconnected_TakesTheWholeFamily_AndOffersNothing) {

@@ -15,30 +15,20 @@ namespace {
 
 constexpr REFERENCE_TIME kFrame = 400000;  // 25 fps
 
-class vxvideokit_Analysers : public FilterFixture {
+class vxvideokit_Analysers : public GraphFixture {
  protected:
-  void SetUp() override {
-    Start();
-    ASSERT_TRUE(MakeGraph());
-  }
   void TearDown() override {
-    source = nullptr;
-    sink = nullptr;
-    filter = srcFilter = sinkFilter = nullptr;
-    FilterFixture::TearDown();
+    filter = nullptr;
+    GraphFixture::TearDown();
   }
 
   // source -> the filter -> sink, running.
   void Build(CUnknown* made, const CMediaType& type) {
     ASSERT_TRUE(made);
     filter = AsFilter(static_cast<CTransInPlaceFilter*>(made));
-    source = new TestSource(type);
-    srcFilter = AsFilter(source);
-    sink = new TestSink;
-    sinkFilter = AsFilter(sink);
-    ASSERT_EQ(S_OK, graph->AddFilter(srcFilter.Get(), u"Source"));
+    ASSERT_TRUE(source = Add(new TestSource(type), u"Source"));
     ASSERT_EQ(S_OK, graph->AddFilter(filter.Get(), u"Analyser"));
-    ASSERT_EQ(S_OK, graph->AddFilter(sinkFilter.Get(), u"Sink"));
+    ASSERT_TRUE(sink = Add(new TestSink, u"Sink"));
     ASSERT_EQ(S_OK, graph->ConnectDirect(source->OutPin(), PinOf(filter.Get(), u"Input").Get(), &type));
     ASSERT_EQ(S_OK, graph->ConnectDirect(PinOf(filter.Get(), u"Output").Get(), sink->InPin(), nullptr));
     ASSERT_EQ(S_OK, graph.As<IMediaControl>()->Run());
@@ -50,9 +40,9 @@ class vxvideokit_Analysers : public FilterFixture {
     return graph.As<IMediaEvent>()->WaitForCompletion(0, &code) == S_OK && code == EC_COMPLETE;
   }
 
-  ComPtr<IBaseFilter> filter, srcFilter, sinkFilter;
-  TestSource* source = nullptr;  // owned by srcFilter
-  TestSink* sink = nullptr;      // owned by sinkFilter
+  ComPtr<IBaseFilter> filter;
+  TestSource* source = nullptr;  // owned by the graph
+  TestSink* sink = nullptr;      // owned by the graph
 };
 
 CMediaType Rgb24(LONG width, LONG height, bool vih2 = false) {

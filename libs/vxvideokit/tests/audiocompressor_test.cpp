@@ -128,20 +128,18 @@ TEST_F(vxvideokit_AudioCompressor, ToneThroughMp3AndThePlatformDecoderKeepsItsFr
   ASSERT_TRUE(MakeGraph());
   const WAVEFORMATEX pcm = Pcm(2, 44100);
   const ULONG chunkBytes = 4410 * 4;  // 0.1 s per sample
-  auto* source = new TestSource(PcmType(pcm, chunkBytes));
-  ComPtr<IBaseFilter> sourceFilter = AsFilter(source);
-  auto* sink = new TestSink;
-  sink->acceptMajor = MEDIATYPE_Audio;
-  ComPtr<IBaseFilter> sinkFilter = AsFilter(sink);
   ComPtr<IBaseFilter> compressor, decoder;
   ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VxAudioCompressor, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                    compressor.AsVoidOut()));
   ASSERT_EQ(S_OK, CoCreateInstance(CLSID_MPEGLayer3Decoder, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                    decoder.AsVoidOut()));
-  ASSERT_EQ(S_OK, graph->AddFilter(sourceFilter.Get(), u"Source"));
+  TestSource* source = Add(new TestSource(PcmType(pcm, chunkBytes)), u"Source");
+  ASSERT_TRUE(source);
   ASSERT_EQ(S_OK, graph->AddFilter(compressor.Get(), u"Compressor"));
   ASSERT_EQ(S_OK, graph->AddFilter(decoder.Get(), u"Decoder"));
-  ASSERT_EQ(S_OK, graph->AddFilter(sinkFilter.Get(), u"Sink"));
+  TestSink* sink = Add(new TestSink, u"Sink");
+  ASSERT_TRUE(sink);
+  sink->acceptMajor = MEDIATYPE_Audio;
   ASSERT_EQ(S_OK, graph->ConnectDirect(source->OutPin(), PinOf(compressor.Get(), u"Input").Get(), nullptr));
   // No format chosen: the decoder takes the first MP3 offer, the driver's suggestion.
   ASSERT_EQ(S_OK, graph->Connect(PinOf(compressor.Get(), u"Output").Get(), PinOf(decoder.Get(), u"In").Get()));
@@ -204,20 +202,18 @@ TEST_F(vxvideokit_AudioCompressor, ChosenBlockFormatComesOutInWholeTimedBlocks) 
   ASSERT_EQ(512, format.wfx.nBlockAlign);
 
   const ULONG chunkBytes = 4411;  // odd: samples are split between input samples
-  auto* source = new TestSource(PcmType(pcm, chunkBytes));
-  ComPtr<IBaseFilter> sourceFilter = AsFilter(source);
-  auto* sink = new TestSink;
-  sink->acceptMajor = MEDIATYPE_Audio;
-  ComPtr<IBaseFilter> sinkFilter = AsFilter(sink);
   ComPtr<IBaseFilter> compressor;
   ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VxAudioCompressor, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                    compressor.AsVoidOut()));
   ComPtr<IAudioCompressorControl> control = compressor.As<IAudioCompressorControl>();
   ASSERT_EQ(S_OK, control->SetOutputFormat(chosen, chosenBytes));
   CoTaskMemFree(chosen);
-  ASSERT_EQ(S_OK, graph->AddFilter(sourceFilter.Get(), u"Source"));
+  TestSource* source = Add(new TestSource(PcmType(pcm, chunkBytes)), u"Source");
+  ASSERT_TRUE(source);
   ASSERT_EQ(S_OK, graph->AddFilter(compressor.Get(), u"Compressor"));
-  ASSERT_EQ(S_OK, graph->AddFilter(sinkFilter.Get(), u"Sink"));
+  TestSink* sink = Add(new TestSink, u"Sink");
+  ASSERT_TRUE(sink);
+  sink->acceptMajor = MEDIATYPE_Audio;
   ASSERT_EQ(S_OK, graph->ConnectDirect(source->OutPin(), PinOf(compressor.Get(), u"Input").Get(), nullptr));
   ASSERT_EQ(S_OK, graph->ConnectDirect(PinOf(compressor.Get(), u"Output").Get(), sink->InPin(), nullptr));
   const CMediaType between = sink->ConnectionType();

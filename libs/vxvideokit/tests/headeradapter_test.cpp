@@ -81,21 +81,17 @@ TEST(vxvideokit_HeaderAdapter, RefusesInterlacedAndPlainHeaders) {
   EXPECT_NE(types->Next(1, &next, nullptr), S_OK);
 }
 
-using vxvideokit_HeaderAdapterGraph = FilterFixture;
+using vxvideokit_HeaderAdapterGraph = GraphFixture;
 
 TEST_F(vxvideokit_HeaderAdapterGraph, FeedsAVideoInfoSinkFromAVideoInfo2SourceInAGraph) {
-  Start();
-  ASSERT_TRUE(MakeGraph());
-  auto* source = new TestSource(Progressive2(32, 16));
-  ComPtr<IBaseFilter> sourceFilter = AsFilter(source);
-  auto* sink = new TestSink;
-  ComPtr<IBaseFilter> sinkFilter = AsFilter(sink);
   HRESULT hr = S_OK;
   ComPtr<IBaseFilter> adapter =
       AsFilter(static_cast<CVideoHeaderAdapter*>(CVideoHeaderAdapter::CreateInstance(nullptr, &hr)));
-  ASSERT_EQ(S_OK, graph->AddFilter(sourceFilter.Get(), u"Source"));
+  TestSource* source = Add(new TestSource(Progressive2(32, 16)), u"Source");
+  ASSERT_TRUE(source);
   ASSERT_EQ(S_OK, graph->AddFilter(adapter.Get(), u"Video Header Adapter"));
-  ASSERT_EQ(S_OK, graph->AddFilter(sinkFilter.Get(), u"Sink"));
+  TestSink* sink = Add(new TestSink, u"Sink");
+  ASSERT_TRUE(sink);
   ASSERT_EQ(S_OK, graph->ConnectDirect(source->OutPin(), PinOf(adapter.Get(), u"Input").Get(), nullptr));
   // The output offers the source's type as VIDEOINFOHEADER.
   ComPtr<IEnumMediaTypes> types;

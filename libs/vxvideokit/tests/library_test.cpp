@@ -81,17 +81,15 @@ TEST_F(vxvideokit_Library, TheMixerFoldsFivePointOneToStereoInAGraph) {
   type.SetFormat(reinterpret_cast<const BYTE*>(&x), sizeof x);
   type.SetSampleSize(1200);  // ten 12-byte frames... per buffer, for the source's allocator
 
-  auto* source = new TestSource(type);
-  ComPtr<IBaseFilter> srcFilter = AsFilter(source);
-  auto* sink = new TestSink;
-  sink->acceptMajor = MEDIATYPE_Audio;
-  ComPtr<IBaseFilter> sinkFilter = AsFilter(sink);
   ComPtr<IBaseFilter> mixer;
   ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VxChannelDownmixer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                    mixer.AsVoidOut()));
-  ASSERT_EQ(S_OK, graph->AddFilter(srcFilter.Get(), u"Source"));
+  TestSource* source = Add(new TestSource(type), u"Source");
+  ASSERT_TRUE(source);
   ASSERT_EQ(S_OK, graph->AddFilter(mixer.Get(), u"Downmixer"));
-  ASSERT_EQ(S_OK, graph->AddFilter(sinkFilter.Get(), u"Sink"));
+  TestSink* sink = Add(new TestSink, u"Sink");
+  ASSERT_TRUE(sink);
+  sink->acceptMajor = MEDIATYPE_Audio;
   ASSERT_EQ(S_OK, graph->ConnectDirect(source->OutPin(), PinOf(mixer.Get(), u"Input").Get(), nullptr));
   ASSERT_EQ(S_OK, graph->ConnectDirect(PinOf(mixer.Get(), u"Output").Get(), sink->InPin(), nullptr));
 

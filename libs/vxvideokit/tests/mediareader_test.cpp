@@ -23,11 +23,11 @@ AM_MEDIA_TYPE Partial(const GUID& subtype, const GUID& format) {
   return mt;
 }
 
-class vxvideokit_MediaReader : public FilterFixture {
+class vxvideokit_MediaReader : public GraphFixture {
  protected:
   void SetUp() override {
-    Start();
-    ASSERT_TRUE(MakeGraph());
+    GraphFixture::SetUp();
+    if (HasFatalFailure()) return;
     HRESULT hr = E_FAIL;
     CUnknown* u = CMediaReaderFilter::CreateInstance(nullptr, &hr);
     ASSERT_EQ(S_OK, hr);
@@ -37,17 +37,14 @@ class vxvideokit_MediaReader : public FilterFixture {
     ASSERT_EQ(S_OK, graph->AddFilter(reader.Get(), u"Media Reader"));
   }
   void TearDown() override {
-    source = nullptr;
     control = nullptr;
-    reader = srcFilter = nullptr;
-    FilterFixture::TearDown();
+    reader = nullptr;
+    GraphFixture::TearDown();
   }
 
   HRESULT Connect(const CMediaType& type) {
-    source = new TestSource(type);
-    srcFilter = AsFilter(source);
-    HRESULT hr = graph->AddFilter(srcFilter.Get(), u"Source");
-    if (FAILED(hr)) return hr;
+    source = Add(new TestSource(type), u"Source");
+    if (!source) return E_FAIL;
     return graph->ConnectDirect(source->OutPin(), PinOf(reader.Get(), u"Input").Get(), &type);
   }
 
@@ -62,9 +59,9 @@ class vxvideokit_MediaReader : public FilterFixture {
     return n;
   }
 
-  ComPtr<IBaseFilter> reader, srcFilter;
+  ComPtr<IBaseFilter> reader;
   ComPtr<IMediaReaderControl> control;
-  TestSource* source = nullptr;  // owned by srcFilter
+  TestSource* source = nullptr;  // owned by the graph
 };
 
 }  // namespace

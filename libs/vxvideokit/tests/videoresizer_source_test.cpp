@@ -29,14 +29,14 @@ class vxvideokit_VideoResizerSource : public FilterFixture {
   void TearDown() override {
     if (registry) registry->Clear();
     registry = nullptr;
-    sinkFilter = resizer = nullptr;
+    resizer = nullptr;
     FilterFixture::TearDown();  // the registry object counts among those that must be gone
   }
   CVideoResizer* Impl() { return static_cast<CVideoResizer*>(static_cast<CBaseFilter*>(resizer.Get())); }
 
   ComPtr<IInterlaceModeRegistry> registry;
-  TestSink* sink = nullptr;
-  ComPtr<IBaseFilter> sinkFilter, resizer;
+  TestSink* sink = nullptr;  // owned by the graph
+  ComPtr<IBaseFilter> resizer;
 };
 
 }  // namespace
@@ -58,9 +58,7 @@ TEST_F(vxvideokit_VideoResizerSource, FindsTheFileOfARealSourceThroughTheSplitte
   const CMediaType outType = VideoType(80, 60, 24, MEDIASUBTYPE_RGB24);
   ASSERT_EQ(S_OK, filter.As<IResizerControl>()->SetOutputType(&outType));
   ASSERT_EQ(S_OK, graph->AddFilter(filter.Get(), u"Video Resizer"));
-  sink = new TestSink;
-  sinkFilter = AsFilter(sink);
-  ASSERT_EQ(S_OK, graph->AddFilter(sinkFilter.Get(), u"Sink"));
+  ASSERT_TRUE(sink = Add(new TestSink, u"Sink"));
   ComPtr<IEnumPins> pins;
   ASSERT_EQ(S_OK, file->EnumPins(&pins));
   ComPtr<IPin> out;

@@ -74,30 +74,22 @@ ComPtr<IBaseFilter> Make(MakeFilter make) {
   return f;
 }
 
-class GraphTest : public FilterFixture {
+class GraphTest : public GraphFixture {
  protected:
-  void SetUp() override {
-    Start();
-    ASSERT_TRUE(MakeGraph());
-  }
   void TearDown() override {
-    srcFilter = sinkFilter = resizer = nullptr;
-    FilterFixture::TearDown();
+    resizer = nullptr;
+    GraphFixture::TearDown();
   }
   // source -> resizer (output outW x outH RGB32 in `mode`) -> sink
   void Build(TestSource* src, ComPtr<IBaseFilter> filter, LONG outW, LONG outH, int mode) {
-    source = src;
-    srcFilter = AsFilter(source);
-    sink = new TestSink;
-    sinkFilter = AsFilter(sink);
+    ASSERT_TRUE(source = Add(src, u"Source"));
     resizer = std::move(filter);
     ComPtr<IResizerControl> rc = resizer.As<IResizerControl>();
     ASSERT_TRUE(rc);
     ASSERT_EQ(S_OK, rc->SetOutputType(P(Rgb32(outW, outH))));
     ASSERT_EQ(S_OK, rc->SetOutputSize(outH, outW, mode));
-    ASSERT_EQ(S_OK, graph->AddFilter(srcFilter.Get(), u"Source"));
     ASSERT_EQ(S_OK, graph->AddFilter(resizer.Get(), u"Resizer"));
-    ASSERT_EQ(S_OK, graph->AddFilter(sinkFilter.Get(), u"Sink"));
+    ASSERT_TRUE(sink = Add(new TestSink, u"Sink"));
     ASSERT_EQ(S_OK, graph->Connect(source->OutPin(), PinOf(resizer.Get(), u"Input").Get()));
     ASSERT_EQ(S_OK, graph->ConnectDirect(PinOf(resizer.Get(), u"Output").Get(), sink->InPin(), nullptr));
   }
@@ -106,9 +98,9 @@ class GraphTest : public FilterFixture {
     ASSERT_EQ(S_OK, source->NewSegment());
   }
 
-  TestSource* source = nullptr;
-  TestSink* sink = nullptr;
-  ComPtr<IBaseFilter> srcFilter, sinkFilter, resizer;
+  TestSource* source = nullptr;  // owned by the graph
+  TestSink* sink = nullptr;      // owned by the graph
+  ComPtr<IBaseFilter> resizer;
 };
 
 }  // namespace
