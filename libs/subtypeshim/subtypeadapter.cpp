@@ -19,8 +19,11 @@ namespace {
 // The code a family type carries in its subtype.
 FOURCC CodeOf(const AM_MEDIA_TYPE& mt) { return mt.subtype.Data1; }
 
-// The types the peer of `pin` offers; VFW_E_NOT_CONNECTED while the pin is unconnected.
-HRESULT PeerTypes(CBasePin* pin, ComPtr<IEnumMediaTypes>& types) {
+// For GetMediaType(position, mt) of the other pin: the types the peer of `pin` offers, once
+// the arguments pass; VFW_E_NOT_CONNECTED while `pin` is unconnected.
+HRESULT PeerTypes(int position, const CMediaType* mt, CBasePin* pin, ComPtr<IEnumMediaTypes>& types) {
+  if (!mt) return E_POINTER;
+  if (position < 0) return E_INVALIDARG;
   if (!pin || !pin->IsConnected()) return VFW_E_NOT_CONNECTED;
   const HRESULT hr = pin->GetConnected()->EnumMediaTypes(types.ReleaseAndGetAddressOf());
   if (FAILED(hr)) return hr;
@@ -54,10 +57,8 @@ class CSubtypeAdapterInputPin final : public CTransInPlaceInputPin {
   HRESULT CheckMediaType(const CMediaType* mt) override { return CTransformInputPin::CheckMediaType(mt); }
 
   HRESULT GetMediaType(int position, CMediaType* mt) override {
-    if (!mt) return E_POINTER;
-    if (position < 0) return E_INVALIDARG;
     ComPtr<IEnumMediaTypes> types;
-    HRESULT hr = PeerTypes(m_pTIPFilter->OutputPin(), types);
+    HRESULT hr = PeerTypes(position, mt, m_pTIPFilter->OutputPin(), types);
     if (hr != S_OK) return hr;
 
     // Walk the downstream list until the expanded position falls inside one of its types.
@@ -92,10 +93,8 @@ class CSubtypeAdapterOutputPin final : public CTransInPlaceOutputPin {
   HRESULT CheckMediaType(const CMediaType* mt) override { return CTransformOutputPin::CheckMediaType(mt); }
 
   HRESULT GetMediaType(int position, CMediaType* mt) override {
-    if (!mt) return E_POINTER;
-    if (position < 0) return E_INVALIDARG;
     ComPtr<IEnumMediaTypes> types;
-    HRESULT hr = PeerTypes(m_pTIPFilter->InputPin(), types);
+    HRESULT hr = PeerTypes(position, mt, m_pTIPFilter->InputPin(), types);
     if (hr != S_OK) return hr;
     if (position > 0) {
       hr = types->Skip(ULONG(position));
