@@ -14,6 +14,7 @@
 #include "media/contract/registry.h"
 #include "media/contract/strmif.h"
 #include "media/contract/uuids.h"
+#include "libs/qvfreader/tests/moviebytes.h"
 #include "registrysnapshot.h"
 #include "tests/support/standinpin.h"
 #include "tests/support/testenv.h"
@@ -28,19 +29,9 @@ Fn Entry(const char* library, const char* name) {
   return m ? reinterpret_cast<Fn>(dlsym(m, name)) : nullptr;
 }
 
+// A movie file of `size` bytes in the test's temporary folder; its path.
 std::string MovieFile(const std::string& name, bool qvf, size_t size) {
-  std::string b(size, '\0');
-  for (size_t i = 0; i < size; ++i) b[i] = char(i * 13 + 1);
-  const char header[] = "RIFF\x10\x00\x00\x00"
-                        "AVI "
-                        "LIST\x44\x00\x00\x00"
-                        "hdrl"
-                        "avih\x38\x00\x00\x00";
-  for (size_t i = 0; i < 32 && i < size; ++i) b[i] = header[i];
-  if (qvf && size > 11) b[11] = '\x19';
-  std::string path = tavtest::TempDir() + "/" + name;
-  std::ofstream(path, std::ios::binary).write(b.data(), std::streamsize(b.size()));
-  return path;
+  return qvftest::WriteFile(name, qvftest::MovieBytes(qvf, size));
 }
 
 std::u16string Wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }

@@ -13,29 +13,13 @@
 
 #include "libs/qvfreader/qvffilestream.h"
 #include "libs/qvfreader/qvfrequestengine.h"
+#include "libs/qvfreader/tests/moviebytes.h"
 #include "tests/support/testenv.h"
 
 namespace {
 
-// A header as the writer makes it, then a counting pattern so every byte is predictable.
-std::string MovieBytes(bool qvf, size_t size) {
-  std::string b(size, '\0');
-  for (size_t i = 0; i < size; ++i) b[i] = char(i * 7 + 3);
-  const char header[] = "RIFF\x10\x00\x00\x00"
-                        "AVI "
-                        "LIST\x44\x00\x00\x00"
-                        "hdrl"
-                        "avih\x38\x00\x00\x00";
-  for (size_t i = 0; i < 32 && i < size; ++i) b[i] = header[i];
-  if (qvf && size > 11) b[11] = '\x19';
-  return b;
-}
-
-std::string WriteFile(const std::string& name, const std::string& bytes) {
-  std::string path = tavtest::TempDir() + "/" + name;
-  std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
-  return path;
-}
+using qvftest::MovieBytes;
+using qvftest::WriteFile;
 
 std::string Read(QvfRequestEngine& engine, LONGLONG at, LONG count, HRESULT* hr = nullptr) {
   std::string out(size_t(count), '\xEE');
