@@ -20,15 +20,10 @@ namespace {
 
 constexpr REFERENCE_TIME kSecond = 10'000'000;
 
-constexpr const char* kTwoLanguages =
-    "<SAMI><HEAD><STYLE TYPE=\"text/css\"><!--\n"
-    "P { text-align:center; }\n"
-    ".KRCC {Name:Korean; lang:ko-KR; SAMIType:CC;}\n"
-    ".ENCC {Name:English; lang:en-US; SAMIType:CC;}\n"
-    "-->\n</STYLE></HEAD><BODY>\n"
-    "<SYNC Start=2000><P Class=KRCC>IIIIIIIIIIIIIIIIIII\n"
-    "<SYNC Start=2000><P Class=ENCC>MW\n"
-    "</BODY></SAMI>";
+const std::string kTwoLanguages = std::string(captiontest::kKoreanEnglishSami) +
+                                  "<SYNC Start=2000><P Class=KRCC>IIIIIIIIIIIIIIIIIII\n"
+                                  "<SYNC Start=2000><P Class=ENCC>MW\n"
+                                  "</BODY></SAMI>";
 
 std::string ReadClassString(REFCLSID clsid, const std::string& sub, const char* value) {
   HKEY k = nullptr;

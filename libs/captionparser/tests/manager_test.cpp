@@ -13,16 +13,11 @@ using captiontest::WriteTemp;
 
 namespace {
 
-constexpr const char* kTwoLanguages =
-    "<SAMI><HEAD><STYLE TYPE=\"text/css\"><!--\n"
-    "P { text-align:center; }\n"
-    ".KRCC {Name:Korean; lang:ko-KR; SAMIType:CC;}\n"
-    ".ENCC {Name:English; lang:en-US; SAMIType:CC;}\n"
-    "-->\n</STYLE></HEAD><BODY>\n"
-    "<SYNC Start=1000><P Class=KRCC>annyeong\n"
-    "<SYNC Start=1000><P Class=ENCC>hello\n"
-    "<SYNC Start=2500><P Class=ENCC>world\n"
-    "</BODY></SAMI>";
+const std::string kTwoLanguages = std::string(captiontest::kKoreanEnglishSami) +
+                                  "<SYNC Start=1000><P Class=KRCC>annyeong\n"
+                                  "<SYNC Start=1000><P Class=ENCC>hello\n"
+                                  "<SYNC Start=2500><P Class=ENCC>world\n"
+                                  "</BODY></SAMI>";
 
 constexpr const char* kSubRip =
     "1\n00:00:01,000 --> 00:00:02,000\nfirst\n\n"
@@ -79,7 +74,7 @@ TEST(captionparser_Manager, ReaderNameSaysWhenALenientReaderTookTheFile) {
   EXPECT_EQ(Take(name), u"");
   const struct {
     const char* file;
-    const char* text;
+    std::string_view text;
     HRESULT hr;
     const char16_t* reader;
   } cases[] = {
