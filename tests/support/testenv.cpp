@@ -60,6 +60,11 @@ std::string MakeTempSubdir(const std::string& name) {
   fs::create_directories(p);
   return p.string();
 }
+std::string WriteTempFile(const std::string& name, std::string_view bytes) {
+  std::string path = TempDir() + "/" + name;
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
+  return path;
+}
 
 static std::string EnvOr(const char* name, const std::string& fallback) {
   const char* v = std::getenv(name);

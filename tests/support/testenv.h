@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "media/contract/hresult.h"
@@ -18,6 +19,8 @@ void TearDownPrivateEnvironment();
 const std::string& TempDir();
 // A fresh, empty subfolder of TempDir().
 std::string MakeTempSubdir(const std::string& name);
+// Writes `bytes` to the file `name` of TempDir(), replacing it; the file's path.
+std::string WriteTempFile(const std::string& name, std::string_view bytes);
 // The build tree (build/) and the source tree.
 std::string BuildDir();
 std::string SourceDir();

@@ -14,7 +14,7 @@
 #include "media/contract/registry.h"
 
 using namespace vktest;
-using captiontest::WriteTemp;
+using tavtest::WriteTempFile;
 
 namespace {
 
@@ -59,7 +59,7 @@ class captionparser_Library : public FilterFixture {
     ComPtr<ISubtitleManager> m;
     EXPECT_EQ(S_OK, CoCreateInstance(CLSID_SubtitleManager, nullptr, CLSCTX_ALL, IID_ISubtitleManager, m.AsVoidOut()));
     if (!m) return m;
-    const std::string path = WriteTemp(name, text);
+    const std::string path = WriteTempFile(name, text);
     EXPECT_EQ(S_OK, m->LoadFile(std::u16string(path.begin(), path.end()).c_str(), FALSE));
     return m;
   }

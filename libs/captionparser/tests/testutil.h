@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "libs/captionparser/subtitlestate.h"
+#include "tests/support/testenv.h"
 
 namespace captiontest {
 
@@ -17,9 +18,6 @@ inline constexpr char kKoreanEnglishSami[] =
     ".KRCC {Name:Korean; lang:ko-KR; SAMIType:CC;}\n"
     ".ENCC {Name:English; lang:en-US; SAMIType:CC;}\n"
     "-->\n</STYLE></HEAD><BODY>\n";
-
-// Writes bytes to a file in the test's private folder and returns its path.
-std::string WriteTemp(const std::string& name, std::string_view bytes);
 
 // The team's corpus in tests/data.
 std::string CorpusPath(const std::string& name);

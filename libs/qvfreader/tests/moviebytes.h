@@ -1,11 +1,7 @@
-// Movie files for the reader's tests: the header the camera writer starts a movie with, and
-// the test's temporary files.
+// Movie bytes for the reader's tests: the header the camera writer starts a movie with.
 #pragma once
 
-#include <fstream>
 #include <string>
-
-#include "tests/support/testenv.h"
 
 namespace qvftest {
 
@@ -23,13 +19,6 @@ inline std::string MovieBytes(bool qvf, size_t size) {
   for (size_t i = 0; i < 32 && i < size; ++i) b[i] = header[i];
   if (qvf && size > 11) b[11] = '\x19';
   return b;
-}
-
-// Writes `bytes` to the file `name` of the test's temporary folder; its path.
-inline std::string WriteFile(const std::string& name, const std::string& bytes) {
-  std::string path = tavtest::TempDir() + "/" + name;
-  std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
-  return path;
 }
 
 }  // namespace qvftest

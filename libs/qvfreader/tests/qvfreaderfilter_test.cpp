@@ -31,7 +31,7 @@ Fn Entry(const char* library, const char* name) {
 
 // A movie file of `size` bytes in the test's temporary folder; its path.
 std::string MovieFile(const std::string& name, bool qvf, size_t size) {
-  return qvftest::WriteFile(name, qvftest::MovieBytes(qvf, size));
+  return tavtest::WriteTempFile(name, qvftest::MovieBytes(qvf, size));
 }
 
 std::u16string Wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }

@@ -19,7 +19,7 @@
 namespace {
 
 using qvftest::MovieBytes;
-using qvftest::WriteFile;
+using tavtest::WriteTempFile;
 
 std::string Read(QvfRequestEngine& engine, LONGLONG at, LONG count, HRESULT* hr = nullptr) {
   std::string out(size_t(count), '\xEE');
@@ -32,7 +32,7 @@ std::string Read(QvfRequestEngine& engine, LONGLONG at, LONG count, HRESULT* hr 
 
 TEST(qvfreader_Stream, FormTypeByteReadsAsSpace_OnlyWhenTheReadCoversIt) {
   const std::string original = MovieBytes(true, 4096);
-  std::string path = WriteFile("patch.qvf", original);
+  std::string path = WriteTempFile("patch.qvf", original);
   QvfFileStream stream([&] { return path; });
   QvfRequestEngine engine(&stream);
 
@@ -50,14 +50,14 @@ TEST(qvfreader_Stream, FormTypeByteReadsAsSpace_OnlyWhenTheReadCoversIt) {
 
   // An ordinary AVI file reads unchanged.
   std::string avi = MovieBytes(false, 256);
-  std::string aviPath = WriteFile("plain.avi", avi);
+  std::string aviPath = WriteTempFile("plain.avi", avi);
   QvfFileStream aviStream([&] { return aviPath; });
   QvfRequestEngine aviEngine(&aviStream);
   EXPECT_EQ(Read(aviEngine, 0, 256), avi);
 }
 
 TEST(qvfreader_Stream, ShortFileNearTheFormType_GetsNoStrayByte) {
-  std::string path = WriteFile("tiny.qvf", MovieBytes(true, 10));
+  std::string path = WriteTempFile("tiny.qvf", MovieBytes(true, 10));
   QvfFileStream stream([&] { return path; });
   QvfRequestEngine engine(&stream);
   std::string buffer(20, '\xEE');
@@ -68,18 +68,18 @@ TEST(qvfreader_Stream, ShortFileNearTheFormType_GetsNoStrayByte) {
 }
 
 TEST(qvfreader_Stream, Probe_AcceptsAviAndQvf_RefusesShortForeignAndMissing) {
-  EXPECT_EQ(ProbeQvfFile(WriteFile("a.qvf", MovieBytes(true, 88))), QvfProbe::Movie);
-  EXPECT_EQ(ProbeQvfFile(WriteFile("a.avi", MovieBytes(false, 200))), QvfProbe::Movie);
-  EXPECT_EQ(ProbeQvfFile(WriteFile("short.qvf", MovieBytes(true, 87))), QvfProbe::Foreign);
+  EXPECT_EQ(ProbeQvfFile(WriteTempFile("a.qvf", MovieBytes(true, 88))), QvfProbe::Movie);
+  EXPECT_EQ(ProbeQvfFile(WriteTempFile("a.avi", MovieBytes(false, 200))), QvfProbe::Movie);
+  EXPECT_EQ(ProbeQvfFile(WriteTempFile("short.qvf", MovieBytes(true, 87))), QvfProbe::Foreign);
   std::string wave = MovieBytes(false, 200);
   wave.replace(8, 4, "WAVE");
-  EXPECT_EQ(ProbeQvfFile(WriteFile("sound.wav", wave)), QvfProbe::Foreign);
+  EXPECT_EQ(ProbeQvfFile(WriteTempFile("sound.wav", wave)), QvfProbe::Foreign);
   std::string movi = MovieBytes(true, 200);
   movi.replace(20, 4, "movi");
-  EXPECT_EQ(ProbeQvfFile(WriteFile("nohdrl.qvf", movi)), QvfProbe::Foreign);
+  EXPECT_EQ(ProbeQvfFile(WriteTempFile("nohdrl.qvf", movi)), QvfProbe::Foreign);
   std::string noAvih = MovieBytes(true, 200);
   noAvih.replace(24, 4, "strl");
-  EXPECT_EQ(ProbeQvfFile(WriteFile("noavih.qvf", noAvih)), QvfProbe::Foreign);
+  EXPECT_EQ(ProbeQvfFile(WriteTempFile("noavih.qvf", noAvih)), QvfProbe::Foreign);
   EXPECT_EQ(ProbeQvfFile(tavtest::TempDir() + "/missing.qvf"), QvfProbe::CannotOpen);
   EXPECT_EQ(ProbeQvfFile(std::string(300, 'x')), QvfProbe::CannotOpen);
 }
@@ -94,7 +94,7 @@ TEST(qvfreader_Stream, MissingFile_FailsWithFileNotFound) {
 }
 
 TEST(qvfreader_Engine, RequestsPastTheEnd_ComeBackShort) {
-  std::string path = WriteFile("end.qvf", MovieBytes(true, 1000));
+  std::string path = WriteTempFile("end.qvf", MovieBytes(true, 1000));
   QvfFileStream stream([&] { return path; });
   QvfRequestEngine engine(&stream);
   std::vector<BYTE> a(100), b(100), c(100);
@@ -122,7 +122,7 @@ TEST(qvfreader_Engine, RequestsPastTheEnd_ComeBackShort) {
 }
 
 TEST(qvfreader_Engine, Flush_CancelsWaitingRequests_RefusesNewOnes_AndWaitsForTheOneBeingRead) {
-  std::string path = WriteFile("flush.qvf", MovieBytes(true, 1 << 16));
+  std::string path = WriteTempFile("flush.qvf", MovieBytes(true, 1 << 16));
   // The worker opens the file inside its first request: holding it there stalls that request.
   HANDLE opening = CreateEvent(nullptr, TRUE, FALSE, nullptr);
   HANDLE mayOpen = CreateEvent(nullptr, TRUE, FALSE, nullptr);
@@ -178,7 +178,7 @@ TEST(qvfreader_Engine, Flush_CancelsWaitingRequests_RefusesNewOnes_AndWaitsForTh
 TEST(qvfreader_Engine, ManyReadersAndFlushes_LoseNothingAndNeverHang) {
   const int kSize = 1 << 18;
   std::string expected = MovieBytes(true, kSize);
-  std::string path = WriteFile("load.qvf", expected);
+  std::string path = WriteTempFile("load.qvf", expected);
   expected[11] = ' ';
   QvfFileStream stream([&] { return path; });
   QvfRequestEngine engine(&stream);
