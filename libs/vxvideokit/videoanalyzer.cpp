@@ -11,21 +11,14 @@
 TAV_TRACE_SOURCE(kVideoKit, "analyser");
 
 CUnknown* CVideoAnalyzer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  HRESULT hr = S_OK;
-  auto* filter = new (std::nothrow) CVideoAnalyzer(outer, &hr);
-  if (!filter) hr = E_OUTOFMEMORY;
-  if (SUCCEEDED(hr) && !filter->m_analysis) hr = E_OUTOFMEMORY;
-  if (FAILED(hr)) {
-    delete filter;
-    filter = nullptr;
-  }
-  if (phr) *phr = hr;
-  return filter;
+  return vxvk::CreateFilterInstance<CVideoAnalyzer>(outer, phr);
 }
 
 CVideoAnalyzer::CVideoAnalyzer(LPUNKNOWN outer, HRESULT* phr)
     : CTransInPlaceFilter(NAME("VXCMN Video Analizer Filter"), outer, CLSID_VxVideoAnalyzer, phr, false),
-      m_analysis(new (std::nothrow) vxvk::SceneAnalysis) {}
+      m_analysis(new (std::nothrow) vxvk::SceneAnalysis) {
+  if (!m_analysis && phr && SUCCEEDED(*phr)) *phr = E_OUTOFMEMORY;
+}
 
 STDMETHODIMP CVideoAnalyzer::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
