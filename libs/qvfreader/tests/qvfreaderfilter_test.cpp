@@ -9,13 +9,14 @@
 #include <string>
 
 #include "libs/qvfreader/qvfreader.h"
+#include "libs/qvfreader/tests/moviebytes.h"
 #include "media/contract/com.h"
 #include "media/contract/comptr.h"
 #include "media/contract/registry.h"
 #include "media/contract/strmif.h"
 #include "media/contract/uuids.h"
-#include "libs/qvfreader/tests/moviebytes.h"
 #include "registrysnapshot.h"
+#include "tests/support/filterharness.h"
 #include "tests/support/standinpin.h"
 #include "tests/support/testenv.h"
 
@@ -61,12 +62,11 @@ class PullPin final : public tavtest::StandInPin {
   bool asks_;
 };
 
-class qvfreader_Filter : public ::testing::Test {
+class qvfreader_Filter : public tavtest::FilterFixture {
  protected:
   void SetUp() override {
-    CoInitialize(nullptr);
-    ASSERT_EQ(tavtest::RegisterLibrary("tavrionstreaming"), S_OK);
-    ASSERT_EQ(tavtest::RegisterLibrary("qvfreader", &module_), S_OK);
+    Start({"tavrionstreaming", "qvfreader"}, AtEnd::kLastLibraryUnloads);
+    if (HasFatalFailure()) return;
     ASSERT_EQ(CoCreateInstance(CLSID_QvfReaderFilter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                filter_.AsVoidOut()),
               S_OK);
@@ -80,11 +80,7 @@ class qvfreader_Filter : public ::testing::Test {
     pin_ = nullptr;
     source_ = nullptr;
     filter_ = nullptr;
-    CoFreeUnusedLibraries();
-    if (module_) {
-      EXPECT_EQ(tavtest::LibraryCanUnload(module_), S_OK) << "reader objects leaked";
-    }
-    CoUninitialize();
+    FilterFixture::TearDown();
   }
 
   std::vector<std::pair<GUID, GUID>> OfferedTypes() {
@@ -107,7 +103,6 @@ class qvfreader_Filter : public ::testing::Test {
     return reader;
   }
 
-  void* module_ = nullptr;
   ComPtr<IBaseFilter> filter_;
   ComPtr<IFileSourceFilter> source_;
   ComPtr<IPin> pin_;

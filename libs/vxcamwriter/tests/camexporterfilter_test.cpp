@@ -18,6 +18,7 @@
 #include "media/contract/uuids.h"
 #include "platform/streaming/base/allocator.h"
 #include "platform/streaming/base/mtype.h"
+#include "tests/support/filterharness.h"
 #include "tests/support/standinpin.h"
 #include "tests/support/testenv.h"
 
@@ -98,12 +99,11 @@ CMediaType AudioType(DWORD rate = 22050) {
   return mt;
 }
 
-class vxcamwriter_Filter : public ::testing::Test {
+class vxcamwriter_Filter : public tavtest::FilterFixture {
  protected:
   void SetUp() override {
-    CoInitialize(nullptr);
-    ASSERT_EQ(tavtest::RegisterLibrary("tavrionstreaming"), S_OK);
-    ASSERT_EQ(tavtest::RegisterLibrary("vxcamwriter", &module_), S_OK);
+    Start({"tavrionstreaming", "vxcamwriter"}, AtEnd::kLastLibraryUnloads);
+    if (HasFatalFailure()) return;
     ASSERT_EQ(CoCreateInstance(CLSID_CamExporterFilter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                filter_.AsVoidOut()),
               S_OK);
@@ -117,14 +117,9 @@ class vxcamwriter_Filter : public ::testing::Test {
     video_ = nullptr;
     audio_ = nullptr;
     filter_ = nullptr;
-    CoFreeUnusedLibraries();
-    if (module_) {
-      EXPECT_EQ(tavtest::LibraryCanUnload(module_), S_OK) << "exporter objects leaked";
-    }
-    CoUninitialize();
+    FilterFixture::TearDown();
   }
 
-  void* module_ = nullptr;
   ComPtr<IBaseFilter> filter_;
   ComPtr<IPin> video_, audio_;
   SourcePin source_;
@@ -256,7 +251,6 @@ TEST_F(vxcamwriter_Filter, MovieThroughThePins_IsAQvfClosedAtTheLimit) {
 
   CMediaType videoType = VideoType(), audioType = AudioType();
   // In a graph, so that the exporter's events reach the application's event queue.
-  ComPtr<IGraphBuilder> graph;
   ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsVoidOut()),
             S_OK);
   ASSERT_EQ(graph->AddFilter(filter_.Get(), u"exporter"), S_OK);
