@@ -4,46 +4,31 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <string>
 #include <vector>
 
-#include "libs/captionparser/subtitlemanager.h"
-#include "media/contract/com.h"
-#include "media/contract/comptr.h"
+#include "bench/captionbench.h"
+#include "bench/framebench.h"
 
 using Clock = std::chrono::steady_clock;
+using captionbench::kSecond;
 
 namespace {
-
-constexpr REFERENCE_TIME kSecond = 10'000'000;
 
 double Ms(Clock::duration d, int frames) { return std::chrono::duration<double, std::milli>(d).count() / frames; }
 
 }  // namespace
 
 int main() {
-  const std::string path = (std::filesystem::temp_directory_path() / "tavrion-burnin-bench.srt").string();
-  std::ofstream(path) << "1\n00:00:00,000 --> 01:00:00,000\n"
-                         "This is the first line of the caption\nand here is the second one\n\n";
-  HRESULT hr = E_FAIL;
-  ComPtr<ISubtitleManager> manager;
-  CSubtitleManager::CreateInstance(nullptr, &hr)->NonDelegatingQueryInterface(IID_ISubtitleManager,
-                                                                                manager.AsVoidOut());
-  const std::u16string wide(path.begin(), path.end());
-  if (!manager || manager->LoadFile(wide.c_str(), FALSE) != S_OK) {
-    std::fprintf(stderr, "cannot load %s\n", path.c_str());
-    return 1;
-  }
+  const captionbench::TwoLineCaption caption("tavrion-burnin-bench.srt");
+  ISubtitleManager* const manager = caption.Manager();
+  if (!manager) return 1;
   struct Size {
     int w, h;
     double targetMs;
   } sizes[] = {{320, 240, 1.0}, {640, 480, 2.0}};
   constexpr int kFrames = 300;
   for (const Size& s : sizes) {
-    BITMAPINFOHEADER h{sizeof(BITMAPINFOHEADER), s.w, s.h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    h.biSizeImage = GetBitmapSize(&h);
+    BITMAPINFOHEADER h = framebench::Rgb32(s.w, s.h);
     std::vector<BYTE> source(h.biSizeImage), frame(h.biSizeImage);
     for (size_t i = 0; i < source.size(); ++i) source[i] = BYTE(i * 7);
     if (manager->DrawOnBitmap(&h, frame.data(), kSecond) != S_OK) {  // warm-up: fonts and caches
@@ -62,6 +47,5 @@ int main() {
     std::printf("DrawOnBitmap %dx%d RGB32: %.3f ms/frame (target %.1f ms, %s); frame copy alone %.3f ms (x%.1f)\n",
                 s.w, s.h, draw, s.targetMs, draw <= s.targetMs ? "met" : "MISSED", copy, copy > 0 ? draw / copy : 0.0);
   }
-  std::filesystem::remove(path);
   return 0;
 }

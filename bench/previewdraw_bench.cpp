@@ -6,21 +6,17 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <string>
-#include <vector>
 
+#include "bench/captionbench.h"
 #include "libs/captionpainter/subtitledrawer.h"
-#include "libs/captionparser/subtitlemanager.h"
 #include "media/contract/com.h"
 #include "media/contract/window.h"
 
 using Clock = std::chrono::steady_clock;
+using captionbench::kSecond;
 
 namespace {
 
-constexpr REFERENCE_TIME kSecond = 10'000'000;
 constexpr int kFrames = 300;
 
 LRESULT Ignore(HWND, UINT, WPARAM, LPARAM) { return 0; }
@@ -85,18 +81,10 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 
 int main() {
   CoInitialize(nullptr);
-  const std::string path = (std::filesystem::temp_directory_path() / "tavrion-previewdraw-bench.srt").string();
-  std::ofstream(path) << "1\n00:00:00,000 --> 01:00:00,000\n"
-                         "This is the first line of the caption\nand here is the second one\n\n";
+  const captionbench::TwoLineCaption caption("tavrion-previewdraw-bench.srt");
+  ISubtitleManager* const manager = caption.Manager();
+  if (!manager) return 1;
   HRESULT hr = E_FAIL;
-  ComPtr<ISubtitleManager> manager;
-  CSubtitleManager::CreateInstance(nullptr, &hr)->NonDelegatingQueryInterface(IID_ISubtitleManager,
-                                                                                manager.AsVoidOut());
-  const std::u16string wide(path.begin(), path.end());
-  if (!manager || manager->LoadFile(wide.c_str(), FALSE) != S_OK) {
-    std::fprintf(stderr, "cannot load %s\n", path.c_str());
-    return 1;
-  }
   HRESULT made = S_OK;
   ComPtr<IMemAllocator> allocator(new CMemAllocator(NAME("bench frames"), nullptr, &made));
   ALLOCATOR_PROPERTIES req{1, 640 * 480 * 4, 1, 0}, got{};
@@ -140,7 +128,7 @@ int main() {
     drawer->SetTargetRect(&target);
     overlay->SetCanvasSize(c.canvasW, c.canvasH);
     overlay->SetFitMode(2);
-    overlay->SetManager(manager.Get());
+    overlay->SetManager(manager);
     REFERENCE_TIME start = kSecond, stop = kSecond + kSecond / 30;
     sample->SetTime(&start, &stop);
     drawer->DrawImage(sample.Get());  // warm-up: canvas, fonts and caches
@@ -163,7 +151,6 @@ int main() {
                 plainMs > 0 ? composedMs / plainMs : 0.0, composedMs * 30 / 10);
   }
   allocator->Decommit();
-  std::filesystem::remove(path);
   CoUninitialize();
   return missed ? 1 : 0;
 }

@@ -2,7 +2,6 @@
 // stretch) next to swscale's bilinear scaler on the same frames in the same run. Prints the
 // ratio of the two times; the target is at most 1.5 (within 1.5x of swscale).
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -12,23 +11,10 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "bench/framebench.h"
 #include "libs/vxvideokit/bilinearresize.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-BITMAPINFOHEADER Rgb32(LONG w, LONG h) {
-  BITMAPINFOHEADER b{};
-  b.biSize = 40;
-  b.biWidth = w;
-  b.biHeight = h;
-  b.biPlanes = 1;
-  b.biBitCount = 32;
-  b.biCompression = BI_RGB;
-  b.biSizeImage = GetBitmapSize(&b);
-  return b;
-}
 
 struct Case {
   const char* name;
@@ -45,9 +31,8 @@ int main(int argc, char** argv) {
   };
   int failures = 0;
   for (const Case& c : cases) {
-    const BITMAPINFOHEADER src = Rgb32(c.sw, c.sh), dst = Rgb32(c.dw, c.dh);
-    std::vector<BYTE> in(src.biSizeImage), out(dst.biSizeImage), ref(dst.biSizeImage);
-    for (size_t i = 0; i < in.size(); ++i) in[i] = BYTE(i * 2654435761u >> 24);
+    const BITMAPINFOHEADER src = framebench::Rgb32(c.sw, c.sh), dst = framebench::Rgb32(c.dw, c.dh);
+    std::vector<BYTE> in = framebench::NoiseFrame(src), out(dst.biSizeImage), ref(dst.biSizeImage);
 
     SwsContext* sws = sws_getContext(c.sw, c.sh, AV_PIX_FMT_BGR0, c.dw, c.dh, AV_PIX_FMT_BGR0, SWS_BILINEAR,
                                      nullptr, nullptr, nullptr);
@@ -60,28 +45,12 @@ int main(int argc, char** argv) {
     const int srcStrides[4] = {int(c.sw * 4), 0, 0, 0};
     const int dstStrides[4] = {int(c.dw * 4), 0, 0, 0};
 
-    volatile BYTE sink = 0;
-    auto timed = [&](auto&& body) {
-      const auto t0 = Clock::now();
-      for (int f = 0; f < frames; ++f) {
-        in[size_t(f) % in.size()] ^= 1;  // a different frame each time
-        body();
-        sink = sink + out[size_t(f) % out.size()] + ref[size_t(f) % ref.size()];
-      }
-      return std::chrono::duration<double>(Clock::now() - t0).count();
-    };
-    // Best of several rounds, the two loops back to back, so that other load on the machine
-    // hurts both alike.
-    double ours = 1e9, theirs = 1e9;
-    for (int round = 0; round < 5; ++round) {
-      ours = std::min(ours, timed([&] {
-        vxvk::ScaleBilinear(src, in.data(), in.size(), dst, out.data(), out.size(), 0, 0, false);
-      }));
-      theirs = std::min(theirs, timed([&] {
-        sws_scale(sws, srcPlanes, srcStrides, 0, int(c.sh), dstPlanes, dstStrides);
-      }));
-    }
+    framebench::FrameTimer timer(in, frames, {&out, &ref});
+    const std::vector<double> best =
+        timer.Best([&] { vxvk::ScaleBilinear(src, in.data(), in.size(), dst, out.data(), out.size(), 0, 0, false); },
+                   [&] { sws_scale(sws, srcPlanes, srcStrides, 0, int(c.sh), dstPlanes, dstStrides); });
     sws_freeContext(sws);
+    const double ours = best[0], theirs = best[1];
     const double ratio = ours / theirs;
     const bool target = c.sw == 640 && c.dw == 320;
     const bool ok = !target || ratio <= 1.5;

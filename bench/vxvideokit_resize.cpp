@@ -3,30 +3,15 @@
 // reference, the output frame's bytes (which stay in cache when the output is small).
 // Targets: at least 1,000 frames per second for a 640 x 480 output and within 3x of the
 // time to copy the source frame.
-#include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "bench/framebench.h"
 #include "libs/vxvideokit/nearestresize.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-BITMAPINFOHEADER Rgb32(LONG w, LONG h) {
-  BITMAPINFOHEADER b{};
-  b.biSize = 40;
-  b.biWidth = w;
-  b.biHeight = h;
-  b.biPlanes = 1;
-  b.biBitCount = 32;
-  b.biCompression = BI_RGB;
-  b.biSizeImage = GetBitmapSize(&b);
-  return b;
-}
 
 struct Result {
   double fps;           // scaling
@@ -34,31 +19,14 @@ struct Result {
   double copyInFps;     // memcpy of the input frame's bytes
 };
 
-// Best of several rounds, each timing the three loops back to back, so that other load on
-// the machine hurts all three alike.
 Result Measure(LONG sw, LONG sh, LONG dw, LONG dh, int mode, int frames) {
-  const BITMAPINFOHEADER src = Rgb32(sw, sh), dst = Rgb32(dw, dh);
-  std::vector<BYTE> in(src.biSizeImage), out(dst.biSizeImage), copy(src.biSizeImage);
-  for (size_t i = 0; i < in.size(); ++i) in[i] = BYTE(i * 2654435761u >> 24);
-
-  volatile BYTE sink = 0;
-  auto timed = [&](auto&& body) {
-    const auto t0 = Clock::now();
-    for (int f = 0; f < frames; ++f) {
-      in[size_t(f) % in.size()] ^= 1;  // a different frame each time
-      body();
-      sink = sink + out[size_t(f) % out.size()] + copy[size_t(f) % copy.size()];
-    }
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-  };
-  double best[3] = {1e9, 1e9, 1e9};
-  for (int round = 0; round < 5; ++round) {
-    best[0] = std::min(best[0], timed([&] {
-      vxvk::ResizeFrame(src, in.data(), in.size(), dst, out.data(), out.size(), mode);
-    }));
-    best[1] = std::min(best[1], timed([&] { std::memcpy(copy.data(), in.data(), out.size()); }));
-    best[2] = std::min(best[2], timed([&] { std::memcpy(copy.data(), in.data(), in.size()); }));
-  }
+  const BITMAPINFOHEADER src = framebench::Rgb32(sw, sh), dst = framebench::Rgb32(dw, dh);
+  std::vector<BYTE> in = framebench::NoiseFrame(src), out(dst.biSizeImage), copy(src.biSizeImage);
+  framebench::FrameTimer timer(in, frames, {&out, &copy});
+  const std::vector<double> best =
+      timer.Best([&] { vxvk::ResizeFrame(src, in.data(), in.size(), dst, out.data(), out.size(), mode); },
+                 [&] { std::memcpy(copy.data(), in.data(), out.size()); },
+                 [&] { std::memcpy(copy.data(), in.data(), in.size()); });
   return {frames / best[0], frames / best[1], frames / best[2]};
 }
 

@@ -24,15 +24,16 @@ if(TAVRION_TSAN)
     "TSAN_OPTIONS=second_deadlock_stack=1:suppressions=${PROJECT_SOURCE_DIR}/tests/sanitizers/tsan.supp")
 endif()
 
-# tavrion_add_test(NAME name SOURCES ... [LIBS ...] [TIMEOUT seconds] [LABEL unit|e2e|gui])
+# tavrion_add_test(NAME name SOURCES ... [LIBS ...] [LOADS ...] [TIMEOUT seconds] [LABEL unit|e2e|gui])
 # Builds a GoogleTest program on the shared test main (a private registry and
 # private folders per process) and registers each of its tests with CTest under its label
-# (`ctest -L unit` runs the fast ones alone).
+# (`ctest -L unit` runs the fast ones alone). LOADS names the targets the program loads at
+# run time (component libraries, programs it starts), which are built before it.
 function(tavrion_add_test)
   if(NOT TAVRION_TESTS)
     return()
   endif()
-  cmake_parse_arguments(T "" "NAME;TIMEOUT;LABEL;MAIN" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;TIMEOUT;LABEL;MAIN" "SOURCES;LIBS;LOADS;ENVIRONMENT" ${ARGN})
   if(NOT T_MAIN)
     set(T_MAIN tavrion_test_main)
   endif()
@@ -44,6 +45,9 @@ function(tavrion_add_test)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_MAIN} ${T_LIBS})
+  if(T_LOADS)
+    add_dependencies(${T_NAME} ${T_LOADS})
+  endif()
   set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   if(T_LABEL STREQUAL "unit")
     add_dependencies(unit_tests ${T_NAME})
@@ -83,4 +87,16 @@ function(tavrion_add_gui_test)
   tavrion_add_test(NAME ${G_NAME} SOURCES ${G_SOURCES} MAIN tavrion_gui_test_main LABEL gui
     LIBS ${G_LIBS} Qt6::Test Qt6::Widgets ENVIRONMENT "QT_QPA_PLATFORM=offscreen" ${extra})
   set_target_properties(${G_NAME} PROPERTIES AUTOMOC ON)
+endfunction()
+
+# tavrion_add_component_library(name SOURCES ... OBJECTS ...)
+# A component library (lib<name>.so) that the platform loads through the registry: SOURCES
+# hold its class table and entry points, OBJECTS the static library of its classes. Only the
+# entry points are exported, and every symbol must resolve when the library is linked.
+function(tavrion_add_component_library name)
+  cmake_parse_arguments(C "" "" "SOURCES;OBJECTS" ${ARGN})
+  add_library(${name} SHARED ${C_SOURCES})
+  set_target_properties(${name} PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  target_link_libraries(${name} PRIVATE ${C_OBJECTS})
+  target_link_options(${name} PRIVATE -Wl,--no-undefined)
 endfunction()

@@ -92,27 +92,12 @@ class GeneratedClip : public IDubberCallback {
 };
 
 BITMAPINFOHEADER Rgb32Header(int width, int height) {
-  BITMAPINFOHEADER h{};
-  h.biSize = sizeof h;
-  h.biWidth = width;
-  h.biHeight = height;
-  h.biPlanes = 1;
-  h.biBitCount = 32;
-  h.biCompression = BI_RGB;
-  h.biSizeImage = DWORD(width * height * 4);
-  return h;
+  return BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER),  width, height, 1, 32, BI_RGB,
+                          DWORD(width * height * 4), 0,     0,      0, 0};
 }
 
-WAVEFORMATEX CameraPcm() {
-  WAVEFORMATEX w{};
-  w.wFormatTag = WAVE_FORMAT_PCM;
-  w.nChannels = 2;
-  w.nSamplesPerSec = 22050;
-  w.nAvgBytesPerSec = 88200;
-  w.nBlockAlign = 4;
-  w.wBitsPerSample = 16;
-  return w;
-}
+// Tag, channels, rate, bytes a second, block, bits.
+WAVEFORMATEX CameraPcm() { return WAVEFORMATEX{WAVE_FORMAT_PCM, 2, 22050, 88200, 4, 16, 0}; }
 
 // The two events the exporter hands to StartEncoder.
 struct EncoderEvents {

@@ -88,23 +88,24 @@ bool ParseCueTiming(std::string_view line, REFERENCE_TIME* start, REFERENCE_TIME
   return ParseClockTime(line.substr(0, arrow), start) && ParseClockTime(after.substr(b, e - b), end);
 }
 
+const CCaptionStyle* AddCueStyle(CSubtitleState& state, bool bold, bool italic) {
+  auto style = std::make_unique<CCaptionStyle>();
+  style->CopyUnflagged(state.DefaultStyle());
+  style->textAlign = CCaptionStyle::kCenter;
+  style->color = CaptionRgb(0xFF, 0xFF, 0xFF);
+  style->backgroundColor = CaptionRgb(0x00, 0x00, 0x00);
+  style->flags |= CCaptionStyle::kTextAlign | CCaptionStyle::kColor | CCaptionStyle::kBackgroundColor;
+  if (bold) style->bold = true, style->flags |= CCaptionStyle::kBold;
+  if (italic) style->italic = true, style->flags |= CCaptionStyle::kItalic;
+  return state.AddStyle(std::move(style));
+}
+
 CueStyles AddCueStyles(CSubtitleState& state) {
-  auto make = [&](bool bold, bool italic) {
-    auto style = std::make_unique<CCaptionStyle>();
-    style->CopyUnflagged(state.DefaultStyle());
-    style->textAlign = CCaptionStyle::kCenter;
-    style->color = CaptionRgb(0xFF, 0xFF, 0xFF);
-    style->backgroundColor = CaptionRgb(0x00, 0x00, 0x00);
-    style->flags |= CCaptionStyle::kTextAlign | CCaptionStyle::kColor | CCaptionStyle::kBackgroundColor;
-    if (bold) style->bold = true, style->flags |= CCaptionStyle::kBold;
-    if (italic) style->italic = true, style->flags |= CCaptionStyle::kItalic;
-    return state.AddStyle(std::move(style));
-  };
   CueStyles styles;
-  styles.plain = make(false, false);
-  styles.bold = make(true, false);
-  styles.italic = make(false, true);
-  styles.boldItalic = make(true, true);
+  styles.plain = AddCueStyle(state);
+  styles.bold = AddCueStyle(state, true, false);
+  styles.italic = AddCueStyle(state, false, true);
+  styles.boldItalic = AddCueStyle(state, true, true);
   return styles;
 }
 

@@ -39,8 +39,11 @@ bool ParseClockTime(std::string_view text, REFERENCE_TIME* time);
 // (positions, cue settings) is ignored.
 bool ParseCueTiming(std::string_view line, REFERENCE_TIME* start, REFERENCE_TIME* end);
 
-// Centred white text on black, the look of every lenient reader's captions, made once per file;
-// and its bold, italic and bold italic forms.
+// Adds centred white text on black, the look of cue captions (SubRip's and every lenient
+// reader's), to the state, bold and italic as asked; the style added.
+const CCaptionStyle* AddCueStyle(CSubtitleState& state, bool bold = false, bool italic = false);
+
+// That style made once per file, and its bold, italic and bold italic forms.
 struct CueStyles {
   const CCaptionStyle* plain = nullptr;
   const CCaptionStyle* bold = nullptr;

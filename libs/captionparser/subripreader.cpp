@@ -4,6 +4,7 @@
 
 #include "libs/captionparser/captionentry.h"
 #include "libs/captionparser/captionstyle.h"
+#include "libs/captionparser/cuelist.h"
 #include "libs/captionparser/patterns.h"
 #include "libs/captionparser/samireader.h"
 #include "libs/captionparser/subtitlestate.h"
@@ -15,17 +16,6 @@ namespace captionparser {
 namespace {
 
 constexpr LONGLONG kUnitsPerSecond = 10'000'000;
-
-// Cues are centred white text on black.
-const CCaptionStyle* AddCueStyle(CSubtitleState& state) {
-  auto style = std::make_unique<CCaptionStyle>();
-  style->CopyUnflagged(state.DefaultStyle());
-  style->textAlign = CCaptionStyle::kCenter;
-  style->color = CaptionRgb(0xFF, 0xFF, 0xFF);
-  style->backgroundColor = CaptionRgb(0x00, 0x00, 0x00);
-  style->flags |= CCaptionStyle::kTextAlign | CCaptionStyle::kColor | CCaptionStyle::kBackgroundColor;
-  return state.AddStyle(std::move(style));
-}
 
 }  // namespace
 

@@ -19,6 +19,25 @@ namespace {
 // The code a family type carries in its subtype.
 FOURCC CodeOf(const AM_MEDIA_TYPE& mt) { return mt.subtype.Data1; }
 
+// For GetMediaType(position, mt) of the other pin: the types the peer of `pin` offers, once
+// the arguments pass; VFW_E_NOT_CONNECTED while `pin` is unconnected.
+HRESULT PeerTypes(int position, const CMediaType* mt, CBasePin* pin, ComPtr<IEnumMediaTypes>& types) {
+  if (!mt) return E_POINTER;
+  if (position < 0) return E_INVALIDARG;
+  if (!pin || !pin->IsConnected()) return VFW_E_NOT_CONNECTED;
+  const HRESULT hr = pin->GetConnected()->EnumMediaTypes(types.ReleaseAndGetAddressOf());
+  if (FAILED(hr)) return hr;
+  return types ? S_OK : E_UNEXPECTED;
+}
+
+// The enumerator's next type: S_OK, VFW_S_NO_MORE_ITEMS past the end, or its failure.
+HRESULT NextType(IEnumMediaTypes* types, tav::MediaTypePtr* type) {
+  ULONG fetched = 0;
+  const HRESULT hr = types->Next(1, type->Out(), &fetched);
+  if (FAILED(hr)) return hr;
+  return hr == S_OK && fetched == 1 && type->Get() ? S_OK : VFW_S_NO_MORE_ITEMS;
+}
+
 }  // namespace
 
 // ---- pins ------------------------------------------------------------------------------------
@@ -38,23 +57,16 @@ class CSubtypeAdapterInputPin final : public CTransInPlaceInputPin {
   HRESULT CheckMediaType(const CMediaType* mt) override { return CTransformInputPin::CheckMediaType(mt); }
 
   HRESULT GetMediaType(int position, CMediaType* mt) override {
-    if (!mt) return E_POINTER;
-    if (position < 0) return E_INVALIDARG;
-    CTransInPlaceOutputPin* output = m_pTIPFilter->OutputPin();
-    if (!output || !output->IsConnected()) return VFW_E_NOT_CONNECTED;
     ComPtr<IEnumMediaTypes> types;
-    HRESULT hr = output->GetConnected()->EnumMediaTypes(&types);
-    if (FAILED(hr)) return hr;
-    if (!types) return E_UNEXPECTED;
+    HRESULT hr = PeerTypes(position, mt, m_pTIPFilter->OutputPin(), types);
+    if (hr != S_OK) return hr;
 
     // Walk the downstream list until the expanded position falls inside one of its types.
     size_t skip = size_t(position);
     for (;;) {
       tav::MediaTypePtr t;
-      ULONG fetched = 0;
-      hr = types->Next(1, t.Out(), &fetched);
-      if (FAILED(hr)) return hr;
-      if (hr != S_OK || fetched != 1 || !t) return VFW_S_NO_MORE_ITEMS;
+      hr = NextType(types.Get(), &t);
+      if (hr != S_OK) return hr;
       if (!IsTargetType(*t)) continue;
       if (skip >= kFamilySize) {
         skip -= kFamilySize;
@@ -81,24 +93,17 @@ class CSubtypeAdapterOutputPin final : public CTransInPlaceOutputPin {
   HRESULT CheckMediaType(const CMediaType* mt) override { return CTransformOutputPin::CheckMediaType(mt); }
 
   HRESULT GetMediaType(int position, CMediaType* mt) override {
-    if (!mt) return E_POINTER;
-    if (position < 0) return E_INVALIDARG;
-    CTransInPlaceInputPin* input = m_pTIPFilter->InputPin();
-    if (!input || !input->IsConnected()) return VFW_E_NOT_CONNECTED;
     ComPtr<IEnumMediaTypes> types;
-    HRESULT hr = input->GetConnected()->EnumMediaTypes(&types);
-    if (FAILED(hr)) return hr;
-    if (!types) return E_UNEXPECTED;
+    HRESULT hr = PeerTypes(position, mt, m_pTIPFilter->InputPin(), types);
+    if (hr != S_OK) return hr;
     if (position > 0) {
       hr = types->Skip(ULONG(position));
       if (FAILED(hr)) return hr;
       if (hr != S_OK) return VFW_S_NO_MORE_ITEMS;
     }
     tav::MediaTypePtr t;
-    ULONG fetched = 0;
-    hr = types->Next(1, t.Out(), &fetched);
-    if (FAILED(hr)) return hr;
-    if (hr != S_OK || fetched != 1 || !t) return VFW_S_NO_MORE_ITEMS;
+    hr = NextType(types.Get(), &t);
+    if (hr != S_OK) return hr;
     hr = mt->Set(*t);
     if (FAILED(hr)) return hr;
     if (IsFamilyType(*mt)) Relabel(mt, kTargetCode);

@@ -79,15 +79,8 @@ double CCamExportEngine::FrameRateFromAvgTimePerFrame(REFERENCE_TIME a, double c
 }
 
 WAVEFORMATEX CCamExportEngine::CameraAudioFormat() {
-  WAVEFORMATEX w{};
-  w.wFormatTag = WAVE_FORMAT_PCM;
-  w.nChannels = 2;
-  w.nSamplesPerSec = 22050;
-  w.nAvgBytesPerSec = 88200;
-  w.nBlockAlign = 4;
-  w.wBitsPerSample = 16;
-  w.cbSize = 0;
-  return w;
+  // Tag, channels, rate, bytes a second, block, bits, no extra bytes.
+  return WAVEFORMATEX{WAVE_FORMAT_PCM, 2, 22050, 88200, 4, 16, 0};
 }
 
 void CCamExportEngine::SetOutputPath(std::string ansiPath) { outputPath_ = std::move(ansiPath); }
@@ -587,46 +580,36 @@ HRESULT CCamExportEngine::AudioReceive(REFERENCE_TIME s, REFERENCE_TIME e, const
       syncState_ = SyncState::Running;
     }
   }
-  while (silence > 0) {
-    bool full = false;
-    {
-      CriticalSectionLock lock(chunkLock_);
-      if (!chunkAllocated_ || chunkSize_ == 0) return S_OK;
-      const int n = int(std::min<LONGLONG>(silence, chunkSize_ - chunkFill_));
-      std::fill(chunk_.begin() + chunkFill_, chunk_.begin() + chunkFill_ + n, BYTE(0));
-      chunkFill_ += n;
-      silence -= n;
-      full = chunkFill_ >= chunkSize_;
-    }
-    if (full) {
-      ChunkWait w = OfferChunk();
-      if (w != ChunkWait::Taken) return S_OK;
-      CriticalSectionLock lock(chunkLock_);
-      chunkFill_ = 0;
-    }
-  }
-
+  if (!FillChunks(nullptr, silence)) return S_OK;
   // Fill chunks; each full one waits until clipmux has taken it.
-  while (length > 0) {
+  FillChunks(data, length);
+  return S_OK;
+}
+
+bool CCamExportEngine::FillChunks(const BYTE* data, LONGLONG count) {
+  while (count > 0) {
     bool full = false;
     {
       CriticalSectionLock lock(chunkLock_);
-      if (!chunkAllocated_ || chunkSize_ == 0) return S_OK;
-      int n = std::min<int>(length, chunkSize_ - chunkFill_);
-      std::memcpy(chunk_.data() + chunkFill_, data, size_t(n));
+      if (!chunkAllocated_ || chunkSize_ == 0) return false;
+      const int n = int(std::min<LONGLONG>(count, chunkSize_ - chunkFill_));
+      if (data) {
+        std::memcpy(chunk_.data() + chunkFill_, data, size_t(n));
+        data += n;
+      } else {
+        std::fill(chunk_.begin() + chunkFill_, chunk_.begin() + chunkFill_ + n, BYTE(0));
+      }
       chunkFill_ += n;
-      data += n;
-      length -= n;
+      count -= n;
       full = chunkFill_ >= chunkSize_;
     }
     if (full) {
-      ChunkWait w = OfferChunk();
-      if (w != ChunkWait::Taken) return S_OK;
+      if (OfferChunk() != ChunkWait::Taken) return false;
       CriticalSectionLock lock(chunkLock_);
       chunkFill_ = 0;
     }
   }
-  return S_OK;
+  return true;
 }
 
 bool CCamExportEngine::PastTheSource(REFERENCE_TIME shown, REFERENCE_TIME held) const {

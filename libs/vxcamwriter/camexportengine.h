@@ -146,6 +146,10 @@ class CCamExportEngine final : public IDubberCallback {
   // Waits until clipmux takes the chunk; false when the audio must stop here.
   enum class ChunkWait { Taken, Stop, Flushing };
   ChunkWait OfferChunk();
+  // Appends `count` bytes of `data` (of silence when `data` is null) to the sound chunks,
+  // offering each chunk that fills up; false when there are no chunks or clipmux did not
+  // take one.
+  bool FillChunks(const BYTE* data, LONGLONG count);
   // While the last picture is held: waits until the next chunk of sound is full (true; it
   // stays offered) or the sound has ended (false). Encoder thread.
   bool WaitForHeldChunk();

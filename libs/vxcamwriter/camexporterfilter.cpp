@@ -49,10 +49,48 @@ class CExporterPosition final : public CRendererPosPassThru {
 
 }  // namespace
 
+// ---- both pins -----------------------------------------------------------------------------
+
+CCamInputPin::CCamInputPin(LPCTSTR objectName, CCamExporterFilter* filter, CCritSec* lock, HRESULT* phr,
+                           LPCWSTR pinName)
+    : CBaseInputPin(objectName, filter, lock, phr, pinName), exporter_(filter) {}
+
+HRESULT CCamInputPin::GetMediaType(int position, CMediaType* mt) {
+  if (position < 0) return E_INVALIDARG;
+  if (position > 0) return VFW_S_NO_MORE_ITEMS;
+  if (!mt) return E_POINTER;
+  mt->InitMediaType();
+  return OfferedType(mt);
+}
+
+HRESULT CCamInputPin::CompleteConnect(IPin* receivePin) {
+  HRESULT hr = CBaseInputPin::CompleteConnect(receivePin);
+  if (FAILED(hr)) return hr;
+  Connected();
+  exporter_->BindPositionPin();
+  return S_OK;
+}
+
+HRESULT CCamInputPin::BreakConnect() {
+  Disconnected();
+  exporter_->BindPositionPin(this);
+  return CBaseInputPin::BreakConnect();
+}
+
+HRESULT CCamInputPin::Receive(IMediaSample* sample) {
+  HRESULT hr = CBaseInputPin::Receive(sample);
+  if (hr != S_OK) return hr;
+  REFERENCE_TIME start = 0, stop = 0;
+  BYTE* data = nullptr;
+  LONG length = 0;
+  if (FAILED(ReadSample(sample, &start, &stop, &data, &length))) return E_FAIL;
+  return Deliver(sample, start, stop, data, length);
+}
+
 // ---- video pin ---------------------------------------------------------------------------------
 
 CCamVideoInputPin::CCamVideoInputPin(CCamExporterFilter* filter, CCritSec* lock, HRESULT* phr)
-    : CBaseInputPin(NAME("CCamVideoInputPin"), filter, lock, phr, u"Video Input"), exporter_(filter) {}
+    : CCamInputPin(NAME("CCamVideoInputPin"), filter, lock, phr, u"Video Input") {}
 
 HRESULT CCamVideoInputPin::CheckMediaType(const CMediaType* mt) {
   if (!mt || *mt->Type() != MEDIATYPE_Video || *mt->Subtype() != MEDIASUBTYPE_RGB32 ||
@@ -63,37 +101,20 @@ HRESULT CCamVideoInputPin::CheckMediaType(const CMediaType* mt) {
   return S_OK;
 }
 
-HRESULT CCamVideoInputPin::GetMediaType(int position, CMediaType* mt) {
-  if (position < 0) return E_INVALIDARG;
-  if (position > 0) return VFW_S_NO_MORE_ITEMS;
-  if (!mt) return E_POINTER;
-  mt->InitMediaType();
+HRESULT CCamVideoInputPin::OfferedType(CMediaType* mt) {
   mt->SetType(&MEDIATYPE_Video);
   mt->SetSubtype(&MEDIASUBTYPE_RGB32);
   return S_OK;
 }
 
-HRESULT CCamVideoInputPin::CompleteConnect(IPin* receivePin) {
-  HRESULT hr = CBaseInputPin::CompleteConnect(receivePin);
-  if (FAILED(hr)) return hr;
+void CCamVideoInputPin::Connected() {
   exporter_->engine().VideoConnected(*reinterpret_cast<const VIDEOINFOHEADER*>(m_mt.Format()));
-  exporter_->BindPositionPin();
-  return S_OK;
 }
 
-HRESULT CCamVideoInputPin::BreakConnect() {
-  exporter_->engine().VideoDisconnected();
-  exporter_->BindPositionPin(this);
-  return CBaseInputPin::BreakConnect();
-}
+void CCamVideoInputPin::Disconnected() { exporter_->engine().VideoDisconnected(); }
 
-HRESULT CCamVideoInputPin::Receive(IMediaSample* sample) {
-  HRESULT hr = CBaseInputPin::Receive(sample);
-  if (hr != S_OK) return hr;
-  REFERENCE_TIME start = 0, stop = 0;
-  BYTE* data = nullptr;
-  LONG length = 0;
-  if (FAILED(ReadSample(sample, &start, &stop, &data, &length))) return E_FAIL;
+HRESULT CCamVideoInputPin::Deliver(IMediaSample* sample, REFERENCE_TIME start, REFERENCE_TIME stop, BYTE* data,
+                                   LONG length) {
   // The frame rate converter numbers its pictures in the media time: a repeat has the number
   // of the frame before.
   LONGLONG picture = -1, pictureEnd = -1;
@@ -128,7 +149,7 @@ HRESULT CCamVideoInputPin::EndFlush() {
 // ---- audio pin ---------------------------------------------------------------------------------
 
 CCamAudioInputPin::CCamAudioInputPin(CCamExporterFilter* filter, CCritSec* lock, HRESULT* phr)
-    : CBaseInputPin(NAME("CCamAudioInputPin"), filter, lock, phr, u"Audio Input"), exporter_(filter) {}
+    : CCamInputPin(NAME("CCamAudioInputPin"), filter, lock, phr, u"Audio Input") {}
 
 HRESULT CCamAudioInputPin::CheckMediaType(const CMediaType* mt) {
   if (!mt || *mt->Type() != MEDIATYPE_Audio || *mt->Subtype() != MEDIASUBTYPE_PCM) return E_INVALIDARG;
@@ -138,12 +159,8 @@ HRESULT CCamAudioInputPin::CheckMediaType(const CMediaType* mt) {
   return IsCameraPcm(w) ? S_OK : E_FAIL;
 }
 
-HRESULT CCamAudioInputPin::GetMediaType(int position, CMediaType* mt) {
-  if (position < 0) return E_INVALIDARG;
-  if (position > 0) return VFW_S_NO_MORE_ITEMS;
-  if (!mt) return E_POINTER;
+HRESULT CCamAudioInputPin::OfferedType(CMediaType* mt) {
   WAVEFORMATEX w = CCamExportEngine::CameraAudioFormat();
-  mt->InitMediaType();
   mt->SetType(&MEDIATYPE_Audio);
   mt->SetSubtype(&MEDIASUBTYPE_PCM);
   mt->SetFormatType(&FORMAT_WaveFormatEx);
@@ -151,30 +168,16 @@ HRESULT CCamAudioInputPin::GetMediaType(int position, CMediaType* mt) {
   return S_OK;
 }
 
-HRESULT CCamAudioInputPin::CompleteConnect(IPin* receivePin) {
-  HRESULT hr = CBaseInputPin::CompleteConnect(receivePin);
-  if (FAILED(hr)) return hr;
+void CCamAudioInputPin::Connected() {
   WAVEFORMATEX w{};
   std::memcpy(&w, m_mt.Format(), std::min<size_t>(m_mt.FormatLength(), sizeof w));
   w.cbSize = 0;
   exporter_->engine().AudioConnected(w);
-  exporter_->BindPositionPin();
-  return S_OK;
 }
 
-HRESULT CCamAudioInputPin::BreakConnect() {
-  exporter_->engine().AudioDisconnected();
-  exporter_->BindPositionPin(this);
-  return CBaseInputPin::BreakConnect();
-}
+void CCamAudioInputPin::Disconnected() { exporter_->engine().AudioDisconnected(); }
 
-HRESULT CCamAudioInputPin::Receive(IMediaSample* sample) {
-  HRESULT hr = CBaseInputPin::Receive(sample);
-  if (hr != S_OK) return hr;
-  REFERENCE_TIME start = 0, stop = 0;
-  BYTE* data = nullptr;
-  LONG length = 0;
-  if (FAILED(ReadSample(sample, &start, &stop, &data, &length))) return E_FAIL;
+HRESULT CCamAudioInputPin::Deliver(IMediaSample*, REFERENCE_TIME start, REFERENCE_TIME stop, BYTE* data, LONG length) {
   return exporter_->engine().AudioReceive(start, stop, data, length);
 }
 

@@ -18,38 +18,58 @@
 
 class CCamExporterFilter;
 
-// "Video Input": RGB32 frames with a VIDEOINFOHEADER, bottom-up.
-class CCamVideoInputPin final : public CBaseInputPin {
+// What both inputs do alike: each offers the one type it takes, tells the engine of its
+// connection and points the exporter's seeking at the pin that remains when it disconnects,
+// and hands the times and bytes of every sample the base class lets through to Deliver.
+class CCamInputPin : public CBaseInputPin {
  public:
-  CCamVideoInputPin(CCamExporterFilter* filter, CCritSec* lock, HRESULT* phr);
-  HRESULT CheckMediaType(const CMediaType* mt) override;
+  CCamInputPin(LPCTSTR objectName, CCamExporterFilter* filter, CCritSec* lock, HRESULT* phr, LPCWSTR pinName);
   HRESULT GetMediaType(int position, CMediaType* mt) override;
   HRESULT CompleteConnect(IPin* receivePin) override;
   HRESULT BreakConnect() override;
   STDMETHODIMP Receive(IMediaSample* sample) override;
-  STDMETHODIMP EndOfStream() override;
-  STDMETHODIMP BeginFlush() override;
-  STDMETHODIMP EndFlush() override;
 
- private:
+ protected:
+  // The type GetMediaType offers.
+  virtual HRESULT OfferedType(CMediaType* mt) = 0;
+  // The engine's side of connecting (the connection type is m_mt) and disconnecting.
+  virtual void Connected() = 0;
+  virtual void Disconnected() = 0;
+  virtual HRESULT Deliver(IMediaSample* sample, REFERENCE_TIME start, REFERENCE_TIME stop, BYTE* data, LONG length) = 0;
+
   CCamExporterFilter* const exporter_;
 };
 
-// "Audio Input": PCM 22 050 Hz stereo 16-bit only.
-class CCamAudioInputPin final : public CBaseInputPin {
+// "Video Input": RGB32 frames with a VIDEOINFOHEADER, bottom-up.
+class CCamVideoInputPin final : public CCamInputPin {
  public:
-  CCamAudioInputPin(CCamExporterFilter* filter, CCritSec* lock, HRESULT* phr);
+  CCamVideoInputPin(CCamExporterFilter* filter, CCritSec* lock, HRESULT* phr);
   HRESULT CheckMediaType(const CMediaType* mt) override;
-  HRESULT GetMediaType(int position, CMediaType* mt) override;
-  HRESULT CompleteConnect(IPin* receivePin) override;
-  HRESULT BreakConnect() override;
-  STDMETHODIMP Receive(IMediaSample* sample) override;
   STDMETHODIMP EndOfStream() override;
   STDMETHODIMP BeginFlush() override;
   STDMETHODIMP EndFlush() override;
 
  private:
-  CCamExporterFilter* const exporter_;
+  HRESULT OfferedType(CMediaType* mt) override;
+  void Connected() override;
+  void Disconnected() override;
+  HRESULT Deliver(IMediaSample* sample, REFERENCE_TIME start, REFERENCE_TIME stop, BYTE* data, LONG length) override;
+};
+
+// "Audio Input": PCM 22 050 Hz stereo 16-bit only.
+class CCamAudioInputPin final : public CCamInputPin {
+ public:
+  CCamAudioInputPin(CCamExporterFilter* filter, CCritSec* lock, HRESULT* phr);
+  HRESULT CheckMediaType(const CMediaType* mt) override;
+  STDMETHODIMP EndOfStream() override;
+  STDMETHODIMP BeginFlush() override;
+  STDMETHODIMP EndFlush() override;
+
+ private:
+  HRESULT OfferedType(CMediaType* mt) override;
+  void Connected() override;
+  void Disconnected() override;
+  HRESULT Deliver(IMediaSample* sample, REFERENCE_TIME start, REFERENCE_TIME stop, BYTE* data, LONG length) override;
 };
 
 class CCamExporterFilter final : public CBaseFilter,

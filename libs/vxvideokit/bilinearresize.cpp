@@ -51,63 +51,50 @@ void BlendLines(BYTE* f, size_t stride, LONG rows) {
 // ---- pixel formats -------------------------------------------------------------------------
 
 // Each format reads a pixel into three channels (blue, green, red) and writes them back.
-struct Bgr32 {
-  static constexpr int kBytes = 4;
+
+// A byte per channel, blue first; a fourth byte (RGB32) is written as zero.
+template <int Bytes>
+struct BgrBytes {
+  static constexpr int kBytes = Bytes;
   static void Load(const BYTE* p, unsigned c[3]) {
     c[0] = p[0];
     c[1] = p[1];
     c[2] = p[2];
   }
   static void Store(BYTE* p, const unsigned c[3]) {
-    // The fourth byte stays zero.
-    const uint32_t v = c[0] | c[1] << 8 | c[2] << 16;
-    std::memcpy(p, &v, 4);
+    if constexpr (Bytes == 4) {
+      const uint32_t v = c[0] | c[1] << 8 | c[2] << 16;
+      std::memcpy(p, &v, 4);
+    } else {
+      p[0] = BYTE(c[0]);
+      p[1] = BYTE(c[1]);
+      p[2] = BYTE(c[2]);
+    }
   }
 };
+using Bgr32 = BgrBytes<4>;
+using Bgr24 = BgrBytes<3>;
 
-struct Bgr24 {
-  static constexpr int kBytes = 3;
-  static void Load(const BYTE* p, unsigned c[3]) {
-    c[0] = p[0];
-    c[1] = p[1];
-    c[2] = p[2];
-  }
-  static void Store(BYTE* p, const unsigned c[3]) {
-    p[0] = BYTE(c[0]);
-    p[1] = BYTE(c[1]);
-    p[2] = BYTE(c[2]);
-  }
-};
-
-struct Rgb555 {
+// A little-endian 16-bit word: five bits of blue at the bottom, then GreenBits of green, then
+// five of red (RGB555 leaves bit 15 out of every channel).
+template <int GreenBits>
+struct Rgb16 {
   static constexpr int kBytes = 2;
+  static constexpr unsigned kRedShift = 5 + GreenBits;
   static void Load(const BYTE* p, unsigned c[3]) {
     const unsigned v = unsigned(p[0]) | unsigned(p[1]) << 8;
     c[0] = v & 31;
-    c[1] = (v >> 5) & 31;
-    c[2] = (v >> 10) & 31;  // bit 15 is not part of any channel
+    c[1] = (v >> 5) & ((1u << GreenBits) - 1);
+    c[2] = (v >> kRedShift) & 31;
   }
   static void Store(BYTE* p, const unsigned c[3]) {
-    const unsigned v = c[2] << 10 | c[1] << 5 | c[0];
+    const unsigned v = c[2] << kRedShift | c[1] << 5 | c[0];
     p[0] = BYTE(v);
     p[1] = BYTE(v >> 8);
   }
 };
-
-struct Rgb565 {
-  static constexpr int kBytes = 2;
-  static void Load(const BYTE* p, unsigned c[3]) {
-    const unsigned v = unsigned(p[0]) | unsigned(p[1]) << 8;
-    c[0] = v & 31;
-    c[1] = (v >> 5) & 63;
-    c[2] = v >> 11;
-  }
-  static void Store(BYTE* p, const unsigned c[3]) {
-    const unsigned v = c[2] << 11 | c[1] << 5 | c[0];
-    p[0] = BYTE(v);
-    p[1] = BYTE(v >> 8);
-  }
-};
+using Rgb555 = Rgb16<5>;
+using Rgb565 = Rgb16<6>;
 
 // One destination column: byte offsets of its left and right source pixels within a row
 // and the right pixel's weight in 1/128.
@@ -219,50 +206,43 @@ bool RunPrepass(int type, BYTE* frame, size_t bytes, WORD bitCount, LONG width, 
   return true;
 }
 
+namespace {
+
+// The middle `part` of `whole` pixels along one axis: [*first, *last], at least one pixel.
+void Middle(LONG whole, LONG part, LONG* first, LONG* last) {
+  *first = (whole - part) >> 1;
+  *last = std::max(*first, *first + part - 1);
+}
+
+// One axis of the centred mode, 1:1: the middle of the source when it is the larger, else the
+// whole source in the middle of the destination.
+void CentreAxis(LONG source, LONG dest, LONG* sourceFirst, LONG* sourceLast, LONG* destFirst, LONG* destLast) {
+  if (dest < source) Middle(source, dest, sourceFirst, sourceLast);
+  else Middle(dest, source, destFirst, destLast);
+}
+
+}  // namespace
+
 BilinearPlan PlanBilinear(LONG ws, LONG hs, LONG wd, LONG hd, int mode) {
   BilinearPlan p{0, 0, ws - 1, hs - 1, 0, 0, wd - 1, hd - 1, false};
   if (ws <= 0 || hs <= 0 || wd <= 0 || hd <= 0) return p;
   if (mode == kModeCentre) {
     p.centre = true;
-    if (wd < ws) {
-      p.sx0 = (ws - wd) >> 1;
-      p.sx1 = p.sx0 + wd - 1;
-    } else {
-      p.dx0 = (wd - ws) >> 1;
-      p.dx1 = p.dx0 + ws - 1;
-    }
-    if (hd < hs) {
-      p.sy0 = (hs - hd) >> 1;
-      p.sy1 = p.sy0 + hd - 1;
-    } else {
-      p.dy0 = (hd - hs) >> 1;
-      p.dy1 = p.dy0 + hs - 1;
-    }
+    CentreAxis(ws, wd, &p.sx0, &p.sx1, &p.dx0, &p.dx1);
+    CentreAxis(hs, hd, &p.sy0, &p.sy1, &p.dy0, &p.dy1);
     return p;
   }
   const long double rh = static_cast<long double>(hd) / hs;
   const long double rw = static_cast<long double>(wd) / ws;
   if (rh == rw) return p;
   if (mode == kModeFit) {
-    if (rh > rw) {
-      const LONG h = LONG(LONGLONG(hs) * wd / ws);
-      p.dy0 = (hd - h) >> 1;
-      p.dy1 = std::max(p.dy0, p.dy0 + h - 1);
-    } else {
-      const LONG w = LONG(LONGLONG(ws) * hd / hs);
-      p.dx0 = (wd - w) >> 1;
-      p.dx1 = std::max(p.dx0, p.dx0 + w - 1);
-    }
+    // The whole source, in the middle of the destination's longer side.
+    if (rh > rw) Middle(hd, LONG(LONGLONG(hs) * wd / ws), &p.dy0, &p.dy1);
+    else Middle(wd, LONG(LONGLONG(ws) * hd / hs), &p.dx0, &p.dx1);
   } else if (mode == kModeCrop) {
-    if (rh > rw) {
-      const LONG w = LONG(LONGLONG(hs) * wd / hd);
-      p.sx0 = (ws - w) >> 1;
-      p.sx1 = std::max(p.sx0, p.sx0 + w - 1);
-    } else {
-      const LONG h = LONG(LONGLONG(ws) * hd / wd);
-      p.sy0 = (hs - h) >> 1;
-      p.sy1 = std::max(p.sy0, p.sy0 + h - 1);
-    }
+    // The middle of the source's longer side, over the whole destination.
+    if (rh > rw) Middle(ws, LONG(LONGLONG(hs) * wd / hd), &p.sx0, &p.sx1);
+    else Middle(hs, LONG(LONGLONG(ws) * hd / wd), &p.sy0, &p.sy1);
   }
   return p;
 }

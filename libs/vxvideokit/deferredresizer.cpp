@@ -4,6 +4,7 @@
 #include <new>
 
 #include "libs/vxvideokit/nearestresize.h"
+#include "libs/vxvideokit/videopins.h"
 namespace {
 
 // Whether resizing a frame of `src` into one of `dst` only copies its bytes, whatever the
@@ -256,13 +257,5 @@ HRESULT CDeferredResizer::ResizeInto(IMediaSample* input, BYTE* out, LONG outByt
 
 // ---- registration --------------------------------------------------------------------------
 
-namespace {
-const AMOVIESETUP_MEDIATYPE kVideoAny[] = {{&MEDIATYPE_Video, &GUID_NULL}};
-const AMOVIESETUP_PIN kPins[] = {
-    {u"Input", FALSE, FALSE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, kVideoAny},
-    {u"Output", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, kVideoAny},
-};
-}  // namespace
-
 const AMOVIESETUP_FILTER sudDeferredResizer = {&CLSID_VxDeferredResizer, u"VXCMN Deferred Resizer", MERIT_DO_NOT_USE, 2,
-                                               kPins};
+                                               vxvk::kAnyVideoPins};

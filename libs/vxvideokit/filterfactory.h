@@ -1,4 +1,4 @@
-// The body every class factory of the library shares.
+// The body every class factory of the library shares (filters and other objects alike).
 #pragma once
 
 #include <new>

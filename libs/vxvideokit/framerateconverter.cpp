@@ -1,4 +1,5 @@
 #include "libs/vxvideokit/framerateconverter.h"
+#include "libs/vxvideokit/videopins.h"
 #include "media/contract/trace.h"
 
 #include <cmath>
@@ -285,13 +286,5 @@ CMediaType CFrameRateConverter::UpstreamTypeOf(const AM_MEDIA_TYPE& type) {
 
 // ---- registration --------------------------------------------------------------------------
 
-namespace {
-const AMOVIESETUP_MEDIATYPE kVideoAny[] = {{&MEDIATYPE_Video, &GUID_NULL}};
-const AMOVIESETUP_PIN kPins[] = {
-    {u"Input", FALSE, FALSE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, kVideoAny},
-    {u"Output", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, kVideoAny},
-};
-}  // namespace
-
 const AMOVIESETUP_FILTER sudFrameRateConverter = {&CLSID_VxFrameRateConverter, u"VXCMN Frame Rate Converter",
-                                                  MERIT_DO_NOT_USE, 2, kPins};
+                                                  MERIT_DO_NOT_USE, 2, vxvk::kAnyVideoPins};

@@ -1,4 +1,5 @@
 #include "libs/vxvideokit/headeradapter.h"
+#include "libs/vxvideokit/videopins.h"
 
 #include <cstddef>
 #include <cstring>
@@ -6,10 +7,6 @@
 
 namespace {
 
-// Rectangles, bit rates and frame period of VIDEOINFOHEADER (48 bytes).
-constexpr ULONG kVihPrefix = offsetof(VIDEOINFOHEADER, bmiHeader);
-// The same plus interlace, copy protection, aspect and flags (72 bytes).
-constexpr ULONG kVih2Prefix = offsetof(VIDEOINFOHEADER2, bmiHeader);
 constexpr ULONG kInterlaceFlagsAt = offsetof(VIDEOINFOHEADER2, dwInterlaceFlags);
 static_assert(kInterlaceFlagsAt == 48);
 
@@ -19,6 +16,13 @@ bool WordAt48IsZero(const AM_MEDIA_TYPE& mt) {
   if (!mt.pbFormat || mt.cbFormat < kInterlaceFlagsAt + sizeof word) return false;
   std::memcpy(&word, mt.pbFormat + kInterlaceFlagsAt, sizeof word);
   return word == 0;
+}
+
+// What the input takes: video in either header form, progressive.
+bool IsProgressiveVideo(const AM_MEDIA_TYPE& mt) {
+  if (mt.majortype != MEDIATYPE_Video) return false;
+  if (mt.formattype != FORMAT_VideoInfo && mt.formattype != FORMAT_VideoInfo2) return false;
+  return WordAt48IsZero(mt);
 }
 
 // Offers the peer of `other`'s types, converted; VFW_E_NOT_CONNECTED without a peer.
@@ -37,52 +41,50 @@ HRESULT ConvertedPeerType(CBasePin* other, int position, CMediaType* mt, CMediaT
 
 }  // namespace
 
-CMediaType VideoInfo2ToVideoInfo(const CMediaType& mt) {
-  if (mt.formattype != FORMAT_VideoInfo2 || mt.cbFormat < sizeof(VIDEOINFOHEADER2) || !mt.pbFormat) return mt;
-  const auto* in = reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat);
+namespace {
+
+// `mt` with its From format block rewritten as a To block: the rectangles, bit rates and
+// frame period copied, the bitmap header (and any masks or palette after it, up to the end of
+// the block) placed after them, every other field zero. `mt` itself unless its block is a
+// whole From block of type `from`, or when the new block cannot be had.
+template <typename To, typename From>
+CMediaType Reformatted(const CMediaType& mt, const GUID& from, const GUID& to) {
+  if (mt.formattype != from || mt.cbFormat < sizeof(From) || !mt.pbFormat) return mt;
+  constexpr ULONG kFromPrefix = offsetof(From, bmiHeader);
+  constexpr ULONG kToPrefix = offsetof(To, bmiHeader);
+  const auto* in = reinterpret_cast<const From*>(mt.pbFormat);
   const ULONG header = in->bmiHeader.biSize >= sizeof(BITMAPINFOHEADER) ? in->bmiHeader.biSize : sizeof(BITMAPINFOHEADER);
-  // The header may be followed by masks or a palette, up to the end of the block.
-  const ULONG available = mt.cbFormat - kVih2Prefix;
+  const ULONG available = mt.cbFormat - kFromPrefix;
   const ULONG copied = header < available ? header : available;
   CMediaType out(mt);
-  out.SetFormatType(&FORMAT_VideoInfo);
-  BYTE* block = out.ReallocFormatBuffer(kVihPrefix + copied);
+  out.SetFormatType(&to);
+  BYTE* block = out.ReallocFormatBuffer(kToPrefix + copied);
   if (!block) return mt;
-  std::memset(block, 0, kVihPrefix + copied);
-  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(block);
-  vih->rcSource = in->rcSource;
-  vih->rcTarget = in->rcTarget;
-  vih->dwBitRate = in->dwBitRate;
-  vih->dwBitErrorRate = in->dwBitErrorRate;
-  vih->AvgTimePerFrame = in->AvgTimePerFrame;
-  std::memcpy(block + kVihPrefix, &in->bmiHeader, copied);
+  std::memset(block, 0, kToPrefix + copied);
+  auto* converted = reinterpret_cast<To*>(block);
+  converted->rcSource = in->rcSource;
+  converted->rcTarget = in->rcTarget;
+  converted->dwBitRate = in->dwBitRate;
+  converted->dwBitErrorRate = in->dwBitErrorRate;
+  converted->AvgTimePerFrame = in->AvgTimePerFrame;
+  std::memcpy(block + kToPrefix, &in->bmiHeader, copied);
   return out;
 }
 
+}  // namespace
+
+CMediaType VideoInfo2ToVideoInfo(const CMediaType& mt) {
+  return Reformatted<VIDEOINFOHEADER, VIDEOINFOHEADER2>(mt, FORMAT_VideoInfo2, FORMAT_VideoInfo);
+}
+
+// Progressive, unprotected, with the picture's own aspect ratio.
 CMediaType VideoInfoToVideoInfo2(const CMediaType& mt) {
-  if (mt.formattype != FORMAT_VideoInfo || mt.cbFormat < sizeof(VIDEOINFOHEADER) || !mt.pbFormat) return mt;
-  const auto* in = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
-  const ULONG header = in->bmiHeader.biSize >= sizeof(BITMAPINFOHEADER) ? in->bmiHeader.biSize : sizeof(BITMAPINFOHEADER);
-  const ULONG available = mt.cbFormat - kVihPrefix;
-  const ULONG copied = header < available ? header : available;
-  CMediaType out(mt);
-  out.SetFormatType(&FORMAT_VideoInfo2);
-  BYTE* block = out.ReallocFormatBuffer(kVih2Prefix + copied);
-  if (!block) return mt;
-  std::memset(block, 0, kVih2Prefix + copied);
-  auto* vih2 = reinterpret_cast<VIDEOINFOHEADER2*>(block);
-  vih2->rcSource = in->rcSource;
-  vih2->rcTarget = in->rcTarget;
-  vih2->dwBitRate = in->dwBitRate;
-  vih2->dwBitErrorRate = in->dwBitErrorRate;
-  vih2->AvgTimePerFrame = in->AvgTimePerFrame;
-  vih2->dwInterlaceFlags = 0;
-  vih2->dwCopyProtectFlags = 0;
-  vih2->dwPictAspectRatioX = DWORD(in->bmiHeader.biWidth);
-  vih2->dwPictAspectRatioY = DWORD(in->bmiHeader.biHeight < 0 ? -in->bmiHeader.biHeight : in->bmiHeader.biHeight);
-  vih2->dwControlFlags = 0;
-  vih2->dwReserved2 = 0;
-  std::memcpy(block + kVih2Prefix, &in->bmiHeader, copied);
+  CMediaType out = Reformatted<VIDEOINFOHEADER2, VIDEOINFOHEADER>(mt, FORMAT_VideoInfo, FORMAT_VideoInfo2);
+  if (out.formattype != FORMAT_VideoInfo2 || mt.formattype != FORMAT_VideoInfo) return out;
+  const BITMAPINFOHEADER& bitmap = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
+  auto* vih2 = reinterpret_cast<VIDEOINFOHEADER2*>(out.pbFormat);
+  vih2->dwPictAspectRatioX = DWORD(bitmap.biWidth);
+  vih2->dwPictAspectRatioY = DWORD(bitmap.biHeight < 0 ? -bitmap.biHeight : bitmap.biHeight);
   return out;
 }
 
@@ -145,9 +147,7 @@ CBasePin* CVideoHeaderAdapter::GetPin(int n) {
 
 HRESULT CVideoHeaderAdapter::CheckInputType(const CMediaType* mt) {
   if (!mt) return E_POINTER;
-  if (mt->majortype != MEDIATYPE_Video) return VFW_E_TYPE_NOT_ACCEPTED;
-  if (mt->formattype != FORMAT_VideoInfo && mt->formattype != FORMAT_VideoInfo2) return VFW_E_TYPE_NOT_ACCEPTED;
-  if (!WordAt48IsZero(*mt)) return VFW_E_TYPE_NOT_ACCEPTED;
+  if (!IsProgressiveVideo(*mt)) return VFW_E_TYPE_NOT_ACCEPTED;
   if (m_pOutput && m_pOutput->IsConnected()) {
     const CMediaType converted = VideoInfo2ToVideoInfo(*mt);
     if (m_pOutput->GetConnected()->QueryAccept(&converted) != S_OK) return VFW_E_TYPE_NOT_ACCEPTED;
@@ -157,9 +157,7 @@ HRESULT CVideoHeaderAdapter::CheckInputType(const CMediaType* mt) {
 
 HRESULT CVideoHeaderAdapter::CheckTransform(const CMediaType* in, const CMediaType* out) {
   if (!in || !out) return E_POINTER;
-  if (in->majortype != MEDIATYPE_Video || (in->formattype != FORMAT_VideoInfo && in->formattype != FORMAT_VideoInfo2) ||
-      !WordAt48IsZero(*in))
-    return VFW_E_TYPE_NOT_ACCEPTED;
+  if (!IsProgressiveVideo(*in)) return VFW_E_TYPE_NOT_ACCEPTED;
   if (out->majortype != MEDIATYPE_Video || out->formattype != FORMAT_VideoInfo) return VFW_E_TYPE_NOT_ACCEPTED;
   if (m_pInput && m_pInput->IsConnected()) {
     const CMediaType converted = VideoInfoToVideoInfo2(*out);
@@ -196,13 +194,5 @@ HRESULT CVideoHeaderAdapter::Transform(IMediaSample* sample) {
 
 // ---- registration -------------------------------------------------------------------------------
 
-namespace {
-const AMOVIESETUP_MEDIATYPE kVideoAny[] = {{&MEDIATYPE_Video, &GUID_NULL}};
-const AMOVIESETUP_PIN kPins[] = {
-    {u"Input", FALSE, FALSE, FALSE, FALSE, nullptr, nullptr, 1, kVideoAny},
-    {u"Output", FALSE, TRUE, FALSE, FALSE, nullptr, nullptr, 1, kVideoAny},
-};
-}  // namespace
-
 const AMOVIESETUP_FILTER sudVideoHeaderAdapter = {&CLSID_VxVideoHeaderAdapter, u"VXCMN Video Header Adapter",
-                                                  MERIT_DO_NOT_USE, 2, kPins};
+                                                  MERIT_DO_NOT_USE, 2, vxvk::kAnyVideoPins};

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "libs/vxvideokit/videopins.h"
 #include "media/contract/mediatypes.h"
 #include "media/contract/trace.h"
 #include "media/contract/videoinfo.h"
@@ -103,13 +104,5 @@ STDMETHODIMP CInterlaceModeChecker::GetInterlaceMode(int* mode) {
 
 // ---- registration -------------------------------------------------------------------------------
 
-namespace {
-const AMOVIESETUP_MEDIATYPE kVideoRgb24[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24}};
-const AMOVIESETUP_PIN kPins[] = {
-    {u"Input", FALSE, FALSE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, kVideoRgb24},
-    {u"Output", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, kVideoRgb24},
-};
-}  // namespace
-
 const AMOVIESETUP_FILTER sudInterlaceModeChecker = {&CLSID_VxInterlaceModeChecker, u"VXCMN Interlace Mode Checker",
-                                                    MERIT_DO_NOT_USE, 2, kPins};
+                                                    MERIT_DO_NOT_USE, 2, vxvk::kRgb24VideoPins};

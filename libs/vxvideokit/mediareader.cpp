@@ -66,22 +66,14 @@ class CMediaReaderInputPin final : public CBaseInputPin {
 // ---- the filter -------------------------------------------------------------------------------
 
 CUnknown* CMediaReaderFilter::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  HRESULT hr = S_OK;
-  auto* filter = new (std::nothrow) CMediaReaderFilter(outer, &hr);
-  if (!filter) hr = E_OUTOFMEMORY;
-  if (SUCCEEDED(hr) && !filter->m_pInput) hr = E_OUTOFMEMORY;
-  if (FAILED(hr)) {
-    delete filter;
-    filter = nullptr;
-  }
-  if (phr) *phr = hr;
-  return filter;
+  return vxvk::CreateFilterInstance<CMediaReaderFilter>(outer, phr);
 }
 
 CMediaReaderFilter::CMediaReaderFilter(LPUNKNOWN outer, HRESULT* phr)
     : CBaseFilter(NAME("VXCMN Media Reader Filter"), outer, &m_lock, CLSID_VxMediaReaderFilter, phr) {
   HRESULT hr = S_OK;
   m_pInput.reset(new (std::nothrow) CMediaReaderInputPin(this, &hr));
+  if (SUCCEEDED(hr) && !m_pInput) hr = E_OUTOFMEMORY;
   if (FAILED(hr) && phr) *phr = hr;
 }
 

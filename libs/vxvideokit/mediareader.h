@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "libs/vxvideokit/filterfactory.h"
 #include "libs/vxvideokit/vxvideokit.h"
 #include "platform/streaming/base/basefilter.h"
 #include "platform/streaming/base/streampins.h"
@@ -42,6 +43,7 @@ class CMediaReaderFilter final : public CBaseFilter, public IMediaReaderControl 
 
  private:
   friend class CMediaReaderInputPin;
+  friend CUnknown* vxvk::CreateFilterInstance<CMediaReaderFilter>(LPUNKNOWN, HRESULT*);
   CMediaReaderFilter(LPUNKNOWN outer, HRESULT* phr);
 
   // S_OK when mt matches an accepted type (and RGB video is 24-bit).

@@ -13,15 +13,7 @@
 TAV_TRACE_SOURCE(kVideoKit, "readerholder");
 
 CUnknown* CMediaReaderHolder::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  HRESULT hr = S_OK;
-  auto* holder = new (std::nothrow) CMediaReaderHolder(outer, &hr);
-  if (!holder) hr = E_OUTOFMEMORY;
-  if (FAILED(hr)) {
-    delete holder;
-    holder = nullptr;
-  }
-  if (phr) *phr = hr;
-  return holder;
+  return vxvk::CreateFilterInstance<CMediaReaderHolder>(outer, phr);
 }
 
 CMediaReaderHolder::CMediaReaderHolder(LPUNKNOWN outer, HRESULT* phr)

@@ -12,6 +12,7 @@
 
 #include <mutex>
 
+#include "libs/vxvideokit/filterfactory.h"
 #include "libs/vxvideokit/vxvideokit.h"
 #include "media/contract/comptr.h"
 #include "media/contract/strmif.h"
@@ -35,6 +36,7 @@ class CMediaReaderHolder final : public CUnknown, public IMediaReaderHolder {
   STDMETHODIMP OpenVideo(LPCWSTR file, const GUID* timeFormat, IUnknown* site) override;
 
  private:
+  friend CUnknown* vxvk::CreateFilterInstance<CMediaReaderHolder>(LPUNKNOWN, HRESULT*);
   CMediaReaderHolder(LPUNKNOWN outer, HRESULT* phr);
   HRESULT OpenLocked(LPCWSTR file, const GUID* streamType, int typeCount, const AM_MEDIA_TYPE* types,
                      const GUID* timeFormat, IUnknown* site);

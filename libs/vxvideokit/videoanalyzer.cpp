@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "libs/vxvideokit/videopins.h"
 #include "media/contract/com.h"
 #include "media/contract/mediatypes.h"
 #include "media/contract/trace.h"
@@ -10,21 +11,14 @@
 TAV_TRACE_SOURCE(kVideoKit, "analyser");
 
 CUnknown* CVideoAnalyzer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  HRESULT hr = S_OK;
-  auto* filter = new (std::nothrow) CVideoAnalyzer(outer, &hr);
-  if (!filter) hr = E_OUTOFMEMORY;
-  if (SUCCEEDED(hr) && !filter->m_analysis) hr = E_OUTOFMEMORY;
-  if (FAILED(hr)) {
-    delete filter;
-    filter = nullptr;
-  }
-  if (phr) *phr = hr;
-  return filter;
+  return vxvk::CreateFilterInstance<CVideoAnalyzer>(outer, phr);
 }
 
 CVideoAnalyzer::CVideoAnalyzer(LPUNKNOWN outer, HRESULT* phr)
     : CTransInPlaceFilter(NAME("VXCMN Video Analizer Filter"), outer, CLSID_VxVideoAnalyzer, phr, false),
-      m_analysis(new (std::nothrow) vxvk::SceneAnalysis) {}
+      m_analysis(new (std::nothrow) vxvk::SceneAnalysis) {
+  if (!m_analysis && phr && SUCCEEDED(*phr)) *phr = E_OUTOFMEMORY;
+}
 
 STDMETHODIMP CVideoAnalyzer::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -123,13 +117,5 @@ STDMETHODIMP CVideoAnalyzer::GetNewSceneStarts(int* count, double** times) {
 
 // ---- registration -------------------------------------------------------------------------------
 
-namespace {
-const AMOVIESETUP_MEDIATYPE kVideoRgb24[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24}};
-const AMOVIESETUP_PIN kPins[] = {
-    {u"Input", FALSE, FALSE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, kVideoRgb24},
-    {u"Output", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, kVideoRgb24},
-};
-}  // namespace
-
 const AMOVIESETUP_FILTER sudVideoAnalyzer = {&CLSID_VxVideoAnalyzer, u"VXCMN Video Analizer Filter", MERIT_DO_NOT_USE,
-                                             2, kPins};
+                                             2, vxvk::kRgb24VideoPins};

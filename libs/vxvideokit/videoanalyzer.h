@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "libs/vxvideokit/sceneanalysis.h"
+#include "libs/vxvideokit/filterfactory.h"
 #include "libs/vxvideokit/vxvideokit.h"
 #include "platform/streaming/base/dllsetup.h"
 #include "platform/streaming/base/transip.h"
@@ -31,6 +32,7 @@ class CVideoAnalyzer final : public CTransInPlaceFilter, public ISceneAnalyser {
   STDMETHODIMP GetNewSceneStarts(int* count, double** times) override;
 
  private:
+  friend CUnknown* vxvk::CreateFilterInstance<CVideoAnalyzer>(LPUNKNOWN, HRESULT*);
   CVideoAnalyzer(LPUNKNOWN outer, HRESULT* phr);
   // The start times of records [from, end) in a task-allocated array (null when none).
   HRESULT StartsLocked(size_t from, int* count, double** times);

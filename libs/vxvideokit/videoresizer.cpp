@@ -5,6 +5,7 @@
 
 #include "libs/vxvideokit/bilinearresize.h"
 #include "libs/vxvideokit/resizerproperties.h"
+#include "libs/vxvideokit/videopins.h"
 #include "media/contract/trace.h"
 
 TAV_TRACE_SOURCE(kVideoKit, "resizer");
@@ -129,12 +130,5 @@ HRESULT CVideoResizer::Transform(IMediaSample* in, IMediaSample* out) {
 
 // ---- registration --------------------------------------------------------------------------
 
-namespace {
-const AMOVIESETUP_MEDIATYPE kVideoAny[] = {{&MEDIATYPE_Video, &GUID_NULL}};
-const AMOVIESETUP_PIN kPins[] = {
-    {u"Input", FALSE, FALSE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, kVideoAny},
-    {u"Output", FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, nullptr, 1, kVideoAny},
-};
-}  // namespace
-
-const AMOVIESETUP_FILTER sudVideoResizer = {&CLSID_VxVideoResizer, u"VXCMN Video Resizer", MERIT_DO_NOT_USE, 2, kPins};
+const AMOVIESETUP_FILTER sudVideoResizer = {&CLSID_VxVideoResizer, u"VXCMN Video Resizer", MERIT_DO_NOT_USE, 2,
+                                            vxvk::kAnyVideoPins};

@@ -49,15 +49,16 @@ inline std::string MonikerText(IMoniker* moniker, LPCOLESTR property) {
 }
 
 // Whether the mapper, asked for filters that take input and give output at minMerit or
-// above, lists one under this friendly name.
+// above, lists one under this friendly name; exactMatch leaves out filters that registered
+// wildcard types.
 inline bool MapperListsByName(const GUID (&input)[2], const GUID (&output)[2], const std::string& name,
-                              DWORD minMerit = MERIT_DO_NOT_USE) {
+                              DWORD minMerit = MERIT_DO_NOT_USE, bool exactMatch = false) {
   ComPtr<IFilterMapper2> mapper;
   ComPtr<IEnumMoniker> found;
   if (FAILED(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
                               mapper.AsVoidOut())) ||
-      FAILED(mapper->EnumMatchingFilters(&found, 0, FALSE, minMerit, TRUE, 1, input, nullptr, nullptr, FALSE, TRUE, 1,
-                                         output, nullptr, nullptr)) ||
+      FAILED(mapper->EnumMatchingFilters(&found, 0, exactMatch, minMerit, TRUE, 1, input, nullptr, nullptr, FALSE,
+                                         TRUE, 1, output, nullptr, nullptr)) ||
       !found)
     return false;
   ComPtr<IMoniker> m;
@@ -200,9 +201,7 @@ inline void ExpectLibraryClasses(const std::string& library, const CFactoryTempl
   ExpectClassTableRegistered(table, count, library, pinsAtCreation);
 
   CoFreeUnusedLibraries();
-  auto canUnload = reinterpret_cast<PFN_DllCanUnloadNow>(dlsym(module, "DllCanUnloadNow"));
-  ASSERT_TRUE(canUnload);
-  EXPECT_EQ(S_OK, canUnload()) << "objects of the library are still alive";
+  EXPECT_EQ(S_OK, LibraryCanUnload(module)) << "objects of the library are still alive";
   CoUninitialize();
 }
 

@@ -1,7 +1,8 @@
 // A push source and a recording sink for driving filters in a graph from a test thread, and
 // small pin helpers. The source offers a list of types and takes back only those; the sink
 // takes what its predicate says, offers a list of types of its own, and records every
-// sample it receives (reading those its policy says).
+// sample it receives (reading those its policy says). A fixture starts the component
+// model with the libraries a test needs and checks at its end that nothing was left alive.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <vector>
 
@@ -218,6 +220,74 @@ inline CMediaType ConnectionTypeOf(IPin* pin) {
   }
   return mt;
 }
+
+// A filter graph without a clock, so samples go as fast as the filters take them.
+inline ComPtr<IGraphBuilder> NewGraph() {
+  ComPtr<IGraphBuilder> graph;
+  EXPECT_EQ(S_OK,
+            CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsVoidOut()));
+  if (graph) {
+    EXPECT_EQ(S_OK, graph.As<IMediaFilter>()->SetSyncSource(nullptr));
+  }
+  return graph;
+}
+
+// A test of filters in the component model: Start() initialises it and registers the
+// libraries the test names (the last one's module is kept in `module`); MakeGraph() adds a
+// graph without a clock. At the end the graph is stopped and dropped, no object of the
+// streaming base made in the test may be left and, when Start was told so, the last library
+// must agree to be unloaded. A fixture that holds filters of its own drops them in its
+// TearDown before calling this one's.
+class FilterFixture : public ::testing::Test {
+ protected:
+  enum class AtEnd { kNoCheck, kLastLibraryUnloads };
+
+  void Start(std::initializer_list<const char*> libraries = {"tavrionstreaming"}, AtEnd atEnd = AtEnd::kNoCheck) {
+    CoInitialize(nullptr);
+    m_started = true;
+    m_atEnd = atEnd;
+    for (const char* library : libraries) ASSERT_EQ(S_OK, RegisterLibrary(library, &module)) << library;
+  }
+  // False when the graph could not be made.
+  bool MakeGraph() {
+    graph = NewGraph();
+    return bool(graph);
+  }
+  // Puts a filter object the test made into the graph, which owns it from then on: the
+  // object, or null when the graph refused it (the object is gone then).
+  template <typename T>
+  T* Add(T* object, LPCWSTR name) {
+    ComPtr<IBaseFilter> filter = AsFilter(object);
+    return filter && graph->AddFilter(filter.Get(), name) == S_OK ? object : nullptr;
+  }
+  void TearDown() override {
+    if (!m_started) return;  // skipped before Start
+    if (graph) graph.As<IMediaControl>()->Stop();
+    graph = nullptr;
+    EXPECT_EQ(0, CBaseObject::ObjectsActive()) << "filters, pins, allocators or samples leaked";
+    CoFreeUnusedLibraries();
+    if (m_atEnd == AtEnd::kLastLibraryUnloads) {
+      EXPECT_EQ(S_OK, LibraryCanUnload(module)) << "objects of the library are still alive";
+    }
+    CoUninitialize();
+  }
+
+  ComPtr<IGraphBuilder> graph;
+  void* module = nullptr;  // the last library Start registered
+
+ private:
+  bool m_started = false;
+  AtEnd m_atEnd = AtEnd::kNoCheck;
+};
+
+// The same with the streaming library alone registered and the graph made before each test.
+class GraphFixture : public FilterFixture {
+ protected:
+  void SetUp() override {
+    Start();
+    ASSERT_TRUE(MakeGraph());
+  }
+};
 
 // Every type a pin's enumerator lists.
 inline std::vector<CMediaType> EnumeratedTypes(IPin* pin) {

@@ -60,6 +60,11 @@ std::string MakeTempSubdir(const std::string& name) {
   fs::create_directories(p);
   return p.string();
 }
+std::string WriteTempFile(const std::string& name, std::string_view bytes) {
+  std::string path = TempDir() + "/" + name;
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
+  return path;
+}
 
 static std::string EnvOr(const char* name, const std::string& fallback) {
   const char* v = std::getenv(name);
@@ -76,6 +81,10 @@ HRESULT RegisterLibrary(const std::string& name, void** module) {
   if (module) *module = m;
   auto reg = reinterpret_cast<PFN_DllRegisterServer>(dlsym(m, "DllRegisterServer"));
   return reg ? reg() : E_FAIL;
+}
+HRESULT LibraryCanUnload(void* module) {
+  auto canUnload = module ? reinterpret_cast<PFN_DllCanUnloadNow>(dlsym(module, "DllCanUnloadNow")) : nullptr;
+  return canUnload ? canUnload() : E_FAIL;
 }
 std::string ProgramPath(const std::string& name) { return BuildDir() + "/bin/" + name; }
 

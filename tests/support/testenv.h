@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "media/contract/hresult.h"
@@ -18,6 +19,8 @@ void TearDownPrivateEnvironment();
 const std::string& TempDir();
 // A fresh, empty subfolder of TempDir().
 std::string MakeTempSubdir(const std::string& name);
+// Writes `bytes` to the file `name` of TempDir(), replacing it; the file's path.
+std::string WriteTempFile(const std::string& name, std::string_view bytes);
 // The build tree (build/) and the source tree.
 std::string BuildDir();
 std::string SourceDir();
@@ -27,6 +30,10 @@ std::string LibraryPath(const std::string& name);
 // module, when given, receives the library's handle (it stays loaded). E_FAIL when the
 // library or its entry point is missing.
 HRESULT RegisterLibrary(const std::string& name, void** module = nullptr);
+// What DllCanUnloadNow of a library loaded by RegisterLibrary answers: S_OK when none of
+// its objects is alive (after CoFreeUnusedLibraries has let go of the unused ones); E_FAIL
+// without a library or that entry point.
+HRESULT LibraryCanUnload(void* module);
 // build/bin/<name>
 std::string ProgramPath(const std::string& name);
 // <sub> of shared/testdata beside the checkout or one of its parent folders, or of

@@ -16,12 +16,7 @@ LRESULT IgnoreMessages(HWND, UINT, WPARAM, LPARAM) { return 0; }
 SurfaceSource::SurfaceSource(int w, int h) : width(w), height(h) {
   hwnd_ = CreatePlatformWindow(&IgnoreMessages, nullptr);
   BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = w;
-  info.bmiHeader.biHeight = -h;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};  // top-down
   void* bits = nullptr;
   surface_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   tav::SetWindowSurface(hwnd_, surface_);
@@ -90,12 +85,7 @@ CMediaType Rgb32Type(LONG width, LONG height) {
   mt.SetSubtype(&MEDIASUBTYPE_RGB32);
   mt.SetFormatType(&FORMAT_VideoInfo);
   auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  vih->bmiHeader.biWidth = width;
-  vih->bmiHeader.biHeight = height;
-  vih->bmiHeader.biPlanes = 1;
-  vih->bmiHeader.biBitCount = 32;
-  vih->bmiHeader.biCompression = BI_RGB;
+  vih->bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
   vih->bmiHeader.biSizeImage = GetBitmapSize(&vih->bmiHeader);
   vih->AvgTimePerFrame = 400000;
   SetRect(&vih->rcSource, 0, 0, width, height < 0 ? -height : height);
@@ -146,17 +136,8 @@ void RegisterLibraries() {
   vktest::RegisterLibrary("captionpainter");
 }
 
-std::string WriteFile(const std::string& name, const std::string& text) {
-  const std::string path = tavtest::TempDir() + "/" + name;
-  if (FILE* f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-  }
-  return path;
-}
-
 std::string CaptionFile() {
-  return WriteFile("caption.srt", "1\n00:00:01,000 --> 00:00:03,000\nHELLO WORLD\n\n");
+  return tavtest::WriteTempFile("caption.srt", "1\n00:00:01,000 --> 00:00:03,000\nHELLO WORLD\n\n");
 }
 
 ComPtr<ISubtitleManager> LoadedManager(const std::string& file, const char16_t* language) {

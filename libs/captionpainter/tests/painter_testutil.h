@@ -61,8 +61,6 @@ std::vector<uint32_t> BottomUp(int width, int height, const std::vector<uint32_t
 
 // Registers the caption library (and the graph library) in the private registry.
 void RegisterLibraries();
-// Writes a file into the test's folder and returns its path.
-std::string WriteFile(const std::string& name, const std::string& text);
 // A "Subtitle Manager" with `file` loaded and the default size, or null.
 ComPtr<ISubtitleManager> LoadedManager(const std::string& file, const char16_t* language = nullptr);
 // A SubRip file with one caption from 1 s to 3 s.

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "libs/captionparser/captionentry.h"
+#include "libs/captionparser/fuzz/readerfuzz.h"
 #include "libs/captionparser/patterns.h"
 #include "libs/captionparser/samireader.h"
 #include "libs/captionparser/subtitlestate.h"
@@ -13,10 +14,7 @@
 using namespace captionparser;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static CSubtitleState* state = [] {
-    SetSelfCheck(true);
-    return new CSubtitleState;
-  }();
+  static CSubtitleState* state = NewSelfCheckingState();
   std::string_view text(reinterpret_cast<const char*>(data), size);
   state->Clear();
   ParseStyleSheet(*state, text);

@@ -14,21 +14,16 @@
 #include "media/contract/registry.h"
 
 using namespace vktest;
-using captiontest::WriteTemp;
+using tavtest::WriteTempFile;
 
 namespace {
 
 constexpr REFERENCE_TIME kSecond = 10'000'000;
 
-constexpr const char* kTwoLanguages =
-    "<SAMI><HEAD><STYLE TYPE=\"text/css\"><!--\n"
-    "P { text-align:center; }\n"
-    ".KRCC {Name:Korean; lang:ko-KR; SAMIType:CC;}\n"
-    ".ENCC {Name:English; lang:en-US; SAMIType:CC;}\n"
-    "-->\n</STYLE></HEAD><BODY>\n"
-    "<SYNC Start=2000><P Class=KRCC>IIIIIIIIIIIIIIIIIII\n"
-    "<SYNC Start=2000><P Class=ENCC>MW\n"
-    "</BODY></SAMI>";
+const std::string kTwoLanguages = std::string(captiontest::kKoreanEnglishSami) +
+                                  "<SYNC Start=2000><P Class=KRCC>IIIIIIIIIIIIIIIIIII\n"
+                                  "<SYNC Start=2000><P Class=ENCC>MW\n"
+                                  "</BODY></SAMI>";
 
 std::string ReadClassString(REFCLSID clsid, const std::string& sub, const char* value) {
   HKEY k = nullptr;
@@ -55,24 +50,16 @@ ComPtr<CBurnInFilter> NewFilter() {
   return ComPtr<CBurnInFilter>(f);
 }
 
-class captionparser_Library : public ::testing::Test {
+class captionparser_Library : public FilterFixture {
  protected:
-  void SetUp() override {
-    CoInitialize(nullptr);
-    ASSERT_EQ(S_OK, RegisterLibrary("tavrionstreaming"));
-    ASSERT_EQ(S_OK, RegisterLibrary("captionparser"));
-  }
-  void TearDown() override {
-    CoFreeUnusedLibraries();
-    CoUninitialize();
-  }
+  void SetUp() override { Start({"tavrionstreaming", "captionparser"}); }
 
   // A manager of the registered library with `text` loaded.
   ComPtr<ISubtitleManager> LoadedManager(const std::string& name, const std::string& text) {
     ComPtr<ISubtitleManager> m;
     EXPECT_EQ(S_OK, CoCreateInstance(CLSID_SubtitleManager, nullptr, CLSCTX_ALL, IID_ISubtitleManager, m.AsVoidOut()));
     if (!m) return m;
-    const std::string path = WriteTemp(name, text);
+    const std::string path = WriteTempFile(name, text);
     EXPECT_EQ(S_OK, m->LoadFile(std::u16string(path.begin(), path.end()).c_str(), FALSE));
     return m;
   }
@@ -149,25 +136,17 @@ class captionparser_BurnInGraph : public captionparser_Library {
  protected:
   void SetUp() override {
     captionparser_Library::SetUp();
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                     graph.AsVoidOut()));
-    ASSERT_EQ(S_OK, graph.As<IMediaFilter>()->SetSyncSource(nullptr));
+    ASSERT_TRUE(MakeGraph());
   }
   void TearDown() override {
-    if (graph) graph.As<IMediaControl>()->Stop();
-    filter = srcFilter = sinkFilter = nullptr;
-    graph = nullptr;
+    filter = nullptr;
     captionparser_Library::TearDown();
   }
   void Build(const CMediaType& type) {
-    source = new TestSource(type);
-    srcFilter = AsFilter(source);
-    sink = new TestSink;
-    sinkFilter = AsFilter(sink);
     ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SubtitleFilter, nullptr, CLSCTX_ALL, IID_IBaseFilter, filter.AsVoidOut()));
-    ASSERT_EQ(S_OK, graph->AddFilter(srcFilter.Get(), u"Source"));
+    ASSERT_TRUE(source = Add(new TestSource(type), u"Source"));
     ASSERT_EQ(S_OK, graph->AddFilter(filter.Get(), u"KORVA Subtitles Parser"));
-    ASSERT_EQ(S_OK, graph->AddFilter(sinkFilter.Get(), u"Sink"));
+    ASSERT_TRUE(sink = Add(new TestSink, u"Sink"));
     ASSERT_EQ(S_OK, graph->ConnectDirect(source->OutPin(), PinOf(filter.Get(), u"In").Get(), nullptr));
     ASSERT_EQ(S_OK, graph->ConnectDirect(PinOf(filter.Get(), u"Out").Get(), sink->InPin(), nullptr));
   }
@@ -186,10 +165,9 @@ class captionparser_BurnInGraph : public captionparser_Library {
     return sink->frames.back().data;
   }
 
-  ComPtr<IGraphBuilder> graph;
-  TestSource* source = nullptr;
-  TestSink* sink = nullptr;
-  ComPtr<IBaseFilter> filter, srcFilter, sinkFilter;
+  TestSource* source = nullptr;  // owned by the graph
+  TestSink* sink = nullptr;      // owned by the graph
+  ComPtr<IBaseFilter> filter;
 };
 
 TEST_F(captionparser_BurnInGraph, AsksForTwiceTheFrameAndPassesTheTypeThrough) {

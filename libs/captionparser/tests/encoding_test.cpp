@@ -93,7 +93,7 @@ const Case kCases[] = {
 TEST(captionparser_Encodings, ForeignFilesDrawTheCaptionsOfTheirUtf8Originals) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    const std::string original = captiontest::WriteTemp(c.name, c.utf8);
+    const std::string original = tavtest::WriteTempFile(c.name, c.utf8);
     const std::string foreign = Encoded(original, c.encoding);
     const std::string bytes = ReadAll(foreign);
     ASSERT_FALSE(tav::IsValidUtf8(bytes)) << "the test file must not pass as UTF-8";
@@ -116,9 +116,9 @@ TEST(captionparser_Encodings, ForeignFilesDrawTheCaptionsOfTheirUtf8Originals) {
 TEST(captionparser_Encodings, ByteOrderMarksWinAndAsciiIsUnaffected) {
   // UTF-16 LE with its mark: the mark is dropped and no detector is asked.
   const Case& korean = kCases[0];
-  const std::string original = captiontest::WriteTemp("bom.smi", korean.utf8);
+  const std::string original = tavtest::WriteTempFile("bom.smi", korean.utf8);
   const std::string withoutMark = ReadAll(Encoded(original, "UTF-16LE"));
-  const std::string utf16 = captiontest::WriteTemp("bom16.smi", std::string("\xFF\xFE", 2) + withoutMark);
+  const std::string utf16 = tavtest::WriteTempFile("bom16.smi", std::string("\xFF\xFE", 2) + withoutMark);
   ComPtr<ISubtitleManager> reference = Loaded(original);
   ComPtr<ISubtitleManager> decoded = Loaded(utf16);
   EXPECT_EQ(EncodingOf(decoded.Get()), "UTF-16LE");

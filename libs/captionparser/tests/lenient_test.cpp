@@ -13,13 +13,13 @@
 
 using namespace captionparser;
 using captiontest::Dump;
-using captiontest::WriteTemp;
+using tavtest::WriteTempFile;
 
 namespace {
 
 // Loads text as a file; the reader's name and the entries, or "refused".
 std::string Load(CSubtitleState& state, const std::string& name, const std::string& text) {
-  if (!state.LoadFile(WriteTemp(name, text), false)) return "refused";
+  if (!state.LoadFile(WriteTempFile(name, text), false)) return "refused";
   return std::string(ReaderName(state.Reader())) + "\n" + Dump(state.DefaultEntries());
 }
 
@@ -133,7 +133,7 @@ TEST(captionparser_LenientReaders, ManyOverlappingCuesStayBounded) {
     text += line;
   }
   CSubtitleState state;
-  ASSERT_TRUE(state.LoadFile(WriteTemp("many.srt", text), false));
+  ASSERT_TRUE(state.LoadFile(WriteTempFile("many.srt", text), false));
   const EntryList& entries = state.DefaultEntries();
   EXPECT_EQ(entries.size(), size_t(cues) + 1);
   size_t runs = 0;
@@ -211,7 +211,7 @@ TEST(captionparser_Ssa, DialogueLinesInFormatOrder) {
 
 TEST(captionparser_LenientReaders, FilesBeyondAGibibyteAreRefusedUnread) {
   // A sparse file: refused by its size, before any reader reads it.
-  const std::string path = WriteTemp("huge.srt", "1\n00:00:01,000 --> 00:00:02,000\nx\n\n");
+  const std::string path = WriteTempFile("huge.srt", "1\n00:00:01,000 --> 00:00:02,000\nx\n\n");
   std::filesystem::resize_file(path, std::uintmax_t(kMaxSubtitleFileBytes) + 1);
   CSubtitleState state;
   EXPECT_FALSE(state.LoadFile(path, false));

@@ -9,20 +9,15 @@
 #include "media/contract/com.h"
 #include "media/contract/comptr.h"
 
-using captiontest::WriteTemp;
+using tavtest::WriteTempFile;
 
 namespace {
 
-constexpr const char* kTwoLanguages =
-    "<SAMI><HEAD><STYLE TYPE=\"text/css\"><!--\n"
-    "P { text-align:center; }\n"
-    ".KRCC {Name:Korean; lang:ko-KR; SAMIType:CC;}\n"
-    ".ENCC {Name:English; lang:en-US; SAMIType:CC;}\n"
-    "-->\n</STYLE></HEAD><BODY>\n"
-    "<SYNC Start=1000><P Class=KRCC>annyeong\n"
-    "<SYNC Start=1000><P Class=ENCC>hello\n"
-    "<SYNC Start=2500><P Class=ENCC>world\n"
-    "</BODY></SAMI>";
+const std::string kTwoLanguages = std::string(captiontest::kKoreanEnglishSami) +
+                                  "<SYNC Start=1000><P Class=KRCC>annyeong\n"
+                                  "<SYNC Start=1000><P Class=ENCC>hello\n"
+                                  "<SYNC Start=2500><P Class=ENCC>world\n"
+                                  "</BODY></SAMI>";
 
 constexpr const char* kSubRip =
     "1\n00:00:01,000 --> 00:00:02,000\nfirst\n\n"
@@ -79,7 +74,7 @@ TEST(captionparser_Manager, ReaderNameSaysWhenALenientReaderTookTheFile) {
   EXPECT_EQ(Take(name), u"");
   const struct {
     const char* file;
-    const char* text;
+    std::string_view text;
     HRESULT hr;
     const char16_t* reader;
   } cases[] = {
@@ -91,12 +86,12 @@ TEST(captionparser_Manager, ReaderNameSaysWhenALenientReaderTookTheFile) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
-    ASSERT_EQ(S_OK, m->LoadFile(Wide(captiontest::WriteTemp(c.file, c.text)).c_str(), FALSE));
+    ASSERT_EQ(S_OK, m->LoadFile(Wide(tavtest::WriteTempFile(c.file, c.text)).c_str(), FALSE));
     EXPECT_EQ(c.hr, info->GetReaderName(&name));
     EXPECT_EQ(Take(name), c.reader);
   }
   // A refused file leaves nothing loaded.
-  EXPECT_EQ(TAV_E_SUBTITLE_LOAD, m->LoadFile(Wide(captiontest::WriteTemp("f.vtt", "WEBVTT\n")).c_str(), FALSE));
+  EXPECT_EQ(TAV_E_SUBTITLE_LOAD, m->LoadFile(Wide(tavtest::WriteTempFile("f.vtt", "WEBVTT\n")).c_str(), FALSE));
   EXPECT_EQ(S_FALSE, info->GetReaderName(&name));
   EXPECT_EQ(Take(name), u"");
 }
@@ -123,12 +118,12 @@ TEST(captionparser_Manager, LoadFailureForgetsThePathAndReportsTheSubtitleCode) 
   ASSERT_EQ(S_OK, m->GetFileName(&name));
   EXPECT_EQ(u"", Take(name));
 
-  const std::string good = WriteTemp("good.srt", kSubRip);
+  const std::string good = WriteTempFile("good.srt", kSubRip);
   ASSERT_EQ(S_OK, m->LoadFile(Wide(good).c_str(), FALSE));
   ASSERT_EQ(S_OK, m->GetFileName(&name));
   EXPECT_EQ(Wide(good), Take(name));
 
-  const std::string bad = WriteTemp("bad.txt", "neither sami nor subrip\n");
+  const std::string bad = WriteTempFile("bad.txt", "neither sami nor subrip\n");
   EXPECT_EQ(TAV_HR(0x80040301), m->LoadFile(Wide(bad).c_str(), FALSE));
   EXPECT_EQ(TAV_HR(0x80040301), m->LoadFile(u"/no/such/file.smi", FALSE));
   ASSERT_EQ(S_OK, m->GetFileName(&name));
@@ -141,7 +136,7 @@ TEST(captionparser_Manager, LoadFailureForgetsThePathAndReportsTheSubtitleCode) 
 
 TEST(captionparser_Manager, PathLongerThanTheInterfaceBufferIsRefusedNotCut) {
   ComPtr<ISubtitleManager> m = NewManager();
-  const std::string good = WriteTemp("keep.srt", kSubRip);
+  const std::string good = WriteTempFile("keep.srt", kSubRip);
   ASSERT_EQ(S_OK, m->LoadFile(Wide(good).c_str(), FALSE));
   const std::u16string longPath = u"/" + std::u16string(300, u'a') + u".srt";
   EXPECT_EQ(E_INVALIDARG, m->LoadFile(longPath.c_str(), FALSE));
@@ -152,7 +147,7 @@ TEST(captionparser_Manager, PathLongerThanTheInterfaceBufferIsRefusedNotCut) {
 
 TEST(captionparser_Manager, ListsAndSelectsLanguages) {
   ComPtr<ISubtitleManager> m = NewManager();
-  ASSERT_EQ(S_OK, m->LoadFile(Wide(WriteTemp("two.smi", kTwoLanguages)).c_str(), FALSE));
+  ASSERT_EQ(S_OK, m->LoadFile(Wide(WriteTempFile("two.smi", kTwoLanguages)).c_str(), FALSE));
   int count = -1;
   ASSERT_EQ(S_OK, m->GetLanguageCount(&count));
   EXPECT_EQ(2, count);
@@ -183,7 +178,7 @@ TEST(captionparser_Manager, ListsAndSelectsLanguages) {
 
 TEST(captionparser_Manager, SizeClassesAreBuiltInAndSelectedByIdOrName) {
   ComPtr<ISubtitleManager> m = NewManager();
-  ASSERT_EQ(S_OK, m->LoadFile(Wide(WriteTemp("two.smi", kTwoLanguages)).c_str(), FALSE));
+  ASSERT_EQ(S_OK, m->LoadFile(Wide(WriteTempFile("two.smi", kTwoLanguages)).c_str(), FALSE));
   int count = 0;
   ASSERT_EQ(S_OK, m->GetSizeCount(&count));
   ASSERT_EQ(3, count);
@@ -211,7 +206,7 @@ TEST(captionparser_Manager, SizeClassesAreBuiltInAndSelectedByIdOrName) {
 
   // A reload starts from scratch: still three built-in classes, none current.
   ASSERT_EQ(S_OK, m->SelectSize(1));
-  ASSERT_EQ(S_OK, m->LoadFile(Wide(WriteTemp("again.srt", kSubRip)).c_str(), FALSE));
+  ASSERT_EQ(S_OK, m->LoadFile(Wide(WriteTempFile("again.srt", kSubRip)).c_str(), FALSE));
   ASSERT_EQ(S_OK, m->GetSizeCount(&count));
   EXPECT_EQ(3, count);
   EXPECT_EQ(nullptr, CurrentSize(m.Get()));
@@ -219,7 +214,7 @@ TEST(captionparser_Manager, SizeClassesAreBuiltInAndSelectedByIdOrName) {
 
 TEST(captionparser_Manager, SubRipHasNoLanguagesAndLooksUpAtBoundaries) {
   ComPtr<ISubtitleManager> m = NewManager();
-  ASSERT_EQ(S_OK, m->LoadFile(Wide(WriteTemp("a.srt", kSubRip)).c_str(), FALSE));
+  ASSERT_EQ(S_OK, m->LoadFile(Wide(WriteTempFile("a.srt", kSubRip)).c_str(), FALSE));
   int count = -1;
   ASSERT_EQ(S_OK, m->GetLanguageCount(&count));
   EXPECT_EQ(0, count);
@@ -241,7 +236,7 @@ TEST(captionparser_Manager, DrawOnBitmapRefusesWhatItCannotDraw) {
   BITMAPINFOHEADER h{sizeof(BITMAPINFOHEADER), 8, 8, 1, 32, BI_RGB, 256, 0, 0, 0, 0};
   BYTE bits[8 * 8 * 4] = {};
   EXPECT_EQ(E_FAIL, m->DrawOnBitmap(&h, bits, 0)) << "nothing loaded";
-  ASSERT_EQ(S_OK, m->LoadFile(Wide(WriteTemp("a.srt", kSubRip)).c_str(), FALSE));
+  ASSERT_EQ(S_OK, m->LoadFile(Wide(WriteTempFile("a.srt", kSubRip)).c_str(), FALSE));
   EXPECT_EQ(E_FAIL, m->DrawOnBitmap(nullptr, bits, 0));
   EXPECT_EQ(E_FAIL, m->DrawOnBitmap(&h, nullptr, 0));
   for (WORD bitCount : {1, 4, 8, 15, 48}) {

@@ -48,7 +48,7 @@ BITMAPINFOHEADER Header(int width, int height, int bits) {
 
 TEST(captionparser_ManagerDrawing, DrawOnBitmapChangesOnlyCaptionPixels) {
   ComPtr<ISubtitleManager> m =
-      Loaded(captiontest::WriteTemp("one.srt", "1\n00:00:01,000 --> 00:00:05,000\nShort line\n\n"));
+      Loaded(tavtest::WriteTempFile("one.srt", "1\n00:00:01,000 --> 00:00:05,000\nShort line\n\n"));
   for (int bits : {16, 24, 32}) {
     SCOPED_TRACE(bits);
     const BITMAPINFOHEADER h = Header(320, 240, bits);
@@ -72,7 +72,7 @@ TEST(captionparser_ManagerDrawing, DrawOnBitmapChangesOnlyCaptionPixels) {
 
 TEST(captionparser_ManagerDrawing, DrawOnDCDrawsIntoTheAreaOrTheWholeBitmap) {
   ComPtr<ISubtitleManager> m =
-      Loaded(captiontest::WriteTemp("dc.srt", "1\n00:00:01,000 --> 00:00:05,000\nOn the picture\n\n"));
+      Loaded(tavtest::WriteTempFile("dc.srt", "1\n00:00:01,000 --> 00:00:05,000\nOn the picture\n\n"));
   BITMAPINFO info{};
   info.bmiHeader = Header(320, 240, 32);
   void* pixels = nullptr;

@@ -43,12 +43,6 @@ std::string Shape(std::string_view text) {
   return Shape(doc, doc.Root()->firstChild);
 }
 
-std::string WriteFile(const std::string& name, const std::string& bytes) {
-  std::string path = tavtest::TempDir() + "/" + name;
-  std::ofstream(path, std::ios::binary) << bytes;
-  return path;
-}
-
 }  // namespace
 
 TEST(captionparser_Tokenizer, NewSyncAndParagraphCloseTheOpenOnes) {
@@ -175,13 +169,13 @@ TEST(captionparser_Attributes, TypesAndTexts) {
 
 TEST(captionparser_LoadFile, JoinsLinesAndShrinksEdgeSpace) {
   CCaptionDocument doc;
-  ASSERT_TRUE(doc.LoadFile(WriteFile("join.smi", "Hello\nWorld\n")));
+  ASSERT_TRUE(doc.LoadFile(tavtest::WriteTempFile("join.smi", "Hello\nWorld\n")));
   EXPECT_EQ(doc.Buffer(), "HelloWorld");
-  ASSERT_TRUE(doc.LoadFile(WriteFile("join2.smi", "Hello \r\n\t\tWorld\r\n  \n")));
+  ASSERT_TRUE(doc.LoadFile(tavtest::WriteTempFile("join2.smi", "Hello \r\n\t\tWorld\r\n  \n")));
   EXPECT_EQ(doc.Buffer(), "Hello  World ");
   EXPECT_EQ(doc.Path(), tavtest::TempDir() + "/join2.smi");
   // A byte-order mark is not text.
-  ASSERT_TRUE(doc.LoadFile(WriteFile("bom.smi", "\xEF\xBB\xBF<SAMI>")));
+  ASSERT_TRUE(doc.LoadFile(tavtest::WriteTempFile("bom.smi", "\xEF\xBB\xBF<SAMI>")));
   EXPECT_EQ(doc.Buffer(), "<SAMI>");
   // Missing files and folders fail and leave the document empty.
   EXPECT_FALSE(doc.LoadFile(tavtest::TempDir() + "/missing.smi"));
@@ -201,7 +195,7 @@ TEST(captionparser_LoadFile, JoinedLinesMatchTheLineByLineForm) {
     for (int i = int(rng() % 30); i > 0; --i) text += pieces[rng() % std::size(pieces)];
     std::string expected;
     for (std::string_view line : SplitLines(text)) expected += CollapseEdgeSpace(line);
-    ASSERT_TRUE(doc.StartFile(WriteFile("lines.smi", text)));
+    ASSERT_TRUE(doc.StartFile(tavtest::WriteTempFile("lines.smi", text)));
     EXPECT_EQ(doc.Buffer(), expected) << round;
   }
 }
@@ -212,7 +206,7 @@ TEST(captionparser_LoadFile, Utf8IsReadByteForByte) {
   const std::string text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBB\xBF\xED\x9F\xBF\xEE\x80\x80\xF4\x8F\xBF\xBF z";
   for (const std::string& bom : {std::string(), std::string("\xEF\xBB\xBF")}) {
     std::string read;
-    ASSERT_TRUE(ReadSubtitleText(WriteFile("utf8.smi", bom + text), &read));
+    ASSERT_TRUE(ReadSubtitleText(tavtest::WriteTempFile("utf8.smi", bom + text), &read));
     EXPECT_EQ(read, text);
     EXPECT_EQ(tav::WideToAnsi(tav::DecodeTextAs(text, "UTF-8")), text);
   }

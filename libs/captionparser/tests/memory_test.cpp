@@ -94,7 +94,7 @@ TEST(captionparser_Memory, LargeSamiFilePeaksAtASmallMultipleOfItsSize) {
   for (bool emptyBodyFirst : {false, true}) {
     size_t counts[3] = {};
     const std::string text = LargeSami(kSyncs, emptyBodyFirst, counts);
-    const std::string path = captiontest::WriteTemp("large.smi", text);
+    const std::string path = tavtest::WriteTempFile("large.smi", text);
     CSubtitleState state;
     const size_t before = g_inUse.load();
     g_peak = before;

@@ -10,7 +10,7 @@
 
 using namespace captionparser;
 using captiontest::Dump;
-using captiontest::WriteTemp;
+using tavtest::WriteTempFile;
 
 namespace {
 
@@ -32,8 +32,8 @@ std::vector<std::string> SelectorsOf(const std::vector<const CCaptionStyle*>& st
 
 TEST(captionparser_SamiReader, HeaderOnlyReadsLanguagesAndSizeClasses) {
   CSubtitleState state;
-  std::string path = WriteTemp("head.smi", std::string(kTwoLanguageHead) +
-                                               "<BODY><SYNC Start=0><P Class=ENCC>x</BODY></SAMI>");
+  std::string path =
+      WriteTempFile("head.smi", std::string(kTwoLanguageHead) + "<BODY><SYNC Start=0><P Class=ENCC>x</BODY></SAMI>");
   ASSERT_TRUE(state.LoadFile(path, true));
   EXPECT_EQ(SelectorsOf(state.Languages()), (std::vector<std::string>{"KRCC", "ENCC"}));
   EXPECT_EQ(state.LanguageCount(), 2);
@@ -57,14 +57,14 @@ TEST(captionparser_SamiReader, HeaderOnlyReadsLanguagesAndSizeClasses) {
 
 TEST(captionparser_SamiReader, CaptionsAreFiledPerLanguage) {
   CSubtitleState state;
-  ASSERT_TRUE(state.LoadFile(WriteTemp("two.smi", std::string(kTwoLanguageHead) +
-                                                      "<BODY>\n"
-                                                      "<SYNC Start=1000><P Class=KRCC>annyeong\n"
-                                                      "<SYNC Start=1000><P Class=ENCC>hello\n"
-                                                      "<SYNC Start=2500><P Class=KRCC>&nbsp;\n"
-                                                      "<SYNC Start=2500><P Class=ENCC>&nbsp;\n"
-                                                      "<SYNC Start=3000><P Class=KRCC>both<P Class=ENCC>at once\n"
-                                                      "</BODY></SAMI>"),
+  ASSERT_TRUE(state.LoadFile(WriteTempFile("two.smi", std::string(kTwoLanguageHead) +
+                                                          "<BODY>\n"
+                                                          "<SYNC Start=1000><P Class=KRCC>annyeong\n"
+                                                          "<SYNC Start=1000><P Class=ENCC>hello\n"
+                                                          "<SYNC Start=2500><P Class=KRCC>&nbsp;\n"
+                                                          "<SYNC Start=2500><P Class=ENCC>&nbsp;\n"
+                                                          "<SYNC Start=3000><P Class=KRCC>both<P Class=ENCC>at once\n"
+                                                          "</BODY></SAMI>"),
                              false));
   // A SYNC holding paragraphs of both languages gives each its own entry at that time.
   EXPECT_EQ(Dump(state.LanguageTable()[0].entries), "1000 [annyeong]/c=FFFFFF\n2500 [ ]/c=FFFFFF\n3000 [both]/c=FFFFFF\n");
@@ -92,14 +92,15 @@ TEST(captionparser_SamiReader, CaptionsAreFiledPerLanguage) {
 
 TEST(captionparser_SamiReader, OneSyncWithParagraphsOfSeveralLanguages) {
   CSubtitleState state;
-  ASSERT_TRUE(state.LoadFile(WriteTemp("mixed.smi", std::string(kTwoLanguageHead) +
-                                                        "<BODY>\n"
-                                                        "<SYNC Start=1000><P Class=ENCC>Hello<br>there\n"
-                                                        "<P Class=KRCC><FONT face=Gulim>annyeong</FONT>\n"
-                                                        "<SYNC Start=2000><P Class=KRCC>&nbsp;<P Class=ENCC>&nbsp;\n"
-                                                        "<SYNC Start=3000><P Class=ENCC>only English\n"
-                                                        "</BODY></SAMI>"),
-                             false));
+  ASSERT_TRUE(
+      state.LoadFile(WriteTempFile("mixed.smi", std::string(kTwoLanguageHead) +
+                                                    "<BODY>\n"
+                                                    "<SYNC Start=1000><P Class=ENCC>Hello<br>there\n"
+                                                    "<P Class=KRCC><FONT face=Gulim>annyeong</FONT>\n"
+                                                    "<SYNC Start=2000><P Class=KRCC>&nbsp;<P Class=ENCC>&nbsp;\n"
+                                                    "<SYNC Start=3000><P Class=ENCC>only English\n"
+                                                    "</BODY></SAMI>"),
+                     false));
   EXPECT_EQ(Dump(state.LanguageTable()[0].entries), "1000 [annyeong]/f=Gulim/c=FFFFFF\n2000 [ ]/c=FFFFFF\n");
   EXPECT_EQ(Dump(state.LanguageTable()[1].entries),
             "1000 [Hello]/c=FFFFFF [\\n]/c=FFFFFF [there]/c=FFFFFF\n2000 [ ]/c=FFFFFF\n3000 [only English]/c=FFFFFF\n");
@@ -113,10 +114,11 @@ TEST(captionparser_SamiReader, OneSyncWithParagraphsOfSeveralLanguages) {
 
 TEST(captionparser_SamiReader, InlineMarkup) {
   CSubtitleState state;
-  ASSERT_TRUE(state.LoadFile(WriteTemp("inline.smi",
-                                       "<SAMI><BODY><SYNC Start=10><P>a<BR>b<I>c<B>d</B></I><FONT face=\"Gulim, Arial\" "
-                                       "color=red>e<br/>f</FONT><u>g</u><I></I>&lt;h&gt;</SAMI>"),
-                             false));
+  ASSERT_TRUE(
+      state.LoadFile(WriteTempFile("inline.smi",
+                                   "<SAMI><BODY><SYNC Start=10><P>a<BR>b<I>c<B>d</B></I><FONT face=\"Gulim, Arial\" "
+                                   "color=red>e<br/>f</FONT><u>g</u><I></I>&lt;h&gt;</SAMI>"),
+                     false));
   // No style sheet: the default style; FONT face keeps the whole value; unknown tags are
   // transparent; an empty I adds nothing.
   EXPECT_EQ(Dump(state.DefaultEntries()),
@@ -126,11 +128,11 @@ TEST(captionparser_SamiReader, InlineMarkup) {
 
 TEST(captionparser_SamiReader, ParagraphClassesMergeElementStyles) {
   CSubtitleState state;
-  ASSERT_TRUE(state.LoadFile(WriteTemp("merge.smi",
-                                       "<SAMI><HEAD><STYLE><!-- P {color:yellow;} ENCC {font-family:Arial;} "
-                                       ".ENCC {SAMIType:CC;} --></STYLE></HEAD><BODY>"
-                                       "<SYNC Start=1><P Class=ENCC>one<SYNC Start=2><P Class=ENCC>two"
-                                       "<SYNC Start=3><P>three</BODY></SAMI>"),
+  ASSERT_TRUE(state.LoadFile(WriteTempFile("merge.smi",
+                                           "<SAMI><HEAD><STYLE><!-- P {color:yellow;} ENCC {font-family:Arial;} "
+                                           ".ENCC {SAMIType:CC;} --></STYLE></HEAD><BODY>"
+                                           "<SYNC Start=1><P Class=ENCC>one<SYNC Start=2><P Class=ENCC>two"
+                                           "<SYNC Start=3><P>three</BODY></SAMI>"),
                              false));
   const EntryList& en = state.LanguageTable()[0].entries;
   ASSERT_EQ(en.size(), 3u);
@@ -165,10 +167,11 @@ TEST(captionparser_SamiReader, StyleSheetRules) {
   EXPECT_EQ(state.Identifiers().size(), 1u);
 
   // Only the first non-blank child of a STYLE element is a style sheet.
-  ASSERT_TRUE(state.LoadFile(WriteTemp("twocomments.smi",
-                                       "<SAMI><HEAD><STYLE> <!-- --> <!-- .A {SAMIType:CC;} --><!-- .B {SAMIType:CC;} "
-                                       "--></STYLE></HEAD><BODY></BODY></SAMI>"),
-                             false));
+  ASSERT_TRUE(
+      state.LoadFile(WriteTempFile("twocomments.smi",
+                                   "<SAMI><HEAD><STYLE> <!-- --> <!-- .A {SAMIType:CC;} --><!-- .B {SAMIType:CC;} "
+                                   "--></STYLE></HEAD><BODY></BODY></SAMI>"),
+                     false));
   EXPECT_EQ(SelectorsOf(state.Languages()), (std::vector<std::string>{"A"}));
 }
 
@@ -178,32 +181,33 @@ TEST(captionparser_SamiReader, RefusedFiles) {
   for (const char* text : {"<!-- c --><SAMI><BODY></BODY></SAMI>", "<!DOCTYPE x><SAMI><BODY></BODY></SAMI>",
                            "x<SAMI><BODY></BODY></SAMI>", "<SAMI><HEAD></HEAD></SAMI>"}) {
     SCOPED_TRACE(text);
-    std::string path = WriteTemp("refused.smi", text);
+    std::string path = WriteTempFile("refused.smi", text);
     EXPECT_FALSE(ParseSamiFile(state, path, false));
     EXPECT_FALSE(state.LoadFile(path, false));
     EXPECT_EQ(state.LoadedPath(), "");
   }
-  EXPECT_FALSE(state.LoadFile(WriteTemp("missing", "") + "/nothing.smi", false));
+  EXPECT_FALSE(state.LoadFile(WriteTempFile("missing", "") + "/nothing.smi", false));
   // An empty file is no SAMI file, but it reads as a SubRip file without cues.
-  EXPECT_TRUE(state.LoadFile(WriteTemp("empty.smi", ""), false));
+  EXPECT_TRUE(state.LoadFile(WriteTempFile("empty.smi", ""), false));
   EXPECT_TRUE(state.DefaultEntries().empty());
   // A byte-order mark is consumed by the decoder, so the file still starts with SAMI.
-  ASSERT_TRUE(state.LoadFile(WriteTemp("bom.smi", "\xEF\xBB\xBF<SAMI><BODY><SYNC Start=5><P>x</BODY></SAMI>"), false));
+  ASSERT_TRUE(
+      state.LoadFile(WriteTempFile("bom.smi", "\xEF\xBB\xBF<SAMI><BODY><SYNC Start=5><P>x</BODY></SAMI>"), false));
   EXPECT_EQ(Dump(state.DefaultEntries()), "5 [x]\n");
 }
 
 TEST(captionparser_SamiReader, SyncStartValues) {
   CSubtitleState state;
-  ASSERT_TRUE(state.LoadFile(WriteTemp("starts.smi",
-                                       "<SAMI><BODY>"
-                                       "<SYNC Start=\"100\"><P>quoted"
-                                       "<SYNC Start=abc><P>skipped"
-                                       "<SYNC Start=1.5 start=300><P>second start"
-                                       "<SYNC><P>no start"
-                                       "<SYNC Start=400>"
-                                       "<SYNC Start=500><P>after empty"
-                                       "<SYNC Start=99999999999><P>huge"
-                                       "</BODY></SAMI>"),
+  ASSERT_TRUE(state.LoadFile(WriteTempFile("starts.smi",
+                                           "<SAMI><BODY>"
+                                           "<SYNC Start=\"100\"><P>quoted"
+                                           "<SYNC Start=abc><P>skipped"
+                                           "<SYNC Start=1.5 start=300><P>second start"
+                                           "<SYNC><P>no start"
+                                           "<SYNC Start=400>"
+                                           "<SYNC Start=500><P>after empty"
+                                           "<SYNC Start=99999999999><P>huge"
+                                           "</BODY></SAMI>"),
                              false));
   EXPECT_EQ(Dump(state.DefaultEntries()),
             "100 [quoted]\n300 [second start]\n500 [after empty]\n2147483647 [huge]\n");
@@ -221,8 +225,8 @@ TEST(captionparser_SamiReader, LanguagesBeyondTheTableAreLeftOut) {
   sheet += ".Src {Name:Source;}";
   body += "<SYNC Start=99><P Class=Src>plain";
   CSubtitleState state;
-  ASSERT_TRUE(state.LoadFile(WriteTemp("many.smi", "<SAMI><HEAD><STYLE><!--" + sheet + "--></STYLE></HEAD><BODY>" +
-                                                       body + "</BODY></SAMI>"),
+  ASSERT_TRUE(state.LoadFile(WriteTempFile("many.smi", "<SAMI><HEAD><STYLE><!--" + sheet + "--></STYLE></HEAD><BODY>" +
+                                                           body + "</BODY></SAMI>"),
                              false));
   EXPECT_EQ(state.Languages().size(), 10u);
   EXPECT_EQ(state.LanguageCount(), 10);
@@ -233,10 +237,10 @@ TEST(captionparser_SamiReader, LanguagesBeyondTheTableAreLeftOut) {
 
 TEST(captionparser_SamiReader, ReloadStartsFromScratch) {
   CSubtitleState state;
-  ASSERT_TRUE(state.LoadFile(WriteTemp("a.smi", std::string(kTwoLanguageHead) +
-                                                    "<BODY><SYNC Start=1><P Class=KRCC>x</BODY></SAMI>"),
-                             false));
-  ASSERT_TRUE(state.LoadFile(WriteTemp("b.smi", "<SAMI><BODY><SYNC Start=2><P>y</BODY></SAMI>"), false));
+  ASSERT_TRUE(state.LoadFile(
+      WriteTempFile("a.smi", std::string(kTwoLanguageHead) + "<BODY><SYNC Start=1><P Class=KRCC>x</BODY></SAMI>"),
+      false));
+  ASSERT_TRUE(state.LoadFile(WriteTempFile("b.smi", "<SAMI><BODY><SYNC Start=2><P>y</BODY></SAMI>"), false));
   EXPECT_TRUE(state.Languages().empty());
   EXPECT_EQ(state.LanguageCount(), 0);
   EXPECT_EQ(state.CurrentLanguage(), nullptr);
@@ -253,7 +257,7 @@ TEST(captionparser_SamiReader, DeepNestingAndLongLinesAreWalkedWithoutRecursion)
   for (int i = 0; i < 100000; ++i) deep += "<u" + std::to_string(i) + ">";
   deep += "<i>bottom</i><SYNC Start=2><P>" + std::string(1 << 20, 'x') + "</BODY></SAMI>";
   CSubtitleState state;
-  ASSERT_TRUE(state.LoadFile(WriteTemp("deep.smi", deep), false));
+  ASSERT_TRUE(state.LoadFile(WriteTempFile("deep.smi", deep), false));
   ASSERT_EQ(state.DefaultEntries().size(), 2u);
   EXPECT_EQ(captiontest::DumpEntry(*state.DefaultEntries()[0]), "1 [bottom]/i");
   EXPECT_EQ(state.DefaultEntries()[1]->Runs()[0].text.size(), size_t(1) << 20);
@@ -262,7 +266,7 @@ TEST(captionparser_SamiReader, DeepNestingAndLongLinesAreWalkedWithoutRecursion)
   std::string cue = "1\n00:00:01,000 --> 00:00:02,000\n";
   for (int i = 0; i < 100000; ++i) cue += "<b" + std::to_string(i) + ">";
   cue += "<b>bottom\n";
-  ASSERT_TRUE(state.LoadFile(WriteTemp("deep.srt", cue), false));
+  ASSERT_TRUE(state.LoadFile(WriteTempFile("deep.srt", cue), false));
   ASSERT_EQ(state.DefaultEntries().size(), 2u);
   EXPECT_EQ(captiontest::DumpEntry(*state.DefaultEntries()[0]), "1000 [bottom]/b/c=FFFFFF");
 }
@@ -274,26 +278,28 @@ TEST(captionparser_SamiReader, OrderOfHeadsAndBodiesAsInTheWholeTree) {
   SetSelfCheck(true);
   CSubtitleState state;
   // A second BODY replaces the first.
-  ASSERT_TRUE(state.LoadFile(WriteTemp("bodies.smi",
-                                       "<SAMI><BODY><SYNC Start=1><P>first</BODY>"
-                                       "<BODY><SYNC Start=2><P>second</BODY></SAMI>"),
+  ASSERT_TRUE(state.LoadFile(WriteTempFile("bodies.smi",
+                                           "<SAMI><BODY><SYNC Start=1><P>first</BODY>"
+                                           "<BODY><SYNC Start=2><P>second</BODY></SAMI>"),
                              false));
   EXPECT_EQ(Dump(state.DefaultEntries()), "2 [second]\n");
   // A HEAD after the BODY still gives its styles and languages.
-  ASSERT_TRUE(state.LoadFile(WriteTemp("late_head.smi",
-                                       "<SAMI><BODY><SYNC Start=1><P Class=ENCC>late</BODY>"
-                                       "<HEAD><STYLE><!-- .ENCC {SAMIType:CC;} P {font-style:italic;} --></STYLE></HEAD></SAMI>"),
-                             false));
+  ASSERT_TRUE(state.LoadFile(
+      WriteTempFile("late_head.smi",
+                    "<SAMI><BODY><SYNC Start=1><P Class=ENCC>late</BODY>"
+                    "<HEAD><STYLE><!-- .ENCC {SAMIType:CC;} P {font-style:italic;} --></STYLE></HEAD></SAMI>"),
+      false));
   ASSERT_EQ(state.LanguageCount(), 1);
   EXPECT_EQ(Dump(state.LanguageTable()[0].entries), "1 [late]/i\n");
   // A BODY that is not a child of SAMI (HEAD was never closed) leaves the file without one.
-  EXPECT_FALSE(state.LoadFile(WriteTemp("open_head.smi", "<SAMI><HEAD><TITLE>t</TITLE><BODY><SYNC Start=1><P>x"),
-                              false));
+  EXPECT_FALSE(
+      state.LoadFile(WriteTempFile("open_head.smi", "<SAMI><HEAD><TITLE>t</TITLE><BODY><SYNC Start=1><P>x"), false));
   // Elements around SYNCs, SYNCs without a usable Start, and text after the SAMI element.
-  ASSERT_TRUE(state.LoadFile(WriteTemp("wrapped.smi",
-                                       "<SAMI><BODY><DIV><SYNC Start=1><P>a<SYNC Start=x><P>gone"
-                                       "<SYNC Start=3><I><B>c</B></I></DIV><x>y</x></BODY></SAMI>tail<SYNC Start=9>t"),
-                             false));
+  ASSERT_TRUE(
+      state.LoadFile(WriteTempFile("wrapped.smi",
+                                   "<SAMI><BODY><DIV><SYNC Start=1><P>a<SYNC Start=x><P>gone"
+                                   "<SYNC Start=3><I><B>c</B></I></DIV><x>y</x></BODY></SAMI>tail<SYNC Start=9>t"),
+                     false));
   EXPECT_EQ(Dump(state.DefaultEntries()), "1 [a]\n3 [c]/i/b\n");
   SetSelfCheck(false);
 }
@@ -312,14 +318,14 @@ TEST(captionparser_SamiReader, StreamingReadingAgreesWithTheWholeTree) {
   std::mt19937 rng(11);
   SetSelfCheck(true);
   CSubtitleState state;
-  const std::string path = WriteTemp("random.smi", "");
+  const std::string path = WriteTempFile("random.smi", "");
   for (int round = 0; round < 1500; ++round) {
     std::string text = rng() % 20 == 0 ? " <SAMI>" : "<SAMI>";
     for (int i = int(rng() % 8); i > 0; --i) text += head[rng() % std::size(head)];
     if (rng() % 4 != 0) text += "</STYLE></HEAD>";
     text += "<BODY>";
     for (int i = int(rng() % 50); i > 0; --i) text += body[rng() % std::size(body)];
-    WriteTemp("random.smi", text);
+    WriteTempFile("random.smi", text);
     state.LoadFile(path, rng() % 3 == 0);
   }
   SetSelfCheck(false);

@@ -10,14 +10,14 @@
 
 using namespace captionparser;
 using captiontest::Dump;
-using captiontest::WriteTemp;
+using tavtest::WriteTempFile;
 
 namespace {
 
 // Loads SubRip text through the manager's load (SAMI first, then SubRip); "refused" when the
 // strict SubRip reader did not take it (the lenient readers may have).
 std::string Load(CSubtitleState& state, const std::string& text, bool* ok = nullptr) {
-  bool loaded = state.LoadFile(WriteTemp("cues.srt", text), false) && state.Reader() == SubtitleReader::kSubRip;
+  bool loaded = state.LoadFile(WriteTempFile("cues.srt", text), false) && state.Reader() == SubtitleReader::kSubRip;
   if (ok) *ok = loaded;
   return loaded ? Dump(state.DefaultEntries()) : "refused";
 }

@@ -10,13 +10,6 @@ namespace captiontest {
 
 using namespace captionparser;
 
-std::string WriteTemp(const std::string& name, std::string_view bytes) {
-  std::string path = tavtest::TempDir() + "/" + name;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), std::streamsize(bytes.size()));
-  return path;
-}
-
 std::string CorpusPath(const std::string& name) {
   return tavtest::SourceDir() + "/libs/captionparser/tests/data/" + name;
 }

@@ -6,11 +6,18 @@
 #include <string_view>
 
 #include "libs/captionparser/subtitlestate.h"
+#include "tests/support/testenv.h"
 
 namespace captiontest {
 
-// Writes bytes to a file in the test's private folder and returns its path.
-std::string WriteTemp(const std::string& name, std::string_view bytes);
+// The head and body tag of a SAMI file that centres its captions and has a Korean and an
+// English class; a test adds its SYNC lines and the closing tags.
+inline constexpr char kKoreanEnglishSami[] =
+    "<SAMI><HEAD><STYLE TYPE=\"text/css\"><!--\n"
+    "P { text-align:center; }\n"
+    ".KRCC {Name:Korean; lang:ko-KR; SAMIType:CC;}\n"
+    ".ENCC {Name:English; lang:en-US; SAMIType:CC;}\n"
+    "-->\n</STYLE></HEAD><BODY>\n";
 
 // The team's corpus in tests/data.
 std::string CorpusPath(const std::string& name);

@@ -9,12 +9,15 @@
 #include <string>
 
 #include "libs/qvfreader/qvfreader.h"
+#include "libs/qvfreader/tests/moviebytes.h"
 #include "media/contract/com.h"
 #include "media/contract/comptr.h"
 #include "media/contract/registry.h"
 #include "media/contract/strmif.h"
 #include "media/contract/uuids.h"
 #include "registrysnapshot.h"
+#include "tests/support/filterharness.h"
+#include "tests/support/standinpin.h"
 #include "tests/support/testenv.h"
 
 namespace {
@@ -27,40 +30,18 @@ Fn Entry(const char* library, const char* name) {
   return m ? reinterpret_cast<Fn>(dlsym(m, name)) : nullptr;
 }
 
+// A movie file of `size` bytes in the test's temporary folder; its path.
 std::string MovieFile(const std::string& name, bool qvf, size_t size) {
-  std::string b(size, '\0');
-  for (size_t i = 0; i < size; ++i) b[i] = char(i * 13 + 1);
-  const char header[] = "RIFF\x10\x00\x00\x00"
-                        "AVI "
-                        "LIST\x44\x00\x00\x00"
-                        "hdrl"
-                        "avih\x38\x00\x00\x00";
-  for (size_t i = 0; i < 32 && i < size; ++i) b[i] = header[i];
-  if (qvf && size > 11) b[11] = '\x19';
-  std::string path = tavtest::TempDir() + "/" + name;
-  std::ofstream(path, std::ios::binary).write(b.data(), std::streamsize(b.size()));
-  return path;
+  return tavtest::WriteTempFile(name, qvftest::MovieBytes(qvf, size));
 }
 
 std::u16string Wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
 // A downstream pin that reads through IAsyncReader, as a splitter's input does, or one that
 // doesn't ask for it.
-class PullPin final : public IPin {
+class PullPin final : public tavtest::StandInPin {
  public:
-  explicit PullPin(bool asksForReader) : asks_(asksForReader) {}
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (riid == IID_IUnknown || riid == IID_IPin) {
-      *ppv = static_cast<IPin*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override { return --refs_; }
-  STDMETHODIMP Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
+  explicit PullPin(bool asksForReader) : StandInPin(PINDIR_INPUT), asks_(asksForReader) {}
   STDMETHODIMP ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* mt) override {
     if (asks_) {
       ComPtr<IAsyncReader> reader;
@@ -68,57 +49,24 @@ class PullPin final : public IPin {
       if (FAILED(hr)) return hr;
       reader_ = reader;
     }
-    peer_ = connector;
-    return S_OK;
+    return StandInPin::ReceiveConnection(connector, mt);
   }
   STDMETHODIMP Disconnect() override {
-    peer_ = nullptr;
     reader_ = nullptr;
-    return S_OK;
+    return StandInPin::Disconnect();
   }
-  STDMETHODIMP ConnectedTo(IPin** pin) override {
-    *pin = peer_.Get();
-    if (*pin) (*pin)->AddRef();
-    return *pin ? S_OK : VFW_E_NOT_CONNECTED;
-  }
-  STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  STDMETHODIMP QueryPinInfo(PIN_INFO* info) override {
-    info->pFilter = nullptr;
-    info->dir = PINDIR_INPUT;
-    info->achName[0] = 0;
-    return S_OK;
-  }
-  STDMETHODIMP QueryDirection(PIN_DIRECTION* dir) override {
-    *dir = PINDIR_INPUT;
-    return S_OK;
-  }
-  STDMETHODIMP QueryId(LPWSTR*) override { return E_NOTIMPL; }
-  STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE*) override { return S_OK; }
-  STDMETHODIMP EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
-  STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP EndOfStream() override { return S_OK; }
-  STDMETHODIMP BeginFlush() override { return S_OK; }
-  STDMETHODIMP EndFlush() override { return S_OK; }
-  STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
 
   ComPtr<IAsyncReader> reader_;
-  ComPtr<IPin> peer_;
-  ULONG refs_ = 1;
 
  private:
   bool asks_;
 };
 
-class qvfreader_Filter : public ::testing::Test {
+class qvfreader_Filter : public tavtest::FilterFixture {
  protected:
   void SetUp() override {
-    CoInitialize(nullptr);
-    auto streaming = Entry<PFN_DllRegisterServer>("tavrionstreaming", "DllRegisterServer");
-    ASSERT_TRUE(streaming);
-    ASSERT_EQ(streaming(), S_OK);
-    auto reg = Entry<PFN_DllRegisterServer>("qvfreader", "DllRegisterServer");
-    ASSERT_TRUE(reg);
-    ASSERT_EQ(reg(), S_OK);
+    Start({"tavrionstreaming", "qvfreader"}, AtEnd::kLastLibraryUnloads);
+    if (HasFatalFailure()) return;
     ASSERT_EQ(CoCreateInstance(CLSID_QvfReaderFilter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                filter_.AsVoidOut()),
               S_OK);
@@ -132,12 +80,7 @@ class qvfreader_Filter : public ::testing::Test {
     pin_ = nullptr;
     source_ = nullptr;
     filter_ = nullptr;
-    CoFreeUnusedLibraries();
-    auto canUnload = Entry<PFN_DllCanUnloadNow>("qvfreader", "DllCanUnloadNow");
-    if (canUnload) {
-      EXPECT_EQ(canUnload(), S_OK) << "reader objects leaked";
-    }
-    CoUninitialize();
+    FilterFixture::TearDown();
   }
 
   std::vector<std::pair<GUID, GUID>> OfferedTypes() {
@@ -250,7 +193,7 @@ TEST_F(qvfreader_Filter, Connection_NeedsAPinThatReadsThroughIAsyncReader) {
   source_->Load(Wide(MovieFile("conn.qvf", true, 4096)).c_str(), nullptr);
   PullPin pusher(false);
   EXPECT_EQ(pin_->Connect(&pusher, nullptr), VFW_E_NO_TRANSPORT);
-  EXPECT_FALSE(pusher.peer_ && pusher.reader_);
+  EXPECT_FALSE(pusher.peer && pusher.reader_);
 
   PullPin puller(true);
   ASSERT_EQ(pin_->Connect(&puller, nullptr), S_OK);

@@ -13,29 +13,13 @@
 
 #include "libs/qvfreader/qvffilestream.h"
 #include "libs/qvfreader/qvfrequestengine.h"
+#include "libs/qvfreader/tests/moviebytes.h"
 #include "tests/support/testenv.h"
 
 namespace {
 
-// A header as the writer makes it, then a counting pattern so every byte is predictable.
-std::string MovieBytes(bool qvf, size_t size) {
-  std::string b(size, '\0');
-  for (size_t i = 0; i < size; ++i) b[i] = char(i * 7 + 3);
-  const char header[] = "RIFF\x10\x00\x00\x00"
-                        "AVI "
-                        "LIST\x44\x00\x00\x00"
-                        "hdrl"
-                        "avih\x38\x00\x00\x00";
-  for (size_t i = 0; i < 32 && i < size; ++i) b[i] = header[i];
-  if (qvf && size > 11) b[11] = '\x19';
-  return b;
-}
-
-std::string WriteFile(const std::string& name, const std::string& bytes) {
-  std::string path = tavtest::TempDir() + "/" + name;
-  std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
-  return path;
-}
+using qvftest::MovieBytes;
+using tavtest::WriteTempFile;
 
 std::string Read(QvfRequestEngine& engine, LONGLONG at, LONG count, HRESULT* hr = nullptr) {
   std::string out(size_t(count), '\xEE');
@@ -48,7 +32,7 @@ std::string Read(QvfRequestEngine& engine, LONGLONG at, LONG count, HRESULT* hr 
 
 TEST(qvfreader_Stream, FormTypeByteReadsAsSpace_OnlyWhenTheReadCoversIt) {
   const std::string original = MovieBytes(true, 4096);
-  std::string path = WriteFile("patch.qvf", original);
+  std::string path = WriteTempFile("patch.qvf", original);
   QvfFileStream stream([&] { return path; });
   QvfRequestEngine engine(&stream);
 
@@ -66,14 +50,14 @@ TEST(qvfreader_Stream, FormTypeByteReadsAsSpace_OnlyWhenTheReadCoversIt) {
 
   // An ordinary AVI file reads unchanged.
   std::string avi = MovieBytes(false, 256);
-  std::string aviPath = WriteFile("plain.avi", avi);
+  std::string aviPath = WriteTempFile("plain.avi", avi);
   QvfFileStream aviStream([&] { return aviPath; });
   QvfRequestEngine aviEngine(&aviStream);
   EXPECT_EQ(Read(aviEngine, 0, 256), avi);
 }
 
 TEST(qvfreader_Stream, ShortFileNearTheFormType_GetsNoStrayByte) {
-  std::string path = WriteFile("tiny.qvf", MovieBytes(true, 10));
+  std::string path = WriteTempFile("tiny.qvf", MovieBytes(true, 10));
   QvfFileStream stream([&] { return path; });
   QvfRequestEngine engine(&stream);
   std::string buffer(20, '\xEE');
@@ -84,18 +68,18 @@ TEST(qvfreader_Stream, ShortFileNearTheFormType_GetsNoStrayByte) {
 }
 
 TEST(qvfreader_Stream, Probe_AcceptsAviAndQvf_RefusesShortForeignAndMissing) {
-  EXPECT_EQ(ProbeQvfFile(WriteFile("a.qvf", MovieBytes(true, 88))), QvfProbe::Movie);
-  EXPECT_EQ(ProbeQvfFile(WriteFile("a.avi", MovieBytes(false, 200))), QvfProbe::Movie);
-  EXPECT_EQ(ProbeQvfFile(WriteFile("short.qvf", MovieBytes(true, 87))), QvfProbe::Foreign);
+  EXPECT_EQ(ProbeQvfFile(WriteTempFile("a.qvf", MovieBytes(true, 88))), QvfProbe::Movie);
+  EXPECT_EQ(ProbeQvfFile(WriteTempFile("a.avi", MovieBytes(false, 200))), QvfProbe::Movie);
+  EXPECT_EQ(ProbeQvfFile(WriteTempFile("short.qvf", MovieBytes(true, 87))), QvfProbe::Foreign);
   std::string wave = MovieBytes(false, 200);
   wave.replace(8, 4, "WAVE");
-  EXPECT_EQ(ProbeQvfFile(WriteFile("sound.wav", wave)), QvfProbe::Foreign);
+  EXPECT_EQ(ProbeQvfFile(WriteTempFile("sound.wav", wave)), QvfProbe::Foreign);
   std::string movi = MovieBytes(true, 200);
   movi.replace(20, 4, "movi");
-  EXPECT_EQ(ProbeQvfFile(WriteFile("nohdrl.qvf", movi)), QvfProbe::Foreign);
+  EXPECT_EQ(ProbeQvfFile(WriteTempFile("nohdrl.qvf", movi)), QvfProbe::Foreign);
   std::string noAvih = MovieBytes(true, 200);
   noAvih.replace(24, 4, "strl");
-  EXPECT_EQ(ProbeQvfFile(WriteFile("noavih.qvf", noAvih)), QvfProbe::Foreign);
+  EXPECT_EQ(ProbeQvfFile(WriteTempFile("noavih.qvf", noAvih)), QvfProbe::Foreign);
   EXPECT_EQ(ProbeQvfFile(tavtest::TempDir() + "/missing.qvf"), QvfProbe::CannotOpen);
   EXPECT_EQ(ProbeQvfFile(std::string(300, 'x')), QvfProbe::CannotOpen);
 }
@@ -110,7 +94,7 @@ TEST(qvfreader_Stream, MissingFile_FailsWithFileNotFound) {
 }
 
 TEST(qvfreader_Engine, RequestsPastTheEnd_ComeBackShort) {
-  std::string path = WriteFile("end.qvf", MovieBytes(true, 1000));
+  std::string path = WriteTempFile("end.qvf", MovieBytes(true, 1000));
   QvfFileStream stream([&] { return path; });
   QvfRequestEngine engine(&stream);
   std::vector<BYTE> a(100), b(100), c(100);
@@ -138,7 +122,7 @@ TEST(qvfreader_Engine, RequestsPastTheEnd_ComeBackShort) {
 }
 
 TEST(qvfreader_Engine, Flush_CancelsWaitingRequests_RefusesNewOnes_AndWaitsForTheOneBeingRead) {
-  std::string path = WriteFile("flush.qvf", MovieBytes(true, 1 << 16));
+  std::string path = WriteTempFile("flush.qvf", MovieBytes(true, 1 << 16));
   // The worker opens the file inside its first request: holding it there stalls that request.
   HANDLE opening = CreateEvent(nullptr, TRUE, FALSE, nullptr);
   HANDLE mayOpen = CreateEvent(nullptr, TRUE, FALSE, nullptr);
@@ -194,7 +178,7 @@ TEST(qvfreader_Engine, Flush_CancelsWaitingRequests_RefusesNewOnes_AndWaitsForTh
 TEST(qvfreader_Engine, ManyReadersAndFlushes_LoseNothingAndNeverHang) {
   const int kSize = 1 << 18;
   std::string expected = MovieBytes(true, kSize);
-  std::string path = WriteFile("load.qvf", expected);
+  std::string path = WriteTempFile("load.qvf", expected);
   expected[11] = ' ';
   QvfFileStream stream([&] { return path; });
   QvfRequestEngine engine(&stream);

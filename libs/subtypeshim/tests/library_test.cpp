@@ -1,7 +1,6 @@
 // The library as the platform meets it: registered by DllRegisterServer into a fresh registry,
 // its class table walked row by row, and the graph's intelligent connection putting the
 // adapter between a family source and a sink that takes only MP43.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include "libs/subtypeshim/subtypeshim.cpp"  // NOLINT: the library's own g_Templates
@@ -12,27 +11,14 @@ using namespace shimtest;
 
 namespace {
 
-class SubtypeShimLibrary : public ::testing::Test {
+class SubtypeShimLibrary : public FilterFixture {
  protected:
-  void SetUp() override {
-    CoInitialize(nullptr);
-    ASSERT_EQ(S_OK, RegisterLibrary("tavrionstreaming"));
-    ASSERT_EQ(S_OK, RegisterLibrary("subtypeshim", &module_));
-  }
-  void TearDown() override {
-    CoFreeUnusedLibraries();
-    auto canUnload = reinterpret_cast<PFN_DllCanUnloadNow>(dlsym(module_, "DllCanUnloadNow"));
-    ASSERT_TRUE(canUnload);
-    EXPECT_EQ(S_OK, canUnload()) << "objects of the library are still alive";
-    EXPECT_EQ(0, CBaseObject::ObjectsActive());
-    CoUninitialize();
-  }
+  void SetUp() override { Start({"tavrionstreaming", "subtypeshim"}, AtEnd::kLastLibraryUnloads); }
   // Source -> sink by intelligent connection; true when it connected, with the names of the
   // filters the graph then holds.
   bool ConnectThroughTheGraph(FOURCC code, std::vector<std::u16string>* names) {
-    ComPtr<IGraphBuilder> graph;
-    EXPECT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                     graph.AsVoidOut()));
+    ComPtr<IGraphBuilder> graph = NewGraph();
+    if (!graph) return false;
     auto* source = new Source({VideoType(code, 176, 144)});
     ComPtr<IBaseFilter> sourceFilter = AsFilter(source);
     auto* sink = new Sink;
@@ -56,8 +42,6 @@ class SubtypeShimLibrary : public ::testing::Test {
     }
     return hr == S_OK;
   }
-
-  void* module_ = nullptr;
 };
 
 }  // namespace

@@ -78,11 +78,10 @@ TEST(SubtypeCodes, TheFamilyIsSixteenVideoCodes_NotMp43NorLookalikes) {
 
 // ---- the filter --------------------------------------------------------------------------------
 
-class SubtypeAdapterTest : public ::testing::Test {
+class SubtypeAdapterTest : public FilterFixture {
  protected:
   void SetUp() override {
-    CoInitialize(nullptr);
-    ASSERT_EQ(S_OK, RegisterLibrary("tavrionstreaming"));
+    Start();
     HRESULT hr = S_OK;
     CUnknown* made = CSubtypeAdapter::CreateInstance(nullptr, &hr);
     ASSERT_TRUE(made);
@@ -92,33 +91,21 @@ class SubtypeAdapterTest : public ::testing::Test {
     object_ = static_cast<CSubtypeAdapter*>(made);
   }
   void TearDown() override {
-    if (graph_) graph_.As<IMediaControl>()->Stop();
-    graph_ = nullptr;
     adapter_ = nullptr;
-    sourceFilter_ = nullptr;
-    sinkFilter_ = nullptr;
-    EXPECT_EQ(0, CBaseObject::ObjectsActive()) << "filters, pins or samples leaked";
-    CoFreeUnusedLibraries();
-    CoUninitialize();
+    FilterFixture::TearDown();
   }
 
   // A graph holding a source of these types, the adapter and an MP43 sink.
   void MakeGraph(std::vector<CMediaType> sourceTypes) {
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                     graph_.AsVoidOut()));
-    graph_.As<IMediaFilter>()->SetSyncSource(nullptr);
-    source_ = new Source(std::move(sourceTypes));
-    sourceFilter_ = AsFilter(source_);
-    sink_ = new Sink;
-    sinkFilter_ = AsFilter(sink_);
-    ASSERT_EQ(S_OK, graph_->AddFilter(sourceFilter_.Get(), u"Source"));
-    ASSERT_EQ(S_OK, graph_->AddFilter(adapter_.Get(), u"Adapter"));
-    ASSERT_EQ(S_OK, graph_->AddFilter(sinkFilter_.Get(), u"Sink"));
+    ASSERT_TRUE(FilterFixture::MakeGraph());
+    ASSERT_TRUE(source_ = Add(new Source(std::move(sourceTypes)), u"Source"));
+    ASSERT_EQ(S_OK, graph->AddFilter(adapter_.Get(), u"Adapter"));
+    ASSERT_TRUE(sink_ = Add(new Sink, u"Sink"));
   }
   // Source -> adapter -> sink, each link by direct connection.
   void ConnectChain() {
-    ASSERT_EQ(S_OK, graph_->ConnectDirect(source_->OutPin(), Input().Get(), nullptr));
-    ASSERT_EQ(S_OK, graph_->ConnectDirect(Output().Get(), sink_->InPin(), nullptr));
+    ASSERT_EQ(S_OK, graph->ConnectDirect(source_->OutPin(), Input().Get(), nullptr));
+    ASSERT_EQ(S_OK, graph->ConnectDirect(Output().Get(), sink_->InPin(), nullptr));
   }
   ComPtr<IPin> Input() { return PinOf(adapter_.Get(), u"Input"); }
   ComPtr<IPin> Output() { return PinOf(adapter_.Get(), u"Output"); }
@@ -126,11 +113,8 @@ class SubtypeAdapterTest : public ::testing::Test {
 
   ComPtr<IBaseFilter> adapter_;
   CSubtypeAdapter* object_ = nullptr;
-  ComPtr<IGraphBuilder> graph_;
-  Source* source_ = nullptr;
-  ComPtr<IBaseFilter> sourceFilter_;
-  Sink* sink_ = nullptr;
-  ComPtr<IBaseFilter> sinkFilter_;
+  Source* source_ = nullptr;  // owned by the graph
+  Sink* sink_ = nullptr;      // owned by the graph
 };
 
 TEST_F(SubtypeAdapterTest, Unconnected_TakesTheWholeFamily_AndOffersNothing) {
@@ -183,7 +167,7 @@ TEST_F(SubtypeAdapterTest, Div3_ReachesAnMp43OnlySink_WithoutAFormatChange_AndSa
   EXPECT_TRUE(EnumeratedTypes(Input().Get()).empty()) << "the sink offers no types of its own";
 
   // One allocator from source to sink: the sink receives the very samples the source sent.
-  ASSERT_EQ(S_OK, graph_.As<IMediaControl>()->Run());
+  ASSERT_EQ(S_OK, graph.As<IMediaControl>()->Run());
   std::vector<IMediaSample*> sent;
   for (int i = 0; i < 3; ++i) {
     std::vector<BYTE> bytes(100 + i * 37);
@@ -198,7 +182,7 @@ TEST_F(SubtypeAdapterTest, Div3_ReachesAnMp43OnlySink_WithoutAFormatChange_AndSa
     EXPECT_EQ((i + 1) * 400000, sink_->frames.back().stop);
     EXPECT_EQ(s, sink_->frames.back().sample);
   }
-  graph_.As<IMediaControl>()->Stop();
+  graph.As<IMediaControl>()->Stop();
 }
 
 TEST_F(SubtypeAdapterTest, RunTimeOnlyCode_InTheSecondHeaderForm_IsRelabelledThere) {
@@ -238,7 +222,7 @@ TEST_F(SubtypeAdapterTest, ANewInputTypeReconnectsTheOutput_ANewOutputTypeTheInp
   const CMediaType small = VideoType(kDvx3, 176, 144), large = VideoType(kDvx3, 352, 288);
   MakeGraph({small, large});
   ConnectChain();
-  auto graph2 = graph_.As<IFilterGraph2>();
+  auto graph2 = graph.As<IFilterGraph2>();
   ASSERT_TRUE(graph2);
 
   // Upstream changes: the sink follows with the MP43 form of the new type.
@@ -260,7 +244,7 @@ TEST_F(SubtypeAdapterTest, ANewInputTypeReconnectsTheOutput_ANewOutputTypeTheInp
 
 TEST_F(SubtypeAdapterTest, VideoOutsideTheFamily_IsRefused) {
   MakeGraph({VideoType(kMp43, 176, 144), VideoType(MAKEFOURCC('X', 'V', 'I', 'D'), 176, 144)});
-  const HRESULT hr = graph_->ConnectDirect(source_->OutPin(), Input().Get(), nullptr);
+  const HRESULT hr = graph->ConnectDirect(source_->OutPin(), Input().Get(), nullptr);
   EXPECT_TRUE(hr == VFW_E_TYPE_NOT_ACCEPTED || hr == VFW_E_NO_ACCEPTABLE_TYPES) << std::hex << hr;
   ComPtr<IPin> peer;
   EXPECT_EQ(VFW_E_NOT_CONNECTED, Input()->ConnectedTo(&peer));

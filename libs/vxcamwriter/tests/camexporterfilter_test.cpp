@@ -18,6 +18,8 @@
 #include "media/contract/uuids.h"
 #include "platform/streaming/base/allocator.h"
 #include "platform/streaming/base/mtype.h"
+#include "tests/support/filterharness.h"
+#include "tests/support/standinpin.h"
 #include "tests/support/testenv.h"
 
 namespace {
@@ -62,45 +64,16 @@ class RecordingSeeking final : public IMediaSeeking {
 
 // The upstream end of a connection: an output pin that only answers what the input pin asks
 // (and seeking, when given some).
-class SourcePin final : public IPin {
+class SourcePin final : public tavtest::StandInPin {
  public:
-  explicit SourcePin(IMediaSeeking* seeking = nullptr) : seeking_(seeking) {}
+  explicit SourcePin(IMediaSeeking* seeking = nullptr) : StandInPin(PINDIR_OUTPUT), seeking_(seeking) {}
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (riid == IID_IUnknown || riid == IID_IPin) {
-      *ppv = static_cast<IPin*>(this);
-      return S_OK;
-    }
     if (riid == IID_IMediaSeeking && seeking_) {
       *ppv = seeking_;
       return S_OK;
     }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return StandInPin::QueryInterface(riid, ppv);
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-  STDMETHODIMP ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
-  STDMETHODIMP Disconnect() override { return S_OK; }
-  STDMETHODIMP ConnectedTo(IPin**) override { return VFW_E_NOT_CONNECTED; }
-  STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE*) override { return VFW_E_NOT_CONNECTED; }
-  STDMETHODIMP QueryPinInfo(PIN_INFO* info) override {
-    *info = PIN_INFO{};
-    info->dir = PINDIR_OUTPUT;
-    return S_OK;
-  }
-  STDMETHODIMP QueryDirection(PIN_DIRECTION* dir) override {
-    *dir = PINDIR_OUTPUT;
-    return S_OK;
-  }
-  STDMETHODIMP QueryId(LPWSTR*) override { return E_NOTIMPL; }
-  STDMETHODIMP QueryAccept(const AM_MEDIA_TYPE*) override { return S_OK; }
-  STDMETHODIMP EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
-  STDMETHODIMP QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
-  STDMETHODIMP EndOfStream() override { return E_UNEXPECTED; }
-  STDMETHODIMP BeginFlush() override { return E_UNEXPECTED; }
-  STDMETHODIMP EndFlush() override { return E_UNEXPECTED; }
-  STDMETHODIMP NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
 
  private:
   IMediaSeeking* const seeking_;
@@ -126,16 +99,11 @@ CMediaType AudioType(DWORD rate = 22050) {
   return mt;
 }
 
-class vxcamwriter_Filter : public ::testing::Test {
+class vxcamwriter_Filter : public tavtest::FilterFixture {
  protected:
   void SetUp() override {
-    CoInitialize(nullptr);
-    auto streaming = Entry<PFN_DllRegisterServer>("tavrionstreaming", "DllRegisterServer");
-    ASSERT_TRUE(streaming);
-    ASSERT_EQ(streaming(), S_OK);
-    auto reg = Entry<PFN_DllRegisterServer>("vxcamwriter", "DllRegisterServer");
-    ASSERT_TRUE(reg);
-    ASSERT_EQ(reg(), S_OK);
+    Start({"tavrionstreaming", "vxcamwriter"}, AtEnd::kLastLibraryUnloads);
+    if (HasFatalFailure()) return;
     ASSERT_EQ(CoCreateInstance(CLSID_CamExporterFilter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                filter_.AsVoidOut()),
               S_OK);
@@ -149,12 +117,7 @@ class vxcamwriter_Filter : public ::testing::Test {
     video_ = nullptr;
     audio_ = nullptr;
     filter_ = nullptr;
-    CoFreeUnusedLibraries();
-    auto canUnload = Entry<PFN_DllCanUnloadNow>("vxcamwriter", "DllCanUnloadNow");
-    if (canUnload) {
-      EXPECT_EQ(canUnload(), S_OK) << "exporter objects leaked";
-    }
-    CoUninitialize();
+    FilterFixture::TearDown();
   }
 
   ComPtr<IBaseFilter> filter_;
@@ -288,7 +251,6 @@ TEST_F(vxcamwriter_Filter, MovieThroughThePins_IsAQvfClosedAtTheLimit) {
 
   CMediaType videoType = VideoType(), audioType = AudioType();
   // In a graph, so that the exporter's events reach the application's event queue.
-  ComPtr<IGraphBuilder> graph;
   ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsVoidOut()),
             S_OK);
   ASSERT_EQ(graph->AddFilter(filter_.Get(), u"exporter"), S_OK);

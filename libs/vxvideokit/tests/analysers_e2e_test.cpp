@@ -4,12 +4,12 @@
 // from progressive pictures.
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 
 #include "libs/vxvideokit/tests/testgraph.h"
 #include "libs/vxvideokit/vxvideokit.h"
 #include "media/contract/codepage.h"
+#include "tests/support/classtable.h"
 
 using namespace vktest;
 
@@ -22,28 +22,18 @@ std::string WavesArgs(const std::string& filter) {
          "-vf " + filter + " -frames:v 14 -c:v mpeg4 -q:v 2";
 }
 
-class vxvideokit_AnalysersE2E : public ::testing::Test {
+class vxvideokit_AnalysersE2E : public FilterFixture {
  protected:
   void SetUp() override {
     if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the platform filters decode with FFmpeg";
-    CoInitialize(nullptr);
-    ASSERT_EQ(S_OK, RegisterLibrary("tavrionstreaming"));
-    ASSERT_EQ(S_OK, RegisterLibrary("tavrionfilters"));
-    ASSERT_EQ(S_OK, RegisterLibrary("vxvideokit"));
-  }
-  void TearDown() override {
-    if (!tavtest::HaveFfmpeg()) return;
-    CoFreeUnusedLibraries();
-    CoUninitialize();
+    Start({"tavrionstreaming", "tavrionfilters", "vxvideokit"});
   }
 
   // The checker's verdict on a movie: source -> decoder -> checker -> null renderer, run
   // until the checker completes.
   static int CheckedMode(const std::string& movie) {
-    ComPtr<IGraphBuilder> graph;
-    EXPECT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                     graph.AsVoidOut()));
-    graph.As<IMediaFilter>()->SetSyncSource(nullptr);
+    ComPtr<IGraphBuilder> graph = NewGraph();
+    if (!graph) return -1;
     ComPtr<IBaseFilter> checker, renderer, source;
     EXPECT_EQ(S_OK, CoCreateInstance(CLSID_VxInterlaceModeChecker, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                      checker.AsVoidOut()));
@@ -87,23 +77,7 @@ TEST_F(vxvideokit_AnalysersE2E, BothAnalysersAreRegistered_AndFoundByTheirTypes)
   ComPtr<ISceneAnalyser> scenes;
   EXPECT_EQ(S_OK, CoCreateInstance(CLSID_VxVideoAnalyzer, nullptr, CLSCTX_INPROC_SERVER, IID_ISceneAnalyser,
                                    scenes.AsVoidOut()));
-  ComPtr<IFilterMapper2> mapper;
-  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                   mapper.AsVoidOut()));
-  ComPtr<IEnumMoniker> found;
   const GUID rgb24[] = {MEDIATYPE_Video, MEDIASUBTYPE_RGB24};
-  ASSERT_EQ(S_OK, mapper->EnumMatchingFilters(&found, 0, TRUE, 0x200000, TRUE, 1, rgb24, nullptr, nullptr, FALSE,
-                                              TRUE, 1, rgb24, nullptr, nullptr));
-  std::set<std::u16string> names;
-  ComPtr<IMoniker> m;
-  while (found->Next(1, &m, nullptr) == S_OK) {
-    ComPtr<IPropertyBag> bag;
-    if (FAILED(m->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.AsVoidOut()))) continue;
-    VARIANT v;
-    VariantInit(&v);
-    if (SUCCEEDED(bag->Read(u"FriendlyName", &v, nullptr)) && v.vt == VT_BSTR) names.insert(v.bstrVal);
-    VariantClear(&v);
-  }
-  EXPECT_TRUE(names.count(u"VXCMN Interlace Mode Checker"));
-  EXPECT_TRUE(names.count(u"VXCMN Video Analizer Filter"));
+  for (const char* name : {"VXCMN Interlace Mode Checker", "VXCMN Video Analizer Filter"})
+    EXPECT_TRUE(tavtest::MapperListsByName(rgb24, rgb24, name, MERIT_DO_NOT_USE, true)) << name;
 }

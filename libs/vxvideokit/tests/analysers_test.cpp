@@ -15,37 +15,20 @@ namespace {
 
 constexpr REFERENCE_TIME kFrame = 400000;  // 25 fps
 
-class vxvideokit_Analysers : public ::testing::Test {
+class vxvideokit_Analysers : public GraphFixture {
  protected:
-  void SetUp() override {
-    CoInitialize(nullptr);
-    ASSERT_EQ(S_OK, RegisterLibrary("tavrionstreaming"));
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                     graph.AsVoidOut()));
-    ASSERT_EQ(S_OK, graph.As<IMediaFilter>()->SetSyncSource(nullptr));
-  }
   void TearDown() override {
-    if (graph) graph.As<IMediaControl>()->Stop();
-    source = nullptr;
-    sink = nullptr;
-    filter = srcFilter = sinkFilter = nullptr;
-    graph = nullptr;
-    EXPECT_EQ(0, CBaseObject::ObjectsActive()) << "filters, pins, allocators or samples leaked";
-    CoFreeUnusedLibraries();
-    CoUninitialize();
+    filter = nullptr;
+    GraphFixture::TearDown();
   }
 
   // source -> the filter -> sink, running.
   void Build(CUnknown* made, const CMediaType& type) {
     ASSERT_TRUE(made);
     filter = AsFilter(static_cast<CTransInPlaceFilter*>(made));
-    source = new TestSource(type);
-    srcFilter = AsFilter(source);
-    sink = new TestSink;
-    sinkFilter = AsFilter(sink);
-    ASSERT_EQ(S_OK, graph->AddFilter(srcFilter.Get(), u"Source"));
+    ASSERT_TRUE(source = Add(new TestSource(type), u"Source"));
     ASSERT_EQ(S_OK, graph->AddFilter(filter.Get(), u"Analyser"));
-    ASSERT_EQ(S_OK, graph->AddFilter(sinkFilter.Get(), u"Sink"));
+    ASSERT_TRUE(sink = Add(new TestSink, u"Sink"));
     ASSERT_EQ(S_OK, graph->ConnectDirect(source->OutPin(), PinOf(filter.Get(), u"Input").Get(), &type));
     ASSERT_EQ(S_OK, graph->ConnectDirect(PinOf(filter.Get(), u"Output").Get(), sink->InPin(), nullptr));
     ASSERT_EQ(S_OK, graph.As<IMediaControl>()->Run());
@@ -57,10 +40,9 @@ class vxvideokit_Analysers : public ::testing::Test {
     return graph.As<IMediaEvent>()->WaitForCompletion(0, &code) == S_OK && code == EC_COMPLETE;
   }
 
-  ComPtr<IGraphBuilder> graph;
-  ComPtr<IBaseFilter> filter, srcFilter, sinkFilter;
-  TestSource* source = nullptr;  // owned by srcFilter
-  TestSink* sink = nullptr;      // owned by sinkFilter
+  ComPtr<IBaseFilter> filter;
+  TestSource* source = nullptr;  // owned by the graph
+  TestSink* sink = nullptr;      // owned by the graph
 };
 
 CMediaType Rgb24(LONG width, LONG height, bool vih2 = false) {

@@ -1,7 +1,6 @@
 // The audio compressor and the audio compression factory as the platform meets them: made
 // by class identifier, found by the mapper, and a tone compressed to MP3 that the
 // platform's own MP3 decoder turns back into the same tone.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <set>
@@ -39,22 +38,9 @@ CMediaType PcmType(const WAVEFORMATEX& w, ULONG bufferBytes) {
   return type;
 }
 
-class vxvideokit_AudioCompressor : public ::testing::Test {
+class vxvideokit_AudioCompressor : public FilterFixture {
  protected:
-  void SetUp() override {
-    CoInitialize(nullptr);
-    ASSERT_EQ(S_OK, RegisterLibrary("tavrionstreaming"));
-    ASSERT_EQ(S_OK, RegisterLibrary("tavrionfilters"));
-    ASSERT_EQ(S_OK, RegisterLibrary("vxvideokit", &module));
-  }
-  void TearDown() override {
-    CoFreeUnusedLibraries();
-    auto canUnload = reinterpret_cast<PFN_DllCanUnloadNow>(dlsym(module, "DllCanUnloadNow"));
-    ASSERT_TRUE(canUnload);
-    EXPECT_EQ(S_OK, canUnload()) << "objects of the library are still alive";
-    CoUninitialize();
-  }
-  void* module = nullptr;
+  void SetUp() override { Start({"tavrionstreaming", "tavrionfilters", "vxvideokit"}, AtEnd::kLastLibraryUnloads); }
 };
 
 }  // namespace
@@ -139,26 +125,21 @@ TEST_F(vxvideokit_AudioCompressor, IsMadeByIdentifierAndFoundByTheMapper) {
 }
 
 TEST_F(vxvideokit_AudioCompressor, ToneThroughMp3AndThePlatformDecoderKeepsItsFrequency) {
-  ComPtr<IGraphBuilder> graph;
-  ASSERT_EQ(S_OK,
-            CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsVoidOut()));
-  graph.As<IMediaFilter>()->SetSyncSource(nullptr);
+  ASSERT_TRUE(MakeGraph());
   const WAVEFORMATEX pcm = Pcm(2, 44100);
   const ULONG chunkBytes = 4410 * 4;  // 0.1 s per sample
-  auto* source = new TestSource(PcmType(pcm, chunkBytes));
-  ComPtr<IBaseFilter> sourceFilter = AsFilter(source);
-  auto* sink = new TestSink;
-  sink->acceptMajor = MEDIATYPE_Audio;
-  ComPtr<IBaseFilter> sinkFilter = AsFilter(sink);
   ComPtr<IBaseFilter> compressor, decoder;
   ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VxAudioCompressor, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                    compressor.AsVoidOut()));
   ASSERT_EQ(S_OK, CoCreateInstance(CLSID_MPEGLayer3Decoder, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                    decoder.AsVoidOut()));
-  ASSERT_EQ(S_OK, graph->AddFilter(sourceFilter.Get(), u"Source"));
+  TestSource* source = Add(new TestSource(PcmType(pcm, chunkBytes)), u"Source");
+  ASSERT_TRUE(source);
   ASSERT_EQ(S_OK, graph->AddFilter(compressor.Get(), u"Compressor"));
   ASSERT_EQ(S_OK, graph->AddFilter(decoder.Get(), u"Decoder"));
-  ASSERT_EQ(S_OK, graph->AddFilter(sinkFilter.Get(), u"Sink"));
+  TestSink* sink = Add(new TestSink, u"Sink");
+  ASSERT_TRUE(sink);
+  sink->acceptMajor = MEDIATYPE_Audio;
   ASSERT_EQ(S_OK, graph->ConnectDirect(source->OutPin(), PinOf(compressor.Get(), u"Input").Get(), nullptr));
   // No format chosen: the decoder takes the first MP3 offer, the driver's suggestion.
   ASSERT_EQ(S_OK, graph->Connect(PinOf(compressor.Get(), u"Output").Get(), PinOf(decoder.Get(), u"In").Get()));
@@ -207,10 +188,7 @@ TEST_F(vxvideokit_AudioCompressor, ToneThroughMp3AndThePlatformDecoderKeepsItsFr
 }
 
 TEST_F(vxvideokit_AudioCompressor, ChosenBlockFormatComesOutInWholeTimedBlocks) {
-  ComPtr<IGraphBuilder> graph;
-  ASSERT_EQ(S_OK,
-            CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsVoidOut()));
-  graph.As<IMediaFilter>()->SetSyncSource(nullptr);
+  ASSERT_TRUE(MakeGraph());
   WAVEFORMATEX pcm = Pcm(1, 22050);
   ComPtr<IAudioCompressionFactory> factory;
   ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VxAudioCompressionFactory, nullptr, CLSCTX_INPROC_SERVER,
@@ -224,20 +202,18 @@ TEST_F(vxvideokit_AudioCompressor, ChosenBlockFormatComesOutInWholeTimedBlocks) 
   ASSERT_EQ(512, format.wfx.nBlockAlign);
 
   const ULONG chunkBytes = 4411;  // odd: samples are split between input samples
-  auto* source = new TestSource(PcmType(pcm, chunkBytes));
-  ComPtr<IBaseFilter> sourceFilter = AsFilter(source);
-  auto* sink = new TestSink;
-  sink->acceptMajor = MEDIATYPE_Audio;
-  ComPtr<IBaseFilter> sinkFilter = AsFilter(sink);
   ComPtr<IBaseFilter> compressor;
   ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VxAudioCompressor, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                    compressor.AsVoidOut()));
   ComPtr<IAudioCompressorControl> control = compressor.As<IAudioCompressorControl>();
   ASSERT_EQ(S_OK, control->SetOutputFormat(chosen, chosenBytes));
   CoTaskMemFree(chosen);
-  ASSERT_EQ(S_OK, graph->AddFilter(sourceFilter.Get(), u"Source"));
+  TestSource* source = Add(new TestSource(PcmType(pcm, chunkBytes)), u"Source");
+  ASSERT_TRUE(source);
   ASSERT_EQ(S_OK, graph->AddFilter(compressor.Get(), u"Compressor"));
-  ASSERT_EQ(S_OK, graph->AddFilter(sinkFilter.Get(), u"Sink"));
+  TestSink* sink = Add(new TestSink, u"Sink");
+  ASSERT_TRUE(sink);
+  sink->acceptMajor = MEDIATYPE_Audio;
   ASSERT_EQ(S_OK, graph->ConnectDirect(source->OutPin(), PinOf(compressor.Get(), u"Input").Get(), nullptr));
   ASSERT_EQ(S_OK, graph->ConnectDirect(PinOf(compressor.Get(), u"Output").Get(), sink->InPin(), nullptr));
   const CMediaType between = sink->ConnectionType();

@@ -12,20 +12,7 @@ using namespace vktest;
 
 namespace {
 
-struct Mixer {
-  ComPtr<IBaseFilter> filter;
-  CChannelDownmixer* impl = nullptr;
-  ComPtr<IChannelDownmixerSettings> settings;
-
-  Mixer() {
-    HRESULT hr = E_FAIL;
-    CUnknown* u = CChannelDownmixer::CreateInstance(nullptr, &hr);
-    EXPECT_EQ(S_OK, hr);
-    EXPECT_EQ(S_OK, u->NonDelegatingQueryInterface(IID_IBaseFilter, filter.AsVoidOut()));
-    impl = static_cast<CChannelDownmixer*>(u);
-    settings = filter.As<IChannelDownmixerSettings>();
-  }
-};
+using Mixer = DirectFilter<CChannelDownmixer, IChannelDownmixerSettings>;
 
 CMediaType AudioType(WORD tag, WORD channels, WORD bits, DWORD mask = 0, bool floatSub = false) {
   CMediaType mt;
@@ -53,16 +40,11 @@ CMediaType AudioType(WORD tag, WORD channels, WORD bits, DWORD mask = 0, bool fl
   return mt;
 }
 
-template <typename T>
-const T* P(const T& t) {
-  return &t;
-}
-
 }  // namespace
 
 TEST(vxvideokit_ChannelDownmixer, AnswersItsInterfacesAndRefusesWhatItCannotMix) {
   Mixer m;
-  ASSERT_TRUE(m.settings);
+  ASSERT_TRUE(m.control);
   EXPECT_TRUE(m.filter.As<IPersistStream>());
   ComPtr<IPin> in, out;
   EXPECT_EQ(S_OK, m.filter->FindPin(u"Input", &in));
@@ -177,7 +159,7 @@ TEST(vxvideokit_ChannelDownmixer, ChangedInputTypeReachesThePinAndTheMixer) {
 TEST(vxvideokit_ChannelDownmixer, SettingsTravelInThreeBlocks) {
   Mixer m;
   BYTE format[VXDOWNMIX_FORMAT_BLOCK_BYTES], gains[VXDOWNMIX_GAIN_BLOCK_BYTES], matrix[VXDOWNMIX_MATRIX_BLOCK_BYTES];
-  ASSERT_EQ(S_OK, m.settings->GetSettings(format, gains, matrix));
+  ASSERT_EQ(S_OK, m.control->GetSettings(format, gains, matrix));
   vxvk::DownmixSettings s{};
   std::memcpy(&s.format, format, sizeof format);
   std::memcpy(&s.gains, gains, sizeof gains);
@@ -188,10 +170,10 @@ TEST(vxvideokit_ChannelDownmixer, SettingsTravelInThreeBlocks) {
 
   s.gains.masterGainOn = TRUE;
   s.gains.masterGain = 50;
-  ASSERT_EQ(S_OK, m.settings->SetSettings(nullptr, reinterpret_cast<const BYTE*>(&s.gains), nullptr));
+  ASSERT_EQ(S_OK, m.control->SetSettings(nullptr, reinterpret_cast<const BYTE*>(&s.gains), nullptr));
   vxvk::DownmixSettings bad = s;
   bad.format.outputBits = 12;
-  EXPECT_EQ(E_INVALIDARG, m.settings->SetSettings(reinterpret_cast<const BYTE*>(&bad.format), nullptr, nullptr));
+  EXPECT_EQ(E_INVALIDARG, m.control->SetSettings(reinterpret_cast<const BYTE*>(&bad.format), nullptr, nullptr));
 
   // The gain reaches the samples.
   CMediaType in = AudioType(WAVE_FORMAT_PCM, 2, 16);
@@ -211,16 +193,16 @@ TEST(vxvideokit_ChannelDownmixer, SettingsTravelInThreeBlocks) {
   EXPECT_EQ(-500, out[1]);
 
   BOOL inputConnected = TRUE, outputConnected = TRUE;
-  EXPECT_EQ(E_POINTER, m.settings->GetPinConnections(nullptr, &outputConnected));
-  ASSERT_EQ(S_OK, m.settings->GetPinConnections(&inputConnected, &outputConnected));
+  EXPECT_EQ(E_POINTER, m.control->GetPinConnections(nullptr, &outputConnected));
+  ASSERT_EQ(S_OK, m.control->GetPinConnections(&inputConnected, &outputConnected));
   EXPECT_FALSE(inputConnected);
   EXPECT_FALSE(outputConnected);
 
   std::vector<double> coefficients(VXDOWNMIX_SPEAKERS * VXDOWNMIX_SPEAKERS, 0.0);
   coefficients[1] = 1.0;  // FL takes FR
-  ASSERT_EQ(S_OK, m.settings->SetMatrix(coefficients.data()));
+  ASSERT_EQ(S_OK, m.control->SetMatrix(coefficients.data()));
   std::vector<double> back(coefficients.size(), 9.0);
-  ASSERT_EQ(S_OK, m.settings->GetMatrix(back.data()));
+  ASSERT_EQ(S_OK, m.control->GetMatrix(back.data()));
   EXPECT_EQ(coefficients, back);
 }
 
@@ -235,8 +217,8 @@ TEST(vxvideokit_ChannelDownmixer, PersistsItsSettingsThroughAStream) {
     s.format.outputChannelMask = 0x33;
     s.gains.inputGainsOn = TRUE;
     s.gains.inputGain[5] = 42;
-    ASSERT_EQ(S_OK, m.settings->SetSettings(reinterpret_cast<const BYTE*>(&s.format),
-                                            reinterpret_cast<const BYTE*>(&s.gains), nullptr));
+    ASSERT_EQ(S_OK, m.control->SetSettings(reinterpret_cast<const BYTE*>(&s.format),
+                                           reinterpret_cast<const BYTE*>(&s.gains), nullptr));
     EXPECT_EQ(S_OK, persist->IsDirty());
     ULARGE_INTEGER max{};
     ASSERT_EQ(S_OK, persist->GetSizeMax(&max));
@@ -253,7 +235,7 @@ TEST(vxvideokit_ChannelDownmixer, PersistsItsSettingsThroughAStream) {
   stream.position = 0;
   ASSERT_EQ(S_OK, persist->Load(&stream));
   BYTE format[VXDOWNMIX_FORMAT_BLOCK_BYTES], gains[VXDOWNMIX_GAIN_BLOCK_BYTES];
-  ASSERT_EQ(S_OK, fresh.settings->GetSettings(format, gains, nullptr));
+  ASSERT_EQ(S_OK, fresh.control->GetSettings(format, gains, nullptr));
   vxvk::DownmixSettings s{};
   std::memcpy(&s.format, format, sizeof format);
   std::memcpy(&s.gains, gains, sizeof gains);
@@ -264,7 +246,7 @@ TEST(vxvideokit_ChannelDownmixer, PersistsItsSettingsThroughAStream) {
   MemoryStream cut;
   cut.data.assign(stream.data.begin(), stream.data.begin() + 100);
   EXPECT_EQ(E_INVALIDARG, persist->Load(&cut));
-  ASSERT_EQ(S_OK, fresh.settings->GetSettings(format, nullptr, nullptr));
+  ASSERT_EQ(S_OK, fresh.control->GetSettings(format, nullptr, nullptr));
   std::memcpy(&s.format, format, sizeof format);
   EXPECT_EQ(4u, s.format.outputChannels);
 }
@@ -272,7 +254,7 @@ TEST(vxvideokit_ChannelDownmixer, PersistsItsSettingsThroughAStream) {
 TEST(vxvideokit_ChannelDownmixer, ReadsTheProfileFlagWhenSettingsAreLoaded) {
   auto flagOf = [](Mixer& m) {
     BYTE block[VXDOWNMIX_MATRIX_BLOCK_BYTES];
-    EXPECT_EQ(S_OK, m.settings->GetSettings(nullptr, nullptr, block));
+    EXPECT_EQ(S_OK, m.control->GetSettings(nullptr, nullptr, block));
     vxvk::DownmixMatrixBlock b;
     std::memcpy(&b, block, sizeof b);
     return b.raiseMeritAndSingleInstance;

@@ -11,26 +11,7 @@ using namespace vktest;
 
 namespace {
 
-// A pointer to a temporary, valid for the full expression.
-template <typename T>
-const T* P(const T& t) {
-  return &t;
-}
-
-struct Resizer {
-  ComPtr<IBaseFilter> filter;
-  CDeferredResizer* impl = nullptr;
-  ComPtr<IResizerControl> control;
-
-  Resizer() {
-    HRESULT hr = E_FAIL;
-    CUnknown* u = CDeferredResizer::CreateInstance(nullptr, &hr);
-    EXPECT_EQ(S_OK, hr);
-    EXPECT_EQ(S_OK, u->NonDelegatingQueryInterface(IID_IBaseFilter, filter.AsVoidOut()));
-    impl = static_cast<CDeferredResizer*>(u);
-    control = filter.As<IResizerControl>();
-  }
-};
+using Resizer = DirectFilter<CDeferredResizer, IResizerControl>;
 
 // Simulates the two connections by handing the filter its connection types.
 void Connect(Resizer& r, CMediaType in, CMediaType out) {
@@ -53,6 +34,23 @@ void Fill(IMediaSample* s, LONG width, LONG height) {
   for (LONG y = 0; y < height; ++y)
     for (LONG x = 0; x < width; ++x) px[y * width + x] = uint32_t(y << 8 | x);
   s->SetActualDataLength(width * height * 4);
+}
+
+// Configures 4 x 4 RGB32 output, connects the filter from `in` to `out` and commits its
+// deferred allocator with one 64-byte buffer, which it returns.
+ComPtr<IMemAllocator> WireFourByFour(Resizer& r, const CMediaType& in, const CMediaType& out = Rgb32(4, 4)) {
+  EXPECT_EQ(S_OK, r.control->SetOutputType(P(Rgb32(4, 4))));
+  Connect(r, in, out);
+  return CommitDeferred(r, 64);
+}
+
+// Hands the filter an upstream sample of width x height filled by Fill, for `out`; the input
+// sample is the filter's alone afterwards.
+HRESULT TransformFilled(Resizer& r, IMemAllocator* upstream, IMediaSample* out, LONG width, LONG height) {
+  ComPtr<IMediaSample> in = Buffer(upstream);
+  if (!in) return E_UNEXPECTED;
+  Fill(in.Get(), width, height);
+  return r.impl->Transform(in.Get(), out);
 }
 
 }  // namespace
@@ -140,9 +138,7 @@ TEST(vxvideokit_DeferredResizer, AcceptsBottomUpFramesOfTheConfiguredSubtype) {
 
 TEST(vxvideokit_DeferredResizer, ScalesOnFirstReadOnlyAndHoldsTheInputUntilThen) {
   Resizer r;
-  ASSERT_EQ(S_OK, r.control->SetOutputType(P(Rgb32(4, 4))));
-  Connect(r, Rgb32(8, 8), Rgb32(4, 4));
-  ComPtr<IMemAllocator> outAlloc = CommitDeferred(r, 64);
+  ComPtr<IMemAllocator> outAlloc = WireFourByFour(r, Rgb32(8, 8));
   ComPtr<IMemAllocator> upstream = CommittedAllocator(1, 256);
 
   ComPtr<IMediaSample> in = Buffer(upstream.Get());
@@ -170,9 +166,7 @@ TEST(vxvideokit_DeferredResizer, ScalesOnFirstReadOnlyAndHoldsTheInputUntilThen)
 
 TEST(vxvideokit_DeferredResizer, SameSizeFramesAreLentNotCopied_AndTheOwnBufferComesBack) {
   Resizer r;
-  ASSERT_EQ(S_OK, r.control->SetOutputType(P(Rgb32(4, 4))));
-  Connect(r, Rgb32(4, 4), Rgb32(4, 4));
-  ComPtr<IMemAllocator> outAlloc = CommitDeferred(r, 64);
+  ComPtr<IMemAllocator> outAlloc = WireFourByFour(r, Rgb32(4, 4));
   ComPtr<IMemAllocator> upstream = CommittedAllocator(1, 64);
 
   ComPtr<IMediaSample> out = Buffer(outAlloc.Get());
@@ -209,9 +203,7 @@ TEST(vxvideokit_DeferredResizer, SameSizeFramesAreLentNotCopied_AndTheOwnBufferC
 
 TEST(vxvideokit_DeferredResizer, AShortSameSizeInputIsNotLent_AndFailsOnRead) {
   Resizer r;
-  ASSERT_EQ(S_OK, r.control->SetOutputType(P(Rgb32(4, 4))));
-  Connect(r, Rgb32(4, 4), Rgb32(4, 4));
-  ComPtr<IMemAllocator> outAlloc = CommitDeferred(r, 64);
+  ComPtr<IMemAllocator> outAlloc = WireFourByFour(r, Rgb32(4, 4));
   ComPtr<IMemAllocator> upstream = CommittedAllocator(1, 32);
   ComPtr<IMediaSample> out = Buffer(outAlloc.Get());
   {
@@ -225,20 +217,14 @@ TEST(vxvideokit_DeferredResizer, AShortSameSizeInputIsNotLent_AndFailsOnRead) {
 
 TEST(vxvideokit_DeferredResizer, AFrameReleasedUnreadLeavesTheBufferUntouched) {
   Resizer r;
-  ASSERT_EQ(S_OK, r.control->SetOutputType(P(Rgb32(4, 4))));
-  Connect(r, Rgb32(8, 8), Rgb32(4, 4));
-  ComPtr<IMemAllocator> outAlloc = CommitDeferred(r, 64);
+  ComPtr<IMemAllocator> outAlloc = WireFourByFour(r, Rgb32(8, 8));
   ComPtr<IMemAllocator> upstream = CommittedAllocator(1, 256);
 
   ComPtr<IMediaSample> out = Buffer(outAlloc.Get());
   BYTE* p = nullptr;
   ASSERT_EQ(S_OK, out->GetPointer(&p));
   std::memset(p, 0xAB, 64);
-  {
-    ComPtr<IMediaSample> in = Buffer(upstream.Get());
-    Fill(in.Get(), 8, 8);
-    ASSERT_EQ(S_OK, r.impl->Transform(in.Get(), out.Get()));
-  }
+  ASSERT_EQ(S_OK, TransformFilled(r, upstream.Get(), out.Get(), 8, 8));
   out = nullptr;  // back to the allocator unread
   EXPECT_TRUE(Buffer(upstream.Get(), AM_GBF_NOWAIT)) << "the input was released unread";
   EXPECT_EQ(0, r.impl->ResizeCount());
@@ -249,18 +235,12 @@ TEST(vxvideokit_DeferredResizer, AFrameReleasedUnreadLeavesTheBufferUntouched) {
 
 TEST(vxvideokit_DeferredResizer, AFailedResizeStillReleasesTheInput) {
   Resizer r;
-  ASSERT_EQ(S_OK, r.control->SetOutputType(P(Rgb32(4, 4))));
   CMediaType bitfields = Rgb32(4, 4);
   HeaderOf(bitfields)->biCompression = BI_BITFIELDS;  // not a destination the resize writes
-  Connect(r, Rgb32(8, 8), bitfields);
-  ComPtr<IMemAllocator> outAlloc = CommitDeferred(r, 64);
+  ComPtr<IMemAllocator> outAlloc = WireFourByFour(r, Rgb32(8, 8), bitfields);
   ComPtr<IMemAllocator> upstream = CommittedAllocator(1, 256);
   ComPtr<IMediaSample> out = Buffer(outAlloc.Get());
-  {
-    ComPtr<IMediaSample> in = Buffer(upstream.Get());
-    Fill(in.Get(), 8, 8);
-    ASSERT_EQ(S_OK, r.impl->Transform(in.Get(), out.Get()));
-  }
+  ASSERT_EQ(S_OK, TransformFilled(r, upstream.Get(), out.Get(), 8, 8));
   BYTE* p = nullptr;
   EXPECT_EQ(E_FAIL, out->GetPointer(&p));
   EXPECT_TRUE(Buffer(upstream.Get(), AM_GBF_NOWAIT));
@@ -272,13 +252,9 @@ TEST(vxvideokit_DeferredResizer, SamplesOutlivingTheFilterFailWithoutTouchingIt)
   ComPtr<IMediaSample> out;
   {
     Resizer r;
-    ASSERT_EQ(S_OK, r.control->SetOutputType(P(Rgb32(4, 4))));
-    Connect(r, Rgb32(8, 8), Rgb32(4, 4));
-    ComPtr<IMemAllocator> outAlloc = CommitDeferred(r, 64);
+    ComPtr<IMemAllocator> outAlloc = WireFourByFour(r, Rgb32(8, 8));
     out = Buffer(outAlloc.Get());
-    ComPtr<IMediaSample> in = Buffer(upstream.Get());
-    Fill(in.Get(), 8, 8);
-    ASSERT_EQ(S_OK, r.impl->Transform(in.Get(), out.Get()));
+    ASSERT_EQ(S_OK, TransformFilled(r, upstream.Get(), out.Get(), 8, 8));
     outAlloc->Decommit();
   }
   BYTE* p = nullptr;

@@ -13,6 +13,31 @@
 
 namespace vktest {
 
+// A pointer to a temporary, valid for the full expression.
+template <typename T>
+const T* P(const T& t) {
+  return &t;
+}
+
+// A filter of the library made directly by its CreateInstance, as the tests of one filter
+// hold it: its IBaseFilter, the object itself and its control interface.
+template <typename Impl, typename Control>
+struct DirectFilter {
+  ComPtr<IBaseFilter> filter;
+  Impl* impl = nullptr;
+  ComPtr<Control> control;
+
+  DirectFilter() {
+    HRESULT hr = E_FAIL;
+    CUnknown* u = Impl::CreateInstance(nullptr, &hr);
+    EXPECT_EQ(S_OK, hr);
+    if (!u) return;
+    EXPECT_EQ(S_OK, u->NonDelegatingQueryInterface(IID_IBaseFilter, filter.AsVoidOut()));
+    impl = static_cast<Impl*>(u);
+    control = filter.As<Control>();
+  }
+};
+
 inline CMediaType VideoType(LONG width, LONG height, WORD bits, const GUID& subtype, bool vih2 = false) {
   CMediaType mt;
   mt.InitMediaType();

@@ -64,6 +64,14 @@ std::vector<REFERENCE_TIME> Starts(int count, double fps, REFERENCE_TIME offset 
   return s;
 }
 
+// Runs the clock at 30 fps from a segment at 0, with a first frame at 0 placed and committed.
+void StartWithAFrameAtZero(FrameClock& c, FrameClock::Placement* p) {
+  c.SetTargetRate(30.0);
+  c.NewSegment(0, 1.0);
+  ASSERT_TRUE(c.Place(0, p));
+  c.Commit(*p);
+}
+
 }  // namespace
 
 TEST(vxvideokit_FrameClock, SlotStartsFallOneUnitShortEveryThirdSlot) {
@@ -117,11 +125,8 @@ TEST(vxvideokit_FrameClock, ALateFirstFrameBecomesTheBase) {
 
 TEST(vxvideokit_FrameClock, SamplesWithoutTimesUseUpASlotAndSegmentsRestart) {
   FrameClock c;
-  c.SetTargetRate(30.0);
-  c.NewSegment(0, 1.0);
   FrameClock::Placement p;
-  ASSERT_TRUE(c.Place(0, &p));
-  c.Commit(p);
+  ASSERT_NO_FATAL_FAILURE(StartWithAFrameAtZero(c, &p));
   c.SkipSlot();  // a sample without times
   EXPECT_EQ(2, c.NextSlot());
   EXPECT_FALSE(c.Place(400000, &p)) << "starts before slot 2 (666666): dropped";
@@ -150,11 +155,8 @@ TEST(vxvideokit_FrameClock, ZeroOrNegativeRatesPassThrough) {
 
 TEST(vxvideokit_FrameClock, ALongGapIsFilledWithoutWalkingEverySlot) {
   FrameClock c;
-  c.SetTargetRate(30.0);
-  c.NewSegment(0, 1.0);
   FrameClock::Placement p;
-  ASSERT_TRUE(c.Place(0, &p));
-  c.Commit(p);
+  ASSERT_NO_FATAL_FAILURE(StartWithAFrameAtZero(c, &p));
   // Ten hours later: the frame fills every slot up to its own one.
   const REFERENCE_TIME later = 36'000LL * 10'000'000;
   ASSERT_TRUE(c.Place(later, &p));

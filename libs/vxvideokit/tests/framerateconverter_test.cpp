@@ -12,25 +12,7 @@ using namespace vktest;
 
 namespace {
 
-template <typename T>
-const T* P(const T& t) {
-  return &t;
-}
-
-struct Frc {
-  ComPtr<IBaseFilter> filter;
-  CFrameRateConverter* impl = nullptr;
-  ComPtr<IFrameRateControl> control;
-
-  Frc() {
-    HRESULT hr = E_FAIL;
-    CUnknown* u = CFrameRateConverter::CreateInstance(nullptr, &hr);
-    EXPECT_EQ(S_OK, hr);
-    EXPECT_EQ(S_OK, u->NonDelegatingQueryInterface(IID_IBaseFilter, filter.AsVoidOut()));
-    impl = static_cast<CFrameRateConverter*>(u);
-    control = filter.As<IFrameRateControl>();
-  }
-};
+using Frc = DirectFilter<CFrameRateConverter, IFrameRateControl>;
 
 REFERENCE_TIME PeriodOf(const CMediaType& mt) {
   if (mt.formattype == FORMAT_VideoInfo2) return reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->AvgTimePerFrame;

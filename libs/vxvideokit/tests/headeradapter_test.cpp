@@ -81,48 +81,39 @@ TEST(vxvideokit_HeaderAdapter, RefusesInterlacedAndPlainHeaders) {
   EXPECT_NE(types->Next(1, &next, nullptr), S_OK);
 }
 
-TEST(vxvideokit_HeaderAdapter, FeedsAVideoInfoSinkFromAVideoInfo2SourceInAGraph) {
-  CoInitialize(nullptr);
-  ASSERT_EQ(S_OK, RegisterLibrary("tavrionstreaming"));
-  {
-    ComPtr<IGraphBuilder> graph;
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                     graph.AsVoidOut()));
-    graph.As<IMediaFilter>()->SetSyncSource(nullptr);
-    auto* source = new TestSource(Progressive2(32, 16));
-    ComPtr<IBaseFilter> sourceFilter = AsFilter(source);
-    auto* sink = new TestSink;
-    ComPtr<IBaseFilter> sinkFilter = AsFilter(sink);
-    HRESULT hr = S_OK;
-    ComPtr<IBaseFilter> adapter = AsFilter(static_cast<CVideoHeaderAdapter*>(CVideoHeaderAdapter::CreateInstance(nullptr, &hr)));
-    ASSERT_EQ(S_OK, graph->AddFilter(sourceFilter.Get(), u"Source"));
-    ASSERT_EQ(S_OK, graph->AddFilter(adapter.Get(), u"Video Header Adapter"));
-    ASSERT_EQ(S_OK, graph->AddFilter(sinkFilter.Get(), u"Sink"));
-    ASSERT_EQ(S_OK, graph->ConnectDirect(source->OutPin(), PinOf(adapter.Get(), u"Input").Get(), nullptr));
-    // The output offers the source's type as VIDEOINFOHEADER.
-    ComPtr<IEnumMediaTypes> types;
-    PinOf(adapter.Get(), u"Output")->EnumMediaTypes(types.ReleaseAndGetAddressOf());
-    AM_MEDIA_TYPE* offered = nullptr;
-    ASSERT_EQ(types->Next(1, &offered, nullptr), S_OK);
-    EXPECT_EQ(offered->formattype, FORMAT_VideoInfo);
-    DeleteMediaType(offered);
-    EXPECT_EQ(types->Next(1, &offered, nullptr), S_FALSE) << "one upstream type, one offer";
+using vxvideokit_HeaderAdapterGraph = GraphFixture;
 
-    ASSERT_EQ(S_OK, graph->ConnectDirect(PinOf(adapter.Get(), u"Output").Get(), sink->InPin(), nullptr));
-    EXPECT_EQ(sink->ConnectionType().formattype, FORMAT_VideoInfo);
-    EXPECT_EQ(ConnectionTypeOf(source->OutPin()).formattype, FORMAT_VideoInfo2) << "upstream stays VIDEOINFOHEADER2";
+TEST_F(vxvideokit_HeaderAdapterGraph, FeedsAVideoInfoSinkFromAVideoInfo2SourceInAGraph) {
+  HRESULT hr = S_OK;
+  ComPtr<IBaseFilter> adapter =
+      AsFilter(static_cast<CVideoHeaderAdapter*>(CVideoHeaderAdapter::CreateInstance(nullptr, &hr)));
+  TestSource* source = Add(new TestSource(Progressive2(32, 16)), u"Source");
+  ASSERT_TRUE(source);
+  ASSERT_EQ(S_OK, graph->AddFilter(adapter.Get(), u"Video Header Adapter"));
+  TestSink* sink = Add(new TestSink, u"Sink");
+  ASSERT_TRUE(sink);
+  ASSERT_EQ(S_OK, graph->ConnectDirect(source->OutPin(), PinOf(adapter.Get(), u"Input").Get(), nullptr));
+  // The output offers the source's type as VIDEOINFOHEADER.
+  ComPtr<IEnumMediaTypes> types;
+  PinOf(adapter.Get(), u"Output")->EnumMediaTypes(types.ReleaseAndGetAddressOf());
+  AM_MEDIA_TYPE* offered = nullptr;
+  ASSERT_EQ(types->Next(1, &offered, nullptr), S_OK);
+  EXPECT_EQ(offered->formattype, FORMAT_VideoInfo);
+  DeleteMediaType(offered);
+  EXPECT_EQ(types->Next(1, &offered, nullptr), S_FALSE) << "one upstream type, one offer";
 
-    ASSERT_EQ(S_OK, graph.As<IMediaControl>()->Pause());
-    ASSERT_EQ(S_OK, source->Push(0, 400000, 0x00ABCDEF));
-    ASSERT_EQ(S_OK, source->Push(400000, 800000, 0x00123456));
-    graph.As<IMediaControl>()->Stop();
-    std::lock_guard<std::mutex> lock(sink->framesLock);
-    ASSERT_EQ(sink->frames.size(), 2u);
-    EXPECT_EQ(sink->frames[0].firstPixel, 0x00ABCDEFu) << "pixels untouched";
-    EXPECT_EQ(sink->frames[1].start, 400000);
-  }
-  CoFreeUnusedLibraries();
-  CoUninitialize();
+  ASSERT_EQ(S_OK, graph->ConnectDirect(PinOf(adapter.Get(), u"Output").Get(), sink->InPin(), nullptr));
+  EXPECT_EQ(sink->ConnectionType().formattype, FORMAT_VideoInfo);
+  EXPECT_EQ(ConnectionTypeOf(source->OutPin()).formattype, FORMAT_VideoInfo2) << "upstream stays VIDEOINFOHEADER2";
+
+  ASSERT_EQ(S_OK, graph.As<IMediaControl>()->Pause());
+  ASSERT_EQ(S_OK, source->Push(0, 400000, 0x00ABCDEF));
+  ASSERT_EQ(S_OK, source->Push(400000, 800000, 0x00123456));
+  graph.As<IMediaControl>()->Stop();
+  std::lock_guard<std::mutex> lock(sink->framesLock);
+  ASSERT_EQ(sink->frames.size(), 2u);
+  EXPECT_EQ(sink->frames[0].firstPixel, 0x00ABCDEFu) << "pixels untouched";
+  EXPECT_EQ(sink->frames[1].start, 400000);
 }
 
 }  // namespace

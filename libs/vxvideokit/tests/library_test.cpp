@@ -1,6 +1,5 @@
 // The component library as the converter meets it: registered by DllRegisterServer, its
 // filters created by class identifier, and the audio channel mixer in a graph.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -17,22 +16,9 @@ namespace {
 
 std::string ClassKey(REFCLSID clsid) { return "CLSID\\" + tav::GuidToString(clsid); }
 
-class vxvideokit_Library : public ::testing::Test {
+class vxvideokit_Library : public FilterFixture {
  protected:
-  void SetUp() override {
-    CoInitialize(nullptr);
-    ASSERT_EQ(S_OK, RegisterLibrary("tavrionstreaming"));
-    ASSERT_EQ(S_OK, RegisterLibrary("vxvideokit", &module));
-  }
-  void TearDown() override {
-    CoFreeUnusedLibraries();
-    auto canUnload = reinterpret_cast<PFN_DllCanUnloadNow>(dlsym(module, "DllCanUnloadNow"));
-    ASSERT_TRUE(canUnload);
-    EXPECT_EQ(S_OK, canUnload()) << "objects of the library are still alive";
-    EXPECT_EQ(0, CBaseObject::ObjectsActive());
-    CoUninitialize();
-  }
-  void* module = nullptr;
+  void SetUp() override { Start({"tavrionstreaming", "vxvideokit"}, AtEnd::kLastLibraryUnloads); }
 };
 
 }  // namespace
@@ -74,10 +60,7 @@ TEST_F(vxvideokit_Library, TheMapperFindsTheFiltersWithTheirPins) {
 }
 
 TEST_F(vxvideokit_Library, TheMixerFoldsFivePointOneToStereoInAGraph) {
-  ComPtr<IGraphBuilder> graph;
-  ASSERT_EQ(S_OK,
-            CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph.AsVoidOut()));
-  graph.As<IMediaFilter>()->SetSyncSource(nullptr);
+  ASSERT_TRUE(MakeGraph());
 
   WAVEFORMATEXTENSIBLE x{};
   x.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
@@ -98,17 +81,15 @@ TEST_F(vxvideokit_Library, TheMixerFoldsFivePointOneToStereoInAGraph) {
   type.SetFormat(reinterpret_cast<const BYTE*>(&x), sizeof x);
   type.SetSampleSize(1200);  // ten 12-byte frames... per buffer, for the source's allocator
 
-  auto* source = new TestSource(type);
-  ComPtr<IBaseFilter> srcFilter = AsFilter(source);
-  auto* sink = new TestSink;
-  sink->acceptMajor = MEDIATYPE_Audio;
-  ComPtr<IBaseFilter> sinkFilter = AsFilter(sink);
   ComPtr<IBaseFilter> mixer;
   ASSERT_EQ(S_OK, CoCreateInstance(CLSID_VxChannelDownmixer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                    mixer.AsVoidOut()));
-  ASSERT_EQ(S_OK, graph->AddFilter(srcFilter.Get(), u"Source"));
+  TestSource* source = Add(new TestSource(type), u"Source");
+  ASSERT_TRUE(source);
   ASSERT_EQ(S_OK, graph->AddFilter(mixer.Get(), u"Downmixer"));
-  ASSERT_EQ(S_OK, graph->AddFilter(sinkFilter.Get(), u"Sink"));
+  TestSink* sink = Add(new TestSink, u"Sink");
+  ASSERT_TRUE(sink);
+  sink->acceptMajor = MEDIATYPE_Audio;
   ASSERT_EQ(S_OK, graph->ConnectDirect(source->OutPin(), PinOf(mixer.Get(), u"Input").Get(), nullptr));
   ASSERT_EQ(S_OK, graph->ConnectDirect(PinOf(mixer.Get(), u"Output").Get(), sink->InPin(), nullptr));
 
@@ -144,7 +125,6 @@ TEST_F(vxvideokit_Library, TheMixerFoldsFivePointOneToStereoInAGraph) {
   EXPECT_EQ(32767, got[3]);
   EXPECT_EQ(0, sink->frames[0].start);
   EXPECT_EQ(10000, sink->frames[0].stop);
-  graph.As<IMediaControl>()->Stop();
 }
 
 TEST_F(vxvideokit_Library, TheVideoResizerAndTheSingleResizerPropertiesObject) {

@@ -23,14 +23,11 @@ AM_MEDIA_TYPE Partial(const GUID& subtype, const GUID& format) {
   return mt;
 }
 
-class vxvideokit_MediaReader : public ::testing::Test {
+class vxvideokit_MediaReader : public GraphFixture {
  protected:
   void SetUp() override {
-    CoInitialize(nullptr);
-    ASSERT_EQ(S_OK, RegisterLibrary("tavrionstreaming"));
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                     graph.AsVoidOut()));
-    ASSERT_EQ(S_OK, graph.As<IMediaFilter>()->SetSyncSource(nullptr));
+    GraphFixture::SetUp();
+    if (HasFatalFailure()) return;
     HRESULT hr = E_FAIL;
     CUnknown* u = CMediaReaderFilter::CreateInstance(nullptr, &hr);
     ASSERT_EQ(S_OK, hr);
@@ -40,21 +37,14 @@ class vxvideokit_MediaReader : public ::testing::Test {
     ASSERT_EQ(S_OK, graph->AddFilter(reader.Get(), u"Media Reader"));
   }
   void TearDown() override {
-    if (graph) graph.As<IMediaControl>()->Stop();
-    source = nullptr;
     control = nullptr;
-    reader = srcFilter = nullptr;
-    graph = nullptr;
-    EXPECT_EQ(0, CBaseObject::ObjectsActive()) << "filters, pins, allocators or samples leaked";
-    CoFreeUnusedLibraries();
-    CoUninitialize();
+    reader = nullptr;
+    GraphFixture::TearDown();
   }
 
   HRESULT Connect(const CMediaType& type) {
-    source = new TestSource(type);
-    srcFilter = AsFilter(source);
-    HRESULT hr = graph->AddFilter(srcFilter.Get(), u"Source");
-    if (FAILED(hr)) return hr;
+    source = Add(new TestSource(type), u"Source");
+    if (!source) return E_FAIL;
     return graph->ConnectDirect(source->OutPin(), PinOf(reader.Get(), u"Input").Get(), &type);
   }
 
@@ -69,10 +59,9 @@ class vxvideokit_MediaReader : public ::testing::Test {
     return n;
   }
 
-  ComPtr<IGraphBuilder> graph;
-  ComPtr<IBaseFilter> reader, srcFilter;
+  ComPtr<IBaseFilter> reader;
   ComPtr<IMediaReaderControl> control;
-  TestSource* source = nullptr;  // owned by srcFilter
+  TestSource* source = nullptr;  // owned by the graph
 };
 
 }  // namespace

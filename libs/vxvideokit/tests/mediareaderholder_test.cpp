@@ -2,7 +2,6 @@
 // would: the picture it returns for a time is the one ffmpeg decodes at that time, from an
 // AVI, an MP4 and a camera movie; reads go back and forth in one graph; a time past the end
 // fails without a picture.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -72,7 +71,7 @@ double MeanDifference(const Picture& a, const Picture& b) {
 
 std::u16string Wide(const std::string& s) { return tav::Utf8ToUtf16(s); }
 
-class vxvideokit_MediaReaderHolder : public ::testing::Test {
+class vxvideokit_MediaReaderHolder : public FilterFixture {
  protected:
   static void SetUpTestSuite() {
     if (!tavtest::HaveFfmpeg()) return;
@@ -95,18 +94,7 @@ class vxvideokit_MediaReaderHolder : public ::testing::Test {
 
   void SetUp() override {
     if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the platform filters decode with FFmpeg";
-    CoInitialize(nullptr);
-    for (const char* library : {"tavrionstreaming", "tavrionfilters", "qvfreader"})
-      ASSERT_EQ(S_OK, RegisterLibrary(library)) << library;
-    ASSERT_EQ(S_OK, RegisterLibrary("vxvideokit", &module));
-  }
-  void TearDown() override {
-    if (!module) return;
-    CoFreeUnusedLibraries();
-    auto canUnload = reinterpret_cast<PFN_DllCanUnloadNow>(dlsym(module, "DllCanUnloadNow"));
-    ASSERT_TRUE(canUnload);
-    EXPECT_EQ(S_OK, canUnload()) << "the holder or its reader is still alive";
-    CoUninitialize();
+    Start({"tavrionstreaming", "tavrionfilters", "qvfreader", "vxvideokit"}, AtEnd::kLastLibraryUnloads);
   }
 
   static ComPtr<IMediaReaderHolder> MakeHolder(REFIID iid = IID_IMediaReaderHolder) {
@@ -134,7 +122,6 @@ class vxvideokit_MediaReaderHolder : public ::testing::Test {
   }
 
   static std::string avi, mp4, qvf;
-  void* module = nullptr;
 };
 
 std::string vxvideokit_MediaReaderHolder::avi;

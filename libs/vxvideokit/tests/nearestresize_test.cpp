@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "libs/vxvideokit/nearestresize.h"
+#include "libs/vxvideokit/tests/testimage.h"
 
 using namespace vxvk;
+using vktest::Image;
 
 namespace {
 
@@ -16,27 +18,10 @@ LONG Expected(LONG k, LONG s, LONG d) {
   return d >= s ? LONG(p / d) : LONG((p + d - 1) / d);
 }
 
-struct Image {
-  LONG width, height;
-  WORD bits;
-  std::vector<BYTE> data;
-  Image(LONG w, LONG h, WORD b, BYTE fill = 0) : width(w), height(h), bits(b), data(size_t(DibStride(w, b)) * h, fill) {}
-  LONG Stride() const { return LONG(DibStride(width, bits)); }
-  BYTE* Pixel(LONG x, LONG y) { return data.data() + size_t(Stride()) * y + size_t(x) * bits / 8; }
-  ImageView View() const { return {data.data(), data.size(), width, height, bits}; }
-  MutableImageView Mutable() { return {data.data(), data.size(), width, height, bits}; }
-  BITMAPINFOHEADER Header() const {
-    BITMAPINFOHEADER h{};
-    h.biSize = 40;
-    h.biWidth = width;
-    h.biHeight = height;
-    h.biPlanes = 1;
-    h.biBitCount = bits;
-    h.biCompression = BI_RGB;
-    h.biSizeImage = DWORD(data.size());
-    return h;
-  }
-};
+HRESULT Resize(const Image& src, Image& dst, int mode) {
+  return ResizeFrame(src.Header(), src.data.data(), src.data.size(), dst.Header(), dst.data.data(), dst.data.size(),
+                     mode);
+}
 
 // Every pixel gets bytes that identify its column and row.
 Image Pattern(LONG w, LONG h, WORD bits) {
@@ -158,8 +143,7 @@ TEST(vxvideokit_ResizeGeometry, CropTakesTheMiddleColumnsOfAWiderSource) {
 
   Image src = Pattern(352, 240, 32);
   Image dst(640, 480, 32, 0xEE);
-  ASSERT_EQ(S_OK, ResizeFrame(src.Header(), src.data.data(), src.data.size(), dst.Header(), dst.data.data(),
-                              dst.data.size(), kModeCrop));
+  ASSERT_EQ(S_OK, Resize(src, dst, kModeCrop));
   ExpectStretched(src, plan.src, dst, plan.dst, 0xEE);
   EXPECT_EQ(0, std::memcmp(dst.Pixel(0, 0), src.Pixel(16, 0), 4));
   EXPECT_EQ(0, std::memcmp(dst.Pixel(639, 479), src.Pixel(335, 239), 4));
@@ -176,8 +160,7 @@ TEST(vxvideokit_ResizeGeometry, FitLetterboxesAndPillarboxesWithZeroBorders) {
 
   Image src = Pattern(352, 240, 32);
   Image dst(640, 480, 32, 0xEE);
-  ASSERT_EQ(S_OK, ResizeFrame(src.Header(), src.data.data(), src.data.size(), dst.Header(), dst.data.data(),
-                              dst.data.size(), kModeFit));
+  ASSERT_EQ(S_OK, Resize(src, dst, kModeFit));
   ExpectStretched(src, plan.src, dst, plan.dst, 0x00);  // rows 0-21 and 458-479 zero
   EXPECT_EQ(0, std::memcmp(dst.Pixel(0, 22), src.Pixel(0, 0), 4));
   EXPECT_NE(0u, dst.Pixel(0, 457)[3]);
@@ -202,16 +185,14 @@ TEST(vxvideokit_ResizeGeometry, EqualRatiosAndOtherModesStretchTheWholeFrame) {
 
   Image src = Pattern(320, 240, 24);
   Image dst(640, 480, 24, 0xEE);
-  ASSERT_EQ(S_OK, ResizeFrame(src.Header(), src.data.data(), src.data.size(), dst.Header(), dst.data.data(),
-                              dst.data.size(), kModeFit));
+  ASSERT_EQ(S_OK, Resize(src, dst, kModeFit));
   ExpectStretched(src, {0, 0, 320, 240}, dst, {0, 0, 640, 480}, 0xEE);
 }
 
 TEST(vxvideokit_ResizeGeometry, CentreCopiesTheMiddleOfALargerSource) {
   Image src = Pattern(640, 480, 32);
   Image dst(320, 240, 32, 0xEE);
-  ASSERT_EQ(S_OK, ResizeFrame(src.Header(), src.data.data(), src.data.size(), dst.Header(), dst.data.data(),
-                              dst.data.size(), kModeCentre));
+  ASSERT_EQ(S_OK, Resize(src, dst, kModeCentre));
   for (LONG y = 0; y < 240; y += 7)
     for (LONG x = 0; x < 320; x += 5)
       ASSERT_EQ(0, std::memcmp(dst.Pixel(x, y), src.Pixel(160 + x, 120 + y), 4)) << x << "," << y;
@@ -221,8 +202,7 @@ TEST(vxvideokit_ResizeGeometry, CentreCopiesTheMiddleOfALargerSource) {
 TEST(vxvideokit_ResizeGeometry, CentrePutsASmallerSourceOnABlackFrame) {
   Image src = Pattern(320, 240, 32);
   Image dst(640, 480, 32, 0xEE);
-  ASSERT_EQ(S_OK, ResizeFrame(src.Header(), src.data.data(), src.data.size(), dst.Header(), dst.data.data(),
-                              dst.data.size(), kModeCentre));
+  ASSERT_EQ(S_OK, Resize(src, dst, kModeCentre));
   for (LONG y = 0; y < 480; ++y)
     for (LONG x = 0; x < 640; ++x) {
       const bool inside = x >= 160 && x < 480 && y >= 120 && y < 360;

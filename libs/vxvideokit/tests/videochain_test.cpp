@@ -20,32 +20,15 @@ LONG WidthOf(const CMediaType& mt) {
   return mt.pbFormat ? reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader.biWidth : -1;
 }
 
-class vxvideokit_VideoChain : public ::testing::Test {
+class vxvideokit_VideoChain : public GraphFixture {
  protected:
-  void SetUp() override {
-    CoInitialize(nullptr);
-    ASSERT_EQ(S_OK, RegisterLibrary("tavrionstreaming"));
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                     graph.AsVoidOut()));
-    ASSERT_EQ(S_OK, graph.As<IMediaFilter>()->SetSyncSource(nullptr));  // as fast as the filters go
-  }
   void TearDown() override {
-    if (graph) graph.As<IMediaControl>()->Stop();
-    source = nullptr;
-    sink = nullptr;
-    resizer = frc = srcFilter = sinkFilter = nullptr;
-    graph = nullptr;
-    EXPECT_EQ(0, CBaseObject::ObjectsActive()) << "filters, pins, allocators or samples leaked";
-    CoFreeUnusedLibraries();
-    CoUninitialize();
+    resizer = frc = nullptr;
+    GraphFixture::TearDown();
   }
 
   // Source of `srcType`, resizer to an RGB32 frame of outW x outH in `mode`, converter at `fps`.
   void Build(const CMediaType& srcType, LONG outW, LONG outH, int mode, double fps) {
-    source = new TestSource(srcType);
-    srcFilter = AsFilter(source);
-    sink = new TestSink;
-    sinkFilter = AsFilter(sink);
     HRESULT hr = E_FAIL;
     CUnknown* u = CDeferredResizer::CreateInstance(nullptr, &hr);
     ASSERT_EQ(S_OK, hr);
@@ -61,10 +44,10 @@ class vxvideokit_VideoChain : public ::testing::Test {
     ASSERT_EQ(S_OK, rc->SetOutputSize(outH, outW, mode));
     ASSERT_EQ(S_OK, frc.As<IFrameRateControl>()->SetFrameRate(fps));
 
-    ASSERT_EQ(S_OK, graph->AddFilter(srcFilter.Get(), u"Source"));
+    ASSERT_TRUE(source = Add(new TestSource(srcType), u"Source"));
     ASSERT_EQ(S_OK, graph->AddFilter(resizer.Get(), u"Video Resizer"));
     ASSERT_EQ(S_OK, graph->AddFilter(frc.Get(), u"KORVA Frame Rate Converter"));
-    ASSERT_EQ(S_OK, graph->AddFilter(sinkFilter.Get(), u"Sink"));
+    ASSERT_TRUE(sink = Add(new TestSink, u"Sink"));
   }
   void Connect() {
     ASSERT_EQ(S_OK, graph->Connect(source->OutPin(), PinOf(resizer.Get(), u"Input").Get()));
@@ -76,11 +59,10 @@ class vxvideokit_VideoChain : public ::testing::Test {
     ASSERT_EQ(S_OK, source->NewSegment());
   }
 
-  ComPtr<IGraphBuilder> graph;
-  TestSource* source = nullptr;
-  TestSink* sink = nullptr;
+  TestSource* source = nullptr;  // owned by the graph
+  TestSink* sink = nullptr;      // owned by the graph
   CDeferredResizer* resizerImpl = nullptr;
-  ComPtr<IBaseFilter> srcFilter, sinkFilter, resizer, frc;
+  ComPtr<IBaseFilter> resizer, frc;
 };
 
 }  // namespace

@@ -19,33 +19,24 @@ std::u16string Take(LPOLESTR s) {
   return out;
 }
 
-class vxvideokit_VideoResizerSource : public ::testing::Test {
+class vxvideokit_VideoResizerSource : public FilterFixture {
  protected:
   void SetUp() override {
-    CoInitialize(nullptr);
-    ASSERT_EQ(S_OK, RegisterLibrary("tavrionstreaming"));
-    ASSERT_EQ(S_OK, RegisterLibrary("tavrionfilters"));
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                     graph.AsVoidOut()));
-    ASSERT_EQ(S_OK, graph.As<IMediaFilter>()->SetSyncSource(nullptr));
+    Start({"tavrionstreaming", "tavrionfilters"});
+    ASSERT_TRUE(MakeGraph());
     ASSERT_EQ(S_OK, CResizerProperties::Acquire(&registry));
   }
   void TearDown() override {
-    if (graph) graph.As<IMediaControl>()->Stop();
     if (registry) registry->Clear();
     registry = nullptr;
-    sinkFilter = resizer = nullptr;
-    graph = nullptr;
-    EXPECT_EQ(0, CBaseObject::ObjectsActive()) << "filters, pins, allocators, samples or the registry leaked";
-    CoFreeUnusedLibraries();
-    CoUninitialize();
+    resizer = nullptr;
+    FilterFixture::TearDown();  // the registry object counts among those that must be gone
   }
   CVideoResizer* Impl() { return static_cast<CVideoResizer*>(static_cast<CBaseFilter*>(resizer.Get())); }
 
-  ComPtr<IGraphBuilder> graph;
   ComPtr<IInterlaceModeRegistry> registry;
-  TestSink* sink = nullptr;
-  ComPtr<IBaseFilter> sinkFilter, resizer;
+  TestSink* sink = nullptr;  // owned by the graph
+  ComPtr<IBaseFilter> resizer;
 };
 
 }  // namespace
@@ -67,9 +58,7 @@ TEST_F(vxvideokit_VideoResizerSource, FindsTheFileOfARealSourceThroughTheSplitte
   const CMediaType outType = VideoType(80, 60, 24, MEDIASUBTYPE_RGB24);
   ASSERT_EQ(S_OK, filter.As<IResizerControl>()->SetOutputType(&outType));
   ASSERT_EQ(S_OK, graph->AddFilter(filter.Get(), u"Video Resizer"));
-  sink = new TestSink;
-  sinkFilter = AsFilter(sink);
-  ASSERT_EQ(S_OK, graph->AddFilter(sinkFilter.Get(), u"Sink"));
+  ASSERT_TRUE(sink = Add(new TestSink, u"Sink"));
   ComPtr<IEnumPins> pins;
   ASSERT_EQ(S_OK, file->EnumPins(&pins));
   ComPtr<IPin> out;

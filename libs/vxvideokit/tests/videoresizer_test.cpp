@@ -18,12 +18,6 @@ using namespace vktest;
 
 namespace {
 
-// A pointer to a temporary, valid for the full expression.
-template <typename T>
-const T* P(const T& t) {
-  return &t;
-}
-
 ComPtr<IInterlaceModeRegistry> Registry() {
   ComPtr<IInterlaceModeRegistry> r;
   EXPECT_EQ(S_OK, CResizerProperties::Acquire(&r));
@@ -80,37 +74,22 @@ ComPtr<IBaseFilter> Make(MakeFilter make) {
   return f;
 }
 
-class GraphTest {
+class GraphTest : public GraphFixture {
  protected:
-  void SetUpGraph() {
-    CoInitialize(nullptr);
-    ASSERT_EQ(S_OK, RegisterLibrary("tavrionstreaming"));
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                     graph.AsVoidOut()));
-    ASSERT_EQ(S_OK, graph.As<IMediaFilter>()->SetSyncSource(nullptr));
-  }
-  void TearDownGraph() {
-    if (graph) graph.As<IMediaControl>()->Stop();
-    srcFilter = sinkFilter = resizer = nullptr;
-    graph = nullptr;
-    EXPECT_EQ(0, CBaseObject::ObjectsActive()) << "filters, pins, allocators, samples or the registry leaked";
-    CoFreeUnusedLibraries();
-    CoUninitialize();
+  void TearDown() override {
+    resizer = nullptr;
+    GraphFixture::TearDown();
   }
   // source -> resizer (output outW x outH RGB32 in `mode`) -> sink
   void Build(TestSource* src, ComPtr<IBaseFilter> filter, LONG outW, LONG outH, int mode) {
-    source = src;
-    srcFilter = AsFilter(source);
-    sink = new TestSink;
-    sinkFilter = AsFilter(sink);
+    ASSERT_TRUE(source = Add(src, u"Source"));
     resizer = std::move(filter);
     ComPtr<IResizerControl> rc = resizer.As<IResizerControl>();
     ASSERT_TRUE(rc);
     ASSERT_EQ(S_OK, rc->SetOutputType(P(Rgb32(outW, outH))));
     ASSERT_EQ(S_OK, rc->SetOutputSize(outH, outW, mode));
-    ASSERT_EQ(S_OK, graph->AddFilter(srcFilter.Get(), u"Source"));
     ASSERT_EQ(S_OK, graph->AddFilter(resizer.Get(), u"Resizer"));
-    ASSERT_EQ(S_OK, graph->AddFilter(sinkFilter.Get(), u"Sink"));
+    ASSERT_TRUE(sink = Add(new TestSink, u"Sink"));
     ASSERT_EQ(S_OK, graph->Connect(source->OutPin(), PinOf(resizer.Get(), u"Input").Get()));
     ASSERT_EQ(S_OK, graph->ConnectDirect(PinOf(resizer.Get(), u"Output").Get(), sink->InPin(), nullptr));
   }
@@ -119,10 +98,9 @@ class GraphTest {
     ASSERT_EQ(S_OK, source->NewSegment());
   }
 
-  ComPtr<IGraphBuilder> graph;
-  TestSource* source = nullptr;
-  TestSink* sink = nullptr;
-  ComPtr<IBaseFilter> srcFilter, sinkFilter, resizer;
+  TestSource* source = nullptr;  // owned by the graph
+  TestSink* sink = nullptr;      // owned by the graph
+  ComPtr<IBaseFilter> resizer;
 };
 
 }  // namespace
@@ -198,11 +176,7 @@ TEST(vxvideokit_ResizerProperties, LooksUpModesByFileAndTime) {
 
 // ---- both resizers: the shared control interface ----------------------------------------------
 
-class vxvideokit_ResizerControl : public ::testing::TestWithParam<ResizerKind>, protected GraphTest {
- protected:
-  void SetUp() override { SetUpGraph(); }
-  void TearDown() override { TearDownGraph(); }
-};
+class vxvideokit_ResizerControl : public GraphTest, public ::testing::WithParamInterface<ResizerKind> {};
 
 TEST_P(vxvideokit_ResizerControl, ConnectedFiltersReconnectOnANewSizeAndRefuseANewType) {
   Build(new TestSource(Rgb32(64, 48)), Make(GetParam().make), 32, 24, VXRESIZE_STRETCH);
@@ -269,13 +243,12 @@ TEST(vxvideokit_VideoResizer, AcceptsOnlyFramesItCanBlend) {
   EXPECT_EQ(2u, sudVideoResizer.nPins);
 }
 
-class vxvideokit_VideoResizerGraph : public ::testing::Test, protected GraphTest {
+class vxvideokit_VideoResizerGraph : public GraphTest {
  protected:
-  void SetUp() override { SetUpGraph(); }
   void TearDown() override {
     if (registry) registry->Clear();
     registry = nullptr;
-    TearDownGraph();
+    GraphTest::TearDown();  // the registry object counts among those that must be gone
   }
   CVideoResizer* Impl() { return static_cast<CVideoResizer*>(static_cast<CBaseFilter*>(resizer.Get())); }
   ComPtr<IInterlaceModeRegistry> registry = Registry();
