@@ -71,7 +71,7 @@ CUnknown* CMediaReaderFilter::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
   if (!filter) hr = E_OUTOFMEMORY;
   if (SUCCEEDED(hr) && !filter->m_pInput) hr = E_OUTOFMEMORY;
   if (FAILED(hr)) {
-    delete filter;
+    delete filter;  // not counted yet: nothing else holds it
     filter = nullptr;
   }
   if (phr) *phr = hr;
@@ -204,7 +204,7 @@ STDMETHODIMP CMediaReaderFilter::TakeSample(BYTE** data, LONG* length, AM_MEDIA_
     HRESULT hr = CopyMediaType(type, &m_pInput->CurrentMediaType());
     if (FAILED(hr)) return hr;
   }
-  *data = m_held.Release();
+  *data = m_held.Release();  // the caller frees the block
   *length = m_heldLength;
   m_heldLength = 0;
   m_holding = false;

@@ -17,7 +17,7 @@ CUnknown* CMediaReaderHolder::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
   auto* holder = new (std::nothrow) CMediaReaderHolder(outer, &hr);
   if (!holder) hr = E_OUTOFMEMORY;
   if (FAILED(hr)) {
-    delete holder;
+    delete holder;  // not counted yet: nothing else holds it
     holder = nullptr;
   }
   if (phr) *phr = hr;

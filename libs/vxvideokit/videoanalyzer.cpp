@@ -15,7 +15,7 @@ CUnknown* CVideoAnalyzer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
   if (!filter) hr = E_OUTOFMEMORY;
   if (SUCCEEDED(hr) && !filter->m_analysis) hr = E_OUTOFMEMORY;
   if (FAILED(hr)) {
-    delete filter;
+    delete filter;  // not counted yet: nothing else holds it
     filter = nullptr;
   }
   if (phr) *phr = hr;
