@@ -480,7 +480,7 @@ STDMETHODIMP CPreviewRenderer::GetCurrentFrame(AM_MEDIA_TYPE* type, LONG* size, 
   REFERENCE_TIME s = 0, e = 0;
   m_current->GetTime(&s, &e);
   *size = length;
-  *data = block.Release();
+  *data = block.Release();  // the caller frees the block
   *start = s + m_segmentStart;
   *end = e + m_segmentStart;
   return S_OK;

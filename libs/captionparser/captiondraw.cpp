@@ -50,19 +50,19 @@ class RunFont {
  public:
   RunFont(HDC dc, const CTextRun& run, const CCaptionStyle* sizeStyle, int base) : dc_(dc) {
     const LOGFONTW lf = BuildFont(StyleOf(run), sizeStyle, base, dc);
-    font_ = CreateFontIndirectW(&lf);
-    old_ = font_ ? SelectObject(dc, font_) : nullptr;
+    font_.Reset(CreateFontIndirectW(&lf));
+    old_ = font_ ? SelectObject(dc, font_.Get()) : nullptr;
   }
+  // The font is deleted after this, once it is no longer selected.
   ~RunFont() {
     if (old_) SelectObject(dc_, old_);
-    if (font_) DeleteObject(font_);
   }
   RunFont(const RunFont&) = delete;
   RunFont& operator=(const RunFont&) = delete;
 
  private:
   HDC dc_;
-  HFONT font_ = nullptr;
+  tav::GdiObjectPtr<HFONT> font_;
   HGDIOBJ old_ = nullptr;
 };
 

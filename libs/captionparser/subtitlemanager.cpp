@@ -78,7 +78,7 @@ CUnknown* CSubtitleManager::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
   auto* manager = new (std::nothrow) CSubtitleManager(outer, &hr);
   if (!manager) hr = E_OUTOFMEMORY;
   if (FAILED(hr)) {
-    delete manager;
+    delete manager;  // not counted yet: nothing else holds it
     manager = nullptr;
   }
   if (phr) *phr = hr;

@@ -204,7 +204,7 @@ HRESULT CEnumAudioFormatTags::Next(ULONG count, IAudioFormatDriver** drivers, UL
     HRESULT hr = S_OK;
     auto* driver = new (std::nothrow) CAudioFormatDriver(e.driver, e.tag, &hr);
     if (!driver || FAILED(hr)) {
-      delete driver;
+      delete driver;  // not counted yet: nothing else holds it
       // The caller's array gets nothing on failure: the drivers already put there go again.
       for (ULONG i = 0; i < n; ++i) drivers[i]->Release();
       if (fetched) *fetched = 0;
@@ -278,7 +278,7 @@ HRESULT CAudioCompressionFactory::GetDriver(WORD tag, IAudioFormatDriver** drive
     auto* d = new (std::nothrow) CAudioFormatDriver(e.driver, e.tag, &hr);
     if (!d) return E_OUTOFMEMORY;
     if (FAILED(hr)) {
-      delete d;
+      delete d;  // not counted yet: nothing else holds it
       return hr;
     }
     d->NonDelegatingAddRef();

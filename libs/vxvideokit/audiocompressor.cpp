@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "media/contract/comptr.h"
 #include "media/contract/trace.h"
 
 TAV_TRACE_SOURCE(kVideoKit, "audiocompressor");
@@ -107,29 +108,24 @@ const std::vector<vxvk::WaveFormatBlock>& CAudioCompressor::OffersLocked() {
     if (Converts(m_input, m_chosen)) m_offers.push_back(m_chosen);
   } else {
     // Every driver's suggestion first, then every standard format a driver converts the input to.
-    std::vector<CAudioFormatDriver*> drivers;
+    std::vector<ComPtr<CAudioFormatDriver>> drivers;
     for (const auto& e : vxvk::InstalledFormatTags()) {
       HRESULT hr = S_OK;
       auto* d = new (std::nothrow) CAudioFormatDriver(e.driver, e.tag, &hr);
       if (!d) continue;
-      d->NonDelegatingAddRef();
-      if (FAILED(hr)) {
-        d->NonDelegatingRelease();
-        continue;
-      }
-      drivers.push_back(d);
+      ComPtr<CAudioFormatDriver> driver(d);  // a driver that failed to open goes with it
+      if (SUCCEEDED(hr)) drivers.push_back(std::move(driver));
     }
     const auto add = [this](const vxvk::WaveFormatBlock& f) {
       if (std::find(m_offers.begin(), m_offers.end(), f) == m_offers.end()) m_offers.push_back(f);
     };
-    for (CAudioFormatDriver* d : drivers) {
+    for (const auto& d : drivers) {
       vxvk::WaveFormatBlock suggested;
       if (d->Suggest(*Wfx(m_input), &suggested)) add(suggested);
     }
-    for (CAudioFormatDriver* d : drivers) {
+    for (const auto& d : drivers) {
       for (const auto& f : d->Formats())
         if (d->Converts(*Wfx(m_input), *Wfx(f))) add(f);
-      d->NonDelegatingRelease();
     }
   }
   m_offersFound = true;

@@ -148,7 +148,7 @@ CDeferredResizer::CDeferredResizer(LPUNKNOWN outer, HRESULT* phr)
   HRESULT hr = S_OK;
   m_pDeferredAlloc = new (std::nothrow) DeferredMemAlloc(this, &hr);
   if (!m_pDeferredAlloc || FAILED(hr)) {
-    delete m_pDeferredAlloc;
+    delete m_pDeferredAlloc;  // not counted yet: nothing else holds it
     m_pDeferredAlloc = nullptr;
     if (phr) *phr = E_OUTOFMEMORY;
     return;

@@ -15,7 +15,7 @@ CUnknown* CreateFilterInstance(LPUNKNOWN outer, HRESULT* phr) {
   auto* filter = new (std::nothrow) Filter(outer, &hr);
   if (!filter) hr = E_OUTOFMEMORY;
   if (FAILED(hr)) {
-    delete filter;
+    delete filter;  // not counted yet: nothing else holds it
     filter = nullptr;
   }
   if (phr) *phr = hr;

@@ -28,7 +28,7 @@ class CTypeListEnum final : public IEnumMediaTypes {
   STDMETHODIMP_(ULONG) AddRef() override { return ++m_cRef; }
   STDMETHODIMP_(ULONG) Release() override {
     const ULONG r = --m_cRef;
-    if (r == 0) delete this;
+    if (r == 0) delete this;  // the last reference owns the object
     return r;
   }
   STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** out, ULONG* fetched) override {

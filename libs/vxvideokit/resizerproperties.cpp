@@ -112,7 +112,7 @@ ULONG CResizerProperties::NonDelegatingRelease() {
     if (g_instance == this) g_instance = nullptr;
     m_cRef = 1;  // a destructor that takes and drops a reference must not delete twice
   }
-  delete this;
+  delete this;  // the last reference owns the object
   return 0;
 }
 

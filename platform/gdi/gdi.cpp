@@ -160,7 +160,7 @@ BOOL DeleteDC(HDC dc) {
   if (!d || d->dcKind == DcKind::Window) return FALSE;
   Unregister(d);
   ReleaseSelections(d);
-  delete d;
+  delete d;  // this is the context's release: the handle is the object
   return TRUE;
 }
 
@@ -191,7 +191,7 @@ int ReleaseDC(HWND hwnd, HDC dc) {
     std::lock_guard<std::mutex> lock(RegistryLock());
     ReleaseSelections(d);
   }
-  delete d;
+  delete d;  // this is the context's release: the handle is the object
   return 1;
 }
 
@@ -310,7 +310,7 @@ HFONT CreateFontIndirectW(const LOGFONTW* lf) {
   f->logfont = *lf;
   f->logfont.lfFaceName[LF_FACESIZE - 1] = 0;
   if (!InitFont(f)) {
-    delete f;
+    delete f;  // never registered: no handle names it yet
     return nullptr;
   }
   Register(f);
@@ -398,7 +398,7 @@ BOOL DeleteObject(HGDIOBJ object) {
     return FALSE;
   }
   Unregister(o);
-  delete o;
+  delete o;  // this is the object's release: the handle is the object
   return TRUE;
 }
 

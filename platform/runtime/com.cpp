@@ -14,6 +14,7 @@
 #include <unordered_map>
 
 #include "media/contract/com.h"
+#include "media/contract/comptr.h"
 #include "media/contract/registry.h"
 #include "media/contract/trace.h"
 
@@ -30,13 +31,13 @@ struct Library {
 };
 
 struct CachedClass {
-  IClassFactory* factory = nullptr;  // one reference held by the cache
+  ComPtr<IClassFactory> factory;  // the cache's reference
   Library* library = nullptr;
 };
 
 struct Registered {
   CLSID clsid;
-  IUnknown* object;  // one reference held until revoked
+  ComPtr<IUnknown> object;  // held until revoked
 };
 
 class ComRuntime {
@@ -140,8 +141,7 @@ HRESULT FindClassObject(REFCLSID clsid, REFIID riid, IClassFactory** factory, IU
       }
     }
     if (auto it = com.classCache.find(clsid); it != com.classCache.end()) {
-      *factory = it->second.factory;
-      (*factory)->AddRef();
+      it->second.factory.CopyTo(factory);
       *library = it->second.library;
       if (pin) ++(*library)->creating;
       return S_OK;
@@ -154,8 +154,7 @@ HRESULT FindClassObject(REFCLSID clsid, REFIID riid, IClassFactory** factory, IU
   }
   std::lock_guard lock(com.mutex);
   if (auto it = com.classCache.find(clsid); it != com.classCache.end()) {  // another thread won
-    *factory = it->second.factory;
-    (*factory)->AddRef();
+    it->second.factory.CopyTo(factory);
     *library = it->second.library;
     if (pin) ++(*library)->creating;
     return S_OK;
@@ -179,8 +178,7 @@ HRESULT FindClassObject(REFCLSID clsid, REFIID riid, IClassFactory** factory, IU
     return hr;
   }
   if (!cf) return CO_E_ERRORINDLL;
-  cf->AddRef();  // the cache's reference
-  com.classCache[clsid] = CachedClass{cf, lib};
+  com.classCache[clsid] = CachedClass{cf, lib};  // the cache takes a reference of its own
   *factory = cf;
   *library = lib;
   if (pin) ++lib->creating;
@@ -209,26 +207,24 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsctx, void*, REFIID riid, void*
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   if (!(clsctx & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER))) return REGDB_E_CLASSNOTREG;
-  IClassFactory* factory = nullptr;
-  IUnknown* other = nullptr;
+  ComPtr<IClassFactory> factory;
+  ComPtr<IUnknown> other;
   Library* library = nullptr;
   const HRESULT hr = FindClassObject(clsid, riid, &factory, &other, &library);
   if (FAILED(hr)) return hr;
   if (other) {
-    *ppv = other;
+    *ppv = other.Detach();
     return S_OK;
   }
-  const HRESULT qhr = factory->QueryInterface(riid, ppv);
-  factory->Release();
-  return qhr;
+  return factory->QueryInterface(riid, ppv);
 }
 
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsctx, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   if (!(clsctx & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER))) return REGDB_E_CLASSNOTREG;
-  IClassFactory* factory = nullptr;
-  IUnknown* other = nullptr;
+  ComPtr<IClassFactory> factory;
+  ComPtr<IUnknown> other;
   Library* library = nullptr;
   // Pinned: CoFreeUnusedLibraries leaves the library alone until the object is made.
   HRESULT hr = FindClassObject(clsid, IID_IClassFactory, &factory, &other, &library, /*pin=*/true);
@@ -236,13 +232,11 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsctx, REFIID r
   ComRuntime& com = Com();
   if (!factory) {
     // Something other than a factory answered (a process-local registration).
-    hr = other ? other->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&factory)) : CLASS_E_CLASSNOTAVAILABLE;
-    if (other) other->Release();
+    hr = other ? other->QueryInterface(IID_IClassFactory, factory.AsVoidOut()) : CLASS_E_CLASSNOTAVAILABLE;
   }
   if (factory) {
     hr = factory->CreateInstance(outer, riid, ppv);
     if (FAILED(hr)) *ppv = nullptr;
-    factory->Release();
   }
   if (library) {
     std::lock_guard lock(com.mutex);
@@ -265,7 +259,6 @@ void CoFreeUnusedLibraries() {
     // fetch the factories again later if the library stays.
     for (auto c = com.classCache.begin(); c != com.classCache.end();) {
       if (c->second.library == &lib) {
-        c->second.factory->Release();
         c = com.classCache.erase(c);
       } else {
         ++c;
@@ -285,22 +278,20 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* factory, DWORD, DWORD, D
   if (!factory || !cookie) return E_INVALIDARG;
   ComRuntime& com = Com();
   std::lock_guard lock(com.mutex);
-  factory->AddRef();
   *cookie = com.nextCookie++;
   com.registered[*cookie] = Registered{clsid, factory};
   return S_OK;
 }
 
 HRESULT CoRevokeClassObject(DWORD cookie) {
-  IUnknown* object = nullptr;
+  ComPtr<IUnknown> object;  // released outside the lock: the object may call back in
   {
     ComRuntime& com = Com();
     std::lock_guard lock(com.mutex);
     auto it = com.registered.find(cookie);
     if (it == com.registered.end()) return CO_E_OBJNOTREG;
-    object = it->second.object;
+    object = std::move(it->second.object);
     com.registered.erase(it);
   }
-  object->Release();  // outside the lock: the object may call back in
   return S_OK;
 }

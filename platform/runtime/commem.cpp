@@ -223,6 +223,7 @@ HRESULT SafeArrayDestroy(SAFEARRAY* sa) {
   if (!sa) return S_OK;
   if (sa->cLocks) return DISP_E_ARRAYISLOCKED;
   const ULONG n = sa->rgsabound[0].cElements;
+  // Destroying the array is what frees its elements: the owners end here.
   if (sa->fFeatures & FADF_BSTR) {
     for (ULONG i = 0; i < n; ++i) SysFreeString(static_cast<BSTR*>(sa->pvData)[i]);
   } else if (sa->fFeatures & FADF_UNKNOWN) {
@@ -291,6 +292,7 @@ void VariantInit(VARIANT* v) {
 HRESULT VariantClear(VARIANT* v) {
   if (!v) return E_INVALIDARG;
   HRESULT hr = S_OK;
+  // Clearing the variant is what frees what it holds: the owners end here.
   if (v->vt & VT_ARRAY) {
     hr = SafeArrayDestroy(v->parray);
     if (FAILED(hr)) return hr;

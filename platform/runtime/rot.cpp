@@ -22,6 +22,7 @@
 #include "media/contract/codepage.h"
 #include "media/contract/comptr.h"
 #include "media/contract/folders.h"
+#include "media/contract/memoryowners.h"
 #include "media/contract/objidl.h"
 #include "media/contract/sync.h"
 #include "media/contract/trace.h"
@@ -41,7 +42,7 @@ class RefCounted : public Itfs... {
   STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
   STDMETHODIMP_(ULONG) Release() override {
     const ULONG r = --refs_;
-    if (r == 0) delete static_cast<Derived*>(this);
+    if (r == 0) delete static_cast<Derived*>(this);  // the last reference owns the object
     return r;
   }
 
@@ -61,11 +62,9 @@ std::u16string Lower(std::u16string s) {
 // The display name of any moniker, or empty.
 std::u16string DisplayNameOf(IMoniker* m) {
   if (!m) return {};
-  LPOLESTR name = nullptr;
-  if (FAILED(m->GetDisplayName(nullptr, nullptr, &name)) || !name) return {};
-  std::u16string s(name);
-  CoTaskMemFree(name);
-  return s;
+  tav::TaskMemPtr<OLECHAR> name;
+  if (FAILED(m->GetDisplayName(nullptr, nullptr, name.Out())) || !name) return {};
+  return std::u16string(name.Get());
 }
 
 // ---- the table ----------------------------------------------------------------------------

@@ -347,7 +347,7 @@ HANDLE CreateThread(void*, SIZE_T stackSize, LPTHREAD_START_ROUTINE start, void*
       std::lock_guard lock(SyncMutex());
       obj->self.reset();
     }
-    CloseHandle(h);
+    CloseHandle(h);  // never handed out: the failed creation closes its own handle
     SetLastError(DWORD(tav::Win32ErrorFromErrno(err == EAGAIN ? ENOMEM : err)));
     return nullptr;
   }

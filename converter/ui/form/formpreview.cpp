@@ -15,6 +15,7 @@
 #include "libs/captionparser/captionparser.h"
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
+#include "media/contract/memoryowners.h"
 #include "media/contract/videoinfo.h"
 #include "ui_tavrionconverterview.h"
 
@@ -41,10 +42,10 @@ constexpr KnownSize kKnownSizes[] = {
     {"A551CAEA-E6D4-4e47-8422-9128EEEE0D46", res::IDS_SUBSIZE_STANDARD},
 };
 
+// The text of a task-allocator string the caller hands over; the block goes here.
 std::string TakeString(WCHAR* s) {
-  std::string out = s ? Utf16ToUtf8(s) : std::string();
-  CoTaskMemFree(s);
-  return out;
+  const tav::TaskMemPtr<WCHAR> owned(s);
+  return s ? Utf16ToUtf8(s) : std::string();
 }
 
 int FindData(QComboBox* combo, const std::string& data) {

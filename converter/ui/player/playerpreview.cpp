@@ -46,10 +46,11 @@ QImage ComposeStill(CConvertOrder& entry, const QSize& size) {
   info.bmiHeader.biCompression = BI_RGB;
   void* pixels = nullptr;
   HDC dc = CreateCompatibleDC(nullptr);
-  HBITMAP bitmap = dc ? CreateDIBSection(dc, &info, DIB_RGB_COLORS, &pixels, nullptr, 0) : nullptr;
+  const tav::GdiObjectPtr<HBITMAP> bitmap(dc ? CreateDIBSection(dc, &info, DIB_RGB_COLORS, &pixels, nullptr, 0)
+                                             : nullptr);
   QImage image;
   if (bitmap && pixels) {
-    HGDIOBJ old = SelectObject(dc, bitmap);
+    HGDIOBJ old = SelectObject(dc, bitmap.Get());
     AM_MEDIA_TYPE type{};
     type.majortype = snapshot.mediaType.majortype;
     type.subtype = snapshot.mediaType.subtype;
@@ -66,7 +67,6 @@ QImage ComposeStill(CConvertOrder& entry, const QSize& size) {
     }
     SelectObject(dc, old);
   }
-  if (bitmap) DeleteObject(bitmap);
   if (dc) DeleteDC(dc);
   return image;
 }

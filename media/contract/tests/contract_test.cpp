@@ -260,7 +260,7 @@ TEST(MemoryOwners, KeepTheTextThroughMovesAndFreeItOnce) {
   EXPECT_EQ(std::u16string(second.Get()), u"again");
   BSTR kept = second.Release();
   EXPECT_FALSE(second);
-  SysFreeString(kept);
+  SysFreeString(kept);  // what the owner gave up is the caller's to free
 
   tav::TaskMemPtr<OLECHAR> name;
   auto handOut = [](LPOLESTR* out) {

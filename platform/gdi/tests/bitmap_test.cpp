@@ -1,4 +1,5 @@
-// Section bitmaps, contexts, fills and block transfers.
+// Section bitmaps, contexts, fills and block transfers. Bitmaps are deleted by hand: when
+// DeleteObject refuses one is part of what is checked.
 #include <gtest/gtest.h>
 
 #include "platform/gdi/tests/gditest.h"

@@ -37,6 +37,7 @@ struct Canvas {
     bpp = bits / 8;
     bottomUp = h > 0;
   }
+  // The canvas is the owner of its context and bitmap.
   ~Canvas() {
     SelectObject(dc, old);
     DeleteObject(bitmap);
@@ -60,9 +61,8 @@ struct Canvas {
 };
 
 inline void Fill(HDC dc, RECT r, COLORREF c) {
-  HBRUSH b = CreateSolidBrush(c);
-  FillRect(dc, &r, b);
-  DeleteObject(b);
+  const tav::GdiObjectPtr<HBRUSH> b(CreateSolidBrush(c));
+  FillRect(dc, &r, b.Get());
 }
 
 inline HFONT MakeFont(int height, const char16_t* face = u"Tahoma", int weight = FW_NORMAL) {

@@ -1,4 +1,5 @@
-// Fonts, text extent and text output.
+// Fonts, text extent and text output. Fonts are deleted by hand: when DeleteObject refuses
+// one is part of what is checked.
 #include <gtest/gtest.h>
 
 #include <fontconfig/fontconfig.h>

@@ -1,5 +1,6 @@
 // Creation by class identifier through the registry, unloading, failures, and the
-// memory helpers that cross interfaces.
+// memory helpers that cross interfaces. References are released and memory freed by hand:
+// the counts and the freeing functions are what these tests check.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 

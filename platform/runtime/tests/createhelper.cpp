@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
   counter->Add(2);
   counter->Add(3);
   std::printf("created %d\n", static_cast<int>(counter->Value()));
-  counter->Release();
+  counter->Release();  // by hand: a client lets go of its objects before CoUninitialize
   CoUninitialize();
   return 0;
 }

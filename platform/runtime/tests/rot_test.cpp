@@ -1,5 +1,6 @@
 // The running object table: registration the way a graph registers itself, item monikers,
-// and listing a process's entries from outside it (rotlist).
+// and listing a process's entries from outside it (rotlist). The objects registered are
+// released by hand: their counts are part of what the tests check.
 #include <gtest/gtest.h>
 #include <unistd.h>
 

@@ -1,4 +1,5 @@
 // Events, waits and threads: the semantics the streaming filters' hand-over protocols rely on.
+// The tests close their handles by hand: CloseHandle is part of what they check.
 #include <gtest/gtest.h>
 
 #include "tests/support/testenv.h"

@@ -1,5 +1,6 @@
 // A component library for the runtime's tests, written the way a real one is: exported
-// entry points, a class table, self-registration through the runtime.
+// entry points, a class table, self-registration through the runtime. Its objects count
+// their own references, as the runtime under test expects, so they release by hand.
 #include "platform/runtime/tests/testcomponent.h"
 
 #include <atomic>

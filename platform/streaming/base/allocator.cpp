@@ -374,7 +374,7 @@ HRESULT CMemAllocator::Alloc() {
     hr = S_OK;
     CMediaSample* s = NewSample(m_pBuffer + stride * i + m_lPrefix, m_lSize, &hr);
     if (!s || FAILED(hr)) {
-      delete s;
+      delete s;  // not counted yet: nothing else holds it
       ReallyFree();
       return FAILED(hr) ? hr : E_OUTOFMEMORY;
     }
@@ -387,7 +387,7 @@ HRESULT CMemAllocator::Alloc() {
 
 void CMemAllocator::ReallyFree() {
   while (CMediaSample* s = m_lFree.RemoveHead()) {
-    delete s;
+    delete s;  // the allocator owns its samples: their last Release only hands them back
     --m_lAllocated;
   }
   std::free(m_pBuffer);
@@ -400,6 +400,8 @@ HRESULT CreateMemoryAllocator(IMemAllocator** allocator) {
   HRESULT hr = S_OK;
   CUnknown* a = CMemAllocator::CreateInstance(nullptr, &hr);
   if (!a) return hr;
+  // The creation reference, held across the query (whose reference is the caller's) and
+  // dropped by hand: a CUnknown counts through NonDelegating calls, which ComPtr does not make.
   a->NonDelegatingAddRef();
   hr = a->NonDelegatingQueryInterface(IID_IMemAllocator, reinterpret_cast<void**>(allocator));
   a->NonDelegatingRelease();

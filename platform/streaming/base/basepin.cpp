@@ -275,7 +275,7 @@ ULONG CEnumMediaTypes::AddRef() { return ULONG(__atomic_add_fetch(&m_cRef, 1, __
 
 ULONG CEnumMediaTypes::Release() {
   const LONG ref = __atomic_sub_fetch(&m_cRef, 1, __ATOMIC_SEQ_CST);
-  if (ref == 0) delete this;
+  if (ref == 0) delete this;  // the last reference owns the object
   return ULONG(ref);
 }
 

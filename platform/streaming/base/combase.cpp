@@ -42,7 +42,7 @@ ULONG CUnknown::NonDelegatingRelease() {
     // Guards against a destructor that takes and drops a reference of its own.
     m_cRef = 1;
     TAV_TRACE("delete %s %p", ObjectName() ? ObjectName() : "?", static_cast<void*>(this));
-    delete this;
+    delete this;  // the last reference owns the object
     return 0;
   }
   return ULONG(ref);

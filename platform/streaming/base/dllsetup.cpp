@@ -29,7 +29,7 @@ ULONG CClassFactory::AddRef() { return ULONG(__atomic_add_fetch(&m_cRef, 1, __AT
 
 ULONG CClassFactory::Release() {
   const LONG ref = __atomic_sub_fetch(&m_cRef, 1, __ATOMIC_SEQ_CST);
-  if (ref == 0) delete this;
+  if (ref == 0) delete this;  // the last reference owns the object
   return ULONG(ref);
 }
 
@@ -42,9 +42,11 @@ HRESULT CClassFactory::CreateInstance(LPUNKNOWN outer, REFIID riid, void** ppv) 
   CUnknown* object = m_pTemplate->CreateInstance(outer, &hr);
   if (!object) return FAILED(hr) ? hr : E_OUTOFMEMORY;
   if (FAILED(hr)) {
-    delete object;
+    delete object;  // not counted yet: nothing else holds it
     return hr;
   }
+  // The creation reference, held across the query (whose reference is the caller's) and
+  // dropped by hand: a CUnknown counts through NonDelegating calls, which ComPtr does not make.
   object->NonDelegatingAddRef();
   hr = object->NonDelegatingQueryInterface(riid, ppv);
   object->NonDelegatingRelease();
@@ -56,7 +58,7 @@ HRESULT CClassFactory::LockServer(BOOL lock) {
   if (lock)
     DllAddRef();
   else
-    DllRelease();
+    DllRelease();  // the caller's earlier LockServer(TRUE), undone as the contract asks
   return S_OK;
 }
 

@@ -66,7 +66,7 @@ HRESULT CImageAllocator::CreateImageMemory(LONG size, DIBDATA* dib) {
     tav::GdiObjectPtr<HBITMAP> bitmap(CreateDIBSection(nullptr, reinterpret_cast<const BITMAPINFO*>(&info),
                                                        DIB_RGB_COLORS, &bits, nullptr, 0));
     if (bitmap && bits) {
-      dib->hBitmap = bitmap.Release();
+      dib->hBitmap = bitmap.Release();  // FreeImageMemory deletes it
       dib->pBase = static_cast<BYTE*>(bits);
       dib->cbImage = size;
       return S_OK;
@@ -82,7 +82,7 @@ HRESULT CImageAllocator::CreateImageMemory(LONG size, DIBDATA* dib) {
 // here, when its sample goes.
 void CImageAllocator::FreeImageMemory(DIBDATA* dib) {
   if (dib->hBitmap) {
-    DeleteObject(dib->hBitmap);
+    DeleteObject(dib->hBitmap);  // DIBDATA holds the section as a plain handle
     dib->hBitmap = nullptr;
     dib->pBase = nullptr;
     return;
@@ -111,7 +111,7 @@ HRESULT CImageAllocator::Alloc() {
     hr = S_OK;
     auto* s = new (std::nothrow) CImageSample(this, NAME("image sample"), &hr, dib.pBase, m_lSize);
     if (!s || FAILED(hr)) {
-      delete s;
+      delete s;  // not counted yet: nothing else holds it
       FreeImageMemory(&dib);
       Free();
       return FAILED(hr) ? hr : E_OUTOFMEMORY;
@@ -128,7 +128,7 @@ void CImageAllocator::Free() {
   while (CMediaSample* s = m_lFree.RemoveHead()) {
     auto* image = static_cast<CImageSample*>(s);
     FreeImageMemory(image->GetDIBData());
-    delete image;
+    delete image;  // the allocator owns its samples: their last Release only hands them back
     --m_lAllocated;
   }
 }

@@ -59,6 +59,8 @@ BOOL CMediaType::SetFormat(const BYTE* format, ULONG length) {
   return TRUE;
 }
 
+// A media type is the owner of its format block, which the platform's structure holds as a
+// plain pointer: the three functions below are where that block is replaced or freed.
 BYTE* CMediaType::AllocFormatBuffer(ULONG length) {
   if (cbFormat == length && pbFormat) {
     std::memset(pbFormat, 0, length);

@@ -195,7 +195,7 @@ HRESULT CreatePosPassThru(LPUNKNOWN outer, BOOL renderer, IPin* pin, IUnknown** 
       : new (std::nothrow) CPosPassThru(NAME("position pass-through"), outer, &hr, pin);
   if (!object) return E_OUTOFMEMORY;
   if (FAILED(hr)) {
-    delete object;
+    delete object;  // not counted yet: nothing else holds it
     return hr;
   }
   *passThru = object->GetInnerUnknown();

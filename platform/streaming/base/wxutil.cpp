@@ -7,6 +7,7 @@ CAMEvent::CAMEvent(BOOL manualReset, HRESULT* phr) {
   if (!m_hEvent && phr && SUCCEEDED(*phr)) *phr = E_OUTOFMEMORY;
 }
 
+// CAMEvent is the event's owner: callers reach the plain handle through it.
 CAMEvent::~CAMEvent() {
   if (m_hEvent) CloseHandle(m_hEvent);
 }

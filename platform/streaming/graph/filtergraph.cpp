@@ -35,7 +35,7 @@ HRESULT FilterGraph::Create(IUnknown* outer, REFIID riid, void** ppv) {
 }
 
 FilterGraph::FilterGraph() {
-  eventHandle_ = CreateEvent(nullptr, TRUE, FALSE, nullptr);
+  eventHandle_.Reset(CreateEvent(nullptr, TRUE, FALSE, nullptr));
   timeFormat_ = TIME_FORMAT_MEDIA_TIME;
 }
 
@@ -55,7 +55,6 @@ FilterGraph::~FilterGraph() {
     for (const Event& e : events_) FreeEventParams(e.code, e.param1, e.param2);
     events_.clear();
   }
-  if (eventHandle_) CloseHandle(eventHandle_);
 }
 
 STDMETHODIMP FilterGraph::QueryInterface(REFIID riid, void** ppv) {

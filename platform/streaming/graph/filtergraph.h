@@ -32,6 +32,7 @@
 
 #include "media/contract/positionseconds.h"
 #include "media/contract/strmif.h"
+#include "media/contract/syncowners.h"
 #include "platform/streaming/graph/graph_object.h"
 #include "platform/streaming/graph/videoforwarder.h"
 
@@ -211,7 +212,7 @@ class FilterGraph final : public IFilterGraph2,
 
   // events
   std::deque<Event> events_;             // guarded by eventLock_
-  HANDLE eventHandle_ = nullptr;         // manual reset; set while events_ is not empty
+  tav::UniqueHandle eventHandle_;        // manual reset; set while events_ is not empty
   OAHWND notifyWindow_ = 0;              // guarded by eventLock_
   LONG notifyMessage_ = 0;               // guarded by eventLock_
   LONG_PTR notifyInstance_ = 0;          // guarded by eventLock_

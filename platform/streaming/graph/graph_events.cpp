@@ -75,7 +75,7 @@ STDMETHODIMP FilterGraph::Notify(LONG code, LONG_PTR param1, LONG_PTR param2) {
 
 STDMETHODIMP FilterGraph::GetEventHandle(OAEVENT* event) {
   if (!event) return E_POINTER;
-  *event = reinterpret_cast<OAEVENT>(eventHandle_);
+  *event = reinterpret_cast<OAEVENT>(eventHandle_.Get());
   return S_OK;
 }
 
@@ -127,7 +127,8 @@ STDMETHODIMP FilterGraph::RestoreDefaultHandling(LONG code) {
 }
 
 STDMETHODIMP FilterGraph::FreeEventParams(LONG code, LONG_PTR param1, LONG_PTR param2) {
-  // Only these events carry strings; the rest carry plain values.
+  // The event's contract: its receiver frees the strings through this call. Only these
+  // events carry strings; the rest carry plain values.
   if (code == EC_OLE_EVENT) {
     SysFreeString(reinterpret_cast<BSTR>(param1));
     SysFreeString(reinterpret_cast<BSTR>(param2));

@@ -27,7 +27,7 @@ class LiveObject {
 };
 
 // AddRef/Release for a class with one IUnknown identity. The class implements
-// QueryInterface itself and mixes this in last.
+// QueryInterface itself and mixes this in last. The last Release deletes the object.
 #define GRAPH_IMPLEMENT_REFCOUNT()                              \
   STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }    \
   STDMETHODIMP_(ULONG) Release() override {                     \
