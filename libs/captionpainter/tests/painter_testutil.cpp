@@ -6,24 +6,13 @@
 
 #include "media/contract/codepage.h"
 #include "media/contract/window.h"
+#include "tests/support/windowsurface.h"
 
 namespace paintertest {
 
-namespace {
-LRESULT IgnoreMessages(HWND, UINT, WPARAM, LPARAM) { return 0; }
-}  // namespace
-
 SurfaceSource::SurfaceSource(int w, int h) : width(w), height(h) {
-  hwnd_ = CreatePlatformWindow(&IgnoreMessages, nullptr);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = w;
-  info.bmiHeader.biHeight = -h;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  surface_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  hwnd_ = CreatePlatformWindow(&tavtest::IgnoreMessages, nullptr);
+  surface_ = CreateSurfaceBitmap(w, h);
   tav::SetWindowSurface(hwnd_, surface_);
   dc_ = GetDC(hwnd_);
   memory_ = CreateCompatibleDC(dc_);
