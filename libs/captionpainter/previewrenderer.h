@@ -98,7 +98,7 @@ class CPreviewRenderer final : public CWindowedVideoRenderer,
 
   CPreviewRenderer(LPUNKNOWN outer, HRESULT* phr);
 
-  // The drawer with a reference, or null (takes m_DrawerLock).
+  // The drawer with a reference, or null (takes m_DrawLock).
   ComPtr<IFrameDrawer> Drawer();
   // Keeps a copy of the sample as the current frame.
   void KeepCurrentFrame(IMediaSample* sample);

@@ -21,10 +21,7 @@ class captionpainter_Renderer : public ::testing::Test {
  protected:
   void SetUp() override {
     RegisterLibraries();
-    HRESULT hr = S_OK;
-    CUnknown* object = CPreviewRenderer::CreateInstance(nullptr, &hr);
-    ASSERT_TRUE(object && SUCCEEDED(hr));
-    object->NonDelegatingQueryInterface(IID_IBaseFilter, renderer.AsVoidOut());
+    ASSERT_TRUE(MakeObject(&CPreviewRenderer::CreateInstance, IID_IBaseFilter, renderer.AsVoidOut()));
     host = renderer.As<IDrawerHost>();
     window = renderer.As<IRendererWindow>();
     ASSERT_TRUE(host && window);
