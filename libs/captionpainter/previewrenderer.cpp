@@ -4,15 +4,6 @@
 #include <new>
 
 
-namespace {
-
-const VIDEOINFOHEADER* VideoInfo(const CMediaType& mt) {
-  if (mt.formattype != FORMAT_VideoInfo || mt.cbFormat < sizeof(VIDEOINFOHEADER) || !mt.pbFormat) return nullptr;
-  return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
-}
-
-}  // namespace
-
 // ---- the input pin ----------------------------------------------------------------------------
 
 CPreviewInputPin::CPreviewInputPin(CPreviewRenderer* renderer, HRESULT* phr)
@@ -35,123 +26,15 @@ STDMETHODIMP CPreviewInputPin::NotifyAllocator(IMemAllocator* allocator, BOOL re
   return S_OK;
 }
 
-// ---- the window ---------------------------------------------------------------------------------
+// ---- IBasicVideo's picture ----------------------------------------------------------------------
 
-CPreviewWindow::CPreviewWindow(CPreviewRenderer* renderer, HRESULT* phr)
-    : CBaseControlWindow(renderer, &renderer->m_InterfaceLock, NAME("KORVA Subtitle Renderer window"),
-                         renderer->GetOwner(), phr),
-      m_pRenderer(renderer) {}
-
-CPreviewWindow::~CPreviewWindow() { DoneWithWindow(); }
-
-LPCTSTR CPreviewWindow::GetClassWindowStyles(DWORD* classStyles, DWORD* windowStyle, DWORD* windowStyleEx) {
-  *classStyles = 0x1083;       // redraw on resize, double clicks
-  *windowStyle = 0x2000000;    // clip children
-  *windowStyleEx = 0;
-  return "KORVA Subtitle Renderer";
-}
-
-void CPreviewWindow::OnSize(LONG width, LONG height) {
-  CBaseControlWindow::OnSize(width, height);
-  m_pRenderer->OnWindowSized();
-}
-
-void CPreviewWindow::OnEraseBackground() { m_pRenderer->OnEraseBackground(); }
-
-HRESULT CPreviewWindow::GetVideoSize(LONG* width, LONG* height) {
-  CAutoLock lock(&m_pRenderer->m_DrawerLock);
-  const VIDEOINFOHEADER* vih = VideoInfo(m_pRenderer->m_mtIn);
-  if (!vih) return VFW_E_NOT_CONNECTED;
-  *width = vih->bmiHeader.biWidth;
-  *height = vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
-  return S_OK;
-}
-
-// ---- IBasicVideo ------------------------------------------------------------------------------------
-
-CPreviewVideo::CPreviewVideo(CPreviewRenderer* renderer, HRESULT* phr)
-    : CBaseControlVideo(renderer, &renderer->m_InterfaceLock, NAME("KORVA Subtitle Renderer video"),
-                        renderer->GetOwner(), phr),
-      m_pRenderer(renderer) {}
-
-HRESULT CPreviewVideo::IsDefaultTargetRect() {
-  CAutoLock lock(&m_pRenderer->m_DrawerLock);
-  return m_pRenderer->m_defaultTarget ? S_OK : S_FALSE;
-}
-
-HRESULT CPreviewVideo::SetDefaultTargetRect() {
-  {
-    CAutoLock lock(&m_pRenderer->m_DrawerLock);
-    m_pRenderer->m_target = m_pRenderer->m_Window.GetClientRect();
-    m_pRenderer->m_defaultTarget = true;
-  }
-  if (ComPtr<IFrameDrawer> d = m_pRenderer->Drawer()) m_pRenderer->ConfigureDrawer(d.Get());
-  return S_OK;
-}
-
-HRESULT CPreviewVideo::SetTargetRect(RECT* rect) {
-  {
-    CAutoLock lock(&m_pRenderer->m_DrawerLock);
-    m_pRenderer->m_target = *rect;
-    m_pRenderer->m_defaultTarget = false;
-  }
-  if (ComPtr<IFrameDrawer> d = m_pRenderer->Drawer()) m_pRenderer->ConfigureDrawer(d.Get());
-  return S_OK;
-}
-
-HRESULT CPreviewVideo::GetTargetRect(RECT* rect) {
-  CAutoLock lock(&m_pRenderer->m_DrawerLock);
-  *rect = m_pRenderer->m_target;
-  return S_OK;
-}
-
-HRESULT CPreviewVideo::IsDefaultSourceRect() {
-  CAutoLock lock(&m_pRenderer->m_DrawerLock);
-  return m_pRenderer->m_defaultSource ? S_OK : S_FALSE;
-}
-
-HRESULT CPreviewVideo::SetDefaultSourceRect() {
-  LONG w = 0, h = 0;
-  const HRESULT hr = GetVideoSize(&w, &h);
-  if (FAILED(hr)) return hr;
-  {
-    CAutoLock lock(&m_pRenderer->m_DrawerLock);
-    SetRect(&m_pRenderer->m_source, 0, 0, w, h);
-    m_pRenderer->m_defaultSource = true;
-  }
-  if (ComPtr<IFrameDrawer> d = m_pRenderer->Drawer()) m_pRenderer->ConfigureDrawer(d.Get());
-  return S_OK;
-}
-
-HRESULT CPreviewVideo::SetSourceRect(RECT* rect) {
-  {
-    CAutoLock lock(&m_pRenderer->m_DrawerLock);
-    m_pRenderer->m_source = *rect;
-    m_pRenderer->m_defaultSource = false;
-  }
-  if (ComPtr<IFrameDrawer> d = m_pRenderer->Drawer()) m_pRenderer->ConfigureDrawer(d.Get());
-  return S_OK;
-}
-
-HRESULT CPreviewVideo::GetSourceRect(RECT* rect) {
-  CAutoLock lock(&m_pRenderer->m_DrawerLock);
-  *rect = m_pRenderer->m_source;
-  return S_OK;
-}
-
-const VIDEOINFOHEADER* CPreviewVideo::GetVideoFormat() {
-  CAutoLock lock(&m_pRenderer->m_DrawerLock);
-  return VideoInfo(m_pRenderer->m_mtIn);
-}
-
-HRESULT CPreviewVideo::GetStaticImage(LONG* bufferSize, LONG* image) {
-  // The current frame as a packed bitmap: its header then its bits as received.
-  CAutoLock lock(&m_pRenderer->m_DrawerLock);
-  const VIDEOINFOHEADER* vih = VideoInfo(m_pRenderer->m_mtCurrent);
-  if (!m_pRenderer->m_current || !vih) return E_UNEXPECTED;
+HRESULT CPreviewRenderer::GetStaticImage(LONG* bufferSize, LONG* image) {
+  CAutoLock lock(&m_DrawLock);
+  const VIDEOINFOHEADER* vih = VideoInfoOf(m_mtCurrent);
+  if (!m_current || !vih) return E_UNEXPECTED;
   BYTE* bits = nullptr;
-  m_pRenderer->m_current->GetPointer(&bits);
-  const LONG length = m_pRenderer->m_current->GetActualDataLength();
+  m_current->GetPointer(&bits);
+  const LONG length = m_current->GetActualDataLength();
   const LONG need = LONG(sizeof(BITMAPINFOHEADER)) + length;
   if (!image) {
     *bufferSize = need;
@@ -172,16 +55,16 @@ CUnknown* CPreviewRenderer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
   return r;
 }
 
+namespace {
+const CWindowedVideoRenderer::WindowSetup kPreviewWindow = {
+    NAME("KORVA Subtitle Renderer window"), NAME("KORVA Subtitle Renderer video"), "KORVA Subtitle Renderer", 320, 240,
+    false};
+}  // namespace
+
 CPreviewRenderer::CPreviewRenderer(LPUNKNOWN outer, HRESULT* phr)
-    : CBaseVideoRenderer(CLSID_SubtitleRenderer, NAME("VXCMN Subtitle Renderer"), outer, phr),
-      m_Window(this, phr),
-      m_Video(this, phr),
+    : CWindowedVideoRenderer(CLSID_SubtitleRenderer, NAME("VXCMN Subtitle Renderer"), outer, phr, kPreviewWindow),
       m_ImageAllocator(this, NAME("preview images"), phr) {
-  m_Window.SetControlWindowPin(GetPin(0));
-  m_Video.SetControlVideoPin(GetPin(0));
-  const HRESULT hr = m_Window.PrepareWindow();
-  if (FAILED(hr) && phr) *phr = hr;
-  m_target = m_Window.GetClientRect();
+  PrepareControls(phr);
   HRESULT made = S_OK;
   auto* copies = new (std::nothrow) CMemAllocator(NAME("preview current frame"), nullptr, &made);
   if (copies) m_copyAllocator = ComPtr<IMemAllocator>(static_cast<IMemAllocator*>(copies));
@@ -193,7 +76,7 @@ CPreviewRenderer::~CPreviewRenderer() {
   m_Window.DoneWithWindow();
   ComPtr<IFrameDrawer> drawer;
   {
-    CAutoLock lock(&m_DrawerLock);
+    CAutoLock lock(&m_DrawLock);
     drawer = std::move(m_drawer);
     m_current = nullptr;
   }
@@ -203,12 +86,10 @@ CPreviewRenderer::~CPreviewRenderer() {
 
 STDMETHODIMP CPreviewRenderer::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
-  if (riid == IID_IVideoWindow) return m_Window.NonDelegatingQueryInterface(riid, ppv);
-  if (riid == IID_IBasicVideo) return m_Video.NonDelegatingQueryInterface(riid, ppv);
   if (riid == IID_IDrawerHost) return GetInterface(static_cast<IDrawerHost*>(this), ppv);
   if (riid == IID_IRendererWindow) return GetInterface(static_cast<IRendererWindow*>(this), ppv);
   if (riid == IID_IRendererSurfaceLock) return GetInterface(static_cast<IRendererSurfaceLock*>(this), ppv);
-  return CBaseVideoRenderer::NonDelegatingQueryInterface(riid, ppv);
+  return CWindowedVideoRenderer::NonDelegatingQueryInterface(riid, ppv);
 }
 
 CBasePin* CPreviewRenderer::GetPin(int n) {
@@ -253,12 +134,11 @@ HRESULT CPreviewRenderer::SetMediaType(const CMediaType* mt) {
   if (!mt) return E_POINTER;
   CMediaType previous;
   {
-    CAutoLock lock(&m_DrawerLock);
+    CAutoLock lock(&m_DrawLock);
     previous = m_mtIn;
     m_mtIn = *mt;
-    if (const VIDEOINFOHEADER* vih = VideoInfo(m_mtIn)) {
-      const LONG w = vih->bmiHeader.biWidth;
-      const LONG h = vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
+    LONG w = 0, h = 0;
+    if (VideoSizeLocked(&w, &h)) {
       if (m_defaultSource || m_source.right > w || m_source.bottom > h) {
         SetRect(&m_source, 0, 0, w, h);
         m_defaultSource = true;
@@ -281,10 +161,8 @@ HRESULT CPreviewRenderer::CompleteConnect(IPin* receivePin) {
   LONG w = 0, h = 0;
   bool resized = false;
   {
-    CAutoLock lock(&m_DrawerLock);
-    if (const VIDEOINFOHEADER* vih = VideoInfo(m_mtIn)) {
-      w = vih->bmiHeader.biWidth;
-      h = vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
+    CAutoLock lock(&m_DrawLock);
+    if (VideoSizeLocked(&w, &h)) {
       resized = w != m_lastWidth || h != m_lastHeight;
       m_lastWidth = w;
       m_lastHeight = h;
@@ -304,7 +182,7 @@ HRESULT CPreviewRenderer::BreakConnect() {
   const HRESULT hr = CBaseVideoRenderer::BreakConnect();
   if (FAILED(hr)) return hr;
   {
-    CAutoLock lock(&m_DrawerLock);
+    CAutoLock lock(&m_DrawLock);
     m_current = nullptr;
     m_mtCurrent = CMediaType();
   }
@@ -315,7 +193,7 @@ HRESULT CPreviewRenderer::BreakConnect() {
 // ---- drawing -------------------------------------------------------------------------------------------
 
 ComPtr<IFrameDrawer> CPreviewRenderer::Drawer() {
-  CAutoLock lock(&m_DrawerLock);
+  CAutoLock lock(&m_DrawLock);
   return m_drawer;
 }
 
@@ -323,7 +201,7 @@ void CPreviewRenderer::ConfigureDrawer(IFrameDrawer* drawer) {
   CMediaType type;
   RECT source, target;
   {
-    CAutoLock lock(&m_DrawerLock);
+    CAutoLock lock(&m_DrawLock);
     type = m_mtIn;
     source = m_source;
     target = m_target;
@@ -344,7 +222,7 @@ void CPreviewRenderer::KeepCurrentFrame(IMediaSample* sample) {
   BYTE* bits = nullptr;
   const LONG length = sample->GetActualDataLength();
   if (FAILED(sample->GetPointer(&bits)) || !bits || length <= 0) return;
-  CAutoLock lock(&m_DrawerLock);
+  CAutoLock lock(&m_DrawLock);
   m_current = nullptr;  // gives its buffer back before asking for another
   ALLOCATOR_PROPERTIES props{}, actual{};
   m_copyAllocator->GetProperties(&props);
@@ -377,7 +255,7 @@ void CPreviewRenderer::KeepCurrentFrame(IMediaSample* sample) {
 }
 
 ComPtr<IMediaSample> CPreviewRenderer::CurrentFrame(REFERENCE_TIME* segmentStart) {
-  CAutoLock lock(&m_DrawerLock);
+  CAutoLock lock(&m_DrawLock);
   *segmentStart = m_segmentStart;
   return m_current;
 }
@@ -407,15 +285,15 @@ void CPreviewRenderer::OnReceiveFirstSample(IMediaSample* sample) {
   DoRenderSample(sample);
 }
 
-void CPreviewRenderer::OnWindowSized() {
-  {
-    CAutoLock lock(&m_DrawerLock);
-    if (m_defaultTarget) m_target = m_Window.GetClientRect();
-  }
+void CPreviewRenderer::ConfigureCurrentDrawer() {
   if (ComPtr<IFrameDrawer> drawer = Drawer()) ConfigureDrawer(drawer.Get());
 }
 
-void CPreviewRenderer::OnEraseBackground() {
+void CPreviewRenderer::OnWindowSized() { ConfigureCurrentDrawer(); }
+
+void CPreviewRenderer::OnRectanglesChanged() { ConfigureCurrentDrawer(); }
+
+void CPreviewRenderer::OnEraseWindow() {
   const FILTER_STATE state = m_State;
   if (state == State_Running) return;  // the stream repaints
   REFERENCE_TIME segmentStart = 0;
@@ -434,11 +312,11 @@ void CPreviewRenderer::OnEraseBackground() {
 STDMETHODIMP CPreviewRenderer::SetDrawer(IFrameDrawer* drawer) {
   ComPtr<IFrameDrawer> previous;
   {
-    CAutoLock lock(&m_DrawerLock);
+    CAutoLock lock(&m_DrawLock);
     previous = std::move(m_drawer);
     m_drawer = drawer;
   }
-  // Called without m_DrawerLock: the drawer takes its own lock and calls back for contexts.
+  // Called without m_DrawLock: the drawer takes its own lock and calls back for contexts.
   if (previous && previous.Get() != drawer) previous->SetWindowSource(nullptr);
   if (drawer) {
     drawer->SetWindowSource(this);
@@ -451,11 +329,8 @@ STDMETHODIMP CPreviewRenderer::SetDrawer(IFrameDrawer* drawer) {
 }
 
 STDMETHODIMP CPreviewRenderer::GetDrawer(IFrameDrawer** drawer) {
-  if (!drawer) return E_POINTER;
-  CAutoLock lock(&m_DrawerLock);
-  *drawer = m_drawer.Get();
-  if (*drawer) (*drawer)->AddRef();
-  return S_OK;
+  CAutoLock lock(&m_DrawLock);
+  return m_drawer.CopyTo(drawer);
 }
 
 STDMETHODIMP CPreviewRenderer::Repaint() {
@@ -468,7 +343,7 @@ STDMETHODIMP CPreviewRenderer::Repaint() {
 STDMETHODIMP CPreviewRenderer::GetCurrentFrame(AM_MEDIA_TYPE* type, LONG* size, BYTE** data, REFERENCE_TIME* start,
                                                REFERENCE_TIME* end) {
   if (!type || !size || !data || !start || !end) return E_POINTER;
-  CAutoLock lock(&m_DrawerLock);
+  CAutoLock lock(&m_DrawLock);
   if (!m_current || m_current->GetActualDataLength() == 0) return E_FAIL;
   BYTE* bits = nullptr;
   m_current->GetPointer(&bits);
@@ -489,24 +364,15 @@ STDMETHODIMP CPreviewRenderer::GetCurrentFrame(AM_MEDIA_TYPE* type, LONG* size, 
 // ---- IRendererWindow --------------------------------------------------------------------------------
 
 STDMETHODIMP CPreviewRenderer::GetWindowHandle(HWND* hwnd) {
-  if (!hwnd) return E_POINTER;
-  CAutoLock lock(&m_DrawerLock);
-  *hwnd = m_Window.GetWindowHWND();
-  return S_OK;
+  return ReadLocked(&m_DrawLock, hwnd, [this] { return m_Window.GetWindowHWND(); });
 }
 
 STDMETHODIMP CPreviewRenderer::GetWindowDC(HDC* dc) {
-  if (!dc) return E_POINTER;
-  CAutoLock lock(&m_DrawerLock);
-  *dc = m_Window.GetWindowHDC();
-  return S_OK;
+  return ReadLocked(&m_DrawLock, dc, [this] { return m_Window.GetWindowHDC(); });
 }
 
 STDMETHODIMP CPreviewRenderer::GetMemoryDC(HDC* dc) {
-  if (!dc) return E_POINTER;
-  CAutoLock lock(&m_DrawerLock);
-  *dc = m_Window.GetMemoryHDC();
-  return S_OK;
+  return ReadLocked(&m_DrawLock, dc, [this] { return m_Window.GetMemoryHDC(); });
 }
 
 // ---- registration -------------------------------------------------------------------------------------

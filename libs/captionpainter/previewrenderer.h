@@ -3,16 +3,18 @@
 // allocator whose frames live in section bitmaps, and it draws every frame through a drawer
 // object (IFrameDrawer, normally the "VXCMN Subtitle Drawer") handed to it with
 // IDrawerHost::SetDrawer. Without a drawer frames are received and kept but not drawn.
-// IVideoWindow and IBasicVideo come from the window object.
+// IVideoWindow and IBasicVideo come from the window and video objects of the
+// windowed-renderer base class.
 //
 // The renderer keeps a copy of the last frame it drew (its "current sample"), so Repaint,
 // the window's background and snapshots work whatever the filter state, without holding one
 // of the upstream allocator's buffers.
 //
 // Lock order: m_InterfaceLock and m_RendererLock (the base renderer's, held around
-// DoRenderSample) before the drawer's locks before m_DrawerLock (this renderer's lock:
-// the drawer reference and the current frame) and the window's surface lock. The drawer is
-// never called with m_DrawerLock held; a counted reference is taken under it instead.
+// DoRenderSample) before the drawer's locks before m_DrawLock (the base class's lock, which
+// here also guards the drawer reference and the current frame) and the window's surface
+// lock. The drawer is never called with m_DrawLock held; a counted reference is taken under
+// it instead.
 //
 // Frames carry times from the start of their segment (after a seek, 0 is the seek target);
 // captions are due at movie times. Every drawing hands the drawer the segment start of the
@@ -26,6 +28,7 @@
 #include "libs/captionpainter/subtitledrawer.h"
 #include "media/contract/comptr.h"
 #include "platform/streaming/base/streams.h"
+#include "platform/streaming/base/windowedrenderer.h"
 
 class CPreviewRenderer;
 
@@ -40,40 +43,7 @@ class CPreviewInputPin final : public CRendererInputPin {
   CPreviewRenderer* m_pPreview;
 };
 
-class CPreviewWindow final : public CBaseControlWindow {
- public:
-  CPreviewWindow(CPreviewRenderer* renderer, HRESULT* phr);
-  ~CPreviewWindow() override;
-  LPCTSTR GetClassWindowStyles(DWORD* classStyles, DWORD* windowStyle, DWORD* windowStyleEx) override;
-  void OnSize(LONG width, LONG height) override;
-  void OnEraseBackground() override;
-
- protected:
-  HRESULT GetVideoSize(LONG* width, LONG* height) override;
-
- private:
-  CPreviewRenderer* m_pRenderer;
-};
-
-class CPreviewVideo final : public CBaseControlVideo {
- public:
-  CPreviewVideo(CPreviewRenderer* renderer, HRESULT* phr);
-  HRESULT IsDefaultTargetRect() override;
-  HRESULT SetDefaultTargetRect() override;
-  HRESULT SetTargetRect(RECT* rect) override;
-  HRESULT GetTargetRect(RECT* rect) override;
-  HRESULT IsDefaultSourceRect() override;
-  HRESULT SetDefaultSourceRect() override;
-  HRESULT SetSourceRect(RECT* rect) override;
-  HRESULT GetSourceRect(RECT* rect) override;
-  const VIDEOINFOHEADER* GetVideoFormat() override;
-  HRESULT GetStaticImage(LONG* bufferSize, LONG* image) override;
-
- private:
-  CPreviewRenderer* m_pRenderer;
-};
-
-class CPreviewRenderer final : public CBaseVideoRenderer,
+class CPreviewRenderer final : public CWindowedVideoRenderer,
                                public IDrawerHost,
                                public IRendererWindow,
                                public IRendererSurfaceLock {
@@ -111,16 +81,24 @@ class CPreviewRenderer final : public CBaseVideoRenderer,
   // IRendererSurfaceLock
   STDMETHODIMP_(CCritSec*) SurfaceLock() override { return m_Window.SurfaceLock(); }
 
-  CPreviewWindow& Window() { return m_Window; }
+  CRendererWindow& Window() { return m_Window; }
+
+ protected:
+  // The drawer's contexts and default target follow the new size.
+  void OnWindowSized() override;
+  // The current frame when not running; black when stopped without one.
+  void OnEraseWindow() override;
+  // The drawer gets the new rectangles.
+  void OnRectanglesChanged() override;
+  // The current frame as a packed bitmap: its header then its bits as received.
+  HRESULT GetStaticImage(LONG* bufferSize, LONG* image) override;
 
  private:
   friend class CPreviewInputPin;
-  friend class CPreviewWindow;
-  friend class CPreviewVideo;
 
   CPreviewRenderer(LPUNKNOWN outer, HRESULT* phr);
 
-  // The drawer with a reference, or null (takes m_DrawerLock).
+  // The drawer with a reference, or null (takes m_DrawLock).
   ComPtr<IFrameDrawer> Drawer();
   // Keeps a copy of the sample as the current frame.
   void KeepCurrentFrame(IMediaSample* sample);
@@ -129,28 +107,22 @@ class CPreviewRenderer final : public CBaseVideoRenderer,
   // Draws a sample of the segment starting at segmentStart through the drawer and shows
   // the window's surface in its owner.
   void Draw(IMediaSample* sample, REFERENCE_TIME segmentStart);
-  // The window's size changed: the drawer's contexts and default target follow.
-  void OnWindowSized();
-  void OnEraseBackground();
   // Hands the drawer the connected type, its rectangles and the window's contexts.
   void ConfigureDrawer(IFrameDrawer* drawer);
+  // ConfigureDrawer on the current drawer, if there is one.
+  void ConfigureCurrentDrawer();
 
-  CPreviewWindow m_Window;
-  CPreviewVideo m_Video;
   CImageAllocator m_ImageAllocator;
 
-  // Guards the members below (the renderer's lock of IDrawerHost and IRendererWindow).
-  CCritSec m_DrawerLock;
-  ComPtr<IFrameDrawer> m_drawer;         // guarded by m_DrawerLock
-  CMediaType m_mtIn;                     // the connected type; guarded by m_DrawerLock
-  RECT m_source{}, m_target{};           // guarded by m_DrawerLock
-  bool m_defaultSource = true, m_defaultTarget = true;
+  // Guarded by m_DrawLock (with the connected type and the rectangles of the base class; the
+  // renderer's lock of IDrawerHost and IRendererWindow).
+  ComPtr<IFrameDrawer> m_drawer;
   LONG m_lastWidth = 0, m_lastHeight = 0;  // the video size the window was last sized to
-  // The current frame: a one-buffer allocator's sample holding a copy of the last frame.
-  ComPtr<IMemAllocator> m_copyAllocator;  // guarded by m_DrawerLock
-  ComPtr<IMediaSample> m_current;         // guarded by m_DrawerLock
-  CMediaType m_mtCurrent;                 // the current frame's type; guarded by m_DrawerLock
-  REFERENCE_TIME m_segmentStart = 0;      // of the current frame; guarded by m_DrawerLock
+  // The current frame: a sample of a small allocator of its own holding a copy of the last frame.
+  ComPtr<IMemAllocator> m_copyAllocator;
+  ComPtr<IMediaSample> m_current;
+  CMediaType m_mtCurrent;                 // the current frame's type
+  REFERENCE_TIME m_segmentStart = 0;      // of the current frame
 };
 
 extern const AMOVIESETUP_FILTER sudPreviewRenderer;

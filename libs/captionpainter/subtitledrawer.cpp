@@ -114,34 +114,23 @@ STDMETHODIMP CSubtitleDrawer::SetDrawContext() {
   return S_OK;
 }
 
-STDMETHODIMP CSubtitleDrawer::SetSourceRect(const RECT* rect) {
+HRESULT CSubtitleDrawer::SetRectangle(RECT* field, const RECT* rect) {
   if (!rect) return E_POINTER;
   CAutoLock lock(&m_Lock);
-  m_source = *rect;
+  *field = *rect;
   RecomputeLocked();
   return S_OK;
 }
 
-STDMETHODIMP CSubtitleDrawer::SetTargetRect(const RECT* rect) {
-  if (!rect) return E_POINTER;
-  CAutoLock lock(&m_Lock);
-  m_target = *rect;
-  RecomputeLocked();
-  return S_OK;
-}
+STDMETHODIMP CSubtitleDrawer::SetSourceRect(const RECT* rect) { return SetRectangle(&m_source, rect); }
+STDMETHODIMP CSubtitleDrawer::SetTargetRect(const RECT* rect) { return SetRectangle(&m_target, rect); }
 
 STDMETHODIMP CSubtitleDrawer::GetSourceRect(RECT* rect) {
-  if (!rect) return E_POINTER;
-  CAutoLock lock(&m_Lock);
-  *rect = m_source;
-  return S_OK;
+  return ReadLocked(&m_Lock, rect, [this] { return m_source; });
 }
 
 STDMETHODIMP CSubtitleDrawer::GetTargetRect(RECT* rect) {
-  if (!rect) return E_POINTER;
-  CAutoLock lock(&m_Lock);
-  *rect = m_target;
-  return S_OK;
+  return ReadLocked(&m_Lock, rect, [this] { return m_target; });
 }
 
 STDMETHODIMP CSubtitleDrawer::CopyRect(const RECT* in, RECT* out) {
@@ -151,10 +140,7 @@ STDMETHODIMP CSubtitleDrawer::CopyRect(const RECT* in, RECT* out) {
 }
 
 STDMETHODIMP CSubtitleDrawer::GetPaletteVersion(int* version) {
-  if (!version) return E_POINTER;
-  CAutoLock draw(&m_DrawLock);
-  *version = int(m_plain.GetPaletteVersion());
-  return S_OK;
+  return ReadLocked(&m_DrawLock, version, [this] { return int(m_plain.GetPaletteVersion()); });
 }
 
 STDMETHODIMP CSubtitleDrawer::ResetPaletteVersion() {
@@ -208,11 +194,8 @@ STDMETHODIMP CSubtitleDrawer::SetManager(ISubtitleManager* manager) {
 }
 
 STDMETHODIMP CSubtitleDrawer::GetManager(ISubtitleManager** manager) {
-  if (!manager) return E_POINTER;
   CAutoLock lock(&m_Lock);
-  *manager = m_manager.Get();
-  if (*manager) (*manager)->AddRef();
-  return S_OK;
+  return m_manager.CopyTo(manager);
 }
 
 STDMETHODIMP CSubtitleDrawer::SetCanvasSize(int width, int height) {
@@ -270,15 +253,7 @@ bool CSubtitleDrawer::EnsureCanvasLocked(int width, int height) {
     SelectObject(m_canvasDC, m_canvasOld);
     m_canvas.Reset();
   }
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  m_canvas.Reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  m_canvas.Reset(CreateSurfaceBitmap(width, height));
   if (!m_canvas) return false;
   m_canvasOld = SelectObject(m_canvasDC, m_canvas.Get());
   m_canvasBitmapWidth = width;

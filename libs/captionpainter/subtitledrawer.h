@@ -95,6 +95,8 @@ class CSubtitleDrawer final : public CUnknown, public IFrameDrawer, public ISubt
   };
 
   void RecomputeLocked();
+  // Sets the source or the target rectangle (field) and recomputes the geometry.
+  HRESULT SetRectangle(RECT* field, const RECT* rect);
   // Copies the settings and takes m_DrawLock (the caller releases it).
   Settings BeginDraw();
   // The canvas bitmap of the given size, made or remade as needed (m_DrawLock held).

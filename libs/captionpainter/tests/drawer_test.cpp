@@ -13,10 +13,7 @@ class captionpainter_Drawer : public ::testing::Test {
  protected:
   void SetUp() override {
     RegisterLibraries();
-    HRESULT hr = S_OK;
-    CUnknown* object = CSubtitleDrawer::CreateInstance(nullptr, &hr);
-    ASSERT_TRUE(object && SUCCEEDED(hr));
-    object->NonDelegatingQueryInterface(IID_IFrameDrawer, drawer.AsVoidOut());
+    ASSERT_TRUE(MakeObject(&CSubtitleDrawer::CreateInstance, IID_IFrameDrawer, drawer.AsVoidOut()));
     overlay = drawer.As<ISubtitleOverlay>();
     ASSERT_TRUE(drawer && overlay);
   }

@@ -6,19 +6,13 @@
 
 #include "media/contract/codepage.h"
 #include "media/contract/window.h"
+#include "tests/support/windowsurface.h"
 
 namespace paintertest {
 
-namespace {
-LRESULT IgnoreMessages(HWND, UINT, WPARAM, LPARAM) { return 0; }
-}  // namespace
-
 SurfaceSource::SurfaceSource(int w, int h) : width(w), height(h) {
-  hwnd_ = CreatePlatformWindow(&IgnoreMessages, nullptr);
-  BITMAPINFO info{};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};  // top-down
-  void* bits = nullptr;
-  surface_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  hwnd_ = CreatePlatformWindow(&tavtest::IgnoreMessages, nullptr);
+  surface_ = CreateSurfaceBitmap(w, h);
   tav::SetWindowSurface(hwnd_, surface_);
   dc_ = GetDC(hwnd_);
   memory_ = CreateCompatibleDC(dc_);

@@ -2,6 +2,8 @@
 // frames as samples, a loaded subtitle manager from the caption library, and pixel reading.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -61,6 +63,15 @@ std::vector<uint32_t> BottomUp(int width, int height, const std::vector<uint32_t
 
 // Registers the caption library (and the graph library) in the private registry.
 void RegisterLibraries();
+// Makes an object of this library directly (create is its class's CreateInstance) and asks
+// it for iid into *out.
+inline ::testing::AssertionResult MakeObject(CUnknown* (*create)(LPUNKNOWN, HRESULT*), REFIID iid, void** out) {
+  HRESULT hr = S_OK;
+  CUnknown* object = create(nullptr, &hr);
+  if (!object || FAILED(hr)) return ::testing::AssertionFailure() << "CreateInstance failed: 0x" << std::hex << hr;
+  object->NonDelegatingQueryInterface(iid, out);
+  return ::testing::AssertionSuccess();
+}
 // A "Subtitle Manager" with `file` loaded and the default size, or null.
 ComPtr<ISubtitleManager> LoadedManager(const std::string& file, const char16_t* language = nullptr);
 // A SubRip file with one caption from 1 s to 3 s.

@@ -8,37 +8,20 @@
 #include "libs/captionpainter/previewrenderer.h"
 #include "libs/captionpainter/tests/painter_testutil.h"
 #include "media/contract/window.h"
+#include "tests/support/windowsurface.h"
 
 using namespace paintertest;
+using tavtest::IgnoreMessages;
+using tavtest::SurfacePixel;
+using tavtest::SurfaceSize;
 
 namespace {
-
-LRESULT IgnoreMessages(HWND, UINT, WPARAM, LPARAM) { return 0; }
-
-// The pixel of a window's drawing surface, top row first.
-uint32_t SurfacePixel(HWND hwnd, int x, int y) {
-  DIBSECTION ds{};
-  if (GetObject(tav::GetWindowSurface(hwnd), sizeof ds, &ds) != int(sizeof ds)) return 0xFFFFFFFF;
-  const int row = ds.dsBmih.biHeight > 0 ? ds.dsBm.bmHeight - 1 - y : y;
-  uint32_t p = 0;
-  std::memcpy(&p, static_cast<const BYTE*>(ds.dsBm.bmBits) + row * ds.dsBm.bmWidthBytes + x * 4, 4);
-  return p & 0xFFFFFF;
-}
-
-SIZE SurfaceSize(HWND hwnd) {
-  BITMAP bm{};
-  GetObject(tav::GetWindowSurface(hwnd), sizeof bm, &bm);
-  return SIZE{bm.bmWidth, bm.bmHeight};
-}
 
 class captionpainter_Renderer : public ::testing::Test {
  protected:
   void SetUp() override {
     RegisterLibraries();
-    HRESULT hr = S_OK;
-    CUnknown* object = CPreviewRenderer::CreateInstance(nullptr, &hr);
-    ASSERT_TRUE(object && SUCCEEDED(hr));
-    object->NonDelegatingQueryInterface(IID_IBaseFilter, renderer.AsVoidOut());
+    ASSERT_TRUE(MakeObject(&CPreviewRenderer::CreateInstance, IID_IBaseFilter, renderer.AsVoidOut()));
     host = renderer.As<IDrawerHost>();
     window = renderer.As<IRendererWindow>();
     ASSERT_TRUE(host && window);

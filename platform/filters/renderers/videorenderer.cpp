@@ -38,107 +38,11 @@ bool ReadWindowSurface(HWND window, WindowSurface* out) {
   return true;
 }
 
-// ---- the window --------------------------------------------------------------------------
+// ---- IBasicVideo's picture ----------------------------------------------------------------
 
-CVideoRendererWindow::CVideoRendererWindow(CVideoRenderer* renderer, HRESULT* phr)
-    : CBaseControlWindow(renderer, &renderer->m_InterfaceLock, NAME("Video Renderer window"), renderer->GetOwner(),
-                         phr, 0, 0),
-      m_pRenderer(renderer) {}
-
-CVideoRendererWindow::~CVideoRendererWindow() { DoneWithWindow(); }
-
-LPCTSTR CVideoRendererWindow::GetClassWindowStyles(DWORD* classStyles, DWORD* windowStyle, DWORD* windowStyleEx) {
-  *classStyles = 0x1083;     // redraw on resize, double clicks
-  *windowStyle = 0x2000000;  // clip children
-  *windowStyleEx = 0;
-  return "VideoRenderer";
-}
-
-void CVideoRendererWindow::OnSize(LONG width, LONG height) {
-  CBaseControlWindow::OnSize(width, height);
-  CAutoLock lock(&m_pRenderer->m_DrawLock);
-  if (m_pRenderer->defaultDest_) m_pRenderer->dest_ = GetClientRect();
-  m_pRenderer->DrawLocked();
-}
-
-void CVideoRendererWindow::OnEraseBackground() {
-  CAutoLock lock(&m_pRenderer->m_DrawLock);
-  m_pRenderer->DrawLocked();
-}
-
-HRESULT CVideoRendererWindow::GetVideoSize(LONG* width, LONG* height) {
-  return m_pRenderer->m_Video.GetVideoSize(width, height);
-}
-
-// ---- IBasicVideo's rectangles and picture ------------------------------------------------------
-
-CVideoRendererVideo::CVideoRendererVideo(CVideoRenderer* renderer, HRESULT* phr)
-    : CBaseControlVideo(renderer, &renderer->m_InterfaceLock, NAME("Video Renderer video"), renderer->GetOwner(),
-                        phr),
-      m_pRenderer(renderer) {}
-
-HRESULT CVideoRendererVideo::IsDefaultTargetRect() {
-  CAutoLock lock(&m_pRenderer->m_DrawLock);
-  return m_pRenderer->defaultDest_ ? S_OK : S_FALSE;
-}
-
-HRESULT CVideoRendererVideo::SetDefaultTargetRect() {
-  const RECT client = m_pRenderer->m_Window.GetClientRect();
-  CAutoLock lock(&m_pRenderer->m_DrawLock);
-  m_pRenderer->dest_ = client;
-  m_pRenderer->defaultDest_ = true;
-  return S_OK;
-}
-
-HRESULT CVideoRendererVideo::SetTargetRect(RECT* rect) {
-  CAutoLock lock(&m_pRenderer->m_DrawLock);
-  m_pRenderer->dest_ = *rect;
-  m_pRenderer->defaultDest_ = false;
-  return S_OK;
-}
-
-HRESULT CVideoRendererVideo::GetTargetRect(RECT* rect) {
-  CAutoLock lock(&m_pRenderer->m_DrawLock);
-  *rect = m_pRenderer->dest_;
-  return S_OK;
-}
-
-HRESULT CVideoRendererVideo::IsDefaultSourceRect() {
-  CAutoLock lock(&m_pRenderer->m_DrawLock);
-  return m_pRenderer->defaultSource_ ? S_OK : S_FALSE;
-}
-
-HRESULT CVideoRendererVideo::SetDefaultSourceRect() {
-  CAutoLock lock(&m_pRenderer->m_DrawLock);
-  m_pRenderer->source_ = {0, 0, m_pRenderer->videoWidth_, m_pRenderer->videoHeight_};
-  m_pRenderer->defaultSource_ = true;
-  return S_OK;
-}
-
-HRESULT CVideoRendererVideo::SetSourceRect(RECT* rect) {
-  CAutoLock lock(&m_pRenderer->m_DrawLock);
-  m_pRenderer->source_ = *rect;
-  m_pRenderer->defaultSource_ = rect->left == 0 && rect->top == 0 && rect->right == m_pRenderer->videoWidth_ &&
-                                rect->bottom == m_pRenderer->videoHeight_;
-  return S_OK;
-}
-
-HRESULT CVideoRendererVideo::GetSourceRect(RECT* rect) {
-  CAutoLock lock(&m_pRenderer->m_DrawLock);
-  *rect = m_pRenderer->source_;
-  return S_OK;
-}
-
-const VIDEOINFOHEADER* CVideoRendererVideo::GetVideoFormat() {
-  CAutoLock lock(&m_pRenderer->m_DrawLock);
-  return m_pRenderer->m_mtIn.formattype == FORMAT_VideoInfo && m_pRenderer->m_mtIn.cbFormat >= sizeof(VIDEOINFOHEADER)
-             ? reinterpret_cast<const VIDEOINFOHEADER*>(m_pRenderer->m_mtIn.pbFormat)
-             : nullptr;
-}
-
-HRESULT CVideoRendererVideo::GetStaticImage(LONG* bufferSize, LONG* image) {
-  CAutoLock lock(&m_pRenderer->m_DrawLock);
-  const LONG w = m_pRenderer->videoWidth_, h = m_pRenderer->videoHeight_;
+HRESULT CVideoRenderer::GetStaticImage(LONG* bufferSize, LONG* image) {
+  CAutoLock lock(&m_DrawLock);
+  const LONG w = videoWidth_, h = videoHeight_;
   const LONG need = LONG(sizeof(BITMAPINFOHEADER)) + w * h * 4;
   if (!image) {
     *bufferSize = need;
@@ -158,24 +62,22 @@ HRESULT CVideoRendererVideo::GetStaticImage(LONG* bufferSize, LONG* image) {
   // Packed bitmaps are stored bottom row first.
   for (LONG y = 0; y < h; ++y)
     std::memcpy(out + sizeof(bih) + size_t(h - 1 - y) * size_t(w) * 4,
-                m_pRenderer->current_.data() + size_t(y) * size_t(w), size_t(w) * 4);
+                current_.data() + size_t(y) * size_t(w), size_t(w) * 4);
   *bufferSize = need;
-  return S_OK;
-}
-
-HRESULT CVideoRendererVideo::OnUpdateRectangles() {
-  m_pRenderer->DrawAndPresent();
   return S_OK;
 }
 
 // ---- the renderer ------------------------------------------------------------------------------
 
+namespace {
+// The window takes the video's size on the first connection unless one was set before.
+const CWindowedVideoRenderer::WindowSetup kRendererWindow = {
+    NAME("Video Renderer window"), NAME("Video Renderer video"), "VideoRenderer", 0, 0, true};
+}  // namespace
+
 CVideoRenderer::CVideoRenderer(REFCLSID clsid, LPUNKNOWN outer, HRESULT* phr)
-    : CBaseVideoRenderer(clsid, NAME("Video Renderer"), outer, phr), m_Window(this, phr), m_Video(this, phr) {
-  m_Window.SetControlWindowPin(GetPin(0));
-  m_Video.SetControlVideoPin(GetPin(0));
-  const HRESULT hr = m_Window.PrepareWindow();
-  if (FAILED(hr) && phr) *phr = hr;
+    : CWindowedVideoRenderer(clsid, NAME("Video Renderer"), outer, phr, kRendererWindow) {
+  PrepareControls(phr);
 }
 
 CVideoRenderer::~CVideoRenderer() {
@@ -199,12 +101,6 @@ CUnknown* CVideoRenderer::CreateVmr9(LPUNKNOWN outer, HRESULT* phr) {
   return f;
 }
 
-STDMETHODIMP CVideoRenderer::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
-  if (riid == IID_IVideoWindow) return m_Window.NonDelegatingQueryInterface(riid, ppv);
-  if (riid == IID_IBasicVideo) return m_Video.NonDelegatingQueryInterface(riid, ppv);
-  return CBaseVideoRenderer::NonDelegatingQueryInterface(riid, ppv);
-}
-
 // ---- negotiation and drawing --------------------------------------------------------------
 
 HRESULT CVideoRenderer::CheckMediaType(const CMediaType* mt) {
@@ -226,7 +122,7 @@ HRESULT CVideoRenderer::SetMediaType(const CMediaType* mt) {
     inFormat_ = RawPixelFormat(*mt, &inBottomUp_);
     width = videoWidth_ = bih->biWidth;
     height = videoHeight_ = std::abs(bih->biHeight);
-    if (defaultSource_) source_ = {0, 0, videoWidth_, videoHeight_};
+    if (m_defaultSource) m_source = {0, 0, videoWidth_, videoHeight_};
     current_.assign(size_t(videoWidth_) * size_t(videoHeight_), 0);
     toCurrent_.reset();
   }
@@ -262,6 +158,13 @@ HRESULT CVideoRenderer::DoRenderSample(IMediaSample* sample) {
   return S_OK;
 }
 
+void CVideoRenderer::OnWindowSized() { OnEraseWindow(); }
+
+void CVideoRenderer::OnEraseWindow() {
+  CAutoLock lock(&m_DrawLock);
+  DrawLocked();
+}
+
 void CVideoRenderer::DrawAndPresent(bool notifyOwner) {
   {
     CAutoLock lock(&m_DrawLock);
@@ -281,8 +184,8 @@ void CVideoRenderer::DrawLocked() {
   for (LONG y = 0; y < ds.dsBm.bmHeight; ++y)
     std::memset(bits + size_t(y) * size_t(ds.dsBm.bmWidthBytes), 0, size_t(ds.dsBm.bmWidth) * 4);
   if (current_.empty()) return;
-  RECT src = source_;
-  const RECT dst = dest_;
+  RECT src = m_source;
+  const RECT dst = m_target;
   src.left = std::clamp<LONG>(src.left, 0, videoWidth_);
   src.top = std::clamp<LONG>(src.top, 0, videoHeight_);
   src.right = std::clamp<LONG>(src.right, src.left, videoWidth_);

@@ -1,9 +1,9 @@
 // The video renderer, registered as "Video Renderer" and under the two mixing-renderer
 // class identifiers. It takes RGB32, RGB24, RGB565 and RGB555 (either row order) and keeps
-// the current frame as a top-down 32-bit picture. IVideoWindow comes from its window
-// object (CBaseControlWindow: owner, position, visibility) and IBasicVideo from its video
-// object (CBaseControlVideo: native size, source and destination rectangles); both need the
-// input pin connected.
+// the current frame as a top-down 32-bit picture. IVideoWindow (owner, position,
+// visibility) and IBasicVideo (native size, source and destination rectangles) come from
+// the window and video objects of the windowed-renderer base class; both need the input
+// pin connected.
 //
 // Every frame is drawn, its source rectangle scaled to the destination rectangle, into the
 // window's own surface, which the window then copies into its owner's drawing surface
@@ -13,9 +13,9 @@
 // the first connection unless a size was set before.
 //
 // Lock order: m_InterfaceLock (the filter lock, held by the video object around its
-// callbacks) before m_DrawLock (the connected type, the rectangles and the current frame;
-// taken by the streaming thread and the window thread to draw) before the window's surface
-// lock.
+// callbacks) before m_DrawLock (the base class's lock of the connected type and the
+// rectangles, which here also guards the current frame; taken by the streaming thread and
+// the window thread to draw) before the window's surface lock.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +25,7 @@
 
 #include "platform/filters/avptr.h"
 #include "platform/streaming/base/streams.h"
+#include "platform/streaming/base/windowedrenderer.h"
 
 namespace tav::filters {
 
@@ -36,47 +37,7 @@ struct WindowSurface {
 // Copies the surface of a window handle; false when it has none.
 bool ReadWindowSurface(HWND window, WindowSurface* out);
 
-class CVideoRenderer;
-
-class CVideoRendererWindow final : public CBaseControlWindow {
- public:
-  CVideoRendererWindow(CVideoRenderer* renderer, HRESULT* phr);
-  ~CVideoRendererWindow() override;
-  LPCTSTR GetClassWindowStyles(DWORD* classStyles, DWORD* windowStyle, DWORD* windowStyleEx) override;
-  // The new surface gets the current frame (and the default destination the new size).
-  void OnSize(LONG width, LONG height) override;
-  // The current frame over black instead of black alone.
-  void OnEraseBackground() override;
-
- protected:
-  HRESULT GetVideoSize(LONG* width, LONG* height) override;
-
- private:
-  CVideoRenderer* m_pRenderer;
-};
-
-class CVideoRendererVideo final : public CBaseControlVideo {
- public:
-  CVideoRendererVideo(CVideoRenderer* renderer, HRESULT* phr);
-  HRESULT IsDefaultTargetRect() override;
-  HRESULT SetDefaultTargetRect() override;
-  HRESULT SetTargetRect(RECT* rect) override;
-  HRESULT GetTargetRect(RECT* rect) override;
-  HRESULT IsDefaultSourceRect() override;
-  HRESULT SetDefaultSourceRect() override;
-  HRESULT SetSourceRect(RECT* rect) override;
-  HRESULT GetSourceRect(RECT* rect) override;
-  const VIDEOINFOHEADER* GetVideoFormat() override;
-  // The current frame as a packed bitmap: BITMAPINFOHEADER then bottom-up 32-bit rows.
-  HRESULT GetStaticImage(LONG* bufferSize, LONG* image) override;
-  // The picture is drawn again with the new rectangles.
-  HRESULT OnUpdateRectangles() override;
-
- private:
-  CVideoRenderer* m_pRenderer;
-};
-
-class CVideoRenderer final : public CBaseVideoRenderer {
+class CVideoRenderer final : public CWindowedVideoRenderer {
  public:
   CVideoRenderer(REFCLSID clsid, LPUNKNOWN outer, HRESULT* phr);
   ~CVideoRenderer() override;
@@ -84,36 +45,33 @@ class CVideoRenderer final : public CBaseVideoRenderer {
   static CUnknown* CreateVmr7(LPUNKNOWN outer, HRESULT* phr);
   static CUnknown* CreateVmr9(LPUNKNOWN outer, HRESULT* phr);
 
-  DECLARE_IUNKNOWN
-  STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
-
   HRESULT CheckMediaType(const CMediaType* mt) override;
   HRESULT SetMediaType(const CMediaType* mt) override;
   HRESULT DoRenderSample(IMediaSample* sample) override;
   // A paused graph shows its first picture: the sample that completes the pause is drawn.
   void OnReceiveFirstSample(IMediaSample* sample) override { DoRenderSample(sample); }
 
- private:
-  friend class CVideoRendererWindow;
-  friend class CVideoRendererVideo;
+ protected:
+  // The new surface gets the current frame (the default destination has the new size).
+  void OnWindowSized() override;
+  // The current frame over black instead of black alone.
+  void OnEraseWindow() override;
+  // The picture is drawn again with the new rectangles.
+  void OnRectanglesChanged() override { DrawAndPresent(); }
+  // The current frame as a packed bitmap: BITMAPINFOHEADER then bottom-up 32-bit rows.
+  HRESULT GetStaticImage(LONG* bufferSize, LONG* image) override;
 
+ private:
   // Draws the current frame into the window's surface (m_DrawLock held).
   void DrawLocked();
   // Draws the current frame and shows the surface in the owner; notifyOwner posts WM_PAINT
   // to the owner afterwards.
   void DrawAndPresent(bool notifyOwner = true);
 
-  CVideoRendererWindow m_Window;
-  CVideoRendererVideo m_Video;
-
-  // Guards the members below.
-  CCritSec m_DrawLock;
-  CMediaType m_mtIn;  // the connected type
+  // Guarded by m_DrawLock.
   LONG videoWidth_ = 0, videoHeight_ = 0;
   AVPixelFormat inFormat_ = AV_PIX_FMT_NONE;
   bool inBottomUp_ = true;
-  RECT source_{0, 0, 0, 0}, dest_{0, 0, 0, 0};
-  bool defaultSource_ = true, defaultDest_ = true;
   std::vector<uint32_t> current_;  // the current frame, top-down RGB32
   SwsContextPtr toCurrent_;        // streaming thread only
   SwsContextPtr toWindow_;

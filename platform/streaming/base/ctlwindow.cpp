@@ -10,6 +10,20 @@ TAV_TRACE_SOURCE(kBase, "ctlwindow");
 
 // ---- CBaseWindow -------------------------------------------------------------------------
 
+HBITMAP CreateSurfaceBitmap(LONG width, LONG height) {
+  if (width <= 0 || height <= 0) return nullptr;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down, as a host reads pixels
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  // A new section is black.
+  return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+}
+
 CBaseWindow::CBaseWindow(LONG defaultWidth, LONG defaultHeight) {
   SetRect(&m_rcWindow, 0, 0, defaultWidth, defaultHeight);
 }
@@ -74,19 +88,7 @@ void CBaseWindow::ResizeSurface(LONG width, LONG height) {
     BITMAP bm{};
     if (GetObject(m_surface.Get(), sizeof bm, &bm) && bm.bmWidth == width && bm.bmHeight == height) return;
   }
-  HBITMAP surface = nullptr;
-  if (width > 0 && height > 0) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;  // top-down, as a host reads pixels
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    surface = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    // A new section is black.
-  }
+  HBITMAP surface = CreateSurfaceBitmap(width, height);
   tav::SetWindowSurface(m_hwnd, surface);
   if (m_hdc) ReleaseDC(m_hwnd, m_hdc);
   m_surface.Reset(surface);
@@ -221,15 +223,7 @@ void CBaseControlWindow::PresentToOwner(BOOL notifyOwner) {
     const LONG needW = std::max<LONG>(rc.right, 1), needH = std::max<LONG>(rc.bottom, 1);
     if (!target || !GetObject(target, sizeof bm, &bm) || bm.bmWidth < needW || bm.bmHeight < needH) {
       DropOwnerSurfaceLocked();
-      BITMAPINFO info{};
-      info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-      info.bmiHeader.biWidth = needW;
-      info.bmiHeader.biHeight = -needH;
-      info.bmiHeader.biPlanes = 1;
-      info.bmiHeader.biBitCount = 32;
-      info.bmiHeader.biCompression = BI_RGB;
-      void* bits = nullptr;
-      m_ownerSurface.Reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+      m_ownerSurface.Reset(CreateSurfaceBitmap(needW, needH));
       if (!m_ownerSurface) return;
       // The owner (another thread) may give itself a surface between the look above and
       // now; installing ours over it would leave the owner showing its own, never drawn.
@@ -268,285 +262,196 @@ HRESULT CBaseControlWindow::CheckConnected() {
 
 HRESULT CBaseControlWindow::GetVideoSize(LONG*, LONG*) { return E_NOTIMPL; }
 
-#define TAV_CHECK_CONNECTED()          \
-  do {                                 \
-    const HRESULT hrc = CheckConnected(); \
-    if (FAILED(hrc)) return hrc;       \
-  } while (0)
+template <class Call>
+HRESULT CBaseControlWindow::Checked(Call call) {
+  const HRESULT hr = CheckConnected();
+  return FAILED(hr) ? hr : call();
+}
+
+template <class T, class Read>
+HRESULT CBaseControlWindow::Answer(T* out, Read read) {
+  if (!out) return E_POINTER;
+  return Checked([&] {
+    *out = read();
+    return S_OK;
+  });
+}
+
+template <class T, class Field>
+HRESULT CBaseControlWindow::GetLocked(T* out, const Field& field) {
+  return Answer(out, [&] {
+    CAutoLock lock(&m_WindowLock);
+    return T(field);
+  });
+}
+
+template <class Field, class T>
+HRESULT CBaseControlWindow::PutLocked(Field& field, T value) {
+  return Checked([&] {
+    CAutoLock lock(&m_WindowLock);
+    field = Field(value);
+    return S_OK;
+  });
+}
+
+HRESULT CBaseControlWindow::GetPositionField(int index, LONG* value) {
+  if (!value) return E_POINTER;
+  LONG position[4];
+  const HRESULT hr = GetWindowPosition(&position[0], &position[1], &position[2], &position[3]);
+  if (SUCCEEDED(hr)) *value = position[index];
+  return hr;
+}
+
+HRESULT CBaseControlWindow::PutPositionField(int index, LONG value) {
+  LONG position[4];
+  const HRESULT hr = GetWindowPosition(&position[0], &position[1], &position[2], &position[3]);
+  if (FAILED(hr)) return hr;
+  position[index] = value;
+  return SetWindowPosition(position[0], position[1], position[2], position[3]);
+}
+
+namespace {
+bool IsOaBool(LONG value) { return value == OATRUE || value == OAFALSE; }
+enum PositionField { kLeft, kTop, kWidth, kHeight };
+}  // namespace
 
 HRESULT CBaseControlWindow::put_Caption(BSTR caption) {
-  TAV_CHECK_CONNECTED();
-  CAutoLock lock(&m_WindowLock);
-  m_caption = caption ? std::u16string(caption, SysStringLen(caption)) : std::u16string();
-  return S_OK;
+  return PutLocked(m_caption, caption ? std::u16string(caption, SysStringLen(caption)) : std::u16string());
 }
 
 HRESULT CBaseControlWindow::get_Caption(BSTR* caption) {
   if (!caption) return E_POINTER;
-  TAV_CHECK_CONNECTED();
-  CAutoLock lock(&m_WindowLock);
-  *caption = SysAllocStringLen(m_caption.data(), UINT(m_caption.size()));
-  return *caption ? S_OK : E_OUTOFMEMORY;
+  return Checked([&] {
+    CAutoLock lock(&m_WindowLock);
+    *caption = SysAllocStringLen(m_caption.data(), UINT(m_caption.size()));
+    return *caption ? S_OK : E_OUTOFMEMORY;
+  });
 }
 
-HRESULT CBaseControlWindow::put_WindowStyle(LONG style) {
-  TAV_CHECK_CONNECTED();
-  CAutoLock lock(&m_WindowLock);
-  m_windowStyle = DWORD(style);
-  return S_OK;
-}
-
-HRESULT CBaseControlWindow::get_WindowStyle(LONG* style) {
-  if (!style) return E_POINTER;
-  TAV_CHECK_CONNECTED();
-  *style = LONG(m_windowStyle);
-  return S_OK;
-}
-
-HRESULT CBaseControlWindow::put_WindowStyleEx(LONG style) {
-  TAV_CHECK_CONNECTED();
-  CAutoLock lock(&m_WindowLock);
-  m_windowStyleEx = DWORD(style);
-  return S_OK;
-}
-
-HRESULT CBaseControlWindow::get_WindowStyleEx(LONG* style) {
-  if (!style) return E_POINTER;
-  TAV_CHECK_CONNECTED();
-  *style = LONG(m_windowStyleEx);
-  return S_OK;
-}
-
-HRESULT CBaseControlWindow::put_AutoShow(LONG autoShow) {
-  TAV_CHECK_CONNECTED();
-  CAutoLock lock(&m_WindowLock);
-  m_autoShow = autoShow ? OATRUE : OAFALSE;
-  return S_OK;
-}
-
-HRESULT CBaseControlWindow::get_AutoShow(LONG* autoShow) {
-  if (!autoShow) return E_POINTER;
-  TAV_CHECK_CONNECTED();
-  CAutoLock lock(&m_WindowLock);
-  *autoShow = m_autoShow;
-  return S_OK;
-}
+HRESULT CBaseControlWindow::put_WindowStyle(LONG style) { return PutLocked(m_windowStyle, style); }
+HRESULT CBaseControlWindow::get_WindowStyle(LONG* style) { return GetLocked(style, m_windowStyle); }
+HRESULT CBaseControlWindow::put_WindowStyleEx(LONG style) { return PutLocked(m_windowStyleEx, style); }
+HRESULT CBaseControlWindow::get_WindowStyleEx(LONG* style) { return GetLocked(style, m_windowStyleEx); }
+HRESULT CBaseControlWindow::put_AutoShow(LONG autoShow) { return PutLocked(m_autoShow, autoShow ? OATRUE : OAFALSE); }
+HRESULT CBaseControlWindow::get_AutoShow(LONG* autoShow) { return GetLocked(autoShow, m_autoShow); }
 
 HRESULT CBaseControlWindow::put_WindowState(LONG state) {
-  TAV_CHECK_CONNECTED();
-  {
-    CAutoLock lock(&m_WindowLock);
-    m_windowState = state;
-  }
-  SetVisible(state != 0);  // 0 hides, anything else shows
-  return S_OK;
+  return Checked([&] {
+    {
+      CAutoLock lock(&m_WindowLock);
+      m_windowState = state;
+    }
+    SetVisible(state != 0);  // 0 hides, anything else shows
+    return S_OK;
+  });
 }
 
 HRESULT CBaseControlWindow::get_WindowState(LONG* state) {
-  if (!state) return E_POINTER;
-  TAV_CHECK_CONNECTED();
-  CAutoLock lock(&m_WindowLock);
-  *state = m_bVisible ? m_windowState : 0;
-  return S_OK;
+  return Answer(state, [&] {
+    CAutoLock lock(&m_WindowLock);
+    return m_bVisible ? m_windowState : 0;
+  });
 }
 
 HRESULT CBaseControlWindow::put_BackgroundPalette(LONG palette) {
-  TAV_CHECK_CONNECTED();
-  if (palette != OATRUE && palette != OAFALSE) return E_INVALIDARG;
-  CAutoLock lock(&m_WindowLock);
-  m_backgroundPalette = palette;
-  return S_OK;
+  return Checked([&] {
+    if (!IsOaBool(palette)) return E_INVALIDARG;
+    CAutoLock lock(&m_WindowLock);
+    m_backgroundPalette = palette;
+    return S_OK;
+  });
 }
 
-HRESULT CBaseControlWindow::get_BackgroundPalette(LONG* palette) {
-  if (!palette) return E_POINTER;
-  TAV_CHECK_CONNECTED();
-  CAutoLock lock(&m_WindowLock);
-  *palette = m_backgroundPalette;
-  return S_OK;
-}
+HRESULT CBaseControlWindow::get_BackgroundPalette(LONG* palette) { return GetLocked(palette, m_backgroundPalette); }
 
 HRESULT CBaseControlWindow::put_Visible(LONG visible) {
-  TAV_CHECK_CONNECTED();
-  if (visible != OATRUE && visible != OAFALSE) return E_INVALIDARG;
-  SetVisible(visible == OATRUE);
-  return S_OK;
+  return Checked([&] {
+    if (!IsOaBool(visible)) return E_INVALIDARG;
+    SetVisible(visible == OATRUE);
+    return S_OK;
+  });
 }
 
 HRESULT CBaseControlWindow::get_Visible(LONG* visible) {
-  if (!visible) return E_POINTER;
-  TAV_CHECK_CONNECTED();
-  *visible = IsVisible() ? OATRUE : OAFALSE;
-  return S_OK;
+  return Answer(visible, [&] { return IsVisible() ? OATRUE : OAFALSE; });
 }
 
-HRESULT CBaseControlWindow::put_Left(LONG left) {
-  TAV_CHECK_CONNECTED();
-  RECT r = GetWindowRect();
-  OffsetRect(&r, left - r.left, 0);
-  SetWindowRect(r);
-  return S_OK;
-}
-
-HRESULT CBaseControlWindow::get_Left(LONG* left) {
-  if (!left) return E_POINTER;
-  TAV_CHECK_CONNECTED();
-  *left = GetWindowRect().left;
-  return S_OK;
-}
-
-HRESULT CBaseControlWindow::put_Width(LONG width) {
-  TAV_CHECK_CONNECTED();
-  if (width < 0) return E_INVALIDARG;
-  RECT r = GetWindowRect();
-  r.right = r.left + width;
-  SetWindowRect(r);
-  return S_OK;
-}
-
-HRESULT CBaseControlWindow::get_Width(LONG* width) {
-  if (!width) return E_POINTER;
-  TAV_CHECK_CONNECTED();
-  const RECT r = GetWindowRect();
-  *width = r.right - r.left;
-  return S_OK;
-}
-
-HRESULT CBaseControlWindow::put_Top(LONG top) {
-  TAV_CHECK_CONNECTED();
-  RECT r = GetWindowRect();
-  OffsetRect(&r, 0, top - r.top);
-  SetWindowRect(r);
-  return S_OK;
-}
-
-HRESULT CBaseControlWindow::get_Top(LONG* top) {
-  if (!top) return E_POINTER;
-  TAV_CHECK_CONNECTED();
-  *top = GetWindowRect().top;
-  return S_OK;
-}
-
-HRESULT CBaseControlWindow::put_Height(LONG height) {
-  TAV_CHECK_CONNECTED();
-  if (height < 0) return E_INVALIDARG;
-  RECT r = GetWindowRect();
-  r.bottom = r.top + height;
-  SetWindowRect(r);
-  return S_OK;
-}
-
-HRESULT CBaseControlWindow::get_Height(LONG* height) {
-  if (!height) return E_POINTER;
-  TAV_CHECK_CONNECTED();
-  const RECT r = GetWindowRect();
-  *height = r.bottom - r.top;
-  return S_OK;
-}
+HRESULT CBaseControlWindow::put_Left(LONG left) { return PutPositionField(kLeft, left); }
+HRESULT CBaseControlWindow::get_Left(LONG* left) { return GetPositionField(kLeft, left); }
+HRESULT CBaseControlWindow::put_Width(LONG width) { return PutPositionField(kWidth, width); }
+HRESULT CBaseControlWindow::get_Width(LONG* width) { return GetPositionField(kWidth, width); }
+HRESULT CBaseControlWindow::put_Top(LONG top) { return PutPositionField(kTop, top); }
+HRESULT CBaseControlWindow::get_Top(LONG* top) { return GetPositionField(kTop, top); }
+HRESULT CBaseControlWindow::put_Height(LONG height) { return PutPositionField(kHeight, height); }
+HRESULT CBaseControlWindow::get_Height(LONG* height) { return GetPositionField(kHeight, height); }
 
 HRESULT CBaseControlWindow::put_Owner(OAHWND owner) {
-  TAV_CHECK_CONNECTED();
-  {
-    CAutoLock lock(&m_WindowLock);
-    m_owner = owner;
-  }
-  PaintWindow(FALSE);
-  return S_OK;
+  return Checked([&] {
+    {
+      CAutoLock lock(&m_WindowLock);
+      m_owner = owner;
+    }
+    PaintWindow(FALSE);
+    return S_OK;
+  });
 }
 
-HRESULT CBaseControlWindow::get_Owner(OAHWND* owner) {
-  if (!owner) return E_POINTER;
-  TAV_CHECK_CONNECTED();
-  CAutoLock lock(&m_WindowLock);
-  *owner = m_owner;
-  return S_OK;
-}
+HRESULT CBaseControlWindow::get_Owner(OAHWND* owner) { return GetLocked(owner, m_owner); }
+HRESULT CBaseControlWindow::put_MessageDrain(OAHWND drain) { return PutLocked(m_drain, drain); }
+HRESULT CBaseControlWindow::get_MessageDrain(OAHWND* drain) { return GetLocked(drain, m_drain); }
+HRESULT CBaseControlWindow::get_BorderColor(LONG* color) { return GetLocked(color, m_borderColor); }
+HRESULT CBaseControlWindow::put_BorderColor(LONG color) { return PutLocked(m_borderColor, color); }
 
-HRESULT CBaseControlWindow::put_MessageDrain(OAHWND drain) {
-  TAV_CHECK_CONNECTED();
-  CAutoLock lock(&m_WindowLock);
-  m_drain = drain;
-  return S_OK;
-}
-
-HRESULT CBaseControlWindow::get_MessageDrain(OAHWND* drain) {
-  if (!drain) return E_POINTER;
-  TAV_CHECK_CONNECTED();
-  CAutoLock lock(&m_WindowLock);
-  *drain = m_drain;
-  return S_OK;
-}
-
-HRESULT CBaseControlWindow::get_BorderColor(LONG* color) {
-  if (!color) return E_POINTER;
-  TAV_CHECK_CONNECTED();
-  CAutoLock lock(&m_WindowLock);
-  *color = m_borderColor;
-  return S_OK;
-}
-
-HRESULT CBaseControlWindow::put_BorderColor(LONG color) {
-  TAV_CHECK_CONNECTED();
-  CAutoLock lock(&m_WindowLock);
-  m_borderColor = color;
-  return S_OK;
-}
-
+// This renderer window has no full-screen mode.
 HRESULT CBaseControlWindow::get_FullScreenMode(LONG* mode) {
-  if (!mode) return E_POINTER;
-  TAV_CHECK_CONNECTED();
-  *mode = OAFALSE;
-  return S_OK;
+  return Answer(mode, [] { return OAFALSE; });
 }
 
 HRESULT CBaseControlWindow::put_FullScreenMode(LONG mode) {
-  TAV_CHECK_CONNECTED();
-  // This renderer window has no full-screen mode.
-  return mode == OAFALSE ? S_OK : E_NOTIMPL;
+  return Checked([&] { return mode == OAFALSE ? S_OK : E_NOTIMPL; });
 }
 
 HRESULT CBaseControlWindow::SetWindowForeground(LONG focus) {
-  TAV_CHECK_CONNECTED();
-  if (focus != OATRUE && focus != OAFALSE) return E_INVALIDARG;
-  return S_OK;
+  return Checked([&] { return IsOaBool(focus) ? S_OK : E_INVALIDARG; });
 }
 
 HRESULT CBaseControlWindow::NotifyOwnerMessage(OAHWND, LONG msg, LONG_PTR wParam, LONG_PTR lParam) {
-  TAV_CHECK_CONNECTED();
-  // Messages the owner passes on that matter to the video window. The owner is painting:
-  // the picture goes into its surface now, and it is not asked to paint again.
-  if (UINT(msg) == WM_PAINT || UINT(msg) == WM_SIZE)
-    PresentToOwner(FALSE);
-  else if (UINT(msg) == WM_ERASEBKGND)
-    PostWindowMessage(UINT(msg), WPARAM(wParam), lParam);
-  return S_OK;
+  return Checked([&] {
+    // Messages the owner passes on that matter to the video window. The owner is painting:
+    // the picture goes into its surface now, and it is not asked to paint again.
+    if (UINT(msg) == WM_PAINT || UINT(msg) == WM_SIZE)
+      PresentToOwner(FALSE);
+    else if (UINT(msg) == WM_ERASEBKGND)
+      PostWindowMessage(UINT(msg), WPARAM(wParam), lParam);
+    return S_OK;
+  });
 }
 
 HRESULT CBaseControlWindow::SetWindowPosition(LONG left, LONG top, LONG width, LONG height) {
-  TAV_CHECK_CONNECTED();
-  if (width < 0 || height < 0) return E_INVALIDARG;
-  RECT r;
-  SetRect(&r, left, top, left + width, top + height);
-  SetWindowRect(r);
-  return S_OK;
+  return Checked([&] {
+    if (width < 0 || height < 0) return E_INVALIDARG;
+    RECT r;
+    SetRect(&r, left, top, left + width, top + height);
+    SetWindowRect(r);
+    return S_OK;
+  });
 }
 
 HRESULT CBaseControlWindow::GetWindowPosition(LONG* left, LONG* top, LONG* width, LONG* height) {
   if (!left || !top || !width || !height) return E_POINTER;
-  TAV_CHECK_CONNECTED();
-  const RECT r = GetWindowRect();
-  *left = r.left;
-  *top = r.top;
-  *width = r.right - r.left;
-  *height = r.bottom - r.top;
-  return S_OK;
+  return Checked([&] {
+    const RECT r = GetWindowRect();
+    *left = r.left;
+    *top = r.top;
+    *width = r.right - r.left;
+    *height = r.bottom - r.top;
+    return S_OK;
+  });
 }
 
 HRESULT CBaseControlWindow::GetMinIdealImageSize(LONG* width, LONG* height) {
   if (!width || !height) return E_POINTER;
-  TAV_CHECK_CONNECTED();
-  if (m_pFilter->IsStopped()) return VFW_E_WRONG_STATE;
-  return GetVideoSize(width, height);
+  return Checked([&] { return m_pFilter->IsStopped() ? VFW_E_WRONG_STATE : GetVideoSize(width, height); });
 }
 
 HRESULT CBaseControlWindow::GetMaxIdealImageSize(LONG* width, LONG* height) {
@@ -557,22 +462,8 @@ HRESULT CBaseControlWindow::GetRestorePosition(LONG* left, LONG* top, LONG* widt
   return GetWindowPosition(left, top, width, height);
 }
 
-HRESULT CBaseControlWindow::HideCursor(LONG hide) {
-  TAV_CHECK_CONNECTED();
-  CAutoLock lock(&m_WindowLock);
-  m_cursorHidden = hide ? OATRUE : OAFALSE;
-  return S_OK;
-}
-
-HRESULT CBaseControlWindow::IsCursorHidden(LONG* hidden) {
-  if (!hidden) return E_POINTER;
-  TAV_CHECK_CONNECTED();
-  CAutoLock lock(&m_WindowLock);
-  *hidden = m_cursorHidden;
-  return S_OK;
-}
-
-#undef TAV_CHECK_CONNECTED
+HRESULT CBaseControlWindow::HideCursor(LONG hide) { return PutLocked(m_cursorHidden, hide ? OATRUE : OAFALSE); }
+HRESULT CBaseControlWindow::IsCursorHidden(LONG* hidden) { return GetLocked(hidden, m_cursorHidden); }
 
 LRESULT CBaseControlWindow::OnReceiveMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   OAHWND drain = 0;

@@ -23,6 +23,10 @@
 #include "platform/streaming/base/combase.h"
 #include "platform/streaming/base/wxutil.h"
 
+// A 32-bit top-down section bitmap of the given size, black, as window surfaces and drawing
+// canvases are made; null for an empty size or when it cannot be made.
+HBITMAP CreateSurfaceBitmap(LONG width, LONG height);
+
 class CBaseWindow {
  public:
   // defaultWidth/Height: the size before anybody sets one.
@@ -192,4 +196,21 @@ class CBaseControlWindow : public CBaseWindow, public CUnknown, public IVideoWin
   tav::GdiObjectPtr<HBITMAP> m_ownerSurface;
   HWND m_ownerSurfaceWindow = nullptr;
   void DropOwnerSurfaceLocked();
+
+ private:
+  // The checks every call makes, in order: somewhere to write the answer (getters), then the
+  // pin connected; then the call's own work.
+  template <class Call>
+  HRESULT Checked(Call call);
+  template <class T, class Read>
+  HRESULT Answer(T* out, Read read);
+  // A member of the window state read or written under m_WindowLock after those checks.
+  template <class T, class Field>
+  HRESULT GetLocked(T* out, const Field& field);
+  template <class Field, class T>
+  HRESULT PutLocked(Field& field, T value);
+  // One of the window position's left, top, width and height (in that order) read or
+  // changed through GetWindowPosition and SetWindowPosition.
+  HRESULT GetPositionField(int index, LONG* value);
+  HRESULT PutPositionField(int index, LONG value);
 };

@@ -238,40 +238,34 @@ HRESULT CBaseControlVideo::CheckTargetRect(const RECT* rect) {
   return Width(*rect) <= 0 || Height(*rect) <= 0 ? E_INVALIDARG : S_OK;
 }
 
-#define TAV_CV_CONNECTED()                  \
-  do {                                      \
-    const HRESULT hrc = CheckConnected();   \
-    if (FAILED(hrc)) return hrc;            \
-  } while (0)
+template <class Call>
+HRESULT CBaseControlVideo::Locked(Call call) {
+  CAutoLock lock(m_pInterfaceLock);
+  const HRESULT hr = CheckConnected();
+  return FAILED(hr) ? hr : call();
+}
+
+template <class T, class Read>
+HRESULT CBaseControlVideo::ReadFormat(T* out, Read read) {
+  if (!out) return E_POINTER;
+  return Locked([&] {
+    const VIDEOINFOHEADER* vih = GetVideoFormat();
+    if (!vih) return VFW_E_NOT_CONNECTED;
+    *out = read(*vih);
+    return S_OK;
+  });
+}
 
 STDMETHODIMP CBaseControlVideo::get_AvgTimePerFrame(REFTIME* time) {
-  if (!time) return E_POINTER;
-  CAutoLock lock(m_pInterfaceLock);
-  TAV_CV_CONNECTED();
-  const VIDEOINFOHEADER* vih = GetVideoFormat();
-  if (!vih) return VFW_E_NOT_CONNECTED;
-  *time = double(vih->AvgTimePerFrame) / 1e7;
-  return S_OK;
+  return ReadFormat(time, [](const VIDEOINFOHEADER& vih) { return double(vih.AvgTimePerFrame) / 1e7; });
 }
 
 STDMETHODIMP CBaseControlVideo::get_BitRate(LONG* rate) {
-  if (!rate) return E_POINTER;
-  CAutoLock lock(m_pInterfaceLock);
-  TAV_CV_CONNECTED();
-  const VIDEOINFOHEADER* vih = GetVideoFormat();
-  if (!vih) return VFW_E_NOT_CONNECTED;
-  *rate = LONG(vih->dwBitRate);
-  return S_OK;
+  return ReadFormat(rate, [](const VIDEOINFOHEADER& vih) { return LONG(vih.dwBitRate); });
 }
 
 STDMETHODIMP CBaseControlVideo::get_BitErrorRate(LONG* rate) {
-  if (!rate) return E_POINTER;
-  CAutoLock lock(m_pInterfaceLock);
-  TAV_CV_CONNECTED();
-  const VIDEOINFOHEADER* vih = GetVideoFormat();
-  if (!vih) return VFW_E_NOT_CONNECTED;
-  *rate = LONG(vih->dwBitErrorRate);
-  return S_OK;
+  return ReadFormat(rate, [](const VIDEOINFOHEADER& vih) { return LONG(vih.dwBitErrorRate); });
 }
 
 STDMETHODIMP CBaseControlVideo::get_VideoWidth(LONG* width) {
@@ -286,13 +280,13 @@ STDMETHODIMP CBaseControlVideo::get_VideoHeight(LONG* height) {
 
 STDMETHODIMP CBaseControlVideo::GetVideoSize(LONG* width, LONG* height) {
   if (!width || !height) return E_POINTER;
-  CAutoLock lock(m_pInterfaceLock);
-  TAV_CV_CONNECTED();
-  const VIDEOINFOHEADER* vih = GetVideoFormat();
-  if (!vih) return VFW_E_NOT_CONNECTED;
-  *width = vih->bmiHeader.biWidth;
-  *height = vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
-  return S_OK;
+  return Locked([&] {
+    const VIDEOINFOHEADER* vih = GetVideoFormat();
+    if (!vih) return VFW_E_NOT_CONNECTED;
+    *width = vih->bmiHeader.biWidth;
+    *height = vih->bmiHeader.biHeight < 0 ? -vih->bmiHeader.biHeight : vih->bmiHeader.biHeight;
+    return S_OK;
+  });
 }
 
 // One field of the source or destination rectangle, read or written through the whole.
@@ -322,95 +316,78 @@ TAV_CV_RECT_FIELD(DestinationWidth, GetDestinationPosition, SetDestinationPositi
 TAV_CV_RECT_FIELD(DestinationHeight, GetDestinationPosition, SetDestinationPosition, h)
 #undef TAV_CV_RECT_FIELD
 
+HRESULT CBaseControlVideo::SetPosition(RectCheck check, RectAccess set, LONG left, LONG top, LONG width,
+                                       LONG height) {
+  return Locked([&] {
+    RECT r;
+    SetRect(&r, left, top, left + width, top + height);
+    HRESULT hr = (this->*check)(&r);
+    if (FAILED(hr)) return hr;
+    hr = (this->*set)(&r);
+    return FAILED(hr) ? hr : OnUpdateRectangles();
+  });
+}
+
+HRESULT CBaseControlVideo::GetPosition(RectAccess get, LONG* left, LONG* top, LONG* width, LONG* height) {
+  if (!left || !top || !width || !height) return E_POINTER;
+  return Locked([&] {
+    RECT r{};
+    const HRESULT hr = (this->*get)(&r);
+    if (FAILED(hr)) return hr;
+    *left = r.left;
+    *top = r.top;
+    *width = Width(r);
+    *height = Height(r);
+    return S_OK;
+  });
+}
+
+HRESULT CBaseControlVideo::SetDefaultPosition(RectDefault setDefault) {
+  return Locked([&] {
+    const HRESULT hr = (this->*setDefault)();
+    return FAILED(hr) ? hr : OnUpdateRectangles();
+  });
+}
+
 STDMETHODIMP CBaseControlVideo::SetSourcePosition(LONG left, LONG top, LONG width, LONG height) {
-  CAutoLock lock(m_pInterfaceLock);
-  TAV_CV_CONNECTED();
-  RECT r;
-  SetRect(&r, left, top, left + width, top + height);
-  HRESULT hr = CheckSourceRect(&r);
-  if (FAILED(hr)) return hr;
-  hr = SetSourceRect(&r);
-  return FAILED(hr) ? hr : OnUpdateRectangles();
+  return SetPosition(&CBaseControlVideo::CheckSourceRect, &CBaseControlVideo::SetSourceRect, left, top, width, height);
 }
 
 STDMETHODIMP CBaseControlVideo::GetSourcePosition(LONG* left, LONG* top, LONG* width, LONG* height) {
-  if (!left || !top || !width || !height) return E_POINTER;
-  CAutoLock lock(m_pInterfaceLock);
-  TAV_CV_CONNECTED();
-  RECT r{};
-  const HRESULT hr = GetSourceRect(&r);
-  if (FAILED(hr)) return hr;
-  *left = r.left;
-  *top = r.top;
-  *width = Width(r);
-  *height = Height(r);
-  return S_OK;
+  return GetPosition(&CBaseControlVideo::GetSourceRect, left, top, width, height);
 }
 
 STDMETHODIMP CBaseControlVideo::SetDefaultSourcePosition() {
-  CAutoLock lock(m_pInterfaceLock);
-  TAV_CV_CONNECTED();
-  const HRESULT hr = SetDefaultSourceRect();
-  return FAILED(hr) ? hr : OnUpdateRectangles();
+  return SetDefaultPosition(&CBaseControlVideo::SetDefaultSourceRect);
 }
 
 STDMETHODIMP CBaseControlVideo::SetDestinationPosition(LONG left, LONG top, LONG width, LONG height) {
-  CAutoLock lock(m_pInterfaceLock);
-  TAV_CV_CONNECTED();
-  RECT r;
-  SetRect(&r, left, top, left + width, top + height);
-  HRESULT hr = CheckTargetRect(&r);
-  if (FAILED(hr)) return hr;
-  hr = SetTargetRect(&r);
-  return FAILED(hr) ? hr : OnUpdateRectangles();
+  return SetPosition(&CBaseControlVideo::CheckTargetRect, &CBaseControlVideo::SetTargetRect, left, top, width, height);
 }
 
 STDMETHODIMP CBaseControlVideo::GetDestinationPosition(LONG* left, LONG* top, LONG* width, LONG* height) {
-  if (!left || !top || !width || !height) return E_POINTER;
-  CAutoLock lock(m_pInterfaceLock);
-  TAV_CV_CONNECTED();
-  RECT r{};
-  const HRESULT hr = GetTargetRect(&r);
-  if (FAILED(hr)) return hr;
-  *left = r.left;
-  *top = r.top;
-  *width = Width(r);
-  *height = Height(r);
-  return S_OK;
+  return GetPosition(&CBaseControlVideo::GetTargetRect, left, top, width, height);
 }
 
 STDMETHODIMP CBaseControlVideo::SetDefaultDestinationPosition() {
-  CAutoLock lock(m_pInterfaceLock);
-  TAV_CV_CONNECTED();
-  const HRESULT hr = SetDefaultTargetRect();
-  return FAILED(hr) ? hr : OnUpdateRectangles();
+  return SetDefaultPosition(&CBaseControlVideo::SetDefaultTargetRect);
 }
 
 STDMETHODIMP CBaseControlVideo::GetVideoPaletteEntries(LONG, LONG, LONG* retrieved, LONG* palette) {
   if (!retrieved) return E_POINTER;
-  CAutoLock lock(m_pInterfaceLock);
-  TAV_CV_CONNECTED();
   // Only RGB formats without a palette are drawn.
-  return VFW_E_NO_PALETTE_AVAILABLE;
+  return Locked([] { return VFW_E_NO_PALETTE_AVAILABLE; });
 }
 
 STDMETHODIMP CBaseControlVideo::GetCurrentImage(LONG* bufferSize, LONG* image) {
   if (!bufferSize) return E_POINTER;
-  CAutoLock lock(m_pInterfaceLock);
-  TAV_CV_CONNECTED();
-  return GetStaticImage(bufferSize, image);
+  return Locked([&] { return GetStaticImage(bufferSize, image); });
 }
 
 STDMETHODIMP CBaseControlVideo::IsUsingDefaultSource() {
-  CAutoLock lock(m_pInterfaceLock);
-  TAV_CV_CONNECTED();
-  return IsDefaultSourceRect();
+  return Locked([this] { return IsDefaultSourceRect(); });
 }
 
 STDMETHODIMP CBaseControlVideo::IsUsingDefaultDestination() {
-  CAutoLock lock(m_pInterfaceLock);
-  TAV_CV_CONNECTED();
-  return IsDefaultTargetRect();
+  return Locked([this] { return IsDefaultTargetRect(); });
 }
-
-#undef TAV_CV_CONNECTED

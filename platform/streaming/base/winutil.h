@@ -161,4 +161,20 @@ class CBaseControlVideo : public CUnknown, public IBasicVideo {
   CBaseFilter* m_pFilter;  // not counted
   CCritSec* m_pInterfaceLock;
   CBasePin* m_pPin = nullptr;
+
+ private:
+  // Takes the interface lock and checks the pin connected, then makes the call.
+  template <class Call>
+  HRESULT Locked(Call call);
+  // A field of the connected format read under those checks.
+  template <class T, class Read>
+  HRESULT ReadFormat(T* out, Read read);
+  // The source or the destination rectangle (the renderer's callbacks for the one or the
+  // other) set, read or made the default, as left, top, width and height.
+  using RectCheck = HRESULT (CBaseControlVideo::*)(const RECT*);
+  using RectAccess = HRESULT (CBaseControlVideo::*)(RECT*);
+  using RectDefault = HRESULT (CBaseControlVideo::*)();
+  HRESULT SetPosition(RectCheck check, RectAccess set, LONG left, LONG top, LONG width, LONG height);
+  HRESULT GetPosition(RectAccess get, LONG* left, LONG* top, LONG* width, LONG* height);
+  HRESULT SetDefaultPosition(RectDefault setDefault);
 };

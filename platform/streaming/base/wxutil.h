@@ -69,6 +69,16 @@ class CAutoLock {
   CCritSec* m_pLock;
 };
 
+// The body of a simple getter: E_POINTER without somewhere to write, else *out is what
+// read() gives with the lock held.
+template <class T, class Read>
+HRESULT ReadLocked(CCritSec* lock, T* out, Read read) {
+  if (!out) return E_POINTER;
+  CAutoLock hold(lock);
+  *out = read();
+  return S_OK;
+}
+
 // A platform event (a HANDLE other waits can include), closed with the object.
 class CAMEvent {
  public:
