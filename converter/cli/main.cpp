@@ -1,19 +1,17 @@
 // tavrion-convert [options] MOVIE|BATCH.tvc ...
 // Converts movies (or the checked entries of batch files) to camera movies from the command
 // line, with the same document, graph builder, conversion run and player as the GUI.
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <memory>
-#include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "converter/cli/cli.h"
+#include "converter/cli/interrupts.h"
 #include "converter/cli/jobs.h"
 #include "converter/engine/conversionrun.h"
 #include "converter/engine/document.h"
@@ -30,33 +28,6 @@ namespace {
 
 using namespace tav;
 using namespace tav::cli;
-
-// Ctrl-C, SIGTERM and SIGHUP: the first acts as "Break" (handled on the main loop), so the
-// movie being written is finished and plays; a second one quits at once.
-volatile std::sig_atomic_t g_interrupts = 0;
-// Written by the handler so that the main loop wakes at once: a Break that waited for the
-// loop's next turn could land in a later part of a split.
-int g_wakePipe[2] = {-1, -1};
-void OnSigint(int) {
-  g_interrupts = g_interrupts + 1;
-  if (g_interrupts >= 2) _exit(1);
-  if (g_wakePipe[1] >= 0) {
-    const char byte = 1;
-    [[maybe_unused]] ssize_t n = write(g_wakePipe[1], &byte, 1);
-  }
-}
-
-void DrainWakePipe() {
-  char drain[16];
-  while (g_wakePipe[0] >= 0 && read(g_wakePipe[0], drain, sizeof drain) > 0) {
-  }
-}
-
-// Waits up to timeoutMs for a message of this thread or a Ctrl-C.
-void WaitForMessageOrInterrupt(int timeoutMs) {
-  pollfd fds[2] = {{MessageQueueFd(), POLLIN, 0}, {g_wakePipe[0], POLLIN, 0}};
-  if (poll(fds, g_wakePipe[0] >= 0 ? 2 : 1, timeoutMs) > 0 && (fds[1].revents & POLLIN)) DrainWakePipe();
-}
 
 class ConsoleView : public DocumentObserver {
  public:
@@ -81,15 +52,6 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 std::string TimeOrUnknown(LONGLONG t) { return t == kUnknownRemaining ? std::string("--:--") : FormatTime(t); }
-
-// Interrupts (Ctrl-C, SIGTERM, SIGHUP) from here on wake the main loop as "Break".
-void InstallInterruptHandlers() {
-  if (pipe2(g_wakePipe, O_NONBLOCK | O_CLOEXEC) != 0) g_wakePipe[0] = g_wakePipe[1] = -1;
-  struct sigaction action {};
-  action.sa_handler = OnSigint;
-  sigemptyset(&action.sa_mask);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
-}
 
 // The checks of the command line that need no platform: where the batch is to be saved and
 // the output folder (both end the program with a message when unusable). Answers the output
@@ -245,8 +207,8 @@ class ConvertSession {
     int shownInterrupts = 0;
     while (Converting()) {
       if (jobs_) {
-        jobs_->Poll(200, g_wakePipe[0]);
-        DrainWakePipe();
+        jobs_->Poll(200, InterruptWakeFd());
+        DrainInterruptWake();
       } else {
         WaitForMessageOrInterrupt(200);
       }
@@ -254,8 +216,8 @@ class ConvertSession {
       while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessage(&msg);
       keeper_->Tick();
       WarnOnceIfRecoveryFails();
-      if (g_interrupts > shownInterrupts) {
-        shownInterrupts = g_interrupts;
+      if (InterruptCount() > shownInterrupts) {
+        shownInterrupts = InterruptCount();
         if (jobs_) {
           // "Break" for every running entry; the loop goes on until their workers end.
           jobs_->Stop();

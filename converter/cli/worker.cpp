@@ -19,8 +19,6 @@
 //   recorded                                      the answer to "created"
 //
 // The running program keeps the batch and its recovery copy: a worker keeps none.
-#include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,6 +35,7 @@ extern "C" {
 #include <libavutil/cpu.h>
 }
 
+#include "converter/cli/interrupts.h"
 #include "converter/cli/jobs.h"
 #include "converter/engine/conversionrun.h"
 #include "converter/engine/document.h"
@@ -50,19 +49,6 @@ extern "C" {
 namespace tav::cli {
 
 namespace {
-
-// Ctrl-C or SIGTERM (from the running program, once): the entry is broken off as with one at
-// a time, and the worker ends. A second one quits at once.
-volatile std::sig_atomic_t g_workerInterrupts = 0;
-int g_workerWake[2] = {-1, -1};  // written by the handler so that the loop wakes at once
-void OnWorkerSignal(int) {
-  g_workerInterrupts = g_workerInterrupts + 1;
-  if (g_workerInterrupts >= 2) _exit(1);
-  if (g_workerWake[1] >= 0) {
-    const char byte = 1;
-    [[maybe_unused]] ssize_t n = write(g_workerWake[1], &byte, 1);
-  }
-}
 
 // How often a converting worker tells its progress: often enough for a window's bar to move
 // smoothly, rarely enough to cost nothing.
@@ -137,7 +123,7 @@ class Reporter final : public DocumentObserver {
     char c;
     for (;;) {
       const ssize_t n = read(STDIN_FILENO, &c, 1);
-      if (n < 0 && errno == EINTR && g_workerInterrupts == 0) continue;
+      if (n < 0 && errno == EINTR && InterruptCount() == 0) continue;
       if (n <= 0 || c == '\n') return;
     }
   }
@@ -183,12 +169,9 @@ int RunWorker(const Options& options) {
     return 1;
   }
   prober.SetFilterVeto(&app);
-  // Signals as the running program has them, but this worker's own.
-  if (pipe2(g_workerWake, O_NONBLOCK | O_CLOEXEC) != 0) g_workerWake[0] = g_workerWake[1] = -1;
-  struct sigaction action {};
-  action.sa_handler = OnWorkerSignal;
-  sigemptyset(&action.sa_mask);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+  // Signals as the running program has them (Ctrl-C or SIGTERM from it, once, breaks the entry
+  // off as with one at a time and ends the worker), but this worker's own.
+  InstallInterruptHandlers();
   signal(SIGPIPE, SIG_IGN);
 
   PlayerCore player;
@@ -200,7 +183,7 @@ int RunWorker(const Options& options) {
   std::string command;
   CConvertOrder::OutputStamp stamp;  // of the movie the next entry resumes, when one is told
   std::optional<ProbedSource> probed;  // of the next entry's source, when it is told
-  while (g_workerInterrupts == 0 && ReadCommand(&command)) {
+  while (InterruptCount() == 0 && ReadCommand(&command)) {
     // "stamp DEVICE INODE SIZE SECONDS NANOSECONDS": the movie the next entry goes on from, as
     // this program last left it; a resume renames only that file into its numbered part.
     if (command.rfind("stamp ", 0) == 0) {
@@ -243,14 +226,10 @@ int RunWorker(const Options& options) {
     run.StartConversion(&player, nextPart > 0);
     DWORD lastProgress = 0;
     while (run.IsConverting()) {
-      pollfd fds[2] = {{MessageQueueFd(), POLLIN, 0}, {g_workerWake[0], POLLIN, 0}};
-      poll(fds, g_workerWake[0] >= 0 ? 2 : 1, 200);
-      char drain[16];
-      while (g_workerWake[0] >= 0 && read(g_workerWake[0], drain, sizeof drain) > 0) {
-      }
+      WaitForMessageOrInterrupt(200);
       MSG msg;
       while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessage(&msg);
-      if (g_workerInterrupts > 0) {
+      if (InterruptCount() > 0) {
         run.StopConversion();  // "Break"
         break;
       }
@@ -267,7 +246,7 @@ int RunWorker(const Options& options) {
   doc.RemoveObserver(&reporter);
   doc.DeleteContents();
   app.ExitEnvironment();
-  return g_workerInterrupts > 0 ? 1 : 0;
+  return InterruptCount() > 0 ? 1 : 0;
 }
 
 }  // namespace tav::cli

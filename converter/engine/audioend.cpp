@@ -9,19 +9,24 @@
 
 namespace tav {
 
+AM_MEDIA_TYPE FilterGraphBuilder::AudioTargetType() {
+  AM_MEDIA_TYPE target{};
+  target.majortype = MEDIATYPE_Audio;
+  target.subtype = MEDIASUBTYPE_PCM;
+  target.bFixedSizeSamples = TRUE;
+  target.lSampleSize = audioTarget_.nBlockAlign;
+  target.formattype = FORMAT_WaveFormatEx;
+  target.cbFormat = sizeof audioTarget_;
+  target.pbFormat = reinterpret_cast<BYTE*>(&audioTarget_);
+  return target;
+}
+
 bool FilterGraphBuilder::AudioEndPcm(IPin* start) {
   HRChecker& c = checker_;
   ComPtr<IPin> pin(start);
   if (audioConvertOn_) {
     auto config = pin.As<IAMStreamConfig>();
-    AM_MEDIA_TYPE target{};
-    target.majortype = MEDIATYPE_Audio;
-    target.subtype = MEDIASUBTYPE_PCM;
-    target.bFixedSizeSamples = TRUE;
-    target.lSampleSize = audioTarget_.nBlockAlign;
-    target.formattype = FORMAT_WaveFormatEx;
-    target.cbFormat = sizeof audioTarget_;
-    target.pbFormat = reinterpret_cast<BYTE*>(&audioTarget_);
+    AM_MEDIA_TYPE target = AudioTargetType();
     if (!config || FAILED(config->SetFormat(&target))) {
       ComPtr<IBaseFilter> acm = CreateFilter(CLSID_ACMWrapper, u"ACM Wrapper");
       if (!ConnectPin(pin.Get(), acm.Get(), false, nullptr, true)) {
@@ -63,14 +68,7 @@ bool FilterGraphBuilder::AudioEndCompressed(IPin* start) {
       if (!connected) RemoveFilter(f);
     }
   };
-  AM_MEDIA_TYPE target{};
-  target.majortype = MEDIATYPE_Audio;
-  target.subtype = MEDIASUBTYPE_PCM;
-  target.bFixedSizeSamples = TRUE;
-  target.lSampleSize = audioTarget_.nBlockAlign;
-  target.formattype = FORMAT_WaveFormatEx;
-  target.cbFormat = sizeof audioTarget_;
-  target.pbFormat = reinterpret_cast<BYTE*>(&audioTarget_);
+  AM_MEDIA_TYPE target = AudioTargetType();
 
   if (audioConvertOn_) {
     if (!ConnectPin(start, acm.Get(), false, nullptr, false)) {

@@ -14,6 +14,7 @@
 #include <random>
 
 #include "converter/engine/exceptions.h"
+#include "converter/engine/mediatype.h"
 #include "converter/engine/strings.h"
 
 namespace tav {
@@ -529,17 +530,7 @@ HRESULT CTavrionConverterDoc::AttachConversionGraph(std::unique_ptr<ConversionGr
   return hr;
 }
 
-WAVEFORMATEX CTavrionConverterDoc::ConversionAudioTarget() {
-  WAVEFORMATEX wfx{};
-  wfx.wFormatTag = WAVE_FORMAT_PCM;
-  wfx.nChannels = 2;
-  wfx.nSamplesPerSec = 22050;
-  wfx.wBitsPerSample = 16;
-  wfx.nBlockAlign = 4;
-  wfx.nAvgBytesPerSec = 88200;
-  wfx.cbSize = 0;
-  return wfx;
-}
+WAVEFORMATEX CTavrionConverterDoc::ConversionAudioTarget() { return PcmFormat(22050, 2, 16); }
 
 // ---- the document template ------------------------------------------------------------
 

@@ -63,6 +63,18 @@ std::optional<std::string> SharedText(const std::vector<CConvertOrder*>& entries
   return first;
 }
 
+// Sets value on each entry through the member set; true when the member get read another value
+// from any of them before.
+template <typename Get, typename Set, typename T>
+bool SetOnEach(const std::vector<CConvertOrder*>& entries, Get get, Set set, const T& value) {
+  bool changed = false;
+  for (CConvertOrder* e : entries) {
+    changed |= (e->*get)() != value;
+    (e->*set)(value);
+  }
+  return changed;
+}
+
 }  // namespace
 
 std::string OutputNameProblem(const std::string& name, const std::string& ext) {
@@ -170,12 +182,7 @@ bool EntryEditor::AnyHasSubtitles() const { return !Where(HasSubtitles).empty();
 
 bool EntryEditor::SetOutputFormatItem(int item) {
   if (!ValidItem(item, kOutputFormatCount)) return false;
-  bool changed = false;
-  for (CConvertOrder* e : entries_) {
-    changed |= e->GetUiSelection() != item;
-    e->SetUiSelection(item);
-  }
-  return changed;
+  return SetOnEach(entries_, &CConvertOrder::GetUiSelection, &CConvertOrder::SetUiSelection, item);
 }
 
 bool EntryEditor::SetFrameSizeItem(int item) {
@@ -201,24 +208,14 @@ bool EntryEditor::SetFrameRateItem(int item) {
 
 bool EntryEditor::SetScreenFitItem(int item) {
   if (!ValidItem(item, Count(kScreenFitChoices))) return false;
-  bool changed = false;
-  for (CConvertOrder* e : Where(CanFit)) {
-    changed |= e->GetScreenFit() != kScreenFitChoices[item];
-    e->SetScreenFit(kScreenFitChoices[item]);
-  }
-  return changed;
+  return SetOnEach(Where(CanFit), &CConvertOrder::GetScreenFit, &CConvertOrder::SetScreenFit, kScreenFitChoices[item]);
 }
 
 bool EntryEditor::SetSplitItem(int item) {
   if (!ValidItem(item, Count(kSplitSizeChoices))) return false;
-  bool changed = false;
   // A source that cannot seek (or is not probed yet) keeps what it stores: it splits
   // nothing, and a split read from a batch file must outlive the wait for its probe.
-  for (CConvertOrder* e : Where(CanSeek)) {
-    changed |= e->GetSplitSize() != kSplitSizeChoices[item];
-    e->SetSplitSize(kSplitSizeChoices[item]);
-  }
-  return changed;
+  return SetOnEach(Where(CanSeek), &CConvertOrder::GetSplitSize, &CConvertOrder::SetSplitSize, kSplitSizeChoices[item]);
 }
 
 bool EntryEditor::SetUseSubtitles(bool on) {
@@ -277,12 +274,7 @@ bool EntryEditor::SetSubtitleFileText(const std::string& text) {
 
 bool EntryEditor::SetSubtitleSize(const std::string& id) {
   if (id.empty()) return false;
-  bool changed = false;
-  for (CConvertOrder* e : Where(HasSubtitles)) {
-    changed |= e->GetSubtitleSize() != id;
-    e->SetSubtitleSize(id);
-  }
-  return changed;
+  return SetOnEach(Where(HasSubtitles), &CConvertOrder::GetSubtitleSize, &CConvertOrder::SetSubtitleSize, id);
 }
 
 bool EntryEditor::SetSubtitleLanguage(const std::string& code, const LanguageOffered& offered) {

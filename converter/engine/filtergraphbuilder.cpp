@@ -7,14 +7,15 @@
 #include "converter/engine/decimation.h"
 #include "converter/engine/drawerstage.h"
 #include "converter/engine/graphwalk.h"
+#include "converter/engine/mediatype.h"
 #include "libs/vxvideokit/vxvideokit.h"
 #include "media/contract/codepage.h"
 #include "media/contract/com.h"
 #include "media/contract/mediatypeptr.h"
 #include "media/contract/mediatypes.h"
-#include "media/contract/videoinfo.h"
-#include "media/contract/uuids.h"
 #include "media/contract/trace.h"
+#include "media/contract/uuids.h"
+#include "media/contract/videoinfo.h"
 
 TAV_TRACE_SOURCE(kEngine, "builder");
 
@@ -137,14 +138,7 @@ void FilterGraphBuilder::SetDrawer(bool on, int width, int height, int fit) {
 
 void FilterGraphBuilder::SetAudioTarget(bool on, DWORD samplesPerSecond, WORD channels, WORD bitsPerSample) {
   audioConvertOn_ = on;
-  audioTarget_ = {};
-  audioTarget_.wFormatTag = WAVE_FORMAT_PCM;
-  audioTarget_.nChannels = channels;
-  audioTarget_.nSamplesPerSec = samplesPerSecond;
-  audioTarget_.wBitsPerSample = bitsPerSample;
-  audioTarget_.nBlockAlign = static_cast<WORD>(bitsPerSample * channels / 8);
-  audioTarget_.nAvgBytesPerSec = samplesPerSecond * audioTarget_.nBlockAlign;
-  audioTarget_.cbSize = 0;
+  audioTarget_ = PcmFormat(samplesPerSecond, channels, bitsPerSample);
 }
 
 void FilterGraphBuilder::SetAudioTarget(const WAVEFORMATEX& format) {

@@ -125,6 +125,8 @@ class FilterGraphBuilder : public ConversionGraphSeam {
   void SetScreenFitOnDrawers(int fit);
   // Each of file, sizeId and language that is given goes to every manager of the graph.
   void UpdateManagers(const std::string* file, const std::string* sizeId, const std::string* language);
+  // The PCM type of audioTarget_; its format block is audioTarget_ itself, not a copy.
+  AM_MEDIA_TYPE AudioTargetType();
   bool AudioEndPcm(IPin* pin);
   bool AudioEndCompressed(IPin* pin);
   bool TryCreate(const CLSID& clsid, ComPtr<IBaseFilter>& out) const;

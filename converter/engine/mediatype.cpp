@@ -13,4 +13,16 @@ MediaTypeValue::MediaTypeValue(const AM_MEDIA_TYPE* mt) {
   if (mt->pbFormat && mt->cbFormat) format.assign(mt->pbFormat, mt->pbFormat + mt->cbFormat);
 }
 
+WAVEFORMATEX PcmFormat(DWORD samplesPerSec, WORD channels, WORD bitsPerSample) {
+  WAVEFORMATEX wfx{};
+  wfx.wFormatTag = WAVE_FORMAT_PCM;
+  wfx.nChannels = channels;
+  wfx.nSamplesPerSec = samplesPerSec;
+  wfx.wBitsPerSample = bitsPerSample;
+  wfx.nBlockAlign = static_cast<WORD>(bitsPerSample * channels / 8);
+  wfx.nAvgBytesPerSec = samplesPerSec * wfx.nBlockAlign;
+  wfx.cbSize = 0;
+  return wfx;
+}
+
 }  // namespace tav

@@ -1,5 +1,6 @@
 // MediaTypeValue: an owned copy of a media type (major type, subtype, format type and
-// format block) that the engine keeps beyond the life of the platform's structure.
+// format block) that the engine keeps beyond the life of the platform's structure; and the
+// PCM sound formats the engine asks for.
 #pragma once
 
 #include <vector>
@@ -30,5 +31,9 @@ struct MediaTypeValue {
   }
   bool operator==(const MediaTypeValue&) const = default;
 };
+
+// Uncompressed PCM of samplesPerSec frames a second, each of channels samples of bitsPerSample
+// bits; the block size and byte rate follow from those.
+WAVEFORMATEX PcmFormat(DWORD samplesPerSec, WORD channels, WORD bitsPerSample);
 
 }  // namespace tav

@@ -7,17 +7,14 @@
 #include <iterator>
 #include <vector>
 
+#include "tests/e2e/clirun.h"
 #include "tests/support/testenv.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
-
-std::string Convert(const std::string& args, int* status) {
-  return tavtest::Capture(Quote(tavtest::ProgramPath("tavrion-convert")) + " " + args + " 2>&1", status);
-}
+using clitest::Convert;
+using clitest::Quote;
 
 // A light grey movie with sound: any black row in the output comes from the screen fit.
 std::string GreyMovie(const std::string& dir, const std::string& name, const std::string& size) {

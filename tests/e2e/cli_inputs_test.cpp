@@ -8,26 +8,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "tests/e2e/clirun.h"
 #include "tests/support/testenv.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
-
-std::string Convert(const std::string& args, int* status) {
-  return tavtest::Capture(Quote(tavtest::ProgramPath("tavrion-convert")) + " " + args + " 2>&1", status);
-}
-
-std::vector<unsigned char> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using namespace clitest;
 
 // One output picture at a time as RGB24 (3 bytes a pixel, top row first).
 struct Picture {
@@ -46,13 +36,20 @@ struct Picture {
   }
 };
 
+// What ffmpeg decodes from movie (reading it with the input options) into the raw format of the
+// output options, read whole; the file it writes is movie + suffix.
+std::vector<unsigned char> Decoded(const std::string& movie, const std::string& input, const std::string& output,
+                                   const std::string& suffix) {
+  const std::string raw = movie + suffix;
+  EXPECT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y " + input + " -i " + Quote(movie) + " " + output + " " +
+                         Quote(raw)),
+            0);
+  return ReadBytes(raw);
+}
+
 Picture Frame(const std::string& movie, int width, int height, double at = 1.0) {
   Picture p;
-  const std::string raw = movie + ".rgb";
-  EXPECT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -ss " + std::to_string(at) + " -i " + Quote(movie) +
-                         " -frames:v 1 -f rawvideo -pix_fmt rgb24 " + Quote(raw)),
-            0);
-  p.rgb = ReadBytes(raw);
+  p.rgb = Decoded(movie, "-ss " + std::to_string(at), "-frames:v 1 -f rawvideo -pix_fmt rgb24", ".rgb");
   if (p.rgb.size() != size_t(width) * height * 3) {
     ADD_FAILURE() << movie << ": decoded frame has " << p.rgb.size() << " bytes";
     p.rgb.assign(size_t(width) * height * 3, 0);
@@ -60,18 +57,6 @@ Picture Frame(const std::string& movie, int width, int height, double at = 1.0) 
   p.width = width;
   p.height = height;
   return p;
-}
-
-// Converts one movie into its own folder and answers the output's path.
-std::string ConvertOne(const std::string& movie, const std::string& options, const std::string& tag) {
-  const std::string dir = tavtest::MakeTempSubdir(tag);
-  int status = 0;
-  const std::string out = Convert("--quiet " + options + " --output-dir " + Quote(dir) + " " + Quote(movie), &status);
-  EXPECT_EQ(status, 0) << out;
-  for (const auto& e : fs::directory_iterator(dir))
-    if (e.path().extension() == ".qvf") return e.path().string();
-  ADD_FAILURE() << movie << ": no output; " << out;
-  return {};
 }
 
 // Writes a display matrix into the first track header of an MP4 file, as cameras do
@@ -202,11 +187,7 @@ TEST(CliRealWorldInputs, NonSquarePixelsAreShownInTheirDisplayShape) {
 TEST(CliRealWorldInputs, EveryContainerOfTodayConverts) {
   if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
   const std::string dir = tavtest::MakeTempSubdir("containers");
-  struct Case {
-    const char* name;
-    const char* codecs;
-  };
-  const Case cases[] = {
+  const MovieKind cases[] = {
       {"h264.mkv", "-c:v libx264 -pix_fmt yuv420p -c:a flac"},
       {"vp9.webm", "-c:v libvpx-vp9 -deadline realtime -c:a libopus"},
       {"vp8.webm", "-c:v libvpx -deadline realtime -c:a libvorbis"},
@@ -217,7 +198,7 @@ TEST(CliRealWorldInputs, EveryContainerOfTodayConverts) {
       {"mpeg2.vob", "-c:v mpeg2video -c:a ac3 -f vob"},
       {"h264.flv", "-c:v libx264 -pix_fmt yuv420p -c:a aac"},
   };
-  for (const Case& c : cases) {
+  for (const MovieKind& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string movie = dir + "/" + c.name;
     ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi "
@@ -245,11 +226,7 @@ TEST(CliRealWorldInputs, EveryContainerOfTodayConverts) {
 // picture one second in. Interlaced fields of a moving picture zigzag; progressive
 // pictures of upright edges do not.
 double Combing(const std::string& movie, int width) {
-  const std::string raw = movie + ".gray";
-  EXPECT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -ss 1 -i " + Quote(movie) +
-                         " -frames:v 1 -f rawvideo -pix_fmt gray " + Quote(raw)),
-            0);
-  const std::vector<unsigned char> g = ReadBytes(raw);
+  const std::vector<unsigned char> g = Decoded(movie, "-ss 1", "-frames:v 1 -f rawvideo -pix_fmt gray", ".gray");
   const int height = int(g.size() / size_t(width));
   if (height < 3) return 1e9;
   double sum = 0;
@@ -293,11 +270,7 @@ TEST(CliRealWorldInputs, InterlacedPicturesAreDeinterlaced_ProgressiveOnesUntouc
 // When a flash shows first after `from` seconds (pictures at 15 a second), and when the
 // beep sounds first after it.
 double FlashAfter(const std::string& movie, double from) {
-  const std::string raw = movie + ".flash";
-  EXPECT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -i " + Quote(movie) +
-                         " -vf scale=16:12 -f rawvideo -pix_fmt gray " + Quote(raw)),
-            0);
-  const std::vector<unsigned char> g = ReadBytes(raw);
+  const std::vector<unsigned char> g = Decoded(movie, "", "-vf scale=16:12 -f rawvideo -pix_fmt gray", ".flash");
   for (size_t frame = 0; (frame + 1) * 192 <= g.size(); ++frame) {
     double sum = 0;
     for (size_t i = 0; i < 192; ++i) sum += g[frame * 192 + i];
@@ -306,11 +279,7 @@ double FlashAfter(const std::string& movie, double from) {
   return -1;
 }
 double BeepAfter(const std::string& movie, double from, double* length) {
-  const std::string raw = movie + ".pcm";
-  EXPECT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -i " + Quote(movie) +
-                         " -vn -ac 1 -ar 8000 -f s16le " + Quote(raw)),
-            0);
-  const std::vector<unsigned char> b = ReadBytes(raw);
+  const std::vector<unsigned char> b = Decoded(movie, "", "-vn -ac 1 -ar 8000 -f s16le", ".pcm");
   *length = double(b.size() / 2) / 8000.0;
   for (size_t i = 0; i + 1 < b.size(); i += 2) {
     const int sample = int16_t(uint16_t(b[i] | b[i + 1] << 8));

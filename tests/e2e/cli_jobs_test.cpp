@@ -26,15 +26,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using clitest::CounterMovie;
-using clitest::FrameNumbers;
-using clitest::Quote;
+using namespace clitest;
 using tav::CConvertOrder;
-
-// env: assignments put before the command ("NAME=value ").
-std::string Convert(const std::string& args, int* status, const std::string& env = std::string()) {
-  return tavtest::Capture(env + Quote(tavtest::ProgramPath("tavrion-convert")) + " " + args + " 2>&1", status);
-}
 
 // One line per video frame of a movie: its checksum (ffmpeg's framemd5 without the header).
 std::vector<std::string> FrameChecksums(const std::string& movie) {
@@ -52,13 +45,9 @@ std::vector<std::string> FrameChecksums(const std::string& movie) {
 TEST(CliJobs, TwoAtOnceGiveTheMoviesOfOneAtATime_InBatchOrder) {
   if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
   const std::string dir = tavtest::MakeTempSubdir("jobs-same");
-  struct Kind {
-    const char* name;
-    const char* codecs;
-  };
   // Six kinds of movie, from the camcorder to the phone, each through its own splitter and
   // decoders.
-  const Kind kinds[] = {
+  const MovieKind kinds[] = {
       {"xvid.avi", "-c:v mpeg4 -vtag XVID -c:a libmp3lame -ac 2"},
       {"phone.mp4", "-c:v libx264 -preset veryfast -pix_fmt yuv420p -c:a aac -ac 2"},
       {"mpeg1.mpg", "-c:v mpeg1video -b:v 800k -c:a mp2 -ar 44100 -ac 2 -f mpeg"},
@@ -68,7 +57,7 @@ TEST(CliJobs, TwoAtOnceGiveTheMoviesOfOneAtATime_InBatchOrder) {
   };
   std::string inputs;
   std::vector<std::string> movies;
-  for (const Kind& k : kinds) {
+  for (const MovieKind& k : kinds) {
     const std::string path = dir + "/" + k.name;
     ASSERT_TRUE(
         tavtest::GeneratedMovie("-f lavfi -i testsrc2=s=320x240:r=25:d=2 -f lavfi -i "
@@ -96,7 +85,7 @@ TEST(CliJobs, TwoAtOnceGiveTheMoviesOfOneAtATime_InBatchOrder) {
     EXPECT_GE(at, last) << movie << " is reported out of order:\n" << outTwo;
     last = at;
   }
-  for (const Kind& k : kinds) {
+  for (const MovieKind& k : kinds) {
     SCOPED_TRACE(k.name);
     const std::string title = fs::path(k.name).stem().string();
     const std::vector<std::string> a = FrameChecksums(one + "/[QVF]-" + title + ".qvf");
@@ -172,12 +161,6 @@ TEST(CliJobs, BadWorkerCountsAreRefused) {
   }
 }
 
-std::string Part(const std::string& dir, const std::string& title, int k) {
-  char number[16];
-  std::snprintf(number, sizeof number, "%04d", k);
-  return dir + "/[QVF]-" + title + number + ".qvf";
-}
-
 TEST(CliJobs, KilledWithTwoRunning_BothAreRestoredAndResumeWhereTheyStopped) {
   if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
   const std::string dir = tavtest::MakeTempSubdir("jobs-kill");
@@ -197,19 +180,12 @@ TEST(CliJobs, KilledWithTwoRunning_BothAreRestoredAndResumeWhereTheyStopped) {
     std::string error;
     ASSERT_TRUE(doc.OnSaveDocument(batch, &error)) << error;
   }
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const std::string cmd = "exec " + Quote(tavtest::ProgramPath("tavrion-convert")) + " --quiet --jobs 2 " +
-                            Quote(batch) + " >" + Quote(dir + "/out.txt") + " 2>&1";
-    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  ASSERT_GT(pid, 0);
+  Background run("--quiet --jobs 2 " + Quote(batch), dir + "/out.txt");
+  ASSERT_TRUE(run.Started());
   const bool bothSplit = tavtest::WaitFor(
       [&] { return fs::exists(Part(dir, "left", 2)) && fs::exists(Part(dir, "right", 2)); }, std::chrono::seconds(90));
-  kill(pid, SIGKILL);
-  int status = 0;
-  waitpid(pid, &status, 0);
+  run.Signal(SIGKILL);
+  run.Wait(20000);
   ASSERT_TRUE(bothSplit) << "the two entries did not both reach their second part";
 
   const std::vector<std::string> copies = tav::FindOrphanedCopies(folder);
@@ -232,6 +208,7 @@ TEST(CliJobs, KilledWithTwoRunning_BothAreRestoredAndResumeWhereTheyStopped) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(sizeOf("left"), before) << "a worker outlived the program";
 
+  int status = 0;
   const std::string out = Convert("--quiet --jobs 2 --restore --resume", &status);
   EXPECT_EQ(status, 0) << out;
   for (const std::string& t : titles) {

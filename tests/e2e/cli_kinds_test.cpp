@@ -11,25 +11,20 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/e2e/moviefacts.h"
 #include "tests/support/testenv.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using clitest::Quote;
+using clitest::ReadBytes;
 
 constexpr int kWidth = 320, kHeight = 240, kFps = 15;
-
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
-
-std::vector<unsigned char> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 using Picture = std::vector<unsigned char>;  // 320 x 240 RGB24
 

@@ -9,24 +9,16 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "tests/e2e/clirun.h"
 #include "tests/support/testenv.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
-
-std::vector<unsigned char> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using namespace clitest;
 
 // The pictures ffmpeg decodes from input (with the filters given) as RGB24, one after the
 // other.
@@ -54,20 +46,6 @@ int FrameCount(const std::string& movie) {
   const std::string out = tavtest::Capture("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
                                            "stream=nb_read_frames -of default=nw=1:nk=1 " + Quote(movie));
   return std::atoi(out.c_str());
-}
-
-// Converts one movie into its own folder and answers the output's path.
-std::string ConvertOne(const std::string& movie, const std::string& options, const std::string& tag) {
-  const std::string dir = tavtest::MakeTempSubdir(tag);
-  int status = 0;
-  const std::string out = tavtest::Capture(Quote(tavtest::ProgramPath("tavrion-convert")) + " --quiet " + options +
-                                               " --output-dir " + Quote(dir) + " " + Quote(movie) + " 2>&1",
-                                           &status);
-  EXPECT_EQ(status, 0) << out;
-  for (const auto& e : fs::directory_iterator(dir))
-    if (e.path().extension() == ".qvf") return e.path().string();
-  ADD_FAILURE() << movie << ": no output; " << out;
-  return {};
 }
 
 TEST(CliPhoneMovies, Hevc4k10BitKeepsTheResizersGeometryAndIsCloserToAProperScale) {

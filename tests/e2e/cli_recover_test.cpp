@@ -33,22 +33,15 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace clitest;
 using tav::CConvertOrder;
 
-using clitest::Background;
-using clitest::CounterMovie;
-using clitest::FrameNumbers;
-using clitest::Quote;
-using clitest::VideoDuration;
-
-std::string Convert(const std::string& args, int* status) {
-  return tavtest::Capture(Quote(tavtest::ProgramPath("tavrion-convert")) + " " + args + " 2>&1", status);
-}
-
-uintmax_t SizeOr0(const std::string& path) {
-  std::error_code ec;
-  const uintmax_t size = fs::file_size(path, ec);
-  return ec ? 0 : size;
+// The recovery folder, rid of the copies earlier runs left: what a restore finds there is the
+// test's own.
+std::string RecoveryFolderWithoutCopies() {
+  const std::string folder = tav::DefaultRecoveryFolder();
+  for (const std::string& left : tav::FindOrphanedCopies(folder)) tav::DiscardOrphanedCopy(left);
+  return folder;
 }
 
 // Waits until the file being written reaches bytes, then freezes the converter there.
@@ -59,17 +52,16 @@ bool FreezeWhenWritten(Background& run, const std::string& file, uintmax_t bytes
   return reached && SizeOr0(file) >= bytes;
 }
 
-std::string Part(const std::string& dir, const std::string& title, int k) {
-  char number[16];
-  std::snprintf(number, sizeof number, "%04d", k);
-  return dir + "/[QVF]-" + title + number + ".qvf";
-}
-
-// "Interrupted at mm:ss" in the result line, in seconds; -1 when absent.
-int InterruptedAt(const std::string& out) {
-  std::smatch m;
-  if (!std::regex_search(out, m, std::regex("Interrupted at (\\d+):(\\d\\d)"))) return -1;
-  return std::stoi(m[1]) * 60 + std::stoi(m[2]);
+// Converts movie in the background into output and breaks the run off (Ctrl-C) once output
+// holds bytes; said receives what the program printed.
+void BreakWhenWritten(const std::string& dir, const std::string& movie, const std::string& output, uintmax_t bytes,
+                      std::string* said) {
+  Background run("--quiet " + Quote(movie), dir + "/out.txt");
+  ASSERT_TRUE(FreezeWhenWritten(run, output, bytes)) << run.Output();
+  run.Signal(SIGINT);
+  run.Signal(SIGCONT);
+  EXPECT_EQ(run.Wait(20000), 1) << run.Output();
+  *said = run.Output();
 }
 
 // ---- kill -9 --------------------------------------------------------------------------------
@@ -78,8 +70,7 @@ TEST(CliRecover, KilledMidRun_TheCopyHoldsTheBatch_AndRestoreConvertsWhatWasLeft
   if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
   const std::string dir = tavtest::MakeTempSubdir("recover-kill");
   const std::string a = CounterMovie(dir, "a", 2), b = CounterMovie(dir, "b", 30), c = CounterMovie(dir, "c", 2);
-  const std::string folder = tav::DefaultRecoveryFolder();
-  for (const std::string& left : tav::FindOrphanedCopies(folder)) tav::DiscardOrphanedCopy(left);
+  const std::string folder = RecoveryFolderWithoutCopies();
 
   Background run(
       "--quiet --size 640x480 --fps 15 --split 64M --language ko-kr " + Quote(a) + " " + Quote(b) + " " + Quote(c),
@@ -142,8 +133,7 @@ TEST(CliRecover, KilledMidRun_TheCopyHoldsTheBatch_AndRestoreConvertsWhatWasLeft
 TEST(CliRecover, RestoreWithSaveBatch_OnlySavesTheBatch) {
   if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
   const std::string dir = tavtest::MakeTempSubdir("recover-save");
-  const std::string folder = tav::DefaultRecoveryFolder();
-  for (const std::string& left : tav::FindOrphanedCopies(folder)) tav::DiscardOrphanedCopy(left);
+  const std::string folder = RecoveryFolderWithoutCopies();
   const std::string movie = CounterMovie(dir, "s", 2);
   {
     // What a program that died left: one entry at 15 fps.
@@ -173,19 +163,15 @@ TEST(CliRecover, InterruptedAtAThird_ResumesIntoPartTwo_ThatContinuesPartOneFram
   if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
   const std::string dir = tavtest::MakeTempSubdir("recover-resume");
   const std::string movie = CounterMovie(dir, "count", 24);
-  const std::string folder = tav::DefaultRecoveryFolder();
-  for (const std::string& left : tav::FindOrphanedCopies(folder)) tav::DiscardOrphanedCopy(left);
+  const std::string folder = RecoveryFolderWithoutCopies();
   const std::string output = dir + "/[QVF]-count.qvf";
 
-  Background run("--quiet " + Quote(movie), dir + "/out.txt");
+  std::string said;
   // About a third: 8 of 24 seconds at some 50 KB a second.
-  ASSERT_TRUE(FreezeWhenWritten(run, output, 400000)) << run.Output();
-  run.Signal(SIGINT);
-  run.Signal(SIGCONT);
-  EXPECT_EQ(run.Wait(20000), 1) << run.Output();
-  const int at = InterruptedAt(run.Output());
-  ASSERT_GT(at, 2) << run.Output();
-  ASSERT_LT(at, 20) << run.Output();
+  ASSERT_NO_FATAL_FAILURE(BreakWhenWritten(dir, movie, output, 400000, &said));
+  const int at = InterruptedAt(said);
+  ASSERT_GT(at, 2) << said;
+  ASSERT_LT(at, 20) << said;
   EXPECT_EQ(tav::FindOrphanedCopies(folder).size(), 1u) << "the interrupted run kept no copy to resume from";
 
   int status = 0;
@@ -221,16 +207,12 @@ TEST(CliRecover, InterruptedMovieChangedSince_IsLeftAlone_AndTheEntryConvertsAne
   if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
   const std::string dir = tavtest::MakeTempSubdir("recover-foreign");
   const std::string movie = CounterMovie(dir, "own", 12);
-  const std::string folder = tav::DefaultRecoveryFolder();
-  for (const std::string& left : tav::FindOrphanedCopies(folder)) tav::DiscardOrphanedCopy(left);
+  const std::string folder = RecoveryFolderWithoutCopies();
   const std::string output = dir + "/[QVF]-own.qvf";
 
-  Background run("--quiet " + Quote(movie), dir + "/out.txt");
-  ASSERT_TRUE(FreezeWhenWritten(run, output, 150000)) << run.Output();
-  run.Signal(SIGINT);
-  run.Signal(SIGCONT);
-  EXPECT_EQ(run.Wait(20000), 1) << run.Output();
-  ASSERT_GT(InterruptedAt(run.Output()), 0) << run.Output();
+  std::string said;
+  ASSERT_NO_FATAL_FAILURE(BreakWhenWritten(dir, movie, output, 150000, &said));
+  ASSERT_GT(InterruptedAt(said), 0) << said;
   std::ofstream(output, std::ios::binary | std::ios::app) << "written by another program";
   std::ifstream in(output, std::ios::binary);
   const std::string before((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -252,8 +234,7 @@ TEST(CliRecover, KilledInTheThirdPartOfASplit_ResumesFromTheEndOfPartTwo) {
   if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
   const std::string dir = tavtest::MakeTempSubdir("recover-split");
   const std::string movie = CounterMovie(dir, "cut", 24);
-  const std::string folder = tav::DefaultRecoveryFolder();
-  for (const std::string& left : tav::FindOrphanedCopies(folder)) tav::DiscardOrphanedCopy(left);
+  const std::string folder = RecoveryFolderWithoutCopies();
   const std::string batch = dir + "/split.tvc";
   constexpr uint64_t kLimit = 200000;
   {

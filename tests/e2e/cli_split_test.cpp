@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <regex>
 #include <string>
 #include <thread>
@@ -29,15 +30,14 @@
 namespace {
 
 namespace fs = std::filesystem;
-
 using clitest::Background;
+using clitest::Convert;
 using clitest::FrameNumbers;
+using clitest::InterruptedAt;
+using clitest::Part;
 using clitest::Quote;
+using clitest::SizeOr0;
 using clitest::VideoDuration;
-
-std::string Convert(const std::string& args, int* status) {
-  return tavtest::Capture(Quote(tavtest::ProgramPath("tavrion-convert")) + " " + args + " 2>&1", status);
-}
 
 // A 320 x 240 MPEG-4 AVI whose frames show their number; sound (PCM, so the video keeps its
 // first time stamps) unless withoutSound.
@@ -99,12 +99,6 @@ std::string SplitBatch(const std::string& dir, const std::string& movie, uint64_
   return batch;
 }
 
-std::string Part(const std::string& dir, const std::string& title, int k) {
-  char number[8];
-  std::snprintf(number, sizeof number, "%04d", k);
-  return dir + "/[QVF]-" + title + number + ".qvf";
-}
-
 // The numbered parts that exist, in order.
 std::vector<std::string> Parts(const std::string& dir, const std::string& title) {
   std::vector<std::string> parts;
@@ -147,10 +141,27 @@ void ExpectPartsCoverTheSource(const std::vector<std::string>& parts, uint64_t l
       << "the parts' video durations against the source's";
 }
 
-TEST(CliSplit, SmallLimit_GivesNumberedPartsWithinTheLimit_ThatContinueEachOther) {
+// A six-second counter movie split at a small limit. The exporter's seeking goes through its
+// audio input, so the movie without sound must still get the source to each part's start; its
+// 15 fps also puts seams in the middle of its frames.
+struct SplitCase {
+  const char* folder;
+  const char* title;
+  int fps;
+  bool sound;
+  size_t leastParts;
+};
+
+// Names the case in test output by its movie.
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.title; }
+
+class CliSplitMovie : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(CliSplitMovie, SmallLimit_GivesNumberedPartsWithinTheLimit_ThatContinueEachOther) {
   if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
-  const std::string dir = tavtest::MakeTempSubdir("split");
-  const std::string movie = CounterMovie(dir, "count", 6, 30, true);
+  const SplitCase& c = GetParam();
+  const std::string dir = tavtest::MakeTempSubdir(c.folder);
+  const std::string movie = CounterMovie(dir, c.title, 6, c.fps, c.sound);
   constexpr uint64_t kLimit = 150000;
   const std::string batch = SplitBatch(dir, movie, kLimit);
   if (HasFailure()) return;
@@ -159,45 +170,20 @@ TEST(CliSplit, SmallLimit_GivesNumberedPartsWithinTheLimit_ThatContinueEachOther
   const std::string out = Convert("--quiet " + Quote(batch), &status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_NE(out.find(": Converted"), std::string::npos) << out;
-  EXPECT_FALSE(fs::exists(dir + "/[QVF]-count.qvf")) << "a part was left under the unnumbered name";
-  const std::vector<std::string> parts = Parts(dir, "count");
-  ASSERT_GE(parts.size(), 3u) << out;
-  ExpectPartsCoverTheSource(parts, kLimit, 180, 1, VideoDuration(movie));
+  EXPECT_FALSE(fs::exists(dir + "/[QVF]-" + c.title + ".qvf")) << "a part was left under the unnumbered name";
+  const std::vector<std::string> parts = Parts(dir, c.title);
+  ASSERT_GE(parts.size(), c.leastParts) << out;
+  ExpectPartsCoverTheSource(parts, kLimit, 6 * c.fps, 30 / c.fps, VideoDuration(movie));
 }
 
-// The exporter's seeking goes through its audio input; without sound the run must still get
-// the source to the part's start. A 15 fps source also puts seams in the middle of its frames.
-TEST(CliSplit, MovieWithoutSound_SplitsIntoPartsThatAddUp) {
-  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
-  const std::string dir = tavtest::MakeTempSubdir("split-silent");
-  const std::string movie = CounterMovie(dir, "silent", 6, 15, false);
-  constexpr uint64_t kLimit = 150000;
-  const std::string batch = SplitBatch(dir, movie, kLimit);
-  if (HasFailure()) return;
-
-  int status = 0;
-  const std::string out = Convert("--quiet " + Quote(batch), &status);
-  EXPECT_EQ(status, 0) << out;
-  EXPECT_FALSE(fs::exists(dir + "/[QVF]-silent.qvf")) << "a part was left under the unnumbered name";
-  const std::vector<std::string> parts = Parts(dir, "silent");
-  ASSERT_GE(parts.size(), 2u) << out;
-  ExpectPartsCoverTheSource(parts, kLimit, 90, 2, VideoDuration(movie));
-}
+INSTANTIATE_TEST_SUITE_P(CliSplit, CliSplitMovie,
+                         ::testing::Values(SplitCase{"split", "count", 30, true, 3},
+                                           SplitCase{"split-silent", "silent", 15, false, 2}),
+                         [](const ::testing::TestParamInfo<SplitCase>& info) {
+                           return std::string(info.param.sound ? "WithSound" : "WithoutSound");
+                         });
 
 // ---- Break (Ctrl-C) ---------------------------------------------------------------------------
-
-uintmax_t SizeOr0(const std::string& path) {
-  std::error_code ec;
-  const uintmax_t size = fs::file_size(path, ec);
-  return ec ? 0 : size;
-}
-
-// "Interrupted at mm:ss" in the result line, in seconds; -1 when absent.
-int InterruptedAt(const std::string& out) {
-  std::smatch m;
-  if (!std::regex_search(out, m, std::regex("Interrupted at (\\d+):(\\d\\d)"))) return -1;
-  return std::stoi(m[1]) * 60 + std::stoi(m[2]);
-}
 
 std::string PlainMovie(const std::string& dir, int seconds) {
   const std::string path = dir + "/long.avi";

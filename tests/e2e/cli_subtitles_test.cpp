@@ -7,13 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/clirun.h"
 #include "tests/support/testenv.h"
 
 namespace {
 
-std::string Convert(const std::string& args, int* status) {
-  return tavtest::Capture("'" + tavtest::ProgramPath("tavrion-convert") + "' " + args + " 2>&1", status);
-}
+using clitest::Convert;
 
 // Bright pixels in the lower third of the frame at `seconds` into a movie of the given size
 // (320 x 240 unless said): a caption burnt into a dark picture.

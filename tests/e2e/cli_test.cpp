@@ -9,15 +9,14 @@
 #include <iterator>
 #include <vector>
 
+#include "tests/e2e/clirun.h"
 #include "tests/support/testenv.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Convert(const std::string& args, int* status) {
-  return tavtest::Capture("'" + tavtest::ProgramPath("tavrion-convert") + "' " + args + " 2>&1", status);
-}
+using clitest::Convert;
+using clitest::VideoDurationText;
 
 std::string Movie(const std::string& dir, const std::string& name, const std::string& size) {
   const std::string path = dir + "/" + name;
@@ -67,9 +66,7 @@ TEST(CliConvert, MovieBecomesACameraMovie_AndAFailedEntryDoesNotStopTheRun) {
   EXPECT_NE(probe.find("codec_name=mp3|sample_rate=22050|channels=2"), std::string::npos) << probe;
   EXPECT_NE(probe.find("format_name=avi"), std::string::npos) << probe;
   // The picture lasts as long as the source, within one frame.
-  const std::string video = tavtest::Capture(
-      "ffprobe -v error -select_streams v:0 -show_entries stream=duration -of default=nw=1:nk=1 '" + dir +
-      "/[QVF]-a.qvf'");
+  const std::string video = VideoDurationText(dir + "/[QVF]-a.qvf");
   ASSERT_FALSE(video.empty());
   EXPECT_NEAR(std::stod(video), 2.0, 1.0 / 15 + 0.001) << video;
 }
@@ -88,9 +85,7 @@ TEST(CliConvert, SilentMovieWithTrimPoints_SeeksTheSourceThroughTheExporter) {
   int status = 0;
   const std::string out = Convert("--quiet --start 1 --end 0:02 '" + movie + "'", &status);
   EXPECT_EQ(status, 0) << out;
-  const std::string video = tavtest::Capture(
-      "ffprobe -v error -select_streams v:0 -show_entries stream=duration -of default=nw=1:nk=1 '" + dir +
-      "/[QVF]-quiet.qvf'");
+  const std::string video = VideoDurationText(dir + "/[QVF]-quiet.qvf");
   ASSERT_FALSE(video.empty()) << out;
   EXPECT_NEAR(std::stod(video), 1.0, 1.0 / 30 + 0.001) << video;
 }
@@ -154,9 +149,7 @@ TEST(CliTrim, PointsBetweenKeyFramesAndReorderedPictures_AreKeptToTheFrame) {
       Convert("--quiet --start 1.5 --end 0:02.5 '" + movie + "' '" + reordered + "'", &status);
   EXPECT_EQ(status, 0) << out;
   for (const char* name : {"/[QVF]-gop.qvf", "/[QVF]-bframes.qvf"}) {
-    const std::string video = tavtest::Capture(
-        "ffprobe -v error -select_streams v:0 -show_entries stream=duration -of default=nw=1:nk=1 '" + dir +
-        name + "'");
+    const std::string video = VideoDurationText(dir + name);
     ASSERT_FALSE(video.empty()) << name << ": " << out;
     EXPECT_NEAR(std::stod(video), 1.0, 1.0 / 30 + 0.001) << name;
   }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/clirun.h"
 #include "tests/e2e/moviefacts.h"
 #include "tests/e2e/timingmutants.h"
 #include "tests/support/testenv.h"
@@ -21,12 +22,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using clitest::Convert;
 using clitest::FrameNumbers;
 using clitest::Quote;
-
-std::string Convert(const std::string& args, int* status) {
-  return tavtest::Capture(Quote(tavtest::ProgramPath("tavrion-convert")) + " " + args + " 2>&1", status);
-}
 
 double Probe(const std::string& movie, const std::string& entries, const std::string& stream = "") {
   const std::string out = tavtest::Capture("ffprobe -v error " + (stream.empty() ? "" : "-select_streams " + stream + " ") +

@@ -1,5 +1,5 @@
-// What the end-to-end tests of tavrion-convert share besides the movie facts: a movie whose
-// frames show their number, and the program running in the background.
+// What the end-to-end tests of tavrion-convert share besides the movie facts: the program run
+// to its end or in the background, and a movie whose frames show their number.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,14 +8,38 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 
 #include "tests/e2e/moviefacts.h"
 #include "tests/support/testenv.h"
 
 namespace clitest {
+
+// Runs tavrion-convert with args (quoted as the shell needs them) to its end; answers what it
+// printed on stdout and stderr, and its exit status in status. env: assignments put before
+// the command ("NAME=value ").
+inline std::string Convert(const std::string& args, int* status, const std::string& env = std::string()) {
+  return tavtest::Capture(env + Quote(tavtest::ProgramPath("tavrion-convert")) + " " + args + " 2>&1", status);
+}
+
+// Converts one movie quietly into a folder of its own named tag, with options, expecting
+// success; answers the output's path, empty (and a failure) when there is none.
+inline std::string ConvertOne(const std::string& movie, const std::string& options, const std::string& tag) {
+  const std::string dir = tavtest::MakeTempSubdir(tag);
+  int status = 0;
+  const std::string out = Convert("--quiet " + options + " --output-dir " + Quote(dir) + " " + Quote(movie), &status);
+  EXPECT_EQ(status, 0) << out;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    if (e.path().extension() == ".qvf") return e.path().string();
+  ADD_FAILURE() << movie << ": no output; " << out;
+  return {};
+}
 
 // A 160 x 120 MPEG-4 AVI at 30 fps with PCM sound whose frames show their number.
 inline std::string CounterMovie(const std::string& dir, const std::string& name, int seconds) {
@@ -30,6 +54,34 @@ inline std::string CounterMovie(const std::string& dir, const std::string& name,
           " -c:v mpeg4 -vtag XVID -q:v 3 -c:a pcm_s16le",
       path));
   return path;
+}
+
+// A kind of movie: its file name (whose extension picks the container) and the ffmpeg options
+// that encode it.
+struct MovieKind {
+  const char* name;
+  const char* codecs;
+};
+
+// The k-th part (from 1) of the split output title in dir.
+inline std::string Part(const std::string& dir, const std::string& title, int k) {
+  char number[16];
+  std::snprintf(number, sizeof number, "%04d", k);
+  return dir + "/[QVF]-" + title + number + ".qvf";
+}
+
+// The size of a file being written; 0 while it does not exist.
+inline uintmax_t SizeOr0(const std::string& path) {
+  std::error_code ec;
+  const uintmax_t size = std::filesystem::file_size(path, ec);
+  return ec ? 0 : size;
+}
+
+// "Interrupted at mm:ss" in the result line, in seconds; -1 when absent.
+inline int InterruptedAt(const std::string& out) {
+  std::smatch m;
+  if (!std::regex_search(out, m, std::regex("Interrupted at (\\d+):(\\d\\d)"))) return -1;
+  return std::stoi(m[1]) * 60 + std::stoi(m[2]);
 }
 
 // tavrion-convert running in the background, its output going to a file.
@@ -50,9 +102,14 @@ class Background {
       waitpid(pid_, nullptr, 0);
     }
   }
-  void Signal(int sig) { kill(pid_, sig); }
+  // False when the program could not be started (no process to signal or wait for).
+  bool Started() const { return pid_ > 0; }
+  // Never kill(-1, ...): that would signal every process of the user.
+  void Signal(int sig) {
+    if (Started()) kill(pid_, sig);
+  }
   bool Running() {
-    if (exited_) return false;
+    if (exited_ || !Started()) return false;
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       exited_ = true;

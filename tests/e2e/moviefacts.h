@@ -1,10 +1,12 @@
-// What the split and recovery tests read back from a written movie with ffmpeg: the source
-// frame number drawn into each picture (an 8-bit pattern along the bottom rows) and the video
-// stream's duration.
+// What the end-to-end tests read back from a written movie, with ffmpeg or whole: the source
+// frame number drawn into each picture (an 8-bit pattern along the bottom rows), the video
+// stream's duration, and the file's bytes.
 #pragma once
 
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -30,10 +32,20 @@ inline std::vector<int> FrameNumbers(const std::string& movie) {
   return numbers;
 }
 
-inline double VideoDuration(const std::string& movie) {
-  const std::string out = tavtest::Capture("ffprobe -v error -select_streams v:0 -show_entries stream=duration "
-                                           "-of default=nw=1:nk=1 " + Quote(movie));
-  return std::strtod(out.c_str(), nullptr);
+inline std::vector<unsigned char> ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
+
+// The video stream's duration in seconds as ffprobe prints it; empty when it finds none.
+inline std::string VideoDurationText(const std::string& movie) {
+  return tavtest::Capture(
+      "ffprobe -v error -select_streams v:0 -show_entries stream=duration "
+      "-of default=nw=1:nk=1 " +
+      Quote(movie));
+}
+
+// The video stream's duration in seconds; 0 when there is none.
+inline double VideoDuration(const std::string& movie) { return std::strtod(VideoDurationText(movie).c_str(), nullptr); }
 
 }  // namespace clitest

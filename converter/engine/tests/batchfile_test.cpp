@@ -26,6 +26,19 @@ void Put(Bytes& b, std::initializer_list<int> bytes) {
 void PutText(Bytes& b, const char* text) {
   for (const char* p = text; *p; ++p) b.push_back(static_cast<unsigned char>(*p));
 }
+void PutUtf16(Bytes& b, const std::u16string& text) {
+  for (char16_t c : text) Put(b, {c & 0xFF, c >> 8});
+}
+// A one-entry batch up to the entry's fields: count 1, a new class tag, schema 1, the class name.
+void PutOneEntryStart(Bytes& b) {
+  Put(b, {0x01, 0x00, 0xFF, 0xFF, 0x01, 0x00, 0x0D, 0x00});
+  PutText(b, "CConvertOrder");
+}
+// The entry's points and frame: no start or end point, 320 x 240 at 30 fps, fit, no split.
+void PutNoPointsFrame320x240(Bytes& b) {
+  for (int i = 0; i < 16; ++i) Put(b, {0xFF});
+  Put(b, {0x40, 0x01, 0, 0, 0xF0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x3E, 0x40, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+}
 std::string AsString(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 constexpr const char* kStdSize = "A551CAEA-E6D4-4e47-8422-9128EEEE0D46";
@@ -307,8 +320,7 @@ TEST(EngineBatchFile, Load_MalformedReferences_AreArchiveErrors) {
   expectCause(longString, ArchiveException::Cause::kEndOfFile, "string past the end");
 
   Bytes hugeString;
-  Put(hugeString, {0x01, 0x00, 0xFF, 0xFF, 0x01, 0x00, 0x0D, 0x00});
-  PutText(hugeString, "CConvertOrder");
+  PutOneEntryStart(hugeString);
   Put(hugeString, {0x01, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F});  // 32-bit length 0x7FFFFFFF
   expectCause(hugeString, ArchiveException::Cause::kEndOfFile, "32-bit length past the end");
 
@@ -413,18 +425,16 @@ TEST(EngineBatchFile, LongPath_UsesTheExtendedLengthPrefix) {
 
 TEST(EngineBatchFile, Load_Utf16Strings_AreConverted) {
   Bytes b;
-  Put(b, {0x01, 0x00, 0xFF, 0xFF, 0x01, 0x00, 0x0D, 0x00});
-  PutText(b, "CConvertOrder");
+  PutOneEntryStart(b);
   Put(b, {0x01, 0x01});
   // source: UTF-16, short form: 0xFF, 0xFFFE, length 8 -> "/m/\uD55C.avi"
   Put(b, {0xFF, 0xFE, 0xFF, 0x08});
-  for (char16_t c : std::u16string(u"/m/\uD55C.avi")) Put(b, {c & 0xFF, c >> 8});
+  PutUtf16(b, u"/m/\uD55C.avi");
   // subtitle: UTF-16, long form: 0xFF, 0xFFFE, 0xFF, 16-bit 300
   Put(b, {0xFF, 0xFE, 0xFF, 0xFF, 0x2C, 0x01});
   for (int i = 0; i < 300; ++i) Put(b, {'s', 0x00});
   Put(b, {0x00});  // output: empty (ANSI)
-  for (int i = 0; i < 16; ++i) Put(b, {0xFF});
-  Put(b, {0x40, 0x01, 0, 0, 0xF0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x3E, 0x40, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  PutNoPointsFrame320x240(b);
   Put(b, {0xFF, 0xFE, 0xFF, 0x00});  // subtitleSize: empty UTF-16 string
   Put(b, {0xFF, 0xFE, 0xFF, 0x02, 'k', 0x00, 'o', 0x00});
   Put(b, {0, 0, 0, 0, 1, 0, 0, 0});
@@ -463,14 +473,12 @@ TEST(EngineBatchFile, NamesThatAreNotUtf8_KeepTheirBytes) {
   EXPECT_EQ(back.GetAt(0)->OutputPath().Full(), e->OutputPath().Full());
 
   Bytes b;
-  Put(b, {0x01, 0x00, 0xFF, 0xFF, 0x01, 0x00, 0x0D, 0x00});
-  PutText(b, "CConvertOrder");
+  PutOneEntryStart(b);
   Put(b, {0x01, 0x01});
   Put(b, {0xFF, 0xFE, 0xFF, 0x0B});
-  for (char16_t c : std::u16string(u"/m/caf\xDCE9.avi")) Put(b, {c & 0xFF, c >> 8});
+  PutUtf16(b, u"/m/caf\xDCE9.avi");
   Put(b, {0x00, 0x00});
-  for (int i = 0; i < 16; ++i) Put(b, {0xFF});
-  Put(b, {0x40, 0x01, 0, 0, 0xF0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x3E, 0x40, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  PutNoPointsFrame320x240(b);
   Put(b, {0x00, 0x00});
   Put(b, {0, 0, 0, 0, 1, 0, 0, 0});
   CTavrionConverterDoc wide;

@@ -10,6 +10,8 @@
 #include "media/contract/uuids.h"
 #include "platform/streaming/tests/graph_testfilters.h"
 #include "platform/streaming/tests/graph_testutil.h"
+#include "tests/support/mapperfilter.h"
+#include "tests/support/moviegraphtest.h"
 #include "tests/support/testenv.h"
 
 namespace tav {
@@ -19,8 +21,6 @@ using graphtest::LocalClass;
 using graphtest::Outer;
 
 TAV_DEFINE_GUID(kRelabelClass, 0x3C0000D1, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
-
-using tavtest::RegisterLibrary;
 
 // Stands in for the subtype adapter, a later library: takes DIV3 video and hands the same
 // stream on labelled MP43, so that the platform's MP43 decoder accepts it.
@@ -94,12 +94,12 @@ bool ConnectionType(IBaseFilter* filter, PIN_DIRECTION dir, CMediaType* mt) {
   return true;
 }
 
-class BuilderFilesTest : public graphtest::GraphTest {
+class BuilderFilesTest : public tavtest::MovieGraphTest {
  protected:
+  BuilderFilesTest() : MovieGraphTest({"tavrionfilters", "vxvideokit"}) {}
   void SetUp() override {
-    if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
-    GraphTest::SetUp();
-    for (const char* lib : {"tavrionfilters", "vxvideokit"}) ASSERT_EQ(RegisterLibrary(lib), S_OK) << lib;
+    MovieGraphTest::SetUp();
+    if (!Ready()) return;
     builder_ = std::make_unique<FilterGraphBuilder>();
     ASSERT_EQ(builder_->Init(), S_OK);
     builder_->SetConversionMode(true);
@@ -169,15 +169,9 @@ TEST_F(BuilderFilesTest, Div3_MapperPassFindsTheAdapterForTheMp43Decoder_ElseThe
   ASSERT_EQ(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
                              mapper.AsVoidOut()),
             S_OK);
-  REGPINTYPES inType{&MEDIATYPE_Video, &MEDIASUBTYPE_DIV3}, outType{&MEDIATYPE_Video, &MEDIASUBTYPE_MP43};
-  REGFILTERPINS2 pins[2] = {{0, 1, 1, &inType, 0, nullptr, nullptr},
-                            {REG_PINFLAG_B_OUTPUT, 1, 1, &outType, 0, nullptr, nullptr}};
-  REGFILTER2 rf{};
-  rf.dwVersion = 2;
-  rf.dwMerit = MERIT_NORMAL + 1;
-  rf.cPins2 = 2;
-  rf.rgPins2 = pins;
-  ASSERT_EQ(mapper->RegisterFilter(kRelabelClass, u"Relabel", nullptr, nullptr, nullptr, &rf), S_OK);
+  ASSERT_EQ(tavtest::RegisterVideoFilter(mapper.Get(), kRelabelClass, u"Relabel", MEDIASUBTYPE_DIV3, MEDIASUBTYPE_MP43,
+                                         MERIT_NORMAL + 1),
+            S_OK);
   {
     LocalClass relabel(kRelabelClass, [] { return Outer(new Relabel); });
     ASSERT_EQ(builder_->AddSourceAndRender(movie), S_OK);

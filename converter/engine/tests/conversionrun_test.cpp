@@ -5,17 +5,12 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <set>
 
-#include "converter/engine/conversionrun.h"
+#include "converter/engine/tests/runfixture.h"
 #include "libs/vxcamwriter/vxcamwriter.h"
-#include "platform/streaming/tests/graph_testutil.h"
-#include "tests/support/testenv.h"
 
 namespace tav {
 namespace {
-
-using tavtest::RegisterLibrary;
 
 // Records the hints; removes an entry on kRemoveConverted at once, as the batch list does.
 struct BatchView : DocumentObserver {
@@ -38,31 +33,14 @@ struct BatchView : DocumentObserver {
   }
 };
 
-class ConversionRunTest : public graphtest::GraphTest {
+class ConversionRunTest : public ConversionRunFixture {
  protected:
+  ConversionRunTest() : ConversionRunFixture("run") {}
   void SetUp() override {
-    if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
-    GraphTest::SetUp();
-    for (const char* lib : {"tavrionfilters", "vxvideokit", "vxcamwriter"})
-      ASSERT_EQ(RegisterLibrary(lib), S_OK) << lib;
-    doc_ = std::make_unique<CTavrionConverterDoc>();
+    ConversionRunFixture::SetUp();
+    if (!doc_) return;
     view_.doc = doc_.get();
     doc_->AddObserver(&view_);
-    builder_ = std::make_unique<FilterGraphBuilder>();
-    ASSERT_EQ(builder_->Init(), S_OK);
-    builder_->SetAudioTarget(CTavrionConverterDoc::ConversionAudioTarget());
-    player_ = std::make_unique<PlayerCore>();
-    run_ = std::make_unique<ConversionRun>(*doc_, *builder_);
-    run_->SetLivePreview(false);
-    dir_ = tavtest::MakeTempSubdir("run");
-  }
-  void TearDown() override {
-    if (!doc_) return;
-    run_.reset();
-    player_.reset();
-    doc_.reset();
-    builder_.reset();
-    GraphTest::TearDown();
   }
   // A three-second 160 x 120 movie with MP3 sound; fourcc DIV3 (MPEG-4 version 3) or XVID.
   std::string Movie(const std::string& name, const std::string& fourcc) {
@@ -78,31 +56,6 @@ class ConversionRunTest : public graphtest::GraphTest {
     std::ofstream(path) << "this is not a movie";
     return path;
   }
-  // Dispatches this thread's messages (the graph's events) while the run goes on; each time
-  // an entry has started converting, act(entry) runs once for it.
-  template <typename F>
-  bool RunToTheEnd(F act, int timeoutMs = 60000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::set<CConvertOrder*> seen;
-    while (run_->IsConverting()) {
-      CConvertOrder* current = run_->GetCurrent();
-      if (current && current->GetState() == CConvertOrder::kConverting && seen.insert(current).second) act(current);
-      if (std::chrono::steady_clock::now() > end) return false;
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-      MSG msg;
-      while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessage(&msg);
-    }
-    return true;
-  }
-  // Dispatches this thread's messages for a while.
-  static void Pump(int ms) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-      MSG msg;
-      while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessage(&msg);
-    }
-  }
   // Raises an event in the running conversion graph, as a filter would.
   void Raise(LONG code, HRESULT hr) {
     auto sink = ComPtr<IGraphBuilder>(builder_->Graph()).As<IMediaEventSink>();
@@ -110,12 +63,7 @@ class ConversionRunTest : public graphtest::GraphTest {
     ASSERT_EQ(sink->Notify(code, hr, 0), S_OK);
   }
 
-  std::unique_ptr<CTavrionConverterDoc> doc_;
   BatchView view_;
-  std::unique_ptr<FilterGraphBuilder> builder_;
-  std::unique_ptr<PlayerCore> player_;
-  std::unique_ptr<ConversionRun> run_;
-  std::string dir_;
 };
 
 TEST_F(ConversionRunTest, ErrorEvents_EndTheEntry_ExceptTheToleratedEndOfMpeg4Version3) {

@@ -2,10 +2,9 @@
 // fallbacks (test converters registered under the platform decoders' class identifiers),
 // chain ends left pending in conversion mode, the wanted major type, failed attempts that
 // leave the graph as it was, removal downstream, and the checks of FinishGraph.
-#include <algorithm>
-
 #include "converter/engine/filtergraphbuilder.h"
 #include "converter/engine/graphwalk.h"
+#include "converter/engine/tests/buildertestutil.h"
 #include "media/contract/uuids.h"
 #include "platform/streaming/tests/graph_testfilters.h"
 #include "platform/streaming/tests/graph_testutil.h"
@@ -26,13 +25,6 @@ TAV_DEFINE_GUID(kRenderClass, 0x3C0000B2, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44
 
 const GUID kCvid = FourccSubtype(MAKEFOURCC('c', 'v', 'i', 'd'));
 const GUID kOdd = FourccSubtype(MAKEFOURCC('A', 'B', 'C', 'D'));
-
-std::vector<std::u16string> FilterNames(IGraphBuilder* graph) {
-  std::vector<std::u16string> names;
-  for (const ComPtr<IBaseFilter>& f : FiltersOf(graph)) names.push_back(FilterName(f.Get()));
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 class BuilderTest : public graphtest::GraphTest {
  protected:

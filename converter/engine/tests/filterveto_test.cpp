@@ -1,14 +1,14 @@
 // The graph builder with the application's codecs.ini veto: a decoder the mapper offers is
 // never created when codecs.ini refuses it, and "*" = 1 switches the list off again.
-#include <algorithm>
 #include <fstream>
 
 #include "converter/engine/filtergraphbuilder.h"
-#include "converter/engine/graphwalk.h"
 #include "converter/engine/startup.h"
+#include "converter/engine/tests/buildertestutil.h"
 #include "media/contract/uuids.h"
 #include "platform/streaming/tests/graph_testfilters.h"
 #include "platform/streaming/tests/graph_testutil.h"
+#include "tests/support/mapperfilter.h"
 #include "tests/support/testenv.h"
 
 namespace tav {
@@ -24,13 +24,6 @@ TAV_DEFINE_GUID(kOddDecoderClass, 0x3C0000C2, 0x1111, 0x2222, 0x33, 0x33, 0x44, 
 
 const GUID kOdd = FourccSubtype(MAKEFOURCC('Q', 'R', 'S', 'T'));
 
-std::vector<std::u16string> FilterNames(IGraphBuilder* graph) {
-  std::vector<std::u16string> names;
-  for (const ComPtr<IBaseFilter>& f : FiltersOf(graph)) names.push_back(FilterName(f.Get()));
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 class FilterVetoTest : public graphtest::GraphTest {
  protected:
   void SetUp() override {
@@ -39,15 +32,9 @@ class FilterVetoTest : public graphtest::GraphTest {
                                mapper_.AsVoidOut()),
               S_OK);
     // A decoder only the mapper knows: QRST video in, RGB32 out.
-    REGPINTYPES inType{&MEDIATYPE_Video, &kOdd}, outType{&MEDIATYPE_Video, &MEDIASUBTYPE_RGB32};
-    REGFILTERPINS2 pins[2] = {{0, 1, 1, &inType, 0, nullptr, nullptr},
-                              {REG_PINFLAG_B_OUTPUT, 1, 1, &outType, 0, nullptr, nullptr}};
-    REGFILTER2 rf{};
-    rf.dwVersion = 2;
-    rf.dwMerit = MERIT_NORMAL;
-    rf.cPins2 = 2;
-    rf.rgPins2 = pins;
-    ASSERT_EQ(mapper_->RegisterFilter(kOddDecoderClass, u"Odd Decoder", nullptr, nullptr, nullptr, &rf), S_OK);
+    ASSERT_EQ(tavtest::RegisterVideoFilter(mapper_.Get(), kOddDecoderClass, u"Odd Decoder", kOdd, MEDIASUBTYPE_RGB32,
+                                           MERIT_NORMAL),
+              S_OK);
     decoder_ = std::make_unique<LocalClass>(kOddDecoderClass, [] {
       return Outer(new Converter(kOddDecoderClass, kOdd, MEDIASUBTYPE_RGB32));
     });

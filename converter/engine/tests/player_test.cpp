@@ -10,18 +10,17 @@
 #include "libs/vxcamwriter/vxcamwriter.h"
 #include "platform/streaming/tests/graph_testfilters.h"
 #include "platform/streaming/tests/graph_testutil.h"
+#include "tests/support/pushgraph.h"
 
 namespace tav {
 namespace {
 
-using graphtest::CountingRenderer;
-using graphtest::FirstPin;
 using graphtest::PushSource;
 
 TAV_DEFINE_GUID(kPushClass, 0x3C0000A1, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
 TAV_DEFINE_GUID(kRenderClass, 0x3C0000A2, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
 
-constexpr REFERENCE_TIME kFrame = 400000;  // the push source's 40 ms frames
+constexpr REFERENCE_TIME kFrame = tavtest::kPushFrame;
 
 struct RecordingSink : PlayerEventSink {
   std::vector<LONG> events;
@@ -44,14 +43,8 @@ class PlayerTest : public graphtest::GraphTest {
     GraphTest::TearDown();
   }
   PushSource* Build(REFERENCE_TIME duration) {
-    HRESULT hr = S_OK;
-    auto* source = new PushSource(kPushClass, duration);
-    ComPtr<IBaseFilter> keepSource(source);  // a reference of our own before the graph's
-    ComPtr<IBaseFilter> renderer(new CountingRenderer(kRenderClass, &hr));
-    EXPECT_EQ(graph_->AddFilter(source, u"Source"), S_OK);
-    EXPECT_EQ(graph_->AddFilter(renderer.Get(), u"Renderer"), S_OK);
-    EXPECT_EQ(graph_->ConnectDirect(FirstPin(source, PINDIR_OUTPUT), FirstPin(renderer.Get(), PINDIR_INPUT), nullptr),
-              S_OK);
+    PushSource* source = nullptr;
+    EXPECT_EQ(tavtest::AddPushGraph(graph_.Get(), kPushClass, kRenderClass, duration, &source), S_OK);
     return source;
   }
   // Dispatches this thread's messages until done() or the time-out.

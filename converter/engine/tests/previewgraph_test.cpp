@@ -23,6 +23,7 @@
 #include "media/contract/uuids.h"
 #include "platform/streaming/tests/graph_testutil.h"
 #include "tests/support/filterharness.h"
+#include "tests/support/moviegraphtest.h"
 #include "tests/support/testenv.h"
 
 namespace tav {
@@ -102,13 +103,12 @@ Picture WindowPicture(IGraphBuilder* graph) {
   return p;
 }
 
-class PreviewGraphTest : public graphtest::GraphTest {
+class PreviewGraphTest : public tavtest::MovieGraphTest {
  protected:
+  PreviewGraphTest() : MovieGraphTest({"tavrionfilters", "vxvideokit", "captionparser", "captionpainter"}) {}
   void SetUp() override {
-    if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
-    GraphTest::SetUp();
-    for (const char* lib : {"tavrionfilters", "vxvideokit", "captionparser", "captionpainter"})
-      ASSERT_EQ(RegisterLibrary(lib), S_OK) << lib;
+    MovieGraphTest::SetUp();
+    if (!Ready()) return;
     builder_ = std::make_unique<FilterGraphBuilder>();
     ASSERT_EQ(builder_->Init(), S_OK);
     subtitles_ = TwoLanguageSami();
@@ -418,7 +418,7 @@ class PreviewOfMovieTest : public PreviewGraphTest {
  protected:
   void SetUp() override {
     PreviewGraphTest::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
+    if (!Ready()) return;
     preview_ = std::make_unique<PreviewGraph>();
     ASSERT_EQ(preview_->Init(), S_OK);
   }

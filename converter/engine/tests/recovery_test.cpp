@@ -32,11 +32,25 @@ void WriteAll(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
+// The start of a movie the exporter has not closed yet: its header counts no frames (the
+// 32-bit frame count at byte 48 is 0).
+std::string UnclosedMovieHeader() {
+  return std::string("RIFF") + std::string(4, '\0') + "AVI\x19" + "LIST" + std::string(4, '\0') + "hdrlavih" +
+         std::string(4, '\0') + std::string(32, '\0');
+}
+
 CConvertOrder* AddEntry(CTavrionConverterDoc& doc, const std::string& folder, const std::string& title) {
   auto e = std::make_unique<CConvertOrder>();
   e->SetSourcePath(folder + "/" + title + ".avi");
   e->SetOutputPath(folder + "/[QVF]-" + title + ".qvf");
   return doc.AppendOrder(std::move(e));
+}
+
+// Makes the entry's output file, empty, as the run does when it starts it, and stamps the entry
+// with it.
+void StartOutput(CConvertOrder* e) {
+  WriteAll(e->OutputPath().Full(), "");
+  e->SetOutputStamp(StampOf(e->OutputPath().Full()));
 }
 
 // Three entries after a run that was cut short: the first converted, the second interrupted
@@ -198,15 +212,11 @@ TEST(EngineRecovery, EntryBeingConverted_BecomesInterruptedWhereItsFinishedParts
   c->SetConverting();
   c->SetResumePoint(0, 1);
   // The run created both movies before the copy said so.
-  WriteAll(dir + "/[QVF]-b.qvf", "");
-  b->SetOutputStamp(StampOf(dir + "/[QVF]-b.qvf"));
-  WriteAll(dir + "/[QVF]-c.qvf", "");
-  c->SetOutputStamp(StampOf(dir + "/[QVF]-c.qvf"));
+  StartOutput(b);
+  StartOutput(c);
   const std::string bytes = EncodeRecoveryCopy(doc);
 
-  // A movie header as it is before the movie is closed: frame count 0.
-  std::string header = std::string("RIFF") + std::string(4, '\0') + "AVI\x19" + "LIST" + std::string(4, '\0') +
-                       "hdrlavih" + std::string(4, '\0') + std::string(32, '\0');
+  std::string header = UnclosedMovieHeader();
   WriteAll(dir + "/[QVF]-b.qvf", header);
   // c's movie was closed just before the end: it counts frames and stays.
   std::string closed = header;
@@ -245,12 +255,10 @@ TEST(EngineRecovery, FinishedPartsTheCopyDoesNotKnow_MoveTheResumePointOn) {
   d->SetFrameRate(30);
   d->SetConverting();
   d->SetResumePoint(300000000, 2);
-  WriteAll(dir + "/[QVF]-d.qvf", "");
-  d->SetOutputStamp(StampOf(dir + "/[QVF]-d.qvf"));
+  StartOutput(d);
   const std::string bytes = EncodeRecoveryCopy(doc);
 
-  std::string header = std::string("RIFF") + std::string(4, '\0') + "AVI\x19" + "LIST" + std::string(4, '\0') +
-                       "hdrlavih" + std::string(4, '\0') + std::string(32, '\0');
+  std::string header = UnclosedMovieHeader();
   WriteAll(dir + "/[QVF]-d.qvf", header);
   std::string finished = header;
   finished[48] = 90;  // 3 s at 30 fps
@@ -280,14 +288,11 @@ TEST(EngineRecovery, KilledBetweenParts_TheWholePartCounts_TheEmptyNextOneGoes) 
   }
   whole->SetResumePoint(300000000, 3);
   next->SetResumePoint(300000000, 2);
-  WriteAll(dir + "/[QVF]-whole.qvf", "");
-  whole->SetOutputStamp(StampOf(dir + "/[QVF]-whole.qvf"));
-  WriteAll(dir + "/[QVF]-next.qvf", "");
-  next->SetOutputStamp(StampOf(dir + "/[QVF]-next.qvf"));
+  StartOutput(whole);
+  StartOutput(next);
   const std::string bytes = EncodeRecoveryCopy(doc);
 
-  std::string finished = std::string("RIFF") + std::string(4, '\0') + "AVI\x19" + "LIST" + std::string(4, '\0') +
-                         "hdrlavih" + std::string(4, '\0') + std::string(32, '\0');
+  std::string finished = UnclosedMovieHeader();
   finished[48] = 90;  // 3 s at 30 fps
   WriteAll(dir + "/[QVF]-whole.qvf", finished);
   WriteAll(dir + "/[QVF]-next.qvf", finished);
@@ -311,8 +316,7 @@ TEST(EngineRecovery, KilledBetweenParts_TheWholePartCounts_TheEmptyNextOneGoes) 
 // says; the entry converts from its start instead.
 TEST(EngineRecovery, OutputThisProgramDidNotWrite_IsNeverRemoved) {
   const std::string dir = tavtest::MakeTempSubdir("recovery-foreign");
-  const std::string header = std::string("RIFF") + std::string(4, '\0') + "AVI\x19" + "LIST" + std::string(4, '\0') +
-                             "hdrlavih" + std::string(4, '\0') + std::string(32, '\0');
+  const std::string header = UnclosedMovieHeader();
   CTavrionConverterDoc doc;
   CConvertOrder* edited = AddEntry(doc, dir, "holiday");  // no stamp: the copy never knew this file
   edited->SetConverting();
@@ -320,8 +324,7 @@ TEST(EngineRecovery, OutputThisProgramDidNotWrite_IsNeverRemoved) {
   CConvertOrder* replaced = AddEntry(doc, dir, "beach");  // stamped, then replaced by another file
   replaced->SetConverting();
   replaced->SetResumePoint(300000000, 2);
-  WriteAll(dir + "/[QVF]-beach.qvf", "");
-  replaced->SetOutputStamp(StampOf(dir + "/[QVF]-beach.qvf"));
+  StartOutput(replaced);
   const std::string bytes = EncodeRecoveryCopy(doc);
 
   WriteAll(dir + "/[QVF]-holiday.qvf", header);

@@ -1,17 +1,15 @@
 // MPEG-4 version 3 movies under the family's many four-character codes, converted whole: with
 // the subtype adapter registered the builder's mapper pass decodes them through the adapter and
 // the MP43 decoder, and the camera movies match the one converted through the named fallback.
-#include <chrono>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <filesystem>
 #include <map>
 #include <set>
 
-#include "converter/engine/conversionrun.h"
 #include "converter/engine/graphwalk.h"
+#include "converter/engine/tests/runfixture.h"
 #include "libs/subtypeshim/subtypeshim.h"
-#include "platform/streaming/tests/graph_testutil.h"
 #include "tests/support/testenv.h"
 
 namespace tav {
@@ -46,30 +44,12 @@ int FrameCount(const std::string& movie) {
                        .c_str());
 }
 
-class SubtypeFamilyTest : public graphtest::GraphTest {
+class SubtypeFamilyTest : public ConversionRunFixture {
  protected:
+  SubtypeFamilyTest() : ConversionRunFixture("family") {}
   void SetUp() override {
-    if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
-    GraphTest::SetUp();
-    for (const char* lib : {"tavrionfilters", "vxvideokit", "vxcamwriter"})
-      ASSERT_EQ(CallEntry(lib, "DllRegisterServer"), S_OK) << lib;
-    doc_ = std::make_unique<CTavrionConverterDoc>();
-    doc_->SetRemoveAfterConversion(false);
-    builder_ = std::make_unique<FilterGraphBuilder>();
-    ASSERT_EQ(builder_->Init(), S_OK);
-    builder_->SetAudioTarget(CTavrionConverterDoc::ConversionAudioTarget());
-    player_ = std::make_unique<PlayerCore>();
-    run_ = std::make_unique<ConversionRun>(*doc_, *builder_);
-    run_->SetLivePreview(false);
-    dir_ = tavtest::MakeTempSubdir("family");
-  }
-  void TearDown() override {
-    if (!doc_) return;
-    run_.reset();
-    player_.reset();
-    doc_.reset();
-    builder_.reset();
-    GraphTest::TearDown();
+    ConversionRunFixture::SetUp();
+    if (doc_) doc_->SetRemoveAfterConversion(false);
   }
 
   // The same two-second picture, encoded once by the MPEG-4 version 3 encoder and labelled code.
@@ -93,25 +73,8 @@ class SubtypeFamilyTest : public graphtest::GraphTest {
   template <typename F>
   bool Convert(F inspect, int timeoutMs = 120000) {
     run_->StartConversion(player_.get());
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::set<CConvertOrder*> seen;
-    while (run_->IsConverting()) {
-      CConvertOrder* current = run_->GetCurrent();
-      if (current && current->GetState() == CConvertOrder::kConverting && seen.insert(current).second)
-        inspect(current);
-      if (std::chrono::steady_clock::now() > end) return false;
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-      MSG msg;
-      while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessage(&msg);
-    }
-    return true;
+    return RunToTheEnd(inspect, timeoutMs);
   }
-
-  std::unique_ptr<CTavrionConverterDoc> doc_;
-  std::unique_ptr<FilterGraphBuilder> builder_;
-  std::unique_ptr<PlayerCore> player_;
-  std::unique_ptr<ConversionRun> run_;
-  std::string dir_;
 };
 
 TEST_F(SubtypeFamilyTest, FamilyCodes_ConvertThroughTheAdapter_AsTheFallbackDoes) {

@@ -220,28 +220,20 @@ void CTavrionConverterView::OnRemove() {
   OnSelectionChanged();
 }
 
-void CTavrionConverterView::OnMoveUp() {
-  CommitEdits();
-  std::vector<CConvertOrder*> selected = SelectedRows();
-  for (CConvertOrder* e : selected) {
-    CConvertOrder* prev = doc_.PreviousOrder(e);
-    if (!prev) continue;
-    doc_.SwapOrders(e, prev);
-    list_->SwapWith(e, prev);
-  }
-  if (!selected.empty()) list_->scrollTo(list_->Model()->index(list_->RowOf(selected.front()), 0));
-  updateActions();
-}
+void CTavrionConverterView::OnMoveUp() { MoveSelectedRows(true); }
 
-void CTavrionConverterView::OnMoveDown() {
+void CTavrionConverterView::OnMoveDown() { MoveSelectedRows(false); }
+
+void CTavrionConverterView::MoveSelectedRows(bool up) {
   CommitEdits();
   std::vector<CConvertOrder*> selected = SelectedRows();
-  std::reverse(selected.begin(), selected.end());
+  // Down, the lowest row moves first (up, the highest), so the selected rows keep their order.
+  if (!up) std::reverse(selected.begin(), selected.end());
   for (CConvertOrder* e : selected) {
-    CConvertOrder* next = doc_.NextOrder(e);
-    if (!next) continue;
-    doc_.SwapOrders(e, next);
-    list_->SwapWith(e, next);
+    CConvertOrder* neighbour = up ? doc_.PreviousOrder(e) : doc_.NextOrder(e);
+    if (!neighbour) continue;
+    doc_.SwapOrders(e, neighbour);
+    list_->SwapWith(e, neighbour);
   }
   if (!selected.empty()) list_->scrollTo(list_->Model()->index(list_->RowOf(selected.front()), 0));
   updateActions();
@@ -421,7 +413,7 @@ void CTavrionConverterView::OnConvert() {
     ui_->positionSlider->SetPlayer(player_);
   }
   if (doc_.IsConverting()) {
-    fileRefresh_ = totalRefresh_ = 0;
+    fileRow_.refresh = totalRow_.refresh = 0;
     SetRunButton(IDC_PAUSE_RUN);
     // The status area moves while the run goes on, and only then.
     statusTimer_->start();
@@ -431,25 +423,20 @@ void CTavrionConverterView::OnConvert() {
   }
 }
 
-void CTavrionConverterView::OnPauseRun() {
-  if (!doc_.IsConverting() || !run_) return;
-  player_->Pause();
-  run_->SetPaused(true);
-  SetRunButton(IDC_RESUME_RUN);
-  // The row says the movie waits, not that it converts.
-  if (CConvertOrder* current = run_->GetCurrent()) {
-    current->SetPlayState(false);
-    list_->Refresh(current);
-  }
-}
+void CTavrionConverterView::OnPauseRun() { SetRunPaused(true); }
 
-void CTavrionConverterView::OnResumeRun() {
+void CTavrionConverterView::OnResumeRun() { SetRunPaused(false); }
+
+void CTavrionConverterView::SetRunPaused(bool paused) {
   if (!doc_.IsConverting() || !run_) return;
-  player_->Run();
-  run_->SetPaused(false);
-  SetRunButton(IDC_PAUSE_RUN);
+  if (paused) player_->Pause();
+  else player_->Run();
+  run_->SetPaused(paused);
+  SetRunButton(paused ? IDC_RESUME_RUN : IDC_PAUSE_RUN);
   if (CConvertOrder* current = run_->GetCurrent()) {
-    current->ClearPlayState();
+    // Paused, the row says the movie waits, not that it converts.
+    if (paused) current->SetPlayState(false);
+    else current->ClearPlayState();
     list_->Refresh(current);
   }
 }

@@ -62,6 +62,8 @@ CTavrionConverterView::CTavrionConverterView(CTavrionConverterDoc& doc, QWidget*
   ui_->positionSlider->SetStatusLabel(ui_->playStatusLabel);
   connect(ui_->videoHost, &ui::CPlayerWnd::croppedChanged, ui_->positionSlider, &ui::CCustomSlider::SetCroppedView);
   list_ = ui_->batchList;
+  fileRow_ = {ui_->fileStatusLabel, ui_->fileElapsedLabel, ui_->fileRemainingLabel};
+  totalRow_ = {ui_->totalStatusLabel, ui_->totalElapsedLabel, ui_->totalRemainingLabel};
   setAcceptDrops(true);
   preview_.Init();
   prober_ = std::make_unique<CBackgroundProber>([this](const ProbeResult& r) { OnProbed(r); });
@@ -478,6 +480,27 @@ void CTavrionConverterView::UpdateReadySummary() {
   if (ui_->idleSummaryLabel->text() != ready) ui_->idleSummaryLabel->setText(ready);
 }
 
+void CTavrionConverterView::UpdateStatusRow(
+    StatusRow& row, bool converting, bool paused,
+    const std::function<std::string(LONGLONG* elapsed, LONGLONG* remaining)>& figures) {
+  if (converting) {
+    row.shown = true;
+    row.text->setEnabled(true);
+    if (!paused && row.refresh++ % kTextRefreshEvery == 0) {
+      LONGLONG elapsed = 0, remaining = 0;
+      row.text->setText(Q(figures(&elapsed, &remaining)));
+      row.elapsed->setText(Q(res::FormatId(res::IDS_ELAPSED, {FormatTime(elapsed)})));
+      row.remaining->setText(Q(res::FormatId(res::IDS_REMAINED, {FormatTime(remaining)})));
+    }
+  } else if (row.shown) {
+    row.shown = false;
+    row.text->clear();
+    row.text->setEnabled(false);
+    row.elapsed->clear();
+    row.remaining->clear();
+  }
+}
+
 void CTavrionConverterView::UpdateStatusArea() {
   const bool converting = doc_.IsConverting() && run_;
   const bool paused = converting && run_->IsPaused();
@@ -488,47 +511,18 @@ void CTavrionConverterView::UpdateStatusArea() {
   if (!converting) UpdateReadySummary();
 
   // Current file.
-  if (converting) {
-    fileStatusShown_ = true;
-    ui_->fileStatusLabel->setEnabled(true);
-    if (!paused && fileRefresh_++ % kTextRefreshEvery == 0) {
-      CConvertOrder* cur = run_->GetCurrent();
-      ui_->fileStatusLabel->setText(
-          Q(res::FormatId(res::IDS_CURRENT_FILE, {cur ? cur->SourcePath().Full() : std::string()})));
-      LONGLONG elapsed = 0, remaining = 0;
-      run_->GetFileTimes(&elapsed, &remaining);
-      ui_->fileElapsedLabel->setText(Q(res::FormatId(res::IDS_ELAPSED, {FormatTime(elapsed)})));
-      ui_->fileRemainingLabel->setText(Q(res::FormatId(res::IDS_REMAINED, {FormatTime(remaining)})));
-    }
-  } else if (fileStatusShown_) {
-    fileStatusShown_ = false;
-    ui_->fileStatusLabel->clear();
-    ui_->fileStatusLabel->setEnabled(false);
-    ui_->fileElapsedLabel->clear();
-    ui_->fileRemainingLabel->clear();
-  }
-
+  UpdateStatusRow(fileRow_, converting, paused, [this](LONGLONG* elapsed, LONGLONG* remaining) {
+    CConvertOrder* cur = run_->GetCurrent();
+    run_->GetFileTimes(elapsed, remaining);
+    return res::FormatId(res::IDS_CURRENT_FILE, {cur ? cur->SourcePath().Full() : std::string()});
+  });
   // Whole run.
-  if (converting) {
-    totalStatusShown_ = true;
-    ui_->totalStatusLabel->setEnabled(true);
-    if (!paused && totalRefresh_++ % kTextRefreshEvery == 0) {
-      int index = 0, count = 0;
-      doc_.GetFileCounters(&index, &count);
-      ui_->totalStatusLabel->setText(
-          Q(res::FormatId(res::IDS_CONVERTING_FILE, {std::to_string(index + 1), std::to_string(count)})));
-      LONGLONG elapsed = 0, remaining = 0;
-      run_->GetTotalTimes(&elapsed, &remaining);
-      ui_->totalElapsedLabel->setText(Q(res::FormatId(res::IDS_ELAPSED, {FormatTime(elapsed)})));
-      ui_->totalRemainingLabel->setText(Q(res::FormatId(res::IDS_REMAINED, {FormatTime(remaining)})));
-    }
-  } else if (totalStatusShown_) {
-    totalStatusShown_ = false;
-    ui_->totalStatusLabel->clear();
-    ui_->totalStatusLabel->setEnabled(false);
-    ui_->totalElapsedLabel->clear();
-    ui_->totalRemainingLabel->clear();
-  }
+  UpdateStatusRow(totalRow_, converting, paused, [this](LONGLONG* elapsed, LONGLONG* remaining) {
+    int index = 0, count = 0;
+    doc_.GetFileCounters(&index, &count);
+    run_->GetTotalTimes(elapsed, remaining);
+    return res::FormatId(res::IDS_CONVERTING_FILE, {std::to_string(index + 1), std::to_string(count)});
+  });
 
   // Progress bars: the time of every change feeds the run's remaining-time estimate.
   if (converting) {

@@ -27,6 +27,7 @@
 #include <QUrl>
 #include <QWidget>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -44,6 +45,7 @@
 
 class QAction;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QShortcut;
 class QTimer;
@@ -184,6 +186,8 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   void OnRemove();
   void OnMoveUp();
   void OnMoveDown();
+  // Swaps each selected row with the one above it (up) or below it, and shows the first moved.
+  void MoveSelectedRows(bool up);
   void OnModifySource();
   void OnProperties();
   void OnPlay();
@@ -192,6 +196,8 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   void OnConvert();
   void OnPauseRun();
   void OnResumeRun();
+  // Pauses or resumes the run: its graph, the run button and the current row.
+  void SetRunPaused(bool paused);
   void OnBreak();
   // Escape: breaks a running conversion once the user agrees.
   void OnEscape();
@@ -261,6 +267,18 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // Status area.
   void UpdateEstimatedSize();
   void UpdateStatusArea();
+  // A row of the run page: what the run is at, and the elapsed and remaining times beside it.
+  struct StatusRow {
+    QLabel* text = nullptr;
+    QLabel* elapsed = nullptr;
+    QLabel* remaining = nullptr;
+    bool shown = false;
+    int refresh = 0;  // updates since the run began
+  };
+  // While converting, enables the row and, every kTextRefreshEvery updates that are not
+  // paused, shows figures(&elapsed, &remaining)'s text and the times; clears it once after.
+  void UpdateStatusRow(StatusRow& row, bool converting, bool paused,
+                       const std::function<std::string(LONGLONG* elapsed, LONGLONG* remaining)>& figures);
   // The idle page's sentence of what Convert would do, once after any change of the rows.
   void ScheduleReadySummary();
   // The idle status line: what Convert would do with the batch as it stands.
@@ -306,9 +324,8 @@ class CTavrionConverterView : public QWidget, public DocumentObserver, public Pl
   // refresh counters.
   QTimer* statusTimer_ = nullptr;
   bool readySummaryPending_ = false;  // changes of many rows in one go make one update
-  bool fileStatusShown_ = false, fileProgressShown_ = false;
-  bool totalProgressShown_ = false, totalStatusShown_ = false;
-  int fileRefresh_ = 0, totalRefresh_ = 0;
+  StatusRow fileRow_, totalRow_;
+  bool fileProgressShown_ = false, totalProgressShown_ = false;
 
   // The last output size estimate and what it was made for.
   struct EstimateKey {

@@ -120,46 +120,35 @@ void CPlayerWnd::RenderStill() {
   still_ = composed.isNull() ? frame : composed;
 }
 
-HRESULT CPlayerWnd::SetFrameSize(int width, int height) {
-  HRESULT hr = builder_ ? Checked([&] { builder_->SetFrameSizeOnDrawers(width, height); }) : S_OK;
+HRESULT CPlayerWnd::ChangeDrawing(const std::function<void(FilterGraphBuilder&)>& change) {
+  HRESULT hr = builder_ ? Checked([&] { change(*builder_); }) : S_OK;
   if (stillEntry_) RenderStill(), update();
   if (SUCCEEDED(hr)) RefreshPausedPicture();
   return hr;
+}
+
+HRESULT CPlayerWnd::SetFrameSize(int width, int height) {
+  return ChangeDrawing([&](FilterGraphBuilder& b) { b.SetFrameSizeOnDrawers(width, height); });
 }
 
 HRESULT CPlayerWnd::SetScreenFit(int mode) {
-  HRESULT hr = builder_ ? Checked([&] { builder_->SetScreenFitOnFilters(mode); }) : S_OK;
-  if (stillEntry_) RenderStill(), update();
-  if (SUCCEEDED(hr)) RefreshPausedPicture();
-  return hr;
+  return ChangeDrawing([&](FilterGraphBuilder& b) { b.SetScreenFitOnFilters(mode); });
 }
 
 HRESULT CPlayerWnd::SetSubtitles(const std::string& file, const std::string& language, const std::string& sizeId) {
-  HRESULT hr = builder_ ? Checked([&] { builder_->SetSubtitleParams(file, sizeId, language); }) : S_OK;
-  if (stillEntry_) RenderStill(), update();
-  if (SUCCEEDED(hr)) RefreshPausedPicture();
-  return hr;
+  return ChangeDrawing([&](FilterGraphBuilder& b) { b.SetSubtitleParams(file, sizeId, language); });
 }
 
 HRESULT CPlayerWnd::SetSubtitleLanguage(const std::string& language) {
-  HRESULT hr = builder_ ? Checked([&] { builder_->SetSubtitleLanguage(language); }) : S_OK;
-  if (stillEntry_) RenderStill(), update();
-  if (SUCCEEDED(hr)) RefreshPausedPicture();
-  return hr;
+  return ChangeDrawing([&](FilterGraphBuilder& b) { b.SetSubtitleLanguage(language); });
 }
 
 HRESULT CPlayerWnd::SetSubtitleSize(const std::string& sizeId) {
-  HRESULT hr = builder_ ? Checked([&] { builder_->SetSubtitleSize(sizeId); }) : S_OK;
-  if (stillEntry_) RenderStill(), update();
-  if (SUCCEEDED(hr)) RefreshPausedPicture();
-  return hr;
+  return ChangeDrawing([&](FilterGraphBuilder& b) { b.SetSubtitleSize(sizeId); });
 }
 
 HRESULT CPlayerWnd::EnableSubtitles(bool on) {
-  HRESULT hr = builder_ ? Checked([&] { builder_->EnableSubtitleDrawing(on); }) : S_OK;
-  if (stillEntry_) RenderStill(), update();
-  if (SUCCEEDED(hr)) RefreshPausedPicture();
-  return hr;
+  return ChangeDrawing([&](FilterGraphBuilder& b) { b.EnableSubtitleDrawing(on); });
 }
 
 }  // namespace tav::ui

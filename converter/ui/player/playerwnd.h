@@ -25,6 +25,7 @@
 #include <QWidget>
 
 class QAction;
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -126,6 +127,9 @@ class CPlayerWnd : public QWidget {
   // A paused preview shows its picture again at the same position, through the graph's
   // filters with their new settings.
   void RefreshPausedPicture();
+  // Makes a change of how the pictures are drawn: in the preview graph's drawers when a graph
+  // is attached, then in the still picture and the paused picture; the graph's failure.
+  HRESULT ChangeDrawing(const std::function<void(FilterGraphBuilder&)>& change);
 
   PlayerCore core_;
   PlatformWindowHost* video_;

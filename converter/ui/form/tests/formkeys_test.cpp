@@ -26,16 +26,24 @@
 namespace tav::formtest {
 namespace {
 
+// The form as the application installs it: made for doc, the central widget of frame (which
+// owns it), updated once and shown. Null when the factory made no form view.
+CTavrionConverterView* ShowFormInFrame(CTavrionConverterDoc& doc, ui::CMainFrame& frame) {
+  const ui::FormView form = MakeFormView(doc, &frame);
+  auto* view = qobject_cast<CTavrionConverterView*>(form.widget);
+  if (!view) return nullptr;
+  frame.SetView(form.widget);
+  form.initialUpdate();
+  frame.show();
+  return view;
+}
+
 TEST_F(FormTest, InTheFrame_TitleShowsRunProgress_AndEveryControlSaysWhatItDoes) {
   // The form as the application installs it, in the main frame.
   view_.reset();
   ui::CMainFrame frame;
-  const ui::FormView form = MakeFormView(*doc_, &frame);
-  auto* view = qobject_cast<CTavrionConverterView*>(form.widget);
+  CTavrionConverterView* view = ShowFormInFrame(*doc_, frame);
   ASSERT_TRUE(view);
-  frame.SetView(form.widget);
-  form.initialUpdate();
-  frame.show();
   const QString plain = frame.windowTitle();
   EXPECT_EQ(plain.toStdString(), "Tavrion Converter");
 
@@ -104,12 +112,8 @@ TEST_F(FormTest, InTheFrame_TitleShowsRunProgress_AndEveryControlSaysWhatItDoes)
 TEST_F(FormTest, Mnemonics_NoControlSharesOneWithAnotherOrWithTheMenuBar) {
   view_.reset();
   ui::CMainFrame frame;
-  const ui::FormView form = MakeFormView(*doc_, &frame);
-  auto* view = qobject_cast<CTavrionConverterView*>(form.widget);
+  CTavrionConverterView* view = ShowFormInFrame(*doc_, frame);
   ASSERT_TRUE(view);
-  frame.SetView(form.widget);
-  form.initialUpdate();
-  frame.show();
   const auto mnemonic = [](const QString& text) -> QChar {
     for (qsizetype i = 0; i + 1 < text.size(); ++i) {
       if (text[i] != QLatin1Char('&')) continue;

@@ -21,12 +21,11 @@
 #include "converter/ui/player/playerwnd.h"
 #include "converter/ui/player/stillimage.h"
 #include "platform/streaming/tests/graph_testutil.h"
+#include "tests/support/moviegraphtest.h"
 #include "tests/support/testenv.h"
 
 namespace tav::ui {
 namespace {
-
-using tavtest::RegisterLibrary;
 
 struct RecordingSink : PlayerEventSink {
   std::vector<int> states;
@@ -39,13 +38,23 @@ struct RecordingSink : PlayerEventSink {
   void OnStateChanged(PlayerCore*, int state) override { states.push_back(state); }
 };
 
-class PlayerFilesTest : public graphtest::GraphTest {
+// True when most of the middle of a 400 x 300 player is strongly coloured: the test pattern's
+// colour bars are on show, not a black or grey window.
+bool ShowsColourBars(CPlayerWnd& player) {
+  const QImage image = player.grab().toImage();
+  int saturated = 0, total = 0;
+  for (int y = 30; y < 270; y += 8) {
+    for (int x = 40; x < 360; x += 8, ++total) saturated += image.pixelColor(x, y).saturation() > 100;
+  }
+  return saturated * 2 > total;
+}
+
+class PlayerFilesTest : public tavtest::MovieGraphTest {
  protected:
+  PlayerFilesTest() : MovieGraphTest({"tavrionfilters", "vxvideokit", "captionparser", "captionpainter"}) {}
   void SetUp() override {
-    if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
-    GraphTest::SetUp();
-    for (const char* lib : {"tavrionfilters", "vxvideokit", "captionparser", "captionpainter"})
-      ASSERT_EQ(RegisterLibrary(lib), S_OK) << lib;
+    MovieGraphTest::SetUp();
+    if (!Ready()) return;
     movie_ = tavtest::TempDir() + "/clip.avi";
     ASSERT_EQ(tavtest::Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=15 "
                            "-c:v mjpeg -t 2 '" + movie_ + "'"),
@@ -90,15 +99,7 @@ TEST_F(PlayerFilesTest, PreviewVideoWindowIsHostedAtTheVideoRectangle) {
   EXPECT_EQ(QRect(l, t, w, h), QRect(0, 0, 400, 300));
   EXPECT_TRUE(SUCCEEDED(player_->Pause()));
   // The paused graph's first picture shows in the host: the test pattern's colour bars.
-  auto colourful = [&] {
-    const QImage image = player_->grab().toImage();
-    int saturated = 0, total = 0;
-    for (int y = 30; y < 270; y += 8) {
-      for (int x = 40; x < 360; x += 8, ++total) saturated += image.pixelColor(x, y).saturation() > 100;
-    }
-    return saturated * 2 > total;
-  };
-  const bool shown = QTest::qWaitFor(colourful, 5000);
+  const bool shown = QTest::qWaitFor([&] { return ShowsColourBars(*player_); }, 5000);
   EXPECT_TRUE(shown) << "no picture from the renderer";
 
   // A smaller window: the fitted video shrinks with it; at actual size it keeps its native
@@ -131,15 +132,8 @@ TEST_F(PlayerFilesTest, APausedPictureDrawnWhileHiddenShowsWhenTheWindowAppears)
   EXPECT_TRUE(SUCCEEDED(player_->Pause()));
   ASSERT_TRUE(QTest::qWaitFor([&] { return player_->Core()->GetState() == PlayerCore::kPaused; }, 5000));
   player_->show();
-  auto colourful = [&] {
-    const QImage image = player_->grab().toImage();
-    int saturated = 0, total = 0;
-    for (int y = 30; y < 270; y += 8) {
-      for (int x = 40; x < 360; x += 8, ++total) saturated += image.pixelColor(x, y).saturation() > 100;
-    }
-    return saturated * 2 > total;
-  };
-  EXPECT_TRUE(QTest::qWaitFor(colourful, 5000)) << "the paused picture was lost when the host was resized";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return ShowsColourBars(*player_); }, 5000))
+      << "the paused picture was lost when the host was resized";
   player_->Detach();
 }
 

@@ -13,18 +13,15 @@
 #include "converter/ui/player/customslider.h"
 #include "platform/streaming/tests/graph_testfilters.h"
 #include "platform/streaming/tests/graph_testutil.h"
+#include "tests/support/pushgraph.h"
 
 namespace tav::ui {
 namespace {
 
-using graphtest::CountingRenderer;
-using graphtest::FirstPin;
-using graphtest::PushSource;
-
 TAV_DEFINE_GUID(kPushClass, 0x3C0001A1, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
 TAV_DEFINE_GUID(kRenderClass, 0x3C0001A2, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
 
-constexpr REFERENCE_TIME kFrame = 400000;  // the push source's 40 ms frames
+constexpr REFERENCE_TIME kFrame = tavtest::kPushFrame;
 
 struct NullSink : PlayerEventSink {
   void OnPlayerEvent(PlayerCore*, LONG) override {}
@@ -48,14 +45,7 @@ class SliderTest : public graphtest::GraphTest {
     GraphTest::TearDown();
   }
   void Attach(REFERENCE_TIME duration) {
-    HRESULT hr = S_OK;
-    auto* source = new PushSource(kPushClass, duration);
-    ComPtr<IBaseFilter> keepSource(source);
-    ComPtr<IBaseFilter> renderer(new CountingRenderer(kRenderClass, &hr));
-    ASSERT_EQ(graph_->AddFilter(source, u"Source"), S_OK);
-    ASSERT_EQ(graph_->AddFilter(renderer.Get(), u"Renderer"), S_OK);
-    ASSERT_EQ(graph_->ConnectDirect(FirstPin(source, PINDIR_OUTPUT), FirstPin(renderer.Get(), PINDIR_INPUT), nullptr),
-              S_OK);
+    ASSERT_EQ(tavtest::AddPushGraph(graph_.Get(), kPushClass, kRenderClass, duration), S_OK);
     ASSERT_EQ(player_->Attach(graph_.Get(), nullptr, 320, 240, &sink_), S_OK);
     slider_.SetPlayer(player_.get());
   }
