@@ -302,29 +302,14 @@ constexpr LONG OAFALSE = 0;
 
 // ---- interfaces -----------------------------------------------------------------------------
 
-struct IEnumPins : IUnknown {
-  STDMETHOD(Next)(ULONG count, IPin** pins, ULONG* fetched) = 0;
-  STDMETHOD(Skip)(ULONG count) = 0;
-  STDMETHOD(Reset)() = 0;
-  STDMETHOD(Clone)(IEnumPins** out) = 0;
-};
+struct IEnumPins : TavEnumerator<IEnumPins, IPin*> {};
 TAV_INTERFACE(IEnumPins, IID_IEnumPins);
 
 // Types handed out by Next are task-allocated (DeleteMediaType frees them).
-struct IEnumMediaTypes : IUnknown {
-  STDMETHOD(Next)(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) = 0;
-  STDMETHOD(Skip)(ULONG count) = 0;
-  STDMETHOD(Reset)() = 0;
-  STDMETHOD(Clone)(IEnumMediaTypes** out) = 0;
-};
+struct IEnumMediaTypes : TavEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE*> {};
 TAV_INTERFACE(IEnumMediaTypes, IID_IEnumMediaTypes);
 
-struct IEnumFilters : IUnknown {
-  STDMETHOD(Next)(ULONG count, IBaseFilter** filters, ULONG* fetched) = 0;
-  STDMETHOD(Skip)(ULONG count) = 0;
-  STDMETHOD(Reset)() = 0;
-  STDMETHOD(Clone)(IEnumFilters** out) = 0;
-};
+struct IEnumFilters : TavEnumerator<IEnumFilters, IBaseFilter*> {};
 TAV_INTERFACE(IEnumFilters, IID_IEnumFilters);
 
 struct IPin : IUnknown {
