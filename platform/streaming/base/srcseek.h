@@ -6,14 +6,41 @@
 #include "platform/streaming/base/combase.h"
 #include "platform/streaming/base/wxutil.h"
 
-class CSourceSeeking : public CUnknown, public IMediaSeeking {
+// The IMediaSeeking methods of an object that seeks in media time only and has no preroll:
+// the time-format questions, conversion (only from media time to media time) and
+// CheckCapabilities against GetCapabilities. The positions are the object's own.
+class CMediaTimeSeeking : public IMediaSeeking {
+ public:
+  STDMETHODIMP CheckCapabilities(DWORD* capabilities) override;
+  STDMETHODIMP IsFormatSupported(const GUID* format) override;
+  STDMETHODIMP QueryPreferredFormat(GUID* format) override;
+  STDMETHODIMP GetTimeFormat(GUID* format) override;
+  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;
+  STDMETHODIMP SetTimeFormat(const GUID* format) override;
+  STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
+                                 const GUID* sourceFormat) override;
+  STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
+
+ protected:
+  ~CMediaTimeSeeking() = default;
+};
+
+class CSourceSeeking : public CUnknown, public CMediaTimeSeeking {
  public:
   DECLARE_IUNKNOWN
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
-  // GetCurrentPosition answers E_NOTIMPL: the source does not know what has been presented
-  // (the graph asks the renderers).
-  DECLARE_IMEDIASEEKING_METHODS
+  STDMETHODIMP GetCapabilities(DWORD* capabilities) override;
+  STDMETHODIMP GetDuration(LONGLONG* duration) override;
+  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
+  // E_NOTIMPL: the source does not know what has been presented (the graph asks the
+  // renderers).
+  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;
+  STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
+  STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
+  STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
+  STDMETHODIMP SetRate(double rate) override;
+  STDMETHODIMP GetRate(double* rate) override;
 
  protected:
   // lock: guards the positions (m_pLock); the change callbacks are called with it released.
