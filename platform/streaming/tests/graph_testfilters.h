@@ -28,6 +28,23 @@ inline CMediaType VideoType(const GUID& subtype) {
   return mt;
 }
 
+// GetMediaType of a pin that offers one type.
+inline HRESULT OfferOneType(int position, const CMediaType& type, CMediaType* mt) {
+  if (position < 0) return E_INVALIDARG;
+  if (position > 0) return VFW_S_NO_MORE_ITEMS;
+  *mt = type;
+  return S_OK;
+}
+
+// DecideBufferSize asking for at least `buffers` buffers of at least `bytes` each (more
+// when the input pin asked for more).
+inline HRESULT AskForAtLeast(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props, LONG buffers, LONG bytes) {
+  props->cBuffers = std::max<LONG>(props->cBuffers, buffers);
+  props->cbBuffer = std::max<LONG>(props->cbBuffer, bytes);
+  ALLOCATOR_PROPERTIES actual;
+  return alloc->SetProperties(props, &actual);
+}
+
 // ---- a source with fixed output types (no streaming) ----------------------------------
 
 class TypedSourcePin : public CBaseOutputPin {
@@ -47,10 +64,7 @@ class TypedSourcePin : public CBaseOutputPin {
     return S_OK;
   }
   HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) override {
-    props->cBuffers = std::max<LONG>(props->cBuffers, 1);
-    props->cbBuffer = std::max<LONG>(props->cbBuffer, 1024);
-    ALLOCATOR_PROPERTIES actual;
-    return alloc->SetProperties(props, &actual);
+    return AskForAtLeast(alloc, props, 1, 1024);
   }
 
  private:
@@ -85,17 +99,9 @@ class Converter : public CTransformFilter {
                ? S_OK
                : VFW_E_TYPE_NOT_ACCEPTED;
   }
-  HRESULT GetMediaType(int position, CMediaType* mt) override {
-    if (position < 0) return E_INVALIDARG;
-    if (position > 0) return VFW_S_NO_MORE_ITEMS;
-    *mt = VideoType(out_);
-    return S_OK;
-  }
+  HRESULT GetMediaType(int position, CMediaType* mt) override { return OfferOneType(position, VideoType(out_), mt); }
   HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) override {
-    props->cBuffers = std::max<LONG>(props->cBuffers, 1);
-    props->cbBuffer = std::max<LONG>(props->cbBuffer, 1024);
-    ALLOCATOR_PROPERTIES actual;
-    return alloc->SetProperties(props, &actual);
+    return AskForAtLeast(alloc, props, 1, 1024);
   }
   HRESULT Transform(IMediaSample*, IMediaSample* out) override {
     out->SetActualDataLength(0);
@@ -179,17 +185,9 @@ class PushPin : public CBaseOutputPin {
   ~PushPin() override;
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
   HRESULT CheckMediaType(const CMediaType* mt) override { return *mt == type_ ? S_OK : VFW_E_TYPE_NOT_ACCEPTED; }
-  HRESULT GetMediaType(int position, CMediaType* mt) override {
-    if (position < 0) return E_INVALIDARG;
-    if (position > 0) return VFW_S_NO_MORE_ITEMS;
-    *mt = type_;
-    return S_OK;
-  }
+  HRESULT GetMediaType(int position, CMediaType* mt) override { return OfferOneType(position, type_, mt); }
   HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) override {
-    props->cBuffers = std::max<LONG>(props->cBuffers, 2);
-    props->cbBuffer = std::max<LONG>(props->cbBuffer, static_cast<LONG>(type_.GetSampleSize()));
-    ALLOCATOR_PROPERTIES actual;
-    return alloc->SetProperties(props, &actual);
+    return AskForAtLeast(alloc, props, 2, static_cast<LONG>(type_.GetSampleSize()));
   }
   HRESULT Active() override {
     HRESULT hr = CBaseOutputPin::Active();
