@@ -53,14 +53,12 @@ class CTestPullPin : public CBasePin, public IAsyncReader {
   bool m_flushing = false;   // guarded by m_queueLock
 };
 
-class CTestPullSource : public CBaseFilter {
+class CTestPullSource : public CBaseFilter, public TestFilterMaker<CTestPullSource> {
  public:
   struct Config {
     GUID subtype = MEDIASUBTYPE_Avi;
     size_t size = 100000;  // bytes; byte i holds (i * 7 + 3) & 0xFF
   };
-  static CTestPullSource* Create(const Config& config, ComPtr<IBaseFilter>& out);
-  static CUnknown* CreateInstance(LPUNKNOWN outer, HRESULT* phr);
 
   CTestPullSource(LPUNKNOWN outer, const Config& config, HRESULT* phr);
   ~CTestPullSource() override;
