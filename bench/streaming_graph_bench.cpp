@@ -47,6 +47,22 @@ CMediaType FrameType() {
   return mt;
 }
 
+// GetMediaType of the pins that offer a frame: the one type.
+HRESULT OfferFrameType(int position, CMediaType* mt) {
+  if (position < 0) return E_INVALIDARG;
+  if (position > 0) return VFW_S_NO_MORE_ITEMS;
+  *mt = FrameType();
+  return S_OK;
+}
+
+// DecideBufferSize of the pins that deliver frames: two frame buffers.
+HRESULT AskForFrameBuffers(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) {
+  props->cBuffers = 2;
+  props->cbBuffer = kFrameBytes;
+  ALLOCATOR_PROPERTIES actual;
+  return alloc->SetProperties(props, &actual);
+}
+
 // ---- source: time stamps only, the buffers are left as they are ---------------------
 
 class SourcePin : public CBaseOutputPin {
@@ -54,17 +70,9 @@ class SourcePin : public CBaseOutputPin {
   SourcePin(CBaseFilter* f, CCritSec* lock, HRESULT* phr) : CBaseOutputPin("source pin", f, lock, phr, u"Out") {}
   ~SourcePin() override { Join(); }
   HRESULT CheckMediaType(const CMediaType* mt) override { return *mt == FrameType() ? S_OK : VFW_E_TYPE_NOT_ACCEPTED; }
-  HRESULT GetMediaType(int position, CMediaType* mt) override {
-    if (position < 0) return E_INVALIDARG;
-    if (position > 0) return VFW_S_NO_MORE_ITEMS;
-    *mt = FrameType();
-    return S_OK;
-  }
+  HRESULT GetMediaType(int position, CMediaType* mt) override { return OfferFrameType(position, mt); }
   HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) override {
-    props->cBuffers = 2;
-    props->cbBuffer = kFrameBytes;
-    ALLOCATOR_PROPERTIES actual;
-    return alloc->SetProperties(props, &actual);
+    return AskForFrameBuffers(alloc, props);
   }
   HRESULT Active() override {
     HRESULT hr = CBaseOutputPin::Active();
@@ -124,17 +132,9 @@ class Copy : public CTransformFilter {
   HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override {
     return *in == *out ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
   }
-  HRESULT GetMediaType(int position, CMediaType* mt) override {
-    if (position < 0) return E_INVALIDARG;
-    if (position > 0) return VFW_S_NO_MORE_ITEMS;
-    *mt = FrameType();
-    return S_OK;
-  }
+  HRESULT GetMediaType(int position, CMediaType* mt) override { return OfferFrameType(position, mt); }
   HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) override {
-    props->cBuffers = 2;
-    props->cbBuffer = kFrameBytes;
-    ALLOCATOR_PROPERTIES actual;
-    return alloc->SetProperties(props, &actual);
+    return AskForFrameBuffers(alloc, props);
   }
   HRESULT Transform(IMediaSample* in, IMediaSample* out) override {
     BYTE *src = nullptr, *dst = nullptr;
