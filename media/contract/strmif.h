@@ -457,26 +457,29 @@ struct IMediaSeeking : IUnknown {
 };
 TAV_INTERFACE(IMediaSeeking, IID_IMediaSeeking);
 
-// The IMediaSeeking methods as an implementing class declares them.
-#define DECLARE_IMEDIASEEKING_METHODS                                                          \
-  STDMETHODIMP GetCapabilities(DWORD* capabilities) override;                                  \
-  STDMETHODIMP CheckCapabilities(DWORD* capabilities) override;                                \
-  STDMETHODIMP IsFormatSupported(const GUID* format) override;                                 \
-  STDMETHODIMP QueryPreferredFormat(GUID* format) override;                                    \
-  STDMETHODIMP GetTimeFormat(GUID* format) override;                                           \
-  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;                                 \
-  STDMETHODIMP SetTimeFormat(const GUID* format) override;                                     \
-  STDMETHODIMP GetDuration(LONGLONG* duration) override;                                       \
-  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;                                       \
-  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;                                 \
-  STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,  \
-                                 const GUID* sourceFormat) override;                           \
-  STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,             \
-                            DWORD stopFlags) override;                                         \
-  STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;                       \
-  STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;                    \
-  STDMETHODIMP SetRate(double rate) override;                                                  \
-  STDMETHODIMP GetRate(double* rate) override;                                                 \
+// The IMediaSeeking methods as an implementing class declares them: the positions, and
+// with them the time formats (an object that seeks in media time only inherits those
+// from CMediaTimeSeeking).
+#define DECLARE_IMEDIASEEKING_POSITION_METHODS                                                                \
+  STDMETHODIMP GetCapabilities(DWORD* capabilities) override;                                                 \
+  STDMETHODIMP GetDuration(LONGLONG* duration) override;                                                      \
+  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;                                                      \
+  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;                                                \
+  STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override; \
+  STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;                                      \
+  STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;                                   \
+  STDMETHODIMP SetRate(double rate) override;                                                                 \
+  STDMETHODIMP GetRate(double* rate) override;
+#define DECLARE_IMEDIASEEKING_METHODS                                                         \
+  DECLARE_IMEDIASEEKING_POSITION_METHODS                                                      \
+  STDMETHODIMP CheckCapabilities(DWORD* capabilities) override;                               \
+  STDMETHODIMP IsFormatSupported(const GUID* format) override;                                \
+  STDMETHODIMP QueryPreferredFormat(GUID* format) override;                                   \
+  STDMETHODIMP GetTimeFormat(GUID* format) override;                                          \
+  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;                                \
+  STDMETHODIMP SetTimeFormat(const GUID* format) override;                                    \
+  STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source, \
+                                 const GUID* sourceFormat) override;                          \
   STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
 
 // Positions in seconds.

@@ -71,15 +71,7 @@ class CAvOutputPin final : public CBaseOutputPin, public CMediaTimeSeeking {
   STDMETHODIMP Notify(IBaseFilter*, Quality) override { return S_OK; }
 
   // IMediaSeeking (in media time): the filter's positions, whichever pin is asked.
-  STDMETHODIMP GetCapabilities(DWORD* capabilities) override;
-  STDMETHODIMP GetDuration(LONGLONG* duration) override;
-  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
-  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;
-  STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
-  STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
-  STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
-  STDMETHODIMP SetRate(double rate) override;
-  STDMETHODIMP GetRate(double* rate) override;
+  DECLARE_IMEDIASEEKING_POSITION_METHODS
 
   int StreamIndex() const { return stream_; }
   // Streaming thread only: a discontinuity is due on the next sample.

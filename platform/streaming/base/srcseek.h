@@ -30,17 +30,9 @@ class CSourceSeeking : public CUnknown, public CMediaTimeSeeking {
   DECLARE_IUNKNOWN
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
-  STDMETHODIMP GetCapabilities(DWORD* capabilities) override;
-  STDMETHODIMP GetDuration(LONGLONG* duration) override;
-  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
-  // E_NOTIMPL: the source does not know what has been presented (the graph asks the
-  // renderers).
-  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;
-  STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
-  STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
-  STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
-  STDMETHODIMP SetRate(double rate) override;
-  STDMETHODIMP GetRate(double* rate) override;
+  // GetCurrentPosition answers E_NOTIMPL: the source does not know what has been presented
+  // (the graph asks the renderers).
+  DECLARE_IMEDIASEEKING_POSITION_METHODS
 
  protected:
   // lock: guards the positions (m_pLock); the change callbacks are called with it released.
