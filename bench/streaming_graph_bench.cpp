@@ -30,22 +30,7 @@ TAV_DEFINE_GUID(kCopyClass, 0x5E000002, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 
 TAV_DEFINE_GUID(kInPlaceClass, 0x5E000003, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
 TAV_DEFINE_GUID(kNullClass, 0x5E000004, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
 
-CMediaType FrameType() {
-  CMediaType mt(&MEDIATYPE_Video);
-  mt.SetSubtype(&MEDIASUBTYPE_RGB32);
-  mt.SetFormatType(&FORMAT_VideoInfo);
-  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  std::memset(vih, 0, sizeof(VIDEOINFOHEADER));
-  vih->AvgTimePerFrame = kFrameTime;
-  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  vih->bmiHeader.biWidth = kWidth;
-  vih->bmiHeader.biHeight = kHeight;
-  vih->bmiHeader.biPlanes = 1;
-  vih->bmiHeader.biBitCount = 32;
-  vih->bmiHeader.biSizeImage = kFrameBytes;
-  mt.SetSampleSize(kFrameBytes);
-  return mt;
-}
+CMediaType FrameType() { return Rgb32VideoType(kWidth, kHeight, kFrameTime); }
 
 // GetMediaType of the pins that offer a frame: the one type.
 HRESULT OfferFrameType(int position, CMediaType* mt) {

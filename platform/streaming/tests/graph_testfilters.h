@@ -138,21 +138,7 @@ class SubtypeRenderer : public CBaseRenderer {
 
 // A video frame: 64 x 48 RGB32 unless given otherwise.
 inline CMediaType Rgb32Type(LONG width = 64, LONG height = 48, REFERENCE_TIME frameTime = 0) {
-  CMediaType mt(&MEDIATYPE_Video);
-  mt.SetSubtype(&MEDIASUBTYPE_RGB32);
-  mt.SetFormatType(&FORMAT_VideoInfo);
-  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  std::memset(vih, 0, sizeof(VIDEOINFOHEADER));
-  vih->AvgTimePerFrame = frameTime;
-  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  vih->bmiHeader.biWidth = width;
-  vih->bmiHeader.biHeight = height;
-  vih->bmiHeader.biPlanes = 1;
-  vih->bmiHeader.biBitCount = 32;
-  vih->bmiHeader.biCompression = BI_RGB;
-  vih->bmiHeader.biSizeImage = static_cast<DWORD>(width * height * 4);
-  mt.SetSampleSize(vih->bmiHeader.biSizeImage);
-  return mt;
+  return Rgb32VideoType(width, height, frameTime);
 }
 
 class PushSource;
