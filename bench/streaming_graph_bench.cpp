@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/streaming/base/streams.h"
+#include "platform/streaming/graph/graph_util.h"
 
 namespace {
 
@@ -158,17 +159,10 @@ class NullRenderer : public CBaseRenderer {
   std::atomic<int> rendered{0};
 };
 
+// The filter's first pin of the direction, or null; the filter keeps its pins alive.
 IPin* Pin(IBaseFilter* f, PIN_DIRECTION dir) {
-  ComPtr<IEnumPins> e;
-  f->EnumPins(&e);
-  IPin* p = nullptr;
-  while (e->Next(1, &p, nullptr) == S_OK) {
-    PIN_DIRECTION d;
-    p->QueryDirection(&d);
-    p->Release();
-    if (d == dir) return p;
-  }
-  return nullptr;
+  const auto pins = tav::graph::PinsOf(f, dir);
+  return pins.empty() ? nullptr : pins.front().Get();
 }
 
 std::string LibraryPath() {

@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "platform/streaming/base/streams.h"
+#include "platform/streaming/graph/graph_util.h"
 
 namespace graphtest {
 
@@ -358,17 +359,10 @@ class CountingRenderer : public CBaseRenderer {
   std::vector<Presentation> presented_;
 };
 
+// The filter's first pin of the direction, or null; the filter keeps its pins alive.
 inline IPin* FirstPin(IBaseFilter* f, PIN_DIRECTION dir) {
-  ComPtr<IEnumPins> e;
-  f->EnumPins(&e);
-  IPin* p = nullptr;
-  while (e->Next(1, &p, nullptr) == S_OK) {
-    PIN_DIRECTION d;
-    p->QueryDirection(&d);
-    p->Release();  // the filter keeps its pins alive
-    if (d == dir) return p;
-  }
-  return nullptr;
+  const auto pins = tav::graph::PinsOf(f, dir);
+  return pins.empty() ? nullptr : pins.front().Get();
 }
 
 // ---- class factories in this process ---------------------------------------------------
