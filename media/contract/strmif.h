@@ -423,6 +423,19 @@ struct IAsyncReader : IUnknown {
 };
 TAV_INTERFACE(IAsyncReader, IID_IAsyncReader);
 
+// The IAsyncReader methods as an implementing class declares them. An IPin that is its own
+// reader answers both interfaces' BeginFlush / EndFlush with these (they share the signature).
+#define DECLARE_IASYNCREADER_METHODS                                                                           \
+  STDMETHODIMP RequestAllocator(IMemAllocator* preferred, ALLOCATOR_PROPERTIES* props, IMemAllocator** actual) \
+      override;                                                                                                \
+  STDMETHODIMP Request(IMediaSample* sample, DWORD_PTR user) override;                                         \
+  STDMETHODIMP WaitForNext(DWORD timeoutMs, IMediaSample** sample, DWORD_PTR* user) override;                  \
+  STDMETHODIMP SyncReadAligned(IMediaSample* sample) override;                                                 \
+  STDMETHODIMP SyncRead(LONGLONG position, LONG length, BYTE* buffer) override;                                \
+  STDMETHODIMP Length(LONGLONG* total, LONGLONG* available) override;                                          \
+  STDMETHODIMP BeginFlush() override;                                                                          \
+  STDMETHODIMP EndFlush() override;
+
 struct IFileSourceFilter : IUnknown {
   STDMETHOD(Load)(LPCOLESTR fileName, const AM_MEDIA_TYPE* mt) = 0;
   STDMETHOD(GetCurFile)(LPOLESTR* fileName, AM_MEDIA_TYPE* mt) = 0;
