@@ -11,8 +11,10 @@
 #include "media/contract/wingdi.h"
 #include "platform/filters/tests/filtertest.h"
 #include "platform/filters/tests/support_pfdec.h"
+#include "tests/support/surfacepixels.h"
 
 using namespace filtertest;
+using tavtest::SurfacePixel;
 
 namespace {
 
@@ -93,16 +95,6 @@ TEST_F(filters_Renderers, VideoRenderer_KeepsTheCurrentFrame_AndAnswersItsSizes)
 }
 
 LRESULT IgnoreMessages(HWND, UINT, WPARAM, LPARAM) { return 0; }
-
-// The pixel of a window's drawing surface at (x, y), top row first, as 0x00RRGGBB.
-uint32_t SurfacePixel(HWND hwnd, int x, int y) {
-  DIBSECTION ds{};
-  if (GetObject(tav::GetWindowSurface(hwnd), sizeof ds, &ds) != int(sizeof ds)) return 0xFFFFFFFF;
-  const int row = ds.dsBmih.biHeight > 0 ? ds.dsBm.bmHeight - 1 - y : y;
-  uint32_t p = 0;
-  std::memcpy(&p, static_cast<const BYTE*>(ds.dsBm.bmBits) + row * ds.dsBm.bmWidthBytes + x * 4, 4);
-  return p & 0xFFFFFF;
-}
 
 TEST_F(filters_Renderers, VideoRenderer_DrawsIntoTheOwnersSurfaceAtTheWindowPosition) {
   HWND owner = CreatePlatformWindow(&IgnoreMessages, nullptr);
