@@ -92,6 +92,22 @@ std::shared_ptr<OpenDriver> FindOpenDriver(const void* handle) {
 
 std::shared_ptr<OpenStream> FindStream(HACMSTREAM handle) { return g_streams.Find(handle); }
 
+// What acmStreamPrepareHeader recorded of pash, for a call on the prepared header; null,
+// with *error set, when pash is not prepared on the stream (ACMERR_UNPREPARED) or is queued
+// (ACMERR_BUSY). Needs stream.lock.
+const PreparedHeader* PreparedLocked(const OpenStream& stream, ACMSTREAMHEADER* pash, MMRESULT* error) {
+  auto it = stream.prepared.find(pash);
+  if (it == stream.prepared.end() || !(pash->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED)) {
+    *error = ACMERR_UNPREPARED;
+    return nullptr;
+  }
+  if (pash->fdwStatus & ACMSTREAMHEADER_STATUSF_INQUEUE) {
+    *error = ACMERR_BUSY;
+    return nullptr;
+  }
+  return &it->second;
+}
+
 // The driver a `had` argument names: an open driver handle or a driver identifier.
 const DriverInfo* DriverFromHad(const void* had) {
   if (const DriverInfo* d = DriverFromId(had)) return d;
@@ -511,13 +527,12 @@ MMRESULT acmStreamConvert(HACMSTREAM has, LPACMSTREAMHEADER pash, DWORD fdwConve
   if (!stream) return MMSYSERR_INVALHANDLE;
   if (!pash || pash->cbStruct < sizeof(ACMSTREAMHEADER)) return MMSYSERR_INVALPARAM;
   std::lock_guard lock(stream->lock);
-  auto it = stream->prepared.find(pash);
-  if (it == stream->prepared.end() || !(pash->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED)) return ACMERR_UNPREPARED;
-  if (pash->fdwStatus & ACMSTREAMHEADER_STATUSF_INQUEUE) return ACMERR_BUSY;
+  MMRESULT error = MMSYSERR_NOERROR;
+  const PreparedHeader* p = PreparedLocked(*stream, pash, &error);
+  if (!p) return error;
   // The buffers must be the prepared ones, used up to their prepared lengths at most.
-  const PreparedHeader& p = it->second;
-  if (pash->pbSrc != p.src || pash->pbDst != p.dst || pash->cbSrcLength > p.srcLength ||
-      pash->cbDstLength > p.dstLength)
+  if (pash->pbSrc != p->src || pash->pbDst != p->dst || pash->cbSrcLength > p->srcLength ||
+      pash->cbDstLength > p->dstLength)
     return MMSYSERR_INVALPARAM;
   pash->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_DONE;
   DWORD srcUsed = 0, dstUsed = 0;
@@ -535,15 +550,14 @@ MMRESULT acmStreamUnprepareHeader(HACMSTREAM has, LPACMSTREAMHEADER pash, DWORD 
   if (!stream) return MMSYSERR_INVALHANDLE;
   if (!pash || pash->cbStruct < sizeof(ACMSTREAMHEADER)) return MMSYSERR_INVALPARAM;
   std::lock_guard lock(stream->lock);
-  auto it = stream->prepared.find(pash);
-  if (it == stream->prepared.end() || !(pash->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED)) return ACMERR_UNPREPARED;
-  if (pash->fdwStatus & ACMSTREAMHEADER_STATUSF_INQUEUE) return ACMERR_BUSY;
+  MMRESULT error = MMSYSERR_NOERROR;
+  const PreparedHeader* p = PreparedLocked(*stream, pash, &error);
+  if (!p) return error;
   // The lengths must be back at their prepared values.
-  const PreparedHeader& p = it->second;
-  if (pash->pbSrc != p.src || pash->pbDst != p.dst || pash->cbSrcLength != p.srcLength ||
-      pash->cbDstLength != p.dstLength)
+  if (pash->pbSrc != p->src || pash->pbDst != p->dst || pash->cbSrcLength != p->srcLength ||
+      pash->cbDstLength != p->dstLength)
     return MMSYSERR_INVALPARAM;
-  stream->prepared.erase(it);
+  stream->prepared.erase(pash);
   pash->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_PREPARED;
   return MMSYSERR_NOERROR;
 }
