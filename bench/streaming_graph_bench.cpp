@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/streaming/base/streams.h"
+#include "platform/streaming/graph/graph_util.h"
 
 namespace {
 
@@ -30,21 +31,22 @@ TAV_DEFINE_GUID(kCopyClass, 0x5E000002, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 
 TAV_DEFINE_GUID(kInPlaceClass, 0x5E000003, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
 TAV_DEFINE_GUID(kNullClass, 0x5E000004, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
 
-CMediaType FrameType() {
-  CMediaType mt(&MEDIATYPE_Video);
-  mt.SetSubtype(&MEDIASUBTYPE_RGB32);
-  mt.SetFormatType(&FORMAT_VideoInfo);
-  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  std::memset(vih, 0, sizeof(VIDEOINFOHEADER));
-  vih->AvgTimePerFrame = kFrameTime;
-  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  vih->bmiHeader.biWidth = kWidth;
-  vih->bmiHeader.biHeight = kHeight;
-  vih->bmiHeader.biPlanes = 1;
-  vih->bmiHeader.biBitCount = 32;
-  vih->bmiHeader.biSizeImage = kFrameBytes;
-  mt.SetSampleSize(kFrameBytes);
-  return mt;
+CMediaType FrameType() { return Rgb32VideoType(kWidth, kHeight, kFrameTime); }
+
+// GetMediaType of the pins that offer a frame: the one type.
+HRESULT OfferFrameType(int position, CMediaType* mt) {
+  if (position < 0) return E_INVALIDARG;
+  if (position > 0) return VFW_S_NO_MORE_ITEMS;
+  *mt = FrameType();
+  return S_OK;
+}
+
+// DecideBufferSize of the pins that deliver frames: two frame buffers.
+HRESULT AskForFrameBuffers(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) {
+  props->cBuffers = 2;
+  props->cbBuffer = kFrameBytes;
+  ALLOCATOR_PROPERTIES actual;
+  return alloc->SetProperties(props, &actual);
 }
 
 // ---- source: time stamps only, the buffers are left as they are ---------------------
@@ -54,17 +56,9 @@ class SourcePin : public CBaseOutputPin {
   SourcePin(CBaseFilter* f, CCritSec* lock, HRESULT* phr) : CBaseOutputPin("source pin", f, lock, phr, u"Out") {}
   ~SourcePin() override { Join(); }
   HRESULT CheckMediaType(const CMediaType* mt) override { return *mt == FrameType() ? S_OK : VFW_E_TYPE_NOT_ACCEPTED; }
-  HRESULT GetMediaType(int position, CMediaType* mt) override {
-    if (position < 0) return E_INVALIDARG;
-    if (position > 0) return VFW_S_NO_MORE_ITEMS;
-    *mt = FrameType();
-    return S_OK;
-  }
+  HRESULT GetMediaType(int position, CMediaType* mt) override { return OfferFrameType(position, mt); }
   HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) override {
-    props->cBuffers = 2;
-    props->cbBuffer = kFrameBytes;
-    ALLOCATOR_PROPERTIES actual;
-    return alloc->SetProperties(props, &actual);
+    return AskForFrameBuffers(alloc, props);
   }
   HRESULT Active() override {
     HRESULT hr = CBaseOutputPin::Active();
@@ -124,17 +118,9 @@ class Copy : public CTransformFilter {
   HRESULT CheckTransform(const CMediaType* in, const CMediaType* out) override {
     return *in == *out ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
   }
-  HRESULT GetMediaType(int position, CMediaType* mt) override {
-    if (position < 0) return E_INVALIDARG;
-    if (position > 0) return VFW_S_NO_MORE_ITEMS;
-    *mt = FrameType();
-    return S_OK;
-  }
+  HRESULT GetMediaType(int position, CMediaType* mt) override { return OfferFrameType(position, mt); }
   HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) override {
-    props->cBuffers = 2;
-    props->cbBuffer = kFrameBytes;
-    ALLOCATOR_PROPERTIES actual;
-    return alloc->SetProperties(props, &actual);
+    return AskForFrameBuffers(alloc, props);
   }
   HRESULT Transform(IMediaSample* in, IMediaSample* out) override {
     BYTE *src = nullptr, *dst = nullptr;
@@ -173,17 +159,10 @@ class NullRenderer : public CBaseRenderer {
   std::atomic<int> rendered{0};
 };
 
+// The filter's first pin of the direction, or null; the filter keeps its pins alive.
 IPin* Pin(IBaseFilter* f, PIN_DIRECTION dir) {
-  ComPtr<IEnumPins> e;
-  f->EnumPins(&e);
-  IPin* p = nullptr;
-  while (e->Next(1, &p, nullptr) == S_OK) {
-    PIN_DIRECTION d;
-    p->QueryDirection(&d);
-    p->Release();
-    if (d == dir) return p;
-  }
-  return nullptr;
+  const auto pins = tav::graph::PinsOf(f, dir);
+  return pins.empty() ? nullptr : pins.front().Get();
 }
 
 std::string LibraryPath() {

@@ -38,6 +38,25 @@ std::string WideToAnsi(std::u16string_view s);
 // bytes as valid UTF-8 text for showing: every byte that is not valid UTF-8 becomes U+FFFD.
 std::string DisplayText(std::string_view bytes);
 
+// Appends the UTF-8 bytes of the code point cp (at most U+10FFFF) to out.
+inline void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += char(cp);
+  } else if (cp < 0x800) {
+    out += char(0xC0 | (cp >> 6));
+    out += char(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += char(0xE0 | (cp >> 12));
+    out += char(0x80 | ((cp >> 6) & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  } else {
+    out += char(0xF0 | (cp >> 18));
+    out += char(0x80 | ((cp >> 12) & 0x3F));
+    out += char(0x80 | ((cp >> 6) & 0x3F));
+    out += char(0x80 | (cp & 0x3F));
+  }
+}
+
 // Decodes a text file's bytes: a UTF-8 or UTF-16 (LE/BE) byte-order mark is honoured and
 // removed; valid UTF-8 is taken as is; anything else is decoded from the legacy code page.
 std::u16string DecodeText(std::string_view bytes);

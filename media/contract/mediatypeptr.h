@@ -6,6 +6,7 @@
 
 #include "media/contract/com.h"
 #include "media/contract/mediatypes.h"
+#include "media/contract/uniqueowner.h"
 
 namespace tav {
 
@@ -42,52 +43,21 @@ class ScopedMediaType {
   AM_MEDIA_TYPE mt_{};
 };
 
+struct MediaTypeFree {
+  void operator()(AM_MEDIA_TYPE* mt) const noexcept {
+    FreeMediaTypeContents(*mt);
+    CoTaskMemFree(mt);
+  }
+};
+
 // A task-allocated media type (IEnumMediaTypes::Next); the structure, its block and its
-// interface are freed when it goes or is replaced.
-class MediaTypePtr {
+// interface are freed when it goes or is replaced. The constructor takes over a type handed
+// out elsewhere (CreateMediaType, IMediaSample::GetMediaType).
+class MediaTypePtr : public UniqueOwner<AM_MEDIA_TYPE*, MediaTypeFree> {
  public:
-  MediaTypePtr() = default;
-  // Takes over a type handed out elsewhere (CreateMediaType, IMediaSample::GetMediaType).
-  explicit MediaTypePtr(AM_MEDIA_TYPE* mt) noexcept : mt_(mt) {}
-  ~MediaTypePtr() { Reset(); }
-  MediaTypePtr(const MediaTypePtr&) = delete;
-  MediaTypePtr& operator=(const MediaTypePtr&) = delete;
-  MediaTypePtr(MediaTypePtr&& other) noexcept : mt_(other.mt_) { other.mt_ = nullptr; }
-  MediaTypePtr& operator=(MediaTypePtr&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      mt_ = other.mt_;
-      other.mt_ = nullptr;
-    }
-    return *this;
-  }
-
-  // Frees what is held and takes mt.
-  void Reset(AM_MEDIA_TYPE* mt = nullptr) {
-    AM_MEDIA_TYPE* old = mt_;
-    mt_ = mt;
-    if (!old) return;
-    FreeMediaTypeContents(*old);
-    CoTaskMemFree(old);
-  }
-  // Gives the type up without freeing it (to hand it on to a caller).
-  AM_MEDIA_TYPE* Release() noexcept {
-    AM_MEDIA_TYPE* mt = mt_;
-    mt_ = nullptr;
-    return mt;
-  }
-  // For a call that hands one out; what was held is freed first.
-  AM_MEDIA_TYPE** Out() {
-    Reset();
-    return &mt_;
-  }
-  AM_MEDIA_TYPE* Get() const { return mt_; }
-  AM_MEDIA_TYPE* operator->() const { return mt_; }
-  AM_MEDIA_TYPE& operator*() const { return *mt_; }
-  explicit operator bool() const { return mt_ != nullptr; }
-
- private:
-  AM_MEDIA_TYPE* mt_ = nullptr;
+  using UniqueOwner::UniqueOwner;
+  AM_MEDIA_TYPE* operator->() const noexcept { return Get(); }
+  AM_MEDIA_TYPE& operator*() const noexcept { return *Get(); }
 };
 
 }  // namespace tav

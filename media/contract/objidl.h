@@ -116,12 +116,7 @@ TAV_INTERFACE(IMoniker, IID_IMoniker);
 // An item moniker: delimiter + item name (display name "!FilterGraph ...").
 HRESULT CreateItemMoniker(LPCOLESTR delimiter, LPCOLESTR item, IMoniker** out);
 
-struct IEnumMoniker : IUnknown {
-  STDMETHOD(Next)(ULONG count, IMoniker** out, ULONG* fetched) = 0;
-  STDMETHOD(Skip)(ULONG count) = 0;
-  STDMETHOD(Reset)() = 0;
-  STDMETHOD(Clone)(IEnumMoniker** out) = 0;
-};
+struct IEnumMoniker : TavEnumerator<IEnumMoniker, IMoniker*> {};
 TAV_INTERFACE(IEnumMoniker, IID_IEnumMoniker);
 
 constexpr DWORD ROTFLAGS_REGISTRATIONKEEPSALIVE = 0x1;

@@ -302,29 +302,14 @@ constexpr LONG OAFALSE = 0;
 
 // ---- interfaces -----------------------------------------------------------------------------
 
-struct IEnumPins : IUnknown {
-  STDMETHOD(Next)(ULONG count, IPin** pins, ULONG* fetched) = 0;
-  STDMETHOD(Skip)(ULONG count) = 0;
-  STDMETHOD(Reset)() = 0;
-  STDMETHOD(Clone)(IEnumPins** out) = 0;
-};
+struct IEnumPins : TavEnumerator<IEnumPins, IPin*> {};
 TAV_INTERFACE(IEnumPins, IID_IEnumPins);
 
 // Types handed out by Next are task-allocated (DeleteMediaType frees them).
-struct IEnumMediaTypes : IUnknown {
-  STDMETHOD(Next)(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) = 0;
-  STDMETHOD(Skip)(ULONG count) = 0;
-  STDMETHOD(Reset)() = 0;
-  STDMETHOD(Clone)(IEnumMediaTypes** out) = 0;
-};
+struct IEnumMediaTypes : TavEnumerator<IEnumMediaTypes, AM_MEDIA_TYPE*> {};
 TAV_INTERFACE(IEnumMediaTypes, IID_IEnumMediaTypes);
 
-struct IEnumFilters : IUnknown {
-  STDMETHOD(Next)(ULONG count, IBaseFilter** filters, ULONG* fetched) = 0;
-  STDMETHOD(Skip)(ULONG count) = 0;
-  STDMETHOD(Reset)() = 0;
-  STDMETHOD(Clone)(IEnumFilters** out) = 0;
-};
+struct IEnumFilters : TavEnumerator<IEnumFilters, IBaseFilter*> {};
 TAV_INTERFACE(IEnumFilters, IID_IEnumFilters);
 
 struct IPin : IUnknown {
@@ -438,6 +423,19 @@ struct IAsyncReader : IUnknown {
 };
 TAV_INTERFACE(IAsyncReader, IID_IAsyncReader);
 
+// The IAsyncReader methods as an implementing class declares them. An IPin that is its own
+// reader answers both interfaces' BeginFlush / EndFlush with these (they share the signature).
+#define DECLARE_IASYNCREADER_METHODS                                                                           \
+  STDMETHODIMP RequestAllocator(IMemAllocator* preferred, ALLOCATOR_PROPERTIES* props, IMemAllocator** actual) \
+      override;                                                                                                \
+  STDMETHODIMP Request(IMediaSample* sample, DWORD_PTR user) override;                                         \
+  STDMETHODIMP WaitForNext(DWORD timeoutMs, IMediaSample** sample, DWORD_PTR* user) override;                  \
+  STDMETHODIMP SyncReadAligned(IMediaSample* sample) override;                                                 \
+  STDMETHODIMP SyncRead(LONGLONG position, LONG length, BYTE* buffer) override;                                \
+  STDMETHODIMP Length(LONGLONG* total, LONGLONG* available) override;                                          \
+  STDMETHODIMP BeginFlush() override;                                                                          \
+  STDMETHODIMP EndFlush() override;
+
 struct IFileSourceFilter : IUnknown {
   STDMETHOD(Load)(LPCOLESTR fileName, const AM_MEDIA_TYPE* mt) = 0;
   STDMETHOD(GetCurFile)(LPOLESTR* fileName, AM_MEDIA_TYPE* mt) = 0;
@@ -472,26 +470,29 @@ struct IMediaSeeking : IUnknown {
 };
 TAV_INTERFACE(IMediaSeeking, IID_IMediaSeeking);
 
-// The IMediaSeeking methods as an implementing class declares them.
-#define DECLARE_IMEDIASEEKING_METHODS                                                          \
-  STDMETHODIMP GetCapabilities(DWORD* capabilities) override;                                  \
-  STDMETHODIMP CheckCapabilities(DWORD* capabilities) override;                                \
-  STDMETHODIMP IsFormatSupported(const GUID* format) override;                                 \
-  STDMETHODIMP QueryPreferredFormat(GUID* format) override;                                    \
-  STDMETHODIMP GetTimeFormat(GUID* format) override;                                           \
-  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;                                 \
-  STDMETHODIMP SetTimeFormat(const GUID* format) override;                                     \
-  STDMETHODIMP GetDuration(LONGLONG* duration) override;                                       \
-  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;                                       \
-  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;                                 \
-  STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,  \
-                                 const GUID* sourceFormat) override;                           \
-  STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,             \
-                            DWORD stopFlags) override;                                         \
-  STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;                       \
-  STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;                    \
-  STDMETHODIMP SetRate(double rate) override;                                                  \
-  STDMETHODIMP GetRate(double* rate) override;                                                 \
+// The IMediaSeeking methods as an implementing class declares them: the positions, and
+// with them the time formats (an object that seeks in media time only inherits those
+// from CMediaTimeSeeking).
+#define DECLARE_IMEDIASEEKING_POSITION_METHODS                                                                \
+  STDMETHODIMP GetCapabilities(DWORD* capabilities) override;                                                 \
+  STDMETHODIMP GetDuration(LONGLONG* duration) override;                                                      \
+  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;                                                      \
+  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;                                                \
+  STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override; \
+  STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;                                      \
+  STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;                                   \
+  STDMETHODIMP SetRate(double rate) override;                                                                 \
+  STDMETHODIMP GetRate(double* rate) override;
+#define DECLARE_IMEDIASEEKING_METHODS                                                         \
+  DECLARE_IMEDIASEEKING_POSITION_METHODS                                                      \
+  STDMETHODIMP CheckCapabilities(DWORD* capabilities) override;                               \
+  STDMETHODIMP IsFormatSupported(const GUID* format) override;                                \
+  STDMETHODIMP QueryPreferredFormat(GUID* format) override;                                   \
+  STDMETHODIMP GetTimeFormat(GUID* format) override;                                          \
+  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;                                \
+  STDMETHODIMP SetTimeFormat(const GUID* format) override;                                    \
+  STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source, \
+                                 const GUID* sourceFormat) override;                          \
   STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
 
 // Positions in seconds.

@@ -4,42 +4,23 @@
 #pragma once
 
 #include "media/contract/sync.h"
+#include "media/contract/uniqueowner.h"
 
 namespace tav {
 
-// Owns a handle (an event, a thread): closes it when it goes or is replaced. Movable, not
-// copyable. Converts to HANDLE, as the platform's own handle wrapper does, so that it can be
-// passed where a handle is wanted; never close that handle by hand.
-class UniqueHandle {
+struct HandleClose {
+  void operator()(HANDLE h) const noexcept {
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  }
+};
+
+// Owns a handle (an event, a thread): closes it when it goes or is replaced. Converts to
+// HANDLE, as the platform's own handle wrapper does, so that it can be passed where a handle
+// is wanted; never close that handle by hand.
+class UniqueHandle : public UniqueOwner<HANDLE, HandleClose> {
  public:
-  UniqueHandle() = default;
-  explicit UniqueHandle(HANDLE h) noexcept : h_(h) {}
-  ~UniqueHandle() { Reset(); }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  UniqueHandle(UniqueHandle&& other) noexcept : h_(other.Release()) {}
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    if (this != &other) Reset(other.Release());
-    return *this;
-  }
-
-  // Closes what is held and takes h.
-  void Reset(HANDLE h = nullptr) noexcept {
-    HANDLE old = h_;
-    h_ = h;
-    if (old && old != INVALID_HANDLE_VALUE) CloseHandle(old);
-  }
-  // Gives the handle up without closing it.
-  HANDLE Release() noexcept {
-    HANDLE h = h_;
-    h_ = nullptr;
-    return h;
-  }
-  HANDLE Get() const noexcept { return h_; }
-  operator HANDLE() const noexcept { return h_; }
-
- private:
-  HANDLE h_ = nullptr;
+  using UniqueOwner::UniqueOwner;
+  operator HANDLE() const noexcept { return Get(); }
 };
 
 // A critical section, initialised when made and deleted when it goes.

@@ -38,4 +38,16 @@ struct IClassFactory : IUnknown {
 };
 TAV_INTERFACE(IClassFactory, IID_IClassFactory);
 
+// The methods every enumerator interface has (IEnumPins, IEnumMoniker, ...), declared as
+// `struct IEnumFoo : TavEnumerator<IEnumFoo, Foo*> {};`. Next hands out up to count items
+// (S_FALSE when fewer were left; fetched may be null only when count is 1), Skip passes
+// over items, Reset goes back to the first and Clone copies the enumerator with its position.
+template <typename Self, typename Item>
+struct TavEnumerator : IUnknown {
+  STDMETHOD(Next)(ULONG count, Item* items, ULONG* fetched) = 0;
+  STDMETHOD(Skip)(ULONG count) = 0;
+  STDMETHOD(Reset)() = 0;
+  STDMETHOD(Clone)(Self** out) = 0;
+};
+
 #include <type_traits>

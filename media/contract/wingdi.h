@@ -9,6 +9,7 @@
 #pragma once
 
 #include "media/contract/mediatypes.h"
+#include "media/contract/uniqueowner.h"
 #include "media/contract/wintypes.h"
 
 using COLORREF = DWORD;  // 0x00BBGGRR
@@ -239,38 +240,11 @@ BOOL ExchangeWindowSurface(HWND hwnd, HBITMAP expected, HBITMAP surface);
 // last TextOutW would move it.
 BOOL OutlinedTextOutW(HDC dc, LPCWSTR text, int count, int radius);
 
-// Owns a GDI object (a bitmap, font or brush) and deletes it when it goes or is replaced.
-// The object must no longer be selected into a context by then. Movable, not copyable.
-template <typename Handle>
-class GdiObjectPtr {
- public:
-  GdiObjectPtr() = default;
-  explicit GdiObjectPtr(Handle h) noexcept : h_(h) {}
-  ~GdiObjectPtr() { Reset(); }
-  GdiObjectPtr(const GdiObjectPtr&) = delete;
-  GdiObjectPtr& operator=(const GdiObjectPtr&) = delete;
-  GdiObjectPtr(GdiObjectPtr&& other) noexcept : h_(other.Release()) {}
-  GdiObjectPtr& operator=(GdiObjectPtr&& other) noexcept {
-    if (this != &other) Reset(other.Release());
-    return *this;
-  }
-
-  // Deletes what is held and takes h.
-  void Reset(Handle h = nullptr) noexcept {
-    Handle old = h_;
-    h_ = h;
-    if (old) DeleteObject(old);
-  }
-  // Gives the object up without deleting it.
-  Handle Release() noexcept {
-    Handle h = h_;
-    h_ = nullptr;
-    return h;
-  }
-  Handle Get() const noexcept { return h_; }
-  explicit operator bool() const noexcept { return h_ != nullptr; }
-
- private:
-  Handle h_ = nullptr;
+struct GdiObjectDelete {
+  void operator()(HGDIOBJ h) const noexcept { DeleteObject(h); }
 };
+// Owns a GDI object (a bitmap, font or brush) and deletes it when it goes or is replaced.
+// The object must no longer be selected into a context by then.
+template <typename Handle>
+using GdiObjectPtr = UniqueOwner<Handle, GdiObjectDelete>;
 }  // namespace tav

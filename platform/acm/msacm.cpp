@@ -43,11 +43,38 @@ struct OpenStream {
   std::map<ACMSTREAMHEADER*, PreparedHeader> prepared;  // guarded by lock
 };
 
-// Guards the two handle tables. Objects are shared so that a call in progress keeps its
-// object alive while another thread closes the handle.
+// Guards the two handle tables.
 std::mutex g_tableLock;
-std::map<HACMDRIVER, std::shared_ptr<OpenDriver>> g_drivers;  // guarded by g_tableLock
-std::map<HACMSTREAM, std::shared_ptr<OpenStream>> g_streams;  // guarded by g_tableLock
+
+// Open objects by handle; a handle is its object's address. Objects are shared so that a
+// call in progress keeps its object alive while another thread closes the handle. Guarded
+// by g_tableLock; the Locked calls expect it held.
+template <typename Handle, typename Object>
+class HandleTable {
+ public:
+  Handle AddLocked(std::shared_ptr<Object> object) {
+    const auto handle = reinterpret_cast<Handle>(object.get());
+    objects_.emplace(handle, std::move(object));
+    return handle;
+  }
+  // Null for a handle that is not open.
+  Object* FindLocked(Handle handle) const {
+    auto it = objects_.find(handle);
+    return it == objects_.end() ? nullptr : it->second.get();
+  }
+  std::shared_ptr<Object> Find(Handle handle) const {
+    std::lock_guard lock(g_tableLock);
+    auto it = objects_.find(handle);
+    return it == objects_.end() ? nullptr : it->second;
+  }
+  void EraseLocked(Handle handle) { objects_.erase(handle); }
+
+ private:
+  std::map<Handle, std::shared_ptr<Object>> objects_;
+};
+
+HandleTable<HACMDRIVER, OpenDriver> g_drivers;
+HandleTable<HACMSTREAM, OpenStream> g_streams;
 
 // A driver identifier is the address of the driver's entry in the table.
 HACMDRIVERID IdOf(const DriverInfo& d) { return reinterpret_cast<HACMDRIVERID>(const_cast<DriverInfo*>(&d)); }
@@ -60,15 +87,25 @@ const DriverInfo* DriverFromId(const void* id) {
 }
 
 std::shared_ptr<OpenDriver> FindOpenDriver(const void* handle) {
-  std::lock_guard lock(g_tableLock);
-  auto it = g_drivers.find(static_cast<HACMDRIVER>(const_cast<void*>(handle)));
-  return it == g_drivers.end() ? nullptr : it->second;
+  return g_drivers.Find(static_cast<HACMDRIVER>(const_cast<void*>(handle)));
 }
 
-std::shared_ptr<OpenStream> FindStream(HACMSTREAM handle) {
-  std::lock_guard lock(g_tableLock);
-  auto it = g_streams.find(handle);
-  return it == g_streams.end() ? nullptr : it->second;
+std::shared_ptr<OpenStream> FindStream(HACMSTREAM handle) { return g_streams.Find(handle); }
+
+// What acmStreamPrepareHeader recorded of pash, for a call on the prepared header; null,
+// with *error set, when pash is not prepared on the stream (ACMERR_UNPREPARED) or is queued
+// (ACMERR_BUSY). Needs stream.lock.
+const PreparedHeader* PreparedLocked(const OpenStream& stream, ACMSTREAMHEADER* pash, MMRESULT* error) {
+  auto it = stream.prepared.find(pash);
+  if (it == stream.prepared.end() || !(pash->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED)) {
+    *error = ACMERR_UNPREPARED;
+    return nullptr;
+  }
+  if (pash->fdwStatus & ACMSTREAMHEADER_STATUSF_INQUEUE) {
+    *error = ACMERR_BUSY;
+    return nullptr;
+  }
+  return &it->second;
 }
 
 // The driver a `had` argument names: an open driver handle or a driver identifier.
@@ -248,20 +285,18 @@ MMRESULT acmDriverOpen(LPHACMDRIVER phad, HACMDRIVERID hadid, DWORD fdwOpen) {
   if (!d) return MMSYSERR_INVALHANDLE;
   auto open = std::make_shared<OpenDriver>();
   open->driver = d;
-  const auto handle = reinterpret_cast<HACMDRIVER>(open.get());
   std::lock_guard lock(g_tableLock);
-  g_drivers.emplace(handle, std::move(open));
-  *phad = handle;
+  *phad = g_drivers.AddLocked(std::move(open));
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT acmDriverClose(HACMDRIVER had, DWORD fdwClose) {
   if (fdwClose) return MMSYSERR_INVALFLAG;
   std::lock_guard lock(g_tableLock);
-  auto it = g_drivers.find(had);
-  if (it == g_drivers.end()) return MMSYSERR_INVALHANDLE;
-  if (it->second->streams > 0) return ACMERR_BUSY;  // streams opened on it are still open
-  g_drivers.erase(it);
+  const OpenDriver* open = g_drivers.FindLocked(had);
+  if (!open) return MMSYSERR_INVALHANDLE;
+  if (open->streams > 0) return ACMERR_BUSY;  // streams opened on it are still open
+  g_drivers.EraseLocked(had);
   return MMSYSERR_NOERROR;
 }
 
@@ -430,28 +465,24 @@ MMRESULT acmStreamOpen(LPHACMSTREAM phas, HACMDRIVER had, LPWAVEFORMATEX pwfxSrc
   stream->converter = tav::acm::MakeConverter(*stream->driver, Wfx(stream->src), Wfx(stream->dst));
   if (!stream->converter) return ACMERR_NOTPOSSIBLE;
   stream->openedOn = had;
-  const auto handle = reinterpret_cast<HACMSTREAM>(stream.get());
   std::lock_guard lock(g_tableLock);
   if (had) {
-    auto it = g_drivers.find(had);
-    if (it == g_drivers.end()) return MMSYSERR_INVALHANDLE;  // closed meanwhile
-    ++it->second->streams;
+    OpenDriver* open = g_drivers.FindLocked(had);
+    if (!open) return MMSYSERR_INVALHANDLE;  // closed meanwhile
+    ++open->streams;
   }
-  g_streams.emplace(handle, std::move(stream));
-  *phas = handle;
+  *phas = g_streams.AddLocked(std::move(stream));
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT acmStreamClose(HACMSTREAM has, DWORD fdwClose) {
   if (fdwClose) return MMSYSERR_INVALFLAG;
   std::lock_guard lock(g_tableLock);
-  auto it = g_streams.find(has);
-  if (it == g_streams.end()) return MMSYSERR_INVALHANDLE;
-  if (it->second->openedOn) {
-    auto d = g_drivers.find(it->second->openedOn);
-    if (d != g_drivers.end()) --d->second->streams;
-  }
-  g_streams.erase(it);
+  const OpenStream* stream = g_streams.FindLocked(has);
+  if (!stream) return MMSYSERR_INVALHANDLE;
+  if (stream->openedOn)
+    if (OpenDriver* open = g_drivers.FindLocked(stream->openedOn)) --open->streams;
+  g_streams.EraseLocked(has);
   return MMSYSERR_NOERROR;
 }
 
@@ -496,13 +527,12 @@ MMRESULT acmStreamConvert(HACMSTREAM has, LPACMSTREAMHEADER pash, DWORD fdwConve
   if (!stream) return MMSYSERR_INVALHANDLE;
   if (!pash || pash->cbStruct < sizeof(ACMSTREAMHEADER)) return MMSYSERR_INVALPARAM;
   std::lock_guard lock(stream->lock);
-  auto it = stream->prepared.find(pash);
-  if (it == stream->prepared.end() || !(pash->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED)) return ACMERR_UNPREPARED;
-  if (pash->fdwStatus & ACMSTREAMHEADER_STATUSF_INQUEUE) return ACMERR_BUSY;
+  MMRESULT error = MMSYSERR_NOERROR;
+  const PreparedHeader* p = PreparedLocked(*stream, pash, &error);
+  if (!p) return error;
   // The buffers must be the prepared ones, used up to their prepared lengths at most.
-  const PreparedHeader& p = it->second;
-  if (pash->pbSrc != p.src || pash->pbDst != p.dst || pash->cbSrcLength > p.srcLength ||
-      pash->cbDstLength > p.dstLength)
+  if (pash->pbSrc != p->src || pash->pbDst != p->dst || pash->cbSrcLength > p->srcLength ||
+      pash->cbDstLength > p->dstLength)
     return MMSYSERR_INVALPARAM;
   pash->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_DONE;
   DWORD srcUsed = 0, dstUsed = 0;
@@ -520,15 +550,14 @@ MMRESULT acmStreamUnprepareHeader(HACMSTREAM has, LPACMSTREAMHEADER pash, DWORD 
   if (!stream) return MMSYSERR_INVALHANDLE;
   if (!pash || pash->cbStruct < sizeof(ACMSTREAMHEADER)) return MMSYSERR_INVALPARAM;
   std::lock_guard lock(stream->lock);
-  auto it = stream->prepared.find(pash);
-  if (it == stream->prepared.end() || !(pash->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED)) return ACMERR_UNPREPARED;
-  if (pash->fdwStatus & ACMSTREAMHEADER_STATUSF_INQUEUE) return ACMERR_BUSY;
+  MMRESULT error = MMSYSERR_NOERROR;
+  const PreparedHeader* p = PreparedLocked(*stream, pash, &error);
+  if (!p) return error;
   // The lengths must be back at their prepared values.
-  const PreparedHeader& p = it->second;
-  if (pash->pbSrc != p.src || pash->pbDst != p.dst || pash->cbSrcLength != p.srcLength ||
-      pash->cbDstLength != p.dstLength)
+  if (pash->pbSrc != p->src || pash->pbDst != p->dst || pash->cbSrcLength != p->srcLength ||
+      pash->cbDstLength != p->dstLength)
     return MMSYSERR_INVALPARAM;
-  stream->prepared.erase(it);
+  stream->prepared.erase(pash);
   pash->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_PREPARED;
   return MMSYSERR_NOERROR;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "media/contract/codepage.h"
 #include "platform/gdi/gdi_internal.h"
 
 namespace tav::gdi {
@@ -77,21 +78,7 @@ std::string ToUtf8(std::u16string_view s) {
       // Control characters take no room and draw nothing (Pango would break lines at them).
       c = 0x200B;
     }
-    if (c < 0x80) {
-      out += char(c);
-    } else if (c < 0x800) {
-      out += char(0xC0 | (c >> 6));
-      out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += char(0xE0 | (c >> 12));
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    } else {
-      out += char(0xF0 | (c >> 18));
-      out += char(0x80 | ((c >> 12) & 0x3F));
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    }
+    tav::AppendUtf8(out, c);
   }
   return out;
 }

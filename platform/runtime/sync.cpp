@@ -167,6 +167,21 @@ std::shared_ptr<Waitable> LookupHandleLocked(HANDLE h) {
   return it == t.objects.end() ? nullptr : it->second;
 }
 
+bool LookupHandlesLocked(SyncLock& lock, const HANDLE* handles, DWORD count,
+                         std::vector<std::shared_ptr<Waitable>>& objects) {
+  objects.reserve(objects.size() + count);
+  for (DWORD i = 0; i < count; ++i) {
+    auto o = LookupHandleLocked(handles[i]);
+    if (!o) {
+      lock.unlock();
+      SetLastError(ERROR_INVALID_HANDLE);
+      return false;
+    }
+    objects.push_back(std::move(o));
+  }
+  return true;
+}
+
 namespace {
 
 // A thread started by CreateThread; signalled once the thread has ended.
@@ -278,16 +293,7 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
   const auto deadline = DeadlineAfter(timeoutMs);
   std::unique_lock lock(SyncMutex());
   std::vector<std::shared_ptr<Waitable>> objects;
-  objects.reserve(count);
-  for (DWORD i = 0; i < count; ++i) {
-    auto o = LookupHandleLocked(handles[i]);
-    if (!o) {
-      lock.unlock();
-      SetLastError(ERROR_INVALID_HANDLE);
-      return WAIT_FAILED;
-    }
-    objects.push_back(std::move(o));
-  }
+  if (!LookupHandlesLocked(lock, handles, count, objects)) return WAIT_FAILED;
   return WaitLocked(lock, objects, waitAll != FALSE, deadline);
 }
 

@@ -108,6 +108,10 @@ std::optional<Clock::time_point> DeadlineAfter(DWORD timeoutMs);
 // The handle table. Handles are never reused, so a stale handle fails cleanly.
 HANDLE InsertHandleLocked(std::shared_ptr<Waitable> object);
 std::shared_ptr<Waitable> LookupHandleLocked(HANDLE h);
+// Appends the objects of count handles to objects. False when one of them is not a live
+// handle: the last error is then ERROR_INVALID_HANDLE and lock (on SyncMutex()) is released.
+bool LookupHandlesLocked(SyncLock& lock, const HANDLE* handles, DWORD count,
+                         std::vector<std::shared_ptr<Waitable>>& objects);
 
 // Ends the calling thread's message queue (implemented with the queues); called by
 // threads the runtime started before their handle becomes signalled.

@@ -502,36 +502,34 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
   CurrentQueue();
   std::unique_lock lock(SyncMutex());
   std::vector<std::shared_ptr<Waitable>> objects;
-  for (DWORD i = 0; i < count; ++i) {
-    auto o = LookupHandleLocked(handles[i]);
-    if (!o) {
-      lock.unlock();
-      SetLastError(ERROR_INVALID_HANDLE);
-      return WAIT_FAILED;
-    }
-    objects.push_back(std::move(o));
-  }
+  if (!LookupHandlesLocked(lock, handles, count, objects)) return WAIT_FAILED;
   objects.push_back(t_queue.queue);
   return WaitLocked(lock, objects, waitAll != FALSE, deadline);
 }
 
+namespace {
+
+// The queue that holds hwnd's timers: its owner's, or with no window the calling thread's,
+// which must exist already. Null, with the last error set, for an unknown window.
+std::shared_ptr<Queue> TimerQueueLocked(HWND hwnd) {
+  if (!hwnd) return t_queue.queue;
+  WindowEntry* w = FindWindowLocked(hwnd);
+  if (!w) {
+    SetLastError(kErrorInvalidWindowHandle);
+    return nullptr;
+  }
+  return w->owner;
+}
+
+}  // namespace
+
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {
   TAV_TRACE("SetTimer(%p, %lu, %u ms)", static_cast<void*>(hwnd), (unsigned long)id, elapseMs);
   const UINT elapse = std::clamp(elapseMs, kMinTimerMs, kMaxTimerMs);
-  std::shared_ptr<Queue> q;
-  if (!hwnd) {
-    CurrentQueue();
-    q = t_queue.queue;
-  }
+  if (!hwnd) CurrentQueue();  // made outside the lock, which it takes
   std::lock_guard lock(SyncMutex());
-  if (hwnd) {
-    WindowEntry* w = FindWindowLocked(hwnd);
-    if (!w) {
-      SetLastError(kErrorInvalidWindowHandle);
-      return 0;
-    }
-    q = w->owner;
-  }
+  const std::shared_ptr<Queue> q = TimerQueueLocked(hwnd);
+  if (!q) return 0;
   const auto due = Clock::now() + std::chrono::milliseconds(elapse);
   auto existing = std::find_if(q->timers.begin(), q->timers.end(),
                                [&](const Timer& t) { return t.hwnd == hwnd && t.id == id; });
@@ -554,20 +552,10 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {
 
 BOOL KillTimer(HWND hwnd, UINT_PTR id) {
   TAV_TRACE("KillTimer(%p, %lu)", static_cast<void*>(hwnd), (unsigned long)id);
-  std::shared_ptr<Queue> q;
-  if (!hwnd) {
-    CurrentQueue();
-    q = t_queue.queue;
-  }
+  if (!hwnd) CurrentQueue();  // made outside the lock, which it takes
   std::lock_guard lock(SyncMutex());
-  if (hwnd) {
-    WindowEntry* w = FindWindowLocked(hwnd);
-    if (!w) {
-      SetLastError(kErrorInvalidWindowHandle);
-      return FALSE;
-    }
-    q = w->owner;
-  }
+  const std::shared_ptr<Queue> q = TimerQueueLocked(hwnd);
+  if (!q) return FALSE;
   const size_t removed = std::erase_if(q->timers, [&](const Timer& t) { return t.hwnd == hwnd && t.id == id; });
   if (!removed) return FALSE;
   q->TimersChangedLocked();

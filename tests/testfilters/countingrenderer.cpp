@@ -5,17 +5,6 @@ namespace tavtest {
 CTestRenderer::CTestRenderer(LPUNKNOWN outer, const Config& config, HRESULT* phr)
     : CBaseVideoRenderer(CLSID_TestRenderer, NAME("test renderer"), outer, phr), m_config(config) {}
 
-CTestRenderer* CTestRenderer::Create(const Config& config, ComPtr<IBaseFilter>& out) {
-  HRESULT hr = S_OK;
-  auto* f = new CTestRenderer(nullptr, config, &hr);
-  out = static_cast<IBaseFilter*>(f);
-  return f;
-}
-
-CUnknown* CTestRenderer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  return new (std::nothrow) CTestRenderer(outer, Config{}, phr);
-}
-
 HRESULT CTestRenderer::CheckMediaType(const CMediaType* mt) {
   if (!mt) return E_POINTER;
   if (m_config.anyMajorType) return S_OK;

@@ -11,7 +11,7 @@
 
 namespace tavtest {
 
-class CTestRenderer : public CBaseVideoRenderer {
+class CTestRenderer : public CBaseVideoRenderer, public TestFilterMaker<CTestRenderer> {
  public:
   struct Config {
     GUID subtype = GUID_NULL;  // GUID_NULL: any video subtype
@@ -27,8 +27,6 @@ class CTestRenderer : public CBaseVideoRenderer {
     std::chrono::steady_clock::time_point wall;
   };
 
-  static CTestRenderer* Create(const Config& config, ComPtr<IBaseFilter>& out);
-  static CUnknown* CreateInstance(LPUNKNOWN outer, HRESULT* phr);
   CTestRenderer(LPUNKNOWN outer, const Config& config, HRESULT* phr);
 
   HRESULT CheckMediaType(const CMediaType* mt) override;

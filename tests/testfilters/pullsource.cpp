@@ -149,15 +149,4 @@ CTestPullSource::CTestPullSource(LPUNKNOWN outer, const Config& config, HRESULT*
 
 CTestPullSource::~CTestPullSource() { delete m_pPin; }
 
-CTestPullSource* CTestPullSource::Create(const Config& config, ComPtr<IBaseFilter>& out) {
-  HRESULT hr = S_OK;
-  auto* f = new CTestPullSource(nullptr, config, &hr);
-  out = static_cast<IBaseFilter*>(f);
-  return f;
-}
-
-CUnknown* CTestPullSource::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  return new (std::nothrow) CTestPullSource(outer, Config{}, phr);
-}
-
 }  // namespace tavtest

@@ -23,17 +23,8 @@ class CTestPullPin : public CBasePin, public IAsyncReader {
   HRESULT CheckMediaType(const CMediaType* mt) override;
   HRESULT GetMediaType(int position, CMediaType* mt) override;
 
-  // IAsyncReader
-  STDMETHODIMP RequestAllocator(IMemAllocator* preferred, ALLOCATOR_PROPERTIES* props,
-                                IMemAllocator** actual) override;
-  STDMETHODIMP Request(IMediaSample* sample, DWORD_PTR user) override;
-  STDMETHODIMP WaitForNext(DWORD timeoutMs, IMediaSample** sample, DWORD_PTR* user) override;
-  STDMETHODIMP SyncReadAligned(IMediaSample* sample) override;
-  STDMETHODIMP SyncRead(LONGLONG position, LONG length, BYTE* buffer) override;
-  STDMETHODIMP Length(LONGLONG* total, LONGLONG* available) override;
-  // IAsyncReader::BeginFlush / EndFlush (IPin's share the signature, so these answer both).
-  STDMETHODIMP BeginFlush() override;
-  STDMETHODIMP EndFlush() override;
+  // IAsyncReader, whose BeginFlush / EndFlush answer IPin's too.
+  DECLARE_IASYNCREADER_METHODS
 
  private:
   // Reads the sample's byte range (its times / UNITS) into it.
@@ -53,14 +44,12 @@ class CTestPullPin : public CBasePin, public IAsyncReader {
   bool m_flushing = false;   // guarded by m_queueLock
 };
 
-class CTestPullSource : public CBaseFilter {
+class CTestPullSource : public CBaseFilter, public TestFilterMaker<CTestPullSource> {
  public:
   struct Config {
     GUID subtype = MEDIASUBTYPE_Avi;
     size_t size = 100000;  // bytes; byte i holds (i * 7 + 3) & 0xFF
   };
-  static CTestPullSource* Create(const Config& config, ComPtr<IBaseFilter>& out);
-  static CUnknown* CreateInstance(LPUNKNOWN outer, HRESULT* phr);
 
   CTestPullSource(LPUNKNOWN outer, const Config& config, HRESULT* phr);
   ~CTestPullSource() override;

@@ -151,15 +151,4 @@ CTestPushSource::CTestPushSource(LPUNKNOWN outer, const Config& config, HRESULT*
 
 CTestPushSource::~CTestPushSource() { delete m_pPin; }
 
-CTestPushSource* CTestPushSource::Create(const Config& config, ComPtr<IBaseFilter>& out) {
-  HRESULT hr = S_OK;
-  auto* f = new CTestPushSource(nullptr, config, &hr);
-  out = static_cast<IBaseFilter*>(f);
-  return f;
-}
-
-CUnknown* CTestPushSource::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  return new (std::nothrow) CTestPushSource(outer, Config{}, phr);
-}
-
 }  // namespace tavtest

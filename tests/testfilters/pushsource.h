@@ -61,7 +61,7 @@ class CTestPushPin : public CBaseOutputPin {
   CCritSec m_threadLock;
 };
 
-class CTestPushSource : public CBaseFilter {
+class CTestPushSource : public CBaseFilter, public TestFilterMaker<CTestPushSource> {
  public:
   struct Config {
     GUID subtype = MEDIASUBTYPE_RGB32;
@@ -72,8 +72,6 @@ class CTestPushSource : public CBaseFilter {
     LONG buffers = 2;
   };
   // A new source with one reference in *out; the returned pointer lives as long as it.
-  static CTestPushSource* Create(const Config& config, ComPtr<IBaseFilter>& out);
-  static CUnknown* CreateInstance(LPUNKNOWN outer, HRESULT* phr);
 
   CTestPushSource(LPUNKNOWN outer, const Config& config, HRESULT* phr);
   ~CTestPushSource() override;

@@ -5,17 +5,6 @@ namespace tavtest {
 CTestInPlace::CTestInPlace(LPUNKNOWN outer, const Config& config, HRESULT* phr)
     : CTransInPlaceFilter(NAME("test in-place"), outer, CLSID_TestInPlace, phr, config.stamp), m_config(config) {}
 
-CTestInPlace* CTestInPlace::Create(const Config& config, ComPtr<IBaseFilter>& out) {
-  HRESULT hr = S_OK;
-  auto* f = new CTestInPlace(nullptr, config, &hr);
-  out = static_cast<IBaseFilter*>(f);
-  return f;
-}
-
-CUnknown* CTestInPlace::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  return new (std::nothrow) CTestInPlace(outer, Config{}, phr);
-}
-
 HRESULT CTestInPlace::CheckInputType(const CMediaType* mt) {
   if (!mt) return E_POINTER;
   return mt->majortype == MEDIATYPE_Video ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;

@@ -8,14 +8,12 @@
 
 namespace tavtest {
 
-class CTestInPlace : public CTransInPlaceFilter {
+class CTestInPlace : public CTransInPlaceFilter, public TestFilterMaker<CTestInPlace> {
  public:
   struct Config {
     int deliveries = 1;   // times each sample goes downstream
     bool stamp = true;    // modifies the data
   };
-  static CTestInPlace* Create(const Config& config, ComPtr<IBaseFilter>& out);
-  static CUnknown* CreateInstance(LPUNKNOWN outer, HRESULT* phr);
   CTestInPlace(LPUNKNOWN outer, const Config& config, HRESULT* phr);
 
   HRESULT CheckInputType(const CMediaType* mt) override;

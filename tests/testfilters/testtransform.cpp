@@ -106,17 +106,6 @@ CTestTransform::CTestTransform(LPUNKNOWN outer, const Config& config, HRESULT* p
 
 CTestTransform::~CTestTransform() = default;
 
-CTestTransform* CTestTransform::Create(const Config& config, ComPtr<IBaseFilter>& out) {
-  HRESULT hr = S_OK;
-  auto* f = new CTestTransform(nullptr, config, &hr);
-  out = static_cast<IBaseFilter*>(f);
-  return f;
-}
-
-CUnknown* CTestTransform::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
-  return new (std::nothrow) CTestTransform(outer, Config{}, phr);
-}
-
 CBasePin* CTestTransform::GetPin(int n) {
   if (!m_config.deferred) return CTransformFilter::GetPin(n);
   return MakePins(

@@ -49,7 +49,7 @@ class CTestTransformOutputPin : public CTransformOutputPin {
   HRESULT DecideAllocator(IMemInputPin* pin, IMemAllocator** allocator) override;
 };
 
-class CTestTransform : public CTransformFilter {
+class CTestTransform : public CTransformFilter, public TestFilterMaker<CTestTransform> {
  public:
   struct Config {
     GUID inputSubtype = MEDIASUBTYPE_RGB32;
@@ -57,8 +57,6 @@ class CTestTransform : public CTransformFilter {
     bool deferred = false;
     LONG outputBuffers = 1;
   };
-  static CTestTransform* Create(const Config& config, ComPtr<IBaseFilter>& out);
-  static CUnknown* CreateInstance(LPUNKNOWN outer, HRESULT* phr);
   CTestTransform(LPUNKNOWN outer, const Config& config, HRESULT* phr);
   ~CTestTransform() override;
 

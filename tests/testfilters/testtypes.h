@@ -1,6 +1,8 @@
 // Class identifiers and media types of the test filters.
 #pragma once
 
+#include <new>
+
 #include "platform/streaming/base/streams.h"
 
 namespace tavtest {
@@ -16,5 +18,23 @@ CMediaType MakeVideoType(const GUID& subtype, LONG width, LONG height, REFERENCE
 
 // The frame number a test source writes into the first four bytes of each frame.
 DWORD FrameNumberOf(IMediaSample* sample);
+
+// The two ways a test filter, built as Filter(outer, config, phr), is made: Create gives a
+// test a new filter with one reference in out (the returned pointer lives as long as out
+// holds it); CreateInstance is the class table's entry, with the default configuration.
+template <class Filter>
+struct TestFilterMaker {
+  // (F defers the lookup of Filter::Config to the call, when Filter is complete.)
+  template <class F = Filter, class Config = typename F::Config>
+  static Filter* Create(const Config& config, ComPtr<IBaseFilter>& out) {
+    HRESULT hr = S_OK;
+    auto* f = new Filter(nullptr, config, &hr);
+    out = static_cast<IBaseFilter*>(f);
+    return f;
+  }
+  static CUnknown* CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
+    return new (std::nothrow) Filter(outer, typename Filter::Config{}, phr);
+  }
+};
 
 }  // namespace tavtest

@@ -76,15 +76,7 @@ class CAsyncOutputPin final : public CBasePin {
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return pin->QueryInterface(riid, ppv); }
     STDMETHODIMP_(ULONG) AddRef() override { return pin->AddRef(); }
     STDMETHODIMP_(ULONG) Release() override { return pin->Release(); }
-    STDMETHODIMP RequestAllocator(IMemAllocator* preferred, ALLOCATOR_PROPERTIES* props,
-                                  IMemAllocator** actual) override;
-    STDMETHODIMP Request(IMediaSample* sample, DWORD_PTR user) override;
-    STDMETHODIMP WaitForNext(DWORD timeoutMs, IMediaSample** sample, DWORD_PTR* user) override;
-    STDMETHODIMP SyncReadAligned(IMediaSample* sample) override;
-    STDMETHODIMP SyncRead(LONGLONG position, LONG length, BYTE* buffer) override;
-    STDMETHODIMP Length(LONGLONG* total, LONGLONG* available) override;
-    STDMETHODIMP BeginFlush() override;
-    STDMETHODIMP EndFlush() override;
+    DECLARE_IASYNCREADER_METHODS
     CAsyncOutputPin* pin;
   };
   friend struct Reader;

@@ -113,28 +113,6 @@ STDMETHODIMP CAvOutputPin::GetCapabilities(DWORD* capabilities) {
   *capabilities = splitter_->Capabilities();
   return S_OK;
 }
-STDMETHODIMP CAvOutputPin::CheckCapabilities(DWORD* capabilities) {
-  if (!capabilities) return E_POINTER;
-  DWORD have = splitter_->Capabilities();
-  DWORD asked = *capabilities;
-  *capabilities &= have;
-  return *capabilities == asked ? S_OK : *capabilities ? S_FALSE : E_FAIL;
-}
-STDMETHODIMP CAvOutputPin::IsFormatSupported(const GUID* format) {
-  if (!format) return E_POINTER;
-  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-}
-STDMETHODIMP CAvOutputPin::QueryPreferredFormat(GUID* format) {
-  if (!format) return E_POINTER;
-  *format = TIME_FORMAT_MEDIA_TIME;
-  return S_OK;
-}
-STDMETHODIMP CAvOutputPin::GetTimeFormat(GUID* format) { return QueryPreferredFormat(format); }
-STDMETHODIMP CAvOutputPin::IsUsingTimeFormat(const GUID* format) { return IsFormatSupported(format); }
-STDMETHODIMP CAvOutputPin::SetTimeFormat(const GUID* format) {
-  if (!format) return E_POINTER;
-  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
-}
 STDMETHODIMP CAvOutputPin::GetDuration(LONGLONG* duration) {
   if (!duration) return E_POINTER;
   splitter_->GetPositions(nullptr, nullptr, duration);
@@ -147,15 +125,6 @@ STDMETHODIMP CAvOutputPin::GetStopPosition(LONGLONG* stop) {
 }
 // The splitter does not know what has been presented; the graph asks its renderers.
 STDMETHODIMP CAvOutputPin::GetCurrentPosition(LONGLONG* current) { return current ? E_NOTIMPL : E_POINTER; }
-STDMETHODIMP CAvOutputPin::ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                                             const GUID* sourceFormat) {
-  if (!target) return E_POINTER;
-  const bool targetOk = !targetFormat || *targetFormat == TIME_FORMAT_MEDIA_TIME;
-  const bool sourceOk = !sourceFormat || *sourceFormat == TIME_FORMAT_MEDIA_TIME;
-  if (!targetOk || !sourceOk) return E_INVALIDARG;
-  *target = source;
-  return S_OK;
-}
 STDMETHODIMP CAvOutputPin::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) {
   return splitter_->SetPositions(current, currentFlags, stop, stopFlags);
 }
@@ -172,11 +141,6 @@ STDMETHODIMP CAvOutputPin::SetRate(double rate) { return rate == 1.0 ? S_OK : E_
 STDMETHODIMP CAvOutputPin::GetRate(double* rate) {
   if (!rate) return E_POINTER;
   *rate = 1.0;
-  return S_OK;
-}
-STDMETHODIMP CAvOutputPin::GetPreroll(LONGLONG* preroll) {
-  if (!preroll) return E_POINTER;
-  *preroll = 0;
   return S_OK;
 }
 

@@ -57,7 +57,7 @@ class CAvInputPin final : public CBasePin {
   CAvSplitter* splitter_;
 };
 
-class CAvOutputPin final : public CBaseOutputPin, public IMediaSeeking {
+class CAvOutputPin final : public CBaseOutputPin, public CMediaTimeSeeking {
  public:
   CAvOutputPin(CAvSplitter* filter, CCritSec* lock, HRESULT* phr, LPCWSTR name, int stream, const CMediaType& mt);
 
@@ -70,25 +70,8 @@ class CAvOutputPin final : public CBaseOutputPin, public IMediaSeeking {
   // Quality messages are not acted upon: every sample is delivered.
   STDMETHODIMP Notify(IBaseFilter*, Quality) override { return S_OK; }
 
-  // IMediaSeeking: the filter's positions, whichever pin is asked.
-  STDMETHODIMP GetCapabilities(DWORD* capabilities) override;
-  STDMETHODIMP CheckCapabilities(DWORD* capabilities) override;
-  STDMETHODIMP IsFormatSupported(const GUID* format) override;
-  STDMETHODIMP QueryPreferredFormat(GUID* format) override;
-  STDMETHODIMP GetTimeFormat(GUID* format) override;
-  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;
-  STDMETHODIMP SetTimeFormat(const GUID* format) override;
-  STDMETHODIMP GetDuration(LONGLONG* duration) override;
-  STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
-  STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;
-  STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                                 const GUID* sourceFormat) override;
-  STDMETHODIMP SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override;
-  STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
-  STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
-  STDMETHODIMP SetRate(double rate) override;
-  STDMETHODIMP GetRate(double* rate) override;
-  STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
+  // IMediaSeeking (in media time): the filter's positions, whichever pin is asked.
+  DECLARE_IMEDIASEEKING_POSITION_METHODS
 
   int StreamIndex() const { return stream_; }
   // Streaming thread only: a discontinuity is due on the next sample.

@@ -33,12 +33,22 @@ class filters_Decoders : public ::testing::Test {
     ComPtr<PushSource> source;
     ComPtr<CollectSink> sink;
   };
-  static void Connect(Chain& c, const CMediaType& in, REFCLSID clsid, const GUID& outSubtype) {
+  // The three filters, not connected yet.
+  static void Make(Chain& c, const CMediaType& in, REFCLSID clsid, const GUID& outSubtype) {
     ASSERT_EQ(CreateFilter(clsid, &c.filter), S_OK);
     c.source = new PushSource(in);
     c.sink = new CollectSink(outSubtype);
-    ASSERT_EQ(c.source->Pin()->Connect(FindPin(c.filter.Get(), PINDIR_INPUT).Get(), nullptr), S_OK);
-    ASSERT_EQ(FindPin(c.filter.Get(), PINDIR_OUTPUT)->Connect(c.sink->Pin(), nullptr), S_OK);
+  }
+  static HRESULT ConnectInput(Chain& c) {
+    return c.source->Pin()->Connect(FindPin(c.filter.Get(), PINDIR_INPUT).Get(), nullptr);
+  }
+  static HRESULT ConnectOutput(Chain& c) {
+    return FindPin(c.filter.Get(), PINDIR_OUTPUT)->Connect(c.sink->Pin(), nullptr);
+  }
+  static void Connect(Chain& c, const CMediaType& in, REFCLSID clsid, const GUID& outSubtype) {
+    Make(c, in, clsid, outSubtype);
+    ASSERT_EQ(ConnectInput(c), S_OK);
+    ASSERT_EQ(ConnectOutput(c), S_OK);
   }
   static void Disconnect(Chain& c) {
     c.source->Pin()->Disconnect();
@@ -181,23 +191,18 @@ TEST_F(filters_Decoders, DmoWrapper_TakesStreamsOnlyAfterInit) {
   CMediaType mt;
   std::vector<Packet> packets;
   ASSERT_TRUE(ReadStream(asf, true, &mt, &packets));
-  ComPtr<IBaseFilter> dmo;
-  ASSERT_EQ(CreateFilter(CLSID_DMOWrapperFilter, &dmo), S_OK);
-  ComPtr<PushSource> src = new PushSource(mt);
-  EXPECT_NE(src->Pin()->Connect(FindPin(dmo.Get(), PINDIR_INPUT).Get(), nullptr), S_OK);
+  Chain c;
+  Make(c, mt, CLSID_DMOWrapperFilter, MEDIASUBTYPE_RGB32);
+  EXPECT_NE(ConnectInput(c), S_OK);
   ComPtr<IDMOWrapperFilter> init;
-  ASSERT_EQ(dmo->QueryInterface(IID_IDMOWrapperFilter, init.AsVoidOut()), S_OK);
+  ASSERT_EQ(c.filter->QueryInterface(IID_IDMOWrapperFilter, init.AsVoidOut()), S_OK);
   EXPECT_EQ(init->Init(CLSID_CWMADecMediaObject, DMOCATEGORY_VIDEO_DECODER), REGDB_E_CLASSNOTREG);
   ASSERT_EQ(init->Init(CLSID_CWMVDecMediaObject, DMOCATEGORY_VIDEO_DECODER), S_OK);
-  ComPtr<CollectSink> sink = new CollectSink(MEDIASUBTYPE_RGB32);
-  ASSERT_EQ(src->Pin()->Connect(FindPin(dmo.Get(), PINDIR_INPUT).Get(), nullptr), S_OK);
-  ASSERT_EQ(FindPin(dmo.Get(), PINDIR_OUTPUT)->Connect(sink->Pin(), nullptr), S_OK);
-  ASSERT_EQ(PushAll(src.Get(), {dmo.Get(), sink.Get()}, packets), S_OK);
-  EXPECT_NEAR(double(sink->samples.size()), 10.0, 1.0);
-  src->Pin()->Disconnect();
-  FindPin(dmo.Get(), PINDIR_INPUT)->Disconnect();
-  FindPin(dmo.Get(), PINDIR_OUTPUT)->Disconnect();
-  sink->Pin()->Disconnect();
+  ASSERT_EQ(ConnectInput(c), S_OK);
+  ASSERT_EQ(ConnectOutput(c), S_OK);
+  ASSERT_EQ(PushAll(c.source.Get(), {c.filter.Get(), c.sink.Get()}, packets), S_OK);
+  EXPECT_NEAR(double(c.sink->samples.size()), 10.0, 1.0);
+  Disconnect(c);
 }
 
 TEST_F(filters_Decoders, Mp3Decoder_GivesPcmWithTheStreamsSampleCount) {
@@ -218,31 +223,26 @@ TEST_F(filters_Decoders, AcmWrapper_ConvertsPcmToTheForcedFormat) {
   CMediaType mt;
   std::vector<Packet> packets;
   ASSERT_TRUE(ReadStream(wav, false, &mt, &packets));
-  ComPtr<IBaseFilter> acm;
-  ASSERT_EQ(CreateFilter(CLSID_ACMWrapper, &acm), S_OK);
-  ComPtr<PushSource> src = new PushSource(mt);
-  ASSERT_EQ(src->Pin()->Connect(FindPin(acm.Get(), PINDIR_INPUT).Get(), nullptr), S_OK);
+  Chain c;
+  Make(c, mt, CLSID_ACMWrapper, MEDIASUBTYPE_PCM);
+  ASSERT_EQ(ConnectInput(c), S_OK);
   ComPtr<IAMStreamConfig> config;
-  ASSERT_EQ(FindPin(acm.Get(), PINDIR_OUTPUT)->QueryInterface(IID_IAMStreamConfig, config.AsVoidOut()), S_OK);
+  ASSERT_EQ(FindPin(c.filter.Get(), PINDIR_OUTPUT)->QueryInterface(IID_IAMStreamConfig, config.AsVoidOut()), S_OK);
   CMediaType target;
   CMediaType bad;
   ASSERT_EQ(config->SetFormat(&bad), VFW_E_INVALIDMEDIATYPE);
   PcmType(22050, 2, 16, &target);
   ASSERT_EQ(config->SetFormat(&target), S_OK);
-  ComPtr<CollectSink> sink = new CollectSink(MEDIASUBTYPE_PCM);
-  ASSERT_EQ(FindPin(acm.Get(), PINDIR_OUTPUT)->Connect(sink->Pin(), nullptr), S_OK);
-  auto* wfx = reinterpret_cast<WAVEFORMATEX*>(sink->Pin()->CurrentMediaType().Format());
+  ASSERT_EQ(ConnectOutput(c), S_OK);
+  auto* wfx = reinterpret_cast<WAVEFORMATEX*>(c.sink->Pin()->CurrentMediaType().Format());
   EXPECT_EQ(wfx->nSamplesPerSec, 22050u);
   EXPECT_EQ(wfx->nChannels, 2);
   EXPECT_EQ(wfx->wBitsPerSample, 16);
-  ASSERT_EQ(PushAll(src.Get(), {acm.Get(), sink.Get()}, packets), S_OK);
-  EXPECT_NEAR(double(AudioFrames(*sink, 4)), 22050.0, 64.0);
-  ASSERT_FALSE(sink->samples.empty());
-  EXPECT_EQ(sink->samples.front().start, 0);
-  src->Pin()->Disconnect();
-  FindPin(acm.Get(), PINDIR_INPUT)->Disconnect();
-  FindPin(acm.Get(), PINDIR_OUTPUT)->Disconnect();
-  sink->Pin()->Disconnect();
+  ASSERT_EQ(PushAll(c.source.Get(), {c.filter.Get(), c.sink.Get()}, packets), S_OK);
+  EXPECT_NEAR(double(AudioFrames(*c.sink, 4)), 22050.0, 64.0);
+  ASSERT_FALSE(c.sink->samples.empty());
+  EXPECT_EQ(c.sink->samples.front().start, 0);
+  Disconnect(c);
 }
 
 TEST_F(filters_Decoders, ColourConverter_TurnsYuvIntoBottomUpRgb32) {
@@ -370,28 +370,23 @@ TEST_F(filters_Decoders, DvDecoder_HalfResolution_GivesQuarterSizedFrames) {
   CMediaType mt;
   std::vector<Packet> packets;
   ASSERT_TRUE(ReadStream(avi, true, &mt, &packets));
-  ComPtr<IBaseFilter> dv;
-  ASSERT_EQ(CreateFilter(CLSID_DVVideoCodec, &dv), S_OK);
+  Chain c;
+  Make(c, mt, CLSID_DVVideoCodec, MEDIASUBTYPE_RGB32);
   ComPtr<IIPDVDec> display;
-  ASSERT_EQ(dv->QueryInterface(IID_IIPDVDec, display.AsVoidOut()), S_OK);
+  ASSERT_EQ(c.filter->QueryInterface(IID_IIPDVDec, display.AsVoidOut()), S_OK);
   EXPECT_EQ(display->put_IPDisplay(999), E_INVALIDARG);
   ASSERT_EQ(display->put_IPDisplay(DVDECODERRESOLUTION_360x240), S_OK);
   int value = 0;
   display->get_IPDisplay(&value);
   EXPECT_EQ(value, DVDECODERRESOLUTION_360x240);
-  ComPtr<PushSource> src = new PushSource(mt);
-  ComPtr<CollectSink> sink = new CollectSink(MEDIASUBTYPE_RGB32);
-  ASSERT_EQ(src->Pin()->Connect(FindPin(dv.Get(), PINDIR_INPUT).Get(), nullptr), S_OK);
-  ASSERT_EQ(FindPin(dv.Get(), PINDIR_OUTPUT)->Connect(sink->Pin(), nullptr), S_OK);
+  ASSERT_EQ(ConnectInput(c), S_OK);
+  ASSERT_EQ(ConnectOutput(c), S_OK);
   EXPECT_EQ(display->put_IPDisplay(DVDECODERRESOLUTION_720x480), VFW_E_ALREADY_CONNECTED);
-  ASSERT_EQ(PushAll(src.Get(), {dv.Get(), sink.Get()}, packets), S_OK);
-  EXPECT_NEAR(double(sink->samples.size()), 30.0, 1.0);
-  ASSERT_FALSE(sink->samples.empty());
-  EXPECT_EQ(sink->samples[0].data.size(), 360u * 240u * 4u);
-  src->Pin()->Disconnect();
-  FindPin(dv.Get(), PINDIR_INPUT)->Disconnect();
-  FindPin(dv.Get(), PINDIR_OUTPUT)->Disconnect();
-  sink->Pin()->Disconnect();
+  ASSERT_EQ(PushAll(c.source.Get(), {c.filter.Get(), c.sink.Get()}, packets), S_OK);
+  EXPECT_NEAR(double(c.sink->samples.size()), 30.0, 1.0);
+  ASSERT_FALSE(c.sink->samples.empty());
+  EXPECT_EQ(c.sink->samples[0].data.size(), 360u * 240u * 4u);
+  Disconnect(c);
 }
 
 TEST_F(filters_Decoders, Decimation_GivesEveryFrameAtTheAskedSize_OnlyWhileTheOutputIsFree) {
@@ -400,32 +395,27 @@ TEST_F(filters_Decoders, Decimation_GivesEveryFrameAtTheAskedSize_OnlyWhileTheOu
   CMediaType mt;
   std::vector<Packet> packets;
   ASSERT_TRUE(ReadStream(mp4, true, &mt, &packets));
-  ComPtr<IBaseFilter> dec;
-  ASSERT_EQ(CreateFilter(CLSID_AvVideoDecoderForTest, &dec), S_OK);
+  Chain c;
+  Make(c, mt, CLSID_AvVideoDecoderForTest, MEDIASUBTYPE_RGB32);
   ComPtr<IDecimateVideoImage> decimate;
-  ASSERT_EQ(dec->QueryInterface(IID_IDecimateVideoImage, decimate.AsVoidOut()), S_OK);
+  ASSERT_EQ(c.filter->QueryInterface(IID_IDecimateVideoImage, decimate.AsVoidOut()), S_OK);
   EXPECT_EQ(decimate->SetDecimationImageSize(160, 90), E_FAIL) << "no input: no size to shrink from";
-  ComPtr<PushSource> src = new PushSource(mt);
-  ComPtr<CollectSink> sink = new CollectSink(MEDIASUBTYPE_RGB32);
-  ASSERT_EQ(src->Pin()->Connect(FindPin(dec.Get(), PINDIR_INPUT).Get(), nullptr), S_OK);
+  ASSERT_EQ(ConnectInput(c), S_OK);
   EXPECT_EQ(decimate->SetDecimationImageSize(641, 360), E_FAIL) << "never larger than the picture";
   EXPECT_EQ(decimate->SetDecimationImageSize(0, 90), E_FAIL);
   ASSERT_EQ(decimate->SetDecimationImageSize(161, 91), S_OK);
-  ASSERT_EQ(FindPin(dec.Get(), PINDIR_OUTPUT)->Connect(sink->Pin(), nullptr), S_OK);
-  const BITMAPINFOHEADER* bih = VideoBitmapHeader(sink->Pin()->CurrentMediaType());
+  ASSERT_EQ(ConnectOutput(c), S_OK);
+  const BITMAPINFOHEADER* bih = VideoBitmapHeader(c.sink->Pin()->CurrentMediaType());
   ASSERT_NE(bih, nullptr);
   EXPECT_EQ(bih->biWidth, 161);
   EXPECT_EQ(std::abs(bih->biHeight), 91);
   EXPECT_EQ(decimate->SetDecimationImageSize(320, 180), E_FAIL) << "the size is part of the connection";
   EXPECT_EQ(decimate->ResetDecimationImageSize(), E_FAIL);
-  ASSERT_EQ(PushAll(src.Get(), {dec.Get(), sink.Get()}, packets), S_OK);
-  EXPECT_EQ(sink->samples.size(), 25u);
-  ASSERT_FALSE(sink->samples.empty());
-  EXPECT_EQ(sink->samples[0].data.size(), size_t(161 * 4) * 91u);
-  src->Pin()->Disconnect();
-  FindPin(dec.Get(), PINDIR_INPUT)->Disconnect();
-  FindPin(dec.Get(), PINDIR_OUTPUT)->Disconnect();
-  sink->Pin()->Disconnect();
+  ASSERT_EQ(PushAll(c.source.Get(), {c.filter.Get(), c.sink.Get()}, packets), S_OK);
+  EXPECT_EQ(c.sink->samples.size(), 25u);
+  ASSERT_FALSE(c.sink->samples.empty());
+  EXPECT_EQ(c.sink->samples[0].data.size(), size_t(161 * 4) * 91u);
+  Disconnect(c);
   // Audio decoders have no pictures to shrink.
   ComPtr<IBaseFilter> audio;
   ASSERT_EQ(CreateFilter(CLSID_AvAudioDecoderForTest, &audio), S_OK);

@@ -13,8 +13,11 @@
 
 #include "platform/filters/tests/filtertest.h"
 #include "platform/streaming/base/streams.h"
+#include "platform/streaming/graph/graph_util.h"
 
 namespace {
+
+using tav::graph::PinsOf;
 
 using filtertest::Wide;
 
@@ -94,18 +97,6 @@ ComPtr<IGraphBuilder> NewGraph() {
   return g;
 }
 
-std::vector<ComPtr<IPin>> Pins(IBaseFilter* f, PIN_DIRECTION want) {
-  std::vector<ComPtr<IPin>> out;
-  ComPtr<IEnumPins> e;
-  if (FAILED(f->EnumPins(&e))) return out;
-  ComPtr<IPin> p;
-  while (e->Next(1, &p, nullptr) == S_OK) {
-    PIN_DIRECTION dir;
-    if (SUCCEEDED(p->QueryDirection(&dir)) && dir == want) out.push_back(p);
-  }
-  return out;
-}
-
 std::optional<CMediaType> FirstType(IPin* pin) {
   ComPtr<IEnumMediaTypes> e;
   AM_MEDIA_TYPE* mt = nullptr;
@@ -121,7 +112,7 @@ HRESULT OpenSplitter(IGraphBuilder* graph, const std::string& path, ComPtr<IBase
   ComPtr<IBaseFilter> source;
   HRESULT hr = graph->AddSourceFilter(Wide(path).c_str(), u"Source", &source);
   if (FAILED(hr)) return hr;
-  auto outs = Pins(source.Get(), PINDIR_OUTPUT);
+  auto outs = PinsOf(source.Get(), PINDIR_OUTPUT);
   if (outs.empty()) return E_FAIL;
   auto type = FirstType(outs[0].Get());
   if (!type || type->majortype != MEDIATYPE_Stream) {
@@ -132,13 +123,13 @@ HRESULT OpenSplitter(IGraphBuilder* graph, const std::string& path, ComPtr<IBase
   hr = CoCreateInstance(*clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, splitter->AsVoidOut());
   if (FAILED(hr)) return hr;
   graph->AddFilter(splitter->Get(), u"Splitter");
-  auto ins = Pins(splitter->Get(), PINDIR_INPUT);
+  auto ins = PinsOf(splitter->Get(), PINDIR_INPUT);
   return graph->ConnectDirect(outs[0].Get(), ins[0].Get(), nullptr);
 }
 
 std::vector<PinType> OutputTypes(IBaseFilter* splitter) {
   std::vector<PinType> out;
-  for (auto& pin : Pins(splitter, PINDIR_OUTPUT)) {
+  for (auto& pin : PinsOf(splitter, PINDIR_OUTPUT)) {
     auto mt = FirstType(pin.Get());
     if (!mt) continue;
     PinType t{mt->majortype, mt->subtype, mt->formattype};
@@ -341,9 +332,9 @@ TEST_F(filters_Splitters, AviSplitter_Conformance) {
             S_OK);
   // Interfaces and pins before connection.
   EXPECT_FALSE(splitter.As<IFileSourceFilter>());
-  auto ins = Pins(splitter.Get(), PINDIR_INPUT);
+  auto ins = PinsOf(splitter.Get(), PINDIR_INPUT);
   ASSERT_EQ(ins.size(), 1u);
-  EXPECT_TRUE(Pins(splitter.Get(), PINDIR_OUTPUT).empty());
+  EXPECT_TRUE(PinsOf(splitter.Get(), PINDIR_OUTPUT).empty());
   CMediaType video(&MEDIATYPE_Video);
   EXPECT_NE(ins[0]->QueryAccept(&video), S_OK);
   CMediaType avi(&MEDIATYPE_Stream);
@@ -358,8 +349,8 @@ TEST_F(filters_Splitters, AviSplitter_Conformance) {
   ASSERT_EQ(graph->AddFilter(splitter.Get(), u"AVI Splitter"), S_OK);
   ComPtr<IBaseFilter> source;
   ASSERT_EQ(graph->AddSourceFilter(Wide(path).c_str(), u"Source", &source), S_OK);
-  ASSERT_EQ(graph->ConnectDirect(Pins(source.Get(), PINDIR_OUTPUT)[0].Get(), ins[0].Get(), nullptr), S_OK);
-  auto outs = Pins(splitter.Get(), PINDIR_OUTPUT);
+  ASSERT_EQ(graph->ConnectDirect(PinsOf(source.Get(), PINDIR_OUTPUT)[0].Get(), ins[0].Get(), nullptr), S_OK);
+  auto outs = PinsOf(splitter.Get(), PINDIR_OUTPUT);
   ASSERT_EQ(outs.size(), 2u);
   ComPtr<IMediaSeeking> seeking = outs[0].As<IMediaSeeking>();
   ASSERT_TRUE(seeking);
@@ -386,8 +377,8 @@ TEST_F(filters_Splitters, AviSplitter_Conformance) {
 
   // Disconnecting the input takes the output pins away.
   ASSERT_EQ(graph->Disconnect(ins[0].Get()), S_OK);
-  graph->Disconnect(Pins(source.Get(), PINDIR_OUTPUT)[0].Get());
-  EXPECT_TRUE(Pins(splitter.Get(), PINDIR_OUTPUT).empty());
+  graph->Disconnect(PinsOf(source.Get(), PINDIR_OUTPUT)[0].Get());
+  EXPECT_TRUE(PinsOf(splitter.Get(), PINDIR_OUTPUT).empty());
   outs.clear();
   seeking.Reset();
   graph->RemoveFilter(splitter.Get());

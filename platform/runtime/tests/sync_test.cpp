@@ -42,30 +42,48 @@ class ThreadIds {
   std::vector<std::atomic<int>> ids_;
 };
 
+// Threads that each wait (up to ten seconds) for one event and count themselves in
+// released when the wait succeeds.
+class EventWaiters {
+ public:
+  EventWaiters(HANDLE ev, int count) : ids_(size_t(count)) {
+    for (int i = 0; i < count; ++i)
+      threads_.emplace_back([this, ev, i] {
+        ids_.Record(size_t(i));
+        if (WaitForSingleObject(ev, 10000) == WAIT_OBJECT_0) released++;
+      });
+  }
+  ~EventWaiters() { Join(); }
+  // Every thread waits, or one has been released already (which the test then sees).
+  bool Waiting() const { return ids_.AllBlocked() || released.load() > 0; }
+  void Join() {
+    for (auto& t : threads_)
+      if (t.joinable()) t.join();
+  }
+
+  std::atomic<int> released{0};
+
+ private:
+  ThreadIds ids_;
+  std::vector<std::thread> threads_;
+};
+
 TEST(RuntimeSyncEvents, AutoResetReleasesExactlyOneWaiterPerSet) {
   HANDLE ev = CreateEvent(nullptr, FALSE, FALSE, nullptr);
   ASSERT_NE(ev, nullptr);
   constexpr int kWaiters = 8;
-  std::atomic<int> released{0};
-  ThreadIds ids(kWaiters);
-  std::vector<std::thread> threads;
-  for (int i = 0; i < kWaiters; ++i) {
-    threads.emplace_back([&, i] {
-      ids.Record(size_t(i));
-      if (WaitForSingleObject(ev, 10000) == WAIT_OBJECT_0) released++;
-    });
-  }
-  ASSERT_TRUE(Eventually([&] { return ids.AllBlocked() || released.load() > 0; }));
-  EXPECT_EQ(released.load(), 0);
+  EventWaiters waiters(ev, kWaiters);
+  ASSERT_TRUE(Eventually([&] { return waiters.Waiting(); }));
+  EXPECT_EQ(waiters.released.load(), 0);
   for (int k = 1; k <= kWaiters; ++k) {
     ASSERT_TRUE(SetEvent(ev));
-    ASSERT_TRUE(Eventually([&] { return released.load() >= k; })) << "set " << k;
+    ASSERT_TRUE(Eventually([&] { return waiters.released.load() >= k; })) << "set " << k;
     // A second waiter released by the same set would show within this window; nothing can
     // announce that none will.
     std::this_thread::sleep_for(5ms);
-    ASSERT_EQ(released.load(), k) << "one SetEvent released more than one waiter";
+    ASSERT_EQ(waiters.released.load(), k) << "one SetEvent released more than one waiter";
   }
-  for (auto& t : threads) t.join();
+  waiters.Join();
   // Every set was consumed by a waiter.
   EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_TIMEOUT);
   CloseHandle(ev);
@@ -84,19 +102,12 @@ TEST(RuntimeSyncEvents, AutoResetStaysSignalledUntilOneWaitConsumesIt) {
 
 TEST(RuntimeSyncEvents, ManualResetStaysSignalledAndReleasesEveryWaiter) {
   HANDLE ev = CreateEvent(nullptr, TRUE, FALSE, nullptr);
-  std::atomic<int> released{0};
-  ThreadIds ids(5);
-  std::vector<std::thread> threads;
-  for (int i = 0; i < 5; ++i)
-    threads.emplace_back([&, i] {
-      ids.Record(size_t(i));
-      if (WaitForSingleObject(ev, 10000) == WAIT_OBJECT_0) released++;
-    });
-  ASSERT_TRUE(Eventually([&] { return ids.AllBlocked() || released.load() > 0; }));
-  EXPECT_EQ(released.load(), 0);
+  EventWaiters waiters(ev, 5);
+  ASSERT_TRUE(Eventually([&] { return waiters.Waiting(); }));
+  EXPECT_EQ(waiters.released.load(), 0);
   SetEvent(ev);
-  for (auto& t : threads) t.join();
-  EXPECT_EQ(released.load(), 5);
+  waiters.Join();
+  EXPECT_EQ(waiters.released.load(), 5);
   EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_OBJECT_0);
   ResetEvent(ev);
@@ -107,19 +118,12 @@ TEST(RuntimeSyncEvents, ManualResetStaysSignalledAndReleasesEveryWaiter) {
 TEST(RuntimeSyncEvents, PulseReleasesCurrentWaitersAndLeavesEventReset) {
   // Only threads already blocked are released, so the pulse comes once all three wait.
   HANDLE ev = CreateEvent(nullptr, TRUE, FALSE, nullptr);
-  std::atomic<int> released{0};
-  ThreadIds ids(3);
-  std::vector<std::thread> threads;
-  for (int i = 0; i < 3; ++i)
-    threads.emplace_back([&, i] {
-      ids.Record(size_t(i));
-      if (WaitForSingleObject(ev, 10000) == WAIT_OBJECT_0) released++;
-    });
-  ASSERT_TRUE(Eventually([&] { return ids.AllBlocked() || released.load() > 0; }));
+  EventWaiters waiters(ev, 3);
+  ASSERT_TRUE(Eventually([&] { return waiters.Waiting(); }));
   PulseEvent(ev);
   EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_TIMEOUT);
-  for (auto& t : threads) t.join();
-  EXPECT_EQ(released.load(), 3);
+  waiters.Join();
+  EXPECT_EQ(waiters.released.load(), 3);
   CloseHandle(ev);
 }
 

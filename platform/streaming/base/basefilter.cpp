@@ -223,39 +223,14 @@ HRESULT CBaseFilter::ReconnectPin(IPin* pin, const AM_MEDIA_TYPE* mt) {
 
 // ---- CEnumPins ---------------------------------------------------------------------------
 
-CEnumPins::CEnumPins(CBaseFilter* filter, const CEnumPins* copyFrom)
-    : m_pFilter(filter), m_Version(filter->GetPinVersion()) {
-  if (copyFrom) {
-    m_Position = copyFrom->m_Position;
-    m_Version = copyFrom->m_Version;
-  }
-}
-
-HRESULT CEnumPins::QueryInterface(REFIID riid, void** ppv) {
-  if (!ppv) return E_POINTER;
-  *ppv = nullptr;
-  if (riid == IID_IEnumPins || riid == IID_IUnknown) return GetInterface(static_cast<IEnumPins*>(this), ppv);
-  return E_NOINTERFACE;
-}
-
-ULONG CEnumPins::AddRef() { return ULONG(__atomic_add_fetch(&m_cRef, 1, __ATOMIC_SEQ_CST)); }
-
-ULONG CEnumPins::Release() {
-  const LONG ref = __atomic_sub_fetch(&m_cRef, 1, __ATOMIC_SEQ_CST);
-  if (ref == 0) delete this;  // the last reference owns the object
-  return ULONG(ref);
-}
-
 HRESULT CEnumPins::Next(ULONG count, IPin** pins, ULONG* fetched) {
-  if (!pins) return E_POINTER;
-  if (fetched) *fetched = 0;
-  if (!fetched && count > 1) return E_INVALIDARG;
-  if (m_Version != m_pFilter->GetPinVersion()) return VFW_E_ENUM_OUT_OF_SYNC;
+  const HRESULT checked = CheckNext(pins, count, fetched);
+  if (checked != S_OK) return checked;
   ULONG n = 0;
-  CAutoLock lock(m_pFilter->FilterLock());
-  const int total = m_pFilter->GetPinCount();
+  CAutoLock lock(m_pOwner->FilterLock());
+  const int total = m_pOwner->GetPinCount();
   while (n < count && m_Position < total) {
-    CBasePin* pin = m_pFilter->GetPin(m_Position++);
+    CBasePin* pin = m_pOwner->GetPin(m_Position++);
     if (!pin) break;
     pins[n] = pin;
     pin->AddRef();
@@ -266,28 +241,12 @@ HRESULT CEnumPins::Next(ULONG count, IPin** pins, ULONG* fetched) {
 }
 
 HRESULT CEnumPins::Skip(ULONG count) {
-  if (m_Version != m_pFilter->GetPinVersion()) return VFW_E_ENUM_OUT_OF_SYNC;
-  const int total = m_pFilter->GetPinCount();
+  if (!InSync()) return VFW_E_ENUM_OUT_OF_SYNC;
+  const int total = m_pOwner->GetPinCount();
   if (LONGLONG(m_Position) + count > total) {
     m_Position = total;
     return S_FALSE;
   }
   m_Position += int(count);
   return S_OK;
-}
-
-HRESULT CEnumPins::Reset() {
-  m_Version = m_pFilter->GetPinVersion();
-  m_Position = 0;
-  return S_OK;
-}
-
-HRESULT CEnumPins::Clone(IEnumPins** out) {
-  if (!out) return E_POINTER;
-  if (m_Version != m_pFilter->GetPinVersion()) {
-    *out = nullptr;
-    return VFW_E_ENUM_OUT_OF_SYNC;
-  }
-  *out = new (std::nothrow) CEnumPins(m_pFilter.Get(), this);
-  return *out ? S_OK : E_OUTOFMEMORY;
 }

@@ -12,6 +12,7 @@
 
 #include "platform/streaming/base/combase.h"
 #include "platform/streaming/base/mtype.h"
+#include "platform/streaming/base/versionedenum.h"
 #include "platform/streaming/base/wxutil.h"
 
 class CBasePin;
@@ -85,23 +86,16 @@ class CBaseFilter : public CUnknown, public IBaseFilter {
 
 // Enumerates a filter's pins; Next fails with VFW_E_ENUM_OUT_OF_SYNC once the filter's
 // pin version has changed (Reset resynchronises).
-class CEnumPins final : public IEnumPins {
+class CEnumPins final : public CVersionedEnum<CEnumPins, IEnumPins, CBaseFilter> {
  public:
-  CEnumPins(CBaseFilter* filter, const CEnumPins* copyFrom);
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
+  CEnumPins(CBaseFilter* filter, const CEnumPins* copyFrom) : CVersionedEnum(filter, copyFrom) {}
+  static LONG VersionOf(CBaseFilter* filter) { return filter->GetPinVersion(); }
   STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override;
   STDMETHODIMP Skip(ULONG count) override;
-  STDMETHODIMP Reset() override;
-  STDMETHODIMP Clone(IEnumPins** out) override;
 
  private:
+  friend CVersionedEnum;
   ~CEnumPins() = default;
-  ComPtr<CBaseFilter> m_pFilter;
-  int m_Position = 0;
-  LONG m_Version;
-  volatile LONG m_cRef = 1;
 };
 
 // Copies a UTF-16 string into a fixed buffer, truncating, always terminated.

@@ -255,39 +255,13 @@ HRESULT CBasePin::Inactive() {
 
 // ---- CEnumMediaTypes ---------------------------------------------------------------------
 
-CEnumMediaTypes::CEnumMediaTypes(CBasePin* pin, const CEnumMediaTypes* copyFrom)
-    : m_pPin(pin), m_Version(pin->GetMediaTypeVersion()) {
-  if (copyFrom) {
-    m_Position = copyFrom->m_Position;
-    m_Version = copyFrom->m_Version;
-  }
-}
-
-HRESULT CEnumMediaTypes::QueryInterface(REFIID riid, void** ppv) {
-  if (!ppv) return E_POINTER;
-  *ppv = nullptr;
-  if (riid == IID_IEnumMediaTypes || riid == IID_IUnknown)
-    return GetInterface(static_cast<IEnumMediaTypes*>(this), ppv);
-  return E_NOINTERFACE;
-}
-
-ULONG CEnumMediaTypes::AddRef() { return ULONG(__atomic_add_fetch(&m_cRef, 1, __ATOMIC_SEQ_CST)); }
-
-ULONG CEnumMediaTypes::Release() {
-  const LONG ref = __atomic_sub_fetch(&m_cRef, 1, __ATOMIC_SEQ_CST);
-  if (ref == 0) delete this;  // the last reference owns the object
-  return ULONG(ref);
-}
-
 HRESULT CEnumMediaTypes::Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) {
-  if (!types) return E_POINTER;
-  if (fetched) *fetched = 0;
-  if (!fetched && count > 1) return E_INVALIDARG;
-  if (m_Version != m_pPin->GetMediaTypeVersion()) return VFW_E_ENUM_OUT_OF_SYNC;
+  const HRESULT checked = CheckNext(types, count, fetched);
+  if (checked != S_OK) return checked;
   ULONG n = 0;
   while (n < count) {
     CMediaType mt;
-    if (m_pPin->GetMediaType(m_Position, &mt) != S_OK) break;
+    if (m_pOwner->GetMediaType(m_Position, &mt) != S_OK) break;
     ++m_Position;
     types[n] = CreateMediaType(&mt);
     if (!types[n]) break;
@@ -298,28 +272,12 @@ HRESULT CEnumMediaTypes::Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched
 }
 
 HRESULT CEnumMediaTypes::Skip(ULONG count) {
-  if (m_Version != m_pPin->GetMediaTypeVersion()) return VFW_E_ENUM_OUT_OF_SYNC;
+  if (!InSync()) return VFW_E_ENUM_OUT_OF_SYNC;
   while (count > 0) {
     CMediaType mt;
-    if (m_pPin->GetMediaType(m_Position, &mt) != S_OK) return S_FALSE;
+    if (m_pOwner->GetMediaType(m_Position, &mt) != S_OK) return S_FALSE;
     ++m_Position;
     --count;
   }
   return S_OK;
-}
-
-HRESULT CEnumMediaTypes::Reset() {
-  m_Position = 0;
-  m_Version = m_pPin->GetMediaTypeVersion();
-  return S_OK;
-}
-
-HRESULT CEnumMediaTypes::Clone(IEnumMediaTypes** out) {
-  if (!out) return E_POINTER;
-  if (m_Version != m_pPin->GetMediaTypeVersion()) {
-    *out = nullptr;
-    return VFW_E_ENUM_OUT_OF_SYNC;
-  }
-  *out = new (std::nothrow) CEnumMediaTypes(m_pPin.Get(), this);
-  return *out ? S_OK : E_OUTOFMEMORY;
 }

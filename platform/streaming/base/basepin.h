@@ -113,21 +113,14 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
 
 // Enumerates a pin's preferred types (CBasePin::GetMediaType); out of sync once the pin's
 // type version changes.
-class CEnumMediaTypes final : public IEnumMediaTypes {
+class CEnumMediaTypes final : public CVersionedEnum<CEnumMediaTypes, IEnumMediaTypes, CBasePin> {
  public:
-  CEnumMediaTypes(CBasePin* pin, const CEnumMediaTypes* copyFrom);
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
+  CEnumMediaTypes(CBasePin* pin, const CEnumMediaTypes* copyFrom) : CVersionedEnum(pin, copyFrom) {}
+  static LONG VersionOf(CBasePin* pin) { return pin->GetMediaTypeVersion(); }
   STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override;
   STDMETHODIMP Skip(ULONG count) override;
-  STDMETHODIMP Reset() override;
-  STDMETHODIMP Clone(IEnumMediaTypes** out) override;
 
  private:
+  friend CVersionedEnum;
   ~CEnumMediaTypes() = default;
-  ComPtr<CBasePin> m_pPin;  // the reference is the filter's
-  int m_Position = 0;
-  LONG m_Version;
-  volatile LONG m_cRef = 1;
 };

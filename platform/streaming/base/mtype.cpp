@@ -173,3 +173,22 @@ bool MediaTypesEqual(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {
   if (!a.pbFormat || !b.pbFormat) return a.pbFormat == b.pbFormat;
   return std::memcmp(a.pbFormat, b.pbFormat, a.cbFormat) == 0;
 }
+
+CMediaType Rgb32VideoType(LONG width, LONG height, REFERENCE_TIME frameTime) {
+  CMediaType mt(&MEDIATYPE_Video);
+  mt.SetSubtype(&MEDIASUBTYPE_RGB32);
+  mt.SetFormatType(&FORMAT_VideoInfo);
+  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
+  if (!vih) return mt;
+  std::memset(vih, 0, sizeof(VIDEOINFOHEADER));
+  vih->AvgTimePerFrame = frameTime;
+  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  vih->bmiHeader.biWidth = width;
+  vih->bmiHeader.biHeight = height;
+  vih->bmiHeader.biPlanes = 1;
+  vih->bmiHeader.biBitCount = 32;
+  vih->bmiHeader.biCompression = BI_RGB;
+  vih->bmiHeader.biSizeImage = DWORD(width) * DWORD(height < 0 ? -height : height) * 4;
+  mt.SetSampleSize(vih->bmiHeader.biSizeImage);
+  return mt;
+}

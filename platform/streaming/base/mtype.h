@@ -70,3 +70,7 @@ void FreeMediaType(AM_MEDIA_TYPE& mt);
 HRESULT CopyMediaType(AM_MEDIA_TYPE* dst, const AM_MEDIA_TYPE* src);
 // Equal major type, subtype, format type and format block.
 bool MediaTypesEqual(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b);
+// An uncompressed RGB32 video type with a VIDEOINFOHEADER (bottom-up for a positive
+// height), whose image and sample size are one frame's bytes; frameTime is the
+// AvgTimePerFrame (0: not given).
+CMediaType Rgb32VideoType(LONG width, LONG height, REFERENCE_TIME frameTime = 0);

@@ -4,6 +4,56 @@
 
 TAV_TRACE_SOURCE(kBase, "srcseek");
 
+// ---- CMediaTimeSeeking -------------------------------------------------------------------
+
+HRESULT CMediaTimeSeeking::CheckCapabilities(DWORD* capabilities) {
+  if (!capabilities) return E_POINTER;
+  DWORD have = 0;
+  GetCapabilities(&have);
+  const DWORD asked = *capabilities;
+  *capabilities &= have;
+  if (*capabilities == asked) return S_OK;
+  return *capabilities ? S_FALSE : E_FAIL;
+}
+
+HRESULT CMediaTimeSeeking::IsFormatSupported(const GUID* format) {
+  if (!format) return E_POINTER;
+  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
+}
+
+HRESULT CMediaTimeSeeking::QueryPreferredFormat(GUID* format) {
+  if (!format) return E_POINTER;
+  *format = TIME_FORMAT_MEDIA_TIME;
+  return S_OK;
+}
+
+HRESULT CMediaTimeSeeking::GetTimeFormat(GUID* format) { return QueryPreferredFormat(format); }
+
+HRESULT CMediaTimeSeeking::IsUsingTimeFormat(const GUID* format) { return IsFormatSupported(format); }
+
+HRESULT CMediaTimeSeeking::SetTimeFormat(const GUID* format) {
+  if (!format) return E_POINTER;
+  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
+}
+
+HRESULT CMediaTimeSeeking::ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
+                                             const GUID* sourceFormat) {
+  if (!target) return E_POINTER;
+  const bool targetOk = !targetFormat || *targetFormat == TIME_FORMAT_MEDIA_TIME;
+  const bool sourceOk = !sourceFormat || *sourceFormat == TIME_FORMAT_MEDIA_TIME;
+  if (!targetOk || !sourceOk) return E_INVALIDARG;
+  *target = source;
+  return S_OK;
+}
+
+HRESULT CMediaTimeSeeking::GetPreroll(LONGLONG* preroll) {
+  if (!preroll) return E_POINTER;
+  *preroll = 0;
+  return S_OK;
+}
+
+// ---- CSourceSeeking ----------------------------------------------------------------------
+
 CSourceSeeking::CSourceSeeking(LPCTSTR name, LPUNKNOWN outer, HRESULT*, CCritSec* lock)
     : CUnknown(name, outer),
       m_rtDuration(REFERENCE_TIME(0)),
@@ -25,41 +75,6 @@ HRESULT CSourceSeeking::GetCapabilities(DWORD* capabilities) {
   return S_OK;
 }
 
-HRESULT CSourceSeeking::CheckCapabilities(DWORD* capabilities) {
-  if (!capabilities) return E_POINTER;
-  const DWORD asked = *capabilities;
-  *capabilities &= m_dwSeekingCaps;
-  if (*capabilities == asked) return S_OK;
-  return *capabilities ? S_FALSE : E_FAIL;
-}
-
-HRESULT CSourceSeeking::IsFormatSupported(const GUID* format) {
-  if (!format) return E_POINTER;
-  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-}
-
-HRESULT CSourceSeeking::QueryPreferredFormat(GUID* format) {
-  if (!format) return E_POINTER;
-  *format = TIME_FORMAT_MEDIA_TIME;
-  return S_OK;
-}
-
-HRESULT CSourceSeeking::GetTimeFormat(GUID* format) {
-  if (!format) return E_POINTER;
-  *format = TIME_FORMAT_MEDIA_TIME;
-  return S_OK;
-}
-
-HRESULT CSourceSeeking::IsUsingTimeFormat(const GUID* format) {
-  if (!format) return E_POINTER;
-  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
-}
-
-HRESULT CSourceSeeking::SetTimeFormat(const GUID* format) {
-  if (!format) return E_POINTER;
-  return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
-}
-
 HRESULT CSourceSeeking::GetDuration(LONGLONG* duration) {
   if (!duration) return E_POINTER;
   CAutoLock lock(m_pLock);
@@ -75,16 +90,6 @@ HRESULT CSourceSeeking::GetStopPosition(LONGLONG* stop) {
 }
 
 HRESULT CSourceSeeking::GetCurrentPosition(LONGLONG*) { return E_NOTIMPL; }
-
-HRESULT CSourceSeeking::ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
-                                          const GUID* sourceFormat) {
-  if (!target) return E_POINTER;
-  const bool targetOk = !targetFormat || *targetFormat == TIME_FORMAT_MEDIA_TIME;
-  const bool sourceOk = !sourceFormat || *sourceFormat == TIME_FORMAT_MEDIA_TIME;
-  if (!targetOk || !sourceOk) return E_INVALIDARG;
-  *target = source;
-  return S_OK;
-}
 
 HRESULT CSourceSeeking::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) {
   const DWORD startBits = currentFlags & AM_SEEKING_PositioningBitsMask;
@@ -150,11 +155,5 @@ HRESULT CSourceSeeking::GetRate(double* rate) {
   if (!rate) return E_POINTER;
   CAutoLock lock(m_pLock);
   *rate = m_dRateSeeking;
-  return S_OK;
-}
-
-HRESULT CSourceSeeking::GetPreroll(LONGLONG* preroll) {
-  if (!preroll) return E_POINTER;
-  *preroll = 0;
   return S_OK;
 }

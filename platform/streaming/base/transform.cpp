@@ -246,13 +246,9 @@ HRESULT CTransformFilter::InitializeOutputSample(IMediaSample* sample, IMediaSam
   if (!outSample) return E_POINTER;
   *outSample = nullptr;
   AM_SAMPLE2_PROPERTIES* const props = m_pInput->SampleProps();
-  DWORD flags = m_bSampleSkipped ? AM_GBF_PREVFRAMESKIPPED : 0;
-  if (!(props->dwSampleFlags & AM_SAMPLE_SPLICEPOINT)) flags |= AM_GBF_NOTASYNCPOINT;
   ComPtr<IMediaSample> out;
-  HRESULT hr = m_pOutput->GetDeliveryBuffer(&out, (props->dwSampleFlags & AM_SAMPLE_TIMEVALID) ? &props->tStart : nullptr,
-                                            (props->dwSampleFlags & AM_SAMPLE_STOPVALID) ? &props->tStop : nullptr, flags);
+  HRESULT hr = GetOutputBuffer(&out);
   if (FAILED(hr)) return hr;
-  if (!out) return E_UNEXPECTED;
 
   ComPtr<IMediaSample2> out2;
   if (SUCCEEDED(out->QueryInterface(IID_IMediaSample2, out2.AsVoidOut())) && out2) {
@@ -277,10 +273,43 @@ HRESULT CTransformFilter::InitializeOutputSample(IMediaSample* sample, IMediaSam
       m_bSampleSkipped = FALSE;
     }
   }
-  LONGLONG mediaStart = 0, mediaEnd = 0;
-  if (sample->GetMediaTime(&mediaStart, &mediaEnd) == S_OK) out->SetMediaTime(&mediaStart, &mediaEnd);
+  CopyMediaTime(sample, out.Get());
   *outSample = out.Detach();
   return S_OK;
+}
+
+HRESULT CTransformFilter::GetOutputBuffer(IMediaSample** out) {
+  AM_SAMPLE2_PROPERTIES* const props = m_pInput->SampleProps();
+  DWORD flags = m_bSampleSkipped ? AM_GBF_PREVFRAMESKIPPED : 0;
+  if (!(props->dwSampleFlags & AM_SAMPLE_SPLICEPOINT)) flags |= AM_GBF_NOTASYNCPOINT;
+  const HRESULT hr =
+      m_pOutput->GetDeliveryBuffer(out, (props->dwSampleFlags & AM_SAMPLE_TIMEVALID) ? &props->tStart : nullptr,
+                                   (props->dwSampleFlags & AM_SAMPLE_STOPVALID) ? &props->tStop : nullptr, flags);
+  if (FAILED(hr)) return hr;
+  return *out ? S_OK : E_UNEXPECTED;
+}
+
+HRESULT CTransformFilter::DeliverTransformed(IMediaSample* out, HRESULT transformed) {
+  if (transformed == S_OK) {
+    const HRESULT hr = m_pOutput->Deliver(out);
+    m_bSampleSkipped = FALSE;
+    return hr;
+  }
+  if (transformed == S_FALSE) {
+    // Dropped on purpose: not an error for the upstream filter.
+    m_bSampleSkipped = TRUE;
+    if (!m_bQualityChanged) {
+      NotifyEvent(EC_QUALITY_CHANGE, 0, 0);
+      m_bQualityChanged = TRUE;
+    }
+    return S_OK;
+  }
+  return transformed;
+}
+
+void CTransformFilter::CopyMediaTime(IMediaSample* from, IMediaSample* to) {
+  LONGLONG mediaStart = 0, mediaEnd = 0;
+  if (from->GetMediaTime(&mediaStart, &mediaEnd) == S_OK) to->SetMediaTime(&mediaStart, &mediaEnd);
 }
 
 HRESULT CTransformFilter::Receive(IMediaSample* sample) {
@@ -291,23 +320,11 @@ HRESULT CTransformFilter::Receive(IMediaSample* sample) {
   HRESULT hr = InitializeOutputSample(sample, &out);
   if (FAILED(hr)) return hr;
   hr = Transform(sample, out.Get());
-  if (SUCCEEDED(hr)) {
-    if (hr == S_OK) {
-      hr = m_pOutput->Deliver(out.Get());
-      m_bSampleSkipped = FALSE;
-    } else if (hr == S_FALSE) {
-      // Dropped on purpose: not an error for the upstream filter.
-      m_bSampleSkipped = TRUE;
-      if (!m_bQualityChanged) {
-        NotifyEvent(EC_QUALITY_CHANGE, 0, 0);
-        m_bQualityChanged = TRUE;
-      }
-      hr = S_OK;
-    }
-  } else {
+  if (FAILED(hr)) {
     TAV_TRACE("%p Transform failed 0x%08x", static_cast<void*>(this), unsigned(hr));
+    return hr;
   }
-  return hr;
+  return DeliverTransformed(out.Get(), hr);
 }
 
 HRESULT CTransformFilter::EndOfStream() {

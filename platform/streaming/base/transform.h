@@ -133,6 +133,16 @@ class CTransformFilter : public CBaseFilter {
   friend class CTransformInputPin;
   friend class CTransformOutputPin;
 
+  // An empty output buffer for the sample being received, asked for with its times and
+  // with flags saying whether the previous sample was dropped and whether this one is a
+  // sync point. E_UNEXPECTED when the allocator hands out nothing.
+  HRESULT GetOutputBuffer(IMediaSample** out);
+  // Acts on a successful Transform result for out: S_OK delivers it, S_FALSE drops it
+  // (reporting a quality change once per Pause) and answers S_OK; other codes come back.
+  HRESULT DeliverTransformed(IMediaSample* out, HRESULT transformed);
+  // Copies the media times of from, when it has them, to to.
+  static void CopyMediaTime(IMediaSample* from, IMediaSample* to);
+
   // Runtime, guarded by m_csReceive
   BOOL m_bEOSDelivered = FALSE;    // end of stream sent while the input was unconnected
   BOOL m_bSampleSkipped = FALSE;   // the last sample was dropped

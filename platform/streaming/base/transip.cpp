@@ -165,12 +165,8 @@ HRESULT CTransInPlaceFilter::CompleteConnect(PIN_DIRECTION dir, IPin*) {
 
 ComPtr<IMediaSample> CTransInPlaceFilter::Copy(IMediaSample* source) {
   AM_SAMPLE2_PROPERTIES* const props = m_pInput->SampleProps();
-  DWORD flags = m_bSampleSkipped ? AM_GBF_PREVFRAMESKIPPED : 0;
-  if (!(props->dwSampleFlags & AM_SAMPLE_SPLICEPOINT)) flags |= AM_GBF_NOTASYNCPOINT;
   ComPtr<IMediaSample> dest;
-  HRESULT hr = m_pOutput->GetDeliveryBuffer(&dest, (props->dwSampleFlags & AM_SAMPLE_TIMEVALID) ? &props->tStart : nullptr,
-                                            (props->dwSampleFlags & AM_SAMPLE_STOPVALID) ? &props->tStop : nullptr, flags);
-  if (FAILED(hr) || !dest) return nullptr;
+  if (FAILED(GetOutputBuffer(&dest))) return nullptr;
 
   BYTE* src = nullptr;
   BYTE* dst = nullptr;
@@ -187,8 +183,7 @@ ComPtr<IMediaSample> CTransInPlaceFilter::Copy(IMediaSample* source) {
   if (props->dwSampleFlags & AM_SAMPLE_DATADISCONTINUITY) m_bSampleSkipped = FALSE;
   tav::MediaTypePtr type;
   if (source->GetMediaType(type.Out()) == S_OK && type) dest->SetMediaType(type.Get());
-  LONGLONG mediaStart = 0, mediaEnd = 0;
-  if (source->GetMediaTime(&mediaStart, &mediaEnd) == S_OK) dest->SetMediaTime(&mediaStart, &mediaEnd);
+  CopyMediaTime(source, dest.Get());
   return dest;
 }
 
@@ -204,18 +199,7 @@ HRESULT CTransInPlaceFilter::Receive(IMediaSample* sample) {
   } else {
     work = sample;
   }
-  HRESULT hr = Transform(work.Get());
+  const HRESULT hr = Transform(work.Get());
   if (FAILED(hr)) return hr;
-  if (hr == S_OK) {
-    hr = m_pOutput->Deliver(work.Get());
-    m_bSampleSkipped = FALSE;
-  } else if (hr == S_FALSE) {
-    m_bSampleSkipped = TRUE;
-    if (!m_bQualityChanged) {
-      NotifyEvent(EC_QUALITY_CHANGE, 0, 0);
-      m_bQualityChanged = TRUE;
-    }
-    hr = S_OK;
-  }
-  return hr;
+  return DeliverTransformed(work.Get(), hr);
 }

@@ -101,35 +101,36 @@ STDMETHODIMP FilterGraph::SetTimeFormat(const GUID* format) {
   return S_OK;
 }
 
-STDMETHODIMP FilterGraph::GetDuration(LONGLONG* duration) {
-  if (!duration) return E_POINTER;
-  std::lock_guard<std::recursive_mutex> g(graphLock_);
-  *duration = 0;
+namespace {
+
+// The largest value that any of the seekers answers through get (0 when none does): the
+// longest stream sets the graph's duration and stop. E_NOTIMPL when no seeker answers.
+HRESULT Longest(const std::vector<ComPtr<IMediaSeeking>>& seekers, decltype(&IMediaSeeking::GetDuration) get,
+                LONGLONG* value) {
+  *value = 0;
   HRESULT result = E_NOTIMPL;
-  // The longest stream sets the graph's duration.
-  for (auto& s : SeekersLocked()) {
-    LONGLONG d = 0;
-    if (SUCCEEDED(s->GetDuration(&d))) {
-      *duration = std::max(*duration, d);
+  for (auto& s : seekers) {
+    LONGLONG v = 0;
+    if (SUCCEEDED((s.Get()->*get)(&v))) {
+      *value = std::max(*value, v);
       result = S_OK;
     }
   }
   return result;
 }
 
+}  // namespace
+
+STDMETHODIMP FilterGraph::GetDuration(LONGLONG* duration) {
+  if (!duration) return E_POINTER;
+  std::lock_guard<std::recursive_mutex> g(graphLock_);
+  return Longest(SeekersLocked(), &IMediaSeeking::GetDuration, duration);
+}
+
 STDMETHODIMP FilterGraph::GetStopPosition(LONGLONG* stop) {
   if (!stop) return E_POINTER;
   std::lock_guard<std::recursive_mutex> g(graphLock_);
-  *stop = 0;
-  HRESULT result = E_NOTIMPL;
-  for (auto& s : SeekersLocked()) {
-    LONGLONG v = 0;
-    if (SUCCEEDED(s->GetStopPosition(&v))) {
-      *stop = std::max(*stop, v);
-      result = S_OK;
-    }
-  }
-  return result;
+  return Longest(SeekersLocked(), &IMediaSeeking::GetStopPosition, stop);
 }
 
 STDMETHODIMP FilterGraph::GetCurrentPosition(LONGLONG* current) {

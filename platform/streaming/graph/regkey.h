@@ -54,24 +54,14 @@ class RegKey {
     return v;
   }
   std::vector<std::string> SubKeys() const {
-    std::vector<std::string> names;
-    for (DWORD i = 0;; ++i) {
-      char name[256];
-      DWORD len = sizeof(name) - 1;
-      if (RegEnumKeyEx(key_, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-      names.emplace_back(name, len);
-    }
-    return names;
+    return Names([this](DWORD i, char* name, DWORD* len) {
+      return RegEnumKeyEx(key_, i, name, len, nullptr, nullptr, nullptr, nullptr);
+    });
   }
   std::vector<std::string> ValueNames() const {
-    std::vector<std::string> names;
-    for (DWORD i = 0;; ++i) {
-      char name[256];
-      DWORD len = sizeof(name) - 1;
-      if (RegEnumValue(key_, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-      names.emplace_back(name, len);
-    }
-    return names;
+    return Names([this](DWORD i, char* name, DWORD* len) {
+      return RegEnumValue(key_, i, name, len, nullptr, nullptr, nullptr, nullptr);
+    });
   }
   LSTATUS SetString(const char* name, const std::string& value) {
     return RegSetValueEx(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -85,6 +75,20 @@ class RegKey {
   }
 
  private:
+  // The names an enumeration call (RegEnumKeyEx, RegEnumValue) gives for index 0, 1, ...
+  // until it fails.
+  template <typename Enumerate>
+  static std::vector<std::string> Names(Enumerate enumerate) {
+    std::vector<std::string> names;
+    for (DWORD i = 0;; ++i) {
+      char name[256];
+      DWORD len = sizeof(name) - 1;
+      if (enumerate(i, name, &len) != ERROR_SUCCESS) break;
+      names.emplace_back(name, len);
+    }
+    return names;
+  }
+
   HKEY key_ = nullptr;
 };
 

@@ -55,17 +55,26 @@ TEST_F(StrmBaseAllocator, GetBufferWaitsForAFreeSampleAndDecommitReleasesIt) {
   IMediaSample* other = nullptr;
   EXPECT_EQ(a->GetBuffer(&other, nullptr, nullptr, AM_GBF_NOWAIT), VFW_E_TIMEOUT);
 
-  // A waiter gets the sample as soon as it comes back.
+  // A thread that asks for a buffer, started once it is blocked in GetBuffer (or has its
+  // answer already); result holds the answer.
   std::atomic<HRESULT> result{E_PENDING};
   std::atomic<int> waiterId{0};
-  std::thread waiter([&] {
-    waiterId = tavtest::CurrentThreadId();
-    IMediaSample* s = nullptr;
-    result = a->GetBuffer(&s, nullptr, nullptr, 0);
-    if (s) s->Release();
-  });
-  EXPECT_TRUE(tavtest::WaitFor(
-      [&] { return result.load() != E_PENDING || (waiterId && tavtest::ThreadIsBlocked(waiterId)); }));
+  auto startWaiter = [&] {
+    result = E_PENDING;
+    waiterId = 0;
+    std::thread waiter([&] {
+      waiterId = tavtest::CurrentThreadId();
+      IMediaSample* s = nullptr;
+      result = a->GetBuffer(&s, nullptr, nullptr, 0);
+      if (s) s->Release();
+    });
+    EXPECT_TRUE(tavtest::WaitFor(
+        [&] { return result.load() != E_PENDING || (waiterId && tavtest::ThreadIsBlocked(waiterId)); }));
+    return waiter;
+  };
+
+  // A waiter gets the sample as soon as it comes back.
+  std::thread waiter = startWaiter();
   EXPECT_EQ(result.load(), E_PENDING);
   held->Release();
   waiter.join();
@@ -73,16 +82,7 @@ TEST_F(StrmBaseAllocator, GetBufferWaitsForAFreeSampleAndDecommitReleasesIt) {
 
   // A decommit releases a waiter with an error.
   ASSERT_EQ(a->GetBuffer(&held, nullptr, nullptr, 0), S_OK);
-  result = E_PENDING;
-  waiterId = 0;
-  std::thread blocked([&] {
-    waiterId = tavtest::CurrentThreadId();
-    IMediaSample* s = nullptr;
-    result = a->GetBuffer(&s, nullptr, nullptr, 0);
-    if (s) s->Release();
-  });
-  EXPECT_TRUE(tavtest::WaitFor(
-      [&] { return result.load() != E_PENDING || (waiterId && tavtest::ThreadIsBlocked(waiterId)); }));
+  std::thread blocked = startWaiter();
   ASSERT_EQ(a->Decommit(), S_OK);
   blocked.join();
   EXPECT_EQ(result.load(), VFW_E_NOT_COMMITTED);

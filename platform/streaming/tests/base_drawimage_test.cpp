@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/streaming/tests/base_testutil.h"
+#include "tests/support/windowsurface.h"
 
 using namespace tavtest;
 using namespace basetest;
@@ -25,19 +26,7 @@ class SurfaceWindow : public CBaseWindow {
   // The window's pixels, top row first, as 0x00RRGGBB.
   std::vector<uint32_t> Pixels() {
     CAutoLock lock(SurfaceLock());
-    DIBSECTION ds{};
-    std::vector<uint32_t> out;
-    if (GetObject(tav::GetWindowSurface(GetWindowHWND()), sizeof ds, &ds) != int(sizeof ds)) return out;
-    const auto* bits = static_cast<const BYTE*>(ds.dsBm.bmBits);
-    for (LONG y = 0; y < ds.dsBm.bmHeight; ++y) {
-      const LONG row = ds.dsBmih.biHeight > 0 ? ds.dsBm.bmHeight - 1 - y : y;
-      for (LONG x = 0; x < ds.dsBm.bmWidth; ++x) {
-        uint32_t p;
-        std::memcpy(&p, bits + row * ds.dsBm.bmWidthBytes + x * 4, 4);
-        out.push_back(p & 0xFFFFFF);
-      }
-    }
-    return out;
+    return tavtest::SurfacePixels(GetWindowHWND());
   }
 };
 

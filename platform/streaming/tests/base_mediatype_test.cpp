@@ -8,22 +8,23 @@
 
 namespace {
 
-CMediaType VideoType(LONG width, LONG height) {
-  CMediaType mt(&MEDIATYPE_Video);
-  mt.SetSubtype(&MEDIASUBTYPE_RGB32);
-  mt.SetFormatType(&FORMAT_VideoInfo);
-  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  vih->bmiHeader.biWidth = width;
-  vih->bmiHeader.biHeight = height;
-  vih->bmiHeader.biBitCount = 32;
-  vih->bmiHeader.biPlanes = 1;
-  mt.SetSampleSize(GetBitmapSize(&vih->bmiHeader));
-  return mt;
+TEST(StrmBaseMediaType, Rgb32VideoTypeDescribesOneFrame) {
+  const CMediaType mt = Rgb32VideoType(320, -240, 400000);
+  EXPECT_EQ(*mt.Type(), MEDIATYPE_Video);
+  EXPECT_EQ(*mt.Subtype(), MEDIASUBTYPE_RGB32);
+  ASSERT_EQ(*mt.FormatType(), FORMAT_VideoInfo);
+  ASSERT_EQ(mt.FormatLength(), sizeof(VIDEOINFOHEADER));
+  const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.Format());
+  EXPECT_EQ(vih->AvgTimePerFrame, 400000);
+  EXPECT_EQ(vih->bmiHeader.biHeight, -240) << "a negative height is a top-down frame";
+  EXPECT_EQ(vih->bmiHeader.biBitCount, 32);
+  EXPECT_EQ(vih->bmiHeader.biSizeImage, 320u * 240u * 4u);
+  EXPECT_TRUE(mt.IsFixedSize());
+  EXPECT_EQ(mt.GetSampleSize(), 320u * 240u * 4u);
 }
 
 TEST(StrmBaseMediaType, CopiesOwnTheirFormatBlock) {
-  CMediaType a = VideoType(320, 240);
+  CMediaType a = Rgb32VideoType(320, 240);
   CMediaType b(a);
   ASSERT_NE(a.Format(), b.Format());
   EXPECT_TRUE(a == b);
@@ -37,7 +38,7 @@ TEST(StrmBaseMediaType, CopiesOwnTheirFormatBlock) {
 }
 
 TEST(StrmBaseMediaType, DifferentFormatLengthOrTypeIsNotEqual) {
-  CMediaType a = VideoType(320, 240);
+  CMediaType a = Rgb32VideoType(320, 240);
   CMediaType b = a;
   b.ReallocFormatBuffer(sizeof(VIDEOINFOHEADER) + 4);
   EXPECT_FALSE(a == b);
@@ -50,7 +51,7 @@ TEST(StrmBaseMediaType, DifferentFormatLengthOrTypeIsNotEqual) {
 }
 
 TEST(StrmBaseMediaType, PartialMatchTreatsNullGuidsAsWildcards) {
-  CMediaType full = VideoType(320, 240);
+  CMediaType full = Rgb32VideoType(320, 240);
   CMediaType partial(&MEDIATYPE_Video);
   EXPECT_TRUE(partial.IsPartiallySpecified());
   EXPECT_TRUE(full.MatchesPartial(&partial));
@@ -62,7 +63,7 @@ TEST(StrmBaseMediaType, PartialMatchTreatsNullGuidsAsWildcards) {
 }
 
 TEST(StrmBaseMediaType, TaskAllocatedHelpersCopyAndFree) {
-  CMediaType src = VideoType(160, 120);
+  CMediaType src = Rgb32VideoType(160, 120);
   AM_MEDIA_TYPE* copy = CreateMediaType(&src);
   ASSERT_NE(copy, nullptr);
   EXPECT_NE(copy->pbFormat, src.pbFormat);
@@ -103,7 +104,7 @@ class CountedUnknown final : public IUnknown {
 // cleared before it is filled in again: neither may keep the old block or reference.
 TEST(StrmBaseMediaType, InitMediaTypeGivesUpTheFormatAndReference) {
   CountedUnknown unk;
-  CMediaType held = VideoType(320, 240);
+  CMediaType held = Rgb32VideoType(320, 240);
   held.pUnk = &unk;
   unk.AddRef();
   CMediaType copy(held);

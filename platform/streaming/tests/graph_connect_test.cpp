@@ -7,6 +7,7 @@
 #include "platform/streaming/graph/utf.h"
 #include "platform/streaming/tests/graph_testfilters.h"
 #include "platform/streaming/tests/graph_testutil.h"
+#include "tests/support/testguid.h"
 
 namespace {
 
@@ -17,14 +18,14 @@ using graphtest::Outer;
 using graphtest::SubtypeRenderer;
 using graphtest::TypedSource;
 
-TAV_DEFINE_GUID(kSourceClass, 0x2B000001, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
-TAV_DEFINE_GUID(kSinkClass, 0x2B000002, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
-TAV_DEFINE_GUID(kLocalConv, 0x2B000003, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
-TAV_DEFINE_GUID(kConvPreferred, 0x2B000010, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
-TAV_DEFINE_GUID(kConvNormal, 0x2B000011, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
-TAV_DEFINE_GUID(kConvDeadEnd, 0x2B000012, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
-TAV_DEFINE_GUID(kConvYv12ToYuy2, 0x2B000013, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
-TAV_DEFINE_GUID(kRendererClass, 0x2B000014, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
+TAVTEST_GUID(kSourceClass, 0x2B000001);
+TAVTEST_GUID(kSinkClass, 0x2B000002);
+TAVTEST_GUID(kLocalConv, 0x2B000003);
+TAVTEST_GUID(kConvPreferred, 0x2B000010);
+TAVTEST_GUID(kConvNormal, 0x2B000011);
+TAVTEST_GUID(kConvDeadEnd, 0x2B000012);
+TAVTEST_GUID(kConvYv12ToYuy2, 0x2B000013);
+TAVTEST_GUID(kRendererClass, 0x2B000014);
 
 // The graph-builder callback of an application: refuses filters by class identifier,
 // read from the moniker's property bag, and counts what it is shown.
@@ -189,15 +190,9 @@ class GraphConnectTest : public graphtest::GraphTest {
   // Registers a converter class with the mapper and makes it creatable here.
   LocalClass* AddConverterClass(const CLSID& clsid, const char16_t* name, DWORD merit, const GUID& in,
                                 const GUID& out) {
-    REGPINTYPES inType{&MEDIATYPE_Video, &in}, outType{&MEDIATYPE_Video, &out};
-    REGFILTERPINS2 pins[2] = {{0, 1, 1, &inType, 0, nullptr, nullptr},
-                              {REG_PINFLAG_B_OUTPUT, 1, 1, &outType, 0, nullptr, nullptr}};
-    REGFILTER2 rf{};
-    rf.dwVersion = 2;
-    rf.dwMerit = merit;
-    rf.cPins2 = 2;
-    rf.rgPins2 = pins;
-    EXPECT_EQ(mapper_->RegisterFilter(clsid, name, nullptr, nullptr, nullptr, &rf), S_OK);
+    EXPECT_EQ(graphtest::RegisterTransform(mapper_.Get(), clsid, name, merit, {&MEDIATYPE_Video, &in},
+                                           {&MEDIATYPE_Video, &out}),
+              S_OK);
     classes_.push_back(std::make_unique<LocalClass>(clsid, [clsid, in, out] {
       return Outer(new Converter(clsid, in, out));
     }));
@@ -363,14 +358,9 @@ TEST_F(GraphConnectTest, Connect_ChainsIntermediatesAndUndoesFailedAttempts) {
 
 TEST_F(GraphConnectTest, Render_EndsInARegisteredRendererThroughAConverter) {
   AddConverterClass(kConvNormal, u"YUY2 to RGB32", MERIT_NORMAL, MEDIASUBTYPE_YUY2, MEDIASUBTYPE_RGB32);
-  REGPINTYPES rgb{&MEDIATYPE_Video, &MEDIASUBTYPE_RGB32};
-  REGFILTERPINS2 pin{REG_PINFLAG_B_RENDERER, 1, 1, &rgb, 0, nullptr, nullptr};
-  REGFILTER2 rf{};
-  rf.dwVersion = 2;
-  rf.dwMerit = MERIT_NORMAL;
-  rf.cPins2 = 1;
-  rf.rgPins2 = &pin;
-  ASSERT_EQ(mapper_->RegisterFilter(kRendererClass, u"Test renderer", nullptr, nullptr, nullptr, &rf), S_OK);
+  ASSERT_EQ(graphtest::RegisterRenderer(mapper_.Get(), kRendererClass, u"Test renderer", MERIT_NORMAL, MEDIATYPE_Video,
+                                        MEDIASUBTYPE_RGB32),
+            S_OK);
   classes_.push_back(std::make_unique<LocalClass>(kRendererClass, [] {
     HRESULT hr = S_OK;
     return Outer(new SubtypeRenderer(kRendererClass, {MEDIASUBTYPE_RGB32}, &hr));

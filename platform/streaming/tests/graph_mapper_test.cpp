@@ -4,19 +4,20 @@
 #include <string>
 #include <vector>
 
-#include "platform/streaming/graph/utf.h"
 #include "media/contract/objidl.h"
 #include "media/contract/registry.h"
+#include "platform/streaming/graph/utf.h"
 #include "platform/streaming/tests/graph_testutil.h"
+#include "tests/support/testguid.h"
 
 namespace {
 
-TAV_DEFINE_GUID(kFilterA, 0x1A000001, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
-TAV_DEFINE_GUID(kFilterB, 0x1A000002, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
-TAV_DEFINE_GUID(kFilterC, 0x1A000003, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
-TAV_DEFINE_GUID(kFilterD, 0x1A000004, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
-TAV_DEFINE_GUID(kCategory, 0x1A0000C0, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
-TAV_DEFINE_GUID(kDmo, 0x1A0000D0, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
+TAVTEST_GUID(kFilterA, 0x1A000001);
+TAVTEST_GUID(kFilterB, 0x1A000002);
+TAVTEST_GUID(kFilterC, 0x1A000003);
+TAVTEST_GUID(kFilterD, 0x1A000004);
+TAVTEST_GUID(kCategory, 0x1A0000C0);
+TAVTEST_GUID(kDmo, 0x1A0000D0);
 
 class GraphMapperTest : public graphtest::GraphTest {
  protected:
@@ -38,15 +39,8 @@ class GraphMapperTest : public graphtest::GraphTest {
   HRESULT RegisterTransform(const CLSID& clsid, const char16_t* name, DWORD merit, const GUID& major,
                             const GUID& minor, const GUID& outMajor, const GUID& outMinor,
                             const CLSID* category = nullptr, DWORD inFlags = 0) {
-    REGPINTYPES in{&major, &minor}, out{&outMajor, &outMinor};
-    REGFILTERPINS2 pins[2] = {{inFlags, 1, 1, &in, 0, nullptr, nullptr},
-                              {REG_PINFLAG_B_OUTPUT, 1, 1, &out, 0, nullptr, nullptr}};
-    REGFILTER2 rf{};
-    rf.dwVersion = 2;
-    rf.dwMerit = merit;
-    rf.cPins2 = 2;
-    rf.rgPins2 = pins;
-    return mapper_->RegisterFilter(clsid, name, nullptr, category, nullptr, &rf);
+    return graphtest::RegisterTransform(mapper_.Get(), clsid, name, merit, {&major, &minor}, {&outMajor, &outMinor},
+                                        category, inFlags);
   }
 
   // Friendly names of EnumMatchingFilters' answer, in order.
@@ -136,14 +130,9 @@ TEST_F(GraphMapperTest, EnumMatchingFilters_HonoursEveryCriterionInMeritOrder) {
                               MEDIASUBTYPE_RGB32),
             S_OK);
   // A renderer of audio: no output pin.
-  REGPINTYPES audio{&MEDIATYPE_Audio, &MEDIASUBTYPE_PCM};
-  REGFILTERPINS2 pin{REG_PINFLAG_B_RENDERER, 1, 1, &audio, 0, nullptr, nullptr};
-  REGFILTER2 rf{};
-  rf.dwVersion = 2;
-  rf.dwMerit = 0x00200001;
-  rf.cPins2 = 1;
-  rf.rgPins2 = &pin;
-  ASSERT_EQ(mapper_->RegisterFilter(kFilterD, u"Sink", nullptr, nullptr, nullptr, &rf), S_OK);
+  ASSERT_EQ(
+      graphtest::RegisterRenderer(mapper_.Get(), kFilterD, u"Sink", 0x00200001, MEDIATYPE_Audio, MEDIASUBTYPE_PCM),
+      S_OK);
 
   const std::vector<GUID> yuy2{MEDIATYPE_Video, MEDIASUBTYPE_YUY2};
   using V = std::vector<std::string>;

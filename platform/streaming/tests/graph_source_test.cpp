@@ -7,6 +7,7 @@
 #include "platform/streaming/graph/utf.h"
 #include "platform/streaming/tests/graph_testfilters.h"
 #include "platform/streaming/tests/graph_testutil.h"
+#include "tests/support/testguid.h"
 
 namespace {
 
@@ -14,11 +15,11 @@ using graphtest::FirstPin;
 using graphtest::LocalClass;
 using graphtest::Outer;
 
-TAV_DEFINE_GUID(kExtSource, 0x4D000001, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
-TAV_DEFINE_GUID(kCheckSource, 0x4D000002, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
-TAV_DEFINE_GUID(kExtSubtype, 0x4D000003, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
-TAV_DEFINE_GUID(kCheckSubtype, 0x4D000004, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
-TAV_DEFINE_GUID(kParserClass, 0x4D000005, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
+TAVTEST_GUID(kExtSource, 0x4D000001);
+TAVTEST_GUID(kCheckSource, 0x4D000002);
+TAVTEST_GUID(kExtSubtype, 0x4D000003);
+TAVTEST_GUID(kCheckSubtype, 0x4D000004);
+TAVTEST_GUID(kParserClass, 0x4D000005);
 
 // What the last file source was asked to load.
 struct LoadRecord {
@@ -190,14 +191,9 @@ TEST_F(GraphSourceTest, AddSourceFilter_FailuresLeaveTheGraphAsItWas) {
 TEST_F(GraphSourceTest, RenderFile_RendersTheSourceOrRemovesIt) {
   ComPtr<IFilterMapper2> mapper;
   ASSERT_EQ(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, &mapper), S_OK);
-  REGPINTYPES stream{&MEDIATYPE_Stream, &kCheckSubtype};
-  REGFILTERPINS2 pin{REG_PINFLAG_B_RENDERER, 1, 1, &stream, 0, nullptr, nullptr};
-  REGFILTER2 rf{};
-  rf.dwVersion = 2;
-  rf.dwMerit = MERIT_NORMAL;
-  rf.cPins2 = 1;
-  rf.rgPins2 = &pin;
-  ASSERT_EQ(mapper->RegisterFilter(kParserClass, u"Stream parser", nullptr, nullptr, nullptr, &rf), S_OK);
+  ASSERT_EQ(graphtest::RegisterRenderer(mapper.Get(), kParserClass, u"Stream parser", MERIT_NORMAL, MEDIATYPE_Stream,
+                                        kCheckSubtype),
+            S_OK);
   classes_.push_back(std::make_unique<LocalClass>(kParserClass, [] {
     HRESULT hr = S_OK;
     return Outer(new StreamSink(&hr));

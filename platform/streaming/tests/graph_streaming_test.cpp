@@ -9,6 +9,7 @@
 #include "platform/streaming/tests/graph_testfilters.h"
 #include "platform/streaming/tests/graph_testutil.h"
 #include "tests/support/testenv.h"
+#include "tests/support/testguid.h"
 
 namespace {
 
@@ -16,9 +17,9 @@ using graphtest::CountingRenderer;
 using graphtest::FirstPin;
 using graphtest::PushSource;
 
-TAV_DEFINE_GUID(kPushClass, 0x3C000001, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
-TAV_DEFINE_GUID(kRenderClass, 0x3C000002, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
-TAV_DEFINE_GUID(kPassClass, 0x3C000003, 0x1111, 0x2222, 0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66);
+TAVTEST_GUID(kPushClass, 0x3C000001);
+TAVTEST_GUID(kRenderClass, 0x3C000002);
+TAVTEST_GUID(kPassClass, 0x3C000003);
 
 constexpr REFERENCE_TIME kMs = MILLISECONDS;
 
@@ -86,6 +87,7 @@ class GraphStreamingTest : public graphtest::GraphTest {
     events_ = nullptr;
     filter_ = nullptr;
     graph_ = nullptr;
+    kept_.clear();
     EXPECT_EQ(CBaseObject::ObjectsActive(), 0) << "base-class objects leaked";
     GraphTest::TearDown();
   }
@@ -95,6 +97,21 @@ class GraphStreamingTest : public graphtest::GraphTest {
     ASSERT_EQ(graph_->AddFilter(source, (std::u16string(u"Source") + suffix).c_str()), S_OK);
     ASSERT_EQ(graph_->AddFilter(renderer, (std::u16string(u"Renderer") + suffix).c_str()), S_OK);
     ASSERT_EQ(graph_->ConnectDirect(FirstPin(source, PINDIR_OUTPUT), FirstPin(renderer, PINDIR_INPUT), nullptr), S_OK);
+  }
+
+  struct Chain {
+    PushSource* source;
+    CountingRenderer* renderer;
+  };
+  // A new source of the given duration built straight into a new renderer; the fixture
+  // keeps both until the graph has stopped.
+  Chain AddChain(REFERENCE_TIME duration, const char16_t* suffix = u"") {
+    HRESULT hr = S_OK;
+    Chain chain{new PushSource(kPushClass, duration), new CountingRenderer(kRenderClass, &hr)};
+    kept_.emplace_back(chain.source);
+    kept_.emplace_back(chain.renderer);
+    Build(chain.source, chain.renderer, suffix);
+    return chain;
   }
 
   // Every event queued now, by code.
@@ -114,6 +131,7 @@ class GraphStreamingTest : public graphtest::GraphTest {
   ComPtr<IMediaSeeking> seeking_;
   ComPtr<IMediaEventEx> events_;
   ComPtr<IMediaFilter> filter_;
+  std::vector<ComPtr<IBaseFilter>> kept_;
 };
 
 TEST_F(GraphStreamingTest, StateChanges_ReachDownstreamFiltersFirst) {
@@ -164,14 +182,8 @@ TEST_F(GraphStreamingTest, Pause_IsIntermediateUntilTheRendererHasASample) {
 
 TEST_F(GraphStreamingTest, Completion_IsReportedOnceAfterEveryRenderer) {
   HRESULT hr = S_OK;
-  auto* shortSource = new PushSource(kPushClass, 5 * 400000);
-  auto* longSource = new PushSource(kPushClass, 40 * 400000);
-  auto* shortRenderer = new CountingRenderer(kRenderClass, &hr);
-  auto* longRenderer = new CountingRenderer(kRenderClass, &hr);
-  ComPtr<IBaseFilter> keep[] = {ComPtr<IBaseFilter>(shortSource), ComPtr<IBaseFilter>(longSource),
-                                ComPtr<IBaseFilter>(shortRenderer), ComPtr<IBaseFilter>(longRenderer)};
-  Build(shortSource, shortRenderer, u" 1");
-  Build(longSource, longRenderer, u" 2");
+  const auto [shortSource, shortRenderer] = AddChain(5 * 400000, u" 1");
+  const auto [longSource, longRenderer] = AddChain(40 * 400000, u" 2");
   // A renderer left unconnected reports its end as soon as it runs: it does not end the run.
   ComPtr<IBaseFilter> idle(new CountingRenderer(kRenderClass, &hr));
   ASSERT_EQ(graph_->AddFilter(idle.Get(), u"Idle renderer"), S_OK);
@@ -193,11 +205,7 @@ TEST_F(GraphStreamingTest, Completion_IsReportedOnceAfterEveryRenderer) {
 }
 
 TEST_F(GraphStreamingTest, WithoutClock_SamplesFlowAsFastAsTheyCan) {
-  HRESULT hr = S_OK;
-  auto* source = new PushSource(kPushClass, 300 * 400000);  // 12 s of media
-  auto* renderer = new CountingRenderer(kRenderClass, &hr);
-  ComPtr<IBaseFilter> keep[] = {ComPtr<IBaseFilter>(source), ComPtr<IBaseFilter>(renderer)};
-  Build(source, renderer);
+  const auto [source, renderer] = AddChain(300 * 400000);  // 12 s of media
   ASSERT_EQ(filter_->SetSyncSource(nullptr), S_OK);
   ComPtr<IReferenceClock> clock;
   EXPECT_EQ(filter_->GetSyncSource(&clock), S_OK);
@@ -213,12 +221,8 @@ TEST_F(GraphStreamingTest, WithoutClock_SamplesFlowAsFastAsTheyCan) {
 }
 
 TEST_F(GraphStreamingTest, WithSystemClock_ThirtyFramesASecondArePresentedOnTime) {
-  HRESULT hr = S_OK;
-  auto* source = new PushSource(kPushClass, 30 * 333333);
+  const auto [source, renderer] = AddChain(30 * 333333);
   source->Pin()->frameTime = 333333;
-  auto* renderer = new CountingRenderer(kRenderClass, &hr);
-  ComPtr<IBaseFilter> keep[] = {ComPtr<IBaseFilter>(source), ComPtr<IBaseFilter>(renderer)};
-  Build(source, renderer);
   ASSERT_TRUE(SUCCEEDED(control_->Run()));
   ComPtr<IReferenceClock> clock;
   ASSERT_EQ(filter_->GetSyncSource(&clock), S_OK);
@@ -258,11 +262,7 @@ TEST_F(GraphStreamingTest, WithSystemClock_ThirtyFramesASecondArePresentedOnTime
 }
 
 TEST_F(GraphStreamingTest, SeekWhileRunning_FlushesAndRestartsAtTheNewPosition) {
-  HRESULT hr = S_OK;
-  auto* source = new PushSource(kPushClass, 10 * UNITS);
-  auto* renderer = new CountingRenderer(kRenderClass, &hr);
-  ComPtr<IBaseFilter> keep[] = {ComPtr<IBaseFilter>(source), ComPtr<IBaseFilter>(renderer)};
-  Build(source, renderer);
+  const auto [source, renderer] = AddChain(10 * UNITS);
   DWORD caps = 0;
   ASSERT_EQ(seeking_->GetCapabilities(&caps), S_OK);
   EXPECT_EQ(caps & 0x37, 0x37u);
@@ -300,11 +300,7 @@ TEST_F(GraphStreamingTest, SeekWhileRunning_FlushesAndRestartsAtTheNewPosition) 
 }
 
 TEST_F(GraphStreamingTest, SeekWhilePaused_ShowsTheNewFrameAndRunsOnFromIt) {
-  HRESULT hr = S_OK;
-  auto* source = new PushSource(kPushClass, 10 * UNITS);
-  auto* renderer = new CountingRenderer(kRenderClass, &hr);
-  ComPtr<IBaseFilter> keep[] = {ComPtr<IBaseFilter>(source), ComPtr<IBaseFilter>(renderer)};
-  Build(source, renderer);
+  const auto [source, renderer] = AddChain(10 * UNITS);
   control_->Pause();
   OAFilterState state;
   ASSERT_EQ(control_->GetState(5000, &state), S_OK);
@@ -334,11 +330,7 @@ TEST_F(GraphStreamingTest, SeekWhilePaused_ShowsTheNewFrameAndRunsOnFromIt) {
 }
 
 TEST_F(GraphStreamingTest, StopKeepsThePosition_AndSeekingWhileStoppedMovesTheStart) {
-  HRESULT hr = S_OK;
-  auto* source = new PushSource(kPushClass, 10 * UNITS);
-  auto* renderer = new CountingRenderer(kRenderClass, &hr);
-  ComPtr<IBaseFilter> keep[] = {ComPtr<IBaseFilter>(source), ComPtr<IBaseFilter>(renderer)};
-  Build(source, renderer);
+  const auto [source, renderer] = AddChain(10 * UNITS);
   LONGLONG pos = 3 * UNITS;
   ASSERT_EQ(seeking_->SetPositions(&pos, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning), S_OK);
   LONGLONG now = 0;
@@ -355,11 +347,7 @@ TEST_F(GraphStreamingTest, StopKeepsThePosition_AndSeekingWhileStoppedMovesTheSt
 }
 
 TEST_F(GraphStreamingTest, ThousandRunSeekStopCycles_NeverDeadlock) {
-  HRESULT hr = S_OK;
-  auto* source = new PushSource(kPushClass, 50 * 400000);
-  auto* renderer = new CountingRenderer(kRenderClass, &hr);
-  ComPtr<IBaseFilter> keep[] = {ComPtr<IBaseFilter>(source), ComPtr<IBaseFilter>(renderer)};
-  Build(source, renderer);
+  AddChain(50 * 400000);
   ASSERT_EQ(filter_->SetSyncSource(nullptr), S_OK);
   auto cycles = std::async(std::launch::async, [&] {
     unsigned seed = 1;
@@ -385,11 +373,7 @@ TEST_F(GraphStreamingTest, ThousandRunSeekStopCycles_NeverDeadlock) {
 TEST_F(GraphStreamingTest, CompletedRun_SeekingRunsAgainToANewCompletion) {
   // A reader that fetches single frames: seek, run, wait for completion, and again while
   // the graph still runs.
-  HRESULT hr = S_OK;
-  auto* source = new PushSource(kPushClass, 10 * UNITS);
-  auto* renderer = new CountingRenderer(kRenderClass, &hr);
-  ComPtr<IBaseFilter> keep[] = {ComPtr<IBaseFilter>(source), ComPtr<IBaseFilter>(renderer)};
-  Build(source, renderer);
+  const auto [source, renderer] = AddChain(10 * UNITS);
   ASSERT_EQ(filter_->SetSyncSource(nullptr), S_OK);
   for (int read = 0; read < 3; ++read) {
     LONGLONG pos = (2 + 3 * read) * UNITS, stop = pos + 400000;
@@ -411,15 +395,8 @@ TEST_F(GraphStreamingTest, CompletedRun_SeekingRunsAgainToANewCompletion) {
 }
 
 TEST_F(GraphStreamingTest, CancelledDefaultHandling_PassesEveryRenderersCompletion) {
-  HRESULT hr = S_OK;
-  auto* a = new PushSource(kPushClass, 3 * 400000);
-  auto* b = new PushSource(kPushClass, 6 * 400000);
-  auto* ra = new CountingRenderer(kRenderClass, &hr);
-  auto* rb = new CountingRenderer(kRenderClass, &hr);
-  ComPtr<IBaseFilter> keep[] = {ComPtr<IBaseFilter>(a), ComPtr<IBaseFilter>(b), ComPtr<IBaseFilter>(ra),
-                                ComPtr<IBaseFilter>(rb)};
-  Build(a, ra, u" a");
-  Build(b, rb, u" b");
+  const auto [a, ra] = AddChain(3 * 400000, u" a");
+  const auto [b, rb] = AddChain(6 * 400000, u" b");
   ASSERT_EQ(filter_->SetSyncSource(nullptr), S_OK);
   ASSERT_EQ(events_->CancelDefaultHandling(EC_COMPLETE), S_OK);
   ASSERT_TRUE(SUCCEEDED(control_->Run()));

@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "platform/streaming/base/streams.h"
+#include "platform/streaming/graph/graph_util.h"
 
 namespace graphtest {
 
@@ -26,6 +27,23 @@ inline CMediaType VideoType(const GUID& subtype) {
   mt.SetFormatType(&GUID_NULL);
   mt.SetSampleSize(1024);
   return mt;
+}
+
+// GetMediaType of a pin that offers one type.
+inline HRESULT OfferOneType(int position, const CMediaType& type, CMediaType* mt) {
+  if (position < 0) return E_INVALIDARG;
+  if (position > 0) return VFW_S_NO_MORE_ITEMS;
+  *mt = type;
+  return S_OK;
+}
+
+// DecideBufferSize asking for at least `buffers` buffers of at least `bytes` each (more
+// when the input pin asked for more).
+inline HRESULT AskForAtLeast(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props, LONG buffers, LONG bytes) {
+  props->cBuffers = std::max<LONG>(props->cBuffers, buffers);
+  props->cbBuffer = std::max<LONG>(props->cbBuffer, bytes);
+  ALLOCATOR_PROPERTIES actual;
+  return alloc->SetProperties(props, &actual);
 }
 
 // ---- a source with fixed output types (no streaming) ----------------------------------
@@ -47,10 +65,7 @@ class TypedSourcePin : public CBaseOutputPin {
     return S_OK;
   }
   HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) override {
-    props->cBuffers = std::max<LONG>(props->cBuffers, 1);
-    props->cbBuffer = std::max<LONG>(props->cbBuffer, 1024);
-    ALLOCATOR_PROPERTIES actual;
-    return alloc->SetProperties(props, &actual);
+    return AskForAtLeast(alloc, props, 1, 1024);
   }
 
  private:
@@ -85,17 +100,9 @@ class Converter : public CTransformFilter {
                ? S_OK
                : VFW_E_TYPE_NOT_ACCEPTED;
   }
-  HRESULT GetMediaType(int position, CMediaType* mt) override {
-    if (position < 0) return E_INVALIDARG;
-    if (position > 0) return VFW_S_NO_MORE_ITEMS;
-    *mt = VideoType(out_);
-    return S_OK;
-  }
+  HRESULT GetMediaType(int position, CMediaType* mt) override { return OfferOneType(position, VideoType(out_), mt); }
   HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) override {
-    props->cBuffers = std::max<LONG>(props->cBuffers, 1);
-    props->cbBuffer = std::max<LONG>(props->cbBuffer, 1024);
-    ALLOCATOR_PROPERTIES actual;
-    return alloc->SetProperties(props, &actual);
+    return AskForAtLeast(alloc, props, 1, 1024);
   }
   HRESULT Transform(IMediaSample*, IMediaSample* out) override {
     out->SetActualDataLength(0);
@@ -132,21 +139,7 @@ class SubtypeRenderer : public CBaseRenderer {
 
 // A video frame: 64 x 48 RGB32 unless given otherwise.
 inline CMediaType Rgb32Type(LONG width = 64, LONG height = 48, REFERENCE_TIME frameTime = 0) {
-  CMediaType mt(&MEDIATYPE_Video);
-  mt.SetSubtype(&MEDIASUBTYPE_RGB32);
-  mt.SetFormatType(&FORMAT_VideoInfo);
-  auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  std::memset(vih, 0, sizeof(VIDEOINFOHEADER));
-  vih->AvgTimePerFrame = frameTime;
-  vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  vih->bmiHeader.biWidth = width;
-  vih->bmiHeader.biHeight = height;
-  vih->bmiHeader.biPlanes = 1;
-  vih->bmiHeader.biBitCount = 32;
-  vih->bmiHeader.biCompression = BI_RGB;
-  vih->bmiHeader.biSizeImage = static_cast<DWORD>(width * height * 4);
-  mt.SetSampleSize(vih->bmiHeader.biSizeImage);
-  return mt;
+  return Rgb32VideoType(width, height, frameTime);
 }
 
 class PushSource;
@@ -179,17 +172,9 @@ class PushPin : public CBaseOutputPin {
   ~PushPin() override;
   STDMETHODIMP NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
   HRESULT CheckMediaType(const CMediaType* mt) override { return *mt == type_ ? S_OK : VFW_E_TYPE_NOT_ACCEPTED; }
-  HRESULT GetMediaType(int position, CMediaType* mt) override {
-    if (position < 0) return E_INVALIDARG;
-    if (position > 0) return VFW_S_NO_MORE_ITEMS;
-    *mt = type_;
-    return S_OK;
-  }
+  HRESULT GetMediaType(int position, CMediaType* mt) override { return OfferOneType(position, type_, mt); }
   HRESULT DecideBufferSize(IMemAllocator* alloc, ALLOCATOR_PROPERTIES* props) override {
-    props->cBuffers = std::max<LONG>(props->cBuffers, 2);
-    props->cbBuffer = std::max<LONG>(props->cbBuffer, static_cast<LONG>(type_.GetSampleSize()));
-    ALLOCATOR_PROPERTIES actual;
-    return alloc->SetProperties(props, &actual);
+    return AskForAtLeast(alloc, props, 2, static_cast<LONG>(type_.GetSampleSize()));
   }
   HRESULT Active() override {
     HRESULT hr = CBaseOutputPin::Active();
@@ -374,17 +359,10 @@ class CountingRenderer : public CBaseRenderer {
   std::vector<Presentation> presented_;
 };
 
+// The filter's first pin of the direction, or null; the filter keeps its pins alive.
 inline IPin* FirstPin(IBaseFilter* f, PIN_DIRECTION dir) {
-  ComPtr<IEnumPins> e;
-  f->EnumPins(&e);
-  IPin* p = nullptr;
-  while (e->Next(1, &p, nullptr) == S_OK) {
-    PIN_DIRECTION d;
-    p->QueryDirection(&d);
-    p->Release();  // the filter keeps its pins alive
-    if (d == dir) return p;
-  }
-  return nullptr;
+  const auto pins = tav::graph::PinsOf(f, dir);
+  return pins.empty() ? nullptr : pins.front().Get();
 }
 
 // ---- class factories in this process ---------------------------------------------------

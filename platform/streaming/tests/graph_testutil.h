@@ -51,4 +51,32 @@ class GraphTest : public ::testing::Test {
   }
 };
 
+// Registers a filter with the given pins (a version-2 registration) with the mapper.
+inline HRESULT RegisterPins(IFilterMapper2* mapper, const CLSID& clsid, const char16_t* name, DWORD merit,
+                            const REGFILTERPINS2* pins, ULONG count, const CLSID* category = nullptr) {
+  REGFILTER2 rf{};
+  rf.dwVersion = 2;
+  rf.dwMerit = merit;
+  rf.cPins2 = count;
+  rf.rgPins2 = pins;
+  return mapper->RegisterFilter(clsid, name, nullptr, category, nullptr, &rf);
+}
+
+// A renderer: one rendering input pin of (major, minor).
+inline HRESULT RegisterRenderer(IFilterMapper2* mapper, const CLSID& clsid, const char16_t* name, DWORD merit,
+                                const GUID& major, const GUID& minor) {
+  const REGPINTYPES type{&major, &minor};
+  const REGFILTERPINS2 pin{REG_PINFLAG_B_RENDERER, 1, 1, &type, 0, nullptr, nullptr};
+  return RegisterPins(mapper, clsid, name, merit, &pin, 1);
+}
+
+// A transform: one input pin of type `in` (with inFlags) and one output pin of type `out`.
+inline HRESULT RegisterTransform(IFilterMapper2* mapper, const CLSID& clsid, const char16_t* name, DWORD merit,
+                                 const REGPINTYPES& in, const REGPINTYPES& out, const CLSID* category = nullptr,
+                                 DWORD inFlags = 0) {
+  const REGFILTERPINS2 pins[2] = {{inFlags, 1, 1, &in, 0, nullptr, nullptr},
+                                  {REG_PINFLAG_B_OUTPUT, 1, 1, &out, 0, nullptr, nullptr}};
+  return RegisterPins(mapper, clsid, name, merit, pins, 2, category);
+}
+
 }  // namespace graphtest

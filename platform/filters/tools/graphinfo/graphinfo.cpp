@@ -26,8 +26,12 @@
 #include "media/contract/registry.h"
 #include "media/contract/uuids.h"
 #include "platform/filters/tools/graphinfo/countingsink.h"
+#include "platform/streaming/graph/graph_util.h"
 
 namespace {
+
+using tav::graph::PeerOf;
+using tav::graph::PinsOf;
 
 constexpr LONG kCompletionTimeoutMs = 120000;
 
@@ -146,24 +150,6 @@ std::vector<ComPtr<IBaseFilter>> Filters(IGraphBuilder* graph) {
   return out;
 }
 
-std::vector<ComPtr<IPin>> Pins(IBaseFilter* f, PIN_DIRECTION want) {
-  std::vector<ComPtr<IPin>> out;
-  ComPtr<IEnumPins> e;
-  if (FAILED(f->EnumPins(&e))) return out;
-  ComPtr<IPin> p;
-  while (e->Next(1, &p, nullptr) == S_OK) {
-    PIN_DIRECTION dir;
-    if (SUCCEEDED(p->QueryDirection(&dir)) && dir == want) out.push_back(p);
-  }
-  return out;
-}
-
-ComPtr<IPin> Peer(IPin* p) {
-  ComPtr<IPin> peer;
-  p->ConnectedTo(&peer);
-  return peer;
-}
-
 GUID MajorOf(IPin* p) {
   const tav::MediaTypePtr mt = FirstType(p);
   return mt ? mt->majortype : GUID_NULL;
@@ -231,8 +217,8 @@ class Tool {
   // After RenderFile: every output pin left unconnected is a stream nothing takes.
   void ReportUnrendered() {
     for (auto& f : Filters(graph_.Get()))
-      for (auto& pin : Pins(f.Get(), PINDIR_OUTPUT)) {
-        if (Peer(pin.Get())) continue;
+      for (auto& pin : PinsOf(f.Get(), PINDIR_OUTPUT)) {
+        if (PeerOf(pin.Get())) continue;
         // Asked once more for the reason RenderFile does not give.
         const HRESULT hr = graph_->Render(pin.Get());
         if (FAILED(hr)) SayUnrendered(pin.Get(), hr);
@@ -296,8 +282,8 @@ class Tool {
   // rendered in a counting sink.
   HRESULT Expand(IBaseFilter* filter, int depth) {
     if (depth > 16) return E_FAIL;
-    for (auto& pin : Pins(filter, PINDIR_OUTPUT)) {
-      if (Peer(pin.Get())) continue;
+    for (auto& pin : PinsOf(filter, PINDIR_OUTPUT)) {
+      if (PeerOf(pin.Get())) continue;
       if (MajorOf(pin.Get()) == MEDIATYPE_Stream) {
         const char16_t* name = nullptr;
         if (const CLSID* clsid = SplitterFor(pin.Get(), &name)) {
@@ -305,7 +291,7 @@ class Tool {
           HRESULT hr = CoCreateInstance(*clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, splitter.AsVoidOut());
           if (FAILED(hr)) return hr;
           graph_->AddFilter(splitter.Get(), name);
-          auto inputs = Pins(splitter.Get(), PINDIR_INPUT);
+          auto inputs = PinsOf(splitter.Get(), PINDIR_INPUT);
           hr = inputs.empty() ? E_FAIL : graph_->ConnectDirect(pin.Get(), inputs[0].Get(), nullptr);
           if (FAILED(hr)) {
             graph_->RemoveFilter(splitter.Get());
@@ -341,10 +327,10 @@ class Tool {
     for (auto& f : Filters(graph_.Get())) {
       bool ours = false;
       for (Sink& s : sinks_) ours |= static_cast<IBaseFilter*>(s.filter.Get()) == f.Get();
-      if (ours || !Pins(f.Get(), PINDIR_OUTPUT).empty()) continue;
-      auto inputs = Pins(f.Get(), PINDIR_INPUT);
+      if (ours || !PinsOf(f.Get(), PINDIR_OUTPUT).empty()) continue;
+      auto inputs = PinsOf(f.Get(), PINDIR_INPUT);
       if (inputs.size() != 1) continue;
-      ComPtr<IPin> upstream = Peer(inputs[0].Get());
+      ComPtr<IPin> upstream = PeerOf(inputs[0].Get());
       if (!upstream) continue;
       graph_->RemoveFilter(f.Get());
       hr = AddSink(upstream.Get());
@@ -397,8 +383,8 @@ class Tool {
     std::vector<Conn> conns;
     std::vector<Conn> leftOut;  // output pins nothing takes: from, major and subtype
     for (auto& f : filters)
-      for (auto& p : Pins(f.Get(), PINDIR_OUTPUT)) {
-        ComPtr<IPin> peer = Peer(p.Get());
+      for (auto& p : PinsOf(f.Get(), PINDIR_OUTPUT)) {
+        ComPtr<IPin> peer = PeerOf(p.Get());
         if (!peer) {
           Conn c{PinName(p.Get()), {}, tav::GuidToString(GUID_NULL), tav::GuidToString(GUID_NULL), {}};
           if (const tav::MediaTypePtr mt = FirstType(p.Get())) {
