@@ -22,7 +22,7 @@ class CVersionedEnum : public Interface {
   STDMETHODIMP_(ULONG) AddRef() override { return ULONG(__atomic_add_fetch(&m_cRef, 1, __ATOMIC_SEQ_CST)); }
   STDMETHODIMP_(ULONG) Release() override {
     const LONG ref = __atomic_sub_fetch(&m_cRef, 1, __ATOMIC_SEQ_CST);
-    if (ref == 0) delete static_cast<Derived*>(this);
+    if (ref == 0) delete static_cast<Derived*>(this);  // the last reference owns the object
     return ULONG(ref);
   }
   STDMETHODIMP Reset() override {
