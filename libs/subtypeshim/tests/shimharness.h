@@ -8,6 +8,7 @@
 #include "platform/streaming/base/mtype.h"
 #include "tests/support/filterharness.h"
 #include "tests/support/testenv.h"
+#include "tests/support/videotype.h"
 
 namespace shimtest {
 
@@ -16,33 +17,16 @@ using namespace tavtest;  // NOLINT: the harness's names are the tests' own
 // A compressed video type: a VIDEOINFOHEADER (or VIDEOINFOHEADER2) whose compression is code.
 inline CMediaType VideoType(FOURCC code, LONG width, LONG height, bool videoInfo2 = false) {
   CMediaType mt;
-  mt.InitMediaType();
-  mt.SetType(&MEDIATYPE_Video);
-  const GUID subtype = FourccSubtype(code);
-  mt.SetSubtype(&subtype);
+  BITMAPINFOHEADER* bih = InitVideoInfoType(mt, FourccSubtype(code), width, height, 24, code, 400000, videoInfo2);
   mt.SetVariableSize();
   mt.SetTemporalCompression(TRUE);
-  BITMAPINFOHEADER* bih = nullptr;
   if (videoInfo2) {
-    mt.SetFormatType(&FORMAT_VideoInfo2);
-    auto* vih = reinterpret_cast<VIDEOINFOHEADER2*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER2)));
-    vih->AvgTimePerFrame = 400000;
+    auto* vih = reinterpret_cast<VIDEOINFOHEADER2*>(mt.pbFormat);
     vih->dwPictAspectRatioX = 4;
     vih->dwPictAspectRatioY = 3;
-    bih = &vih->bmiHeader;
   } else {
-    mt.SetFormatType(&FORMAT_VideoInfo);
-    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-    vih->AvgTimePerFrame = 400000;
-    vih->dwBitRate = 123456;
-    bih = &vih->bmiHeader;
+    reinterpret_cast<VIDEOINFOHEADER*>(mt.pbFormat)->dwBitRate = 123456;
   }
-  bih->biSize = sizeof(BITMAPINFOHEADER);
-  bih->biWidth = width;
-  bih->biHeight = height;
-  bih->biPlanes = 1;
-  bih->biBitCount = 24;
-  bih->biCompression = code;
   bih->biSizeImage = DWORD(width * height * 3);
   return mt;
 }

@@ -10,6 +10,7 @@
 #include "media/contract/objidl.h"
 #include "platform/streaming/base/allocator.h"
 #include "platform/streaming/base/mtype.h"
+#include "tests/support/videotype.h"
 
 namespace vktest {
 
@@ -40,27 +41,7 @@ struct DirectFilter {
 
 inline CMediaType VideoType(LONG width, LONG height, WORD bits, const GUID& subtype, bool vih2 = false) {
   CMediaType mt;
-  mt.InitMediaType();
-  mt.SetType(&MEDIATYPE_Video);
-  mt.SetSubtype(&subtype);
-  BITMAPINFOHEADER* h;
-  if (vih2) {
-    mt.SetFormatType(&FORMAT_VideoInfo2);
-    auto* v = reinterpret_cast<VIDEOINFOHEADER2*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER2)));
-    v->AvgTimePerFrame = 333667;
-    h = &v->bmiHeader;
-  } else {
-    mt.SetFormatType(&FORMAT_VideoInfo);
-    auto* v = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-    v->AvgTimePerFrame = 333667;
-    h = &v->bmiHeader;
-  }
-  h->biSize = sizeof(BITMAPINFOHEADER);
-  h->biWidth = width;
-  h->biHeight = height;
-  h->biPlanes = 1;
-  h->biBitCount = bits;
-  h->biCompression = BI_RGB;
+  BITMAPINFOHEADER* h = tavtest::InitVideoInfoType(mt, subtype, width, height, bits, BI_RGB, 333667, vih2);
   h->biSizeImage = GetBitmapSize(h);
   mt.SetSampleSize(h->biSizeImage);
   return mt;
