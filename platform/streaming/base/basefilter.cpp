@@ -49,6 +49,7 @@ CBaseFilter::CBaseFilter(LPCTSTR name, LPUNKNOWN outer, CCritSec* lock, REFCLSID
 CBaseFilter::CBaseFilter(LPCTSTR name, LPUNKNOWN outer, CCritSec* lock, REFCLSID clsid, HRESULT*)
     : CBaseFilter(name, outer, lock, clsid) {}
 
+// m_pName is the raw WCHAR* the base classes publish to derived filters; the filter owns it.
 CBaseFilter::~CBaseFilter() { delete[] m_pName; }
 
 HRESULT CBaseFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
@@ -189,7 +190,7 @@ HRESULT CBaseFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
     ComPtr<IMediaEventSink> sink;
     if (SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, sink.AsVoidOut()))) m_pSink = sink.Get();
   }
-  delete[] m_pName;
+  delete[] m_pName;  // the published raw name (see the destructor)
   m_pName = nullptr;
   if (name) {
     const size_t n = WideLength(name) + 1;

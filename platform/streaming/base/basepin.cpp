@@ -25,6 +25,7 @@ CBasePin::CBasePin(LPCTSTR objectName, CBaseFilter* filter, CCritSec* lock, HRES
     m_pName[0] = 0;
 }
 
+// m_pName is the raw WCHAR* the base classes publish to derived pins; the pin owns it.
 CBasePin::~CBasePin() { delete[] m_pName; }
 
 HRESULT CBasePin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {

@@ -69,7 +69,7 @@ BYTE* CMediaType::AllocFormatBuffer(ULONG length) {
   BYTE* block = length ? static_cast<BYTE*>(CoTaskMemAlloc(length)) : nullptr;
   if (length && !block) return nullptr;
   if (block) std::memset(block, 0, length);
-  if (pbFormat) CoTaskMemFree(pbFormat);
+  if (pbFormat) CoTaskMemFree(pbFormat);  // AM_MEDIA_TYPE's own field: task memory by contract
   pbFormat = block;
   cbFormat = length;
   return pbFormat;
@@ -83,14 +83,14 @@ BYTE* CMediaType::ReallocFormatBuffer(ULONG length) {
     std::memset(block, 0, length);
     if (pbFormat) std::memcpy(block, pbFormat, std::min(length, cbFormat));
   }
-  if (pbFormat) CoTaskMemFree(pbFormat);
+  if (pbFormat) CoTaskMemFree(pbFormat);  // AM_MEDIA_TYPE's own field: task memory by contract
   pbFormat = block;
   cbFormat = length;
   return pbFormat;
 }
 
 void CMediaType::ResetFormatBuffer() {
-  if (pbFormat) CoTaskMemFree(pbFormat);
+  if (pbFormat) CoTaskMemFree(pbFormat);  // AM_MEDIA_TYPE's own field: task memory by contract
   pbFormat = nullptr;
   cbFormat = 0;
 }
