@@ -350,39 +350,30 @@ status=0
 verdict() {  # ratio limit
   awk -v r="$1" -v l="$2" 'BEGIN{print ((r <= l) ? "ok" : "MISSED")}'
 }
-[ "${#KEYS[@]}" = 0 ] || echo "Best of $RUNS runs, tavrion/ffmpeg (targets: wall at most 1.0, CPU at most 1.1):"
-for key in "${KEYS[@]}"; do
+# One line per case: best wall and CPU time of each side, their ratios and the verdicts
+# against the case's limits (a CPU limit of "-" means the case has none).
+summarise() {  # key wall-limit cpu-limit
+  local key=$1 wall cpu wv cv
   wall=$(ratio "${BEST_TV[$key]}" "${BEST_FF[$key]}")
   cpu=$(ratio "${CPU_TV[$key]}" "${CPU_FF[$key]}")
-  wv=$(verdict "$wall" 1.0)
-  cv=$(verdict "$cpu" 1.1)
-  [ "$wv" = ok ] && [ "$cv" = ok ] || status=1
+  wv=$(verdict "$wall" "$2")
+  if [ "$3" = - ]; then cv="(no target)"; else cv=$(verdict "$cpu" "$3"); fi
+  if [ "$wv" = MISSED ] || [ "$cv" = MISSED ]; then status=1; fi
   printf '  %-24s wall %6s / %6s s = %s %-6s  cpu %6s / %6s s = %s %s\n' "$key" "${BEST_TV[$key]}" "${BEST_FF[$key]}" \
     "$wall" "$wv" "${CPU_TV[$key]}" "${CPU_FF[$key]}" "$cpu" "$cv"
-done
+}
+[ "${#KEYS[@]}" = 0 ] || echo "Best of $RUNS runs, tavrion/ffmpeg (targets: wall at most 1.0, CPU at most 1.1):"
+for key in "${KEYS[@]}"; do summarise "$key" 1.0 1.1; done
 [ "${#PHONE_KEYS[@]}" = 0 ] ||
   echo "Phone movies, best of $RUNS runs, tavrion/ffmpeg (targets: 4K HEVC wall 0.9 and CPU 1.0; 1080p60 wall 0.8):"
 for key in "${PHONE_KEYS[@]}"; do
-  wall=$(ratio "${BEST_TV[$key]}" "${BEST_FF[$key]}")
-  cpu=$(ratio "${CPU_TV[$key]}" "${CPU_FF[$key]}")
   case "$key" in
-    *4k*) wv=$(verdict "$wall" 0.9); cv=$(verdict "$cpu" 1.0) ;;
-    *) wv=$(verdict "$wall" 0.8); cv="(no target)" ;;
+    *4k*) summarise "$key" 0.9 1.0 ;;
+    *) summarise "$key" 0.8 - ;;
   esac
-  [ "$wv" = MISSED ] || [ "$cv" = MISSED ] && status=1
-  printf '  %-24s wall %6s / %6s s = %s %-6s  cpu %6s / %6s s = %s %s\n' "$key" "${BEST_TV[$key]}" "${BEST_FF[$key]}" \
-    "$wall" "$wv" "${CPU_TV[$key]}" "${CPU_FF[$key]}" "$cpu" "$cv"
 done
 echo "Simultaneous conversions, best of $RUNS runs, --jobs 2 / --jobs 1 (targets on 2 cores: wall 0.65, CPU 1.05):"
-for key in "${JOBS_KEYS[@]}"; do
-  wall=$(ratio "${BEST_TV[$key]}" "${BEST_FF[$key]}")
-  cpu=$(ratio "${CPU_TV[$key]}" "${CPU_FF[$key]}")
-  wv=$(verdict "$wall" 0.65)
-  cv=$(verdict "$cpu" 1.05)
-  [ "$wv" = ok ] && [ "$cv" = ok ] || status=1
-  printf '  %-24s wall %6s / %6s s = %s %-6s  cpu %6s / %6s s = %s %s\n' "$key" "${BEST_TV[$key]}" "${BEST_FF[$key]}" \
-    "$wall" "$wv" "${CPU_TV[$key]}" "${CPU_FF[$key]}" "$cpu" "$cv"
-done
+for key in "${JOBS_KEYS[@]}"; do summarise "$key" 0.65 1.05; done
 if [ "$SHORT" = 0 ] && [ "$PHONE_ONLY" = 0 ]; then
   echo "tavrion-convert peak memory, 10-minute against 1-minute movie (target within 10%):"
   for c in "320x240@15" "640x480@30"; do
