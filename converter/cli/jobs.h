@@ -19,6 +19,13 @@ int LanesFor(int requested, int checkedEntries, int cores);
 // from the command line.
 std::vector<std::string> WorkerCommand(const Options& options);
 
+// Forks the workers a --jobs run of these options will want (one a lane, as far as the
+// inputs tell before they are read) with the component libraries loaded already, so that no
+// worker loads them again; SimultaneousRun::AdoptWorkers takes them. None when one lane is
+// enough, or when this process runs more than one thread (a fork would copy only this one).
+// Call before the platform's objects of this process exist: a worker makes its own.
+std::vector<StartedWorker> StartWorkersAhead(const Options& options);
+
 // The worker's program (tavrion-convert --worker FD): converts the batch files named on its
 // standard input one after the other ("convert PATH RESUME-AT NEXT-PART" a line; the end of
 // the input ends it), telling the running program about each entry on FD. Returns the exit

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "converter/cli/cli.h"
@@ -96,13 +97,18 @@ void StartPlatform(const Options& opt) {
 // declared in the order the steps create them, so they go in the reverse order.
 class ConvertSession {
  public:
-  explicit ConvertSession(const Options& opt) : opt_(opt), view_(doc_) {
+  ConvertSession(const Options& opt, std::vector<StartedWorker> workers)
+      : opt_(opt), view_(doc_), workersAhead_(std::move(workers)) {
     app_.InitEnvironment("tavrion-convert.ini");
     doc_.AddObserver(&view_);
     doc_.SetRemoveAfterConversion(opt_.removeAfter);
   }
 
   // Answers the program's exit status.
+  ~ConvertSession() { DiscardWorkers(workersAhead_); }
+  ConvertSession(const ConvertSession&) = delete;
+  ConvertSession& operator=(const ConvertSession&) = delete;
+
   int Run(const std::string& outputFolder) {
     if (!AttachGraphs() || !LoadBatch(outputFolder)) return 1;
     if (opt_.saveBatch && !opt_.convert) return SaveBatch(*opt_.saveBatch) && !batch_.addFailed ? 0 : 1;
@@ -190,8 +196,10 @@ class ConvertSession {
     for (size_t i = 0; i < doc_.GetCount(); ++i) checked += doc_.GetAt(i)->IsChecked() ? 1 : 0;
     if (const int lanes = LanesFor(opt_.jobs, checked, int(sysconf(_SC_NPROCESSORS_ONLN))); lanes > 1) {
       jobs_ = std::make_unique<SimultaneousRun>(doc_, WorkerCommand(opt_), lanes);
+      jobs_->AdoptWorkers(std::exchange(workersAhead_, {}));
       jobs_->Start(opt_.resume);
     } else {
+      DiscardWorkers(workersAhead_);
       run_->StartConversion(player_.get(), opt_.resume);
     }
   }
@@ -377,6 +385,7 @@ class ConvertSession {
   std::unique_ptr<PlayerCore> player_;
   std::unique_ptr<ConversionRun> run_;
   std::unique_ptr<SimultaneousRun> jobs_;
+  std::vector<StartedWorker> workersAhead_;  // forked for --jobs before the session began
   bool warnedRecovery_ = false;
   DWORD lastPrint_ = 0;
   // The entries of the report, in the order of the inputs.
@@ -392,6 +401,8 @@ int main(int argc, char** argv) {
   if (opt.demo) AddDemoSample(opt);
   if (!RegistryUsable()) return 1;
   StartPlatform(opt);
-  ConvertSession session(opt);
+  // The workers of --jobs are forked now, before this process makes any object of the
+  // platform (a worker makes its own) and while it runs one thread.
+  ConvertSession session(opt, StartWorkersAhead(opt));
   return session.Run(outputFolder);
 }

@@ -12,6 +12,8 @@
 //
 // What it is told, a line each, on its standard input:
 //
+//   cores K                                       its share of the cores, before its first
+//                                                 entry (a worker forked ahead of the run)
 //   stamp DEVICE INODE SIZE SECONDS NANOSECONDS   the movie the next entry resumes
 //   source DURATION WIDTH HEIGHT SEEKABLE         what a probe found of the next entry's
 //                                                 source (not probed again when told)
@@ -184,6 +186,11 @@ int RunWorker(const Options& options) {
   CConvertOrder::OutputStamp stamp;  // of the movie the next entry resumes, when one is told
   std::optional<ProbedSource> probed;  // of the next entry's source, when it is told
   while (InterruptCount() == 0 && ReadCommand(&command)) {
+    // "cores K": as "--worker-cores K" says it on the command line, before any codec opens.
+    if (command.rfind("cores ", 0) == 0) {
+      if (const int cores = std::atoi(command.c_str() + 6); cores > 0) av_cpu_force_count(cores);
+      continue;
+    }
     // "stamp DEVICE INODE SIZE SECONDS NANOSECONDS": the movie the next entry goes on from, as
     // this program last left it; a resume renames only that file into its numbered part.
     if (command.rfind("stamp ", 0) == 0) {

@@ -46,7 +46,76 @@ void RemoveFoldersOfGonePrograms() {
   }
 }
 
+// In a worker's child process, before it becomes the worker: a process group of its own
+// (Ctrl-C at the terminal reaches the running program alone, which passes one Break on),
+// death with the running program, its commands on its standard input and nothing on the
+// running program's standard output. False when the running program is gone already.
+bool BecomeWorker(pid_t parent, int commands) {
+  setpgid(0, 0);
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent || dup2(commands, STDIN_FILENO) < 0) return false;
+  if (const int null = open("/dev/null", O_WRONLY); null >= 0) {
+    dup2(null, STDOUT_FILENO);
+    if (null != STDOUT_FILENO) close(null);
+  }
+  return true;
+}
+
+void ClosePipes(int a[2], int b[2]) {
+  for (int fd : {a[0], a[1], b[0], b[1]})
+    if (fd >= 0) close(fd);
+}
+
 }  // namespace
+
+StartedWorker ForkWorker(const std::function<int(int reportFd)>& body, const std::vector<int>& closeInChild) {
+  StartedWorker started;
+  // A worker that dies while it is told something must fail its entry, not end this
+  // program: a write to its closed pipe then gives EPIPE.
+  signal(SIGPIPE, SIG_IGN);
+  int reports[2] = {-1, -1}, commands[2] = {-1, -1};
+  if (pipe2(reports, O_CLOEXEC) != 0 || pipe2(commands, O_CLOEXEC) != 0) {
+    ClosePipes(reports, commands);
+    return started;
+  }
+  // What this process has buffered is its own: the child must not write it again.
+  std::fflush(nullptr);
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    for (int fd : closeInChild) close(fd);
+    close(reports[0]);
+    close(commands[1]);
+    if (!BecomeWorker(parent, commands[0])) _exit(1);
+    close(commands[0]);
+    // Ends as a program ends (its exit handlers run), as the worker started by its command
+    // line would.
+    std::exit(body(reports[1]));
+  }
+  close(reports[1]);
+  close(commands[0]);
+  if (pid < 0) {
+    close(reports[0]);
+    close(commands[1]);
+    return started;
+  }
+  started.pid = pid;
+  started.reports = reports[0];
+  started.commands = commands[1];
+  return started;
+}
+
+void DiscardWorkers(std::vector<StartedWorker>& workers) {
+  // The end of its input ends a worker waiting for its first entry.
+  for (const StartedWorker& w : workers) {
+    if (w.commands >= 0) close(w.commands);
+    if (w.reports >= 0) close(w.reports);
+  }
+  for (const StartedWorker& w : workers)
+    while (w.pid > 0 && waitpid(w.pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  workers.clear();
+}
 
 int WorkerCores(int cores, int lanes) { return std::max(1, std::max(cores, 1) / std::max(lanes, 1)); }
 
@@ -82,12 +151,18 @@ SimultaneousRun::~SimultaneousRun() {
   Stop();
   // The workers finish what a Break leaves them to finish; their reports still count.
   while (IsConverting()) Poll(200, -1);
+  DiscardWorkers(spares_);
 }
 
 void SimultaneousRun::Start(bool resumeInterrupted) {
   resume_ = resumeInterrupted;
   RemoveFoldersOfGonePrograms();
   for (int i = 0; i < laneCount_; ++i) workers_.push_back(std::make_unique<Worker>());
+  if (spares_.size() > size_t(laneCount_)) {
+    std::vector<StartedWorker> unneeded(spares_.begin() + laneCount_, spares_.end());
+    spares_.resize(size_t(laneCount_));
+    DiscardWorkers(unneeded);
+  }
   // As a run does over the whole batch: every state starts again.
   for (size_t i = 0; i < batch_.GetCount(); ++i) {
     CConvertOrder* e = batch_.GetAt(i);
@@ -109,48 +184,53 @@ bool SimultaneousRun::Launch(Worker& w) {
   name.push_back('\0');
   if (!mkdtemp(name.data())) return false;
   w.folder = name.data();
-  std::vector<std::string> args = command_;
-  if (workerCores_ > 0 && !args.empty()) args.insert(args.end(), {"--worker-cores", std::to_string(workerCores_)});
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
+  if (!spares_.empty()) {
+    const StartedWorker spare = spares_.front();
+    spares_.erase(spares_.begin());
+    w.pid = spare.pid;
+    w.fd = spare.reports;
+    w.in = spare.commands;
+    // Forked before the lanes were counted: told its share of the cores before its first
+    // entry opens a codec.
+    if (workerCores_ > 0) {
+      const std::string cores = "cores " + std::to_string(workerCores_) + "\n";
+      [[maybe_unused]] const ssize_t n = write(w.in, cores.data(), cores.size());
+    }
+  } else {
+    std::vector<std::string> args = command_;
+    if (workerCores_ > 0 && !args.empty()) args.insert(args.end(), {"--worker-cores", std::to_string(workerCores_)});
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
 
-  // A worker that dies while it is told something must fail its entry, not end this
-  // program: a write to its closed pipe then gives EPIPE.
-  signal(SIGPIPE, SIG_IGN);
-  int reports[2], commands[2];
-  if (args.empty() || pipe2(reports, O_CLOEXEC) != 0) return false;
-  if (pipe2(commands, O_CLOEXEC) != 0) {
-    close(reports[0]);
+    // A worker that dies while it is told something must fail its entry, not end this
+    // program: a write to its closed pipe then gives EPIPE.
+    signal(SIGPIPE, SIG_IGN);
+    int reports[2] = {-1, -1}, commands[2] = {-1, -1};
+    if (args.empty() || pipe2(reports, O_CLOEXEC) != 0 || pipe2(commands, O_CLOEXEC) != 0) {
+      ClosePipes(reports, commands);
+      return false;
+    }
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (!BecomeWorker(parent, commands[0]) || dup2(reports[1], kWorkerReportFd) < 0) _exit(1);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
     close(reports[1]);
-    return false;
+    close(commands[0]);
+    if (pid < 0) {
+      close(reports[0]);
+      close(commands[1]);
+      return false;
+    }
+    w.pid = pid;
+    w.fd = reports[0];
+    w.in = commands[1];
   }
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    // A group of its own: Ctrl-C at the terminal reaches the running program alone, which
-    // passes one Break on. It dies with the running program.
-    setpgid(0, 0);
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(1);
-    if (dup2(reports[1], kWorkerReportFd) < 0 || dup2(commands[0], STDIN_FILENO) < 0) _exit(1);
-    const int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) dup2(null, STDOUT_FILENO);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(reports[1]);
-  close(commands[0]);
-  if (pid < 0) {
-    close(reports[0]);
-    close(commands[1]);
-    return false;
-  }
-  fcntl(reports[0], F_SETFL, O_NONBLOCK);
-  w.pid = pid;
-  w.fd = reports[0];
-  w.in = commands[1];
-  if (paused_) kill(pid, SIGSTOP);
+  fcntl(w.fd, F_SETFL, O_NONBLOCK);
+  if (paused_) kill(w.pid, SIGSTOP);
   return true;
 }
 

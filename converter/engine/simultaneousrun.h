@@ -4,7 +4,10 @@
 // a process of its own because the movie library writes one movie per process; it keeps its
 // libraries, graph builder and memory from entry to entry, and everything an entry meets in
 // it (its output names, reserved on the disk as with one at a time, a full disk, a split, a
-// failure) is an ordinary conversion run.
+// failure) is an ordinary conversion run. A program that runs one thread may fork its
+// workers before the run instead (ForkWorker, AdoptWorkers): they start with its libraries
+// loaded and relocated, which costs a worker started from its command line a tenth of a
+// second of the processor.
 //
 // The batch stays with the program that runs this: every state a worker reports goes into
 // its entry at once, so the views see it as with one run, the recovery copy of the batch
@@ -27,6 +30,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -50,6 +54,25 @@ int WorkerCores(int cores, int lanes);
 // The cores this process may run on (its affinity), as FFmpeg counts them.
 int AvailableCores();
 
+// A worker started ahead of the run by forking the program (ForkWorker), so that it costs
+// no second loading of the media libraries: its process, the read end of its report pipe and
+// the write end of its standard input.
+struct StartedWorker {
+  pid_t pid = -1;
+  int reports = -1;
+  int commands = -1;
+};
+
+// Forks this process into a worker: the child, in a process group of its own that dies with
+// this program, takes its commands on its standard input (its standard output goes to
+// /dev/null) and exits with what body(report descriptor) returns. closeInChild: descriptors
+// the child must not keep, such as the other workers' ends of their pipes (a worker that held
+// another's standard input open would keep it from ever seeing its end). Only for a process
+// that runs one thread: the child has no copy of the others. pid -1 when it fails.
+StartedWorker ForkWorker(const std::function<int(int reportFd)>& body, const std::vector<int>& closeInChild);
+// Ends workers that were never given an entry: their input closes and they are reaped.
+void DiscardWorkers(std::vector<StartedWorker>& workers);
+
 class SimultaneousRun {
  public:
   // batch: the document whose checked entries are converted; workerCommand: the worker's
@@ -60,6 +83,10 @@ class SimultaneousRun {
   ~SimultaneousRun();
   SimultaneousRun(const SimultaneousRun&) = delete;
   SimultaneousRun& operator=(const SimultaneousRun&) = delete;
+
+  // Workers forked ahead of the run (ForkWorker), taken before any is started by the worker
+  // command; those the lanes do not need are discarded at Start. Call before Start.
+  void AdoptWorkers(std::vector<StartedWorker> workers) { spares_ = std::move(workers); }
 
   // Resets every entry's state (and, unless resumeInterrupted, where it was interrupted),
   // as a run does, and starts the first workers.
@@ -106,7 +133,8 @@ class SimultaneousRun {
 
  private:
   struct Worker;
-  // Starts a worker process for the lane; false when it cannot be started.
+  // Gives the lane a worker process: one forked ahead of the run when one is left, else a new
+  // one from the worker command; false when none can be started.
   bool Launch(Worker& w);
   // Hands the lane's worker the next entry (starting the worker when it has none), or ends
   // the worker when nothing is left.
@@ -124,6 +152,7 @@ class SimultaneousRun {
   const int workerCores_;  // each worker's share of the cores; 0: not limited (one lane)
 
   std::vector<std::unique_ptr<Worker>> workers_;
+  std::vector<StartedWorker> spares_;  // forked ahead of the run, not given a lane yet
   std::vector<CConvertOrder*> queue_;  // checked entries not started yet, in batch order
   size_t next_ = 0;
   bool resume_ = false;

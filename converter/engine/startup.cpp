@@ -1,5 +1,6 @@
 #include "converter/engine/startup.h"
 
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -215,6 +216,33 @@ void TuneFfdshow() {
   }
 }
 
+// The component libraries of libraryFolder (the program's "../lib" when empty) that
+// libraryNames looks after, by their canonical paths, sorted.
+std::vector<std::string> ComponentLibraries(const std::string& libraryFolder,
+                                            const std::vector<std::string>& libraryNames) {
+  const std::string folder = Canonical(libraryFolder.empty() ? ProgramFolder() + "/../lib" : libraryFolder);
+  std::error_code ec;
+  std::vector<std::string> found;
+  for (const auto& item : std::filesystem::directory_iterator(folder, ec)) {
+    if (!item.is_regular_file(ec)) continue;
+    const std::string file = item.path().filename().string();
+    if (file.size() < 4 || file.compare(file.size() - 3, 3, ".so") != 0) continue;
+    if (IsLookedAfter(NormalisedStem(file), libraryNames)) found.push_back(Canonical(item.path().string()));
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+int PreloadComponentLibraries(const std::string& libraryFolder, const std::vector<std::string>& libraryNames) {
+  int loaded = 0;
+  for (const std::string& path : ComponentLibraries(libraryFolder, libraryNames)) {
+    // Loaded as the class store loads a server, so that its own load later finds this one.
+    // The handle is kept on purpose: the library stays for the life of the process.
+    if (dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) ++loaded;
+  }
+  return loaded;
+}
+
 std::vector<std::string> ReregisterCodecs(const std::string& libraryFolder,
                                           const std::vector<std::string>& libraryNames) {
   std::vector<std::string> registered;
@@ -232,17 +260,8 @@ std::vector<std::string> ReregisterCodecs(const std::string& libraryFolder,
   }
 
   // The system's component libraries: register again any whose class keys are gone.
-  const std::string folder = Canonical(libraryFolder.empty() ? ProgramFolder() + "/../lib" : libraryFolder);
-  std::error_code ec;
-  std::vector<std::string> candidates;
-  for (const auto& item : std::filesystem::directory_iterator(folder, ec)) {
-    if (!item.is_regular_file(ec)) continue;
-    const std::string file = item.path().filename().string();
-    if (file.size() < 4 || file.compare(file.size() - 3, 3, ".so") != 0) continue;
-    if (IsLookedAfter(NormalisedStem(file), libraryNames)) candidates.push_back(Canonical(item.path().string()));
-  }
+  const std::vector<std::string> candidates = ComponentLibraries(libraryFolder, libraryNames);
   if (candidates.empty()) return registered;
-  std::sort(candidates.begin(), candidates.end());
   const std::set<std::string> servers = RegisteredServers();
   for (const std::string& path : candidates)
     if (!servers.count(path) && CallRegisterServer(path, true)) registered.push_back(path);

@@ -36,6 +36,13 @@ void TuneFfdshow();
 std::vector<std::string> ReregisterCodecs(const std::string& libraryFolder = std::string(),
                                           const std::vector<std::string>& libraryNames = {});
 
+// Loads the component libraries ReregisterCodecs looks after (same folder and names) as the
+// class store would, with everything they need (the media libraries): a process that forks
+// afterwards gives its children all of it already loaded and relocated. Returns how many
+// were loaded; one that cannot be is left for the class store to report when it is needed.
+int PreloadComponentLibraries(const std::string& libraryFolder = std::string(),
+                              const std::vector<std::string>& libraryNames = {});
+
 // The folders of InitInstance.
 struct StartupFolders {
   std::string programFolder;    // no trailing '/'

@@ -152,6 +152,32 @@ TEST(CliJobs, WorkersShareTheCores_TheirDecodersGiveTheSamePictures) {
   }
 }
 
+// A folder may hold fewer movies than the workers asked for, which are started before it is
+// read: the ones given no entry end, and the run ends with every movie converted.
+TEST(CliJobs, MoreWorkersThanTheFolderHasMovies_TheSpareOnesEnd) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  const std::string dir = tavtest::MakeTempSubdir("jobs-spare"), movies = dir + "/movies";
+  fs::create_directories(movies);
+  for (const char* name : {"a.avi", "b.avi"})
+    ASSERT_TRUE(tavtest::GeneratedMovie("-f lavfi -i testsrc2=s=160x120:r=15:d=1 -c:v mpeg4", movies + "/" + name));
+  for (const char* jobs : {"4", "auto"}) {
+    SCOPED_TRACE(jobs);
+    const std::string out = dir + "/out-" + jobs;
+    fs::create_directories(out);
+    int status = 0;
+    const std::string printed =
+        Convert("--quiet --jobs " + std::string(jobs) + " --output-dir " + Quote(out) + " " + Quote(movies), &status);
+    EXPECT_EQ(status, 0) << printed;
+    for (const char* title : {"a", "b"}) EXPECT_TRUE(fs::exists(out + "/[QVF]-" + title + ".qvf")) << printed;
+  }
+  // Every worker ended with the run: none is left holding the folder in its command line.
+  for (const auto& p : fs::directory_iterator("/proc")) {
+    std::ifstream cmdline(p.path() / "cmdline", std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text.find(movies), std::string::npos) << "process " << p.path().filename() << " outlived its run";
+  }
+}
+
 TEST(CliJobs, BadWorkerCountsAreRefused) {
   int status = 0;
   for (const char* bad : {"0", "-1", "x", "65", "2x"}) {
