@@ -521,7 +521,11 @@ void CTavrionConverterView::UpdateStatusArea() {
     int index = 0, count = 0;
     doc_.GetFileCounters(&index, &count);
     run_->GetTotalTimes(elapsed, remaining);
-    return res::FormatId(res::IDS_CONVERTING_FILE, {std::to_string(index + 1), std::to_string(count)});
+    // Several entries at once: the numbers of all of them ("#1-2 from 3"), not the first alone.
+    std::string number = std::to_string(index + 1);
+    const int running = run_->IsSimultaneous() ? int(run_->ConvertingEntries().size()) : 1;
+    if (const int last = std::min(index + running, count); last > index + 1) number += "-" + std::to_string(last);
+    return res::FormatId(res::IDS_CONVERTING_FILE, {number, std::to_string(count)});
   });
 
   // Progress bars: the time of every change feeds the run's remaining-time estimate.

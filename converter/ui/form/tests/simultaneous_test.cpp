@@ -139,6 +139,14 @@ TEST_F(SimultaneousTest, TwoAtOnce_FirstTwoRowsRunTogether_AndTheMoviesMatchOneA
     EXPECT_NEAR(view_->Run()->MapTotalProgress(0, 100), expected, 1.5);
     EXPECT_EQ(WorkerStates().size(), 2u);
   }
+  // The status line numbers both running files, as the rows do.
+  EXPECT_TRUE(Eventually(
+      [&] {
+        return view_->Form()->totalStatusLabel->text() == "Converting file #1-2 from 3" ||
+               RowProgress(0) < 0 || RowProgress(1) < 0;
+      },
+      10000))
+      << view_->Form()->totalStatusLabel->text().toStdString();
   ASSERT_TRUE(Eventually([&] { return !doc_->IsConverting(); }, 240000));
   std::vector<std::string> outputs;
   for (size_t i = 0; i < 3; ++i) {
