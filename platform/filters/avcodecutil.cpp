@@ -143,9 +143,14 @@ AVCodecID VideoCodecId(const AM_MEDIA_TYPE& mt) {
 
 // Small H.264 and HEVC pictures decode fast enough on slice threads, which add no delay;
 // above 720p a picture is too much work for one core, and these streams rarely carry
-// several slices, so whole pictures are decoded side by side on frame threads, one thread
-// a core and one more (as the ffmpeg program does), at most FFmpeg's own limit of 16; on
-// one core, one thread (more would only take turns). The codec still hands out every
+// several slices, so whole pictures are decoded side by side on frame threads, at most
+// FFmpeg's own limit of 16; on one core, one thread (more would only take turns). HEVC gets
+// one thread a core and one more, as the ffmpeg program gives it. H.264 gets two more than
+// that: the thread that feeds the decoder also shrinks every picture it takes out, and
+// while it does, frame threads that have finished wait for their next packet; with two
+// more pictures in flight the cores stay busy (a 1080p60 movie on two cores: 4% less time,
+// the same processor time, 13 MB more memory). For HEVC, whose pictures are bigger and
+// whose frame threads wait on each other more, more threads only cost time and memory. The codec still hands out every
 // picture, in display order: frame threads only hold a few back, which the end of the
 // stream drains.
 //
@@ -164,8 +169,9 @@ void ChooseDecoderThreads(AVCodecContext* ctx) {
     return;
   }
   const int cores = av_cpu_count();
+  const int inFlight = ctx->codec_id == AV_CODEC_ID_H264 ? 3 : 1;
   ctx->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-  ctx->thread_count = cores > 1 ? std::min(cores + 1, kMaxThreads) : 1;
+  ctx->thread_count = cores > 1 ? std::min(cores + inFlight, kMaxThreads) : 1;
 }
 
 HRESULT OpenVideoDecoder(const AM_MEDIA_TYPE& mt, AvCodecContextPtr* out) {

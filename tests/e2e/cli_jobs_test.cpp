@@ -108,7 +108,7 @@ std::vector<int> DecoderThreads(const std::string& traceFile, const std::string&
 }
 
 // Two workers share the cores: each 1080p H.264 decoder, which alone decodes on frame threads
-// (one a core and one more), gets the worker's share, and the pictures stay the same, none lost
+// (one a core and three more), gets the worker's share, and the pictures stay the same, none lost
 // or out of order (B-frames come back in display order from either).
 TEST(CliJobs, WorkersShareTheCores_TheirDecodersGiveTheSamePictures) {
   if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
@@ -136,9 +136,9 @@ TEST(CliJobs, WorkersShareTheCores_TheirDecodersGiveTheSamePictures) {
     ASSERT_EQ(threads[jobs - 1].size(), 2u) << "one decoder an entry, from the trace " << trace;
   }
   const int cores = tav::AvailableCores(), share = tav::WorkerCores(cores, 2);
-  for (int t : threads[0]) EXPECT_EQ(t, cores > 1 ? std::min(cores + 1, 16) : 1) << "one at a time has every core";
+  for (int t : threads[0]) EXPECT_EQ(t, cores > 1 ? std::min(cores + 3, 16) : 1) << "one at a time has every core";
   for (int t : threads[1]) {
-    EXPECT_LE(t, share > 1 ? share + 1 : 1) << "a worker of two decodes on its share of " << cores << " cores";
+    EXPECT_LE(t, share > 1 ? share + 3 : 1) << "a worker of two decodes on its share of " << cores << " cores";
     if (cores > 1) {
       EXPECT_LT(t, threads[0].front());
     }
