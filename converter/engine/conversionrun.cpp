@@ -494,13 +494,19 @@ void ConversionRun::StopConversion() {
   if (player_) {
     CConvertOrder* interrupted = current_;
     REFERENCE_TIME at = 0;
+    bool emptyPart = false;
     if (interrupted) {
       // Interrupted where its movie ends (a part that has written nothing yet ends where
       // it began).
-      at = std::max(WrittenPosition(), partStart_);
+      const REFERENCE_TIME written = WrittenPosition();
+      at = std::max(written, partStart_);
+      // A later part of a split that the Break caught before its first picture goes, as an
+      // empty last part of a finished split does: the parts before it are the movie so far,
+      // and a later run writes this one under the same number.
+      emptyPart = written <= partStart_ && outputSequence_ && outputSequence_->NextPart() != 1;
       interrupted->SetFinished(false, at);
     }
-    const LONG nextPart = Teardown(false);
+    const LONG nextPart = Teardown(false, emptyPart);
     if (interrupted) {
       // The movie as it was finished: a later run continues it only while it is unchanged.
       interrupted->SetOutputStamp(StampOf(interrupted->OutputPath().Full()));

@@ -187,9 +187,11 @@ TEST(CliJobs, BadWorkerCountsAreRefused) {
   }
 }
 
-TEST(CliJobs, KilledWithTwoRunning_BothAreRestoredAndResumeWhereTheyStopped) {
-  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
-  const std::string dir = tavtest::MakeTempSubdir("jobs-kill");
+// Two entries converting at once when the program is killed (SIGKILL) or interrupted (SIGINT,
+// as Ctrl-C): the batch is kept with both where they were, no worker goes on writing, and
+// --restore --resume converts the rest of each into its next part.
+void StopTwoRunningThenResume(int signal) {
+  const std::string dir = tavtest::MakeTempSubdir(signal == SIGKILL ? "jobs-kill" : "jobs-int");
   constexpr int kSeconds = 36;
   const std::string titles[] = {"left", "right"};
   const std::string folder = tav::DefaultRecoveryFolder();
@@ -210,18 +212,30 @@ TEST(CliJobs, KilledWithTwoRunning_BothAreRestoredAndResumeWhereTheyStopped) {
   ASSERT_TRUE(run.Started());
   const bool bothSplit = tavtest::WaitFor(
       [&] { return fs::exists(Part(dir, "left", 2)) && fs::exists(Part(dir, "right", 2)); }, std::chrono::seconds(90));
-  run.Signal(SIGKILL);
-  run.Wait(20000);
+  run.Signal(signal);
+  const int stopped = run.Wait(20000);
   ASSERT_TRUE(bothSplit) << "the two entries did not both reach their second part";
+  if (signal == SIGINT) {
+    // Each worker got the Break and ended its entry where its movie had got to.
+    std::ifstream in(dir + "/out.txt");
+    const std::string printed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(stopped, 1) << printed;
+    for (const std::string& t : titles) {
+      const size_t line = printed.find(t + ".avi -> ");
+      ASSERT_NE(line, std::string::npos) << printed;
+      EXPECT_GT(InterruptedAt(printed.substr(line, printed.find('\n', line) - line)), 0) << printed;
+    }
+  }
 
   const std::vector<std::string> copies = tav::FindOrphanedCopies(folder);
-  ASSERT_EQ(copies.size(), 1u) << "the killed run left no recovery copy of its own";
+  ASSERT_EQ(copies.size(), 1u) << "the stopped run left no recovery copy of its own";
   std::string error;
   const auto saved = tav::ReadOrphanedCopy(copies.front(), &error);
   ASSERT_TRUE(saved.has_value()) << error;
   ASSERT_EQ(saved->states.size(), 2u);
   for (const auto& s : saved->states) {
-    EXPECT_EQ(s.state, CConvertOrder::kConverting) << "both entries were converting";
+    EXPECT_EQ(s.state, signal == SIGKILL ? CConvertOrder::kConverting : CConvertOrder::kInterrupted)
+        << "both entries were converting";
     EXPECT_GE(s.resume.nextPart, 2) << "the finished part is known";
   }
 
@@ -256,6 +270,16 @@ TEST(CliJobs, KilledWithTwoRunning_BothAreRestoredAndResumeWhereTheyStopped) {
     EXPECT_LE((kSeconds * 30 - 1 - all.back() + 256) % 256, 1) << "ends at frame " << all.back();
     EXPECT_NEAR(double(all.size()), kSeconds * 30, 8) << "the movie once, a frame or so at each seam";
   }
+}
+
+TEST(CliJobs, KilledWithTwoRunning_BothAreRestoredAndResumeWhereTheyStopped) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  StopTwoRunningThenResume(SIGKILL);
+}
+
+TEST(CliJobs, InterruptedWithTwoRunning_BothBreakOffAndResumeWhereTheyStopped) {
+  if (!tavtest::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is needed to make test movies";
+  StopTwoRunningThenResume(SIGINT);
 }
 
 }  // namespace
