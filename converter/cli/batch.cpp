@@ -2,11 +2,18 @@
 // and set up from the options; and the demo's sample movie.
 #include "converter/cli/cli.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
+#include <utility>
+#include <vector>
 
+#include "converter/cli/jobs.h"
 #include "converter/engine/filtergraphbuilder.h"
 #include "converter/engine/framesize.h"
 #include "converter/engine/moviefolder.h"
@@ -104,6 +111,35 @@ void NoteDroppedSplit(const CConvertOrder* e, ULONGLONG requested) {
 
 }  // namespace
 
+void ProbeAll(FilterGraphBuilder& prober, const std::vector<CConvertOrder*>& entries, int threads) {
+  threads = std::min(threads, int(entries.size()));
+  if (threads <= 1) {
+    for (CConvertOrder* e : entries) Probe(prober, e);
+    return;
+  }
+  // Each probe touches its own entry alone; the entries are taken in order as threads come
+  // free.
+  std::atomic<size_t> next{0};
+  const auto probeTheRest = [&](FilterGraphBuilder& builder) {
+    for (size_t i; (i = next++) < entries.size();) Probe(builder, entries[i]);
+  };
+  std::vector<std::thread> helpers;
+  for (int t = 1; t < threads; ++t)
+    helpers.emplace_back([&] {
+      CoInitialize(nullptr);
+      {
+        FilterGraphBuilder builder;
+        if (SUCCEEDED(builder.Init())) {
+          builder.SetFilterVeto(prober.FilterVeto());
+          probeTheRest(builder);
+        }
+      }
+      CoUninitialize();
+    });
+  probeTheRest(prober);
+  for (std::thread& h : helpers) h.join();
+}
+
 bool BuildBatch(const Options& opt, const std::string& outputFolder, CTavrionConverterDoc& doc,
                 FilterGraphBuilder& prober, Batch* out, const ProbedSource* probed) {
   // Entries: a batch file first (its entries keep their own settings), then the movies.
@@ -154,6 +190,7 @@ bool BuildBatch(const Options& opt, const std::string& outputFolder, CTavrionCon
                                res::FormatId(res::IDS_STATUS_ERROR_TEXT, {input + " is a folder without movie files"})});
     movies.insert(movies.end(), found.begin(), found.end());
   }
+  std::vector<std::pair<std::string, CConvertOrder*>> added;
   for (const std::string& input : movies) {
     CConvertOrder* e = nullptr;
     try {
@@ -165,7 +202,14 @@ bool BuildBatch(const Options& opt, const std::string& outputFolder, CTavrionCon
       continue;
     }
     rows.push_back(ResultRow{input, e, {}});
-    Probe(prober, e);
+    added.emplace_back(input, e);
+  }
+  // Movies converted N at a time are probed N at a time.
+  std::vector<CConvertOrder*> toProbe;
+  for (const auto& [input, e] : added) toProbe.push_back(e);
+  ProbeAll(prober, toProbe,
+           opt.jobs == 1 ? 1 : LanesFor(opt.jobs, int(toProbe.size()), int(sysconf(_SC_NPROCESSORS_ONLN))));
+  for (const auto& [input, e] : added) {
     if (opt.size) e->SetFrameSize(opt.size->first, opt.size->second);
     if (opt.fps) e->SetFrameRate(*opt.fps);
     if (opt.fit) e->SetScreenFit(*opt.fit);
@@ -197,7 +241,8 @@ bool BuildBatch(const Options& opt, const std::string& outputFolder, CTavrionCon
 
 }
 
-bool RestoreBatch(CTavrionConverterDoc& doc, FilterGraphBuilder& prober, RecoveryKeeper& keeper, Batch* out) {
+bool RestoreBatch(CTavrionConverterDoc& doc, FilterGraphBuilder& prober, RecoveryKeeper& keeper, Batch* out,
+                  int probeThreads) {
   const std::vector<std::string> copies = FindOrphanedCopies();
   if (copies.empty()) {
     std::fprintf(stderr, "tavrion-convert: there is no unsaved batch to restore\n");
@@ -217,8 +262,10 @@ bool RestoreBatch(CTavrionConverterDoc& doc, FilterGraphBuilder& prober, Recover
     return false;
   }
   // A probe resets the state it finds; the states of the copy go back on afterwards.
+  std::vector<CConvertOrder*> checked;
   for (size_t i = 0; i < doc.GetCount(); ++i)
-    if (doc.GetAt(i)->IsChecked()) Probe(prober, doc.GetAt(i));
+    if (doc.GetAt(i)->IsChecked()) checked.push_back(doc.GetAt(i));
+  ProbeAll(prober, checked, probeThreads);
   ApplyRecoveredStates(doc, *batch);
   for (size_t i = 0; i < doc.GetCount(); ++i) {
     CConvertOrder* e = doc.GetAt(i);

@@ -81,7 +81,8 @@ struct ProbedSource {
   bool seekable = false;
 };
 // Loads the batch file given and adds the movies given, each probed with prober and set
-// up from the options. False when the batch file cannot be opened (said on standard error).
+// up from the options; with --jobs N the probes run N at a time (see ProbeAll). False when
+// the batch file cannot be opened (said on standard error).
 // probed: what the running program found of the source of a batch file of one entry (a
 // worker's entry); that entry is not probed again.
 bool BuildBatch(const Options& opt, const std::string& outputFolder, CTavrionConverterDoc& doc,
@@ -91,7 +92,14 @@ bool BuildBatch(const Options& opt, const std::string& outputFolder, CTavrionCon
 // cleanly: entries, settings and states, each entry probed. The copy is the keeper's now:
 // written anew by keeper and removed. False when there is none or it cannot be read (said
 // on standard error; a damaged copy is kept aside).
-bool RestoreBatch(CTavrionConverterDoc& doc, FilterGraphBuilder& prober, RecoveryKeeper& keeper, Batch* out);
+// probeThreads: how many entries are probed at a time (see ProbeAll).
+bool RestoreBatch(CTavrionConverterDoc& doc, FilterGraphBuilder& prober, RecoveryKeeper& keeper, Batch* out,
+                  int probeThreads = 1);
+
+// Probes the entries (duration, frame size, whether the source can seek) on up to `threads`
+// threads side by side: prober on this one, and a graph builder of its own on each of the
+// others, vetoing filters as prober does. One thread probes them in order.
+void ProbeAll(FilterGraphBuilder& prober, const std::vector<CConvertOrder*>& entries, int threads);
 
 // Makes the demo's sample: a 5-second 352 x 240 MPEG-4 AVI with MP3 sound and a SAMI file
 // in two languages next to it. Returns the movie's path; exits when it cannot be made.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -149,7 +150,9 @@ class ConvertSession {
   bool LoadBatch(const std::string& outputFolder) {
     if (opt_.restore) {
       keeper_ = std::make_unique<RecoveryKeeper>(doc_);
-      if (!cli::RestoreBatch(doc_, *prober_, *keeper_, &batch_)) return false;
+      if (!cli::RestoreBatch(doc_, *prober_, *keeper_, &batch_,
+                             opt_.jobs == 1 ? 1 : LanesFor(opt_.jobs, INT_MAX, int(sysconf(_SC_NPROCESSORS_ONLN)))))
+        return false;
       // Refused here, the restored batch stays for the next start.
       if (opt_.saveBatch && opt_.convert) CheckBatchTargetIsNoOutput(*opt_.saveBatch, doc_);
       if (!opt_.quiet) std::printf("Restored the unsaved batch (%zu entries)\n", doc_.GetCount());

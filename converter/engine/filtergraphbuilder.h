@@ -54,6 +54,7 @@ class FilterGraphBuilder : public ConversionGraphSeam {
   void SetSubtitles(bool on, const std::string& file, const std::string& sizeId, const std::string& language);
   void SetWantedMajorType(const GUID& majorType) { wantedMajorType_ = majorType; }
   void SetFilterVeto(IFilterVeto* veto) override { filterVeto_ = veto; }
+  IFilterVeto* FilterVeto() const { return filterVeto_; }
 
   // ---- queries ----
   IGraphBuilder* Graph() const { return graph_.Get(); }
