@@ -49,15 +49,22 @@ void RemoveFoldersOfGonePrograms() {
 // In a worker's child process, before it becomes the worker: a process group of its own
 // (Ctrl-C at the terminal reaches the running program alone, which passes one Break on),
 // death with the running program, its commands on its standard input and nothing on the
-// running program's standard output. False when the running program is gone already.
-bool BecomeWorker(pid_t parent, int commands) {
+// running program's standard output. *reports becomes a descriptor above the standard ones
+// (a program started with one of them closed may have been given it for a pipe). False
+// when the running program is gone already.
+bool BecomeWorker(pid_t parent, int commands, int* reports) {
   setpgid(0, 0);
   prctl(PR_SET_PDEATHSIG, SIGKILL);
-  if (getppid() != parent || dup2(commands, STDIN_FILENO) < 0) return false;
+  if (getppid() != parent) return false;
+  constexpr int kAboveStandard = 10;
+  const int report = fcntl(*reports, F_DUPFD, kAboveStandard), command = fcntl(commands, F_DUPFD, kAboveStandard);
+  if (report < 0 || command < 0 || dup2(command, STDIN_FILENO) < 0) return false;
+  close(command);
   if (const int null = open("/dev/null", O_WRONLY); null >= 0) {
     dup2(null, STDOUT_FILENO);
     if (null != STDOUT_FILENO) close(null);
   }
+  *reports = report;
   return true;
 }
 
@@ -86,11 +93,13 @@ StartedWorker ForkWorker(const std::function<int(int reportFd)>& body, const std
     for (int fd : closeInChild) close(fd);
     close(reports[0]);
     close(commands[1]);
-    if (!BecomeWorker(parent, commands[0])) _exit(1);
-    close(commands[0]);
+    int report = reports[1];
+    if (!BecomeWorker(parent, commands[0], &report)) _exit(1);
+    if (commands[0] != STDIN_FILENO) close(commands[0]);
+    if (reports[1] != report && reports[1] > STDERR_FILENO) close(reports[1]);
     // Ends as a program ends (its exit handlers run), as the worker started by its command
     // line would.
-    std::exit(body(reports[1]));
+    std::exit(body(report));
   }
   close(reports[1]);
   close(commands[0]);
@@ -214,7 +223,8 @@ bool SimultaneousRun::Launch(Worker& w) {
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
-      if (!BecomeWorker(parent, commands[0]) || dup2(reports[1], kWorkerReportFd) < 0) _exit(1);
+      int report = reports[1];
+      if (!BecomeWorker(parent, commands[0], &report) || dup2(report, kWorkerReportFd) < 0) _exit(1);
       execv(argv[0], argv.data());
       _exit(127);
     }
