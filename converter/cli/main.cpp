@@ -105,11 +105,11 @@ class ConvertSession {
     doc_.SetRemoveAfterConversion(opt_.removeAfter);
   }
 
-  // Answers the program's exit status.
   ~ConvertSession() { DiscardWorkers(workersAhead_); }
   ConvertSession(const ConvertSession&) = delete;
   ConvertSession& operator=(const ConvertSession&) = delete;
 
+  // Answers the program's exit status.
   int Run(const std::string& outputFolder) {
     if (!AttachGraphs() || !LoadBatch(outputFolder)) return 1;
     if (opt_.saveBatch && !opt_.convert) return SaveBatch(*opt_.saveBatch) && !batch_.addFailed ? 0 : 1;
