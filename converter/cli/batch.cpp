@@ -2,8 +2,6 @@
 // and set up from the options; and the demo's sample movie.
 #include "converter/cli/cli.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -207,8 +205,7 @@ bool BuildBatch(const Options& opt, const std::string& outputFolder, CTavrionCon
   // Movies converted N at a time are probed N at a time.
   std::vector<CConvertOrder*> toProbe;
   for (const auto& [input, e] : added) toProbe.push_back(e);
-  ProbeAll(prober, toProbe,
-           opt.jobs == 1 ? 1 : LanesFor(opt.jobs, int(toProbe.size()), int(sysconf(_SC_NPROCESSORS_ONLN))));
+  ProbeAll(prober, toProbe, LanesFor(opt, int(toProbe.size())));
   for (const auto& [input, e] : added) {
     if (opt.size) e->SetFrameSize(opt.size->first, opt.size->second);
     if (opt.fps) e->SetFrameRate(*opt.fps);

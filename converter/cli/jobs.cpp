@@ -16,6 +16,10 @@ int LanesFor(int requested, int checkedEntries, int cores) {
   return std::max(1, std::min(wanted, checkedEntries));
 }
 
+int LanesFor(const Options& options, int checkedEntries) {
+  return LanesFor(options.jobs, checkedEntries, int(sysconf(_SC_NPROCESSORS_ONLN)));
+}
+
 namespace {
 
 // The options a worker runs with: what its command line (WorkerCommand) gives it.
@@ -51,7 +55,7 @@ int ThreadsOfThisProcess() {
 
 std::vector<StartedWorker> StartWorkersAhead(const Options& options) {
   if (options.jobs == 1 || (options.saveBatch && !options.convert)) return {};
-  const int lanes = LanesFor(options.jobs, ExpectedEntries(options), int(sysconf(_SC_NPROCESSORS_ONLN)));
+  const int lanes = LanesFor(options, ExpectedEntries(options));
   if (lanes < 2 || ThreadsOfThisProcess() != 1) return {};
   PreloadComponentLibraries(std::string(), {"tavrionstreaming", "tavrionfilters", "captionparser", "vxvideokit",
                                             "vxcamwriter"});

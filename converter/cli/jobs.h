@@ -14,6 +14,8 @@ namespace tav::cli {
 // Workers for --jobs: requested (0 for one a core), never more than the checked entries,
 // at least 1.
 int LanesFor(int requested, int checkedEntries, int cores);
+// The same for the --jobs of options on this machine's cores.
+int LanesFor(const Options& options, int checkedEntries);
 
 // How this program starts a worker: itself with "--worker" and what a worker takes over
 // from the command line.

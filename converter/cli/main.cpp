@@ -150,9 +150,7 @@ class ConvertSession {
   bool LoadBatch(const std::string& outputFolder) {
     if (opt_.restore) {
       keeper_ = std::make_unique<RecoveryKeeper>(doc_);
-      if (!cli::RestoreBatch(doc_, *prober_, *keeper_, &batch_,
-                             opt_.jobs == 1 ? 1 : LanesFor(opt_.jobs, INT_MAX, int(sysconf(_SC_NPROCESSORS_ONLN)))))
-        return false;
+      if (!cli::RestoreBatch(doc_, *prober_, *keeper_, &batch_, LanesFor(opt_, INT_MAX))) return false;
       // Refused here, the restored batch stays for the next start.
       if (opt_.saveBatch && opt_.convert) CheckBatchTargetIsNoOutput(*opt_.saveBatch, doc_);
       if (!opt_.quiet) std::printf("Restored the unsaved batch (%zu entries)\n", doc_.GetCount());
@@ -197,7 +195,7 @@ class ConvertSession {
     // --jobs: several entries at once, each in a lane of its own; one lane is the run above.
     int checked = 0;
     for (size_t i = 0; i < doc_.GetCount(); ++i) checked += doc_.GetAt(i)->IsChecked() ? 1 : 0;
-    if (const int lanes = LanesFor(opt_.jobs, checked, int(sysconf(_SC_NPROCESSORS_ONLN))); lanes > 1) {
+    if (const int lanes = LanesFor(opt_, checked); lanes > 1) {
       jobs_ = std::make_unique<SimultaneousRun>(doc_, WorkerCommand(opt_), lanes);
       jobs_->AdoptWorkers(std::exchange(workersAhead_, {}));
       jobs_->Start(opt_.resume);

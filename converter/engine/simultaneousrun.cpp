@@ -57,7 +57,8 @@ bool BecomeWorker(pid_t parent, int commands, int* reports) {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != parent) return false;
   constexpr int kAboveStandard = 10;
-  const int report = fcntl(*reports, F_DUPFD, kAboveStandard), command = fcntl(commands, F_DUPFD, kAboveStandard);
+  const int report = fcntl(*reports, F_DUPFD_CLOEXEC, kAboveStandard),
+            command = fcntl(commands, F_DUPFD_CLOEXEC, kAboveStandard);
   if (report < 0 || command < 0 || dup2(command, STDIN_FILENO) < 0) return false;
   close(command);
   if (const int null = open("/dev/null", O_WRONLY); null >= 0) {
@@ -207,37 +208,22 @@ bool SimultaneousRun::Launch(Worker& w) {
     }
   } else {
     std::vector<std::string> args = command_;
-    if (workerCores_ > 0 && !args.empty()) args.insert(args.end(), {"--worker-cores", std::to_string(workerCores_)});
+    if (args.empty()) return false;
+    if (workerCores_ > 0) args.insert(args.end(), {"--worker-cores", std::to_string(workerCores_)});
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-
-    // A worker that dies while it is told something must fail its entry, not end this
-    // program: a write to its closed pipe then gives EPIPE.
-    signal(SIGPIPE, SIG_IGN);
-    int reports[2] = {-1, -1}, commands[2] = {-1, -1};
-    if (args.empty() || pipe2(reports, O_CLOEXEC) != 0 || pipe2(commands, O_CLOEXEC) != 0) {
-      ClosePipes(reports, commands);
-      return false;
-    }
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid == 0) {
-      int report = reports[1];
-      if (!BecomeWorker(parent, commands[0], &report) || dup2(report, kWorkerReportFd) < 0) _exit(1);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(reports[1]);
-    close(commands[0]);
-    if (pid < 0) {
-      close(reports[0]);
-      close(commands[1]);
-      return false;
-    }
-    w.pid = pid;
-    w.fd = reports[0];
-    w.in = commands[1];
+    const StartedWorker started = ForkWorker(
+        [&argv](int report) -> int {
+          if (dup2(report, kWorkerReportFd) < 0) _exit(1);
+          execv(argv[0], argv.data());
+          _exit(127);
+        },
+        {});
+    if (started.pid < 0) return false;
+    w.pid = started.pid;
+    w.fd = started.reports;
+    w.in = started.commands;
   }
   fcntl(w.fd, F_SETFL, O_NONBLOCK);
   if (paused_) kill(w.pid, SIGSTOP);

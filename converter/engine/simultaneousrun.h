@@ -67,8 +67,10 @@ struct StartedWorker {
 // this program, takes its commands on its standard input (its standard output goes to
 // /dev/null) and exits with what body(report descriptor) returns. closeInChild: descriptors
 // the child must not keep, such as the other workers' ends of their pipes (a worker that held
-// another's standard input open would keep it from ever seeing its end). Only for a process
-// that runs one thread: the child has no copy of the others. pid -1 when it fails.
+// another's standard input open would keep it from ever seeing its end). A body that runs
+// the worker in the child needs a process that runs one thread (the child has no copy of
+// the others); one that starts the worker's program at once (execv) may be forked from
+// any. pid -1 when it fails.
 StartedWorker ForkWorker(const std::function<int(int reportFd)>& body, const std::vector<int>& closeInChild);
 // Ends workers that were never given an entry: their input closes and they are reaped.
 void DiscardWorkers(std::vector<StartedWorker>& workers);
